@@ -1,0 +1,35 @@
+#include "qlm_startup.h"
+
+#include <cstdlib>
+#include <ctime>
+
+#include "qlm_platform.h"
+
+namespace {
+bool g_started = false;
+}
+
+void qlm_base_start(int argc, char** argv) {
+  // Seed the run time's pseudo-random generator from the clock; nothing in
+  // the system depends on its sequence.
+  std::srand(unsigned(std::time(nullptr)));
+  platform_start(argc, argv);
+}
+
+void qlm_base_stop() {
+  platform_stop();
+}
+
+void framework_start(int argc, char** argv) {
+  if (g_started) return;
+  qlm_base_start(argc, argv);
+  g_started = true;
+}
+
+void framework_stop() {
+  if (!g_started) return;
+  g_started = false;
+  qlm_base_stop();
+}
+
+bool framework_started() { return g_started; }

@@ -1,0 +1,50 @@
+#include "sandbox.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace testenv {
+namespace {
+std::string g_root;
+}
+
+void sandbox_enter() {
+  if (!g_root.empty()) return;
+  std::string templ = (std::filesystem::temp_directory_path() / "qlm-test-XXXXXX").string();
+  if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("cannot create the test sandbox");
+  g_root = templ;
+  const std::filesystem::path root(g_root);
+  for (const char* sub : {"home", "home/.local/share", "home/.config", "home/.cache", "home/Desktop"})
+    std::filesystem::create_directories(root / sub);
+  setenv("HOME", (root / "home").c_str(), 1);
+  setenv("XDG_DATA_HOME", (root / "home/.local/share").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);
+  setenv("QLM_SANDBOX_TOKEN", root.filename().c_str(), 1);
+  if (chdir(g_root.c_str()) != 0) throw std::runtime_error("cannot enter the test sandbox");
+}
+
+void sandbox_leave() {
+  if (g_root.empty()) return;
+  std::error_code ec;
+  if (chdir("/") != 0) {
+  }
+  std::filesystem::remove_all(g_root, ec);
+  g_root.clear();
+}
+
+const std::string& sandbox_root() { return g_root; }
+
+std::string sandbox_dir(const std::string& name) {
+  std::filesystem::path p = std::filesystem::path(g_root) / "work" / name;
+  std::error_code ec;
+  std::filesystem::remove_all(p, ec);
+  std::filesystem::create_directories(p);
+  return p.string();
+}
+
+}  // namespace testenv

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything (Release) and runs every test.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+bash "$ROOT/tools/setup.sh"
+configure_and_build build/release -DCMAKE_BUILD_TYPE=Release
+cd "$ROOT/build/release"
+ctest --output-on-failure -j "$JOBS"
