@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // Colour values.
@@ -71,6 +73,27 @@ constexpr int32_t cnCNLMaxNameLength = 99;     // longest colour name a lookup c
 constexpr uint32_t cnl_get_u32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
+
+// Where one family lies inside an inner block (offsets from its start).
+struct rCNLFamily {
+  uint32_t record = 0;       // family record
+  uint32_t name = 0;         // family name
+  uint32_t first_node = 0;   // first node in stored order (meaningful when count > 0)
+  uint32_t name_index = 0;   // name index
+  uint32_t color_index = 0;  // colour index
+  uint32_t count = 0;        // node count n
+};
+
+// Checks the structure of an inflated inner block of `size` bytes, after its
+// identifier, size and CRC have been checked: the family count, and for
+// every family its record, name, nodes, node names and both indexes lie
+// inside the block, every name ends with a NUL inside it, and every index
+// entry is one of the family's nodes. Nothing outside the block is read,
+// whatever its bytes. On success answers true with `families` in stored
+// order; otherwise false, `families` empty and `fault` naming the first
+// problem found.
+bool cnl_check_layout(const uint8_t* block, int32_t size, std::vector<rCNLFamily>& families,
+                      std::string& fault);
 
 // The built-in list in its outer form, generated at build time from
 // imaging/data/color_names.txt; its size is N + 8.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -262,3 +263,104 @@ TEST(ColorNamesBlock, GeneratorRefusesFaultyTables) {
   EXPECT_TRUE(std::ifstream("out.cpp").good());
 }
 #endif
+
+namespace {
+
+void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+
+// Runs the layout check over an exactly sized heap copy of the first `size`
+// bytes, so that AddressSanitizer sees any read past the end.
+bool check_copy(const std::vector<uint8_t>& b, size_t size, std::string& fault) {
+  std::unique_ptr<uint8_t[]> copy(new uint8_t[size ? size : 1]);
+  std::copy(b.begin(), b.begin() + ptrdiff_t(size), copy.get());
+  std::vector<rCNLFamily> families;
+  const bool ok = cnl_check_layout(copy.get(), int32_t(size), families, fault);
+  EXPECT_EQ(ok, !families.empty());
+  return ok;
+}
+
+}  // namespace
+
+TEST(ColorNamesBlock, LayoutCheckFindsTheFamilies) {
+  const std::vector<uint8_t> inner = inflate_builtin();
+  const std::vector<Family> walked = Walker(inner).families();
+  std::vector<rCNLFamily> families;
+  std::string fault = "x";
+  ASSERT_TRUE(cnl_check_layout(inner.data(), int32_t(inner.size()), families, fault));
+  EXPECT_EQ(fault, "");
+  ASSERT_EQ(families.size(), walked.size());
+  for (size_t f = 0; f < families.size(); ++f) {
+    EXPECT_EQ(families[f].count, walked[f].stored.size());
+    EXPECT_EQ(families[f].first_node, walked[f].stored.front().offset);
+    EXPECT_EQ(reinterpret_cast<const char*>(inner.data() + families[f].name), walked[f].name);
+    EXPECT_EQ(cnl_get_u32(&inner[families[f].name_index]), walked[f].by_name.front());
+    EXPECT_EQ(cnl_get_u32(&inner[families[f].color_index]), walked[f].by_color.front());
+  }
+}
+
+TEST(ColorNamesBlock, LayoutCheckRefusesBrokenBlocks) {
+  const std::vector<uint8_t> inner = inflate_builtin();
+  std::vector<rCNLFamily> fams;
+  std::string fault;
+  ASSERT_TRUE(cnl_check_layout(inner.data(), int32_t(inner.size()), fams, fault));
+  const uint32_t size = uint32_t(inner.size());
+  const rCNLFamily vga = fams.front();
+  const rCNLFamily ui = fams.back();
+
+  struct Patch {
+    size_t at;
+    uint32_t value;
+    const char* fault;
+  };
+  const Patch patches[] = {
+      {cnCNLFamilyCountOffset, 0x7FFFFFFF, "family count"},
+      {cnCNLFamilyCountOffset, 0xFFFFFFFF, "family count"},
+      {cnCNLHeaderSize, size, "family 1: record outside"},
+      {cnCNLHeaderSize + 20, size - 10, "family 6: record outside"},
+      {cnCNLHeaderSize, 0xFFFFFFF0, "family 1: record outside"},
+      {vga.record, 0x10000000, "family 1: node count too large"},
+      {vga.record + 4, size - 5, "family 1: node 1 outside"},
+      {vga.record + 4, 0xFFFFFFFF, "family 1: node 1 outside"},
+      {vga.record + 8, size - 8, "family 1: name index outside"},
+      {vga.record + 12, 0xFFFFFFFC, "family 1: colour index outside"},
+      {vga.color_index, 1, "family 1: colour index entry 1 is not a node"},
+      {vga.name_index + 16 * 4, vga.first_node + 1, "family 1: name index entry 17 is not a node"},
+      {ui.record, ui.count + 1, "family 6: colour index outside"},
+  };
+  for (const Patch& p : patches) {
+    SCOPED_TRACE(p.fault);
+    std::vector<uint8_t> b = inner;
+    put_u32(b, p.at, p.value);
+    EXPECT_FALSE(check_copy(b, b.size(), fault));
+    EXPECT_NE(fault.find(p.fault), std::string::npos) << fault;
+  }
+
+  struct Cut {
+    size_t size;
+    const char* fault;
+  };
+  const Cut cuts[] = {
+      {0, "shorter than its header"},
+      {17, "shorter than its header"},
+      {18, "family count"},
+      {ui.name + 2, "family 6: name not terminated"},
+      {ui.first_node + cnCNLNodeSize + 3, "family 6: node 1 name not terminated"},
+      {size - 1, "family 6: colour index outside"},
+  };
+  for (const Cut& c : cuts) {
+    SCOPED_TRACE(c.fault);
+    EXPECT_FALSE(check_copy(inner, c.size, fault));
+    EXPECT_NE(fault.find(c.fault), std::string::npos) << fault;
+  }
+
+  // Whatever byte is damaged and wherever the block ends, the check reads
+  // nothing outside it (AddressSanitizer watches the exact-size copies).
+  for (size_t at = 0; at < inner.size(); at += 7) {
+    std::vector<uint8_t> b = inner;
+    b[at] ^= 0xFF;
+    check_copy(b, b.size(), fault);
+  }
+  for (size_t cut = 0; cut < inner.size(); cut += 5) check_copy(inner, cut, fault);
+}
