@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "qlm_base_object.h"
 #include "qlm_platform.h"
 
 namespace {
@@ -13,6 +14,7 @@ void qlm_base_start(int argc, char** argv) {
   // Seed the run time's pseudo-random generator from the clock; nothing in
   // the system depends on its sequence.
   std::srand(unsigned(std::time(nullptr)));
+  qlm_base_types_start();
   platform_start(argc, argv);
 }
 
