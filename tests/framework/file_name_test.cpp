@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "plat_path_map.h"
@@ -478,4 +479,51 @@ TEST_F(FileNameExpand, CurrentFolderAndProgramRoundTrip) {
   std::string back;
   ASSERT_TRUE(plat::from_posix(host, back));
   EXPECT_EQ(back, self.FullName());
+}
+
+TEST(FileNameGrammar, EveryShortNameSplitsIntoConsistentParts) {
+  // Every name of up to six characters over the characters that steer the
+  // parse: it parses or fails with a parse code, and when it parses its parts
+  // join up again to the name.
+  const std::string alphabet = "\\?.C:x";
+  std::string name;
+  size_t parsed = 0;
+  std::function<void(size_t)> walk = [&](size_t depth) {
+    if (!name.empty()) {
+      rFileNameMarks m;
+      int32_t levels = 0;
+      bool ok = true;
+      try {
+        cFileName::scan_name(name, m, levels);
+      } catch (const exError& e) {
+        ok = false;
+        EXPECT_TRUE(e.Code() >= errCharNotAllowed && e.Code() <= errSeqNotComplete) << name;
+      }
+      if (ok) {
+        ++parsed;
+        cFileName f(name);
+        const std::string full = f.FullName();
+        const std::string file = m.fileStart == rFileNameMarks::npos ? "" : name.substr(m.fileStart);
+        const std::string path = f.Path();
+        EXPECT_EQ(path + file, full) << name;
+        EXPECT_EQ(f.Drive() + f.Directory(), path) << name;
+        const std::string ext = f.Extension();
+        EXPECT_TRUE(file.size() >= ext.size() && file.compare(file.size() - ext.size(), ext.size(), ext) == 0)
+            << name;
+        EXPECT_EQ(f.PathLevels(), levels) << name;
+        std::string joined;
+        for (int32_t i = 1; i <= levels; ++i) joined += f.PathLevel(i);
+        EXPECT_EQ(joined, f.Directory()) << name;
+        EXPECT_EQ(f.LastDirectory(), levels > 0 ? f.PathLevel(levels) : "") << name;
+      }
+    }
+    if (depth == 6) return;
+    for (char c : alphabet) {
+      name.push_back(c);
+      walk(depth + 1);
+      name.pop_back();
+    }
+  };
+  walk(0);
+  EXPECT_GT(parsed, 1000u);
 }
