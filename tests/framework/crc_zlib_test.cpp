@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "qlm_base_crc.h"
+#include "qlm_base_util.h"
+#include "qlm_zlib.h"
+
+namespace {
+
+std::vector<uint8_t> deflate_bytes(const std::string& plain, int level = 6) {
+  uLongf size = compressBound(uLong(plain.size()));
+  std::vector<uint8_t> out(size);
+  EXPECT_EQ(compress2(out.data(), &size, reinterpret_cast<const Bytef*>(plain.data()), uLong(plain.size()), level),
+            Z_OK);
+  out.resize(size);
+  return out;
+}
+
+// Decompresses and returns the text, or "<fail>".
+std::string inflate_text(const void* src, int32_t size) {
+  void* out = nullptr;
+  int32_t out_size = -1;
+  if (!zlib_decompress(src, size, out, out_size)) {
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(out_size, 0);
+    return "<fail>";
+  }
+  std::string text(static_cast<const char*>(out), size_t(out_size));
+  mem_free(out);
+  return text;
+}
+
+}  // namespace
+
+TEST(Crc, RegisterWithoutFinalInversion) {
+  EXPECT_EQ(crc32_update(0xFFFFFFFFu, "123456789", 9), 0x340BC6D9u);
+  EXPECT_EQ(~crc32_update(0xFFFFFFFFu, "123456789", 9), 0xCBF43926u);
+  EXPECT_EQ(crc32_update(0x1234u, "x", 0), 0x1234u);
+  EXPECT_EQ(crc32_update(0x1234u, "x", -3), 0x1234u);
+  // In two pieces, chained, as over the whole.
+  const std::string data(1000, 'q');
+  const uint32_t whole = crc32_update(0xFFFFFFFFu, data.data(), 1000);
+  EXPECT_EQ(crc32_update(crc32_update(0xFFFFFFFFu, data.data(), 333), data.data() + 333, 667), whole);
+  // A single-byte table entry: the register of byte i from 0.
+  EXPECT_EQ(crc32_update(0, "\x01", 1), 0x77073096u);
+}
+
+TEST(Xor, RepeatingKey) {
+  uint8_t buf[7] = {0, 0, 0, 0, 0, 0, 0};
+  xor_buffer(buf, 7, "abc");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 7), "abcabca");
+  xor_buffer(buf, 7, "abc");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 7), std::string(7, '\0'));
+  xor_buffer(buf, 7, "");
+  xor_buffer(buf, 0, "abc");
+  xor_buffer(buf, -1, "abc");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 7), std::string(7, '\0'));
+  EXPECT_EQ(xor_string("k", ""), "");
+  EXPECT_EQ(xor_string("key", xor_string("key", "secret text")), "secret text");
+}
+
+TEST(Zlib, RoundTrips) {
+  for (const std::string& plain : {std::string("hello"), std::string(100000, 'z'), std::string(1, '\0')}) {
+    auto packed = deflate_bytes(plain);
+    EXPECT_EQ(inflate_text(packed.data(), int32_t(packed.size())), plain);
+  }
+  // Random-ish data that barely compresses.
+  std::string noise;
+  uint32_t x = 12345;
+  for (int i = 0; i < 50000; ++i) noise.push_back(char((x = x * 1103515245u + 12345u) >> 24));
+  auto packed = deflate_bytes(noise, 9);
+  EXPECT_EQ(inflate_text(packed.data(), int32_t(packed.size())), noise);
+  // A stream that inflates to nothing is a valid empty result.
+  auto empty = deflate_bytes("");
+  void* out = reinterpret_cast<void*>(0);
+  int32_t out_size = -1;
+  EXPECT_TRUE(zlib_decompress(empty.data(), int32_t(empty.size()), out, out_size));
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(out_size, 0);
+}
+
+TEST(Zlib, LargeOutputGrowsQuickly) {
+  // 16 MiB of zeros from about 16 KiB: geometric growth keeps this fast.
+  std::string zeros(16u << 20, '\0');
+  auto packed = deflate_bytes(zeros, 9);
+  void* out = nullptr;
+  int32_t out_size = 0;
+  ASSERT_TRUE(zlib_decompress(packed.data(), int32_t(packed.size()), out, out_size));
+  EXPECT_EQ(out_size, int32_t(zeros.size()));
+  mem_free(out);
+}
+
+TEST(Zlib, HostileStreamsFailPromptly) {
+  const auto good = deflate_bytes(std::string(5000, 'a') + "tail");
+  // Truncated: every proper prefix fails.
+  for (size_t n : {size_t(0), size_t(1), size_t(2), good.size() / 2, good.size() - 1})
+    EXPECT_EQ(inflate_text(good.data(), int32_t(n)), "<fail>") << n;
+  EXPECT_EQ(inflate_text(nullptr, 10), "<fail>");
+  EXPECT_EQ(inflate_text(good.data(), -1), "<fail>");
+  // Raw deflate without the zlib header.
+  EXPECT_EQ(inflate_text(good.data() + 2, int32_t(good.size() - 2)), "<fail>");
+  // Garbage.
+  const std::string garbage = "\x78\x9c garbage that is not deflate";
+  EXPECT_EQ(inflate_text(garbage.data(), int32_t(garbage.size())), "<fail>");
+  // A stream that asks for a preset dictionary.
+  z_stream s{};
+  ASSERT_EQ(deflateInit(&s, 6), Z_OK);
+  const char dict[] = "dictionary words";
+  ASSERT_EQ(deflateSetDictionary(&s, reinterpret_cast<const Bytef*>(dict), sizeof dict), Z_OK);
+  std::vector<uint8_t> out(256);
+  std::string plain = "dictionary words dictionary";
+  s.next_in = reinterpret_cast<Bytef*>(plain.data());
+  s.avail_in = uInt(plain.size());
+  s.next_out = out.data();
+  s.avail_out = uInt(out.size());
+  ASSERT_EQ(deflate(&s, Z_FINISH), Z_STREAM_END);
+  out.resize(s.total_out);
+  deflateEnd(&s);
+  EXPECT_EQ(inflate_text(out.data(), int32_t(out.size())), "<fail>");
+}
+
+TEST(Zlib, AllocationFailureGivesFalse) {
+  const auto good = deflate_bytes(std::string(3000, 'b'));
+  for (int k = 1; k <= 3; ++k) {
+    mem_alloc_fail_at(k);
+    void* out = nullptr;
+    int32_t size = 0;
+    const bool ok = zlib_decompress(good.data(), int32_t(good.size()), out, size);
+    mem_alloc_fail_at(0);
+    if (ok) {
+      EXPECT_EQ(size, 3000);
+      mem_free(out);
+    } else {
+      EXPECT_EQ(out, nullptr);
+      EXPECT_EQ(size, 0);
+    }
+  }
+}
