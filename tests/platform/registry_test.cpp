@@ -38,13 +38,14 @@ class PlatRegistry : public ::testing::Test {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     config_ = testenv::sandbox_dir("reg-" + name);
     old_config_ = std::getenv("XDG_CONFIG_HOME");
+    old_machine_ = std::filesystem::path(plat::reg_hive_file(RegRoot::LocalMachine)).parent_path().string();
     setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
     plat::reg_set_machine_folder(config_ + "/machine");
     hive_ = plat::reg_hive_file(RegRoot::CurrentUser);
   }
   void TearDown() override {
     setenv("XDG_CONFIG_HOME", old_config_.c_str(), 1);
-    plat::reg_set_machine_folder("");
+    plat::reg_set_machine_folder(old_machine_);
   }
   RegKey Create(const std::string& path) {
     RegKey key;
@@ -57,8 +58,13 @@ class PlatRegistry : public ::testing::Test {
     return data;
   }
 
-  std::string config_, old_config_, hive_;
+  std::string config_, old_config_, old_machine_, hive_;
 };
+
+TEST(PlatRegistrySandbox, MachineHiveStaysInTheSandbox) {
+  EXPECT_EQ(plat::reg_hive_file(RegRoot::LocalMachine),
+            testenv::sandbox_root() + "/machine-registry/HKEY_LOCAL_MACHINE.reg");
+}
 
 TEST_F(PlatRegistry, HiveFileSitsInTheConfigHome) {
   EXPECT_EQ(hive_, config_ + "/korvane-registry/HKEY_CURRENT_USER.reg");
