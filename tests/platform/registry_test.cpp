@@ -236,7 +236,7 @@ TEST_F(PlatRegistry, CorruptHiveIsReportedAndNeverOverwritten) {
       {head + "[-HKEY_CURRENT_USER\\Software]\r\n", "deletions"},
       {head + "[HKEY_CURRENT_USER\\Software\\\\x]\r\n", "empty or invalid"},
       {head + "[HKEY_CURRENT_USER\\Software\r\n", "must end with ']'"},
-      {head + std::string("\"x\"=\"a\0b\"\r\n", 13), "control character"},
+      {head + std::string("\"x\"=\"a\0b\"\r\n", 11), "control character"},
   };
   for (const Case& c : cases) {
     write_file(hive_, c.text);
