@@ -218,7 +218,7 @@ std::string parse(std::string_view text, const char* root_name, Node& root) {
       if (!path.empty() && path.front() == '-') return where + "key deletions are not supported";
       const size_t cut = path.find('\\');
       if (!name_equal(path.substr(0, cut), root_name)) return where + "the key is not under " + root_name;
-      if (cut != std::string_view::npos && (path.size() == cut + 1 || !split_path(path.substr(cut), names)))
+      if (cut != std::string_view::npos && (path.back() == '\\' || !split_path(path.substr(cut), names)))
         return where + "the key path has an empty or invalid name";
       if (cut == std::string_view::npos) names.clear();
       current = walk(root, names, true);

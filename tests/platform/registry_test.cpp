@@ -235,6 +235,7 @@ TEST_F(PlatRegistry, CorruptHiveIsReportedAndNeverOverwritten) {
       {head + "[HKEY_LOCAL_MACHINE\\Software]\r\n", "not under HKEY_CURRENT_USER"},
       {head + "[-HKEY_CURRENT_USER\\Software]\r\n", "deletions"},
       {head + "[HKEY_CURRENT_USER\\Software\\\\x]\r\n", "empty or invalid"},
+      {head + "[HKEY_CURRENT_USER\\Software\\]\r\n", "empty or invalid"},
       {head + "[HKEY_CURRENT_USER\\Software\r\n", "must end with ']'"},
       {head + std::string("\"x\"=\"a\0b\"\r\n", 11), "control character"},
   };
