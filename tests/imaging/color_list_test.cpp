@@ -455,6 +455,39 @@ TEST_F(ColorList, OpenRefusesDamagedBlocks) {
   EXPECT_EQ(find.color_found, 0xFF1E90FFu);
 }
 
+// An empty family: searches in it find nothing without reading its
+// indexes, and a search of all families passes over it.
+TEST_F(ColorList, EmptyFamily) {
+  std::vector<uint8_t> inner = builtin_inner();
+  put_u32(inner, cnl_get_u32(inner.data() + cnCNLHeaderSize), 0);  // vga's node count
+  reseal_inner(inner);
+  bool ok = false;
+  std::string text;
+  auto list = open_bytes(outer_of(inner), ok, text);
+  ASSERT_TRUE(ok) << text;
+
+  rColorFind find;
+  EXPECT_FALSE(list->FindFirst(&find, "black", "vga"));
+  EXPECT_EQ(text_of(find.family_name_found), "vga");
+  EXPECT_EQ(list->LastErrorCode(), 0);
+  EXPECT_FALSE(list->FindNext(&find));
+  EXPECT_EQ(list->LastErrorText(), "{NotFoundFirst}");
+  for (const char* mode : {"enum_by_name", "enum_by_color"}) {
+    EXPECT_FALSE(list->FindFirst(&find, mode, "vga"));
+    EXPECT_FALSE(list->FindNext(&find));
+  }
+  ASSERT_TRUE(list->FindFirst(&find, "BLACK", ""));
+  EXPECT_EQ(text_of(find.family_name_found), "html");
+  EXPECT_EQ(text_of(find.name_found), "Black");
+  int count = 0;
+  for (bool found = list->FindFirst(&find, "enum_by_color", ""); found; found = list->FindNext(&find)) {
+    if (count++ == 0) {
+      EXPECT_EQ(text_of(find.family_name_found), "html");
+    }
+  }
+  EXPECT_EQ(count, 688 - 17);
+}
+
 TEST_F(ColorList, OpenSurvivesEveryFailedAllocation) {
   const std::vector<uint8_t> outer = builtin_outer();
   for (int64_t k = 1;; ++k) {
