@@ -2,7 +2,9 @@
 
 #include <cstring>
 #include <random>
+#include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "qlm_base_array.h"
@@ -456,6 +458,18 @@ TEST(Array, CloneCases) {
   ASSERT_EQ(target.Count(), 5u);
   for (uint32_t i = 1; i <= 5; ++i) EXPECT_EQ(std::memcmp(target.Get(i), source.Get(i), 16), 0);
 
+  // A subclass that owns nothing clones into a plain cArray.
+  class cBytes : public cArray {
+   public:
+    cBytes() : cArray(1, 0, 5) {}
+  } bytes;
+  ASSERT_NE(bytes.Append(2), nullptr);
+  cArray* plain = bytes.Clone();
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(typeid(*plain), typeid(cArray));
+  EXPECT_EQ(plain->Count(), 2u);
+  delete plain;
+
   mem_alloc_fail_at(1, true);
   EXPECT_EQ(source.Clone(), nullptr);
   mem_alloc_fail_at(0);
@@ -535,6 +549,18 @@ TEST(Array, AHookThatThrowsBecomesAFailedClone) {
   EXPECT_EQ(a.Clone(&target), nullptr);
   EXPECT_EQ(a.LastError(), errNEnoughMem);
   EXPECT_EQ(a.Clone(), nullptr);  // the new copy is released again
+}
+
+TEST(Array, EntriesThatCannotBeCopiedFailTheClone) {
+  struct rOwner {
+    std::unique_ptr<std::string> text;
+  };
+  cArrayOf<rOwner, 0> a(5);
+  rOwner* e = a.Append(1);
+  ASSERT_NE(e, nullptr);
+  e->text = std::make_unique<std::string>(long_name(3));
+  EXPECT_EQ(a.Clone(), nullptr);
+  EXPECT_EQ(a.LastError(), errArrayCloneCopy);
 }
 
 TEST(Array, FailedTypedAppendReleasesWhatItBuilt) {
