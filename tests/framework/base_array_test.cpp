@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <memory>
@@ -591,3 +592,28 @@ TEST(ArrayDeathTest, UseOfADeletedEntryIsReported) {
   EXPECT_DEATH(gone[16] = 1, "use-after-poison");
 }
 #endif
+
+// The sorters permute slot references and relink the range.
+TEST(Array, PermutedSlotsAreRelinked) {
+  for (uint8_t kind = 0; kind <= 3; ++kind) {
+    for (auto [first, last] : {std::pair{1u, 30u}, {4u, 9u}, {1u, 5u}, {25u, 30u}, {7u, 7u}}) {
+      SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " range " << first << ".." << last);
+      cArray a(link_bytes(kind) + 8, kind, 5);
+      Model m(a);
+      ASSERT_NE(a.Append(30), nullptr);
+      m.Added(1, 30);
+      std::reverse(m.ptrs.begin() + (first - 1), m.ptrs.begin() + last);
+      std::reverse(m.ids.begin() + (first - 1), m.ids.begin() + last);
+      for (uint32_t i = first; i <= last; ++i) *a.SlotOf(i) = m.ptrs[i - 1];
+      a.RelinkRange(first, last);
+      m.Check("relinked");
+    }
+  }
+  cArray a(16, 1, 5);
+  EXPECT_EQ(a.SlotOf(1), nullptr);
+  EXPECT_EQ(a.RecordAt(0), nullptr);
+  ASSERT_NE(a.Append(1), nullptr);
+  EXPECT_NE(a.RecordAt(3), nullptr);
+  EXPECT_EQ(a.RecordAt(4), nullptr);
+  EXPECT_EQ(a.SlotOf(2), nullptr);
+}
