@@ -352,7 +352,7 @@ int32_t cEncoding::Widen(int32_t new_length, int32_t new_unit, int32_t pad) {
         (new_unit == 2 && pad > 0xFFFF) || new_unit < mSrc.enunit)
       return errEncoding_DataWriteFailure;
     if (new_unit == 2) {
-      std::u16string text(size_t(new_length), char16_t(pad));
+      std::u16string text(size_t(new_length), static_cast<char16_t>(pad));
       for (int32_t i = 0; i < length; ++i) {
         const int32_t c = ReadUnitAt(i);
         if (c < 0 || c > 0xFFFF) return errEncoding_DataWriteFailure;
@@ -362,7 +362,7 @@ int32_t cEncoding::Widen(int32_t new_length, int32_t new_unit, int32_t pad) {
       mText16 = std::move(text);
       mSrc.kind = cnSourceWideString;
     } else {
-      std::vector<int32_t> text(size_t(new_length), pad);
+      std::vector<int32_t> text(static_cast<size_t>(new_length), pad);
       for (int32_t i = 0; i < length; ++i) {
         const int32_t c = ReadUnitAt(i);
         if (c < 0) return errEncoding_DataWriteFailure;
