@@ -407,7 +407,7 @@ TEST(CharFeed, ReadsEverySourceKind) {
   std::u16string w = u"\u0100";
   EXPECT_EQ(feed_open_widestring(w, feed, false), 0x100);
   const int32_t full[] = {-7, 0};
-  EXPECT_EQ(feed_open_pfullchar(full, feed, false), -7);  // 32-bit units are signed
+  EXPECT_EQ(feed_open_pfullchar(full, feed, false), errEncoding_IllegalSourceData);  // not a code point
   EXPECT_EQ(feed_open_pchar("", feed, false), errEncoding_NoDataAtThatPosition);
   EXPECT_EQ(feed_open_pchar(nullptr, feed, false), errEncoding_WrongInputParameters);
   const uint8_t block[] = {1, 2, 3, 4, 5};
