@@ -7,6 +7,7 @@
 #include "qlm_base_fullstring.h"
 #include "qlm_base_util.h"
 #include "qlm_encoding_blocks.h"
+#include "qlm_encoding_registry.h"
 
 uint32_t id_cEncoding = 0;
 
@@ -1030,11 +1031,15 @@ std::string encoding_to_charstring(cEncoding* encoding) {
 }
 
 void encoding_start() {
-  // The module draws six type ids; the first is cEncoding's.
+  encoding_registry_start();
   if (id_cEncoding != 0) return;
+  // The module draws six type ids, the first cEncoding's; the code-page
+  // modules (Windows/OEM/ISO-8859, the Unicode transformation formats, and
+  // the East Asian code pages) draw theirs too, though no class of theirs
+  // exists in this system.
   new_type_id(id_cEncoding);
   uint32_t unused = 0;
-  for (int i = 0; i < 5; ++i) new_type_id(unused);
+  for (int i = 0; i < 5 + 31 + 6 + 4; ++i) new_type_id(unused);
 }
 
-void encoding_stop() {}
+void encoding_stop() { encoding_registry_stop(); }

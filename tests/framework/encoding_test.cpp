@@ -428,3 +428,67 @@ TEST(CharFeed, ReadsEverySourceKind) {
   EXPECT_EQ(feed_read(feed), 'r');
   feed_close(feed);
 }
+
+#include "qlm_encoding_registry.h"
+
+TEST(EncodingRegistry, AttachWithTheEmptyRegistry) {
+  auto ten = open_flow("0123456789");
+  int32_t error = 99;
+  auto e = encoding_attach(ten.get(), 1, "", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(e->Length(), 10);
+  EXPECT_EQ(e->Get(1), '0');
+
+  auto five = open_flow("abcde");
+  e = encoding_attach(five.get(), 2, "", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Length(), 2);
+
+  EXPECT_FALSE(encoding_attach(ten.get(), 1, "UTF8", error));
+  EXPECT_EQ(error, errEncoding_NotFound);
+  auto empty = cMemoryFlow::Construct();
+  ASSERT_TRUE(empty->Open());
+  EXPECT_FALSE(encoding_attach(empty.get(), 1, "", error));
+  EXPECT_EQ(error, errEncoding_NoDataAtThatPosition);
+  auto closed = cMemoryFlow::Construct();
+  EXPECT_FALSE(encoding_attach(closed.get(), 1, "", error));
+  EXPECT_EQ(error, errEncoding_WrongInputParameters);
+  EXPECT_FALSE(encoding_attach(nullptr, 1, "", error));
+  EXPECT_EQ(error, errEncoding_WrongInputParameters);
+  EXPECT_FALSE(encoding_attach(ten.get(), 3, "", error));
+  EXPECT_EQ(error, errEncoding_WrongInputParameters);
+
+  EXPECT_FALSE(encoding_create_by_uid(1));
+  EXPECT_EQ(encoding_default_uid(), 0);
+}
+
+TEST(EncodingRegistry, DetectionFindsTheLongestRegisteredSignature) {
+  // Two signatures where one is a prefix of the other: both are found.
+  EXPECT_EQ(encoding_register_for_test("AB", [] { return new cEncoding(); }), 1);
+  EXPECT_EQ(encoding_register_for_test("ABC!", [] { return new cEncoding(); }), 2);
+  EXPECT_EQ(encoding_register_for_test("AB", [] { return new cEncoding(); }), errEncoding_SignatureExists);
+  EXPECT_TRUE(encoding_create_by_uid(2));
+  int32_t error = 0;
+  auto flow = open_flow("ABC!text");
+  auto e = encoding_attach(flow.get(), 1, "", error);
+  ASSERT_TRUE(e);
+  // "AB" is registered and matches first: the text starts after it.
+  EXPECT_EQ(e->Length(), 6);
+  EXPECT_EQ(e->Get(1), 'C');
+  auto other = open_flow("ABX");
+  e = encoding_attach(other.get(), 1, "", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Get(1), 'X');
+  auto none = open_flow("XYZ");
+  e = encoding_attach(none.get(), 1, "", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Length(), 3);
+  e = encoding_attach(none.get(), 1, "ABC!", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Length(), 3);  // by name the text starts at byte 0
+  cFlowByteReader reader(flow.get());
+  int32_t consumed = 7;
+  EXPECT_FALSE(encoding_detect('Q', reader, consumed));
+  EXPECT_EQ(consumed, 0);
+}
