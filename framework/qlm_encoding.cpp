@@ -482,8 +482,12 @@ int32_t cEncoding::AttachBuffer(const void* block, int32_t unit, int32_t size, i
 }
 
 int32_t cEncoding::AttachEncoding(cEncoding* source) {
-  // An encoding cannot read through itself.
-  if (source == nullptr || source == this) return errEncoding_WrongInputParameters;
+  if (source == nullptr) return errEncoding_WrongInputParameters;
+  // An encoding cannot read through itself, directly or along a chain of
+  // attached encodings: reading would never end.
+  for (const cEncoding* e = source; e != nullptr;
+       e = e->mSrc.kind == cnSourceEncoding ? static_cast<const cEncoding*>(e->mSrc.source) : nullptr)
+    if (e == this) return errEncoding_WrongInputParameters;
   const int32_t length = source->Length();
   if (length < 0) return errEncoding_WrongInputParameters;
   return AttachCommon(cnSourceEncoding, 4, source, 0, 0, length, length);

@@ -94,6 +94,9 @@ struct rCharFeed {
 // empty source, -1 for a nil source or bad arguments.
 int32_t feed_open_charstring(const std::string& s, rCharFeed& feed, bool expand);
 int32_t feed_open_widestring(const std::u16string& s, rCharFeed& feed, bool expand);
+// The feed reads the variable at each call: a temporary would dangle.
+int32_t feed_open_charstring(std::string&& s, rCharFeed& feed, bool expand) = delete;
+int32_t feed_open_widestring(std::u16string&& s, rCharFeed& feed, bool expand) = delete;
 int32_t feed_open_fullstring(const int32_t* s, rCharFeed& feed, bool expand);
 int32_t feed_open_pchar(const char* p, rCharFeed& feed, bool expand);
 int32_t feed_open_pwidechar(const char16_t* p, rCharFeed& feed, bool expand);
@@ -146,6 +149,9 @@ class cEncoding : public cBase {
   // new Length, or a negative code.
   int32_t AttachCharString(const std::string& s, int32_t from);
   int32_t AttachWideString(const std::u16string& s, int32_t from);
+  // The variable is read at each access: a temporary would dangle.
+  int32_t AttachCharString(std::string&& s, int32_t from) = delete;
+  int32_t AttachWideString(std::u16string&& s, int32_t from) = delete;
   int32_t AttachFullString(const int32_t* s, int32_t from);
   int32_t AttachPChar(const char* p, int32_t from);
   int32_t AttachPWideChar(const char16_t* p, int32_t from);

@@ -83,6 +83,8 @@ TEST(Encoding, AttachEveryBufferKind) {
   EXPECT_EQ(outer.AttachEncoding(&e), 2);
   EXPECT_EQ(points(outer), (std::vector<int32_t>{0x100, 'z'}));
   EXPECT_EQ(outer.AttachEncoding(&outer), errEncoding_WrongInputParameters);
+  // A chain that leads back is refused too.
+  EXPECT_EQ(e.AttachEncoding(&outer), errEncoding_WrongInputParameters);
   EXPECT_EQ(outer.AttachEncoding(nullptr), errEncoding_WrongInputParameters);
 }
 
