@@ -6,6 +6,7 @@
 #include "qlm_base_object.h"
 #include "qlm_platform.h"
 #include "qlm_platform_file.h"
+#include "qlm_platform_file_io.h"
 
 namespace {
 bool g_started = false;
@@ -17,9 +18,11 @@ void qlm_base_start(int argc, char** argv) {
   std::srand(unsigned(std::time(nullptr)));
   qlm_base_types_start();
   platform_start(argc, argv);
+  file_layer_start();
 }
 
 void qlm_base_stop() {
+  file_layer_stop();
   platform_stop();
 }
 

@@ -441,25 +441,37 @@ TreeRemoval empty_folder(int dfd) {
   closedir(dir);
   if (read_err != 0) return {error_code_of(read_err), 3};
 
+  // Every entry is tried, so the outcome does not depend on the order of the
+  // entries; the first failure is reported.
+  TreeRemoval first;
+  auto note = [&first](int32_t code, int32_t stage) {
+    if (first.code == kFileOk) first = {code, stage};
+  };
   for (const std::string& name : names) {
     struct stat st{};
     if (fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue;
-      return {error_code_of(errno), 1};
+      if (errno != ENOENT) note(error_code_of(errno), 1);
+      continue;
     }
     if (S_ISDIR(st.st_mode)) {
       const int sub = openat(dfd, name.c_str(), kTreeFlags);
-      if (sub < 0) return {error_code_of(errno), 2};
+      if (sub < 0) {
+        note(error_code_of(errno), 2);
+        continue;
+      }
       const TreeRemoval inner = empty_folder(sub);
       close(sub);
-      if (inner.code != kFileOk) return {inner.code, 2};
+      if (inner.code != kFileOk) {
+        note(inner.code, 2);
+        continue;
+      }
       if (unlinkat(dfd, name.c_str(), AT_REMOVEDIR) != 0)
-        return {errno == EEXIST ? kFileErrNotEmpty : error_code_of(errno), 2};
+        note(errno == EEXIST ? kFileErrNotEmpty : error_code_of(errno), 2);
     } else if (unlinkat(dfd, name.c_str(), 0) != 0 && errno != ENOENT) {
-      return {error_code_of(errno), 1};
+      note(error_code_of(errno), 1);
     }
   }
-  return {};
+  return first;
 }
 
 }  // namespace

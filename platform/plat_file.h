@@ -131,6 +131,8 @@ struct TreeRemoval {
 // Removes the folder and everything in it. A symbolic link is removed as a
 // link, never followed; an entry whose name cannot be written as a Windows
 // name is left where it is (so its folder stays and the removal fails);
+// every other entry is removed even after a failure, and the first failure
+// is reported;
 // the walk goes through descriptors (openat with O_NOFOLLOW, unlinkat), so
 // a folder renamed meanwhile cannot redirect it. The folder itself must not
 // be a symbolic link.
