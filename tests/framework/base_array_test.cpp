@@ -552,3 +552,16 @@ TEST(Array, FailedTypedAppendReleasesWhatItBuilt) {
     EXPECT_EQ(a.Last()->next, nullptr);
   }
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Deleted entries are poisoned beyond their free-list field, so a use after
+// Delete is reported.
+TEST(ArrayDeathTest, UseOfADeletedEntryIsReported) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  cArray a(32, 1, 6);
+  ASSERT_NE(a.Append(3), nullptr);
+  auto* gone = static_cast<volatile uint8_t*>(a.Get(2));
+  ASSERT_TRUE(a.Delete(2, 1));
+  EXPECT_DEATH(gone[16] = 1, "use-after-poison");
+}
+#endif
