@@ -8,6 +8,7 @@
 #include "qlm_base_object.h"
 #include "qlm_platform.h"
 #include "qlm_platform_file.h"
+#include "qlm_platform_file_flow.h"
 #include "qlm_platform_file_io.h"
 
 namespace {
@@ -36,6 +37,7 @@ void framework_start(int argc, char** argv) {
   if (g_started) return;
   qlm_base_start(argc, argv);
   qlm_platform_file_start();
+  qlm_file_flow_types_start();
   g_started = true;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "plat_path_map.h"
+#include "qlm_base_lists.h"
 #include "qlm_base_util.h"
 #include "qlm_platform_file_io.h"
 #include "sandbox.h"
@@ -360,9 +361,14 @@ TEST(FileFolders, MakeLevelByLevelWithRollBack) {
 }
 
 namespace {
+// The texts of a list, in order.
 struct TestList {
-  std::vector<std::string> items;
-  const std::string* Add(const std::string& text) { return &items.emplace_back(text); }
+  cCharStringsList list;
+  std::vector<std::string> items() const {
+    std::vector<std::string> out;
+    for (uint32_t i = 1; i <= list.Count(); ++i) out.push_back(list.Get(i)->text);
+    return out;
+  }
 };
 }  // namespace
 
@@ -370,22 +376,22 @@ TEST(FileFolders, MakeAllListsWhatItCreated) {
   const std::string dir = testenv::sandbox_dir("mkall");
   const std::string w = win_of(dir);
   TestList list;
-  EXPECT_TRUE(mk_dir_all(w + "\\a\\b", 0, &list));
-  ASSERT_EQ(list.items.size(), 2u);
-  EXPECT_EQ(list.items[0], w + "\\a\\");
-  EXPECT_EQ(list.items[1], w + "\\a\\b\\");
+  EXPECT_TRUE(mk_dir_all(w + "\\a\\b", 0, &list.list));
+  ASSERT_EQ(list.items().size(), 2u);
+  EXPECT_EQ(list.items()[0], w + "\\a\\");
+  EXPECT_EQ(list.items()[1], w + "\\a\\b\\");
 
-  list.items.clear();
+  list.list.Clear();
   cFileName existing(w + "\\a\\b\\file.txt");
-  EXPECT_TRUE(mk_dir_all(&existing, 0, &list));
-  EXPECT_TRUE(list.items.empty());
+  EXPECT_TRUE(mk_dir_all(&existing, 0, &list.list));
+  EXPECT_TRUE(list.items().empty());
 
   // A level the system refuses (too long): what was made before stays, and
   // stays listed.
-  list.items.clear();
-  EXPECT_FALSE(mk_dir_all(w + "\\a\\k\\" + std::string(300, 'x') + "\\d", 0, &list));
-  ASSERT_EQ(list.items.size(), 1u);
-  EXPECT_EQ(list.items[0], w + "\\a\\k\\");
+  list.list.Clear();
+  EXPECT_FALSE(mk_dir_all(w + "\\a\\k\\" + std::string(300, 'x') + "\\d", 0, &list.list));
+  ASSERT_EQ(list.items().size(), 1u);
+  EXPECT_EQ(list.items()[0], w + "\\a\\k\\");
   EXPECT_TRUE(fs::is_directory(dir + "/a/k"));
 }
 
