@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <limits>
 #include <vector>
@@ -193,10 +194,21 @@ int32_t read_at(int fd, int64_t pos, void* buffer, int64_t count, int64_t& done)
                   [&](int64_t at, size_t n) { return pread(fd, p + at, n, off_t(pos + at)); });
 }
 
+namespace {
+std::atomic<int64_t> gWriteAtFailAt{0};
+}
+
+void write_at_fail_at(int64_t k) { gWriteAtFailAt = k; }
+
 int32_t write_at(int fd, int64_t pos, const void* buffer, int64_t count, int64_t& done) {
   const auto* p = static_cast<const char*>(buffer);
   if (pos < 0 || count > std::numeric_limits<int64_t>::max() - pos) {
     done = 0;
+    return kFileErrWrite;
+  }
+  if (gWriteAtFailAt.load(std::memory_order_relaxed) > 0 && --gWriteAtFailAt == 0) {
+    transfer(count / 2, done, kFileErrWrite,
+             [&](int64_t at, size_t n) { return pwrite(fd, p + at, n, off_t(pos + at)); });
     return kFileErrWrite;
   }
   return transfer(count, done, kFileErrWrite,

@@ -57,6 +57,11 @@ int32_t write_full(int fd, const void* buffer, int64_t count, int64_t& done);
 int32_t read_at(int fd, int64_t pos, void* buffer, int64_t count, int64_t& done);
 int32_t write_at(int fd, int64_t pos, const void* buffer, int64_t count, int64_t& done);
 
+// Test seam: the k-th write_at from now (1 = the next one) writes half of
+// its bytes and then fails with kFileErrWrite; 0 switches the seam off.
+// Only tests call it.
+void write_at_fail_at(int64_t k);
+
 // Size, position, positioning and truncation of an open descriptor.
 int32_t file_size_of(int fd, int64_t& size);
 int32_t file_position(int fd, int64_t& pos);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "plat_file.h"
 #include "plat_path_map.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_util.h"
@@ -262,6 +263,39 @@ TEST(FileRecord, FailedInsertionsRestoreTheFile) {
     file_close(&f.rec);
     EXPECT_EQ(get(f.host), "0123456789");
   }
+  // A write that fails half-way in any step. Appending and moving the tail
+  // are undone completely; a failed zero fill is reported (the size is the
+  // new one, the inserted range undefined). A small count makes each moved
+  // chunk overlap its own source, so a half-done write damages it.
+  const std::string data = pattern_bytes(200000);
+  struct {
+    int64_t offs, count;
+    int32_t restoring_writes;  // writes of the append and move steps
+  } cases[] = {{1000, 1000, 1 + 4}, {1000, 70000, 2 + 4}, {150000, 3, 1 + 1}};
+  for (const auto& c : cases) {
+    for (int32_t k = 1;; ++k) {
+      SCOPED_TRACE(std::to_string(c.count) + " write " + std::to_string(k));
+      OpenFile f(dir, data);
+      plat::write_at_fail_at(k);
+      const bool ok = file_insert(&f.rec, c.offs, c.count);
+      plat::write_at_fail_at(0);
+      const int32_t error = f.rec.lastError;
+      const int64_t size = file_size(&f.rec);
+      file_close(&f.rec);
+      if (ok) {
+        EXPECT_GT(k, c.restoring_writes);
+        break;
+      }
+      EXPECT_EQ(error, errInvariant);
+      if (k <= c.restoring_writes) {
+        EXPECT_TRUE(get(f.host) == data);
+      } else {
+        EXPECT_EQ(size, 200000 + c.count);
+      }
+      ASSERT_LT(k, 20);
+    }
+  }
+
   // The file may not grow past 100 bytes: appending fails part way, the
   // appended bytes are cut off again and the content is unchanged.
   const std::string big = pattern_bytes(90);
