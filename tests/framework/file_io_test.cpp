@@ -296,6 +296,15 @@ TEST(FileRecord, FailedInsertionsRestoreTheFile) {
     }
   }
 
+  // A deletion that cannot move the tail is reported, never hidden.
+  {
+    OpenFile f(dir, data);
+    plat::write_at_fail_at(2);
+    EXPECT_FALSE(file_delete(&f.rec, 10, 5));
+    plat::write_at_fail_at(0);
+    EXPECT_EQ(f.rec.lastError, errInvariant);
+  }
+
   // The file may not grow past 100 bytes: appending fails part way, the
   // appended bytes are cut off again and the content is unchanged.
   const std::string big = pattern_bytes(90);
