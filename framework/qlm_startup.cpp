@@ -9,6 +9,8 @@
 #include "qlm_encoding.h"
 #include "qlm_platform.h"
 #include "qlm_platform_file.h"
+#include "qlm_platform_file_flow.h"
+#include "qlm_platform_file_io.h"
 
 namespace {
 bool g_started = false;
@@ -22,11 +24,13 @@ void qlm_base_start(int argc, char** argv) {
   platform_start(argc, argv);
   fullstring_start();
   resource_start();
+  file_layer_start();
   encoding_start();
 }
 
 void qlm_base_stop() {
   encoding_stop();
+  file_layer_stop();
   resource_stop();
   fullstring_stop();
   platform_stop();
@@ -36,6 +40,7 @@ void framework_start(int argc, char** argv) {
   if (g_started) return;
   qlm_base_start(argc, argv);
   qlm_platform_file_start();
+  qlm_file_flow_types_start();
   g_started = true;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <limits>
 #include <vector>
@@ -193,10 +194,21 @@ int32_t read_at(int fd, int64_t pos, void* buffer, int64_t count, int64_t& done)
                   [&](int64_t at, size_t n) { return pread(fd, p + at, n, off_t(pos + at)); });
 }
 
+namespace {
+std::atomic<int64_t> gWriteAtFailAt{0};
+}
+
+void write_at_fail_at(int64_t k) { gWriteAtFailAt = k; }
+
 int32_t write_at(int fd, int64_t pos, const void* buffer, int64_t count, int64_t& done) {
   const auto* p = static_cast<const char*>(buffer);
   if (pos < 0 || count > std::numeric_limits<int64_t>::max() - pos) {
     done = 0;
+    return kFileErrWrite;
+  }
+  if (gWriteAtFailAt.load(std::memory_order_relaxed) > 0 && --gWriteAtFailAt == 0) {
+    transfer(count / 2, done, kFileErrWrite,
+             [&](int64_t at, size_t n) { return pwrite(fd, p + at, n, off_t(pos + at)); });
     return kFileErrWrite;
   }
   return transfer(count, done, kFileErrWrite,
@@ -441,25 +453,37 @@ TreeRemoval empty_folder(int dfd) {
   closedir(dir);
   if (read_err != 0) return {error_code_of(read_err), 3};
 
+  // Every entry is tried, so the outcome does not depend on the order of the
+  // entries; the first failure is reported.
+  TreeRemoval first;
+  auto note = [&first](int32_t code, int32_t stage) {
+    if (first.code == kFileOk) first = {code, stage};
+  };
   for (const std::string& name : names) {
     struct stat st{};
     if (fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue;
-      return {error_code_of(errno), 1};
+      if (errno != ENOENT) note(error_code_of(errno), 1);
+      continue;
     }
     if (S_ISDIR(st.st_mode)) {
       const int sub = openat(dfd, name.c_str(), kTreeFlags);
-      if (sub < 0) return {error_code_of(errno), 2};
+      if (sub < 0) {
+        note(error_code_of(errno), 2);
+        continue;
+      }
       const TreeRemoval inner = empty_folder(sub);
       close(sub);
-      if (inner.code != kFileOk) return {inner.code, 2};
+      if (inner.code != kFileOk) {
+        note(inner.code, 2);
+        continue;
+      }
       if (unlinkat(dfd, name.c_str(), AT_REMOVEDIR) != 0)
-        return {errno == EEXIST ? kFileErrNotEmpty : error_code_of(errno), 2};
+        note(errno == EEXIST ? kFileErrNotEmpty : error_code_of(errno), 2);
     } else if (unlinkat(dfd, name.c_str(), 0) != 0 && errno != ENOENT) {
-      return {error_code_of(errno), 1};
+      note(error_code_of(errno), 1);
     }
   }
-  return {};
+  return first;
 }
 
 }  // namespace

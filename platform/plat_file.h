@@ -57,6 +57,11 @@ int32_t write_full(int fd, const void* buffer, int64_t count, int64_t& done);
 int32_t read_at(int fd, int64_t pos, void* buffer, int64_t count, int64_t& done);
 int32_t write_at(int fd, int64_t pos, const void* buffer, int64_t count, int64_t& done);
 
+// Test seam: the k-th write_at from now (1 = the next one) writes half of
+// its bytes and then fails with kFileErrWrite; 0 switches the seam off.
+// Only tests call it.
+void write_at_fail_at(int64_t k);
+
 // Size, position, positioning and truncation of an open descriptor.
 int32_t file_size_of(int fd, int64_t& size);
 int32_t file_position(int fd, int64_t& pos);
@@ -131,6 +136,8 @@ struct TreeRemoval {
 // Removes the folder and everything in it. A symbolic link is removed as a
 // link, never followed; an entry whose name cannot be written as a Windows
 // name is left where it is (so its folder stays and the removal fails);
+// every other entry is removed even after a failure, and the first failure
+// is reported;
 // the walk goes through descriptors (openat with O_NOFOLLOW, unlinkat), so
 // a folder renamed meanwhile cannot redirect it. The folder itself must not
 // be a symbolic link.
