@@ -17,6 +17,7 @@
 #include <source_location>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "qlm_base_codes.h"
 #include "qlm_platform.h"
@@ -80,8 +81,19 @@ class cBase {
   virtual std::string FrameworkName() const { return framework_name(); }
 };
 
-// The guarded form of Identify: false for nil.
+// The guarded form of Identify: false for nil and for objects that are not
+// framework objects.
 bool object_identify(const cBase* object, uint32_t id);
+// Any other object: framework objects are found through their cBase part;
+// objects of other classes answer false.
+template <typename T>
+  requires(!std::is_base_of_v<cBase, T>)
+bool object_identify(const T* object, uint32_t id) {
+  if constexpr (std::is_polymorphic_v<T>)
+    return object_identify(dynamic_cast<const cBase*>(object), id);
+  else
+    return false;
+}
 
 // ---------------------------------------------------------------------------
 // cExceptionString: one answer of a message function.
@@ -205,7 +217,7 @@ class cException : public cBase {
   int32_t LastErrorCode() const;
 
  private:
-  friend void exception_log_append(std::exception_ptr, cBase*, std::source_location);
+  friend void exception_log_append(std::exception_ptr, cBase*, std::source_location) noexcept;
   cExceptionLog* mLog = nullptr;
 };
 
@@ -213,9 +225,9 @@ class cException : public cBase {
 // its log created when missing; a cExceptionLog receives the row itself; any
 // other object is left alone. Never raises.
 void exception_log_append(std::exception_ptr exception, cBase* object,
-                          std::source_location loc = std::source_location::current());
+                          std::source_location loc = std::source_location::current()) noexcept;
 // Builds a row for the exception and appends it to the log. Never raises.
-void exception_log_add(std::exception_ptr exception, cExceptionLog* log, rCodeAddress address);
+void exception_log_add(std::exception_ptr exception, cExceptionLog* log, rCodeAddress address) noexcept;
 
 // ---------------------------------------------------------------------------
 // The two handler patterns.
