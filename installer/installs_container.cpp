@@ -4,6 +4,7 @@
 #include "installs_container.h"
 #include "installs_names.h"
 #include "qlm_base_crc.h"
+#include "qlm_base_lists.h"
 
 namespace {
 
@@ -73,6 +74,12 @@ bool cInstWalker::Open(const void* data, int64_t size) {
     return false;
   }
   return true;
+}
+
+cInstWalker::eOpen cInstWalker::OpenInstallData() {
+  const rResourceEntry* block = resource_find(cnInstallDataName);
+  if (block == nullptr) return eOpen::NotRegistered;
+  return Open(block->data, block->size) ? eOpen::Opened : eOpen::Unreadable;
 }
 
 bool cInstWalker::ReadSignature() {

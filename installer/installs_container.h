@@ -93,6 +93,10 @@ class cInstWalker {
   // the walker). False for nil data, a negative size, a size of 2 GiB or
   // more, or a flow that cannot be made or opened.
   bool Open(const void* data, int64_t size);
+  // Open on the bytes registered as "..\install_data.idf": NotRegistered
+  // when the registry has no such block, Unreadable when Open fails.
+  enum class eOpen : uint8_t { Opened, NotRegistered, Unreadable };
+  eOpen OpenInstallData();
   // Reads the first 6 bytes and compares them with "IDF100".
   bool ReadSignature();
   // Reads and validates the header at the flow's position.

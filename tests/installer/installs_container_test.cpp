@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "installs_container.h"
+#include "qlm_base_lists.h"
 #include "qlm_base_util.h"
 #include "qlm_zlib.h"
 #include "sandbox.h"
@@ -369,6 +371,41 @@ TEST(InstContainerBuilder, OutputReadsBack) {
   rInstEntry e;
   ASSERT_EQ(w.Next(e), eInstStep::Entry);
   EXPECT_EQ(e.name, ".txt");
+}
+
+TEST(InstWalker, FindsTheRegisteredContainer) {
+  cInstWalker w;
+  EXPECT_EQ(w.OpenInstallData(), cInstWalker::eOpen::NotRegistered);
+  ASSERT_NE(resource_register("..\\install_data.idf", kFixture.data(), -1), nullptr);
+  EXPECT_EQ(w.OpenInstallData(), cInstWalker::eOpen::Unreadable);
+  resource_stop();
+  resource_start();
+  ASSERT_NE(resource_register("..\\install_data.idf", qlm_test_container, int32_t(qlm_test_container_size)), nullptr);
+  ASSERT_EQ(w.OpenInstallData(), cInstWalker::eOpen::Opened);
+  EXPECT_TRUE(w.ReadSignature());
+  rInstEntry e;
+  ASSERT_EQ(w.Next(e), eInstStep::Entry);
+  EXPECT_EQ(e.name, ".txt");
+  resource_stop();
+  resource_start();
+}
+
+// The builder's whole output, byte for byte, against the test's writer
+// (which reproduces the hand-checked container with this zlib).
+TEST(InstContainerBuilder, WritesTheHandCheckedLayout) {
+  const std::string dir = testenv::sandbox_dir("idf_build_ok");
+  std::filesystem::create_directory(dir + "/src");
+  { std::ofstream(dir + "/src/hello") << "hello"; }
+  {
+    std::ofstream(dir + "/listing.txt") << "# comment\n\n"
+                                        << "ext | .txt | | | \n"
+                                        << "  file\t|a.txt|  | src/hello | 1\r\n"
+                                        << "folder | | Sub\\ | | 0\n";
+  }
+  const std::string command = std::string("'") + QLM_IDF_BUILD + "' '" + dir + "/listing.txt' '" + dir + "/out.idf'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(file_bytes(dir + "/out.idf"), assemble(kGood));
+  EXPECT_EQ(walk(file_bytes(dir + "/out.idf")), "end");
 }
 
 // Listings the builder refuses: a message naming the line, exit code 1, and
