@@ -208,8 +208,7 @@ exError::exError(int32_t code, tMessageFunction function, std::string_view text,
   mRow.code = code;
   mRow.function = function;
   mRow.raise_address = raise_address;
-  date_now(mRow.date);
-  time_now(mRow.time);
+  datetime_now(mRow.date, mRow.time);
 }
 
 namespace {

@@ -51,6 +51,18 @@ void time_now(rTime& time) {
   time.millisecond = uint16_t(t.millisecond);
 }
 
+void datetime_now(rDate& date, rTime& time) {
+  const plat::LocalTime t = plat::clock_local_now();
+  date.day = uint8_t(t.day);
+  date.month = uint8_t(t.month);
+  date.year = uint16_t(t.year);
+  date.weekday = uint16_t(t.weekday + 1);
+  time.hour = uint16_t(t.hour);
+  time.minute = uint16_t(t.minute);
+  time.second = uint16_t(t.second);
+  time.millisecond = uint16_t(t.millisecond);
+}
+
 bool filetime_to_datetime(rDateTime& dt, uint64_t filetime) {
   dt = rDateTime{};
   if (filetime >= (uint64_t(1) << 63)) return false;

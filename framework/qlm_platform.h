@@ -42,6 +42,8 @@ double timer_elapsed_ms(int64_t start);
 uint16_t date_now(rDate& date);
 // The local time of day.
 void time_now(rTime& time);
+// Today's local date and the time of day from one reading of the clock.
+void datetime_now(rDate& date, rTime& time);
 // Converts a file time (100 ns intervals since 1 January 1601, no time-zone
 // conversion). File times of 2^63 and above cannot be converted: the record
 // is zeroed and the answer is false.
