@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "qlm_base_fullstring.h"
+#include "qlm_base_lists.h"
 #include "qlm_base_object.h"
 #include "qlm_platform.h"
 
@@ -16,9 +18,13 @@ void qlm_base_start(int argc, char** argv) {
   std::srand(unsigned(std::time(nullptr)));
   qlm_base_types_start();
   platform_start(argc, argv);
+  fullstring_start();
+  resource_start();
 }
 
 void qlm_base_stop() {
+  resource_stop();
+  fullstring_stop();
   platform_stop();
 }
 
