@@ -5,6 +5,18 @@
 
 #include "qlm_base_util.h"
 
+// Under AddressSanitizer, deleted entries (beyond their free-list field) and
+// the uncarved rest of each pool block are poisoned, so that a use of a
+// deleted entry or an overrun past the last entry is reported.
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define QLM_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define QLM_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define QLM_POISON(p, n) ((void)(p), (void)(n))
+#define QLM_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace {
 
 constexpr uint32_t kClassCapacity[7] = {16u, 1024u, 65536u, 4194304u, 268435456u, 1073741824u, 4294836225u};
@@ -123,9 +135,13 @@ void cArray::SetLinks(void* prev, void* next) {
 // Entries: the free list and the pool blocks
 
 void cArray::PushFree(void* entry) {
-  if (mEntrySize < sizeof(void*)) return;
+  if (mEntrySize < sizeof(void*)) {
+    QLM_POISON(entry, mEntrySize);
+    return;
+  }
   write_ptr(entry, mFreeList);
   mFreeList = entry;
+  QLM_POISON(static_cast<uint8_t*>(entry) + sizeof(void*), mEntrySize - sizeof(void*));
 }
 
 // A zero-filled entry from the free list or the pool blocks; nil when memory
@@ -150,6 +166,7 @@ void* cArray::TakeEntry() {
       pool->data = static_cast<uint8_t*>(block) + kPoolHeader;
       pool->allocated = bytes;
       pool->used = 0;
+      QLM_POISON(pool->data, bytes);
       if (mCurrentPool == nullptr)
         mPools = pool;
       else
@@ -159,6 +176,7 @@ void* cArray::TakeEntry() {
     entry = mCurrentPool->data + mCurrentPool->used;
     mCurrentPool->used += mStride;
   }
+  QLM_UNPOISON(entry, mEntrySize);
   std::memset(entry, 0, mEntrySize);
   return entry;
 }
@@ -631,6 +649,8 @@ bool cArray::Delete(uint32_t index, uint32_t n) {
         if (!CallFinalize(at[0], k)) hook_error = mLastError;
         if (run_first == nullptr) run_first = at[0];
         run_last = at[k - 1];
+        for (uint32_t j = 0; j < k; ++j)
+          QLM_POISON(static_cast<uint8_t*>(at[j]) + sizeof(void*), mEntrySize - sizeof(void*));
       } else {
         for (uint32_t j = 0; j < k; ++j) {
           if (!CallFinalize(at[j], 1)) hook_error = mLastError;
@@ -692,6 +712,7 @@ void cArray::Clear() {
   }
   while (mPools != nullptr) {
     rArrayPool* next = mPools->next;
+    QLM_UNPOISON(mPools->data, mPools->allocated);
     mem_free(mPools);
     mPools = next;
   }

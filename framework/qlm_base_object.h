@@ -17,6 +17,7 @@
 #include <source_location>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "qlm_base_codes.h"
 #include "qlm_platform.h"
@@ -80,8 +81,19 @@ class cBase {
   virtual std::string FrameworkName() const { return framework_name(); }
 };
 
-// The guarded form of Identify: false for nil.
+// The guarded form of Identify: false for nil and for objects that are not
+// framework objects.
 bool object_identify(const cBase* object, uint32_t id);
+// Any other object: framework objects are found through their cBase part;
+// objects of other classes answer false.
+template <typename T>
+  requires(!std::is_base_of_v<cBase, T>)
+bool object_identify(const T* object, uint32_t id) {
+  if constexpr (std::is_polymorphic_v<T>)
+    return object_identify(dynamic_cast<const cBase*>(object), id);
+  else
+    return false;
+}
 
 // ---------------------------------------------------------------------------
 // cExceptionString: one answer of a message function.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "plat_clock.h"
+#include "plat_path_map.h"
 #include "plat_process.h"
 
 namespace {
@@ -100,8 +101,12 @@ int32_t param_count() {
 void platform_start(int argc, char** argv) {
   std::lock_guard<std::mutex> lock(g_params_lock);
   g_params.clear();
-  std::string self = plat::process_exe_path();
-  if (self.empty() && argc > 0 && argv && argv[0]) self = argv[0];
+  // The program's own path, in Windows form; empty when the host cannot
+  // tell or the path cannot be written as a Windows name.
+  std::string host = plat::process_exe_path();
+  if (host.empty() && argc > 0 && argv && argv[0] && argv[0][0] == '/') host = argv[0];
+  std::string self;
+  if (!plat::from_posix(host, self)) self.clear();
   g_params.push_back(self);
   for (int i = 1; i < argc; ++i) g_params.push_back(argv[i] ? argv[i] : "");
 }

@@ -49,8 +49,9 @@ void datetime_now(rDate& date, rTime& time);
 // is zeroed and the answer is false.
 bool filetime_to_datetime(rDateTime& dt, uint64_t filetime);
 
-// Command-line argument by index: 0 is the program's own absolute path; an
-// index beyond the last argument gives the empty string.
+// Command-line argument by index: 0 is the program's own absolute path in
+// Windows form ("C:\..."), empty when it cannot be written as one; an index
+// beyond the last argument gives the empty string.
 std::string param_str(int32_t index);
 int32_t param_count();
 

@@ -7,6 +7,7 @@
 #include "qlm_base_lists.h"
 #include "qlm_base_object.h"
 #include "qlm_platform.h"
+#include "qlm_platform_file.h"
 
 namespace {
 bool g_started = false;
@@ -31,12 +32,14 @@ void qlm_base_stop() {
 void framework_start(int argc, char** argv) {
   if (g_started) return;
   qlm_base_start(argc, argv);
+  qlm_platform_file_start();
   g_started = true;
 }
 
 void framework_stop() {
   if (!g_started) return;
   g_started = false;
+  qlm_platform_file_stop();
   qlm_base_stop();
 }
 

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "plat_path_map.h"
 #include "qlm_platform.h"
 
 TEST(Timer, ElapsedIsNonNegativeAndSigned) {
@@ -73,8 +74,14 @@ TEST(Dates, NowMatchesTheLocalClock) {
 
 TEST(Params, ProgramPathAndArguments) {
   const std::string self = param_str(0);
-  ASSERT_FALSE(self.empty());
-  EXPECT_TRUE(std::filesystem::exists(self)) << self;
+  ASSERT_EQ(self.rfind("C:\\", 0), 0u) << self;
+  std::string host;
+  ASSERT_EQ(plat::to_posix(self, host), 0) << self;
+  EXPECT_TRUE(std::filesystem::exists(host)) << host;
+  // The mapped name leads back to the same Windows name.
+  std::string again;
+  ASSERT_TRUE(plat::from_posix(host, again));
+  EXPECT_EQ(again, self);
   EXPECT_EQ(param_str(param_count()), "");
   EXPECT_EQ(param_str(-1), "");
 }

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "plat_registry.h"
+
 namespace testenv {
 namespace {
 std::string g_root;
@@ -25,6 +27,8 @@ void sandbox_enter() {
   setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
   setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);
   setenv("QLM_SANDBOX_TOKEN", root.filename().c_str(), 1);
+  // The local machine's hive lives in the sandbox too, never in /etc.
+  plat::reg_set_machine_folder((root / "machine-registry").string());
   if (chdir(g_root.c_str()) != 0) throw std::runtime_error("cannot enter the test sandbox");
 }
 
