@@ -28,6 +28,7 @@ constexpr int32_t cnNbsp = 0xA0;
 constexpr int32_t cnMaxHandBacks = 4096;
 
 uint32_t g_start_count = 0;
+uint32_t g_stop_count = 0;
 
 bool is_letter(int32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 bool is_name_char(int32_t c) { return is_letter(c) || (c >= '0' && c <= '9'); }
@@ -195,8 +196,9 @@ std::unique_ptr<cExceptionString> qlm_parser_vormcode_exception_string(uint32_t 
 }
 
 void qlm_parser_vormcode_start() { ++g_start_count; }
-void qlm_parser_vormcode_stop() { ++g_start_count; }
+void qlm_parser_vormcode_stop() { ++g_stop_count; }
 uint32_t qlm_parser_vormcode_start_count() { return g_start_count; }
+uint32_t qlm_parser_vormcode_stop_count() { return g_stop_count; }
 
 // ---------------------------------------------------------------------------
 // cParserVormCode

@@ -109,3 +109,4 @@ class cParserVormCode : public cException {
 void qlm_parser_vormcode_start();
 void qlm_parser_vormcode_stop();
 uint32_t qlm_parser_vormcode_start_count();
+uint32_t qlm_parser_vormcode_stop_count();

@@ -6,6 +6,7 @@
 #include "qlm_base_fullstring.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_object.h"
+#include "qlm_parser_vormcode.h"
 #include "qlm_platform.h"
 #include "qlm_platform_file.h"
 
@@ -33,12 +34,14 @@ void framework_start(int argc, char** argv) {
   if (g_started) return;
   qlm_base_start(argc, argv);
   qlm_platform_file_start();
+  qlm_parser_vormcode_start();
   g_started = true;
 }
 
 void framework_stop() {
   if (!g_started) return;
   g_started = false;
+  qlm_parser_vormcode_stop();
   qlm_platform_file_stop();
   qlm_base_stop();
 }
