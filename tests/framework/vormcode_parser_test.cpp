@@ -2,6 +2,7 @@
 // labels, comments, generic pairing, errors, progress and re-opening.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,13 @@ std::string codepoints(cEncoding* en) {
   std::string s;
   for (int32_t t = 1; en != nullptr && t <= en->Length(); ++t) {
     const int32_t c = en->Get(t);
-    if (c < 256)
+    if (c < 256) {
       s.push_back(char(uint8_t(c)));
-    else
-      s += "<" + int_to_hex(0, 0, c) + ">";
+    } else {
+      s += '<';
+      s += int_to_hex(0, 0, c);
+      s += '>';
+    }
   }
   return s;
 }
@@ -155,6 +159,73 @@ TEST(VormCodeRunningText, ControlRunKindsAndCounts) {
   // The text keeps the low byte of each code point.
   Parsed r = parse("\x1F\t");
   EXPECT_EQ(r.parser->FirstToken()->Control()->text, std::string("\x1F\t"));
+}
+
+// The control token a run of control characters must give: kinds 1-3 for
+// runs of one character, 4 for CR LF pairs, 0 for anything else.
+std::string expected_control(const std::string& run) {
+  auto all = [&](char c) { return run.find_first_not_of(c) == std::string::npos; };
+  bool pairs = run.size() % 2 == 0;
+  for (size_t k = 0; pairs && k < run.size(); k += 2) pairs = run[k] == '\r' && run[k + 1] == '\n';
+  const int kind = all('\t') ? 1 : all('\r') ? 2 : all('\n') ? 3 : pairs ? 4 : 0;
+  const size_t count = kind == 4 ? run.size() / 2 : run.size();
+  std::string text;
+  for (char ch : run) text += ch == '\t' ? "T" : ch == '\r' ? "R" : ch == '\n' ? "L" : "?";
+  std::string out = "CONTROL{";
+  out += std::to_string(kind);
+  out += ',';
+  out += text;
+  out += ',';
+  out += std::to_string(count);
+  out += '}';
+  return out;
+}
+
+TEST(VormCodeRunningText, RandomTextsAreCutIntoMaximalRunsAndKeepEveryCharacter) {
+  // Texts without tag openers: the tokens give the text back exactly, runs
+  // are maximal, and each control run has the kind and count of its
+  // characters.
+  const char alphabet[] = {'a', 'b', '~', '~', '>', ']', ')', '}', ' ', char(0xA0), '\t', '\r', '\n', '\x01'};
+  std::mt19937 random(20261210);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const size_t n = random() % 24;
+    for (size_t k = 0; k < n; ++k) text.push_back(alphabet[random() % sizeof alphabet]);
+    SCOPED_TRACE(::testing::PrintToString(text));
+    Parsed r = parse(text);
+    ASSERT_TRUE(r.ok);
+    std::string back;
+    uint8_t previous = 255;
+    for (const rTCToken* t = r.parser->FirstToken(); t != nullptr; t = t->next) {
+      switch (t->kind) {
+        case TCT_DATA: {
+          const std::string data = codepoints(t->Data());
+          // A data token follows another only when it starts with "~".
+          if (previous == TCT_DATA) {
+            EXPECT_EQ(data[0], '~');
+          }
+          back += data;
+          break;
+        }
+        case TCT_SPACE: back += std::string(size_t(t->Count()), ' '); break;
+        case TCT_NBSP: back += std::string(size_t(t->Count()), char(0xA0)); break;
+        case TCT_CONTROL:
+          EXPECT_EQ(describe(t), expected_control(t->Control()->text));
+          back += t->Control()->text;
+          break;
+        case TCT_PROPERTIES_END: back += "~>"; break;
+        case TCT_STRUCTURE_END: back += "~]"; break;
+        case TCT_PAREN_CLOSE: back += "~)"; break;
+        case TCT_BRACE_CLOSE: back += "~}"; break;
+        default: ADD_FAILURE() << "token kind " << int(t->kind);
+      }
+      if (t->kind == TCT_SPACE || t->kind == TCT_NBSP || t->kind == TCT_CONTROL) {
+        EXPECT_NE(t->kind, previous);
+      }
+      previous = t->kind;
+    }
+    EXPECT_EQ(back, text);
+  }
 }
 
 TEST(VormCodeRunningText, DataWidensForLargeCodePoints) {
