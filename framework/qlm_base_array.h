@@ -142,6 +142,17 @@ class cArray : public cBase {
   bool LoadFrom(cFlow* flow);
   bool SaveTo(cFlow* flow);
 
+  // Sorting, defined with the sorters in their own source file: the entries
+  // first..last (first 0 means 1, last 0 means the count) by `compare`
+  // (negative: a before b). Sort picks the algorithm by the count; the
+  // others use a fixed one. Entries do not move; slots are permuted.
+  using tCompare = int32_t (*)(const void* a, const void* b);
+  bool Sort(tCompare compare, uint32_t first = 0, uint32_t last = 0);
+  bool SortInsertion(tCompare compare, uint32_t first = 0, uint32_t last = 0);
+  bool SortShell(tCompare compare, uint32_t first = 0, uint32_t last = 0);
+  bool SortQuick(tCompare compare, uint32_t first = 0, uint32_t last = 0);
+  bool SortHeap(tCompare compare, uint32_t first = 0, uint32_t last = 0);
+
   // Entry hooks (see the file comment).
   virtual void InitializeEntries(void* first, uint32_t n);
   virtual void FinalizeEntries(void* first, uint32_t n);
@@ -249,30 +260,39 @@ class cArrayOf : public cArray {
       p = next;
     }
   }
+  // Entries that cannot be copied make Clone fail (276).
   bool CopyEntries(const void* source, void* target, uint32_t n) override {
-    const E* s = static_cast<const E*>(source);
-    E* t = static_cast<E*>(target);
-    const uint32_t link_bytes = LinkBytes();
-    for (uint32_t i = 0; i < n; ++i) {
-      if (s == nullptr || t == nullptr) return false;
-      unsigned char links[2 * sizeof(void*)];
-      std::memcpy(links, static_cast<void*>(t), link_bytes);
-      *t = *s;
-      std::memcpy(static_cast<void*>(t), links, link_bytes);
-      if (i + 1 < n) {
-        s = static_cast<const E*>(NextOf(s));
-        t = static_cast<E*>(NextOf(t));
+    if constexpr (!std::is_copy_assignable_v<E>) {
+      return false;
+    } else {
+      const E* s = static_cast<const E*>(source);
+      E* t = static_cast<E*>(target);
+      const uint32_t link_bytes = LinkBytes();
+      for (uint32_t i = 0; i < n; ++i) {
+        if (s == nullptr || t == nullptr) return false;
+        unsigned char links[2 * sizeof(void*)];
+        std::memcpy(links, static_cast<void*>(t), link_bytes);
+        *t = *s;
+        std::memcpy(static_cast<void*>(t), links, link_bytes);
+        if (i + 1 < n) {
+          s = static_cast<const E*>(NextOf(s));
+          t = static_cast<E*>(NextOf(t));
+        }
       }
+      return true;
     }
-    return true;
   }
   bool ReadEntries(void* first, uint32_t n, cFlow* flow) override {
-    if constexpr (std::is_trivially_copyable_v<E>) return cArray::ReadEntries(first, n, flow);
-    return false;
+    if constexpr (std::is_trivially_copyable_v<E>)
+      return cArray::ReadEntries(first, n, flow);
+    else
+      return false;
   }
   bool WriteEntries(const void* first, uint32_t n, cFlow* flow) override {
-    if constexpr (std::is_trivially_copyable_v<E>) return cArray::WriteEntries(first, n, flow);
-    return false;
+    if constexpr (std::is_trivially_copyable_v<E>)
+      return cArray::WriteEntries(first, n, flow);
+    else
+      return false;
   }
 
  protected:

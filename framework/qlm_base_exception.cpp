@@ -17,7 +17,7 @@ int32_t cException::LastErrorCode() const {
   return mLog->Last()->code;
 }
 
-void exception_log_append(std::exception_ptr exception, cBase* object, std::source_location loc) {
+void exception_log_append(std::exception_ptr exception, cBase* object, std::source_location loc) noexcept {
   if (!exception || object == nullptr) return;
   try {
     const rCodeAddress at = rCodeAddress::From(loc);
@@ -37,7 +37,7 @@ void exception_log_append(std::exception_ptr exception, cBase* object, std::sour
   }
 }
 
-void exception_log_add(std::exception_ptr exception, cExceptionLog* log, rCodeAddress address) {
+void exception_log_add(std::exception_ptr exception, cExceptionLog* log, rCodeAddress address) noexcept {
   if (!exception || log == nullptr) return;
   try {
     rExceptionLog row;

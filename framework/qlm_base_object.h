@@ -217,7 +217,7 @@ class cException : public cBase {
   int32_t LastErrorCode() const;
 
  private:
-  friend void exception_log_append(std::exception_ptr, cBase*, std::source_location);
+  friend void exception_log_append(std::exception_ptr, cBase*, std::source_location) noexcept;
   cExceptionLog* mLog = nullptr;
 };
 
@@ -225,9 +225,9 @@ class cException : public cBase {
 // its log created when missing; a cExceptionLog receives the row itself; any
 // other object is left alone. Never raises.
 void exception_log_append(std::exception_ptr exception, cBase* object,
-                          std::source_location loc = std::source_location::current());
+                          std::source_location loc = std::source_location::current()) noexcept;
 // Builds a row for the exception and appends it to the log. Never raises.
-void exception_log_add(std::exception_ptr exception, cExceptionLog* log, rCodeAddress address);
+void exception_log_add(std::exception_ptr exception, cExceptionLog* log, rCodeAddress address) noexcept;
 
 // ---------------------------------------------------------------------------
 // The two handler patterns.

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+#include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "qlm_base_array.h"
@@ -456,6 +459,18 @@ TEST(Array, CloneCases) {
   ASSERT_EQ(target.Count(), 5u);
   for (uint32_t i = 1; i <= 5; ++i) EXPECT_EQ(std::memcmp(target.Get(i), source.Get(i), 16), 0);
 
+  // A subclass that owns nothing clones into a plain cArray.
+  class cBytes : public cArray {
+   public:
+    cBytes() : cArray(1, 0, 5) {}
+  } bytes;
+  ASSERT_NE(bytes.Append(2), nullptr);
+  cArray* plain = bytes.Clone();
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(typeid(*plain), typeid(cArray));
+  EXPECT_EQ(plain->Count(), 2u);
+  delete plain;
+
   mem_alloc_fail_at(1, true);
   EXPECT_EQ(source.Clone(), nullptr);
   mem_alloc_fail_at(0);
@@ -537,6 +552,18 @@ TEST(Array, AHookThatThrowsBecomesAFailedClone) {
   EXPECT_EQ(a.Clone(), nullptr);  // the new copy is released again
 }
 
+TEST(Array, EntriesThatCannotBeCopiedFailTheClone) {
+  struct rOwner {
+    std::unique_ptr<std::string> text;
+  };
+  cArrayOf<rOwner, 0> a(5);
+  rOwner* e = a.Append(1);
+  ASSERT_NE(e, nullptr);
+  e->text = std::make_unique<std::string>(long_name(3));
+  EXPECT_EQ(a.Clone(), nullptr);
+  EXPECT_EQ(a.LastError(), errArrayCloneCopy);
+}
+
 TEST(Array, FailedTypedAppendReleasesWhatItBuilt) {
   for (int64_t k = 1; k < 20; ++k) {
     cArrayOf<rNamed, 1> a(5);
@@ -565,3 +592,28 @@ TEST(ArrayDeathTest, UseOfADeletedEntryIsReported) {
   EXPECT_DEATH(gone[16] = 1, "use-after-poison");
 }
 #endif
+
+// The sorters permute slot references and relink the range.
+TEST(Array, PermutedSlotsAreRelinked) {
+  for (uint8_t kind = 0; kind <= 3; ++kind) {
+    for (auto [first, last] : {std::pair{1u, 30u}, {4u, 9u}, {1u, 5u}, {25u, 30u}, {7u, 7u}}) {
+      SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " range " << first << ".." << last);
+      cArray a(link_bytes(kind) + 8, kind, 5);
+      Model m(a);
+      ASSERT_NE(a.Append(30), nullptr);
+      m.Added(1, 30);
+      std::reverse(m.ptrs.begin() + (first - 1), m.ptrs.begin() + last);
+      std::reverse(m.ids.begin() + (first - 1), m.ids.begin() + last);
+      for (uint32_t i = first; i <= last; ++i) *a.SlotOf(i) = m.ptrs[i - 1];
+      a.RelinkRange(first, last);
+      m.Check("relinked");
+    }
+  }
+  cArray a(16, 1, 5);
+  EXPECT_EQ(a.SlotOf(1), nullptr);
+  EXPECT_EQ(a.RecordAt(0), nullptr);
+  ASSERT_NE(a.Append(1), nullptr);
+  EXPECT_NE(a.RecordAt(3), nullptr);
+  EXPECT_EQ(a.RecordAt(4), nullptr);
+  EXPECT_EQ(a.SlotOf(2), nullptr);
+}
