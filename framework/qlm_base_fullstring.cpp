@@ -42,7 +42,7 @@ rFullStringEntry* cFullStringEntry::Append(int32_t* block, int32_t capacity) {
   return e;
 }
 
-bool cFullStringEntry::SortByBlock() { return array_sort(*this, compare_blocks); }
+bool cFullStringEntry::SortByBlock() { return Sort(compare_blocks); }
 
 uint32_t cFullStringEntry::InsertionIndex(const int32_t* block) const {
   int64_t low = 0;

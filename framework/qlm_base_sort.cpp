@@ -6,12 +6,6 @@
 
 namespace {
 
-// The sorts are companions of the array and keep their code in its
-// last-error field.
-struct ArrayAccess : cArray {
-  static int32_t& LastErrorOf(cArray& a) { return a.*(&ArrayAccess::mLastError); }
-};
-
 using tSorter = bool (*)(void** list, uint32_t n, tCompare compare, const bool& abort);
 
 // Insertion sort: an element moves only past elements that compare greater,
@@ -127,9 +121,8 @@ void for_slots(cArray& a, uint32_t first, uint32_t last, Visit visit) {
 }
 
 // The driver of all five sorts.
-bool sort_range(cArray& a, tSorter sorter, tCompare compare, uint32_t first, uint32_t last) {
+bool sort_range(cArray& a, int32_t& last_error, tSorter sorter, tCompare compare, uint32_t first, uint32_t last) {
   if (compare == nullptr) return false;
-  int32_t& last_error = ArrayAccess::LastErrorOf(a);
   last_error = 0;
   const uint32_t count = a.Count();
   if (count == 0) return true;
@@ -168,26 +161,25 @@ bool sort_range(cArray& a, tSorter sorter, tCompare compare, uint32_t first, uin
 
 }  // namespace
 
-bool array_sort(cArray& array, tCompare compare, uint32_t first, uint32_t last) {
-  const uint32_t count = array.Count();
-  tSorter sorter = count < 10 ? sort_insertion : count < 100 ? sort_shell : count > 999999 ? sort_heap : sort_quick;
-  return sort_range(array, sorter, compare, first, last);
+bool cArray::Sort(tCompare compare, uint32_t first, uint32_t last) {
+  const tSorter sorter = mCount < 10 ? sort_insertion : mCount < 100 ? sort_shell : mCount > 999999 ? sort_heap : sort_quick;
+  return sort_range(*this, mLastError, sorter, compare, first, last);
 }
 
-bool array_sort_insertion(cArray& array, tCompare compare, uint32_t first, uint32_t last) {
-  return sort_range(array, sort_insertion, compare, first, last);
+bool cArray::SortInsertion(tCompare compare, uint32_t first, uint32_t last) {
+  return sort_range(*this, mLastError, sort_insertion, compare, first, last);
 }
 
-bool array_sort_shell(cArray& array, tCompare compare, uint32_t first, uint32_t last) {
-  return sort_range(array, sort_shell, compare, first, last);
+bool cArray::SortShell(tCompare compare, uint32_t first, uint32_t last) {
+  return sort_range(*this, mLastError, sort_shell, compare, first, last);
 }
 
-bool array_sort_quick(cArray& array, tCompare compare, uint32_t first, uint32_t last) {
-  return sort_range(array, sort_quick, compare, first, last);
+bool cArray::SortQuick(tCompare compare, uint32_t first, uint32_t last) {
+  return sort_range(*this, mLastError, sort_quick, compare, first, last);
 }
 
-bool array_sort_heap(cArray& array, tCompare compare, uint32_t first, uint32_t last) {
-  return sort_range(array, sort_heap, compare, first, last);
+bool cArray::SortHeap(tCompare compare, uint32_t first, uint32_t last) {
+  return sort_range(*this, mLastError, sort_heap, compare, first, last);
 }
 
 // ---------------------------------------------------------------------------

@@ -17,22 +17,17 @@
 
 #include "qlm_base_array.h"
 
-// Negative when a sorts before b, 0 when equal, positive when after. Compare
-// addresses with (a > b) - (a < b), never by subtracting them.
-using tCompare = int32_t (*)(const void* a, const void* b);
-
-// Sorts the entries first..last (1-based; first 0 means 1, last 0 means the
-// count). False for a nil compare, a first above the count, a last above the
-// count or below first, a failed temporary list and an aborted sort (the
-// array is then unchanged); true for an empty array and for first = last.
-bool array_sort(cArray& array, tCompare compare, uint32_t first = 0, uint32_t last = 0);
-bool array_sort_insertion(cArray& array, tCompare compare, uint32_t first = 0, uint32_t last = 0);
-bool array_sort_shell(cArray& array, tCompare compare, uint32_t first = 0, uint32_t last = 0);
-bool array_sort_quick(cArray& array, tCompare compare, uint32_t first = 0, uint32_t last = 0);
-bool array_sort_heap(cArray& array, tCompare compare, uint32_t first = 0, uint32_t last = 0);
-// Asks a running sort of the array (from a compare function or another
-// thread's view of the flag) to stop; the sort then answers false.
-inline void array_abort_sort(cArray& array) { array.AbortFlag() = true; }
+// The compare function of cArray::Sort and its fixed-algorithm variants
+// (cArray::SortInsertion, SortShell, SortQuick, SortHeap), which are defined
+// in qlm_base_sort.cpp: negative when a sorts before b, 0 when equal,
+// positive when after. Compare addresses with (a > b) - (a < b), never by
+// subtracting them.
+//
+// The sorts answer false for a nil compare, a first above the count, a last
+// above the count or below first, a failed temporary list (LastError 203)
+// and an aborted sort (a caller set AbortFlag(); the array is then
+// unchanged); true for an empty array and for first = last.
+using tCompare = cArray::tCompare;
 
 // ---------------------------------------------------------------------------
 // cArrayIterator: walks an array in index order through its directory and

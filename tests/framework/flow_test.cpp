@@ -338,6 +338,15 @@ TEST(Flow, WriteFlowPatternAndCopies) {
   EXPECT_EQ(dst->LastIO(), 200000u);
   EXPECT_EQ(contents(*dst), big);
 
+  // A write that fails half-way: LastIO counts every byte that arrived.
+  auto capped = cMemoryFlow::ConstructSized(nullptr, 0, 70000, 0);
+  ASSERT_TRUE(capped->Create());
+  ASSERT_TRUE(src->Seek(0));
+  EXPECT_FALSE(capped->CopyFrom(src.get(), 100000));
+  expect_logged(*capped, errQLMCall, "{Self.Write}");
+  EXPECT_EQ(capped->LastIO(), 70000u);
+  EXPECT_EQ(capped->Curr(), 70000);
+
   // Failures before anything is read leave LastIO 0.
   ASSERT_TRUE(src->Seek(199999));
   EXPECT_FALSE(dst->CopyFrom(src.get(), 2));

@@ -51,16 +51,16 @@ void expect_chains(cArray& a) {
   }
 }
 
-using tSort = bool (*)(cArray&, tCompare, uint32_t, uint32_t);
+using tSort = bool (cArray::*)(tCompare, uint32_t, uint32_t);
 struct NamedSort {
   const char* name;
   tSort sort;
 };
-const NamedSort kSorts[] = {{"chosen", array_sort},
-                            {"insertion", array_sort_insertion},
-                            {"shell", array_sort_shell},
-                            {"quick", array_sort_quick},
-                            {"heap", array_sort_heap}};
+const NamedSort kSorts[] = {{"chosen", &cArray::Sort},
+                            {"insertion", &cArray::SortInsertion},
+                            {"shell", &cArray::SortShell},
+                            {"quick", &cArray::SortQuick},
+                            {"heap", &cArray::SortHeap}};
 
 }  // namespace
 
@@ -74,7 +74,7 @@ TEST(Sort, SortsRandomDataAtEveryAlgorithmSize) {
       for (auto& k : keys) k = int32_t(rng() % 20);  // many equal keys
       cArray a(sizeof(rItem), 3, 6);
       fill(a, keys);
-      ASSERT_TRUE(s.sort(a, by_key, 0, 0));
+      ASSERT_TRUE((a.*s.sort)(by_key, 0, 0));
       std::sort(keys.begin(), keys.end());
       EXPECT_EQ(keys_of(a), keys);
       expect_chains(a);
@@ -85,7 +85,7 @@ TEST(Sort, SortsRandomDataAtEveryAlgorithmSize) {
 TEST(Sort, SmallArraysKeepEqualEntriesInOrder) {
   cArray a(sizeof(rItem), 1, 5);
   fill(a, {3, 1, 3, 2, 1, 3, 2, 1, 3});
-  ASSERT_TRUE(array_sort(a, by_key));
+  ASSERT_TRUE(a.Sort(by_key));
   std::vector<std::pair<int32_t, int32_t>> got;
   for (uint32_t i = 1; i <= 9; ++i) got.push_back({static_cast<rItem*>(a.Get(i))->key, static_cast<rItem*>(a.Get(i))->tag});
   const std::vector<std::pair<int32_t, int32_t>> want = {{1, 1}, {1, 4}, {1, 7}, {2, 3}, {2, 6},
@@ -105,14 +105,14 @@ TEST(Sort, LargeSortedAndAllEqualInput) {
     fill(a, keys);
     for (const NamedSort& s : kSorts) {
       SCOPED_TRACE(std::string(s.name) + (equal ? " equal" : " sorted"));
-      ASSERT_TRUE(s.sort(a, by_key, 0, 0));
+      ASSERT_TRUE((a.*s.sort)(by_key, 0, 0));
       EXPECT_EQ(keys_of(a), keys);
     }
     // Reversed input too.
     std::reverse(keys.begin(), keys.end());
     cArray b(sizeof(rItem), 3, 6);
     fill(b, keys);
-    ASSERT_TRUE(array_sort_quick(b, by_key, 0, 0));
+    ASSERT_TRUE(b.SortQuick(by_key, 0, 0));
     std::reverse(keys.begin(), keys.end());
     EXPECT_EQ(keys_of(b), keys);
     expect_chains(b);
@@ -125,18 +125,18 @@ TEST(Sort, RangesAndRelinking) {
     cArray a(sizeof(rItem), kind, 5);
     fill(a, {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 10, 11});
     // A middle range: the neighbours link to the new first and last.
-    ASSERT_TRUE(array_sort(a, by_key, 3, 8));
+    ASSERT_TRUE(a.Sort(by_key, 3, 8));
     EXPECT_EQ(keys_of(a), (std::vector<int32_t>{9, 8, 2, 3, 4, 5, 6, 7, 1, 0, 10, 11}));
     expect_chains(a);
     // A range from the first entry: the new first has no predecessor.
-    ASSERT_TRUE(array_sort(a, by_key, 0, 4));
+    ASSERT_TRUE(a.Sort(by_key, 0, 4));
     EXPECT_EQ(keys_of(a), (std::vector<int32_t>{2, 3, 8, 9, 4, 5, 6, 7, 1, 0, 10, 11}));
     expect_chains(a);
     // A range to the last entry: the new last has no successor.
-    ASSERT_TRUE(array_sort(a, by_key, 9, 0));
+    ASSERT_TRUE(a.Sort(by_key, 9, 0));
     EXPECT_EQ(keys_of(a), (std::vector<int32_t>{2, 3, 8, 9, 4, 5, 6, 7, 0, 1, 10, 11}));
     expect_chains(a);
-    ASSERT_TRUE(array_sort(a, by_key));
+    ASSERT_TRUE(a.Sort(by_key));
     expect_chains(a);
   }
   // Kind 2 keeps only its previous links, at offset 0.
@@ -146,7 +146,7 @@ TEST(Sort, RangesAndRelinking) {
   };
   cArray back(sizeof(rBack), 2, 5);
   for (int32_t k : {4, 2, 3, 1}) static_cast<rBack*>(back.Append(1))->key = k;
-  ASSERT_TRUE(array_sort(back, [](const void* a, const void* b) {
+  ASSERT_TRUE(back.Sort([](const void* a, const void* b) {
     const int32_t x = static_cast<const rBack*>(a)->key, y = static_cast<const rBack*>(b)->key;
     return int32_t((x > y) - (x < y));
   }));
@@ -158,18 +158,18 @@ TEST(Sort, RangesAndRelinking) {
 
 TEST(Sort, ArgumentsAndFailures) {
   cArray empty(sizeof(rItem), 3, 5);
-  EXPECT_TRUE(array_sort(empty, by_key));
-  EXPECT_FALSE(array_sort(empty, nullptr));
+  EXPECT_TRUE(empty.Sort(by_key));
+  EXPECT_FALSE(empty.Sort(nullptr));
   cArray a(sizeof(rItem), 3, 5);
   fill(a, {3, 2, 1});
-  EXPECT_FALSE(array_sort(a, nullptr));
-  EXPECT_FALSE(array_sort(a, by_key, 4, 0));  // first above the count
-  EXPECT_FALSE(array_sort(a, by_key, 1, 4));  // last above the count
-  EXPECT_FALSE(array_sort(a, by_key, 3, 2));
-  EXPECT_TRUE(array_sort(a, by_key, 2, 2));
+  EXPECT_FALSE(a.Sort(nullptr));
+  EXPECT_FALSE(a.Sort(by_key, 4, 0));  // first above the count
+  EXPECT_FALSE(a.Sort(by_key, 1, 4));  // last above the count
+  EXPECT_FALSE(a.Sort(by_key, 3, 2));
+  EXPECT_TRUE(a.Sort(by_key, 2, 2));
   EXPECT_EQ(keys_of(a), (std::vector<int32_t>{3, 2, 1}));
   mem_alloc_fail_at(1);
-  EXPECT_FALSE(array_sort(a, by_key));
+  EXPECT_FALSE(a.Sort(by_key));
   mem_alloc_fail_at(0);
   EXPECT_EQ(a.LastError(), errNEnoughMem);
   EXPECT_EQ(keys_of(a), (std::vector<int32_t>{3, 2, 1}));
@@ -178,10 +178,12 @@ TEST(Sort, ArgumentsAndFailures) {
   target = &a;
   for (const NamedSort& s : kSorts) {
     SCOPED_TRACE(s.name);
-    EXPECT_FALSE(s.sort(a, [](const void* x, const void* y) {
-      array_abort_sort(*target);
-      return by_key(x, y);
-    }, 0, 0));
+    EXPECT_FALSE((a.*s.sort)(
+        [](const void* x, const void* y) {
+          target->AbortFlag() = true;
+          return by_key(x, y);
+        },
+        0, 0));
     EXPECT_EQ(keys_of(a), (std::vector<int32_t>{3, 2, 1}));
     expect_chains(a);
   }
