@@ -7,6 +7,7 @@
 #include "qlm_base_fullstring.h"
 #include "qlm_base_util.h"
 #include "qlm_encoding_blocks.h"
+#include "qlm_encoding_registry.h"
 
 uint32_t id_cEncoding = 0;
 
@@ -41,8 +42,6 @@ constexpr EncodingRow kEncodingRows[] = {
     {-17, "errEncoding_ExistingSession", "There is a problem with existing data feeding session."},
 };
 
-tFeedExpander g_expander = nullptr;
-
 // The encoding code of a caught exception: a framework error's own code when
 // it is one of this module's, otherwise `fallback`.
 int32_t encoding_code_of(std::exception_ptr e, int32_t fallback) {
@@ -75,6 +74,10 @@ int32_t unit_from_bytes(const uint8_t* p, int32_t unit) {
     default: return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
   }
 }
+
+// A 32-bit unit holding a negative value is not a code point; passing it on
+// would make readers take it for a code such as the end of the data.
+int32_t checked_unit(int32_t value) { return value < 0 ? errEncoding_IllegalSourceData : value; }
 
 void unit_to_bytes(uint8_t* p, int32_t unit, int32_t value) {
   const uint32_t v = uint32_t(value);
@@ -187,19 +190,20 @@ int32_t feed_read_raw(rCharFeed& feed) {
       return size_t(i) < s.size() ? int32_t(s[size_t(i)]) : errEncoding_DataReadFailure;
     }
     case cnSourceFullString:
-      return fullstring_get(static_cast<const int32_t*>(feed.source), i + 1);
+      return checked_unit(fullstring_get(static_cast<const int32_t*>(feed.source), i + 1));
     case cnSourcePChar: return static_cast<const uint8_t*>(feed.source)[i];
     case cnSourcePWideChar: return static_cast<const char16_t*>(feed.source)[i];
-    case cnSourcePFullChar: return static_cast<const int32_t*>(feed.source)[i];
+    case cnSourcePFullChar: return checked_unit(static_cast<const int32_t*>(feed.source)[i]);
     case cnSourceFlow: {
       // The flow is read sequentially from the range's start.
       uint8_t bytes[4];
       auto* flow = static_cast<cFlow*>(const_cast<void*>(feed.source));
       if (!flow->Read(bytes, feed.unit)) return errEncoding_DataReadFailure;
-      return unit_from_bytes(bytes, feed.unit);
+      return checked_unit(unit_from_bytes(bytes, feed.unit));
     }
     case cnSourceBuffer:
-      return unit_from_bytes(static_cast<const uint8_t*>(feed.source) + int64_t(i) * feed.unit, feed.unit);
+      return checked_unit(
+          unit_from_bytes(static_cast<const uint8_t*>(feed.source) + int64_t(i) * feed.unit, feed.unit));
     case cnSourceEncoding:
       return static_cast<cEncoding*>(const_cast<void*>(feed.source))->Get(i + 1);
     default:
@@ -208,7 +212,7 @@ int32_t feed_read_raw(rCharFeed& feed) {
 }
 
 int32_t feed_read(rCharFeed& feed) {
-  if (feed.expand && g_expander != nullptr) return g_expander(feed);
+  if (feed.expand) return feed_read_expanded(feed);
   return feed_read_raw(feed);
 }
 
@@ -232,8 +236,6 @@ bool feed_close(rCharFeed& feed) {
   feed = rCharFeed{};
   return true;
 }
-
-void feed_set_expander(tFeedExpander expander) { g_expander = expander; }
 
 // ===========================================================================
 // cEncoding
@@ -309,20 +311,20 @@ int32_t cEncoding::ReadUnitAt(int32_t cursor) const {
         const auto& s = *static_cast<const std::u16string*>(mSrc.source);
         return size_t(i) < s.size() ? int32_t(s[size_t(i)]) : errEncoding_DataReadFailure;
       }
-      case cnSourceFullString: return static_cast<const int32_t*>(mSrc.source)[i];
+      case cnSourceFullString: return checked_unit(static_cast<const int32_t*>(mSrc.source)[i]);
       case cnSourcePChar: return static_cast<const uint8_t*>(mSrc.source)[i];
       case cnSourcePWideChar: return static_cast<const char16_t*>(mSrc.source)[i];
-      case cnSourcePFullChar: return static_cast<const int32_t*>(mSrc.source)[i];
+      case cnSourcePFullChar: return checked_unit(static_cast<const int32_t*>(mSrc.source)[i]);
       case cnSourceFlow: {
         auto* flow = static_cast<cFlow*>(const_cast<void*>(mSrc.source));
         uint8_t bytes[4];
         const int64_t pos = int64_t(mSrc.offset) + mSrc.start + int64_t(cursor) * mSrc.enunit;
         if (!flow->Seek(pos) || !flow->Read(bytes, mSrc.enunit)) return errEncoding_DataReadFailure;
-        return unit_from_bytes(bytes, mSrc.enunit);
+        return checked_unit(unit_from_bytes(bytes, mSrc.enunit));
       }
       case cnSourceBuffer:
-        return unit_from_bytes(
-            static_cast<const uint8_t*>(mSrc.source) + mSrc.start + int64_t(cursor) * mSrc.enunit, mSrc.enunit);
+        return checked_unit(unit_from_bytes(
+            static_cast<const uint8_t*>(mSrc.source) + mSrc.start + int64_t(cursor) * mSrc.enunit, mSrc.enunit));
       case cnSourceEncoding:
         return static_cast<cEncoding*>(const_cast<void*>(mSrc.source))->Get(cursor + 1);
       default:
@@ -1029,11 +1031,15 @@ std::string encoding_to_charstring(cEncoding* encoding) {
 }
 
 void encoding_start() {
-  // The module draws six type ids; the first is cEncoding's.
+  encoding_registry_start();
   if (id_cEncoding != 0) return;
+  // The module draws six type ids, the first cEncoding's; the code-page
+  // modules (Windows/OEM/ISO-8859, the Unicode transformation formats, and
+  // the East Asian code pages) draw theirs too, though no class of theirs
+  // exists in this system.
   new_type_id(id_cEncoding);
   uint32_t unused = 0;
-  for (int i = 0; i < 5; ++i) new_type_id(unused);
+  for (int i = 0; i < 5 + 31 + 6 + 4; ++i) new_type_id(unused);
 }
 
-void encoding_stop() {}
+void encoding_stop() { encoding_registry_stop(); }

@@ -102,10 +102,17 @@ int32_t feed_open_flow(cFlow* flow, int32_t unit, rCharFeed& feed, int64_t posit
 int32_t feed_open_buffer(const void* block, int32_t unit, int32_t size, rCharFeed& feed, bool expand);
 int32_t feed_open_encoding(cEncoding* encoding, rCharFeed& feed, bool expand);
 // The next code point; -2 at the end (and on every further call); -5 when a
-// unit cannot be read. Insertable expansion is done by the insertables
-// module when it is linked in (feed_set_expander); without it the feed reads
-// the source unexpanded.
+// unit cannot be read; -4 for a negative 32-bit unit. With expand set,
+// VormCode insertables "~(" ... ")" are replaced by the code points they
+// stand for (a failed one is delivered as written; one still open at the
+// end of the source is dropped).
 int32_t feed_read(rCharFeed& feed);
+// feed_read with expansion, whatever the record's expand flag says.
+int32_t feed_read_expanded(rCharFeed& feed);
+// The code points the inside of one insertable stands for, written to
+// `expansion` (emptied first): their number, or -7 when the text is not a
+// valid insertable.
+int32_t vorm_insertable_parse(const std::vector<int32_t>& collected, std::vector<int32_t>& expansion);
 // The next unit of the source, unexpanded.
 int32_t feed_read_raw(rCharFeed& feed);
 // Back to the start; answers the first code point again.
@@ -113,11 +120,6 @@ int32_t feed_rewind(rCharFeed& feed);
 int32_t feed_length(const rCharFeed& feed);
 // Releases what the feed holds and zeroes the record.
 bool feed_close(rCharFeed& feed);
-
-// The expansion of insertables while a feed reads (installed at start-up by
-// the module that owns it).
-using tFeedExpander = int32_t (*)(rCharFeed& feed);
-void feed_set_expander(tFeedExpander expander);
 
 // ---------------------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include "qlm_base_fullstring.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_object.h"
+#include "qlm_encoding.h"
 #include "qlm_parser_vormcode.h"
 #include "qlm_platform.h"
 #include "qlm_platform_file.h"
@@ -22,9 +23,11 @@ void qlm_base_start(int argc, char** argv) {
   platform_start(argc, argv);
   fullstring_start();
   resource_start();
+  encoding_start();
 }
 
 void qlm_base_stop() {
+  encoding_stop();
   resource_stop();
   fullstring_stop();
   platform_stop();

@@ -311,3 +311,184 @@ TEST(CodePointBlocks, TableAndWalk) {
   EXPECT_EQ(std::string(gCodePointBlocks[0].name), "C0 CONTROLS");
   EXPECT_EQ(std::string(gCodePointBlocks[3].name), "LATIN-1 SUPPLEMENT");
 }
+
+#include "qlm_base_flow.h"
+#include "qlm_base_fullstring.h"
+
+namespace {
+std::unique_ptr<cMemoryFlow> open_flow(const std::string& bytes) {
+  auto flow = cMemoryFlow::ConstructOnData(bytes.data(), int64_t(bytes.size()));
+  EXPECT_TRUE(flow->Open());
+  return flow;
+}
+}  // namespace
+
+TEST(Encoding, FlowSources) {
+  auto flow = open_flow(std::string("\x41\x00\xA9\x03\x42\x00\x7F", 7));
+  cEncoding e;
+  EXPECT_EQ(e.AttachFlow(flow.get(), 2, 0), 3);  // the odd byte is not a unit
+  EXPECT_EQ(points(e), (std::vector<int32_t>{0x41, 0x3A9, 0x42}));
+  EXPECT_EQ(e.AttachFlow(flow.get(), 1, 4), 3);
+  EXPECT_EQ(points(e), (std::vector<int32_t>{0x42, 0, 0x7F}));
+  EXPECT_EQ(e.AttachFlowRange(flow.get(), 1, 2, 3, 1), 2);
+  EXPECT_EQ(points(e), (std::vector<int32_t>{0x03, 0x42}));
+  EXPECT_EQ(e.AttachFlowRange(flow.get(), 1, 5, 3, 0), errEncoding_WrongInputParameters);  // beyond the end
+  EXPECT_EQ(e.AttachFlow(flow.get(), 3, 0), errEncoding_WrongInputParameters);
+  EXPECT_EQ(e.AttachFlow(nullptr, 1, 0), errEncoding_WrongInputParameters);
+  auto closed = cMemoryFlow::Construct();
+  EXPECT_EQ(e.AttachFlow(closed.get(), 1, 0), errEncoding_WrongInputParameters);
+
+  // Adoption narrows: the 16-bit units of "A\u03A9B" need two bytes.
+  EXPECT_EQ(e.AdoptFlow(flow.get(), 2, 0, 6, 0, false), 3);
+  EXPECT_EQ(e.CodePageTag(), "~{cp<#UCS-2>}");
+  EXPECT_EQ(e.AdoptFlow(flow.get(), 2, 0, 6, 4, false), 1);
+  EXPECT_EQ(e.CodePageTag(), "~{cp<#ASCII>}");
+  EXPECT_EQ(e.AdoptFlow(flow.get(), 1, 0, 99, 0, false), errEncoding_WrongInputParameters);
+
+  // GetBuffer over a flow range copies the stored units.
+  ASSERT_EQ(e.AttachFlowRange(flow.get(), 2, 0, 6, 2), 2);
+  char buf[8];
+  int32_t size = sizeof buf;
+  EXPECT_EQ(e.GetBuffer(buf, size, false), 4);
+  EXPECT_EQ(std::string(buf, 4), std::string("\xA9\x03\x42\x00", 4));
+}
+
+TEST(Encoding, RawReadAtTheEndOfAFlowDoesNotRepeatTheLastCodePoint) {
+  // A reader takes the last bytes raw; the feed must then report the end,
+  // not deliver the last code point again and again.
+  auto flow = open_flow("head:xy");
+  cEncoding e;
+  ASSERT_EQ(e.AttachFlow(flow.get(), 1, 0), 7);
+  std::string seen;
+  for (int32_t c = e.DFOpen(); c != ':'; c = e.DFRead()) seen.push_back(char(c));
+  EXPECT_EQ(seen, "head");
+  char raw[2];
+  ASSERT_TRUE(e.DFRawRead(5, 2, raw));
+  EXPECT_EQ(std::string(raw, 2), "xy");
+  EXPECT_FALSE(e.DFRawRead(7, 0, raw));  // from must lie inside the text
+  // The feed itself moves on from where it stopped.
+  EXPECT_EQ(e.DFRead(), 'x');
+  EXPECT_EQ(e.DFRead(), 'y');
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(e.DFRead(), errEncoding_NoDataAtThatPosition);
+  EXPECT_EQ(e.DFTextPoint(), 7);
+  EXPECT_EQ(e.DFRead(), errEncoding_NoDataAtThatPosition);
+}
+
+TEST(Encoding, FullStringSources) {
+  int32_t* h = fullstring_create(4);
+  ASSERT_NE(h, nullptr);
+  ASSERT_TRUE(fullstring_setlength(h, 3, 4));
+  fullstring_set(h, 1, 'x');
+  fullstring_set(h, 2, 0x10348);
+  fullstring_set(h, 3, 'z');
+  cEncoding e;
+  EXPECT_EQ(e.AttachFullString(h, 1), 2);
+  EXPECT_EQ(points(e), (std::vector<int32_t>{0x10348, 'z'}));
+  EXPECT_EQ(e.AdoptFullString(h, 2, false), 1);
+  EXPECT_EQ(text8(e), "z");
+  EXPECT_EQ(e.AdoptFullString(h, 0, false), 3);
+  EXPECT_EQ(e.CodePageTag(), "~{cp<#UCS-4>}");
+  EXPECT_EQ(e.AttachFullString(nullptr, 0), errEncoding_WrongInputParameters);
+  fullstring_free(h);
+}
+
+TEST(CharFeed, ReadsEverySourceKind) {
+  rCharFeed feed;
+  std::string s = "ab";
+  EXPECT_EQ(feed_open_charstring(s, feed, false), 'a');
+  EXPECT_EQ(feed_read(feed), 'b');
+  EXPECT_EQ(feed_read(feed), errEncoding_NoDataAtThatPosition);
+  EXPECT_EQ(feed_read(feed), errEncoding_NoDataAtThatPosition);
+  EXPECT_EQ(feed_rewind(feed), 'a');
+  EXPECT_EQ(feed_length(feed), 2);
+  EXPECT_TRUE(feed_close(feed));
+  EXPECT_EQ(feed.length, 0);
+
+  std::u16string w = u"\u0100";
+  EXPECT_EQ(feed_open_widestring(w, feed, false), 0x100);
+  const int32_t full[] = {-7, 0};
+  EXPECT_EQ(feed_open_pfullchar(full, feed, false), errEncoding_IllegalSourceData);  // not a code point
+  EXPECT_EQ(feed_open_pchar("", feed, false), errEncoding_NoDataAtThatPosition);
+  EXPECT_EQ(feed_open_pchar(nullptr, feed, false), errEncoding_WrongInputParameters);
+  const uint8_t block[] = {1, 2, 3, 4, 5};
+  EXPECT_EQ(feed_open_buffer(block, 4, 5, feed, false), 0x04030201);
+  EXPECT_EQ(feed_read(feed), errEncoding_NoDataAtThatPosition);
+  EXPECT_EQ(feed_open_buffer(block, 3, 5, feed, false), errEncoding_WrongInputParameters);
+
+  auto flow = open_flow("xyz");
+  EXPECT_EQ(feed_open_flow(flow.get(), 1, feed, 1, 2, false), 'y');
+  EXPECT_EQ(feed_read(feed), 'z');
+  EXPECT_EQ(feed_read(feed), errEncoding_NoDataAtThatPosition);
+  EXPECT_EQ(feed_rewind(feed), 'y');
+  EXPECT_EQ(feed_open_flow(flow.get(), 1, feed, 2, 2, false), errEncoding_WrongInputParameters);
+
+  cEncoding e;
+  ASSERT_EQ(e.AdoptCharString("qr", 0, false), 2);
+  EXPECT_EQ(feed_open_encoding(&e, feed, false), 'q');
+  EXPECT_EQ(feed_read(feed), 'r');
+  feed_close(feed);
+}
+
+#include "qlm_encoding_registry.h"
+
+TEST(EncodingRegistry, AttachWithTheEmptyRegistry) {
+  auto ten = open_flow("0123456789");
+  int32_t error = 99;
+  auto e = encoding_attach(ten.get(), 1, "", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(e->Length(), 10);
+  EXPECT_EQ(e->Get(1), '0');
+
+  auto five = open_flow("abcde");
+  e = encoding_attach(five.get(), 2, "", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Length(), 2);
+
+  EXPECT_FALSE(encoding_attach(ten.get(), 1, "UTF8", error));
+  EXPECT_EQ(error, errEncoding_NotFound);
+  auto empty = cMemoryFlow::Construct();
+  ASSERT_TRUE(empty->Open());
+  EXPECT_FALSE(encoding_attach(empty.get(), 1, "", error));
+  EXPECT_EQ(error, errEncoding_NoDataAtThatPosition);
+  auto closed = cMemoryFlow::Construct();
+  EXPECT_FALSE(encoding_attach(closed.get(), 1, "", error));
+  EXPECT_EQ(error, errEncoding_WrongInputParameters);
+  EXPECT_FALSE(encoding_attach(nullptr, 1, "", error));
+  EXPECT_EQ(error, errEncoding_WrongInputParameters);
+  EXPECT_FALSE(encoding_attach(ten.get(), 3, "", error));
+  EXPECT_EQ(error, errEncoding_WrongInputParameters);
+
+  EXPECT_FALSE(encoding_create_by_uid(1));
+  EXPECT_EQ(encoding_default_uid(), 0);
+}
+
+TEST(EncodingRegistry, DetectionFindsTheLongestRegisteredSignature) {
+  // Two signatures where one is a prefix of the other: both are found.
+  EXPECT_EQ(encoding_register_for_test("AB", [] { return new cEncoding(); }), 1);
+  EXPECT_EQ(encoding_register_for_test("ABC!", [] { return new cEncoding(); }), 2);
+  EXPECT_EQ(encoding_register_for_test("AB", [] { return new cEncoding(); }), errEncoding_SignatureExists);
+  EXPECT_TRUE(encoding_create_by_uid(2));
+  int32_t error = 0;
+  auto flow = open_flow("ABC!text");
+  auto e = encoding_attach(flow.get(), 1, "", error);
+  ASSERT_TRUE(e);
+  // "AB" is registered and matches first: the text starts after it.
+  EXPECT_EQ(e->Length(), 6);
+  EXPECT_EQ(e->Get(1), 'C');
+  auto other = open_flow("ABX");
+  e = encoding_attach(other.get(), 1, "", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Get(1), 'X');
+  auto none = open_flow("XYZ");
+  e = encoding_attach(none.get(), 1, "", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Length(), 3);
+  e = encoding_attach(none.get(), 1, "ABC!", error);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Length(), 3);  // by name the text starts at byte 0
+  cFlowByteReader reader(flow.get());
+  int32_t consumed = 7;
+  EXPECT_FALSE(encoding_detect('Q', reader, consumed));
+  EXPECT_EQ(consumed, 0);
+}
