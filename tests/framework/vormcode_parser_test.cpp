@@ -10,7 +10,6 @@
 #include "qlm_base_flow.h"
 #include "qlm_base_util.h"
 #include "qlm_encoding.h"
-#include "qlm_encoding_registry.h"
 #include "qlm_parser_vormcode.h"
 #include "qlm_parser_vormcode_run.h"
 
@@ -321,23 +320,37 @@ TEST(VormCodeErrors, MessageFunction) {
   EXPECT_GE(qlm_parser_vormcode_start_count(), 1u);  // the framework started it
 }
 
-TEST(VormCodeErrors, NegativeUnitsAreReadErrors) {
-  // Units of 4 bytes: a, then the bad unit, then b. A unit of -2 must not
+// An encoding whose data feed answers a scripted sequence of results.
+class cScriptedEncoding : public cEncoding {
+ public:
+  explicit cScriptedEncoding(std::vector<int32_t> script) : mScript(std::move(script)) {
+    mText.assign(mScript.size(), 'x');
+    EXPECT_GE(AttachCharString(mText, 0), 0);
+  }
+  int32_t DFRead() override { return mNext < mScript.size() ? mScript[mNext++] : errEncoding_NoDataAtThatPosition; }
+
+ private:
+  std::vector<int32_t> mScript;
+  std::string mText;
+  size_t mNext = 0;
+};
+
+TEST(VormCodeErrors, NegativeFeedResultsAreReadErrors) {
+  // The feed fails at the second code point of three. A -2 there must not
   // pass for the end of the text.
   struct Case {
-    int32_t unit;
+    int32_t result;
     int32_t code;
     std::string text;
   } cases[] = {
       {-2, errEncoding_NoDataAtThatPosition, "{cParserVormCode.Open}"},
       {-3, 299, "{ch=errEncoding_TextPointOutOfRange}"},
+      {-4, errEncoding_IllegalSourceData, "{cParserVormCode.Open}"},
       {-5, errEncoding_DataReadFailure, "{cParserVormCode.Open}"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.unit);
-    const int32_t units[] = {'a', c.unit, 'b'};
-    cEncoding en;
-    ASSERT_EQ(en.AttachBuffer(units, 4, int32_t(sizeof units), 0), 3);
+    SCOPED_TRACE(c.result);
+    cScriptedEncoding en({'a', c.result, 'b'});
     auto p = cParserVormCode::Construct(false);
     EXPECT_FALSE(p->OpenEncoding(&en, nullptr));
     const ErrorSeen e = error_of(*p);
@@ -345,7 +358,17 @@ TEST(VormCodeErrors, NegativeUnitsAreReadErrors) {
     EXPECT_EQ(e.text, c.text);
     EXPECT_EQ(e.position, 2);
     EXPECT_EQ(describe_all(*p), (Tokens{"DATA \"a\""}));
+    if (c.code < 0) {
+      EXPECT_EQ(p->Log()->Last()->function, &qlm_encoding_exception_string);
+    }
   }
+  // A 32-bit unit of -2 in a buffer is refused by the encoding itself.
+  const int32_t units[] = {'a', -2, 'b'};
+  cEncoding buffer;
+  ASSERT_EQ(buffer.AttachBuffer(units, 4, int32_t(sizeof units), 0), 3);
+  auto p = cParserVormCode::Construct(false);
+  EXPECT_FALSE(p->OpenEncoding(&buffer, nullptr));
+  EXPECT_EQ(p->ErrorPosition(), 2);
 }
 
 // ---------------------------------------------------------------------------
@@ -465,34 +488,6 @@ TEST(VormCodeOpen, Flows) {
   Parsed r = parse("");
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.parser->FirstToken(), nullptr);
-}
-
-TEST(VormCodeOpen, EncodingAttachOverTheEmptyRegistry) {
-  const std::string ten = "0123456789";
-  auto flow = cMemoryFlow::ConstructOnData(ten.data(), 10);
-  ASSERT_TRUE(flow->Open());
-  int32_t error = 99;
-  std::unique_ptr<cEncoding> en = encoding_attach(flow.get(), 1, {}, error);
-  ASSERT_NE(en, nullptr);
-  EXPECT_EQ(error, 0);
-  EXPECT_EQ(en->Length(), 10);
-  EXPECT_EQ(en->Get(1), '0');
-  auto five = cMemoryFlow::ConstructOnData(ten.data(), 5);
-  ASSERT_TRUE(five->Open());
-  en = encoding_attach(five.get(), 2, {}, error);
-  ASSERT_NE(en, nullptr);
-  EXPECT_EQ(en->Length(), 2);  // the odd byte is no unit
-  EXPECT_EQ(encoding_attach(flow.get(), 1, "UTF8", error), nullptr);
-  EXPECT_EQ(error, errEncoding_NotFound);
-  auto empty = cMemoryFlow::ConstructOnData(nullptr, 0);
-  ASSERT_TRUE(empty->Open());
-  EXPECT_EQ(encoding_attach(empty.get(), 1, {}, error), nullptr);
-  EXPECT_EQ(error, errEncoding_NoDataAtThatPosition);
-  auto closed = cMemoryFlow::ConstructOnData(ten.data(), 10);
-  EXPECT_EQ(encoding_attach(closed.get(), 1, {}, error), nullptr);
-  EXPECT_EQ(error, errEncoding_WrongInputParameters);
-  EXPECT_EQ(encoding_attach(nullptr, 1, {}, error), nullptr);
-  EXPECT_EQ(error, errEncoding_WrongInputParameters);
 }
 
 // ---------------------------------------------------------------------------
