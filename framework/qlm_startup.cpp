@@ -7,6 +7,7 @@
 #include "qlm_base_lists.h"
 #include "qlm_base_object.h"
 #include "qlm_encoding.h"
+#include "qlm_parser_vormcode.h"
 #include "qlm_platform.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_flow.h"
@@ -41,12 +42,14 @@ void framework_start(int argc, char** argv) {
   qlm_base_start(argc, argv);
   qlm_platform_file_start();
   qlm_file_flow_types_start();
+  qlm_parser_vormcode_start();
   g_started = true;
 }
 
 void framework_stop() {
   if (!g_started) return;
   g_started = false;
+  qlm_parser_vormcode_stop();
   qlm_platform_file_stop();
   qlm_base_stop();
 }
