@@ -5,11 +5,10 @@
 #include <openssl/evp.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench_ratio.h"
 #include "kvn_crypt.h"
 
 namespace {
@@ -65,30 +64,9 @@ BENCHMARK(BM_ManifestEncrypt);
 BENCHMARK(BM_ManifestDecrypt);
 BENCHMARK(BM_RawCbcEncrypt);
 
-// Console output as usual, keeping each run's time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  const double raw = reporter.times["BM_RawCbcEncrypt"];
-  if (raw > 0) {
-    for (const char* name : {"BM_ManifestEncrypt", "BM_ManifestDecrypt"}) {
-      const auto it = reporter.times.find(name);
-      if (it != reporter.times.end()) std::printf("%s / BM_RawCbcEncrypt = %.2f\n", name, it->second / raw);
-    }
-  }
-  return 0;
+  return bench::run_with_ratios(argc, argv,
+                                {{"BM_ManifestEncrypt", "BM_RawCbcEncrypt"}, {"BM_ManifestDecrypt", "BM_RawCbcEncrypt"}});
 }

@@ -464,17 +464,26 @@ void* cArray::Append(uint32_t n) {
   }
   if (!EnsureDirectory()) return nullptr;
 
-  uint32_t tail = TailRecord();
-  uint64_t room = 0;
-  if (tail != kNone)
-    for (uint32_t r = tail; r < mGeometry.slots_per_record; ++r) room += mDirectory[r].free;
-  if (room < n) {
-    if (!Compact()) return nullptr;
-    tail = TailRecord();
+  // Appending continues in the current record, which every change leaves at
+  // the tail (no used record after it); only when it lacks room are the
+  // records scanned for the tail room.
+  const bool current_has_room =
+      mCurrentRecord < mGeometry.slots_per_record && mDirectory[mCurrentRecord].free >= n;
+  if (!current_has_room) {
+    uint32_t tail = TailRecord();
+    uint64_t room = 0;
+    if (tail != kNone)
+      for (uint32_t r = tail; r < mGeometry.slots_per_record; ++r) room += mDirectory[r].free;
+    if (room < n) {
+      if (!Compact()) return nullptr;
+      tail = TailRecord();
+    }
+    mCurrentRecord = tail;
   }
-  mCurrentRecord = tail;
 
-  void* last = Last();
+  void* last = mCurrentRecord < mGeometry.slots_per_record && mDirectory[mCurrentRecord].used > 0
+                   ? mDirectory[mCurrentRecord].slots[mDirectory[mCurrentRecord].used - 1]
+                   : Last();
   void* first_new = nullptr;
   uint32_t added = 0;
   int32_t error = 0;

@@ -7,6 +7,7 @@
 #include "plat_clock.h"
 #include "plat_path_map.h"
 #include "plat_process.h"
+#include "plat_shell_link.h"
 
 namespace {
 
@@ -16,6 +17,12 @@ std::atomic<int64_t> g_frequency{0};
 
 std::mutex g_params_lock;
 std::vector<std::string> g_params;
+
+// Link files and their targets are named in the system's form; the link
+// writer reaches them through the same drive mapping as every other file.
+bool link_name_to_host(const std::string& name, std::string& host) {
+  return plat::to_posix(name, host) == plat::kPathOk;
+}
 
 }  // namespace
 
@@ -109,9 +116,11 @@ void platform_start(int argc, char** argv) {
   if (!plat::from_posix(host, self)) self.clear();
   g_params.push_back(self);
   for (int i = 1; i < argc; ++i) g_params.push_back(argv[i] ? argv[i] : "");
+  plat::shell_link_set_path_mapper(&link_name_to_host);
 }
 
 void platform_stop() {
+  plat::shell_link_set_path_mapper(nullptr);
   std::lock_guard<std::mutex> lock(g_params_lock);
   g_params.clear();
 }

@@ -56,5 +56,7 @@ std::string param_str(int32_t index);
 int32_t param_count();
 
 // Switches the platform layer on with the program's arguments, and off.
+// The start also makes the shell-link writer map its file names through the
+// drive mapping (plat::to_posix); the stop returns it to host names.
 void platform_start(int argc, char** argv);
 void platform_stop();

@@ -110,6 +110,8 @@ class cFileName : public cBase {
   static void scan_name(std::string_view name, rFileNameMarks& marks, int32_t& level_count);
 
   int32_t LastError() const { return mLastError; }
+  // The file functions over a name keep their code here.
+  void SetLastError(int32_t code) { mLastError = code; }
   bool IsEmpty() const { return mName.empty(); }
 
  private:

@@ -6,8 +6,12 @@
 #include "qlm_base_fullstring.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_object.h"
+#include "qlm_encoding.h"
+#include "qlm_parser_vormcode.h"
 #include "qlm_platform.h"
 #include "qlm_platform_file.h"
+#include "qlm_platform_file_flow.h"
+#include "qlm_platform_file_io.h"
 
 namespace {
 bool g_started = false;
@@ -34,10 +38,14 @@ void qlm_base_start(int argc, char** argv) {
   platform_start(argc, argv);
   fullstring_start();
   resource_start();
+  file_layer_start();
+  encoding_start();
 }
 
 void qlm_base_stop() {
   while (g_stop_hook_count > 0) g_stop_hooks[--g_stop_hook_count]();
+  encoding_stop();
+  file_layer_stop();
   resource_stop();
   fullstring_stop();
   platform_stop();
@@ -47,12 +55,15 @@ void framework_start(int argc, char** argv) {
   if (g_started) return;
   qlm_base_start(argc, argv);
   qlm_platform_file_start();
+  qlm_file_flow_types_start();
+  qlm_parser_vormcode_start();
   g_started = true;
 }
 
 void framework_stop() {
   if (!g_started) return;
   g_started = false;
+  qlm_parser_vormcode_stop();
   qlm_platform_file_stop();
   qlm_base_stop();
 }

@@ -7,6 +7,7 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  clang-16 libclang-rt-16-dev
   zlib1g-dev libssl-dev
 )
 

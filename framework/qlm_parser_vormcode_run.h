@@ -1,0 +1,179 @@
+// The working state of one VormCode parse and its phase handlers (internal
+// to the parser module; tests drive single phases through it).
+//
+// One cVormCodeRun lives for one call of cParserVormCode::OpenEncoding. Run()
+// is the driver loop: it reads code points from the encoding's data feed,
+// reports progress, hands each code point to the handler of the current
+// phase (Examine), and finishes by phase at the end of the text. Handlers
+// raise framework errors; OpenEncoding turns them into a logged false.
+//
+// The handlers are split by family, one file each:
+//   qlm_parser_vormcode.cpp           driver, running text, escape, generic
+//                                     pairing, ID, LABEL, COMMENT, syntax map
+//   qlm_parser_vormcode_tags.cpp      SECTION, PROPERTY, PROPERTIES,
+//                                     METADATA, STRUCTURE, INSERTABLE and
+//                                     pairing by name
+//   qlm_parser_vormcode_values.cpp    ENTRY, TYPE, DEREF, NUMB and the two
+//                                     context stacks
+//   qlm_parser_vormcode_embedded.cpp  EMBEDDED
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qlm_base_lists.h"
+#include "qlm_parser_vormcode.h"
+
+class cVormCodeRun {
+ public:
+  cVormCodeRun(cParserVormCode* parser, cEncoding* encoding, tVormCodeProgress progress);
+  ~cVormCodeRun();
+  cVormCodeRun(const cVormCodeRun&) = delete;
+  cVormCodeRun& operator=(const cVormCodeRun&) = delete;
+
+  // Opens the data feed and parses to the end of the text; raises on error.
+  void Run();
+
+  // ---- The driver's state -------------------------------------------------
+  cParserVormCode* parser;
+  cEncoding* encoding;
+  tVormCodeProgress progress;
+  cVormCodeTokens* tokens;
+  bool record_map;
+
+  uint8_t phase = cnPhaseText;
+  cPhaseStack phases;
+  int32_t current = -2;   // the code point being examined
+  int32_t pushback = -1;  // -1: none; else examined again next
+  int64_t i = 0;          // ordinal of the current code point (1-based)
+  int32_t length = 0;
+  int32_t step = 0;
+
+  // State variables (the tag state is shared by SECTION, PROPERTY,
+  // METADATA, STRUCTURE and INSERTABLE; the value sub-state is also the
+  // LABEL state and the alias return state).
+  uint8_t tag_state = 0;
+  uint8_t properties_state = 0;
+  uint8_t value_state = 0;
+  uint8_t value_substate = 0;
+  uint8_t type_state = 0;
+  uint8_t deref_state = 0;
+  uint8_t embedded_state = 0;
+
+  rTCToken* token = nullptr;         // the current token
+  rTCToken* last_section = nullptr;  // the section "~\\" pairs with
+  std::string* target = nullptr;     // where ID and LABEL append
+  uint8_t id_map_kind = 0;           // map kind of the rest of a name
+  bool label_colon = false;          // a ":" was seen in the label
+  bool parenthesized = false;        // the property list may end with ")"
+  bool control_pair = false;         // CR LF pair flag of a control run
+
+  // Value, type and reference context.
+  cTCProperties* cur_properties = nullptr;
+  rTCProperty* cur_property = nullptr;
+  cTCEntries* cur_entries = nullptr;
+  rTCEntry* cur_entry = nullptr;
+  std::string number_text;
+  cEncoding* text_target = nullptr;
+  int32_t text_length = 0;
+  rTCType* cur_type = nullptr;
+  cTCDeref* cur_deref = nullptr;
+  rTCDerefItem* cur_deref_item = nullptr;
+  cEntryStack entry_stack;
+  cDerefStack deref_stack;
+
+  // Embedded data.
+  int32_t embedded_count = 0;
+  int32_t embedded_begin = 0;
+  std::unique_ptr<cEncoding> delimiter;  // pending until its token takes it
+  int32_t delimiter_cp = 0;
+  int32_t match_count = 0;
+  std::unique_ptr<cEncoding> match_cache;
+  std::unique_ptr<cEncoding> match_offsets;
+
+  // Syntax map of the current token: position counter and last entry.
+  int32_t map_position = 0;
+  rTCTagMapEntry* map_last = nullptr;
+
+  // ---- Driver and shared steps ----------------------------------------------
+  // Examines `current` in the current phase.
+  void Examine();
+  // Finishes the parse at the end of the text by phase.
+  void Finish();
+
+  // Appends a token of kind 0 and makes it current.
+  rTCToken* NewToken();
+  // The current code point is examined again (i does not advance).
+  void HandBack() { pushback = current; }
+  void PushPhase(uint8_t p);
+  // Pops the phase stack into the phase (36 when empty).
+  void PopPhase();
+  // Raises 300 with the phase, its state, the next text point and i.
+  [[noreturn]] void SyntaxError();
+  // Raises 301 "{ph_main=<phase>}".
+  [[noreturn]] void UnfinishedTag(const char* phase_name);
+
+  // Running text.
+  void StartRun(int32_t c);  // as TEXT does with a new token
+  void StartData(int32_t c);
+  void AppendData(int32_t c);
+  void StartControl(int32_t c);
+  void ExtendControl(int32_t c);
+  void FinishControl();
+  void PhaseTextLike(int32_t c);  // new token, then as TEXT
+  void PhaseEscape(int32_t c);
+  // Generic pairing of "~>" (TCT_PROPERTIES) and "~]" (TCT_STRUCTURE).
+  void PairGeneric(uint8_t opening_kind);
+
+  // Names, labels, comments.
+  // Enters ID for the rest of a name appended to `into`, recording with
+  // `map_kind`; the caller stores the first letter where it belongs.
+  void EnterId(std::string* into, uint8_t map_kind);
+  // Enters LABEL (state 10) appending to `into`.
+  void EnterLabel(std::string* into, uint8_t map_kind);
+  // Enters COMMENT at "{" (recorded with map kind 4).
+  void EnterComment();
+  void PhaseId(int32_t c);
+  void PhaseLabel(int32_t c);
+  void PhaseComment(int32_t c);
+
+  // Syntax map (only when record_map is set): starts the current token's
+  // map with the text `chars` (one map kind per character; `error_text`
+  // names a failed adopt); records one code point with a map kind.
+  void MapStart(const char* chars, const uint8_t* kinds, int32_t count, const char* error_text);
+  void MapRecord(uint8_t kind, int32_t c);
+
+  // ---- Tag phases (qlm_parser_vormcode_tags.cpp) ---------------------------
+  void PhaseSection(int32_t c);
+  void PhaseProperty(int32_t c);
+  void PhaseProperties(int32_t c);
+  void PhaseMetadata(int32_t c);
+  void PhaseStructure(int32_t c);
+  void PhaseInsertable(int32_t c);
+
+  // ---- Value phases (qlm_parser_vormcode_values.cpp) -----------------------
+  void PhaseEntry(int32_t c);
+  void PhaseType(int32_t c);
+  void PhaseDeref(int32_t c);
+  void PhaseNumb(int32_t c);
+
+  // ---- Embedded data (qlm_parser_vormcode_embedded.cpp) --------------------
+  void PhaseEmbedded(int32_t c);
+
+ private:
+  // Per-kind stacks of unpaired openings since the last section token, for
+  // generic pairing; filled lazily from the tokens after `scanned`.
+  std::vector<rTCToken*> open_properties;
+  std::vector<rTCToken*> open_structures;
+  rTCToken* scanned = nullptr;
+  bool feed_open = false;
+};
+
+// The name of a phase in syntax-error texts ("" for unnamed phases), and in
+// unfinished-tag texts.
+const char* vormcode_phase_name(uint8_t phase);
+const char* vormcode_unfinished_name(uint8_t phase);
+// The name of a state of a phase in syntax-error texts ("" when unnamed).
+const char* vormcode_state_name(uint8_t phase, uint8_t state);

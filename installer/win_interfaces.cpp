@@ -1,0 +1,207 @@
+#include "win_interfaces.h"
+
+#include <vector>
+
+#include "plat_file.h"
+#include "plat_registry.h"
+#include "plat_security.h"
+#include "plat_special_folders.h"
+#include "qlm_base_util.h"
+
+namespace {
+
+constexpr const char* kRunValueName = "Korvane-Snaprill";
+
+plat::RegRoot root_of(bool only_current) {
+  return only_current ? plat::RegRoot::CurrentUser : plat::RegRoot::LocalMachine;
+}
+
+std::string run_key() { return "\\" + windows_current_version_key() + "\\Run"; }
+
+std::string run_value_name() { return gRunValuePrefix + kRunValueName; }
+
+std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// Length of the UTF-8 character starting with `lead` (1 for a stray byte).
+size_t utf8_length(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 1;
+}
+
+// The character at `at` and its length; a sequence cut short by the end of
+// the text or by a byte that cannot continue it is one stray byte.
+size_t char_length(std::string_view text, size_t at) {
+  const size_t n = utf8_length(static_cast<unsigned char>(text[at]));
+  if (at + n > text.size()) return 1;
+  for (size_t k = 1; k < n; ++k)
+    if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 1;
+  return n;
+}
+
+// True when `ch` is one of the characters of `delimiters`.
+bool is_delimiter(std::string_view delimiters, std::string_view ch) {
+  for (size_t i = 0; i < delimiters.size();) {
+    const size_t n = char_length(delimiters, i);
+    if (delimiters.substr(i, n) == ch) return true;
+    i += n;
+  }
+  return false;
+}
+
+// The folder's path, or "" when the host cannot give it.
+std::string special_folder(int32_t folder) {
+  std::string win;
+  return plat::special_folder_path(folder, win) == plat::kFolderOk ? win : std::string();
+}
+
+// A folder that exists or was created now (one level only).
+bool folder_ready(const std::string& folder) { return plat::make_dir(folder) == plat::kFileOk; }
+
+}  // namespace
+
+// ---- Small helpers ----------------------------------------------------------
+
+bool shell_file_exists(const std::string& name) { return plat::file_exists(name); }
+
+int32_t last_delimiter(std::string_view delimiters, std::string_view text) {
+  int32_t found = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t n = char_length(text, i);
+    if (text[i] != '\0' && is_delimiter(delimiters, text.substr(i, n))) found = int32_t(i + 1);
+    i += n;
+  }
+  return found;
+}
+
+std::string change_file_ext(std::string_view name, std::string_view extension) {
+  const int32_t at = last_delimiter(".\\:", name);
+  size_t keep = name.size();
+  if (at > 0 && name[size_t(at) - 1] == '.') keep = size_t(at) - 1;
+  std::string out(name.substr(0, keep));
+  out.append(extension);
+  return out;
+}
+
+// ---- Shell links ------------------------------------------------------------
+
+std::string shell_link_target(const plat::ShellLink& link, const std::string& link_file) {
+  std::string current;
+  if (link.GetCurFile(current) == plat::kHrOk && !current.empty()) return current;
+  if (shell_file_exists(link_file)) return link_file;
+  const std::string pif = change_file_ext(link_file, ".pif");
+  if (shell_file_exists(pif)) return pif;
+  return link_file;
+}
+
+bool shell_link_create(const std::string& link_file, const std::string& target, const std::string& working_dir,
+                       const std::string& arguments, const std::string& description, const std::string& icon_file,
+                       int32_t icon_index, std::string& link_name, std::string& reported_target) {
+  auto blank = [](const std::string& text) { return string_trim_right(text).empty(); };
+  plat::ShellLink link;
+  if (!blank(target) && link.SetPath(target) != plat::kHrOk) return false;
+  if (!blank(working_dir) && link.SetWorkingDirectory(working_dir) != plat::kHrOk) return false;
+  if (!blank(arguments) && link.SetArguments(arguments) != plat::kHrOk) return false;
+  if (!blank(description) && link.SetDescription(description) != plat::kHrOk) return false;
+  if (!blank(icon_file) && link.SetIconLocation(icon_file, icon_index) != plat::kHrOk) return false;
+  if (link.Save(link_file, true) != plat::kHrOk) return false;
+  link_name = link_file;
+  reported_target = shell_link_target(link, link_file);
+  return true;
+}
+
+bool shortcut_group_create(const std::string& group, const std::string& name, const std::string& target,
+                           const std::string& working_dir, const std::string& arguments,
+                           const std::string& description, const std::string& icon_file, int32_t icon_index,
+                           std::string& link_name, std::string& reported_target) {
+  const std::string programs = special_folder(plat::kFolderPrograms);
+  if (programs.empty()) return false;
+  const std::string folder = programs + "\\" + group;
+  if (!folder_ready(folder)) return false;
+  return shell_link_create(string_add_backslash(folder) + name + ".lnk", target, working_dir, arguments,
+                           description, icon_file, icon_index, link_name, reported_target);
+}
+
+bool shortcut_desktop_create(const std::string& name, const std::string& target, const std::string& working_dir,
+                             const std::string& arguments, const std::string& description,
+                             const std::string& icon_file, int32_t icon_index, std::string& link_name,
+                             std::string& reported_target) {
+  const std::string desktop = special_folder(plat::kFolderDesktopDirectory);
+  if (desktop.empty() || !folder_ready(desktop)) return false;
+  return shell_link_create(string_add_backslash(desktop) + name + ".lnk", target, working_dir, arguments,
+                           description, icon_file, icon_index, link_name, reported_target);
+}
+
+// ---- Registry -----------------------------------------------------------------
+
+std::string windows_current_version_key() { return "SOFTWARE\\Microsoft\\Windows\\CurrentVersion"; }
+
+std::string hive_name(bool only_current) { return only_current ? "CURRENT" : "LOCAL"; }
+
+bool hive_is_current(std::string_view text) { return text != "LOCAL"; }
+
+bool uninstall_entry_create(bool only_current, const std::string& name, const std::string& uninstall_command,
+                            const std::string& publisher, std::string& key_path) {
+  key_path = windows_current_version_key() + "\\Uninstall\\" + name;
+  // An empty name would make the path end in "\" and name the Uninstall key
+  // itself.
+  if (name.empty()) return false;
+  plat::RegKey key;
+  if (plat::reg_create_key(root_of(only_current), key_path, key) != plat::kRegOk) return false;
+  const bool done = plat::reg_set_string(key, "UninstallString", uninstall_command) == plat::kRegOk &&
+                    plat::reg_set_string(key, "DisplayName", name) == plat::kRegOk &&
+                    plat::reg_set_string(key, "Publisher", publisher) == plat::kRegOk;
+  plat::reg_close_key(key);
+  return done;
+}
+
+bool autorun_is_set(const std::string& app_path, bool only_current) {
+  plat::RegKey key;
+  if (plat::reg_open_key(root_of(only_current), run_key(), key) != plat::kRegOk) return false;
+  bool is_set = false;
+  std::vector<std::string> names;
+  const std::string wanted = run_value_name();
+  if (plat::reg_enum_values(key, names) == plat::kRegOk) {
+    for (const std::string& value_name : names) {
+      if (value_name != wanted) continue;
+      std::string data;
+      is_set = plat::reg_query_string(key, value_name, data) == plat::kRegOk &&
+               string_trim_upper(data) == string_trim_upper(quoted(app_path));
+      break;
+    }
+  }
+  plat::reg_close_key(key);
+  return is_set;
+}
+
+bool autorun_set(const std::string& app_path, bool only_current) {
+  plat::RegKey key;
+  if (plat::reg_open_key(root_of(only_current), run_key(), key) != plat::kRegOk) return false;
+  const bool done = plat::reg_set_string(key, run_value_name(), string_trim(quoted(app_path))) == plat::kRegOk;
+  plat::reg_close_key(key);
+  return done;
+}
+
+bool autorun_remove(bool only_current) {
+  plat::RegKey key;
+  if (plat::reg_open_key(root_of(only_current), run_key(), key) != plat::kRegOk) return false;
+  const int32_t code = plat::reg_delete_value(key, run_value_name());
+  plat::reg_close_key(key);
+  return code == plat::kRegOk || code == plat::kRegNotFound;
+}
+
+// ---- Privilege and folders ----------------------------------------------------
+
+bool user_in_group(uint32_t rid) {
+  if (plat::platform_version().platform_id != plat::kPlatformWin32NT) return true;
+  return plat::token_in_builtin_alias(rid);
+}
+
+bool user_is_admin() { return user_in_group(plat::kAliasAdministrators); }
+
+bool user_is_power_user() { return user_in_group(plat::kAliasPowerUsers); }
+
+std::string folder_local_app_data() { return special_folder(plat::kFolderLocalAppData); }
+
+std::string folder_program_files() { return special_folder(plat::kFolderProgramFiles); }
