@@ -193,6 +193,12 @@ TEST(VormCodeValues, ValuesTypesAndReferences) {
       {"~<a=(1, 2)>", "a=(=1;=2)"},
       {"~<a=()>", "a=()"},
       {"~<a=(x=(y=[1]),z)>", "a=(x=(y=[1]);=id:z)"},
+      // A record closes back into the tag's list: later properties belong
+      // to the tag, not to the record.
+      {"~<a=(x=1);b=2>", "a=(x=1);b=2"},
+      {"~<a=(x=1) ;b>", "a=(x=1);b"},
+      {"~<a=[(x=1)];b>", "a=[(x=1)];b"},
+      {"~<a=&t((x=1));b>", "a=&t((x=1));b"},
       {"~<a=&pt(3)>", "a=&pt(3)"},
       {"~<a=&pt(3,4)>", "a=[3,4]"},
       {"~<a=&pt(3, &q(\"s\"), 5)>", "a=[3,&q(\"s\"),5]"},
@@ -215,6 +221,106 @@ TEST(VormCodeValues, ValuesTypesAndReferences) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(properties_of(c.text), c.properties);
   }
+}
+
+TEST(VormCodeValues, SyntaxErrorsNameThePhaseAndState) {
+  struct Case {
+    const char* text;
+    int32_t code;
+    const char* message;  // the start of the error text
+  } cases[] = {
+      // Numbers: "1e5" is 1 followed by a stray "e"; the exponent sign is
+      // mandatory.
+      {"~<a=1e5>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:7,ByteOffs:6}"},
+      {"~<a=1.5E3>", 300, "{VALUE,NUMBER,TextPoint:10,ByteOffs:9}"},
+      {"~<a=1.5E>", 300, "{VALUE,NUMBER,"},
+      {"~<a=12x>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:8,ByteOffs:7}"},
+      // Texts: control characters, too many code digits, a code without
+      // digits, and two quoted parts without "+".
+      {"~<a=\"x\ty\">", 300, "{VALUE,DATA_SEQUENCE,TextPoint:8,ByteOffs:7}"},
+      {"~<a=$123456789>", 300, "{VALUE,DATA_SEQUENCE,TextPoint:15,ByteOffs:14}"},
+      {"~<a=%12345678901>", 300, "{VALUE,DATA_SEQUENCE,TextPoint:17,ByteOffs:16}"},
+      {"~<a=$>", 300, "{VALUE,DATA_SEQUENCE,"},
+      {"~<a=%x>", 300, "{VALUE,DATA_SEQUENCE,"},
+      {"~<a=\"a\" \"b\">", 300, "{PROPERTIES,DATA_AFTER,TextPoint:10,ByteOffs:9}"},
+      {"~<a=\"a\"{c}\"b\">", 300, "{PROPERTIES,DATA_AFTER,TextPoint:12,ByteOffs:11}"},
+      {"~<a=\"a\" $41>", 300, "{PROPERTIES,DATA_AFTER,"},
+      // Empty and unclosed lists, records and casts.
+      {"~<a=[]>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:7,ByteOffs:6}"},
+      {"~<a=[1,]>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:9,ByteOffs:8}"},
+      {"~<a=[>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:7,ByteOffs:6}"},
+      {"~<a=(>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:7,ByteOffs:6}"},
+      {"~<a=(b=;c>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:9,ByteOffs:8}"},
+      {"~<a=&t()>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:9,ByteOffs:8}"},
+      {"~<a=[1 2]>", 300, "{VALUE,ARRAY,"},
+      {"~<a=&t>", 300, "{VALUE,CAST_ID_END,"},
+      {"~<a=&t(1;>", 300, "{VALUE,CAST_ENTRY_AFTER,"},
+      {"~<a=&t(1,2;>", 300, "{VALUE,CAST_NEXT_AFTER,"},
+      {"~<a=(a b)>", 300, "{VALUE,RECORD_ID_AFTER,"},
+      {"~<a=(1 2)>", 300, "{VALUE,RECORD_ENTRY_AFTER,"},
+      // References and types.
+      {"~<a=#v[x]>", 300, "{DEREF,INDEX_OPEN,"},
+      {"~<a=#v.1>", 300, "{DEREF,DEREF_OPEN,"},
+      {"~<a=#v[1 x]>", 300, "{DEREF,INDEX_AFTER,"},
+      {"~<a=#v[1][2]>", 300, "{PROPERTIES,DATA_AFTER,"},
+      {"~<a:1>", 300, "{TYPE,OPEN,"},
+      {"~<a:&1>", 300, "{TYPE,OPEN_CAST,"},
+      {"~<a:&e(x]>", 300, "{TYPE,ENUM_END,"},
+      {"~<a:t[x]>", 300, "{TYPE,DIM_BEFORE,"},
+      {"~<a:t[1x]>", 300, "{TYPE,DIM_AFTER,"},
+      {"~<a:t[1 x]>", 300, "{TYPE,DIM_NEXT,"},
+      {"~<a:&e(N)[2]>", 300, "{PROPERTIES,TYPE_AFTER,"},
+      // Property lists: an empty item, ")" outside parentheses, a second
+      // type, a "," after a value.
+      {"~<a;;b>", 300, "{PROPERTIES,IDVAR_BEFORE,TextPoint:6,ByteOffs:5}"},
+      {"~<a)>", 300, "{PROPERTIES,IDVAR_AFTER,"},
+      {"~<a:t:u>", 300, "{PROPERTIES,TYPE_AFTER,"},
+      {"~<a=1:t>", 300, "{PROPERTIES,DATA_AFTER,"},
+      {"~<a=1,2>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:7,ByteOffs:6}"},
+      {"~<a=1=2>", 300, "{PROPERTIES,DATA_AFTER,"},
+      // Closing property tags.
+      {"~<~1>", 300, "{PROPERTY,EXIT_OPEN,"},
+      {"~<~a=>", 300, "{PROPERTY,EXIT_AFTER,"},
+      {"~<~a;b>", 300, "{PROPERTY,EXIT_ESCAPE,"},
+      {"~<~a b>", 300, "{PROPERTY,EXIT_NEXT,"},
+      // Sections.
+      {"~\\x=\\", 300, "{SECTION,ID_END,TextPoint:5,ByteOffs:4}"},
+      {"~\\a b\\", 300, "{SECTION,IDLABEL_AFTER,"},
+      {"~\\a @b\\", 300, "{SECTION,IDLABEL_AFTER,"},
+      {"~\\ \\", 300, "{SECTION,OPEN_AFTER,"},
+      {"~\\x<a>y\\", 300, "{SECTION,PROPERTIES_AFTER,"},
+      {"~\\~ x\\", 300, "{SECTION,EXIT_OPEN,"},
+      {"~\\~x<a>\\", 300, "{SECTION,EXIT_ID_END,"},
+      {"~\\~x y\\", 300, "{SECTION,EXIT_AFTER,"},
+      {"~\\~x @y\\", 300, "{SECTION,EXIT_AFTER,"},
+      // The text ends inside a value, a type, a path, a digit run.
+      {"~<a=", 301, "{ph_main=ENTRY}"},
+      {"~<a=[1", 301, "{ph_main=ENTRY}"},
+      {"~<a=\"x", 301, "{ph_main=ENTRY}"},
+      {"~<a=#v.x", 301, "{ph_main=DEREF}"},
+      {"~<a:t[", 301, "{ph_main=TYPE}"},
+      {"~<a:t[1", 301, "{ph_main=NUMB}"},
+      {"~<a", 301, "{ph_main=ID}"},
+      {"~<a ", 301, "{ph_main=PROPERTIES}"},
+      {"~\\x", 301, "{ph_main=ID}"},
+      {"~\\x <", 301, "{ph_main=PROPERTIES}"},
+      {"~\\x@", 301, "{ph_main=LABEL}"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Parsed r = parse(c.text);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.parser->LastErrorCode(), c.code);
+    EXPECT_EQ(error_text(*r.parser).rfind(c.message, 0), 0u) << error_text(*r.parser);
+  }
+  // The error position is the ordinal of the bad character; the section
+  // token made before it stays.
+  Parsed r = parse("~\\x=\\");
+  EXPECT_EQ(r.parser->ErrorPosition(), 4);
+  ASSERT_EQ(r.tokens.size(), 1u);
+  ASSERT_NE(r.tokens[0]->Section(), nullptr);
+  EXPECT_EQ(r.tokens[0]->kind, TCT_SECTION);
+  EXPECT_EQ(r.tokens[0]->Section()->label, "x");
 }
 
 }  // namespace
