@@ -9,6 +9,3 @@
 void cVormCodeRun::PhaseSection(int32_t) { SyntaxError(); }
 void cVormCodeRun::PhaseProperty(int32_t) { SyntaxError(); }
 void cVormCodeRun::PhaseProperties(int32_t) { SyntaxError(); }
-void cVormCodeRun::PhaseMetadata(int32_t) { SyntaxError(); }
-void cVormCodeRun::PhaseStructure(int32_t) { SyntaxError(); }
-void cVormCodeRun::PhaseInsertable(int32_t) { SyntaxError(); }
