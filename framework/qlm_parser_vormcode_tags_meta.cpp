@@ -14,6 +14,7 @@
 #include "qlm_encoding.h"
 #include "qlm_parser_vormcode_embedded.h"
 #include "qlm_parser_vormcode_run.h"
+#include "qlm_parser_vormcode_values.h"
 
 namespace {
 
@@ -107,17 +108,6 @@ void enter_type(cVormCodeRun& run, rTCType* type, uint8_t next) {
 void enter_colon_type(cVormCodeRun& run, int32_t c, rTCType* type, uint8_t next) {
   run.MapRecord(17, c);
   enter_type(run, type, next);
-}
-
-// Pushes a value context, as an enclosing value saves its own.
-void push_entry_context(cVormCodeRun& run, uint8_t state) {
-  rEntryStackItem* item = run.entry_stack.Append(1);
-  if (item == nullptr) raise_parser(errVormCodeParser, "{not en_cache.Append}");
-  item->state = state;
-  item->properties = run.cur_properties;
-  item->property = run.cur_property;
-  item->entries = run.cur_entries;
-  item->entry = run.cur_entry;
 }
 
 // Appends an entry to `list` and makes it the current value entry.
@@ -216,7 +206,7 @@ void metadata_list(cVormCodeRun& run, int32_t c) {
   run.entry_stack.Clear();
   run.cur_entry = &run.metadata_list_view;
   run.cur_entries = nullptr;
-  push_entry_context(run, 14);
+  push_en_cache(run, 14);
   append_entry(run, l);
   run.tag_state = 33;
   run.PushPhase(run.phase);
