@@ -7,6 +7,7 @@
 #include <string>
 
 #include "qlm_encoding.h"
+#include "qlm_parser_vormcode.h"
 #include "qlm_parser_vormcode_queries.h"
 
 namespace {
@@ -344,6 +345,241 @@ TEST(VormCodeQueries, NumberAndBooleanReaders) {
   EXPECT_FALSE(tblocks_property_int(nullptr, i));
   EXPECT_FALSE(tblocks_property_float(nullptr, d));
   EXPECT_FALSE(tblocks_property_bool(nullptr, b));
+}
+
+// ---------------------------------------------------------------------------
+// Parsed texts.
+
+struct ParsedText {
+  std::string text;  // the encoding reads it in place
+  cEncoding en;
+  std::unique_ptr<cParserVormCode> parser = cParserVormCode::Construct(false);
+  explicit ParsedText(std::string t) : text(std::move(t)) {
+    EXPECT_GE(en.AttachCharString(text, 0), 0);
+    EXPECT_TRUE(parser->OpenEncoding(&en, nullptr)) << text << ": " << parser->LastErrorText();
+  }
+  ParsedText(const ParsedText&) = delete;
+  // The n-th token (0-based); nil past the end.
+  const rTCToken* at(int n) const {
+    const rTCToken* t = parser->FirstToken();
+    while (t != nullptr && n-- > 0) t = t->next;
+    return t;
+  }
+  const rTCToken* last() const {
+    const rTCToken* t = parser->FirstToken();
+    while (t != nullptr && t->next != nullptr) t = t->next;
+    return t;
+  }
+  // The property of that name of the first token that has one.
+  const rTCProperty* property(std::string_view name) const {
+    const rTCProperty* p = nullptr;
+    for (const rTCToken* t = parser->FirstToken(); t != nullptr; t = t->next)
+      if (tblocks_find_property(t, name, p)) return p;
+    return nullptr;
+  }
+};
+
+TEST(VormCodeQueriesParsed, TagsAndTheirClosings) {
+  rTCMatch m;
+  {
+    ParsedText p("~\\s\\x~\\\\");  // ~\s\x~\\ : generic closing
+    ASSERT_TRUE(tblocks_is_section(p.at(0), "S", "~", &m));
+    EXPECT_NE(m.partner_token, nullptr);
+    EXPECT_FALSE(tblocks_is_closing(p.at(1), &m));
+    EXPECT_TRUE(tblocks_is_closing(p.at(2), &m));
+  }
+  {
+    ParsedText p("~\\s\\x~\\~s\\");  // closing by name
+    ASSERT_TRUE(tblocks_is_section(p.at(0), "s", "", &m));
+    EXPECT_EQ(p.at(2)->kind, TCT_SECTION_END);
+    EXPECT_TRUE(tblocks_is_closing(p.at(2), &m));
+  }
+  {
+    // A "~\\" that nothing paired, before an opening that nothing closes:
+    // both partners are nil and must not match each other.
+    ParsedText p("~\\\\~\\s\\x");
+    ASSERT_EQ(p.at(0)->kind, TCT_SECTION_END);
+    ASSERT_TRUE(tblocks_is_section(p.at(1), "s", "~", &m));
+    EXPECT_EQ(m.partner_token, nullptr);
+    EXPECT_EQ(m.partner_payload, nullptr);
+    EXPECT_FALSE(tblocks_is_closing(p.at(0), &m));
+  }
+  {
+    ParsedText p("~{m<a=1>}x~{~m}");
+    EXPECT_FALSE(tblocks_is_metadata(p.at(0), tc_metadata_bit(0) | tc_metadata_bit(2), "m", "", &m));
+    ASSERT_TRUE(tblocks_is_metadata(p.at(0), tc_metadata_bit(1), "M", "", &m));
+    EXPECT_TRUE(tblocks_is_closing(p.last(), &m));
+  }
+  {
+    ParsedText p("~[s@n<k=1>]x~[~s@n]~[t]y~]");
+    ASSERT_TRUE(tblocks_is_structure(p.at(0), "s", "N", &m));
+    EXPECT_TRUE(tblocks_is_closing(p.at(2), &m));
+    EXPECT_FALSE(tblocks_is_closing(p.last(), &m));
+    ASSERT_TRUE(tblocks_is_structure(p.at(3), "t", "", &m));
+    EXPECT_TRUE(tblocks_is_closing(p.last(), &m));
+  }
+  {
+    // Property tags: the generic closing, and a closing by name whose
+    // property is the partner of the first opening "b".
+    ParsedText p("~<b>~<b>x~<~b>~<i>y~>");
+    const rTCProperty* first_b = p.at(0)->Properties()->First();
+    rTCMatch pm{TCT_PROPERTIES, nullptr, first_b->partner};
+    EXPECT_TRUE(tblocks_is_closing(p.at(3), &pm));
+    rTCMatch gm{TCT_PROPERTIES, p.at(4)->partner, nullptr};
+    EXPECT_TRUE(tblocks_is_closing(p.last(), &gm));
+    EXPECT_FALSE(tblocks_is_closing(p.at(3), &gm));
+  }
+}
+
+TEST(VormCodeQueriesParsed, PropertyValues) {
+  ParsedText p(
+      "~<Color=Red;i=0x10;f=1.5;g=2;v=#v;n=12;y=Yes;q=\"on\";one=1;b;t=!;w=$100$41;k=\"caf\" + $E9>");
+  ASSERT_NE(p.at(0), nullptr);
+  const rTCProperty* found = nullptr;
+  for (const char* name : {"color", "COLOR ", "Color"}) {
+    EXPECT_TRUE(tblocks_find_property(p.at(0), name, found)) << name;
+    EXPECT_EQ(found, p.at(0)->Properties()->First()) << name;
+  }
+  std::string text;
+  int32_t i = 0;
+  double d = 0;
+  bool b = false;
+  EXPECT_TRUE(tblocks_property_int(p.property("i"), i));
+  EXPECT_EQ(i, 16);
+  EXPECT_FALSE(tblocks_property_int(p.property("f"), i));
+  EXPECT_TRUE(tblocks_property_float(p.property("g"), d));
+  EXPECT_EQ(d, 2.0);
+  EXPECT_TRUE(tblocks_property_text(p.property("v"), text));
+  EXPECT_EQ(text, "#v");
+  EXPECT_FALSE(tblocks_property_text(p.property("n"), text));
+  EXPECT_TRUE(tblocks_property_text(p.property("w"), text));  // U+0100 then "A": no 8-bit text
+  EXPECT_EQ(text, "");
+  EXPECT_TRUE(tblocks_property_text(p.property("k"), text));
+  EXPECT_EQ(text, "caf\xE9");
+  for (const char* yes : {"y", "q"}) {
+    b = false;
+    EXPECT_TRUE(tblocks_property_yesno(p.property(yes), b)) << yes;
+    EXPECT_TRUE(b) << yes;
+  }
+  EXPECT_FALSE(tblocks_property_yesno(p.property("one"), b));
+  b = false;
+  EXPECT_TRUE(tblocks_property_bool(p.property("b"), b));
+  EXPECT_TRUE(b);
+  EXPECT_TRUE(tblocks_property_bool(p.property("t"), b));
+  EXPECT_FALSE(b);
+}
+
+// The uninstall manifest as its reader walks it: find the section, then
+// read each line's item until the section closes.
+TEST(VormCodeQueriesParsed, ManifestLikeWalk) {
+  ParsedText p(
+      "~\\application@uninstall\\\r\n\r\n"
+      "  ~<ext=\".qlm\">\r\n\r\n"
+      "  ~<file=\"Images\\water3_2.jpg\">\r\n"
+      "  ~<path=\"C:\\Apps\\Korvane\\\">\r\n"
+      "  ~<file=\"uninstall.config\">\r\n\r\n"
+      "  ~<link=\"C:\\Links\\Korvane.lnk\">\r\n"
+      "  ~<group=\"C:\\Menu\\Korvane\\\">\r\n"
+      "  ~<reg=\"Software\\Korvane\";hk=CURRENT>\r\n"
+      "  ~<reg=\"Software\\NoHive\">\r\n\r\n"
+      "  ~<DesktopIcon=yes>\r\n"
+      "  ~<OnlyCurrent=no>\r\n"
+      "  ~<Application=\"C:\\Apps\\Korvane\\k.exe\">\r\n"
+      "~\\\\\r\n"
+      "  ~<file=\"after.txt\">\r\n");
+  std::vector<std::string> items;
+  bool desktop_icon = false;
+  rTCMatch section;
+  bool in_section = false;
+  for (const rTCToken* t = p.parser->FirstToken(); t != nullptr; t = t->next) {
+    if (!in_section) {
+      in_section = tblocks_is_section(t, "APPLICATION", "Uninstall", &section);
+      continue;
+    }
+    const rTCProperty* prop = nullptr;
+    std::string text;
+    bool handled = false;
+    for (const char* key : {"ext", "file", "link", "group"}) {
+      if (tblocks_find_property(t, key, prop)) {
+        if (tblocks_property_text(prop, text)) items.push_back(std::string(key) + ":" + text);
+        handled = true;
+        break;
+      }
+    }
+    if (handled) continue;
+    if (tblocks_find_property(t, "reg", prop)) {
+      const rTCProperty* hk = nullptr;
+      std::string hive;
+      if (tblocks_property_text(prop, text) && tblocks_find_property(t, "hk", hk) && tblocks_property_text(hk, hive))
+        items.push_back("reg:" + text + "@" + hive);
+      continue;
+    }
+    if (tblocks_find_property(t, "DesktopIcon", prop)) {
+      EXPECT_TRUE(tblocks_property_yesno(prop, desktop_icon));
+      continue;
+    }
+    if (tblocks_is_closing(t, &section)) break;
+  }
+  EXPECT_TRUE(in_section);
+  EXPECT_TRUE(desktop_icon);
+  EXPECT_EQ(items, (std::vector<std::string>{"ext:.qlm", "file:Images\\water3_2.jpg", "file:uninstall.config",
+                                             "link:C:\\Links\\Korvane.lnk", "group:C:\\Menu\\Korvane\\",
+                                             "reg:Software\\Korvane@CURRENT"}));
+}
+
+// A configuration section read key by key, the way a settings reader walks
+// it: options by name until the section's "~\\".
+TEST(VormCodeQueriesParsed, ConfigurationLikeWalk) {
+  ParsedText p(
+      "~\\other@capture_commons\\  ~<OnlyCurr = *>~\\\\\r\n"
+      "~\\config@capture_commons\\\r\n"
+      "  ~<OnlyCurr = *>\r\n"
+      "  ~<Folder = \"C:\\Capture\">\r\n"
+      "  ~<Depth = 3; Scale = 1.5>\r\n"
+      "  ~<Verbose>\r\n"
+      "  ~<Mode = on>\r\n"
+      "~\\\\\r\n"
+      "  ~<Depth = 99>\r\n");
+  struct Settings {
+    bool only_current = false;
+    std::string folder;
+    int32_t depth = 0;
+    double scale = 0;
+    bool verbose = false;
+    bool mode = false;
+  } s;
+  const rTCToken* t = p.parser->FirstToken();
+  rTCMatch section;
+  while (t != nullptr && !tblocks_is_section(t, "config", "capture_commons", &section)) t = t->next;
+  ASSERT_NE(t, nullptr);
+  for (t = t->next; t != nullptr && !tblocks_is_closing(t, &section); t = t->next) {
+    const rTCProperty* prop = nullptr;
+    if (tblocks_find_property(t, "onlycurr", prop)) {
+      EXPECT_TRUE(tblocks_property_bool(prop, s.only_current));
+    }
+    if (tblocks_find_property(t, "folder", prop)) {
+      EXPECT_TRUE(tblocks_property_text(prop, s.folder));
+    }
+    if (tblocks_find_property(t, "depth", prop)) {
+      EXPECT_TRUE(tblocks_property_int(prop, s.depth));
+    }
+    if (tblocks_find_property(t, "scale", prop)) {
+      EXPECT_TRUE(tblocks_property_float(prop, s.scale));
+    }
+    if (tblocks_find_property(t, "verbose", prop)) {
+      EXPECT_TRUE(tblocks_property_bool(prop, s.verbose));
+    }
+    if (tblocks_find_property(t, "mode", prop)) {
+      EXPECT_TRUE(tblocks_property_yesno(prop, s.mode));
+    }
+  }
+  ASSERT_NE(t, nullptr);  // the walk ended at the closing, not at the end of the list
+  EXPECT_TRUE(s.only_current);
+  EXPECT_EQ(s.folder, "C:\\Capture");
+  EXPECT_EQ(s.depth, 3);
+  EXPECT_EQ(s.scale, 1.5);
+  EXPECT_TRUE(s.verbose);
+  EXPECT_TRUE(s.mode);
 }
 
 }  // namespace
