@@ -8,6 +8,8 @@
 #include "qlm_base_codes.h"
 #include "qlm_base_object.h"
 #include "qlm_colors.h"
+#include "qlm_encoding.h"
+#include "qlm_parser_vormcode.h"
 #include "qlm_parser_vormcode_colors.h"
 
 namespace {
@@ -112,6 +114,41 @@ TEST(VormCodeColors, OtherKindsAndMissingStorage) {
     EXPECT_NE(std::string(e.what()).find("{tblocks_property_color.ET_ID.ename=NIL}"), std::string::npos) << e.what();
   }
   p.value.kind = ET_NONE;
+}
+
+// Colours as the rich-text layer reads them from parsed mark-up.
+TEST(VormCodeColors, ParsedProperties) {
+  qlm_colors_start();
+  const std::string text =
+      "~{text <alignx=JUSTIFY>}~<ct=Green>a~>~<ct=dodgerblue;b>b~>~<ct=none>~<ct=[255,0,0]>"
+      "~<ct=[255,0,0,128]>~<ct=[255,0]>~<ct=[256,0,0]>~<ct=[1,2,3,x]>~<ct=LightGray>~<ct=\"Green\">";
+  cEncoding en;
+  ASSERT_GE(en.AttachCharString(text, 0), 0);
+  auto parser = cParserVormCode::Construct(false);
+  ASSERT_TRUE(parser->OpenEncoding(&en, nullptr)) << parser->LastErrorText();
+  struct Seen {
+    bool ok;
+    uint32_t color;
+    bool operator==(const Seen&) const = default;
+  };
+  std::vector<Seen> seen;
+  for (const rTCToken* t = parser->FirstToken(); t != nullptr; t = t->next) {
+    const rTCProperty* ct = nullptr;
+    if (!tblocks_find_property(t, "CT", ct)) continue;
+    uint32_t color = 0xDEADBEEF;
+    const bool ok = tblocks_color(ct, color);
+    seen.push_back({ok, color});
+  }
+  const std::vector<Seen> expected = {
+      {true, 0xFF008000}, {true, 0xFF1E90FF}, {true, 0},           {true, 0xFFFF0000},
+      {true, 0x80FF0000}, {false, 0xDEADBEEF}, {false, 0xDEADBEEF}, {true, 0xFF010203},
+      {false, 0xDEADBEEF}, {false, 0xDEADBEEF},  // html spells LightGrey; a quoted text is no colour
+  };
+  ASSERT_EQ(seen.size(), expected.size());
+  for (size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].ok, expected[i].ok) << i;
+    EXPECT_EQ(seen[i].color, expected[i].color) << i;
+  }
 }
 
 }  // namespace
