@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "test_files.h"
 #include "plat_path_map.h"
 #include "qlm_base_array.h"
 #include "qlm_platform_file_flow.h"
@@ -18,18 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string win_of(const std::string& host) {
-  std::string win;
-  EXPECT_TRUE(plat::from_posix(host, win)) << host;
-  return win;
-}
-
-void put(const std::string& host, const std::string& bytes) { std::ofstream(host, std::ios::binary) << bytes; }
-
-std::string get(const std::string& host) {
-  std::ifstream in(host, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testenv::win_of;
+const auto& put = testenv::write_file;
+const auto& get = testenv::read_file;
 
 uint32_t log_rows(const cException& e) { return e.Log() == nullptr ? 0 : e.Log()->Count(); }
 

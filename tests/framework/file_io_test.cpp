@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
 #include "plat_file.h"
 #include "plat_path_map.h"
 #include "qlm_base_lists.h"
@@ -22,18 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string win_of(const std::string& host) {
-  std::string win;
-  EXPECT_TRUE(plat::from_posix(host, win)) << host;
-  return win;
-}
-
-void put(const std::string& host, const std::string& bytes) { std::ofstream(host, std::ios::binary) << bytes; }
-
-std::string get(const std::string& host) {
-  std::ifstream in(host, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testenv::win_of;
+const auto& put = testenv::write_file;
+const auto& get = testenv::read_file;
 
 // Bytes that show where each one came from.
 std::string pattern_bytes(size_t n) {

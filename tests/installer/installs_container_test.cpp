@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
 #include "installs_container.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_util.h"
@@ -22,13 +23,9 @@ extern "C" const uint64_t qlm_test_container_size;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testenv::from_hex;
 
-Bytes from_hex(std::string_view hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  return out;
-}
+using Bytes = std::vector<uint8_t>;
 
 // Hand-checked: ext ".txt"; file "a.txt" = "hello" (main); folder "Sub\"; end.
 const Bytes kFixture = from_hex(

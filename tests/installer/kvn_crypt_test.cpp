@@ -6,18 +6,15 @@
 #include <string_view>
 #include <vector>
 
+#include "test_files.h"
 #include "kvn_crypt.h"
 #include "qlm_base_util.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testenv::from_hex;
 
-Bytes from_hex(std::string_view hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  return out;
-}
+using Bytes = std::vector<uint8_t>;
 
 Bytes from_text(std::string_view text) { return Bytes(text.begin(), text.end()); }
 

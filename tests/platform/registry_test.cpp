@@ -9,27 +9,19 @@
 #include <fstream>
 #include <sstream>
 
+#include "test_files.h"
 #include "plat_registry.h"
 #include "sandbox.h"
 
 namespace {
 
+using testenv::read_file;
+using testenv::write_file;
+
 using plat::RegKey;
 using plat::RegRoot;
 
 constexpr const char* kRun = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 // Each test gets its own config home and machine-hive folder.
 class PlatRegistry : public ::testing::Test {

@@ -8,24 +8,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "test_files.h"
 #include "plat_shell_link.h"
 #include "sandbox.h"
 
 namespace {
 
+using testenv::read_file;
+using testenv::write_file;
+
 namespace fs = std::filesystem;
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 std::vector<std::string> folder_names(const std::string& dir) {
   std::vector<std::string> names;
