@@ -9,9 +9,6 @@
 
 #include "qlm_base_sort.h"
 
-void cVormCodeRun::PhaseMetadata(int32_t) { SyntaxError(); }
-void cVormCodeRun::PhaseStructure(int32_t) { SyntaxError(); }
-void cVormCodeRun::PhaseInsertable(int32_t) { SyntaxError(); }
 
 namespace {
 
