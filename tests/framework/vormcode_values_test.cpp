@@ -140,11 +140,11 @@ std::string properties_of(const std::string& text) {
   return show_properties(r.tokens[0]->Properties());
 }
 
-TEST(VormCodeValues, ValuesTypesAndReferences) {
-  struct Case {
-    const char* text;
-    std::string properties;
-  } cases[] = {
+struct ValueCase {
+  const char* text;
+  std::string properties;
+};
+const ValueCase kValueCases[] = {
       // Numbers: decimal integers in the signed 32-bit range, hexadecimal in
       // 64 bits, reals with a signed exponent.
       {"~<a=12>", "a=12"},
@@ -216,8 +216,10 @@ TEST(VormCodeValues, ValuesTypesAndReferences) {
       {"~<a;>", "a"},
       {"~< >", ""},
       {"~<{c} a {c} = {c} 1 {c} ; b>", "a=1;b"},
-  };
-  for (const Case& c : cases) {
+};
+
+TEST(VormCodeValues, ValuesTypesAndReferences) {
+  for (const ValueCase& c : kValueCases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(properties_of(c.text), c.properties);
   }
@@ -490,6 +492,33 @@ TEST(VormCodeValues, NestingIsCapped) {
     Parsed failed = parse(huge);
     EXPECT_EQ(failed.parser->LastErrorCode(), 300);
     EXPECT_LT(failed.parser->ErrorPosition(), 4100);
+  }
+}
+
+TEST(VormCodeValues, SyntaxMapHoldsEveryCharacterOfTheTag) {
+  std::vector<std::string> texts = {"~\\config@capture_commons\\", "~\\ {c} s@\"a b\".c <k=1;#v> {c} \\",
+                                    "~\\~a@n \\", "~<~a ; {c} ~#b >", "~<>"};
+  for (const ValueCase& c : kValueCases) texts.push_back(c.text);
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    auto p = cParserVormCode::Construct(true);
+    cEncoding en;
+    ASSERT_GE(en.AttachCharString(text, 0), 0);
+    ASSERT_TRUE(p->OpenEncoding(&en, nullptr)) << error_text(*p);
+    const rTCToken* t = p->FirstToken();
+    ASSERT_NE(t, nullptr);
+    ASSERT_NE(t->map, nullptr);
+    EXPECT_EQ(codepoints(t->map->text), text);
+    // The entries cover the text without gaps, each a run of one kind.
+    int32_t next = 1;
+    uint8_t last_kind = 255;
+    for (const rTCTagMapEntry* e = t->map->entries->First(); e != nullptr; e = e->next) {
+      EXPECT_EQ(e->first, next);
+      EXPECT_NE(e->kind, last_kind);
+      next = e->first + e->length;
+      last_kind = e->kind;
+    }
+    EXPECT_EQ(next, int32_t(text.size()) + 1);
   }
 }
 
