@@ -463,6 +463,23 @@ TEST(VormCodeTags, SectionsCloseByName) {
   EXPECT_EQ(r.tokens[7]->partner, r.tokens[8]);
 }
 
+TEST(VormCodeTags, ManyClosingsByNameTakeLinearTime) {
+  // 50,000 openings and 50,000 closings that match none of them: a search
+  // over the list for each closing would take about 5*10^9 steps.
+  std::string text;
+  for (int k = 0; k < 50000; ++k) text += "~<a>~\\s\\";
+  for (int k = 0; k < 50000; ++k) text += "~<~b>~\\~x\\";
+  text += "~<a>~<~a>~\\~s\\";
+  Parsed r = parse(text);
+  ASSERT_TRUE(r.ok) << error_text(*r.parser);
+  ASSERT_EQ(r.tokens.size(), 200003u);
+  // Only the last "~<a>" follows the last section token; the section
+  // closing pairs with the very first section.
+  EXPECT_EQ(property(r, 200000, 0)->partner, property(r, 200001, 0));
+  EXPECT_EQ(property(r, 99998, 0)->partner, nullptr);
+  EXPECT_EQ(r.tokens[200002]->Section()->partner, r.tokens[1]->Section());
+}
+
 TEST(VormCodeValues, NestingIsCapped) {
   struct Case {
     std::string open;
