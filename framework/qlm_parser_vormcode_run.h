@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "qlm_base_lists.h"
@@ -179,6 +180,12 @@ class cVormCodeRun {
   // proper prefix of the delimiter that is also a suffix of its first k
   // code points, so that a mismatch resumes inside what was matched.
   std::vector<int32_t> delimiter_fallback;
+  // Pairing by name of structures and metadata: the unpaired openings since
+  // the last section token that a closing by name may pair with, by label
+  // and name, filled lazily from the tokens after `named_scanned`.
+  std::unordered_map<std::string, std::vector<rTCToken*>> open_named_structures;
+  std::unordered_map<std::string, std::vector<rTCToken*>> open_named_metadata;
+  rTCToken* named_scanned = nullptr;
 };
 
 // The name of a phase in syntax-error texts ("" for unnamed phases), and in

@@ -2,8 +2,10 @@
 // pairing by name, embedded data and syntax maps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -785,6 +787,66 @@ TEST(VormCodeMetaValues, ExactSyntaxMaps) {
     ASSERT_TRUE(m->ok) << error_of(*m->parser);
     EXPECT_EQ(map_entries(m->parser->FirstToken()), c.entries);
   }
+}
+
+TEST(VormCodeMetaValues, PairingByNameMatchesTheBackwardSearchOnRandomTexts) {
+  const char* const pieces[] = {"~[s]",     "~[s@n]", "~[t]",   "~[#s]",    "~[~s]",     "~[~s@n]", "~[~t]",
+                                "~]",       "~{m<a>}", "~{m[1]}", "~{m}",     "~{#m<a>}", "~{~m}",   "~{m@n<a>}",
+                                "~{~m@n}",  "~\\x\\",  "~\\\\",   "x"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    const int n = int(random() % 40);
+    for (int k = 0; k < n; ++k) text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+    SCOPED_TRACE(text);
+    auto r = parse(text);
+    ASSERT_TRUE(r->ok) << error_of(*r->parser);
+    std::vector<const rTCToken*> list;
+    for (const rTCToken* t = r->parser->FirstToken(); t != nullptr; t = t->next) list.push_back(t);
+    // Replay the closings in text order with a backward walk.
+    std::vector<const void*> paired;
+    const auto is_paired = [&](const void* p) { return std::find(paired.begin(), paired.end(), p) != paired.end(); };
+    for (size_t k = 0; k < list.size(); ++k) {
+      const rTCToken* closing = list[k];
+      const void* expected = nullptr;
+      if (closing->kind == TCT_STRUCTURE_END && closing->Structure() != nullptr) {
+        const rTCT_STRUCTURE* c = closing->Structure();
+        for (size_t j = k; j-- > 0 && list[j]->kind != TCT_SECTION;) {
+          const rTCT_STRUCTURE* o = list[j]->kind == TCT_STRUCTURE ? list[j]->Structure() : nullptr;
+          if (o != nullptr && !is_paired(o) && o->variable == 0 && o->label == c->label && o->name == c->name) {
+            expected = o;
+            break;
+          }
+        }
+        EXPECT_EQ(static_cast<const void*>(c->partner), expected) << "token " << k + 1;
+      } else if (closing->kind == TCT_METADATA_END) {
+        const rTCT_METADATA* c = closing->Metadata();
+        for (size_t j = k; j-- > 0 && list[j]->kind != TCT_SECTION;) {
+          const rTCT_METADATA* o = list[j]->kind == TCT_METADATA ? list[j]->Metadata() : nullptr;
+          if (o != nullptr && !is_paired(o) && o->variable == 0 && (o->kind == 1 || o->kind == 2) &&
+              o->label == c->label && o->name == c->name) {
+            expected = o;
+            break;
+          }
+        }
+        EXPECT_EQ(static_cast<const void*>(c->partner), expected) << "token " << k + 1;
+      }
+      if (expected != nullptr) paired.push_back(expected);
+    }
+  }
+}
+
+TEST(VormCodeMetaValues, ManyClosingsByNameTakeLinearTime) {
+  // 40,000 openings followed by 40,000 closings of other names and then
+  // their own: a backward walk per closing would take billions of steps.
+  std::string text;
+  for (int k = 0; k < 40000; ++k) text += "~[s]~{m<a>}";
+  for (int k = 0; k < 40000; ++k) text += "~[~t]~{~n}";
+  for (int k = 0; k < 40000; ++k) text += "~[~s]~{~m}";
+  auto r = parse(text);
+  ASSERT_TRUE(r->ok);
+  const rTCToken* last = token_at(*r->parser, int(r->parser->Tokens()->Count()));
+  EXPECT_EQ(last->Metadata()->partner, r->parser->FirstToken()->next->Metadata());
 }
 
 // ---------------------------------------------------------------------------
