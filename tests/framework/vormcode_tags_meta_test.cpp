@@ -837,12 +837,12 @@ TEST(VormCodeMetaValues, PairingByNameMatchesTheBackwardSearchOnRandomTexts) {
 }
 
 TEST(VormCodeMetaValues, ManyClosingsByNameTakeLinearTime) {
-  // 40,000 openings followed by 40,000 closings of other names and then
+  // 20,000 openings followed by 20,000 closings of other names and then
   // their own: a backward walk per closing would take billions of steps.
   std::string text;
-  for (int k = 0; k < 40000; ++k) text += "~[s]~{m<a>}";
-  for (int k = 0; k < 40000; ++k) text += "~[~t]~{~n}";
-  for (int k = 0; k < 40000; ++k) text += "~[~s]~{~m}";
+  for (int k = 0; k < 20000; ++k) text += "~[s]~{m<a>}";
+  for (int k = 0; k < 20000; ++k) text += "~[~t]~{~n}";
+  for (int k = 0; k < 20000; ++k) text += "~[~s]~{~m}";
   auto r = parse(text);
   ASSERT_TRUE(r->ok);
   const rTCToken* last = token_at(*r->parser, int(r->parser->Tokens()->Count()));
