@@ -180,12 +180,21 @@ class cVormCodeRun {
   // proper prefix of the delimiter that is also a suffix of its first k
   // code points, so that a mismatch resumes inside what was matched.
   std::vector<int32_t> delimiter_fallback;
+
+  // Pairing by name of closing properties and sections, without walking the
+  // list for each closing: the unpaired properties of the property tags
+  // since the last section token by variable flag and name, and the first
+  // section token of each label and name; both filled lazily from the
+  // tokens after `named_scanned`.
+  std::unordered_map<std::string, std::vector<rTCProperty*>> open_named_properties;
+  std::unordered_map<std::string, rTCT_SECTION*> first_sections;
+  rTCToken* named_scanned = nullptr;
   // Pairing by name of structures and metadata: the unpaired openings since
   // the last section token that a closing by name may pair with, by label
-  // and name, filled lazily from the tokens after `named_scanned`.
+  // and name, filled lazily from the tokens after `named_scanned_meta`.
   std::unordered_map<std::string, std::vector<rTCToken*>> open_named_structures;
   std::unordered_map<std::string, std::vector<rTCToken*>> open_named_metadata;
-  rTCToken* named_scanned = nullptr;
+  rTCToken* named_scanned_meta = nullptr;
 };
 
 // The name of a phase in syntax-error texts ("" for unnamed phases), and in

@@ -7,7 +7,6 @@
 #include "qlm_parser_vormcode_run.h"
 #include "qlm_parser_vormcode_values.h"
 
-#include "qlm_base_sort.h"
 
 
 namespace {
@@ -53,41 +52,64 @@ void start_properties(cVormCodeRun& r, cTCProperties* list, uint8_t after) {
   r.MapRecord(15, r.current);
 }
 
+std::string property_key(const rTCProperty& p) {
+  std::string key(1, p.variable != 0 ? '#' : '-');
+  key += p.name;
+  return key;
+}
+
+std::string section_key(const rTCT_SECTION& s) {
+  std::string key = s.label;  // an identifier or "text": never holds a NUL
+  key.push_back('\0');
+  key += s.name;
+  return key;
+}
+
+// Brings the name indexes up to the token before the current one. Tokens
+// before the current one are finished, so each is looked at once.
+void scan_named(cVormCodeRun& r) {
+  rTCToken* t = r.named_scanned != nullptr ? r.named_scanned->next : r.tokens->First();
+  while (t != nullptr && t != r.token) {
+    if (t->kind == TCT_SECTION) {
+      r.open_named_properties.clear();
+      if (rTCT_SECTION* s = t->Section()) r.first_sections.emplace(section_key(*s), s);
+    } else if (t->kind == TCT_PROPERTIES && t->Properties() != nullptr) {
+      for (rTCProperty* p = t->Properties()->First(); p != nullptr; p = p->next)
+        if (p->partner == nullptr) r.open_named_properties[property_key(*p)].push_back(p);
+    }
+    r.named_scanned = t;
+    t = t->next;
+  }
+}
+
 // "~\~label@name\": pairs with the first section token of the whole list
 // whose label and name are equal, paired or not.
 void pair_section_by_name(cVormCodeRun& r) {
   rTCT_SECTION* closing = r.token->Section();
   if (closing == nullptr) return;
-  for (rTCToken* t = r.tokens->First(); t != nullptr && t != r.token; t = t->next) {
-    rTCT_SECTION* opening = t->kind == TCT_SECTION ? t->Section() : nullptr;
-    if (opening == nullptr) continue;
-    if (cParserVormCode::SameName(opening->label, closing->label) &&
-        cParserVormCode::SameName(opening->name, closing->name)) {
-      opening->partner = closing;
-      closing->partner = opening;
-      return;
-    }
-  }
+  scan_named(r);
+  auto found = r.first_sections.find(section_key(*closing));
+  if (found == r.first_sections.end()) return;
+  found->second->partner = closing;
+  closing->partner = found->second;
 }
 
-// "~<~name": every unpaired property of the same name and variable flag in
+// "~<~name": every unpaired property of the same variable flag and name in
 // the property tags back to the last section token is paired with the
-// closing property, which ends paired with the earliest of them.
+// closing property, which ends paired with the earliest of them (what a
+// backward search over all matches gives).
 void pair_property_by_name(cVormCodeRun& r, rTCProperty* closing) {
-  cArrayIterator it(r.tokens);
-  // The current token is the last one; the search starts before it.
-  if (it.Last() == nullptr) return;
-  for (auto* t = static_cast<rTCToken*>(it.Prev()); t != nullptr; t = static_cast<rTCToken*>(it.Prev())) {
-    if (t->kind == TCT_SECTION) break;
-    cTCProperties* list = t->kind == TCT_PROPERTIES ? t->Properties() : nullptr;
-    if (list == nullptr) continue;
-    for (rTCProperty* p = list->First(); p != nullptr; p = p->next) {
-      if (p->partner != nullptr || p->variable != closing->variable) continue;
-      if (!cParserVormCode::SameName(p->name, closing->name)) continue;
-      p->partner = closing;
-      closing->partner = p;
-    }
+  scan_named(r);
+  auto found = r.open_named_properties.find(property_key(*closing));
+  if (found == r.open_named_properties.end()) return;
+  rTCProperty* earliest = nullptr;
+  for (rTCProperty* p : found->second) {
+    if (p->partner != nullptr) continue;
+    p->partner = closing;
+    if (earliest == nullptr) earliest = p;
   }
+  if (earliest != nullptr) closing->partner = earliest;
+  r.open_named_properties.erase(found);
 }
 
 }  // namespace

@@ -139,7 +139,7 @@ std::string name_key(const std::string& label, const std::string& name) {
 }
 
 void scan_named_openings(cVormCodeRun& run) {
-  rTCToken* t = run.named_scanned != nullptr ? run.named_scanned->next : run.tokens->First();
+  rTCToken* t = run.named_scanned_meta != nullptr ? run.named_scanned_meta->next : run.tokens->First();
   while (t != nullptr && t != run.token) {
     if (t->kind == TCT_SECTION) {
       run.open_named_structures.clear();
@@ -152,7 +152,7 @@ void scan_named_openings(cVormCodeRun& run) {
           (m->kind == cnMetadataProperties || m->kind == cnMetadataList))
         run.open_named_metadata[name_key(m->label, m->name)].push_back(t);
     }
-    run.named_scanned = t;
+    run.named_scanned_meta = t;
     t = t->next;
   }
 }
