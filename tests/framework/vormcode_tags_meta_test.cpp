@@ -913,4 +913,34 @@ TEST(VormCodeEmbedded, BadBlocksThroughOpenFlow) {
   }
 }
 
+TEST(VormCodeEmbedded, RandomTagTextsGiveTheirSourceBackOrAClearError) {
+  // Random texts built from tag pieces, parsed from a flow with syntax maps:
+  // a text that parses gives itself back from its tokens' source texts, and
+  // one that does not fails with a parser error.
+  const char* const pieces[] = {"~{", "~[",  "~(", "~<", "~\\", "}",   "]",  ")",  ">",  "\\", "#",  "&",
+                                "@",  "=",   ";",  ",",  "[",   "(",   "a",  "b1", "2",  " ",  "\"", "$41",
+                                "~",  ":",   ".",  "{c}", "\r\n", "<",  "~{m<delimiter=", "~{m<delimiter=\"x\">}", "*"};
+  std::mt19937 random(11);
+  int parsed = 0;
+  int embedded = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const int n = 1 + int(random() % 14);
+    for (int k = 0; k < n; ++k) text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+    SCOPED_TRACE(::testing::PrintToString(text));
+    bool ok = false;
+    auto p = parse_flow(text, &ok, true);
+    if (ok) {
+      ++parsed;
+      ASSERT_EQ(joined_sources(*p), text);
+      for (const rTCToken* t = p->FirstToken(); t != nullptr; t = t->next) embedded += t->kind == TCT_EMBEDDED;
+    } else {
+      const int32_t code = p->LastErrorCode();
+      ASSERT_TRUE(code == 299 || code == 300 || code == 301) << error_of(*p);
+    }
+  }
+  EXPECT_GT(parsed, 2000);
+  EXPECT_GT(embedded, 100);
+}
+
 }  // namespace
