@@ -2,6 +2,7 @@
 // property-list phases with their pairing.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -539,6 +540,31 @@ TEST(VormCodeValues, SyntaxMapHoldsEveryCharacterOfTheTag) {
     }
     EXPECT_EQ(next, int32_t(text.size()) + 1);
   }
+}
+
+TEST(VormCodeValues, RandomTagTextsEndInSuccessOrASyntaxError) {
+  // Texts made of the characters that drive the value and tag tables: every
+  // one parses or fails with 300 or 301, and its tokens are freed cleanly.
+  static const char kAlphabet[] = "~~~<<>>\\\\[](){}==,,;;::#&@\"\"$%+-.09aFxEe \t\n*!";
+  std::mt19937 random(8);
+  std::uniform_int_distribution<size_t> pick(0, sizeof kAlphabet - 2);
+  std::uniform_int_distribution<int> size(1, 40);
+  int parsed = 0;
+  for (int n = 0; n < 20000; ++n) {
+    static const char* const kStarts[] = {"~<a=", "~\\s<a=", "~{#v=", "~(&t(", "~{&T=(", "~{m["};
+    std::string text = kStarts[n % 6];
+    for (int k = size(random); k > 0; --k) text.push_back(kAlphabet[pick(random)]);
+    auto p = cParserVormCode::Construct(n % 5 == 0);
+    cEncoding en;
+    ASSERT_GE(en.AttachCharString(text, 0), 0);
+    if (p->OpenEncoding(&en, nullptr)) {
+      ++parsed;
+      continue;
+    }
+    const int32_t code = p->LastErrorCode();
+    ASSERT_TRUE(code == 300 || code == 301) << text << " " << code << " " << error_text(*p);
+  }
+  EXPECT_GT(parsed, 100);
 }
 
 }  // namespace
