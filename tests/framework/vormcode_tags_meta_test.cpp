@@ -903,6 +903,9 @@ TEST(VormCodeEmbedded, BadBlocksThroughOpenFlow) {
       {"~{m<delimiter=4>}", "301 {ph_main=EMBEDDED} @18"},
       {"~{m<delimiter=\"\">}abc", "301 {ph_main=EMBEDDED} @22"},
       {"~{m<delimiter=END>}abcEN", "301 {ph_main=EMBEDDED} @25"},
+      // The ordinal goes on from the block's end.
+      {"~{m<delimiter=2>}ab~{#a}", "300 {METADATA,VAR_END,TextPoint:25,ByteOffs:24} @24"},
+      {"~{m<delimiter=E>}abE~{#a}", "300 {METADATA,VAR_END,TextPoint:26,ByteOffs:25} @25"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
