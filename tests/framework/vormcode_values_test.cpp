@@ -214,6 +214,7 @@ const ValueCase kValueCases[] = {
       // Names without "=" read as true (ET_NONE); comments and blanks.
       {"~<b;ct=green>", "b;ct=id:green"},
       {"~<a;>", "a"},
+      {"~<a= ;b=>", "a;b"},
       {"~< >", ""},
       {"~<{c} a {c} = {c} 1 {c} ; b>", "a=1;b"},
 };
@@ -252,6 +253,7 @@ TEST(VormCodeValues, SyntaxErrorsNameThePhaseAndState) {
       {"~<a=[1,]>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:9,ByteOffs:8}"},
       {"~<a=[>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:7,ByteOffs:6}"},
       {"~<a=(>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:7,ByteOffs:6}"},
+      {"~<a=(b=)>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:9,ByteOffs:8}"},
       {"~<a=(b=;c>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:9,ByteOffs:8}"},
       {"~<a=&t()>", 300, "{PROPERTIES,DATA_AFTER,TextPoint:9,ByteOffs:8}"},
       {"~<a=[1 2]>", 300, "{VALUE,ARRAY,"},
