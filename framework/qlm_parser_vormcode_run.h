@@ -189,6 +189,12 @@ class cVormCodeRun {
   std::unordered_map<std::string, std::vector<rTCProperty*>> open_named_properties;
   std::unordered_map<std::string, rTCT_SECTION*> first_sections;
   rTCToken* named_scanned = nullptr;
+  // Pairing by name of structures and metadata: the unpaired openings since
+  // the last section token that a closing by name may pair with, by label
+  // and name, filled lazily from the tokens after `named_scanned_meta`.
+  std::unordered_map<std::string, std::vector<rTCToken*>> open_named_structures;
+  std::unordered_map<std::string, std::vector<rTCToken*>> open_named_metadata;
+  rTCToken* named_scanned_meta = nullptr;
 };
 
 // The name of a phase in syntax-error texts ("" for unnamed phases), and in

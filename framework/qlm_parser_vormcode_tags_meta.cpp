@@ -10,7 +10,6 @@
 // hands it the code point that ended it.
 #include <memory>
 
-#include "qlm_base_sort.h"
 #include "qlm_encoding.h"
 #include "qlm_parser_vormcode_embedded.h"
 #include "qlm_parser_vormcode_run.h"
@@ -120,30 +119,65 @@ rTCEntry* append_entry(cVormCodeRun& run, cTCEntries* list) {
 }
 
 // ---------------------------------------------------------------------------
-// Pairing by name. The search walks back from the token before the current
-// one (always the last token) and stops at the first section token.
+// Pairing by name. A closing "~[~label@name]" pairs with the nearest earlier
+// structure token of equal label and name whose payload is unpaired and not
+// a variable, the search stopping at a section token; "~{~label@name}" the
+// same with metadata of kind 1 or 2. Instead of walking back over the list
+// at every closing (quadratic on a text of many closings), the run keeps the
+// candidate openings since the last section token by name. They are
+// collected lazily: at each closing the tokens between the last one looked
+// at and the current token are scanned once (a section token empties both
+// indexes). Tokens before the current one are finished, and a payload is
+// paired only through these indexes, so the nearest candidate is the last
+// one kept under its name that is still unpaired.
 
-template <typename Match>
-rTCToken* find_backwards(cVormCodeRun& run, Match match) {
-  cArrayIterator it(run.tokens);
-  void* entry = it.Last();
-  if (entry != static_cast<void*>(run.token)) return nullptr;
-  for (entry = it.Prev(); entry != nullptr; entry = it.Prev()) {
-    rTCToken* t = static_cast<rTCToken*>(entry);
-    if (t->kind == TCT_SECTION) return nullptr;
-    if (match(t)) return t;
+std::string name_key(const std::string& label, const std::string& name) {
+  std::string key = label;
+  key.push_back('\0');
+  key += name;
+  return key;
+}
+
+void scan_named_openings(cVormCodeRun& run) {
+  rTCToken* t = run.named_scanned_meta != nullptr ? run.named_scanned_meta->next : run.tokens->First();
+  while (t != nullptr && t != run.token) {
+    if (t->kind == TCT_SECTION) {
+      run.open_named_structures.clear();
+      run.open_named_metadata.clear();
+    } else if (const rTCT_STRUCTURE* s = t->kind == TCT_STRUCTURE ? t->Structure() : nullptr) {
+      if (s->partner == nullptr && s->variable == 0)
+        run.open_named_structures[name_key(s->label, s->name)].push_back(t);
+    } else if (const rTCT_METADATA* m = t->kind == TCT_METADATA ? t->Metadata() : nullptr) {
+      if (m->partner == nullptr && m->variable == 0 &&
+          (m->kind == cnMetadataProperties || m->kind == cnMetadataList))
+        run.open_named_metadata[name_key(m->label, m->name)].push_back(t);
+    }
+    run.named_scanned_meta = t;
+    t = t->next;
   }
-  return nullptr;
+}
+
+// The nearest unpaired candidate kept under the name, taken out of the
+// index; nil when there is none.
+template <typename Payload>
+rTCToken* take_named_opening(std::unordered_map<std::string, std::vector<rTCToken*>>& index,
+                             const std::string& key, Payload* (rTCToken::*payload)() const) {
+  auto found = index.find(key);
+  if (found == index.end()) return nullptr;
+  std::vector<rTCToken*>& open = found->second;
+  while (!open.empty() && (open.back()->*payload)()->partner != nullptr) open.pop_back();
+  if (open.empty()) return nullptr;
+  rTCToken* opening = open.back();
+  open.pop_back();
+  return opening;
 }
 
 void pair_structure_by_name(cVormCodeRun& run) {
   rTCT_STRUCTURE* closing = run.token->Structure();
   if (closing == nullptr) return;
-  rTCToken* opening = find_backwards(run, [closing](rTCToken* t) {
-    const rTCT_STRUCTURE* s = t->kind == TCT_STRUCTURE ? t->Structure() : nullptr;
-    return s != nullptr && s->partner == nullptr && s->variable == 0 &&
-           cParserVormCode::SameName(s->label, closing->label) && cParserVormCode::SameName(s->name, closing->name);
-  });
+  scan_named_openings(run);
+  rTCToken* opening =
+      take_named_opening(run.open_named_structures, name_key(closing->label, closing->name), &rTCToken::Structure);
   if (opening == nullptr) return;
   opening->Structure()->partner = closing;
   closing->partner = opening->Structure();
@@ -152,12 +186,9 @@ void pair_structure_by_name(cVormCodeRun& run) {
 void pair_metadata_by_name(cVormCodeRun& run) {
   rTCT_METADATA* closing = run.token->Metadata();
   if (closing == nullptr) return;
-  rTCToken* opening = find_backwards(run, [closing](rTCToken* t) {
-    const rTCT_METADATA* m = t->kind == TCT_METADATA ? t->Metadata() : nullptr;
-    return m != nullptr && m->partner == nullptr && m->variable == 0 &&
-           (m->kind == cnMetadataProperties || m->kind == cnMetadataList) &&
-           cParserVormCode::SameName(m->label, closing->label) && cParserVormCode::SameName(m->name, closing->name);
-  });
+  scan_named_openings(run);
+  rTCToken* opening =
+      take_named_opening(run.open_named_metadata, name_key(closing->label, closing->name), &rTCToken::Metadata);
   if (opening == nullptr) return;
   opening->Metadata()->partner = closing;
   closing->partner = opening->Metadata();

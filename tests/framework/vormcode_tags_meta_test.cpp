@@ -2,8 +2,10 @@
 // pairing by name, embedded data and syntax maps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -54,7 +56,10 @@ std::string properties_text(const cTCProperties* list, const char* open = "<", c
   for (const rTCProperty* p = list ? list->First() : nullptr; p != nullptr; p = p->next) {
     if (p->variable) s += "#";
     s += p->name + type_text(p->type);
-    if (p->value.kind != ET_NONE) s += "=" + value_text(p->value);
+    if (p->value.kind != ET_NONE) {
+      s += '=';
+      s += value_text(p->value);
+    }
     if (p->next != nullptr) s += ";";
   }
   return s + close;
@@ -228,6 +233,15 @@ std::unique_ptr<Parsed> parse(const std::string& text, bool record_map = false) 
   return r;
 }
 
+// Parses the bytes of a memory flow through OpenFlow.
+std::unique_ptr<cParserVormCode> parse_flow(const std::string& text, bool* ok, bool record_map = false) {
+  auto parser = cParserVormCode::Construct(record_map);
+  auto flow = cMemoryFlow::ConstructOnData(text.data(), int64_t(text.size()));
+  EXPECT_TRUE(flow->Open());
+  *ok = parser->OpenFlow(flow.get(), nullptr);
+  return parser;
+}
+
 // The code, text and position of a failed parse, as "300 {...} @4".
 std::string error_of(const cParserVormCode& p) {
   std::string text;
@@ -319,6 +333,84 @@ TEST(VormCodeMetaTags, ErrorsNamePhaseStateAndPosition) {
     auto r = parse(c.text);
     EXPECT_FALSE(r->ok);
     EXPECT_EQ(error_of(*r->parser), c.error);
+  }
+}
+
+
+// ---------------------------------------------------------------------------
+// Tags with values.
+
+// Texts that parse, with the tokens they give. Every one of them is also
+// parsed with syntax maps, where the tokens' source texts joined give the
+// text back.
+struct ValueCase {
+  std::string text;
+  Tokens tokens;
+};
+const ValueCase kValueCases[] = {
+    {"~{text <ff=\"Arial\";alignx=LEFT;spacing=6;fs:pt=10>}",
+     {"METADATA{1,text<ff=\"Arial\";alignx=LEFT;spacing=6;fs:pt=10>}"}},
+    {"~{cp<#ASCII>}", {"METADATA{1,cp<#ASCII>}"}},
+    {"~{m@n.1 {c} < a ; >}", {"METADATA{1,m@n.1<a>}"}},
+    {"~{m<>}", {"METADATA{1,m<>}"}},
+    // A record value keeps its own members; later properties stay the tag's.
+    {"~{m<a=(x=1);b=2>}", {"METADATA{1,m<a=(x=1);b=2>}"}},
+    {"~(i<r=(x=[1]);b>)", {"INSERTABLE{1,i<r=(x=[1]);b>}"}},
+    {"~[s<r=(x);b>]", {"STRUCTURE{s<r=(=x);b>}"}},
+    {"~{#a=1;#b=2}", {"METADATA{3,#a=1}", "METADATA{3,#b=2}"}},
+    {"~{#a=1;}", {"METADATA{3,#a=1}", "NONE"}},
+    {"~{#a = \"x\" + $41 ; {c} #b=*}", {"METADATA{3,#a=\"xA\"}", "METADATA{3,#b=*}"}},
+    {"~{#v(al):int=5}", {"METADATA{3,#v@al:int=5}"}},
+    {"~{#v(al) : &e[2,3] = [1,2]}", {"METADATA{3,#v@al:&e[2,3]=[1,2]}"}},
+    {"~{#v(al) {c} : &e(Kind) = 1}", {"METADATA{3,#v@al:&e(Kind)=1}"}},
+    {"~{#v=(x=1,y);#w=#v.x}", {"METADATA{3,#v=(x=1;=y)}", "METADATA{3,#w=#v.x}"}},
+    {"~{#r<a=1;b>}", {"METADATA{1,#r<a=1;b>}"}},
+    {"~{#r [1]}", {"METADATA{2,#r[1]}"}},
+    {"~{m[1,2]}", {"METADATA{2,m[1,2]}"}},
+    {"~{m[ 1 , [2,3] ,\"t\"]}", {"METADATA{2,m[1,[2,3],\"t\"]}"}},
+    {"~{m[[1]]}", {"METADATA{2,m[[1]]}"}},
+    {"~{m[&p(1),&p(1,2),(a=[3])]}", {"METADATA{2,m[&p(1),[1,2],(a=[3])]}"}},
+    {"~{&T(Alias)=int}", {"METADATA{4,T@Alias=:int}"}},
+    {"~{&T = &e(Colors)}", {"METADATA{4,T=:&e(Colors)}"}},
+    {"~{&T=int[]}", {"METADATA{4,T=:int[]}"}},
+    {"~{&T = (a:int;b)}", {"METADATA{5,T=(a:int;b)}"}},
+    {"~{&P=(x;y);&Q=int;#q:Q=1}", {"METADATA{5,P=(x;y)}", "METADATA{4,Q=:int}", "METADATA{3,#q:Q=1}"}},
+    {"~{&A=int;#a=1}", {"METADATA{4,A=:int}", "METADATA{3,#a=1}"}},
+    {"~[s@n<k=1>]x~[~s@n]~(&t(1,2);~~~;#v.x)",
+     {"STRUCTURE{s@n<k=1>}", "DATA \"x\"", "STRUCTURE_END{s@n}", "INSERTABLE{2,&t([1,2])}", "INSERTABLE{5,3}",
+      "INSERTABLE{3,#v.x}"}},
+    {"~[#v <a>]", {"STRUCTURE{#v<a>}"}},
+    {"~(\"a\"\"b\" + $41%66)", {"INSERTABLE{4,\"a\"bAB\"}"}},
+    {"~(%65;$42)", {"INSERTABLE{4,\"A\"}", "INSERTABLE{4,\"B\"}"}},
+    {"~(&t(1))", {"INSERTABLE{2,&t(1)}"}},
+    {"~( &t( [1] , x , &u(2,3) ) )", {"INSERTABLE{2,&t([[1],x,[2,3]])}"}},
+    {"~(#v[1, #i.k].y ; #w)", {"INSERTABLE{3,#v[1,#i.k].y}", "INSERTABLE{1,#w}"}},
+    {"~(a@l <b=1;c>;#v<x>)", {"INSERTABLE{1,a@l<b=1;c>}", "INSERTABLE{1,#v<x>}"}},
+    {"~(p)~{text <alignx=JUSTIFY>}~<ct=Green>x~>~)",
+     {"INSERTABLE{1,p}", "METADATA{1,text<alignx=JUSTIFY>}", "PROPERTIES<ct=Green>", "DATA \"x\"", "PROPERTIES_END",
+      "PAREN_CLOSE"}},
+};
+
+TEST(VormCodeMetaValues, TextsGiveTheirTokensAndMapsGiveTheTextBack) {
+  for (const ValueCase& c : kValueCases) {
+    SCOPED_TRACE(c.text);
+    auto r = parse(c.text);
+    EXPECT_TRUE(r->ok) << error_of(*r->parser);
+    EXPECT_EQ(describe_all(*r->parser), c.tokens);
+    auto m = parse(c.text, true);
+    EXPECT_TRUE(m->ok);
+    EXPECT_EQ(joined_sources(*m->parser), c.text);
+    for (const rTCToken* t = m->parser->FirstToken(); t != nullptr; t = t->next) {
+      if (t->map == nullptr) continue;
+      // The entries cover the map text without gaps.
+      int32_t next = 1;
+      for (const rTCTagMapEntry* e = t->map->entries->First(); e != nullptr; e = e->next) {
+        EXPECT_EQ(e->first, next);
+        EXPECT_NE(e->kind, 10);
+        next += e->length;
+      }
+      EXPECT_EQ(next, t->map->text->Length() + 1);
+    }
   }
 }
 
@@ -589,6 +681,269 @@ TEST(VormCodeEmbedded, EveryFailedAllocationIsAParserError) {
     }
   }
   EXPECT_TRUE(finished);
+}
+
+TEST(VormCodeMetaValues, Errors) {
+  struct Case {
+    std::string text;
+    std::string error;
+  } cases[] = {
+      // An empty list is an error of the tag: the "]" comes back to it.
+      {"~{m[]}", "300 {METADATA,PROPERTIES_AFTER,TextPoint:6,ByteOffs:5} @5"},
+      {"~{m[1,]}", "300 {METADATA,PROPERTIES_AFTER,TextPoint:8,ByteOffs:7} @7"},
+      // The alias and the cast's "(" follow their names at once.
+      {"~{#v (al)=1}", "300 {METADATA,VAR_END_AFTER,TextPoint:7,ByteOffs:6} @6"},
+      {"~(&t (1))", "300 {INSERTABLE,CAST_ID_END,TextPoint:6,ByteOffs:5} @5"},
+      {"~{&P=(x;)}", "300 {PROPERTIES,IDVAR_BEFORE,TextPoint:10,ByteOffs:9} @9"},
+      {"~{m[1}", "300 {VALUE,ARRAY,TextPoint:7,ByteOffs:6} @6"},
+      {"~{&T=()}", "300 {PROPERTIES,IDVAR_BEFORE,TextPoint:8,ByteOffs:7} @7"},
+      {"~{&T=(a;)}", "300 {PROPERTIES,IDVAR_BEFORE,TextPoint:10,ByteOffs:9} @9"},
+      {"~{&T=1}", "300 {METADATA,TYPEDECL_ASSIGN,TextPoint:7,ByteOffs:6} @6"},
+      // After ";" only variables and type declarations follow.
+      {"~{#a=1;b=2}", "300 {METADATA,NEXT_TOKEN_AFTER,TextPoint:9,ByteOffs:8} @8"},
+      {"~{#a=1 2}", "300 {METADATA,VAR_DATA_AFTER,TextPoint:9,ByteOffs:8} @8"},
+      {"~{#a:int<p>}", "300 {METADATA,VAR_TYPE_AFTER,TextPoint:10,ByteOffs:9} @9"},
+      {"~{#a(x)<p>}", "300 {METADATA,ALIAS_AFTER,TextPoint:9,ByteOffs:8} @8"},
+      {"~{#a(x y)}", "300 {METADATA,ALIAS_END,TextPoint:8,ByteOffs:7} @7"},
+      {"~{m<a>;}", "300 {METADATA,PROPERTIES_AFTER,TextPoint:8,ByteOffs:7} @7"},
+      {"~(&t(1;2))", "300 {INSERTABLE,CAST_ENTRY_AFTER,TextPoint:8,ByteOffs:7} @7"},
+      {"~(&t(1,2;3))", "300 {INSERTABLE,CAST_NEXT_AFTER,TextPoint:10,ByteOffs:9} @9"},
+      {"~(\"a\" x)", "300 {INSERTABLE,PROPERTIES_AFTER,TextPoint:8,ByteOffs:7} @7"},
+      {"~(\"a", "301 {ph_main=ENTRY} @5"},
+      {"~{#a=", "301 {ph_main=ENTRY} @6"},
+      {"~{m[1", "301 {ph_main=ENTRY} @6"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto r = parse(c.text);
+    EXPECT_FALSE(r->ok);
+    EXPECT_EQ(error_of(*r->parser), c.error);
+  }
+}
+
+TEST(VormCodeMetaValues, MetadataPairsByNameWithPropertyOrListOpenings) {
+  struct Case {
+    std::string text;
+    int opening;  // 1-based token paired with the last token; 0: none
+  } cases[] = {
+      {"~{m<a=1>}x~{~m}", 1},
+      {"~{m[1]}~{~m}", 1},
+      {"~{m@n<a>}~{m@n<b>}~{~m@n}", 2},
+      {"~{m@n<a>}~{~m@n}~{~m@n}", 0},
+      {"~{m}~{~m}", 0},          // label only
+      {"~{#m<a>}~{~m}", 0},      // variable
+      {"~{#m=1}~{~m}", 0},
+      {"~{m<a>}~{~M}", 0},       // exact names
+      {"~{m<a>}~[m]~{~m}", 1},   // other tags are passed over
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto r = parse(c.text);
+    ASSERT_TRUE(r->ok) << error_of(*r->parser);
+    const rTCToken* last = token_at(*r->parser, int(r->parser->Tokens()->Count()));
+    ASSERT_EQ(last->kind, TCT_METADATA_END);
+    if (c.opening == 0) {
+      EXPECT_EQ(last->Metadata()->partner, nullptr);
+      continue;
+    }
+    const rTCT_METADATA* opening = token_at(*r->parser, c.opening)->Metadata();
+    EXPECT_EQ(last->Metadata()->partner, opening);
+    EXPECT_EQ(opening->partner, last->Metadata());
+  }
+  // The structure of the text "~[s@n<k=1>]x~[~s@n]": payloads paired.
+  auto r = parse("~[s@n<k=1>]x~[~s@n]");
+  ASSERT_TRUE(r->ok);
+  EXPECT_EQ(token_at(*r->parser, 1)->Structure()->partner, token_at(*r->parser, 3)->Structure());
+}
+
+TEST(VormCodeMetaValues, ExactSyntaxMaps) {
+  auto r = parse("~{#a=1;#b=2}", true);
+  ASSERT_TRUE(r->ok);
+  const rTCToken* first = r->parser->FirstToken();
+  const rTCToken* second = first->next;
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(codepoints(first->map->text), "~{#a=1");
+  EXPECT_EQ(map_entries(first), (MapEntries{{0, 1, 2}, {8, 3, 2}, {13, 5, 1}, {11, 6, 1}}));
+  EXPECT_EQ(codepoints(second->map->text), ";#b=2}");
+  EXPECT_EQ(map_entries(second), (MapEntries{{14, 1, 1}, {8, 2, 2}, {13, 4, 1}, {11, 5, 1}, {0, 6, 1}}));
+  auto b = parse("~<b>", true);
+  ASSERT_TRUE(b->ok);
+  EXPECT_EQ(codepoints(b->parser->FirstToken()->map->text), "~<b>");
+  EXPECT_EQ(map_entries(b->parser->FirstToken()), (MapEntries{{0, 1, 1}, {15, 2, 1}, {5, 3, 1}, {19, 4, 1}}));
+  // Kinds of the other tag parts.
+  struct Case {
+    std::string text;
+    MapEntries entries;
+  } cases[] = {
+      {"~{&T(A)=(x)}", {{0, 1, 2}, {9, 3, 5}, {13, 8, 1}, {15, 9, 1}, {5, 10, 1}, {19, 11, 1}, {0, 12, 1}}},
+      {"~{m[1,2]}", {{0, 1, 2}, {5, 3, 1}, {24, 4, 1}, {11, 5, 1}, {25, 6, 1}, {11, 7, 1}, {26, 8, 1}, {0, 9, 1}}},
+      {"~(&t(1,2))", {{0, 1, 2}, {11, 3, 2}, {31, 5, 1}, {11, 6, 1}, {32, 7, 1}, {11, 8, 1}, {33, 9, 1}, {0, 10, 1}}},
+      {"~(#v.x)", {{0, 1, 2}, {8, 3, 4}, {0, 7, 1}}},
+      {"~{#v:t=1}", {{0, 1, 2}, {8, 3, 2}, {17, 5, 1}, {7, 6, 1}, {13, 7, 1}, {11, 8, 1}, {0, 9, 1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto m = parse(c.text, true);
+    ASSERT_TRUE(m->ok) << error_of(*m->parser);
+    EXPECT_EQ(map_entries(m->parser->FirstToken()), c.entries);
+  }
+}
+
+TEST(VormCodeMetaValues, PairingByNameMatchesTheBackwardSearchOnRandomTexts) {
+  const char* const pieces[] = {"~[s]",     "~[s@n]", "~[t]",   "~[#s]",    "~[~s]",     "~[~s@n]", "~[~t]",
+                                "~]",       "~{m<a>}", "~{m[1]}", "~{m}",     "~{#m<a>}", "~{~m}",   "~{m@n<a>}",
+                                "~{~m@n}",  "~\\x\\",  "~\\\\",   "x"};
+  std::mt19937 random(7);
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    const int n = int(random() % 40);
+    for (int k = 0; k < n; ++k) text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+    SCOPED_TRACE(text);
+    auto r = parse(text);
+    ASSERT_TRUE(r->ok) << error_of(*r->parser);
+    std::vector<const rTCToken*> list;
+    for (const rTCToken* t = r->parser->FirstToken(); t != nullptr; t = t->next) list.push_back(t);
+    // Replay the closings in text order with a backward walk.
+    std::vector<const void*> paired;
+    const auto is_paired = [&](const void* p) { return std::find(paired.begin(), paired.end(), p) != paired.end(); };
+    for (size_t k = 0; k < list.size(); ++k) {
+      const rTCToken* closing = list[k];
+      const void* expected = nullptr;
+      if (closing->kind == TCT_STRUCTURE_END && closing->Structure() != nullptr) {
+        const rTCT_STRUCTURE* c = closing->Structure();
+        for (size_t j = k; j-- > 0 && list[j]->kind != TCT_SECTION;) {
+          const rTCT_STRUCTURE* o = list[j]->kind == TCT_STRUCTURE ? list[j]->Structure() : nullptr;
+          if (o != nullptr && !is_paired(o) && o->variable == 0 && o->label == c->label && o->name == c->name) {
+            expected = o;
+            break;
+          }
+        }
+        EXPECT_EQ(static_cast<const void*>(c->partner), expected) << "token " << k + 1;
+      } else if (closing->kind == TCT_METADATA_END) {
+        const rTCT_METADATA* c = closing->Metadata();
+        for (size_t j = k; j-- > 0 && list[j]->kind != TCT_SECTION;) {
+          const rTCT_METADATA* o = list[j]->kind == TCT_METADATA ? list[j]->Metadata() : nullptr;
+          if (o != nullptr && !is_paired(o) && o->variable == 0 && (o->kind == 1 || o->kind == 2) &&
+              o->label == c->label && o->name == c->name) {
+            expected = o;
+            break;
+          }
+        }
+        EXPECT_EQ(static_cast<const void*>(c->partner), expected) << "token " << k + 1;
+      }
+      if (expected != nullptr) paired.push_back(expected);
+    }
+  }
+}
+
+TEST(VormCodeMetaValues, ManyClosingsByNameTakeLinearTime) {
+  // 20,000 openings followed by 20,000 closings of other names and then
+  // their own: a backward walk per closing would take billions of steps.
+  std::string text;
+  for (int k = 0; k < 20000; ++k) text += "~[s]~{m<a>}";
+  for (int k = 0; k < 20000; ++k) text += "~[~t]~{~n}";
+  for (int k = 0; k < 20000; ++k) text += "~[~s]~{~m}";
+  auto r = parse(text);
+  ASSERT_TRUE(r->ok);
+  const rTCToken* last = token_at(*r->parser, int(r->parser->Tokens()->Count()));
+  EXPECT_EQ(last->Metadata()->partner, r->parser->FirstToken()->next->Metadata());
+}
+
+// ---------------------------------------------------------------------------
+// Embedded data from whole texts.
+
+TEST(VormCodeEmbedded, ThroughOpenFlowAndThroughAString) {
+  struct Case {
+    std::string text;
+    Tokens tokens;  // after the metadata token
+  } cases[] = {
+      {"~{m<delimiter=4>}abcdXYZ", {"EMBEDDED \"abcd\"", "DATA \"XYZ\""}},
+      {"~{m<DELIMITER = 1.5E+0 >}ab", {"EMBEDDED \"a\"", "DATA \"b\""}},
+      {"~{m<a=1;delimiter=END>}12ENEND ", {"EMBEDDED \"12EN\"", "DELIMITER \"END\"", "SPACE 1"}},
+      {"~{m<delimiter=\"AAB\">}xAAAB", {"EMBEDDED \"xA\"", "DELIMITER \"AAB\""}},
+      {"~{m<delimiter=\"END\">}END", {"EMBEDDED \"\"", "DELIMITER \"END\""}},
+      {"~{#v<delimiter=$7E>}a~b~{m}", {"EMBEDDED \"a\"", "DELIMITER \"~\"", "DATA \"b\"", "METADATA{0,m}"}},
+      {"~{m<delimiter=*>}ab", {"DATA \"ab\""}},
+      {"~{m<delimiter=[4]>}ab", {"DATA \"ab\""}},
+      {"~{m[4]}ab", {"DATA \"ab\""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    for (bool record_map : {false, true}) {
+      bool ok = false;
+      auto p = parse_flow(c.text, &ok, record_map);
+      ASSERT_TRUE(ok) << error_of(*p);
+      Tokens all = describe_all(*p);
+      EXPECT_EQ(Tokens(all.begin() + 1, all.end()), c.tokens);
+      if (record_map) {
+        EXPECT_EQ(joined_sources(*p), c.text);
+      }
+    }
+    // A string cannot be read raw.
+    auto s = parse(c.text);
+    if (c.tokens.front().rfind("EMBEDDED", 0) == 0 && c.tokens.front() != "EMBEDDED \"\"") {
+      EXPECT_FALSE(s->ok);
+      EXPECT_EQ(error_of(*s->parser).substr(0, 43), "299 {not en.DFRawRead(em_from,emal,embf)} @");
+    } else {
+      EXPECT_TRUE(s->ok);
+    }
+  }
+}
+
+TEST(VormCodeEmbedded, BadBlocksThroughOpenFlow) {
+  struct Case {
+    std::string text;
+    std::string error;
+  } cases[] = {
+      {"~{m<delimiter=0>}abc", "299 {not mem_alloc(embf,emal)} @18"},
+      {"~{m<delimiter=-1>}abc", "299 {not mem_alloc(embf,emal)} @19"},
+      // A count past the end is refused at the block's first unit.
+      {"~{m<delimiter=4>}abc", "301 {ph_main=EMBEDDED} @18"},
+      {"~{m<delimiter=2147483647>}a", "301 {ph_main=EMBEDDED} @27"},
+      {"~{m<delimiter=4>}", "301 {ph_main=EMBEDDED} @18"},
+      {"~{m<delimiter=\"\">}abc", "301 {ph_main=EMBEDDED} @22"},
+      {"~{m<delimiter=END>}abcEN", "301 {ph_main=EMBEDDED} @25"},
+      // The ordinal goes on from the block's end.
+      {"~{m<delimiter=2>}ab~{#a}", "300 {METADATA,VAR_END,TextPoint:25,ByteOffs:24} @24"},
+      {"~{m<delimiter=E>}abE~{#a}", "300 {METADATA,VAR_END,TextPoint:26,ByteOffs:25} @25"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    bool ok = true;
+    auto p = parse_flow(c.text, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error_of(*p), c.error);
+  }
+}
+
+TEST(VormCodeEmbedded, RandomTagTextsGiveTheirSourceBackOrAClearError) {
+  // Random texts built from tag pieces, parsed from a flow with syntax maps:
+  // a text that parses gives itself back from its tokens' source texts, and
+  // one that does not fails with a parser error.
+  const char* const pieces[] = {"~{", "~[",  "~(", "~<", "~\\", "}",   "]",  ")",  ">",  "\\", "#",  "&",
+                                "@",  "=",   ";",  ",",  "[",   "(",   "a",  "b1", "2",  " ",  "\"", "$41",
+                                "~",  ":",   ".",  "{c}", "\r\n", "<",  "~{m<delimiter=", "~{m<delimiter=\"x\">}", "*"};
+  std::mt19937 random(11);
+  int parsed = 0;
+  int embedded = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const int n = 1 + int(random() % 14);
+    for (int k = 0; k < n; ++k) text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+    SCOPED_TRACE(::testing::PrintToString(text));
+    bool ok = false;
+    auto p = parse_flow(text, &ok, true);
+    if (ok) {
+      ++parsed;
+      ASSERT_EQ(joined_sources(*p), text);
+      for (const rTCToken* t = p->FirstToken(); t != nullptr; t = t->next) embedded += t->kind == TCT_EMBEDDED;
+    } else {
+      const int32_t code = p->LastErrorCode();
+      ASSERT_TRUE(code == 299 || code == 300 || code == 301) << error_of(*p);
+    }
+  }
+  EXPECT_GT(parsed, 2000);
+  EXPECT_GT(embedded, 100);
 }
 
 }  // namespace
