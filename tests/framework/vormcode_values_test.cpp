@@ -542,6 +542,35 @@ TEST(VormCodeValues, SyntaxMapHoldsEveryCharacterOfTheTag) {
   }
 }
 
+TEST(VormCodeValues, EveryFailedAllocationFailsTheParseCleanly) {
+  // Fail each allocation of the parse in turn until one runs through: every
+  // failure is a parser or storage error, and the half-built values are
+  // freed with the tokens.
+  const std::string text =
+      "~\\s@n <k=1>\\~<a=&t(1,[2,(x=\"q\"+$41,y)]);b:&e(N);c:int[3,4]=#v.x[2,#i[#j]].y;d=@l;e=i@l;f=1.5E+3>"
+      "~<~a;~#b>~\\~s@n\\";
+  bool finished = false;
+  for (int64_t k = 1; k <= 2000 && !finished; ++k) {
+    SCOPED_TRACE(k);
+    auto p = cParserVormCode::Construct(k % 2 == 0);
+    ASSERT_NE(p, nullptr);
+    cEncoding en;
+    ASSERT_GE(en.AttachCharString(text, 0), 0);
+    mem_alloc_fail_at(k);
+    const bool ok = p->OpenEncoding(&en, nullptr);
+    mem_alloc_fail_at(0);
+    if (ok) {
+      finished = true;
+      EXPECT_EQ(show_properties(p->FirstToken()->next->Properties()),
+                "a=[1,[2,(x=\"qA\";=id:y)]];b:&e(N);c:int[3,4]=ref:v.x[2,#i[#j]].y;d=@l;e=il:i@l;f=f:1500");
+    } else {
+      const int32_t code = p->LastErrorCode();
+      EXPECT_TRUE(code == 299 || code == 203 || code < 0) << code << " " << error_text(*p);
+    }
+  }
+  EXPECT_TRUE(finished);
+}
+
 TEST(VormCodeValues, RandomTagTextsEndInSuccessOrASyntaxError) {
   // Texts made of the characters that drive the value and tag tables: every
   // one parses or fails with 300 or 301, and its tokens are freed cleanly.
