@@ -946,4 +946,20 @@ TEST(VormCodeEmbedded, RandomTagTextsGiveTheirSourceBackOrAClearError) {
   EXPECT_GT(embedded, 100);
 }
 
+TEST(VormCodeEmbedded, RawReadStaysInsideTheText) {
+  // A text attached to a range of a flow: a raw read must not reach the
+  // bytes after the range.
+  const std::string bytes = "0123456789";
+  auto flow = cMemoryFlow::ConstructOnData(bytes.data(), int64_t(bytes.size()));
+  ASSERT_TRUE(flow->Open());
+  cEncoding en;
+  ASSERT_EQ(en.AttachFlowRange(flow.get(), 1, 2, 4, 0), 4);
+  ASSERT_EQ(en.DFOpen(), '2');
+  char raw[4] = {0, 0, 0, 0};
+  EXPECT_FALSE(en.DFRawRead(2, 4, raw));
+  EXPECT_FALSE(en.DFRawRead(2, INT32_MAX, raw));
+  ASSERT_TRUE(en.DFRawRead(2, 2, raw));
+  EXPECT_EQ(std::string(raw, 2), "45");
+}
+
 }  // namespace
