@@ -10,17 +10,19 @@
 // The handlers are split by family, one file each:
 //   qlm_parser_vormcode.cpp           driver, running text, escape, generic
 //                                     pairing, ID, LABEL, COMMENT, syntax map
-//   qlm_parser_vormcode_tags.cpp      SECTION, PROPERTY, PROPERTIES,
-//                                     METADATA, STRUCTURE, INSERTABLE and
-//                                     pairing by name
+//   qlm_parser_vormcode_tags.cpp      SECTION, PROPERTY, PROPERTIES and
+//                                     their pairing by name
+//   qlm_parser_vormcode_tags_meta.cpp METADATA, STRUCTURE, INSERTABLE and
+//                                     their pairing by name
 //   qlm_parser_vormcode_values.cpp    ENTRY, TYPE, DEREF, NUMB and the two
 //                                     context stacks
-//   qlm_parser_vormcode_embedded.cpp  EMBEDDED
+//   qlm_parser_vormcode_embedded.cpp  EMBEDDED and the delimiter check
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "qlm_base_lists.h"
@@ -169,6 +171,31 @@ class cVormCodeRun {
   std::vector<rTCToken*> open_structures;
   rTCToken* scanned = nullptr;
   bool feed_open = false;
+
+ public:
+  // A metadata tag's list "~{m[...]}" is read as a value list: this entry
+  // is the list's enclosing value. It borrows the list (ET_LIST pointing at
+  // the metadata's cTCEntries) and is never freed.
+  rTCEntry metadata_list_view;
+  // Delimiter search: for each matched length k, the length of the longest
+  // proper prefix of the delimiter that is also a suffix of its first k
+  // code points, so that a mismatch resumes inside what was matched.
+  std::vector<int32_t> delimiter_fallback;
+
+  // Pairing by name of closing properties and sections, without walking the
+  // list for each closing: the unpaired properties of the property tags
+  // since the last section token by variable flag and name, and the first
+  // section token of each label and name; both filled lazily from the
+  // tokens after `named_scanned`.
+  std::unordered_map<std::string, std::vector<rTCProperty*>> open_named_properties;
+  std::unordered_map<std::string, rTCT_SECTION*> first_sections;
+  rTCToken* named_scanned = nullptr;
+  // Pairing by name of structures and metadata: the unpaired openings since
+  // the last section token that a closing by name may pair with, by label
+  // and name, filled lazily from the tokens after `named_scanned_meta`.
+  std::unordered_map<std::string, std::vector<rTCToken*>> open_named_structures;
+  std::unordered_map<std::string, std::vector<rTCToken*>> open_named_metadata;
+  rTCToken* named_scanned_meta = nullptr;
 };
 
 // The name of a phase in syntax-error texts ("" for unnamed phases), and in
