@@ -169,6 +169,16 @@ class cVormCodeRun {
   std::vector<rTCToken*> open_structures;
   rTCToken* scanned = nullptr;
   bool feed_open = false;
+
+ public:
+  // A metadata tag's list "~{m[...]}" is read as a value list: this entry
+  // is the list's enclosing value. It borrows the list (ET_LIST pointing at
+  // the metadata's cTCEntries) and is never freed.
+  rTCEntry metadata_list_view;
+  // Delimiter search: for each matched length k, the length of the longest
+  // proper prefix of the delimiter that is also a suffix of its first k
+  // code points, so that a mismatch resumes inside what was matched.
+  std::vector<int32_t> delimiter_fallback;
 };
 
 // The name of a phase in syntax-error texts ("" for unnamed phases), and in

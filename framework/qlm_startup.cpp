@@ -15,6 +15,19 @@
 
 namespace {
 bool g_started = false;
+// Hooks registered by upper-layer modules (start and stop run on one thread).
+constexpr int cnStopHookLimit = 16;
+tStopHook g_stop_hooks[cnStopHookLimit] = {};
+int g_stop_hook_count = 0;
+}  // namespace
+
+bool qlm_base_add_stop_hook(tStopHook hook) {
+  if (hook == nullptr) return false;
+  for (int i = 0; i < g_stop_hook_count; ++i)
+    if (g_stop_hooks[i] == hook) return true;
+  if (g_stop_hook_count == cnStopHookLimit) return false;
+  g_stop_hooks[g_stop_hook_count++] = hook;
+  return true;
 }
 
 void qlm_base_start(int argc, char** argv) {
@@ -30,6 +43,7 @@ void qlm_base_start(int argc, char** argv) {
 }
 
 void qlm_base_stop() {
+  while (g_stop_hook_count > 0) g_stop_hooks[--g_stop_hook_count]();
   encoding_stop();
   file_layer_stop();
   resource_stop();

@@ -16,3 +16,12 @@ bool framework_started();
 // file layer, encoding registry (and the reverse at stop).
 void qlm_base_start(int argc, char** argv);
 void qlm_base_stop();
+
+// Modules of the layers above the framework that own process-wide state the
+// core must release at shut-down (the imaging module's colour-name list)
+// register a hook from their start; the base module's stop runs the hooks
+// first, in reverse order of registration, and then forgets them. The core
+// thus never calls upward by name. A hook already registered is not added
+// twice; false when the table (16 hooks) is full or the hook is nil.
+using tStopHook = void (*)();
+bool qlm_base_add_stop_hook(tStopHook hook);

@@ -1,7 +1,11 @@
 #include "qlm_colors.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
+
+#include "qlm_base_util.h"
+#include "qlm_startup.h"
 
 void color_split_rgb(uint32_t color, uint8_t& red, uint8_t& green, uint8_t& blue) {
   red = uint8_t(color >> 16);
@@ -89,4 +93,87 @@ bool cnl_check_layout(const uint8_t* block, int32_t size, std::vector<rCNLFamily
     families.push_back(fam);
   }
   return true;
+}
+
+// ---------------------------------------------------------------------------
+// Module start.
+
+uint32_t id_cColorNamesList = 0;
+uint32_t id_cPalette = 0;
+
+void qlm_colors_start() {
+  if (id_cColorNamesList == 0) {
+    new_type_id(id_cColorNamesList);
+    new_type_id(id_cPalette);
+  }
+  qlm_base_add_stop_hook(&color_list_free);
+}
+
+void qlm_colors_stop() {}
+
+// ---------------------------------------------------------------------------
+// cPalette
+
+namespace {
+constexpr int64_t cnPaletteEntrySize = 4;
+
+// Runs a palette operation: errors are raised inside and answer nil.
+template <typename F>
+void* palette_guard(F&& body) {
+  try {
+    return body();
+  } catch (...) {
+    return nullptr;
+  }
+}
+}  // namespace
+
+cPalette::~cPalette() { mem_free(mEntries); }
+
+bool cPalette::Identify(uint32_t id) const { return id == id_cPalette || cBase::Identify(id); }
+
+void* cPalette::Open(const void* entries, int32_t count) {
+  return palette_guard([&]() -> void* {
+    if (entries == nullptr) raise_condition_error(errPreCondition, "{map_palette=NIL}");
+    if (count < 1) raise_condition_error(errPreCondition, "{map_entries<1}");
+    // The size in 64 bits: count x 4 overflows 32 bits from 536,870,912 on.
+    // The new block is had before the old one goes, so that `entries` may
+    // point into the old one; the outcome is the same as freeing first.
+    uint8_t* block = nullptr;
+    if (mem_alloc(block, int64_t(count) * cnPaletteEntrySize))
+      std::memcpy(block, entries, size_t(int64_t(count) * cnPaletteEntrySize));
+    mem_free(mEntries);
+    mCount = count;
+    if (block == nullptr) raise_base_error(errNEnoughMem, "{mem_alloc}");
+    mEntries = block;
+    return mEntries;
+  });
+}
+
+void* cPalette::Create(int32_t count) {
+  return palette_guard([&]() -> void* {
+    if (count == 0) raise_condition_error(errPreCondition, "{entries<1}");
+    mem_free(mEntries);
+    mCount = count;
+    // A negative count fails here, as mem_alloc refuses sizes below 1.
+    if (!mem_alloc(mEntries, int64_t(count) * cnPaletteEntrySize)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+    std::memset(mEntries, 0, size_t(int64_t(count) * cnPaletteEntrySize));
+    return mEntries;
+  });
+}
+
+void* cPalette::Entry(int32_t index) const {
+  if (mEntries == nullptr || index < 1 || index > mCount) return nullptr;
+  return mEntries + (int64_t(index) - 1) * cnPaletteEntrySize;  // 1-based
+}
+
+std::unique_ptr<cPalette> cPalette::Clone() const {
+  try {
+    auto copy = std::make_unique<cPalette>();
+    if (mEntries != nullptr && mCount > 0 && copy->Open(mEntries, mCount) == nullptr)
+      raise_base_error(errNEnoughMem, "{clone_palette.Open}");
+    return copy;
+  } catch (...) {
+    return nullptr;  // the half-made copy went with its unique_ptr
+  }
 }
