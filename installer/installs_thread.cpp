@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "installs_container.h"
+#include "installs_local_files.h"
 #include "installs_manifest.h"
 #include "installs_settings.h"
 #include "qlm_base_codes.h"
@@ -43,7 +44,9 @@ struct rBlock {
 };
 
 // One run of the steps. The manifest is built in memory and written at the
-// very end, so a run that fails leaves the old manifest as it was.
+// very end, so a run that fails leaves the old manifest as it was. An update
+// reads the old manifest first and carries over every old item (created
+// folders included) that the run does not list again.
 class cInstallRun {
  public:
   explicit cInstallRun(cWorkEntries& log) : mLog(log) {}
@@ -58,10 +61,14 @@ class cInstallRun {
     Line(cnManifestHeader);
     Line("");
     if (mUpdate) {
-      // An update needs the old manifest read back; without its reader an
-      // update cannot carry the old items over, so it stops here before
-      // anything is written.
-      fail("Cannot update or upgrade (G2). Reinstallation is required.");
+      mOld = std::make_unique<cLocalFiles>();
+      if (!local_files_load(mOld.get(), gDestination))
+        fail("Cannot update or upgrade (G2). Reinstallation is required.");
+      for (rLocalFile* e = mOld->First(); e != nullptr; e = e->next) {
+        e->active = true;
+        e->excluded = false;
+        e->covered = false;
+      }
     }
 
     Log(std::string("Checking integrity of ") + mode + " files ...~) ");
@@ -69,9 +76,13 @@ class cInstallRun {
     Log(std::string("Extracting ") + mode + " files:~(p) ");
     ExtractPass();
     Line(manifest_item_line("file", cnManifestFileName));
+    Cover(cnLocalFile, cnManifestFileName);
     Line("");
 
-    if (!mUpdate) Integrate();
+    if (mUpdate)
+      CarryOver();
+    else
+      Integrate();
 
     Line("");
     Line(manifest_option_line("DesktopIcon", gDesktopIcon));
@@ -88,6 +99,28 @@ class cInstallRun {
     if (mLog.AddText(text) == nullptr) raise_base_error(errNEnoughMem, "{cWorkEntries.AddText}");
   }
   void Line(std::string_view text) { mManifest->WriteLine(text); }
+
+  // In an update: the old item that this run lists again is not carried.
+  void Cover(uint8_t kind, std::string_view value) {
+    if (mOld == nullptr) return;
+    if (rLocalFile* e = mOld->Find(kind, value)) e->covered = true;
+  }
+
+  // Every old item this run did not list again, in the old order.
+  void CarryOver() {
+    for (const rLocalFile* e = mOld->First(); e != nullptr; e = e->next) {
+      if (e->covered) continue;
+      switch (e->kind) {
+        case cnLocalFile: Line(manifest_item_line("file", e->value)); break;
+        case cnLocalPath: Line(manifest_item_line("path", e->value)); break;
+        case cnLocalExt: Line(manifest_item_line("ext", e->value)); break;
+        case cnLocalLink: Line(manifest_item_line("link", e->value)); break;
+        case cnLocalGroup: Line(manifest_item_line("group", e->value)); break;
+        case cnLocalReg: Line(manifest_reg_line(e->value, e->current)); break;
+        default: break;
+      }
+    }
+  }
 
   void CheckPass() {
     switch (mWalker.OpenInstallData()) {
@@ -107,7 +140,10 @@ class cInstallRun {
       }
       if (entry.kind == cnInstKindEnd) break;
       if (entry.kind == cnInstKindFile && !mWalker.PayloadMatches()) fail("Installation file is corrupted (E) ...");
-      if (entry.kind == cnInstKindExt) Line(manifest_item_line("ext", entry.name));
+      if (entry.kind == cnInstKindExt) {
+        Line(manifest_item_line("ext", entry.name));
+        Cover(cnLocalExt, entry.name);
+      }
       // Unknown kinds are passed over like the others, so that every payload
       // after them is checked too.
       if (!mWalker.SeekNext()) fail("Installation file is corrupted (F) ...");
@@ -129,7 +165,10 @@ class cInstallRun {
     });
     // Folders made before a failure are recorded too: the uninstaller
     // removes them.
-    for (const std::string& f : created) Line(manifest_item_line("path", string_add_backslash(f)));
+    for (const std::string& f : created) {
+      Line(manifest_item_line("path", string_add_backslash(f)));
+      Cover(cnLocalPath, string_add_backslash(f));
+    }
     if (!ok) fail("Cannot create directory of " + quoted(folder) + " ...");
   }
 
@@ -140,6 +179,7 @@ class cInstallRun {
     if (target.empty()) fail("Error creating " + quoted(mDestination + entry.path + entry.name) + " ...");
     Log("~<fs:pt=\"-3\">" + markup_escape(target) + "~>~)");
     Line(manifest_item_line("file", string_add_backslash(entry.path) + entry.name));
+    Cover(cnLocalFile, string_add_backslash(entry.path) + entry.name);
     if (entry.main_program != 0) gAppPath = target;
 
     rBlock inflated;
@@ -236,6 +276,7 @@ class cInstallRun {
   std::string mDestination;
   std::unique_ptr<cWriteFlow> mManifest;
   cInstWalker mWalker;
+  std::unique_ptr<cLocalFiles> mOld;  // update only: the old manifest's items
 };
 
 }  // namespace

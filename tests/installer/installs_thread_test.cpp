@@ -482,18 +482,96 @@ TEST_F(InstallThread, UnusualDestinationNames) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  ~<Application=\"" + D_ + "a.exe\">"), lines.end());
 }
 
-// An update cannot read its old manifest in this build: it stops before it
-// writes anything, and the old installation stays as it was.
-TEST_F(InstallThread, UpdateStopsBeforeWriting) {
-  write_file(dest_host_ + "/uninstall.config", "old manifest");
+// An update whose old manifest cannot be read (garbage, or made with
+// another passphrase) stops before it writes anything: the old installation
+// and its manifest stay byte for byte.
+TEST_F(InstallThread, UpdateWithAnUnreadableManifestStopsBeforeWriting) {
+  std::string other = std::string(cnManifestHeader) + "\r\n\r\n  ~<file=\"a.exe\">\r\n~\\\\\r\n";
+  const char kOther[7] = {'a', 'b', 'c', 1, 2, 3, 4};
+  ASSERT_TRUE(crypt_encrypt_buffer(other.data(), int64_t(other.size()), std::string_view(kOther, 7)));
+  for (const std::string& old : {std::string("old manifest"), other}) {
+    write_file(dest_host_ + "/uninstall.config", old);
+    gInstallMode = 1;
+    cTestWindow window;
+    const Lines log = Install(window);
+    EXPECT_FALSE(window.success);
+    EXPECT_EQ(log, (Lines{"~(p)~<b;ct=red>Update Failure: Cannot update or upgrade (G2). Reinstallation is required.~>",
+                          kFailureNote}));
+    EXPECT_EQ(tree(dest_host_), std::vector<std::string>{"uninstall.config"});
+    EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old);
+  }
+}
+
+void write_manifest_text(const std::string& host, std::string text) {
+  ASSERT_TRUE(crypt_encrypt_buffer(text.data(), int64_t(text.size()), manifest_passphrase()));
+  write_file(host, text);
+}
+
+// An update over a new installation whose manifest was edited: what the run
+// lists again appears once, every other old item (folders, links, groups,
+// the registry key, an old file and extension) is carried in the old order,
+// the old DesktopIcon stays, and nothing is integrated again. A second
+// update gives the same manifest.
+TEST_F(InstallThread, UpdateCarriesTheOldItemsOver) {
+  cTestWindow first;
+  Install(first);
+  ASSERT_TRUE(first.success);
+  const std::string manifest = dest_host_ + "/uninstall.config";
+  Lines old = manifest_lines(manifest);
+  const auto reg = std::find_if(old.begin(), old.end(), [](const std::string& l) { return l.rfind("  ~<reg=", 0) == 0; });
+  ASSERT_NE(reg, old.end());
+  old.insert(reg + 1, {"  ~<file=\"old.dll\">", "  ~<ext=\".old\">"});
+  std::replace(old.begin(), old.end(), std::string("  ~<DesktopIcon=yes>"), std::string("  ~<DesktopIcon=no>"));
+  std::string text;
+  for (const std::string& l : old) text += l + "\r\n";
+  write_manifest_text(manifest, text);
+  const std::string hive = read_file(plat::reg_hive_file(plat::RegRoot::CurrentUser));
+  write_file(dest_host_ + "/Korvane-Snaprill.exe", "an older application");
+
   gInstallMode = 1;
+  gDestination = D_;  // as the update dialog sets it, with the trailing "\"
+  gDesktopIcon = true;
   cTestWindow window;
   const Lines log = Install(window);
-  EXPECT_FALSE(window.success);
-  EXPECT_EQ(log, (Lines{"~(p)~<b;ct=red>Update Failure: Cannot update or upgrade (G2). Reinstallation is required.~>",
-                        kFailureNote}));
-  EXPECT_EQ(tree(dest_host_), std::vector<std::string>{"uninstall.config"});
-  EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), "old manifest");
+  ASSERT_TRUE(window.success) << log.back();
+  EXPECT_FALSE(gDesktopIcon);
+  EXPECT_EQ(read_file(dest_host_ + "/Korvane-Snaprill.exe"), read_file(QLM_STANDIN_APP));
+  EXPECT_EQ(read_file(plat::reg_hive_file(plat::RegRoot::CurrentUser)), hive);
+
+  Lines expected_log = {"Checking integrity of update files ...~) ", "Extracting update files:~(p) "};
+  for (const char* f : {"Korvane-Snaprill-EULA.txt", "Korvane-Snaprill.exe", "uninstall.exe", "Images\\snr300.png",
+                        "Images\\water16_9.jpg", "Images\\water3_2.jpg", "Images\\water4_3.jpg"})
+    expected_log.push_back(FileLine(D_ + f));
+  expected_log.push_back("~(p)~<b;ct=green>Update successfuly completed.~> ");
+  expected_log.push_back(
+      "~(p)~<fs:pt=\"-2\">Note: By pressing the ~<b>Print~> button You can print this for later reference.~> ");
+  expected_log.push_back("~(p)");
+  EXPECT_EQ(log, expected_log);
+
+  const auto item = [](const std::string& k, const std::string& v) { return "  ~<" + k + "=\"" + v + "\">"; };
+  const std::string group = win_of(home_ + "/.local/share/applications") + "\\Korvane Snaprill\\";
+  const std::string desktop_link = win_of(home_ + "/Desktop") + "\\Korvane Snaprill.lnk";
+  const Lines expected = {
+      "~\\application@uninstall\\", "",
+      item("ext", ".capture-config"), item("ext", ".profiles"), item("ext", ".Vexmora"), item("ext", ".jpg"),
+      item("ext", ".png"), item("ext", ".jng"), item("ext", ".bmp"), item("ext", ".~"), "",
+      item("file", "Korvane-Snaprill-EULA.txt"), item("file", "Korvane-Snaprill.exe"), item("file", "uninstall.exe"),
+      item("file", "Images\\snr300.png"), item("file", "Images\\water16_9.jpg"), item("file", "Images\\water3_2.jpg"),
+      item("file", "Images\\water4_3.jpg"), item("file", "uninstall.config"), "",
+      item("path", D_ + "Captured\\"), item("path", D_ + "Compositions\\"), item("path", D_ + "Data\\"),
+      item("path", D_ + "Images\\"),
+      item("link", group + "Korvane Snaprill.lnk"), item("link", group + "Korvane Snaprill.lnk"),
+      item("link", group + "Uninstall.lnk"), item("link", group + "Uninstall.lnk"), item("group", group),
+      item("group", group), item("link", desktop_link), item("link", desktop_link),
+      "  ~<reg=\"" + kUninstallKey + "\";hk=CURRENT>", item("file", "old.dll"), item("ext", ".old"), "",
+      "  ~<DesktopIcon=no>", "  ~<OnlyCurrent=yes>", item("Application", D_ + "Korvane-Snaprill.exe"),
+      "  ~<IsPowerUser=no>", "", "~\\\\"};
+  EXPECT_EQ(manifest_lines(manifest), expected);
+
+  cTestWindow again;
+  Install(again);
+  ASSERT_TRUE(again.success);
+  EXPECT_EQ(manifest_lines(manifest), expected);
 }
 
 // Runs one installation in a forked child whose files may not grow beyond
@@ -532,16 +610,18 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
   cTestWindow first;
   Install(first);
   ASSERT_TRUE(first.success);
-  const std::string old_app(20000, 'A'), old_manifest(3000, 'M');
+  const std::string old_app(20000, 'A'), old_manifest = read_file(dest_host_ + "/uninstall.config");
   write_file(dest_host_ + "/Korvane-Snaprill.exe", old_app);
-  write_file(dest_host_ + "/uninstall.config", old_manifest);
   const std::vector<std::string> before = tree(dest_host_);
   ASSERT_GT(fs::file_size(QLM_STANDIN_APP), 4096u);
-  EXPECT_EQ(install_with_file_limit(4096), "~(p)~<b;ct=red>Installation Failure: Error writing to \"" +
+  gInstallMode = 1;  // an update, which reads the old manifest first
+  EXPECT_EQ(install_with_file_limit(4096), "~(p)~<b;ct=red>Update Failure: Error writing to \"" +
                                                markup_escape(D_ + "Korvane-Snaprill.exe") + "\" ...~>");
   EXPECT_EQ(read_file(dest_host_ + "/Korvane-Snaprill.exe"), old_app);
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
   EXPECT_EQ(tree(dest_host_), before);
+  gInstallMode = 0;
+  const std::string old_text(3000, 'M');
 
   // A manifest too large to be written: every other file (links and hive
   // included) stays below the limit.
@@ -556,11 +636,11 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
     largest = std::max(largest, fs::file_size(f));
   const uintmax_t manifest_size = fs::file_size(dest_host_ + "/uninstall.config");
   ASSERT_GT(manifest_size, largest + 1);
-  write_file(dest_host_ + "/uninstall.config", old_manifest);
+  write_file(dest_host_ + "/uninstall.config", old_text);
   const std::vector<std::string> before_small = tree(dest_host_);
   EXPECT_EQ(install_with_file_limit(rlim_t(largest + 1)),
             "~(p)~<b;ct=red>Installation Failure: Finalization error (E1) ...~>");
-  EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
+  EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_text);
   EXPECT_EQ(tree(dest_host_), before_small);
 }
 
