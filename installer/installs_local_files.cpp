@@ -72,26 +72,12 @@ bool take_token(cLocalFiles& list, const rTCToken* token, const rTCMatch& match)
 
 }  // namespace
 
-bool local_files_load(cLocalFiles* list, std::string_view folder) {
-  if (list == nullptr) return false;
-  void* buffer = nullptr;
+bool local_files_parse(cLocalFiles* list, const void* data, int64_t size) {
+  if (list == nullptr || data == nullptr || size <= 0 || size > INT32_MAX) return false;
   try {
-    cFileFlow file(string_add_backslash(folder) + std::string(cnManifestFileName), 1);
-    if (!file.Open()) return false;
-    const int64_t size = file.Size();
-    if (size <= 0 || size > INT32_MAX || !mem_alloc(buffer, size)) return false;
-    const bool read = file.Read(buffer, int32_t(size)) && file.LastIO() == uint32_t(size);
-    file.Close();
-    if (!read || !crypt_decrypt_buffer(buffer, size, manifest_passphrase())) {
-      mem_free(buffer);
-      return false;
-    }
-    std::unique_ptr<cMemoryFlow> flow = cMemoryFlow::ConstructReadOnly(true, buffer, size);
+    std::unique_ptr<cMemoryFlow> flow = cMemoryFlow::ConstructReadOnly(true, data, size);
     std::unique_ptr<cParserVormCode> parser = cParserVormCode::Construct(false);
-    const bool parsed = flow != nullptr && flow->Open() && parser != nullptr && parser->OpenFlow(flow.get(), nullptr);
-    mem_free(buffer);
-    if (!parsed) return false;
-
+    if (flow == nullptr || !flow->Open() || parser == nullptr || !parser->OpenFlow(flow.get(), nullptr)) return false;
     bool in_section = false;
     rTCMatch match;
     for (const rTCToken* t = parser->FirstToken(); t != nullptr; t = t->next) {
@@ -103,7 +89,28 @@ bool local_files_load(cLocalFiles* list, std::string_view folder) {
     }
     return in_section;
   } catch (...) {
-    mem_free(buffer);
     return false;
   }
+}
+
+bool local_files_load(cLocalFiles* list, std::string_view folder) {
+  if (list == nullptr) return false;
+  void* buffer = nullptr;
+  bool loaded = false;
+  try {
+    cFileFlow file(string_add_backslash(folder) + std::string(cnManifestFileName), 1);
+    if (file.Open()) {
+      const int64_t size = file.Size();
+      if (size > 0 && size <= INT32_MAX && mem_alloc(buffer, size)) {
+        const bool read = file.Read(buffer, int32_t(size)) && file.LastIO() == uint32_t(size);
+        file.Close();
+        loaded = read && crypt_decrypt_buffer(buffer, size, manifest_passphrase()) &&
+                 local_files_parse(list, buffer, size);
+      }
+    }
+  } catch (...) {
+    loaded = false;
+  }
+  mem_free(buffer);
+  return loaded;
 }

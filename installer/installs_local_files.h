@@ -51,3 +51,5 @@ class cLocalFiles : public cArrayOf<rLocalFile, 1> {
 // without the header (which no manifest lacks: a wrong passphrase can give
 // one). Never raises.
 bool local_files_load(cLocalFiles* list, std::string_view folder);
+// The same on decrypted manifest bytes (the part after the decryption).
+bool local_files_parse(cLocalFiles* list, const void* data, int64_t size);
