@@ -775,15 +775,3 @@ TEST(FileReplaceAtomic, ReplacesOrLeavesAlone) {
   EXPECT_EQ(file_replace_atomic(win + "\\missing\\t", "x", 1), 1);
   EXPECT_EQ(tree(dir), (std::vector<std::string>{"empty", "folder/", "folder/inside/", "t.exe"}));
 }
-
-// ---- The module -------------------------------------------------------------------
-
-TEST(Installs, StartMakesTheProgramFolderCurrent) {
-  const std::string before = plat::current_dir();
-  installs_start();
-  EXPECT_EQ(gProgramFolder, cFileName(param_str(0)).Path());
-  EXPECT_EQ(plat::current_dir() + "\\", gProgramFolder);
-  installs_stop();
-  EXPECT_TRUE(gProgramFolder.empty());
-  ASSERT_TRUE(dir_set_current(before));
-}
