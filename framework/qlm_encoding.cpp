@@ -1008,7 +1008,9 @@ int32_t cEncoding::DFTextPoint() {
 
 bool cEncoding::DFRawRead(int32_t from, int32_t count, void* buffer) {
   try {
-    if (!mFeed || from < 0 || from >= Length() || count < 0) return false;
+    // The block must lie inside the text: a range of a flow must not read
+    // the bytes around it.
+    if (!mFeed || from < 0 || from >= Length() || count < 0 || count > Length() - from) return false;
     if (mSrc.kind != cnSourceFlow) return count == 0;
     mSrc.cursor = from;
     if (count == 0) return true;

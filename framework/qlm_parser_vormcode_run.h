@@ -10,12 +10,13 @@
 // The handlers are split by family, one file each:
 //   qlm_parser_vormcode.cpp           driver, running text, escape, generic
 //                                     pairing, ID, LABEL, COMMENT, syntax map
-//   qlm_parser_vormcode_tags.cpp      SECTION, PROPERTY, PROPERTIES,
-//                                     METADATA, STRUCTURE, INSERTABLE and
-//                                     pairing by name
+//   qlm_parser_vormcode_tags.cpp      SECTION, PROPERTY, PROPERTIES and
+//                                     their pairing by name
+//   qlm_parser_vormcode_tags_meta.cpp METADATA, STRUCTURE, INSERTABLE and
+//                                     their pairing by name
 //   qlm_parser_vormcode_values.cpp    ENTRY, TYPE, DEREF, NUMB and the two
 //                                     context stacks
-//   qlm_parser_vormcode_embedded.cpp  EMBEDDED
+//   qlm_parser_vormcode_embedded.cpp  EMBEDDED and the delimiter check
 #pragma once
 
 #include <cstdint>

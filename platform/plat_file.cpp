@@ -242,6 +242,29 @@ int32_t file_truncate(int fd, int64_t size) {
   }
 }
 
+int32_t sync_file(int fd) {
+  for (;;) {
+    if (fsync(fd) == 0) return kFileOk;
+    if (errno != EINTR) return error_code_of(errno);
+  }
+}
+
+int32_t replace_file(std::string_view from, std::string_view to) {
+  std::string host_from, host_to;
+  if (const int32_t code = map_name(from, host_from); code != kFileOk) return code;
+  if (const int32_t code = map_name(to, host_to); code != kFileOk) return code;
+  struct stat st{};
+  if (stat(host_from.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return kFileErrAccess;
+  if (rename(host_from.c_str(), host_to.c_str()) != 0) return error_code_of(errno);
+  const size_t slash = host_to.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : host_to.substr(0, slash));
+  const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return error_code_of(errno);
+  const int32_t code = sync_file(dfd);
+  close(dfd);
+  return code;
+}
+
 int32_t remove_file(std::string_view win) {
   std::string host;
   if (const int32_t code = map_name(win, host); code != kFileOk) return code;

@@ -68,6 +68,13 @@ int32_t file_position(int fd, int64_t& pos);
 int32_t file_set_position(int fd, int64_t pos);
 int32_t file_truncate(int fd, int64_t size);
 
+// Flushes the file's data to the disk (fsync).
+int32_t sync_file(int fd);
+// Renames `from` over `to` in one step (an existing `to` is replaced; a
+// folder in either place is refused), then syncs the folder of `to` so the
+// new name survives a crash.
+int32_t replace_file(std::string_view from, std::string_view to);
+
 // Deletes a file (a folder is refused with kFileErrAccess).
 int32_t remove_file(std::string_view win);
 // A file of that name exists (anything but a folder); false on any failure.

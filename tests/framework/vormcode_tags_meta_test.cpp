@@ -903,6 +903,9 @@ TEST(VormCodeEmbedded, BadBlocksThroughOpenFlow) {
       {"~{m<delimiter=4>}", "301 {ph_main=EMBEDDED} @18"},
       {"~{m<delimiter=\"\">}abc", "301 {ph_main=EMBEDDED} @22"},
       {"~{m<delimiter=END>}abcEN", "301 {ph_main=EMBEDDED} @25"},
+      // The ordinal goes on from the block's end.
+      {"~{m<delimiter=2>}ab~{#a}", "300 {METADATA,VAR_END,TextPoint:25,ByteOffs:24} @24"},
+      {"~{m<delimiter=E>}abE~{#a}", "300 {METADATA,VAR_END,TextPoint:26,ByteOffs:25} @25"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -941,6 +944,22 @@ TEST(VormCodeEmbedded, RandomTagTextsGiveTheirSourceBackOrAClearError) {
   }
   EXPECT_GT(parsed, 2000);
   EXPECT_GT(embedded, 100);
+}
+
+TEST(VormCodeEmbedded, RawReadStaysInsideTheText) {
+  // A text attached to a range of a flow: a raw read must not reach the
+  // bytes after the range.
+  const std::string bytes = "0123456789";
+  auto flow = cMemoryFlow::ConstructOnData(bytes.data(), int64_t(bytes.size()));
+  ASSERT_TRUE(flow->Open());
+  cEncoding en;
+  ASSERT_EQ(en.AttachFlowRange(flow.get(), 1, 2, 4, 0), 4);
+  ASSERT_EQ(en.DFOpen(), '2');
+  char raw[4] = {0, 0, 0, 0};
+  EXPECT_FALSE(en.DFRawRead(2, 4, raw));
+  EXPECT_FALSE(en.DFRawRead(2, INT32_MAX, raw));
+  ASSERT_TRUE(en.DFRawRead(2, 2, raw));
+  EXPECT_EQ(std::string(raw, 2), "45");
 }
 
 }  // namespace

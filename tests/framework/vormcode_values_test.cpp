@@ -2,6 +2,7 @@
 // property-list phases with their pairing.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -539,6 +540,60 @@ TEST(VormCodeValues, SyntaxMapHoldsEveryCharacterOfTheTag) {
     }
     EXPECT_EQ(next, int32_t(text.size()) + 1);
   }
+}
+
+TEST(VormCodeValues, EveryFailedAllocationFailsTheParseCleanly) {
+  // Fail each allocation of the parse in turn until one runs through: every
+  // failure is a parser or storage error, and the half-built values are
+  // freed with the tokens.
+  const std::string text =
+      "~\\s@n <k=1>\\~<a=&t(1,[2,(x=\"q\"+$41,y)]);b:&e(N);c:int[3,4]=#v.x[2,#i[#j]].y;d=@l;e=i@l;f=1.5E+3>"
+      "~<~a;~#b>~\\~s@n\\";
+  bool finished = false;
+  for (int64_t k = 1; k <= 2000 && !finished; ++k) {
+    SCOPED_TRACE(k);
+    auto p = cParserVormCode::Construct(k % 2 == 0);
+    ASSERT_NE(p, nullptr);
+    cEncoding en;
+    ASSERT_GE(en.AttachCharString(text, 0), 0);
+    mem_alloc_fail_at(k);
+    const bool ok = p->OpenEncoding(&en, nullptr);
+    mem_alloc_fail_at(0);
+    if (ok) {
+      finished = true;
+      EXPECT_EQ(show_properties(p->FirstToken()->next->Properties()),
+                "a=[1,[2,(x=\"qA\";=id:y)]];b:&e(N);c:int[3,4]=ref:v.x[2,#i[#j]].y;d=@l;e=il:i@l;f=f:1500");
+    } else {
+      const int32_t code = p->LastErrorCode();
+      EXPECT_TRUE(code == 299 || code == 203 || code < 0) << code << " " << error_text(*p);
+    }
+  }
+  EXPECT_TRUE(finished);
+}
+
+TEST(VormCodeValues, RandomTagTextsEndInSuccessOrASyntaxError) {
+  // Texts made of the characters that drive the value and tag tables: every
+  // one parses or fails with 300 or 301, and its tokens are freed cleanly.
+  static const char kAlphabet[] = "~~~<<>>\\\\[](){}==,,;;::#&@\"\"$%+-.09aFxEe \t\n*!";
+  std::mt19937 random(8);
+  std::uniform_int_distribution<size_t> pick(0, sizeof kAlphabet - 2);
+  std::uniform_int_distribution<int> size(1, 40);
+  int parsed = 0;
+  for (int n = 0; n < 20000; ++n) {
+    static const char* const kStarts[] = {"~<a=", "~\\s<a=", "~{#v=", "~(&t(", "~{&T=(", "~{m["};
+    std::string text = kStarts[n % 6];
+    for (int k = size(random); k > 0; --k) text.push_back(kAlphabet[pick(random)]);
+    auto p = cParserVormCode::Construct(n % 5 == 0);
+    cEncoding en;
+    ASSERT_GE(en.AttachCharString(text, 0), 0);
+    if (p->OpenEncoding(&en, nullptr)) {
+      ++parsed;
+      continue;
+    }
+    const int32_t code = p->LastErrorCode();
+    ASSERT_TRUE(code == 300 || code == 301) << text << " " << code << " " << error_text(*p);
+  }
+  EXPECT_GT(parsed, 100);
 }
 
 }  // namespace

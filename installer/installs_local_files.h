@@ -1,0 +1,55 @@
+// The items of an existing installation's uninstall manifest, read back for
+// an update: what the new run does not cover again is carried over into the
+// new manifest.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "qlm_base_array.h"
+
+// Item kinds, as the manifest's keys.
+inline constexpr uint8_t cnLocalFile = 1;    // "file": relative to the destination
+inline constexpr uint8_t cnLocalPath = 2;    // "path": a folder the installation created
+inline constexpr uint8_t cnLocalExt = 3;     // "ext"
+inline constexpr uint8_t cnLocalLink = 4;    // "link"
+inline constexpr uint8_t cnLocalGroup = 5;   // "group"
+inline constexpr uint8_t cnLocalReg = 6;     // "reg", with its hive
+
+struct rLocalFile {
+  rLocalFile* next = nullptr;
+  uint8_t kind = 0;
+  std::string value;
+  bool current = false;  // kind 6: the current user's hive
+  bool active = false;
+  bool excluded = false;
+  bool covered = false;
+};
+
+// cLocalFiles: linked entries (capacity class 6) in manifest order.
+class cLocalFiles : public cArrayOf<rLocalFile, 1> {
+ public:
+  cLocalFiles() : cArrayOf<rLocalFile, 1>(6) {}
+  // Appends an item (not active, not excluded, not covered); nil on failure.
+  rLocalFile* Add(uint8_t kind, std::string_view value, bool current);
+  // The first active, not excluded item of the kind whose value equals the
+  // wanted one after string_trim_upper on both; covered items are found too.
+  rLocalFile* Find(uint8_t kind, std::string_view value) const;
+
+ protected:
+  cArray* NewEmpty() const override { return new (std::nothrow) cLocalFiles(); }
+};
+
+// Reads folder\uninstall.config (opened for reading only), decrypts it with
+// the manifest passphrase, parses it and appends its items to the list:
+// ext, file, path, link, group and reg (a reg item needs its hk), inside the
+// "~\application@uninstall\" section (label and name in any case) up to its
+// closing; everything before the header and after the closing is ignored.
+// A DesktopIcon option sets gDesktopIcon. False for a missing, empty,
+// unreadable or undecryptable file, a text that does not parse, and a text
+// without the header (which no manifest lacks: a wrong passphrase can give
+// one). Never raises.
+bool local_files_load(cLocalFiles* list, std::string_view folder);
+// The same on decrypted manifest bytes (the part after the decryption).
+bool local_files_parse(cLocalFiles* list, const void* data, int64_t size);

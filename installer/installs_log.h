@@ -1,0 +1,60 @@
+// The installation log: the channel through which the installation thread
+// reports every step to the window that shows it. Each entry is one line of
+// mark-up; the window polls the changed flag, and when it is set walks the
+// entries under the log's mutex and shows them joined.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "qlm_base_array.h"
+
+// One log line. Kind 0 is plain text, kind 1 text with a percentage, kind 2
+// text with a done/total count (the window draws the figures after the text).
+// The installation appends kind 0 only.
+struct rWorkEntry {
+  rWorkEntry* next = nullptr;
+  uint8_t kind = 0;
+  std::string text;
+  double percentage = 0;
+  int32_t total = 0;
+  int32_t done = 0;
+};
+
+// cWorkEntries: linked entries (capacity class 6) with a changed flag, true
+// after construction and after every append, and a mutex that every writer
+// and reader holds while it touches the entries.
+class cWorkEntries : public cArrayOf<rWorkEntry, 1> {
+ public:
+  cWorkEntries() : cArrayOf<rWorkEntry, 1>(6) {}
+
+  // Appends a kind-0 entry holding a copy of the text, under the mutex, and
+  // sets the changed flag. Nil when the append failed; the flag then stays.
+  rWorkEntry* AddText(std::string_view text);
+  // Answers the changed flag and clears it in one step; a flag set by a
+  // concurrent append is never lost. Takes no lock.
+  bool TakeChanged() { return mChanged.exchange(false); }
+  // Readers (and Clear while no installation runs) hold this mutex while
+  // they walk the entries along their next links.
+  std::mutex& Mutex() { return mMutex; }
+  // The texts of all entries in order, read under the mutex.
+  std::string Joined();
+
+ protected:
+  cArray* NewEmpty() const override { return new (std::nothrow) cWorkEntries(); }
+
+ private:
+  std::mutex mMutex;
+  std::atomic<bool> mChanged{true};
+};
+
+// A text made safe to splice into mark-up: every "~" becomes the insertable
+// "~(~)", so that it cannot open a tag, and every character outside ASCII
+// (UTF-8, as the system's strings hold it), every control byte and every
+// byte that is not part of a valid UTF-8 sequence becomes the insertable of
+// its code point ("~(%233)"), so that a path shows as typed. A byte that is
+// not valid UTF-8 stands for the code point of its value.
+std::string markup_escape(std::string_view text);

@@ -1,0 +1,48 @@
+// The uninstall manifest: "uninstall.config" in the destination folder, a
+// VormCode text (one byte per character, CR LF lines) that lists everything
+// an installation made, encrypted with the manifest cipher (kvn_crypt.h) to
+// exactly the text's length.
+//
+// Lines, built by plain string concatenation:
+//   header   ~\application@uninstall\       (opens the section)
+//   item       ~<key="value">               ext, file, path, link, group
+//   reg        ~<reg="key path";hk=CURRENT>  (or LOCAL)
+//   option     ~<Key=value>                 yes/no bare, Application quoted
+//   closing  ~\\                            (closes the open section)
+// A quoted value doubles every double quote in it, which is VormCode's own
+// rule for a quote inside quoted text, so any value reads back as written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view cnManifestFileName = "uninstall.config";
+inline constexpr std::string_view cnManifestHeader = "~\\application@uninstall\\";
+inline constexpr std::string_view cnManifestClosing = "~\\\\";
+
+// "  ~<" key "=" quoted value ">".
+std::string manifest_item_line(std::string_view key, std::string_view value);
+// "  ~<reg=" quoted key path ";hk=" CURRENT or LOCAL ">".
+std::string manifest_reg_line(std::string_view key_path, bool current);
+// "  ~<" key "=" value ">": a yes/no option.
+std::string manifest_option_line(std::string_view key, bool value);
+// "  ~<" key "=" quoted value ">": a text option.
+std::string manifest_option_line(std::string_view key, std::string_view value);
+
+// The text with its double quotes doubled, in double quotes.
+std::string manifest_quote(std::string_view value);
+
+// Encrypts the text and replaces `folder`\uninstall.config with it through
+// file_replace_atomic: on any failure the old manifest stays as it was.
+// Answers 0, or the stage that failed: 1 no memory for the working copy,
+// 2 the cipher, 3 the new file could not be created, 4 it could not be
+// written or put in place.
+int32_t manifest_write(std::string_view folder, std::string_view text);
+
+// Writes `size` bytes to a new file beside `target` and renames it over the
+// target once every byte is on disk (written, synced, closed), so a failure
+// at any point leaves an existing target unchanged; the temporary file is
+// removed on failure. Answers 0, 1 when the temporary file cannot be
+// created, 2 when writing, syncing, closing or renaming fails.
+int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size);

@@ -1,0 +1,340 @@
+// The installation thread: the check pass, the extraction pass, the
+// shortcuts and the Uninstall entry, and the manifest.
+#include "installs_thread.h"
+
+#include <atomic>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "installs_container.h"
+#include "installs_local_files.h"
+#include "installs_manifest.h"
+#include "installs_settings.h"
+#include "qlm_base_codes.h"
+#include "qlm_base_flow.h"
+#include "qlm_base_object.h"
+#include "qlm_base_util.h"
+#include "qlm_platform_file.h"
+#include "qlm_platform_file_io.h"
+#include "qlm_zlib.h"
+#include "win_interfaces.h"
+
+namespace {
+
+std::atomic<int32_t> g_running{0};
+
+// Ends the work with a failure text.
+[[noreturn]] void fail(std::string_view text) { raise_base_error(errRunTime, text); }
+
+std::string quoted(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  out += text;
+  out += '"';
+  return out;
+}
+
+// A block from mem_alloc, released on the way out.
+struct rBlock {
+  void* data = nullptr;
+  int32_t size = 0;
+  ~rBlock() { mem_free(data); }
+};
+
+// One run of the steps. The manifest is built in memory and written at the
+// very end, so a run that fails leaves the old manifest as it was. An update
+// reads the old manifest first and carries over every old item (created
+// folders included) that the run does not list again.
+class cInstallRun {
+ public:
+  explicit cInstallRun(cWorkEntries& log) : mLog(log) {}
+
+  void Run() {
+    mUpdate = gInstallMode == 1;
+    const char* mode = mUpdate ? "update" : "installation";
+    mDestination = string_add_backslash(gDestination);
+
+    mManifest = cWriteFlow::Construct();
+    if (mManifest == nullptr || !mManifest->Open()) fail("Not enough memory (A1) ...");
+    Line(cnManifestHeader);
+    Line("");
+    if (mUpdate) {
+      mOld = std::make_unique<cLocalFiles>();
+      if (!local_files_load(mOld.get(), gDestination))
+        fail("Cannot update or upgrade (G2). Reinstallation is required.");
+      for (rLocalFile* e = mOld->First(); e != nullptr; e = e->next) {
+        e->active = true;
+        e->excluded = false;
+        e->covered = false;
+      }
+    }
+
+    Log(std::string("Checking integrity of ") + mode + " files ...~) ");
+    CheckPass();
+    Log(std::string("Extracting ") + mode + " files:~(p) ");
+    ExtractPass();
+    Line(manifest_item_line("file", cnManifestFileName));
+    Cover(cnLocalFile, cnManifestFileName);
+    Line("");
+
+    if (mUpdate)
+      CarryOver();
+    else
+      Integrate();
+
+    Line("");
+    Line(manifest_option_line("DesktopIcon", gDesktopIcon));
+    Line(manifest_option_line("OnlyCurrent", gOnlyCurrent));
+    Line(manifest_option_line("Application", std::string_view(gAppPath)));
+    Line(manifest_option_line("IsPowerUser", !gNotPrivileged));
+    Line("");
+    Line(cnManifestClosing);
+    WriteManifest();
+  }
+
+ private:
+  void Log(std::string_view text) {
+    if (mLog.AddText(text) == nullptr) raise_base_error(errNEnoughMem, "{cWorkEntries.AddText}");
+  }
+  void Line(std::string_view text) { mManifest->WriteLine(text); }
+
+  // In an update: the old item that this run lists again is not carried.
+  void Cover(uint8_t kind, std::string_view value) {
+    if (mOld == nullptr) return;
+    if (rLocalFile* e = mOld->Find(kind, value)) e->covered = true;
+  }
+
+  // Every old item this run did not list again, in the old order.
+  void CarryOver() {
+    for (const rLocalFile* e = mOld->First(); e != nullptr; e = e->next) {
+      if (e->covered) continue;
+      switch (e->kind) {
+        case cnLocalFile: Line(manifest_item_line("file", e->value)); break;
+        case cnLocalPath: Line(manifest_item_line("path", e->value)); break;
+        case cnLocalExt: Line(manifest_item_line("ext", e->value)); break;
+        case cnLocalLink: Line(manifest_item_line("link", e->value)); break;
+        case cnLocalGroup: Line(manifest_item_line("group", e->value)); break;
+        case cnLocalReg: Line(manifest_reg_line(e->value, e->current)); break;
+        default: break;
+      }
+    }
+  }
+
+  void CheckPass() {
+    switch (mWalker.OpenInstallData()) {
+      case cInstWalker::eOpen::Opened: break;
+      case cInstWalker::eOpen::NotRegistered: fail("Installation file is corrupted (A) ...");
+      case cInstWalker::eOpen::Unreadable: fail("Installation file is corrupted (B) ...");
+    }
+    if (!mWalker.ReadSignature()) fail("Installation file is corrupted (C) ...");
+    rInstEntry entry;
+    for (;;) {
+      switch (mWalker.Next(entry)) {
+        case eInstStep::Entry: break;
+        case eInstStep::BadHeader:
+        case eInstStep::BadName: fail("Installation file is corrupted (D) ...");
+        case eInstStep::BadPayload: fail("Installation file is corrupted (E) ...");
+        case eInstStep::BadNext: fail("Installation file is corrupted (F) ...");
+      }
+      if (entry.kind == cnInstKindEnd) break;
+      if (entry.kind == cnInstKindFile && !mWalker.PayloadMatches()) fail("Installation file is corrupted (E) ...");
+      if (entry.kind == cnInstKindExt) {
+        Line(manifest_item_line("ext", entry.name));
+        Cover(cnLocalExt, entry.name);
+      }
+      // Unknown kinds are passed over like the others, so that every payload
+      // after them is checked too.
+      if (!mWalker.SeekNext()) fail("Installation file is corrupted (F) ...");
+    }
+    // A container without its main program would install an application
+    // that nothing can start.
+    if (!mWalker.MainSeen()) fail("Installation file is corrupted (D) ...");
+    if (!mWalker.Rewind()) fail("Installation file is corrupted (G) ...");
+    Line("");
+  }
+
+  // Creates the missing levels of the folder and writes a path line for
+  // each, outermost first.
+  void MakeFolder(const std::string& folder, const std::function<bool(const tCreatedFolder&)>& make) {
+    std::vector<std::string> created;
+    const bool ok = make([&created](const std::string& f) {
+      created.push_back(f);
+      return true;
+    });
+    // Folders made before a failure are recorded too: the uninstaller
+    // removes them.
+    for (const std::string& f : created) {
+      Line(manifest_item_line("path", string_add_backslash(f)));
+      Cover(cnLocalPath, string_add_backslash(f));
+    }
+    if (!ok) fail("Cannot create directory of " + quoted(folder) + " ...");
+  }
+
+  void ExtractFile(const rInstEntry& entry) {
+    cFileName name(entry.name);
+    name.SetPath(mDestination + entry.path);
+    const std::string target = name.FullName();
+    if (target.empty()) fail("Error creating " + quoted(mDestination + entry.path + entry.name) + " ...");
+    Log("~<fs:pt=\"-3\">" + markup_escape(target) + "~>~)");
+    Line(manifest_item_line("file", string_add_backslash(entry.path) + entry.name));
+    Cover(cnLocalFile, string_add_backslash(entry.path) + entry.name);
+    if (entry.main_program != 0) gAppPath = target;
+
+    rBlock inflated;
+    if (!zlib_decompress(mWalker.Payload(), mWalker.PayloadSize(), inflated.data, inflated.size))
+      fail("Error decompressing (A) " + quoted(target) + " ...");
+    if (uint32_t(inflated.size) != entry.unpacked_size) fail("Error decompressing (B) " + quoted(target) + " ...");
+
+    if (!dir_exists(&name)) {
+      const std::string folder = name.Path();
+      MakeFolder(folder, [&name](const tCreatedFolder& cb) { return mk_dir_all_notify(&name, 0, cb); });
+    }
+    switch (file_replace_atomic(target, inflated.data, inflated.size)) {
+      case 0: break;
+      case 1: fail("Error creating " + quoted(target) + " ...");
+      default: fail("Error writing to " + quoted(target) + " ...");
+    }
+  }
+
+  void ExtractPass() {
+    rInstEntry entry;
+    for (;;) {
+      if (mWalker.Next(entry) != eInstStep::Entry) fail("Installation file is corrupted (H) ...");
+      if (entry.kind == cnInstKindEnd) break;
+      if (entry.kind == cnInstKindFile) {
+        ExtractFile(entry);
+      } else if (entry.kind == cnInstKindFolder) {
+        const std::string folder = mDestination + entry.path;
+        if (!dir_exists(folder))
+          MakeFolder(folder, [&folder](const tCreatedFolder& cb) { return mk_dir_all_notify(folder, 0, cb); });
+      }
+      if (!mWalker.SeekNext()) fail("Installation file is corrupted (I) ...");
+    }
+  }
+
+  void LinkLines(const std::string& link, const std::string& reported) {
+    Line(manifest_item_line("link", link));
+    Line(manifest_item_line("link", reported));
+  }
+
+  void Integrate() {
+    const std::string app_name(cnApplicationName);
+    const std::string uninstaller = mDestination + gUninstallerName;
+    std::string link, reported;
+
+    Log("~(p)Creating Programs Group Folder ...~) ");
+    Line("");
+    if (!shortcut_group_create(app_name, app_name, gAppPath, gDestination, "", "", gAppPath, 0, link, reported))
+      fail("Cannot create program group Application Icon ...");
+    LinkLines(link, reported);
+    if (!shortcut_group_create(app_name, "Uninstall", uninstaller, gDestination, "", "", uninstaller, 0, link,
+                               reported))
+      fail("Cannot create program group Uninstallation Icon ...");
+    LinkLines(link, reported);
+    Line(manifest_item_line("group", cFileName(link).Path()));
+    Line(manifest_item_line("group", cFileName(reported).Path()));
+
+    if (gDesktopIcon) {
+      Log("Creating Desktop Icon ...~) ");
+      if (!shortcut_desktop_create(app_name, gAppPath, gDestination, "", "", gAppPath, 0, link, reported))
+        fail("Cannot create desktop icon ...");
+      LinkLines(link, reported);
+    }
+
+    Log("Registering Uninstallation ...~) ");
+    Line("");
+    std::string key_path;
+    if (!uninstall_entry_create(gOnlyCurrent, app_name, uninstaller, std::string(cnPublisher), key_path))
+      fail("Cannot create uninstallation entry ...");
+    Line(manifest_reg_line(key_path, gOnlyCurrent));
+  }
+
+  void WriteManifest() {
+    const int64_t size = mManifest->Size();
+    std::string text;
+    try {
+      text.resize(size_t(size));
+    } catch (...) {
+      fail("Not enough memory (B1) ...");
+    }
+    if (!mManifest->Seek(0)) fail("Finalization error (A1) ...");
+    if (!mManifest->Read(text.data(), int32_t(size)) || mManifest->LastIO() != uint32_t(size))
+      fail("Finalization error (B1) ...");
+    switch (manifest_write(gDestination, text)) {
+      case 0: break;
+      case 1: fail("Not enough memory (B1) ...");
+      case 2: fail("Finalization error (F1) ...");
+      case 3: fail("Finalization error (C1) ...");
+      default: fail("Finalization error (E1) ...");
+    }
+  }
+
+  cWorkEntries& mLog;
+  bool mUpdate = false;
+  std::string mDestination;
+  std::unique_ptr<cWriteFlow> mManifest;
+  cInstWalker mWalker;
+  std::unique_ptr<cLocalFiles> mOld;  // update only: the old manifest's items
+};
+
+}  // namespace
+
+TInstallThread::TInstallThread(iInstallWindow* owner) : mOwner(owner), mLog(owner->InstallLog()) {}
+
+TInstallThread* TInstallThread::Create(iInstallWindow* owner) {
+  if (owner == nullptr) return nullptr;
+  return new (std::nothrow) TInstallThread(owner);
+}
+
+int32_t TInstallThread::Running() { return g_running.load(); }
+
+bool TInstallThread::Resume() {
+  if (mResumed) return false;
+  mResumed = true;
+  g_running.fetch_add(1);
+  try {
+    std::thread([this] {
+      Execute();
+      mOwner->InstallThreadTerminate(*this);
+      delete this;
+      g_running.fetch_sub(1);
+    }).detach();
+  } catch (...) {
+    mResumed = false;
+    g_running.fetch_sub(1);
+    return false;
+  }
+  return true;
+}
+
+void TInstallThread::Execute() {
+  const std::string word = gInstallMode == 1 ? "Update" : "Installation";
+  mOwner->SetInstallSuccess(false);
+  if (mLog == nullptr) return;
+  cWorkEntries& log = *mLog;
+  cException errors;
+  try {
+    cInstallRun(log).Run();
+    mOwner->SetInstallSuccess(true);
+    log.AddText("~(p)~<b;ct=green>" + word + " successfuly completed.~> ");
+    log.AddText("~(p)~<fs:pt=\"-2\">Note: By pressing the ~<b>Print~> button You can print this for later reference.~> ");
+    log.AddText("~(p)");
+  } catch (const std::exception&) {
+    exception_log_append(std::current_exception(), &errors);
+    const rExceptionLog* row = errors.Log() != nullptr ? errors.Log()->First() : nullptr;
+    if (row == nullptr) {
+      log.AddText("~(p)~<b;ct=red>" + word + " failed for undefined reason.~> ");
+    } else {
+      const std::string message = exception_log_row_text(*row);
+      if (message.empty())
+        log.AddText("~(p)~<b;ct=red>" + word + " failed for unspecified reason.~> ");
+      else
+        log.AddText("~(p)~<b;ct=red>" + word + " Failure: " + markup_escape(message) + "~>");
+    }
+    log.AddText("~(p)~<fs:pt=\"-2\">Note: Press ~<b>Print~> button to print this for later reference.~> ");
+  } catch (...) {
+    log.AddText("~(p)~<b;ct=red>" + word + " failed for unknown reason.~> ");
+  }
+}

@@ -1,0 +1,777 @@
+// The installation thread, headless: real installations from real
+// containers into the sandbox, checked file by file, link by link, value by
+// value, manifest line by line and log line by line.
+#include "installs_thread.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "installs.h"
+#include "installs_container.h"
+#include "installs_manifest.h"
+#include "installs_settings.h"
+#include "kvn_crypt.h"
+#include "plat_path_map.h"
+#include "plat_registry.h"
+#include "plat_shell_link.h"
+#include "qlm_base_lists.h"
+#include "qlm_platform.h"
+#include "qlm_platform_file.h"
+#include "qlm_platform_file_io.h"
+#include "sandbox.h"
+
+extern "C" const uint8_t qlm_real_install_data[];
+extern "C" const uint64_t qlm_real_install_data_size;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+const std::string kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvane Snaprill";
+
+std::string win_of(const std::string& host) {
+  std::string win;
+  EXPECT_TRUE(plat::from_posix(host, win)) << host;
+  return win;
+}
+
+std::string host_of(const std::string& win) {
+  std::string host;
+  EXPECT_EQ(plat::to_posix(win, host), plat::kPathOk) << win;
+  return host;
+}
+
+std::string read_file(const std::string& host) {
+  std::ifstream in(host, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& host, const std::string& bytes) {
+  std::ofstream(host, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Every file and folder below the host folder, relative, sorted; folders end in "/".
+std::vector<std::string> tree(const std::string& host) {
+  std::vector<std::string> names;
+  if (!fs::exists(host)) return names;
+  for (const auto& e : fs::recursive_directory_iterator(host))
+    names.push_back(fs::relative(e.path(), host).string() + (e.is_directory() ? "/" : ""));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The decrypted manifest split into its CR LF lines; the text must end with
+// CR LF.
+Lines manifest_lines(const std::string& host_file) {
+  std::string bytes = read_file(host_file);
+  if (bytes.empty()) return {"<no manifest>"};
+  EXPECT_TRUE(crypt_decrypt_buffer(bytes.data(), int64_t(bytes.size()), manifest_passphrase()));
+  Lines lines;
+  size_t at = 0;
+  for (size_t end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(bytes.substr(at, end - at));
+  EXPECT_EQ(at, bytes.size()) << "text after the last CR LF";
+  return lines;
+}
+
+// A container for cases the builder refuses to make.
+struct Spec {
+  uint8_t kind = 1;
+  std::string name, path, plain;
+  uint8_t main = 0;
+};
+
+void put(std::string& b, size_t at, uint32_t v, int n) {
+  for (int i = 0; i < n; ++i) b[at + size_t(i)] = char(uint8_t(v >> (8 * i)));
+}
+
+uint32_t check_of(const std::string& s) {
+  return ~uint32_t(crc32(0, reinterpret_cast<const Bytef*>(s.data()), uInt(s.size())));
+}
+
+std::string assemble(const std::vector<Spec>& specs) {
+  std::string out = "IDF100";
+  for (const Spec& s : specs) {
+    std::string payload;
+    if (s.kind == 1) {
+      uLongf n = compressBound(uLong(s.plain.size()));
+      payload.resize(n);
+      compress2(reinterpret_cast<Bytef*>(payload.data()), &n, reinterpret_cast<const Bytef*>(s.plain.data()),
+                uLong(s.plain.size()), 6);
+      payload.resize(n);
+    }
+    const size_t at = out.size();
+    out.resize(at + 32 + s.name.size() + s.path.size());
+    std::memcpy(&out[at], "ientry", 6);
+    out[at + 6] = char(s.kind);
+    put(out, at + 7, uint32_t(s.name.size()), 2);
+    std::memcpy(&out[at + 9], s.name.data(), s.name.size());
+    const size_t p = at + 9 + s.name.size();
+    put(out, p, uint32_t(s.path.size()), 2);
+    std::memcpy(&out[p + 2], s.path.data(), s.path.size());
+    const size_t f = p + 2 + s.path.size();
+    if (s.kind == 1) {
+      put(out, f, uint32_t(s.plain.size()), 4);
+      put(out, f + 4, check_of(s.plain), 4);
+      put(out, f + 8, uint32_t(payload.size()), 4);
+      put(out, f + 12, check_of(payload), 4);
+    }
+    put(out, f + 16, s.kind == 4 ? 0xFFFFFFFFu : uint32_t(out.size() + payload.size()), 4);
+    out[f + 20] = char(s.main);
+    out += payload;
+  }
+  return out;
+}
+
+// The window, reduced to what the installation needs of it.
+class cTestWindow : public iInstallWindow {
+ public:
+  std::shared_ptr<cWorkEntries> InstallLog() override { return log; }
+  void SetInstallSuccess(bool value) override { success = value; }
+  void InstallThreadTerminate(TInstallThread&) override {
+    success_at_end = success.load();
+    ended.set_value();
+  }
+  Lines LogLines() {
+    Lines lines;
+    std::lock_guard<std::mutex> lock(log->Mutex());
+    for (const rWorkEntry* e = log->First(); e != nullptr; e = e->next) lines.push_back(e->text);
+    return lines;
+  }
+
+  std::shared_ptr<cWorkEntries> log = std::make_shared<cWorkEntries>();
+  std::atomic<bool> success{true};
+  bool success_at_end = false;
+  std::promise<void> ended;
+};
+
+const std::string kFailureNote = "~(p)~<fs:pt=\"-2\">Note: Press ~<b>Print~> button to print this for later reference.~> ";
+
+// Each test installs into a home of its own: special folders, both hives and
+// the destination D inside it, with the settings as the window leaves them
+// for a per-user installation by a user without privileges.
+class InstallThread : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    home_ = testenv::sandbox_dir("inst-" + name);
+    for (const char* var : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
+      const char* value = std::getenv(var);
+      saved_.emplace_back(var, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    setenv("HOME", home_.c_str(), 1);
+    setenv("XDG_DATA_HOME", (home_ + "/.local/share").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home_ + "/.config").c_str(), 1);
+    old_machine_ = fs::path(plat::reg_hive_file(plat::RegRoot::LocalMachine)).parent_path().string();
+    plat::reg_set_machine_folder(home_ + "/machine");
+    install_settings_reset();
+    dest_host_ = home_ + "/.local/share/Korvane-Snaprill";
+    fs::create_directories(dest_host_);  // the window creates the destination
+    gDestination = win_of(dest_host_);
+    D_ = gDestination + "\\";
+    gNotPrivileged = true;
+    UseContainer(std::string(reinterpret_cast<const char*>(qlm_real_install_data), qlm_real_install_data_size));
+  }
+  void TearDown() override {
+    for (const auto& [var, value] : saved_) {
+      if (value)
+        setenv(var.c_str(), value->c_str(), 1);
+      else
+        unsetenv(var.c_str());
+    }
+    plat::reg_set_machine_folder(old_machine_);
+    install_settings_reset();
+  }
+
+  // Makes the bytes the registered container (the first registration of a
+  // name wins, so later tests point the same entry at their own bytes).
+  void UseContainer(std::string bytes) {
+    container_ = std::move(bytes);
+    rResourceEntry* e = resource_register(cnInstallDataName, container_.data(), int32_t(container_.size()));
+    ASSERT_NE(e, nullptr);
+    e->data = container_.data();
+    e->size = int32_t(container_.size());
+  }
+
+  // One installation on the calling thread.
+  Lines Install(cTestWindow& window) {
+    std::unique_ptr<TInstallThread> thread(TInstallThread::Create(&window));
+    thread->Execute();
+    return window.LogLines();
+  }
+
+  std::string FileLine(const std::string& target) { return "~<fs:pt=\"-3\">" + markup_escape(target) + "~>~)"; }
+
+  static std::string Value(const std::string& name) {
+    plat::RegKey key;
+    std::string data;
+    if (plat::reg_open_key(plat::RegRoot::CurrentUser, kUninstallKey, key) != plat::kRegOk) return "<no key>";
+    if (plat::reg_query_string(key, name, data) != plat::kRegOk) data = "<no value>";
+    return data;
+  }
+  static std::vector<std::string> ValueNames(plat::RegRoot root) {
+    plat::RegKey key;
+    std::vector<std::string> names;
+    if (plat::reg_open_key(root, kUninstallKey, key) == plat::kRegOk) plat::reg_enum_values(key, names);
+    return names;
+  }
+  static plat::ShellLinkData ReadLink(const std::string& win) {
+    std::string error;
+    plat::ShellLinkData d;
+    EXPECT_TRUE(plat::shell_link_read(host_of(win), d, error)) << win << ": " << error;
+    return d;
+  }
+
+  std::string home_, old_machine_, dest_host_, D_, container_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// The new installation of the installer's own container, with the desktop
+// icon: every file, folder, link, registry value, manifest line and log line.
+TEST_F(InstallThread, NewInstallationOfTheShippedContainer) {
+  cTestWindow window;
+  const Lines log = Install(window);
+  EXPECT_TRUE(window.success);
+  EXPECT_EQ(gAppPath, D_ + "Korvane-Snaprill.exe");
+
+  const std::string src = QLM_INSTALL_DATA_DIR;
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"Korvane-Snaprill-EULA.txt", src + "/Korvane-Snaprill-EULA.txt"},
+      {"Korvane-Snaprill.exe", QLM_STANDIN_APP},
+      {"uninstall.exe", QLM_STANDIN_UNINSTALLER},
+      {"Images/snr300.png", src + "/snr300.png"},
+      {"Images/water16_9.jpg", src + "/water16_9.jpg"},
+      {"Images/water3_2.jpg", src + "/water3_2.jpg"},
+      {"Images/water4_3.jpg", src + "/water4_3.jpg"}};
+  for (const auto& [rel, source] : files) {
+    const std::string bytes = read_file(source);
+    ASSERT_FALSE(bytes.empty()) << source;
+    EXPECT_EQ(read_file(dest_host_ + "/" + rel), bytes) << rel;
+  }
+  EXPECT_EQ(tree(dest_host_),
+            (std::vector<std::string>{"Captured/", "Compositions/", "Data/", "Images/", "Images/snr300.png",
+                                      "Images/water16_9.jpg", "Images/water3_2.jpg", "Images/water4_3.jpg",
+                                      "Korvane-Snaprill-EULA.txt", "Korvane-Snaprill.exe", "uninstall.config",
+                                      "uninstall.exe"}));
+  // The programs can be started.
+  EXPECT_EQ(::access((dest_host_ + "/Korvane-Snaprill.exe").c_str(), X_OK), 0);
+  EXPECT_EQ(std::system(("'" + dest_host_ + "/Korvane-Snaprill.exe' > /dev/null").c_str()), 0);
+
+  // Links.
+  const std::string group = win_of(home_ + "/.local/share/applications") + "\\Korvane Snaprill\\";
+  const std::string app_link = group + "Korvane Snaprill.lnk";
+  const std::string uninstall_link = group + "Uninstall.lnk";
+  const std::string desktop_link = win_of(home_ + "/Desktop") + "\\Korvane Snaprill.lnk";
+  const struct {
+    std::string link, target;
+  } links[] = {{app_link, gAppPath}, {uninstall_link, D_ + "uninstall.exe"}, {desktop_link, gAppPath}};
+  for (const auto& l : links) {
+    const plat::ShellLinkData d = ReadLink(l.link);
+    EXPECT_EQ(d.target, l.target) << l.link;
+    EXPECT_EQ(d.working_dir, gDestination) << l.link;
+    EXPECT_EQ(d.icon_location, l.target) << l.link;
+    EXPECT_EQ(d.icon_index, 0);
+    EXPECT_EQ(d.description, "");
+    EXPECT_EQ(d.arguments, "");
+  }
+
+  // The Uninstall entry: three values in the current user's hive only.
+  EXPECT_EQ(ValueNames(plat::RegRoot::CurrentUser),
+            (std::vector<std::string>{"UninstallString", "DisplayName", "Publisher"}));
+  EXPECT_EQ(Value("UninstallString"), D_ + "uninstall.exe");
+  EXPECT_EQ(Value("DisplayName"), "Korvane Snaprill");
+  EXPECT_EQ(Value("Publisher"), "korvane.example");
+  EXPECT_TRUE(ValueNames(plat::RegRoot::LocalMachine).empty());
+
+  // The manifest, and its length: the text's own.
+  const auto item = [](const std::string& k, const std::string& v) { return "  ~<" + k + "=\"" + v + "\">"; };
+  const Lines expected = {
+      "~\\application@uninstall\\", "",
+      item("ext", ".capture-config"), item("ext", ".profiles"), item("ext", ".Vexmora"), item("ext", ".jpg"),
+      item("ext", ".png"), item("ext", ".jng"), item("ext", ".bmp"), item("ext", ".~"), "",
+      item("file", "Korvane-Snaprill-EULA.txt"), item("file", "Korvane-Snaprill.exe"), item("file", "uninstall.exe"),
+      item("path", D_ + "Captured\\"), item("path", D_ + "Compositions\\"), item("path", D_ + "Data\\"),
+      item("file", "Images\\snr300.png"), item("path", D_ + "Images\\"), item("file", "Images\\water16_9.jpg"),
+      item("file", "Images\\water3_2.jpg"), item("file", "Images\\water4_3.jpg"), item("file", "uninstall.config"),
+      "", "",
+      item("link", app_link), item("link", app_link), item("link", uninstall_link), item("link", uninstall_link),
+      item("group", group), item("group", group), item("link", desktop_link), item("link", desktop_link), "",
+      "  ~<reg=\"" + kUninstallKey + "\";hk=CURRENT>", "",
+      "  ~<DesktopIcon=yes>", "  ~<OnlyCurrent=yes>", item("Application", gAppPath), "  ~<IsPowerUser=no>", "",
+      "~\\\\"};
+  ASSERT_EQ(expected.size(), 42u);
+  EXPECT_EQ(manifest_lines(dest_host_ + "/uninstall.config"), expected);
+
+  Lines expected_log = {"Checking integrity of installation files ...~) ", "Extracting installation files:~(p) "};
+  for (const char* f : {"Korvane-Snaprill-EULA.txt", "Korvane-Snaprill.exe", "uninstall.exe", "Images\\snr300.png",
+                        "Images\\water16_9.jpg", "Images\\water3_2.jpg", "Images\\water4_3.jpg"})
+    expected_log.push_back(FileLine(D_ + f));
+  for (const char* l :
+       {"~(p)Creating Programs Group Folder ...~) ", "Creating Desktop Icon ...~) ", "Registering Uninstallation ...~) ",
+        "~(p)~<b;ct=green>Installation successfuly completed.~> ",
+        "~(p)~<fs:pt=\"-2\">Note: By pressing the ~<b>Print~> button You can print this for later reference.~> ",
+        "~(p)"})
+    expected_log.push_back(l);
+  EXPECT_EQ(log, expected_log);
+}
+
+// Without the desktop icon: no desktop link, its two manifest lines and its
+// log line are gone; a second run over the first replaces everything and
+// lists no folder again (they exist).
+TEST_F(InstallThread, WithoutDesktopIconAndOverAnEarlierInstallation) {
+  gDesktopIcon = false;
+  cTestWindow first;
+  Install(first);
+  ASSERT_TRUE(first.success);
+  const Lines lines = manifest_lines(dest_host_ + "/uninstall.config");
+  const auto count = [&lines](const std::string& key) {
+    return std::count_if(lines.begin(), lines.end(), [&key](const std::string& l) { return l.rfind("  ~<" + key + "=", 0) == 0; });
+  };
+  EXPECT_EQ(count("link"), 4);
+  EXPECT_EQ(count("group"), 2);
+  EXPECT_EQ(count("path"), 4);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "  ~<DesktopIcon=no>"), lines.end());
+  EXPECT_FALSE(fs::exists(home_ + "/Desktop/Korvane Snaprill.lnk"));
+  const Lines log = first.LogLines();
+  EXPECT_EQ(std::find(log.begin(), log.end(), "Creating Desktop Icon ...~) "), log.end());
+
+  write_file(dest_host_ + "/Korvane-Snaprill.exe", "an older application");
+  cTestWindow second;
+  Install(second);
+  ASSERT_TRUE(second.success);
+  EXPECT_EQ(read_file(dest_host_ + "/Korvane-Snaprill.exe"), read_file(QLM_STANDIN_APP));
+  const Lines again = manifest_lines(dest_host_ + "/uninstall.config");
+  EXPECT_EQ(std::count_if(again.begin(), again.end(), [](const std::string& l) { return l.rfind("  ~<path=", 0) == 0; }), 0);
+  EXPECT_EQ(again.size(), lines.size() - 4);
+}
+
+// Hostile containers: nothing is written, inside D or outside it, and the
+// log ends with the failure line and the note.
+TEST_F(InstallThread, HostileContainersWriteNothing) {
+  const std::vector<Spec> good = {{3, ".txt", "", "", 0}, {1, "a.exe", "", "hello", 1}, {1, "b.txt", "Sub\\", "x", 0},
+                                  {4, "", "", "", 0}};
+  const std::string sound = assemble(good);
+  const size_t a_payload = 6 + 32 + 4 + 32 + 5;  // first byte of a.exe's payload
+  const size_t a_fields = 6 + 32 + 4 + 9 + 5 + 2;  // a.exe's unpacked size field
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* text;
+  };
+  std::vector<Case> cases;
+  {
+    std::string b = sound;
+    b[5] = 'X';
+    cases.push_back({"signature", b, "Installation file is corrupted (C) ..."});
+  }
+  {
+    std::string b = sound;
+    b[a_payload + 3] ^= 1;
+    cases.push_back({"payload byte", b, "Installation file is corrupted (E) ..."});
+  }
+  {
+    std::string b = sound;
+    put(b, a_fields + 8, uint32_t(b.size()), 4);  // stored size past the end
+    cases.push_back({"stored size", b, "Installation file is corrupted (E) ..."});
+  }
+  {
+    std::string b = sound;
+    put(b, a_fields + 16, 6 + 32 + 4, 4);  // next-entry offset at its own header
+    cases.push_back({"offset back", b, "Installation file is corrupted (F) ..."});
+  }
+  {
+    std::vector<Spec> s = good;
+    s[2].path = "..\\evil\\";
+    cases.push_back({"path with ..", assemble(s), "Installation file is corrupted (D) ..."});
+  }
+  {
+    std::vector<Spec> s = good;
+    s[2].name = "/tmp/evil";
+    cases.push_back({"absolute name", assemble(s), "Installation file is corrupted (D) ..."});
+  }
+  {
+    std::vector<Spec> s = good;
+    s[1].main = 0;
+    cases.push_back({"no main program", assemble(s), "Installation file is corrupted (D) ..."});
+  }
+  {
+    std::string b = sound;
+    b.resize(b.size() - 1);  // the end entry cut short
+    cases.push_back({"truncated", b, "Installation file is corrupted (D) ..."});
+  }
+  cases.push_back({"empty block", "", "Installation file is corrupted (C) ..."});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    UseContainer(c.bytes);
+    cTestWindow window;
+    const Lines log = Install(window);
+    EXPECT_FALSE(window.success);
+    EXPECT_TRUE(tree(dest_host_).empty());
+    EXPECT_TRUE(tree(home_ + "/evil").empty());
+    EXPECT_FALSE(fs::exists("/tmp/evil"));
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[0], "Checking integrity of installation files ...~) ");
+    EXPECT_EQ(log[log.size() - 2], std::string("~(p)~<b;ct=red>Installation Failure: ") + c.text + "~>");
+    EXPECT_EQ(log.back(), kFailureNote);
+  }
+}
+
+// Entries of an unknown kind are passed over by both passes (the payloads
+// after them are still checked), and a zero-length file installs.
+TEST_F(InstallThread, UnknownKindsAndEmptyFiles) {
+  std::vector<Spec> s = {{7, "odd", "", "", 0}, {1, "a.exe", "", "hello", 1}, {1, "empty.dat", "Deep\\Er\\", "", 0},
+                         {3, ".late", "", "", 0}, {4, "", "", "", 0}};
+  UseContainer(assemble(s));
+  cTestWindow window;
+  Install(window);
+  EXPECT_TRUE(window.success);
+  EXPECT_EQ(read_file(dest_host_ + "/a.exe"), "hello");
+  EXPECT_TRUE(fs::is_regular_file(dest_host_ + "/Deep/Er/empty.dat"));
+  EXPECT_EQ(fs::file_size(dest_host_ + "/Deep/Er/empty.dat"), 0u);
+  const Lines lines = manifest_lines(dest_host_ + "/uninstall.config");
+  // The ext line of an entry after the unknown one, before every file line;
+  // two path lines for the file two levels deep, outermost first.
+  ASSERT_GE(lines.size(), 9u);
+  EXPECT_EQ(lines[2], "  ~<ext=\".late\">");
+  EXPECT_EQ(lines[5], "  ~<file=\"Deep\\Er\\empty.dat\">");
+  EXPECT_EQ(lines[6], "  ~<path=\"" + D_ + "Deep\\\">");
+  EXPECT_EQ(lines[7], "  ~<path=\"" + D_ + "Deep\\Er\\\">");
+
+  // A payload changed after the unknown entry is caught by the check pass.
+  std::string b = assemble(s);
+  b[6 + 35 + 32 + 5 + 2] ^= 1;
+  UseContainer(b);
+  fs::remove_all(dest_host_);
+  fs::create_directories(dest_host_);
+  cTestWindow second;
+  const Lines log = Install(second);
+  EXPECT_EQ(log[log.size() - 2], "~(p)~<b;ct=red>Installation Failure: Installation file is corrupted (E) ...~>");
+  EXPECT_TRUE(tree(dest_host_).empty());
+}
+
+// Paths with "~" and characters outside ASCII: the log shows them as typed
+// (escaped mark-up), the manifest keeps them as they are.
+TEST_F(InstallThread, UnusualDestinationNames) {
+  dest_host_ = home_ + "/a~(b)~c caf\xC3\xA9";
+  fs::create_directories(dest_host_);
+  gDestination = win_of(dest_host_);
+  D_ = gDestination + "\\";
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
+  cTestWindow window;
+  const Lines log = Install(window);
+  ASSERT_TRUE(window.success);
+  EXPECT_EQ(log[2], "~<fs:pt=\"-3\">" + win_of(home_) + "\\a~(~)(b)~(~)c caf~(%233)\\a.exe~>~)");
+  const Lines lines = manifest_lines(dest_host_ + "/uninstall.config");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "  ~<Application=\"" + D_ + "a.exe\">"), lines.end());
+}
+
+// An update whose old manifest cannot be read (garbage, or made with
+// another passphrase) stops before it writes anything: the old installation
+// and its manifest stay byte for byte.
+TEST_F(InstallThread, UpdateWithAnUnreadableManifestStopsBeforeWriting) {
+  std::string other = std::string(cnManifestHeader) + "\r\n\r\n  ~<file=\"a.exe\">\r\n~\\\\\r\n";
+  const char kOther[7] = {'a', 'b', 'c', 1, 2, 3, 4};
+  ASSERT_TRUE(crypt_encrypt_buffer(other.data(), int64_t(other.size()), std::string_view(kOther, 7)));
+  for (const std::string& old : {std::string("old manifest"), other}) {
+    write_file(dest_host_ + "/uninstall.config", old);
+    gInstallMode = 1;
+    cTestWindow window;
+    const Lines log = Install(window);
+    EXPECT_FALSE(window.success);
+    EXPECT_EQ(log, (Lines{"~(p)~<b;ct=red>Update Failure: Cannot update or upgrade (G2). Reinstallation is required.~>",
+                          kFailureNote}));
+    EXPECT_EQ(tree(dest_host_), std::vector<std::string>{"uninstall.config"});
+    EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old);
+  }
+}
+
+void write_manifest_text(const std::string& host, std::string text) {
+  ASSERT_TRUE(crypt_encrypt_buffer(text.data(), int64_t(text.size()), manifest_passphrase()));
+  write_file(host, text);
+}
+
+// An update over a new installation whose manifest was edited: what the run
+// lists again appears once, every other old item (folders, links, groups,
+// the registry key, an old file and extension) is carried in the old order,
+// the old DesktopIcon stays, and nothing is integrated again. A second
+// update gives the same manifest.
+TEST_F(InstallThread, UpdateCarriesTheOldItemsOver) {
+  cTestWindow first;
+  Install(first);
+  ASSERT_TRUE(first.success);
+  const std::string manifest = dest_host_ + "/uninstall.config";
+  Lines old = manifest_lines(manifest);
+  const auto reg = std::find_if(old.begin(), old.end(), [](const std::string& l) { return l.rfind("  ~<reg=", 0) == 0; });
+  ASSERT_NE(reg, old.end());
+  old.insert(reg + 1, {"  ~<file=\"old.dll\">", "  ~<ext=\".old\">"});
+  std::replace(old.begin(), old.end(), std::string("  ~<DesktopIcon=yes>"), std::string("  ~<DesktopIcon=no>"));
+  std::string text;
+  for (const std::string& l : old) text += l + "\r\n";
+  write_manifest_text(manifest, text);
+  const std::string hive = read_file(plat::reg_hive_file(plat::RegRoot::CurrentUser));
+  write_file(dest_host_ + "/Korvane-Snaprill.exe", "an older application");
+
+  gInstallMode = 1;
+  gDestination = D_;  // as the update dialog sets it, with the trailing "\"
+  gDesktopIcon = true;
+  cTestWindow window;
+  const Lines log = Install(window);
+  ASSERT_TRUE(window.success) << log.back();
+  EXPECT_FALSE(gDesktopIcon);
+  EXPECT_EQ(read_file(dest_host_ + "/Korvane-Snaprill.exe"), read_file(QLM_STANDIN_APP));
+  EXPECT_EQ(read_file(plat::reg_hive_file(plat::RegRoot::CurrentUser)), hive);
+
+  Lines expected_log = {"Checking integrity of update files ...~) ", "Extracting update files:~(p) "};
+  for (const char* f : {"Korvane-Snaprill-EULA.txt", "Korvane-Snaprill.exe", "uninstall.exe", "Images\\snr300.png",
+                        "Images\\water16_9.jpg", "Images\\water3_2.jpg", "Images\\water4_3.jpg"})
+    expected_log.push_back(FileLine(D_ + f));
+  expected_log.push_back("~(p)~<b;ct=green>Update successfuly completed.~> ");
+  expected_log.push_back(
+      "~(p)~<fs:pt=\"-2\">Note: By pressing the ~<b>Print~> button You can print this for later reference.~> ");
+  expected_log.push_back("~(p)");
+  EXPECT_EQ(log, expected_log);
+
+  const auto item = [](const std::string& k, const std::string& v) { return "  ~<" + k + "=\"" + v + "\">"; };
+  const std::string group = win_of(home_ + "/.local/share/applications") + "\\Korvane Snaprill\\";
+  const std::string desktop_link = win_of(home_ + "/Desktop") + "\\Korvane Snaprill.lnk";
+  const Lines expected = {
+      "~\\application@uninstall\\", "",
+      item("ext", ".capture-config"), item("ext", ".profiles"), item("ext", ".Vexmora"), item("ext", ".jpg"),
+      item("ext", ".png"), item("ext", ".jng"), item("ext", ".bmp"), item("ext", ".~"), "",
+      item("file", "Korvane-Snaprill-EULA.txt"), item("file", "Korvane-Snaprill.exe"), item("file", "uninstall.exe"),
+      item("file", "Images\\snr300.png"), item("file", "Images\\water16_9.jpg"), item("file", "Images\\water3_2.jpg"),
+      item("file", "Images\\water4_3.jpg"), item("file", "uninstall.config"), "",
+      item("path", D_ + "Captured\\"), item("path", D_ + "Compositions\\"), item("path", D_ + "Data\\"),
+      item("path", D_ + "Images\\"),
+      item("link", group + "Korvane Snaprill.lnk"), item("link", group + "Korvane Snaprill.lnk"),
+      item("link", group + "Uninstall.lnk"), item("link", group + "Uninstall.lnk"), item("group", group),
+      item("group", group), item("link", desktop_link), item("link", desktop_link),
+      "  ~<reg=\"" + kUninstallKey + "\";hk=CURRENT>", item("file", "old.dll"), item("ext", ".old"), "",
+      "  ~<DesktopIcon=no>", "  ~<OnlyCurrent=yes>", item("Application", D_ + "Korvane-Snaprill.exe"),
+      "  ~<IsPowerUser=no>", "", "~\\\\"};
+  EXPECT_EQ(manifest_lines(manifest), expected);
+
+  cTestWindow again;
+  Install(again);
+  ASSERT_TRUE(again.success);
+  EXPECT_EQ(manifest_lines(manifest), expected);
+}
+
+// Runs one installation in a forked child whose files may not grow beyond
+// `limit` bytes; answers the child's last failure line ("" on success).
+std::string install_with_file_limit(rlim_t limit) {
+  int fds[2];
+  if (pipe(fds) != 0) return "<pipe>";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
+    cTestWindow window;
+    std::unique_ptr<TInstallThread> thread(TInstallThread::Create(&window));
+    thread->Execute();
+    const Lines log = window.LogLines();
+    const std::string last = window.success ? "" : log.size() >= 2 ? log[log.size() - 2] : "<no log>";
+    (void)!write(fds[1], last.data(), last.size());
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string out;
+  char buf[512];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return out;
+}
+
+// A write that fails half-way leaves the earlier application and manifest
+// byte for byte, and no temporary file behind.
+TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
+  // A file too large to be written.
+  cTestWindow first;
+  Install(first);
+  ASSERT_TRUE(first.success);
+  const std::string old_app(20000, 'A'), old_manifest = read_file(dest_host_ + "/uninstall.config");
+  write_file(dest_host_ + "/Korvane-Snaprill.exe", old_app);
+  const std::vector<std::string> before = tree(dest_host_);
+  ASSERT_GT(fs::file_size(QLM_STANDIN_APP), 4096u);
+  gInstallMode = 1;  // an update, which reads the old manifest first
+  EXPECT_EQ(install_with_file_limit(4096), "~(p)~<b;ct=red>Update Failure: Error writing to \"" +
+                                               markup_escape(D_ + "Korvane-Snaprill.exe") + "\" ...~>");
+  EXPECT_EQ(read_file(dest_host_ + "/Korvane-Snaprill.exe"), old_app);
+  EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
+  EXPECT_EQ(tree(dest_host_), before);
+  gInstallMode = 0;
+  const std::string old_text(3000, 'M');
+
+  // A manifest too large to be written: every other file (links and hive
+  // included) stays below the limit.
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
+  cTestWindow small;
+  Install(small);
+  ASSERT_TRUE(small.success);
+  uintmax_t largest = 0;
+  for (const std::string& f : {home_ + "/.local/share/applications/Korvane Snaprill/Korvane Snaprill.lnk",
+                               home_ + "/.local/share/applications/Korvane Snaprill/Uninstall.lnk",
+                               home_ + "/Desktop/Korvane Snaprill.lnk", plat::reg_hive_file(plat::RegRoot::CurrentUser)})
+    largest = std::max(largest, fs::file_size(f));
+  const uintmax_t manifest_size = fs::file_size(dest_host_ + "/uninstall.config");
+  ASSERT_GT(manifest_size, largest + 1);
+  write_file(dest_host_ + "/uninstall.config", old_text);
+  const std::vector<std::string> before_small = tree(dest_host_);
+  EXPECT_EQ(install_with_file_limit(rlim_t(largest + 1)),
+            "~(p)~<b;ct=red>Installation Failure: Finalization error (E1) ...~>");
+  EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_text);
+  EXPECT_EQ(tree(dest_host_), before_small);
+}
+
+// Folders that cannot be made, and a file that cannot be created: the
+// failure names it.
+TEST_F(InstallThread, FolderAndFileFailures) {
+  write_file(dest_host_ + "/Sub", "a file where the folder goes");
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "b.txt", "Sub\\", "x", 0}, {4, "", "", "", 0}}));
+  cTestWindow window;
+  Lines log = Install(window);
+  EXPECT_FALSE(window.success);
+  EXPECT_EQ(log[log.size() - 2], "~(p)~<b;ct=red>Installation Failure: Cannot create directory of \"" +
+                                     markup_escape(D_ + "Sub\\") + "\" ...~>");
+  EXPECT_FALSE(fs::exists(dest_host_ + "/uninstall.config"));
+
+  // A missing destination: the file cannot be created.
+  fs::remove_all(dest_host_);
+  write_file(home_ + "/.local/share/Korvane-Snaprill", "x");  // a file where D goes
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
+  cTestWindow second;
+  log = Install(second);
+  EXPECT_EQ(log[log.size() - 2],
+            "~(p)~<b;ct=red>Installation Failure: Cannot create directory of \"" + markup_escape(D_) + "\" ...~>");
+}
+
+// On a thread of its own: the end handler runs after the last step, the
+// thread frees itself, and the log outlives a window that let go of it.
+TEST_F(InstallThread, RunsOnItsOwnThread) {
+  cTestWindow window;
+  std::weak_ptr<cWorkEntries> log = window.log;
+  TInstallThread* thread = TInstallThread::Create(&window);
+  ASSERT_NE(thread, nullptr);
+  window.log.reset();  // the window keeps no reference; the thread does
+  ASSERT_TRUE(thread->Resume());
+  ASSERT_EQ(window.ended.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  EXPECT_TRUE(window.success_at_end);
+  for (int i = 0; i < 6000 && TInstallThread::Running() != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(TInstallThread::Running(), 0);
+  EXPECT_TRUE(log.expired());
+  EXPECT_TRUE(fs::exists(dest_host_ + "/uninstall.config"));
+  EXPECT_EQ(TInstallThread::Create(nullptr), nullptr);
+}
+
+}  // namespace
+
+// ---- The log channel ----------------------------------------------------------
+
+TEST(WorkEntries, ChangedFlag) {
+  cWorkEntries log;
+  EXPECT_TRUE(log.TakeChanged());  // true after construction
+  EXPECT_FALSE(log.TakeChanged());
+  rWorkEntry* e = log.AddText("one");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->kind, 0);
+  EXPECT_EQ(e->text, "one");
+  log.AddText("two");
+  EXPECT_TRUE(log.TakeChanged());
+  EXPECT_FALSE(log.TakeChanged());
+  EXPECT_EQ(log.Joined(), "onetwo");
+  EXPECT_EQ(log.Count(), 2u);
+}
+
+// A writer appends while a poller alternates taking the flag and walking the
+// entries under the mutex: after the writer ends, one more take sees every
+// line, so no change was lost.
+TEST(WorkEntries, NoChangeIsLostBetweenThreads) {
+  cWorkEntries log;
+  constexpr int kLines = 10000;
+  std::atomic<bool> done{false};
+  uint32_t seen = 0;
+  auto poll = [&] {
+    if (!log.TakeChanged()) return;
+    std::lock_guard<std::mutex> lock(log.Mutex());
+    uint32_t n = 0;
+    for (const rWorkEntry* e = log.First(); e != nullptr; e = e->next) ++n;
+    seen = n;
+  };
+  std::thread writer([&] {
+    for (int i = 0; i < kLines; ++i) ASSERT_NE(log.AddText("line " + std::to_string(i)), nullptr);
+    done = true;
+  });
+  while (!done) poll();
+  writer.join();
+  poll();
+  EXPECT_EQ(seen, uint32_t(kLines));
+}
+
+TEST(MarkupEscape, Table) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"C:\\plain path\\a.exe", "C:\\plain path\\a.exe"},
+      {"~", "~(~)"},
+      {"a~<b>~\\c", "a~(~)<b>~(~)\\c"},
+      {"caf\xC3\xA9", "caf~(%233)"},
+      {"\xE2\x82\xAC \xF0\x9F\x98\x80", "~(%8364) ~(%128512)"},
+      {"\xFF\xC3", "~(%255)~(%195)"},        // not UTF-8: byte values
+      {"\xC0\xAF", "~(%192)~(%175)"},        // an overlong form is no character
+      {"\xED\xA0\x80", "~(%237)~(%160)~(%128)"},  // a surrogate neither
+      {"a\tb\x7F", "a~(%9)b~(%127)"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(markup_escape(c.in), c.out) << c.in;
+}
+
+// ---- Manifest lines and the atomic replacement ---------------------------------
+
+TEST(ManifestLines, Forms) {
+  EXPECT_EQ(manifest_item_line("file", "Images\\water3_2.jpg"), "  ~<file=\"Images\\water3_2.jpg\">");
+  EXPECT_EQ(manifest_item_line("path", "C:\\a \"b\"\\"), "  ~<path=\"C:\\a \"\"b\"\"\\\">");
+  EXPECT_EQ(manifest_reg_line("SOFTWARE\\X", true), "  ~<reg=\"SOFTWARE\\X\";hk=CURRENT>");
+  EXPECT_EQ(manifest_reg_line("SOFTWARE\\X", false), "  ~<reg=\"SOFTWARE\\X\";hk=LOCAL>");
+  EXPECT_EQ(manifest_option_line("DesktopIcon", true), "  ~<DesktopIcon=yes>");
+  EXPECT_EQ(manifest_option_line("IsPowerUser", false), "  ~<IsPowerUser=no>");
+  EXPECT_EQ(manifest_option_line("Application", std::string_view("C:\\k\\a.exe")), "  ~<Application=\"C:\\k\\a.exe\">");
+}
+
+TEST(FileReplaceAtomic, ReplacesOrLeavesAlone) {
+  const std::string dir = testenv::sandbox_dir("atomic");
+  const std::string win = win_of(dir);
+  write_file(dir + "/t.exe", "old");
+  EXPECT_EQ(file_replace_atomic(win + "\\t.exe", "new bytes", 9), 0);
+  EXPECT_EQ(read_file(dir + "/t.exe"), "new bytes");
+  EXPECT_EQ(::access((dir + "/t.exe").c_str(), X_OK), 0);  // an .exe stays executable
+  EXPECT_EQ(file_replace_atomic(win + "\\empty", "", 0), 0);
+  EXPECT_EQ(fs::file_size(dir + "/empty"), 0u);
+
+  fs::create_directories(dir + "/folder/inside");
+  EXPECT_EQ(file_replace_atomic(win + "\\folder", "x", 1), 2);  // a folder is never replaced
+  EXPECT_TRUE(fs::is_directory(dir + "/folder/inside"));
+  EXPECT_EQ(file_replace_atomic(win + "\\missing\\t", "x", 1), 1);
+  EXPECT_EQ(tree(dir), (std::vector<std::string>{"empty", "folder/", "folder/inside/", "t.exe"}));
+}
