@@ -5,7 +5,7 @@
 #include "plat_file.h"
 #include "plat_registry.h"
 #include "plat_security.h"
-#include "plat_special_folders.h"
+#include "plat_shell_folders.h"
 #include "qlm_base_util.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "plat_special_folders.h"
+#include "plat_shell_folders.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

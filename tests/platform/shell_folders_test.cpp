@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "plat_path_map.h"
-#include "plat_special_folders.h"
+#include "plat_shell_folders.h"
 #include "sandbox.h"
 
 namespace {
