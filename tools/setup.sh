@@ -6,7 +6,6 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake ninja-build pkg-config ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
   clang-16 libclang-rt-16-dev
   zlib1g-dev libssl-dev
 )
