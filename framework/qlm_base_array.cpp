@@ -21,6 +21,15 @@ namespace {
 
 constexpr uint32_t kClassCapacity[7] = {16u, 1024u, 65536u, 4194304u, 268435456u, 1073741824u, 4294836225u};
 constexpr uint32_t kClassSlots[7] = {4u, 32u, 256u, 2048u, 16384u, 32768u, 65535u};
+
+// Gives a record its zero-filled slot array when it has none yet.
+bool ensure_slots(rArrayRecord& rec, uint32_t record_bytes) {
+  if (rec.slots != nullptr) return true;
+  if (!mem_alloc(rec.slots, int64_t(record_bytes))) return false;
+  std::memset(rec.slots, 0, record_bytes);
+  rec.bytes = record_bytes;
+  return true;
+}
 constexpr uint32_t kPoolLimit = 65520;
 constexpr uint32_t kNone = UINT32_MAX;
 // Pool block data starts after the node, rounded so that it is 16-aligned.
@@ -300,11 +309,7 @@ bool cArray::Rebuild(const rArrayGeometry& g, uint32_t gap_index, uint32_t gap_n
       }
       if (rec >= b) return fail(errArrayNullChunk);
       rArrayRecord& to = dir[rec];
-      if (to.slots == nullptr) {
-        if (!mem_alloc(to.slots, int64_t(g.record_bytes))) return fail(errNEnoughMem);
-        std::memset(to.slots, 0, g.record_bytes);
-        to.bytes = g.record_bytes;
-      }
+      if (!ensure_slots(to, g.record_bytes)) return fail(errNEnoughMem);
       to.slots[to.used++] = old.slots[s];
       --to.free;
     }
@@ -493,13 +498,9 @@ void* cArray::Append(uint32_t n) {
       break;
     }
     rArrayRecord& rec = mDirectory[mCurrentRecord];
-    if (rec.slots == nullptr) {
-      if (!mem_alloc(rec.slots, int64_t(mGeometry.record_bytes))) {
-        error = errNEnoughMem;
-        break;
-      }
-      std::memset(rec.slots, 0, mGeometry.record_bytes);
-      rec.bytes = mGeometry.record_bytes;
+    if (!ensure_slots(rec, mGeometry.record_bytes)) {
+      error = errNEnoughMem;
+      break;
     }
     while (added < n && rec.free > 0) {
       void* e = TakeEntry();
@@ -565,13 +566,9 @@ void* cArray::Insert(uint32_t index, uint32_t n) {
       break;
     }
     rArrayRecord& rec = mDirectory[rec_i];
-    if (rec.slots == nullptr) {
-      if (!mem_alloc(rec.slots, int64_t(mGeometry.record_bytes))) {
-        error = errNEnoughMem;
-        break;
-      }
-      std::memset(rec.slots, 0, mGeometry.record_bytes);
-      rec.bytes = mGeometry.record_bytes;
+    if (!ensure_slots(rec, mGeometry.record_bytes)) {
+      error = errNEnoughMem;
+      break;
     }
     const uint32_t k = std::min(n - added, rec.free);
     // Open k slots at the insertion point, then fill them one by one; on a

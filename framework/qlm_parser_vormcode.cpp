@@ -537,34 +537,32 @@ void cVormCodeRun::FinishControl() {
 // ---------------------------------------------------------------------------
 // The escape.
 
+// A tag opens: its map starts with the two opening characters and the tag's
+// own phase takes over.
+void cVormCodeRun::OpenTag(const char* opening, const uint8_t* kinds, uint8_t next_phase) {
+  tag_state = 10;
+  MapStart(opening, kinds, 2, "{map_create,token.maps.data.Adopt}");
+  phase = next_phase;
+}
+
 void cVormCodeRun::PhaseEscape(int32_t c) {
   static constexpr uint8_t kTagKinds[] = {0, 0};
   static constexpr uint8_t kPropertyKinds[] = {0, 15};
   switch (c) {
     case '\\':
-      tag_state = 10;
-      MapStart("~\\", kTagKinds, 2, "{map_create,token.maps.data.Adopt}");
-      phase = cnPhaseSection;
+      OpenTag("~\\", kTagKinds, cnPhaseSection);
       return;
     case '<':
-      tag_state = 10;
-      MapStart("~<", kPropertyKinds, 2, "{map_create,token.maps.data.Adopt}");
-      phase = cnPhaseProperty;
+      OpenTag("~<", kPropertyKinds, cnPhaseProperty);
       return;
     case '{':
-      tag_state = 10;
-      MapStart("~{", kTagKinds, 2, "{map_create,token.maps.data.Adopt}");
-      phase = cnPhaseMetadata;
+      OpenTag("~{", kTagKinds, cnPhaseMetadata);
       return;
     case '[':
-      tag_state = 10;
-      MapStart("~[", kTagKinds, 2, "{map_create,token.maps.data.Adopt}");
-      phase = cnPhaseStructure;
+      OpenTag("~[", kTagKinds, cnPhaseStructure);
       return;
     case '(':
-      tag_state = 10;
-      MapStart("~(", kTagKinds, 2, "{map_create,token.maps.data.Adopt}");
-      phase = cnPhaseInsertable;
+      OpenTag("~(", kTagKinds, cnPhaseInsertable);
       return;
     case '>':
       token->kind = TCT_PROPERTIES_END;

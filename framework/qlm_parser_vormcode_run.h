@@ -126,6 +126,7 @@ class cVormCodeRun {
   void FinishControl();
   void PhaseTextLike(int32_t c);  // new token, then as TEXT
   void PhaseEscape(int32_t c);
+  void OpenTag(const char* opening, const uint8_t* kinds, uint8_t next_phase);
   // Generic pairing of "~>" (TCT_PROPERTIES) and "~]" (TCT_STRUCTURE).
   void PairGeneric(uint8_t opening_kind);
 

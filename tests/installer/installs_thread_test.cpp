@@ -171,10 +171,6 @@ class InstallThread : public ::testing::Test {
   void SetUp() override {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     home_ = testenv::sandbox_dir("inst-" + name);
-    for (const char* var : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
-      const char* value = std::getenv(var);
-      saved_.emplace_back(var, value ? std::optional<std::string>(value) : std::nullopt);
-    }
     setenv("HOME", home_.c_str(), 1);
     setenv("XDG_DATA_HOME", (home_ + "/.local/share").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home_ + "/.config").c_str(), 1);
@@ -189,12 +185,6 @@ class InstallThread : public ::testing::Test {
     UseContainer(std::string(reinterpret_cast<const char*>(qlm_real_install_data), qlm_real_install_data_size));
   }
   void TearDown() override {
-    for (const auto& [var, value] : saved_) {
-      if (value)
-        setenv(var.c_str(), value->c_str(), 1);
-      else
-        unsetenv(var.c_str());
-    }
     plat::reg_set_machine_folder(old_machine_);
     install_settings_reset();
   }
@@ -239,7 +229,7 @@ class InstallThread : public ::testing::Test {
   }
 
   std::string home_, old_machine_, dest_host_, D_, container_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  testenv::SavedEnv saved_{"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
 };
 
 // The new installation of the installer's own container, with the desktop

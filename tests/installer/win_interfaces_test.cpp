@@ -42,10 +42,6 @@ class WinInterfaces : public ::testing::Test {
   void SetUp() override {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     home_ = testenv::sandbox_dir("win-" + name);
-    for (const char* var : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
-      const char* value = std::getenv(var);
-      saved_.emplace_back(var, value ? std::optional<std::string>(value) : std::nullopt);
-    }
     setenv("HOME", home_.c_str(), 1);
     setenv("XDG_DATA_HOME", (home_ + "/.local/share").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home_ + "/.config").c_str(), 1);
@@ -54,12 +50,6 @@ class WinInterfaces : public ::testing::Test {
     install_settings_reset();
   }
   void TearDown() override {
-    for (const auto& [var, value] : saved_) {
-      if (value)
-        setenv(var.c_str(), value->c_str(), 1);
-      else
-        unsetenv(var.c_str());
-    }
     plat::reg_set_machine_folder(old_machine_);
     plat::security_pin_identity(std::nullopt);
     plat::security_pin_version(std::nullopt);
@@ -93,7 +83,7 @@ class WinInterfaces : public ::testing::Test {
   }
 
   std::string home_, old_machine_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  testenv::SavedEnv saved_{"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
 };
 
 TEST(WinHelpers, HiveNames) {

@@ -11,6 +11,7 @@
 #include "plat_path_map.h"
 #include "plat_shell_folders.h"
 #include "sandbox.h"
+#include "test_files.h"
 
 namespace {
 
@@ -22,27 +23,11 @@ class PlatSpecialFolders : public ::testing::Test {
   void SetUp() override {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     home_ = testenv::sandbox_dir("folders-" + name);
-    for (const char* var : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
-      const char* value = std::getenv(var);
-      saved_.emplace_back(var, value ? std::optional<std::string>(value) : std::nullopt);
-    }
     setenv("HOME", home_.c_str(), 1);
     unsetenv("XDG_DATA_HOME");
     unsetenv("XDG_CONFIG_HOME");
   }
-  void TearDown() override {
-    for (const auto& [var, value] : saved_) {
-      if (value)
-        setenv(var.c_str(), value->c_str(), 1);
-      else
-        unsetenv(var.c_str());
-    }
-  }
-  static std::string Win(const std::string& host) {
-    std::string win;
-    EXPECT_TRUE(plat::from_posix(host, win)) << host;
-    return win;
-  }
+  static std::string Win(const std::string& host) { return testenv::win_of(host); }
   void WriteUserDirs(const std::string& text) {
     fs::create_directories(home_ + "/.config");
     std::ofstream(home_ + "/.config/user-dirs.dirs") << text;
@@ -58,7 +43,7 @@ class PlatSpecialFolders : public ::testing::Test {
   }
 
   std::string home_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  testenv::SavedEnv saved_{"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
 };
 
 TEST_F(PlatSpecialFolders, DefaultsUnderHomeAreCreatedPrivate) {

@@ -51,4 +51,20 @@ std::string sandbox_dir(const std::string& name) {
   return p.string();
 }
 
+SavedEnv::SavedEnv(std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    const char* value = std::getenv(name);
+    saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+  }
+}
+
+SavedEnv::~SavedEnv() {
+  for (const auto& [name, value] : saved_) {
+    if (value)
+      setenv(name.c_str(), value->c_str(), 1);
+    else
+      unsetenv(name.c_str());
+  }
+}
+
 }  // namespace testenv

@@ -2,7 +2,11 @@
 // holds HOME, the XDG folders and a unique token for names shared between
 // processes. Nothing a test does reaches the real home folder.
 #pragma once
+#include <initializer_list>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testenv {
 
@@ -14,5 +18,18 @@ void sandbox_leave();
 const std::string& sandbox_root();
 // A fresh, empty folder inside the sandbox, for one test's files.
 std::string sandbox_dir(const std::string& name);
+
+// Keeps the values of environment variables and puts them back (or unsets
+// them again) when it goes out of scope.
+class SavedEnv {
+ public:
+  SavedEnv(std::initializer_list<const char*> names);
+  ~SavedEnv();
+  SavedEnv(const SavedEnv&) = delete;
+  SavedEnv& operator=(const SavedEnv&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
 
 }  // namespace testenv
