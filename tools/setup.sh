@@ -8,6 +8,11 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-16 libclang-rt-16-dev
   zlib1g-dev libssl-dev
+  libpng-dev libjpeg62-turbo-dev libexpat1-dev libagg-dev
+  libfreetype-dev libfontconfig-dev fonts-liberation fonts-liberation2 fonts-dejavu-core
+  libgtk-3-dev libcairo2-dev libcups2-dev
+  xvfb xauth xdotool
+  libjpeg-turbo-progs libpng-tools pngcheck imagemagick poppler-utils
 )
 
 missing=()
