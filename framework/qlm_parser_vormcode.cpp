@@ -260,9 +260,46 @@ cVormCodeRun::cVormCodeRun(cParserVormCode* parser, cEncoding* encoding, tVormCo
       encoding(encoding),
       progress(progress),
       tokens(parser->mTokens),
-      record_map(parser->mRecordMap) {}
+      record_map(parser->mRecordMap) {
+  budget_left = parser->mBudget > parser->mSpent ? parser->mBudget - parser->mSpent : 0;
+}
 
-cVormCodeRun::~cVormCodeRun() = default;
+// What the run counted stays with the parser: its tokens keep it, also
+// after a failed parse.
+cVormCodeRun::~cVormCodeRun() { parser->mSpent += charged; }
+
+void cVormCodeRun::ChargeAppend(const cArray& list) {
+  const uint64_t n = list.Count();
+  const uint64_t stride = vc_stride(list.EntrySize());
+  rArrayGeometry g;
+  g.capacity = list.Capacity();
+  g.slots_per_record = list.SlotsPerRecord();
+  g.record_bytes = list.RecordBytes();
+  g.pool_block_bytes = list.PoolBlockBytes();
+  uint64_t cost = 0;
+  if (n == 0) cost += g.slots_per_record * sizeof(rArrayRecord) + cnVcCostBlock;
+  bool new_pool = false;
+  if (n >= g.capacity) {
+    // The directory is rebuilt for the next capacity class, with slots for
+    // every record that holds entries, and the next entries come from pool
+    // blocks of the new size. Past the last class the append fails anyway.
+    g = cArray::GeometryFor(list.InitialClass(), n + 1, uint32_t(stride));
+    if (g.slots_per_record == 0) return;
+    cost += g.slots_per_record * sizeof(rArrayRecord) + cnVcCostBlock +
+            (n / g.slots_per_record + 1) * (g.record_bytes + cnVcCostBlock);
+    new_pool = true;
+  } else if (g.slots_per_record > 0 && n % g.slots_per_record == 0) {
+    cost += g.record_bytes + cnVcCostBlock;
+  }
+  const uint64_t per_pool = std::max<uint64_t>(g.pool_block_bytes / stride, 1);
+  if (new_pool || n % per_pool == 0) cost += std::max<uint64_t>(g.pool_block_bytes, stride) + 32 + cnVcCostBlock;
+  Charge(cost);
+}
+
+void cVormCodeRun::OverBudget() {
+  const int64_t budget = int64_t(std::min<uint64_t>(parser->mBudget, INT64_MAX));
+  raise_parser(errVormCodeParser, "{memory budget exceeded,budget:" + int_to_str(0, 0, budget) + "}");
+}
 
 void cVormCodeRun::Run() {
   length = std::max(encoding->Length(), 0);
@@ -378,6 +415,7 @@ void cVormCodeRun::Finish() {
 }
 
 rTCToken* cVormCodeRun::NewToken() {
+  ChargeAppend(*tokens);
   rTCToken* t = tokens->Append(1);
   if (t == nullptr) raise_parser(errVormCodeParser, "{not tokens.Append}");
   token = t;
@@ -452,6 +490,7 @@ void cVormCodeRun::PhaseTextLike(int32_t c) {
 }
 
 void cVormCodeRun::StartData(int32_t c) {
+  Charge(vc_cost<cEncoding>() + cnVcCostCodePoint);
   std::unique_ptr<cEncoding> data = std::make_unique<cEncoding>();
   const int32_t r = adopt_code_point(*data, c);
   if (r != 1) raise_encoding_result(r, "{start_data,token.data.Adopt}");
@@ -465,11 +504,13 @@ void cVormCodeRun::AppendData(int32_t c) {
   if (data == nullptr) raise_parser(errVormCodeParser, "{token.data=NIL}");
   const int32_t n = data->Length();
   if (n < 0 || n == INT32_MAX) raise_parser(errVormCodeParser, "{token.data.SetLength}");
+  Charge(cnVcCostCodePoint);
   const int32_t r = data->SetLength(n + 1, c);
   if (r < 0) raise_error(r, &qlm_encoding_exception_string, "{token.data.SetLength}");
 }
 
 void cVormCodeRun::StartControl(int32_t c) {
+  Charge(vc_cost<rTCT_CONTROL>() + cnVcCostChar);
   auto control = std::make_unique<rTCT_CONTROL>();
   control->kind = c == cnTab ? cnControlTab : c == cnCR ? cnControlCR : c == cnLF ? cnControlLF : cnControlMixed;
   control->text.assign(1, char(uint8_t(c)));
@@ -522,6 +563,7 @@ void cVormCodeRun::ExtendControl(int32_t c) {
     default: break;
   }
   if (control_pair && control->count < INT32_MAX) ++control->count;
+  Charge(cnVcCostChar);
   control->text.push_back(char(uint8_t(c)));
 }
 
@@ -608,6 +650,7 @@ void cVormCodeRun::PairGeneric(uint8_t opening_kind) {
       open_properties.clear();
       open_structures.clear();
     } else if (t->partner == nullptr && (t->kind == TCT_PROPERTIES || t->kind == TCT_STRUCTURE)) {
+      Charge(cnVcCostIndexSlot);
       (t->kind == TCT_PROPERTIES ? open_properties : open_structures).push_back(t);
     }
     scanned = t;
@@ -626,6 +669,7 @@ void cVormCodeRun::PairGeneric(uint8_t opening_kind) {
 // Names, labels and comments.
 
 void cVormCodeRun::EnterId(std::string* into, uint8_t map_kind) {
+  Charge(cnVcCostChar);  // the first character, stored by the caller
   target = into;
   id_map_kind = map_kind;
   MapRecord(map_kind, current);
@@ -650,6 +694,7 @@ void cVormCodeRun::EnterComment() {
 
 void cVormCodeRun::PhaseId(int32_t c) {
   if (is_name_char(c)) {
+    Charge(cnVcCostChar);
     target->push_back(char(c));
     MapRecord(id_map_kind, c);
   } else {
@@ -660,6 +705,7 @@ void cVormCodeRun::PhaseId(int32_t c) {
 
 void cVormCodeRun::PhaseLabel(int32_t c) {
   const auto accept = [&](uint8_t next) {
+    Charge(cnVcCostChar);
     target->push_back(char(uint8_t(c)));
     MapRecord(id_map_kind, c);
     value_substate = next;
@@ -738,28 +784,34 @@ void cVormCodeRun::PhaseComment(int32_t c) {
 
 void cVormCodeRun::MapStart(const char* chars, const uint8_t* kinds, int32_t count, const char* error_text) {
   if (!record_map || token == nullptr) return;
+  Charge(vc_cost<rTCTagMap>() + vc_cost<cEncoding>() + vc_cost<cTCTagMapEntries>() +
+         uint64_t(std::max(count, 0)) * cnVcCostCodePoint);
   auto map = std::make_unique<rTCTagMap>();
   map->text = new cEncoding();
   map->entries = new cTCTagMapEntries();
   const int32_t r = map->text->AdoptCharString(std::string(chars, size_t(count)), 0, false);
   if (r != count) raise_encoding_result(r, error_text);
-  delete token->map;
-  token->map = map.release();
-  map_position = 0;
-  map_last = nullptr;
+  // The entries are complete before the map replaces the token's.
+  int32_t position = 0;
+  rTCTagMapEntry* last = nullptr;
   for (int32_t k = 0; k < count; ++k) {
-    ++map_position;
-    if (map_last != nullptr && map_last->kind == kinds[k]) {
-      ++map_last->length;
+    ++position;
+    if (last != nullptr && last->kind == kinds[k]) {
+      ++last->length;
       continue;
     }
-    rTCTagMapEntry* entry = token->map->entries->Append(1);
+    ChargeAppend(*map->entries);
+    rTCTagMapEntry* entry = map->entries->Append(1);
     if (entry == nullptr) raise_parser(errVormCodeParser, "{map_create,token.maps.entries.Append}");
     entry->kind = kinds[k];
-    entry->first = map_position;
+    entry->first = position;
     entry->length = 1;
-    map_last = entry;
+    last = entry;
   }
+  delete token->map;
+  token->map = map.release();
+  map_position = position;
+  map_last = last;
 }
 
 void cVormCodeRun::MapRecord(uint8_t kind, int32_t c) {
@@ -767,6 +819,8 @@ void cVormCodeRun::MapRecord(uint8_t kind, int32_t c) {
   rTCTagMap* map = token->map;
   const int32_t n = map->text->Length();
   if (n < 0 || n == INT32_MAX) raise_parser(errVormCodeParser, "{map_record,token.maps.data.SetLength}");
+  Charge(cnVcCostCodePoint);
+  if (map_last == nullptr || map_last->kind != kind) ChargeAppend(*map->entries);
   const int32_t r = map->text->SetLength(n + 1, c);
   if (r < 0) raise_error(r, &qlm_encoding_exception_string, "{map_record,token.maps.data.SetLength}");
   ++map_position;

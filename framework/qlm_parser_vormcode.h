@@ -16,6 +16,14 @@
 // "{PHASE,STATE,TextPoint:<next position>,ByteOffs:<ordinal>}", 301 a text
 // that ends inside a tag ("{ph_main=PHASE}"), 297 (base module) when the
 // progress callback asks to stop.
+//
+// Memory budget: every object a parse builds (tokens, payloads, values,
+// syntax maps, the code points they store, the pairing indexes) is counted
+// with its estimated heap size before it is made. A parser whose count
+// would pass its budget fails with 299 "{memory budget exceeded,budget:N}"
+// (N the budget in bytes) at the code point being examined, so an untrusted
+// text cannot make the parser hold more than about its budget whatever the
+// text's shape.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +40,9 @@ class cVormCodeRun;
 constexpr int32_t errVormCodeParser = 299;
 constexpr int32_t errVormCodeSyntaxError = 300;
 constexpr int32_t errVormCodeUnfinishedTag = 301;
+
+// The memory budget a parser starts with (256 MiB).
+constexpr uint64_t cnVormCodeDefaultBudget = uint64_t(256) << 20;
 
 // The module's message function: 299-301 here, everything else to the base.
 std::unique_ptr<cExceptionString> qlm_parser_vormcode_exception_string(uint32_t code);
@@ -95,6 +106,14 @@ class cParserVormCode : public cException {
   // parse failed; 0 until then.
   int32_t ErrorPosition() const { return mErrorPosition; }
 
+  // The memory budget in bytes (cnVormCodeDefaultBudget until set). It
+  // bounds everything this parser holds: a failed parse keeps what it
+  // built, and a further open counts on from there.
+  uint64_t Budget() const { return mBudget; }
+  void SetBudget(uint64_t bytes) { mBudget = bytes; }
+  // The estimated bytes counted against the budget so far (never above it).
+  uint64_t Spent() const { return mSpent; }
+
  private:
   friend class cVormCodeRun;
   cParserVormCode() = default;
@@ -103,6 +122,8 @@ class cParserVormCode : public cException {
   cVormCodeTokens* mTokens = nullptr;
   bool mRecordMap = false;
   int32_t mErrorPosition = 0;
+  uint64_t mBudget = cnVormCodeDefaultBudget;
+  uint64_t mSpent = 0;
 };
 
 // Module start and stop: they only count their calls.

@@ -46,6 +46,12 @@ int32_t float_count(double v) {
   return int32_t(v);
 }
 
+// A flow's chunk list holding one chunk: the list with its directory,
+// slots and first pool block.
+constexpr uint64_t cnVcCostFlowChunks = vc_cost<cMemoryFlowChunk>() + 32 * sizeof(rArrayRecord) +
+                                        32 * sizeof(void*) + 32 * vc_stride(sizeof(rMemoryFlowChunk)) +
+                                        32 + 3 * cnVcCostBlock;
+
 struct rMemFree {
   void operator()(void* p) const {
     void* block = p;
@@ -53,10 +59,15 @@ struct rMemFree {
   }
 };
 
+// The raw bytes of a block go through a buffer of at most this size.
+constexpr int32_t cnEmbeddedPiece = 65536;
+
 // Makes the TCT_EMBEDDED token holding `count` raw units of the source from
 // the 0-based offset `from`.
 void store_block(cVormCodeRun& run, int32_t from, int32_t count) {
   rTCToken* token = run.NewToken();
+  const int32_t piece = std::clamp(count, 0, cnEmbeddedPiece);
+  run.Charge(vc_cost<cWriteFlow>() + cnVcCostFlowChunks + uint64_t(std::max(count, 0)) + uint64_t(piece));
   std::unique_ptr<cWriteFlow> flow = cWriteFlow::ConstructOnData(true, count, nullptr);
   if (!flow || !flow->Open()) raise_parser(errVormCodeParser, "{not token.embedded.Open}");
   cWriteFlow* f = flow.get();
@@ -64,14 +75,21 @@ void store_block(cVormCodeRun& run, int32_t from, int32_t count) {
   token->kind = TCT_EMBEDDED;
   if (count == 0) return;
   void* block = nullptr;
-  if (count < 0 || !mem_alloc(block, count)) raise_parser(errVormCodeParser, "{not mem_alloc(embf,emal)}");
+  if (count < 0 || !mem_alloc(block, piece)) raise_parser(errVormCodeParser, "{not mem_alloc(embf,emal)}");
   std::unique_ptr<void, rMemFree> buffer(block);
   // The raw read takes bytes at unit offsets: only 1-byte units fit, and
-  // the block must lie inside the text.
+  // the block must lie inside the text. It is copied piece by piece, so
+  // that a large block is not held twice.
   const bool inside = from >= 0 && int64_t(from) + count <= int64_t(run.length);
-  if (!inside || run.encoding->DataSource().enunit != 1 || !run.encoding->DFRawRead(from, count, buffer.get()))
+  if (!inside || run.encoding->DataSource().enunit != 1)
     raise_parser(errVormCodeParser, "{not en.DFRawRead(em_from,emal,embf)}");
-  if (!f->Write(buffer.get(), count)) raise_parser(errVormCodeParser, "{not token.embedded.Write(embf,emal)}");
+  for (int32_t done = 0; done < count;) {
+    const int32_t n = std::min(piece, count - done);
+    if (!run.encoding->DFRawRead(from + done, n, buffer.get()))
+      raise_parser(errVormCodeParser, "{not en.DFRawRead(em_from,emal,embf)}");
+    if (!f->Write(buffer.get(), n)) raise_parser(errVormCodeParser, "{not token.embedded.Write(embf,emal)}");
+    done += n;
+  }
 }
 
 // Units of the block read so far, the current one included.
@@ -89,6 +107,7 @@ void count_step(cVormCodeRun& run) {
 // The delimiter's fallback table (see cVormCodeRun::delimiter_fallback).
 void build_fallback(cVormCodeRun& run) {
   const int32_t n = std::max(run.delimiter->Length(), 0);
+  run.Charge((uint64_t(n) + 1) * sizeof(int32_t));
   std::vector<int32_t>& fail = run.delimiter_fallback;
   fail.assign(size_t(n) + 1, 0);
   int32_t k = 0;
@@ -141,6 +160,11 @@ void vormcode_embedded_check(cVormCodeRun& run, rTCT_METADATA* metadata) {
       break;
     case ET_TEXT:
     case ET_ID: {
+      const cEncoding* source_text = value.Text();
+      const std::string* source_id = value.String();
+      const int64_t units = source_text != nullptr ? std::max(source_text->Length(), 0)
+                                                   : source_id != nullptr ? int64_t(source_id->size()) : 0;
+      run.Charge(vc_cost<cEncoding>() + uint64_t(units) * cnVcCostCodePoint);
       std::unique_ptr<cEncoding> text;
       if (value.kind == ET_TEXT) {
         cEncoding* source = value.Text();

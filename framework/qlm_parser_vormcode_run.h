@@ -28,6 +28,28 @@
 #include "qlm_base_lists.h"
 #include "qlm_parser_vormcode.h"
 
+// ---- Estimated heap sizes, counted against the parser's memory budget -----
+// One heap block's allocator overhead.
+constexpr uint64_t cnVcCostBlock = 16;
+// One code point stored in an encoding (units of up to 4 bytes, with the
+// slack of a growing buffer), and one character of a std::string.
+constexpr uint64_t cnVcCostCodePoint = 4;
+constexpr uint64_t cnVcCostChar = 2;
+// One pointer pushed on a pairing index (a vector that doubles).
+constexpr uint64_t cnVcCostIndexSlot = 2 * sizeof(void*);
+// One new key of a pairing index: the hash node, its vector and bucket;
+// the key's characters come on top.
+constexpr uint64_t cnVcCostIndexKey = 96;
+
+// The stride of a list's entries (all of them 8 bytes or more).
+constexpr uint64_t vc_stride(uint64_t entry_size) { return (entry_size + 7) & ~uint64_t(7); }
+// An object made with new (a list's entries are counted as they are
+// appended, by cVormCodeRun::ChargeAppend).
+template <typename T>
+constexpr uint64_t vc_cost() {
+  return sizeof(T) + cnVcCostBlock;
+}
+
 class cVormCodeRun {
  public:
   cVormCodeRun(cParserVormCode* parser, cEncoding* encoding, tVormCodeProgress progress);
@@ -37,6 +59,22 @@ class cVormCodeRun {
 
   // Opens the data feed and parses to the end of the text; raises on error.
   void Run();
+
+  // Counts `bytes` against the parser's memory budget before they are
+  // allocated; raises 299 "{memory budget exceeded,budget:N}" when they do
+  // not fit. What was counted goes to the parser's Spent when the run ends.
+  void Charge(uint64_t bytes) {
+    if (bytes > budget_left) OverBudget();
+    budget_left -= bytes;
+    charged += bytes;
+  }
+  // Counts one entry about to be appended to `list`: the pool block, the
+  // record's slots, or the larger directory that this append makes the
+  // list allocate (entries take no memory of their own beyond these).
+  void ChargeAppend(const cArray& list);
+  [[noreturn]] void OverBudget();
+  uint64_t budget_left = 0;
+  uint64_t charged = 0;
 
   // ---- The driver's state -------------------------------------------------
   cParserVormCode* parser;

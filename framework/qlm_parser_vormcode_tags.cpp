@@ -7,8 +7,6 @@
 #include "qlm_parser_vormcode_run.h"
 #include "qlm_parser_vormcode_values.h"
 
-
-
 namespace {
 
 [[noreturn]] void raise_parser(std::string_view text) {
@@ -18,7 +16,9 @@ namespace {
 // Gives the current token (still without payload) a payload of the kind,
 // owned by the token; its syntax map stays.
 template <typename T>
-T* set_payload(rTCToken* token, uint8_t kind) {
+T* set_payload(cVormCodeRun& r, uint8_t kind) {
+  r.Charge(vc_cost<T>());
+  rTCToken* token = r.token;
   T* payload = new T();
   token->kind = kind;
   token->payload.pointer = payload;
@@ -27,6 +27,7 @@ T* set_payload(rTCToken* token, uint8_t kind) {
 
 rTCProperty* append_property(cVormCodeRun& r) {
   if (r.cur_properties == nullptr) raise_parser("{PROPERTIES,properties=NIL}");
+  r.ChargeAppend(*r.cur_properties);
   rTCProperty* p = r.cur_properties->Append(1);
   if (p == nullptr) raise_parser("{PROPERTIES,properties.Append}");
   r.cur_property = p;
@@ -72,10 +73,25 @@ void scan_named(cVormCodeRun& r) {
   while (t != nullptr && t != r.token) {
     if (t->kind == TCT_SECTION) {
       r.open_named_properties.clear();
-      if (rTCT_SECTION* s = t->Section()) r.first_sections.emplace(section_key(*s), s);
+      if (rTCT_SECTION* s = t->Section()) {
+        std::string key = section_key(*s);
+        if (r.first_sections.find(key) == r.first_sections.end()) {
+          r.Charge(cnVcCostIndexKey + key.size() * cnVcCostChar);
+          r.first_sections.emplace(std::move(key), s);
+        }
+      }
     } else if (t->kind == TCT_PROPERTIES && t->Properties() != nullptr) {
-      for (rTCProperty* p = t->Properties()->First(); p != nullptr; p = p->next)
-        if (p->partner == nullptr) r.open_named_properties[property_key(*p)].push_back(p);
+      for (rTCProperty* p = t->Properties()->First(); p != nullptr; p = p->next) {
+        if (p->partner != nullptr) continue;
+        std::string key = property_key(*p);
+        auto found = r.open_named_properties.find(key);
+        if (found == r.open_named_properties.end()) {
+          r.Charge(cnVcCostIndexKey + key.size() * cnVcCostChar);
+          found = r.open_named_properties.emplace(std::move(key), std::vector<rTCProperty*>()).first;
+        }
+        r.Charge(cnVcCostIndexSlot);
+        found->second.push_back(p);
+      }
     }
     r.named_scanned = t;
     t = t->next;
@@ -120,7 +136,7 @@ void pair_property_by_name(cVormCodeRun& r, rTCProperty* closing) {
 void cVormCodeRun::PhaseSection(int32_t c) {
   // An opening ("~\" label, "@" name) or a closing by name ("~\~").
   const auto start = [&](uint8_t kind, bool with_label) -> rTCT_SECTION* {
-    rTCT_SECTION* section = set_payload<rTCT_SECTION>(token, kind);
+    rTCT_SECTION* section = set_payload<rTCT_SECTION>(*this, kind);
     if (with_label)
       section->label.assign(1, char(c));
     else
@@ -170,7 +186,10 @@ void cVormCodeRun::PhaseSection(int32_t c) {
       if (c == '<') {
         rTCT_SECTION* section = token->Section();
         if (section == nullptr) raise_parser("{SECTION,section=NIL}");
-        if (section->properties == nullptr) section->properties = new cTCProperties();
+        if (section->properties == nullptr) {
+          Charge(vc_cost<cTCProperties>());
+          section->properties = new cTCProperties();
+        }
         return start_properties(*this, section->properties, 33);
       }
       if (c == '\\') return end_tag(*this, 0);
@@ -225,7 +244,7 @@ void cVormCodeRun::PhaseProperty(int32_t c) {
   // A closing property: "#" name (variable) or a name.
   const auto closing_property = [&](bool first) {
     if (c != '#' && !vc_is_letter(c)) SyntaxError();
-    if (first) set_payload<cTCProperties>(token, TCT_PROPERTIES_END);
+    if (first) set_payload<cTCProperties>(*this, TCT_PROPERTIES_END);
     cur_properties = token->Properties();
     rTCProperty* p = append_property(*this);
     tag_state = 14;
@@ -246,7 +265,7 @@ void cVormCodeRun::PhaseProperty(int32_t c) {
       }
       // The list starts with this code point; when it ends, running text
       // follows (the phase stack gets TEXT, not PROPERTY).
-      cur_properties = set_payload<cTCProperties>(token, TCT_PROPERTIES);
+      cur_properties = set_payload<cTCProperties>(*this, TCT_PROPERTIES);
       cur_property = nullptr;
       PushPhase(cnPhaseText);
       parenthesized = false;
@@ -327,6 +346,7 @@ void cVormCodeRun::PhaseProperties(int32_t c) {
       }
       if (cur_property == nullptr) raise_parser("{PROPERTIES,property=NIL}");
       if (c == ':' && properties_state == 11) {
+        Charge(vc_cost<rTCType>());
         auto type = std::make_unique<rTCType>();
         tc_type_free(cur_property->type);
         cur_property->type = type.release();

@@ -111,6 +111,7 @@ void enter_colon_type(cVormCodeRun& run, int32_t c, rTCType* type, uint8_t next)
 
 // Appends an entry to `list` and makes it the current value entry.
 rTCEntry* append_entry(cVormCodeRun& run, cTCEntries* list) {
+  run.ChargeAppend(*list);
   rTCEntry* entry = list->Append(1);
   if (entry == nullptr) raise_parser(errVormCodeParser, "{not entries.Append}");
   run.cur_entries = list;
@@ -138,6 +139,18 @@ std::string name_key(const std::string& label, const std::string& name) {
   return key;
 }
 
+// Pushes a candidate on its name in `index`, counting what the index grows by.
+void index_opening(cVormCodeRun& run, std::unordered_map<std::string, std::vector<rTCToken*>>& index,
+                   std::string key, rTCToken* t) {
+  auto found = index.find(key);
+  if (found == index.end()) {
+    run.Charge(cnVcCostIndexKey + key.size() * cnVcCostChar);
+    found = index.emplace(std::move(key), std::vector<rTCToken*>()).first;
+  }
+  run.Charge(cnVcCostIndexSlot);
+  found->second.push_back(t);
+}
+
 void scan_named_openings(cVormCodeRun& run) {
   rTCToken* t = run.named_scanned_meta != nullptr ? run.named_scanned_meta->next : run.tokens->First();
   while (t != nullptr && t != run.token) {
@@ -146,11 +159,11 @@ void scan_named_openings(cVormCodeRun& run) {
       run.open_named_metadata.clear();
     } else if (const rTCT_STRUCTURE* s = t->kind == TCT_STRUCTURE ? t->Structure() : nullptr) {
       if (s->partner == nullptr && s->variable == 0)
-        run.open_named_structures[name_key(s->label, s->name)].push_back(t);
+        index_opening(run, run.open_named_structures, name_key(s->label, s->name), t);
     } else if (const rTCT_METADATA* m = t->kind == TCT_METADATA ? t->Metadata() : nullptr) {
       if (m->partner == nullptr && m->variable == 0 &&
           (m->kind == cnMetadataProperties || m->kind == cnMetadataList))
-        run.open_named_metadata[name_key(m->label, m->name)].push_back(t);
+        index_opening(run, run.open_named_metadata, name_key(m->label, m->name), t);
     }
     run.named_scanned_meta = t;
     t = t->next;
@@ -198,6 +211,7 @@ void pair_metadata_by_name(cVormCodeRun& run) {
 // Metadata.
 
 rTCT_METADATA* new_metadata(cVormCodeRun& run, uint8_t kind) {
+  run.Charge(vc_cost<rTCT_METADATA>());
   auto md = std::make_unique<rTCT_METADATA>();
   rTCT_METADATA* p = md.get();
   run.token->payload.pointer = md.release();
@@ -214,6 +228,7 @@ rTCT_METADATA* current_metadata(cVormCodeRun& run) {
 // "<" after a metadata label or variable: metadata kind 1.
 void metadata_properties(cVormCodeRun& run, int32_t c) {
   rTCT_METADATA* md = current_metadata(run);
+  run.Charge(vc_cost<cTCProperties>());
   auto list = std::make_unique<cTCProperties>();
   md->data = list.get();
   md->kind = cnMetadataProperties;
@@ -226,6 +241,7 @@ void metadata_properties(cVormCodeRun& run, int32_t c) {
 // "," append the next element and "]" come back to the tag.
 void metadata_list(cVormCodeRun& run, int32_t c) {
   rTCT_METADATA* md = current_metadata(run);
+  run.Charge(vc_cost<cTCEntries>());
   auto list = std::make_unique<cTCEntries>();
   md->data = list.get();
   md->kind = cnMetadataList;
@@ -291,6 +307,7 @@ void metadata_variable(cVormCodeRun& run, int32_t c, const char* accepts, uint8_
       case '(': metadata_alias(run, c, 8, 34); return;
       case ':': {
         rTCT_METADATA* md = current_metadata(run);
+        run.Charge(vc_cost<rTCType>());
         md->type = new rTCType();
         enter_colon_type(run, c, md->type, 35);
         return;
@@ -299,6 +316,7 @@ void metadata_variable(cVormCodeRun& run, int32_t c, const char* accepts, uint8_
       case '[': metadata_list(run, c); return;
       case '=': {
         rTCT_METADATA* md = current_metadata(run);
+        run.Charge(vc_cost<rTCEntry>());
         md->data = new rTCEntry();
         md->kind = cnMetadataValue;
         enter_value(run, c, 13, static_cast<rTCEntry*>(md->data), 29);
@@ -359,6 +377,7 @@ void cVormCodeRun::PhaseMetadata(int32_t c) {
       if (skip_space_or_comment(*this, c, 4)) return;
       if (c == '&' || is_letter(c)) {
         rTCT_METADATA* md = current_metadata(*this);
+        Charge(vc_cost<rTCType>());
         md->kind = cnMetadataType;
         md->type = new rTCType();
         enter_type(*this, md->type, 29);
@@ -367,6 +386,7 @@ void cVormCodeRun::PhaseMetadata(int32_t c) {
       }
       if (c == '(') {
         rTCT_METADATA* md = current_metadata(*this);
+        Charge(vc_cost<cTCProperties>());
         auto list = std::make_unique<cTCProperties>();
         md->data = list.get();
         md->kind = cnMetadataRecordType;
@@ -481,6 +501,7 @@ void cVormCodeRun::PhaseMetadata(int32_t c) {
 namespace {
 
 rTCT_STRUCTURE* new_structure(cVormCodeRun& run, uint8_t kind) {
+  run.Charge(vc_cost<rTCT_STRUCTURE>());
   auto s = std::make_unique<rTCT_STRUCTURE>();
   rTCT_STRUCTURE* p = s.get();
   run.token->payload.pointer = s.release();
@@ -537,6 +558,7 @@ void cVormCodeRun::PhaseStructure(int32_t c) {
       if (skip_space_or_comment(*this, c, 14)) return;
       if (c == '<') {
         rTCT_STRUCTURE* s = current_structure(*this);
+        Charge(vc_cost<cTCProperties>());
         s->properties = new cTCProperties();
         enter_properties(*this, c, s->properties, false, 33);
         return;
@@ -588,6 +610,7 @@ void cVormCodeRun::PhaseStructure(int32_t c) {
 namespace {
 
 rTCT_INSERTABLE* new_insertable(cVormCodeRun& run, uint8_t kind) {
+  run.Charge(vc_cost<rTCT_INSERTABLE>());
   auto s = std::make_unique<rTCT_INSERTABLE>();
   s->kind = kind;
   rTCT_INSERTABLE* p = s.get();
@@ -625,6 +648,7 @@ bool insertable_next(cVormCodeRun& run, int32_t c) {
 
 // A text statement: '"', "$" or "%" starts a text sequence in `sub_state`.
 void insertable_text(cVormCodeRun& run, int32_t c, uint8_t sub_state) {
+  run.Charge(vc_cost<cEncoding>());
   rTCT_INSERTABLE* ins = new_insertable(run, cnInsertableText);
   ins->data = new cEncoding();
   run.MapRecord(11, c);
@@ -643,8 +667,11 @@ void insertable_text(cVormCodeRun& run, int32_t c, uint8_t sub_state) {
 // failure leaves the cast as it was.
 void cast_to_list(cVormCodeRun& run, int32_t c) {
   rTCCast* cast = current_cast(run);
+  run.Charge(vc_cost<cTCEntries>());
   auto list = std::make_unique<cTCEntries>();
+  run.ChargeAppend(*list);
   rTCEntry* first = list->Append(1);
+  if (first != nullptr) run.ChargeAppend(*list);
   rTCEntry* second = first != nullptr ? list->Append(1) : nullptr;
   if (second == nullptr) raise_parser(errVormCodeParser, "{not entries.Append}");
   first->kind = cast->value.kind;
@@ -681,6 +708,7 @@ void cVormCodeRun::PhaseInsertable(int32_t c) {
           return;
         }
         case '&': {
+          Charge(vc_cost<rTCCast>());
           rTCT_INSERTABLE* ins = new_insertable(*this, cnInsertableCast);
           auto* cast = new rTCCast();
           ins->data = cast;
@@ -708,7 +736,9 @@ void cVormCodeRun::PhaseInsertable(int32_t c) {
     case 31:  // VAR_END
       if (c == '.' || c == '[') {
         rTCT_INSERTABLE* ins = current_insertable(*this);
+        Charge(vc_cost<cTCDeref>() + ins->name.size() * cnVcCostChar);
         auto deref = std::make_unique<cTCDeref>();
+        ChargeAppend(*deref);
         rTCDerefItem* item = deref->Append(1);
         if (item == nullptr) raise_parser(errVormCodeParser, "{not deref.Append}");
         item->name = ins->name;
@@ -737,6 +767,7 @@ void cVormCodeRun::PhaseInsertable(int32_t c) {
       if (skip_space_or_comment(*this, c, 14) || insertable_next(*this, c)) return;
       if (c == '<') {
         rTCT_INSERTABLE* ins = current_insertable(*this);
+        Charge(vc_cost<cTCProperties>());
         auto* list = new cTCProperties();
         ins->data = list;
         enter_properties(*this, c, list, false, 33);

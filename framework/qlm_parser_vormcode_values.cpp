@@ -57,6 +57,7 @@ rTCEntry* current_entry(cVormCodeRun& r) {
 
 rTCProperty* append_member(cVormCodeRun& r) {
   if (r.cur_properties == nullptr) raise_parser(errVormCodeParser, "{ENTRY,properties=NIL}");
+  r.ChargeAppend(*r.cur_properties);
   rTCProperty* p = r.cur_properties->Append(1);
   if (p == nullptr) raise_parser(errVormCodeParser, "{ENTRY,properties.Append}");
   r.cur_property = p;
@@ -65,6 +66,7 @@ rTCProperty* append_member(cVormCodeRun& r) {
 
 rTCEntry* append_element(cVormCodeRun& r) {
   if (r.cur_entries == nullptr) raise_parser(errVormCodeParser, "{ENTRY,entries=NIL}");
+  r.ChargeAppend(*r.cur_entries);
   rTCEntry* e = r.cur_entries->Append(1);
   if (e == nullptr) raise_parser(errVormCodeParser, "{ENTRY,entries.Append}");
   r.cur_entry = e;
@@ -120,6 +122,7 @@ void no_value(cVormCodeRun& r) {
 void text_append(cVormCodeRun& r, int32_t c) {
   cEncoding* text = r.text_target;
   if (text == nullptr) raise_parser(errVormCodeParser, "{ENTRY,dt=NIL}");
+  r.Charge(cnVcCostCodePoint);
   if (r.text_length == 0) {
     const int32_t unit = c < 256 ? 1 : (c < 65536 ? 2 : 4);
     uint8_t bytes[4] = {0, 0, 0, 0};
@@ -151,6 +154,7 @@ void value_open(cVormCodeRun& r, int32_t c) {
     case '$':
     case '%': {
       push_en_cache(r, cnValueEnded);
+      r.Charge(vc_cost<cEncoding>());
       auto text = std::make_unique<cEncoding>();
       r.text_target = text.get();
       r.text_length = 0;
@@ -161,6 +165,7 @@ void value_open(cVormCodeRun& r, int32_t c) {
       return;
     }
     case '#': {
+      r.Charge(vc_cost<std::string>());
       auto name = std::make_unique<std::string>();
       std::string* target = name.get();
       set_owned(*e, ET_VAR, name.release());
@@ -169,6 +174,7 @@ void value_open(cVormCodeRun& r, int32_t c) {
       return;
     }
     case '&': {
+      r.Charge(vc_cost<rTCCast>());
       auto cast = std::make_unique<rTCCast>();
       std::string* target = &cast->type_name;
       set_owned(*e, ET_CAST, cast.release());
@@ -180,7 +186,9 @@ void value_open(cVormCodeRun& r, int32_t c) {
       // The record's context is saved first, so that its ")" brings back
       // the enclosing list: properties after the record belong to the tag.
       push_en_cache(r, cnValueEnded);
+      r.Charge(vc_cost<cTCProperties>());
       auto record = std::make_unique<cTCProperties>();
+      r.ChargeAppend(*record);
       rTCProperty* first = record->Append(1);
       if (first == nullptr) raise_parser(errVormCodeParser, "{ENTRY,properties.Append}");
       r.cur_properties = record.get();
@@ -191,6 +199,7 @@ void value_open(cVormCodeRun& r, int32_t c) {
       return;
     }
     case '@': {
+      r.Charge(vc_cost<std::string>());
       auto label = std::make_unique<std::string>();
       std::string* target = label.get();
       set_owned(*e, ET_LABEL, label.release());
@@ -200,7 +209,9 @@ void value_open(cVormCodeRun& r, int32_t c) {
     }
     case '[': {
       push_en_cache(r, cnValueArray);
+      r.Charge(vc_cost<cTCEntries>());
       auto list = std::make_unique<cTCEntries>();
+      r.ChargeAppend(*list);
       rTCEntry* first = list->Append(1);
       if (first == nullptr) raise_parser(errVormCodeParser, "{ENTRY,entries.Append}");
       r.cur_entries = list.get();
@@ -215,6 +226,7 @@ void value_open(cVormCodeRun& r, int32_t c) {
   if (c == '+' || c == '-' || vc_is_digit(c)) {
     push_en_cache(r, cnValueConvert);
     r.number_text.clear();
+    r.Charge(cnVcCostChar);
     if (c != '+') r.number_text.push_back(char(c));
     r.MapRecord(11, c);
     r.value_state = cnValueNumber;
@@ -222,6 +234,7 @@ void value_open(cVormCodeRun& r, int32_t c) {
     return;
   }
   if (vc_is_letter(c)) {
+    r.Charge(vc_cost<std::string>());
     auto id = std::make_unique<std::string>(1, char(c));
     std::string* target = id.get();
     set_owned(*e, ET_ID, id.release());
@@ -236,6 +249,7 @@ void value_open(cVormCodeRun& r, int32_t c) {
 // the number ends, the saved context comes back in state 22, which converts.
 void value_number(cVormCodeRun& r, int32_t c) {
   const auto accept = [&](uint8_t next) {
+    r.Charge(cnVcCostChar);
     r.number_text.push_back(char(c));
     r.MapRecord(11, c);
     r.value_substate = next;
@@ -393,7 +407,9 @@ void cast_to_list(cVormCodeRun& r, int32_t c) {
   rTCCast* cast = e->Cast();
   if (cast == nullptr) raise_parser(errVormCodeParser, "{ENTRY,cast=NIL}");
   push_en_cache(r, cnValueEnded);
+  r.Charge(vc_cost<cTCEntries>());
   auto list = std::make_unique<cTCEntries>();
+  r.ChargeAppend(*list);
   rTCEntry* first = list->Append(1);
   if (first == nullptr) raise_parser(errVormCodeParser, "{ENTRY,entries.Append}");
   first->kind = cast->value.kind;
@@ -417,7 +433,9 @@ void var_to_deref(cVormCodeRun& r) {
   rTCEntry* e = current_entry(r);
   std::string* name = e->String();
   if (name == nullptr) raise_parser(errVormCodeParser, "{ENTRY,var=NIL}");
+  r.Charge(vc_cost<cTCDeref>() + name->size() * cnVcCostChar);
   auto deref = std::make_unique<cTCDeref>();
+  r.ChargeAppend(*deref);
   rTCDerefItem* item = deref->Append(1);
   if (item == nullptr) raise_parser(errVormCodeParser, "{ENTRY,deref.Append}");
   item->name = *name;
@@ -560,6 +578,7 @@ void cVormCodeRun::PhaseEntry(int32_t c) {
       if (cur_property == nullptr) raise_parser(errVormCodeParser, "{ENTRY,property=NIL}");
       if (c == ')' || c == ',') {
         // A bare identifier member: no name, the identifier as its value.
+        Charge(vc_cost<std::string>() + number_text.size() * cnVcCostChar);
         set_owned(cur_property->value, ET_ID, new std::string(number_text));
         if (c == ')') return ends_consuming(*this, 30);
         append_member(*this);
@@ -568,6 +587,7 @@ void cVormCodeRun::PhaseEntry(int32_t c) {
         return;
       }
       if (c != '=') SyntaxError();
+      Charge(number_text.size() * cnVcCostChar);
       cur_property->name = number_text;
       push_en_cache(*this, cnValueRecordEntryAfter);
       cur_entries = nullptr;
@@ -580,6 +600,7 @@ void cVormCodeRun::PhaseEntry(int32_t c) {
       if (c == '@') {
         std::string* id = current_entry(*this)->String();
         if (id == nullptr) raise_parser(errVormCodeParser, "{ENTRY,id=NIL}");
+        Charge(cnVcCostChar);
         cur_entry->kind = ET_IDLABEL;
         id->push_back('@');
         value_state = cnValueEnded;
@@ -664,7 +685,10 @@ void cVormCodeRun::PhaseType(int32_t c) {
         return;
       }
       if (c == '[') {
-        if (cur_type->dimensions == nullptr) cur_type->dimensions = new cTCSize();
+        if (cur_type->dimensions == nullptr) {
+          Charge(vc_cost<cTCSize>());
+          cur_type->dimensions = new cTCSize();
+        }
         MapRecord(20, c);
         type_state = 1;
         return;
@@ -690,6 +714,7 @@ void cVormCodeRun::PhaseType(int32_t c) {
       return;
     case 2: {
       if (!(vc_is_blank(c) || vc_is_break(c) || c == ',' || c == ']' || c == '{')) SyntaxError();
+      if (cur_type->dimensions != nullptr) ChargeAppend(*cur_type->dimensions);
       rTCSizeItem* size = cur_type->dimensions != nullptr ? cur_type->dimensions->Append(1) : nullptr;
       if (size == nullptr) raise_parser(errVormCodeParser, "{TYPE,dimensions.Append}");
       size->size = int32_t(string_to_int(number_text, cnTypeInt32, cnClampZero));
@@ -732,13 +757,18 @@ void cVormCodeRun::PhaseDeref(int32_t c) {
   };
   const auto item_indices = [this]() -> cTCIndex* {
     if (cur_deref_item == nullptr) raise_parser(errVormCodeParser, "{DEREF,item=NIL}");
-    if (cur_deref_item->indices == nullptr) cur_deref_item->indices = new cTCIndex();
+    if (cur_deref_item->indices == nullptr) {
+      Charge(vc_cost<cTCIndex>());
+      cur_deref_item->indices = new cTCIndex();
+    }
     return cur_deref_item->indices;
   };
   switch (deref_state) {
     case 10: {
       if (!vc_is_letter(c)) SyntaxError();
       if (cur_deref == nullptr) raise_parser(errVormCodeParser, "{DEREF,deref=NIL}");
+      ChargeAppend(*cur_deref);
+      Charge(cnVcCostChar);
       rTCDerefItem* item = cur_deref->Append(1);
       if (item == nullptr) raise_parser(errVormCodeParser, "{DEREF,deref.Append}");
       item->name.assign(1, char(c));
@@ -752,6 +782,7 @@ void cVormCodeRun::PhaseDeref(int32_t c) {
         deref_state = 10;
       } else if (vc_is_name_char(c)) {
         if (cur_deref_item == nullptr) raise_parser(errVormCodeParser, "{DEREF,item=NIL}");
+        Charge(cnVcCostChar);
         cur_deref_item->name.push_back(char(c));
       } else if (c == '[') {
         deref_state = 12;
@@ -764,8 +795,10 @@ void cVormCodeRun::PhaseDeref(int32_t c) {
       if (vc_skip_space(*this, c)) return;
       if (c == '#') {
         cTCIndex* indices = item_indices();
+        Charge(vc_cost<cTCDeref>());
         auto inner = std::make_unique<cTCDeref>();
         push_de_cache(*this, 23);
+        ChargeAppend(*indices);
         rTCIndexItem* index = indices->Append(1);
         if (index == nullptr) raise_parser(errVormCodeParser, "{DEREF,indices.Append}");
         index->kind = cnIndexReference;
@@ -781,7 +814,9 @@ void cVormCodeRun::PhaseDeref(int32_t c) {
       vc_enter_numb(*this, id_map_kind);
       return;
     case 18: {
-      rTCIndexItem* index = item_indices()->Append(1);
+      cTCIndex* indices = item_indices();
+      ChargeAppend(*indices);
+      rTCIndexItem* index = indices->Append(1);
       if (index == nullptr) raise_parser(errVormCodeParser, "{DEREF,indices.Append}");
       index->kind = cnIndexNumber;
       index->number = int32_t(string_to_int(number_text, cnTypeInt32, cnClampZero));
@@ -814,6 +849,7 @@ void cVormCodeRun::PhaseDeref(int32_t c) {
 
 void cVormCodeRun::PhaseNumb(int32_t c) {
   if (vc_is_digit(c)) {
+    Charge(cnVcCostChar);
     number_text.push_back(char(c));
     MapRecord(id_map_kind, c);
     return;

@@ -10,7 +10,9 @@
 //             (0: no callback).
 // A failed parse is repeated on the same parser, which appends behind the
 // half-built tokens of the first attempt; both must stay queryable and be
-// freed cleanly.
+// freed cleanly. A successful parse is repeated on a new parser whose memory
+// budget is below what the first one counted: it must fail with 299 and
+// leave queryable tokens.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -58,30 +60,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint8_t b : bytes) input.push_back(b);
   }
 
-  auto parser = cParserVormCode::Construct(record_map);
-  if (!parser) return 0;
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  const auto parse = [&](cParserVormCode& parser) -> bool {
     g_calls = 0;
-    bool ok = false;
     if (source == 1 || source == 3) {
       auto flow = cMemoryFlow::ConstructReadOnly(true, bytes.data(), int64_t(bytes.size()));
-      if (!flow || !flow->Open()) return 0;
-      ok = parser->OpenFlow(flow.get(), callback);
-    } else {
-      cEncoding en;
-      static const int32_t kNoUnits = 0;
-      const void* block = units.empty() ? &kNoUnits : static_cast<const void*>(units.data());
-      const int32_t attached = source == 2 ? en.AttachBuffer(block, 4, int32_t(units.size() * 4), 0)
-                                           : en.AttachCharString(bytes, 0);
-      if (attached < 0) vormcode_fuzz::fail("the text could not be attached");
-      ok = parser->OpenEncoding(&en, callback);
+      if (!flow || !flow->Open()) vormcode_fuzz::fail("the memory flow did not open");
+      return parser.OpenFlow(flow.get(), callback);
     }
+    cEncoding en;
+    static const int32_t kNoUnits = 0;
+    const void* block = units.empty() ? &kNoUnits : static_cast<const void*>(units.data());
+    const int32_t attached = source == 2 ? en.AttachBuffer(block, 4, int32_t(units.size() * 4), 0)
+                                         : en.AttachCharString(bytes, 0);
+    if (attached < 0) vormcode_fuzz::fail("the text could not be attached");
+    return parser.OpenEncoding(&en, callback);
+  };
+
+  auto parser = cParserVormCode::Construct(record_map);
+  if (!parser) return 0;
+  bool first_ok = false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const bool ok = parse(*parser);
     if (attempt == 0) {
+      first_ok = ok;
       vormcode_fuzz::check_parse(*parser, ok, input);
     } else {
       vormcode_fuzz::run_queries(*parser);
     }
     if (ok) break;
   }
+  vormcode_fuzz::require(parser->Spent() <= parser->Budget(), "more counted than the budget");
+
+  // The same text under a budget below what it took: the parse stops with
+  // 299 somewhere inside, and what it built must stay well formed.
+  const uint64_t spent = parser->Spent();
+  if (!first_ok || spent == 0) return 0;
+  auto limited = cParserVormCode::Construct(record_map);
+  if (!limited) return 0;
+  limited->SetBudget(spent * (1 + size % 7) / 8);
+  const bool ok = parse(*limited);
+  vormcode_fuzz::require(!ok && limited->LastErrorCode() == errVormCodeParser, "a parse passed its budget");
+  vormcode_fuzz::check_parse(*limited, ok, input);
   return 0;
 }

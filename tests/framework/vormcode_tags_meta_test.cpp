@@ -623,6 +623,19 @@ TEST(VormCodeEmbedded, CountAndDelimiterModes) {
   }
 }
 
+// Blocks larger than the piece the raw bytes are copied through arrive
+// whole and in order, in both modes.
+TEST(VormCodeEmbedded, LargeBlocksArriveWhole) {
+  std::string block;
+  for (int32_t k = 0; k < 200003; ++k) block.push_back(char('a' + (k * 7 + k / 251) % 26));
+  EmbeddedRun counted(block + "x", integer(int64_t(block.size())));
+  EXPECT_EQ(counted.error, "");
+  EXPECT_EQ(counted.after_metadata(), (Tokens{"EMBEDDED \"" + block + "\"", "DATA \"x\""}));
+  EmbeddedRun delimited(block + "END", text("END"));
+  EXPECT_EQ(delimited.error, "");
+  EXPECT_EQ(delimited.after_metadata(), (Tokens{"EMBEDDED \"" + block + "\"", "DELIMITER \"END\""}));
+}
+
 TEST(VormCodeEmbedded, FailuresAndTheirTexts) {
   struct Case {
     const char* what;
