@@ -111,7 +111,8 @@ class cParserVormCode : public cException {
   // built, and a further open counts on from there.
   uint64_t Budget() const { return mBudget; }
   void SetBudget(uint64_t bytes) { mBudget = bytes; }
-  // The estimated bytes counted against the budget so far (never above it).
+  // The estimated bytes counted so far; a parse never counts past the
+  // budget it runs under.
   uint64_t Spent() const { return mSpent; }
 
  private:
