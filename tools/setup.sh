@@ -13,6 +13,7 @@ PACKAGES=(
   libgtk-3-dev libcairo2-dev libcups2-dev
   xvfb xauth xdotool
   libjpeg-turbo-progs libpng-tools pngcheck imagemagick poppler-utils
+  libstb-dev
 )
 
 missing=()

@@ -1,0 +1,41 @@
+// Helpers shared by the bitmap's source files; not part of its public face.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "qlm_base_util.h"
+#include "qlm_bitmap.h"
+
+namespace bitmap_detail {
+
+// Owns a mem_alloc block.
+struct MemFree {
+  void operator()(void* p) const { mem_free(p); }
+};
+using tPixelBlock = std::unique_ptr<uint8_t, MemFree>;
+using tMemBlock = std::unique_ptr<void, MemFree>;
+
+// Stride and size of a format at a size, in 64 bits.
+struct rLayout {
+  int64_t stride = 0;
+  int64_t size = 0;
+};
+rLayout layout_of(const rPixelGeometry& pixel, int64_t width, int64_t height);
+
+// Pixel memory for the format at the size, row padding zeroed. Raises 203
+// "{mem_alloc}" when the size is 0, passes the size cap, or memory fails.
+tPixelBlock allocate_pixels(const rPixelGeometry& pixel, int32_t width, int32_t height, rLayout& layout);
+
+inline uint8_t* pixel_at(const cBitmap& bitmap, int64_t x, int64_t y) {
+  return bitmap.Data() + y * bitmap.Stride() + x * bitmap.BytesPerPixel();
+}
+
+// s + floor(k x (d - s) / 256), k the destination's weight in 256ths (2 to
+// 256). The shift of a negative int is arithmetic (C++20), so this is a floor
+// division, never a truncation toward zero: 255 over 0 with k = 255 gives 0.
+inline uint8_t blend_byte(uint8_t s, uint8_t d, int32_t k) {
+  return uint8_t(int32_t(s) + ((k * (int32_t(d) - int32_t(s))) >> 8));
+}
+
+}  // namespace bitmap_detail

@@ -1,0 +1,373 @@
+// Making one bitmap from another: exact copy, nearest and bilinear rescale,
+// crop or placement, tiling, blank; and drawing one bitmap into another.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "qlm_bitmap.h"
+#include "qlm_bitmap_internal.h"
+
+using namespace bitmap_detail;
+
+namespace {
+
+// Both bitmaps open, with an order, in the same format.
+bool workers_can_run(const cBitmap* source, const cBitmap* target) {
+  return source != nullptr && target != nullptr && source->IsOpened() && target->IsOpened() &&
+         source->Order() != nullptr && source->PixelFormat() == target->PixelFormat();
+}
+
+// The mathematical remainder: never negative.
+int64_t floor_mod(int64_t a, int64_t m) {
+  const int64_t r = a % m;
+  return r < 0 ? r + m : r;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Workers.
+
+bool bitmap_resize(const cBitmap* source, cBitmap* target) {
+  if (!workers_can_run(source, target)) return false;
+  const int64_t sw = source->Width(), sh = source->Height();
+  const int64_t tw = target->Width(), th = target->Height();
+  const int64_t bpp = source->BytesPerPixel();
+  const double sx = double(tw) / double(sw);
+  const double sy = double(th) / double(sh);
+  if (sx >= 1 && sy >= 1) {
+    // Each source pixel covers rx columns from trunc(x * sx) (later ones
+    // overwrite earlier ones); each built row is copied to ry target rows.
+    const int64_t rx = int64_t(std::nearbyint(sx + 0.5));
+    const int64_t ry = int64_t(std::nearbyint(sy + 0.5));
+    void* raw = nullptr;
+    if (!mem_alloc(raw, target->Stride())) return false;
+    tMemBlock owned(raw);
+    uint8_t* row = static_cast<uint8_t*>(raw);
+    std::memset(row, 0, size_t(target->Stride()));
+    for (int64_t y = 0; y < sh; ++y) {
+      const uint8_t* s = pixel_at(*source, 0, y);
+      for (int64_t x = 0; x < sw; ++x, s += bpp) {
+        const int64_t c0 = int64_t(double(x) * sx);
+        const int64_t c1 = std::min(c0 + rx - 1, tw - 1);
+        for (int64_t c = c0; c <= c1; ++c) std::memcpy(row + c * bpp, s, size_t(bpp));
+      }
+      const int64_t r0 = int64_t(double(y) * sy);
+      const int64_t r1 = std::min(r0 + ry - 1, th - 1);
+      for (int64_t r = r0; r <= r1; ++r) std::memcpy(pixel_at(*target, 0, r), row, size_t(target->Stride()));
+    }
+    return true;
+  }
+  // 16.16 fixed point; 64-bit steps, so no source size overflows them.
+  const int64_t step_x = (sw << 16) / tw;
+  const int64_t step_y = (sh << 16) / th;
+  for (int64_t y = 0; y < th; ++y) {
+    const int64_t src_y = (y * step_y) >> 16;
+    uint8_t* t = pixel_at(*target, 0, y);
+    for (int64_t x = 0; x < tw; ++x, t += bpp) std::memcpy(t, pixel_at(*source, (x * step_x) >> 16, src_y), size_t(bpp));
+  }
+  return true;
+}
+
+bool bitmap_bilinear(const cBitmap* source, cBitmap* target) {
+  if (!workers_can_run(source, target)) return false;
+  const int64_t sw = source->Width(), sh = source->Height();
+  const int64_t tw = target->Width(), th = target->Height();
+  const int64_t bpp = source->BytesPerPixel();
+  const rChannelOrder o = *source->Order();
+  const bool alpha = source->HasAlpha();
+  // 1.15 fixed point in 64 bits, so no source size overflows the steps.
+  const int64_t step_x = ((sw - 1) << 15) / tw;
+  const int64_t step_y = ((sh - 1) << 15) / th;
+  for (int64_t y = 0; y < th; ++y) {
+    const int64_t fy = y * step_y;
+    const int64_t y0 = fy >> 15;
+    const int64_t y1 = sh > 1 ? y0 + 1 : y0;
+    const int64_t ay = fy & 0x7FFF;
+    uint8_t* t = pixel_at(*target, 0, y);
+    for (int64_t x = 0; x < tw; ++x, t += bpp) {
+      const int64_t fx = x * step_x;
+      const int64_t x0 = fx >> 15;
+      const int64_t x1 = sw > 1 ? x0 + 1 : x0;
+      const int64_t ax = fx & 0x7FFF;
+      const int64_t w01 = ((32768 - ay) * ax) >> 15;
+      const int64_t w00 = 32768 - ay - w01;
+      const int64_t w11 = (ay * ax) >> 15;
+      const int64_t w10 = ay - w11;
+      const uint8_t* p00 = pixel_at(*source, x0, y0);
+      const uint8_t* p01 = pixel_at(*source, x1, y0);
+      const uint8_t* p10 = pixel_at(*source, x0, y1);
+      const uint8_t* p11 = pixel_at(*source, x1, y1);
+      auto mix = [&](uint8_t c) {
+        t[c] = uint8_t((w00 * p00[c] + w01 * p01[c] + w10 * p10[c] + w11 * p11[c]) >> 15);
+      };
+      mix(o.red);
+      mix(o.green);
+      mix(o.blue);
+      if (alpha) mix(o.alpha);
+    }
+  }
+  return true;
+}
+
+bool bitmap_crop(const cBitmap* source, cBitmap* target, int32_t x_in, int32_t y_in, int32_t w_in, int32_t h_in,
+                 int32_t vertical, int32_t horizontal, bool alpha_zero) {
+  if (!workers_can_run(source, target)) return false;
+  const int64_t sw = source->Width(), sh = source->Height();
+  const int64_t tw = target->Width(), th = target->Height();
+  const int64_t bpp = source->BytesPerPixel();
+  // 1. The source rectangle inside the source.
+  int64_t x = std::clamp<int64_t>(x_in, 0, sw), y = std::clamp<int64_t>(y_in, 0, sh);
+  int64_t w = w_in <= 0 ? sw - x : std::min<int64_t>(w_in, sw - x);
+  int64_t h = h_in <= 0 ? sh - y : std::min<int64_t>(h_in, sh - y);
+  // 2. Its place in the target (centre: division truncating toward zero).
+  auto place = [](int32_t align, int64_t room, int64_t size) -> int64_t {
+    if (align == cnAlignNear) return 0;
+    if (align == cnAlignFar) return room - size;
+    return (room - size) / 2;
+  };
+  int64_t left = place(horizontal, tw, w), top = place(vertical, th, h);
+  // 3. A negative place moves into the source rectangle; then cut to the target.
+  if (left < 0) {
+    x -= left;
+    w = std::max<int64_t>(w + left, 0);
+    left = 0;
+  }
+  if (top < 0) {
+    y -= top;
+    h = std::max<int64_t>(h + top, 0);
+    top = 0;
+  }
+  w = std::max<int64_t>(std::min(w, tw - left), 0);
+  h = std::max<int64_t>(std::min(h, th - top), 0);
+
+  // 5. The fill pixel: the source's background through the target's order.
+  const rChannelOrder o = *target->Order();
+  uint8_t fill[4] = {0, 0, 0, 0};
+  uint8_t fa = 0;
+  color_split_rgba(source->Background(), fill[o.red], fill[o.green], fill[o.blue], fa);
+  if (target->HasAlpha()) fill[o.alpha] = alpha_zero ? 0 : fa;
+  auto fill_run = [&](uint8_t* p, int64_t count) {
+    for (int64_t i = 0; i < count; ++i, p += bpp) std::memcpy(p, fill, size_t(bpp));
+  };
+  // 4. Rows above and below are all fill; rows of the rectangle are fill,
+  // source pixels, fill.
+  for (int64_t r = 0; r < th; ++r) {
+    uint8_t* row = pixel_at(*target, 0, r);
+    if (r < top || r >= top + h || w == 0) {
+      fill_run(row, tw);
+      continue;
+    }
+    fill_run(row, left);
+    std::memcpy(row + left * bpp, pixel_at(*source, x, y + (r - top)), size_t(w * bpp));
+    fill_run(row + (left + w) * bpp, tw - left - w);
+  }
+  return true;
+}
+
+bool bitmap_tile(const cBitmap* source, cBitmap* target, int64_t ox, int64_t oy) {
+  if (!workers_can_run(source, target)) return false;
+  const int64_t sw = source->Width(), sh = source->Height();
+  const int64_t tw = target->Width(), th = target->Height();
+  const int64_t bpp = source->BytesPerPixel();
+  // Offsets reduced first, so X + ox never overflows.
+  const int64_t mx = floor_mod(ox, sw), my = floor_mod(oy, sh);
+  for (int64_t y = 0; y < th; ++y) {
+    const int64_t src_y = (y % sh + my) % sh;
+    uint8_t* t = pixel_at(*target, 0, y);
+    int64_t src_x = mx;
+    for (int64_t x = 0; x < tw;) {
+      const int64_t run = std::min(sw - src_x, tw - x);
+      std::memcpy(t + x * bpp, pixel_at(*source, src_x, src_y), size_t(run * bpp));
+      x += run;
+      src_x = 0;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Clone and Resize.
+
+std::unique_ptr<cBitmap> cBitmap::Make(Operation op, int32_t width, int32_t height, uint16_t flags, int32_t x,
+                                       int32_t y, int32_t w, int32_t h) {
+  if (op == Operation::Copy) {
+    width = mWidth;
+    height = mHeight;
+  }
+  auto made = std::make_unique<cBitmap>(width, height, 0);
+  made->SetFormatCode(mPixel.pixel_format);
+  rLayout layout;
+  made->mData = allocate_pixels(made->mPixel, made->mWidth, made->mHeight, layout).release();
+  switch (op) {
+    case Operation::Copy:
+      std::memcpy(made->mData, mData, size_t(mDataSize));
+      if (mPalette != nullptr) {
+        made->mPalette = mPalette->Clone();
+        if (made->mPalette == nullptr) raise_base_error(errNEnoughMem, "{mPalette.Clone}");
+      }
+      break;
+    case Operation::Nearest:
+      if (!bitmap_resize(this, made.get())) raise_base_error(errSubFnCall, "{bitmap_resize}");
+      break;
+    case Operation::Bilinear:
+      if (!bitmap_bilinear(this, made.get())) raise_base_error(errSubFnCall, "{bitmap_bilinear}");
+      break;
+    case Operation::Crop: {
+      const int32_t vertical = flags & cnResizeTop ? cnAlignNear : flags & cnResizeBottom ? cnAlignFar : cnAlignCenter;
+      const int32_t horizontal =
+          flags & cnResizeLeft ? cnAlignNear : flags & cnResizeRight ? cnAlignFar : cnAlignCenter;
+      if (!bitmap_crop(this, made.get(), x, y, w, h, vertical, horizontal, (flags & cnResizeAlphaZero) != 0))
+        raise_base_error(errSubFnCall, "{bitmap_crop}");
+      break;
+    }
+    case Operation::Tile:
+      if (!bitmap_tile(this, made.get(), x, y)) raise_base_error(errSubFnCall, "{bitmap_tile}");
+      break;
+    case Operation::Blank:
+      break;
+  }
+  made->mBackground = mBackground;
+  made->mTransparentColor = mTransparentColor;
+  made->mChangeCount = mChangeCount;
+  made->mResizeCount = mResizeCount;
+  return made;
+}
+
+std::unique_ptr<cBitmap> cBitmap::Clone(int32_t width, int32_t height, uint16_t flags, int32_t x, int32_t y,
+                                        int32_t w, int32_t h) {
+  return log_and_fail(this, std::unique_ptr<cBitmap>(), [&] {
+    CheckOpenWithOrder();
+    Operation op;
+    if (flags & cnResizeCopy)
+      op = width == mWidth && height == mHeight ? Operation::Copy : Operation::Bilinear;
+    else if (flags & cnResizeNearest)
+      op = Operation::Nearest;
+    else if (flags & cnResizeBilinear)
+      op = Operation::Bilinear;
+    else if (flags & cnResizeCrop)
+      op = Operation::Crop;
+    else if (flags & cnResizeTile)
+      op = Operation::Tile;
+    else if (flags & cnResizeBlank)
+      op = Operation::Blank;
+    else
+      raise_condition_error(errPreCondition, "{wrong_resize_operation}");
+    const bool same = (width == 0 && height == 0) || (width == mWidth && height == mHeight);
+    if ((op == Operation::Nearest || op == Operation::Bilinear) && same) op = Operation::Copy;
+    if (op == Operation::Nearest || op == Operation::Bilinear || op == Operation::Blank) {
+      if (width < 1) raise_condition_error(errPreCondition, "{width<1}");
+      if (height < 1) raise_condition_error(errPreCondition, "{height<1}");
+    }
+    return Make(op, width, height, flags, x, y, w, h);
+  });
+}
+
+bool cBitmap::Resize(int32_t width, int32_t height, uint16_t flags, int32_t x, int32_t y, int32_t w, int32_t h) {
+  return log_and_fail(this, false, [&] {
+    CheckOpenWithOrder();
+    if (width < 1) raise_condition_error(errPreCondition, "{width<1}");
+    if (height < 1) raise_condition_error(errPreCondition, "{height<1}");
+    Operation op = Operation::Bilinear;
+    if (flags & cnResizeCopy)
+      op = Operation::Bilinear;
+    else if (flags & cnResizeNearest)
+      op = Operation::Nearest;
+    else if (flags & cnResizeBilinear)
+      op = Operation::Bilinear;
+    else if (flags & cnResizeCrop)
+      op = Operation::Crop;
+    else if (flags & cnResizeTile)
+      op = Operation::Tile;
+    else if (flags & cnResizeBlank)
+      op = Operation::Blank;
+    if (width == mWidth && height == mHeight) return true;
+    std::unique_ptr<cBitmap> made = Make(op, width, height, flags, x, y, w, h);
+    TakePixels(*made);
+    mPalette.reset();
+    if ((flags & cnBitmapNoCount) == 0) ++mResizeCount;
+    return true;
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Drawing one bitmap into another.
+
+bool cBitmap::CopyBitmap(cBitmap* from, int32_t x, int32_t y, int32_t opacity, int32_t source_x, int32_t source_y,
+                         int32_t width, int32_t height) {
+  return log_and_fail(this, false, [&] {
+    CheckOpenWithOrder();
+    if (from == nullptr) raise_condition_error(errPreCondition, "{from=NIL}");
+    if (!from->IsOpened()) raise_condition_error(errPreCondition, "{not from.IsOpened}");
+    if (from->mOrder == nullptr) raise_condition_error(errPreCondition, "{from.mOrder=NIL}");
+    // Offsets and sizes in 64 bits: negating or adding them cannot overflow.
+    int64_t dx = x, dy = y, sx = source_x, sy = source_y;
+    int64_t w = width == 0 ? from->mWidth : width;
+    int64_t h = height == 0 ? from->mHeight : height;
+    // A negative offset on either side moves the other side by as much and
+    // shrinks the rectangle.
+    if (dx < 0) {
+      sx -= dx;
+      w += dx;
+      dx = 0;
+    }
+    if (dy < 0) {
+      sy -= dy;
+      h += dy;
+      dy = 0;
+    }
+    if (sx < 0) {
+      dx -= sx;
+      w += sx;
+      sx = 0;
+    }
+    if (sy < 0) {
+      dy -= sy;
+      h += sy;
+      sy = 0;
+    }
+    w = std::min({w, int64_t(mWidth) - dx, int64_t(from->mWidth) - sx});
+    h = std::min({h, int64_t(mHeight) - dy, int64_t(from->mHeight) - sy});
+    if (w <= 0 || h <= 0) return true;
+
+    enum class Mode { Copy, Constant, Alpha } mode = Mode::Copy;
+    if (opacity == cnOpacityAlpha)
+      mode = from->HasAlpha() ? Mode::Alpha : Mode::Copy;
+    else if (opacity >= 0 && opacity <= 254)
+      mode = Mode::Constant;
+    const bool keyed = from->mTransparentColor != rgb_none;
+
+    if (mode == Mode::Copy && !keyed && from->PixelFormat() == PixelFormat()) {
+      const size_t bytes = size_t(w * BytesPerPixel());
+      // memmove: the source may be this bitmap itself.
+      for (int64_t r = 0; r < h; ++r) std::memmove(pixel_at(*this, dx, dy + r), pixel_at(*from, sx, sy + r), bytes);
+      return true;
+    }
+
+    uint8_t kr = 0, kg = 0, kb = 0;
+    color_split_rgb(from->mTransparentColor, kr, kg, kb);
+    const rChannelOrder so = *from->mOrder, d = *mOrder;
+    const int64_t sb = from->BytesPerPixel(), db = BytesPerPixel();
+    const bool both_alpha = from->HasAlpha() && HasAlpha();
+    const int32_t k_constant = 256 - opacity;
+    for (int64_t r = 0; r < h; ++r) {
+      const uint8_t* s = pixel_at(*from, sx, sy + r);
+      uint8_t* t = pixel_at(*this, dx, dy + r);
+      for (int64_t i = 0; i < w; ++i, s += sb, t += db) {
+        if (keyed && s[so.red] == kr && s[so.green] == kg && s[so.blue] == kb) continue;
+        if (mode == Mode::Copy) {
+          t[d.red] = s[so.red];
+          t[d.green] = s[so.green];
+          t[d.blue] = s[so.blue];
+          if (both_alpha) t[d.alpha] = s[so.alpha];
+          continue;
+        }
+        const int32_t k = mode == Mode::Constant ? k_constant : 256 - s[so.alpha];
+        t[d.red] = blend_byte(s[so.red], t[d.red], k);
+        t[d.green] = blend_byte(s[so.green], t[d.green], k);
+        t[d.blue] = blend_byte(s[so.blue], t[d.blue], k);
+      }
+    }
+    return true;
+  });
+}

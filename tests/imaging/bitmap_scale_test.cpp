@@ -1,0 +1,331 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bitmap_builders.h"
+#include "qlm_bitmap.h"
+
+using testenv::bitmap_matches;
+using testenv::bitmaps_equal;
+using testenv::coord_argb;
+using testenv::make_bitmap;
+using testenv::make_pattern;
+using testenv::pixel_argb;
+using testenv::red_row;
+
+namespace {
+
+class BitmapScale : public ::testing::Test {
+ protected:
+  void SetUp() override { qlm_bitmap_start(); }
+  void TearDown() override { mem_alloc_fail_at(0); }
+};
+
+std::unique_ptr<cBitmap> coords(int32_t w, int32_t h, int32_t kind = cnBitmap32RGBA) {
+  return make_bitmap(w, h, kind, [](int32_t x, int32_t y) { return coord_argb(x, y); });
+}
+
+}  // namespace
+
+// The rows that scaling, cropping and tiling give, as the source columns each
+// target column shows (coordinate pixels: red = source x).
+TEST_F(BitmapScale, RowsOfNearestCropAndTile) {
+  struct Case {
+    const char* name;
+    int32_t source_width, width;
+    uint16_t flags;
+    int32_t x, y, w, h;
+    std::vector<int> row;  // -1: fill
+  };
+  const Case cases[] = {
+      {"nearest 2 -> 6 (rx = 4, later pixels overwrite)", 2, 6, cnResizeNearest, 0, 0, 0, 0, {0, 0, 0, 1, 1, 1}},
+      {"nearest 3 -> 7 (sx 2.33, rx 3)", 3, 7, cnResizeNearest, 0, 0, 0, 0, {0, 0, 1, 1, 2, 2, 2}},
+      {"nearest 2 -> 4 (sx 2, rx round(2.5) = 2)", 2, 4, cnResizeNearest, 0, 0, 0, 0, {0, 0, 1, 1}},
+      {"nearest shrink 6 -> 3 (16.16)", 6, 3, cnResizeNearest, 0, 0, 0, 0, {0, 2, 4}},
+      {"nearest shrink 7 -> 3", 7, 3, cnResizeNearest, 0, 0, 0, 0, {0, 2, 4}},
+      {"crop centre 10 -> 7", 10, 7, cnResizeCrop, 0, 0, 0, 0, {1, 2, 3, 4, 5, 6, 7}},
+      {"crop left 10 -> 7", 10, 7, cnResizeCrop | cnResizeLeft, 0, 0, 0, 0, {0, 1, 2, 3, 4, 5, 6}},
+      {"crop right 10 -> 7", 10, 7, cnResizeCrop | cnResizeRight, 0, 0, 0, 0, {3, 4, 5, 6, 7, 8, 9}},
+      {"place 3 centred in 8", 10, 8, cnResizeCrop, 4, 0, 3, 0, {-1, -1, 4, 5, 6, -1, -1, -1}},
+      {"place 3 right in 5", 10, 5, cnResizeCrop | cnResizeRight, 4, 0, 3, 0, {-1, -1, 4, 5, 6}},
+      {"crop from x 8 to the edge", 10, 4, cnResizeCrop | cnResizeLeft, 8, 0, 0, 0, {8, 9, -1, -1}},
+      {"crop beyond the source: all fill", 10, 3, cnResizeCrop, 12, 0, 5, 0, {-1, -1, -1}},
+      {"crop x below 0 starts at 0", 10, 3, cnResizeCrop | cnResizeLeft, -5, 0, 2, 0, {0, 1, -1}},
+      {"tile offset -1", 4, 6, cnResizeTile, -1, 0, 0, 0, {3, 0, 1, 2, 3, 0}},
+      {"tile offset 6", 4, 6, cnResizeTile, 6, 0, 0, 0, {2, 3, 0, 1, 2, 3}},
+      {"tile offset -9", 4, 5, cnResizeTile, -9, 0, 0, 0, {3, 0, 1, 2, 3}},
+      {"tile offset INT32_MIN", 3, 4, cnResizeTile, INT32_MIN, 0, 0, 0, {1, 2, 0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto source = coords(c.source_width, 1);
+    source->SetBackground(0x7F0000FFu);  // red 0 is a column, so fill shows as blue
+    auto made = source->Clone(c.width, 1, c.flags, c.x, c.y, c.w, c.h);
+    ASSERT_NE(made, nullptr) << source->LastErrorText();
+    std::vector<int> got;
+    for (int32_t x = 0; x < made->Width(); ++x) {
+      const uint32_t v = pixel_argb(*made, x, 0);
+      got.push_back(v == 0x7F0000FFu ? -1 : int(v >> 16 & 0xFF));
+    }
+    EXPECT_EQ(got, c.row);
+  }
+}
+
+TEST_F(BitmapScale, CropAndTileInTwoDimensions) {
+  auto source = coords(5, 4);
+  source->SetBackground(0xFF00FF00u);
+  // Bottom-centre placement of the 2 x 2 rectangle at (1, 1) in 4 x 3, alpha 0 fill.
+  auto placed = source->Clone(4, 3, cnResizeCrop | cnResizeBottom | cnResizeAlphaZero, 1, 1, 2, 2);
+  ASSERT_NE(placed, nullptr);
+  EXPECT_TRUE(bitmap_matches(*placed, [](int32_t x, int32_t y) {
+    if (y >= 1 && x >= 1 && x <= 2) return coord_argb(x, y);  // source (x, y) lands at (x, y)
+    return 0x0000FF00u;
+  }));
+  // Tiling (ox, oy) = (-2, 5): target (X, Y) shows source ((X - 2) mod 5, (Y + 5) mod 4).
+  auto tiled = source->Clone(11, 9, cnResizeTile, -2, 5);
+  ASSERT_NE(tiled, nullptr);
+  EXPECT_TRUE(bitmap_matches(*tiled, [](int32_t x, int32_t y) { return coord_argb((x + 3) % 5, (y + 1) % 4); }));
+}
+
+TEST_F(BitmapScale, CloneChoosesTheOperation) {
+  auto source = make_pattern(10, 10, cnBitmap32BGRA);
+  auto palette = std::make_unique<cPalette>();
+  const uint8_t entries[8] = {1, 2, 3, 0, 4, 5, 6, 0};
+  palette->Open(entries, 2);
+  source->SetPalette(std::move(palette));
+  source->SetBackground(0xFF010203u);
+  source->SetTransparentColor(0xFF040506u);
+  source->Changed();
+  source->Changed();
+
+  // Nearest at 0 x 0 is an exact copy, palette included, counters carried.
+  auto copy = source->Clone(0, 0, cnResizeNearest);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->DataSize(), source->DataSize());
+  EXPECT_EQ(std::memcmp(copy->Data(), source->Data(), size_t(source->DataSize())), 0);
+  ASSERT_NE(copy->Palette(), nullptr);
+  EXPECT_NE(copy->Palette(), source->Palette());
+  EXPECT_EQ(std::memcmp(copy->Palette()->Entries(), entries, 8), 0);
+  EXPECT_EQ(copy->Background(), 0xFF010203u);
+  EXPECT_EQ(copy->TransparentColor(), 0xFF040506u);
+  EXPECT_EQ(copy->ChangeCount(), 2);
+  EXPECT_EQ(copy->ShareCount(), 0);
+
+  // Flag 0x1 with another size rescales bilinearly; only copies carry a palette.
+  auto bigger = source->Clone(20, 20, cnResizeCopy);
+  ASSERT_NE(bigger, nullptr);
+  EXPECT_EQ(bigger->Width(), 20);
+  EXPECT_EQ(bigger->Palette(), nullptr);
+  auto bilinear = source->Clone(20, 20, cnResizeBilinear);
+  EXPECT_TRUE(bitmaps_equal(*bigger, *bilinear));
+  auto blank = source->Clone(3, 4, cnResizeBlank | cnResizeTile);  // 0x10 before 0x20
+  ASSERT_NE(blank, nullptr);
+  EXPECT_TRUE(bitmap_matches(*blank, [&](int32_t x, int32_t y) { return pixel_argb(*source, x, y); }));
+  auto crop = source->Clone(0, -4, cnResizeCrop);  // sizes below 1 become 1
+  ASSERT_NE(crop, nullptr);
+  EXPECT_EQ(crop->Width(), 1);
+  EXPECT_EQ(crop->Height(), 1);
+
+  struct Case {
+    int32_t w, h;
+    uint16_t flags;
+    const char* text;
+  };
+  const Case errors[] = {
+      {5, 5, 0, "{wrong_resize_operation}"}, {5, 5, 0x4000 | 0x2000 | 0x40, "{wrong_resize_operation}"},
+      {0, 5, cnResizeNearest, "{width<1}"},  {5, -1, cnResizeBilinear, "{height<1}"},
+      {-2, 5, cnResizeBlank, "{width<1}"},   {5, 0, cnResizeCopy, "{height<1}"},
+  };
+  for (const Case& e : errors) {
+    SCOPED_TRACE(e.text);
+    EXPECT_EQ(source->Clone(e.w, e.h, e.flags), nullptr);
+    EXPECT_EQ(source->LastErrorCode(), errPreCondition);
+    EXPECT_NE(source->LastErrorText().find(e.text), std::string::npos) << source->LastErrorText();
+  }
+  cBitmap closed(2, 2, cnBitmap24RGB);
+  EXPECT_EQ(closed.Clone(0, 0, cnResizeCopy), nullptr);
+  EXPECT_EQ(closed.LastErrorCode(), errInvariant);
+}
+
+TEST_F(BitmapScale, ResizeInPlace) {
+  auto b = make_pattern(8, 6, cnBitmap24BGR);
+  auto palette = std::make_unique<cPalette>();
+  palette->Create(1);
+  b->SetPalette(std::move(palette));
+  const uint8_t* data = b->Data();
+
+  // The same size does nothing, whatever the operation.
+  for (uint16_t flags : {uint16_t(0), cnResizeTile, cnResizeCrop, cnResizeBlank}) {
+    EXPECT_TRUE(b->Resize(8, 6, flags));
+    EXPECT_EQ(b->Data(), data);
+    EXPECT_EQ(b->ResizeCount(), 0);
+  }
+  // No operation flag: bilinear, as Clone's bilinear gives.
+  auto expected = b->Clone(5, 4, cnResizeBilinear);
+  ASSERT_TRUE(b->Resize(5, 4, 0));
+  EXPECT_TRUE(bitmaps_equal(*b, *expected));
+  EXPECT_EQ(b->Stride(), 16);
+  EXPECT_EQ(b->DataSize(), 64);
+  EXPECT_EQ(b->Palette(), nullptr);
+  EXPECT_EQ(b->ResizeCount(), 1);
+  ASSERT_TRUE(b->Resize(9, 9, cnResizeNearest | cnResizeNoCount));
+  EXPECT_EQ(b->ResizeCount(), 1);
+  EXPECT_FALSE(b->Resize(0, 9, cnResizeNearest));
+  EXPECT_NE(b->LastErrorText().find("{width<1}"), std::string::npos);
+  EXPECT_EQ(b->Width(), 9);
+}
+
+TEST_F(BitmapScale, BilinearWeightsSumTo32768) {
+  // A flat bitmap stays flat at any size only when the four weights sum to
+  // 32768 (with a smaller sum the shift would lose a step).
+  struct Case {
+    int32_t sw, sh, tw, th;
+  };
+  const Case cases[] = {{1, 1, 3, 3}, {2, 2, 7, 5}, {7, 3, 2, 9}, {13, 11, 29, 4}, {64, 1, 3, 1}, {3, 50, 3, 7}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.sw) + "x" + std::to_string(c.sh) + " -> " + std::to_string(c.tw) + "x" +
+                 std::to_string(c.th));
+    auto flat = make_bitmap(c.sw, c.sh, cnBitmap32ARGB, [](int32_t, int32_t) { return 0xFDFEFFFCu; });
+    auto scaled = flat->Clone(c.tw, c.th, cnResizeBilinear);
+    ASSERT_NE(scaled, nullptr);
+    EXPECT_TRUE(bitmap_matches(*scaled, [](int32_t, int32_t) { return 0xFDFEFFFCu; }));
+  }
+  // A horizontal ramp 0, 255 to 4 columns: step (1 << 15) / 4 = 8192, so
+  // fractions 0, 1/4, 1/2, 3/4 of 255, floored.
+  auto ramp = make_bitmap(2, 1, cnBitmap24RGB, [](int32_t x, int32_t) { return x == 0 ? 0xFF000000u : 0xFFFF0000u; });
+  auto wide = ramp->Clone(4, 1, cnResizeBilinear);
+  ASSERT_NE(wide, nullptr);
+  EXPECT_EQ(red_row(*wide, 0), (std::vector<int>{0, 63, 127, 191}));
+}
+
+// --- CopyBitmap -----------------------------------------------------------
+
+namespace {
+
+// What CopyBitmap must do, pixel by pixel: destination pixel (X, Y) shows
+// source pixel (X - x + sx, Y - y + sy) when that pixel lies in the source,
+// in the requested rectangle, and (X, Y) in the destination.
+uint32_t reference_pixel(const cBitmap& dest_before, const cBitmap& from, int32_t X, int32_t Y, int32_t x, int32_t y,
+                         int32_t opacity, int32_t sx, int32_t sy, int32_t w, int32_t h) {
+  const uint32_t d = pixel_argb(dest_before, X, Y);
+  const int64_t i = int64_t(X) - x, j = int64_t(Y) - y;
+  const int64_t w_eff = w == 0 ? from.Width() : w, h_eff = h == 0 ? from.Height() : h;
+  const int64_t px = sx + i, py = sy + j;
+  if (i < 0 || j < 0 || i >= w_eff || j >= h_eff || px < 0 || py < 0 || px >= from.Width() || py >= from.Height())
+    return d;
+  const uint32_t s = pixel_argb(from, int32_t(px), int32_t(py));
+  if (from.TransparentColor() != rgb_none && (s & 0xFFFFFF) == (from.TransparentColor() & 0xFFFFFF)) return d;
+  int32_t weight = -1;  // the source's weight in 256ths; -1: copy
+  if (opacity == cnOpacityAlpha && from.HasAlpha()) weight = int32_t(s >> 24);
+  if (opacity >= 0 && opacity <= 254) weight = opacity;
+  if (weight < 0) {
+    const uint32_t alpha = from.HasAlpha() && dest_before.HasAlpha() ? s >> 24 : d >> 24;
+    return alpha << 24 | (s & 0xFFFFFF);
+  }
+  uint32_t out = d & 0xFF000000u;
+  for (int shift = 0; shift < 24; shift += 8) {
+    const int64_t sc = s >> shift & 0xFF, dc = d >> shift & 0xFF;
+    // Floor division, written out without shifts.
+    const int64_t num = (256 - weight) * (dc - sc);
+    const int64_t q = num >= 0 ? num / 256 : -((-num + 255) / 256);
+    out |= uint32_t((sc + q) & 0xFF) << shift;
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(BitmapScale, CopyBitmapMatchesAPerPixelReference) {
+  struct Mode {
+    const char* name;
+    int32_t opacity;
+    bool key;
+  };
+  const Mode modes[] = {{"copy", -1, false},       {"copy 255", 255, false},     {"constant 1", 1, false},
+                        {"constant 100", 100, false}, {"alpha", cnOpacityAlpha, false}, {"key copy", -1, true},
+                        {"key constant", 77, true},   {"key alpha", cnOpacityAlpha, true}};
+  const int32_t offsets[] = {-7, -2, 0, 3, 9};
+  const int32_t sizes[] = {0, 4};
+  const std::pair<int32_t, int32_t> kinds[] = {
+      {cnBitmap32RGBA, cnBitmap32RGBA}, {cnBitmap32ARGB, cnBitmap24BGR}, {cnBitmap24RGB, cnBitmap32ABGR}};
+  int runs = 0;
+  for (const auto& [from_kind, dest_kind] : kinds)
+    for (const Mode& m : modes) {
+      auto from = make_pattern(6, 5, from_kind, 7);
+      if (m.key) from->SetTransparentColor(pixel_argb(*from, 2, 1) | 0xFF000000u);
+      // Several source pixels share the key colour.
+      if (m.key)
+        for (int32_t x = 0; x < 6; ++x) testenv::set_pixel_argb(*from, x, 3, pixel_argb(*from, 2, 1));
+      for (int32_t x : offsets)
+        for (int32_t y : offsets)
+          for (int32_t sx : offsets)
+            for (int32_t sy : offsets)
+              for (int32_t size : sizes) {
+                auto dest = make_pattern(8, 7, dest_kind, 3);
+                auto before = make_pattern(8, 7, dest_kind, 3);
+                const int32_t changes = dest->ChangeCount();
+                ASSERT_TRUE(dest->CopyBitmap(from.get(), x, y, m.opacity, sx, sy, size, size));
+                ++runs;
+                ASSERT_TRUE(bitmap_matches(*dest, [&](int32_t X, int32_t Y) {
+                  return reference_pixel(*before, *from, X, Y, x, y, m.opacity, sx, sy, size, size);
+                })) << m.name << " kinds " << from_kind << "/" << dest_kind << " at " << x << "," << y << " from "
+                    << sx << "," << sy << " size " << size;
+                EXPECT_EQ(dest->ChangeCount(), changes);
+              }
+    }
+  EXPECT_EQ(runs, 3 * 8 * 625 * 2);
+}
+
+TEST_F(BitmapScale, CopyBitmapEdgeCases) {
+  auto from = coords(10, 2);
+  auto dest = make_bitmap(10, 2, cnBitmap32RGBA, [](int32_t, int32_t) { return 0x11223344u; });
+  // Opacity 0 leaves the destination; -1 copies.
+  ASSERT_TRUE(dest->CopyBitmap(from.get(), 0, 0, 0));
+  EXPECT_TRUE(bitmap_matches(*dest, [](int32_t, int32_t) { return 0x11223344u; }));
+  ASSERT_TRUE(dest->CopyBitmap(from.get(), -5, 0, -1));
+  EXPECT_EQ(red_row(*dest, 0), (std::vector<int>{5, 6, 7, 8, 9, 0x22, 0x22, 0x22, 0x22, 0x22}));
+  // A source x at or beyond from's width, or offsets that pass INT32 limits, draw nothing.
+  ASSERT_TRUE(dest->CopyBitmap(from.get(), 0, 0, -1, 10, 0));
+  ASSERT_TRUE(dest->CopyBitmap(from.get(), INT32_MIN, INT32_MIN, -1, INT32_MAX, INT32_MAX, INT32_MIN, -1));
+  ASSERT_TRUE(dest->CopyBitmap(from.get(), INT32_MAX, 0, -1, INT32_MIN, 0));
+  EXPECT_EQ(red_row(*dest, 0), (std::vector<int>{5, 6, 7, 8, 9, 0x22, 0x22, 0x22, 0x22, 0x22}));
+  // The blend floors: source 255 over 0 at opacity 1 gives 0.
+  auto white = make_bitmap(1, 1, cnBitmap24RGB, [](int32_t, int32_t) { return 0xFFFFFFFFu; });
+  auto black = make_bitmap(1, 1, cnBitmap24RGB, [](int32_t, int32_t) { return 0xFF000000u; });
+  ASSERT_TRUE(black->CopyBitmap(white.get(), 0, 0, 1));
+  EXPECT_EQ(black->GetPixel(0, 0), 0xFF000000u);
+  // The bitmap into itself, overlapping.
+  auto self = coords(6, 1);
+  ASSERT_TRUE(self->CopyBitmap(self.get(), 2, 0, -1));
+  EXPECT_EQ(red_row(*self, 0), (std::vector<int>{0, 1, 0, 1, 2, 3}));
+
+  struct Case {
+    cBitmap* from;
+    int32_t code;
+    const char* text;
+  };
+  cBitmap closed(2, 2, cnBitmap24RGB);
+  const Case errors[] = {{nullptr, errPreCondition, "{from=NIL}"}, {&closed, errPreCondition, "{not from.IsOpened}"}};
+  for (const Case& e : errors) {
+    EXPECT_FALSE(dest->CopyBitmap(e.from, 0, 0, -1));
+    EXPECT_EQ(dest->LastErrorCode(), e.code);
+    EXPECT_NE(dest->LastErrorText().find(e.text), std::string::npos);
+  }
+  EXPECT_FALSE(closed.CopyBitmap(from.get(), 0, 0, -1));
+  EXPECT_NE(closed.LastErrorText().find("{not IsOpened}"), std::string::npos);
+}
+
+TEST_F(BitmapScale, WorkersRefuseMismatchedBitmaps) {
+  auto a = make_pattern(3, 3, cnBitmap24RGB);
+  auto b = make_pattern(4, 4, cnBitmap24BGR);
+  cBitmap closed(4, 4, cnBitmap24RGB);
+  EXPECT_FALSE(bitmap_resize(a.get(), b.get()));
+  EXPECT_FALSE(bitmap_bilinear(a.get(), &closed));
+  EXPECT_FALSE(bitmap_crop(nullptr, b.get(), 0, 0, 0, 0, cnAlignNear, cnAlignNear, false));
+  EXPECT_FALSE(bitmap_tile(a.get(), nullptr, 0, 0));
+  auto c = make_pattern(5, 2, cnBitmap24RGB);
+  EXPECT_TRUE(bitmap_tile(a.get(), c.get(), INT64_MIN, INT64_MAX));
+}
