@@ -225,6 +225,7 @@ bool cSVGParser::ParseTransform(std::string_view text, agg::trans_affine& matrix
             state = A::Outside;
           } else if (c == ')') {
             complete();
+            state = A::Outside;
             ended = true;
           } else {
             complete();
