@@ -1,0 +1,255 @@
+// SVG path data and point lists: one hand-written number reader, with the
+// command letters of path data, and the path commands on AGG's path storage.
+#include <charconv>
+#include <cmath>
+#include <numbers>
+
+#include "qlm_svg.h"
+
+namespace {
+
+bool is_command_letter(char c) {
+  switch (c) {
+    case 'M': case 'm': case 'L': case 'l': case 'H': case 'h': case 'V': case 'v':
+    case 'C': case 'c': case 'S': case 's': case 'Q': case 'q': case 'T': case 't':
+    case 'A': case 'a': case 'Z': case 'z':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The reader's states.
+enum class NumState { BeforeCommand, Between, Integer, Fraction, ExponentLetter, Exponent };
+
+// The value of a number text the reader built. The texts hold only an
+// optional "-", digits, at most one "." and an exponent, so converting them
+// directly gives what string_to_float (type 12, flags 0) gives: the number,
+// 0 for text that does not convert completely ("", "-", "1e") and for values
+// outside the 64-bit integer range.
+double number_value(const std::string& text) {
+  double value = 0;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  auto r = std::from_chars(first, last, value, std::chars_format::general);
+  if (r.ec != std::errc() || r.ptr != last) return 0;
+  if (value > range_high(cnTypeRealInt64) || value < range_low(cnTypeRealInt64)) return 0;
+  return value;
+}
+
+}  // namespace
+
+void cSVGParser::AppendArg(double value) {
+  rDouble* d = mArgs->Append(1);
+  if (d == nullptr) {
+    const int32_t code = mArgs->LastError() != 0 ? mArgs->LastError() : errNEnoughMem;
+    raise_base_error(code, "{mArgs.Append}");
+  }
+  d->value = value;
+}
+
+void cSVGParser::PushNumber(std::string& number) {
+  AppendArg(number_value(number));
+  number.clear();
+}
+
+// The number reader (see docs/svg.md for its states). Path data starts before
+// the first command, points between numbers; only path data knows command
+// letters. Where the system's own reader departed from the SVG number
+// grammar, this one follows the grammar: ".5" is 0.5, "1e5" 100000 and
+// "1.5e5" 150000.
+void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
+  NumState state = commands ? NumState::BeforeCommand : NumState::Between;
+  char command = 0;
+  std::string number;
+  number.reserve(32);
+
+  // A command letter: the current command runs with its numbers, the letter
+  // becomes the current command and the numbers are emptied.
+  auto take_command = [&](char letter) {
+    if (command != 0) PathCommand(command);
+    command = letter;
+    mArgs->RemoveAll();
+    state = NumState::Between;
+  };
+  // "+" or "-" right after a number: it ends and the sign starts the next.
+  auto sign_restart = [&](char c) {
+    PushNumber(number);
+    if (c == '-') number.push_back('-');
+    state = NumState::Integer;
+  };
+  // A "." that starts a number: "0." so that the text always converts.
+  auto start_fraction = [&]() {
+    if (number.empty() || number == "-") number.push_back('0');
+    number.push_back('.');
+    state = NumState::Fraction;
+  };
+
+  for (const char c : text) {
+    const bool letter = commands && is_command_letter(c);
+    switch (state) {
+      case NumState::BeforeCommand:
+        if (letter) take_command(c);
+        break;
+      case NumState::Between:
+        if (c == '-' || is_digit(c)) {
+          number.push_back(c);
+          state = NumState::Integer;
+        } else if (c == '.') {
+          start_fraction();
+        } else if (letter) {
+          take_command(c);
+        }
+        break;
+      case NumState::Integer:
+        if (is_digit(c)) {
+          number.push_back(c);
+        } else if (c == '.') {
+          start_fraction();
+        } else if (c == '+' || c == '-') {
+          sign_restart(c);
+        } else if (letter) {
+          PushNumber(number);
+          take_command(c);
+        } else if (c == 'E' || c == 'e') {
+          number.push_back(c);
+          state = NumState::ExponentLetter;
+        } else {
+          PushNumber(number);
+          state = NumState::Between;
+        }
+        break;
+      case NumState::Fraction:
+        if (is_digit(c)) {
+          number.push_back(c);
+        } else if (c == '+' || c == '-') {
+          sign_restart(c);
+        } else if (c == '.') {
+          PushNumber(number);
+          start_fraction();
+        } else if (c == 'E' || c == 'e') {
+          number.push_back(c);
+          state = NumState::ExponentLetter;
+        } else if (letter) {
+          PushNumber(number);
+          take_command(c);
+        } else {
+          PushNumber(number);
+          state = NumState::Between;
+        }
+        break;
+      case NumState::ExponentLetter:
+        if (c == '+' || c == '-' || is_digit(c)) {
+          number.push_back(c);
+          state = NumState::Exponent;
+        } else if (letter) {
+          PushNumber(number);
+          take_command(c);
+        } else {
+          PushNumber(number);
+          state = NumState::Between;
+        }
+        break;
+      case NumState::Exponent:
+        if (is_digit(c)) {
+          number.push_back(c);
+        } else if (c == '+' || c == '-') {
+          sign_restart(c);
+        } else if (c == '.') {
+          PushNumber(number);
+          start_fraction();
+        } else if (letter) {
+          PushNumber(number);
+          take_command(c);
+        } else {
+          PushNumber(number);
+          state = NumState::Between;
+        }
+        break;
+    }
+  }
+  if (state == NumState::Integer || state == NumState::Fraction || state == NumState::ExponentLetter ||
+      state == NumState::Exponent)
+    PushNumber(number);
+  if (command != 0) PathCommand(command);
+}
+
+bool cSVGParser::ParsePathData(std::string_view text) {
+  try {
+    ReadNumbers(text, true);
+    return true;
+  } catch (...) {
+    LogCurrent();
+    return false;
+  }
+}
+
+bool cSVGParser::ParsePoints(std::string_view text) {
+  try {
+    ReadNumbers(text, false);
+    return true;
+  } catch (...) {
+    LogCurrent();
+    return false;
+  }
+}
+
+void cSVGParser::PathCommand(char letter) {
+  const char upper = char(upper_byte(letter));
+  agg::path_storage& ps = mSVG->mPathStorage;
+  if (upper == 'Z') {
+    ps.end_poly(agg::path_flags_close);
+    return;
+  }
+  const uint32_t count = mArgs->Count();
+  const std::string cmd(1, letter);
+  if (count == 0) raise_error(errSVGPath, &qlm_svg_exception_string, "{mArgs.Count=0,cmd=", cmd, "}");
+  uint32_t group = 1;
+  switch (upper) {
+    case 'M': case 'L': case 'T': group = 2; break;
+    case 'S': case 'Q': group = 4; break;
+    case 'C': group = 6; break;
+    case 'A': group = 7; break;
+    default: group = 1; break;  // H, V
+  }
+  if (count % group != 0)
+    raise_error(errSVGPath, &qlm_svg_exception_string,
+                "{mArgs.Count mod " + std::to_string(group) + " <> 0,cmd=", cmd, "}");
+  const bool rel = letter != upper;
+  const rDouble* p = mArgs->First();
+  double a[7] = {};
+  for (uint32_t done = 0; done < count; done += group) {
+    for (uint32_t k = 0; k < group; ++k) {
+      a[k] = p->value;
+      p = mArgs->Next(p);
+    }
+    switch (upper) {
+      case 'M':
+        if (done == 0)
+          rel ? ps.move_rel(a[0], a[1]) : ps.move_to(a[0], a[1]);
+        else
+          rel ? ps.line_rel(a[0], a[1]) : ps.line_to(a[0], a[1]);
+        break;
+      case 'L': rel ? ps.line_rel(a[0], a[1]) : ps.line_to(a[0], a[1]); break;
+      case 'H': rel ? ps.hline_rel(a[0]) : ps.hline_to(a[0]); break;
+      case 'V': rel ? ps.vline_rel(a[0]) : ps.vline_to(a[0]); break;
+      case 'C':
+        rel ? ps.curve4_rel(a[0], a[1], a[2], a[3], a[4], a[5]) : ps.curve4(a[0], a[1], a[2], a[3], a[4], a[5]);
+        break;
+      case 'S': rel ? ps.curve4_rel(a[0], a[1], a[2], a[3]) : ps.curve4(a[0], a[1], a[2], a[3]); break;
+      case 'Q': rel ? ps.curve3_rel(a[0], a[1], a[2], a[3]) : ps.curve3(a[0], a[1], a[2], a[3]); break;
+      case 'T': rel ? ps.curve3_rel(a[0], a[1]) : ps.curve3(a[0], a[1]); break;
+      case 'A': {
+        const bool large_arc = !float_equal(a[3], 0);
+        const bool sweep = !float_equal(a[4], 0);
+        const double angle = a[2] * std::numbers::pi / 180.0;
+        rel ? ps.arc_rel(a[0], a[1], angle, large_arc, sweep, a[5], a[6])
+            : ps.arc_to(a[0], a[1], angle, large_arc, sweep, a[5], a[6]);
+        break;
+      }
+      default: break;
+    }
+  }
+}

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include "svg_support.h"
+
+namespace {
+
+using svgtest::dump;
+
+class SvgPath : public ::testing::Test {
+ protected:
+  void SetUp() override { svgtest::start_modules(); }
+};
+
+// Path data on a fresh path: the commands it leaves, or the error text.
+struct PathCase {
+  const char* data;
+  const char* path;   // expected vertices
+  const char* error;  // expected log text, "" when it succeeds
+};
+
+TEST_F(SvgPath, CommandsNumbersAndErrors) {
+  const PathCase cases[] = {
+      {"M 10 20 L 30 40 50 60 z", "M10,20 L30,40 L50,60 Z", ""},
+      {"m 10 20 30 40", "M10,20 L40,60", ""},
+      {"M 0 0 L 10 0 z l 5 5", "M0,0 L10,0 Z L5,5", ""},
+      {"M 10", "", "302 {mArgs.Count mod 2 <> 0,cmd=M}"},
+      {"L", "", "302 {mArgs.Count=0,cmd=L}"},
+      {"M 0 0 c 1 2 3 4 5", "M0,0", "302 {mArgs.Count mod 6 <> 0,cmd=c}"},
+      {"M 0 0 Q 1 2 3", "M0,0", "302 {mArgs.Count mod 4 <> 0,cmd=Q}"},
+      {"M 0 0 a 1 2 3 4 5 6", "M0,0", "302 {mArgs.Count mod 7 <> 0,cmd=a}"},
+      {"M0 0 H 10 20 30", "M0,0 L10,0 L20,0 L30,0", ""},
+      {"M0 0 v 5 5", "M0,0 L0,5 L0,10", ""},
+      {"M0 0 L1 1 Z 5 5", "M0,0 L1,1 Z", ""},
+      {"10 20 M 0 0", "M0,0", ""},
+      {"M0,0L10,10", "M0,0 L10,10", ""},
+      {"M 0 0 L 10 10", "M0,0 L10,10", ""},
+      {"M0 0,L10 10", "M0,0 L10,10", ""},
+      {"M10-20L30,40", "M10,-20 L30,40", ""},
+      {"M1.5.5", "M1.5,0.5", ""},
+      {"M10+5", "M10,5", ""},
+      {"M1.5e-3 0", "M0.0015,0", ""},
+      {"M 1 2 x y 3 4", "M1,2 L3,4", ""},
+      // The SVG number grammar where the system's old reader differed.
+      {"M.5,.5", "M0.5,0.5", ""},
+      {"M1e5 0", "M100000,0", ""},
+      {"M1.5e5 2e-3", "M150000,0.002", ""},
+      {"M-.5-.5", "M-0.5,-0.5", ""},
+      {"M1e5.5 0", "", "302 {mArgs.Count mod 2 <> 0,cmd=M}"},
+      // Out of the 64-bit integer range, and texts that do not convert, read as 0.
+      {"M1e300 1e", "M0,0", ""},
+      // Curves, smooth forms and relative forms.
+      {"M0 0 C1 2 3 4 5 6 S 9 10 11 12", "M0,0 C1,2 C3,4 C5,6 C7,8 C9,10 C11,12", ""},
+      {"M0 0 Q1 1 2 0 T 4 0", "M0,0 Q1,1 Q2,0 Q3,-1 Q4,0", ""},
+      {"M1 1 q1 1 2 0 t 2 0", "M1,1 Q2,2 Q3,1 Q4,0 Q5,1", ""},
+      {"M1 1 c1 0 1 1 0 1", "M1,1 C2,1 C2,2 C1,2", ""},
+      // A smooth curve on an empty path adds nothing.
+      {"S 1 2 3 4", "", ""},
+      {"Z", "", ""},
+      {"", "", ""},
+  };
+  for (const PathCase& c : cases) {
+    SCOPED_TRACE(c.data);
+    cImageSVG image;
+    cSVGParser parser(&image, nullptr);
+    const bool ok = parser.ParsePathData(c.data);
+    EXPECT_EQ(ok, *c.error == 0);
+    EXPECT_EQ(dump(*image.PathStorage()), c.path);
+    EXPECT_EQ(svgtest::log_text(image), c.error);
+  }
+}
+
+TEST_F(SvgPath, ArcsRotateTheirAxesAndEndOnTheEndPoint) {
+  cImageSVG image;
+  cSVGParser parser(&image, nullptr);
+  ASSERT_TRUE(parser.ParsePathData("M 0 0 A 10 5 90 0 1 20 0"));
+  agg::path_storage& ps = *image.PathStorage();
+  double x = 0, y = 0;
+  ps.last_vertex(&x, &y);
+  EXPECT_NEAR(x, 20, 1e-9);
+  EXPECT_NEAR(y, 0, 1e-9);
+  // Rotated by 90 degrees, the 10-unit radius lies along y: the ellipse
+  // (scaled up to reach the end point) bulges by 20 on that axis, not 5.
+  double lowest = 0, highest = 0;
+  for (unsigned i = 0; i < ps.total_vertices(); ++i) {
+    ps.vertex(i, &x, &y);
+    lowest = std::min(lowest, y);
+    highest = std::max(highest, y);
+  }
+  EXPECT_GT(highest - lowest, 15.0);
+  // Radii below 1e-30 draw a line; an arc onto the current point adds nothing.
+  cImageSVG flat;
+  cSVGParser flat_parser(&flat, nullptr);
+  ASSERT_TRUE(flat_parser.ParsePathData("M 0 0 A 0 5 0 0 1 7 7 A 3 3 0 0 0 7 7"));
+  EXPECT_EQ(dump(*flat.PathStorage()), "M0,0 L7,7");
+}
+
+TEST_F(SvgPath, PointsReadNumbersOnly) {
+  cImageSVG image;
+  cSVGParser parser(&image, nullptr);
+  ASSERT_TRUE(parser.ParsePoints("1,2 3,4 5 M 6e1 .5"));
+  std::vector<double> got;
+  for (const rDouble* d = parser.Args()->First(); d != nullptr; d = parser.Args()->Next(d)) got.push_back(d->value);
+  EXPECT_EQ(got, (std::vector<double>{1, 2, 3, 4, 5, 60, 0.5}));
+  EXPECT_EQ(image.PathStorage()->total_vertices(), 0u);
+}
+
+}  // namespace
