@@ -1,0 +1,389 @@
+#include "ui_app.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace ui {
+
+TApplication* Application = nullptr;
+TScreen* Screen = nullptr;
+TMouse* Mouse = nullptr;
+
+namespace {
+Backend* gBackend = nullptr;
+}  // namespace
+
+void Start(std::unique_ptr<Backend> backend) {
+  if (!backend) throw std::invalid_argument("ui::Start: no backend");
+  if (Application) throw std::logic_error("ui::Start: the window layer is already started");
+  gBackend = backend.release();
+  Screen = new TScreen;
+  Mouse = new TMouse;
+  Application = new TApplication(gBackend);
+}
+
+void Stop() {
+  if (!Application) return;
+  ReleaseCapture();
+  // Every form goes while the application is whole (the latest first;
+  // freeing one may free others it owns), then the application with what
+  // else it owns.
+  while (Screen->FormCount() > 0) TObject::Free(Screen->Forms(Screen->FormCount() - 1));
+  TApplication* app = Application;
+  Application = nullptr;
+  TObject::Free(app);
+  delete Mouse;
+  Mouse = nullptr;
+  delete Screen;
+  Screen = nullptr;
+  delete gBackend;
+  gBackend = nullptr;
+}
+
+bool Started() { return Application != nullptr; }
+
+uint64_t TickCount() { return gBackend ? gBackend->NowMs() : 0; }
+
+void SetCursorNow(TCursor c) {
+  if (!Application || !Screen) return;
+  for (int i = 0; i < Screen->FormCount(); ++i) {
+    TForm* f = Screen->Forms(i);
+    if (!f->HoverControl() || !f->Handle()) continue;
+    const TCursorImage* image = c > 0 ? Screen->Cursors(c) : nullptr;
+    if (c > 0 && !image) c = crArrow;
+    if (c == crDefault) c = crArrow;
+    gBackend->SetCursor(f->Handle(), c, image);
+  }
+}
+
+bool BrowseFolder(const std::string& title, const std::string& initial, bool allowNew, std::string& path) {
+  if (!Application) return false;
+  TForm* owner = Screen->ActiveForm();
+  ReleaseCapture();
+  return gBackend->BrowseFolder(owner ? owner->Handle() : 0, title, initial, allowNew, path);
+}
+
+bool PageSetupDialog(TPageSetup& setup) {
+  if (!Application) return false;
+  TForm* owner = Screen->ActiveForm();
+  ReleaseCapture();
+  return gBackend->PageSetupDialog(owner ? owner->Handle() : 0, setup);
+}
+
+// ---- TApplication ----
+
+TApplication::TApplication(Backend* backend)
+    : TComponent(nullptr), mBackend(backend), mGuiThread(std::this_thread::get_id()) {}
+
+TApplication::~TApplication() {
+  std::lock_guard lock(mLock);
+  mQueue.clear();
+}
+
+void TApplication::Run() {
+  if (MainForm && !MainForm->Visible()) MainForm->Show();
+  while (!mTerminated && MainForm) HandleMessage();
+}
+
+void TApplication::QueueCall(std::function<void()> fn, std::weak_ptr<void> alive) {
+  bool bound = !alive.owner_before(std::weak_ptr<void>{}) && !std::weak_ptr<void>{}.owner_before(alive) ? false : true;
+  {
+    std::lock_guard lock(mLock);
+    mQueue.push_back({std::move(fn), std::move(alive), bound});
+  }
+  mCv.notify_all();
+  mBackend->Wakeup();
+}
+
+bool TApplication::RunOneSync(std::unique_lock<std::mutex>& lock) {
+  if (mSync.empty()) return false;
+  SyncRequest* req = mSync.front();
+  mSync.pop_front();
+  lock.unlock();
+  try {
+    (*req->fn)();
+  } catch (...) {
+    req->error = std::current_exception();
+  }
+  lock.lock();
+  req->done = true;
+  mCv.notify_all();
+  return true;
+}
+
+bool TApplication::RunQueued() {
+  bool any = false;
+  std::unique_lock lock(mLock);
+  while (RunOneSync(lock)) any = true;
+  // Only the calls queued so far: a call that queues another leaves it
+  // for the next round.
+  size_t n = mQueue.size();
+  for (size_t i = 0; i < n && !mQueue.empty(); ++i) {
+    QueuedCall call = std::move(mQueue.front());
+    mQueue.pop_front();
+    lock.unlock();
+    any = true;
+    if (!call.bound || !call.alive.expired()) call.fn();
+    lock.lock();
+  }
+  return any;
+}
+
+void TApplication::PaintAll() {
+  if (!mPaintPending) return;
+  mPaintPending = false;
+  for (int i = 0; Screen && i < Screen->FormCount(); ++i) {
+    TForm* f = Screen->Forms(i);
+    if (f->PaintPending()) f->PaintDirty();
+  }
+}
+
+void TApplication::ProcessMessages() {
+  for (int rounds = 0; rounds < 10000; ++rounds) {
+    bool any = RunQueued();
+    any = mBackend->PumpOne(false) || any;
+    if (!any) break;
+  }
+  PaintAll();
+}
+
+void TApplication::HandleMessage() {
+  if (RunQueued()) return;
+  if (mPaintPending) {
+    PaintAll();
+    return;
+  }
+  mBackend->PumpOne(true);
+}
+
+void TApplication::CancelHint() {
+  for (int i = 0; Screen && i < Screen->FormCount(); ++i)
+    if (TForm* f = Screen->Forms(i); f->Handle()) mBackend->SetTooltip(f->Handle(), std::string());
+}
+
+void TApplication::SynchronizeCall(const std::function<void()>& fn) {
+  if (IsGuiThread()) {
+    fn();
+    return;
+  }
+  SyncRequest req;
+  req.fn = &fn;
+  {
+    std::unique_lock lock(mLock);
+    mSync.push_back(&req);
+    mCv.notify_all();
+  }
+  mBackend->Wakeup();
+  {
+    std::unique_lock lock(mLock);
+    mCv.wait(lock, [&] { return req.done; });
+  }
+  if (req.error) std::rethrow_exception(req.error);
+}
+
+void TApplication::WaitForThread(TThread* t) {
+  std::unique_lock lock(mLock);
+  while (!t->Finished()) {
+    if (RunOneSync(lock)) continue;
+    mCv.wait(lock);
+  }
+}
+
+void TApplication::ThreadFinished() {
+  std::lock_guard lock(mLock);
+  mCv.notify_all();
+}
+
+// ---- TScreen, TMouse ----
+
+const TCursorImage* TScreen::Cursors(int slot) const {
+  for (auto& [n, image] : mCursors)
+    if (n == slot) return &image;
+  return nullptr;
+}
+
+void TScreen::SetCursors(int slot, TCursorImage image) {
+  if (slot < 1) throw std::invalid_argument("TScreen.Cursors: slot below 1");
+  if (image.Pixels.size() != size_t(TCursorImage::kSide) * TCursorImage::kSide || image.HotX < 0 ||
+      image.HotY < 0 || image.HotX >= TCursorImage::kSide || image.HotY >= TCursorImage::kSide)
+    throw std::invalid_argument("TScreen.Cursors: not a 32x32 picture with its hot spot inside");
+  for (auto& [n, img] : mCursors)
+    if (n == slot) {
+      img = std::move(image);
+      return;
+    }
+  mCursors.emplace_back(slot, std::move(image));
+}
+
+void TScreen::SetCursor(TCursor c) {
+  mCursor = c;
+  for (TForm* f : mForms) f->ApplyCursor();
+}
+
+int TScreen::Width() const {
+  auto m = gBackend ? gBackend->Monitors() : std::vector<TRect>{};
+  int w = 0;
+  for (auto& r : m) w = std::max(w, r.Right);
+  return w;
+}
+
+int TScreen::Height() const {
+  auto m = gBackend ? gBackend->Monitors() : std::vector<TRect>{};
+  int h = 0;
+  for (auto& r : m) h = std::max(h, r.Bottom);
+  return h;
+}
+
+int TScreen::MonitorCount() const { return gBackend ? int(gBackend->Monitors().size()) : 0; }
+
+TMonitor TScreen::Monitors(int i) const {
+  auto m = gBackend ? gBackend->Monitors() : std::vector<TRect>{};
+  if (i < 0 || size_t(i) >= m.size()) throw std::out_of_range("TScreen.Monitors: index out of range");
+  return {i, m[size_t(i)]};
+}
+
+TForm* TScreen::ActiveForm() const {
+  // The foreground form, else the last shown form still visible.
+  for (TForm* f : mForms)
+    if (f->Visible() && f->IsForeground()) return f;
+  for (auto it = mForms.rbegin(); it != mForms.rend(); ++it)
+    if ((*it)->Visible() && (*it)->InputEnabled()) return *it;
+  return nullptr;
+}
+
+TPoint TMouse::CursorPos() const { return gBackend ? gBackend->PointerPos() : TPoint{}; }
+
+// ---- TTimer ----
+
+TTimer::TTimer(TComponent* owner) : TComponent(owner) {}
+
+TTimer::~TTimer() {
+  if (mId && gBackend) gBackend->StopTimer(mId);
+}
+
+void TTimer::SetInterval(unsigned ms) {
+  if (ms == mInterval) return;
+  mInterval = ms;
+  Restart();
+}
+
+void TTimer::SetEnabled(bool v) {
+  if (v == mEnabled) return;
+  mEnabled = v;
+  Restart();
+}
+
+void TTimer::SetOnTimer(TNotifyEvent fn) {
+  mOnTimer = std::move(fn);
+  Restart();
+}
+
+void TTimer::Restart() {
+  if (mId && gBackend) gBackend->StopTimer(mId);
+  mId = 0;
+  if (mEnabled && mInterval > 0 && mOnTimer && gBackend) {
+    auto alive = AliveToken();
+    mId = gBackend->StartTimer(mInterval, [this, alive] {
+      if (!alive.expired()) Tick();
+    });
+  }
+}
+
+void TTimer::Tick() {
+  // A handler that runs a nested loop does not get the next tick inside it.
+  if (mFiring || !mOnTimer) return;
+  mFiring = true;
+  auto alive = AliveToken();
+  TNotifyEvent fn = mOnTimer;
+  try {
+    fn(this);
+  } catch (...) {
+    if (!alive.expired()) mFiring = false;
+    throw;
+  }
+  if (!alive.expired()) mFiring = false;
+}
+
+// ---- TThread ----
+
+TThread::TThread(bool createSuspended) : mCreateSuspended(createSuspended) {}
+
+void TThread::AfterConstruction() {
+  if (!mCreateSuspended) Start();
+}
+
+TThread::~TThread() {
+  mAlive.reset();
+  if (mStarted && !mFinished) {
+    Terminate();
+    WaitFor();
+  }
+  Join();
+}
+
+void TThread::SetOnTerminate(TComponent* receiver, TNotifyEvent fn) {
+  mOnTerminate = std::move(fn);
+  mHasReceiver = receiver != nullptr;
+  mReceiver = receiver ? receiver->AliveToken() : std::weak_ptr<void>();
+}
+
+void TThread::Start() {
+  if (mStarted) return;
+  if (!Application) throw std::logic_error("TThread: the window layer is not started");
+  mStarted = true;
+  ++Application->mRunningThreads;
+  mThread = std::thread([this] { Run(); });
+}
+
+void TThread::Run() {
+  if (Priority <= tpLowest) {
+    // Background work yields to everything else on the machine.
+    sched_param param{};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
+      (void)setpriority(PRIO_PROCESS, 0, 19);
+  }
+  try {
+    Execute();
+  } catch (...) {
+    FatalException = std::current_exception();
+  }
+  TApplication* app = Application;
+  std::weak_ptr<void> alive = mAlive;
+  mFinished = true;
+  --app->mRunningThreads;
+  app->ThreadFinished();
+  app->QueueCall([this] { DoTerminate(); }, alive);
+}
+
+void TThread::DoTerminate() {
+  Join();
+  if (mOnTerminate && (!mHasReceiver || !mReceiver.expired())) mOnTerminate(this);
+  if (FreeOnTerminate) delete this;
+}
+
+void TThread::Join() {
+  std::lock_guard lock(mJoinLock);
+  if (mThread.joinable()) mThread.join();
+}
+
+int TThread::WaitFor() {
+  if (mThread.joinable() && std::this_thread::get_id() == mThread.get_id())
+    throw std::logic_error("TThread.WaitFor: a thread cannot wait for itself");
+  if (!mStarted) return ReturnValue;
+  if (Application && Application->IsGuiThread())
+    Application->WaitForThread(this);
+  Join();
+  return ReturnValue;
+}
+
+void TThread::Synchronize(const std::function<void()>& fn) {
+  if (!Application) throw std::logic_error("TThread: the window layer is not started");
+  Application->SynchronizeCall(fn);
+}
+
+}  // namespace ui
