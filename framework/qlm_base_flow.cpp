@@ -65,10 +65,12 @@ bool cMemoryFlowChunk::ReadEntries(void* first, uint32_t n, cFlow* flow) {
   auto* c = static_cast<rMemoryFlowChunk*>(first);
   // The stored allocation is trusted only as far as the stream backs it: the
   // used bytes must be there to read, and the unused tails (allocated - used,
-  // zero-filled here) may add up to no more than the bytes read so far plus
-  // one default chunk. A flow's own lists pass (only their last chunk has a
-  // tail, at most a chunk long), while a few headers asking for 2 GiB each
-  // are refused before anything is allocated.
+  // zero-filled here) of the run may add up to no more than the bytes the run
+  // read plus one default chunk (LoadFrom cuts runs at fixed entry indexes).
+  // A flow's own lists pass (only their last chunk has a tail, at most a
+  // chunk long with the default chunk size), while a few headers asking for
+  // 2 GiB each are refused before anything is allocated: what a load takes
+  // stays within a small multiple of the stream's size.
   int64_t consumed = 0;
   int64_t tails = 0;
   for (uint32_t i = 0; i < n; ++i, c = c->next) {
