@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <typeinfo>
 
 #include "qlm_base_util.h"
 
@@ -743,6 +744,13 @@ cArray* cArray::Clone(cArray* target) {
   }
   cArray* made = nullptr;
   if (target != nullptr) {
+    // The copy hook writes the source's entries into the target's: a target
+    // with another entry size, link kind or class (whose entries hold other
+    // fields) would be written past its entries. Refused, the target as it was.
+    if (target->mEntrySize != mEntrySize || target->mLinkKind != mLinkKind || typeid(*target) != typeid(*this)) {
+      mLastError = errArrayCloneNew;
+      return nullptr;
+    }
     target->Clear();
   } else {
     try {

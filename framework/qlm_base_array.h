@@ -134,7 +134,8 @@ class cArray : public cBase {
 
   // Copies this array into `target` (cleared first) or into a new array of
   // NewEmpty(); the copy, or nil (code in this array's LastError). A target
-  // equal to this array is refused (274).
+  // equal to this array, or one of another entry size, link kind or class,
+  // is refused (274) and left as it was.
   cArray* Clone(cArray* target = nullptr);
 
   // The array to and from a flow (flow format: 32-bit count, then the

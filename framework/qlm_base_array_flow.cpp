@@ -13,8 +13,15 @@ namespace {
 
 // Entries appended per step while loading: a corrupt count then costs at
 // most one step's entries beyond what the flow really holds, because reading
-// stops at the first entry the flow cannot deliver.
+// stops at the first entry the flow cannot deliver. The read hook of linked
+// kinds gets its runs cut at multiples of the step (entries 1-4096,
+// 4097-8192, ...), whatever the array held before, so a hook that judges a
+// run as a whole (the chunk list's bound on unused allocation) reaches the
+// same verdict on a fresh array and on one that is loaded again.
 constexpr uint32_t kLoadStep = 4096;
+
+// Entries from `index` (1-based) up to the end of its step.
+uint32_t to_step_end(uint32_t index) { return kLoadStep - (index - 1) % kLoadStep; }
 
 // Calls `hook(entry, n)` for the entries index..index+n-1: once for the run
 // on linked kinds (1 and 3), once per entry on kinds 0 and 2, walking the
@@ -64,9 +71,17 @@ bool cArray::LoadFrom(cFlow* flow) {
     if (wanted < mCount && !RemoveLast(mCount - wanted)) return fail();
     auto read = [&](void* entry, uint32_t n) { return ReadEntries(entry, n, flow); };
     mLastError = errArrayRead;
-    if (!for_entries(*this, 1, mCount, read)) return fail();
+    if (mLinkKind == 1 || mLinkKind == 3) {
+      for (uint32_t index = 1; index <= mCount;) {
+        const uint32_t run = std::min(mCount - index + 1, to_step_end(index));
+        if (!for_entries(*this, index, run, read)) return fail();
+        index += run;
+      }
+    } else if (!for_entries(*this, 1, mCount, read)) {
+      return fail();
+    }
     while (mCount < wanted) {
-      const uint32_t step = std::min(wanted - mCount, kLoadStep);
+      const uint32_t step = std::min(wanted - mCount, to_step_end(mCount + 1));
       const uint32_t index = mCount + 1;
       if (Append(step) == nullptr) return fail();
       mLastError = errArrayRead;

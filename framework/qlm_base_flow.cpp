@@ -63,6 +63,16 @@ bool cMemoryFlowChunk::WriteEntries(const void* first, uint32_t n, cFlow* flow) 
 
 bool cMemoryFlowChunk::ReadEntries(void* first, uint32_t n, cFlow* flow) {
   auto* c = static_cast<rMemoryFlowChunk*>(first);
+  // The stored allocation is trusted only as far as the stream backs it: the
+  // used bytes must be there to read, and the unused tails (allocated - used,
+  // zero-filled here) of the run may add up to no more than the bytes the run
+  // read plus one default chunk (LoadFrom cuts runs at fixed entry indexes).
+  // A flow's own lists pass (only their last chunk has a tail, at most a
+  // chunk long with the default chunk size), while a few headers asking for
+  // 2 GiB each are refused before anything is allocated: what a load takes
+  // stays within a small multiple of the stream's size.
+  int64_t consumed = 0;
+  int64_t tails = 0;
   for (uint32_t i = 0; i < n; ++i, c = c->next) {
     if (c == nullptr || flow == nullptr) return false;
     uint8_t header[8];
@@ -71,6 +81,12 @@ bool cMemoryFlowChunk::ReadEntries(void* first, uint32_t n, cFlow* flow) {
     const int32_t allocated = int32_t(get_le32(header));
     const int32_t used = int32_t(get_le32(header + 4));
     if (used < 0 || allocated < used) return false;
+    const int64_t size = flow->Size();
+    const int64_t at = flow->Curr();
+    if (size >= 0 && at >= 0 && used > size - at) return false;
+    consumed += 8 + int64_t(used);
+    tails += int64_t(allocated) - used;
+    if (tails > consumed + cnMemoryFlowChunkSize) return false;
     if (c->block == nullptr || c->allocated != allocated) {
       // A reused block of another size is never written past its end.
       mem_free(c->block);

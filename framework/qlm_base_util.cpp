@@ -1,5 +1,6 @@
 #include "qlm_base_util.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cmath>
@@ -24,6 +25,7 @@ std::string group_digits(std::string_view digits, size_t group, char sep) {
 }
 
 std::string pad_left(std::string digits, uint32_t width) {
+  width = std::min(width, cnFmtMaxWidth);
   if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
   return digits;
 }

@@ -119,8 +119,9 @@ std::string string_group_thousands(std::string_view digits, bool dot);
 std::string string_group_by_four(std::string_view digits);
 
 // ---------------------------------------------------------------------------
-// Formatting. The width counts digits only (never the sign); a very large
-// width builds a correspondingly large string.
+// Formatting. The width counts digits only (never the sign) and is cut to
+// cnFmtMaxWidth, so a width such as 0xFFFFFFFF never asks for gigabytes.
+constexpr uint32_t cnFmtMaxWidth = 1024;
 std::string int_to_str(uint16_t flags, uint32_t width, int64_t value);
 std::string int_to_hex(uint16_t flags, uint32_t width, int64_t value);
 std::string int64_to_hex_bytes(uint64_t value);

@@ -605,10 +605,13 @@ int32_t cEncoding::AdoptBuffer(const void* block, int32_t unit, int32_t size, in
 int32_t cEncoding::AdoptEncoding(cEncoding* source, bool expand) {
   return guarded(errEncoding_BufferCreate, [&]() -> int32_t {
     if (source == nullptr) return errEncoding_WrongInputParameters;
-    if (source == this) {
-      // Adopting itself: read from a copy, since dropping the source first
-      // would lose the text.
-      std::unique_ptr<cEncoding> copy = Clone(true);
+    // Adopting itself, or an encoding that reads through it (directly or
+    // along a chain of attached encodings): read from an owned copy, since
+    // dropping this encoding's text first would lose what the source shows.
+    for (const cEncoding* e = source; e != nullptr;
+         e = e->mSrc.kind == cnSourceEncoding ? static_cast<const cEncoding*>(e->mSrc.source) : nullptr) {
+      if (e != this) continue;
+      std::unique_ptr<cEncoding> copy = source->Clone(true);
       if (!copy) return errEncoding_BufferCreate;
       return AdoptEncoding(copy.get(), expand);
     }

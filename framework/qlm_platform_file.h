@@ -109,6 +109,11 @@ class cFileName : public cBase {
   // raises 300, 301 or 302 with the offending position.
   static void scan_name(std::string_view name, rFileNameMarks& marks, int32_t& level_count);
 
+  // The name is the long form of a network name, "\\?\UNC\..." in any
+  // case. The parts drop the long prefix, and "UNC\..." alone would name a
+  // relative folder, so the file layer refuses such names (15).
+  bool IsLongNetwork() const;
+
   int32_t LastError() const { return mLastError; }
   // The file functions over a name keep their code here.
   void SetLastError(int32_t code) { mLastError = code; }

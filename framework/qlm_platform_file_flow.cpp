@@ -73,6 +73,9 @@ bool cFileFlow::Assign(cFileName* file_name, int32_t access) {
   return log_and_fail(this, false, [&] {
     NeedClosed();
     if (file_name == nullptr) raise_condition_error(errPreCondition, "{fn = NIL}");
+    // The copy keeps the FullName, which drops a long prefix: a long-form
+    // network name ("\\?\UNC\...") would become a relative folder "UNC".
+    if (file_name->IsLongNetwork()) raise_base_error(errBadDrive, "{\\\\?\\UNC}");
     const std::string full = file_name->FullName();
     if (full.empty()) raise_condition_error(errPreCondition, "{fn.FullName = \"\"}");
     if (!mFileName || !mFileName->Assign(full)) failed_call("{mName.Assign}");

@@ -95,9 +95,51 @@ R keep_name_code(cFileName* fn, R failure, F&& body) {
   return result;
 }
 
+// Refused with 15 before anything reaches the host (see IsLongNetwork).
+void refuse_long_network(cFileName* fn) {
+  if (fn->IsLongNetwork()) raise_base_error(errBadDrive, "{\\\\?\\UNC}");
+}
+
+// A level that is "." or ".." (after a drive's colon, if any).
+bool has_dot_level(std::string_view text) {
+  if (text.size() >= 2 && text[1] == ':') text.remove_prefix(2);
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find_first_of("\\/", pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view level = text.substr(pos, end - pos);
+    if (level == "." || level == "..") return true;
+    pos = end + 1;
+  }
+  return false;
+}
+
+// The text the host is given for a name. The system resolves "." and ".."
+// on the text before any file system sees the name, as Expand does; the host
+// would follow ".." through a symbolic link and act on another folder than
+// the one the name shows, and than the one a search lists. Names without
+// such levels pass unchanged (a relative name stays relative).
+std::string host_text(std::string_view text) {
+  if (!has_dot_level(text)) return std::string(text);
+  cFileName resolved(text);
+  if (!resolved.Expand()) raise_base_error(errWinAPICall, "{Expand}");
+  return resolved.FullName();
+}
+
+// host_text for the functions that answer only true or false.
+bool host_text_of(std::string_view text, std::string& out) {
+  try {
+    out = host_text(text);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 // The name's full name, which must not be blank.
 std::string checked_full_name(cFileName* fn) {
   if (fn == nullptr) raise_condition_error(errPreCondition, "{fn=NIL}");
+  refuse_long_network(fn);
   std::string full = fn->FullName();
   if (string_trim(full).empty()) raise_condition_error(errPreCondition, "{fn.FullName=\"\"}");
   return full;
@@ -129,7 +171,7 @@ bool file_open(rFileRecord* f, cFileName* fn, int32_t access) {
     f->lastError = 0;
     f->name = full;
     int32_t error = 0;
-    const int fd = plat::open_file(full, access, error);
+    const int fd = plat::open_file(host_text(full), access, error);
     check_host(error, "{Reset}");
     f->handle = fd;
     f->mode = access == 1 ? eFileMode::Input : access == 2 ? eFileMode::Output : eFileMode::InOut;
@@ -148,7 +190,7 @@ bool file_create(rFileRecord* f, cFileName* fn, uint32_t flags) {
     f->name = full;
     int32_t error = 0;
     // Without flag bit 0 an existing name is refused by the creation itself.
-    const int fd = plat::create_file(full, (flags & 1) != 0, error);
+    const int fd = plat::create_file(host_text(full), (flags & 1) != 0, error);
     if (error == plat::kFileErrExists) raise_base_error(errInvariant, "{file_exists(fn )}");
     check_host(error, "{Rewrite}");
     f->handle = fd;
@@ -382,34 +424,44 @@ bool file_eof(rFileRecord* f) {
 bool file_remove(cFileName* fn) {
   if (fn == nullptr) return false;
   return keep_name_code(fn, false, [&] {
-    check_host(plat::remove_file(checked_full_name(fn)), "{DeleteFile}");
+    check_host(plat::remove_file(host_text(checked_full_name(fn))), "{DeleteFile}");
     return true;
   });
 }
 
 bool file_exists(cFileName* fn) {
-  if (fn == nullptr) return false;
+  if (fn == nullptr || fn->IsLongNetwork()) return false;
   const std::string full = fn->FullName();
-  return !full.empty() && plat::file_exists(full);
+  std::string host;
+  return !full.empty() && host_text_of(full, host) && plat::file_exists(host);
 }
 
-bool file_exists(std::string_view path) { return plat::file_exists(path); }
+bool file_exists(std::string_view path) {
+  std::string host;
+  return host_text_of(path, host) && plat::file_exists(host);
+}
 
-bool dir_exists(std::string_view path) { return plat::dir_exists(path); }
+bool dir_exists(std::string_view path) {
+  std::string host;
+  return host_text_of(path, host) && plat::dir_exists(host);
+}
 
 bool dir_exists(cFileName* fn) {
-  if (fn == nullptr) return false;
+  if (fn == nullptr || fn->IsLongNetwork()) return false;
   const std::string path = fn->Path();
-  return !path.empty() && plat::dir_exists(path);
+  std::string host;
+  return !path.empty() && host_text_of(path, host) && plat::dir_exists(host);
 }
 
 bool mk_dir(cFileName* fn, uint32_t flags) {
   if (fn == nullptr) return false;
   std::vector<std::string> created;
   const bool ok = keep_name_code(fn, false, [&] {
+    refuse_long_network(fn);
     const std::string path = fn->Path();
     if (path.empty()) raise_condition_error(errPreCondition, "{fn.Path=\"\"}");
-    if (plat::dir_exists(path)) return true;
+    const std::string host = host_text(path);
+    if (plat::dir_exists(host)) return true;
     const int32_t levels = fn->PathLevels();
     if ((flags & cnDirRecursive) != 0 && levels >= 2) {
       // The walker grows from the drive level by level, so a relative name
@@ -419,12 +471,13 @@ bool mk_dir(cFileName* fn, uint32_t flags) {
         const std::string level = fn->PathLevel(i);
         if (level.empty()) raise_base_error(errQLMCall, "{scn.IncreasePath}");
         walker += level;
-        if (plat::dir_exists(walker)) continue;
-        check_host(plat::make_dir(walker), "{CreateDir}");
-        created.push_back(walker);
+        const std::string level_host = host_text(walker);
+        if (plat::dir_exists(level_host)) continue;
+        check_host(plat::make_dir(level_host), "{CreateDir}");
+        created.push_back(level_host);
       }
     }
-    check_host(plat::make_dir(path), "{CreateDir}");
+    check_host(plat::make_dir(host), "{CreateDir}");
     created.clear();
     return true;
   });
@@ -443,6 +496,7 @@ bool mk_dir(std::string_view path, uint32_t flags) {
 bool mk_dir_all_notify(cFileName* fn, uint32_t /*flags*/, const tCreatedFolder& created) {
   if (fn == nullptr) return false;
   try {
+    refuse_long_network(fn);
     const int32_t levels = fn->PathLevels();
     if (levels < 0) raise_base_error(errRunTime, "");
     std::string text = fn->Drive();
@@ -450,7 +504,7 @@ bool mk_dir_all_notify(cFileName* fn, uint32_t /*flags*/, const tCreatedFolder& 
       const std::string level = fn->PathLevel(i);
       if (level.empty()) raise_base_error(errRunTime, "");
       text += level;
-      if (plat::dir_exists(text)) continue;
+      if (plat::dir_exists(host_text(text))) continue;
       if (!mk_dir(text, 0)) raise_base_error(errRunTime, "");
       if (created && !created(text)) raise_base_error(errRunTime, "");
     }
@@ -468,12 +522,23 @@ bool mk_dir_all_notify(std::string_view path, uint32_t flags, const tCreatedFold
 
 bool rm_dir_all(cFileName* fn, int32_t /*ignored*/) {
   if (fn == nullptr) raise_condition_error(errPreCondition, "{fn=NIL}");
+  refuse_long_network(fn);
   // Never the current folder by default: an empty Path is refused.
   const std::string path = fn->Path();
   if (path.empty()) raise_condition_error(errPreCondition, "{fn.Path=\"\"}");
+  // A Path ending in "." or ".." names a folder the caller did not spell
+  // out (the current one or a parent): refused as before resolving.
+  {
+    std::string_view last = path;
+    while (!last.empty() && (last.back() == '\\' || last.back() == '/')) last.remove_suffix(1);
+    const size_t cut = last.find_last_of("\\/:");
+    if (cut != std::string_view::npos) last.remove_prefix(cut + 1);
+    if (last == "." || last == "..") raise_base_error(errAccessDenied, "{RemoveDir}");
+  }
+  const std::string host = host_text(path);
   fn->SetName("*");
   fn->SetExtension("*");
-  const plat::TreeRemoval r = plat::remove_tree(path);
+  const plat::TreeRemoval r = plat::remove_tree(host);
   switch (r.stage) {
     case 0:
       return true;
@@ -489,6 +554,7 @@ bool rm_dir_all(cFileName* fn, int32_t /*ignored*/) {
 bool rm_dir(cFileName* fn, uint32_t flags) {
   if (fn == nullptr) return false;
   return keep_name_code(fn, false, [&] {
+    refuse_long_network(fn);
     if ((flags & cnDirRecursive) != 0) {
       std::unique_ptr<cFileName> copy = fn->Clone();
       if (!copy) raise_base_error(errQLMCall, "{fn.Clone}");
@@ -501,14 +567,20 @@ bool rm_dir(cFileName* fn, uint32_t flags) {
     }
     const std::string path = fn->Path();
     if (path.empty()) raise_condition_error(errPreCondition, "{fn.Path=\"\"}");
-    check_host(plat::remove_dir(path), "{RemoveDir}");
+    check_host(plat::remove_dir(host_text(path)), "{RemoveDir}");
     return true;
   });
 }
 
-bool dir_set_current(std::string_view path) { return plat::set_current_dir(path) == plat::kFileOk; }
+bool dir_set_current(std::string_view path) {
+  std::string host;
+  return host_text_of(path, host) && plat::set_current_dir(host) == plat::kFileOk;
+}
 
-int64_t disk_free_space(std::string_view path) { return plat::free_space(path); }
+int64_t disk_free_space(std::string_view path) {
+  std::string host;
+  return host_text_of(path, host) ? plat::free_space(host) : -1;
+}
 
 // ---------------------------------------------------------------------------
 // Directory search
@@ -547,6 +619,7 @@ rFileFind* find_first(cFileName* pattern) {
       ff->position = end + 1;
       return ff.release();
     }
+    if (pattern->IsLongNetwork()) return nullptr;
     std::unique_ptr<cFileName> expanded = pattern->Clone();
     if (!expanded || !expanded->Expand()) return nullptr;
     const std::string full = expanded->FullName();
@@ -554,7 +627,7 @@ rFileFind* find_first(cFileName* pattern) {
     ff->pattern = std::move(expanded);
     ff->search = std::make_unique<plat::DirSearch>();
     plat::DirEntry e;
-    if (ff->search->Start(full, e) != plat::kFileOk) return nullptr;
+    if (ff->search->Start(host_text(full), e) != plat::kFileOk) return nullptr;
     if (!fill_found(ff.get(), e)) return nullptr;
     return ff.release();
   } catch (...) {

@@ -626,6 +626,15 @@ std::string cFileName::FullName() {
   });
 }
 
+bool cFileName::IsLongNetwork() const {
+  std::string_view s = mName;
+  if (!s.starts_with(kLongPrefix)) return false;
+  s.remove_prefix(kLongPrefix.size());
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; };
+  return s.size() >= 3 && lower(s[0]) == 'u' && lower(s[1]) == 'n' && lower(s[2]) == 'c' &&
+         (s.size() == 3 || s[3] == '\\' || s[3] == '/');
+}
+
 std::string cFileName::SystemName() {
   return keep_code(mLastError, std::string(), [&] {
     if (!CheckNotEmpty()) return std::string();

@@ -541,6 +541,47 @@ TEST(Array, TypedEntriesOwnTheirStrings) {
   again->name = long_name(99);
 }
 
+// A target whose entries differ from the source's (size, link kind, class
+// and so its hooks) is refused and left as it was: the copy hook would write
+// past its entries or into fields of another type.
+TEST(Array, CloneRefusesATargetOfAnotherShape) {
+  cArray source(16, 0, 6);
+  fill(source, 5);
+  cArrayOf<rNamed, 3> named(5);
+  ASSERT_NE(named.Append(2), nullptr);
+  named.Get(1)->name = long_name(1);
+  cArray plain_named(uint32_t(sizeof(rNamed)), 3, 5);
+  ASSERT_NE(plain_named.Append(2), nullptr);
+
+  cArray smaller(8, 0, 6), larger(64, 0, 6), linked(16, 1, 6), doubly(16, 3, 6);
+  struct Case {
+    const char* what;
+    cArray* from;
+    cArray* target;
+  } cases[] = {
+      {"smaller entries", &source, &smaller},
+      {"larger entries", &source, &larger},
+      {"next links", &source, &linked},
+      {"both links", &source, &doubly},
+      {"typed into plain", &named, &plain_named},
+      {"plain into typed", &plain_named, &named},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.target->Count() == 0) fill(*c.target, 9);
+    const uint32_t count = c.target->Count();
+    std::vector<std::string> before;
+    for (uint32_t i = 1; i <= count; ++i)
+      before.emplace_back(static_cast<const char*>(c.target->Get(i)), c.target->EntrySize());
+    EXPECT_EQ(c.from->Clone(c.target), nullptr);
+    EXPECT_EQ(c.from->LastError(), errArrayCloneNew);
+    ASSERT_EQ(c.target->Count(), count);
+    for (uint32_t i = 1; i <= count; ++i)
+      EXPECT_EQ(std::string(static_cast<const char*>(c.target->Get(i)), c.target->EntrySize()), before[i - 1]);
+  }
+  EXPECT_EQ(named.Get(1)->name, long_name(1));
+}
+
 TEST(Array, AHookThatThrowsBecomesAFailedClone) {
   cThrowingCopy a;
   rNamed* e = a.Append(2);

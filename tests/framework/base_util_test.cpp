@@ -144,6 +144,25 @@ TEST(BaseUtil, FloatToStr) {
   EXPECT_EQ(float_to_str(1, cnFmtPad, 0, 1e20), "100000000000000000000.0");
 }
 
+// A width is cut to cnFmtMaxWidth: a caller's 0xFFFFFFFF (a -1 gone
+// unsigned) gives a bounded text instead of asking for 4 GiB.
+TEST(BaseUtil, HugeWidthsAreCut) {
+  // The cut width's zeros, then the text.
+  auto padded = [](std::string_view head, std::string_view text) {
+    return std::string(head).append(cnFmtMaxWidth - 1, '0').append(text);
+  };
+  for (const uint32_t width : {cnFmtMaxWidth + 1, 0x80000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(width);
+    EXPECT_EQ(int_to_str(cnFmtPad, width, 0), padded("", "0"));
+    EXPECT_EQ(int_to_str(cnFmtPad, width, -7), padded("-", "7"));
+    EXPECT_EQ(int_to_hex(cnFmtPad, width, 0xA), padded("", "A"));
+    EXPECT_EQ(float_to_str(1, cnFmtPad, width, 2.5), padded("", "2.5"));
+    // Grouping works on the cut digits.
+    EXPECT_EQ(int_to_str(cnFmtPad | cnFmtGroup, width, 1).size(), cnFmtMaxWidth + (cnFmtMaxWidth - 1) / 3);
+  }
+  EXPECT_EQ(int_to_str(cnFmtPad, cnFmtMaxWidth, 5), padded("", "5"));  // the cap itself is honoured
+}
+
 TEST(BaseUtil, BoolText) {
   EXPECT_EQ(bool_to_str(true, 8), "yes");
   EXPECT_EQ(bool_to_str(false, 8), "no");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,26 @@ TEST(Encoding, AdoptNarrowsToTheLargestCodePoint) {
   EXPECT_EQ(e.AdoptCharString("self", 0, false), 4);
   EXPECT_EQ(e.AdoptEncoding(&e, false), 4);
   EXPECT_EQ(text8(e), "self");
+}
+
+// Adopting an encoding that reads through the adopting one (attached to it,
+// directly or along a chain) copies the text first: nothing is lost.
+TEST(Encoding, AdoptingThroughAnAttachedEncodingKeepsTheText) {
+  for (int depth = 1; depth <= 3; ++depth) {
+    SCOPED_TRACE(depth);
+    cEncoding a;
+    ASSERT_EQ(a.AdoptCharString("abc\xc3\xa9", 0, false), 5);
+    std::vector<std::unique_ptr<cEncoding>> chain;
+    cEncoding* below = &a;
+    for (int i = 0; i < depth; ++i) {
+      chain.push_back(std::make_unique<cEncoding>());
+      ASSERT_EQ(chain.back()->AttachEncoding(below), 5);
+      below = chain.back().get();
+    }
+    EXPECT_EQ(a.AdoptEncoding(below, false), 5);
+    EXPECT_EQ(text8(a), "abc\xc3\xa9");
+    EXPECT_EQ(text8(*below), "abc\xc3\xa9");  // the attached ones read the adopted text
+  }
 }
 
 TEST(Encoding, OwnedStorageWidensAndEdits) {

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "plat_path_map.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_util.h"
+#include "qlm_platform_file_flow.h"
 #include "qlm_platform_file_io.h"
 #include "sandbox.h"
 
@@ -544,4 +546,255 @@ TEST(FileSearch, FindsEntriesWithFolderMarksAndSizes) {
   EXPECT_TRUE(ff->driveMode);
   find_close(ff);
   find_close(nullptr);
+}
+
+// The long form of a network name, "\\?\UNC\host\share\...", in any case:
+// the name's parts drop the prefix, and what is left would be a folder
+// "UNC" under the current one. Every operation refuses it with 15, and
+// nothing is created, opened or deleted, even where a folder UNC exists.
+TEST(FileNames, LongNetworkNamesAreRefused) {
+  const std::string dir = testenv::sandbox_dir("unc");
+  const std::string w = win_of(dir);
+  for (const char* unc : {"UNC", "unc", "Unc"}) {
+    fs::create_directories(dir + "/" + unc + "/fileserver/share/data");
+    put(dir + "/" + unc + "/fileserver/share/data/keep.txt", "keep");
+  }
+  ASSERT_TRUE(dir_set_current(w));
+
+  struct Op {
+    const char* what;
+    const char* tail;  // after "\\?\<UNC>\fileserver\share\"
+    // The outcome and the code kept (-1: the operation keeps none).
+    std::function<std::pair<bool, int32_t>(const std::string& name)> run;
+  };
+  const Op ops[] = {
+      {"file_create", "new\\f.txt",
+       [](const std::string& n) {
+         cFileName fn(n);
+         rFileRecord rec;
+         const bool ok = file_create(&rec, &fn, 1);
+         if (ok) file_close(&rec);
+         return std::pair(ok, rec.lastError);
+       }},
+      {"file_create without truncation", "data\\new.txt",
+       [](const std::string& n) {
+         cFileName fn(n);
+         rFileRecord rec;
+         const bool ok = file_create(&rec, &fn, 0);
+         if (ok) file_close(&rec);
+         return std::pair(ok, rec.lastError);
+       }},
+      {"file_open", "data\\keep.txt",
+       [](const std::string& n) {
+         cFileName fn(n);
+         rFileRecord rec;
+         const bool ok = file_open(&rec, &fn, 3);
+         if (ok) file_close(&rec);
+         return std::pair(ok, rec.lastError);
+       }},
+      {"file_remove", "data\\keep.txt",
+       [](const std::string& n) {
+         cFileName fn(n);
+         const bool ok = file_remove(&fn);
+         return std::pair(ok, fn.LastError());
+       }},
+      {"mk_dir", "new\\deeper\\",
+       [](const std::string& n) {
+         cFileName fn(n);
+         const bool ok = mk_dir(&fn, cnDirRecursive);
+         return std::pair(ok, fn.LastError());
+       }},
+      {"mk_dir_all", "new\\deeper\\", [](const std::string& n) { return std::pair(mk_dir_all(n), -1); }},
+      {"rm_dir", "data\\",
+       [](const std::string& n) {
+         cFileName fn(n);
+         const bool ok = rm_dir(&fn, cnDirRecursive);
+         return std::pair(ok, fn.LastError());
+       }},
+      {"rm_dir_all", "data\\",
+       [](const std::string& n) {
+         cFileName fn(n);
+         try {
+           return std::pair(rm_dir_all(&fn, 0), 0);
+         } catch (const exError& e) {
+           return std::pair(false, e.Code());
+         }
+       }},
+      {"file_exists", "data\\keep.txt",
+       [](const std::string& n) {
+         cFileName fn(n);
+         return std::pair(file_exists(&fn) || file_exists(n), -1);
+       }},
+      {"dir_exists", "data\\keep.txt",
+       [](const std::string& n) {
+         cFileName fn(n);
+         return std::pair(dir_exists(&fn), -1);
+       }},
+      {"find_first", "data\\*.*",
+       [](const std::string& n) {
+         cFileName fn(n);
+         rFileFind* ff = find_first(&fn);
+         find_close(ff);
+         return std::pair(ff != nullptr, -1);
+       }},
+      {"cFileFlow.Create", "new\\f.txt",
+       [](const std::string& n) {
+         cFileName fn(n);
+         cFileFlow flow(&fn, 3);
+         return std::pair(flow.Create(), -1);
+       }},
+  };
+  for (const char* unc : {"UNC", "unc", "Unc"}) {
+    for (const Op& op : ops) {
+      const std::string name = std::string("\\\\?\\") + unc + "\\fileserver\\share\\" + op.tail;
+      SCOPED_TRACE(std::string(op.what) + " " + name);
+      const auto [ok, code] = op.run(name);
+      EXPECT_FALSE(ok);
+      if (code != -1) {
+        EXPECT_EQ(code, errBadDrive);
+      }
+      for (const char* any : {"UNC", "unc", "Unc"}) {
+        EXPECT_EQ(get(dir + "/" + any + "/fileserver/share/data/keep.txt"), "keep");
+        EXPECT_FALSE(fs::exists(dir + "/" + any + "/fileserver/share/new"));
+        EXPECT_FALSE(fs::exists(dir + "/" + any + "/fileserver/share/data/new.txt"));
+      }
+    }
+  }
+  // The flow refuses when it is given the name.
+  cFileName fn("\\\\?\\UNC\\fileserver\\share\\new\\f.txt");
+  cFileFlow flow(std::string_view(), 3);
+  EXPECT_FALSE(flow.Assign(&fn, 3));
+  EXPECT_EQ(flow.LastErrorCode(), errBadDrive);
+  // Without the prefix "UNC" is an ordinary relative folder.
+  cFileName plain("UNC\\fileserver\\share\\data\\keep.txt");
+  EXPECT_TRUE(file_exists(&plain));
+  ASSERT_TRUE(dir_set_current(win_of(testenv::sandbox_root())));
+}
+
+// A ".." after a symbolic link: the system resolves the name on its text, as
+// Expand and the search do, so s\lnk\..\y is s\y whatever lnk points at.
+// No operation may act on the folder the host would reach through the link
+// (s\real\y, beside the link's target s\real\inner).
+TEST(FileFolders, DotDotAfterALinkIsResolvedOnTheText) {
+  const std::string base = testenv::sandbox_dir("dotdot");
+  int round = 0;
+  struct Op {
+    const char* what;
+    const char* tail;  // after "<s>\lnk\..\"
+    std::function<bool(const std::string& name)> run;
+    const char* gone;  // under s/y: what the operation removed ("" none)
+    const char* made;  // under s/y: what it created ("" none)
+  };
+  const Op ops[] = {
+      {"rm_dir_all", "y\\",
+       [](const std::string& n) {
+         cFileName fn(n);
+         return rm_dir_all(&fn, 0);
+       },
+       "", ""},
+      {"rm_dir recursive", "y\\",
+       [](const std::string& n) {
+         cFileName fn(n);
+         return rm_dir(&fn, cnDirRecursive);
+       },
+       "", ""},
+      {"rm_dir", "y\\empty\\",
+       [](const std::string& n) {
+         cFileName fn(n);
+         return rm_dir(&fn, 0);
+       },
+       "empty", ""},
+      {"file_remove", "y\\file",
+       [](const std::string& n) {
+         cFileName fn(n);
+         return file_remove(&fn);
+       },
+       "file", ""},
+      {"file_create truncating", "y\\file",
+       [](const std::string& n) {
+         cFileName fn(n);
+         rFileRecord rec;
+         const bool ok = file_create(&rec, &fn, 1);
+         return ok && file_close(&rec);
+       },
+       "", ""},
+      {"file_open and write", "y\\file",
+       [](const std::string& n) {
+         cFileName fn(n);
+         rFileRecord rec;
+         const bool ok = file_open(&rec, &fn, 2) && file_write(&rec, "XY", 2);
+         return ok && file_close(&rec);
+       },
+       "", ""},
+      {"mk_dir", "y\\made\\",
+       [](const std::string& n) {
+         cFileName fn(n);
+         return mk_dir(&fn, 0);
+       },
+       "", "made"},
+      {"mk_dir_all", "y\\made\\deeper\\", [](const std::string& n) { return mk_dir_all(n); }, "", "made"},
+      {"file_exists", "y\\file",
+       [](const std::string& n) {
+         cFileName fn(n);
+         return file_exists(&fn) && file_exists(n);
+       },
+       "", ""},
+      {"find_first", "y\\fi*",
+       [](const std::string& n) {
+         cFileName fn(n);
+         rFileFind* ff = find_first(&fn);
+         const bool ok = ff != nullptr && ff->found->FullName().ends_with("\\y\\file") && !find_next(ff);
+         find_close(ff);
+         return ok;
+       },
+       "", ""},
+  };
+  for (const Op& op : ops) {
+    SCOPED_TRACE(op.what);
+    const std::string s = base + "/" + std::to_string(++round);
+    // Both candidates hold the same entries; only the other one must stay.
+    for (const std::string& y : {s + "/y", s + "/real/y"}) {
+      fs::create_directories(y + "/empty");
+      put(y + "/file", "content");
+      put(y + "/other", "other");
+    }
+    put(s + "/real/y/only-here", "");  // so a search there would find more
+    fs::create_directories(s + "/real/inner");
+    fs::create_directory_symlink(s + "/real/inner", s + "/lnk");
+    ASSERT_TRUE(fs::exists(s + "/lnk/../y/only-here"));  // the host's own reading
+
+    EXPECT_TRUE(op.run(win_of(s) + "\\lnk\\..\\" + op.tail));
+    // The folder through the link is untouched.
+    EXPECT_EQ(get(s + "/real/y/file"), "content");
+    EXPECT_TRUE(fs::is_directory(s + "/real/y/empty"));
+    EXPECT_FALSE(fs::exists(s + "/real/y/made"));
+    EXPECT_TRUE(fs::exists(s + "/real/inner"));
+    // The named folder took the effect.
+    const std::string what = op.what;
+    if (what.starts_with("rm_dir") && *op.gone == '\0') {
+      EXPECT_FALSE(fs::exists(s + "/y"));
+    } else if (*op.gone != '\0') {
+      EXPECT_FALSE(fs::exists(s + "/y/" + op.gone));
+      EXPECT_TRUE(fs::exists(s + "/y/other"));
+    } else if (*op.made != '\0') {
+      EXPECT_TRUE(fs::is_directory(s + "/y/" + op.made));
+    } else if (what == "file_create truncating") {
+      EXPECT_EQ(get(s + "/y/file"), "");
+    } else if (what == "file_open and write") {
+      EXPECT_EQ(get(s + "/y/file"), "XYntent");
+    }
+  }
+
+  // A Path that ends in ".." or "." names a folder the caller did not spell
+  // out: rm_dir_all refuses it, as before.
+  const std::string s = base + "/guard";
+  fs::create_directories(s + "/a/b");
+  ASSERT_TRUE(dir_set_current(win_of(s)));
+  for (const std::string& name : {win_of(s) + "\\a\\b\\..\\", std::string("a\\..\\"), std::string("a\\b\\..\\..\\")}) {
+    SCOPED_TRACE(name);
+    cFileName fn(name);
+    EXPECT_THROW(rm_dir_all(&fn, 0), exError);
+    EXPECT_TRUE(fs::is_directory(s + "/a/b"));
+  }
+  ASSERT_TRUE(dir_set_current(win_of(testenv::sandbox_root())));
 }

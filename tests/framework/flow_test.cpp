@@ -466,6 +466,14 @@ TEST(Flow, ChunkListSaveToAndLoadFrom) {
       {"huge count", header(0x7FFFFFFF, 4, 4) + "abcd"},
       {"count without entries", std::string("\x01\0\0\0", 4)},
       {"no count", std::string("\x01\0", 2)},
+      {"2 GiB tails", header(3, 0x7FFFFFFF, 0) + header(0, 0x7FFFFFFF, 0).substr(4) +
+                          header(0, 0x7FFFFFFF, 0).substr(4)},
+      {"used beyond the stream", header(1, 0x7FFFFFF0, 0x7FFFFFF0) + "abc"},
+      {"a default chunk's tail, repeated", [&] {
+         std::string s = header(100, 6552, 0);
+         for (int i = 1; i < 100; ++i) s += header(0, 6552, 0).substr(4);
+         return s;
+       }()},
   };
   for (const Corrupt& c : corrupt) {
     SCOPED_TRACE(c.what);
@@ -474,6 +482,31 @@ TEST(Flow, ChunkListSaveToAndLoadFrom) {
     EXPECT_EQ(list.LastError(), errArrayRead);
     EXPECT_LE(list.Count(), 4096u);
   }
+
+  // What the stream does not back is refused before it is allocated: with
+  // the entries already there, loading asks for no block at all.
+  for (const std::string& bytes : {header(3, 0x7FFFFFFF, 0) + header(0, 0x7FFFFFFF, 0).substr(4) +
+                                       header(0, 0x7FFFFFFF, 0).substr(4),
+                                   header(1, 0x7FFFFFF0, 0x7FFFFFF0) + "abc"}) {
+    cMemoryFlowChunk list;
+    ASSERT_NE(list.Append(3), nullptr);
+    auto src = open_on(bytes);
+    mem_alloc_fail_at(1, true);  // nothing real is taken, only counted
+    EXPECT_FALSE(list.LoadFrom(src.get()));
+    const int64_t asked = mem_alloc_count();
+    mem_alloc_fail_at(0);
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(list.LastError(), errArrayRead);
+  }
+  // A tail the bytes read so far cover (plus one default chunk) is kept.
+  {
+    std::string bytes = header(2, 5000, 5000) + std::string(5000, 'x');
+    bytes += header(0, 5000 + 6552 + 16, 0).substr(4);
+    cMemoryFlowChunk list;
+    ASSERT_TRUE(load(list, bytes));
+    EXPECT_EQ(list.LastChunk()->allocated, 5000 + 6552 + 16);
+  }
+
   EXPECT_FALSE(copy.LoadFrom(nullptr));
   EXPECT_EQ(copy.LastError(), errInvariant);
   EXPECT_FALSE(copy.SaveTo(nullptr));
