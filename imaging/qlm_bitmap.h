@@ -216,6 +216,8 @@ class cBitmap : public cException {
   void SetTransparentColor(uint32_t color) { mTransparentColor = color; }
 
  private:
+  // The image sets the counters of the bitmaps it makes for its frames.
+  friend class cImage;
   enum class Operation { Copy, Nearest, Bilinear, Crop, Tile, Blank };
 
   void SetFormatCode(uint8_t code);
