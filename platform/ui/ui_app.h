@@ -55,6 +55,9 @@ class TApplication : public TComponent {
   void WaitForThread(TThread* t);
   int RunningThreads() const { return mRunningThreads.load(); }
 
+  // Runs the queued calls now: for backends whose own nested loops (native
+  // dialogs) must keep serving them.
+  void ServeQueued() { RunQueued(); }
   // Marks that some form has areas to paint.
   void PaintPending() { mPaintPending = true; }
   void PaintAll();
