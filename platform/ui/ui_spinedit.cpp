@@ -12,6 +12,10 @@ TSpinEdit::TSpinEdit(TComponent* owner) : TCustomControl(owner) {
   mEdit->OnChange = [this](TObject*) {
     if (OnChange) OnChange(this);
   };
+  // A number typed outside the limits is corrected when the focus leaves.
+  mEdit->OnExit = [this](TObject*) {
+    if (Clamp(Value()) != Value() || mEdit->Text() != std::to_string(Value())) SetValue(Value());
+  };
   mRepeat = new TTimer(this);
   mRepeat->SetEnabled(false);
   mRepeat->SetOnTimer([this](TObject*) {
@@ -40,7 +44,7 @@ int TSpinEdit::Value() const {
   int v = 0;
   auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
   if (ec != std::errc() || end != t.data() + t.size() || t.empty()) return mMin;
-  return Clamp(v);
+  return v;
 }
 
 void TSpinEdit::SetValue(int v) { mEdit->SetText(std::to_string(Clamp(v))); }

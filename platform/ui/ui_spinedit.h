@@ -18,9 +18,11 @@ class TSpinEdit : public TCustomControl {
   int MaxValue() const { return mMax; }
   void SetMaxValue(int v);
   int Increment = 1;
-  // The text's number limited to MinValue..MaxValue (when they differ);
-  // MinValue for a text that is no number.
+  // The typed number as it stands (limits are applied when the focus
+  // leaves, by the arrows and by SetValue); MinValue for a text that is no
+  // number.
   int Value() const;
+  // Sets the text to v limited to MinValue..MaxValue (when they differ).
   void SetValue(int v);
   TEdit& Edit() { return *mEdit; }
   // Fires on every change of the text, typed or stepped.

@@ -42,11 +42,20 @@ TEST(UiSpinEdit, ArrowsStepRepeatWhileHeldAndKeepTheLimits) {
   struct Case {
     const char* text;
     int value;
-  } cases[] = {{"99", 12}, {"-3", 6}, {"", 6}, {"1x", 6}, {"99999999999", 6}};
+  } cases[] = {{"99", 99}, {"-3", -3}, {"2", 2}, {"", 6}, {"1x", 6}, {"99999999999", 6}};
   for (auto& c : cases) {
     test::TypeText(&spin->Edit(), c.text);
-    EXPECT_EQ(spin->Value(), c.value) << c.text;
+    EXPECT_EQ(spin->Value(), c.value) << c.text;  // as typed, for the change handler to judge
   }
+  // Leaving the entry puts the limits on the text.
+  auto* other = new TEdit(f.form);
+  other->SetParent(f.form);
+  test::TypeText(&spin->Edit(), "99");
+  other->SetFocus();
+  EXPECT_EQ(spin->Edit().Text(), "12");
+  test::TypeText(&spin->Edit(), "x");
+  other->SetFocus();
+  EXPECT_EQ(spin->Edit().Text(), "6");
   // A capture lost while held stops the repeat.
   test::MouseDown(f.form, up_x, up_y);
   ReleaseCapture();

@@ -185,8 +185,10 @@ TEST_F(GuiTest, ClicksKeysAndTabReachOurControlsAndTheEdit) {
   // Tab leaves the native edit for our control; Enter then reaches it.
   ASSERT_EQ(Run("xdotool key Tab"), 0);
   ASSERT_TRUE(Pump([&] { return t.form->ActiveControl() == t.pattern; }));
-  ASSERT_EQ(Run("xdotool key Return space Escape"), 0);
+  ASSERT_EQ(Run("xdotool key Return space Escape Down Right"), 0);
   EXPECT_TRUE(Pump([&] { return t.pattern->Saw("key 13") && t.pattern->Saw("key 32") && t.pattern->Saw("key 27"); }));
+  EXPECT_TRUE(Pump([&] { return t.pattern->Saw("key 40") && t.pattern->Saw("key 39"); }));
+  EXPECT_EQ(t.form->ActiveControl(), t.pattern);  // arrows did not move the focus
   EXPECT_EQ(t.edit->Text(), "hello");
 }
 

@@ -225,7 +225,10 @@ gboolean OnKey(GtkWidget*, GdkEventKey* e, gpointer data) {
     gunichar u = gdk_keyval_to_unicode(e->keyval);
     if (u == 8 || u == 13 || u == 27 || (u >= 32 && u < 127)) handled = form->InputChar(char(u));
   });
-  return handled || alive.expired();
+  if (handled || alive.expired()) return TRUE;
+  // Only a focused native widget has a use for the rest; with our own
+  // control focused GTK must not act on it (focus moves, activation).
+  return !dynamic_cast<TOverlayControl*>(form->ActiveControl());
 }
 
 gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
