@@ -1,15 +1,32 @@
 #include "qlm_ui_start.h"
 
+#include <cstdlib>
 #include <memory>
 
 #include "qlm_startup.h"
 #include "ui_app.h"
+#include "ui_gtk.h"
 #include "ui_headless.h"
+
+namespace {
+
+bool display_present() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 bool qlm_ui_start() {
   if (ui::Started()) return true;
   try {
-    ui::Start(std::make_unique<ui::HeadlessBackend>());
+    std::unique_ptr<ui::Backend> backend;
+    if (display_present()) backend = ui::GtkBackend::Create();
+    if (!backend) backend = std::make_unique<ui::HeadlessBackend>();
+    ui::Start(std::move(backend));
   } catch (...) {
     return false;
   }

@@ -90,11 +90,19 @@ void TApplication::Run() {
   while (!mTerminated && MainForm) HandleMessage();
 }
 
-void TApplication::QueueCall(std::function<void()> fn, std::weak_ptr<void> alive) {
-  bool bound = !alive.owner_before(std::weak_ptr<void>{}) && !std::weak_ptr<void>{}.owner_before(alive) ? false : true;
+void TApplication::QueueCall(std::function<void()> fn) {
   {
     std::lock_guard lock(mLock);
-    mQueue.push_back({std::move(fn), std::move(alive), bound});
+    mQueue.push_back({std::move(fn), {}, false});
+  }
+  mCv.notify_all();
+  mBackend->Wakeup();
+}
+
+void TApplication::QueueCall(std::function<void()> fn, std::weak_ptr<void> alive) {
+  {
+    std::lock_guard lock(mLock);
+    mQueue.push_back({std::move(fn), std::move(alive), true});
   }
   mCv.notify_all();
   mBackend->Wakeup();
@@ -317,7 +325,17 @@ void TThread::AfterConstruction() {
   if (!mCreateSuspended) Start();
 }
 
+void TThread::BeforeDestruction() {
+  mAlive.reset();
+  if (mStarted && !mFinished) {
+    Terminate();
+    WaitFor();
+  }
+}
+
 TThread::~TThread() {
+  // Reached without BeforeDestruction (a plain delete) the derived parts
+  // are gone already; stopping here is the last resort.
   mAlive.reset();
   if (mStarted && !mFinished) {
     Terminate();
@@ -336,8 +354,16 @@ void TThread::Start() {
   if (mStarted) return;
   if (!Application) throw std::logic_error("TThread: the window layer is not started");
   mStarted = true;
-  ++Application->mRunningThreads;
-  mThread = std::thread([this] { Run(); });
+  mApp = Application;
+  mAliveToken = mAlive;
+  ++mApp->mRunningThreads;
+  try {
+    mThread = std::thread([this] { Run(); });
+  } catch (...) {
+    --mApp->mRunningThreads;
+    mStarted = false;
+    throw;
+  }
 }
 
 void TThread::Run() {
@@ -352,18 +378,21 @@ void TThread::Run() {
   } catch (...) {
     FatalException = std::current_exception();
   }
-  TApplication* app = Application;
-  std::weak_ptr<void> alive = mAlive;
+  // After mFinished the GUI thread may start destroying this object; it
+  // joins this thread first, so the members below stay readable, and the
+  // end handler is bound to the token taken at Start.
+  TApplication* app = mApp;
+  std::weak_ptr<void> alive = mAliveToken;
   mFinished = true;
   --app->mRunningThreads;
   app->ThreadFinished();
-  app->QueueCall([this] { DoTerminate(); }, alive);
+  app->QueueCall([this] { DoTerminate(); }, std::move(alive));
 }
 
 void TThread::DoTerminate() {
   Join();
   if (mOnTerminate && (!mHasReceiver || !mReceiver.expired())) mOnTerminate(this);
-  if (FreeOnTerminate) delete this;
+  if (FreeOnTerminate) TObject::Free(this);
 }
 
 void TThread::Join() {
@@ -375,8 +404,8 @@ int TThread::WaitFor() {
   if (mThread.joinable() && std::this_thread::get_id() == mThread.get_id())
     throw std::logic_error("TThread.WaitFor: a thread cannot wait for itself");
   if (!mStarted) return ReturnValue;
-  if (Application && Application->IsGuiThread())
-    Application->WaitForThread(this);
+  if (mApp && mApp->IsGuiThread())
+    mApp->WaitForThread(this);
   Join();
   return ReturnValue;
 }

@@ -45,8 +45,10 @@ class TApplication : public TComponent {
   void CancelHint();
 
   // Runs fn on the GUI thread from the loop; callable from any thread. A
-  // call bound to an alive token is dropped once the token expired.
-  void QueueCall(std::function<void()> fn, std::weak_ptr<void> alive = {});
+  // call bound to an alive token is dropped once the token expired (an
+  // empty token counts as expired).
+  void QueueCall(std::function<void()> fn);
+  void QueueCall(std::function<void()> fn, std::weak_ptr<void> alive);
   bool IsGuiThread() const { return std::this_thread::get_id() == mGuiThread; }
   // Worker side of TThread::Synchronize.
   void SynchronizeCall(const std::function<void()>& fn);
@@ -55,6 +57,9 @@ class TApplication : public TComponent {
   void WaitForThread(TThread* t);
   int RunningThreads() const { return mRunningThreads.load(); }
 
+  // Runs the queued calls now: for backends whose own nested loops (native
+  // dialogs) must keep serving them.
+  void ServeQueued() { RunQueued(); }
   // Marks that some form has areas to paint.
   void PaintPending() { mPaintPending = true; }
   void PaintAll();
@@ -175,6 +180,9 @@ class TThread : public TObject {
   explicit TThread(bool createSuspended);
   ~TThread() override;
   void AfterConstruction() override;
+  // A running thread is stopped and waited for here, while the object is
+  // still whole: free threads with TObject::Free.
+  void BeforeDestruction() override;
   void Start();
   void Resume() { Start(); }
   void Terminate() { mTerminated = true; }
@@ -209,6 +217,8 @@ class TThread : public TObject {
   std::weak_ptr<void> mReceiver;
   bool mHasReceiver = false;
   std::shared_ptr<int> mAlive = std::make_shared<int>(0);
+  std::weak_ptr<void> mAliveToken;  // taken at Start, before any destruction
+  TApplication* mApp = nullptr;
 };
 
 // A mutex that the owning thread may take again, as the system's mutexes.

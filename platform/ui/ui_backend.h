@@ -78,7 +78,7 @@ struct OverlayState {
 // Callbacks from a native overlay into its control.
 struct OverlayEvents {
   std::function<void(const std::string&)> Changed;  // the user changed the text
-  std::function<void()> FocusIn;                    // the native widget took the focus
+  std::function<void()> GotFocus;                    // the native widget took the focus
 };
 
 struct TPageSetup {

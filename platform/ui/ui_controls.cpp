@@ -548,7 +548,7 @@ void TOverlayControl::Realize() {
   events.Changed = [this, alive](const std::string& text) {
     if (!alive.expired()) NativeChanged(text);
   };
-  events.FocusIn = [this, alive]() {
+  events.GotFocus = [this, alive]() {
     if (alive.expired()) return;
     if (TForm* form = ParentForm()) form->InputFocusOverlay(this);
   };
@@ -665,6 +665,11 @@ void TEdit::SetBorderStyle(TFormBorderStyle s) {
 
 void TEdit::SetMaxLength(int n) {
   mState.MaxLength = std::max(n, 0);
+  Sync();
+}
+
+void TEdit::SetNumbersOnly(bool v) {
+  mState.NumbersOnly = v;
   Sync();
 }
 

@@ -397,6 +397,8 @@ class TEdit : public TOverlayControl {
   void SetBorderStyle(TFormBorderStyle s);
   int MaxLength() const { return mState.MaxLength; }
   void SetMaxLength(int n);
+  // The native widget takes digits (and a leading minus) only.
+  void SetNumbersOnly(bool v);
   TNotifyEvent OnChange;
 
  protected:

@@ -305,6 +305,10 @@ TModalResult TForm::ShowModal() {
     std::weak_ptr<void> alive;
     std::vector<std::pair<TForm*, std::weak_ptr<void>>>& disabled;
     ~Restore() {
+      // The other forms take input again first, so that the foreground can
+      // go back to them when this one hides.
+      for (auto& [f, token] : disabled)
+        if (!token.expired()) --f->mModalDisabled;
       if (!alive.expired()) {
         --self->mModalLevel;
         self->mTransient = 0;
@@ -314,8 +318,6 @@ TModalResult TForm::ShowModal() {
         }
         self->ApplyStyle();
       }
-      for (auto& [f, token] : disabled)
-        if (!token.expired()) --f->mModalDisabled;
     }
   };
   TModalResult result = mrNone;

@@ -23,6 +23,7 @@ TEST(UiModal, EndedByModalResultOrByTheCloseBox) {
   });
   EXPECT_EQ(dlg->ShowModal(), mrOk);
   EXPECT_FALSE(dlg->Visible());
+  EXPECT_TRUE(f.form->IsForeground());  // the foreground went back
   EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "down main 50,50"), 0);
   EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "click ok"), 1);
   test::Click(f.form, 50, 50);  // and takes it again afterwards

@@ -102,7 +102,7 @@ TEST(UiThread, WaitForServesSynchronizeWithoutDeadlock) {
   EXPECT_EQ(w->WaitFor(), 42);
   EXPECT_EQ(ran, 3);
   EXPECT_TRUE(on_gui);
-  delete w;
+  TObject::Free(w);
 }
 
 TEST(UiThread, DestructorStopsAndWaitsWhileServingSynchronize) {
@@ -116,7 +116,7 @@ TEST(UiThread, DestructorStopsAndWaitsWhileServingSynchronize) {
     self.Synchronize([&] { ++rounds; });
   }, false);
   ASSERT_TRUE(test::PumpUntil([&] { return rounds > 2; }, 10000));
-  delete w;
+  TObject::Free(w);
   EXPECT_GT(rounds.load(), 2);
 }
 
@@ -150,7 +150,20 @@ TEST(UiThread, DestroyedReceiverNeverGetsTheEndHandler) {
   ASSERT_TRUE(test::PumpUntil([&] { return w->Finished(); }, 10000));
   Application->ProcessMessages();
   EXPECT_FALSE(called);
-  delete w;
+  TObject::Free(w);
+}
+
+TEST(UiThread, DeletingARunningThreadDropsItsEndHandler) {
+  test::Session s;
+  bool called = false;
+  auto* w = Create<Worker>([](Worker& self) {
+    while (!self.Terminated()) std::this_thread::yield();
+  });
+  w->SetOnTerminate(nullptr, [&](TObject*) { called = true; });
+  w->Start();
+  TObject::Free(w);  // stops it and waits; its end handler is queued after that
+  Application->ProcessMessages();
+  EXPECT_FALSE(called);
 }
 
 TEST(UiThread, ModalLoopWaitsForAWorkerAndExceptionsComeBack) {

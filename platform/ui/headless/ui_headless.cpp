@@ -267,7 +267,7 @@ void Key(TForm* f, uint16_t key, TShiftState shift) {
 void TypeText(TEdit* e, const std::string& text) {
   auto* o = Headless().FindOverlay(e->Overlay());
   if (!o) throw std::logic_error("ui::test::TypeText: the edit has no native widget");
-  if (o->Events.FocusIn) o->Events.FocusIn();
+  if (o->Events.GotFocus) o->Events.GotFocus();
   Headless().UserEdit(e->Overlay(), text);
 }
 

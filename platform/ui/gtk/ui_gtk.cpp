@@ -1,0 +1,817 @@
+#include "ui_gtk.h"
+
+#include <gdk/gdk.h>
+#include <gtk/gtk.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <mutex>
+
+#include "plat_path_map.h"
+#include "ui_app.h"
+#include "ui_controls.h"
+// Last: Xlib's macros must not reach the layer's headers.
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
+
+namespace ui {
+
+struct GtkBackend::Impl {
+  struct Win {
+    Impl* d = nullptr;
+    WindowId id = 0;
+    TForm* form = nullptr;
+    GtkWidget* window = nullptr;
+    GtkWidget* canvas = nullptr;  // a GtkFixed with its own window: our buffer plus the natives
+    bool mapped = false;
+    WindowStyle style;
+    TRect client;
+    TCursor cursor = crArrow;
+  };
+  struct Ovl {
+    Impl* d = nullptr;
+    OverlayId id = 0;
+    WindowId win = 0;
+    OverlayKind kind = OverlayKind::Edit;
+    GtkWidget* widget = nullptr;
+    GtkCssProvider* css = nullptr;
+    std::string css_text;
+    OverlayEvents events;
+    OverlayState state;
+    bool updating = false;
+  };
+  struct TimerData {
+    Impl* d;
+    std::function<void()> tick;
+  };
+
+  std::map<WindowId, std::unique_ptr<Win>> windows;
+  std::map<OverlayId, std::unique_ptr<Ovl>> overlays;
+  std::map<TimerId, bool> timers;
+  std::map<std::string, GdkCursor*> named_cursors;
+  std::map<int, std::pair<std::vector<uint32_t>, GdkCursor*>> image_cursors;
+  uint64_t next_id = 1;
+  std::exception_ptr pending;
+  TPoint last_pointer{-10000, -10000};
+  std::mutex idle_lock;
+  guint idle_id = 0;
+
+  // Every entry from GTK runs through here: an exception is kept and raised
+  // again from PumpOne, never thrown through GTK's C frames.
+  template <class F>
+  void Guard(F&& f) {
+    try {
+      f();
+    } catch (...) {
+      if (!pending) pending = std::current_exception();
+    }
+  }
+  Win* FindWin(WindowId w) {
+    auto it = windows.find(w);
+    return it == windows.end() ? nullptr : it->second.get();
+  }
+  Ovl* FindOvl(OverlayId o) {
+    auto it = overlays.find(o);
+    return it == overlays.end() ? nullptr : it->second.get();
+  }
+  void ApplySize(Win* w);
+  void DrawBuffer(Win* w, cairo_t* cr);
+  void PaintNow(Win* w);
+};
+
+namespace {
+
+using Impl = GtkBackend::Impl;
+
+TShiftState ShiftFrom(guint state) {
+  TShiftState s = 0;
+  if (state & GDK_SHIFT_MASK) s |= ssShift;
+  if (state & GDK_CONTROL_MASK) s |= ssCtrl;
+  if (state & GDK_MOD1_MASK) s |= ssAlt;
+  if (state & GDK_BUTTON1_MASK) s |= ssLeft;
+  if (state & GDK_BUTTON2_MASK) s |= ssMiddle;
+  if (state & GDK_BUTTON3_MASK) s |= ssRight;
+  return s;
+}
+
+// GDK key values to the system's key codes.
+uint16_t KeyFromGdk(guint kv) {
+  if (kv >= GDK_KEY_a && kv <= GDK_KEY_z) return uint16_t('A' + (kv - GDK_KEY_a));
+  if (kv >= GDK_KEY_A && kv <= GDK_KEY_Z) return uint16_t(kv);
+  if (kv >= GDK_KEY_0 && kv <= GDK_KEY_9) return uint16_t(kv);
+  if (kv >= GDK_KEY_F1 && kv <= GDK_KEY_F12) return uint16_t(VK_F1 + (kv - GDK_KEY_F1));
+  switch (kv) {
+    case GDK_KEY_BackSpace: return VK_BACK;
+    case GDK_KEY_Tab:
+    case GDK_KEY_ISO_Left_Tab: return VK_TAB;
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter: return VK_RETURN;
+    case GDK_KEY_Shift_L:
+    case GDK_KEY_Shift_R: return VK_SHIFT;
+    case GDK_KEY_Control_L:
+    case GDK_KEY_Control_R: return VK_CONTROL;
+    case GDK_KEY_Escape: return VK_ESCAPE;
+    case GDK_KEY_space: return VK_SPACE;
+    case GDK_KEY_Page_Up: return VK_PRIOR;
+    case GDK_KEY_Page_Down: return VK_NEXT;
+    case GDK_KEY_End: return VK_END;
+    case GDK_KEY_Home: return VK_HOME;
+    case GDK_KEY_Left: return VK_LEFT;
+    case GDK_KEY_Up: return VK_UP;
+    case GDK_KEY_Right: return VK_RIGHT;
+    case GDK_KEY_Down: return VK_DOWN;
+    case GDK_KEY_Delete: return VK_DELETE;
+    default: return 0;
+  }
+}
+
+std::string HexColor(TColor c) {
+  uint32_t rgb = ColorToRGB(c);
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "#%02x%02x%02x", rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+  return buf;
+}
+
+int FontPixels(const TFont& f) { return f.Height != 0 ? std::abs(f.Height) : (f.Size * 96 + 36) / 72; }
+
+// The CSS that gives a native widget the control's exact box and font.
+std::string OverlayCss(OverlayKind kind, const OverlayState& s) {
+  std::string family;
+  for (char c : s.Font.Name)
+    if (c != '"' && c != '\\' && c != ';' && c != '}' && c != '{') family += c;
+  std::string font = "font-family: \"" + family + "\"; font-size: " + std::to_string(FontPixels(s.Font)) +
+                     "px; font-weight: " + ((s.Font.Style & fsBold) ? "bold" : "normal") +
+                     "; font-style: " + ((s.Font.Style & fsItalic) ? "italic" : "normal") +
+                     "; color: " + HexColor(s.Font.Color) + ";";
+  if (kind == OverlayKind::Label)
+    return "label { padding: 0; margin: 0; min-height: 0; min-width: 0; " + font + " }";
+  return "entry { min-height: 0; min-width: 0; margin: 0; padding: 0 2px; border-radius: 0; box-shadow: none; "
+         "outline-width: 0; background-image: none; background-color: " +
+         HexColor(s.Color) + "; border: " + (s.Border ? "1px solid #7a7a7a" : "0 none") + "; " + font + " }";
+}
+
+gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  w->d->Guard([&] { w->d->DrawBuffer(w, cr); });
+  return FALSE;  // the natives draw next
+}
+
+gboolean OnMotion(GtkWidget*, GdkEventMotion* e, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  w->d->last_pointer = {int(e->x_root), int(e->y_root)};
+  TForm* form = w->form;
+  w->d->Guard([&] { form->InputMouseMove(int(std::floor(e->x)), int(std::floor(e->y)), ShiftFrom(e->state)); });
+  return TRUE;
+}
+
+gboolean OnButton(GtkWidget*, GdkEventButton* e, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  // A double click arrives as a second press: GTK's extra events are dropped.
+  if (e->type != GDK_BUTTON_PRESS && e->type != GDK_BUTTON_RELEASE) return TRUE;
+  TMouseButton b = e->button == 1 ? mbLeft : e->button == 3 ? mbRight : mbMiddle;
+  if (e->button > 3) return TRUE;
+  bool down = e->type == GDK_BUTTON_PRESS;
+  TShiftState shift = ShiftFrom(e->state);
+  if (down) shift |= b == mbLeft ? ssLeft : b == mbRight ? ssRight : ssMiddle;
+  TForm* form = w->form;
+  w->d->Guard([&] { form->InputMouseButton(b, down, int(std::floor(e->x)), int(std::floor(e->y)), shift); });
+  return TRUE;
+}
+
+gboolean OnScroll(GtkWidget*, GdkEventScroll* e, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  int delta = 0;
+  TShiftState shift = ShiftFrom(e->state);
+  switch (e->direction) {
+    case GDK_SCROLL_UP: delta = 120; break;
+    case GDK_SCROLL_DOWN: delta = -120; break;
+    case GDK_SCROLL_LEFT: delta = 120, shift |= ssShift; break;
+    case GDK_SCROLL_RIGHT: delta = -120, shift |= ssShift; break;
+    default: return TRUE;
+  }
+  TForm* form = w->form;
+  w->d->Guard([&] { form->InputWheel(delta, int(std::floor(e->x)), int(std::floor(e->y)), shift); });
+  return TRUE;
+}
+
+gboolean OnLeave(GtkWidget*, GdkEventCrossing* e, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  if (e->mode != GDK_CROSSING_NORMAL || e->detail == GDK_NOTIFY_INFERIOR) return FALSE;
+  w->d->last_pointer = {-10000, -10000};
+  TForm* form = w->form;
+  w->d->Guard([&] { form->InputMouseLeave(); });
+  return FALSE;
+}
+
+gboolean OnKey(GtkWidget*, GdkEventKey* e, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  TForm* form = w->form;
+  auto alive = form->AliveToken();
+  bool handled = false;
+  bool press = e->type == GDK_KEY_PRESS;
+  uint16_t vk = KeyFromGdk(e->keyval);
+  TShiftState shift = ShiftFrom(e->state);
+  w->d->Guard([&] {
+    if (!press) {
+      if (vk) handled = form->InputKeyUp(vk, shift);
+      return;
+    }
+    if (vk) handled = form->InputKeyDown(vk, shift);
+    if (handled || alive.expired() || (shift & (ssCtrl | ssAlt))) return;
+    gunichar u = gdk_keyval_to_unicode(e->keyval);
+    if (u == 8 || u == 13 || u == 27 || (u >= 32 && u < 127)) handled = form->InputChar(char(u));
+  });
+  if (handled || alive.expired()) return TRUE;
+  // Only a focused native widget has a use for the rest; with our own
+  // control focused GTK must not act on it (focus moves, activation).
+  return !dynamic_cast<TOverlayControl*>(form->ActiveControl());
+}
+
+gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  TForm* form = w->form;
+  w->d->Guard([&] { form->InputCloseRequest(); });
+  return TRUE;  // the form decides
+}
+
+gboolean OnMap(GtkWidget*, GdkEvent*, gpointer data) {
+  static_cast<Impl::Win*>(data)->mapped = true;
+  return FALSE;
+}
+
+gboolean OnUnmap(GtkWidget*, GdkEvent*, gpointer data) {
+  static_cast<Impl::Win*>(data)->mapped = false;
+  return FALSE;
+}
+
+gboolean OnConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  GdkWindow* gw = gtk_widget_get_window(w->canvas);
+  if (!gw) return FALSE;
+  int x = 0, y = 0;
+  gdk_window_get_origin(gw, &x, &y);
+  if (x != w->client.Left || y != w->client.Top) {
+    w->client = Bounds(x, y, w->client.Width(), w->client.Height());
+    TForm* form = w->form;
+    w->d->Guard([&] { form->InputMoved(x, y); });
+  }
+  return FALSE;
+}
+
+void OnAllocate(GtkWidget*, GdkRectangle* a, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  if (a->width == w->client.Width() && a->height == w->client.Height()) return;
+  if (!w->style.Resizable) return;  // only the user resizes, and only these
+  w->client = Bounds(w->client.Left, w->client.Top, a->width, a->height);
+  TForm* form = w->form;
+  w->d->Guard([&] { form->InputClientResized(a->width, a->height); });
+}
+
+void OnActive(GObject*, GParamSpec*, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  bool active = gtk_window_is_active(GTK_WINDOW(w->window));
+  TForm* form = w->form;
+  w->d->Guard([&] { form->InputActivated(active); });
+}
+
+gboolean OnGrabBroken(GtkWidget*, GdkEvent*, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  w->d->Guard([&] {
+    TControl* cap = GetCapture();
+    if (cap && cap->ParentForm() == w->form) ReleaseCapture();
+  });
+  return FALSE;
+}
+
+void OnEntryChanged(GtkEditable*, gpointer data) {
+  auto* o = static_cast<Impl::Ovl*>(data);
+  if (o->updating) return;
+  std::string text = gtk_entry_get_text(GTK_ENTRY(o->widget));
+  o->state.Text = text;
+  auto changed = o->events.Changed;
+  o->d->Guard([&] {
+    if (changed) changed(text);
+  });
+}
+
+// Numbers only: digits, and a minus at the start.
+void OnEntryInsert(GtkEditable* editable, const gchar* text, gint length, gint* position, gpointer data) {
+  auto* o = static_cast<Impl::Ovl*>(data);
+  if (!o->state.NumbersOnly || o->updating) return;
+  for (gint i = 0; i < length; ++i) {
+    char c = text[i];
+    if ((c >= '0' && c <= '9') || (c == '-' && *position == 0 && i == 0)) continue;
+    g_signal_stop_emission_by_name(editable, "insert-text");
+    return;
+  }
+}
+
+gboolean OnEntryFocus(GtkWidget*, GdkEvent*, gpointer data) {
+  auto* o = static_cast<Impl::Ovl*>(data);
+  auto focus = o->events.GotFocus;
+  o->d->Guard([&] {
+    if (focus) focus();
+  });
+  return FALSE;
+}
+
+gboolean OnTimer(gpointer data) {
+  auto* t = static_cast<Impl::TimerData*>(data);
+  t->d->Guard([&] { t->tick(); });
+  return G_SOURCE_CONTINUE;
+}
+
+void FreeTimer(gpointer data) { delete static_cast<Impl::TimerData*>(data); }
+
+gboolean OnServeQueue(gpointer data) {
+  auto* d = static_cast<Impl*>(data);
+  {
+    std::lock_guard lock(d->idle_lock);
+    d->idle_id = 0;
+  }
+  d->Guard([] {
+    if (Application) Application->ServeQueued();
+  });
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+void Impl::DrawBuffer(Win* w, cairo_t* cr) {
+  uint32_t bg = ColorToRGB(w->form->Color());
+  cairo_set_source_rgb(cr, (bg & 0xFF) / 255.0, ((bg >> 8) & 0xFF) / 255.0, ((bg >> 16) & 0xFF) / 255.0);
+  cairo_paint(cr);
+  const TBitmap& b = w->form->BackBuffer();
+  if (!b.HasRows() || b.PixelFormat() != pf32bit) return;
+  // The rows are B, G, R, A: cairo's RGB24 on this host, read in place.
+  cairo_surface_t* s = cairo_image_surface_create_for_data(const_cast<uint8_t*>(b.ScanLine(0)), CAIRO_FORMAT_RGB24,
+                                                           b.Width(), b.Height(), int(b.RowStep()));
+  cairo_set_source_surface(cr, s, 0, 0);
+  cairo_paint(cr);
+  cairo_surface_destroy(s);
+}
+
+void Impl::PaintNow(Win* w) {
+  GdkWindow* gw = gtk_widget_get_window(w->canvas);
+  if (!gw || !w->mapped) return;
+  cairo_rectangle_int_t r{0, 0, gdk_window_get_width(gw), gdk_window_get_height(gw)};
+  cairo_region_t* region = cairo_region_create_rectangle(&r);
+  GdkDrawingContext* ctx = gdk_window_begin_draw_frame(gw, region);
+  cairo_t* cr = gdk_drawing_context_get_cairo_context(ctx);
+  gtk_widget_draw(w->canvas, cr);  // our buffer, then the natives over it
+  gdk_window_end_draw_frame(gw, ctx);
+  cairo_region_destroy(region);
+}
+
+void Impl::ApplySize(Win* w) {
+  int cw = std::max(w->client.Width(), 1), ch = std::max(w->client.Height(), 1);
+  if (w->style.Resizable)
+    gtk_widget_set_size_request(w->canvas, std::max(w->style.MinClientWidth, 1),
+                                std::max(w->style.MinClientHeight, 1));
+  else
+    gtk_widget_set_size_request(w->canvas, cw, ch);
+  gtk_window_resize(GTK_WINDOW(w->window), cw, ch);
+}
+
+// ---- GtkBackend ----
+
+GtkBackend::GtkBackend() : d(std::make_unique<Impl>()) {}
+
+std::unique_ptr<GtkBackend> GtkBackend::Create() {
+  // The installer reads no command line of its own for the toolkit.
+  if (!gtk_init_check(nullptr, nullptr)) return nullptr;
+  return std::unique_ptr<GtkBackend>(new GtkBackend);
+}
+
+GtkBackend::~GtkBackend() {
+  for (auto& [id, o] : d->overlays) {
+    if (o->css) g_object_unref(o->css);
+  }
+  d->overlays.clear();
+  for (auto& [id, w] : d->windows) gtk_widget_destroy(w->window);
+  d->windows.clear();
+  for (auto& [id, on] : d->timers) g_source_remove(guint(id));
+  d->timers.clear();
+  {
+    std::lock_guard lock(d->idle_lock);
+    if (d->idle_id) g_source_remove(d->idle_id);
+    d->idle_id = 0;
+  }
+  for (auto& [n, c] : d->named_cursors) g_object_unref(c);
+  for (auto& [n, c] : d->image_cursors) g_object_unref(c.second);
+  while (g_main_context_iteration(nullptr, FALSE)) {
+  }
+}
+
+WindowId GtkBackend::CreateWindow(TForm* form) {
+  auto w = std::make_unique<Impl::Win>();
+  w->d = d.get();
+  w->id = d->next_id++;
+  w->form = form;
+  w->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  w->canvas = gtk_fixed_new();
+  gtk_widget_set_has_window(w->canvas, TRUE);
+  gtk_widget_set_can_focus(w->canvas, TRUE);
+  gtk_widget_add_events(w->canvas, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                       GDK_SCROLL_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_ENTER_NOTIFY_MASK);
+  gtk_container_add(GTK_CONTAINER(w->window), w->canvas);
+  Impl::Win* p = w.get();
+  g_signal_connect(w->canvas, "draw", G_CALLBACK(OnDraw), p);
+  g_signal_connect(w->canvas, "motion-notify-event", G_CALLBACK(OnMotion), p);
+  g_signal_connect(w->canvas, "button-press-event", G_CALLBACK(OnButton), p);
+  g_signal_connect(w->canvas, "button-release-event", G_CALLBACK(OnButton), p);
+  g_signal_connect(w->canvas, "scroll-event", G_CALLBACK(OnScroll), p);
+  g_signal_connect(w->canvas, "leave-notify-event", G_CALLBACK(OnLeave), p);
+  g_signal_connect(w->canvas, "grab-broken-event", G_CALLBACK(OnGrabBroken), p);
+  g_signal_connect(w->canvas, "size-allocate", G_CALLBACK(OnAllocate), p);
+  g_signal_connect(w->window, "key-press-event", G_CALLBACK(OnKey), p);
+  g_signal_connect(w->window, "key-release-event", G_CALLBACK(OnKey), p);
+  g_signal_connect(w->window, "delete-event", G_CALLBACK(OnDelete), p);
+  g_signal_connect(w->window, "map-event", G_CALLBACK(OnMap), p);
+  g_signal_connect(w->window, "unmap-event", G_CALLBACK(OnUnmap), p);
+  g_signal_connect(w->window, "configure-event", G_CALLBACK(OnConfigure), p);
+  g_signal_connect(w->window, "notify::is-active", G_CALLBACK(OnActive), p);
+  gtk_widget_show(w->canvas);
+  WindowId id = w->id;
+  d->windows[id] = std::move(w);
+  return id;
+}
+
+void GtkBackend::DestroyWindow(WindowId id) {
+  auto* w = d->FindWin(id);
+  if (!w) return;
+  for (auto it = d->overlays.begin(); it != d->overlays.end();) {
+    if (it->second->win == id) {
+      if (it->second->css) g_object_unref(it->second->css);
+      it = d->overlays.erase(it);  // destroyed with the window
+    } else {
+      ++it;
+    }
+  }
+  g_signal_handlers_disconnect_by_data(w->window, w);
+  g_signal_handlers_disconnect_by_data(w->canvas, w);
+  gtk_widget_destroy(w->window);
+  d->windows.erase(id);
+}
+
+void GtkBackend::SetTitle(WindowId id, const std::string& title) {
+  if (auto* w = d->FindWin(id)) gtk_window_set_title(GTK_WINDOW(w->window), title.c_str());
+}
+
+void GtkBackend::SetClientBounds(WindowId id, const TRect& r) {
+  auto* w = d->FindWin(id);
+  if (!w) return;
+  w->client = r;
+  d->ApplySize(w);
+  FrameExtents f = Frame(id);
+  gtk_window_move(GTK_WINDOW(w->window), r.Left - f.Left, r.Top - f.Top);
+}
+
+TRect GtkBackend::ClientBounds(WindowId id) {
+  auto* w = d->FindWin(id);
+  return w ? w->client : TRect{};
+}
+
+void GtkBackend::SetStyle(WindowId id, const WindowStyle& s) {
+  auto* w = d->FindWin(id);
+  if (!w) return;
+  w->style = s;
+  GtkWindow* win = GTK_WINDOW(w->window);
+  gtk_window_set_resizable(win, s.Resizable);
+  if (s.Resizable) {
+    GdkGeometry g{};
+    g.min_width = std::max(s.MinClientWidth, 1);
+    g.min_height = std::max(s.MinClientHeight, 1);
+    gtk_window_set_geometry_hints(win, nullptr, &g, GDK_HINT_MIN_SIZE);
+  }
+  gtk_window_set_keep_above(win, s.KeepAbove);
+  if (!gtk_widget_get_realized(w->window))
+    gtk_window_set_type_hint(win, s.ToolWindow ? GDK_WINDOW_TYPE_HINT_UTILITY : GDK_WINDOW_TYPE_HINT_NORMAL);
+  gtk_window_set_deletable(win, s.Deletable);
+  gtk_window_set_decorated(win, s.Decorated);
+  gtk_window_set_modal(win, s.Modal);
+  auto* owner = d->FindWin(s.Transient);
+  gtk_window_set_transient_for(win, owner && owner != w ? GTK_WINDOW(owner->window) : nullptr);
+  d->ApplySize(w);
+}
+
+void GtkBackend::Show(WindowId id) {
+  auto* w = d->FindWin(id);
+  if (!w) return;
+  gtk_widget_show(w->window);
+  gtk_window_present(GTK_WINDOW(w->window));
+  // Map and paint before returning, so that a form shown just before the
+  // program blocks (a wait window) is seen: only window-system events are
+  // handled here, no timers or queued calls.
+  GdkDisplay* display = gtk_widget_get_display(w->window);
+  gint64 deadline = g_get_monotonic_time() + 1000 * 1000;
+  WindowId keep = id;
+  while (d->FindWin(keep) && !w->mapped && g_get_monotonic_time() < deadline) {
+    gdk_display_flush(display);
+    bool any = false;
+    while (GdkEvent* ev = gdk_display_get_event(display)) {
+      gtk_main_do_event(ev);
+      gdk_event_free(ev);
+      any = true;
+      if (!d->FindWin(keep)) return;
+    }
+    if (!w->mapped && !any) g_usleep(1000);
+  }
+  if (!d->FindWin(keep)) return;
+  d->PaintNow(w);
+  gdk_display_flush(display);
+}
+
+void GtkBackend::Hide(WindowId id) {
+  if (auto* w = d->FindWin(id)) gtk_widget_hide(w->window);
+}
+
+FrameExtents GtkBackend::Frame(WindowId id) {
+  auto* w = d->FindWin(id);
+  if (!w || !w->mapped) return {};
+  GdkWindow* top = gtk_widget_get_window(w->window);
+  GdkWindow* client = gtk_widget_get_window(w->canvas);
+  if (!top || !client) return {};
+  GdkRectangle frame;
+  gdk_window_get_frame_extents(top, &frame);
+  int x = 0, y = 0;
+  gdk_window_get_origin(client, &x, &y);
+  int cw = gdk_window_get_width(client), ch = gdk_window_get_height(client);
+  return {std::max(x - frame.x, 0), std::max(y - frame.y, 0), std::max(frame.x + frame.width - x - cw, 0),
+          std::max(frame.y + frame.height - y - ch, 0)};
+}
+
+bool GtkBackend::IsForeground(WindowId id) {
+  auto* w = d->FindWin(id);
+  return w && gtk_window_is_active(GTK_WINDOW(w->window));
+}
+
+void GtkBackend::Present(WindowId id, const TBitmap&, const TRect& r) {
+  if (auto* w = d->FindWin(id)) gtk_widget_queue_draw_area(w->canvas, r.Left, r.Top, r.Width(), r.Height());
+}
+
+void GtkBackend::SetCursor(WindowId id, TCursor cursor, const TCursorImage* image) {
+  auto* w = d->FindWin(id);
+  if (!w) return;
+  GdkDisplay* display = gtk_widget_get_display(w->window);
+  GdkCursor* c = nullptr;
+  if (image && image->Pixels.size() == size_t(TCursorImage::kSide) * TCursorImage::kSide) {
+    auto& slot = d->image_cursors[cursor];
+    if (!slot.second || slot.first != image->Pixels) {
+      if (slot.second) g_object_unref(slot.second);
+      cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, TCursorImage::kSide, TCursorImage::kSide);
+      cairo_surface_flush(s);
+      uint8_t* data = cairo_image_surface_get_data(s);
+      int stride = cairo_image_surface_get_stride(s);
+      for (int y = 0; y < TCursorImage::kSide; ++y)
+        for (int x = 0; x < TCursorImage::kSide; ++x) {
+          uint32_t p = image->Pixels[size_t(y) * TCursorImage::kSide + size_t(x)];
+          uint32_t a = p >> 24;
+          // cairo wants the colour channels multiplied by alpha.
+          uint32_t r = ((p >> 16) & 0xFF) * a / 255, g = ((p >> 8) & 0xFF) * a / 255, b = (p & 0xFF) * a / 255;
+          reinterpret_cast<uint32_t*>(data + size_t(y) * size_t(stride))[x] = (a << 24) | (r << 16) | (g << 8) | b;
+        }
+      cairo_surface_mark_dirty(s);
+      slot = {image->Pixels, gdk_cursor_new_from_surface(display, s, image->HotX, image->HotY)};
+      cairo_surface_destroy(s);
+    }
+    c = slot.second;
+  } else {
+    const char* name = "default";
+    switch (cursor) {
+      case crHandPoint: name = "pointer"; break;
+      case crIBeam: name = "text"; break;
+      case crHourGlass: name = "wait"; break;
+      case crCross: name = "crosshair"; break;
+      case crSizeWE: name = "ew-resize"; break;
+      case crNone: name = "none"; break;
+      default: break;
+    }
+    auto& slot = d->named_cursors[name];
+    if (!slot) slot = gdk_cursor_new_from_name(display, name);
+    c = slot;
+  }
+  w->cursor = cursor;
+  if (GdkWindow* gw = gtk_widget_get_window(w->canvas)) gdk_window_set_cursor(gw, c);
+}
+
+void GtkBackend::SetTooltip(WindowId id, const std::string& text) {
+  if (auto* w = d->FindWin(id)) gtk_widget_set_tooltip_text(w->canvas, text.empty() ? nullptr : text.c_str());
+}
+
+OverlayId GtkBackend::CreateOverlay(WindowId id, OverlayKind kind, OverlayEvents events) {
+  auto* w = d->FindWin(id);
+  if (!w) return 0;
+  auto o = std::make_unique<Impl::Ovl>();
+  o->d = d.get();
+  o->id = d->next_id++;
+  o->win = id;
+  o->kind = kind;
+  o->events = std::move(events);
+  if (kind == OverlayKind::Edit) {
+    o->widget = gtk_entry_new();
+    gtk_entry_set_width_chars(GTK_ENTRY(o->widget), 1);
+    g_signal_connect(o->widget, "changed", G_CALLBACK(OnEntryChanged), o.get());
+    g_signal_connect(o->widget, "insert-text", G_CALLBACK(OnEntryInsert), o.get());
+    g_signal_connect(o->widget, "focus-in-event", G_CALLBACK(OnEntryFocus), o.get());
+  } else {
+    o->widget = gtk_label_new("");
+    gtk_label_set_xalign(GTK_LABEL(o->widget), 0);
+    gtk_label_set_yalign(GTK_LABEL(o->widget), 0);
+  }
+  o->css = gtk_css_provider_new();
+  gtk_style_context_add_provider(gtk_widget_get_style_context(o->widget), GTK_STYLE_PROVIDER(o->css),
+                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  gtk_fixed_put(GTK_FIXED(w->canvas), o->widget, 0, 0);
+  OverlayId oid = o->id;
+  d->overlays[oid] = std::move(o);
+  return oid;
+}
+
+void GtkBackend::UpdateOverlay(OverlayId id, const OverlayState& s) {
+  auto* o = d->FindOvl(id);
+  auto* w = o ? d->FindWin(o->win) : nullptr;
+  if (!o || !w) return;
+  o->updating = true;
+  o->state = s;
+  if (o->kind == OverlayKind::Edit) {
+    if (s.Text != gtk_entry_get_text(GTK_ENTRY(o->widget))) gtk_entry_set_text(GTK_ENTRY(o->widget), s.Text.c_str());
+    gtk_entry_set_max_length(GTK_ENTRY(o->widget), std::max(s.MaxLength, 0));
+    if (s.NumbersOnly) gtk_entry_set_input_purpose(GTK_ENTRY(o->widget), GTK_INPUT_PURPOSE_DIGITS);
+  } else {
+    gtk_label_set_text(GTK_LABEL(o->widget), s.Text.c_str());
+  }
+  std::string css = OverlayCss(o->kind, s);
+  if (css != o->css_text) {
+    o->css_text = css;
+    gtk_css_provider_load_from_data(o->css, css.c_str(), -1, nullptr);
+  }
+  gtk_fixed_move(GTK_FIXED(w->canvas), o->widget, s.Bounds.Left, s.Bounds.Top);
+  gtk_widget_set_size_request(o->widget, std::max(s.Bounds.Width(), 0), std::max(s.Bounds.Height(), 0));
+  gtk_widget_set_sensitive(o->widget, s.Enabled);
+  gtk_widget_set_visible(o->widget, s.Visible);
+  o->updating = false;
+}
+
+void GtkBackend::FocusOverlay(OverlayId id) {
+  if (auto* o = d->FindOvl(id)) gtk_widget_grab_focus(o->widget);
+}
+
+void GtkBackend::FocusCanvas(WindowId id) {
+  if (auto* w = d->FindWin(id)) gtk_widget_grab_focus(w->canvas);
+}
+
+TPoint GtkBackend::OverlayNaturalSize(OverlayId id) {
+  auto* o = d->FindOvl(id);
+  if (!o) return {};
+  int rw = -1, rh = -1;
+  gtk_widget_get_size_request(o->widget, &rw, &rh);
+  gtk_widget_set_size_request(o->widget, -1, -1);
+  GtkRequisition natural{};
+  gtk_widget_get_preferred_size(o->widget, nullptr, &natural);
+  gtk_widget_set_size_request(o->widget, rw, rh);
+  return {natural.width, natural.height};
+}
+
+void GtkBackend::DestroyOverlay(OverlayId id) {
+  auto* o = d->FindOvl(id);
+  if (!o) return;
+  g_signal_handlers_disconnect_by_data(o->widget, o);
+  gtk_widget_destroy(o->widget);
+  if (o->css) g_object_unref(o->css);
+  d->overlays.erase(id);
+}
+
+TPoint GtkBackend::PointerPos() {
+  GdkDisplay* display = gdk_display_get_default();
+#ifdef GDK_WINDOWING_X11
+  if (display && GDK_IS_X11_DISPLAY(display)) {
+    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+    int x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    return {x, y};
+  }
+#endif
+  // Elsewhere global positions are the compositor's: the last one seen over
+  // our windows.
+  return d->last_pointer;
+}
+
+std::vector<TRect> GtkBackend::Monitors() {
+  std::vector<TRect> out;
+  GdkDisplay* display = gdk_display_get_default();
+  if (!display) return out;
+  GdkMonitor* primary = gdk_display_get_primary_monitor(display);
+  auto add = [&](GdkMonitor* m) {
+    GdkRectangle g;
+    gdk_monitor_get_geometry(m, &g);
+    out.push_back(Bounds(g.x, g.y, g.width, g.height));
+  };
+  if (primary) add(primary);
+  for (int i = 0; i < gdk_display_get_n_monitors(display); ++i)
+    if (GdkMonitor* m = gdk_display_get_monitor(display, i); m && m != primary) add(m);
+  return out;
+}
+
+uint64_t GtkBackend::NowMs() { return uint64_t(g_get_monotonic_time() / 1000); }
+
+TimerId GtkBackend::StartTimer(unsigned ms, std::function<void()> tick) {
+  auto* data = new Impl::TimerData{d.get(), std::move(tick)};
+  guint id = g_timeout_add_full(G_PRIORITY_DEFAULT, ms, OnTimer, data, FreeTimer);
+  d->timers[id] = true;
+  return id;
+}
+
+void GtkBackend::StopTimer(TimerId t) {
+  if (d->timers.erase(t)) g_source_remove(guint(t));
+}
+
+bool GtkBackend::PumpOne(bool wait) {
+  bool any = g_main_context_iteration(nullptr, wait);
+  if (d->pending) {
+    auto e = d->pending;
+    d->pending = nullptr;
+    std::rethrow_exception(e);
+  }
+  return any;
+}
+
+void GtkBackend::Wakeup() {
+  // Queued calls are served from an idle source, so that GTK's own nested
+  // loops (its dialogs) serve them too.
+  std::lock_guard lock(d->idle_lock);
+  if (!d->idle_id) d->idle_id = g_idle_add(OnServeQueue, d.get());
+  g_main_context_wakeup(nullptr);
+}
+
+bool GtkBackend::BrowseFolder(WindowId owner, const std::string& title, const std::string& initial, bool allowNew,
+                              std::string& path) {
+  auto* w = d->FindWin(owner);
+  GtkWidget* dlg = gtk_file_chooser_dialog_new(title.c_str(), w ? GTK_WINDOW(w->window) : nullptr,
+                                               GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
+                                               GTK_RESPONSE_CANCEL, "_OK", GTK_RESPONSE_ACCEPT, nullptr);
+  GtkFileChooser* chooser = GTK_FILE_CHOOSER(dlg);
+  gtk_file_chooser_set_create_folders(chooser, allowNew);
+  std::string host;
+  if (!initial.empty() && plat::to_posix(initial, host) == plat::kPathOk)
+    gtk_file_chooser_set_current_folder(chooser, host.c_str());
+  bool ok = false;
+  if (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
+    if (char* f = gtk_file_chooser_get_filename(chooser)) {
+      std::string win;
+      ok = plat::from_posix(f, win);
+      if (ok) path = win;
+      g_free(f);
+    }
+  }
+  gtk_widget_destroy(dlg);
+  return ok;
+}
+
+bool GtkBackend::PageSetupDialog(WindowId owner, TPageSetup& setup) {
+  auto* w = d->FindWin(owner);
+  GtkPrintSettings* settings = gtk_print_settings_new();
+  if (!setup.PrinterName.empty()) gtk_print_settings_set_printer(settings, setup.PrinterName.c_str());
+  GtkPageSetup* page = gtk_page_setup_new();
+  gtk_page_setup_set_orientation(page, setup.Landscape ? GTK_PAGE_ORIENTATION_LANDSCAPE : GTK_PAGE_ORIENTATION_PORTRAIT);
+  GtkPageSetup* result = gtk_print_run_page_setup_dialog(w ? GTK_WINDOW(w->window) : nullptr, page, settings);
+  if (result) {
+    setup.Landscape = gtk_page_setup_get_orientation(result) == GTK_PAGE_ORIENTATION_LANDSCAPE;
+    if (GtkPaperSize* paper = gtk_page_setup_get_paper_size(result)) setup.FormName = gtk_paper_size_get_display_name(paper);
+    g_object_unref(result);
+  }
+  g_object_unref(page);
+  g_object_unref(settings);
+  return result != nullptr;
+}
+
+TRect GtkBackend::OverlayAllocation(OverlayId id) {
+  auto* o = d->FindOvl(id);
+  if (!o) return {};
+  GtkAllocation a;
+  gtk_widget_get_allocation(o->widget, &a);
+  return Bounds(a.x, a.y, a.width, a.height);
+}
+
+TCursor GtkBackend::CurrentCursor(WindowId id) {
+  auto* w = d->FindWin(id);
+  return w ? w->cursor : crDefault;
+}
+
+unsigned long GtkBackend::NativeWindowId(WindowId id) {
+  auto* w = d->FindWin(id);
+#ifdef GDK_WINDOWING_X11
+  if (w) {
+    GdkWindow* gw = gtk_widget_get_window(w->window);
+    if (gw && GDK_IS_X11_WINDOW(gw)) return gdk_x11_window_get_xid(gw);
+  }
+#endif
+  (void)w;
+  return 0;
+}
+
+}  // namespace ui

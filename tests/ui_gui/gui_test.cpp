@@ -1,0 +1,247 @@
+// The GTK backend on a real X server (run under xvfb-run by CTest): what is
+// shown equals the back buffer, input from xdotool reaches our controls and
+// the native edit, and the real main loop serves modal forms and workers.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "sandbox.h"
+#include "ui_app.h"
+#include "ui_gtk.h"
+#include "ui_spinedit.h"
+
+using namespace ui;
+
+namespace {
+
+class GuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) GTEST_SKIP() << "no X display (run through xvfb-run)";
+    auto backend = GtkBackend::Create();
+    if (!backend) GTEST_SKIP() << "GTK cannot open the display";
+    gtk = backend.get();
+    Start(std::move(backend));
+  }
+  void TearDown() override { Stop(); }
+
+  // Serves the real loop until pred holds.
+  static bool Pump(const std::function<bool()>& pred, int ms = 5000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+      Application->ProcessMessages();
+      if (pred()) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  static void Settle(int ms) {
+    Pump([] { return false; }, ms);
+  }
+  static int Run(const std::string& cmd) { return std::system(cmd.c_str()); }
+  // The screen's pixels in a rectangle, R, G, B per pixel.
+  static std::vector<uint8_t> Screenshot(const TRect& r) {
+    std::string file = testenv::sandbox_dir("shot") + "/shot.rgb";
+    std::string cmd("import -window root -crop ");
+    cmd.append(std::to_string(r.Width())).append("x").append(std::to_string(r.Height()));
+    cmd.append("+").append(std::to_string(r.Left)).append("+").append(std::to_string(r.Top));
+    cmd.append(" -depth 8 rgb:").append(file);
+    if (Run(cmd) != 0) return {};
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  GtkBackend* gtk = nullptr;
+};
+
+// Four coloured quarters and a one-pixel checker band: a pattern that
+// shows any shift or channel swap.
+class Pattern : public TCustomControl {
+ public:
+  using TCustomControl::TCustomControl;
+  std::vector<std::string> log;
+  void Paint() override {
+    int w = Width(), h = Height();
+    TColor quarters[] = {RGB(200, 30, 40), RGB(20, 180, 60), RGB(30, 60, 220), RGB(250, 220, 10)};
+    for (int i = 0; i < 4; ++i) {
+      Canvas().Brush.Color = quarters[i];
+      Canvas().FillRect({(i % 2) * w / 2, (i / 2) * h / 2, (i % 2 + 1) * w / 2, (i / 2 + 1) * h / 2});
+    }
+    for (int x = 0; x < w; ++x) {
+      Canvas().Brush.Color = x % 2 ? clBlack : clWhite;
+      Canvas().FillRect({x, 0, x + 1, 3});
+    }
+  }
+  intptr_t WmLButtonDown(const TMouseMsg& m) override {
+    std::string s("down ");
+    s.append(std::to_string(m.X)).append(",").append(std::to_string(m.Y));
+    log.push_back(s);
+    SetFocus();
+    return TCustomControl::WmLButtonDown(m);
+  }
+  void Click() override { log.push_back("click"); }
+  intptr_t WmKeyDown(uint16_t& key, TShiftState shift) override {
+    log.push_back("key " + std::to_string(key));
+    return TCustomControl::WmKeyDown(key, shift);
+  }
+  intptr_t WmMouseWheel(const TWheelMsg& m) override {
+    log.push_back("wheel " + std::to_string(m.Delta));
+    return 1;
+  }
+  bool Saw(const std::string& s) const { return std::find(log.begin(), log.end(), s) != log.end(); }
+};
+
+struct TestForm {
+  TForm* form;
+  Pattern* pattern;
+  TEdit* edit;
+  TSpinEdit* spin;
+  explicit TestForm(int left, int top) {
+    form = Create<TForm>(Application);
+    form->SetBorderStyle(bsDialog);
+    form->SetBounds(left, top, 320, 200);
+    form->SetColor(RGB(90, 90, 90));
+    pattern = new Pattern(form);
+    pattern->SetParent(form);
+    pattern->SetBounds(10, 10, 200, 120);
+    pattern->SetTabStop(true);
+    pattern->SetCursor(crHandPoint);
+    edit = new TEdit(form);
+    edit->SetParent(form);
+    TFont font;
+    font.Name = "Arial";
+    font.Height = 14;
+    edit->SetFont(font);
+    edit->SetBounds(20, 150, 260, 22);
+    edit->SetTabOrder(0);
+    spin = new TSpinEdit(form);
+    spin->SetParent(form);
+    spin->SetBounds(220, 10, 43, 22);
+    spin->Edit().SetFont(font);
+  }
+};
+
+}  // namespace
+
+TEST_F(GuiTest, ShownFormIsOnScreenAtOnceAndEqualsItsBackBuffer) {
+  TestForm t(50, 60);
+  t.form->Show();
+  // Nothing pumped since Show: the picture must already be there.
+  TRect region = Bounds(50, 60, 320, 140);
+  std::vector<uint8_t> shot = Screenshot(region);
+  ASSERT_EQ(shot.size(), size_t(320 * 140 * 3)) << "import failed";
+  const TBitmap& b = t.form->BackBuffer();
+  int mismatches = 0;
+  for (int y = 0; y < 140; ++y)
+    for (int x = 0; x < 320; ++x) {
+      if (x >= 220 && y < 32) continue;  // the spin edit's native entry
+      uint32_t want = ColorToRGB(b.Pixel(x, y));
+      const uint8_t* p = &shot[(size_t(y) * 320 + size_t(x)) * 3];
+      if (p[0] != (want & 0xFF) || p[1] != ((want >> 8) & 0xFF) || p[2] != (want >> 16)) ++mismatches;
+    }
+  EXPECT_EQ(mismatches, 0);
+
+  // The natives get the control's exact box.
+  ASSERT_TRUE(Pump([&] { return gtk->OverlayAllocation(t.edit->Overlay()) == Bounds(20, 150, 260, 22); }))
+      << "edit at " << gtk->OverlayAllocation(t.edit->Overlay()).Width() << "x"
+      << gtk->OverlayAllocation(t.edit->Overlay()).Height();
+  TRect spin_entry = gtk->OverlayAllocation(t.spin->Edit().Overlay());
+  EXPECT_EQ(spin_entry, Bounds(220, 10, 30, 22));
+  EXPECT_EQ(spin_entry.Width() + TSpinEdit::kArrowWidth, 43);
+  EXPECT_EQ(t.spin->Height(), 22);
+}
+
+TEST_F(GuiTest, ClicksKeysAndTabReachOurControlsAndTheEdit) {
+  TestForm t(100, 100);
+  int changes = 0;
+  t.edit->OnChange = [&](TObject*) { ++changes; };
+  t.form->Show();
+  ASSERT_TRUE(Pump([&] { return t.form->IsForeground(); })) << "the form never became the foreground window";
+  auto at = [&](int x, int y) {
+    std::string s(" ");
+    s.append(std::to_string(100 + x)).append(" ").append(std::to_string(100 + y));
+    return s;
+  };
+
+  ASSERT_EQ(Run("xdotool mousemove" + at(30, 20) + " click 1"), 0);
+  ASSERT_TRUE(Pump([&] { return t.pattern->Saw("click"); }));
+  EXPECT_TRUE(t.pattern->Saw("down 20,10"));
+  EXPECT_EQ(gtk->CurrentCursor(t.form->Handle()), crHandPoint);
+  ASSERT_EQ(Run("xdotool click 5"), 0);
+  EXPECT_TRUE(Pump([&] { return t.pattern->Saw("wheel -120"); }));
+
+  // Into the edit: the native widget takes the focus and the typing.
+  ASSERT_EQ(Run("xdotool mousemove" + at(60, 160) + " click 1"), 0);
+  ASSERT_TRUE(Pump([&] { return t.form->ActiveControl() == t.edit; }));
+  ASSERT_EQ(Run("xdotool type --delay 20 'hello'"), 0);
+  ASSERT_TRUE(Pump([&] { return t.edit->Text() == "hello"; })) << "edit holds '" << t.edit->Text() << "'";
+  EXPECT_EQ(changes, 5);
+
+  // Tab leaves the native edit for our control; Enter then reaches it.
+  ASSERT_EQ(Run("xdotool key Tab"), 0);
+  ASSERT_TRUE(Pump([&] { return t.form->ActiveControl() == t.pattern; }));
+  ASSERT_EQ(Run("xdotool key Return space Escape Down Right"), 0);
+  EXPECT_TRUE(Pump([&] { return t.pattern->Saw("key 13") && t.pattern->Saw("key 32") && t.pattern->Saw("key 27"); }));
+  EXPECT_TRUE(Pump([&] { return t.pattern->Saw("key 40") && t.pattern->Saw("key 39"); }));
+  EXPECT_EQ(t.form->ActiveControl(), t.pattern);  // arrows did not move the focus
+  EXPECT_EQ(t.edit->Text(), "hello");
+}
+
+namespace {
+
+class SyncWorker : public TThread {
+ public:
+  SyncWorker() : TThread(true) {}
+  std::thread::id synchronized_on;
+
+ protected:
+  void Execute() override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Synchronize([this] { synchronized_on = std::this_thread::get_id(); });
+  }
+};
+
+}  // namespace
+
+TEST_F(GuiTest, ModalFormFromATimerAndAWorkersEndHandlerUnderTheMainLoop) {
+  TestForm t(100, 100);
+  t.form->Show();
+  auto gui = std::this_thread::get_id();
+  auto* dlg = Create<TForm>(Application);
+  dlg->SetBounds(150, 150, 200, 100);
+  TTimer opener(t.form), closer(dlg);
+  int modal_result = -1, opener_ticks = 0, closer_ticks = 0;
+  bool end_on_gui = false;
+  auto* worker = new SyncWorker;
+  worker->FreeOnTerminate = true;
+  std::thread::id synchronized_on;
+  worker->SetOnTerminate(dlg, [&](TObject* sender) {
+    end_on_gui = std::this_thread::get_id() == gui;
+    synchronized_on = static_cast<SyncWorker*>(sender)->synchronized_on;
+  });
+  closer.SetEnabled(false);
+  closer.SetInterval(300);
+  closer.SetOnTimer([&](TObject*) {
+    ++closer_ticks;
+    if (end_on_gui) dlg->ModalResult = mrOk;
+  });
+  opener.SetInterval(20);
+  opener.SetOnTimer([&](TObject*) {
+    ++opener_ticks;
+    opener.SetEnabled(false);
+    closer.SetEnabled(true);
+    worker->Start();
+    modal_result = dlg->ShowModal();
+  });
+  ASSERT_TRUE(Pump([&] { return modal_result != -1; }, 10000));
+  EXPECT_EQ(modal_result, mrOk);
+  EXPECT_EQ(opener_ticks, 1);
+  EXPECT_GE(closer_ticks, 1);
+  EXPECT_TRUE(end_on_gui);
+  EXPECT_EQ(synchronized_on, gui);
+}
