@@ -1,6 +1,10 @@
 // The rules that an install-container entry's name and path follow, shared
 // by the container reader and the container builder in tools/ (header only,
-// so that the builder needs no installer library).
+// so that the builder needs no installer library). A level is valid when
+// the platform's own name rule (plat::name_level_valid, the rule its path
+// mapping applies) takes it, so a container that passes the check pass
+// holds no name that the platform would refuse half-way through the
+// extraction.
 //
 // Every target the installer writes is the destination folder + path + name,
 // so these rules are what keeps an entry inside the destination folder: a
@@ -10,19 +14,20 @@
 
 #include <string_view>
 
+#include "plat_path_map.h"
+
 // A control character (0-31, 127): never part of a name or a path, since
 // neither the file system nor the manifest's quoted values take them safely.
 inline bool inst_char_is_control(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
-// One plain component: not empty, not "." or "..", no "\", "/" or ":" (no
-// drive, no separator on either system) and no control character. Bytes
-// from 128 on (UTF-8) are allowed.
+// One plain component the platform can create (plat::name_level_valid: not
+// empty, not "." or "..", at most 255 bytes, none of "\ / : < > \" | ? *"
+// and no byte below 32), and without DEL, which the manifest's quoted values
+// do not take either. Bytes from 128 on (UTF-8) are allowed.
 inline bool inst_name_valid(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (char ch : name) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '\\' || c == '/' || c == ':' || inst_char_is_control(c)) return false;
-  }
+  if (!plat::name_level_valid(name)) return false;
+  for (char ch : name)
+    if (inst_char_is_control(static_cast<unsigned char>(ch))) return false;
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <exception>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "installs_local_files.h"
 #include "installs_manifest.h"
 #include "installs_settings.h"
+#include "plat_durable.h"
+#include "plat_path_map.h"
 #include "qlm_base_codes.h"
 #include "qlm_base_flow.h"
 #include "qlm_base_object.h"
@@ -188,9 +191,13 @@ class cInstallRun {
     if (uint32_t(inflated.size) != entry.unpacked_size) fail("Error decompressing (B) " + quoted(target) + " ...");
 
     if (!dir_exists(&name)) {
-      const std::string folder = name.Path();
+      // The folder as the file layer resolved it, or as the container names
+      // it when it could not be resolved: a failure always names it.
+      std::string folder = name.Path();
+      if (folder.empty()) folder = mDestination + entry.path;
       MakeFolder(folder, [&name](const tCreatedFolder& cb) { return mk_dir_all_notify(&name, 0, cb); });
     }
+    SweepFolder(mDestination + entry.path);
     switch (file_replace_atomic(target, inflated.data, inflated.size)) {
       case 0: break;
       case 1: fail("Error creating " + quoted(target) + " ...");
@@ -198,7 +205,16 @@ class cInstallRun {
     }
   }
 
+  // Removes the temporary files that a killed earlier run left in a folder
+  // this run writes to (once per folder).
+  void SweepFolder(const std::string& folder) {
+    std::string host;
+    if (plat::to_posix(folder, host) != plat::kPathOk || !mSwept.insert(host).second) return;
+    plat::durable_remove_stale(host);
+  }
+
   void ExtractPass() {
+    SweepFolder(mDestination);
     rInstEntry entry;
     for (;;) {
       if (mWalker.Next(entry) != eInstStep::Entry) fail("Installation file is corrupted (H) ...");
@@ -252,7 +268,8 @@ class cInstallRun {
   }
 
   void WriteManifest() {
-    const int64_t size = mManifest->Size();
+    // The text is what was written; the flow's size is its capacity.
+    const int64_t size = mManifest->Written();
     std::string text;
     try {
       text.resize(size_t(size));
@@ -277,6 +294,7 @@ class cInstallRun {
   std::unique_ptr<cWriteFlow> mManifest;
   cInstWalker mWalker;
   std::unique_ptr<cLocalFiles> mOld;  // update only: the old manifest's items
+  std::set<std::string> mSwept;       // host folders already rid of stale temporary files
 };
 
 }  // namespace

@@ -23,6 +23,7 @@
 
 #include "installs.h"
 #include "installs_container.h"
+#include "installs_local_files.h"
 #include "installs_manifest.h"
 #include "installs_settings.h"
 #include "kvn_crypt.h"
@@ -395,6 +396,16 @@ TEST_F(InstallThread, HostileContainersWriteNothing) {
     s[2].name = "/tmp/evil";
     cases.push_back({"absolute name", assemble(s), "Installation file is corrupted (D) ..."});
   }
+  // Names the platform refuses: the check pass stops before a.exe is written.
+  for (const std::string& name : std::vector<std::string>{"b<.txt", "b>.txt", "b\".txt", "b|.txt", "b?.txt", "b*.txt",
+                                  std::string(256, 'b')}) {
+    std::vector<Spec> s = good;
+    s[2].name = name;
+    cases.push_back({"refused name", assemble(s), "Installation file is corrupted (D) ..."});
+    s = good;
+    s[2].path = "Su" + name + "\\";
+    cases.push_back({"refused folder", assemble(s), "Installation file is corrupted (D) ..."});
+  }
   {
     std::vector<Spec> s = good;
     s[1].main = 0;
@@ -572,7 +583,9 @@ std::string install_with_file_limit(rlim_t limit) {
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    signal(SIGXFSZ, SIG_IGN);
+    // The engine's start-up must ignore SIGXFSZ itself.
+    signal(SIGXFSZ, SIG_DFL);
+    installs_start();
     const rlimit r{limit, limit};
     setrlimit(RLIMIT_FSIZE, &r);
     cTestWindow window;
@@ -654,6 +667,116 @@ TEST_F(InstallThread, FolderAndFileFailures) {
   log = Install(second);
   EXPECT_EQ(log[log.size() - 2],
             "~(p)~<b;ct=red>Installation Failure: Cannot create directory of \"" + markup_escape(D_) + "\" ...~>");
+}
+
+// A destination the platform cannot name: the failure names it as typed.
+TEST_F(InstallThread, RefusedDestinationsAreNamed) {
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
+  for (const std::string& leaf : {std::string("a\"b"), std::string("a\nb"), std::string("a|b")}) {
+    SCOPED_TRACE(leaf);
+    gDestination = win_of(home_) + "\\" + leaf;
+    cTestWindow window;
+    const Lines log = Install(window);
+    EXPECT_FALSE(window.success);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "~(p)~<b;ct=red>Installation Failure: Cannot create directory of \"" +
+                                       markup_escape(gDestination + "\\") + "\" ...~>");
+  }
+  EXPECT_TRUE(tree(dest_host_).empty());
+}
+
+// The items of a loaded manifest, in order, or nothing when it fails.
+std::optional<std::vector<std::string>> parsed_items(std::string bytes) {
+  if (bytes.empty() || !crypt_decrypt_buffer(bytes.data(), int64_t(bytes.size()), manifest_passphrase()))
+    return std::nullopt;
+  cLocalFiles list;
+  if (!local_files_parse(&list, bytes.data(), int64_t(bytes.size()))) return std::nullopt;
+  std::vector<std::string> items;
+  for (const rLocalFile* e = list.First(); e != nullptr; e = e->next)
+    items.push_back(std::to_string(e->kind) + (e->current ? "+" : "-") + e->value);
+  return items;
+}
+
+// A damaged manifest never reads as another list: every truncation and
+// every single-bit flip of a real one either loads the same items or
+// fails, and an update over a failing one stops with (G2), leaving the
+// manifest and the installation as they were.
+TEST_F(InstallThread, DamagedManifestsNeverLoadAsAnotherList) {
+  cTestWindow first;
+  Install(first);
+  ASSERT_TRUE(first.success);
+  const std::string manifest = dest_host_ + "/uninstall.config";
+  const std::string bytes = read_file(manifest);
+  const auto items = parsed_items(bytes);
+  ASSERT_TRUE(items);
+  ASSERT_GT(items->size(), 20u);
+  int32_t loaded = 0, failed = 0;
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    const auto got = parsed_items(bytes.substr(0, n));
+    if (got) {
+      EXPECT_EQ(*got, *items) << "cut to " << n;
+    }
+    ++(got ? loaded : failed);
+  }
+  for (size_t bit = 0; bit < bytes.size() * 8; ++bit) {
+    std::string flipped = bytes;
+    flipped[bit / 8] = char(flipped[bit / 8] ^ (1 << (bit % 8)));
+    const auto got = parsed_items(flipped);
+    if (got) {
+      EXPECT_EQ(*got, *items) << "bit " << bit;
+    }
+    ++(got ? loaded : failed);
+  }
+  EXPECT_GT(failed, loaded);
+
+  const std::string cut = bytes.substr(0, 80);
+  write_file(manifest, cut);
+  const std::vector<std::string> before = tree(dest_host_);
+  gInstallMode = 1;
+  cTestWindow update;
+  const Lines log = Install(update);
+  EXPECT_FALSE(update.success);
+  EXPECT_EQ(log, (Lines{"~(p)~<b;ct=red>Update Failure: Cannot update or upgrade (G2). Reinstallation is required.~>",
+                        kFailureNote}));
+  EXPECT_EQ(read_file(manifest), cut);
+  EXPECT_EQ(tree(dest_host_), before);
+}
+
+// A manifest shorter than the write flow's first block is stored at its
+// own length, with nothing after the closing.
+TEST_F(InstallThread, ShortManifestsKeepTheirLength) {
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
+  write_manifest_text(dest_host_ + "/uninstall.config", std::string(cnManifestHeader) + "\r\n~\\\\\r\n");
+  gInstallMode = 1;
+  cTestWindow window;
+  Install(window);
+  ASSERT_TRUE(window.success);
+  const Lines lines = manifest_lines(dest_host_ + "/uninstall.config");
+  EXPECT_LT(fs::file_size(dest_host_ + "/uninstall.config"), 1024u);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "~\\\\");
+}
+
+// Temporary files that a killed run left behind are removed by the next
+// run in the folders it writes; those of a running process stay.
+TEST_F(InstallThread, StaleTemporaryFilesAreRemoved) {
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  waitpid(dead, nullptr, 0);
+  const std::string stale = ".~" + std::to_string(dead) + "-3-";
+  const std::string live = ".~" + std::to_string(getppid()) + "-3-a.exe";
+  fs::create_directories(dest_host_ + "/Sub");
+  fs::create_directories(dest_host_ + "/Other");
+  for (const std::string& f : {stale + "a.exe", stale + "uninstall.config", "Sub/" + stale + "b.txt",
+                               "Other/" + stale + "c.txt", live, std::string(".~notatemp")})
+    write_file(dest_host_ + "/" + f, "left behind");
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "b.txt", "Sub\\", "x", 0}, {4, "", "", "", 0}}));
+  cTestWindow window;
+  Install(window);
+  ASSERT_TRUE(window.success);
+  EXPECT_EQ(tree(dest_host_), (std::vector<std::string>{live, ".~notatemp", "Other/", "Other/" + stale + "c.txt", "Sub/",
+                                                        "Sub/b.txt", "a.exe", "uninstall.config"}));
 }
 
 // On a thread of its own: the end handler runs after the last step, the
