@@ -18,6 +18,7 @@
 
 rLocalFile* cLocalFiles::Add(uint8_t kind, std::string_view value, bool current) {
   rLocalFile* e = nullptr;
+  mIndexed = UINT32_MAX;
   try {
     e = Append(1);
     if (e == nullptr) return nullptr;
@@ -32,10 +33,27 @@ rLocalFile* cLocalFiles::Add(uint8_t kind, std::string_view value, bool current)
 }
 
 rLocalFile* cLocalFiles::Find(uint8_t kind, std::string_view value) const {
-  const std::string wanted = string_trim_upper(value);
-  for (rLocalFile* e = First(); e != nullptr; e = e->next)
-    if (e->active && !e->excluded && e->kind == kind && string_trim_upper(e->value) == wanted) return e;
-  return nullptr;
+  try {
+    if (mIndexed != Count()) {
+      mIndex.clear();
+      for (rLocalFile* e = First(); e != nullptr; e = e->next)
+        mIndex[char(e->kind) + string_trim_upper(e->value)].push_back(e);
+      mIndexed = Count();
+    }
+    const auto it = mIndex.find(char(kind) + string_trim_upper(value));
+    if (it == mIndex.end()) return nullptr;
+    for (rLocalFile* e : it->second)
+      if (e->active && !e->excluded) return e;
+    return nullptr;
+  } catch (...) {
+    // Without memory for the index: the plain walk.
+    mIndex.clear();
+    mIndexed = UINT32_MAX;
+    const std::string wanted = string_trim_upper(value);
+    for (rLocalFile* e = First(); e != nullptr; e = e->next)
+      if (e->active && !e->excluded && e->kind == kind && string_trim_upper(e->value) == wanted) return e;
+    return nullptr;
+  }
 }
 
 namespace {

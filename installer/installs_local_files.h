@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "qlm_base_array.h"
 
@@ -35,10 +37,17 @@ class cLocalFiles : public cArrayOf<rLocalFile, 1> {
   rLocalFile* Add(uint8_t kind, std::string_view value, bool current);
   // The first active, not excluded item of the kind whose value equals the
   // wanted one after string_trim_upper on both; covered items are found too.
+  // An index by kind and compared form (built on the first call after an
+  // Add) keeps each call independent of the list's length, so an update of
+  // thousands of files costs no more per file than a new installation.
   rLocalFile* Find(uint8_t kind, std::string_view value) const;
 
  protected:
   cArray* NewEmpty() const override { return new (std::nothrow) cLocalFiles(); }
+
+ private:
+  mutable std::unordered_map<std::string, std::vector<rLocalFile*>> mIndex;
+  mutable uint32_t mIndexed = UINT32_MAX;  // Count() when the index was built
 };
 
 // Reads folder\uninstall.config (opened for reading only), decrypts it with

@@ -121,30 +121,31 @@ void DurableBatch::Abandon() {
   mItems.clear();
 }
 
-bool DurableBatch::Fail(DurableStage stage, int err, const std::string& target) {
+bool DurableBatch::Fail(DurableStage stage, int err, const std::string& target, int64_t item) {
   mFailure.stage = stage;
   mFailure.err = err;
   mFailure.target = target;
+  mFailure.item = item;
   return false;
 }
 
 bool DurableBatch::Stage(std::string_view host_target, const void* data, int64_t size, mode_t mode) {
   const std::string target(host_target);
-  if (size < 0 || (data == nullptr && size > 0)) return Fail(DurableStage::Write, EINVAL, target);
+  if (size < 0 || (data == nullptr && size > 0)) return Fail(DurableStage::Write, EINVAL, target, int64_t(mItems.size()));
   std::string temp = durable_temp_name(host_target);
   const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) return Fail(DurableStage::Create, errno, target);
+  if (fd < 0) return Fail(DurableStage::Create, errno, target, int64_t(mItems.size()));
   int err = write_all(fd, data, size);
   if (close(fd) != 0 && err == 0) err = errno;
   if (err != 0) {
     unlink(temp.c_str());
-    return Fail(DurableStage::Write, err, target);
+    return Fail(DurableStage::Write, err, target, int64_t(mItems.size()));
   }
   try {
     mItems.push_back({std::move(temp), target});
   } catch (...) {
     unlink(temp.c_str());
-    return Fail(DurableStage::Write, ENOMEM, target);
+    return Fail(DurableStage::Write, ENOMEM, target, int64_t(mItems.size()));
   }
   return true;
 }
@@ -169,11 +170,15 @@ bool DurableBatch::Commit() {
     if (each) break;
   }
   if (each) {
-    for (const Item& item : mItems) {
-      const int fd = open(item.temp.c_str(), O_RDONLY | O_CLOEXEC);
+    for (size_t i = 0; i < mItems.size(); ++i) {
+      const int fd = open(mItems[i].temp.c_str(), O_RDONLY | O_CLOEXEC);
       const int err = fd < 0 ? errno : sync_fd(fd);
       if (fd >= 0) close(fd);
-      if (err != 0) return Fail(DurableStage::Sync, err, item.target);
+      if (err != 0) {
+        const std::string target = mItems[i].target;
+        Abandon();
+        return Fail(DurableStage::Sync, err, target, int64_t(i));
+      }
     }
   }
   size_t renamed = 0;
@@ -196,11 +201,11 @@ bool DurableBatch::Commit() {
     mItems.erase(mItems.begin(), mItems.begin() + std::ptrdiff_t(renamed));
     Abandon();
     for (const std::string& folder : folders) sync_folder(folder);
-    return Fail(DurableStage::Rename, err, target);
+    return Fail(DurableStage::Rename, err, target, int64_t(renamed));
   }
   mItems.clear();
   for (const std::string& folder : folders)
-    if ((err = sync_folder(folder)) != 0) return Fail(DurableStage::Folder, err, folder);
+    if ((err = sync_folder(folder)) != 0) return Fail(DurableStage::Folder, err, folder, -1);
   return true;
 }
 

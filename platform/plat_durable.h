@@ -42,7 +42,8 @@ enum class DurableStage : uint8_t {
 struct DurableFailure {
   DurableStage stage = DurableStage::None;
   int err = 0;          // errno; EIO for a write that stopped without one
-  std::string target;   // the target of the failed step
+  std::string target;   // the target of the failed step (a folder for Folder)
+  int64_t item = -1;    // in a batch: the staging index of that target
 };
 
 // The temporary name for a replacement of the target (same folder).
@@ -80,7 +81,7 @@ class DurableBatch {
   struct Item {
     std::string temp, target;
   };
-  bool Fail(DurableStage stage, int err, const std::string& target);
+  bool Fail(DurableStage stage, int err, const std::string& target, int64_t item);
   std::vector<Item> mItems;
   DurableFailure mFailure;
 };

@@ -96,6 +96,8 @@ struct Spec {
   uint8_t kind = 1;
   std::string name, path, plain;
   uint8_t main = 0;
+  int32_t size_delta = 0;  // added to the unpacked size written in the header
+  bool damaged = false;    // a byte in the middle of the stream changed (checks still match)
 };
 
 void put(std::string& b, size_t at, uint32_t v, int n) {
@@ -116,6 +118,7 @@ std::string assemble(const std::vector<Spec>& specs) {
       compress2(reinterpret_cast<Bytef*>(payload.data()), &n, reinterpret_cast<const Bytef*>(s.plain.data()),
                 uLong(s.plain.size()), 6);
       payload.resize(n);
+      if (s.damaged) payload[payload.size() / 2] ^= 0x55;
     }
     const size_t at = out.size();
     out.resize(at + 32 + s.name.size() + s.path.size());
@@ -128,7 +131,7 @@ std::string assemble(const std::vector<Spec>& specs) {
     std::memcpy(&out[p + 2], s.path.data(), s.path.size());
     const size_t f = p + 2 + s.path.size();
     if (s.kind == 1) {
-      put(out, f, uint32_t(s.plain.size()), 4);
+      put(out, f, uint32_t(int64_t(s.plain.size()) + s.size_delta), 4);
       put(out, f + 4, check_of(s.plain), 4);
       put(out, f + 8, uint32_t(payload.size()), 4);
       put(out, f + 12, check_of(payload), 4);
@@ -363,9 +366,24 @@ TEST_F(InstallThread, HostileContainersWriteNothing) {
   struct Case {
     const char* what;
     std::string bytes;
-    const char* text;
+    std::string text;
   };
   std::vector<Case> cases;
+  // Payloads that do not inflate to their size, or not at all: found by
+  // the extraction, after a.exe was inflated, and still nothing is written.
+  const std::string b_txt = "\"" + markup_escape(D_ + "Sub\\b.txt") + "\" ...";
+  for (const int32_t delta : {1, -1, -5}) {
+    std::vector<Spec> s = good;
+    s[2].plain = "some text";
+    s[2].size_delta = delta;
+    cases.push_back({"unpacked size", assemble(s), "Error decompressing (B) " + b_txt});
+  }
+  {
+    std::vector<Spec> s = good;
+    s[2].plain = std::string(3000, 'q');
+    s[2].damaged = true;
+    cases.push_back({"damaged stream", assemble(s), "Error decompressing (A) " + b_txt});
+  }
   {
     std::string b = sound;
     b[5] = 'X';
@@ -429,7 +447,7 @@ TEST_F(InstallThread, HostileContainersWriteNothing) {
     EXPECT_FALSE(fs::exists("/tmp/evil"));
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[0], "Checking integrity of installation files ...~) ");
-    EXPECT_EQ(log[log.size() - 2], std::string("~(p)~<b;ct=red>Installation Failure: ") + c.text + "~>");
+    EXPECT_EQ(log[log.size() - 2], "~(p)~<b;ct=red>Installation Failure: " + c.text + "~>");
     EXPECT_EQ(log.back(), kFailureNote);
   }
 }
