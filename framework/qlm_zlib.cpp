@@ -71,9 +71,13 @@ bool zlib_decompress(const void* source, int32_t source_size, void*& result, int
         ok = z.EndsHere();
         break;
       }
-      // Grow geometrically in place: at least four times the compressed
-      // size to begin with, then double, never past the limit.
-      int64_t wanted = capacity == 0 ? std::max<int64_t>(int64_t(source_size) * 4, 4096) : capacity * 2;
+      // Grow in place: at least four times the compressed size to begin
+      // with, doubling up to 1 MiB, then by half (at least 1 MiB) so that a
+      // large block is at most a third empty; never past the limit.
+      const int64_t mib = int64_t(1) << 20;
+      int64_t wanted = capacity == 0     ? std::max<int64_t>(int64_t(source_size) * 4, 4096)
+                       : capacity < mib ? capacity * 2
+                                        : capacity + std::max(mib, capacity / 2);
       if (wanted > limit) wanted = limit;
       if (!mem_realloc(buffer, wanted)) break;
       capacity = wanted;

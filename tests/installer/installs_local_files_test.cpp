@@ -164,6 +164,12 @@ TEST(LocalFilesFind, IgnoresCaseAndTheCoveredFlag) {
   EXPECT_EQ(list.Find(1, "images\\water3_2.jpg"), b);
   EXPECT_EQ(list.Find(3, "IMAGES\\water3_2.jpg"), c);
   EXPECT_EQ(list.Find(4, "images\\water3_2.jpg"), nullptr);
+  // An item added after a lookup is found by the next one.
+  rLocalFile* d = list.Add(4, "Images\\water3_2.jpg", false);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(list.Find(4, "images\\water3_2.jpg"), nullptr);  // not active yet
+  d->active = true;
+  EXPECT_EQ(list.Find(4, "images\\water3_2.jpg"), d);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <future>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -795,6 +796,101 @@ TEST_F(InstallThread, StaleTemporaryFilesAreRemoved) {
   ASSERT_TRUE(window.success);
   EXPECT_EQ(tree(dest_host_), (std::vector<std::string>{live, ".~notatemp", "Other/", "Other/" + stale + "c.txt", "Sub/",
                                                         "Sub/b.txt", "a.exe", "uninstall.config"}));
+}
+
+// An update killed at random points (SIGKILL: no handler runs) leaves every
+// file wholly old or wholly new, and the old manifest, unless the run got as
+// far as putting the new manifest in place, when every file is new. The next
+// update completes and leaves no temporary file behind.
+TEST_F(InstallThread, KilledUpdatesLeaveEveryFileOldOrNew) {
+  constexpr int kFiles = 120;
+  std::vector<Spec> old_specs, new_specs;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "f" + std::to_string(i) + (i == 0 ? ".exe" : ".dat");
+    const std::string path = i % 3 == 0 ? "" : "D" + std::to_string(i % 3) + "\\";
+    std::string old_text = "old " + std::to_string(i) + " ", new_text = "new " + std::to_string(i) + " ";
+    for (int k = 0; k < 2000 + 37 * i; ++k) {
+      old_text += char('a' + (k * 7 + i) % 26);
+      new_text += char('A' + (k * 11 + i) % 26);
+    }
+    old_specs.push_back({1, name, path, old_text, uint8_t(i == 0)});
+    new_specs.push_back({1, name, path, new_text + new_text, uint8_t(i == 0)});
+  }
+  old_specs.push_back({4, "", "", "", 0});
+  new_specs.push_back({4, "", "", "", 0});
+  const std::string old_container = assemble(old_specs), new_container = assemble(new_specs);
+  const auto host_of_spec = [this](const Spec& s) {
+    std::string rel = s.path;
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    return dest_host_ + "/" + rel + s.name;
+  };
+  // Runs the update in a child; kills it after `delay` unless negative.
+  // Answers true when the child ran to its end.
+  const auto update_in_child = [&](std::chrono::microseconds delay) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      UseContainer(new_container);
+      gInstallMode = 1;
+      cTestWindow window;
+      Install(window);
+      _exit(window.success ? 0 : 3);
+    }
+    if (delay.count() >= 0) {
+      std::this_thread::sleep_for(delay);
+      kill(pid, SIGKILL);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  // The same old state each time: a new installation into an empty folder.
+  const auto install_old = [&] {
+    fs::remove_all(dest_host_);
+    fs::create_directories(dest_host_);
+    UseContainer(old_container);
+    gInstallMode = 0;
+    cTestWindow window;
+    Install(window);
+    ASSERT_TRUE(window.success);
+  };
+
+  // One whole update, timed, gives the range of the kill points.
+  install_old();
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(update_in_child(std::chrono::microseconds(-1)));
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  const std::string new_manifest = read_file(dest_host_ + "/uninstall.config");
+
+  int32_t mixed = 0;
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE(seed);
+    install_old();
+    const std::string old_manifest = read_file(dest_host_ + "/uninstall.config");
+    std::mt19937 random(seed);
+    const auto delay = std::chrono::microseconds(random() % uint64_t(whole.count() + 1));
+    const bool finished = update_in_child(delay);
+    const std::string manifest = read_file(dest_host_ + "/uninstall.config");
+    const bool manifest_new = manifest == new_manifest;
+    EXPECT_TRUE(manifest == old_manifest || manifest_new);
+    int32_t new_files = 0;
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string bytes = read_file(host_of_spec(new_specs[size_t(i)]));
+      const bool is_new = bytes == new_specs[size_t(i)].plain;
+      EXPECT_TRUE(is_new || bytes == old_specs[size_t(i)].plain) << i;
+      new_files += is_new ? 1 : 0;
+    }
+    if (manifest_new || finished) {
+      EXPECT_EQ(new_files, kFiles);
+    }
+    if (new_files > 0 && new_files < kFiles) ++mixed;
+
+    // The next update completes and sweeps what the killed one left.
+    ASSERT_TRUE(update_in_child(std::chrono::microseconds(-1)));
+    for (const std::string& f : tree(dest_host_)) EXPECT_EQ(f.find(".~"), std::string::npos) << f;
+    for (int i = 0; i < kFiles; ++i)
+      EXPECT_EQ(read_file(host_of_spec(new_specs[size_t(i)])), new_specs[size_t(i)].plain) << i;
+  }
+  RecordProperty("kills_between_renames", mixed);
 }
 
 // On a thread of its own: the end handler runs after the last step, the
