@@ -341,8 +341,9 @@ int32_t load(RegRoot root, const std::string& file, Node& tree) {
 
 // Replaces the hive file by `text` through the one durable-write routine
 // (temporary file, fsync, rename, fsync of the folder). On failure the old
-// file stays and the temporary is removed.
+// file stays and the temporary is removed. Runs under the hive's lock.
 int32_t store(const std::string& folder, const std::string& file, const std::string& text) {
+  durable_remove_stale(folder);  // what a killed earlier store left there
   DurableFailure failure;
   if (durable_replace(file, text.data(), int64_t(text.size()), 0600, failure)) return kRegOk;
   switch (failure.stage) {

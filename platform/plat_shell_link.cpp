@@ -258,7 +258,9 @@ int32_t ShellLink::Save(const std::string& file, bool remember) {
   put32(out, 0);  // terminal block
 
   // Written beside the link under a short temporary name, then renamed over
-  // it, and the folder synced.
+  // it, and the folder synced; what a killed earlier save left there goes.
+  const size_t slash = host.rfind('/');
+  durable_remove_stale(slash == std::string::npos ? "." : slash == 0 ? "/" : host.substr(0, slash));
   DurableFailure failure;
   if (!durable_replace(host, out.data(), int64_t(out.size()), 0666, failure)) return hresult_of_errno(failure.err);
   if (remember) cur_file_ = file;

@@ -237,6 +237,14 @@ TEST_F(PlatShellLink, SavesUnderEveryNameTheHostTakes) {
     EXPECT_EQ(link.GetCurFile(cur), plat::kHrOk);
     EXPECT_EQ(cur, c.folder + "/" + name);
   }
+  // A temporary file that a killed save left goes with the next save there.
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  waitpid(dead, nullptr, 0);
+  write_file(odd + "/.~" + std::to_string(dead) + "-0-k.lnk", "half a link");
+  plat::ShellLink again;
+  ASSERT_EQ(again.Save(odd + "/k.lnk", false), plat::kHrOk);
   for (const std::string& folder : {dir_, odd})
     for (const std::string& name : folder_names(folder)) EXPECT_NE(name.substr(0, 2), ".~") << name;
   plat::ShellLink link;
