@@ -12,23 +12,28 @@
 // followed by "\".
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "plat_path_map.h"
+#include "plat_shell_link_text.h"
 
 // A control character (0-31, 127): never part of a name or a path, since
 // neither the file system nor the manifest's quoted values take them safely.
 inline bool inst_char_is_control(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 // One plain component the platform can create (plat::name_level_valid: not
-// empty, not "." or "..", at most 255 bytes, none of "\ / : < > \" | ? *"
-// and no byte below 32), and without DEL, which the manifest's quoted values
-// do not take either. Bytes from 128 on (UTF-8) are allowed.
+// empty, not "." or "..", at most 255 bytes, none of \ / : < > " | ? * and
+// no byte below 32), without DEL, and UTF-8: the names go into the
+// manifest, whose reader takes no control character and nothing but UTF-8
+// in a value (installs_local_files.h), so an installation's own names never
+// make its manifest unreadable.
 inline bool inst_name_valid(std::string_view name) {
   if (!plat::name_level_valid(name)) return false;
   for (char ch : name)
     if (inst_char_is_control(static_cast<unsigned char>(ch))) return false;
-  return true;
+  std::u16string wide;
+  return plat::link_text::utf8_to_utf16(std::string(name), wide);
 }
 
 // A folder below the destination: empty (the destination itself), or plain

@@ -295,6 +295,8 @@ TEST(InstWalker, NamesThatCouldLeaveTheDestination) {
       {1, "a|b", "", false},
       {1, "a?b", "", false},
       {1, "a*b", "", false},
+      {1, "caf\xE9.txt", "", false},  // not UTF-8: the manifest could not hold it
+      {1, "b.txt", "caf\xE9\\", false},
       {1, std::string(255, 'n'), "", true},
       {1, std::string(256, 'n'), "", false},
       {1, "b.txt", "S|b\\", false},
