@@ -169,8 +169,11 @@ class cInstallRun {
       return true;
     });
     // Folders made before a failure are recorded too: the uninstaller
-    // removes them.
+    // removes them. The folder holding each new one is synced with the
+    // run's files, so the new folder survives a crash as they do.
     for (const std::string& f : created) {
+      std::string host;
+      if (plat::to_posix(string_add_backslash(f) + "..", host) == plat::kPathOk) mBatch.SyncFolder(host);
       Line(manifest_item_line("path", string_add_backslash(f)));
       Cover(cnLocalPath, string_add_backslash(f));
     }

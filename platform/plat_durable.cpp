@@ -150,11 +150,23 @@ bool DurableBatch::Stage(std::string_view host_target, const void* data, int64_t
   return true;
 }
 
+void DurableBatch::SyncFolder(std::string_view host_folder) {
+  try {
+    mFolders.emplace_back(host_folder);
+  } catch (...) {
+    // Without memory the folder is left to the file system's own ordering.
+  }
+}
+
 bool DurableBatch::Commit() {
   // One sync per file system of the staged files; where syncfs fails, each
   // file is synced on its own.
   std::set<std::string> folders;
   for (const Item& item : mItems) folders.insert(folder_of(item.target));
+  std::set<std::string> parents;
+  for (std::string& folder : mFolders)
+    if (folders.count(folder) == 0) parents.insert(std::move(folder));
+  mFolders.clear();
   std::set<dev_t> synced;
   bool each = false;
   for (const std::string& folder : folders) {
@@ -206,6 +218,10 @@ bool DurableBatch::Commit() {
   mItems.clear();
   for (const std::string& folder : folders)
     if ((err = sync_folder(folder)) != 0) return Fail(DurableStage::Folder, err, folder, -1);
+  // A folder above that the process may not read (write and search rights
+  // suffice to make a folder in it) is left to the file system's ordering.
+  for (const std::string& folder : parents)
+    if ((err = sync_folder(folder)) != 0 && err != EACCES) return Fail(DurableStage::Folder, err, folder, -1);
   return true;
 }
 

@@ -68,8 +68,11 @@ class DurableBatch {
   // mode (less the umask). Nothing is synced or renamed yet. False on a
   // failure (see Failure); the temporary file is removed again.
   bool Stage(std::string_view host_target, const void* data, int64_t size, mode_t mode);
+  // A folder whose entries Commit must sync too (the parent of a folder
+  // made for the staged files, so that the new folder itself survives).
+  void SyncFolder(std::string_view host_folder);
   // Syncs every staged file, renames each over its target and syncs each
-  // folder once. False on the first failure: the files renamed before it
+  // folder once (those given to SyncFolder included). False on the first failure: the files renamed before it
   // are new, the others stay old and their temporary files are removed.
   bool Commit();
   // Removes every temporary file that was not renamed.
@@ -83,6 +86,7 @@ class DurableBatch {
   };
   bool Fail(DurableStage stage, int err, const std::string& target, int64_t item);
   std::vector<Item> mItems;
+  std::vector<std::string> mFolders;  // from SyncFolder
   DurableFailure mFailure;
 };
 

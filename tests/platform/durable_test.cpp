@@ -76,6 +76,7 @@ TEST(Durable, BatchesCommitTogetherOrLeaveTheOldFiles) {
   EXPECT_FALSE(batch.Stage(dir + "/missing/d", "x", 1, 0644));
   EXPECT_EQ(batch.Failure().stage, plat::DurableStage::Create);
   EXPECT_EQ(batch.Failure().item, 3);
+  batch.SyncFolder(dir);  // the folder holding "sub"
   ASSERT_TRUE(batch.Commit());
   EXPECT_EQ(read_file(dir + "/a"), "new a");
   EXPECT_EQ(read_file(dir + "/sub/b"), "new b");
@@ -99,6 +100,14 @@ TEST(Durable, BatchesCommitTogetherOrLeaveTheOldFiles) {
   EXPECT_TRUE(fs::is_directory(dir + "/sub/b2"));
   EXPECT_EQ(names(dir), (std::vector<std::string>{"a", "c.exe", "sub", "z"}));
   EXPECT_EQ(names(dir + "/sub"), (std::vector<std::string>{"b", "b2"}));
+
+  // A folder to sync that is gone fails the commit after the renames.
+  plat::DurableBatch gone;
+  ASSERT_TRUE(gone.Stage(dir + "/z", "newer z", 7, 0644));
+  gone.SyncFolder(dir + "/gone");
+  EXPECT_FALSE(gone.Commit());
+  EXPECT_EQ(gone.Failure().stage, plat::DurableStage::Folder);
+  EXPECT_EQ(read_file(dir + "/z"), "newer z");
 }
 
 TEST(Durable, SingleReplacement) {
