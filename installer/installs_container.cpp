@@ -96,7 +96,7 @@ eInstStep cInstWalker::Next(rInstEntry& entry) {
 
   switch (entry.kind) {
     case cnInstKindFile:
-      if (!inst_name_valid(entry.name) || !inst_path_valid(entry.path)) return eInstStep::BadName;
+      if (!inst_file_valid(entry.name, entry.path)) return eInstStep::BadName;
       break;
     case cnInstKindFolder:
       if (!inst_path_valid(entry.path)) return eInstStep::BadName;

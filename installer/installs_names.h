@@ -36,11 +36,17 @@ inline bool inst_name_valid(std::string_view name) {
   return plat::link_text::utf8_to_utf16(std::string(name), wide);
 }
 
+// Longest relative name (path and name together) of an entry: no host
+// takes a longer path, whatever the destination (PATH_MAX, with its NUL).
+inline constexpr size_t cnInstRelativeMax = 4095;
+
 // A folder below the destination: empty (the destination itself), or plain
-// components each followed by "\" ("Images\", "a\b\"). A leading "\" (an
-// empty first component) is an absolute path and fails.
+// components each followed by "\" ("Images\", "a\b\"), at most
+// cnInstRelativeMax bytes. A leading "\" (an empty first component) is an
+// absolute path and fails.
 inline bool inst_path_valid(std::string_view path) {
   if (path.empty()) return true;
+  if (path.size() > cnInstRelativeMax) return false;
   if (path.back() != '\\') return false;
   size_t start = 0;
   while (start < path.size()) {
@@ -49,4 +55,10 @@ inline bool inst_path_valid(std::string_view path) {
     start = end + 1;
   }
   return true;
+}
+
+// A file's name in its folder: both valid, and together at most
+// cnInstRelativeMax bytes.
+inline bool inst_file_valid(std::string_view name, std::string_view path) {
+  return inst_name_valid(name) && inst_path_valid(path) && name.size() + path.size() <= cnInstRelativeMax;
 }

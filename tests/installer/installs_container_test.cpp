@@ -302,6 +302,10 @@ TEST(InstWalker, NamesThatCouldLeaveTheDestination) {
       {1, "b.txt", "S|b\\", false},
       {1, "b.txt", std::string(256, 'd') + "\\", false},
       {3, ".a*", "", false},
+      // No host takes a relative name of 4,096 bytes or more.
+      {1, std::string(255, 'n'), [] { std::string p; for (int i = 0; i < 15; ++i) p += std::string(254, 'd') + "\\"; return p; }(), true},
+      {1, std::string(255, 'n'), [] { std::string p; for (int i = 0; i < 16; ++i) p += std::string(254, 'd') + "\\"; return p; }(), false},
+      {2, "", [] { std::string p; for (int i = 0; i < 17; ++i) p += std::string(254, 'd') + "\\"; return p; }(), false},
       {2, "", "Data\\", true},
       {2, "ignored/..", "Data\\", true},
       {2, "", "..\\", false},
