@@ -1,10 +1,17 @@
 // Shared by the benchmark programs: run every benchmark, then print for each
-// pair (ours, limit) the ratio of their times per iteration (1.0 = as fast as
-// the limit, 2.0 = twice as slow).
+// pair (ours, baseline) the throughput ratio ours/baseline, that is the
+// baseline's time per iteration divided by ours (1.00 = as fast as the
+// baseline, 0.50 = half its speed).
+//
+// Runs are grouped by benchmark name without the repetition suffix, so the
+// ratio is printed with --benchmark_repetitions too: it is taken from the
+// median time of each side's repetitions, and the lowest and highest ratio
+// of the repetitions taken pairwise are printed beside it.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -16,11 +23,22 @@ namespace bench {
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) times[r.benchmark_name()] = r.GetAdjustedRealTime();
+    for (const Run& r : runs) {
+      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
+      std::string key = r.run_name.function_name;
+      if (!r.run_name.args.empty()) key += "/" + r.run_name.args;
+      times[key].push_back(r.GetAdjustedRealTime());
+    }
     ConsoleReporter::ReportRuns(runs);
   }
-  std::map<std::string, double> times;
+  std::map<std::string, std::vector<double>> times;
 };
+
+inline double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
 
 inline int run_with_ratios(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& pairs) {
   benchmark::Initialize(&argc, argv);
@@ -28,11 +46,28 @@ inline int run_with_ratios(int argc, char** argv, const std::vector<std::pair<st
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  for (const auto& [ours, limit] : pairs) {
+  std::printf("\nthroughput ratios, ours / baseline (1.00 = as fast as the baseline):\n");
+  for (const auto& [ours, baseline] : pairs) {
     const auto a = reporter.times.find(ours);
-    const auto b = reporter.times.find(limit);
-    if (a != reporter.times.end() && b != reporter.times.end() && b->second > 0)
-      std::printf("%s / %s = %.2f\n", ours.c_str(), limit.c_str(), a->second / b->second);
+    const auto b = reporter.times.find(baseline);
+    if (a == reporter.times.end() || b == reporter.times.end() || a->second.empty() || b->second.empty()) continue;
+    const double ours_time = median(a->second);
+    if (ours_time <= 0) continue;
+    const double ratio = median(b->second) / ours_time;
+    const size_t n = std::min(a->second.size(), b->second.size());
+    if (n > 1) {
+      double low = 1e300, high = 0;
+      for (size_t i = 0; i < n; ++i) {
+        if (a->second[i] <= 0) continue;
+        const double r = b->second[i] / a->second[i];
+        low = std::min(low, r);
+        high = std::max(high, r);
+      }
+      std::printf("%s / %s = %.3f (median of %zu; %.3f to %.3f)\n", ours.c_str(), baseline.c_str(), ratio, n, low,
+                  high);
+    } else {
+      std::printf("%s / %s = %.3f\n", ours.c_str(), baseline.c_str(), ratio);
+    }
   }
   return 0;
 }

@@ -496,6 +496,17 @@ bool mem_alloc(void*& block, int64_t size) {
   return block != nullptr;
 }
 
+bool mem_realloc(void*& block, int64_t size) {
+  if (size <= 0 || size >= (int64_t(1) << 31)) return false;
+  const int64_t n = g_alloc_count.fetch_add(1) + 1;
+  const int64_t fail_at = g_fail_at.load();
+  if (fail_at > 0 && (n == fail_at || (g_fail_sticky.load() && n > fail_at))) return false;
+  void* grown = std::realloc(block, size_t(size));
+  if (grown == nullptr) return false;
+  block = grown;
+  return true;
+}
+
 bool mem_free(void*& block) {
   if (block == nullptr) return false;
   std::free(block);

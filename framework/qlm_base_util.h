@@ -156,6 +156,11 @@ int32_t int_clamp(int32_t value, int32_t low, int32_t high);
 // mem_free: false for nil; else frees, sets nil and answers true.
 bool mem_alloc(void*& block, int64_t size);
 bool mem_free(void*& block);
+// mem_realloc: for 0 < size < 2^31 resizes a block from mem_alloc (nil: a
+// new one) in place where the allocator can, keeping its bytes up to the
+// smaller size; answers true and sets block. On false the block stays as it
+// was. Counts as an allocation for the test seam below.
+bool mem_realloc(void*& block, int64_t size);
 template <typename T>
 bool mem_alloc(T*& block, int64_t size) {
   void* p = nullptr;

@@ -8,7 +8,8 @@ extern std::string gProgramFolder;
 
 // Keeps the program's folder in gProgramFolder and makes it the process's
 // current folder, so that files beside the program are found by their bare
-// names. A program whose path is unknown keeps the current folder.
+// names. A program whose path is unknown keeps the current folder. Ignores
+// SIGXFSZ, so that a write past the file-size limit fails like any other.
 void installs_start();
 // Releases the module's strings.
 void installs_stop();

@@ -5,6 +5,7 @@
 #include "installs_names.h"
 #include "qlm_base_crc.h"
 #include "qlm_base_lists.h"
+#include "qlm_base_view_flow.h"
 
 namespace {
 
@@ -64,11 +65,9 @@ bool cInstWalker::Open(const void* data, int64_t size) {
   mNext = -1;
   mMainSeen = false;
   if (data == nullptr || size < 0 || size > INT32_MAX) return false;
-  try {
-    mFlow = cMemoryFlow::ConstructReadOnly(true, data, size);
-  } catch (...) {
-    return false;
-  }
+  // The bytes are read where they lie (the program's own data): nothing is
+  // copied, whatever the container's size.
+  mFlow.reset(new (std::nothrow) cViewFlow(data, size));
   if (mFlow == nullptr || !mFlow->Open()) {
     mFlow.reset();
     return false;
@@ -97,7 +96,7 @@ eInstStep cInstWalker::Next(rInstEntry& entry) {
 
   switch (entry.kind) {
     case cnInstKindFile:
-      if (!inst_name_valid(entry.name) || !inst_path_valid(entry.path)) return eInstStep::BadName;
+      if (!inst_file_valid(entry.name, entry.path)) return eInstStep::BadName;
       break;
     case cnInstKindFolder:
       if (!inst_path_valid(entry.path)) return eInstStep::BadName;
@@ -108,8 +107,8 @@ eInstStep cInstWalker::Next(rInstEntry& entry) {
     default:
       break;
   }
-  // The flow copied the bytes and reads them in step with them: its position
-  // is the payload's offset in the caller's bytes. 64-bit sums cannot wrap.
+  // The flow reads the caller's bytes in place: its position is the
+  // payload's offset in them. 64-bit sums cannot wrap.
   const int64_t payload = mFlow->Curr();
   const int64_t payload_end = payload + int64_t(entry.stored_size);
   if (payload < 0 || payload_end > mSize) return eInstStep::BadPayload;

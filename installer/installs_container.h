@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "qlm_base_flow.h"
+#include "qlm_base_view_flow.h"
 
 // The name under which the program registers the container.
 inline constexpr std::string_view cnInstallDataName = "..\\install_data.idf";
@@ -68,9 +69,10 @@ enum class eInstStep : uint8_t {
 
 // cInstWalker: the walk over a container held in memory, shared by every
 // reader of the container (the installation's check and extraction passes
-// and the wizard's size scan). Headers are read through a fixed-size memory
-// flow on the bytes; payloads are taken from the caller's bytes at the
-// flow's position, within the same bounds.
+// and the wizard's size scan). Headers are read through a read-only view
+// flow on the caller's bytes (cViewFlow: nothing is copied, the container
+// stays where the program holds it); payloads are taken from the same bytes
+// at the flow's position, within the same bounds.
 //
 // Every header that `Next` answers Entry for has been validated, so the
 // walk ends on every input:
@@ -89,8 +91,8 @@ class cInstWalker {
   cInstWalker(const cInstWalker&) = delete;
   cInstWalker& operator=(const cInstWalker&) = delete;
 
-  // Makes and opens the flow on `size` bytes at `data` (which must outlive
-  // the walker). False for nil data, a negative size, a size of 2 GiB or
+  // Makes and opens the view flow on `size` bytes at `data` (which must
+  // outlive the walker and stay unchanged). False for nil data, a negative size, a size of 2 GiB or
   // more, or a flow that cannot be made or opened.
   bool Open(const void* data, int64_t size);
   // Open on the bytes registered as "..\install_data.idf": NotRegistered
@@ -113,12 +115,12 @@ class cInstWalker {
   bool Rewind();
   // True once an entry of kind 1 with the main-program flag passed Next.
   bool MainSeen() const { return mMainSeen; }
-  cMemoryFlow* Flow() const { return mFlow.get(); }
+  cFlow* Flow() const { return mFlow.get(); }
 
  private:
   const uint8_t* mData = nullptr;
   int64_t mSize = 0;
-  std::unique_ptr<cMemoryFlow> mFlow;
+  std::unique_ptr<cViewFlow> mFlow;
   int64_t mPayload = 0;
   int32_t mPayloadSize = 0;
   uint32_t mStoredCheck = 0;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "qlm_base_array.h"
 
@@ -35,21 +37,35 @@ class cLocalFiles : public cArrayOf<rLocalFile, 1> {
   rLocalFile* Add(uint8_t kind, std::string_view value, bool current);
   // The first active, not excluded item of the kind whose value equals the
   // wanted one after string_trim_upper on both; covered items are found too.
+  // An index by kind and compared form (built on the first call after an
+  // Add) keeps each call independent of the list's length, so an update of
+  // thousands of files costs no more per file than a new installation.
   rLocalFile* Find(uint8_t kind, std::string_view value) const;
 
  protected:
   cArray* NewEmpty() const override { return new (std::nothrow) cLocalFiles(); }
+
+ private:
+  mutable std::unordered_map<std::string, std::vector<rLocalFile*>> mIndex;
+  mutable uint32_t mIndexed = UINT32_MAX;  // Count() when the index was built
 };
 
 // Reads folder\uninstall.config (opened for reading only), decrypts it with
 // the manifest passphrase, parses it and appends its items to the list:
-// ext, file, path, link, group and reg (a reg item needs its hk), inside the
+// ext, file, path, link, group and reg, from the
 // "~\application@uninstall\" section (label and name in any case) up to its
 // closing; everything before the header and after the closing is ignored.
-// A DesktopIcon option sets gDesktopIcon. False for a missing, empty,
-// unreadable or undecryptable file, a text that does not parse, and a text
-// without the header (which no manifest lacks: a wrong passphrase can give
-// one). Never raises.
+// A DesktopIcon option sets gDesktopIcon.
+// The section must hold nothing but what the manifest writer makes: blanks,
+// CR LF line ends, and tags of one known key each (ext, file, path, link,
+// group: a non-empty quoted UTF-8 text without control characters; reg: such a
+// text and hk=CURRENT or LOCAL; DesktopIcon, OnlyCurrent, IsPowerUser: yes
+// or no; Application: a quoted text). Anything else, a missing closing
+// included, is a damaged manifest: false, and neither the list nor
+// gDesktopIcon changes. False too for a missing, empty, unreadable or
+// undecryptable file, a text that does not parse, and a text without the
+// header (which no manifest lacks: a wrong passphrase can give one). Never
+// raises.
 bool local_files_load(cLocalFiles* list, std::string_view folder);
 // The same on decrypted manifest bytes (the part after the decryption).
 bool local_files_parse(cLocalFiles* list, const void* data, int64_t size);

@@ -1,13 +1,12 @@
 // The uninstall manifest's lines and its writing.
 #include "installs_manifest.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <cstring>
 
 #include "kvn_crypt.h"
+#include "plat_durable.h"
 #include "plat_file.h"
+#include "plat_path_map.h"
 #include "qlm_base_util.h"
 #include "win_interfaces.h"
 
@@ -37,32 +36,13 @@ std::string manifest_option_line(std::string_view key, std::string_view value) {
   return "  ~<" + std::string(key) + "=" + manifest_quote(value) + ">";
 }
 
-namespace {
-std::atomic<uint64_t> g_temp_counter{0};
-}
-
 int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size) {
   if (size < 0 || (data == nullptr && size > 0)) return 2;
-  // The temporary file sits in the target's folder (so the rename stays on
-  // one file system) and keeps the target's name at its end, so that it gets
-  // the same mode (an ".exe" is made executable).
-  const size_t cut = target.find_last_of('\\');
-  const std::string folder(target.substr(0, cut == std::string_view::npos ? 0 : cut + 1));
-  const std::string name(target.substr(cut == std::string_view::npos ? 0 : cut + 1));
-  const std::string temp = folder + ".~" + std::to_string(getpid()) + "-" +
-                           std::to_string(g_temp_counter.fetch_add(1)) + "-" + name;
-  int32_t error = 0;
-  const int fd = plat::create_file(temp, false, error);
-  if (fd < 0) return 1;
-  int64_t done = 0;
-  bool ok = plat::write_full(fd, data, size, done) == plat::kFileOk && plat::sync_file(fd) == plat::kFileOk;
-  ok = plat::close_file(fd) == plat::kFileOk && ok;
-  ok = ok && plat::replace_file(temp, target) == plat::kFileOk;
-  if (!ok) {
-    plat::remove_file(temp);
-    return 2;
-  }
-  return 0;
+  std::string host;
+  if (plat::to_posix(target, host) != plat::kPathOk) return 1;
+  plat::DurableFailure failure;
+  if (plat::durable_replace(host, data, size, plat::new_file_mode(target), failure)) return 0;
+  return failure.stage == plat::DurableStage::Create ? 1 : 2;
 }
 
 int32_t manifest_write(std::string_view folder, std::string_view text) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <exception>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@
 #include "installs_local_files.h"
 #include "installs_manifest.h"
 #include "installs_settings.h"
+#include "plat_durable.h"
+#include "plat_file.h"
+#include "plat_path_map.h"
 #include "qlm_base_codes.h"
 #include "qlm_base_flow.h"
 #include "qlm_base_object.h"
@@ -75,6 +79,7 @@ class cInstallRun {
     CheckPass();
     Log(std::string("Extracting ") + mode + " files:~(p) ");
     ExtractPass();
+    CommitFiles();
     Line(manifest_item_line("file", cnManifestFileName));
     Cover(cnLocalFile, cnManifestFileName);
     Line("");
@@ -164,8 +169,11 @@ class cInstallRun {
       return true;
     });
     // Folders made before a failure are recorded too: the uninstaller
-    // removes them.
+    // removes them. The folder holding each new one is synced with the
+    // run's files, so the new folder survives a crash as they do.
     for (const std::string& f : created) {
+      std::string host;
+      if (plat::to_posix(string_add_backslash(f) + "..", host) == plat::kPathOk) mBatch.SyncFolder(host);
       Line(manifest_item_line("path", string_add_backslash(f)));
       Cover(cnLocalPath, string_add_backslash(f));
     }
@@ -182,23 +190,57 @@ class cInstallRun {
     Cover(cnLocalFile, string_add_backslash(entry.path) + entry.name);
     if (entry.main_program != 0) gAppPath = target;
 
+    // The entry's size is known: inflate straight into a block of exactly
+    // that size, stopping at the first byte past it.
     rBlock inflated;
-    if (!zlib_decompress(mWalker.Payload(), mWalker.PayloadSize(), inflated.data, inflated.size))
-      fail("Error decompressing (A) " + quoted(target) + " ...");
-    if (uint32_t(inflated.size) != entry.unpacked_size) fail("Error decompressing (B) " + quoted(target) + " ...");
+    const int32_t inflate = entry.unpacked_size > uint32_t(INT32_MAX)
+                                ? cnZlibFailed
+                                : zlib_decompress_sized(mWalker.Payload(), mWalker.PayloadSize(),
+                                                        int32_t(entry.unpacked_size), inflated.data);
+    if (inflate == cnZlibLengthDiffers) fail("Error decompressing (B) " + quoted(target) + " ...");
+    if (inflate != cnZlibOk) fail("Error decompressing (A) " + quoted(target) + " ...");
+    inflated.size = int32_t(entry.unpacked_size);
 
     if (!dir_exists(&name)) {
-      const std::string folder = name.Path();
+      // The folder as the file layer resolved it, or as the container names
+      // it when it could not be resolved: a failure always names it.
+      std::string folder = name.Path();
+      if (folder.empty()) folder = mDestination + entry.path;
       MakeFolder(folder, [&name](const tCreatedFolder& cb) { return mk_dir_all_notify(&name, 0, cb); });
     }
-    switch (file_replace_atomic(target, inflated.data, inflated.size)) {
-      case 0: break;
-      case 1: fail("Error creating " + quoted(target) + " ...");
-      default: fail("Error writing to " + quoted(target) + " ...");
+    SweepFolder(mDestination + entry.path);
+    // Written under a temporary name now, made durable and put in place
+    // with every other file of the run at the end of the pass.
+    std::string host;
+    if (plat::to_posix(target, host) != plat::kPathOk) fail("Error creating " + quoted(target) + " ...");
+    mStaged.push_back(target);
+    if (!mBatch.Stage(host, inflated.data, inflated.size, plat::new_file_mode(target))) {
+      if (mBatch.Failure().stage == plat::DurableStage::Create) fail("Error creating " + quoted(target) + " ...");
+      fail("Error writing to " + quoted(target) + " ...");
     }
   }
 
+  // Syncs every staged file at once, renames each over its target and syncs
+  // their folders. A file whose rename fails is reported by its name; files
+  // renamed before it are new, the others old.
+  void CommitFiles() {
+    if (mBatch.Commit()) return;
+    const plat::DurableFailure& f = mBatch.Failure();
+    const std::string target =
+        f.item >= 0 && size_t(f.item) < mStaged.size() ? mStaged[size_t(f.item)] : mDestination;
+    fail("Error writing to " + quoted(target) + " ...");
+  }
+
+  // Removes the temporary files that a killed earlier run left in a folder
+  // this run writes to (once per folder).
+  void SweepFolder(const std::string& folder) {
+    std::string host;
+    if (plat::to_posix(folder, host) != plat::kPathOk || !mSwept.insert(host).second) return;
+    plat::durable_remove_stale(host);
+  }
+
   void ExtractPass() {
+    SweepFolder(mDestination);
     rInstEntry entry;
     for (;;) {
       if (mWalker.Next(entry) != eInstStep::Entry) fail("Installation file is corrupted (H) ...");
@@ -252,7 +294,8 @@ class cInstallRun {
   }
 
   void WriteManifest() {
-    const int64_t size = mManifest->Size();
+    // The text is what was written; the flow's size is its capacity.
+    const int64_t size = mManifest->Written();
     std::string text;
     try {
       text.resize(size_t(size));
@@ -277,6 +320,9 @@ class cInstallRun {
   std::unique_ptr<cWriteFlow> mManifest;
   cInstWalker mWalker;
   std::unique_ptr<cLocalFiles> mOld;  // update only: the old manifest's items
+  std::set<std::string> mSwept;       // host folders already rid of stale temporary files
+  plat::DurableBatch mBatch;          // the run's files, until they are put in place
+  std::vector<std::string> mStaged;   // their names, in staging order
 };
 
 }  // namespace

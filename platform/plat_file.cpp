@@ -71,18 +71,22 @@ bool windows_name_ok(std::string_view name) {
   return true;
 }
 
-bool ends_with_exe(std::string_view s) {
-  if (s.size() < 4) return false;
+}  // namespace
+
+mode_t new_file_mode(std::string_view s) {
+  if (s.size() < 4) return 0666;
   std::string_view tail = s.substr(s.size() - 4);
-  if (tail[0] != '.') return false;
+  if (tail[0] != '.') return 0666;
   const char* want = "exe";
   for (int i = 0; i < 3; ++i) {
     char c = tail[size_t(i) + 1];
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    if (c != want[i]) return false;
+    if (c != want[i]) return 0666;
   }
-  return true;
+  return 0777;
 }
+
+namespace {
 
 // Accepts the descriptor of a freshly opened file only when it is a regular
 // file, then switches blocking mode back on.
@@ -137,7 +141,7 @@ int create_file(std::string_view win, bool truncate, int32_t& error) {
   error = map_name(win, host);
   if (error != kFileOk) return -1;
   const int flags = O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (truncate ? O_TRUNC : O_EXCL);
-  const mode_t mode = ends_with_exe(win) ? 0777 : 0666;
+  const mode_t mode = new_file_mode(win);
   const int fd = open(host.c_str(), flags, mode);
   if (fd < 0) {
     error = error_code_of(errno);

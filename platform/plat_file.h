@@ -43,6 +43,9 @@ int open_file(std::string_view win, int32_t access, int32_t& error);
 // atomically (O_EXCL) with kFileErrExists. Mode 0666 less the umask; a name
 // ending in ".exe" (any case) gets 0777 less the umask.
 int create_file(std::string_view win, bool truncate, int32_t& error);
+// The mode a new file of that name gets (before the umask): 0777 for a name
+// ending in ".exe" (any case), 0666 otherwise.
+mode_t new_file_mode(std::string_view name);
 // Closes the descriptor; the code of a failed close (the descriptor is
 // released either way).
 int32_t close_file(int fd);

@@ -13,18 +13,29 @@ bool is_separator(char c) { return c == '\\' || c == '/'; }
 
 bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// Characters Windows refuses in every level of a name. "?" and "*" are
-// handled apart because a search pattern may hold them.
-bool is_refused(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  return u < 32 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|';
-}
+bool is_refused(char c) { return name_char_refused(c); }
 
-bool is_wildcard(char c) { return c == '?' || c == '*'; }
+bool is_wildcard(char c) { return name_char_wildcard(c); }
 
 constexpr std::string_view kLongPrefix = "\\\\?\\";
 
 }  // namespace
+
+// Characters Windows refuses in every level of a name. "?" and "*" are
+// handled apart because a search pattern may hold them.
+bool name_char_refused(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return u < 32 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|';
+}
+
+bool name_char_wildcard(char c) { return c == '?' || c == '*'; }
+
+bool name_level_valid(std::string_view level) {
+  if (level.empty() || level.size() > kNameMax || level == "." || level == "..") return false;
+  for (char c : level)
+    if (is_separator(c) || name_char_refused(c) || name_char_wildcard(c)) return false;
+  return true;
+}
 
 int32_t to_posix(std::string_view win, std::string& host, PathUse use) {
   host.clear();

@@ -30,6 +30,20 @@ enum class PathUse {
   Pattern,  // a search pattern: "?" and "*" are allowed in the last level
 };
 
+// Longest level (one file or folder name) the host takes, in bytes.
+constexpr size_t kNameMax = 255;
+
+// A character no level of a name may hold: a byte below 32, ":", "<", ">",
+// "\"" or "|" ("?" and "*" are wildcards, see name_char_wildcard).
+bool name_char_refused(char c);
+bool name_char_wildcard(char c);
+
+// One level that the mapping accepts and the host can create: not empty,
+// not "." or "..", at most kNameMax bytes, no separator ("\" or "/"), no
+// refused character and no wildcard. The rule that every writer of names
+// (the install container's builder and reader among them) checks against.
+bool name_level_valid(std::string_view level);
+
 // Maps a Windows name to a host path. Answers kPathOk and sets `host`, or a
 // refusal code and leaves `host` empty.
 int32_t to_posix(std::string_view win, std::string& host, PathUse use = PathUse::Name);

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <utility>
 
+#include "plat_durable.h"
+
 namespace plat {
 namespace {
 
@@ -336,48 +338,23 @@ int32_t load(RegRoot root, const std::string& file, Node& tree) {
   return kRegOk;
 }
 
-bool write_all(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
 
-// Replaces the hive file by `text`: temporary file, fsync, rename, fsync of
-// the folder. On failure the old file stays and the temporary is removed.
+// Replaces the hive file by `text` through the one durable-write routine
+// (temporary file, fsync, rename, fsync of the folder). On failure the old
+// file stays and the temporary is removed. Runs under the hive's lock.
 int32_t store(const std::string& folder, const std::string& file, const std::string& text) {
-  const std::string tmp = file + ".tmp";
-  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    const int err = errno;
-    return fail(code_of_errno(err), "cannot create " + tmp + ": " + errno_text(err));
+  durable_remove_stale(folder);  // what a killed earlier store left there
+  DurableFailure failure;
+  if (durable_replace(file, text.data(), int64_t(text.size()), 0600, failure)) return kRegOk;
+  switch (failure.stage) {
+    case DurableStage::Create:
+      return fail(code_of_errno(failure.err), "cannot create a temporary file beside " + file + ": " +
+                                                  errno_text(failure.err));
+    case DurableStage::Folder:
+      return fail(kRegIoFailed, "cannot sync the folder " + folder + ": " + errno_text(failure.err));
+    default:
+      return fail(kRegIoFailed, "cannot write " + file + ": " + errno_text(failure.err));
   }
-  bool ok = write_all(fd, text) && fsync(fd) == 0;
-  int err = errno;
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && rename(tmp.c_str(), file.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    unlink(tmp.c_str());
-    return fail(kRegIoFailed, "cannot write " + file + ": " + errno_text(err));
-  }
-  const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    const bool synced = fsync(dfd) == 0;
-    err = errno;
-    close(dfd);
-    if (!synced) return fail(kRegIoFailed, "cannot sync the folder " + folder + ": " + errno_text(err));
-  }
-  return kRegOk;
 }
 
 // The hive locked for a change: the sidecar lock file held with an

@@ -5,8 +5,8 @@
 // HKEY_CURRENT_USER.reg" (XDG_CONFIG_HOME defaults to ~/.config); the local
 // machine's hive is "/etc/korvane-registry/HKEY_LOCAL_MACHINE.reg", which
 // only root can write. Every operation reads the hive afresh; every change
-// rewrites it atomically (temporary file, fsync, rename, fsync of the
-// folder) while holding an exclusive flock on the sidecar "<hive>.lock", so
+// rewrites it atomically through plat_durable.h (temporary file, fsync,
+// rename, fsync of the folder) while holding an exclusive flock on the sidecar "<hive>.lock", so
 // concurrent writers in several processes never lose each other's updates.
 //
 // Key paths are backslash-separated, relative to the hive's root; one

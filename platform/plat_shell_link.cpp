@@ -8,13 +8,13 @@
 #include <cerrno>
 #include <vector>
 
+#include "plat_durable.h"
 #include "plat_shell_link_text.h"
 
 namespace plat {
 namespace {
 
 std::atomic<LinkPathMapper> g_mapper{nullptr};
-std::atomic<uint32_t> g_temp_counter{0};
 
 // The link class identifier 00021401-0000-0000-C000-000000000046 as stored.
 constexpr unsigned char kLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -214,8 +214,10 @@ int32_t ShellLink::GetCurFile(std::string& file) const {
 }
 
 int32_t ShellLink::Save(const std::string& file, bool remember) {
-  std::string checked, host;
-  if (file.empty() || !accept_text(file, checked) || checked != file) return kHrInvalidArg;
+  // Only the texts stored inside the link must be UTF-8: the link's own
+  // name is a file name and passes through as bytes.
+  std::string host;
+  if (file.empty() || file.find('\0') != std::string::npos) return kHrInvalidArg;
   if (!map_name(file, host) || host.empty()) return kHrPathNotFound;
 
   const std::string relative = path_.empty() ? std::string() : relative_path(file, path_);
@@ -255,29 +257,12 @@ int32_t ShellLink::Save(const std::string& file, bool remember) {
   if (flags & kLinkHasIconLocation) put_string_data(out, icon_file_);
   put32(out, 0);  // terminal block
 
-  // Written beside the link under a unique name, then renamed over it.
-  const std::string tmp =
-      host + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(g_temp_counter.fetch_add(1));
-  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return hresult_of_errno(errno);
-  size_t done = 0;
-  int err = 0;
-  while (done < out.size()) {
-    const ssize_t n = write(fd, out.data() + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    done += size_t(n);
-  }
-  if (err == 0 && fsync(fd) != 0) err = errno;
-  if (close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && rename(tmp.c_str(), host.c_str()) != 0) err = errno;
-  if (err != 0) {
-    unlink(tmp.c_str());
-    return hresult_of_errno(err);
-  }
+  // Written beside the link under a short temporary name, then renamed over
+  // it, and the folder synced; what a killed earlier save left there goes.
+  const size_t slash = host.rfind('/');
+  durable_remove_stale(slash == std::string::npos ? "." : slash == 0 ? "/" : host.substr(0, slash));
+  DurableFailure failure;
+  if (!durable_replace(host, out.data(), int64_t(out.size()), 0666, failure)) return hresult_of_errno(failure.err);
   if (remember) cur_file_ = file;
   return kHrOk;
 }

@@ -62,8 +62,10 @@ class ShellLink {
   // One of kShowNormal, kShowMaximized, kShowMinNoActive.
   int32_t SetShowCmd(int32_t show);
 
-  // Writes the link to `file` (replacing it atomically); with `remember`
-  // the file becomes the current file.
+  // Writes the link to `file` (replacing it durably through
+  // plat_durable.h); with `remember` the file becomes the current file. The
+  // file name is taken as bytes (it need not be UTF-8; a NUL in it is
+  // refused with E_INVALIDARG).
   int32_t Save(const std::string& file, bool remember);
   // The current file: S_OK and its name, or S_FALSE and "" when none.
   int32_t GetCurFile(std::string& file) const;

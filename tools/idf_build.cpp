@@ -105,7 +105,7 @@ std::vector<ListedEntry> read_listing(const fs::path& listing) {
     if (e.name.size() > UINT16_MAX || e.path.size() > UINT16_MAX) throw Failure(where + "name or path too long");
     switch (e.kind) {
       case 1:
-        if (!inst_name_valid(e.name) || !inst_path_valid(e.path))
+        if (!inst_file_valid(e.name, e.path))
           throw Failure(where + "a file needs a plain name and a relative path ending in '\\'");
         if (e.source.empty()) throw Failure(where + "a file needs a source file");
         break;

@@ -139,3 +139,93 @@ TEST(Zlib, AllocationFailureGivesFalse) {
     }
   }
 }
+
+// The output limit and the expected-size form: exact sizes pass, one byte
+// more or less fails, a damaged stream is told apart from one of another
+// length, and a stream far longer than the limit stops at the limit instead
+// of being inflated in full.
+TEST(Zlib, LimitAndExpectedSize) {
+  std::string plain;
+  for (int i = 0; i < 5000; ++i) plain += char('a' + (i * 7) % 26);
+  const auto good = deflate_bytes(plain);
+  const auto empty = deflate_bytes("");
+  auto damaged = good;
+  damaged[damaged.size() / 2] ^= 0x55;
+  const int32_t n = int32_t(plain.size());
+  const struct {
+    const std::vector<uint8_t>* stream;
+    int64_t limit;
+    bool ok;         // zlib_decompress with the limit
+    int32_t sized;   // zlib_decompress_sized with the limit as the size
+  } cases[] = {
+      {&good, n, true, cnZlibOk},
+      {&good, n + 1, true, cnZlibLengthDiffers},
+      {&good, n - 1, false, cnZlibLengthDiffers},
+      {&good, 1, false, cnZlibLengthDiffers},
+      {&good, 0, false, cnZlibLengthDiffers},
+      {&empty, 0, true, cnZlibOk},
+      {&empty, 1, true, cnZlibLengthDiffers},
+      {&damaged, n, false, cnZlibFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.stream->size() << " bytes, limit " << c.limit);
+    void* out = nullptr;
+    int32_t size = -1;
+    const int32_t in_size = int32_t(c.stream->size());
+    EXPECT_EQ(zlib_decompress(c.stream->data(), in_size, out, size, c.limit), c.ok);
+    if (c.ok) {
+      const std::string expected = c.stream == &empty ? "" : plain;
+      EXPECT_EQ(std::string(static_cast<const char*>(out), size_t(size)), expected);
+      EXPECT_EQ(out == nullptr, expected.empty());
+    } else {
+      EXPECT_EQ(out, nullptr);
+      EXPECT_EQ(size, 0);
+    }
+    mem_free(out);
+    EXPECT_EQ(zlib_decompress_sized(c.stream->data(), in_size, int32_t(c.limit), out), c.sized);
+    if (c.sized == cnZlibOk && c.limit > 0) {
+      EXPECT_EQ(std::string(static_cast<const char*>(out), size_t(c.limit)), plain);
+    } else {
+      EXPECT_EQ(out, nullptr);
+    }
+    mem_free(out);
+  }
+  void* out = nullptr;
+  EXPECT_EQ(zlib_decompress_sized(nullptr, 4, 4, out), cnZlibFailed);
+  EXPECT_EQ(zlib_decompress_sized(good.data(), int32_t(good.size()), -1, out), cnZlibFailed);
+
+  // 64 MiB of zeros against a limit of 4 KiB: one block of at most the limit
+  // is ever asked for, and the answer comes long before 64 MiB are inflated.
+  const auto bomb = deflate_bytes(std::string(size_t(64) << 20, '\0'), 9);
+  mem_alloc_fail_at(1000000);  // counts without failing
+  int32_t size = 0;
+  EXPECT_FALSE(zlib_decompress(bomb.data(), int32_t(bomb.size()), out, size, 4096));
+  EXPECT_EQ(mem_alloc_count(), 1);
+  EXPECT_EQ(zlib_decompress_sized(bomb.data(), int32_t(bomb.size()), 4096, out), cnZlibLengthDiffers);
+  EXPECT_EQ(mem_alloc_count(), 2);
+  mem_alloc_fail_at(0);
+}
+
+// Growing in place: every growth step and the final shrink go through
+// mem_realloc, and a failure at any of them gives false with nothing held.
+TEST(Zlib, GrowsInPlaceAndFailsCleanlyAtEveryStep) {
+  std::string plain(size_t(3) << 20, 'x');
+  for (size_t i = 0; i < plain.size(); i += 97) plain[i] = char('a' + i % 26);
+  const auto packed = deflate_bytes(plain);
+  mem_alloc_fail_at(1000000);
+  void* out = nullptr;
+  int32_t size = 0;
+  ASSERT_TRUE(zlib_decompress(packed.data(), int32_t(packed.size()), out, size));
+  const int64_t steps = mem_alloc_count();
+  mem_alloc_fail_at(0);
+  EXPECT_EQ(std::string(static_cast<const char*>(out), size_t(size)), plain);
+  mem_free(out);
+  EXPECT_GT(steps, 2);
+  for (int64_t k = 1; k <= steps; ++k) {
+    mem_alloc_fail_at(k);
+    EXPECT_FALSE(zlib_decompress(packed.data(), int32_t(packed.size()), out, size)) << k;
+    mem_alloc_fail_at(0);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(size, 0);
+  }
+}

@@ -76,8 +76,7 @@ TEST_F(LocalFiles, ReadsTheItemsOfTheSectionOnly) {
                manifest_reg_line("SOFTWARE\\A", true),
                manifest_reg_line("SOFTWARE\\B", false),
                "  ~<reg=\"SOFTWARE\\C\";hk=local>",
-               "  ~<reg=\"SOFTWARE\\NoHive\">",
-               "  ~<unknown=\"x\">", "",
+               "",
                "  ~<DesktopIcon=no>", "  ~<OnlyCurrent=yes>", "  ~<Application=\"C:\\k\\a.exe\">",
                "~\\\\",
                "  ~<file=\"after.txt\">"}));
@@ -107,10 +106,47 @@ TEST_F(LocalFiles, FailuresAnswerFalse) {
   EXPECT_FALSE(Load()) << "another passphrase";
   Write(lines({"~\\application@uninstall\\", "  ~<file=\"a.txt>", "~\\\\"}));
   EXPECT_FALSE(Load()) << "does not parse";
-  // A section that is never closed reads to the end of the text.
-  Write(lines({"~\\application@uninstall\\", "  ~<file=\"a.txt\">"}));
-  EXPECT_EQ(Load(), (std::vector<Item>{{1, "a.txt", false}}));
   EXPECT_FALSE(local_files_load(nullptr, win_));
+}
+
+// A section with anything the writer does not make is a damaged manifest:
+// false, and neither the list nor gDesktopIcon changes.
+TEST_F(LocalFiles, DamagedSectionsAnswerFalse) {
+  const std::string head = "~\\application@uninstall\\\r\n\r\n";
+  const std::string good = "  ~<file=\"a.txt\">\r\n  ~<DesktopIcon=no>\r\n";
+  const struct {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"no closing", head + good},
+      {"cut inside a tag", head + good + "  ~<file=\"b"},
+      {"unknown key", head + good + "  ~<fime=\"b.txt\">\r\n~\\\\\r\n"},
+      {"two keys", head + "  ~<file=\"a\";path=\"b\">\r\n~\\\\\r\n"},
+      {"reg without hive", head + "  ~<reg=\"SOFTWARE\\A\">\r\n~\\\\\r\n"},
+      {"reg with another hive", head + "  ~<reg=\"SOFTWARE\\A\";hk=LOCAM>\r\n~\\\\\r\n"},
+      {"bare value", head + "  ~<file=a.txt>\r\n~\\\\\r\n"},
+      {"empty value", head + "  ~<file=\"\">\r\n~\\\\\r\n"},
+      {"not UTF-8", head + "  ~<file=\"caf\xE9.txt\">\r\n~\\\\\r\n"},
+      {"control character", head + "  ~<file=\"a\x01.txt\">\r\n~\\\\\r\n"},
+      {"option not yes or no", head + "  ~<DesktopIcon=yef>\r\n~\\\\\r\n"},
+      {"text between tags", head + good + "  stray\r\n~\\\\\r\n"},
+      {"lone line feed", head + "  ~<file=\"a.txt\">\n~\\\\\r\n"},
+      {"another closing", head + good + "~\\other@x\\\r\n"},
+  };
+  for (const auto& c : cases) {
+    gDesktopIcon = true;
+    Write(c.text);
+    EXPECT_FALSE(Load()) << c.what;
+    EXPECT_TRUE(gDesktopIcon) << c.what;
+    cLocalFiles list;
+    ASSERT_NE(list.Add(cnLocalFile, "kept", false), nullptr);
+    EXPECT_FALSE(local_files_parse(&list, c.text.data(), int64_t(c.text.size()))) << c.what;
+    EXPECT_EQ(list.Count(), 1u) << c.what;
+  }
+  // The same section, closed, loads.
+  Write(head + good + "~\\\\\r\n");
+  EXPECT_EQ(Load(), (std::vector<Item>{{1, "a.txt", false}}));
+  EXPECT_FALSE(gDesktopIcon);
 }
 
 TEST(LocalFilesFind, IgnoresCaseAndTheCoveredFlag) {
@@ -128,6 +164,12 @@ TEST(LocalFilesFind, IgnoresCaseAndTheCoveredFlag) {
   EXPECT_EQ(list.Find(1, "images\\water3_2.jpg"), b);
   EXPECT_EQ(list.Find(3, "IMAGES\\water3_2.jpg"), c);
   EXPECT_EQ(list.Find(4, "images\\water3_2.jpg"), nullptr);
+  // An item added after a lookup is found by the next one.
+  rLocalFile* d = list.Add(4, "Images\\water3_2.jpg", false);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(list.Find(4, "images\\water3_2.jpg"), nullptr);  // not active yet
+  d->active = true;
+  EXPECT_EQ(list.Find(4, "images\\water3_2.jpg"), d);
 }
 
 }  // namespace

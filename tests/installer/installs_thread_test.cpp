@@ -17,12 +17,14 @@
 #include <fstream>
 #include <future>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "installs.h"
 #include "installs_container.h"
+#include "installs_local_files.h"
 #include "installs_manifest.h"
 #include "installs_settings.h"
 #include "kvn_crypt.h"
@@ -95,6 +97,8 @@ struct Spec {
   uint8_t kind = 1;
   std::string name, path, plain;
   uint8_t main = 0;
+  int32_t size_delta = 0;  // added to the unpacked size written in the header
+  bool damaged = false;    // a byte in the middle of the stream changed (checks still match)
 };
 
 void put(std::string& b, size_t at, uint32_t v, int n) {
@@ -115,6 +119,7 @@ std::string assemble(const std::vector<Spec>& specs) {
       compress2(reinterpret_cast<Bytef*>(payload.data()), &n, reinterpret_cast<const Bytef*>(s.plain.data()),
                 uLong(s.plain.size()), 6);
       payload.resize(n);
+      if (s.damaged) payload[payload.size() / 2] ^= 0x55;
     }
     const size_t at = out.size();
     out.resize(at + 32 + s.name.size() + s.path.size());
@@ -127,7 +132,7 @@ std::string assemble(const std::vector<Spec>& specs) {
     std::memcpy(&out[p + 2], s.path.data(), s.path.size());
     const size_t f = p + 2 + s.path.size();
     if (s.kind == 1) {
-      put(out, f, uint32_t(s.plain.size()), 4);
+      put(out, f, uint32_t(int64_t(s.plain.size()) + s.size_delta), 4);
       put(out, f + 4, check_of(s.plain), 4);
       put(out, f + 8, uint32_t(payload.size()), 4);
       put(out, f + 12, check_of(payload), 4);
@@ -362,9 +367,24 @@ TEST_F(InstallThread, HostileContainersWriteNothing) {
   struct Case {
     const char* what;
     std::string bytes;
-    const char* text;
+    std::string text;
   };
   std::vector<Case> cases;
+  // Payloads that do not inflate to their size, or not at all: found by
+  // the extraction, after a.exe was inflated, and still nothing is written.
+  const std::string b_txt = "\"" + markup_escape(D_ + "Sub\\b.txt") + "\" ...";
+  for (const int32_t delta : {1, -1, -5}) {
+    std::vector<Spec> s = good;
+    s[2].plain = "some text";
+    s[2].size_delta = delta;
+    cases.push_back({"unpacked size", assemble(s), "Error decompressing (B) " + b_txt});
+  }
+  {
+    std::vector<Spec> s = good;
+    s[2].plain = std::string(3000, 'q');
+    s[2].damaged = true;
+    cases.push_back({"damaged stream", assemble(s), "Error decompressing (A) " + b_txt});
+  }
   {
     std::string b = sound;
     b[5] = 'X';
@@ -395,6 +415,16 @@ TEST_F(InstallThread, HostileContainersWriteNothing) {
     s[2].name = "/tmp/evil";
     cases.push_back({"absolute name", assemble(s), "Installation file is corrupted (D) ..."});
   }
+  // Names the platform refuses: the check pass stops before a.exe is written.
+  for (const std::string& name : std::vector<std::string>{"b<.txt", "b>.txt", "b\".txt", "b|.txt", "b?.txt", "b*.txt",
+                                  std::string(256, 'b')}) {
+    std::vector<Spec> s = good;
+    s[2].name = name;
+    cases.push_back({"refused name", assemble(s), "Installation file is corrupted (D) ..."});
+    s = good;
+    s[2].path = "Su" + name + "\\";
+    cases.push_back({"refused folder", assemble(s), "Installation file is corrupted (D) ..."});
+  }
   {
     std::vector<Spec> s = good;
     s[1].main = 0;
@@ -418,7 +448,7 @@ TEST_F(InstallThread, HostileContainersWriteNothing) {
     EXPECT_FALSE(fs::exists("/tmp/evil"));
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[0], "Checking integrity of installation files ...~) ");
-    EXPECT_EQ(log[log.size() - 2], std::string("~(p)~<b;ct=red>Installation Failure: ") + c.text + "~>");
+    EXPECT_EQ(log[log.size() - 2], "~(p)~<b;ct=red>Installation Failure: " + c.text + "~>");
     EXPECT_EQ(log.back(), kFailureNote);
   }
 }
@@ -572,7 +602,9 @@ std::string install_with_file_limit(rlim_t limit) {
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    signal(SIGXFSZ, SIG_IGN);
+    // The engine's start-up must ignore SIGXFSZ itself.
+    signal(SIGXFSZ, SIG_DFL);
+    installs_start();
     const rlimit r{limit, limit};
     setrlimit(RLIMIT_FSIZE, &r);
     cTestWindow window;
@@ -654,6 +686,211 @@ TEST_F(InstallThread, FolderAndFileFailures) {
   log = Install(second);
   EXPECT_EQ(log[log.size() - 2],
             "~(p)~<b;ct=red>Installation Failure: Cannot create directory of \"" + markup_escape(D_) + "\" ...~>");
+}
+
+// A destination the platform cannot name: the failure names it as typed.
+TEST_F(InstallThread, RefusedDestinationsAreNamed) {
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
+  for (const std::string& leaf : {std::string("a\"b"), std::string("a\nb"), std::string("a|b")}) {
+    SCOPED_TRACE(leaf);
+    gDestination = win_of(home_) + "\\" + leaf;
+    cTestWindow window;
+    const Lines log = Install(window);
+    EXPECT_FALSE(window.success);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "~(p)~<b;ct=red>Installation Failure: Cannot create directory of \"" +
+                                       markup_escape(gDestination + "\\") + "\" ...~>");
+  }
+  EXPECT_TRUE(tree(dest_host_).empty());
+}
+
+// The items of a loaded manifest, in order, or nothing when it fails.
+std::optional<std::vector<std::string>> parsed_items(std::string bytes) {
+  if (bytes.empty() || !crypt_decrypt_buffer(bytes.data(), int64_t(bytes.size()), manifest_passphrase()))
+    return std::nullopt;
+  cLocalFiles list;
+  if (!local_files_parse(&list, bytes.data(), int64_t(bytes.size()))) return std::nullopt;
+  std::vector<std::string> items;
+  for (const rLocalFile* e = list.First(); e != nullptr; e = e->next)
+    items.push_back(std::to_string(e->kind) + (e->current ? "+" : "-") + e->value);
+  return items;
+}
+
+// A damaged manifest never reads as another list: every truncation and
+// every single-bit flip of a real one either loads the same items or
+// fails, and an update over a failing one stops with (G2), leaving the
+// manifest and the installation as they were.
+TEST_F(InstallThread, DamagedManifestsNeverLoadAsAnotherList) {
+  cTestWindow first;
+  Install(first);
+  ASSERT_TRUE(first.success);
+  const std::string manifest = dest_host_ + "/uninstall.config";
+  const std::string bytes = read_file(manifest);
+  const auto items = parsed_items(bytes);
+  ASSERT_TRUE(items);
+  ASSERT_GT(items->size(), 20u);
+  int32_t loaded = 0, failed = 0;
+  for (size_t n = 0; n < bytes.size(); ++n) {
+    const auto got = parsed_items(bytes.substr(0, n));
+    if (got) {
+      EXPECT_EQ(*got, *items) << "cut to " << n;
+    }
+    ++(got ? loaded : failed);
+  }
+  for (size_t bit = 0; bit < bytes.size() * 8; ++bit) {
+    std::string flipped = bytes;
+    flipped[bit / 8] = char(flipped[bit / 8] ^ (1 << (bit % 8)));
+    const auto got = parsed_items(flipped);
+    if (got) {
+      EXPECT_EQ(*got, *items) << "bit " << bit;
+    }
+    ++(got ? loaded : failed);
+  }
+  EXPECT_GT(failed, loaded);
+
+  const std::string cut = bytes.substr(0, 80);
+  write_file(manifest, cut);
+  const std::vector<std::string> before = tree(dest_host_);
+  gInstallMode = 1;
+  cTestWindow update;
+  const Lines log = Install(update);
+  EXPECT_FALSE(update.success);
+  EXPECT_EQ(log, (Lines{"~(p)~<b;ct=red>Update Failure: Cannot update or upgrade (G2). Reinstallation is required.~>",
+                        kFailureNote}));
+  EXPECT_EQ(read_file(manifest), cut);
+  EXPECT_EQ(tree(dest_host_), before);
+}
+
+// A manifest shorter than the write flow's first block is stored at its
+// own length, with nothing after the closing.
+TEST_F(InstallThread, ShortManifestsKeepTheirLength) {
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
+  write_manifest_text(dest_host_ + "/uninstall.config", std::string(cnManifestHeader) + "\r\n~\\\\\r\n");
+  gInstallMode = 1;
+  cTestWindow window;
+  Install(window);
+  ASSERT_TRUE(window.success);
+  const Lines lines = manifest_lines(dest_host_ + "/uninstall.config");
+  EXPECT_LT(fs::file_size(dest_host_ + "/uninstall.config"), 1024u);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "~\\\\");
+}
+
+// Temporary files that a killed run left behind are removed by the next
+// run in the folders it writes; those of a running process stay.
+TEST_F(InstallThread, StaleTemporaryFilesAreRemoved) {
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  waitpid(dead, nullptr, 0);
+  const std::string stale = ".~" + std::to_string(dead) + "-3-";
+  const std::string live = ".~" + std::to_string(getppid()) + "-3-a.exe";
+  fs::create_directories(dest_host_ + "/Sub");
+  fs::create_directories(dest_host_ + "/Other");
+  for (const std::string& f : {stale + "a.exe", stale + "uninstall.config", "Sub/" + stale + "b.txt",
+                               "Other/" + stale + "c.txt", live, std::string(".~notatemp")})
+    write_file(dest_host_ + "/" + f, "left behind");
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "b.txt", "Sub\\", "x", 0}, {4, "", "", "", 0}}));
+  cTestWindow window;
+  Install(window);
+  ASSERT_TRUE(window.success);
+  EXPECT_EQ(tree(dest_host_), (std::vector<std::string>{live, ".~notatemp", "Other/", "Other/" + stale + "c.txt", "Sub/",
+                                                        "Sub/b.txt", "a.exe", "uninstall.config"}));
+}
+
+// An update killed at random points (SIGKILL: no handler runs) leaves every
+// file wholly old or wholly new, and the old manifest, unless the run got as
+// far as putting the new manifest in place, when every file is new. The next
+// update completes and leaves no temporary file behind.
+TEST_F(InstallThread, KilledUpdatesLeaveEveryFileOldOrNew) {
+  constexpr int kFiles = 120;
+  std::vector<Spec> old_specs, new_specs;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "f" + std::to_string(i) + (i == 0 ? ".exe" : ".dat");
+    const std::string path = i % 3 == 0 ? "" : "D" + std::to_string(i % 3) + "\\";
+    std::string old_text = "old " + std::to_string(i) + " ", new_text = "new " + std::to_string(i) + " ";
+    for (int k = 0; k < 2000 + 37 * i; ++k) {
+      old_text += char('a' + (k * 7 + i) % 26);
+      new_text += char('A' + (k * 11 + i) % 26);
+    }
+    old_specs.push_back({1, name, path, old_text, uint8_t(i == 0)});
+    new_specs.push_back({1, name, path, new_text + new_text, uint8_t(i == 0)});
+  }
+  old_specs.push_back({4, "", "", "", 0});
+  new_specs.push_back({4, "", "", "", 0});
+  const std::string old_container = assemble(old_specs), new_container = assemble(new_specs);
+  const auto host_of_spec = [this](const Spec& s) {
+    std::string rel = s.path;
+    std::replace(rel.begin(), rel.end(), '\\', '/');
+    return dest_host_ + "/" + rel + s.name;
+  };
+  // Runs the update in a child; kills it after `delay` unless negative.
+  // Answers true when the child ran to its end.
+  const auto update_in_child = [&](std::chrono::microseconds delay) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      UseContainer(new_container);
+      gInstallMode = 1;
+      cTestWindow window;
+      Install(window);
+      _exit(window.success ? 0 : 3);
+    }
+    if (delay.count() >= 0) {
+      std::this_thread::sleep_for(delay);
+      kill(pid, SIGKILL);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  // The same old state each time: a new installation into an empty folder.
+  const auto install_old = [&] {
+    fs::remove_all(dest_host_);
+    fs::create_directories(dest_host_);
+    UseContainer(old_container);
+    gInstallMode = 0;
+    cTestWindow window;
+    Install(window);
+    ASSERT_TRUE(window.success);
+  };
+
+  // One whole update, timed, gives the range of the kill points.
+  install_old();
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(update_in_child(std::chrono::microseconds(-1)));
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+  const std::string new_manifest = read_file(dest_host_ + "/uninstall.config");
+
+  int32_t mixed = 0;
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE(seed);
+    install_old();
+    const std::string old_manifest = read_file(dest_host_ + "/uninstall.config");
+    std::mt19937 random(seed);
+    const auto delay = std::chrono::microseconds(random() % uint64_t(whole.count() + 1));
+    const bool finished = update_in_child(delay);
+    const std::string manifest = read_file(dest_host_ + "/uninstall.config");
+    const bool manifest_new = manifest == new_manifest;
+    EXPECT_TRUE(manifest == old_manifest || manifest_new);
+    int32_t new_files = 0;
+    for (int i = 0; i < kFiles; ++i) {
+      const std::string bytes = read_file(host_of_spec(new_specs[size_t(i)]));
+      const bool is_new = bytes == new_specs[size_t(i)].plain;
+      EXPECT_TRUE(is_new || bytes == old_specs[size_t(i)].plain) << i;
+      new_files += is_new ? 1 : 0;
+    }
+    if (manifest_new || finished) {
+      EXPECT_EQ(new_files, kFiles);
+    }
+    if (new_files > 0 && new_files < kFiles) ++mixed;
+
+    // The next update completes and sweeps what the killed one left.
+    ASSERT_TRUE(update_in_child(std::chrono::microseconds(-1)));
+    for (const std::string& f : tree(dest_host_)) EXPECT_EQ(f.find(".~"), std::string::npos) << f;
+    for (int i = 0; i < kFiles; ++i)
+      EXPECT_EQ(read_file(host_of_spec(new_specs[size_t(i)])), new_specs[size_t(i)].plain) << i;
+  }
+  RecordProperty("kills_between_renames", mixed);
 }
 
 // On a thread of its own: the end handler runs after the last step, the

@@ -217,6 +217,41 @@ TEST_F(PlatShellLink, SaveReplacesOrFailsCleanly) {
   EXPECT_EQ(folder_names(dir_), (std::vector<std::string>{"App.lnk", "folder.lnk"}));
 }
 
+// Link names the host takes: up to 255 bytes, and folders whose names are
+// not UTF-8 (only the texts inside the link must be). Nothing is left beside
+// the link.
+TEST_F(PlatShellLink, SavesUnderEveryNameTheHostTakes) {
+  const std::string odd = dir_ + "/caf\xE9 \xFF";  // Latin-1 bytes, not UTF-8
+  fs::create_directories(odd);
+  const struct {
+    std::string folder;
+    size_t name_size;
+  } cases[] = {{dir_, 244}, {dir_, 250}, {dir_, 255}, {odd, 8}, {odd, 255}};
+  for (const auto& c : cases) {
+    const std::string name = std::string(c.name_size - 4, 'n') + ".lnk";
+    plat::ShellLink link;
+    link.SetPath("C:\\app.exe");
+    EXPECT_EQ(link.Save(c.folder + "/" + name, true), plat::kHrOk) << c.folder << " " << c.name_size;
+    EXPECT_EQ(Read(c.folder + "/" + name).target, "C:\\app.exe");
+    std::string cur;
+    EXPECT_EQ(link.GetCurFile(cur), plat::kHrOk);
+    EXPECT_EQ(cur, c.folder + "/" + name);
+  }
+  // A temporary file that a killed save left goes with the next save there.
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  waitpid(dead, nullptr, 0);
+  write_file(odd + "/.~" + std::to_string(dead) + "-0-k.lnk", "half a link");
+  plat::ShellLink again;
+  ASSERT_EQ(again.Save(odd + "/k.lnk", false), plat::kHrOk);
+  for (const std::string& folder : {dir_, odd})
+    for (const std::string& name : folder_names(folder)) EXPECT_NE(name.substr(0, 2), ".~") << name;
+  plat::ShellLink link;
+  EXPECT_EQ(link.Save(dir_ + "/a" + std::string(1, '\0') + "b.lnk", true), plat::kHrInvalidArg);
+  EXPECT_EQ(link.Save(dir_ + "/" + std::string(252, 'n') + ".lnk", true), plat::kHrFail);  // 256 bytes
+}
+
 TEST_F(PlatShellLink, ReaderRefusesDamagedFiles) {
   plat::ShellLink link;
   link.SetPath("C:\\Users\\J\xC3\xB6rg\\app.exe");

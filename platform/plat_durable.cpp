@@ -1,0 +1,267 @@
+#include "plat_durable.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <set>
+
+#include "plat_path_map.h"
+
+namespace plat {
+namespace {
+
+std::atomic<uint64_t> g_temp_counter{0};
+
+std::string folder_of(std::string_view host) {
+  const size_t slash = host.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(host.substr(0, slash));
+}
+
+int sync_fd(int fd) {
+  for (;;) {
+    if (fsync(fd) == 0) return 0;
+    if (errno != EINTR) return errno;
+  }
+}
+
+// Syncs a folder; 0 or the errno.
+int sync_folder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int err = sync_fd(fd);
+  close(fd);
+  return err;
+}
+
+// Writes everything; 0 or the errno (EIO when a write moved nothing).
+int write_all(int fd, const void* data, int64_t size) {
+  const char* p = static_cast<const char*>(data);
+  int64_t done = 0;
+  while (done < size) {
+    const int64_t chunk = std::min<int64_t>(size - done, int64_t(1) << 30);
+    const ssize_t n = write(fd, p + done, size_t(chunk));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += n;
+  }
+  return 0;
+}
+
+bool all_digits(std::string_view s) {
+  if (s.empty() || s.size() > 18) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+std::string durable_temp_name(std::string_view host_target) {
+  const size_t slash = host_target.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? host_target : host_target.substr(slash + 1);
+  std::string out(host_target.substr(0, slash == std::string_view::npos ? 0 : slash + 1));
+  const std::string prefix =
+      ".~" + std::to_string(getpid()) + "-" + std::to_string(g_temp_counter.fetch_add(1)) + "-";
+  const size_t room = kNameMax > prefix.size() ? kNameMax - prefix.size() : 0;
+  out += prefix;
+  out += name.size() <= room ? name : name.substr(name.size() - room);
+  return out;
+}
+
+bool durable_temp_pid(std::string_view name, pid_t& pid) {
+  if (!name.starts_with(".~")) return false;
+  name.remove_prefix(2);
+  const size_t dash1 = name.find('-');
+  if (dash1 == std::string_view::npos) return false;
+  const size_t dash2 = name.find('-', dash1 + 1);
+  if (dash2 == std::string_view::npos) return false;
+  const std::string_view pid_text = name.substr(0, dash1);
+  if (!all_digits(pid_text) || !all_digits(name.substr(dash1 + 1, dash2 - dash1 - 1))) return false;
+  const long long value = std::stoll(std::string(pid_text));
+  if (value <= 0 || value > INT32_MAX) return false;
+  pid = pid_t(value);
+  return true;
+}
+
+int32_t durable_remove_stale(std::string_view host_folder) {
+  const std::string folder(host_folder.empty() ? "." : host_folder);
+  const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return 0;
+  DIR* dir = fdopendir(dfd);
+  if (dir == nullptr) {
+    close(dfd);
+    return 0;
+  }
+  int32_t removed = 0;
+  const pid_t self = getpid();
+  for (const dirent* e; (e = readdir(dir)) != nullptr;) {
+    pid_t pid = 0;
+    if (!durable_temp_pid(e->d_name, pid) || pid == self) continue;
+    if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // its process still runs (or may)
+    struct stat st{};
+    if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (unlinkat(dfd, e->d_name, 0) == 0) ++removed;
+  }
+  closedir(dir);
+  return removed;
+}
+
+DurableBatch::~DurableBatch() { Abandon(); }
+
+void DurableBatch::Abandon() {
+  for (const Item& item : mItems) unlink(item.temp.c_str());
+  mItems.clear();
+}
+
+bool DurableBatch::Fail(DurableStage stage, int err, const std::string& target, int64_t item) {
+  mFailure.stage = stage;
+  mFailure.err = err;
+  mFailure.target = target;
+  mFailure.item = item;
+  return false;
+}
+
+bool DurableBatch::Stage(std::string_view host_target, const void* data, int64_t size, mode_t mode) {
+  const std::string target(host_target);
+  if (size < 0 || (data == nullptr && size > 0)) return Fail(DurableStage::Write, EINVAL, target, int64_t(mItems.size()));
+  std::string temp = durable_temp_name(host_target);
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) return Fail(DurableStage::Create, errno, target, int64_t(mItems.size()));
+  int err = write_all(fd, data, size);
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    unlink(temp.c_str());
+    return Fail(DurableStage::Write, err, target, int64_t(mItems.size()));
+  }
+  try {
+    mItems.push_back({std::move(temp), target});
+  } catch (...) {
+    unlink(temp.c_str());
+    return Fail(DurableStage::Write, ENOMEM, target, int64_t(mItems.size()));
+  }
+  return true;
+}
+
+void DurableBatch::SyncFolder(std::string_view host_folder) {
+  try {
+    mFolders.emplace_back(host_folder);
+  } catch (...) {
+    // Without memory the folder is left to the file system's own ordering.
+  }
+}
+
+bool DurableBatch::Commit() {
+  // One sync per file system of the staged files; where syncfs fails, each
+  // file is synced on its own.
+  std::set<std::string> folders;
+  for (const Item& item : mItems) folders.insert(folder_of(item.target));
+  std::set<std::string> parents;
+  for (std::string& folder : mFolders)
+    if (folders.count(folder) == 0) parents.insert(std::move(folder));
+  mFolders.clear();
+  std::set<dev_t> synced;
+  bool each = false;
+  for (const std::string& folder : folders) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st{};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+      if (fd >= 0) close(fd);
+      each = true;
+      break;
+    }
+    if (synced.insert(st.st_dev).second && syncfs(fd) != 0) each = true;
+    close(fd);
+    if (each) break;
+  }
+  if (each) {
+    for (size_t i = 0; i < mItems.size(); ++i) {
+      const int fd = open(mItems[i].temp.c_str(), O_RDONLY | O_CLOEXEC);
+      const int err = fd < 0 ? errno : sync_fd(fd);
+      if (fd >= 0) close(fd);
+      if (err != 0) {
+        const std::string target = mItems[i].target;
+        Abandon();
+        return Fail(DurableStage::Sync, err, target, int64_t(i));
+      }
+    }
+  }
+  size_t renamed = 0;
+  int err = 0;
+  for (; renamed < mItems.size(); ++renamed) {
+    const Item& item = mItems[renamed];
+    struct stat st{};
+    // A folder is never replaced, even an empty one.
+    if (stat(item.target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      err = EISDIR;
+      break;
+    }
+    if (rename(item.temp.c_str(), item.target.c_str()) != 0) {
+      err = errno;
+      break;
+    }
+  }
+  if (renamed < mItems.size()) {
+    const std::string target = mItems[renamed].target;
+    mItems.erase(mItems.begin(), mItems.begin() + std::ptrdiff_t(renamed));
+    Abandon();
+    for (const std::string& folder : folders) sync_folder(folder);
+    return Fail(DurableStage::Rename, err, target, int64_t(renamed));
+  }
+  mItems.clear();
+  for (const std::string& folder : folders)
+    if ((err = sync_folder(folder)) != 0) return Fail(DurableStage::Folder, err, folder, -1);
+  // A folder above that the process may not read (write and search rights
+  // suffice to make a folder in it) is left to the file system's ordering.
+  for (const std::string& folder : parents)
+    if ((err = sync_folder(folder)) != 0 && err != EACCES) return Fail(DurableStage::Folder, err, folder, -1);
+  return true;
+}
+
+bool durable_replace(std::string_view host_target, const void* data, int64_t size, mode_t mode,
+                     DurableFailure& failure) {
+  const std::string target(host_target);
+  failure = DurableFailure{};
+  const auto fail = [&failure, &target](DurableStage stage, int err) {
+    failure.stage = stage;
+    failure.err = err;
+    failure.target = target;
+    return false;
+  };
+  if (size < 0 || (data == nullptr && size > 0)) return fail(DurableStage::Write, EINVAL);
+  const std::string temp = durable_temp_name(host_target);
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) return fail(DurableStage::Create, errno);
+  DurableStage stage = DurableStage::None;
+  int err = write_all(fd, data, size);
+  if (err != 0) stage = DurableStage::Write;
+  if (err == 0 && (err = sync_fd(fd)) != 0) stage = DurableStage::Sync;
+  if (close(fd) != 0 && err == 0) {
+    err = errno;
+    stage = DurableStage::Write;
+  }
+  struct stat st{};
+  if (err == 0 && stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    err = EISDIR;
+    stage = DurableStage::Rename;
+  }
+  if (err == 0 && rename(temp.c_str(), target.c_str()) != 0) {
+    err = errno;
+    stage = DurableStage::Rename;
+  }
+  if (err != 0) {
+    unlink(temp.c_str());
+    return fail(stage, err);
+  }
+  if ((err = sync_folder(folder_of(target))) != 0) return fail(DurableStage::Folder, err);
+  return true;
+}
+
+}  // namespace plat

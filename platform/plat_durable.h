@@ -1,0 +1,97 @@
+// Durable replacement of files: the one routine through which the installed
+// files, the uninstall manifest, the registry hives and the link files reach
+// the disk.
+//
+// A replacement writes the new bytes to a temporary file beside the target,
+// makes them durable, renames the temporary file over the target and syncs
+// the folder, so that a crash at any point leaves the target wholly old or
+// wholly new. A batch does the same for many files with one sync for all of
+// them: every file is written to its temporary name first, then the file
+// system is synced once (syncfs; an fsync of each file where that fails),
+// then every temporary file is renamed over its target in the order of
+// staging, and then every folder touched is synced once.
+//
+// Temporary names are ".~<pid>-<n>-" followed by the end of the target's
+// own name, cut so that the whole name stays within kNameMax bytes (the end
+// keeps the extension, which decides a file's mode elsewhere). A run killed
+// before its renames leaves such files behind; durable_remove_stale removes
+// those of processes that no longer run.
+//
+// Names here are host paths. Failures carry the errno value and the stage.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat {
+
+// Where a replacement failed.
+enum class DurableStage : uint8_t {
+  None,    // no failure
+  Create,  // the temporary file could not be created
+  Write,   // writing it failed (ENOSPC, EFBIG under a file-size limit, ...)
+  Sync,    // making it durable failed
+  Rename,  // putting it in place failed (the target is a folder, ...)
+  Folder,  // the folder could not be synced after the rename
+};
+
+struct DurableFailure {
+  DurableStage stage = DurableStage::None;
+  int err = 0;          // errno; EIO for a write that stopped without one
+  std::string target;   // the target of the failed step (a folder for Folder)
+  int64_t item = -1;    // in a batch: the staging index of that target
+};
+
+// The temporary name for a replacement of the target (same folder).
+std::string durable_temp_name(std::string_view host_target);
+// True when the level name has the temporary pattern; its process id.
+bool durable_temp_pid(std::string_view name, pid_t& pid);
+// Removes from the folder every temporary file of the pattern whose process
+// has ended (a running process, this one included, keeps its files).
+// Answers how many were removed; a folder that cannot be read gives 0.
+int32_t durable_remove_stale(std::string_view host_folder);
+
+// A set of replacements made durable together.
+class DurableBatch {
+ public:
+  DurableBatch() = default;
+  DurableBatch(const DurableBatch&) = delete;
+  DurableBatch& operator=(const DurableBatch&) = delete;
+  // Removes every temporary file that was not renamed.
+  ~DurableBatch();
+
+  // Writes the bytes to a new temporary file beside the target, with the
+  // mode (less the umask). Nothing is synced or renamed yet. False on a
+  // failure (see Failure); the temporary file is removed again.
+  bool Stage(std::string_view host_target, const void* data, int64_t size, mode_t mode);
+  // A folder whose entries Commit must sync too (the parent of a folder
+  // made for the staged files, so that the new folder itself survives).
+  void SyncFolder(std::string_view host_folder);
+  // Syncs every staged file, renames each over its target and syncs each
+  // folder once (those given to SyncFolder included). False on the first failure: the files renamed before it
+  // are new, the others stay old and their temporary files are removed.
+  bool Commit();
+  // Removes every temporary file that was not renamed.
+  void Abandon();
+  size_t Staged() const { return mItems.size(); }
+  const DurableFailure& Failure() const { return mFailure; }
+
+ private:
+  struct Item {
+    std::string temp, target;
+  };
+  bool Fail(DurableStage stage, int err, const std::string& target, int64_t item);
+  std::vector<Item> mItems;
+  std::vector<std::string> mFolders;  // from SyncFolder
+  DurableFailure mFailure;
+};
+
+// One replacement: a batch of one, with the file synced by its own fsync.
+bool durable_replace(std::string_view host_target, const void* data, int64_t size, mode_t mode,
+                     DurableFailure& failure);
+
+}  // namespace plat

@@ -1,0 +1,148 @@
+// Durable replacement: single files, batches, temporary names and the sweep
+// of stale temporary files.
+#include "plat_durable.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
+#include "test_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testenv::read_file;
+using testenv::write_file;
+
+std::vector<std::string> names(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(Durable, TemporaryNamesStayShortAndKeepTheEnd) {
+  for (const size_t n : {size_t(1), size_t(200), size_t(240), size_t(255)}) {
+    const std::string name = std::string(n - 1, 'a') + "Z";
+    const std::string temp = plat::durable_temp_name("/some/folder/" + name);
+    ASSERT_EQ(temp.rfind("/some/folder/.~", 0), 0u) << temp;
+    const std::string leaf = temp.substr(13);
+    EXPECT_LE(leaf.size(), 255u);
+    EXPECT_EQ(leaf.back(), 'Z');
+    pid_t pid = 0;
+    ASSERT_TRUE(plat::durable_temp_pid(leaf, pid)) << leaf;
+    EXPECT_EQ(pid, getpid());
+  }
+  EXPECT_EQ(plat::durable_temp_name("a.exe").substr(0, 2), ".~");
+  EXPECT_NE(plat::durable_temp_name("/x/a"), plat::durable_temp_name("/x/a"));
+  pid_t pid = 0;
+  for (const char* name : {".~", ".~12", ".~12-", ".~12-3", ".~x-3-a", ".~12-y-a", "~12-3-a", ".~0-1-a"})
+    EXPECT_FALSE(plat::durable_temp_pid(name, pid)) << name;
+  EXPECT_TRUE(plat::durable_temp_pid(".~12-3-", pid));
+  EXPECT_EQ(pid, 12);
+}
+
+// A batch writes every file under its temporary name, puts none in place
+// before Commit, and leaves nothing behind: a failed staging or a batch
+// dropped uncommitted removes its temporary files; a rename that fails
+// keeps the files renamed before it new and the others old.
+TEST(Durable, BatchesCommitTogetherOrLeaveTheOldFiles) {
+  const std::string dir = testenv::sandbox_dir("durable-batch");
+  fs::create_directories(dir + "/sub");
+  write_file(dir + "/a", "old a");
+  write_file(dir + "/sub/b", "old b");
+  {
+    plat::DurableBatch batch;
+    ASSERT_TRUE(batch.Stage(dir + "/a", "new a", 5, 0644));
+    ASSERT_TRUE(batch.Stage(dir + "/sub/b", "new b", 5, 0644));
+    ASSERT_TRUE(batch.Stage(dir + "/c.exe", "", 0, 0777));
+    EXPECT_EQ(read_file(dir + "/a"), "old a");
+    EXPECT_EQ(names(dir).size(), 4u);  // a, sub and two temporary files
+  }  // dropped: nothing changes
+  EXPECT_EQ(names(dir), (std::vector<std::string>{"a", "sub"}));
+  EXPECT_EQ(names(dir + "/sub"), std::vector<std::string>{"b"});
+
+  plat::DurableBatch batch;
+  ASSERT_TRUE(batch.Stage(dir + "/a", "new a", 5, 0644));
+  ASSERT_TRUE(batch.Stage(dir + "/sub/b", "new b", 5, 0644));
+  ASSERT_TRUE(batch.Stage(dir + "/c.exe", "", 0, 0777));
+  EXPECT_FALSE(batch.Stage(dir + "/missing/d", "x", 1, 0644));
+  EXPECT_EQ(batch.Failure().stage, plat::DurableStage::Create);
+  EXPECT_EQ(batch.Failure().item, 3);
+  batch.SyncFolder(dir);  // the folder holding "sub"
+  ASSERT_TRUE(batch.Commit());
+  EXPECT_EQ(read_file(dir + "/a"), "new a");
+  EXPECT_EQ(read_file(dir + "/sub/b"), "new b");
+  EXPECT_EQ(fs::file_size(dir + "/c.exe"), 0u);
+  EXPECT_EQ(::access((dir + "/c.exe").c_str(), X_OK), 0);
+  EXPECT_EQ(names(dir), (std::vector<std::string>{"a", "c.exe", "sub"}));
+
+  // A folder where the second target goes: the first is new, the third old.
+  fs::create_directories(dir + "/sub/b2");
+  write_file(dir + "/z", "old z");
+  plat::DurableBatch failing;
+  ASSERT_TRUE(failing.Stage(dir + "/a", "newer a", 7, 0644));
+  ASSERT_TRUE(failing.Stage(dir + "/sub/b2", "x", 1, 0644));
+  ASSERT_TRUE(failing.Stage(dir + "/z", "new z", 5, 0644));
+  EXPECT_FALSE(failing.Commit());
+  EXPECT_EQ(failing.Failure().stage, plat::DurableStage::Rename);
+  EXPECT_EQ(failing.Failure().item, 1);
+  EXPECT_EQ(failing.Failure().target, dir + "/sub/b2");
+  EXPECT_EQ(read_file(dir + "/a"), "newer a");
+  EXPECT_EQ(read_file(dir + "/z"), "old z");
+  EXPECT_TRUE(fs::is_directory(dir + "/sub/b2"));
+  EXPECT_EQ(names(dir), (std::vector<std::string>{"a", "c.exe", "sub", "z"}));
+  EXPECT_EQ(names(dir + "/sub"), (std::vector<std::string>{"b", "b2"}));
+
+  // A folder to sync that is gone fails the commit after the renames.
+  plat::DurableBatch gone;
+  ASSERT_TRUE(gone.Stage(dir + "/z", "newer z", 7, 0644));
+  gone.SyncFolder(dir + "/gone");
+  EXPECT_FALSE(gone.Commit());
+  EXPECT_EQ(gone.Failure().stage, plat::DurableStage::Folder);
+  EXPECT_EQ(read_file(dir + "/z"), "newer z");
+}
+
+TEST(Durable, SingleReplacement) {
+  const std::string dir = testenv::sandbox_dir("durable-one");
+  plat::DurableFailure f;
+  ASSERT_TRUE(plat::durable_replace(dir + "/h", "text", 4, 0600, f));
+  EXPECT_EQ(read_file(dir + "/h"), "text");
+  struct stat st{};
+  ASSERT_EQ(stat((dir + "/h").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_FALSE(plat::durable_replace(dir + "/no/h", "x", 1, 0600, f));
+  EXPECT_EQ(f.stage, plat::DurableStage::Create);
+  fs::create_directories(dir + "/folder");
+  EXPECT_FALSE(plat::durable_replace(dir + "/folder", "x", 1, 0600, f));
+  EXPECT_EQ(f.stage, plat::DurableStage::Rename);
+  EXPECT_EQ(names(dir), (std::vector<std::string>{"folder", "h"}));
+}
+
+// Only temporary files of processes that have ended are removed.
+TEST(Durable, SweepRemovesOnlyStaleTemporaryFiles) {
+  const std::string dir = testenv::sandbox_dir("durable-sweep");
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  waitpid(dead, nullptr, 0);
+  const std::string gone = ".~" + std::to_string(dead) + "-0-";
+  const std::string mine = plat::durable_temp_name(dir + "/mine").substr(dir.size() + 1);
+  for (const std::string& f : {gone + "a", gone + "b.exe", mine, std::string(".~other"), std::string("a")})
+    write_file(dir + "/" + f, "x");
+  fs::create_directories(dir + "/" + gone + "folder");
+  EXPECT_EQ(plat::durable_remove_stale(dir), 2);
+  std::vector<std::string> kept = {gone + "folder", mine, ".~other", "a"};
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(names(dir), kept);
+  EXPECT_EQ(plat::durable_remove_stale(dir + "/missing"), 0);
+}
+
+}  // namespace
