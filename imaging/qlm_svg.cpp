@@ -136,10 +136,15 @@ rSVGPathAttr* cImageSVG::new_attributes(const rSVGPathAttr* templ, uint32_t inde
   *a = *templ;
   a->next = next;
   a->index = index;
+  mLastAttr = a;
+  mLastAttrCount = mAttributes->Count();
   return a;
 }
 
-rSVGPathAttr* cImageSVG::top_attributes() const { return mAttributes->Last(); }
+rSVGPathAttr* cImageSVG::top_attributes() const {
+  if (mLastAttr != nullptr && mAttributes->Count() == mLastAttrCount) return mLastAttr;
+  return mAttributes->Last();
+}
 
 namespace {
 
@@ -211,12 +216,14 @@ bool cImageSVG::Open(cFlow* flow, tSVGProgress progress) {
 
 // The box of the transformed, flattened outlines of all paths. Each record
 // is read twice: first its raw vertices (curve control points included),
-// which give the path's extent in its own units and show whether its
-// transform keeps every point finite; then through the curve and transform
-// converters. A record with a point that is not finite after its transform
-// cannot be drawn and takes no part; a path wider than cnSVGBoundsFlatExtent
-// is flattened at a proportionally coarser tolerance, so the work per curve
-// stays bounded however large the coordinates are.
+// which give the path's extent in its own units, show whether its transform
+// keeps every point finite, and bound the flattened outline (every point of
+// a flattened curve lies in the hull of the points the curve converter
+// starts it from); then, unless that hull already lies inside the box,
+// through the curve and transform converters. A record with a point that is
+// not finite after its transform cannot be drawn and takes no part; a path
+// wider than cnSVGBoundsFlatExtent is flattened at a proportionally coarser
+// tolerance, so the work per curve stays bounded whatever the coordinates.
 void cImageSVG::ComputeBounds() {
   mBounds = rRectD{};
   if (mAttributes->Count() == 0) return;
@@ -228,26 +235,55 @@ void cImageSVG::ComputeBounds() {
   for (const rSVGPathAttr* a = mAttributes->First(); a != nullptr; a = mAttributes->Next(a)) {
     if (a->index >= total) continue;
     double lx = 0, ly = 0, hx = 0, hy = 0;
-    bool any = false, finite = true;
+    bool any = false, finite = true, inside = !first;
+    // One point of the hull: its extent in path units, and whether it lies
+    // inside the box once transformed.
+    auto hull_point = [&](double x, double y, bool extent) {
+      if (extent) {
+        if (!any) {
+          lx = hx = x;
+          ly = hy = y;
+          any = true;
+        } else {
+          lx = std::min(lx, x);
+          hx = std::max(hx, x);
+          ly = std::min(ly, y);
+          hy = std::max(hy, y);
+        }
+      }
+      a->transform.transform(&x, &y);
+      if (!std::isfinite(x) || !std::isfinite(y)) finite = false;
+      if (inside && (x < mBounds.x1 || x > mBounds.x2 || y < mBounds.y1 || y > mBounds.y2)) inside = false;
+    };
     for (uint32_t i = a->index; i < total; ++i) {
       double x = 0, y = 0;
       const unsigned cmd = mPathStorage.vertex(i, &x, &y);
       if (agg::is_stop(cmd)) break;
       if (!agg::is_vertex(cmd)) continue;
-      if (!any) {
-        lx = hx = x;
-        ly = hy = y;
-        any = true;
-      } else {
-        lx = std::min(lx, x);
-        hx = std::max(hx, x);
-        ly = std::min(ly, y);
-        hy = std::max(hy, y);
+      if (agg::is_curve(cmd)) {
+        // The converter starts a curve from the entry before it (an end
+        // marker's stored 0, 0 included), or from 0, 0 at the path's start.
+        double px = 0, py = 0;
+        if (i > a->index) mPathStorage.vertex(i - 1, &px, &py);
+        hull_point(px, py, false);
+        // The converter takes the group's further points whatever their
+        // commands; a group cut short is not judged, the record is flattened.
+        const uint32_t n = cmd == agg::path_cmd_curve3 ? 2 : 3;
+        hull_point(x, y, true);
+        for (uint32_t k = 1; k < n; ++k) {
+          if (i + 1 >= total || mPathStorage.command(i + 1) != cmd) {
+            inside = false;
+            break;
+          }
+          ++i;
+          mPathStorage.vertex(i, &x, &y);
+          hull_point(x, y, true);
+        }
+        continue;
       }
-      a->transform.transform(&x, &y);
-      if (!std::isfinite(x) || !std::isfinite(y)) finite = false;
+      hull_point(x, y, true);
     }
-    if (!any || !finite) continue;
+    if (!any || !finite || inside) continue;
     const double extent = std::max(hx - lx, hy - ly);
     curve.approximation_scale(extent > cnSVGBoundsFlatExtent ? cnSVGBoundsFlatExtent / extent : 1.0);
     matrix = a->transform;

@@ -35,7 +35,9 @@ double number_value(const std::string& text) {
   const char* last = first + text.size();
   auto r = std::from_chars(first, last, value, std::chars_format::general);
   if (r.ec != std::errc() || r.ptr != last) return 0;
-  if (value > range_high(cnTypeRealInt64) || value < range_low(cnTypeRealInt64)) return 0;
+  static const double high = range_high(cnTypeRealInt64);
+  static const double low = range_low(cnTypeRealInt64);
+  if (value > high || value < low) return 0;
   return value;
 }
 
@@ -50,14 +52,20 @@ void cSVGParser::AppendArg(double value) {
   d->value = value;
 }
 
-void cSVGParser::PushNumber(std::string& number) {
-  AppendArg(number_value(number));
+void cSVGParser::PushNumber(std::string& number, bool commands) {
+  const double value = number_value(number);
   number.clear();
+  if (commands)
+    mPathArgs.push_back(value);
+  else
+    AppendArg(value);
 }
 
-// The number reader (see docs/svg.md for its states). Path data starts before
-// the first command, points between numbers; only path data knows command
-// letters. Where the system's own reader departed from the SVG number
+// The number reader (see docs/svg.md for its states). Path data starts
+// before the first command, points between numbers; only path data knows
+// command letters. The numbers of a path command go to mPathArgs, a buffer
+// reused from command to command; those of a points list are appended to
+// mArgs, which ParsePoly reads. Where the system's own reader departed from the SVG number
 // grammar, this one follows the grammar: ".5" is 0.5, "1e5" 100000 and
 // "1.5e5" 150000.
 void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
@@ -71,12 +79,12 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
   auto take_command = [&](char letter) {
     if (command != 0) PathCommand(command);
     command = letter;
-    mArgs->RemoveAll();
+    mPathArgs.clear();
     state = NumState::Between;
   };
   // "+" or "-" right after a number: it ends and the sign starts the next.
   auto sign_restart = [&](char c) {
-    PushNumber(number);
+    PushNumber(number, commands);
     if (c == '-') number.push_back('-');
     state = NumState::Integer;
   };
@@ -111,13 +119,13 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
         } else if (c == '+' || c == '-') {
           sign_restart(c);
         } else if (letter) {
-          PushNumber(number);
+          PushNumber(number, commands);
           take_command(c);
         } else if (c == 'E' || c == 'e') {
           number.push_back(c);
           state = NumState::ExponentLetter;
         } else {
-          PushNumber(number);
+          PushNumber(number, commands);
           state = NumState::Between;
         }
         break;
@@ -127,16 +135,16 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
         } else if (c == '+' || c == '-') {
           sign_restart(c);
         } else if (c == '.') {
-          PushNumber(number);
+          PushNumber(number, commands);
           start_fraction();
         } else if (c == 'E' || c == 'e') {
           number.push_back(c);
           state = NumState::ExponentLetter;
         } else if (letter) {
-          PushNumber(number);
+          PushNumber(number, commands);
           take_command(c);
         } else {
-          PushNumber(number);
+          PushNumber(number, commands);
           state = NumState::Between;
         }
         break;
@@ -145,10 +153,10 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
           number.push_back(c);
           state = NumState::Exponent;
         } else if (letter) {
-          PushNumber(number);
+          PushNumber(number, commands);
           take_command(c);
         } else {
-          PushNumber(number);
+          PushNumber(number, commands);
           state = NumState::Between;
         }
         break;
@@ -158,13 +166,13 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
         } else if (c == '+' || c == '-') {
           sign_restart(c);
         } else if (c == '.') {
-          PushNumber(number);
+          PushNumber(number, commands);
           start_fraction();
         } else if (letter) {
-          PushNumber(number);
+          PushNumber(number, commands);
           take_command(c);
         } else {
-          PushNumber(number);
+          PushNumber(number, commands);
           state = NumState::Between;
         }
         break;
@@ -172,7 +180,7 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
   }
   if (state == NumState::Integer || state == NumState::Fraction || state == NumState::ExponentLetter ||
       state == NumState::Exponent)
-    PushNumber(number);
+    PushNumber(number, commands);
   if (command != 0) PathCommand(command);
 }
 
@@ -203,10 +211,10 @@ void cSVGParser::PathCommand(char letter) {
     ps.end_poly(agg::path_flags_close);
     return;
   }
-  const uint32_t count = mArgs->Count();
+  const size_t count = mPathArgs.size();
   const std::string cmd(1, letter);
   if (count == 0) raise_error(errSVGPath, &qlm_svg_exception_string, "{mArgs.Count=0,cmd=", cmd, "}");
-  uint32_t group = 1;
+  size_t group = 1;
   switch (upper) {
     case 'M': case 'L': case 'T': group = 2; break;
     case 'S': case 'Q': group = 4; break;
@@ -218,13 +226,8 @@ void cSVGParser::PathCommand(char letter) {
     raise_error(errSVGPath, &qlm_svg_exception_string,
                 "{mArgs.Count mod " + std::to_string(group) + " <> 0,cmd=", cmd, "}");
   const bool rel = letter != upper;
-  const rDouble* p = mArgs->First();
-  double a[7] = {};
-  for (uint32_t done = 0; done < count; done += group) {
-    for (uint32_t k = 0; k < group; ++k) {
-      a[k] = p->value;
-      p = mArgs->Next(p);
-    }
+  for (size_t done = 0; done < count; done += group) {
+    const double* a = mPathArgs.data() + done;
     switch (upper) {
       case 'M':
         if (done == 0)
