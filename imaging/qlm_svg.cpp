@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "qlm_base_flow.h"
+#include "qlm_colors.h"
 
 // ---------------------------------------------------------------------------
 // Messages and module start.
@@ -47,6 +48,9 @@ std::unique_ptr<cExceptionString> qlm_svg_exception_string(uint32_t code) {
 uint32_t id_cImageSVG = 0;
 
 void qlm_svg_start() {
+  // The colour names the parser looks up belong to the colours module,
+  // whose start registers the list's release at shut-down.
+  qlm_colors_start();
   if (id_cImageSVG == 0) new_type_id(id_cImageSVG);
 }
 

@@ -44,8 +44,10 @@ constexpr int32_t errSVGPath = 302;     // "SVG Path parsing syntax error."
 // Codes 299-302; every other code goes to the base module's message function.
 std::unique_ptr<cExceptionString> qlm_svg_exception_string(uint32_t code);
 
-// Module start: takes id_cImageSVG from the framework's counter (once per
-// process). Call it after framework_start. The stop does nothing.
+// Module start: starts the colours module (qlm_colors_start), then takes
+// id_cImageSVG from the framework's counter (once per process). Call it
+// after framework_start; again after a restart of the framework. The stop
+// does nothing.
 extern uint32_t id_cImageSVG;
 void qlm_svg_start();
 void qlm_svg_stop();
@@ -286,6 +288,8 @@ class cImageSVG : public cSVG {
 // flattened at a tolerance that grows with its extent, so the work stays
 // bounded whatever the coordinates (see docs/svg.md).
 constexpr double cnSVGBoundsFlatExtent = 65536.0;
+// Most gradients an xlink:href chain is followed through.
+constexpr int32_t cnSVGHrefChainLimit = 64;
 // Deepest nesting of "style" pairs inside style values.
 constexpr int32_t cnSVGStyleDepthLimit = 8;
 
