@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "qlm_base_flow.h"
 #include "qlm_colors.h"
@@ -218,36 +220,104 @@ bool cImageSVG::Open(cFlow* flow, tSVGProgress progress) {
   });
 }
 
-// The box of the transformed, flattened outlines of all paths. Each record
-// is read twice: first its raw vertices (curve control points included),
-// which give the path's extent in its own units, show whether its transform
-// keeps every point finite, and bound the flattened outline (every point of
-// a flattened curve lies in the hull of the points the curve converter
-// starts it from); then, unless that hull already lies inside the box,
-// through the curve and transform converters. A record with a point that is
-// not finite after its transform cannot be drawn and takes no part; a path
-// wider than cnSVGBoundsFlatExtent is flattened at a proportionally coarser
-// tolerance, so the work per curve stays bounded whatever the coordinates.
+namespace {
+
+// What a point of a path's raw vertices is to the curve converter: a point
+// it emits as it is (a move or line vertex, a curve's end point), a curve's
+// control point, or the point it starts a curve from (the entry before the
+// curve, an end marker's stored 0, 0 included, or 0, 0 at the path's start).
+enum class PointKind { OnOutline, Control, CurveStart };
+
+// Walks the raw vertices of the path that begins at `index` and hands every
+// point to `visit` (x, y, kind). Answers false when a curve's group of
+// points is cut short (the converter then reads further entries as that
+// curve's points, and the kinds above do not hold).
+template <typename F>
+bool walk_path(const agg::path_storage& ps, uint32_t index, F&& visit) {
+  const uint32_t total = ps.total_vertices();
+  bool regular = true;
+  for (uint32_t i = index; i < total; ++i) {
+    double x = 0, y = 0;
+    const unsigned cmd = ps.vertex(i, &x, &y);
+    if (agg::is_stop(cmd)) break;
+    if (!agg::is_vertex(cmd)) continue;
+    if (!agg::is_curve(cmd)) {
+      visit(x, y, PointKind::OnOutline);
+      continue;
+    }
+    double px = 0, py = 0;
+    if (i > index) ps.vertex(i - 1, &px, &py);
+    visit(px, py, PointKind::CurveStart);
+    const uint32_t n = cmd == agg::path_cmd_curve3 ? 2 : 3;
+    uint32_t k = 1;
+    for (; k < n && i + 1 < total && ps.command(i + 1) == cmd; ++k) {
+      visit(x, y, PointKind::Control);
+      ++i;
+      ps.vertex(i, &x, &y);
+    }
+    if (k < n) regular = false;
+    visit(x, y, k < n ? PointKind::Control : PointKind::OnOutline);
+  }
+  return regular;
+}
+
+}  // namespace
+
+// The box of the transformed, flattened outlines of all paths, as the curve
+// and transform converters give it, with less work:
+// - First every path's raw vertices are read: the points the converter
+//   emits unchanged (move and line vertices, curve end points) make a box
+//   that the result contains; the path's extent in its own units and whether
+//   its transform keeps every point finite are noted.
+// - Then only paths whose raw points (control points and curve starts
+//   included; their box was noted in the first reading) do not all lie
+//   inside the box go through the converters: every
+//   flattened point lies in the hull of those points, so the other paths
+//   cannot change the box. The result is the box of the plain walk.
+// A path with a point that is not finite after its transform cannot be
+// drawn and takes no part; a path wider than cnSVGBoundsFlatExtent is
+// flattened at a proportionally coarser tolerance, so the work per curve
+// stays bounded whatever the coordinates.
 void cImageSVG::ComputeBounds() {
   mBounds = rRectD{};
-  if (mAttributes->Count() == 0) return;
-  agg::trans_affine matrix;
-  agg::conv_curve<agg::path_storage> curve(mPathStorage);
-  agg::conv_transform<agg::conv_curve<agg::path_storage>> transformed(curve, matrix);
-  bool first = true;
+  const uint32_t records = mAttributes->Count();
+  if (records == 0) return;
   const uint32_t total = mPathStorage.total_vertices();
-  for (const rSVGPathAttr* a = mAttributes->First(); a != nullptr; a = mAttributes->Next(a)) {
+  bool any = false;
+  auto add = [&](double x, double y) {
+    if (!any) {
+      mBounds.x1 = mBounds.x2 = x;
+      mBounds.y1 = mBounds.y2 = y;
+      any = true;
+      return;
+    }
+    if (x < mBounds.x1) mBounds.x1 = x;
+    if (x > mBounds.x2) mBounds.x2 = x;
+    if (y < mBounds.y1) mBounds.y1 = y;
+    if (y > mBounds.y2) mBounds.y2 = y;
+  };
+
+  struct rScan {
+    bool drawable = false;  // has points, all finite once transformed
+    bool regular = true;
+    double extent = 0;  // in path units
+    rRectD hull;        // box of all its points, transformed
+  };
+  std::vector<rScan> scans(records);
+  std::vector<std::pair<double, double>> anchors;
+  uint32_t r = 0;
+  for (const rSVGPathAttr* a = mAttributes->First(); a != nullptr; a = mAttributes->Next(a), ++r) {
     if (a->index >= total) continue;
+    rScan& scan = scans[r];
     double lx = 0, ly = 0, hx = 0, hy = 0;
-    bool any = false, finite = true, inside = !first;
-    // One point of the hull: its extent in path units, and whether it lies
-    // inside the box once transformed.
-    auto hull_point = [&](double x, double y, bool extent) {
-      if (extent) {
-        if (!any) {
+    bool points = false, finite = true, hull = false;
+    anchors.clear();
+    scan.regular = walk_path(mPathStorage, a->index, [&](double x, double y, PointKind kind) {
+      if (kind != PointKind::CurveStart) {
+        if (!points) {
           lx = hx = x;
           ly = hy = y;
-          any = true;
+          points = true;
         } else {
           lx = std::min(lx, x);
           hx = std::max(hx, x);
@@ -257,55 +327,43 @@ void cImageSVG::ComputeBounds() {
       }
       a->transform.transform(&x, &y);
       if (!std::isfinite(x) || !std::isfinite(y)) finite = false;
-      if (inside && (x < mBounds.x1 || x > mBounds.x2 || y < mBounds.y1 || y > mBounds.y2)) inside = false;
-    };
-    for (uint32_t i = a->index; i < total; ++i) {
-      double x = 0, y = 0;
-      const unsigned cmd = mPathStorage.vertex(i, &x, &y);
-      if (agg::is_stop(cmd)) break;
-      if (!agg::is_vertex(cmd)) continue;
-      if (agg::is_curve(cmd)) {
-        // The converter starts a curve from the entry before it (an end
-        // marker's stored 0, 0 included), or from 0, 0 at the path's start.
-        double px = 0, py = 0;
-        if (i > a->index) mPathStorage.vertex(i - 1, &px, &py);
-        hull_point(px, py, false);
-        // The converter takes the group's further points whatever their
-        // commands; a group cut short is not judged, the record is flattened.
-        const uint32_t n = cmd == agg::path_cmd_curve3 ? 2 : 3;
-        hull_point(x, y, true);
-        for (uint32_t k = 1; k < n; ++k) {
-          if (i + 1 >= total || mPathStorage.command(i + 1) != cmd) {
-            inside = false;
-            break;
-          }
-          ++i;
-          mPathStorage.vertex(i, &x, &y);
-          hull_point(x, y, true);
-        }
-        continue;
+      if (kind == PointKind::OnOutline) anchors.emplace_back(x, y);
+      if (!hull) {
+        scan.hull.x1 = scan.hull.x2 = x;
+        scan.hull.y1 = scan.hull.y2 = y;
+        hull = true;
+      } else {
+        scan.hull.x1 = std::min(scan.hull.x1, x);
+        scan.hull.x2 = std::max(scan.hull.x2, x);
+        scan.hull.y1 = std::min(scan.hull.y1, y);
+        scan.hull.y2 = std::max(scan.hull.y2, y);
       }
-      hull_point(x, y, true);
-    }
-    if (!any || !finite || inside) continue;
-    const double extent = std::max(hx - lx, hy - ly);
-    curve.approximation_scale(extent > cnSVGBoundsFlatExtent ? cnSVGBoundsFlatExtent / extent : 1.0);
+    });
+    scan.drawable = points && finite;
+    scan.extent = std::max(hx - lx, hy - ly);
+    // With a group cut short the converter may take a later vertex as a
+    // control point, so nothing is known of such a path before it is walked.
+    if (!scan.drawable || !scan.regular) continue;
+    for (const auto& [x, y] : anchors) add(x, y);
+  }
+
+  agg::trans_affine matrix;
+  agg::conv_curve<agg::path_storage> curve(mPathStorage);
+  agg::conv_transform<agg::conv_curve<agg::path_storage>> transformed(curve, matrix);
+  r = 0;
+  for (const rSVGPathAttr* a = mAttributes->First(); a != nullptr; a = mAttributes->Next(a), ++r) {
+    const rScan& scan = scans[r];
+    if (!scan.drawable) continue;
+    const rRectD& h = scan.hull;
+    if (any && scan.regular && h.x1 >= mBounds.x1 && h.x2 <= mBounds.x2 && h.y1 >= mBounds.y1 &&
+        h.y2 <= mBounds.y2)
+      continue;
+    curve.approximation_scale(scan.extent > cnSVGBoundsFlatExtent ? cnSVGBoundsFlatExtent / scan.extent : 1.0);
     matrix = a->transform;
     transformed.rewind(a->index);
     double x = 0, y = 0;
     unsigned cmd;
-    while (!agg::is_stop(cmd = transformed.vertex(&x, &y))) {
-      if (!agg::is_vertex(cmd)) continue;
-      if (first) {
-        mBounds.x1 = mBounds.x2 = x;
-        mBounds.y1 = mBounds.y2 = y;
-        first = false;
-        continue;
-      }
-      if (x < mBounds.x1) mBounds.x1 = x;
-      if (x > mBounds.x2) mBounds.x2 = x;
-      if (y < mBounds.y1) mBounds.y1 = y;
-      if (y > mBounds.y2) mBounds.y2 = y;
-    }
+    while (!agg::is_stop(cmd = transformed.vertex(&x, &y)))
+      if (agg::is_vertex(cmd)) add(x, y);
   }
 }

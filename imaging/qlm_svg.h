@@ -360,7 +360,7 @@ class cSVGParser : public cBase {
   // The number reader shared by path data (with commands) and points.
   void ReadNumbers(std::string_view text, bool commands);
   void AppendArg(double value);
-  void PushNumber(std::string& number, bool commands);
+  void PushNumber(std::string_view number, bool commands);
   bool ShapeAttr(std::string_view name, std::string_view value);
   bool StyleLevel(std::string_view text, tPairCall pair, int32_t depth);
   void RaiseColor(std::string_view text);
