@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "qlm_base_flow.h"
+#include "qlm_colors.h"
 
 // ---------------------------------------------------------------------------
 // Messages and module start.
@@ -47,6 +50,9 @@ std::unique_ptr<cExceptionString> qlm_svg_exception_string(uint32_t code) {
 uint32_t id_cImageSVG = 0;
 
 void qlm_svg_start() {
+  // The colour names the parser looks up belong to the colours module,
+  // whose start registers the list's release at shut-down.
+  qlm_colors_start();
   if (id_cImageSVG == 0) new_type_id(id_cImageSVG);
 }
 
@@ -136,10 +142,15 @@ rSVGPathAttr* cImageSVG::new_attributes(const rSVGPathAttr* templ, uint32_t inde
   *a = *templ;
   a->next = next;
   a->index = index;
+  mLastAttr = a;
+  mLastAttrCount = mAttributes->Count();
   return a;
 }
 
-rSVGPathAttr* cImageSVG::top_attributes() const { return mAttributes->Last(); }
+rSVGPathAttr* cImageSVG::top_attributes() const {
+  if (mLastAttr != nullptr && mAttributes->Count() == mLastAttrCount) return mLastAttr;
+  return mAttributes->Last();
+}
 
 namespace {
 
@@ -209,63 +220,150 @@ bool cImageSVG::Open(cFlow* flow, tSVGProgress progress) {
   });
 }
 
-// The box of the transformed, flattened outlines of all paths. Each record
-// is read twice: first its raw vertices (curve control points included),
-// which give the path's extent in its own units and show whether its
-// transform keeps every point finite; then through the curve and transform
-// converters. A record with a point that is not finite after its transform
-// cannot be drawn and takes no part; a path wider than cnSVGBoundsFlatExtent
-// is flattened at a proportionally coarser tolerance, so the work per curve
-// stays bounded however large the coordinates are.
+namespace {
+
+// What a point of a path's raw vertices is to the curve converter: a point
+// it emits as it is (a move or line vertex, a curve's end point), a curve's
+// control point, or the point it starts a curve from (the entry before the
+// curve, an end marker's stored 0, 0 included, or 0, 0 at the path's start).
+enum class PointKind { OnOutline, Control, CurveStart };
+
+// Walks the raw vertices of the path that begins at `index` and hands every
+// point to `visit` (x, y, kind). Answers false when a curve's group of
+// points is cut short (the converter then reads further entries as that
+// curve's points, and the kinds above do not hold).
+template <typename F>
+bool walk_path(const agg::path_storage& ps, uint32_t index, F&& visit) {
+  const uint32_t total = ps.total_vertices();
+  bool regular = true;
+  for (uint32_t i = index; i < total; ++i) {
+    double x = 0, y = 0;
+    const unsigned cmd = ps.vertex(i, &x, &y);
+    if (agg::is_stop(cmd)) break;
+    if (!agg::is_vertex(cmd)) continue;
+    if (!agg::is_curve(cmd)) {
+      visit(x, y, PointKind::OnOutline);
+      continue;
+    }
+    double px = 0, py = 0;
+    if (i > index) ps.vertex(i - 1, &px, &py);
+    visit(px, py, PointKind::CurveStart);
+    const uint32_t n = cmd == agg::path_cmd_curve3 ? 2 : 3;
+    uint32_t k = 1;
+    for (; k < n && i + 1 < total && ps.command(i + 1) == cmd; ++k) {
+      visit(x, y, PointKind::Control);
+      ++i;
+      ps.vertex(i, &x, &y);
+    }
+    if (k < n) regular = false;
+    visit(x, y, k < n ? PointKind::Control : PointKind::OnOutline);
+  }
+  return regular;
+}
+
+}  // namespace
+
+// The box of the transformed, flattened outlines of all paths, as the curve
+// and transform converters give it, with less work:
+// - First every path's raw vertices are read: the points the converter
+//   emits unchanged (move and line vertices, curve end points) make a box
+//   that the result contains; the path's extent in its own units and whether
+//   its transform keeps every point finite are noted.
+// - Then only paths whose raw points (control points and curve starts
+//   included; their box was noted in the first reading) do not all lie
+//   inside the box go through the converters: every
+//   flattened point lies in the hull of those points, so the other paths
+//   cannot change the box. The result is the box of the plain walk.
+// A path with a point that is not finite after its transform cannot be
+// drawn and takes no part; a path wider than cnSVGBoundsFlatExtent is
+// flattened at a proportionally coarser tolerance, so the work per curve
+// stays bounded whatever the coordinates.
 void cImageSVG::ComputeBounds() {
   mBounds = rRectD{};
-  if (mAttributes->Count() == 0) return;
-  agg::trans_affine matrix;
-  agg::conv_curve<agg::path_storage> curve(mPathStorage);
-  agg::conv_transform<agg::conv_curve<agg::path_storage>> transformed(curve, matrix);
-  bool first = true;
+  const uint32_t records = mAttributes->Count();
+  if (records == 0) return;
   const uint32_t total = mPathStorage.total_vertices();
-  for (const rSVGPathAttr* a = mAttributes->First(); a != nullptr; a = mAttributes->Next(a)) {
+  bool any = false;
+  auto add = [&](double x, double y) {
+    if (!any) {
+      mBounds.x1 = mBounds.x2 = x;
+      mBounds.y1 = mBounds.y2 = y;
+      any = true;
+      return;
+    }
+    if (x < mBounds.x1) mBounds.x1 = x;
+    if (x > mBounds.x2) mBounds.x2 = x;
+    if (y < mBounds.y1) mBounds.y1 = y;
+    if (y > mBounds.y2) mBounds.y2 = y;
+  };
+
+  struct rScan {
+    bool drawable = false;  // has points, all finite once transformed
+    bool regular = true;
+    double extent = 0;  // in path units
+    rRectD hull;        // box of all its points, transformed
+  };
+  std::vector<rScan> scans(records);
+  std::vector<std::pair<double, double>> anchors;
+  uint32_t r = 0;
+  for (const rSVGPathAttr* a = mAttributes->First(); a != nullptr; a = mAttributes->Next(a), ++r) {
     if (a->index >= total) continue;
+    rScan& scan = scans[r];
     double lx = 0, ly = 0, hx = 0, hy = 0;
-    bool any = false, finite = true;
-    for (uint32_t i = a->index; i < total; ++i) {
-      double x = 0, y = 0;
-      const unsigned cmd = mPathStorage.vertex(i, &x, &y);
-      if (agg::is_stop(cmd)) break;
-      if (!agg::is_vertex(cmd)) continue;
-      if (!any) {
-        lx = hx = x;
-        ly = hy = y;
-        any = true;
-      } else {
-        lx = std::min(lx, x);
-        hx = std::max(hx, x);
-        ly = std::min(ly, y);
-        hy = std::max(hy, y);
+    bool points = false, finite = true, hull = false;
+    anchors.clear();
+    scan.regular = walk_path(mPathStorage, a->index, [&](double x, double y, PointKind kind) {
+      if (kind != PointKind::CurveStart) {
+        if (!points) {
+          lx = hx = x;
+          ly = hy = y;
+          points = true;
+        } else {
+          lx = std::min(lx, x);
+          hx = std::max(hx, x);
+          ly = std::min(ly, y);
+          hy = std::max(hy, y);
+        }
       }
       a->transform.transform(&x, &y);
       if (!std::isfinite(x) || !std::isfinite(y)) finite = false;
-    }
-    if (!any || !finite) continue;
-    const double extent = std::max(hx - lx, hy - ly);
-    curve.approximation_scale(extent > cnSVGBoundsFlatExtent ? cnSVGBoundsFlatExtent / extent : 1.0);
+      if (kind == PointKind::OnOutline) anchors.emplace_back(x, y);
+      if (!hull) {
+        scan.hull.x1 = scan.hull.x2 = x;
+        scan.hull.y1 = scan.hull.y2 = y;
+        hull = true;
+      } else {
+        scan.hull.x1 = std::min(scan.hull.x1, x);
+        scan.hull.x2 = std::max(scan.hull.x2, x);
+        scan.hull.y1 = std::min(scan.hull.y1, y);
+        scan.hull.y2 = std::max(scan.hull.y2, y);
+      }
+    });
+    scan.drawable = points && finite;
+    scan.extent = std::max(hx - lx, hy - ly);
+    // With a group cut short the converter may take a later vertex as a
+    // control point, so nothing is known of such a path before it is walked.
+    if (!scan.drawable || !scan.regular) continue;
+    for (const auto& [x, y] : anchors) add(x, y);
+  }
+
+  agg::trans_affine matrix;
+  agg::conv_curve<agg::path_storage> curve(mPathStorage);
+  agg::conv_transform<agg::conv_curve<agg::path_storage>> transformed(curve, matrix);
+  r = 0;
+  for (const rSVGPathAttr* a = mAttributes->First(); a != nullptr; a = mAttributes->Next(a), ++r) {
+    const rScan& scan = scans[r];
+    if (!scan.drawable) continue;
+    const rRectD& h = scan.hull;
+    if (any && scan.regular && h.x1 >= mBounds.x1 && h.x2 <= mBounds.x2 && h.y1 >= mBounds.y1 &&
+        h.y2 <= mBounds.y2)
+      continue;
+    curve.approximation_scale(scan.extent > cnSVGBoundsFlatExtent ? cnSVGBoundsFlatExtent / scan.extent : 1.0);
     matrix = a->transform;
     transformed.rewind(a->index);
     double x = 0, y = 0;
     unsigned cmd;
-    while (!agg::is_stop(cmd = transformed.vertex(&x, &y))) {
-      if (!agg::is_vertex(cmd)) continue;
-      if (first) {
-        mBounds.x1 = mBounds.x2 = x;
-        mBounds.y1 = mBounds.y2 = y;
-        first = false;
-        continue;
-      }
-      if (x < mBounds.x1) mBounds.x1 = x;
-      if (x > mBounds.x2) mBounds.x2 = x;
-      if (y < mBounds.y1) mBounds.y1 = y;
-      if (y > mBounds.y2) mBounds.y2 = y;
-    }
+    while (!agg::is_stop(cmd = transformed.vertex(&x, &y)))
+      if (agg::is_vertex(cmd)) add(x, y);
   }
 }

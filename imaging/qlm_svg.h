@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "qlm_base_array.h"
 #include "qlm_base_object.h"
@@ -43,8 +44,10 @@ constexpr int32_t errSVGPath = 302;     // "SVG Path parsing syntax error."
 // Codes 299-302; every other code goes to the base module's message function.
 std::unique_ptr<cExceptionString> qlm_svg_exception_string(uint32_t code);
 
-// Module start: takes id_cImageSVG from the framework's counter (once per
-// process). Call it after framework_start. The stop does nothing.
+// Module start: starts the colours module (qlm_colors_start), then takes
+// id_cImageSVG from the framework's counter (once per process). Call it
+// after framework_start; again after a restart of the framework. The stop
+// does nothing.
 extern uint32_t id_cImageSVG;
 void qlm_svg_start();
 void qlm_svg_stop();
@@ -271,6 +274,10 @@ class cImageSVG : public cSVG {
 
   std::string mTitle;
   std::unique_ptr<cSVGAttributes> mAttributes;
+  // The record new_attributes appended last and the list's count then, so
+  // top_attributes does not walk the list's records on every path.
+  rSVGPathAttr* mLastAttr = nullptr;
+  uint32_t mLastAttrCount = 0;
   std::unique_ptr<cSVGGradients> mGradients;
   agg::path_storage mPathStorage;
   rRectD mBounds;
@@ -281,6 +288,8 @@ class cImageSVG : public cSVG {
 // flattened at a tolerance that grows with its extent, so the work stays
 // bounded whatever the coordinates (see docs/svg.md).
 constexpr double cnSVGBoundsFlatExtent = 65536.0;
+// Most gradients an xlink:href chain is followed through.
+constexpr int32_t cnSVGHrefChainLimit = 64;
 // Deepest nesting of "style" pairs inside style values.
 constexpr int32_t cnSVGStyleDepthLimit = 8;
 
@@ -328,7 +337,8 @@ class cSVGParser : public cBase {
   // Path data and point lists.
   bool ParsePathData(std::string_view text);
   bool ParsePoints(std::string_view text);
-  // Executes the command with the numbers in mArgs; raises 302 on a wrong count.
+  // Executes the command with the numbers read since its letter (PathArgs);
+  // raises 302 on a wrong count.
   void PathCommand(char letter);
 
   // Attribute stack and path records.
@@ -340,6 +350,7 @@ class cSVGParser : public cBase {
   bool PathClose();
 
   cDouble* Args() { return mArgs.get(); }
+  std::vector<double>& PathArgs() { return mPathArgs; }
   cSVGAttributes* AttrStack() { return mAttrStack.get(); }
 
  private:
@@ -349,7 +360,7 @@ class cSVGParser : public cBase {
   // The number reader shared by path data (with commands) and points.
   void ReadNumbers(std::string_view text, bool commands);
   void AppendArg(double value);
-  void PushNumber(std::string& number);
+  void PushNumber(std::string_view number, bool commands);
   bool ShapeAttr(std::string_view name, std::string_view value);
   bool StyleLevel(std::string_view text, tPairCall pair, int32_t depth);
   void RaiseColor(std::string_view text);
@@ -368,5 +379,12 @@ class cSVGParser : public cBase {
   bool mInMask = false;
   tSVGColor mColor = svg_color_opaque_black();
   std::unique_ptr<cDouble> mArgs;
+  // The numbers of the current path command: a plain buffer, since path data
+  // is the bulk of a document and the list's per-entry work shows in loads.
+  std::vector<double> mPathArgs;
+  // The stack's records in order, kept beside the list (its Last walks the
+  // list's records), and the top one.
+  std::vector<rSVGPathAttr*> mStackRecords;
+  rSVGPathAttr* mTop = nullptr;
   int32_t mStyleDepth = 0;
 };

@@ -175,7 +175,8 @@ void copy_attr(rSVGPathAttr& target, const rSVGPathAttr& source, bool keep_index
 
 bool cSVGParser::AttrPush() {
   try {
-    const rSVGPathAttr* top = mAttrStack->Last();
+    const rSVGPathAttr* top = mTop;
+    mStackRecords.reserve(mStackRecords.size() + 1);
     rSVGPathAttr* a = mAttrStack->Append(1);
     if (a == nullptr) {
       const int32_t code = mAttrStack->LastError() != 0 ? mAttrStack->LastError() : errNEnoughMem;
@@ -183,6 +184,8 @@ bool cSVGParser::AttrPush() {
     }
     // A new entry holds the defaults; under a group it copies the top.
     if (top != nullptr) copy_attr(*a, *top, false);
+    mStackRecords.push_back(a);
+    mTop = a;
     return true;
   } catch (...) {
     LogCurrent();
@@ -194,6 +197,8 @@ bool cSVGParser::AttrPop() {
   try {
     if (mAttrStack->Count() == 0) fail_svg("{mAttrStack.Count=0}");
     mAttrStack->RemoveLast(1);
+    if (!mStackRecords.empty()) mStackRecords.pop_back();
+    mTop = mStackRecords.empty() ? nullptr : mStackRecords.back();
     return true;
   } catch (...) {
     LogCurrent();
@@ -202,9 +207,8 @@ bool cSVGParser::AttrPop() {
 }
 
 rSVGPathAttr* cSVGParser::TopOrRaise() {
-  rSVGPathAttr* top = mAttrStack->Last();
-  if (top == nullptr) fail_svg("{mAttrStack.Last=NIL}");
-  return top;
+  if (mTop == nullptr) fail_svg("{mAttrStack.Last=NIL}");
+  return mTop;
 }
 
 rSVGPathAttr* cSVGParser::AttrTop() {
@@ -226,7 +230,7 @@ bool cSVGParser::PathBegin() {
     const rSVGPathAttr* previous = mSVG->top_attributes();
     if (previous != nullptr && previous->index == ps.total_vertices()) ps.vertices().add_vertex(0, 0, agg::path_cmd_stop);
     const uint32_t index = ps.start_new_path();
-    if (mSVG->new_attributes(mAttrStack->Last(), index) == nullptr) fail_svg("{mSVG.new_attributes=NIL}");
+    if (mSVG->new_attributes(mTop, index) == nullptr) fail_svg("{mSVG.new_attributes=NIL}");
     return true;
   } catch (...) {
     LogCurrent();
@@ -236,7 +240,7 @@ bool cSVGParser::PathBegin() {
 
 bool cSVGParser::PathClose() {
   try {
-    const rSVGPathAttr* top = mAttrStack->Last();
+    const rSVGPathAttr* top = mTop;
     if (top == nullptr) fail_svg("{cSVGParser.PathClose,AttrCurrent=NIL}");
     rSVGPathAttr* record = mSVG->top_attributes();
     if (record == nullptr) fail_svg("{mSVG.top_attributes=NIL}");

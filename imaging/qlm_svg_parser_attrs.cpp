@@ -628,9 +628,12 @@ bool cSVGParser::ParseGradientAttr(std::string_view name, std::string_view value
       g->href = std::string(!value.empty() && value[0] == '#' ? value.substr(1) : value);
       g->href_target = gradient_find_by_ref(mSVG->mGradients.get(), g->href);
       // The chain ends at the first gradient met twice (a gradient naming
-      // itself, directly or through others).
+      // itself, directly or through others), and after cnSVGHrefChainLimit
+      // steps, so that a document of long chains stays linear.
       std::unordered_set<const rSVGGradient*> visited;
-      for (const rSVGGradient* t = g->href_target; t != nullptr && visited.insert(t).second; t = t->href_target)
+      int32_t steps = 0;
+      for (const rSVGGradient* t = g->href_target;
+           t != nullptr && steps < cnSVGHrefChainLimit && visited.insert(t).second; t = t->href_target, ++steps)
         inherit_from(*g, *t);
     } else {
       for (const GradCoord& c : kGradCoords) {

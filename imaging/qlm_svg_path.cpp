@@ -24,18 +24,21 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // The reader's states.
 enum class NumState { BeforeCommand, Between, Integer, Fraction, ExponentLetter, Exponent };
 
-// The value of a number text the reader built. The texts hold only an
-// optional "-", digits, at most one "." and an exponent, so converting them
-// directly gives what string_to_float (type 12, flags 0) gives: the number,
-// 0 for text that does not convert completely ("", "-", "1e") and for values
-// outside the 64-bit integer range.
-double number_value(const std::string& text) {
+// The value of a number text. A number is always one run of the text: an
+// optional "-", digits, at most one "." and an exponent, so converting the
+// run directly gives what string_to_float (type 12, flags 0) gives for it,
+// with a leading "." read as "0.": the number, 0 for a run that does not
+// convert completely ("", "-", ".", "1e") and for values outside the 64-bit
+// integer range.
+double number_value(std::string_view text) {
   double value = 0;
   const char* first = text.data();
   const char* last = first + text.size();
   auto r = std::from_chars(first, last, value, std::chars_format::general);
   if (r.ec != std::errc() || r.ptr != last) return 0;
-  if (value > range_high(cnTypeRealInt64) || value < range_low(cnTypeRealInt64)) return 0;
+  static const double high = range_high(cnTypeRealInt64);
+  static const double low = range_low(cnTypeRealInt64);
+  if (value > high || value < low) return 0;
   return value;
 }
 
@@ -50,44 +53,40 @@ void cSVGParser::AppendArg(double value) {
   d->value = value;
 }
 
-void cSVGParser::PushNumber(std::string& number) {
-  AppendArg(number_value(number));
-  number.clear();
+void cSVGParser::PushNumber(std::string_view number, bool commands) {
+  const double value = number_value(number);
+  if (commands)
+    mPathArgs.push_back(value);
+  else
+    AppendArg(value);
 }
 
-// The number reader (see docs/svg.md for its states). Path data starts before
-// the first command, points between numbers; only path data knows command
-// letters. Where the system's own reader departed from the SVG number
-// grammar, this one follows the grammar: ".5" is 0.5, "1e5" 100000 and
-// "1.5e5" 150000.
+// The number reader (see docs/svg.md for its states). Path data starts
+// before the first command, points between numbers; only path data knows
+// command letters. The numbers of a path command go to mPathArgs, a buffer
+// reused from command to command; those of a points list are appended to
+// mArgs, which ParsePoly reads. Where the system's own reader departed from
+// the SVG number grammar, this one follows the grammar: ".5" is 0.5, "1e5"
+// 100000 and "1.5e5" 150000. The number being read is the run of the text
+// from `start` to the current character.
 void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
   NumState state = commands ? NumState::BeforeCommand : NumState::Between;
   char command = 0;
-  std::string number;
-  number.reserve(32);
+  size_t start = 0;
+  const size_t n = text.size();
 
+  auto complete = [&](size_t end) { PushNumber(text.substr(start, end - start), commands); };
   // A command letter: the current command runs with its numbers, the letter
   // becomes the current command and the numbers are emptied.
   auto take_command = [&](char letter) {
     if (command != 0) PathCommand(command);
     command = letter;
-    mArgs->RemoveAll();
+    mPathArgs.clear();
     state = NumState::Between;
   };
-  // "+" or "-" right after a number: it ends and the sign starts the next.
-  auto sign_restart = [&](char c) {
-    PushNumber(number);
-    if (c == '-') number.push_back('-');
-    state = NumState::Integer;
-  };
-  // A "." that starts a number: "0." so that the text always converts.
-  auto start_fraction = [&]() {
-    if (number.empty() || number == "-") number.push_back('0');
-    number.push_back('.');
-    state = NumState::Fraction;
-  };
 
-  for (const char c : text) {
+  for (size_t i = 0; i < n; ++i) {
+    const char c = text[i];
     const bool letter = commands && is_command_letter(c);
     switch (state) {
       case NumState::BeforeCommand:
@@ -95,76 +94,78 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
         break;
       case NumState::Between:
         if (c == '-' || is_digit(c)) {
-          number.push_back(c);
+          start = i;
           state = NumState::Integer;
         } else if (c == '.') {
-          start_fraction();
+          start = i;
+          state = NumState::Fraction;
         } else if (letter) {
           take_command(c);
         }
         break;
       case NumState::Integer:
         if (is_digit(c)) {
-          number.push_back(c);
         } else if (c == '.') {
-          start_fraction();
+          state = NumState::Fraction;
         } else if (c == '+' || c == '-') {
-          sign_restart(c);
+          // The number ends; "-" starts the next one, "+" an empty one.
+          complete(i);
+          start = c == '-' ? i : i + 1;
         } else if (letter) {
-          PushNumber(number);
+          complete(i);
           take_command(c);
         } else if (c == 'E' || c == 'e') {
-          number.push_back(c);
           state = NumState::ExponentLetter;
         } else {
-          PushNumber(number);
+          complete(i);
           state = NumState::Between;
         }
         break;
       case NumState::Fraction:
         if (is_digit(c)) {
-          number.push_back(c);
         } else if (c == '+' || c == '-') {
-          sign_restart(c);
+          complete(i);
+          start = c == '-' ? i : i + 1;
+          state = NumState::Integer;
         } else if (c == '.') {
-          PushNumber(number);
-          start_fraction();
+          complete(i);
+          start = i;
         } else if (c == 'E' || c == 'e') {
-          number.push_back(c);
           state = NumState::ExponentLetter;
         } else if (letter) {
-          PushNumber(number);
+          complete(i);
           take_command(c);
         } else {
-          PushNumber(number);
+          complete(i);
           state = NumState::Between;
         }
         break;
       case NumState::ExponentLetter:
         if (c == '+' || c == '-' || is_digit(c)) {
-          number.push_back(c);
           state = NumState::Exponent;
         } else if (letter) {
-          PushNumber(number);
+          complete(i);
           take_command(c);
         } else {
-          PushNumber(number);
+          complete(i);
           state = NumState::Between;
         }
         break;
       case NumState::Exponent:
         if (is_digit(c)) {
-          number.push_back(c);
         } else if (c == '+' || c == '-') {
-          sign_restart(c);
+          complete(i);
+          start = c == '-' ? i : i + 1;
+          state = NumState::Integer;
         } else if (c == '.') {
-          PushNumber(number);
-          start_fraction();
+          complete(i);
+          start = i;
+          state = NumState::Fraction;
         } else if (letter) {
-          PushNumber(number);
+          complete(i);
           take_command(c);
         } else {
-          PushNumber(number);
+          complete(i);
           state = NumState::Between;
         }
         break;
@@ -172,7 +173,7 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
   }
   if (state == NumState::Integer || state == NumState::Fraction || state == NumState::ExponentLetter ||
       state == NumState::Exponent)
-    PushNumber(number);
+    complete(n);
   if (command != 0) PathCommand(command);
 }
 
@@ -203,10 +204,10 @@ void cSVGParser::PathCommand(char letter) {
     ps.end_poly(agg::path_flags_close);
     return;
   }
-  const uint32_t count = mArgs->Count();
+  const size_t count = mPathArgs.size();
   const std::string cmd(1, letter);
   if (count == 0) raise_error(errSVGPath, &qlm_svg_exception_string, "{mArgs.Count=0,cmd=", cmd, "}");
-  uint32_t group = 1;
+  size_t group = 1;
   switch (upper) {
     case 'M': case 'L': case 'T': group = 2; break;
     case 'S': case 'Q': group = 4; break;
@@ -218,13 +219,8 @@ void cSVGParser::PathCommand(char letter) {
     raise_error(errSVGPath, &qlm_svg_exception_string,
                 "{mArgs.Count mod " + std::to_string(group) + " <> 0,cmd=", cmd, "}");
   const bool rel = letter != upper;
-  const rDouble* p = mArgs->First();
-  double a[7] = {};
-  for (uint32_t done = 0; done < count; done += group) {
-    for (uint32_t k = 0; k < group; ++k) {
-      a[k] = p->value;
-      p = mArgs->Next(p);
-    }
+  for (size_t done = 0; done < count; done += group) {
+    const double* a = mPathArgs.data() + done;
     switch (upper) {
       case 'M':
         if (done == 0)

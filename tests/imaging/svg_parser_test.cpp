@@ -402,3 +402,23 @@ TEST_F(SvgParser, HugeTransformsKeepTheBoundsFinite) {
 }
 
 }  // namespace
+
+namespace {
+
+// A long chain of gradients, each naming the one before: linear work, and
+// the last still gets what the first defines.
+TEST_F(SvgParser, LongHrefChainsStayLinear) {
+  std::string body = "<defs><linearGradient id='g0' spreadMethod='repeat'><stop offset='1'/></linearGradient>";
+  for (int i = 1; i < 5000; ++i)
+    body += "<linearGradient id='g" + std::to_string(i) + "' xlink:href='#g" + std::to_string(i - 1) + "'/>";
+  body += "</defs>";
+  auto l = load(doc(body));
+  ASSERT_TRUE(l.ok) << log_text(*l.image);
+  const rSVGGradient* first = gradient_find_by_ref(l.image->Gradients(), "g0");
+  const rSVGGradient* last = gradient_find_by_ref(l.image->Gradients(), "g4999");
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last->stops, first->stops);
+  EXPECT_EQ(last->spread, cnSVGSpreadRepeat);
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <cmath>
 #include <memory>
 #include <set>
 #include <string>
@@ -94,6 +95,11 @@ inline void expect_model_invariants(cImageSVG& image) {
       EXPECT_TRUE(used.insert(a->index).second) << "index " << a->index << " shared";
     }
   }
+  rRectD b;
+  image.Bounds(b);
+  EXPECT_TRUE(std::isfinite(b.x1) && std::isfinite(b.y1) && std::isfinite(b.x2) && std::isfinite(b.y2));
+  EXPECT_LE(b.x1, b.x2);
+  EXPECT_LE(b.y1, b.y2);
 }
 
 }  // namespace svgtest
