@@ -1,0 +1,470 @@
+// The renderer's one door to AGG. Every renderer source includes AGG through
+// this header, which adds what the AGG that Debian ships lacks or does
+// differently from what the renderer needs:
+//
+// - the compositing table: the renderer's operation numbers 1..28 mapped by
+//   name onto AGG's 24 operations plus minus, contrast, invert and
+//   invert_rgb (AGG's own table stops at 24 entries and ends in a null
+//   pointer). Numbers outside 1..28 mean 0, normal (source over);
+// - `grey_of`: the renderer's grey weights (77, 150, 29), which differ from
+//   AGG's gray8 conversion;
+// - `rasterizer`: the scan-line rasteriser with double-precision clipping,
+//   so far-away coordinates cannot overflow AGG's integer clipper;
+// - `any_rgba_target`: the one pixel-format type that painters draw through.
+//   It wraps any of the surface formats (six byte orders in the straight,
+//   pre-multiplied and custom-blend kinds) behind a table of span
+//   functions, so every painter is instantiated once, over
+//   agg::renderer_base<any_rgba_target>, instead of once per format.
+//
+// Not included here: agg_trans_perspective.h defines member functions outside
+// its class without `inline`, so two sources of one program that include it
+// fail to link. qlm_agg_perspective.h includes it; see there.
+//
+// The AGG headers are system includes (see renderer/CMakeLists.txt): they
+// warn under C++20.
+#pragma once
+
+#include <cstdint>
+
+#include <agg_alpha_mask_u8.h>
+#include <agg_arc.h>
+#include <agg_basics.h>
+#include <agg_bezier_arc.h>
+#include <agg_bounding_rect.h>
+#include <agg_color_gray.h>
+#include <agg_color_rgba.h>
+#include <agg_conv_bspline.h>
+#include <agg_conv_clip_polyline.h>
+#include <agg_conv_curve.h>
+#include <agg_conv_dash.h>
+#include <agg_conv_marker.h>
+#include <agg_conv_segmentator.h>
+#include <agg_conv_stroke.h>
+#include <agg_conv_transform.h>
+#include <agg_ellipse.h>
+#include <agg_gamma_functions.h>
+#include <agg_gradient_lut.h>
+#include <agg_image_accessors.h>
+#include <agg_image_filters.h>
+#include <agg_path_storage.h>
+#include <agg_pattern_filters_rgba.h>
+#include <agg_pixfmt_gray.h>
+#include <agg_pixfmt_rgb.h>
+#include <agg_pixfmt_rgba.h>
+#include <agg_rasterizer_outline.h>
+#include <agg_rasterizer_outline_aa.h>
+#include <agg_rasterizer_scanline_aa.h>
+#include <agg_rasterizer_sl_clip.h>
+#include <agg_renderer_base.h>
+#include <agg_renderer_outline_aa.h>
+#include <agg_renderer_outline_image.h>
+#include <agg_renderer_primitives.h>
+#include <agg_renderer_scanline.h>
+#include <agg_rendering_buffer.h>
+#include <agg_rounded_rect.h>
+#include <agg_scanline_bin.h>
+#include <agg_scanline_p.h>
+#include <agg_scanline_u.h>
+#include <agg_span_allocator.h>
+#include <agg_span_converter.h>
+#include <agg_span_gouraud_rgba.h>
+#include <agg_span_gradient.h>
+#include <agg_span_image_filter_rgba.h>
+#include <agg_span_interpolator_linear.h>
+#include <agg_span_pattern_rgba.h>
+#include <agg_trans_affine.h>
+#include <agg_trans_bilinear.h>
+#include <agg_trans_viewport.h>
+#include <agg_trans_warp_magnifier.h>
+// After renderer_base, which it uses without including it.
+#include <agg_blur.h>
+#include <agg_vcgen_markers_term.h>
+
+namespace qlm_agg {
+
+using agg::int8u;
+
+// ---------------------------------------------------------------------------
+// Grey of a colour with the renderer's weights (never AGG's gray8(rgba8),
+// which uses other weights).
+constexpr uint8_t grey_of(uint8_t r, uint8_t g, uint8_t b) {
+  return uint8_t((77u * r + 150u * g + 29u * b) >> 8);
+}
+
+// The scan-line rasteriser of every renderer pass: clipping in doubles, so
+// coordinates beyond AGG's 24.8 fixed-point range are clipped before they
+// are converted.
+using rasterizer = agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl>;
+
+// ---------------------------------------------------------------------------
+// Compositing. The renderer numbers its operations 1..28; 0 is normal.
+
+constexpr unsigned cnCompOpNormal = 0;
+constexpr unsigned cnCompOpCount = 28;
+constexpr unsigned cnCompOpClear = 1;
+constexpr unsigned cnCompOpDst = 3;
+constexpr unsigned cnCompOpSrcOver = 4;
+constexpr unsigned cnCompOpMinus = 14;
+constexpr unsigned cnCompOpScreen = 16;
+constexpr unsigned cnCompOpContrast = 26;
+constexpr unsigned cnCompOpInvert = 27;
+constexpr unsigned cnCompOpInvertRgb = 28;
+
+// Any number outside 1..28 is 0 (normal).
+constexpr unsigned comp_op_checked(unsigned n) { return n <= cnCompOpCount ? n : cnCompOpNormal; }
+
+// AGG's source-atop mixes the blue channel with the destination's green
+// (d.b = s.b.Da + d.g.(1 - Sa)); this is the formula it means.
+template <class ColorT, class Order>
+struct comp_op_rgba_src_atop : agg::blender_base<ColorT, Order> {
+  using value_type = typename ColorT::value_type;
+  using agg::blender_base<ColorT, Order>::get;
+  using agg::blender_base<ColorT, Order>::set;
+  // Dca' = Sca.Da + Dca.(1 - Sa); Da' = Da
+  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a,
+                        agg::cover_type cover) {
+    agg::rgba s = get(r, g, b, a, cover);
+    agg::rgba d = get(p);
+    const double s1a = 1 - s.a;
+    d.r = s.r * d.a + d.r * s1a;
+    d.g = s.g * d.a + d.g * s1a;
+    d.b = s.b * d.a + d.b * s1a;
+    set(p, d);
+  }
+};
+
+// The three operations AGG dropped after 2.4, in the same double-precision
+// form as AGG's other operations (pre-multiplied source, pre-multiplied
+// destination).
+template <class ColorT, class Order>
+struct comp_op_rgba_contrast : agg::blender_base<ColorT, Order> {
+  using value_type = typename ColorT::value_type;
+  using agg::blender_base<ColorT, Order>::get;
+  using agg::blender_base<ColorT, Order>::set;
+  // Dca' = (Dca - Da/2).(2.(Sca - Sa/2) + 1) + Da/2, within 0..Da; Da' = Da
+  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a,
+                        agg::cover_type cover) {
+    agg::rgba s = get(r, g, b, a, cover);
+    agg::rgba d = get(p);
+    const double d2a = d.a / 2;
+    const double s2a = s.a / 2;
+    auto one = [&](double dc, double sc) {
+      double v = (dc - d2a) * (2 * (sc - s2a) + 1) + d2a;
+      return v < 0 ? 0.0 : (v > d.a ? d.a : v);
+    };
+    d.r = one(d.r, s.r);
+    d.g = one(d.g, s.g);
+    d.b = one(d.b, s.b);
+    set(p, agg::clip(d));
+  }
+};
+
+template <class ColorT, class Order>
+struct comp_op_rgba_invert : agg::blender_base<ColorT, Order> {
+  using value_type = typename ColorT::value_type;
+  using agg::blender_base<ColorT, Order>::get;
+  using agg::blender_base<ColorT, Order>::set;
+  // Dca' = (Da - Dca).Sa + Dca.(1 - Sa); Da' = Sa + Da - Sa.Da
+  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a,
+                        agg::cover_type cover) {
+    agg::rgba s = get(r, g, b, a, cover);
+    if (s.a > 0) {
+      agg::rgba d = get(p);
+      const double s1a = 1 - s.a;
+      d.r = (d.a - d.r) * s.a + d.r * s1a;
+      d.g = (d.a - d.g) * s.a + d.g * s1a;
+      d.b = (d.a - d.b) * s.a + d.b * s1a;
+      d.a += s.a - s.a * d.a;
+      set(p, agg::clip(d));
+    }
+  }
+};
+
+template <class ColorT, class Order>
+struct comp_op_rgba_invert_rgb : agg::blender_base<ColorT, Order> {
+  using value_type = typename ColorT::value_type;
+  using agg::blender_base<ColorT, Order>::get;
+  using agg::blender_base<ColorT, Order>::set;
+  // Dca' = (Da - Dca).Sca + Dca.(1 - Sa); Da' = Sa + Da - Sa.Da
+  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a,
+                        agg::cover_type cover) {
+    agg::rgba s = get(r, g, b, a, cover);
+    if (s.a > 0) {
+      agg::rgba d = get(p);
+      const double s1a = 1 - s.a;
+      d.r = (d.a - d.r) * s.r + d.r * s1a;
+      d.g = (d.a - d.g) * s.g + d.g * s1a;
+      d.b = (d.a - d.b) * s.b + d.b * s1a;
+      d.a += s.a - s.a * d.a;
+      set(p, agg::clip(d));
+    }
+  }
+};
+
+// One blend function per renderer operation number; entry 0 is normal.
+template <class Order>
+struct comp_op_table {
+  using color_type = agg::rgba8;
+  using value_type = color_type::value_type;
+  using func_type = void (*)(value_type* p, value_type r, value_type g, value_type b, value_type a,
+                             agg::cover_type cover);
+  static constexpr func_type funcs[cnCompOpCount + 1] = {
+      agg::comp_op_rgba_src_over<color_type, Order>::blend_pix,     // 0 normal
+      agg::comp_op_rgba_clear<color_type, Order>::blend_pix,        // 1
+      agg::comp_op_rgba_src<color_type, Order>::blend_pix,          // 2
+      agg::comp_op_rgba_dst<color_type, Order>::blend_pix,          // 3
+      agg::comp_op_rgba_src_over<color_type, Order>::blend_pix,     // 4
+      agg::comp_op_rgba_dst_over<color_type, Order>::blend_pix,     // 5
+      agg::comp_op_rgba_src_in<color_type, Order>::blend_pix,       // 6
+      agg::comp_op_rgba_dst_in<color_type, Order>::blend_pix,       // 7
+      agg::comp_op_rgba_src_out<color_type, Order>::blend_pix,      // 8
+      agg::comp_op_rgba_dst_out<color_type, Order>::blend_pix,      // 9
+      comp_op_rgba_src_atop<color_type, Order>::blend_pix,          // 10 (repaired)
+      agg::comp_op_rgba_dst_atop<color_type, Order>::blend_pix,     // 11
+      agg::comp_op_rgba_xor<color_type, Order>::blend_pix,          // 12
+      agg::comp_op_rgba_plus<color_type, Order>::blend_pix,         // 13
+      agg::comp_op_rgba_minus<color_type, Order>::blend_pix,        // 14
+      agg::comp_op_rgba_multiply<color_type, Order>::blend_pix,     // 15
+      agg::comp_op_rgba_screen<color_type, Order>::blend_pix,       // 16
+      agg::comp_op_rgba_overlay<color_type, Order>::blend_pix,      // 17
+      agg::comp_op_rgba_darken<color_type, Order>::blend_pix,       // 18
+      agg::comp_op_rgba_lighten<color_type, Order>::blend_pix,      // 19
+      agg::comp_op_rgba_color_dodge<color_type, Order>::blend_pix,  // 20
+      agg::comp_op_rgba_color_burn<color_type, Order>::blend_pix,   // 21
+      agg::comp_op_rgba_hard_light<color_type, Order>::blend_pix,   // 22
+      agg::comp_op_rgba_soft_light<color_type, Order>::blend_pix,   // 23
+      agg::comp_op_rgba_difference<color_type, Order>::blend_pix,   // 24
+      agg::comp_op_rgba_exclusion<color_type, Order>::blend_pix,    // 25
+      comp_op_rgba_contrast<color_type, Order>::blend_pix,          // 26
+      comp_op_rgba_invert<color_type, Order>::blend_pix,            // 27
+      comp_op_rgba_invert_rgb<color_type, Order>::blend_pix,        // 28
+  };
+  // The blend function of operation n; numbers outside 1..28 give normal.
+  static func_type get(unsigned n) { return funcs[comp_op_checked(n)]; }
+};
+
+// The blender of the custom-blend pixel formats: takes a straight colour,
+// pre-multiplies it as AGG's comp_op_adaptor_rgba does and dispatches by the
+// renderer's operation number.
+template <class Order>
+struct comp_op_adaptor {
+  using color_type = agg::rgba8;
+  using order_type = Order;
+  using value_type = color_type::value_type;
+  static void blend_pix(unsigned op, value_type* p, value_type r, value_type g, value_type b, value_type a,
+                        agg::cover_type cover) {
+    comp_op_table<Order>::get(op)(p, color_type::multiply(r, a), color_type::multiply(g, a),
+                                  color_type::multiply(b, a), a, cover);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Pixel formats of the surfaces.
+
+template <class Order>
+using pixfmt_custom = agg::pixfmt_custom_blend_rgba<comp_op_adaptor<Order>, agg::rendering_buffer>;
+using pixfmt_cb_rgba = pixfmt_custom<agg::order_rgba>;
+using pixfmt_cb_bgra = pixfmt_custom<agg::order_bgra>;
+using pixfmt_cb_argb = pixfmt_custom<agg::order_argb>;
+using pixfmt_cb_abgr = pixfmt_custom<agg::order_abgr>;
+
+// The three accessor kinds of a surface.
+enum class target_kind : uint8_t { straight, premultiplied, custom_blend };
+
+class any_rgba_target;
+
+// The span functions of one concrete pixel format.
+struct target_ops {
+  unsigned pix_width;  // bytes per pixel
+  agg::rgba8 (*pixel)(const any_rgba_target&, int x, int y);
+  void (*copy_pixel)(any_rgba_target&, int x, int y, const agg::rgba8& c);
+  void (*blend_pixel)(any_rgba_target&, int x, int y, const agg::rgba8& c, int8u cover);
+  void (*copy_hline)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8& c);
+  void (*copy_vline)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8& c);
+  void (*blend_hline)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8& c, int8u cover);
+  void (*blend_vline)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8& c, int8u cover);
+  void (*blend_solid_hspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8& c, const int8u* covers);
+  void (*blend_solid_vspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8& c, const int8u* covers);
+  void (*copy_color_hspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors);
+  void (*copy_color_vspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors);
+  void (*blend_color_hspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors,
+                            const int8u* covers, int8u cover);
+  void (*blend_color_vspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors,
+                            const int8u* covers, int8u cover);
+  void (*copy_from)(any_rgba_target&, const agg::rendering_buffer& from, int xdst, int ydst, int xsrc, int ysrc,
+                    unsigned len);
+  void (*blend_from_rgba)(any_rgba_target&, const agg::pixfmt_rgba32& from, int xdst, int ydst, int xsrc, int ysrc,
+                          unsigned len, int8u cover);
+  void (*blend_from_color)(any_rgba_target&, const agg::pixfmt_gray8& from, const agg::rgba8& color, int xdst,
+                           int ydst, int xsrc, int ysrc, unsigned len, int8u cover);
+  void (*blend_from_lut)(any_rgba_target&, const agg::pixfmt_gray8& from, const agg::rgba8* lut, int xdst, int ydst,
+                         int xsrc, int ysrc, unsigned len, int8u cover);
+};
+
+// A pixel format over a rendering buffer whose concrete format is chosen at
+// run time. It holds no pixels and owns nothing: a pointer to the span
+// functions, the rendering buffer and the compositing operation of the
+// custom-blend kind. Unattached (nil ops) it must not be drawn into; the
+// surfaces answer nil for such slots.
+class any_rgba_target {
+ public:
+  using color_type = agg::rgba8;
+  using value_type = color_type::value_type;
+  using row_data = agg::rendering_buffer::row_data;
+
+  any_rgba_target() = default;
+
+  // Attaches the format of pixel-format code `code` (53, 54, 78-81) and
+  // kind to the buffer; false (and detached) for a code outside the six or
+  // the custom-blend kind of a 24-bit code.
+  bool attach(uint8_t code, target_kind kind, agg::rendering_buffer& rb);
+  void detach() {
+    m_ops = nullptr;
+    m_rbuf = nullptr;
+  }
+  bool is_attached() const { return m_ops != nullptr; }
+  uint8_t code() const { return m_code; }
+  target_kind kind() const { return m_kind; }
+
+  // The renderer's compositing operation (custom-blend kind only).
+  void comp_op(unsigned n) { m_comp_op = comp_op_checked(n); }
+  unsigned comp_op() const { return m_comp_op; }
+
+  agg::rendering_buffer& rbuf() const { return *m_rbuf; }
+  unsigned width() const { return m_rbuf->width(); }
+  unsigned height() const { return m_rbuf->height(); }
+  int stride() const { return m_rbuf->stride(); }
+  unsigned pix_width() const { return m_ops->pix_width; }
+  int8u* row_ptr(int y) { return m_rbuf->row_ptr(y); }
+  const int8u* row_ptr(int y) const { return m_rbuf->row_ptr(y); }
+  row_data row(int y) const { return m_rbuf->row(y); }
+  int8u* pix_ptr(int x, int y) { return m_rbuf->row_ptr(y) + int64_t(x) * m_ops->pix_width; }
+
+  agg::rgba8 pixel(int x, int y) const { return m_ops->pixel(*this, x, y); }
+  void copy_pixel(int x, int y, const agg::rgba8& c) { m_ops->copy_pixel(*this, x, y, c); }
+  void blend_pixel(int x, int y, const agg::rgba8& c, int8u cover) { m_ops->blend_pixel(*this, x, y, c, cover); }
+  void copy_hline(int x, int y, unsigned len, const agg::rgba8& c) { m_ops->copy_hline(*this, x, y, len, c); }
+  void copy_vline(int x, int y, unsigned len, const agg::rgba8& c) { m_ops->copy_vline(*this, x, y, len, c); }
+  void blend_hline(int x, int y, unsigned len, const agg::rgba8& c, int8u cover) {
+    m_ops->blend_hline(*this, x, y, len, c, cover);
+  }
+  void blend_vline(int x, int y, unsigned len, const agg::rgba8& c, int8u cover) {
+    m_ops->blend_vline(*this, x, y, len, c, cover);
+  }
+  void blend_solid_hspan(int x, int y, unsigned len, const agg::rgba8& c, const int8u* covers) {
+    m_ops->blend_solid_hspan(*this, x, y, len, c, covers);
+  }
+  void blend_solid_vspan(int x, int y, unsigned len, const agg::rgba8& c, const int8u* covers) {
+    m_ops->blend_solid_vspan(*this, x, y, len, c, covers);
+  }
+  void copy_color_hspan(int x, int y, unsigned len, const agg::rgba8* colors) {
+    m_ops->copy_color_hspan(*this, x, y, len, colors);
+  }
+  void copy_color_vspan(int x, int y, unsigned len, const agg::rgba8* colors) {
+    m_ops->copy_color_vspan(*this, x, y, len, colors);
+  }
+  void blend_color_hspan(int x, int y, unsigned len, const agg::rgba8* colors, const int8u* covers, int8u cover) {
+    m_ops->blend_color_hspan(*this, x, y, len, colors, covers, cover);
+  }
+  void blend_color_vspan(int x, int y, unsigned len, const agg::rgba8* colors, const int8u* covers, int8u cover) {
+    m_ops->blend_color_vspan(*this, x, y, len, colors, covers, cover);
+  }
+  // Rows of another buffer in the same pixel format.
+  void copy_from(const agg::rendering_buffer& from, int xdst, int ydst, int xsrc, int ysrc, unsigned len) {
+    m_ops->copy_from(*this, from, xdst, ydst, xsrc, ysrc, len);
+  }
+  // An RGBA layer (rgba8_buffer) blended over the target.
+  void blend_from(const agg::pixfmt_rgba32& from, int xdst, int ydst, int xsrc, int ysrc, unsigned len,
+                  int8u cover) {
+    m_ops->blend_from_rgba(*this, from, xdst, ydst, xsrc, ysrc, len, cover);
+  }
+  // A grey mask painted in one colour, or through a colour table.
+  void blend_from_color(const agg::pixfmt_gray8& from, const agg::rgba8& color, int xdst, int ydst, int xsrc,
+                        int ysrc, unsigned len, int8u cover) {
+    m_ops->blend_from_color(*this, from, color, xdst, ydst, xsrc, ysrc, len, cover);
+  }
+  void blend_from_lut(const agg::pixfmt_gray8& from, const agg::rgba8* lut, int xdst, int ydst, int xsrc, int ysrc,
+                      unsigned len, int8u cover) {
+    m_ops->blend_from_lut(*this, from, lut, xdst, ydst, xsrc, ysrc, len, cover);
+  }
+
+ private:
+  const target_ops* m_ops = nullptr;
+  agg::rendering_buffer* m_rbuf = nullptr;
+  unsigned m_comp_op = cnCompOpNormal;
+  uint8_t m_code = 0;
+  target_kind m_kind = target_kind::straight;
+};
+
+// The base renderer every painter uses.
+using renderer_any = agg::renderer_base<any_rgba_target>;
+
+// The span functions of the concrete format `PF`: each builds the format
+// over the target's buffer (a pointer and, for custom blend, the operation)
+// and forwards.
+template <class PF>
+struct target_ops_of {
+  static PF make(const any_rgba_target& t) {
+    PF pf(t.rbuf());
+    if constexpr (requires(PF& f) { f.comp_op(0u); }) pf.comp_op(t.comp_op());
+    return pf;
+  }
+  static const target_ops ops;
+};
+
+template <class PF>
+const target_ops target_ops_of<PF>::ops = {
+    PF::pix_width,
+    [](const any_rgba_target& t, int x, int y) { return agg::rgba8(make(t).pixel(x, y)); },
+    [](any_rgba_target& t, int x, int y, const agg::rgba8& c) { make(t).copy_pixel(x, y, c); },
+    [](any_rgba_target& t, int x, int y, const agg::rgba8& c, int8u cover) { make(t).blend_pixel(x, y, c, cover); },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8& c) { make(t).copy_hline(x, y, len, c); },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8& c) { make(t).copy_vline(x, y, len, c); },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8& c, int8u cover) {
+      make(t).blend_hline(x, y, len, c, cover);
+    },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8& c, int8u cover) {
+      make(t).blend_vline(x, y, len, c, cover);
+    },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8& c, const int8u* covers) {
+      make(t).blend_solid_hspan(x, y, len, c, covers);
+    },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8& c, const int8u* covers) {
+      make(t).blend_solid_vspan(x, y, len, c, covers);
+    },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8* colors) {
+      make(t).copy_color_hspan(x, y, len, colors);
+    },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8* colors) {
+      make(t).copy_color_vspan(x, y, len, colors);
+    },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8* colors, const int8u* covers, int8u cover) {
+      make(t).blend_color_hspan(x, y, len, colors, covers, cover);
+    },
+    [](any_rgba_target& t, int x, int y, unsigned len, const agg::rgba8* colors, const int8u* covers, int8u cover) {
+      make(t).blend_color_vspan(x, y, len, colors, covers, cover);
+    },
+    [](any_rgba_target& t, const agg::rendering_buffer& from, int xd, int yd, int xs, int ys, unsigned len) {
+      make(t).copy_from(from, xd, yd, xs, ys, len);
+    },
+    [](any_rgba_target& t, const agg::pixfmt_rgba32& from, int xd, int yd, int xs, int ys, unsigned len,
+       int8u cover) { make(t).blend_from(from, xd, yd, xs, ys, len, cover); },
+    [](any_rgba_target& t, const agg::pixfmt_gray8& from, const agg::rgba8& color, int xd, int yd, int xs, int ys,
+       unsigned len, int8u cover) { make(t).blend_from_color(from, color, xd, yd, xs, ys, len, cover); },
+    [](any_rgba_target& t, const agg::pixfmt_gray8& from, const agg::rgba8* lut, int xd, int yd, int xs, int ys,
+       unsigned len, int8u cover) { make(t).blend_from_lut(from, lut, xd, yd, xs, ys, len, cover); },
+};
+
+// The span functions for a code and kind; nil for a code outside the six and
+// for the custom-blend kind of the 24-bit codes.
+const target_ops* target_ops_for(uint8_t code, target_kind kind);
+
+inline bool any_rgba_target::attach(uint8_t code, target_kind kind, agg::rendering_buffer& rb) {
+  m_ops = target_ops_for(code, kind);
+  m_rbuf = m_ops ? &rb : nullptr;
+  m_code = m_ops ? code : 0;
+  m_kind = kind;
+  return m_ops != nullptr;
+}
+
+}  // namespace qlm_agg
