@@ -6,7 +6,9 @@
 
 #include "qlm_base_util.h"
 
-bool zlib_decompress(const void* source, int32_t source_size, void*& result, int32_t& result_size) {
+bool zlib_decompress(const void* source, int32_t source_size, void*& result, int32_t& result_size, int64_t limit,
+                     bool* over_limit) {
+  if (over_limit != nullptr) *over_limit = false;
   if (result != nullptr) mem_free(result);
   result = nullptr;
   result_size = 0;
@@ -16,6 +18,11 @@ bool zlib_decompress(const void* source, int32_t source_size, void*& result, int
   std::memset(&stream, 0, sizeof stream);
   if (inflateInit(&stream) != Z_OK) return false;
 
+  // The largest buffer: what mem_alloc accepts, or one byte past the limit,
+  // so that a stream longer than the limit shows itself.
+  const int64_t hard_limit = (int64_t(1) << 31) - 1;
+  const bool limited = limit > 0 && limit < hard_limit;
+  const int64_t most = limited ? limit + 1 : hard_limit;
   uint8_t* buffer = nullptr;
   int64_t capacity = 0;
   int64_t produced = 0;
@@ -30,8 +37,7 @@ bool zlib_decompress(const void* source, int32_t source_size, void*& result, int
       int64_t wanted = produced * 2;
       if (wanted < produced + 2 * int64_t(source_size)) wanted = produced + 2 * int64_t(source_size);
       if (wanted < 64) wanted = 64;
-      const int64_t limit = (int64_t(1) << 31) - 1;
-      if (wanted > limit) wanted = limit;
+      if (wanted > most) wanted = most;
       if (wanted <= produced) break;  // would exceed 2 GiB
       uint8_t* grown = nullptr;
       if (!mem_alloc(grown, wanted)) break;
@@ -46,6 +52,10 @@ bool zlib_decompress(const void* source, int32_t source_size, void*& result, int
     const uInt out_before = stream.avail_out;
     const int rc = inflate(&stream, Z_NO_FLUSH);
     produced = int64_t(stream.total_out);
+    if (limited && produced > limit) {
+      if (over_limit != nullptr) *over_limit = true;
+      break;
+    }
     if (rc == Z_STREAM_END) {
       ok = true;
       break;

@@ -11,4 +11,10 @@
 // truncated or dictionary-bound stream, trailing inflation beyond 2 GiB, or
 // memory failure) the result is nil and the size 0. A block already held in
 // `result` on entry is released. Nothing is logged and nothing raises.
-bool zlib_decompress(const void* source, int32_t source_size, void*& result, int32_t& result_size);
+//
+// `limit` above 0 caps the inflated size: a stream that would inflate to more
+// than `limit` bytes answers false after producing at most limit + 1 bytes,
+// with `*over_limit` (when given) set to true; it is false after every other
+// outcome. Callers that inflate untrusted data pass the size they accept.
+bool zlib_decompress(const void* source, int32_t source_size, void*& result, int32_t& result_size,
+                     int64_t limit = 0, bool* over_limit = nullptr);
