@@ -51,7 +51,9 @@ struct cInflater {
 
 }  // namespace
 
-bool zlib_decompress(const void* source, int32_t source_size, void*& result, int32_t& result_size, int64_t limit) {
+bool zlib_decompress(const void* source, int32_t source_size, void*& result, int32_t& result_size, int64_t limit,
+                     bool* over_limit) {
+  if (over_limit != nullptr) *over_limit = false;
   if (result != nullptr) mem_free(result);
   result = nullptr;
   result_size = 0;
@@ -67,8 +69,10 @@ bool zlib_decompress(const void* source, int32_t source_size, void*& result, int
     const int64_t produced = int64_t(z.stream.total_out);
     if (capacity == produced) {
       if (capacity == limit) {
-        // Full at the limit: the stream must end right here.
+        // Full at the limit: the stream must end right here; one more byte
+        // means it is longer than the caller accepts.
         ok = z.EndsHere();
+        if (!ok && z.stream.avail_out == 0 && over_limit != nullptr) *over_limit = true;
         break;
       }
       // Grow in place: at least four times the compressed size to begin

@@ -15,10 +15,11 @@ inline constexpr int64_t cnZlibNoLimit = int64_t(INT32_MAX);
 // is shrunk to the size at the end, never copied. On false (bad arguments,
 // a damaged, truncated or dictionary-bound stream, more than `limit` bytes
 // of output, or memory failure) the result is nil and the size 0; inflation
-// stops as soon as the output passes the limit. A block already held in
-// `result` on entry is released. Nothing is logged and nothing raises.
+// stops as soon as the output passes the limit, and `*over_limit` (when
+// given) tells that case apart from every other failure. A block already
+// held in `result` on entry is released. Nothing is logged and nothing raises.
 bool zlib_decompress(const void* source, int32_t source_size, void*& result, int32_t& result_size,
-                     int64_t limit = cnZlibNoLimit);
+                     int64_t limit = cnZlibNoLimit, bool* over_limit = nullptr);
 
 // Answers of zlib_decompress_sized.
 inline constexpr int32_t cnZlibOk = 0;

@@ -228,4 +228,32 @@ TEST(Zlib, GrowsInPlaceAndFailsCleanlyAtEveryStep) {
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(size, 0);
   }
+
+TEST(Zlib, OutputLimit) {
+  const std::string plain(100000, 'z');
+  const std::vector<uint8_t> packed = deflate_bytes(plain, 9);
+  struct Case {
+    int64_t limit;
+    bool ok, over;
+  };
+  // Exactly the size passes; one byte less is over.
+  const Case cases[] = {{cnZlibNoLimit, true, false}, {100000, true, false}, {99999, false, true}, {10, false, true},
+                        {int64_t(1) << 40, true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit);
+    void* out = nullptr;
+    int32_t out_size = -1;
+    bool over = !c.over;
+    EXPECT_EQ(zlib_decompress(packed.data(), int32_t(packed.size()), out, out_size, c.limit, &over), c.ok);
+    EXPECT_EQ(over, c.over);
+    EXPECT_EQ(out_size, c.ok ? 100000 : 0);
+    mem_free(out);
+  }
+  // A damaged stream is not over the limit.
+  std::vector<uint8_t> cut(packed.begin(), packed.begin() + 20);
+  void* out = nullptr;
+  int32_t out_size = 0;
+  bool over = true;
+  EXPECT_FALSE(zlib_decompress(cut.data(), int32_t(cut.size()), out, out_size, 1 << 20, &over));
+  EXPECT_FALSE(over);
 }

@@ -1,0 +1,482 @@
+// The image data chunk: inflating, unfiltering and decoding PNG rows into the
+// image's bitmap.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "qlm_base_crc.h"
+#include "qlm_base_flow.h"
+#include "qlm_png.h"
+
+// The state of one decode: the zlib stream, the flow, the running CRC of the
+// current IDAT chunk and where that chunk's data ends in the flow.
+struct cPNG_IDAT::rReadState {
+  z_stream z;
+  cFlow* flow = nullptr;
+  rPNG_ChunkHeader* header = nullptr;
+  uint32_t crc = 0;
+  int64_t chunk_end = 0;
+};
+
+namespace {
+
+// zlib's message, or the text of its answer when it gave none.
+std::string zlib_text(const char* what, const z_stream& z, int rc) {
+  const char* msg = z.msg != nullptr ? z.msg : zError(rc);
+  return std::string("{") + what + ":" + (msg != nullptr ? msg : "") + "}";
+}
+
+// Which bitmap columns a (pass) row fills: `count` pixels from `first`, `step` apart.
+struct rColumns {
+  int64_t count = 0;
+  int64_t first = 0;
+  int64_t step = 1;
+};
+
+rColumns row_columns(const cPNG_IDAT& idat) { return {idat.width, 0, 1}; }
+rColumns pass_columns(const cPNG_IDAT& idat, int32_t pass) {
+  const rPNGPass& p = cnPNGPasses[pass - 1];
+  return {png_pass_width(idat.width, pass), p.first_column, p.column_step};
+}
+
+template <typename F>
+void for_pixels(const rColumns& c, uint8_t* pixels, bool alpha, F&& pixel) {
+  const int64_t bpp = alpha ? 4 : 3;
+  uint8_t* p = pixels + c.first * bpp;
+  const int64_t advance = c.step * bpp;
+  for (int64_t k = 0; k < c.count; ++k, p += advance) pixel(k, p);
+}
+
+void put_rgb(uint8_t* p, const rChannelOrder& o, uint8_t r, uint8_t g, uint8_t b) {
+  p[o.red] = r;
+  p[o.green] = g;
+  p[o.blue] = b;
+}
+
+// The decoders, once, over any column layout.
+void decode_indexed(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+                    const rColumns& c) {
+  const int64_t depth = idat.bit_depth;
+  const uint32_t mask = (1u << depth) - 1;
+  for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
+    uint32_t index = 0;
+    if (depth == 8) {
+      index = s[k];
+    } else {
+      // Samples from the most significant bits of each byte first.
+      const int64_t bit = k * depth;
+      index = (uint32_t(s[bit >> 3]) >> (8 - depth - (bit & 7))) & mask;
+    }
+    put_rgb(p, o, idat.palette[index][0], idat.palette[index][1], idat.palette[index][2]);
+    if (alpha && idat.alpha_table != nullptr && int32_t(index) < idat.alpha_count) p[o.alpha] = idat.alpha_table[index];
+  });
+}
+
+void decode_grey16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+                   const rColumns& c) {
+  for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
+    const uint8_t i = s[2 * k];
+    put_rgb(p, o, idat.palette[i][0], idat.palette[i][1], idat.palette[i][2]);
+  });
+}
+
+void decode_rgb8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+                 const rColumns& c) {
+  const uint8_t* T = idat.gamma;
+  for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) { put_rgb(p, o, T[s[3 * k]], T[s[3 * k + 1]], T[s[3 * k + 2]]); });
+}
+
+void decode_rgb16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+                  const rColumns& c) {
+  const uint8_t* T = idat.gamma;
+  for_pixels(c, pixels, alpha,
+             [&](int64_t k, uint8_t* p) { put_rgb(p, o, T[s[6 * k]], T[s[6 * k + 2]], T[s[6 * k + 4]]); });
+}
+
+void decode_greyalpha8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+                       const rColumns& c) {
+  const uint8_t* T = idat.gamma;
+  for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
+    const uint8_t v = T[s[2 * k]];
+    put_rgb(p, o, v, v, v);
+    if (alpha) p[o.alpha] = s[2 * k + 1];
+  });
+}
+
+void decode_greyalpha16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+                        const rColumns& c) {
+  const uint8_t* T = idat.gamma;
+  for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
+    const uint8_t v = T[s[4 * k]];
+    put_rgb(p, o, v, v, v);
+    if (alpha) p[o.alpha] = s[4 * k + 2];
+  });
+}
+
+void decode_rgba8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+                  const rColumns& c) {
+  const uint8_t* T = idat.gamma;
+  for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
+    put_rgb(p, o, T[s[4 * k]], T[s[4 * k + 1]], T[s[4 * k + 2]]);
+    if (alpha) p[o.alpha] = s[4 * k + 3];
+  });
+}
+
+void decode_rgba16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+                   const rColumns& c) {
+  const uint8_t* T = idat.gamma;
+  for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
+    put_rgb(p, o, T[s[8 * k]], T[s[8 * k + 2]], T[s[8 * k + 4]]);
+    if (alpha) p[o.alpha] = s[8 * k + 6];
+  });
+}
+
+void blend(const cPNG_IDAT& idat, uint8_t* pixels, const rChannelOrder& o, bool alpha, const rColumns& c) {
+  const int32_t gr = idat.background[0], gg = idat.background[1], gb = idat.background[2];
+  for_pixels(c, pixels, alpha, [&](int64_t, uint8_t* p) {
+    const int32_t a = alpha ? p[o.alpha] : 255;
+    // g + floor((c - g) x a / 256): an arithmetic shift of a signed product.
+    p[o.red] = uint8_t(gr + (((p[o.red] - gr) * a) >> 8));
+    p[o.green] = uint8_t(gg + (((p[o.green] - gg) * a) >> 8));
+    p[o.blue] = uint8_t(gb + (((p[o.blue] - gb) * a) >> 8));
+  });
+}
+
+}  // namespace
+
+#define QLM_PNG_DECODER(name)                                                                                   \
+  void png_decode_##name(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* px, const rChannelOrder& o,           \
+                         bool alpha) {                                                                          \
+    decode_##name(idat, s, px, o, alpha, row_columns(idat));                                                    \
+  }                                                                                                             \
+  void png_decode_##name##_a7(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* px, const rChannelOrder& o,     \
+                              bool alpha, int32_t pass) {                                                       \
+    decode_##name(idat, s, px, o, alpha, pass_columns(idat, pass));                                             \
+  }
+QLM_PNG_DECODER(indexed)
+QLM_PNG_DECODER(grey16)
+QLM_PNG_DECODER(rgb8)
+QLM_PNG_DECODER(rgb16)
+QLM_PNG_DECODER(greyalpha8)
+QLM_PNG_DECODER(greyalpha16)
+QLM_PNG_DECODER(rgba8)
+QLM_PNG_DECODER(rgba16)
+#undef QLM_PNG_DECODER
+
+void png_blend_background(const cPNG_IDAT& idat, uint8_t* pixels, const rChannelOrder& order, bool alpha) {
+  blend(idat, pixels, order, alpha, row_columns(idat));
+}
+
+void png_blend_background_a7(const cPNG_IDAT& idat, uint8_t* pixels, const rChannelOrder& order, bool alpha,
+                             int32_t pass) {
+  blend(idat, pixels, order, alpha, pass_columns(idat, pass));
+}
+
+namespace {
+struct rDecoders {
+  tPNGDecoder plain = nullptr;
+  tPNGDecoderA7 a7 = nullptr;
+};
+
+rDecoders decoders(uint8_t color_type, uint8_t depth) {
+  switch (color_type) {
+    case cnCM_Grey:
+      if (depth == 1 || depth == 2 || depth == 4 || depth == 8) return {&png_decode_indexed, &png_decode_indexed_a7};
+      if (depth == 16) return {&png_decode_grey16, &png_decode_grey16_a7};
+      break;
+    case cnCM_RGB:
+      if (depth == 8) return {&png_decode_rgb8, &png_decode_rgb8_a7};
+      if (depth == 16) return {&png_decode_rgb16, &png_decode_rgb16_a7};
+      break;
+    case cnCM_Palette:
+      if (depth == 1 || depth == 2 || depth == 4 || depth == 8) return {&png_decode_indexed, &png_decode_indexed_a7};
+      break;
+    case cnCM_GreyAlpha:
+      if (depth == 8) return {&png_decode_greyalpha8, &png_decode_greyalpha8_a7};
+      if (depth == 16) return {&png_decode_greyalpha16, &png_decode_greyalpha16_a7};
+      break;
+    case cnCM_RGBA:
+      if (depth == 8) return {&png_decode_rgba8, &png_decode_rgba8_a7};
+      if (depth == 16) return {&png_decode_rgba16, &png_decode_rgba16_a7};
+      break;
+    default: break;
+  }
+  return {};
+}
+}  // namespace
+
+tPNGDecoder png_decoder(uint8_t color_type, uint8_t bit_depth) { return decoders(color_type, bit_depth).plain; }
+tPNGDecoderA7 png_decoder_a7(uint8_t color_type, uint8_t bit_depth) { return decoders(color_type, bit_depth).a7; }
+
+// ---------------------------------------------------------------------------
+// cPNG_IDAT
+
+cPNG_IDAT::~cPNG_IDAT() { ReleaseBuffers(); }
+
+void cPNG_IDAT::ReleaseBuffers() {
+  mem_free(reader_rows[0]);
+  mem_free(reader_rows[1]);
+  reader_row_length = 0;
+  current_row = 1;
+}
+
+std::unique_ptr<cPNG_Chunk> cPNG_IDAT::Clone() const {
+  try {
+    auto made = std::make_unique<cPNG_IDAT>(nullptr, mHdr);
+    made->bit_depth = bit_depth;
+    made->width = width;
+    made->height = height;
+    made->current_row = current_row;
+    made->bytes_per_pixel = bytes_per_pixel;
+    made->unfilter_length = unfilter_length;
+    made->last_percent = last_percent;
+    made->current_percent = current_percent;
+    made->progress_total = progress_total;
+    made->progress_count = progress_count;
+    std::memcpy(made->background, background, 3);
+    made->alpha_count = alpha_count;
+    for (int i = 0; i < 2; ++i)
+      if (reader_rows[i] != nullptr) {
+        if (!mem_alloc(made->reader_rows[i], reader_row_length)) return nullptr;
+        std::memcpy(made->reader_rows[i], reader_rows[i], size_t(reader_row_length));
+      }
+    made->reader_row_length = reader_row_length;
+    return made;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void cPNG_IDAT::Unfilter() {
+  uint8_t* r = reader_rows[current_row];
+  const uint8_t* q = reader_rows[current_row ^ 1];
+  const int64_t L = unfilter_length, b = bytes_per_pixel;
+  switch (r[0]) {
+    case 1:
+      for (int64_t i = b + 1; i <= L; ++i) r[i] = uint8_t(r[i] + r[i - b]);
+      break;
+    case 2:
+      for (int64_t i = 1; i <= L; ++i) r[i] = uint8_t(r[i] + q[i]);
+      break;
+    case 3:
+      for (int64_t i = 1; i <= L; ++i) {
+        const uint32_t a = i > b ? r[i - b] : 0;
+        r[i] = uint8_t(r[i] + ((a + q[i]) >> 1));
+      }
+      break;
+    case 4:
+      for (int64_t i = 1; i <= L; ++i) {
+        const uint8_t a = i > b ? r[i - b] : 0, c = i > b ? q[i - b] : 0;
+        r[i] = uint8_t(r[i] + png_paeth(a, q[i], c));
+      }
+      break;
+    default:  // 0, and unknown types: the row stays as it is
+      break;
+  }
+}
+
+void cPNG_IDAT::Progress(const char* text) {
+  if (mPng == nullptr || mPng->mProgress == nullptr) return;
+  ++progress_count;
+  // In floating point: a total below 100 rows must not divide by zero.
+  double percent = std::nearbyint(double(progress_count) / (double(progress_total) / 100.0));
+  if (!(percent > 0)) percent = -1;
+  if (percent > 100) percent = 100;
+  current_percent = percent;
+  if (percent != last_percent) {
+    progress_report(mPng->mProgress, mPng, percent, text);
+    last_percent = percent;
+  }
+}
+
+bool cPNG_IDAT::LoadRow(rReadState& st, int64_t count, uint8_t* destination) {
+  return Guard(false, [&] {
+    z_stream& z = st.z;
+    cFlow* flow = st.flow;
+    z.next_out = destination;
+    z.avail_out = uInt(count);
+    while (z.avail_out > 0) {
+      if (flow->Curr() >= st.chunk_end && z.avail_in == 0) {
+        // The current chunk is used up: its CRC, then the next IDAT header.
+        uint8_t b[8];
+        if (!flow->Read(b, 4) || flow->LastIO() != 4) raise_png_error(errPNGFlowCorrupted, "{f.Read}");
+        if (png_get_u32(b) != ~st.crc) raise_png_error(errPNGInvalidCRC, "{lcrc<>ccrc}");
+        if (!flow->Read(b, 8) || flow->LastIO() != 8) raise_png_error(errPNGFlowCorrupted, "{f.Read}");
+        st.header->dt_size = png_get_u32(b);
+        std::memcpy(st.header->ch_type, b + 4, 4);
+        if (!st.header->Is("IDAT")) raise_png_error(errPNGMissingNextIDAT, "{chnk.ch_type<>cnCT_IDAT}");
+        st.crc = crc32_update(0xFFFFFFFFu, st.header->ch_type, 4);
+        st.chunk_end = flow->Curr() + st.header->dt_size;
+      }
+      if (z.avail_in == 0) {
+        const int64_t n = std::min<int64_t>(st.chunk_end - flow->Curr(), mSize);
+        if (n <= 0) raise_png_error(errPNGFlowCorrupted, "{z.avail_in<=0}");
+        flow->Read(mChunkData, int32_t(n));
+        if (int64_t(flow->LastIO()) != n) raise_png_error(errPNGFlowCorrupted, "{z.avail_in<>f.LastIO}");
+        st.crc = crc32_update(st.crc, mChunkData, int32_t(n));
+        z.next_in = mChunkData;
+        z.avail_in = uInt(n);
+      }
+      const uInt in_before = z.avail_in, out_before = z.avail_out;
+      const int rc = inflate(&z, Z_NO_FLUSH);
+      if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("inflate", z, rc));
+      // A stream that ends, or stops moving, while rows are still wanted is
+      // short: waiting for more would never end.
+      if ((rc == Z_STREAM_END && z.avail_out > 0) || (z.avail_in == in_before && z.avail_out == out_before))
+        raise_png_error(errPNGFlowCorrupted, "{zlib stream ended early}");
+    }
+    return true;
+  });
+}
+
+namespace {
+// What LoadNI and LoadA7 share: the bitmap, its order, and the blend choice.
+struct rTarget {
+  cBitmap* bitmap = nullptr;
+  rChannelOrder order;
+  bool alpha = false;
+  bool blend = false;
+};
+}  // namespace
+
+static rTarget prepare_target(cPNG_IDAT& idat, cImagePNG& png, const cPNG_IHDR& ihdr) {
+  rTarget t;
+  const cPNG_Entry& list = *png.mChunks;
+  const uint32_t background = list.bKGD != nullptr ? list.bKGD->Colour() : 0;
+  const uint32_t transparent = list.tRNS != nullptr ? list.tRNS->Colour() : 0;
+  t.blend = idat.alpha && transparent == 0 && background != 0 && png.mBlendOnBackground;
+  if (t.blend) color_split_rgb(background, idat.background[0], idat.background[1], idat.background[2]);
+  if (idat.alpha && list.tRNS != nullptr && list.tRNS->alpha_count > 1) {
+    idat.alpha_table = list.tRNS->alpha;
+    idat.alpha_count = list.tRNS->alpha_count;
+  }
+  t.bitmap = png.Bitmap(0);
+  if (t.bitmap == nullptr) raise_condition_error(errInvariant, "{Bitmap=NIL}");
+  if (!bitmap_has_order(t.bitmap, t.order)) raise_condition_error(errInvariant, "{Bitmap.Order=NIL}");
+  // The decoders write width pixels into height rows: the bitmap must hold them.
+  if (t.bitmap->Width() < ihdr.width || t.bitmap->Height() < ihdr.height)
+    raise_condition_error(errInvariant, "{Bitmap size<IHDR size}");
+  t.alpha = t.bitmap->HasAlpha();
+  idat.bit_depth = ihdr.bit_depth;
+  idat.width = ihdr.width;
+  idat.height = ihdr.height;
+  return t;
+}
+
+bool cPNG_IDAT::LoadNI(rReadState& st) {
+  return Guard(false, [&] {
+    const cPNG_IHDR& ihdr = Ihdr();
+    const tPNGDecoder decode = png_decoder(ihdr.color_type, ihdr.bit_depth);
+    if (decode == nullptr) raise_png_error(errPNGInvalidCTypeDepth, "{decode=NIL}");
+    const rTarget t = prepare_target(*this, *mPng, ihdr);
+    unfilter_length = reader_row_length - 1;
+    progress_total = height;
+    progress_count = 0;
+    last_percent = -1;
+    for (int64_t y = 0; y < height; ++y) {
+      if (!LoadRow(st, reader_row_length, reader_rows[current_row])) raise_png_error(errPNGLoadRow, "{LoadRow}");
+      Unfilter();
+      uint8_t* pixels = t.bitmap->Data() + y * t.bitmap->Stride();
+      decode(*this, reader_rows[current_row] + 1, pixels, t.order, t.alpha);
+      if (t.blend) png_blend_background(*this, pixels, t.order, t.alpha);
+      Progress("{cPNG_IDAT.LoadNI}");
+      current_row ^= 1;
+    }
+    return true;
+  });
+}
+
+bool cPNG_IDAT::LoadA7(rReadState& st) {
+  return Guard(false, [&] {
+    const cPNG_IHDR& ihdr = Ihdr();
+    const tPNGDecoderA7 decode = png_decoder_a7(ihdr.color_type, ihdr.bit_depth);
+    if (decode == nullptr) raise_png_error(errPNGInvalidCTypeDepth, "{decode=NIL}");
+    const rTarget t = prepare_target(*this, *mPng, ihdr);
+    progress_total = 7 * int64_t(height);
+    progress_count = 0;
+    last_percent = -1;
+    for (int32_t pass = 1; pass <= 7; ++pass) {
+      const rPNGPass& p = cnPNGPasses[pass - 1];
+      const int64_t pass_bytes = png_row_bytes(png_pass_width(width, pass), ihdr.color_type, ihdr.bit_depth);
+      unfilter_length = pass_bytes;
+      // The first row of every pass has an all-zero previous row.
+      std::memset(reader_rows[current_row ^ 1], 0, size_t(pass_bytes + 1));
+      if (pass_bytes <= 0) continue;
+      for (int64_t y = p.first_row; y < height; y += p.row_step) {
+        if (!LoadRow(st, pass_bytes + 1, reader_rows[current_row])) raise_png_error(errPNGLoadRow, "{LoadRow}");
+        Unfilter();
+        uint8_t* pixels = t.bitmap->Data() + y * t.bitmap->Stride();
+        decode(*this, reader_rows[current_row] + 1, pixels, t.order, t.alpha, pass);
+        if (t.blend) png_blend_background_a7(*this, pixels, t.order, t.alpha, pass);
+        Progress("{cPNG_IDAT.LoadA7}");
+        current_row ^= 1;
+      }
+    }
+    return true;
+  });
+}
+
+bool cPNG_IDAT::LoadChunk(cFlow* flow, uint8_t* buffer, int32_t capacity, rPNG_ChunkHeader* header) {
+  Attach(buffer, capacity);
+  ReleaseBuffers();
+  alpha_table = nullptr;
+  alpha_count = 0;
+  rReadState st;
+  std::memset(&st.z, 0, sizeof st.z);
+  bool inflating = false;
+  const bool ok = Guard(false, [&] {
+    if (flow == nullptr) raise_condition_error(errPreCondition, "{flow=NIL}");
+    if (header == nullptr) raise_condition_error(errPreCondition, "{header=NIL}");
+    if (mChunkData == nullptr || mSize < 1) raise_condition_error(errPreCondition, "{buffer=NIL}");
+    const cPNG_IHDR& ihdr = Ihdr();
+    st.flow = flow;
+    st.header = header;
+    st.crc = crc32_update(0xFFFFFFFFu, header->ch_type, 4);
+    st.chunk_end = flow->Curr() + header->dt_size;
+    const int rc = inflateInit(&st.z);
+    if (rc != Z_OK) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("inflateInit", st.z, rc));
+    inflating = true;
+    if (ihdr.width < 1 || ihdr.height < 1) raise_png_error(errPNGInvalidImageDims, "{dx or dy = 0}");
+    // Row sizes in 64 bits: a row (with its filter byte) must stay below 2^31 - 1.
+    reader_row_length = ihdr.row_bytes + 1;
+    if (ihdr.row_bytes < 1 || reader_row_length >= INT32_MAX) raise_base_error(errNEnoughMem, "{mem_alloc}");
+    bytes_per_pixel = png_pixel_bytes(ihdr.color_type, ihdr.bit_depth);
+    gamma = ihdr.gamma;
+    for (uint8_t*& row : reader_rows) {
+      if (!mem_alloc(row, reader_row_length)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+      std::memset(row, 0, size_t(reader_row_length));
+    }
+    current_row = 1;
+    if (ihdr.color_type == cnCM_Grey) {
+      palette = ihdr.grey;
+    } else if (ihdr.color_type == cnCM_Palette) {
+      if (mPng->mChunks->PLTE == nullptr) raise_png_error(errPNGPaletteChunkNF, "{mPalette=NIL}");
+      palette = mPng->mChunks->PLTE->palette;
+    }
+    if (ihdr.interlace_method == 0) {
+      if (!LoadNI(st)) raise_png_error(errPNGLoadNonInterlaced, "{LoadNI}");
+    } else if (ihdr.interlace_method == 1) {
+      if (!LoadA7(st)) raise_png_error(errPNGLoadAdam7Interlaced, "{LoadA7}");
+    }
+    // The rows may be complete before the current chunk is: the rest of it
+    // (the stream's end) is read through the running CRC before the check.
+    while (flow->Curr() < st.chunk_end) {
+      const int64_t n = std::min<int64_t>(st.chunk_end - flow->Curr(), mSize);
+      flow->Read(mChunkData, int32_t(n));
+      if (int64_t(flow->LastIO()) != n) raise_png_error(errPNGFlowCorrupted, "{f.Read}");
+      st.crc = crc32_update(st.crc, mChunkData, int32_t(n));
+    }
+    uint8_t b[4];
+    if (!flow->Read(b, 4) || flow->LastIO() != 4) raise_png_error(errPNGFlowCorrupted, "{f.Read}");
+    if (png_get_u32(b) != ~st.crc) raise_png_error(errPNGInvalidCRC, "{lcrc<>ccrc}");
+    return true;
+  });
+  if (inflating) inflateEnd(&st.z);
+  ReleaseBuffers();
+  mChunkData = nullptr;
+  mSize = 0;
+  return ok;
+}
