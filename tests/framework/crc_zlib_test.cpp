@@ -228,6 +228,7 @@ TEST(Zlib, GrowsInPlaceAndFailsCleanlyAtEveryStep) {
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(size, 0);
   }
+}
 
 TEST(Zlib, OutputLimit) {
   const std::string plain(100000, 'z');
