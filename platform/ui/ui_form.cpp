@@ -14,18 +14,6 @@ bool IsInside(const TControl* ancestor, const TControl* c) {
   return false;
 }
 
-// Native overlays follow the form's visibility and are created once the
-// control they belong to sits on a form.
-void SyncOverlays(TWinControl* container) {
-  for (int i = 0; i < container->ControlCount(); ++i) {
-    TControl* c = container->Controls(i);
-    if (auto* o = dynamic_cast<TOverlayControl*>(c))
-      o->Sync();
-    else if (auto* w = dynamic_cast<TWinControl*>(c))
-      SyncOverlays(w);
-  }
-}
-
 struct FlagGuard {
   bool& flag;
   explicit FlagGuard(bool& f) : flag(f) { flag = true; }
@@ -229,7 +217,7 @@ void TForm::SetVisible(bool v) {
     auto alive = AliveToken();
     if (OnShow) OnShow(this);
     if (alive.expired() || !mVisible) return;
-    SyncOverlays(this);
+    SyncOverlays();
     FocusFirst();
     MarkDirty(ClientRect());
     PaintDirty();
@@ -241,7 +229,7 @@ void TForm::SetVisible(bool v) {
     if (alive.expired()) return;
     mVisible = false;
     mHover = nullptr;
-    SyncOverlays(this);
+    SyncOverlays();
     if (mWindow) Application->GetBackend().Hide(mWindow);
   }
 }

@@ -101,6 +101,7 @@ struct TestForm {
   Pattern* pattern;
   TEdit* edit;
   TSpinEdit* spin;
+  TLabel* label;
   explicit TestForm(int left, int top) {
     form = Create<TForm>(Application);
     form->SetBorderStyle(bsDialog);
@@ -123,6 +124,13 @@ struct TestForm {
     spin->SetParent(form);
     spin->SetBounds(220, 10, 43, 22);
     spin->Edit().SetFont(font);
+    label = new TLabel(form);
+    label->SetParent(form);
+    label->SetLeft(20);
+    label->SetTop(176);
+    font.Style = fsBold;
+    label->SetFont(font);
+    label->SetCaption("Destination Installation Folder:");
   }
 };
 
@@ -154,6 +162,14 @@ TEST_F(GuiTest, ShownFormIsOnScreenAtOnceAndEqualsItsBackBuffer) {
   EXPECT_EQ(spin_entry, Bounds(220, 10, 30, 22));
   EXPECT_EQ(spin_entry.Width() + TSpinEdit::kArrowWidth, 43);
   EXPECT_EQ(t.spin->Height(), 22);
+  // The label took its text's natural size.
+  EXPECT_GT(t.label->Width(), 150);
+  EXPECT_LT(t.label->Height(), 22);
+  EXPECT_TRUE(Pump([&] { return gtk->OverlayAllocation(t.label->Overlay()) == t.label->BoundsRect(); }))
+      << t.label->Left() << "," << t.label->Top() << " " << t.label->Width() << "x" << t.label->Height() << " vs "
+      << gtk->OverlayAllocation(t.label->Overlay()).Left << "," << gtk->OverlayAllocation(t.label->Overlay()).Top
+      << " " << gtk->OverlayAllocation(t.label->Overlay()).Width() << "x"
+      << gtk->OverlayAllocation(t.label->Overlay()).Height();
 }
 
 TEST_F(GuiTest, ClicksKeysAndTabReachOurControlsAndTheEdit) {
