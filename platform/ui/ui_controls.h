@@ -435,6 +435,10 @@ struct TSizeConstraints {
 
 class TForm : public TWinControl {
  public:
+  // The largest client side: a back buffer of 16384 x 16384 pixels is the
+  // bitmap's byte cap.
+  static constexpr int kMaxClientSide = 16384;
+
   explicit TForm(TComponent* owner);
   ~TForm() override;
   void AfterConstruction() override;   // OnCreate

@@ -98,6 +98,8 @@ int TForm::ClientHeight() const { return std::max(Height() - mFrame.Top - mFrame
 void TForm::SetBounds(int left, int top, int width, int height) {
   width = std::max(width, Constraints.MinWidth);
   height = std::max(height, Constraints.MinHeight);
+  width = std::min(width, kMaxClientSide + mFrame.Left + mFrame.Right);
+  height = std::min(height, kMaxClientSide + mFrame.Top + mFrame.Bottom);
   TWinControl::SetBounds(left, top, width, height);
   SyncClientBounds();
 }
@@ -531,6 +533,8 @@ void TForm::InputCloseRequest() {
 }
 
 void TForm::InputClientResized(int width, int height) {
+  width = std::clamp(width, 0, kMaxClientSide);
+  height = std::clamp(height, 0, kMaxClientSide);
   FlagGuard guard(mFromBackend);
   TWinControl::SetBounds(Left(), Top(), width + mFrame.Left + mFrame.Right, height + mFrame.Top + mFrame.Bottom);
 }
