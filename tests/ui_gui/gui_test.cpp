@@ -188,6 +188,16 @@ TEST_F(GuiTest, ClicksKeysAndTabReachOurControlsAndTheEdit) {
   ASSERT_TRUE(Pump([&] { return t.pattern->Saw("click"); }));
   EXPECT_TRUE(t.pattern->Saw("down 20,10"));
   EXPECT_EQ(gtk->CurrentCursor(t.form->Handle()), crHandPoint);
+  // A slot picture becomes the cursor (seen through the backend: screenshots
+  // do not show cursors).
+  TCursorImage arrow;
+  arrow.Pixels.assign(32 * 32, 0);
+  for (int i = 0; i < 16; ++i) arrow.Pixels[size_t(i) * 32 + size_t(i / 2)] = 0xFF102030u;
+  arrow.HotX = 1;
+  arrow.HotY = 2;
+  Screen->SetCursors(99, arrow);
+  t.pattern->SetCursor(99);
+  EXPECT_EQ(gtk->CurrentCursor(t.form->Handle()), 99);
   ASSERT_EQ(Run("xdotool click 5"), 0);
   EXPECT_TRUE(Pump([&] { return t.pattern->Saw("wheel -120"); }));
 
@@ -197,6 +207,17 @@ TEST_F(GuiTest, ClicksKeysAndTabReachOurControlsAndTheEdit) {
   ASSERT_EQ(Run("xdotool type --delay 20 'hello'"), 0);
   ASSERT_TRUE(Pump([&] { return t.edit->Text() == "hello"; })) << "edit holds '" << t.edit->Text() << "'";
   EXPECT_EQ(changes, 5);
+
+  // With key preview the form sees Esc before the native edit.
+  std::vector<uint16_t> previewed;
+  t.form->KeyPreview = true;
+  t.form->OnKeyDown = [&](TObject*, uint16_t& key, TShiftState) {
+    previewed.push_back(key);
+    if (key == VK_ESCAPE) key = 0;
+  };
+  ASSERT_EQ(Run("xdotool key Escape"), 0);
+  EXPECT_TRUE(Pump([&] { return !previewed.empty() && previewed.back() == VK_ESCAPE; }));
+  t.form->KeyPreview = false;
 
   // Tab leaves the native edit for our control; Enter then reaches it.
   ASSERT_EQ(Run("xdotool key Tab"), 0);
