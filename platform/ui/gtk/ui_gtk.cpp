@@ -389,10 +389,15 @@ std::unique_ptr<GtkBackend> GtkBackend::Create() {
 
 GtkBackend::~GtkBackend() {
   for (auto& [id, o] : d->overlays) {
+    g_signal_handlers_disconnect_by_data(o->widget, o.get());
     if (o->css) g_object_unref(o->css);
   }
   d->overlays.clear();
-  for (auto& [id, w] : d->windows) gtk_widget_destroy(w->window);
+  for (auto& [id, w] : d->windows) {
+    g_signal_handlers_disconnect_by_data(w->window, w.get());
+    g_signal_handlers_disconnect_by_data(w->canvas, w.get());
+    gtk_widget_destroy(w->window);
+  }
   d->windows.clear();
   for (auto& [id, on] : d->timers) g_source_remove(guint(id));
   d->timers.clear();
@@ -446,6 +451,7 @@ void GtkBackend::DestroyWindow(WindowId id) {
   if (!w) return;
   for (auto it = d->overlays.begin(); it != d->overlays.end();) {
     if (it->second->win == id) {
+      g_signal_handlers_disconnect_by_data(it->second->widget, it->second.get());
       if (it->second->css) g_object_unref(it->second->css);
       it = d->overlays.erase(it);  // destroyed with the window
     } else {
