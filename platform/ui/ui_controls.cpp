@@ -112,6 +112,7 @@ void TControl::SetVisible(bool v) {
   if (!v) Invalidate();
   mVisible = v;
   if (v) Invalidate();
+  if (auto* w = dynamic_cast<TWinControl*>(this)) w->SyncOverlays();
   if (!v) {
     if (TForm* f = ParentForm(); f && f != this) f->ForgetControl(this);
   }
@@ -124,6 +125,7 @@ void TControl::SetEnabled(bool v) {
   if (!v) {
     if (TForm* f = ParentForm(); f && f != this) f->ForgetControl(this);
   }
+  if (auto* w = dynamic_cast<TWinControl*>(this)) w->SyncOverlays();
   Invalidate();
 }
 
@@ -363,6 +365,20 @@ intptr_t TWinControl::WmChar(char& ch) {
   return 0;
 }
 
+void TWinControl::BoundsChanged(bool sized) {
+  TControl::BoundsChanged(sized);
+  SyncOverlays();
+}
+
+void TWinControl::SyncOverlays() {
+  for (TControl* c : mControls) {
+    if (auto* o = dynamic_cast<TOverlayControl*>(c))
+      o->Sync();
+    else if (auto* w = dynamic_cast<TWinControl*>(c))
+      w->SyncOverlays();
+  }
+}
+
 intptr_t TWinControl::WmSize(int width, int height) {
   AlignControls();
   return TControl::WmSize(width, height);
@@ -553,7 +569,10 @@ void TOverlayControl::Realize() {
     if (TForm* form = ParentForm()) form->InputFocusOverlay(this);
   };
   mOverlay = Application->GetBackend().CreateOverlay(mWindow, mKind, std::move(events));
-  if (mOverlay) Sync();
+  if (mOverlay) {
+    Sync();
+    Realized();
+  }
 }
 
 void TOverlayControl::Unrealize() {
@@ -600,11 +619,15 @@ void TOverlayControl::SetFocus() {
   if (Focused() && mOverlay && Application) Application->GetBackend().FocusOverlay(mOverlay);
 }
 
-void TOverlayControl::BoundsChanged(bool) { Sync(); }
+void TOverlayControl::BoundsChanged(bool sized) {
+  TWinControl::BoundsChanged(sized);
+  Sync();
+}
 
 void TOverlayControl::SetFont(const TFont& f) {
   mState.Font = f;
   Sync();
+  FontChanged();
 }
 
 void TOverlayControl::SetText(const std::string& text) {

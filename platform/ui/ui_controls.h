@@ -278,9 +278,13 @@ class TWinControl : public TControl {
   TControl* ControlAtPos(TPoint p);
   // Every focusable control below this one, in Tab order.
   void TabList(std::vector<TWinControl*>& out) const;
+  // Passes the place, visibility and state of every native overlay below
+  // this control to its widget (they follow their parents).
+  void SyncOverlays();
 
  protected:
   intptr_t WmSize(int width, int height) override;
+  void BoundsChanged(bool sized) override;
 
  private:
   friend class TControl;
@@ -365,6 +369,9 @@ class TOverlayControl : public TWinControl {
   void SetText(const std::string& text);
   const std::string& GetText() const { return mState.Text; }
   virtual void NativeChanged(const std::string& text);
+  // The native widget exists now, or the font changed.
+  virtual void Realized() {}
+  virtual void FontChanged() {}
   OverlayState mState;
 
  private:
@@ -382,6 +389,10 @@ class TLabel : public TOverlayControl {
   void SetCaption(const std::string& c);
   bool AutoSize() const { return mAutoSize; }
   void SetAutoSize(bool v);
+
+ protected:
+  void Realized() override { AdjustSize(); }
+  void FontChanged() override { AdjustSize(); }
 
  private:
   void AdjustSize();
@@ -424,6 +435,10 @@ struct TSizeConstraints {
 
 class TForm : public TWinControl {
  public:
+  // The largest client side: a back buffer of 16384 x 16384 pixels is the
+  // bitmap's byte cap.
+  static constexpr int kMaxClientSide = 16384;
+
   explicit TForm(TComponent* owner);
   ~TForm() override;
   void AfterConstruction() override;   // OnCreate

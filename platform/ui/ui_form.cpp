@@ -14,18 +14,6 @@ bool IsInside(const TControl* ancestor, const TControl* c) {
   return false;
 }
 
-// Native overlays follow the form's visibility and are created once the
-// control they belong to sits on a form.
-void SyncOverlays(TWinControl* container) {
-  for (int i = 0; i < container->ControlCount(); ++i) {
-    TControl* c = container->Controls(i);
-    if (auto* o = dynamic_cast<TOverlayControl*>(c))
-      o->Sync();
-    else if (auto* w = dynamic_cast<TWinControl*>(c))
-      SyncOverlays(w);
-  }
-}
-
 struct FlagGuard {
   bool& flag;
   explicit FlagGuard(bool& f) : flag(f) { flag = true; }
@@ -110,6 +98,8 @@ int TForm::ClientHeight() const { return std::max(Height() - mFrame.Top - mFrame
 void TForm::SetBounds(int left, int top, int width, int height) {
   width = std::max(width, Constraints.MinWidth);
   height = std::max(height, Constraints.MinHeight);
+  width = std::min(width, kMaxClientSide + mFrame.Left + mFrame.Right);
+  height = std::min(height, kMaxClientSide + mFrame.Top + mFrame.Bottom);
   TWinControl::SetBounds(left, top, width, height);
   SyncClientBounds();
 }
@@ -229,7 +219,7 @@ void TForm::SetVisible(bool v) {
     auto alive = AliveToken();
     if (OnShow) OnShow(this);
     if (alive.expired() || !mVisible) return;
-    SyncOverlays(this);
+    SyncOverlays();
     FocusFirst();
     MarkDirty(ClientRect());
     PaintDirty();
@@ -241,7 +231,7 @@ void TForm::SetVisible(bool v) {
     if (alive.expired()) return;
     mVisible = false;
     mHover = nullptr;
-    SyncOverlays(this);
+    SyncOverlays();
     if (mWindow) Application->GetBackend().Hide(mWindow);
   }
 }
@@ -543,6 +533,8 @@ void TForm::InputCloseRequest() {
 }
 
 void TForm::InputClientResized(int width, int height) {
+  width = std::clamp(width, 0, kMaxClientSide);
+  height = std::clamp(height, 0, kMaxClientSide);
   FlagGuard guard(mFromBackend);
   TWinControl::SetBounds(Left(), Top(), width + mFrame.Left + mFrame.Right, height + mFrame.Top + mFrame.Bottom);
 }

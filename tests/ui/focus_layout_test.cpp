@@ -233,3 +233,38 @@ TEST(UiLayout, ConstraintsKeepAMinimumSize) {
   EXPECT_FALSE(w->Style.Deletable);
   EXPECT_TRUE(w->Style.KeepAbove);
 }
+
+TEST(UiLayout, NativeOverlaysFollowTheirParents) {
+  uitest::FormFixture f;
+  auto* panel = new TPanel(f.form);
+  panel->SetBounds(10, 20, 300, 100);
+  auto* edit = new TEdit(f.form);
+  edit->SetParent(panel);  // not on a form yet: no native widget
+  edit->SetBounds(5, 5, 260, 22);
+  EXPECT_EQ(edit->Overlay(), 0u);
+  panel->SetParent(f.form);
+  f.form->Show();
+  auto* o = test::Headless().FindOverlay(edit->Overlay());
+  ASSERT_NE(o, nullptr);
+  EXPECT_EQ(o->State.Bounds, Bounds(15, 25, 260, 22));
+  panel->SetLeft(40);
+  EXPECT_EQ(o->State.Bounds, Bounds(45, 25, 260, 22));
+  panel->Hide();
+  EXPECT_FALSE(o->State.Visible);
+  panel->Show();
+  panel->SetEnabled(false);
+  EXPECT_TRUE(o->State.Visible);
+  EXPECT_FALSE(o->State.Enabled);
+
+  // A label sizes itself to its text, again when its font changes.
+  auto* label = new TLabel(f.form);
+  label->SetParent(f.form);
+  label->SetCaption("Destination");
+  int w = label->Width();
+  EXPECT_GT(w, 0);
+  TFont big;
+  big.Height = 28;
+  label->SetFont(big);
+  EXPECT_GT(label->Width(), w);
+  EXPECT_EQ(test::Headless().FindOverlay(label->Overlay())->State.Bounds.Width(), label->Width());
+}

@@ -78,3 +78,14 @@ TEST(UiPaint, AFailingPaintDoesNotStopTheRest) {
   EXPECT_EQ(snap.Width(), 300);
   EXPECT_EQ(snap.Pixel(299, 149), RGB(240, 240, 240));
 }
+
+TEST(UiPaint, AHugeFormIsHeldAtTheBufferCap) {
+  uitest::FormFixture f;
+  f.form->SetClientSize(100000, 20);
+  EXPECT_EQ(f.form->ClientWidth(), TForm::kMaxClientSide);
+  f.form->SetClientSize(30, 20);
+  f.form->Show();
+  test::ResizeClient(f.form, -5, 1 << 30);
+  EXPECT_EQ(f.form->ClientWidth(), 0);
+  EXPECT_EQ(f.form->ClientHeight(), TForm::kMaxClientSide);
+}

@@ -101,6 +101,7 @@ struct TestForm {
   Pattern* pattern;
   TEdit* edit;
   TSpinEdit* spin;
+  TLabel* label;
   explicit TestForm(int left, int top) {
     form = Create<TForm>(Application);
     form->SetBorderStyle(bsDialog);
@@ -123,6 +124,13 @@ struct TestForm {
     spin->SetParent(form);
     spin->SetBounds(220, 10, 43, 22);
     spin->Edit().SetFont(font);
+    label = new TLabel(form);
+    label->SetParent(form);
+    label->SetLeft(20);
+    label->SetTop(176);
+    font.Style = fsBold;
+    label->SetFont(font);
+    label->SetCaption("Destination Installation Folder:");
   }
 };
 
@@ -154,6 +162,14 @@ TEST_F(GuiTest, ShownFormIsOnScreenAtOnceAndEqualsItsBackBuffer) {
   EXPECT_EQ(spin_entry, Bounds(220, 10, 30, 22));
   EXPECT_EQ(spin_entry.Width() + TSpinEdit::kArrowWidth, 43);
   EXPECT_EQ(t.spin->Height(), 22);
+  // The label took its text's natural size.
+  EXPECT_GT(t.label->Width(), 150);
+  EXPECT_LT(t.label->Height(), 22);
+  EXPECT_TRUE(Pump([&] { return gtk->OverlayAllocation(t.label->Overlay()) == t.label->BoundsRect(); }))
+      << t.label->Left() << "," << t.label->Top() << " " << t.label->Width() << "x" << t.label->Height() << " vs "
+      << gtk->OverlayAllocation(t.label->Overlay()).Left << "," << gtk->OverlayAllocation(t.label->Overlay()).Top
+      << " " << gtk->OverlayAllocation(t.label->Overlay()).Width() << "x"
+      << gtk->OverlayAllocation(t.label->Overlay()).Height();
 }
 
 TEST_F(GuiTest, ClicksKeysAndTabReachOurControlsAndTheEdit) {
@@ -172,6 +188,16 @@ TEST_F(GuiTest, ClicksKeysAndTabReachOurControlsAndTheEdit) {
   ASSERT_TRUE(Pump([&] { return t.pattern->Saw("click"); }));
   EXPECT_TRUE(t.pattern->Saw("down 20,10"));
   EXPECT_EQ(gtk->CurrentCursor(t.form->Handle()), crHandPoint);
+  // A slot picture becomes the cursor (seen through the backend: screenshots
+  // do not show cursors).
+  TCursorImage arrow;
+  arrow.Pixels.assign(32 * 32, 0);
+  for (int i = 0; i < 16; ++i) arrow.Pixels[size_t(i) * 32 + size_t(i / 2)] = 0xFF102030u;
+  arrow.HotX = 1;
+  arrow.HotY = 2;
+  Screen->SetCursors(99, arrow);
+  t.pattern->SetCursor(99);
+  EXPECT_EQ(gtk->CurrentCursor(t.form->Handle()), 99);
   ASSERT_EQ(Run("xdotool click 5"), 0);
   EXPECT_TRUE(Pump([&] { return t.pattern->Saw("wheel -120"); }));
 
@@ -181,6 +207,17 @@ TEST_F(GuiTest, ClicksKeysAndTabReachOurControlsAndTheEdit) {
   ASSERT_EQ(Run("xdotool type --delay 20 'hello'"), 0);
   ASSERT_TRUE(Pump([&] { return t.edit->Text() == "hello"; })) << "edit holds '" << t.edit->Text() << "'";
   EXPECT_EQ(changes, 5);
+
+  // With key preview the form sees Esc before the native edit.
+  std::vector<uint16_t> previewed;
+  t.form->KeyPreview = true;
+  t.form->OnKeyDown = [&](TObject*, uint16_t& key, TShiftState) {
+    previewed.push_back(key);
+    if (key == VK_ESCAPE) key = 0;
+  };
+  ASSERT_EQ(Run("xdotool key Escape"), 0);
+  EXPECT_TRUE(Pump([&] { return !previewed.empty() && previewed.back() == VK_ESCAPE; }));
+  t.form->KeyPreview = false;
 
   // Tab leaves the native edit for our control; Enter then reaches it.
   ASSERT_EQ(Run("xdotool key Tab"), 0);

@@ -7,13 +7,17 @@ if ! command -v xvfb-run >/dev/null 2>&1; then
   exit 77
 fi
 marker=$(mktemp) || exit 1
-rm -f "$marker"
-NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory xvfb-run -a -s "-screen 0 1024x768x24" \
-  sh -c 'touch "$0" && exec "$@"' "$marker" "$@"
-rc=$?
-if [ ! -e "$marker" ]; then
-  echo "SKIPPED: no X server could be started (xvfb-run exit $rc)"
-  exit 77
-fi
-rm -f "$marker"
-exit $rc
+# Parallel runs may race for the same free display number: try again.
+for attempt in 1 2 3; do
+  rm -f "$marker"
+  NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory xvfb-run -a -s "-screen 0 1024x768x24" \
+    sh -c 'touch "$0" && exec "$@"' "$marker" "$@"
+  rc=$?
+  if [ -e "$marker" ]; then
+    rm -f "$marker"
+    exit $rc
+  fi
+  sleep "$attempt"
+done
+echo "SKIPPED: no X server could be started (xvfb-run exit $rc)"
+exit 77

@@ -389,10 +389,15 @@ std::unique_ptr<GtkBackend> GtkBackend::Create() {
 
 GtkBackend::~GtkBackend() {
   for (auto& [id, o] : d->overlays) {
+    g_signal_handlers_disconnect_by_data(o->widget, o.get());
     if (o->css) g_object_unref(o->css);
   }
   d->overlays.clear();
-  for (auto& [id, w] : d->windows) gtk_widget_destroy(w->window);
+  for (auto& [id, w] : d->windows) {
+    g_signal_handlers_disconnect_by_data(w->window, w.get());
+    g_signal_handlers_disconnect_by_data(w->canvas, w.get());
+    gtk_widget_destroy(w->window);
+  }
   d->windows.clear();
   for (auto& [id, on] : d->timers) g_source_remove(guint(id));
   d->timers.clear();
@@ -446,6 +451,7 @@ void GtkBackend::DestroyWindow(WindowId id) {
   if (!w) return;
   for (auto it = d->overlays.begin(); it != d->overlays.end();) {
     if (it->second->win == id) {
+      g_signal_handlers_disconnect_by_data(it->second->widget, it->second.get());
       if (it->second->css) g_object_unref(it->second->css);
       it = d->overlays.erase(it);  // destroyed with the window
     } else {
@@ -668,13 +674,21 @@ void GtkBackend::FocusCanvas(WindowId id) {
 TPoint GtkBackend::OverlayNaturalSize(OverlayId id) {
   auto* o = d->FindOvl(id);
   if (!o) return {};
-  int rw = -1, rh = -1;
-  gtk_widget_get_size_request(o->widget, &rw, &rh);
-  gtk_widget_set_size_request(o->widget, -1, -1);
-  GtkRequisition natural{};
-  gtk_widget_get_preferred_size(o->widget, nullptr, &natural);
-  gtk_widget_set_size_request(o->widget, rw, rh);
-  return {natural.width, natural.height};
+  // The text's extent in the control's font, laid out by Pango as the label
+  // will be (a style change reaches the widget itself only at its next
+  // frame). Labels have no padding or border of their own.
+  PangoLayout* layout = gtk_widget_create_pango_layout(o->widget, o->state.Text.c_str());
+  PangoFontDescription* font = pango_font_description_new();
+  pango_font_description_set_family(font, o->state.Font.Name.c_str());
+  pango_font_description_set_absolute_size(font, double(FontPixels(o->state.Font)) * PANGO_SCALE);
+  pango_font_description_set_weight(font, (o->state.Font.Style & fsBold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+  pango_font_description_set_style(font, (o->state.Font.Style & fsItalic) ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+  pango_layout_set_font_description(layout, font);
+  int w = 0, h = 0;
+  pango_layout_get_pixel_size(layout, &w, &h);
+  pango_font_description_free(font);
+  g_object_unref(layout);
+  return {w, h};
 }
 
 void GtkBackend::DestroyOverlay(OverlayId id) {
