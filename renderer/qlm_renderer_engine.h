@@ -11,29 +11,8 @@
 
 #include "qlm_agg_extensions.h"
 #include "qlm_renderer.h"
+#include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
-
-// A colour of the render state: the AGG colour (red, green, blue, the alpha
-// in effect) with its grey value, and the alpha the caller gave.
-struct rStoredColor {
-  agg::rgba8 color{0, 0, 0, 0};
-  uint8_t grey = 0;
-  uint8_t given_alpha = 0;
-
-  // Stores a renderer colour. While anti-aliasing is off and the master
-  // alpha is below 255, the alpha in effect is the given one scaled by it:
-  // trunc(a / 255 x master / 255 x 255 + 0.5).
-  void Set(uint32_t rgba, uint8_t master_alpha, bool anti_aliasing);
-  // Recomputes the alpha in effect from the given one.
-  void Rescale(uint8_t master_alpha, bool anti_aliasing);
-  // Red, green, blue and the alpha in effect as a renderer colour.
-  uint32_t Get() const { return renderer_color(color.r, color.g, color.b, color.a); }
-  static rStoredColor Of(uint32_t rgba) {
-    rStoredColor c;
-    c.Set(rgba, 255, true);
-    return c;
-  }
-};
 
 class cRendererSurface : public cRenderer {
  public:
@@ -470,7 +449,32 @@ class cRendererSurface : public cRenderer {
   qlm_agg::renderer_any mClipBasePre;
   bool mClipBuffersStale = true;
 
-  // --- State kept across attaches ------------------------------------------
-  rStoredColor mOverrideColor;
-  rMatrix mMatrixCopy;  // what GetMatrix hands out
+  // --- The render state ------------------------------------------------------
+  MasterState mMaster;
+  ImageState mImage;
+  PenState mPen;
+  FillState mFill;
+  ShadowState mShadow;
+  TextState mText;
+  ClipState mClip;
+  TransformState mTransform;
+  agg::trans_affine mDevice;  // the device matrix (not part of the record)
+  rgba8_buffer mFillTile;      // the fill-pattern tile
+  rMatrix mMatrixCopy;         // what GetMatrix hands out
+
+  // --- Derived from the master group ------------------------------------------
+  qlm_agg::trans_pixel_snap mSnap;
+  agg::image_filter_lut mImageLut;
+
+  // Recomputes what follows from anti-aliasing, gamma and master alpha: the
+  // coverage function of the main and second rasterisers and the alphas in
+  // effect of the stored colours (not the master and override colours).
+  void UpdateDerived();
+  // Binds the main and clip-layer bases to the plain or custom-blend
+  // accessors for the stored compositing operation.
+  void ApplyCompOp();
+  // The reset of the record at construction, in its fixed order.
+  void ResetRecord();
+  // The stroke and fill parameters handed to the pipeline (no pipeline yet).
+  void ApplyFillRule();
 };

@@ -5,23 +5,7 @@
 #include "qlm_base_codes.h"
 #include "qlm_renderer_engine.h"
 
-void rStoredColor::Set(uint32_t rgba, uint8_t master_alpha, bool anti_aliasing) {
-  color.r = uint8_t(rgba);
-  color.g = uint8_t(rgba >> 8);
-  color.b = uint8_t(rgba >> 16);
-  given_alpha = uint8_t(rgba >> 24);
-  grey = qlm_agg::grey_of(color.r, color.g, color.b);
-  Rescale(master_alpha, anti_aliasing);
-}
-
-void rStoredColor::Rescale(uint8_t master_alpha, bool anti_aliasing) {
-  if (anti_aliasing || master_alpha == 255)
-    color.a = given_alpha;
-  else
-    color.a = uint8_t(std::trunc(given_alpha / 255.0 * master_alpha / 255.0 * 255.0 + 0.5));
-}
-
-cRendererSurface::cRendererSurface() : mSolid(mBase), mSolidBin(mBase) {}
+cRendererSurface::cRendererSurface() : mSolid(mBase), mSolidBin(mBase) { ResetRecord(); }
 
 cRendererSurface::~cRendererSurface() = default;
 
@@ -58,6 +42,8 @@ bool cRendererSurface::AttachSurface(cSurface* surface) {
     mRasClip.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
 
     ResetAll();
+    // ResetAll rebuilt the coverage functions, the alphas in effect and the
+    // compositing accessors from the defaults.
     ClearCaptureGroup();
     mAttached = true;
     return true;
@@ -82,12 +68,10 @@ void cRendererSurface::Clear(uint32_t color) {
   mBase.clear(agg::rgba8(uint8_t(color), uint8_t(color >> 8), uint8_t(color >> 16), uint8_t(color >> 24)));
 }
 
-uint32_t cRendererSurface::GetOverrideColor() { return mOverrideColor.Get(); }
+uint32_t cRendererSurface::GetOverrideColor() { return mMaster.override_color.Get(); }
 
 void cRendererSurface::SetOverrideColor(uint32_t color) {
-  mOverrideColor.Set(color, GetMasterAlpha(), IsAntiAliasing());
+  mMaster.override_color.Set(color, mMaster.master_alpha, mMaster.anti_aliasing);
 }
 
-void cRendererSurface::ResetOverrideColor(bool) { mOverrideColor = rStoredColor{}; }
-
-const rMatrix& cRendererSurface::GetMatrix() { return mMatrixCopy; }
+void cRendererSurface::ResetOverrideColor(bool) { mMaster.override_color = rStoredColor{}; }
