@@ -1,6 +1,7 @@
 // The renderer's surfaces and AGG layer, each case beside its yardstick:
 // - MaskedCopyIn and CopyRowsOut of a 1024 x 768 BGRA surface beside memcpy
 //   of the same bytes (the clip layer's write-back and copy-out);
+// - attaching and detaching a renderer (a scene does it every frame);
 // - filling shapes through the type-erased target beside the same scene
 //   through AGG's concrete pixel format (the cost of one indirect call per
 //   span).
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "bench_ratio.h"
+#include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
 #include "qlm_renderer_surface.h"
 #include "qlm_startup.h"
@@ -115,6 +117,22 @@ void BM_FillRawAgg(benchmark::State& state) {
   for (auto _ : state) fill_scene(base);
 }
 BENCHMARK(BM_FillRawAgg);
+
+// A scene's frame without drawing: bind the bitmap, attach (which resets all
+// drawing state), detach. Target: well below 20 us.
+void BM_AttachDetach500x360(benchmark::State& state) {
+  fixture();
+  cBitmap bitmap(500, 360, cnBitmap32BGRA);
+  bitmap.Create();
+  cSurfaceBitmap surface;
+  cRendererSurface renderer;
+  for (auto _ : state) {
+    surface.Attach(&bitmap, true);
+    renderer.AttachSurface(&surface);
+    renderer.DetachSurface();
+  }
+}
+BENCHMARK(BM_AttachDetach500x360);
 
 }  // namespace
 

@@ -24,6 +24,7 @@
 // warn under C++20.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include <agg_alpha_mask_u8.h>
@@ -95,6 +96,56 @@ constexpr uint8_t grey_of(uint8_t r, uint8_t g, uint8_t b) {
 // coordinates beyond AGG's 24.8 fixed-point range are clipped before they
 // are converted.
 using rasterizer = agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl>;
+
+// ---------------------------------------------------------------------------
+// Coverage functions (the rasterisers' gamma). Both keep coverage 0 at 0,
+// whatever the gamma: with a gamma of 0 or below, 0^g is 1 or infinite and
+// would fill the empty spans between shapes.
+
+// min(1, x^g x m); a power that cannot be computed counts as 1.
+struct gamma_power_multiply {
+  double gamma = 1.0;
+  double multiplier = 1.0;
+  gamma_power_multiply() = default;
+  gamma_power_multiply(double g, double m) : gamma(g), multiplier(m) {}
+  double operator()(double x) const {
+    if (!(x > 0)) return 0;
+    double p = std::pow(x, gamma);
+    if (!std::isfinite(p)) p = 1;
+    const double v = p * multiplier;
+    return v < 1 ? v : 1;
+  }
+};
+
+// 0 below half coverage; from there min(1, 1^g x m) = min(1, m).
+struct gamma_threshold_power_multiply {
+  double gamma = 1.0;
+  double multiplier = 1.0;
+  gamma_threshold_power_multiply() = default;
+  gamma_threshold_power_multiply(double g, double m) : gamma(g), multiplier(m) {}
+  double operator()(double x) const {
+    if (!(x >= 0.5)) return 0;
+    double p = std::pow(1.0, gamma);
+    if (!std::isfinite(p)) p = 1;
+    const double v = p * multiplier;
+    return v < 1 ? v : 1;
+  }
+};
+
+// Pixel snapping for conv_transform: x' = floor(x) + fx when 0 < fx < 1,
+// else x unchanged; the same for y.
+struct trans_pixel_snap {
+  double fx = -1.0;
+  double fy = -1.0;
+  void set(double x, double y) {
+    fx = x;
+    fy = y;
+  }
+  void transform(double* x, double* y) const {
+    if (fx > 0 && fx < 1) *x = std::floor(*x) + fx;
+    if (fy > 0 && fy < 1) *y = std::floor(*y) + fy;
+  }
+};
 
 // ---------------------------------------------------------------------------
 // Compositing. The renderer numbers its operations 1..28; 0 is normal.

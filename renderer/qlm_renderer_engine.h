@@ -1,0 +1,480 @@
+// cRendererSurface: the renderer over a cSurface, drawing through AGG.
+//
+// The operations are declared family by family in the slot order of
+// cRenderer; each family's behaviour lives in its own source file
+// (qlm_renderer_engine_<family>.cpp). Operations of families still to be
+// built do nothing and answer neutral values (qlm_renderer_engine_todo.cpp).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "qlm_agg_extensions.h"
+#include "qlm_renderer.h"
+#include "qlm_renderer_state.h"
+#include "qlm_renderer_surface.h"
+
+class cRendererSurface : public cRenderer {
+ public:
+  cRendererSurface();
+  ~cRendererSurface() override;
+
+  // The text operations' string-kind forms stay visible beside the overrides.
+  using cRenderer::DrawText;
+  using cRenderer::TextWidth;
+  using cRenderer::TextBounds;
+  using cRenderer::TextExtents;
+  using cRenderer::DrawTextOnPath;
+  using cRenderer::TextOnPathBounds;
+  using cRenderer::DrawTextBetweenPaths;
+  using cRenderer::TextBetweenPathsBounds;
+
+  // --- Binding and capture ---------------------------------------------------
+  bool AttachSurface(cSurface* surface) override;
+  void DetachSurface() override;
+  bool ResetState() override;
+  void Clear(uint32_t color) override;
+  bool SetCaptureGroup(cPathGroup* group, bool captureOnly) override;
+  void ClearCaptureGroup() override;
+  cPathGroup* GetCaptureGroup() override;
+  bool IsCaptureOnly() override;
+
+  // --- Transformations -------------------------------------------------------
+  void SetViewport(uint8_t align, double wx1, double wy1, double wx2, double wy2, double dx1, double dy1, double dx2, double dy2) override;
+  void Translate(double dx, double dy) override;
+  void Rotate(double angle) override;
+  void Scale(double sx, double sy) override;
+  void Skew(double x, double y) override;
+  void Reflect(double x, double y) override;
+  void AddPerspective(const double* quad, double x1, double y1, double x2, double y2) override;
+  void AddBilinear(const double* quad, double x1, double y1, double x2, double y2) override;
+  void AddWarpMagnifier(double cx, double cy, double magnification, double radius) override;
+  void MultiplyMatrix(const rMatrix& matrix) override;
+  void TransformPoint(double& x, double& y, bool all) override;
+  void InverseTransformPoint(double& x, double& y, bool all) override;
+  double TransformLength(double length) override;
+  double InverseTransformLength(double length) override;
+  void TransformPointNonLinear(double& x, double& y) override;
+  void InverseTransformPointNonLinear(double& x, double& y) override;
+  double TransformLengthNonLinear(double length) override;
+  double InverseTransformLengthNonLinear(double length) override;
+  bool IsTransformed() override;
+  void ResetTransformations(bool reapply) override;
+  void SetMatrix(const rMatrix& matrix, bool reapply) override;
+  const rMatrix& GetMatrix() override;
+  void TransformPointAffine(double& x, double& y) override;
+  void InverseTransformPointAffine(double& x, double& y) override;
+  double TransformLengthAffine(double length) override;
+  double InverseTransformLengthAffine(double length) override;
+  void ResetMatrix(bool reapply) override;
+
+  // --- Clipping --------------------------------------------------------------
+  void ClipRect(double x1, double y1, double x2, double y2) override;
+  void ClipRectXYWH(double x, double y, double width, double height) override;
+  void ClipEllipse(double cx, double cy, double rx, double ry) override;
+  void ClipPath(cPath* path, double dx, double dy) override;
+  void ClipPathGroup(cPathGroup* group, double dx, double dy) override;
+  void SetClipEvenOdd(bool flag) override;
+  bool IsClipEvenOdd() override;
+  void SetClipInside(bool flag) override;
+  bool IsClipInside() override;
+  void SetClipSeparate(bool flag) override;
+  bool IsClipSeparate() override;
+  void ClearClipArea(uint32_t color) override;
+  void GetClipBounds(rRectD& bounds) override;
+  void ClipOn() override;
+  void ClipOff() override;
+  bool IsClipOn() override;
+  void ResetClipping(bool writeBack) override;
+
+  // --- Master and image parameters -------------------------------------------
+  void SetRenderMode(uint8_t mode) override;
+  void SetPenRenderMode(uint8_t mode) override;
+  uint8_t GetPenRenderMode() override;
+  void SetFillRenderMode(uint8_t mode) override;
+  uint8_t GetFillRenderMode() override;
+  void SetShadowRenderMode(uint8_t mode) override;
+  uint8_t GetShadowRenderMode() override;
+  void SetTextRenderMode(uint8_t mode) override;
+  uint8_t GetTextRenderMode() override;
+  uint32_t GetMasterColor() override;
+  void SetMasterColor(uint32_t color) override;
+  void ResetMasterColor(bool flag) override;
+  void SetAntiAliasing(bool flag) override;
+  bool IsAntiAliasing() override;
+  void SetGamma(double gamma) override;
+  double GetGamma() override;
+  void SetMasterAlpha(uint32_t alpha) override;
+  uint8_t GetMasterAlpha() override;
+  void SetCulling(bool flag) override;
+  bool IsCulling() override;
+  void SetPixelSnap(double fx, double fy) override;
+  double GetPixelSnapX() override;
+  double GetPixelSnapY() override;
+  bool IsPixelSnap() override;
+  void PixelSnapOff() override;
+  void SetCompOp(uint8_t op) override;
+  uint8_t GetCompOp() override;
+  bool IsCompOp() override;
+  void ResetCompOp() override;
+  bool SetFilterCallback(tRendererFilterCallback callback, int32_t margin, void* user) override;
+  bool IsFilterCallback() override;
+  bool FilterCallbackOn() override;
+  void FilterCallbackOff() override;
+  void ResetMaster(bool flag) override;
+  void SetImageTintOp(uint8_t op) override;
+  uint8_t GetImageTintOp() override;
+  bool IsImageTint() override;
+  void ImageTintOff() override;
+  uint32_t GetImageTintColor() override;
+  void SetImageTintColor(uint32_t color) override;
+  void ResetImageTintColor(bool flag) override;
+  void SetImageFilter(uint8_t filter) override;
+  uint8_t GetImageFilter() override;
+  void ResetImageParameters(bool flag) override;
+
+  // --- Pen -------------------------------------------------------------------
+  void PenSolid() override;
+  bool IsPenSolid() override;
+  void SetLineCap(uint8_t cap) override;
+  uint8_t GetLineCap() override;
+  void SetLineJoin(uint8_t join) override;
+  uint8_t GetLineJoin() override;
+  void SetMiterLimit(double limit) override;
+  double GetMiterLimit() override;
+  void SetPenWidth(double width) override;
+  double GetPenWidth() override;
+  void SetPenUnderFill(bool flag) override;
+  bool IsPenUnderFill() override;
+  void SetPenDeviceSpace(bool flag) override;
+  bool IsPenDeviceSpace() override;
+  void SetPenOutline(bool flag) override;
+  bool IsPenOutline() override;
+  void SetDistortPenGradient(bool flag) override;
+  bool IsDistortPenGradient() override;
+  void SetPenEvenOdd(bool flag) override;
+  bool IsPenEvenOdd() override;
+  uint32_t GetPenColor() override;
+  void SetPenColor(uint32_t color) override;
+  bool IsPenPlainColor() override;
+  void ResetPenColor(bool flag) override;
+  double GetAutoMarkerScale() override;
+  void PenOn() override;
+  void PenOff() override;
+  bool IsPenOn() override;
+  void ResetPen(bool flag) override;
+  void SetDashStart(double start) override;
+  void AddDash(double dash, double gap) override;
+  void PenDashed() override;
+  void PenDashOff() override;
+  bool IsPenDashed() override;
+  void ResetDash(bool flag) override;
+  void SetPenPatternCallback(tRendererPatternCallback callback, void* user, double width, double height) override;
+  void SetPenPatternBitmap(cBitmap* bitmap, double width, double height) override;
+  double GetPenPatternWidth() override;
+  double GetPenPatternHeight() override;
+  double GetPenPatternScaledWidth() override;
+  double GetPenPatternTileHeight() override;
+  void SetPenPatternStart(double start) override;
+  double GetPenPatternStart() override;
+  void PenPatternFromColor() override;
+  bool IsPenPattern() override;
+  void ResetPenPattern(bool flag) override;
+  void ReapplyPenGradient() override;
+  void SetPenGradient(cGradient* gradient) override;
+  cGradient* GetPenGradient() override;
+  void ResetPenGradient(bool flag) override;
+
+  // --- Markers ---------------------------------------------------------------
+  void AddVertexMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3, double y3) override;
+  uint32_t GetVertexMarkerColor() override;
+  void SetVertexMarkerColor(uint32_t color) override;
+  void ResetVertexMarkerColor(bool flag) override;
+  void SetVertexMarkers(bool atFirst, bool atLast, bool oriented) override;
+  bool IsVertexMarkerAtFirst() override;
+  bool IsVertexMarkerAtLast() override;
+  bool IsVertexMarkerOriented() override;
+  void VertexMarkersOff() override;
+  bool IsVertexMarkers() override;
+  void ResetVertexMarkers(bool flag) override;
+  void SetVertexMarkerScale(double scale) override;
+  double GetVertexMarkerScale() override;
+  void VertexMarkerScaleOff() override;
+  bool IsVertexMarkerScale() override;
+  void ResetVertexMarkerScale(bool flag) override;
+  void AddEndMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3, double y3) override;
+  void EndMarkerOn() override;
+  bool EndMarkerOff() override;
+  bool IsEndMarker() override;
+  void ResetEndMarker(bool flag) override;
+  void AddStartMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3, double y3) override;
+  void StartMarkerOn() override;
+  bool StartMarkerOff() override;
+  bool IsStartMarker() override;
+  void ResetStartMarker(bool flag) override;
+  void ResetMarkers(bool flag) override;
+  void SetMarkerScale(double scale) override;
+  double GetMarkerScale() override;
+  void MarkerScaleOff() override;
+  bool IsMarkerScale() override;
+  void ResetMarkerScale(bool flag) override;
+
+  // --- Fill ------------------------------------------------------------------
+  void FillSolid() override;
+  bool IsFillSolid() override;
+  void SetFillEvenOdd(bool flag) override;
+  bool IsFillEvenOdd() override;
+  uint32_t GetFillColor() override;
+  void SetFillColor(uint32_t color) override;
+  void ResetFillColor(bool flag) override;
+  void FillOn() override;
+  void FillOff() override;
+  bool IsFillOn() override;
+  void ResetFill(bool flag) override;
+  void SetFillPatternCallback(uint32_t width, uint32_t height, tRendererPatternCallback callback, void* user) override;
+  void SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int32_t height) override;
+  int32_t GetFillPatternWidth() override;
+  int32_t GetFillPatternHeight() override;
+  void SetFillPatternOffset(int32_t x, int32_t y) override;
+  int32_t GetFillPatternOffsetX() override;
+  int32_t GetFillPatternOffsetY() override;
+  void SetFillPatternWrap(uint8_t wrap) override;
+  uint8_t GetFillPatternWrap() override;
+  void SetFillPatternAbsolute(bool flag) override;
+  bool IsFillPatternAbsolute() override;
+  void FillPatternOn() override;
+  bool IsFillPattern() override;
+  void ResetFillPattern(bool flag) override;
+  void ReapplyFillGradient() override;
+  void SetFillGradient(cGradient* gradient) override;
+  cGradient* GetFillGradient() override;
+  void ResetFillGradient(bool flag) override;
+
+  // --- Distortions -----------------------------------------------------------
+  void WaveOn() override;
+  uint8_t GetWaveMode() override;
+  void WaveOff() override;
+  void SwirlOn() override;
+  uint8_t GetSwirlMode() override;
+  void SwirlOff() override;
+  void SetDistortionCenter(double x, double y) override;
+  double GetDistortionCenterX() override;
+  double GetDistortionCenterY() override;
+  void SetDistortionPeriod(double period) override;
+  double GetDistortionPeriod() override;
+  void SetDistortionAmplitude(double amplitude) override;
+  double GetDistortionAmplitude() override;
+  void SetDistortionPhase(double phase) override;
+  double GetDistortionPhase() override;
+  void DistortionsOn() override;
+  void DistortionsOff() override;
+  bool IsDistortions() override;
+  void ResetDistortions(bool flag) override;
+
+  // --- Shadows ---------------------------------------------------------------
+  void SetOffsetShadow(double distance) override;
+  bool IsOffsetShadow() override;
+  void SetPerspectiveShadow(double angle1, double length1, double angle2, double length2, double distance) override;
+  bool IsPerspectiveShadow() override;
+  void SetGrowShadow(double size) override;
+  bool IsGrowShadow() override;
+  void SetShadowDistance(double distance) override;
+  double GetShadowDistance() override;
+  double GetPerspectiveShadowAngle1() override;
+  double GetPerspectiveShadowLength1() override;
+  double GetPerspectiveShadowAngle2() override;
+  double GetPerspectiveShadowLength2() override;
+  void SetShadowDirection(uint8_t direction) override;
+  uint8_t GetShadowDirection() override;
+  void SetShadowBlurred(bool flag) override;
+  bool IsShadowBlurred() override;
+  void SetShadowBlur(double radius) override;
+  double GetShadowBlur() override;
+  void SetFillShadow(bool flag) override;
+  bool IsFillShadow() override;
+  uint32_t GetShadowColor() override;
+  void SetShadowColor(uint32_t color) override;
+  void ResetShadowColor(bool flag) override;
+  void ShadowOn() override;
+  void ShadowOff() override;
+  void ResetShadow(bool flag) override;
+  void SetShadowColorRamp(cGradientColorRamp* ramp) override;
+  cGradientColorRamp* GetShadowColorRamp() override;
+  void ClearShadowColorRamp() override;
+
+  // --- Text parameters -------------------------------------------------------
+  uint32_t GetTextColor() override;
+  void SetTextColor(uint32_t color) override;
+  void ResetTextColor(bool flag) override;
+  void SetTextAlign(eAlign horizontal, eAlign vertical) override;
+  eAlign GetTextAlignX() override;
+  eAlign GetTextAlignY() override;
+  void SetTextAngle(double angle) override;
+  double GetTextAngle() override;
+  void SetTextHinting(bool flag) override;
+  bool GetTextHinting() override;
+  void SetTextKerning(bool flag) override;
+  bool GetTextKerning() override;
+  uint32_t GetTextBackColor() override;
+  void SetTextBackColor(uint32_t color) override;
+  void TextBackOff() override;
+  bool IsTextBack() override;
+  void ResetTextBackColor(bool flag) override;
+  void SetTextBackFitGlyphs(bool flag) override;
+  bool IsTextBackFitGlyphs() override;
+  void SetFont(cFont* font) override;
+  cFont* GetFont() override;
+  void SetUnderline(uint8_t kind, uint8_t style) override;
+  uint8_t IsUnderline() override;
+  void SetUnderlineStyle(uint8_t style) override;
+  uint8_t GetUnderlineStyle() override;
+  void SetUnderlinePosition(uint8_t position) override;
+  uint8_t GetUnderlinePosition() override;
+  void SetUnderlinePen(cPen* pen) override;
+  void ClearUnderlinePen() override;
+  cPen* GetUnderlinePen() override;
+  void SetStrikeOut(uint8_t kind, uint8_t style) override;
+  uint8_t IsStrikeOut() override;
+  void SetStrikeOutStyle(uint8_t style) override;
+  uint8_t GetStrikeOutStyle() override;
+  void SetStrikeOutPosition(uint8_t position) override;
+  uint8_t GetStrikeOutPosition() override;
+  void SetStrikeOutPen(cPen* pen) override;
+  void ClearStrikeOutPen() override;
+  cPen* GetStrikeOutPen() override;
+  void ResetText(bool flag) override;
+
+  // --- Snapshots -------------------------------------------------------------
+  void ResetAll() override;
+  std::unique_ptr<cState> SaveState() override;
+  void RestoreState(const cState* state) override;
+  std::unique_ptr<cPen> GetPen() override;
+  void SetPen(const cPen* pen, bool flag) override;
+  std::unique_ptr<cFill> GetFill() override;
+  void SetFill(const cFill* fill, bool flag) override;
+  std::unique_ptr<cShadow> GetShadow() override;
+  void SetShadow(const cShadow* shadow, bool flag) override;
+  std::unique_ptr<cTransformations> GetTransformations() override;
+  void SetTransformations(const cTransformations* transformations, bool flag) override;
+  void AddTransformations(const cTransformations* transformations) override;
+  std::unique_ptr<cClipping> GetClipping() override;
+  void SetClipping(const cClipping* clipping, bool flag) override;
+  std::unique_ptr<cMasterParameters> GetMasterParameters() override;
+  void SetMasterParameters(const cMasterParameters* parameters, bool flag) override;
+  std::unique_ptr<cBitmapParameters> GetBitmapParameters() override;
+  void SetBitmapParameters(const cBitmapParameters* parameters, bool flag) override;
+  std::unique_ptr<cTextParameters> GetTextParameters() override;
+  void SetTextParameters(const cTextParameters* parameters, bool flag) override;
+
+  // --- Primitives and paths --------------------------------------------------
+  void DrawLine(cHitTest* hit, double x1, double y1, double x2, double y2) override;
+  void DrawPolyline(const double* points, int32_t count, cHitTest* hit) override;
+  void DrawPolygon(const double* points, int32_t count, cHitTest* hit) override;
+  void DrawTriangle(cHitTest* hit, double x1, double y1, double x2, double y2, double x3, double y3) override;
+  void DrawRegularPolygon(int32_t count, cHitTest* hit, double cx, double cy, double radius, double rotation) override;
+  void DrawStar(int32_t count, cHitTest* hit, double cx, double cy, double r1, double r2, double rotation) override;
+  void DrawBSpline(const double* points, int32_t count, bool closed, int32_t steps, cHitTest* hit) override;
+  void DrawCurve3(cHitTest* hit, double x1, double y1, double cx, double cy, double x2, double y2) override;
+  void DrawCurve4(cHitTest* hit, double x1, double y1, double cx1, double cy1, double cx2, double cy2, double x2, double y2) override;
+  void DrawRectangle(cHitTest* hit, double x1, double y1, double x2, double y2) override;
+  void DrawRoundedRectangle(cHitTest* hit, double x1, double y1, double x2, double y2, double rx1, double ry1, double rx2, double ry2, double rx3, double ry3, double rx4, double ry4) override;
+  void DrawCircle(cHitTest* hit, double cx, double cy, double radius) override;
+  void DrawEllipse(cHitTest* hit, double cx, double cy, double rx, double ry) override;
+  void DrawArc(cHitTest* hit, double cx, double cy, double rx, double ry, double angle1, double angle2) override;
+  void DrawChord(cHitTest* hit, double cx, double cy, double rx, double ry, double angle1, double angle2) override;
+  void DrawPie(cHitTest* hit, double cx, double cy, double rx, double ry, double angle1, double angle2) override;
+  void DrawSpiral(cHitTest* hit, double cx, double cy, double r1, double r2, double step, double startAngle) override;
+  void DrawPath(cPath* path, cHitTest* hit, double x, double y) override;
+  void DrawPathGroup(cPathGroup* group, cHitTest* hit, double x, double y) override;
+
+  // --- Text ------------------------------------------------------------------
+  void DrawText(const rTextView& text, double x, double y, cHitTest* hit) override;
+  double TextWidth(const rTextView& text) override;
+  void TextBounds(const rTextView& text, rRectD& bounds) override;
+  void TextExtents(const rTextView& text, bool unrotated, double x, double y, rRectD& bounds) override;
+  void DrawTextOnPath(cPath* path, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) override;
+  void TextOnPathBounds(cPath* path, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) override;
+  void DrawTextBetweenPaths(cPath* path1, cPath* path2, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) override;
+  void TextBetweenPathsBounds(cPath* path1, cPath* path2, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) override;
+
+  // --- Images ----------------------------------------------------------------
+  void DrawImage(cBase* image, bool flag, double x1, double y1, double x2, double y2, cHitTest* hit) override;
+  void DrawImageRect(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, double x1, double y1, double x2, double y2, bool flag, cHitTest* hit) override;
+  void DrawImageParallelogram(cBase* image, double x1, double y1, double x2, double y2, double x3, double y3, bool flag, cHitTest* hit) override;
+  void DrawImageRectParallelogram(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, double x1, double y1, double x2, double y2, double x3, double y3, bool flag, cHitTest* hit) override;
+  void DrawImageInPath(cBase* image, cPath* path, bool flag, cHitTest* hit) override;
+  void DrawImageInPathAt(cBase* image, cPath* path, double x, double y, bool flag, cHitTest* hit) override;
+  void DrawImageRectInPath(cBase* image, cPath* path, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, bool flag, cHitTest* hit) override;
+  void DrawImageRectInPathAt(cBase* image, cPath* path, double x, double y, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, bool flag, cHitTest* hit) override;
+
+  // --- SVG -------------------------------------------------------------------
+  void DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double x, double y, cHitTest* hit) override;
+  void DrawSVGSized(cImageSVG* drawing, cHitTest* hit, double x, double y, double width, double height) override;
+  void GetSVGBounds(cImageSVG* drawing, const rMatrix* matrix, double x, double y, uint8_t device, rRectD& bounds) override;
+  void GetSVGSizedBounds(cImageSVG* drawing, uint8_t device, double x, double y, double width, double height, rRectD& bounds) override;
+
+  // --- Override colour -------------------------------------------------------
+  uint32_t GetOverrideColor() override;
+  void SetOverrideColor(uint32_t color) override;
+  void ResetOverrideColor(bool flag) override;
+
+  // --- Gouraud meshes --------------------------------------------------------
+  void DrawGouraudMesh(cBase* mesh, cHitTest* hit) override;
+  void DrawGouraudMeshAt(cBase* mesh, cHitTest* hit, double x, double y) override;
+
+ protected:
+  // --- Binding ---------------------------------------------------------------
+  // Surface bounds (0, 0, width, height), set at attach.
+  double mBoundsX1 = 0;
+  double mBoundsY1 = 0;
+  double mBoundsX2 = 0;
+  double mBoundsY2 = 0;
+
+  // --- AGG machinery ---------------------------------------------------------
+  // The main rasteriser, the clip-mask rasteriser and the second rasteriser
+  // (shadow masks; same coverage and filling rule as the main one).
+  qlm_agg::rasterizer mRas;
+  qlm_agg::rasterizer mRasClip;
+  qlm_agg::rasterizer mRas2;
+  agg::scanline_u8 mScanline;
+  agg::scanline_bin mScanlineBin;
+  agg::span_allocator<agg::rgba8> mSpanAlloc;
+  // Over the surface's straight (0) and pre-multiplied (4) accessors.
+  qlm_agg::renderer_any mBase;
+  qlm_agg::renderer_any mBasePre;
+  agg::renderer_scanline_aa_solid<qlm_agg::renderer_any> mSolid;
+  agg::renderer_scanline_bin_solid<qlm_agg::renderer_any> mSolidBin;
+  // Over the clipping layer (bound by clipping); unbound at attach.
+  qlm_agg::renderer_any mClipBase;
+  qlm_agg::renderer_any mClipBasePre;
+  bool mClipBuffersStale = true;
+
+  // --- The render state ------------------------------------------------------
+  MasterState mMaster;
+  ImageState mImage;
+  PenState mPen;
+  FillState mFill;
+  ShadowState mShadow;
+  TextState mText;
+  ClipState mClip;
+  TransformState mTransform;
+  agg::trans_affine mDevice;  // the device matrix (not part of the record)
+  rgba8_buffer mFillTile;      // the fill-pattern tile
+  rMatrix mMatrixCopy;         // what GetMatrix hands out
+
+  // --- Derived from the master group ------------------------------------------
+  qlm_agg::trans_pixel_snap mSnap;
+  agg::image_filter_lut mImageLut;
+
+  // Recomputes what follows from anti-aliasing, gamma and master alpha: the
+  // coverage function of the main and second rasterisers and the alphas in
+  // effect of the stored colours (not the master and override colours).
+  void UpdateDerived();
+  // Binds the main and clip-layer bases to the plain or custom-blend
+  // accessors for the stored compositing operation.
+  void ApplyCompOp();
+  // The reset of the record at construction, in its fixed order.
+  void ResetRecord();
+  // The stroke and fill parameters handed to the pipeline (no pipeline yet).
+  void ApplyFillRule();
+};

@@ -1,0 +1,165 @@
+// Operations of the families still to be built: they do nothing and answer
+// neutral values. Each moves to its family's source file when that family
+// is built.
+#include "qlm_renderer_engine.h"
+
+// --- Binding and capture -----------------------------------------------------
+bool cRendererSurface::SetCaptureGroup(cPathGroup*, bool) { return false; }
+void cRendererSurface::ClearCaptureGroup() {}
+cPathGroup* cRendererSurface::GetCaptureGroup() { return nullptr; }
+bool cRendererSurface::IsCaptureOnly() { return false; }
+
+// --- Transformations ---------------------------------------------------------
+void cRendererSurface::SetViewport(uint8_t, double, double, double, double, double, double, double, double) {}
+void cRendererSurface::Translate(double, double) {}
+void cRendererSurface::Rotate(double) {}
+void cRendererSurface::Scale(double, double) {}
+void cRendererSurface::Skew(double, double) {}
+void cRendererSurface::Reflect(double, double) {}
+void cRendererSurface::AddPerspective(const double*, double, double, double, double) {}
+void cRendererSurface::AddBilinear(const double*, double, double, double, double) {}
+void cRendererSurface::AddWarpMagnifier(double, double, double, double) {}
+void cRendererSurface::MultiplyMatrix(const rMatrix&) {}
+void cRendererSurface::TransformPoint(double&, double&, bool) {}
+void cRendererSurface::InverseTransformPoint(double&, double&, bool) {}
+double cRendererSurface::TransformLength(double length) { return length; }
+double cRendererSurface::InverseTransformLength(double length) { return length; }
+void cRendererSurface::TransformPointNonLinear(double&, double&) {}
+void cRendererSurface::InverseTransformPointNonLinear(double&, double&) {}
+double cRendererSurface::TransformLengthNonLinear(double length) { return length; }
+double cRendererSurface::InverseTransformLengthNonLinear(double length) { return length; }
+bool cRendererSurface::IsTransformed() { return false; }
+void cRendererSurface::SetMatrix(const rMatrix&, bool) {}
+void cRendererSurface::TransformPointAffine(double&, double&) {}
+void cRendererSurface::InverseTransformPointAffine(double&, double&) {}
+double cRendererSurface::TransformLengthAffine(double length) { return length; }
+double cRendererSurface::InverseTransformLengthAffine(double length) { return length; }
+
+// --- Clipping ----------------------------------------------------------------
+void cRendererSurface::ClipRect(double, double, double, double) {}
+void cRendererSurface::ClipRectXYWH(double, double, double, double) {}
+void cRendererSurface::ClipEllipse(double, double, double, double) {}
+void cRendererSurface::ClipPath(cPath*, double, double) {}
+void cRendererSurface::ClipPathGroup(cPathGroup*, double, double) {}
+void cRendererSurface::SetClipEvenOdd(bool) {}
+void cRendererSurface::SetClipInside(bool) {}
+void cRendererSurface::SetClipSeparate(bool) {}
+void cRendererSurface::ClearClipArea(uint32_t) {}
+void cRendererSurface::GetClipBounds(rRectD&) {}
+void cRendererSurface::ClipOn() {}
+void cRendererSurface::ClipOff() {}
+
+// --- Master and image parameters ---------------------------------------------
+
+// --- Pen ---------------------------------------------------------------------
+void cRendererSurface::SetDashStart(double) {}
+void cRendererSurface::AddDash(double, double) {}
+void cRendererSurface::PenDashed() {}
+void cRendererSurface::PenDashOff() {}
+void cRendererSurface::SetPenPatternCallback(tRendererPatternCallback, void*, double, double) {}
+void cRendererSurface::SetPenPatternBitmap(cBitmap*, double, double) {}
+double cRendererSurface::GetPenPatternScaledWidth() { return 0.0; }
+double cRendererSurface::GetPenPatternTileHeight() { return 0.0; }
+void cRendererSurface::SetPenPatternStart(double) {}
+void cRendererSurface::PenPatternFromColor() {}
+void cRendererSurface::ReapplyPenGradient() {}
+void cRendererSurface::SetPenGradient(cGradient*) {}
+
+// --- Markers -----------------------------------------------------------------
+void cRendererSurface::AddVertexMarkerCommand(uint8_t, double, double, double, double, double, double) {}
+void cRendererSurface::SetVertexMarkers(bool, bool, bool) {}
+void cRendererSurface::VertexMarkersOff() {}
+void cRendererSurface::SetVertexMarkerScale(double) {}
+void cRendererSurface::VertexMarkerScaleOff() {}
+void cRendererSurface::AddEndMarkerCommand(uint8_t, double, double, double, double, double, double) {}
+void cRendererSurface::EndMarkerOn() {}
+bool cRendererSurface::EndMarkerOff() { return false; }
+void cRendererSurface::AddStartMarkerCommand(uint8_t, double, double, double, double, double, double) {}
+void cRendererSurface::StartMarkerOn() {}
+bool cRendererSurface::StartMarkerOff() { return false; }
+void cRendererSurface::SetMarkerScale(double) {}
+void cRendererSurface::MarkerScaleOff() {}
+
+// --- Fill --------------------------------------------------------------------
+void cRendererSurface::SetFillPatternCallback(uint32_t, uint32_t, tRendererPatternCallback, void*) {}
+void cRendererSurface::SetFillPatternBitmap(cBitmap*, int32_t, int32_t) {}
+void cRendererSurface::SetFillPatternOffset(int32_t, int32_t) {}
+void cRendererSurface::SetFillPatternWrap(uint8_t) {}
+void cRendererSurface::SetFillPatternAbsolute(bool) {}
+void cRendererSurface::FillPatternOn() {}
+void cRendererSurface::ReapplyFillGradient() {}
+void cRendererSurface::SetFillGradient(cGradient*) {}
+
+// --- Distortions -------------------------------------------------------------
+void cRendererSurface::WaveOn() {}
+void cRendererSurface::WaveOff() {}
+void cRendererSurface::SwirlOn() {}
+void cRendererSurface::SwirlOff() {}
+void cRendererSurface::SetDistortionCenter(double, double) {}
+void cRendererSurface::SetDistortionPeriod(double) {}
+void cRendererSurface::SetDistortionAmplitude(double) {}
+void cRendererSurface::SetDistortionPhase(double) {}
+void cRendererSurface::DistortionsOn() {}
+void cRendererSurface::DistortionsOff() {}
+
+// --- Shadows -----------------------------------------------------------------
+void cRendererSurface::SetShadowColorRamp(cGradientColorRamp*) {}
+
+// --- Text parameters ---------------------------------------------------------
+void cRendererSurface::SetTextHinting(bool) {}
+void cRendererSurface::SetFont(cFont*) {}
+
+// --- Snapshots ---------------------------------------------------------------
+
+// --- Primitives and paths ----------------------------------------------------
+void cRendererSurface::DrawLine(cHitTest*, double, double, double, double) {}
+void cRendererSurface::DrawPolyline(const double*, int32_t, cHitTest*) {}
+void cRendererSurface::DrawPolygon(const double*, int32_t, cHitTest*) {}
+void cRendererSurface::DrawTriangle(cHitTest*, double, double, double, double, double, double) {}
+void cRendererSurface::DrawRegularPolygon(int32_t, cHitTest*, double, double, double, double) {}
+void cRendererSurface::DrawStar(int32_t, cHitTest*, double, double, double, double, double) {}
+void cRendererSurface::DrawBSpline(const double*, int32_t, bool, int32_t, cHitTest*) {}
+void cRendererSurface::DrawCurve3(cHitTest*, double, double, double, double, double, double) {}
+void cRendererSurface::DrawCurve4(cHitTest*, double, double, double, double, double, double, double, double) {}
+void cRendererSurface::DrawRectangle(cHitTest*, double, double, double, double) {}
+void cRendererSurface::DrawRoundedRectangle(cHitTest*, double, double, double, double, double, double, double, double, double, double, double, double) {}
+void cRendererSurface::DrawCircle(cHitTest*, double, double, double) {}
+void cRendererSurface::DrawEllipse(cHitTest*, double, double, double, double) {}
+void cRendererSurface::DrawArc(cHitTest*, double, double, double, double, double, double) {}
+void cRendererSurface::DrawChord(cHitTest*, double, double, double, double, double, double) {}
+void cRendererSurface::DrawPie(cHitTest*, double, double, double, double, double, double) {}
+void cRendererSurface::DrawSpiral(cHitTest*, double, double, double, double, double, double) {}
+void cRendererSurface::DrawPath(cPath*, cHitTest*, double, double) {}
+void cRendererSurface::DrawPathGroup(cPathGroup*, cHitTest*, double, double) {}
+
+// --- Text --------------------------------------------------------------------
+void cRendererSurface::DrawText(const rTextView&, double, double, cHitTest*) {}
+double cRendererSurface::TextWidth(const rTextView&) { return 0.0; }
+void cRendererSurface::TextBounds(const rTextView&, rRectD&) {}
+void cRendererSurface::TextExtents(const rTextView&, bool, double, double, rRectD&) {}
+void cRendererSurface::DrawTextOnPath(cPath*, const rTextView&, bool, double, bool, bool, cHitTest*) {}
+void cRendererSurface::TextOnPathBounds(cPath*, const rTextView&, bool, double, bool, bool, rRectD&) {}
+void cRendererSurface::DrawTextBetweenPaths(cPath*, cPath*, const rTextView&, bool, double, bool, bool, cHitTest*) {}
+void cRendererSurface::TextBetweenPathsBounds(cPath*, cPath*, const rTextView&, bool, double, bool, bool, rRectD&) {}
+
+// --- Images ------------------------------------------------------------------
+void cRendererSurface::DrawImage(cBase*, bool, double, double, double, double, cHitTest*) {}
+void cRendererSurface::DrawImageRect(cBase*, int32_t, int32_t, int32_t, int32_t, double, double, double, double, bool, cHitTest*) {}
+void cRendererSurface::DrawImageParallelogram(cBase*, double, double, double, double, double, double, bool, cHitTest*) {}
+void cRendererSurface::DrawImageRectParallelogram(cBase*, int32_t, int32_t, int32_t, int32_t, double, double, double, double, double, double, bool, cHitTest*) {}
+void cRendererSurface::DrawImageInPath(cBase*, cPath*, bool, cHitTest*) {}
+void cRendererSurface::DrawImageInPathAt(cBase*, cPath*, double, double, bool, cHitTest*) {}
+void cRendererSurface::DrawImageRectInPath(cBase*, cPath*, int32_t, int32_t, int32_t, int32_t, bool, cHitTest*) {}
+void cRendererSurface::DrawImageRectInPathAt(cBase*, cPath*, double, double, int32_t, int32_t, int32_t, int32_t, bool, cHitTest*) {}
+
+// --- SVG ---------------------------------------------------------------------
+void cRendererSurface::DrawSVG(cImageSVG*, const rMatrix*, double, double, cHitTest*) {}
+void cRendererSurface::DrawSVGSized(cImageSVG*, cHitTest*, double, double, double, double) {}
+void cRendererSurface::GetSVGBounds(cImageSVG*, const rMatrix*, double, double, uint8_t, rRectD&) {}
+void cRendererSurface::GetSVGSizedBounds(cImageSVG*, uint8_t, double, double, double, double, rRectD&) {}
+
+// --- Override colour ---------------------------------------------------------
+
+// --- Gouraud meshes ----------------------------------------------------------
+void cRendererSurface::DrawGouraudMesh(cBase*, cHitTest*) {}
+void cRendererSurface::DrawGouraudMeshAt(cBase*, cHitTest*, double, double) {}
