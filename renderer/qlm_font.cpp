@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "qlm_base_util.h"
 
@@ -17,6 +18,37 @@ bool cFontEngine::prepare_glyph(unsigned code) {
   if (code > 0xFFFF) return false;
   if (!agg::font_engine_freetype_int32::prepare_glyph(code)) return false;
   return glyph_index() != 0;
+}
+
+namespace {
+std::mutex g_seam_lock;  // guards the two seam values
+uint32_t g_fail_load_at = 0;
+bool g_fail_load_sticky = false;
+
+// Counts one load against the seam; true when this one is to fail.
+bool seam_load_fails() {
+  std::lock_guard<std::mutex> guard(g_seam_lock);
+  if (g_fail_load_at == 0) return false;
+  if (g_fail_load_at > 1) {
+    --g_fail_load_at;
+    return false;
+  }
+  if (!g_fail_load_sticky) g_fail_load_at = 0;
+  return true;
+}
+}  // namespace
+
+void font_engine_fail_load_at(uint32_t k, bool sticky) {
+  std::lock_guard<std::mutex> guard(g_seam_lock);
+  g_fail_load_at = k;
+  g_fail_load_sticky = sticky;
+}
+
+bool cFontEngine::LoadOutlines(const std::string& file, uint32_t index) {
+  // A failing load asks for a file under the font file, which cannot exist,
+  // so the engine goes through its own failure path.
+  const std::string name = seam_load_fails() ? file + "/0" : file;
+  return load_font(name.c_str(), index, agg::glyph_ren_outline);
 }
 
 // ---------------------------------------------------------------------------
@@ -151,10 +183,11 @@ bool cFontWinTT::Create(std::string_view name, uint8_t style, double size) {
   // load in the engine drops its current face, and the font must keep
   // drawing with the previous one.
   if (!font_resolve(name, style, face) || !read_face_tables(mLibrary, face, tables)) return false;
-  if (!mEngine.load_font(face.file.c_str(), face.index, agg::glyph_ren_outline)) {
+  if (!mEngine.LoadOutlines(face.file, face.index)) {
     // The file went away between the two opens: take the previous face back
-    // (the engine keeps it open, so this does not read the file again).
-    if (!mFace.file.empty()) mEngine.load_font(mFace.file.c_str(), mFace.index, agg::glyph_ren_outline);
+    // (the engine usually keeps it open, so this does not read the file
+    // again). Should that fail too, the font has no glyph source any more.
+    if (!mFace.file.empty() && !mEngine.LoadOutlines(mFace.file, mFace.index)) mFace = rFontFace{};
     return false;
   }
   // The engine sets FreeType's pixel size to the whole part of h, as the

@@ -40,7 +40,15 @@ class cFontEngine : public agg::font_engine_freetype_int32 {
  public:
   cFontEngine() : agg::font_engine_freetype_int32(32) {}
   bool prepare_glyph(unsigned code);
+  // Loads a face as outlines. A failed load drops the engine's current face
+  // (AGG's behaviour); the test seam below fails it that same way.
+  bool LoadOutlines(const std::string& file, uint32_t index);
 };
+
+// Test seam: the k-th face load of any font engine from now fails as a file
+// that went away would, or every load from the k-th on when sticky (0 turns
+// it off).
+void font_engine_fail_load_at(uint32_t k, bool sticky = false);
 
 // AGG's glyph cache over that engine. Its cache keys glyphs on the low 16
 // bits of the code and is searched before the engine is asked, so a code

@@ -85,6 +85,39 @@ TEST_F(FontMissingTest, AnUnusableResolvedFileKeepsThePreviousFont) {
   }
 }
 
+// The engine's own load fails after the file was checked (it went away in
+// between): the engine drops its face, and the font takes the previous one
+// back. When even that fails, the font has no glyph source left.
+TEST_F(FontMissingTest, AFailedEngineLoadTakesThePreviousFaceBack) {
+  cFontWinTT f;
+  f.SetFace("Arial", 0, 16);
+  font_engine_fail_load_at(1);
+  f.SetFace("Verdana", cnFontBold, 20);
+  font_engine_fail_load_at(0);
+  EXPECT_EQ(f.GetName(), "Arial");
+  EXPECT_DOUBLE_EQ(f.GetSize(), 16);
+  EXPECT_EQ(f.CreationCount(), 1u);
+  ASSERT_NE(f.GetCacheManager(), nullptr);
+  cFontWinTT reference;
+  reference.SetFace("Arial", 0, 16);
+  const agg::glyph_cache* g = f.GetCacheManager()->glyph('B');
+  const agg::glyph_cache* r = reference.GetCacheManager()->glyph('B');
+  ASSERT_TRUE(g && r);
+  EXPECT_EQ(g->bounds.y1, r->bounds.y1);  // the 16-pixel Arial "B"
+  EXPECT_EQ(g->advance_x, r->advance_x);
+
+  // Both loads fail: no glyph source until the next good creation.
+  font_engine_fail_load_at(1, true);
+  f.SetFace("Verdana", cnFontBold, 20);
+  font_engine_fail_load_at(0);
+  EXPECT_EQ(f.GetName(), "Arial");
+  EXPECT_EQ(f.GetCacheManager(), nullptr);
+  f.SetFace("Verdana", cnFontBold, 20);
+  EXPECT_EQ(f.CreationCount(), 2u);
+  ASSERT_NE(f.GetCacheManager(), nullptr);
+  EXPECT_NE(f.GetCacheManager()->glyph('B'), nullptr);
+}
+
 // A font that never had a face has no glyph source and measures nothing.
 TEST_F(FontMissingTest, AFontWithoutAFaceHasNoGlyphs) {
   cFontWinTT f;
