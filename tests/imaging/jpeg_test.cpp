@@ -5,7 +5,11 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+// g++ 12 with the sanitizers warns wrongly inside <regex> (maybe-uninitialized).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
 #include <string>
 #include <vector>
 
@@ -328,7 +332,24 @@ TEST_F(JPEG, ThousandsOfMarkersLeaveABoundedLog) {
   ASSERT_NE(image->Log(), nullptr);
   EXPECT_LE(image->Log()->Count(), uint32_t(cnJPEGMaxMessages + 1));
   EXPECT_EQ(count_rows(*image, R"(^\{[0-9]+ further messages dropped\}$)"), 1);
+  // Every row is the one a raised errJPEGError leaves.
+  for (uint32_t i = 1; i <= image->Log()->Count(); ++i) {
+    const rExceptionLog& row = *image->Log()->Get(i);
+    EXPECT_EQ(row.code, errJPEGError);
+    EXPECT_EQ(row.function, &jpeg_exception_string);
+    EXPECT_TRUE(row.raise_address.IsSet() && row.logged_at.IsSet());
+    EXPECT_GT(row.date.year, 2000);
+  }
+}
+
+// A marker whose length runs past the end: the skip stops at the inserted
+// end marker instead of refilling it (and warning) 32,767 times.
+TEST_F(JPEG, ASkipPastTheEndStopsAtTheEnd) {
+  const Bytes bytes = {0xFF, 0xD8, 0xFF, 0xE5, 0xFF, 0xFF, 0x00, 0x00};
+  auto image = open_bytes(bytes);
   EXPECT_EQ(image->LastErrorCode(), errJPEGError);
+  EXPECT_EQ(count_rows(*image, "Premature end of JPEG file"), 1);
+  EXPECT_EQ(count_rows(*image, "further messages dropped"), 0);
 }
 
 // A progressive stream whose first scan is repeated: far more scans than any
