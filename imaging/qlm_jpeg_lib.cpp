@@ -4,6 +4,7 @@
 // without objects that need destroying.
 #include "qlm_jpeg_lib.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -196,8 +197,17 @@ boolean source_fill(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<rJPEGSource*>(cinfo->src);
   int64_t n = -1;
   try {
-    src->flow->Read(src->buffer, cnJPEGBufferSize);
-    n = int64_t(src->flow->LastIO());
+    // Up to the buffer's size, but no more than the flow has left: a read
+    // past the end would only log a failed read in the caller's flow.
+    int64_t want = cnJPEGBufferSize;
+    const int64_t size = src->flow->Size(), at = src->flow->Curr();
+    if (size >= 0 && at >= 0) want = std::min<int64_t>(want, std::max<int64_t>(size - at, 0));
+    if (want > 0) {
+      src->flow->Read(src->buffer, int32_t(want));
+      n = int64_t(src->flow->LastIO());
+    } else {
+      n = 0;
+    }
   } catch (...) {
     n = -1;
   }

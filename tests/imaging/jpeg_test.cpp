@@ -237,6 +237,20 @@ TEST_F(JPEG, DecodesTheLibrarysColours) {
   }
 }
 
+// The source reads no further than the flow's end: the caller's flow logs no
+// failed read, and the bytes after the picture stay unread.
+TEST_F(JPEG, ReadsStopAtTheFlowsEnd) {
+  const Bytes bytes = raw_encode(96, 96, JCS_RGB, 3, false, 95, [](int x, int y, int c) {
+    return uint8_t(uint32_t(x * 37 + y * 91 + c * 53) * 2654435761u >> 24);
+  });
+  ASSERT_GT(bytes.size(), 2u * 4096u);
+  auto flow = read_flow(bytes);
+  cImageJPEG image;
+  ASSERT_TRUE(image.Open(flow.get())) << image.LastErrorText();
+  EXPECT_EQ(flow->Log(), nullptr);
+  EXPECT_EQ(flow->Curr(), int64_t(bytes.size()));
+}
+
 TEST_F(JPEG, GreyGoesThroughTheGreyPalette) {
   const Bytes bytes = raw_encode(37, 21, JCS_GRAYSCALE, 1, false);
   int w = 0, h = 0;
