@@ -47,10 +47,11 @@ corpus_complete() {
   (cd "$CACHE" && sha256sum --check --quiet --status <<<"$sums" 2>/dev/null)
 }
 
-# The package's .deb in the cache, downloaded when missing (or when asked to
-# renew it). apt-get needs the package lists; without them it runs
-# `apt-get update` once and tries again.
+# Sets DEB to the package's .deb in the cache, downloaded when missing (or
+# when asked to renew it). apt-get needs the package lists; without them it
+# runs `apt-get update` once and tries again.
 updated=0
+DEB=""
 package_deb() {
   local package="$1" renew="$2" name="${1%%=*}"
   local deb="$CACHE/.debs/$name.deb"
@@ -71,7 +72,7 @@ package_deb() {
     [[ -s "${got[0]}" ]] || die "apt-get download $package gave no .deb"
     mv -f "${got[0]}" "$deb"
   fi
-  echo "$deb"
+  DEB="$deb"
 }
 
 # Extracts the row's files from the .deb into a fresh copy of the corpus
@@ -120,7 +121,8 @@ while read -r corpus package folder patterns; do
   [[ -n "$patterns" ]] || die "row '$corpus' has no file patterns"
   read -r -a pattern_list <<<"$patterns"
   if [[ "$mode" == record ]]; then
-    extract_corpus "$corpus" "$(package_deb "$package" 1)" "$folder" "${pattern_list[@]}"
+    package_deb "$package" 1
+    extract_corpus "$corpus" "$DEB" "$folder" "${pattern_list[@]}"
     (cd "$CACHE" && find "$corpus" -type f -print0 | sort -z | xargs -0 sha256sum) >>"$new_sums"
     continue
   fi
@@ -129,9 +131,11 @@ while read -r corpus package folder patterns; do
     continue
   fi
   # A cached .deb first (offline); when its files do not match, a fresh one.
-  extract_corpus "$corpus" "$(package_deb "$package" 0)" "$folder" "${pattern_list[@]}"
+  package_deb "$package" 0
+  extract_corpus "$corpus" "$DEB" "$folder" "${pattern_list[@]}"
   if ! corpus_complete "$corpus"; then
-    extract_corpus "$corpus" "$(package_deb "$package" 1)" "$folder" "${pattern_list[@]}"
+    package_deb "$package" 1
+    extract_corpus "$corpus" "$DEB" "$folder" "${pattern_list[@]}"
   fi
   check_corpus "$corpus"
   echo "fetch_corpora: $corpus fetched into $CACHE/$corpus"
