@@ -281,6 +281,11 @@ void cBitmap::Fill(uint32_t color, int32_t opacity, int64_t x1, int64_t y1, int6
   const int32_t k = 256 - opacity;
   for (int64_t y = y1; y < y2; ++y) {
     uint8_t* p = mData + y * mStride + x1 * bpp;
+    // Plain writes give every row the bytes of the first one: copy them.
+    if (!blend && y > y1) {
+      std::memcpy(p, mData + y1 * mStride + x1 * bpp, size_t((x2 - x1) * bpp));
+      continue;
+    }
     for (int64_t x = x1; x < x2; ++x, p += bpp) {
       if (blend) {
         p[o.red] = blend_byte(cr, p[o.red], k);

@@ -3,6 +3,9 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 bash "$ROOT/tools/setup.sh"
+bash "$ROOT/tools/fetch_corpora.sh"
+# The corpora are there: a test that cannot find its file fails instead of skipping.
+export QLM_REQUIRE_CORPORA=1
 configure_and_build build/release -DCMAKE_BUILD_TYPE=Release
 cd "$ROOT/build/release"
 ctest --output-on-failure -j "$JOBS"

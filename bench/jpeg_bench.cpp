@@ -1,0 +1,192 @@
+// Overhead of cImageJPEG over the JPEG library itself: decoding and encoding
+// the external video frames (tools/fetch_corpora.sh; skipped when missing)
+// and a 12 MP photo-like picture made here, beside the same library driven
+// directly (jpeg_mem_src / jpeg_mem_dest, a plain one-row read_scanlines or
+// write_scanlines loop over BGR rows of a buffer allocated per picture).
+// Both sides produce a new picture per iteration. Prints ours / direct at the
+// end (1.0 = no overhead).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench_ratio.h"
+#include "qlm_base_flow.h"
+#include "qlm_bitmap.h"
+#include "qlm_jpeg.h"
+#include "qlm_jpeg_lib.h"
+#include "qlm_startup.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A photo-like picture: smooth shading, edges and a little grain.
+Bytes make_photo(int w, int h) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = JDIMENSION(w);
+  c.image_height = JDIMENSION(h);
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 85, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<uint8_t> row(size_t(w) * 3);
+  uint32_t noise = 12345;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      noise = noise * 1664525u + 1013904223u;
+      const double grain = double(noise >> 28) - 8.0;
+      const double sky = 150 + 80 * std::sin(x / 400.0) * std::cos(y / 300.0);
+      const double hill = (y > h / 2 + 200 * std::sin(x / 500.0)) ? -70 : 0;
+      for (int k = 0; k < 3; ++k) {
+        const double v = sky + hill + 25 * std::sin((x * (k + 1)) / 37.0 + y / 53.0) + grain;
+        row[size_t(x) * 3 + size_t(k)] = uint8_t(std::lround(std::fmin(255, std::fmax(0, v))));
+      }
+    }
+    JSAMPROW p = row.data();
+    jpeg_write_scanlines(&c, &p, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes bytes(out, out + size);
+  std::free(out);
+  return bytes;
+}
+
+Bytes read_file(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void decode_ours(benchmark::State& state, const Bytes* bytes) {
+  for (auto _ : state) {
+    auto flow = cMemoryFlow::ConstructReadOnly(true, bytes->data(), int64_t(bytes->size()));
+    if (!flow->Open()) state.SkipWithError("flow");
+    cImageJPEG image;
+    if (!image.Open(flow.get())) state.SkipWithError("Open failed");
+    benchmark::DoNotOptimize(image.Bitmap(0)->Data());
+  }
+}
+
+void decode_direct(benchmark::State& state, const Bytes* bytes) {
+  for (auto _ : state) {
+    jpeg_decompress_struct d{};
+    jpeg_error_mgr err{};
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, bytes->data(), bytes->size());
+    jpeg_read_header(&d, TRUE);
+    d.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&d);
+    const size_t stride = (size_t(d.output_width) * 3 + 3) / 4 * 4;
+    std::vector<uint8_t> pixels(stride * d.output_height);
+    while (d.output_scanline < d.output_height) {
+      JSAMPROW row = pixels.data() + stride * d.output_scanline;
+      jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    benchmark::DoNotOptimize(pixels.data());
+  }
+}
+
+// The bitmap that both encoders write: the picture decoded once.
+std::shared_ptr<cImageJPEG> decoded(const Bytes* bytes) {
+  auto flow = cMemoryFlow::ConstructReadOnly(true, bytes->data(), int64_t(bytes->size()));
+  auto image = std::make_shared<cImageJPEG>();
+  if (!flow->Open() || !image->Open(flow.get())) return nullptr;
+  return image;
+}
+
+void encode_ours(benchmark::State& state, const Bytes* bytes) {
+  auto from = decoded(bytes);
+  if (from == nullptr) state.SkipWithError("decode");
+  for (auto _ : state) {
+    auto flow = cMemoryFlow::Construct();
+    cImageJPEG codec(cnJPEGDctIntSlow, 85);
+    if (!flow->Create() || !codec.SaveFrom(flow.get(), from.get())) state.SkipWithError("SaveFrom failed");
+    benchmark::DoNotOptimize(flow->Size());
+  }
+}
+
+void encode_direct(benchmark::State& state, const Bytes* bytes) {
+  auto from = decoded(bytes);
+  if (from == nullptr) state.SkipWithError("decode");
+  cBitmap* b = from->Bitmap(0);
+  for (auto _ : state) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = JDIMENSION(b->Width());
+    c.image_height = JDIMENSION(b->Height());
+    c.input_components = 3;
+    c.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 85, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+      JSAMPROW row = b->Data() + int64_t(c.next_scanline) * b->Stride();
+      jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    benchmark::DoNotOptimize(size);
+    std::free(out);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  framework_start(argc, argv);
+  qlm_bitmap_start();
+  qlm_jpeg_start();
+
+  std::vector<std::pair<std::string, Bytes>> inputs;
+  inputs.emplace_back("photo12MP", make_photo(4000, 3000));
+  const char* env = std::getenv("QLM_CORPORA_DIR");
+  const std::filesystem::path corpora = env != nullptr && *env != '\0' ? std::filesystem::path(env) : std::filesystem::path(QLM_CORPORA_DIR);
+  for (const char* name : {"video-001.jpeg", "video-001.progressive.jpeg", "video-001.q50.420.jpeg",
+                           "video-005.gray.jpeg"}) {
+    const std::filesystem::path p = corpora / "go-image" / name;
+    if (std::filesystem::is_regular_file(p))
+      inputs.emplace_back(name, read_file(p));
+    else
+      std::fprintf(stderr, "%s missing: run tools/fetch_corpora.sh\n", p.c_str());
+  }
+
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const auto& [name, bytes] : inputs) {
+    const Bytes* b = &bytes;
+    for (const char* op : {"Decode", "Encode"}) {
+      const std::string ours = std::string(op) + "/ours/" + name, direct = std::string(op) + "/direct/" + name;
+      const bool decode = op[0] == 'D';
+      benchmark::RegisterBenchmark(ours.c_str(), decode ? decode_ours : encode_ours, b)->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark(direct.c_str(), decode ? decode_direct : encode_direct, b)->Unit(benchmark::kMicrosecond);
+      pairs.emplace_back(ours, direct);
+    }
+  }
+  const int rc = bench::run_with_ratios(argc, argv, pairs);
+  framework_stop();
+  return rc;
+}

@@ -1,0 +1,229 @@
+// cImageJPEG: Open and SaveFrom over the library routines of qlm_jpeg_lib.
+#include "qlm_jpeg.h"
+
+#include <cstring>
+#include <memory>
+
+#include "qlm_base_flow.h"
+#include "qlm_jpeg_lib.h"
+
+// ---------------------------------------------------------------------------
+// Messages and module start.
+
+std::unique_ptr<cExceptionString> jpeg_exception_string(uint32_t code) {
+  if (code == uint32_t(errJPEGError)) {
+    auto answer = std::make_unique<cExceptionString>(errJPEGError, &jpeg_exception_string);
+    answer->Set("errJPEGError", localization_translate(0, "JPEGLib processing failure.", 0, 0));
+    return answer;
+  }
+  return qlm_base_exception_string(code);
+}
+
+uint32_t id_cImageJPEG = 0;
+
+void qlm_jpeg_start() {
+  if (id_cImageJPEG == 0) new_type_id(id_cImageJPEG);
+}
+
+void qlm_jpeg_stop() {}
+
+// ---------------------------------------------------------------------------
+// cImageJPEG
+
+cImageJPEG::cImageJPEG(uint8_t dct_method, int32_t quality, ProgressCallback progress)
+    : cImage(0, 0, 0), mDctMethod(dct_method), mQuality(quality), mProgress(progress) {}
+
+bool cImageJPEG::Identify(uint32_t id) const { return id == id_cImageJPEG || cImage::Identify(id); }
+
+cImage* cImageJPEG::Clone(bool deep, cImage*) {
+  return log_and_fail(this, static_cast<cImage*>(nullptr), [&] {
+    auto made = std::make_unique<cImageJPEG>(mDctMethod, mQuality, mProgress);
+    if (cImage::Clone(deep, made.get()) == nullptr) raise_base_error(errNEnoughMem, "{inherited Clone}");
+    return static_cast<cImage*>(made.release());
+  });
+}
+
+namespace {
+
+j_common_ptr common(j_decompress_ptr d) { return reinterpret_cast<j_common_ptr>(d); }
+j_common_ptr common(j_compress_ptr c) { return reinterpret_cast<j_common_ptr>(c); }
+
+// The decoder's and encoder's state of one call, released in the right order
+// whatever happens: the dropped-messages row, then the coder object (with
+// its pools: managers, progress record, sample buffers), then the index
+// buffer; a palette not handed to the bitmap goes with its unique_ptr.
+struct DecodeState {
+  jpeg_decompress_struct d;
+  rJPEGError err;
+  rJPEGWriter writer{};
+  uint8_t* index = nullptr;
+  DecodeState() {
+    std::memset(&d, 0, sizeof d);
+    d.err = jpeg_error_init(err);
+  }
+  ~DecodeState() {
+    jpeg_log_dropped(common(&d));
+    jpeg_destroy_decompress(&d);
+    mem_free(index);
+  }
+  DecodeState(const DecodeState&) = delete;
+  DecodeState& operator=(const DecodeState&) = delete;
+};
+
+struct EncodeState {
+  jpeg_compress_struct c;
+  rJPEGError err;
+  rJPEGReader reader{};
+  EncodeState() {
+    std::memset(&c, 0, sizeof c);
+    c.err = jpeg_error_init(err);
+  }
+  ~EncodeState() {
+    jpeg_log_dropped(common(&c));
+    jpeg_destroy_compress(&c);
+  }
+  EncodeState(const EncodeState&) = delete;
+  EncodeState& operator=(const EncodeState&) = delete;
+};
+
+}  // namespace
+
+bool cImageJPEG::Open(cFlow* flow) {
+  return log_and_fail(this, false, [&] {
+    if (IsOpened()) raise_condition_error(errInvariant, "{IsOpened}");
+    if (flow == nullptr) raise_condition_error(errPreCondition, "{flow=NIL}");
+    if (!flow->IsOpened()) raise_condition_error(errPreCondition, "{not flow.IsOpened}");
+    // The library's enumeration has three values; any other would be an
+    // undefined enumerator.
+    if (mDctMethod > cnJPEGDctFloat) raise_condition_error(errPreCondition, "{mDctMethod>2}");
+
+    auto state = std::make_unique<DecodeState>();
+    jpeg_decompress_struct* d = &state->d;
+    const ProgressCallback progress = mProgress;
+    jpeg_call(common(d), [d] { jpeg_create_decompress(d); });
+    d->client_data = static_cast<cBase*>(this);
+    jpeg_call(common(d), [d, flow, progress] {
+      jpeg_progress_init(common(d), progress);
+      jpeg_flow_source(d, flow);
+      jpeg_read_header(d, TRUE);
+    });
+    d->dct_method = J_DCT_METHOD(mDctMethod);
+    mWidth = d->image_width;
+    mHeight = d->image_height;
+
+    auto bitmap = std::make_unique<cBitmap>(int32_t(d->image_width), int32_t(d->image_height), cnBitmapNative);
+    bitmap->SetBackground(mBackground);
+    if (!bitmap->Create(0, 0)) raise_base_error(errQLMCall, "{mCommonImageSpace.Create}");
+    cBitmap* target = bitmap.get();
+    AdoptCommonBitmap(bitmap.release());
+
+    rJPEGWriter* writer = &state->writer;
+    jpeg_call(common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true); });
+    if (int64_t(d->output_width) != target->Width() || int64_t(d->output_height) > target->Height())
+      raise_condition_error(errInvariant, "{output size}");
+    if (d->output_components == 1) {
+      // Rows of the padded width for every bitmap row, in 64 bits: mem_alloc
+      // refuses 2^31 bytes and more.
+      const int64_t size = writer->padded * int64_t(target->Height());
+      void* block = nullptr;
+      if (!mem_alloc(block, size)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+      state->index = static_cast<uint8_t*>(block);
+      jpeg_writer_target(*writer, state->index, writer->padded, writer->unpadded);
+    } else if (d->output_components != 3) {
+      raise_error(errJPEGError, &jpeg_exception_string, "{not IsRGB}");
+    }
+
+    jpeg_call(common(d), [d] { jpeg_start_decompress(d); });
+    while (d->output_scanline < d->output_height) {
+      if (progress != nullptr && !jpeg_progress_go_on(common(d))) {
+        jpeg_abort(common(d));
+        raise_base_error(errProgressBreak, "{cImageJPEG.Open}");
+      }
+      JDIMENSION rows = 0;
+      jpeg_call(common(d), [d, writer, &rows] {
+        JSAMPROW row = jpeg_writer_row(*writer);
+        rows = jpeg_read_scanlines(d, &row, 1);
+        if (rows == 1) jpeg_put_rows(*writer);
+      });
+      // The flow source never suspends, so every call gives a row.
+      if (rows != 1) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
+    }
+
+    std::unique_ptr<cPalette> palette;
+    if (state->index != nullptr) {
+      palette = std::make_unique<cPalette>();
+      if (palette->Create(256) == nullptr) raise_base_error(errQLMCall, "{palette.Create}");
+      for (int32_t i = 0; i < 256; ++i) {
+        uint8_t* e = palette->Entries() + 4 * i;
+        e[0] = e[1] = e[2] = uint8_t(i);
+        e[3] = 0;
+      }
+    }
+    jpeg_call(common(d), [d] { jpeg_finish_decompress(d); });
+    if (palette != nullptr) {
+      // Every pixel from its palette entry (index + 1); the index is a byte,
+      // so the entry always exists in the 256 entries.
+      const rChannelOrder o = *target->Order();
+      const int32_t bpp = target->BytesPerPixel();
+      const uint8_t* entries = palette->Entries();
+      for (int32_t y = 0; y < target->Height(); ++y) {
+        const uint8_t* s = state->index + int64_t(y) * writer->padded;
+        uint8_t* p = target->Data() + int64_t(y) * target->Stride();
+        for (int32_t x = 0; x < target->Width(); ++x, ++s, p += bpp) {
+          const uint8_t* e = entries + 4 * int32_t(*s);
+          p[o.red] = e[0];
+          p[o.green] = e[1];
+          p[o.blue] = e[2];
+        }
+      }
+      target->SetPalette(std::move(palette));
+    }
+    jpeg_progress_finish(common(d));
+    return true;
+  });
+}
+
+bool cImageJPEG::SaveFrom(cFlow* flow, cImage* from) {
+  return log_and_fail(this, false, [&] {
+    if (flow == nullptr) raise_condition_error(errPreCondition, "{flow=NIL}");
+    if (!flow->IsOpened()) raise_condition_error(errPreCondition, "{not flow.IsOpened}");
+    if (from == nullptr) raise_condition_error(errPreCondition, "{from=NIL}");
+    if (!from->IsOpened()) raise_condition_error(errPreCondition, "{not from.IsOpened}");
+    cBitmap* bitmap = from->Bitmap(0);
+    if (bitmap == nullptr) raise_condition_error(errPreCondition, "{from.Bitmap=NIL}");
+    if (bitmap->Order() == nullptr || bitmap->Data() == nullptr)
+      raise_condition_error(errPreCondition, "{from.Bitmap.Order=NIL}");
+
+    auto state = std::make_unique<EncodeState>();
+    jpeg_compress_struct* c = &state->c;
+    rJPEGReader* reader = &state->reader;
+    const ProgressCallback progress = mProgress;
+    const int32_t quality = mQuality;
+    jpeg_call(common(c), [c] { jpeg_create_compress(c); });
+    c->client_data = static_cast<cBase*>(this);
+    jpeg_call(common(c), [c, flow, progress, reader, bitmap, quality] {
+      jpeg_progress_init(common(c), progress);
+      jpeg_flow_dest(c, flow);
+      c->in_color_space = JCS_RGB;
+      jpeg_set_defaults(c);
+      jpeg_bitmap_reader(c, *reader, bitmap, true);
+      jpeg_reader_start(c, *reader);
+      jpeg_default_colorspace(c);
+      jpeg_set_quality(c, quality, TRUE);
+      jpeg_start_compress(c, TRUE);
+    });
+    while (c->next_scanline < c->image_height) {
+      if (progress != nullptr && !jpeg_progress_go_on(common(c))) {
+        jpeg_abort(common(c));
+        raise_base_error(errProgressBreak, "{cImageJPEG.SaveFrom}");
+      }
+      jpeg_call(common(c), [c, reader] {
+        JSAMPROW row = jpeg_get_rows(*reader);
+        jpeg_write_scanlines(c, &row, 1);
+      });
+    }
+    jpeg_call(common(c), [c] { jpeg_finish_compress(c); });
+    jpeg_progress_finish(common(c));
+    return true;
+  });
+}

@@ -1,0 +1,440 @@
+// The routines that drive the JPEG library (see qlm_jpeg_lib.h). Everything
+// here that the library calls back is plain code: exceptions are caught
+// inside each routine, and the error exit leaves by longjmp only from frames
+// without objects that need destroying.
+#include "qlm_jpeg_lib.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "qlm_base_array.h"
+#include "qlm_base_flow.h"
+#include "qlm_base_util.h"
+#include "qlm_jpeg.h"
+
+namespace {
+
+// The add-on table, indexed from cnJPEGMsgNotGrayOrRGB.
+const char* const kAddonMessages[] = {
+    "BMP output must be grayscale or RGB",
+    "JPEG image has more than %d scans",
+};
+
+rJPEGError* error_record(j_common_ptr cinfo) { return reinterpret_cast<rJPEGError*>(cinfo->err); }
+
+// Appends one 299 row with the text in braces to the client object's log:
+// the row that a raised and caught errJPEGError gives. Once the log exists
+// the row is appended as it is, without throwing and rethrowing the
+// exception: a decode logs a few dozen trace messages, and the exception
+// machinery was most of the cost of opening a small picture.
+void log_row(j_common_ptr cinfo, std::string_view text) noexcept {
+  cBase* object = static_cast<cBase*>(cinfo->client_data);
+  if (object == nullptr) return;
+  try {
+    std::string braced;
+    braced.reserve(text.size() + 2);
+    braced.append("{").append(text).append("}");
+    const rCodeAddress at = rCodeAddress::From(std::source_location::current());
+    auto* holder = dynamic_cast<cException*>(object);
+    cExceptionLog* log = holder != nullptr ? holder->Log() : nullptr;
+    if (log == nullptr) {
+      exception_log_append(
+          std::make_exception_ptr(exError(errJPEGError, &jpeg_exception_string, braced, at)), object);
+      return;
+    }
+    rExceptionLog* row = log->Append(1);
+    if (row == nullptr) return;
+    row->code = errJPEGError;
+    row->function = &jpeg_exception_string;
+    row->raise_address = at;
+    row->logged_at = at;
+    datetime_now(row->date, row->time);
+    row->message = string_trim(braced);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Error manager and bridge.
+
+jpeg_error_mgr* jpeg_error_init(rJPEGError& err) {
+  std::memset(&err, 0, sizeof err);
+  jpeg_std_error(&err.pub);
+  err.pub.error_exit = &jpeg_error_exit;
+  err.pub.emit_message = &jpeg_emit_message;
+  err.pub.addon_message_table = kAddonMessages;
+  err.pub.first_addon_message = cnJPEGMsgNotGrayOrRGB;
+  err.pub.last_addon_message = cnJPEGMsgTooManyScans;
+  return &err.pub;
+}
+
+void jpeg_error_exit(j_common_ptr cinfo) {
+  rJPEGError* err = error_record(cinfo);
+  char message[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, message);
+  std::snprintf(err->text, sizeof err->text, "{%s(Code:%d)}", message, cinfo->err->msg_code);
+  // Every library call runs inside jpeg_call; an exit outside one is a fault
+  // of this module, and returning to the library is not allowed.
+  if (!err->armed) std::abort();
+  err->armed = false;
+  std::longjmp(err->jump, 1);
+}
+
+void jpeg_emit_message(j_common_ptr cinfo, int level) {
+  rJPEGError* err = error_record(cinfo);
+  if (level < 0) ++cinfo->err->num_warnings;
+  if (cinfo->client_data == nullptr) return;
+  if (err->logged >= cnJPEGMaxMessages) {
+    ++err->dropped;
+    return;
+  }
+  ++err->logged;
+  char message[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, message);
+  try {
+    std::string text = level < 0 ? "Warning:" : "";
+    text += message;
+    text += "(MsgLevel:" + std::to_string(level) + ")";
+    log_row(cinfo, text);
+  } catch (...) {
+    // Out of memory while formatting: the message is lost, the coding goes on.
+  }
+}
+
+void jpeg_log_dropped(j_common_ptr cinfo) {
+  const rJPEGError* err = error_record(cinfo);
+  if (err == nullptr || err->dropped <= 0) return;
+  try {
+    log_row(cinfo, std::to_string(err->dropped) + " further messages dropped");
+  } catch (...) {
+  }
+}
+
+bool jpeg_bridge(j_common_ptr cinfo, tJPEGStep step, void* arg) {
+  rJPEGError* err = error_record(cinfo);
+  if (setjmp(err->jump) != 0) return false;
+  err->armed = true;
+  step(arg);
+  err->armed = false;
+  return true;
+}
+
+void jpeg_raise_library_error(j_common_ptr cinfo) {
+  raise_error(errJPEGError, &jpeg_exception_string, error_record(cinfo)->text);
+}
+
+// ---------------------------------------------------------------------------
+// Progress.
+
+void jpeg_progress_init(j_common_ptr cinfo, ProgressCallback callback) {
+  auto* p = static_cast<rJPEGProgress*>((*cinfo->mem->alloc_small)(cinfo, JPOOL_PERMANENT, sizeof(rJPEGProgress)));
+  std::memset(p, 0, sizeof *p);
+  p->pub.progress_monitor = &jpeg_progress_monitor;
+  p->last = -1.0;
+  p->go_on = true;
+  p->callback = callback;
+  cinfo->progress = &p->pub;
+}
+
+void jpeg_progress_monitor(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor) {
+    const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > cnJPEGMaxScans) ERREXIT1(cinfo, cnJPEGMsgTooManyScans, cnJPEGMaxScans);
+  }
+  auto* p = reinterpret_cast<rJPEGProgress*>(cinfo->progress);
+  if (p->callback == nullptr || cinfo->client_data == nullptr) return;
+  const int32_t total = p->pub.total_passes + p->extra_total;
+  if (total <= 0 || p->pub.pass_limit <= 0) return;
+  const int32_t in_pass = int32_t(p->pub.pass_counter * 100);
+  const int32_t passes = (p->pub.completed_passes + p->extra_completed) * 100;
+  const double percent = (double(in_pass) / double(p->pub.pass_limit) + double(passes)) / double(total);
+  if (percent == p->last) return;
+  p->last = percent;
+  try {
+    p->go_on = p->callback(static_cast<cBase*>(cinfo->client_data), percent);
+  } catch (...) {
+    p->go_on = false;
+  }
+}
+
+void jpeg_progress_finish(j_common_ptr cinfo) {
+  auto* p = reinterpret_cast<rJPEGProgress*>(cinfo->progress);
+  if (p == nullptr || p->callback == nullptr || p->last == 100.0) return;
+  p->last = 100.0;
+  try {
+    p->callback(static_cast<cBase*>(cinfo->client_data), 100.0);
+  } catch (...) {
+  }
+}
+
+bool jpeg_progress_go_on(j_common_ptr cinfo) {
+  const auto* p = reinterpret_cast<const rJPEGProgress*>(cinfo->progress);
+  return p == nullptr || p->go_on;
+}
+
+// ---------------------------------------------------------------------------
+// Source manager.
+
+namespace {
+
+struct rJPEGSource {
+  jpeg_source_mgr pub;
+  cFlow* flow;
+  JOCTET* buffer;
+  boolean start_of_file;
+  boolean at_end;  // a read found the end: the buffer holds an inserted end marker
+};
+
+void source_init(j_decompress_ptr cinfo) {
+  reinterpret_cast<rJPEGSource*>(cinfo->src)->start_of_file = TRUE;
+}
+
+boolean source_fill(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<rJPEGSource*>(cinfo->src);
+  int64_t n = -1;
+  try {
+    // Up to the buffer's size, but no more than the flow has left: a read
+    // past the end would only log a failed read in the caller's flow.
+    int64_t want = cnJPEGBufferSize;
+    const int64_t size = src->flow->Size(), at = src->flow->Curr();
+    if (size >= 0 && at >= 0) want = std::min<int64_t>(want, std::max<int64_t>(size - at, 0));
+    if (want > 0) {
+      src->flow->Read(src->buffer, int32_t(want));
+      n = int64_t(src->flow->LastIO());
+    } else {
+      n = 0;
+    }
+  } catch (...) {
+    n = -1;
+  }
+  if (n > cnJPEGBufferSize) n = -1;
+  if (n <= 0) {
+    if (src->start_of_file) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->buffer[0] = JOCTET(0xFF);
+    src->buffer[1] = JOCTET(JPEG_EOI);
+    n = 2;
+    src->at_end = TRUE;
+  } else {
+    src->at_end = FALSE;
+  }
+  src->pub.next_input_byte = src->buffer;
+  src->pub.bytes_in_buffer = size_t(n);
+  src->start_of_file = FALSE;
+  return TRUE;
+}
+
+void source_skip(j_decompress_ptr cinfo, long count) {
+  auto* src = reinterpret_cast<rJPEGSource*>(cinfo->src);
+  if (count <= 0) return;
+  while (count > long(src->pub.bytes_in_buffer)) {
+    count -= long(src->pub.bytes_in_buffer);
+    (void)source_fill(cinfo);
+    // Past the end every refill is the same inserted end marker: the rest of
+    // the skip would only repeat it (up to 32,767 times for one marker), so
+    // it stops at the marker.
+    if (src->at_end) return;
+  }
+  src->pub.next_input_byte += count;
+  src->pub.bytes_in_buffer -= size_t(count);
+}
+
+void source_term(j_decompress_ptr) {}
+
+}  // namespace
+
+void jpeg_flow_source(j_decompress_ptr cinfo, cFlow* flow) {
+  j_common_ptr common = reinterpret_cast<j_common_ptr>(cinfo);
+  auto* src = static_cast<rJPEGSource*>((*cinfo->mem->alloc_small)(common, JPOOL_PERMANENT, sizeof(rJPEGSource)));
+  std::memset(src, 0, sizeof *src);
+  src->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(common, JPOOL_PERMANENT, cnJPEGBufferSize));
+  src->flow = flow;
+  src->pub.init_source = &source_init;
+  src->pub.fill_input_buffer = &source_fill;
+  src->pub.skip_input_data = &source_skip;
+  src->pub.resync_to_restart = &jpeg_resync_to_restart;
+  src->pub.term_source = &source_term;
+  src->pub.bytes_in_buffer = 0;
+  src->pub.next_input_byte = nullptr;
+  cinfo->src = &src->pub;
+}
+
+// ---------------------------------------------------------------------------
+// Destination manager.
+
+namespace {
+
+struct rJPEGDest {
+  jpeg_destination_mgr pub;
+  cFlow* flow;
+  JOCTET* buffer;
+};
+
+void dest_init(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<rJPEGDest*>(cinfo->dest);
+  dest->buffer = static_cast<JOCTET*>(
+      (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, cnJPEGBufferSize));
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = cnJPEGBufferSize;
+}
+
+// Writes count bytes of the buffer; false on a failed or short write.
+bool dest_write(rJPEGDest* dest, int32_t count) {
+  try {
+    return dest->flow->Write(dest->buffer, count) && dest->flow->LastIO() == uint32_t(count);
+  } catch (...) {
+    return false;
+  }
+}
+
+boolean dest_empty(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<rJPEGDest*>(cinfo->dest);
+  if (!dest_write(dest, cnJPEGBufferSize)) ERREXIT(cinfo, JERR_FILE_WRITE);
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = cnJPEGBufferSize;
+  return TRUE;
+}
+
+void dest_term(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<rJPEGDest*>(cinfo->dest);
+  const int32_t count = cnJPEGBufferSize - int32_t(dest->pub.free_in_buffer);
+  if (count > 0 && !dest_write(dest, count)) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+}  // namespace
+
+void jpeg_flow_dest(j_compress_ptr cinfo, cFlow* flow) {
+  auto* dest = static_cast<rJPEGDest*>(
+      (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(rJPEGDest)));
+  std::memset(dest, 0, sizeof *dest);
+  dest->flow = flow;
+  dest->pub.init_destination = &dest_init;
+  dest->pub.empty_output_buffer = &dest_empty;
+  dest->pub.term_destination = &dest_term;
+  cinfo->dest = &dest->pub;
+}
+
+// ---------------------------------------------------------------------------
+// Row writer.
+
+void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& w, cBitmap* bitmap, bool allow_direct) {
+  w = rJPEGWriter{};
+  w.bitmap = bitmap;
+  w.order = *bitmap->Order();
+  w.bytes_per_pixel = bitmap->BytesPerPixel();
+  w.width = bitmap->Width();
+  switch (cinfo->out_color_space) {
+    case JCS_GRAYSCALE:
+      w.one_byte = true;
+      w.direct = allow_direct;
+      break;
+    case JCS_RGB:
+      // The library writes the bitmap's byte order itself: the same samples
+      // as the per-pixel copy, without the copy.
+      if (allow_direct && bitmap->PixelFormat() == px24BGR) {
+        cinfo->out_color_space = JCS_EXT_BGR;
+        w.direct = true;
+      } else if (allow_direct && bitmap->PixelFormat() == px24RGB) {
+        cinfo->out_color_space = JCS_EXT_RGB;
+        w.direct = true;
+      }
+      break;
+    default:
+      ERREXIT(cinfo, cnJPEGMsgNotGrayOrRGB);
+  }
+  jpeg_calc_output_dimensions(cinfo);
+  w.unpadded = int64_t(cinfo->output_width) * cinfo->output_components;
+  w.padded = (w.unpadded + 3) / 4 * 4;
+  if (!w.direct) {
+    w.buffer = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                           JDIMENSION(w.padded), 1);
+  }
+  // The bitmap's own stride decides the padding (its rows may have none).
+  jpeg_writer_target(w, bitmap->Data(), bitmap->Stride(),
+                     w.one_byte ? w.unpadded : int64_t(w.width) * w.bytes_per_pixel);
+}
+
+void jpeg_writer_target(rJPEGWriter& w, uint8_t* target, int64_t step, int64_t row_bytes) {
+  w.target = target;
+  w.step = step;
+  w.row_bytes = row_bytes;
+  w.padding = step > row_bytes ? step - row_bytes : 0;
+}
+
+JSAMPROW jpeg_writer_row(const rJPEGWriter& w) { return w.direct ? w.target : w.buffer[0]; }
+
+void jpeg_put_rows(rJPEGWriter& w) {
+  if (!w.direct) {
+    const uint8_t* s = w.buffer[0];
+    if (w.one_byte) {
+      std::memcpy(w.target, s, size_t(w.unpadded));
+    } else {
+      uint8_t* p = w.target;
+      for (int32_t x = 0; x < w.width; ++x, s += 3, p += w.bytes_per_pixel) {
+        p[w.order.red] = s[0];
+        p[w.order.green] = s[1];
+        p[w.order.blue] = s[2];
+      }
+    }
+  }
+  if (w.padding > 0) std::memset(w.target + w.row_bytes, 0, size_t(w.padding));
+  w.target += w.step;
+}
+
+// ---------------------------------------------------------------------------
+// Row reader.
+
+void jpeg_bitmap_reader(j_compress_ptr cinfo, rJPEGReader& r, cBitmap* bitmap, bool allow_direct) {
+  r = rJPEGReader{};
+  r.bitmap = bitmap;
+  r.order = *bitmap->Order();
+  r.bytes_per_pixel = bitmap->BytesPerPixel();
+  r.width = bitmap->Width();
+  cinfo->image_width = JDIMENSION(bitmap->Width());
+  cinfo->image_height = JDIMENSION(bitmap->Height());
+  cinfo->input_components = 3;
+  cinfo->in_color_space = JCS_RGB;
+  cinfo->data_precision = 8;
+  if (!allow_direct) return;
+  // The bitmap's own byte order; the X byte of the 32-bit orders (alpha) is
+  // not read, as the per-pixel copy does not read it.
+  J_COLOR_SPACE space = JCS_UNKNOWN;
+  switch (bitmap->PixelFormat()) {
+    case px24RGB: space = JCS_EXT_RGB; break;
+    case px24BGR: space = JCS_EXT_BGR; break;
+    case px32RGBA: space = JCS_EXT_RGBX; break;
+    case px32BGRA: space = JCS_EXT_BGRX; break;
+    case px32ARGB: space = JCS_EXT_XRGB; break;
+    case px32ABGR: space = JCS_EXT_XBGR; break;
+    default: return;
+  }
+  cinfo->in_color_space = space;
+  cinfo->input_components = r.bytes_per_pixel;
+  r.direct = true;
+}
+
+void jpeg_reader_start(j_compress_ptr cinfo, rJPEGReader& r) {
+  if (!r.direct) {
+    r.buffer = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                           JDIMENSION(r.width) * 3, 1);
+  }
+  r.source = r.bitmap->Data();
+  r.step = r.bitmap->Stride();
+}
+
+JSAMPROW jpeg_get_rows(rJPEGReader& r) {
+  const uint8_t* p = r.source;
+  r.source += r.step;
+  if (r.direct) return const_cast<JSAMPROW>(p);
+  uint8_t* s = r.buffer[0];
+  for (int32_t x = 0; x < r.width; ++x, s += 3, p += r.bytes_per_pixel) {
+    s[0] = p[r.order.red];
+    s[1] = p[r.order.green];
+    s[2] = p[r.order.blue];
+  }
+  return r.buffer[0];
+}

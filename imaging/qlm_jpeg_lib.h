@@ -1,0 +1,174 @@
+// Driving the JPEG library: the records and routines shared by cImageJPEG and
+// the JNG colour coder.
+//
+// Error bridge. The library reports a fatal error by calling the error
+// manager's error_exit, which must not return; a C++ exception must not pass
+// through the library's C frames either. So every library call runs inside
+// jpeg_call: a small frame sets a jump point (setjmp) and calls the step;
+// jpeg_error_exit formats the message into the error record and jumps back
+// (longjmp); jpeg_call then raises 299 errJPEGError with that text in C++.
+// A step runs only library calls and the plain routines below: no object with
+// a destructor lives between the jump point and the library.
+//
+// Messages. Warnings and trace messages are logged in the coder's client
+// object (the image) as 299 rows, the first cnJPEGMaxMessages of each coder
+// object; the rest are counted and jpeg_log_dropped adds one row for them.
+//
+// Scans. The progress manager is always installed: besides reporting
+// progress when a callback is given, it stops a decoder after
+// cnJPEGMaxScans scans (a many-scan progressive file would otherwise cost
+// time in proportion to scans x image size).
+#pragma once
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+#include <type_traits>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "qlm_bitmap.h"
+#include "qlm_progress.h"
+
+class cFlow;
+
+// The add-on messages of the system (the library's add-on table).
+constexpr int cnJPEGMsgNotGrayOrRGB = 1000;  // "BMP output must be grayscale or RGB"
+constexpr int cnJPEGMsgTooManyScans = 1001;  // "JPEG image has more than %d scans"
+constexpr int32_t cnJPEGMaxScans = 500;
+constexpr int32_t cnJPEGMaxMessages = 100;
+// Size of the flow buffers of the source and destination managers.
+constexpr int32_t cnJPEGBufferSize = 4096;
+
+// ---------------------------------------------------------------------------
+// Error manager and bridge.
+
+struct rJPEGError {
+  jpeg_error_mgr pub;  // first: what the library sees
+  jmp_buf jump;
+  bool armed;
+  char text[JMSG_LENGTH_MAX + 32];  // "{message(Code:n)}" of the last error exit
+  int32_t logged;                   // messages logged
+  int32_t dropped;                  // messages past the cap
+};
+
+// The library's standard error manager with error_exit and emit_message
+// replaced; answers the record's library part for cinfo->err.
+jpeg_error_mgr* jpeg_error_init(rJPEGError& err);
+// Formats "{message(Code:n)}" into the record and jumps back to jpeg_call.
+[[noreturn]] void jpeg_error_exit(j_common_ptr cinfo);
+// Logs "[Warning:]message(MsgLevel:n)" in the client object (nothing without
+// one); never stops the coding.
+void jpeg_emit_message(j_common_ptr cinfo, int level);
+// One row "{n further messages dropped}" when the cap dropped messages.
+void jpeg_log_dropped(j_common_ptr cinfo);
+
+// Runs step(arg) under a jump point; false when the library took the error
+// exit (the text is in the error record).
+using tJPEGStep = void (*)(void* arg);
+bool jpeg_bridge(j_common_ptr cinfo, tJPEGStep step, void* arg);
+// Raises 299 errJPEGError with the error record's text.
+[[noreturn]] void jpeg_raise_library_error(j_common_ptr cinfo);
+
+// Runs the callable (library calls only) under the bridge; a library error
+// becomes 299 errJPEGError "{message(Code:n)}" raised here, in C++.
+template <typename F>
+void jpeg_call(j_common_ptr cinfo, F&& f) {
+  auto trampoline = [](void* arg) { (*static_cast<std::remove_reference_t<F>*>(arg))(); };
+  if (!jpeg_bridge(cinfo, trampoline, &f)) jpeg_raise_library_error(cinfo);
+}
+
+// ---------------------------------------------------------------------------
+// Progress.
+
+struct rJPEGProgress {
+  jpeg_progress_mgr pub;
+  double last;  // last reported percentage; -1 at the start
+  int32_t extra_completed;
+  int32_t extra_total;
+  bool go_on;  // the callback's last answer
+  ProgressCallback callback;
+};
+
+// Installs the progress record (permanent pool) with the callback (may be
+// nil: then only the scan guard works). Runs inside jpeg_call.
+void jpeg_progress_init(j_common_ptr cinfo, ProgressCallback callback);
+// The library's progress hook: the scan guard, then the percentage.
+void jpeg_progress_monitor(j_common_ptr cinfo);
+// Reports 100 once when the last report was another value (answer ignored).
+void jpeg_progress_finish(j_common_ptr cinfo);
+// False once the callback answered false.
+bool jpeg_progress_go_on(j_common_ptr cinfo);
+
+// ---------------------------------------------------------------------------
+// Flow managers (both run inside jpeg_call).
+
+// Source manager over the flow, from its current position.
+void jpeg_flow_source(j_decompress_ptr cinfo, cFlow* flow);
+// Destination manager writing to the flow at its current position.
+void jpeg_flow_dest(j_compress_ptr cinfo, cFlow* flow);
+
+// ---------------------------------------------------------------------------
+// Row writer: decoded rows into a bitmap (or an index buffer for grey).
+
+struct rJPEGWriter {
+  cBitmap* bitmap;
+  uint8_t* target;   // the next row to fill
+  int64_t step;      // bytes from one target row to the next
+  int64_t unpadded;  // output width x output components
+  int64_t padded;    // unpadded rounded up to a multiple of 4
+  int64_t row_bytes; // bytes of pixels in one target row
+  int64_t padding;   // bytes set to 0 after a row's pixels
+  bool one_byte;     // grey: one byte per pixel, copied unchanged
+  bool direct;       // the library writes the target row itself
+  JSAMPARRAY buffer; // one row of samples for the per-pixel copy
+  rChannelOrder order;
+  int32_t bytes_per_pixel;
+  int32_t width;
+};
+
+// Chooses the output colour space (grey: one byte; RGB: three; anything else
+// takes the error exit with "BMP output must be grayscale or RGB"), computes
+// the output dimensions and the row widths, and targets the bitmap's first
+// row. With allow_direct, a 24-bit bitmap is decoded straight into its rows
+// in its channel order. Runs inside jpeg_call.
+void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& writer, cBitmap* bitmap, bool allow_direct);
+// Moves the target to another buffer (the grey index buffer): rows `step`
+// bytes apart holding `row_bytes` bytes of pixels each.
+void jpeg_writer_target(rJPEGWriter& writer, uint8_t* target, int64_t step, int64_t row_bytes);
+// Where the library writes the next scanline.
+JSAMPROW jpeg_writer_row(const rJPEGWriter& writer);
+// Stores the scanline at the target (per-pixel copy unless direct), zeroes
+// the row's padding and moves to the next row.
+void jpeg_put_rows(rJPEGWriter& writer);
+
+// ---------------------------------------------------------------------------
+// Row reader: bitmap rows handed to the encoder.
+
+struct rJPEGReader {
+  cBitmap* bitmap;
+  const uint8_t* source;  // the next row to hand over
+  int64_t step;
+  JSAMPARRAY buffer;      // width x 3 samples for the per-pixel copy
+  bool direct;            // rows go to the library as they are
+  rChannelOrder order;
+  int32_t bytes_per_pixel;
+  int32_t width;
+};
+
+// Image size, input components and colour space from the bitmap (it must
+// have a channel order): RGB samples, or with allow_direct the bitmap's own
+// byte order (alpha ignored). Runs inside jpeg_call.
+void jpeg_bitmap_reader(j_compress_ptr cinfo, rJPEGReader& reader, cBitmap* bitmap, bool allow_direct);
+// The sample buffer and the first row. Runs inside jpeg_call.
+void jpeg_reader_start(j_compress_ptr cinfo, rJPEGReader& reader);
+// The next row for jpeg_write_scanlines (red, green, blue from the bitmap's
+// offsets, or the bitmap's row itself when direct).
+JSAMPROW jpeg_get_rows(rJPEGReader& reader);
+
+// The records live in frames that the error exit jumps over.
+static_assert(std::is_trivially_destructible_v<rJPEGError>);
+static_assert(std::is_trivially_destructible_v<rJPEGWriter>);
+static_assert(std::is_trivially_destructible_v<rJPEGReader>);
