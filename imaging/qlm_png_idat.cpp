@@ -219,7 +219,10 @@ cPNG_IDAT::~cPNG_IDAT() { ReleaseBuffers(); }
 void cPNG_IDAT::ReleaseBuffers() {
   mem_free(reader_rows[0]);
   mem_free(reader_rows[1]);
+  for (uint8_t*& row : writer_rows) mem_free(row);
+  mem_free(compressed);
   reader_row_length = 0;
+  writer_row_length = 0;
   current_row = 1;
 }
 
@@ -478,5 +481,163 @@ bool cPNG_IDAT::LoadChunk(cFlow* flow, uint8_t* buffer, int32_t capacity, rPNG_C
   ReleaseBuffers();
   mChunkData = nullptr;
   mSize = 0;
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Writing.
+
+struct cPNG_IDAT::rWriteState {
+  z_stream z;
+  cFlow* flow = nullptr;
+};
+
+void png_encode_rgb8(const cPNG_IDAT& idat, const uint8_t* p, uint8_t* s, const rChannelOrder& o, bool alpha) {
+  const int64_t bpp = alpha ? 4 : 3;
+  for (int64_t k = 0; k < idat.width; ++k, p += bpp, s += 3) {
+    s[0] = p[o.red];
+    s[1] = p[o.green];
+    s[2] = p[o.blue];
+  }
+}
+
+void png_encode_rgba8(const cPNG_IDAT& idat, const uint8_t* p, uint8_t* s, const rChannelOrder& o, bool alpha) {
+  const int64_t bpp = alpha ? 4 : 3;
+  for (int64_t k = 0; k < idat.width; ++k, p += bpp, s += 4) {
+    s[0] = p[o.red];
+    s[1] = p[o.green];
+    s[2] = p[o.blue];
+    s[3] = alpha ? p[o.alpha] : uint8_t(255);
+  }
+}
+
+uint8_t cPNG_IDAT::ChooseFilter() {
+  const int64_t L = writer_row_length, b = bytes_per_pixel;
+  const uint8_t* raw = writer_rows[5];
+  const uint8_t* prior = writer_rows[0];
+  if (mPng != nullptr && mPng->mNoFilter) {
+    std::memcpy(writer_rows[0], raw, size_t(L));
+    return 0;
+  }
+  // Candidates 1-4 from the raw row and the prior raw row (row 0), then row 0
+  // becomes this raw row: the type-0 candidate and the next row's prior.
+  for (int64_t i = 0; i < L; ++i) {
+    const uint8_t left = i >= b ? raw[i - b] : 0, up = prior[i], upper_left = i >= b ? prior[i - b] : 0;
+    writer_rows[1][i] = uint8_t(raw[i] - left);
+    writer_rows[2][i] = uint8_t(raw[i] - up);
+    writer_rows[3][i] = uint8_t(raw[i] - ((uint32_t(left) + up) >> 1));
+    writer_rows[4][i] = uint8_t(raw[i] - png_paeth(left, up, upper_left));
+  }
+  std::memcpy(writer_rows[0], raw, size_t(L));
+  uint8_t best = 0;
+  int64_t best_score = -1;
+  for (uint8_t c = 0; c <= 4; ++c) {
+    const uint8_t* r = writer_rows[c];
+    int64_t score = 0;
+    for (int64_t d = 2; d < L; ++d) score += (r[d] == r[d - 1] || r[d] == r[d - 2]) ? 1 : 0;
+    if (score > best_score) {
+      best_score = score;
+      best = c;
+    }
+  }
+  return best;
+}
+
+bool cPNG_IDAT::SaveIDAT(cFlow* flow, const uint8_t* data, int32_t count) {
+  return Guard(false, [&] {
+    std::memcpy(mHdr.ch_type, "IDAT", 4);
+    WriteChunk(flow, data, count);
+    return true;
+  });
+}
+
+bool cPNG_IDAT::SaveData(rWriteState& st, int64_t count, const uint8_t* data) {
+  return Guard(false, [&] {
+    z_stream& z = st.z;
+    z.next_in = const_cast<uint8_t*>(data);
+    z.avail_in = uInt(count);
+    while (z.avail_in > 0) {
+      const int rc = deflate(&z, Z_NO_FLUSH);
+      if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflate", z, rc));
+      if (z.avail_out == 0) {
+        if (!SaveIDAT(st.flow, compressed, compressed_capacity)) raise_png_error(errPNGSaveIDAT, "{SaveIDAT}");
+        z.next_out = compressed;
+        z.avail_out = uInt(compressed_capacity);
+      }
+    }
+    return true;
+  });
+}
+
+bool cPNG_IDAT::SaveFinish(rWriteState& st) {
+  return Guard(false, [&] {
+    z_stream& z = st.z;
+    z.next_in = nullptr;
+    z.avail_in = 0;
+    for (;;) {
+      const int rc = deflate(&z, Z_FINISH);
+      if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflate", z, rc));
+      const int32_t n = compressed_capacity - int32_t(z.avail_out);
+      // An empty last piece is not written: an empty IDAT after the others
+      // would be read as a separate chunk.
+      if (n > 0 && !SaveIDAT(st.flow, compressed, n)) raise_png_error(errPNGSaveIDAT, "{SaveIDAT}");
+      z.next_out = compressed;
+      z.avail_out = uInt(compressed_capacity);
+      if (rc == Z_STREAM_END) break;
+    }
+    return true;
+  });
+}
+
+bool cPNG_IDAT::SaveChunk(cFlow* flow) {
+  ReleaseBuffers();
+  rWriteState st;
+  std::memset(&st.z, 0, sizeof st.z);
+  st.flow = flow;
+  bool deflating = false;
+  const bool ok = Guard(false, [&] {
+    if (flow == nullptr) raise_condition_error(errPreCondition, "{flow=NIL}");
+    if (!mem_alloc(compressed, compressed_capacity)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+    st.z.next_out = compressed;
+    st.z.avail_out = uInt(compressed_capacity);
+    const int rc = deflateInit(&st.z, mPng->mDeflateLevel);
+    if (rc != Z_OK) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflateInit", st.z, rc));
+    deflating = true;
+    const cPNG_IHDR& ihdr = Ihdr();
+    writer_row_length = ihdr.row_bytes;
+    bytes_per_pixel = png_pixel_bytes(ihdr.color_type, ihdr.bit_depth);
+    tPNGEncoder encode = nullptr;
+    if (ihdr.bit_depth == 8 && ihdr.color_type == cnCM_RGB) encode = &png_encode_rgb8;
+    if (ihdr.bit_depth == 8 && ihdr.color_type == cnCM_RGBA) encode = &png_encode_rgba8;
+    if (encode == nullptr) raise_png_error(errPNGInvalidCTypeDepth, "{encode=NIL}");
+    const cBitmap* bitmap = mPng->mSaveBitmap;
+    rChannelOrder order;
+    if (!bitmap_has_order(bitmap, order)) raise_condition_error(errPreCondition, "{mSaveBitmap=NIL}");
+    // The header was made from this bitmap; a row must hold its pixels.
+    if (writer_row_length != png_row_bytes(bitmap->Width(), ihdr.color_type, 8) || writer_row_length < 1 ||
+        writer_row_length >= INT32_MAX)
+      raise_condition_error(errInvariant, "{IHDR<>mSaveBitmap}");
+    for (uint8_t*& row : writer_rows) {
+      if (!mem_alloc(row, writer_row_length)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+      std::memset(row, 0, size_t(writer_row_length));
+    }
+    const bool alpha = bitmap->HasAlpha();
+    width = bitmap->Width();
+    height = bitmap->Height();
+    progress_total = height;
+    progress_count = 0;
+    last_percent = -1;
+    for (int64_t y = 0; y < height; ++y) {
+      encode(*this, bitmap->Data() + y * bitmap->Stride(), writer_rows[5], order, alpha);
+      const uint8_t f = ChooseFilter();
+      if (!SaveData(st, 1, &f) || !SaveData(st, writer_row_length, writer_rows[f]))
+        raise_png_error(errPNGSaveRow, "{SaveData}");
+      Progress("{cPNG_IDAT.SaveChunk}");
+    }
+    if (!SaveFinish(st)) raise_png_error(errPNGSaveRow, "{SaveFinish}");
+    return true;
+  });
+  if (deflating) deflateEnd(&st.z);
+  ReleaseBuffers();
   return ok;
 }
