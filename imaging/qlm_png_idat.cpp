@@ -19,6 +19,7 @@ struct cPNG_IDAT::rReadState {
   rPNG_ChunkHeader* header = nullptr;
   uint32_t crc = 0;
   int64_t chunk_end = 0;
+  bool ended = false;  // inflate has reached the stream's end
 };
 
 namespace {
@@ -326,6 +327,7 @@ bool cPNG_IDAT::LoadRow(rReadState& st, int64_t count, uint8_t* destination) {
       const uInt in_before = z.avail_in, out_before = z.avail_out;
       const int rc = inflate(&z, Z_NO_FLUSH);
       if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("inflate", z, rc));
+      if (rc == Z_STREAM_END) st.ended = true;
       // A stream that ends, or stops moving, while rows are still wanted is
       // short: waiting for more would never end.
       if ((rc == Z_STREAM_END && z.avail_out > 0) || (z.avail_in == in_before && z.avail_out == out_before))
@@ -465,12 +467,31 @@ bool cPNG_IDAT::LoadChunk(cFlow* flow, uint8_t* buffer, int32_t capacity, rPNG_C
       if (!LoadA7(st)) raise_png_error(errPNGLoadAdam7Interlaced, "{LoadA7}");
     }
     // The rows may be complete before the current chunk is: the rest of it
-    // (the stream's end) is read through the running CRC before the check.
-    while (flow->Curr() < st.chunk_end) {
+    // (the stream's end) is read through the running CRC before the check,
+    // and through inflate, so that the stream's own check value is verified
+    // when it lies in this chunk. Output beyond the image is dropped.
+    uint8_t scratch[512];
+    for (;;) {
+      if (!st.ended && st.z.avail_in > 0) {
+        st.z.next_out = scratch;
+        st.z.avail_out = sizeof scratch;
+        const uInt in_before = st.z.avail_in;
+        const int rc = inflate(&st.z, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) st.ended = true;
+        if (rc != Z_OK && rc != Z_STREAM_END)
+          raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("inflate", st.z, rc));
+        if (rc == Z_OK && st.z.avail_in == in_before && st.z.avail_out == sizeof scratch) break;
+        continue;
+      }
+      if (flow->Curr() >= st.chunk_end) break;
       const int64_t n = std::min<int64_t>(st.chunk_end - flow->Curr(), mSize);
       flow->Read(mChunkData, int32_t(n));
       if (int64_t(flow->LastIO()) != n) raise_png_error(errPNGFlowCorrupted, "{f.Read}");
       st.crc = crc32_update(st.crc, mChunkData, int32_t(n));
+      if (!st.ended) {
+        st.z.next_in = mChunkData;
+        st.z.avail_in = uInt(n);
+      }
     }
     uint8_t b[4];
     if (!flow->Read(b, 4) || flow->LastIO() != 4) raise_png_error(errPNGFlowCorrupted, "{f.Read}");
