@@ -166,3 +166,76 @@ TEST_F(PngConformance, GoInvalidFiles) {
     }
   }
 }
+
+namespace {
+
+void write_to_memory(png_structp png, png_bytep data, png_size_t n) {
+  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + n);
+}
+void flush_nothing(png_structp) {}
+
+// libpng writes the packed rows as a PNG file, plain or interlaced.
+struct WriteState {
+  Bytes out;
+  std::vector<png_bytep> rows;
+};
+bool libpng_encode(WriteState& st, std::vector<Bytes>& rows, uint32_t w, uint32_t h, int depth, int ctype,
+                   bool interlaced) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_set_write_fn(png, &st.out, &write_to_memory, &flush_nothing);
+  png_set_IHDR(png, info, w, h, depth, ctype, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (ctype == PNG_COLOR_TYPE_PALETTE) {
+    png_color palette[256];
+    for (int i = 0; i < 256; ++i) palette[i] = {uint8_t(i * 3), uint8_t(255 - i), uint8_t(i * 11)};
+    png_set_PLTE(png, info, palette, 1 << std::min(depth, 8));
+  }
+  png_write_info(png, info);
+  for (Bytes& r : rows) st.rows.push_back(r.data());
+  png_write_image(png, st.rows.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace
+
+TEST_F(PngConformance, InterlacedAndPlainDecodeAlike) {
+  const std::pair<int, int> kinds[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
+                                       {3, 2}, {3, 4}, {3, 8}, {4, 8},  {4, 16}, {6, 8}, {6, 16}};
+  const int channels[7] = {1, 0, 3, 1, 2, 0, 4};
+  for (const auto& [ctype, depth] : kinds)
+    for (uint32_t w = 1; w <= 9; ++w)
+      for (uint32_t h = 1; h <= 9; ++h) {
+        SCOPED_TRACE(std::to_string(ctype) + "/" + std::to_string(depth) + " " + std::to_string(w) + "x" +
+                     std::to_string(h));
+        std::vector<Bytes> rows;
+        for (uint32_t y = 0; y < h; ++y) {
+          std::vector<uint32_t> samples;
+          for (uint32_t x = 0; x < w; ++x)
+            for (int c = 0; c < channels[ctype]; ++c) {
+              uint32_t v = (x * 2654435761u) ^ (y * 40503u) ^ uint32_t(c * 977 + ctype * 31 + depth);
+              v ^= v >> 11;
+              samples.push_back(v & (depth == 16 ? 0xFFFFu : (1u << depth) - 1));
+            }
+          rows.push_back(testenv::pack_samples(samples, depth));
+        }
+        std::unique_ptr<cBitmap> decoded[2];
+        for (int interlaced = 0; interlaced < 2; ++interlaced) {
+          WriteState st;
+          std::vector<Bytes> copy = rows;
+          ASSERT_TRUE(libpng_encode(st, copy, w, h, depth, ctype, interlaced == 1));
+          cImagePNG png;
+          auto flow = testenv::read_flow(st.out);
+          ASSERT_TRUE(png.Open(flow.get())) << png.LastErrorText();
+          decoded[interlaced] = png.Bitmap(0)->Clone(0, 0, cnResizeCopy);
+        }
+        ASSERT_TRUE(testenv::bitmaps_equal(*decoded[1], *decoded[0]));
+      }
+}
