@@ -57,8 +57,11 @@ void put_rgb(uint8_t* p, const rChannelOrder& o, uint8_t r, uint8_t g, uint8_t b
   p[o.blue] = b;
 }
 
+// The decoders take the order by value: stores through the pixel pointer
+// could otherwise alias a referenced order and force a reload per byte.
+
 // The decoders, once, over any column layout.
-void decode_indexed(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_indexed(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                     const rColumns& c) {
   const int64_t depth = idat.bit_depth;
   const uint32_t mask = (1u << depth) - 1;
@@ -76,7 +79,7 @@ void decode_indexed(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, co
   });
 }
 
-void decode_grey16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_grey16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                    const rColumns& c) {
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
     const uint8_t i = s[2 * k];
@@ -84,20 +87,20 @@ void decode_grey16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, con
   });
 }
 
-void decode_rgb8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_rgb8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                  const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) { put_rgb(p, o, T[s[3 * k]], T[s[3 * k + 1]], T[s[3 * k + 2]]); });
 }
 
-void decode_rgb16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_rgb16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                   const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha,
              [&](int64_t k, uint8_t* p) { put_rgb(p, o, T[s[6 * k]], T[s[6 * k + 2]], T[s[6 * k + 4]]); });
 }
 
-void decode_greyalpha8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_greyalpha8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                        const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
@@ -107,7 +110,7 @@ void decode_greyalpha8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels,
   });
 }
 
-void decode_greyalpha16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_greyalpha16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                         const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
@@ -117,7 +120,7 @@ void decode_greyalpha16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels
   });
 }
 
-void decode_rgba8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_rgba8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                   const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
@@ -126,7 +129,7 @@ void decode_rgba8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, cons
   });
 }
 
-void decode_rgba16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_rgba16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                    const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
@@ -135,7 +138,7 @@ void decode_rgba16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, con
   });
 }
 
-void blend(const cPNG_IDAT& idat, uint8_t* pixels, const rChannelOrder& o, bool alpha, const rColumns& c) {
+void blend(const cPNG_IDAT& idat, uint8_t* pixels, const rChannelOrder o, bool alpha, const rColumns& c) {
   const int32_t gr = idat.background[0], gg = idat.background[1], gb = idat.background[2];
   for_pixels(c, pixels, alpha, [&](int64_t, uint8_t* p) {
     const int32_t a = alpha ? p[o.alpha] : 255;
@@ -254,10 +257,19 @@ std::unique_ptr<cPNG_Chunk> cPNG_IDAT::Clone() const {
   }
 }
 
+namespace {
+// The Paeth predictor without branches on the data: pa = |b - c|,
+// pb = |a - c|, pc = |a + b - 2c|; ties go to a, then b.
+inline uint8_t paeth(int a, int b, int c) {
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+  return uint8_t(pa <= pb && pa <= pc ? a : (pb <= pc ? b : c));
+}
+}  // namespace
+
 void cPNG_IDAT::Unfilter() {
   uint8_t* r = reader_rows[current_row];
   const uint8_t* q = reader_rows[current_row ^ 1];
-  const int64_t L = unfilter_length, b = bytes_per_pixel;
+  const int64_t L = unfilter_length, b = std::min<int64_t>(bytes_per_pixel, L);
   switch (r[0]) {
     case 1:
       for (int64_t i = b + 1; i <= L; ++i) r[i] = uint8_t(r[i] + r[i - b]);
@@ -266,16 +278,14 @@ void cPNG_IDAT::Unfilter() {
       for (int64_t i = 1; i <= L; ++i) r[i] = uint8_t(r[i] + q[i]);
       break;
     case 3:
-      for (int64_t i = 1; i <= L; ++i) {
-        const uint32_t a = i > b ? r[i - b] : 0;
-        r[i] = uint8_t(r[i] + ((a + q[i]) >> 1));
-      }
+      // The first pixel has no left neighbour: a = 0.
+      for (int64_t i = 1; i <= b; ++i) r[i] = uint8_t(r[i] + (q[i] >> 1));
+      for (int64_t i = b + 1; i <= L; ++i) r[i] = uint8_t(r[i] + ((uint32_t(r[i - b]) + q[i]) >> 1));
       break;
     case 4:
-      for (int64_t i = 1; i <= L; ++i) {
-        const uint8_t a = i > b ? r[i - b] : 0, c = i > b ? q[i - b] : 0;
-        r[i] = uint8_t(r[i] + png_paeth(a, q[i], c));
-      }
+      // The first pixel: a = c = 0, so the predictor is the byte above.
+      for (int64_t i = 1; i <= b; ++i) r[i] = uint8_t(r[i] + q[i]);
+      for (int64_t i = b + 1; i <= L; ++i) r[i] = uint8_t(r[i] + paeth(r[i - b], q[i], q[i - b]));
       break;
     default:  // 0, and unknown types: the row stays as it is
       break;
