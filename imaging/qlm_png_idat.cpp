@@ -2,6 +2,10 @@
 // image's bitmap.
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -65,17 +69,21 @@ void decode_indexed(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, co
                     const rColumns& c) {
   const int64_t depth = idat.bit_depth;
   const uint32_t mask = (1u << depth) - 1;
+  const auto* P = idat.palette;
+  const uint8_t* table = alpha ? idat.alpha_table : nullptr;
+  const int32_t table_count = idat.alpha_count;
+  auto put = [&](uint8_t* p, uint32_t index) {
+    put_rgb(p, o, P[index][0], P[index][1], P[index][2]);
+    if (table != nullptr && int32_t(index) < table_count) p[o.alpha] = table[index];
+  };
+  if (depth == 8) {
+    for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) { put(p, s[k]); });
+    return;
+  }
+  // Samples from the most significant bits of each byte first.
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
-    uint32_t index = 0;
-    if (depth == 8) {
-      index = s[k];
-    } else {
-      // Samples from the most significant bits of each byte first.
-      const int64_t bit = k * depth;
-      index = (uint32_t(s[bit >> 3]) >> (8 - depth - (bit & 7))) & mask;
-    }
-    put_rgb(p, o, idat.palette[index][0], idat.palette[index][1], idat.palette[index][2]);
-    if (alpha && idat.alpha_table != nullptr && int32_t(index) < idat.alpha_count) p[o.alpha] = idat.alpha_table[index];
+    const int64_t bit = k * depth;
+    put(p, (uint32_t(s[bit >> 3]) >> (8 - depth - (bit & 7))) & mask);
   });
 }
 
@@ -264,6 +272,48 @@ inline uint8_t paeth(int a, int b, int c) {
   const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
   return uint8_t(pa <= pb && pa <= pc ? a : (pb <= pc ? b : c));
 }
+#if defined(__SSE2__)
+// Paeth over a row of 3- or 4-byte pixels, one pixel per step in 16-bit
+// lanes: the same predictor as paeth(), chosen with compare masks. The last
+// pixel of a 3-byte row is done bytewise, so no load passes the row's end.
+void paeth_row_sse2(uint8_t* r, const uint8_t* q, int64_t L, int64_t b) {
+  const __m128i zero = _mm_setzero_si128();
+  auto load = [](const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return _mm_cvtsi32_si128(v);
+  };
+  __m128i a = zero, c = zero;  // left and upper-left, 16-bit lanes
+  int64_t i = 1;
+  for (; i + 3 <= L; i += b) {
+    const __m128i up = _mm_unpacklo_epi8(load(q + i), zero);
+    const __m128i pa = _mm_sub_epi16(up, c);
+    const __m128i pb = _mm_sub_epi16(a, c);
+    const __m128i pc = _mm_add_epi16(pa, pb);
+    const __m128i apa = _mm_max_epi16(pa, _mm_sub_epi16(zero, pa));
+    const __m128i apb = _mm_max_epi16(pb, _mm_sub_epi16(zero, pb));
+    const __m128i apc = _mm_max_epi16(pc, _mm_sub_epi16(zero, pc));
+    const __m128i use_b = _mm_cmplt_epi16(apb, apa);
+    const __m128i use_c = _mm_cmplt_epi16(apc, _mm_min_epi16(apa, apb));
+    __m128i pred = _mm_or_si128(_mm_and_si128(use_b, up), _mm_andnot_si128(use_b, a));
+    pred = _mm_or_si128(_mm_and_si128(use_c, c), _mm_andnot_si128(use_c, pred));
+    const __m128i out = _mm_add_epi8(load(r + i), _mm_packus_epi16(pred, pred));
+    int32_t v = _mm_cvtsi128_si32(out);
+    std::memcpy(r + i, &v, size_t(b));
+    a = _mm_unpacklo_epi8(out, zero);
+    c = up;
+    if (b == 3) {
+      // Lane 3 belongs to the next pixel: keep it out of the next step.
+      a = _mm_and_si128(a, _mm_set_epi16(0, 0, 0, 0, 0, -1, -1, -1));
+      c = _mm_and_si128(c, _mm_set_epi16(0, 0, 0, 0, 0, -1, -1, -1));
+    }
+  }
+  for (; i <= L; ++i) {
+    const uint8_t left = i > b ? r[i - b] : 0, upper_left = i > b ? q[i - b] : 0;
+    r[i] = uint8_t(r[i] + paeth(left, q[i], upper_left));
+  }
+}
+#endif
 }  // namespace
 
 void cPNG_IDAT::Unfilter() {
@@ -283,6 +333,12 @@ void cPNG_IDAT::Unfilter() {
       for (int64_t i = b + 1; i <= L; ++i) r[i] = uint8_t(r[i] + ((uint32_t(r[i - b]) + q[i]) >> 1));
       break;
     case 4:
+#if defined(__SSE2__)
+      if (b == 3 || b == 4) {
+        paeth_row_sse2(r, q, L, b);
+        break;
+      }
+#endif
       // The first pixel: a = c = 0, so the predictor is the byte above.
       for (int64_t i = 1; i <= b; ++i) r[i] = uint8_t(r[i] + q[i]);
       for (int64_t i = b + 1; i <= L; ++i) r[i] = uint8_t(r[i] + paeth(r[i - b], q[i], q[i - b]));
