@@ -278,7 +278,7 @@ void cBitmap::Fill(uint32_t color, int32_t opacity, int64_t x1, int64_t y1, int6
   const bool blend = opacity >= 0 && opacity <= 254;
   const bool alpha = opacity == cnOpacityAlpha && HasAlpha();
   // The destination's weight in 256ths.
-  const int32_t k = 256 - opacity;
+  const int32_t k = blend ? 256 - opacity : 0;
   if (!blend && (alpha || !HasAlpha())) {
     // Every pixel the same bytes: one row by pixel, the others copied.
     uint8_t* first = mData + y1 * mStride + x1 * bpp;
