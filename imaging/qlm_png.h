@@ -402,6 +402,7 @@ class cPNG_IDAT : public cPNG_Chunk {
   int64_t progress_total = 0;
   int64_t progress_count = 0;
   const uint8_t* gamma = nullptr;
+  bool gamma_identity = false;  // the table maps every value to itself
   const uint8_t (*palette)[3] = nullptr;
   bool alpha = false;  // the bitmap has an alpha channel
   uint8_t background[3] = {};

@@ -98,6 +98,13 @@ void decode_grey16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, con
 void decode_rgb8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                  const rColumns& c) {
   const uint8_t* T = idat.gamma;
+  if (idat.gamma_identity && c.step == 1) {
+    // Without a gamma table the samples are the colours: a plain byte walk.
+    const int64_t bpp = alpha ? 4 : 3;
+    uint8_t* p = pixels + c.first * bpp;
+    for (const uint8_t* end = s + 3 * c.count; s < end; s += 3, p += bpp) put_rgb(p, o, s[0], s[1], s[2]);
+    return;
+  }
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) { put_rgb(p, o, T[s[3 * k]], T[s[3 * k + 1]], T[s[3 * k + 2]]); });
 }
 
@@ -131,6 +138,14 @@ void decode_greyalpha16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels
 void decode_rgba8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                   const rColumns& c) {
   const uint8_t* T = idat.gamma;
+  if (idat.gamma_identity && c.step == 1 && alpha) {
+    uint8_t* p = pixels + c.first * 4;
+    for (const uint8_t* end = s + 4 * c.count; s < end; s += 4, p += 4) {
+      put_rgb(p, o, s[0], s[1], s[2]);
+      p[o.alpha] = s[3];
+    }
+    return;
+  }
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
     put_rgb(p, o, T[s[4 * k]], T[s[4 * k + 1]], T[s[4 * k + 2]]);
     if (alpha) p[o.alpha] = s[4 * k + 3];
@@ -516,6 +531,8 @@ bool cPNG_IDAT::LoadChunk(cFlow* flow, uint8_t* buffer, int32_t capacity, rPNG_C
     if (ihdr.row_bytes < 1 || reader_row_length >= INT32_MAX) raise_base_error(errNEnoughMem, "{mem_alloc}");
     bytes_per_pixel = png_pixel_bytes(ihdr.color_type, ihdr.bit_depth);
     gamma = ihdr.gamma;
+    gamma_identity = true;
+    for (int i = 0; i < 256; ++i) gamma_identity = gamma_identity && gamma[i] == i;
     for (uint8_t*& row : reader_rows) {
       if (!mem_alloc(row, reader_row_length)) raise_base_error(errNEnoughMem, "{mem_alloc}");
       std::memset(row, 0, size_t(reader_row_length));
