@@ -278,7 +278,21 @@ void cBitmap::Fill(uint32_t color, int32_t opacity, int64_t x1, int64_t y1, int6
   const bool blend = opacity >= 0 && opacity <= 254;
   const bool alpha = opacity == cnOpacityAlpha && HasAlpha();
   // The destination's weight in 256ths.
-  const int32_t k = 256 - opacity;
+  const int32_t k = blend ? 256 - opacity : 0;
+  if (!blend && (alpha || !HasAlpha())) {
+    // Every pixel the same bytes: one row by pixel, the others copied.
+    uint8_t* first = mData + y1 * mStride + x1 * bpp;
+    for (int64_t x = x1; x < x2; ++x) {
+      uint8_t* p = first + (x - x1) * bpp;
+      p[o.red] = cr;
+      p[o.green] = cg;
+      p[o.blue] = cb;
+      if (alpha) p[o.alpha] = ca;
+    }
+    const size_t bytes = size_t((x2 - x1) * bpp);
+    for (int64_t y = y1 + 1; y < y2; ++y) std::memcpy(mData + y * mStride + x1 * bpp, first, bytes);
+    return;
+  }
   for (int64_t y = y1; y < y2; ++y) {
     uint8_t* p = mData + y * mStride + x1 * bpp;
     // Plain writes give every row the bytes of the first one: copy them.
@@ -295,7 +309,6 @@ void cBitmap::Fill(uint32_t color, int32_t opacity, int64_t x1, int64_t y1, int6
         p[o.red] = cr;
         p[o.green] = cg;
         p[o.blue] = cb;
-        if (alpha) p[o.alpha] = ca;
       }
     }
   }

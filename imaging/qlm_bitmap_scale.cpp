@@ -349,7 +349,7 @@ bool cBitmap::CopyBitmap(cBitmap* from, int32_t x, int32_t y, int32_t opacity, i
     const rChannelOrder so = *from->mOrder, d = *mOrder;
     const int64_t sb = from->BytesPerPixel(), db = BytesPerPixel();
     const bool both_alpha = from->HasAlpha() && HasAlpha();
-    const int32_t k_constant = 256 - opacity;
+    const int32_t k_constant = mode == Mode::Constant ? 256 - opacity : 0;
     for (int64_t r = 0; r < h; ++r) {
       const uint8_t* s = pixel_at(*from, sx, sy + r);
       uint8_t* t = pixel_at(*this, dx, dy + r);

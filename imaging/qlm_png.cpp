@@ -136,6 +136,44 @@ void cPNG_Entry::ClearChunks() {
   tIME = nullptr;
 }
 
+bool cPNG_Entry::CopyEntries(const void* source, void* target, uint32_t n) {
+  const rPNG_Entry* s = static_cast<const rPNG_Entry*>(source);
+  rPNG_Entry* t = static_cast<rPNG_Entry*>(target);
+  for (uint32_t i = 0; i < n; ++i) {
+    if (s == nullptr || t == nullptr) return false;
+    t->flags = s->flags;
+    if (s->cobj != nullptr) {
+      t->cobj = s->cobj->Clone().release();
+      if (t->cobj == nullptr) return false;
+    }
+    s = s->next;
+    t = t->next;
+  }
+  return true;
+}
+
+cPNG_Entry* cPNG_Entry::CloneList() {
+  auto list = std::make_unique<cPNG_Entry>();
+  if (Clone(list.get()) == nullptr) return nullptr;
+  for (rPNG_Entry* e = list->First(); e != nullptr; e = e->next) {
+    cPNG_Chunk* c = e->cobj;
+    if (c == nullptr) continue;
+    const rPNG_ChunkHeader& h = c->Header();
+    if (h.Is("IHDR")) list->IHDR = dynamic_cast<cPNG_IHDR*>(c);
+    else if (h.Is("PLTE")) list->PLTE = dynamic_cast<cPNG_PLTE*>(c);
+    else if (h.Is("IEND")) list->IEND = c;
+    else if (h.Is("tRNS")) list->tRNS = dynamic_cast<cPNG_tRNS*>(c);
+    else if (h.Is("cHRM")) list->cHRM = dynamic_cast<cPNG_cHRM*>(c);
+    else if (h.Is("gAMA")) list->gAMA = dynamic_cast<cPNG_gAMA*>(c);
+    // Header-only kinds clone into plain chunks: their references stay nil.
+    else if (h.Is("sBIT")) list->sBIT = dynamic_cast<cPNG_sBIT*>(c);
+    else if (h.Is("bKGD")) list->bKGD = dynamic_cast<cPNG_bKGD*>(c);
+    else if (h.Is("pHYs")) list->pHYs = dynamic_cast<cPNG_pHYs*>(c);
+    else if (h.Is("tIME")) list->tIME = dynamic_cast<cPNG_tIME*>(c);
+  }
+  return list.release();
+}
+
 rPNG_Entry* cPNG_Entry::AddChunk(rPNG_ChunkHeader header, cImagePNG* owner, const rPNG_ChunkFlags& flags,
                                  std::string_view name, cPNG_Chunk* object) {
   if (name.size() == 4) std::memcpy(header.ch_type, name.data(), 4);

@@ -364,6 +364,10 @@ class cPNG_IDAT : public cPNG_Chunk {
   // IDAT chunk read.
   bool LoadChunk(cFlow* flow, uint8_t* buffer, int32_t capacity, rPNG_ChunkHeader* header) override;
 
+  // Writes the owner's mSaveBitmap (8-bit RGB, or RGBA with alpha) as IDAT
+  // chunks of cnSafeBlock bytes of compressed data, the last one shorter.
+  bool SaveChunk(cFlow* flow) override;
+
   // Decoding steps (they raise to LoadChunk).
   struct rReadState;
   bool LoadNI(rReadState& state);
@@ -374,6 +378,15 @@ class cPNG_IDAT : public cPNG_Chunk {
   // Reverses the filter of the current reader row in place.
   void Unfilter();
   void ReleaseBuffers();
+  // Encoding steps (they raise to SaveChunk).
+  struct rWriteState;
+  // The filter type for the raw writer row: the candidate whose bytes most
+  // often repeat one of the two before (ties keep the lower type); 0 with
+  // the owner's mNoFilter.
+  uint8_t ChooseFilter();
+  bool SaveData(rWriteState& state, int64_t count, const uint8_t* data);
+  bool SaveFinish(rWriteState& state);
+  bool SaveIDAT(cFlow* flow, const uint8_t* data, int32_t count);
 
   // Decoding state, public for the row decoders.
   int32_t bit_depth = 0;
@@ -389,15 +402,28 @@ class cPNG_IDAT : public cPNG_Chunk {
   int64_t progress_total = 0;
   int64_t progress_count = 0;
   const uint8_t* gamma = nullptr;
+  bool gamma_identity = false;  // the table maps every value to itself
   const uint8_t (*palette)[3] = nullptr;
   bool alpha = false;  // the bitmap has an alpha channel
   uint8_t background[3] = {};
   const uint8_t* alpha_table = nullptr;
   int32_t alpha_count = 0;
+  // Writing: the compressed buffer, the candidate rows of filter types 0-4
+  // and the raw row (index 5).
+  uint8_t* compressed = nullptr;
+  int32_t compressed_capacity = cnSafeBlock;
+  uint8_t* writer_rows[6] = {};
+  int64_t writer_row_length = 0;
 
  private:
   void Progress(const char* text);
 };
+
+// Row encoders: the bitmap row's pixels into 8-bit RGB or RGBA samples.
+using tPNGEncoder = void (*)(const cPNG_IDAT& idat, const uint8_t* pixels, uint8_t* samples,
+                             const rChannelOrder& order, bool alpha);
+void png_encode_rgb8(const cPNG_IDAT&, const uint8_t*, uint8_t*, const rChannelOrder&, bool);
+void png_encode_rgba8(const cPNG_IDAT&, const uint8_t*, uint8_t*, const rChannelOrder&, bool);
 
 // Row decoders: the samples of one (pass) row into bitmap pixels, through the
 // gamma table T and the palette; alpha only when the bitmap has alpha. The
@@ -465,8 +491,12 @@ class cPNG_Entry : public cArrayOf<rPNG_Entry, 1> {
                        std::string_view name = {}, cPNG_Chunk* object = nullptr);
   // Removes every entry and clears the references.
   void ClearChunks();
+  // A new list of cloned chunk objects (without owner) with its references
+  // set by the objects' types; nil on failure.
+  cPNG_Entry* CloneList();
 
   void FinalizeEntries(void* first, uint32_t n) override;
+  bool CopyEntries(const void* source, void* target, uint32_t n) override;
 
   cPNG_IHDR* IHDR = nullptr;
   cPNG_PLTE* PLTE = nullptr;
@@ -495,11 +525,23 @@ extern uint32_t id_cImagePNG;
 void qlm_png_start();
 void qlm_png_stop();
 
+// The clock the tIME writer reads (tests set a fixed one).
+using tPNGClock = void (*)(rDate& date, rTime& time);
+
 class cImagePNG : public cImage {
  public:
   explicit cImagePNG(ProgressCallback progress = nullptr);
   ~cImagePNG() override;
   bool Identify(uint32_t id) const override;
+
+  // A copy with its own chunk list (when chunks were kept) and the options.
+  cImage* Clone(bool deep, cImage* into = nullptr) override;
+  // Reads a PNG stream from the flow's position into the common bitmap.
+  bool Open(cFlow* flow) override;
+  // Writes from.Bitmap(0) as a PNG stream.
+  bool SaveFrom(cFlow* flow, cImage* from) override;
+  // The type letters must be ASCII letters; flags get their bit 5.
+  static bool CheckType(const rPNG_ChunkHeader& header, rPNG_ChunkFlags& flags);
 
   cPNG_Entry* mChunks = nullptr;
   ProgressCallback mProgress = nullptr;
@@ -517,4 +559,10 @@ class cImagePNG : public cImage {
   cBitmap* mSaveBitmap = nullptr;
   // Inflated text bytes of the image so far (against cnPNGImageTextLimit).
   int64_t mTextBytes = 0;
+  tPNGClock mClock = &datetime_now;
+
+ private:
+  // Creates the bitmap for the first IDAT chunk and decodes the image data.
+  void ReadImageData(cFlow* flow, rPNG_ChunkHeader& header, const rPNG_ChunkFlags& flags, uint8_t* buffer,
+                     int32_t buffer_size);
 };

@@ -626,7 +626,7 @@ bool cPNG_tIME::SaveChunk(cFlow* flow) {
   return Guard(false, [&] {
     rDate date;
     rTime time;
-    datetime_now(date, time);
+    (mPng != nullptr && mPng->mClock != nullptr ? mPng->mClock : &datetime_now)(date, time);
     year = date.year;
     month = uint8_t(date.month), day = uint8_t(date.day);
     hour = uint8_t(time.hour), minute = uint8_t(time.minute), second = uint8_t(time.second);

@@ -2,6 +2,10 @@
 // image's bitmap.
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -19,6 +23,7 @@ struct cPNG_IDAT::rReadState {
   rPNG_ChunkHeader* header = nullptr;
   uint32_t crc = 0;
   int64_t chunk_end = 0;
+  bool ended = false;  // inflate has reached the stream's end
 };
 
 namespace {
@@ -56,26 +61,33 @@ void put_rgb(uint8_t* p, const rChannelOrder& o, uint8_t r, uint8_t g, uint8_t b
   p[o.blue] = b;
 }
 
+// The decoders take the order by value: stores through the pixel pointer
+// could otherwise alias a referenced order and force a reload per byte.
+
 // The decoders, once, over any column layout.
-void decode_indexed(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_indexed(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                     const rColumns& c) {
   const int64_t depth = idat.bit_depth;
   const uint32_t mask = (1u << depth) - 1;
+  const auto* P = idat.palette;
+  const uint8_t* table = alpha ? idat.alpha_table : nullptr;
+  const int32_t table_count = idat.alpha_count;
+  auto put = [&](uint8_t* p, uint32_t index) {
+    put_rgb(p, o, P[index][0], P[index][1], P[index][2]);
+    if (table != nullptr && int32_t(index) < table_count) p[o.alpha] = table[index];
+  };
+  if (depth == 8) {
+    for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) { put(p, s[k]); });
+    return;
+  }
+  // Samples from the most significant bits of each byte first.
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
-    uint32_t index = 0;
-    if (depth == 8) {
-      index = s[k];
-    } else {
-      // Samples from the most significant bits of each byte first.
-      const int64_t bit = k * depth;
-      index = (uint32_t(s[bit >> 3]) >> (8 - depth - (bit & 7))) & mask;
-    }
-    put_rgb(p, o, idat.palette[index][0], idat.palette[index][1], idat.palette[index][2]);
-    if (alpha && idat.alpha_table != nullptr && int32_t(index) < idat.alpha_count) p[o.alpha] = idat.alpha_table[index];
+    const int64_t bit = k * depth;
+    put(p, (uint32_t(s[bit >> 3]) >> (8 - depth - (bit & 7))) & mask);
   });
 }
 
-void decode_grey16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_grey16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                    const rColumns& c) {
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
     const uint8_t i = s[2 * k];
@@ -83,20 +95,27 @@ void decode_grey16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, con
   });
 }
 
-void decode_rgb8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_rgb8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                  const rColumns& c) {
   const uint8_t* T = idat.gamma;
+  if (idat.gamma_identity && c.step == 1) {
+    // Without a gamma table the samples are the colours: a plain byte walk.
+    const int64_t bpp = alpha ? 4 : 3;
+    uint8_t* p = pixels + c.first * bpp;
+    for (const uint8_t* end = s + 3 * c.count; s < end; s += 3, p += bpp) put_rgb(p, o, s[0], s[1], s[2]);
+    return;
+  }
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) { put_rgb(p, o, T[s[3 * k]], T[s[3 * k + 1]], T[s[3 * k + 2]]); });
 }
 
-void decode_rgb16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_rgb16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                   const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha,
              [&](int64_t k, uint8_t* p) { put_rgb(p, o, T[s[6 * k]], T[s[6 * k + 2]], T[s[6 * k + 4]]); });
 }
 
-void decode_greyalpha8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_greyalpha8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                        const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
@@ -106,7 +125,7 @@ void decode_greyalpha8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels,
   });
 }
 
-void decode_greyalpha16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_greyalpha16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                         const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
@@ -116,16 +135,24 @@ void decode_greyalpha16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels
   });
 }
 
-void decode_rgba8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_rgba8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                   const rColumns& c) {
   const uint8_t* T = idat.gamma;
+  if (idat.gamma_identity && c.step == 1 && alpha) {
+    uint8_t* p = pixels + c.first * 4;
+    for (const uint8_t* end = s + 4 * c.count; s < end; s += 4, p += 4) {
+      put_rgb(p, o, s[0], s[1], s[2]);
+      p[o.alpha] = s[3];
+    }
+    return;
+  }
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
     put_rgb(p, o, T[s[4 * k]], T[s[4 * k + 1]], T[s[4 * k + 2]]);
     if (alpha) p[o.alpha] = s[4 * k + 3];
   });
 }
 
-void decode_rgba16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder& o, bool alpha,
+void decode_rgba16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
                    const rColumns& c) {
   const uint8_t* T = idat.gamma;
   for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) {
@@ -134,7 +161,7 @@ void decode_rgba16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, con
   });
 }
 
-void blend(const cPNG_IDAT& idat, uint8_t* pixels, const rChannelOrder& o, bool alpha, const rColumns& c) {
+void blend(const cPNG_IDAT& idat, uint8_t* pixels, const rChannelOrder o, bool alpha, const rColumns& c) {
   const int32_t gr = idat.background[0], gg = idat.background[1], gb = idat.background[2];
   for_pixels(c, pixels, alpha, [&](int64_t, uint8_t* p) {
     const int32_t a = alpha ? p[o.alpha] : 255;
@@ -219,7 +246,10 @@ cPNG_IDAT::~cPNG_IDAT() { ReleaseBuffers(); }
 void cPNG_IDAT::ReleaseBuffers() {
   mem_free(reader_rows[0]);
   mem_free(reader_rows[1]);
+  for (uint8_t*& row : writer_rows) mem_free(row);
+  mem_free(compressed);
   reader_row_length = 0;
+  writer_row_length = 0;
   current_row = 1;
 }
 
@@ -250,10 +280,61 @@ std::unique_ptr<cPNG_Chunk> cPNG_IDAT::Clone() const {
   }
 }
 
+namespace {
+// The Paeth predictor without branches on the data: pa = |b - c|,
+// pb = |a - c|, pc = |a + b - 2c|; ties go to a, then b.
+inline uint8_t paeth(int a, int b, int c) {
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+  return uint8_t(pa <= pb && pa <= pc ? a : (pb <= pc ? b : c));
+}
+#if defined(__SSE2__)
+// Paeth over a row of 3- or 4-byte pixels, one pixel per step in 16-bit
+// lanes: the same predictor as paeth(), chosen with compare masks. The last
+// pixel of a 3-byte row is done bytewise, so no load passes the row's end.
+void paeth_row_sse2(uint8_t* r, const uint8_t* q, int64_t L, int64_t b) {
+  const __m128i zero = _mm_setzero_si128();
+  auto load = [](const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return _mm_cvtsi32_si128(v);
+  };
+  __m128i a = zero, c = zero;  // left and upper-left, 16-bit lanes
+  int64_t i = 1;
+  for (; i + 3 <= L; i += b) {
+    const __m128i up = _mm_unpacklo_epi8(load(q + i), zero);
+    const __m128i pa = _mm_sub_epi16(up, c);
+    const __m128i pb = _mm_sub_epi16(a, c);
+    const __m128i pc = _mm_add_epi16(pa, pb);
+    const __m128i apa = _mm_max_epi16(pa, _mm_sub_epi16(zero, pa));
+    const __m128i apb = _mm_max_epi16(pb, _mm_sub_epi16(zero, pb));
+    const __m128i apc = _mm_max_epi16(pc, _mm_sub_epi16(zero, pc));
+    const __m128i use_b = _mm_cmplt_epi16(apb, apa);
+    const __m128i use_c = _mm_cmplt_epi16(apc, _mm_min_epi16(apa, apb));
+    __m128i pred = _mm_or_si128(_mm_and_si128(use_b, up), _mm_andnot_si128(use_b, a));
+    pred = _mm_or_si128(_mm_and_si128(use_c, c), _mm_andnot_si128(use_c, pred));
+    const __m128i out = _mm_add_epi8(load(r + i), _mm_packus_epi16(pred, pred));
+    int32_t v = _mm_cvtsi128_si32(out);
+    std::memcpy(r + i, &v, size_t(b));
+    a = _mm_unpacklo_epi8(out, zero);
+    c = up;
+    if (b == 3) {
+      // Lane 3 belongs to the next pixel: keep it out of the next step.
+      a = _mm_and_si128(a, _mm_set_epi16(0, 0, 0, 0, 0, -1, -1, -1));
+      c = _mm_and_si128(c, _mm_set_epi16(0, 0, 0, 0, 0, -1, -1, -1));
+    }
+  }
+  for (; i <= L; ++i) {
+    const uint8_t left = i > b ? r[i - b] : 0, upper_left = i > b ? q[i - b] : 0;
+    r[i] = uint8_t(r[i] + paeth(left, q[i], upper_left));
+  }
+}
+#endif
+}  // namespace
+
 void cPNG_IDAT::Unfilter() {
   uint8_t* r = reader_rows[current_row];
   const uint8_t* q = reader_rows[current_row ^ 1];
-  const int64_t L = unfilter_length, b = bytes_per_pixel;
+  const int64_t L = unfilter_length, b = std::min<int64_t>(bytes_per_pixel, L);
   switch (r[0]) {
     case 1:
       for (int64_t i = b + 1; i <= L; ++i) r[i] = uint8_t(r[i] + r[i - b]);
@@ -262,16 +343,20 @@ void cPNG_IDAT::Unfilter() {
       for (int64_t i = 1; i <= L; ++i) r[i] = uint8_t(r[i] + q[i]);
       break;
     case 3:
-      for (int64_t i = 1; i <= L; ++i) {
-        const uint32_t a = i > b ? r[i - b] : 0;
-        r[i] = uint8_t(r[i] + ((a + q[i]) >> 1));
-      }
+      // The first pixel has no left neighbour: a = 0.
+      for (int64_t i = 1; i <= b; ++i) r[i] = uint8_t(r[i] + (q[i] >> 1));
+      for (int64_t i = b + 1; i <= L; ++i) r[i] = uint8_t(r[i] + ((uint32_t(r[i - b]) + q[i]) >> 1));
       break;
     case 4:
-      for (int64_t i = 1; i <= L; ++i) {
-        const uint8_t a = i > b ? r[i - b] : 0, c = i > b ? q[i - b] : 0;
-        r[i] = uint8_t(r[i] + png_paeth(a, q[i], c));
+#if defined(__SSE2__)
+      if (b == 3 || b == 4) {
+        paeth_row_sse2(r, q, L, b);
+        break;
       }
+#endif
+      // The first pixel: a = c = 0, so the predictor is the byte above.
+      for (int64_t i = 1; i <= b; ++i) r[i] = uint8_t(r[i] + q[i]);
+      for (int64_t i = b + 1; i <= L; ++i) r[i] = uint8_t(r[i] + paeth(r[i - b], q[i], q[i - b]));
       break;
     default:  // 0, and unknown types: the row stays as it is
       break;
@@ -323,6 +408,7 @@ bool cPNG_IDAT::LoadRow(rReadState& st, int64_t count, uint8_t* destination) {
       const uInt in_before = z.avail_in, out_before = z.avail_out;
       const int rc = inflate(&z, Z_NO_FLUSH);
       if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("inflate", z, rc));
+      if (rc == Z_STREAM_END) st.ended = true;
       // A stream that ends, or stops moving, while rows are still wanted is
       // short: waiting for more would never end.
       if ((rc == Z_STREAM_END && z.avail_out > 0) || (z.avail_in == in_before && z.avail_out == out_before))
@@ -445,6 +531,8 @@ bool cPNG_IDAT::LoadChunk(cFlow* flow, uint8_t* buffer, int32_t capacity, rPNG_C
     if (ihdr.row_bytes < 1 || reader_row_length >= INT32_MAX) raise_base_error(errNEnoughMem, "{mem_alloc}");
     bytes_per_pixel = png_pixel_bytes(ihdr.color_type, ihdr.bit_depth);
     gamma = ihdr.gamma;
+    gamma_identity = true;
+    for (int i = 0; i < 256; ++i) gamma_identity = gamma_identity && gamma[i] == i;
     for (uint8_t*& row : reader_rows) {
       if (!mem_alloc(row, reader_row_length)) raise_base_error(errNEnoughMem, "{mem_alloc}");
       std::memset(row, 0, size_t(reader_row_length));
@@ -462,12 +550,31 @@ bool cPNG_IDAT::LoadChunk(cFlow* flow, uint8_t* buffer, int32_t capacity, rPNG_C
       if (!LoadA7(st)) raise_png_error(errPNGLoadAdam7Interlaced, "{LoadA7}");
     }
     // The rows may be complete before the current chunk is: the rest of it
-    // (the stream's end) is read through the running CRC before the check.
-    while (flow->Curr() < st.chunk_end) {
+    // (the stream's end) is read through the running CRC before the check,
+    // and through inflate, so that the stream's own check value is verified
+    // when it lies in this chunk. Output beyond the image is dropped.
+    uint8_t scratch[512];
+    for (;;) {
+      if (!st.ended && st.z.avail_in > 0) {
+        st.z.next_out = scratch;
+        st.z.avail_out = sizeof scratch;
+        const uInt in_before = st.z.avail_in;
+        const int rc = inflate(&st.z, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) st.ended = true;
+        if (rc != Z_OK && rc != Z_STREAM_END)
+          raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("inflate", st.z, rc));
+        if (rc == Z_OK && st.z.avail_in == in_before && st.z.avail_out == sizeof scratch) break;
+        continue;
+      }
+      if (flow->Curr() >= st.chunk_end) break;
       const int64_t n = std::min<int64_t>(st.chunk_end - flow->Curr(), mSize);
       flow->Read(mChunkData, int32_t(n));
       if (int64_t(flow->LastIO()) != n) raise_png_error(errPNGFlowCorrupted, "{f.Read}");
       st.crc = crc32_update(st.crc, mChunkData, int32_t(n));
+      if (!st.ended) {
+        st.z.next_in = mChunkData;
+        st.z.avail_in = uInt(n);
+      }
     }
     uint8_t b[4];
     if (!flow->Read(b, 4) || flow->LastIO() != 4) raise_png_error(errPNGFlowCorrupted, "{f.Read}");
@@ -478,5 +585,163 @@ bool cPNG_IDAT::LoadChunk(cFlow* flow, uint8_t* buffer, int32_t capacity, rPNG_C
   ReleaseBuffers();
   mChunkData = nullptr;
   mSize = 0;
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Writing.
+
+struct cPNG_IDAT::rWriteState {
+  z_stream z;
+  cFlow* flow = nullptr;
+};
+
+void png_encode_rgb8(const cPNG_IDAT& idat, const uint8_t* p, uint8_t* s, const rChannelOrder& o, bool alpha) {
+  const int64_t bpp = alpha ? 4 : 3;
+  for (int64_t k = 0; k < idat.width; ++k, p += bpp, s += 3) {
+    s[0] = p[o.red];
+    s[1] = p[o.green];
+    s[2] = p[o.blue];
+  }
+}
+
+void png_encode_rgba8(const cPNG_IDAT& idat, const uint8_t* p, uint8_t* s, const rChannelOrder& o, bool alpha) {
+  const int64_t bpp = alpha ? 4 : 3;
+  for (int64_t k = 0; k < idat.width; ++k, p += bpp, s += 4) {
+    s[0] = p[o.red];
+    s[1] = p[o.green];
+    s[2] = p[o.blue];
+    s[3] = alpha ? p[o.alpha] : uint8_t(255);
+  }
+}
+
+uint8_t cPNG_IDAT::ChooseFilter() {
+  const int64_t L = writer_row_length, b = bytes_per_pixel;
+  const uint8_t* raw = writer_rows[5];
+  const uint8_t* prior = writer_rows[0];
+  if (mPng != nullptr && mPng->mNoFilter) {
+    std::memcpy(writer_rows[0], raw, size_t(L));
+    return 0;
+  }
+  // Candidates 1-4 from the raw row and the prior raw row (row 0), then row 0
+  // becomes this raw row: the type-0 candidate and the next row's prior.
+  for (int64_t i = 0; i < L; ++i) {
+    const uint8_t left = i >= b ? raw[i - b] : 0, up = prior[i], upper_left = i >= b ? prior[i - b] : 0;
+    writer_rows[1][i] = uint8_t(raw[i] - left);
+    writer_rows[2][i] = uint8_t(raw[i] - up);
+    writer_rows[3][i] = uint8_t(raw[i] - ((uint32_t(left) + up) >> 1));
+    writer_rows[4][i] = uint8_t(raw[i] - png_paeth(left, up, upper_left));
+  }
+  std::memcpy(writer_rows[0], raw, size_t(L));
+  uint8_t best = 0;
+  int64_t best_score = -1;
+  for (uint8_t c = 0; c <= 4; ++c) {
+    const uint8_t* r = writer_rows[c];
+    int64_t score = 0;
+    for (int64_t d = 2; d < L; ++d) score += (r[d] == r[d - 1] || r[d] == r[d - 2]) ? 1 : 0;
+    if (score > best_score) {
+      best_score = score;
+      best = c;
+    }
+  }
+  return best;
+}
+
+bool cPNG_IDAT::SaveIDAT(cFlow* flow, const uint8_t* data, int32_t count) {
+  return Guard(false, [&] {
+    std::memcpy(mHdr.ch_type, "IDAT", 4);
+    WriteChunk(flow, data, count);
+    return true;
+  });
+}
+
+bool cPNG_IDAT::SaveData(rWriteState& st, int64_t count, const uint8_t* data) {
+  return Guard(false, [&] {
+    z_stream& z = st.z;
+    z.next_in = const_cast<uint8_t*>(data);
+    z.avail_in = uInt(count);
+    while (z.avail_in > 0) {
+      const int rc = deflate(&z, Z_NO_FLUSH);
+      if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflate", z, rc));
+      if (z.avail_out == 0) {
+        if (!SaveIDAT(st.flow, compressed, compressed_capacity)) raise_png_error(errPNGSaveIDAT, "{SaveIDAT}");
+        z.next_out = compressed;
+        z.avail_out = uInt(compressed_capacity);
+      }
+    }
+    return true;
+  });
+}
+
+bool cPNG_IDAT::SaveFinish(rWriteState& st) {
+  return Guard(false, [&] {
+    z_stream& z = st.z;
+    z.next_in = nullptr;
+    z.avail_in = 0;
+    for (;;) {
+      const int rc = deflate(&z, Z_FINISH);
+      if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflate", z, rc));
+      const int32_t n = compressed_capacity - int32_t(z.avail_out);
+      // An empty last piece is not written: an empty IDAT after the others
+      // would be read as a separate chunk.
+      if (n > 0 && !SaveIDAT(st.flow, compressed, n)) raise_png_error(errPNGSaveIDAT, "{SaveIDAT}");
+      z.next_out = compressed;
+      z.avail_out = uInt(compressed_capacity);
+      if (rc == Z_STREAM_END) break;
+    }
+    return true;
+  });
+}
+
+bool cPNG_IDAT::SaveChunk(cFlow* flow) {
+  ReleaseBuffers();
+  rWriteState st;
+  std::memset(&st.z, 0, sizeof st.z);
+  st.flow = flow;
+  bool deflating = false;
+  const bool ok = Guard(false, [&] {
+    if (flow == nullptr) raise_condition_error(errPreCondition, "{flow=NIL}");
+    if (!mem_alloc(compressed, compressed_capacity)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+    st.z.next_out = compressed;
+    st.z.avail_out = uInt(compressed_capacity);
+    const int rc = deflateInit(&st.z, mPng->mDeflateLevel);
+    if (rc != Z_OK) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflateInit", st.z, rc));
+    deflating = true;
+    const cPNG_IHDR& ihdr = Ihdr();
+    writer_row_length = ihdr.row_bytes;
+    bytes_per_pixel = png_pixel_bytes(ihdr.color_type, ihdr.bit_depth);
+    tPNGEncoder encode = nullptr;
+    if (ihdr.bit_depth == 8 && ihdr.color_type == cnCM_RGB) encode = &png_encode_rgb8;
+    if (ihdr.bit_depth == 8 && ihdr.color_type == cnCM_RGBA) encode = &png_encode_rgba8;
+    if (encode == nullptr) raise_png_error(errPNGInvalidCTypeDepth, "{encode=NIL}");
+    const cBitmap* bitmap = mPng->mSaveBitmap;
+    rChannelOrder order;
+    if (!bitmap_has_order(bitmap, order)) raise_condition_error(errPreCondition, "{mSaveBitmap=NIL}");
+    // The header was made from this bitmap; a row must hold its pixels.
+    if (writer_row_length != png_row_bytes(bitmap->Width(), ihdr.color_type, 8) || writer_row_length < 1 ||
+        writer_row_length >= INT32_MAX)
+      raise_condition_error(errInvariant, "{IHDR<>mSaveBitmap}");
+    for (uint8_t*& row : writer_rows) {
+      if (!mem_alloc(row, writer_row_length)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+      std::memset(row, 0, size_t(writer_row_length));
+    }
+    const bool alpha = bitmap->HasAlpha();
+    width = bitmap->Width();
+    height = bitmap->Height();
+    progress_total = height;
+    progress_count = 0;
+    last_percent = -1;
+    for (int64_t y = 0; y < height; ++y) {
+      encode(*this, bitmap->Data() + y * bitmap->Stride(), writer_rows[5], order, alpha);
+      const uint8_t f = ChooseFilter();
+      if (!SaveData(st, 1, &f) || !SaveData(st, writer_row_length, writer_rows[f]))
+        raise_png_error(errPNGSaveRow, "{SaveData}");
+      Progress("{cPNG_IDAT.SaveChunk}");
+    }
+    if (!SaveFinish(st)) raise_png_error(errPNGSaveRow, "{SaveFinish}");
+    return true;
+  });
+  if (deflating) deflateEnd(&st.z);
+  ReleaseBuffers();
   return ok;
 }

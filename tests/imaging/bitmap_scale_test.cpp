@@ -291,6 +291,7 @@ TEST_F(BitmapScale, CopyBitmapEdgeCases) {
   ASSERT_TRUE(dest->CopyBitmap(from.get(), 0, 0, -1, 10, 0));
   ASSERT_TRUE(dest->CopyBitmap(from.get(), INT32_MIN, INT32_MIN, -1, INT32_MAX, INT32_MAX, INT32_MIN, -1));
   ASSERT_TRUE(dest->CopyBitmap(from.get(), INT32_MAX, 0, -1, INT32_MIN, 0));
+  ASSERT_TRUE(dest->CopyBitmap(from.get(), 20, 0, INT32_MIN));  // any opacity outside 0..254 copies
   EXPECT_EQ(red_row(*dest, 0), (std::vector<int>{5, 6, 7, 8, 9, 0x22, 0x22, 0x22, 0x22, 0x22}));
   // The blend floors: source 255 over 0 at opacity 1 gives 0.
   auto white = make_bitmap(1, 1, cnBitmap24RGB, [](int32_t, int32_t) { return 0xFFFFFFFFu; });

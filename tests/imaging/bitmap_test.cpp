@@ -321,7 +321,8 @@ TEST_F(Bitmap, ClearBlendsWithFloor) {
   const Case cases[] = {
       {200, 100, 128, 150}, {100, 200, 128, 150}, {200, 100, 0, 100}, {255, 0, 1, 0},  // floor, not truncation
       {0, 255, 1, 254},     {255, 0, 254, 253},   {10, 11, 200, 10},  {77, 77, 60, 77},
-      {200, 100, -1, 200},  {200, 100, 255, 200}, {200, 100, -255, 200},
+      {200, 100, -1, 200},  {200, 100, 255, 200}, {200, 100, -255, 200}, {200, 100, INT32_MIN, 200},
+      {200, 100, INT32_MAX, 200},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.c) + " over " + std::to_string(c.old) + " at " + std::to_string(c.opacity));

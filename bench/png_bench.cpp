@@ -1,0 +1,191 @@
+// PNG decode and encode cost beside libpng, in one run, from memory, CRC
+// checks on, one thread. Decode: Go's bench* files of the external corpus
+// (tools/fetch_corpora.sh; missing files are skipped) and a generated
+// 1920 x 1080 RGB noise image, ours into the bitmap, libpng's simplified API
+// into 8-bit RGB(A). Encode: the noise image and a smooth gradient at level 1
+// (ours: the repetition-count filter choice; libpng: its adaptive filters),
+// output size reported beside the time. Prints time ratios at the end
+// (1.0 = as fast as libpng).
+#include <benchmark/benchmark.h>
+#include <png.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench_ratio.h"
+#include "qlm_base_flow.h"
+#include "qlm_png.h"
+#include "qlm_startup.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string corpora_dir() {
+  if (const char* env = std::getenv("QLM_CORPORA_DIR"); env != nullptr && *env != '\0') return env;
+  if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache != '\0')
+    return std::string(cache) + "/qlm-corpora";
+  if (const char* home = std::getenv("HOME"); home != nullptr) return std::string(home) + "/.cache/qlm-corpora";
+  return {};
+}
+
+Bytes read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_to_memory(png_structp png, png_bytep data, png_size_t n) {
+  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + n);
+}
+void flush_nothing(png_structp) {}
+
+// libpng's encode of 8-bit RGB or RGBA rows at a level.
+Bytes libpng_encode(const Bytes& pixels, uint32_t w, uint32_t h, bool alpha, int level) {
+  Bytes out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  std::vector<png_bytep> rows(h);
+  const size_t stride = size_t(w) * (alpha ? 4 : 3);
+  for (uint32_t y = 0; y < h; ++y) rows[y] = const_cast<uint8_t*>(pixels.data()) + y * stride;
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return {};
+  }
+  png_set_write_fn(png, &out, &write_to_memory, &flush_nothing);
+  png_set_compression_level(png, level);
+  png_set_IHDR(png, info, w, h, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_write_image(png, rows.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+struct Source {
+  std::string name;
+  Bytes file;
+};
+
+Bytes noise_pixels(uint32_t w, uint32_t h) {
+  Bytes p(size_t(w) * h * 3);
+  std::mt19937 rng(1);
+  for (uint8_t& b : p) b = uint8_t(rng());
+  return p;
+}
+
+Bytes gradient_pixels(uint32_t w, uint32_t h) {
+  Bytes p(size_t(w) * h * 3);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) {
+      uint8_t* q = p.data() + (size_t(y) * w + x) * 3;
+      q[0] = uint8_t(x / 8);
+      q[1] = uint8_t(y / 5);
+      q[2] = uint8_t((x + y) / 12);
+    }
+  return p;
+}
+
+void decode_ours(benchmark::State& state, const Bytes* file) {
+  for (auto _ : state) {
+    auto flow = cMemoryFlow::ConstructReadOnly(true, file->data(), int64_t(file->size()));
+    flow->Open();
+    cImagePNG png;
+    if (!png.Open(flow.get())) state.SkipWithError("open failed");
+    benchmark::DoNotOptimize(png.Bitmap(0));
+  }
+}
+
+// Like ours, each decode gets new output memory, as a loader's caller would.
+void decode_libpng(benchmark::State& state, const Bytes* file) {
+  for (auto _ : state) {
+    Bytes out;
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, file->data(), file->size())) state.SkipWithError("libpng");
+    image.format = (image.format & PNG_FORMAT_FLAG_ALPHA) ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+    out.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, out.data(), 0, nullptr)) state.SkipWithError("libpng");
+    png_image_free(&image);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+void encode_ours(benchmark::State& state, const Bytes* pixels, uint32_t w, uint32_t h, int level) {
+  cImage image(w, h, 0);
+  image.Create();
+  cBitmap* b = image.Bitmap(0);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) {
+      const uint8_t* q = pixels->data() + (size_t(y) * w + x) * 3;
+      uint8_t* p = b->ScanLine(int32_t(y)) + size_t(x) * 3;
+      p[0] = q[2];
+      p[1] = q[1];
+      p[2] = q[0];
+    }
+  size_t size = 0;
+  for (auto _ : state) {
+    auto flow = cMemoryFlow::Construct();
+    flow->Create();
+    cImagePNG png;
+    png.mDeflateLevel = level;
+    if (!png.SaveFrom(flow.get(), &image)) state.SkipWithError("save failed");
+    size = size_t(flow->Size());
+  }
+  state.counters["bytes"] = double(size);
+}
+
+void encode_libpng(benchmark::State& state, const Bytes* pixels, uint32_t w, uint32_t h, int level) {
+  size_t size = 0;
+  for (auto _ : state) {
+    const Bytes out = libpng_encode(*pixels, w, h, false, level);
+    if (out.empty()) state.SkipWithError("libpng");
+    size = out.size();
+  }
+  state.counters["bytes"] = double(size);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  framework_start(argc, argv);
+  qlm_bitmap_start();
+  qlm_png_start();
+  static std::vector<Source> sources;
+  const std::string dir = corpora_dir() + "/go-png/";
+  for (const char* name : {"benchGray.png", "benchNRGBA-gradient.png", "benchNRGBA-opaque.png", "benchPaletted.png",
+                           "benchRGB.png", "benchRGB-interlace.png"})
+    if (std::filesystem::exists(dir + name)) sources.push_back({name, read_bytes(dir + name)});
+  static const Bytes noise = noise_pixels(1920, 1080);
+  static const Bytes gradient = gradient_pixels(1920, 1080);
+  sources.push_back({"noise-1920x1080", libpng_encode(noise, 1920, 1080, false, 6)});
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const Source& s : sources) {
+    benchmark::RegisterBenchmark(("decode/ours/" + s.name).c_str(), decode_ours, &s.file)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("decode/libpng/" + s.name).c_str(), decode_libpng, &s.file)
+        ->Unit(benchmark::kMillisecond);
+    pairs.emplace_back("decode/ours/" + s.name, "decode/libpng/" + s.name);
+  }
+  for (const auto& [name, pixels] : {std::pair{"noise", &noise}, std::pair{"gradient", &gradient}}) {
+    const std::string n = name;
+    benchmark::RegisterBenchmark(("encode/ours/" + n).c_str(), encode_ours, pixels, 1920u, 1080u, 1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("encode/libpng/" + n).c_str(), encode_libpng, pixels, 1920u, 1080u, 1)
+        ->Unit(benchmark::kMillisecond);
+    pairs.emplace_back("encode/ours/" + n, "encode/libpng/" + n);
+  }
+  const int rc = bench::run_with_ratios(argc, argv, pairs);
+  framework_stop();
+  return rc;
+}

@@ -1,0 +1,412 @@
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "png_test_util.h"
+#include "qlm_base_array.h"
+#include "qlm_base_flow.h"
+#include "qlm_png.h"
+#include "qlm_zlib.h"
+#include "test_files.h"
+
+using testenv::Bytes;
+using testenv::ihdr_data;
+using testenv::pixel_argb;
+using testenv::png_chunk_bytes;
+using testenv::read_flow;
+using testenv::zlib_pack;
+
+namespace {
+
+class PngImage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qlm_bitmap_start();
+    qlm_png_start();
+  }
+  void TearDown() override { mem_alloc_fail_at(0); }
+};
+
+bool logged(const cException& o, int32_t code, const char* text) {
+  const cExceptionLog* log = o.Log();
+  if (log == nullptr) return false;
+  for (uint32_t i = 1; i <= log->Count(); ++i) {
+    const rExceptionLog* row = log->Get(i);
+    if (row->code == code && exception_log_row_text(*row).find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+Bytes join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+const Bytes kSignature(cnPNG_Signature, cnPNG_Signature + 8);
+const Bytes kEnd = png_chunk_bytes("IEND", {});
+
+// A 3 x 2 8-bit RGB image: rows of filter type 0.
+Bytes rgb_rows() { return {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 10, 11, 12, 13, 14, 15, 16, 17, 18}; }
+Bytes rgb_idat() { return png_chunk_bytes("IDAT", zlib_pack(rgb_rows())); }
+Bytes rgb_header() { return png_chunk_bytes("IHDR", ihdr_data(3, 2, 8, 2)); }
+
+void fixed_clock(rDate& date, rTime& time) {
+  date = rDate{};
+  date.day = 2;
+  date.month = 3;
+  date.year = 2004;
+  time = rTime{};
+  time.hour = 5;
+  time.minute = 6;
+  time.second = 7;
+}
+
+// Decodes with libpng's simplified API to RGBA; false when libpng refuses.
+bool libpng_rgba(const Bytes& file, std::vector<uint8_t>& rgba, uint32_t& w, uint32_t& h) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) return false;
+  image.format = PNG_FORMAT_RGBA;
+  rgba.assign(PNG_IMAGE_SIZE(image), 0);
+  w = image.width;
+  h = image.height;
+  const bool ok = png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr) != 0;
+  png_image_free(&image);
+  return ok;
+}
+
+Bytes save(cImage& image, cImagePNG& writer, bool* ok = nullptr) {
+  auto flow = cMemoryFlow::Construct();
+  EXPECT_TRUE(flow->Create());
+  const bool saved = writer.SaveFrom(flow.get(), &image);
+  if (ok != nullptr) *ok = saved;
+  return testenv::flow_bytes(*flow);
+}
+
+// The chunk types of a stream, in order.
+std::vector<std::string> chunk_types(const Bytes& file) {
+  std::vector<std::string> out;
+  for (size_t at = 8; at + 8 <= file.size();) {
+    const uint32_t n = png_get_u32(file.data() + at);
+    out.emplace_back(reinterpret_cast<const char*>(file.data() + at + 4), 4);
+    at += 12 + size_t(n);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(PngImage, OpenTable) {
+  Bytes big_text(700000, 'x');
+  big_text[0] = 'K';
+  big_text[1] = 0;
+  struct Case {
+    const char* name;
+    Bytes stream;
+    bool skip_signature;
+    bool ok;
+    int32_t code;
+    const char* text;
+    std::function<void(cImagePNG&)> check;
+  };
+  const Case cases[] = {
+      {"a plain image", join({kSignature, rgb_header(), rgb_idat(), kEnd}), false, true, 0, "",
+       [](cImagePNG& p) {
+         ASSERT_NE(p.Bitmap(0), nullptr);
+         EXPECT_EQ(p.Bitmap(0)->GetPixel(2, 1), 0xFF101112u);
+         EXPECT_EQ(p.Bitmap(0)->PixelFormat(), px24BGR);
+         EXPECT_EQ(p.mChunks, nullptr);
+       }},
+      {"no signature, skipped", join({rgb_header(), rgb_idat(), kEnd}), true, true, 0, "", nullptr},
+      {"no signature", join({rgb_header(), rgb_idat(), kEnd}), false, false, errInvariant,
+       "{pngh<>cnPNG_Signature}", nullptr},
+      {"IHDR after a text chunk", join({kSignature, png_chunk_bytes("tEXt", {65, 0}), rgb_header()}), false, false,
+       errPNGIHDRNotFirst, "{mChunks.Count>0}", nullptr},
+      {"image data before IHDR", join({kSignature, png_chunk_bytes("tEXt", {65, 0}), rgb_idat(), kEnd}), false,
+       false, errPNGIHDRNotFound, "{mChunks.IHDR=NIL}", nullptr},
+      {"IDAT first", join({kSignature, rgb_idat(), kEnd}), false, false, errPNGIHDRNotFound, "{mChunks.IHDR=NIL}",
+       nullptr},
+      {"a second gAMA", join({kSignature, rgb_header(), png_chunk_bytes("gAMA", {0, 0, 0xB1, 0x8F}),
+                              png_chunk_bytes("gAMA", {0, 0, 0xB1, 0x8F}), rgb_idat(), kEnd}),
+       false, false, errPNGInvalidChunkType, "{entry=NIL}", nullptr},
+      {"two text chunks", join({kSignature, rgb_header(), png_chunk_bytes("tEXt", {65, 0}),
+                                png_chunk_bytes("tEXt", {66, 0}), rgb_idat(), kEnd}),
+       false, true, 0, "", nullptr},
+      {"an unknown ancillary chunk with a bad CRC", join({kSignature, rgb_header(), Bytes{0, 0, 0, 2, 'x', 'y', 'z', 'w',
+                                                                                       1, 2, 9, 9, 9, 9},
+                                                          rgb_idat(), kEnd}),
+       false, true, 0, "", nullptr},
+      {"an unknown critical chunk", join({kSignature, rgb_header(), png_chunk_bytes("ABCD", {1}), rgb_idat(), kEnd}),
+       false, false, errPNGUnknownCriticalChunk, "{not flags.ancillary}", nullptr},
+      {"a digit in a type", join({kSignature, rgb_header(), png_chunk_bytes("ab1d", {1}), rgb_idat(), kEnd}), false,
+       false, errPNGInvalidChunkType, "{CheckType}", nullptr},
+      {"a chunk longer than the flow", join({kSignature, rgb_header(), Bytes{0, 1, 0, 0, 't', 'E', 'X', 't', 0}}),
+       false, false, errPNGInvalidChunkSize, "{aloc>flow.Size}", nullptr},
+      {"a chunk above 655,200 bytes", join({kSignature, rgb_header(), png_chunk_bytes("tEXt", big_text)}), false,
+       false, errPNGTooBigMemRequirement, "{aloc>cnSafeBlock*cnPNG_MAXSAFE}", nullptr},
+      {"a wrong CRC", join({kSignature, Bytes{0, 0, 0, 13, 'I', 'H', 'D', 'R'}, ihdr_data(3, 2, 8, 2), Bytes{1, 2, 3, 4}}),
+       false, false, errPNGInvalidCRC, "{lcrc<>ccrc}", nullptr},
+      {"IDAT after the image data", join({kSignature, rgb_header(), rgb_idat(), png_chunk_bytes("tEXt", {65, 0}),
+                                          rgb_idat(), kEnd}),
+       false, true, 0, "",
+       [](cImagePNG& p) { EXPECT_TRUE(logged(p, errPNGNonConsecutiveIDAT, "[warning]")); }},
+      {"no IEND", join({kSignature, rgb_header(), rgb_idat()}), false, false, errPNGFlowCorrupted, "{flow.Read}",
+       [](cImagePNG& p) {
+         ASSERT_TRUE(p.IsOpened());
+         EXPECT_EQ(p.Bitmap(0)->GetPixel(0, 0), 0xFF010203u);
+       }},
+      {"IEND before image data", join({kSignature, rgb_header(), kEnd}), false, true, 0, "",
+       [](cImagePNG& p) {
+         EXPECT_FALSE(p.IsOpened());
+         EXPECT_EQ(p.Bitmap(0), nullptr);
+       }},
+      {"RGB with a tRNS key", join({kSignature, rgb_header(), png_chunk_bytes("tRNS", {0, 4, 0, 5, 0, 6}), rgb_idat(),
+                                    kEnd}),
+       false, true, 0, "",
+       [](cImagePNG& p) {
+         cBitmap* b = p.Bitmap(0);
+         EXPECT_EQ(b->PixelFormat(), px32BGRA);
+         EXPECT_EQ(pixel_argb(*b, 1, 0), 0x00040506u);
+         EXPECT_EQ(pixel_argb(*b, 0, 0), 0xFF010203u);
+         EXPECT_EQ(b->TransparentColor(), rgb_none);
+       }},
+      {"65537 x 21846", join({kSignature, png_chunk_bytes("IHDR", ihdr_data(65537, 21846, 8, 2)), rgb_idat(), kEnd}),
+       false, false, errQLMCall, "{mCommonImageSpace.Create}",
+       [](cImagePNG& p) { EXPECT_FALSE(p.IsOpened()); }},
+      {"0x7FFFFFFF x 1", join({kSignature, png_chunk_bytes("IHDR", ihdr_data(0x7FFFFFFF, 1, 8, 2)), rgb_idat(), kEnd}),
+       false, false, errQLMCall, "{mCommonImageSpace.Create}", nullptr},
+      {"a zero height", join({kSignature, png_chunk_bytes("IHDR", ihdr_data(3, 0, 8, 2)), rgb_idat(), kEnd}), false,
+       false, errPNGInvalidImageDims, "{dx or dy = 0}", nullptr},
+      {"a palette image with bKGD and no PLTE", join({kSignature, png_chunk_bytes("IHDR", ihdr_data(3, 2, 8, 3)),
+                                                      png_chunk_bytes("bKGD", {0}), rgb_idat(), kEnd}),
+       false, false, errPNGPaletteChunkNF, "{mPalette=NIL}", nullptr},
+      {"zTXt with a preset dictionary", join({kSignature, rgb_header(),
+                                              png_chunk_bytes("zTXt", join({Bytes{'K', 0, 0}, testenv::zlib_with_dictionary()})),
+                                              rgb_idat(), kEnd}),
+       false, false, errPNGLoadChunkFailed, "{entry.cobj.LoadChunk}", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto start = std::chrono::steady_clock::now();
+    cImagePNG png;
+    png.mSkipReadSignature = c.skip_signature;
+    auto flow = read_flow(c.stream);
+    EXPECT_EQ(png.Open(flow.get()), c.ok) << png.LastErrorText();
+    if (!c.ok) {
+      EXPECT_TRUE(logged(png, c.code, c.text)) << png.LastErrorCode() << " " << png.LastErrorText();
+    }
+    if (c.check) c.check(png);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  }
+}
+
+TEST_F(PngImage, WhatSaveFromWrites) {
+  cImage image(5, 4, 0xFF112233u);
+  ASSERT_TRUE(image.Create());
+  cImagePNG writer;
+  writer.mClock = &fixed_clock;
+  const Bytes plain = save(image, writer);
+  EXPECT_EQ(chunk_types(plain), (std::vector<std::string>{"IHDR", "tIME", "IDAT", "IEND"}));
+  EXPECT_EQ(Bytes(plain.begin(), plain.begin() + 8), kSignature);
+  EXPECT_EQ(save(image, writer), plain);  // the clock is fixed: byte-identical
+  // tIME holds the clock's date and time.
+  const Bytes time(plain.begin() + 8 + 25 + 8, plain.begin() + 8 + 25 + 15);
+  EXPECT_EQ(time, (Bytes{0x07, 0xD4, 3, 2, 5, 6, 7}));
+
+  image.Bitmap(0)->SetTransparentColor(0xFF112233u);
+  const Bytes keyed = save(image, writer);
+  EXPECT_EQ(chunk_types(keyed), (std::vector<std::string>{"IHDR", "tRNS", "tIME", "IDAT", "IEND"}));
+  ASSERT_TRUE(image.Bitmap(0)->Convert(cnBitmap32RGBA));
+  EXPECT_EQ(chunk_types(save(image, writer)), (std::vector<std::string>{"IHDR", "tIME", "IDAT", "IEND"}));
+
+  writer.mSkipWriteSignature = true;
+  const Bytes bare = save(image, writer);
+  EXPECT_EQ(Bytes(bare.begin(), bare.begin() + 8), (Bytes{0, 0, 0, 13, 'I', 'H', 'D', 'R'}));
+
+  // Refusals and a flow that fills up.
+  cImagePNG w2;
+  cImage closed;
+  bool ok = true;
+  save(closed, w2, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(logged(w2, errPreCondition, "{not from.IsOpened}"));
+  auto full = testenv::cFailingWriteFlow::Construct(40);
+  EXPECT_FALSE(w2.SaveFrom(full.get(), &image));
+  EXPECT_TRUE(logged(w2, errPNGSaveChunkFailed, "{entry.cobj.SaveChunk}"));
+  w2.mDeflateLevel = 42;
+  auto open_flow = cMemoryFlow::Construct();
+  ASSERT_TRUE(open_flow->Create());
+  EXPECT_FALSE(w2.SaveFrom(open_flow.get(), &image));
+  EXPECT_TRUE(logged(w2, errZLibCall, "{deflateInit:"));
+}
+
+TEST_F(PngImage, ChooseFilterAndChunkSizes) {
+  // Two pixels of 10, 10, 10: the scores are 4, 3, 4, 3, 3 and type 0 wins.
+  cImagePNG png;
+  cImage tiny(2, 1, 0xFF0A0A0Au);
+  ASSERT_TRUE(tiny.Create());
+  const Bytes file = save(tiny, png);
+  const size_t idat = 8 + 25 + 19;
+  ASSERT_EQ(std::string(reinterpret_cast<const char*>(file.data() + idat + 4), 4), "IDAT");
+  void* raw = nullptr;
+  int32_t raw_size = 0;
+  ASSERT_TRUE(zlib_decompress(file.data() + idat + 8, int32_t(png_get_u32(file.data() + idat)), raw, raw_size));
+  ASSERT_EQ(raw_size, 7);
+  EXPECT_EQ(static_cast<uint8_t*>(raw)[0], 0);
+  mem_free(raw);
+
+  // Level 0: every IDAT but the last holds exactly 65,520 bytes.
+  auto big = testenv::make_pattern(300, 300, cnBitmap32RGBA);
+  cImage holder(300, 300, 0);
+  ASSERT_TRUE(holder.Create());
+  ASSERT_TRUE(holder.Bitmap(0)->Convert(cnBitmap32RGBA));
+  ASSERT_TRUE(holder.Bitmap(0)->CopyBitmap(big.get(), 0, 0, -1));
+  png.mDeflateLevel = 0;
+  const Bytes stored = save(holder, png);
+  std::vector<uint32_t> sizes;
+  for (size_t at = 8; at + 8 <= stored.size();) {
+    const uint32_t n = png_get_u32(stored.data() + at);
+    if (std::memcmp(stored.data() + at + 4, "IDAT", 4) == 0) sizes.push_back(n);
+    at += 12 + n;
+  }
+  ASSERT_GT(sizes.size(), 5u);
+  for (size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], uint32_t(cnSafeBlock)) << i;
+  EXPECT_LE(sizes.back(), uint32_t(cnSafeBlock));
+  EXPECT_GT(sizes.back(), 0u);
+  cImagePNG back;
+  auto flow = read_flow(stored);
+  ASSERT_TRUE(back.Open(flow.get())) << back.LastErrorText();
+  EXPECT_TRUE(testenv::bitmaps_equal(*back.Bitmap(0), *big));
+}
+
+TEST_F(PngImage, RoundTripsThroughOursAndLibpng) {
+  std::mt19937 rng(7);
+  const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 2}, {5, 5}, {17, 17}, {70, 70}, {1, 40},
+                                               {40, 1}, {3, 70}, {70, 3}, {33, 9}};
+  int checked_with_pngcheck = 0;
+  for (const auto& [w, h] : sizes)
+    for (int32_t kind : {cnBitmap24BGR, cnBitmap24RGB, cnBitmap32RGBA, cnBitmap32ABGR})
+      for (bool key : {false, true})
+        for (bool no_filter : {false, true})
+          for (int level : {0, 6}) {
+            SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " kind " + std::to_string(kind) +
+                         (key ? " key" : "") + (no_filter ? " nofilter" : "") + " level " + std::to_string(level));
+            // Smooth areas and noise, so that every filter type is chosen somewhere.
+            auto source = testenv::make_bitmap(w, h, kind, [&](int32_t x, int32_t y) {
+              const uint32_t noise = rng();
+              return (x + y) % 3 == 0 ? color_rgba(uint8_t(x * 3), uint8_t(y * 5), 40, uint8_t(200 + x % 50))
+                                      : noise;
+            });
+            const uint32_t key_colour = pixel_argb(*source, 0, 0) | 0xFF000000u;
+            const bool keyed = key && !source->HasAlpha();
+            cImage image(uint32_t(w), uint32_t(h), 0);
+            ASSERT_TRUE(image.Create());
+            ASSERT_TRUE(image.Bitmap(0)->Convert(kind));
+            ASSERT_TRUE(image.Bitmap(0)->CopyBitmap(source.get(), 0, 0, -1));
+            if (keyed) image.Bitmap(0)->SetTransparentColor(key_colour);
+            cImagePNG writer;
+            writer.mNoFilter = no_filter;
+            writer.mDeflateLevel = level;
+            bool ok = false;
+            const Bytes file = save(image, writer, &ok);
+            ASSERT_TRUE(ok) << writer.LastErrorText();
+            // What a reader must see: the colours, alpha from the source or
+            // from the key.
+            auto expected = [&](int32_t x, int32_t y) {
+              const uint32_t v = pixel_argb(*source, x, y);
+              if (keyed) return (v | 0xFF000000u) == key_colour ? (v & 0x00FFFFFFu) : (v | 0xFF000000u);
+              return source->HasAlpha() ? v : v | 0xFF000000u;
+            };
+            cImagePNG reader;
+            auto flow = read_flow(file);
+            ASSERT_TRUE(reader.Open(flow.get())) << reader.LastErrorText();
+            ASSERT_TRUE(testenv::bitmap_matches(*reader.Bitmap(0), expected));
+            std::vector<uint8_t> rgba;
+            uint32_t lw = 0, lh = 0;
+            ASSERT_TRUE(libpng_rgba(file, rgba, lw, lh));
+            ASSERT_EQ(lw, uint32_t(w));
+            ASSERT_EQ(lh, uint32_t(h));
+            for (int32_t y = 0; y < h; ++y)
+              for (int32_t x = 0; x < w; ++x) {
+                const uint8_t* p = rgba.data() + (size_t(y) * size_t(w) + size_t(x)) * 4;
+                ASSERT_EQ(color_rgba(p[0], p[1], p[2], p[3]), expected(x, y)) << x << "," << y;
+              }
+            if (checked_with_pngcheck < 12 && (w * h) % 2 == 1) {
+              const std::string path = "roundtrip.png";
+              testenv::write_file(path, std::string(file.begin(), file.end()));
+              EXPECT_EQ(std::system(("pngcheck -q " + path + " >/dev/null 2>&1").c_str()), 0);
+              ++checked_with_pngcheck;
+            }
+          }
+  EXPECT_EQ(checked_with_pngcheck, 12);
+}
+
+TEST_F(PngImage, CloneWithKeptChunksAndReopen) {
+  const Bytes stream = join({kSignature, rgb_header(), png_chunk_bytes("gAMA", {0, 0, 0xB1, 0x8F}),
+                             png_chunk_bytes("tRNS", {0, 4, 0, 5, 0, 6}), png_chunk_bytes("tEXt", {65, 0, 66}),
+                             rgb_idat(), kEnd});
+  cImagePNG png;
+  png.mKeepChunks = true;
+  png.mNoFilter = true;
+  png.mDeflateLevel = 9;
+  png.mBackgroundRed = 4;
+  for (int round = 0; round < 2; ++round) {
+    auto flow = read_flow(stream);
+    ASSERT_TRUE(png.Open(flow.get())) << png.LastErrorText();
+    ASSERT_NE(png.mChunks, nullptr);
+    EXPECT_EQ(png.mChunks->Count(), 5u);  // IHDR, gAMA, tRNS, tEXt, IEND
+    if (round == 0) {
+      ASSERT_TRUE(png.Close());
+    }
+  }
+  png.mFallbackTRNS = png.mChunks->tRNS;
+  std::unique_ptr<cImage> copy(png.Clone(false));
+  ASSERT_NE(copy, nullptr);
+  auto* c = dynamic_cast<cImagePNG*>(copy.get());
+  ASSERT_NE(c, nullptr);
+  ASSERT_NE(c->mChunks, png.mChunks);
+  EXPECT_NE(c->mChunks->IHDR, nullptr);
+  EXPECT_NE(c->mChunks->IHDR, png.mChunks->IHDR);
+  EXPECT_EQ(c->mChunks->IHDR->Owner(), c);
+  EXPECT_EQ(c->mChunks->gAMA->table, c->mChunks->IHDR->gamma);
+  EXPECT_EQ(c->mFallbackTRNS, c->mChunks->tRNS);
+  EXPECT_EQ(c->mChunks->tRNS->Colour(), png.mChunks->tRNS->Colour());
+  EXPECT_TRUE(c->mNoFilter);
+  EXPECT_EQ(c->mDeflateLevel, 9);
+  EXPECT_EQ(c->mBackgroundRed, 4);
+  EXPECT_EQ(c->Bitmap(0), png.Bitmap(0));  // shallow: the bitmap is shared
+  EXPECT_TRUE(object_identify(c, id_cImagePNG));
+}
+
+TEST_F(PngImage, EveryFailedAllocationOfOpenAndSave) {
+  const Bytes stream = join({kSignature, rgb_header(), png_chunk_bytes("tRNS", {0, 4, 0, 5, 0, 6}),
+                             png_chunk_bytes("zTXt", join({Bytes{'K', 0, 0}, zlib_pack(Bytes(100, 'z'))})), rgb_idat(),
+                             kEnd});
+  {
+    cImagePNG probe;
+    auto flow = read_flow(stream);
+    mem_alloc_fail_at(0);
+    ASSERT_TRUE(probe.Open(flow.get()));
+  }
+  const int64_t allocations = mem_alloc_count();
+  for (int64_t k = 1; k <= allocations; ++k) {
+    cImagePNG png;
+    auto flow = read_flow(stream);
+    mem_alloc_fail_at(k);
+    const bool ok = png.Open(flow.get());
+    mem_alloc_fail_at(0);
+    EXPECT_FALSE(ok) << k;
+    if (png.IsOpened()) {
+      EXPECT_NE(png.Bitmap(0), nullptr);
+    }
+  }
+}
