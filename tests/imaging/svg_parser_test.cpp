@@ -352,6 +352,33 @@ TEST_F(SvgParser, Gradients) {
   EXPECT_EQ(rgba(attrs.Get(3)->fill_color), "255,0,0,255");
 }
 
+// The direction of a linear gradient's vector in degrees (y grows
+// downwards), as the drawing side rotates the gradient by it.
+TEST_F(SvgParser, LinearGradientAngles) {
+  const struct {
+    const char* coordinates;
+    double angle;
+  } cases[] = {
+      {"", 0},
+      {"x1='0' y1='0' x2='0' y2='10'", 90},
+      {"x1='0' y1='10' x2='0' y2='0'", 270},  // up, not down
+      {"x1='0%' y1='100%' x2='0%' y2='0%'", 270},
+      {"x1='3' y1='-2' x2='3' y2='-9'", 270},
+      {"x1='5' y1='5' x2='5' y2='5'", 90},  // no length: unchanged
+      {"x1='10' x2='0'", 180},
+      {"x1='0' y1='0' x2='10' y2='10'", 45},
+      {"x1='0' y1='10' x2='10' y2='0'", 315},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.coordinates);
+    auto l = load(doc(std::string("<defs><linearGradient id='g' ") + c.coordinates + "/></defs>"));
+    ASSERT_TRUE(l.ok) << log_text(*l.image);
+    const rSVGGradient* g = gradient_find_by_ref(l.image->Gradients(), "g");
+    ASSERT_NE(g, nullptr);
+    EXPECT_NEAR(g->angle, c.angle, 1e-9);
+  }
+}
+
 TEST_F(SvgParser, UrlBeforeDefinitionFails) {
   auto l = load(doc("<path d='M0 0' fill='url(#g)'/><defs><linearGradient id='g'/></defs>"));
   EXPECT_FALSE(l.ok);
