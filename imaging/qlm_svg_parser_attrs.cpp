@@ -220,6 +220,8 @@ bool cSVGParser::ParseTransform(std::string_view text, agg::trans_affine& matrix
         case A::InNumber:
           if ((c >= '0' && c <= '9') || c == '.' || c == 'E' || c == 'e') {
             number.push_back(c);
+          } else if ((c == '-' || c == '+') && (number.back() == 'e' || number.back() == 'E')) {
+            number.push_back(c);  // the exponent's sign: 1e-5
           } else if (c == ',') {
             complete();
             state = A::Outside;

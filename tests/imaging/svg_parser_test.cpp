@@ -127,6 +127,13 @@ TEST_F(SvgParser, Transforms) {
       {"", "fail: 299 {cSVGParser.ParseTransform,trid=\"\"} | 300 {at line 1}"},
       {"rotate(90", "0,0 0,1 -1,0"},
       {"scale(2px,3)", "0,0 2,0 0,3"},
+      // Exponents, with or without a sign.
+      {"scale(1e-5)", "0,0 0.00001,0 0,0.00001"},
+      {"translate(2.5E-1,1e+1)", "0.25,10 1.25,10 0.25,11"},
+      {"matrix(1,0,0,1,-2e-1,3E2)", "-0.2,300 0.8,300 -0.2,301"},
+      {"rotate(9e1)", "0,0 0,1 -1,0"},
+      {"translate(10-20,5)", "10,5 11,5 10,6"},  // a sign elsewhere still ends the number
+      {"translate(1e-,5)", "0,5 1,5 0,6"},
   };
   for (const auto& [transform, expected] : cases) {
     SCOPED_TRACE(transform);
