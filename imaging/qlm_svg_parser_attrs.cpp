@@ -220,6 +220,8 @@ bool cSVGParser::ParseTransform(std::string_view text, agg::trans_affine& matrix
         case A::InNumber:
           if ((c >= '0' && c <= '9') || c == '.' || c == 'E' || c == 'e') {
             number.push_back(c);
+          } else if ((c == '-' || c == '+') && (number.back() == 'e' || number.back() == 'E')) {
+            number.push_back(c);  // the exponent's sign: 1e-5
           } else if (c == ',') {
             complete();
             state = A::Outside;
@@ -547,7 +549,11 @@ bool cSVGParser::ParseGradient(const XML_Char** attrs) {
       const double dx = g->x2 - g->x1;
       const double dy = g->y2 - g->y1;
       g->length = std::fabs(std::sqrt(dx * dx + dy * dy));
-      const double angle = float_equal(dx, 0) ? 90.0 : std::atan2(dy, dx) * 180.0 / std::numbers::pi;
+      // A vertical vector points down (90) or up (270); one without length
+      // keeps 90.
+      const double angle = !float_equal(dx, 0)                   ? std::atan2(dy, dx) * 180.0 / std::numbers::pi
+                           : (dy < 0 && !float_equal(dy, 0)) ? 270.0
+                                                             : 90.0;
       g->angle = normalize_angle(angle);
     } else {
       fallback(cnSVGGradCX, g->cx, 50);

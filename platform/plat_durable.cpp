@@ -225,43 +225,68 @@ bool DurableBatch::Commit() {
   return true;
 }
 
+void DurableFile::Abandon() {
+  if (mFd >= 0) close(mFd);
+  mFd = -1;
+  if (!mTemp.empty()) unlink(mTemp.c_str());
+  mTemp.clear();
+}
+
+bool DurableFile::Fail(DurableStage stage, int err) {
+  Abandon();
+  mFailure.stage = stage;
+  mFailure.err = err;
+  mFailure.target = mTarget;
+  return false;
+}
+
+bool DurableFile::Open(std::string_view host_target, mode_t mode) {
+  Abandon();
+  mFailure = DurableFailure{};
+  mTarget.assign(host_target);
+  std::string temp = durable_temp_name(host_target);
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) return Fail(DurableStage::Create, errno);
+  mFd = fd;
+  mTemp = std::move(temp);
+  return true;
+}
+
+bool DurableFile::Write(const void* data, int64_t size) {
+  if (mFd < 0 || size < 0 || (data == nullptr && size > 0)) return Fail(DurableStage::Write, EINVAL);
+  const int err = write_all(mFd, data, size);
+  return err == 0 || Fail(DurableStage::Write, err);
+}
+
+bool DurableFile::Commit() {
+  if (mFd < 0) return Fail(DurableStage::Write, EINVAL);
+  int err = sync_fd(mFd);
+  if (err != 0) return Fail(DurableStage::Sync, err);
+  const int fd = mFd;
+  mFd = -1;
+  if (close(fd) != 0) return Fail(DurableStage::Write, errno);
+  struct stat st{};
+  // A folder is never replaced, even an empty one.
+  if (stat(mTarget.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail(DurableStage::Rename, EISDIR);
+  if (rename(mTemp.c_str(), mTarget.c_str()) != 0) return Fail(DurableStage::Rename, errno);
+  mTemp.clear();  // it is the target now
+  if ((err = sync_folder(folder_of(mTarget))) != 0) return Fail(DurableStage::Folder, err);
+  return true;
+}
+
 bool durable_replace(std::string_view host_target, const void* data, int64_t size, mode_t mode,
                      DurableFailure& failure) {
-  const std::string target(host_target);
   failure = DurableFailure{};
-  const auto fail = [&failure, &target](DurableStage stage, int err) {
-    failure.stage = stage;
-    failure.err = err;
-    failure.target = target;
+  if (size < 0 || (data == nullptr && size > 0)) {
+    failure.stage = DurableStage::Write;
+    failure.err = EINVAL;
+    failure.target.assign(host_target);
     return false;
-  };
-  if (size < 0 || (data == nullptr && size > 0)) return fail(DurableStage::Write, EINVAL);
-  const std::string temp = durable_temp_name(host_target);
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) return fail(DurableStage::Create, errno);
-  DurableStage stage = DurableStage::None;
-  int err = write_all(fd, data, size);
-  if (err != 0) stage = DurableStage::Write;
-  if (err == 0 && (err = sync_fd(fd)) != 0) stage = DurableStage::Sync;
-  if (close(fd) != 0 && err == 0) {
-    err = errno;
-    stage = DurableStage::Write;
   }
-  struct stat st{};
-  if (err == 0 && stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    err = EISDIR;
-    stage = DurableStage::Rename;
-  }
-  if (err == 0 && rename(temp.c_str(), target.c_str()) != 0) {
-    err = errno;
-    stage = DurableStage::Rename;
-  }
-  if (err != 0) {
-    unlink(temp.c_str());
-    return fail(stage, err);
-  }
-  if ((err = sync_folder(folder_of(target))) != 0) return fail(DurableStage::Folder, err);
-  return true;
+  DurableFile file;
+  const bool ok = file.Open(host_target, mode) && file.Write(data, size) && file.Commit();
+  if (!ok) failure = file.Failure();
+  return ok;
 }
 
 }  // namespace plat

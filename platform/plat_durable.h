@@ -1,6 +1,6 @@
 // Durable replacement of files: the one routine through which the installed
-// files, the uninstall manifest, the registry hives and the link files reach
-// the disk.
+// files, the uninstall manifest, the registry hives, the link files and the
+// printed PDF files reach the disk.
 //
 // A replacement writes the new bytes to a temporary file beside the target,
 // makes them durable, renames the temporary file over the target and syncs
@@ -90,7 +90,40 @@ class DurableBatch {
   DurableFailure mFailure;
 };
 
-// One replacement: a batch of one, with the file synced by its own fsync.
+// One replacement whose bytes arrive in pieces (a document its producer
+// streams out page by page). Open creates the temporary file beside the
+// target, Write appends to it, Commit syncs it, renames it over the target
+// and syncs the folder. The target is untouched until that rename: a failed
+// step, Abandon and the destructor remove the temporary file and leave the
+// target as it was. Failures name the target, for the folder stage too.
+class DurableFile {
+ public:
+  DurableFile() = default;
+  DurableFile(const DurableFile&) = delete;
+  DurableFile& operator=(const DurableFile&) = delete;
+  ~DurableFile() { Abandon(); }
+
+  // Creates the temporary file with the mode (less the umask); a file still
+  // open from before is abandoned first.
+  bool Open(std::string_view host_target, mode_t mode);
+  // Appends the bytes; false (and the file abandoned) on a failure or when
+  // no file is open.
+  bool Write(const void* data, int64_t size);
+  // Puts the file in place; afterwards no file is open, whatever the answer.
+  bool Commit();
+  // Closes and removes the temporary file, if any.
+  void Abandon();
+  bool IsOpen() const { return mFd >= 0; }
+  const DurableFailure& Failure() const { return mFailure; }
+
+ private:
+  bool Fail(DurableStage stage, int err);
+  int mFd = -1;
+  std::string mTemp, mTarget;
+  DurableFailure mFailure;
+};
+
+// One replacement: a DurableFile written at once.
 bool durable_replace(std::string_view host_target, const void* data, int64_t size, mode_t mode,
                      DurableFailure& failure);
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "qlm_platform_ui.h"
 #include "qlm_startup.h"
 #include "ui_app.h"
 #include "ui_gtk.h"
@@ -18,20 +19,46 @@ bool display_present() {
   return false;
 }
 
+// The screen metrics of the GTK backend, which keeps them for every thread.
+// The screen device context stays the framework's token: nothing above the
+// platform reads it.
+const rScreenProvider kGtkScreen = [] {
+  rScreenProvider p;
+  p.dpi = [] { return ui::GtkBackend::CurrentScreen().dpi; };
+  p.width = [] { return ui::GtkBackend::CurrentScreen().width; };
+  p.height = [] { return ui::GtkBackend::CurrentScreen().height; };
+  return p;
+}();
+
+bool g_provider_installed = false;
+
 }  // namespace
 
 bool qlm_ui_start() {
   if (ui::Started()) return true;
+  bool gtk = false;
   try {
     std::unique_ptr<ui::Backend> backend;
     if (display_present()) backend = ui::GtkBackend::Create();
+    gtk = backend != nullptr;
     if (!backend) backend = std::make_unique<ui::HeadlessBackend>();
     ui::Start(std::move(backend));
   } catch (...) {
     return false;
   }
+  // Headless there is no screen: the framework's defaults stand.
+  if (gtk) {
+    screen_set_provider(&kGtkScreen);
+    g_provider_installed = true;
+  }
   qlm_base_add_stop_hook(qlm_ui_stop);
   return true;
 }
 
-void qlm_ui_stop() { ui::Stop(); }
+void qlm_ui_stop() {
+  if (g_provider_installed) {
+    screen_set_provider(nullptr);
+    g_provider_installed = false;
+  }
+  ui::Stop();
+}

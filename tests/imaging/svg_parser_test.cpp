@@ -127,6 +127,13 @@ TEST_F(SvgParser, Transforms) {
       {"", "fail: 299 {cSVGParser.ParseTransform,trid=\"\"} | 300 {at line 1}"},
       {"rotate(90", "0,0 0,1 -1,0"},
       {"scale(2px,3)", "0,0 2,0 0,3"},
+      // Exponents, with or without a sign.
+      {"scale(1e-5)", "0,0 0.00001,0 0,0.00001"},
+      {"translate(2.5E-1,1e+1)", "0.25,10 1.25,10 0.25,11"},
+      {"matrix(1,0,0,1,-2e-1,3E2)", "-0.2,300 0.8,300 -0.2,301"},
+      {"rotate(9e1)", "0,0 0,1 -1,0"},
+      {"translate(10-20,5)", "10,5 11,5 10,6"},  // a sign elsewhere still ends the number
+      {"translate(1e-,5)", "0,5 1,5 0,6"},
   };
   for (const auto& [transform, expected] : cases) {
     SCOPED_TRACE(transform);
@@ -350,6 +357,33 @@ TEST_F(SvgParser, Gradients) {
   // A colour replaces the gradient the group handed down.
   EXPECT_EQ(attrs.Get(3)->fill_gradient, nullptr);
   EXPECT_EQ(rgba(attrs.Get(3)->fill_color), "255,0,0,255");
+}
+
+// The direction of a linear gradient's vector in degrees (y grows
+// downwards), as the drawing side rotates the gradient by it.
+TEST_F(SvgParser, LinearGradientAngles) {
+  const struct {
+    const char* coordinates;
+    double angle;
+  } cases[] = {
+      {"", 0},
+      {"x1='0' y1='0' x2='0' y2='10'", 90},
+      {"x1='0' y1='10' x2='0' y2='0'", 270},  // up, not down
+      {"x1='0%' y1='100%' x2='0%' y2='0%'", 270},
+      {"x1='3' y1='-2' x2='3' y2='-9'", 270},
+      {"x1='5' y1='5' x2='5' y2='5'", 90},  // no length: unchanged
+      {"x1='10' x2='0'", 180},
+      {"x1='0' y1='0' x2='10' y2='10'", 45},
+      {"x1='0' y1='10' x2='10' y2='0'", 315},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.coordinates);
+    auto l = load(doc(std::string("<defs><linearGradient id='g' ") + c.coordinates + "/></defs>"));
+    ASSERT_TRUE(l.ok) << log_text(*l.image);
+    const rSVGGradient* g = gradient_find_by_ref(l.image->Gradients(), "g");
+    ASSERT_NE(g, nullptr);
+    EXPECT_NEAR(g->angle, c.angle, 1e-9);
+  }
 }
 
 TEST_F(SvgParser, UrlBeforeDefinitionFails) {

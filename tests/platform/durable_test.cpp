@@ -126,6 +126,40 @@ TEST(Durable, SingleReplacement) {
   EXPECT_EQ(names(dir), (std::vector<std::string>{"folder", "h"}));
 }
 
+TEST(Durable, FileWrittenInPieces) {
+  const std::string dir = testenv::sandbox_dir("durable-pieces");
+  write_file(dir + "/doc", "old");
+  {
+    plat::DurableFile file;
+    ASSERT_TRUE(file.Open(dir + "/doc", 0644));
+    ASSERT_TRUE(file.Write("new ", 4));
+    ASSERT_TRUE(file.Write("text", 4));
+    EXPECT_EQ(read_file(dir + "/doc"), "old");
+    EXPECT_EQ(names(dir).size(), 2u);
+  }  // dropped: the old file stays, the temporary one goes
+  EXPECT_EQ(names(dir), std::vector<std::string>{"doc"});
+  EXPECT_EQ(read_file(dir + "/doc"), "old");
+
+  plat::DurableFile file;
+  EXPECT_FALSE(file.Write("x", 1));  // nothing open
+  EXPECT_EQ(file.Failure().stage, plat::DurableStage::Write);
+  ASSERT_TRUE(file.Open(dir + "/doc", 0644));
+  ASSERT_TRUE(file.Write("new ", 4));
+  ASSERT_TRUE(file.Write("text", 4));
+  ASSERT_TRUE(file.Commit());
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(read_file(dir + "/doc"), "new text");
+  EXPECT_FALSE(file.Commit());
+
+  fs::create_directories(dir + "/folder");
+  ASSERT_TRUE(file.Open(dir + "/folder", 0644));
+  ASSERT_TRUE(file.Write("x", 1));
+  EXPECT_FALSE(file.Commit());
+  EXPECT_EQ(file.Failure().stage, plat::DurableStage::Rename);
+  EXPECT_EQ(file.Failure().target, dir + "/folder");
+  EXPECT_EQ(names(dir), (std::vector<std::string>{"doc", "folder"}));
+}
+
 // Only temporary files of processes that have ended are removed.
 TEST(Durable, SweepRemovesOnlyStaleTemporaryFiles) {
   const std::string dir = testenv::sandbox_dir("durable-sweep");

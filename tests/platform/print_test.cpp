@@ -1,6 +1,10 @@
 // The printing layer of the host: sheet metrics, the PDF file device and the
 // CUPS device with its submission behind the seam.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -150,6 +154,39 @@ TEST(PrintFile, FailuresLeaveNoTemporaryFile) {
   }
   EXPECT_EQ(names_in(dir), std::vector<std::string>{"taken"});
   EXPECT_EQ(pp::make_pdf_file_device("", s), nullptr);
+}
+
+// The file device goes through the platform's durable replacement: its
+// temporary name fits whatever the target's name, and a write that fails
+// halfway leaves the old document.
+TEST(PrintFile, LongNamesAndFailedWritesKeepTheOldDocument) {
+  const std::string dir = testenv::sandbox_dir("print-file-durable");
+  const pp::PrinterSettings s = sheet(2100, 2970, 72);
+  const std::string name = std::string(251, 'n') + ".pdf";  // 255 bytes, the most a name may have
+  {
+    auto d = pp::make_pdf_file_device(dir + "/" + name, s);
+    EXPECT_TRUE(print_pages(*d, 1));
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{name});
+    EXPECT_EQ(testenv::file_head(dir + "/" + name, 5), "%PDF-");
+  }
+
+  const std::string target = dir + "/doc.pdf";
+  write_text(target, "old");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // under a file-size limit of 200 bytes
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim = {200, 200};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    auto d = pp::make_pdf_file_device(target, s);
+    _exit(print_pages(*d, 2) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the document was reported as printed";
+  EXPECT_EQ(read_text(target), "old");
+  EXPECT_EQ(names_in(dir), (std::vector<std::string>{"doc.pdf", name}));
 }
 
 TEST(PrintDevice, CallsOutOfOrderAreRefused) {

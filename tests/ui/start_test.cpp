@@ -1,6 +1,7 @@
 // The layer's start and stop, screen queries and the scripted dialogs.
 #include <gtest/gtest.h>
 
+#include "qlm_platform_ui.h"
 #include "qlm_ui_start.h"
 #include "sandbox.h"
 #include "ui_probe.h"
@@ -14,6 +15,10 @@ TEST(UiStart, WithoutADisplayTheHeadlessBackendRuns) {
   ASSERT_TRUE(qlm_ui_start());
   EXPECT_TRUE(qlm_ui_start());  // idempotent
   EXPECT_STREQ(Application->GetBackend().Name(), "headless");
+  // Headless there is no screen: the framework's defaults answer.
+  EXPECT_EQ(screen_dpi(), 96);
+  EXPECT_EQ(screen_width(), 0);
+  EXPECT_EQ(screen_height(), 0);
   auto* form = Create<TForm>(nullptr);  // an unowned form is freed by the stop
   auto alive = form->AliveToken();
   qlm_ui_stop();

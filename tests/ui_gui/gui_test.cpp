@@ -1,15 +1,21 @@
 // The GTK backend on a real X server (run under xvfb-run by CTest): what is
 // shown equals the back buffer, input from xdotool reaches our controls and
-// the native edit, and the real main loop serves modal forms and workers.
+// the native edit, the real main loop serves modal forms and workers, and
+// the framework's screen metrics come from the display.
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include <chrono>
+#include <cmath>
+#include <future>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
+#include "qlm_platform_ui.h"
+#include "qlm_ui_start.h"
 #include "sandbox.h"
 #include "ui_app.h"
 #include "ui_gtk.h"
@@ -281,4 +287,36 @@ TEST_F(GuiTest, ModalFormFromATimerAndAWorkersEndHandlerUnderTheMainLoop) {
   EXPECT_GE(closer_ticks, 1);
   EXPECT_TRUE(end_on_gui);
   EXPECT_EQ(synchronized_on, gui);
+}
+
+// Started through qlm_ui_start, the GTK backend answers the framework's
+// screen queries from the display; the stop returns them to the defaults.
+TEST(GuiScreen, MetricsComeFromTheDisplayUntilTheStop) {
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) GTEST_SKIP() << "no X display (run through xvfb-run)";
+  ASSERT_TRUE(qlm_ui_start());
+  if (std::string(Application->GetBackend().Name()) != "gtk") {
+    qlm_ui_stop();
+    GTEST_SKIP() << "GTK cannot open the display";
+  }
+  // The private X server has one screen of 1024 x 768.
+  EXPECT_EQ(screen_width(), 1024);
+  EXPECT_EQ(screen_height(), 768);
+  const double resolution = gdk_screen_get_resolution(gdk_screen_get_default());
+  EXPECT_EQ(screen_dpi(), resolution > 0 ? int32_t(std::lround(resolution)) : 96);
+
+  // A new resolution counts at once, on every thread; none gives 96.
+  GtkSettings* settings = gtk_settings_get_default();
+  g_object_set(settings, "gtk-xft-dpi", 120 * 1024, nullptr);
+  EXPECT_EQ(screen_dpi(), 120);
+  auto other = std::async(std::launch::async, [] { return std::vector<int32_t>{screen_dpi(), screen_width()}; });
+  EXPECT_EQ(other.get(), (std::vector<int32_t>{120, 1024}));
+  g_object_set(settings, "gtk-xft-dpi", -1, nullptr);
+  EXPECT_EQ(screen_dpi(), 96);
+
+  g_object_set(settings, "gtk-xft-dpi", 144 * 1024, nullptr);
+  qlm_ui_stop();
+  EXPECT_EQ(screen_dpi(), 96);
+  EXPECT_EQ(screen_width(), 0);
+  EXPECT_EQ(screen_height(), 0);
 }

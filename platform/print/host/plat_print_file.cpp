@@ -1,12 +1,6 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
 #include <string>
 
+#include "plat_durable.h"
 #include "plat_print_host.h"
 #include "plat_print_pdf.h"
 
@@ -14,55 +8,24 @@ namespace plat::print {
 
 namespace {
 
-std::atomic<uint32_t> g_temp_counter{0};
-
-// The folder part of a host path ("." for a bare name).
-std::string folder_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// A PDF written beside its final name and renamed over it at the end.
+// A PDF file replaced durably: the document goes to a temporary file beside
+// the target, which takes its place only once the whole document was
+// written and synced; until then the target stays as it was.
 class FileSink final : public PdfSink {
  public:
   explicit FileSink(std::string path) : mPath(std::move(path)) {}
-  ~FileSink() override { discard(); }
 
   bool open() override {
     if (mPath.empty() || mPath.back() == '/') return false;
-    // A name of our own instead of mkstemp, so the file gets the usual mode
-    // (0666 less the umask) rather than 0600.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = mPath + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(++g_temp_counter);
-      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        temp = name;
-        return true;
-      }
-      if (errno != EEXIST) return false;
-    }
-    return false;
+    return mFile.Open(mPath, 0666);  // the usual mode, 0666 less the umask
   }
-
-  bool deliver(const std::string&) override {
-    int rc = 0;
-    do rc = ::fsync(fd);
-    while (rc != 0 && errno == EINTR);
-    if (rc != 0 || !close_fd()) return false;
-    if (::rename(temp.c_str(), mPath.c_str()) != 0) return false;
-    temp.clear();  // it is the document now
-    const int dir = ::open(folder_of(mPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
-    return true;
-  }
+  bool write(const unsigned char* data, size_t size) override { return mFile.Write(data, int64_t(size)); }
+  bool deliver(const std::string&) override { return mFile.Commit(); }
+  void discard() override { mFile.Abandon(); }
 
  private:
   std::string mPath;
+  DurableFile mFile;
 };
 
 }  // namespace

@@ -15,6 +15,18 @@ void PdfSink::discard() {
   temp.clear();
 }
 
+bool PdfSink::write(const unsigned char* data, size_t size) {
+  if (fd < 0) return false;
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
 bool PdfSink::close_fd() {
   if (fd < 0) return true;
   const int rc = ::close(fd);
@@ -160,16 +172,9 @@ class PdfDevice final : public Device {
 
   static cairo_status_t Write(void* closure, const unsigned char* data, unsigned int length) {
     auto* self = static_cast<PdfDevice*>(closure);
-    if (self->mWriteFailed || self->mSink->fd < 0) return CAIRO_STATUS_WRITE_ERROR;
-    while (length > 0) {
-      const ssize_t n = ::write(self->mSink->fd, data, length);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        self->mWriteFailed = true;
-        return CAIRO_STATUS_WRITE_ERROR;
-      }
-      data += n;
-      length -= unsigned(n);
+    if (self->mWriteFailed || !self->mSink->write(data, length)) {
+      self->mWriteFailed = true;
+      return CAIRO_STATUS_WRITE_ERROR;
     }
     return CAIRO_STATUS_SUCCESS;
   }

@@ -2,6 +2,7 @@
 // PDF stream, and the sink that receives the stream and delivers it.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -9,17 +10,20 @@
 
 namespace plat::print {
 
-// Where a document's bytes go. `open` makes the temporary file (its
-// descriptor in `fd`, its name in `temp`); `deliver` is called after the
-// whole document was written and closes the file; `discard` closes and
-// deletes it. After deliver or discard the temporary file is gone (deliver
-// may have renamed it into place).
+// Where a document's bytes go. `open` begins a document, `write` appends to
+// it, `deliver` is called after the whole document was written, `discard`
+// drops what is left of it. After deliver or discard nothing of the document
+// remains but what deliver put in place. The base writes to a temporary file
+// that `open` makes (its descriptor in `fd`, its name in `temp`); `discard`
+// closes and deletes it. A sink that keeps its bytes elsewhere overrides
+// `write` and `discard`.
 class PdfSink {
  public:
   virtual ~PdfSink() = default;
   virtual bool open() = 0;
+  virtual bool write(const unsigned char* data, size_t size);
   virtual bool deliver(const std::string& title) = 0;
-  void discard();
+  virtual void discard();
 
   int fd = -1;
   std::string temp;

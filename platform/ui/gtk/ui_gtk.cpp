@@ -3,12 +3,14 @@
 #include <gdk/gdk.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "plat_path_map.h"
 #include "ui_app.h"
@@ -81,7 +83,32 @@ struct GtkBackend::Impl {
   void ApplySize(Win* w);
   void DrawBuffer(Win* w, cairo_t* cr);
   void PaintNow(Win* w);
+
+  // The screen whose resolution and monitors CurrentScreen reports.
+  GdkScreen* screen = nullptr;
+  std::vector<gulong> screen_handlers;
+  void ReadScreen();
 };
+
+namespace {
+
+// What CurrentScreen answers: written on the GUI thread, read anywhere.
+std::atomic<int32_t> g_screen_dpi{0}, g_screen_width{0}, g_screen_height{0};
+
+}  // namespace
+
+void GtkBackend::Impl::ReadScreen() {
+  const double resolution = screen ? gdk_screen_get_resolution(screen) : -1;
+  const int32_t dpi = resolution >= 0.5 && resolution < 1e6 ? int32_t(std::lround(resolution)) : 96;
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+  if (!monitor && display && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+  GdkRectangle g{0, 0, 0, 0};
+  if (monitor) gdk_monitor_get_geometry(monitor, &g);
+  g_screen_dpi.store(dpi);
+  g_screen_width.store(std::max(g.width, 0));
+  g_screen_height.store(std::max(g.height, 0));
+}
 
 namespace {
 
@@ -379,7 +406,25 @@ void Impl::ApplySize(Win* w) {
 
 // ---- GtkBackend ----
 
-GtkBackend::GtkBackend() : d(std::make_unique<Impl>()) {}
+GtkBackend::GtkBackend() : d(std::make_unique<Impl>()) {
+  // The settings object gives the screen its resolution (gtk-xft-dpi).
+  gtk_settings_get_default();
+  d->screen = gdk_screen_get_default();
+  if (d->screen) {
+    auto changed = +[](GdkScreen*, gpointer data) { static_cast<Impl*>(data)->ReadScreen(); };
+    auto notified = +[](GdkScreen*, GParamSpec*, gpointer data) { static_cast<Impl*>(data)->ReadScreen(); };
+    d->screen_handlers = {
+        g_signal_connect(d->screen, "notify::resolution", G_CALLBACK(notified), d.get()),
+        g_signal_connect(d->screen, "size-changed", G_CALLBACK(changed), d.get()),
+        g_signal_connect(d->screen, "monitors-changed", G_CALLBACK(changed), d.get()),
+    };
+  }
+  d->ReadScreen();
+}
+
+GtkBackend::ScreenInfo GtkBackend::CurrentScreen() {
+  return ScreenInfo{g_screen_dpi.load(), g_screen_width.load(), g_screen_height.load()};
+}
 
 std::unique_ptr<GtkBackend> GtkBackend::Create() {
   // The installer reads no command line of its own for the toolkit.
@@ -388,6 +433,11 @@ std::unique_ptr<GtkBackend> GtkBackend::Create() {
 }
 
 GtkBackend::~GtkBackend() {
+  for (gulong id : d->screen_handlers) g_signal_handler_disconnect(d->screen, id);
+  d->screen_handlers.clear();
+  g_screen_dpi.store(0);
+  g_screen_width.store(0);
+  g_screen_height.store(0);
   for (auto& [id, o] : d->overlays) {
     g_signal_handlers_disconnect_by_data(o->widget, o.get());
     if (o->css) g_object_unref(o->css);

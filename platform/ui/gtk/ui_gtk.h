@@ -3,6 +3,7 @@
 // surface over its rows, native entries and labels laid over it, timers and
 // the wake-up on the GLib main context.
 #pragma once
+#include <cstdint>
 #include <memory>
 
 #include "ui_backend.h"
@@ -45,6 +46,17 @@ class GtkBackend : public Backend {
   bool BrowseFolder(WindowId owner, const std::string& title, const std::string& initial, bool allowNew,
                     std::string& path) override;
   bool PageSetupDialog(WindowId owner, TPageSetup& setup) override;
+
+  // The screen as the window system describes it, for callers on any
+  // thread: read on the GUI thread when the backend starts and again when
+  // the screen's resolution or its monitors change. dpi is the screen's
+  // resolution rounded, 96 when it gives none; width and height are the
+  // primary monitor's (the first monitor's when none is primary), in the
+  // logical pixels the layer works in. All 0 while no GTK backend runs.
+  struct ScreenInfo {
+    int32_t dpi = 0, width = 0, height = 0;
+  };
+  static ScreenInfo CurrentScreen();
 
   // For tests: what the window system shows.
   TRect OverlayAllocation(OverlayId o);  // in client pixels
