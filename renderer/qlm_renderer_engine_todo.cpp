@@ -106,8 +106,6 @@ void cRendererSurface::DistortionsOff() {}
 void cRendererSurface::SetShadowColorRamp(cGradientColorRamp*) {}
 
 // --- Text parameters ---------------------------------------------------------
-void cRendererSurface::SetTextHinting(bool) {}
-void cRendererSurface::SetFont(cFont*) {}
 
 // --- Snapshots ---------------------------------------------------------------
 
@@ -134,9 +132,6 @@ void cRendererSurface::DrawPathGroup(cPathGroup*, cHitTest*, double, double) {}
 
 // --- Text --------------------------------------------------------------------
 void cRendererSurface::DrawText(const rTextView&, double, double, cHitTest*) {}
-double cRendererSurface::TextWidth(const rTextView&) { return 0.0; }
-void cRendererSurface::TextBounds(const rTextView&, rRectD&) {}
-void cRendererSurface::TextExtents(const rTextView&, bool, double, double, rRectD&) {}
 void cRendererSurface::DrawTextOnPath(cPath*, const rTextView&, bool, double, bool, bool, cHitTest*) {}
 void cRendererSurface::TextOnPathBounds(cPath*, const rTextView&, bool, double, bool, bool, rRectD&) {}
 void cRendererSurface::DrawTextBetweenPaths(cPath*, cPath*, const rTextView&, bool, double, bool, bool, cHitTest*) {}
