@@ -18,7 +18,8 @@
 //
 // Not included here: agg_trans_perspective.h defines member functions outside
 // its class without `inline`, so two sources of one program that include it
-// fail to link. qlm_agg_perspective.h includes it; see there.
+// fail to link. `qlm_agg::perspective` below wraps it; its one source file
+// (qlm_agg_perspective.cpp) is the only place that includes AGG's header.
 //
 // The AGG headers are system includes (see renderer/CMakeLists.txt): they
 // warn under C++20.
@@ -72,6 +73,7 @@
 #include <agg_span_gradient.h>
 #include <agg_span_image_filter_rgba.h>
 #include <agg_span_interpolator_linear.h>
+#include <agg_span_interpolator_trans.h>
 #include <agg_span_pattern_rgba.h>
 #include <agg_trans_affine.h>
 #include <agg_trans_bilinear.h>
@@ -96,6 +98,32 @@ constexpr uint8_t grey_of(uint8_t r, uint8_t g, uint8_t b) {
 // coordinates beyond AGG's 24.8 fixed-point range are clipped before they
 // are converted.
 using rasterizer = agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl>;
+
+// The approximation scale handed to curve flatteners and strokers: a
+// non-finite or non-positive scale counts as 1, and scales are capped at
+// 256. AGG subdivides a curve until its segments are within 0.5 / scale of
+// it (up to 2^32 pieces), so a huge scale from a degenerate matrix would
+// stall the drawing; at 256 the error is far below a pixel already.
+constexpr double cnMaxApproximationScale = 256.0;
+inline double approximation_scale_checked(double s) {
+  if (!(s > 0) || !std::isfinite(s)) return 1.0;
+  return s < cnMaxApproximationScale ? s : cnMaxApproximationScale;
+}
+
+// Curves of shapes larger than this (device pixels) are not flattened.
+constexpr double cnMaxFlattenExtent = 1073741824.0;
+
+// The scale for a shape whose device extent (the larger side of the box of
+// its control points) is `extent` pixels: beyond 2^30 pixels of extent the
+// flattening tolerance grows with it, so no curve yields more than some
+// ten thousand segments. Shapes that large are only ever seen in part.
+inline double approximation_scale_for(double scale, double extent) {
+  scale = approximation_scale_checked(scale);
+  if (!(extent > 0)) return scale;
+  const double limit = 1073741824.0 / extent;  // 0 for an infinite extent
+  if (!(limit > 0)) return 1e-300;
+  return scale < limit ? scale : limit;
+}
 
 // ---------------------------------------------------------------------------
 // Coverage functions (the rasterisers' gamma). Both keep coverage 0 at 0,
@@ -145,6 +173,28 @@ struct trans_pixel_snap {
     if (fx > 0 && fx < 1) *x = std::floor(*x) + fx;
     if (fy > 0 && fy < 1) *y = std::floor(*y) + fy;
   }
+};
+
+// ---------------------------------------------------------------------------
+// A perspective (projective) transform: AGG's trans_perspective behind a
+// header of our own (see above). Usable wherever AGG wants a transformer
+// (conv_transform, span_interpolator_trans).
+class perspective {
+ public:
+  perspective();  // the identity
+  // Maps the rectangle (x1, y1)-(x2, y2) onto the quadrilateral q (four
+  // points, x then y); false (and invalid) when that has no solution.
+  bool rect_to_quad(double x1, double y1, double x2, double y2, const double* q);
+  bool quad_to_rect(const double* q, double x1, double y1, double x2, double y2);
+  bool is_valid() const;
+  bool invert();
+  void transform(double* x, double* y) const;
+  void inverse_transform(double* x, double* y) const;
+  void store_to(double* m9) const;
+  void load_from(const double* m9);
+
+ private:
+  double m[9];
 };
 
 // ---------------------------------------------------------------------------

@@ -19,33 +19,6 @@ void cRendererSurface::ApplyFillRule() {
   mRas2.filling_rule(rule);
 }
 
-// --- Transformations (the record's part) ------------------------------------------
-
-void cRendererSurface::ResetTransformations(bool) { mTransform = TransformState{}; }
-
-void cRendererSurface::ResetMatrix(bool) {
-  mDevice.reset();
-  if (mOriginSet) mDevice *= agg::trans_affine_translation(mOriginX, mOriginY);
-}
-
-const rMatrix& cRendererSurface::GetMatrix() {
-  mMatrixCopy = rMatrix{mDevice.sx, mDevice.shy, mDevice.shx, mDevice.sy, mDevice.tx, mDevice.ty};
-  return mMatrixCopy;
-}
-
-// --- Clipping (the record's part) --------------------------------------------------
-
-bool cRendererSurface::IsClipEvenOdd() { return mClip.even_odd; }
-bool cRendererSurface::IsClipInside() { return mClip.inside; }
-bool cRendererSurface::IsClipSeparate() { return mClip.separate; }
-bool cRendererSurface::IsClipOn() { return mClip.on; }
-void cRendererSurface::ResetClipping(bool) {
-  // A pending clipped drawing is written back (true) or dropped (false)
-  // once the clipping layer exists.
-  mClip = ClipState{};
-  mRasClip.filling_rule(agg::fill_non_zero);
-}
-
 // --- Pen --------------------------------------------------------------------------
 
 void cRendererSurface::PenSolid() { mPen.kind = mPen.saved_kind = 1; }
