@@ -537,5 +537,6 @@ class cRendererSurface : public cRenderer {
   int32_t mClipAllocW = 0, mClipAllocH = 0;
   int32_t mClipStoredW = 0, mClipStoredH = 0;
   bool mWriteBackPending = false;
+  int32_t mClipBox[4] = {0, 0, 0, 0};  // device pixels copied in and written back
   void FreeClipBuffers();
 };

@@ -89,7 +89,9 @@ void cRendererSurface::BuildClipMask() {
   // 2.-3. The mask from the shapes and the surface's picture in the layer.
   mClip.on = false;
   if (mClipLayer != nullptr) {
-    mSurface->CopyRowsOut(mClipLayer, mClipAllocW);
+    // With clip-inside, only the shapes' device box can change on write-back
+    // (the mask is 0 elsewhere): copy-in and write-back stay inside it.
+    double ux1 = std::numeric_limits<double>::infinity(), uy1 = ux1, ux2 = -ux1, uy2 = -ux1;
     agg::pixfmt_gray8 grey(mClipMask);
     agg::renderer_base<agg::pixfmt_gray8> base(grey);
     agg::renderer_scanline_aa_solid<agg::renderer_base<agg::pixfmt_gray8>> solid(base);
@@ -111,8 +113,11 @@ void cRendererSurface::BuildClipMask() {
       {
         agg::conv_transform<agg::path_storage> corners(outline, place);
         double bx1, by1, bx2, by2;
-        if (agg::bounding_rect_single(corners, 0, &bx1, &by1, &bx2, &by2))
+        if (agg::bounding_rect_single(corners, 0, &bx1, &by1, &bx2, &by2)) {
           extent = std::max(bx2 - bx1, by2 - by1);
+          ux1 = std::min(ux1, bx1), uy1 = std::min(uy1, by1);
+          ux2 = std::max(ux2, bx2), uy2 = std::max(uy2, by2);
+        }
       }
       if (extent <= qlm_agg::cnMaxFlattenExtent) {
         agg::conv_curve<agg::path_storage> curve(outline);
@@ -129,6 +134,18 @@ void cRendererSurface::BuildClipMask() {
       }
     }
     if (!mClip.separate) agg::render_scanlines(mRasClip, mScanline, solid);
+    mClipBox[0] = 0, mClipBox[1] = 0, mClipBox[2] = w, mClipBox[3] = h;
+    if (mClip.inside) {
+      // One pixel of margin around the box of the control points.
+      auto cut = [](double v, int32_t hi) {
+        return !(v > 0) ? 0 : (v >= hi ? hi : int32_t(v));
+      };
+      mClipBox[0] = cut(std::floor(ux1) - 1, w);
+      mClipBox[1] = cut(std::floor(uy1) - 1, h);
+      mClipBox[2] = cut(std::ceil(ux2) + 1, w);
+      mClipBox[3] = cut(std::ceil(uy2) + 1, h);
+    }
+    mSurface->CopyRowsOut(mClipLayer, mClipAllocW, mClipBox[0], mClipBox[1], mClipBox[2], mClipBox[3]);
     mClip.on = true;
   }
   mClip.mask_stale = false;
@@ -140,7 +157,8 @@ void cRendererSurface::WriteBackClip() {
   if (mSurface == nullptr || mClipLayer == nullptr || mClipStoredW != mSurface->GetWidth() ||
       mClipStoredH != mSurface->GetHeight())
     return;
-  mSurface->MaskedCopyIn(mClipLayer, mClipMask.row_ptr(0), mClipAllocW, mMaster.anti_aliasing);
+  mSurface->MaskedCopyIn(mClipLayer, mClipMask.row_ptr(0), mClipAllocW, mMaster.anti_aliasing, mClipBox[0],
+                         mClipBox[1], mClipBox[2], mClipBox[3]);
 }
 
 qlm_agg::renderer_any& cRendererSurface::BeginDraw() {
