@@ -15,6 +15,38 @@
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
 
+// One step of a drawing's mapping, prepared for speed: adjacent affine
+// matrices (position, affine stages, device) are folded into one.
+struct rChainOp {
+  uint8_t kind = 0;  // 0 affine, 1 perspective, 2 bilinear, 3 warp magnifier
+  agg::trans_affine affine;
+  qlm_agg::perspective persp;
+  agg::trans_bilinear bilinear;
+  agg::trans_warp_magnifier warp;
+};
+
+// The whole mapping of a drawing as one AGG transformer: the position
+// matrix, the stages of the list (when the pen works in device space) and
+// the device matrix. Drawing chains are conv_transform<source,
+// rTransformChain>, so rebuilding the pipeline is only preparing the steps.
+struct rTransformChain {
+  const rChainOp* ops = nullptr;
+  size_t count = 0;
+  void transform(double* x, double* y) const {
+    for (size_t i = 0; i < count; ++i) {
+      const rChainOp& op = ops[i];
+      switch (op.kind) {
+        case 0: op.affine.transform(x, y); break;
+        case 1: op.persp.transform(x, y); break;
+        case 2:
+          if (op.bilinear.is_valid()) op.bilinear.transform(x, y);
+          break;
+        default: op.warp.transform(x, y); break;
+      }
+    }
+  }
+};
+
 class cRendererSurface : public cRenderer {
  public:
   cRendererSurface();
@@ -504,6 +536,10 @@ class cRendererSurface : public cRenderer {
   double TransformLengthForClip(double v) const;
   // Moves every vertex of a path through each stage of the list, in place.
   void TransformPathByList(agg::path_storage& path) const;
+  // The chain of the current drawing (`list`: with the stages); valid until
+  // the next call.
+  rTransformChain Chain(bool list) const;
+  mutable std::vector<rChainOp> mChainOps;
   // Recomputes the pipeline's flags from the list (the chains themselves are
   // built per draw from the stages).
   void RebuildPipeline();

@@ -176,6 +176,39 @@ void cRendererSurface::TransformPathByList(agg::path_storage& path) const {
   path.transform_all_paths(t);
 }
 
+rTransformChain cRendererSurface::Chain(bool list) const {
+  mChainOps.clear();
+  agg::trans_affine pending = mPosition;  // affine steps folded so far
+  auto flush = [&] {
+    if (pending.is_identity(1e-14)) return;
+    rChainOp op;
+    op.affine = pending;
+    mChainOps.push_back(op);
+    pending.reset();
+  };
+  if (list)
+    for (const rTransformStage& s : mTransform.stages) {
+      if (s.kind == 0) {
+        pending *= affine_of(s);
+        continue;
+      }
+      flush();
+      rChainOp op;
+      op.kind = s.kind;
+      if (s.kind == 1) op.persp.load_from(s.persp);
+      if (s.kind == 2) op.bilinear = agg::trans_bilinear(s.rect[0], s.rect[1], s.rect[2], s.rect[3], s.quad);
+      if (s.kind == 3) {
+        op.warp.center(s.warp[0], s.warp[1]);
+        op.warp.magnification(s.warp[2]);
+        op.warp.radius(s.warp[3]);
+      }
+      mChainOps.push_back(op);
+    }
+  pending *= mDevice;
+  flush();
+  return rTransformChain{mChainOps.data(), mChainOps.size()};
+}
+
 // --- Operations --------------------------------------------------------------------
 
 void cRendererSurface::SetViewport(uint8_t align, double wx1, double wy1, double wx2, double wy2, double dx1,

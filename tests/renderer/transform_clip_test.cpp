@@ -24,6 +24,7 @@ class cTransformProbe : public cRendererSurface {
   int64_t Rebuilds() const { return mRebuildCount; }
   int64_t ScaleUpdates() const { return mScaleUpdateCount; }
   double ApproxScale() const { return mApproxScale; }
+  void ThroughChain(double& x, double& y) const { Chain(true).transform(&x, &y); }
   // The clip mask as built for the next drawing.
   std::vector<uint8_t> Mask() {
     BuildClipMask();
@@ -111,6 +112,12 @@ TEST_F(TransformTest, PointsMapForthAndBack) {
       r.InverseTransformPoint(x, y, true);
       ASSERT_NEAR(x, x0, 1e-9) << round;
       ASSERT_NEAR(y, y0, 1e-9) << round;
+      // The drawing chain (folded steps) maps as TransformPoint does.
+      double cx = x0, cy = y0, tx = x0, ty = y0;
+      r.ThroughChain(cx, cy);
+      r.TransformPoint(tx, ty, true);
+      ASSERT_NEAR(cx, tx, 1e-9);
+      ASSERT_NEAR(cy, ty, 1e-9);
       // The snapshot maps back the same way.
       double sx = x0, sy = y0;
       r.TransformPoint(sx, sy, true);
