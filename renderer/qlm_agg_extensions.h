@@ -72,6 +72,7 @@
 #include <agg_span_gouraud_rgba.h>
 #include <agg_span_gradient.h>
 #include <agg_span_image_filter_rgba.h>
+#include <agg_span_interpolator_adaptor.h>
 #include <agg_span_interpolator_linear.h>
 #include <agg_span_interpolator_trans.h>
 #include <agg_span_pattern_rgba.h>
@@ -196,6 +197,78 @@ class perspective {
  private:
   double m[9];
 };
+
+// ---------------------------------------------------------------------------
+// Distortions of gradient and image spans: a wave and a swirl around a
+// centre, in the span's own space. Coordinates arrive in 1/256 units; the
+// results are held inside the range an int of 24.8 fixed point can take
+// before they become integers.
+struct distortion_params {
+  double cx = 0;
+  double cy = 0;
+  double period = 0.5;
+  double inv_amplitude = 0.5;  // the reciprocal of the amplitude
+  double phase = 0;
+};
+
+// The 1/256 integer of a coordinate, held within +-2^30.
+inline int distortion_to_int(double v) {
+  v *= 256.0;
+  if (!(v > -1073741824.0)) return -1073741824;  // NaN too
+  if (v > 1073741824.0) return 1073741824;
+  return int(v);
+}
+
+inline void wave_point(const distortion_params& p, double& x, double& y) {
+  const double dx = x - p.cx, dy = y - p.cy;
+  const double d = std::sqrt(dx * dx + dy * dy);
+  if (!(d > 1)) return;
+  const double a = std::cos(d / (16.0 * p.period) - p.phase) / p.inv_amplitude / d + 1;
+  x = p.cx + dx * a;
+  y = p.cy + dy * a;
+}
+
+inline void swirl_point(const distortion_params& p, double& x, double& y) {
+  const double dx = x - p.cx, dy = y - p.cy;
+  const double d = std::sqrt(dx * dx + dy * dy);
+  const double angle = (100.0 - d) / 100.0 * (-0.1 / p.inv_amplitude) - p.phase / 25.0;
+  const double c = std::cos(angle), s = std::sin(angle);
+  x = p.cx + dx * c - dy * s;
+  y = p.cy + dx * s + dy * c;
+}
+
+// Which distortions apply, in order.
+enum class distortion_kind : uint8_t { none, wave, swirl, wave_swirl, swirl_wave };
+
+// The distortion of AGG's span_interpolator_adaptor: one type whose kind is
+// chosen at run time.
+struct distortion_dispatch {
+  distortion_kind kind = distortion_kind::none;
+  distortion_params params;
+  void calculate(int* x, int* y) const {
+    if (kind == distortion_kind::none) return;
+    double fx = *x / 256.0, fy = *y / 256.0;
+    switch (kind) {
+      case distortion_kind::wave: wave_point(params, fx, fy); break;
+      case distortion_kind::swirl: swirl_point(params, fx, fy); break;
+      case distortion_kind::wave_swirl:
+        wave_point(params, fx, fy);
+        swirl_point(params, fx, fy);
+        break;
+      case distortion_kind::swirl_wave:
+        swirl_point(params, fx, fy);
+        wave_point(params, fx, fy);
+        break;
+      default: break;
+    }
+    *x = distortion_to_int(fx);
+    *y = distortion_to_int(fy);
+  }
+};
+
+// The interpolator that replaces a span's plain one while distortions are on.
+using distortion_interpolator =
+    agg::span_interpolator_adaptor<agg::span_interpolator_linear<agg::trans_affine, 8>, distortion_dispatch>;
 
 // ---------------------------------------------------------------------------
 // Compositing. The renderer numbers its operations 1..28; 0 is normal.

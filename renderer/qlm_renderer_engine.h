@@ -554,6 +554,12 @@ class cRendererSurface : public cRenderer {
   int64_t mRebuildCount = 0;      // counts for the tests of the folding rule
   int64_t mScaleUpdateCount = 0;
 
+  // --- Fill ------------------------------------------------------------------------
+  // The renderer that draws pattern tiles (made on first use).
+  std::unique_ptr<cRendererSurface> mNested;
+  // The distortion of gradient and image spans for the fill group in force.
+  qlm_agg::distortion_dispatch Distortion() const;
+
   // --- Clipping ------------------------------------------------------------------
   // Starts a clip pass: the mask from the clip shapes and a copy of the
   // surface in the layer. Drawing engines call it while clip on and mask out

@@ -199,21 +199,18 @@ int32_t cRendererSurface::GetFillPatternOffsetY() { return mFill.pattern_y; }
 uint8_t cRendererSurface::GetFillPatternWrap() { return mFill.pattern_wrap; }
 bool cRendererSurface::IsFillPatternAbsolute() { return mFill.pattern_absolute; }
 bool cRendererSurface::IsFillPattern() { return mFill.kind == 2; }
-void cRendererSurface::ResetFillPattern(bool) {
+void cRendererSurface::ResetFillPattern(bool makeSolid) {
   mFill.pattern_valid = false;
   mFill.pattern_absolute = true;
   mFill.pattern_x = 0;
   mFill.pattern_y = 0;
   mFill.pattern_wrap = 1;
-  if (mFill.kind == 2) mFill.kind = 1;
-  if (mFill.saved_kind == 2) mFill.saved_kind = 1;
+  if (makeSolid) mFill.kind = mFill.saved_kind = 1;
 }
 cGradient* cRendererSurface::GetFillGradient() { return mFill.gradient; }
 void cRendererSurface::ResetFillGradient(bool) {
   mFill.gradient = nullptr;
   mFill.gradient_kind = 0;
-  if (mFill.kind == 3) mFill.kind = 1;
-  if (mFill.saved_kind == 3) mFill.saved_kind = 1;
 }
 
 // --- Distortions -------------------------------------------------------------------

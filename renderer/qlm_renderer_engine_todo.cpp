@@ -47,26 +47,8 @@ void cRendererSurface::SetMarkerScale(double) {}
 void cRendererSurface::MarkerScaleOff() {}
 
 // --- Fill --------------------------------------------------------------------
-void cRendererSurface::SetFillPatternCallback(uint32_t, uint32_t, tRendererPatternCallback, void*) {}
-void cRendererSurface::SetFillPatternBitmap(cBitmap*, int32_t, int32_t) {}
-void cRendererSurface::SetFillPatternOffset(int32_t, int32_t) {}
-void cRendererSurface::SetFillPatternWrap(uint8_t) {}
-void cRendererSurface::SetFillPatternAbsolute(bool) {}
-void cRendererSurface::FillPatternOn() {}
-void cRendererSurface::ReapplyFillGradient() {}
-void cRendererSurface::SetFillGradient(cGradient*) {}
 
 // --- Distortions -------------------------------------------------------------
-void cRendererSurface::WaveOn() {}
-void cRendererSurface::WaveOff() {}
-void cRendererSurface::SwirlOn() {}
-void cRendererSurface::SwirlOff() {}
-void cRendererSurface::SetDistortionCenter(double, double) {}
-void cRendererSurface::SetDistortionPeriod(double) {}
-void cRendererSurface::SetDistortionAmplitude(double) {}
-void cRendererSurface::SetDistortionPhase(double) {}
-void cRendererSurface::DistortionsOn() {}
-void cRendererSurface::DistortionsOff() {}
 
 // --- Shadows -----------------------------------------------------------------
 void cRendererSurface::SetShadowColorRamp(cGradientColorRamp*) {}
