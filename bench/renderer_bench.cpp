@@ -1,6 +1,8 @@
 // The renderer's surfaces and AGG layer, each case beside its yardstick:
 // - MaskedCopyIn and CopyRowsOut of a 1024 x 768 BGRA surface beside memcpy
 //   of the same bytes (the clip layer's write-back and copy-out);
+// - a clip pass of a button-sized clip;
+// - a long path through the drawing chain beside raw conv_transform chains;
 // - attaching and detaching a renderer (a scene does it every frame);
 // - filling shapes through the type-erased target beside the same scene
 //   through AGG's concrete pixel format (the cost of one indirect call per
@@ -134,11 +136,110 @@ void BM_AttachDetach500x360(benchmark::State& state) {
 }
 BENCHMARK(BM_AttachDetach500x360);
 
+// One clip pass of a 200 x 50 button clip on a 1024 x 768 surface: mask,
+// copy-in and write-back (the drawing itself excluded). Target: < 0.1 ms.
+class cClipBench : public cRendererSurface {
+ public:
+  void Pass() {
+    ClipRect(100.5, 100.5, 300.5, 150.5);
+    BeginDraw();
+    EndDraw();
+    ResetClipping(true);  // writes back and forgets the shape
+  }
+};
+
+void BM_ClipPass200x50(benchmark::State& state) {
+  Fixture& f = fixture();
+  cClipBench r;
+  r.AttachSurface(&f.surface);
+  for (auto _ : state) r.Pass();
+  r.DetachSurface();
+  f.surface.Attach(f.bitmap.get(), true);
+}
+BENCHMARK(BM_ClipPass200x50);
+
+// A 10,000-vertex path through the drawing chain with 0, 1 and 3 stages
+// (affine; affine, perspective, affine) beside raw conv_transform chains of
+// the same mappings.
+agg::path_storage& long_path() {
+  static agg::path_storage p = [] {
+    agg::path_storage s;
+    s.move_to(0, 0);
+    for (int i = 1; i < 10000; ++i) s.line_to(i % 97, (i * 31) % 89);
+    return s;
+  }();
+  return p;
+}
+
+class cChainBench : public cRendererSurface {
+ public:
+  explicit cChainBench(int stages) {
+    if (stages >= 1) Rotate(30);
+    if (stages >= 3) {
+      const double quad[8] = {0, 0, 110, 5, 100, 95, 3, 100};
+      AddPerspective(quad, 0, 0, 100, 100);
+      Scale(1.5, 1.5);
+    }
+    SetMatrix({1, 0, 0, 1, 0.5, 0.5}, false);
+  }
+  double Run() {
+    rTransformChain chain = Chain(true);
+    agg::conv_transform<agg::path_storage, rTransformChain> t(long_path(), chain);
+    double x, y, sum = 0;
+    t.rewind(0);
+    while (!agg::is_stop(t.vertex(&x, &y))) sum += x + y;
+    return sum;
+  }
+};
+
+template <class Source>
+double drain(Source& s) {
+  double x, y, sum = 0;
+  s.rewind(0);
+  while (!agg::is_stop(s.vertex(&x, &y))) sum += x + y;
+  return sum;
+}
+
+void BM_Chain(benchmark::State& state) {
+  cChainBench r(int(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(r.Run());
+}
+BENCHMARK(BM_Chain)->Arg(0)->Arg(1)->Arg(3);
+
+void BM_RawChain(benchmark::State& state) {
+  agg::trans_affine device = agg::trans_affine_translation(0.5, 0.5);
+  agg::trans_affine rot = agg::trans_affine_rotation(30 * 3.14159265358979323846 / 180);
+  agg::trans_affine scale = agg::trans_affine_scaling(1.5, 1.5);
+  const double quad[8] = {0, 0, 110, 5, 100, 95, 3, 100};
+  qlm_agg::perspective persp;
+  persp.rect_to_quad(0, 0, 100, 100, quad);
+  for (auto _ : state) {
+    if (state.range(0) == 0) {
+      agg::conv_transform<agg::path_storage> d(long_path(), device);
+      benchmark::DoNotOptimize(drain(d));
+    } else if (state.range(0) == 1) {
+      agg::conv_transform<agg::path_storage> a(long_path(), rot);
+      agg::conv_transform<decltype(a)> d(a, device);
+      benchmark::DoNotOptimize(drain(d));
+    } else {
+      agg::conv_transform<agg::path_storage> a(long_path(), rot);
+      agg::conv_transform<decltype(a), qlm_agg::perspective> p(a, persp);
+      agg::conv_transform<decltype(p)> s2(p, scale);
+      agg::conv_transform<decltype(s2)> d(s2, device);
+      benchmark::DoNotOptimize(drain(d));
+    }
+  }
+}
+BENCHMARK(BM_RawChain)->Arg(0)->Arg(1)->Arg(3);
+
 }  // namespace
 
 int main(int argc, char** argv) {
   return bench::run_with_ratios(argc, argv,
                                 {{"BM_MaskedCopyIn", "BM_Memcpy"},
                                  {"BM_CopyRowsOut", "BM_Memcpy"},
-                                 {"BM_FillErased", "BM_FillRawAgg"}});
+                                 {"BM_FillErased", "BM_FillRawAgg"},
+                                 {"BM_Chain/0", "BM_RawChain/0"},
+                                 {"BM_Chain/1", "BM_RawChain/1"},
+                                 {"BM_Chain/3", "BM_RawChain/3"}});
 }

@@ -18,7 +18,8 @@
 //
 // Not included here: agg_trans_perspective.h defines member functions outside
 // its class without `inline`, so two sources of one program that include it
-// fail to link. qlm_agg_perspective.h includes it; see there.
+// fail to link. `qlm_agg::perspective` below wraps it; its one source file
+// (qlm_agg_perspective.cpp) is the only place that includes AGG's header.
 //
 // The AGG headers are system includes (see renderer/CMakeLists.txt): they
 // warn under C++20.
@@ -71,7 +72,9 @@
 #include <agg_span_gouraud_rgba.h>
 #include <agg_span_gradient.h>
 #include <agg_span_image_filter_rgba.h>
+#include <agg_span_interpolator_adaptor.h>
 #include <agg_span_interpolator_linear.h>
+#include <agg_span_interpolator_trans.h>
 #include <agg_span_pattern_rgba.h>
 #include <agg_trans_affine.h>
 #include <agg_trans_bilinear.h>
@@ -96,6 +99,32 @@ constexpr uint8_t grey_of(uint8_t r, uint8_t g, uint8_t b) {
 // coordinates beyond AGG's 24.8 fixed-point range are clipped before they
 // are converted.
 using rasterizer = agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl>;
+
+// The approximation scale handed to curve flatteners and strokers: a
+// non-finite or non-positive scale counts as 1, and scales are capped at
+// 256. AGG subdivides a curve until its segments are within 0.5 / scale of
+// it (up to 2^32 pieces), so a huge scale from a degenerate matrix would
+// stall the drawing; at 256 the error is far below a pixel already.
+constexpr double cnMaxApproximationScale = 256.0;
+inline double approximation_scale_checked(double s) {
+  if (!(s > 0) || !std::isfinite(s)) return 1.0;
+  return s < cnMaxApproximationScale ? s : cnMaxApproximationScale;
+}
+
+// Curves of shapes larger than this (device pixels) are not flattened.
+constexpr double cnMaxFlattenExtent = 1073741824.0;
+
+// The scale for a shape whose device extent (the larger side of the box of
+// its control points) is `extent` pixels: beyond 2^30 pixels of extent the
+// flattening tolerance grows with it, so no curve yields more than some
+// ten thousand segments. Shapes that large are only ever seen in part.
+inline double approximation_scale_for(double scale, double extent) {
+  scale = approximation_scale_checked(scale);
+  if (!(extent > 0)) return scale;
+  const double limit = 1073741824.0 / extent;  // 0 for an infinite extent
+  if (!(limit > 0)) return 1e-300;
+  return scale < limit ? scale : limit;
+}
 
 // ---------------------------------------------------------------------------
 // Coverage functions (the rasterisers' gamma). Both keep coverage 0 at 0,
@@ -146,6 +175,100 @@ struct trans_pixel_snap {
     if (fy > 0 && fy < 1) *y = std::floor(*y) + fy;
   }
 };
+
+// ---------------------------------------------------------------------------
+// A perspective (projective) transform: AGG's trans_perspective behind a
+// header of our own (see above). Usable wherever AGG wants a transformer
+// (conv_transform, span_interpolator_trans).
+class perspective {
+ public:
+  perspective();  // the identity
+  // Maps the rectangle (x1, y1)-(x2, y2) onto the quadrilateral q (four
+  // points, x then y); false (and invalid) when that has no solution.
+  bool rect_to_quad(double x1, double y1, double x2, double y2, const double* q);
+  bool quad_to_rect(const double* q, double x1, double y1, double x2, double y2);
+  bool is_valid() const;
+  bool invert();
+  void transform(double* x, double* y) const;
+  void inverse_transform(double* x, double* y) const;
+  void store_to(double* m9) const;
+  void load_from(const double* m9);
+
+ private:
+  double m[9];
+};
+
+// ---------------------------------------------------------------------------
+// Distortions of gradient and image spans: a wave and a swirl around a
+// centre, in the span's own space. Coordinates arrive in 1/256 units; the
+// results are held inside the range an int of 24.8 fixed point can take
+// before they become integers.
+struct distortion_params {
+  double cx = 0;
+  double cy = 0;
+  double period = 0.5;
+  double inv_amplitude = 0.5;  // the reciprocal of the amplitude
+  double phase = 0;
+};
+
+// The 1/256 integer of a coordinate, held within +-2^30.
+inline int distortion_to_int(double v) {
+  v *= 256.0;
+  if (!(v > -1073741824.0)) return -1073741824;  // NaN too
+  if (v > 1073741824.0) return 1073741824;
+  return int(v);
+}
+
+inline void wave_point(const distortion_params& p, double& x, double& y) {
+  const double dx = x - p.cx, dy = y - p.cy;
+  const double d = std::sqrt(dx * dx + dy * dy);
+  if (!(d > 1)) return;
+  const double a = std::cos(d / (16.0 * p.period) - p.phase) / p.inv_amplitude / d + 1;
+  x = p.cx + dx * a;
+  y = p.cy + dy * a;
+}
+
+inline void swirl_point(const distortion_params& p, double& x, double& y) {
+  const double dx = x - p.cx, dy = y - p.cy;
+  const double d = std::sqrt(dx * dx + dy * dy);
+  const double angle = (100.0 - d) / 100.0 * (-0.1 / p.inv_amplitude) - p.phase / 25.0;
+  const double c = std::cos(angle), s = std::sin(angle);
+  x = p.cx + dx * c - dy * s;
+  y = p.cy + dx * s + dy * c;
+}
+
+// Which distortions apply, in order.
+enum class distortion_kind : uint8_t { none, wave, swirl, wave_swirl, swirl_wave };
+
+// The distortion of AGG's span_interpolator_adaptor: one type whose kind is
+// chosen at run time.
+struct distortion_dispatch {
+  distortion_kind kind = distortion_kind::none;
+  distortion_params params;
+  void calculate(int* x, int* y) const {
+    if (kind == distortion_kind::none) return;
+    double fx = *x / 256.0, fy = *y / 256.0;
+    switch (kind) {
+      case distortion_kind::wave: wave_point(params, fx, fy); break;
+      case distortion_kind::swirl: swirl_point(params, fx, fy); break;
+      case distortion_kind::wave_swirl:
+        wave_point(params, fx, fy);
+        swirl_point(params, fx, fy);
+        break;
+      case distortion_kind::swirl_wave:
+        swirl_point(params, fx, fy);
+        wave_point(params, fx, fy);
+        break;
+      default: break;
+    }
+    *x = distortion_to_int(fx);
+    *y = distortion_to_int(fy);
+  }
+};
+
+// The interpolator that replaces a span's plain one while distortions are on.
+using distortion_interpolator =
+    agg::span_interpolator_adaptor<agg::span_interpolator_linear<agg::trans_affine, 8>, distortion_dispatch>;
 
 // ---------------------------------------------------------------------------
 // Compositing. The renderer numbers its operations 1..28; 0 is normal.

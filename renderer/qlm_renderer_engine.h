@@ -6,6 +6,7 @@
 // built do nothing and answer neutral values (qlm_renderer_engine_todo.cpp).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -13,6 +14,38 @@
 #include "qlm_renderer.h"
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
+
+// One step of a drawing's mapping, prepared for speed: adjacent affine
+// matrices (position, affine stages, device) are folded into one.
+struct rChainOp {
+  uint8_t kind = 0;  // 0 affine, 1 perspective, 2 bilinear, 3 warp magnifier
+  agg::trans_affine affine;
+  qlm_agg::perspective persp;
+  agg::trans_bilinear bilinear;
+  agg::trans_warp_magnifier warp;
+};
+
+// The whole mapping of a drawing as one AGG transformer: the position
+// matrix, the stages of the list (when the pen works in device space) and
+// the device matrix. Drawing chains are conv_transform<source,
+// rTransformChain>, so rebuilding the pipeline is only preparing the steps.
+struct rTransformChain {
+  const rChainOp* ops = nullptr;
+  size_t count = 0;
+  void transform(double* x, double* y) const {
+    for (size_t i = 0; i < count; ++i) {
+      const rChainOp& op = ops[i];
+      switch (op.kind) {
+        case 0: op.affine.transform(x, y); break;
+        case 1: op.persp.transform(x, y); break;
+        case 2:
+          if (op.bilinear.is_valid()) op.bilinear.transform(x, y);
+          break;
+        default: op.warp.transform(x, y); break;
+      }
+    }
+  }
+};
 
 class cRendererSurface : public cRenderer {
  public:
@@ -475,6 +508,77 @@ class cRendererSurface : public cRenderer {
   void ApplyCompOp();
   // The reset of the record at construction, in its fixed order.
   void ResetRecord();
-  // The stroke and fill parameters handed to the pipeline (no pipeline yet).
+  // The filling rule of the fill group handed to the main and second
+  // rasterisers.
   void ApplyFillRule();
+
+  // --- Transformations ---------------------------------------------------------
+  // Multiplies an affine stage into the last stage when that is affine, or
+  // appends it (rebuilding the pipeline); updates the approximation scales
+  // when asked.
+  void AddAffine(const agg::trans_affine& m, bool update_scales);
+  // Appends a non-linear stage, rebuilds and updates.
+  void AddStage(const rTransformStage& stage);
+  // Maps a point through the list (non-linear stages when `all`) and the
+  // device matrix (when `device`), or back in reverse order.
+  void MapForward(double& x, double& y, bool list, bool all, bool device) const;
+  void MapInverse(double& x, double& y, bool list, bool all, bool device) const;
+  // |T(v, v) - T(0, 0)| x 0.7071068 for a point mapping T.
+  template <class F>
+  static double LengthMeasure(double v, F&& map) {
+    double x0 = 0, y0 = 0, x1 = v, y1 = v;
+    map(x0, y0);
+    map(x1, y1);
+    return std::hypot(x1 - x0, y1 - y0) * 0.7071068;
+  }
+  // The length measure through the viewport and device matrices (clip
+  // shapes follow only these).
+  double TransformLengthForClip(double v) const;
+  // Moves every vertex of a path through each stage of the list, in place.
+  void TransformPathByList(agg::path_storage& path) const;
+  // The chain of the current drawing (`list`: with the stages); valid until
+  // the next call.
+  rTransformChain Chain(bool list) const;
+  mutable std::vector<rChainOp> mChainOps;
+  // Recomputes the pipeline's flags from the list (the chains themselves are
+  // built per draw from the stages).
+  void RebuildPipeline();
+  // Approximation scale of curves and strokes: TransformLength(1) x 2.
+  void UpdateApproximation();
+
+  agg::trans_affine mPosition;    // places the path being drawn
+  double mDrawX = 0, mDrawY = 0;  // draw position
+  double mPendingDX = 0, mPendingDY = 0;
+  bool mNonLinear = false;
+  double mApproxScale = 1.0;
+  int64_t mRebuildCount = 0;      // counts for the tests of the folding rule
+  int64_t mScaleUpdateCount = 0;
+
+  // --- Fill ------------------------------------------------------------------------
+  // The renderer that draws pattern tiles (made on first use).
+  std::unique_ptr<cRendererSurface> mNested;
+  // The distortion of gradient and image spans for the fill group in force.
+  qlm_agg::distortion_dispatch Distortion() const;
+
+  // --- Clipping ------------------------------------------------------------------
+  // Starts a clip pass: the mask from the clip shapes and a copy of the
+  // surface in the layer. Drawing engines call it while clip on and mask out
+  // of date are both true.
+  void BuildClipMask();
+  // Ends a clip pass: the layer goes back into the surface through the mask.
+  void WriteBackClip();
+  // The base every drawing goes through: the clip layer's during a clip
+  // pass, else the surface's. Call BeginDraw first and EndDraw after.
+  qlm_agg::renderer_any& BeginDraw();
+  void EndDraw();
+  bool ClipPassActive() const { return mClip.on && mClipLayer != nullptr && !mClipBuffersStale; }
+
+  gray8_buffer mClipMask;               // one byte per surface pixel
+  uint8_t* mClipLayer = nullptr;        // allocated width x height x 4 bytes
+  agg::rendering_buffer mClipLayerBuf;  // pitch: allocated width x bytes per pixel
+  int32_t mClipAllocW = 0, mClipAllocH = 0;
+  int32_t mClipStoredW = 0, mClipStoredH = 0;
+  bool mWriteBackPending = false;
+  int32_t mClipBox[4] = {0, 0, 0, 0};  // device pixels copied in and written back
+  void FreeClipBuffers();
 };

@@ -3,11 +3,12 @@
 #include <cmath>
 
 #include "qlm_base_codes.h"
+#include "qlm_base_util.h"
 #include "qlm_renderer_engine.h"
 
 cRendererSurface::cRendererSurface() : mSolid(mBase), mSolidBin(mBase) { ResetRecord(); }
 
-cRendererSurface::~cRendererSurface() = default;
+cRendererSurface::~cRendererSurface() { mem_free(mClipLayer); }
 
 bool cRendererSurface::AttachSurface(cSurface* surface) {
   mAttached = false;

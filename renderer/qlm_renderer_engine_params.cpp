@@ -19,33 +19,6 @@ void cRendererSurface::ApplyFillRule() {
   mRas2.filling_rule(rule);
 }
 
-// --- Transformations (the record's part) ------------------------------------------
-
-void cRendererSurface::ResetTransformations(bool) { mTransform = TransformState{}; }
-
-void cRendererSurface::ResetMatrix(bool) {
-  mDevice.reset();
-  if (mOriginSet) mDevice *= agg::trans_affine_translation(mOriginX, mOriginY);
-}
-
-const rMatrix& cRendererSurface::GetMatrix() {
-  mMatrixCopy = rMatrix{mDevice.sx, mDevice.shy, mDevice.shx, mDevice.sy, mDevice.tx, mDevice.ty};
-  return mMatrixCopy;
-}
-
-// --- Clipping (the record's part) --------------------------------------------------
-
-bool cRendererSurface::IsClipEvenOdd() { return mClip.even_odd; }
-bool cRendererSurface::IsClipInside() { return mClip.inside; }
-bool cRendererSurface::IsClipSeparate() { return mClip.separate; }
-bool cRendererSurface::IsClipOn() { return mClip.on; }
-void cRendererSurface::ResetClipping(bool) {
-  // A pending clipped drawing is written back (true) or dropped (false)
-  // once the clipping layer exists.
-  mClip = ClipState{};
-  mRasClip.filling_rule(agg::fill_non_zero);
-}
-
 // --- Pen --------------------------------------------------------------------------
 
 void cRendererSurface::PenSolid() { mPen.kind = mPen.saved_kind = 1; }
@@ -226,21 +199,18 @@ int32_t cRendererSurface::GetFillPatternOffsetY() { return mFill.pattern_y; }
 uint8_t cRendererSurface::GetFillPatternWrap() { return mFill.pattern_wrap; }
 bool cRendererSurface::IsFillPatternAbsolute() { return mFill.pattern_absolute; }
 bool cRendererSurface::IsFillPattern() { return mFill.kind == 2; }
-void cRendererSurface::ResetFillPattern(bool) {
+void cRendererSurface::ResetFillPattern(bool makeSolid) {
   mFill.pattern_valid = false;
   mFill.pattern_absolute = true;
   mFill.pattern_x = 0;
   mFill.pattern_y = 0;
   mFill.pattern_wrap = 1;
-  if (mFill.kind == 2) mFill.kind = 1;
-  if (mFill.saved_kind == 2) mFill.saved_kind = 1;
+  if (makeSolid) mFill.kind = mFill.saved_kind = 1;
 }
 cGradient* cRendererSurface::GetFillGradient() { return mFill.gradient; }
 void cRendererSurface::ResetFillGradient(bool) {
   mFill.gradient = nullptr;
   mFill.gradient_kind = 0;
-  if (mFill.kind == 3) mFill.kind = 1;
-  if (mFill.saved_kind == 3) mFill.saved_kind = 1;
 }
 
 // --- Distortions -------------------------------------------------------------------

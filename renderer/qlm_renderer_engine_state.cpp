@@ -67,7 +67,8 @@ void cRendererSurface::ResetAll() {
   ResetPen(false);
   ResetFill(false);
   ResetShadow(false);
-  // The vertex pipeline is rebuilt once here when it exists.
+  RebuildPipeline();
+  UpdateApproximation();
 }
 
 // --- Group snapshots --------------------------------------------------------------
@@ -78,13 +79,17 @@ std::unique_ptr<cPen> cRendererSurface::GetPen() {
   s->render_mode = mMaster.pen_render_mode;
   return s;
 }
-void cRendererSurface::SetPen(const cPen* pen, bool) {
+void cRendererSurface::SetPen(const cPen* pen, bool flag) {
   if (pen == nullptr) return;
   mPen = pen->pen;
   mMaster.pen_render_mode = pen->render_mode;
   // Stored alphas follow the master group in force.
   mPen.color.Rescale(mMaster.master_alpha, mMaster.anti_aliasing);
   mPen.vertex_color.Rescale(mMaster.master_alpha, mMaster.anti_aliasing);
+  if (flag) {
+    RebuildPipeline();
+    UpdateApproximation();
+  }
 }
 
 std::unique_ptr<cFill> cRendererSurface::GetFill() {
@@ -94,7 +99,7 @@ std::unique_ptr<cFill> cRendererSurface::GetFill() {
   if (mFillTile.IsValid()) s->tile = mFillTile.Clone();
   return s;
 }
-void cRendererSurface::SetFill(const cFill* fill, bool) {
+void cRendererSurface::SetFill(const cFill* fill, bool flag) {
   if (fill == nullptr) return;
   mFill = fill->fill;
   mMaster.fill_render_mode = fill->render_mode;
@@ -110,6 +115,10 @@ void cRendererSurface::SetFill(const cFill* fill, bool) {
     mFill.pattern_valid = false;
   }
   ApplyFillRule();
+  if (flag) {
+    RebuildPipeline();
+    UpdateApproximation();
+  }
 }
 
 std::unique_ptr<cShadow> cRendererSurface::GetShadow() {
@@ -132,6 +141,7 @@ std::unique_ptr<cClipping> cRendererSurface::GetClipping() {
 }
 void cRendererSurface::SetClipping(const cClipping* clipping, bool) {
   if (clipping == nullptr) return;
+  WriteBackClip();
   const bool stale = clipping->clip.on ? true : clipping->clip.mask_stale;
   mClip = clipping->clip;
   mClip.mask_stale = stale;
@@ -185,17 +195,22 @@ std::unique_ptr<cTransformations> cRendererSurface::GetTransformations() {
   s->matrix = rMatrix{mDevice.sx, mDevice.shy, mDevice.shx, mDevice.sy, mDevice.tx, mDevice.ty};
   return s;
 }
-void cRendererSurface::SetTransformations(const cTransformations* transformations, bool) {
+void cRendererSurface::SetTransformations(const cTransformations* transformations, bool flag) {
   if (transformations == nullptr) return;
   mTransform.stages = transformations->stages;
   const rMatrix& m = transformations->matrix;
   mDevice = agg::trans_affine(m.sx, m.shy, m.shx, m.sy, m.tx, m.ty);
+  if (flag) {
+    RebuildPipeline();
+    UpdateApproximation();
+  }
 }
 void cRendererSurface::AddTransformations(const cTransformations* transformations) {
   if (transformations == nullptr) return;
   mTransform.stages.insert(mTransform.stages.end(), transformations->stages.begin(), transformations->stages.end());
   const rMatrix& m = transformations->matrix;
   mDevice = agg::trans_affine(m.sx, m.shy, m.shx, m.sy, m.tx, m.ty);
+  RebuildPipeline();
 }
 
 // --- The whole state ---------------------------------------------------------------
@@ -228,5 +243,6 @@ void cRendererSurface::RestoreState(const cState* state) {
   SetBitmapParameters(&state->image, false);
   SetTextParameters(&state->text, false);
   if (state->transformations != nullptr) SetTransformations(state->transformations.get(), false);
-  // The vertex pipeline is rebuilt once here when it exists.
+  RebuildPipeline();
+  UpdateApproximation();
 }

@@ -10,44 +10,10 @@ cPathGroup* cRendererSurface::GetCaptureGroup() { return nullptr; }
 bool cRendererSurface::IsCaptureOnly() { return false; }
 
 // --- Transformations ---------------------------------------------------------
-void cRendererSurface::SetViewport(uint8_t, double, double, double, double, double, double, double, double) {}
-void cRendererSurface::Translate(double, double) {}
-void cRendererSurface::Rotate(double) {}
-void cRendererSurface::Scale(double, double) {}
-void cRendererSurface::Skew(double, double) {}
-void cRendererSurface::Reflect(double, double) {}
-void cRendererSurface::AddPerspective(const double*, double, double, double, double) {}
-void cRendererSurface::AddBilinear(const double*, double, double, double, double) {}
-void cRendererSurface::AddWarpMagnifier(double, double, double, double) {}
-void cRendererSurface::MultiplyMatrix(const rMatrix&) {}
-void cRendererSurface::TransformPoint(double&, double&, bool) {}
-void cRendererSurface::InverseTransformPoint(double&, double&, bool) {}
-double cRendererSurface::TransformLength(double length) { return length; }
-double cRendererSurface::InverseTransformLength(double length) { return length; }
-void cRendererSurface::TransformPointNonLinear(double&, double&) {}
-void cRendererSurface::InverseTransformPointNonLinear(double&, double&) {}
-double cRendererSurface::TransformLengthNonLinear(double length) { return length; }
-double cRendererSurface::InverseTransformLengthNonLinear(double length) { return length; }
-bool cRendererSurface::IsTransformed() { return false; }
-void cRendererSurface::SetMatrix(const rMatrix&, bool) {}
-void cRendererSurface::TransformPointAffine(double&, double&) {}
-void cRendererSurface::InverseTransformPointAffine(double&, double&) {}
-double cRendererSurface::TransformLengthAffine(double length) { return length; }
-double cRendererSurface::InverseTransformLengthAffine(double length) { return length; }
 
 // --- Clipping ----------------------------------------------------------------
-void cRendererSurface::ClipRect(double, double, double, double) {}
-void cRendererSurface::ClipRectXYWH(double, double, double, double) {}
-void cRendererSurface::ClipEllipse(double, double, double, double) {}
 void cRendererSurface::ClipPath(cPath*, double, double) {}
 void cRendererSurface::ClipPathGroup(cPathGroup*, double, double) {}
-void cRendererSurface::SetClipEvenOdd(bool) {}
-void cRendererSurface::SetClipInside(bool) {}
-void cRendererSurface::SetClipSeparate(bool) {}
-void cRendererSurface::ClearClipArea(uint32_t) {}
-void cRendererSurface::GetClipBounds(rRectD&) {}
-void cRendererSurface::ClipOn() {}
-void cRendererSurface::ClipOff() {}
 
 // --- Master and image parameters ---------------------------------------------
 
@@ -81,26 +47,8 @@ void cRendererSurface::SetMarkerScale(double) {}
 void cRendererSurface::MarkerScaleOff() {}
 
 // --- Fill --------------------------------------------------------------------
-void cRendererSurface::SetFillPatternCallback(uint32_t, uint32_t, tRendererPatternCallback, void*) {}
-void cRendererSurface::SetFillPatternBitmap(cBitmap*, int32_t, int32_t) {}
-void cRendererSurface::SetFillPatternOffset(int32_t, int32_t) {}
-void cRendererSurface::SetFillPatternWrap(uint8_t) {}
-void cRendererSurface::SetFillPatternAbsolute(bool) {}
-void cRendererSurface::FillPatternOn() {}
-void cRendererSurface::ReapplyFillGradient() {}
-void cRendererSurface::SetFillGradient(cGradient*) {}
 
 // --- Distortions -------------------------------------------------------------
-void cRendererSurface::WaveOn() {}
-void cRendererSurface::WaveOff() {}
-void cRendererSurface::SwirlOn() {}
-void cRendererSurface::SwirlOff() {}
-void cRendererSurface::SetDistortionCenter(double, double) {}
-void cRendererSurface::SetDistortionPeriod(double) {}
-void cRendererSurface::SetDistortionAmplitude(double) {}
-void cRendererSurface::SetDistortionPhase(double) {}
-void cRendererSurface::DistortionsOn() {}
-void cRendererSurface::DistortionsOff() {}
 
 // --- Shadows -----------------------------------------------------------------
 void cRendererSurface::SetShadowColorRamp(cGradientColorRamp*) {}

@@ -215,9 +215,17 @@ struct ClipState {
 struct rTransformStage {
   uint8_t kind = 0;
   double affine[6] = {1, 0, 0, 1, 0, 0};  // sx, shy, shx, sy, tx, ty
-  double quad[8] = {};                    // perspective and bilinear: the quadrilateral
+  double persp[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};  // perspective: its matrix
+  double quad[8] = {};                    // bilinear: the quadrilateral
   double rect[4] = {};                    // ... and the rectangle it maps from
   double warp[4] = {};                    // centre x, centre y, magnification, radius
+
+  // Maps a point forwards or back through this stage. The bilinear stage
+  // has no exact inverse: it maps back by the reverse bilinear mapping
+  // (quadrilateral to rectangle), which is approximate. A stage that cannot
+  // be inverted (singular matrix) leaves the point unchanged.
+  void Forward(double& x, double& y) const;
+  void Inverse(double& x, double& y) const;
 };
 
 struct TransformState {
@@ -272,6 +280,10 @@ class cTransformations : public cBase {
  public:
   explicit cTransformations(bool = true) {}
   bool Identify(uint32_t id) const override;
+  // Maps a device point back into user space: the inverse of the matrix
+  // (unless it is the identity), then the inverse of each stage from the
+  // last to the first; non-linear stages only when `all` is true.
+  void MapPoint(double& x, double& y, bool all) const;
   std::vector<rTransformStage> stages;
   rMatrix matrix{1, 0, 0, 1, 0, 0};
 };

@@ -1,6 +1,7 @@
 // Surfaces: binding, accessor slots, and copying rows out and back in.
 #include "qlm_renderer_surface.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "qlm_base_codes.h"
@@ -55,22 +56,38 @@ void cSurface::Unbind() {
 }
 
 void cSurface::CopyRowsOut(uint8_t* destination, int32_t row_length) const {
+  CopyRowsOut(destination, row_length, 0, 0, int32_t(mRBuf.width()), int32_t(mRBuf.height()));
+}
+
+void cSurface::CopyRowsOut(uint8_t* destination, int32_t row_length, int32_t x1, int32_t y1, int32_t x2,
+                           int32_t y2) const {
   const int64_t bpp = BytesPerPixel();
   if (destination == nullptr || bpp == 0 || mRBuf.buf() == nullptr) return;
-  const size_t bytes = size_t(mRBuf.width()) * size_t(bpp);
-  for (unsigned y = 0; y < mRBuf.height(); ++y)
-    std::memcpy(destination + int64_t(y) * row_length * bpp, mRBuf.row_ptr(int(y)), bytes);
+  x1 = std::max(x1, 0), y1 = std::max(y1, 0);
+  x2 = std::min(x2, int32_t(mRBuf.width())), y2 = std::min(y2, int32_t(mRBuf.height()));
+  if (x1 >= x2 || y1 >= y2) return;
+  const size_t bytes = size_t(x2 - x1) * size_t(bpp);
+  for (int32_t y = y1; y < y2; ++y)
+    std::memcpy(destination + (int64_t(y) * row_length + x1) * bpp, mRBuf.row_ptr(y) + x1 * bpp, bytes);
 }
 
 void cSurface::MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend) {
+  MaskedCopyIn(source, mask, row_length, blend, 0, 0, int32_t(mRBuf.width()), int32_t(mRBuf.height()));
+}
+
+void cSurface::MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend, int32_t x1,
+                            int32_t y1, int32_t x2, int32_t y2) {
   const int32_t bpp = BytesPerPixel();
   if (source == nullptr || mask == nullptr || bpp == 0 || mRBuf.buf() == nullptr) return;
-  const unsigned width = mRBuf.width();
-  for (unsigned y = 0; y < mRBuf.height(); ++y) {
-    uint8_t* s = mRBuf.row_ptr(int(y));
+  x1 = std::max(x1, 0), y1 = std::max(y1, 0);
+  x2 = std::min(x2, int32_t(mRBuf.width())), y2 = std::min(y2, int32_t(mRBuf.height()));
+  if (x1 >= x2 || y1 >= y2) return;
+  const unsigned width = unsigned(x2);
+  for (int32_t y = y1; y < y2; ++y) {
+    uint8_t* s = mRBuf.row_ptr(y);
     const uint8_t* l = source + int64_t(y) * row_length * bpp;
     const uint8_t* m = mask + int64_t(y) * row_length;
-    unsigned x = 0;
+    unsigned x = unsigned(x1);
     while (x < width) {
       // Runs of 0 are skipped and runs of 255 copied whole: a clip region is
       // mostly both, with mixed values only along its edges.

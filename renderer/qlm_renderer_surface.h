@@ -78,6 +78,11 @@ class cSurface : public cException {
   // alone and 255 copies it exactly; with `blend`, any other mask value m
   // mixes every byte (alpha too) as s + floor((256 - m) x (s - l) / 256).
   void MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend);
+  // The same two limited to the pixels x1..x2-1, y1..y2-1 (cut to the
+  // surface); source, destination and mask keep their full-row layout.
+  void CopyRowsOut(uint8_t* destination, int32_t row_length, int32_t x1, int32_t y1, int32_t x2, int32_t y2) const;
+  void MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend, int32_t x1,
+                    int32_t y1, int32_t x2, int32_t y2);
 
   uint8_t FormatCode() const { return mCode; }
   int32_t Stride() const { return mStride; }

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "qlm_agg_perspective.h"  // the only source of this program that includes it
+#include "qlm_agg_extensions.h"
 #include "renderer_support.h"
 
 namespace {
@@ -373,7 +373,8 @@ TEST_F(CompOpTest, EveryAggPieceRendersOnce) {
                       vp.preserve_aspect_ratio(0.5, 0.5, agg::aspect_ratio_meet);
                       agg::trans_affine m = vp.to_affine();
                       double quad[8] = {5, 5, 60, 10, 55, 60, 8, 50};
-                      agg::trans_perspective persp(0, 0, 100, 50, quad);
+                      qlm_agg::perspective persp;
+                      EXPECT_TRUE(persp.rect_to_quad(0, 0, 100, 50, quad));
                       EXPECT_TRUE(persp.is_valid());
                       agg::trans_bilinear bil(0, 0, 100, 50, quad);
                       EXPECT_TRUE(bil.is_valid());
@@ -382,7 +383,7 @@ TEST_F(CompOpTest, EveryAggPieceRendersOnce) {
                       mag.magnification(2);
                       mag.radius(10);
                       agg::ellipse e(50, 25, 40, 20);
-                      agg::conv_transform<agg::ellipse, agg::trans_perspective> t1(e, persp);
+                      agg::conv_transform<agg::ellipse, qlm_agg::perspective> t1(e, persp);
                       solid(t1);
                       agg::conv_transform<agg::ellipse, agg::trans_bilinear> t2(e, bil);
                       solid(t2);
@@ -391,8 +392,8 @@ TEST_F(CompOpTest, EveryAggPieceRendersOnce) {
                       solid(t4);
                       double x = 10, y = 20;
                       persp.transform(&x, &y);
-                      agg::trans_perspective inv(persp);
-                      inv.invert();
+                      qlm_agg::perspective inv(persp);
+                      EXPECT_TRUE(inv.invert());
                       inv.transform(&x, &y);
                       EXPECT_NEAR(x, 10, 1e-9);
                       EXPECT_NEAR(y, 20, 1e-9);
@@ -452,8 +453,9 @@ TEST_F(CompOpTest, EveryAggPieceRendersOnce) {
                       lut.add_color(1, agg::rgba8(0, 255, 0, 255));
                       lut.build_lut();
                       double quad[8] = {0, 0, 64, 0, 64, 64, 0, 64};
-                      agg::trans_perspective persp(quad, 0, 0, 64, 64);
-                      agg::span_interpolator_trans<agg::trans_perspective> inter(persp);
+                      qlm_agg::perspective persp;
+                      persp.quad_to_rect(quad, 0, 0, 64, 64);
+                      agg::span_interpolator_trans<qlm_agg::perspective> inter(persp);
                       agg::span_gradient<agg::rgba8, decltype(inter), decltype(refl), decltype(lut)> sg(inter, refl,
                                                                                                         lut, 0, 20);
                       agg::span_allocator<agg::rgba8> alloc;

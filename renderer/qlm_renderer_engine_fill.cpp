@@ -1,0 +1,152 @@
+// The fill group beyond plain storing: pattern tiles made by a callback or
+// from a bitmap, the gradient slot, and the wave and swirl distortions.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "qlm_base_util.h"
+#include "qlm_renderer_engine.h"
+
+namespace {
+bool usable(double v) { return std::isfinite(v); }
+}  // namespace
+
+// --- Pattern tiles ---------------------------------------------------------------------
+
+void cRendererSurface::SetFillPatternCallback(uint32_t width, uint32_t height, tRendererPatternCallback callback,
+                                              void* user) {
+  // The fill is off while the tile is made; a failure leaves it off until
+  // FillOn brings back the saved kind.
+  mFill.saved_kind = mFill.kind;
+  mFill.kind = 0;
+  mFill.pattern_valid = false;
+  const int64_t w = width == 0 ? 1 : width;
+  const int64_t h = height == 0 ? 1 : height;
+  if (w > INT32_MAX || h > INT32_MAX || !mFillTile.Init(int32_t(w), int32_t(h))) return;
+  if (mNested == nullptr) {
+    mNested.reset(new (std::nothrow) cRendererSurface());
+    if (mNested == nullptr) return;
+  }
+  cSurfaceBitmapRGBA surface;
+  if (!surface.Attach(&mFillTile) || !mNested->AttachSurface(&surface)) return;
+  if (callback != nullptr) callback(mNested.get(), user);
+  // Detached before the temporary surface goes: a later detach or write-back
+  // must not reach it.
+  mNested->DetachSurface();
+  mFill.kind = mFill.saved_kind = 2;
+  mFill.pattern_valid = true;
+}
+
+void cRendererSurface::SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int32_t height) {
+  if (bitmap == nullptr || !bitmap->IsOpened()) return;
+  const int64_t bw = bitmap->Width(), bh = bitmap->Height();
+  int64_t w = width < 0 ? 0 : width;
+  int64_t h = height < 0 ? 0 : height;
+  // Round to nearest, ties to even; a computed 0 becomes 1.
+  if (w == 0 && h == 0) {
+    w = bw;
+    h = bh;
+  } else if (w == 0) {
+    w = std::max<int64_t>(1, int64_t(std::nearbyint(double(bw) * double(h) / double(bh))));
+  } else if (h == 0) {
+    h = std::max<int64_t>(1, int64_t(std::nearbyint(double(bh) * double(w) / double(bw))));
+  }
+  if (w != bw || h != bh) {
+    // A scaled tile is drawn as an image; until images are drawn, this
+    // fails, and a failure changes nothing.
+    return;
+  }
+  // LoadBitmap reuses the tile's memory; on failure the previous tile is
+  // lost, so the pattern is only marked valid after success.
+  rgba8_buffer copy;
+  if (!copy.LoadBitmap(bitmap)) return;
+  if (!mFillTile.Init(copy.width(), copy.height())) {
+    mFill.pattern_valid = false;
+    return;
+  }
+  for (unsigned y = 0; y < copy.height(); ++y)
+    std::memcpy(mFillTile.row_ptr(int(y)), copy.row_ptr(int(y)), size_t(copy.width()) * 4);
+  mFill.kind = mFill.saved_kind = 2;
+  mFill.pattern_valid = true;
+}
+
+void cRendererSurface::SetFillPatternOffset(int32_t x, int32_t y) {
+  mFill.pattern_x = x;
+  mFill.pattern_y = y;
+}
+void cRendererSurface::SetFillPatternWrap(uint8_t wrap) { mFill.pattern_wrap = wrap; }
+void cRendererSurface::SetFillPatternAbsolute(bool flag) { mFill.pattern_absolute = flag; }
+void cRendererSurface::FillPatternOn() {
+  if (mFill.pattern_valid) mFill.kind = mFill.saved_kind = 2;
+}
+
+// --- Gradients ----------------------------------------------------------------------------
+
+void cRendererSurface::SetFillGradient(cGradient* gradient) {
+  // The kind comes from the gradient classes' type tests; none exists yet,
+  // so every gradient answers kind 0 and a nil or unknown one leaves the
+  // stored object in place (a fill of kind 3 then paints nothing).
+  mFill.gradient_kind = 0;
+  (void)gradient;
+}
+
+void cRendererSurface::ReapplyFillGradient() {
+  // The gradient is borrowed: a caller frees it only after resetting it.
+  if (mFill.gradient != nullptr) SetFillGradient(mFill.gradient);
+}
+
+// --- Distortions ----------------------------------------------------------------------------
+
+void cRendererSurface::WaveOn() {
+  mFill.wave_mode = mFill.swirl_mode > 0 ? 2 : 1;
+  mFill.distortions = true;
+}
+void cRendererSurface::WaveOff() {
+  mFill.wave_mode = 0;
+  if (mFill.swirl_mode == 2) mFill.swirl_mode = 1;
+  mFill.distortions = mFill.swirl_mode > 0;
+}
+void cRendererSurface::SwirlOn() {
+  mFill.swirl_mode = mFill.wave_mode > 0 ? 2 : 1;
+  mFill.distortions = true;
+}
+void cRendererSurface::SwirlOff() {
+  mFill.swirl_mode = 0;
+  if (mFill.wave_mode == 2) mFill.wave_mode = 1;
+  mFill.distortions = mFill.wave_mode > 0;
+}
+void cRendererSurface::SetDistortionCenter(double x, double y) {
+  if (!usable(x) || !usable(y)) return;
+  mFill.distortion_x = x;
+  mFill.distortion_y = y;
+}
+void cRendererSurface::SetDistortionPeriod(double period) {
+  if (usable(period)) mFill.distortion_period = float_equal(period, 0) ? 0.01 : period;
+}
+void cRendererSurface::SetDistortionAmplitude(double amplitude) {
+  if (usable(amplitude)) mFill.distortion_amplitude = float_equal(amplitude, 0) ? 0.01 : amplitude;
+}
+void cRendererSurface::SetDistortionPhase(double phase) {
+  if (usable(phase)) mFill.distortion_phase = phase;
+}
+void cRendererSurface::DistortionsOn() { mFill.distortions = mFill.wave_mode > 0 || mFill.swirl_mode > 0; }
+void cRendererSurface::DistortionsOff() { mFill.distortions = false; }
+
+qlm_agg::distortion_dispatch cRendererSurface::Distortion() const {
+  qlm_agg::distortion_dispatch d;
+  if (!mFill.distortions) return d;
+  const bool wave = mFill.wave_mode > 0, swirl = mFill.swirl_mode > 0;
+  if (wave && !swirl)
+    d.kind = qlm_agg::distortion_kind::wave;
+  else if (swirl && !wave)
+    d.kind = qlm_agg::distortion_kind::swirl;
+  else if (wave && swirl)
+    d.kind = mFill.wave_mode == 1 ? qlm_agg::distortion_kind::wave_swirl : qlm_agg::distortion_kind::swirl_wave;
+  d.params.cx = mFill.distortion_x;
+  d.params.cy = mFill.distortion_y;
+  d.params.period = mFill.distortion_period;
+  d.params.inv_amplitude = 1.0 / mFill.distortion_amplitude;
+  d.params.phase = mFill.distortion_phase;
+  return d;
+}
