@@ -12,6 +12,7 @@
 
 #include "qlm_agg_extensions.h"
 #include "qlm_renderer.h"
+#include "qlm_renderer_hittest.h"
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
 
@@ -553,6 +554,52 @@ class cRendererSurface : public cRenderer {
   double mApproxScale = 1.0;
   int64_t mRebuildCount = 0;      // counts for the tests of the folding rule
   int64_t mScaleUpdateCount = 0;
+
+  // --- Hit testing -----------------------------------------------------------------
+  // Registers one shape (path `path_id` of `source`) in the hit test: the
+  // mask grows over its pixel box and its coverage is painted in the master
+  // alpha; a stroke whose pen rule differs from the fill rule uses the pen's
+  // for this pass; clipping applies as it does to drawing.
+  template <class VertexSource>
+  void RenderHitMask(VertexSource& source, unsigned path_id, cHitTest* hit, bool fill) {
+    if (hit == nullptr) return;
+    double bx1, by1, bx2, by2;
+    if (!agg::bounding_rect_single(source, path_id, &bx1, &by1, &bx2, &by2)) return;
+    if (!std::isfinite(bx1) || !std::isfinite(by1) || !std::isfinite(bx2) || !std::isfinite(by2)) return;
+    auto to_int = [](double v) {
+      return v < -2147483648.0 ? INT32_MIN : (v > 2147483647.0 ? INT32_MAX : int32_t(v));
+    };
+    if (!hit->Extend(to_int(std::floor(bx1)), to_int(std::floor(by1)), to_int(std::ceil(bx2)), to_int(std::ceil(by2)),
+                     0, mUpdateRect, mOriginX, mOriginY))
+      return;
+    agg::pixfmt_gray8* grey = hit->GreyAccessor();
+    if (grey == nullptr) return;
+    mRas.clip_box(0, 0, hit->MaskWidth(), hit->MaskHeight());
+    agg::trans_affine shift = agg::trans_affine_translation(-hit->MaskOriginX(), -hit->MaskOriginY());
+    agg::conv_transform<VertexSource> moved(source, shift);
+    const bool pen_rule = !fill && mPen.even_odd != mFill.even_odd;
+    if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+    // Plain coverage for the mask: the master alpha enters once, as the
+    // value painted, so a fully covered pixel holds the master alpha.
+    const bool scaled = mMaster.master_alpha != 255 || !float_equal(mMaster.gamma, 1.0);
+    if (scaled) mRas.gamma(agg::gamma_none());
+    mRas.reset();
+    mRas.add_path(moved, path_id);
+    agg::renderer_base<agg::pixfmt_gray8> base(*grey);
+    const agg::gray8 value(mMaster.master_alpha, 255);
+    if (mMaster.anti_aliasing)
+      agg::render_scanlines_aa_solid(mRas, mScanline, base, value);
+    else
+      agg::render_scanlines_bin_solid(mRas, mScanlineBin, base, value);
+    if (pen_rule) ApplyFillRule();
+    if (scaled) UpdateDerived();
+    mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
+    if (mClip.on && !mClip.mask_stale && mClipLayer != nullptr) hit->ClipToMask(*mClipMask.GreyAccessor());
+  }
+  // The object as a hit test, or nil.
+  static cHitTest* AsHitTest(cBase* object) {
+    return object_identify(object, id_cHitTest) ? static_cast<cHitTest*>(object) : nullptr;
+  }
 
   // --- Fill ------------------------------------------------------------------------
   // The renderer that draws pattern tiles (made on first use).
