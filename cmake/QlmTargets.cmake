@@ -29,3 +29,27 @@ function(qlm_test_binary name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 300 LABELS ${ARG_DIR})
 endfunction()
+
+# qlm_fuzz_target(<name> DEPS <targets...> [SOURCES <files...>])
+# One libFuzzer target, fuzz/<name>_fuzz.cpp, and the CTest replay of its
+# corpus fuzz/corpus/<name>. The replay (<name>_replay: the same entry
+# function driven by fuzz/replay_main.cpp) is built in every configuration;
+# the fuzzer itself (<name>_fuzz) only with QLM_FUZZ, with SOURCES compiled
+# into it so that their branches give the fuzzer coverage.
+function(qlm_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
+  set(_entry "${PROJECT_SOURCE_DIR}/fuzz/${name}_fuzz.cpp")
+  add_executable(${name}_replay "${_entry}" "${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp")
+  target_include_directories(${name}_replay PRIVATE "${PROJECT_SOURCE_DIR}/fuzz")
+  target_compile_options(${name}_replay PRIVATE ${QLM_WARNINGS})
+  target_link_libraries(${name}_replay PRIVATE ${ARG_DEPS})
+  add_test(NAME ${name}_replay COMMAND ${name}_replay "${PROJECT_SOURCE_DIR}/fuzz/corpus/${name}")
+  set_tests_properties(${name}_replay PROPERTIES TIMEOUT 120 LABELS fuzz)
+  if(QLM_FUZZ)
+    add_executable(${name}_fuzz "${_entry}" ${ARG_SOURCES})
+    target_include_directories(${name}_fuzz PRIVATE "${PROJECT_SOURCE_DIR}/fuzz")
+    target_compile_options(${name}_fuzz PRIVATE ${QLM_WARNINGS} ${QLM_FUZZ_FLAGS})
+    target_link_options(${name}_fuzz PRIVATE ${QLM_FUZZ_FLAGS})
+    target_link_libraries(${name}_fuzz PRIVATE ${ARG_DEPS})
+  endif()
+endfunction()
