@@ -391,8 +391,14 @@ void TThread::Run() {
 
 void TThread::DoTerminate() {
   Join();
-  if (mOnTerminate && (!mHasReceiver || !mReceiver.expired())) mOnTerminate(this);
-  if (FreeOnTerminate) TObject::Free(this);
+  // The handler may free this thread (and with it the handler): it runs
+  // from a copy, and nothing of the object is read after it when it did.
+  std::weak_ptr<void> self = mAlive;
+  if (mOnTerminate && (!mHasReceiver || !mReceiver.expired())) {
+    TNotifyEvent fn = mOnTerminate;
+    fn(this);
+  }
+  if (!self.expired() && FreeOnTerminate) TObject::Free(this);
 }
 
 void TThread::Join() {
