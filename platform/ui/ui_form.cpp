@@ -306,28 +306,35 @@ TModalResult TForm::ShowModal() {
           self->Hide();
         } catch (...) {
         }
-        self->ApplyStyle();
+        // An OnHide handler may have freed the form.
+        if (!alive.expired()) self->ApplyStyle();
       }
     }
   };
   TModalResult result = mrNone;
   {
   Restore restore{this, alive, disabled};
+  auto check_alive = [&alive] {
+    if (alive.expired()) throw std::logic_error("TForm.ShowModal: the form was destroyed inside its modal loop");
+  };
   Show();
   for (;;) {
     Application->HandleMessage();
-    if (alive.expired()) throw std::logic_error("TForm.ShowModal: the form was destroyed inside its modal loop");
+    check_alive();
     if (Application->Terminated()) {
       ModalResult = mrCancel;
       break;
     }
     if (ModalResult == mrNone) continue;
-    if (!CloseQuery()) {
+    bool can_close = CloseQuery();
+    check_alive();
+    if (!can_close) {
       ModalResult = mrNone;
       continue;
     }
     TCloseAction action = caHide;
     if (OnClose) OnClose(this, action);
+    check_alive();
     if (action == caNone) {
       ModalResult = mrNone;
       continue;
@@ -337,6 +344,7 @@ TModalResult TForm::ShowModal() {
   }
   result = ModalResult;
   }
+  if (alive.expired()) return result;
   if (mReleaseAfterModal) {
     mReleaseAfterModal = false;
     Release();

@@ -41,3 +41,25 @@ TEST(UiLifetime, ThreadFreedInItsOwnEndHandler) {
     EXPECT_EQ(ends, 1);
   }
 }
+
+// A modal form freed by one of its own close handlers ends the loop with the
+// documented exception and touches nothing of the freed form.
+TEST(UiLifetime, ModalFormFreedByItsCloseHandlers) {
+  for (int where = 0; where < 3; ++where) {
+    uitest::FormFixture f;
+    f.form->Show();
+    auto* dlg = Create<TForm>(Application);
+    auto free_it = [dlg] { TObject::Free(dlg); };
+    if (where == 0) dlg->OnCloseQuery = [free_it](TObject*, bool&) { free_it(); };
+    if (where == 1) dlg->OnClose = [free_it](TObject*, TCloseAction&) { free_it(); };
+    if (where == 2) dlg->OnHide = [free_it](TObject*) { free_it(); };
+    test::Script([dlg] { dlg->ModalResult = mrOk; });
+    SCOPED_TRACE(where);
+    if (where < 2)
+      EXPECT_THROW(dlg->ShowModal(), std::logic_error);
+    else
+      EXPECT_EQ(dlg->ShowModal(), mrOk);
+    EXPECT_EQ(Screen->FormCount(), 1);
+    EXPECT_TRUE(f.form->InputEnabled());
+  }
+}
