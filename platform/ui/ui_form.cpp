@@ -483,11 +483,12 @@ void TForm::InputWheel(int delta, int x, int y, TShiftState shift) {
   // The control under the pointer first, then its parents, until one
   // handles it.
   for (TControl* c = under; c;) {
-    auto alive = c->AliveToken();
     TWinControl* parent = c->Parent();
     auto parent_alive = parent ? parent->AliveToken() : std::weak_ptr<void>();
     if (c->WmMouseWheel(m) != 0) return;
-    if (alive.expired() && parent_alive.expired()) return;
+    // The handler may have freed the control, the parent or both (or moved
+    // the control elsewhere first): the parent goes on only while it lives.
+    if (parent_alive.expired()) return;
     c = parent;
   }
 }

@@ -63,3 +63,22 @@ TEST(UiLifetime, ModalFormFreedByItsCloseHandlers) {
     EXPECT_TRUE(f.form->InputEnabled());
   }
 }
+TEST(UiLifetime, WheelHandlerThatMovesItsControlAndFreesTheOldParent) {
+  uitest::FormFixture f;
+  f.form->Show();
+  auto* panel = new TPanel(f.form);
+  panel->SetParent(f.form);
+  panel->SetBounds(0, 0, 100, 100);
+  auto* inner = new TPanel(f.form);
+  inner->SetParent(panel);
+  inner->SetBounds(0, 0, 50, 50);
+  int wheels = 0;
+  inner->OnMouseWheel = [&](TObject*, TShiftState, int, TPoint, bool&) {
+    ++wheels;
+    inner->SetParent(f.form);
+    TObject::Free(panel);
+  };
+  test::Wheel(f.form, 10, 10, 120);
+  EXPECT_EQ(wheels, 1);
+  EXPECT_EQ(inner->Parent(), f.form);
+}
