@@ -7,6 +7,13 @@ namespace ui {
 
 namespace {
 TControl* gCapture = nullptr;
+
+// True when c is the control or sits (at any depth) inside it.
+bool IsWithin(const TControl* control, const TControl* c) {
+  for (; c; c = c->Parent())
+    if (c == control) return true;
+  return false;
+}
 }  // namespace
 
 // ---- TObject, TComponent ----
@@ -62,7 +69,8 @@ TForm* TControl::ParentForm() const {
 
 void TControl::SetParent(TWinControl* parent) {
   if (parent == mParent) return;
-  if (parent == this) return;
+  // The control itself or a control inside it would make a loop of parents.
+  if (IsWithin(this, parent)) return;
   if (mParent) mParent->RemoveControl(this);
   if (parent) parent->InsertControl(this);
 }
@@ -288,7 +296,8 @@ TWinControl::~TWinControl() {
 }
 
 void TWinControl::InsertControl(TControl* c) {
-  if (!c || c->mParent == this) return;
+  if (!c || c->mParent == this || IsWithin(c, this)) return;
+  if (c->mParent) c->mParent->RemoveControl(c);
   c->mParent = this;
   mControls.push_back(c);
   if (auto* w = dynamic_cast<TWinControl*>(c)) mTabOrder.push_back(w);

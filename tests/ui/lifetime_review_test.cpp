@@ -82,3 +82,33 @@ TEST(UiLifetime, WheelHandlerThatMovesItsControlAndFreesTheOldParent) {
   EXPECT_EQ(wheels, 1);
   EXPECT_EQ(inner->Parent(), f.form);
 }
+
+TEST(UiLifetime, ParentInsideTheControlIsRefused) {
+  uitest::FormFixture f;
+  auto* outer = new TPanel(f.form);
+  outer->SetParent(f.form);
+  auto* inner = new TPanel(f.form);
+  inner->SetParent(outer);
+  // A parent inside the control would make a loop of parents.
+  outer->SetParent(inner);
+  EXPECT_EQ(outer->Parent(), f.form);
+  EXPECT_EQ(inner->Parent(), outer);
+  EXPECT_EQ(inner->ParentForm(), f.form);
+}
+
+TEST(UiLifetime, InsertControlTakesTheControlFromItsOldParent) {
+  uitest::FormFixture f;
+  auto* a = new TPanel(f.form);
+  a->SetParent(f.form);
+  auto* b = new TPanel(f.form);
+  b->SetParent(f.form);
+  auto* child = new TPanel(f.form);
+  child->SetParent(a);
+  b->InsertControl(child);
+  EXPECT_EQ(child->Parent(), b);
+  EXPECT_EQ(a->ControlCount(), 0);
+  b->InsertControl(f.form);  // a form inside its own child: refused
+  EXPECT_EQ(b->ControlCount(), 1);
+  TObject::Free(child);
+  test::Snapshot(f.form);  // paints a, which must not hold the freed child
+}
