@@ -193,6 +193,11 @@ class TCanvas {
  private:
   void PutPixel(int x, int y, uint32_t rgb);
   void Fill(TRect r, uint32_t rgb);
+  // Fills canvas coordinates given in 64 bits, so that sides at the ends of
+  // the int range and the origin never overflow.
+  void Fill64(int64_t left, int64_t top, int64_t right, int64_t bottom, uint32_t rgb);
+  // The part of the bitmap the canvas may draw on, in canvas coordinates.
+  void Visible(int64_t& left, int64_t& top, int64_t& right, int64_t& bottom) const;
   TBitmap* mTarget = nullptr;
   TPoint mOrigin;
   TRect mClip;
