@@ -624,7 +624,9 @@ void TOverlayControl::SetEnabled(bool v) {
 }
 
 void TOverlayControl::SetFocus() {
+  auto alive = AliveToken();
   TWinControl::SetFocus();
+  if (alive.expired()) return;  // an enter handler freed the control
   if (Focused() && mOverlay && Application) Application->GetBackend().FocusOverlay(mOverlay);
 }
 

@@ -155,12 +155,14 @@ void TForm::FocusControl(TWinControl* c) {
   if (c == mActive) return;
   TWinControl* old = mActive;
   mActive = c;
+  auto form_alive = AliveToken();
   if (old) {
     auto alive = old->AliveToken();
     old->WmKillFocus();
     if (!alive.expired() && old->OnExit) old->OnExit(old);
   }
-  if (mActive != c) return;  // an exit handler moved the focus elsewhere
+  // An exit handler freed the form or moved the focus elsewhere.
+  if (form_alive.expired() || mActive != c) return;
   if (c) {
     if (mWindow && !c->IsOverlay()) Application->GetBackend().FocusCanvas(mWindow);
     c->WmSetFocus();
@@ -221,6 +223,7 @@ void TForm::SetVisible(bool v) {
     if (alive.expired() || !mVisible) return;
     SyncOverlays();
     FocusFirst();
+    if (alive.expired() || !mVisible) return;  // an enter handler freed or hid the form
     MarkDirty(ClientRect());
     PaintDirty();
     Application->GetBackend().Show(mWindow);
@@ -434,8 +437,12 @@ void TForm::SetHover(TControl* c) {
   if (c == mHover) return;
   TControl* old = mHover;
   mHover = c;
+  // The leave and enter handlers may free the form itself.
+  auto alive = AliveToken();
   if (old) old->MouseLeave();
+  if (alive.expired()) return;
   if (mHover == c && c) c->MouseEnter();
+  if (alive.expired()) return;
   ApplyCursor();
   if (mWindow)
     Application->GetBackend().SetTooltip(mWindow, mHover && mHover->ShowHint() ? mHover->Hint() : std::string());

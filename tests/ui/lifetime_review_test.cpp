@@ -112,3 +112,66 @@ TEST(UiLifetime, InsertControlTakesTheControlFromItsOldParent) {
   TObject::Free(child);
   test::Snapshot(f.form);  // paints a, which must not hold the freed child
 }
+
+// Handlers of the hover and focus changes that free the form or the control
+// they run for: the layer reads nothing of them afterwards.
+TEST(UiLifetime, HoverAndFocusHandlersThatFreeWhatTheyRunFor) {
+  enum Case { kLeaveFreesForm, kEnterFreesForm, kExitFreesForm, kFocusEnterFreesForm, kEditEnterFreesEdit, kShowFocusFreesForm };
+  for (Case what : {kLeaveFreesForm, kEnterFreesForm, kExitFreesForm, kFocusEnterFreesForm, kEditEnterFreesEdit,
+                    kShowFocusFreesForm}) {
+    SCOPED_TRACE(int(what));
+    test::Session s;
+    auto* main = Create<TForm>(Application);
+    main->SetClientSize(50, 50);
+    main->Show();
+    auto* form = Create<TForm>(Application);
+    form->SetClientSize(200, 100);
+    auto* a = new TPanel(form);
+    a->SetParent(form);
+    a->SetBounds(0, 0, 50, 50);
+    a->SetTabStop(true);
+    auto* b = new TPanel(form);
+    b->SetParent(form);
+    b->SetBounds(100, 0, 50, 50);
+    b->SetTabStop(true);
+    auto* edit = new TEdit(form);
+    edit->SetParent(form);
+    edit->SetBounds(0, 60, 100, 20);
+    auto free_form = [form](TObject*) { TObject::Free(form); };
+    if (what == kShowFocusFreesForm) {
+      a->OnEnter = free_form;
+      form->Show();
+      EXPECT_EQ(Screen->FormCount(), 1);
+      continue;
+    }
+    form->Show();
+    switch (what) {
+      case kLeaveFreesForm:
+        test::MouseMove(form, 10, 10);
+        a->OnMouseLeave = free_form;
+        test::MouseMove(form, 110, 10);
+        break;
+      case kEnterFreesForm:
+        b->OnMouseEnter = free_form;
+        test::MouseMove(form, 110, 10);
+        break;
+      case kExitFreesForm:
+        a->SetFocus();
+        a->OnExit = free_form;
+        b->SetFocus();
+        break;
+      case kFocusEnterFreesForm:
+        b->OnEnter = free_form;
+        b->SetFocus();
+        break;
+      case kEditEnterFreesEdit:
+        edit->OnEnter = [edit](TObject*) { TObject::Free(edit); };
+        edit->SetFocus();
+        EXPECT_EQ(form->ActiveControl(), nullptr);
+        TObject::Free(form);
+        break;
+      default: break;
+    }
+    EXPECT_EQ(Screen->FormCount(), 1);
+  }
+}
