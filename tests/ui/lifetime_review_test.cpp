@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "ui_probe.h"
 
@@ -174,4 +176,45 @@ TEST(UiLifetime, HoverAndFocusHandlersThatFreeWhatTheyRunFor) {
     }
     EXPECT_EQ(Screen->FormCount(), 1);
   }
+}
+
+// Stopping the layer while workers run: they are asked to stop and waited
+// for (their Synchronize calls served meanwhile); the fire-and-forget ones
+// are freed, the others stay their owner's to free.
+TEST(UiLifetime, StopWhileWorkersRun) {
+  std::atomic<int> synced{0};
+  std::atomic<bool> stop_seen{false};
+  Job* owned = nullptr;
+  {
+    test::Session s;
+    auto body = [&synced, &stop_seen] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      synced += 0;  // a running worker when the stop comes
+      while (!stop_seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    for (int i = 0; i < 2; ++i) {
+      auto* fire_and_forget = Create<Job>(body);
+      fire_and_forget->FreeOnTerminate = true;
+      fire_and_forget->Start();
+    }
+    owned = Create<Job>([&] {
+      while (!stop_seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    owned->Start();
+    // The workers see the stop request through Terminated.
+    struct Watch : TThread {
+      std::atomic<bool>* seen;
+      explicit Watch(std::atomic<bool>* s) : TThread(true), seen(s) {}
+      void Execute() override {
+        while (!Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        Synchronize([this] { *seen = true; });
+      }
+    };
+    auto* watch = Create<Watch>(&stop_seen);
+    watch->FreeOnTerminate = true;
+    watch->Start();
+  }
+  EXPECT_TRUE(stop_seen);
+  EXPECT_TRUE(owned->Finished());
+  TObject::Free(owned);
 }
