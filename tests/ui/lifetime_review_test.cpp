@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "ui_probe.h"
+#include "ui_spinedit.h"
 
 using namespace ui;
 
@@ -217,4 +218,29 @@ TEST(UiLifetime, StopWhileWorkersRun) {
   EXPECT_TRUE(stop_seen);
   EXPECT_TRUE(owned->Finished());
   TObject::Free(owned);
+}
+
+// A spin edit whose change handler frees it while an arrow is pressed.
+TEST(UiLifetime, SpinEditFreedByItsChangeHandler) {
+  for (int how = 0; how < 3; ++how) {
+    SCOPED_TRACE(how);
+    uitest::FormFixture f;
+    f.form->Show();
+    auto* spin = new TSpinEdit(f.form);
+    spin->SetParent(f.form);
+    spin->SetBounds(0, 0, 100, 22);
+    int changes = 0;
+    auto free_spin = [&changes, spin](TObject*) {
+      ++changes;
+      TObject::Free(spin);
+    };
+    if (how == 0) spin->OnChange = free_spin;
+    if (how == 1) spin->OnMouseDown = [free_spin](TObject* s, TMouseButton, TShiftState, int, int) { free_spin(s); };
+    if (how == 2) spin->OnMouseUp = [free_spin](TObject* s, TMouseButton, TShiftState, int, int) { free_spin(s); };
+    test::MouseDown(f.form, 95, 5);
+    test::MouseUp(f.form, 95, 5);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(f.form->ControlCount(), 0);
+    test::Advance(1000);
+  }
 }
