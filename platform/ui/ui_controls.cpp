@@ -82,8 +82,10 @@ bool TControl::Showing() const {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
-  width = std::max(width, 0);
-  height = std::max(height, 0);
+  left = std::clamp(left, -kMaxCoord, kMaxCoord);
+  top = std::clamp(top, -kMaxCoord, kMaxCoord);
+  width = std::clamp(width, 0, kMaxCoord);
+  height = std::clamp(height, 0, kMaxCoord);
   if (left == mLeft && top == mTop && width == mWidth && height == mHeight) return;
   bool sized = width != mWidth || height != mHeight;
   if (mVisible) Invalidate();
@@ -417,21 +419,24 @@ void TWinControl::AlignControls() {
     });
     return list;
   };
+  // The free area's sides stay within the bounds' range however many
+  // controls take room.
+  auto step = [](int side, int by) { return std::clamp(side + by, -kMaxCoord, kMaxCoord); };
   for (TControl* c : pick(alTop)) {
     c->SetBounds(r.Left, r.Top, r.Width(), c->mHeight);
-    r.Top += c->mHeight;
+    r.Top = step(r.Top, c->mHeight);
   }
   for (TControl* c : pick(alBottom)) {
     c->SetBounds(r.Left, r.Bottom - c->mHeight, r.Width(), c->mHeight);
-    r.Bottom -= c->mHeight;
+    r.Bottom = step(r.Bottom, -c->mHeight);
   }
   for (TControl* c : pick(alLeft)) {
     c->SetBounds(r.Left, r.Top, c->mWidth, std::max(r.Height(), 0));
-    r.Left += c->mWidth;
+    r.Left = step(r.Left, c->mWidth);
   }
   for (TControl* c : pick(alRight)) {
     c->SetBounds(r.Right - c->mWidth, r.Top, c->mWidth, std::max(r.Height(), 0));
-    r.Right -= c->mWidth;
+    r.Right = step(r.Right, -c->mWidth);
   }
   for (TControl* c : pick(alClient)) c->SetBounds(r.Left, r.Top, std::max(r.Width(), 0), std::max(r.Height(), 0));
   // Anchors: a right (bottom) anchor keeps the distance to the right

@@ -1,11 +1,11 @@
-// Canvas drawing at the ends of the int range: clipped, no overflow, no
-// walk over billions of pixels outside the bitmap.
+// Drawing and bounds at the ends of the int range: clipped and kept in
+// range, no overflow, no walk over billions of pixels outside the bitmap.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <climits>
 
-#include "ui_graphics.h"
+#include "ui_probe.h"
 
 using namespace ui;
 
@@ -73,4 +73,34 @@ TEST(UiCanvasExtremes, ClippedOutlineMatchesTheWholeWalk) {
                 ASSERT_EQ(got.Pixel(x, y), want.Pixel(x, y))
                     << int(style) << " " << x1 << "," << y1 << "," << x2 << "," << y2 << " at " << x << "," << y;
           }
+}
+
+TEST(UiBoundsExtremes, BoundsAtTheEndsOfTheRangeStayInRange) {
+  uitest::FormFixture f;
+  f.form->Show();
+  auto* p = new TPanel(f.form);
+  p->SetParent(f.form);
+  p->SetAnchors(akLeft | akTop | akRight | akBottom);
+  p->SetBounds(10, 10, INT_MAX, INT_MAX);
+  EXPECT_EQ(p->Width(), TControl::kMaxCoord);
+  test::ResizeClient(f.form, 150, 120);
+  test::Snapshot(f.form);
+  test::MouseMove(f.form, 50, 50);
+  EXPECT_EQ(f.form->HoverControl(), p);
+  p->SetBounds(INT_MAX, INT_MIN, 10, 10);
+  EXPECT_EQ(p->Left(), TControl::kMaxCoord);
+  EXPECT_EQ(p->Top(), -TControl::kMaxCoord);
+  p->ClientToScreen({INT_MAX / 2, 0});
+  // Aligned controls taking more room than the int range holds.
+  p->SetAnchors(akLeft | akTop);
+  for (TAlign a : {alTop, alBottom, alLeft, alRight})
+    for (int i = 0; i < 200; ++i) {
+      auto* c = new TPanel(f.form);
+      c->SetBounds(0, 0, INT_MAX, INT_MAX);
+      c->SetAlign(a);
+      c->SetParent(f.form);
+    }
+  test::ResizeClient(f.form, 100, 100);
+  test::Snapshot(f.form);
+  test::MouseMove(f.form, 5, 5);
 }
