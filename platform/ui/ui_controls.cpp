@@ -678,8 +678,8 @@ void TLabel::AdjustSize() {
   }
   // A label's natural size: about half the font's pixel height per byte,
   // one line high; the native backend sizes the widget itself.
-  int px = mState.Font.Height != 0 ? std::abs(mState.Font.Height) : (mState.Font.Size * 96 + 36) / 72;
-  SetBounds(Left(), Top(), int(mState.Text.size()) * px / 2, px + px / 4);
+  TPoint size = PlainTextSize(mState.Font, mState.Text.size());
+  SetBounds(Left(), Top(), size.X, size.Y);
 }
 
 TEdit::TEdit(TComponent* owner) : TOverlayControl(owner, OverlayKind::Edit) {

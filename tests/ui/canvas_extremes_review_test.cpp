@@ -104,3 +104,28 @@ TEST(UiBoundsExtremes, BoundsAtTheEndsOfTheRangeStayInRange) {
   test::Snapshot(f.form);
   test::MouseMove(f.form, 5, 5);
 }
+
+TEST(UiBoundsExtremes, LabelWithAFontAtTheEndsOfTheRange) {
+  uitest::FormFixture f;
+  auto* label = new TLabel(f.form);
+  label->SetCaption(std::string(1000, 'x'));
+  for (int height : {INT_MIN, INT_MAX, -12}) {
+    TFont font;
+    font.Height = height;
+    label->SetFont(font);
+    EXPECT_GE(label->Width(), 0);
+  }
+  TFont font;
+  font.Size = INT_MAX;
+  label->SetFont(font);
+  font.Size = INT_MIN;
+  label->SetFont(font);
+  EXPECT_GE(label->Height(), 0);
+  label->SetParent(f.form);  // the headless widget sizes it now
+  font.Height = INT_MIN;
+  label->SetFont(font);
+  font.Height = 0;
+  font.Size = INT_MAX;
+  label->SetFont(font);
+  EXPECT_EQ(label->Height(), TControl::kMaxCoord);
+}

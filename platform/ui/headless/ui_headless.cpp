@@ -94,9 +94,7 @@ TPoint HeadlessBackend::OverlayNaturalSize(OverlayId o) {
   auto it = mOverlays.find(o);
   if (it == mOverlays.end()) return {};
   // Without fonts: half the font's pixel height per byte, one line high.
-  const TFont& f = it->second.State.Font;
-  int px = f.Height != 0 ? std::abs(f.Height) : (f.Size * 96 + 36) / 72;
-  return {int(it->second.State.Text.size()) * px / 2, px + px / 4};
+  return PlainTextSize(it->second.State.Font, it->second.State.Text.size());
 }
 
 void HeadlessBackend::UserEdit(OverlayId o, const std::string& text) {
