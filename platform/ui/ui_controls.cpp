@@ -691,7 +691,14 @@ TEdit::TEdit(TComponent* owner) : TOverlayControl(owner, OverlayKind::Edit) {
 }
 
 void TEdit::SetText(const std::string& t) {
-  std::string text = mState.MaxLength > 0 && int(t.size()) > mState.MaxLength ? t.substr(0, size_t(mState.MaxLength)) : t;
+  std::string text = t;
+  if (mState.MaxLength > 0 && text.size() > size_t(mState.MaxLength)) {
+    // Cut at the limit, but never inside a UTF-8 sequence: the native widget
+    // takes whole characters only.
+    size_t cut = size_t(mState.MaxLength);
+    while (cut > 0 && (uint8_t(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+  }
   if (text == mState.Text) return;
   TOverlayControl::SetText(text);
   if (OnChange) OnChange(this);

@@ -129,3 +129,15 @@ TEST(UiBoundsExtremes, LabelWithAFontAtTheEndsOfTheRange) {
   label->SetFont(font);
   EXPECT_EQ(label->Height(), TControl::kMaxCoord);
 }
+
+TEST(UiBoundsExtremes, MaxLengthNeverCutsACharacterInTwo) {
+  uitest::FormFixture f;
+  auto* edit = new TEdit(f.form);
+  edit->SetParent(f.form);
+  edit->SetMaxLength(4);
+  edit->SetText("ab\xC3\xA9\xC3\xA9");  // "abéé": the limit falls inside the second é
+  EXPECT_EQ(edit->Text(), "ab\xC3\xA9");
+  edit->SetMaxLength(3);
+  edit->SetText("a\xE2\x82\xAC");  // "a€": the limit falls inside the euro sign
+  EXPECT_EQ(edit->Text(), "a");
+}
