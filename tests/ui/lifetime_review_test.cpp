@@ -244,3 +244,15 @@ TEST(UiLifetime, SpinEditFreedByItsChangeHandler) {
     test::Advance(1000);
   }
 }
+
+// The headless window system: the form losing the foreground frees the one
+// being shown.
+TEST(UiLifetime, DeactivateHandlerFreesTheFormBeingShown) {
+  test::Session s;
+  auto* a = Create<TForm>(Application);
+  a->Show();
+  auto* b = Create<TForm>(Application);
+  a->OnDeactivate = [b](TObject*) { TObject::Free(b); };
+  b->Show();
+  EXPECT_EQ(Screen->FormCount(), 1);
+}

@@ -40,13 +40,14 @@ void HeadlessBackend::SetStyle(WindowId w, const WindowStyle& style) {
 void HeadlessBackend::Show(WindowId w) {
   auto it = mWindows.find(w);
   if (it == mWindows.end()) return;
-  bool was = it->second.Shown;
   it->second.Shown = true;
   WindowId old = mForeground;
   mForeground = w;
   if (old != w) {
     if (auto o = mWindows.find(old); o != mWindows.end()) o->second.Form->InputActivated(false);
-    if (!was || old != w) it->second.Form->InputActivated(true);
+    // The deactivation handler may have destroyed the window being shown.
+    it = mWindows.find(w);
+    if (it != mWindows.end() && mForeground == w) it->second.Form->InputActivated(true);
   }
 }
 
