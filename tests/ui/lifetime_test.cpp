@@ -183,14 +183,13 @@ TEST(UiLifetime, HoverAndFocusHandlersThatFreeWhatTheyRunFor) {
 // for (their Synchronize calls served meanwhile); the fire-and-forget ones
 // are freed, the others stay their owner's to free.
 TEST(UiLifetime, StopWhileWorkersRun) {
-  std::atomic<int> synced{0};
   std::atomic<bool> stop_seen{false};
   Job* owned = nullptr;
   {
     test::Session s;
-    auto body = [&synced, &stop_seen] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
-      synced += 0;  // a running worker when the stop comes
+    // Workers that end only once the stop request was seen (through a
+    // Synchronize call served while the stop waits).
+    auto body = [&stop_seen] {
       while (!stop_seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
     for (int i = 0; i < 2; ++i) {
@@ -198,11 +197,9 @@ TEST(UiLifetime, StopWhileWorkersRun) {
       fire_and_forget->FreeOnTerminate = true;
       fire_and_forget->Start();
     }
-    owned = Create<Job>([&] {
-      while (!stop_seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    });
+    owned = Create<Job>(body);
     owned->Start();
-    // The workers see the stop request through Terminated.
+    // This one sees the stop request through Terminated.
     struct Watch : TThread {
       std::atomic<bool>* seen;
       explicit Watch(std::atomic<bool>* s) : TThread(true), seen(s) {}
