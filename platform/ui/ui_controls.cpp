@@ -98,7 +98,11 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   if (!mParent || !mParent->mAligning) UpdateAnchorDistances();
   BoundsChanged(sized);
   if (mVisible) Invalidate();
-  if (sized) WmSize(width, height);
+  if (sized) {
+    auto alive = AliveToken();
+    WmSize(width, height);
+    if (alive.expired()) return;  // a resize handler freed the control
+  }
   if (mParent && !mParent->mAligning && (mAlign != alNone || sized)) {
     if (mAlign != alNone) mParent->AlignControls();
     if (TForm* f = ParentForm(); f && f->AutoSize()) f->DoAutoSize();
@@ -398,17 +402,25 @@ intptr_t TWinControl::WmSize(int width, int height) {
 void TWinControl::AlignControls() {
   if (mAligning) return;
   mAligning = true;
+  // A resize handler may free any control being placed, or this one: each
+  // is looked at only while it lives, and the pass ends when this one went.
+  auto self = AliveToken();
   struct Reset {
     bool& flag;
-    ~Reset() { flag = false; }
-  } reset{mAligning};
+    const std::weak_ptr<void>& self;
+    ~Reset() {
+      if (!self.expired()) flag = false;
+    }
+  } reset{mAligning, self};
+  using Entry = std::pair<TControl*, std::weak_ptr<void>>;
   TRect r = ClientRect();
   auto pick = [&](TAlign a) {
-    std::vector<TControl*> list;
+    std::vector<Entry> list;
     for (TControl* c : mControls)
-      if (c->mAlign == a && c->mVisible) list.push_back(c);
+      if (c->mAlign == a && c->mVisible) list.emplace_back(c, c->AliveToken());
     // Controls of one side keep the order of their positions.
-    std::stable_sort(list.begin(), list.end(), [a](TControl* x, TControl* y) {
+    std::stable_sort(list.begin(), list.end(), [a](const Entry& ex, const Entry& ey) {
+      TControl *x = ex.first, *y = ey.first;
       switch (a) {
         case alTop: return x->mTop < y->mTop;
         case alBottom: return x->mTop + x->mHeight > y->mTop + y->mHeight;
@@ -422,28 +434,44 @@ void TWinControl::AlignControls() {
   // The free area's sides stay within the bounds' range however many
   // controls take room.
   auto step = [](int side, int by) { return std::clamp(side + by, -kMaxCoord, kMaxCoord); };
-  for (TControl* c : pick(alTop)) {
-    c->SetBounds(r.Left, r.Top, r.Width(), c->mHeight);
-    r.Top = step(r.Top, c->mHeight);
+  // Places c; false when it is gone afterwards (a control freed by its own
+  // handler takes no room).
+  auto place = [&](TControl* c, const std::weak_ptr<void>& alive, int l, int t, int w, int h) {
+    c->SetBounds(l, t, w, h);
+    return !alive.expired();
+  };
+  for (auto& [c, alive] : pick(alTop)) {
+    if (self.expired()) return;
+    if (!alive.expired() && place(c, alive, r.Left, r.Top, r.Width(), c->mHeight)) r.Top = step(r.Top, c->mHeight);
   }
-  for (TControl* c : pick(alBottom)) {
-    c->SetBounds(r.Left, r.Bottom - c->mHeight, r.Width(), c->mHeight);
-    r.Bottom = step(r.Bottom, -c->mHeight);
+  for (auto& [c, alive] : pick(alBottom)) {
+    if (self.expired()) return;
+    if (!alive.expired() && place(c, alive, r.Left, r.Bottom - c->mHeight, r.Width(), c->mHeight))
+      r.Bottom = step(r.Bottom, -c->mHeight);
   }
-  for (TControl* c : pick(alLeft)) {
-    c->SetBounds(r.Left, r.Top, c->mWidth, std::max(r.Height(), 0));
-    r.Left = step(r.Left, c->mWidth);
+  for (auto& [c, alive] : pick(alLeft)) {
+    if (self.expired()) return;
+    if (!alive.expired() && place(c, alive, r.Left, r.Top, c->mWidth, std::max(r.Height(), 0)))
+      r.Left = step(r.Left, c->mWidth);
   }
-  for (TControl* c : pick(alRight)) {
-    c->SetBounds(r.Right - c->mWidth, r.Top, c->mWidth, std::max(r.Height(), 0));
-    r.Right = step(r.Right, -c->mWidth);
+  for (auto& [c, alive] : pick(alRight)) {
+    if (self.expired()) return;
+    if (!alive.expired() && place(c, alive, r.Right - c->mWidth, r.Top, c->mWidth, std::max(r.Height(), 0)))
+      r.Right = step(r.Right, -c->mWidth);
   }
-  for (TControl* c : pick(alClient)) c->SetBounds(r.Left, r.Top, std::max(r.Width(), 0), std::max(r.Height(), 0));
+  for (auto& [c, alive] : pick(alClient)) {
+    if (self.expired()) return;
+    if (!alive.expired()) place(c, alive, r.Left, r.Top, std::max(r.Width(), 0), std::max(r.Height(), 0));
+  }
+  if (self.expired()) return;
   // Anchors: a right (bottom) anchor keeps the distance to the right
   // (bottom) edge; with the opposite anchor too the control stretches.
   int cw = ClientWidth(), ch = ClientHeight();
-  for (TControl* c : std::vector<TControl*>(mControls)) {
-    if (c->mAlign != alNone) continue;
+  std::vector<Entry> all;
+  for (TControl* c : mControls) all.emplace_back(c, c->AliveToken());
+  for (auto& [c, alive] : all) {
+    if (self.expired()) return;
+    if (alive.expired() || c->mAlign != alNone) continue;
     int l = c->mLeft, t = c->mTop, w = c->mWidth, h = c->mHeight;
     if (c->mAnchors & akRight) {
       if (c->mAnchors & akLeft)

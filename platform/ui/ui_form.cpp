@@ -100,8 +100,9 @@ void TForm::SetBounds(int left, int top, int width, int height) {
   height = std::max(height, Constraints.MinHeight);
   width = std::min(width, kMaxClientSide + mFrame.Left + mFrame.Right);
   height = std::min(height, kMaxClientSide + mFrame.Top + mFrame.Bottom);
+  auto alive = AliveToken();
   TWinControl::SetBounds(left, top, width, height);
-  SyncClientBounds();
+  if (!alive.expired()) SyncClientBounds();  // a resize handler may free the form
 }
 
 void TForm::SetBorderStyle(TFormBorderStyle s) {
@@ -551,7 +552,16 @@ void TForm::InputCloseRequest() {
 void TForm::InputClientResized(int width, int height) {
   width = std::clamp(width, 0, kMaxClientSide);
   height = std::clamp(height, 0, kMaxClientSide);
-  FlagGuard guard(mFromBackend);
+  // A resize handler may free the form: the flag is cleared only while it
+  // lives (also when a handler throws).
+  struct Guard {
+    TForm* form;
+    std::weak_ptr<void> alive;
+    ~Guard() {
+      if (!alive.expired()) form->mFromBackend = false;
+    }
+  } guard{this, AliveToken()};
+  mFromBackend = true;
   TWinControl::SetBounds(Left(), Top(), width + mFrame.Left + mFrame.Right, height + mFrame.Top + mFrame.Bottom);
 }
 

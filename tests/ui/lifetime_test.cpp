@@ -253,3 +253,48 @@ TEST(UiLifetime, DeactivateHandlerFreesTheFormBeingShown) {
   b->Show();
   EXPECT_EQ(Screen->FormCount(), 1);
 }
+
+// Resize handlers that free a sibling (or the control itself) while the
+// parent lays its children out.
+TEST(UiLifetime, ResizeHandlersThatFreeControlsDuringTheLayout) {
+  for (int how = 0; how < 4; ++how) {
+    SCOPED_TRACE(how);
+    uitest::FormFixture f;
+    f.form->Show();
+    TPanel* panels[3];
+    for (auto*& p : panels) {
+      p = new TPanel(f.form);
+      p->SetParent(f.form);
+      p->SetBounds(0, 0, 50, 20);
+    }
+    panels[1]->SetTop(30);
+    panels[2]->SetTop(60);
+    bool aligned = how < 2;
+    for (auto* p : panels) {
+      if (aligned) p->SetAlign(alTop);
+      else p->SetAnchors(akLeft | akTop | akRight);
+    }
+    TPanel* victim = how % 2 == 0 ? panels[2] : panels[0];
+    panels[0]->OnResize = [victim](TObject*) { TObject::Free(victim); };
+    test::ResizeClient(f.form, 300, 200);
+    EXPECT_EQ(f.form->ControlCount(), 2);
+  }
+}
+
+TEST(UiLifetime, FormFreedByItsOwnResizeHandler) {
+  for (bool by_user : {false, true}) {
+    SCOPED_TRACE(by_user);
+    test::Session s;
+    auto* form = Create<TForm>(Application);
+    form->Show();
+    auto* panel = new TPanel(form);
+    panel->SetParent(form);
+    panel->SetAlign(alClient);
+    form->OnResize = [form](TObject*) { TObject::Free(form); };
+    if (by_user)
+      form->InputClientResized(300, 200);
+    else
+      form->SetClientSize(300, 200);
+    EXPECT_EQ(Screen->FormCount(), 0);
+  }
+}
