@@ -18,6 +18,10 @@ namespace {
 // own, and reaps it from a detached thread so it never stays a zombie.
 bool spawn_detached(const std::vector<std::string>& args) {
   if (args.empty() || args[0].empty()) return false;
+  // A NUL would end the argument early: the child would get another text
+  // than the one asked for.
+  for (auto& a : args)
+    if (a.find('\0') != std::string::npos) return false;
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);

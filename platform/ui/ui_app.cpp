@@ -34,6 +34,8 @@ void Stop() {
   // freeing one may free others it owns), then the application with what
   // else it owns.
   while (Screen->FormCount() > 0) TObject::Free(Screen->Forms(Screen->FormCount() - 1));
+  // Workers still running would call into the application after it went.
+  Application->StopThreads();
   TApplication* app = Application;
   Application = nullptr;
   TObject::Free(app);
@@ -202,6 +204,29 @@ void TApplication::WaitForThread(TThread* t) {
   }
 }
 
+void TApplication::StopThreads() {
+  std::vector<TThread*> threads;
+  {
+    std::lock_guard lock(mLock);
+    threads = mThreads;
+  }
+  for (TThread* t : threads) t->Terminate();
+  for (TThread* t : threads) {
+    WaitForThread(t);
+    t->Join();  // its last steps touch the application
+  }
+  {
+    std::lock_guard lock(mLock);
+    threads = mThreads;
+    mThreads.clear();
+  }
+  // Their end handlers do not run any more; those that free themselves are
+  // freed here, the others stay their owners' to free.
+  for (TThread* t : threads) t->mApp = nullptr;
+  for (TThread* t : threads)
+    if (t->FreeOnTerminate) TObject::Free(t);
+}
+
 void TApplication::ThreadFinished() {
   std::lock_guard lock(mLock);
   mCv.notify_all();
@@ -331,6 +356,14 @@ void TThread::BeforeDestruction() {
     Terminate();
     WaitFor();
   }
+  Forget();
+}
+
+void TThread::Forget() {
+  if (!mApp) return;
+  std::lock_guard lock(mApp->mLock);
+  auto& list = mApp->mThreads;
+  list.erase(std::remove(list.begin(), list.end(), this), list.end());
 }
 
 TThread::~TThread() {
@@ -342,6 +375,7 @@ TThread::~TThread() {
     WaitFor();
   }
   Join();
+  Forget();
 }
 
 void TThread::SetOnTerminate(TComponent* receiver, TNotifyEvent fn) {
@@ -357,10 +391,15 @@ void TThread::Start() {
   mApp = Application;
   mAliveToken = mAlive;
   ++mApp->mRunningThreads;
+  {
+    std::lock_guard lock(mApp->mLock);
+    mApp->mThreads.push_back(this);
+  }
   try {
     mThread = std::thread([this] { Run(); });
   } catch (...) {
     --mApp->mRunningThreads;
+    Forget();
     mStarted = false;
     throw;
   }
@@ -391,8 +430,14 @@ void TThread::Run() {
 
 void TThread::DoTerminate() {
   Join();
-  if (mOnTerminate && (!mHasReceiver || !mReceiver.expired())) mOnTerminate(this);
-  if (FreeOnTerminate) TObject::Free(this);
+  // The handler may free this thread (and with it the handler): it runs
+  // from a copy, and nothing of the object is read after it when it did.
+  std::weak_ptr<void> self = mAlive;
+  if (mOnTerminate && (!mHasReceiver || !mReceiver.expired())) {
+    TNotifyEvent fn = mOnTerminate;
+    fn(this);
+  }
+  if (!self.expired() && FreeOnTerminate) TObject::Free(this);
 }
 
 void TThread::Join() {

@@ -56,6 +56,10 @@ class TApplication : public TComponent {
   // other workers') Synchronize calls meanwhile.
   void WaitForThread(TThread* t);
   int RunningThreads() const { return mRunningThreads.load(); }
+  // At the stop: asks every started thread to stop, waits for each
+  // (serving their Synchronize calls), frees those that free themselves and
+  // detaches the rest from the application.
+  void StopThreads();
 
   // Runs the queued calls now: for backends whose own nested loops (native
   // dialogs) must keep serving them.
@@ -89,6 +93,7 @@ class TApplication : public TComponent {
   std::deque<SyncRequest*> mSync;
   std::deque<QueuedCall> mQueue;
   std::atomic<int> mRunningThreads{0};
+  std::vector<TThread*> mThreads;  // started and not yet freed
 };
 
 struct TMonitor {
@@ -204,9 +209,12 @@ class TThread : public TObject {
   void Synchronize(const std::function<void()>& fn);
 
  private:
+  friend class TApplication;
   void Run();
   void DoTerminate();
   void Join();
+  // Leaves the application's list of threads.
+  void Forget();
   std::thread mThread;
   std::mutex mJoinLock;
   std::atomic<bool> mTerminated{false};

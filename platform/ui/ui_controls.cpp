@@ -7,6 +7,13 @@ namespace ui {
 
 namespace {
 TControl* gCapture = nullptr;
+
+// True when c is the control or sits (at any depth) inside it.
+bool IsWithin(const TControl* control, const TControl* c) {
+  for (; c; c = c->Parent())
+    if (c == control) return true;
+  return false;
+}
 }  // namespace
 
 // ---- TObject, TComponent ----
@@ -62,7 +69,8 @@ TForm* TControl::ParentForm() const {
 
 void TControl::SetParent(TWinControl* parent) {
   if (parent == mParent) return;
-  if (parent == this) return;
+  // The control itself or a control inside it would make a loop of parents.
+  if (IsWithin(this, parent)) return;
   if (mParent) mParent->RemoveControl(this);
   if (parent) parent->InsertControl(this);
 }
@@ -74,8 +82,10 @@ bool TControl::Showing() const {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
-  width = std::max(width, 0);
-  height = std::max(height, 0);
+  left = std::clamp(left, -kMaxCoord, kMaxCoord);
+  top = std::clamp(top, -kMaxCoord, kMaxCoord);
+  width = std::clamp(width, 0, kMaxCoord);
+  height = std::clamp(height, 0, kMaxCoord);
   if (left == mLeft && top == mTop && width == mWidth && height == mHeight) return;
   bool sized = width != mWidth || height != mHeight;
   if (mVisible) Invalidate();
@@ -88,7 +98,11 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   if (!mParent || !mParent->mAligning) UpdateAnchorDistances();
   BoundsChanged(sized);
   if (mVisible) Invalidate();
-  if (sized) WmSize(width, height);
+  if (sized) {
+    auto alive = AliveToken();
+    WmSize(width, height);
+    if (alive.expired()) return;  // a resize handler freed the control
+  }
   if (mParent && !mParent->mAligning && (mAlign != alNone || sized)) {
     if (mAlign != alNone) mParent->AlignControls();
     if (TForm* f = ParentForm(); f && f->AutoSize()) f->DoAutoSize();
@@ -288,7 +302,8 @@ TWinControl::~TWinControl() {
 }
 
 void TWinControl::InsertControl(TControl* c) {
-  if (!c || c->mParent == this) return;
+  if (!c || c->mParent == this || IsWithin(c, this)) return;
+  if (c->mParent) c->mParent->RemoveControl(c);
   c->mParent = this;
   mControls.push_back(c);
   if (auto* w = dynamic_cast<TWinControl*>(c)) mTabOrder.push_back(w);
@@ -387,17 +402,25 @@ intptr_t TWinControl::WmSize(int width, int height) {
 void TWinControl::AlignControls() {
   if (mAligning) return;
   mAligning = true;
+  // A resize handler may free any control being placed, or this one: each
+  // is looked at only while it lives, and the pass ends when this one went.
+  auto self = AliveToken();
   struct Reset {
     bool& flag;
-    ~Reset() { flag = false; }
-  } reset{mAligning};
+    const std::weak_ptr<void>& self;
+    ~Reset() {
+      if (!self.expired()) flag = false;
+    }
+  } reset{mAligning, self};
+  using Entry = std::pair<TControl*, std::weak_ptr<void>>;
   TRect r = ClientRect();
   auto pick = [&](TAlign a) {
-    std::vector<TControl*> list;
+    std::vector<Entry> list;
     for (TControl* c : mControls)
-      if (c->mAlign == a && c->mVisible) list.push_back(c);
+      if (c->mAlign == a && c->mVisible) list.emplace_back(c, c->AliveToken());
     // Controls of one side keep the order of their positions.
-    std::stable_sort(list.begin(), list.end(), [a](TControl* x, TControl* y) {
+    std::stable_sort(list.begin(), list.end(), [a](const Entry& ex, const Entry& ey) {
+      TControl *x = ex.first, *y = ey.first;
       switch (a) {
         case alTop: return x->mTop < y->mTop;
         case alBottom: return x->mTop + x->mHeight > y->mTop + y->mHeight;
@@ -408,28 +431,47 @@ void TWinControl::AlignControls() {
     });
     return list;
   };
-  for (TControl* c : pick(alTop)) {
-    c->SetBounds(r.Left, r.Top, r.Width(), c->mHeight);
-    r.Top += c->mHeight;
+  // The free area's sides stay within the bounds' range however many
+  // controls take room.
+  auto step = [](int side, int by) { return std::clamp(side + by, -kMaxCoord, kMaxCoord); };
+  // Places c; false when it is gone afterwards (a control freed by its own
+  // handler takes no room).
+  auto place = [&](TControl* c, const std::weak_ptr<void>& alive, int l, int t, int w, int h) {
+    c->SetBounds(l, t, w, h);
+    return !alive.expired();
+  };
+  for (auto& [c, alive] : pick(alTop)) {
+    if (self.expired()) return;
+    if (!alive.expired() && place(c, alive, r.Left, r.Top, r.Width(), c->mHeight)) r.Top = step(r.Top, c->mHeight);
   }
-  for (TControl* c : pick(alBottom)) {
-    c->SetBounds(r.Left, r.Bottom - c->mHeight, r.Width(), c->mHeight);
-    r.Bottom -= c->mHeight;
+  for (auto& [c, alive] : pick(alBottom)) {
+    if (self.expired()) return;
+    if (!alive.expired() && place(c, alive, r.Left, r.Bottom - c->mHeight, r.Width(), c->mHeight))
+      r.Bottom = step(r.Bottom, -c->mHeight);
   }
-  for (TControl* c : pick(alLeft)) {
-    c->SetBounds(r.Left, r.Top, c->mWidth, std::max(r.Height(), 0));
-    r.Left += c->mWidth;
+  for (auto& [c, alive] : pick(alLeft)) {
+    if (self.expired()) return;
+    if (!alive.expired() && place(c, alive, r.Left, r.Top, c->mWidth, std::max(r.Height(), 0)))
+      r.Left = step(r.Left, c->mWidth);
   }
-  for (TControl* c : pick(alRight)) {
-    c->SetBounds(r.Right - c->mWidth, r.Top, c->mWidth, std::max(r.Height(), 0));
-    r.Right -= c->mWidth;
+  for (auto& [c, alive] : pick(alRight)) {
+    if (self.expired()) return;
+    if (!alive.expired() && place(c, alive, r.Right - c->mWidth, r.Top, c->mWidth, std::max(r.Height(), 0)))
+      r.Right = step(r.Right, -c->mWidth);
   }
-  for (TControl* c : pick(alClient)) c->SetBounds(r.Left, r.Top, std::max(r.Width(), 0), std::max(r.Height(), 0));
+  for (auto& [c, alive] : pick(alClient)) {
+    if (self.expired()) return;
+    if (!alive.expired()) place(c, alive, r.Left, r.Top, std::max(r.Width(), 0), std::max(r.Height(), 0));
+  }
+  if (self.expired()) return;
   // Anchors: a right (bottom) anchor keeps the distance to the right
   // (bottom) edge; with the opposite anchor too the control stretches.
   int cw = ClientWidth(), ch = ClientHeight();
-  for (TControl* c : std::vector<TControl*>(mControls)) {
-    if (c->mAlign != alNone) continue;
+  std::vector<Entry> all;
+  for (TControl* c : mControls) all.emplace_back(c, c->AliveToken());
+  for (auto& [c, alive] : all) {
+    if (self.expired()) return;
+    if (alive.expired() || c->mAlign != alNone) continue;
     int l = c->mLeft, t = c->mTop, w = c->mWidth, h = c->mHeight;
     if (c->mAnchors & akRight) {
       if (c->mAnchors & akLeft)
@@ -615,7 +657,9 @@ void TOverlayControl::SetEnabled(bool v) {
 }
 
 void TOverlayControl::SetFocus() {
+  auto alive = AliveToken();
   TWinControl::SetFocus();
+  if (alive.expired()) return;  // an enter handler freed the control
   if (Focused() && mOverlay && Application) Application->GetBackend().FocusOverlay(mOverlay);
 }
 
@@ -662,8 +706,8 @@ void TLabel::AdjustSize() {
   }
   // A label's natural size: about half the font's pixel height per byte,
   // one line high; the native backend sizes the widget itself.
-  int px = mState.Font.Height != 0 ? std::abs(mState.Font.Height) : (mState.Font.Size * 96 + 36) / 72;
-  SetBounds(Left(), Top(), int(mState.Text.size()) * px / 2, px + px / 4);
+  TPoint size = PlainTextSize(mState.Font, mState.Text.size());
+  SetBounds(Left(), Top(), size.X, size.Y);
 }
 
 TEdit::TEdit(TComponent* owner) : TOverlayControl(owner, OverlayKind::Edit) {
@@ -675,7 +719,14 @@ TEdit::TEdit(TComponent* owner) : TOverlayControl(owner, OverlayKind::Edit) {
 }
 
 void TEdit::SetText(const std::string& t) {
-  std::string text = mState.MaxLength > 0 && int(t.size()) > mState.MaxLength ? t.substr(0, size_t(mState.MaxLength)) : t;
+  std::string text = t;
+  if (mState.MaxLength > 0 && text.size() > size_t(mState.MaxLength)) {
+    // Cut at the limit, but never inside a UTF-8 sequence: the native widget
+    // takes whole characters only.
+    size_t cut = size_t(mState.MaxLength);
+    while (cut > 0 && (uint8_t(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+  }
   if (text == mState.Text) return;
   TOverlayControl::SetText(text);
   if (OnChange) OnChange(this);

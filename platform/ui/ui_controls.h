@@ -129,6 +129,10 @@ class TControl : public TComponent {
   void SetTop(int v) { SetBounds(mLeft, v, mWidth, mHeight); }
   void SetWidth(int v) { SetBounds(mLeft, mTop, v, mHeight); }
   void SetHeight(int v) { SetBounds(mLeft, mTop, mWidth, v); }
+  // Positions are kept within +-kMaxCoord and sizes within 0..kMaxCoord, so
+  // that no sum of bounds (nested offsets, anchors, aligned sides)
+  // overflows; no back buffer comes near either.
+  static constexpr int kMaxCoord = 1 << 24;
   virtual void SetBounds(int left, int top, int width, int height);
   TRect BoundsRect() const { return Bounds(mLeft, mTop, mWidth, mHeight); }
   virtual int ClientWidth() const { return mWidth; }

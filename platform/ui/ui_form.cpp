@@ -100,8 +100,9 @@ void TForm::SetBounds(int left, int top, int width, int height) {
   height = std::max(height, Constraints.MinHeight);
   width = std::min(width, kMaxClientSide + mFrame.Left + mFrame.Right);
   height = std::min(height, kMaxClientSide + mFrame.Top + mFrame.Bottom);
+  auto alive = AliveToken();
   TWinControl::SetBounds(left, top, width, height);
-  SyncClientBounds();
+  if (!alive.expired()) SyncClientBounds();  // a resize handler may free the form
 }
 
 void TForm::SetBorderStyle(TFormBorderStyle s) {
@@ -155,12 +156,14 @@ void TForm::FocusControl(TWinControl* c) {
   if (c == mActive) return;
   TWinControl* old = mActive;
   mActive = c;
+  auto form_alive = AliveToken();
   if (old) {
     auto alive = old->AliveToken();
     old->WmKillFocus();
     if (!alive.expired() && old->OnExit) old->OnExit(old);
   }
-  if (mActive != c) return;  // an exit handler moved the focus elsewhere
+  // An exit handler freed the form or moved the focus elsewhere.
+  if (form_alive.expired() || mActive != c) return;
   if (c) {
     if (mWindow && !c->IsOverlay()) Application->GetBackend().FocusCanvas(mWindow);
     c->WmSetFocus();
@@ -221,6 +224,7 @@ void TForm::SetVisible(bool v) {
     if (alive.expired() || !mVisible) return;
     SyncOverlays();
     FocusFirst();
+    if (alive.expired() || !mVisible) return;  // an enter handler freed or hid the form
     MarkDirty(ClientRect());
     PaintDirty();
     Application->GetBackend().Show(mWindow);
@@ -306,28 +310,35 @@ TModalResult TForm::ShowModal() {
           self->Hide();
         } catch (...) {
         }
-        self->ApplyStyle();
+        // An OnHide handler may have freed the form.
+        if (!alive.expired()) self->ApplyStyle();
       }
     }
   };
   TModalResult result = mrNone;
   {
   Restore restore{this, alive, disabled};
+  auto check_alive = [&alive] {
+    if (alive.expired()) throw std::logic_error("TForm.ShowModal: the form was destroyed inside its modal loop");
+  };
   Show();
   for (;;) {
     Application->HandleMessage();
-    if (alive.expired()) throw std::logic_error("TForm.ShowModal: the form was destroyed inside its modal loop");
+    check_alive();
     if (Application->Terminated()) {
       ModalResult = mrCancel;
       break;
     }
     if (ModalResult == mrNone) continue;
-    if (!CloseQuery()) {
+    bool can_close = CloseQuery();
+    check_alive();
+    if (!can_close) {
       ModalResult = mrNone;
       continue;
     }
     TCloseAction action = caHide;
     if (OnClose) OnClose(this, action);
+    check_alive();
     if (action == caNone) {
       ModalResult = mrNone;
       continue;
@@ -337,6 +348,7 @@ TModalResult TForm::ShowModal() {
   }
   result = ModalResult;
   }
+  if (alive.expired()) return result;
   if (mReleaseAfterModal) {
     mReleaseAfterModal = false;
     Release();
@@ -426,8 +438,12 @@ void TForm::SetHover(TControl* c) {
   if (c == mHover) return;
   TControl* old = mHover;
   mHover = c;
+  // The leave and enter handlers may free the form itself.
+  auto alive = AliveToken();
   if (old) old->MouseLeave();
+  if (alive.expired()) return;
   if (mHover == c && c) c->MouseEnter();
+  if (alive.expired()) return;
   ApplyCursor();
   if (mWindow)
     Application->GetBackend().SetTooltip(mWindow, mHover && mHover->ShowHint() ? mHover->Hint() : std::string());
@@ -475,11 +491,12 @@ void TForm::InputWheel(int delta, int x, int y, TShiftState shift) {
   // The control under the pointer first, then its parents, until one
   // handles it.
   for (TControl* c = under; c;) {
-    auto alive = c->AliveToken();
     TWinControl* parent = c->Parent();
     auto parent_alive = parent ? parent->AliveToken() : std::weak_ptr<void>();
     if (c->WmMouseWheel(m) != 0) return;
-    if (alive.expired() && parent_alive.expired()) return;
+    // The handler may have freed the control, the parent or both (or moved
+    // the control elsewhere first): the parent goes on only while it lives.
+    if (parent_alive.expired()) return;
     c = parent;
   }
 }
@@ -535,7 +552,16 @@ void TForm::InputCloseRequest() {
 void TForm::InputClientResized(int width, int height) {
   width = std::clamp(width, 0, kMaxClientSide);
   height = std::clamp(height, 0, kMaxClientSide);
-  FlagGuard guard(mFromBackend);
+  // A resize handler may free the form: the flag is cleared only while it
+  // lives (also when a handler throws).
+  struct Guard {
+    TForm* form;
+    std::weak_ptr<void> alive;
+    ~Guard() {
+      if (!alive.expired()) form->mFromBackend = false;
+    }
+  } guard{this, AliveToken()};
+  mFromBackend = true;
   TWinControl::SetBounds(Left(), Top(), width + mFrame.Left + mFrame.Right, height + mFrame.Top + mFrame.Bottom);
 }
 

@@ -147,21 +147,37 @@ void TCanvas::Bind(TBitmap* target, TPoint origin, const TRect& clip) {
   mClip = clip;
 }
 
-void TCanvas::Fill(TRect r, uint32_t rgb) {
-  if (!mTarget || !mTarget->HasRows()) return;
+void TCanvas::Visible(int64_t& left, int64_t& top, int64_t& right, int64_t& bottom) const {
   TRect whole{0, 0, mTarget->Width(), mTarget->Height()};
-  TRect clip = mClip == TRect{} ? whole : mClip;  // no clip: the whole bitmap
-  r = r.Offset(mOrigin.X, mOrigin.Y).Intersect(clip).Intersect(whole);
-  if (r.IsEmpty()) return;
+  TRect clip = mClip == TRect{} ? whole : mClip.Intersect(whole);  // no clip: the whole bitmap
+  left = int64_t(clip.Left) - mOrigin.X;
+  top = int64_t(clip.Top) - mOrigin.Y;
+  right = int64_t(clip.Right) - mOrigin.X;
+  bottom = int64_t(clip.Bottom) - mOrigin.Y;
+}
+
+void TCanvas::Fill64(int64_t left, int64_t top, int64_t right, int64_t bottom, uint32_t rgb) {
+  if (!mTarget || !mTarget->HasRows()) return;
+  int64_t vl, vt, vr, vb;
+  Visible(vl, vt, vr, vb);
+  left = std::max(left, vl);
+  top = std::max(top, vt);
+  right = std::min(right, vr);
+  bottom = std::min(bottom, vb);
+  if (right <= left || bottom <= top) return;
+  // Back to bitmap pixels: inside the bitmap, so they fit an int.
+  int l = int(left + mOrigin.X), t = int(top + mOrigin.Y), r = int(right + mOrigin.X), b = int(bottom + mOrigin.Y);
   int bpp = mTarget->BytesPerPixel();
   uint8_t px[4] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), 255};
-  for (int y = r.Top; y < r.Bottom; ++y) {
-    uint8_t* row = mTarget->ScanLine(y) + size_t(r.Left) * size_t(bpp);
-    for (int x = r.Left; x < r.Right; ++x, row += bpp) std::memcpy(row, px, size_t(bpp));
+  for (int y = t; y < b; ++y) {
+    uint8_t* row = mTarget->ScanLine(y) + size_t(l) * size_t(bpp);
+    for (int x = l; x < r; ++x, row += bpp) std::memcpy(row, px, size_t(bpp));
   }
 }
 
-void TCanvas::PutPixel(int x, int y, uint32_t rgb) { Fill({x, y, x + 1, y + 1}, rgb); }
+void TCanvas::Fill(TRect r, uint32_t rgb) { Fill64(r.Left, r.Top, r.Right, r.Bottom, rgb); }
+
+void TCanvas::PutPixel(int x, int y, uint32_t rgb) { Fill64(x, y, int64_t(x) + 1, int64_t(y) + 1, rgb); }
 
 void TCanvas::FillRect(const TRect& r) {
   if (Brush.Style == bsClear) return;
@@ -171,43 +187,66 @@ void TCanvas::FillRect(const TRect& r) {
 void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
-  if (x2 - x1 < 1 || y2 - y1 < 1) return;
-  if (Brush.Style != bsClear) Fill({x1 + 1, y1 + 1, x2 - 1, y2 - 1}, ToBGR(Brush.Color));
-  if (Pen.Style == psClear) return;
+  if (int64_t(x2) - x1 < 1 || int64_t(y2) - y1 < 1) return;
+  if (Brush.Style != bsClear) Fill64(int64_t(x1) + 1, int64_t(y1) + 1, int64_t(x2) - 1, int64_t(y2) - 1, ToBGR(Brush.Color));
+  if (Pen.Style == psClear || !mTarget || !mTarget->HasRows()) return;
   uint32_t rgb = ToBGR(Pen.Color);
   // Dashes run along the outline as one path: 6 on, 2 off (dots 1 on, 1 off).
-  int on = Pen.Style == psDash ? 6 : 1, period = Pen.Style == psDash ? 8 : 2;
+  // Only the part of each side that can show is walked; the path position
+  // of its first pixel keeps the pattern where it would be.
+  int64_t on = Pen.Style == psDash ? 6 : 1, period = Pen.Style == psDash ? 8 : 2;
   bool solid = Pen.Style == psSolid;
-  int step = 0;
-  auto plot = [&](int x, int y) {
-    if (solid || step % period < on) PutPixel(x, y, rgb);
-    ++step;
+  int64_t vl, vt, vr, vb;
+  Visible(vl, vt, vr, vb);
+  // One side: n pixels from (x, y) in steps (dx, dy), the first at path
+  // position base.
+  auto side = [&](int64_t x, int64_t y, int dx, int dy, int64_t n, int64_t base) {
+    if (n <= 0) return;
+    // The index range whose pixels fall inside the visible part.
+    int64_t lo = 0, hi = n;  // [lo, hi)
+    auto limit = [&](int64_t start, int d, int64_t min, int64_t max) {
+      if (d == 0) {
+        if (start < min || start >= max) hi = lo;
+        return;
+      }
+      int64_t a = d > 0 ? min - start : start - (max - 1), b = d > 0 ? max - start : start - min + 1;
+      lo = std::max(lo, a);
+      hi = std::min(hi, b);
+    };
+    limit(x, dx, vl, vr);
+    limit(y, dy, vt, vb);
+    for (int64_t i = lo; i < hi; ++i)
+      if (solid || (base + i) % period < on) Fill64(x + dx * i, y + dy * i, x + dx * i + 1, y + dy * i + 1, rgb);
   };
-  for (int x = x1; x < x2 - 1; ++x) plot(x, y1);
-  for (int y = y1; y < y2 - 1; ++y) plot(x2 - 1, y);
-  for (int x = x2 - 1; x > x1; --x) plot(x, y2 - 1);
-  for (int y = y2 - 1; y > y1; --y) plot(x1, y);
-  if (x2 - x1 == 1 && y2 - y1 == 1) plot(x1, y1);
+  int64_t w = int64_t(x2) - x1, h = int64_t(y2) - y1;
+  side(x1, y1, 1, 0, w - 1, 0);
+  side(int64_t(x2) - 1, y1, 0, 1, h - 1, w - 1);
+  side(int64_t(x2) - 1, int64_t(y2) - 1, -1, 0, w - 1, w - 1 + h - 1);
+  side(x1, int64_t(y2) - 1, 0, -1, h - 1, 2 * (w - 1) + h - 1);
+  if (w == 1 && h == 1) Fill64(x1, y1, int64_t(x1) + 1, int64_t(y1) + 1, rgb);
 }
 
 void TCanvas::LineTo(int x, int y) {
   if (Pen.Style != psClear) {
     uint32_t rgb = ToBGR(Pen.Color);
     if (y == mPen.Y)
-      Fill({std::min(x, mPen.X), y, std::max(x, mPen.X) + (x < mPen.X ? 1 : 0), y + 1}, rgb);
+      Fill64(std::min(x, mPen.X), y, int64_t(std::max(x, mPen.X)) + (x < mPen.X ? 1 : 0), int64_t(y) + 1, rgb);
     else if (x == mPen.X)
-      Fill({x, std::min(y, mPen.Y), x + 1, std::max(y, mPen.Y) + (y < mPen.Y ? 1 : 0)}, rgb);
+      Fill64(x, std::min(y, mPen.Y), int64_t(x) + 1, int64_t(std::max(y, mPen.Y)) + (y < mPen.Y ? 1 : 0), rgb);
   }
   mPen = {x, y};
 }
 
 void TCanvas::Draw(int x, int y, const TBitmap& source) {
   if (!mTarget || !mTarget->HasRows() || !source.HasRows() || &source == mTarget) return;
-  TRect whole{0, 0, mTarget->Width(), mTarget->Height()};
-  TRect clip = mClip == TRect{} ? whole : mClip.Intersect(whole);
-  TRect dst = Bounds(x + mOrigin.X, y + mOrigin.Y, source.Width(), source.Height()).Intersect(clip);
-  if (dst.IsEmpty()) return;
-  int sx0 = dst.Left - (x + mOrigin.X), sy0 = dst.Top - (y + mOrigin.Y);
+  int64_t vl, vt, vr, vb;
+  Visible(vl, vt, vr, vb);
+  int64_t l = std::max<int64_t>(x, vl), t = std::max<int64_t>(y, vt);
+  int64_t r = std::min(int64_t(x) + source.Width(), vr), b = std::min(int64_t(y) + source.Height(), vb);
+  if (r <= l || b <= t) return;
+  // Inside the bitmap now: back to ints.
+  TRect dst{int(l + mOrigin.X), int(t + mOrigin.Y), int(r + mOrigin.X), int(b + mOrigin.Y)};
+  int sx0 = int(l - x), sy0 = int(t - y);
   int sbpp = source.BytesPerPixel(), dbpp = mTarget->BytesPerPixel();
   for (int row = 0; row < dst.Height(); ++row) {
     const uint8_t* s = source.ScanLine(sy0 + row) + size_t(sx0) * size_t(sbpp);

@@ -162,6 +162,20 @@ struct TFont {
   bool operator==(const TFont&) const = default;
 };
 
+// The font's pixel height: |Height| when set, else Size points at 96 dpi;
+// worked out in 64 bits and kept within 0..2^24.
+inline int FontPixelHeight(const TFont& f) {
+  int64_t px = f.Height != 0 ? (f.Height < 0 ? -int64_t(f.Height) : int64_t(f.Height)) : (int64_t(f.Size) * 96 + 36) / 72;
+  return int(px < 0 ? 0 : px > (int64_t(1) << 24) ? (int64_t(1) << 24) : px);
+}
+
+// The size a one-line text takes without fonts: half the pixel height per
+// byte, a quarter more than the pixel height high; within the int range.
+inline TPoint PlainTextSize(const TFont& f, size_t bytes) {
+  int64_t px = FontPixelHeight(f), w = int64_t(bytes > (size_t(1) << 32) ? (size_t(1) << 32) : bytes) * px / 2;
+  return {int(w > INT32_MAX ? INT32_MAX : w), int(px + px / 4)};
+}
+
 // Draws on a bitmap through an origin and a clip rectangle (both in the
 // bitmap's pixels). A canvas without a bitmap draws nothing.
 class TCanvas {
@@ -193,6 +207,11 @@ class TCanvas {
  private:
   void PutPixel(int x, int y, uint32_t rgb);
   void Fill(TRect r, uint32_t rgb);
+  // Fills canvas coordinates given in 64 bits, so that sides at the ends of
+  // the int range and the origin never overflow.
+  void Fill64(int64_t left, int64_t top, int64_t right, int64_t bottom, uint32_t rgb);
+  // The part of the bitmap the canvas may draw on, in canvas coordinates.
+  void Visible(int64_t& left, int64_t& top, int64_t& right, int64_t& bottom) const;
   TBitmap* mTarget = nullptr;
   TPoint mOrigin;
   TRect mClip;

@@ -78,11 +78,14 @@ void TSpinEdit::Paint() {
 }
 
 intptr_t TSpinEdit::WmLButtonDown(const TMouseMsg& m) {
+  // The mouse and change handlers may free the spin edit.
+  auto alive = AliveToken();
   TCustomControl::WmLButtonDown(m);
-  if (m.X < Width() - kArrowWidth) return 0;
+  if (alive.expired() || m.X < Width() - kArrowWidth) return 0;
   mPressed = m.Y < Height() / 2 ? 1 : -1;
   SetCapture(this);
   Step(mPressed);
+  if (alive.expired()) return 0;
   mRepeat->SetInterval(kRepeatDelayMs);
   mRepeat->SetEnabled(true);
   Repaint();
@@ -90,7 +93,9 @@ intptr_t TSpinEdit::WmLButtonDown(const TMouseMsg& m) {
 }
 
 intptr_t TSpinEdit::WmLButtonUp(const TMouseMsg& m) {
+  auto alive = AliveToken();
   TCustomControl::WmLButtonUp(m);
+  if (alive.expired()) return 0;
   if (GetCapture() == this) ReleaseCapture();
   StopRepeat();
   return 0;

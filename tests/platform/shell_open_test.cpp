@@ -59,3 +59,21 @@ TEST(ShellOpen, ProgramStartsByItsWindowsName) {
   EXPECT_FALSE(plat::shell_run_program("D:\\elsewhere.exe"));
   EXPECT_FALSE(plat::shell_run_program(win + "-missing"));
 }
+
+TEST(ShellOpen, TextWithANulIsRefusedNotCut) {
+  // A NUL would end the C string early: the child would get another link
+  // or argument than the one asked for.
+  std::string dir = testenv::sandbox_dir("nul");
+  write_recorder(dir, "xdg-open");
+  std::string host = write_recorder(dir, "app");
+  testenv::SavedEnv env({"PATH"});
+  setenv("PATH", (dir + ":" + getenv("PATH")).c_str(), 1);
+  using namespace std::string_literals;
+  EXPECT_FALSE(plat::shell_open_url("https://example.org/\0.evil"s));
+  std::string win;
+  ASSERT_TRUE(plat::from_posix(host, win));
+  EXPECT_FALSE(plat::shell_run_program(win, {"--ok", "a\0b"s}));
+  EXPECT_FALSE(plat::shell_run_program(win + "\0x"s));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(std::ifstream(dir + "/argv").good(), false);
+}

@@ -291,6 +291,40 @@ TEST_F(GuiTest, ModalFormFromATimerAndAWorkersEndHandlerUnderTheMainLoop) {
 
 // Started through qlm_ui_start, the GTK backend answers the framework's
 // screen queries from the display; the stop returns them to the defaults.
+// Handlers that free their own form from inside GTK's signal handlers: a
+// click, typing into the native edit, a key, and the close box.
+TEST_F(GuiTest, FormsFreedByTheirOwnHandlersInsideGtkSignals) {
+  for (int how = 0; how < 3; ++how) {
+    SCOPED_TRACE(how);
+    auto* t = new TestForm(100, 100);
+    TForm* form = t->form;
+    auto alive = form->AliveToken();
+    auto free_form = [form](TObject*) { TObject::Free(form); };
+    if (how == 0) t->pattern->OnMouseDown = [free_form](TObject* s, TMouseButton, TShiftState, int, int) { free_form(s); };
+    if (how == 1) t->edit->OnChange = free_form;
+    if (how == 2) {
+      form->KeyPreview = true;
+      form->OnKeyDown = [free_form](TObject* s, uint16_t&, TShiftState) { free_form(s); };
+    }
+    form->Show();
+    ASSERT_TRUE(Pump([&] { return form->IsForeground(); }));
+    if (how == 0) {
+      ASSERT_EQ(Run("xdotool mousemove 130 120 click 1"), 0);
+    }
+    if (how == 1) {
+      ASSERT_EQ(Run("xdotool mousemove 160 260 click 1"), 0);
+      ASSERT_TRUE(Pump([&] { return form->ActiveControl() == t->edit; }));
+      ASSERT_EQ(Run("xdotool type --delay 20 'ab'"), 0);
+    }
+    if (how == 2) {
+      ASSERT_EQ(Run("xdotool key Escape"), 0);
+    }
+    EXPECT_TRUE(Pump([&] { return alive.expired(); }));
+    Settle(100);
+    delete t;
+  }
+}
+
 TEST(GuiScreen, MetricsComeFromTheDisplayUntilTheStop) {
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) GTEST_SKIP() << "no X display (run through xvfb-run)";

@@ -163,7 +163,7 @@ std::string HexColor(TColor c) {
   return buf;
 }
 
-int FontPixels(const TFont& f) { return f.Height != 0 ? std::abs(f.Height) : (f.Size * 96 + 36) / 72; }
+int FontPixels(const TFont& f) { return FontPixelHeight(f); }
 
 // The CSS that gives a native widget the control's exact box and font.
 std::string OverlayCss(OverlayKind kind, const OverlayState& s) {

@@ -40,13 +40,14 @@ void HeadlessBackend::SetStyle(WindowId w, const WindowStyle& style) {
 void HeadlessBackend::Show(WindowId w) {
   auto it = mWindows.find(w);
   if (it == mWindows.end()) return;
-  bool was = it->second.Shown;
   it->second.Shown = true;
   WindowId old = mForeground;
   mForeground = w;
   if (old != w) {
     if (auto o = mWindows.find(old); o != mWindows.end()) o->second.Form->InputActivated(false);
-    if (!was || old != w) it->second.Form->InputActivated(true);
+    // The deactivation handler may have destroyed the window being shown.
+    it = mWindows.find(w);
+    if (it != mWindows.end() && mForeground == w) it->second.Form->InputActivated(true);
   }
 }
 
@@ -94,9 +95,7 @@ TPoint HeadlessBackend::OverlayNaturalSize(OverlayId o) {
   auto it = mOverlays.find(o);
   if (it == mOverlays.end()) return {};
   // Without fonts: half the font's pixel height per byte, one line high.
-  const TFont& f = it->second.State.Font;
-  int px = f.Height != 0 ? std::abs(f.Height) : (f.Size * 96 + 36) / 72;
-  return {int(it->second.State.Text.size()) * px / 2, px + px / 4};
+  return PlainTextSize(it->second.State.Font, it->second.State.Text.size());
 }
 
 void HeadlessBackend::UserEdit(OverlayId o, const std::string& text) {
