@@ -666,6 +666,33 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
   EXPECT_EQ(tree(dest_host_), before_small);
 }
 
+// The manifest's own name belongs to the engine: a container entry named
+// like it would be put in place with the other files, before the manifest
+// is written, so a run that fails after that (or a crash in between) would
+// leave the container's file as the manifest. The check pass refuses it.
+TEST_F(InstallThread, AnEntryNamedLikeTheManifestIsRefused) {
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
+  cTestWindow first;
+  Install(first);
+  ASSERT_TRUE(first.success);
+  const std::string old_manifest = read_file(dest_host_ + "/uninstall.config");
+  const std::vector<std::string> before = tree(dest_host_);
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "uninstall.config", "", "foreign", 0}, {4, "", "", "", 0}}));
+  gInstallMode = 1;
+  // The manifest cannot be written; every other file can.
+  const std::string last = install_with_file_limit(rlim_t(old_manifest.size() - 1));
+  EXPECT_EQ(last, "~(p)~<b;ct=red>Update Failure: Installation file is corrupted (D) ...~>");
+  EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
+  EXPECT_EQ(tree(dest_host_), before);
+  gInstallMode = 0;
+  // In a folder below the destination the name is an ordinary file.
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "uninstall.config", "Sub\\", "x", 0}, {4, "", "", "", 0}}));
+  cTestWindow sub;
+  Install(sub);
+  EXPECT_TRUE(sub.success);
+  EXPECT_EQ(read_file(dest_host_ + "/Sub/uninstall.config"), "x");
+}
+
 // Folders that cannot be made, and a file that cannot be created: the
 // failure names it.
 TEST_F(InstallThread, FolderAndFileFailures) {
