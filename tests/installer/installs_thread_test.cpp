@@ -502,6 +502,28 @@ TEST_F(InstallThread, UnusualDestinationNames) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  ~<Application=\"" + D_ + "a.exe\">"), lines.end());
 }
 
+// A destination spelled with ".." levels is the folder its text
+// resolves to, as the file layer resolves it: after a symbolic link, ".."
+// is not where the host would go. Every file and the manifest land there,
+// and an update finds them again.
+TEST_F(InstallThread, DestinationWithDotLevelsAfterALink) {
+  fs::create_directories(home_ + "/s/real/inner");
+  fs::create_directories(home_ + "/s/real/App");  // where the host would go
+  fs::create_directory_symlink(home_ + "/s/real/inner", home_ + "/s/lnk");
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "b.txt", "Sub\\", "x", 0}, {4, "", "", "", 0}}));
+  gDestination = win_of(home_) + "\\s\\lnk\\..\\App";
+  cTestWindow window;
+  Lines log = Install(window);
+  ASSERT_TRUE(window.success) << log[log.size() - 2];
+  EXPECT_EQ(tree(home_ + "/s/App"), (std::vector<std::string>{"Sub/", "Sub/b.txt", "a.exe", "uninstall.config"}));
+  EXPECT_TRUE(tree(home_ + "/s/real/App").empty());
+  gInstallMode = 1;
+  cTestWindow update;
+  log = Install(update);
+  EXPECT_TRUE(update.success) << log[log.size() - 2];
+  EXPECT_TRUE(tree(home_ + "/s/real/App").empty());
+}
+
 // An update whose old manifest cannot be read (garbage, or made with
 // another passphrase) stops before it writes anything: the old installation
 // and its manifest stay byte for byte.
