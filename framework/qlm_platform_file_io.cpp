@@ -119,9 +119,16 @@ bool has_dot_level(std::string_view text) {
 // would follow ".." through a symbolic link and act on another folder than
 // the one the name shows, and than the one a search lists. Names without
 // such levels pass unchanged (a relative name stays relative).
+// A long-form name ("\\?\...") is resolved as the operations over a
+// cFileName resolve it: Expand leaves such names as they are, and their
+// FullName drops the prefix, so the text is taken without it (a long-form
+// network name is refused first, as everywhere).
 std::string host_text(std::string_view text) {
   if (!has_dot_level(text)) return std::string(text);
   cFileName resolved(text);
+  refuse_long_network(&resolved);
+  if (text.starts_with("\\\\?\\") && !resolved.Assign(resolved.FullName()))
+    raise_base_error(errWinAPICall, "{Expand}");
   if (!resolved.Expand()) raise_base_error(errWinAPICall, "{Expand}");
   return resolved.FullName();
 }

@@ -1,6 +1,7 @@
 // Reading an existing installation's uninstall manifest.
 #include "installs_local_files.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -179,7 +180,13 @@ bool local_files_parse(cLocalFiles* list, const void* data, int64_t size) {
   try {
     std::unique_ptr<cMemoryFlow> flow = cMemoryFlow::ConstructReadOnly(true, data, size);
     std::unique_ptr<cParserVormCode> parser = cParserVormCode::Construct(false);
-    if (flow == nullptr || !flow->Open() || parser == nullptr || !parser->OpenFlow(flow.get(), nullptr)) return false;
+    if (parser == nullptr) return false;
+    // The manifest is the engine's own text and grows with the installation:
+    // a line costs the parser about 1,100 bytes, 75 per byte of the shortest
+    // line the writer makes, so a large installation passes the default
+    // budget. The budget grows with the text instead, still linear in it.
+    parser->SetBudget(std::max(cnVormCodeDefaultBudget, uint64_t(size) * cnManifestParseBytesPerByte));
+    if (flow == nullptr || !flow->Open() || !parser->OpenFlow(flow.get(), nullptr)) return false;
     rTCMatch match;
     const rTCToken* t = parser->FirstToken();
     while (t != nullptr && !tblocks_is_section(t, "application", "uninstall", &match)) t = t->next;

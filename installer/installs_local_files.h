@@ -68,4 +68,8 @@ class cLocalFiles : public cArrayOf<rLocalFile, 1> {
 // raises.
 bool local_files_load(cLocalFiles* list, std::string_view folder);
 // The same on decrypted manifest bytes (the part after the decryption).
+// The parser's memory budget is the default or this many bytes per byte of
+// the text, whichever is larger, so that a manifest of any size the engine
+// writes loads.
+inline constexpr uint64_t cnManifestParseBytesPerByte = 128;
 bool local_files_parse(cLocalFiles* list, const void* data, int64_t size);

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "installs_manifest.h"
 #include "plat_path_map.h"
 #include "plat_shell_link_text.h"
 
@@ -58,7 +59,11 @@ inline bool inst_path_valid(std::string_view path) {
 }
 
 // A file's name in its folder: both valid, and together at most
-// cnInstRelativeMax bytes.
+// cnInstRelativeMax bytes. The manifest's own name in the destination
+// itself belongs to the engine: such an entry would be put in place with
+// the other files, before the manifest is written, and a run that failed or
+// was killed in between would leave the container's file as the manifest.
 inline bool inst_file_valid(std::string_view name, std::string_view path) {
+  if (path.empty() && name == cnManifestFileName) return false;
   return inst_name_valid(name) && inst_path_valid(path) && name.size() + path.size() <= cnInstRelativeMax;
 }

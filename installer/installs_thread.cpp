@@ -40,6 +40,34 @@ std::string quoted(std::string_view text) {
   return out;
 }
 
+// The destination as the file layer resolves it. "." and ".." levels are
+// resolved on the text (as Expand does) before any name reaches the host,
+// which would follow ".." through a symbolic link into another folder; the
+// run maps its own names to host paths too (the staged files, the swept
+// folders, the manifest), so it takes the resolved text from the start.
+// Names without such levels stay as typed; a name that cannot be resolved
+// stays too, and the operations on it fail as they would.
+std::string resolved_destination(const std::string& text) {
+  std::string_view rest = text;
+  if (rest.size() >= 2 && rest[1] == ':') rest.remove_prefix(2);
+  bool dots = false;
+  for (size_t pos = 0; pos <= rest.size() && !dots;) {
+    size_t end = rest.find_first_of("\\/", pos);
+    if (end == std::string_view::npos) end = rest.size();
+    const std::string_view level = rest.substr(pos, end - pos);
+    dots = level == "." || level == "..";
+    pos = end + 1;
+  }
+  if (!dots) return text;
+  cFileName name(text);
+  if (name.IsLongNetwork()) return text;  // refused by every operation
+  // FullName drops a long prefix, which Expand would keep unresolved.
+  cFileName resolved(name.FullName());
+  if (!resolved.Expand()) return text;
+  const std::string full = resolved.FullName();
+  return full.empty() ? text : full;
+}
+
 // A block from mem_alloc, released on the way out.
 struct rBlock {
   void* data = nullptr;
@@ -58,7 +86,8 @@ class cInstallRun {
   void Run() {
     mUpdate = gInstallMode == 1;
     const char* mode = mUpdate ? "update" : "installation";
-    mDestination = string_add_backslash(gDestination);
+    mFolder = resolved_destination(gDestination);
+    mDestination = string_add_backslash(mFolder);
 
     mManifest = cWriteFlow::Construct();
     if (mManifest == nullptr || !mManifest->Open()) fail("Not enough memory (A1) ...");
@@ -66,7 +95,7 @@ class cInstallRun {
     Line("");
     if (mUpdate) {
       mOld = std::make_unique<cLocalFiles>();
-      if (!local_files_load(mOld.get(), gDestination))
+      if (!local_files_load(mOld.get(), mFolder))
         fail("Cannot update or upgrade (G2). Reinstallation is required.");
       for (rLocalFile* e = mOld->First(); e != nullptr; e = e->next) {
         e->active = true;
@@ -268,10 +297,10 @@ class cInstallRun {
 
     Log("~(p)Creating Programs Group Folder ...~) ");
     Line("");
-    if (!shortcut_group_create(app_name, app_name, gAppPath, gDestination, "", "", gAppPath, 0, link, reported))
+    if (!shortcut_group_create(app_name, app_name, gAppPath, mFolder, "", "", gAppPath, 0, link, reported))
       fail("Cannot create program group Application Icon ...");
     LinkLines(link, reported);
-    if (!shortcut_group_create(app_name, "Uninstall", uninstaller, gDestination, "", "", uninstaller, 0, link,
+    if (!shortcut_group_create(app_name, "Uninstall", uninstaller, mFolder, "", "", uninstaller, 0, link,
                                reported))
       fail("Cannot create program group Uninstallation Icon ...");
     LinkLines(link, reported);
@@ -280,7 +309,7 @@ class cInstallRun {
 
     if (gDesktopIcon) {
       Log("Creating Desktop Icon ...~) ");
-      if (!shortcut_desktop_create(app_name, gAppPath, gDestination, "", "", gAppPath, 0, link, reported))
+      if (!shortcut_desktop_create(app_name, gAppPath, mFolder, "", "", gAppPath, 0, link, reported))
         fail("Cannot create desktop icon ...");
       LinkLines(link, reported);
     }
@@ -305,7 +334,7 @@ class cInstallRun {
     if (!mManifest->Seek(0)) fail("Finalization error (A1) ...");
     if (!mManifest->Read(text.data(), int32_t(size)) || mManifest->LastIO() != uint32_t(size))
       fail("Finalization error (B1) ...");
-    switch (manifest_write(gDestination, text)) {
+    switch (manifest_write(mFolder, text)) {
       case 0: break;
       case 1: fail("Not enough memory (B1) ...");
       case 2: fail("Finalization error (F1) ...");
@@ -316,7 +345,8 @@ class cInstallRun {
 
   cWorkEntries& mLog;
   bool mUpdate = false;
-  std::string mDestination;
+  std::string mFolder;       // the destination, resolved (resolved_destination)
+  std::string mDestination;  // the same with a trailing "\\"
   std::unique_ptr<cWriteFlow> mManifest;
   cInstWalker mWalker;
   std::unique_ptr<cLocalFiles> mOld;  // update only: the old manifest's items

@@ -55,6 +55,19 @@ int write_all(int fd, const void* data, int64_t size) {
   return 0;
 }
 
+// Creates a new temporary file for the target; its descriptor, or -1 with
+// errno set. An ended earlier process with this process's id (ids are
+// reused) may have left a file of the same name: that file is never
+// written over, the next number is taken instead.
+int create_temp(std::string_view host_target, mode_t mode, std::string& temp) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    temp = durable_temp_name(host_target);
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;  // errno is EEXIST
+}
+
 bool all_digits(std::string_view s) {
   if (s.empty() || s.size() > 18) return false;
   for (char c : s)
@@ -132,8 +145,8 @@ bool DurableBatch::Fail(DurableStage stage, int err, const std::string& target, 
 bool DurableBatch::Stage(std::string_view host_target, const void* data, int64_t size, mode_t mode) {
   const std::string target(host_target);
   if (size < 0 || (data == nullptr && size > 0)) return Fail(DurableStage::Write, EINVAL, target, int64_t(mItems.size()));
-  std::string temp = durable_temp_name(host_target);
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  std::string temp;
+  const int fd = create_temp(host_target, mode, temp);
   if (fd < 0) return Fail(DurableStage::Create, errno, target, int64_t(mItems.size()));
   int err = write_all(fd, data, size);
   if (close(fd) != 0 && err == 0) err = errno;
@@ -244,8 +257,8 @@ bool DurableFile::Open(std::string_view host_target, mode_t mode) {
   Abandon();
   mFailure = DurableFailure{};
   mTarget.assign(host_target);
-  std::string temp = durable_temp_name(host_target);
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  std::string temp;
+  const int fd = create_temp(host_target, mode, temp);
   if (fd < 0) return Fail(DurableStage::Create, errno);
   mFd = fd;
   mTemp = std::move(temp);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <limits>
 #include <vector>
 
@@ -454,9 +455,16 @@ namespace {
 
 constexpr int kTreeFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// Empties the folder open on `dfd`. Stage 1: a file of this folder; 2: a
-// subfolder; 3: this folder could not be read.
-TreeRemoval empty_folder(int dfd) {
+// Levels below the top that a removal enters. No host name reaches deeper
+// (PATH_MAX bytes, at least two per level), and each level costs a stack
+// frame and a descriptor: a deeper folder (made level by level with
+// mkdirat) is left alone like an entry of an unreachable name, so its
+// parent stays and the removal fails.
+constexpr int kTreeDepthMax = PATH_MAX / 2;
+
+// Empties the folder open on `dfd`, `depth` levels below the top. Stage 1:
+// a file of this folder; 2: a subfolder; 3: this folder could not be read.
+TreeRemoval empty_folder(int dfd, int depth = 0) {
   const int own = dup(dfd);
   if (own < 0) return {error_code_of(errno), 3};
   DIR* dir = fdopendir(own);
@@ -493,12 +501,16 @@ TreeRemoval empty_folder(int dfd) {
       continue;
     }
     if (S_ISDIR(st.st_mode)) {
+      if (depth >= kTreeDepthMax) {
+        note(kFileErrNotEmpty, 2);
+        continue;
+      }
       const int sub = openat(dfd, name.c_str(), kTreeFlags);
       if (sub < 0) {
         note(error_code_of(errno), 2);
         continue;
       }
-      const TreeRemoval inner = empty_folder(sub);
+      const TreeRemoval inner = empty_folder(sub, depth + 1);
       close(sub);
       if (inner.code != kFileOk) {
         note(inner.code, 2);

@@ -637,6 +637,13 @@ TEST(FileNames, LongNetworkNamesAreRefused) {
          find_close(ff);
          return std::pair(ff != nullptr, -1);
        }},
+      {"string forms with dot levels", "x\\..\\data\\keep.txt",
+       [](const std::string& n) {
+         const std::string folder = n.substr(0, n.size() - 9);
+         const bool any = file_exists(n) || dir_exists(folder) || disk_free_space(folder) >= 0 ||
+                          dir_set_current(folder);
+         return std::pair(any, -1);
+       }},
       {"cFileFlow.Create", "new\\f.txt",
        [](const std::string& n) {
          cFileName fn(n);
@@ -739,6 +746,19 @@ TEST(FileFolders, DotDotAfterALinkIsResolvedOnTheText) {
          return file_exists(&fn) && file_exists(n);
        },
        "", ""},
+      {"exists, only through the link", "y\\only-here",
+       [](const std::string& n) {
+         cFileName fn(n);
+         return !file_exists(&fn) && !file_exists(n);
+       },
+       "", ""},
+      {"dir_set_current", "y",
+       [](const std::string& n) {
+         const bool ok = dir_set_current(n) && file_exists(std::string_view("other")) &&
+                         !file_exists(std::string_view("only-here"));
+         return dir_set_current(win_of(testenv::sandbox_root())) && ok;
+       },
+       "", ""},
       {"find_first", "y\\fi*",
        [](const std::string& n) {
          cFileName fn(n);
@@ -749,8 +769,10 @@ TEST(FileFolders, DotDotAfterALinkIsResolvedOnTheText) {
        },
        "", ""},
   };
+  // The long prefix changes nothing: the name is still resolved on its text.
+  for (const std::string prefix : {"", "\\\\?\\"})
   for (const Op& op : ops) {
-    SCOPED_TRACE(op.what);
+    SCOPED_TRACE(prefix + op.what);
     const std::string s = base + "/" + std::to_string(++round);
     // Both candidates hold the same entries; only the other one must stay.
     for (const std::string& y : {s + "/y", s + "/real/y"}) {
@@ -763,7 +785,7 @@ TEST(FileFolders, DotDotAfterALinkIsResolvedOnTheText) {
     fs::create_directory_symlink(s + "/real/inner", s + "/lnk");
     ASSERT_TRUE(fs::exists(s + "/lnk/../y/only-here"));  // the host's own reading
 
-    EXPECT_TRUE(op.run(win_of(s) + "\\lnk\\..\\" + op.tail));
+    EXPECT_TRUE(op.run(prefix + win_of(s) + "\\lnk\\..\\" + op.tail));
     // The folder through the link is untouched.
     EXPECT_EQ(get(s + "/real/y/file"), "content");
     EXPECT_TRUE(fs::is_directory(s + "/real/y/empty"));

@@ -173,3 +173,22 @@ TEST(LocalFilesFind, IgnoresCaseAndTheCoveredFlag) {
 }
 
 }  // namespace
+
+namespace {
+
+// An installation of many files writes a long manifest: its own engine must
+// read it back, or every later update and the uninstall would fail. The
+// parser's default memory budget is made for texts of unknown origin.
+TEST(LocalFilesLarge, AManifestOfManyFilesLoads) {
+  constexpr int kFiles = 300000;
+  std::string text = std::string(cnManifestHeader) + "\r\n\r\n";
+  for (int i = 0; i < kFiles; ++i)
+    text += manifest_item_line("file", "Data\\set" + std::to_string(i / 1000) + "\\item" + std::to_string(i) + ".dat") +
+            "\r\n";
+  text += manifest_item_line("file", "uninstall.config") + "\r\n\r\n" + std::string(cnManifestClosing) + "\r\n";
+  cLocalFiles list;
+  ASSERT_TRUE(local_files_parse(&list, text.data(), int64_t(text.size())));
+  EXPECT_EQ(list.Count(), uint32_t(kFiles + 1));
+}
+
+}  // namespace

@@ -502,6 +502,28 @@ TEST_F(InstallThread, UnusualDestinationNames) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  ~<Application=\"" + D_ + "a.exe\">"), lines.end());
 }
 
+// A destination spelled with ".." levels is the folder its text
+// resolves to, as the file layer resolves it: after a symbolic link, ".."
+// is not where the host would go. Every file and the manifest land there,
+// and an update finds them again.
+TEST_F(InstallThread, DestinationWithDotLevelsAfterALink) {
+  fs::create_directories(home_ + "/s/real/inner");
+  fs::create_directories(home_ + "/s/real/App");  // where the host would go
+  fs::create_directory_symlink(home_ + "/s/real/inner", home_ + "/s/lnk");
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "b.txt", "Sub\\", "x", 0}, {4, "", "", "", 0}}));
+  gDestination = win_of(home_) + "\\s\\lnk\\..\\App";
+  cTestWindow window;
+  Lines log = Install(window);
+  ASSERT_TRUE(window.success) << log[log.size() - 2];
+  EXPECT_EQ(tree(home_ + "/s/App"), (std::vector<std::string>{"Sub/", "Sub/b.txt", "a.exe", "uninstall.config"}));
+  EXPECT_TRUE(tree(home_ + "/s/real/App").empty());
+  gInstallMode = 1;
+  cTestWindow update;
+  log = Install(update);
+  EXPECT_TRUE(update.success) << log[log.size() - 2];
+  EXPECT_TRUE(tree(home_ + "/s/real/App").empty());
+}
+
 // An update whose old manifest cannot be read (garbage, or made with
 // another passphrase) stops before it writes anything: the old installation
 // and its manifest stay byte for byte.
@@ -664,6 +686,33 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
             "~(p)~<b;ct=red>Installation Failure: Finalization error (E1) ...~>");
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_text);
   EXPECT_EQ(tree(dest_host_), before_small);
+}
+
+// The manifest's own name belongs to the engine: a container entry named
+// like it would be put in place with the other files, before the manifest
+// is written, so a run that fails after that (or a crash in between) would
+// leave the container's file as the manifest. The check pass refuses it.
+TEST_F(InstallThread, AnEntryNamedLikeTheManifestIsRefused) {
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
+  cTestWindow first;
+  Install(first);
+  ASSERT_TRUE(first.success);
+  const std::string old_manifest = read_file(dest_host_ + "/uninstall.config");
+  const std::vector<std::string> before = tree(dest_host_);
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "uninstall.config", "", "foreign", 0}, {4, "", "", "", 0}}));
+  gInstallMode = 1;
+  // The manifest cannot be written; every other file can.
+  const std::string last = install_with_file_limit(rlim_t(old_manifest.size() - 1));
+  EXPECT_EQ(last, "~(p)~<b;ct=red>Update Failure: Installation file is corrupted (D) ...~>");
+  EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
+  EXPECT_EQ(tree(dest_host_), before);
+  gInstallMode = 0;
+  // In a folder below the destination the name is an ordinary file.
+  UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "uninstall.config", "Sub\\", "x", 0}, {4, "", "", "", 0}}));
+  cTestWindow sub;
+  Install(sub);
+  EXPECT_TRUE(sub.success);
+  EXPECT_EQ(read_file(dest_host_ + "/Sub/uninstall.config"), "x");
 }
 
 // Folders that cannot be made, and a file that cannot be created: the

@@ -180,3 +180,35 @@ TEST(Durable, SweepRemovesOnlyStaleTemporaryFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Process ids are reused (a program started first in its own process
+// namespace always has the same one): a temporary file that an ended run
+// with this process's id left behind must not block a replacement.
+TEST(Durable, TemporaryFilesOfAnEarlierRunWithThisIdDoNotBlock) {
+  const std::string dir = testenv::sandbox_dir("durable-reused-id");
+  write_file(dir + "/a", "old a");
+  write_file(dir + "/b", "old b");
+  // The counter's next values, as an earlier run with this id used them.
+  const std::string probe = plat::durable_temp_name(dir + "/a").substr(dir.size() + 1);
+  const size_t dash = probe.find('-', 2);
+  const std::string head = probe.substr(0, dash + 1);
+  const uint64_t next = std::stoull(probe.substr(dash + 1)) + 1;
+  for (uint64_t n = next; n < next + 8; ++n)
+    for (const char* leaf : {"a", "b"}) write_file(dir + "/" + head + std::to_string(n) + "-" + leaf, "stale");
+  plat::DurableBatch batch;
+  ASSERT_TRUE(batch.Stage(dir + "/a", "new a", 5, 0644)) << batch.Failure().err;
+  ASSERT_TRUE(batch.Commit());
+  EXPECT_EQ(read_file(dir + "/a"), "new a");
+  plat::DurableFailure f;
+  ASSERT_TRUE(plat::durable_replace(dir + "/b", "new b", 5, 0644, f)) << f.err;
+  EXPECT_EQ(read_file(dir + "/b"), "new b");
+  // The stale files were left untouched, not written over.
+  for (const std::string& name : names(dir)) {
+    if (name == "a" || name == "b") continue;
+    EXPECT_EQ(read_file(dir + "/" + name), "stale") << name;
+  }
+}
+
+}  // namespace

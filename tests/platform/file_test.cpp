@@ -275,6 +275,38 @@ TEST(PlatFile, SearchListsEntriesWithAttributesAndTimes) {
   EXPECT_EQ(search.Start("D:\\*.*", e), plat::kFileErrBadDrive);
 }
 
+// A tree deeper than any host name can reach (made level by level with
+// mkdirat): the removal must not recurse without bound. What lies below the
+// reachable depth is left alone, like an entry of an unreachable name, and
+// the removal fails.
+TEST(PlatFile, RemoveTreeOfAnUnreachableDepthFailsCleanly) {
+  const std::string dir = testenv::sandbox_dir("deep-tree");
+  fs::create_directories(dir + "/t");
+  constexpr int kDepth = 10000;
+  int fd = open((dir + "/t").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < kDepth; ++i) {
+    ASSERT_EQ(mkdirat(fd, "d", 0755), 0);
+    const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = next;
+    ASSERT_GE(fd, 0);
+  }
+  close(fd);
+  const plat::TreeRemoval r = plat::remove_tree(win_of(dir) + "\\t");
+  EXPECT_NE(r.code, plat::kFileOk);
+  EXPECT_EQ(r.stage, 2);
+  EXPECT_TRUE(fs::is_directory(dir + "/t/d"));
+  // Taken apart from the top without long names, so that the sandbox's own
+  // clean-up meets a flat folder.
+  const std::string top = dir + "/t/d";
+  while (fs::exists(top + "/d")) {
+    ASSERT_EQ(rename((top + "/d").c_str(), (dir + "/t/next").c_str()), 0);
+    ASSERT_EQ(rmdir(top.c_str()), 0);
+    ASSERT_EQ(rename((dir + "/t/next").c_str(), top.c_str()), 0);
+  }
+}
+
 TEST(PlatFile, RemoveTreeStaysInsideItsTree) {
   const std::string dir = testenv::sandbox_dir("tree");
   const std::string w = win_of(dir);
