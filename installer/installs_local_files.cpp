@@ -177,6 +177,9 @@ bool take_section(rSection& section, const rTCToken* t, const rTCMatch& match) {
 
 bool local_files_parse(cLocalFiles* list, const void* data, int64_t size) {
   if (list == nullptr || data == nullptr || size <= 0 || size > INT32_MAX) return false;
+  // A check line that does not match the text is a damaged manifest, even
+  // where the damage still parses.
+  if (manifest_check(std::string_view(static_cast<const char*>(data), size_t(size))) < 0) return false;
   try {
     std::unique_ptr<cMemoryFlow> flow = cMemoryFlow::ConstructReadOnly(true, data, size);
     std::unique_ptr<cParserVormCode> parser = cParserVormCode::Construct(false);

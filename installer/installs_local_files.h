@@ -55,7 +55,8 @@ class cLocalFiles : public cArrayOf<rLocalFile, 1> {
 // ext, file, path, link, group and reg, from the
 // "~\application@uninstall\" section (label and name in any case) up to its
 // closing; everything before the header and after the closing is ignored.
-// A DesktopIcon option sets gDesktopIcon.
+// A DesktopIcon option sets gDesktopIcon. A text that ends with a check line
+// (installs_manifest.h) must match it; one without loads as before.
 // The section must hold nothing but what the manifest writer makes: blanks,
 // CR LF line ends, and tags of one known key each (ext, file, path, link,
 // group: a non-empty quoted UTF-8 text without control characters; reg: such a

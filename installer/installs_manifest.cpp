@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kvn_crypt.h"
+#include "qlm_base_crc.h"
 #include "plat_durable.h"
 #include "plat_file.h"
 #include "plat_path_map.h"
@@ -34,6 +35,41 @@ std::string manifest_option_line(std::string_view key, bool value) {
 
 std::string manifest_option_line(std::string_view key, std::string_view value) {
   return "  ~<" + std::string(key) + "=" + manifest_quote(value) + ">";
+}
+
+namespace {
+
+std::string crc_hex(std::string_view text) {
+  const uint32_t crc = ~crc32_update(0xFFFFFFFFu, text.data(), int32_t(text.size()));
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string hex(8, '0');
+  for (int i = 0; i < 8; ++i) hex[size_t(i)] = kDigits[(crc >> (28 - 4 * i)) & 15];
+  return hex;
+}
+
+}  // namespace
+
+std::string manifest_check_line(std::string_view text_before) {
+  return std::string(cnManifestCheckTag) + crc_hex(text_before) + "\">";
+}
+
+int32_t manifest_check(std::string_view text) {
+  if (text.size() > size_t(INT32_MAX)) return -1;
+  // The last line, with or without its CR LF, must be the whole check line
+  // and start right after a CR LF.
+  std::string_view body = text;
+  if (body.size() >= 2 && body.substr(body.size() - 2) == "\r\n") body.remove_suffix(2);
+  const size_t line_size = cnManifestCheckTag.size() + 8 + 2;
+  if (body.size() < line_size + 2) return 0;
+  const size_t at = body.size() - line_size;
+  const std::string_view line = body.substr(at);
+  if (body.substr(at - 2, 2) != "\r\n" || line.substr(0, cnManifestCheckTag.size()) != cnManifestCheckTag ||
+      line.substr(line.size() - 2) != "\">")
+    return 0;
+  const std::string_view hex = line.substr(cnManifestCheckTag.size(), 8);
+  for (char c : hex)
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return 0;
+  return hex == crc_hex(text.substr(0, at)) ? 1 : -1;
 }
 
 int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size) {

@@ -9,6 +9,7 @@
 //   reg        ~<reg="key path";hk=CURRENT>  (or LOCAL)
 //   option     ~<Key=value>                 yes/no bare, Application quoted
 //   closing  ~\\                            (closes the open section)
+//   check    ~<Check="89ABCDEF">            (after the closing: see below)
 // A quoted value doubles every double quote in it, which is VormCode's own
 // rule for a quote inside quoted text, so any value reads back as written.
 #pragma once
@@ -32,6 +33,20 @@ std::string manifest_option_line(std::string_view key, std::string_view value);
 
 // The text with its double quotes doubled, in double quotes.
 std::string manifest_quote(std::string_view value);
+
+// The check line that ends a manifest: the standard CRC-32 of every byte
+// before it, as eight upper-case hex digits. The cipher turns one damaged
+// byte of the file into 16 garbled bytes, and a garbled block inside a quoted
+// value can still parse; the check value tells such a text from the one the
+// engine wrote. It stands after the closing, where readers of the section
+// look no further, so a manifest stays what it was to them.
+inline constexpr std::string_view cnManifestCheckTag = "~<Check=\"";
+std::string manifest_check_line(std::string_view text_before);
+// 1 when the text ends with a well-formed check line whose value matches the
+// bytes before it, -1 when it ends with one that does not match, 0 when it
+// ends with none (a manifest written before check lines, or one whose check
+// line itself was damaged: the section is then read as it stands).
+int32_t manifest_check(std::string_view text);
 
 // Encrypts the text and replaces `folder`\uninstall.config with it through
 // file_replace_atomic: on any failure the old manifest stays as it was.

@@ -334,6 +334,11 @@ class cInstallRun {
     if (!mManifest->Seek(0)) fail("Finalization error (A1) ...");
     if (!mManifest->Read(text.data(), int32_t(size)) || mManifest->LastIO() != uint32_t(size))
       fail("Finalization error (B1) ...");
+    try {
+      text += manifest_check_line(text) + "\r\n";
+    } catch (...) {
+      fail("Not enough memory (B1) ...");
+    }
     switch (manifest_write(mFolder, text)) {
       case 0: break;
       case 1: fail("Not enough memory (B1) ...");

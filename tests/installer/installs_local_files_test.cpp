@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -147,6 +148,45 @@ TEST_F(LocalFiles, DamagedSectionsAnswerFalse) {
   Write(head + good + "~\\\\\r\n");
   EXPECT_EQ(Load(), (std::vector<Item>{{1, "a.txt", false}}));
   EXPECT_FALSE(gDesktopIcon);
+}
+
+// The check line after the closing: a matching one loads, a mismatched one
+// is a damaged manifest, and a text without one (or with one that is itself
+// damaged, so that it is no check line any more) is read as it stands.
+TEST_F(LocalFiles, CheckLineAfterTheClosing) {
+  const std::string text = "~\\application@uninstall\\\r\n  ~<file=\"a.txt\">\r\n~\\\\\r\n";
+  const std::string check = manifest_check_line(text);
+  ASSERT_EQ(check.size(), 19u);
+  std::string other = check;
+  other[10] = other[10] == '0' ? '1' : '0';
+  std::string changed = text;
+  changed[6] = 'X';
+  std::string lower = check;
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  const struct {
+    const char* what;
+    std::string text;
+    int32_t check;
+  } cases[] = {
+      {"none", text, 0},
+      {"matching", text + check + "\r\n", 1},
+      {"matching, no line end", text + check, 1},
+      {"another value", text + other + "\r\n", -1},
+      {"a changed byte before it", changed + check + "\r\n", -1},
+      {"lower-case digits", text + lower + "\r\n", 0},
+      {"not at a line start", text.substr(0, text.size() - 2) + check + "\r\n", 0},
+      {"cut inside", text + check.substr(0, 15), 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(manifest_check(c.text), c.check) << c.what;
+    if (c.check == 0) continue;
+    Write(c.text);
+    if (c.check > 0) {
+      EXPECT_EQ(Load(), (std::vector<Item>{{1, "a.txt", false}})) << c.what;
+    } else {
+      EXPECT_FALSE(Load()) << c.what;
+    }
+  }
 }
 
 TEST(LocalFilesFind, IgnoresCaseAndTheCoveredFlag) {

@@ -78,12 +78,15 @@ std::vector<std::string> tree(const std::string& host) {
   return names;
 }
 
-// The decrypted manifest split into its CR LF lines; the text must end with
-// CR LF.
+// The decrypted manifest split into its CR LF lines, without its check line
+// (which must be there and match); the text must end with CR LF.
 Lines manifest_lines(const std::string& host_file) {
   std::string bytes = read_file(host_file);
   if (bytes.empty()) return {"<no manifest>"};
   EXPECT_TRUE(crypt_decrypt_buffer(bytes.data(), int64_t(bytes.size()), manifest_passphrase()));
+  EXPECT_EQ(manifest_check(bytes), 1) << "the check line is missing or does not match";
+  const size_t check = bytes.rfind(cnManifestCheckTag);
+  if (check != std::string::npos) bytes.resize(check);
   Lines lines;
   size_t at = 0;
   for (size_t end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
