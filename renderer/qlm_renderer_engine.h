@@ -575,6 +575,16 @@ class cRendererSurface : public cRenderer {
       return;
     agg::pixfmt_gray8* grey = hit->GreyAccessor();
     if (grey == nullptr) return;
+    const bool scaled = mMaster.master_alpha != 255 || !float_equal(mMaster.gamma, 1.0);
+    if (mRasterReusable && !scaled && mMaster.anti_aliasing) {
+      // The main rasteriser still holds this shape's cells from painting it
+      // (same rule, plain coverage): sweep them again into the mask.
+      mRasterReusable = false;
+      SweepIntoMask(*grey, hit->MaskOriginX(), hit->MaskOriginY());
+      if (mClip.on && !mClip.mask_stale && mClipLayer != nullptr) hit->ClipToMask(*mClipMask.GreyAccessor());
+      return;
+    }
+    mRasterReusable = false;
     mRas.clip_box(0, 0, hit->MaskWidth(), hit->MaskHeight());
     agg::trans_affine shift = agg::trans_affine_translation(-hit->MaskOriginX(), -hit->MaskOriginY());
     agg::conv_transform<VertexSource> moved(source, shift);
@@ -582,7 +592,6 @@ class cRendererSurface : public cRenderer {
     if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
     // Plain coverage for the mask: the master alpha enters once, as the
     // value painted, so a fully covered pixel holds the master alpha.
-    const bool scaled = mMaster.master_alpha != 255 || !float_equal(mMaster.gamma, 1.0);
     if (scaled) mRas.gamma(agg::gamma_none());
     mRas.reset();
     mRas.add_path(moved, path_id);
@@ -597,6 +606,12 @@ class cRendererSurface : public cRenderer {
     mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
     if (mClip.on && !mClip.mask_stale && mClipLayer != nullptr) hit->ClipToMask(*mClipMask.GreyAccessor());
   }
+  // Set by RenderSolid when the main rasteriser holds the painted shape's
+  // cells in device pixels; any later use of the rasteriser clears it.
+  bool mRasterReusable = false;
+  // Sweeps the main rasteriser's cells into a mask whose (0, 0) is device
+  // pixel (ox, oy), in the master alpha, clipped to the mask.
+  void SweepIntoMask(agg::pixfmt_gray8& mask, int32_t ox, int32_t oy);
   // The object as a hit test, or nil.
   static cHitTest* AsHitTest(cBase* object) {
     return object_identify(object, id_cHitTest) ? static_cast<cHitTest*>(object) : nullptr;

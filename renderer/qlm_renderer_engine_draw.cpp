@@ -81,14 +81,50 @@ void cRendererSurface::SetCurrentPath(agg::path_storage* path, double x, double 
 
 template <class VertexSource>
 void cRendererSurface::LayerSafeHitMask(VertexSource& source, cHitTest* hit, bool fill) {
-  if (hit == nullptr) return;
+  if (hit == nullptr) {
+    mRasterReusable = false;
+    return;
+  }
   RenderHitMask(source, 0, hit, fill);
   if (mLayer != nullptr) mRas.clip_box(0, 0, mLayer->Width(), mLayer->Height());
+}
+
+void cRendererSurface::SweepIntoMask(agg::pixfmt_gray8& mask, int32_t ox, int32_t oy) {
+  if (!mRas.rewind_scanlines()) return;
+  const int w = int(mask.width()), h = int(mask.height());
+  const agg::gray8 value(mMaster.master_alpha, 255);
+  mScanline.reset(mRas.min_x(), mRas.max_x());
+  while (mRas.sweep_scanline(mScanline)) {
+    const int y = mScanline.y() - oy;
+    if (y < 0 || y >= h) continue;
+    unsigned n = mScanline.num_spans();
+    auto span = mScanline.begin();
+    for (; n > 0; --n, ++span) {
+      int x = span->x - ox;
+      if (span->len > 0) {
+        int len = span->len;
+        const agg::int8u* covers = span->covers;
+        if (x < 0) {
+          len += x;
+          covers -= x;
+          x = 0;
+        }
+        if (x + len > w) len = w - x;
+        if (len > 0) mask.blend_solid_hspan(x, y, unsigned(len), value, covers);
+      } else {
+        int x2 = x - span->len - 1;
+        if (x < 0) x = 0;
+        if (x2 >= w) x2 = w - 1;
+        if (x <= x2) mask.blend_hline(x, y, unsigned(x2 - x + 1), value, *span->covers);
+      }
+    }
+  }
 }
 
 template <class VertexSource>
 void cRendererSurface::RenderSolid(VertexSource& source, bool fill, const agg::rgba8& colour, unsigned path_id) {
   ++mPaintCount;
+  mRasterReusable = false;
   const bool pen_rule = !fill && mPen.even_odd != mFill.even_odd;
   if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
   if (mLayer != nullptr) {
@@ -105,6 +141,7 @@ void cRendererSurface::RenderSolid(VertexSource& source, bool fill, const agg::r
     mRas.add_path(source, path_id);
     paint_solid(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
     EndDraw();
+    mRasterReusable = true;
   }
   if (pen_rule) ApplyFillRule();
 }
@@ -114,6 +151,7 @@ void cRendererSurface::RenderPatternFill(VertexSource& source, const double* bou
   const int tw = int(mFillTile.width()), th = int(mFillTile.height());
   if (!mFill.pattern_valid || tw < 1 || th < 1) return;
   ++mPaintCount;
+  mRasterReusable = false;
   // Phase of the pattern at the bounds' corner.
   double ox = mFill.pattern_x, oy = mFill.pattern_y;
   if (!mFill.pattern_absolute) {
@@ -259,6 +297,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     mLayerBuf.attach(nullptr, 0, 0, 0);
     mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
   }
+  mRasterReusable = false;
   // 2. No path.
   if (mCurrentPath == nullptr || mode < 1 || mode > 3) return;
   // 3. Capture into a path group comes with path groups.
@@ -363,13 +402,10 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     }
   }
 
-  // The current path's own bounds (pattern fills lay the pattern on them).
-  double pb[4] = {0, 0, 0, 0};
-  {
-    agg::conv_curve<agg::path_storage> own(*mCurrentPath);
-    own.approximation_scale(approx);
-    if (!agg::bounding_rect_single(own, 0, &pb[0], &pb[1], &pb[2], &pb[3])) pb[0] = pb[1] = pb[2] = pb[3] = 0;
-  }
+
+  // Registrations are cut by the clip mask also when nothing is painted
+  // (painting is what otherwise builds it).
+  if (!draw && hit != nullptr && mClip.on && mClip.mask_stale) BuildClipMask();
 
   bool stroke_generated = false;
   bool shadow_done = false;
@@ -394,6 +430,11 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     if (!mFill.pattern_valid) return;
     cast_shadow(false, true, false);
     if (draw) {
+      // The current path's own bounds: the pattern is laid on them.
+      double pb[4] = {0, 0, 0, 0};
+      agg::conv_curve<agg::path_storage> own(*mCurrentPath);
+      own.approximation_scale(approx);
+      if (!agg::bounding_rect_single(own, 0, &pb[0], &pb[1], &pb[2], &pb[3])) pb[0] = pb[1] = pb[2] = pb[3] = 0;
       RenderPatternFill(fill, pb, 0);
       LayerSafeHitMask(fill, hit, true);
     }
@@ -499,5 +540,6 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   }
   (void)stroke_generated;
   // 13.
+  mRasterReusable = false;
   EndFilterLayer();
 }

@@ -185,6 +185,29 @@ TEST_F(DrawTest, CullingAndDrawFalse) {
   EXPECT_EQ(c.Bytes(), before);
 }
 
+TEST_F(DrawTest, PaintedAndUnpaintedRegistrationsAgree) {
+  // A painted fill registers from the cells it was painted with; without
+  // painting the shape is rasterised again for the mask. Both must agree,
+  // clipped or not, for fills and strokes.
+  for (bool clip : {false, true})
+    for (uint8_t mode : {1, 2}) {
+      Bound a, b;
+      cHitTest painted, unpainted;
+      for (Bound* x : {&a, &b}) {
+        x->r.PenOn();
+        x->r.SetPenWidth(2.5);
+        if (clip) x->r.ClipEllipse(20, 18, 14, 9);
+      }
+      agg::path_storage p = star();
+      a.r.Draw(p, mode, &painted);
+      b.r.Draw(p, mode, &unpainted, false);
+      for (int y = 0; y < 36; ++y)
+        for (int x = 0; x < 40; ++x)
+          ASSERT_EQ(painted.HitTest(x, y), unpainted.HitTest(x, y))
+              << x << "," << y << " clip " << clip << " mode " << int(mode);
+    }
+}
+
 TEST_F(DrawTest, ClippedShapeAnswersNothingOutsideTheClip) {
   Bound b;
   cHitTest hit;
