@@ -99,6 +99,31 @@ TEST_F(DrawTest, SolidFillsEqualRawAggInEveryFormat) {
       }
 }
 
+TEST_F(DrawTest, CompositingFillsEqualRawAggCustomBlend) {
+  // Operation 4 (source over) and 15 (multiply) through the custom-blend
+  // accessor, against AGG's custom-blend pixel format.
+  for (auto [ours, theirs] : {std::pair{uint8_t(4), agg::comp_op_src_over}, std::pair{uint8_t(15), agg::comp_op_multiply}}) {
+    Bound b;
+    b.r.SetCompOp(ours);
+    b.r.SetFillColor(renderer_color(200, 90, 30, 170));
+    agg::path_storage p = star();
+    b.r.Draw(p);
+    auto bm = testenv::solid_bitmap(40, 36, cnBitmap32BGRA, 0xFF102030u);
+    agg::rendering_buffer rb(bm->Data(), 40, 36, bm->Stride());
+    using pf_t = agg::pixfmt_custom_blend_rgba<agg::comp_op_adaptor_rgba<agg::rgba8, agg::order_bgra>,
+                                               agg::rendering_buffer>;
+    pf_t pf(rb, theirs);
+    agg::renderer_base<pf_t> base(pf);
+    agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;
+    ras.clip_box(0, 0, 40, 36);
+    agg::scanline_u8 sl;
+    agg::path_storage q = star();
+    ras.add_path(q);
+    agg::render_scanlines_aa_solid(ras, sl, base, agg::rgba8(200, 90, 30, 170));
+    EXPECT_EQ(b.Bytes(), std::vector<uint8_t>(bm->Data(), bm->Data() + bm->Stride() * 36)) << int(ours);
+  }
+}
+
 TEST_F(DrawTest, TranslatedShapeIsTheImageShifted) {
   Bound a(cnBitmap32BGRA, 40, 36, 0xFF000000u), b(cnBitmap32BGRA, 40, 36, 0xFF000000u);
   agg::path_storage p = polygon({5.25, 4.5, 20.5, 6.75, 12.1, 19.9});
