@@ -469,6 +469,8 @@ struct target_ops {
                     unsigned len);
   void (*blend_from_rgba)(any_rgba_target&, const agg::pixfmt_rgba32& from, int xdst, int ydst, int xsrc, int ysrc,
                           unsigned len, int8u cover);
+  void (*blend_from_bgra)(any_rgba_target&, const agg::pixfmt_bgra32& from, int xdst, int ydst, int xsrc, int ysrc,
+                          unsigned len, int8u cover);
   void (*blend_from_color)(any_rgba_target&, const agg::pixfmt_gray8& from, const agg::rgba8& color, int xdst,
                            int ydst, int xsrc, int ysrc, unsigned len, int8u cover);
   void (*blend_from_lut)(any_rgba_target&, const agg::pixfmt_gray8& from, const agg::rgba8* lut, int xdst, int ydst,
@@ -552,6 +554,11 @@ class any_rgba_target {
                   int8u cover) {
     m_ops->blend_from_rgba(*this, from, xdst, ydst, xsrc, ysrc, len, cover);
   }
+  // A BGRA layer (the filter layer's bitmap) blended over the target.
+  void blend_from(const agg::pixfmt_bgra32& from, int xdst, int ydst, int xsrc, int ysrc, unsigned len,
+                  int8u cover) {
+    m_ops->blend_from_bgra(*this, from, xdst, ydst, xsrc, ysrc, len, cover);
+  }
   // A grey mask painted in one colour, or through a colour table.
   void blend_from_color(const agg::pixfmt_gray8& from, const agg::rgba8& color, int xdst, int ydst, int xsrc,
                         int ysrc, unsigned len, int8u cover) {
@@ -622,6 +629,8 @@ const target_ops target_ops_of<PF>::ops = {
       make(t).copy_from(from, xd, yd, xs, ys, len);
     },
     [](any_rgba_target& t, const agg::pixfmt_rgba32& from, int xd, int yd, int xs, int ys, unsigned len,
+       int8u cover) { make(t).blend_from(from, xd, yd, xs, ys, len, cover); },
+    [](any_rgba_target& t, const agg::pixfmt_bgra32& from, int xd, int yd, int xs, int ys, unsigned len,
        int8u cover) { make(t).blend_from(from, xd, yd, xs, ys, len, cover); },
     [](any_rgba_target& t, const agg::pixfmt_gray8& from, const agg::rgba8& color, int xd, int yd, int xs, int ys,
        unsigned len, int8u cover) { make(t).blend_from_color(from, color, xd, yd, xs, ys, len, cover); },

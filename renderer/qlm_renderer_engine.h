@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "qlm_agg_extensions.h"
+#include "qlm_bitmap.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_state.h"
@@ -574,6 +575,16 @@ class cRendererSurface : public cRenderer {
       return;
     agg::pixfmt_gray8* grey = hit->GreyAccessor();
     if (grey == nullptr) return;
+    const bool scaled = mMaster.master_alpha != 255 || !float_equal(mMaster.gamma, 1.0);
+    if (mRasterReusable && !scaled && mMaster.anti_aliasing) {
+      // The main rasteriser still holds this shape's cells from painting it
+      // (same rule, plain coverage): sweep them again into the mask.
+      mRasterReusable = false;
+      SweepIntoMask(*grey, hit->MaskOriginX(), hit->MaskOriginY());
+      if (mClip.on && !mClip.mask_stale && mClipLayer != nullptr) hit->ClipToMask(*mClipMask.GreyAccessor());
+      return;
+    }
+    mRasterReusable = false;
     mRas.clip_box(0, 0, hit->MaskWidth(), hit->MaskHeight());
     agg::trans_affine shift = agg::trans_affine_translation(-hit->MaskOriginX(), -hit->MaskOriginY());
     agg::conv_transform<VertexSource> moved(source, shift);
@@ -581,7 +592,6 @@ class cRendererSurface : public cRenderer {
     if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
     // Plain coverage for the mask: the master alpha enters once, as the
     // value painted, so a fully covered pixel holds the master alpha.
-    const bool scaled = mMaster.master_alpha != 255 || !float_equal(mMaster.gamma, 1.0);
     if (scaled) mRas.gamma(agg::gamma_none());
     mRas.reset();
     mRas.add_path(moved, path_id);
@@ -596,10 +606,51 @@ class cRendererSurface : public cRenderer {
     mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
     if (mClip.on && !mClip.mask_stale && mClipLayer != nullptr) hit->ClipToMask(*mClipMask.GreyAccessor());
   }
+  // Set by RenderSolid when the main rasteriser holds the painted shape's
+  // cells in device pixels; any later use of the rasteriser clears it.
+  bool mRasterReusable = false;
+  // Sweeps the main rasteriser's cells into a mask whose (0, 0) is device
+  // pixel (ox, oy), in the master alpha, clipped to the mask.
+  void SweepIntoMask(agg::pixfmt_gray8& mask, int32_t ox, int32_t oy);
   // The object as a hit test, or nil.
   static cHitTest* AsHitTest(cBase* object) {
     return object_identify(object, id_cHitTest) ? static_cast<cHitTest*>(object) : nullptr;
   }
+
+  // --- Drawing core ------------------------------------------------------------------
+  // The path the next RenderPath draws and its draw position: when (x, y) is
+  // not (0, 0) the path is moved so that the lowest corner of its bounding
+  // box lies there. The path stays the caller's.
+  void SetCurrentPath(agg::path_storage* path, double x, double y);
+  // Paints the current path: mode 1 fill, 2 stroke, 3 both; `draw` false
+  // makes only the shadow and the hit masks; `fillColour` (or nil) replaces
+  // the fill paint. Raises nothing; hostile geometry draws nothing.
+  void RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool shadow, const rStoredColor* fillColour);
+  // The per-primitive filter layer (open between the two calls).
+  bool BeginFilterLayer(const double* rect);
+  void EndFilterLayer();
+  bool FilterLayerOpen() const { return mLayer != nullptr; }
+  // One vertex source painted in one colour into the layer, the clip layer
+  // or the surface; a stroke (`fill` false) uses the pen's filling rule.
+  template <class VertexSource>
+  void RenderSolid(VertexSource& source, bool fill, const agg::rgba8& colour, unsigned path_id);
+  // The fill pattern through the rasterised source; `bounds` are the
+  // current path's own (unmoved, unmapped) bounds.
+  template <class VertexSource>
+  void RenderPatternFill(VertexSource& source, const double* bounds, unsigned path_id);
+  // The hit mask of a source, keeping an open layer's clip box.
+  template <class VertexSource>
+  void LayerSafeHitMask(VertexSource& source, cHitTest* hit, bool fill);
+  // Counts painters that ran (solid, pattern), for the culling tests.
+  int64_t mPaintCount = 0;
+
+  agg::path_storage* mCurrentPath = nullptr;
+  double mCurrentX = 0, mCurrentY = 0;
+  agg::path_storage mScratch;        // where primitives build their path
+  agg::path_storage mScratchStroke;  // the moved and mapped copy (pen device space off)
+  std::unique_ptr<cBitmap> mLayer;   // the filter layer, px32BGRA
+  agg::rendering_buffer mLayerBuf;
+  int32_t mLayerX = 0, mLayerY = 0;  // its device origin
 
   // --- Fill ------------------------------------------------------------------------
   // The renderer that draws pattern tiles (made on first use).

@@ -321,6 +321,7 @@ void cRendererSurface::ClearClipArea(uint32_t color) {
   rStoredColor c;
   c.Set(color, mMaster.master_alpha, mMaster.anti_aliasing);
   qlm_agg::renderer_any& base = BeginDraw();
+  mRasterReusable = false;
   mRas.reset();
   mRas.add_path(rect);
   agg::renderer_scanline_aa_solid<qlm_agg::renderer_any> solid(base);

@@ -1,0 +1,545 @@
+// The drawing core: RenderPath and its painters (solid, pattern), the
+// per-primitive filter layer and the hit masks. Painters of families not
+// built yet (shadows, outlines, pen patterns, markers, gradients, capture)
+// take their places here as empty steps.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <new>
+
+#include "qlm_renderer_engine.h"
+
+namespace {
+
+// Device coordinates beyond this are not drawn: the rasteriser's double
+// clipping multiplies coordinate differences, which overflows long before
+// the range of a double ends.
+constexpr double kAbsurdCoordinate = 1099511627776.0;  // 2^40
+// The largest filter layer, in pixels.
+constexpr int64_t kLayerAreaCap = int64_t(64) * 1024 * 1024;
+
+// The path to draw, with the pixel-snap transform in front of the curve
+// converter when snapping is on.
+struct snap_source {
+  agg::path_storage* path;
+  const qlm_agg::trans_pixel_snap* snap;
+  bool on;
+  void rewind(unsigned id) { path->rewind(id); }
+  unsigned vertex(double* x, double* y) {
+    const unsigned c = path->vertex(x, y);
+    if (on && agg::is_vertex(c)) snap->transform(x, y);
+    return c;
+  }
+};
+using curve_source = agg::conv_curve<snap_source>;
+using fill_source = agg::conv_transform<curve_source, rTransformChain>;
+using stroke_core = agg::conv_stroke<curve_source>;
+using stroke_source = agg::conv_transform<stroke_core, rTransformChain>;
+
+bool usable(double v) { return std::isfinite(v) && std::fabs(v) <= kAbsurdCoordinate; }
+
+// The inverse of a point mapping, for pattern spans under non-linear stages.
+struct inverse_mapper {
+  std::function<void(double*, double*)> map;
+  void transform(double* x, double* y) const { map(x, y); }
+};
+
+template <class Base>
+void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin, Base& base,
+                 const agg::rgba8& c, bool aa) {
+  if (aa)
+    agg::render_scanlines_aa_solid(ras, sl, base, c);
+  else
+    agg::render_scanlines_bin_solid(ras, bin, base, c);
+}
+
+}  // namespace
+
+// --- Current path ----------------------------------------------------------------
+
+void cRendererSurface::SetCurrentPath(agg::path_storage* path, double x, double y) {
+  mCurrentPath = path;
+  mCurrentX = x;
+  mCurrentY = y;
+  mPosition.reset();
+  if (path == nullptr || (x == 0 && y == 0)) return;
+  if (!std::isfinite(x) || !std::isfinite(y)) {
+    // A position that cannot be reached: the control-point test of
+    // RenderPath then refuses the path.
+    mPosition = agg::trans_affine_translation(std::numeric_limits<double>::quiet_NaN(), 0);
+    return;
+  }
+  double x1, y1, x2, y2;
+  agg::conv_curve<agg::path_storage> curve(*path);
+  if (!agg::bounding_rect_single(curve, 0, &x1, &y1, &x2, &y2)) return;
+  if (!std::isfinite(x1) || !std::isfinite(y1)) return;
+  mPosition = agg::trans_affine_translation(x - x1, y - y1);
+}
+
+// --- Painters ----------------------------------------------------------------------
+
+template <class VertexSource>
+void cRendererSurface::LayerSafeHitMask(VertexSource& source, cHitTest* hit, bool fill) {
+  if (hit == nullptr) {
+    mRasterReusable = false;
+    return;
+  }
+  RenderHitMask(source, 0, hit, fill);
+  if (mLayer != nullptr) mRas.clip_box(0, 0, mLayer->Width(), mLayer->Height());
+}
+
+void cRendererSurface::SweepIntoMask(agg::pixfmt_gray8& mask, int32_t ox, int32_t oy) {
+  if (!mRas.rewind_scanlines()) return;
+  const int w = int(mask.width()), h = int(mask.height());
+  const agg::gray8 value(mMaster.master_alpha, 255);
+  mScanline.reset(mRas.min_x(), mRas.max_x());
+  while (mRas.sweep_scanline(mScanline)) {
+    const int y = mScanline.y() - oy;
+    if (y < 0 || y >= h) continue;
+    unsigned n = mScanline.num_spans();
+    auto span = mScanline.begin();
+    for (; n > 0; --n, ++span) {
+      int x = span->x - ox;
+      if (span->len > 0) {
+        int len = span->len;
+        const agg::int8u* covers = span->covers;
+        if (x < 0) {
+          len += x;
+          covers -= x;
+          x = 0;
+        }
+        if (x + len > w) len = w - x;
+        if (len > 0) mask.blend_solid_hspan(x, y, unsigned(len), value, covers);
+      } else {
+        int x2 = x - span->len - 1;
+        if (x < 0) x = 0;
+        if (x2 >= w) x2 = w - 1;
+        if (x <= x2) mask.blend_hline(x, y, unsigned(x2 - x + 1), value, *span->covers);
+      }
+    }
+  }
+}
+
+template <class VertexSource>
+void cRendererSurface::RenderSolid(VertexSource& source, bool fill, const agg::rgba8& colour, unsigned path_id) {
+  ++mPaintCount;
+  mRasterReusable = false;
+  const bool pen_rule = !fill && mPen.even_odd != mFill.even_odd;
+  if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+  if (mLayer != nullptr) {
+    agg::trans_affine shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
+    agg::conv_transform<VertexSource> moved(source, shift);
+    mRas.reset();
+    mRas.add_path(moved, path_id);
+    agg::pixfmt_bgra32 pf(mLayerBuf);
+    agg::renderer_base<agg::pixfmt_bgra32> base(pf);
+    paint_solid(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
+  } else {
+    qlm_agg::renderer_any& base = BeginDraw();
+    mRas.reset();
+    mRas.add_path(source, path_id);
+    paint_solid(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
+    EndDraw();
+    mRasterReusable = true;
+  }
+  if (pen_rule) ApplyFillRule();
+}
+
+template <class VertexSource>
+void cRendererSurface::RenderPatternFill(VertexSource& source, const double* bounds, unsigned path_id) {
+  const int tw = int(mFillTile.width()), th = int(mFillTile.height());
+  if (!mFill.pattern_valid || tw < 1 || th < 1) return;
+  ++mPaintCount;
+  mRasterReusable = false;
+  // Phase of the pattern at the bounds' corner.
+  double ox = mFill.pattern_x, oy = mFill.pattern_y;
+  if (!mFill.pattern_absolute) {
+    const double px = mFill.pattern_wrap == 1 ? tw : 2.0 * tw;
+    const double py = mFill.pattern_wrap == 1 ? th : 2.0 * th;
+    ox = std::fmod(std::floor(bounds[0]) + mFill.pattern_x, px);
+    oy = std::fmod(std::floor(bounds[1]) + mFill.pattern_y, py);
+    if (ox < 0) ox += px;
+    if (oy < 0) oy += py;
+  }
+  // Device pixel -> path point -> pattern pixel. The path point is the
+  // current path before its move: the pattern is laid on the path itself.
+  const agg::trans_affine to_pattern = agg::trans_affine_translation(ox - bounds[0], oy - bounds[1]);
+  bool affine = true;
+  agg::trans_affine forward = mPosition;
+  for (const rTransformStage& s : mTransform.stages) {
+    if (s.kind != 0) {
+      affine = false;
+      break;
+    }
+    forward *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]);
+  }
+  forward *= mDevice;
+  if (mLayer != nullptr) forward *= agg::trans_affine_translation(-mLayerX, -mLayerY);
+
+  agg::trans_affine shift = agg::trans_affine_translation(mLayer ? -mLayerX : 0, mLayer ? -mLayerY : 0);
+  agg::conv_transform<VertexSource> moved(source, shift);
+  mRas.reset();
+  mRas.add_path(moved, path_id);
+
+  agg::pixfmt_rgba32& tile = mFillTile.Accessor();
+  auto paint = [&](auto& accessor) {
+    auto run = [&](auto& base) {
+      if (affine) {
+        agg::trans_affine inverse = forward;
+        if (std::fabs(inverse.determinant()) < 1e-300) return;
+        inverse.invert();
+        inverse *= to_pattern;
+        agg::span_interpolator_linear<> interp(inverse);
+        agg::span_image_filter_rgba_nn<std::remove_reference_t<decltype(accessor)>, agg::span_interpolator_linear<>>
+            sg(accessor, interp);
+        agg::render_scanlines_aa(mRas, mScanline, base, mSpanAlloc, sg);
+      } else {
+        const double lx = mLayer ? mLayerX : 0, ly = mLayer ? mLayerY : 0;
+        const agg::trans_affine position = mPosition;
+        inverse_mapper back{[this, lx, ly, position, to_pattern](double* x, double* y) {
+          *x += lx;
+          *y += ly;
+          MapInverse(*x, *y, true, true, true);
+          agg::trans_affine undo = position;
+          if (std::fabs(undo.determinant()) > 1e-300) undo.invert();
+          undo.transform(x, y);
+          to_pattern.transform(x, y);
+        }};
+        agg::span_interpolator_trans<inverse_mapper> interp(back);
+        agg::span_image_filter_rgba_nn<std::remove_reference_t<decltype(accessor)>,
+                                       agg::span_interpolator_trans<inverse_mapper>>
+            sg(accessor, interp);
+        agg::render_scanlines_aa(mRas, mScanline, base, mSpanAlloc, sg);
+      }
+    };
+    if (mLayer != nullptr) {
+      agg::pixfmt_bgra32 pf(mLayerBuf);
+      agg::renderer_base<agg::pixfmt_bgra32> base(pf);
+      run(base);
+    } else {
+      qlm_agg::renderer_any& base = BeginDraw();
+      run(base);
+      EndDraw();
+    }
+  };
+  if (mFill.pattern_wrap == 1) {
+    agg::image_accessor_wrap<agg::pixfmt_rgba32, agg::wrap_mode_repeat_auto_pow2, agg::wrap_mode_repeat_auto_pow2>
+        acc(tile);
+    paint(acc);
+  } else {
+    agg::image_accessor_wrap<agg::pixfmt_rgba32, agg::wrap_mode_reflect_auto_pow2, agg::wrap_mode_reflect_auto_pow2>
+        acc(tile);
+    paint(acc);
+  }
+}
+
+// --- Filter layer -------------------------------------------------------------------
+
+bool cRendererSurface::BeginFilterLayer(const double* rect) {
+  if (mLayer != nullptr || rect == nullptr) return false;
+  double x1 = rect[0], y1 = rect[1], x2 = rect[2], y2 = rect[3];
+  if (!(x1 < x2) || !(y1 < y2)) return false;
+  double pad = TransformLength(mMaster.filter_margin);
+  if (!std::isfinite(pad) || pad < 0) pad = 0;
+  pad = std::min(pad, kAbsurdCoordinate);
+  if (mPen.kind == 3 && mPen.pattern_valid) pad = std::max(pad, GetPenPatternTileHeight());
+  x1 = std::floor(x1 - pad);
+  y1 = std::floor(y1 - pad);
+  x2 += pad;
+  y2 += pad;
+  // Only the part that can reach the surface (grown by the pad, which a
+  // blurring filter reads) is kept: the blend clips to the surface anyway.
+  x1 = std::max(x1, std::floor(mBoundsX1 - pad));
+  y1 = std::max(y1, std::floor(mBoundsY1 - pad));
+  x2 = std::min(x2, mBoundsX2 + pad);
+  y2 = std::min(y2, mBoundsY2 + pad);
+  if (!(x1 < x2) || !(y1 < y2)) return false;
+  const double w = std::ceil(x2 - x1), h = std::ceil(y2 - y1);
+  if (w > 2147483647.0 || h > 2147483647.0 || int64_t(w) * int64_t(h) > kLayerAreaCap) return false;
+  std::unique_ptr<cBitmap> layer(new (std::nothrow) cBitmap(int32_t(w), int32_t(h), cnBitmap32BGRA));
+  if (layer == nullptr || !layer->Create() || layer->Data() == nullptr) return false;
+  for (int32_t y = 0; y < layer->Height(); ++y)
+    std::memset(layer->Data() + int64_t(y) * layer->Stride(), 0, size_t(layer->Width()) * 4);
+  mLayerBuf.attach(layer->Data(), unsigned(layer->Width()), unsigned(layer->Height()), layer->Stride());
+  mLayerX = int32_t(x1);
+  mLayerY = int32_t(y1);
+  mLayer = std::move(layer);
+  mRas.clip_box(0, 0, mLayer->Width(), mLayer->Height());
+  return true;
+}
+
+void cRendererSurface::EndFilterLayer() {
+  if (mLayer == nullptr) return;
+  bool keep = false;
+  if (mMaster.filter != nullptr) mMaster.filter(mLayer.get(), keep, mMaster.filter_user);
+  mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
+  // The callback may have replaced nothing but the pixels; the size is the
+  // one it was given.
+  agg::pixfmt_bgra32 pf(mLayerBuf);
+  qlm_agg::renderer_any& base = BeginDraw();
+  base.blend_from(pf, nullptr, mLayerX, mLayerY, 255);
+  EndDraw();
+  mLayerBuf.attach(nullptr, 0, 0, 0);
+  if (keep)
+    (void)mLayer.release();  // the callback's owner has it now
+  else
+    mLayer.reset();
+}
+
+// --- RenderPath ---------------------------------------------------------------------
+
+void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool shadow,
+                                  const rStoredColor* fillColour) {
+  // 1. A layer left by an interrupted call.
+  if (mLayer != nullptr) {
+    mLayer.reset();
+    mLayerBuf.attach(nullptr, 0, 0, 0);
+    mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
+  }
+  mRasterReusable = false;
+  // 2. No path.
+  if (mCurrentPath == nullptr || mode < 1 || mode > 3) return;
+  // 3. Capture into a path group comes with path groups.
+
+  // 4. The path to draw: with the pen outside device space, a moved and
+  // mapped copy, used for fills as well (both then agree).
+  agg::path_storage* path = mCurrentPath;
+  const agg::trans_affine saved_position = mPosition;
+  const bool copy = !mPen.device_space;
+  if (copy) {
+    mScratchStroke.remove_all();
+    mScratchStroke.concat_path(*mCurrentPath);
+    mScratchStroke.transform_all_paths(mPosition);
+    TransformPathByList(mScratchStroke);
+    mPosition.reset();
+    path = &mScratchStroke;
+  }
+  struct restore_position {
+    agg::trans_affine& target;
+    agg::trans_affine value;
+    ~restore_position() { target = value; }
+  } restore{mPosition, saved_position};
+  const rTransformChain chain = Chain(!copy);
+
+  // Hostile geometry ends here, before any AGG rasterisation: the control
+  // points through the whole mapping must be finite and sane.
+  double cx1 = 0, cy1 = 0, cx2 = 0, cy2 = 0;
+  {
+    agg::conv_transform<agg::path_storage, rTransformChain> control(*path, const_cast<rTransformChain&>(chain));
+    control.rewind(0);
+    double x, y;
+    bool first = true;
+    unsigned cmd;
+    while (!agg::is_stop(cmd = control.vertex(&x, &y))) {
+      if (!agg::is_vertex(cmd)) continue;
+      if (!usable(x) || !usable(y)) return;
+      if (first) {
+        cx1 = cx2 = x;
+        cy1 = cy2 = y;
+        first = false;
+      }
+      cx1 = std::min(cx1, x);
+      cy1 = std::min(cy1, y);
+      cx2 = std::max(cx2, x);
+      cy2 = std::max(cy2, y);
+    }
+    if (first) return;  // nothing to draw
+  }
+  const bool stroking = mode != 1;
+  if (stroking && !usable(TransformLength(mPen.width))) return;
+
+  // 5. Pixel snapping, then curves and strokes.
+  rTransformChain chain_copy = chain;
+  snap_source snapped{path, &mSnap, mMaster.pixel_snap};
+  curve_source curve(snapped);
+  const double approx =
+      qlm_agg::approximation_scale_for(mApproxScale, std::max(cx2 - cx1, cy2 - cy1));
+  curve.approximation_scale(approx);
+  fill_source fill(curve, chain_copy);
+  stroke_core stroke_core_src(curve);
+  stroke_core_src.width(mPen.width);
+  stroke_core_src.line_cap(agg::line_cap_e(mPen.line_cap <= 2 ? mPen.line_cap : 0));
+  stroke_core_src.line_join(agg::line_join_e(mPen.line_join <= 4 ? mPen.line_join : 0));
+  stroke_core_src.miter_limit(mPen.miter_limit);
+  stroke_core_src.approximation_scale(approx);
+  stroke_source stroke(stroke_core_src, chain_copy);
+
+  // The box that culling and the filter layer use: the stroke source's when
+  // a stroke is drawn, else the fill source's (a pen that paints nothing
+  // must not widen the box by its width).
+  const bool stroke_paints = stroking && mPen.kind != 0 && mPen.width > 0;
+  auto drawing_box = [&](double* r) {
+    return stroke_paints ? agg::bounding_rect_single(stroke, 0, &r[0], &r[1], &r[2], &r[3])
+                         : agg::bounding_rect_single(fill, 0, &r[0], &r[1], &r[2], &r[3]);
+  };
+
+  // 6. Culling.
+  if (mMaster.culling) {
+    double margin = 0;
+    bool skip = false;
+    if (stroking && mPen.kind == 3 && mPen.pattern_valid) margin = GetPenPatternTileHeight();
+    if (mMaster.shadow_render_mode != 0) {
+      if (mShadow.kind == 1 || mShadow.kind == 3)
+        margin = std::max(margin, TransformLength(mShadow.distance + mShadow.blur));
+      else if (mShadow.kind == 2)
+        skip = true;
+    }
+    double box[4];
+    if (!skip && drawing_box(box)) {
+      double &bx1 = box[0], &by1 = box[1], &bx2 = box[2], &by2 = box[3];
+      if (!float_equal(margin, 0.0)) {
+        bx1 -= margin;
+        by1 -= margin;
+        bx2 += margin;
+        by2 += margin;
+      }
+      bx1 = std::max(bx1, mBoundsX1);
+      by1 = std::max(by1, mBoundsY1);
+      bx2 = std::min(bx2, mBoundsX2);
+      by2 = std::min(by2, mBoundsY2);
+      if (!(bx1 < bx2) || !(by1 < by2)) return;
+    }
+  }
+
+
+  // Registrations are cut by the clip mask also when nothing is painted
+  // (painting is what otherwise builds it).
+  if (!draw && hit != nullptr && mClip.on && mClip.mask_stale) BuildClipMask();
+
+  bool stroke_generated = false;
+  bool shadow_done = false;
+  const bool layer_wanted = draw && mMaster.filter_on && mMaster.filter != nullptr;
+  auto open_layer = [&] {
+    if (!layer_wanted) return;
+    double r[4];
+    if (drawing_box(r)) BeginFilterLayer(r);
+  };
+  // The shadow painter comes with shadows; it marks the shadow as done.
+  auto cast_shadow = [&](bool /*withStroke*/, bool /*withFill*/, bool /*withMarkers*/) {
+    if (shadow && mShadow.kind != 0 && !shadow_done) shadow_done = true;
+  };
+  const agg::rgba8 fill_colour = mFill.color.color;
+  auto solid_fill = [&](const agg::rgba8& c) {
+    if (c.a == 0) return;
+    cast_shadow(false, true, false);
+    if (draw) RenderSolid(fill, true, c, 0);
+    LayerSafeHitMask(fill, hit, true);
+  };
+  auto pattern_fill = [&] {
+    if (!mFill.pattern_valid) return;
+    cast_shadow(false, true, false);
+    if (draw) {
+      // The current path's own bounds: the pattern is laid on them.
+      double pb[4] = {0, 0, 0, 0};
+      agg::conv_curve<agg::path_storage> own(*mCurrentPath);
+      own.approximation_scale(approx);
+      if (!agg::bounding_rect_single(own, 0, &pb[0], &pb[1], &pb[2], &pb[3])) pb[0] = pb[1] = pb[2] = pb[3] = 0;
+      RenderPatternFill(fill, pb, 0);
+      LayerSafeHitMask(fill, hit, true);
+    }
+  };
+  auto gradient_fill = [&] {
+    if (mFill.gradient_kind == 0) return;
+    cast_shadow(false, true, false);
+    // The gradient painter comes with gradients.
+    LayerSafeHitMask(fill, hit, true);
+  };
+  auto interior = [&] {
+    if (hit != nullptr && hit->IsHitInterior()) LayerSafeHitMask(fill, hit, true);
+  };
+  const uint8_t fill_mode = mMaster.fill_render_mode;
+  const uint8_t pen_mode = mMaster.pen_render_mode;
+
+  // 10. The stroke block.
+  auto solid_stroke = [&] {
+    const agg::rgba8 c = mPen.color.color;
+    if (c.a == 0 || !(mPen.width > 0)) return;
+    stroke_generated = true;
+    cast_shadow(true, false, true);
+    if (draw) RenderSolid(stroke, false, c, 0);
+    LayerSafeHitMask(stroke, hit, false);
+  };
+  auto stroke_block = [&] {
+    if (mPen.kind == 0) return;
+    if (pen_mode == 2) {
+      if ((mPen.kind == 1 || mPen.kind == 2) && mPen.outline) return;  // outlines come with the pen painters
+      solid_stroke();
+    } else if (pen_mode == 3 || pen_mode == 4) {
+      // Outlines come with the pen painters.
+    } else if (mPen.kind == 1 || mPen.kind == 2) {
+      if (mPen.outline) return;  // outlines come with the pen painters
+      if (mPen.gradient_active && mPen.gradient_kind != 0) {
+        stroke_generated = true;
+        cast_shadow(true, false, true);
+        LayerSafeHitMask(stroke, hit, false);  // the gradient painter comes with gradients
+      } else {
+        solid_stroke();
+      }
+    }
+    // Pen patterns come with the pen painters.
+  };
+  // 11. Start and end markers come with the pen painters.
+  auto marker_pass = [&] {};
+  // 12. The fill block of mode 3 (fillColour is not used).
+  auto fill_block = [&] {
+    if (mFill.kind == 0) return;
+    if (fill_mode == 3 || fill_mode == 4) return;  // outlines come with the pen painters
+    if (mFill.kind == 1 || (mFill.kind == 3 && fill_mode == 2))
+      solid_fill(fill_colour);
+    else if (mFill.kind == 2)
+      pattern_fill();
+    else if (mFill.kind == 3)
+      gradient_fill();
+  };
+
+  if (mode == 1) {
+    if (layer_wanted) open_layer();
+    if (fill_mode == 2) {
+      if (mFill.kind != 0) {
+        if (fillColour != nullptr)
+          solid_fill(fillColour->color);
+        else if (mFill.kind == 2)
+          pattern_fill();
+        else
+          solid_fill(fill_colour);
+      }
+    } else if (fill_mode == 3 || fill_mode == 4) {
+      if (mFill.kind != 0 && fillColour != nullptr) {
+        const agg::rgba8 master = mMaster.master_color.color;
+        solid_fill(master.a != 0 ? master : fillColour->color);
+      }
+      // Outlines of the fill come with the pen painters.
+    } else if (fillColour != nullptr) {
+      solid_fill(fillColour->color);
+    } else if (mFill.kind == 1) {
+      solid_fill(fill_colour);
+    } else if (mFill.kind == 2) {
+      pattern_fill();
+    } else if (mFill.kind == 3) {
+      gradient_fill();
+    }
+    if (mFill.kind == 0) interior();
+  } else if (mode == 2) {
+    if (layer_wanted) open_layer();
+    stroke_block();
+    marker_pass();
+    interior();
+  } else {
+    if (layer_wanted) open_layer();
+    if (mPen.under_fill) {
+      stroke_block();
+      marker_pass();
+    }
+    fill_block();
+    if (mFill.kind == 0) interior();
+    if (!mPen.under_fill) {
+      stroke_block();
+      marker_pass();
+    }
+  }
+  (void)stroke_generated;
+  // 13.
+  mRasterReusable = false;
+  EndFilterLayer();
+}
