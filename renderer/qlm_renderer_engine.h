@@ -642,6 +642,9 @@ class cRendererSurface : public cRenderer {
   // The hit mask of a source, keeping an open layer's clip box.
   template <class VertexSource>
   void LayerSafeHitMask(VertexSource& source, cHitTest* hit, bool fill);
+  // Paints a Gouraud mesh (a cGouraudMesh, else nothing), placed with its
+  // box corner at (x, y) when asked.
+  void RenderGouraudMesh(cBase* mesh, bool placeAt, double x, double y);
   // The primitives' common end: the scratch path drawn in the mode.
   void DrawScratch(uint8_t mode, cHitTest* hit);
   // An arc's approximation scale: `base` held so that an arc of the radius

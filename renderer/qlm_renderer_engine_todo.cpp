@@ -85,5 +85,3 @@ void cRendererSurface::GetSVGSizedBounds(cImageSVG*, uint8_t, double, double, do
 // --- Override colour ---------------------------------------------------------
 
 // --- Gouraud meshes ----------------------------------------------------------
-void cRendererSurface::DrawGouraudMesh(cBase*, cHitTest*) {}
-void cRendererSurface::DrawGouraudMeshAt(cBase*, cHitTest*, double, double) {}
