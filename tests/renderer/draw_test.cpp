@@ -364,6 +364,28 @@ TEST_F(DrawTest, PatternPhase) {
   EXPECT_EQ(pixel_argb(*rep->bitmap, 1, 1), 0xFFFF0000u);
   EXPECT_EQ(pixel_argb(*rep->bitmap, 6, 1), 0xFFFF0000u);
   EXPECT_EQ(pixel_argb(*ref->bitmap, 6, 1), 0xFF000000u);  // mirrored: tile column 3
+  // Through a filter layer (identity callback) the pattern lands on the same
+  // pixels.
+  LayerLog log;
+  auto layered = std::make_unique<Bound>(cnBitmap32BGRA, 40, 36, 0xFF000000u);
+  layered->r.SetAntiAliasing(false);
+  layered->r.SetFillPatternCallback(5, 4, checker, nullptr);
+  layered->r.SetFillPatternAbsolute(false);
+  layered->r.SetFilterCallback(layer_callback, 2, &log);
+  agg::path_storage whole = polygon({3, 2, 33, 2, 33, 30, 3, 30});
+  layered->r.Draw(whole);
+  EXPECT_EQ(log.calls, 1);
+  EXPECT_EQ(layered->Bytes(), one->Bytes());
+  // Under a non-linear stage the pattern maps back pixel by pixel; an
+  // identity perspective changes nothing.
+  auto persp = std::make_unique<Bound>(cnBitmap32BGRA, 40, 36, 0xFF000000u);
+  persp->r.SetAntiAliasing(false);
+  persp->r.SetFillPatternCallback(5, 4, checker, nullptr);
+  persp->r.SetFillPatternAbsolute(false);
+  const double quad[8] = {0, 0, 40, 0, 40, 36, 0, 36};
+  persp->r.AddPerspective(quad, 0, 0, 40, 36);
+  persp->r.Draw(whole);
+  EXPECT_EQ(persp->Bytes(), one->Bytes());
 }
 
 class cTestMesh : public cGouraudMesh {
