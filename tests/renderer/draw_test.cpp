@@ -386,6 +386,24 @@ TEST_F(DrawTest, PatternPhase) {
   persp->r.AddPerspective(quad, 0, 0, 40, 36);
   persp->r.Draw(whole);
   EXPECT_EQ(persp->Bytes(), one->Bytes());
+  // With the pen outside device space the path is drawn from a moved and
+  // mapped copy: fill and pattern land where they do otherwise.
+  for (bool device : {true, false}) {
+    auto b = std::make_unique<Bound>(cnBitmap32BGRA, 40, 36, 0xFF000000u);
+    b->r.SetAntiAliasing(false);
+    b->r.SetFillPatternCallback(5, 4, checker, nullptr);
+    b->r.SetPenDeviceSpace(device);
+    b->r.Translate(3, 2);
+    agg::path_storage q = polygon({10, 10, 25, 10, 25, 22, 10, 22});
+    b->r.Draw(q, 1, nullptr, true, 4, 3);
+    if (device) continue;
+    auto a = std::make_unique<Bound>(cnBitmap32BGRA, 40, 36, 0xFF000000u);
+    a->r.SetAntiAliasing(false);
+    a->r.SetFillPatternCallback(5, 4, checker, nullptr);
+    a->r.Translate(3, 2);
+    a->r.Draw(q, 1, nullptr, true, 4, 3);
+    EXPECT_EQ(b->Bytes(), a->Bytes());
+  }
 }
 
 class cTestMesh : public cGouraudMesh {
