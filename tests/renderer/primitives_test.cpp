@@ -145,6 +145,51 @@ TEST_F(PrimitivesTest, ArcsAgainstRawAggStrokes) {
   EXPECT_EQ(b.r.Scratch().total_vertices(), chord_vertices + 1);  // and the centre
 }
 
+TEST_F(PrimitivesTest, FillAndStrokeOrderAgainstRawAgg) {
+  // Mode 3 paints the fill, then the stroke; with the pen under the fill the
+  // other way round. The raw twin paints the same two layers in AGG.
+  for (bool under : {false, true}) {
+    Bound b;
+    b.r.SetPenWidth(5);
+    b.r.SetPenUnderFill(under);
+    b.r.DrawRectangle(nullptr, 10.5, 8.25, 45.75, 38.5);
+    auto raw = testenv::solid_bitmap(60, 50, cnBitmap32BGRA, 0xFF203040u);
+    agg::rendering_buffer rb(raw->Data(), 60, 50, raw->Stride());
+    agg::pixfmt_bgra32 pf(rb);
+    agg::renderer_base<agg::pixfmt_bgra32> base(pf);
+    agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;
+    ras.clip_box(0, 0, 60, 50);
+    agg::scanline_u8 sl;
+    agg::path_storage rect;
+    rect.move_to(10.5, 8.25);
+    rect.line_to(45.75, 8.25);
+    rect.line_to(45.75, 38.5);
+    rect.line_to(10.5, 38.5);
+    rect.close_polygon();
+    agg::conv_stroke<agg::path_storage> stroke(rect);
+    stroke.width(5);
+    stroke.approximation_scale(std::hypot(1.0, 1.0) * 0.7071068 * 2.0);
+    auto fill = [&] {
+      ras.reset();
+      ras.add_path(rect);
+      agg::render_scanlines_aa_solid(ras, sl, base, agg::rgba8(30, 120, 220, 200));
+    };
+    auto pen = [&] {
+      ras.reset();
+      ras.add_path(stroke);
+      agg::render_scanlines_aa_solid(ras, sl, base, agg::rgba8(250, 240, 10, 255));
+    };
+    if (under) {
+      pen();
+      fill();
+    } else {
+      fill();
+      pen();
+    }
+    EXPECT_EQ(b.Bytes(), std::vector<uint8_t>(raw->Data(), raw->Data() + raw->Stride() * 50)) << under;
+  }
+}
+
 TEST_F(PrimitivesTest, DegenerateInput) {
   const std::vector<uint8_t> blank = Bound().Bytes();
   const double two[4] = {10, 10, 40, 30};
