@@ -389,6 +389,38 @@ void BM_HitRegistration(benchmark::State& state) {
 }
 BENCHMARK(BM_HitRegistration)->Arg(0)->Arg(1);
 
+// DrawCircle at r = 10 beside raw AGG: arc, rasteriser, solid fill.
+void BM_DrawCircle(benchmark::State& state) {
+  Fixture& f = fixture();
+  cRendererSurface r;
+  r.AttachSurface(&f.surface);
+  r.PenOff();
+  for (auto _ : state)
+    for (int i = 0; i < 64; ++i) r.DrawCircle(nullptr, 20 + i * 15, 300, 10);
+  r.DetachSurface();
+  f.surface.Attach(f.bitmap.get(), true);
+}
+BENCHMARK(BM_DrawCircle);
+
+void BM_RawCircle(benchmark::State& state) {
+  Fixture& f = fixture();
+  agg::rendering_buffer rb(f.bitmap->Data(), kW, kH, f.bitmap->Stride());
+  agg::pixfmt_bgra32 pf(rb);
+  agg::renderer_base<agg::pixfmt_bgra32> base(pf);
+  qlm_agg::rasterizer ras;
+  ras.clip_box(0, 0, kW, kH);
+  agg::scanline_u8 sl;
+  for (auto _ : state)
+    for (int i = 0; i < 64; ++i) {
+      agg::arc a(20 + i * 15, 300, 10, 10, 2 * 3.14159265358979323846, 0, false);
+      a.approximation_scale(2.0);
+      ras.reset();
+      ras.add_path(a);
+      agg::render_scanlines_aa_solid(ras, sl, base, agg::rgba8(255, 255, 255, 255));
+    }
+}
+BENCHMARK(BM_RawCircle);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -403,5 +435,6 @@ int main(int argc, char** argv) {
                                  {"BM_RenderPathFill/32", "BM_RawFill/32"},
                                  {"BM_RenderPathFill/128", "BM_RawFill/128"},
                                  {"BM_PatternFill", "BM_RawSpanPattern"},
-                                 {"BM_HitRegistration/1", "BM_HitRegistration/0"}});
+                                 {"BM_HitRegistration/1", "BM_HitRegistration/0"},
+                                 {"BM_DrawCircle", "BM_RawCircle"}});
 }

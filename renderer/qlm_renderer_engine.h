@@ -12,6 +12,7 @@
 
 #include "qlm_agg_extensions.h"
 #include "qlm_bitmap.h"
+#include "qlm_path.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_state.h"
@@ -641,12 +642,23 @@ class cRendererSurface : public cRenderer {
   // The hit mask of a source, keeping an open layer's clip box.
   template <class VertexSource>
   void LayerSafeHitMask(VertexSource& source, cHitTest* hit, bool fill);
+  // Paints a Gouraud mesh (a cGouraudMesh, else nothing), placed with its
+  // box corner at (x, y) when asked.
+  void RenderGouraudMesh(cBase* mesh, bool placeAt, double x, double y);
+  // The primitives' common end: the scratch path drawn in the mode.
+  void DrawScratch(uint8_t mode, cHitTest* hit);
+  // An arc's approximation scale: `base` held so that an arc of the radius
+  // makes at most about a million vertices.
+  static double ArcScale(double base, double radius);
+  // The arc of DrawArc, DrawChord and DrawPie in the scratch path; false
+  // (and an empty path) for coordinates that are not finite.
+  bool BuildArc(double cx, double cy, double rx, double ry, double angle1, double angle2, double scale);
   // Counts painters that ran (solid, pattern), for the culling tests.
   int64_t mPaintCount = 0;
 
   agg::path_storage* mCurrentPath = nullptr;
   double mCurrentX = 0, mCurrentY = 0;
-  agg::path_storage mScratch;        // where primitives build their path
+  cPath mScratch;                    // where primitives build their path
   agg::path_storage mScratchStroke;  // the moved and mapped copy (pen device space off)
   std::unique_ptr<cBitmap> mLayer;   // the filter layer, px32BGRA
   agg::rendering_buffer mLayerBuf;

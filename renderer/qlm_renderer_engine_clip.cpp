@@ -7,6 +7,7 @@
 
 #include "qlm_base_util.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_renderer_ids.h"
 
 namespace {
 
@@ -202,6 +203,18 @@ void cRendererSurface::ClipEllipse(double cx, double cy, double rx, double ry) {
   if (!finite4(cx, cy, rx, ry)) return;
   WriteBackClip();
   add_shape(mClip, 2, cx, cy, rx, ry);
+}
+
+// The entry keeps its own copy of the vertices, already moved by (dx, dy),
+// and the offsets.
+void cRendererSurface::ClipPath(cPath* path, double dx, double dy) {
+  if (!object_identify(path, id_cPath) || !std::isfinite(dx) || !std::isfinite(dy)) return;
+  auto copy = std::make_shared<agg::path_storage>();
+  copy->concat_path(path->GetStorage());
+  if (dx != 0 || dy != 0) copy->translate_all_paths(dx, dy);
+  WriteBackClip();
+  add_shape(mClip, 3, dx, dy, 0, 0);
+  mClip.shapes.back().path = std::move(copy);
 }
 
 // --- Flags ----------------------------------------------------------------------------

@@ -321,6 +321,9 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     ~restore_position() { target = value; }
   } restore{mPosition, saved_position};
   const rTransformChain chain = Chain(!copy);
+  // The chain is built; the pattern painter still needs the draw-position
+  // move of the path itself.
+  mPosition = saved_position;
 
   // Hostile geometry ends here, before any AGG rasterisation: the control
   // points through the whole mapping must be finite and sane.

@@ -12,7 +12,6 @@ bool cRendererSurface::IsCaptureOnly() { return false; }
 // --- Transformations ---------------------------------------------------------
 
 // --- Clipping ----------------------------------------------------------------
-void cRendererSurface::ClipPath(cPath*, double, double) {}
 void cRendererSurface::ClipPathGroup(cPathGroup*, double, double) {}
 
 // --- Master and image parameters ---------------------------------------------
@@ -58,24 +57,6 @@ void cRendererSurface::SetShadowColorRamp(cGradientColorRamp*) {}
 // --- Snapshots ---------------------------------------------------------------
 
 // --- Primitives and paths ----------------------------------------------------
-void cRendererSurface::DrawLine(cHitTest*, double, double, double, double) {}
-void cRendererSurface::DrawPolyline(const double*, int32_t, cHitTest*) {}
-void cRendererSurface::DrawPolygon(const double*, int32_t, cHitTest*) {}
-void cRendererSurface::DrawTriangle(cHitTest*, double, double, double, double, double, double) {}
-void cRendererSurface::DrawRegularPolygon(int32_t, cHitTest*, double, double, double, double) {}
-void cRendererSurface::DrawStar(int32_t, cHitTest*, double, double, double, double, double) {}
-void cRendererSurface::DrawBSpline(const double*, int32_t, bool, int32_t, cHitTest*) {}
-void cRendererSurface::DrawCurve3(cHitTest*, double, double, double, double, double, double) {}
-void cRendererSurface::DrawCurve4(cHitTest*, double, double, double, double, double, double, double, double) {}
-void cRendererSurface::DrawRectangle(cHitTest*, double, double, double, double) {}
-void cRendererSurface::DrawRoundedRectangle(cHitTest*, double, double, double, double, double, double, double, double, double, double, double, double) {}
-void cRendererSurface::DrawCircle(cHitTest*, double, double, double) {}
-void cRendererSurface::DrawEllipse(cHitTest*, double, double, double, double) {}
-void cRendererSurface::DrawArc(cHitTest*, double, double, double, double, double, double) {}
-void cRendererSurface::DrawChord(cHitTest*, double, double, double, double, double, double) {}
-void cRendererSurface::DrawPie(cHitTest*, double, double, double, double, double, double) {}
-void cRendererSurface::DrawSpiral(cHitTest*, double, double, double, double, double, double) {}
-void cRendererSurface::DrawPath(cPath*, cHitTest*, double, double) {}
 void cRendererSurface::DrawPathGroup(cPathGroup*, cHitTest*, double, double) {}
 
 // --- Text --------------------------------------------------------------------
@@ -104,5 +85,3 @@ void cRendererSurface::GetSVGSizedBounds(cImageSVG*, uint8_t, double, double, do
 // --- Override colour ---------------------------------------------------------
 
 // --- Gouraud meshes ----------------------------------------------------------
-void cRendererSurface::DrawGouraudMesh(cBase*, cHitTest*) {}
-void cRendererSurface::DrawGouraudMeshAt(cBase*, cHitTest*, double, double) {}

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "qlm_gouraud.h"
 #include "qlm_renderer_engine.h"
 #include "renderer_support.h"
 
@@ -363,6 +364,113 @@ TEST_F(DrawTest, PatternPhase) {
   EXPECT_EQ(pixel_argb(*rep->bitmap, 1, 1), 0xFFFF0000u);
   EXPECT_EQ(pixel_argb(*rep->bitmap, 6, 1), 0xFFFF0000u);
   EXPECT_EQ(pixel_argb(*ref->bitmap, 6, 1), 0xFF000000u);  // mirrored: tile column 3
+  // Through a filter layer (identity callback) the pattern lands on the same
+  // pixels.
+  LayerLog log;
+  auto layered = std::make_unique<Bound>(cnBitmap32BGRA, 40, 36, 0xFF000000u);
+  layered->r.SetAntiAliasing(false);
+  layered->r.SetFillPatternCallback(5, 4, checker, nullptr);
+  layered->r.SetFillPatternAbsolute(false);
+  layered->r.SetFilterCallback(layer_callback, 2, &log);
+  agg::path_storage whole = polygon({3, 2, 33, 2, 33, 30, 3, 30});
+  layered->r.Draw(whole);
+  EXPECT_EQ(log.calls, 1);
+  EXPECT_EQ(layered->Bytes(), one->Bytes());
+  // Under a non-linear stage the pattern maps back pixel by pixel; an
+  // identity perspective changes nothing.
+  auto persp = std::make_unique<Bound>(cnBitmap32BGRA, 40, 36, 0xFF000000u);
+  persp->r.SetAntiAliasing(false);
+  persp->r.SetFillPatternCallback(5, 4, checker, nullptr);
+  persp->r.SetFillPatternAbsolute(false);
+  const double quad[8] = {0, 0, 40, 0, 40, 36, 0, 36};
+  persp->r.AddPerspective(quad, 0, 0, 40, 36);
+  persp->r.Draw(whole);
+  EXPECT_EQ(persp->Bytes(), one->Bytes());
+  // With the pen outside device space the path is drawn from a moved and
+  // mapped copy: fill and pattern land where they do otherwise.
+  for (bool device : {true, false}) {
+    auto b = std::make_unique<Bound>(cnBitmap32BGRA, 40, 36, 0xFF000000u);
+    b->r.SetAntiAliasing(false);
+    b->r.SetFillPatternCallback(5, 4, checker, nullptr);
+    b->r.SetPenDeviceSpace(device);
+    b->r.Translate(3, 2);
+    agg::path_storage q = polygon({10, 10, 25, 10, 25, 22, 10, 22});
+    b->r.Draw(q, 1, nullptr, true, 4, 3);
+    if (device) continue;
+    auto a = std::make_unique<Bound>(cnBitmap32BGRA, 40, 36, 0xFF000000u);
+    a->r.SetAntiAliasing(false);
+    a->r.SetFillPatternCallback(5, 4, checker, nullptr);
+    a->r.Translate(3, 2);
+    a->r.Draw(q, 1, nullptr, true, 4, 3);
+    EXPECT_EQ(b->Bytes(), a->Bytes());
+  }
+}
+
+class cTestMesh : public cGouraudMesh {
+ public:
+  std::vector<rGouraudTriangle> triangles;
+  bool GetBounds(rRectD& box) const override {
+    box = rRectD{1e9, 1e9, -1e9, -1e9};
+    for (const auto& t : triangles)
+      for (int i = 0; i < 3; ++i) {
+        box.x1 = std::min(box.x1, t.x[i]), box.y1 = std::min(box.y1, t.y[i]);
+        box.x2 = std::max(box.x2, t.x[i]), box.y2 = std::max(box.y2, t.y[i]);
+      }
+    return !triangles.empty();
+  }
+  double Dilation() const override { return 0.175; }
+  double Gamma() const override { return 1.0; }
+  bool FirstTriangle(rGouraudTriangle& t) override {
+    index = 0;
+    return NextTriangle(t);
+  }
+  bool NextTriangle(rGouraudTriangle& t) override {
+    if (index >= triangles.size()) return false;
+    t = triangles[index++];
+    return true;
+  }
+  size_t index = 0;
+};
+
+TEST_F(DrawTest, GouraudMeshesEqualRawAggAndArePlaced) {
+  cTestMesh mesh;
+  mesh.triangles.push_back({{4, 30, 12}, {3, 8, 28}, {{255, 0, 0, 255}, {0, 255, 0, 200}, {0, 0, 255, 255}}});
+  mesh.triangles.push_back({{30, 36, 12}, {8, 33, 28}, {{0, 255, 0, 200}, {255, 255, 0, 255}, {0, 0, 255, 255}}});
+  Bound b;
+  b.r.DrawGouraudMesh(&mesh, nullptr);
+  auto raw = testenv::solid_bitmap(40, 36, cnBitmap32BGRA, 0xFF102030u);
+  agg::rendering_buffer rb(raw->Data(), 40, 36, raw->Stride());
+  agg::pixfmt_bgra32 pf(rb);
+  agg::renderer_base<agg::pixfmt_bgra32> base(pf);
+  agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;
+  ras.clip_box(0, 0, 40, 36);
+  ras.gamma(agg::gamma_linear(0.0, 1.0));
+  agg::scanline_u8 sl;
+  agg::span_allocator<agg::rgba8> alloc;
+  for (const auto& t : mesh.triangles) {
+    auto c = [&](int i) { return agg::rgba8(t.rgba[i][0], t.rgba[i][1], t.rgba[i][2], t.rgba[i][3]); };
+    agg::span_gouraud_rgba<agg::rgba8> sg(c(0), c(1), c(2), t.x[0], t.y[0], t.x[1], t.y[1], t.x[2], t.y[2], 0.175);
+    ras.reset();
+    ras.add_path(sg);
+    agg::render_scanlines_aa(ras, sl, base, alloc, sg);
+  }
+  EXPECT_EQ(b.Bytes(), std::vector<uint8_t>(raw->Data(), raw->Data() + raw->Stride() * 36));
+  // Placed with its box corner at (6, 5) = drawn after Translate(2, 2).
+  Bound placed, moved;
+  placed.r.DrawGouraudMeshAt(&mesh, nullptr, 6, 5);
+  moved.r.Translate(2, 2);
+  moved.r.DrawGouraudMesh(&mesh, nullptr);
+  EXPECT_EQ(placed.Bytes(), moved.Bytes());
+  // Other objects, and triangles that cannot be placed, draw nothing.
+  Bound none;
+  cHitTest other;
+  none.r.DrawGouraudMesh(&other, nullptr);
+  none.r.DrawGouraudMesh(nullptr, nullptr);
+  cTestMesh bad;
+  bad.triangles.push_back({{4, std::nan(""), 12}, {3, 8, 28}, {}});
+  bad.triangles[0].x[1] = std::numeric_limits<double>::infinity();
+  none.r.DrawGouraudMesh(&bad, nullptr);
+  EXPECT_EQ(none.Bytes(), Bound().Bytes());
 }
 
 TEST_F(DrawTest, HostileCoordinatesDrawNothing) {
