@@ -3,11 +3,12 @@
 // chunks, DCT method). This runs the chunk walk with its seeks, the JDAT
 // source under the JPEG error bridge and the alpha rows. An image that opens
 // is cloned; a small one is written back and must open again with the same
-// size. Bitmaps are capped at 16 MB so that huge headers end fast.
+// size. Bitmaps are capped (fuzz_limits.h) so that huge headers end fast.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 
+#include "fuzz_limits.h"
 #include "qlm_base_flow.h"
 #include "qlm_bitmap.h"
 #include "qlm_jng.h"
@@ -15,10 +16,9 @@
 #include "qlm_startup.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  framework_start(*argc, *argv);
-  qlm_bitmap_start();
+  // The shared limits (fuzz_limits.h): bitmaps capped at 64 MB.
+  fuzz_imaging_start(argc, argv);
   qlm_jng_start();
-  bitmap_set_size_limit(int64_t(16) << 20);
   return 0;
 }
 
