@@ -2,13 +2,15 @@
 // checks on, one thread. Decode: Go's bench* files of the external corpus
 // (tools/fetch_corpora.sh; missing files are skipped) and a generated
 // 1920 x 1080 RGB noise image, ours into the bitmap, libpng's simplified API
-// into 8-bit RGB(A). Encode: the noise image and a smooth gradient at level 1
+// into 8-bit RGB(A); the W3C SVG suite's reference PNGs (corpus w3c-svg) as
+// one set decoded per iteration. Encode: the noise image and a smooth gradient at level 1
 // (ours: the repetition-count filter choice; libpng: its adaptive filters),
 // output size reported beside the time. Prints time ratios at the end
 // (1.0 = as fast as libpng).
 #include <benchmark/benchmark.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -122,6 +124,43 @@ void decode_libpng(benchmark::State& state, const Bytes* file) {
   }
 }
 
+// Opens one file with our reader; false when it fails.
+bool open_ours(const Bytes& file) {
+  auto flow = cMemoryFlow::ConstructReadOnly(true, file.data(), int64_t(file.size()));
+  flow->Open();
+  cImagePNG png;
+  const bool ok = png.Open(flow.get());
+  benchmark::DoNotOptimize(png.Bitmap(0));
+  return ok;
+}
+
+// Reads one file with libpng into new 8-bit RGB(A) memory; false on failure.
+bool open_libpng(const Bytes& file) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) return false;
+  image.format = (image.format & PNG_FORMAT_FLAG_ALPHA) ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+  Bytes out(PNG_IMAGE_SIZE(image));
+  const bool ok = png_image_finish_read(&image, nullptr, out.data(), 0, nullptr) != 0;
+  png_image_free(&image);
+  benchmark::DoNotOptimize(out.data());
+  return ok;
+}
+
+// Every file of a set per iteration.
+void decode_set_ours(benchmark::State& state, const std::vector<Bytes>* files) {
+  for (auto _ : state)
+    for (const Bytes& f : *files)
+      if (!open_ours(f)) state.SkipWithError("open failed");
+}
+
+void decode_set_libpng(benchmark::State& state, const std::vector<Bytes>* files) {
+  for (auto _ : state)
+    for (const Bytes& f : *files)
+      if (!open_libpng(f)) state.SkipWithError("libpng");
+}
+
 void encode_ours(benchmark::State& state, const Bytes* pixels, uint32_t w, uint32_t h, int level) {
   cImage image(w, h, 0);
   image.Create();
@@ -176,6 +215,25 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("decode/libpng/" + s.name).c_str(), decode_libpng, &s.file)
         ->Unit(benchmark::kMillisecond);
     pairs.emplace_back("decode/ours/" + s.name, "decode/libpng/" + s.name);
+  }
+  // The W3C reference PNGs that both readers open, in name order.
+  static std::vector<Bytes> w3c;
+  const std::string w3c_dir = corpora_dir() + "/w3c-svg";
+  if (std::filesystem::is_directory(w3c_dir)) {
+    std::vector<std::filesystem::path> names;
+    for (const auto& item : std::filesystem::directory_iterator(w3c_dir))
+      if (item.path().extension() == ".png") names.push_back(item.path());
+    std::sort(names.begin(), names.end());
+    for (const auto& n : names) {
+      Bytes b = read_bytes(n.string());
+      if (open_ours(b) && open_libpng(b)) w3c.push_back(std::move(b));
+    }
+  }
+  if (!w3c.empty()) {
+    const std::string n = "w3c-svg-" + std::to_string(w3c.size()) + "-files";
+    benchmark::RegisterBenchmark(("decode/ours/" + n).c_str(), decode_set_ours, &w3c)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("decode/libpng/" + n).c_str(), decode_set_libpng, &w3c)->Unit(benchmark::kMillisecond);
+    pairs.emplace_back("decode/ours/" + n, "decode/libpng/" + n);
   }
   for (const auto& [name, pixels] : {std::pair{"noise", &noise}, std::pair{"gradient", &gradient}}) {
     const std::string n = name;

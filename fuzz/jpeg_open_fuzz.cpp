@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "qlm_base_array.h"
+#include "fuzz_limits.h"
 #include "qlm_base_flow.h"
 #include "qlm_bitmap.h"
 #include "qlm_jpeg.h"
@@ -15,12 +16,9 @@
 #include "qlm_startup.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  framework_start(*argc, *argv);
-  qlm_bitmap_start();
+  // The shared limits (fuzz_limits.h): bitmaps capped at 64 MB.
+  fuzz_imaging_start(argc, argv);
   qlm_jpeg_start();
-  // Headers may ask for 65,500 x 65,500 pixels: a lower cap keeps each input
-  // within the fuzzer's memory limit.
-  bitmap_set_size_limit(int64_t(48) << 20);
   return 0;
 }
 

@@ -1,21 +1,21 @@
 // libFuzzer target: cImagePNG::Open over a memory flow holding the input
 // after its first byte, which picks the options (skip signature, keep
 // chunks, blend, fallbacks). On success the image is also cloned and its
-// bitmap read. Bitmaps are capped at 16 MB so that huge headers end fast.
+// bitmap read. Bitmaps are capped (fuzz_limits.h) so that huge headers end fast.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 
+#include "fuzz_limits.h"
 #include "qlm_base_flow.h"
 #include "qlm_bitmap.h"
 #include "qlm_png.h"
 #include "qlm_startup.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  framework_start(*argc, *argv);
-  qlm_bitmap_start();
+  // The shared limits (fuzz_limits.h): bitmaps capped at 64 MB.
+  fuzz_imaging_start(argc, argv);
   qlm_png_start();
-  bitmap_set_size_limit(int64_t(16) << 20);
   return 0;
 }
 

@@ -14,25 +14,19 @@
 #include "qlm_base_crc.h"
 #include "qlm_base_flow.h"
 #include "qlm_png.h"
+#include "qlm_png_idat_state.h"
 
-// The state of one decode: the zlib stream, the flow, the running CRC of the
-// current IDAT chunk and where that chunk's data ends in the flow.
-struct cPNG_IDAT::rReadState {
-  z_stream z;
-  cFlow* flow = nullptr;
-  rPNG_ChunkHeader* header = nullptr;
-  uint32_t crc = 0;
-  int64_t chunk_end = 0;
-  bool ended = false;  // inflate has reached the stream's end
-};
+// The read state (qlm_png_idat_state.h): the zlib stream, the flow, the
+// running CRC of the current IDAT chunk and where that chunk's data ends.
 
-namespace {
-
-// zlib's message, or the text of its answer when it gave none.
-std::string zlib_text(const char* what, const z_stream& z, int rc) {
+std::string png_zlib_text(const char* what, const z_stream& z, int rc) {
   const char* msg = z.msg != nullptr ? z.msg : zError(rc);
   return std::string("{") + what + ":" + (msg != nullptr ? msg : "") + "}";
 }
+
+namespace {
+
+std::string zlib_text(const char* what, const z_stream& z, int rc) { return png_zlib_text(what, z, rc); }
 
 // Which bitmap columns a (pass) row fills: `count` pixels from `first`, `step` apart.
 struct rColumns {
@@ -590,11 +584,6 @@ bool cPNG_IDAT::LoadChunk(cFlow* flow, uint8_t* buffer, int32_t capacity, rPNG_C
 
 // ---------------------------------------------------------------------------
 // Writing.
-
-struct cPNG_IDAT::rWriteState {
-  z_stream z;
-  cFlow* flow = nullptr;
-};
 
 void png_encode_rgb8(const cPNG_IDAT& idat, const uint8_t* p, uint8_t* s, const rChannelOrder& o, bool alpha) {
   const int64_t bpp = alpha ? 4 : 3;
