@@ -418,46 +418,6 @@ void jng_jpeg_dest(jpeg_compress_struct* cinfo, cJNG_JDAT* jdat) {
 // ---------------------------------------------------------------------------
 // cJNG_JDAT: decoding and encoding.
 
-namespace {
-
-j_common_ptr common(j_decompress_ptr d) { return reinterpret_cast<j_common_ptr>(d); }
-j_common_ptr common(j_compress_ptr c) { return reinterpret_cast<j_common_ptr>(c); }
-
-struct DecodeState {
-  jpeg_decompress_struct d;
-  rJPEGError err;
-  rJPEGWriter writer{};
-  uint8_t* index = nullptr;
-  DecodeState() {
-    std::memset(&d, 0, sizeof d);
-    d.err = jpeg_error_init(err);
-  }
-  ~DecodeState() {
-    jpeg_log_dropped(common(&d));
-    jpeg_destroy_decompress(&d);
-    mem_free(index);
-  }
-  DecodeState(const DecodeState&) = delete;
-  DecodeState& operator=(const DecodeState&) = delete;
-};
-
-struct EncodeState {
-  jpeg_compress_struct c;
-  rJPEGError err;
-  rJPEGReader reader{};
-  EncodeState() {
-    std::memset(&c, 0, sizeof c);
-    c.err = jpeg_error_init(err);
-  }
-  ~EncodeState() {
-    jpeg_log_dropped(common(&c));
-    jpeg_destroy_compress(&c);
-  }
-  EncodeState(const EncodeState&) = delete;
-  EncodeState& operator=(const EncodeState&) = delete;
-};
-
-}  // namespace
 
 bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHeader* header) {
   cPNG_Chunk::LoadChunk(flow, data, size, header);
@@ -475,13 +435,13 @@ bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHe
     if (target == nullptr || target->Data() == nullptr || target->Order() == nullptr)
       raise_condition_error(errPreCondition, "{mPng.Bitmap=NIL}");
 
-    auto state = std::make_unique<DecodeState>();
+    auto state = std::make_unique<rJPEGDecodeState>();
     jpeg_decompress_struct* d = &state->d;
-    jpeg_call(common(d), [d] { jpeg_create_decompress(d); });
+    jpeg_call(jpeg_common(d), [d] { jpeg_create_decompress(d); });
     d->client_data = static_cast<cBase*>(mPng);
     cJNG_JDAT* self = this;
-    jpeg_call(common(d), [d, self] {
-      jpeg_progress_init(common(d), nullptr);
+    jpeg_call(jpeg_common(d), [d, self] {
+      jpeg_progress_init(jpeg_common(d), nullptr);
       jng_jpeg_source(d, self);
       jpeg_read_header(d, TRUE);
     });
@@ -490,7 +450,7 @@ bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHe
     d->dct_method = J_DCT_METHOD(dct);
 
     rJPEGWriter* writer = &state->writer;
-    jpeg_call(common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true); });
+    jpeg_call(jpeg_common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true); });
     if (int64_t(d->output_width) != target->Width() || int64_t(d->output_height) != target->Height())
       raise_png_error(errPNGInvalidImageDims, "{cinfo:dims<>mPng.Bitmap:dims}");
     if (d->output_components == 1) {
@@ -505,10 +465,10 @@ bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHe
 
     rRowProgress progress;
     progress.total = d->output_height;
-    jpeg_call(common(d), [d] { jpeg_start_decompress(d); });
+    jpeg_call(jpeg_common(d), [d] { jpeg_start_decompress(d); });
     while (d->output_scanline < d->output_height) {
       JDIMENSION rows = 0;
-      jpeg_call(common(d), [d, writer, &rows] {
+      jpeg_call(jpeg_common(d), [d, writer, &rows] {
         JSAMPROW row = jpeg_writer_row(*writer);
         rows = jpeg_read_scanlines(d, &row, 1);
         if (rows == 1) jpeg_put_rows(*writer);
@@ -517,7 +477,7 @@ bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHe
       try {
         progress.Step(mPng, rows, "{cJNG_JDAT.LoadChunk}");
       } catch (...) {
-        jpeg_abort(common(d));
+        jpeg_abort(jpeg_common(d));
         throw;
       }
     }
@@ -533,7 +493,7 @@ bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHe
         e[3] = 0;
       }
     }
-    jpeg_call(common(d), [d] { jpeg_finish_decompress(d); });
+    jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
     if (palette != nullptr) {
       // Grey levels through the palette (the gamma table); alpha untouched.
       const rChannelOrder o = *target->Order();
@@ -571,14 +531,14 @@ bool cJNG_JDAT::SaveChunk(cFlow* flow) {
     auto* jng = dynamic_cast<cImageJNG*>(mPng);
     const int32_t quality = jng != nullptr ? jng->mQuality : 85;
 
-    auto state = std::make_unique<EncodeState>();
+    auto state = std::make_unique<rJPEGEncodeState>();
     jpeg_compress_struct* c = &state->c;
     rJPEGReader* reader = &state->reader;
     cJNG_JDAT* self = this;
-    jpeg_call(common(c), [c] { jpeg_create_compress(c); });
+    jpeg_call(jpeg_common(c), [c] { jpeg_create_compress(c); });
     c->client_data = static_cast<cBase*>(mPng);
-    jpeg_call(common(c), [c, self, reader, bitmap, quality] {
-      jpeg_progress_init(common(c), nullptr);
+    jpeg_call(jpeg_common(c), [c, self, reader, bitmap, quality] {
+      jpeg_progress_init(jpeg_common(c), nullptr);
       jng_jpeg_dest(c, self);
       c->in_color_space = JCS_RGB;
       jpeg_set_defaults(c);
@@ -591,18 +551,18 @@ bool cJNG_JDAT::SaveChunk(cFlow* flow) {
     rRowProgress progress;
     progress.total = c->image_height;
     while (c->next_scanline < c->image_height) {
-      jpeg_call(common(c), [c, reader] {
+      jpeg_call(jpeg_common(c), [c, reader] {
         JSAMPROW row = jpeg_get_rows(*reader);
         jpeg_write_scanlines(c, &row, 1);
       });
       try {
         progress.Step(mPng, 1, "{cJNG_JDAT.SaveChunk}");
       } catch (...) {
-        jpeg_abort(common(c));
+        jpeg_abort(jpeg_common(c));
         throw;
       }
     }
-    jpeg_call(common(c), [c] { jpeg_finish_compress(c); });
+    jpeg_call(jpeg_common(c), [c] { jpeg_finish_compress(c); });
     return true;
   });
   return ok;

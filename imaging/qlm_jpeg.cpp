@@ -43,50 +43,6 @@ cImage* cImageJPEG::Clone(bool deep, cImage*) {
   });
 }
 
-namespace {
-
-j_common_ptr common(j_decompress_ptr d) { return reinterpret_cast<j_common_ptr>(d); }
-j_common_ptr common(j_compress_ptr c) { return reinterpret_cast<j_common_ptr>(c); }
-
-// The decoder's and encoder's state of one call, released in the right order
-// whatever happens: the dropped-messages row, then the coder object (with
-// its pools: managers, progress record, sample buffers), then the index
-// buffer; a palette not handed to the bitmap goes with its unique_ptr.
-struct DecodeState {
-  jpeg_decompress_struct d;
-  rJPEGError err;
-  rJPEGWriter writer{};
-  uint8_t* index = nullptr;
-  DecodeState() {
-    std::memset(&d, 0, sizeof d);
-    d.err = jpeg_error_init(err);
-  }
-  ~DecodeState() {
-    jpeg_log_dropped(common(&d));
-    jpeg_destroy_decompress(&d);
-    mem_free(index);
-  }
-  DecodeState(const DecodeState&) = delete;
-  DecodeState& operator=(const DecodeState&) = delete;
-};
-
-struct EncodeState {
-  jpeg_compress_struct c;
-  rJPEGError err;
-  rJPEGReader reader{};
-  EncodeState() {
-    std::memset(&c, 0, sizeof c);
-    c.err = jpeg_error_init(err);
-  }
-  ~EncodeState() {
-    jpeg_log_dropped(common(&c));
-    jpeg_destroy_compress(&c);
-  }
-  EncodeState(const EncodeState&) = delete;
-  EncodeState& operator=(const EncodeState&) = delete;
-};
-
-}  // namespace
 
 bool cImageJPEG::Open(cFlow* flow) {
   return log_and_fail(this, false, [&] {
@@ -97,13 +53,13 @@ bool cImageJPEG::Open(cFlow* flow) {
     // undefined enumerator.
     if (mDctMethod > cnJPEGDctFloat) raise_condition_error(errPreCondition, "{mDctMethod>2}");
 
-    auto state = std::make_unique<DecodeState>();
+    auto state = std::make_unique<rJPEGDecodeState>();
     jpeg_decompress_struct* d = &state->d;
     const ProgressCallback progress = mProgress;
-    jpeg_call(common(d), [d] { jpeg_create_decompress(d); });
+    jpeg_call(jpeg_common(d), [d] { jpeg_create_decompress(d); });
     d->client_data = static_cast<cBase*>(this);
-    jpeg_call(common(d), [d, flow, progress] {
-      jpeg_progress_init(common(d), progress);
+    jpeg_call(jpeg_common(d), [d, flow, progress] {
+      jpeg_progress_init(jpeg_common(d), progress);
       jpeg_flow_source(d, flow);
       jpeg_read_header(d, TRUE);
     });
@@ -118,7 +74,7 @@ bool cImageJPEG::Open(cFlow* flow) {
     AdoptCommonBitmap(bitmap.release());
 
     rJPEGWriter* writer = &state->writer;
-    jpeg_call(common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true); });
+    jpeg_call(jpeg_common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true); });
     if (int64_t(d->output_width) != target->Width() || int64_t(d->output_height) > target->Height())
       raise_condition_error(errInvariant, "{output size}");
     if (d->output_components == 1) {
@@ -133,14 +89,14 @@ bool cImageJPEG::Open(cFlow* flow) {
       raise_error(errJPEGError, &jpeg_exception_string, "{not IsRGB}");
     }
 
-    jpeg_call(common(d), [d] { jpeg_start_decompress(d); });
+    jpeg_call(jpeg_common(d), [d] { jpeg_start_decompress(d); });
     while (d->output_scanline < d->output_height) {
-      if (progress != nullptr && !jpeg_progress_go_on(common(d))) {
-        jpeg_abort(common(d));
+      if (progress != nullptr && !jpeg_progress_go_on(jpeg_common(d))) {
+        jpeg_abort(jpeg_common(d));
         raise_base_error(errProgressBreak, "{cImageJPEG.Open}");
       }
       JDIMENSION rows = 0;
-      jpeg_call(common(d), [d, writer, &rows] {
+      jpeg_call(jpeg_common(d), [d, writer, &rows] {
         JSAMPROW row = jpeg_writer_row(*writer);
         rows = jpeg_read_scanlines(d, &row, 1);
         if (rows == 1) jpeg_put_rows(*writer);
@@ -159,7 +115,7 @@ bool cImageJPEG::Open(cFlow* flow) {
         e[3] = 0;
       }
     }
-    jpeg_call(common(d), [d] { jpeg_finish_decompress(d); });
+    jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
     if (palette != nullptr) {
       // Every pixel from its palette entry (index + 1); the index is a byte,
       // so the entry always exists in the 256 entries.
@@ -178,7 +134,7 @@ bool cImageJPEG::Open(cFlow* flow) {
       }
       target->SetPalette(std::move(palette));
     }
-    jpeg_progress_finish(common(d));
+    jpeg_progress_finish(jpeg_common(d));
     return true;
   });
 }
@@ -194,15 +150,15 @@ bool cImageJPEG::SaveFrom(cFlow* flow, cImage* from) {
     if (bitmap->Order() == nullptr || bitmap->Data() == nullptr)
       raise_condition_error(errPreCondition, "{from.Bitmap.Order=NIL}");
 
-    auto state = std::make_unique<EncodeState>();
+    auto state = std::make_unique<rJPEGEncodeState>();
     jpeg_compress_struct* c = &state->c;
     rJPEGReader* reader = &state->reader;
     const ProgressCallback progress = mProgress;
     const int32_t quality = mQuality;
-    jpeg_call(common(c), [c] { jpeg_create_compress(c); });
+    jpeg_call(jpeg_common(c), [c] { jpeg_create_compress(c); });
     c->client_data = static_cast<cBase*>(this);
-    jpeg_call(common(c), [c, flow, progress, reader, bitmap, quality] {
-      jpeg_progress_init(common(c), progress);
+    jpeg_call(jpeg_common(c), [c, flow, progress, reader, bitmap, quality] {
+      jpeg_progress_init(jpeg_common(c), progress);
       jpeg_flow_dest(c, flow);
       c->in_color_space = JCS_RGB;
       jpeg_set_defaults(c);
@@ -213,17 +169,17 @@ bool cImageJPEG::SaveFrom(cFlow* flow, cImage* from) {
       jpeg_start_compress(c, TRUE);
     });
     while (c->next_scanline < c->image_height) {
-      if (progress != nullptr && !jpeg_progress_go_on(common(c))) {
-        jpeg_abort(common(c));
+      if (progress != nullptr && !jpeg_progress_go_on(jpeg_common(c))) {
+        jpeg_abort(jpeg_common(c));
         raise_base_error(errProgressBreak, "{cImageJPEG.SaveFrom}");
       }
-      jpeg_call(common(c), [c, reader] {
+      jpeg_call(jpeg_common(c), [c, reader] {
         JSAMPROW row = jpeg_get_rows(*reader);
         jpeg_write_scanlines(c, &row, 1);
       });
     }
-    jpeg_call(common(c), [c] { jpeg_finish_compress(c); });
-    jpeg_progress_finish(common(c));
+    jpeg_call(jpeg_common(c), [c] { jpeg_finish_compress(c); });
+    jpeg_progress_finish(jpeg_common(c));
     return true;
   });
 }

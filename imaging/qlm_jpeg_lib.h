@@ -23,12 +23,14 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <type_traits>
 
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "qlm_base_util.h"
 #include "qlm_bitmap.h"
 #include "qlm_progress.h"
 
@@ -172,3 +174,44 @@ JSAMPROW jpeg_get_rows(rJPEGReader& reader);
 static_assert(std::is_trivially_destructible_v<rJPEGError>);
 static_assert(std::is_trivially_destructible_v<rJPEGWriter>);
 static_assert(std::is_trivially_destructible_v<rJPEGReader>);
+
+inline j_common_ptr jpeg_common(j_decompress_ptr d) { return reinterpret_cast<j_common_ptr>(d); }
+inline j_common_ptr jpeg_common(j_compress_ptr c) { return reinterpret_cast<j_common_ptr>(c); }
+
+// The decoder's and encoder's state of one call, released in the right order
+// whatever happens: the dropped-messages row, then the coder object (with
+// its pools: managers, progress record, sample buffers), then the index
+// buffer; a palette not handed to the bitmap goes with its unique_ptr.
+struct rJPEGDecodeState {
+  jpeg_decompress_struct d;
+  rJPEGError err;
+  rJPEGWriter writer{};
+  uint8_t* index = nullptr;
+  rJPEGDecodeState() {
+    std::memset(&d, 0, sizeof d);
+    d.err = jpeg_error_init(err);
+  }
+  ~rJPEGDecodeState() {
+    jpeg_log_dropped(jpeg_common(&d));
+    jpeg_destroy_decompress(&d);
+    mem_free(index);
+  }
+  rJPEGDecodeState(const rJPEGDecodeState&) = delete;
+  rJPEGDecodeState& operator=(const rJPEGDecodeState&) = delete;
+};
+
+struct rJPEGEncodeState {
+  jpeg_compress_struct c;
+  rJPEGError err;
+  rJPEGReader reader{};
+  rJPEGEncodeState() {
+    std::memset(&c, 0, sizeof c);
+    c.err = jpeg_error_init(err);
+  }
+  ~rJPEGEncodeState() {
+    jpeg_log_dropped(jpeg_common(&c));
+    jpeg_destroy_compress(&c);
+  }
+  rJPEGEncodeState(const rJPEGEncodeState&) = delete;
+  rJPEGEncodeState& operator=(const rJPEGEncodeState&) = delete;
+};

@@ -19,7 +19,7 @@
 // Not included here: agg_trans_perspective.h defines member functions outside
 // its class without `inline`, so two sources of one program that include it
 // fail to link. `qlm_agg::perspective` below wraps it; its one source file
-// (qlm_agg_perspective.cpp) is the only place that includes AGG's header.
+// (qlm_agg_persp.cpp) is the only place that includes AGG's header.
 //
 // The AGG headers are system includes (see renderer/CMakeLists.txt): they
 // warn under C++20.
