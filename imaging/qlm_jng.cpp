@@ -311,51 +311,12 @@ bool cJNG_JDAT::WriteData(const uint8_t* data, int32_t count, int32_t& written, 
 
 namespace {
 
-struct rJNGSource {
-  jpeg_source_mgr pub;
-  cJNG_JDAT* jdat;
-  JOCTET* buffer;
-  boolean start_of_file;
-  boolean at_end;
-};
-
-void jng_source_init(j_decompress_ptr cinfo) { reinterpret_cast<rJNGSource*>(cinfo->src)->start_of_file = TRUE; }
-
-boolean jng_source_fill(j_decompress_ptr cinfo) {
-  auto* src = reinterpret_cast<rJNGSource*>(cinfo->src);
+// ReadData logs its own failures; a false answer counts as no bytes.
+int64_t jdat_read(void* context, JOCTET* buffer, int32_t size) {
   int32_t n = 0;
-  // ReadData logs its own failures; a false answer counts as no bytes.
-  if (!src->jdat->ReadData(src->buffer, cnJPEGBufferSize, n)) n = 0;
-  if (n <= 0) {
-    if (src->start_of_file) ERREXIT(cinfo, JERR_INPUT_EMPTY);
-    WARNMS(cinfo, JWRN_JPEG_EOF);
-    src->buffer[0] = JOCTET(0xFF);
-    src->buffer[1] = JOCTET(JPEG_EOI);
-    n = 2;
-    src->at_end = TRUE;
-  } else {
-    src->at_end = FALSE;
-  }
-  src->pub.next_input_byte = src->buffer;
-  src->pub.bytes_in_buffer = size_t(n);
-  src->start_of_file = FALSE;
-  return TRUE;
+  if (!static_cast<cJNG_JDAT*>(context)->ReadData(buffer, size, n)) n = 0;
+  return n;
 }
-
-void jng_source_skip(j_decompress_ptr cinfo, long count) {
-  auto* src = reinterpret_cast<rJNGSource*>(cinfo->src);
-  if (count <= 0) return;
-  while (count > long(src->pub.bytes_in_buffer)) {
-    count -= long(src->pub.bytes_in_buffer);
-    (void)jng_source_fill(cinfo);
-    // Past the end every refill is the same inserted end marker.
-    if (src->at_end) return;
-  }
-  src->pub.next_input_byte += count;
-  src->pub.bytes_in_buffer -= size_t(count);
-}
-
-void jng_source_term(j_decompress_ptr) {}
 
 struct rJNGDest {
   jpeg_destination_mgr pub;
@@ -390,19 +351,7 @@ void jng_dest_term(j_compress_ptr cinfo) {
 
 }  // namespace
 
-void jng_jpeg_source(jpeg_decompress_struct* cinfo, cJNG_JDAT* jdat) {
-  j_common_ptr common = reinterpret_cast<j_common_ptr>(cinfo);
-  auto* src = static_cast<rJNGSource*>((*cinfo->mem->alloc_small)(common, JPOOL_PERMANENT, sizeof(rJNGSource)));
-  std::memset(src, 0, sizeof *src);
-  src->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(common, JPOOL_PERMANENT, cnJPEGBufferSize));
-  src->jdat = jdat;
-  src->pub.init_source = &jng_source_init;
-  src->pub.fill_input_buffer = &jng_source_fill;
-  src->pub.skip_input_data = &jng_source_skip;
-  src->pub.resync_to_restart = &jpeg_resync_to_restart;
-  src->pub.term_source = &jng_source_term;
-  cinfo->src = &src->pub;
-}
+void jng_jpeg_source(jpeg_decompress_struct* cinfo, cJNG_JDAT* jdat) { jpeg_source(cinfo, &jdat_read, jdat); }
 
 void jng_jpeg_dest(jpeg_compress_struct* cinfo, cJNG_JDAT* jdat) {
   auto* dest = static_cast<rJNGDest*>(

@@ -183,7 +183,8 @@ namespace {
 
 struct rJPEGSource {
   jpeg_source_mgr pub;
-  cFlow* flow;
+  tJPEGRead read;
+  void* context;
   JOCTET* buffer;
   boolean start_of_file;
   boolean at_end;  // a read found the end: the buffer holds an inserted end marker
@@ -195,22 +196,7 @@ void source_init(j_decompress_ptr cinfo) {
 
 boolean source_fill(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<rJPEGSource*>(cinfo->src);
-  int64_t n = -1;
-  try {
-    // Up to the buffer's size, but no more than the flow has left: a read
-    // past the end would only log a failed read in the caller's flow.
-    int64_t want = cnJPEGBufferSize;
-    const int64_t size = src->flow->Size(), at = src->flow->Curr();
-    if (size >= 0 && at >= 0) want = std::min<int64_t>(want, std::max<int64_t>(size - at, 0));
-    if (want > 0) {
-      src->flow->Read(src->buffer, int32_t(want));
-      n = int64_t(src->flow->LastIO());
-    } else {
-      n = 0;
-    }
-  } catch (...) {
-    n = -1;
-  }
+  int64_t n = src->read(src->context, src->buffer, cnJPEGBufferSize);
   if (n > cnJPEGBufferSize) n = -1;
   if (n <= 0) {
     if (src->start_of_file) ERREXIT(cinfo, JERR_INPUT_EMPTY);
@@ -245,14 +231,32 @@ void source_skip(j_decompress_ptr cinfo, long count) {
 
 void source_term(j_decompress_ptr) {}
 
+// Reads from a flow: up to the buffer's size, but no more than the flow has
+// left (a read past the end would only log a failed read in the caller's
+// flow).
+int64_t flow_read(void* context, JOCTET* buffer, int32_t size) {
+  auto* flow = static_cast<cFlow*>(context);
+  try {
+    int64_t want = size;
+    const int64_t total = flow->Size(), at = flow->Curr();
+    if (total >= 0 && at >= 0) want = std::min<int64_t>(want, std::max<int64_t>(total - at, 0));
+    if (want <= 0) return 0;
+    flow->Read(buffer, int32_t(want));
+    return int64_t(flow->LastIO());
+  } catch (...) {
+    return -1;
+  }
+}
+
 }  // namespace
 
-void jpeg_flow_source(j_decompress_ptr cinfo, cFlow* flow) {
+void jpeg_source(j_decompress_ptr cinfo, tJPEGRead read, void* context) {
   j_common_ptr common = reinterpret_cast<j_common_ptr>(cinfo);
   auto* src = static_cast<rJPEGSource*>((*cinfo->mem->alloc_small)(common, JPOOL_PERMANENT, sizeof(rJPEGSource)));
   std::memset(src, 0, sizeof *src);
   src->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(common, JPOOL_PERMANENT, cnJPEGBufferSize));
-  src->flow = flow;
+  src->read = read;
+  src->context = context;
   src->pub.init_source = &source_init;
   src->pub.fill_input_buffer = &source_fill;
   src->pub.skip_input_data = &source_skip;
@@ -262,6 +266,8 @@ void jpeg_flow_source(j_decompress_ptr cinfo, cFlow* flow) {
   src->pub.next_input_byte = nullptr;
   cinfo->src = &src->pub;
 }
+
+void jpeg_flow_source(j_decompress_ptr cinfo, cFlow* flow) { jpeg_source(cinfo, &flow_read, flow); }
 
 // ---------------------------------------------------------------------------
 // Destination manager.

@@ -107,7 +107,13 @@ bool jpeg_progress_go_on(j_common_ptr cinfo);
 // ---------------------------------------------------------------------------
 // Flow managers (both run inside jpeg_call).
 
-// Source manager over the flow, from its current position.
+// A source manager over any reader: `read` fills up to `size` bytes and
+// answers how many it gave (0 at the end, a negative value on failure; both
+// end the data with an inserted end marker and a warning). A skip past the
+// end stops at that marker.
+using tJPEGRead = int64_t (*)(void* context, JOCTET* buffer, int32_t size);
+void jpeg_source(j_decompress_ptr cinfo, tJPEGRead read, void* context);
+// The source manager over a flow, from its current position.
 void jpeg_flow_source(j_decompress_ptr cinfo, cFlow* flow);
 // Destination manager writing to the flow at its current position.
 void jpeg_flow_dest(j_compress_ptr cinfo, cFlow* flow);
