@@ -13,6 +13,7 @@
 #include "qlm_agg_extensions.h"
 #include "qlm_bitmap.h"
 #include "qlm_path.h"
+#include "qlm_path_group.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_state.h"
@@ -691,4 +692,76 @@ class cRendererSurface : public cRenderer {
   bool mWriteBackPending = false;
   int32_t mClipBox[4] = {0, 0, 0, 0};  // device pixels copied in and written back
   void FreeClipBuffers();
+
+  // --- Path groups, capture and shadows ------------------------------------------
+  // A vertex source behind two function pointers: the shadow reads the
+  // drawing core's pipelines through it, whatever their types.
+  struct rVertexRef {
+    void* obj = nullptr;
+    void (*rewind_fn)(void*, unsigned) = nullptr;
+    unsigned (*vertex_fn)(void*, double*, double*) = nullptr;
+    template <class VS>
+    static rVertexRef Of(VS& vs) {
+      return {&vs, [](void* o, unsigned id) { static_cast<VS*>(o)->rewind(id); },
+              [](void* o, double* x, double* y) { return static_cast<VS*>(o)->vertex(x, y); }};
+    }
+    bool valid() const { return obj != nullptr; }
+    void rewind(unsigned id) { rewind_fn(obj, id); }
+    unsigned vertex(double* x, double* y) { return vertex_fn(obj, x, y); }
+  };
+  // The width of a stroke converter (outline shadows widen it for a moment).
+  struct rStrokerRef {
+    void* obj = nullptr;
+    double (*get_fn)(const void*) = nullptr;
+    void (*set_fn)(void*, double) = nullptr;
+    template <class S>
+    static rStrokerRef Of(S& s) {
+      return {&s, [](const void* o) { return static_cast<const S*>(o)->width(); },
+              [](void* o, double w) { static_cast<S*>(o)->width(w); }};
+    }
+  };
+  // What one shape gives the shadow: its stroke outline, fill outline and
+  // start/end marker shapes before the mapping, the stroke converter, and
+  // the chain that maps them (position, stages when the pen works in device
+  // space, device matrix).
+  struct rShadowSources {
+    rVertexRef stroke;
+    rVertexRef fill;
+    rVertexRef markers;
+    rStrokerRef stroker;
+    rTransformChain chain;
+  };
+  // The passes of DrawPathGroup run through RenderPath with one of these
+  // set: no capture, no culling, no filter layer; the stroke pass paints
+  // only the stroke block, the marker pass only the start/end markers, the
+  // hit pass only the interior registration.
+  enum : uint8_t { kGroupNone = 0, kGroupFill, kGroupStroke, kGroupMarkers, kGroupHit };
+  uint8_t mGroupPass = kGroupNone;
+  // With the pen outside device space: the selected entry's replay copy,
+  // already moved and mapped (RenderPath then maps it by the device matrix
+  // only); nil otherwise.
+  agg::path_storage* mGroupSource = nullptr;
+  cPathGroup* mCaptureGroup = nullptr;
+  bool mCaptureOnly = false;
+  // Records the current path into the capture group (RenderPath step 3).
+  void CaptureCurrentPath(uint8_t mode);
+  // Makes an entry the current path, placed by its replay offset.
+  void SelectGroupEntry(rPathGroupEntry* entry);
+  // The stroke pass of DrawPathGroup: every entry with mode 2 or 3, then
+  // their start and end markers.
+  void RenderGroupStrokes(cPathGroup* group, cHitTest* hit);
+
+  // The shadow of the current shape (RenderPath calls it through its
+  // pipelines) and of a whole path group.
+  void RenderShadow(bool withStroke, bool withFill, bool withMarkers, rShadowSources& sources);
+  void RenderGroupShadow(cPathGroup* group);
+  // The flags reduced to what is really painted (false: nothing is).
+  bool ReduceShadowFlags(bool& withStroke, bool& withFill, bool& withMarkers) const;
+  // The shadow's own mask (made on first use), its colour table (made by
+  // the first SetShadowColorRamp) and the box of the last shadow drawn
+  // (device pixels), for the tests.
+  std::unique_ptr<gray8_buffer> mShadowMask;
+  std::unique_ptr<agg::rgba8[]> mShadowLut;
+  int32_t mShadowBox[4] = {0, 0, 0, 0};
+  int64_t mShadowCount = 0;
 };

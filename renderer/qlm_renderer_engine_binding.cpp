@@ -46,6 +46,7 @@ bool cRendererSurface::AttachSurface(cSurface* surface) {
     // ResetAll rebuilt the coverage functions, the alphas in effect and the
     // compositing accessors from the defaults.
     ClearCaptureGroup();
+    mCaptureOnly = false;
     mAttached = true;
     return true;
   });

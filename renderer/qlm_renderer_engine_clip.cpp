@@ -217,6 +217,36 @@ void cRendererSurface::ClipPath(cPath* path, double dx, double dy) {
   mClip.shapes.back().path = std::move(copy);
 }
 
+// One entry per recorded path of the group, each with its own copy moved by
+// the offset a replay at (dx, dy) gives it (the group's union box at (dx, dy),
+// each path further by its own draw position); zero offsets and draw
+// positions keep every path where it was recorded.
+void cRendererSurface::ClipPathGroup(cPathGroup* group, double dx, double dy) {
+  if (!object_identify(group, id_cPathGroup) || !std::isfinite(dx) || !std::isfinite(dy)) return;
+  WriteBackClip();
+  rRectD bounds;
+  bool have_bounds = false;
+  for (rPathGroupEntry* e = group->First(); e != nullptr; e = e->mNext) {
+    double ox = 0, oy = 0;
+    if (dx != 0 || dy != 0 || e->mAtX != 0 || e->mAtY != 0) {
+      if (!have_bounds) {
+        group->GetBounds(bounds);
+        have_bounds = true;
+      }
+      ox = dx + e->mAtX - bounds.x1;
+      oy = dy + e->mAtY - bounds.y1;
+      if (!std::isfinite(ox) || !std::isfinite(oy)) continue;
+    }
+    auto copy = std::make_shared<agg::path_storage>();
+    copy->concat_path(e->mPath);
+    if (ox != 0 || oy != 0) copy->translate_all_paths(ox, oy);
+    add_shape(mClip, 3, ox, oy, 0, 0);
+    mClip.shapes.back().path = std::move(copy);
+  }
+  mClip.on = true;
+  mClip.mask_stale = true;
+}
+
 // --- Flags ----------------------------------------------------------------------------
 
 void cRendererSurface::SetClipEvenOdd(bool flag) {

@@ -300,14 +300,22 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   mRasterReusable = false;
   // 2. No path.
   if (mCurrentPath == nullptr || mode < 1 || mode > 3) return;
-  // 3. Capture into a path group comes with path groups.
+  // 3. Capture into a path group (never while a group is being replayed).
+  if (mCaptureGroup != nullptr && mGroupPass == kGroupNone) {
+    CaptureCurrentPath(mode);
+    if (mCaptureOnly) return;
+  }
 
   // 4. The path to draw: with the pen outside device space, a moved and
   // mapped copy, used for fills as well (both then agree).
   agg::path_storage* path = mCurrentPath;
   const agg::trans_affine saved_position = mPosition;
   const bool copy = !mPen.device_space;
-  if (copy) {
+  if (copy && mGroupSource != nullptr) {
+    // A path-group entry's replay copy: moved and mapped already.
+    mPosition.reset();
+    path = mGroupSource;
+  } else if (copy) {
     mScratchStroke.remove_all();
     mScratchStroke.concat_path(*mCurrentPath);
     mScratchStroke.transform_all_paths(mPosition);
@@ -378,7 +386,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   };
 
   // 6. Culling.
-  if (mMaster.culling) {
+  if (mMaster.culling && mGroupPass == kGroupNone) {
     double margin = 0;
     bool skip = false;
     if (stroking && mPen.kind == 3 && mPen.pattern_valid) margin = GetPenPatternTileHeight();
@@ -412,15 +420,22 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
 
   bool stroke_generated = false;
   bool shadow_done = false;
-  const bool layer_wanted = draw && mMaster.filter_on && mMaster.filter != nullptr;
+  const bool layer_wanted = draw && mMaster.filter_on && mMaster.filter != nullptr && mGroupPass == kGroupNone;
   auto open_layer = [&] {
     if (!layer_wanted) return;
     double r[4];
     if (drawing_box(r)) BeginFilterLayer(r);
   };
-  // The shadow painter comes with shadows; it marks the shadow as done.
-  auto cast_shadow = [&](bool /*withStroke*/, bool /*withFill*/, bool /*withMarkers*/) {
-    if (shadow && mShadow.kind != 0 && !shadow_done) shadow_done = true;
+  // The shadow, cast once per shape from the pipelines before their mapping.
+  auto cast_shadow = [&](bool withStroke, bool withFill, bool withMarkers) {
+    if (!shadow || mShadow.kind == 0 || shadow_done) return;
+    shadow_done = true;
+    rShadowSources sources;
+    sources.stroke = rVertexRef::Of(stroke_core_src);
+    sources.fill = rVertexRef::Of(curve);
+    sources.stroker = rStrokerRef::Of(stroke_core_src);
+    sources.chain = chain_copy;
+    RenderShadow(withStroke, withFill, withMarkers, sources);
   };
   const agg::rgba8 fill_colour = mFill.color.color;
   auto solid_fill = [&](const agg::rgba8& c) {
@@ -496,7 +511,13 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       gradient_fill();
   };
 
-  if (mode == 1) {
+  if (mGroupPass == kGroupStroke) {
+    stroke_block();
+  } else if (mGroupPass == kGroupMarkers) {
+    marker_pass();
+  } else if (mGroupPass == kGroupHit) {
+    interior();
+  } else if (mode == 1) {
     if (layer_wanted) open_layer();
     if (fill_mode == 2) {
       if (mFill.kind != 0) {

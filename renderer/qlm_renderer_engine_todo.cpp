@@ -4,15 +4,10 @@
 #include "qlm_renderer_engine.h"
 
 // --- Binding and capture -----------------------------------------------------
-bool cRendererSurface::SetCaptureGroup(cPathGroup*, bool) { return false; }
-void cRendererSurface::ClearCaptureGroup() {}
-cPathGroup* cRendererSurface::GetCaptureGroup() { return nullptr; }
-bool cRendererSurface::IsCaptureOnly() { return false; }
 
 // --- Transformations ---------------------------------------------------------
 
 // --- Clipping ----------------------------------------------------------------
-void cRendererSurface::ClipPathGroup(cPathGroup*, double, double) {}
 
 // --- Master and image parameters ---------------------------------------------
 
@@ -57,7 +52,6 @@ void cRendererSurface::SetShadowColorRamp(cGradientColorRamp*) {}
 // --- Snapshots ---------------------------------------------------------------
 
 // --- Primitives and paths ----------------------------------------------------
-void cRendererSurface::DrawPathGroup(cPathGroup*, cHitTest*, double, double) {}
 
 // --- Text --------------------------------------------------------------------
 void cRendererSurface::DrawText(const rTextView&, double, double, cHitTest*) {}
