@@ -126,6 +126,11 @@ inline double approximation_scale_for(double scale, double extent) {
   return scale < limit ? scale : limit;
 }
 
+// AGG's stack blur of a grey image with both radii r. Compiled in one place:
+// g++ 12 warns falsely (use after free) inside AGG's pod_vector when it
+// inlines the blur.
+void stack_blur_gray8(agg::pixfmt_gray8& image, unsigned r);
+
 // ---------------------------------------------------------------------------
 // Coverage functions (the rasterisers' gamma). Both keep coverage 0 at 0,
 // whatever the gamma: with a gamma of 0 or below, 0^g is 1 or infinite and

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "qlm_agg_extensions.h"
@@ -757,6 +758,17 @@ class cRendererSurface : public cRenderer {
   void RenderGroupShadow(cPathGroup* group);
   // The flags reduced to what is really painted (false: nothing is).
   bool ReduceShadowFlags(bool& withStroke, bool& withFill, bool& withMarkers) const;
+  // The steps both share: `each` hands every shape's sources (and the parts,
+  // 1 stroke, 2 fill, 4 markers, it may add) to its argument; `bounds`
+  // (x1, y1, x2, y2, or nil) place the perspective and grow shadows.
+  using tShadowVisit = std::function<void(rShadowSources&, uint8_t)>;
+  using tShadowShapes = std::function<void(const tShadowVisit&)>;
+  void RenderShadowCore(bool withStroke, bool withFill, bool withMarkers, const double* bounds,
+                        const tShadowShapes& each);
+  // Fills the 256-entry colour table: the first `n` colours from a ramp's
+  // table, the rest in the shadow colour; the alpha of entry i is 4i up to
+  // 63 and 255 from 64 on. False when the table cannot be made.
+  bool BuildShadowLut(const agg::rgba8* colours, size_t n);
   // The shadow's own mask (made on first use), its colour table (made by
   // the first SetShadowColorRamp) and the box of the last shadow drawn
   // (device pixels), for the tests.

@@ -430,6 +430,9 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   auto cast_shadow = [&](bool withStroke, bool withFill, bool withMarkers) {
     if (!shadow || mShadow.kind == 0 || shadow_done) return;
     shadow_done = true;
+    // A filled and stroked shape casts one shadow of all its parts, whichever
+    // painter comes first.
+    if (mode == 3) withStroke = withFill = withMarkers = true;
     rShadowSources sources;
     sources.stroke = rVertexRef::Of(stroke_core_src);
     sources.fill = rVertexRef::Of(curve);

@@ -1,8 +1,476 @@
-// Shadows: the mask of a shape (or a whole path group) moved and shaped by
-// the shadow kind, blurred, and blended in the shadow colour or through the
-// colour table.
-#include "qlm_renderer_engine.h"
+// Shadows: the parts of a shape that are painted (stroke, fill, start/end
+// markers) drawn in grey into the shadow mask, moved and shaped by the
+// shadow kind, blurred with AGG's stack blur, and blended in the shadow
+// colour or through the colour table; the same for a whole path group.
+#include <algorithm>
+#include <cmath>
+#include <functional>
 
-bool cRendererSurface::ReduceShadowFlags(bool&, bool&, bool&) const { return false; }
-void cRendererSurface::RenderShadow(bool, bool, bool, rShadowSources&) {}
-void cRendererSurface::RenderGroupShadow(cPathGroup*) {}
+#include "qlm_2D.h"
+#include "qlm_renderer_engine.h"
+#include "qlm_renderer_ids.h"
+
+namespace {
+
+// Device coordinates beyond this are not drawn (as in the drawing core).
+constexpr double kAbsurd = 1099511627776.0;  // 2^40
+
+// The shadow transformation: none, affine (offset, grow) or perspective.
+struct shadow_transform {
+  uint8_t kind = 0;
+  agg::trans_affine affine;
+  qlm_agg::perspective persp;
+  void transform(double* x, double* y) const {
+    if (kind == 1)
+      affine.transform(x, y);
+    else if (kind == 2)
+      persp.transform(x, y);
+  }
+};
+
+// The path to draw with the pixel-snap transform in front (as the drawing
+// core feeds its curve converter).
+struct snapped_path {
+  agg::path_storage* path;
+  const qlm_agg::trans_pixel_snap* snap;
+  bool on;
+  void rewind(unsigned id) { path->rewind(id); }
+  unsigned vertex(double* x, double* y) {
+    const unsigned c = path->vertex(x, y);
+    if (on && agg::is_vertex(c)) snap->transform(x, y);
+    return c;
+  }
+};
+
+double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
+
+// Offset directions 0-7; 8 and above leave the shadow under the shape.
+void direction_offset(uint8_t direction, double d, double& dx, double& dy) {
+  static const int8_t table[8][2] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0, -1}, {-1, 0}, {1, 0}, {0, 1}};
+  dx = dy = 0;
+  if (direction < 8) {
+    dx = table[direction][0] * d;
+    dy = table[direction][1] * d;
+  }
+}
+
+// The parts of one shape the shadow draws.
+enum : uint8_t { kPartStroke = 1, kPartFill = 2, kPartMarkers = 4 };
+
+}  // namespace
+
+// --- Flags ------------------------------------------------------------------------
+
+bool cRendererSurface::ReduceShadowFlags(bool& withStroke, bool& withFill, bool& withMarkers) const {
+  const uint8_t pen_alpha = mPen.color.color.a;
+  if (withStroke) {
+    if (mPen.kind == 0)
+      withStroke = false;
+    else if (mPen.kind == 1 || mPen.kind == 2) {
+      if (mPen.outline)
+        withStroke = pen_alpha != 0;
+      else
+        withStroke = mPen.gradient_active || (pen_alpha != 0 && mPen.width > 0);
+    } else if (mPen.kind == 3) {
+      withStroke = mPen.pattern_valid;
+    }
+  }
+  if (withFill) {
+    const uint8_t fm = mMaster.fill_render_mode;
+    if (fm == 3 || fm == 4 || !mShadow.fill_shadow || mFill.kind == 0)
+      withFill = false;
+    else if (mFill.kind == 1)
+      withFill = mFill.color.color.a != 0;
+    else if (mFill.kind == 2)
+      withFill = mFill.pattern_valid;
+    else if (mFill.kind == 3)
+      withFill = mFill.gradient != nullptr && mFill.gradient_kind != 0;
+  }
+  if (withMarkers)
+    withMarkers = (mPen.start_marker || mPen.end_marker) &&
+                  (mPen.gradient_active || (pen_alpha != 0 && mPen.width > 0));
+  return withStroke || withFill || withMarkers;
+}
+
+// --- The shared steps ----------------------------------------------------------------
+
+// One shadow over a set of shapes. `bounds` (x1, y1, x2, y2, or nil) place
+// the perspective and grow transformations; `each` calls its argument once
+// per shape with that shape's sources and the parts it may contribute.
+void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool withMarkers, const double* bounds,
+                                        const tShadowShapes& each) {
+  // 4. The shadow transformation, in user units before the chain.
+  shadow_transform t;
+  const double d = finite_or_zero(mShadow.distance);
+  if (mShadow.kind == 1) {
+    double dx, dy;
+    direction_offset(mShadow.direction, d, dx, dy);
+    t.kind = 1;
+    t.affine = agg::trans_affine_translation(dx, dy);
+  } else if (mShadow.kind == 2 && bounds != nullptr) {
+    const double x1 = bounds[0], y1 = bounds[1], x2 = bounds[2], y2 = bounds[3];
+    // Stored zeros stand for the defaults; they are substituted before the
+    // direction turns or mirrors the angles.
+    double a1 = mShadow.angle1 == 0 ? 45.0 : mShadow.angle1;
+    double a2 = mShadow.angle2 == 0 ? 45.0 : mShadow.angle2;
+    const double len1 = mShadow.length1 == 0 ? 50.0 : mShadow.length1;
+    double len2 = mShadow.length2;
+    auto turn = [&](double a) {
+      a = normalize_angle(a);
+      switch (mShadow.direction) {
+        case 0: a += 180; break;
+        case 1: a = 360 - a; break;
+        case 2: a = 180 - a; break;
+        default: return a;
+      }
+      return normalize_angle(a);
+    };
+    a1 = turn(a1);
+    a2 = turn(a2);
+    const double l1 = (y2 - y1) * len1 / 100.0;
+    const double dist = finite_or_zero(mShadow.perspective_distance);
+    double q[8];
+    point_on_circle(q[0], q[1], x1, y2, a1, l1 + dist);  // P1
+    q[6] = x1, q[7] = y2;                                 // P4
+    if (dist > 0) point_on_circle(q[6], q[7], x1, y2, a1, dist);
+    q[4] = x2, q[5] = y2;  // P3
+    bool crossed = false;
+    if (len2 == 0) {
+      double qx, qy;
+      const double reach = 2 * (l1 + dist);
+      point_on_circle(qx, qy, x2, y2, a2, reach);
+      double p2x, p2y, p3x, p3y;
+      const bool c2 = segments_intersection(p2x, p2y, x1 - reach, q[1], x2 + reach, q[1], x2, y2, qx, qy);
+      const bool c3 = segments_intersection(p3x, p3y, x1 - reach, q[7], x2 + reach, q[7], x2, y2, qx, qy);
+      if (c2 && c3) {
+        q[2] = p2x, q[3] = p2y, q[4] = p3x, q[5] = p3y;
+        crossed = true;
+      } else {
+        len2 = 50.0;
+      }
+    }
+    if (!crossed) {
+      const double l2 = (y2 - y1) * len2 / 100.0;
+      point_on_circle(q[2], q[3], x2, y2, a2, l2 + dist);
+      if (dist > 0) point_on_circle(q[4], q[5], x2, y2, a2, dist);
+    }
+    if (t.persp.rect_to_quad(x1, y1, x2, y2, q) && t.persp.is_valid()) t.kind = 2;
+  } else if (mShadow.kind == 3 && bounds != nullptr && std::fabs(d) >= 1e-14) {
+    const double x1 = bounds[0], y1 = bounds[1], w = bounds[2] - bounds[0], h = bounds[3] - bounds[1];
+    // A flat outline keeps its flat axis (it would collapse to a hair).
+    const double sx = w > 0 ? (w + 2 * d) / w : 1.0;
+    const double sy = h > 0 ? (h + 2 * d) / h : 1.0;
+    t.kind = 1;
+    t.affine = agg::trans_affine_translation(-x1, -y1);
+    t.affine *= agg::trans_affine_scaling(sx, sy);
+    t.affine *= agg::trans_affine_translation(w > 0 ? x1 - d : x1, h > 0 ? y1 - d : y1);
+  }
+
+  // 6. The pixel box: the union of the parts' boxes through the
+  // transformation and the chain; a flag no shape contributed to is cleared.
+  double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;
+  bool any = false, hostile = false, got_stroke = false, got_fill = false, got_markers = false;
+  // Every vertex is looked at: a shadow transformation can throw points far
+  // away (a perspective near its vanishing line), and such a shadow is not
+  // drawn at all.
+  auto unite = [&](rVertexRef& ref, const rTransformChain& chain, bool& got) {
+    if (!ref.valid() || hostile) return;
+    agg::conv_transform<rVertexRef, shadow_transform> shaped(ref, t);
+    rTransformChain c = chain;
+    agg::conv_transform<agg::conv_transform<rVertexRef, shadow_transform>, rTransformChain> mapped(shaped, c);
+    mapped.rewind(0);
+    double x, y;
+    unsigned cmd;
+    while (!agg::is_stop(cmd = mapped.vertex(&x, &y))) {
+      if (!agg::is_vertex(cmd)) continue;
+      if (!std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > kAbsurd || std::fabs(y) > kAbsurd) {
+        hostile = true;
+        return;
+      }
+      got = true;
+      if (!any) {
+        bx1 = bx2 = x, by1 = by2 = y;
+        any = true;
+      } else {
+        bx1 = std::min(bx1, x), by1 = std::min(by1, y);
+        bx2 = std::max(bx2, x), by2 = std::max(by2, y);
+      }
+    }
+  };
+  each([&](rShadowSources& s, uint8_t parts) {
+    if (withStroke && (parts & kPartStroke)) unite(s.stroke, s.chain, got_stroke);
+    if (withFill && (parts & kPartFill)) unite(s.fill, s.chain, got_fill);
+    if (withMarkers && (parts & kPartMarkers)) unite(s.markers, s.chain, got_markers);
+  });
+  withStroke = withStroke && got_stroke;
+  withFill = withFill && got_fill;
+  withMarkers = withMarkers && got_markers;
+  if (hostile || !any || !(bx1 < bx2) || !(by1 < by2)) return;
+
+  // 7. Blur radius and margin.
+  double r = finite_or_zero(TransformLength(finite_or_zero(mShadow.blur)));
+  r = std::clamp(r, 0.0, 255.0);
+  double m = r;
+  if (withStroke && mPen.kind == 3 && mPen.pattern_valid) {
+    const double tile = finite_or_zero(GetPenPatternTileHeight());
+    if (tile > m) m = std::min(tile, 65536.0);
+  }
+  double x1 = std::floor(bx1 - m), y1 = std::floor(by1 - m), x2 = bx2 + m, y2 = by2 + m;
+  // Only what can reach the surface is kept: the surface grown by the blur
+  // radius, all the blur reads around a visible pixel, so every visible
+  // pixel blurs as on the whole mask (and no replicated mask edge reaches
+  // it).
+  const unsigned radius = unsigned(r + 0.5);
+  const double grow = radius;
+  x1 = std::max(x1, mBoundsX1 - grow);
+  y1 = std::max(y1, mBoundsY1 - grow);
+  x2 = std::min(x2, mBoundsX2 + grow);
+  y2 = std::min(y2, mBoundsY2 + grow);
+  if (!(x1 < x2) || !(y1 < y2)) return;
+  const int64_t w = int64_t(std::ceil(x2 - x1)), h = int64_t(std::ceil(y2 - y1));
+  if (w < 1 || h < 1 || w > INT32_MAX || h > INT32_MAX) return;
+
+  // 8. The mask.
+  if (mShadowMask == nullptr) mShadowMask.reset(new (std::nothrow) gray8_buffer());
+  if (mShadowMask == nullptr || !mShadowMask->Init(int32_t(w), int32_t(h), true)) return;
+  agg::pixfmt_gray8* grey = mShadowMask->GreyAccessor();
+  if (grey == nullptr) return;
+  const int32_t ox = int32_t(x1), oy = int32_t(y1);
+  mShadowBox[0] = ox, mShadowBox[1] = oy, mShadowBox[2] = int32_t(w), mShadowBox[3] = int32_t(h);
+  ++mShadowCount;
+
+  // 9.-12. Drawing into the mask through a move by (-x1, -y1).
+  agg::renderer_base<agg::pixfmt_gray8> base(*grey);
+  const bool aa = mMaster.anti_aliasing;
+  const agg::gray8 solid_grey(aa ? 255 : mMaster.master_alpha, 255);
+  const agg::gray8 outline_grey(mMaster.master_alpha, 255);
+  const agg::trans_affine to_mask = agg::trans_affine_translation(-x1, -y1);
+  mRas2.clip_box(0, 0, double(w), double(h));
+  using shaped_t = agg::conv_transform<rVertexRef, shadow_transform>;
+  using mapped_t = agg::conv_transform<shaped_t, rTransformChain>;
+  using masked_t = agg::conv_transform<mapped_t, agg::trans_affine>;
+  auto rasterize = [&](rVertexRef& ref, const rTransformChain& chain, bool pen_rule) {
+    if (!ref.valid()) return;
+    shaped_t shaped(ref, t);
+    rTransformChain c = chain;
+    mapped_t mapped(shaped, c);
+    agg::trans_affine move = to_mask;
+    masked_t masked(mapped, move);
+    const bool switch_rule = pen_rule && mPen.even_odd != mFill.even_odd;
+    if (switch_rule) mRas2.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+    mRas2.reset();
+    mRas2.add_path(masked, 0);
+    if (aa)
+      agg::render_scanlines_aa_solid(mRas2, mScanline, base, solid_grey);
+    else
+      agg::render_scanlines_bin_solid(mRas2, mScanlineBin, base, solid_grey);
+    if (switch_rule) ApplyFillRule();
+  };
+  // Outlines: anti-aliased lines of the width-1 profile, the stroke widened
+  // for a moment so both sides of a thin stroke stay apart; aliased
+  // one-pixel lines without anti-aliasing.
+  double unit = LengthMeasure(1.0, [this](double& px, double& py) { MapForward(px, py, true, true, true); });
+  if (!std::isfinite(unit) || unit <= 0) unit = 1.0;
+  const double min_width = unit >= 1 ? 1.6 : 1.6 / unit;
+  auto outline = [&](rVertexRef& ref, const rTransformChain& chain, rStrokerRef* stroker) {
+    if (!ref.valid()) return;
+    double saved = 0;
+    const bool widen = aa && stroker != nullptr && stroker->obj != nullptr &&
+                       (saved = stroker->get_fn(stroker->obj)) < min_width;
+    if (widen) stroker->set_fn(stroker->obj, min_width);
+    shaped_t shaped(ref, t);
+    rTransformChain c = chain;
+    mapped_t mapped(shaped, c);
+    agg::trans_affine move = to_mask;
+    masked_t masked(mapped, move);
+    if (aa) {
+      agg::line_profile_aa profile;
+      profile.width(1.0);
+      agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>> ren(base, profile);
+      ren.color(outline_grey);
+      agg::rasterizer_outline_aa<agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>>> ras(ren);
+      ras.round_cap(true);
+      ras.add_path(masked, 0);
+    } else {
+      agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>> prim(base);
+      prim.line_color(outline_grey);
+      agg::rasterizer_outline<agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>>> ras(prim);
+      ras.add_path(masked, 0);
+    }
+    if (widen) stroker->set_fn(stroker->obj, saved);
+  };
+  const uint8_t mode = mMaster.shadow_render_mode;
+  if (withStroke) {
+    each([&](rShadowSources& s, uint8_t parts) {
+      if (!(parts & kPartStroke)) return;
+      const bool pen_outline = (mPen.kind == 1 || mPen.kind == 2) && mPen.outline;
+      if (mode == 4)
+        outline(s.fill, s.chain, nullptr);
+      else if (mode == 3 || pen_outline)
+        outline(s.stroke, s.chain, &s.stroker);
+      else
+        rasterize(s.stroke, s.chain, true);  // pattern pens cast the shadow of their stroke
+    });
+  }
+  if (withFill) {
+    each([&](rShadowSources& s, uint8_t parts) {
+      if (parts & kPartFill) rasterize(s.fill, s.chain, false);
+    });
+  }
+  if (withMarkers) {
+    each([&](rShadowSources& s, uint8_t parts) {
+      if (!(parts & kPartMarkers)) return;
+      if (mode == 3 || mode == 4)
+        outline(s.markers, s.chain, nullptr);
+      else
+        rasterize(s.markers, s.chain, true);
+    });
+  }
+  mRas2.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
+
+  // 13. Blur: only when blurred is set.
+  if (mShadow.blurred && radius > 0) qlm_agg::stack_blur_gray8(*grey, radius);
+
+  // 14. Colour.
+  auto pick = [&](uint8_t render_mode) {
+    const agg::rgba8& master = mMaster.master_color.color;
+    return (render_mode == 3 || render_mode == 4) && master.a != 0 ? master : mShadow.color.color;
+  };
+  const agg::rgba8 colour = withStroke ? pick(mMaster.pen_render_mode)
+                            : withFill ? pick(mMaster.fill_render_mode)
+                                       : pick(mMaster.shadow_render_mode);
+
+  // 15. Blend into the surface, or the clip layer during a clip pass; never
+  // into a filter layer.
+  qlm_agg::renderer_any& target = BeginDraw();
+  if (mode == 1 && mShadow.ramp != nullptr && mShadowLut != nullptr)
+    target.blend_from_lut(*grey, mShadowLut.get(), nullptr, ox, oy, 255);
+  else
+    target.blend_from_color(*grey, colour, nullptr, ox, oy, 255);
+  EndDraw();
+}
+
+// --- The shadow of one shape ----------------------------------------------------------
+
+void cRendererSurface::RenderShadow(bool withStroke, bool withFill, bool withMarkers, rShadowSources& sources) {
+  if (mMaster.shadow_render_mode == 0) return;
+  if (!ReduceShadowFlags(withStroke, withFill, withMarkers)) return;
+  double b[4];
+  const double* bounds = nullptr;
+  if (sources.fill.valid() && agg::bounding_rect_single(sources.fill, 0, &b[0], &b[1], &b[2], &b[3]))
+    bounds = b;
+  RenderShadowCore(withStroke, withFill, withMarkers, bounds,
+                   [&](const tShadowVisit& visit) { visit(sources, kPartStroke | kPartFill | kPartMarkers); });
+}
+
+// --- The shadow of a path group ---------------------------------------------------------
+
+void cRendererSurface::RenderGroupShadow(cPathGroup* group) {
+  if (mMaster.shadow_render_mode == 0 || group == nullptr) return;
+  bool withStroke = true, withFill = true, withMarkers = true;
+  if (!ReduceShadowFlags(withStroke, withFill, withMarkers)) return;
+  const bool copy = !mPen.device_space;
+  // The bounds of what the entries replay (the pre-mapped copies when the
+  // pen works outside device space), so the perspective and grow shadows sit
+  // on the shapes drawn.
+  double b[4];
+  const double* bounds = nullptr;
+  if (!copy) {
+    rRectD u;
+    group->GetBounds(u);
+    b[0] = u.x1, b[1] = u.y1, b[2] = u.x2, b[3] = u.y2;
+    if (u.x1 != 0 || u.y1 != 0 || u.x2 != 0 || u.y2 != 0) bounds = b;
+  } else {
+    bool first = true;
+    for (rPathGroupEntry* e = group->First(); e != nullptr; e = e->mNext) {
+      agg::conv_curve<agg::path_storage> curve(*e->mSource);
+      double x1, y1, x2, y2;
+      if (!agg::bounding_rect_single(curve, 0, &x1, &y1, &x2, &y2)) continue;
+      if (first) {
+        b[0] = x1, b[1] = y1, b[2] = x2, b[3] = y2;
+        first = false;
+      } else {
+        b[0] = std::min(b[0], x1), b[1] = std::min(b[1], y1);
+        b[2] = std::max(b[2], x2), b[3] = std::max(b[3], y2);
+      }
+    }
+    if (!first) bounds = b;
+  }
+  const agg::trans_affine saved_position = mPosition;
+  agg::path_storage* const saved_path = mCurrentPath;
+  // Every entry made current in turn; its pipeline built as the drawing core
+  // builds it.
+  auto each = [&](const tShadowVisit& visit) {
+    for (rPathGroupEntry* e = group->First(); e != nullptr; e = e->mNext) {
+      if (e->mMode < 1 || e->mMode > 3) continue;
+      SelectGroupEntry(e);
+      agg::path_storage* path = &e->mPath;
+      if (copy) {
+        path = e->mSource;
+        mPosition.reset();
+      }
+      const rTransformChain chain = Chain(!copy);
+      // The control points through the whole mapping: an entry the drawing
+      // core would refuse casts no shadow; the box bounds the flattening.
+      double extent = 0;
+      {
+        rTransformChain c = chain;
+        agg::conv_transform<agg::path_storage, rTransformChain> control(*path, c);
+        control.rewind(0);
+        double x, y, cx1 = 0, cy1 = 0, cx2 = 0, cy2 = 0;
+        bool first = true, bad = false;
+        unsigned cmd;
+        while (!agg::is_stop(cmd = control.vertex(&x, &y))) {
+          if (!agg::is_vertex(cmd)) continue;
+          if (!std::isfinite(x) || !std::isfinite(y) || std::fabs(x) > kAbsurd || std::fabs(y) > kAbsurd) {
+            bad = true;
+            break;
+          }
+          if (first) cx1 = cx2 = x, cy1 = cy2 = y, first = false;
+          cx1 = std::min(cx1, x), cy1 = std::min(cy1, y), cx2 = std::max(cx2, x), cy2 = std::max(cy2, y);
+        }
+        if (bad || first) continue;
+        extent = std::max(cx2 - cx1, cy2 - cy1);
+      }
+      const double approx = qlm_agg::approximation_scale_for(mApproxScale, extent);
+      snapped_path snapped{path, &mSnap, mMaster.pixel_snap};
+      agg::conv_curve<snapped_path> curve(snapped);
+      curve.approximation_scale(approx);
+      agg::conv_stroke<agg::conv_curve<snapped_path>> stroke(curve);
+      stroke.width(mPen.width);
+      stroke.line_cap(agg::line_cap_e(mPen.line_cap <= 2 ? mPen.line_cap : 0));
+      stroke.line_join(agg::line_join_e(mPen.line_join <= 4 ? mPen.line_join : 0));
+      stroke.miter_limit(mPen.miter_limit);
+      stroke.approximation_scale(approx);
+      rShadowSources s;
+      s.fill = rVertexRef::Of(curve);
+      s.stroke = rVertexRef::Of(stroke);
+      s.stroker = rStrokerRef::Of(stroke);
+      s.chain = chain;
+      uint8_t parts = 0;
+      if (e->mMode == 1 || e->mMode == 3) parts |= kPartFill;
+      if (e->mMode == 2 || e->mMode == 3) parts |= kPartStroke | kPartMarkers;
+      visit(s, parts);
+    }
+  };
+  RenderShadowCore(withStroke, withFill, withMarkers, bounds, each);
+  mGroupSource = nullptr;
+  mPosition = saved_position;
+  mCurrentPath = saved_path;
+}
+
+// --- The colour table ----------------------------------------------------------------
+
+bool cRendererSurface::BuildShadowLut(const agg::rgba8* colours, size_t n) {
+  if (mShadowLut == nullptr) mShadowLut.reset(new (std::nothrow) agg::rgba8[256]);
+  if (mShadowLut == nullptr) return false;
+  if (colours == nullptr) n = 0;
+  for (size_t i = 0; i < 256; ++i) {
+    agg::rgba8 c = i < n ? colours[i] : mShadow.color.color;
+    // The first quarter of the mask's grey range fades in; the ramp's own
+    // alpha is never used.
+    c.a = i < 64 ? agg::int8u(4 * i) : agg::int8u(255);
+    mShadowLut[i] = c;
+  }
+  return true;
+}
