@@ -305,4 +305,49 @@ TEST_F(ShadowTest, GroupShadowEqualsShapeShadow) {
   }
 }
 
+// Shadow render mode 3: a stroked shape's shadow is the thin outline of its
+// stroke (the middle of the band stays clear); mode 1 fills the band.
+TEST_F(ShadowTest, OutlineModeDrawsTheStrokeOutline) {
+  for (uint8_t mode : {1, 3}) {
+    Scene s(48, 48);
+    s.r.FillOff();
+    s.r.PenSolid();
+    s.r.SetPenWidth(8);
+    s.r.SetPenColor(renderer_color(255, 255, 255, 255));
+    s.r.SetOffsetShadow(20);
+    s.r.SetShadowDirection(7);  // straight down
+    s.r.SetShadowBlurred(false);
+    s.r.SetShadowRenderMode(mode);
+    s.r.DrawLine(nullptr, 8, 8, 40, 8);
+    // The band of the shadow: y 24..32; its middle row and its edges.
+    const bool middle_inked = pixel_argb(*s.bitmap, 24, 28) != color_rgba(255, 255, 255, 255);
+    const bool edge_inked = pixel_argb(*s.bitmap, 24, 24) != color_rgba(255, 255, 255, 255);
+    EXPECT_EQ(middle_inked, mode == 1) << int(mode);
+    EXPECT_TRUE(edge_inked) << int(mode);
+  }
+}
+
+// The shadow is blended straight into the surface: a filter callback never
+// sees it.
+TEST_F(ShadowTest, ShadowBypassesTheFilterLayer) {
+  Scene s;
+  s.r.SetOffsetShadow(5);
+  s.r.SetShadowBlurred(false);
+  struct Seen {
+    bool shadow_in_layer = false;
+  } seen;
+  s.r.SetFilterCallback(
+      [](cBitmap* layer, bool&, void* user) {
+        for (int y = 0; y < layer->Height(); ++y)
+          for (int x = 0; x < layer->Width(); ++x) {
+            const uint8_t* p = layer->Data() + int64_t(y) * layer->Stride() + x * 4;
+            if (p[3] != 0 && p[0] == 0 && p[1] == 0 && p[2] == 0) static_cast<Seen*>(user)->shadow_in_layer = true;
+          }
+      },
+      0, &seen);
+  s.r.DrawRectangle(nullptr, 10, 10, 14, 14);
+  EXPECT_FALSE(seen.shadow_in_layer);
+  EXPECT_EQ(s.Ink(), (std::array<int, 4>{15, 15, 19, 19}));
+}
+
 }  // namespace
