@@ -54,6 +54,43 @@ void direction_offset(uint8_t direction, double d, double& dx, double& dy) {
   }
 }
 
+// The pen pattern's tile (RGBA rows) as a source of line_image_pattern.
+struct tile_source {
+  const uint8_t* pixels;
+  int w, h;
+  unsigned width() const { return unsigned(w); }
+  unsigned height() const { return unsigned(h); }
+  agg::rgba8 pixel(int x, int y) const {
+    const uint8_t* p = pixels + (int64_t(y) * w + x) * 4;
+    return agg::rgba8(p[0], p[1], p[2], p[3]);
+  }
+};
+
+// A pixel format over the shadow mask that takes the pattern renderer's
+// colour spans: each pixel blends the mask's grey value at the pattern
+// pixel's alpha (not its luminance: a black pattern casts a full shadow,
+// transparent pixels leave the mask as it is).
+struct pattern_alpha_to_grey {
+  typedef agg::rgba8 color_type;
+  typedef agg::const_row_info<agg::int8u> row_data;
+  agg::pixfmt_gray8* mask;
+  agg::int8u value;
+  unsigned width() const { return mask->width(); }
+  unsigned height() const { return mask->height(); }
+  void put(int x, int y, const agg::rgba8& c, unsigned cover) {
+    const unsigned a = (unsigned(c.a) * cover + 127) / 255;
+    if (a != 0) mask->blend_pixel(x, y, agg::gray8(value, 255), agg::int8u(a));
+  }
+  void blend_color_hspan(int x, int y, unsigned len, const agg::rgba8* colors, const agg::int8u* covers,
+                         agg::int8u cover) {
+    for (unsigned i = 0; i < len; ++i) put(x + int(i), y, colors[i], covers != nullptr ? covers[i] : cover);
+  }
+  void blend_color_vspan(int x, int y, unsigned len, const agg::rgba8* colors, const agg::int8u* covers,
+                         agg::int8u cover) {
+    for (unsigned i = 0; i < len; ++i) put(x, y + int(i), colors[i], covers != nullptr ? covers[i] : cover);
+  }
+};
+
 // The parts of one shape the shadow draws.
 enum : uint8_t { kPartStroke = 1, kPartFill = 2, kPartMarkers = 4 };
 
@@ -211,8 +248,11 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   double r = finite_or_zero(TransformLength(finite_or_zero(mShadow.blur)));
   r = std::clamp(r, 0.0, 255.0);
   double m = r;
+  const bool pattern_pen = mPen.kind == 3 && mPen.pattern_valid && mPen.pattern_pixels_width > 0 &&
+                           mPen.pattern_pixels_height > 0 &&
+                           mPen.pattern_pixels.size() >= size_t(mPen.pattern_pixels_width) * mPen.pattern_pixels_height * 4;
   if (withStroke && mPen.kind == 3 && mPen.pattern_valid) {
-    const double tile = finite_or_zero(GetPenPatternTileHeight());
+    const double tile = std::max(finite_or_zero(GetPenPatternTileHeight()), double(mPen.pattern_pixels_height));
     if (tile > m) m = std::min(tile, 65536.0);
   }
   double x1 = std::floor(bx1 - m), y1 = std::floor(by1 - m), x2 = bx2 + m, y2 = by2 + m;
@@ -287,6 +327,7 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
       agg::line_profile_aa profile;
       profile.width(1.0);
       agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>> ren(base, profile);
+      ren.clip_box(-1, -1, double(w) + 1, double(h) + 1);  // long lines are walked only inside
       ren.color(outline_grey);
       agg::rasterizer_outline_aa<agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>>> ras(ren);
       ras.round_cap(true);
@@ -295,9 +336,46 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
       agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>> prim(base);
       prim.line_color(outline_grey);
       agg::rasterizer_outline<agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>>> ras(prim);
-      ras.add_path(masked, 0);
+      // The primitives walk every pixel of a line: clip the lines first.
+      agg::conv_clip_polyline<masked_t> clipped(masked);
+      clipped.clip_box(-1, -1, double(w) + 1, double(h) + 1);
+      ras.add_path(clipped, 0);
     }
     if (widen) stroker->set_fn(stroker->obj, saved);
+  };
+  // The pen's image pattern laid along the fill outline, as the pattern pen
+  // paints it (from its start, at its scale), with the bilinear or the
+  // nearest-neighbour pattern filter.
+  auto pattern_line = [&](rVertexRef& ref, const rTransformChain& chain) {
+    if (!ref.valid()) return;
+    shaped_t shaped(ref, t);
+    rTransformChain c = chain;
+    mapped_t mapped(shaped, c);
+    agg::trans_affine move = to_mask;
+    masked_t masked(mapped, move);
+    pattern_alpha_to_grey adaptor{grey, solid_grey.v};
+    agg::renderer_base<pattern_alpha_to_grey> pbase(adaptor);
+    const tile_source tile{mPen.pattern_pixels.data(), mPen.pattern_pixels_width, mPen.pattern_pixels_height};
+    const double scale = std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0;
+    const double start = finite_or_zero(mPen.pattern_start);
+    auto draw = [&](auto& filter) {
+      agg::line_image_pattern<std::remove_reference_t<decltype(filter)>> pattern(filter);
+      pattern.create(tile);
+      agg::renderer_outline_image<agg::renderer_base<pattern_alpha_to_grey>, decltype(pattern)> ren(pbase, pattern);
+      ren.clip_box(-1, -1, double(w) + 1, double(h) + 1);
+      ren.scale_x(scale);
+      ren.start_x(start);
+      agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
+      ras.round_cap(true);
+      ras.add_path(masked, 0);
+    };
+    if (aa) {
+      agg::pattern_filter_bilinear_rgba8 filter;
+      draw(filter);
+    } else {
+      agg::pattern_filter_nn_rgba8 filter;
+      draw(filter);
+    }
   };
   const uint8_t mode = mMaster.shadow_render_mode;
   if (withStroke) {
@@ -308,8 +386,10 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
         outline(s.fill, s.chain, nullptr);
       else if (mode == 3 || pen_outline)
         outline(s.stroke, s.chain, &s.stroker);
+      else if (mode != 2 && pattern_pen)
+        pattern_line(s.fill, s.chain);
       else
-        rasterize(s.stroke, s.chain, true);  // pattern pens cast the shadow of their stroke
+        rasterize(s.stroke, s.chain, true);
     });
   }
   if (withFill) {

@@ -30,6 +30,27 @@ class cShadowProbe : public cRendererSurface {
   int64_t Paints() const { return mPaintCount; }
   bool Lut(const agg::rgba8* colours, size_t n) { return BuildShadowLut(colours, n); }
   const agg::rgba8* LutEntries() const { return mShadowLut.get(); }
+  // A pattern pen from tile pixels (RGBA rows), as the pen painters store it.
+  void PatternPen(int w, int h, const std::vector<uint8_t>& rgba) {
+    mPen.kind = mPen.saved_kind = 3;
+    mPen.pattern_valid = true;
+    mPen.pattern_pixels = rgba;
+    mPen.pattern_pixels_width = w;
+    mPen.pattern_pixels_height = h;
+    mPen.pattern_scale = 1.0;
+  }
+  // The shadow of a stroked path alone.
+  void StrokeShadow(agg::path_storage& p) {
+    agg::conv_curve<agg::path_storage> curve(p);
+    agg::conv_stroke<agg::conv_curve<agg::path_storage>> stroke(curve);
+    stroke.width(mPen.width);
+    rShadowSources s;
+    s.fill = rVertexRef::Of(curve);
+    s.stroke = rVertexRef::Of(stroke);
+    s.stroker = rStrokerRef::Of(stroke);
+    s.chain = Chain(true);
+    RenderShadow(true, false, false, s);
+  }
 };
 
 struct Scene {
@@ -348,6 +369,34 @@ TEST_F(ShadowTest, ShadowBypassesTheFilterLayer) {
   s.r.DrawRectangle(nullptr, 10, 10, 14, 14);
   EXPECT_FALSE(seen.shadow_in_layer);
   EXPECT_EQ(s.Ink(), (std::array<int, 4>{15, 15, 19, 19}));
+}
+
+// A pattern pen's shadow follows the pattern's alpha: an opaque black
+// pattern casts a full shadow, its transparent rows leave the mask alone.
+TEST_F(ShadowTest, PatternPenShadowFollowsAlpha) {
+  const int w = 4, h = 8;
+  std::vector<uint8_t> tile(size_t(w) * h * 4, 0);
+  for (int y = 2; y < 6; ++y)
+    for (int x = 0; x < w; ++x) tile[(size_t(y) * w + x) * 4 + 3] = 255;  // black, opaque
+  for (bool aa : {true, false}) {
+    Scene s(48, 48);
+    s.r.SetAntiAliasing(aa);
+    s.r.PatternPen(w, h, tile);
+    s.r.SetOffsetShadow(20);
+    s.r.SetShadowDirection(7);
+    s.r.SetShadowBlurred(false);
+    agg::path_storage line;
+    line.move_to(8, 8.5);
+    line.line_to(40, 8.5);
+    s.r.StrokeShadow(line);
+    const std::array<int, 4> ink = s.Ink();
+    EXPECT_GE(ink[3] - ink[1], 3) << aa;
+    EXPECT_LE(ink[3] - ink[1], 5) << aa;  // the transparent rows cast nothing
+    EXPECT_GE(ink[0], 5) << aa;
+    EXPECT_LE(ink[2], 44) << aa;
+    // Fully covered pixels in the middle of the band are the full shadow colour.
+    EXPECT_EQ(pixel_argb(*s.bitmap, 24, 28), color_rgba(0, 0, 0, 255)) << aa;
+  }
 }
 
 }  // namespace
