@@ -301,11 +301,15 @@ TEST_F(ShadowTest, GroupShadowEqualsShapeShadow) {
   struct Case {
     bool grow;
     double x, y;
+    bool device_space;
   };
-  for (const Case c : {Case{false, 0, 0}, Case{true, 0, 0}, Case{true, 20, 8}, Case{false, 13, 3}}) {
+  for (const Case c : {Case{false, 0, 0, true}, Case{true, 0, 0, true}, Case{true, 20, 8, true},
+                       Case{false, 13, 3, true}, Case{true, 20, 8, false}, Case{false, 13, 3, false}}) {
     Scene a(64, 48, 0xFFF0F0F0u), b(64, 48, 0xFFF0F0F0u);
     cPathGroup g;
     for (Scene* s : {&a, &b}) {
+      s->r.SetPenDeviceSpace(c.device_space);
+      s->r.Scale(1.1, 1.05);
       s->r.PenSolid();
       s->r.SetPenWidth(3);
       s->r.SetPenColor(renderer_color(200, 30, 30, 255));
@@ -321,7 +325,7 @@ TEST_F(ShadowTest, GroupShadowEqualsShapeShadow) {
     a.r.DrawPathGroup(&g, nullptr, c.x, c.y);
     const double dx = (c.x == 0 && c.y == 0) ? 0 : c.x - 6, dy = (c.x == 0 && c.y == 0) ? 0 : c.y - 6;
     b.r.DrawRoundRect(nullptr, 6 + dx, 6 + dy, 30 + dx, 24 + dy, 5);
-    EXPECT_EQ(a.Bytes(), b.Bytes()) << c.grow << " " << c.x;
+    EXPECT_EQ(a.Bytes(), b.Bytes()) << c.grow << " " << c.x << " " << c.device_space;
     EXPECT_EQ(a.r.Shadows(), 1);
   }
 }
