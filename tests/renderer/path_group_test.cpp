@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "qlm_base_util.h"
 #include "qlm_renderer_engine.h"
 #include "renderer_support.h"
 
@@ -223,6 +224,22 @@ TEST_F(PathGroupTest, CaptureLifetime) {
   const std::vector<uint8_t> now = s.Bytes();
   s.r.DrawPathGroup(&empty, nullptr, 5, 5);
   EXPECT_EQ(s.Bytes(), now);
+}
+
+// A group that cannot grow gets no entry: with capture-only nothing is drawn,
+// without it the drawing goes on.
+TEST_F(PathGroupTest, GroupThatCannotGrow) {
+  for (bool only : {true, false}) {
+    Scene s;
+    cPathGroup g;
+    ASSERT_TRUE(s.r.SetCaptureGroup(&g, only));
+    const std::vector<uint8_t> before = s.Bytes();
+    mem_alloc_fail_at(1, true);
+    s.r.DrawRectangle(nullptr, 2, 2, 12, 12);
+    mem_alloc_fail_at(0);
+    EXPECT_EQ(g.Count(), 0u);
+    EXPECT_EQ(s.Bytes() == before, only);
+  }
 }
 
 // The control kit's clip: a rounded rectangle captured with capture-only,
