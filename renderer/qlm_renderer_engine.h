@@ -35,19 +35,18 @@ struct rChainOp {
 struct rTransformChain {
   const rChainOp* ops = nullptr;
   size_t count = 0;
+  // A chain of nothing but one affine step (the common case) keeps that step
+  // here: the step loop stays out of line so that this path inlines into
+  // the converters.
+  bool only_affine = false;
+  agg::trans_affine affine;
   void transform(double* x, double* y) const {
-    for (size_t i = 0; i < count; ++i) {
-      const rChainOp& op = ops[i];
-      switch (op.kind) {
-        case 0: op.affine.transform(x, y); break;
-        case 1: op.persp.transform(x, y); break;
-        case 2:
-          if (op.bilinear.is_valid()) op.bilinear.transform(x, y);
-          break;
-        default: op.warp.transform(x, y); break;
-      }
-    }
+    if (only_affine)
+      affine.transform(x, y);
+    else
+      transform_steps(x, y);
   }
+  void transform_steps(double* x, double* y) const;
 };
 
 class cRendererSurface : public cRenderer {

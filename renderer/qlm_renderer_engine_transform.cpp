@@ -176,6 +176,20 @@ void cRendererSurface::TransformPathByList(agg::path_storage& path) const {
   path.transform_all_paths(t);
 }
 
+void rTransformChain::transform_steps(double* x, double* y) const {
+  for (size_t i = 0; i < count; ++i) {
+    const rChainOp& op = ops[i];
+    switch (op.kind) {
+      case 0: op.affine.transform(x, y); break;
+      case 1: op.persp.transform(x, y); break;
+      case 2:
+        if (op.bilinear.is_valid()) op.bilinear.transform(x, y);
+        break;
+      default: op.warp.transform(x, y); break;
+    }
+  }
+}
+
 rTransformChain cRendererSurface::Chain(bool list) const {
   mChainOps.clear();
   agg::trans_affine pending = mPosition;  // affine steps folded so far
@@ -206,7 +220,12 @@ rTransformChain cRendererSurface::Chain(bool list) const {
     }
   pending *= mDevice;
   flush();
-  return rTransformChain{mChainOps.data(), mChainOps.size()};
+  rTransformChain chain{mChainOps.data(), mChainOps.size()};
+  if (chain.count == 1 && mChainOps[0].kind == 0) {
+    chain.only_affine = true;
+    chain.affine = mChainOps[0].affine;
+  }
+  return chain;
 }
 
 // --- Operations --------------------------------------------------------------------
