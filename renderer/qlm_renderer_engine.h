@@ -531,7 +531,12 @@ class cRendererSurface : public cRenderer {
     double x0 = 0, y0 = 0, x1 = v, y1 = v;
     map(x0, y0);
     map(x1, y1);
-    return std::hypot(x1 - x0, y1 - y0) * 0.7071068;
+    // The plain root is several times faster than hypot, which it equals
+    // unless the squares overflow or lose their precision.
+    const double dx = x1 - x0, dy = y1 - y0;
+    double d = std::sqrt(dx * dx + dy * dy);
+    if (!(d < 1e150 && d > 1e-150)) d = std::hypot(dx, dy);
+    return d * 0.7071068;
   }
   // The length measure through the viewport and device matrices (clip
   // shapes follow only these).

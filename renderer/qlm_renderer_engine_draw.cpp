@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 
+#include "qlm_bitmap_formats.h"
 #include "qlm_renderer_engine.h"
 
 namespace {
@@ -52,6 +53,23 @@ void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_b
     agg::render_scanlines_aa_solid(ras, sl, base, c);
   else
     agg::render_scanlines_bin_solid(ras, bin, base, c);
+}
+
+// Solid paint into a surface target. Straight BGRA, the format of windows
+// and of the standard surface, is painted through AGG's concrete pixel
+// format, the very type the target's span table calls, so short spans are
+// not an indirect call each; every other format goes through the table.
+void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin,
+                 qlm_agg::renderer_any& base, const agg::rgba8& c, bool aa) {
+  qlm_agg::any_rgba_target& target = base.ren();
+  if (target.kind() != qlm_agg::target_kind::straight || target.code() != px32BGRA) {
+    paint_solid<qlm_agg::renderer_any>(ras, sl, bin, base, c, aa);
+    return;
+  }
+  agg::pixfmt_bgra32 pf(target.rbuf());
+  agg::renderer_base<agg::pixfmt_bgra32> direct(pf);
+  direct.clip_box(base.xmin(), base.ymin(), base.xmax(), base.ymax());
+  paint_solid(ras, sl, bin, direct, c, aa);
 }
 
 }  // namespace
@@ -328,6 +346,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   // Hostile geometry ends here, before any AGG rasterisation: the control
   // points through the whole mapping must be finite and sane.
   double cx1 = 0, cy1 = 0, cx2 = 0, cy2 = 0;
+  bool curved = false;
   {
     agg::conv_transform<agg::path_storage, rTransformChain> control(*path, const_cast<rTransformChain&>(chain));
     control.rewind(0);
@@ -336,6 +355,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     unsigned cmd;
     while (!agg::is_stop(cmd = control.vertex(&x, &y))) {
       if (!agg::is_vertex(cmd)) continue;
+      if (agg::is_curve(cmd)) curved = true;
       if (!usable(x) || !usable(y)) return;
       if (first) {
         cx1 = cx2 = x;
@@ -372,9 +392,17 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   // a stroke is drawn, else the fill source's (a pen that paints nothing
   // must not widen the box by its width).
   const bool stroke_paints = stroking && mPen.kind != 0 && mPen.width > 0;
+  // Without curves or snapping the fill's vertices are the control points
+  // already walked above, and so is their box.
+  const bool fill_box_known = !curved && !mMaster.pixel_snap;
   auto drawing_box = [&](double* r) {
-    return stroke_paints ? agg::bounding_rect_single(stroke, 0, &r[0], &r[1], &r[2], &r[3])
-                         : agg::bounding_rect_single(fill, 0, &r[0], &r[1], &r[2], &r[3]);
+    if (stroke_paints) return agg::bounding_rect_single(stroke, 0, &r[0], &r[1], &r[2], &r[3]);
+    if (!fill_box_known) return agg::bounding_rect_single(fill, 0, &r[0], &r[1], &r[2], &r[3]);
+    r[0] = cx1;
+    r[1] = cy1;
+    r[2] = cx2;
+    r[3] = cy2;
+    return true;
   };
 
   // 6. Culling.
