@@ -353,6 +353,50 @@ TEST_F(ImageTest, TintAndInvertingRenderMode) {
   EXPECT_GT((got >> 16) & 0xFF, 0u);
 }
 
+TEST_F(ImageTest, PremultipliedThroughAClipEqualsTheUnclippedInside) {
+  auto source = testenv::solid_bitmap(4, 4, cnBitmap32RGBA, 0x80643219u);
+  Bound clipped, plain;
+  clipped.r.ClipRect(0, 0, 6, 20);
+  clipped.r.DrawImage(source.get(), true, 2, 2, 10, 10, nullptr);
+  clipped.r.ResetClipping(true);
+  plain.r.DrawImage(source.get(), true, 2, 2, 10, 10, nullptr);
+  EXPECT_EQ(pixel_argb(*clipped.bitmap, 4, 5), pixel_argb(*plain.bitmap, 4, 5));
+  EXPECT_NE(pixel_argb(*plain.bitmap, 8, 5), 0xFF102030u);
+  EXPECT_EQ(pixel_argb(*clipped.bitmap, 8, 5), 0xFF102030u);
+}
+
+TEST_F(ImageTest, HostileMappingsEndPromptly) {
+  auto source = opaque_pattern(16, 16);
+  const double inf = std::numeric_limits<double>::infinity();
+  cHitTest hit;
+  {
+    Bound b;
+    b.r.DrawImageParallelogram(source.get(), 1e30, 0, -1e30, 5, 3, 1e30, false, &hit);
+    b.r.DrawImage(source.get(), false, -inf, 0, 10, 10, &hit);
+    b.r.DrawImageRect(source.get(), INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, 0, 0, 20, 20, false, &hit);
+  }
+  {  // a twisted perspective quadrilateral and a near-degenerate one
+    Bound b;
+    const double twisted[8] = {0, 0, 24, 20, 24, 0, 0, 20};
+    b.r.AddPerspective(twisted, 0, 0, 24, 20);
+    b.r.SetImageFilter(9);
+    b.r.DrawImage(source.get(), false, 0, 0, 24, 20, &hit);
+    Bound c;
+    const double thin[8] = {0, 0, 24, 0, 24, 1e-9, 0, 2e-9};
+    c.r.AddPerspective(thin, 0, 0, 24, 20);
+    c.r.DrawImage(source.get(), false, 0, 0, 24, 20, &hit);
+  }
+  {  // distortions far out of range
+    Bound b;
+    b.r.WaveOn();
+    b.r.SwirlOn();
+    b.r.SetDistortionAmplitude(1e-300);
+    b.r.SetDistortionPeriod(1e-300);
+    b.r.DrawImage(source.get(), false, 0, 0, 24, 20, &hit);
+  }
+  SUCCEED();
+}
+
 // --- Hit masks ----------------------------------------------------------------------------
 
 TEST_F(ImageTest, HitMaskIsTheImageGreyAtItsAlpha) {
