@@ -15,6 +15,7 @@
 #include "qlm_path.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
+#include "qlm_renderer_image.h"
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
 
@@ -673,6 +674,26 @@ class cRendererSurface : public cRenderer {
   std::unique_ptr<cRendererSurface> mNested;
   // The distortion of gradient and image spans for the fill group in force.
   qlm_agg::distortion_dispatch Distortion() const;
+
+  // --- Images ----------------------------------------------------------------------
+  // Draws a bitmap's source rectangle (sx1, sy1)-(sx2, sy2) onto the
+  // parallelogram of `corners` (x0, y0, x1, y1, x2, y2: the source's top-left,
+  // top-right and bottom-right), clipped by the current path, into the open
+  // filter layer or the surface, and registers it in the hit test. A nil
+  // bitmap, a source or parallelogram of no area, or hostile geometry draw
+  // nothing.
+  void RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, const double* corners,
+                   bool premultiplied, cHitTest* hit);
+  // The image operations' common end: the scratch path is the outline; a
+  // filter layer is opened around it while the filter callback is on.
+  void DrawImageScratch(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, const double* corners,
+                        bool premultiplied, cHitTest* hit);
+  // The current path's vertices through the drawing chain (device pixels):
+  // their box, false for an empty path or hostile coordinates.
+  bool ImageOutlineBox(double* box);
+  rgba8_buffer mImageBuffer;                    // the bitmap being drawn, as RGBA
+  agg::span_allocator<agg::gray8> mGreyAlloc;   // image spans into hit masks
+  eImageSpan mLastImageSpan = eImageSpan::none; // the generator of the last image drawn
 
   // --- Clipping ------------------------------------------------------------------
   // Starts a clip pass: the mask from the clip shapes and a copy of the

@@ -52,21 +52,32 @@ void cRendererSurface::SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int3
   } else if (h == 0) {
     h = std::max<int64_t>(1, int64_t(std::nearbyint(double(bh) * double(w) / double(bw))));
   }
+  // The tile is made in a buffer of its own: a failure leaves the pattern
+  // as it was.
+  rgba8_buffer made;
   if (w != bw || h != bh) {
-    // A scaled tile is drawn as an image; until images are drawn, this
-    // fails, and a failure changes nothing.
+    // A scaled tile: the nested renderer draws the bitmap as an image,
+    // stretched half a tile pixel beyond each edge.
+    if (w > INT32_MAX || h > INT32_MAX || !made.Init(int32_t(w), int32_t(h))) return;
+    if (mNested == nullptr) {
+      mNested.reset(new (std::nothrow) cRendererSurface());
+      if (mNested == nullptr) return;
+    }
+    cSurfaceBitmapRGBA surface;
+    if (!surface.Attach(&made) || !mNested->AttachSurface(&surface)) return;
+    const double sx = double(w) / double(bw), sy = double(h) / double(bh);
+    mNested->DrawImage(bitmap, false, -sx / 2, -sy / 2, double(w) + sx / 2, double(h) + sy / 2, nullptr);
+    // Detached before the temporary surface goes.
+    mNested->DetachSurface();
+  } else if (!made.LoadBitmap(bitmap)) {
     return;
   }
-  // LoadBitmap reuses the tile's memory; on failure the previous tile is
-  // lost, so the pattern is only marked valid after success.
-  rgba8_buffer copy;
-  if (!copy.LoadBitmap(bitmap)) return;
-  if (!mFillTile.Init(copy.width(), copy.height())) {
+  if (!mFillTile.Init(int32_t(made.width()), int32_t(made.height()))) {
     mFill.pattern_valid = false;
     return;
   }
-  for (unsigned y = 0; y < copy.height(); ++y)
-    std::memcpy(mFillTile.row_ptr(int(y)), copy.row_ptr(int(y)), size_t(copy.width()) * 4);
+  for (unsigned y = 0; y < made.height(); ++y)
+    std::memcpy(mFillTile.row_ptr(int(y)), made.row_ptr(int(y)), size_t(made.width()) * 4);
   mFill.kind = mFill.saved_kind = 2;
   mFill.pattern_valid = true;
 }

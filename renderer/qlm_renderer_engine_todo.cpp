@@ -67,14 +67,6 @@ void cRendererSurface::DrawTextBetweenPaths(cPath*, cPath*, const rTextView&, bo
 void cRendererSurface::TextBetweenPathsBounds(cPath*, cPath*, const rTextView&, bool, double, bool, bool, rRectD&) {}
 
 // --- Images ------------------------------------------------------------------
-void cRendererSurface::DrawImage(cBase*, bool, double, double, double, double, cHitTest*) {}
-void cRendererSurface::DrawImageRect(cBase*, int32_t, int32_t, int32_t, int32_t, double, double, double, double, bool, cHitTest*) {}
-void cRendererSurface::DrawImageParallelogram(cBase*, double, double, double, double, double, double, bool, cHitTest*) {}
-void cRendererSurface::DrawImageRectParallelogram(cBase*, int32_t, int32_t, int32_t, int32_t, double, double, double, double, double, double, bool, cHitTest*) {}
-void cRendererSurface::DrawImageInPath(cBase*, cPath*, bool, cHitTest*) {}
-void cRendererSurface::DrawImageInPathAt(cBase*, cPath*, double, double, bool, cHitTest*) {}
-void cRendererSurface::DrawImageRectInPath(cBase*, cPath*, int32_t, int32_t, int32_t, int32_t, bool, cHitTest*) {}
-void cRendererSurface::DrawImageRectInPathAt(cBase*, cPath*, double, double, int32_t, int32_t, int32_t, int32_t, bool, cHitTest*) {}
 
 // --- SVG ---------------------------------------------------------------------
 void cRendererSurface::DrawSVG(cImageSVG*, const rMatrix*, double, double, cHitTest*) {}
