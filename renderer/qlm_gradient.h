@@ -195,3 +195,19 @@ class cGradientRadialFocus : public cGradientColorRamp {
 // the type tests in the renderer's fixed order, reserved kinds included);
 // 0 for nil, an invalid gradient or one that answers no kind id.
 uint8_t gradient_kind_of(const cGradient* gradient);
+
+// What one gradient paint of the renderer needs, prepared from the gradient,
+// its frame and the drawing's chain.
+struct rGradientPaint {
+  uint8_t kind = 0;    // 1 x, 2 y, 9 radial focus
+  uint8_t spread = 0;  // 0 pad, 1 repeat, 2 reflect
+  int focus_r = 0, focus_x = 0, focus_y = 0;  // radial focus, 1/16 units
+  double focus_r2 = 0, focus_mul = 0;
+  int d1 = 0, d2 = 0;  // the colour range, 1/16 units
+  const gradient_color_table* table = nullptr;
+  bool perspective = false;
+  agg::trans_affine mapping;  // device to gradient space (after the perspective)
+  double persp[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  bool distort = false;
+  qlm_agg::distortion_dispatch distortion;
+};
