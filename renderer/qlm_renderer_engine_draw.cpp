@@ -240,7 +240,7 @@ void cRendererSurface::RenderGradientSpans(Outline& outline, FrameSource& frame,
   cGradient* g = fill ? mFill.gradient : mPen.gradient;
   if (g == nullptr) return;
   double box[4];
-  const bool boxed = g->IsRelative() && agg::bounding_rect_single(frame, 0, &box[0], &box[1], &box[2], &box[3]);
+  const bool boxed = g->IsRelative() && agg::bounding_rect_single(frame, path_id, &box[0], &box[1], &box[2], &box[3]);
   if (!PrepareGradientPaint(fill, boxed ? box : nullptr, chain)) return;
   ++mPaintCount;
   mRasterReusable = false;
