@@ -237,13 +237,13 @@ void cRendererSurface::RenderPatternFill(VertexSource& source, const double* bou
 template <class Outline, class FrameSource>
 void cRendererSurface::RenderGradientSpans(Outline& outline, FrameSource& frame, bool fill, unsigned path_id,
                                            const rTransformChain& chain) {
+  mRasterReusable = false;
   cGradient* g = fill ? mFill.gradient : mPen.gradient;
   if (g == nullptr) return;
   double box[4];
   const bool boxed = g->IsRelative() && agg::bounding_rect_single(frame, path_id, &box[0], &box[1], &box[2], &box[3]);
   if (!PrepareGradientPaint(fill, boxed ? box : nullptr, chain)) return;
   ++mPaintCount;
-  mRasterReusable = false;
   const bool pen_rule = !fill && mPen.even_odd != mFill.even_odd;
   if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
   if (mLayer != nullptr) {
