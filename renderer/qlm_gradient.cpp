@@ -170,7 +170,11 @@ bool cGradientColorRamp::AddStop(uint32_t colour, double offs) {
   }
   stop->offset = offs;
   stop->colour = colour;
-  mRamp.Sort(color_stop_compare);
+  if (!mRamp.Sort(color_stop_compare)) {
+    // The ramp stays sorted: the stop goes again.
+    mRamp.RemoveLast(1);
+    return false;
+  }
   mRampIterator.Reset();
   mColorTable.reset();
   return true;

@@ -224,6 +224,16 @@ TEST_F(GradientTest, KindsForFillAndPen) {
   r.ReapplyPenGradient();
   EXPECT_FALSE(r.IsFillSolid());
   EXPECT_FALSE(r.IsPenPlainColor());
+  // A fill snapshot re-applies its gradient only while it is the fill: a
+  // solid snapshot that remembers one stays solid.
+  std::unique_ptr<cFill> gradient_fill = r.GetFill();
+  r.SetFillColor(renderer_color(1, 2, 3, 255));
+  std::unique_ptr<cFill> solid_fill = r.GetFill();
+  r.SetFill(gradient_fill.get(), false);
+  EXPECT_EQ(r.GetFillGradient(), &rf);
+  EXPECT_FALSE(r.IsFillSolid());
+  r.SetFill(solid_fill.get(), false);
+  EXPECT_TRUE(r.IsFillSolid());
   r.ResetFillGradient(false);
   r.ResetPenGradient(false);
   EXPECT_EQ(r.GetFillGradient(), nullptr);
