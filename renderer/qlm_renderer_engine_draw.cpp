@@ -258,7 +258,9 @@ void cRendererSurface::RenderGradientSpans(Outline& outline, FrameSource& frame,
     mRas.add_path(outline, path_id);
     RenderGradientPaint(&base);
     EndDraw();
-    mRasterReusable = true;
+    // The cells serve the hit mask unless they were swept with the pen's
+    // own rule (the mask sweeps with the fill's).
+    mRasterReusable = !pen_rule;
   }
   if (pen_rule) ApplyFillRule();
 }

@@ -271,6 +271,27 @@ TEST_F(GradientPaintTest, PenGradientsPaintAndRegister) {
   EXPECT_EQ(c.Red(50, 2), 0);
   EXPECT_NE(hit.HitTest(50, 10), 0);
   EXPECT_EQ(hit.HitTest(50, 2), 0);
+  // A pen with its own even-odd rule: where two strokes cross is a hole, in
+  // the picture and in the hit mask alike.
+  {
+    Canvas e(100, 60);
+    e.r.PenOn();
+    e.r.SetPenWidth(10);
+    e.r.SetPenEvenOdd(true);
+    e.r.SetPenGradient(&g);
+    cHitTest cross_hit;
+    agg::path_storage cross;
+    cross.move_to(10, 30);
+    cross.line_to(90, 30);
+    cross.move_to(50, 10);
+    cross.line_to(50, 50);
+    e.r.Draw(cross, 2, &cross_hit);
+    EXPECT_EQ(pixel_argb(*e.bitmap, 50, 30), 0xFF000000u);
+    EXPECT_EQ(cross_hit.HitTest(50, 30), 0);
+    EXPECT_NE(cross_hit.HitTest(30, 30), 0);
+    EXPECT_NE(pixel_argb(*e.bitmap, 70, 30), 0xFF000000u);
+    e.r.ResetPenGradient(false);
+  }
   // The pen colour takes over again after SetPenColor.
   c.r.SetPenColor(renderer_color(0, 255, 0, 255));
   c.r.Draw(line, 2);
