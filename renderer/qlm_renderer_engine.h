@@ -12,6 +12,7 @@
 
 #include "qlm_agg_extensions.h"
 #include "qlm_bitmap.h"
+#include "qlm_gradient.h"
 #include "qlm_path.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
@@ -694,6 +695,23 @@ class cRendererSurface : public cRenderer {
   rgba8_buffer mImageBuffer;                    // the bitmap being drawn, as RGBA
   agg::span_allocator<agg::gray8> mGreyAlloc;   // image spans into hit masks
   eImageSpan mLastImageSpan = eImageSpan::none; // the generator of the last image drawn
+
+  // --- Gradients -----------------------------------------------------------------
+  // The gradient painter of fills (`fill` true) and pens: `outline` (device
+  // space) is painted with the fill or pen gradient; `frame` is the same
+  // shape before the drawing chain, whose box is a relative gradient's
+  // frame; `chain` carries the frame's corners as it carries the outline.
+  // Paints nothing when anything it needs is missing.
+  template <class Outline, class FrameSource>
+  void RenderGradientSpans(Outline& outline, FrameSource& frame, bool fill, unsigned path_id,
+                           const rTransformChain& chain);
+  rGradientPaint mGradientPaint;  // the paint of the current call
+  // Prepares mGradientPaint; `box` is the frame's box or nil (the surface).
+  // False when nothing is to be painted.
+  bool PrepareGradientPaint(bool fill, const double* box, const rTransformChain& chain);
+  // Renders the rasterised shape with the prepared paint into `base`, or
+  // into the filter layer when `base` is nil.
+  void RenderGradientPaint(qlm_agg::renderer_any* base);
 
   // --- Clipping ------------------------------------------------------------------
   // Starts a clip pass: the mask from the clip shapes and a copy of the

@@ -1,6 +1,6 @@
 // The drawing core: RenderPath and its painters (solid, pattern), the
 // per-primitive filter layer and the hit masks. Painters of families not
-// built yet (shadows, outlines, pen patterns, markers, gradients, capture)
+// built yet (shadows, outlines, pen patterns, markers, capture)
 // take their places here as empty steps.
 #include <algorithm>
 #include <cstring>
@@ -252,6 +252,37 @@ void cRendererSurface::RenderPatternFill(VertexSource& source, const double* bou
   }
 }
 
+template <class Outline, class FrameSource>
+void cRendererSurface::RenderGradientSpans(Outline& outline, FrameSource& frame, bool fill, unsigned path_id,
+                                           const rTransformChain& chain) {
+  mRasterReusable = false;
+  cGradient* g = fill ? mFill.gradient : mPen.gradient;
+  if (g == nullptr) return;
+  double box[4];
+  const bool boxed = g->IsRelative() && agg::bounding_rect_single(frame, path_id, &box[0], &box[1], &box[2], &box[3]);
+  if (!PrepareGradientPaint(fill, boxed ? box : nullptr, chain)) return;
+  ++mPaintCount;
+  const bool pen_rule = !fill && mPen.even_odd != mFill.even_odd;
+  if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+  if (mLayer != nullptr) {
+    agg::trans_affine shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
+    agg::conv_transform<Outline> moved(outline, shift);
+    mRas.reset();
+    mRas.add_path(moved, path_id);
+    RenderGradientPaint(nullptr);
+  } else {
+    qlm_agg::renderer_any& base = BeginDraw();
+    mRas.reset();
+    mRas.add_path(outline, path_id);
+    RenderGradientPaint(&base);
+    EndDraw();
+    // The cells serve the hit mask unless they were swept with the pen's
+    // own rule (the mask sweeps with the fill's).
+    mRasterReusable = !pen_rule;
+  }
+  if (pen_rule) ApplyFillRule();
+}
+
 // --- Filter layer -------------------------------------------------------------------
 
 bool cRendererSurface::BeginFilterLayer(const double* rect) {
@@ -473,7 +504,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   auto gradient_fill = [&] {
     if (mFill.gradient_kind == 0) return;
     cast_shadow(false, true, false);
-    // The gradient painter comes with gradients.
+    if (draw) RenderGradientSpans(fill, curve, true, 0, chain_copy);
     LayerSafeHitMask(fill, hit, true);
   };
   auto interior = [&] {
@@ -503,7 +534,8 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       if (mPen.gradient_active && mPen.gradient_kind != 0) {
         stroke_generated = true;
         cast_shadow(true, false, true);
-        LayerSafeHitMask(stroke, hit, false);  // the gradient painter comes with gradients
+        if (draw) RenderGradientSpans(stroke, stroke_core_src, false, 0, chain_copy);
+        LayerSafeHitMask(stroke, hit, false);
       } else {
         solid_stroke();
       }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "qlm_base_util.h"
+#include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 
 namespace {
@@ -95,11 +96,14 @@ void cRendererSurface::FillPatternOn() {
 // --- Gradients ----------------------------------------------------------------------------
 
 void cRendererSurface::SetFillGradient(cGradient* gradient) {
-  // The kind comes from the gradient classes' type tests; none exists yet,
-  // so every gradient answers kind 0 and a nil or unknown one leaves the
-  // stored object in place (a fill of kind 3 then paints nothing).
+  // A nil, invalid or unknown gradient leaves the kind 0 and keeps the
+  // stored object (a fill of kind 3 then paints nothing).
   mFill.gradient_kind = 0;
-  (void)gradient;
+  const uint8_t kind = gradient_kind_of(gradient);
+  if (kind == 0) return;
+  mFill.gradient = gradient;
+  mFill.gradient_kind = kind;
+  mFill.kind = mFill.saved_kind = 3;
 }
 
 void cRendererSurface::ReapplyFillGradient() {

@@ -27,8 +27,6 @@ double cRendererSurface::GetPenPatternScaledWidth() { return 0.0; }
 double cRendererSurface::GetPenPatternTileHeight() { return 0.0; }
 void cRendererSurface::SetPenPatternStart(double) {}
 void cRendererSurface::PenPatternFromColor() {}
-void cRendererSurface::ReapplyPenGradient() {}
-void cRendererSurface::SetPenGradient(cGradient*) {}
 
 // --- Markers -----------------------------------------------------------------
 void cRendererSurface::AddVertexMarkerCommand(uint8_t, double, double, double, double, double, double) {}
