@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "qlm_2D.h"
+#include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
 
@@ -553,4 +554,20 @@ bool cRendererSurface::BuildShadowLut(const agg::rgba8* colours, size_t n) {
     mShadowLut[i] = c;
   }
   return true;
+}
+
+// The ramp's colours as they are now (later edits of the ramp need a new
+// call); only ramps of at least 256 colours, and only their first 256.
+void cRendererSurface::SetShadowColorRamp(cGradientColorRamp* ramp) {
+  mShadow.ramp = nullptr;
+  if (!object_identify(ramp, id_cGradientColorRamp) || ramp->GetMaxColors() < 256) return;
+  const gradient_color_table* table = ramp->GetColorTable();
+  agg::rgba8 colours[256];
+  size_t n = 0;
+  if (table != nullptr) {
+    n = std::min<size_t>(table->size(), 256);
+    for (size_t i = 0; i < n; ++i) colours[i] = (*table)[unsigned(i)];
+  }
+  if (!BuildShadowLut(colours, n)) return;
+  mShadow.ramp = ramp;
 }

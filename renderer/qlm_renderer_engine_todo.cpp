@@ -43,7 +43,6 @@ void cRendererSurface::MarkerScaleOff() {}
 // --- Distortions -------------------------------------------------------------
 
 // --- Shadows -----------------------------------------------------------------
-void cRendererSurface::SetShadowColorRamp(cGradientColorRamp*) {}
 
 // --- Text parameters ---------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 #include "renderer_support.h"
 
@@ -249,6 +250,46 @@ TEST_F(ShadowTest, ColourTable) {
   ASSERT_TRUE(s.r.Lut(nullptr, 0));
   EXPECT_EQ(lut[100].r, 0);
   EXPECT_EQ(lut[100].a, 255);
+}
+
+// A ramp of 256 colours colours the shadow through its table (shadow render
+// mode 1 only); 255 colours set no ramp.
+TEST_F(ShadowTest, ColourRampTable) {
+  Scene s;
+  cGradientColorRamp small(255), ramp(256);
+  for (cGradientColorRamp* g : {&small, &ramp}) {
+    g->AddStopARGB(0xFFFF0000u, 0);
+    g->AddStopARGB(0xFF0000FFu, 1);
+  }
+  s.r.SetShadowColorRamp(&small);
+  EXPECT_EQ(s.r.GetShadowColorRamp(), nullptr);
+  s.r.SetShadowColorRamp(&ramp);
+  ASSERT_EQ(s.r.GetShadowColorRamp(), &ramp);
+  const agg::rgba8* lut = s.r.LutEntries();
+  EXPECT_EQ(lut[10].a, 40);
+  EXPECT_EQ(lut[63].a, 252);
+  EXPECT_EQ(lut[64].a, 255);
+  // The colours are the ramp's table entries (its alpha is never used).
+  const gradient_color_table* table = ramp.GetColorTable();
+  ASSERT_NE(table, nullptr);
+  for (unsigned i : {0u, 10u, 128u, 255u}) {
+    EXPECT_EQ(lut[i].r, (*table)[i].r) << i;
+    EXPECT_EQ(lut[i].b, (*table)[i].b) << i;
+  }
+  EXPECT_GT(lut[255].b, 250);
+  // A hard shadow's inside is mask value 255: the last table entry (blue).
+  s.r.SetOffsetShadow(5);
+  s.r.SetShadowBlurred(false);
+  s.r.DrawRectangle(nullptr, 10, 10, 14, 14);
+  EXPECT_EQ(pixel_argb(*s.bitmap, 17, 17), color_rgba(lut[255].r, lut[255].g, lut[255].b, 255));
+  // Other render modes use the shadow colour (black here).
+  s.r.SetShadowRenderMode(2);
+  s.r.DrawRectangle(nullptr, 20, 10, 24, 14);
+  EXPECT_EQ(pixel_argb(*s.bitmap, 27, 17), color_rgba(0, 0, 0, 255));
+  s.r.ClearShadowColorRamp();
+  EXPECT_EQ(s.r.GetShadowColorRamp(), nullptr);
+  s.r.SetShadowColorRamp(nullptr);
+  EXPECT_EQ(s.r.GetShadowColorRamp(), nullptr);
 }
 
 // With culling on, a shape just outside the surface whose blurred shadow
