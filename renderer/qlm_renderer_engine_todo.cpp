@@ -59,13 +59,6 @@ void cRendererSurface::SetShadowColorRamp(cGradientColorRamp*) {}
 // --- Primitives and paths ----------------------------------------------------
 void cRendererSurface::DrawPathGroup(cPathGroup*, cHitTest*, double, double) {}
 
-// --- Text --------------------------------------------------------------------
-void cRendererSurface::DrawText(const rTextView&, double, double, cHitTest*) {}
-void cRendererSurface::DrawTextOnPath(cPath*, const rTextView&, bool, double, bool, bool, cHitTest*) {}
-void cRendererSurface::TextOnPathBounds(cPath*, const rTextView&, bool, double, bool, bool, rRectD&) {}
-void cRendererSurface::DrawTextBetweenPaths(cPath*, cPath*, const rTextView&, bool, double, bool, bool, cHitTest*) {}
-void cRendererSurface::TextBetweenPathsBounds(cPath*, cPath*, const rTextView&, bool, double, bool, bool, rRectD&) {}
-
 // --- Images ------------------------------------------------------------------
 void cRendererSurface::DrawImage(cBase*, bool, double, double, double, double, cHitTest*) {}
 void cRendererSurface::DrawImageRect(cBase*, int32_t, int32_t, int32_t, int32_t, double, double, double, double, bool, cHitTest*) {}
