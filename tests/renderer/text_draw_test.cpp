@@ -438,6 +438,28 @@ TEST_F(TextDrawTest, TextBetweenTwoPathsScalesToTheSecond) {
   expect_ink_in(p.Ink(), two, "between the paths");
 }
 
+// A face without an ascent: the em size stands in as the height that maps
+// onto the second path (a zero height would divide by zero).
+TEST_F(TextDrawTest, TextBetweenPathsWithoutAFontAscent) {
+  testenv::TinyFont tiny;
+  tiny.with_os2 = false;
+  tiny.hhea_ascender = 0;
+  testenv::ResolverHookScope hook(tiny.Write("tiny_flat_hhea.ttf"));
+  Page p(16);
+  p.font.SetFace("Tiny", 0, 16);
+  p.r.SetFont(&p.font);
+  ASSERT_EQ(p.font.GetAscent(), 0);
+  cPath base, top;
+  straight_path(base, 10, 120, 200, 120);
+  straight_path(top, 10, 88, 200, 88);  // 32 pixels: twice the em
+  rRectD b;
+  p.r.TextBetweenPathsBounds(&base, &top, "H", false, 0, false, true, b);
+  EXPECT_NEAR(b.y1, 120 - 2 * 11, 0.5) << "the 11-pixel H doubled";
+  EXPECT_NEAR(b.y2, 120, 0.5);
+  p.r.DrawTextBetweenPaths(&base, &top, "H", false, 0, false, true, nullptr);
+  expect_ink_in(p.Ink(), b, "drawn");
+}
+
 TEST_F(TextDrawTest, PathsThatCannotCarryTextDrawNothing) {
   QLM_REQUIRE_FONTS();
   Page p;
