@@ -263,6 +263,20 @@ TEST_F(TextDrawTest, WordOnlyUnderlineSkipsTheBlank) {
   }
 }
 
+TEST_F(TextDrawTest, TurnedTextTurnsItsLines) {
+  QLM_REQUIRE_FONTS();
+  Page p;
+  p.r.SetTextColor(renderer_color(0, 0, 0, 0));
+  p.r.SetUnderline(1, 0);
+  p.r.SetUnderlinePosition(0);
+  p.r.SetTextAngle(90);
+  rRectD e;
+  p.r.TextExtents("ab cd", true, 60.5, 20, e);
+  p.r.DrawText("ab cd", 60.5, 20, nullptr);
+  // The baseline from (x, y) along +x turns to run down from (x, y).
+  expect_ink_in(p.Ink(), rect(60, 20, 61, 20 + (e.x2 - e.x1)), "underline at 90", 1.0);
+}
+
 TEST_F(TextDrawTest, DecorationPensAreBorrowedForTheLine) {
   QLM_REQUIRE_FONTS();
   Page p;
