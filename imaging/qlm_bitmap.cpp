@@ -25,6 +25,9 @@ void qlm_bitmap_start() {
 void qlm_bitmap_stop() {}
 
 namespace {
+// The source of PixelsSerial numbers (0 is never handed out).
+std::atomic<uint64_t> gPixelsSerial{0};
+uint64_t next_pixels_serial() { return gPixelsSerial.fetch_add(1, std::memory_order_relaxed) + 1; }
 std::atomic<int64_t> g_size_limit{cnBitmapSizeLimit};
 }  // namespace
 
@@ -76,6 +79,7 @@ cBitmap::cBitmap(int32_t width, int32_t height, int32_t kind) {
   mWidth = std::max(width, 1);
   mHeight = std::max(height, 1);
   SetPixelFormat(kind, false);
+  mPixelsSerial = next_pixels_serial();
 }
 
 cBitmap::~cBitmap() { mem_free(mData); }
@@ -132,6 +136,7 @@ void cBitmap::TakePixels(cBitmap& other) {
   mStride = other.mStride;
   mPixel = other.mPixel;
   mOrder = other.mOrder;
+  mPixelsSerial = next_pixels_serial();
 }
 
 bool cBitmap::Create(int32_t width, int32_t height) {
@@ -150,6 +155,7 @@ bool cBitmap::Create(int32_t width, int32_t height) {
     Fill(mBackground, cnOpacityAlpha, 0, 0, mWidth, mHeight);
     mChangeCount = 0;
     mResizeCount = 0;
+    mPixelsSerial = next_pixels_serial();
     return true;
   });
 }
@@ -539,6 +545,7 @@ bool cBitmap::Map(const void* map_data, void* user, int32_t map_width, int32_t m
     mData = block.release();
     mChangeCount = 0;
     mResizeCount = 0;
+    mPixelsSerial = next_pixels_serial();
     return true;
   });
 }

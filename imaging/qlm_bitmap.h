@@ -209,6 +209,12 @@ class cBitmap : public cException {
   int32_t ChangeCount() const { return mChangeCount; }
   void Changed() { ++mChangeCount; }
   int32_t ResizeCount() const { return mResizeCount; }
+  // A number no other bitmap of the process has had, renewed whenever the
+  // bitmap gets new pixel memory (Create, Map, a conversion or resize): with
+  // the counters it tells caches that the pixels they hold are these, also
+  // when a bitmap is recycled at the address of a freed one or re-created
+  // with its counters back at 0.
+  uint64_t PixelsSerial() const { return mPixelsSerial; }
   int32_t ShareCount() const { return mShareCount; }
   uint32_t Background() const { return mBackground; }
   void SetBackground(uint32_t color) { mBackground = color; }
@@ -240,6 +246,7 @@ class cBitmap : public cException {
   uint32_t mTransparentColor = rgb_none;
   int32_t mChangeCount = 0;
   int32_t mResizeCount = 0;
+  uint64_t mPixelsSerial = 0;
   std::unique_ptr<cPalette> mPalette;
   int32_t mShareCount = 0;
   const rChannelOrder* mOrder = nullptr;

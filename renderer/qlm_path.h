@@ -53,10 +53,25 @@ class cPath : public cBase {
   // nothing.
   void Assign(const cPath* source);
 
+  // A user of the path may hang its own derived data on it: an object and a
+  // memory block, owned by the path and freed with it. Both stay nil until a
+  // user sets them; what they hold is that user's business.
+  cBase* GetCacheObject() const { return mCacheObject.get(); }
+  void SetCacheObject(std::unique_ptr<cBase> object) { mCacheObject = std::move(object); }
+  uint8_t* GetCacheBlock() const { return mCacheBlock.get(); }
+  size_t GetCacheBlockSize() const { return mCacheBlockSize; }
+  void SetCacheBlock(std::unique_ptr<uint8_t[]> block, size_t size) {
+    mCacheBlock = std::move(block);
+    mCacheBlockSize = mCacheBlock ? size : 0;
+  }
+
  private:
   void Changed() { mBounds.reset(); }
   agg::path_storage mStorage;
   std::unique_ptr<rPathBounds> mBounds;
+  std::unique_ptr<cBase> mCacheObject;
+  std::unique_ptr<uint8_t[]> mCacheBlock;
+  size_t mCacheBlockSize = 0;
 };
 
 // --- Vertex sources --------------------------------------------------------------

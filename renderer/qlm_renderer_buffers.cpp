@@ -194,6 +194,7 @@ std::unique_ptr<rgba8_buffer> rgba8_buffer::Clone() const {
   copy->mSource = mSource;
   copy->mSourceChange = mSourceChange;
   copy->mSourceResize = mSourceResize;
+  copy->mSourceSerial = mSourceSerial;
   copy->mValid = mValid;
   return copy;
 }
@@ -211,8 +212,8 @@ bool rgba8_buffer::LoadBitmap(cBitmap* bitmap) {
     mLastError = errPreCondition;
     return false;
   }
-  if (mSource == bitmap && mSourceChange != -1 && mSourceResize != -1 && mSourceChange == bitmap->ChangeCount() &&
-      mSourceResize == bitmap->ResizeCount() && mMemory != nullptr) {
+  if (mSource == bitmap && mSourceSerial == bitmap->PixelsSerial() && mSourceChange != -1 && mSourceResize != -1 &&
+      mSourceChange == bitmap->ChangeCount() && mSourceResize == bitmap->ResizeCount() && mMemory != nullptr) {
     mValid = true;
     return true;
   }
@@ -230,6 +231,8 @@ bool rgba8_buffer::LoadBitmap(cBitmap* bitmap) {
     }
   }
   mSource = bitmap;
+  mSourceSerial = bitmap->PixelsSerial();
+  ++mConversions;
   mSourceChange = bitmap->ChangeCount();
   mSourceResize = bitmap->ResizeCount();
   mValid = true;

@@ -12,9 +12,11 @@
 
 #include "qlm_agg_extensions.h"
 #include "qlm_bitmap.h"
+#include "qlm_gradient.h"
 #include "qlm_path.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
+#include "qlm_renderer_image.h"
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
 
@@ -35,19 +37,18 @@ struct rChainOp {
 struct rTransformChain {
   const rChainOp* ops = nullptr;
   size_t count = 0;
+  // A chain of nothing but one affine step (the common case) keeps that step
+  // here: the step loop stays out of line so that this path inlines into
+  // the converters.
+  bool only_affine = false;
+  agg::trans_affine affine;
   void transform(double* x, double* y) const {
-    for (size_t i = 0; i < count; ++i) {
-      const rChainOp& op = ops[i];
-      switch (op.kind) {
-        case 0: op.affine.transform(x, y); break;
-        case 1: op.persp.transform(x, y); break;
-        case 2:
-          if (op.bilinear.is_valid()) op.bilinear.transform(x, y);
-          break;
-        default: op.warp.transform(x, y); break;
-      }
-    }
+    if (only_affine)
+      affine.transform(x, y);
+    else
+      transform_steps(x, y);
   }
+  void transform_steps(double* x, double* y) const;
 };
 
 class cRendererSurface : public cRenderer {
@@ -532,7 +533,12 @@ class cRendererSurface : public cRenderer {
     double x0 = 0, y0 = 0, x1 = v, y1 = v;
     map(x0, y0);
     map(x1, y1);
-    return std::hypot(x1 - x0, y1 - y0) * 0.7071068;
+    // The plain root is several times faster than hypot, which it equals
+    // unless the squares overflow or lose their precision.
+    const double dx = x1 - x0, dy = y1 - y0;
+    double d = std::sqrt(dx * dx + dy * dy);
+    if (!(d < 1e150 && d > 1e-150)) d = std::hypot(dx, dy);
+    return d * 0.7071068;
   }
   // The length measure through the viewport and device matrices (clip
   // shapes follow only these).
@@ -697,6 +703,43 @@ class cRendererSurface : public cRenderer {
   std::unique_ptr<cRendererSurface> mNested;
   // The distortion of gradient and image spans for the fill group in force.
   qlm_agg::distortion_dispatch Distortion() const;
+
+  // --- Images ----------------------------------------------------------------------
+  // Draws a bitmap's source rectangle (sx1, sy1)-(sx2, sy2) onto the
+  // parallelogram of `corners` (x0, y0, x1, y1, x2, y2: the source's top-left,
+  // top-right and bottom-right), clipped by the current path, into the open
+  // filter layer or the surface, and registers it in the hit test. A nil
+  // bitmap, a source or parallelogram of no area, or hostile geometry draw
+  // nothing.
+  void RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, const double* corners,
+                   bool premultiplied, cHitTest* hit);
+  // The image operations' common end: the scratch path is the outline; a
+  // filter layer is opened around it while the filter callback is on.
+  void DrawImageScratch(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, const double* corners,
+                        bool premultiplied, cHitTest* hit);
+  // The current path's vertices through the drawing chain (device pixels):
+  // their box, false for an empty path or hostile coordinates.
+  bool ImageOutlineBox(double* box);
+  rgba8_buffer mImageBuffer;                    // the bitmap being drawn, as RGBA
+  agg::span_allocator<agg::gray8> mGreyAlloc;   // image spans into hit masks
+  eImageSpan mLastImageSpan = eImageSpan::none; // the generator of the last image drawn
+
+  // --- Gradients -----------------------------------------------------------------
+  // The gradient painter of fills (`fill` true) and pens: `outline` (device
+  // space) is painted with the fill or pen gradient; `frame` is the same
+  // shape before the drawing chain, whose box is a relative gradient's
+  // frame; `chain` carries the frame's corners as it carries the outline.
+  // Paints nothing when anything it needs is missing.
+  template <class Outline, class FrameSource>
+  void RenderGradientSpans(Outline& outline, FrameSource& frame, bool fill, unsigned path_id,
+                           const rTransformChain& chain);
+  rGradientPaint mGradientPaint;  // the paint of the current call
+  // Prepares mGradientPaint; `box` is the frame's box or nil (the surface).
+  // False when nothing is to be painted.
+  bool PrepareGradientPaint(bool fill, const double* box, const rTransformChain& chain);
+  // Renders the rasterised shape with the prepared paint into `base`, or
+  // into the filter layer when `base` is nil.
+  void RenderGradientPaint(qlm_agg::renderer_any* base);
 
   // --- Clipping ------------------------------------------------------------------
   // Starts a clip pass: the mask from the clip shapes and a copy of the

@@ -1,6 +1,6 @@
 // The drawing core: RenderPath and its painters (solid, pattern), the
 // per-primitive filter layer and the hit masks. Painters of families not
-// built yet (shadows, outlines, pen patterns, markers, gradients, capture)
+// built yet (shadows, outlines, pen patterns, markers, capture)
 // take their places here as empty steps.
 #include <algorithm>
 #include <cstring>
@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 
+#include "qlm_bitmap_formats.h"
 #include "qlm_renderer_engine.h"
 
 namespace {
@@ -52,6 +53,23 @@ void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_b
     agg::render_scanlines_aa_solid(ras, sl, base, c);
   else
     agg::render_scanlines_bin_solid(ras, bin, base, c);
+}
+
+// Solid paint into a surface target. Straight BGRA, the format of windows
+// and of the standard surface, is painted through AGG's concrete pixel
+// format, the very type the target's span table calls, so short spans are
+// not an indirect call each; every other format goes through the table.
+void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin,
+                 qlm_agg::renderer_any& base, const agg::rgba8& c, bool aa) {
+  qlm_agg::any_rgba_target& target = base.ren();
+  if (target.kind() != qlm_agg::target_kind::straight || target.code() != px32BGRA) {
+    paint_solid<qlm_agg::renderer_any>(ras, sl, bin, base, c, aa);
+    return;
+  }
+  agg::pixfmt_bgra32 pf(target.rbuf());
+  agg::renderer_base<agg::pixfmt_bgra32> direct(pf);
+  direct.clip_box(base.xmin(), base.ymin(), base.xmax(), base.ymax());
+  paint_solid(ras, sl, bin, direct, c, aa);
 }
 
 }  // namespace
@@ -141,7 +159,9 @@ void cRendererSurface::RenderSolid(VertexSource& source, bool fill, const agg::r
     mRas.add_path(source, path_id);
     paint_solid(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
     EndDraw();
-    mRasterReusable = true;
+    // The mask sweep uses the rasteriser's rule in force, the fill's: cells
+    // painted under the pen's other rule must be rasterised again.
+    mRasterReusable = !pen_rule;
   }
   if (pen_rule) ApplyFillRule();
 }
@@ -232,6 +252,37 @@ void cRendererSurface::RenderPatternFill(VertexSource& source, const double* bou
         acc(tile);
     paint(acc);
   }
+}
+
+template <class Outline, class FrameSource>
+void cRendererSurface::RenderGradientSpans(Outline& outline, FrameSource& frame, bool fill, unsigned path_id,
+                                           const rTransformChain& chain) {
+  mRasterReusable = false;
+  cGradient* g = fill ? mFill.gradient : mPen.gradient;
+  if (g == nullptr) return;
+  double box[4];
+  const bool boxed = g->IsRelative() && agg::bounding_rect_single(frame, path_id, &box[0], &box[1], &box[2], &box[3]);
+  if (!PrepareGradientPaint(fill, boxed ? box : nullptr, chain)) return;
+  ++mPaintCount;
+  const bool pen_rule = !fill && mPen.even_odd != mFill.even_odd;
+  if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+  if (mLayer != nullptr) {
+    agg::trans_affine shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
+    agg::conv_transform<Outline> moved(outline, shift);
+    mRas.reset();
+    mRas.add_path(moved, path_id);
+    RenderGradientPaint(nullptr);
+  } else {
+    qlm_agg::renderer_any& base = BeginDraw();
+    mRas.reset();
+    mRas.add_path(outline, path_id);
+    RenderGradientPaint(&base);
+    EndDraw();
+    // The cells serve the hit mask unless they were swept with the pen's
+    // own rule (the mask sweeps with the fill's).
+    mRasterReusable = !pen_rule;
+  }
+  if (pen_rule) ApplyFillRule();
 }
 
 // --- Filter layer -------------------------------------------------------------------
@@ -328,6 +379,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   // Hostile geometry ends here, before any AGG rasterisation: the control
   // points through the whole mapping must be finite and sane.
   double cx1 = 0, cy1 = 0, cx2 = 0, cy2 = 0;
+  bool curved = false;
   {
     agg::conv_transform<agg::path_storage, rTransformChain> control(*path, const_cast<rTransformChain&>(chain));
     control.rewind(0);
@@ -336,6 +388,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     unsigned cmd;
     while (!agg::is_stop(cmd = control.vertex(&x, &y))) {
       if (!agg::is_vertex(cmd)) continue;
+      if (agg::is_curve(cmd)) curved = true;
       if (!usable(x) || !usable(y)) return;
       if (first) {
         cx1 = cx2 = x;
@@ -372,9 +425,17 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   // a stroke is drawn, else the fill source's (a pen that paints nothing
   // must not widen the box by its width).
   const bool stroke_paints = stroking && mPen.kind != 0 && mPen.width > 0;
+  // Without curves or snapping the fill's vertices are the control points
+  // already walked above, and so is their box.
+  const bool fill_box_known = !curved && !mMaster.pixel_snap;
   auto drawing_box = [&](double* r) {
-    return stroke_paints ? agg::bounding_rect_single(stroke, 0, &r[0], &r[1], &r[2], &r[3])
-                         : agg::bounding_rect_single(fill, 0, &r[0], &r[1], &r[2], &r[3]);
+    if (stroke_paints) return agg::bounding_rect_single(stroke, 0, &r[0], &r[1], &r[2], &r[3]);
+    if (!fill_box_known) return agg::bounding_rect_single(fill, 0, &r[0], &r[1], &r[2], &r[3]);
+    r[0] = cx1;
+    r[1] = cy1;
+    r[2] = cx2;
+    r[3] = cy2;
+    return true;
   };
 
   // 6. Culling.
@@ -445,7 +506,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   auto gradient_fill = [&] {
     if (mFill.gradient_kind == 0) return;
     cast_shadow(false, true, false);
-    // The gradient painter comes with gradients.
+    if (draw) RenderGradientSpans(fill, curve, true, 0, chain_copy);
     LayerSafeHitMask(fill, hit, true);
   };
   auto interior = [&] {
@@ -475,7 +536,8 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       if (mPen.gradient_active && mPen.gradient_kind != 0) {
         stroke_generated = true;
         cast_shadow(true, false, true);
-        LayerSafeHitMask(stroke, hit, false);  // the gradient painter comes with gradients
+        if (draw) RenderGradientSpans(stroke, stroke_core_src, false, 0, chain_copy);
+        LayerSafeHitMask(stroke, hit, false);
       } else {
         solid_stroke();
       }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "qlm_base_util.h"
+#include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 
 namespace {
@@ -52,21 +53,32 @@ void cRendererSurface::SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int3
   } else if (h == 0) {
     h = std::max<int64_t>(1, int64_t(std::nearbyint(double(bh) * double(w) / double(bw))));
   }
+  // The tile is made in a buffer of its own: a failure leaves the pattern
+  // as it was.
+  rgba8_buffer made;
   if (w != bw || h != bh) {
-    // A scaled tile is drawn as an image; until images are drawn, this
-    // fails, and a failure changes nothing.
+    // A scaled tile: the nested renderer draws the bitmap as an image,
+    // stretched half a tile pixel beyond each edge.
+    if (w > INT32_MAX || h > INT32_MAX || !made.Init(int32_t(w), int32_t(h))) return;
+    if (mNested == nullptr) {
+      mNested.reset(new (std::nothrow) cRendererSurface());
+      if (mNested == nullptr) return;
+    }
+    cSurfaceBitmapRGBA surface;
+    if (!surface.Attach(&made) || !mNested->AttachSurface(&surface)) return;
+    const double sx = double(w) / double(bw), sy = double(h) / double(bh);
+    mNested->DrawImage(bitmap, false, -sx / 2, -sy / 2, double(w) + sx / 2, double(h) + sy / 2, nullptr);
+    // Detached before the temporary surface goes.
+    mNested->DetachSurface();
+  } else if (!made.LoadBitmap(bitmap)) {
     return;
   }
-  // LoadBitmap reuses the tile's memory; on failure the previous tile is
-  // lost, so the pattern is only marked valid after success.
-  rgba8_buffer copy;
-  if (!copy.LoadBitmap(bitmap)) return;
-  if (!mFillTile.Init(copy.width(), copy.height())) {
+  if (!mFillTile.Init(int32_t(made.width()), int32_t(made.height()))) {
     mFill.pattern_valid = false;
     return;
   }
-  for (unsigned y = 0; y < copy.height(); ++y)
-    std::memcpy(mFillTile.row_ptr(int(y)), copy.row_ptr(int(y)), size_t(copy.width()) * 4);
+  for (unsigned y = 0; y < made.height(); ++y)
+    std::memcpy(mFillTile.row_ptr(int(y)), made.row_ptr(int(y)), size_t(made.width()) * 4);
   mFill.kind = mFill.saved_kind = 2;
   mFill.pattern_valid = true;
 }
@@ -84,11 +96,14 @@ void cRendererSurface::FillPatternOn() {
 // --- Gradients ----------------------------------------------------------------------------
 
 void cRendererSurface::SetFillGradient(cGradient* gradient) {
-  // The kind comes from the gradient classes' type tests; none exists yet,
-  // so every gradient answers kind 0 and a nil or unknown one leaves the
-  // stored object in place (a fill of kind 3 then paints nothing).
+  // A nil, invalid or unknown gradient leaves the kind 0 and keeps the
+  // stored object (a fill of kind 3 then paints nothing).
   mFill.gradient_kind = 0;
-  (void)gradient;
+  const uint8_t kind = gradient_kind_of(gradient);
+  if (kind == 0) return;
+  mFill.gradient = gradient;
+  mFill.gradient_kind = kind;
+  mFill.kind = mFill.saved_kind = 3;
 }
 
 void cRendererSurface::ReapplyFillGradient() {

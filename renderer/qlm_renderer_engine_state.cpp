@@ -115,6 +115,9 @@ void cRendererSurface::SetFill(const cFill* fill, bool flag) {
     mFill.pattern_valid = false;
   }
   ApplyFillRule();
+  // The gradient is re-applied only while it is the fill in force: a solid
+  // or pattern snapshot that still remembers a gradient stays what it was.
+  if (mFill.kind == 3 && mFill.gradient_kind != 0) ReapplyFillGradient();
   if (flag) {
     RebuildPipeline();
     UpdateApproximation();

@@ -27,8 +27,6 @@ double cRendererSurface::GetPenPatternScaledWidth() { return 0.0; }
 double cRendererSurface::GetPenPatternTileHeight() { return 0.0; }
 void cRendererSurface::SetPenPatternStart(double) {}
 void cRendererSurface::PenPatternFromColor() {}
-void cRendererSurface::ReapplyPenGradient() {}
-void cRendererSurface::SetPenGradient(cGradient*) {}
 
 // --- Markers -----------------------------------------------------------------
 void cRendererSurface::AddVertexMarkerCommand(uint8_t, double, double, double, double, double, double) {}
@@ -60,14 +58,6 @@ void cRendererSurface::SetShadowColorRamp(cGradientColorRamp*) {}
 void cRendererSurface::DrawPathGroup(cPathGroup*, cHitTest*, double, double) {}
 
 // --- Images ------------------------------------------------------------------
-void cRendererSurface::DrawImage(cBase*, bool, double, double, double, double, cHitTest*) {}
-void cRendererSurface::DrawImageRect(cBase*, int32_t, int32_t, int32_t, int32_t, double, double, double, double, bool, cHitTest*) {}
-void cRendererSurface::DrawImageParallelogram(cBase*, double, double, double, double, double, double, bool, cHitTest*) {}
-void cRendererSurface::DrawImageRectParallelogram(cBase*, int32_t, int32_t, int32_t, int32_t, double, double, double, double, double, double, bool, cHitTest*) {}
-void cRendererSurface::DrawImageInPath(cBase*, cPath*, bool, cHitTest*) {}
-void cRendererSurface::DrawImageInPathAt(cBase*, cPath*, double, double, bool, cHitTest*) {}
-void cRendererSurface::DrawImageRectInPath(cBase*, cPath*, int32_t, int32_t, int32_t, int32_t, bool, cHitTest*) {}
-void cRendererSurface::DrawImageRectInPathAt(cBase*, cPath*, double, double, int32_t, int32_t, int32_t, int32_t, bool, cHitTest*) {}
 
 // --- SVG ---------------------------------------------------------------------
 void cRendererSurface::DrawSVG(cImageSVG*, const rMatrix*, double, double, cHitTest*) {}

@@ -39,7 +39,14 @@ void affine_inverse(const agg::trans_affine& m, double& x, double& y) {
   if (invertible(m)) m.inverse_transform(&x, &y);
 }
 
-bool is_identity(const agg::trans_affine& m) { return m.is_identity(1e-14); }
+// Each of the six values within 1e-14 of the identity's. AGG's own test
+// compares through frexp and ldexp, which cost more per call than drawing a
+// small shape does, and it is asked on every draw.
+bool is_identity(const agg::trans_affine& m) {
+  constexpr double e = 1e-14;
+  return std::fabs(m.sx - 1) < e && std::fabs(m.sy - 1) < e && std::fabs(m.shx) < e && std::fabs(m.shy) < e &&
+         std::fabs(m.tx) < e && std::fabs(m.ty) < e;
+}
 
 }  // namespace
 
@@ -176,11 +183,25 @@ void cRendererSurface::TransformPathByList(agg::path_storage& path) const {
   path.transform_all_paths(t);
 }
 
+void rTransformChain::transform_steps(double* x, double* y) const {
+  for (size_t i = 0; i < count; ++i) {
+    const rChainOp& op = ops[i];
+    switch (op.kind) {
+      case 0: op.affine.transform(x, y); break;
+      case 1: op.persp.transform(x, y); break;
+      case 2:
+        if (op.bilinear.is_valid()) op.bilinear.transform(x, y);
+        break;
+      default: op.warp.transform(x, y); break;
+    }
+  }
+}
+
 rTransformChain cRendererSurface::Chain(bool list) const {
   mChainOps.clear();
   agg::trans_affine pending = mPosition;  // affine steps folded so far
   auto flush = [&] {
-    if (pending.is_identity(1e-14)) return;
+    if (is_identity(pending)) return;
     rChainOp op;
     op.affine = pending;
     mChainOps.push_back(op);
@@ -206,7 +227,12 @@ rTransformChain cRendererSurface::Chain(bool list) const {
     }
   pending *= mDevice;
   flush();
-  return rTransformChain{mChainOps.data(), mChainOps.size()};
+  rTransformChain chain{mChainOps.data(), mChainOps.size()};
+  if (chain.count == 0 || (chain.count == 1 && mChainOps[0].kind == 0)) {
+    chain.only_affine = true;
+    if (chain.count == 1) chain.affine = mChainOps[0].affine;
+  }
+  return chain;
 }
 
 // --- Operations --------------------------------------------------------------------

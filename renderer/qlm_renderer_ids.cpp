@@ -4,6 +4,7 @@
 #include "qlm_base_object.h"
 #include "qlm_bitmap.h"
 #include "qlm_font_resolver.h"
+#include "qlm_jng.h"
 
 uint32_t id_cSurface = 0;
 uint32_t id_cSurfaceBitmap = 0;
@@ -35,6 +36,7 @@ uint32_t id_cGradientKind14 = 0;
 void qlm_renderer_start() {
   qlm_bitmap_start();
   qlm_font_start();
+  qlm_jng_start();  // image_load's codecs (JNG starts PNG and JPEG)
   if (id_cSurface != 0) return;
   for (uint32_t* id : {&id_cSurface, &id_cSurfaceBitmap, &id_cRendererUnused1, &id_cTransformations, &id_cHitTest,
                        &id_cPath, &id_cFont, &id_cPathGroup, &id_cGradient, &id_cGradientColorRamp,

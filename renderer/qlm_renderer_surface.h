@@ -231,9 +231,12 @@ class rgba8_buffer : public agg::rendering_buffer {
   // memory.
   std::unique_ptr<rgba8_buffer> Clone() const;
   // Converts a bitmap of one of the six formats to RGBA (alpha 255 for the
-  // 24-bit ones). Nothing is converted when the bitmap and its change and
-  // resize counters are the ones of the last conversion.
+  // 24-bit ones). Nothing is converted when the bitmap (its address and its
+  // pixels' serial number) and its change and resize counters are the ones
+  // of the last conversion.
   bool LoadBitmap(cBitmap* bitmap);
+  // Conversions done so far (LoadBitmap calls that converted pixels).
+  int64_t ConversionCount() const { return mConversions; }
 
   bool IsValid() const { return mValid; }
   uint8_t* PixelPtr() const { return mMemory; }
@@ -251,6 +254,8 @@ class rgba8_buffer : public agg::rendering_buffer {
   const cBitmap* mSource = nullptr;
   int32_t mSourceChange = -1;
   int32_t mSourceResize = -1;
+  uint64_t mSourceSerial = 0;
+  int64_t mConversions = 0;
   agg::pixfmt_rgba32 mAccessor{*this};
   bool mValid = false;
   int32_t mLastError = 0;

@@ -166,14 +166,12 @@ TEST_F(FillTest, PatternFromABitmap) {
   const uint8_t* px = fill->tile->row_ptr(2) + 3 * 4;
   EXPECT_EQ(color_rgba(px[0], px[1], px[2], px[3]), testenv::pixel_argb(*bitmap, 3, 2));
 
-  // (0, 6) keeps the aspect: 8 x 6, a scaled tile. Scaled tiles are drawn as
-  // images, which the renderer does not draw yet: the call fails and
-  // changes nothing.
+  // (0, 6) keeps the aspect: 8 x 6, a scaled tile (drawn as an image).
   r.FillSolid();
   r.SetFillPatternBitmap(bitmap.get(), 0, 6);
-  EXPECT_TRUE(r.IsFillSolid());
-  r.FillPatternOn();  // the earlier tile is still valid
   EXPECT_TRUE(r.IsFillPattern());
+  EXPECT_EQ(r.GetFillPatternWidth(), 8);
+  EXPECT_EQ(r.GetFillPatternHeight(), 6);
   r.SetFillPatternBitmap(nullptr, 1, 1);
   EXPECT_TRUE(r.IsFillPattern());
   // SetFillColor switches back to solid.

@@ -284,6 +284,30 @@ TEST_F(PrimitivesTest, PathBoundsAreCachedAndFlattened) {
   EXPECT_NEAR(q.GetBounds().y1, -10, 0.5);  // sweep true turns through negative y
 }
 
+// What a user hangs on a path lives as long as the path, through changes.
+TEST_F(PrimitivesTest, PathCacheSlotsAreFreedWithThePath) {
+  struct cCounted : cBase {
+    explicit cCounted(int& n) : alive(n) { ++alive; }
+    ~cCounted() override { --alive; }
+    int& alive;
+  };
+  int alive = 0;
+  {
+    cPath p;
+    EXPECT_EQ(p.GetCacheObject(), nullptr);
+    EXPECT_EQ(p.GetCacheBlock(), nullptr);
+    p.SetCacheObject(std::make_unique<cCounted>(alive));
+    p.SetCacheBlock(std::make_unique<uint8_t[]>(64), 64);
+    p.MoveTo(1, 2);
+    p.Clear();
+    EXPECT_EQ(alive, 1);
+    EXPECT_EQ(p.GetCacheBlockSize(), 64u);
+    p.SetCacheObject(std::make_unique<cCounted>(alive));  // the old one goes
+    EXPECT_EQ(alive, 1);
+  }
+  EXPECT_EQ(alive, 0);
+}
+
 // The matrix procedures against their formulas (old values on the right).
 TEST_F(PrimitivesTest, MatrixProceduresFollowTheirFormulas) {
   std::mt19937 rng(7);

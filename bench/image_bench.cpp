@@ -1,0 +1,126 @@
+// Image drawing beside raw AGG: a 1024 x 768 picture drawn with DrawImage
+// onto a 1024 x 768 BGRA surface at scale 1 (filter kind 0: bilinear) and at
+// scale 0.25 (filter kind 5: the affine resampler), each beside the raw AGG
+// pipeline of the same generator over the picture already in RGBA. The
+// renderer's runs count the bitmap conversions: an unchanged bitmap is
+// converted once, whatever the number of draws (counter "conversions").
+#include <cstring>
+#include <vector>
+
+#include "bench_ratio.h"
+#include "qlm_renderer_engine.h"
+#include "qlm_renderer_ids.h"
+#include "qlm_renderer_surface.h"
+#include "qlm_startup.h"
+
+namespace {
+
+constexpr int kW = 1024;
+constexpr int kH = 768;
+
+class cCountingRenderer : public cRendererSurface {
+ public:
+  int64_t Conversions() const { return mImageBuffer.ConversionCount(); }
+};
+
+struct Fixture {
+  Fixture() {
+    static bool started = [] {
+      framework_start(0, nullptr);
+      qlm_renderer_start();
+      return true;
+    }();
+    (void)started;
+    target = std::make_unique<cBitmap>(kW, kH, cnBitmap32BGRA);
+    target->Create();
+    surface.Attach(target.get(), true);
+    picture = std::make_unique<cBitmap>(kW, kH, cnBitmap32BGRA);
+    picture->Create();
+    rgba.resize(size_t(kW) * kH * 4);
+    uint32_t v = 12345;
+    for (int y = 0; y < kH; ++y) {
+      uint8_t* p = picture->Data() + int64_t(y) * picture->Stride();
+      for (int x = 0; x < kW * 4; ++x) {
+        v = v * 1103515245u + 12345u;
+        p[x] = uint8_t(v >> 16);
+      }
+      for (int x = 0; x < kW; ++x) {  // opaque, as photographs are
+        p[x * 4 + 3] = 255;
+        uint8_t* q = &rgba[(size_t(y) * kW + x) * 4];
+        q[0] = p[x * 4 + 2], q[1] = p[x * 4 + 1], q[2] = p[x * 4], q[3] = 255;
+      }
+    }
+  }
+  std::unique_ptr<cBitmap> target;
+  cSurfaceBitmap surface;
+  std::unique_ptr<cBitmap> picture;
+  std::vector<uint8_t> rgba;
+};
+
+Fixture& fixture() {
+  static Fixture f;
+  return f;
+}
+
+// state.range(0): 1 for scale 1 (bilinear), 4 for scale 0.25 (filter 5).
+void BM_DrawImage(benchmark::State& state) {
+  Fixture& f = fixture();
+  const double shrink = double(state.range(0));
+  cCountingRenderer r;
+  // A renderer's detach detaches its surface too: bound again per run.
+  if (!f.surface.Attach(f.target.get(), true) || !r.AttachSurface(&f.surface)) {
+    state.SkipWithError(r.LastErrorText().c_str());
+    return;
+  }
+  if (shrink > 1) r.SetImageFilter(5);
+  for (auto _ : state) {
+    r.DrawImage(f.picture.get(), false, 0, 0, kW / shrink, kH / shrink, nullptr);
+    benchmark::DoNotOptimize(f.target->Data());
+  }
+  state.counters["conversions"] = double(r.Conversions());
+  r.DetachSurface();
+}
+BENCHMARK(BM_DrawImage)->Arg(1)->Arg(4);
+
+void BM_RawImage(benchmark::State& state) {
+  Fixture& f = fixture();
+  const double shrink = double(state.range(0));
+  agg::rendering_buffer src(f.rgba.data(), kW, kH, kW * 4);
+  agg::pixfmt_rgba32 src_pf(src);
+  using accessor_type = agg::image_accessor_clip<agg::pixfmt_rgba32>;
+  accessor_type acc(src_pf, agg::rgba8(0, 0, 0, 0));
+  agg::rendering_buffer rb(f.target->Data(), kW, kH, f.target->Stride());
+  agg::pixfmt_bgra32 pf(rb);
+  agg::renderer_base<agg::pixfmt_bgra32> base(pf);
+  agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;
+  ras.clip_box(0, 0, kW, kH);
+  agg::scanline_u8 sl;
+  agg::span_allocator<agg::rgba8> alloc;
+  agg::image_filter_lut lut(agg::image_filter_bicubic(), true);
+  for (auto _ : state) {
+    const double x2 = kW / shrink, y2 = kH / shrink;
+    double parl[6] = {0, 0, x2, 0, x2, y2};
+    agg::trans_affine m(0, 0, kW, kH, parl);
+    m.invert();
+    agg::span_interpolator_linear<> interp(m);
+    agg::path_storage p;
+    p.move_to(0, 0), p.line_to(x2, 0), p.line_to(x2, y2), p.line_to(0, y2), p.close_polygon();
+    ras.reset();
+    ras.add_path(p);
+    if (shrink > 1) {
+      agg::span_image_resample_rgba_affine<accessor_type> gen(acc, interp, lut);
+      agg::render_scanlines_aa(ras, sl, base, alloc, gen);
+    } else {
+      agg::span_image_filter_rgba_bilinear<accessor_type, agg::span_interpolator_linear<>> gen(acc, interp);
+      agg::render_scanlines_aa(ras, sl, base, alloc, gen);
+    }
+    benchmark::DoNotOptimize(f.target->Data());
+  }
+}
+BENCHMARK(BM_RawImage)->Arg(1)->Arg(4);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return bench::run_with_ratios(argc, argv, {{"BM_DrawImage/1", "BM_RawImage/1"}, {"BM_DrawImage/4", "BM_RawImage/4"}});
+}

@@ -1,0 +1,576 @@
+// Images: bitmaps drawn transformed, filtered, tinted, clipped and
+// registered in hit tests, scaled fill-pattern tiles, and image_load.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <vector>
+
+#include "qlm_base_flow.h"
+#include "qlm_base_lists.h"
+#include "qlm_jng.h"
+#include "qlm_jpeg.h"
+#include "qlm_png.h"
+#include "qlm_renderer_engine.h"
+#include "qlm_renderer_image.h"
+#include "renderer_support.h"
+#include "sandbox.h"
+#include "test_files.h"
+
+namespace {
+
+using testenv::RendererTest;
+using testenv::pixel_argb;
+
+class cImageProbe : public cRendererSurface {
+ public:
+  eImageSpan LastSpan() const { return mLastImageSpan; }
+  int64_t Conversions() const { return mImageBuffer.ConversionCount(); }
+};
+
+struct Bound {
+  explicit Bound(int32_t kind = cnBitmap32BGRA, int w = 24, int h = 20, uint32_t bg = 0xFF102030u)
+      : bitmap(testenv::solid_bitmap(w, h, kind, bg)) {
+    EXPECT_TRUE(surface.Attach(bitmap.get(), true));
+    EXPECT_TRUE(r.AttachSurface(&surface));
+  }
+  std::vector<uint8_t> Bytes() const {
+    return std::vector<uint8_t>(bitmap->Data(), bitmap->Data() + int64_t(bitmap->Stride()) * bitmap->Height());
+  }
+  std::unique_ptr<cBitmap> bitmap;
+  cSurfaceBitmap surface;
+  cImageProbe r;
+};
+
+// Opaque pixels that differ from their neighbours in every channel.
+std::unique_ptr<cBitmap> opaque_pattern(int w, int h, int32_t kind = cnBitmap32BGRA, uint32_t seed = 7) {
+  return testenv::make_bitmap(w, h, kind, [seed](int32_t x, int32_t y) {
+    return testenv::pattern_argb(x, y, seed) | 0xFF000000u;
+  });
+}
+
+class ImageTest : public RendererTest {};
+
+// --- Placement ----------------------------------------------------------------------
+
+TEST_F(ImageTest, IdentityBlitIsExactInEveryFormatAndMirrors) {
+  for (int32_t kind = cnBitmap24RGB; kind <= cnBitmap32ABGR; ++kind) {
+    for (bool aa : {true, false}) {
+      SCOPED_TRACE(testing::Message() << "kind " << kind << " aa " << aa);
+      auto source = opaque_pattern(8, 8, kind);
+      Bound b(kind, 12, 10);
+      b.r.SetAntiAliasing(aa);
+      b.r.DrawImage(source.get(), false, 2, 1, 10, 9, nullptr);
+      for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 12; ++x) {
+          const bool inside = x >= 2 && x < 10 && y >= 1 && y < 9;
+          const uint32_t want = inside ? pixel_argb(*source, x - 2, y - 1) : 0xFF102030u;
+          ASSERT_EQ(pixel_argb(*b.bitmap, x, y), want) << x << "," << y;
+        }
+      // x2 < x1: the corners follow the arguments, the image is mirrored.
+      Bound m(kind, 8, 8);
+      m.r.SetAntiAliasing(aa);
+      m.r.DrawImage(source.get(), false, 8, 0, 0, 8, nullptr);
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) ASSERT_EQ(pixel_argb(*m.bitmap, x, y), pixel_argb(*source, 7 - x, y));
+    }
+  }
+}
+
+TEST_F(ImageTest, SourceIsClampedAndEmptyInputsDrawNothing) {
+  auto source = opaque_pattern(10, 6);
+  Bound past, exact;
+  past.r.DrawImageRect(source.get(), 2, 1, 10 + 50, 6 + 9, 0.5, 0.5, 21.5, 17.5, false, nullptr);
+  exact.r.DrawImageRect(source.get(), 2, 1, 10, 6, 0.5, 0.5, 21.5, 17.5, false, nullptr);
+  EXPECT_EQ(past.Bytes(), exact.Bytes());
+  Bound negative;
+  negative.r.DrawImageRect(source.get(), -5, -5, 10, 6, 0.5, 0.5, 21.5, 17.5, false, nullptr);
+  Bound whole;
+  whole.r.DrawImage(source.get(), false, 0.5, 0.5, 21.5, 17.5, nullptr);
+  EXPECT_EQ(negative.Bytes(), whole.Bytes());
+
+  cImage no_frames(4, 4, 0);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  Bound b;
+  const std::vector<uint8_t> before = b.Bytes();
+  cHitTest hit;
+  b.r.DrawImageRect(source.get(), 3, 0, 3, 6, 0, 0, 20, 20, false, &hit);    // zero width
+  b.r.DrawImageRect(source.get(), 12, 0, 20, 6, 0, 0, 20, 20, false, &hit);  // beyond the width
+  b.r.DrawImageRect(source.get(), 0, 4, 10, 2, 0, 0, 20, 20, false, &hit);   // upside down
+  b.r.DrawImage(nullptr, false, 0, 0, 20, 20, &hit);
+  b.r.DrawImage(&no_frames, false, 0, 0, 20, 20, &hit);
+  b.r.DrawImage(&hit, false, 0, 0, 20, 20, &hit);  // not an image
+  b.r.DrawImageParallelogram(source.get(), 0, 0, 10, 10, 20, 20, false, &hit);  // no area
+  b.r.DrawImage(source.get(), false, 0, 0, 20, 1e-300, &hit);                   // no area
+  b.r.DrawImage(source.get(), false, 0, nan, 20, 20, &hit);
+  b.r.DrawImage(source.get(), false, 0, 0, 20, 1e-7, &hit);  // source beyond the interpolator's reach
+  EXPECT_EQ(b.Bytes(), before);
+  EXPECT_TRUE(hit.IsEmpty());
+}
+
+TEST_F(ImageTest, AnImageIsDrawnThroughItsCurrentFrame) {
+  auto source = opaque_pattern(6, 5);
+  class cOneFrame : public cImage {
+   public:
+    explicit cOneFrame(std::unique_ptr<cBitmap> b) : cImage(0, 0, 0) { AdoptCommonBitmap(b.release()); }
+  } image(opaque_pattern(6, 5));
+  Bound a, b;
+  a.r.DrawImageXYWH(&image, 1, 2, 6, 5, false, nullptr);
+  b.r.DrawImage(image.Bitmap(0), false, 1, 2, 7, 7, nullptr);
+  EXPECT_EQ(a.Bytes(), b.Bytes());
+  EXPECT_NE(a.Bytes(), Bound().Bytes());
+}
+
+TEST_F(ImageTest, PathVariantsPlaceTheImageOnThePathBounds) {
+  auto source = opaque_pattern(8, 8);
+  cPath path;
+  path.MoveTo(100, 50);
+  path.LineTo(108, 50);
+  path.LineTo(108, 58);
+  path.LineTo(100, 58);
+  path.ClosePolygon();
+  // At (10, 10): the path moves by (-90, -40) and the image with it.
+  Bound at, plain;
+  at.r.DrawImageInPathAt(source.get(), &path, 10, 10, false, nullptr);
+  plain.r.DrawImage(source.get(), false, 10, 10, 18, 18, nullptr);
+  EXPECT_EQ(at.Bytes(), plain.Bytes());
+  Bound at_rect, plain_rect;
+  at_rect.r.DrawImageRectInPathAt(source.get(), &path, 3, 2, 1, 1, 5, 5, false, nullptr);
+  plain_rect.r.DrawImageRect(source.get(), 1, 1, 5, 5, 3, 2, 11, 10, false, nullptr);
+  EXPECT_EQ(at_rect.Bytes(), plain_rect.Bytes());
+  // In place, with a triangle cutting the image: only its inside is drawn.
+  cPath triangle;
+  triangle.MoveTo(2, 2);
+  triangle.LineTo(18, 2);
+  triangle.LineTo(2, 18);
+  triangle.ClosePolygon();
+  Bound in;
+  in.r.DrawImageInPath(source.get(), &triangle, false, nullptr);
+  EXPECT_NE(pixel_argb(*in.bitmap, 4, 4), 0xFF102030u);
+  EXPECT_EQ(pixel_argb(*in.bitmap, 15, 15), 0xFF102030u);
+  in.r.DrawImageInPath(source.get(), nullptr, false, nullptr);  // nil path: nothing
+}
+
+// --- Generators ----------------------------------------------------------------------
+
+// The raw AGG pipeline of one generator: the bitmap (RGBA) mapped onto the
+// rectangle over a BGRA copy of the background.
+template <template <class, class> class Gen>
+std::vector<uint8_t> raw_image(const cBitmap& bm, double x1, double y1, double x2, double y2,
+                               agg::image_filter_lut* lut) {
+  const int w = bm.Width(), h = bm.Height();
+  std::vector<uint8_t> rgba(size_t(w) * h * 4);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint32_t c = pixel_argb(bm, x, y);
+      uint8_t* p = &rgba[(size_t(y) * w + x) * 4];
+      p[0] = uint8_t(c >> 16), p[1] = uint8_t(c >> 8), p[2] = uint8_t(c), p[3] = uint8_t(c >> 24);
+    }
+  agg::rendering_buffer src(rgba.data(), w, h, w * 4);
+  agg::pixfmt_rgba32 src_pf(src);
+  agg::image_accessor_clip<agg::pixfmt_rgba32> acc(src_pf, agg::rgba8(0, 0, 0, 0));
+  double parl[6] = {x1, y1, x2, y1, x2, y2};
+  agg::trans_affine m(0, 0, w, h, parl);
+  m.invert();
+  agg::span_interpolator_linear<> interp(m);
+  auto out = testenv::solid_bitmap(24, 20, cnBitmap32BGRA, 0xFF102030u);
+  agg::rendering_buffer rb(out->Data(), 24, 20, out->Stride());
+  agg::pixfmt_bgra32 pf(rb);
+  agg::renderer_base<agg::pixfmt_bgra32> base(pf);
+  agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;
+  ras.clip_box(0, 0, 24, 20);
+  agg::path_storage p;
+  p.move_to(x1, y1), p.line_to(x2, y1), p.line_to(x2, y2), p.line_to(x1, y2), p.close_polygon();
+  ras.add_path(p);
+  agg::scanline_u8 sl;
+  agg::span_allocator<agg::rgba8> alloc;
+  using acc_t = agg::image_accessor_clip<agg::pixfmt_rgba32>;
+  if constexpr (requires { Gen<acc_t, agg::span_interpolator_linear<>>(acc, interp); }) {
+    Gen<acc_t, agg::span_interpolator_linear<>> gen(acc, interp);
+    agg::render_scanlines_aa(ras, sl, base, alloc, gen);
+  } else {
+    Gen<acc_t, agg::span_interpolator_linear<>> gen(acc, interp, *lut);
+    agg::render_scanlines_aa(ras, sl, base, alloc, gen);
+  }
+  return std::vector<uint8_t>(out->Data(), out->Data() + int64_t(out->Stride()) * 20);
+}
+template <class A, class I>
+using resample_affine = agg::span_image_resample_rgba_affine<A>;
+
+TEST_F(ImageTest, GeneratorsEqualRawAgg) {
+  auto big = opaque_pattern(64, 48, cnBitmap32RGBA);
+  auto small = opaque_pattern(8, 6, cnBitmap32ARGB);
+  {  // stretched bilinearly (kind 0)
+    Bound b;
+    b.r.DrawImage(small.get(), false, 1.5, 0.25, 22.75, 19.5, nullptr);
+    EXPECT_EQ(b.r.LastSpan(), eImageSpan::bilinear);
+    EXPECT_EQ(b.Bytes(), (raw_image<agg::span_image_filter_rgba_bilinear>(*small, 1.5, 0.25, 22.75, 19.5, nullptr)));
+  }
+  {  // shrunk to about a quarter with kind 2: resampled
+    Bound b;
+    b.r.SetImageFilter(2);
+    b.r.DrawImage(big.get(), false, 2, 1, 18, 13, nullptr);
+    EXPECT_EQ(b.r.LastSpan(), eImageSpan::resample_affine);
+    agg::image_filter_lut lut(agg::image_filter_hanning(), true);
+    EXPECT_EQ(b.Bytes(), (raw_image<resample_affine>(*big, 2, 1, 18, 13, &lut)));
+  }
+  {  // enlarged with kind 5: the general filter
+    Bound b;
+    b.r.SetImageFilter(5);
+    b.r.DrawImage(small.get(), false, 0, 0, 24, 18, nullptr);
+    EXPECT_EQ(b.r.LastSpan(), eImageSpan::filter_general);
+    agg::image_filter_lut lut(agg::image_filter_bicubic(), true);
+    EXPECT_EQ(b.Bytes(), (raw_image<agg::span_image_filter_rgba>(*small, 0, 0, 24, 18, &lut)));
+  }
+}
+
+TEST_F(ImageTest, GeneratorChoiceTable) {
+  auto source = opaque_pattern(64, 64);
+  struct Case {
+    bool aa;
+    uint8_t filter;
+    double size;  // destination side for the 64-pixel source
+    bool perspective, wave;
+    eImageSpan want;
+  } cases[] = {
+      {true, 0, 16, false, false, eImageSpan::bilinear},  // kind 0 never resamples
+      {true, 2, 16, false, false, eImageSpan::resample_affine},
+      {true, 1, 16, false, false, eImageSpan::resample_affine},
+      {true, 2, 64, false, false, eImageSpan::filter_2x2},
+      {true, 1, 64, false, false, eImageSpan::bilinear},
+      {true, 5, 64, false, false, eImageSpan::filter_general},
+      {true, 2, 57, false, false, eImageSpan::filter_2x2},  // 1.1228: not shrunk
+      {true, 2, 56, false, false, eImageSpan::resample_affine},
+      {true, 5, 16, true, false, eImageSpan::resample_perspective},
+      {true, 5, 64, true, false, eImageSpan::filter_general},
+      {true, 5, 16, false, true, eImageSpan::filter_general},  // distorted: no resampling
+      {true, 2, 16, true, true, eImageSpan::filter_2x2},
+      {false, 5, 16, true, false, eImageSpan::nearest},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "filter " << int(c.filter) << " size " << c.size << " persp "
+                                    << c.perspective << " wave " << c.wave << " aa " << c.aa);
+    Bound b(cnBitmap32BGRA, 80, 80);
+    b.r.SetAntiAliasing(c.aa);
+    b.r.SetImageFilter(c.filter);
+    if (c.perspective) {
+      const double quad[8] = {0, 0, 80, 4, 80, 76, 0, 80};
+      b.r.AddPerspective(quad, 0, 0, 80, 80);
+    }
+    if (c.wave) b.r.WaveOn();
+    b.r.DrawImage(source.get(), false, 4, 4, 4 + c.size, 4 + c.size, nullptr);
+    EXPECT_EQ(b.r.LastSpan(), c.want);
+    // Something of the image arrived in its middle.
+    EXPECT_NE(pixel_argb(*b.bitmap, 4 + int(c.size / 2), 4 + int(c.size / 2)), 0xFF102030u);
+  }
+  static_assert(choose_image_span(true, 3, 2, 1.125, 1.0, false, false) == eImageSpan::filter_2x2);
+  static_assert(choose_image_span(true, 3, 2, 1.0, 1.126, false, false) == eImageSpan::resample_affine);
+}
+
+TEST_F(ImageTest, IdentityPerspectiveIsExact) {
+  // A perspective stage that maps the surface onto itself: the per-pixel
+  // perspective interpolator lands on pixel centres as the affine one does.
+  auto source = opaque_pattern(8, 8);
+  Bound a(cnBitmap32BGRA, 12, 10), b(cnBitmap32BGRA, 12, 10);
+  const double quad[8] = {0, 0, 12, 0, 12, 10, 0, 10};
+  a.r.AddPerspective(quad, 0, 0, 12, 10);
+  a.r.DrawImage(source.get(), false, 2, 1, 10, 9, nullptr);
+  b.r.DrawImage(source.get(), false, 2, 1, 10, 9, nullptr);
+  EXPECT_EQ(a.Bytes(), b.Bytes());
+}
+
+// --- Targets ----------------------------------------------------------------------------
+
+TEST_F(ImageTest, PremultipliedAndStraightBlendByTheirFormulas) {
+  const uint32_t bg = 0xFF0A141Eu;  // (10, 20, 30)
+  for (bool pre : {false, true}) {
+    // Straight (200, 100, 50) at alpha 128; pre-multiplied, the same colour
+    // carries (100, 50, 25).
+    const uint32_t px = pre ? 0x80643219u : 0x80C86432u;
+    auto source = testenv::solid_bitmap(1, 1, cnBitmap32RGBA, px);
+    Bound b(cnBitmap32BGRA, 3, 3, bg);
+    b.r.DrawImage(source.get(), pre, 1, 1, 2, 2, nullptr);
+    const uint32_t got = pixel_argb(*b.bitmap, 1, 1);
+    const double a = 128 / 255.0;
+    const double want[3] = {pre ? 100 + 10 * (1 - a) : 10 + (200 - 10) * a, pre ? 50 + 20 * (1 - a) : 20 + (100 - 20) * a,
+                            pre ? 25 + 30 * (1 - a) : 30 + (50 - 30) * a};
+    EXPECT_NEAR(double((got >> 16) & 0xFF), want[0], 1.0) << pre;
+    EXPECT_NEAR(double((got >> 8) & 0xFF), want[1], 1.0) << pre;
+    EXPECT_NEAR(double(got & 0xFF), want[2], 1.0) << pre;
+    EXPECT_EQ(pixel_argb(*b.bitmap, 0, 0), bg);
+  }
+}
+
+TEST_F(ImageTest, ClippingFilterLayerAndMasterAlpha) {
+  auto source = opaque_pattern(16, 16);
+  // Clipped to a rectangle: outside it the surface stays.
+  Bound c;
+  c.r.ClipRect(4, 4, 10, 10);
+  c.r.DrawImage(source.get(), false, 0, 0, 16, 16, nullptr);
+  c.r.ResetClipping(true);
+  EXPECT_EQ(pixel_argb(*c.bitmap, 5, 5), pixel_argb(*source, 5, 5));
+  EXPECT_EQ(pixel_argb(*c.bitmap, 2, 2), 0xFF102030u);
+  EXPECT_EQ(pixel_argb(*c.bitmap, 12, 5), 0xFF102030u);
+  // Through a filter layer that leaves its pixels alone: the same picture.
+  // (Pixel-aligned and opaque: a layer is straight RGBA over transparent
+  // black, so partly covered pixels would be blended twice.)
+  Bound plain, layered;
+  plain.r.DrawImage(source.get(), false, 3, 2, 19, 18, nullptr);
+  int calls = 0;
+  layered.r.SetFilterCallback([](cBitmap*, bool&, void* user) { ++*static_cast<int*>(user); }, 2, &calls);
+  layered.r.FilterCallbackOn();
+  layered.r.DrawImage(source.get(), false, 3, 2, 19, 18, nullptr);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(layered.Bytes(), plain.Bytes());
+  // Master alpha 0 draws nothing.
+  Bound none;
+  const std::vector<uint8_t> before = none.Bytes();
+  none.r.SetMasterAlpha(0);
+  none.r.DrawImage(source.get(), false, 0, 0, 16, 16, nullptr);
+  EXPECT_EQ(none.Bytes(), before);
+}
+
+TEST_F(ImageTest, TintAndInvertingRenderMode) {
+  auto source = opaque_pattern(6, 6);
+  // Fill render mode 4: inverted through an opaque white master colour.
+  Bound inv;
+  inv.r.SetMasterColor(renderer_color(255, 255, 255, 255));
+  inv.r.SetFillRenderMode(4);
+  inv.r.DrawImage(source.get(), false, 0, 0, 6, 6, nullptr);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 6; ++x)
+      ASSERT_EQ(pixel_argb(*inv.bitmap, x, y), (pixel_argb(*source, x, y) ^ 0x00FFFFFFu)) << x << "," << y;
+  // Multiply with a tint colour whose alpha halves the image.
+  Bound tint(cnBitmap32BGRA, 6, 6, 0x00000000u);
+  tint.r.SetImageTintOp(15);  // multiply
+  tint.r.SetImageTintColor(renderer_color(255, 0, 255, 128));
+  tint.r.DrawImage(source.get(), false, 0, 0, 6, 6, nullptr);
+  const uint32_t got = pixel_argb(*tint.bitmap, 2, 3);
+  EXPECT_EQ((got >> 8) & 0xFF, 0u);  // green multiplied by 0
+  EXPECT_GT((got >> 16) & 0xFF, 0u);
+}
+
+TEST_F(ImageTest, PremultipliedThroughAClipEqualsTheUnclippedInside) {
+  auto source = testenv::solid_bitmap(4, 4, cnBitmap32RGBA, 0x80643219u);
+  Bound clipped, plain;
+  clipped.r.ClipRect(0, 0, 6, 20);
+  clipped.r.DrawImage(source.get(), true, 2, 2, 10, 10, nullptr);
+  clipped.r.ResetClipping(true);
+  plain.r.DrawImage(source.get(), true, 2, 2, 10, 10, nullptr);
+  EXPECT_EQ(pixel_argb(*clipped.bitmap, 4, 5), pixel_argb(*plain.bitmap, 4, 5));
+  EXPECT_NE(pixel_argb(*plain.bitmap, 8, 5), 0xFF102030u);
+  EXPECT_EQ(pixel_argb(*clipped.bitmap, 8, 5), 0xFF102030u);
+}
+
+TEST_F(ImageTest, HostileMappingsEndPromptly) {
+  auto source = opaque_pattern(16, 16);
+  const double inf = std::numeric_limits<double>::infinity();
+  cHitTest hit;
+  {
+    Bound b;
+    b.r.DrawImageParallelogram(source.get(), 1e30, 0, -1e30, 5, 3, 1e30, false, &hit);
+    b.r.DrawImage(source.get(), false, -inf, 0, 10, 10, &hit);
+    b.r.DrawImageRect(source.get(), INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, 0, 0, 20, 20, false, &hit);
+  }
+  {  // a twisted perspective quadrilateral and a near-degenerate one
+    Bound b;
+    const double twisted[8] = {0, 0, 24, 20, 24, 0, 0, 20};
+    b.r.AddPerspective(twisted, 0, 0, 24, 20);
+    b.r.SetImageFilter(9);
+    b.r.DrawImage(source.get(), false, 0, 0, 24, 20, &hit);
+    Bound c;
+    const double thin[8] = {0, 0, 24, 0, 24, 1e-9, 0, 2e-9};
+    c.r.AddPerspective(thin, 0, 0, 24, 20);
+    c.r.DrawImage(source.get(), false, 0, 0, 24, 20, &hit);
+  }
+  {  // distortions far out of range
+    Bound b;
+    b.r.WaveOn();
+    b.r.SwirlOn();
+    b.r.SetDistortionAmplitude(1e-300);
+    b.r.SetDistortionPeriod(1e-300);
+    b.r.DrawImage(source.get(), false, 0, 0, 24, 20, &hit);
+  }
+  SUCCEED();
+}
+
+// --- Hit masks ----------------------------------------------------------------------------
+
+TEST_F(ImageTest, HitMaskIsTheImageGreyAtItsAlpha) {
+  struct Case {
+    uint32_t argb;
+    uint8_t want;
+  } cases[] = {
+      {0x00FFFFFFu, 0},    // transparent: not hittable
+      {0xFFFFFFFFu, 255},  // opaque white
+      {0xFF000000u, 0},    // opaque black: grey 0
+      {0x80808080u, 64},   // grey (77 + 150 + 29) x 128 / 256 = 128 at alpha 128
+      {0xFFFF0000u, 76},   // red: 77 x 255 / 256
+  };
+  for (bool aa : {true, false})
+    for (const Case& c : cases) {
+      auto source = testenv::solid_bitmap(4, 4, cnBitmap32BGRA, c.argb);
+      Bound b;
+      b.r.SetAntiAliasing(aa);
+      cHitTest hit;
+      b.r.DrawImage(source.get(), false, 4, 4, 12, 12, &hit);
+      EXPECT_NEAR(hit.HitTest(8, 8), c.want, 1) << std::hex << c.argb << " aa " << aa;
+      EXPECT_EQ(hit.HitTest(2, 2), 0);
+    }
+  // A zoomed image registers only what lies on the surface.
+  auto white = testenv::solid_bitmap(4, 4, cnBitmap32BGRA, 0xFFFFFFFFu);
+  Bound z;
+  cHitTest hit;
+  z.r.DrawImage(white.get(), false, -1e6, -1e6, 1e6, 1e6, &hit);
+  EXPECT_EQ(hit.HitTest(10, 10), 255);
+  EXPECT_LE(hit.MaskWidth(), 24);
+  EXPECT_LE(hit.MaskHeight(), 20);
+  // With clipping on, the registration is cut by the clip.
+  Bound c;
+  cHitTest clipped;
+  c.r.ClipRect(0, 0, 8, 20);
+  c.r.DrawImage(white.get(), false, 0, 0, 16, 16, &clipped);
+  EXPECT_EQ(clipped.HitTest(4, 4), 255);
+  EXPECT_EQ(clipped.HitTest(12, 4), 0);
+}
+
+// --- The bitmap cache ----------------------------------------------------------------------
+
+TEST_F(ImageTest, UnchangedBitmapIsConvertedOnce) {
+  auto source = opaque_pattern(8, 8);
+  Bound b;
+  b.r.DrawImage(source.get(), false, 0, 0, 8, 8, nullptr);
+  b.r.DrawImage(source.get(), false, 8, 0, 16, 8, nullptr);
+  EXPECT_EQ(b.r.Conversions(), 1);
+  testenv::set_pixel_argb(*source, 0, 0, 0xFF00FF00u);
+  source->Changed();
+  b.r.DrawImage(source.get(), false, 0, 0, 8, 8, nullptr);
+  EXPECT_EQ(b.r.Conversions(), 2);
+  EXPECT_EQ(pixel_argb(*b.bitmap, 0, 0), 0xFF00FF00u);
+  // Re-created in place: the counters are back at 0, the pixels are new.
+  ASSERT_TRUE(source->Close());
+  source->SetBackground(0xFFABCDEFu);
+  ASSERT_TRUE(source->Create());
+  b.r.DrawImage(source.get(), false, 0, 0, 8, 8, nullptr);
+  EXPECT_EQ(b.r.Conversions(), 3);
+  EXPECT_EQ(pixel_argb(*b.bitmap, 3, 3), 0xFFABCDEFu);
+  // A format conversion keeps the counters but not the pixels' layout.
+  ASSERT_TRUE(source->Convert(cnBitmap24RGB));
+  b.r.DrawImage(source.get(), false, 8, 8, 16, 16, nullptr);
+  EXPECT_EQ(b.r.Conversions(), 4);
+  EXPECT_EQ(pixel_argb(*b.bitmap, 10, 10), 0xFFABCDEFu);
+}
+
+// --- Fill pattern from a scaled bitmap ---------------------------------------------------
+
+TEST_F(ImageTest, ScaledPatternTileIsDrawnAsAnImage) {
+  auto red = testenv::solid_bitmap(200, 100, cnBitmap24BGR, 0xFFC01020u);
+  cRendererSurface r;
+  r.SetFillPatternBitmap(red.get(), 0, 50);
+  ASSERT_TRUE(r.IsFillPattern());
+  EXPECT_EQ(r.GetFillPatternWidth(), 100);
+  EXPECT_EQ(r.GetFillPatternHeight(), 50);
+  auto fill = r.GetFill();
+  ASSERT_NE(fill->tile, nullptr);
+  // Stretched half a pixel beyond each edge: no transparent fringe.
+  for (int y : {0, 25, 49})
+    for (int x : {0, 50, 99}) {
+      const uint8_t* p = fill->tile->row_ptr(y) + x * 4;
+      EXPECT_EQ(color_rgba(p[0], p[1], p[2], p[3]), 0xFFC01020u) << x << "," << y;
+    }
+  // Enlarged: a 2 x 1 bitmap at 8 x 4 keeps its two halves (the surround
+  // still shows at the edges when a tile pixel is smaller than a bitmap's).
+  auto two = testenv::make_bitmap(2, 1, cnBitmap32RGBA,
+                                  [](int32_t x, int32_t) { return x == 0 ? 0xFF0000FFu : 0xFFFF0000u; });
+  r.SetFillPatternBitmap(two.get(), 8, 0);
+  EXPECT_EQ(r.GetFillPatternHeight(), 4);
+  fill = r.GetFill();
+  const uint8_t* left = fill->tile->row_ptr(1);
+  const uint8_t* right = fill->tile->row_ptr(1) + 7 * 4;
+  EXPECT_GT(left[2], 150);  // blue
+  EXPECT_EQ(left[0], 0);
+  EXPECT_GT(right[0], 150);  // red
+  EXPECT_EQ(right[2], 0);
+  // A nil bitmap changes nothing.
+  r.SetFillPatternBitmap(nullptr, 3, 3);
+  EXPECT_EQ(r.GetFillPatternWidth(), 8);
+}
+
+// --- image_load -----------------------------------------------------------------------------
+
+std::vector<uint8_t> encoded(cImage& codec, uint32_t argb) {
+  class cOneFrame : public cImage {
+   public:
+    explicit cOneFrame(std::unique_ptr<cBitmap> b) : cImage(0, 0, 0) { AdoptCommonBitmap(b.release()); }
+  } from(testenv::solid_bitmap(2, 2, cnBitmapNative, argb));
+  auto flow = cMemoryFlow::Construct();
+  EXPECT_TRUE(flow->Create());
+  EXPECT_TRUE(codec.SaveFrom(flow.get(), &from)) << codec.LastErrorText();
+  std::vector<uint8_t> out(size_t(flow->Size()));
+  EXPECT_TRUE(flow->Seek(0) && flow->Read(out.data(), int32_t(out.size())));
+  return out;
+}
+
+void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+TEST_F(ImageTest, ImageLoadTable) {
+  const std::string host = testenv::sandbox_dir("image_load");
+  const std::string dir = testenv::win_of(host);
+  cImagePNG png;
+  cImageJPEG jpeg(cnJPEGDctIntSlow, 95);
+  cImageJNG jng;
+  const std::vector<uint8_t> png_bytes = encoded(png, 0xFF3366CCu);
+  const std::vector<uint8_t> jpeg_bytes = encoded(jpeg, 0xFF808080u);
+  const std::vector<uint8_t> jng_bytes = encoded(jng, 0xFF808080u);
+  write_bytes(host + "/a.PNG", png_bytes);
+  write_bytes(host + "/b.jpeg", jpeg_bytes);
+  write_bytes(host + "/c.JpG", jpeg_bytes);
+  write_bytes(host + "/d.jng", jng_bytes);
+  write_bytes(host + "/e.gif", png_bytes);
+  write_bytes(host + "/f.png", {0x89, 'P', 'N', 'G', 1, 2, 3});
+  write_bytes(host + "/g.png", png_bytes);
+  ASSERT_EQ(chmod((host + "/g.png").c_str(), 0444), 0);
+  static const std::vector<uint8_t> registered = png_bytes;
+  resource_register("embedded picture.png", registered.data(), int32_t(registered.size()));
+
+  enum class Kind { none, png, jpeg, jng };
+  struct Case {
+    std::string name;
+    Kind kind;
+  } cases[] = {
+      {dir + "\\a.PNG", Kind::png},           {dir + "\\b.jpeg", Kind::jpeg},
+      {dir + "\\c.JpG", Kind::jpeg},          {dir + "\\d.jng", Kind::jng},
+      {dir + "\\e.gif", Kind::none},          {dir + "\\f.png", Kind::none},  // corrupt
+      {dir + "\\g.png", Kind::png},  // read-only
+      {dir + "\\missing.png", Kind::none},    {"embedded picture.png", Kind::png},  // registered, no file
+      {"EMBEDDED PICTURE.PNG  ", Kind::png}, {dir + "\\noextension", Kind::none},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<cImage> image = image_load(c.name);
+    SCOPED_TRACE(c.name);
+    if (c.kind == Kind::none) {
+      EXPECT_EQ(image, nullptr);
+      continue;
+    }
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(dynamic_cast<cImageJNG*>(image.get()) != nullptr, c.kind == Kind::jng);
+    EXPECT_EQ(dynamic_cast<cImagePNG*>(image.get()) != nullptr, c.kind == Kind::png || c.kind == Kind::jng);
+    EXPECT_EQ(dynamic_cast<cImageJPEG*>(image.get()) != nullptr, c.kind == Kind::jpeg);
+    cBitmap* bm = image->Bitmap(0);
+    ASSERT_NE(bm, nullptr);
+    EXPECT_EQ(bm->Width(), 2);
+    const uint32_t px = pixel_argb(*bm, 1, 1);
+    if (c.kind == Kind::png)
+      EXPECT_EQ(px, 0xFF3366CCu);
+    else
+      EXPECT_NEAR(double(px & 0xFF), 128.0, 3.0);
+  }
+}
+
+}  // namespace
