@@ -13,6 +13,7 @@
 #include "font_test_support.h"
 #include "qlm_base_fullstring.h"
 #include "qlm_font.h"
+#include "qlm_gradient.h"
 #include "qlm_path.h"
 #include "qlm_renderer_engine.h"
 #include "renderer_support.h"
@@ -345,6 +346,43 @@ TEST_F(TextDrawTest, GlyphPaintFollowsTheRenderModes) {
     for (int y = 0; y < p.bitmap->Height(); ++y)
       for (int x = 0; x < p.bitmap->Width(); ++x) pen_pixels += p.Rgb(x, y) == pen;
     EXPECT_EQ(pen_pixels > 0, c.text_mode != 0) << c.name << ": the outline in the pen colour";
+  }
+}
+
+// With a fill gradient, text render mode 0 still paints the text colour;
+// mode 1 fills each glyph with the gradient and outlines it with the pen.
+TEST_F(TextDrawTest, GradientFillInRenderModesZeroAndOne) {
+  QLM_REQUIRE_FONTS();
+  for (uint8_t mode : {0, 1}) {
+    Page p(80);
+    cGradientLinearX g(0, 100);
+    g.AddStopRGBA(0, 0, 0, 255, 0.0);
+    g.AddStopRGBA(255, 0, 0, 255, 1.0);
+    p.r.SetFillGradient(&g);
+    p.r.SetTextColor(renderer_color(0x10, 0x20, 0x30, 255));
+    p.r.SetPenColor(renderer_color(0, 200, 0, 255));
+    p.r.SetPenWidth(2);
+    p.r.SetTextRenderMode(mode);
+    rRectD e;
+    p.r.TextExtents("I", true, 40, 120, e);
+    p.r.DrawText("I", 40, 120, nullptr);
+    const int row = int((e.y1 + e.y2) / 2);
+    const uint32_t left = p.Rgb(int(e.x1 + 2.5), row), right = p.Rgb(int(e.x2 - 3.5), row);
+    int pen_pixels = 0;
+    for (int y = 0; y < p.bitmap->Height(); ++y)
+      for (int x = 0; x < p.bitmap->Width(); ++x) pen_pixels += p.Rgb(x, y) == 0x00C800u;
+    if (mode == 0) {
+      EXPECT_EQ(left, 0x102030u);
+      EXPECT_EQ(right, 0x102030u);
+      EXPECT_EQ(pen_pixels, 0);
+    } else {
+      // Black to red from the glyph's left to its right: pure reds rising.
+      EXPECT_EQ(left & 0xFFFFu, 0u) << std::hex << left;
+      EXPECT_EQ(right & 0xFFFFu, 0u) << std::hex << right;
+      EXPECT_LT(left >> 16, right >> 16);
+      EXPECT_GT(right >> 16, 0x80u);
+      EXPECT_GT(pen_pixels, 0);
+    }
   }
 }
 
