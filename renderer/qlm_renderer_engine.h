@@ -672,6 +672,34 @@ class cRendererSurface : public cRenderer {
   agg::rendering_buffer mLayerBuf;
   int32_t mLayerX = 0, mLayerY = 0;  // its device origin
 
+  // --- Text drawing ------------------------------------------------------------------
+  // The settings of path text: one path (path2 nil) or two.
+  struct rTextPathArgs {
+    cPath* path1 = nullptr;
+    cPath* path2 = nullptr;
+    bool base_length_set = false;
+    double base_length = 0;
+    bool stop_at_end = false;
+    bool preserve_x_scale = true;
+  };
+  // The text engine: the text at (x, y) with the text settings, or along
+  // the path(s) of `paths` (then x and y are 0). Each glyph, the background
+  // box and the underline and strike-out lines are primitives of their own.
+  void RenderText(const rTextView& text, double x, double y, const rTextPathArgs* paths, cHitTest* hit);
+  // The same over one string kind's feed (qlm_renderer_engine_textdraw.cpp).
+  template <class Feed>
+  void RenderTextFeed(const Feed& feed, double x, double y, const rTextPathArgs* paths, cHitTest* hit);
+  // The bounds of path text, in the paths' coordinates; all zero when
+  // nothing would be drawn.
+  void TextPathBounds(const rTextView& text, const rTextPathArgs& paths, rRectD& bounds);
+  // Fills a path with one colour through the transformations and pixel
+  // snapping, without culling, layer, shadow, hit test or capture (the
+  // background box of a text).
+  void FillSolidOnly(agg::path_storage& path, const agg::rgba8& colour);
+  // Strokes the lines in the scratch path as a pen-only primitive, with
+  // `pen` in place of the current pen when it is set.
+  void DrawTextLines(const cPen* pen, cHitTest* hit, bool draw, bool shadow);
+
   // --- Fill ------------------------------------------------------------------------
   // The renderer that draws pattern tiles (made on first use).
   std::unique_ptr<cRendererSurface> mNested;

@@ -159,7 +159,9 @@ void cRendererSurface::RenderSolid(VertexSource& source, bool fill, const agg::r
     mRas.add_path(source, path_id);
     paint_solid(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
     EndDraw();
-    mRasterReusable = true;
+    // The mask sweep uses the rasteriser's rule in force, the fill's: cells
+    // painted under the pen's other rule must be rasterised again.
+    mRasterReusable = !pen_rule;
   }
   if (pen_rule) ApplyFillRule();
 }

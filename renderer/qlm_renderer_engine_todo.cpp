@@ -50,13 +50,6 @@ void cRendererSurface::MarkerScaleOff() {}
 
 // --- Primitives and paths ----------------------------------------------------
 
-// --- Text --------------------------------------------------------------------
-void cRendererSurface::DrawText(const rTextView&, double, double, cHitTest*) {}
-void cRendererSurface::DrawTextOnPath(cPath*, const rTextView&, bool, double, bool, bool, cHitTest*) {}
-void cRendererSurface::TextOnPathBounds(cPath*, const rTextView&, bool, double, bool, bool, rRectD&) {}
-void cRendererSurface::DrawTextBetweenPaths(cPath*, cPath*, const rTextView&, bool, double, bool, bool, cHitTest*) {}
-void cRendererSurface::TextBetweenPathsBounds(cPath*, cPath*, const rTextView&, bool, double, bool, bool, rRectD&) {}
-
 // --- Images ------------------------------------------------------------------
 
 // --- SVG ---------------------------------------------------------------------

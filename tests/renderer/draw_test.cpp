@@ -214,24 +214,27 @@ TEST_F(DrawTest, CullingAndDrawFalse) {
 TEST_F(DrawTest, PaintedAndUnpaintedRegistrationsAgree) {
   // A painted fill registers from the cells it was painted with; without
   // painting the shape is rasterised again for the mask. Both must agree,
-  // clipped or not, for fills and strokes.
+  // clipped or not, for fills and strokes, also when the pen's filling rule
+  // differs from the fill's (a wide stroke overlaps itself at the tips).
   for (bool clip : {false, true})
-    for (uint8_t mode : {1, 2}) {
-      Bound a, b;
-      cHitTest painted, unpainted;
-      for (Bound* x : {&a, &b}) {
-        x->r.PenOn();
-        x->r.SetPenWidth(2.5);
-        if (clip) x->r.ClipEllipse(20, 18, 14, 9);
+    for (bool pen_even_odd : {false, true})
+      for (uint8_t mode : {1, 2}) {
+        Bound a, b;
+        cHitTest painted, unpainted;
+        for (Bound* x : {&a, &b}) {
+          x->r.PenOn();
+          x->r.SetPenWidth(pen_even_odd ? 6 : 2.5);
+          x->r.SetPenEvenOdd(pen_even_odd);
+          if (clip) x->r.ClipEllipse(20, 18, 14, 9);
+        }
+        agg::path_storage p = star();
+        a.r.Draw(p, mode, &painted);
+        b.r.Draw(p, mode, &unpainted, false);
+        for (int y = 0; y < 36; ++y)
+          for (int x = 0; x < 40; ++x)
+            ASSERT_EQ(painted.HitTest(x, y), unpainted.HitTest(x, y))
+                << x << "," << y << " clip " << clip << " mode " << int(mode) << " even-odd pen " << pen_even_odd;
       }
-      agg::path_storage p = star();
-      a.r.Draw(p, mode, &painted);
-      b.r.Draw(p, mode, &unpainted, false);
-      for (int y = 0; y < 36; ++y)
-        for (int x = 0; x < 40; ++x)
-          ASSERT_EQ(painted.HitTest(x, y), unpainted.HitTest(x, y))
-              << x << "," << y << " clip " << clip << " mode " << int(mode);
-    }
 }
 
 TEST_F(DrawTest, ClippedShapeAnswersNothingOutsideTheClip) {

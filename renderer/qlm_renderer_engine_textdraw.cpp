@@ -1,0 +1,489 @@
+// Text drawing: the text engine behind DrawText and the path-text
+// operations, and the bounds of path text. Every glyph is drawn as a
+// primitive of its own through RenderPath, so fills, pens, gradients,
+// shadows, clipping and hit tests apply to text as to any shape.
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include <agg_trans_double_path.h>
+#include <agg_trans_single_path.h>
+
+#include "qlm_renderer_engine.h"
+#include "qlm_renderer_text.h"
+
+using qlm_text::rGlyphStep;
+
+namespace {
+
+// Coordinates beyond this are refused before AGG works on them (as drawing
+// does).
+constexpr double kAbsurdCoordinate = 1099511627776.0;  // 2^40
+bool usable(double v) { return std::isfinite(v) && std::fabs(v) <= kAbsurdCoordinate; }
+
+// Curves of path text are flattened at these scales before they are cut
+// into short segments and bent along the path(s).
+constexpr double kOnePathCurveScale = 2.0;
+constexpr double kTwoPathsCurveScale = 5.0;
+constexpr double kSegmentScale = 3.0;
+
+// Text space (x along the path, y across it) onto one path or between two.
+struct text_path_map {
+  agg::trans_single_path single;
+  agg::trans_double_path twin;
+  bool two = false;
+  double curve_scale = kOnePathCurveScale;
+  double length = 0;  // the path's length in text units (the base length when set)
+  void transform(double* x, double* y) const {
+    if (two)
+      twin.transform(x, y);
+    else
+      single.transform(x, y);
+  }
+};
+
+// Whether AGG's path mappings can work on the path: every control point
+// usable, and the flattened points, joined in order as the mappings join
+// them, make at least two distinct points and a length of 1e-9 or more (the
+// mappings read past their vertices on a path of one point).
+bool path_fit_for_text(agg::path_storage& path, double curve_scale) {
+  for (unsigned i = 0; i < path.total_vertices(); ++i) {
+    double x, y;
+    if (agg::is_vertex(path.vertex(i, &x, &y)) && (!usable(x) || !usable(y))) return false;
+  }
+  agg::conv_curve<agg::path_storage> curve(path);
+  curve.approximation_scale(curve_scale);
+  curve.rewind(0);
+  double x, y, px = 0, py = 0, length = 0;
+  int64_t distinct = 0;
+  unsigned cmd;
+  while (!agg::is_stop(cmd = curve.vertex(&x, &y))) {
+    if (!agg::is_vertex(cmd)) continue;
+    if (distinct > 0) {
+      const double d = std::hypot(x - px, y - py);
+      if (d <= agg::vertex_dist_epsilon) continue;
+      length += d;
+    }
+    ++distinct;
+    px = x;
+    py = y;
+  }
+  return distinct >= 2 && length >= 1e-9;
+}
+
+// Prepares the mapping over path1 (and path2); false when a path cannot be
+// mapped along, and then nothing is drawn.
+bool build_path_map(text_path_map& map, agg::path_storage& path1, agg::path_storage* path2, bool base_length_set,
+                    double base_length, bool preserve_x_scale, double base_height) {
+  map.two = path2 != nullptr;
+  map.curve_scale = map.two ? kTwoPathsCurveScale : kOnePathCurveScale;
+  if (!path_fit_for_text(path1, map.curve_scale)) return false;
+  if (map.two && !path_fit_for_text(*path2, map.curve_scale)) return false;
+  agg::conv_curve<agg::path_storage> curve1(path1);
+  curve1.approximation_scale(map.curve_scale);
+  if (map.two) {
+    agg::conv_curve<agg::path_storage> curve2(*path2);
+    curve2.approximation_scale(map.curve_scale);
+    map.twin.preserve_x_scale(preserve_x_scale);
+    map.twin.base_height(base_height);
+    if (base_length_set) map.twin.base_length(base_length);
+    map.twin.add_paths(curve1, curve2);
+    map.length = map.twin.total_length1();
+  } else {
+    map.single.preserve_x_scale(preserve_x_scale);
+    if (base_length_set) map.single.base_length(base_length);
+    map.single.add_path(curve1);
+    map.length = map.single.total_length();
+  }
+  return true;
+}
+
+// Appends a text-space outline bent along the mapping: curves flattened,
+// cut into short segments, each point mapped.
+template <class Source>
+void append_mapped(agg::path_storage& out, Source& source, const text_path_map& map) {
+  agg::conv_curve<Source> curve(source);
+  curve.approximation_scale(map.curve_scale);
+  agg::conv_segmentator<agg::conv_curve<Source>> segments(curve);
+  segments.approximation_scale(kSegmentScale);
+  agg::conv_transform<agg::conv_segmentator<agg::conv_curve<Source>>, const text_path_map> mapped(segments, map);
+  out.concat_path(mapped);
+}
+
+// The lines of an underline or strike-out: their offsets from the baseline
+// (down positive for an ordinary font), one or two.
+struct rLineOffsets {
+  double at[2] = {0, 0};
+  int count = 0;
+};
+
+// kind 1: one line at n below the baseline, n = descent x position / 100;
+// kind 2: two lines at i -+ n, i = descent / 2, n = i x position / 100.
+// (Position 0 puts them at the baseline, or both at i.) A flipped font's
+// offsets change sign.
+rLineOffsets underline_offsets(const cFont& font, uint8_t kind, uint8_t position) {
+  rLineOffsets o;
+  const double descent = font.GetDescent();
+  const double k = position != 0 ? 100.0 / position : 0;
+  if (kind == 1) {
+    o.at[0] = position != 0 ? descent / k : 0;
+    o.count = 1;
+  } else if (kind == 2) {
+    const double i = descent / 2;
+    const double n = position != 0 ? i / k : 0;
+    o.at[0] = i - n;
+    o.at[1] = i + n;
+    o.count = 2;
+  }
+  if (font.IsFlipped())
+    for (double& v : o.at) v = -v;
+  return o;
+}
+
+// kind 1: one line at m above the baseline, m = height / k - descent with
+// k = 100 / position; kind 2: two lines at i -+ m, i = -(height / 2 -
+// descent), m = i / k. A flipped font's offsets change sign.
+rLineOffsets strike_out_offsets(const cFont& font, uint8_t kind, uint8_t position) {
+  rLineOffsets o;
+  const double descent = font.GetDescent(), height = font.GetHeight();
+  const double k = position != 0 ? 100.0 / position : 0;
+  if (kind == 1) {
+    o.at[0] = -(position != 0 ? height / k - descent : 0);
+    o.count = 1;
+  } else if (kind == 2) {
+    const double i = -(height / 2 - descent);
+    const double m = position != 0 ? i / k : 0;
+    o.at[0] = i - m;
+    o.at[1] = i + m;
+    o.count = 2;
+  }
+  if (font.IsFlipped())
+    for (double& v : o.at) v = -v;
+  return o;
+}
+
+using rPieces = std::vector<std::pair<double, double>>;
+
+// The lines at the offsets over the pieces (pen x from, to) into `out`, in
+// text space or page space, then bent along the path or turned.
+void build_lines(agg::path_storage& out, const rLineOffsets& offsets, const rPieces& pieces, double baseline,
+                 const text_path_map* map, const agg::trans_affine* turn) {
+  out.remove_all();
+  agg::path_storage lines;
+  agg::path_storage& target = map != nullptr ? lines : out;
+  for (int i = 0; i < offsets.count; ++i)
+    for (const auto& [a, b] : pieces) {
+      target.move_to(a, baseline + offsets.at[i]);
+      target.line_to(b, baseline + offsets.at[i]);
+    }
+  if (map != nullptr)
+    append_mapped(out, lines, *map);
+  else if (turn != nullptr)
+    out.transform_all_paths(*turn);
+}
+
+}  // namespace
+
+// --- The engine -------------------------------------------------------------------
+
+void cRendererSurface::FillSolidOnly(agg::path_storage& path, const agg::rgba8& colour) {
+  if (colour.a == 0 || path.total_vertices() == 0) return;
+  mPosition.reset();
+  if (mMaster.pixel_snap)
+    for (unsigned i = 0; i < path.total_vertices(); ++i) {
+      double x, y;
+      if (!agg::is_vertex(path.vertex(i, &x, &y))) continue;
+      mSnap.transform(&x, &y);
+      path.modify_vertex(i, x, y);
+    }
+  rTransformChain chain = Chain(true);
+  agg::conv_transform<agg::path_storage, rTransformChain> source(path, chain);
+  source.rewind(0);
+  double x, y;
+  unsigned cmd;
+  while (!agg::is_stop(cmd = source.vertex(&x, &y)))
+    if (agg::is_vertex(cmd) && (!usable(x) || !usable(y))) return;
+  // Painted as RenderSolid paints a fill outside a filter layer.
+  ++mPaintCount;
+  mRasterReusable = false;
+  qlm_agg::renderer_any& base = BeginDraw();
+  mRas.reset();
+  mRas.add_path(source);
+  if (mMaster.anti_aliasing)
+    agg::render_scanlines_aa_solid(mRas, mScanline, base, colour);
+  else
+    agg::render_scanlines_bin_solid(mRas, mScanlineBin, base, colour);
+  EndDraw();
+}
+
+void cRendererSurface::DrawTextLines(const cPen* pen, cHitTest* hit, bool draw, bool shadow) {
+  if (mScratch.GetStorage().total_vertices() == 0) return;
+  // The line's own pen stands in for the current one, which comes back
+  // after it whatever was drawn.
+  std::unique_ptr<cPen> saved;
+  if (pen != nullptr) {
+    saved = GetPen();
+    SetPen(pen, false);
+  }
+  SetCurrentPath(&mScratch.GetStorage(), 0, 0);
+  RenderPath(2, hit, draw, shadow, nullptr);
+  if (saved != nullptr) SetPen(saved.get(), false);
+}
+
+template <class Feed>
+void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, const rTextPathArgs* paths,
+                                      cHitTest* hit) {
+  // Hands the renderer's hinting to the font before anything is measured.
+  tFontCacheManager* cache = qlm_text::text_cache(mText);
+  if (cache == nullptr) return;
+  const cFont& font = *mText.font;
+  const bool kerning = mText.kerning;
+  const qlm_text::rGlyphBox box = qlm_text::glyph_box(*cache, feed, kerning);
+  if (box.empty) return;
+  const qlm_text::rTextPlacement place = qlm_text::place_text(box, font, mText.align_x, mText.align_y);
+
+  // Path text: text space starts at the start of the path.
+  text_path_map map;
+  const bool on_path = paths != nullptr;
+  if (on_path) {
+    x = y = 0;
+    const double ascent = font.GetAscent();
+    // Without an ascent (a font with no "H") the em size stands in: a zero
+    // base height would divide by zero.
+    const double base_height = -(ascent > 0 ? ascent : font.GetSize());
+    if (!build_path_map(map, paths->path1->GetStorage(),
+                        paths->path2 != nullptr ? &paths->path2->GetStorage() : nullptr, paths->base_length_set,
+                        paths->base_length, paths->preserve_x_scale, base_height))
+      return;
+  }
+  const text_path_map* mapping = on_path ? &map : nullptr;
+  // Straight text turns about its anchor.
+  const bool turned = !on_path && !float_equal(mText.angle, 0);
+  agg::trans_affine turn;
+  if (turned) {
+    turn = agg::trans_affine_translation(-x, -y);
+    turn *= agg::trans_affine_rotation(agg::deg2rad(mText.angle));
+    turn *= agg::trans_affine_translation(x, y);
+  }
+  const agg::trans_affine* turning = turned ? &turn : nullptr;
+
+  // The pen starts at (ox, oy); the baseline is at oy.
+  const double ox = x + place.dx, oy = y + place.dy;
+  const bool stop = on_path && paths->stop_at_end;
+  auto on_the_path = [&](const rGlyphStep& s) { return !stop || s.x <= map.length; };
+
+  // The run length: up to the end of the last glyph that starts on the path
+  // with stop-at-end, else the glyph box's width.
+  double run = place.width;
+  if (stop) {
+    double end = ox;
+    qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
+      if (!on_the_path(s)) return false;
+      end = s.x + s.glyph->advance_x;
+      return true;
+    });
+    run = end - ox;
+  }
+
+  agg::path_storage& scratch = mScratch.GetStorage();
+  const bool flipped = font.IsFlipped();
+
+  // The background box, drawn once, without shadow, hit test or capture.
+  const uint8_t fill_mode = mMaster.fill_render_mode;
+  if (mText.back_on && mText.back_color.color.a != 0 &&
+      ((fill_mode != 3 && fill_mode != 4) || mMaster.master_color.color.a == 0) && !IsCaptureOnly()) {
+    double top, bottom;  // distances above and below the baseline
+    if (mText.back_fit_glyphs) {
+      // The glyph box itself, in either orientation.
+      top = -box.top;
+      bottom = box.bottom;
+    } else {
+      top = font.GetAscent();
+      bottom = font.GetDescent() + font.GetLineGap();
+      if (flipped) std::swap(top, bottom);
+    }
+    agg::path_storage rect;
+    rect.move_to(ox, oy - top);
+    rect.line_to(ox + run, oy - top);
+    rect.line_to(ox + run, oy + bottom);
+    rect.line_to(ox, oy + bottom);
+    rect.close_polygon();
+    mScratch.Clear();
+    if (on_path)
+      append_mapped(scratch, rect, map);
+    else {
+      scratch.concat_path(rect);
+      if (turned) scratch.transform_all_paths(turn);
+    }
+    FillSolidOnly(scratch, mText.back_color.color);
+  }
+
+  // Underline and strike-out: whole runs, or one piece per word.
+  const rLineOffsets under = underline_offsets(font, mText.underline, mText.underline_position);
+  const rLineOffsets strike = strike_out_offsets(font, mText.strike_out, mText.strike_out_position);
+  rPieces whole{{ox, ox + run}};
+  rPieces words;
+  if ((under.count > 0 && mText.underline_style != 0) || (strike.count > 0 && mText.strike_out_style != 0)) {
+    // A piece runs from the pen position of a word's first character to the
+    // end of its last character's advance; the space (32) separates words.
+    bool in_word = false;
+    double from = 0, to = 0;
+    qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
+      if (!on_the_path(s)) return false;
+      if (s.code == 32) {
+        if (in_word) words.emplace_back(from, to);
+        in_word = false;
+      } else {
+        if (!in_word) from = s.x;
+        in_word = true;
+        to = s.x + s.glyph->advance_x;
+      }
+      return true;
+    });
+    if (in_word) words.emplace_back(from, to);
+  }
+  const rPieces& under_pieces = mText.underline_style != 0 ? words : whole;
+  const rPieces& strike_pieces = mText.strike_out_style != 0 ? words : whole;
+
+  const bool plain = mText.render_mode == 0;
+  // Text render mode 0 paints in the text colour; one without alpha paints
+  // nothing, not even a shadow.
+  const bool glyphs = !plain || mText.color.color.a != 0;
+  auto pass = [&](cHitTest* pass_hit, bool draw, bool shadow) {
+    if (under.count > 0) {
+      build_lines(scratch, under, under_pieces, oy, mapping, turning);
+      DrawTextLines(mText.underline_pen, pass_hit, draw, shadow);
+    }
+    if (glyphs)
+      qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
+        if (!on_the_path(s)) return false;
+        cache->init_embedded_adaptors(s.glyph, s.x, s.y, 1.0);
+        mScratch.Clear();
+        if (on_path) {
+          append_mapped(scratch, cache->path_adaptor(), map);
+        } else if (turned) {
+          agg::conv_transform<tFontCacheManager::path_adaptor_type> turned_glyph(cache->path_adaptor(), turn);
+          scratch.concat_path(turned_glyph);
+        } else {
+          scratch.concat_path(cache->path_adaptor());
+        }
+        SetCurrentPath(&scratch, 0, 0);
+        RenderPath(plain ? 1 : 3, pass_hit, draw, shadow, plain ? &mText.color : nullptr);
+        return true;
+      });
+    if (strike.count > 0) {
+      build_lines(scratch, strike, strike_pieces, oy, mapping, turning);
+      DrawTextLines(mText.strike_out_pen, pass_hit, draw, shadow);
+    }
+  };
+  if (mShadow.kind != 0 && mMaster.shadow_render_mode != 0) {
+    // SHADOW PASS: the shadows of all lines and glyphs come first, without
+    // painting and without hit test (RenderPath casts a primitive's shadow
+    // with draw off), then the shapes themselves without shadows. Until
+    // RenderPath's shadow step paints, this pass leaves no pixels.
+    pass(nullptr, false, true);
+    pass(hit, true, false);
+  } else {
+    pass(hit, true, true);
+  }
+  SetCurrentPath(&scratch, 0, 0);
+}
+
+void cRendererSurface::RenderText(const rTextView& text, double x, double y, const rTextPathArgs* paths,
+                                  cHitTest* hit) {
+  if (!mAttached || mText.font == nullptr || text.data == nullptr || text.length <= 0) return;
+  if (paths != nullptr && paths->path1 == nullptr) return;
+  qlm_text::with_feed(text, [&](auto feed) { RenderTextFeed(feed, x, y, paths, hit); });
+}
+
+// --- Bounds of path text -----------------------------------------------------------
+
+void cRendererSurface::TextPathBounds(const rTextView& text, const rTextPathArgs& paths, rRectD& bounds) {
+  bounds = rRectD{};
+  if (paths.path1 == nullptr || text.data == nullptr || text.length <= 0) return;
+  tFontCacheManager* cache = qlm_text::text_cache(mText);
+  if (cache == nullptr) return;
+  const cFont& font = *mText.font;
+  qlm_text::with_feed(text, [&](auto feed) {
+    const qlm_text::rGlyphBox box = qlm_text::glyph_box(*cache, feed, mText.kerning);
+    if (box.empty) return;
+    const qlm_text::rTextPlacement place = qlm_text::place_text(box, font, mText.align_x, mText.align_y);
+    text_path_map map;
+    const double ascent = font.GetAscent();
+    if (!build_path_map(map, paths.path1->GetStorage(),
+                        paths.path2 != nullptr ? &paths.path2->GetStorage() : nullptr, paths.base_length_set,
+                        paths.base_length, paths.preserve_x_scale, -(ascent > 0 ? ascent : font.GetSize())))
+      return;
+    const double rise = font.IsFlipped() ? place.ascent : -place.ascent;
+    bool first = true;
+    agg::path_storage shape;
+    qlm_text::walk_glyphs(*cache, feed, mText.kerning, place.dx, place.dy, [&](const rGlyphStep& s) {
+      if (paths.stop_at_end && s.x > map.length) return false;
+      shape.remove_all();
+      if (s.code == 32) {
+        // A space counts as its advance from the baseline to the ascent.
+        agg::path_storage rect;
+        rect.move_to(s.x, s.y);
+        rect.line_to(s.x + s.glyph->advance_x, s.y);
+        rect.line_to(s.x + s.glyph->advance_x, s.y + rise);
+        rect.line_to(s.x, s.y + rise);
+        rect.close_polygon();
+        append_mapped(shape, rect, map);
+      } else {
+        cache->init_embedded_adaptors(s.glyph, s.x, s.y, 1.0);
+        append_mapped(shape, cache->path_adaptor(), map);
+      }
+      double x1, y1, x2, y2;
+      if (!agg::bounding_rect_single(shape, 0, &x1, &y1, &x2, &y2)) return true;
+      if (first) {
+        bounds.x1 = x1;
+        bounds.y1 = y1;
+        bounds.x2 = x2;
+        bounds.y2 = y2;
+        first = false;
+      } else {
+        bounds.x1 = std::min(bounds.x1, x1);
+        bounds.y1 = std::min(bounds.y1, y1);
+        bounds.x2 = std::max(bounds.x2, x2);
+        bounds.y2 = std::max(bounds.y2, y2);
+      }
+      return true;
+    });
+  });
+}
+
+// --- Operations ----------------------------------------------------------------------
+
+void cRendererSurface::DrawText(const rTextView& text, double x, double y, cHitTest* hit) {
+  RenderText(text, x, y, nullptr, AsHitTest(hit));
+}
+
+void cRendererSurface::DrawTextOnPath(cPath* path, const rTextView& text, bool baseLengthSet, double baseLength,
+                                      bool stopAtEnd, bool preserveXScale, cHitTest* hit) {
+  if (path == nullptr) return;
+  const rTextPathArgs args{path, nullptr, baseLengthSet, baseLength, stopAtEnd, preserveXScale};
+  RenderText(text, 0, 0, &args, AsHitTest(hit));
+}
+
+void cRendererSurface::TextOnPathBounds(cPath* path, const rTextView& text, bool baseLengthSet, double baseLength,
+                                        bool stopAtEnd, bool preserveXScale, rRectD& bounds) {
+  bounds = rRectD{};
+  if (path == nullptr) return;
+  TextPathBounds(text, rTextPathArgs{path, nullptr, baseLengthSet, baseLength, stopAtEnd, preserveXScale}, bounds);
+}
+
+void cRendererSurface::DrawTextBetweenPaths(cPath* path1, cPath* path2, const rTextView& text, bool baseLengthSet,
+                                            double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) {
+  if (path1 == nullptr || path2 == nullptr) return;
+  const rTextPathArgs args{path1, path2, baseLengthSet, baseLength, stopAtEnd, preserveXScale};
+  RenderText(text, 0, 0, &args, AsHitTest(hit));
+}
+
+void cRendererSurface::TextBetweenPathsBounds(cPath* path1, cPath* path2, const rTextView& text, bool baseLengthSet,
+                                              double baseLength, bool stopAtEnd, bool preserveXScale,
+                                              rRectD& bounds) {
+  bounds = rRectD{};
+  if (path1 == nullptr || path2 == nullptr) return;
+  TextPathBounds(text, rTextPathArgs{path1, path2, baseLengthSet, baseLength, stopAtEnd, preserveXScale}, bounds);
+}
