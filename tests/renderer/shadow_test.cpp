@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "font_test_support.h"
+#include "qlm_font.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 #include "renderer_support.h"
@@ -441,6 +443,37 @@ TEST_F(ShadowTest, PatternPenShadowFollowsAlpha) {
     EXPECT_LE(ink[2], 44) << aa;
     // Fully covered pixels in the middle of the band are the full shadow colour.
     EXPECT_EQ(pixel_argb(*s.bitmap, 24, 28), color_rgba(0, 0, 0, 255)) << aa;
+  }
+}
+
+// "II" with an offset shadow that falls from the second glyph onto the
+// first: all shadows come first, so the glyphs keep their pure colour.
+TEST_F(ShadowTest, GlyphShadowsStayUnderTheGlyphs) {
+  QLM_REQUIRE_FONTS();
+  for (bool blurred : {false, true}) {
+    Scene plain(120, 80), shadowed(120, 80);
+    cFontWinTT font;
+    font.SetFace("Arial", cnFontBold, 48);
+    const double advance = font.GetCacheManager()->glyph('I')->advance_x;
+    for (Scene* s : {&plain, &shadowed}) {
+      s->r.SetFont(&font);
+      s->r.SetTextColor(renderer_color(200, 0, 0, 255));
+    }
+    shadowed.r.SetOffsetShadow(advance);
+    shadowed.r.SetShadowDirection(5);  // left: onto the glyph before
+    shadowed.r.SetShadowBlurred(blurred);
+    shadowed.r.SetShadowBlur(3);
+    plain.r.DrawText(std::string("II"), 40, 60, nullptr);
+    shadowed.r.DrawText(std::string("II"), 40, 60, nullptr);
+    int pure = 0;
+    for (int y = 0; y < 80; ++y)
+      for (int x = 0; x < 120; ++x)
+        if (pixel_argb(*plain.bitmap, x, y) == color_rgba(200, 0, 0, 255)) {
+          ++pure;
+          ASSERT_EQ(pixel_argb(*shadowed.bitmap, x, y), color_rgba(200, 0, 0, 255)) << x << "," << y << " " << blurred;
+        }
+    EXPECT_GT(pure, 100);
+    EXPECT_LT(shadowed.Ink()[0], plain.Ink()[0]);  // the first glyph's shadow shows on its left
   }
 }
 
