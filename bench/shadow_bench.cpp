@@ -212,6 +212,7 @@ void draw_page(cRendererSurface& r, Fonts& fo, const std::vector<std::string>& b
   }
   // A clipped rounded frame: the outline captured, clipped to, filled.
   cPathGroup frame;
+  r.PenSolid();  // recorded as filled and stroked
   r.SetCaptureGroup(&frame, true);
   r.DrawRoundRect(nullptr, 330, 70, 484, 180, 10);
   r.ClearCaptureGroup();
