@@ -669,6 +669,7 @@ class cRendererSurface : public cRenderer {
   cPath mScratch;                    // where primitives build their path
   agg::path_storage mScratchStroke;  // the moved and mapped copy (pen device space off)
   std::unique_ptr<cBitmap> mLayer;   // the filter layer, px32BGRA
+  std::unique_ptr<cBitmap> mLayerSpare;  // the last layer given back, used again at its size
   agg::rendering_buffer mLayerBuf;
   int32_t mLayerX = 0, mLayerY = 0;  // its device origin
 

@@ -308,8 +308,14 @@ bool cRendererSurface::BeginFilterLayer(const double* rect) {
   if (!(x1 < x2) || !(y1 < y2)) return false;
   const double w = std::ceil(x2 - x1), h = std::ceil(y2 - y1);
   if (w > 2147483647.0 || h > 2147483647.0 || int64_t(w) * int64_t(h) > kLayerAreaCap) return false;
-  std::unique_ptr<cBitmap> layer(new (std::nothrow) cBitmap(int32_t(w), int32_t(h), cnBitmap32BGRA));
-  if (layer == nullptr || !layer->Create() || layer->Data() == nullptr) return false;
+  // The last layer the callback gave back is used again when it has the
+  // size wanted (text opens one layer per glyph, mostly of a few sizes).
+  std::unique_ptr<cBitmap> layer;
+  if (mLayerSpare != nullptr && mLayerSpare->Width() == int32_t(w) && mLayerSpare->Height() == int32_t(h))
+    layer = std::move(mLayerSpare);
+  else
+    layer.reset(new (std::nothrow) cBitmap(int32_t(w), int32_t(h), cnBitmap32BGRA));
+  if (layer == nullptr || (layer->Data() == nullptr && !layer->Create()) || layer->Data() == nullptr) return false;
   for (int32_t y = 0; y < layer->Height(); ++y)
     std::memset(layer->Data() + int64_t(y) * layer->Stride(), 0, size_t(layer->Width()) * 4);
   mLayerBuf.attach(layer->Data(), unsigned(layer->Width()), unsigned(layer->Height()), layer->Stride());
@@ -335,7 +341,7 @@ void cRendererSurface::EndFilterLayer() {
   if (keep)
     (void)mLayer.release();  // the callback's owner has it now
   else
-    mLayer.reset();
+    mLayerSpare = std::move(mLayer);
 }
 
 // --- RenderPath ---------------------------------------------------------------------

@@ -265,12 +265,18 @@ struct LayerLog {
   int32_t w = 0, h = 0;
   bool keep = false;
   std::vector<cBitmap*> kept;
+  std::vector<uint64_t> seen;  // pixel serials of the layers
+  bool scribble = false;    // the callback leaves grey in the layer's corner
+  uint32_t first_pixel = 0;  // the corner as the callback found it
 };
 void layer_callback(cBitmap* layer, bool& keep, void* user) {
   auto* log = static_cast<LayerLog*>(user);
   ++log->calls;
   log->w = layer->Width();
   log->h = layer->Height();
+  log->seen.push_back(uint64_t(layer->PixelsSerial()));
+  std::memcpy(&log->first_pixel, layer->Data(), 4);
+  if (log->scribble) std::memset(layer->Data(), 0x80, 4);
   keep = log->keep;
   if (keep) log->kept.push_back(layer);
 }
@@ -304,6 +310,20 @@ TEST_F(DrawTest, FilterLayer) {
   ASSERT_EQ(log.kept.size(), 2u);
   EXPECT_NE(log.kept[0], log.kept[1]);
   for (cBitmap* k : log.kept) delete k;
+
+  // A layer given back is used again for the next one of its size, cleared;
+  // another size gets a new one.
+  log.keep = false;
+  log.scribble = true;
+  log.seen.clear();
+  agg::path_storage moved = polygon({6.5, 4.25, 31.5, 4.25, 31.5, 20.75, 6.5, 20.75});
+  layered.r.Draw(rect);
+  layered.r.Draw(moved);
+  layered.r.Draw(p);
+  ASSERT_EQ(log.seen.size(), 3u);
+  EXPECT_EQ(log.seen[0], log.seen[1]);
+  EXPECT_EQ(log.first_pixel, 0u);
+  EXPECT_NE(log.seen[1], log.seen[2]);
 
   // A layer left of and above the surface blends from the inner offset.
   Bound np, nl;
