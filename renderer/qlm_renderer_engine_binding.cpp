@@ -57,6 +57,7 @@ void cRendererSurface::DetachSurface() {
   if (mSurface != nullptr) mSurface->Detach();
   mAttached = false;
   mSurface = nullptr;
+  mLayerSpare.reset();  // sized for the surface that was attached
 }
 
 bool cRendererSurface::ResetState() {
