@@ -283,6 +283,11 @@ void step(Scene& s, rFuzzBytes& in) {
 
 }  // namespace
 
+// fontconfig keeps the configuration it loads for the life of the process
+// (the renderer's start reaches it); the leak checker ignores it.
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   fuzz_imaging_start(argc, argv);
   qlm_renderer_start();
