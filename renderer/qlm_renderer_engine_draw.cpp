@@ -35,9 +35,11 @@ struct snap_source {
 using curve_source = agg::conv_curve<snap_source>;
 using fill_source = agg::conv_transform<curve_source, rTransformChain>;
 // The pen's stroke, chosen from the pen kind at each draw: solid strokes
-// stroke the curves, dashed ones dash them first (at most the dash budget
-// of vertices per pass). Both collect the start and end marker positions of
-// every subpath while they are generated.
+// stroke the curves, dashed ones dash them first. Both collect the start and
+// end marker positions of every subpath while they are generated. A pass
+// ends after the stroke budget of vertices (and the dashes after theirs):
+// dashes far shorter than their path, each with round caps, would
+// otherwise make billions.
 using solid_stroke = agg::conv_stroke<curve_source, agg::vcgen_markers_term>;
 using dash_core = agg::conv_dash<curve_source, agg::vcgen_markers_term>;
 using dash_limited = vertex_budget<dash_core>;
@@ -48,12 +50,20 @@ struct pen_stroke {
   dash_limited limited;
   dash_stroke dashed;
   bool use_dash;
+  size_t left = 0;
   pen_stroke(curve_source& c, bool dashes)
       : solid(c), dash(c), limited{&dash, cnDashVertexBudget}, dashed(limited), use_dash(dashes) {}
   pen_stroke(const pen_stroke&) = delete;
   pen_stroke& operator=(const pen_stroke&) = delete;
-  void rewind(unsigned id) { use_dash ? dashed.rewind(id) : solid.rewind(id); }
-  unsigned vertex(double* x, double* y) { return use_dash ? dashed.vertex(x, y) : solid.vertex(x, y); }
+  void rewind(unsigned id) {
+    left = cnStrokeVertexBudget;
+    use_dash ? dashed.rewind(id) : solid.rewind(id);
+  }
+  unsigned vertex(double* x, double* y) {
+    if (left == 0) return agg::path_cmd_stop;
+    --left;
+    return use_dash ? dashed.vertex(x, y) : solid.vertex(x, y);
+  }
   agg::vcgen_markers_term& markers() { return use_dash ? dash.markers() : solid.markers(); }
   void width(double w) { use_dash ? dashed.width(w) : solid.width(w); }
   template <class F>

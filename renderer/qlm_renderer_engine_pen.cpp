@@ -323,39 +323,128 @@ double cRendererSurface::TransformLengthFull(double v) const {
 
 namespace {
 
-// The target of a pen painter: the open filter layer (the source moved by
-// its origin) or the base BeginDraw gives, clipped to the update rectangle.
-// `clip` is the outline renderers' clip box: the target grown by a margin,
-// so lines are cut before AGG's integer arithmetic and no visible pixel
-// depends on where.
+// The clip box of the outline painters: the target grown by a margin (the
+// pattern's thickness and some pixels), so no visible pixel depends on
+// where lines are cut.
 struct clip_box_d {
   double x1, y1, x2, y2;
 };
-clip_box_d grown(int x1, int y1, int x2, int y2) { return {x1 - 8.0, y1 - 8.0, x2 + 8.0, y2 + 8.0}; }
+clip_box_d grown(int x1, int y1, int x2, int y2, double margin = 0) {
+  const double m = 8.0 + margin;
+  return {x1 - m, y1 - m, x2 + m, y2 + m};
+}
 
 agg::rgba8 with_master_alpha(agg::rgba8 c, uint8_t master) {
   if (master != 255) c.a = agg::int8u(std::trunc(c.a / 255.0 * master / 255.0 * 255.0 + 0.5));
   return c;
 }
 
+// AGG's outline code works in 24.8 integers: points are held within
+// 2^18 pixels of the origin (AGG's own saturation allows 2^20, where a
+// line's length divided by a pattern scale of 0.25 overflows 32 bits).
+struct line_coord_held {
+  static int conv(double x) {
+    constexpr double limit = double(1 << 26);
+    const double v = x * 256.0;
+    if (!(v > -limit)) return -(1 << 26);  // NaN included
+    if (v > limit) return 1 << 26;
+    return agg::iround(v);
+  }
+};
+template <class Ren>
+using outline_rasterizer = agg::rasterizer_outline_aa<Ren, line_coord_held>;
+
+// A closed polygon as an open polyline ending at its start, for the
+// polyline clipper in front of aliased lines (which would drop the close).
+template <class Source>
+struct explicit_close {
+  Source* source;
+  double sx = 0, sy = 0;
+  void rewind(unsigned id) { source->rewind(id); }
+  unsigned vertex(double* x, double* y) {
+    unsigned cmd = source->vertex(x, y);
+    if (agg::is_move_to(cmd)) {
+      sx = *x;
+      sy = *y;
+    } else if (agg::is_end_poly(cmd) && agg::is_closed(cmd)) {
+      *x = sx;
+      *y = sy;
+      return agg::path_cmd_line_to;
+    }
+    return cmd;
+  }
+};
+
+// Draws the outlines of a source through a base renderer (any pixel format,
+// grey masks included).
 template <class Base, class Source>
-void draw_outlines(Base& base, Source& source, unsigned path_id, const agg::rgba8& c, bool aa,
+void draw_outlines(Base& base, Source& source, unsigned path_id, const typename Base::color_type& c, bool aa,
                    const clip_box_d& box) {
   if (aa) {
     agg::line_profile_aa profile(1.0, agg::gamma_none());
     agg::renderer_outline_aa<Base> ren(base, profile);
     ren.color(c);
     ren.clip_box(box.x1, box.y1, box.x2, box.y2);
-    agg::rasterizer_outline_aa<agg::renderer_outline_aa<Base>> ras(ren);
+    outline_rasterizer<agg::renderer_outline_aa<Base>> ras(ren);
     ras.add_path(source, path_id);
   } else {
+    // AGG's aliased lines have no clip box: the lines are cut in doubles.
+    explicit_close<Source> closed{&source};
+    agg::conv_clip_polyline<explicit_close<Source>> clipped(closed);
+    clipped.clip_box(box.x1, box.y1, box.x2, box.y2);
     agg::renderer_primitives<Base> ren(base);
     ren.line_color(c);
     agg::rasterizer_outline<agg::renderer_primitives<Base>> ras(ren);
-    agg::conv_clip_polyline<Source> clipped(source);
-    clipped.clip_box(box.x1, box.y1, box.x2, box.y2);
     ras.add_path(clipped, path_id);
   }
+}
+
+// An outline-image renderer whose distance along the line stays within two
+// pattern periods: AGG adds every line's length to a 32-bit start, which a
+// long path would overflow. The pattern repeats with its period, so the
+// pixels are the same.
+template <class Ren>
+class phase_keeping {
+ public:
+  using color_type = typename Ren::color_type;
+  phase_keeping(Ren& ren, int period) : mRen(ren), mPeriod(period > 0 ? period : 1) { Keep(); }
+  static bool accurate_join_only() { return Ren::accurate_join_only(); }
+  void color(const color_type& c) { mRen.color(c); }
+  template <class Cmp>
+  void semidot(Cmp cmp, int xc1, int yc1, int xc2, int yc2) {
+    mRen.semidot(cmp, xc1, yc1, xc2, yc2);
+  }
+  void pie(int xc, int yc, int x1, int y1, int x2, int y2) { mRen.pie(xc, yc, x1, y1, x2, y2); }
+  void line0(const agg::line_parameters& lp) { mRen.line0(lp); }
+  void line1(const agg::line_parameters& lp, int sx, int sy) { mRen.line1(lp, sx, sy); }
+  void line2(const agg::line_parameters& lp, int ex, int ey) { mRen.line2(lp, ex, ey); }
+  void line3(const agg::line_parameters& lp, int sx, int sy, int ex, int ey) {
+    mRen.line3(lp, sx, sy, ex, ey);
+    Keep();
+  }
+
+ private:
+  // The start in 24.8 units (256 per pixel), brought into [period, 2 x period).
+  void Keep() {
+    int64_t m = int64_t(std::llround(mRen.start_x() * 256.0)) % mPeriod;
+    if (m < 0) m += mPeriod;
+    mRen.start_x(double(m + mPeriod) / 256.0);
+  }
+  Ren& mRen;
+  int64_t mPeriod;
+};
+
+// Lays a line pattern along a source through a base renderer.
+template <class Base, class Pattern, class Source>
+void lay_pattern(Base& base, Pattern& pattern, Source& source, double scale, double start, const clip_box_d& box) {
+  agg::renderer_outline_image<Base, Pattern> ren(base, pattern);
+  ren.scale_x(scale);
+  ren.start_x(start);
+  ren.clip_box(box.x1, box.y1, box.x2, box.y2);
+  phase_keeping<agg::renderer_outline_image<Base, Pattern>> kept(ren, pattern.pattern_width());
+  outline_rasterizer<decltype(kept)> ras(kept);
+  ras.round_cap(true);
+  ras.add_path(source, 0);
 }
 
 }  // namespace
@@ -408,23 +497,8 @@ void cRendererSurface::RenderOutlines(rVertexSourceRef source, const agg::rgba8&
   agg::renderer_base<agg::pixfmt_gray8> mask(*grey);
   agg::trans_affine shift = agg::trans_affine_translation(-hit->MaskOriginX(), -hit->MaskOriginY());
   agg::conv_transform<rVertexSourceRef> moved(source, shift);
-  const agg::gray8 value(mMaster.master_alpha, 255);
-  const double mw = grey->width(), mh = grey->height();
-  if (aa) {
-    agg::line_profile_aa profile(1.0, agg::gamma_none());
-    agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>> ren(mask, profile);
-    ren.color(value);
-    ren.clip_box(-8.0, -8.0, mw + 8.0, mh + 8.0);
-    agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
-    ras.add_path(moved, pathId);
-  } else {
-    agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>> ren(mask);
-    ren.line_color(value);
-    agg::rasterizer_outline<decltype(ren)> ras(ren);
-    agg::conv_clip_polyline<decltype(moved)> clipped(moved);
-    clipped.clip_box(-8.0, -8.0, mw + 8.0, mh + 8.0);
-    ras.add_path(clipped, pathId);
-  }
+  draw_outlines(mask, moved, pathId, agg::gray8(mMaster.master_alpha, 255), aa,
+                grown(0, 0, int(grey->width()), int(grey->height())));
   if (mClip.on && !mClip.mask_stale && mClipLayer != nullptr) hit->ClipToMask(*mClipMask.GreyAccessor());
 }
 
@@ -456,34 +530,23 @@ void cRendererSurface::RenderPenPattern(rVertexSourceRef source, cHitTest* hit) 
   }
   ++mPaintCount;
   const double scale = std::max(mPen.pattern_scale, cnPenPatternMinScale);
-  const double start = std::clamp(mPen.pattern_start, -cnPenPatternStartLimit, cnPenPatternStartLimit);
+  const double start = std::isfinite(mPen.pattern_start) ? std::fmod(mPen.pattern_start, double(tw)) : 0.0;
   auto lay = [&](auto& base, auto& src, const clip_box_d& box) {
-    auto run = [&](auto& pattern) {
-      using base_t = std::remove_reference_t<decltype(base)>;
-      using pattern_t = std::remove_reference_t<decltype(pattern)>;
-      agg::renderer_outline_image<base_t, pattern_t> ren(base, pattern);
-      ren.scale_x(scale);
-      ren.start_x(start);
-      ren.clip_box(box.x1, box.y1, box.x2, box.y2);
-      agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
-      ras.round_cap(true);
-      ras.add_path(src, 0);
-    };
     if (aa)
-      run(pp.smooth);
+      lay_pattern(base, pp.smooth, src, scale, start, box);
     else
-      run(pp.sharp);
+      lay_pattern(base, pp.sharp, src, scale, start, box);
   };
   if (mLayer != nullptr) {
     agg::trans_affine shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
     agg::conv_transform<rVertexSourceRef> moved(source, shift);
     agg::pixfmt_bgra32 pf(mLayerBuf);
     agg::renderer_base<agg::pixfmt_bgra32> base(pf);
-    lay(base, moved, grown(0, 0, mLayer->Width(), mLayer->Height()));
+    lay(base, moved, grown(0, 0, mLayer->Width(), mLayer->Height(), th));
   } else {
     qlm_agg::renderer_any base = BeginDraw();
     base.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2 - 1, mUpdateRect.y2 - 1);
-    lay(base, source, grown(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2));
+    lay(base, source, grown(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2, th));
     EndDraw();
   }
   if (hit == nullptr) return;
@@ -507,13 +570,7 @@ void cRendererSurface::RenderPenPattern(rVertexSourceRef source, cHitTest* hit) 
   agg::renderer_base<agg::pixfmt_gray8> mask(*grey);
   agg::trans_affine shift = agg::trans_affine_translation(-hit->MaskOriginX(), -hit->MaskOriginY());
   agg::conv_transform<rVertexSourceRef> moved(source, shift);
-  agg::renderer_outline_image<agg::renderer_base<agg::pixfmt_gray8>, pattern_grey> ren(mask, grey_pattern);
-  ren.scale_x(scale);
-  ren.start_x(start);
-  ren.clip_box(-8.0, -8.0, grey->width() + 8.0, grey->height() + 8.0);
-  agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
-  ras.round_cap(true);
-  ras.add_path(moved, 0);
+  lay_pattern(mask, grey_pattern, moved, scale, start, grown(0, 0, int(grey->width()), int(grey->height()), th));
   if (mClip.on && !mClip.mask_stale && mClipLayer != nullptr) hit->ClipToMask(*mClipMask.GreyAccessor());
 }
 

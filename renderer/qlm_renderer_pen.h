@@ -47,7 +47,8 @@ struct vertex_budget {
 };
 
 // Limits of the pen family.
-constexpr size_t cnDashVertexBudget = size_t(1) << 20;  // dash vertices per pass
+constexpr size_t cnDashVertexBudget = size_t(1) << 18;    // dash vertices per pass
+constexpr size_t cnStrokeVertexBudget = size_t(1) << 22;  // stroke vertices per pass
 constexpr int32_t cnPenTileSide = 4096;                 // pen pattern tile sides
 constexpr int64_t cnPenTileArea = int64_t(4) * 1024 * 1024;
 constexpr double cnPenPatternMinScale = 0.25;  // AGG's integer distances overflow below
@@ -55,5 +56,5 @@ constexpr double cnPenPatternStartLimit = 4194304.0;
 constexpr size_t cnMarkerCommandLimit = 4096;     // entries of one marker list
 constexpr double cnMarkerCoordinateLimit = 1e6;   // |coordinate| of a marker command
 // A round join or cap of half-width w at approximation scale s makes about
-// 2 pi sqrt(w s) vertices: strokes keep w s under this (some 4,000 per join).
-constexpr double cnStrokeArcLimit = 400000.0;
+// 2 pi sqrt(w s) vertices: strokes keep w s under this (some 1,000 per join).
+constexpr double cnStrokeArcLimit = 25000.0;
