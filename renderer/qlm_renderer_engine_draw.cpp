@@ -415,9 +415,20 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       s.approximation_scale(stroke_approx);
     });
     if (mPen.kind == 2) {
-      // AGG keeps the first 16 pairs.
-      for (const rDashSegment& d : mPen.dashes) stroke_core_src.dash.add_dash(d.dash, d.gap);
-      stroke_core_src.dash.dash_start(mPen.dash_start);
+      // AGG keeps the first 16 pairs, and walks the dash start dash by dash:
+      // the start is taken within one period of those (0 when the period
+      // is not positive or a length is negative).
+      double period = 0;
+      bool sane = true;
+      size_t pairs = 0;
+      for (const rDashSegment& d : mPen.dashes) {
+        if (pairs++ == 16) break;
+        stroke_core_src.dash.add_dash(d.dash, d.gap);
+        if (d.dash < 0 || d.gap < 0) sane = false;
+        period += d.dash + d.gap;
+      }
+      const bool walkable = sane && period > 0 && std::isfinite(period);
+      stroke_core_src.dash.dash_start(walkable ? std::fmod(mPen.dash_start, period) : 0.0);
     }
   }
   stroke_source stroke(stroke_core_src, chain_copy);

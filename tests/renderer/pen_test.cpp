@@ -577,6 +577,8 @@ TEST_F(PenTest, HostileInputEndsPromptly) {
   const Case cases[] = {
       {"zero dashes", [](cPenProbe& r) { r.AddDash(0, 0); }},
       {"negative dashes", [](cPenProbe& r) { r.AddDash(-1, -1); }},
+      {"a far dash start", [](cPenProbe& r) { r.AddDash(1e-3, 2e-3), r.SetDashStart(1e300); }},
+      {"a dash start over zero dashes", [](cPenProbe& r) { r.AddDash(0, 0), r.SetDashStart(1e9); }},
       {"tiny dashes on a huge line", [](cPenProbe& r) { r.AddDash(1e-6, 1e-6); }},
       {"enormous round stroke", [](cPenProbe& r) { r.SetPenWidth(1e11), r.SetLineJoin(1), r.SetLineCap(2); }},
       {"outline under a zero scale", [](cPenProbe& r) { r.Scale(0, 0), r.SetPenOutline(true); }},
