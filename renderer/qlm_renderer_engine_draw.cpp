@@ -112,7 +112,15 @@ void cRendererSurface::SetCurrentPath(agg::path_storage* path, double x, double 
     return;
   }
   double x1, y1, x2, y2;
+  // The control points first: a curve through a point that is not finite
+  // (or enormous) would be subdivided to AGG's recursion limit.
+  if (!agg::bounding_rect_single(*path, 0, &x1, &y1, &x2, &y2)) return;
+  if (!std::isfinite(x1) || !std::isfinite(y1) || !std::isfinite(x2) || !std::isfinite(y2)) {
+    mPosition = agg::trans_affine_translation(std::numeric_limits<double>::quiet_NaN(), 0);
+    return;
+  }
   agg::conv_curve<agg::path_storage> curve(*path);
+  curve.approximation_scale(qlm_agg::approximation_scale_for(1.0, std::max(x2 - x1, y2 - y1)));
   if (!agg::bounding_rect_single(curve, 0, &x1, &y1, &x2, &y2)) return;
   if (!std::isfinite(x1) || !std::isfinite(y1)) return;
   mPosition = agg::trans_affine_translation(x - x1, y - y1);

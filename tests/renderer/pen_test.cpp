@@ -601,6 +601,18 @@ TEST_F(PenTest, HostileInputEndsPromptly) {
     b.r.DrawPolyline(kLine, 4, &hit);
     EXPECT_LT(std::chrono::duration<double>(clock::now() - t0).count(), 2.0) << c.name;
   }
+  // A curve through an infinite point, placed at a draw position: refused
+  // before its bounds are flattened.
+  {
+    Bound c;
+    cPath path;
+    path.MoveTo(3, 3);
+    path.Curve4(20, 1, 0, -std::numeric_limits<double>::infinity(), -90, 40);
+    const auto t0 = clock::now();
+    c.r.DrawPath(&path, nullptr, 5, 5);
+    EXPECT_LT(std::chrono::duration<double>(clock::now() - t0).count(), 2.0);
+    EXPECT_EQ(c.Bytes(), Bound().Bytes());
+  }
   // Setters keep their values on non-finite input.
   Bound b;
   b.r.SetDashStart(2);
