@@ -25,6 +25,11 @@ class cPenProbe : public cRendererSurface {
   const PenState& Pen() const { return mPen; }
   int64_t PatternBuilds() const { return mPenPatternBuilds; }
   int64_t Paints() const { return mPaintCount; }
+  void Render(agg::path_storage& p, uint8_t mode) {
+    SetCurrentPath(&p, 0, 0);
+    RenderPath(mode, nullptr, true, true, nullptr);
+    SetCurrentPath(nullptr, 0, 0);
+  }
 };
 
 struct Bound {
@@ -267,6 +272,32 @@ TEST_F(PenTest, StrokesEqualRawAgg) {
       EXPECT_GT((px >> 8) & 0xFF, 0x20u);
     }
   EXPECT_GT(changed, 100);
+}
+
+TEST_F(PenTest, FillRenderModesOutlineTheFill) {
+  // Fill render modes 3 and 4 outline the filled shape in the fill colour,
+  // when filling only (RenderPath mode 1) and with the stroke (mode 3; the
+  // pen is off here).
+  const agg::rgba8 fill(40, 220, 120, 255);
+  for (uint8_t path_mode : {uint8_t(1), uint8_t(3)})
+    for (uint8_t mode : {uint8_t(3), uint8_t(4)}) {
+      Bound b;
+      b.r.PenOff();
+      b.r.SetFillColor(renderer_color(fill.r, fill.g, fill.b, fill.a));
+      b.r.SetFillRenderMode(mode);
+      agg::path_storage shape = line_path();
+      shape.close_polygon();
+      b.r.Render(shape, path_mode);
+      Raw raw;
+      agg::path_storage p = line_path();
+      p.close_polygon();
+      agg::line_profile_aa profile(1.0, agg::gamma_none());
+      agg::renderer_outline_aa<decltype(raw.base)> ren(raw.base, profile);
+      ren.color(fill);
+      agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
+      ras.add_path(p);
+      EXPECT_EQ(b.Bytes(), raw.Bytes()) << int(path_mode) << " " << int(mode);
+    }
 }
 
 // Pixels of the picture that differ from the background.
