@@ -375,6 +375,111 @@ struct explicit_close {
   }
 };
 
+// AGG's anti-aliased outline and pattern renderers multiply 24.8 (or 28.4)
+// distances in 32 bits: a join or cap of a line longer than some 2,900
+// pixels overflows. Subpaths pass unchanged when all their points lie in
+// the clip box and no segment is longer than 2,048 pixels; others are cut
+// to the box in doubles (closed ones as polylines back to their start) and
+// their segments split into pieces of at most 1,024 pixels.
+template <class Source>
+class outline_guard {
+ public:
+  outline_guard(Source& source, const clip_box_d& box) : mSource(&source), mBox(box) {}
+  void rewind(unsigned id) {
+    mSource->rewind(id);
+    mQueue.clear();
+    mAt = 0;
+    mPendingSet = false;
+    mDone = false;
+  }
+  unsigned vertex(double* x, double* y) {
+    while (mAt >= mQueue.size()) {
+      if (mDone) return agg::path_cmd_stop;
+      Fill();
+    }
+    const rVertex& v = mQueue[mAt++];
+    *x = v.x;
+    *y = v.y;
+    return v.cmd;
+  }
+
+ private:
+  struct rVertex {
+    double x, y;
+    unsigned cmd;
+  };
+  static constexpr double kLongest = 2048.0;
+  void Fill() {
+    mQueue.clear();
+    mAt = 0;
+    if (mPendingSet) mQueue.push_back(mPending);
+    mPendingSet = false;
+    double x, y;
+    for (;;) {
+      const unsigned cmd = mSource->vertex(&x, &y);
+      if (agg::is_stop(cmd)) {
+        mDone = true;
+        break;
+      }
+      if (agg::is_move_to(cmd) && !mQueue.empty()) {
+        mPending = {x, y, cmd};
+        mPendingSet = true;
+        break;
+      }
+      mQueue.push_back({x, y, cmd});
+    }
+    if (!Safe()) Cut();
+  }
+  bool Inside(double x, double y) const { return x >= mBox.x1 && x <= mBox.x2 && y >= mBox.y1 && y <= mBox.y2; }
+  bool Safe() const {
+    const rVertex* first = nullptr;
+    const rVertex* last = nullptr;
+    for (const rVertex& v : mQueue) {
+      if (agg::is_vertex(v.cmd)) {
+        if (!Inside(v.x, v.y)) return false;
+        if (last != nullptr && std::fabs(v.x - last->x) + std::fabs(v.y - last->y) > kLongest) return false;
+        if (first == nullptr || agg::is_move_to(v.cmd)) first = &v;
+        last = &v;
+      } else if (agg::is_end_poly(v.cmd) && agg::is_closed(v.cmd) && first != nullptr && last != nullptr) {
+        if (std::fabs(first->x - last->x) + std::fabs(first->y - last->y) > kLongest) return false;
+      }
+    }
+    return true;
+  }
+  void Cut() {
+    mPath.remove_all();
+    double sx = 0, sy = 0;
+    for (const rVertex& v : mQueue) {
+      if (agg::is_move_to(v.cmd)) {
+        mPath.move_to(v.x, v.y);
+        sx = v.x;
+        sy = v.y;
+      } else if (agg::is_vertex(v.cmd)) {
+        mPath.line_to(v.x, v.y);
+      } else if (agg::is_end_poly(v.cmd) && agg::is_closed(v.cmd)) {
+        mPath.line_to(sx, sy);
+      }
+    }
+    mQueue.clear();
+    agg::conv_clip_polyline<agg::path_storage> clipped(mPath);
+    clipped.clip_box(mBox.x1, mBox.y1, mBox.x2, mBox.y2);
+    agg::conv_segmentator<agg::conv_clip_polyline<agg::path_storage>> pieces(clipped);
+    pieces.approximation_scale(1.0 / 1024.0);
+    pieces.rewind(0);
+    double x, y;
+    unsigned cmd;
+    while (!agg::is_stop(cmd = pieces.vertex(&x, &y))) mQueue.push_back({x, y, cmd});
+  }
+  Source* mSource;
+  clip_box_d mBox;
+  std::vector<rVertex> mQueue;
+  size_t mAt = 0;
+  rVertex mPending{0, 0, 0};
+  bool mPendingSet = false;
+  bool mDone = false;
+  agg::path_storage mPath;
+};
+
 // Draws the outlines of a source through a base renderer (any pixel format,
 // grey masks included).
 template <class Base, class Source>
@@ -386,7 +491,8 @@ void draw_outlines(Base& base, Source& source, unsigned path_id, const typename 
     ren.color(c);
     ren.clip_box(box.x1, box.y1, box.x2, box.y2);
     outline_rasterizer<agg::renderer_outline_aa<Base>> ras(ren);
-    ras.add_path(source, path_id);
+    outline_guard<Source> guarded(source, box);
+    ras.add_path(guarded, path_id);
   } else {
     // AGG's aliased lines have no clip box: the lines are cut in doubles.
     explicit_close<Source> closed{&source};
@@ -444,7 +550,8 @@ void lay_pattern(Base& base, Pattern& pattern, Source& source, double scale, dou
   phase_keeping<agg::renderer_outline_image<Base, Pattern>> kept(ren, pattern.pattern_width());
   outline_rasterizer<decltype(kept)> ras(kept);
   ras.round_cap(true);
-  ras.add_path(source, 0);
+  outline_guard<Source> guarded(source, box);
+  ras.add_path(guarded, 0);
 }
 
 }  // namespace

@@ -632,6 +632,19 @@ TEST_F(PenTest, HostileInputEndsPromptly) {
     b.r.DrawPolyline(kLine, 4, &hit);
     EXPECT_LT(std::chrono::duration<double>(clock::now() - t0).count(), 2.0) << c.name;
   }
+  // Lines longer than AGG's outline arithmetic takes (some 2,900 px) are
+  // drawn in pieces: outlines, aliased outlines and a pattern pen.
+  for (int kind = 0; kind < 3; ++kind) {
+    Bound wide(3200, 40);
+    if (kind == 0) wide.r.SetPenOutline(true);
+    if (kind == 1) wide.r.SetAntiAliasing(false), wide.r.SetPenRenderMode(4);
+    if (kind == 2) wide.r.SetPenPatternCallback(stripes, nullptr, 6, 5);
+    const double across[] = {5, 5, 3190, 30, 5, 35};
+    cHitTest hit;
+    wide.r.DrawPolyline(across, 3, &hit);
+    EXPECT_TRUE(wide.Pixel(1600, 17) != kBg || wide.Pixel(1600, 18) != kBg) << kind;
+    EXPECT_GT(hit.HitTest(3000, 28.5), 0) << kind;
+  }
   // A curve through an infinite point, placed at a draw position: refused
   // before its bounds are flattened.
   {
