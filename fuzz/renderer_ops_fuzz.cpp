@@ -305,11 +305,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!s.tile->Create()) return 0;
   s.tile->Clear(color_rgba(30, 160, 90, 200), cnOpacityAlpha);
   if (!s.surface.Attach(s.bitmap.get(), true) || !s.r.AttachSurface(&s.surface)) return 0;
-  // At most 12 drawings per input: one drawing may take the renderer's
+  // At most 6 drawings per input: one drawing may take the renderer's
   // whole vertex budget, and an input is to run in seconds.
   int drawings = 0;
   for (int i = 0; i < 64 && !in.Empty(); ++i) {
-    if (in.at < in.size && in.data[in.at] % 48 == 47 && ++drawings > 12) break;
+    if (in.at < in.size && in.data[in.at] % 48 == 47 && ++drawings > 6) break;
     step(s, in);
   }
   s.r.DetachSurface();

@@ -48,7 +48,7 @@ struct vertex_budget {
 
 // Limits of the pen family.
 constexpr size_t cnDashVertexBudget = size_t(1) << 18;    // dash vertices per pass
-constexpr size_t cnStrokeVertexBudget = size_t(1) << 22;  // stroke vertices per pass
+constexpr size_t cnStrokeVertexBudget = size_t(1) << 21;  // stroke vertices per pass
 constexpr int32_t cnPenTileSide = 4096;                 // pen pattern tile sides
 constexpr int64_t cnPenTileArea = int64_t(4) * 1024 * 1024;
 constexpr double cnPenPatternMinScale = 0.25;  // AGG's integer distances overflow below
