@@ -113,9 +113,12 @@ void cRendererSurface::SetCurrentPath(agg::path_storage* path, double x, double 
   }
   double x1, y1, x2, y2;
   // The control points first: a curve through a point that is not finite
-  // (or enormous) would be subdivided to AGG's recursion limit.
+  // or enormous (its midpoints overflow) would be subdivided to AGG's
+  // recursion limit.
   if (!agg::bounding_rect_single(*path, 0, &x1, &y1, &x2, &y2)) return;
-  if (!std::isfinite(x1) || !std::isfinite(y1) || !std::isfinite(x2) || !std::isfinite(y2)) {
+  constexpr double kFlattenable = 1e100;
+  if (!(std::fabs(x1) <= kFlattenable && std::fabs(y1) <= kFlattenable && std::fabs(x2) <= kFlattenable &&
+        std::fabs(y2) <= kFlattenable)) {
     mPosition = agg::trans_affine_translation(std::numeric_limits<double>::quiet_NaN(), 0);
     return;
   }
