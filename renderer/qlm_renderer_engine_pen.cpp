@@ -409,6 +409,8 @@ class outline_guard {
     unsigned cmd;
   };
   static constexpr double kLongest = 2048.0;
+  // A subpath keeps at most this many vertices (the stroke budget).
+  static constexpr size_t kMostVertices = cnStrokeVertexBudget;
   void Fill() {
     mQueue.clear();
     mAt = 0;
@@ -426,7 +428,7 @@ class outline_guard {
         mPendingSet = true;
         break;
       }
-      mQueue.push_back({x, y, cmd});
+      if (mQueue.size() < kMostVertices) mQueue.push_back({x, y, cmd});
     }
     if (!Safe()) Cut();
   }
@@ -468,7 +470,7 @@ class outline_guard {
     pieces.rewind(0);
     double x, y;
     unsigned cmd;
-    while (!agg::is_stop(cmd = pieces.vertex(&x, &y))) mQueue.push_back({x, y, cmd});
+    while (!agg::is_stop(cmd = pieces.vertex(&x, &y)) && mQueue.size() < kMostVertices) mQueue.push_back({x, y, cmd});
   }
   Source* mSource;
   clip_box_d mBox;
