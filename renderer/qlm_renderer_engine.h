@@ -19,6 +19,8 @@
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_image.h"
+
+#include "qlm_renderer_pen.h"
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
 
@@ -743,6 +745,48 @@ class cRendererSurface : public cRenderer {
   // Renders the rasterised shape with the prepared paint into `base`, or
   // into the filter layer when `base` is nil.
   void RenderGradientPaint(qlm_agg::renderer_any* base);
+
+  // --- Pen and markers -------------------------------------------------------------
+  // The active stroke converter as the outline painter sees it: it gets a
+  // temporary width while outlines are made and `width` back afterwards.
+  struct rWidthHook {
+    void* obj = nullptr;
+    void (*set)(void*, double) = nullptr;
+    double width = 0;
+  };
+  // Draws `source` (device pixels, path `pathId`) as thin lines into the
+  // layer, the clip layer or the surface, in `colour` with its alpha times
+  // the master alpha: anti-aliased through renderer_outline_aa with the
+  // width-1 profile, else aliased. With `hit` the same lines go into its
+  // mask. `width` (or nil) is the stroke converter behind `source`.
+  void RenderOutlines(rVertexSourceRef source, const agg::rgba8& colour, unsigned pathId, cHitTest* hit,
+                      const rWidthHook* width);
+  // Lays the pen pattern along `source` (the path itself, device pixels).
+  void RenderPenPattern(rVertexSourceRef source, cHitTest* hit);
+  // Vertex markers at the own vertices of `path` (control points skipped),
+  // each shape placed and then mapped through `chain`.
+  void RenderVertexMarkers(agg::path_storage& path, const rTransformChain& chain, cHitTest* hit, bool draw);
+  void PlaceVertexMarker(int& counter, bool isLast, double x1, double y1, double x2, double y2,
+                         const rTransformChain& chain, cHitTest* hit, bool draw);
+  // Appends a marker command, its coordinates scaled as the list's scale
+  // flag says; commands that are unknown, not finite or too large, and
+  // lists at their limit, take nothing.
+  void AddMarkerCommand(cCustomPath& list, bool scaleOn, double scale, uint8_t command, const double* xy);
+  // |P(v, v) - P(0, 0)| x 0.7071068 through every stage and the matrix.
+  double TransformLengthFull(double v) const;
+  // Makes tile pixels the pen pattern (kind 3) or leaves the pen off.
+  void StorePenPattern(std::vector<uint8_t>&& pixels, int32_t w, int32_t h, double width, double height,
+                       double scale);
+  void PenPatternFailed();
+  // AGG's line patterns, rebuilt from the pen's tile pixels when they or
+  // the anti-aliasing setting change (qlm_renderer_engine_pen.cpp).
+  struct rPenPatterns;
+  struct rPenPatternsFree {
+    void operator()(rPenPatterns* p) const;
+  };
+  std::unique_ptr<rPenPatterns, rPenPatternsFree> mPenPatterns;
+  // Counts pen-pattern builds, for the tests.
+  int64_t mPenPatternBuilds = 0;
 
   // --- Clipping ------------------------------------------------------------------
   // Starts a clip pass: the mask from the clip shapes and a copy of the

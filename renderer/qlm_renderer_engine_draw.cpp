@@ -35,8 +35,50 @@ struct snap_source {
 };
 using curve_source = agg::conv_curve<snap_source>;
 using fill_source = agg::conv_transform<curve_source, rTransformChain>;
-using stroke_core = agg::conv_stroke<curve_source>;
-using stroke_source = agg::conv_transform<stroke_core, rTransformChain>;
+// The pen's stroke, chosen from the pen kind at each draw: solid strokes
+// stroke the curves, dashed ones dash them first. Both collect the start and
+// end marker positions of every subpath while they are generated. A pass
+// ends after the stroke budget of vertices (and the dashes after theirs):
+// dashes far shorter than their path, each with round caps, would
+// otherwise make billions.
+using solid_stroke = agg::conv_stroke<curve_source, agg::vcgen_markers_term>;
+using dash_core = agg::conv_dash<curve_source, agg::vcgen_markers_term>;
+using dash_limited = vertex_budget<dash_core>;
+using dash_stroke = agg::conv_stroke<dash_limited>;
+struct pen_stroke {
+  solid_stroke solid;
+  dash_core dash;
+  dash_limited limited;
+  dash_stroke dashed;
+  bool use_dash;
+  size_t left = 0;
+  pen_stroke(curve_source& c, bool dashes)
+      : solid(c), dash(c), limited{&dash, cnDashVertexBudget}, dashed(limited), use_dash(dashes) {}
+  pen_stroke(const pen_stroke&) = delete;
+  pen_stroke& operator=(const pen_stroke&) = delete;
+  void rewind(unsigned id) {
+    left = cnStrokeVertexBudget;
+    use_dash ? dashed.rewind(id) : solid.rewind(id);
+  }
+  unsigned vertex(double* x, double* y) {
+    if (left == 0) return agg::path_cmd_stop;
+    --left;
+    return use_dash ? dashed.vertex(x, y) : solid.vertex(x, y);
+  }
+  agg::vcgen_markers_term& markers() { return use_dash ? dash.markers() : solid.markers(); }
+  void width(double w) { use_dash ? dashed.width(w) : solid.width(w); }
+  double width() const { return use_dash ? dashed.width() : solid.width(); }
+  template <class F>
+  void both(F&& f) {
+    f(solid);
+    f(dashed);
+  }
+};
+using stroke_source = agg::conv_transform<pen_stroke, rTransformChain>;
+// The start and end marker shapes placed at the collected positions.
+using marker_shapes = agg::conv_curve<marker_vertex_source>;
+using marker_placed = agg::conv_marker<agg::vcgen_markers_term, marker_shapes>;
+using marker_source = agg::conv_transform<marker_placed, rTransformChain>;
 
 bool usable(double v) { return std::isfinite(v) && std::fabs(v) <= kAbsurdCoordinate; }
 
@@ -89,7 +131,18 @@ void cRendererSurface::SetCurrentPath(agg::path_storage* path, double x, double 
     return;
   }
   double x1, y1, x2, y2;
+  // The control points first: a curve through a point that is not finite
+  // or enormous (its midpoints overflow) would be subdivided to AGG's
+  // recursion limit.
+  if (!agg::bounding_rect_single(*path, 0, &x1, &y1, &x2, &y2)) return;
+  constexpr double kFlattenable = 1e100;
+  if (!(std::fabs(x1) <= kFlattenable && std::fabs(y1) <= kFlattenable && std::fabs(x2) <= kFlattenable &&
+        std::fabs(y2) <= kFlattenable)) {
+    mPosition = agg::trans_affine_translation(std::numeric_limits<double>::quiet_NaN(), 0);
+    return;
+  }
   agg::conv_curve<agg::path_storage> curve(*path);
+  curve.approximation_scale(qlm_agg::approximation_scale_for(1.0, std::max(x2 - x1, y2 - y1)));
   if (!agg::bounding_rect_single(curve, 0, &x1, &y1, &x2, &y2)) return;
   if (!std::isfinite(x1) || !std::isfinite(y1)) return;
   mPosition = agg::trans_affine_translation(x - x1, y - y1);
@@ -427,13 +480,52 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       qlm_agg::approximation_scale_for(mApproxScale, std::max(cx2 - cx1, cy2 - cy1));
   curve.approximation_scale(approx);
   fill_source fill(curve, chain_copy);
-  stroke_core stroke_core_src(curve);
-  stroke_core_src.width(mPen.width);
-  stroke_core_src.line_cap(agg::line_cap_e(mPen.line_cap <= 2 ? mPen.line_cap : 0));
-  stroke_core_src.line_join(agg::line_join_e(mPen.line_join <= 4 ? mPen.line_join : 0));
-  stroke_core_src.miter_limit(mPen.miter_limit);
-  stroke_core_src.approximation_scale(approx);
+  pen_stroke stroke_core_src(curve, mPen.kind == 2);
+  {
+    // Round joins and caps of enormous strokes are coarser, so that none
+    // makes more than some thousands of vertices.
+    const double half = std::fabs(mPen.width) / 2;
+    const double stroke_approx = half > 0 ? std::min(approx, cnStrokeArcLimit / half) : approx;
+    stroke_core_src.both([&](auto& s) {
+      s.width(mPen.width);
+      s.line_cap(agg::line_cap_e(mPen.line_cap <= 2 ? mPen.line_cap : 0));
+      s.line_join(agg::line_join_e(mPen.line_join <= 4 ? mPen.line_join : 0));
+      s.miter_limit(mPen.miter_limit);
+      s.approximation_scale(stroke_approx);
+    });
+    if (mPen.kind == 2) {
+      // AGG keeps the first 16 pairs, and walks the dash start dash by dash:
+      // the start is taken within one period of those (0 when the period
+      // is not positive or a length is negative).
+      double period = 0;
+      bool sane = true;
+      size_t pairs = 0;
+      for (const rDashSegment& d : mPen.dashes) {
+        if (pairs++ == 16) break;
+        stroke_core_src.dash.add_dash(d.dash, d.gap);
+        if (d.dash < 0 || d.gap < 0) sane = false;
+        period += d.dash + d.gap;
+      }
+      const bool walkable = sane && period > 0 && std::isfinite(period);
+      stroke_core_src.dash.dash_start(walkable ? std::fmod(mPen.dash_start, period) : 0.0);
+    }
+  }
   stroke_source stroke(stroke_core_src, chain_copy);
+  marker_vertex_source shapes;
+  shapes.SetStartPath(&mPen.start_path);
+  shapes.SetEndPath(&mPen.end_path);
+  marker_shapes shape_curve(shapes);
+  shape_curve.approximation_scale(qlm_agg::approximation_scale_checked(mApproxScale));
+  marker_placed placed(stroke_core_src.markers(), shape_curve);
+  marker_source markers(placed, chain_copy);
+  const bool line_markers = mPen.line_markers && stroking;
+  // Generating the stroke is what collects the marker positions.
+  auto generate_stroke = [&] {
+    double x, y;
+    stroke_core_src.rewind(0);
+    while (!agg::is_stop(stroke_core_src.vertex(&x, &y))) {
+    }
+  };
 
   // The box that culling and the filter layer use: the stroke source's when
   // a stroke is drawn, else the fill source's (a pen that paints nothing
@@ -491,7 +583,26 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   auto open_layer = [&] {
     if (!layer_wanted) return;
     double r[4];
-    if (drawing_box(r)) BeginFilterLayer(r);
+    const bool box = drawing_box(r);
+    if (line_markers) {
+      // The box generated the stroke: the marker shapes widen it.
+      if (!box) generate_stroke();
+      stroke_generated = true;
+      double m[4];
+      if (agg::bounding_rect_single(markers, 0, &m[0], &m[1], &m[2], &m[3])) {
+        if (box) {
+          r[0] = std::min(r[0], m[0]);
+          r[1] = std::min(r[1], m[1]);
+          r[2] = std::max(r[2], m[2]);
+          r[3] = std::max(r[3], m[3]);
+        } else {
+          std::copy(m, m + 4, r);
+        }
+        BeginFilterLayer(r);
+        return;
+      }
+    }
+    if (box) BeginFilterLayer(r);
   };
   // The shadow, cast once per shape from the pipelines before their mapping.
   auto cast_shadow = [&](bool withStroke, bool withFill, bool withMarkers) {
@@ -538,6 +649,31 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   };
   const uint8_t fill_mode = mMaster.fill_render_mode;
   const uint8_t pen_mode = mMaster.pen_render_mode;
+  const agg::rgba8 master_colour = mMaster.master_color.color;
+
+  // The outline and pen-pattern painters: the marker shapes made first when
+  // markers are on, the shadow, then the lines (only when drawing).
+  rWidthHook width_hook;
+  width_hook.obj = &stroke_core_src;
+  width_hook.set = [](void* o, double w) { static_cast<pen_stroke*>(o)->width(w); };
+  width_hook.width = mPen.width;
+  auto before_pen_painter = [&](bool withStroke, bool withFill, bool withMarkers) {
+    if (!stroke_generated && line_markers) {
+      generate_stroke();
+      stroke_generated = true;
+    }
+    cast_shadow(withStroke, withFill, withMarkers);
+    return draw;
+  };
+  auto outlines = [&](auto& source, const agg::rgba8& c, bool of_stroke, bool withStroke, bool withFill,
+                      bool withMarkers) {
+    if (!before_pen_painter(withStroke, withFill, withMarkers)) return;
+    RenderOutlines(rVertexSourceRef::Of(source), c, 0, hit, of_stroke ? &width_hook : nullptr);
+  };
+  auto pen_pattern = [&] {
+    if (!before_pen_painter(true, false, true)) return;
+    RenderPenPattern(rVertexSourceRef::Of(fill), hit);
+  };
 
   // 10. The stroke block.
   auto solid_stroke = [&] {
@@ -550,13 +686,25 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   };
   auto stroke_block = [&] {
     if (mPen.kind == 0) return;
+    const agg::rgba8 pen_colour = mPen.color.color;
+    const agg::rgba8 mode_colour = master_colour.a != 0 ? master_colour : pen_colour;
     if (pen_mode == 2) {
-      if ((mPen.kind == 1 || mPen.kind == 2) && mPen.outline) return;  // outlines come with the pen painters
+      if ((mPen.kind == 1 || mPen.kind == 2) && mPen.outline) {
+        if (pen_colour.a != 0) outlines(stroke, mode_colour, true, true, false, true);
+        return;
+      }
       solid_stroke();
-    } else if (pen_mode == 3 || pen_mode == 4) {
-      // Outlines come with the pen painters.
+    } else if (pen_mode == 3) {
+      // The stroked polygon's outline.
+      if (pen_colour.a != 0) outlines(stroke, mode_colour, true, true, false, true);
+    } else if (pen_mode == 4) {
+      // The path's own centre line.
+      if (pen_colour.a != 0) outlines(fill, mode_colour, false, true, false, true);
     } else if (mPen.kind == 1 || mPen.kind == 2) {
-      if (mPen.outline) return;  // outlines come with the pen painters
+      if (mPen.outline) {
+        if (pen_colour.a != 0) outlines(stroke, pen_colour, true, true, false, true);
+        return;
+      }
       if (mPen.gradient_active && mPen.gradient_kind != 0) {
         stroke_generated = true;
         cast_shadow(true, false, true);
@@ -565,15 +713,45 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       } else {
         solid_stroke();
       }
+    } else if (mPen.kind == 3 && mPen.pattern_valid) {
+      pen_pattern();
     }
-    // Pen patterns come with the pen painters.
   };
-  // 11. Start and end markers come with the pen painters.
-  auto marker_pass = [&] {};
+  // 11. Start and end markers (they never cast a shadow of their own).
+  auto marker_pass = [&] {
+    if (!draw || !line_markers) return;
+    if (!stroke_generated) generate_stroke();
+    stroke_generated = true;
+    shadow_done = true;
+    const agg::rgba8 pen_colour = mPen.color.color;
+    const bool paints = pen_colour.a != 0 && mPen.width > 0;
+    if (pen_mode == 3 || pen_mode == 4) {
+      if (pen_colour.a != 0)
+        RenderOutlines(rVertexSourceRef::Of(markers), master_colour.a != 0 ? master_colour : pen_colour, 0, hit,
+                       nullptr);
+      return;
+    }
+    if (pen_mode == 2) {
+      if (!paints) return;
+      RenderSolid(markers, false, pen_colour, 0);
+    } else if (mPen.gradient_active && mPen.gradient_kind != 0) {
+      // Gradient markers come with gradients.
+    } else if (paints) {
+      RenderSolid(markers, false, pen_colour, 0);
+    }
+    LayerSafeHitMask(markers, hit, false);
+  };
+  // Vertex markers, placed on the path to draw through the same chain.
+  auto vertex_markers = [&] {
+    if (mPen.vertex_markers) RenderVertexMarkers(*path, chain_copy, hit, draw);
+  };
   // 12. The fill block of mode 3 (fillColour is not used).
   auto fill_block = [&] {
     if (mFill.kind == 0) return;
-    if (fill_mode == 3 || fill_mode == 4) return;  // outlines come with the pen painters
+    if (fill_mode == 3 || fill_mode == 4) {
+      if (fill_colour.a != 0) outlines(fill, master_colour.a != 0 ? master_colour : fill_colour, false, true, true, true);
+      return;
+    }
     if (mFill.kind == 1 || (mFill.kind == 3 && fill_mode == 2))
       solid_fill(fill_colour);
     else if (mFill.kind == 2)
@@ -603,8 +781,9 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       if (mFill.kind != 0 && fillColour != nullptr) {
         const agg::rgba8 master = mMaster.master_color.color;
         solid_fill(master.a != 0 ? master : fillColour->color);
+      } else if (mFill.kind != 0 && fill_colour.a != 0) {
+        outlines(fill, master_colour.a != 0 ? master_colour : fill_colour, false, false, true, false);
       }
-      // Outlines of the fill come with the pen painters.
     } else if (fillColour != nullptr) {
       solid_fill(fillColour->color);
     } else if (mFill.kind == 1) {
@@ -619,6 +798,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     if (layer_wanted) open_layer();
     stroke_block();
     marker_pass();
+    vertex_markers();
     interior();
   } else {
     if (layer_wanted) open_layer();
@@ -632,9 +812,12 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       stroke_block();
       marker_pass();
     }
+    vertex_markers();
   }
-  (void)stroke_generated;
   // 13.
   mRasterReusable = false;
   EndFilterLayer();
 }
+
+// The pen painters (qlm_renderer_engine_pen.cpp) paint through these.
+template void cRendererSurface::RenderSolid<rVertexSourceRef>(rVertexSourceRef&, bool, const agg::rgba8&, unsigned);

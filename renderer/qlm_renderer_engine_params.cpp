@@ -41,9 +41,20 @@ void cRendererSurface::SetPenWidth(double width) {
 double cRendererSurface::GetPenWidth() { return mPen.width; }
 void cRendererSurface::SetPenUnderFill(bool flag) { mPen.under_fill = flag; }
 bool cRendererSurface::IsPenUnderFill() { return mPen.under_fill; }
-void cRendererSurface::SetPenDeviceSpace(bool flag) { mPen.device_space = flag; }
+void cRendererSurface::SetPenDeviceSpace(bool flag) {
+  const bool changed = mPen.device_space != flag;
+  mPen.device_space = flag;
+  if (!flag) mPen.outline = false;
+  if (changed) RebuildPipeline();
+}
 bool cRendererSurface::IsPenDeviceSpace() { return mPen.device_space; }
-void cRendererSurface::SetPenOutline(bool flag) { mPen.outline = flag; }
+void cRendererSurface::SetPenOutline(bool flag) {
+  mPen.outline = flag;
+  if (flag && !mPen.device_space) {
+    mPen.device_space = true;
+    RebuildPipeline();
+  }
+}
 bool cRendererSurface::IsPenOutline() { return mPen.outline; }
 void cRendererSurface::SetDistortPenGradient(bool flag) { mPen.distort_gradient = flag; }
 bool cRendererSurface::IsDistortPenGradient() { return mPen.distort_gradient; }
@@ -55,7 +66,7 @@ void cRendererSurface::SetPenColor(uint32_t color) {
   mPen.gradient_active = false;
   if (mPen.kind != 1 && mPen.kind != 2) PenSolid();
 }
-bool cRendererSurface::IsPenPlainColor() { return !mPen.gradient_active; }
+bool cRendererSurface::IsPenPlainColor() { return (mPen.kind == 1 || mPen.kind == 2) && !mPen.gradient_active; }
 void cRendererSurface::ResetPenColor(bool) {
   mPen.color.Set(renderer_color(0, 0, 0, 255), mMaster.master_alpha, mMaster.anti_aliasing);
 }
@@ -77,27 +88,33 @@ void cRendererSurface::ResetPen(bool) {
   ResetPenPattern(false);
 }
 bool cRendererSurface::IsPenDashed() { return mPen.kind == 2; }
-void cRendererSurface::ResetDash(bool) {
+void cRendererSurface::ResetDash(bool makeSolid) {
   mPen.dashes.clear();
   mPen.dash_start = 0.0;
-  if (mPen.kind == 2) mPen.kind = 1;
-  if (mPen.saved_kind == 2) mPen.saved_kind = 1;
+  if (makeSolid) mPen.kind = mPen.saved_kind = 1;
 }
-double cRendererSurface::GetPenPatternWidth() { return mPen.pattern_width; }
-double cRendererSurface::GetPenPatternHeight() { return mPen.pattern_height; }
+// The requested size, or the tile's in user units when none was requested.
+double cRendererSurface::GetPenPatternWidth() {
+  if (!float_equal(mPen.pattern_width, 0.0) || !mPen.pattern_valid) return mPen.pattern_width;
+  return InverseTransformLength(mPen.pattern_pixels_width);
+}
+double cRendererSurface::GetPenPatternHeight() {
+  if (!float_equal(mPen.pattern_height, 0.0) || !mPen.pattern_valid) return mPen.pattern_height;
+  return InverseTransformLength(mPen.pattern_pixels_height);
+}
 double cRendererSurface::GetPenPatternStart() { return mPen.pattern_start; }
 bool cRendererSurface::IsPenPattern() { return mPen.kind == 3; }
-void cRendererSurface::ResetPenPattern(bool) {
+void cRendererSurface::ResetPenPattern(bool makeSolid) {
   mPen.pattern_pixels.clear();
   mPen.pattern_pixels_width = 0;
   mPen.pattern_pixels_height = 0;
   mPen.pattern_valid = false;
+  mPen.pattern_serial = 0;
   mPen.pattern_width = 0.0;
   mPen.pattern_height = 0.0;
   mPen.pattern_start = 0.0;
   mPen.pattern_scale = 1.0;
-  if (mPen.kind == 3) mPen.kind = 1;
-  if (mPen.saved_kind == 3) mPen.saved_kind = 1;
+  if (makeSolid) mPen.kind = mPen.saved_kind = 1;
 }
 cGradient* cRendererSurface::GetPenGradient() { return mPen.gradient; }
 void cRendererSurface::ResetPenGradient(bool) {

@@ -27,6 +27,8 @@ bool cHitTest::Extend(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t fi
     nx2 = std::max<int64_t>(mX2, bx2), ny2 = std::max<int64_t>(mY2, by2);
   }
   if (nx1 < INT32_MIN || ny1 < INT32_MIN || nx2 > INT32_MAX || ny2 > INT32_MAX) return false;
+  // The bounds' width and height are 32-bit as well.
+  if (nx2 - nx1 > INT32_MAX || ny2 - ny1 > INT32_MAX) return false;
   const int32_t cx1 = std::max(x1, update.x1), cy1 = std::max(y1, update.y1);
   const int32_t cx2 = std::min(x2, update.x2), cy2 = std::min(y2, update.y2);
   // A shape wholly outside the update rectangle grows nothing; earlier

@@ -105,6 +105,7 @@ struct PenState {
   int32_t pattern_pixels_width = 0;
   int32_t pattern_pixels_height = 0;
   bool pattern_valid = false;
+  uint64_t pattern_serial = 0;  // names the pixels (0: none); copies keep it
   double pattern_width = 0.0;
   double pattern_height = 0.0;
   double pattern_start = 0.0;
