@@ -614,6 +614,12 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     rShadowSources sources;
     sources.stroke = rVertexRef::Of(stroke_core_src);
     sources.fill = rVertexRef::Of(curve);
+    if (withMarkers && line_markers) {
+      // The marker shapes stand where generating the stroke puts them.
+      if (!stroke_generated) generate_stroke();
+      stroke_generated = true;
+      sources.markers = rVertexRef::Of(placed);
+    }
     sources.stroker = rStrokerRef::Of(stroke_core_src);
     sources.chain = chain_copy;
     RenderShadow(withStroke, withFill, withMarkers, sources);
@@ -735,7 +741,8 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       if (!paints) return;
       RenderSolid(markers, false, pen_colour, 0);
     } else if (mPen.gradient_active && mPen.gradient_kind != 0) {
-      // Gradient markers come with gradients.
+      // The pen's gradient laid on the stroke's frame, as the stroke has it.
+      RenderGradientSpans(markers, stroke_core_src, false, 0, chain_copy);
     } else if (paints) {
       RenderSolid(markers, false, pen_colour, 0);
     }

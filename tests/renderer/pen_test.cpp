@@ -356,6 +356,42 @@ TEST_F(PenTest, StartAndEndMarkers) {
   EXPECT_FALSE(painted(dashed, 40, 18));
 }
 
+// Start and end markers take the pen's gradient as the stroke does, and
+// they are part of the shadow the stroke casts.
+TEST_F(PenTest, MarkersTakeThePenGradientAndCastShadows) {
+  const double line[] = {20, 20.5, 100, 20.5};
+  auto square = [](cPenProbe& r) {
+    r.AddStartMarkerCommand(cnPathMoveTo, -3, -3, 0, 0, 0, 0);
+    r.AddStartMarkerCommand(cnPathLineTo, 3, -3, 0, 0, 0, 0);
+    r.AddStartMarkerCommand(cnPathLineTo, 3, 3, 0, 0, 0, 0);
+    r.AddStartMarkerCommand(cnPathLineTo, -3, 3, 0, 0, 0, 0);
+    r.AddStartMarkerCommand(cnPathClose, 0, 0, 0, 0, 0, 0);
+  };
+  cGradientLinearX ramp(0, 120);
+  ramp.AddStopARGB(0xFFFF0000u, 0);
+  ramp.AddStopARGB(0xFF0000FFu, 1);
+  {
+    Bound b;
+    square(b.r);
+    b.r.SetPenGradient(&ramp);
+    b.r.DrawPolyline(line, 2, nullptr);
+    const uint32_t corner = b.Pixel(18, 18);  // inside the square, off the line
+    EXPECT_NE(corner, kBg);
+    EXPECT_GT((corner >> 16) & 0xFF, 150u);  // near the red end of the ramp
+    b.r.ResetPenGradient(false);
+  }
+  // A hard shadow 8 px down: the square's shadow lies below the square,
+  // apart from the line's.
+  Bound s;
+  square(s.r);
+  s.r.SetOffsetShadow(8);
+  s.r.SetShadowBlurred(false);
+  s.r.SetShadowDirection(7);
+  s.r.DrawPolyline(line, 2, nullptr);
+  EXPECT_TRUE(painted(s, 18, 26));
+  EXPECT_FALSE(painted(s, 18, 33));
+}
+
 TEST_F(PenTest, VertexMarkersAgainstRawSquares) {
   const double pts[] = {10, 10, 40, 30, 70, 10};
   const double repeated[] = {10, 10, 10, 10, 40, 30, 40, 30, 70, 10};
