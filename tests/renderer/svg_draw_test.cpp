@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bitmap_builders.h"
@@ -174,6 +176,23 @@ TEST_F(SvgDrawTest, LinearGradientRunsFromFirstToLastStopAndKeepsItsRamp) {
   Canvas sized;
   sized.r.DrawSVGSized(svg.get(), nullptr, 0, 0, 200, 0);
   EXPECT_NEAR(double(sized.At(100, 10) & 0xFF), double(canvas.At(50, 5) & 0xFF), 2.0);
+}
+
+// Two render threads draw one drawing: the first use of each gradient makes
+// its ramp under the lock, and both pictures come out alike.
+TEST_F(SvgDrawTest, OneDrawingDrawnFromTwoThreads) {
+  auto svg = parse(doc(kGradientDefs +
+                       "<rect x=\"0\" y=\"0\" width=\"100\" height=\"10\" fill=\"url(#lin)\"/>"
+                       "<rect x=\"0\" y=\"20\" width=\"120\" height=\"80\" fill=\"url(#rad)\"/>"));
+  Canvas a, b;
+  auto run = [&svg](Canvas* c) {
+    for (int i = 0; i < 20; ++i) c->r.DrawSVG(svg.get(), nullptr, 0, 0, nullptr);
+  };
+  std::thread ta(run, &a), tb(run, &b);
+  ta.join();
+  tb.join();
+  EXPECT_EQ(0, std::memcmp(a.bitmap->Data(), b.bitmap->Data(), size_t(a.bitmap->Stride()) * a.bitmap->Height()));
+  EXPECT_NE(svg->Gradients()->FindByRef("rad")->cache, nullptr);
 }
 
 TEST_F(SvgDrawTest, GradientsWithoutExtentPaintTheirLastStop) {
