@@ -22,6 +22,8 @@ namespace {
 constexpr double kAbsurdCoordinate = 1099511627776.0;  // 2^40
 // Colour ranges and radial geometry are held so that their 1/16 values fit.
 constexpr double kRangeLimit = 16777216.0;  // 2^24
+// The largest stroke width times approximation scale.
+constexpr double kStrokeScaleLimit = 1048576.0;  // 2^20
 // A gradient vector or radius at or below this has no extent.
 constexpr double kNoExtent = 1e-9;
 
@@ -381,7 +383,10 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
         stroker.line_join(agg::line_join_e(rec->line_join <= 4 ? rec->line_join : 0));
         stroker.line_cap(agg::line_cap_e(rec->line_cap <= 2 ? rec->line_cap : 0));
         stroker.miter_limit(std::isfinite(rec->miter_limit) ? rec->miter_limit : 4.0);
-        stroker.approximation_scale(approx);
+        // Round joins and caps take about pi x sqrt(width x scale) points
+        // each: held to about 3,200 however wide the stroke is (the chord
+        // error of a 2^20-pixel radius stays near 0.1 pixel).
+        stroker.approximation_scale(std::min(approx, kStrokeScaleLimit / w));
         if (w * t * g > 1) curve.angle_tolerance(0.2);
         mRas.reset();
         mRas.filling_rule(agg::fill_non_zero);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <cstring>
@@ -277,8 +278,16 @@ TEST_F(SvgDrawTest, HostileDrawingsDrawWithoutFault) {
       "<g transform=\"scale(1e-300,1e-300)\"><circle cx=\"5\" cy=\"5\" r=\"5\"/></g>",
       "<path d=\"M0,0\"/><path d=\"\"/><rect width=\"0\" height=\"5\"/>",
   };
-  for (const char* body : bodies) {
+  // A hugely wide stroke with 200 round joins: each join is held to a few
+  // thousand points (unheld, about 3 million each).
+  std::string zigzag = "<path d=\"M0,0";
+  for (int i = 1; i <= 200; ++i) zigzag += " L" + std::to_string(10 * (i % 2)) + "," + std::to_string(10 * i);
+  zigzag += "\" stroke=\"#000000\" stroke-width=\"1e11\" stroke-linejoin=\"round\" stroke-linecap=\"round\"/>";
+  std::vector<std::string> all(std::begin(bodies), std::end(bodies));
+  all.push_back(zigzag);
+  for (const std::string& body : all) {
     SCOPED_TRACE(body);
+    const auto start = std::chrono::steady_clock::now();
     auto svg = parse(doc(body));
     Canvas canvas;
     cHitTest hit;
@@ -286,6 +295,7 @@ TEST_F(SvgDrawTest, HostileDrawingsDrawWithoutFault) {
     canvas.r.DrawSVGSized(svg.get(), &hit, 0, 0, 100, 0);
     rRectD b;
     canvas.r.GetSVGSizedBounds(svg.get(), 1, 0, 0, 100, 0, b);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   }
 }
 
