@@ -21,6 +21,11 @@ namespace {
 void blur_free_filter(cBitmap*, bool&, void*) {}
 }  // namespace
 
+// fontconfig keeps the configuration FcInit loads for the life of the
+// process; the leak checker ignores it (as in the renderer tests).
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   fuzz_imaging_start(argc, argv);
   qlm_renderer_start();
