@@ -85,6 +85,20 @@ uint8_t paint_spread_of_svg(uint8_t spread) {
   }
 }
 
+// A reader of the drawing's path storage with an iterator of its own: the
+// storage's own iterator is shared state, and two threads drawing one
+// drawing would move each other's. Reads as path_storage's rewind/vertex.
+struct svg_path_reader {
+  const agg::path_storage* path;
+  unsigned at = 0;
+  void rewind(unsigned id) { at = id; }
+  unsigned vertex(double* x, double* y) {
+    if (at >= path->total_vertices()) return agg::path_cmd_stop;
+    return path->vertex(at++, x, y);
+  }
+};
+using svg_curve = agg::conv_curve<svg_path_reader>;
+
 bool is_identity(const agg::trans_affine& m) { return m.is_identity(1e-14); }
 
 agg::rgba8 scaled_alpha(agg::rgba8 c, double f) {
@@ -301,8 +315,9 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
   const bool overridden = override_colour.a != 0;
 
   const agg::trans_affine saved_position = mPosition;
-  agg::conv_curve<agg::path_storage> curve(*storage);
-  agg::conv_stroke<agg::conv_curve<agg::path_storage>> stroker(curve);
+  svg_path_reader reader{storage};
+  svg_curve curve(reader);
+  agg::conv_stroke<svg_curve> stroker(curve);
 
   for (rSVGPathAttr* rec = records->First(); rec != nullptr; rec = records->Next(rec)) {
     if (!rec->fill_flag && !rec->stroke_flag) continue;
@@ -318,7 +333,8 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
     // be finite and sane, else the record draws nothing.
     double cx1 = 0, cy1 = 0, cx2 = 0, cy2 = 0;
     {
-      agg::conv_transform<agg::path_storage, rTransformChain> control(*storage, chain_copy);
+      svg_path_reader raw{storage};
+      agg::conv_transform<svg_path_reader, rTransformChain> control(raw, chain_copy);
       control.rewind(id);
       double px, py;
       bool first = true, bad = false;
@@ -342,7 +358,7 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
     const double approx = qlm_agg::approximation_scale_for(t * g, extent);
     curve.approximation_scale(approx);
     curve.angle_tolerance(0.0);
-    agg::conv_transform<agg::conv_curve<agg::path_storage>, rTransformChain> fill(curve, chain_copy);
+    agg::conv_transform<svg_curve, rTransformChain> fill(curve, chain_copy);
     agg::conv_transform<decltype(stroker), rTransformChain> stroke(stroker, chain_copy);
 
     // One paint: the override colour, else the gradient, else the colour.

@@ -148,6 +148,8 @@ const std::string kGradientDefs =
     "<stop offset=\"0\" stop-color=\"#ff0000\"/><stop offset=\"1\" stop-color=\"#00ff00\"/></radialGradient>"
     "<radialGradient id=\"rad\" gradientUnits=\"userSpaceOnUse\" cx=\"60\" cy=\"40\" r=\"30\" fx=\"60\" fy=\"40\">"
     "<stop offset=\"0\" stop-color=\"#00ff00\"/><stop offset=\"1\" stop-color=\"#0000ff\"/></radialGradient>"
+    "<radialGradient id=\"foc\" gradientUnits=\"userSpaceOnUse\" cx=\"60\" cy=\"40\" r=\"30\" fx=\"200\" fy=\"40\">"
+    "<stop offset=\"0\" stop-color=\"#00ff00\"/><stop offset=\"1\" stop-color=\"#0000ff\"/></radialGradient>"
     "</defs>";
 
 TEST_F(SvgDrawTest, LinearGradientRunsFromFirstToLastStopAndKeepsItsRamp) {
@@ -227,6 +229,15 @@ TEST_F(SvgDrawTest, RadialGradientIsCentredOnItsCentre) {
   EXPECT_TRUE(near(canvas.At(45, 40), canvas.At(60, 25)));
   EXPECT_FALSE(near(canvas.At(45, 40), centre));
   for (uint32_t far : {canvas.At(95, 40), canvas.At(2, 2)}) EXPECT_TRUE(near(far, 0xFF0000FFu)) << std::hex << far;
+
+  // A focus outside the circle is moved inside it, towards where it lay:
+  // stop 0 near the right edge, the circle's colours still within it.
+  auto focal = parse(doc(kGradientDefs + "<rect x=\"0\" y=\"0\" width=\"120\" height=\"80\" fill=\"url(#foc)\"/>"));
+  Canvas f;
+  f.r.DrawSVG(focal.get(), nullptr, 0, 0, nullptr);
+  EXPECT_GT((f.At(88, 40) >> 8) & 0xFF, 200u);
+  EXPECT_GT(f.At(33, 40) & 0xFF, 200u);
+  EXPECT_TRUE(near(f.At(95, 40), 0xFF0000FFu));
 }
 
 TEST_F(SvgDrawTest, OpaqueOverrideColourPaintsEveryPathIncludingGradients) {
