@@ -24,6 +24,8 @@
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
 
+struct rSVGGradient;  // an SVG gradient definition (qlm_svg.h)
+
 // One step of a drawing's mapping, prepared for speed: adjacent affine
 // matrices (position, affine stages, device) are folded into one.
 struct rChainOp {
@@ -892,4 +894,24 @@ class cRendererSurface : public cRenderer {
   std::unique_ptr<agg::rgba8[]> mShadowLut;
   int32_t mShadowBox[4] = {0, 0, 0, 0};
   int64_t mShadowCount = 0;
+
+  // --- SVG drawings --------------------------------------------------------------------
+  // Prepares mGradientPaint for an SVG gradient definition painted on one
+  // record: `chain` maps the record's path coordinates (its transform, the
+  // placement, the list and the device matrix) to device space. False when
+  // nothing is to be painted; `solid` then holds the colour to paint instead
+  // when `use_solid` is set (a gradient without length or radius).
+  bool PrepareSVGGradient(rSVGGradient* gradient, const rTransformChain& chain, bool& use_solid, agg::rgba8& solid);
+  // Paints one path of a source in a solid colour into the layer or the
+  // surface, with the rasteriser's filling rule in force.
+  template <class VertexSource>
+  void RenderSVGSolid(VertexSource& source, const agg::rgba8& colour, unsigned path_id);
+  // Paints the rasterised source (path id `path_id`) with the prepared paint.
+  template <class VertexSource>
+  void RenderSVGGradient(VertexSource& source, unsigned path_id);
+  // The corners of the drawing's box as GetSVGBounds maps them; false for a
+  // nil or unopened drawing.
+  bool SVGCorners(cImageSVG* drawing, const rMatrix* matrix, double x, double y, bool device, double* q);
+  // The matrix of DrawSVGSized; false at natural size (or nil drawing).
+  static bool SVGSizedMatrix(cImageSVG* drawing, double& width, double& height, rMatrix& matrix);
 };

@@ -30,10 +30,6 @@
 // --- Images ------------------------------------------------------------------
 
 // --- SVG ---------------------------------------------------------------------
-void cRendererSurface::DrawSVG(cImageSVG*, const rMatrix*, double, double, cHitTest*) {}
-void cRendererSurface::DrawSVGSized(cImageSVG*, cHitTest*, double, double, double, double) {}
-void cRendererSurface::GetSVGBounds(cImageSVG*, const rMatrix*, double, double, uint8_t, rRectD&) {}
-void cRendererSurface::GetSVGSizedBounds(cImageSVG*, uint8_t, double, double, double, double, rRectD&) {}
 
 // --- Override colour ---------------------------------------------------------
 

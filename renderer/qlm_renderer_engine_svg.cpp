@@ -1,0 +1,513 @@
+// SVG drawings: DrawSVG paints a loaded cImageSVG record by record (fill,
+// stroke, solid colours and the drawing's own gradients), DrawSVGSized
+// scales it to a box, GetSVGBounds and GetSVGSizedBounds answer the box they
+// cover, and svg_load makes a drawing from a registered resource or a file.
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#include "qlm_base_flow.h"
+#include "qlm_base_lists.h"
+#include "qlm_base_util.h"
+#include "qlm_bitmap_formats.h"
+#include "qlm_platform_file.h"
+#include "qlm_platform_file_flow.h"
+#include "qlm_renderer_engine.h"
+#include "qlm_renderer_svg.h"
+#include "qlm_svg.h"
+
+namespace {
+
+// Device coordinates beyond this are not drawn (as for every other shape).
+constexpr double kAbsurdCoordinate = 1099511627776.0;  // 2^40
+// Colour ranges and radial geometry are held so that their 1/16 values fit.
+constexpr double kRangeLimit = 16777216.0;  // 2^24
+// The largest stroke width times approximation scale.
+constexpr double kStrokeScaleLimit = 1048576.0;  // 2^20
+// A gradient vector or radius at or below this has no extent.
+constexpr double kNoExtent = 1e-9;
+
+bool usable(double v) { return std::isfinite(v) && std::fabs(v) <= kAbsurdCoordinate; }
+
+inline double held(double v, double limit) {
+  if (!(v > -limit)) return -limit;
+  return v > limit ? limit : v;
+}
+
+// The per-definition colour ramp: a colour-ramp gradient of 256 colours that
+// the SVG definition keeps (and frees) through its cache pointer.
+class cSVGGradientRamp final : public cGradientColorRamp, public cSVGGradientCache {
+ public:
+  cSVGGradientRamp() : cGradientColorRamp(256) {}
+  // The colour of the last stop in ramp order (transparent without stops).
+  agg::rgba8 last{0, 0, 0, 0};
+};
+
+// Ramps are made and their colour tables built under this lock, so one
+// drawing can be drawn from two render threads at once.
+std::mutex& ramp_lock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// The colour table of a definition, its ramp made on first use from the
+// definition's stops. Nil when it cannot be made; `last` is the last stop's
+// colour.
+const gradient_color_table* ramp_table(rSVGGradient* g, agg::rgba8& last) {
+  std::lock_guard<std::mutex> guard(ramp_lock());
+  cSVGGradientRamp* ramp = dynamic_cast<cSVGGradientRamp*>(g->cache);
+  if (ramp == nullptr) {
+    if (g->cache != nullptr) return nullptr;  // someone else's cache: leave it
+    auto made = std::unique_ptr<cSVGGradientRamp>(new (std::nothrow) cSVGGradientRamp());
+    if (made == nullptr) return nullptr;
+    if (g->stops != nullptr)
+      for (rSVGStop* s = g->stops->First(); s != nullptr; s = g->stops->Next(s))
+        made->AddStopRGBA(s->color.r, s->color.g, s->color.b, s->color.a, std::clamp(s->offset, 0.0, 1.0));
+    for (const rColorStop* stop = made->FirstStop(); stop != nullptr; stop = made->NextStop()) {
+      const uint32_t c = stop->colour;
+      made->last = agg::rgba8(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24));
+    }
+    ramp = made.release();
+    g->cache = ramp;
+  }
+  last = ramp->last;
+  const gradient_color_table* table = ramp->GetColorTable();
+  return table != nullptr && table->size() > 0 ? table : nullptr;
+}
+
+// The SVG spread numbering (1 pad, 2 reflect, 3 repeat) in the gradient
+// painter's (0 pad, 1 repeat, 2 reflect); anything else pads.
+uint8_t paint_spread_of_svg(uint8_t spread) {
+  switch (spread) {
+    case cnSVGSpreadReflect: return 2;
+    case cnSVGSpreadRepeat: return 1;
+    default: return 0;
+  }
+}
+
+// A reader of the drawing's path storage with an iterator of its own: the
+// storage's own iterator is shared state, and two threads drawing one
+// drawing would move each other's. Reads as path_storage's rewind/vertex.
+struct svg_path_reader {
+  const agg::path_storage* path;
+  unsigned at = 0;
+  void rewind(unsigned id) { at = id; }
+  unsigned vertex(double* x, double* y) {
+    if (at >= path->total_vertices()) return agg::path_cmd_stop;
+    return path->vertex(at++, x, y);
+  }
+};
+using svg_curve = agg::conv_curve<svg_path_reader>;
+
+bool is_identity(const agg::trans_affine& m) { return m.is_identity(1e-14); }
+
+agg::rgba8 scaled_alpha(agg::rgba8 c, double f) {
+  if (f < 1.0) c.a = uint8_t(double(c.a) * f + 0.5);
+  return c;
+}
+
+template <class Base>
+void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin, Base& base,
+                 const agg::rgba8& c, bool aa) {
+  if (aa)
+    agg::render_scanlines_aa_solid(ras, sl, base, c);
+  else
+    agg::render_scanlines_bin_solid(ras, bin, base, c);
+}
+
+// Straight BGRA (windows, the standard surface) through AGG's concrete pixel
+// format, every other format through the type-erased target.
+void paint_solid_any(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin,
+                     qlm_agg::renderer_any& base, const agg::rgba8& c, bool aa) {
+  qlm_agg::any_rgba_target& target = base.ren();
+  if (target.kind() != qlm_agg::target_kind::straight || target.code() != px32BGRA) {
+    paint_solid(ras, sl, bin, base, c, aa);
+    return;
+  }
+  agg::pixfmt_bgra32 pf(target.rbuf());
+  agg::renderer_base<agg::pixfmt_bgra32> direct(pf);
+  direct.clip_box(base.xmin(), base.ymin(), base.xmax(), base.ymax());
+  paint_solid(ras, sl, bin, direct, c, aa);
+}
+
+}  // namespace
+
+// --- Solid paint ------------------------------------------------------------------
+
+template <class VertexSource>
+void cRendererSurface::RenderSVGSolid(VertexSource& source, const agg::rgba8& colour, unsigned path_id) {
+  ++mPaintCount;
+  mRasterReusable = false;
+  if (mLayer != nullptr) {
+    agg::trans_affine shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
+    agg::conv_transform<VertexSource> moved(source, shift);
+    mRas.reset();
+    mRas.add_path(moved, path_id);
+    agg::pixfmt_bgra32 pf(mLayerBuf);
+    agg::renderer_base<agg::pixfmt_bgra32> base(pf);
+    paint_solid(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
+  } else {
+    qlm_agg::renderer_any& base = BeginDraw();
+    mRas.reset();
+    mRas.add_path(source, path_id);
+    paint_solid_any(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
+    EndDraw();
+    mRasterReusable = true;  // the cells serve the hit mask
+  }
+}
+
+// --- Gradient paint ---------------------------------------------------------------
+
+bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rTransformChain& chain, bool& use_solid,
+                                          agg::rgba8& solid) {
+  use_solid = false;
+  agg::rgba8 last;
+  const gradient_color_table* table = ramp_table(g, last);
+  if (table == nullptr) return false;
+  rGradientPaint& p = mGradientPaint;
+  p = rGradientPaint{};
+  p.table = table;
+
+  const bool linear = g->kind == GR_LINEAR;
+  const double extent = linear ? g->length : g->r;
+  if (!std::isfinite(extent)) return false;
+  if (!(extent > kNoExtent)) {
+    // No vector or no radius: the area takes the last stop's colour (the
+    // colour functions would divide by the zero range).
+    solid = last;
+    use_solid = true;
+    return false;
+  }
+
+  // The frame in gradient coordinates and the rectangle it maps onto.
+  double q[8];
+  double rx1, ry1, rx2, ry2;
+  if (linear) {
+    const double x = g->x1, y = g->y1, L = g->length;
+    q[0] = x, q[1] = y - L / 2, q[2] = x + L, q[3] = y - L / 2;
+    q[4] = x + L, q[5] = y + L / 2, q[6] = x, q[7] = y + L / 2;
+    if (!(std::fabs(g->angle) < 1e-14)) {
+      const agg::trans_affine turn = agg::trans_affine_translation(-x, -y) *
+                                     agg::trans_affine_rotation(agg::deg2rad(g->angle)) *
+                                     agg::trans_affine_translation(x, y);
+      for (int i = 0; i < 8; i += 2) turn.transform(&q[i], &q[i + 1]);
+    }
+    rx1 = 0, ry1 = 0, rx2 = L, ry2 = L;
+  } else {
+    // Centred on (cx, cy): gradient space has its origin at the centre.
+    const double cx = g->cx, cy = g->cy, r = g->r;
+    q[0] = cx - r, q[1] = cy - r, q[2] = cx + r, q[3] = cy - r;
+    q[4] = cx + r, q[5] = cy + r, q[6] = cx - r, q[7] = cy + r;
+    rx1 = -r, ry1 = -r, rx2 = r, ry2 = r;
+  }
+  const bool own = !is_identity(g->transform);
+  for (int i = 0; i < 8; i += 2) {
+    if (own) g->transform.transform(&q[i], &q[i + 1]);
+    chain.transform(&q[i], &q[i + 1]);
+    if (mLayer != nullptr) {
+      q[i] -= mLayerX;
+      q[i + 1] -= mLayerY;
+    }
+    if (!usable(q[i]) || !usable(q[i + 1])) return false;
+  }
+  for (size_t i = 0; i < chain.count; ++i) p.perspective |= chain.ops[i].kind != 0;
+  if (!p.perspective) {
+    const double area = (q[2] - q[0]) * (q[5] - q[3]) - (q[3] - q[1]) * (q[4] - q[2]);
+    if (!(std::fabs(area) > 1e-12)) return false;
+    p.mapping = agg::trans_affine(q, rx1, ry1, rx2, ry2);
+  } else {
+    qlm_agg::perspective persp;
+    if (!persp.quad_to_rect(q, rx1, ry1, rx2, ry2) || !persp.is_valid()) return false;
+    persp.store_to(p.persp);
+    for (double v : p.persp)
+      if (!std::isfinite(v)) return false;
+  }
+  double m[6];
+  p.mapping.store_to(m);
+  for (double v : m)
+    if (!std::isfinite(v)) return false;
+
+  const double scale = double(agg::gradient_subpixel_scale);
+  p.kind = linear ? 1 : 9;
+  p.d1 = 0;
+  p.d2 = agg::iround(held(extent, kRangeLimit) * scale);
+  p.spread = paint_spread_of_svg(g->spread);
+  if (p.d2 < 1) p.spread = 0;
+  if (!linear) {
+    // The focus relative to the centre, kept inside 0.99 r.
+    double fx = g->fx - g->cx, fy = g->fy - g->cy;
+    if (!std::isfinite(fx) || !std::isfinite(fy)) fx = fy = 0;
+    const double limit = 0.99 * g->r;
+    const double d = std::hypot(fx, fy);
+    if (d > limit) {
+      fx *= limit / d;
+      fy *= limit / d;
+    }
+    // AGG's gradient_radial_focus set-up.
+    p.focus_r = agg::iround(held(g->r, kRangeLimit) * scale);
+    p.focus_x = agg::iround(held(fx, kRangeLimit) * scale);
+    p.focus_y = agg::iround(held(fy, kRangeLimit) * scale);
+    p.focus_r2 = double(p.focus_r) * double(p.focus_r);
+    double dd = p.focus_r2 - (double(p.focus_x) * p.focus_x + double(p.focus_y) * p.focus_y);
+    if (dd == 0) {
+      if (p.focus_x != 0) p.focus_x += p.focus_x < 0 ? 1 : -1;
+      if (p.focus_y != 0) p.focus_y += p.focus_y < 0 ? 1 : -1;
+      dd = p.focus_r2 - (double(p.focus_x) * p.focus_x + double(p.focus_y) * p.focus_y);
+    }
+    p.focus_mul = dd != 0 ? p.focus_r / dd : 0.0;
+  }
+  return true;
+}
+
+template <class VertexSource>
+void cRendererSurface::RenderSVGGradient(VertexSource& source, unsigned path_id) {
+  ++mPaintCount;
+  mRasterReusable = false;
+  if (mLayer != nullptr) {
+    agg::trans_affine shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
+    agg::conv_transform<VertexSource> moved(source, shift);
+    mRas.reset();
+    mRas.add_path(moved, path_id);
+    RenderGradientPaint(nullptr);
+  } else {
+    qlm_agg::renderer_any& base = BeginDraw();
+    mRas.reset();
+    mRas.add_path(source, path_id);
+    RenderGradientPaint(&base);
+    EndDraw();
+    mRasterReusable = true;
+  }
+}
+
+// --- DrawSVG ------------------------------------------------------------------------
+
+void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double x, double y, cHitTest* hit) {
+  if (drawing == nullptr || !drawing->IsOpened()) return;
+  cSVGAttributes* records = drawing->Attributes();
+  agg::path_storage* storage = drawing->PathStorage();
+  if (records == nullptr || storage == nullptr) return;
+  // A layer left by an interrupted call.
+  if (mLayer != nullptr) {
+    mLayer.reset();
+    mLayerBuf.attach(nullptr, 0, 0, 0);
+    mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
+  }
+  mRasterReusable = false;
+  if (mMaster.filter_on && mMaster.filter != nullptr) {
+    rRectD box;
+    GetSVGBounds(drawing, matrix, x, y, 1, box);
+    const double r[4] = {box.x1, box.y1, box.x2, box.y2};
+    BeginFilterLayer(r);
+  }
+
+  rRectD b;
+  drawing->Bounds(b);
+  const double f = (mMaster.master_alpha == 255 || mMaster.anti_aliasing) ? 1.0 : mMaster.master_alpha / 255.0;
+  const agg::trans_affine placement = agg::trans_affine_translation(x - b.x1, y - b.y1);
+  const agg::trans_affine given = matrix != nullptr ? matrix_to_affine(*matrix) : agg::trans_affine();
+  const bool with_matrix = matrix != nullptr;
+  // g: the scale of every list entry and of the device matrix.
+  double g = 1.0;
+  for (const rTransformStage& s : mTransform.stages)
+    if (s.kind == 0) g *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]).scale();
+  if (!is_identity(mDevice)) g *= mDevice.scale();
+  const agg::rgba8 override_colour = mMaster.override_color.color;
+  const bool overridden = override_colour.a != 0;
+
+  const agg::trans_affine saved_position = mPosition;
+  svg_path_reader reader{storage};
+  svg_curve curve(reader);
+  agg::conv_stroke<svg_curve> stroker(curve);
+
+  for (rSVGPathAttr* rec = records->First(); rec != nullptr; rec = records->Next(rec)) {
+    if (!rec->fill_flag && !rec->stroke_flag) continue;
+    agg::trans_affine m = rec->transform;
+    if (with_matrix) m *= given;
+    const double t = m.scale();
+    mPosition = m * placement;
+    const rTransformChain chain = Chain(true);
+    rTransformChain chain_copy = chain;
+    const unsigned id = rec->index;
+
+    // Hostile geometry: every control point through the whole mapping must
+    // be finite and sane, else the record draws nothing.
+    double cx1 = 0, cy1 = 0, cx2 = 0, cy2 = 0;
+    {
+      svg_path_reader raw{storage};
+      agg::conv_transform<svg_path_reader, rTransformChain> control(raw, chain_copy);
+      control.rewind(id);
+      double px, py;
+      bool first = true, bad = false;
+      unsigned cmd;
+      while (!agg::is_stop(cmd = control.vertex(&px, &py))) {
+        if (!agg::is_vertex(cmd)) continue;
+        if (!usable(px) || !usable(py)) {
+          bad = true;
+          break;
+        }
+        if (first) {
+          cx1 = cx2 = px, cy1 = cy2 = py;
+          first = false;
+        }
+        cx1 = std::min(cx1, px), cy1 = std::min(cy1, py);
+        cx2 = std::max(cx2, px), cy2 = std::max(cy2, py);
+      }
+      if (bad || first) continue;
+    }
+    const double extent = std::max(cx2 - cx1, cy2 - cy1);
+    const double approx = qlm_agg::approximation_scale_for(t * g, extent);
+    curve.approximation_scale(approx);
+    curve.angle_tolerance(0.0);
+    agg::conv_transform<svg_curve, rTransformChain> fill(curve, chain_copy);
+    agg::conv_transform<decltype(stroker), rTransformChain> stroke(stroker, chain_copy);
+
+    // One paint: the override colour, else the gradient, else the colour.
+    auto paint = [&](auto& source, rSVGGradient* gradient, const agg::rgba8& colour) {
+      agg::rgba8 solid = scaled_alpha(colour, f);
+      if (overridden) {
+        solid = override_colour;
+      } else if (gradient != nullptr) {
+        bool use_solid = false;
+        if (PrepareSVGGradient(gradient, chain, use_solid, solid)) {
+          RenderSVGGradient(source, id);
+          return;
+        }
+        if (!use_solid) return;  // a gradient that cannot be set up paints nothing
+      }
+      if (solid.a == 0) return;
+      RenderSVGSolid(source, solid, id);
+    };
+    auto register_hit = [&](auto& source) {
+      if (hit == nullptr) {
+        mRasterReusable = false;
+        return;
+      }
+      RenderHitMask(source, id, hit, true);
+      if (mLayer != nullptr) mRas.clip_box(0, 0, mLayer->Width(), mLayer->Height());
+    };
+
+    if (rec->fill_flag) {
+      mRas.reset();
+      mRas.filling_rule(rec->even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+      paint(fill, rec->fill_gradient, rec->fill_color);
+      register_hit(fill);
+    }
+    if (rec->stroke_flag) {
+      const double w = rec->stroke_width;
+      if (std::isfinite(w) && w > 0 && usable(w * t * g)) {
+        stroker.width(w);
+        stroker.line_join(agg::line_join_e(rec->line_join <= 4 ? rec->line_join : 0));
+        stroker.line_cap(agg::line_cap_e(rec->line_cap <= 2 ? rec->line_cap : 0));
+        stroker.miter_limit(std::isfinite(rec->miter_limit) ? rec->miter_limit : 4.0);
+        // Round joins and caps take about pi x sqrt(width x scale) points
+        // each: held to about 3,200 however wide the stroke is (the chord
+        // error of a 2^20-pixel radius stays near 0.1 pixel).
+        stroker.approximation_scale(std::min(approx, kStrokeScaleLimit / w));
+        if (w * t * g > 1) curve.angle_tolerance(0.2);
+        mRas.reset();
+        mRas.filling_rule(agg::fill_non_zero);
+        paint(stroke, rec->stroke_gradient, rec->stroke_color);
+        register_hit(stroke);
+      }
+    }
+  }
+  mPosition = saved_position;
+  mRasterReusable = false;
+  ApplyFillRule();
+  EndFilterLayer();
+}
+
+// --- Sizing and bounds ----------------------------------------------------------------
+
+bool cRendererSurface::SVGSizedMatrix(cImageSVG* drawing, double& width, double& height, rMatrix& matrix) {
+  rRectD b;
+  drawing->Bounds(b);
+  if (!b.IsValid()) width = height = 0;
+  const double bw = b.x2 - b.x1, bh = b.y2 - b.y1;
+  if (width > 0 && std::fabs(height) < 1e-14)
+    height = bh * width / bw;
+  else if (height > 0 && std::fabs(width) < 1e-14)
+    width = bw * height / bh;
+  if (!(width > 0) || !(height > 0) || !std::isfinite(width) || !std::isfinite(height)) return false;
+  agg::trans_affine m = agg::trans_affine_translation(-b.x1, -b.y1);
+  m *= agg::trans_affine_scaling(width / bw, height / bh);
+  m *= agg::trans_affine_translation(b.x1, b.y1);
+  matrix = matrix_from_affine(m);
+  return true;
+}
+
+void cRendererSurface::DrawSVGSized(cImageSVG* drawing, cHitTest* hit, double x, double y, double width,
+                                    double height) {
+  if (drawing == nullptr || !drawing->IsOpened()) return;
+  rMatrix m;
+  if (SVGSizedMatrix(drawing, width, height, m))
+    DrawSVG(drawing, &m, x, y, hit);
+  else
+    DrawSVG(drawing, nullptr, x, y, hit);
+}
+
+bool cRendererSurface::SVGCorners(cImageSVG* drawing, const rMatrix* matrix, double x, double y, bool device,
+                                  double* q) {
+  if (drawing == nullptr || !drawing->IsOpened()) return false;
+  rRectD b;
+  drawing->Bounds(b);
+  q[0] = b.x1, q[1] = b.y1, q[2] = b.x2, q[3] = b.y1;
+  q[4] = b.x1, q[5] = b.y2, q[6] = b.x2, q[7] = b.y2;
+  const agg::trans_affine m = matrix != nullptr ? matrix_to_affine(*matrix) : agg::trans_affine();
+  for (int i = 0; i < 8; i += 2) {
+    if (matrix != nullptr) m.transform(&q[i], &q[i + 1]);
+    q[i] += x - b.x1;
+    q[i + 1] += y - b.y1;
+    if (device) MapForward(q[i], q[i + 1], true, true, true);
+  }
+  return true;
+}
+
+void cRendererSurface::GetSVGBounds(cImageSVG* drawing, const rMatrix* matrix, double x, double y, uint8_t device,
+                                    rRectD& bounds) {
+  bounds = rRectD{};
+  double q[8];
+  if (!SVGCorners(drawing, matrix, x, y, device != 0, q)) return;
+  bounds.x1 = bounds.x2 = q[0];
+  bounds.y1 = bounds.y2 = q[1];
+  for (int i = 2; i < 8; i += 2) {
+    if (q[i] < bounds.x1) bounds.x1 = q[i];
+    if (q[i] > bounds.x2) bounds.x2 = q[i];
+    if (q[i + 1] < bounds.y1) bounds.y1 = q[i + 1];
+    if (q[i + 1] > bounds.y2) bounds.y2 = q[i + 1];
+  }
+}
+
+void cRendererSurface::GetSVGSizedBounds(cImageSVG* drawing, uint8_t device, double x, double y, double width,
+                                         double height, rRectD& bounds) {
+  bounds = rRectD{};
+  if (drawing == nullptr || !drawing->IsOpened()) return;
+  rMatrix m;
+  if (SVGSizedMatrix(drawing, width, height, m))
+    GetSVGBounds(drawing, &m, x, y, device, bounds);
+  else
+    GetSVGBounds(drawing, nullptr, x, y, device, bounds);
+}
+
+// --- svg_load -------------------------------------------------------------------------
+
+std::unique_ptr<cImageSVG> svg_load(std::string_view file_name) {
+  try {
+    cFileName name(file_name);
+    if (string_trim_upper(name.Extension()) != ".SVG") return nullptr;
+    // Registered bytes first; a file is opened for reading only (a
+    // read-only drawing must load).
+    std::unique_ptr<cFlow> flow;
+    if (const rResourceEntry* entry = resource_find(file_name); entry != nullptr)
+      flow = cMemoryFlow::ConstructOnData(entry->data, entry->size);
+    else
+      flow = std::make_unique<cFileFlow>(file_name, 1);
+    if (flow == nullptr || !flow->Open()) return nullptr;
+    auto drawing = std::make_unique<cImageSVG>();
+    if (!drawing->Open(flow.get(), nullptr)) return nullptr;
+    return drawing;
+  } catch (...) {
+    // Every failure answers nil; the flow and the drawing are freed on the way.
+    return nullptr;
+  }
+}
