@@ -37,10 +37,8 @@ bool cHitTest::Extend(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t fi
   mX1 = int32_t(nx1), mY1 = int32_t(ny1), mX2 = int32_t(nx2), mY2 = int32_t(ny2);
   mOriginX = ox;
   mOriginY = oy;
-  // A box spanning the whole 32-bit range (a huge stroke) has a size beyond
-  // it: the size is held at the largest value.
-  mWidth = int32_t(std::min<int64_t>(nx2 - nx1, INT32_MAX));
-  mHeight = int32_t(std::min<int64_t>(ny2 - ny1, INT32_MAX));
+  mWidth = int32_t(nx2 - nx1);
+  mHeight = int32_t(ny2 - ny1);
   mEmpty = false;
   return true;
 }
