@@ -1,7 +1,9 @@
 // AGG's stack blur, in a source of its own: when g++ 12 inlines the blur it
 // warns falsely (use after free) inside AGG's pod_vector, at a location in
 // AGG's headers, so the warning is switched off before they are included.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuse-after-free"
+#endif
 
 #include "qlm_agg_extensions.h"
 

@@ -107,7 +107,7 @@ class gradient_span {
   }
 
  private:
-  static constexpr int kShift = Interpolator::subpixel_shift - agg::gradient_subpixel_shift;
+  static constexpr int kShift = int(Interpolator::subpixel_shift) - int(agg::gradient_subpixel_shift);
 
   template <class F>
   void run(agg::rgba8* span, int x, int y, unsigned len, F function) {
