@@ -408,8 +408,8 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
   }
   mRasterReusable = false;
-  // 2. No path.
-  if (mCurrentPath == nullptr || mode < 1 || mode > 3) return;
+  // 2. No path (or no surface).
+  if (!mAttached || mCurrentPath == nullptr || mode < 1 || mode > 3) return;
   // 3. Capture into a path group (never while a group is being replayed).
   if (mCaptureGroup != nullptr && mGroupPass == kGroupNone) {
     CaptureCurrentPath(mode);

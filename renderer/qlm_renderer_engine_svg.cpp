@@ -282,7 +282,7 @@ void cRendererSurface::RenderSVGGradient(VertexSource& source, unsigned path_id)
 // --- DrawSVG ------------------------------------------------------------------------
 
 void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double x, double y, cHitTest* hit) {
-  if (drawing == nullptr || !drawing->IsOpened()) return;
+  if (!mAttached || drawing == nullptr || !drawing->IsOpened()) return;  // nothing to draw into
   cSVGAttributes* records = drawing->Attributes();
   agg::path_storage* storage = drawing->PathStorage();
   if (records == nullptr || storage == nullptr) return;

@@ -392,3 +392,28 @@ TEST_F(SvgDrawTest, CorpusFilesDraw) {
 }
 
 }  // namespace
+
+namespace {
+// A renderer without a surface (never attached, or detached) draws nothing
+// and does not crash, whatever engine the operation goes through.
+TEST_F(SvgDrawTest, UnattachedRenderersDrawNothing) {
+  auto svg = parse(doc(kGradientDefs + "<rect x=\"0\" y=\"0\" width=\"100\" height=\"10\" fill=\"url(#lin)\" "
+                                       "stroke=\"#000000\"/>"));
+  auto picture = testenv::solid_bitmap(8, 8, cnBitmap32BGRA, 0xFF00FF00u);
+  for (bool detached : {false, true}) {
+    Canvas c;
+    cRendererSurface fresh;
+    cRendererSurface& r = detached ? c.r : fresh;
+    if (detached) r.DetachSurface();
+    cHitTest hit;
+    r.DrawSVG(svg.get(), nullptr, 5, 5, &hit);
+    r.DrawSVGSized(svg.get(), &hit, 0, 0, 50, 0);
+    r.DrawRectangle(&hit, 0, 0, 30, 30);
+    r.DrawImage(picture.get(), false, 0, 0, 20, 20, &hit);
+    if (detached) {
+      EXPECT_TRUE(c.surface.Attach(c.bitmap.get(), true));
+    }
+    EXPECT_EQ(c.Ink(), (std::vector<int>{0, 0, 0, 0})) << detached;
+  }
+}
+}  // namespace
