@@ -292,7 +292,8 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
   // The background box, drawn once, without shadow, hit test or capture.
   const uint8_t fill_mode = mMaster.fill_render_mode;
   if (mText.back_on && mText.back_color.color.a != 0 &&
-      ((fill_mode != 3 && fill_mode != 4) || mMaster.master_color.color.a == 0) && !IsCaptureOnly()) {
+      ((fill_mode != 3 && fill_mode != 4) || mMaster.master_color.color.a == 0) &&
+      !(mCaptureGroup != nullptr && mCaptureOnly)) {  // the flag alone, without a group, suppresses nothing
     double top, bottom;  // distances above and below the baseline
     if (mText.back_fit_glyphs) {
       // The glyph box itself, in either orientation.

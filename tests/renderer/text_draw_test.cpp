@@ -207,6 +207,23 @@ TEST_F(TextDrawTest, BackgroundBox) {
     }
 }
 
+// Recording with drawing suppressed paints no box; once the group is
+// cleared the capture-only flag left behind suppresses nothing.
+TEST_F(TextDrawTest, BackgroundBoxAndCapture) {
+  QLM_REQUIRE_FONTS();
+  Page plain, captured;
+  cPathGroup group;
+  for (Page* p : {&plain, &captured}) p->r.SetTextBackColor(renderer_color(0, 0, 255, 255));
+  const std::vector<uint8_t> blank = captured.Bytes();
+  ASSERT_TRUE(captured.r.SetCaptureGroup(&group, true));
+  captured.r.DrawText("Hg", 20, 60, nullptr);
+  EXPECT_EQ(captured.Bytes(), blank);
+  captured.r.ClearCaptureGroup();
+  captured.r.DrawText("Hg", 20, 60, nullptr);
+  plain.r.DrawText("Hg", 20, 60, nullptr);
+  EXPECT_EQ(captured.Bytes(), plain.Bytes());
+}
+
 // Underline and strike-out rows in a column, for the decoration table.
 TEST_F(TextDrawTest, UnderlineAndStrikeOutRows) {
   QLM_REQUIRE_FONTS();
