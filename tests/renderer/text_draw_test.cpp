@@ -531,6 +531,48 @@ TEST_F(TextDrawTest, TextBetweenPathsWithoutAFontAscent) {
   expect_ink_in(p.Ink(), b, "drawn");
 }
 
+// A path that ends exactly where the glyph's outline ends: on a straight
+// path the mapping with and without x-scale preservation is the same, also
+// for the outline's last point (the mapping without preservation once read
+// past the path's last vertex there).
+TEST_F(TextDrawTest, GlyphEndingAtThePathEnd) {
+  QLM_REQUIRE_FONTS();
+  Page probe;
+  tFontCacheManager* cache = probe.font.GetCacheManager();
+  cache->init_embedded_adaptors(cache->glyph('H'), 0, 0, 1.0);
+  double right = 0, x, y;
+  unsigned cmd;
+  auto& outline = cache->path_adaptor();
+  outline.rewind(0);
+  while (!agg::is_stop(cmd = outline.vertex(&x, &y)))
+    if (agg::is_vertex(cmd)) right = std::max(right, x);
+  cPath base, top;
+  straight_path(base, 0, 70, right, 70);
+  straight_path(top, 0, 70 - 2 * probe.font.GetAscent(), right, 70 - 2 * probe.font.GetAscent());
+  for (bool two : {false, true})
+    for (bool base_length : {false, true}) {
+      const std::string what = std::string(two ? "two paths" : "one path") + (base_length ? ", base length" : "");
+      rRectD want, got;
+      Page a, b;
+      if (two) {
+        a.r.TextBetweenPathsBounds(&base, &top, "H", base_length, right, false, true, want);
+        a.r.TextBetweenPathsBounds(&base, &top, "H", base_length, right, false, false, got);
+        a.r.DrawTextBetweenPaths(&base, &top, "H", base_length, right, false, true, nullptr);
+        b.r.DrawTextBetweenPaths(&base, &top, "H", base_length, right, false, false, nullptr);
+      } else {
+        a.r.TextOnPathBounds(&base, "H", base_length, right, false, true, want);
+        a.r.TextOnPathBounds(&base, "H", base_length, right, false, false, got);
+        a.r.DrawTextOnPath(&base, "H", base_length, right, false, true, nullptr);
+        b.r.DrawTextOnPath(&base, "H", base_length, right, false, false, nullptr);
+      }
+      EXPECT_NEAR(got.x1, want.x1, 1e-6) << what;
+      EXPECT_NEAR(got.y1, want.y1, 1e-6) << what;
+      EXPECT_NEAR(got.x2, want.x2, 1e-6) << what;
+      EXPECT_NEAR(got.y2, want.y2, 1e-6) << what;
+      EXPECT_EQ(a.Bytes(), b.Bytes()) << what;
+    }
+}
+
 TEST_F(TextDrawTest, PathsThatCannotCarryTextDrawNothing) {
   QLM_REQUIRE_FONTS();
   Page p;
