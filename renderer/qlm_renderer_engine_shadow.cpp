@@ -287,6 +287,10 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   const agg::gray8 outline_grey(mMaster.master_alpha, 255);
   const agg::trans_affine to_mask = agg::trans_affine_translation(-x1, -y1);
   mRas2.clip_box(0, 0, double(w), double(h));
+  // The outline renderers take coordinates in 24.8 fixed point, which holds
+  // about 8 million pixels: lines of a shape reaching that far are cut to
+  // the mask (with a margin) before they get there.
+  const bool cut_lines = std::max({x1 - bx1, bx2 - x1, y1 - by1, by2 - y1}) > 1048576.0;
   using shaped_t = agg::conv_transform<rVertexRef, shadow_transform>;
   using mapped_t = agg::conv_transform<shaped_t, rTransformChain>;
   using masked_t = agg::conv_transform<mapped_t, agg::trans_affine>;
@@ -332,7 +336,13 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
       ren.color(outline_grey);
       agg::rasterizer_outline_aa<agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>>> ras(ren);
       ras.round_cap(true);
-      ras.add_path(masked, 0);
+      if (cut_lines) {
+        agg::conv_clip_polyline<masked_t> clipped(masked);
+        clipped.clip_box(-4, -4, double(w) + 4, double(h) + 4);
+        ras.add_path(clipped, 0);
+      } else {
+        ras.add_path(masked, 0);
+      }
     } else {
       agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>> prim(base);
       prim.line_color(outline_grey);
@@ -368,7 +378,15 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
       ren.start_x(start);
       agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
       ras.round_cap(true);
-      ras.add_path(masked, 0);
+      if (cut_lines) {
+        // The pattern then starts where the line enters (its phase along a
+        // line that far out is not kept).
+        agg::conv_clip_polyline<masked_t> clipped(masked);
+        clipped.clip_box(-4, -4, double(w) + 4, double(h) + 4);
+        ras.add_path(clipped, 0);
+      } else {
+        ras.add_path(masked, 0);
+      }
     };
     if (aa) {
       agg::pattern_filter_bilinear_rgba8 filter;

@@ -395,6 +395,45 @@ TEST_F(ShadowTest, OutlineModeDrawsTheStrokeOutline) {
   }
 }
 
+// Outline and pattern-pen shadows of a line reaching millions of pixels
+// beyond the surface look as those of a line just beyond it (the outline
+// renderers' fixed-point coordinates cannot hold the far ends).
+TEST_F(ShadowTest, OutlineShadowsOfFarReachingLines) {
+  const int w = 4, h = 8;
+  std::vector<uint8_t> tile(size_t(w) * h * 4, 0);
+  for (int y = 2; y < 6; ++y)
+    for (int x = 0; x < w; ++x) tile[(size_t(y) * w + x) * 4 + 3] = 255;
+  for (uint8_t mode : {3, 4, 1})
+    for (bool pattern : {false, true}) {
+      if (pattern && mode != 1) continue;
+      Scene near(64, 48), far(64, 48);
+      for (Scene* s : {&near, &far}) {
+        s->r.FillOff();
+        s->r.PenSolid();
+        s->r.SetPenWidth(6);
+        s->r.SetPenColor(renderer_color(255, 255, 255, 255));
+        if (pattern) s->r.PatternPen(w, h, tile);
+        s->r.SetOffsetShadow(10);
+        s->r.SetShadowDirection(7);
+        s->r.SetShadowBlurred(false);
+        s->r.SetShadowRenderMode(mode);
+      }
+      const double reach = 100;
+      agg::path_storage a, b;
+      a.move_to(-reach, 20.5);
+      a.line_to(64 + reach, 20.5);
+      b.move_to(-reach * 1e6, 20.5);
+      b.line_to(64 + reach * 1e6, 20.5);
+      near.r.StrokeShadow(a);
+      far.r.StrokeShadow(b);
+      EXPECT_NE(near.Ink(), (std::array<int, 4>{0, 0, 0, 0})) << int(mode) << pattern;
+      if (pattern)  // the pattern starts where the far line enters: the same band, its own phase
+        EXPECT_EQ(far.Ink(), near.Ink());
+      else
+        EXPECT_EQ(far.Bytes(), near.Bytes()) << int(mode);
+    }
+}
+
 // The shadow is blended straight into the surface: a filter callback never
 // sees it.
 TEST_F(ShadowTest, ShadowBypassesTheFilterLayer) {
