@@ -406,7 +406,14 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
     // painting and without hit test (RenderPath casts a primitive's shadow
     // with draw off), then the shapes themselves without shadows. Until
     // RenderPath's shadow step paints, this pass leaves no pixels.
-    pass(nullptr, false, true);
+    // A capture group records the shape pass only (every line and glyph
+    // once); while recording suppresses drawing there is no shadow to cast.
+    cPathGroup* const recording = mCaptureGroup;
+    if (recording == nullptr || !mCaptureOnly) {
+      mCaptureGroup = nullptr;
+      pass(nullptr, false, true);
+      mCaptureGroup = recording;
+    }
     pass(hit, true, false);
   } else {
     pass(hit, true, true);

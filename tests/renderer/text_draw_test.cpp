@@ -224,6 +224,31 @@ TEST_F(TextDrawTest, BackgroundBoxAndCapture) {
   EXPECT_EQ(captured.Bytes(), plain.Bytes());
 }
 
+// A text drawn with a shadow while recording is recorded once: one entry
+// per line and glyph, not one more for each shadow; replayed, the glyphs'
+// entries paint what the text painted (not every edge twice).
+TEST_F(TextDrawTest, ShadowedTextIsRecordedOnce) {
+  QLM_REQUIRE_FONTS();
+  for (bool only : {false, true}) {
+    Page recorder;
+    cPathGroup group;
+    recorder.r.SetOffsetShadow(3);
+    recorder.r.SetUnderline(1, 0);
+    ASSERT_TRUE(recorder.r.SetCaptureGroup(&group, only));
+    recorder.r.DrawText("Hi", 20, 60, nullptr);
+    recorder.r.ClearCaptureGroup();
+    EXPECT_EQ(group.Count(), 3u) << only;  // the underline and two glyphs
+    // The glyphs were fills in the text colour: replayed with a black fill
+    // and the pen off (the underline's entry is a stroke and stays out).
+    Page replayed, plain;
+    replayed.r.PenOff();
+    replayed.r.SetFillColor(renderer_color(0, 0, 0, 255));
+    replayed.r.DrawPathGroup(&group, nullptr, 0, 0);
+    plain.r.DrawText("Hi", 20, 60, nullptr);
+    EXPECT_EQ(replayed.Bytes(), plain.Bytes()) << only;
+  }
+}
+
 // Underline and strike-out rows in a column, for the decoration table.
 TEST_F(TextDrawTest, UnderlineAndStrikeOutRows) {
   QLM_REQUIRE_FONTS();
