@@ -367,7 +367,13 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
     pattern_alpha_to_grey adaptor{grey, solid_grey.v};
     agg::renderer_base<pattern_alpha_to_grey> pbase(adaptor);
     const tile_source tile{mPen.pattern_pixels.data(), mPen.pattern_pixels_width, mPen.pattern_pixels_height};
-    const double scale = std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0;
+    // AGG's image-outline interpolator steps 256 / scale per subpixel in
+    // int: a scale far below 1 overflows it along a line as long as the
+    // mask's diagonal, so the scale stays where that length fits (a tile
+    // squeezed below that is finer than a pixel there anyway).
+    const double min_scale = (std::hypot(double(w), double(h)) + 16) / 24576.0;
+    const double scale = std::max(
+        std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0, min_scale);
     const double start = finite_or_zero(mPen.pattern_start);
     auto draw = [&](auto& filter) {
       agg::line_image_pattern<std::remove_reference_t<decltype(filter)>> pattern(filter);

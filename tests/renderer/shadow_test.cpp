@@ -42,6 +42,7 @@ class cShadowProbe : public cRendererSurface {
     mPen.pattern_pixels_height = h;
     mPen.pattern_scale = 1.0;
   }
+  void ScalePattern(double scale) { mPen.pattern_scale = scale; }
   // The shadow of a stroked path alone.
   void StrokeShadow(agg::path_storage& p) {
     agg::conv_curve<agg::path_storage> curve(p);
@@ -482,6 +483,32 @@ TEST_F(ShadowTest, PatternPenShadowFollowsAlpha) {
     EXPECT_LE(ink[2], 44) << aa;
     // Fully covered pixels in the middle of the band are the full shadow colour.
     EXPECT_EQ(pixel_argb(*s.bitmap, 24, 28), color_rgba(0, 0, 0, 255)) << aa;
+  }
+}
+
+// A pattern squeezed far below a pixel (a pattern pen made for a width of a
+// billionth) still casts its band: the scale AGG's pattern stepping gets is
+// kept where its integers hold.
+TEST_F(ShadowTest, PatternPenShadowWithATinyScale) {
+  const int w = 4, h = 8;
+  std::vector<uint8_t> tile(size_t(w) * h * 4, 0);
+  for (int y = 2; y < 6; ++y)
+    for (int x = 0; x < w; ++x) tile[(size_t(y) * w + x) * 4 + 3] = 255;
+  for (double scale : {1e-9, 1e-300}) {
+    Scene s(48, 48);
+    s.r.PatternPen(w, h, tile);
+    s.r.ScalePattern(scale);
+    s.r.SetOffsetShadow(20);
+    s.r.SetShadowDirection(7);
+    s.r.SetShadowBlurred(false);
+    agg::path_storage line;
+    line.move_to(8, 8.5);
+    line.line_to(40, 8.5);
+    s.r.StrokeShadow(line);
+    const std::array<int, 4> ink = s.Ink();
+    EXPECT_GE(ink[3] - ink[1], 3) << scale;
+    EXPECT_LE(ink[3] - ink[1], 5) << scale;
+    EXPECT_EQ(pixel_argb(*s.bitmap, 24, 28), color_rgba(0, 0, 0, 255)) << scale;
   }
 }
 
