@@ -374,7 +374,11 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
     const double min_scale = (std::hypot(double(w), double(h)) + 16) / 24576.0;
     const double scale = std::max(
         std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0, min_scale);
-    const double start = finite_or_zero(mPen.pattern_start);
+    // The start is a phase along the tile: taken modulo the tile's width it
+    // lays the same pattern and stays inside AGG's 24.8 fixed point (a far
+    // start wrapped there and read before the pattern's rows).
+    double start = std::fmod(finite_or_zero(mPen.pattern_start), double(mPen.pattern_pixels_width));
+    if (start < 0) start += mPen.pattern_pixels_width;
     auto draw = [&](auto& filter) {
       agg::line_image_pattern<std::remove_reference_t<decltype(filter)>> pattern(filter);
       pattern.create(tile);

@@ -43,6 +43,7 @@ class cShadowProbe : public cRendererSurface {
     mPen.pattern_scale = 1.0;
   }
   void ScalePattern(double scale) { mPen.pattern_scale = scale; }
+  void StartPattern(double start) { mPen.pattern_start = start; }
   // The shadow of a stroked path alone.
   void StrokeShadow(agg::path_storage& p) {
     agg::conv_curve<agg::path_storage> curve(p);
@@ -509,6 +510,35 @@ TEST_F(ShadowTest, PatternPenShadowWithATinyScale) {
     EXPECT_GE(ink[3] - ink[1], 3) << scale;
     EXPECT_LE(ink[3] - ink[1], 5) << scale;
     EXPECT_EQ(pixel_argb(*s.bitmap, 24, 28), color_rgba(0, 0, 0, 255)) << scale;
+  }
+}
+
+// The pattern's start is a phase: a start a whole number of tiles away
+// (here 2^24 tiles, beyond AGG's fixed-point start) lays the pattern as a
+// start of 0 does.
+TEST_F(ShadowTest, PatternPenShadowWithAFarStart) {
+  const int w = 8, h = 8;
+  std::vector<uint8_t> tile(size_t(w) * h * 4, 0);
+  for (int y = 2; y < 6; ++y)
+    for (int x = 0; x < w; x += 3) tile[(size_t(y) * w + x) * 4 + 3] = 255;  // columns 0, 3, 6
+  for (bool aa : {true, false}) {
+    Scene near(48, 48), far(48, 48);
+    for (Scene* s : {&near, &far}) {
+      s->r.SetAntiAliasing(aa);
+      s->r.PatternPen(w, h, tile);
+      s->r.SetOffsetShadow(20);
+      s->r.SetShadowDirection(7);
+      s->r.SetShadowBlurred(false);
+    }
+    near.r.StartPattern(0);
+    far.r.StartPattern(double(w) * 16777216.0);
+    agg::path_storage line;
+    line.move_to(8, 8.5);
+    line.line_to(40, 8.5);
+    near.r.StrokeShadow(line);
+    far.r.StrokeShadow(line);
+    EXPECT_NE(near.Ink(), (std::array<int, 4>{0, 0, 0, 0})) << aa;
+    EXPECT_EQ(far.Bytes(), near.Bytes()) << aa;
   }
 }
 
