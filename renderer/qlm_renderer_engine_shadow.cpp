@@ -287,10 +287,12 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   const agg::gray8 outline_grey(mMaster.master_alpha, 255);
   const agg::trans_affine to_mask = agg::trans_affine_translation(-x1, -y1);
   mRas2.clip_box(0, 0, double(w), double(h));
-  // The outline renderers take coordinates in 24.8 fixed point, which holds
-  // about 8 million pixels: lines of a shape reaching that far are cut to
-  // the mask (with a margin) before they get there.
-  const bool cut_lines = std::max({x1 - bx1, bx2 - x1, y1 - by1, by2 - y1}) > 1048576.0;
+  // The outline renderers work in 24.8 fixed point and multiply
+  // coordinate differences in int: a line or join reaching a few thousand
+  // pixels beyond the mask overflows them (and beyond 8 million pixels the
+  // coordinates themselves). Lines of a shape reaching more than 64 pixels
+  // out are cut to the mask (with a margin) first.
+  const bool cut_lines = std::max({x1 - bx1, bx2 - (x1 + double(w)), y1 - by1, by2 - (y1 + double(h))}) > 64.0;
   using shaped_t = agg::conv_transform<rVertexRef, shadow_transform>;
   using mapped_t = agg::conv_transform<shaped_t, rTransformChain>;
   using masked_t = agg::conv_transform<mapped_t, agg::trans_affine>;

@@ -436,6 +436,38 @@ TEST_F(ShadowTest, OutlineShadowsOfFarReachingLines) {
     }
 }
 
+// Outline shadows of a polygon whose corners lie a few thousand pixels out
+// on a slant: AGG's outline renderer multiplies such coordinate differences
+// in int (the sanitizer build stops on the overflow); cut to the mask, the
+// visible edges still cast their outlines.
+TEST_F(ShadowTest, OutlineShadowOfAPolygonWithFarCorners) {
+  for (uint8_t mode : {3, 4})
+    for (double far : {5000.0, 50000.0}) {
+      Scene s(64, 48);
+      s.r.FillOff();
+      s.r.PenSolid();
+      s.r.SetPenWidth(3);
+      s.r.SetPenColor(renderer_color(255, 255, 255, 255));
+      s.r.SetOffsetShadow(5);
+      s.r.SetShadowBlurred(false);
+      s.r.SetShadowRenderMode(mode);
+      agg::path_storage p;
+      p.move_to(10, 10);
+      p.line_to(10.004, 10.002);
+      p.line_to(far, far);
+      p.line_to(-far, -far);
+      p.line_to(10, 30);
+      p.close_polygon();
+      s.r.StrokeShadow(p);
+      // The diagonal edges cross the whole surface, moved by (5, 5).
+      const std::array<int, 4> ink = s.Ink();
+      EXPECT_LE(ink[0], 6) << int(mode) << " " << far;
+      EXPECT_LE(ink[1], 6) << int(mode) << " " << far;
+      EXPECT_GE(ink[2], 48) << int(mode) << " " << far;
+      EXPECT_EQ(ink[3], 48) << int(mode) << " " << far;
+    }
+}
+
 // The shadow is blended straight into the surface: a filter callback never
 // sees it.
 TEST_F(ShadowTest, ShadowBypassesTheFilterLayer) {
