@@ -291,8 +291,12 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   // coordinate differences in int: a line or join reaching a few thousand
   // pixels beyond the mask overflows them (and beyond 8 million pixels the
   // coordinates themselves). Lines of a shape reaching more than 64 pixels
-  // out are cut to the mask (with a margin) first.
-  const bool cut_lines = std::max({x1 - bx1, bx2 - (x1 + double(w)), y1 - by1, by2 - (y1 + double(h))}) > 64.0;
+  // out are cut to the mask (with a margin) first. A cut pattern starts
+  // anew where its line enters, so pattern lines are cut only from 1024
+  // pixels out (their phase holds for shapes nearer than that).
+  const double reach = std::max({x1 - bx1, bx2 - (x1 + double(w)), y1 - by1, by2 - (y1 + double(h))});
+  const bool cut_lines = reach > 64.0;
+  const bool cut_pattern = reach > 1024.0;
   using shaped_t = agg::conv_transform<rVertexRef, shadow_transform>;
   using mapped_t = agg::conv_transform<shaped_t, rTransformChain>;
   using masked_t = agg::conv_transform<mapped_t, agg::trans_affine>;
@@ -390,7 +394,7 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
       ren.start_x(start);
       agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
       ras.round_cap(true);
-      if (cut_lines) {
+      if (cut_pattern) {
         // The pattern then starts where the line enters (its phase along a
         // line that far out is not kept).
         agg::conv_clip_polyline<masked_t> clipped(masked);

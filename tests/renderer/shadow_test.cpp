@@ -436,6 +436,34 @@ TEST_F(ShadowTest, OutlineShadowsOfFarReachingLines) {
     }
 }
 
+// A pattern-pen line reaching past the surface keeps its pattern's phase
+// in the shadow: the same as the whole line drawn on a wider surface.
+TEST_F(ShadowTest, PatternShadowPhaseOffTheSurface) {
+  const int w = 8, h = 8;
+  std::vector<uint8_t> tile(size_t(w) * h * 4, 0);
+  for (int y = 2; y < 6; ++y)
+    for (int x = 0; x < w; x += 3) tile[(size_t(y) * w + x) * 4 + 3] = 255;  // columns 0, 3, 6
+  Scene small(64, 48), wide(400, 48);
+  for (Scene* s : {&small, &wide}) {
+    s->r.SetAntiAliasing(false);
+    s->r.PatternPen(w, h, tile);
+    s->r.SetOffsetShadow(20);
+    s->r.SetShadowDirection(7);
+    s->r.SetShadowBlurred(false);
+  }
+  agg::path_storage a, b;
+  a.move_to(-100, 8.5);
+  a.line_to(164, 8.5);
+  b.move_to(50, 8.5);
+  b.line_to(314, 8.5);
+  small.r.StrokeShadow(a);
+  wide.r.StrokeShadow(b);
+  EXPECT_NE(small.Ink(), (std::array<int, 4>{0, 0, 0, 0}));
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x)
+      ASSERT_EQ(pixel_argb(*small.bitmap, x, y), pixel_argb(*wide.bitmap, x + 150, y)) << x << "," << y;
+}
+
 // Outline shadows of a polygon whose corners lie a few thousand pixels out
 // on a slant: AGG's outline renderer multiplies such coordinate differences
 // in int (the sanitizer build stops on the overflow); cut to the mask, the
