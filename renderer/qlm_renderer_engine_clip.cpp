@@ -113,6 +113,15 @@ void cRendererSurface::BuildClipMask() {
       double extent = std::numeric_limits<double>::infinity();
       {
         agg::conv_transform<agg::path_storage> corners(outline, place);
+        // A shape with a point that is not a finite number (a recorded path
+        // the drawing refused, a path built from NaN) takes no part in the
+        // mask: AGG's clipper and cells would turn it into integer overflow.
+        bool finite = true;
+        corners.rewind(0);
+        double vx, vy;
+        for (unsigned cmd; finite && !agg::is_stop(cmd = corners.vertex(&vx, &vy));)
+          if (agg::is_vertex(cmd)) finite = std::isfinite(vx) && std::isfinite(vy);
+        if (!finite) continue;
         double bx1, by1, bx2, by2;
         if (agg::bounding_rect_single(corners, 0, &bx1, &by1, &bx2, &by2)) {
           extent = std::max(bx2 - bx1, by2 - by1);

@@ -287,6 +287,16 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   const agg::gray8 outline_grey(mMaster.master_alpha, 255);
   const agg::trans_affine to_mask = agg::trans_affine_translation(-x1, -y1);
   mRas2.clip_box(0, 0, double(w), double(h));
+  // The outline renderers work in 24.8 fixed point and multiply
+  // coordinate differences in int: a line or join reaching a few thousand
+  // pixels beyond the mask overflows them (and beyond 8 million pixels the
+  // coordinates themselves). Lines of a shape reaching more than 64 pixels
+  // out are cut to the mask (with a margin) first. A cut pattern starts
+  // anew where its line enters, so pattern lines are cut only from 1024
+  // pixels out (their phase holds for shapes nearer than that).
+  const double reach = std::max({x1 - bx1, bx2 - (x1 + double(w)), y1 - by1, by2 - (y1 + double(h))});
+  const bool cut_lines = reach > 64.0;
+  const bool cut_pattern = reach > 1024.0;
   using shaped_t = agg::conv_transform<rVertexRef, shadow_transform>;
   using mapped_t = agg::conv_transform<shaped_t, rTransformChain>;
   using masked_t = agg::conv_transform<mapped_t, agg::trans_affine>;
@@ -332,7 +342,13 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
       ren.color(outline_grey);
       agg::rasterizer_outline_aa<agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>>> ras(ren);
       ras.round_cap(true);
-      ras.add_path(masked, 0);
+      if (cut_lines) {
+        agg::conv_clip_polyline<masked_t> clipped(masked);
+        clipped.clip_box(-4, -4, double(w) + 4, double(h) + 4);
+        ras.add_path(clipped, 0);
+      } else {
+        ras.add_path(masked, 0);
+      }
     } else {
       agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>> prim(base);
       prim.line_color(outline_grey);
@@ -357,8 +373,18 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
     pattern_alpha_to_grey adaptor{grey, solid_grey.v};
     agg::renderer_base<pattern_alpha_to_grey> pbase(adaptor);
     const tile_source tile{mPen.pattern_pixels.data(), mPen.pattern_pixels_width, mPen.pattern_pixels_height};
-    const double scale = std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0;
-    const double start = finite_or_zero(mPen.pattern_start);
+    // AGG's image-outline interpolator steps 256 / scale per subpixel in
+    // int: a scale far below 1 overflows it along a line as long as the
+    // mask's diagonal, so the scale stays where that length fits (a tile
+    // squeezed below that is finer than a pixel there anyway).
+    const double min_scale = (std::hypot(double(w), double(h)) + 16) / 24576.0;
+    const double scale = std::max(
+        std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0, min_scale);
+    // The start is a phase along the tile: taken modulo the tile's width it
+    // lays the same pattern and stays inside AGG's 24.8 fixed point (a far
+    // start wrapped there and read before the pattern's rows).
+    double start = std::fmod(finite_or_zero(mPen.pattern_start), double(mPen.pattern_pixels_width));
+    if (start < 0) start += mPen.pattern_pixels_width;
     auto draw = [&](auto& filter) {
       agg::line_image_pattern<std::remove_reference_t<decltype(filter)>> pattern(filter);
       pattern.create(tile);
@@ -368,7 +394,15 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
       ren.start_x(start);
       agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
       ras.round_cap(true);
-      ras.add_path(masked, 0);
+      if (cut_pattern) {
+        // The pattern then starts where the line enters (its phase along a
+        // line that far out is not kept).
+        agg::conv_clip_polyline<masked_t> clipped(masked);
+        clipped.clip_box(-4, -4, double(w) + 4, double(h) + 4);
+        ras.add_path(clipped, 0);
+      } else {
+        ras.add_path(masked, 0);
+      }
     };
     if (aa) {
       agg::pattern_filter_bilinear_rgba8 filter;

@@ -35,7 +35,14 @@ struct text_path_map {
   bool two = false;
   double curve_scale = kOnePathCurveScale;
   double length = 0;  // the path's length in text units (the base length when set)
+  // Without x-scale preservation AGG picks the path segment by x times an
+  // index factor and reads the vertex after it, one past the last vertex
+  // for a point at the very end of the path. Points that close to the end
+  // are pulled back a billionth of the length, onto the last segment.
+  bool guard_end = false;
+  double end = 0;  // where that happens, in text units
   void transform(double* x, double* y) const {
+    if (guard_end && std::fabs(*x - end) <= end * 1e-9) *x = end * (1 - 1e-9);
     if (two)
       twin.transform(x, y);
     else
@@ -95,6 +102,22 @@ bool build_path_map(text_path_map& map, agg::path_storage& path1, agg::path_stor
     if (base_length_set) map.single.base_length(base_length);
     map.single.add_path(curve1);
     map.length = map.single.total_length();
+  }
+  // AGG scales x only by a base length above 1e-10 (its length getters take
+  // one of 1e-10 already).
+  map.guard_end = !preserve_x_scale;
+  if (base_length_set && base_length > 1e-10) {
+    map.end = base_length;
+  } else if (map.two) {
+    const double saved = map.twin.base_length();
+    map.twin.base_length(0);
+    map.end = map.twin.total_length1();
+    map.twin.base_length(saved);
+  } else {
+    const double saved = map.single.base_length();
+    map.single.base_length(0);
+    map.end = map.single.total_length();
+    map.single.base_length(saved);
   }
   return true;
 }
@@ -292,7 +315,8 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
   // The background box, drawn once, without shadow, hit test or capture.
   const uint8_t fill_mode = mMaster.fill_render_mode;
   if (mText.back_on && mText.back_color.color.a != 0 &&
-      ((fill_mode != 3 && fill_mode != 4) || mMaster.master_color.color.a == 0) && !IsCaptureOnly()) {
+      ((fill_mode != 3 && fill_mode != 4) || mMaster.master_color.color.a == 0) &&
+      !(mCaptureGroup != nullptr && mCaptureOnly)) {  // the flag alone, without a group, suppresses nothing
     double top, bottom;  // distances above and below the baseline
     if (mText.back_fit_glyphs) {
       // The glyph box itself, in either orientation.
@@ -382,7 +406,14 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
     // painting and without hit test (RenderPath casts a primitive's shadow
     // with draw off), then the shapes themselves without shadows. Until
     // RenderPath's shadow step paints, this pass leaves no pixels.
-    pass(nullptr, false, true);
+    // A capture group records the shape pass only (every line and glyph
+    // once); while recording suppresses drawing there is no shadow to cast.
+    cPathGroup* const recording = mCaptureGroup;
+    if (recording == nullptr || !mCaptureOnly) {
+      mCaptureGroup = nullptr;
+      pass(nullptr, false, true);
+      mCaptureGroup = recording;
+    }
     pass(hit, true, false);
   } else {
     pass(hit, true, true);

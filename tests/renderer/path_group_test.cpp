@@ -2,6 +2,8 @@
 // the bounds cache, capture lifetime, clipping to a group and freeing.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <limits>
 #include <vector>
 
 #include "qlm_base_util.h"
@@ -271,6 +273,44 @@ TEST_F(PathGroupTest, ClipToGroupEqualsClipToPath) {
   }
   EXPECT_EQ(c.Bytes(), d.Bytes());
   c.r.ClipPathGroup(nullptr, 0, 0);  // ignored
+}
+
+// A group records paths the drawing then refuses (a line to a NaN or an
+// infinite end): as clip shapes they take no part in the mask, and neither
+// does such a cPath (they once overflowed AGG's integer cells and took
+// seconds).
+TEST_F(PathGroupTest, ClipShapesThatCannotBePlaced) {
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  Scene want, grouped, pathed;
+  cPathGroup g, good;
+  for (cPathGroup* group : {&g, &good}) {
+    ASSERT_TRUE(grouped.r.SetCaptureGroup(group, true));
+    grouped.r.DrawRectangle(nullptr, 4, 3, 30, 25);
+    if (group == &g) {
+      grouped.r.DrawLine(nullptr, 0, 0, nan, 3);
+      grouped.r.DrawLine(nullptr, 2, 2, inf, 30);
+    }
+    grouped.r.ClearCaptureGroup();
+  }
+  ASSERT_EQ(g.Count(), 3u);
+  want.r.ClipPathGroup(&good, 0, 0);
+  grouped.r.ClipPathGroup(&g, 0, 0);
+  cPath hostile;
+  hostile.MoveTo(0, 0);
+  hostile.LineTo(nan, 3);
+  hostile.LineTo(0, 5);
+  pathed.r.ClipPathGroup(&good, 0, 0);
+  pathed.r.ClipPath(&hostile, 0, 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  for (Scene* s : {&want, &grouped, &pathed}) {
+    s->r.PenOff();
+    s->r.DrawRectangle(nullptr, 0, 0, 40, 36);
+    s->r.ClipOff();
+  }
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LT(ms, 100.0);
+  EXPECT_EQ(grouped.Bytes(), want.Bytes());
+  EXPECT_EQ(pathed.Bytes(), want.Bytes());
 }
 
 // Entries own AGG path storages and a curve converter that points into the

@@ -42,6 +42,8 @@ class cShadowProbe : public cRendererSurface {
     mPen.pattern_pixels_height = h;
     mPen.pattern_scale = 1.0;
   }
+  void ScalePattern(double scale) { mPen.pattern_scale = scale; }
+  void StartPattern(double start) { mPen.pattern_start = start; }
   // The shadow of a stroked path alone.
   void StrokeShadow(agg::path_storage& p) {
     agg::conv_curve<agg::path_storage> curve(p);
@@ -395,6 +397,105 @@ TEST_F(ShadowTest, OutlineModeDrawsTheStrokeOutline) {
   }
 }
 
+// Outline and pattern-pen shadows of a line reaching millions of pixels
+// beyond the surface look as those of a line just beyond it (the outline
+// renderers' fixed-point coordinates cannot hold the far ends).
+TEST_F(ShadowTest, OutlineShadowsOfFarReachingLines) {
+  const int w = 4, h = 8;
+  std::vector<uint8_t> tile(size_t(w) * h * 4, 0);
+  for (int y = 2; y < 6; ++y)
+    for (int x = 0; x < w; ++x) tile[(size_t(y) * w + x) * 4 + 3] = 255;
+  for (uint8_t mode : {3, 4, 1})
+    for (bool pattern : {false, true}) {
+      if (pattern && mode != 1) continue;
+      Scene near(64, 48), far(64, 48);
+      for (Scene* s : {&near, &far}) {
+        s->r.FillOff();
+        s->r.PenSolid();
+        s->r.SetPenWidth(6);
+        s->r.SetPenColor(renderer_color(255, 255, 255, 255));
+        if (pattern) s->r.PatternPen(w, h, tile);
+        s->r.SetOffsetShadow(10);
+        s->r.SetShadowDirection(7);
+        s->r.SetShadowBlurred(false);
+        s->r.SetShadowRenderMode(mode);
+      }
+      const double reach = 100;
+      agg::path_storage a, b;
+      a.move_to(-reach, 20.5);
+      a.line_to(64 + reach, 20.5);
+      b.move_to(-reach * 1e6, 20.5);
+      b.line_to(64 + reach * 1e6, 20.5);
+      near.r.StrokeShadow(a);
+      far.r.StrokeShadow(b);
+      EXPECT_NE(near.Ink(), (std::array<int, 4>{0, 0, 0, 0})) << int(mode) << pattern;
+      if (pattern)  // the pattern starts where the far line enters: the same band, its own phase
+        EXPECT_EQ(far.Ink(), near.Ink());
+      else
+        EXPECT_EQ(far.Bytes(), near.Bytes()) << int(mode);
+    }
+}
+
+// A pattern-pen line reaching past the surface keeps its pattern's phase
+// in the shadow: the same as the whole line drawn on a wider surface.
+TEST_F(ShadowTest, PatternShadowPhaseOffTheSurface) {
+  const int w = 8, h = 8;
+  std::vector<uint8_t> tile(size_t(w) * h * 4, 0);
+  for (int y = 2; y < 6; ++y)
+    for (int x = 0; x < w; x += 3) tile[(size_t(y) * w + x) * 4 + 3] = 255;  // columns 0, 3, 6
+  Scene small(64, 48), wide(400, 48);
+  for (Scene* s : {&small, &wide}) {
+    s->r.SetAntiAliasing(false);
+    s->r.PatternPen(w, h, tile);
+    s->r.SetOffsetShadow(20);
+    s->r.SetShadowDirection(7);
+    s->r.SetShadowBlurred(false);
+  }
+  agg::path_storage a, b;
+  a.move_to(-100, 8.5);
+  a.line_to(164, 8.5);
+  b.move_to(50, 8.5);
+  b.line_to(314, 8.5);
+  small.r.StrokeShadow(a);
+  wide.r.StrokeShadow(b);
+  EXPECT_NE(small.Ink(), (std::array<int, 4>{0, 0, 0, 0}));
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x)
+      ASSERT_EQ(pixel_argb(*small.bitmap, x, y), pixel_argb(*wide.bitmap, x + 150, y)) << x << "," << y;
+}
+
+// Outline shadows of a polygon whose corners lie a few thousand pixels out
+// on a slant: AGG's outline renderer multiplies such coordinate differences
+// in int (the sanitizer build stops on the overflow); cut to the mask, the
+// visible edges still cast their outlines.
+TEST_F(ShadowTest, OutlineShadowOfAPolygonWithFarCorners) {
+  for (uint8_t mode : {3, 4})
+    for (double far : {5000.0, 50000.0}) {
+      Scene s(64, 48);
+      s.r.FillOff();
+      s.r.PenSolid();
+      s.r.SetPenWidth(3);
+      s.r.SetPenColor(renderer_color(255, 255, 255, 255));
+      s.r.SetOffsetShadow(5);
+      s.r.SetShadowBlurred(false);
+      s.r.SetShadowRenderMode(mode);
+      agg::path_storage p;
+      p.move_to(10, 10);
+      p.line_to(10.004, 10.002);
+      p.line_to(far, far);
+      p.line_to(-far, -far);
+      p.line_to(10, 30);
+      p.close_polygon();
+      s.r.StrokeShadow(p);
+      // The diagonal edges cross the whole surface, moved by (5, 5).
+      const std::array<int, 4> ink = s.Ink();
+      EXPECT_LE(ink[0], 6) << int(mode) << " " << far;
+      EXPECT_LE(ink[1], 6) << int(mode) << " " << far;
+      EXPECT_GE(ink[2], 48) << int(mode) << " " << far;
+      EXPECT_EQ(ink[3], 48) << int(mode) << " " << far;
+    }
+}
+
 // The shadow is blended straight into the surface: a filter callback never
 // sees it.
 TEST_F(ShadowTest, ShadowBypassesTheFilterLayer) {
@@ -443,6 +544,61 @@ TEST_F(ShadowTest, PatternPenShadowFollowsAlpha) {
     EXPECT_LE(ink[2], 44) << aa;
     // Fully covered pixels in the middle of the band are the full shadow colour.
     EXPECT_EQ(pixel_argb(*s.bitmap, 24, 28), color_rgba(0, 0, 0, 255)) << aa;
+  }
+}
+
+// A pattern squeezed far below a pixel (a pattern pen made for a width of a
+// billionth) still casts its band: the scale AGG's pattern stepping gets is
+// kept where its integers hold.
+TEST_F(ShadowTest, PatternPenShadowWithATinyScale) {
+  const int w = 4, h = 8;
+  std::vector<uint8_t> tile(size_t(w) * h * 4, 0);
+  for (int y = 2; y < 6; ++y)
+    for (int x = 0; x < w; ++x) tile[(size_t(y) * w + x) * 4 + 3] = 255;
+  for (double scale : {1e-9, 1e-300}) {
+    Scene s(48, 48);
+    s.r.PatternPen(w, h, tile);
+    s.r.ScalePattern(scale);
+    s.r.SetOffsetShadow(20);
+    s.r.SetShadowDirection(7);
+    s.r.SetShadowBlurred(false);
+    agg::path_storage line;
+    line.move_to(8, 8.5);
+    line.line_to(40, 8.5);
+    s.r.StrokeShadow(line);
+    const std::array<int, 4> ink = s.Ink();
+    EXPECT_GE(ink[3] - ink[1], 3) << scale;
+    EXPECT_LE(ink[3] - ink[1], 5) << scale;
+    EXPECT_EQ(pixel_argb(*s.bitmap, 24, 28), color_rgba(0, 0, 0, 255)) << scale;
+  }
+}
+
+// The pattern's start is a phase: a start a whole number of tiles away
+// (here 2^24 tiles, beyond AGG's fixed-point start) lays the pattern as a
+// start of 0 does.
+TEST_F(ShadowTest, PatternPenShadowWithAFarStart) {
+  const int w = 8, h = 8;
+  std::vector<uint8_t> tile(size_t(w) * h * 4, 0);
+  for (int y = 2; y < 6; ++y)
+    for (int x = 0; x < w; x += 3) tile[(size_t(y) * w + x) * 4 + 3] = 255;  // columns 0, 3, 6
+  for (bool aa : {true, false}) {
+    Scene near(48, 48), far(48, 48);
+    for (Scene* s : {&near, &far}) {
+      s->r.SetAntiAliasing(aa);
+      s->r.PatternPen(w, h, tile);
+      s->r.SetOffsetShadow(20);
+      s->r.SetShadowDirection(7);
+      s->r.SetShadowBlurred(false);
+    }
+    near.r.StartPattern(0);
+    far.r.StartPattern(double(w) * 16777216.0);
+    agg::path_storage line;
+    line.move_to(8, 8.5);
+    line.line_to(40, 8.5);
+    near.r.StrokeShadow(line);
+    far.r.StrokeShadow(line);
+    EXPECT_NE(near.Ink(), (std::array<int, 4>{0, 0, 0, 0})) << aa;
+    EXPECT_EQ(far.Bytes(), near.Bytes()) << aa;
   }
 }
 

@@ -207,6 +207,48 @@ TEST_F(TextDrawTest, BackgroundBox) {
     }
 }
 
+// Recording with drawing suppressed paints no box; once the group is
+// cleared the capture-only flag left behind suppresses nothing.
+TEST_F(TextDrawTest, BackgroundBoxAndCapture) {
+  QLM_REQUIRE_FONTS();
+  Page plain, captured;
+  cPathGroup group;
+  for (Page* p : {&plain, &captured}) p->r.SetTextBackColor(renderer_color(0, 0, 255, 255));
+  const std::vector<uint8_t> blank = captured.Bytes();
+  ASSERT_TRUE(captured.r.SetCaptureGroup(&group, true));
+  captured.r.DrawText("Hg", 20, 60, nullptr);
+  EXPECT_EQ(captured.Bytes(), blank);
+  captured.r.ClearCaptureGroup();
+  captured.r.DrawText("Hg", 20, 60, nullptr);
+  plain.r.DrawText("Hg", 20, 60, nullptr);
+  EXPECT_EQ(captured.Bytes(), plain.Bytes());
+}
+
+// A text drawn with a shadow while recording is recorded once: one entry
+// per line and glyph, not one more for each shadow; replayed, the glyphs'
+// entries paint what the text painted (not every edge twice).
+TEST_F(TextDrawTest, ShadowedTextIsRecordedOnce) {
+  QLM_REQUIRE_FONTS();
+  for (bool only : {false, true}) {
+    Page recorder;
+    cPathGroup group;
+    recorder.r.SetOffsetShadow(3);
+    recorder.r.SetUnderline(1, 0);
+    ASSERT_TRUE(recorder.r.SetCaptureGroup(&group, only));
+    recorder.r.DrawText("Hi", 20, 60, nullptr);
+    recorder.r.ClearCaptureGroup();
+    EXPECT_EQ(group.Count(), 3u) << only;  // the underline and two glyphs
+    // The glyphs were fills in the text colour: replayed with a black fill
+    // and the pen off (the underline's entry is a stroke and stays out).
+    Page replayed, plain;
+    replayed.r.PenOff();
+    replayed.r.SetFillColor(renderer_color(0, 0, 0, 255));
+    replayed.r.DrawPathGroup(&group, nullptr, 0, 0);
+    plain.r.DrawText("Hi", 20, 60, nullptr);
+    EXPECT_EQ(replayed.Bytes(), plain.Bytes()) << only;
+  }
+}
+
 // Underline and strike-out rows in a column, for the decoration table.
 TEST_F(TextDrawTest, UnderlineAndStrikeOutRows) {
   QLM_REQUIRE_FONTS();
@@ -512,6 +554,48 @@ TEST_F(TextDrawTest, TextBetweenPathsWithoutAFontAscent) {
   EXPECT_NEAR(b.y2, 120, 0.5);
   p.r.DrawTextBetweenPaths(&base, &top, "H", false, 0, false, true, nullptr);
   expect_ink_in(p.Ink(), b, "drawn");
+}
+
+// A path that ends exactly where the glyph's outline ends: on a straight
+// path the mapping with and without x-scale preservation is the same, also
+// for the outline's last point (the mapping without preservation once read
+// past the path's last vertex there).
+TEST_F(TextDrawTest, GlyphEndingAtThePathEnd) {
+  QLM_REQUIRE_FONTS();
+  Page probe;
+  tFontCacheManager* cache = probe.font.GetCacheManager();
+  cache->init_embedded_adaptors(cache->glyph('H'), 0, 0, 1.0);
+  double right = 0, x, y;
+  unsigned cmd;
+  auto& outline = cache->path_adaptor();
+  outline.rewind(0);
+  while (!agg::is_stop(cmd = outline.vertex(&x, &y)))
+    if (agg::is_vertex(cmd)) right = std::max(right, x);
+  cPath base, top;
+  straight_path(base, 0, 70, right, 70);
+  straight_path(top, 0, 70 - 2 * probe.font.GetAscent(), right, 70 - 2 * probe.font.GetAscent());
+  for (bool two : {false, true})
+    for (bool base_length : {false, true}) {
+      const std::string what = std::string(two ? "two paths" : "one path") + (base_length ? ", base length" : "");
+      rRectD want, got;
+      Page a, b;
+      if (two) {
+        a.r.TextBetweenPathsBounds(&base, &top, "H", base_length, right, false, true, want);
+        a.r.TextBetweenPathsBounds(&base, &top, "H", base_length, right, false, false, got);
+        a.r.DrawTextBetweenPaths(&base, &top, "H", base_length, right, false, true, nullptr);
+        b.r.DrawTextBetweenPaths(&base, &top, "H", base_length, right, false, false, nullptr);
+      } else {
+        a.r.TextOnPathBounds(&base, "H", base_length, right, false, true, want);
+        a.r.TextOnPathBounds(&base, "H", base_length, right, false, false, got);
+        a.r.DrawTextOnPath(&base, "H", base_length, right, false, true, nullptr);
+        b.r.DrawTextOnPath(&base, "H", base_length, right, false, false, nullptr);
+      }
+      EXPECT_NEAR(got.x1, want.x1, 1e-6) << what;
+      EXPECT_NEAR(got.y1, want.y1, 1e-6) << what;
+      EXPECT_NEAR(got.x2, want.x2, 1e-6) << what;
+      EXPECT_NEAR(got.y2, want.y2, 1e-6) << what;
+      EXPECT_EQ(a.Bytes(), b.Bytes()) << what;
+    }
 }
 
 TEST_F(TextDrawTest, PathsThatCannotCarryTextDrawNothing) {
