@@ -134,10 +134,18 @@ void cRendererSurface::SetCurrentPath(agg::path_storage* path, double x, double 
   // The control points first: a curve through a point that is not finite
   // or enormous (its midpoints overflow) would be subdivided to AGG's
   // recursion limit.
-  if (!agg::bounding_rect_single(*path, 0, &x1, &y1, &x2, &y2)) return;
+  // Every point is looked at: a box skips NaN.
   constexpr double kFlattenable = 1e100;
-  if (!(std::fabs(x1) <= kFlattenable && std::fabs(y1) <= kFlattenable && std::fabs(x2) <= kFlattenable &&
-        std::fabs(y2) <= kFlattenable)) {
+  bool flattenable = true;
+  {
+    double px, py;
+    unsigned cmd;
+    path->rewind(0);
+    while (!agg::is_stop(cmd = path->vertex(&px, &py)))
+      if (agg::is_vertex(cmd) && !(std::fabs(px) <= kFlattenable && std::fabs(py) <= kFlattenable)) flattenable = false;
+  }
+  if (!agg::bounding_rect_single(*path, 0, &x1, &y1, &x2, &y2)) return;
+  if (!flattenable) {
     mPosition = agg::trans_affine_translation(std::numeric_limits<double>::quiet_NaN(), 0);
     return;
   }

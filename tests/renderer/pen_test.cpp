@@ -681,17 +681,16 @@ TEST_F(PenTest, HostileInputEndsPromptly) {
     EXPECT_TRUE(wide.Pixel(1600, 17) != kBg || wide.Pixel(1600, 18) != kBg) << kind;
     EXPECT_GT(hit.HitTest(3000, 28.5), 0) << kind;
   }
-  // A curve through an infinite or enormous point, placed at a draw
+  // A curve through an infinite, enormous or NaN point, placed at a draw
   // position: refused
   // before its bounds are flattened.
-  for (bool infinite : {true, false}) {
+  for (int kind = 0; kind < 3; ++kind) {
     Bound c;
     cPath path;
     path.MoveTo(3, 3);
-    if (infinite)
-      path.Curve4(20, 1, 0, -std::numeric_limits<double>::infinity(), -90, 40);
-    else
-      path.Curve3(std::numeric_limits<double>::max(), 1, -std::numeric_limits<double>::max(), 8);
+    if (kind == 0) path.Curve4(20, 1, 0, -std::numeric_limits<double>::infinity(), -90, 40);
+    if (kind == 1) path.Curve3(std::numeric_limits<double>::max(), 1, -std::numeric_limits<double>::max(), 8);
+    if (kind == 2) path.Curve4(39.75, 20.25, 20.25, std::nan(""), std::nan(""), std::nan(""));
     const auto t0 = clock::now();
     c.r.DrawPath(&path, nullptr, 5, 5);
     EXPECT_LT(std::chrono::duration<double>(clock::now() - t0).count(), 2.0);
