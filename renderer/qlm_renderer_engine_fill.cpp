@@ -66,6 +66,14 @@ void cRendererSurface::SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int3
     }
     cSurfaceBitmapRGBA surface;
     if (!surface.Attach(&made) || !mNested->AttachSurface(&surface)) return;
+    // The image drawing reports nothing: the bitmap is converted into the
+    // nested renderer's image buffer here, so that a conversion that fails
+    // leaves the pattern as it was instead of making a transparent tile.
+    // The drawing then finds the pixels already converted.
+    if (!mNested->mImageBuffer.LoadBitmap(bitmap)) {
+      mNested->DetachSurface();
+      return;
+    }
     const double sx = double(w) / double(bw), sy = double(h) / double(bh);
     mNested->DrawImage(bitmap, false, -sx / 2, -sy / 2, double(w) + sx / 2, double(h) + sy / 2, nullptr);
     // Detached before the temporary surface goes.

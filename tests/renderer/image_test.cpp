@@ -11,6 +11,7 @@
 
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
+#include "qlm_base_util.h"
 #include "qlm_jng.h"
 #include "qlm_jpeg.h"
 #include "qlm_png.h"
@@ -497,6 +498,25 @@ TEST_F(ImageTest, ScaledPatternTileIsDrawnAsAnImage) {
   // A nil bitmap changes nothing.
   r.SetFillPatternBitmap(nullptr, 3, 3);
   EXPECT_EQ(r.GetFillPatternWidth(), 8);
+}
+
+TEST_F(ImageTest, ScaledPatternTileFailingToConvertLeavesThePattern) {
+  // The scaled tile's buffer, then the bitmap's conversion, fails: the
+  // pattern is then the old one, never a transparent tile reported as made.
+  auto red = testenv::solid_bitmap(20, 10, cnBitmap24BGR, 0xFFC01020u);
+  auto blue = testenv::solid_bitmap(4, 4, cnBitmap32RGBA, 0xFF0000FFu);
+  for (int k = 1; k <= 2; ++k) {
+    cRendererSurface r;
+    r.SetFillPatternBitmap(blue.get(), 0, 0);
+    mem_alloc_fail_at(k);
+    r.SetFillPatternBitmap(red.get(), 10, 0);
+    mem_alloc_fail_at(0);
+    auto fill = r.GetFill();
+    ASSERT_NE(fill->tile, nullptr) << k;
+    const uint8_t* p = fill->tile->row_ptr(2) + 2 * 4;
+    const uint32_t c = color_rgba(p[0], p[1], p[2], p[3]);
+    EXPECT_TRUE(c == 0xFFC01020u || (c == 0xFF0000FFu && r.GetFillPatternWidth() == 4)) << k << " " << std::hex << c;
+  }
 }
 
 // --- image_load -----------------------------------------------------------------------------
