@@ -465,6 +465,18 @@ TEST_F(ImageTest, UnchangedBitmapIsConvertedOnce) {
   EXPECT_EQ(pixel_argb(*b.bitmap, 10, 10), 0xFFABCDEFu);
 }
 
+TEST_F(ImageTest, TheSurfaceBitmapDrawnOntoItselfShowsWhatWasPaintedSince) {
+  // The surface's own bitmap counts its changes only when it is let go: a
+  // second draw of it must still see what the renderer painted in between.
+  Bound b(cnBitmap32BGRA, 20, 10, 0xFFFF0000u);
+  b.r.PenOff();
+  b.r.DrawImageRect(b.bitmap.get(), 0, 0, 10, 10, 10, 0, 20, 10, false, nullptr);
+  b.r.SetFillColorARGB(0xFF0000FFu);
+  b.r.DrawRectangle(nullptr, 0, 0, 10, 10);
+  b.r.DrawImageRect(b.bitmap.get(), 0, 0, 10, 10, 10, 0, 20, 10, false, nullptr);
+  EXPECT_EQ(pixel_argb(*b.bitmap, 15, 5), 0xFF0000FFu);
+}
+
 // --- Fill pattern from a scaled bitmap ---------------------------------------------------
 
 TEST_F(ImageTest, ScaledPatternTileIsDrawnAsAnImage) {
