@@ -8,6 +8,7 @@
 #include "qlm_base_util.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_renderer_ids.h"
 
 namespace {
 bool usable(double v) { return std::isfinite(v); }
@@ -69,7 +70,11 @@ void cRendererSurface::SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int3
     // The image drawing reports nothing: the bitmap is converted into the
     // nested renderer's image buffer here, so that a conversion that fails
     // leaves the pattern as it was instead of making a transparent tile.
-    // The drawing then finds the pixels already converted.
+    // The drawing then finds the pixels already converted. The bitmap this
+    // renderer draws into counts its changes only when it is let go: it is
+    // converted afresh, never taken from an older copy.
+    if (object_identify(mSurface, id_cSurfaceBitmap) && static_cast<cSurfaceBitmap*>(mSurface)->Bitmap() == bitmap)
+      mNested->mImageBuffer.Init(1, 1);
     if (!mNested->mImageBuffer.LoadBitmap(bitmap)) {
       mNested->DetachSurface();
       return;

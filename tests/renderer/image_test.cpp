@@ -531,6 +531,19 @@ TEST_F(ImageTest, ScaledPatternTileFailingToConvertLeavesThePattern) {
   }
 }
 
+TEST_F(ImageTest, ScaledTileOfTheSurfaceBitmapShowsWhatWasPaintedSince) {
+  Bound b(cnBitmap32BGRA, 20, 10, 0xFFFF0000u);
+  b.r.PenOff();
+  b.r.SetFillPatternBitmap(b.bitmap.get(), 10, 0);
+  b.r.SetFillColorARGB(0xFF0000FFu);
+  b.r.DrawRectangle(nullptr, 0, 0, 20, 10);
+  b.r.SetFillPatternBitmap(b.bitmap.get(), 10, 0);
+  auto fill = b.r.GetFill();
+  ASSERT_NE(fill->tile, nullptr);
+  const uint8_t* p = fill->tile->row_ptr(2) + 5 * 4;
+  EXPECT_EQ(color_rgba(p[0], p[1], p[2], p[3]), 0xFF0000FFu);
+}
+
 // --- image_load -----------------------------------------------------------------------------
 
 std::vector<uint8_t> encoded(cImage& codec, uint32_t argb) {
