@@ -8,6 +8,7 @@
 #include "qlm_base_util.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_renderer_ids.h"
 
 namespace {
 bool usable(double v) { return std::isfinite(v); }
@@ -66,6 +67,18 @@ void cRendererSurface::SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int3
     }
     cSurfaceBitmapRGBA surface;
     if (!surface.Attach(&made) || !mNested->AttachSurface(&surface)) return;
+    // The image drawing reports nothing: the bitmap is converted into the
+    // nested renderer's image buffer here, so that a conversion that fails
+    // leaves the pattern as it was instead of making a transparent tile.
+    // The drawing then finds the pixels already converted. The bitmap this
+    // renderer draws into counts its changes only when it is let go: it is
+    // converted afresh, never taken from an older copy.
+    if (object_identify(mSurface, id_cSurfaceBitmap) && static_cast<cSurfaceBitmap*>(mSurface)->Bitmap() == bitmap)
+      mNested->mImageBuffer.Init(1, 1);
+    if (!mNested->mImageBuffer.LoadBitmap(bitmap)) {
+      mNested->DetachSurface();
+      return;
+    }
     const double sx = double(w) / double(bw), sy = double(h) / double(bh);
     mNested->DrawImage(bitmap, false, -sx / 2, -sy / 2, double(w) + sx / 2, double(h) + sy / 2, nullptr);
     // Detached before the temporary surface goes.

@@ -116,6 +116,11 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
   const double dx2 = std::min(std::ceil(box[2]) + 1, lim[2]), dy2 = std::min(std::ceil(box[3]) + 1, lim[3]);
   if (!(dx1 < dx2) || !(dy1 < dy2)) return;
 
+  // The bitmap the surface draws into changes without its change counter
+  // moving (the surface counts the change when it lets go of it): drawn
+  // onto itself, it is converted afresh, never taken from an older copy.
+  if (object_identify(mSurface, id_cSurfaceBitmap) && static_cast<cSurfaceBitmap*>(mSurface)->Bitmap() == bitmap)
+    mImageBuffer.Init(1, 1);
   if (!mImageBuffer.LoadBitmap(bitmap)) return;
   const int sw = sx2 - sx1, sh = sy2 - sy1;
   // The source rectangle alone is the image: outside it is transparent black.

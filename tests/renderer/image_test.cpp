@@ -11,6 +11,7 @@
 
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
+#include "qlm_base_util.h"
 #include "qlm_jng.h"
 #include "qlm_jpeg.h"
 #include "qlm_png.h"
@@ -464,6 +465,18 @@ TEST_F(ImageTest, UnchangedBitmapIsConvertedOnce) {
   EXPECT_EQ(pixel_argb(*b.bitmap, 10, 10), 0xFFABCDEFu);
 }
 
+TEST_F(ImageTest, TheSurfaceBitmapDrawnOntoItselfShowsWhatWasPaintedSince) {
+  // The surface's own bitmap counts its changes only when it is let go: a
+  // second draw of it must still see what the renderer painted in between.
+  Bound b(cnBitmap32BGRA, 20, 10, 0xFFFF0000u);
+  b.r.PenOff();
+  b.r.DrawImageRect(b.bitmap.get(), 0, 0, 10, 10, 10, 0, 20, 10, false, nullptr);
+  b.r.SetFillColorARGB(0xFF0000FFu);
+  b.r.DrawRectangle(nullptr, 0, 0, 10, 10);
+  b.r.DrawImageRect(b.bitmap.get(), 0, 0, 10, 10, 10, 0, 20, 10, false, nullptr);
+  EXPECT_EQ(pixel_argb(*b.bitmap, 15, 5), 0xFF0000FFu);
+}
+
 // --- Fill pattern from a scaled bitmap ---------------------------------------------------
 
 TEST_F(ImageTest, ScaledPatternTileIsDrawnAsAnImage) {
@@ -497,6 +510,38 @@ TEST_F(ImageTest, ScaledPatternTileIsDrawnAsAnImage) {
   // A nil bitmap changes nothing.
   r.SetFillPatternBitmap(nullptr, 3, 3);
   EXPECT_EQ(r.GetFillPatternWidth(), 8);
+}
+
+TEST_F(ImageTest, ScaledPatternTileFailingToConvertLeavesThePattern) {
+  // The scaled tile's buffer, then the bitmap's conversion, fails: the
+  // pattern is then the old one, never a transparent tile reported as made.
+  auto red = testenv::solid_bitmap(20, 10, cnBitmap24BGR, 0xFFC01020u);
+  auto blue = testenv::solid_bitmap(4, 4, cnBitmap32RGBA, 0xFF0000FFu);
+  for (int k = 1; k <= 2; ++k) {
+    cRendererSurface r;
+    r.SetFillPatternBitmap(blue.get(), 0, 0);
+    mem_alloc_fail_at(k);
+    r.SetFillPatternBitmap(red.get(), 10, 0);
+    mem_alloc_fail_at(0);
+    auto fill = r.GetFill();
+    ASSERT_NE(fill->tile, nullptr) << k;
+    const uint8_t* p = fill->tile->row_ptr(2) + 2 * 4;
+    const uint32_t c = color_rgba(p[0], p[1], p[2], p[3]);
+    EXPECT_TRUE(c == 0xFFC01020u || (c == 0xFF0000FFu && r.GetFillPatternWidth() == 4)) << k << " " << std::hex << c;
+  }
+}
+
+TEST_F(ImageTest, ScaledTileOfTheSurfaceBitmapShowsWhatWasPaintedSince) {
+  Bound b(cnBitmap32BGRA, 20, 10, 0xFFFF0000u);
+  b.r.PenOff();
+  b.r.SetFillPatternBitmap(b.bitmap.get(), 10, 0);
+  b.r.SetFillColorARGB(0xFF0000FFu);
+  b.r.DrawRectangle(nullptr, 0, 0, 20, 10);
+  b.r.SetFillPatternBitmap(b.bitmap.get(), 10, 0);
+  auto fill = b.r.GetFill();
+  ASSERT_NE(fill->tile, nullptr);
+  const uint8_t* p = fill->tile->row_ptr(2) + 5 * 4;
+  EXPECT_EQ(color_rgba(p[0], p[1], p[2], p[3]), 0xFF0000FFu);
 }
 
 // --- image_load -----------------------------------------------------------------------------
