@@ -180,6 +180,27 @@ bool rgba8_buffer::Init(int32_t width, int32_t height) {
   return true;
 }
 
+void rgba8_buffer::Swap(rgba8_buffer& other) {
+  if (&other == this) return;
+  const unsigned w = width(), h = height(), ow = other.width(), oh = other.height();
+  const int s = stride(), os = other.stride();
+  std::swap(mMemory, other.mMemory);
+  std::swap(mAllocWidth, other.mAllocWidth);
+  std::swap(mAllocHeight, other.mAllocHeight);
+  std::swap(mSource, other.mSource);
+  std::swap(mSourceChange, other.mSourceChange);
+  std::swap(mSourceResize, other.mSourceResize);
+  std::swap(mSourceSerial, other.mSourceSerial);
+  std::swap(mConversions, other.mConversions);
+  std::swap(mValid, other.mValid);
+  std::swap(mLastError, other.mLastError);
+  attach(mMemory, mMemory != nullptr ? ow : 0, mMemory != nullptr ? oh : 0, mMemory != nullptr ? os : 0);
+  other.attach(other.mMemory, other.mMemory != nullptr ? w : 0, other.mMemory != nullptr ? h : 0,
+               other.mMemory != nullptr ? s : 0);
+  mAccessor.attach(*this);
+  other.mAccessor.attach(other);
+}
+
 std::unique_ptr<rgba8_buffer> rgba8_buffer::Clone() const {
   auto copy = std::make_unique<rgba8_buffer>();
   if (mMemory != nullptr) {

@@ -86,12 +86,9 @@ void cRendererSurface::SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int3
   } else if (!made.LoadBitmap(bitmap)) {
     return;
   }
-  if (!mFillTile.Init(int32_t(made.width()), int32_t(made.height()))) {
-    mFill.pattern_valid = false;
-    return;
-  }
-  for (unsigned y = 0; y < made.height(); ++y)
-    std::memcpy(mFillTile.row_ptr(int(y)), made.row_ptr(int(y)), size_t(made.width()) * 4);
+  // The tile made aside takes the pattern's place: nothing to allocate, so
+  // nothing that can fail after the old tile is gone.
+  mFillTile.Swap(made);
   mFill.kind = mFill.saved_kind = 2;
   mFill.pattern_valid = true;
 }

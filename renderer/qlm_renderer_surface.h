@@ -227,6 +227,9 @@ class rgba8_buffer : public agg::rendering_buffer {
 
   // Sizes and zeroes the image; forgets the source bitmap.
   bool Init(int32_t width, int32_t height);
+  // Exchanges everything with `other` (memory, size, source, counters), so
+  // that a buffer made aside takes another's place without allocating.
+  void Swap(rgba8_buffer& other);
   // A deep copy of the whole allocated memory and every field; nil without
   // memory.
   std::unique_ptr<rgba8_buffer> Clone() const;

@@ -513,22 +513,26 @@ TEST_F(ImageTest, ScaledPatternTileIsDrawnAsAnImage) {
 }
 
 TEST_F(ImageTest, ScaledPatternTileFailingToConvertLeavesThePattern) {
-  // The scaled tile's buffer, then the bitmap's conversion, fails: the
-  // pattern is then the old one, never a transparent tile reported as made.
+  // Any allocation of a new tile, scaled or at the bitmap's own size, fails
+  // (the tile's buffer, the bitmap's conversion, the pattern's own memory):
+  // the pattern is then the old one, never a transparent tile reported as
+  // made, nor lost.
   auto red = testenv::solid_bitmap(20, 10, cnBitmap24BGR, 0xFFC01020u);
   auto blue = testenv::solid_bitmap(4, 4, cnBitmap32RGBA, 0xFF0000FFu);
-  for (int k = 1; k <= 2; ++k) {
-    cRendererSurface r;
-    r.SetFillPatternBitmap(blue.get(), 0, 0);
-    mem_alloc_fail_at(k);
-    r.SetFillPatternBitmap(red.get(), 10, 0);
-    mem_alloc_fail_at(0);
-    auto fill = r.GetFill();
-    ASSERT_NE(fill->tile, nullptr) << k;
-    const uint8_t* p = fill->tile->row_ptr(2) + 2 * 4;
-    const uint32_t c = color_rgba(p[0], p[1], p[2], p[3]);
-    EXPECT_TRUE(c == 0xFFC01020u || (c == 0xFF0000FFu && r.GetFillPatternWidth() == 4)) << k << " " << std::hex << c;
-  }
+  for (int32_t width : {10, 0})
+    for (int k = 1; k <= 6; ++k) {
+      cRendererSurface r;
+      r.SetFillPatternBitmap(blue.get(), 0, 0);
+      mem_alloc_fail_at(k);
+      r.SetFillPatternBitmap(red.get(), width, 0);
+      mem_alloc_fail_at(0);
+      auto fill = r.GetFill();
+      ASSERT_NE(fill->tile, nullptr) << k << " width " << width;
+      const uint8_t* p = fill->tile->row_ptr(2) + 2 * 4;
+      const uint32_t c = color_rgba(p[0], p[1], p[2], p[3]);
+      EXPECT_TRUE(c == 0xFFC01020u || (c == 0xFF0000FFu && r.GetFillPatternWidth() == 4))
+          << k << " width " << width << " " << std::hex << c;
+    }
 }
 
 TEST_F(ImageTest, ScaledTileOfTheSurfaceBitmapShowsWhatWasPaintedSince) {
