@@ -8,8 +8,8 @@
 #include <limits>
 #include <new>
 
-#include "qlm_bitmap_formats.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_renderer_paint.h"
 
 namespace {
 
@@ -87,32 +87,6 @@ struct inverse_mapper {
   std::function<void(double*, double*)> map;
   void transform(double* x, double* y) const { map(x, y); }
 };
-
-template <class Base>
-void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin, Base& base,
-                 const agg::rgba8& c, bool aa) {
-  if (aa)
-    agg::render_scanlines_aa_solid(ras, sl, base, c);
-  else
-    agg::render_scanlines_bin_solid(ras, bin, base, c);
-}
-
-// Solid paint into a surface target. Straight BGRA, the format of windows
-// and of the standard surface, is painted through AGG's concrete pixel
-// format, the very type the target's span table calls, so short spans are
-// not an indirect call each; every other format goes through the table.
-void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin,
-                 qlm_agg::renderer_any& base, const agg::rgba8& c, bool aa) {
-  qlm_agg::any_rgba_target& target = base.ren();
-  if (target.kind() != qlm_agg::target_kind::straight || target.code() != px32BGRA) {
-    paint_solid<qlm_agg::renderer_any>(ras, sl, bin, base, c, aa);
-    return;
-  }
-  agg::pixfmt_bgra32 pf(target.rbuf());
-  agg::renderer_base<agg::pixfmt_bgra32> direct(pf);
-  direct.clip_box(base.xmin(), base.ymin(), base.xmax(), base.ymax());
-  paint_solid(ras, sl, bin, direct, c, aa);
-}
 
 }  // namespace
 
@@ -218,7 +192,7 @@ void cRendererSurface::RenderSolid(VertexSource& source, bool fill, const agg::r
     qlm_agg::renderer_any& base = BeginDraw();
     mRas.reset();
     mRas.add_path(source, path_id);
-    paint_solid(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
+    paint_solid_target(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
     EndDraw();
     // The mask sweep uses the rasteriser's rule in force, the fill's: cells
     // painted under the pen's other rule must be rasterised again.

@@ -9,10 +9,10 @@
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_util.h"
-#include "qlm_bitmap_formats.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_flow.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_renderer_paint.h"
 #include "qlm_renderer_svg.h"
 #include "qlm_svg.h"
 
@@ -106,29 +106,6 @@ agg::rgba8 scaled_alpha(agg::rgba8 c, double f) {
   return c;
 }
 
-template <class Base>
-void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin, Base& base,
-                 const agg::rgba8& c, bool aa) {
-  if (aa)
-    agg::render_scanlines_aa_solid(ras, sl, base, c);
-  else
-    agg::render_scanlines_bin_solid(ras, bin, base, c);
-}
-
-// Straight BGRA (windows, the standard surface) through AGG's concrete pixel
-// format, every other format through the type-erased target.
-void paint_solid_any(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin,
-                     qlm_agg::renderer_any& base, const agg::rgba8& c, bool aa) {
-  qlm_agg::any_rgba_target& target = base.ren();
-  if (target.kind() != qlm_agg::target_kind::straight || target.code() != px32BGRA) {
-    paint_solid(ras, sl, bin, base, c, aa);
-    return;
-  }
-  agg::pixfmt_bgra32 pf(target.rbuf());
-  agg::renderer_base<agg::pixfmt_bgra32> direct(pf);
-  direct.clip_box(base.xmin(), base.ymin(), base.xmax(), base.ymax());
-  paint_solid(ras, sl, bin, direct, c, aa);
-}
 
 }  // namespace
 
@@ -150,7 +127,7 @@ void cRendererSurface::RenderSVGSolid(VertexSource& source, const agg::rgba8& co
     qlm_agg::renderer_any& base = BeginDraw();
     mRas.reset();
     mRas.add_path(source, path_id);
-    paint_solid_any(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
+    paint_solid_target(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
     EndDraw();
     mRasterReusable = true;  // the cells serve the hit mask
   }
