@@ -813,21 +813,9 @@ class cRendererSurface : public cRenderer {
   void FreeClipBuffers();
 
   // --- Path groups, capture and shadows ------------------------------------------
-  // A vertex source behind two function pointers: the shadow reads the
-  // drawing core's pipelines through it, whatever their types.
-  struct rVertexRef {
-    void* obj = nullptr;
-    void (*rewind_fn)(void*, unsigned) = nullptr;
-    unsigned (*vertex_fn)(void*, double*, double*) = nullptr;
-    template <class VS>
-    static rVertexRef Of(VS& vs) {
-      return {&vs, [](void* o, unsigned id) { static_cast<VS*>(o)->rewind(id); },
-              [](void* o, double* x, double* y) { return static_cast<VS*>(o)->vertex(x, y); }};
-    }
-    bool valid() const { return obj != nullptr; }
-    void rewind(unsigned id) { rewind_fn(obj, id); }
-    unsigned vertex(double* x, double* y) { return vertex_fn(obj, x, y); }
-  };
+  // The shadow reads the drawing core's pipelines through the pen painters'
+  // type-erased vertex source, whatever their types.
+  using rVertexRef = rVertexSourceRef;
   // The width of a stroke converter (outline shadows widen it for a moment).
   struct rStrokerRef {
     void* obj = nullptr;

@@ -24,6 +24,7 @@ struct rVertexSourceRef {
     r.vertex_fn = [](void* o, double* x, double* y) { return static_cast<VertexSource*>(o)->vertex(x, y); };
     return r;
   }
+  bool valid() const { return obj != nullptr; }
   void rewind(unsigned id) { rewind_fn(obj, id); }
   unsigned vertex(double* x, double* y) { return vertex_fn(obj, x, y); }
 };
