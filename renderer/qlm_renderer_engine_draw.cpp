@@ -20,19 +20,7 @@ constexpr double kAbsurdCoordinate = 1099511627776.0;  // 2^40
 // The largest filter layer, in pixels.
 constexpr int64_t kLayerAreaCap = int64_t(64) * 1024 * 1024;
 
-// The path to draw, with the pixel-snap transform in front of the curve
-// converter when snapping is on.
-struct snap_source {
-  agg::path_storage* path;
-  const qlm_agg::trans_pixel_snap* snap;
-  bool on;
-  void rewind(unsigned id) { path->rewind(id); }
-  unsigned vertex(double* x, double* y) {
-    const unsigned c = path->vertex(x, y);
-    if (on && agg::is_vertex(c)) snap->transform(x, y);
-    return c;
-  }
-};
+// The path to draw through the snap transform (when on), then its curves.
 using curve_source = agg::conv_curve<snap_source>;
 using fill_source = agg::conv_transform<curve_source, rTransformChain>;
 // The pen's stroke, chosen from the pen kind at each draw: solid strokes

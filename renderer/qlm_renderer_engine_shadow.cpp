@@ -9,6 +9,7 @@
 #include "qlm_2D.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_renderer_paint.h"
 #include "qlm_renderer_ids.h"
 
 namespace {
@@ -29,19 +30,6 @@ struct shadow_transform {
   }
 };
 
-// The path to draw with the pixel-snap transform in front (as the drawing
-// core feeds its curve converter).
-struct snapped_path {
-  agg::path_storage* path;
-  const qlm_agg::trans_pixel_snap* snap;
-  bool on;
-  void rewind(unsigned id) { path->rewind(id); }
-  unsigned vertex(double* x, double* y) {
-    const unsigned c = path->vertex(x, y);
-    if (on && agg::is_vertex(c)) snap->transform(x, y);
-    return c;
-  }
-};
 
 double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 
@@ -548,10 +536,10 @@ void cRendererSurface::RenderGroupShadow(cPathGroup* group) {
         extent = std::max(cx2 - cx1, cy2 - cy1);
       }
       const double approx = qlm_agg::approximation_scale_for(mApproxScale, extent);
-      snapped_path snapped{path, &mSnap, mMaster.pixel_snap};
-      agg::conv_curve<snapped_path> curve(snapped);
+      snap_source snapped{path, &mSnap, mMaster.pixel_snap};
+      agg::conv_curve<snap_source> curve(snapped);
       curve.approximation_scale(approx);
-      agg::conv_stroke<agg::conv_curve<snapped_path>> stroke(curve);
+      agg::conv_stroke<agg::conv_curve<snap_source>> stroke(curve);
       stroke.width(mPen.width);
       stroke.line_cap(agg::line_cap_e(mPen.line_cap <= 2 ? mPen.line_cap : 0));
       stroke.line_join(agg::line_join_e(mPen.line_join <= 4 ? mPen.line_join : 0));

@@ -1,9 +1,23 @@
-// Solid paint of a rasterised shape, shared by the drawing core and the SVG
-// engine.
+// Pieces the drawing engines share: the path fed through the pixel-snap
+// transform, and the solid paint of a rasterised shape.
 #pragma once
 
 #include "qlm_agg_extensions.h"
 #include "qlm_bitmap_formats.h"
+
+// A path with the pixel-snap transform in front of the curve converter
+// when snapping is on.
+struct snap_source {
+  agg::path_storage* path;
+  const qlm_agg::trans_pixel_snap* snap;
+  bool on;
+  void rewind(unsigned id) { path->rewind(id); }
+  unsigned vertex(double* x, double* y) {
+    const unsigned c = path->vertex(x, y);
+    if (on && agg::is_vertex(c)) snap->transform(x, y);
+    return c;
+  }
+};
 
 template <class Base>
 inline void paint_solid(qlm_agg::rasterizer& ras, agg::scanline_u8& sl, agg::scanline_bin& bin, Base& base,
