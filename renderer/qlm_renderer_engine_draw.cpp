@@ -135,8 +135,15 @@ void cRendererSurface::SetCurrentPath(agg::path_storage* path, double x, double 
   // or enormous (its midpoints overflow) would be subdivided to AGG's
   // recursion limit.
   if (!agg::bounding_rect_single(*path, 0, &x1, &y1, &x2, &y2)) return;
+  // The bounding box passes over a coordinate that is not a number (no
+  // comparison with it holds): such a vertex is looked for on its own.
+  bool finite = true;
+  for (unsigned i = 0; i < path->total_vertices() && finite; ++i) {
+    double vx, vy;
+    if (agg::is_vertex(path->vertex(i, &vx, &vy))) finite = std::isfinite(vx) && std::isfinite(vy);
+  }
   constexpr double kFlattenable = 1e100;
-  if (!(std::fabs(x1) <= kFlattenable && std::fabs(y1) <= kFlattenable && std::fabs(x2) <= kFlattenable &&
+  if (!finite || !(std::fabs(x1) <= kFlattenable && std::fabs(y1) <= kFlattenable && std::fabs(x2) <= kFlattenable &&
         std::fabs(y2) <= kFlattenable)) {
     mPosition = agg::trans_affine_translation(std::numeric_limits<double>::quiet_NaN(), 0);
     return;
