@@ -213,6 +213,16 @@ TEST_F(PrimitivesTest, DegenerateInput) {
       {"bspline of 1", [&](cPrimProbe& r) { r.DrawBSpline(one, 1, false, 5, nullptr); }, false},
       {"huge polygon count", [](cPrimProbe& r) { r.DrawRegularPolygon(INT32_MAX, nullptr, 30, 25, 10, 0); }, false},
       {"huge star count", [](cPrimProbe& r) { r.DrawStar(INT32_MAX, nullptr, 30, 25, 5, 10, 0); }, false},
+      // Placing a path measures it: a control point that is not a number
+      // slips past the bounding box and would be subdivided without end.
+      {"placed curve through NaN",
+       [](cPrimProbe& r) {
+         cPath p;
+         p.MoveTo(10, 10);
+         p.Curve4(std::nan(""), 20, 30, std::nan(""), 40, 40);
+         r.DrawPath(&p, nullptr, 5, 5);
+       },
+       false},
       {"NaN circle", [](cPrimProbe& r) { r.DrawCircle(nullptr, 30, 25, std::nan("")); }, false},
       {"infinite ellipse", [](cPrimProbe& r) { r.DrawEllipse(nullptr, 30, 25, INFINITY, 3); }, false},
       {"NaN arc", [](cPrimProbe& r) { r.DrawArc(nullptr, std::nan(""), 25, 3, 3, 0, 90); }, false},
