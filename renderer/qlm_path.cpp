@@ -1,6 +1,8 @@
 // Paths, matrices and the renderer's own vertex sources.
 #include "qlm_path.h"
 
+#include <cmath>
+
 #include "qlm_2D.h"
 #include "qlm_renderer_ids.h"
 
@@ -61,9 +63,17 @@ void cPath::ClosePolygon() {
 const rPathBounds& cPath::GetBounds() {
   if (mBounds == nullptr) {
     mBounds = std::make_unique<rPathBounds>();
+    // A vertex that is not finite or enormous (its midpoints overflow) would
+    // have a curve through it subdivided to AGG's recursion limit: such a
+    // path has no bounds (all zero).
+    bool flattenable = true;
+    for (unsigned i = 0; i < mStorage.total_vertices() && flattenable; ++i) {
+      double x, y;
+      if (agg::is_vertex(mStorage.vertex(i, &x, &y))) flattenable = std::fabs(x) <= 1e100 && std::fabs(y) <= 1e100;
+    }
     agg::conv_curve<agg::path_storage> curve(mStorage);
     rPathBounds b;
-    if (agg::bounding_rect_single(curve, 0, &b.x1, &b.y1, &b.x2, &b.y2)) *mBounds = b;
+    if (flattenable && agg::bounding_rect_single(curve, 0, &b.x1, &b.y1, &b.x2, &b.y2)) *mBounds = b;
   }
   return *mBounds;
 }

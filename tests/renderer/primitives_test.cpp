@@ -295,6 +295,23 @@ TEST_F(PrimitivesTest, PathBoundsAreCachedAndFlattened) {
 }
 
 // What a user hangs on a path lives as long as the path, through changes.
+TEST_F(PrimitivesTest, PathBoundsOfACurveThroughNaNAreEmpty) {
+  // Flattening a curve through a point that is not a number never meets
+  // AGG's flatness test: the bounds are refused instead of subdivided.
+  cPath p;
+  p.MoveTo(10, 10);
+  p.Curve3(std::nan(""), 20, 40, 40);
+  const auto start = std::chrono::steady_clock::now();
+  const rPathBounds& b = p.GetBounds();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(b.x1, 0);
+  EXPECT_EQ(b.x2, 0);
+  Bound page;
+  auto tile = testenv::solid_bitmap(4, 4, cnBitmap32BGRA, 0xFF00FF00u);
+  page.r.DrawImageRectInPath(tile.get(), &p, 0, 0, 4, 4, false, nullptr);
+  EXPECT_EQ(page.Bytes(), Bound().Bytes());
+}
+
 TEST_F(PrimitivesTest, PathCacheSlotsAreFreedWithThePath) {
   struct cCounted : cBase {
     explicit cCounted(int& n) : alive(n) { ++alive; }
