@@ -890,10 +890,6 @@ class cRendererSurface : public cRenderer {
   // nothing is to be painted; `solid` then holds the colour to paint instead
   // when `use_solid` is set (a gradient without length or radius).
   bool PrepareSVGGradient(rSVGGradient* gradient, const rTransformChain& chain, bool& use_solid, agg::rgba8& solid);
-  // Paints one path of a source in a solid colour into the layer or the
-  // surface, with the rasteriser's filling rule in force.
-  template <class VertexSource>
-  void RenderSVGSolid(VertexSource& source, const agg::rgba8& colour, unsigned path_id);
   // Paints the rasterised source (path id `path_id`) with the prepared paint.
   template <class VertexSource>
   void RenderSVGGradient(VertexSource& source, unsigned path_id);

@@ -109,30 +109,6 @@ agg::rgba8 scaled_alpha(agg::rgba8 c, double f) {
 
 }  // namespace
 
-// --- Solid paint ------------------------------------------------------------------
-
-template <class VertexSource>
-void cRendererSurface::RenderSVGSolid(VertexSource& source, const agg::rgba8& colour, unsigned path_id) {
-  ++mPaintCount;
-  mRasterReusable = false;
-  if (mLayer != nullptr) {
-    agg::trans_affine shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
-    agg::conv_transform<VertexSource> moved(source, shift);
-    mRas.reset();
-    mRas.add_path(moved, path_id);
-    agg::pixfmt_bgra32 pf(mLayerBuf);
-    agg::renderer_base<agg::pixfmt_bgra32> base(pf);
-    paint_solid(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
-  } else {
-    qlm_agg::renderer_any& base = BeginDraw();
-    mRas.reset();
-    mRas.add_path(source, path_id);
-    paint_solid_target(mRas, mScanline, mScanlineBin, base, colour, mMaster.anti_aliasing);
-    EndDraw();
-    mRasterReusable = true;  // the cells serve the hit mask
-  }
-}
-
 // --- Gradient paint ---------------------------------------------------------------
 
 bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rTransformChain& chain, bool& use_solid,
@@ -352,7 +328,8 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
         if (!use_solid) return;  // a gradient that cannot be set up paints nothing
       }
       if (solid.a == 0) return;
-      RenderSVGSolid(source, solid, id);
+      rVertexSourceRef ref = rVertexSourceRef::Of(source);
+      RenderSolid(ref, true, solid, id);
     };
     auto register_hit = [&](auto& source) {
       if (hit == nullptr) {
