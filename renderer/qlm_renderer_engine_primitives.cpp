@@ -153,7 +153,11 @@ void cRendererSurface::DrawRoundedRectangle(cHitTest* hit, double x1, double y1,
   if (!finite_all({x1, y1, x2, y2, rx1, ry1, rx2, ry2, rx3, ry3, rx4, ry4})) return;
   mScratch.Clear();
   agg::rounded_rect rr(x1, y1, x2, y2, 0);
-  rr.radius(rx1, ry1, rx2, ry2, rx3, ry3, rx4, ry4);
+  // Radii count by their size. AGG's normalisation divides the sides by the
+  // sums of the radii: a negative sum gave a negative factor that blew the
+  // radii up to the size of the sides, and an arc that large never ends.
+  rr.radius(std::fabs(rx1), std::fabs(ry1), std::fabs(rx2), std::fabs(ry2), std::fabs(rx3), std::fabs(ry3),
+            std::fabs(rx4), std::fabs(ry4));
   rr.normalize_radius();
   rr.approximation_scale(ArcScale(TransformLength(1.0) * 2.0, std::max({std::fabs(rx1), std::fabs(ry1), std::fabs(rx2),
                                                                        std::fabs(ry2), std::fabs(rx3), std::fabs(ry3),

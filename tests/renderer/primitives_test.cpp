@@ -229,6 +229,11 @@ TEST_F(PrimitivesTest, DegenerateInput) {
       {"NaN rounded rectangle",
        [](cPrimProbe& r) { r.DrawRoundedRectangle(nullptr, 1, 1, 20, 20, std::nan(""), 1, 1, 1, 1, 1, 1, 1); }, false},
       {"huge circle", [](cPrimProbe& r) { r.DrawCircle(nullptr, 30, 25, 1e15); }, false},
+      {"rounded rectangle with negative radii, one side 1e300 long",
+       [](cPrimProbe& r) {
+         r.DrawRoundedRectangle(nullptr, -11.25, 1e300, -5.25, -24, -10.5, 9, -8.25, -24, -10.5, 9, -8.25, -24);
+       },
+       false},
       {"far circle", [](cPrimProbe& r) { r.DrawCircle(nullptr, 1e300, 25, 1e300); }, false},
   };
   for (const auto& c : cases) {
@@ -237,6 +242,9 @@ TEST_F(PrimitivesTest, DegenerateInput) {
     EXPECT_EQ(changed, c.changes) << c.name;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.name;
   }
+  // Radii count by their size.
+  EXPECT_EQ(paint([](cPrimProbe& r) { r.DrawRoundedRectangle(nullptr, 5, 5, 50, 40, -6, 4, 8, -3, 5, 5, -7, 2); }),
+            paint([](cPrimProbe& r) { r.DrawRoundedRectangle(nullptr, 5, 5, 50, 40, 6, 4, 8, 3, 5, 5, 7, 2); }));
   // B-spline steps below 1 count as 1.
   EXPECT_EQ(paint([&](cPrimProbe& r) { r.DrawBSpline(pts, 4, false, 0, nullptr); }),
             paint([&](cPrimProbe& r) { r.DrawBSpline(pts, 4, false, 1, nullptr); }));
