@@ -12,6 +12,16 @@
 #include "qlm_png.h"
 #include "qlm_renderer_image.h"
 
+std::unique_ptr<cFlow> open_registered_or_file(std::string_view file_name) {
+  std::unique_ptr<cFlow> flow;
+  if (const rResourceEntry* entry = resource_find(file_name); entry != nullptr)
+    flow = cMemoryFlow::ConstructOnData(entry->data, entry->size);
+  else
+    flow = std::make_unique<cFileFlow>(file_name, 1);
+  if (flow == nullptr || !flow->Open()) return nullptr;
+  return flow;
+}
+
 std::unique_ptr<cImage> image_load(std::string_view file_name) {
   try {
     cFileName name(file_name);
@@ -25,14 +35,8 @@ std::unique_ptr<cImage> image_load(std::string_view file_name) {
       image = std::make_unique<cImageJNG>(nullptr);
     else
       return nullptr;
-    // Registered bytes first; a file is opened for reading only (a
-    // read-only picture must load).
-    std::unique_ptr<cFlow> flow;
-    if (const rResourceEntry* entry = resource_find(file_name); entry != nullptr)
-      flow = cMemoryFlow::ConstructOnData(entry->data, entry->size);
-    else
-      flow = std::make_unique<cFileFlow>(file_name, 1);
-    if (flow == nullptr || !flow->Open()) return nullptr;
+    std::unique_ptr<cFlow> flow = open_registered_or_file(file_name);
+    if (flow == nullptr) return nullptr;
     if (!image->Open(flow.get())) return nullptr;
     return image;
   } catch (...) {

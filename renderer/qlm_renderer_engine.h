@@ -747,6 +747,11 @@ class cRendererSurface : public cRenderer {
   // Renders the rasterised shape with the prepared paint into `base`, or
   // into the filter layer when `base` is nil.
   void RenderGradientPaint(qlm_agg::renderer_any* base);
+  // Rasterises `outline` (device space) and paints it with the prepared
+  // paint into the layer or the surface; `pen_rule`: under the pen's own
+  // filling rule.
+  template <class Outline>
+  void PaintGradientShape(Outline& outline, unsigned path_id, bool pen_rule);
 
   // --- Pen and markers -------------------------------------------------------------
   // The active stroke converter as the outline painter sees it: it gets a
@@ -890,9 +895,6 @@ class cRendererSurface : public cRenderer {
   // nothing is to be painted; `solid` then holds the colour to paint instead
   // when `use_solid` is set (a gradient without length or radius).
   bool PrepareSVGGradient(rSVGGradient* gradient, const rTransformChain& chain, bool& use_solid, agg::rgba8& solid);
-  // Paints the rasterised source (path id `path_id`) with the prepared paint.
-  template <class VertexSource>
-  void RenderSVGGradient(VertexSource& source, unsigned path_id);
   // The corners of the drawing's box as GetSVGBounds maps them; false for a
   // nil or unopened drawing.
   bool SVGCorners(cImageSVG* drawing, const rMatrix* matrix, double x, double y, bool device, double* q);

@@ -286,8 +286,13 @@ void cRendererSurface::RenderGradientSpans(Outline& outline, FrameSource& frame,
   double box[4];
   const bool boxed = g->IsRelative() && agg::bounding_rect_single(frame, path_id, &box[0], &box[1], &box[2], &box[3]);
   if (!PrepareGradientPaint(fill, boxed ? box : nullptr, chain)) return;
+  PaintGradientShape(outline, path_id, !fill && mPen.even_odd != mFill.even_odd);
+}
+
+template <class Outline>
+void cRendererSurface::PaintGradientShape(Outline& outline, unsigned path_id, bool pen_rule) {
   ++mPaintCount;
-  const bool pen_rule = !fill && mPen.even_odd != mFill.even_odd;
+  mRasterReusable = false;
   if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
   if (mLayer != nullptr) {
     agg::trans_affine shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
@@ -798,3 +803,5 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
 
 // The pen painters (qlm_renderer_engine_pen.cpp) paint through these.
 template void cRendererSurface::RenderSolid<rVertexSourceRef>(rVertexSourceRef&, bool, const agg::rgba8&, unsigned);
+// The SVG engine paints its gradients through this.
+template void cRendererSurface::PaintGradientShape<rVertexSourceRef>(rVertexSourceRef&, unsigned, bool);

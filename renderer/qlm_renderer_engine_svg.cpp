@@ -12,6 +12,7 @@
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_flow.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_renderer_image.h"
 #include "qlm_renderer_paint.h"
 #include "qlm_renderer_svg.h"
 #include "qlm_svg.h"
@@ -212,25 +213,6 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rTransformChain
   return true;
 }
 
-template <class VertexSource>
-void cRendererSurface::RenderSVGGradient(VertexSource& source, unsigned path_id) {
-  ++mPaintCount;
-  mRasterReusable = false;
-  if (mLayer != nullptr) {
-    agg::trans_affine shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
-    agg::conv_transform<VertexSource> moved(source, shift);
-    mRas.reset();
-    mRas.add_path(moved, path_id);
-    RenderGradientPaint(nullptr);
-  } else {
-    qlm_agg::renderer_any& base = BeginDraw();
-    mRas.reset();
-    mRas.add_path(source, path_id);
-    RenderGradientPaint(&base);
-    EndDraw();
-    mRasterReusable = true;
-  }
-}
 
 // --- DrawSVG ------------------------------------------------------------------------
 
@@ -322,7 +304,8 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
       } else if (gradient != nullptr) {
         bool use_solid = false;
         if (PrepareSVGGradient(gradient, chain, use_solid, solid)) {
-          RenderSVGGradient(source, id);
+          rVertexSourceRef ref = rVertexSourceRef::Of(source);
+          PaintGradientShape(ref, id, false);
           return;
         }
         if (!use_solid) return;  // a gradient that cannot be set up paints nothing
@@ -449,14 +432,8 @@ std::unique_ptr<cImageSVG> svg_load(std::string_view file_name) {
   try {
     cFileName name(file_name);
     if (string_trim_upper(name.Extension()) != ".SVG") return nullptr;
-    // Registered bytes first; a file is opened for reading only (a
-    // read-only drawing must load).
-    std::unique_ptr<cFlow> flow;
-    if (const rResourceEntry* entry = resource_find(file_name); entry != nullptr)
-      flow = cMemoryFlow::ConstructOnData(entry->data, entry->size);
-    else
-      flow = std::make_unique<cFileFlow>(file_name, 1);
-    if (flow == nullptr || !flow->Open()) return nullptr;
+    std::unique_ptr<cFlow> flow = open_registered_or_file(file_name);
+    if (flow == nullptr) return nullptr;
     auto drawing = std::make_unique<cImageSVG>();
     if (!drawing->Open(flow.get(), nullptr)) return nullptr;
     return drawing;

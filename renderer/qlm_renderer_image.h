@@ -198,3 +198,7 @@ class span_image_grey_nn_clip {
 // under the name in the resource registry, or else from the file (opened
 // for reading only). Nil for any failure; the image is the caller's.
 std::unique_ptr<cImage> image_load(std::string_view file_name);
+// The opened flow of a registered resource of that name, else of the file
+// opened for reading only (a read-only picture or drawing must load); nil
+// when neither opens. Shared by image_load and svg_load.
+std::unique_ptr<cFlow> open_registered_or_file(std::string_view file_name);
