@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "kvn_composite.h"
 #include "kvn_control.h"
 #include "qlm_platform.h"
 #include "qlm_renderer_engine.h"
@@ -43,8 +44,10 @@ TRenderingScene::TRenderingScene()
     : mSurface(std::make_unique<cSurfaceTBitmap>()), mRenderer(std::make_unique<cRendererSurface>()) {}
 
 TRenderingScene::~TRenderingScene() {
-  // Reached by a plain delete too: the control must not keep a freed scene.
+  // Reached by a plain delete too: the control or layer must not keep a
+  // freed scene.
   if (mOwnerControl != nullptr && mOwnerControl->Scene() == this) mOwnerControl->SetScene(nullptr);
+  if (mLayer != nullptr && mLayer->scene == this) mLayer->scene = nullptr;
   if (mRenderer) mRenderer->DetachSurface();
 }
 
@@ -52,6 +55,8 @@ void TRenderingScene::BeforeDestruction() {
   mTimer.reset();
   if (mOwnerControl != nullptr && mOwnerControl->Scene() == this) mOwnerControl->SetScene(nullptr);
   mOwnerControl = nullptr;
+  if (mLayer != nullptr && mLayer->scene == this) mLayer->scene = nullptr;
+  mLayer = nullptr;
 }
 
 void TRenderingScene::StartTimer(unsigned interval) {
@@ -62,10 +67,15 @@ void TRenderingScene::StartTimer(unsigned interval) {
   mTimer->SetEnabled(true);
 }
 
-bool TRenderingScene::ShownSize(int32_t& width, int32_t& height) const {
+bool TRenderingScene::ShownSize(int32_t& width, int32_t& height) {
   if (mOwnerControl != nullptr) {
     width = mOwnerControl->Width();
     height = mOwnerControl->Height();
+    return true;
+  }
+  if (mLayer != nullptr && mLayer->scene == this && RendersWindowed() && !IsThreaded()) {
+    width = std::max(mWindow.Width(), 0);
+    height = std::max(mWindow.Height(), 0);
     return true;
   }
   if (mLayer != nullptr) {
@@ -78,7 +88,10 @@ bool TRenderingScene::ShownSize(int32_t& width, int32_t& height) const {
 }
 
 void TRenderingScene::RepaintShown() {
-  if (mOwnerControl != nullptr) mOwnerControl->Repaint();
+  if (mOwnerControl != nullptr)
+    mOwnerControl->Repaint();
+  else if (mLayer != nullptr && mLayer->composite != nullptr)
+    mLayer->composite->Repaint();
 }
 
 void TRenderingScene::LogException(std::exception_ptr e) {
@@ -94,6 +107,16 @@ bool TRenderingScene::RenderPass(ui::TBitmap& bitmap, int32_t width, int32_t hei
   int64_t start = 0;
   timer_counter(start);
   if (!mSurface->AttachBitmap(&bitmap, true)) return false;
+  // A windowed layer draws in layer coordinates, moved so that the window's
+  // top-left lands on the bitmap's (0, 0); hit tests stay in layer pixels.
+  // The update rectangle is the whole layer, so that shapes are rasterised
+  // unclipped (the bitmap's own bounds cut their spans) and the window
+  // holds the same bytes as the whole layer rendered at once would.
+  if (Windowed() && !IsThreaded()) {
+    mRenderer->SetOrigin(-mWindow.Left, -mWindow.Top);
+    mRenderer->SetUpdateRect(-mWindow.Left, -mWindow.Top, mLayer->width - mWindow.Left,
+                             mLayer->height - mWindow.Top);
+  }
   if (!mRenderer->AttachSurface(mSurface.get())) return false;
   try {
     RenderFrame(width, height);
@@ -132,6 +155,7 @@ ui::TBitmap* TRenderingSceneDirect::AcquireBitmap() {
       mBitmap->SetSize(w, h);
       due = true;
     }
+    if (Windowed() && (mCachedOrigin.X != Window().Left || mCachedOrigin.Y != Window().Top)) due = true;
   } catch (...) {
     // A size the bitmap refuses: nothing to show, tried again next time.
     LogException(std::current_exception());
@@ -155,6 +179,7 @@ ui::TBitmap* TRenderingSceneDirect::AcquireBitmap() {
     mLastRenderTime = ms;
     mCachedWidth = w;
     mCachedHeight = h;
+    mCachedOrigin = {Window().Left, Window().Top};
   }
   return mBitmap.get();
 }

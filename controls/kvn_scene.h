@@ -72,6 +72,14 @@ class TRenderingScene : public ui::TObject {
   // itself (or its worker) with the renderer attached to the bitmap.
   virtual void RenderFrame(int32_t, int32_t) {}
   virtual void TimerTick() {}
+  // A direct scene that answers true, shown as a layer of a composite, is
+  // rendered only over the part of its layer that shows (Window, in layer
+  // pixels): its bitmap is that part's size and RenderFrame draws in layer
+  // coordinates through the renderer's origin. Otherwise the whole layer
+  // is rendered.
+  virtual bool RendersWindowed() { return false; }
+  void SetWindow(const ui::TRect& window) { mWindow = window; }
+  const ui::TRect& Window() const { return mWindow; }
 
   // Runs TimerTick every interval on the GUI thread. The scene alone owns
   // its timer, whatever control shows it.
@@ -91,7 +99,9 @@ class TRenderingScene : public ui::TObject {
  protected:
   // The size of the control showing the scene (the owner control's, else
   // the layer's); false when nothing shows it.
-  bool ShownSize(int32_t& width, int32_t& height) const;
+  bool ShownSize(int32_t& width, int32_t& height);
+  // Shown through a layer that renders only its visible part.
+  bool Windowed() { return mOwnerControl == nullptr && mLayer != nullptr && RendersWindowed(); }
   // Repaints the owner control now, else the composite of the layer.
   void RepaintShown();
   // Binds the bitmap, attaches the renderer, runs RenderFrame and detaches;
@@ -111,6 +121,7 @@ class TRenderingScene : public ui::TObject {
   std::unique_ptr<ui::TTimer, TimerFree> mTimer;
   TKVNCustomControl* mOwnerControl = nullptr;
   rCompositeLayer* mLayer = nullptr;
+  ui::TRect mWindow;
   ui::TPixelFormat mPixelFormat = ui::pf32bit;
   cException mErrors;
 };
@@ -131,6 +142,7 @@ class TRenderingSceneDirect : public TRenderingScene {
   std::unique_ptr<ui::TBitmap> mBitmap;
   int32_t mCachedWidth = -1;
   int32_t mCachedHeight = -1;
+  ui::TPoint mCachedOrigin;  // the window's top-left when windowed
   double mLastRenderTime = 0;
 };
 
