@@ -63,6 +63,15 @@ class CompositeTest : public ctest::FormTest {
     c->SetParent(form);
     return c;
   }
+  // 200 x 300 over a grey layer 150 x 1000, painted once: the vertical bar
+  // only, content end at 700.
+  TKVNCompositeCustomControl* TallComposite() {
+    auto* c = AddComposite(200, 300);
+    c->AddLayer(0, 0, 150, 1000, &grey);
+    test::Snapshot(form);
+    return c;
+  }
+  SolidScene grey{0xFF808080};
   uint32_t At(TKVNCompositeCustomControl* c, int x, int y) {
     test::Snapshot(form);
     return ctest::argb_at(c->Composite(), x, y);
@@ -206,10 +215,7 @@ TEST_F(CompositeTest, WheelTurnsHorizontalWithModifiersOrOverTheHorizontalBar) {
 }
 
 TEST_F(CompositeTest, HeldArrowRepeatsEveryTickUntilRelease) {
-  auto* c = AddComposite(200, 300);
-  SolidScene scene(0xFF808080);
-  c->AddLayer(0, 0, 150, 1000, &scene);
-  test::Snapshot(form);
+  auto* c = TallComposite();
   ASSERT_NE(c->BarTimer(), nullptr);
   test::MouseDown(form, 185, 265);  // the down arrow
   EXPECT_EQ(c->ScrollY(), 20);
@@ -226,10 +232,7 @@ TEST_F(CompositeTest, HeldArrowRepeatsEveryTickUntilRelease) {
 }
 
 TEST_F(CompositeTest, ThumbDraggedPastTheEndStopsThereAndAReleaseOutsideEndsTheDrag) {
-  auto* c = AddComposite(200, 300);
-  SolidScene scene(0xFF808080);
-  c->AddLayer(0, 0, 150, 1000, &scene);
-  test::Snapshot(form);
+  auto* c = TallComposite();
   test::MouseDown(form, 185, 50);  // the thumb (25..94)
   EXPECT_EQ(c->ScrollY(), 0);
   test::MouseMove(form, 185, 90);

@@ -262,6 +262,14 @@ class ThreadSceneTest : public SceneTest {
   bool Settle(GatedScene& s, int64_t finished) {
     return test::PumpUntil([&] { return !s.IsBusy() && s.FinishedRenders() >= finished; }, 5000);
   }
+  // A gated scene shown by a 50 x 30 control, its first render finished.
+  GatedScene* ShownScene(TKVNCustomControl*& control) {
+    auto* scene = new GatedScene;
+    control = AddControl(50, 30);
+    control->SetScene(scene);
+    EXPECT_TRUE(Settle(*scene, 1));
+    return scene;
+  }
   int32_t busyBefore = 0;
 };
 
@@ -295,10 +303,8 @@ TEST_F(ThreadSceneTest, OrdersQueuedDuringARenderFoldIntoOneAtTheLastSize) {
 }
 
 TEST_F(ThreadSceneTest, FrontPictureStaysDuringARenderUnlessWaitCompleteIsSet) {
-  auto* scene = new GatedScene;
-  auto* control = AddControl(50, 30);
-  control->SetScene(scene);
-  ASSERT_TRUE(Settle(*scene, 1));
+  TKVNCustomControl* control = nullptr;
+  auto* scene = ShownScene(control);
   TBitmap* first = scene->AcquireBitmap();
   ASSERT_NE(first, nullptr);
   EXPECT_GE(scene->LastRenderTime(), 0.0);
@@ -322,10 +328,8 @@ TEST_F(ThreadSceneTest, FrontPictureStaysDuringARenderUnlessWaitCompleteIsSet) {
 }
 
 TEST_F(ThreadSceneTest, RefusedBitmapSizeFailsThePassAndKeepsThePicture) {
-  auto* scene = new GatedScene;
-  auto* control = AddControl(50, 30);
-  control->SetScene(scene);
-  ASSERT_TRUE(Settle(*scene, 1));
+  TKVNCustomControl* control = nullptr;
+  auto* scene = ShownScene(control);
   scene->Invalidate(true, TBitmap::kMaxSide + 1, 10);
   ASSERT_TRUE(test::PumpUntil([&] { return !scene->IsBusy(); }, 5000));
   EXPECT_EQ(scene->FinishedRenders(), 1);
