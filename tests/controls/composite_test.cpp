@@ -343,3 +343,33 @@ TEST_F(CompositeTest, WindowedLayerComposesTheSameBytesAsAWholeOne) {
   TObject::Free(whole);
   TObject::Free(windowed);
 }
+
+TEST_F(CompositeTest, DragScrollingFromAPressThatNoBarPartTook) {
+  // A subclass starts drag scrolling when the composite left the press.
+  struct Dragging : TKVNCompositeCustomControl {
+    using TKVNCompositeCustomControl::TKVNCompositeCustomControl;
+    intptr_t WmLButtonDown(const TMouseMsg& m) override {
+      const intptr_t r = TKVNCompositeCustomControl::WmLButtonDown(m);
+      if (r == 1) BeginDragScroll(m.X, m.Y);
+      return r;
+    }
+  };
+  auto* c = new Dragging(form);
+  c->SetBounds(0, 0, 200, 300);
+  c->SetParent(form);
+  c->AddLayer(0, 0, 150, 1000, &grey);
+  test::Snapshot(form);
+  test::MouseDown(form, 185, 265);  // the down arrow takes it: no drag
+  test::MouseUp(form, 185, 265);
+  EXPECT_EQ(c->ScrollY(), 20);
+  test::MouseDown(form, 100, 200);
+  EXPECT_EQ(GetCapture(), c);
+  test::MouseMove(form, 100, 140);
+  EXPECT_EQ(c->ScrollY(), 80);
+  test::MouseMove(form, 100, -5000);  // clamped at the content end
+  EXPECT_EQ(c->ScrollY(), 700);
+  test::MouseUp(form, 100, -5000);
+  test::MouseMove(form, 100, 200);
+  EXPECT_EQ(c->ScrollY(), 700);
+  TObject::Free(c);
+}
