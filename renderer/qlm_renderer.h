@@ -45,6 +45,10 @@ class cMasterParameters;
 class cBitmapParameters;
 class cTextParameters;
 
+// A new renderer (the one implementation, over AGG); the caller frees it.
+// Nil when memory fails.
+cRenderer* renderer_create();
+
 class cRenderer : public cException {
  public:
   cRenderer() = default;

@@ -13,10 +13,11 @@
 
 #include "qlm_agg_extensions.h"
 #include "qlm_bitmap.h"
-#include "qlm_gradient.h"
+#include "qlm_gradient_paint.h"
 #include "qlm_path.h"
-#include "qlm_path_group.h"
+#include "qlm_path_group_entry.h"
 #include "qlm_renderer.h"
+#include "qlm_renderer_buffers.h"
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_image.h"
 
