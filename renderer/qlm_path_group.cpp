@@ -1,3 +1,4 @@
+// Path groups: the entries' bounds, appending and the union of the bounds.
 #include "qlm_path_group_entry.h"
 
 #include <new>
