@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "qlm_renderer_engine.h"
+#include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
 
 // ---------------------------------------------------------------------------
@@ -79,7 +79,7 @@ bool bitmap_blend_argb(ui::TBitmap* target, int32_t targetLeft, int32_t targetTo
 TKVNCompositeCustomControl::TKVNCompositeCustomControl(ui::TComponent* owner)
     : TCustomControl(owner),
       mSurface(std::make_unique<cSurfaceTBitmap>()),
-      mRenderer(std::make_unique<cRendererSurface>()) {
+      mRenderer(renderer_create()) {
   ControlStyle = (ControlStyle | ui::csOpaque) & ~uint32_t(ui::csDoubleClicks);
   SetTabStop(true);
   mBitmap.SetPixelFormat(ui::pf32bit);
@@ -100,7 +100,7 @@ TKVNCompositeCustomControl::~TKVNCompositeCustomControl() {
   // The scenes stay their owners'; they forget the freed layer records.
   for (rCompositeLayer* l = mLayers.First(); l != nullptr; l = mLayers.Next(l))
     if (l->scene != nullptr && l->scene->Layer() == l) l->scene->SetLayer(nullptr);
-  mRenderer->DetachSurface();
+  if (mRenderer) mRenderer->DetachSurface();
 }
 
 void TKVNCompositeCustomControl::ComputeExtent() {
@@ -219,7 +219,8 @@ void TKVNCompositeCustomControl::Paint() {
       // A layer still rendering hides the ones above it for this pass.
       if (l->scene != nullptr && l->scene->IsBusy()) break;
     }
-    if (mSurface->AttachBitmap(&mBitmap, true)) {
+    // No renderer (its memory failed): no bars, the layers still show.
+    if (mRenderer && mSurface->AttachBitmap(&mBitmap, true)) {
       if (mRenderer->AttachSurface(mSurface.get())) {
         DrawScrollbars(w, h);
         mRenderer->DetachSurface();

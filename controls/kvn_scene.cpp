@@ -6,7 +6,7 @@
 #include "kvn_composite.h"
 #include "kvn_control.h"
 #include "qlm_platform.h"
-#include "qlm_renderer_engine.h"
+#include "qlm_renderer.h"
 
 std::atomic<int32_t> gRenderingBusy{0};
 
@@ -41,7 +41,7 @@ uint32_t color_from_tcolor(ui::TColor color) {
 void TRenderingScene::TimerFree::operator()(ui::TTimer* t) const { ui::TObject::Free(t); }
 
 TRenderingScene::TRenderingScene()
-    : mSurface(std::make_unique<cSurfaceTBitmap>()), mRenderer(std::make_unique<cRendererSurface>()) {}
+    : mSurface(std::make_unique<cSurfaceTBitmap>()), mRenderer(renderer_create()) {}
 
 TRenderingScene::~TRenderingScene() {
   // Reached by a plain delete too: the control or layer must not keep a
@@ -104,6 +104,7 @@ void TRenderingScene::LogException(std::exception_ptr e) {
 }
 
 bool TRenderingScene::RenderPass(ui::TBitmap& bitmap, int32_t width, int32_t height, double& ms) {
+  if (!mRenderer) return false;  // its memory failed at construction
   int64_t start = 0;
   timer_counter(start);
   if (!mSurface->AttachBitmap(&bitmap, true)) return false;

@@ -15,16 +15,14 @@ bool cSurfaceTBitmap::AttachBitmap(ui::TBitmap* bitmap, bool topDown) {
       default: raise_condition_error(errPreCondition, "{bitmap.PixelFormat}");
     }
     // Rows are top-down in one block, so scan line 0 is the lowest address
-    // and the step is positive; bottom-up binding negates it.
+    // and the step is positive; the memory surface negates it bottom-up.
     uint8_t* base = bitmap->ScanLine(0);
     const int32_t step = int32_t(bitmap->RowStep());
-    const int32_t stride = topDown ? step : -step;
-    if (mAssigned && mData == base && mWidth == bitmap->Width() && mHeight == bitmap->Height() &&
-        mStride == stride && mCode == code && mTopDown == topDown)
+    if (IsAssigned() && Data() == base && GetWidth() == bitmap->Width() && GetHeight() == bitmap->Height() &&
+        Stride() == (topDown ? step : -step) && FormatCode() == code && IsTopDown() == topDown)
       return true;
-    BindMemory(base, bitmap->Width(), bitmap->Height(), stride, code, topDown, nullptr);
-    return true;
+    return Attach(base, bitmap->Width(), bitmap->Height(), step, code, topDown);
   });
-  if (!ok) Unbind();
+  if (!ok) Detach();
   return ok;
 }

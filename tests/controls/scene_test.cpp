@@ -231,10 +231,11 @@ TEST(SurfaceTBitmap, BindsRowsAndRefusesWhatHasNone) {
     EXPECT_EQ(s.FormatCode(), tc.code);
     EXPECT_EQ(s.Data(), b.ScanLine(0));
     EXPECT_EQ(s.Stride(), int32_t(b.RowStep()));
-    EXPECT_EQ(s.RenderingBuffer().row_ptr(3), b.ScanLine(3));
-    // Bottom-up: row 0 is the last scan line.
+    EXPECT_TRUE(s.IsTopDown());
+    // Bottom-up: the step is negated.
     ASSERT_TRUE(s.AttachBitmap(&b, false));
-    EXPECT_EQ(s.RenderingBuffer().row_ptr(0), b.ScanLine(3));
+    EXPECT_FALSE(s.IsTopDown());
+    EXPECT_EQ(s.Stride(), -int32_t(b.RowStep()));
   }
   cSurfaceTBitmap s;
   EXPECT_FALSE(s.AttachBitmap(nullptr, true));
