@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "ui_controls.h"
@@ -38,3 +39,32 @@ void form_clamp_to_monitor(ui::TForm* form, int32_t left, int32_t top);
 // nothing.
 void folder_browse(const std::string& title, const std::string& initialFolder, bool allowNewFolder,
                    std::string& path);
+
+// Registers the kit's pictures (resources/ui) in the resource registry as
+// "..\<file name>"; call once at start, before cursors_load.
+void controls_register_pictures();
+
+// The cursor slots and the picture each is loaded from.
+struct rCursorSlot {
+  int32_t slot;
+  const char* name;
+};
+extern const rCursorSlot cnCursorTable[36];
+// The link cursor's slot.
+constexpr int32_t cnLinkCursor = 99;
+// Fills the screen's cursor slots from the registered pictures
+// ("..\<name>.png", 32 x 32 with alpha; the hot spots are the table's). A
+// name without a picture, or a picture that does not decode to 32 x 32,
+// leaves its slot empty. Runs after the window layer has started.
+void cursors_load();
+// The link cursor rule: slot 99 when the screen has a picture there, else
+// the hand.
+ui::TCursor link_cursor();
+
+// Opens a web page with the desktop's opener, only for http, https and
+// mailto addresses (anything else, such as "javascript:" or a text starting
+// with "-" that the opener would read as an option, opens nothing). False
+// when refused or when the opener could not be started.
+bool open_web_page(const std::string& url);
+// The opener open_web_page hands allowed addresses to; tests replace it.
+extern std::function<bool(const std::string&)> gOpenUrl;

@@ -186,3 +186,59 @@ TEST_F(PlacementTest, ScrollBoxRangesPositionsAndSteps) {
   EXPECT_EQ(v.Position(), 20);
   EXPECT_EQ(b->Top(), 180);
 }
+
+TEST_F(PlacementTest, CursorTableFromTheRegisteredPictures) {
+  EXPECT_EQ(link_cursor(), crHandPoint);  // nothing loaded yet
+  controls_register_pictures();
+  cursors_load();
+  struct Case {
+    int slot;
+    bool loaded;
+    TPoint hot;
+  };
+  for (const Case& tc : std::vector<Case>{{99, true, {8, 2}},
+                                         {14, true, {17, 13}},
+                                         {5, true, {7, 5}},
+                                         {17, true, {6, 11}},
+                                         {12, true, {15, 14}},
+                                         {11, true, {15, 14}},
+                                         {1, false, {}},
+                                         {35, false, {}}}) {
+    SCOPED_TRACE(tc.slot);
+    const TCursorImage* image = Screen->Cursors(tc.slot);
+    ASSERT_EQ(image != nullptr, tc.loaded);
+    if (!image) continue;
+    EXPECT_EQ((TPoint{image->HotX, image->HotY}), tc.hot);
+    EXPECT_EQ(image->Pixels[0], 0u);  // the corner is clear
+  }
+  // The hand's finger: black ink under its tip.
+  EXPECT_EQ(Screen->Cursors(99)->Pixels[6 * 32 + 8], 0xFF000000u);
+  EXPECT_EQ(link_cursor(), TCursor(cnLinkCursor));
+}
+
+TEST(WebPages, OnlyHttpHttpsAndMailtoAreOpened) {
+  std::vector<std::string> opened;
+  auto saved = gOpenUrl;
+  gOpenUrl = [&](const std::string& url) {
+    opened.push_back(url);
+    return true;
+  };
+  struct Case {
+    const char* url;
+    bool opens;
+  };
+  for (const Case& tc : std::vector<Case>{{"http://korvane.example/", true},
+                                         {"HTTPS://www.korvane.example/snaprill", true},
+                                         {"mailto:support@korvane.example", true},
+                                         {"javascript:alert(1)", false},
+                                         {"-x http://korvane.example/", false},
+                                         {"file:///etc/passwd", false},
+                                         {"korvane.example", false},
+                                         {"", false}}) {
+    SCOPED_TRACE(tc.url);
+    opened.clear();
+    EXPECT_EQ(open_web_page(tc.url), tc.opens);
+    EXPECT_EQ(opened.size(), tc.opens ? 1u : 0u);
+  }
+  gOpenUrl = saved;
+}
