@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "bench_ratio.h"
+#include "kvn_banner.h"
+#include "kvn_commons.h"
 #include "kvn_composite.h"
 #include "kvn_scene.h"
 #include "qlm_renderer.h"
@@ -157,6 +159,32 @@ void BM_WheelStep(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WheelStep)->Arg(500)->Arg(20000);
+
+// A banner frame at 699 x 69 with the product logo hovered (its glow
+// drawn): the banner ticks every 10 ms and must stay well inside that.
+void BM_BannerFrameHovered(benchmark::State& state) {
+  start();
+  controls_register_pictures();
+  auto* form = ui::Create<ui::TForm>(ui::Application);
+  form->SetClientSize(720, 100);
+  form->Show();
+  auto* banner = new TKorvaneBanner;
+  banner->SetLogoMargin(60);
+  banner->SetShowFrame(true);
+  auto* control = new TKorvaneControl(form);
+  control->SetBounds(0, 0, 699, 69);
+  control->SetParent(form);
+  control->SetScene(banner);
+  ui::test::MouseMove(form, 100, 34);
+  if (!banner->ProductHover()) state.SkipWithError("the product logo is not hovered");
+  for (auto _ : state) {
+    banner->Invalidate(true, 0, 0);
+    benchmark::DoNotOptimize(banner->AcquireBitmap());
+  }
+  ui::TObject::Free(banner);
+  ui::TObject::Free(form);
+}
+BENCHMARK(BM_BannerFrameHovered)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
