@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 namespace plat::print {
 
@@ -26,6 +27,13 @@ int32_t round_to_int(double v) { return int32_t(std::nearbyint(v)); }
 }  // namespace
 
 bool Backend::run_dialog(const DialogRequest&, DialogResult&) { return false; }
+
+bool Device::blit_xrgb(int32_t x, int32_t y, int32_t w, int32_t h, const uint8_t* rows, int64_t stride) {
+  if (w <= 0 || h <= 0 || rows == nullptr || stride < int64_t(w) * 4) return false;
+  return draw_rows(x, y, w, h, [rows, stride, w](int32_t r, uint32_t* out) {
+    std::memcpy(out, rows + int64_t(r) * stride, size_t(w) * 4);
+  });
+}
 
 Backend& backend() {
   Backend* b = g_backend.load();

@@ -1,5 +1,5 @@
-// The host's printing: CUPS queues and PDF files, both drawn with cairo as
-// PDF. A document goes into a temporary file; at the end a CUPS device sends
+// The host's printing: CUPS queues and PDF files, both written as PDF
+// documents whose pages hold the printed pixels. A document goes into a temporary file; at the end a CUPS device sends
 // it with cupsPrintFile2 and a file device renames it over the chosen name.
 // The temporary file is deleted on every path.
 //
