@@ -70,6 +70,11 @@ TEST(PrinterPdf, RedSquaresLandAtTheirPlaceOnA4Pages) {
     testenv::PdfInfo info;
     ASSERT_TRUE(testenv::pdf_info(path, info));
     EXPECT_EQ(info.pages, 2);
+    if (testenv::have_program("qpdf")) {  // the document's structure, object by object
+      bool clean = false;
+      const std::string report = testenv::run_capture("qpdf --check " + testenv::shell_quote(path) + " 2>&1", clean);
+      EXPECT_TRUE(clean) << report;
+    }
     EXPECT_NEAR(info.width_pt, c.width_pt, 0.01);
     EXPECT_NEAR(info.height_pt, c.height_pt, 0.01);
 
