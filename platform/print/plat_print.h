@@ -55,6 +55,12 @@ constexpr int16_t kPaperLetter = 1;
 constexpr int16_t kPaperA4 = 9;
 constexpr int16_t kPaperUser = 256;  // a size without a code of its own
 
+// The paper code of a PWG media name ("iso_a4_210x297mm" 9), kPaperUser for
+// a size without a code of its own; and the other way round, "" for a code
+// without a size.
+int16_t paper_code_of(const std::string& pwg);
+std::string pwg_of_paper_code(int16_t code);
+
 // A printer's settings record: the fields the system reads and writes, each
 // with a flag that says whether the record gives it, plus what the host
 // knows beyond the record (media name, margins, resolution).

@@ -75,6 +75,20 @@ TEST(PrintCaps, SheetMetricsInDevicePixels) {
   EXPECT_NEAR(a4.sheet_height_pt, 841.8898, 1e-4);
 }
 
+// Paper codes by PWG name, in the spellings of CUPS and of GTK, and back.
+TEST(PrintPaper, CodesOfTheCommonSizes) {
+  const std::pair<const char*, int16_t> cases[] = {
+      {"iso_a4_210x297mm", 9}, {"iso_a4", 9},          {"na_letter_8.5x11in", 1}, {"na_letter", 1},
+      {"na_legal_8.5x14in", 5}, {"na_number-10_4.125x9.5in", 20}, {"iso_a4-extra_235.5x322.3mm", pp::kPaperUser},
+      {"iso_a", pp::kPaperUser}, {"custom_100x100mm", pp::kPaperUser}, {"", pp::kPaperUser},
+  };
+  for (const auto& [name, code] : cases) EXPECT_EQ(pp::paper_code_of(name), code) << name;
+  for (const int16_t code : {1, 3, 5, 7, 8, 9, 11, 12, 13, 20, 27, 28, 34, 70})
+    EXPECT_EQ(pp::paper_code_of(pp::pwg_of_paper_code(code)), code) << code;
+  EXPECT_EQ(pp::pwg_of_paper_code(pp::kPaperUser), "");
+  EXPECT_EQ(pp::pwg_of_paper_code(2), "");
+}
+
 // One red 4 x 4 block on each of `pages` pages.
 bool print_pages(pp::Device& d, int pages) {
   std::vector<uint32_t> red(16, 0xFF0000u);

@@ -253,21 +253,6 @@ bool parse_int(const std::string* text, int32_t& value) {
   return ec == std::errc() && p == end;
 }
 
-// The paper codes of the common sizes; others are "user" sizes.
-int16_t paper_code_of(const std::string& pwg) {
-  static const struct {
-    const char* prefix;
-    int16_t code;
-  } kCodes[] = {
-      {"na_letter_", 1},   {"na_ledger_", 3},    {"na_legal_", 5}, {"na_executive_", 7}, {"iso_a3_", 8},
-      {"iso_a4_", 9},      {"iso_a5_", 11},      {"jis_b4_", 12},  {"jis_b5_", 13},      {"na_number-10_", 20},
-      {"iso_dl_", 27},     {"iso_c5_", 28},      {"iso_b5_", 34},  {"iso_a6_", 70},
-  };
-  for (const auto& c : kCodes)
-    if (pwg.rfind(c.prefix, 0) == 0) return c.code;
-  return kPaperUser;
-}
-
 int32_t tenths_of(int32_t hundredths) { return int32_t(std::nearbyint(hundredths / 10.0)); }
 
 // The paper of the settings: its size, margins, the media name sent with a
@@ -444,6 +429,16 @@ bool is_printer_attribute(const std::string& name) {
 
 class CupsBackend final : public Backend {
  public:
+  bool settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out) {
+    CupsDestination d;
+    if (!Find(device, true, d)) return false;
+    auto paper = [](const auto& o) { return o.first == "media" || o.first == "PageSize" || o.first == "PageRegion"; };
+    d.options.erase(std::remove_if(d.options.begin(), d.options.end(), paper), d.options.end());
+    if (!media.empty()) d.options.emplace_back("media", media);
+    out = cups_destination_settings(device, d);
+    return true;
+  }
+
   bool default_printer(DefaultPrinter& out) override {
     CupsDestination d;
     if (!Find("", false, d)) return false;
@@ -504,11 +499,17 @@ class CupsBackend final : public Backend {
   std::string mFailure;
 };
 
-}  // namespace
-
-Backend& cups_backend() {
+CupsBackend& the_cups_backend() {
   static CupsBackend backend;
   return backend;
+}
+
+}  // namespace
+
+Backend& cups_backend() { return the_cups_backend(); }
+
+bool cups_printer_settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out) {
+  return the_cups_backend().settings_for_paper(device, media, out);
 }
 
 PrinterSettings cups_destination_settings(const std::string& device, const CupsDestination& d) {

@@ -80,6 +80,12 @@ void cups_set_lookup_seam(LookupFunction lookup);
 // PAPERSIZE, PAPERCONF, /etc/papersize).
 PrinterSettings cups_destination_settings(const std::string& device, const CupsDestination& d);
 
+// The settings of the CUPS printer `device` with the paper `media` (a PWG
+// name) chosen instead of the user's own: its margins and media name as the
+// server lists that paper. False (with cups_backend().failure() saying why)
+// when the printer cannot be found.
+bool cups_printer_settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out);
+
 // The options a job carries for the settings, in this order: "copies",
 // "multiple-document-handling" (collated or not), "media" (the PWG name the
 // server gave, when there is one) and "print-color-mode" "monochrome" when
