@@ -493,6 +493,24 @@ TEST_F(PrintCupsSubmit, AJobNamesOnePaper) {
   pp::cups_set_lookup_seam(nullptr);
 }
 
+// The paper a dialog chose replaces the user's own, with the server's
+// margins for it.
+TEST(PrintCups, APaperChosenInTheDialogTakesTheServersMargins) {
+  pp::cups_set_lookup_seam([](const std::string& name, bool, pp::CupsDestination& out) {
+    if (name != "Office") return pp::CupsLookup::NotFound;
+    out = office({{"PageSize", "A4"}, {"media", "A4"}});
+    return pp::CupsLookup::Found;
+  });
+  pp::PrinterSettings s;
+  ASSERT_TRUE(pp::cups_printer_settings_for_paper("Office", "na_letter", s));
+  EXPECT_EQ(s.media, "na_letter_8.5x11in");
+  EXPECT_EQ(s.paper_width, 2159);
+  EXPECT_EQ(s.margins.left, 635);
+  EXPECT_FALSE(pp::cups_printer_settings_for_paper("Ghost", "na_letter", s));
+  EXPECT_EQ(pp::cups_backend().failure(), "the printer Ghost does not exist");
+  pp::cups_set_lookup_seam(nullptr);
+}
+
 // Why no printer can be had, in words the user can act on.
 TEST(PrintCups, FailuresSayWhy) {
   testenv::SavedEnv saved({"PRINTER", "LPDEST"});
