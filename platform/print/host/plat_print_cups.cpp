@@ -2,7 +2,6 @@
 #include <cups/pwg.h>
 #include <fcntl.h>
 #include <paper.h>
-#include <stdlib.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -341,7 +340,8 @@ class CupsSink final : public PdfSink {
     name += "/qlm-print-XXXXXX";
     fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
-      reason = "the print file in " + name.substr(0, name.rfind('/')) + " cannot be created: " + std::strerror(errno);
+      const int err = errno;
+      reason = "the print file in " + name.substr(0, name.rfind('/')) + " cannot be created: " + std::strerror(err);
       return false;
     }
     temp = name;
