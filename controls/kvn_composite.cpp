@@ -192,6 +192,7 @@ void TKVNCompositeCustomControl::Paint() {
     mBarTimer->SetOnTimer([this](ui::TObject*) { BarTick(); });
   }
   const int w = Width(), h = Height();
+  if (w <= 0 || h <= 0) return;  // nothing shows; the bitmap keeps its size
   if (mBitmap.Width() != w || mBitmap.Height() != h) {
     mBitmap.SetSize(w, h);
     mDirty = true;

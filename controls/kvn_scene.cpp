@@ -144,6 +144,12 @@ void TRenderingSceneDirect::Invalidate(bool force, int32_t width, int32_t height
 ui::TBitmap* TRenderingSceneDirect::AcquireBitmap() {
   int32_t w = 0, h = 0;
   if (!ShownSize(w, h)) return mBitmap.get();
+  if (w <= 0 || h <= 0) {
+    // Nothing to show; the bitmap is dropped rather than resized to nothing.
+    mBitmap.reset();
+    mCachedWidth = mCachedHeight = -1;
+    return nullptr;
+  }
   bool due = false;
   try {
     if (!mBitmap) {

@@ -316,6 +316,11 @@ TEST_F(CompositeTest, FailingLayerShowsNothingWhileTheOthersShow) {
   EXPECT_EQ(c->Layers().Last()->scene, nullptr);
   c->Repaint();
   EXPECT_EQ(At(c, 5, 5), 0xFF102030u);
+  // A control squeezed to nothing composes nothing (and resizes nothing).
+  c->SetWidth(0);
+  c->Repaint();
+  test::Snapshot(form);
+  EXPECT_EQ(c->Composite().Width(), 200);
   TObject::Free(c);
 }
 
