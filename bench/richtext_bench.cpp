@@ -1,0 +1,65 @@
+// The rich-text document on the agreement page: the mark-up walk beside the
+// VormCode parse of the same text alone (the walk is to cost at most twice
+// the parse).
+#include <benchmark/benchmark.h>
+
+#include "agreement_text.h"
+#include "bench_ratio.h"
+#include "qlm_colors.h"
+#include "qlm_complex_text.h"
+#include "qlm_encoding.h"
+#include "qlm_font.h"
+#include "qlm_renderer_engine.h"
+#include "qlm_renderer_ids.h"
+#include "qlm_startup.h"
+
+namespace {
+
+struct Setup {
+  Setup() {
+    qlm_renderer_start();
+    qlm_colors_start();
+    font.SetFace("Arial", 0, 16);
+    renderer.SetFont(&font);
+  }
+  cFontWinTT font;
+  cRendererSurface renderer;
+  std::string text = bench::agreement_text();
+};
+
+Setup& setup() {
+  static Setup s;
+  return s;
+}
+
+void BM_ParseAgreement(benchmark::State& state) {
+  Setup& s = setup();
+  for (auto _ : state) {
+    cEncoding enc;
+    enc.AttachCharString(s.text, 0);
+    auto parser = cParserVormCode::Construct(false);
+    benchmark::DoNotOptimize(parser->OpenEncoding(&enc, nullptr));
+  }
+  state.counters["chars"] = double(s.text.size());
+}
+
+// The walk alone: paragraphs are handed to a sink that drops them, so no
+// run is measured.
+void BM_InterpretAgreement(benchmark::State& state) {
+  Setup& s = setup();
+  cComplexText doc;
+  doc.SetText(s.text);
+  doc.mParagraphSink = [](std::unique_ptr<cTextBits>& bits) { bits.reset(); };
+  for (auto _ : state)
+    benchmark::DoNotOptimize(doc.FormatText(&s.renderer, &s.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
+}
+
+BENCHMARK(BM_ParseAgreement)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_InterpretAgreement)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  framework_start(argc, argv);
+  return bench::run_with_ratios(argc, argv, {{"BM_InterpretAgreement", "BM_ParseAgreement"}});
+}

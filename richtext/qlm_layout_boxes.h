@@ -1,0 +1,78 @@
+// Layout boxes of a rich-text document: the vertical entries that the mark-up
+// walk creates and the document lays out, draws and paginates one after
+// another, and the hyperlink records that layout gives their runs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "qlm_base_array.h"
+
+class cComplexText;
+class cHitTest;
+class cPropertyString;
+
+// Render flags (a set): 2 runs outside hyperlinks, 4 hyperlink runs, 8 both.
+constexpr uint8_t cnRenderPlain = 2;
+constexpr uint8_t cnRenderLinks = 4;
+constexpr uint8_t cnRenderAll = 8;
+
+// One hyperlink record: one per run (or string box) of a hyperlink.
+struct rHyperLink {
+  rHyperLink* next = nullptr;
+  uint8_t state = 0;  // 0 normal, 1 hover, 2 pressed
+  const cPropertyString* href = nullptr;  // shared by the records of a link
+  std::unique_ptr<cHitTest> hit;          // filled by drawing with flag 4 or 8
+  rHyperLink();
+  ~rHyperLink();
+  rHyperLink(const rHyperLink&) = delete;
+  rHyperLink& operator=(const rHyperLink&) = delete;
+};
+
+class cHyperLinks : public cArrayOf<rHyperLink, 1> {
+ public:
+  cHyperLinks() : cArrayOf<rHyperLink, 1>(5) {}
+  // A record with state 0, the href and a new hit test.
+  rHyperLink* Append(const cPropertyString* href);
+};
+
+class cLayoutBox {
+ public:
+  cLayoutBox() = default;
+  virtual ~cLayoutBox() = default;
+  cLayoutBox(const cLayoutBox&) = delete;
+  cLayoutBox& operator=(const cLayoutBox&) = delete;
+
+  virtual bool Format(cComplexText& doc, cHyperLinks* links);
+  virtual bool Layout(cComplexText& doc, cHyperLinks* links, double width);
+  virtual void Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit);
+  virtual void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page);
+  virtual void RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit);
+
+  // MakeLink: a new record of the list for the href when both exist.
+  static rHyperLink* MakeLink(const cPropertyString* href, cHyperLinks* links);
+
+  double mX = 0;
+  double mY = 0;
+  double mWidth = -1.0;
+  double mHeight = -1.0;
+};
+
+// Space box kinds.
+constexpr uint8_t cnSpaceVertical = 18;
+constexpr uint8_t cnSpaceBlanks = 19;
+constexpr uint8_t cnSpaceBlanks2 = 20;
+
+// A vertical space of `count` lines of the document's font.
+class cBoxSpace : public cLayoutBox {
+ public:
+  cBoxSpace(uint8_t kind, int32_t count) : mKind(kind), mCount(count) {}
+  bool Format(cComplexText& doc, cHyperLinks* links) override;
+  void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
+
+  bool mTakesRoom = true;
+  uint8_t mKind = cnSpaceVertical;
+  int32_t mCount = 0;
+  int32_t mPage = 0;
+  double mPageOffset = 0;
+};
