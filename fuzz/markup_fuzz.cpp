@@ -4,6 +4,7 @@
 // render flag, paginated and drawn page by page, and its links are walked.
 // Every stage must answer without a crash, a hang or a leak; failures are
 // logged in the document.
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "qlm_complex_text.h"
 #include "qlm_font.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_renderer_hittest.h"
 #include "qlm_renderer_ids.h"
 
 // fontconfig keeps the configuration it loads for the life of the process;
@@ -25,6 +27,8 @@ namespace {
 struct Fonts {
   cFontWinTT font;
   cRendererSurface measuring;
+  std::unique_ptr<cBitmap> bitmap;
+  cSurfaceBitmap surface;
 };
 Fonts* gFonts = nullptr;
 
@@ -36,6 +40,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   qlm_colors_start();
   gFonts = new Fonts;
   gFonts->font.SetFace("Arial", 0, 16);
+  gFonts->bitmap = std::make_unique<cBitmap>(64, 48, 5);
+  if (!gFonts->bitmap->Create()) return 1;
+  gFonts->surface.Attach(gFonts->bitmap.get(), true);
   return 0;
 }
 
@@ -49,10 +56,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cComplexText doc;
   if (!doc.SetText(markup)) return 0;
   r.SetFont(&font);
-  doc.FormatText(&r, &font, ALIGN_LEFT, ALIGN_TOP, 2, true);
-  // Formatting gives the font back as it found it.
-  if (font.GetSize() != size_before || font.GetStyle() != style_before) __builtin_trap();
+  // The last byte picks ForceAscii, so single-style paragraphs are laid
+  // out too.
+  const bool force_ascii = size == 0 || (data[size - 1] & 1) == 0;
+  if (doc.FormatText(&r, &font, ALIGN_LEFT, ALIGN_TOP, 2, force_ascii)) {
+    // Formatting gives the font back as it found it.
+    if (font.GetSize() != size_before || font.GetStyle() != style_before) __builtin_trap();
+    for (double width : {0.0, 37.0, 400.0}) {
+      if (!doc.LayoutText(width)) continue;
+      if (!std::isfinite(doc.GetHeight()) || !std::isfinite(doc.GetWidth())) __builtin_trap();
+      if (!r.AttachSurface(&gFonts->surface)) continue;
+      r.SetFont(&font);
+      cHitTest hit;
+      doc.RenderText(&r, 8, 3, -5, &hit);
+      doc.RenderText(&r, 2, 0, 0, nullptr);
+      doc.RenderText(&r, 4, 0, 0, nullptr);
+      for (rHyperLink* link = doc.FirstLink(); link != nullptr; link = doc.NextLink()) link->hit->HitTest(1, 1);
+      if (doc.Paginate(30)) {
+        const int32_t pages = doc.PageCount();
+        if (pages < 1) __builtin_trap();
+        for (int32_t page = 1; page <= pages && page <= 4; ++page) doc.RenderPage(&r, page, 0, 0, 8, nullptr);
+        doc.RenderPage(&r, pages, 0, 0, 8, nullptr);
+      }
+      r.DetachSurface();
+    }
+  }
   font.SetName("Arial");
+  font.SetSize(16);
+  font.SetStyle(0);
   r.SetFont(nullptr);
   return 0;
 }

@@ -2,6 +2,8 @@
 // saves and restores around every stage.
 #include "qlm_complex_text.h"
 
+#include <cmath>
+
 #include "qlm_base_codes.h"
 #include "qlm_base_util.h"
 #include "qlm_encoding.h"
@@ -210,4 +212,121 @@ bool cComplexText::FormatText(cRenderer* renderer, cFont* font, eAlign align_x, 
     DropFormat();
   }
   return ok;
+}
+
+bool cComplexText::LayoutText(double width) {
+  if (!(width >= 0) || !std::isfinite(width)) return mHasLayout;
+  mHasLayout = false;
+  mHasPages = false;
+  mPageCount = 0;
+  mWidestLine = -1.0;
+  mHeight = -1.0;
+  mLayoutWidth = 0;
+  mPageHeight = 0;
+  mLinkIterator = nullptr;
+  return log_and_fail(this, false, [&] {
+    if (!mHasFormat) raise_condition_error(errPreCondition, "{not mHasFormat}");
+    cFontStateGuard guard(mRenderer, mFont);
+    if (mRenderer != nullptr && mFont != nullptr) mRenderer->SetFont(mFont);
+    ResetFormatting();
+    mLinks->Clear();
+    double widest = 0;
+    double y = 0;
+    for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
+      if (e->kind == cnEntryStyle) {
+        PreviewStyles(e->styles.get());
+      } else if (e->kind == cnEntryBox && e->box != nullptr) {
+        if (!e->box->Layout(*this, mLinks.get(), width)) raise_base_error(errQLMCall, "{not box.span.Layout(Self,width)}");
+        e->box->mX = 0;
+        e->box->mY = y;
+        widest = std::max(widest, e->box->mWidth);
+        y += e->box->mHeight;
+      } else if (auto* space = dynamic_cast<cBoxSpace*>(e->box.get()); space != nullptr && space->mTakesRoom) {
+        space->mX = 0;
+        space->mY = y;
+        y += space->mHeight;
+      }
+    }
+    mWidestLine = widest;
+    mHeight = y;
+    mLayoutWidth = width;
+    mPageHeight = 0;
+    mHasLayout = true;
+    return true;
+  });
+}
+
+namespace {
+
+bool can_draw(cRenderer* renderer) { return renderer != nullptr && renderer->IsAttached(); }
+
+}  // namespace
+
+bool cComplexText::RenderText(cRenderer* renderer, uint8_t flags, double x, double y, cHitTest* hit) {
+  return log_and_fail(this, false, [&] {
+    if (!mHasLayout) raise_condition_error(errPreCondition, "{not mHasLayout}");
+    if (!can_draw(renderer)) raise_condition_error(errPreCondition, "{not kvn.DocRendering}");
+    mRenderer = renderer;
+    mFont = renderer->GetFont();
+    cFontStateGuard guard(renderer, mFont);
+    ResetFormatting();
+    for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
+      if (e->kind == cnEntryStyle)
+        ApplyStyles(e->styles.get());
+      else if (e->kind == cnEntryBox && e->box != nullptr)
+        e->box->Render(*this, flags, x, y, hit);
+    }
+    return true;
+  });
+}
+
+bool cComplexText::Paginate(double height) {
+  return log_and_fail(this, false, [&] {
+    if (!mHasLayout) raise_condition_error(errPreCondition, "{not mHasLayout}");
+    if (!(height > 0)) raise_condition_error(errPreCondition, "{height<=0}");
+    mHasPages = false;
+    cFontStateGuard guard(mRenderer, mFont);
+    ResetFormatting();
+    double total_y = 0;
+    double page_y = 0;
+    int32_t page = 1;
+    for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
+      if (e->kind == cnEntryStyle)
+        PreviewStyles(e->styles.get());
+      else if (e->box != nullptr)
+        e->box->Paginate(*this, total_y, page_y, height, page);
+    }
+    mPageHeight = height;
+    mPageCount = page;
+    mHasPages = true;
+    return true;
+  });
+}
+
+bool cComplexText::RenderPage(cRenderer* renderer, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) {
+  return log_and_fail(this, false, [&] {
+    if (!mHasPages) raise_condition_error(errPreCondition, "{not mHasPages}");
+    if (!can_draw(renderer)) raise_condition_error(errPreCondition, "{not kvn.DocRendering}");
+    mRenderer = renderer;
+    mFont = renderer->GetFont();
+    cFontStateGuard guard(renderer, mFont);
+    ResetFormatting();
+    for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
+      if (e->kind == cnEntryStyle)
+        ApplyStyles(e->styles.get());
+      else if (e->kind == cnEntryBox && e->box != nullptr)
+        e->box->RenderPage(*this, page, x, y, flags, hit);
+    }
+    return true;
+  });
+}
+
+rHyperLink* cComplexText::FirstLink() {
+  mLinkIterator = mHasLayout && mLinks != nullptr ? mLinks->First() : nullptr;
+  return mLinkIterator;
+}
+
+rHyperLink* cComplexText::NextLink() {
+  if (mLinkIterator != nullptr) mLinkIterator = mLinkIterator->next;
+  return mLinkIterator;
 }

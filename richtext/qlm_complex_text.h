@@ -9,6 +9,7 @@
 // and answers false (or nil).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,7 +57,28 @@ class cComplexText : public cException {
   bool FormatText(cRenderer* renderer, cFont* font, eAlign align_x, eAlign align_y, double spacing,
                   bool force_ascii);
 
+  // Lays the entries out to a width (0: lines break only at line breaks).
+  // A negative or non-finite width changes nothing and answers the earlier
+  // result.
+  bool LayoutText(double width);
+  // Draws the laid-out document with its origin at (x, y); flags: 2 runs
+  // outside hyperlinks, 4 hyperlink runs, 8 both.
+  bool RenderText(cRenderer* renderer, uint8_t flags, double x, double y, cHitTest* hit);
+  bool Paginate(double height);
+  int32_t PageCount() const { return mHasPages ? mPageCount : 0; }
+  bool RenderPage(cRenderer* renderer, int32_t page, double x, double y, uint8_t flags, cHitTest* hit);
+
   bool HasText() const { return mHasText; }
+  bool HasLayout() const { return mHasLayout; }
+  bool HasPages() const { return mHasPages; }
+  double GetLayoutWidth() const { return mLayoutWidth; }
+  // The larger of the widest line and the layout width.
+  double GetWidth() const { return std::max(mWidestLine, mLayoutWidth); }
+  double GetLineWidth() const { return mWidestLine < 0 ? 0 : mWidestLine; }
+  double GetHeight() const { return mHeight < 0 ? 0 : mHeight; }
+  // The hyperlink records after layout: nil before it.
+  rHyperLink* FirstLink();
+  rHyperLink* NextLink();
   bool HasFormat() const { return mHasFormat; }
   cParserVormCode* Parser() const { return mParser.get(); }
   cLayoutEntries* Entries() const { return mEntries.get(); }
@@ -107,6 +129,10 @@ class cComplexText : public cException {
   void SetFontStyle(uint8_t style);
   // The font's height in its current state (synchronises the font).
   double FontHeight();
+
+  // Drawing skips text runs wholly outside the renderer's visible area
+  // (tests turn it off to compare pictures).
+  bool mCullLines = true;
 
   // Tests: when set, finished paragraphs go here instead of the layout.
   std::function<void(std::unique_ptr<cTextBits>&)> mParagraphSink;

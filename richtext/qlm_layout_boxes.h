@@ -5,12 +5,18 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "qlm_base_array.h"
 
 class cComplexText;
 class cHitTest;
 class cPropertyString;
+class cRenderer;
+class cBitmap;
+class cTextBits;
+struct rTextBit;
+struct rRectD;
 
 // Render flags (a set): 2 runs outside hyperlinks, 4 hyperlink runs, 8 both.
 constexpr uint8_t cnRenderPlain = 2;
@@ -51,6 +57,14 @@ class cLayoutBox {
 
   // MakeLink: a new record of the list for the href when both exist.
   static rHyperLink* MakeLink(const cPropertyString* href, cHyperLinks* links);
+  // Records the rectangle in a link's hit test: the test is reset and the
+  // rectangle drawn into it almost transparent, the renderer's pen, fill
+  // and shadow saved around it.
+  static void DrawLinkArea(cRenderer* renderer, const rRectD& rect, cHitTest* hit);
+  // Draws one run of hyperlink text at (x, y): its rectangle into the
+  // link's hit test, the glow, then the text.
+  static void DrawLinkText(cComplexText& doc, rHyperLink* link, const struct rTextView& text, double x, double y,
+                           cHitTest* hit);
 
   double mX = 0;
   double mY = 0;
@@ -76,3 +90,69 @@ class cBoxSpace : public cLayoutBox {
   int32_t mPage = 0;
   double mPageOffset = 0;
 };
+
+// Page entries of one mixed-style box: where each page segment begins.
+struct rPageEntry {
+  rPageEntry* next = nullptr;
+  int32_t page = 0;
+  double offset = 0;  // document y at which the page begins
+  const rTextBit* first = nullptr;
+};
+
+class cPagination : public cArrayOf<rPageEntry, 1> {
+ public:
+  cPagination() : cArrayOf<rPageEntry, 1>(5) {}
+};
+
+// A one-line string (the labels of tag tables).
+class cBoxString : public cLayoutBox {
+ public:
+  // Takes the text over (the variable is empty afterwards).
+  explicit cBoxString(std::string& text);
+  bool Format(cComplexText& doc, cHyperLinks* links) override;
+  bool Layout(cComplexText& doc, cHyperLinks* links, double width) override;
+  void Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit) override;
+  void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
+  void RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) override;
+
+  rHyperLink* mLink = nullptr;
+  std::string mText;
+  int32_t mPage = 0;
+  double mPageOffset = 0;
+};
+
+// A paragraph of mixed styles: measures its runs, breaks them into lines by
+// words, aligns the lines, places every run, records hyperlinks, draws with
+// the link glow and splits itself into pages between lines.
+class cBoxComplex : public cLayoutBox {
+ public:
+  // Takes the runs over (the variable is nil afterwards).
+  explicit cBoxComplex(std::unique_ptr<cTextBits>& runs);
+  ~cBoxComplex() override;
+  bool Format(cComplexText& doc, cHyperLinks* links) override;
+  bool Layout(cComplexText& doc, cHyperLinks* links, double width) override;
+  void Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit) override;
+  void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
+  void RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) override;
+
+  cTextBits* Runs() const { return mRuns.get(); }
+  cPagination* Pages() const { return mPagination.get(); }
+
+ protected:
+  // Draws one visible text run at (x, y); the page offset is already in y.
+  void DrawRun(cComplexText& doc, const rTextBit& run, uint8_t flags, double x, double y, cHitTest* hit);
+
+  std::unique_ptr<cTextBits> mRuns;
+  std::unique_ptr<cPagination> mPagination;
+};
+
+// A paragraph in one style (its style switches stand before and after it as
+// layout entries). It is laid out and drawn as a mixed-style paragraph.
+class cBoxParagraph : public cBoxComplex {
+ public:
+  explicit cBoxParagraph(std::unique_ptr<cTextBits>& runs) : cBoxComplex(runs) {}
+};
+
+// The filter of hyperlink glyphs: inverted, one channel kept by the link's
+// state (red hover, green pressed, blue otherwise), lightened and blurred.
+void complex_text_link_glow(cBitmap* layer, bool& keep, void* user);
