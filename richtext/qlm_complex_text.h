@@ -101,6 +101,18 @@ class cComplexText : public cException {
   bool IsSpaceInsertable(const rTCT_INSERTABLE* insertable, int32_t& count);
   bool IsParagraphInsertable(const rTCT_INSERTABLE* insertable, int32_t& count);
   void FlushPendingStyles();
+  // Builds the tag table of a "~[tags]" structure up to its closing (the end
+  // token) and appends it to the entries; the cursor is left on the end.
+  void BuildTagTable(const rTCToken*& cursor, const rTCToken* end, cHyperLinks* links, cLayoutEntries* entries);
+  // A width specification: "auto", a text ending in digits and "%", or a
+  // number in pixels (unit suffix "pt", "mm" or "ch" for points,
+  // millimetres or blank widths). False changes nothing.
+  bool ParseTagWidth(const rTCProperty* entry, uint8_t& mode, double& value);
+  // A style specification: "auto", or prefix "{" counter "}" suffix with a
+  // counter of a number or a letter and an optional "+" or "-" step. False
+  // changes nothing.
+  bool ParseTagStyle(const rTCProperty* entry, uint8_t& style, int32_t& start, int32_t& step, std::string& prefix,
+                     std::string& suffix);
   // Hands a finished paragraph's runs to the layout (or to the paragraph
   // sink when one is set).
   void FinishParagraph(std::unique_ptr<cTextBits>& bits, cHyperLinks* links, cLayoutEntries* entries);
@@ -189,6 +201,7 @@ class cComplexText : public cException {
   double mFontSize = 0;
   uint8_t mFontStyle = 0;
   bool mFontPending = false;
+  int32_t mTagDepth = 0;
 
  private:
   // The walk's paragraph in progress (nil between paragraphs).

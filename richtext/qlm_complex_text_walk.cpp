@@ -6,6 +6,7 @@
 #include "qlm_base_util.h"
 #include "qlm_complex_text.h"
 #include "qlm_encoding.h"
+#include "qlm_tag_tables.h"
 
 namespace {
 
@@ -188,11 +189,9 @@ void cComplexText::Interpret(const rTCToken*& cursor, const rTCToken* end, cHype
         break;
       }
       case TCT_STRUCTURE: {
-        // A tag table is not built yet: the structure and what it holds are
-        // passed over.
         if (t->partner == nullptr || !tblocks_is_structure(t, "tags", "", nullptr)) break;
         finish();
-        t = t->partner;
+        BuildTagTable(t, t->partner, links, entries);
         cursor = t;
         break;
       }
