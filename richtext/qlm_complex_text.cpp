@@ -232,21 +232,7 @@ bool cComplexText::LayoutText(double width) {
     mLinks->Clear();
     double widest = 0;
     double y = 0;
-    for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
-      if (e->kind == cnEntryStyle) {
-        PreviewStyles(e->styles.get());
-      } else if (e->kind == cnEntryBox && e->box != nullptr) {
-        if (!e->box->Layout(*this, mLinks.get(), width)) raise_base_error(errQLMCall, "{not box.span.Layout(Self,width)}");
-        e->box->mX = 0;
-        e->box->mY = y;
-        widest = std::max(widest, e->box->mWidth);
-        y += e->box->mHeight;
-      } else if (auto* space = dynamic_cast<cBoxSpace*>(e->box.get()); space != nullptr && space->mTakesRoom) {
-        space->mX = 0;
-        space->mY = y;
-        y += space->mHeight;
-      }
-    }
+    layout_entries(*this, mLinks.get(), mEntries.get(), width, "{not box.span.Layout(Self,width)}", widest, y);
     mWidestLine = widest;
     mHeight = y;
     mLayoutWidth = width;
@@ -262,9 +248,10 @@ bool can_draw(cRenderer* renderer) { return renderer != nullptr && renderer->IsA
 
 }  // namespace
 
-bool cComplexText::RenderText(cRenderer* renderer, uint8_t flags, double x, double y, cHitTest* hit) {
+bool cComplexText::Draw(cRenderer* renderer, bool ready, const char* not_ready,
+                        const std::function<void(cLayoutBox&)>& draw_box) {
   return log_and_fail(this, false, [&] {
-    if (!mHasLayout) raise_condition_error(errPreCondition, "{not mHasLayout}");
+    if (!ready) raise_condition_error(errPreCondition, not_ready);
     if (!can_draw(renderer)) raise_condition_error(errPreCondition, "{not kvn.DocRendering}");
     mRenderer = renderer;
     mFont = renderer->GetFont();
@@ -274,10 +261,14 @@ bool cComplexText::RenderText(cRenderer* renderer, uint8_t flags, double x, doub
       if (e->kind == cnEntryStyle)
         ApplyStyles(e->styles.get());
       else if (e->kind == cnEntryBox && e->box != nullptr)
-        e->box->Render(*this, flags, x, y, hit);
+        draw_box(*e->box);
     }
     return true;
   });
+}
+
+bool cComplexText::RenderText(cRenderer* renderer, uint8_t flags, double x, double y, cHitTest* hit) {
+  return Draw(renderer, mHasLayout, "{not mHasLayout}", [&](cLayoutBox& box) { box.Render(*this, flags, x, y, hit); });
 }
 
 bool cComplexText::Paginate(double height) {
@@ -304,21 +295,7 @@ bool cComplexText::Paginate(double height) {
 }
 
 bool cComplexText::RenderPage(cRenderer* renderer, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) {
-  return log_and_fail(this, false, [&] {
-    if (!mHasPages) raise_condition_error(errPreCondition, "{not mHasPages}");
-    if (!can_draw(renderer)) raise_condition_error(errPreCondition, "{not kvn.DocRendering}");
-    mRenderer = renderer;
-    mFont = renderer->GetFont();
-    cFontStateGuard guard(renderer, mFont);
-    ResetFormatting();
-    for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
-      if (e->kind == cnEntryStyle)
-        ApplyStyles(e->styles.get());
-      else if (e->kind == cnEntryBox && e->box != nullptr)
-        e->box->RenderPage(*this, page, x, y, flags, hit);
-    }
-    return true;
-  });
+  return Draw(renderer, mHasPages, "{not mHasPages}", [&](cLayoutBox& box) { box.RenderPage(*this, page, x, y, flags, hit); });
 }
 
 rHyperLink* cComplexText::FirstLink() {

@@ -178,6 +178,11 @@ class cComplexText : public cException {
   // Sets the formatting state to the document's defaults (FormatText's
   // arguments, the font's height).
   void ResetFormatting();
+  // The drawing stages: checks the stage (`ready`, else 279 `not_ready`) and
+  // the renderer, sets the font state up, applies style entries and hands
+  // every box to `draw_box`.
+  bool Draw(cRenderer* renderer, bool ready, const char* not_ready,
+            const std::function<void(cLayoutBox&)>& draw_box);
   // The paragraph assembly: words, the box and its style switches.
   void AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLinks* links, cLayoutEntries* entries);
 

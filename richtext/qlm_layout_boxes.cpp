@@ -207,6 +207,28 @@ void cComplexText::AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLin
   }
 }
 
+void layout_entries(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entries, double width, const char* error,
+                    double& widest, double& height) {
+  widest = 0;
+  height = 0;
+  if (entries == nullptr) return;
+  for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
+    if (e->kind == cnEntryStyle) {
+      doc.PreviewStyles(e->styles.get());
+    } else if (e->kind == cnEntryBox && e->box != nullptr) {
+      if (!e->box->Layout(doc, links, width)) raise_base_error(errQLMCall, error);
+      e->box->mX = 0;
+      e->box->mY = height;
+      height += e->box->mHeight;
+      widest = std::max(widest, e->box->mWidth);
+    } else if (auto* space = dynamic_cast<cBoxSpace*>(e->box.get()); space != nullptr && space->mTakesRoom) {
+      space->mX = 0;
+      space->mY = height;
+      height += space->mHeight;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Hyperlink drawing.
 

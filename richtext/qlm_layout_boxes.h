@@ -153,6 +153,14 @@ class cBoxParagraph : public cBoxComplex {
   explicit cBoxParagraph(std::unique_ptr<cTextBits>& runs) : cBoxComplex(runs) {}
 };
 
+class cLayoutEntries;
+// Lays a list of layout entries out to the width, one below the other from
+// y 0: boxes with `Layout` (false raises 287 `error`), spacing boxes that
+// take room placed, style switches previewed. Answers the widest box and
+// the total height.
+void layout_entries(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entries, double width, const char* error,
+                    double& widest, double& height);
+
 // The filter of hyperlink glyphs: inverted, one channel kept by the link's
 // state (red hover, green pressed, blue otherwise), lightened and blurred.
 void complex_text_link_glow(cBitmap* layer, bool& keep, void* user);

@@ -238,28 +238,6 @@ void cComplexText::BuildTagTable(const rTCToken*& cursor, const rTCToken* end, c
 // ---------------------------------------------------------------------------
 // The box.
 
-void cBoxTags::LayoutCell(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entries, double width,
-                          const char* error, double& cell_width, double& cell_height) {
-  cell_width = 0;
-  cell_height = 0;
-  if (entries == nullptr) return;
-  for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle) {
-      doc.PreviewStyles(e->styles.get());
-    } else if (e->kind == cnEntryBox && e->box != nullptr) {
-      if (!e->box->Layout(doc, links, width)) raise_base_error(errQLMCall, error);
-      e->box->mX = 0;
-      e->box->mY = cell_height;
-      cell_height += e->box->mHeight;
-      cell_width = std::max(cell_width, e->box->mWidth);
-    } else if (auto* space = dynamic_cast<cBoxSpace*>(e->box.get()); space != nullptr && space->mTakesRoom) {
-      space->mX = 0;
-      space->mY = cell_height;
-      cell_height += space->mHeight;
-    }
-  }
-}
-
 void cBoxTags::LayoutTag(cComplexText& doc, cHyperLinks* links, rTagRow& row, double width, const char* cell_error,
                          const char* box_error) {
   if (row.tag_box != nullptr) {
@@ -267,7 +245,7 @@ void cBoxTags::LayoutTag(cComplexText& doc, cHyperLinks* links, rTagRow& row, do
     row.tag_height = row.tag_box->mHeight;
     if (!row.tag_box->Layout(doc, links, width)) raise_base_error(errQLMCall, box_error);
   } else {
-    LayoutCell(doc, links, row.tag_entries.get(), width, cell_error, row.tag_width, row.tag_height);
+    layout_entries(doc, links, row.tag_entries.get(), width, cell_error, row.tag_width, row.tag_height);
   }
 }
 
@@ -315,7 +293,7 @@ bool cBoxTags::Layout(cComplexText& doc, cHyperLinks* links, double width) {
     double widest = 0;
     for (rTagRow* r = mRows.First(); r != nullptr; r = r->next) {
       if (mWText > 0 && r->text_entries != nullptr)
-        LayoutCell(doc, links, r->text_entries.get(), mWText, "{not box.span.Layout(base,mWText)}", r->text_width,
+        layout_entries(doc, links, r->text_entries.get(), mWText, "{not box.span.Layout(base,mWText)}", r->text_width,
                    r->text_height);
       r->row_width = mWTags + mGap + r->text_width;
       if (mTagAlign == ALIGN_RIGHT)

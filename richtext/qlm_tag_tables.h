@@ -75,9 +75,6 @@ class cBoxTags : public cLayoutBox {
   double mWText = 0;
 
  private:
-  // Lays a cell's entries out to the width; its width and height.
-  void LayoutCell(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entries, double width, const char* error,
-                  double& cell_width, double& cell_height);
   // Lays the row's tag cell out to the width.
   void LayoutTag(cComplexText& doc, cHyperLinks* links, rTagRow& row, double width, const char* cell_error,
                  const char* box_error);

@@ -80,13 +80,28 @@ std::string cTextBits::TranslateString(const std::string& text) {
   return out;
 }
 
-void cTextBits::AddEncodedText(cEncoding* text) {
-  const std::u32string points = CodePoints(text);
+void cTextBits::AddEncodedText(cEncoding* text) { AddPoints(CodePoints(text)); }
+
+void cTextBits::AddCharString(const std::string& text) {
+  if (text.empty()) return;
+  std::u32string points;
+  points.reserve(text.size());
+  for (unsigned char c : text) points.push_back(char32_t(Translate(c)));
+  AddPoints(points);
+}
+
+void cTextBits::AddPoints(const std::u32string& points) {
   const uint8_t w = unit_of(points);
+  const auto narrow = [&] {
+    std::string s;
+    s.reserve(points.size());
+    for (char32_t c : points) s.push_back(char(c));
+    return s;
+  };
   rTextBit* last = Last();
   if (last != nullptr && last->kind == cnBitText) {
     if (w == 1) {
-      for (char32_t c : points) last->text.push_back(char(c));
+      last->text += narrow();
     } else {
       // Widening: the run's 8-bit text and the new code points become wide.
       last->wide = widen(last->text) + points;
@@ -100,68 +115,23 @@ void cTextBits::AddEncodedText(cEncoding* text) {
     last->unit = std::max(last->unit, w);
   } else if (last != nullptr && last->kind == cnBitNoBreak) {
     // The no-break spaces become ordinary spaces in front of the text. Text
-    // of unit width 1 makes an 8-bit run, as AddCharString does, so the run
-    // stays one the layout measures like any other text.
-    const int32_t n = std::max(last->count, 0);
+    // of unit width 1 makes an 8-bit run, so the run stays one the layout
+    // measures like any other text.
+    const size_t n = size_t(std::max(last->count, 0));
     if (w == 1) {
-      std::string s(size_t(n), ' ');
-      for (char32_t c : points) s.push_back(char(c));
-      last->text = std::move(s);
+      last->text = std::string(n, ' ') + narrow();
       last->kind = cnBitText;
     } else {
-      last->wide = std::u32string(size_t(n), U' ') + points;
+      last->wide = std::u32string(n, U' ') + points;
       last->unit = w;
       last->kind = cnBitWide;
     }
     last->count = 0;
   } else if (w == 1) {
-    rTextBit* bit = NewBit(cnBitText);
-    bit->text.reserve(points.size());
-    for (char32_t c : points) bit->text.push_back(char(c));
+    NewBit(cnBitText)->text = narrow();
   } else {
     rTextBit* bit = NewBit(cnBitWide);
     bit->wide = points;
-    bit->unit = w;
-  }
-}
-
-void cTextBits::AddCharString(const std::string& text) {
-  if (text.empty()) return;
-  const uint8_t w = UnitWidthOfString(text);
-  rTextBit* last = Last();
-  std::u32string points;
-  if (w != 1 || (last != nullptr && last->kind == cnBitWide)) {
-    points.reserve(text.size());
-    for (unsigned char c : text) points.push_back(char32_t(Translate(c)));
-  }
-  if (last != nullptr && last->kind == cnBitText) {
-    if (w == 1) {
-      last->text += TranslateString(text);
-    } else {
-      last->wide = widen(last->text) + points;
-      last->text.clear();
-      last->unit = w;
-      last->kind = cnBitWide;
-    }
-  } else if (last != nullptr && last->kind == cnBitWide) {
-    last->wide += points;
-    last->unit = std::max(last->unit, w);
-  } else if (last != nullptr && last->kind == cnBitNoBreak) {
-    const int32_t n = std::max(last->count, 0);
-    if (w == 1) {
-      last->text = std::string(size_t(n), ' ') + TranslateString(text);
-      last->kind = cnBitText;
-    } else {
-      last->wide = std::u32string(size_t(n), U' ') + points;
-      last->unit = w;
-      last->kind = cnBitWide;
-    }
-    last->count = 0;
-  } else if (w == 1) {
-    NewBit(cnBitText)->text = TranslateString(text);
-  } else {
-    rTextBit* bit = NewBit(cnBitWide);
-    bit->wide = std::move(points);
     bit->unit = w;
   }
 }

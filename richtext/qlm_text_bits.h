@@ -107,6 +107,8 @@ class cTextBits : public cArrayOf<rTextBit, 1> {
  private:
   int32_t Translate(int32_t code_point) const;
   rTextBit* NewBit(uint8_t kind);
+  // Appends translated code points: the merging and widening rules.
+  void AddPoints(const std::u32string& points);
   std::u32string CodePoints(cEncoding* text) const;
 
   std::unique_ptr<cEncoding> mTranslator;
