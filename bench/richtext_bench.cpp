@@ -9,7 +9,8 @@
 #include "qlm_complex_text.h"
 #include "qlm_encoding.h"
 #include "qlm_font.h"
-#include "qlm_renderer_engine.h"
+#include "qlm_renderer.h"
+#include "qlm_renderer_surface.h"
 #include "qlm_renderer_ids.h"
 #include "qlm_startup.h"
 
@@ -20,10 +21,10 @@ struct Setup {
     qlm_renderer_start();
     qlm_colors_start();
     font.SetFace("Arial", 0, 16);
-    renderer.SetFont(&font);
+    renderer->SetFont(&font);
   }
   cFontWinTT font;
-  cRendererSurface renderer;
+  std::unique_ptr<cRenderer> renderer{renderer_create()};
   std::string text = bench::agreement_text();
 };
 
@@ -51,7 +52,7 @@ void BM_InterpretAgreement(benchmark::State& state) {
   doc.SetText(s.text);
   doc.mParagraphSink = [](std::unique_ptr<cTextBits>& bits) { bits.reset(); };
   for (auto _ : state)
-    benchmark::DoNotOptimize(doc.FormatText(&s.renderer, &s.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
+    benchmark::DoNotOptimize(doc.FormatText(s.renderer.get(), &s.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
 }
 
 // Laying the formatted agreement out at 470 pixels (limit 5 ms).
@@ -59,7 +60,7 @@ void BM_LayoutAgreement(benchmark::State& state) {
   Setup& s = setup();
   cComplexText doc;
   doc.SetText(s.text);
-  doc.FormatText(&s.renderer, &s.font, ALIGN_LEFT, ALIGN_TOP, 0, true);
+  doc.FormatText(s.renderer.get(), &s.font, ALIGN_LEFT, ALIGN_TOP, 0, true);
   for (auto _ : state) benchmark::DoNotOptimize(doc.LayoutText(470));
   state.counters["height"] = doc.GetHeight();
 }
@@ -71,7 +72,7 @@ void BM_SetFormatLayoutAgreement(benchmark::State& state) {
   for (auto _ : state) {
     cComplexText doc;
     doc.SetText(s.text);
-    doc.FormatText(&s.renderer, &s.font, ALIGN_LEFT, ALIGN_TOP, 0, true);
+    doc.FormatText(s.renderer.get(), &s.font, ALIGN_LEFT, ALIGN_TOP, 0, true);
     benchmark::DoNotOptimize(doc.LayoutText(470));
   }
 }

@@ -13,7 +13,8 @@
 #include "qlm_colors.h"
 #include "qlm_complex_text.h"
 #include "qlm_font.h"
-#include "qlm_renderer_engine.h"
+#include "qlm_renderer.h"
+#include "qlm_renderer_surface.h"
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_ids.h"
 
@@ -26,7 +27,7 @@ namespace {
 
 struct Fonts {
   cFontWinTT font;
-  cRendererSurface measuring;
+  std::unique_ptr<cRenderer> measuring{renderer_create()};
   std::unique_ptr<cBitmap> bitmap;
   cSurfaceBitmap surface;
 };
@@ -50,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 16384) return 0;
   const std::string markup(reinterpret_cast<const char*>(data), size);
   cFont& font = gFonts->font;
-  cRendererSurface& r = gFonts->measuring;
+  cRenderer& r = *gFonts->measuring;
   const double size_before = font.GetSize();
   const uint8_t style_before = font.GetStyle();
   cComplexText doc;

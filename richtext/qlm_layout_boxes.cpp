@@ -12,8 +12,6 @@
 #include "qlm_complex_text.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
-// cPen, cFill and cShadow, saved around the link area (the one use of the
-// renderer's state header in this library).
 #include "qlm_renderer_state.h"
 
 namespace {

@@ -9,7 +9,6 @@
 
 #include "bitmap_builders.h"
 #include "qlm_renderer_hittest.h"
-#include "renderer_support.h"
 #include "richtext_support.h"
 
 namespace {
@@ -19,20 +18,20 @@ struct Page {
   Page(int32_t w, int32_t h) {
     qlm_renderer_start();
     font.SetFace("Arial", 0, 16);
-    renderer.SetFont(&font);
-    bitmap = testenv::solid_bitmap(w, h, 5, 0xFFFFFFFFu);
+    renderer->SetFont(&font);
+    bitmap = richtest::white_bitmap(w, h);
   }
   bool Attach() {
-    if (!surface.Attach(bitmap.get(), true) || !renderer.AttachSurface(&surface)) return false;
-    renderer.SetFont(&font);
-    renderer.SetTextColorARGB(0xFF000000u);
+    if (!surface.Attach(bitmap.get(), true) || !renderer->AttachSurface(&surface)) return false;
+    renderer->SetFont(&font);
+    renderer->SetTextColorARGB(0xFF000000u);
     return true;
   }
   bool Format(const std::string& markup, bool force_ascii = true) {
-    return doc.SetText(markup) && doc.FormatText(&renderer, &font, ALIGN_LEFT, ALIGN_TOP, 0, force_ascii);
+    return doc.SetText(markup) && doc.FormatText(renderer.get(), &font, ALIGN_LEFT, ALIGN_TOP, 0, force_ascii);
   }
   cFontWinTT font;
-  cRendererSurface renderer;
+  std::unique_ptr<cRenderer> renderer{renderer_create()};
   std::unique_ptr<cBitmap> bitmap;
   cSurfaceBitmap surface;
   cComplexText doc;
@@ -46,7 +45,7 @@ TEST(Document, StagesAndTheirErrors) {
   EXPECT_FALSE(p.doc.LayoutText(100));
   EXPECT_TRUE(logged(p.doc, "{not mHasFormat}"));
   ASSERT_TRUE(p.Format("aaa bbb ccc"));
-  EXPECT_FALSE(p.doc.RenderText(&p.renderer, 8, 0, 0, nullptr));
+  EXPECT_FALSE(p.doc.RenderText(p.renderer.get(), 8, 0, 0, nullptr));
   EXPECT_TRUE(logged(p.doc, "{not mHasLayout}"));
   EXPECT_FALSE(p.doc.Paginate(100));
   EXPECT_TRUE(logged(p.doc, "{not mHasLayout}"));
@@ -58,10 +57,10 @@ TEST(Document, StagesAndTheirErrors) {
   EXPECT_DOUBLE_EQ(p.doc.GetHeight(), height);
   EXPECT_DOUBLE_EQ(p.doc.GetLayoutWidth(), 40);
   // Drawing needs a renderer with a surface.
-  EXPECT_FALSE(p.doc.RenderText(&p.renderer, 8, 0, 0, nullptr));
+  EXPECT_FALSE(p.doc.RenderText(p.renderer.get(), 8, 0, 0, nullptr));
   EXPECT_TRUE(logged(p.doc, "{not kvn.DocRendering}"));
   EXPECT_FALSE(p.doc.RenderText(nullptr, 8, 0, 0, nullptr));
-  EXPECT_FALSE(p.doc.RenderPage(&p.renderer, 1, 0, 0, 8, nullptr));
+  EXPECT_FALSE(p.doc.RenderPage(p.renderer.get(), 1, 0, 0, 8, nullptr));
   EXPECT_TRUE(logged(p.doc, "{not mHasPages}"));
   // Pagination: 0 is refused and an earlier pagination stays.
   ASSERT_TRUE(p.doc.Paginate(20));
@@ -71,12 +70,12 @@ TEST(Document, StagesAndTheirErrors) {
   EXPECT_TRUE(logged(p.doc, "{height<=0}"));
   EXPECT_EQ(p.doc.PageCount(), pages);
   ASSERT_TRUE(p.Attach());
-  EXPECT_TRUE(p.doc.RenderPage(&p.renderer, 1, 0, 0, 8, nullptr));
+  EXPECT_TRUE(p.doc.RenderPage(p.renderer.get(), 1, 0, 0, 8, nullptr));
   // A parse error keeps the previous document formatted and drawable.
   EXPECT_FALSE(p.doc.SetText("~<b"));
   EXPECT_TRUE(p.doc.HasLayout());
-  EXPECT_TRUE(p.doc.RenderText(&p.renderer, 8, 0, 0, nullptr));
-  p.renderer.DetachSurface();
+  EXPECT_TRUE(p.doc.RenderText(p.renderer.get(), 8, 0, 0, nullptr));
+  p.renderer->DetachSurface();
   // Laying out again drops the pages.
   ASSERT_TRUE(p.doc.LayoutText(40));
   EXPECT_EQ(p.doc.PageCount(), 0);
@@ -112,8 +111,8 @@ TEST(Document, SingleStyleParagraphsLayOutWithoutForceAscii) {
   ASSERT_TRUE(plain.Format("Push me", false) && plain.doc.LayoutText(0));
   EXPECT_GT(p.doc.GetWidth(), plain.doc.GetWidth());
   ASSERT_TRUE(p.Attach());
-  EXPECT_TRUE(p.doc.RenderText(&p.renderer, 8, 2, 2, nullptr));
-  p.renderer.DetachSurface();
+  EXPECT_TRUE(p.doc.RenderText(p.renderer.get(), 8, 2, 2, nullptr));
+  p.renderer->DetachSurface();
 }
 
 // Which pages each line of the document lies on, from the page entries.
@@ -149,8 +148,8 @@ TEST(Document, AParagraphSplitAcrossPagesDrawsEachLineOnce) {
   ASSERT_EQ(p.doc.PageCount(), 6);
   ASSERT_TRUE(p.Attach());
   for (int32_t page = 1; page <= 6; ++page) {
-    p.renderer.ClearARGB(0xFFFFFFFFu);
-    ASSERT_TRUE(p.doc.RenderPage(&p.renderer, page, 0, 0, 8, nullptr));
+    p.renderer->ClearARGB(0xFFFFFFFFu);
+    ASSERT_TRUE(p.doc.RenderPage(p.renderer.get(), page, 0, 0, 8, nullptr));
     // Ink only in the top two line bands.
     int top = 0, below = 0;
     for (int y = 0; y < 200; ++y)
@@ -161,12 +160,12 @@ TEST(Document, AParagraphSplitAcrossPagesDrawsEachLineOnce) {
     EXPECT_GT(top, 0) << page;
     EXPECT_EQ(below, 0) << page;
   }
-  p.renderer.DetachSurface();
+  p.renderer->DetachSurface();
 }
 
 // Draws the document's visible text runs with DrawText at the positions the
 // layout reports, applying its b, i, fs and ct switches by hand.
-void draw_reference(cComplexText& doc, cRendererSurface& r, cFontWinTT& font, double x, double y) {
+void draw_reference(cComplexText& doc, cRenderer& r, cFontWinTT& font, double x, double y) {
   const auto apply = [&](const cPropertyEntries* list) {
     if (list == nullptr) return;
     for (const rPropertyEntry* e = list->First(); e != nullptr; e = e->next) {
@@ -207,15 +206,15 @@ TEST(Document, APageDrawnEqualsTheTextCallsAtTheReportedPositions) {
   ASSERT_TRUE(doc.Format(page));
   ASSERT_TRUE(doc.doc.LayoutText(500));
   ASSERT_TRUE(doc.Attach());
-  ASSERT_TRUE(doc.doc.RenderText(&doc.renderer, 8, 10, 8, nullptr));
-  doc.renderer.DetachSurface();
+  ASSERT_TRUE(doc.doc.RenderText(doc.renderer.get(), 8, 10, 8, nullptr));
+  doc.renderer->DetachSurface();
   EXPECT_NEAR(doc.font.GetSizePt(), 12, 1e-9) << "drawing gives the font back";
 
   Page ref(520, 273);
   ASSERT_TRUE(ref.Attach());
   ref.font.SetSizePt(10);  // the header's size, set by hand
-  draw_reference(doc.doc, ref.renderer, ref.font, 10, 8);
-  ref.renderer.DetachSurface();
+  draw_reference(doc.doc, *ref.renderer, ref.font, 10, 8);
+  ref.renderer->DetachSurface();
   // Region by region (bands of 21 rows): the same pixels.
   for (int band = 0; band < 13; ++band) {
     int differ = 0;
@@ -245,10 +244,10 @@ TEST(Document, SkippingHiddenLinesChangesNoPixel) {
       ASSERT_TRUE(p.doc.LayoutText(180));
       p.doc.mCullLines = cull == 1;
       ASSERT_TRUE(p.Attach());
-      p.renderer.Scale(v.scale, v.scale);
-      if (v.clip) p.renderer.ClipRect(20, 30, 150, 90);
-      ASSERT_TRUE(p.doc.RenderText(&p.renderer, 8, 5, v.dy, nullptr));
-      p.renderer.DetachSurface();
+      p.renderer->Scale(v.scale, v.scale);
+      if (v.clip) p.renderer->ClipRect(20, 30, 150, 90);
+      ASSERT_TRUE(p.doc.RenderText(p.renderer.get(), 8, 5, v.dy, nullptr));
+      p.renderer->DetachSurface();
       pictures[cull] = std::move(p.bitmap);
     }
     int differ = 0;

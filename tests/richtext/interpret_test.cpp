@@ -127,7 +127,7 @@ TEST(Interpret, ScopeAtDefaultRestoresTheRenderersUnderline) {
   std::vector<std::unique_ptr<cTextBits>> kept;
   f.doc.mParagraphSink = [&](std::unique_ptr<cTextBits>& bits) { kept.push_back(std::move(bits)); };
   ASSERT_TRUE(f.doc.SetText("~<u>x~>"));
-  ASSERT_TRUE(f.doc.FormatText(&f.renderer, &f.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
+  ASSERT_TRUE(f.doc.FormatText(f.renderer.get(), &f.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
   ASSERT_EQ(kept.size(), 1u);
   opening = kept[0]->First()->styles.get();
   closing = kept[0]->Last()->styles.get();
@@ -135,13 +135,13 @@ TEST(Interpret, ScopeAtDefaultRestoresTheRenderersUnderline) {
   ASSERT_NE(closing, nullptr);
   // The caller draws with underline on: the scope captures it first and
   // gives it back at its end, not the document's default (off).
-  f.renderer.SetUnderline(1, 0);
-  f.doc.mRenderer = &f.renderer;
+  f.renderer->SetUnderline(1, 0);
+  f.doc.mRenderer = f.renderer.get();
   f.doc.ApplyStyles(opening);
-  EXPECT_EQ(f.renderer.IsUnderline(), 1);
-  f.renderer.SetUnderline(0, 0);
+  EXPECT_EQ(f.renderer->IsUnderline(), 1);
+  f.renderer->SetUnderline(0, 0);
   f.doc.ApplyStyles(closing);
-  EXPECT_EQ(f.renderer.IsUnderline(), 1);
+  EXPECT_EQ(f.renderer->IsUnderline(), 1);
 }
 
 TEST(Interpret, HostileScopesAndErrors) {
@@ -156,7 +156,7 @@ TEST(Interpret, HostileScopesAndErrors) {
   EXPECT_EQ(walk.substr(0, 14), "P[{b=1} {b=1} ");
   // A parse error keeps nothing new; formatting before any text fails.
   cComplexText doc;
-  EXPECT_FALSE(doc.FormatText(&f.renderer, &f.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
+  EXPECT_FALSE(doc.FormatText(f.renderer.get(), &f.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
   EXPECT_EQ(doc.LastErrorCode(), 279);
   EXPECT_NE(doc.LastErrorText().find("{not mHasText}"), std::string::npos);
   EXPECT_FALSE(doc.SetText("~<b"));
@@ -164,7 +164,7 @@ TEST(Interpret, HostileScopesAndErrors) {
   ASSERT_TRUE(doc.SetText("x"));
   EXPECT_FALSE(doc.FormatText(nullptr, &f.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
   EXPECT_NE(doc.LastErrorText().find("{kvn = NIL}"), std::string::npos);
-  EXPECT_FALSE(doc.FormatText(&f.renderer, nullptr, ALIGN_LEFT, ALIGN_TOP, 0, true));
+  EXPECT_FALSE(doc.FormatText(f.renderer.get(), nullptr, ALIGN_LEFT, ALIGN_TOP, 0, true));
   EXPECT_NE(doc.LastErrorText().find("{fonts = NIL}"), std::string::npos);
 }
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "bitmap_builders.h"
-#include "renderer_support.h"
 #include "qlm_renderer_hittest.h"
 #include "richtext_support.h"
 
@@ -20,8 +19,8 @@ struct Laid {
   explicit Laid(const std::string& markup, double width, bool force_ascii = true) {
     qlm_renderer_start();
     font.SetFace("Arial", 0, 16);
-    renderer.SetFont(&font);
-    ok = doc.SetText(markup) && doc.FormatText(&renderer, &font, ALIGN_LEFT, ALIGN_TOP, 0, force_ascii) &&
+    renderer->SetFont(&font);
+    ok = doc.SetText(markup) && doc.FormatText(renderer.get(), &font, ALIGN_LEFT, ALIGN_TOP, 0, force_ascii) &&
          doc.LayoutText(width);
   }
   // Visible text runs per line.
@@ -55,7 +54,7 @@ struct Laid {
     return s;
   }
   cFontWinTT font;
-  cRendererSurface renderer;
+  std::unique_ptr<cRenderer> renderer{renderer_create()};
   cComplexText doc;
   bool ok = false;
 };
@@ -193,14 +192,14 @@ TEST(Layout, FlagsDrawPlainRunsLinkRunsOrBoth) {
     bool plain, link;
   };
   for (const Flag f : {Flag{2, true, false}, Flag{4, false, true}, Flag{8, true, true}}) {
-    auto bitmap = testenv::solid_bitmap(200, 40, 5, 0xFFFFFFFFu);
+    auto bitmap = richtest::white_bitmap(200, 40);
     cSurfaceBitmap surface;
     ASSERT_TRUE(surface.Attach(bitmap.get(), true));
-    ASSERT_TRUE(l.renderer.AttachSurface(&surface));
-    l.renderer.SetFont(&l.font);
-    l.renderer.SetTextColorARGB(0xFF000000u);
-    ASSERT_TRUE(l.doc.RenderText(&l.renderer, f.flags, 10, 10, nullptr));
-    l.renderer.DetachSurface();
+    ASSERT_TRUE(l.renderer->AttachSurface(&surface));
+    l.renderer->SetFont(&l.font);
+    l.renderer->SetTextColorARGB(0xFF000000u);
+    ASSERT_TRUE(l.doc.RenderText(l.renderer.get(), f.flags, 10, 10, nullptr));
+    l.renderer->DetachSurface();
     const int px = int(10 + plain->x), lx = int(10 + link->x);
     EXPECT_EQ(ink(*bitmap, px, 10, int(px + plain->width), 30) > 0, f.plain) << int(f.flags);
     EXPECT_EQ(ink(*bitmap, lx, 10, int(lx + link->width), 30) > 0, f.link) << int(f.flags);

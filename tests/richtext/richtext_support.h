@@ -7,14 +7,34 @@
 #include <string>
 #include <vector>
 
-#include "font_test_support.h"
+#include <filesystem>
+#include <memory>
+
+#include "bitmap_builders.h"
+#include "qlm_font_resolver.h"
 #include "qlm_base_util.h"
 #include "qlm_complex_text.h"
 #include "qlm_font.h"
-#include "qlm_renderer_engine.h"
+#include "qlm_renderer.h"
+#include "qlm_renderer_surface.h"
 #include "qlm_renderer_ids.h"
 
+// The tests measure with the Arial substitute (Liberation Sans) and skip
+// where it is not installed.
+#define QLM_REQUIRE_FONTS()                                                                              \
+  do {                                                                                                   \
+    rFontFace probe_;                                                                                    \
+    if (!font_resolve("Arial", 0, probe_) ||                                                             \
+        std::filesystem::path(probe_.file).filename() != "LiberationSans-Regular.ttf")                   \
+      GTEST_SKIP() << "fonts-liberation is not installed";                                               \
+  } while (0)
+
 namespace richtest {
+
+// A created BGRA bitmap, every pixel white.
+inline std::unique_ptr<cBitmap> white_bitmap(int32_t w, int32_t h) {
+  return testenv::make_bitmap(w, h, 5, [](int32_t, int32_t) { return 0xFFFFFFFFu; });
+}
 
 inline std::string describe(const cLayoutProperty& p) {
   static const char* const names[] = {"?",  "alignx", "aligny", "spacing", "ff", "fs", "b", "i", "s",
@@ -98,7 +118,7 @@ class Formatting {
     qlm_renderer_start();
     font.SetFace("Arial", 0, 16);
     font.SetSizePt(10);
-    renderer.SetFont(&font);
+    renderer->SetFont(&font);
   }
   // Formats the mark-up and describes what the walk handed on, in order:
   // P[runs] for a paragraph, S{...} for a style entry, V<n> for a spacing
@@ -112,7 +132,7 @@ class Formatting {
       paragraphs.emplace_back(doc.Entries()->Count(), std::move(d));
     };
     if (!doc.SetText(markup)) return std::string("PARSE ").append(doc.LastErrorText());
-    if (!doc.FormatText(&renderer, &font, ax, ALIGN_TOP, 0, true))
+    if (!doc.FormatText(renderer.get(), &font, ax, ALIGN_TOP, 0, true))
       return std::string("ERR ").append(int_to_str(0, 0, doc.LastErrorCode())).append(1, ' ').append(doc.LastErrorText());
     std::string s;
     size_t next = 0;
@@ -140,7 +160,7 @@ class Formatting {
     return s;
   }
   cFontWinTT font;
-  cRendererSurface renderer;
+  std::unique_ptr<cRenderer> renderer{renderer_create()};
   cComplexText doc;
 };
 

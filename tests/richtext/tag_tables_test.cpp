@@ -15,8 +15,8 @@ struct Table {
   explicit Table(const std::string& markup, double width = 400) {
     qlm_renderer_start();
     font.SetFace("Arial", 0, 16);
-    renderer.SetFont(&font);
-    ok = doc.SetText(markup) && doc.FormatText(&renderer, &font, ALIGN_LEFT, ALIGN_TOP, 0, true) &&
+    renderer->SetFont(&font);
+    ok = doc.SetText(markup) && doc.FormatText(renderer.get(), &font, ALIGN_LEFT, ALIGN_TOP, 0, true) &&
          doc.LayoutText(width);
     for (const rLayoutEntry* e = doc.Entries() ? doc.Entries()->First() : nullptr; e != nullptr; e = e->next)
       if (auto* t = dynamic_cast<cBoxTags*>(e->box.get())) box = t;
@@ -29,11 +29,11 @@ struct Table {
   }
   double Blank() {
     rRectD b;
-    renderer.TextBounds(" ", b);
+    renderer->TextBounds(" ", b);
     return b.x2 - b.x1;
   }
   cFontWinTT font;
-  cRendererSurface renderer;
+  std::unique_ptr<cRenderer> renderer{renderer_create()};
   cComplexText doc;
   cBoxTags* box = nullptr;
   bool ok = false;
