@@ -359,6 +359,14 @@ bool cBoxComplex::Format(cComplexText& doc, cHyperLinks*) {
   }
 }
 
+void cBoxComplex::Forget() {
+  for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) {
+    r->link = nullptr;
+    r->visible = false;
+    r->line_end = false;
+  }
+}
+
 bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
   const bool wrap = !float_equal(width, 0);
   for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) r->link = nullptr;
@@ -373,6 +381,10 @@ bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
     for (rTextBit* q = head; q != end && q->next != nullptr;) {
       q = q->next;
       if (is_measured(q)) {
+        // Text and no-break spaces inside a word show (as the paragraph
+        // assembly marked them; a box forgotten by an earlier layout gets
+        // them back here).
+        if (q->kind != cnBitSpaces) q->visible = true;
         q->link = cLayoutBox::MakeLink(doc.mCurrentLink, links);
       } else if (q->kind == cnBitStyle) {
         q->visible = false;

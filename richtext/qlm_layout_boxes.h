@@ -54,6 +54,10 @@ class cLayoutBox {
   virtual void Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit);
   virtual void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page);
   virtual void RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit);
+  // Drops what the last layout gave the box (hyperlink records, which the
+  // next layout frees, and visible runs): a box that a layout passes over
+  // then draws nothing instead of drawing stale runs and links.
+  virtual void Forget() {}
 
   // MakeLink: a new record of the list for the href when both exist.
   static rHyperLink* MakeLink(const cPropertyString* href, cHyperLinks* links);
@@ -114,6 +118,7 @@ class cBoxString : public cLayoutBox {
   void Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit) override;
   void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
   void RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) override;
+  void Forget() override { mLink = nullptr; }
 
   rHyperLink* mLink = nullptr;
   std::string mText;
@@ -134,6 +139,7 @@ class cBoxComplex : public cLayoutBox {
   void Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit) override;
   void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
   void RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) override;
+  void Forget() override;
 
   cTextBits* Runs() const { return mRuns.get(); }
   cPagination* Pages() const { return mPagination.get(); }

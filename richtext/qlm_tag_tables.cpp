@@ -249,8 +249,28 @@ void cBoxTags::LayoutTag(cComplexText& doc, cHyperLinks* links, rTagRow& row, do
   }
 }
 
+namespace {
+
+void forget_entries(cLayoutEntries* entries) {
+  if (entries == nullptr) return;
+  for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next)
+    if (e->box != nullptr) e->box->Forget();
+}
+
+}  // namespace
+
+void cBoxTags::Forget() {
+  for (rTagRow* r = mRows.First(); r != nullptr; r = r->next) {
+    if (r->tag_box != nullptr) r->tag_box->Forget();
+    forget_entries(r->tag_entries.get());
+    forget_entries(r->text_entries.get());
+    r->text_width = r->text_height = 0;
+  }
+}
+
 bool cBoxTags::Layout(cComplexText& doc, cHyperLinks* links, double width) {
   try {
+    Forget();
     doc.SyncFont();
     rRectD blank;
     if (doc.mRenderer != nullptr) doc.mRenderer->TextBounds(" ", blank);

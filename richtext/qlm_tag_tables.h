@@ -58,6 +58,10 @@ class cBoxTags : public cLayoutBox {
   void Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit) override;
   void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
   void RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) override;
+  // Forgets every cell: a layout may pass over a cell (no text column, a
+  // tag column of 0), which must then draw nothing rather than runs and
+  // links of an earlier layout.
+  void Forget() override;
 
   cTagRows mRows;
   uint8_t mTagAlign = 2;  // eAlign: 1 left, 2 right, 3 centre

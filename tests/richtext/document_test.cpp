@@ -44,7 +44,8 @@ TEST(Document, StagesAndTheirErrors) {
   Page p(100, 50);
   EXPECT_FALSE(p.doc.LayoutText(100));
   EXPECT_TRUE(logged(p.doc, "{not mHasFormat}"));
-  ASSERT_TRUE(p.Format("aaa bbb ccc"));
+  ASSERT_TRUE(p.Format("aaa bbb ~<href=\"u\">ccc~>"));
+  EXPECT_EQ(p.doc.FirstLink(), nullptr) << "no links before layout";
   EXPECT_FALSE(p.doc.RenderText(p.renderer.get(), 8, 0, 0, nullptr));
   EXPECT_TRUE(logged(p.doc, "{not mHasLayout}"));
   EXPECT_FALSE(p.doc.Paginate(100));

@@ -151,6 +151,37 @@ TEST(TagTables, ColumnsByPercentAutoAndOverflow) {
   }
 }
 
+TEST(TagTables, ACellALayoutPassesOverDrawsNothingOfAnEarlierOne) {
+  QLM_REQUIRE_FONTS();
+  // Wide enough for a text column at 400, none at 50: the text cell's runs
+  // and their hyperlink records of the first layout must not be drawn.
+  Table t("~[tags <twidth=60;tstyle=\"{1}.\">]~{tag}see ~<href=\"u\">the link~> here~]", 400);
+  ASSERT_TRUE(t.ok);
+  ASSERT_GT(t.box->mWText, 0);
+  ASSERT_TRUE(t.doc.LayoutText(50));
+  EXPECT_EQ(t.box->mWText, 0);
+  EXPECT_EQ(t.doc.FirstLink(), nullptr);
+  const auto* text = dynamic_cast<const cBoxComplex*>(t.box->mRows.First()->text_entries->First()->box.get());
+  for (const rTextBit* r = text->Runs()->First(); r != nullptr; r = r->next) {
+    EXPECT_FALSE(r->visible);
+    EXPECT_EQ(r->link, nullptr);
+  }
+  auto bitmap = richtest::white_bitmap(120, 40);
+  cSurfaceBitmap surface;
+  ASSERT_TRUE(surface.Attach(bitmap.get(), true));
+  ASSERT_TRUE(t.renderer->AttachSurface(&surface));
+  t.renderer->SetFont(&t.font);
+  EXPECT_TRUE(t.doc.RenderText(t.renderer.get(), 8, 0, 0, nullptr));
+  t.renderer->DetachSurface();
+  // Wide again: the cell comes back, links and all.
+  ASSERT_TRUE(t.doc.LayoutText(400));
+  EXPECT_NE(t.doc.FirstLink(), nullptr);
+  std::string shown;
+  for (const rTextBit* r = text->Runs()->First(); r != nullptr; r = r->next)
+    if (r->visible) shown += r->text;
+  EXPECT_EQ(shown, "seethelinkhere");
+}
+
 TEST(TagTables, CellsAndStructures) {
   QLM_REQUIRE_FONTS();
   // A "~}" inside a nested structure of a tag cell does not end the cell.
