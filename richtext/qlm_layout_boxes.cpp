@@ -60,8 +60,8 @@ double word_line_height(const rTextBit* r) {
 double finite_or_zero(double v) { return std::isfinite(v) ? v : 0; }
 
 // The part of the document's plane that can show on the renderer: the
-// surface (moved by the origin) within the clip bounds, mapped back through
-// the transformation, widened by a margin for glows, italics and lines.
+// surface within the clip bounds, mapped back through the transformation
+// (the origin included), widened by a margin for glows, italics and lines.
 // Runs wholly outside it are not drawn (style switches still are).
 struct rVisible {
   bool all = true;
@@ -76,13 +76,15 @@ rVisible visible_area(cComplexText& doc) {
   rVisible v;
   cRenderer* r = doc.mRenderer;
   if (!doc.mCullLines || r == nullptr || !r->IsAttached()) return v;
+  // The surface in device pixels; the renderer's origin is part of the
+  // device matrix, so the inverse mapping below takes it into account.
   double dx1 = 0, dy1 = 0, dx2 = r->GetWidth(), dy2 = r->GetHeight();
-  if (r->IsOriginSet()) {
-    int32_t ox = 0, oy = 0;
-    r->GetOrigin(ox, oy);
-    dx1 += ox, dx2 += ox, dy1 += oy, dy2 += oy;
-  }
-  if (r->IsClipOn()) {
+  // Clip shapes live in the space before the device matrix and the origin:
+  // they bound the device rectangle only while both are plain.
+  const rMatrix& device = r->GetMatrix();
+  const bool plain_device = !r->IsOriginSet() && device.sx == 1 && device.sy == 1 && device.shx == 0 &&
+                            device.shy == 0 && device.tx == 0 && device.ty == 0;
+  if (plain_device && r->IsClipOn()) {
     rRectD c;
     r->GetClipBounds(c);
     if (c.x1 < c.x2 && c.y1 < c.y2) {

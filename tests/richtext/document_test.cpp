@@ -236,14 +236,17 @@ TEST(Document, SkippingHiddenLinesChangesNoPixel) {
   struct View {
     double dy, scale;
     bool clip;
+    int32_t origin_y;
   };
-  for (const View v : {View{0, 1, false}, View{-300, 1, false}, View{-250, 1.5, true}, View{40, 0.5, true}}) {
+  for (const View v : {View{0, 1, false, 0}, View{-300, 1, false, 0}, View{-250, 1.5, true, 0},
+                       View{40, 0.5, true, 0}, View{0, 1, false, 60}, View{-100, 1, true, -60}, View{-600, 1, false, 200}, View{0, 1, false, -200}}) {
     std::unique_ptr<cBitmap> pictures[2];
     for (int cull = 0; cull < 2; ++cull) {
       Page p(200, 120);
       ASSERT_TRUE(p.Format(text));
       ASSERT_TRUE(p.doc.LayoutText(180));
       p.doc.mCullLines = cull == 1;
+      if (v.origin_y != 0) p.renderer->SetOrigin(3, v.origin_y);
       ASSERT_TRUE(p.Attach());
       p.renderer->Scale(v.scale, v.scale);
       if (v.clip) p.renderer->ClipRect(20, 30, 150, 90);
@@ -255,7 +258,10 @@ TEST(Document, SkippingHiddenLinesChangesNoPixel) {
     for (int y = 0; y < 120; ++y)
       differ += std::memcmp(pictures[0]->Data() + int64_t(y) * pictures[0]->Stride(),
                             pictures[1]->Data() + int64_t(y) * pictures[1]->Stride(), 200 * 4) != 0;
-    EXPECT_EQ(differ, 0) << v.dy << " " << v.scale;
+    EXPECT_EQ(differ, 0) << v.dy << " " << v.scale << " " << v.origin_y;
+    int inked = 0;
+    for (int y = 0; y < 120; ++y) inked += pictures[1]->Data()[int64_t(y) * pictures[1]->Stride() + 4 * 60] != 255;
+    EXPECT_GT(inked, 0) << "something is drawn " << v.dy << " " << v.origin_y;
   }
 }
 
