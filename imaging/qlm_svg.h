@@ -248,7 +248,7 @@ class cImageSVG : public cSVG {
   bool Identify(uint32_t id) const override;
 
   // Reads the document from the flow's current offset to its end in blocks
-  // of 512 bytes and fills the model; true when it is opened. A second call
+  // of cnSVGBlockSize bytes and fills the model; true when it is opened. A second call
   // on an opened image answers true and reads nothing. A failure is logged;
   // what was built before it stays in the model and the image stays unopened.
   bool Open(cFlow* flow, tSVGProgress progress) override;
@@ -282,6 +282,13 @@ class cImageSVG : public cSVG {
   agg::path_storage mPathStorage;
   rRectD mBounds;
 };
+
+// The document is handed to the XML parser in blocks of this size; a block
+// grows to the length of a token the parser still holds unparsed (up to
+// cnSVGBlockLimit), so a token of any length is scanned a bounded number of
+// times per byte (see docs/svg.md).
+constexpr int64_t cnSVGBlockSize = 65536;
+constexpr int64_t cnSVGBlockLimit = int64_t(1) << 30;
 
 // The widest extent, in path units, at which a path's curves are flattened
 // at AGG's default tolerance when the bounds are computed. A larger path is

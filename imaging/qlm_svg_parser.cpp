@@ -176,7 +176,11 @@ void copy_attr(rSVGPathAttr& target, const rSVGPathAttr& source, bool keep_index
 bool cSVGParser::AttrPush() {
   try {
     const rSVGPathAttr* top = mTop;
-    mStackRecords.reserve(mStackRecords.size() + 1);
+    // Room for the new record before it is appended, so the push below
+    // cannot fail; the room grows geometrically (one more entry at a time
+    // copied the whole stack on every push: quadratic in the depth).
+    if (mStackRecords.size() == mStackRecords.capacity())
+      mStackRecords.reserve(std::max<size_t>(16, mStackRecords.capacity() * 2));
     rSVGPathAttr* a = mAttrStack->Append(1);
     if (a == nullptr) {
       const int32_t code = mAttrStack->LastError() != 0 ? mAttrStack->LastError() : errNEnoughMem;

@@ -40,6 +40,39 @@ inline double held(double v, double limit) {
 class cSVGGradientRamp final : public cGradientColorRamp, public cSVGGradientCache {
  public:
   cSVGGradientRamp() : cGradientColorRamp(256) {}
+  // As the colour ramp's AddStop, the ramp kept in the same order, but
+  // without sorting the whole ramp for every stop (quadratic in the number
+  // of stops): a stop that does not come before the last one is appended,
+  // any other one is inserted after the last stop that does not come after
+  // it, as a stable sort would place it.
+  bool AddStop(uint32_t colour, double offs) override {
+    if (!(offs >= 0 && offs <= 1)) return false;  // below 0, above 1, NaN
+    if (mOpacity < 255) {
+      const double a = double(colour >> 24);
+      const uint32_t scaled = uint32_t(std::trunc(a / 255.0 * double(mOpacity) / 255.0 * 255.0 + 0.5));
+      colour = (colour & 0x00FFFFFFu) | scaled << 24;
+    }
+    const rColorStop key{offs, colour};
+    const uint32_t n = mRamp.Count();
+    uint32_t at = n + 1;
+    if (n > 0 && color_stop_compare(mRamp.Last(), &key) > 0) {
+      uint32_t lo = 1, hi = n;
+      while (lo < hi) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        if (color_stop_compare(mRamp.Get(mid), &key) > 0)
+          hi = mid;
+        else
+          lo = mid + 1;
+      }
+      at = lo;
+    }
+    rColorStop* stop = at > n ? mRamp.Append(1) : mRamp.Insert(at, 1);
+    if (stop == nullptr) return false;
+    *stop = key;
+    mRampIterator.Reset();
+    mColorTable.reset();
+    return true;
+  }
   // The colour of the last stop in ramp order (transparent without stops).
   agg::rgba8 last{0, 0, 0, 0};
 };
