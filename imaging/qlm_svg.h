@@ -394,4 +394,8 @@ class cSVGParser : public cBase {
   std::vector<rSVGPathAttr*> mStackRecords;
   rSVGPathAttr* mTop = nullptr;
   int32_t mStyleDepth = 0;
+  // Path data: the start of the current subpath, and whether the last
+  // command closed it (the next one then starts from that point).
+  double mSubpathX = 0, mSubpathY = 0;
+  bool mAfterClose = false;
 };
