@@ -234,6 +234,8 @@ bool cImageSVG::Open(cFlow* flow, tSVGProgress progress) {
     } while (remaining != 0);
     if (parser->FailureLine() > 0) raise_failure_line(parser->FailureLine());
     ComputeBounds();
+    if (!(mViewportWidth > 0)) mViewportWidth = mBounds.x2 - mBounds.x1;
+    if (!(mViewportHeight > 0)) mViewportHeight = mBounds.y2 - mBounds.y1;
     mOpened = true;
     return true;
   });

@@ -258,6 +258,13 @@ class cImageSVG : public cSVG {
   void Bounds(rRectD& bounds) const override { bounds = mBounds; }
 
   const std::string& Title() const { return mTitle; }
+  // The size against which userSpaceOnUse gradients read their
+  // percentages: the root element's viewBox, else its width and height
+  // (plain numbers or "px"), else, for each side, the size of the bounds.
+  void Viewport(double& width, double& height) const {
+    width = mViewportWidth;
+    height = mViewportHeight;
+  }
   // Nil until the first gradient element was met.
   cSVGGradients* Gradients() const { return mGradients.get(); }
 
@@ -281,6 +288,8 @@ class cImageSVG : public cSVG {
   std::unique_ptr<cSVGGradients> mGradients;
   agg::path_storage mPathStorage;
   rRectD mBounds;
+  double mViewportWidth = 0;
+  double mViewportHeight = 0;
 };
 
 // The document is handed to the XML parser in blocks of this size; a block
@@ -362,6 +371,8 @@ class cSVGParser : public cBase {
 
  private:
   void Start(const char* name, const XML_Char** attrs);
+  // The viewport the root svg element gives (width, height, viewBox).
+  void ReadViewport(const XML_Char** attrs);
   void End(const char* name);
   void LogCurrent(std::source_location loc = std::source_location::current());
   // The number reader shared by path data (with commands) and points.
@@ -398,4 +409,5 @@ class cSVGParser : public cBase {
   // command closed it (the next one then starts from that point).
   double mSubpathX = 0, mSubpathY = 0;
   bool mAfterClose = false;
+  bool mRootSeen = false;
 };

@@ -560,8 +560,15 @@ bool cSVGParser::ParseGradient(const XML_Char** attrs) {
       fallback(cnSVGGradCX, g->cx, 50);
       fallback(cnSVGGradCY, g->cy, 50);
       fallback(cnSVGGradR, g->r, 50);
-      fallback(cnSVGGradFX, g->fx, 50);
-      fallback(cnSVGGradFY, g->fy, 50);
+      // A focus not given lies on the centre (as written: value and unit).
+      auto focus = [g](uint16_t bit, double& field, uint16_t centre_bit, double centre) {
+        if ((g->given & bit) != 0) return;
+        field = centre;
+        g->given |= bit;
+        g->percent = uint16_t((g->percent & ~bit) | ((g->percent & centre_bit) != 0 ? bit : 0));
+      };
+      focus(cnSVGGradFX, g->fx, cnSVGGradCX, g->cx);
+      focus(cnSVGGradFY, g->fy, cnSVGGradCY, g->cy);
     }
     return true;
   } catch (...) {
