@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <utility>
 #include <vector>
 
+#include "qlm_2D.h"
 #include "qlm_base_flow.h"
 #include "qlm_colors.h"
 
@@ -111,6 +113,14 @@ rSVGGradient* cSVGGradients::FindByRef(std::string_view id) const {
   for (rSVGGradient* g = First(); g != nullptr; g = Next(g))
     if (string_trim_upper(g->id).empty()) return g;
   return nullptr;
+}
+
+void svg_linear_vector(double dx, double dy, double& length, double& angle) {
+  length = std::fabs(std::sqrt(dx * dx + dy * dy));
+  const double a = !float_equal(dx, 0)                 ? std::atan2(dy, dx) * 180.0 / std::numbers::pi
+                   : (dy < 0 && !float_equal(dy, 0)) ? 270.0
+                                                     : 90.0;
+  angle = normalize_angle(a);
 }
 
 rSVGGradient* gradient_find_by_ref(const cSVGGradients* gradients, std::string_view id) {

@@ -211,6 +211,11 @@ class cSVGGradients : public cArrayOf<rSVGGradient, 1> {
   uint64_t mNextOrdinal = 0;
 };
 
+// The length and direction (degrees, 0 to 360, y growing downwards) of a
+// linear gradient's vector (dx, dy). A vertical vector points down (90) or
+// up (270); one without length answers 90.
+void svg_linear_vector(double dx, double dy, double& length, double& angle);
+
 // The first gradient of the list whose id equals `id` (ASCII case and
 // trailing blanks ignored); nil for a nil list or when none matches.
 rSVGGradient* gradient_find_by_ref(const cSVGGradients* gradients, std::string_view id);

@@ -547,15 +547,7 @@ bool cSVGParser::ParseGradient(const XML_Char** attrs) {
       fallback(cnSVGGradY1, g->y1, 0);
       fallback(cnSVGGradX2, g->x2, 100);
       fallback(cnSVGGradY2, g->y2, 0);
-      const double dx = g->x2 - g->x1;
-      const double dy = g->y2 - g->y1;
-      g->length = std::fabs(std::sqrt(dx * dx + dy * dy));
-      // A vertical vector points down (90) or up (270); one without length
-      // keeps 90.
-      const double angle = !float_equal(dx, 0)                   ? std::atan2(dy, dx) * 180.0 / std::numbers::pi
-                           : (dy < 0 && !float_equal(dy, 0)) ? 270.0
-                                                             : 90.0;
-      g->angle = normalize_angle(angle);
+      svg_linear_vector(g->x2 - g->x1, g->y2 - g->y1, g->length, g->angle);
     } else {
       fallback(cnSVGGradCX, g->cx, 50);
       fallback(cnSVGGradCY, g->cy, 50);

@@ -5,11 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
-#include <numbers>
 
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
-#include "qlm_2D.h"
 #include "qlm_base_util.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_flow.h"
@@ -199,14 +197,9 @@ bool svg_gradient_geometry(const rSVGGradient& g, double vw, double vh, const do
   if (g.kind == GR_LINEAR) {
     out.x1 = coord(g.x1, cnSVGGradX1, 0);
     out.y1 = coord(g.y1, cnSVGGradY1, 1);
-    const double dx = coord(g.x2, cnSVGGradX2, 0) - out.x1;
-    const double dy = coord(g.y2, cnSVGGradY2, 1) - out.y1;
     // As the loader computes a definition's length and angle.
-    out.length = std::fabs(std::sqrt(dx * dx + dy * dy));
-    const double angle = !float_equal(dx, 0)                 ? std::atan2(dy, dx) * 180.0 / std::numbers::pi
-                         : (dy < 0 && !float_equal(dy, 0)) ? 270.0
-                                                           : 90.0;
-    out.angle = normalize_angle(angle);
+    svg_linear_vector(coord(g.x2, cnSVGGradX2, 0) - out.x1, coord(g.y2, cnSVGGradY2, 1) - out.y1, out.length,
+                      out.angle);
   } else {
     out.cx = coord(g.cx, cnSVGGradCX, 0);
     out.cy = coord(g.cy, cnSVGGradCY, 1);
