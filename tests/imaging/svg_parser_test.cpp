@@ -162,6 +162,22 @@ TEST_F(SvgParser, Transforms) {
   }
 }
 
+// A list with an unsound function changes nothing; a sound one changes the
+// matrix once, as a whole.
+TEST_F(SvgParser, TransformListsApplyOnlyWhenSound) {
+  cImageSVG image;
+  cSVGParser parser(&image, nullptr);
+  agg::trans_affine m = agg::trans_affine_translation(1, 2);
+  EXPECT_FALSE(parser.ParseTransform("scale(2) rotate(1,2)", m));
+  EXPECT_TRUE(m == agg::trans_affine_translation(1, 2));
+  EXPECT_EQ(log_text(image), "299 {cSVGParser.ParseTransform,count<>1 or 3}");
+  ASSERT_TRUE(parser.ParseTransform("scale(2) translate(3)", m));
+  double x = 0, y = 0;
+  m.transform(&x, &y);  // translated by 3, scaled by 2, then the matrix handed down
+  EXPECT_EQ(x, 7);
+  EXPECT_EQ(y, 2);
+}
+
 void expect_bounds(cImageSVG& image, double y1, double x1, double x2, double y2) {
   rRectD b;
   image.Bounds(b);
@@ -330,6 +346,15 @@ TEST_F(SvgParser, Gradients) {
   EXPECT_EQ(round->cx, 50);
   EXPECT_EQ(round->given, radial);
   EXPECT_EQ(round->percent, radial & ~cnSVGGradR);
+
+  // A focus not given lies on the centre, as written.
+  auto focused = load(doc("<radialGradient id='c' cx='10' cy='20%' fy='3'/>"));
+  ASSERT_TRUE(focused.ok);
+  rSVGGradient* c = gradient_find_by_ref(focused.image->Gradients(), "c");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->fx, 10);
+  EXPECT_EQ(c->fy, 3);
+  EXPECT_EQ(c->percent & (cnSVGGradCX | cnSVGGradCY | cnSVGGradFX | cnSVGGradFY), cnSVGGradCY);
 
   rSVGGradient* base = find("base");
   ASSERT_NE(base->stops, nullptr);

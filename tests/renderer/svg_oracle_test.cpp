@@ -276,6 +276,10 @@ TEST_F(SvgOracleTest, GradientUnitsAndPercentages) {
       {"<linearGradient id=\"g\" gradientUnits=\"userSpaceOnUse\" x1=\"2.5%\" x2=\"27.5%\">" + stops +
            "</linearGradient>" + rect,
        " width=\"1\" height=\"1\" viewBox=\"0 0 400 300\"", linear_x},
+      // Without a size on the root, the drawing's bounds (the rect: 100 wide) stand in.
+      {"<linearGradient id=\"g\" gradientUnits=\"userSpaceOnUse\" x1=\"10%\" x2=\"110%\">" + stops +
+           "</linearGradient>" + rect,
+       "", linear_x},
       // A radial gradient with its defaults fills the box as an ellipse.
       {"<radialGradient id=\"g\">" + stops + "</radialGradient>" + rect, "",
        [] {
