@@ -8,7 +8,7 @@
 // The loader understands a small part of SVG (see docs/svg.md): the elements
 // g, path, rect, ellipse, circle, line, polyline, polygon, defs, mask, title,
 // linearGradient, radialGradient and stop, nine presentation attributes, the
-// style attribute, one transform per attribute, colours written "#rrggbb" or
+// style attribute, transform lists, colours written "#rrggbb" or
 // as names of the "svg" colour family, and url references to gradients.
 //
 // The four lists are cArray containers: their entries never move, so records
