@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -27,6 +28,30 @@ struct TokenGuard {
   std::string saved = plat::ipc_name_token();
   ~TokenGuard() { plat::ipc_set_name_token(saved); }
 };
+
+// A child process that runs `setup` (true: it worked) and then waits to be
+// killed; answers its id once it has said how the setup went, -1 when it
+// failed.
+pid_t child_holding(const std::function<bool()>& setup) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    const char ok = setup() ? 'y' : 'n';
+    if (write(ready[1], &ok, 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char ok = 0;
+  const bool said = child > 0 && read(ready[0], &ok, 1) == 1;
+  close(ready[0]);
+  if (said && ok == 'y') return child;
+  if (child > 0) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+  }
+  return -1;
+}
 
 TEST(NamedMutex, CreatedOnceHeldUntilClosedAndApartByTokenAndUser) {
   const std::string token = plat::ipc_name_token();
@@ -63,21 +88,11 @@ TEST(NamedMutex, NamesThatDoNotFitFailClearly) {
 }
 
 TEST(NamedMutex, AHolderKilledBySigkillFreesTheNameAtOnce) {
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    plat::NamedMutex m;
-    const char ok = m.Create("held") == plat::MutexState::Created ? 'y' : 'n';
-    if (write(ready[1], &ok, 1) != 1) _exit(1);
-    for (;;) pause();
-  }
-  close(ready[1]);
-  char ok = 0;
-  ASSERT_EQ(read(ready[0], &ok, 1), 1);
-  close(ready[0]);
-  ASSERT_EQ(ok, 'y');
+  const pid_t child = child_holding([] {
+    static plat::NamedMutex held;
+    return held.Create("held") == plat::MutexState::Created;
+  });
+  ASSERT_GT(child, 0);
   plat::NamedMutex m;
   EXPECT_EQ(m.Create("held"), plat::MutexState::AlreadyExists);
   kill(child, SIGKILL);
@@ -173,31 +188,19 @@ TEST(AppWindow, APeerThatSendsNothingIsTurnedAwayAndServingGoesOn) {
 // to take another id.
 TEST(AppWindow, AServerOfAnotherUserIsNotFound) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to serve under another user id";
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Our name, served by a socket that listens under another user id (the
-    // peer credentials are those of the listening call).
+  // Our name, served by a socket that listens under another user id (the
+  // peer credentials are those of the listening call).
+  const pid_t child = child_holding([] {
     const std::string name = plat::ipc_abstract_name("wnd", "TForm1:Caption");
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path + 1, name.data(), name.size());
     const socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    char ok = 'y';
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || setresuid(65534, 65534, 65534) != 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        listen(fd, 4) != 0)
-      ok = 'n';
-    if (write(ready[1], &ok, 1) != 1) _exit(1);
-    for (;;) pause();
-  }
-  close(ready[1]);
-  char ok = 0;
-  ASSERT_EQ(read(ready[0], &ok, 1), 1);
-  close(ready[0]);
-  EXPECT_EQ(ok, 'y');
+    return fd >= 0 && setresuid(65534, 65534, 65534) == 0 &&
+           bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 && listen(fd, 4) == 0;
+  });
+  ASSERT_GT(child, 0);
   EXPECT_FALSE(plat::app_window_find("TForm1", "Caption").Valid());
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);

@@ -83,7 +83,7 @@ Bytes container(const std::vector<Header>& headers, const char* signature = "IDF
     out.insert(out.end(), h.name.begin(), h.name.end());
     le(out, 0, 2);                          // path
     le(out, h.unpacked, 4);                 // unpacked size
-    le(out, 0, 12);                         // unpacked check, stored size, stored check
+    out.insert(out.end(), 12, 0);           // unpacked check, stored size, stored check
     const uint64_t end = start + 32 + h.name.size();
     le(out, h.next >= 0 ? uint64_t(h.next) : h.kind == cnInstKindEnd ? 0xFFFFFFFFu : end, 4);
     out.push_back(h.main);
