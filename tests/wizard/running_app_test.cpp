@@ -24,8 +24,8 @@ using Clock = std::chrono::steady_clock;
 // sandbox's name token; killed when still running at the end.
 class RunningCopy {
  public:
-  explicit RunningCopy(const std::vector<std::string>& switches) {
-    std::vector<std::string> args = {QLM_STANDIN_APP, "--serve", "--time-limit=20000",
+  explicit RunningCopy(const std::vector<std::string>& switches, int limit_ms = 20000) {
+    std::vector<std::string> args = {QLM_STANDIN_APP, "--serve", "--time-limit=" + std::to_string(limit_ms),
                                      "--token=" + plat::ipc_name_token()};
     args.insert(args.end(), switches.begin(), switches.end());
     std::vector<char*> argv;
@@ -88,27 +88,25 @@ constexpr rExitWaits kShortWaits{300, 600};
 TEST(CloseRunningApplication, AskedOnceThenBlockedWithTheMessage) {
   const struct {
     const char* what;
-    std::vector<std::string> switches;  // none: nothing runs
+    bool runs;                          // a copy is started, with the switches
+    std::vector<std::string> switches;
     bool kill_first;                    // the copy dies by SIGKILL before the check
     bool blocked;
     int requests;                       // wait windows shown
     bool still_running;
   } cases[] = {
-      {"a copy that exits when asked", {""}, false, false, 1, false},
-      {"a copy that ignores the request", {"--ignore"}, false, true, 1, true},
-      {"a mutex without a window", {"--no-endpoint"}, false, true, 0, true},
-      {"a copy that never replies", {"--no-reply"}, false, true, 1, true},
-      {"nothing running", {}, false, false, 0, false},
-      {"a copy killed by SIGKILL", {""}, true, false, 0, false},
+      {"a copy that exits when asked", true, {}, false, false, 1, false},
+      {"a copy that ignores the request", true, {"--ignore"}, false, true, 1, true},
+      {"a mutex without a window", true, {"--no-endpoint"}, false, true, 0, true},
+      {"a copy that never replies", true, {"--no-reply"}, false, true, 1, true},
+      {"nothing running", false, {}, false, false, 0, false},
+      {"a copy killed by SIGKILL", true, {}, true, false, 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    std::vector<std::string> switches;
-    for (const std::string& s : c.switches)
-      if (!s.empty()) switches.push_back(s);
     std::optional<RunningCopy> copy;
-    if (!c.switches.empty()) {
-      copy.emplace(switches);
+    if (c.runs) {
+      copy.emplace(c.switches);
       ASSERT_TRUE(copy->Ready());
       if (c.kill_first) copy->Kill();
     }
@@ -145,6 +143,21 @@ TEST(CloseRunningApplication, AskedOnceThenBlockedWithTheMessage) {
       plat::NamedMutex m;
       EXPECT_EQ(m.Create(cnAppMutexName), plat::MutexState::Created);
     }
+  }
+}
+
+// The stand-in never outlives its time limit, and a bad switch is refused.
+TEST(ApplicationStandIn, EndsAtItsTimeLimitAndRefusesBadSwitches) {
+  RunningCopy copy({"--ignore"}, 200);
+  ASSERT_TRUE(copy.Ready());
+  EXPECT_EQ(copy.Ended(std::chrono::seconds(5)), 0);
+  plat::NamedMutex m;
+  EXPECT_EQ(m.Create(cnAppMutexName), plat::MutexState::Created);
+  m.Close();
+  for (const char* bad : {"--time-limit=x", "--time-limit=-1", "--bogus"}) {
+    RunningCopy refused({bad});
+    EXPECT_FALSE(refused.Ready()) << bad;
+    EXPECT_EQ(refused.Ended(std::chrono::seconds(5)), 2) << bad;
   }
 }
 
