@@ -321,7 +321,7 @@ bool cRendererSurface::BeginFilterLayer(const double* rect) {
   double pad = TransformLength(mMaster.filter_margin);
   if (!std::isfinite(pad) || pad < 0) pad = 0;
   pad = std::min(pad, kAbsurdCoordinate);
-  if (mPen.kind == 3 && mPen.pattern_valid) pad = std::max(pad, GetPenPatternTileHeight());
+  if (mPen.kind == ePenKind::pattern && mPen.pattern_valid) pad = std::max(pad, GetPenPatternTileHeight());
   x1 = std::floor(x1 - pad);
   y1 = std::floor(y1 - pad);
   x2 += pad;
@@ -454,7 +454,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       qlm_agg::approximation_scale_for(mApproxScale, std::max(cx2 - cx1, cy2 - cy1));
   curve.approximation_scale(approx);
   fill_source fill(curve, chain_copy);
-  pen_stroke stroke_core_src(curve, mPen.kind == 2);
+  pen_stroke stroke_core_src(curve, mPen.kind == ePenKind::dashed);
   {
     // Round joins and caps of enormous strokes are coarser, so that none
     // makes more than some thousands of vertices.
@@ -467,7 +467,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       s.miter_limit(mPen.miter_limit);
       s.approximation_scale(stroke_approx);
     });
-    if (mPen.kind == 2) {
+    if (mPen.kind == ePenKind::dashed) {
       // AGG keeps the first 16 pairs, and walks the dash start dash by dash:
       // the start is taken within one period of those (0 when the period
       // is not positive or a length is negative).
@@ -504,7 +504,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   // The box that culling and the filter layer use: the stroke source's when
   // a stroke is drawn, else the fill source's (a pen that paints nothing
   // must not widen the box by its width).
-  const bool stroke_paints = stroking && mPen.kind != 0 && mPen.width > 0;
+  const bool stroke_paints = stroking && mPen.kind != ePenKind::off && mPen.width > 0;
   // Without curves or snapping the fill's vertices are the control points
   // already walked above, and so is their box.
   const bool fill_box_known = !curved && !mMaster.pixel_snap;
@@ -522,8 +522,8 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   if (mMaster.culling && mGroupPass == kGroupNone) {
     double margin = 0;
     bool skip = false;
-    if (stroking && mPen.kind == 3 && mPen.pattern_valid) margin = GetPenPatternTileHeight();
-    if (mMaster.shadow_render_mode != 0) {
+    if (stroking && mPen.kind == ePenKind::pattern && mPen.pattern_valid) margin = GetPenPatternTileHeight();
+    if (mMaster.shadow_render_mode != eRenderMode::off) {
       if (mShadow.kind == 1 || mShadow.kind == 3)
         margin = std::max(margin, TransformLength(mShadow.distance + mShadow.blur));
       else if (mShadow.kind == 2)
@@ -626,8 +626,8 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   auto interior = [&] {
     if (hit != nullptr && hit->IsHitInterior()) LayerSafeHitMask(fill, hit, true);
   };
-  const uint8_t fill_mode = mMaster.fill_render_mode;
-  const uint8_t pen_mode = mMaster.pen_render_mode;
+  const eRenderMode fill_mode = mMaster.fill_render_mode;
+  const eRenderMode pen_mode = mMaster.pen_render_mode;
   const agg::rgba8 master_colour = mMaster.master_color.color;
 
   // The outline and pen-pattern painters: the marker shapes made first when
@@ -664,22 +664,22 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     LayerSafeHitMask(stroke, hit, false);
   };
   auto stroke_block = [&] {
-    if (mPen.kind == 0) return;
+    if (mPen.kind == ePenKind::off) return;
     const agg::rgba8 pen_colour = mPen.color.color;
     const agg::rgba8 mode_colour = master_colour.a != 0 ? master_colour : pen_colour;
-    if (pen_mode == 2) {
-      if ((mPen.kind == 1 || mPen.kind == 2) && mPen.outline) {
+    if (pen_mode == eRenderMode::plain) {
+      if (is_line_pen(mPen.kind) && mPen.outline) {
         if (pen_colour.a != 0) outlines(stroke, mode_colour, true, true, false, true);
         return;
       }
       solid_stroke();
-    } else if (pen_mode == 3) {
+    } else if (pen_mode == eRenderMode::outline) {
       // The stroked polygon's outline.
       if (pen_colour.a != 0) outlines(stroke, mode_colour, true, true, false, true);
-    } else if (pen_mode == 4) {
+    } else if (pen_mode == eRenderMode::path_outline) {
       // The path's own centre line.
       if (pen_colour.a != 0) outlines(fill, mode_colour, false, true, false, true);
-    } else if (mPen.kind == 1 || mPen.kind == 2) {
+    } else if (is_line_pen(mPen.kind)) {
       if (mPen.outline) {
         if (pen_colour.a != 0) outlines(stroke, pen_colour, true, true, false, true);
         return;
@@ -692,7 +692,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       } else {
         solid_stroke();
       }
-    } else if (mPen.kind == 3 && mPen.pattern_valid) {
+    } else if (mPen.kind == ePenKind::pattern && mPen.pattern_valid) {
       pen_pattern();
     }
   };
@@ -704,13 +704,13 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     shadow_done = true;
     const agg::rgba8 pen_colour = mPen.color.color;
     const bool paints = pen_colour.a != 0 && mPen.width > 0;
-    if (pen_mode == 3 || pen_mode == 4) {
+    if (is_outline_mode(pen_mode)) {
       if (pen_colour.a != 0)
         RenderOutlines(rVertexSourceRef::Of(markers), master_colour.a != 0 ? master_colour : pen_colour, 0, hit,
                        nullptr);
       return;
     }
-    if (pen_mode == 2) {
+    if (pen_mode == eRenderMode::plain) {
       if (!paints) return;
       RenderSolid(markers, false, pen_colour, 0);
     } else if (mPen.gradient_active && mPen.gradient_kind != 0) {
@@ -727,16 +727,16 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   };
   // 12. The fill block of mode 3 (fillColour is not used).
   auto fill_block = [&] {
-    if (mFill.kind == 0) return;
-    if (fill_mode == 3 || fill_mode == 4) {
+    if (mFill.kind == eFillKind::off) return;
+    if (is_outline_mode(fill_mode)) {
       if (fill_colour.a != 0) outlines(fill, master_colour.a != 0 ? master_colour : fill_colour, false, true, true, true);
       return;
     }
-    if (mFill.kind == 1 || (mFill.kind == 3 && fill_mode == 2))
+    if (mFill.kind == eFillKind::solid || (mFill.kind == eFillKind::gradient && fill_mode == eRenderMode::plain))
       solid_fill(fill_colour);
-    else if (mFill.kind == 2)
+    else if (mFill.kind == eFillKind::pattern)
       pattern_fill();
-    else if (mFill.kind == 3)
+    else if (mFill.kind == eFillKind::gradient)
       gradient_fill();
   };
 
@@ -748,32 +748,32 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     interior();
   } else if (mode == 1) {
     if (layer_wanted) open_layer();
-    if (fill_mode == 2) {
-      if (mFill.kind != 0) {
+    if (fill_mode == eRenderMode::plain) {
+      if (mFill.kind != eFillKind::off) {
         if (fillColour != nullptr)
           solid_fill(fillColour->color);
-        else if (mFill.kind == 2)
+        else if (mFill.kind == eFillKind::pattern)
           pattern_fill();
         else
           solid_fill(fill_colour);
       }
-    } else if (fill_mode == 3 || fill_mode == 4) {
-      if (mFill.kind != 0 && fillColour != nullptr) {
+    } else if (is_outline_mode(fill_mode)) {
+      if (mFill.kind != eFillKind::off && fillColour != nullptr) {
         const agg::rgba8 master = mMaster.master_color.color;
         solid_fill(master.a != 0 ? master : fillColour->color);
-      } else if (mFill.kind != 0 && fill_colour.a != 0) {
+      } else if (mFill.kind != eFillKind::off && fill_colour.a != 0) {
         outlines(fill, master_colour.a != 0 ? master_colour : fill_colour, false, false, true, false);
       }
     } else if (fillColour != nullptr) {
       solid_fill(fillColour->color);
-    } else if (mFill.kind == 1) {
+    } else if (mFill.kind == eFillKind::solid) {
       solid_fill(fill_colour);
-    } else if (mFill.kind == 2) {
+    } else if (mFill.kind == eFillKind::pattern) {
       pattern_fill();
-    } else if (mFill.kind == 3) {
+    } else if (mFill.kind == eFillKind::gradient) {
       gradient_fill();
     }
-    if (mFill.kind == 0) interior();
+    if (mFill.kind == eFillKind::off) interior();
   } else if (mode == 2) {
     if (layer_wanted) open_layer();
     stroke_block();
@@ -787,7 +787,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       marker_pass();
     }
     fill_block();
-    if (mFill.kind == 0) interior();
+    if (mFill.kind == eFillKind::off) interior();
     if (!mPen.under_fill) {
       stroke_block();
       marker_pass();
