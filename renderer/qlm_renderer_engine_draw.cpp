@@ -590,7 +590,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
 
   // 7. The painters the kinds and render modes choose.
   PaintPath(p, fillColour);
-  // 13.
+  // 8. The rasteriser holds no cells to reuse; an open filter layer ends.
   mRasterReusable = false;
   EndFilterLayer();
 }
@@ -719,7 +719,7 @@ void cRendererSurface::PaintSolidStroke(rPathPipes& p) {
   LayerSafeHitMask(p.stroke, p.hit, false);
 }
 
-// 10. The stroke block.
+// The stroke block.
 void cRendererSurface::PaintStroke(rPathPipes& p) {
   if (mPen.kind == ePenKind::off) return;
   const agg::rgba8 pen_colour = mPen.color.color;
@@ -754,7 +754,7 @@ void cRendererSurface::PaintStroke(rPathPipes& p) {
   }
 }
 
-// 11. Start and end markers (they never cast a shadow of their own).
+// Start and end markers (they never cast a shadow of their own).
 void cRendererSurface::PaintStartEndMarkers(rPathPipes& p) {
   if (!p.draw || !p.line_markers) return;
   if (!p.stroke_generated) GenerateStroke(p);
@@ -785,7 +785,7 @@ void cRendererSurface::PaintVertexMarkers(rPathPipes& p) {
   if (mPen.vertex_markers) RenderVertexMarkers(*p.path, p.chain, p.hit, p.draw);
 }
 
-// 12. The fill block of mode 3 (fillColour is not used).
+// The fill block of mode 3 (fillColour is not used).
 void cRendererSurface::PaintFill(rPathPipes& p) {
   if (mFill.kind == eFillKind::off) return;
   if (is_outline_mode(p.fill_mode)) {
