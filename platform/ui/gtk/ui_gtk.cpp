@@ -339,6 +339,18 @@ gboolean OnScroll(GtkWidget*, GdkEventScroll* e, gpointer data) {
   return TRUE;
 }
 
+// The pointer coming onto the canvas (from outside or from a native widget)
+// is a move to where it came: a pointer that jumps brings no motion of its
+// own.
+gboolean OnEnter(GtkWidget*, GdkEventCrossing* e, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  if (e->window != gtk_widget_get_window(w->canvas)) return FALSE;
+  w->d->last_pointer = {int(e->x_root), int(e->y_root)};
+  TForm* form = w->form;
+  w->d->Guard([&] { form->InputMouseMove(int(std::floor(e->x)), int(std::floor(e->y)), ShiftFrom(e->state)); });
+  return FALSE;
+}
+
 gboolean OnLeave(GtkWidget*, GdkEventCrossing* e, gpointer data) {
   auto* w = static_cast<Impl::Win*>(data);
   // Only the canvas's own leave counts: a native widget's bubbles up when
@@ -608,6 +620,7 @@ WindowId GtkBackend::CreateWindow(TForm* form) {
   g_signal_connect(w->canvas, "button-press-event", G_CALLBACK(OnButton), p);
   g_signal_connect(w->canvas, "button-release-event", G_CALLBACK(OnButton), p);
   g_signal_connect(w->canvas, "scroll-event", G_CALLBACK(OnScroll), p);
+  g_signal_connect(w->canvas, "enter-notify-event", G_CALLBACK(OnEnter), p);
   g_signal_connect(w->canvas, "leave-notify-event", G_CALLBACK(OnLeave), p);
   g_signal_connect(w->canvas, "grab-broken-event", G_CALLBACK(OnGrabBroken), p);
   g_signal_connect(w->canvas, "size-allocate", G_CALLBACK(OnAllocate), p);
