@@ -435,32 +435,51 @@ TEST_F(GuiTest, PointerOverTheNativeEditStaysOffTheOtherControls) {
   EXPECT_EQ(t.rec->log.front(), "enter");
 }
 
-// A control that marks itself again in every paint (the plainest
-// animation) leaves input and timers their turn, and its frames reach the
+// Work that renews itself on the GUI thread (a control that marks itself
+// again in every paint, the plainest animation; a job that queues its next
+// part) leaves input and timers their turn, and the picture reaches the
 // screen.
 TEST_F(GuiTest, AnimationLeavesInputAndTimersTheirTurnAndReachesTheScreen) {
-  RecorderForm t;
-  t.rec->Animate = true;
-  t.rec->OnClick = [&](TObject*) { t.rec->Fill = RGB(20, 180, 60); };
-  TTimer timer(t.form);
-  int ticks = 0;
-  timer.SetInterval(25);
-  timer.SetOnTimer([&](TObject*) { ++ticks; });
-  t.form->Show();
-  auto clicker = std::async(std::launch::async, [] {
-    return Run("xdotool sleep 0.2 mousemove" + RecorderForm::At(30, 20) + " click 1");
-  });
-  auto until = [&](const std::function<bool()>& pred, int ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred() && std::chrono::steady_clock::now() < deadline) Application->HandleMessage();
-    return pred();
-  };
-  EXPECT_TRUE(until([&] { return ticks >= 5 && t.rec->Saw("click"); }, 10000))
-      << ticks << " ticks, click " << t.rec->Saw("click") << ", " << t.rec->Frames << " frames";
-  EXPECT_EQ(clicker.get(), 0);
-  until([] { return false; }, 300);
-  EXPECT_EQ(OffColour(Screenshot(Bounds(100, 100, 60, 40)), RGB(20, 180, 60)), 0);
-  t.rec->Animate = false;
+  for (bool by_paint : {true, false}) {
+    SCOPED_TRACE(by_paint ? "a paint that marks again" : "a job that queues its next part");
+    RecorderForm t;
+    t.rec->Animate = by_paint;
+    t.rec->OnClick = [&](TObject*) {
+      t.rec->Fill = RGB(20, 180, 60);
+      t.rec->Invalidate();
+    };
+    auto* timer = new TTimer(t.form);
+    int ticks = 0;
+    timer->SetInterval(25);
+    timer->SetOnTimer([&](TObject*) { ++ticks; });
+    t.form->Show();
+    bool stop = false;
+    int parts = 0;
+    std::function<void()> part = [&] {
+      ++parts;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      if (!stop) Application->QueueCall(part);
+    };
+    if (!by_paint) Application->QueueCall(part);
+    auto clicker = std::async(std::launch::async, [] {
+      return Run("xdotool sleep 0.2 mousemove" + RecorderForm::At(30, 20) + " click 1");
+    });
+    auto until = [&](const std::function<bool()>& pred, int ms) {
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+      while (!pred() && std::chrono::steady_clock::now() < deadline) Application->HandleMessage();
+      return pred();
+    };
+    EXPECT_TRUE(until([&] { return ticks >= 5 && t.rec->Saw("click"); }, 10000))
+        << ticks << " ticks, click " << t.rec->Saw("click") << ", " << t.rec->Frames << " frames, " << parts
+        << " parts";
+    EXPECT_EQ(clicker.get(), 0);
+    until([] { return false; }, 300);
+    EXPECT_EQ(OffColour(Screenshot(Bounds(100, 100, 60, 40)), RGB(20, 180, 60)), 0);
+    stop = true;
+    t.rec->Animate = false;
+    Application->ProcessMessages();
+    TObject::Free(t.form);
+  }
 }
 
 // Repaint and Update put the picture on the screen before they return, so
