@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_font_resolver.h"
 #include "qlm_startup.h"
 
