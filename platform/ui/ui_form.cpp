@@ -538,6 +538,9 @@ bool TForm::InputKeyDown(uint16_t key, TShiftState shift) {
   if (!InputEnabled() || !mVisible) return true;
   shift = StateAfter(key, true, shift);
   TWinControl* target = mActive ? mActive : this;
+  // Only the key up of a Tab that moved the focus is the layer's (a key up
+  // missed while another window had the keys must not take a later one).
+  if (key == VK_TAB) mTabMoved = false;
   if (key == VK_TAB && !(shift & (ssCtrl | ssAlt)) && !target->WantTabs()) {
     mTabMoved = true;
     SelectNext(mActive, !(shift & ssShift));
