@@ -1,5 +1,8 @@
 // Gradients in the renderer: the pen's gradient operations and the gradient
 // painter (RenderGradientSpans) of fills and pens.
+#include <algorithm>
+#include <atomic>
+
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 
@@ -77,6 +80,28 @@ using gradient_persp_interpolator = agg::span_interpolator_linear<perspective_ma
 using perspective_distorted =
     agg::span_interpolator_adaptor<gradient_persp_interpolator, qlm_agg::distortion_dispatch>;
 
+// The colour table index of a function value v (1/16 units): the spread
+// applied, then the place between d1 and d2; pad clamps to the table's ends.
+unsigned gradient_index(const rGradientPaint& p, int64_t v) {
+  const int64_t size = p.table->size();
+  const int64_t d1 = p.d1, d = p.d2;
+  int64_t dd = d - d1;
+  if (dd < 1) dd = 1;
+  if (p.spread == 1) {
+    v %= d;
+    if (v < 0) v += d;
+  } else if (p.spread == 2) {
+    const int64_t d2 = d * 2;
+    v %= d2;
+    if (v < 0) v += d2;
+    if (v >= d) v = d2 - v;
+  }
+  int64_t i = (v - d1) * size / dd;
+  if (i < 0) i = 0;
+  if (i >= size) i = size - 1;
+  return unsigned(i);
+}
+
 // AGG's span_gradient with one gradient function chosen at run time (kind
 // and spread), integer products in 64 bits and the run-time-sized colour
 // table. The function value of a pixel between d1 and d2 becomes an index
@@ -112,28 +137,10 @@ class gradient_span {
   template <class F>
   void run(agg::rgba8* span, int x, int y, unsigned len, F function) {
     const gradient_color_table& table = *mPaint.table;
-    const int64_t size = table.size();
-    const int64_t d1 = mPaint.d1, d = mPaint.d2;
-    int64_t dd = d - d1;
-    if (dd < 1) dd = 1;
-    const uint8_t spread = mPaint.spread;
     mInterpolator.begin(x + 0.5, y + 0.5, len);
     do {
       mInterpolator.coordinates(&x, &y);
-      int64_t v = function(x >> kShift, y >> kShift);
-      if (spread == 1) {
-        v %= d;
-        if (v < 0) v += d;
-      } else if (spread == 2) {
-        const int64_t d2 = d * 2;
-        v %= d2;
-        if (v < 0) v += d2;
-        if (v >= d) v = d2 - v;
-      }
-      int64_t i = (v - d1) * size / dd;
-      if (i < 0) i = 0;
-      if (i >= size) i = size - 1;
-      *span++ = table[unsigned(i)];
+      *span++ = table[gradient_index(mPaint, function(x >> kShift, y >> kShift))];
       ++mInterpolator;
     } while (--len);
   }
@@ -247,8 +254,98 @@ bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const 
   return true;
 }
 
+namespace {
+
+// A linear gradient whose device-to-gradient mapping is affine and keeps
+// the gradient's axis on a device axis: its value depends on the device x
+// alone (a column gradient) or on the device y alone (a row gradient). The
+// colours are then worked out once per drawing for the columns, or once per
+// scan line for a row, instead of once per pixel.
+enum class axis_gradient { none, columns, rows };
+
+std::atomic<bool> g_axis_painter{true};
+
+axis_gradient axis_of(const rGradientPaint& p) {
+  if (!g_axis_painter.load(std::memory_order_relaxed)) return axis_gradient::none;
+  if (p.perspective || p.distort || (p.kind != 1 && p.kind != 2)) return axis_gradient::none;
+  const agg::trans_affine& m = p.mapping;
+  // Kind 1 reads x' = sx x + shx y + tx, kind 2 y' = shy x + sy y + ty.
+  const double on_x = p.kind == 1 ? m.sx : m.shy;
+  const double on_y = p.kind == 1 ? m.shx : m.sy;
+  if (on_y == 0) return axis_gradient::columns;
+  if (on_x == 0) return axis_gradient::rows;
+  return axis_gradient::none;
+}
+
+// The widest run of columns whose colours are worked out ahead; a wider
+// shape (only without a clip box) takes the pixel-by-pixel painter.
+constexpr int kAxisRowLimit = 1 << 16;
+
+}  // namespace
+
+void gradient_axis_painter_enable(bool on) { g_axis_painter.store(on); }
+
 void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
   const rGradientPaint& p = mGradientPaint;
+  const axis_gradient axis = axis_of(p);
+  if (axis != axis_gradient::none && mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kAxisRowLimit) {
+    const int x0 = mRas.min_x();
+    const unsigned width = unsigned(mRas.max_x() - x0 + 1);
+    agg::rgba8* row = mSpanAlloc.allocate(width);
+    affine_map map{&p.mapping};
+    affine_interpolator interpolator(map);
+    constexpr int shift = int(affine_interpolator::subpixel_shift) - int(agg::gradient_subpixel_shift);
+    const gradient_color_table& table = *p.table;
+    // The value of pixel centres through the span interpolator, as the
+    // general painter reads them: for columns along the whole run at once
+    // (the general painter steps along each span, which for a shape as
+    // wide as the run is the same), for a row at the row's first column.
+    auto colour_here = [&] {
+      int gx = 0, gy = 0;
+      interpolator.coordinates(&gx, &gy);
+      return table[gradient_index(p, p.kind == 1 ? gx >> shift : gy >> shift)];
+    };
+    if (axis == axis_gradient::columns) {
+      interpolator.begin(x0 + 0.5, mRas.min_y() + 0.5, width);
+      for (unsigned i = 0; i < width; ++i, ++interpolator) row[i] = colour_here();
+    }
+    // Packed scan lines: a run of whole coverage comes as one cover value,
+    // so the blender need not read a cover per pixel.
+    agg::scanline_p8 scanline;
+    bool filled = false;
+    auto paint = [&](auto& target) {
+      scanline.reset(mRas.min_x(), mRas.max_x());
+      while (mRas.sweep_scanline(scanline)) {
+        const int y = scanline.y();
+        if (axis == axis_gradient::rows) {
+          interpolator.begin(x0 + 0.5, y + 0.5, 1);
+          const agg::rgba8 c = colour_here();
+          // Partly covered pixels read the row too; it changes only with the colour.
+          if (!filled || c.r != row[0].r || c.g != row[0].g || c.b != row[0].b || c.a != row[0].a)
+            std::fill(row, row + width, c);
+          filled = true;
+        }
+        auto span = scanline.begin();
+        for (unsigned n = scanline.num_spans(); n > 0; --n, ++span) {
+          const int x = span->x;
+          if (span->len > 0)
+            target.blend_color_hspan(x, y, unsigned(span->len), row + (x - x0), span->covers, *span->covers);
+          else if (axis == axis_gradient::rows)  // one colour, one cover: the blender's line
+            target.blend_hline(x, y, x - span->len - 1, row[0], *span->covers);
+          else
+            target.blend_color_hspan(x, y, unsigned(-span->len), row + (x - x0), nullptr, *span->covers);
+        }
+      }
+    };
+    if (base != nullptr) {
+      paint(*base);
+    } else {
+      agg::pixfmt_bgra32 pf(mLayerBuf);
+      agg::renderer_base<agg::pixfmt_bgra32> layer(pf);
+      paint(layer);
+    }
+    return;
+  }
   auto render = [&](auto& target) {
     auto with = [&](auto& interpolator) {
       gradient_span<std::remove_reference_t<decltype(interpolator)>> span(interpolator, p);
