@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "bench_ratio.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_font_resolver.h"
 #include "qlm_startup.h"
 

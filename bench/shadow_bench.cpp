@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench_ratio.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"

@@ -24,7 +24,7 @@
 
 #include "bench_ratio.h"
 #include "qlm_bitmap.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_font_resolver.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"

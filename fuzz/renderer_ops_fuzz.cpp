@@ -26,7 +26,7 @@
 #include "fuzz_limits.h"
 #include "qlm_colors.h"
 #include "qlm_base_flow.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_gradient.h"
 #include "qlm_path.h"
 #include "qlm_path_group.h"

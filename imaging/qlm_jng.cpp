@@ -431,35 +431,11 @@ bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHe
       }
     }
 
+    // Grey levels go through the palette (the gamma table).
     std::unique_ptr<cPalette> palette;
-    if (state->index != nullptr) {
-      palette = std::make_unique<cPalette>();
-      if (palette->Create(256) == nullptr) raise_base_error(errQLMCall, "{palette.Create}");
-      for (int32_t i = 0; i < 256; ++i) {
-        uint8_t* e = palette->Entries() + 4 * i;
-        const uint8_t v = grey != nullptr ? grey[i] : uint8_t(i);
-        e[0] = e[1] = e[2] = v;
-        e[3] = 0;
-      }
-    }
+    if (state->index != nullptr) palette = jpeg_grey_palette(grey);
     jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
-    if (palette != nullptr) {
-      // Grey levels through the palette (the gamma table); alpha untouched.
-      const rChannelOrder o = *target->Order();
-      const int32_t bpp = target->BytesPerPixel();
-      const uint8_t* entries = palette->Entries();
-      for (int32_t y = 0; y < target->Height(); ++y) {
-        const uint8_t* s = state->index + int64_t(y) * writer->padded;
-        uint8_t* p = target->Data() + int64_t(y) * target->Stride();
-        for (int32_t x = 0; x < target->Width(); ++x, ++s, p += bpp) {
-          const uint8_t* e = entries + 4 * int32_t(*s);
-          p[o.red] = e[0];
-          p[o.green] = e[1];
-          p[o.blue] = e[2];
-        }
-      }
-      target->SetPalette(std::move(palette));
-    }
+    if (palette != nullptr) jpeg_expand_grey(target, state->index, writer->padded, std::move(palette));
     return true;
   });
 }
@@ -918,52 +894,31 @@ bool cImageJNG::SaveFrom(cFlow* flow, cImage* from) {
   return ok;
 }
 
-cImage* cImageJNG::Clone(bool deep, cImage* into) {
-  return log_and_fail(this, static_cast<cImage*>(nullptr), [&] {
-    std::unique_ptr<cImageJNG> made;
-    cImageJNG* t = nullptr;
-    if (into == nullptr) {
-      made = std::make_unique<cImageJNG>(mProgress);
-      t = made.get();
-    } else {
-      t = dynamic_cast<cImageJNG*>(into);
-      if (t == nullptr) raise_condition_error(errPreCondition, "{into is not cImageJNG}");
+cImagePNG* cImageJNG::CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made) {
+  if (into == nullptr) {
+    made = std::make_unique<cImageJNG>(mProgress);
+    return made.get();
+  }
+  auto* t = dynamic_cast<cImageJNG*>(into);
+  if (t == nullptr) raise_condition_error(errPreCondition, "{into is not cImageJNG}");
+  return t;
+}
+
+void cImageJNG::AdoptClonedChunks(cPNG_Entry* list) {
+  JHDR = nullptr;
+  for (rPNG_Entry* e = list->First(); e != nullptr; e = e->next) {
+    auto* jhdr = dynamic_cast<cJNG_JHDR*>(e->cobj);
+    if (jhdr == nullptr) continue;
+    JHDR = jhdr;
+    if (jhdr->mAlphaIHDR != nullptr) {
+      jhdr->mAlphaIHDR->SetOwner(this);
+      list->IHDR = jhdr->mAlphaIHDR;
     }
-    if (mChunks != nullptr) {
-      cPNG_Entry* list = mChunks->CloneList();
-      if (list == nullptr) raise_base_error(errNEnoughMem, "{mChunks.Clone}");
-      delete t->mChunks;
-      t->mChunks = list;
-      t->JHDR = nullptr;
-      for (rPNG_Entry* e = list->First(); e != nullptr; e = e->next) {
-        if (e->cobj == nullptr) continue;
-        e->cobj->SetOwner(t);
-        if (auto* jhdr = dynamic_cast<cJNG_JHDR*>(e->cobj)) {
-          t->JHDR = jhdr;
-          if (jhdr->mAlphaIHDR != nullptr) {
-            jhdr->mAlphaIHDR->SetOwner(t);
-            list->IHDR = jhdr->mAlphaIHDR;
-          }
-        }
-      }
-      if (mChunks->gAMA != nullptr && list->gAMA != nullptr && list->IHDR != nullptr && mChunks->IHDR != nullptr &&
-          mChunks->gAMA->table == mChunks->IHDR->gamma)
-        list->gAMA->table = list->IHDR->gamma;
-    }
-    t->mSkipReadSignature = mSkipReadSignature;
-    t->mKeepChunks = mKeepChunks;
-    t->mBlendOnBackground = mBlendOnBackground;
-    t->mSkipWriteSignature = mSkipWriteSignature;
-    t->mNoFilter = mNoFilter;
-    t->mDeflateLevel = mDeflateLevel;
-    t->mBackgroundRed = mBackgroundRed;
-    t->mBackgroundGreen = mBackgroundGreen;
-    t->mBackgroundBlue = mBackgroundBlue;
-    t->mDctMethod = mDctMethod;
-    t->mQuality = mQuality;
-    t->mClock = mClock;
-    if (cImage::Clone(deep, t) == nullptr) raise_base_error(errNEnoughMem, "{inherited Clone}");
-    made.release();
-    return static_cast<cImage*>(t);
-  });
+  }
+}
+
+void cImageJNG::CopyCloneSettings(cImagePNG* target) const {
+  auto* t = static_cast<cImageJNG*>(target);
+  t->mDctMethod = mDctMethod;
+  t->mQuality = mQuality;
 }

@@ -152,7 +152,6 @@ class cImageJNG : public cImagePNG {
   ~cImageJNG() override;
   bool Identify(uint32_t id) const override;
 
-  cImage* Clone(bool deep, cImage* into = nullptr) override;
   // Reads a JNG stream from the flow's position.
   bool Open(cFlow* flow) override;
   // Writes from.Bitmap(0): signature, JHDR, alpha IDAT (bitmaps with alpha),
@@ -166,4 +165,11 @@ class cImageJNG : public cImagePNG {
   cJNG_JDAT* JDAT = nullptr;
   uint8_t mDctMethod = 0;
   int32_t mQuality = 85;
+
+ protected:
+  // Clone (cImagePNG's): a cImageJNG target, the JHDR and its alpha IHDR
+  // found in the cloned list, the JPEG settings.
+  cImagePNG* CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made) override;
+  void AdoptClonedChunks(cPNG_Entry* list) override;
+  void CopyCloneSettings(cImagePNG* target) const override;
 };

@@ -106,34 +106,9 @@ bool cImageJPEG::Open(cFlow* flow) {
     }
 
     std::unique_ptr<cPalette> palette;
-    if (state->index != nullptr) {
-      palette = std::make_unique<cPalette>();
-      if (palette->Create(256) == nullptr) raise_base_error(errQLMCall, "{palette.Create}");
-      for (int32_t i = 0; i < 256; ++i) {
-        uint8_t* e = palette->Entries() + 4 * i;
-        e[0] = e[1] = e[2] = uint8_t(i);
-        e[3] = 0;
-      }
-    }
+    if (state->index != nullptr) palette = jpeg_grey_palette(nullptr);
     jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
-    if (palette != nullptr) {
-      // Every pixel from its palette entry (index + 1); the index is a byte,
-      // so the entry always exists in the 256 entries.
-      const rChannelOrder o = *target->Order();
-      const int32_t bpp = target->BytesPerPixel();
-      const uint8_t* entries = palette->Entries();
-      for (int32_t y = 0; y < target->Height(); ++y) {
-        const uint8_t* s = state->index + int64_t(y) * writer->padded;
-        uint8_t* p = target->Data() + int64_t(y) * target->Stride();
-        for (int32_t x = 0; x < target->Width(); ++x, ++s, p += bpp) {
-          const uint8_t* e = entries + 4 * int32_t(*s);
-          p[o.red] = e[0];
-          p[o.green] = e[1];
-          p[o.blue] = e[2];
-        }
-      }
-      target->SetPalette(std::move(palette));
-    }
+    if (palette != nullptr) jpeg_expand_grey(target, state->index, writer->padded, std::move(palette));
     jpeg_progress_finish(jpeg_common(d));
     return true;
   });

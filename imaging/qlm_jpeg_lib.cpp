@@ -476,3 +476,35 @@ JSAMPROW jpeg_get_rows(rJPEGReader& r) {
   }
   return r.buffer[0];
 }
+
+// ---------------------------------------------------------------------------
+// Grey palettes
+
+std::unique_ptr<cPalette> jpeg_grey_palette(const uint8_t* levels) {
+  auto palette = std::make_unique<cPalette>();
+  if (palette->Create(256) == nullptr) raise_base_error(errQLMCall, "{palette.Create}");
+  for (int32_t i = 0; i < 256; ++i) {
+    uint8_t* e = palette->Entries() + 4 * i;
+    e[0] = e[1] = e[2] = levels != nullptr ? levels[i] : uint8_t(i);
+    e[3] = 0;
+  }
+  return palette;
+}
+
+void jpeg_expand_grey(cBitmap* target, const uint8_t* index, int64_t step, std::unique_ptr<cPalette> palette) {
+  // The index is a byte, so its entry always exists in the 256.
+  const rChannelOrder o = *target->Order();
+  const int32_t bpp = target->BytesPerPixel();
+  const uint8_t* entries = palette->Entries();
+  for (int32_t y = 0; y < target->Height(); ++y) {
+    const uint8_t* s = index + int64_t(y) * step;
+    uint8_t* p = target->Data() + int64_t(y) * target->Stride();
+    for (int32_t x = 0; x < target->Width(); ++x, ++s, p += bpp) {
+      const uint8_t* e = entries + 4 * int32_t(*s);
+      p[o.red] = e[0];
+      p[o.green] = e[1];
+      p[o.blue] = e[2];
+    }
+  }
+  target->SetPalette(std::move(palette));
+}

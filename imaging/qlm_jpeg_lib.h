@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <type_traits>
 
@@ -151,6 +152,15 @@ JSAMPROW jpeg_writer_row(const rJPEGWriter& writer);
 // Stores the scanline at the target (per-pixel copy unless direct), zeroes
 // the row's padding and moves to the next row.
 void jpeg_put_rows(rJPEGWriter& writer);
+
+// The palette of a grey picture decoded into index rows: 256 grey entries,
+// level i at index i, or levels[i] (a gamma table) when given. Raises 283
+// when it cannot be made.
+std::unique_ptr<cPalette> jpeg_grey_palette(const uint8_t* levels);
+// Every pixel's red, green and blue from its index's palette entry (alpha
+// untouched; the index rows are `step` bytes apart), then hands the palette
+// to the bitmap.
+void jpeg_expand_grey(cBitmap* target, const uint8_t* index, int64_t step, std::unique_ptr<cPalette> palette);
 
 // ---------------------------------------------------------------------------
 // Row reader: bitmap rows handed to the encoder.

@@ -561,6 +561,15 @@ class cImagePNG : public cImage {
   int64_t mTextBytes = 0;
   tPNGClock mClock = &datetime_now;
 
+ protected:
+  // Clone's steps of the cloning class: the target (`into`, or a new image
+  // kept in `made`), refused with 279 when it is not of that class; the
+  // target taking over the cloned chunk list once every chunk is its own;
+  // the class's own settings.
+  virtual cImagePNG* CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made);
+  virtual void AdoptClonedChunks(cPNG_Entry*) {}
+  virtual void CopyCloneSettings(cImagePNG*) const {}
+
  private:
   // Creates the bitmap for the first IDAT chunk and decodes the image data.
   void ReadImageData(cFlow* flow, rPNG_ChunkHeader& header, const rPNG_ChunkFlags& flags, uint8_t* buffer,

@@ -213,17 +213,20 @@ bool cImagePNG::SaveFrom(cFlow* flow, cImage* from) {
   });
 }
 
+cImagePNG* cImagePNG::CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made) {
+  if (into == nullptr) {
+    made = std::make_unique<cImagePNG>(mProgress);
+    return made.get();
+  }
+  auto* t = dynamic_cast<cImagePNG*>(into);
+  if (t == nullptr) raise_condition_error(errPreCondition, "{into is not cImagePNG}");
+  return t;
+}
+
 cImage* cImagePNG::Clone(bool deep, cImage* into) {
   return log_and_fail(this, static_cast<cImage*>(nullptr), [&] {
     std::unique_ptr<cImagePNG> made;
-    cImagePNG* t = nullptr;
-    if (into == nullptr) {
-      made = std::make_unique<cImagePNG>(mProgress);
-      t = made.get();
-    } else {
-      t = dynamic_cast<cImagePNG*>(into);
-      if (t == nullptr) raise_condition_error(errPreCondition, "{into is not cImagePNG}");
-    }
+    cImagePNG* t = CloneTarget(into, made);
     if (mChunks != nullptr) {
       cPNG_Entry* list = mChunks->CloneList();
       if (list == nullptr) raise_base_error(errNEnoughMem, "{mChunks.Clone}");
@@ -231,6 +234,7 @@ cImage* cImagePNG::Clone(bool deep, cImage* into) {
       t->mChunks = list;
       for (rPNG_Entry* e = list->First(); e != nullptr; e = e->next)
         if (e->cobj != nullptr) e->cobj->SetOwner(t);
+      t->AdoptClonedChunks(list);
       if (mChunks->gAMA != nullptr && list->gAMA != nullptr && list->IHDR != nullptr && mChunks->IHDR != nullptr &&
           mChunks->gAMA->table == mChunks->IHDR->gamma)
         list->gAMA->table = list->IHDR->gamma;
@@ -245,6 +249,7 @@ cImage* cImagePNG::Clone(bool deep, cImage* into) {
     t->mBackgroundGreen = mBackgroundGreen;
     t->mBackgroundBlue = mBackgroundBlue;
     t->mClock = mClock;
+    CopyCloneSettings(t);
     if (mChunks != nullptr && t->mChunks != nullptr) {
       if (mFallbackPLTE != nullptr && mFallbackPLTE == mChunks->PLTE) t->mFallbackPLTE = t->mChunks->PLTE;
       if (mFallbackTRNS != nullptr && mFallbackTRNS == mChunks->tRNS) t->mFallbackTRNS = t->mChunks->tRNS;

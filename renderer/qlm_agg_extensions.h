@@ -84,6 +84,16 @@
 #include <agg_blur.h>
 #include <agg_vcgen_markers_term.h>
 
+#include <type_traits>
+
+#include "qlm_agg_forward.h"
+
+// The public headers' declarations name AGG's own types.
+static_assert(std::is_same_v<agg::rgba8, agg::rgba8T<agg::linear>>);
+static_assert(std::is_same_v<agg::rendering_buffer, agg::row_accessor<agg::int8u>>);
+static_assert(std::is_same_v<agg::path_storage, agg::path_base<agg::vertex_block_storage<double>>>);
+static_assert(std::is_same_v<agg::pixfmt_gray8, agg::pixfmt_alpha_blend_gray<agg::blender_gray8, agg::rendering_buffer>>);
+
 namespace qlm_agg {
 
 using agg::int8u;

@@ -1,5 +1,5 @@
 // cFont and cFontWinTT: fonts over AGG's FreeType engine.
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -191,12 +191,12 @@ void font_face_for_script(const cFont*, std::string_view, std::string& face) { f
 // ---------------------------------------------------------------------------
 // cFontWinTT
 
-cFontWinTT::cFontWinTT() {
-  if (FT_Init_FreeType(&mLibrary) != 0) mLibrary = nullptr;
+cFontWinTT::cFontWinTT() : mParts(std::make_unique<rFontEngineParts>()) {
+  if (FT_Init_FreeType(&mParts->library) != 0) mParts->library = nullptr;
 }
 
 cFontWinTT::~cFontWinTT() {
-  if (mLibrary != nullptr) FT_Done_FreeType(mLibrary);
+  if (mParts->library != nullptr) FT_Done_FreeType(mParts->library);
 }
 
 bool cFontWinTT::Create(std::string_view name, uint8_t style, double size) {
@@ -213,22 +213,22 @@ bool cFontWinTT::Create(std::string_view name, uint8_t style, double size) {
   // The face's tables are read (or found kept) before the engine sees it: a
   // failed load in the engine drops its current face, and the font must
   // keep drawing with the previous one.
-  if (!font_resolve(name, style, face) || !face_tables(mLibrary, face, tables)) return false;
-  if (!mEngine.LoadOutlines(face.file, face.index)) {
+  if (!font_resolve(name, style, face) || !face_tables(mParts->library, face, tables)) return false;
+  if (!mParts->engine.LoadOutlines(face.file, face.index)) {
     // The file went away between the two opens: take the previous face back
     // (the engine usually keeps it open, so this does not read the file
     // again). Should that fail too, the font has no glyph source any more.
-    if (!mFace.file.empty() && !mEngine.LoadOutlines(mFace.file, mFace.index)) mFace = rFontFace{};
+    if (!mFace.file.empty() && !mParts->engine.LoadOutlines(mFace.file, mFace.index)) mFace = rFontFace{};
     return false;
   }
   // The engine sets FreeType's pixel size to the whole part of h, as the
   // system's layout expects (17.33 pixels draw as 17).
-  mEngine.height(h);
-  mEngine.flip_y(!flipped);
+  mParts->engine.height(h);
+  mParts->engine.flip_y(!flipped);
   // A synthetic slant: fontconfig's matrix is y-up; the engine applies its
   // transform after the y flip, so the off-diagonal terms change sign then.
   const double k = flipped ? 1 : -1;
-  mEngine.transform(agg::trans_affine(face.xx, k * face.yx, k * face.xy, face.yy, 0, 0));
+  mParts->engine.transform(agg::trans_affine(face.xx, k * face.yx, k * face.xy, face.yy, 0, 0));
 
   mName = std::string(name);
   mSize = h;
@@ -279,7 +279,11 @@ void cFontWinTT::SetStyle(uint8_t flags) {
   mRecreate = false;
 }
 
-void cFontWinTT::SetHinting(bool on) { mEngine.hinting(on); }
+void cFontWinTT::SetHinting(bool on) { mParts->engine.hinting(on); }
+
+bool cFontWinTT::GetHinting() const { return mParts->engine.hinting(); }
+
+tFontCacheManager* cFontWinTT::GetCacheManager() { return mFace.file.empty() ? nullptr : &mParts->cache; }
 
 void cFontWinTT::UpdateMetrics() {
   rFontMetrics m;

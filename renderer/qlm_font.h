@@ -3,7 +3,7 @@
 //
 // `cFontWinTT` is the one implementation: TrueType (and any other scalable)
 // outlines through AGG's FreeType font engine, cached per font by AGG's
-// font cache manager. Face names resolve to font files through the font
+// font cache manager (both behind a pointer, in qlm_font_engine.h). Face names resolve to font files through the font
 // resolver (`qlm_font_resolver.h`): a built-in substitution table, then
 // fontconfig. Metrics come from the face's own OS/2 and hhea tables.
 //
@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "agg_font_cache_manager.h"
-#include "agg_font_freetype.h"
+#include <memory>
+
 #include "qlm_base_object.h"
 #include "qlm_font_resolver.h"
 
@@ -31,40 +31,11 @@ constexpr uint8_t cnFontItalic = 2;
 constexpr double cnFontMinSize = 1;
 constexpr double cnFontMaxSize = 65535;
 
-// AGG's FreeType engine (32-bit outline coordinates, 32 faces kept open)
-// with one change: a character the face does not map (glyph 0, ".notdef")
-// is a missing glyph, as is any code above U+FFFF. `font_cache_manager` is a
-// template over the engine, so this hides the base's `prepare_glyph` rather
-// than overriding it.
-class cFontEngine : public agg::font_engine_freetype_int32 {
- public:
-  cFontEngine() : agg::font_engine_freetype_int32(32) {}
-  bool prepare_glyph(unsigned code);
-  // Loads a face as outlines. A failed load drops the engine's current face
-  // (AGG's behaviour); the test seam below fails it that same way.
-  bool LoadOutlines(const std::string& file, uint32_t index);
-};
-
-// Test seam: the k-th face load of any font engine from now fails as a file
-// that went away would, or every load from the k-th on when sticky (0 turns
-// it off).
-void font_engine_fail_load_at(uint32_t k, bool sticky = false);
-
-// AGG's glyph cache over that engine. Its cache keys glyphs on the low 16
-// bits of the code and is searched before the engine is asked, so a code
-// above U+FFFF would come back as the cached BMP character sharing its slot
-// ("A" for U+10041): such codes are missing here, before the cache. A
-// missing glyph leaves the previous and last glyph (for kerning) as they
-// were, as AGG's own lookup does.
-class cFontCacheManager : public agg::font_cache_manager<cFontEngine> {
- public:
-  using agg::font_cache_manager<cFontEngine>::font_cache_manager;
-  const agg::glyph_cache* glyph(unsigned code) {
-    return code > 0xFFFF ? nullptr : agg::font_cache_manager<cFontEngine>::glyph(code);
-  }
-};
-
+// The glyph source of the text engine (AGG's glyph cache over its FreeType
+// engine); declared in qlm_font_engine.h.
+class cFontCacheManager;
 using tFontCacheManager = cFontCacheManager;
+struct rFontEngineParts;
 
 // The five metrics of a font in pixels.
 struct rFontMetrics {
@@ -181,10 +152,10 @@ class cFontWinTT : public cFont {
   void SetStyle(uint8_t flags) override;
   uint8_t GetStyle() const override { return mStyle; }
   void SetHinting(bool on) override;
-  bool GetHinting() const override { return mEngine.hinting(); }
+  bool GetHinting() const override;
   // Nil until a face has been created: before that the engine has no font
   // signature for the cache to key on.
-  tFontCacheManager* GetCacheManager() override { return mFace.file.empty() ? nullptr : &mCacheManager; }
+  tFontCacheManager* GetCacheManager() override;
   // From the face's tables; the measured fallback for a face without them.
   void UpdateMetrics() override;
 
@@ -199,8 +170,7 @@ class cFontWinTT : public cFont {
   // The stored size with the sign of the flip, as a requested size.
   double SignedSize() const { return mFlipped ? -mSize : mSize; }
 
-  cFontEngine mEngine;
-  tFontCacheManager mCacheManager{mEngine, 32};
+  std::unique_ptr<rFontEngineParts> mParts;  // the engine, its glyph cache and a FreeType library
   std::string mName;
   double mSize = 0;
   uint8_t mStyle = 0;
@@ -208,5 +178,4 @@ class cFontWinTT : public cFont {
   rFontTables mTables;
   uint32_t mPpem = 0;
   uint64_t mCreations = 0;
-  FT_Library mLibrary = nullptr;  // opens faces for their tables
 };

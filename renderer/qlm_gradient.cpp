@@ -1,5 +1,5 @@
 // Gradients, colour ramps and the run-time-sized colour table.
-#include "qlm_gradient.h"
+#include "qlm_gradient_paint.h"
 
 #include <algorithm>
 #include <cmath>
@@ -109,6 +109,8 @@ uint32_t held_max_colors(uint32_t n) { return std::clamp<uint32_t>(n, 2, cnGradi
 
 cGradientColorRamp::cGradientColorRamp(uint32_t maxColors)
     : mRampIterator(&mRamp), mMaxColors(held_max_colors(maxColors)) {}
+
+cGradientColorRamp::~cGradientColorRamp() = default;
 
 bool cGradientColorRamp::Identify(uint32_t id) const {
   return (id != 0 && id == id_cGradientColorRamp) || cGradient::Identify(id);

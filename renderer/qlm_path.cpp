@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "qlm_2D.h"
+#include "qlm_agg_extensions.h"
 #include "qlm_renderer_ids.h"
 
 namespace {
@@ -48,15 +49,18 @@ void matrix_transform(const rMatrix& m, double& x, double& y) { matrix_to_affine
 
 // --- cPath ---------------------------------------------------------------------------
 
+cPath::cPath() : mStorage(std::make_unique<agg::path_storage>()) {}
+cPath::~cPath() = default;
+
 bool cPath::Identify(uint32_t id) const { return (id != 0 && id == id_cPath) || cBase::Identify(id); }
 
 void cPath::Clear() {
-  mStorage.remove_all();
+  mStorage->remove_all();
   Changed();
 }
 
 void cPath::ClosePolygon() {
-  mStorage.close_polygon();
+  mStorage->close_polygon();
   Changed();
 }
 
@@ -67,11 +71,11 @@ const rPathBounds& cPath::GetBounds() {
     // have a curve through it subdivided to AGG's recursion limit: such a
     // path has no bounds (all zero).
     bool flattenable = true;
-    for (unsigned i = 0; i < mStorage.total_vertices() && flattenable; ++i) {
+    for (unsigned i = 0; i < mStorage->total_vertices() && flattenable; ++i) {
       double x, y;
-      if (agg::is_vertex(mStorage.vertex(i, &x, &y))) flattenable = std::fabs(x) <= 1e100 && std::fabs(y) <= 1e100;
+      if (agg::is_vertex(mStorage->vertex(i, &x, &y))) flattenable = std::fabs(x) <= 1e100 && std::fabs(y) <= 1e100;
     }
-    agg::conv_curve<agg::path_storage> curve(mStorage);
+    agg::conv_curve<agg::path_storage> curve(*mStorage);
     rPathBounds b;
     if (flattenable && agg::bounding_rect_single(curve, 0, &b.x1, &b.y1, &b.x2, &b.y2)) *mBounds = b;
   }
@@ -80,39 +84,39 @@ const rPathBounds& cPath::GetBounds() {
 
 void cPath::Transform(const rMatrix& m) {
   agg::trans_affine a = matrix_to_affine(m);
-  mStorage.transform_all_paths(a);
+  mStorage->transform_all_paths(a);
   Changed();
 }
 
 void cPath::MoveTo(double x, double y) {
-  mStorage.move_to(x, y);
+  mStorage->move_to(x, y);
   Changed();
 }
 
 void cPath::LineTo(double x, double y) {
-  mStorage.line_to(x, y);
+  mStorage->line_to(x, y);
   Changed();
 }
 
 void cPath::ArcTo(double rx, double ry, double rotation, bool largeArc, bool sweep, double x, double y) {
-  mStorage.arc_to(rx, ry, radians_of(rotation), largeArc, sweep, x, y);
+  mStorage->arc_to(rx, ry, radians_of(rotation), largeArc, sweep, x, y);
   Changed();
 }
 
 void cPath::Curve3(double cx, double cy, double x, double y) {
-  mStorage.curve3(cx, cy, x, y);
+  mStorage->curve3(cx, cy, x, y);
   Changed();
 }
 
 void cPath::Curve4(double c1x, double c1y, double c2x, double c2y, double x, double y) {
-  mStorage.curve4(c1x, c1y, c2x, c2y, x, y);
+  mStorage->curve4(c1x, c1y, c2x, c2y, x, y);
   Changed();
 }
 
 void cPath::Assign(const cPath* source) {
   if (source == nullptr || source == this || !source->Identify(id_cPath)) return;
-  mStorage.remove_all();
-  mStorage.concat_path(const_cast<agg::path_storage&>(source->mStorage));
+  mStorage->remove_all();
+  mStorage->concat_path(const_cast<agg::path_storage&>(*source->mStorage));
   Changed();
 }
 

@@ -1,6 +1,6 @@
-// Paths and matrices: cPath (a path_storage with cached bounds), the rMatrix
-// procedures, and the two vertex sources of the renderer's own (a polyline
-// over a point array, a spiral).
+// Paths and matrices: cPath (an AGG path_storage behind a pointer, with
+// cached bounds), the rMatrix procedures, and the two vertex sources of the
+// renderer's own (a polyline over a point array, a spiral).
 #pragma once
 
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <memory>
 #include <span>
 
-#include "qlm_agg_extensions.h"
+#include "qlm_agg_forward.h"
 #include "qlm_base_object.h"
 #include "qlm_renderer_types.h"
 
@@ -31,11 +31,13 @@ struct rPathBounds {
 
 class cPath : public cBase {
  public:
-  cPath() = default;
-  ~cPath() override = default;
+  cPath();
+  ~cPath() override;
+  cPath(const cPath&) = delete;
+  cPath& operator=(const cPath&) = delete;
   bool Identify(uint32_t id) const override;
 
-  agg::path_storage& GetStorage() { return mStorage; }
+  agg::path_storage& GetStorage() { return *mStorage; }
   void Clear();
   void ClosePolygon();
   // The bounding box of the flattened path (curves count with their
@@ -67,7 +69,7 @@ class cPath : public cBase {
 
  private:
   void Changed() { mBounds.reset(); }
-  agg::path_storage mStorage;
+  std::unique_ptr<agg::path_storage> mStorage;
   std::unique_ptr<rPathBounds> mBounds;
   std::unique_ptr<cBase> mCacheObject;
   std::unique_ptr<uint8_t[]> mCacheBlock;

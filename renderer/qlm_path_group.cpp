@@ -1,4 +1,5 @@
-#include "qlm_path_group.h"
+// Path groups: the entries' bounds, appending and the union of the bounds.
+#include "qlm_path_group_entry.h"
 
 #include <new>
 
@@ -19,16 +20,26 @@ bool rPathGroupEntry::EnsureBounds() {
   return mBoundsValid;
 }
 
-cPathGroup::cPathGroup() : cArrayOf<rPathGroupEntry, 1>(6) {}
+cArray* cPathGroupEntries::NewEmpty() const { return new (std::nothrow) cPathGroupEntries(); }
 
-bool cPathGroup::Identify(uint32_t id) const { return (id != 0 && id == id_cPathGroup) || cArray::Identify(id); }
+cPathGroup::cPathGroup() : mEntries(std::make_unique<cPathGroupEntries>()) {}
+cPathGroup::~cPathGroup() = default;
 
-cArray* cPathGroup::NewEmpty() const { return new (std::nothrow) cPathGroup(); }
+bool cPathGroup::Identify(uint32_t id) const { return (id != 0 && id == id_cPathGroup) || cBase::Identify(id); }
+
+uint32_t cPathGroup::Count() const { return mEntries->Count(); }
+
+void cPathGroup::Clear() {
+  mEntries->Clear();
+  mBoundsValid = false;
+}
+
+rPathGroupEntry* cPathGroup::First() const { return mEntries->First(); }
 
 rPathGroupEntry* cPathGroup::Append() {
   // The typed container builds the entry in place (empty paths, the curve
   // over mPath, mSource = mPath).
-  rPathGroupEntry* e = cArrayOf<rPathGroupEntry, 1>::Append(1);
+  rPathGroupEntry* e = mEntries->Append(1);
   if (e == nullptr) return nullptr;
   mBoundsValid = false;
   return e;

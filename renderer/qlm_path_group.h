@@ -1,59 +1,43 @@
 // cPathGroup: a list of recorded paths. The renderer appends one entry for
 // every path it is asked to draw while the group is its capture group; the
 // group is then drawn again as one object, used as a clip shape or casts one
-// shared shadow.
+// shared shadow. The entries (AGG paths) live in qlm_path_group_entry.h.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
-#include "qlm_agg_extensions.h"
-#include "qlm_base_array.h"
+#include "qlm_base_object.h"
 #include "qlm_base_util.h"
 
-// One recorded path. The curve converter points at mPath inside the same
-// entry, so entries must never move: they live in cArray's pool blocks,
-// which never relocate an entry, and are built and destroyed in place by the
-// typed container's hooks (never copied byte-wise).
-struct rPathGroupEntry {
-  rPathGroupEntry* mNext = nullptr;  // the link of the array (kind 1)
-  agg::path_storage* mSource = nullptr;  // mPath, or mReplayPath after a pre-transformed replay
-  int32_t mMode = 0;                 // 0 nothing, 1 fill, 2 stroke, 3 fill and stroke
-  double mAtX = 0, mAtY = 0;         // the draw position of the recording
-  agg::path_storage mPath;           // the recorded input path, untransformed
-  agg::path_storage mReplayPath;     // the working copy of the last replay
-  agg::conv_curve<agg::path_storage> mCurve{mPath};  // flattens mPath for the bounds
-  double mOffsetX = 0, mOffsetY = 0;  // the translation of the last replay
-  rRectD mBounds;                    // of mCurve, computed on demand
-  bool mBoundsValid = false;         // computed and not empty
+struct rPathGroupEntry;
+class cPathGroupEntries;
 
-  rPathGroupEntry() : mSource(&mPath) {}
-  rPathGroupEntry(const rPathGroupEntry&) = delete;
-  rPathGroupEntry& operator=(const rPathGroupEntry&) = delete;
-
-  // Computes the bounds when they are not valid yet; false when the path
-  // has no vertices (the bounds are then all zero).
-  bool EnsureBounds();
-};
-
-class cPathGroup : public cArrayOf<rPathGroupEntry, 1> {
+class cPathGroup : public cBase {
  public:
-  // Capacity class 6.
   cPathGroup();
-  ~cPathGroup() override = default;
+  ~cPathGroup() override;
+  cPathGroup(const cPathGroup&) = delete;
+  cPathGroup& operator=(const cPathGroup&) = delete;
   bool Identify(uint32_t id) const override;
 
+  uint32_t Count() const;
+  // Frees every entry.
+  void Clear();
   // One new entry at the end: empty paths, mSource = mPath, mode 0, at (0, 0);
   // nil when the array cannot grow (nothing changed then). Invalidates the
   // cached union.
   rPathGroupEntry* Append();
+  // The first entry (the others follow through mNext); nil when empty.
+  rPathGroupEntry* First() const;
   // The union of the entries' bounds (entries without vertices skipped),
-  // all zero when no entry has any; cached until the next Append.
+  // all zero when no entry has any; cached until the entries change.
   void GetBounds(rRectD& bounds);
-
- protected:
-  cArray* NewEmpty() const override;
+  // The array that holds the entries.
+  cPathGroupEntries& Entries() { return *mEntries; }
 
  private:
+  std::unique_ptr<cPathGroupEntries> mEntries;
   rRectD mBounds;
   bool mBoundsValid = false;
 };

@@ -3,8 +3,9 @@
 // behaviour of each family lives with its implementation in
 // cRendererSurface. Beside the virtual operations stand the non-virtual
 // conveniences: framework-colour forms of the colour setters, rounded
-// rectangles, the six string kinds of the text operations, and the update
-// rectangle and device origin, which are fixed while a surface is attached.
+// rectangles, and the update rectangle and device origin, which are fixed
+// while a surface is attached. The text operations take every string kind
+// through rTextView's conversions (full strings: rTextView::Full).
 //
 // Colours are renderer colours (red in bits 0-7 ... alpha in bits 24-31);
 // the ...ARGB helpers take the framework's 0xAARRGGBB. Angles are degrees
@@ -44,6 +45,10 @@ class cClipping;
 class cMasterParameters;
 class cBitmapParameters;
 class cTextParameters;
+
+// A new renderer (the one implementation, over AGG); the caller frees it.
+// Nil when memory fails.
+cRenderer* renderer_create();
 
 class cRenderer : public cException {
  public:
@@ -497,48 +502,6 @@ class cRenderer : public cException {
   void DrawImageXYWH(cBase* image, double x, double y, double width, double height, bool flag, cHitTest* hit) {
     DrawImage(image, flag, x, y, x + width, y + height, hit);
   }
-
-  // --- Text in the string kinds (full strings: rTextView::Full) ------------
-  void DrawText(const std::string& text, double x, double y, cHitTest* hit) { DrawText(rTextView(text), x, y, hit); }
-  void DrawText(const std::u16string& text, double x, double y, cHitTest* hit) { DrawText(rTextView(text), x, y, hit); }
-  void DrawText(const char* text, double x, double y, cHitTest* hit) { DrawText(rTextView(text), x, y, hit); }
-  void DrawText(const char16_t* text, double x, double y, cHitTest* hit) { DrawText(rTextView(text), x, y, hit); }
-  void DrawText(const char32_t* text, double x, double y, cHitTest* hit) { DrawText(rTextView(text), x, y, hit); }
-  double TextWidth(const std::string& text) { return TextWidth(rTextView(text)); }
-  double TextWidth(const std::u16string& text) { return TextWidth(rTextView(text)); }
-  double TextWidth(const char* text) { return TextWidth(rTextView(text)); }
-  double TextWidth(const char16_t* text) { return TextWidth(rTextView(text)); }
-  double TextWidth(const char32_t* text) { return TextWidth(rTextView(text)); }
-  void TextBounds(const std::string& text, rRectD& bounds) { TextBounds(rTextView(text), bounds); }
-  void TextBounds(const std::u16string& text, rRectD& bounds) { TextBounds(rTextView(text), bounds); }
-  void TextBounds(const char* text, rRectD& bounds) { TextBounds(rTextView(text), bounds); }
-  void TextBounds(const char16_t* text, rRectD& bounds) { TextBounds(rTextView(text), bounds); }
-  void TextBounds(const char32_t* text, rRectD& bounds) { TextBounds(rTextView(text), bounds); }
-  void TextExtents(const std::string& text, bool unrotated, double x, double y, rRectD& bounds) { TextExtents(rTextView(text), unrotated, x, y, bounds); }
-  void TextExtents(const std::u16string& text, bool unrotated, double x, double y, rRectD& bounds) { TextExtents(rTextView(text), unrotated, x, y, bounds); }
-  void TextExtents(const char* text, bool unrotated, double x, double y, rRectD& bounds) { TextExtents(rTextView(text), unrotated, x, y, bounds); }
-  void TextExtents(const char16_t* text, bool unrotated, double x, double y, rRectD& bounds) { TextExtents(rTextView(text), unrotated, x, y, bounds); }
-  void TextExtents(const char32_t* text, bool unrotated, double x, double y, rRectD& bounds) { TextExtents(rTextView(text), unrotated, x, y, bounds); }
-  void DrawTextOnPath(cPath* path, const std::string& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextOnPath(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void DrawTextOnPath(cPath* path, const std::u16string& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextOnPath(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void DrawTextOnPath(cPath* path, const char* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextOnPath(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void DrawTextOnPath(cPath* path, const char16_t* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextOnPath(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void DrawTextOnPath(cPath* path, const char32_t* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextOnPath(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void TextOnPathBounds(cPath* path, const std::string& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextOnPathBounds(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
-  void TextOnPathBounds(cPath* path, const std::u16string& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextOnPathBounds(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
-  void TextOnPathBounds(cPath* path, const char* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextOnPathBounds(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
-  void TextOnPathBounds(cPath* path, const char16_t* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextOnPathBounds(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
-  void TextOnPathBounds(cPath* path, const char32_t* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextOnPathBounds(path, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
-  void DrawTextBetweenPaths(cPath* path1, cPath* path2, const std::string& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextBetweenPaths(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void DrawTextBetweenPaths(cPath* path1, cPath* path2, const std::u16string& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextBetweenPaths(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void DrawTextBetweenPaths(cPath* path1, cPath* path2, const char* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextBetweenPaths(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void DrawTextBetweenPaths(cPath* path1, cPath* path2, const char16_t* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextBetweenPaths(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void DrawTextBetweenPaths(cPath* path1, cPath* path2, const char32_t* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) { DrawTextBetweenPaths(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, hit); }
-  void TextBetweenPathsBounds(cPath* path1, cPath* path2, const std::string& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextBetweenPathsBounds(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
-  void TextBetweenPathsBounds(cPath* path1, cPath* path2, const std::u16string& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextBetweenPathsBounds(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
-  void TextBetweenPathsBounds(cPath* path1, cPath* path2, const char* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextBetweenPathsBounds(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
-  void TextBetweenPathsBounds(cPath* path1, cPath* path2, const char16_t* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextBetweenPathsBounds(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
-  void TextBetweenPathsBounds(cPath* path1, cPath* path2, const char32_t* text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) { TextBetweenPathsBounds(path1, path2, rTextView(text), baseLengthSet, baseLength, stopAtEnd, preserveXScale, bounds); }
 
  protected:
   bool mAttached = false;

@@ -4,7 +4,7 @@
 
 #include "qlm_base_codes.h"
 #include "qlm_base_util.h"
-#include "qlm_renderer_surface.h"
+#include "qlm_renderer_buffers.h"
 
 namespace {
 

@@ -2,8 +2,7 @@
 //
 // The operations are declared family by family in the slot order of
 // cRenderer; each family's behaviour lives in its own source file
-// (qlm_renderer_engine_<family>.cpp). Operations of families still to be
-// built do nothing and answer neutral values (qlm_renderer_engine_todo.cpp).
+// (qlm_renderer_engine_<family>.cpp).
 #pragma once
 
 #include <cmath>
@@ -13,13 +12,13 @@
 
 #include "qlm_agg_extensions.h"
 #include "qlm_bitmap.h"
-#include "qlm_gradient.h"
+#include "qlm_gradient_paint.h"
 #include "qlm_path.h"
-#include "qlm_path_group.h"
+#include "qlm_path_group_entry.h"
 #include "qlm_renderer.h"
+#include "qlm_renderer_buffers.h"
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_image.h"
-
 #include "qlm_renderer_pen.h"
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
@@ -61,16 +60,6 @@ class cRendererSurface : public cRenderer {
  public:
   cRendererSurface();
   ~cRendererSurface() override;
-
-  // The text operations' string-kind forms stay visible beside the overrides.
-  using cRenderer::DrawText;
-  using cRenderer::TextWidth;
-  using cRenderer::TextBounds;
-  using cRenderer::TextExtents;
-  using cRenderer::DrawTextOnPath;
-  using cRenderer::TextOnPathBounds;
-  using cRenderer::DrawTextBetweenPaths;
-  using cRenderer::TextBetweenPathsBounds;
 
   // --- Binding and capture ---------------------------------------------------
   bool AttachSurface(cSurface* surface) override;

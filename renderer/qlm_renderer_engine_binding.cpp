@@ -1,12 +1,15 @@
 // cRendererSurface: construction, binding a surface, clearing it, and the
 // override colour.
 #include <cmath>
+#include <new>
 
 #include "qlm_base_codes.h"
 #include "qlm_base_util.h"
 #include "qlm_renderer_engine.h"
 
 cRendererSurface::cRendererSurface() : mSolid(mBase), mSolidBin(mBase) { ResetRecord(); }
+
+cRenderer* renderer_create() { return new (std::nothrow) cRendererSurface(); }
 
 cRendererSurface::~cRendererSurface() { mem_free(mClipLayer); }
 

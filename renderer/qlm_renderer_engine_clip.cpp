@@ -102,7 +102,7 @@ void cRendererSurface::BuildClipMask() {
     mRasClip.clip_box(0, 0, w, h);
     mRasClip.filling_rule(mClip.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
     const double scale = qlm_agg::approximation_scale_checked(TransformLengthForClip(1.0) * 2.0);
-    agg::trans_affine place = mTransform.viewport * mDevice;
+    agg::trans_affine place = matrix_to_affine(mTransform.viewport) * mDevice;
     for (const rClipSegment& e : mClip.shapes) {
       agg::path_storage outline;
       shape_outline(e, outline);

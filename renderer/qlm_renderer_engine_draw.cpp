@@ -1,7 +1,6 @@
 // The drawing core: RenderPath and its painters (solid, pattern), the
-// per-primitive filter layer and the hit masks. Painters of families not
-// built yet (shadows, outlines, pen patterns, markers, capture)
-// take their places here as empty steps.
+// per-primitive filter layer and the hit masks. The outline, pen-pattern,
+// marker, shadow and gradient painters it calls live with their families.
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -546,7 +545,6 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       if (!(bx1 < bx2) || !(by1 < by2)) return;
     }
   }
-
 
   // Registrations are cut by the clip mask also when nothing is painted
   // (painting is what otherwise builds it).

@@ -21,6 +21,11 @@ void rStoredColor::Rescale(uint8_t master_alpha, bool anti_aliasing) {
     color.a = uint8_t(std::trunc(given_alpha / 255.0 * master_alpha / 255.0 * 255.0 + 0.5));
 }
 
+rColor8::operator agg::rgba8() const { return agg::rgba8(r, g, b, a); }
+
+cFill::cFill(bool) {}
+cFill::~cFill() = default;
+
 bool cTransformations::Identify(uint32_t id) const {
   return (id != 0 && id == id_cTransformations) || cBase::Identify(id);
 }

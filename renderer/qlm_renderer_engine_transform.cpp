@@ -168,7 +168,7 @@ void cRendererSurface::MapInverse(double& x, double& y, bool list, bool all, boo
 
 double cRendererSurface::TransformLengthForClip(double v) const {
   return LengthMeasure(v, [this](double& x, double& y) {
-    mTransform.viewport.transform(&x, &y);
+    matrix_to_affine(mTransform.viewport).transform(&x, &y);
     mDevice.transform(&x, &y);
   });
 }
@@ -252,7 +252,7 @@ void cRendererSurface::SetViewport(uint8_t align, double wx1, double wy1, double
   if (!vp.is_valid()) return;  // an empty world or device rectangle
   const agg::trans_affine m = vp.to_affine();
   if (!finite({m.sx, m.shy, m.shx, m.sy, m.tx, m.ty})) return;
-  mTransform.viewport *= m;
+  mTransform.viewport = matrix_from_affine(matrix_to_affine(mTransform.viewport) * m);
   AddAffine(m, true);
 }
 

@@ -4,12 +4,23 @@
 #include <algorithm>
 #include <cmath>
 
+#include "qlm_renderer_buffers.h"
 #include "qlm_renderer_state.h"
+
+cHitTest::cHitTest() : mMask(std::make_unique<gray8_mask_buffer>()) {}
+cHitTest::~cHitTest() = default;
+
+void cHitTest::ClipToMask(const agg::pixfmt_gray8& clip) { mMask->And(clip); }
+int32_t cHitTest::MaskOriginX() const { return mMask->OriginX(); }
+int32_t cHitTest::MaskOriginY() const { return mMask->OriginY(); }
+int32_t cHitTest::MaskWidth() const { return int32_t(mMask->width()); }
+int32_t cHitTest::MaskHeight() const { return int32_t(mMask->height()); }
+agg::pixfmt_gray8* cHitTest::GreyAccessor() { return mMask->GreyAccessor(); }
 
 bool cHitTest::Identify(uint32_t id) const { return (id != 0 && id == id_cHitTest) || cBase::Identify(id); }
 
 void cHitTest::Reset() {
-  mMask.Reset();
+  mMask->Reset();
   mX1 = mY1 = mX2 = mY2 = 0;
   mOriginX = mOriginY = 0;
   mWidth = mHeight = 0;
@@ -33,7 +44,7 @@ bool cHitTest::Extend(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t fi
   const int32_t cx2 = std::min(x2, update.x2), cy2 = std::min(y2, update.y2);
   // A shape wholly outside the update rectangle grows nothing; earlier
   // registrations keep answering.
-  if (!mMask.Grow(cx1, cy1, cx2, cy2, fill)) return false;
+  if (!mMask->Grow(cx1, cy1, cx2, cy2, fill)) return false;
   mX1 = int32_t(nx1), mY1 = int32_t(ny1), mX2 = int32_t(nx2), mY2 = int32_t(ny2);
   mOriginX = ox;
   mOriginY = oy;
@@ -44,13 +55,13 @@ bool cHitTest::Extend(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t fi
 }
 
 uint8_t cHitTest::HitTest(double x, double y) const {
-  if (!mMask.IsValid() || !std::isfinite(x) || !std::isfinite(y)) return 0;
+  if (!mMask->IsValid() || !std::isfinite(x) || !std::isfinite(y)) return 0;
   const double rx = std::nearbyint(x), ry = std::nearbyint(y);
   if (rx < mX1 || rx > mX2 || ry < mY1 || ry > mY2) return 0;  // both ends included
-  const int64_t col = int64_t(rx) + mOriginX - mMask.OriginX();
-  const int64_t row = int64_t(ry) + mOriginY - mMask.OriginY();
-  if (col < 0 || row < 0 || col >= int64_t(mMask.width()) || row >= int64_t(mMask.height())) return 0;
-  const uint8_t v = mMask.row_ptr(int(row))[col];
+  const int64_t col = int64_t(rx) + mOriginX - mMask->OriginX();
+  const int64_t row = int64_t(ry) + mOriginY - mMask->OriginY();
+  if (col < 0 || row < 0 || col >= int64_t(mMask->width()) || row >= int64_t(mMask->height())) return 0;
+  const uint8_t v = mMask->row_ptr(int(row))[col];
   return v >= mThreshold ? v : 0;
 }
 

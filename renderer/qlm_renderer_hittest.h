@@ -5,16 +5,22 @@
 
 #include <cstdint>
 
+#include <memory>
+
+#include "qlm_agg_forward.h"
 #include "qlm_base_object.h"
+#include "qlm_base_util.h"
 #include "qlm_renderer_ids.h"
-#include "qlm_renderer_surface.h"
 
 class cTransformations;
+class gray8_mask_buffer;
 
 class cHitTest : public cBase {
  public:
-  cHitTest() = default;
-  ~cHitTest() override = default;
+  cHitTest();
+  ~cHitTest() override;
+  cHitTest(const cHitTest&) = delete;
+  cHitTest& operator=(const cHitTest&) = delete;
   bool Identify(uint32_t id) const override;
 
   // Empties the mask and the bounds; the drag state stays.
@@ -44,12 +50,12 @@ class cHitTest : public cBase {
   bool Extend(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t fill, const rRect& update, int32_t ox,
               int32_t oy);
   // Clears the mask bytes where the clip mask holds 0.
-  void ClipToMask(const agg::pixfmt_gray8& clip) { mMask.And(clip); }
-  int32_t MaskOriginX() const { return mMask.OriginX(); }
-  int32_t MaskOriginY() const { return mMask.OriginY(); }
-  int32_t MaskWidth() const { return int32_t(mMask.width()); }
-  int32_t MaskHeight() const { return int32_t(mMask.height()); }
-  agg::pixfmt_gray8* GreyAccessor() { return mMask.GreyAccessor(); }
+  void ClipToMask(const agg::pixfmt_gray8& clip);
+  int32_t MaskOriginX() const;
+  int32_t MaskOriginY() const;
+  int32_t MaskWidth() const;
+  int32_t MaskHeight() const;
+  agg::pixfmt_gray8* GreyAccessor();
   bool IsEmpty() const { return mEmpty; }
 
  private:
@@ -59,7 +65,7 @@ class cHitTest : public cBase {
   double mAnchorX = 0, mAnchorY = 0;
   double mDeltaX = 0, mDeltaY = 0;
   double mAccX = 0, mAccY = 0;
-  gray8_mask_buffer mMask;
+  std::unique_ptr<gray8_mask_buffer> mMask;
   int32_t mX1 = 0, mY1 = 0, mX2 = 0, mY2 = 0;  // origin-free bounds
   int32_t mOriginX = 0, mOriginY = 0;
   int32_t mWidth = 0, mHeight = 0;

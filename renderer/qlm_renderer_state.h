@@ -2,28 +2,49 @@
 // its default, and the snapshot classes that carry a group out of a
 // renderer and back. Reset of a group is `group = Group{}` plus the side
 // effects its reset operation names (cRendererSurface). The lists are
-// value types, so a snapshot copies them with the struct.
+// value types, so a snapshot copies them with the struct. No AGG type is
+// held by value, so the snapshots are usable without AGG.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "qlm_agg_extensions.h"
+#include "qlm_agg_forward.h"
 #include "qlm_base_object.h"
 #include "qlm_renderer_types.h"
-#include "qlm_renderer_surface.h"
 
 class cPath;
 class cFont;
 class cGradient;
 class cGradientColorRamp;
 class cPen;
+class rgba8_buffer;
 
-// A colour of the render state: the AGG colour (red, green, blue, the alpha
-// in effect) with its grey value, and the alpha the caller gave.
+// A command of a marker path: 0 move-to, 1 line-to, 2 quadratic curve,
+// 3 cubic curve, 4 close; the points a command does not use stay 0.
+struct rCustomPathEntry {
+  uint8_t command = 0;
+  double x1 = 0, y1 = 0, x2 = 0, y2 = 0, x3 = 0, y3 = 0;
+};
+using cCustomPath = std::vector<rCustomPathEntry>;
+
+constexpr uint8_t cnPathMoveTo = 0;
+constexpr uint8_t cnPathLineTo = 1;
+constexpr uint8_t cnPathCurve3 = 2;
+constexpr uint8_t cnPathCurve4 = 3;
+constexpr uint8_t cnPathClose = 4;
+
+// Four 8-bit channels, converted to AGG's colour where the painters take it.
+struct rColor8 {
+  uint8_t r = 0, g = 0, b = 0, a = 0;
+  operator agg::rgba8() const;
+};
+
+// A colour of the render state: the colour (red, green, blue, the alpha in
+// effect) with its grey value, and the alpha the caller gave.
 struct rStoredColor {
-  agg::rgba8 color{0, 0, 0, 0};
+  rColor8 color;
   uint8_t grey = 0;
   uint8_t given_alpha = 0;
 
@@ -231,7 +252,7 @@ struct rTransformStage {
 
 struct TransformState {
   std::vector<rTransformStage> stages;
-  agg::trans_affine viewport;
+  rMatrix viewport{1, 0, 0, 1, 0, 0};
 };
 
 // ---------------------------------------------------------------------------
@@ -245,7 +266,9 @@ class cPen : public cBase {
 };
 class cFill : public cBase {
  public:
-  explicit cFill(bool = true) {}
+  // Out of line, where the tile's type is complete.
+  explicit cFill(bool = true);
+  ~cFill() override;
   FillState fill;
   uint8_t render_mode = 1;
   std::unique_ptr<rgba8_buffer> tile;  // own copy of the pattern tile, or none

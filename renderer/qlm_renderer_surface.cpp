@@ -5,24 +5,30 @@
 #include <cstring>
 
 #include "qlm_base_codes.h"
+#include "qlm_renderer_buffers.h"
 
 using qlm_agg::target_kind;
+
+cSurface::cSurface() : mBinding(std::make_unique<rSurfaceBinding>()) {}
+cSurface::~cSurface() = default;
+
+agg::rendering_buffer& cSurface::RenderingBuffer() { return mBinding->rbuf; }
 
 bool cSurface::Identify(uint32_t id) const { return (id != 0 && id == id_cSurface) || cException::Identify(id); }
 
 qlm_agg::any_rgba_target* cSurface::GetPixelFormat(int32_t index) {
-  qlm_agg::any_rgba_target& slot = mSlots[(index >= 1 && index <= 5) ? index : 0];
+  qlm_agg::any_rgba_target& slot = mBinding->slots[(index >= 1 && index <= 5) ? index : 0];
   return slot.is_attached() ? &slot : nullptr;
 }
 
 void cSurface::BindSecondBuffer(agg::rendering_buffer& buffer) {
   if (mCode == 0) return;
-  mSlots[cnSurfaceStraightSecond].attach(mCode, target_kind::straight, buffer);
-  mSlots[cnSurfacePreSecond].attach(mCode, target_kind::premultiplied, buffer);
-  const unsigned op = mSlots[cnSurfaceCustomSecond].comp_op();
-  if (!mSlots[cnSurfaceCustomSecond].attach(mCode, target_kind::custom_blend, buffer))
-    mSlots[cnSurfaceCustomSecond].detach();
-  mSlots[cnSurfaceCustomSecond].comp_op(op);
+  mBinding->slots[cnSurfaceStraightSecond].attach(mCode, target_kind::straight, buffer);
+  mBinding->slots[cnSurfacePreSecond].attach(mCode, target_kind::premultiplied, buffer);
+  const unsigned op = mBinding->slots[cnSurfaceCustomSecond].comp_op();
+  if (!mBinding->slots[cnSurfaceCustomSecond].attach(mCode, target_kind::custom_blend, buffer))
+    mBinding->slots[cnSurfaceCustomSecond].detach();
+  mBinding->slots[cnSurfaceCustomSecond].comp_op(op);
 }
 
 void cSurface::BindMemory(uint8_t* data, int32_t width, int32_t height, int32_t stride, uint8_t code, bool top_down,
@@ -33,20 +39,20 @@ void cSurface::BindMemory(uint8_t* data, int32_t width, int32_t height, int32_t 
   mHeight = height;
   mStride = stride;
   // AGG finds row 0 itself from the lowest address and a negative stride.
-  mRBuf.attach(data, unsigned(width), unsigned(height), stride);
+  mBinding->rbuf.attach(data, unsigned(width), unsigned(height), stride);
   mCode = code;
-  agg::rendering_buffer& rb = accessor_rbuf ? *accessor_rbuf : mRBuf;
-  mSlots[cnSurfaceStraight].attach(code, target_kind::straight, rb);
-  mSlots[cnSurfacePre].attach(code, target_kind::premultiplied, rb);
-  const unsigned op = mSlots[cnSurfaceCustom].comp_op();
-  mSlots[cnSurfaceCustom].attach(code, target_kind::custom_blend, rb);
-  mSlots[cnSurfaceCustom].comp_op(op);
+  agg::rendering_buffer& rb = accessor_rbuf ? *accessor_rbuf : mBinding->rbuf;
+  mBinding->slots[cnSurfaceStraight].attach(code, target_kind::straight, rb);
+  mBinding->slots[cnSurfacePre].attach(code, target_kind::premultiplied, rb);
+  const unsigned op = mBinding->slots[cnSurfaceCustom].comp_op();
+  mBinding->slots[cnSurfaceCustom].attach(code, target_kind::custom_blend, rb);
+  mBinding->slots[cnSurfaceCustom].comp_op(op);
   mAssigned = true;
 }
 
 void cSurface::Unbind() {
-  mRBuf = agg::rendering_buffer();
-  for (auto& slot : mSlots) slot.detach();
+  mBinding->rbuf = agg::rendering_buffer();
+  for (auto& slot : mBinding->slots) slot.detach();
   mAssigned = false;
   mData = nullptr;
   mWidth = 0;
@@ -56,35 +62,35 @@ void cSurface::Unbind() {
 }
 
 void cSurface::CopyRowsOut(uint8_t* destination, int32_t row_length) const {
-  CopyRowsOut(destination, row_length, 0, 0, int32_t(mRBuf.width()), int32_t(mRBuf.height()));
+  CopyRowsOut(destination, row_length, 0, 0, int32_t(mBinding->rbuf.width()), int32_t(mBinding->rbuf.height()));
 }
 
 void cSurface::CopyRowsOut(uint8_t* destination, int32_t row_length, int32_t x1, int32_t y1, int32_t x2,
                            int32_t y2) const {
   const int64_t bpp = BytesPerPixel();
-  if (destination == nullptr || bpp == 0 || mRBuf.buf() == nullptr) return;
+  if (destination == nullptr || bpp == 0 || mBinding->rbuf.buf() == nullptr) return;
   x1 = std::max(x1, 0), y1 = std::max(y1, 0);
-  x2 = std::min(x2, int32_t(mRBuf.width())), y2 = std::min(y2, int32_t(mRBuf.height()));
+  x2 = std::min(x2, int32_t(mBinding->rbuf.width())), y2 = std::min(y2, int32_t(mBinding->rbuf.height()));
   if (x1 >= x2 || y1 >= y2) return;
   const size_t bytes = size_t(x2 - x1) * size_t(bpp);
   for (int32_t y = y1; y < y2; ++y)
-    std::memcpy(destination + (int64_t(y) * row_length + x1) * bpp, mRBuf.row_ptr(y) + x1 * bpp, bytes);
+    std::memcpy(destination + (int64_t(y) * row_length + x1) * bpp, mBinding->rbuf.row_ptr(y) + x1 * bpp, bytes);
 }
 
 void cSurface::MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend) {
-  MaskedCopyIn(source, mask, row_length, blend, 0, 0, int32_t(mRBuf.width()), int32_t(mRBuf.height()));
+  MaskedCopyIn(source, mask, row_length, blend, 0, 0, int32_t(mBinding->rbuf.width()), int32_t(mBinding->rbuf.height()));
 }
 
 void cSurface::MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend, int32_t x1,
                             int32_t y1, int32_t x2, int32_t y2) {
   const int32_t bpp = BytesPerPixel();
-  if (source == nullptr || mask == nullptr || bpp == 0 || mRBuf.buf() == nullptr) return;
+  if (source == nullptr || mask == nullptr || bpp == 0 || mBinding->rbuf.buf() == nullptr) return;
   x1 = std::max(x1, 0), y1 = std::max(y1, 0);
-  x2 = std::min(x2, int32_t(mRBuf.width())), y2 = std::min(y2, int32_t(mRBuf.height()));
+  x2 = std::min(x2, int32_t(mBinding->rbuf.width())), y2 = std::min(y2, int32_t(mBinding->rbuf.height()));
   if (x1 >= x2 || y1 >= y2) return;
   const unsigned width = unsigned(x2);
   for (int32_t y = y1; y < y2; ++y) {
-    uint8_t* s = mRBuf.row_ptr(y);
+    uint8_t* s = mBinding->rbuf.row_ptr(y);
     const uint8_t* l = source + int64_t(y) * row_length * bpp;
     const uint8_t* m = mask + int64_t(y) * row_length;
     unsigned x = unsigned(x1);
@@ -139,6 +145,21 @@ void cSurfaceBitmap::Detach() {
   mBitmap = nullptr;
   Unbind();
 }
+
+bool cSurfaceMemory::Attach(uint8_t* base, int32_t width, int32_t height, int32_t rowStep, uint8_t pixelFormatCode,
+                            bool topDown) {
+  return log_and_fail(this, false, [&] {
+    if (base == nullptr) raise_condition_error(errPreCondition, "{base=NIL}");
+    if (width < 1 || height < 1) raise_condition_error(errPreCondition, "{width<1 or height<1}");
+    const int32_t bpp = surface_bytes_per_pixel(pixelFormatCode);
+    if (bpp == 0) raise_condition_error(errPreCondition, "{pixelFormatCode is Unsupported}");
+    if (int64_t(rowStep) < int64_t(width) * bpp) raise_condition_error(errPreCondition, "{rowStep<width*bytes}");
+    BindMemory(base, width, height, topDown ? rowStep : -rowStep, pixelFormatCode, topDown, nullptr);
+    return true;
+  });
+}
+
+void cSurfaceMemory::Detach() { Unbind(); }
 
 bool cSurfacePatternRGBA::Attach(rgba8_tile* tile) {
   mAssigned = false;

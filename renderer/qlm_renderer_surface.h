@@ -1,27 +1,25 @@
-// Render targets and the renderer's own pixel buffers.
+// Render targets: the pixel memory a renderer draws into.
 //
 // A surface (cSurface) describes pixel memory it does not own: width,
 // height, signed stride, orientation and one of six byte orders, plus six
-// AGG accessors (straight, custom-blend and pre-multiplied, each over the
+// accessors (straight, custom-blend and pre-multiplied, each over the
 // surface's own memory and over a second buffer of the same geometry, the
-// clip layer). cSurfaceBitmap binds a cBitmap, cSurfacePatternRGBA a pen
-// pattern tile, cSurfaceBitmapRGBA an rgba8_buffer.
-//
-// The buffers own their memory, keep it between uses and grow only when a
-// larger size is asked for. Every size product is computed in 64 bits and
-// refused above cnRendererBufferLimit before anything is allocated; a
-// refused or failed allocation leaves the buffer not valid and keeps the
-// code (LastError: 203 errNEnoughMem).
+// clip layer), kept behind a pointer so that this header needs no AGG.
+// cSurfaceBitmap binds a cBitmap, cSurfaceMemory rows that the caller owns
+// (a window's back buffer). The renderer's own buffers and its internal
+// surfaces are in qlm_renderer_buffers.h.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
-#include "qlm_agg_extensions.h"
+#include "qlm_agg_forward.h"
 #include "qlm_base_object.h"
-#include "qlm_bitmap.h"
+#include "qlm_bitmap_formats.h"
 #include "qlm_renderer_ids.h"
+
+class cBitmap;
+struct rSurfaceBinding;
 
 // The largest block, in bytes, that a renderer buffer may take (1 GiB).
 constexpr int64_t cnRendererBufferLimit = int64_t(1) << 30;
@@ -52,8 +50,10 @@ constexpr int32_t cnSurfacePreSecond = 5;
 
 class cSurface : public cException {
  public:
-  cSurface() = default;
-  ~cSurface() override = default;
+  cSurface();
+  ~cSurface() override;
+  cSurface(const cSurface&) = delete;
+  cSurface& operator=(const cSurface&) = delete;
   bool Identify(uint32_t id) const override;
 
   bool IsAssigned() const { return mAssigned; }
@@ -88,7 +88,7 @@ class cSurface : public cException {
   int32_t Stride() const { return mStride; }
   uint8_t* Data() const { return mData; }
   int32_t BytesPerPixel() const { return surface_bytes_per_pixel(mCode); }
-  agg::rendering_buffer& RenderingBuffer() { return mRBuf; }
+  agg::rendering_buffer& RenderingBuffer();
 
  protected:
   // Binds memory: rendering buffer (when `attach_rbuf`) and slots 0, 4 and 2
@@ -102,8 +102,7 @@ class cSurface : public cException {
   int32_t mWidth = 0;
   int32_t mHeight = 0;
   bool mTopDown = true;
-  agg::rendering_buffer mRBuf;
-  qlm_agg::any_rgba_target mSlots[6];  // by slot index
+  std::unique_ptr<rSurfaceBinding> mBinding;  // the rendering buffer and the slots
   uint8_t* mData = nullptr;
   int32_t mStride = 0;
   uint8_t mCode = 0;
@@ -129,242 +128,17 @@ class cSurfaceBitmap : public cSurface {
   cBitmap* mBitmap = nullptr;
 };
 
-class rgba8_tile;
-class rgba8_buffer;
-
-class cSurfacePatternRGBA : public cSurface {
+// A surface over rows that the caller owns and keeps alive while the
+// surface is attached (a window's back buffer, say). `base` is the lowest
+// address of the pixels and `rowStep` the bytes from one row to the next in
+// memory (at least width x bytes per pixel); top-down puts row 0 at `base`,
+// bottom-up at the last row in memory, as cSurfaceBitmap does for a
+// bitmap. `pixelFormatCode` is one of the six surface formats.
+class cSurfaceMemory : public cSurface {
  public:
-  bool Attach(rgba8_tile* tile);
-
- private:
-  rgba8_tile* mTile = nullptr;
+  // Errors (279: a nil base, a size below 1, a row step too short or an
+  // unsupported format) are logged; the previous binding then stays.
+  bool Attach(uint8_t* base, int32_t width, int32_t height, int32_t rowStep, uint8_t pixelFormatCode, bool topDown);
+  void Detach() override;
 };
 
-class cSurfaceBitmapRGBA : public cSurface {
- public:
-  // Binds the buffer's memory; the surface's own rendering buffer is
-  // attached too, so copying rows out and back works on this surface.
-  bool Attach(rgba8_buffer* buffer);
-
- private:
-  rgba8_buffer* mBuffer = nullptr;
-};
-
-// ---------------------------------------------------------------------------
-// Buffers
-
-// An 8-bit grey image (shadow masks). Rows follow each other directly: the
-// stride is the allocated width.
-class gray8_buffer : public agg::rendering_buffer {
- public:
-  gray8_buffer() = default;
-  gray8_buffer(const gray8_buffer&) = delete;
-  gray8_buffer& operator=(const gray8_buffer&) = delete;
-  virtual ~gray8_buffer();
-
-  // Sizes the image (memory grows when the allocated width or height is
-  // smaller); with `clear` the rows are zeroed. False without memory.
-  bool Init(int32_t width, int32_t height, bool clear);
-  bool IsValid() const { return mValid; }
-  // The grey accessor; nil while detached.
-  agg::pixfmt_gray8* GreyAccessor() { return mAccessorAttached ? &mAccessor : nullptr; }
-  int32_t AllocatedWidth() const { return mAllocWidth; }
-  int32_t AllocatedHeight() const { return mAllocHeight; }
-  int32_t LastError() const { return mLastError; }
-
- protected:
-  // Frees the memory and allocates width x height bytes (checked, capped).
-  bool Allocate(int64_t width, int64_t height);
-  void AttachAccessor();
-  void DetachAccessor() { mAccessorAttached = false; }
-
-  uint8_t* mMemory = nullptr;
-  int32_t mAllocWidth = 0;
-  int32_t mAllocHeight = 0;
-  agg::pixfmt_gray8 mAccessor{*this};
-  bool mAccessorAttached = false;
-  bool mValid = false;
-  int32_t mLastError = 0;
-};
-
-// An 8-bit coverage mask over a rectangle of a larger plane that grows over
-// whatever is registered in it (hit tests). Plane byte (x, y) is at row
-// y - OriginY, column x - OriginX.
-class gray8_mask_buffer : public gray8_buffer {
- public:
-  // Frees the memory: bounds 0, empty, not valid.
-  void Reset();
-  // Grows the bounds to cover (x1, y1)-(x2, y2) (exclusive): an empty mask
-  // is filled with `fill`, otherwise old bytes stay and the newly covered
-  // area is zeroed. An empty rectangle or no memory answers false and
-  // leaves the mask as it was (valid included).
-  bool Grow(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t fill);
-  // Clears the mask bytes where `other` (a plane from (0, 0)) holds 0, over
-  // the true overlap of the two.
-  void And(const agg::pixfmt_gray8& other);
-  int32_t OriginX() const { return mX1; }
-  int32_t OriginY() const { return mY1; }
-  int32_t X2() const { return mX2; }
-  int32_t Y2() const { return mY2; }
-  bool IsEmpty() const { return mEmpty; }
-
- private:
-  int32_t mX1 = 0;
-  int32_t mY1 = 0;
-  int32_t mX2 = 0;
-  int32_t mY2 = 0;
-  bool mEmpty = true;
-};
-
-// A 32-bit RGBA image (bytes R, G, B, A): fill patterns, image drawing and
-// pattern snapshots.
-class rgba8_buffer : public agg::rendering_buffer {
- public:
-  rgba8_buffer() = default;
-  rgba8_buffer(const rgba8_buffer&) = delete;
-  rgba8_buffer& operator=(const rgba8_buffer&) = delete;
-  ~rgba8_buffer();
-
-  // Sizes and zeroes the image; forgets the source bitmap.
-  bool Init(int32_t width, int32_t height);
-  // Exchanges everything with `other` (memory, size, source, counters), so
-  // that a buffer made aside takes another's place without allocating.
-  void Swap(rgba8_buffer& other);
-  // A deep copy of the whole allocated memory and every field; nil without
-  // memory.
-  std::unique_ptr<rgba8_buffer> Clone() const;
-  // Converts a bitmap of one of the six formats to RGBA (alpha 255 for the
-  // 24-bit ones). Nothing is converted when the bitmap (its address and its
-  // pixels' serial number) and its change and resize counters are the ones
-  // of the last conversion.
-  bool LoadBitmap(cBitmap* bitmap);
-  // Conversions done so far (LoadBitmap calls that converted pixels).
-  int64_t ConversionCount() const { return mConversions; }
-
-  bool IsValid() const { return mValid; }
-  uint8_t* PixelPtr() const { return mMemory; }
-  int32_t AllocatedWidth() const { return mAllocWidth; }
-  int32_t AllocatedHeight() const { return mAllocHeight; }
-  agg::pixfmt_rgba32& Accessor() { return mAccessor; }
-  int32_t LastError() const { return mLastError; }
-
- private:
-  bool Reserve(int32_t width, int32_t height);
-
-  uint8_t* mMemory = nullptr;
-  int32_t mAllocWidth = 0;
-  int32_t mAllocHeight = 0;
-  const cBitmap* mSource = nullptr;
-  int32_t mSourceChange = -1;
-  int32_t mSourceResize = -1;
-  uint64_t mSourceSerial = 0;
-  int64_t mConversions = 0;
-  agg::pixfmt_rgba32 mAccessor{*this};
-  bool mValid = false;
-  int32_t mLastError = 0;
-};
-
-// The tile that the pen pattern callback draws into: width x height RGBA
-// pixels, zero-filled; a width or height below 1 becomes 1.
-class rgba8_tile {
- public:
-  rgba8_tile(int32_t width, int32_t height);
-  rgba8_tile(const rgba8_tile&) = delete;
-  rgba8_tile& operator=(const rgba8_tile&) = delete;
-  ~rgba8_tile();
-
-  int32_t Width() const { return mWidth; }
-  int32_t Height() const { return mHeight; }
-  bool IsValid() const { return mMemory != nullptr; }
-  uint8_t* Memory() const { return mMemory; }
-  // The four bytes of (x, y) as one 32-bit value (R in bits 0-7); 0 outside.
-  uint32_t Pixel(int32_t x, int32_t y) const;
-
- private:
-  uint8_t* mMemory = nullptr;
-  int32_t mWidth = 1;
-  int32_t mHeight = 1;
-};
-
-// ---------------------------------------------------------------------------
-// Feeders of AGG converters
-
-// A command of a marker path: 0 move-to, 1 line-to, 2 quadratic curve,
-// 3 cubic curve, 4 close; the points a command does not use stay 0.
-struct rCustomPathEntry {
-  uint8_t command = 0;
-  double x1 = 0, y1 = 0, x2 = 0, y2 = 0, x3 = 0, y3 = 0;
-};
-using cCustomPath = std::vector<rCustomPathEntry>;
-
-constexpr uint8_t cnPathMoveTo = 0;
-constexpr uint8_t cnPathLineTo = 1;
-constexpr uint8_t cnPathCurve3 = 2;
-constexpr uint8_t cnPathCurve4 = 3;
-constexpr uint8_t cnPathClose = 4;
-
-// The marker shapes as an AGG vertex source: path id 0 reads the
-// start-marker commands, 1 the end-marker commands, 2 the vertex-marker
-// commands.
-class marker_vertex_source {
- public:
-  void SetStartPath(const cCustomPath* path) { mPaths[0] = path; }
-  void SetEndPath(const cCustomPath* path) { mPaths[1] = path; }
-  void SetVertexPath(const cCustomPath* path) { mPaths[2] = path; }
-
-  void rewind(unsigned path_id);
-  unsigned vertex(double* x, double* y);
-
- private:
-  const cCustomPath* mPaths[3] = {nullptr, nullptr, nullptr};
-  const cCustomPath* mCurrent = nullptr;
-  size_t mIndex = 0;
-  int mStep = 0;
-};
-
-// The end-of-polygon command the marker source gives for a close entry.
-constexpr unsigned cnMarkerClose =
-    unsigned(agg::path_cmd_end_poly) | unsigned(agg::path_flags_close) | unsigned(agg::path_flags_ccw);
-static_assert(cnMarkerClose == 0x5F);
-
-// A span converter that tints image spans: each colour is combined with the
-// tint colour through a compositing operation (tint as an opaque source,
-// the span colour as destination), then scaled by the tint's alpha.
-class image_tint_converter {
- public:
-  // `op`: the renderer's operation number 1..28; anything else leaves the
-  // colours alone (destination). `table`: the blend functions (nil: none).
-  image_tint_converter(unsigned op, const agg::rgba8& tint,
-                       const qlm_agg::comp_op_table<agg::order_rgba>::func_type* table);
-  void prepare() {}
-  void generate(agg::rgba8* span, int x, int y, unsigned len);
-
- private:
-  unsigned mOp = qlm_agg::cnCompOpDst;
-  agg::rgba8 mTint;
-  const qlm_agg::comp_op_table<agg::order_rgba>::func_type* mTable = nullptr;
-};
-
-// The pixel source of a line image pattern: a bitmap (scaled by an
-// opacity), or without one a single pixel of one colour.
-class bitmap_pattern_source {
- public:
-  bitmap_pattern_source(cBitmap* bitmap, uint8_t opacity);
-  void SetColor(const agg::rgba8& color) { mColor = color; }
-
-  double width() const { return mValid ? mWidth : 1; }
-  double height() const { return mValid ? mHeight : 1; }
-  agg::rgba8 pixel(int x, int y) const;
-
- private:
-  uint8_t mOpacity = 255;
-  bool mValid = false;
-  int32_t mWidth = 0;
-  int32_t mHeight = 0;
-  int32_t mStride = 0;
-  int32_t mStep = 0;
-  bool mHasAlpha = false;
-  rChannelOrder mOrder;
-  const uint8_t* mData = nullptr;
-  agg::rgba8 mColor{0, 0, 0, 255};
-};

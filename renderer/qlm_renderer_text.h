@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "qlm_base_util.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_types.h"
 

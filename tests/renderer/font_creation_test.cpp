@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "font_test_support.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "font_test_support.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 
 namespace {
 

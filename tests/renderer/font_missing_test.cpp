@@ -5,7 +5,7 @@
 #include <string>
 
 #include "font_test_support.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 
 namespace {
 

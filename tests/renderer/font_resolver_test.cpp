@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "font_test_support.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_font_resolver.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_font_resolver.h"
 #include "test_files.h"
 

@@ -329,14 +329,14 @@ TEST_F(PathGroupTest, ManyEntriesFreedClean) {
   };
   fill(2000);
   ASSERT_EQ(g->Count(), 2000u);
-  ASSERT_GT(uint64_t(g->Count()) * cArray::StrideOf(g->EntrySize()), g->PoolBlockBytes());
+  ASSERT_GT(uint64_t(g->Count()) * cArray::StrideOf(g->Entries().EntrySize()), g->Entries().PoolBlockBytes());
   rRectD b;
   g->GetBounds(b);
   EXPECT_EQ(b.x2, 1999 + 1 + 1999 % 7);
   // Entries never moved: each curve converter still reads its own path.
   int n = 0;
   for (rPathGroupEntry* e = g->First(); e != nullptr; e = e->mNext, ++n) ASSERT_EQ(e->mBounds.x1, n);
-  EXPECT_TRUE(g->RemoveAll());
+  EXPECT_TRUE(g->Entries().RemoveAll());
   fill(2000);
   g->Clear();
   fill(2000);

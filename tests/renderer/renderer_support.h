@@ -8,7 +8,7 @@
 
 #include "bitmap_builders.h"
 #include "qlm_renderer_ids.h"
-#include "qlm_renderer_surface.h"
+#include "qlm_renderer_buffers.h"
 
 namespace testenv {
 

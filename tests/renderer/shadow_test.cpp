@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "font_test_support.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 #include "renderer_support.h"

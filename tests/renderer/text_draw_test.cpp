@@ -12,7 +12,7 @@
 
 #include "font_test_support.h"
 #include "qlm_base_fullstring.h"
-#include "qlm_font.h"
+#include "qlm_font_engine.h"
 #include "qlm_gradient.h"
 #include "qlm_path.h"
 #include "qlm_renderer_engine.h"
