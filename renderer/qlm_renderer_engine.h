@@ -23,6 +23,11 @@
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
 
+// Test seam: false makes every image go through AGG's general filters, so
+// that tests can compare the scaled bilinear filter with them; true (the
+// default) restores it.
+void image_scaled_bilinear_enable(bool on);
+
 class cFontCacheManager;
 namespace agg {
 struct glyph_cache;

@@ -259,8 +259,9 @@ namespace {
 // A linear gradient whose device-to-gradient mapping is affine and keeps
 // the gradient's axis on a device axis: its value depends on the device x
 // alone (a column gradient) or on the device y alone (a row gradient). The
-// colours are then worked out once per drawing for the columns, or once per
-// scan line for a row, instead of once per pixel.
+// colours are then worked out once per scan line for a row, or once for all
+// the scan lines whose span is the same for columns, instead of once per
+// pixel; the values are the general painter's own.
 enum class axis_gradient { none, columns, rows };
 
 std::atomic<bool> g_axis_painter{true};
@@ -297,45 +298,65 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
     constexpr int shift = int(affine_interpolator::subpixel_shift) - int(agg::gradient_subpixel_shift);
     const gradient_color_table& table = *p.table;
     // The value of pixel centres through the span interpolator, as the
-    // general painter reads them: for columns along the whole run at once
-    // (the general painter steps along each span, which for a shape as
-    // wide as the run is the same), for a row at the row's first column.
+    // general painter reads them.
     auto colour_here = [&] {
       int gx = 0, gy = 0;
       interpolator.coordinates(&gx, &gy);
       return table[gradient_index(p, p.kind == 1 ? gx >> shift : gy >> shift)];
     };
-    if (axis == axis_gradient::columns) {
-      interpolator.begin(x0 + 0.5, mRas.min_y() + 0.5, width);
-      for (unsigned i = 0; i < width; ++i, ++interpolator) row[i] = colour_here();
-    }
-    // Packed scan lines: a run of whole coverage comes as one cover value,
-    // so the blender need not read a cover per pixel.
-    agg::scanline_p8 scanline;
+    // Rows: one colour per scan line, the value at the row's first column
+    // (every column's is the same). Packed scan lines bring a run of whole
+    // coverage as one cover value: the blender's line of one colour.
+    agg::scanline_p8 packed;
     bool filled = false;
-    auto paint = [&](auto& target) {
-      scanline.reset(mRas.min_x(), mRas.max_x());
-      while (mRas.sweep_scanline(scanline)) {
-        const int y = scanline.y();
-        if (axis == axis_gradient::rows) {
-          interpolator.begin(x0 + 0.5, y + 0.5, 1);
-          const agg::rgba8 c = colour_here();
-          // Partly covered pixels read the row too; it changes only with the colour.
-          if (!filled || c.r != row[0].r || c.g != row[0].g || c.b != row[0].b || c.a != row[0].a)
-            std::fill(row, row + width, c);
-          filled = true;
-        }
-        auto span = scanline.begin();
-        for (unsigned n = scanline.num_spans(); n > 0; --n, ++span) {
+    auto paint_rows = [&](auto& target) {
+      packed.reset(mRas.min_x(), mRas.max_x());
+      while (mRas.sweep_scanline(packed)) {
+        const int y = packed.y();
+        interpolator.begin(x0 + 0.5, y + 0.5, 1);
+        const agg::rgba8 c = colour_here();
+        // Partly covered pixels read the row; it changes only with the colour.
+        if (!filled || c.r != row[0].r || c.g != row[0].g || c.b != row[0].b || c.a != row[0].a)
+          std::fill(row, row + width, c);
+        filled = true;
+        auto span = packed.begin();
+        for (unsigned n = packed.num_spans(); n > 0; --n, ++span) {
           const int x = span->x;
           if (span->len > 0)
             target.blend_color_hspan(x, y, unsigned(span->len), row + (x - x0), span->covers, *span->covers);
-          else if (axis == axis_gradient::rows)  // one colour, one cover: the blender's line
-            target.blend_hline(x, y, x - span->len - 1, row[0], *span->covers);
           else
-            target.blend_color_hspan(x, y, unsigned(-span->len), row + (x - x0), nullptr, *span->covers);
+            target.blend_hline(x, y, x - span->len - 1, c, *span->covers);
         }
       }
+    };
+    // Columns: the colours of a span stepped out as the general painter
+    // steps them along it, and kept for every later span with the same
+    // start and length (every row of a rectangle).
+    int span_x = 0;
+    unsigned span_len = 0;
+    auto paint_columns = [&](auto& target) {
+      mScanline.reset(mRas.min_x(), mRas.max_x());
+      while (mRas.sweep_scanline(mScanline)) {
+        const int y = mScanline.y();
+        auto span = mScanline.begin();
+        for (unsigned n = mScanline.num_spans(); n > 0; --n, ++span) {
+          const int x = span->x;
+          const unsigned len = unsigned(span->len);
+          if (x != span_x || len != span_len) {
+            interpolator.begin(x + 0.5, y + 0.5, len);
+            for (unsigned i = 0; i < len; ++i, ++interpolator) row[i] = colour_here();
+            span_x = x;
+            span_len = len;
+          }
+          target.blend_color_hspan(x, y, len, row, span->covers, *span->covers);
+        }
+      }
+    };
+    auto paint = [&](auto& target) {
+      if (axis == axis_gradient::rows)
+        paint_rows(target);
+      else
+        paint_columns(target);
     };
     if (base != nullptr) {
       paint(*base);

@@ -2,8 +2,15 @@
 // draws a bitmap transformed, filtered, tinted and clipped by an outline, and
 // registers it in hit tests.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
@@ -39,6 +46,119 @@ struct offset_span {
   }
 };
 
+// AGG's bilinear image filter (span_image_filter_rgba_bilinear over a
+// clipping accessor with a transparent surround) for a mapping that is a
+// plain scale and move: a source column depends on the device column alone
+// and a source row on the device row alone. The columns' source positions
+// are stepped out as the general filter steps them, but once for all the
+// rows whose span is the same (every row of a rectangle), a row's once per
+// scan line; the four pixels are read straight from the rows where they all
+// lie inside the image, and mixed with the general filter's sums.
+class scaled_bilinear_span {
+ public:
+  using color_type = agg::rgba8;
+  scaled_bilinear_span(const agg::pixfmt_rgba32& source, const agg::trans_affine& inverse, int x0, int x1)
+      : mSource(source), mInverse(inverse) {
+    mColumns.reserve(size_t(x1 - x0 + 1));
+  }
+  void prepare() {}
+  void generate(agg::rgba8* span, int x, int y, unsigned len) {
+    agg::span_interpolator_linear<> interpolator(mInverse);
+    if (x != mSpanX || len != mColumns.size()) {
+      // A span unlike the last: its columns stepped out as the general
+      // filter steps them, then kept for the rows that have the same span
+      // (every row of a rectangle).
+      mColumns.resize(len);
+      mSpanX = x;
+      interpolator.begin(x + 0.5, y + 0.5, len);
+      for (unsigned i = 0; i < len; ++i, ++interpolator) {
+        int cx, cy;
+        interpolator.coordinates(&cx, &cy);
+        mColumns[i] = cx - agg::image_subpixel_scale / 2;
+      }
+    }
+    interpolator.begin(x + 0.5, y + 0.5, 1);
+    int xh, yh;
+    interpolator.coordinates(&xh, &yh);
+    yh -= agg::image_subpixel_scale / 2;
+    const int y_lr = yh >> agg::image_subpixel_shift;
+    const unsigned fy = unsigned(yh) & agg::image_subpixel_mask;
+    const int w = int(mSource.width()), h = int(mSource.height());
+    const bool rows_inside = y_lr >= 0 && y_lr + 1 < h;
+    const uint8_t* r0 = rows_inside ? mSource.pix_ptr(0, y_lr) : nullptr;
+    const uint8_t* r1 = rows_inside ? mSource.pix_ptr(0, y_lr + 1) : nullptr;
+    const int* column = mColumns.data();
+    for (unsigned i = 0; i < len; ++i, ++span) {
+      const int x_lr = column[i] >> agg::image_subpixel_shift;
+      const unsigned fx = unsigned(column[i]) & agg::image_subpixel_mask;
+      const unsigned w00 = (256 - fx) * (256 - fy), w01 = fx * (256 - fy), w10 = (256 - fx) * fy, w11 = fx * fy;
+      const uint8_t *p00, *p01, *p10, *p11;
+      if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
+        p00 = r0 + x_lr * 4, p01 = p00 + 4, p10 = r1 + x_lr * 4, p11 = p10 + 4;
+      } else {
+        p00 = sample(x_lr, y_lr), p01 = sample(x_lr + 1, y_lr);
+        p10 = sample(x_lr, y_lr + 1), p11 = sample(x_lr + 1, y_lr + 1);
+      }
+      if (w00 == 65536) {  // on a source pixel: it alone, (32768 + 65536 p) >> 16 = p
+        *span = agg::rgba8(p00[0], p00[1], p00[2], p00[3]);
+        continue;
+      }
+#if defined(__SSE2__)
+      // Every weight below 65536: 16 x 16 bit products made whole from their
+      // low and high halves, the same sums as the general filter's.
+      const __m128i zero = _mm_setzero_si128();
+      auto pair = [&](const uint8_t* a, const uint8_t* b) {
+        return _mm_unpacklo_epi8(_mm_unpacklo_epi32(load4(a), load4(b)), zero);
+      };
+      const __m128i weights = _mm_set_epi32(0, 0, int32_t(w11 << 16 | w10), int32_t(w01 << 16 | w00));
+      const __m128i wt = _mm_unpacklo_epi64(_mm_shufflelo_epi16(weights, 0x00), _mm_shufflelo_epi16(weights, 0x55));
+      const __m128i wb = _mm_unpacklo_epi64(_mm_shufflelo_epi16(weights, 0xAA), _mm_shufflelo_epi16(weights, 0xFF));
+      const __m128i top = pair(p00, p01), bottom = pair(p10, p11);
+      const __m128i tl = _mm_mullo_epi16(top, wt), th = _mm_mulhi_epu16(top, wt);
+      const __m128i bl = _mm_mullo_epi16(bottom, wb), bh = _mm_mulhi_epu16(bottom, wb);
+      __m128i sum = _mm_add_epi32(_mm_unpacklo_epi16(tl, th), _mm_unpackhi_epi16(tl, th));
+      sum = _mm_add_epi32(sum, _mm_add_epi32(_mm_unpacklo_epi16(bl, bh), _mm_unpackhi_epi16(bl, bh)));
+      sum = _mm_srli_epi32(_mm_add_epi32(sum, _mm_set1_epi32(32768)), 16);
+      const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(sum, zero), zero);
+      const uint32_t v = uint32_t(_mm_cvtsi128_si32(bytes));
+      *span = agg::rgba8(uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24));
+#else
+      uint8_t out[4];
+      for (int c = 0; c < 4; ++c)
+        out[c] = uint8_t((agg::image_subpixel_scale * agg::image_subpixel_scale / 2 + w00 * p00[c] + w01 * p01[c] +
+                          w10 * p10[c] + w11 * p11[c]) >>
+                         (agg::image_subpixel_shift * 2));
+      *span = agg::rgba8(out[0], out[1], out[2], out[3]);
+#endif
+    }
+  }
+
+ private:
+#if defined(__SSE2__)
+  static __m128i load4(const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return _mm_cvtsi32_si128(v);
+  }
+#endif
+  // A pixel of the image, transparent black outside it.
+  const uint8_t* sample(int x, int y) const {
+    static constexpr uint8_t kSurround[4] = {0, 0, 0, 0};
+    if (x < 0 || y < 0 || x >= int(mSource.width()) || y >= int(mSource.height())) return kSurround;
+    return mSource.pix_ptr(x, y);
+  }
+  const agg::pixfmt_rgba32& mSource;
+  agg::trans_affine mInverse;
+  int mSpanX = 0;
+  std::vector<int> mColumns;  // per column of the last span: the source x in 1/256, less half a pixel
+};
+
+// The widest shape the scaled filter steps its columns out for; a wider one
+// (only without a clip box) takes the general filter.
+constexpr int kScaledRowLimit = 1 << 16;
+
+std::atomic<bool> g_scaled_bilinear{true};
+
 agg::rgba8 rgba_of(uint32_t c) {
   return agg::rgba8(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24));
 }
@@ -47,6 +167,8 @@ using curve_outline = agg::conv_curve<agg::path_storage>;
 using device_outline = agg::conv_transform<curve_outline, rTransformChain>;
 
 }  // namespace
+
+void image_scaled_bilinear_enable(bool on) { g_scaled_bilinear.store(on); }
 
 // --- Outline -----------------------------------------------------------------------
 
@@ -229,6 +351,14 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
         break;
       }
       case eImageSpan::bilinear: {
+        if constexpr (std::is_same_v<interp_type, agg::span_interpolator_linear<>>) {
+          if (g_scaled_bilinear.load(std::memory_order_relaxed) && inverse.shx == 0 && inverse.shy == 0 &&
+              mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kScaledRowLimit) {
+            scaled_bilinear_span gen(source_pf, inverse, mRas.min_x() + ox, mRas.max_x() + ox);
+            run(gen);
+            break;
+          }
+        }
         agg::span_image_filter_rgba_bilinear<accessor_type, interp_type> gen(accessor, interp);
         run(gen);
         break;
