@@ -1,7 +1,6 @@
 #include "qlm_printer_dc.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "qlm_bitmap.h"
 
@@ -20,6 +19,20 @@ cPrinterDC::~cPrinterDC() {
 }
 
 pp::Backend& cPrinterDC::Host() const { return mBackend != nullptr ? *mBackend : pp::backend(); }
+
+namespace {
+constexpr const char* kNoPrinter = "no printer is set up";
+}
+
+void cPrinterDC::Fail(const std::string& reason, const std::string& fallback) {
+  try {
+    const exError error(errRunTime, &qlm_base_exception_string, reason.empty() ? fallback : reason,
+                        rCodeAddress::From(std::source_location::current()));
+    exception_log_append(std::make_exception_ptr(error), this);
+  } catch (...) {
+    // The row is lost.
+  }
+}
 
 void cPrinterDC::Reset() {
   mPrintDialog = rPrintDialog();
@@ -112,10 +125,17 @@ void cPrinterDC::ReadDevMode(const pp::PrinterSettings& s) {
 }
 
 bool cPrinterDC::Select(bool use_default) {
+  std::string reason;
+  bool logged = false;
   try {
-    if (use_default) ReadDefaultPrinter();
+    if (use_default && !ReadDefaultPrinter()) reason = Host().failure();
     pp::PrinterSettings settings;
-    if (!mDeviceName.empty() && Host().printer_settings(mDeviceName, settings)) {
+    if (mDeviceName.empty()) {
+      if (reason.empty()) reason = kNoPrinter;
+    } else if (!Host().printer_settings(mDeviceName, settings)) {
+      reason = Host().failure();
+      if (reason.empty()) reason = "the printer " + mDeviceName + " does not exist";
+    } else {
       if (!use_default) {
         // Copies are a 16-bit count in the settings record.
         settings.copies = int32_t(mCopies & 0xFFFF);
@@ -133,16 +153,24 @@ bool cPrinterDC::Select(bool use_default) {
         ResetDialogRecord();
         mPrintDialog.dc = std::move(dc);
         mState = 1;
+        mNoPrinter.clear();
         return true;
       }
+      reason = Host().failure();
+      if (reason.empty()) reason = "the printer " + mDeviceName + " cannot be used";
     }
   } catch (...) {
+    exception_log_append(std::current_exception(), this);
+    reason = LastErrorText();
+    logged = true;
   }
   try {
     Release();
   } catch (...) {
   }
   Reset();
+  mNoPrinter = reason.empty() ? kNoPrinter : reason;
+  if (!logged) Fail(mNoPrinter, kNoPrinter);
   return false;
 }
 
@@ -201,22 +229,32 @@ bool cPrinterDC::PrintDialog(bool setup_only) {
 }
 
 bool cPrinterDC::StartDoc(const std::string& name) {
+  if (mState == 0) Fail(mNoPrinter, kNoPrinter);
   if (mState != 1 || !mPrintDialog.dc) return false;
-  if (!mPrintDialog.dc->start_doc(name)) return false;
+  if (!mPrintDialog.dc->start_doc(name)) {
+    Fail(mPrintDialog.dc->failure(), "the print job could not be started");
+    return false;
+  }
   mState = 2;
   return true;
 }
 
 bool cPrinterDC::StartPage() {
   if (mState != 2 || !mPrintDialog.dc) return false;
-  if (!mPrintDialog.dc->start_page()) return false;
+  if (!mPrintDialog.dc->start_page()) {
+    Fail(mPrintDialog.dc->failure(), "the page could not be started");
+    return false;
+  }
   mState = 3;
   return true;
 }
 
 bool cPrinterDC::EndPage() {
   if (mState != 3 || !mPrintDialog.dc) return false;
-  if (!mPrintDialog.dc->end_page()) return false;
+  if (!mPrintDialog.dc->end_page()) {
+    Fail(mPrintDialog.dc->failure(), "the page could not be ended");
+    return false;
+  }
   mState = 2;
   return true;
 }
@@ -229,7 +267,10 @@ bool cPrinterDC::EndDoc() {
   ok = ok && dc.end_doc();
   // A document that could not be ended is dropped: staying in state 2 or 3
   // would refuse the dialog and every later print pass.
-  if (!ok) dc.abort();
+  if (!ok) {
+    Fail(dc.failure(), "the document could not be printed");
+    dc.abort();
+  }
   mState = 1;
   return ok;
 }
@@ -270,15 +311,15 @@ bool cPrinterDC::DrawBitmapPart(cBitmap* bitmap, int32_t x, int32_t y, int32_t s
 
   try {
     // Every drawable order becomes the device's 0x00RRGGBB words, row by
-    // row with the bitmap's own stride. Alpha is the paper's white showing
-    // through: an opaque pixel prints as it is, a transparent one as white.
+    // row with the bitmap's own stride, as the device asks for each row: no
+    // copy of the part is made. Alpha is the paper's white showing through:
+    // an opaque pixel prints as it is, a transparent one as white.
     const rChannelOrder order = *bitmap->Order();
     const bool alpha = bitmap->HasAlpha();
     const int64_t bpp = bitmap->BytesPerPixel(), stride = bitmap->Stride();
-    std::vector<uint32_t> rows(size_t(w) * size_t(h));
-    for (int64_t r = 0; r < h; ++r) {
-      const uint8_t* src = bitmap->Data() + (sy + r) * stride + sx * bpp;
-      uint32_t* dst = rows.data() + r * w;
+    const uint8_t* first = bitmap->Data() + sy * stride + sx * bpp;
+    auto row = [&](int32_t r, uint32_t* dst) {
+      const uint8_t* src = first + r * stride;
       for (int64_t c = 0; c < w; ++c, src += bpp) {
         uint32_t red = src[order.red], green = src[order.green], blue = src[order.blue];
         if (alpha) {
@@ -289,9 +330,12 @@ bool cPrinterDC::DrawBitmapPart(cBitmap* bitmap, int32_t x, int32_t y, int32_t s
         }
         dst[c] = red << 16 | green << 8 | blue;
       }
+    };
+    if (!mPrintDialog.dc->draw_rows(int32_t(dx), int32_t(dy), int32_t(w), int32_t(h), row)) {
+      Fail(mPrintDialog.dc->failure(), "the page could not be drawn");
+      return false;
     }
-    return mPrintDialog.dc->blit_xrgb(int32_t(dx), int32_t(dy), int32_t(w), int32_t(h),
-                                      reinterpret_cast<const uint8_t*>(rows.data()), w * 4);
+    return true;
   } catch (...) {
     return false;
   }

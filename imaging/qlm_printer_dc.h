@@ -11,7 +11,11 @@
 // States: 0 no device context, 1 ready, 2 document started, 3 page started.
 // Nothing here raises: the operations answer false and keep the state when
 // the device refuses, and drawing does nothing when its conditions are not
-// met. Window thread only.
+// met. Why printing cannot start or go on ("no printer is set up", "the
+// print server does not answer", "the printer Office does not exist", a
+// file that cannot be written) is appended to the object's exception log
+// (code errRunTime, the reason as its text), for the dialogs to show:
+// LastErrorText(). Window thread only.
 #pragma once
 
 #include <cstdint>
@@ -42,7 +46,7 @@ constexpr uint32_t cnPDReturnDC = 0x100;
 constexpr uint32_t cnPDUseDevModeCopiesAndCollate = 0x40000;
 constexpr uint32_t cnPDPrintSetup = 0x40;
 
-class cPrinterDC : public cBase {
+class cPrinterDC : public cException {
  public:
   // Construct: Reset, then Select with the default printer; a failed
   // selection leaves the defaults and state 0. A nil backend means the
@@ -111,6 +115,8 @@ class cPrinterDC : public cBase {
   plat::print::PrinterSettings DialogSettings();
   plat::print::Backend& Host() const;
   void ResetDialogRecord();
+  // Appends the reason to the log: `reason`, or `fallback` when it is empty.
+  void Fail(const std::string& reason, const std::string& fallback);
 
   plat::print::Backend* mBackend = nullptr;
   rPrintDialog mPrintDialog;
@@ -133,4 +139,6 @@ class cPrinterDC : public cBase {
   bool mLandscape = false;
   bool mCollate = true;
   rRect mPrintableArea;
+  // Why the last selection found no printer; StartDoc in state 0 logs it.
+  std::string mNoPrinter;
 };

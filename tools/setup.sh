@@ -10,9 +10,9 @@ PACKAGES=(
   zlib1g-dev libssl-dev
   libpng-dev libjpeg62-turbo-dev libexpat1-dev libagg-dev
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-liberation2 fonts-dejavu-core
-  libgtk-3-dev libcairo2-dev libcups2-dev
+  libgtk-3-dev libcairo2-dev libcups2-dev libpaper-dev
   xvfb xauth xdotool
-  libjpeg-turbo-progs libpng-tools pngcheck imagemagick poppler-utils
+  libjpeg-turbo-progs libpng-tools pngcheck imagemagick poppler-utils qpdf
   libstb-dev
 )
 

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "plat_print.h"
 #include "qlm_platform_ui.h"
+#include "qlm_print_dialog.h"
 #include "qlm_startup.h"
 #include "ui_app.h"
 #include "ui_gtk.h"
@@ -49,6 +51,7 @@ bool qlm_ui_start() {
   // Headless there is no screen: the framework's defaults stand.
   if (gtk) {
     screen_set_provider(&kGtkScreen);
+    plat::print::set_backend(&qlm_gtk_print_backend());
     g_provider_installed = true;
   }
   qlm_base_add_stop_hook(qlm_ui_stop);
@@ -58,6 +61,7 @@ bool qlm_ui_start() {
 void qlm_ui_stop() {
   if (g_provider_installed) {
     screen_set_provider(nullptr);
+    plat::print::set_backend(nullptr);
     g_provider_installed = false;
   }
   ui::Stop();

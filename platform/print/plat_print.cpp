@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
+#include <string_view>
 
 namespace plat::print {
 
@@ -23,9 +25,46 @@ std::atomic<Backend*> g_backend{nullptr};
 // because sides and resolutions are capped.
 int32_t round_to_int(double v) { return int32_t(std::nearbyint(v)); }
 
+// The common sizes that have a paper code of their own.
+constexpr struct {
+  int16_t code;
+  const char* pwg;
+} kPaperCodes[] = {
+    {1, "na_letter_8.5x11in"},      {3, "na_ledger_11x17in"},      {5, "na_legal_8.5x14in"},
+    {7, "na_executive_7.25x10.5in"}, {8, "iso_a3_297x420mm"},      {9, "iso_a4_210x297mm"},
+    {11, "iso_a5_148x210mm"},       {12, "jis_b4_257x364mm"},      {13, "jis_b5_182x257mm"},
+    {20, "na_number-10_4.125x9.5in"}, {27, "iso_dl_110x220mm"},    {28, "iso_c5_162x229mm"},
+    {34, "iso_b5_176x250mm"},       {70, "iso_a6_105x148mm"},
+};
+
 }  // namespace
 
+int16_t paper_code_of(const std::string& pwg) {
+  // By the name up to its size: "na_letter" (GTK's spelling) and
+  // "na_letter_" with any size after it.
+  for (const auto& c : kPaperCodes) {
+    const std::string_view name(c.pwg);
+    const std::string_view base = name.substr(0, name.rfind('_'));
+    if (pwg == base || (pwg.size() > base.size() + 1 && pwg.compare(0, base.size() + 1, name.substr(0, base.size() + 1)) == 0))
+      return c.code;
+  }
+  return kPaperUser;
+}
+
+std::string pwg_of_paper_code(int16_t code) {
+  for (const auto& c : kPaperCodes)
+    if (c.code == code) return c.pwg;
+  return {};
+}
+
 bool Backend::run_dialog(const DialogRequest&, DialogResult&) { return false; }
+
+bool Device::blit_xrgb(int32_t x, int32_t y, int32_t w, int32_t h, const uint8_t* rows, int64_t stride) {
+  if (w <= 0 || h <= 0 || rows == nullptr || stride < int64_t(w) * 4) return false;
+  return draw_rows(x, y, w, h, [rows, stride, w](int32_t r, uint32_t* out) {
+    std::memcpy(out, rows + int64_t(r) * stride, size_t(w) * 4);
+  });
+}
 
 Backend& backend() {
   Backend* b = g_backend.load();

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,12 @@ constexpr int16_t kColorColor = 2;
 constexpr int16_t kPaperLetter = 1;
 constexpr int16_t kPaperA4 = 9;
 constexpr int16_t kPaperUser = 256;  // a size without a code of its own
+
+// The paper code of a PWG media name ("iso_a4_210x297mm" 9), kPaperUser for
+// a size without a code of its own; and the other way round, "" for a code
+// without a size.
+int16_t paper_code_of(const std::string& pwg);
+std::string pwg_of_paper_code(int16_t code);
 
 // A printer's settings record: the fields the system reads and writes, each
 // with a flag that says whether the record gives it, plus what the host
@@ -136,12 +143,20 @@ class Device {
   virtual bool end_page() = 0;
   virtual bool end_doc() = 0;
   virtual void abort() = 0;
-  // Draws w x h pixels with their top-left corner at (x, y) of the printable
-  // area (device pixels). `rows` holds h rows `stride` bytes apart, each of w
+  // Writes row `row` (0 at the top) of a rectangle being drawn as its w
   // 32-bit words 0x00RRGGBB in host byte order (the top byte is not read).
-  // Only on a started page; false for a rectangle that is empty, a nil
-  // pointer or a stride below 4 x w.
-  virtual bool blit_xrgb(int32_t x, int32_t y, int32_t w, int32_t h, const uint8_t* rows, int64_t stride) = 0;
+  using RowSource = std::function<void(int32_t row, uint32_t* out)>;
+  // Draws w x h pixels with their top-left corner at (x, y) of the printable
+  // area (device pixels), asking `source` for each row once, top to bottom,
+  // into a buffer of the device: no copy of the whole rectangle is made.
+  // Only on a started page; false for an empty rectangle or no source.
+  virtual bool draw_rows(int32_t x, int32_t y, int32_t w, int32_t h, const RowSource& source) = 0;
+  // draw_rows over `rows`: h rows `stride` bytes apart, each of w words as
+  // above; false also for a nil pointer or a stride below 4 x w.
+  bool blit_xrgb(int32_t x, int32_t y, int32_t w, int32_t h, const uint8_t* rows, int64_t stride);
+  // Why the last call that failed failed, in words for the user ("the file
+  // ... cannot be written: No space left on device"); empty when not known.
+  virtual std::string failure() const { return {}; }
 };
 
 // What the print dialog starts from: the settings to show (each given field
@@ -185,6 +200,10 @@ class Backend {
   // Shows the print dialog; true when the user confirmed and `out` holds a
   // device. This default has no dialog and answers false.
   virtual bool run_dialog(const DialogRequest& request, DialogResult& out);
+  // Why the last call that failed failed, in words for the user ("no
+  // printer is set up", "the print server does not answer", "the printer
+  // Office does not exist"); empty when not known.
+  virtual std::string failure() const { return {}; }
 };
 
 // The process-wide backend that printer device contexts use. Until a program

@@ -1,6 +1,7 @@
 #include "plat_print_fake.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace plat::print {
 
@@ -45,25 +46,24 @@ class FakeDevice final : public Device {
     mState = 0;
   }
 
-  bool blit_xrgb(int32_t x, int32_t y, int32_t w, int32_t h, const uint8_t* rows, int64_t stride) override {
+  bool draw_rows(int32_t x, int32_t y, int32_t w, int32_t h, const RowSource& source) override {
     std::string line = "blit " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(w) + " " +
                        std::to_string(h);
-    if (mState != 2 || w <= 0 || h <= 0 || rows == nullptr || stride < int64_t(w) * 4 || mOwner.pages.empty()) {
+    if (mState != 2 || w <= 0 || h <= 0 || !source || mOwner.pages.empty()) {
       mOwner.log.push_back(line + " refused");
       return false;
     }
     mOwner.log.push_back(line);
     FakePage& page = mOwner.pages.back();
+    std::vector<uint32_t> row(static_cast<size_t>(w));
     for (int32_t r = 0; r < h; ++r) {
+      source(r, row.data());
       const int64_t py = int64_t(mCaps.offset_y) + y + r;
       if (py < 0 || py >= page.height) continue;
-      const uint8_t* src = rows + r * stride;
       for (int32_t c = 0; c < w; ++c) {
         const int64_t px = int64_t(mCaps.offset_x) + x + c;
         if (px < 0 || px >= page.width) continue;
-        uint32_t v = 0;
-        std::copy_n(src + int64_t(c) * 4, 4, reinterpret_cast<uint8_t*>(&v));
-        page.pixels[size_t(py) * size_t(page.width) + size_t(px)] = v & 0xFFFFFFu;
+        page.pixels[size_t(py) * size_t(page.width) + size_t(px)] = row[size_t(c)] & 0xFFFFFFu;
       }
     }
     return true;

@@ -43,6 +43,8 @@ class FakeBackend : public Backend {
   // device is made for the printer these settings name.
   std::optional<PrinterSettings> dialog_answer;
   uint16_t dialog_copies = 1;
+  // What failure() answers.
+  std::string failure_text;
 
   // --- What the devices did -------------------------------------------
   // One line per call: "create <device>,<driver>,<port>", "start_doc <title>",
@@ -59,6 +61,7 @@ class FakeBackend : public Backend {
   bool printer_settings(const std::string& device, PrinterSettings& out) override;
   std::unique_ptr<Device> create_device(const PrinterId& printer, const PrinterSettings& settings) override;
   bool run_dialog(const DialogRequest& request, DialogResult& out) override;
+  std::string failure() const override { return failure_text; }
 
   // The log lines joined by "; ", for compact expectations.
   std::string LogText() const;

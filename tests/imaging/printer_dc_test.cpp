@@ -99,6 +99,7 @@ TEST_F(PrinterDCTest, WithoutPrinterTheDefaultsStayAndThePaperIsA4) {
     SCOPED_TRACE("no backend installed");
     cPrinterDC dc;
     expect_defaults(dc);
+    EXPECT_EQ(dc.LastErrorText(), "no printer is set up");
   }
   {
     SCOPED_TRACE("no default printer");
@@ -113,6 +114,10 @@ TEST_F(PrinterDCTest, WithoutPrinterTheDefaultsStayAndThePaperIsA4) {
     cPrinterDC dc(&fake);
     expect_defaults(dc);
     EXPECT_EQ(cPrinterDCProbe{dc}.Driver(), "");
+    EXPECT_EQ(dc.LastErrorText(), "the printer Office cannot be used");
+    fake.failure_text = "the printer Office is out of paper";
+    EXPECT_FALSE(dc.Select(true));
+    EXPECT_EQ(dc.LastErrorText(), "the printer Office is out of paper");
   }
 }
 
@@ -257,6 +262,8 @@ TEST_F(PrinterDCTest, HostFailuresKeepTheStateAndAFailedEndDropsTheJob) {
     fake.fail_start_doc = true;
     EXPECT_FALSE(dc->StartDoc("Doc"));
     EXPECT_EQ(dc->State(), 1);
+    // A device that gives no reason still leaves one in the log.
+    EXPECT_EQ(dc->LastErrorText(), "the print job could not be started");
     fake.fail_start_doc = false;
   }
   {
@@ -282,6 +289,7 @@ TEST_F(PrinterDCTest, HostFailuresKeepTheStateAndAFailedEndDropsTheJob) {
     }
     EXPECT_FALSE(dc->EndDoc());
     EXPECT_EQ(dc->State(), 1);
+    EXPECT_EQ(dc->LastErrorText(), "the document could not be printed");
     fake.fail_end_page = fake.fail_end_doc = false;
     // Nothing stays stuck: the dialog is offered and a new document starts.
     fake.dialogs.clear();

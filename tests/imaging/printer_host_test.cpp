@@ -2,11 +2,14 @@
 // with poppler-utils: no display and no print server are needed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "bitmap_builders.h"
 #include "pdf_tools.h"
 #include "plat_print_host.h"
+#include "print_server_standin.h"
+#include "qlm_base_array.h"
 #include "qlm_bitmap.h"
 #include "qlm_printer_dc.h"
 #include "sandbox.h"
@@ -67,6 +70,11 @@ TEST(PrinterPdf, RedSquaresLandAtTheirPlaceOnA4Pages) {
     testenv::PdfInfo info;
     ASSERT_TRUE(testenv::pdf_info(path, info));
     EXPECT_EQ(info.pages, 2);
+    if (testenv::have_program("qpdf")) {  // the document's structure, object by object
+      bool clean = false;
+      const std::string report = testenv::run_capture("qpdf --check " + testenv::shell_quote(path) + " 2>&1", clean);
+      EXPECT_TRUE(clean) << report;
+    }
     EXPECT_NEAR(info.width_pt, c.width_pt, 0.01);
     EXPECT_NEAR(info.height_pt, c.height_pt, 0.01);
 
@@ -103,6 +111,56 @@ TEST(PrinterCups, WithoutAPrintServerThereIsNoPrinter) {
   EXPECT_EQ(dc.PhysicalWidth(), 2100);
   EXPECT_EQ(dc.PhysicalHeight(), 2970);
   EXPECT_FALSE(dc.StartDoc("Nothing"));
+  EXPECT_EQ(dc.LastErrorText(), "the print server does not answer");
+}
+
+// Why printing cannot start goes into the device context's log (the
+// backend's own words, tested with the backend), once when the printer is
+// looked for and again when a document is refused for it.
+TEST(PrinterCups, TheLogSaysWhyPrintingCannotStart) {
+  testenv::SavedEnv saved({"PRINTER", "LPDEST"});
+  unsetenv("LPDEST");
+  setenv("PRINTER", "Ghost", 1);
+  pp::cups_set_lookup_seam([](const std::string&, bool, pp::CupsDestination&) { return pp::CupsLookup::NoDefault; });
+  cPrinterDC dc(&pp::cups_backend());
+  pp::cups_set_lookup_seam(nullptr);
+  EXPECT_EQ(dc.State(), 0);
+  EXPECT_EQ(dc.LastErrorText(), "the printer Ghost does not exist");
+  EXPECT_EQ(dc.LastErrorCode(), errRunTime);
+  EXPECT_FALSE(dc.StartDoc("Doc"));
+  ASSERT_NE(dc.Log(), nullptr);
+  EXPECT_EQ(dc.Log()->Count(), 2);
+  EXPECT_EQ(dc.LastErrorText(), "the printer Ghost does not exist");
+}
+
+// A print server that accepts and never answers: the device context gives
+// up within the bounded wait instead of holding the window thread.
+TEST(PrinterCups, ASilentServerDoesNotHoldTheWindowThread) {
+  testenv::SavedEnv saved({"PRINTER", "LPDEST"});
+  unsetenv("PRINTER");
+  unsetenv("LPDEST");
+  testenv::SilentPrintServer server;
+  ASSERT_TRUE(server.Ok());
+  const auto start = std::chrono::steady_clock::now();
+  cPrinterDC dc(&pp::cups_backend());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::duration<double>(2 * pp::kServerWaitSeconds + 1));
+  EXPECT_EQ(dc.State(), 0);
+  EXPECT_EQ(dc.LastErrorText(), "the print server does not answer");
+}
+
+// A file that cannot be made: the document does not start, and the log
+// names the file and the system's reason.
+TEST(PrinterPdf, AFileThatCannotBeMadeIsNamedInTheLog) {
+  const std::string path = testenv::sandbox_dir("pdf-missing") + "/missing/out.pdf";
+  pp::PrinterSettings s;
+  s.device_name = "PDF";
+  s.device_name_given = true;
+  pp::PdfFileBackend backend(path, s);
+  cPrinterDC dc(&backend);
+  ASSERT_EQ(dc.State(), 1);
+  EXPECT_FALSE(dc.StartDoc("Doc"));
+  EXPECT_EQ(dc.State(), 1);
+  EXPECT_EQ(dc.LastErrorText(), "the print file " + path + " cannot be created: No such file or directory");
 }
 
 }  // namespace

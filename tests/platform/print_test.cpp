@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "pdf_tools.h"
 #include "plat_print.h"
 #include "plat_print_host.h"
+#include "print_server_standin.h"
 #include "sandbox.h"
 
 namespace pp = plat::print;
@@ -71,6 +73,20 @@ TEST(PrintCaps, SheetMetricsInDevicePixels) {
   const pp::DeviceCaps a4 = pp::compute_caps(sheet(2100, 2970, 300));
   EXPECT_NEAR(a4.sheet_width_pt, 595.2756, 1e-4);
   EXPECT_NEAR(a4.sheet_height_pt, 841.8898, 1e-4);
+}
+
+// Paper codes by PWG name, in the spellings of CUPS and of GTK, and back.
+TEST(PrintPaper, CodesOfTheCommonSizes) {
+  const std::pair<const char*, int16_t> cases[] = {
+      {"iso_a4_210x297mm", 9}, {"iso_a4", 9},          {"na_letter_8.5x11in", 1}, {"na_letter", 1},
+      {"na_legal_8.5x14in", 5}, {"na_number-10_4.125x9.5in", 20}, {"iso_a4-extra_235.5x322.3mm", pp::kPaperUser},
+      {"iso_a", pp::kPaperUser}, {"custom_100x100mm", pp::kPaperUser}, {"", pp::kPaperUser},
+  };
+  for (const auto& [name, code] : cases) EXPECT_EQ(pp::paper_code_of(name), code) << name;
+  for (const int16_t code : {1, 3, 5, 7, 8, 9, 11, 12, 13, 20, 27, 28, 34, 70})
+    EXPECT_EQ(pp::paper_code_of(pp::pwg_of_paper_code(code)), code) << code;
+  EXPECT_EQ(pp::pwg_of_paper_code(pp::kPaperUser), "");
+  EXPECT_EQ(pp::pwg_of_paper_code(2), "");
 }
 
 // One red 4 x 4 block on each of `pages` pages.
@@ -355,6 +371,239 @@ TEST(PrintBackend, TheProcessBackendHasNoPrintersUntilOneIsInstalled) {
   EXPECT_EQ(d.id.driver, "pdf");
   pp::set_backend(nullptr);
   EXPECT_FALSE(pp::backend().default_printer(d));
+}
+
+// The paper of a queue: the user's choice in any of its names, as the
+// server lists it (with margins, or only without), else the server's
+// default, else on a queue that lists no sizes the system's paper.
+pp::CupsMedia size(const char* name, int32_t w, int32_t l, int32_t margin) {
+  return pp::CupsMedia{name, w, l, {margin, margin, margin, margin}};
+}
+
+pp::CupsDestination office(pp::JobOptions options, bool letter_default = true) {
+  pp::CupsDestination d;
+  d.name = "Office";
+  d.options = std::move(options);
+  d.has_info = true;
+  d.media = {size("iso_a4_210x297mm", 21000, 29700, 420), size("na_letter_8.5x11in", 21590, 27940, 635)};
+  d.borderless = {size("iso_a4_210x297mm", 21000, 29700, 0), size("na_letter_8.5x11in", 21590, 27940, 0)};
+  d.has_default_media = true;
+  d.default_media = letter_default ? d.media[1] : d.media[0];
+  return d;
+}
+
+TEST(PrintCupsSettings, ThePaperTheUserChose) {
+  testenv::SavedEnv saved({"PAPERSIZE", "PAPERCONF"});
+  pp::CupsDestination photo;  // lists its sizes only without margins
+  photo.name = "Photo";
+  photo.has_info = true;
+  photo.borderless = {size("na_index-4x6_4x6in", 10160, 15240, 0), size("na_letter_8.5x11in", 21590, 27940, 0)};
+  pp::CupsDestination raw;  // names no size at all
+  raw.name = "Raw";
+  struct Case {
+    const char* name;
+    pp::CupsDestination dest;
+    const char* papersize;
+    const char* media;  // what a job would send
+    int32_t width, length;
+    const char* form;
+    int16_t code;
+    int32_t margin;
+  } cases[] = {
+      {"ordinary name", office({{"media", "A4"}}), "letter", "iso_a4_210x297mm", 2100, 2970, "A4", 9, 420},
+      {"lower-case name", office({{"media", "a4"}}), "letter", "iso_a4_210x297mm", 2100, 2970, "A4", 9, 420},
+      {"legacy name", office({{"media", "iso-a4"}}, false), "letter", "iso_a4_210x297mm", 2100, 2970, "A4", 9, 420},
+      {"PWG name", office({{"media", "na_letter_8.5x11in"}}, false), "a4", "na_letter_8.5x11in", 2159, 2794,
+       "Letter", 1, 635},
+      {"name with a source", office({{"media", "tray-2,Letter"}}, false), "a4", "na_letter_8.5x11in", 2159, 2794,
+       "Letter", 1, 635},
+      {"PageSize", office({{"PageSize", "A4"}}), "letter", "iso_a4_210x297mm", 2100, 2970, "A4", 9, 420},
+      {"PPD name with a variant", office({{"PageSize", "Letter.Borderless"}}, false), "a4", "na_letter_8.5x11in",
+       2159, 2794, "Letter", 1, 635},
+      {"media before PageSize", office({{"PageSize", "A4"}, {"media", "Letter"}}, false), "a4",
+       "na_letter_8.5x11in", 2159, 2794, "Letter", 1, 635},
+      {"borderless only", [&] {
+         pp::CupsDestination d = photo;
+         d.options = {{"media", "Letter"}};
+         return d;
+       }(), "a4", "na_letter_8.5x11in", 2159, 2794, "Letter", 1, 0},
+      {"borderless only, chosen", [&] {
+         pp::CupsDestination d = photo;
+         d.options = {{"media", "4x6"}};
+         return d;
+       }(), "a4", "na_index-4x6_4x6in", 1016, 1524, "4x6", pp::kPaperUser, 0},
+      {"not listed: the size without a name", office({{"media", "Legal"}}), "a4", "", 2159, 3556, "Legal", 5, 0},
+      {"no choice: the server's default", office({}), "a4", "na_letter_8.5x11in", 2159, 2794, "Letter", 1, 635},
+      {"unknown name: the server's default", office({{"media", "Napkin"}}, false), "letter", "iso_a4_210x297mm",
+       2100, 2970, "A4", 9, 420},
+      {"raw queue: the system's paper", raw, "letter", "", 2159, 2794, "Letter", 1, 0},
+      {"raw queue, A4 system", raw, "a4", "", 2100, 2970, "A4", 9, 0},
+      {"raw queue, the user's paper", [&] {
+         pp::CupsDestination d = raw;
+         d.options = {{"PageSize", "Legal"}};
+         return d;
+       }(), "a4", "", 2159, 3556, "Legal", 5, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    setenv("PAPERSIZE", c.papersize, 1);
+    const pp::PrinterSettings s = pp::cups_destination_settings("Office", c.dest);
+    EXPECT_EQ(s.media, c.media);
+    EXPECT_EQ(s.paper_width, c.width);
+    EXPECT_EQ(s.paper_length, c.length);
+    EXPECT_EQ(s.form_name, c.form);
+    EXPECT_EQ(s.paper_size, c.code);
+    EXPECT_EQ(s.margins.left, c.margin);
+    EXPECT_TRUE(s.paper_width_given && s.paper_length_given && s.paper_size_given);
+  }
+}
+
+// A job names one paper: the settings' media replaces the destination's
+// media, PageSize and PageRegion; without a media of the settings the
+// user's own options travel as they are.
+TEST_F(PrintCupsSubmit, AJobNamesOnePaper) {
+  testenv::SavedEnv env({"PAPERSIZE"});
+  setenv("PAPERSIZE", "a4", 1);
+  pp::CupsDestination dest = office({{"PageSize", "A4"}, {"PageRegion", "A4"}, {"sides", "one-sided"}});
+  pp::cups_set_lookup_seam([&](const std::string& name, bool, pp::CupsDestination& out) {
+    if (name != "Office") return pp::CupsLookup::NotFound;
+    out = dest;
+    return pp::CupsLookup::Found;
+  });
+  pp::Backend& cups = pp::cups_backend();
+  for (const bool listed : {true, false}) {
+    SCOPED_TRACE(listed ? "listed" : "not listed");
+    sent.clear();
+    if (!listed) dest.media.clear(), dest.borderless.clear();
+    pp::PrinterSettings s;
+    ASSERT_TRUE(cups.printer_settings("Office", s));
+    EXPECT_EQ(s.paper_width, 2100);
+    auto d = cups.create_device({"Office", "cups", ""}, s);
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(print_pages(*d, 1));
+    ASSERT_EQ(sent.size(), 1u);
+    std::vector<std::string> paper;
+    for (const auto& [n, v] : sent[0].options)
+      if (n == "media" || n == "PageSize" || n == "PageRegion") paper.push_back(n + "=" + v);
+    const std::vector<std::string> expected =
+        listed ? std::vector<std::string>{"media=iso_a4_210x297mm"}
+               : std::vector<std::string>{"PageSize=A4", "PageRegion=A4"};
+    EXPECT_EQ(paper, expected);
+  }
+  pp::cups_set_lookup_seam(nullptr);
+}
+
+// The paper a dialog chose replaces the user's own, with the server's
+// margins for it.
+TEST(PrintCups, APaperChosenInTheDialogTakesTheServersMargins) {
+  pp::cups_set_lookup_seam([](const std::string& name, bool, pp::CupsDestination& out) {
+    if (name != "Office") return pp::CupsLookup::NotFound;
+    out = office({{"PageSize", "A4"}, {"media", "A4"}});
+    return pp::CupsLookup::Found;
+  });
+  pp::PrinterSettings s;
+  ASSERT_TRUE(pp::cups_printer_settings_for_paper("Office", "na_letter", s));
+  EXPECT_EQ(s.media, "na_letter_8.5x11in");
+  EXPECT_EQ(s.paper_width, 2159);
+  EXPECT_EQ(s.margins.left, 635);
+  EXPECT_FALSE(pp::cups_printer_settings_for_paper("Ghost", "na_letter", s));
+  EXPECT_EQ(pp::cups_backend().failure(), "the printer Ghost does not exist");
+  pp::cups_set_lookup_seam(nullptr);
+}
+
+// Why no printer can be had, in words the user can act on.
+TEST(PrintCups, FailuresSayWhy) {
+  testenv::SavedEnv saved({"PRINTER", "LPDEST"});
+  struct Case {
+    const char* name;
+    pp::CupsLookup answer;
+    const char* printer_env;
+    const char* reason;
+  } cases[] = {
+      {"no printer", pp::CupsLookup::NoDefault, nullptr, "no printer is set up"},
+      {"no server", pp::CupsLookup::NoServer, nullptr, "the print server does not answer"},
+      {"unknown PRINTER", pp::CupsLookup::NoDefault, "Ghost", "the printer Ghost does not exist"},
+  };
+  pp::Backend& cups = pp::cups_backend();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    unsetenv("LPDEST");
+    if (c.printer_env != nullptr)
+      setenv("PRINTER", c.printer_env, 1);
+    else
+      unsetenv("PRINTER");
+    pp::cups_set_lookup_seam([&](const std::string&, bool, pp::CupsDestination&) { return c.answer; });
+    pp::DefaultPrinter d;
+    EXPECT_FALSE(cups.default_printer(d));
+    EXPECT_EQ(cups.failure(), c.reason);
+  }
+  pp::cups_set_lookup_seam([](const std::string&, bool, pp::CupsDestination&) { return pp::CupsLookup::NotFound; });
+  pp::PrinterSettings s;
+  EXPECT_FALSE(cups.printer_settings("Office", s));
+  EXPECT_EQ(cups.failure(), "the printer Office does not exist");
+  pp::cups_set_lookup_seam(nullptr);
+}
+
+// A server that accepts and never answers: every call gives up within the
+// bounded wait, with the reason.
+TEST(PrintCups, ASilentServerIsAFailureNotAHang) {
+  testenv::SavedEnv saved({"PRINTER", "LPDEST", "TMPDIR"});
+  unsetenv("PRINTER");
+  unsetenv("LPDEST");
+  const std::string tmp = testenv::sandbox_dir("cups-silent");
+  setenv("TMPDIR", tmp.c_str(), 1);
+  testenv::SilentPrintServer server;
+  ASSERT_TRUE(server.Ok());
+  pp::Backend& cups = pp::cups_backend();
+  using Clock = std::chrono::steady_clock;
+  const auto bound = std::chrono::duration<double>(2 * pp::kServerWaitSeconds + 1);
+
+  auto start = Clock::now();
+  pp::DefaultPrinter d;
+  EXPECT_FALSE(cups.default_printer(d));
+  EXPECT_EQ(cups.failure(), "the print server does not answer");
+  EXPECT_LT(Clock::now() - start, bound);
+
+  start = Clock::now();
+  auto device = pp::make_cups_device("Office", sheet(2100, 2970, 72));
+  EXPECT_FALSE(print_pages(*device, 1));
+  EXPECT_EQ(device->failure(), "the print server does not answer");
+  EXPECT_LT(Clock::now() - start, bound);
+  EXPECT_TRUE(names_in(tmp).empty());
+}
+
+// A print killed halfway leaves its temporary file beside the target; the
+// next print into that folder removes it.
+TEST(PrintFile, APrintKilledHalfwayLeavesNothingOnceTheNextHasRun) {
+  const std::string dir = testenv::sandbox_dir("print-file-killed");
+  const std::string target = dir + "/doc.pdf";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto d = pp::make_pdf_file_device(target, sheet(2100, 2970, 72));
+    std::vector<uint32_t> px(16, 0);
+    const bool ok = d->start_doc("Killed") && d->start_page() &&
+                    d->blit_xrgb(0, 0, 4, 4, reinterpret_cast<const uint8_t*>(px.data()), 16);
+    const char c = ok ? 'y' : 'n';
+    if (::write(ready[1], &c, 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  ::close(ready[1]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(c, 'y');
+  ASSERT_EQ(names_in(dir).size(), 1u) << "the killed print left no temporary file";
+  EXPECT_NE(names_in(dir)[0], "doc.pdf");
+
+  auto d = pp::make_pdf_file_device(dir + "/other.pdf", sheet(2100, 2970, 72));
+  EXPECT_TRUE(print_pages(*d, 1));
+  EXPECT_EQ(names_in(dir), std::vector<std::string>{"other.pdf"});
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 #include <cups/cups.h>
 #include <cups/pwg.h>
 #include <fcntl.h>
-#include <stdlib.h>
+#include <paper.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "plat_print_host.h"
 #include "plat_print_pdf.h"
@@ -17,11 +21,20 @@ namespace plat::print {
 
 namespace {
 
-// How long a query may wait for the printer's server.
-constexpr int kConnectMs = 5000;
+// How long connecting to the print server may take.
+constexpr int kConnectMs = 3000;
+
+constexpr const char* kNoServer = "the print server does not answer";
 
 std::mutex g_seam_lock;
 SubmitFunction g_submit;
+LookupFunction g_lookup;
+
+template <typename F>
+F seam_of(const F& f) {
+  std::lock_guard<std::mutex> lock(g_seam_lock);
+  return f;
+}
 
 // "queue/instance" splits at the first "/" (queue names cannot hold one).
 void split_queue(const std::string& name, std::string& queue, std::string& instance) {
@@ -30,132 +43,292 @@ void split_queue(const std::string& name, std::string& queue, std::string& insta
   instance = slash == std::string::npos ? std::string() : name.substr(slash + 1);
 }
 
-// A destination of the CUPS client library, freed with the object.
-struct Dest {
-  cups_dest_t* dest = nullptr;
-  explicit Dest(const std::string& name) {
-    if (name.empty()) return;
-    std::string queue, instance;
-    split_queue(name, queue, instance);
-    if (queue.empty()) return;
-    dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.c_str(), instance.empty() ? nullptr : instance.c_str());
+// A connection of our own to the print server, its waits bounded: libcups'
+// shared connection waits for minutes on a server that accepts and never
+// answers.
+struct Connection {
+  http_t* http = nullptr;
+  Connection() {
+    http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectMs, nullptr);
+    if (http != nullptr) httpSetTimeout(http, kServerWaitSeconds, nullptr, nullptr);
   }
-  Dest() : dest(cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr)) {}
-  ~Dest() {
-    if (dest != nullptr) cupsFreeDests(1, dest);
+  ~Connection() {
+    if (http != nullptr) httpClose(http);
   }
-  Dest(const Dest&) = delete;
-  Dest& operator=(const Dest&) = delete;
-  const char* Option(const char* name) const { return cupsGetOption(name, dest->num_options, dest->options); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  // True when the server failed to answer (or the connection broke), as
+  // against answering "no".
+  bool Broken() const {
+    if (http == nullptr || httpError(http) != 0) return true;
+    const ipp_status_t status = cupsLastError();
+    return status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || status == IPP_STATUS_ERROR_INTERNAL;
+  }
 };
 
-bool parse_int(const char* text, int32_t& value) {
-  if (text == nullptr) return false;
-  const char* end = text + std::strlen(text);
-  auto [p, ec] = std::from_chars(text, end, value);
-  return ec == std::errc() && p == end;
+CupsMedia media_of(const cups_size_t& size) {
+  CupsMedia m;
+  m.name = size.media;
+  m.width = size.width;
+  m.length = size.length;
+  m.margins.left = size.left;
+  m.margins.top = size.top;
+  m.margins.right = size.right;
+  m.margins.bottom = size.bottom;
+  return m;
 }
 
-// The paper codes of the common sizes; others are "user" sizes.
-int16_t paper_code_of(const std::string& pwg) {
-  static const struct {
-    const char* prefix;
-    int16_t code;
-  } kCodes[] = {
-      {"na_letter_", 1},   {"na_ledger_", 3},    {"na_legal_", 5}, {"na_executive_", 7}, {"iso_a3_", 8},
-      {"iso_a4_", 9},      {"iso_a5_", 11},      {"jis_b4_", 12},  {"jis_b5_", 13},      {"na_number-10_", 20},
-      {"iso_dl_", 27},     {"iso_c5_", 28},      {"iso_b5_", 34},  {"iso_a6_", 70},
-  };
-  for (const auto& c : kCodes)
-    if (pwg.rfind(c.prefix, 0) == 0) return c.code;
-  return kPaperUser;
+// The printer's address on the server and the resource requests go to.
+std::string printer_uri(const std::string& queue) {
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
+                   queue.c_str());
+  return uri;
 }
 
-int32_t tenths_of(int hundredths) { return int32_t(std::nearbyint(hundredths / 10.0)); }
-
-void take_media(const cups_size_t& size, PrinterSettings& s) {
-  s.media = size.media;
-  s.paper_width = tenths_of(size.width);
-  s.paper_length = tenths_of(size.length);
-  s.paper_width_given = s.paper_length_given = true;
-  s.margins.left = size.left;
-  s.margins.top = size.top;
-  s.margins.right = size.right;
-  s.margins.bottom = size.bottom;
-  s.paper_size = paper_code_of(s.media);
-  s.paper_size_given = true;
-  const pwg_media_t* known = pwgMediaForPWG(size.media);
-  s.form_name = (known != nullptr && known->ppd != nullptr) ? known->ppd : s.media;
-  s.form_name_given = !s.form_name.empty();
-}
-
-// Fills the settings from the destination's options (lpoptions) and, where
-// they say nothing, the printer's defaults.
-bool read_settings(const std::string& name, PrinterSettings& s) {
-  Dest d(name);
-  if (d.dest == nullptr) return false;
-  s = PrinterSettings();
-  s.device_name = name;
-  s.device_name_given = true;
-
-  int32_t copies = 1;
-  if (parse_int(d.Option("copies"), copies) && copies >= 1) s.copies = copies;
-  s.copies_given = true;
-  const char* handling = d.Option("multiple-document-handling");
-  const char* collate = d.Option("collate");
-  s.collate = ((handling != nullptr && std::strcmp(handling, "separate-documents-uncollated-copies") == 0) ||
-               (collate != nullptr && std::strcmp(collate, "false") == 0))
-                  ? 0
-                  : 1;
-  s.collate_given = true;
-  const char* orientation = d.Option("orientation-requested");
-  s.orientation = ((orientation != nullptr && std::strcmp(orientation, "4") == 0) || d.Option("landscape") != nullptr)
-                      ? kOrientLandscape
-                      : kOrientPortrait;
-  s.orientation_given = true;
-
-  http_t* http = cupsConnectDest(d.dest, CUPS_DEST_FLAGS_NONE, kConnectMs, nullptr, nullptr, 0, nullptr, nullptr);
-  cups_dinfo_t* info = http != nullptr ? cupsCopyDestInfo(http, d.dest) : nullptr;
-
-  const char* color = d.Option("print-color-mode");
-  if (color == nullptr && info != nullptr) {
-    ipp_attribute_t* attr = cupsFindDestDefault(http, d.dest, info, "print-color-mode");
-    if (attr != nullptr) color = ippGetString(attr, 0, nullptr);
+// The user's and the system's lpoptions lines for the destination ("Dest
+// name[/instance] options" or "Default ..."), the user's last; `default_name`
+// receives the name of a "Default" line.
+void read_lpoptions(const std::string& queue, const std::string& instance, JobOptions& options,
+                    std::string& default_name) {
+  const char* root = std::getenv("CUPS_SERVERROOT");
+  const char* home = std::getenv("HOME");
+  std::vector<std::string> files{std::string(root != nullptr && root[0] != '\0' ? root : "/etc/cups") + "/lpoptions"};
+  if (home != nullptr && home[0] != '\0') files.push_back(std::string(home) + "/.cups/lpoptions");
+  for (const std::string& file : files) {
+    FILE* f = std::fopen(file.c_str(), "re");
+    if (f == nullptr) continue;
+    char line[8192];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+      std::string text(line);
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      const size_t sp1 = text.find(' ');
+      if (sp1 == std::string::npos) continue;
+      const std::string kind = text.substr(0, sp1);
+      if (strcasecmp(kind.c_str(), "Dest") != 0 && strcasecmp(kind.c_str(), "Default") != 0) continue;
+      const size_t sp2 = text.find(' ', sp1 + 1);
+      const std::string dest = text.substr(sp1 + 1, sp2 == std::string::npos ? std::string::npos : sp2 - sp1 - 1);
+      std::string q, i;
+      split_queue(dest, q, i);
+      if (strcasecmp(kind.c_str(), "Default") == 0) default_name = dest;
+      if (queue.empty() || strcasecmp(q.c_str(), queue.c_str()) != 0 || i != instance) continue;
+      cups_option_t* parsed = nullptr;
+      const int n =
+          cupsParseOptions(sp2 == std::string::npos ? "" : text.c_str() + sp2 + 1, 0, &parsed);
+      for (int k = 0; k < n; ++k) {
+        const std::string key = parsed[k].name;
+        auto same = [&](const auto& o) { return o.first == key; };
+        options.erase(std::remove_if(options.begin(), options.end(), same), options.end());
+        options.emplace_back(key, parsed[k].value);
+      }
+      cupsFreeOptions(n, parsed);
+    }
+    std::fclose(f);
   }
-  s.color = (color != nullptr && std::strstr(color, "monochrome") != nullptr) ? kColorMonochrome : kColorColor;
-  s.color_given = true;
+}
 
+// The look-up on the server, on a connection of our own, through IPP
+// requests that go nowhere else: libcups' own look-ups fall back to its
+// shared connection, which waits for minutes.
+CupsLookup server_lookup(const std::string& name, bool capabilities, CupsDestination& out) {
+  out = CupsDestination();
+  std::string wanted = name;
+  if (wanted.empty()) {
+    // As the client library does: LPDEST, PRINTER (but not "lp"), the
+    // lpoptions default, the server's default.
+    const char* env = std::getenv("LPDEST");
+    if (env == nullptr || env[0] == '\0') {
+      env = std::getenv("PRINTER");
+      if (env != nullptr && std::strcmp(env, "lp") == 0) env = nullptr;
+    }
+    if (env != nullptr && env[0] != '\0') wanted = env;
+  }
+  if (wanted.empty()) {
+    JobOptions none;
+    read_lpoptions("", "", none, wanted);
+  }
+  Connection c;
+  if (c.http == nullptr) return CupsLookup::NoServer;
+  if (wanted.empty()) {
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_DEFAULT);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-name");
+    ipp_t* response = cupsDoRequest(c.http, request, "/");
+    ipp_attribute_t* attr = response != nullptr ? ippFindAttribute(response, "printer-name", IPP_TAG_NAME) : nullptr;
+    if (attr != nullptr && ippGetString(attr, 0, nullptr) != nullptr) wanted = ippGetString(attr, 0, nullptr);
+    ippDelete(response);
+    if (wanted.empty()) return c.Broken() ? CupsLookup::NoServer : CupsLookup::NoDefault;
+  }
+  std::string queue, instance;
+  split_queue(wanted, queue, instance);
+  out.name = queue;
+  out.instance = instance;
+  if (queue.empty()) return CupsLookup::NotFound;
+
+  const std::string uri = printer_uri(queue);
+  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  static const char* const kWanted[] = {"printer-name", "device-uri", "printer-uri-supported"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, kWanted);
+  ipp_t* response = cupsDoRequest(c.http, request, ("/printers/" + queue).c_str());
+  if (response == nullptr || ippGetStatusCode(response) > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    ippDelete(response);
+    return c.Broken() ? CupsLookup::NoServer : CupsLookup::NotFound;
+  }
+  for (const char* attr_name : {"printer-name", "device-uri", "printer-uri-supported"}) {
+    ipp_attribute_t* attr = ippFindAttribute(response, attr_name, IPP_TAG_ZERO);
+    const char* value = attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
+    if (value == nullptr) continue;
+    if (std::strcmp(attr_name, "printer-name") == 0)
+      out.name = value;  // the server's spelling of the name
+    else
+      out.options.emplace_back(attr_name, value);
+  }
+  ippDelete(response);
+  std::string unused;
+  read_lpoptions(out.name, out.instance, out.options, unused);
+  if (!capabilities) return CupsLookup::Found;
+
+  // The capabilities through a destination record of the client library.
+  cups_dest_t* dest = nullptr;
+  const int count = cupsAddDest(out.name.c_str(), out.instance.empty() ? nullptr : out.instance.c_str(), 0, &dest);
+  cups_dest_t* d = cupsGetDest(out.name.c_str(), out.instance.empty() ? nullptr : out.instance.c_str(), count, dest);
+  if (d == nullptr) {
+    cupsFreeDests(count, dest);
+    return CupsLookup::Found;
+  }
+  for (const auto& [n, v] : out.options) d->num_options = cupsAddOption(n.c_str(), v.c_str(), d->num_options, &d->options);
+  cups_dinfo_t* info = cupsCopyDestInfo(c.http, d);
+  bool broken = false;
   if (info != nullptr) {
+    out.has_info = true;
     cups_size_t size;
-    std::memset(&size, 0, sizeof size);
-    const char* media = d.Option("media");
-    if ((media != nullptr && cupsGetDestMediaByName(http, d.dest, info, media, CUPS_MEDIA_FLAGS_DEFAULT, &size)) ||
-        cupsGetDestMediaDefault(http, d.dest, info, CUPS_MEDIA_FLAGS_DEFAULT, &size))
-      take_media(size, s);
-    ipp_attribute_t* res = cupsFindDestDefault(http, d.dest, info, "printer-resolution");
+    for (const unsigned flags : {unsigned(CUPS_MEDIA_FLAGS_DEFAULT), unsigned(CUPS_MEDIA_FLAGS_BORDERLESS)}) {
+      auto& list = flags == CUPS_MEDIA_FLAGS_DEFAULT ? out.media : out.borderless;
+      const int n = cupsGetDestMediaCount(c.http, d, info, flags);
+      for (int i = 0; i < n; ++i) {
+        std::memset(&size, 0, sizeof size);
+        if (cupsGetDestMediaByIndex(c.http, d, info, i, flags, &size)) list.push_back(media_of(size));
+      }
+      std::memset(&size, 0, sizeof size);
+      if (!out.has_default_media && cupsGetDestMediaDefault(c.http, d, info, flags, &size)) {
+        out.has_default_media = true;
+        out.default_media = media_of(size);
+      }
+    }
+    ipp_attribute_t* color = cupsFindDestDefault(c.http, d, info, "print-color-mode");
+    if (color != nullptr && ippGetString(color, 0, nullptr) != nullptr) out.default_color = ippGetString(color, 0, nullptr);
+    ipp_attribute_t* res = cupsFindDestDefault(c.http, d, info, "printer-resolution");
     if (res != nullptr) {
       ipp_res_t units = IPP_RES_PER_INCH;
       int yres = 0;
-      int xres = ippGetResolution(res, 0, &yres, &units);
+      const int xres = ippGetResolution(res, 0, &yres, &units);
       int dpi = std::min(xres, yres);
       if (units == IPP_RES_PER_CM) dpi = int(std::nearbyint(dpi * 2.54));
-      if (dpi > 0) s.resolution = dpi;
+      if (dpi > 0) out.resolution = dpi;
     }
+    cupsFreeDestInfo(info);
+  } else {
+    broken = c.Broken();
   }
-  if (!s.paper_size_given) {
-    // Nothing known of the media: A4, the system's default sheet.
-    s.media = "iso_a4_210x297mm";
-    s.paper_size = kPaperA4;
-    s.paper_size_given = s.paper_width_given = s.paper_length_given = true;
-    s.form_name = "A4";
-    s.form_name_given = true;
-  }
-  if (info != nullptr) cupsFreeDestInfo(info);
-  if (http != nullptr) httpClose(http);
-  return true;
+  cupsFreeDests(count, dest);
+  return broken ? CupsLookup::NoServer : CupsLookup::Found;
 }
 
-// The temporary PDF of a CUPS job, sent with cupsPrintFile2 (or the seam).
+CupsLookup lookup(const std::string& name, bool capabilities, CupsDestination& out) {
+  const LookupFunction seam = seam_of(g_lookup);
+  return seam ? seam(name, capabilities, out) : server_lookup(name, capabilities, out);
+}
+
+const std::string* option(const CupsDestination& d, const char* name) {
+  for (const auto& [n, v] : d.options)
+    if (n == name) return &v;
+  return nullptr;
+}
+
+bool parse_int(const std::string* text, int32_t& value) {
+  if (text == nullptr) return false;
+  const char* end = text->data() + text->size();
+  auto [p, ec] = std::from_chars(text->data(), end, value);
+  return ec == std::errc() && p == end;
+}
+
+int32_t tenths_of(int32_t hundredths) { return int32_t(std::nearbyint(hundredths / 10.0)); }
+
+// The paper of the settings: its size, margins, the media name sent with a
+// job (only a name the server gave; empty otherwise), the form name (the
+// PPD name such as "A4" when the size is a standard one) and the code.
+void take_paper(const CupsMedia& m, bool from_server, PrinterSettings& s) {
+  const pwg_media_t* known = pwgMediaForPWG(m.name.c_str());
+  if (known == nullptr) known = pwgMediaForSize(m.width, m.length);
+  const std::string pwg = !m.name.empty() ? m.name : known != nullptr ? known->pwg : std::string();
+  s.media = from_server ? m.name : std::string();
+  s.paper_width = tenths_of(m.width);
+  s.paper_length = tenths_of(m.length);
+  s.paper_width_given = s.paper_length_given = true;
+  s.margins = m.margins;
+  s.paper_size = paper_code_of(known != nullptr ? known->pwg : pwg);
+  s.paper_size_given = true;
+  s.form_name = (known != nullptr && known->ppd != nullptr) ? known->ppd : pwg;
+  s.form_name_given = !s.form_name.empty();
+}
+
+// A paper name in any of the forms users give ("na_letter_8.5x11in",
+// "na-letter", "Letter", "A4.Borderless", "Custom.8x10in"), or one that
+// libpaper knows in any case ("a4", "letter").
+const pwg_media_t* paper_named(const std::string& name) {
+  if (name.empty()) return nullptr;
+  const pwg_media_t* m = pwgMediaForPWG(name.c_str());
+  if (m == nullptr) m = pwgMediaForLegacy(name.c_str());
+  if (m == nullptr) m = pwgMediaForPPD(name.c_str());
+  const size_t dot = name.find('.');
+  if (m == nullptr && dot != std::string::npos && dot > 0) m = pwgMediaForPPD(name.substr(0, dot).c_str());  // "A4.Borderless"
+  if (m == nullptr) {
+    paperinit();
+    const struct paper* p = paperinfo(name.c_str());
+    if (p != nullptr) m = pwgMediaForSize(PWG_FROM_POINTS(paperpswidth(p)), PWG_FROM_POINTS(paperpsheight(p)));
+    paperdone();
+  }
+  return m;
+}
+
+// The entry the server lists for the paper: by name, else by size (within
+// half a millimetre); with margins first, then without.
+const CupsMedia* listed(const CupsDestination& d, const pwg_media_t& paper) {
+  for (const auto* list : {&d.media, &d.borderless}) {
+    for (const CupsMedia& m : *list)
+      if (m.name == paper.pwg) return &m;
+    for (const CupsMedia& m : *list)
+      if (std::abs(m.width - paper.width) <= 50 && std::abs(m.length - paper.length) <= 50) return &m;
+  }
+  return nullptr;
+}
+
+// The system's paper as libpaper answers it (PAPERSIZE, PAPERCONF,
+// /etc/papersize, else its default); A4 when it names nothing it knows.
+CupsMedia system_paper() {
+  CupsMedia m;
+  m.width = 21000;
+  m.length = 29700;
+  paperinit();
+  char* name = systempapername();
+  const struct paper* p = paperinfo(name != nullptr ? name : defaultpapername());
+  if (p != nullptr && paperpswidth(p) > 0 && paperpsheight(p) > 0) {
+    m.width = PWG_FROM_POINTS(paperpswidth(p));
+    m.length = PWG_FROM_POINTS(paperpsheight(p));
+  }
+  std::free(name);
+  paperdone();
+  const pwg_media_t* known = pwgMediaForSize(m.width, m.length);
+  if (known != nullptr) {
+    m.name = known->pwg;
+    m.width = known->width;
+    m.length = known->length;
+  }
+  return m;
+}
+
+// The temporary PDF of a CUPS job, sent with cupsPrintFile2 (or the seam)
+// over a connection of its own.
 class CupsSink final : public PdfSink {
  public:
   CupsSink(std::string queue, JobOptions options) : mQueue(std::move(queue)), mOptions(std::move(options)) {}
@@ -166,34 +339,84 @@ class CupsSink final : public PdfSink {
     std::string name = (dir != nullptr && dir[0] == '/') ? dir : "/tmp";
     name += "/qlm-print-XXXXXX";
     fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+      const int err = errno;
+      reason = "the print file in " + name.substr(0, name.rfind('/')) + " cannot be created: " + std::strerror(err);
+      return false;
+    }
     temp = name;
     return true;
   }
 
   bool deliver(const std::string& title) override {
-    if (!close_fd()) return false;
+    if (!close_fd()) {
+      reason = "the print file " + temp + " cannot be written";
+      return false;
+    }
     std::string queue, instance;
     split_queue(mQueue, queue, instance);
-    int job = 0;
-    SubmitFunction seam;
-    {
-      std::lock_guard<std::mutex> lock(g_seam_lock);
-      seam = g_submit;
-    }
+    const SubmitFunction seam = seam_of(g_submit);
     if (seam) {
-      job = seam(queue, temp, title, mOptions);
-    } else {
-      cups_option_t* options = nullptr;
-      int count = 0;
-      for (const auto& [n, v] : mOptions) count = cupsAddOption(n.c_str(), v.c_str(), count, &options);
-      job = cupsPrintFile2(CUPS_HTTP_DEFAULT, queue.c_str(), temp.c_str(), title.c_str(), count, options);
-      cupsFreeOptions(count, options);
+      if (seam(queue, temp, title, mOptions) > 0) return true;
+      reason = "the print server refused the job";
+      return false;
     }
-    return job > 0;
+    Connection c;
+    if (c.http == nullptr) {
+      reason = kNoServer;
+      return false;
+    }
+    const int job = Send(c, queue, title);
+    if (job > 0) return true;
+    if (reason.empty())
+      reason = c.Broken() ? std::string(kNoServer)
+                          : "the print server refused the job: " + std::string(cupsLastErrorString());
+    return false;
   }
 
  private:
+  // Create-Job, the document, and its end, all on the one connection; the
+  // job is cancelled when the document does not arrive whole. Answers the
+  // job id, 0 on failure.
+  int Send(Connection& c, const std::string& queue, const std::string& title) {
+    const std::string uri = printer_uri(queue), resource = "/printers/" + queue;
+    cups_option_t* options = nullptr;
+    int count = 0;
+    for (const auto& [n, v] : mOptions) count = cupsAddOption(n.c_str(), v.c_str(), count, &options);
+    ipp_t* request = ippNewRequest(IPP_OP_CREATE_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    if (!title.empty()) ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
+    cupsEncodeOptions2(request, count, options, IPP_TAG_OPERATION);
+    cupsEncodeOptions2(request, count, options, IPP_TAG_JOB);
+    cupsFreeOptions(count, options);
+    ipp_t* response = cupsDoRequest(c.http, request, resource.c_str());
+    ipp_attribute_t* id = response != nullptr ? ippFindAttribute(response, "job-id", IPP_TAG_INTEGER) : nullptr;
+    const int job = id != nullptr ? ippGetInteger(id, 0) : 0;
+    ippDelete(response);
+    if (job <= 0) return 0;
+
+    bool sent = cupsStartDocument(c.http, queue.c_str(), job, title.c_str(), CUPS_FORMAT_PDF, 1) ==
+                HTTP_STATUS_CONTINUE;
+    const int in = sent ? ::open(temp.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    sent = in >= 0;
+    std::vector<char> buffer(size_t(1) << 16);
+    while (sent) {
+      const ssize_t n = ::read(in, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        sent = n == 0;
+        break;
+      }
+      sent = cupsWriteRequestData(c.http, buffer.data(), size_t(n)) == HTTP_STATUS_CONTINUE;
+    }
+    if (in >= 0) ::close(in);
+    const bool finished = cupsFinishDocument(c.http, queue.c_str()) <= IPP_STATUS_OK_EVENTS_COMPLETE;
+    if (sent && finished) return job;
+    if (!c.Broken()) cupsCancelJob2(c.http, queue.c_str(), job, 0);
+    return 0;
+  }
+
   std::string mQueue;
   JobOptions mOptions;
 };
@@ -206,40 +429,148 @@ bool is_printer_attribute(const std::string& name) {
 
 class CupsBackend final : public Backend {
  public:
+  bool settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out) {
+    CupsDestination d;
+    if (!Find(device, true, d)) return false;
+    auto paper = [](const auto& o) { return o.first == "media" || o.first == "PageSize" || o.first == "PageRegion"; };
+    d.options.erase(std::remove_if(d.options.begin(), d.options.end(), paper), d.options.end());
+    if (!media.empty()) d.options.emplace_back("media", media);
+    out = cups_destination_settings(device, d);
+    return true;
+  }
+
   bool default_printer(DefaultPrinter& out) override {
-    Dest d;
-    if (d.dest == nullptr || d.dest->name == nullptr) return false;
+    CupsDestination d;
+    if (!Find("", false, d)) return false;
     out = DefaultPrinter();
     out.has_fields = true;
-    out.id.device = d.dest->name;
-    if (d.dest->instance != nullptr) out.id.device += std::string("/") + d.dest->instance;
+    out.id.device = d.name;
+    if (!d.instance.empty()) out.id.device += "/" + d.instance;
     out.id.driver = "cups";
-    const char* uri = d.Option("device-uri");
-    out.id.port = uri != nullptr ? uri : "";
+    const std::string* uri = option(d, "device-uri");
+    out.id.port = uri != nullptr ? *uri : "";
     return true;
   }
 
   bool printer_settings(const std::string& device, PrinterSettings& out) override {
-    return read_settings(device, out);
+    CupsDestination d;
+    if (!Find(device, true, d)) return false;
+    out = cups_destination_settings(device, d);
+    return true;
   }
 
   std::unique_ptr<Device> create_device(const PrinterId& printer, const PrinterSettings& settings) override {
-    Dest d(printer.device);
-    if (d.dest == nullptr) return nullptr;
+    CupsDestination d;
+    if (!Find(printer.device, false, d)) return nullptr;
     JobOptions options;
-    for (int i = 0; i < d.dest->num_options; ++i) {
-      const std::string name = d.dest->options[i].name;
-      if (!is_printer_attribute(name)) options.emplace_back(name, d.dest->options[i].value);
-    }
+    for (auto& [n, v] : d.options)
+      if (!is_printer_attribute(n)) options.emplace_back(n, v);
     return make_cups_device(printer.device, settings, std::move(options));
   }
+
+  std::string failure() const override { return mFailure; }
+
+ private:
+  // Looks the destination up; on failure the reason is kept.
+  bool Find(const std::string& name, bool capabilities, CupsDestination& d) {
+    mFailure.clear();
+    switch (lookup(name, capabilities, d)) {
+      case CupsLookup::Found:
+        return true;
+      case CupsLookup::NoServer:
+        mFailure = kNoServer;
+        return false;
+      case CupsLookup::NoDefault: {
+        // An unknown PRINTER or LPDEST is what the user has to mend.
+        const char* env = std::getenv("LPDEST");
+        if (env == nullptr || env[0] == '\0') env = std::getenv("PRINTER");
+        mFailure = (env != nullptr && env[0] != '\0' && std::strcmp(env, "lp") != 0)
+                       ? "the printer " + std::string(env) + " does not exist"
+                       : "no printer is set up";
+        return false;
+      }
+      case CupsLookup::NotFound:
+        break;
+    }
+    mFailure = "the printer " + name + " does not exist";
+    return false;
+  }
+
+  std::string mFailure;
 };
+
+CupsBackend& the_cups_backend() {
+  static CupsBackend backend;
+  return backend;
+}
 
 }  // namespace
 
-Backend& cups_backend() {
-  static CupsBackend backend;
-  return backend;
+Backend& cups_backend() { return the_cups_backend(); }
+
+bool cups_printer_settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out) {
+  return the_cups_backend().settings_for_paper(device, media, out);
+}
+
+PrinterSettings cups_destination_settings(const std::string& device, const CupsDestination& d) {
+  PrinterSettings s;
+  s.device_name = device;
+  s.device_name_given = true;
+
+  int32_t copies = 1;
+  if (parse_int(option(d, "copies"), copies) && copies >= 1) s.copies = copies;
+  s.copies_given = true;
+  const std::string* handling = option(d, "multiple-document-handling");
+  const std::string* collate = option(d, "collate");
+  s.collate = ((handling != nullptr && *handling == "separate-documents-uncollated-copies") ||
+               (collate != nullptr && *collate == "false"))
+                  ? 0
+                  : 1;
+  s.collate_given = true;
+  const std::string* orientation = option(d, "orientation-requested");
+  s.orientation = ((orientation != nullptr && *orientation == "4") || option(d, "landscape") != nullptr)
+                      ? kOrientLandscape
+                      : kOrientPortrait;
+  s.orientation_given = true;
+  const std::string* color = option(d, "print-color-mode");
+  const std::string mode = color != nullptr ? *color : d.default_color;
+  s.color = mode.find("monochrome") != std::string::npos ? kColorMonochrome : kColorColor;
+  s.color_given = true;
+  s.resolution = d.resolution;
+
+  // The paper the user chose: "media" (which may list a source or type
+  // beside the size: "Letter,tray-2"), else "PageSize".
+  const pwg_media_t* chosen = nullptr;
+  for (const char* name : {"media", "PageSize"}) {
+    const std::string* value = option(d, name);
+    if (value == nullptr) continue;
+    size_t start = 0;
+    while (chosen == nullptr && start <= value->size()) {
+      const size_t comma = std::min(value->find(',', start), value->size());
+      chosen = paper_named(value->substr(start, comma - start));
+      start = comma + 1;
+    }
+    if (chosen != nullptr) break;
+  }
+  const CupsMedia* entry = chosen != nullptr ? listed(d, *chosen) : nullptr;
+  if (entry != nullptr) {
+    take_paper(*entry, true, s);
+  } else if (chosen != nullptr) {
+    // A size the server does not list: laid out as chosen, without margins
+    // and without a media name of ours (the user's own option goes with the
+    // job, as it would with lp).
+    CupsMedia m;
+    m.name = chosen->pwg;
+    m.width = chosen->width;
+    m.length = chosen->length;
+    take_paper(m, false, s);
+  } else if (d.has_default_media) {
+    take_paper(d.default_media, true, s);
+  } else {
+    // A queue that names no size (a raw queue): the system's paper.
+    take_paper(system_paper(), false, s);
+  }
+  return s;
 }
 
 JobOptions job_options(const PrinterSettings& s) {
@@ -257,16 +588,19 @@ JobOptions job_options(const PrinterSettings& s) {
 std::unique_ptr<Device> make_cups_device(const std::string& queue, const PrinterSettings& settings,
                                          JobOptions destination_options) {
   if (queue.empty()) return nullptr;
-  // The settings decide copies, collation, media and colour, whatever the
-  // destination's own options say; orientation is never sent, because the
-  // pages are already shaped for it.
-  static const char* const kDecided[] = {"copies", "multiple-document-handling", "collate", "media",
-                                         "print-color-mode", "orientation-requested", "landscape"};
+  // The settings decide copies, collation and colour, whatever the
+  // destination's own options say, and the paper when they name one;
+  // orientation is never sent, because the pages are already shaped for it.
+  static const char* const kDecided[] = {"copies",        "multiple-document-handling", "collate",
+                                         "print-color-mode", "orientation-requested",     "landscape"};
+  static const char* const kPaper[] = {"media", "PageSize", "PageRegion"};
   JobOptions options;
   const JobOptions own = job_options(settings);
   for (auto& [n, v] : destination_options) {
     bool decided = false;
     for (const char* d : kDecided) decided = decided || n == d;
+    if (!settings.media.empty())
+      for (const char* d : kPaper) decided = decided || n == d;
     if (!decided) options.emplace_back(std::move(n), std::move(v));
   }
   options.insert(options.end(), own.begin(), own.end());
@@ -276,6 +610,11 @@ std::unique_ptr<Device> make_cups_device(const std::string& queue, const Printer
 void cups_set_submit_seam(SubmitFunction submit) {
   std::lock_guard<std::mutex> lock(g_seam_lock);
   g_submit = std::move(submit);
+}
+
+void cups_set_lookup_seam(LookupFunction lookup) {
+  std::lock_guard<std::mutex> lock(g_seam_lock);
+  g_lookup = std::move(lookup);
 }
 
 }  // namespace plat::print

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <string>
 
 #include "plat_durable.h"
@@ -16,14 +17,40 @@ class FileSink final : public PdfSink {
   explicit FileSink(std::string path) : mPath(std::move(path)) {}
 
   bool open() override {
-    if (mPath.empty() || mPath.back() == '/') return false;
-    return mFile.Open(mPath, 0666);  // the usual mode, 0666 less the umask
+    if (mPath.empty() || mPath.back() == '/') {
+      reason = "the print file " + mPath + " is not a file name";
+      return false;
+    }
+    // Temporary files that a print killed halfway left beside its target go
+    // first, as the installed files' leftovers do.
+    const size_t slash = mPath.rfind('/');
+    durable_remove_stale(slash == std::string::npos ? std::string(".")
+                                                    : slash == 0 ? std::string("/") : mPath.substr(0, slash));
+    if (mFile.Open(mPath, 0666)) return true;  // the usual mode, 0666 less the umask
+    Explain();
+    return false;
   }
-  bool write(const unsigned char* data, size_t size) override { return mFile.Write(data, int64_t(size)); }
-  bool deliver(const std::string&) override { return mFile.Commit(); }
+  bool write(const unsigned char* data, size_t size) override {
+    if (mFile.Write(data, int64_t(size))) return true;
+    Explain();
+    return false;
+  }
+  bool deliver(const std::string&) override {
+    if (mFile.Commit()) return true;
+    Explain();
+    return false;
+  }
   void discard() override { mFile.Abandon(); }
 
  private:
+  void Explain() {
+    const DurableFailure& f = mFile.Failure();
+    static const char* const kStage[] = {"cannot be written", "cannot be created", "cannot be written",
+                                         "cannot be saved",   "cannot be put in place", "cannot be saved"};
+    reason = "the print file " + mPath + " " + kStage[size_t(f.stage) < 6 ? size_t(f.stage) : 0];
+    if (f.err != 0) reason += std::string(": ") + std::strerror(f.err);
+  }
+
   std::string mPath;
   DurableFile mFile;
 };

@@ -1,5 +1,5 @@
-// Inside the host backends: a device that draws its pages with cairo into a
-// PDF stream, and the sink that receives the stream and delivers it.
+// Inside the host backends: a device that writes its pages as a PDF stream,
+// and the sink that receives the stream and delivers it.
 #pragma once
 
 #include <cstddef>
@@ -24,16 +24,21 @@ class PdfSink {
   virtual bool write(const unsigned char* data, size_t size);
   virtual bool deliver(const std::string& title) = 0;
   virtual void discard();
+  // Why the last step that failed failed, for the user; empty when not
+  // known.
+  virtual std::string failure() const { return reason; }
 
   int fd = -1;
   std::string temp;
+  std::string reason;
 
  protected:
   // Closes the descriptor; false when the close reported an error.
   bool close_fd();
 };
 
-// A device over the sink with the metrics compute_caps(settings) gives.
+// A device over the sink with the metrics compute_caps(settings) gives: a
+// PDF document whose pages hold the drawn pixels as images.
 std::unique_ptr<Device> make_pdf_device(const PrinterSettings& settings, std::unique_ptr<PdfSink> sink);
 
 }  // namespace plat::print

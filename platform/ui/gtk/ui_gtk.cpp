@@ -866,6 +866,11 @@ TCursor GtkBackend::CurrentCursor(WindowId id) {
   return w ? w->cursor : crDefault;
 }
 
+void* GtkBackend::NativeWindow(WindowId id) {
+  auto* w = d->FindWin(id);
+  return w ? w->window : nullptr;
+}
+
 unsigned long GtkBackend::NativeWindowId(WindowId id) {
   auto* w = d->FindWin(id);
 #ifdef GDK_WINDOWING_X11

@@ -62,6 +62,9 @@ class GtkBackend : public Backend {
   TRect OverlayAllocation(OverlayId o);  // in client pixels
   TCursor CurrentCursor(WindowId w);
   unsigned long NativeWindowId(WindowId w);  // the X window, 0 elsewhere
+  // The form's GtkWindow (as a GtkWidget*), nil for none: the parent of
+  // dialogs made above this layer (the print dialog).
+  void* NativeWindow(WindowId w);
 
   struct Impl;
 

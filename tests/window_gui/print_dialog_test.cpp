@@ -1,0 +1,143 @@
+// GTK's print dialog as the print backend's dialog, on a real X server: it
+// opens over the active form with the request's settings, the form's timers
+// keep ticking inside its loop, and the choice comes back as settings and a
+// device that prints.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtk/gtkunixprint.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "pdf_tools.h"
+#include "plat_print.h"
+#include "qlm_print_dialog.h"
+#include "qlm_ui_start.h"
+#include "sandbox.h"
+#include "ui_app.h"
+#include "ui_controls.h"
+
+namespace pp = plat::print;
+using namespace ui;
+
+namespace {
+
+// What the test's hook does while the dialog runs: it points the file
+// printer's output into the sandbox, waits (bounded) until the printer list
+// has the pre-selected printer, lets the owner's timer tick a while, and
+// answers OK (Cancel when the wait runs out).
+struct Driver {
+  GtkWidget* dialog = nullptr;
+  std::string uri;
+  const int* ticks = nullptr;
+  int ticks_at_show = 0;
+  int ticks_at_answer = 0;
+  bool printer_found = false;
+  std::chrono::steady_clock::time_point deadline;
+
+  static gboolean Poll(gpointer data) {
+    auto* d = static_cast<Driver*>(data);
+    GtkPrinter* printer = gtk_print_unix_dialog_get_selected_printer(GTK_PRINT_UNIX_DIALOG(d->dialog));
+    d->printer_found = printer != nullptr && gtk_printer_is_virtual(printer);
+    const bool late = std::chrono::steady_clock::now() > d->deadline;
+    if (!late && !(d->printer_found && *d->ticks - d->ticks_at_show >= 8)) return G_SOURCE_CONTINUE;
+    d->ticks_at_answer = *d->ticks;
+    gtk_dialog_response(GTK_DIALOG(d->dialog), d->printer_found ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
+    return G_SOURCE_REMOVE;
+  }
+};
+
+TEST(GuiPrint, TheDialogPrintsToAFileWithTheSettingsItWasGiven) {
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) GTEST_SKIP() << "no X display (run through xvfb-run)";
+  testenv::SavedEnv saved({"CUPS_SERVER", "PRINTER", "LPDEST"});
+  setenv("CUPS_SERVER", (testenv::sandbox_root() + "/no-cupsd.sock").c_str(), 1);
+  unsetenv("PRINTER");
+  unsetenv("LPDEST");
+  ASSERT_TRUE(qlm_ui_start());
+  if (std::string(Application->GetBackend().Name()) != "gtk") {
+    qlm_ui_stop();
+    GTEST_SKIP() << "GTK cannot open the display";
+  }
+  // The process's print backend is the dialog's now.
+  EXPECT_EQ(&pp::backend(), &qlm_gtk_print_backend());
+
+  TForm* form = Create<TForm>(Application);
+  form->SetBounds(100, 100, 300, 200);
+  form->Show();
+  int ticks = 0;
+  auto* timer = new TTimer(form);  // the form frees it
+  timer->SetInterval(25);
+  timer->SetOnTimer([&](TObject*) { ++ticks; });
+
+  const std::string path = testenv::sandbox_dir("gui-print") + "/out.pdf";
+  Driver driver;
+  driver.ticks = &ticks;
+  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+  driver.uri = uri;
+  g_free(uri);
+  qlm_gtk_print_dialog_set_hook([&](void* dialog, void* settings) {
+    driver.dialog = static_cast<GtkWidget*>(dialog);
+    driver.ticks_at_show = ticks;
+    driver.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    auto* s = static_cast<GtkPrintSettings*>(settings);
+    gtk_print_settings_set(s, GTK_PRINT_SETTINGS_OUTPUT_URI, driver.uri.c_str());
+    gtk_print_settings_set(s, GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
+    g_timeout_add(20, &Driver::Poll, &driver);
+  });
+
+  pp::DialogRequest request;
+  request.has_settings = true;
+  pp::PrinterSettings& s = request.settings;
+  s.device_name = "Print to File";
+  s.device_name_given = true;
+  s.copies = 2;
+  s.copies_given = true;
+  s.collate = 0;
+  s.collate_given = true;
+  s.orientation = pp::kOrientLandscape;
+  s.orientation_given = true;
+  s.color = pp::kColorMonochrome;
+  s.color_given = true;
+  s.paper_size = 5;  // Legal
+  s.paper_size_given = true;
+  pp::DialogResult result;
+  const bool confirmed = pp::backend().run_dialog(request, result);
+  qlm_gtk_print_dialog_set_hook(nullptr);
+  ASSERT_TRUE(driver.printer_found) << "the printer list never showed \"Print to File\"";
+  ASSERT_TRUE(confirmed);
+  EXPECT_GE(driver.ticks_at_answer - driver.ticks_at_show, 8) << "the owner's timer stopped inside the dialog";
+
+  EXPECT_EQ(result.settings.device_name, "Print to File");
+  EXPECT_EQ(result.settings.copies, 2);
+  EXPECT_EQ(result.settings.collate, 0);
+  EXPECT_EQ(result.settings.orientation, pp::kOrientLandscape);
+  EXPECT_EQ(result.settings.color, pp::kColorMonochrome);
+  EXPECT_EQ(result.settings.paper_size, 5);
+  EXPECT_EQ(result.settings.paper_width, 2159);
+  EXPECT_EQ(result.settings.paper_length, 3556);
+  EXPECT_EQ(result.settings.margins.left, 0);
+  ASSERT_NE(result.device, nullptr);
+
+  std::vector<uint32_t> red(16, 0xFF0000u);
+  pp::Device& device = *result.device;
+  bool printed = device.start_doc("Two pages");
+  for (int page = 0; printed && page < 2; ++page)
+    printed = device.start_page() && device.blit_xrgb(0, 0, 4, 4, reinterpret_cast<const uint8_t*>(red.data()), 16) &&
+              device.end_page();
+  EXPECT_TRUE(printed && device.end_doc());
+  if (testenv::have_program("pdfinfo")) {
+    testenv::PdfInfo info;
+    ASSERT_TRUE(testenv::pdf_info(path, info));
+    EXPECT_EQ(info.pages, 2);
+    EXPECT_NEAR(info.width_pt, 1008, 0.5);  // Legal, landscape
+    EXPECT_NEAR(info.height_pt, 612, 0.5);
+  }
+  result.device.reset();
+  qlm_ui_stop();
+  EXPECT_NE(&pp::backend(), &qlm_gtk_print_backend());
+}
+
+}  // namespace
