@@ -278,6 +278,18 @@ axis_gradient axis_of(const rGradientPaint& p) {
   return axis_gradient::none;
 }
 
+// Runs `paint` on `base`, or on the filter layer's buffer when it is nil.
+template <class Paint>
+void into_target(qlm_agg::renderer_any* base, agg::rendering_buffer& layer_buffer, Paint&& paint) {
+  if (base != nullptr) {
+    paint(*base);
+    return;
+  }
+  agg::pixfmt_bgra32 pf(layer_buffer);
+  agg::renderer_base<agg::pixfmt_bgra32> layer(pf);
+  paint(layer);
+}
+
 // The widest run of columns whose colours are worked out ahead; a wider
 // shape (only without a clip box) takes the pixel-by-pixel painter.
 constexpr int kAxisRowLimit = 1 << 16;
@@ -352,19 +364,12 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
         }
       }
     };
-    auto paint = [&](auto& target) {
+    into_target(base, mLayerBuf, [&](auto& target) {
       if (axis == axis_gradient::rows)
         paint_rows(target);
       else
         paint_columns(target);
-    };
-    if (base != nullptr) {
-      paint(*base);
-    } else {
-      agg::pixfmt_bgra32 pf(mLayerBuf);
-      agg::renderer_base<agg::pixfmt_bgra32> layer(pf);
-      paint(layer);
-    }
+    });
     return;
   }
   auto render = [&](auto& target) {
@@ -393,11 +398,5 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
       }
     }
   };
-  if (base != nullptr) {
-    render(*base);
-  } else {
-    agg::pixfmt_bgra32 pf(mLayerBuf);
-    agg::renderer_base<agg::pixfmt_bgra32> layer(pf);
-    render(layer);
-  }
+  into_target(base, mLayerBuf, render);
 }

@@ -174,10 +174,7 @@ TEST_F(GradientPaintTest, AxisPainterDrawsWhatThePixelPainterDraws) {
             const std::vector<uint8_t> general = draw(false);
             const std::vector<uint8_t> fast = draw(true);
             gradient_axis_painter_enable(true);
-            ASSERT_EQ(general.size(), fast.size());
-            int worst = 0;
-            for (size_t i = 0; i < general.size(); ++i) worst = std::max(worst, std::abs(general[i] - fast[i]));
-            EXPECT_EQ(worst, 0);
+            EXPECT_EQ(testenv::byte_difference(general, fast).worst, 0);
           }
 }
 

@@ -270,17 +270,8 @@ TEST_F(ImageTest, ScaledBilinearFilterDrawsWhatAggsFilterDraws) {
         image_scaled_bilinear_enable(true);
         return b.Bytes();
       };
-      const std::vector<uint8_t> general = draw(false);
-      const std::vector<uint8_t> scaled = draw(true);
-      ASSERT_EQ(general.size(), scaled.size());
-      int worst = 0;
-      size_t differing = 0;
-      for (size_t i = 0; i < general.size(); ++i) {
-        const int d = std::abs(general[i] - scaled[i]);
-        worst = std::max(worst, d);
-        differing += d != 0;
-      }
-      EXPECT_EQ(worst, 0) << differing << " bytes differ";
+      const testenv::rByteDifference d = testenv::byte_difference(draw(false), draw(true));
+      EXPECT_EQ(d.worst, 0) << d.differing << " bytes differ";
     }
 }
 

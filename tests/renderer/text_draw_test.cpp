@@ -208,17 +208,9 @@ TEST_F(TextDrawTest, KeptGlyphCoverageDrawsWhatTheOutlinePainterDraws) {
       return p.Bytes();
     };
     const std::vector<uint8_t> outline = draw(false);
-    const std::vector<uint8_t> kept = draw(true);
-    ASSERT_EQ(outline.size(), kept.size());
-    int worst = 0;
-    size_t differing = 0;
-    for (size_t i = 0; i < outline.size(); ++i) {
-      const int d = std::abs(outline[i] - kept[i]);
-      worst = std::max(worst, d);
-      differing += d != 0;
-    }
-    EXPECT_LE(worst, 2);
-    EXPECT_LE(differing, outline.size() / 400) << "worst " << worst;
+    const testenv::rByteDifference d = testenv::byte_difference(outline, draw(true));
+    EXPECT_LE(d.worst, 2);
+    EXPECT_LE(d.differing, outline.size() / 400) << "worst " << d.worst;
     EXPECT_NE(outline, Page(c.size).Bytes());  // something was drawn
   }
 }
