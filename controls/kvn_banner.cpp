@@ -1,0 +1,251 @@
+#include "kvn_banner.h"
+
+#include "kvn_commons.h"
+#include "qlm_base_flow.h"
+#include "qlm_base_lists.h"
+#include "qlm_bitmap_filters.h"
+#include "qlm_font.h"
+#include "qlm_jpeg.h"
+#include "qlm_platform_file_flow.h"
+#include "qlm_renderer.h"
+#include "qlm_renderer_hittest.h"
+#include "qlm_renderer_state.h"
+#include "qlm_renderer_svg.h"
+#include "qlm_svg.h"
+
+const char* const cnProductPage = "https://www.korvane.example/snaprill";
+const char* const cnMakerPage = "https://www.korvane.example/";
+
+namespace {
+
+// The page picture: the registered bytes of the name, else the file; none
+// when neither decodes.
+std::unique_ptr<cImage> load_jpeg(std::string_view name) {
+  std::unique_ptr<cFlow> flow;
+  if (const rResourceEntry* entry = resource_find(name); entry != nullptr)
+    flow = cMemoryFlow::ConstructOnData(entry->data, entry->size);
+  else
+    flow = std::make_unique<cFileFlow>(name, 1);
+  if (flow == nullptr || !flow->Open()) return nullptr;
+  auto image = std::make_unique<cImageJPEG>(cnJPEGDctIntSlow, 85, nullptr);
+  if (!image->Open(flow.get())) return nullptr;
+  return image;
+}
+
+double width_of(const rRectD& b) { return b.x2 - b.x1; }
+double height_of(const rRectD& b) { return b.y2 - b.y1; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TKorvaneBanner
+
+TKorvaneBanner::TKorvaneBanner()
+    : mProductLogo(svg_load("..\\kvn-beta.svg")),
+      mMakerBackground(svg_load("..\\zoback.svg")),
+      mMakerLogo(svg_load("..\\zo-logo-co+slog.svg")),
+      mPagePicture(load_jpeg("..\\page-back-kvn.jpg")),
+      mFont(std::make_unique<cFontWinTT>()),
+      mProductHit(std::make_unique<cHitTest>()),
+      mMakerHit(std::make_unique<cHitTest>()) {
+  mFont->SetFace("Verdana", cnFontItalic, 10.0);
+  StartTimer(10);
+}
+
+TKorvaneBanner::~TKorvaneBanner() = default;
+
+void TKorvaneBanner::SetBackgroundRect(int32_t x, int32_t y, int32_t width, int32_t height) {
+  mPictureX = x;
+  mPictureY = y;
+  mPictureWidth = width;
+  mPictureHeight = height;
+}
+
+int32_t TKorvaneBanner::ProductLogoWidth(int32_t w) const {
+  // Room for the full-size logo beside the maker's area, else what is left.
+  const int64_t p = int64_t(w) - mLogoMargin - 564 - 236;
+  return int32_t(p < 0 ? int64_t(w) - mLogoMargin - 236 : 564);
+}
+
+void TKorvaneBanner::Pulse(cBitmap* layer) const {
+  if (mPulsePhase < 0)
+    bf_darkness(layer, -mPulsePhase, 0, nullptr);
+  else
+    bf_lightness(layer, mPulsePhase, 0, nullptr);
+}
+
+void TKorvaneBanner::LogoGlow(cBitmap* layer, bool&, void* user) {
+  const auto* banner = static_cast<const TKorvaneBanner*>(user);
+  bf_invert(layer, 0, nullptr);
+  if (banner->mPressed)
+    bf_keep_green(layer, 0, nullptr, 1.0);
+  else
+    bf_keep_red(layer, 0, nullptr, 1.0);
+  banner->Pulse(layer);
+  bf_gaussian_blur(layer, 2, 0, nullptr);
+}
+
+void TKorvaneBanner::TextGlow(cBitmap* layer, bool&, void* user) {
+  const auto* banner = static_cast<const TKorvaneBanner*>(user);
+  bf_invert(layer, 0, nullptr);
+  bf_keep_blue(layer, 0, nullptr, 1.0);
+  banner->Pulse(layer);
+  bf_gaussian_blur(layer, 1, 0, nullptr);
+}
+
+void TKorvaneBanner::RenderFrame(int32_t w, int32_t h) {
+  cRenderer& r = *Renderer();
+  r.ClearARGB(0xFFFFFFFF);
+  mProductHit->Reset();
+  mMakerHit->Reset();
+  // Hover tests map the pointer through what the logos were drawn with.
+  mTransformations = r.GetTransformations();
+
+  if (mPagePicture) {
+    r.SetMasterOpacity(0.8);
+    if (cBitmap* picture = mPagePicture->Bitmap(0))
+      r.DrawImageXYWH(picture, mPictureX, mPictureY, mPictureWidth, mPictureHeight, true, nullptr);
+  }
+  r.SetMasterOpacity(1.0);
+  r.FillOff();
+
+  if (mShowFrame) {
+    r.DrawRectangle(nullptr, 0.5, 0.5, w - 0.5, h - 0.5);
+    r.DrawLine(nullptr, 0.5, h - 0.5, w - 0.5, h - 0.5);
+  }
+
+  if (mMakerBackground) {
+    // Right-aligned, mostly above and below the banner.
+    rRectD b;
+    r.GetSVGSizedBounds(mMakerBackground.get(), 0, 0, -24, 368, 0, b);
+    r.SetMasterOpacity(0.15);
+    r.DrawSVGSized(mMakerBackground.get(), nullptr, w - width_of(b), -24, 368, 0);
+    r.SetMasterOpacity(1.0);
+  }
+
+  // An invisible, clickable rectangle over a logo's bounds.
+  auto clickable = [&](cImageSVG* logo, double x, double y, double width, cHitTest* hit) {
+    rRectD b;
+    r.GetSVGSizedBounds(logo, 0, x, y, width, 0, b);
+    r.PenOff();
+    r.FillSolid();
+    r.SetFillColorRGB(0xFFFFFFFF, 1);
+    r.DrawRectangle(hit, b.x1, b.y1, b.x2, b.y2);
+  };
+
+  const int32_t p = ProductLogoWidth(w);
+  if (p > 1 && mProductLogo) {
+    rRectD b;
+    r.GetSVGSizedBounds(mProductLogo.get(), 0, 10, 15, p, 0, b);
+    const double t = (h - height_of(b)) / 2;  // vertically centred
+    if (mProductHover && r.SetFilterCallback(&LogoGlow, 10, this)) {
+      r.DrawSVGSized(mProductLogo.get(), nullptr, 10, t + 0.5, p, 0);
+      r.FilterCallbackOff();
+    }
+    r.DrawSVGSized(mProductLogo.get(), nullptr, 10, t, p, 0);
+    clickable(mProductLogo.get(), 10, t, p, mProductHit.get());
+  }
+
+  if (mMakerLogo) {
+    rRectD b;
+    r.GetSVGSizedBounds(mMakerLogo.get(), 0, 10, 17, 236, 0, b);
+    const double x = w - width_of(b) - 10;
+    if (mMakerHover && r.SetFilterCallback(&LogoGlow, 15, this)) {
+      r.DrawSVGSized(mMakerLogo.get(), nullptr, x, 17.5, 236, 0);
+      r.FilterCallbackOff();
+    }
+    r.DrawSVGSized(mMakerLogo.get(), mMakerHit.get(), x, 17, 236, 0);
+    clickable(mMakerLogo.get(), x, 17, 236, mMakerHit.get());
+  }
+
+  if (mBusy) {
+    r.SetFont(mFont.get());
+    r.SetTextAlign(ALIGN_LEFT, ALIGN_BOTTOM);
+    if (r.SetFilterCallback(&TextGlow, 10, this)) {
+      r.DrawText("Rendering ...", w - 245, h - 10, nullptr);
+      r.FilterCallbackOff();
+    }
+    r.DrawText("Rendering ...", w - 245, h - 10, nullptr);
+  }
+}
+
+void TKorvaneBanner::TimerTick() {
+  const bool wasBusy = mBusy;
+  if (auto* control = dynamic_cast<TKorvaneControl*>(OwnerControl()); control != nullptr && ui::Mouse != nullptr) {
+    const ui::TPoint p = control->ScreenToClient(ui::Mouse->CursorPos());
+    banner_track_hover(control, this, p.X, p.Y, true);
+  }
+  // The phase swings between -110 and 160.
+  mPulsePhase += mPulseStep;
+  if (mPulsePhase < -100 || mPulsePhase > 150) mPulseStep = -mPulseStep;
+  mBusy = gRenderingBusy.load() > 0;
+  if (mProductHover || mMakerHover || mBusy || mBusy != wasBusy) Invalidate(true, 0, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Hover
+
+void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y, bool setCursorNow) {
+  if (control == nullptr || scene == nullptr) return;
+  const ui::TForm* form = control->ParentForm();
+  const bool inFront = form != nullptr && form->IsForeground();
+  if (!scene->SurfaceBinding()->IsTopDown()) y = control->Height() - y;
+  const bool product = inFront && scene->mProductHit->AnchorInt(x, y, scene->mTransformations.get()) > 0;
+  const bool maker = inFront && scene->mMakerHit->AnchorInt(x, y, scene->mTransformations.get()) > 0;
+  if (product != scene->mProductHover || maker != scene->mMakerHover) {
+    // Coming onto a logo from neither restarts the pulse.
+    if (!scene->mProductHover && !scene->mMakerHover) {
+      scene->mPulsePhase = 0;
+      scene->mPulseStep = 10;
+    }
+    scene->mProductHover = product;
+    scene->mMakerHover = maker;
+    scene->Invalidate(true, 0, 0);
+  }
+  if (inFront && x > 0 && x < control->Width() && y > 0 && y < control->Height()) {
+    const ui::TCursor cursor = product || maker ? link_cursor() : ui::crArrow;
+    control->SetCursor(cursor);
+    if (setCursorNow) ui::SetCursorNow(cursor);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TKorvaneControl
+
+TKorvaneControl::TKorvaneControl(ui::TComponent* owner) : TKVNCustomControl(owner) {
+  ControlStyle &= ~uint32_t(ui::csDoubleClicks);
+}
+
+TKorvaneBanner* TKorvaneControl::Banner() const { return dynamic_cast<TKorvaneBanner*>(Scene()); }
+
+intptr_t TKorvaneControl::WmMouseMove(const ui::TMouseMsg& m) {
+  if (TKorvaneBanner* b = Banner()) banner_track_hover(this, b, m.X, m.Y, false);
+  return 0;
+}
+
+intptr_t TKorvaneControl::WmLButtonDown(const ui::TMouseMsg& m) {
+  TKorvaneBanner* b = Banner();
+  if (b == nullptr) return 0;
+  b->SetPressed(true);
+  banner_track_hover(this, b, m.X, m.Y, false);
+  ui::SetCapture(this);
+  return 0;
+}
+
+intptr_t TKorvaneControl::WmLButtonUp(const ui::TMouseMsg&) {
+  TKorvaneBanner* b = Banner();
+  if (b == nullptr) return 0;
+  if (b->Pressed()) {
+    if (b->ProductHover())
+      open_web_page(cnProductPage);
+    else if (b->MakerHover())
+      open_web_page(cnMakerPage);
+  }
+  if (ui::GetCapture() == this) ui::ReleaseCapture();
+  return 0;
+}
+
+intptr_t TKorvaneControl::WmCaptureChanged() {
+  if (TKorvaneBanner* b = Banner()) b->SetPressed(false);
+  return 0;
+}

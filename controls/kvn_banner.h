@@ -1,0 +1,89 @@
+// The page banner: a direct scene with the product and maker logos over a
+// faint page picture, glowing and pulsing while the pointer is over a logo,
+// and "Rendering ..." while a background render runs; and the control that
+// shows it and opens the product's or the maker's web page when a logo is
+// clicked.
+#pragma once
+
+#include <memory>
+
+#include "kvn_control.h"
+#include "kvn_scene.h"
+
+class cFontWinTT;
+class cHitTest;
+class cImage;
+class cImageSVG;
+class cTransformations;
+
+// The two web pages the banner opens.
+extern const char* const cnProductPage;
+extern const char* const cnMakerPage;
+
+class TKorvaneBanner : public TRenderingSceneDirect {
+ public:
+  TKorvaneBanner();
+  ~TKorvaneBanner() override;
+
+  void SetShowFrame(bool on) { mShowFrame = on; }
+  // The rectangle the page picture is stretched into.
+  void SetBackgroundRect(int32_t x, int32_t y, int32_t width, int32_t height);
+  void SetLogoMargin(int32_t margin) { mLogoMargin = margin; }
+  // The product logo's width in a banner w pixels wide; 1 or less: no logo.
+  int32_t ProductLogoWidth(int32_t w) const;
+
+  void RenderFrame(int32_t w, int32_t h) override;
+  void TimerTick() override;
+
+  bool ProductHover() const { return mProductHover; }
+  bool MakerHover() const { return mMakerHover; }
+  bool Pressed() const { return mPressed; }
+  void SetPressed(bool v) { mPressed = v; }
+  bool Busy() const { return mBusy; }
+  int32_t PulsePhase() const { return mPulsePhase; }
+
+ private:
+  friend void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y,
+                                 bool setCursorNow);
+  static void LogoGlow(cBitmap* layer, bool& keep, void* user);
+  static void TextGlow(cBitmap* layer, bool& keep, void* user);
+  void Pulse(cBitmap* layer) const;
+
+  std::unique_ptr<cImageSVG> mProductLogo, mMakerBackground, mMakerLogo;
+  std::unique_ptr<cImage> mPagePicture;
+  std::unique_ptr<cFontWinTT> mFont;
+  std::unique_ptr<cTransformations> mTransformations;
+  std::unique_ptr<cHitTest> mProductHit, mMakerHit;
+  bool mBusy = false;
+  bool mPressed = false;
+  bool mProductHover = false;
+  bool mMakerHover = false;
+  bool mShowFrame = false;
+  int32_t mPulsePhase = 0;
+  int32_t mPulseStep = 10;
+  int32_t mLogoMargin = 30;
+  int32_t mPictureX = 0, mPictureY = -78, mPictureWidth = 582, mPictureHeight = 620;
+};
+
+// Tracks the pointer over the banner's logos: the hover flags (only while
+// the control's form is in front), a restarted pulse when the pointer
+// comes onto a logo, a repaint when a flag changed, and over the control
+// the link cursor above a logo, else the arrow (shown at once with
+// setCursorNow).
+void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y, bool setCursorNow);
+
+// The control that shows the banner (its scene, set with SetScene, stays
+// the creator's).
+class TKorvaneControl : public TKVNCustomControl {
+ public:
+  explicit TKorvaneControl(ui::TComponent* owner);
+  intptr_t WmMouseMove(const ui::TMouseMsg& m) override;
+  intptr_t WmLButtonDown(const ui::TMouseMsg& m) override;
+  // Opens the product's page over the product logo, else the maker's over
+  // the maker logo, when the press began on the banner.
+  intptr_t WmLButtonUp(const ui::TMouseMsg& m) override;
+  intptr_t WmCaptureChanged() override;
+
+ private:
+  TKorvaneBanner* Banner() const;
+};

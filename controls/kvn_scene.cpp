@@ -1,0 +1,370 @@
+#include "kvn_scene.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "kvn_composite.h"
+#include "kvn_control.h"
+#include "qlm_platform.h"
+#include "qlm_renderer.h"
+
+std::atomic<int32_t> gRenderingBusy{0};
+
+// ---------------------------------------------------------------------------
+// Colour helpers
+
+void bitmap_fill_color(ui::TBitmap* bitmap, uint32_t color) {
+  if (bitmap == nullptr || bitmap->Empty() || !bitmap->HasRows()) return;
+  const ui::TPixelFormat format = bitmap->PixelFormat();
+  if (format != ui::pf24bit && format != ui::pf32bit) return;
+  const uint8_t pixel[4] = {uint8_t(color), uint8_t(color >> 8), uint8_t(color >> 16), uint8_t(color >> 24)};
+  const int bpp = format == ui::pf32bit ? 4 : 3;
+  const size_t rowBytes = size_t(bitmap->Width()) * size_t(bpp);
+  // The first row is filled pixel by pixel, the others are copies of it.
+  uint8_t* first = bitmap->ScanLine(0);
+  for (size_t x = 0; x < rowBytes; x += size_t(bpp)) std::memcpy(first + x, pixel, size_t(bpp));
+  for (int y = 1; y < bitmap->Height(); ++y) std::memcpy(bitmap->ScanLine(y), first, rowBytes);
+}
+
+ui::TColor color_to_tcolor(uint32_t color) {
+  return ui::TColor(((color >> 16) & 0xFF) | (color & 0xFF00) | ((color & 0xFF) << 16));
+}
+
+uint32_t color_from_tcolor(ui::TColor color) {
+  const uint32_t rgb = ui::ColorToRGB(color);  // 0x00BBGGRR
+  return 0xFF000000u | (rgb & 0xFF) << 16 | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
+}
+
+// ---------------------------------------------------------------------------
+// TRenderingScene
+
+void TRenderingScene::TimerFree::operator()(ui::TTimer* t) const { ui::TObject::Free(t); }
+
+TRenderingScene::TRenderingScene()
+    : mSurface(std::make_unique<cSurfaceTBitmap>()), mRenderer(renderer_create()) {}
+
+TRenderingScene::~TRenderingScene() {
+  // Reached by a plain delete too: the control or layer must not keep a
+  // freed scene.
+  if (mOwnerControl != nullptr && mOwnerControl->Scene() == this) mOwnerControl->SetScene(nullptr);
+  if (mLayer != nullptr && mLayer->scene == this) mLayer->scene = nullptr;
+  if (mRenderer) mRenderer->DetachSurface();
+}
+
+void TRenderingScene::BeforeDestruction() {
+  mTimer.reset();
+  if (mOwnerControl != nullptr && mOwnerControl->Scene() == this) mOwnerControl->SetScene(nullptr);
+  mOwnerControl = nullptr;
+  if (mLayer != nullptr && mLayer->scene == this) mLayer->scene = nullptr;
+  mLayer = nullptr;
+}
+
+void TRenderingScene::StartTimer(unsigned interval) {
+  // Never owned by the control: a control freeing it too would free it twice.
+  if (!mTimer) mTimer.reset(new ui::TTimer(nullptr));
+  mTimer->SetInterval(interval);
+  mTimer->SetOnTimer([this](ui::TObject*) { TimerTick(); });
+  mTimer->SetEnabled(true);
+}
+
+bool TRenderingScene::ShownSize(int32_t& width, int32_t& height) {
+  if (mOwnerControl != nullptr) {
+    width = mOwnerControl->Width();
+    height = mOwnerControl->Height();
+    return true;
+  }
+  if (mLayer != nullptr && mLayer->scene == this && RendersWindowed() && !IsThreaded()) {
+    width = std::max(mWindow.Width(), 0);
+    height = std::max(mWindow.Height(), 0);
+    return true;
+  }
+  if (mLayer != nullptr) {
+    width = mLayer->width;
+    height = mLayer->height;
+    return true;
+  }
+  width = height = 0;
+  return false;
+}
+
+void TRenderingScene::RepaintShown() {
+  if (mOwnerControl != nullptr)
+    mOwnerControl->Repaint();
+  else if (mLayer != nullptr && mLayer->composite != nullptr)
+    mLayer->composite->Repaint();
+}
+
+void TRenderingScene::LogException(std::exception_ptr e) {
+  if (mLogLock == nullptr) {
+    exception_log_append(e, &mErrors);
+    return;
+  }
+  std::lock_guard lock(*mLogLock);
+  exception_log_append(e, &mErrors);
+}
+
+bool TRenderingScene::RenderPass(ui::TBitmap& bitmap, int32_t width, int32_t height, double& ms) {
+  if (!mRenderer) return false;  // its memory failed at construction
+  int64_t start = 0;
+  timer_counter(start);
+  if (!mSurface->AttachBitmap(&bitmap, true)) return false;
+  // A windowed layer draws in layer coordinates, moved so that the window's
+  // top-left lands on the bitmap's (0, 0); hit tests stay in layer pixels.
+  // The update rectangle is the whole layer, so that shapes are rasterised
+  // unclipped (the bitmap's own bounds cut their spans) and the window
+  // holds the same bytes as the whole layer rendered at once would.
+  if (Windowed() && !IsThreaded()) {
+    mRenderer->SetOrigin(-mWindow.Left, -mWindow.Top);
+    mRenderer->SetUpdateRect(-mWindow.Left, -mWindow.Top, mLayer->width - mWindow.Left,
+                             mLayer->height - mWindow.Top);
+  }
+  if (!mRenderer->AttachSurface(mSurface.get())) return false;
+  try {
+    RenderFrame(width, height);
+  } catch (...) {
+    // What was drawn stays and is used as if complete.
+    LogException(std::current_exception());
+  }
+  mRenderer->DetachSurface();
+  ms = timer_elapsed_ms(start);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// TRenderingSceneDirect
+
+void TRenderingSceneDirect::FillBackground(uint32_t color) { bitmap_fill_color(mBitmap.get(), color); }
+
+void TRenderingSceneDirect::Invalidate(bool force, int32_t width, int32_t height) {
+  if (!force && width == mCachedWidth && height == mCachedHeight) return;
+  mCachedWidth = mCachedHeight = -1;
+  RepaintShown();
+}
+
+ui::TBitmap* TRenderingSceneDirect::AcquireBitmap() {
+  int32_t w = 0, h = 0;
+  if (!ShownSize(w, h)) return mBitmap.get();
+  if (w <= 0 || h <= 0) {
+    // Nothing to show; the bitmap is dropped rather than resized to nothing.
+    mBitmap.reset();
+    mCachedWidth = mCachedHeight = -1;
+    return nullptr;
+  }
+  bool due = false;
+  try {
+    if (!mBitmap) {
+      auto bitmap = std::make_unique<ui::TBitmap>();
+      bitmap->SetPixelFormat(PixelFormat());
+      bitmap->SetSize(w, h);
+      mBitmap = std::move(bitmap);
+      due = true;
+    } else if (mCachedWidth != w || mCachedHeight != h) {
+      mBitmap->SetSize(w, h);
+      due = true;
+    }
+    if (Windowed() && (mCachedOrigin.X != Window().Left || mCachedOrigin.Y != Window().Top)) due = true;
+  } catch (...) {
+    // A size the bitmap refuses: nothing to show, tried again next time.
+    LogException(std::current_exception());
+    mBitmap.reset();
+    mCachedWidth = mCachedHeight = -1;
+    return nullptr;
+  }
+  if (mBitmap->Empty()) {
+    mBitmap.reset();
+    mCachedWidth = mCachedHeight = -1;
+    return nullptr;
+  }
+  if (!due && mCachedWidth == -1) due = true;
+  if (due) {
+    double ms = 0;
+    if (!RenderPass(*mBitmap, w, h, ms)) {
+      mBitmap.reset();
+      mCachedWidth = mCachedHeight = -1;
+      return nullptr;
+    }
+    mLastRenderTime = ms;
+    mCachedWidth = w;
+    mCachedHeight = h;
+    mCachedOrigin = {Window().Left, Window().Top};
+  }
+  return mBitmap.get();
+}
+
+// ---------------------------------------------------------------------------
+// cRenderingOrders
+
+bool cRenderingOrders::Add(int32_t width, int32_t height) {
+  rRenderingOrder* order = Append(1);
+  if (order == nullptr) return false;
+  order->width = width;
+  order->height = height;
+  return true;
+}
+
+bool cRenderingOrders::TakeNewest(int32_t& width, int32_t& height) {
+  rRenderingOrder* order = Last();
+  if (order == nullptr) return false;
+  width = order->width;
+  height = order->height;
+  RemoveAll();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// TRenderingSceneThread
+
+void TRenderingThread::Execute() { mScene->Work(*this); }
+
+TRenderingSceneThread::TRenderingSceneThread() {
+  mLogLock = &mLock;
+  for (auto& b : mBitmaps) b = std::make_unique<ui::TBitmap>();
+  mWorker = new TRenderingThread(this);
+}
+
+TRenderingSceneThread::~TRenderingSceneThread() {
+  // A plain delete skipped BeforeDestruction: stopping here is the last
+  // resort (the derived scene is gone already).
+  StopWorker();
+}
+
+void TRenderingSceneThread::BeforeDestruction() {
+  StopWorker();
+  TRenderingScene::BeforeDestruction();
+}
+
+void TRenderingSceneThread::StopWorker() {
+  if (mWorker == nullptr) return;
+  {
+    // The stop is asked for before the wake-up, so the worker never takes an
+    // order on the way out.
+    std::lock_guard lock(mLock);
+    mStop = true;
+    mWorker->Terminate();
+  }
+  mWake.notify_all();
+  // Waits for the worker while serving its repaint requests.
+  ui::TObject::Free(mWorker);
+  mWorker = nullptr;
+}
+
+void TRenderingSceneThread::FillBackground(uint32_t color) {
+  std::lock_guard lock(mLock);
+  bitmap_fill_color(mBitmaps[mFront].get(), color);
+}
+
+void TRenderingSceneThread::Invalidate(bool force, int32_t width, int32_t height) {
+  int32_t shownW = 0, shownH = 0;
+  ShownSize(shownW, shownH);
+  if (width < 1) width = shownW;
+  if (height < 1) height = shownH;
+  if (width < 1 || height < 1) return;
+  {
+    std::lock_guard lock(mLock);
+    if (mStop || mWorker == nullptr) return;
+    if (!force && width == mLastQueuedWidth && height == mLastQueuedHeight) return;
+  }
+  // The worker is created suspended; the first order starts it.
+  try {
+    mWorker->Start();
+  } catch (...) {
+    LogException(std::current_exception());
+    return;
+  }
+  {
+    std::lock_guard lock(mLock);
+    if (!mOrders.Add(width, height)) return;
+    mLastQueuedWidth = width;
+    mLastQueuedHeight = height;
+  }
+  mWake.notify_one();
+}
+
+ui::TBitmap* TRenderingSceneThread::AcquireBitmap() {
+  std::lock_guard lock(mLock);
+  if (!mValid[mFront]) return nullptr;
+  if (mWaitComplete && (mOrders.Count() > 0 || mBusy)) return nullptr;
+  return mBitmaps[mFront].get();
+}
+
+double TRenderingSceneThread::LastRenderTime() {
+  std::lock_guard lock(mLock);
+  return mValid[mFront] ? mRenderTime[mFront] : 0;
+}
+
+bool TRenderingSceneThread::IsBusy() {
+  std::lock_guard lock(mLock);
+  return mOrders.Count() > 0 || mBusy;
+}
+
+bool TRenderingSceneThread::HasPendingOrders() {
+  std::lock_guard lock(mLock);
+  return mOrders.Count() > 0;
+}
+
+void TRenderingSceneThread::Work(TRenderingThread& worker) {
+  // A stop of the whole layer (ui::Stop) only sets Terminated without a
+  // wake-up, so the sleep looks at it every 100 ms.
+  constexpr auto kStopPoll = std::chrono::milliseconds(100);
+  for (;;) {
+    int32_t w = 0, h = 0;
+    uint8_t back = 0;
+    {
+      std::unique_lock lock(mLock);
+      while (!ShouldStop(worker) && mOrders.Count() == 0) mWake.wait_for(lock, kStopPoll);
+      if (ShouldStop(worker)) return;
+      // Only the newest order counts; older ones are dropped unrendered.
+      mOrders.TakeNewest(w, h);
+      ++gRenderingBusy;
+      mBusy = true;
+      back = mBack;
+    }
+    bool rendered = false;
+    double ms = 0;
+    ui::TBitmap& bitmap = *mBitmaps[back];
+    try {
+      bool valid = false;
+      {
+        std::lock_guard lock(mLock);
+        valid = mValid[back];
+      }
+      if (!valid) {
+        bitmap.SetPixelFormat(PixelFormat());
+        bitmap.SetSize(w, h);
+        valid = !bitmap.Empty();
+        std::lock_guard lock(mLock);
+        mValid[back] = valid;
+      } else if (bitmap.Width() != w || bitmap.Height() != h) {
+        bitmap.SetSize(w, h);
+      }
+      if (valid) rendered = RenderPass(bitmap, w, h, ms);
+    } catch (...) {
+      // A size the bitmap refuses fails this pass only.
+      LogException(std::current_exception());
+    }
+    mBusy = false;
+    bool repaint = false;
+    {
+      std::lock_guard lock(mLock);
+      if (rendered && !ShouldStop(worker)) {
+        std::swap(mBack, mFront);
+        mRenderTime[mFront] = ms;
+        ++mFinished;
+        repaint = true;
+      }
+    }
+    if (repaint) {
+      try {
+        // On the GUI thread, which reads the owner control or layer only
+        // there; this thread waits and touches no bitmap meanwhile.
+        worker.SynchronizeCall([this] { RepaintShown(); });
+      } catch (...) {
+        LogException(std::current_exception());
+      }
+    }
+    {
+      std::lock_guard lock(mLock);
+      --gRenderingBusy;
+    }
+  }
+}

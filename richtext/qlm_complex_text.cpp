@@ -1,0 +1,309 @@
+// cComplexText: parsing, the stages of the document and the font state it
+// saves and restores around every stage.
+#include "qlm_complex_text.h"
+
+#include <cmath>
+
+#include "qlm_base_codes.h"
+#include "qlm_base_util.h"
+#include "qlm_encoding.h"
+#include "qlm_font.h"
+#include "qlm_renderer.h"
+#include "qlm_renderer_hittest.h"
+
+// ---------------------------------------------------------------------------
+// Boxes shared by every stage.
+
+rHyperLink::rHyperLink() = default;
+rHyperLink::~rHyperLink() = default;
+
+rHyperLink* cHyperLinks::Append(const cPropertyString* href) {
+  rHyperLink* link = cArrayOf<rHyperLink, 1>::Append(1);
+  if (link == nullptr) raise_base_error(errNEnoughMem, "{not links.Append}");
+  link->href = href;
+  link->hit = std::make_unique<cHitTest>();
+  return link;
+}
+
+bool cLayoutBox::Format(cComplexText&, cHyperLinks*) { return true; }
+bool cLayoutBox::Layout(cComplexText&, cHyperLinks*, double) { return true; }
+void cLayoutBox::Render(cComplexText&, uint8_t, double, double, cHitTest*) {}
+void cLayoutBox::Paginate(cComplexText&, double&, double&, double, int32_t&) {}
+void cLayoutBox::RenderPage(cComplexText&, int32_t, double, double, uint8_t, cHitTest*) {}
+
+rHyperLink* cLayoutBox::MakeLink(const cPropertyString* href, cHyperLinks* links) {
+  return href != nullptr && links != nullptr ? links->Append(href) : nullptr;
+}
+
+bool cBoxSpace::Format(cComplexText& doc, cHyperLinks*) {
+  switch (mKind) {
+    case cnSpaceVertical:
+      mWidth = 0;
+      mHeight = doc.FontHeight() * mCount;
+      return true;
+    case cnSpaceBlanks:
+    case cnSpaceBlanks2: {
+      rRectD b;
+      doc.SyncFont();
+      if (doc.mRenderer != nullptr) doc.mRenderer->TextBounds(" ", b);
+      mWidth = (b.x2 - b.x1) * mCount;
+      mHeight = b.y2 - b.y1;
+      return true;
+    }
+    default: return false;
+  }
+}
+
+void cBoxSpace::Paginate(cComplexText&, double& total_y, double& page_y, double, int32_t& page) {
+  mPage = page;
+  mPageOffset = total_y - page_y;
+  total_y += mHeight;
+  page_y += mHeight;
+}
+
+// ---------------------------------------------------------------------------
+// The document.
+
+namespace {
+
+// Saves the font's size, name and style, the renderer's font and its text
+// alignment, and puts them back when it ends (also when an error leaves).
+class cFontStateGuard {
+ public:
+  cFontStateGuard(cRenderer* renderer, cFont* font) : mRenderer(renderer), mFont(font) {
+    if (mFont != nullptr) {
+      mSize = mFont->GetSize();
+      mName = mFont->GetName();
+      mStyle = mFont->GetStyle();
+    }
+    if (mRenderer != nullptr) {
+      mRendererFont = mRenderer->GetFont();
+      mAlignX = mRenderer->GetTextAlignX();
+      mAlignY = mRenderer->GetTextAlignY();
+    }
+  }
+  ~cFontStateGuard() {
+    try {
+      if (mFont != nullptr) {
+        if (!float_equal(mFont->GetSize(), mSize)) mFont->SetSize(mSize);
+        if (mFont->GetName() != mName) mFont->SetName(mName);
+        if (mFont->GetStyle() != mStyle) mFont->SetStyle(mStyle);
+      }
+      if (mRenderer != nullptr) {
+        if (mRenderer->GetFont() != mRendererFont && mRendererFont != nullptr) mRenderer->SetFont(mRendererFont);
+        mRenderer->SetTextAlign(mAlignX, mAlignY);
+      }
+    } catch (...) {
+    }
+  }
+  cFontStateGuard(const cFontStateGuard&) = delete;
+  cFontStateGuard& operator=(const cFontStateGuard&) = delete;
+
+ private:
+  cRenderer* mRenderer = nullptr;
+  cFont* mFont = nullptr;
+  double mSize = 0;
+  std::string mName;
+  uint8_t mStyle = 0;
+  cFont* mRendererFont = nullptr;
+  eAlign mAlignX = ALIGN_LEFT;
+  eAlign mAlignY = ALIGN_TOP;
+};
+
+}  // namespace
+
+cComplexText::cComplexText() = default;
+
+cComplexText::~cComplexText() {
+  // The entries hold pointers into the token list and the hyperlinks: free
+  // them before the parser.
+  mBits.reset();
+  mEntries.reset();
+  mLinks.reset();
+  mScopes.reset();
+  mVars.reset();
+  mParser.reset();
+}
+
+void cComplexText::DropFormat() {
+  mEntries.reset();
+  mLinks.reset();
+  mLinkIterator = nullptr;
+  mWidestLine = -1.0;
+  mHeight = -1.0;
+  mLayoutWidth = 0;
+  mPageHeight = 0;
+  mPageCount = 0;
+  mHasFormat = false;
+  mHasLayout = false;
+  mHasPages = false;
+}
+
+bool cComplexText::SetText(const std::string& markup) {
+  return log_and_fail(this, false, [&] {
+    cEncoding enc;
+    if (enc.AttachCharString(markup, 0) < 0) raise_base_error(errQLMCall, "{not enc.AttachCharString(str)}");
+    std::unique_ptr<cParserVormCode> parser = cParserVormCode::Construct(false);
+    if (parser == nullptr) raise_base_error(errNEnoughMem, "{cParserVormCode.Construct}");
+    if (!parser->OpenEncoding(&enc, nullptr))
+      raise_base_error(errQLMCall, "{not cParserVormCode.OpenEncoding(enc)}", parser->LastErrorText());
+    DropFormat();
+    // Open scopes and variables point into the old tokens.
+    mCurrentScope = nullptr;
+    mCurrentLink = nullptr;
+    if (mScopes) mScopes->Clear();
+    if (mVars) mVars->RemoveAllVars();
+    mParser = std::move(parser);
+    mHasText = true;
+    return true;
+  });
+}
+
+void cComplexText::ClearFormat() { DropFormat(); }
+
+void cComplexText::ResetFormatting() {
+  mCurrentScope = nullptr;
+  mCurrentLink = nullptr;
+  mCurrentSpacing = mDefaultSpacing;
+  mCurrentAlignX = mDefaultAlignX;
+  mCurrentAlignY = mDefaultAlignY;
+  LoadFontState();
+  mStrikeOut = false;
+  mUnderline = false;
+  mWordsOnly = false;
+  mFlat = true;
+  mTextColor = 0xFF000000u;
+  mTextBack = 0;
+  mPenColor = 0xFF000000u;
+  mFillColor = 0xFFFFFFFFu;
+  for (bool& d : mDefaults) d = true;
+}
+
+bool cComplexText::FormatText(cRenderer* renderer, cFont* font, eAlign align_x, eAlign align_y, double spacing,
+                              bool force_ascii) {
+  DropFormat();
+  const bool ok = log_and_fail(this, false, [&] {
+    if (!mHasText) raise_condition_error(errPreCondition, "{not mHasText}");
+    if (renderer == nullptr) raise_condition_error(errPreCondition, "{kvn = NIL}");
+    if (font == nullptr) raise_condition_error(errPreCondition, "{fonts = NIL}");
+    mRenderer = renderer;
+    mFont = font;
+    cFontStateGuard guard(renderer, font);
+    renderer->SetFont(font);
+    if (!mScopes) mScopes = std::make_unique<cPropertiesStack>();
+    mScopes->Clear();
+    if (!mVars) mVars = std::make_unique<cVarDecls>();
+    mVars->RemoveAllVars();
+    mEntries = std::make_unique<cLayoutEntries>();
+    mLinks = std::make_unique<cHyperLinks>();
+    mForceAscii = force_ascii;
+    mDefaultSpacing = std::isfinite(spacing) ? spacing : 0;
+    mDefaultAlignX = align_x;
+    mDefaultAlignY = align_y;
+    ResetFormatting();
+    mBits.reset();
+    const rTCToken* cursor = mParser != nullptr ? mParser->FirstToken() : nullptr;
+    if (cursor != nullptr) Interpret(cursor, nullptr, mLinks.get(), mEntries.get());
+    mHasFormat = true;
+    return true;
+  });
+  if (!ok) {
+    mBits.reset();
+    DropFormat();
+  }
+  return ok;
+}
+
+bool cComplexText::LayoutText(double width) {
+  if (!(width >= 0) || !std::isfinite(width)) return mHasLayout;
+  mHasLayout = false;
+  mHasPages = false;
+  mPageCount = 0;
+  mWidestLine = -1.0;
+  mHeight = -1.0;
+  mLayoutWidth = 0;
+  mPageHeight = 0;
+  mLinkIterator = nullptr;
+  return log_and_fail(this, false, [&] {
+    if (!mHasFormat) raise_condition_error(errPreCondition, "{not mHasFormat}");
+    cFontStateGuard guard(mRenderer, mFont);
+    if (mRenderer != nullptr && mFont != nullptr) mRenderer->SetFont(mFont);
+    ResetFormatting();
+    mLinks->Clear();
+    double widest = 0;
+    double y = 0;
+    layout_entries(*this, mLinks.get(), mEntries.get(), width, "{not box.span.Layout(Self,width)}", widest, y);
+    mWidestLine = widest;
+    mHeight = y;
+    mLayoutWidth = width;
+    mPageHeight = 0;
+    mHasLayout = true;
+    return true;
+  });
+}
+
+namespace {
+
+bool can_draw(cRenderer* renderer) { return renderer != nullptr && renderer->IsAttached(); }
+
+}  // namespace
+
+bool cComplexText::Draw(cRenderer* renderer, bool ready, const char* not_ready,
+                        const std::function<void(cLayoutBox&)>& draw_box) {
+  return log_and_fail(this, false, [&] {
+    if (!ready) raise_condition_error(errPreCondition, not_ready);
+    if (!can_draw(renderer)) raise_condition_error(errPreCondition, "{not kvn.DocRendering}");
+    mRenderer = renderer;
+    mFont = renderer->GetFont();
+    cFontStateGuard guard(renderer, mFont);
+    ResetFormatting();
+    for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
+      if (e->kind == cnEntryStyle)
+        ApplyStyles(e->styles.get());
+      else if (e->kind == cnEntryBox && e->box != nullptr)
+        draw_box(*e->box);
+    }
+    return true;
+  });
+}
+
+bool cComplexText::RenderText(cRenderer* renderer, uint8_t flags, double x, double y, cHitTest* hit) {
+  return Draw(renderer, mHasLayout, "{not mHasLayout}", [&](cLayoutBox& box) { box.Render(*this, flags, x, y, hit); });
+}
+
+bool cComplexText::Paginate(double height) {
+  return log_and_fail(this, false, [&] {
+    if (!mHasLayout) raise_condition_error(errPreCondition, "{not mHasLayout}");
+    if (!(height > 0)) raise_condition_error(errPreCondition, "{height<=0}");
+    mHasPages = false;
+    cFontStateGuard guard(mRenderer, mFont);
+    ResetFormatting();
+    double total_y = 0;
+    double page_y = 0;
+    int32_t page = 1;
+    for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
+      if (e->kind == cnEntryStyle)
+        PreviewStyles(e->styles.get());
+      else if (e->box != nullptr)
+        e->box->Paginate(*this, total_y, page_y, height, page);
+    }
+    mPageHeight = height;
+    mPageCount = page;
+    mHasPages = true;
+    return true;
+  });
+}
+
+bool cComplexText::RenderPage(cRenderer* renderer, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) {
+  return Draw(renderer, mHasPages, "{not mHasPages}", [&](cLayoutBox& box) { box.RenderPage(*this, page, x, y, flags, hit); });
+}
+
+rHyperLink* cComplexText::FirstLink() {
+  mLinkIterator = mHasLayout && mLinks != nullptr ? mLinks->First() : nullptr;
+  return mLinkIterator;
+}
+
+rHyperLink* cComplexText::NextLink() {
+  if (mLinkIterator != nullptr) mLinkIterator = mLinkIterator->next;
+  return mLinkIterator;
+}

@@ -1,0 +1,120 @@
+// cTextBits: the runs of one paragraph of a rich-text document, collected
+// while the mark-up is walked and laid out afterwards.
+//
+// A run is a piece of 8-bit text, a piece of wide text (a code point of 256
+// or more), a run of spaces, of no-break spaces or of line breaks, or a
+// style switch (a list of style properties taking effect at that point). The
+// list merges as it grows: text after text extends the same run, no-break
+// spaces stick to the text before or after them, consecutive runs of spaces,
+// no-break spaces and line breaks add up their counts, and text whose code
+// points need more than 8 bits turns the run it joins into wide text.
+//
+// Every appended code point passes through the translator, an encoding made
+// from the encoding registry's default id. Nothing registers an encoding, so
+// it is nil and code points pass unchanged; the hook is kept on every path.
+//
+// Wide text is kept as 32-bit code points with the code-unit width its
+// largest code point needs (2 below 65536, else 4); the layout measures and
+// draws it with the renderer's 32-bit text calls.
+//
+// Failures raise the framework error 287 (out of memory: 203).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "qlm_base_array.h"
+
+class cEncoding;
+class cPropertyEntries;
+struct rHyperLink;
+
+// Run kinds (3 is never produced).
+constexpr uint8_t cnBitText = 1;
+constexpr uint8_t cnBitWide = 2;
+constexpr uint8_t cnBitSpaces = 4;
+constexpr uint8_t cnBitNoBreak = 5;
+constexpr uint8_t cnBitBreaks = 6;
+constexpr uint8_t cnBitStyle = 7;
+
+// The largest count a run of spaces, no-break spaces or line breaks keeps;
+// sums saturate there.
+constexpr int32_t cnBitMaxCount = INT32_MAX;
+
+struct rTextBit {
+  rTextBit* next = nullptr;
+  // Set by the paragraph assembly on the first run of a word: the word's
+  // last run (itself for a one-run word).
+  rTextBit* word_end = nullptr;
+  uint8_t kind = 0;
+  bool visible = false;
+  bool line_end = false;
+  // Layout: position inside the box, measured size, the line's height and
+  // spacing, alignments and the hyperlink record.
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+  double line_height = 0;
+  double line_spacing = 0;
+  uint8_t align_x = 0;
+  uint8_t align_y = 0;
+  rHyperLink* link = nullptr;
+  // Payload by kind: 1 text; 2 wide and unit; 4, 5, 6 count; 7 styles.
+  std::string text;
+  std::u32string wide;
+  uint8_t unit = 0;
+  int32_t count = 0;
+  std::unique_ptr<cPropertyEntries> styles;
+
+  rTextBit() = default;
+  ~rTextBit();
+  rTextBit(const rTextBit&) = delete;
+  rTextBit& operator=(const rTextBit&) = delete;
+};
+
+class cTextBits : public cArrayOf<rTextBit, 1> {
+ public:
+  cTextBits();
+  ~cTextBits() override;
+
+  // All code points of the encoding (First, then Next until negative).
+  void AddEncodedText(cEncoding* text);
+  // The bytes of the string as code points; an empty string does nothing.
+  void AddCharString(const std::string& text);
+  void AddNoBreakSpaces(int32_t count);
+  // A space run's count grows by `count`; a new space run counts 1.
+  void AddSpaces(int32_t count);
+  // A space after text (a line break in the source inside a paragraph).
+  void AddBreakSpace();
+  void AddLineBreaks(int32_t count);
+  // Appends a style switch that takes the list over (the variable is nil
+  // afterwards).
+  void AddStyleSwitch(std::unique_ptr<cPropertyEntries>& styles);
+
+  // Code-unit widths after translation: 1 when every code point is below
+  // 256, 2 below 65536, 4 otherwise.
+  uint8_t UnitWidthOfEncoding(cEncoding* text);
+  uint8_t UnitWidthOfString(const std::string& text);
+  // Each byte through the translator; the low 8 bits of the result.
+  std::string TranslateString(const std::string& text);
+
+  // Tests and the layout: the translator (nil unless an encoding is
+  // registered as the default).
+  cEncoding* Translator() const { return mTranslator.get(); }
+
+ private:
+  int32_t Translate(int32_t code_point) const;
+  rTextBit* NewBit(uint8_t kind);
+  // Appends translated code points: the merging and widening rules.
+  void AddPoints(const std::u32string& points);
+  std::u32string CodePoints(cEncoding* text) const;
+
+  std::unique_ptr<cEncoding> mTranslator;
+};
+
+// The code-unit width of a code point: 1, 2 or 4.
+constexpr uint8_t text_unit_width(int64_t code_point) {
+  return code_point < 256 ? 1 : (code_point < 65536 ? 2 : 4);
+}

@@ -1,0 +1,416 @@
+// Scenes: direct rendering on demand, the threaded worker with its order
+// queue, teardown while the worker sleeps, renders or waits for a repaint,
+// and the binding of window bitmaps as render targets.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "controls_support.h"
+#include "kvn_control.h"
+#include "kvn_scene.h"
+#include "qlm_base_array.h"
+#include "qlm_renderer.h"
+
+using namespace ui;
+using Size = std::pair<int32_t, int32_t>;
+
+namespace {
+
+constexpr uint32_t kFirst = 0xFF2040C0;
+constexpr uint32_t kSecond = 0xFF30A050;
+
+// Records every frame; clears to kFirst and, unless told to raise halfway,
+// then to kSecond.
+class RecordingScene : public TRenderingSceneDirect {
+ public:
+  std::vector<Size> renders;
+  bool raiseHalfway = false;
+  void RenderFrame(int32_t w, int32_t h) override {
+    renders.push_back({w, h});
+    Renderer()->ClearARGB(kFirst);
+    if (raiseHalfway) throw std::runtime_error("halfway");
+    Renderer()->ClearARGB(kSecond);
+  }
+};
+
+// A threaded scene whose frames can be held at their start, so that a test
+// decides what happens while the worker renders.
+class GatedScene : public TRenderingSceneThread {
+ public:
+  void RenderFrame(int32_t w, int32_t h) override {
+    std::unique_lock lock(mGate);
+    mRenders.push_back({w, h});
+    mChanged.notify_all();
+    mChanged.wait_for(lock, std::chrono::seconds(10), [&] { return !mHold; });
+    Renderer()->ClearARGB(mColor);
+  }
+  void Hold(bool hold) {
+    std::lock_guard lock(mGate);
+    mHold = hold;
+    mChanged.notify_all();
+  }
+  void SetColor(uint32_t c) {
+    std::lock_guard lock(mGate);
+    mColor = c;
+  }
+  // Waits until n frames have started (bounded).
+  bool WaitStarted(size_t n) {
+    std::unique_lock lock(mGate);
+    return mChanged.wait_for(lock, std::chrono::seconds(5), [&] { return mRenders.size() >= n; });
+  }
+  std::vector<Size> Renders() {
+    std::lock_guard lock(mGate);
+    return mRenders;
+  }
+
+ private:
+  std::mutex mGate;
+  std::condition_variable mChanged;
+  std::vector<Size> mRenders;
+  bool mHold = false;
+  uint32_t mColor = kFirst;
+};
+
+class SceneTest : public ctest::FormTest {
+ protected:
+  TKVNCustomControl* AddControl(int w, int h) {
+    auto* c = new TKVNCustomControl(form);
+    c->SetBounds(10, 20, w, h);
+    c->SetParent(form);
+    return c;
+  }
+};
+
+}  // namespace
+
+TEST_F(SceneTest, DirectSceneRendersOnlyWhenStaleOrResized) {
+  struct Case {
+    const char* name;
+    std::function<void(RecordingScene&, TKVNCustomControl&)> act;
+    std::vector<Size> renders;  // after the act
+    bool bitmap;                // a bitmap is held afterwards
+  };
+  const std::vector<Case> cases = {
+      {"asked twice without a change", [](auto& s, auto&) { s.AcquireBitmap(), s.AcquireBitmap(); }, {{60, 40}}, true},
+      {"Invalidate(false) at the cached size", [](auto& s, auto&) { s.Invalidate(false, 60, 40); }, {{60, 40}}, true},
+      {"Invalidate(false) at another size", [](auto& s, auto&) { s.Invalidate(false, 61, 40); }, {{60, 40}, {60, 40}},
+       true},
+      {"Invalidate(true) at the cached size", [](auto& s, auto&) { s.Invalidate(true, 60, 40); },
+       {{60, 40}, {60, 40}}, true},
+      {"a resize renders at the new size", [](auto&, auto& c) { c.SetBounds(10, 20, 30, 50); },
+       {{60, 40}, {30, 50}}, true},
+      {"width 0 gives no bitmap",
+       [](auto& s, auto& c) {
+         c.SetWidth(0);
+         EXPECT_EQ(s.AcquireBitmap(), nullptr);
+       },
+       {{60, 40}}, false},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    RecordingScene scene;
+    auto* control = AddControl(60, 40);
+    control->SetScene(&scene);
+    // SetScene repainted the control at once: the picture is on the form.
+    ASSERT_EQ(scene.renders, (std::vector<Size>{{60, 40}}));
+    EXPECT_EQ(ctest::argb_at(form->BackBuffer(), 15, 25) & 0xFFFFFF, kSecond & 0xFFFFFF);
+    tc.act(scene, *control);
+    test::Snapshot(form);
+    scene.AcquireBitmap();
+    EXPECT_EQ(scene.renders, tc.renders);
+    EXPECT_EQ(scene.Bitmap() != nullptr, tc.bitmap);
+    EXPECT_EQ(scene.Errors().Log(), nullptr);
+    TObject::Free(control);
+    EXPECT_EQ(scene.OwnerControl(), nullptr);
+  }
+}
+
+TEST_F(SceneTest, RaisingFrameKeepsItsPartialPictureAndLogsInTheScene) {
+  RecordingScene scene;
+  scene.raiseHalfway = true;
+  auto* control = AddControl(20, 10);
+  control->SetScene(&scene);
+  ASSERT_NE(scene.Bitmap(), nullptr);
+  EXPECT_EQ(ctest::argb_at(*scene.Bitmap(), 5, 5), kFirst);
+  EXPECT_EQ(ctest::argb_at(test::Snapshot(form), 15, 25) & 0xFFFFFF, kFirst & 0xFFFFFF);
+  EXPECT_EQ(scene.CachedWidth(), 20);  // used as if complete: not rendered again
+  scene.AcquireBitmap();
+  EXPECT_EQ(scene.renders.size(), 1u);
+  ASSERT_NE(scene.Errors().Log(), nullptr);
+  EXPECT_EQ(scene.Errors().Log()->Count(), 1u);
+}
+
+TEST_F(SceneTest, SceneAndControlForgetEachOtherWhicheverGoesFirst) {
+  auto* control = AddControl(20, 10);
+  auto* scene = new RecordingScene;
+  control->SetScene(scene);
+  TObject::Free(scene);
+  EXPECT_EQ(control->Scene(), nullptr);
+  control->Invalidate();
+  test::Snapshot(form);  // paints the sceneless control: no freed scene read
+  EXPECT_EQ(test::Snapshot(form).Pixel(10, 20), clRed);
+  EXPECT_EQ(test::Snapshot(form).Pixel(15, 25), clWhite);
+}
+
+TEST_F(SceneTest, SceneTimerIsTheScenesAloneAndTicksOnTheGuiThread) {
+  struct Ticking : RecordingScene {
+    int ticks = 0;
+    void TimerTick() override { ++ticks; }
+  };
+  auto* control = AddControl(20, 10);
+  auto* scene = new Ticking;
+  control->SetScene(scene);
+  scene->StartTimer(10);  // started after the scene has an owner control
+  test::Advance(35);
+  EXPECT_EQ(scene->ticks, 3);
+  // The control goes first; the scene's timer is not freed with it.
+  TObject::Free(control);
+  test::Advance(10);
+  EXPECT_EQ(scene->ticks, 4);
+  TObject::Free(scene);
+  test::Advance(50);
+}
+
+TEST(SceneHelpers, ColourConversionsAndFill) {
+  test::Session session;
+  EXPECT_EQ(color_to_tcolor(0x80112233u), RGB(0x11, 0x22, 0x33));
+  EXPECT_EQ(color_from_tcolor(RGB(0x11, 0x22, 0x33)), 0xFF112233u);
+  EXPECT_EQ(color_from_tcolor(clBtnFace), 0xFFF0F0F0u);
+  struct Case {
+    TPixelFormat format;
+    int w, h;
+    std::vector<uint8_t> first;  // bytes of pixel (0, 0) afterwards
+  };
+  for (const Case& tc : std::vector<Case>{{pf32bit, 3, 2, {0x33, 0x22, 0x11, 0x80}},
+                                         {pf24bit, 3, 2, {0x33, 0x22, 0x11}},
+                                         {pf8bit, 3, 2, {}},
+                                         {pf32bit, 0, 2, {}}}) {
+    TBitmap b;
+    b.SetPixelFormat(tc.format);
+    b.SetSize(tc.w, tc.h);
+    bitmap_fill_color(&b, 0x80112233u);
+    if (tc.first.empty()) continue;  // left alone, and nothing raised
+    for (int y = 0; y < tc.h; ++y)
+      for (int x = 0; x < tc.w; ++x)
+        EXPECT_EQ(std::vector<uint8_t>(b.ScanLine(y) + x * b.BytesPerPixel(),
+                                       b.ScanLine(y) + (x + 1) * b.BytesPerPixel()),
+                  tc.first);
+  }
+  bitmap_fill_color(nullptr, 0);
+}
+
+TEST(SurfaceTBitmap, BindsRowsAndRefusesWhatHasNone) {
+  qlm_renderer_start();
+  struct Case {
+    TPixelFormat format;
+    int w, h;
+    bool ok;
+    const char* text;
+    uint8_t code;
+  };
+  for (const Case& tc : std::vector<Case>{{pf32bit, 5, 4, true, "", px32BGRA},
+                                         {pf24bit, 5, 4, true, "", px24BGR},
+                                         {pf8bit, 5, 4, false, "{bitmap.PixelFormat}", 0},
+                                         {pf32bit, 0, 4, false, "{bitmap.Empty}", 0}}) {
+    SCOPED_TRACE(tc.text);
+    TBitmap b;
+    b.SetPixelFormat(tc.format);
+    b.SetSize(tc.w, tc.h);
+    cSurfaceTBitmap s;
+    EXPECT_EQ(s.AttachBitmap(&b, true), tc.ok);
+    EXPECT_EQ(s.IsAssigned(), tc.ok);
+    if (!tc.ok) {
+      EXPECT_NE(s.LastErrorText().find(tc.text), std::string::npos) << s.LastErrorText();
+      EXPECT_EQ(s.LastErrorCode(), errPreCondition);
+      continue;
+    }
+    EXPECT_EQ(s.FormatCode(), tc.code);
+    EXPECT_EQ(s.Data(), b.ScanLine(0));
+    EXPECT_EQ(s.Stride(), int32_t(b.RowStep()));
+    EXPECT_TRUE(s.IsTopDown());
+    // Bottom-up: the step is negated.
+    ASSERT_TRUE(s.AttachBitmap(&b, false));
+    EXPECT_FALSE(s.IsTopDown());
+    EXPECT_EQ(s.Stride(), -int32_t(b.RowStep()));
+  }
+  cSurfaceTBitmap s;
+  EXPECT_FALSE(s.AttachBitmap(nullptr, true));
+  EXPECT_NE(s.LastErrorText().find("{bitmap=NIL}"), std::string::npos);
+
+  // A failure after a good binding leaves the surface unassigned.
+  TBitmap good, bad;
+  good.SetPixelFormat(pf32bit);
+  good.SetSize(4, 4);
+  bad.SetPixelFormat(pf8bit);
+  bad.SetSize(4, 4);
+  ASSERT_TRUE(s.AttachBitmap(&good, true));
+  EXPECT_FALSE(s.AttachBitmap(&bad, true));
+  EXPECT_FALSE(s.IsAssigned());
+}
+
+// ---------------------------------------------------------------------------
+// Threaded scenes
+
+class ThreadSceneTest : public SceneTest {
+ protected:
+  void SetUp() override { busyBefore = gRenderingBusy.load(); }
+  void TearDown() override { EXPECT_EQ(gRenderingBusy.load(), busyBefore); }
+  // Serves the GUI loop until the scene is idle with n renders finished.
+  bool Settle(GatedScene& s, int64_t finished) {
+    return test::PumpUntil([&] { return !s.IsBusy() && s.FinishedRenders() >= finished; }, 5000);
+  }
+  // A gated scene shown by a 50 x 30 control, its first render finished.
+  GatedScene* ShownScene(TKVNCustomControl*& control) {
+    auto* scene = new GatedScene;
+    control = AddControl(50, 30);
+    control->SetScene(scene);
+    EXPECT_TRUE(Settle(*scene, 1));
+    return scene;
+  }
+  int32_t busyBefore = 0;
+};
+
+TEST_F(ThreadSceneTest, OrdersQueuedDuringARenderFoldIntoOneAtTheLastSize) {
+  auto* scene = new GatedScene;
+  auto* control = AddControl(50, 30);
+  EXPECT_EQ(scene->AcquireBitmap(), nullptr);
+  scene->Hold(true);
+  control->SetScene(scene);  // queues 50 x 30
+  ASSERT_TRUE(scene->WaitStarted(1));
+  // Before the first finished render there is no picture.
+  EXPECT_EQ(scene->AcquireBitmap(), nullptr);
+  EXPECT_TRUE(scene->IsBusy());
+  EXPECT_EQ(gRenderingBusy.load(), busyBefore + 1);
+  scene->Invalidate(true, 20, 10);
+  scene->Invalidate(true, 21, 11);
+  scene->Invalidate(true, 22, 12);
+  EXPECT_TRUE(scene->HasPendingOrders());
+  scene->Hold(false);
+  ASSERT_TRUE(Settle(*scene, 2));
+  EXPECT_EQ(scene->Renders(), (std::vector<Size>{{50, 30}, {22, 12}}));
+  ASSERT_NE(scene->AcquireBitmap(), nullptr);
+  EXPECT_EQ(scene->AcquireBitmap()->Width(), 22);
+  // The worker had the owner control repainted with the new picture.
+  EXPECT_EQ(ctest::argb_at(form->BackBuffer(), 15, 25) & 0xFFFFFF, kFirst & 0xFFFFFF);
+  // Invalidate(false) at the last queued size queues nothing.
+  scene->Invalidate(false, 22, 12);
+  EXPECT_FALSE(scene->HasPendingOrders());
+  TObject::Free(scene);
+  TObject::Free(control);
+}
+
+TEST_F(ThreadSceneTest, FrontPictureStaysDuringARenderUnlessWaitCompleteIsSet) {
+  TKVNCustomControl* control = nullptr;
+  auto* scene = ShownScene(control);
+  TBitmap* first = scene->AcquireBitmap();
+  ASSERT_NE(first, nullptr);
+  EXPECT_GE(scene->LastRenderTime(), 0.0);
+  scene->Hold(true);
+  scene->SetColor(kSecond);
+  scene->Invalidate(true, 0, 0);
+  ASSERT_TRUE(scene->WaitStarted(2));
+  EXPECT_EQ(scene->AcquireBitmap(), first);
+  EXPECT_EQ(ctest::argb_at(*first, 1, 1), kFirst);
+  scene->SetWaitComplete(true);
+  EXPECT_EQ(scene->AcquireBitmap(), nullptr);
+  // Filling the background touches the front picture only.
+  scene->FillBackground(0x00000000);
+  EXPECT_EQ(ctest::argb_at(*first, 1, 1), 0u);
+  scene->Hold(false);
+  ASSERT_TRUE(Settle(*scene, 2));
+  ASSERT_NE(scene->AcquireBitmap(), nullptr);
+  EXPECT_EQ(ctest::argb_at(*scene->AcquireBitmap(), 1, 1), kSecond);
+  TObject::Free(scene);
+  TObject::Free(control);
+}
+
+TEST_F(ThreadSceneTest, RefusedBitmapSizeFailsThePassAndKeepsThePicture) {
+  TKVNCustomControl* control = nullptr;
+  auto* scene = ShownScene(control);
+  scene->Invalidate(true, TBitmap::kMaxSide + 1, 10);
+  ASSERT_TRUE(test::PumpUntil([&] { return !scene->IsBusy(); }, 5000));
+  EXPECT_EQ(scene->FinishedRenders(), 1);
+  ASSERT_NE(scene->AcquireBitmap(), nullptr);
+  EXPECT_EQ(scene->AcquireBitmap()->Width(), 50);
+  EXPECT_EQ(scene->Errors().LastErrorCode(), 260);  // std::invalid_argument
+  // The next order renders again.
+  scene->Invalidate(true, 40, 20);
+  ASSERT_TRUE(Settle(*scene, 2));
+  TObject::Free(scene);
+  TObject::Free(control);
+}
+
+TEST_F(ThreadSceneTest, DestroyedWhileAsleepRenderingOrWaitingForTheRepaint) {
+  enum class When { neverStarted, asleep, rendering, waitingForRepaint };
+  for (When when : {When::neverStarted, When::asleep, When::rendering, When::waitingForRepaint}) {
+    SCOPED_TRACE(int(when));
+    auto* scene = new GatedScene;
+    auto* control = AddControl(50, 30);
+    if (when != When::neverStarted) {
+      scene->Hold(when == When::rendering);
+      control->SetScene(scene);
+      switch (when) {
+        case When::asleep: ASSERT_TRUE(Settle(*scene, 1)); break;
+        case When::rendering: ASSERT_TRUE(scene->WaitStarted(1)); break;
+        case When::waitingForRepaint:
+          // Swapped, and asking the GUI thread (not served here) to repaint.
+          ASSERT_TRUE(ctest::SpinUntil([&] { return scene->FinishedRenders() == 1; }));
+          break;
+        default: break;
+      }
+    }
+    // Free waits for the worker while serving its repaint; a held frame is
+    // let go from another thread, as a slow render would end by itself.
+    std::thread release([&] {
+      if (when == When::rendering) {
+        ctest::SpinUntil([&] { return gRenderingBusy.load() == busyBefore + 1; });
+        scene->Hold(false);
+      }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    TObject::Free(scene);
+    release.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(gRenderingBusy.load(), busyBefore);
+    EXPECT_EQ(control->Scene(), nullptr);
+    TObject::Free(control);
+  }
+}
+
+TEST_F(ThreadSceneTest, StressInvalidatesAndFillsWhileTheWorkerRenders) {
+  auto* scene = new GatedScene;
+  auto* control = AddControl(50, 30);
+  control->SetScene(scene);
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> side(1, 300);
+  Size last{50, 30};
+  for (int i = 0; i < 1000; ++i) {
+    last = {side(random), side(random)};
+    scene->Invalidate(true, last.first, last.second);
+    if (i % 7 == 0) scene->FillBackground(0xFF000000u | uint32_t(random()));
+    if (i % 13 == 0) Application->ProcessMessages();  // serves the worker's repaints
+    scene->AcquireBitmap();
+  }
+  ASSERT_TRUE(test::PumpUntil([&] { return !scene->IsBusy(); }, 10000));
+  EXPECT_EQ(scene->Renders().back(), last);
+  ASSERT_NE(scene->AcquireBitmap(), nullptr);
+  EXPECT_EQ(scene->AcquireBitmap()->Width(), last.first);
+  EXPECT_EQ(scene->Errors().Log(), nullptr);
+  TObject::Free(scene);
+  TObject::Free(control);
+}
+
+TEST(RenderingOrders, OnlyTheNewestIsTaken) {
+  cRenderingOrders orders;
+  int32_t w = 0, h = 0;
+  EXPECT_FALSE(orders.TakeNewest(w, h));
+  ASSERT_TRUE(orders.Add(1, 2));
+  ASSERT_TRUE(orders.Add(3, 4));
+  EXPECT_TRUE(orders.TakeNewest(w, h));
+  EXPECT_EQ(Size(w, h), Size(3, 4));
+  EXPECT_EQ(orders.Count(), 0u);
+}

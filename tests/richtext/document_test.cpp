@@ -1,0 +1,268 @@
+// The rich-text document: its stages and their errors, pagination, and
+// pictures drawn by the document against pictures drawn with the
+// renderer's own text calls at the positions the layout reports.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "bitmap_builders.h"
+#include "qlm_renderer_hittest.h"
+#include "richtext_support.h"
+
+namespace {
+
+// A document with the test font, a renderer and a white BGRA bitmap.
+struct Page {
+  Page(int32_t w, int32_t h) {
+    qlm_renderer_start();
+    font.SetFace("Arial", 0, 16);
+    renderer->SetFont(&font);
+    bitmap = richtest::white_bitmap(w, h);
+  }
+  bool Attach() {
+    if (!surface.Attach(bitmap.get(), true) || !renderer->AttachSurface(&surface)) return false;
+    renderer->SetFont(&font);
+    renderer->SetTextColorARGB(0xFF000000u);
+    return true;
+  }
+  bool Format(const std::string& markup, bool force_ascii = true) {
+    return doc.SetText(markup) && doc.FormatText(renderer.get(), &font, ALIGN_LEFT, ALIGN_TOP, 0, force_ascii);
+  }
+  cFontWinTT font;
+  std::unique_ptr<cRenderer> renderer{renderer_create()};
+  std::unique_ptr<cBitmap> bitmap;
+  cSurfaceBitmap surface;
+  cComplexText doc;
+};
+
+bool logged(const cComplexText& doc, const char* text) { return doc.LastErrorText().find(text) != std::string::npos; }
+
+TEST(Document, StagesAndTheirErrors) {
+  QLM_REQUIRE_FONTS();
+  Page p(100, 50);
+  EXPECT_FALSE(p.doc.LayoutText(100));
+  EXPECT_TRUE(logged(p.doc, "{not mHasFormat}"));
+  ASSERT_TRUE(p.Format("aaa bbb ~<href=\"u\">ccc~>"));
+  EXPECT_EQ(p.doc.FirstLink(), nullptr) << "no links before layout";
+  EXPECT_FALSE(p.doc.RenderText(p.renderer.get(), 8, 0, 0, nullptr));
+  EXPECT_TRUE(logged(p.doc, "{not mHasLayout}"));
+  EXPECT_FALSE(p.doc.Paginate(100));
+  EXPECT_TRUE(logged(p.doc, "{not mHasLayout}"));
+  ASSERT_TRUE(p.doc.LayoutText(40));
+  const double height = p.doc.GetHeight();
+  // A negative width changes nothing and answers the earlier result.
+  EXPECT_TRUE(p.doc.LayoutText(-1));
+  EXPECT_TRUE(p.doc.LayoutText(NAN));
+  EXPECT_DOUBLE_EQ(p.doc.GetHeight(), height);
+  EXPECT_DOUBLE_EQ(p.doc.GetLayoutWidth(), 40);
+  // Drawing needs a renderer with a surface.
+  EXPECT_FALSE(p.doc.RenderText(p.renderer.get(), 8, 0, 0, nullptr));
+  EXPECT_TRUE(logged(p.doc, "{not kvn.DocRendering}"));
+  EXPECT_FALSE(p.doc.RenderText(nullptr, 8, 0, 0, nullptr));
+  EXPECT_FALSE(p.doc.RenderPage(p.renderer.get(), 1, 0, 0, 8, nullptr));
+  EXPECT_TRUE(logged(p.doc, "{not mHasPages}"));
+  // Pagination: 0 is refused and an earlier pagination stays.
+  ASSERT_TRUE(p.doc.Paginate(20));
+  const int32_t pages = p.doc.PageCount();
+  EXPECT_GE(pages, 2);
+  EXPECT_FALSE(p.doc.Paginate(0));
+  EXPECT_TRUE(logged(p.doc, "{height<=0}"));
+  EXPECT_EQ(p.doc.PageCount(), pages);
+  ASSERT_TRUE(p.Attach());
+  EXPECT_TRUE(p.doc.RenderPage(p.renderer.get(), 1, 0, 0, 8, nullptr));
+  // A parse error keeps the previous document formatted and drawable.
+  EXPECT_FALSE(p.doc.SetText("~<b"));
+  EXPECT_TRUE(p.doc.HasLayout());
+  EXPECT_TRUE(p.doc.RenderText(p.renderer.get(), 8, 0, 0, nullptr));
+  p.renderer->DetachSurface();
+  // Laying out again drops the pages.
+  ASSERT_TRUE(p.doc.LayoutText(40));
+  EXPECT_EQ(p.doc.PageCount(), 0);
+}
+
+TEST(Document, TextWithoutTokens) {
+  QLM_REQUIRE_FONTS();
+  Page p(10, 10);
+  ASSERT_TRUE(p.Format(""));
+  EXPECT_EQ(p.doc.Entries()->Count(), 0u);
+  ASSERT_TRUE(p.doc.LayoutText(250));
+  EXPECT_EQ(p.doc.GetHeight(), 0);
+  EXPECT_EQ(p.doc.GetWidth(), 250);
+  EXPECT_EQ(p.doc.GetLineWidth(), 0);
+}
+
+TEST(Document, SingleStyleParagraphsLayOutWithoutForceAscii) {
+  QLM_REQUIRE_FONTS();
+  Page p(200, 40);
+  ASSERT_TRUE(p.Format("~<b;ct=red>Push me~>", false));
+  // Leading and trailing switches stand apart; the box lays out and draws.
+  int boxes = 0, styles = 0;
+  for (const rLayoutEntry* e = p.doc.Entries()->First(); e != nullptr; e = e->next) {
+    if (e->kind == cnEntryStyle) ++styles;
+    if (dynamic_cast<const cBoxParagraph*>(e->box.get()) != nullptr) ++boxes;
+  }
+  EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(styles, 2);
+  ASSERT_TRUE(p.doc.LayoutText(0)) << p.doc.LastErrorText();
+  EXPECT_GT(p.doc.GetWidth(), 40);
+  // Measured bold, as it is drawn.
+  Page plain(200, 40);
+  ASSERT_TRUE(plain.Format("Push me", false) && plain.doc.LayoutText(0));
+  EXPECT_GT(p.doc.GetWidth(), plain.doc.GetWidth());
+  ASSERT_TRUE(p.Attach());
+  EXPECT_TRUE(p.doc.RenderText(p.renderer.get(), 8, 2, 2, nullptr));
+  p.renderer->DetachSurface();
+}
+
+// Which pages each line of the document lies on, from the page entries.
+std::vector<int32_t> first_pages(const cComplexText& doc) {
+  std::vector<int32_t> pages;
+  for (const rLayoutEntry* e = doc.Entries()->First(); e != nullptr; e = e->next)
+    if (const auto* box = dynamic_cast<const cBoxComplex*>(e->box.get()); box != nullptr && box->Pages() != nullptr)
+      for (const rPageEntry* pe = box->Pages()->First(); pe != nullptr; pe = pe->next) pages.push_back(pe->page);
+  return pages;
+}
+
+TEST(Document, LinesTallerThanThePageLeaveNoEmptyPage) {
+  QLM_REQUIRE_FONTS();
+  // Landscape A4 with 100 mm margins leaves a text area 10 mm high, about
+  // 37.8 pixels at 96 dpi: every line of a 40-point text is taller.
+  Page p(10, 10);
+  ASSERT_TRUE(p.Format("~<fs:pt=40>one~)two~)three~>"));
+  ASSERT_TRUE(p.doc.LayoutText(0));
+  ASSERT_TRUE(p.doc.Paginate(10 * 96 / 25.4));
+  EXPECT_EQ(p.doc.PageCount(), 3);
+  EXPECT_EQ(first_pages(p.doc), (std::vector<int32_t>{1, 2, 3}));
+}
+
+TEST(Document, AParagraphSplitAcrossPagesDrawsEachLineOnce) {
+  QLM_REQUIRE_FONTS();
+  Page p(300, 200);
+  std::string text;
+  for (int i = 0; i < 12; ++i) text += "line" + std::to_string(i) + "~)";
+  ASSERT_TRUE(p.Format(text));
+  ASSERT_TRUE(p.doc.LayoutText(0));
+  const double line = p.doc.GetHeight() / 12;
+  ASSERT_TRUE(p.doc.Paginate(line * 2.5));  // two lines a page
+  ASSERT_EQ(p.doc.PageCount(), 6);
+  ASSERT_TRUE(p.Attach());
+  for (int32_t page = 1; page <= 6; ++page) {
+    p.renderer->ClearARGB(0xFFFFFFFFu);
+    ASSERT_TRUE(p.doc.RenderPage(p.renderer.get(), page, 0, 0, 8, nullptr));
+    // Ink only in the top two line bands.
+    int top = 0, below = 0;
+    for (int y = 0; y < 200; ++y)
+      for (int x = 0; x < 300; ++x) {
+        const uint8_t* px = p.bitmap->Data() + int64_t(y) * p.bitmap->Stride() + 4 * x;
+        if (px[0] != 255) (y < line * 2 + 4 ? top : below)++;
+      }
+    EXPECT_GT(top, 0) << page;
+    EXPECT_EQ(below, 0) << page;
+  }
+  p.renderer->DetachSurface();
+}
+
+// Draws the document's visible text runs with DrawText at the positions the
+// layout reports, applying its b, i, fs and ct switches by hand.
+void draw_reference(cComplexText& doc, cRenderer& r, cFontWinTT& font, double x, double y) {
+  const auto apply = [&](const cPropertyEntries* list) {
+    if (list == nullptr) return;
+    for (const rPropertyEntry* e = list->First(); e != nullptr; e = e->next) {
+      const cLayoutProperty& p = *e->prop;
+      if (p.mId == cnPropBold || p.mId == cnPropItalic) {
+        const uint8_t bit = p.mId == cnPropBold ? 1 : 2;
+        const bool on = static_cast<const cPropertyStatus&>(p).mValue;
+        font.SetStyle(on ? uint8_t(font.GetStyle() | bit) : uint8_t(font.GetStyle() & ~bit));
+      } else if (p.mId == cnPropFontSize) {
+        const auto& s = static_cast<const cPropertyUnitValue&>(p);
+        if (s.mUnit == cnUnitPixels) font.SetSize(s.mSize); else font.SetSizePt(s.mSize);
+      } else if (p.mId == cnPropTextColor) {
+        r.SetTextColorARGB(static_cast<const cPropertyColor&>(p).mColor);
+      }
+    }
+  };
+  for (const rLayoutEntry* e = doc.Entries()->First(); e != nullptr; e = e->next) {
+    if (e->kind == cnEntryStyle) apply(e->styles.get());
+    const auto* box = dynamic_cast<const cBoxComplex*>(e->box.get());
+    if (box == nullptr) continue;
+    for (const rTextBit* run = box->Runs()->First(); run != nullptr; run = run->next) {
+      if (run->kind == cnBitStyle) apply(run->styles.get());
+      if (!run->visible || run->kind != cnBitText) continue;
+      r.SetTextAlign(ALIGN_LEFT, eAlign(run->align_y));
+      r.DrawText(run->text, x + box->mX + run->x, y + box->mY + run->y, nullptr);
+    }
+  }
+}
+
+TEST(Document, APageDrawnEqualsTheTextCallsAtTheReportedPositions) {
+  QLM_REQUIRE_FONTS();
+  const std::string page =
+      "~{text <ff=\"Arial\";fs:pt=10;alignx=JUSTIFY;spacing=5>} ~<b;fs:pt=\"+3\">Welcome to the Installer.~>~(p) "
+      "This program installs the application on your computer. It is ~<ct=dodgerblue;b>strongly~> recommended "
+      "that you close all other programs before you continue.~(p)~{text <alignx=CENTER>}Click ~<i>Next~> to "
+      "continue, or ~<ct=red>Cancel~> to leave.~)~{text <alignx=RIGHT>}Version 1.31";
+  Page doc(520, 273);
+  ASSERT_TRUE(doc.Format(page));
+  ASSERT_TRUE(doc.doc.LayoutText(500));
+  ASSERT_TRUE(doc.Attach());
+  ASSERT_TRUE(doc.doc.RenderText(doc.renderer.get(), 8, 10, 8, nullptr));
+  doc.renderer->DetachSurface();
+  EXPECT_NEAR(doc.font.GetSizePt(), 12, 1e-9) << "drawing gives the font back";
+
+  Page ref(520, 273);
+  ASSERT_TRUE(ref.Attach());
+  ref.font.SetSizePt(10);  // the header's size, set by hand
+  draw_reference(doc.doc, *ref.renderer, ref.font, 10, 8);
+  ref.renderer->DetachSurface();
+  // Region by region (bands of 21 rows): the same pixels.
+  for (int band = 0; band < 13; ++band) {
+    int differ = 0;
+    for (int y = band * 21; y < (band + 1) * 21; ++y)
+      differ += std::memcmp(doc.bitmap->Data() + int64_t(y) * doc.bitmap->Stride(),
+                            ref.bitmap->Data() + int64_t(y) * ref.bitmap->Stride(), 520 * 4) != 0;
+    EXPECT_EQ(differ, 0) << "band " << band;
+  }
+  int inked = 0;
+  for (int y = 0; y < 273; ++y) inked += doc.bitmap->Data()[int64_t(y) * doc.bitmap->Stride() + 4 * 100] != 255;
+  EXPECT_GT(inked, 0);
+}
+
+TEST(Document, SkippingHiddenLinesChangesNoPixel) {
+  QLM_REQUIRE_FONTS();
+  std::string text = "~{text <alignx=JUSTIFY;spacing=3>}";
+  for (int i = 0; i < 40; ++i) text += "Paragraph " + std::to_string(i) + " of words that wrap over lines.~(p)";
+  struct View {
+    double dy, scale;
+    bool clip;
+    int32_t origin_y;
+  };
+  for (const View v : {View{0, 1, false, 0}, View{-300, 1, false, 0}, View{-250, 1.5, true, 0},
+                       View{40, 0.5, true, 0}, View{0, 1, false, 60}, View{-100, 1, true, -60}, View{-600, 1, false, 200}, View{0, 1, false, -200}}) {
+    std::unique_ptr<cBitmap> pictures[2];
+    for (int cull = 0; cull < 2; ++cull) {
+      Page p(200, 120);
+      ASSERT_TRUE(p.Format(text));
+      ASSERT_TRUE(p.doc.LayoutText(180));
+      p.doc.mCullLines = cull == 1;
+      if (v.origin_y != 0) p.renderer->SetOrigin(3, v.origin_y);
+      ASSERT_TRUE(p.Attach());
+      p.renderer->Scale(v.scale, v.scale);
+      if (v.clip) p.renderer->ClipRect(20, 30, 150, 90);
+      ASSERT_TRUE(p.doc.RenderText(p.renderer.get(), 8, 5, v.dy, nullptr));
+      p.renderer->DetachSurface();
+      pictures[cull] = std::move(p.bitmap);
+    }
+    int differ = 0;
+    for (int y = 0; y < 120; ++y)
+      differ += std::memcmp(pictures[0]->Data() + int64_t(y) * pictures[0]->Stride(),
+                            pictures[1]->Data() + int64_t(y) * pictures[1]->Stride(), 200 * 4) != 0;
+    EXPECT_EQ(differ, 0) << v.dy << " " << v.scale << " " << v.origin_y;
+    int inked = 0;
+    for (int y = 0; y < 120; ++y) inked += pictures[1]->Data()[int64_t(y) * pictures[1]->Stride() + 4 * 60] != 255;
+    EXPECT_GT(inked, 0) << "something is drawn " << v.dy << " " << v.origin_y;
+  }
+}
+
+}  // namespace
