@@ -2,6 +2,9 @@
 // painter (RenderGradientSpans) of fills and pens.
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <type_traits>
+#include <vector>
 
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
@@ -320,26 +323,73 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
     // (every column's is the same). Packed scan lines bring a run of whole
     // coverage as one cover value: the blender's line of one colour.
     agg::scanline_p8 packed;
-    bool filled = false;
     auto paint_rows = [&](auto& target) {
       packed.reset(mRas.min_x(), mRas.max_x());
       while (mRas.sweep_scanline(packed)) {
         const int y = packed.y();
         interpolator.begin(x0 + 0.5, y + 0.5, 1);
         const agg::rgba8 c = colour_here();
-        // Partly covered pixels read the row; it changes only with the colour.
-        if (!filled || c.r != row[0].r || c.g != row[0].g || c.b != row[0].b || c.a != row[0].a)
-          std::fill(row, row + width, c);
-        filled = true;
         auto span = packed.begin();
         for (unsigned n = packed.num_spans(); n > 0; --n, ++span) {
           const int x = span->x;
-          if (span->len > 0)
-            target.blend_color_hspan(x, y, unsigned(span->len), row + (x - x0), span->covers, *span->covers);
-          else
+          if (span->len > 0) {  // partly covered pixels, each with its cover
+            std::fill(row, row + span->len, c);
+            target.blend_color_hspan(x, y, unsigned(span->len), row, span->covers, *span->covers);
+          } else {
             target.blend_hline(x, y, x - span->len - 1, c, *span->covers);
+          }
         }
       }
+    };
+    // A span of the columns' colours with its covers. Into straight BGRA
+    // (the format of windows and of the standard surface) a whole-coverage
+    // opaque pixel is one word written, every other pixel AGG's own blend
+    // of that pixel; elsewhere the target's span function.
+    std::vector<uint32_t> words(axis == axis_gradient::columns ? width : 0);
+    bool span_opaque = false;  // every colour of the kept span opaque
+    auto paint_span = [&](auto& target, int x, int y, unsigned len, const agg::int8u* covers) {
+      using target_type = std::remove_reference_t<decltype(target)>;
+      if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
+        qlm_agg::any_rgba_target& any = target.ren();
+        if (any.kind() == qlm_agg::target_kind::straight && any.code() == px32BGRA) {
+          // The renderer's clip box, as the span function would apply it.
+          int from = x;
+          unsigned n = len;
+          if (y < target.ymin() || y > target.ymax() || x > target.xmax() || x + int(len) <= target.xmin()) return;
+          if (from < target.xmin()) {
+            n -= unsigned(target.xmin() - from);
+            from = target.xmin();
+          }
+          if (from + int(n) - 1 > target.xmax()) n = unsigned(target.xmax() - from + 1);
+          agg::pixfmt_bgra32 pf(any.rbuf());
+          uint32_t* p = reinterpret_cast<uint32_t*>(pf.pix_ptr(from, y));
+          const unsigned skip = unsigned(from - x);
+          if (span_opaque) {
+            // Whole coverage throughout (checked eight covers at a time):
+            // the words as they are.
+            unsigned i = 0;
+            for (uint64_t eight; i + 8 <= n; i += 8) {
+              std::memcpy(&eight, covers + skip + i, 8);
+              if (eight != ~uint64_t(0)) break;
+            }
+            while (i < n && covers[skip + i] == agg::cover_full) ++i;
+            if (i == n) {
+              std::memcpy(p, words.data() + skip, size_t(n) * 4);
+              return;
+            }
+          }
+          for (unsigned i = 0; i < n; ++i) {
+            const agg::rgba8& c = row[skip + i];
+            const agg::int8u cover = covers[skip + i];
+            if (cover == agg::cover_full && c.a == 255)
+              p[i] = words[skip + i];
+            else
+              pf.blend_pixel(from + int(i), y, c, cover);
+          }
+          return;
+        }
+      }
+      target.blend_color_hspan(x, y, len, row, covers, *covers);
     };
     // Columns: the colours of a span stepped out as the general painter
     // steps them along it, and kept for every later span with the same
@@ -356,11 +406,17 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
           const unsigned len = unsigned(span->len);
           if (x != span_x || len != span_len) {
             interpolator.begin(x + 0.5, y + 0.5, len);
-            for (unsigned i = 0; i < len; ++i, ++interpolator) row[i] = colour_here();
+            span_opaque = true;
+            for (unsigned i = 0; i < len; ++i, ++interpolator) {
+              row[i] = colour_here();
+              span_opaque = span_opaque && row[i].a == 255;
+              const agg::int8u bgra[4] = {row[i].b, row[i].g, row[i].r, row[i].a};
+              std::memcpy(&words[i], bgra, 4);
+            }
             span_x = x;
             span_len = len;
           }
-          target.blend_color_hspan(x, y, len, row, span->covers, *span->covers);
+          paint_span(target, x, y, len, span->covers);
         }
       }
     };
