@@ -70,6 +70,7 @@ class scaled_bilinear_span {
       // (every row of a rectangle).
       mColumns.resize(len);
       mSpanX = x;
+      mPairsValid = false;
       interpolator.begin(x + 0.5, y + 0.5, len);
       for (unsigned i = 0; i < len; ++i, ++interpolator) {
         int cx, cy;
@@ -88,49 +89,75 @@ class scaled_bilinear_span {
     const uint8_t* r0 = rows_inside ? mSource.pix_ptr(0, y_lr) : nullptr;
     const uint8_t* r1 = rows_inside ? mSource.pix_ptr(0, y_lr + 1) : nullptr;
     const int* column = mColumns.data();
-    for (unsigned i = 0; i < len; ++i, ++span) {
+    // The four pixels of target column i: straight from the two rows where
+    // they lie inside the picture, through the surround otherwise.
+    auto pixels = [&](unsigned i, const uint8_t** p) {
       const int x_lr = column[i] >> agg::image_subpixel_shift;
-      const unsigned fx = unsigned(column[i]) & agg::image_subpixel_mask;
-      const unsigned w00 = (256 - fx) * (256 - fy), w01 = fx * (256 - fy), w10 = (256 - fx) * fy, w11 = fx * fy;
-      const uint8_t *p00, *p01, *p10, *p11;
       if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
-        p00 = r0 + x_lr * 4, p01 = p00 + 4, p10 = r1 + x_lr * 4, p11 = p10 + 4;
+        p[0] = r0 + x_lr * 4, p[1] = p[0] + 4, p[2] = r1 + x_lr * 4, p[3] = p[2] + 4;
       } else {
-        p00 = sample(x_lr, y_lr), p01 = sample(x_lr + 1, y_lr);
-        p10 = sample(x_lr, y_lr + 1), p11 = sample(x_lr + 1, y_lr + 1);
+        p[0] = sample(x_lr, y_lr), p[1] = sample(x_lr + 1, y_lr);
+        p[2] = sample(x_lr, y_lr + 1), p[3] = sample(x_lr + 1, y_lr + 1);
       }
-      if (w00 == 65536) {  // on a source pixel: it alone, (32768 + 65536 p) >> 16 = p
-        *span = agg::rgba8(p00[0], p00[1], p00[2], p00[3]);
-        continue;
-      }
+    };
 #if defined(__SSE2__)
-      // Every weight below 65536: 16 x 16 bit products made whole from their
-      // low and high halves, the same sums as the general filter's.
+    // AGG's sum 32768 + sum of w p, w = (256 - fx or fx) x (256 - fy or fy),
+    // is (256 - fy) h0 + fy h1 + 32768 with h0 = (256 - fx) p00 + fx p01
+    // and h1 likewise below, exactly (whole numbers throughout). h0 and h1
+    // depend on the columns and the source row alone: kept for the rows
+    // that read the same two source rows (both rows of a 2x enlargement),
+    // as 16-bit pairs (h0 - 32768, h1 - 32768) for pmaddwd; the 32768s come
+    // back in the constant 256 x 32768 + 32768.
+    if (!mPairsValid || mPairsRow != y_lr) {
+      mPairs.resize(size_t(len) * 8);
       const __m128i zero = _mm_setzero_si128();
-      auto pair = [&](const uint8_t* a, const uint8_t* b) {
-        return _mm_unpacklo_epi8(_mm_unpacklo_epi32(load4(a), load4(b)), zero);
-      };
-      const __m128i weights = _mm_set_epi32(0, 0, int32_t(w11 << 16 | w10), int32_t(w01 << 16 | w00));
-      const __m128i wt = _mm_unpacklo_epi64(_mm_shufflelo_epi16(weights, 0x00), _mm_shufflelo_epi16(weights, 0x55));
-      const __m128i wb = _mm_unpacklo_epi64(_mm_shufflelo_epi16(weights, 0xAA), _mm_shufflelo_epi16(weights, 0xFF));
-      const __m128i top = pair(p00, p01), bottom = pair(p10, p11);
-      const __m128i tl = _mm_mullo_epi16(top, wt), th = _mm_mulhi_epu16(top, wt);
-      const __m128i bl = _mm_mullo_epi16(bottom, wb), bh = _mm_mulhi_epu16(bottom, wb);
-      __m128i sum = _mm_add_epi32(_mm_unpacklo_epi16(tl, th), _mm_unpackhi_epi16(tl, th));
-      sum = _mm_add_epi32(sum, _mm_add_epi32(_mm_unpacklo_epi16(bl, bh), _mm_unpackhi_epi16(bl, bh)));
-      sum = _mm_srli_epi32(_mm_add_epi32(sum, _mm_set1_epi32(32768)), 16);
-      const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(sum, zero), zero);
-      const uint32_t v = uint32_t(_mm_cvtsi128_si32(bytes));
-      *span = agg::rgba8(uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24));
-#else
-      uint8_t out[4];
-      for (int c = 0; c < 4; ++c)
-        out[c] = uint8_t((agg::image_subpixel_scale * agg::image_subpixel_scale / 2 + w00 * p00[c] + w01 * p01[c] +
-                          w10 * p10[c] + w11 * p11[c]) >>
-                         (agg::image_subpixel_shift * 2));
-      *span = agg::rgba8(out[0], out[1], out[2], out[3]);
-#endif
+      for (unsigned i = 0; i < len; ++i) {
+        const uint8_t* p[4];
+        pixels(i, p);
+        const int fx = column[i] & int(agg::image_subpixel_mask);
+        const __m128i wx = _mm_set1_epi32(fx << 16 | (256 - fx));
+        const __m128i top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p[0]), load4(p[1])), zero);
+        const __m128i bottom = _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p[2]), load4(p[3])), zero);
+        const __m128i half = _mm_set1_epi32(32768);
+        const __m128i h = _mm_packs_epi32(_mm_sub_epi32(_mm_madd_epi16(top, wx), half),
+                                          _mm_sub_epi32(_mm_madd_epi16(bottom, wx), half));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mPairs.data() + size_t(i) * 8),
+                         _mm_unpacklo_epi16(h, _mm_srli_si128(h, 8)));
+      }
+      mPairsRow = y_lr;
+      mPairsValid = true;
     }
+    const __m128i wy = _mm_set1_epi32(int(fy) << 16 | int(256 - fy));
+    const __m128i bias = _mm_set1_epi32(256 * 32768 + 32768);
+    auto mix = [&](unsigned i) {
+      const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mPairs.data() + size_t(i) * 8));
+      return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pair, wy), bias), 16);
+    };
+    unsigned i = 0;
+    for (; i + 2 <= len; i += 2) {
+      const __m128i two = _mm_packs_epi32(mix(i), mix(i + 1));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(static_cast<void*>(span + i)), _mm_packus_epi16(two, two));
+    }
+    if (i < len) {
+      const __m128i one = _mm_packs_epi32(mix(i), mix(i));
+      const uint32_t v = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(one, one)));
+      span[i] = agg::rgba8(uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24));
+    }
+#else
+    for (unsigned i = 0; i < len; ++i, ++span) {
+      const uint8_t* p[4];
+      pixels(i, p);
+      const unsigned fx = unsigned(column[i]) & agg::image_subpixel_mask;
+      const unsigned weight[4] = {(256 - fx) * (256 - fy), fx * (256 - fy), (256 - fx) * fy, fx * fy};
+      uint8_t out[4];
+      for (int c = 0; c < 4; ++c) {
+        unsigned sum = agg::image_subpixel_scale * agg::image_subpixel_scale / 2;
+        for (int k = 0; k < 4; ++k) sum += weight[k] * p[k][c];
+        out[c] = uint8_t(sum >> (agg::image_subpixel_shift * 2));
+      }
+      *span = agg::rgba8(out[0], out[1], out[2], out[3]);
+    }
+#endif
   }
 
  private:
@@ -151,6 +178,9 @@ class scaled_bilinear_span {
   agg::trans_affine mInverse;
   int mSpanX = 0;
   std::vector<int> mColumns;  // per column of the last span: the source x in 1/256, less half a pixel
+  std::vector<int16_t> mPairs;  // per column: (h0 - 32768, h1 - 32768) per channel, of source row mPairsRow
+  int mPairsRow = 0;
+  bool mPairsValid = false;
 };
 
 // The widest shape the scaled filter steps its columns out for; a wider one
