@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "bench_ratio.h"
+#include "cairo_fill.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
@@ -153,12 +154,7 @@ void BM_CairoLinear(benchmark::State& state) {
   cairo_pattern_add_color_stop_rgb(pattern, 0.5, 1, 1, 1);
   cairo_pattern_add_color_stop_rgb(pattern, 1.0, 0x10 / 255.0, 0x20 / 255.0, 0x40 / 255.0);
   cairo_set_source(cr, pattern);
-  for (auto _ : state) {
-    cairo_rectangle(cr, 0, 0, kWide, kHigh);
-    cairo_fill(cr);
-    cairo_surface_flush(surface);
-    benchmark::DoNotOptimize(cairo_image_surface_get_data(surface));
-  }
+  bench::time_cairo_fill(state, cr, surface, kWide, kHigh);
   cairo_pattern_destroy(pattern);
   cairo_destroy(cr);
   cairo_surface_destroy(surface);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench_ratio.h"
+#include "cairo_fill.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
 #include "qlm_renderer_surface.h"
@@ -162,12 +163,7 @@ void BM_CairoImageDouble(benchmark::State& state) {
   cairo_scale(cr, 2, 2);
   cairo_set_source_surface(cr, picture, 0, 0);
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BILINEAR);
-  for (auto _ : state) {
-    cairo_rectangle(cr, 0, 0, kSmallW, kSmallH);
-    cairo_fill(cr);
-    cairo_surface_flush(target);
-    benchmark::DoNotOptimize(cairo_image_surface_get_data(target));
-  }
+  bench::time_cairo_fill(state, cr, target, kSmallW, kSmallH);
   cairo_destroy(cr);
   cairo_surface_destroy(picture);
   cairo_surface_destroy(target);
