@@ -35,7 +35,7 @@ class cShadowProbe : public cRendererSurface {
   const agg::rgba8* LutEntries() const { return mShadowLut.get(); }
   // A pattern pen from tile pixels (RGBA rows), as the pen painters store it.
   void PatternPen(int w, int h, const std::vector<uint8_t>& rgba) {
-    mPen.kind = mPen.saved_kind = 3;
+    mPen.kind = mPen.saved_kind = ePenKind::pattern;
     mPen.pattern_valid = true;
     mPen.pattern_pixels = rgba;
     mPen.pattern_pixels_width = w;
