@@ -17,6 +17,27 @@ bool is_grey(TColorIndex index) { return button_color_row(index) == CLR_GRAY; }
 
 }  // namespace
 
+uint32_t control_background(const ui::TControl* control, bool masterColor) {
+  uint32_t background = 0xFFFFFFFF;
+  if (control == nullptr) return background;
+  if (masterColor)
+    container_color(control->Parent(), background);
+  else
+    background = color_from_tcolor(control->Color());
+  return background;
+}
+
+bool control_in_front(const ui::TControl* control) {
+  const ui::TForm* form = control != nullptr ? control->ParentForm() : nullptr;
+  return form != nullptr && form->IsForeground();
+}
+
+bool scene_hits(TRenderingScene* scene, cHitTest* hit, const ui::TControl* control, int32_t x, int32_t y) {
+  if (scene == nullptr || hit == nullptr || control == nullptr) return false;
+  if (!scene->SurfaceBinding()->IsTopDown()) y = control->Height() - y;
+  return hit->AnchorInt(x, y, nullptr) != 0;
+}
+
 // ---------------------------------------------------------------------------
 // TButtonScene
 
@@ -174,14 +195,7 @@ void TButtonScene::ConfigureDistortion(bool pressed, double mx, double my, int32
 
 void TButtonScene::RenderFrame(int32_t width, int32_t height) {
   cRenderer& r = *Renderer();
-  uint32_t background = 0xFFFFFFFF;
-  if (const TKVNCustomControl* control = OwnerControl(); control != nullptr) {
-    if (mMasterColor)
-      container_color(control->Parent(), background);
-    else
-      background = color_from_tcolor(control->Color());
-  }
-  r.ClearARGB(background);
+  r.ClearARGB(control_background(OwnerControl(), mMasterColor));
   mHitTest->Reset();
   r.SetFont(mFont.get());
 
@@ -264,13 +278,10 @@ void TButtonScene::TimerTick() {
 bool button_track_hover(TKVNButton* control, int32_t x, int32_t y, bool press) {
   TButtonScene* s = control != nullptr ? control->ButtonScene() : nullptr;
   if (s == nullptr) return false;
-  const ui::TForm* form = control->ParentForm();
-  const bool inFront = form != nullptr && form->IsForeground();
   s->mPointerX = x;
   s->mPointerY = y;
   const bool wasHovered = s->mHovered, wasPressed = s->mPressed;
-  if (!s->SurfaceBinding()->IsTopDown()) y = control->Height() - y;
-  s->mHovered = inFront && !is_grey(s->mColorIndex) && s->mHitTest->AnchorInt(x, y, nullptr) != 0;
+  s->mHovered = control_in_front(control) && !is_grey(s->mColorIndex) && scene_hits(s, s->mHitTest.get(), control, x, y);
   if (press) s->mPressed = s->mHovered;
   if (s->mHovered == wasHovered && s->mPressed == wasPressed) return false;
   if (!wasHovered && !wasPressed) s->mPhase = 1.0;  // a hover or press begins

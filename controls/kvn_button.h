@@ -20,6 +20,14 @@ class cFontWinTT;
 class cHitTest;
 class TKVNButton;
 
+// Shared by the kit's own controls: the background a scene clears to
+// (opaque white; with masterColor the parent container's colour, else the
+// control's own Color), whether the control's form is in front, and whether
+// a scene's hit test holds the control's client point (x, y).
+uint32_t control_background(const ui::TControl* control, bool masterColor);
+bool control_in_front(const ui::TControl* control);
+bool scene_hits(TRenderingScene* scene, cHitTest* hit, const ui::TControl* control, int32_t x, int32_t y);
+
 // Caption style flags (bit 0 bold, bit 1 italic, as the renderer's fonts).
 using sTextStyle = uint8_t;
 constexpr sTextStyle TEXT_BOLD = 1;
