@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <utility>
 #include <vector>
 
+#include "qlm_2D.h"
 #include "qlm_base_flow.h"
 #include "qlm_colors.h"
 
@@ -30,9 +32,6 @@ constexpr SVGMessage kSVGMessages[] = {
     {errSVGColor, "errSVGColor", "Unknown color definition."},
     {errSVGPath, "errSVGPath", "SVG Path parsing syntax error."},
 };
-
-// Size of the block in which the document is handed to the XML parser.
-constexpr int32_t cnSVGBlockSize = 512;
 
 }  // namespace
 
@@ -116,6 +115,14 @@ rSVGGradient* cSVGGradients::FindByRef(std::string_view id) const {
   return nullptr;
 }
 
+void svg_linear_vector(double dx, double dy, double& length, double& angle) {
+  length = std::fabs(std::sqrt(dx * dx + dy * dy));
+  const double a = !float_equal(dx, 0)                 ? std::atan2(dy, dx) * 180.0 / std::numbers::pi
+                   : (dy < 0 && !float_equal(dy, 0)) ? 270.0
+                                                     : 90.0;
+  angle = normalize_angle(a);
+}
+
 rSVGGradient* gradient_find_by_ref(const cSVGGradients* gradients, std::string_view id) {
   if (gradients == nullptr) return nullptr;
   try {
@@ -172,6 +179,18 @@ int32_t clamp_line(XML_Size line) {
                                                                : int32_t(line);
 }
 
+// The size of the next block. The XML parser scans a token cut by the end
+// of a block again from its start with every further block, so a token much
+// longer than a block (a path of megabytes) would cost time quadratic in its
+// length. The next block is therefore at least as long as the part of the
+// document the parser holds unparsed: a long token is scanned again only as
+// often as it doubles, and the work stays linear in the document's length.
+int64_t next_block_size(XML_Parser xml, int64_t fed) {
+  const XML_Index parsed = XML_GetCurrentByteIndex(xml);
+  const int64_t pending = parsed >= 0 && parsed <= fed ? fed - int64_t(parsed) : 0;
+  return std::clamp<int64_t>(pending, cnSVGBlockSize, cnSVGBlockLimit);
+}
+
 void raise_failure_line(int32_t line) {
   raise_error(errSVGCorrupt, &qlm_svg_exception_string, "{at line ", std::to_string(line), "}");
 }
@@ -189,32 +208,44 @@ bool cImageSVG::Open(cFlow* flow, tSVGProgress progress) {
     char* raw = nullptr;
     if (!mem_alloc(raw, cnSVGBlockSize)) raise_base_error(errNEnoughMem, "{mem_alloc(buff ,aloc )}");
     std::unique_ptr<char, BlockFree> buffer(raw);
+    int64_t capacity = cnSVGBlockSize;
     XML_SetUserData(xml.get(), parser.get());
     XML_SetElementHandler(xml.get(), &cSVGParser::StartElement, &cSVGParser::EndElement);
     XML_SetCharacterDataHandler(xml.get(), &cSVGParser::CharacterData);
 
     const int64_t total = std::max<int64_t>(0, flow->Size() - flow->Curr());
     int64_t remaining = total;
+    int64_t block = cnSVGBlockSize;
     do {
       if (parser->FailureLine() > 0) raise_failure_line(parser->FailureLine());
-      const int32_t load = int32_t(std::min<int64_t>(remaining, cnSVGBlockSize));
+      const int64_t load = std::min<int64_t>(remaining, block);
+      if (load > capacity) {
+        void* grown = buffer.get();
+        if (!mem_realloc(grown, load)) raise_base_error(errNEnoughMem, "{mem_alloc(buff ,aloc )}");
+        buffer.release();
+        buffer.reset(static_cast<char*>(grown));
+        capacity = load;
+      }
       // An empty flow has nothing to read; the XML parser still gets its
       // final (empty) block and reports the missing element.
-      if (load > 0 && !flow->Read(buffer.get(), load))
+      if (load > 0 && !flow->Read(buffer.get(), int32_t(load)))
         raise_error(errSVG, &qlm_svg_exception_string, "{flow.Read(buff ,load )<>load}");
-      if (XML_Parse(xml.get(), buffer.get(), load, load == remaining ? 1 : 0) == XML_STATUS_ERROR) {
+      if (XML_Parse(xml.get(), buffer.get(), int(load), load == remaining ? 1 : 0) == XML_STATUS_ERROR) {
         const XML_Char* message = XML_ErrorString(XML_GetErrorCode(xml.get()));
         raise_error(errSVG, &qlm_svg_exception_string,
                     std::string("{XML_Parse=\"") + (message != nullptr ? message : "") + "\" at line ",
                     std::to_string(clamp_line(XML_GetCurrentLineNumber(xml.get()))), "}");
       }
       remaining -= load;
+      block = next_block_size(xml.get(), total - remaining);
       // The share parsed so far, rising to 100; nothing for an empty flow.
       if (progress != nullptr && total > 0 && !progress(this, 100.0 * double(total - remaining) / double(total)))
         raise_base_error(errProgressBreak, "{cImageSVG.Open}");
     } while (remaining != 0);
     if (parser->FailureLine() > 0) raise_failure_line(parser->FailureLine());
     ComputeBounds();
+    if (!(mViewportWidth > 0)) mViewportWidth = mBounds.x2 - mBounds.x1;
+    if (!(mViewportHeight > 0)) mViewportHeight = mBounds.y2 - mBounds.y1;
     mOpened = true;
     return true;
   });

@@ -8,7 +8,7 @@
 // The loader understands a small part of SVG (see docs/svg.md): the elements
 // g, path, rect, ellipse, circle, line, polyline, polygon, defs, mask, title,
 // linearGradient, radialGradient and stop, nine presentation attributes, the
-// style attribute, one transform per attribute, colours written "#rrggbb" or
+// style attribute, transform lists, colours written "#rrggbb" or
 // as names of the "svg" colour family, and url references to gradients.
 //
 // The four lists are cArray containers: their entries never move, so records
@@ -211,6 +211,11 @@ class cSVGGradients : public cArrayOf<rSVGGradient, 1> {
   uint64_t mNextOrdinal = 0;
 };
 
+// The length and direction (degrees, 0 to 360, y growing downwards) of a
+// linear gradient's vector (dx, dy). A vertical vector points down (90) or
+// up (270); one without length answers 90.
+void svg_linear_vector(double dx, double dy, double& length, double& angle);
+
 // The first gradient of the list whose id equals `id` (ASCII case and
 // trailing blanks ignored); nil for a nil list or when none matches.
 rSVGGradient* gradient_find_by_ref(const cSVGGradients* gradients, std::string_view id);
@@ -248,7 +253,7 @@ class cImageSVG : public cSVG {
   bool Identify(uint32_t id) const override;
 
   // Reads the document from the flow's current offset to its end in blocks
-  // of 512 bytes and fills the model; true when it is opened. A second call
+  // of cnSVGBlockSize bytes and fills the model; true when it is opened. A second call
   // on an opened image answers true and reads nothing. A failure is logged;
   // what was built before it stays in the model and the image stays unopened.
   bool Open(cFlow* flow, tSVGProgress progress) override;
@@ -258,6 +263,13 @@ class cImageSVG : public cSVG {
   void Bounds(rRectD& bounds) const override { bounds = mBounds; }
 
   const std::string& Title() const { return mTitle; }
+  // The size against which userSpaceOnUse gradients read their
+  // percentages: the root element's viewBox, else its width and height
+  // (plain numbers or "px"), else, for each side, the size of the bounds.
+  void Viewport(double& width, double& height) const {
+    width = mViewportWidth;
+    height = mViewportHeight;
+  }
   // Nil until the first gradient element was met.
   cSVGGradients* Gradients() const { return mGradients.get(); }
 
@@ -281,7 +293,16 @@ class cImageSVG : public cSVG {
   std::unique_ptr<cSVGGradients> mGradients;
   agg::path_storage mPathStorage;
   rRectD mBounds;
+  double mViewportWidth = 0;
+  double mViewportHeight = 0;
 };
+
+// The document is handed to the XML parser in blocks of this size; a block
+// grows to the length of a token the parser still holds unparsed (up to
+// cnSVGBlockLimit), so a token of any length is scanned a bounded number of
+// times per byte (see docs/svg.md).
+constexpr int64_t cnSVGBlockSize = 65536;
+constexpr int64_t cnSVGBlockLimit = int64_t(1) << 30;
 
 // The widest extent, in path units, at which a path's curves are flattened
 // at AGG's default tolerance when the bounds are computed. A larger path is
@@ -355,6 +376,8 @@ class cSVGParser : public cBase {
 
  private:
   void Start(const char* name, const XML_Char** attrs);
+  // The viewport the root svg element gives (width, height, viewBox).
+  void ReadViewport(const XML_Char** attrs);
   void End(const char* name);
   void LogCurrent(std::source_location loc = std::source_location::current());
   // The number reader shared by path data (with commands) and points.
@@ -387,4 +410,9 @@ class cSVGParser : public cBase {
   std::vector<rSVGPathAttr*> mStackRecords;
   rSVGPathAttr* mTop = nullptr;
   int32_t mStyleDepth = 0;
+  // Path data: the start of the current subpath, and whether the last
+  // command closed it (the next one then starts from that point).
+  double mSubpathX = 0, mSubpathY = 0;
+  bool mAfterClose = false;
+  bool mRootSeen = false;
 };

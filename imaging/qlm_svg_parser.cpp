@@ -1,9 +1,11 @@
 // The SVG parser's frame: the XML parser's events, failure recording, the
 // attribute stack, path records and the elements g and path.
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "qlm_svg.h"
+#include "qlm_svg_number.h"
 
 cSVGParser::cSVGParser(cImageSVG* image, XML_Parser parser)
     : mSVG(image), mParser(parser), mAttrStack(std::make_unique<cSVGAttributes>()), mArgs(std::make_unique<cDouble>()) {}
@@ -65,6 +67,10 @@ namespace {
 // Raises inside the body of Start and End; logged there and recorded.
 void cSVGParser::Start(const char* name, const XML_Char** attrs) {
   const std::string up = char_trim_upper(name);
+  if (!mRootSeen) {
+    mRootSeen = true;
+    if (up == "SVG") ReadViewport(attrs);
+  }
   if (up == "TITLE") {
     mInTitle = true;
     return;
@@ -176,7 +182,11 @@ void copy_attr(rSVGPathAttr& target, const rSVGPathAttr& source, bool keep_index
 bool cSVGParser::AttrPush() {
   try {
     const rSVGPathAttr* top = mTop;
-    mStackRecords.reserve(mStackRecords.size() + 1);
+    // Room for the new record before it is appended, so the push below
+    // cannot fail; the room grows geometrically (one more entry at a time
+    // copied the whole stack on every push: quadratic in the depth).
+    if (mStackRecords.size() == mStackRecords.capacity())
+      mStackRecords.reserve(std::max<size_t>(16, mStackRecords.capacity() * 2));
     rSVGPathAttr* a = mAttrStack->Append(1);
     if (a == nullptr) {
       const int32_t code = mAttrStack->LastError() != 0 ? mAttrStack->LastError() : errNEnoughMem;
@@ -269,4 +279,43 @@ bool cSVGParser::ParsePath(const XML_Char** attrs) {
     if (!ok) return false;
   }
   return true;
+}
+
+// The root's viewport: viewBox="min-x min-y width height" (white space or
+// commas between the numbers) when its sides are above 0, else width and
+// height when they are plain numbers (or "px") above 0. Nothing else of the
+// root is read; a side not given is left at 0 (the bounds stand in for it).
+void cSVGParser::ReadViewport(const XML_Char** attrs) {
+  double width = 0, height = 0, box_w = 0, box_h = 0;
+  for (int i = 0; attrs != nullptr && attrs[i] != nullptr && attrs[i + 1] != nullptr; i += 2) {
+    const std::string name = string_trim_upper(attrs[i]);
+    const std::string_view value = attrs[i + 1];
+    if (name == "WIDTH") {
+      width = svg_number::attribute(value);
+    } else if (name == "HEIGHT") {
+      height = svg_number::attribute(value);
+    } else if (name == "VIEWBOX") {
+      double v[4] = {};
+      int count = 0;
+      size_t k = 0;
+      while (k < value.size() && count < 5) {
+        if (svg_number::is_space(value[k]) || value[k] == ',') {
+          ++k;
+          continue;
+        }
+        const size_t end = svg_number::scan(value, k);
+        if (end == k) {
+          count = 5;  // not a list of numbers
+          break;
+        }
+        if (count < 4) v[count] = svg_number::value(value.substr(k, end - k));
+        ++count;
+        k = end;
+      }
+      if (count == 4 && v[2] > 0 && v[3] > 0) box_w = v[2], box_h = v[3];
+    }
+  }
+  if (box_w > 0) width = box_w, height = box_h;
+  mSVG->mViewportWidth = width > 0 && std::isfinite(width) ? width : 0;
+  mSVG->mViewportHeight = height > 0 && std::isfinite(height) ? height : 0;
 }

@@ -9,6 +9,7 @@
 #include "qlm_2D.h"
 #include "qlm_colors.h"
 #include "qlm_svg.h"
+#include "qlm_svg_number.h"
 
 namespace {
 
@@ -22,7 +23,9 @@ namespace {
   raise_error(errSVGColor, &qlm_svg_exception_string, text1, text2, text3, loc);
 }
 
-double number_of(std::string_view text) { return string_to_float(text, cnTypeRealInt64, 0); }
+// An attribute's number by SVG's grammar (a leading "." or "+", exponents,
+// "px"); any other text reads as 0.
+double number_of(std::string_view text) { return svg_number::attribute(text); }
 
 // Alpha of an opacity: the integer part of (v clamped to 0..1) x 255 + 0.5.
 uint8_t opacity_of(std::string_view text) {
@@ -185,92 +188,90 @@ bool cSVGParser::ParseStyle(std::string_view text, tPairCall pair) {
 }
 
 // ---------------------------------------------------------------------------
-// Transforms: one function, numbers separated by commas, premultiplied so
-// that it applies before the matrix handed down.
+// Transforms: a list of functions, separated by white space or commas, each
+// premultiplied in turn, so that the list applies from right to left to the
+// path's points (the last function first) and the matrix handed down after
+// it. Arguments are numbers by SVG's grammar, separated by white space,
+// commas or their own signs.
+
+namespace {
+
+// One function of the list: its name, its numbers, its matrix.
+[[noreturn]] void fail_transform(std::string_view text) { fail_svg("{cSVGParser.ParseTransform,", text, "}"); }
+
+agg::trans_affine transform_of(const std::string& up, const double* args, int count) {
+  if (up == "MATRIX") {
+    if (count != 6) fail_transform("count<>6");
+    return agg::trans_affine(args[0], args[1], args[2], args[3], args[4], args[5]);
+  }
+  if (up == "TRANSLATE") return agg::trans_affine_translation(args[0], count >= 2 ? args[1] : 0);
+  if (up == "ROTATE") {
+    if (count == 1) return agg::trans_affine_rotation(radians(args[0]));
+    if (count != 3) fail_transform("count<>1 or 3");
+    agg::trans_affine t = agg::trans_affine_translation(-args[1], -args[2]);
+    t *= agg::trans_affine_rotation(radians(args[0]));
+    t *= agg::trans_affine_translation(args[1], args[2]);
+    return t;
+  }
+  if (up == "SCALE") {
+    if (count == 0) fail_transform("count=0");
+    return count == 1 ? agg::trans_affine_scaling(args[0]) : agg::trans_affine_scaling(args[0], args[1]);
+  }
+  if (up == "SKEWX" || up == "SKEWY") {
+    if (count == 0) fail_transform("count=0");
+    return up == "SKEWX" ? agg::trans_affine_skewing(radians(args[0]), 0)
+                         : agg::trans_affine_skewing(0, radians(args[0]));
+  }
+  fail_svg("{cSVGParser.ParseTransform,trid=\"", up, "\"}");
+}
+
+}  // namespace
 
 bool cSVGParser::ParseTransform(std::string_view text, agg::trans_affine& matrix) {
   try {
+    using svg_number::is_space;
     size_t i = 0;
     const size_t n = text.size();
-    while (i < n && text[i] == ' ') ++i;
-    std::string name;
-    while (i < n && text[i] != '(' && text[i] != ' ') name.push_back(text[i++]);
-    while (i < n && text[i] != '(') ++i;
-    if (i < n) ++i;  // past "("
+    // The list is applied only when every function of it is sound.
+    agg::trans_affine list;
+    bool any = false;
+    while (true) {
+      while (i < n && (is_space(text[i]) || (any && text[i] == ','))) ++i;
+      if (i == n && any) break;
+      // The name runs to "(" or white space; after white space everything
+      // up to the next "(" is skipped.
+      std::string name;
+      while (i < n && text[i] != '(' && !is_space(text[i])) name.push_back(text[i++]);
+      while (i < n && text[i] != '(') ++i;
+      if (i < n) ++i;  // past "("
 
-    double args[6] = {};
-    int count = 0;
-    std::string number;
-    enum class A { Outside, InNumber, Skip } state = A::Outside;
-    auto complete = [&]() {
-      if (count == 6) fail_svg("{cSVGParser.ParseTransform,count>6}");
-      args[count++] = number_of(number);
-      number.clear();
-    };
-    bool ended = false;
-    for (; i < n && !ended; ++i) {
-      const char c = text[i];
-      switch (state) {
-        case A::Outside:
-          if (c == '+' || c == '-' || (c >= '0' && c <= '9')) {
-            number.assign(1, c);
-            state = A::InNumber;
-          }
+      double args[6] = {};
+      int count = 0;
+      while (i < n) {
+        const char c = text[i];
+        if (c == ')') {
+          ++i;
           break;
-        case A::InNumber:
-          if ((c >= '0' && c <= '9') || c == '.' || c == 'E' || c == 'e') {
-            number.push_back(c);
-          } else if ((c == '-' || c == '+') && (number.back() == 'e' || number.back() == 'E')) {
-            number.push_back(c);  // the exponent's sign: 1e-5
-          } else if (c == ',') {
-            complete();
-            state = A::Outside;
-          } else if (c == ')') {
-            complete();
-            state = A::Outside;
-            ended = true;
-          } else {
-            complete();
-            state = A::Skip;
-          }
-          break;
-        case A::Skip:
-          if (c == ',') state = A::Outside;
-          else if (c == ')') ended = true;
-          break;
+        }
+        const size_t end = svg_number::scan(text, i);
+        if (end == i) {
+          ++i;  // white space, commas and other characters before a number
+          continue;
+        }
+        if (count == 6) fail_transform("count>6");
+        args[count++] = svg_number::value(text.substr(i, end - i));
+        i = end;
+        // Text that sticks to a number (a unit) is skipped up to the next
+        // comma or ")".
+        if (i < n && !is_space(text[i]) && text[i] != ',' && text[i] != ')' && !svg_number::starts(text, i))
+          while (i < n && text[i] != ',' && text[i] != ')') ++i;
       }
+      list.premultiply(transform_of(string_upper(name), args, count));
+      any = true;
     }
-    // A number cut off by the end of the text still counts.
-    if (state == A::InNumber) complete();
-
-    const std::string up = string_upper(name);
-    agg::trans_affine t;
-    if (up == "MATRIX") {
-      if (count != 6) fail_svg("{cSVGParser.ParseTransform,count<>6}");
-      t = agg::trans_affine(args[0], args[1], args[2], args[3], args[4], args[5]);
-    } else if (up == "TRANSLATE") {
-      t = agg::trans_affine_translation(args[0], count >= 2 ? args[1] : 0);
-    } else if (up == "ROTATE") {
-      if (count == 1) {
-        t = agg::trans_affine_rotation(radians(args[0]));
-      } else if (count == 3) {
-        t = agg::trans_affine_translation(-args[1], -args[2]);
-        t *= agg::trans_affine_rotation(radians(args[0]));
-        t *= agg::trans_affine_translation(args[1], args[2]);
-      } else {
-        fail_svg("{cSVGParser.ParseTransform,count<>1 or 3}");
-      }
-    } else if (up == "SCALE") {
-      if (count == 0) fail_svg("{cSVGParser.ParseTransform,count=0}");
-      t = count == 1 ? agg::trans_affine_scaling(args[0]) : agg::trans_affine_scaling(args[0], args[1]);
-    } else if (up == "SKEWX" || up == "SKEWY") {
-      if (count == 0) fail_svg("{cSVGParser.ParseTransform,count=0}");
-      t = up == "SKEWX" ? agg::trans_affine_skewing(radians(args[0]), 0)
-                        : agg::trans_affine_skewing(0, radians(args[0]));
-    } else {
-      fail_svg("{cSVGParser.ParseTransform,trid=\"", up, "\"}");
-    }
-    matrix.premultiply(t);
+    // Each function was premultiplied into the list, so the last applies
+    // first; the whole list applies before the matrix handed down.
+    matrix.premultiply(list);
     return true;
   } catch (...) {
     LogCurrent();
@@ -546,21 +547,20 @@ bool cSVGParser::ParseGradient(const XML_Char** attrs) {
       fallback(cnSVGGradY1, g->y1, 0);
       fallback(cnSVGGradX2, g->x2, 100);
       fallback(cnSVGGradY2, g->y2, 0);
-      const double dx = g->x2 - g->x1;
-      const double dy = g->y2 - g->y1;
-      g->length = std::fabs(std::sqrt(dx * dx + dy * dy));
-      // A vertical vector points down (90) or up (270); one without length
-      // keeps 90.
-      const double angle = !float_equal(dx, 0)                   ? std::atan2(dy, dx) * 180.0 / std::numbers::pi
-                           : (dy < 0 && !float_equal(dy, 0)) ? 270.0
-                                                             : 90.0;
-      g->angle = normalize_angle(angle);
+      svg_linear_vector(g->x2 - g->x1, g->y2 - g->y1, g->length, g->angle);
     } else {
       fallback(cnSVGGradCX, g->cx, 50);
       fallback(cnSVGGradCY, g->cy, 50);
       fallback(cnSVGGradR, g->r, 50);
-      fallback(cnSVGGradFX, g->fx, 50);
-      fallback(cnSVGGradFY, g->fy, 50);
+      // A focus not given lies on the centre (as written: value and unit).
+      auto focus = [g](uint16_t bit, double& field, uint16_t centre_bit, double centre) {
+        if ((g->given & bit) != 0) return;
+        field = centre;
+        g->given |= bit;
+        g->percent = uint16_t((g->percent & ~bit) | ((g->percent & centre_bit) != 0 ? bit : 0));
+      };
+      focus(cnSVGGradFX, g->fx, cnSVGGradCX, g->cx);
+      focus(cnSVGGradFY, g->fy, cnSVGGradCY, g->cy);
     }
     return true;
   } catch (...) {

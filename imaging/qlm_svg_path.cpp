@@ -1,10 +1,10 @@
 // SVG path data and point lists: one hand-written number reader, with the
 // command letters of path data, and the path commands on AGG's path storage.
-#include <charconv>
 #include <cmath>
 #include <numbers>
 
 #include "qlm_svg.h"
+#include "qlm_svg_number.h"
 
 namespace {
 
@@ -21,26 +21,10 @@ bool is_command_letter(char c) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+bool is_arc(char command) { return command == 'A' || command == 'a'; }
+
 // The reader's states.
 enum class NumState { BeforeCommand, Between, Integer, Fraction, ExponentLetter, Exponent };
-
-// The value of a number text. A number is always one run of the text: an
-// optional "-", digits, at most one "." and an exponent, so converting the
-// run directly gives what string_to_float (type 12, flags 0) gives for it,
-// with a leading "." read as "0.": the number, 0 for a run that does not
-// convert completely ("", "-", ".", "1e") and for values outside the 64-bit
-// integer range.
-double number_value(std::string_view text) {
-  double value = 0;
-  const char* first = text.data();
-  const char* last = first + text.size();
-  auto r = std::from_chars(first, last, value, std::chars_format::general);
-  if (r.ec != std::errc() || r.ptr != last) return 0;
-  static const double high = range_high(cnTypeRealInt64);
-  static const double low = range_low(cnTypeRealInt64);
-  if (value > high || value < low) return 0;
-  return value;
-}
 
 }  // namespace
 
@@ -54,7 +38,9 @@ void cSVGParser::AppendArg(double value) {
 }
 
 void cSVGParser::PushNumber(std::string_view number, bool commands) {
-  const double value = number_value(number);
+  // A number is one run of the text (an optional "-", digits, one ".", an
+  // exponent), converted in place; "", "-" and "1e" read as 0.
+  const double value = svg_number::value(number);
   if (commands)
     mPathArgs.push_back(value);
   else
@@ -93,7 +79,12 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
         if (letter) take_command(c);
         break;
       case NumState::Between:
-        if (c == '-' || is_digit(c)) {
+        if ((c == '0' || c == '1') && is_arc(command) && (mPathArgs.size() % 7 == 3 || mPathArgs.size() % 7 == 4)) {
+          // An arc's flags are one digit each and need no separator:
+          // "a25,25 0 10 -25,25" has the flags 1 and 0.
+          start = i;
+          complete(i + 1);
+        } else if (c == '-' || is_digit(c)) {
           start = i;
           state = NumState::Integer;
         } else if (c == '.') {
@@ -178,6 +169,8 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
 }
 
 bool cSVGParser::ParsePathData(std::string_view text) {
+  mSubpathX = mSubpathY = 0;
+  mAfterClose = false;
   try {
     ReadNumbers(text, true);
     return true;
@@ -202,6 +195,7 @@ void cSVGParser::PathCommand(char letter) {
   agg::path_storage& ps = mSVG->mPathStorage;
   if (upper == 'Z') {
     ps.end_poly(agg::path_flags_close);
+    mAfterClose = true;
     return;
   }
   const size_t count = mPathArgs.size();
@@ -219,13 +213,23 @@ void cSVGParser::PathCommand(char letter) {
     raise_error(errSVGPath, &qlm_svg_exception_string,
                 "{mArgs.Count mod " + std::to_string(group) + " <> 0,cmd=", cmd, "}");
   const bool rel = letter != upper;
+  // After a close the current point is the start of the subpath just
+  // closed: a move counts from it, and any other command begins a new
+  // subpath there (the path storage would count from the origin).
+  const bool after_close = mAfterClose;
+  mAfterClose = false;
+  if (after_close && upper != 'M') ps.move_to(mSubpathX, mSubpathY);
   for (size_t done = 0; done < count; done += group) {
     const double* a = mPathArgs.data() + done;
     switch (upper) {
       case 'M':
-        if (done == 0)
-          rel ? ps.move_rel(a[0], a[1]) : ps.move_to(a[0], a[1]);
-        else
+        if (done == 0) {
+          if (rel && after_close)
+            ps.move_to(mSubpathX + a[0], mSubpathY + a[1]);
+          else
+            rel ? ps.move_rel(a[0], a[1]) : ps.move_to(a[0], a[1]);
+          ps.last_vertex(&mSubpathX, &mSubpathY);
+        } else
           rel ? ps.line_rel(a[0], a[1]) : ps.line_to(a[0], a[1]);
         break;
       case 'L': rel ? ps.line_rel(a[0], a[1]) : ps.line_to(a[0], a[1]); break;

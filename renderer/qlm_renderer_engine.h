@@ -24,6 +24,7 @@
 #include "qlm_renderer_surface.h"
 
 struct rSVGGradient;  // an SVG gradient definition (qlm_svg.h)
+struct rSVGGradientGeometry;  // where a gradient lies on one record (qlm_renderer_engine_svg.cpp)
 
 // One step of a drawing's mapping, prepared for speed: adjacent affine
 // matrices (position, affine stages, device) are folded into one.
@@ -883,7 +884,8 @@ class cRendererSurface : public cRenderer {
   // placement, the list and the device matrix) to device space. False when
   // nothing is to be painted; `solid` then holds the colour to paint instead
   // when `use_solid` is set (a gradient without length or radius).
-  bool PrepareSVGGradient(rSVGGradient* gradient, const rTransformChain& chain, bool& use_solid, agg::rgba8& solid);
+  bool PrepareSVGGradient(rSVGGradient* gradient, const rSVGGradientGeometry& geometry, const rTransformChain& chain,
+                          bool& use_solid, agg::rgba8& solid);
   // The corners of the drawing's box as GetSVGBounds maps them; false for a
   // nil or unopened drawing.
   bool SVGCorners(cImageSVG* drawing, const rMatrix* matrix, double x, double y, bool device, double* q);

@@ -40,6 +40,39 @@ inline double held(double v, double limit) {
 class cSVGGradientRamp final : public cGradientColorRamp, public cSVGGradientCache {
  public:
   cSVGGradientRamp() : cGradientColorRamp(256) {}
+  // As the colour ramp's AddStop, the ramp kept in the same order, but
+  // without sorting the whole ramp for every stop (quadratic in the number
+  // of stops): a stop that does not come before the last one is appended,
+  // any other one is inserted after the last stop that does not come after
+  // it, as a stable sort would place it.
+  bool AddStop(uint32_t colour, double offs) override {
+    if (!(offs >= 0 && offs <= 1)) return false;  // below 0, above 1, NaN
+    if (mOpacity < 255) {
+      const double a = double(colour >> 24);
+      const uint32_t scaled = uint32_t(std::trunc(a / 255.0 * double(mOpacity) / 255.0 * 255.0 + 0.5));
+      colour = (colour & 0x00FFFFFFu) | scaled << 24;
+    }
+    const rColorStop key{offs, colour};
+    const uint32_t n = mRamp.Count();
+    uint32_t at = n + 1;
+    if (n > 0 && color_stop_compare(mRamp.Last(), &key) > 0) {
+      uint32_t lo = 1, hi = n;
+      while (lo < hi) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        if (color_stop_compare(mRamp.Get(mid), &key) > 0)
+          hi = mid;
+        else
+          lo = mid + 1;
+      }
+      at = lo;
+    }
+    rColorStop* stop = at > n ? mRamp.Append(1) : mRamp.Insert(at, 1);
+    if (stop == nullptr) return false;
+    *stop = key;
+    mRampIterator.Reset();
+    mColorTable.reset();
+    return true;
+  }
   // The colour of the last stop in ramp order (transparent without stops).
   agg::rgba8 last{0, 0, 0, 0};
 };
@@ -102,6 +135,14 @@ using svg_curve = agg::conv_curve<svg_path_reader>;
 
 bool is_identity(const agg::trans_affine& m) { return m.is_identity(1e-14); }
 
+// The stroker's join for a record's join (AGG's numbering). SVG's miter
+// join turns into a bevel beyond the miter limit: AGG's miter_join_revert;
+// AGG's miter_join would cut the miter off at the limit instead.
+agg::line_join_e svg_line_join(uint32_t join) {
+  if (join == agg::miter_join || join > 4) return agg::miter_join_revert;
+  return agg::line_join_e(join);
+}
+
 agg::rgba8 scaled_alpha(agg::rgba8 c, double f) {
   if (f < 1.0) c.a = uint8_t(double(c.a) * f + 0.5);
   return c;
@@ -110,10 +151,94 @@ agg::rgba8 scaled_alpha(agg::rgba8 c, double f) {
 
 }  // namespace
 
+// Where a gradient definition lies on one record: its coordinates with
+// their units resolved (fractions of the record's box for
+// objectBoundingBox, percentages of the viewport for userSpaceOnUse), the
+// mapping from gradient space to the record's path coordinates (the
+// gradient transform, then the box for objectBoundingBox), and the factor k
+// by which gradient-space lengths become the colour range (the box's longer
+// side for objectBoundingBox, whose coordinates are fractions; 1 else).
+struct rSVGGradientGeometry {
+  double x1 = 0, y1 = 0, length = 0, angle = 0;  // linear
+  double cx = 0, cy = 0, r = 0, fx = 0, fy = 0;  // radial
+  agg::trans_affine units;
+  double k = 1;
+};
+
+namespace {
+
+// The geometry of `g` on a record whose path box (in its own coordinates:
+// x1, y1, x2, y2) is `box` (nil when it has none), in a drawing whose
+// viewport is vw x vh. False when an objectBoundingBox gradient meets a box
+// without width or height: SVG then paints nothing.
+bool svg_gradient_geometry(const rSVGGradient& g, double vw, double vh, const double* box,
+                           rSVGGradientGeometry& out) {
+  const bool on_box = g.units != cnSVGUnitsUserSpaceOnUse;  // objectBoundingBox is the default
+  double bw = 0, bh = 0;
+  if (on_box) {
+    if (box == nullptr) return false;
+    bw = box[2] - box[0];
+    bh = box[3] - box[1];
+    if (!(bw > 0) || !(bh > 0) || !std::isfinite(bw) || !std::isfinite(bh)) return false;
+  }
+  // axis: 0 x, 1 y, 2 a length (against the viewport's normalised diagonal).
+  auto coord = [&](double v, uint16_t bit, int axis) {
+    if ((g.percent & bit) == 0) return v;
+    if (on_box) return v / 100;
+    const double size = axis == 0 ? vw : axis == 1 ? vh : std::sqrt((vw * vw + vh * vh) / 2);
+    return v / 100 * size;
+  };
+  out = rSVGGradientGeometry{};
+  out.units = g.transform;
+  if (on_box) {
+    out.units *= agg::trans_affine(bw, 0, 0, bh, box[0], box[1]);
+    out.k = std::max(bw, bh);
+  }
+  if (g.kind == GR_LINEAR) {
+    out.x1 = coord(g.x1, cnSVGGradX1, 0);
+    out.y1 = coord(g.y1, cnSVGGradY1, 1);
+    // As the loader computes a definition's length and angle.
+    svg_linear_vector(coord(g.x2, cnSVGGradX2, 0) - out.x1, coord(g.y2, cnSVGGradY2, 1) - out.y1, out.length,
+                      out.angle);
+  } else {
+    out.cx = coord(g.cx, cnSVGGradCX, 0);
+    out.cy = coord(g.cy, cnSVGGradCY, 1);
+    out.r = coord(g.r, cnSVGGradR, 2);
+    out.fx = coord(g.fx, cnSVGGradFX, 0);
+    out.fy = coord(g.fy, cnSVGGradFY, 1);
+  }
+  return true;
+}
+
+// The box of a record's flattened outline in its own coordinates; false
+// when it has no vertex.
+bool svg_path_box(const agg::path_storage* storage, unsigned id, double approx, double* box) {
+  svg_path_reader reader{storage};
+  agg::conv_curve<svg_path_reader> curve(reader);
+  curve.approximation_scale(approx);
+  curve.rewind(id);
+  double x, y;
+  bool any = false;
+  unsigned cmd;
+  while (!agg::is_stop(cmd = curve.vertex(&x, &y))) {
+    if (!agg::is_vertex(cmd)) continue;
+    if (!any) {
+      box[0] = box[2] = x;
+      box[1] = box[3] = y;
+      any = true;
+    }
+    box[0] = std::min(box[0], x), box[1] = std::min(box[1], y);
+    box[2] = std::max(box[2], x), box[3] = std::max(box[3], y);
+  }
+  return any;
+}
+
+}  // namespace
+
 // --- Gradient paint ---------------------------------------------------------------
 
-bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rTransformChain& chain, bool& use_solid,
-                                          agg::rgba8& solid) {
+bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rSVGGradientGeometry& geo,
+                                          const rTransformChain& chain, bool& use_solid, agg::rgba8& solid) {
   use_solid = false;
   agg::rgba8 last;
   const gradient_color_table* table = ramp_table(g, last);
@@ -123,8 +248,9 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rTransformChain
   p.table = table;
 
   const bool linear = g->kind == GR_LINEAR;
-  const double extent = linear ? g->length : g->r;
-  if (!std::isfinite(extent)) return false;
+  const double extent = linear ? geo.length : geo.r;
+  const double k = geo.k;
+  if (!std::isfinite(extent) || !std::isfinite(k)) return false;
   if (!(extent > kNoExtent)) {
     // No vector or no radius: the area takes the last stop's colour (the
     // colour functions would divide by the zero range).
@@ -133,30 +259,31 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rTransformChain
     return false;
   }
 
-  // The frame in gradient coordinates and the rectangle it maps onto.
+  // The frame in gradient coordinates and the rectangle it maps onto (its
+  // lengths times k).
   double q[8];
   double rx1, ry1, rx2, ry2;
   if (linear) {
-    const double x = g->x1, y = g->y1, L = g->length;
+    const double x = geo.x1, y = geo.y1, L = geo.length;
     q[0] = x, q[1] = y - L / 2, q[2] = x + L, q[3] = y - L / 2;
     q[4] = x + L, q[5] = y + L / 2, q[6] = x, q[7] = y + L / 2;
-    if (!(std::fabs(g->angle) < 1e-14)) {
+    if (!(std::fabs(geo.angle) < 1e-14)) {
       const agg::trans_affine turn = agg::trans_affine_translation(-x, -y) *
-                                     agg::trans_affine_rotation(agg::deg2rad(g->angle)) *
+                                     agg::trans_affine_rotation(agg::deg2rad(geo.angle)) *
                                      agg::trans_affine_translation(x, y);
       for (int i = 0; i < 8; i += 2) turn.transform(&q[i], &q[i + 1]);
     }
-    rx1 = 0, ry1 = 0, rx2 = L, ry2 = L;
+    rx1 = 0, ry1 = 0, rx2 = L * k, ry2 = L * k;
   } else {
     // Centred on (cx, cy): gradient space has its origin at the centre.
-    const double cx = g->cx, cy = g->cy, r = g->r;
+    const double cx = geo.cx, cy = geo.cy, r = geo.r;
     q[0] = cx - r, q[1] = cy - r, q[2] = cx + r, q[3] = cy - r;
     q[4] = cx + r, q[5] = cy + r, q[6] = cx - r, q[7] = cy + r;
-    rx1 = -r, ry1 = -r, rx2 = r, ry2 = r;
+    rx1 = -r * k, ry1 = -r * k, rx2 = r * k, ry2 = r * k;
   }
-  const bool own = !is_identity(g->transform);
+  const bool own = !is_identity(geo.units);
   for (int i = 0; i < 8; i += 2) {
-    if (own) g->transform.transform(&q[i], &q[i + 1]);
+    if (own) geo.units.transform(&q[i], &q[i + 1]);
     chain.transform(&q[i], &q[i + 1]);
     if (mLayer != nullptr) {
       q[i] -= mLayerX;
@@ -184,21 +311,21 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rTransformChain
   const double scale = double(agg::gradient_subpixel_scale);
   p.kind = linear ? 1 : 9;
   p.d1 = 0;
-  p.d2 = agg::iround(held(extent, kRangeLimit) * scale);
+  p.d2 = agg::iround(held(extent * k, kRangeLimit) * scale);
   p.spread = paint_spread_of_svg(g->spread);
   if (p.d2 < 1) p.spread = 0;
   if (!linear) {
     // The focus relative to the centre, kept inside 0.99 r.
-    double fx = g->fx - g->cx, fy = g->fy - g->cy;
+    double fx = (geo.fx - geo.cx) * k, fy = (geo.fy - geo.cy) * k;
     if (!std::isfinite(fx) || !std::isfinite(fy)) fx = fy = 0;
-    const double limit = 0.99 * g->r;
+    const double limit = 0.99 * geo.r * k;
     const double d = std::hypot(fx, fy);
     if (d > limit) {
       fx *= limit / d;
       fy *= limit / d;
     }
     // AGG's gradient_radial_focus set-up.
-    p.focus_r = agg::iround(held(g->r, kRangeLimit) * scale);
+    p.focus_r = agg::iround(held(geo.r * k, kRangeLimit) * scale);
     p.focus_x = agg::iround(held(fx, kRangeLimit) * scale);
     p.focus_y = agg::iround(held(fy, kRangeLimit) * scale);
     p.focus_r2 = double(p.focus_r) * double(p.focus_r);
@@ -246,6 +373,8 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
   for (const rTransformStage& s : mTransform.stages)
     if (s.kind == 0) g *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]).scale();
   if (!is_identity(mDevice)) g *= mDevice.scale();
+  double viewport_w = 0, viewport_h = 0;
+  drawing->Viewport(viewport_w, viewport_h);
   const agg::rgba8 override_colour = mMaster.override_color.color;
   const bool overridden = override_colour.a != 0;
 
@@ -296,6 +425,15 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
     agg::conv_transform<svg_curve, rTransformChain> fill(curve, chain_copy);
     agg::conv_transform<decltype(stroker), rTransformChain> stroke(stroker, chain_copy);
 
+    // The record's box in its own coordinates, for objectBoundingBox
+    // gradients: made on first use.
+    double box[4] = {0, 0, 0, 0};
+    int box_state = 0;  // 0 not made, 1 made, 2 none
+    auto record_box = [&]() -> const double* {
+      if (box_state == 0) box_state = svg_path_box(storage, id, approx, box) ? 1 : 2;
+      return box_state == 1 ? box : nullptr;
+    };
+
     // One paint: the override colour, else the gradient, else the colour.
     auto paint = [&](auto& source, rSVGGradient* gradient, const agg::rgba8& colour) {
       agg::rgba8 solid = scaled_alpha(colour, f);
@@ -303,7 +441,11 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
         solid = override_colour;
       } else if (gradient != nullptr) {
         bool use_solid = false;
-        if (PrepareSVGGradient(gradient, chain, use_solid, solid)) {
+        rSVGGradientGeometry geometry;
+        const bool on_box = gradient->units != cnSVGUnitsUserSpaceOnUse;
+        if (!svg_gradient_geometry(*gradient, viewport_w, viewport_h, on_box ? record_box() : nullptr, geometry))
+          return;  // objectBoundingBox on a shape without width or height
+        if (PrepareSVGGradient(gradient, geometry, chain, use_solid, solid)) {
           rVertexSourceRef ref = rVertexSourceRef::Of(source);
           PaintGradientShape(ref, id, false);
           return;
@@ -333,7 +475,7 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
       const double w = rec->stroke_width;
       if (std::isfinite(w) && w > 0 && usable(w * t * g)) {
         stroker.width(w);
-        stroker.line_join(agg::line_join_e(rec->line_join <= 4 ? rec->line_join : 0));
+        stroker.line_join(svg_line_join(rec->line_join));
         stroker.line_cap(agg::line_cap_e(rec->line_cap <= 2 ? rec->line_cap : 0));
         stroker.miter_limit(std::isfinite(rec->miter_limit) ? rec->miter_limit : 4.0);
         // Round joins and caps take about pi x sqrt(width x scale) points

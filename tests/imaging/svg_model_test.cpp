@@ -216,7 +216,8 @@ bool record_progress(cSVG*, double percent) {
 bool stop_progress(cSVG*, double) { return false; }
 
 TEST_F(SvgModel, BlockBoundariesAndFailureLines) {
-  for (size_t size : {size_t(512), size_t(513), size_t(1100)}) {
+  const size_t block = size_t(cnSVGBlockSize);
+  for (size_t size : {block, block + 1, 2 * block + block / 5}) {
     for (bool first : {true, false}) {
       SCOPED_TRACE(testing::Message() << size << (first ? " first" : " last"));
       gProgress.clear();
@@ -230,16 +231,17 @@ TEST_F(SvgModel, BlockBoundariesAndFailureLines) {
       EXPECT_EQ(l.image->Attributes()->Count(), 2u);
       // Progress rises to 100 after the block in which the load ended.
       ASSERT_FALSE(gProgress.empty());
-      if (size == 512) {
+      if (size == block) {
         EXPECT_EQ(gProgress, std::vector<double>{100.0});
       }
-      if (size == 513 && !first) {
-        EXPECT_EQ(gProgress, std::vector<double>{100.0 * 512 / 513});  // the element ended in the first block
+      if (size == block + 1 && !first) {
+        // The element ended in the first block.
+        EXPECT_EQ(gProgress, std::vector<double>{100.0 * double(block) / double(block + 1)});
       }
-      if (size == 1100 && !first) {
+      if (size > block + 1 && !first) {
         EXPECT_EQ(gProgress.back(), 100.0);  // the element ended in the last block
       }
-      if (first && size > 512) {
+      if (first && size > block) {
         EXPECT_EQ(gProgress.size(), 1u);  // stopped after the first block
       }
     }

@@ -52,7 +52,19 @@ TEST_F(SvgParser, StylesAndPresentationAttributes) {
       {"<path d='M0 0' stroke-linecap='square' stroke-linejoin='bevel' stroke-miterlimit='9'/>",
        "fill 0,0,0,255 stroke off w1 cap1 join3 miter9"},
       {"<path d='M0 0' stroke-linecap='ROUND ' stroke-linejoin='round' stroke-width='2px'/>",
-       "fill 0,0,0,255 stroke 0,0,0,255 w0 cap2 join2 miter4"},
+       "fill 0,0,0,255 stroke 0,0,0,255 w2 cap2 join2 miter4"},
+      // Numbers by SVG's grammar: a leading "." or "+", exponents, "px";
+      // other units, percentages and other texts read as 0.
+      {"<path d='M0 0' stroke-width='.5' stroke-miterlimit='+1e1'/>",
+       "fill 0,0,0,255 stroke 0,0,0,255 w0.5 cap0 join0 miter10"},
+      {"<path d='M0 0' stroke-width=' 2.5E-1 ' stroke-miterlimit='-.5e+1'/>",
+       "fill 0,0,0,255 stroke 0,0,0,255 w0.25 cap0 join0 miter-5"},
+      {"<path d='M0 0' stroke-width='2mm' stroke-miterlimit='1,5'/>",
+       "fill 0,0,0,255 stroke 0,0,0,255 w0 cap0 join0 miter0"},
+      {"<path d='M0 0' stroke-width='50%' stroke-miterlimit='1 2'/>",
+       "fill 0,0,0,255 stroke 0,0,0,255 w0 cap0 join0 miter0"},
+      {"<path d='M0 0' fill='red' fill-opacity='.5' stroke-width='1e'/>",
+       "fill 255,0,0,128 stroke 0,0,0,255 w0 cap0 join0 miter4"},
       {"<path d='M0 0' stroke-linecap='wide' stroke-linejoin='?'/>", "fill 0,0,0,255 stroke off w1 cap0 join0 miter4"},
       {"<g fill='blue' stroke-width='3'><path d='M0 0' fill-opacity='0'/></g>",
        "fill 0,0,255,0 stroke 0,0,0,255 w3 cap0 join0 miter4"},
@@ -108,12 +120,21 @@ std::string transform_of(const std::string& transform) {
 TEST_F(SvgParser, Transforms) {
   const std::pair<const char*, const char*> cases[] = {
       {"translate (10,20)", "10,20 11,20 10,21"},
-      {"translate(10 20)", "10,0 11,0 10,1"},
+      {"translate(10 20)", "10,20 11,20 10,21"},
       {"translate(10)", "10,0 11,0 10,1"},
       {"translate()", "0,0 1,0 0,1"},
-      {"translate(10,10) scale(2)", "10,10 11,10 10,11"},
+      // A list applies from right to left: the last function first.
+      {"translate(10,10) scale(2)", "10,10 12,10 10,12"},
+      {"translate(-560,0) scale(2.5)", "-560,0 -557.5,0 -560,2.5"},
+      {"scale(2.5) translate(-560,0)", "-1400,0 -1397.5,0 -1400,2.5"},
+      {"translate(10)translate(5) , rotate(90)", "15,0 15,1 14,0"},
+      {" matrix(0 1 -1 0 450 0) ", "450,0 450,1 449,0"},
+      {"translate(.5,-.5e1)", "0.5,-5 1.5,-5 0.5,-4"},
+      {"translate(+3)", "3,0 4,0 3,1"},
+      {"scale(2) foo(1)", "fail: 299 {cSVGParser.ParseTransform,trid=\"FOO\"} | 300 {at line 1}"},
+      {"scale(2),scale(3)", "0,0 6,0 0,6"},
       {"rotate(90,10,10)", "20,0 20,1 19,0"},
-      {"rotate(90 10 10)", "0,0 0,1 -1,0"},
+      {"rotate(90 10 10)", "20,0 20,1 19,0"},
       {"rotate(90,10)", "fail: 299 {cSVGParser.ParseTransform,count<>1 or 3} | 300 {at line 1}"},
       {"scale(2)", "0,0 2,0 0,2"},
       {"scale(2,3)", "0,0 2,0 0,3"},
@@ -132,13 +153,29 @@ TEST_F(SvgParser, Transforms) {
       {"translate(2.5E-1,1e+1)", "0.25,10 1.25,10 0.25,11"},
       {"matrix(1,0,0,1,-2e-1,3E2)", "-0.2,300 0.8,300 -0.2,301"},
       {"rotate(9e1)", "0,0 0,1 -1,0"},
-      {"translate(10-20,5)", "10,5 11,5 10,6"},  // a sign elsewhere still ends the number
-      {"translate(1e-,5)", "0,5 1,5 0,6"},
+      {"translate(10-20,5)", "10,-20 11,-20 10,-19"},  // a sign starts the next number
+      {"translate(1e-,5)", "1,5 2,5 1,6"},           // "e-" without digits is no exponent
   };
   for (const auto& [transform, expected] : cases) {
     SCOPED_TRACE(transform);
     EXPECT_EQ(transform_of(transform), expected);
   }
+}
+
+// A list with an unsound function changes nothing; a sound one changes the
+// matrix once, as a whole.
+TEST_F(SvgParser, TransformListsApplyOnlyWhenSound) {
+  cImageSVG image;
+  cSVGParser parser(&image, nullptr);
+  agg::trans_affine m = agg::trans_affine_translation(1, 2);
+  EXPECT_FALSE(parser.ParseTransform("scale(2) rotate(1,2)", m));
+  EXPECT_TRUE(m == agg::trans_affine_translation(1, 2));
+  EXPECT_EQ(log_text(image), "299 {cSVGParser.ParseTransform,count<>1 or 3}");
+  ASSERT_TRUE(parser.ParseTransform("scale(2) translate(3)", m));
+  double x = 0, y = 0;
+  m.transform(&x, &y);  // translated by 3, scaled by 2, then the matrix handed down
+  EXPECT_EQ(x, 7);
+  EXPECT_EQ(y, 2);
 }
 
 void expect_bounds(cImageSVG& image, double y1, double x1, double x2, double y2) {
@@ -309,6 +346,15 @@ TEST_F(SvgParser, Gradients) {
   EXPECT_EQ(round->cx, 50);
   EXPECT_EQ(round->given, radial);
   EXPECT_EQ(round->percent, radial & ~cnSVGGradR);
+
+  // A focus not given lies on the centre, as written.
+  auto focused = load(doc("<radialGradient id='c' cx='10' cy='20%' fy='3'/>"));
+  ASSERT_TRUE(focused.ok);
+  rSVGGradient* c = gradient_find_by_ref(focused.image->Gradients(), "c");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->fx, 10);
+  EXPECT_EQ(c->fy, 3);
+  EXPECT_EQ(c->percent & (cnSVGGradCX | cnSVGGradCY | cnSVGGradFX | cnSVGGradFY), cnSVGGradCY);
 
   rSVGGradient* base = find("base");
   ASSERT_NE(base->stops, nullptr);

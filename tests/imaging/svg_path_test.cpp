@@ -22,7 +22,12 @@ TEST_F(SvgPath, CommandsNumbersAndErrors) {
   const PathCase cases[] = {
       {"M 10 20 L 30 40 50 60 z", "M10,20 L30,40 L50,60 Z", ""},
       {"m 10 20 30 40", "M10,20 L40,60", ""},
-      {"M 0 0 L 10 0 z l 5 5", "M0,0 L10,0 Z L5,5", ""},
+      // After a close the current point is the subpath's start.
+      {"M 0 0 L 10 0 z l 5 5", "M0,0 L10,0 Z M0,0 L5,5", ""},
+      {"M 10 10 L 20 10 z l 5 5", "M10,10 L20,10 Z M10,10 L15,15", ""},
+      {"M 10 10 L 20 10 Z m 5 5 l 1 0", "M10,10 L20,10 Z M15,15 L16,15", ""},
+      {"m 10 10 l 10 0 z h 5 z v 2", "M10,10 L20,10 Z M10,10 L15,10 Z M10,10 L10,12", ""},
+      {"M 10 10 L 20 10 Z M 1 1 l 1 0", "M10,10 L20,10 Z M1,1 L2,1", ""},
       {"M 10", "", "302 {mArgs.Count mod 2 <> 0,cmd=M}"},
       {"L", "", "302 {mArgs.Count=0,cmd=L}"},
       {"M 0 0 c 1 2 3 4 5", "M0,0", "302 {mArgs.Count mod 6 <> 0,cmd=c}"},
@@ -92,6 +97,28 @@ TEST_F(SvgPath, ArcsRotateTheirAxesAndEndOnTheEndPoint) {
   cSVGParser flat_parser(&flat, nullptr);
   ASSERT_TRUE(flat_parser.ParsePathData("M 0 0 A 0 5 0 0 1 7 7 A 3 3 0 0 0 7 7"));
   EXPECT_EQ(dump(*flat.PathStorage()), "M0,0 L7,7");
+}
+
+// An arc's flags are single digits that need no separators: each compact
+// form gives the path of its spaced form.
+TEST_F(SvgPath, ArcFlagsWithoutSeparators) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"M50 50 a25,25 0 10 -25,25", "M50 50 a25,25 0 1 0 -25,25"},
+      {"M50 50 a25 25 0 1,0-25 25", "M50 50 a25,25 0 1 0 -25,25"},
+      {"M0 0 A10 10 0 0120 0", "M0 0 A10 10 0 0 1 20 0"},
+      {"M0 0 A10 10 0 11.5 0 a1 1 0 00 2 2", "M0 0 A10 10 0 1 1 .5 0 a1 1 0 0 0 2 2"},
+      // Other numbers at a flag's place read as numbers (not 0: true).
+      {"M0 0 A10 10 0 2 -1 20 0", "M0 0 A10 10 0 1 1 20 0"},
+  };
+  for (const auto& [compact, spaced] : cases) {
+    SCOPED_TRACE(compact);
+    cImageSVG a, b;
+    cSVGParser pa(&a, nullptr), pb(&b, nullptr);
+    ASSERT_TRUE(pa.ParsePathData(compact));
+    ASSERT_TRUE(pb.ParsePathData(spaced));
+    EXPECT_EQ(dump(*a.PathStorage()), dump(*b.PathStorage()));
+    EXPECT_GT(a.PathStorage()->total_vertices(), 2u);
+  }
 }
 
 TEST_F(SvgPath, PointsReadNumbersOnly) {

@@ -76,7 +76,7 @@ TEST(Interpret, MarkupToRunsAndEntries) {
       {"~<fs:pt=#nothing;b>x~>", "P[{b=1} 'x' {b=0}]"},
       {"~{text <#a=#b>}~{text <#b=#a>}~<b=#a>x~>", "P['x']"},
       {"~{text <#c=1>}~{text <#c=*>}~<b=#C>x~>", "P[{b=1} 'x' {b=0}]"},
-      // A tag table is passed over as a whole.
+      // A tag structure ends the paragraph; without rows it adds nothing.
       {"a~[tags]x~]b", "P['a'] P['b']"},
       // No tokens at all.
       {"", ""},

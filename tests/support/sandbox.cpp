@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "plat_ipc.h"
 #include "plat_registry.h"
 
 namespace testenv {
@@ -27,6 +28,9 @@ void sandbox_enter() {
   setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
   setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);
   setenv("QLM_SANDBOX_TOKEN", root.filename().c_str(), 1);
+  // Names shared between processes (named mutexes, windows) carry the token,
+  // so that parallel test runs never meet.
+  plat::ipc_set_name_token(root.filename().string());
   // The local machine's hive lives in the sandbox too, never in /etc.
   plat::reg_set_machine_folder((root / "machine-registry").string());
   if (chdir(g_root.c_str()) != 0) throw std::runtime_error("cannot enter the test sandbox");

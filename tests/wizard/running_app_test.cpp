@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "form_install_checks.h"
+#include "plat_ipc.h"
+#include "wizard_host.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The application's stand-in playing a running copy, started with the
+// sandbox's name token; killed when still running at the end.
+class RunningCopy {
+ public:
+  explicit RunningCopy(const std::vector<std::string>& switches, int limit_ms = 20000) {
+    std::vector<std::string> args = {QLM_STANDIN_APP, "--serve", "--time-limit=" + std::to_string(limit_ms),
+                                     "--token=" + plat::ipc_name_token()};
+    args.insert(args.end(), switches.begin(), switches.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    // It says "ready" once it holds the mutex and serves its window.
+    std::string said;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (pid_ > 0 && said.find('\n') == std::string::npos && Clock::now() < deadline) {
+      pollfd p{out[0], POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buf[64];
+      const ssize_t n = read(out[0], buf, sizeof(buf));
+      if (n <= 0) break;
+      said.append(buf, size_t(n));
+    }
+    close(out[0]);
+    ready_ = said == "ready\n";
+  }
+  ~RunningCopy() { Kill(); }
+
+  bool Ready() const { return ready_; }
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  // The exit status once it has ended by itself within the time; -1 when it
+  // is still running.
+  int Ended(std::chrono::milliseconds within) {
+    const auto deadline = Clock::now() + within;
+    do {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (Clock::now() < deadline);
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+constexpr rExitWaits kShortWaits{300, 600};
+
+TEST(CloseRunningApplication, AskedOnceThenBlockedWithTheMessage) {
+  const struct {
+    const char* what;
+    bool runs;                          // a copy is started, with the switches
+    std::vector<std::string> switches;
+    bool kill_first;                    // the copy dies by SIGKILL before the check
+    bool blocked;
+    int requests;                       // wait windows shown
+    bool still_running;
+  } cases[] = {
+      {"a copy that exits when asked", true, {}, false, false, 1, false},
+      {"a copy that ignores the request", true, {"--ignore"}, false, true, 1, true},
+      {"a mutex without a window", true, {"--no-endpoint"}, false, true, 0, true},
+      {"a copy that never replies", true, {"--no-reply"}, false, true, 1, true},
+      {"nothing running", false, {}, false, false, 0, false},
+      {"a copy killed by SIGKILL", true, {}, true, false, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<RunningCopy> copy;
+    if (c.runs) {
+      copy.emplace(c.switches);
+      ASSERT_TRUE(copy->Ready());
+      if (c.kill_first) copy->Kill();
+    }
+    FakeChecksHost host;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(CloseRunningApplication(host, "update", kShortWaits), c.blocked);
+    // At most one request: the reply wait and the sleep once, and a margin.
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(kShortWaits.reply_ms + kShortWaits.sleep_ms + 1500));
+    EXPECT_EQ(int(host.waits.size()), c.requests);
+    for (const std::string& w : host.waits) EXPECT_EQ(w, "    Exiting Running Application ... ");
+    EXPECT_EQ(host.open_waits, 0) << "every wait window is released";
+    if (c.blocked) {
+      ASSERT_EQ(host.messages.size(), 1u);
+      const rCheckMessage& m = host.messages[0];
+      EXPECT_EQ(m.title, "Exit Application First");
+      EXPECT_EQ(m.kind, 0);
+      EXPECT_EQ(m.width, 420);
+      EXPECT_EQ(m.height, 240);
+      EXPECT_EQ(m.placement, 1);
+      EXPECT_EQ(m.markup,
+                "Application You are going to ~<b>update ~)is running now~>.~(p) ~<ct=Green>Please exit the running "
+                "application to continue with update.~> ");
+    } else {
+      EXPECT_TRUE(host.messages.empty());
+    }
+    if (copy && !c.kill_first) {
+      if (c.still_running)
+        EXPECT_EQ(copy->Ended(std::chrono::milliseconds(0)), -1);
+      else
+        EXPECT_EQ(copy->Ended(std::chrono::seconds(5)), 0);
+    }
+    // The check leaves the name free behind it.
+    if (!c.still_running) {
+      plat::NamedMutex m;
+      EXPECT_EQ(m.Create(cnAppMutexName), plat::MutexState::Created);
+    }
+  }
+}
+
+// The stand-in never outlives its time limit, and a bad switch is refused.
+TEST(ApplicationStandIn, EndsAtItsTimeLimitAndRefusesBadSwitches) {
+  RunningCopy copy({"--ignore"}, 200);
+  ASSERT_TRUE(copy.Ready());
+  EXPECT_EQ(copy.Ended(std::chrono::seconds(5)), 0);
+  plat::NamedMutex m;
+  EXPECT_EQ(m.Create(cnAppMutexName), plat::MutexState::Created);
+  m.Close();
+  for (const char* bad : {"--time-limit=x", "--time-limit=-1", "--bogus"}) {
+    RunningCopy refused({bad});
+    EXPECT_FALSE(refused.Ready()) << bad;
+    EXPECT_EQ(refused.Ended(std::chrono::seconds(5)), 2) << bad;
+  }
+}
+
+}  // namespace
