@@ -208,11 +208,14 @@ void cComplexText::AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLin
 }
 
 void layout_entries(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entries, double width, const char* error,
-                    double& widest, double& height) {
-  widest = 0;
-  height = 0;
-  if (entries == nullptr) return;
-  for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
+                    double& widest, double& height, rLayoutEntry* first) {
+  if (first == nullptr) {
+    widest = 0;
+    height = 0;
+    if (entries == nullptr) return;
+    first = entries->First();
+  }
+  for (rLayoutEntry* e = first; e != nullptr; e = e->next) {
     if (e->kind == cnEntryStyle) {
       doc.PreviewStyles(e->styles.get());
     } else if (e->kind == cnEntryBox && e->box != nullptr) {
