@@ -232,26 +232,10 @@ void TButtonScene::RenderFrame(int32_t width, int32_t height) {
   else
     glow = mFocused;
 
-  cComplexText* markup = mCaption.get();
-  switch (mButtonType) {
-    case BTN_BOX:
-      button_draw_box(&r, mButtonText, mClipText, x, y, w, h, mColorIndex, glow, mHitTest.get(), markup);
-      break;
-    case BTN_GLASS:
-      button_draw_glass(&r, mButtonText, mClipText, x + 3, y + 3, w - 3, h - 3, mColorIndex, glow, mHitTest.get(),
-                        markup);
-      break;
-    case BTN_GEL:
-      button_draw_gel(&r, mButtonText, mClipText, x, y, w, h, mColorIndex, glow, mHitTest.get(), markup);
-      break;
-    case BTN_CANDY:
-      button_draw_candy(&r, mButtonText, mClipText, x, y, w, h, mColorIndex, glow, mAnisotropic, mHitTest.get(),
-                        markup);
-      break;
-    default:  // BTN_ROUND, and a look out of range
-      button_draw_round(&r, mButtonText, mClipText, x, y, w, h, mColorIndex, glow, mHitTest.get(), markup);
-      break;
-  }
+  // The glass face sits 3 pixels further in at the top-left.
+  const double in = mButtonType == BTN_GLASS ? 3 : 0;
+  button_draw(mButtonType, &r, mButtonText, mClipText, x + in, y + in, w - in, h - in, mColorIndex, glow, mAnisotropic,
+              mHitTest.get(), mCaption.get());
   if (greyFilter) r.FilterCallbackOff();
 }
 

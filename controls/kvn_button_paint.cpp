@@ -115,6 +115,16 @@ void draw_caption(cRenderer& r, const std::string& caption, cComplexText* markup
     r.DrawText(caption, cx, cy - dy, nullptr);
 }
 
+// Records the shape (capture only, nothing drawn) into the group and clips
+// to it.
+template <class Shape>
+void clip_to(cRenderer& r, cPathGroup& group, Shape shape) {
+  r.SetCaptureGroup(&group, true);
+  shape();
+  r.ClearCaptureGroup();
+  r.ClipPathGroup(&group, 0, 0);
+}
+
 // Sets the post-filter unless the face is grey; answers whether it was set.
 bool own_filter(cRenderer& r, bool grey, tRendererFilterCallback filter, int32_t margin) {
   return !grey && r.SetFilterCallback(filter, margin, &r);
@@ -195,10 +205,7 @@ void button_draw_round(cRenderer* renderer, const std::string& caption, bool cli
     r.FillSolid();
     r.SetFillColorARGB(0xFFFFFFFF);
     r.PenOff();
-    r.SetCaptureGroup(clip.get(), true);
-    inner();
-    r.ClearCaptureGroup();
-    r.ClipPathGroup(clip.get(), 0, 0);
+    clip_to(r, *clip, inner);
   }
   draw_caption(r, caption, markup, x + w / 2, y + h / 2, 5, 1);
   if (clipText) r.ClipOff();
@@ -271,10 +278,7 @@ void button_draw_glass(cRenderer* renderer, const std::string& caption, bool cli
   std::unique_ptr<cPathGroup> clip;
   if (clipText) {
     clip = std::make_unique<cPathGroup>();
-    r.SetCaptureGroup(clip.get(), true);
-    r.DrawRoundRect(nullptr, x + 1, y + 1, x + w - 1, y + h - 1, 6);
-    r.ClearCaptureGroup();
-    r.ClipPathGroup(clip.get(), 0, 0);
+    clip_to(r, *clip, [&] { r.DrawRoundRect(nullptr, x + 1, y + 1, x + w - 1, y + h - 1, 6); });
   }
   draw_caption(r, caption, markup, x + w / 2, y + h / 2, 3, 0);
   if (clipText) r.ClipOff();
@@ -292,17 +296,13 @@ void button_draw_gel(cRenderer* renderer, const std::string& caption, bool clipT
 
   r.SetGamma(1.0);
   if (glow) glow_ring(r, face);
-  // The face outline, to clip the highlight layers (and maybe the caption).
-  cPathGroup clip;
-  r.SetCaptureGroup(&clip, true);
-  face(nullptr);
-  r.ClearCaptureGroup();
-
   r.PenOff();
   r.SetFillColorRGB(c.body, 255);
   face(hit);
   r.ShadowOff();
-  r.ClipPathGroup(&clip, 0, 0);
+  // Clipped to the face: the highlight layers (and maybe the caption).
+  cPathGroup clip;
+  clip_to(r, clip, [&] { face(nullptr); });
 
   // A soft light band over the lower two thirds.
   r.SetFillColorRGB(c.lowerGlow, 255);
@@ -386,4 +386,26 @@ void button_draw_candy(cRenderer* renderer, const std::string& caption, bool cli
   if (clipText) r.ClipEllipse(cx, cy, rx, ry);
   draw_caption(r, caption, markup, cx, cy, 5, 0);
   if (clipText) r.ClipOff();
+}
+
+void button_draw(TButtonType type, cRenderer* r, const std::string& caption, bool clipText, double x, double y,
+                 double w, double h, TColorIndex color, bool glow, bool anisotropic, cHitTest* hit,
+                 cComplexText* markup) {
+  switch (type) {
+    case BTN_BOX:
+      button_draw_box(r, caption, clipText, x, y, w, h, color, glow, hit, markup);
+      break;
+    case BTN_GLASS:
+      button_draw_glass(r, caption, clipText, x, y, w, h, color, glow, hit, markup);
+      break;
+    case BTN_GEL:
+      button_draw_gel(r, caption, clipText, x, y, w, h, color, glow, hit, markup);
+      break;
+    case BTN_CANDY:
+      button_draw_candy(r, caption, clipText, x, y, w, h, color, glow, anisotropic, hit, markup);
+      break;
+    default:  // BTN_ROUND, and a look out of range
+      button_draw_round(r, caption, clipText, x, y, w, h, color, glow, hit, markup);
+      break;
+  }
 }

@@ -52,6 +52,12 @@ void button_draw_candy(cRenderer* r, const std::string& caption, bool clipText, 
                        double h, TColorIndex color, bool glow, bool anisotropic, cHitTest* hit,
                        cComplexText* markup);
 
+// The painter of the look (a look out of range: BTN_ROUND); anisotropic is
+// used by BTN_CANDY only.
+void button_draw(TButtonType type, cRenderer* r, const std::string& caption, bool clipText, double x, double y,
+                 double w, double h, TColorIndex color, bool glow, bool anisotropic, cHitTest* hit,
+                 cComplexText* markup);
+
 // Post-filters (cRenderer::SetFilterCallback). The blurs take their radius
 // from the renderer passed as user value (TransformLength, rounded half to
 // even); the grey lightening ignores it.

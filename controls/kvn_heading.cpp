@@ -108,22 +108,8 @@ void THeadingScene::RenderFrame(int32_t width, int32_t height) {
       if (mHelpHovered) r.DistortionsOff();
     } else {
       bw = r.TextWidth(mButtonText) + 30;
-      const double x = W - bw - kHelpMargin - p, y = half - bh / 2 - p;
-      const double w = bw + 2 * p, h = bh + 2 * p;
-      switch (mButtonType) {
-        case BTN_BOX:
-          button_draw_box(&r, mButtonText, false, x, y, w, h, mColorButton, mHelpHovered, mHitTest.get(), nullptr);
-          break;
-        case BTN_GLASS:
-          button_draw_glass(&r, mButtonText, false, x, y, w, h, mColorButton, mHelpHovered, mHitTest.get(), nullptr);
-          break;
-        case BTN_GEL:
-          button_draw_gel(&r, mButtonText, false, x, y, w, h, mColorButton, mHelpHovered, mHitTest.get(), nullptr);
-          break;
-        default:
-          button_draw_round(&r, mButtonText, false, x, y, w, h, mColorButton, mHelpHovered, mHitTest.get(), nullptr);
-          break;
-      }
+      button_draw(mButtonType, &r, mButtonText, false, W - bw - kHelpMargin - p, half - bh / 2 - p, bw + 2 * p,
+                  bh + 2 * p, mColorButton, mHelpHovered, false, mHitTest.get(), nullptr);
     }
   }
 

@@ -77,6 +77,7 @@ class THeadingScene : public TRenderingSceneDirect {
 
   bool HelpHovered() const { return mHelpHovered; }
   bool HelpPressed() const { return mHelpPressed; }
+  void SetHelpPressed(bool v) { Set(mHelpPressed, v); }
   bool Focused() const { return mFocused; }
   double Phase() const { return mPhase; }
   cHitTest* HitTest() const { return mHitTest.get(); }

@@ -84,8 +84,9 @@ void TBitmap::Reallocate(TPixelFormat format, int w, int h) {
   size_t bytes = size_t(stride) * size_t(h);
   if (bytes > kMaxBytes) throw std::invalid_argument("TBitmap: pixel block too large");
   std::vector<uint8_t> pixels(bytes, 0);
-  // Keep what overlaps when only the size changes.
-  if (format == mFormat && bpp > 0 && !mPixels.empty()) {
+  // Keep what overlaps when only the size changes. A side of 0 leaves no
+  // block to copy into (and no rows to copy).
+  if (format == mFormat && bpp > 0 && !mPixels.empty() && !pixels.empty()) {
     int rows = std::min(h, mHeight);
     size_t row_bytes = size_t(std::min(w, mWidth)) * size_t(bpp);
     for (int y = 0; y < rows; ++y)

@@ -43,6 +43,15 @@ TEST(UiBitmap, RowsAreTopDownInBgraOrder) {
   c.SetSize(5, 5);
   EXPECT_EQ(c.Pixel(2, 0), RGB(1, 2, 3));
   EXPECT_EQ(c.Pixel(4, 4), RGB(0, 0, 0));
+  // Down to no pixels on one side and back: nothing is copied into the empty
+  // block, and the regrown bitmap starts black.
+  for (auto [w, h] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) {
+    c.SetSize(w, h);
+    EXPECT_FALSE(c.HasRows());
+    c.SetSize(5, 5);
+    EXPECT_EQ(c.Pixel(2, 0), RGB(0, 0, 0));
+    c.SetPixel(2, 0, RGB(1, 2, 3));
+  }
 }
 
 TEST(UiBitmap, OtherFormatsAndBadSizesFail) {
