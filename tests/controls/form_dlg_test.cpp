@@ -321,8 +321,9 @@ TEST_F(DialogTest, WaitWindowIsOnScreenWhenShowReturns) {
     }
     // The heading's pixels are in the back buffer: not the form's plain face.
     EXPECT_NE(ctest::argb_at(wait->BackBuffer(), 200, 21) & 0xFFFFFF, 0xF0F0F0u);
+    const WindowId handle = wait->Handle();
     wait->Release();
-    ASSERT_TRUE(test::PumpUntil([&] { return test::Headless().FindWindow(wait->Handle()) == nullptr; }, 2000));
+    ASSERT_TRUE(test::PumpUntil([&] { return test::Headless().FindWindow(handle) == nullptr; }, 2000));
   }
 }
 
