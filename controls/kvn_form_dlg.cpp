@@ -42,24 +42,25 @@ const cButton* find_definition(const cButton* first, uint8_t id) {
   return nullptr;
 }
 
-TKVNButton* make_button(ui::TForm* form, int left, const char* caption, TColorIndex color) {
+}  // namespace
+
+TKVNButton* dialog_button(ui::TForm* form, int left, int top, int width, int height, const std::string& caption,
+                          double fontSize, TColorIndex color) {
   auto* b = new TKVNButton(form);
-  b->SetBounds(left, 281, kDefaultButtonWidth, 32);
+  b->SetBounds(left, top, width, height);
   b->SetButtonText(caption);
   b->SetColorIndex(color);
   b->SetButtonType(BTN_ROUND);
   b->SetButtonShadow(false);
   b->SetClipText(true);
   b->SetFontFace("Verdana");
-  b->SetFontSize(9.0);
+  b->SetFontSize(fontSize);
   b->SetFontStyle(TEXT_BOLD);
   b->SetAnimate(true);
   b->SetAnchors(ui::akRight | ui::akBottom);
   b->SetParent(form);
   return b;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // cButton
@@ -110,10 +111,10 @@ TFormDlg::TFormDlg(ui::TComponent* owner) : ui::TForm(owner) {
   hs->SetFullHeight(false);
   Heading->SetParent(this);
 
-  BtYes = make_button(this, 221, "Yes", CLR_GREEN);
-  BtNo = make_button(this, 309, "No", CLR_RED);
-  BtOK = make_button(this, 397, "OK", CLR_GREEN);
-  BtCancel = make_button(this, 485, "Cancel", CLR_YELLOW);
+  BtYes = dialog_button(this, 221, 281, kDefaultButtonWidth, 32, "Yes", 9.0, CLR_GREEN);
+  BtNo = dialog_button(this, 309, 281, kDefaultButtonWidth, 32, "No", 9.0, CLR_RED);
+  BtOK = dialog_button(this, 397, 281, kDefaultButtonWidth, 32, "OK", 9.0, CLR_GREEN);
+  BtCancel = dialog_button(this, 485, 281, kDefaultButtonWidth, 32, "Cancel", 9.0, CLR_YELLOW);
   BtYes->OnClick = [this](ui::TObject* s) { BtYesClick(s); };
   BtNo->OnClick = [this](ui::TObject* s) { BtNoClick(s); };
   BtOK->OnClick = [this](ui::TObject* s) { BtOKClick(s); };
