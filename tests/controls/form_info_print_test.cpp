@@ -12,7 +12,10 @@
 #include "kvn_commons.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_info_print.h"
+#include "pdf_tools.h"
 #include "plat_print_fake.h"
+#include "plat_print_host.h"
+#include "sandbox.h"
 #include "qlm_bitmap.h"
 
 using namespace ui;
@@ -276,6 +279,58 @@ TEST_F(PrintTest, PrintsEveryPageOnceInOrder) {
   TObject::Free(h);
 }
 
+// Through the PDF file printer: a three-page document is a three-page PDF.
+TEST_F(PrintTest, ThreePagesToAPdfFile) {
+  if (!testenv::have_program("pdfinfo")) GTEST_SKIP() << "poppler-utils (pdfinfo) not installed";
+  const std::string path = testenv::sandbox_dir("preview-pdf") + "/out.pdf";
+  pp::PrinterSettings settings;
+  settings.device_name = "PDF";
+  settings.device_name_given = true;
+  settings.paper_width_given = settings.paper_length_given = true;  // A4
+  settings.resolution = 100;
+  pp::PdfFileBackend file(path, settings);
+  auto* f = Create<TFormInfoPrint>(form, &file);
+  gPrintFontSize = 60;
+  f->SetDocument(nullptr, long_text(8), "Agreement", false);
+  const int pages = f->Scene()->PageCount();
+  ASSERT_GE(pages, 3);
+  f->KVNButton2Click();
+  EXPECT_TRUE(f->LastPrintOk());
+  testenv::PdfInfo info;
+  ASSERT_TRUE(testenv::pdf_info(path, info));
+  EXPECT_EQ(info.pages, pages);
+  TObject::Free(f);
+}
+
+// The page labels shrink to the thumbnail width - 10, and are drawn
+// unscaled when that room is not positive.
+TEST_F(PrintTest, PageLabelsFitTheirThumbnails) {
+  Printer("Office", a4(false));
+  struct Row {
+    int viewerHeight;
+    bool scaled;
+  };
+  for (const Row& row : {Row{120, false}, Row{170, true}, Row{392, false}}) {
+    SCOPED_TRACE(row.viewerHeight);
+    auto* f = Open("Text");
+    f->Viewer()->SetAlign(alNone);
+    f->Viewer()->SetBounds(0, 0, 400, row.viewerHeight);
+    EXPECT_DOUBLE_EQ(f->Scene()->ThumbHeight(), std::max(10, row.viewerHeight - 110));
+    TInfoPrintScene* s = f->Scene();
+    ASSERT_TRUE(Idle(s));
+    test::Snapshot(f);
+    ASSERT_TRUE(Idle(s));
+    const double room = s->ThumbWidth() - 10;
+    if (row.scaled) {
+      EXPECT_GT(room, 0);
+      EXPECT_LT(s->LastLabelScale(), 1.0);
+    } else {
+      EXPECT_DOUBLE_EQ(s->LastLabelScale(), 1.0);
+    }
+    TObject::Free(f);
+  }
+}
+
 // Settings change while the worker renders; the preview ends as a fresh
 // preview of the same settings would be.
 TEST_F(PrintTest, BurstOfChangesWhileTheWorkerRenders) {
@@ -285,11 +340,11 @@ TEST_F(PrintTest, BurstOfChangesWhileTheWorkerRenders) {
   wide.device_name_given = true;
   auto* f = Open(long_text(6));
   std::mt19937 rng(7);
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < 500; ++i) {
     switch (rng() % 5) {
       case 0: f->SpinEdit1->SetValue(int(rng() % 101)); break;
       case 1: f->SpinEdit2->SetValue(int(4 + rng() % 57)); break;
-      case 2: f->Viewer()->SetBounds(0, 0, int(100 + rng() % 400), int(100 + rng() % 400)); break;
+      case 2: f->SetClientSize(int(509 + rng() % 300), int(300 + rng() % 300)); break;
       case 3:
         fake->dialog_answer = (rng() % 2) ? std::optional<pp::PrinterSettings>(wide) : std::nullopt;
         f->KVNButton3Click();
@@ -305,13 +360,24 @@ TEST_F(PrintTest, BurstOfChangesWhileTheWorkerRenders) {
   // A fresh preview of the same settings.
   auto* g = Create<TFormInfoPrint>(form, fake);
   g->SpinEdit1->SetValue(f->SpinEdit1->Value());
+  g->SetClientSize(f->ClientWidth(), f->ClientHeight());
   g->SetDocument(nullptr, long_text(5), "Again", false);
   g->Show();
-  g->Viewer()->SetBounds(0, 0, f->Viewer()->Width(), f->Viewer()->Height());
   ASSERT_TRUE(Idle(g->Scene()));
   EXPECT_EQ(g->Scene()->PreviewWidth(), f->Scene()->PreviewWidth());
   EXPECT_EQ(g->Scene()->PreviewHeight(), f->Scene()->PreviewHeight());
   EXPECT_EQ(g->Scene()->PageCount(), f->Scene()->PageCount());
+  // The same picture: the viewers' compositions agree pixel for pixel.
+  test::Snapshot(g);
+  test::Snapshot(f);
+  const TBitmap& a = f->Viewer()->Composite();
+  const TBitmap& b = g->Viewer()->Composite();
+  ASSERT_EQ(a.Width(), b.Width());
+  ASSERT_EQ(a.Height(), b.Height());
+  int differ = 0;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x) differ += ctest::argb_at(a, x, y) != ctest::argb_at(b, x, y);
+  EXPECT_EQ(differ, 0);
   TObject::Free(g);
   TObject::Free(f);
 }
