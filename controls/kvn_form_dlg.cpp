@@ -62,6 +62,24 @@ TKVNButton* dialog_button(ui::TForm* form, int left, int top, int width, int hei
   return b;
 }
 
+TKVNHeading* dialog_heading(ui::TForm* form, int width, TColorTheme theme, TColorIndex buttonColor, bool fullHeight) {
+  auto* h = new TKVNHeading(form);
+  h->SetBounds(0, 0, width, 42);
+  THeadingScene* s = h->HeadingScene();
+  s->SetFontFace("Verdana");
+  s->SetFontSize(13.0);
+  s->SetFontStyle(TEXT_BOLD);
+  s->SetButtonType(BTN_CANDY);
+  s->SetButtonFace("Verdana");
+  s->SetButtonSize(8.0);
+  s->SetButtonStyle(TEXT_BOLD);
+  s->SetColorHeading(theme);
+  s->SetColorButton(buttonColor);
+  s->SetFullHeight(fullHeight);
+  h->SetParent(form);
+  return h;
+}
+
 // ---------------------------------------------------------------------------
 // cButton
 
@@ -94,22 +112,9 @@ TFormDlg::TFormDlg(ui::TComponent* owner) : ui::TForm(owner) {
   KeyPreview = true;
   SetClientSize(kDesignWidth, kDesignHeight);
 
-  Heading = new TKVNHeading(this);
-  Heading->SetBounds(0, 0, kDesignWidth, 42);
+  Heading = dialog_heading(this, kDesignWidth, CT_GRAY, CLR_RED, false);
   Heading->SetAlign(ui::alTop);
-  THeadingScene* hs = Heading->HeadingScene();
-  hs->SetFontFace("Verdana");
-  hs->SetFontSize(13.0);
-  hs->SetFontStyle(TEXT_BOLD);
-  hs->SetCaptionText("Dialog Title");
-  hs->SetButtonType(BTN_CANDY);
-  hs->SetButtonFace("Verdana");
-  hs->SetButtonSize(8.0);
-  hs->SetButtonStyle(TEXT_BOLD);
-  hs->SetColorHeading(CT_GRAY);
-  hs->SetColorButton(CLR_RED);
-  hs->SetFullHeight(false);
-  Heading->SetParent(this);
+  Heading->HeadingScene()->SetCaptionText("Dialog Title");
 
   BtYes = dialog_button(this, 221, 281, kDefaultButtonWidth, 32, "Yes", 9.0, CLR_GREEN);
   BtNo = dialog_button(this, 309, 281, kDefaultButtonWidth, 32, "No", 9.0, CLR_RED);

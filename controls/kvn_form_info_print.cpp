@@ -310,24 +310,11 @@ TFormInfoPrint::TFormInfoPrint(ui::TComponent* owner, plat::print::Backend* back
   Position = ui::poDefaultPosOnly;
   SetCaption(gDialogCaption);
 
-  KVNHeading1 = new TKVNHeading(this);
-  KVNHeading1->SetBounds(0, 0, 509, 42);
+  KVNHeading1 = dialog_heading(this, 509, CT_GRAY, CLR_GRAY, false);
   KVNHeading1->SetAlign(ui::alTop);
-  THeadingScene* hs = KVNHeading1->HeadingScene();
-  hs->SetCaptionText("Print preview & Print");
-  hs->SetFontFace("Verdana");
-  hs->SetFontSize(13.0);
-  hs->SetFontStyle(TEXT_BOLD);
-  hs->SetButtonType(BTN_CANDY);
-  hs->SetButtonText(" ");
-  hs->SetButtonFace("Verdana");
-  hs->SetButtonSize(8.0);
-  hs->SetButtonStyle(TEXT_BOLD);
-  hs->SetColorHeading(CT_GRAY);
-  hs->SetColorButton(CLR_GRAY);
-  hs->SetFullHeight(false);
+  KVNHeading1->HeadingScene()->SetCaptionText("Print preview & Print");
+  KVNHeading1->HeadingScene()->SetButtonText(" ");  // blank: no help button
   KVNHeading1->SetIcon("..\\head_print.png");
-  KVNHeading1->SetParent(this);
 
   Panel1 = new ui::TPanel(this);
   Panel1->SetBounds(7, 44, 493, 392);
