@@ -895,13 +895,7 @@ bool cImageJNG::SaveFrom(cFlow* flow, cImage* from) {
 }
 
 cImagePNG* cImageJNG::CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made) {
-  if (into == nullptr) {
-    made = std::make_unique<cImageJNG>(mProgress);
-    return made.get();
-  }
-  auto* t = dynamic_cast<cImageJNG*>(into);
-  if (t == nullptr) raise_condition_error(errPreCondition, "{into is not cImageJNG}");
-  return t;
+  return CloneTargetOf<cImageJNG>(into, made, "{into is not cImageJNG}");
 }
 
 void cImageJNG::AdoptClonedChunks(cPNG_Entry* list) {

@@ -15,8 +15,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "qlm_base_array.h"
+#include "qlm_base_codes.h"
 #include "qlm_image.h"
 #include "qlm_progress.h"
 
@@ -567,6 +569,18 @@ class cImagePNG : public cImage {
   // target taking over the cloned chunk list once every chunk is its own;
   // the class's own settings.
   virtual cImagePNG* CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made);
+  // CloneTarget for the class `Image`: `into` when it is one (279 with
+  // `refusal` otherwise), else a new one kept in `made`.
+  template <class Image>
+  cImagePNG* CloneTargetOf(cImage* into, std::unique_ptr<cImagePNG>& made, std::string_view refusal) const {
+    if (into == nullptr) {
+      made = std::make_unique<Image>(mProgress);
+      return made.get();
+    }
+    auto* t = dynamic_cast<Image*>(into);
+    if (t == nullptr) raise_condition_error(errPreCondition, refusal);
+    return t;
+  }
   virtual void AdoptClonedChunks(cPNG_Entry*) {}
   virtual void CopyCloneSettings(cImagePNG*) const {}
 

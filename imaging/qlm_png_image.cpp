@@ -214,13 +214,7 @@ bool cImagePNG::SaveFrom(cFlow* flow, cImage* from) {
 }
 
 cImagePNG* cImagePNG::CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made) {
-  if (into == nullptr) {
-    made = std::make_unique<cImagePNG>(mProgress);
-    return made.get();
-  }
-  auto* t = dynamic_cast<cImagePNG*>(into);
-  if (t == nullptr) raise_condition_error(errPreCondition, "{into is not cImagePNG}");
-  return t;
+  return CloneTargetOf<cImagePNG>(into, made, "{into is not cImagePNG}");
 }
 
 cImage* cImagePNG::Clone(bool deep, cImage* into) {

@@ -616,6 +616,33 @@ TEST_F(JNG, CloneKeepsChunksAndPixels) {
   EXPECT_EQ(image.JHDR->mData.ctype, 10);
 }
 
+TEST_F(JNG, PngClonedIntoAJngTakesItsHeaderAway) {
+  // The JNG's header belongs to its kept chunk list, which the clone
+  // replaces: the header must go with it.
+  cImageJNG target;
+  target.mKeepChunks = true;
+  target.mQuality = 60;
+  auto jng = read_flow(fixture("c12a8.jng"));
+  ASSERT_TRUE(target.Open(jng.get())) << target.LastErrorText();
+  target.Close();  // a clone goes into a closed image; the kept chunks stay
+  ASSERT_NE(target.JHDR, nullptr);
+  cBitmapImage from(testenv::make_pattern(5, 4, cnBitmapNative, 7));
+  cImagePNG writer;
+  auto written = cMemoryFlow::Construct();
+  ASSERT_TRUE(written->Create());
+  ASSERT_TRUE(writer.SaveFrom(written.get(), &from)) << writer.LastErrorText();
+  cImagePNG png;
+  png.mKeepChunks = true;
+  auto flow = read_flow(flow_bytes(*written));
+  ASSERT_TRUE(png.Open(flow.get())) << png.LastErrorText();
+  ASSERT_NE(png.mChunks, nullptr);
+
+  ASSERT_EQ(png.Clone(true, &target), &target) << png.LastErrorText();
+  EXPECT_EQ(target.JHDR, nullptr);
+  EXPECT_EQ(target.mQuality, 60);  // a PNG has no JPEG settings to give
+  EXPECT_TRUE(testenv::bitmaps_equal(*target.Bitmap(0), *png.Bitmap(0)));
+}
+
 TEST_F(JNG, AllocationFailuresAreReported) {
   const Bytes file = fixture("c14a8.jng");
   int failures = 0;
