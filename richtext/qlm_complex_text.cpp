@@ -364,6 +364,14 @@ bool cComplexText::Draw(cRenderer* renderer, bool ready, const char* not_ready,
     mFont = renderer->GetFont();
     cFontStateGuard guard(renderer, mFont);
     ResetFormatting();
+    // The renderer's transformation and clipping do not change while the
+    // document draws: the visible area is worked out once.
+    const rDrawArea area = complex_text_draw_area(*this);
+    mDrawArea = &area;
+    struct Forget {
+      const rDrawArea*& area;
+      ~Forget() { area = nullptr; }
+    } forget{mDrawArea};
     for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
       if (e->kind == cnEntryStyle)
         ApplyStyles(e->styles.get());

@@ -46,6 +46,17 @@ constexpr int cnDefTextBack = 5;
 constexpr int cnDefPenColor = 6;
 constexpr int cnDefFillColor = 7;
 
+// The part of the document's plane that can show while drawing (document
+// units); `all` when nothing is culled.
+struct rDrawArea {
+  bool all = true;
+  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  bool Shows(double x, double y, double w, double h) const {
+    if (all) return true;
+    return x + w >= x1 && x <= x2 && y + h >= y1 && y <= y2;
+  }
+};
+
 class cComplexText : public cException {
  public:
   cComplexText();
@@ -131,7 +142,7 @@ class cComplexText : public cException {
   void PreviewStyles(cPropertyEntries* styles, const char* text = "{not pe.prop.Preview(Self)}");
   // Draws a style switch: entries still at the document's default first
   // capture the renderer's value into their partner, then every entry is
-  // applied.
+  // applied. The font itself follows at the next run drawn (SyncFont).
   void ApplyStyles(cPropertyEntries* styles);
 
   // --- The font as formatting sees it ---------------------------------------
@@ -154,6 +165,9 @@ class cComplexText : public cException {
   // Drawing skips text runs wholly outside the renderer's visible area
   // (tests turn it off to compare pictures).
   bool mCullLines = true;
+  // The visible area of the drawing in progress, worked out once per
+  // drawing rather than once per box (nil outside a drawing).
+  const rDrawArea* mDrawArea = nullptr;
 
   // Tests: when set, finished paragraphs go here instead of the layout.
   std::function<void(std::unique_ptr<cTextBits>&)> mParagraphSink;

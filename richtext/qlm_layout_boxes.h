@@ -169,6 +169,12 @@ class cLayoutEntries;
 void layout_entries(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entries, double width, const char* error,
                     double& widest, double& height, rLayoutEntry* first = nullptr);
 
+// The part of the document's plane that can show on the document's
+// renderer: the surface within the clip bounds, mapped back through the
+// transformation (the origin included), widened by a margin for glows,
+// italics and lines.
+struct rDrawArea complex_text_draw_area(cComplexText& doc);
+
 // The filter of hyperlink glyphs: inverted, one channel kept by the link's
 // state (red hover, green pressed, blue otherwise), lightened and blurred.
 void complex_text_link_glow(cBitmap* layer, bool& keep, void* user);
