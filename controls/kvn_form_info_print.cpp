@@ -86,6 +86,16 @@ bool TInfoPrintScene::PreparePages(int32_t margin) {
   mPreviewWidth = mPreviewHeight = 0;
   mThumbWidth = mThumbHeight = 0;
   if (!mDocument.HasText()) return false;
+  // A new font for every pagination: one font object caches at most 32
+  // sizes, and the glyph cache's eviction past that copies overlapping
+  // memory; a fresh object per layout sees only the document's few sizes.
+  // The document is formatted with it at once (or dropped) below, so no
+  // frame draws with the old one.
+  // The measuring renderer lets go of the old font first (formatting
+  // restores the renderer's previous font when it ends).
+  std::unique_ptr<cFontWinTT> fresh = arial(gPrintFontSize.load());
+  mMeasure->SetFont(fresh.get());
+  mFont = std::move(fresh);
   if (mTextAreaWidth >= 10 && mTextAreaHeight >= 10) {
     (void)(mDocument.FormatText(mMeasure.get(), mFont.get(), ALIGN_LEFT, ALIGN_BOTTOM, 0.0, true) &&
            mDocument.LayoutText(mTextAreaWidth) && mDocument.Paginate(mTextAreaHeight));
