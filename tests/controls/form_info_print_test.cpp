@@ -279,6 +279,26 @@ TEST_F(PrintTest, PrintsEveryPageOnceInOrder) {
   TObject::Free(h);
 }
 
+// Landscape with a 100 mm margin leaves a text area one line tall: the first
+// page still carries text, none of the pages is blank.
+TEST_F(PrintTest, LandscapeWithAWideMarginPrintsNoBlankPage) {
+  Printer("Wide", a4(true));
+  auto* f = Open(long_text(2));
+  f->Scene()->PreparePages(100);
+  const int pages = f->Scene()->PageCount();
+  ASSERT_GE(pages, 2);
+  ASSERT_TRUE(f->Scene()->PrintDocument("Landscape"));
+  ASSERT_EQ(int(fake->pages.size()), pages);
+  for (const pp::FakePage& p : fake->pages) {
+    EXPECT_EQ(p.width, 1169);
+    int ink = 0;
+    for (int32_t y = 0; y < p.height; ++y)
+      for (int32_t x = 0; x < p.width; ++x) ink += p.At(x, y) != 0xFFFFFF;
+    EXPECT_GT(ink, 20);
+  }
+  TObject::Free(f);
+}
+
 // Through the PDF file printer: a three-page document is a three-page PDF.
 TEST_F(PrintTest, ThreePagesToAPdfFile) {
   if (!testenv::have_program("pdfinfo")) GTEST_SKIP() << "poppler-utils (pdfinfo) not installed";
