@@ -66,5 +66,7 @@ ui::TCursor link_cursor();
 // with "-" that the opener would read as an option, opens nothing). False
 // when refused or when the opener could not be started.
 bool open_web_page(const std::string& url);
+// Whether open_web_page would hand the address on: http, https or mailto.
+bool web_address_allowed(const std::string& url);
 // The opener open_web_page hands allowed addresses to; tests replace it.
 extern std::function<bool(const std::string&)> gOpenUrl;
