@@ -2,9 +2,11 @@
 // frame, detach) beside a plain memset of the same bitmap plus the
 // renderer's own attach and detach; a composite's composition of two layers
 // and both bars beside two plain alpha blends; a wheel step over a tall
-// windowed layer beside one over a short layer.
+// windowed layer beside one over a short layer; a message dialog from the
+// call to its first composed back buffer.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "bench_ratio.h"
@@ -12,6 +14,7 @@
 #include "kvn_button.h"
 #include "kvn_commons.h"
 #include "kvn_composite.h"
+#include "kvn_form_dlg.h"
 #include "kvn_scene.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_ids.h"
@@ -211,6 +214,41 @@ void BM_ButtonGelFrameHovered(benchmark::State& state) {
   ui::TObject::Free(form);
 }
 BENCHMARK(BM_ButtonGelFrameHovered)->Unit(benchmark::kMicrosecond);
+
+// The "Can't Install" message of a root destination, from the call of
+// dialog_show to the dialog's first composed back buffer (the target is
+// well under 30 ms); closing it is not timed.
+void BM_DialogShowCantInstall(benchmark::State& state) {
+  start();
+  controls_register_pictures();
+  auto* owner = ui::Create<ui::TForm>(ui::Application);
+  owner->SetClientSize(699, 476);
+  owner->Show();
+  const std::string message =
+      "Selected destination folder ~<ct=dodgerblue>\"C:\\\"~> is the root folder of a given drive (or path not "
+      "allowed).~(p) This installation prevents You from installing application into the root folder of any "
+      "drive.~(p) ~<ct=Green>Please select some subfolder to continue with installation.~> ";
+  for (auto _ : state) {
+    using clock = std::chrono::steady_clock;
+    clock::time_point composed;
+    ui::test::Script([&] {
+      for (int i = owner->ComponentCount() - 1; i >= 0; --i)
+        if (auto* d = dynamic_cast<TFormDlg*>(owner->Components(i)); d != nullptr && d->Modal()) {
+          benchmark::DoNotOptimize(ui::test::Snapshot(d).ScanLine(0));
+          composed = clock::now();
+          d->SetModalResult(ui::mrOk);
+        }
+    });
+    const clock::time_point begin = clock::now();
+    if (dialog_show(owner, 0, "Can't Install", "", message, 4, 400, 280, owner, 1, 1, 0, 0, nullptr, nullptr,
+                    nullptr, "") != ui::mrOk)
+      state.SkipWithError("the dialog did not open");
+    state.SetIterationTime(std::chrono::duration<double>(composed - begin).count());
+    ui::Application->ProcessMessages();  // frees the released dialog
+  }
+  ui::TObject::Free(owner);
+}
+BENCHMARK(BM_DialogShowCantInstall)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
