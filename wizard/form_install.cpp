@@ -418,10 +418,7 @@ bool TFormInstall::CheckDestination() {
 }
 
 void TFormInstall::StartInstallation() {
-  {
-    std::lock_guard lock(mLog->Mutex());
-    mLog->Clear();
-  }
+  ClearLog();
   mLog->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
   if (gInstallMode == 1) {
     mLog->AddText("~<b;fs:pt=\"+1\">Wait please, Updating to Korvane Snaprill 1.31~>~(p) ");
@@ -471,34 +468,83 @@ void TFormInstall::LogTimerTick(ui::TObject*) {
   if (mLog->TakeChanged()) RenderLog();
 }
 
+// The mark-up of one entry: its text and, for the kinds with figures, the
+// figures.
+static std::string log_entry_markup(const rWorkEntry& e) {
+  std::string text = e.text;
+  char figures[64];
+  if (e.kind == 1) {
+    if (e.percentage >= 100.0 - 1e-14) {
+      text += "(OK)~)";
+    } else {
+      std::snprintf(figures, sizeof figures, " (%.2f%%)~)", e.percentage);
+      text += figures;
+    }
+  } else if (e.kind == 2) {
+    if (e.done < e.total) {
+      std::snprintf(figures, sizeof figures, " (%d/%d)~)", int(e.done), int(e.total));
+      text += figures;
+    } else {
+      text += "(OK)~)";
+    }
+  }
+  return text;
+}
+
+// The log text is every entry and a closing "~(p)". The viewer is given the
+// entries added since the last call only: appended to its document, which
+// already holds the earlier ones. The closing paragraph end is added when
+// the installation has ended (CloseLog), since nothing can be appended
+// after it. Entries with figures can change after they were added: a log
+// holding one is shown whole every time.
 void TFormInstall::RenderLog() {
-  mLogText.clear();
+  std::string added;
+  bool whole = !mLogShown;
   {
     std::lock_guard lock(mLog->Mutex());
-    for (rWorkEntry* e = mLog->First(); e != nullptr; e = e->next) {
-      mLogText += e->text;
-      char figures[64];
-      if (e->kind == 1) {
-        if (e->percentage >= 100.0 - 1e-14) {
-          mLogText += "(OK)~)";
-        } else {
-          std::snprintf(figures, sizeof figures, " (%.2f%%)~)", e->percentage);
-          mLogText += figures;
-        }
-      } else if (e->kind == 2) {
-        if (e->done < e->total) {
-          std::snprintf(figures, sizeof figures, " (%d/%d)~)", int(e->done), int(e->total));
-          mLogText += figures;
-        } else {
-          mLogText += "(OK)~)";
-        }
-      }
+    rWorkEntry* e = mLogLast != nullptr ? mLogLast->next : mLog->First();
+    for (; e != nullptr; e = e->next) {
+      if (e->kind != 0) mLogVariable = true;
+      added += log_entry_markup(*e);
+      mLogLast = e;
     }
-    mLogText += "~(p)";
+    if (mLogVariable) {
+      whole = true;
+      added.clear();
+      mLogBody.clear();
+      for (rWorkEntry* f = mLog->First(); f != nullptr; f = f->next) added += log_entry_markup(*f);
+    }
     mLog->TakeChanged();
   }
-  ShowPageText(mLogText, true);
-  if (mViewer != nullptr) mViewer->ScrollToEnd();
+  mLogBody += added;
+  mLogText = mLogBody + "~(p)";
+  if (mViewer == nullptr) return;
+  if (whole) {
+    ShowPageText(mLogClosed ? mLogText : mLogBody, true);
+    mLogShown = true;
+  } else if (!added.empty() && !mViewer->AppendText(added)) {
+    ShowPageText(mLogClosed ? mLogText : mLogBody, true);
+  }
+  mViewer->ScrollToEnd();
+}
+
+void TFormInstall::ClearLog() {
+  {
+    std::lock_guard lock(mLog->Mutex());
+    mLog->Clear();
+  }
+  mLogLast = nullptr;
+  mLogBody.clear();
+  mLogText.clear();
+  mLogShown = mLogClosed = mLogVariable = false;
+}
+
+void TFormInstall::CloseLog() {
+  if (mLogClosed) return;
+  mLogClosed = true;
+  if (mViewer == nullptr) return;
+  if (!mViewer->AppendText("~(p)")) ShowPageText(mLogText, true);
+  mViewer->ScrollToEnd();
 }
 
 void TFormInstall::InstallThreadTerminate(TInstallThread&) {
@@ -518,6 +564,7 @@ void TFormInstall::ThreadEnded() {
     mLogTimer = nullptr;
   }
   if (mLog->TakeChanged()) RenderLog();
+  CloseLog();
   CreateFinishControls();
   SetProgress(100);
   SetStatusText(mSuccess.load() ? mSuccessText : mFailureText);

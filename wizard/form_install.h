@@ -97,6 +97,12 @@ class TFormInstall : public ui::TForm, public iInstallWindow, public TInstallChe
   void CreateFinishControls();
   void ShowPageText(const std::string& markup, bool forceAscii);
   void RenderLog();
+  // Empties the log and forgets what was shown of it (no installation may
+  // run).
+  void ClearLog();
+  // Ends the shown log with its closing paragraph end, once the
+  // installation has ended.
+  void CloseLog();
 
   // The status panel's tick: consumes gFormShown and, after Update was
   // chosen, moves to page 6 and starts the update. The window runs it from
@@ -177,6 +183,12 @@ class TFormInstall : public ui::TForm, public iInstallWindow, public TInstallChe
   TInfoControl* mViewer = nullptr;
   std::string mIntroText, mAgreementText, mOptionsText, mLogText;
   std::shared_ptr<cWorkEntries> mLog;
+  // The entries shown so far: the last one, their mark-up, whether the
+  // viewer shows the log, has its closing paragraph end, or holds an
+  // entry with figures.
+  rWorkEntry* mLogLast = nullptr;
+  std::string mLogBody;
+  bool mLogShown = false, mLogClosed = false, mLogVariable = false;
   ui::TTimer* mLogTimer = nullptr;
   ui::TTimer* mStatusTimer = nullptr;
   std::atomic<bool> mSuccess{false};

@@ -17,6 +17,7 @@
 #include "kvn_checkbox.h"
 #include "kvn_commons.h"
 #include "kvn_form_dlg.h"
+#include "kvn_info.h"
 #include "plat_path_map.h"
 #include "plat_registry.h"
 #include "qlm_base_lists.h"
@@ -325,6 +326,46 @@ TEST_F(InstallFlow, ANewInstallationEndsOnTheFinishPage) {
   ClickControl(form->FinishButton);
   EXPECT_EQ(started, std::vector<std::string>{gAppPath});
   EXPECT_FALSE(form->Visible());
+}
+
+// The log grows by appends at each tick; what the viewer holds at the end is
+// the whole text laid out at once: every entry, then a paragraph end.
+TEST_F(InstallFlow, TheLogShownEqualsItsWholeText) {
+  Open();
+  const auto laid_out_height = [&](const std::string& markup) {
+    TInfoScene fresh;
+    EXPECT_TRUE(fresh.LoadText(markup, form->PageScene()->GetLayoutWidth(), true));
+    return fresh.GetTextHeight();
+  };
+  for (const bool withFigures : {false, true}) {
+    SCOPED_TRACE(withFigures ? "an entry with figures" : "plain entries");
+    std::shared_ptr<cWorkEntries> log = form->InstallLog();
+    form->ClearLog();
+    log->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
+    form->RenderLog();
+    rWorkEntry* counted = nullptr;
+    for (int tick = 0; tick < 5; ++tick) {
+      for (int i = 0; i < 7; ++i)
+        log->AddText("~<fs:pt=\"-3\">C:\\a\\file" + std::to_string(tick * 7 + i) + ".txt~>~)");
+      if (withFigures && tick == 1) {
+        counted = log->AddText("Counting");
+        counted->kind = 2;
+        counted->total = 4;
+      }
+      if (counted != nullptr) counted->done = tick;
+      form->LogTimerTick(nullptr);
+      if (counted == nullptr)
+        EXPECT_EQ(form->LogText(), log->Joined() + "~(p)") << "tick " << tick;
+      else
+        EXPECT_NE(form->LogText().find(tick < 4 ? "Counting (" + std::to_string(tick) + "/4)~)" : "Counting(OK)~)"),
+                  std::string::npos)
+            << "tick " << tick;
+    }
+    form->LogTimerTick(nullptr);  // nothing new
+    form->CloseLog();
+    EXPECT_EQ(form->PageScene()->GetTextHeight(), laid_out_height(form->LogText()));
+    EXPECT_NE(form->LogText().find("file34.txt"), std::string::npos);
+  }
 }
 
 TEST_F(InstallFlow, ACorruptedContainerEndsWithTheFailureAndFinishOnly) {
