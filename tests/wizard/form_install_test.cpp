@@ -22,6 +22,7 @@
 #include "plat_registry.h"
 #include "qlm_base_lists.h"
 #include "qlm_renderer_ids.h"
+#include "running_copy.h"
 #include "sandbox.h"
 #include "test_files.h"
 #include "ui_app.h"
@@ -268,6 +269,37 @@ TEST_F(InstallFlow, RefusedDestinations) {
     ClickControl(form->KVNButton3);
   }
   EXPECT_FALSE(fs::exists(testenv::sandbox_root() + "/targets/missing"));
+}
+
+// Installing over a folder that holds the application while a copy of it
+// runs: a copy that exits when asked lets the installation go on, one that
+// stays blocks it with its message.
+TEST_F(InstallFlow, ARunningCopyIsAskedToExitFirst) {
+  for (const bool stays : {true, false}) {
+    SCOPED_TRACE(stays ? "the copy stays" : "the copy exits");
+    fs::create_directories(dest_host_);
+    testenv::write_file(dest_host_ + "/Korvane-Snaprill.exe", "old");
+    RunningCopy copy(stays ? std::vector<std::string>{"--ignore"} : std::vector<std::string>{});
+    ASSERT_TRUE(copy.Ready());
+    Open();
+    form->ExitWaits = {300, 2000};
+    ASSERT_NO_FATAL_FAILURE(ToOptions());
+    if (stays) {
+      EXPECT_EQ(Answered([&] { ClickControl(form->KVNButton2); }), "Exit Application First");
+      EXPECT_EQ(form->Page(), 3);
+    } else {
+      ASSERT_NO_FATAL_FAILURE(InstallAndWait());
+      EXPECT_TRUE(form->InstallSucceeded());
+      EXPECT_EQ(copy.Ended(std::chrono::milliseconds(5000)), 0);
+      ClickControl(form->FinishButton);
+    }
+    TObject::Free(form);
+    form = nullptr;
+    copy.Kill();
+    fs::remove_all(dest_host_);
+    install_settings_reset();
+    form_install_globals_reset();
+  }
 }
 
 // A new installation into the proposed folder, then the finish page.
