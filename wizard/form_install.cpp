@@ -1,9 +1,11 @@
 #include "form_install.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <thread>
 
 #include "installs_settings.h"
 #include "kvn_banner.h"
@@ -195,6 +197,14 @@ void TFormInstall::FormCreate() {
 }
 
 void TFormInstall::FormDestroy() {
+  // The install thread reports to this window until its end handler ran:
+  // when the window goes first (the layer stops), it waits for that here,
+  // serving the thread's call, and the end handler then does nothing.
+  mDestroying = true;
+  while (mInstalling.load() && ui::Application != nullptr) {
+    ui::Application->ProcessMessages();
+    if (mInstalling.load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
   if (mViewer != nullptr) {
     mViewer->ClearLayers(true);
     mViewer->SetScenes(nullptr, nullptr);
@@ -255,6 +265,7 @@ void TFormInstall::UpdateChosen(TFormDlg* dialog) {
 void TFormInstall::StatusTick() {
   if (!gFormShown) return;
   gFormShown = false;
+  if (mStatusTimer != nullptr) mStatusTimer->SetEnabled(false);
   if (gInstallMode == 1 && mPage == 1) {
     mPage = 6;
     KVNButton2Click(nullptr);
@@ -558,6 +569,10 @@ void TFormInstall::InstallThreadTerminate(TInstallThread&) {
 }
 
 void TFormInstall::ThreadEnded() {
+  if (mDestroying) {
+    mInstalling.store(false);
+    return;
+  }
   mInstalling.store(false);
   if (mLogTimer != nullptr) {
     ui::TObject::Free(mLogTimer);

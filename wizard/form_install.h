@@ -198,6 +198,7 @@ class TFormInstall : public ui::TForm, public iInstallWindow, public TInstallChe
   int32_t mProgress = 0;
   bool mAnimate = false;
   ui::TForm* mWait = nullptr;
+  bool mDestroying = false;
 };
 
 // Puts gBaseFolder and gFormShown back to their initial values.

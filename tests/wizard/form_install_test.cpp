@@ -400,6 +400,19 @@ TEST_F(InstallFlow, TheLogShownEqualsItsWholeText) {
   }
 }
 
+// The window freed while its installation runs (the layer stopping) waits
+// for the thread's end; nothing is left reporting to it.
+TEST_F(InstallFlow, FreedWhileInstallingWaitsForTheThread) {
+  Open();
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  ClickControl(form->KVNButton2);
+  ASSERT_EQ(form->Page(), 4);
+  TObject::Free(form);
+  form = nullptr;
+  // The thread object frees itself just after its end handler returned.
+  EXPECT_TRUE(test::PumpUntil([] { return TInstallThread::Running() == 0; }, 5000));
+}
+
 TEST_F(InstallFlow, ACorruptedContainerEndsWithTheFailureAndFinishOnly) {
   std::vector<uint8_t> bad(qlm_wizard_install_data, qlm_wizard_install_data + qlm_wizard_install_data_size);
   bad[bad.size() / 2] ^= 0x5A;
