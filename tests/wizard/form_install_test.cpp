@@ -208,6 +208,26 @@ TEST_F(InstallFlow, ThePagesAndTheirButtons) {
   EXPECT_EQ(form->ClientHeight(), 476);
 }
 
+// Every text the window shows is mark-up that parses and lays out whole.
+TEST_F(InstallFlow, ThePageTextsParse) {
+  const struct {
+    const char* what;
+    std::string markup;
+  } texts[] = {
+      {"introduction", install_intro_text()},
+      {"agreement", install_agreement_text()},
+      {"options", install_options_text(5379659)},
+      {"existing installation", install_existing_text()},
+  };
+  for (const auto& t : texts) {
+    SCOPED_TRACE(t.what);
+    TInfoScene scene;
+    EXPECT_TRUE(scene.LoadText(t.markup, 470, true));
+    EXPECT_GT(scene.GetTextHeight(), 100);
+  }
+  EXPECT_NE(install_options_text(5379659).find(">5 MB~>"), std::string::npos);
+}
+
 TEST_F(InstallFlow, ContinueWithoutTheBoxAsksToAgreeFirstAndPrintPreviewsTheAgreement) {
   Open();
   ClickControl(form->KVNButton2);
