@@ -5,11 +5,16 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-// g++ 12 with the sanitizers warns wrongly inside <regex> (maybe-uninitialized).
+// g++ 12 with the sanitizers warns wrongly inside <regex> (maybe-uninitialized);
+// clang has no such warning and refuses to hear of it.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <regex>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #include <string>
 #include <vector>
 
