@@ -101,6 +101,24 @@ TEST_F(HeadingTest, BarGlossIconCaptionAndHelpButtonGeometry) {
       EXPECT_EQ(h.Bottom, tc.help.Bottom);
     }
   }
+  // The icon is drawn at (5, 5) as 37 x 37, reaching below the bar, where
+  // nothing else draws.
+  s->SetButtonText("");
+  s->SetIcon(nullptr);
+  const TBitmap& plain = Render();
+  std::vector<uint32_t> below;
+  for (int y = 34; y < 42; ++y)
+    for (int x = 0; x < 400; ++x) below.push_back(ctest::argb_at(plain, x, y));
+  heading->SetIcon("..\\C_HREF.png");
+  const TBitmap& withIcon = Render();
+  int changed = 0;
+  for (int y = 34; y < 42; ++y)
+    for (int x = 0; x < 400; ++x)
+      if (ctest::argb_at(withIcon, x, y) != below[size_t(y - 34) * 400 + x]) {
+        ++changed;
+        EXPECT_TRUE(x >= 5 && x < 42) << x << "," << y;
+      }
+  EXPECT_GT(changed, 0);
   // A name nothing supplies keeps the icon there was.
   heading->SetIcon("..\\C_HREF.png");
   cImage* icon = s->Icon();
