@@ -42,16 +42,19 @@ const cButton* find_definition(const cButton* first, uint8_t id) {
   return nullptr;
 }
 
-TKVNButton* make_button(ui::TForm* form, int left, const char* caption, TColorIndex color) {
+}  // namespace
+
+TKVNButton* dialog_button(ui::TForm* form, int left, int top, int width, int height, const std::string& caption,
+                          double fontSize, TColorIndex color) {
   auto* b = new TKVNButton(form);
-  b->SetBounds(left, 281, kDefaultButtonWidth, 32);
+  b->SetBounds(left, top, width, height);
   b->SetButtonText(caption);
   b->SetColorIndex(color);
   b->SetButtonType(BTN_ROUND);
   b->SetButtonShadow(false);
   b->SetClipText(true);
   b->SetFontFace("Verdana");
-  b->SetFontSize(9.0);
+  b->SetFontSize(fontSize);
   b->SetFontStyle(TEXT_BOLD);
   b->SetAnimate(true);
   b->SetAnchors(ui::akRight | ui::akBottom);
@@ -59,7 +62,23 @@ TKVNButton* make_button(ui::TForm* form, int left, const char* caption, TColorIn
   return b;
 }
 
-}  // namespace
+TKVNHeading* dialog_heading(ui::TForm* form, int width, TColorTheme theme, TColorIndex buttonColor, bool fullHeight) {
+  auto* h = new TKVNHeading(form);
+  h->SetBounds(0, 0, width, 42);
+  THeadingScene* s = h->HeadingScene();
+  s->SetFontFace("Verdana");
+  s->SetFontSize(13.0);
+  s->SetFontStyle(TEXT_BOLD);
+  s->SetButtonType(BTN_CANDY);
+  s->SetButtonFace("Verdana");
+  s->SetButtonSize(8.0);
+  s->SetButtonStyle(TEXT_BOLD);
+  s->SetColorHeading(theme);
+  s->SetColorButton(buttonColor);
+  s->SetFullHeight(fullHeight);
+  h->SetParent(form);
+  return h;
+}
 
 // ---------------------------------------------------------------------------
 // cButton
@@ -93,27 +112,14 @@ TFormDlg::TFormDlg(ui::TComponent* owner) : ui::TForm(owner) {
   KeyPreview = true;
   SetClientSize(kDesignWidth, kDesignHeight);
 
-  Heading = new TKVNHeading(this);
-  Heading->SetBounds(0, 0, kDesignWidth, 42);
+  Heading = dialog_heading(this, kDesignWidth, CT_GRAY, CLR_RED, false);
   Heading->SetAlign(ui::alTop);
-  THeadingScene* hs = Heading->HeadingScene();
-  hs->SetFontFace("Verdana");
-  hs->SetFontSize(13.0);
-  hs->SetFontStyle(TEXT_BOLD);
-  hs->SetCaptionText("Dialog Title");
-  hs->SetButtonType(BTN_CANDY);
-  hs->SetButtonFace("Verdana");
-  hs->SetButtonSize(8.0);
-  hs->SetButtonStyle(TEXT_BOLD);
-  hs->SetColorHeading(CT_GRAY);
-  hs->SetColorButton(CLR_RED);
-  hs->SetFullHeight(false);
-  Heading->SetParent(this);
+  Heading->HeadingScene()->SetCaptionText("Dialog Title");
 
-  BtYes = make_button(this, 221, "Yes", CLR_GREEN);
-  BtNo = make_button(this, 309, "No", CLR_RED);
-  BtOK = make_button(this, 397, "OK", CLR_GREEN);
-  BtCancel = make_button(this, 485, "Cancel", CLR_YELLOW);
+  BtYes = dialog_button(this, 221, 281, kDefaultButtonWidth, 32, "Yes", 9.0, CLR_GREEN);
+  BtNo = dialog_button(this, 309, 281, kDefaultButtonWidth, 32, "No", 9.0, CLR_RED);
+  BtOK = dialog_button(this, 397, 281, kDefaultButtonWidth, 32, "OK", 9.0, CLR_GREEN);
+  BtCancel = dialog_button(this, 485, 281, kDefaultButtonWidth, 32, "Cancel", 9.0, CLR_YELLOW);
   BtYes->OnClick = [this](ui::TObject* s) { BtYesClick(s); };
   BtNo->OnClick = [this](ui::TObject* s) { BtNoClick(s); };
   BtOK->OnClick = [this](ui::TObject* s) { BtOKClick(s); };

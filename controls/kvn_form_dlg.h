@@ -115,6 +115,16 @@ class TFormDlg : public ui::TForm {
   int32_t mResult = 0;
 };
 
+// A button of the kit's dialogs on the form: BTN_ROUND, no shadow, clipped
+// bold "Verdana" caption, animated, anchored right and bottom.
+TKVNButton* dialog_button(ui::TForm* form, int left, int top, int width, int height, const std::string& caption,
+                          double fontSize, TColorIndex color);
+
+// The title bar of the kit's dialogs on the form: 0, 0, width x 42, caption
+// "Verdana" 13.0 bold, a BTN_CANDY help button in "Verdana" 8.0 bold, the
+// theme and button colour given.
+TKVNHeading* dialog_heading(ui::TForm* form, int width, TColorTheme theme, TColorIndex buttonColor, bool fullHeight);
+
 // Creates a dialog owned by owner (the application when nil), runs it and
 // releases it: the modal result, or -1 when the dialog cannot be created.
 // kind 0 warning, 1 error, 2 information, 3 confirmation, other custom;

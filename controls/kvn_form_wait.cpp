@@ -1,6 +1,7 @@
 #include "kvn_form_wait.h"
 
 #include "kvn_commons.h"
+#include "kvn_form_dlg.h"
 #include "qlm_platform_ui.h"
 #include "ui_app.h"
 
@@ -11,20 +12,7 @@ TFormWait::TFormWait(ui::TComponent* owner) : ui::TForm(owner) {
   SetFormStyle(ui::fsStayOnTop);
   SetClientSize(400, 42);
 
-  KVNHeading1 = new TKVNHeading(this);
-  KVNHeading1->SetBounds(0, 0, 400, 42);
-  THeadingScene* hs = KVNHeading1->HeadingScene();
-  hs->SetFontFace("Verdana");
-  hs->SetFontSize(13.0);
-  hs->SetFontStyle(TEXT_BOLD);
-  hs->SetButtonType(BTN_CANDY);
-  hs->SetButtonFace("Verdana");
-  hs->SetButtonSize(8.0);
-  hs->SetButtonStyle(TEXT_BOLD);
-  hs->SetColorHeading(CT_VIOLET);
-  hs->SetColorButton(CLR_ORANGE);
-  hs->SetFullHeight(true);
-  KVNHeading1->SetParent(this);
+  KVNHeading1 = dialog_heading(this, 400, CT_VIOLET, CLR_ORANGE, true);
   SetAutoSize(true);
 
   OnShow = [this](ui::TObject*) { FormShow(); };

@@ -1,7 +1,8 @@
-// The wait window and the message dialog on the GTK backend under a private
-// X server (run through xvfb-run by CTest): the wait window is on screen
-// while the GUI thread blocks without serving the loop, and keys from the
-// X server end a modal dialog.
+// The wait window, the message dialog and the print preview on the GTK
+// backend under a private X server (run through xvfb-run by CTest): the wait
+// window is on screen while the GUI thread blocks without serving the loop,
+// keys from the X server end a modal dialog, and a typed font size
+// re-renders the preview.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,7 +12,9 @@
 #include "gui_support.h"
 #include "kvn_commons.h"
 #include "kvn_form_dlg.h"
+#include "kvn_form_info_print.h"
 #include "kvn_form_wait.h"
+#include "plat_print_fake.h"
 #include "qlm_renderer_ids.h"
 #include "ui_app.h"
 #include "ui_gtk.h"
@@ -91,4 +94,43 @@ TEST_F(GuiDialog, EscapeAndEnterFromTheServerEndAModalDialog) {
     EXPECT_EQ(sent, 1);
     EXPECT_EQ(result, row.result);
   }
+}
+
+// The print preview over a form: its spin edits keep their designed sizes,
+// and typing a font size re-renders the thumbnails, which reach the screen
+// as they are in the back buffer.
+TEST_F(GuiDialog, PrintPreviewTypedFontSizeReachesTheScreen) {
+  plat::print::FakeBackend fake;
+  gPrintFontSize = 16;
+  auto* owner = Create<TForm>(Application);
+  owner->SetBounds(40, 40, 700, 600);
+  owner->Show();
+  auto* f = Create<TFormInfoPrint>(owner, &fake);
+  f->SetDocument(nullptr, "A short agreement.~(p) Second paragraph.~(p) ", "Agreement", false);
+  f->SetBounds(60, 60, f->Width(), f->Height());
+  f->Show();
+  ASSERT_TRUE(guitest::Pump([&] { return f->IsForeground(); }));
+  EXPECT_EQ(f->SpinEdit2->Width(), 43);
+  EXPECT_EQ(f->SpinEdit2->Height(), 22);
+  EXPECT_EQ(f->SpinEdit1->Width(), 45);
+  EXPECT_EQ(f->SpinEdit1->Height(), 22);
+  TInfoPrintScene* s = f->Scene();
+  auto idle = [s] { return !s->HasPendingOrders() && !s->IsBusy(); };
+  ASSERT_TRUE(guitest::Pump(idle, 10000));
+  const int64_t before = s->FinishedRenders();
+  const TPoint edit = f->SpinEdit2->ClientToScreen({10, 11});
+  ASSERT_EQ(std::system(("xdotool mousemove " + std::to_string(edit.X) + " " + std::to_string(edit.Y) +
+                         " click --repeat 2 1 key ctrl+a type 20")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(guitest::Pump([&] { return gPrintFontSize.load() == 20; }));
+  ASSERT_TRUE(guitest::Pump([&] { return idle() && s->FinishedRenders() > before; }, 10000));
+  guitest::Pump([] { return false; }, 300);  // the repaint reaches the window
+  const TRect r = f->Viewer()->FormRect();
+  const TPoint at = f->ClientToScreen({r.Left, r.Top});
+  const std::vector<uint8_t> shot = guitest::Screenshot(Bounds(at.X, at.Y, r.Width(), r.Height()), "preview");
+  ASSERT_EQ(shot.size(), size_t(r.Width()) * size_t(r.Height()) * 3) << "import failed";
+  EXPECT_EQ(guitest::Mismatches(shot, f->BackBuffer(), r.Left, r.Top, r.Width(), r.Height()), 0);
+  TObject::Free(f);
+  gPrintFontSize = 16;
 }
