@@ -13,6 +13,7 @@
 #include "kvn_checkbox.h"
 #include "kvn_commons.h"
 #include "kvn_form_dlg.h"
+#include "kvn_form_info_print.h"
 #include "kvn_form_wait.h"
 #include "kvn_info.h"
 #include "kvn_scene.h"
@@ -24,7 +25,6 @@
 #include "win_interfaces.h"
 
 std::string gBaseFolder;
-bool gFormShown = false;
 
 void form_install_window_globals_reset() {
   gBaseFolder.clear();
@@ -148,6 +148,12 @@ TFormInstall::TFormInstall(ui::TComponent* owner) : ui::TForm(owner) {
   KVNCheckBox1->OnClick = [this](ui::TObject* s) { KVNCheckBox1Click(s); };
 
   RunProgram = [](const std::string& path) { return plat::shell_run_program(path); };
+  PrintPreview = [this](const std::string& markup, const std::string& title) {
+    auto* preview = ui::Create<TFormInfoPrint>(this);
+    preview->SetDocument(nullptr, markup, title, false);
+    preview->ShowModal();
+    preview->Release();
+  };
 
   OnCreate = [this](ui::TObject*) { FormCreate(); };
   OnShow = [this](ui::TObject*) { FormShow(); };
@@ -176,6 +182,12 @@ void TFormInstall::FormCreate() {
   mBannerControl->SetParent(this);
   mBannerControl->SetScene(mBanner);
 
+  mAnimScene = new TAnimScene(this);
+  mAnimControl = new TAnimControl(Panel1, this, mAnimScene);
+  mAnimControl->SetAlign(ui::alClient);
+  mAnimControl->SetParent(Panel1);
+  mAnimControl->SetScene(mAnimScene);
+
   mPageScene = new TInfoScene;
   mPageLinks = new TInfoSceneHRefs(mPageScene);
   mViewer = new TInfoControl(this);
@@ -188,10 +200,6 @@ void TFormInstall::FormCreate() {
   mAgreementText = install_agreement_text();
   mOptionsText.clear();
   mLogText.clear();
-
-  mStatusTimer = new ui::TTimer(this);
-  mStatusTimer->SetInterval(kStatusTickMs);
-  mStatusTimer->SetOnTimer([this](ui::TObject*) { StatusTick(); });
 
   KVNButton3Click(nullptr);
 }
@@ -210,6 +218,9 @@ void TFormInstall::FormDestroy() {
     mViewer->SetScenes(nullptr, nullptr);
   }
   if (mBannerControl != nullptr) mBannerControl->SetScene(nullptr);
+  if (mAnimControl != nullptr) mAnimControl->SetScene(nullptr);
+  ui::TObject::Free(mAnimScene);
+  mAnimScene = nullptr;
   ui::TObject::Free(mPageLinks);
   ui::TObject::Free(mPageScene);
   ui::TObject::Free(mBanner);
@@ -262,31 +273,21 @@ void TFormInstall::UpdateChosen(TFormDlg* dialog) {
   dialog->SetResult(6);
 }
 
-void TFormInstall::StatusTick() {
-  if (!gFormShown) return;
-  gFormShown = false;
-  if (mStatusTimer != nullptr) mStatusTimer->SetEnabled(false);
-  if (gInstallMode == 1 && mPage == 1) {
-    mPage = 6;
-    KVNButton2Click(nullptr);
-  }
-}
-
 // ---- Status ---------------------------------------------------------------------
 
 void TFormInstall::SetStatusText(const std::string& markup) {
   mStatusText = markup;
-  if (StatusPanel != nullptr) StatusPanel->SetStatusText(markup);
+  if (mAnimScene != nullptr) mAnimScene->SetStatusText(markup);
 }
 
 void TFormInstall::SetProgress(int32_t progress) {
   mProgress = progress;
-  if (StatusPanel != nullptr) StatusPanel->SetProgress(progress);
+  if (mAnimScene != nullptr) mAnimScene->SetProgress(progress);
 }
 
 void TFormInstall::SetAnimate(bool animate) {
   mAnimate = animate;
-  if (StatusPanel != nullptr) StatusPanel->SetAnimate(animate);
+  if (mAnimScene != nullptr) mAnimScene->SetAnimate(animate);
 }
 
 // ---- Pages ------------------------------------------------------------------------

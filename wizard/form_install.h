@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "form_install_anim.h"
 #include "form_install_checks.h"
 #include "installs_thread.h"
 #include "ui_app.h"
@@ -29,8 +30,8 @@ class TFormDlg;
 
 // The folder under which the destination is proposed.
 extern std::string gBaseFolder;
-// Set at the end of FormShow; the status panel's next tick consumes it.
-extern bool gFormShown;
+// gFormShown (set at the end of FormShow, consumed by the status panel's
+// next tick) is declared with the status panel (form_install_anim.h).
 
 // The status texts.
 extern const char* const cnStatusWelcome;
@@ -55,18 +56,10 @@ std::string install_options_text(int64_t requiredSpace);
 // The existing-installation dialog's message.
 std::string install_existing_text();
 
-// What the status panel shows: a mark-up text, the progress (0..100) and
-// whether it animates. The window keeps the state and passes every change
-// on to the panel plugged in here (none yet: the state alone).
-class iStatusPanel {
- public:
-  virtual ~iStatusPanel() = default;
-  virtual void SetStatusText(const std::string& markup) = 0;
-  virtual void SetProgress(int32_t progress) = 0;
-  virtual void SetAnimate(bool animate) = 0;
-};
-
-class TFormInstall : public ui::TForm, public iInstallWindow, public TInstallChecksHost {
+class TFormInstall : public ui::TForm,
+                     public iInstallWindow,
+                     public TInstallChecksHost,
+                     public TAnimSceneHost {
  public:
   explicit TFormInstall(ui::TComponent* owner);
   ~TFormInstall() override;
@@ -104,10 +97,10 @@ class TFormInstall : public ui::TForm, public iInstallWindow, public TInstallChe
   // installation has ended.
   void CloseLog();
 
-  // The status panel's tick: consumes gFormShown and, after Update was
-  // chosen, moves to page 6 and starts the update. The window runs it from
-  // a timer of its own until the status panel does.
-  void StatusTick();
+  // TAnimSceneHost: the status panel's first tick after FormShow starts a
+  // chosen update through these.
+  void SetPage(int32_t page) override { mPage = uint8_t(page); }
+  void Continue() override { KVNButton2Click(nullptr); }
 
   // iInstallWindow: the shared log, the success flag, and the end handler
   // (called on the install thread; runs ThreadEnded on the GUI thread and
@@ -154,16 +147,16 @@ class TFormInstall : public ui::TForm, public iInstallWindow, public TInstallChe
   TKVNCheckBox* CheckSlot1 = nullptr;
   TKVNCheckBox* CheckSlot2 = nullptr;
 
-  // Seams. The status panel the state is passed on to (not owned; nil:
-  // none). The print preview of a page's mark-up under a title (nil: Print
-  // shows nothing). How Finish starts the installed program.
-  iStatusPanel* StatusPanel = nullptr;
+  // The status panel's scene.
+  TAnimScene* StatusScene() const { return mAnimScene; }
+
+  // Seams: the print preview of a page's mark-up under a title (by default
+  // the preview dialog, shown modally), and how Finish starts the installed
+  // program (by default without a shell).
   std::function<void(const std::string& markup, const std::string& title)> PrintPreview;
   std::function<bool(const std::string& winPath)> RunProgram;
   // The waits of closing a running copy (tests shorten them).
   rExitWaits ExitWaits;
-  // Interval of the window's own status tick, in ms.
-  static constexpr unsigned kStatusTickMs = 50;
 
  private:
   void SetStatusText(const std::string& markup);
@@ -190,7 +183,8 @@ class TFormInstall : public ui::TForm, public iInstallWindow, public TInstallChe
   std::string mLogBody;
   bool mLogShown = false, mLogClosed = false, mLogVariable = false;
   ui::TTimer* mLogTimer = nullptr;
-  ui::TTimer* mStatusTimer = nullptr;
+  TAnimScene* mAnimScene = nullptr;
+  TAnimControl* mAnimControl = nullptr;
   std::atomic<bool> mSuccess{false};
   std::atomic<bool> mInstalling{false};
   std::string mSuccessText, mFailureText;

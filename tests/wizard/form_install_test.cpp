@@ -17,6 +17,7 @@
 #include "kvn_checkbox.h"
 #include "kvn_commons.h"
 #include "kvn_form_dlg.h"
+#include "kvn_form_info_print.h"
 #include "kvn_info.h"
 #include "plat_path_map.h"
 #include "plat_registry.h"
@@ -107,16 +108,18 @@ class InstallFlow : public ::testing::Test {
   void RegisterContainer(const void* data, uint64_t size) {
     ASSERT_NE(resource_register(cnInstallDataName, data, int32_t(size)), nullptr);
   }
-  TFormInstall* Open() {
+  // The window with the print preview recorded (or the real one).
+  TFormInstall* Open(bool realPreview = false) {
     form = Create<TFormInstall>(Application);
     form->ExitWaits = {50, 2000};
     form->RunProgram = [this](const std::string& path) {
       started.push_back(path);
       return true;
     };
-    form->PrintPreview = [this](const std::string& markup, const std::string& title) {
-      previews.emplace_back(title, markup);
-    };
+    if (!realPreview)
+      form->PrintPreview = [this](const std::string& markup, const std::string& title) {
+        previews.emplace_back(title, markup);
+      };
     form->Show();
     return form;
   }
@@ -237,6 +240,24 @@ TEST_F(InstallFlow, ContinueWithoutTheBoxAsksToAgreeFirstAndPrintPreviewsTheAgre
   ASSERT_EQ(previews.size(), 1u);
   EXPECT_EQ(previews[0].first, "Korvane License");
   EXPECT_EQ(previews[0].second, install_agreement_text());
+}
+
+// Print on the agreement page opens the preview dialog, modal.
+TEST_F(InstallFlow, PrintOpensThePreviewOfTheAgreement) {
+  Open(true);
+  ClickControl(form->KVNButton2);
+  bool shown = false;
+  test::Script([&] {
+    TFormInfoPrint* p = nullptr;
+    for (int i = form->ComponentCount() - 1; i >= 0 && p == nullptr; --i)
+      p = dynamic_cast<TFormInfoPrint*>(form->Components(i));
+    ASSERT_NE(p, nullptr);
+    shown = p->Modal();
+    test::CloseBox(p);
+  });
+  ClickControl(form->KVNButton4);
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(form->Page(), 2);
 }
 
 // Previous and back resets the edit; the container is scanned once.
@@ -491,7 +512,7 @@ TEST_F(InstallFlow, TheExistingInstallationIsFoundByItsExactValue) {
     EXPECT_EQ(gInstallMode, 0);
     EXPECT_TRUE(test::PumpUntil(
         [&] {
-          test::Advance(TFormInstall::kStatusTickMs);
+          test::Advance(25);
           return !gFormShown;
         },
         5000));
@@ -531,7 +552,7 @@ TEST_F(InstallFlow, TheUpdateRoad) {
   EXPECT_TRUE(gSkipConfig);
   ASSERT_TRUE(test::PumpUntil(
       [&] {
-        test::Advance(TFormInstall::kStatusTickMs);
+        test::Advance(25);
         return form->Page() != 1;
       },
       5000));
