@@ -318,40 +318,33 @@ void TFormInstall::KVNButton3Click(ui::TObject*) {
     KVNButton3->SetTabOrder(3);
     KVNButton2->SetTabOrder(4);
   } else if (mPage == 3) {
-    ShowPageText(mAgreementText, true);
     RemoveOptionsControls();
-    KVNButton2->SetColorIndex(CLR_GRAY);
-    KVNButton3->SetColorIndex(CLR_BLUE);
-    KVNButton3->Show();
-    CreateAgreeBox();
-    SetActiveControl(mViewer);
-    mPage = 2;
-    CheckSlot1->SetTabOrder(0);
-    KVNButton4->SetTabOrder(1);
-    KVNButton3->SetTabOrder(2);
-    KVNButton2->SetTabOrder(3);
-    KVNButton2->SetButtonText("Continue");
-    SetProgress(12);
-    SetStatusText(cnStatusAgreeFirst);
+    ShowAgreementPage();
   }
+}
+
+// Page 2, from the introduction (Continue) or the options (Previous).
+void TFormInstall::ShowAgreementPage() {
+  ShowPageText(mAgreementText, true);
+  KVNButton2->SetColorIndex(CLR_GRAY);
+  KVNButton3->SetColorIndex(CLR_BLUE);
+  KVNButton3->Show();
+  CreateAgreeBox();
+  SetActiveControl(mViewer);
+  mPage = 2;
+  CheckSlot1->SetTabOrder(0);
+  KVNButton4->SetTabOrder(1);
+  KVNButton3->SetTabOrder(2);
+  KVNButton2->SetTabOrder(3);
+  KVNButton2->SetButtonText("Continue");
+  SetProgress(12);
+  SetStatusText(cnStatusAgreeFirst);
 }
 
 void TFormInstall::KVNButton2Click(ui::TObject*) {
   switch (mPage) {
     case 1:
-      ShowPageText(mAgreementText, true);
-      KVNButton2->SetColorIndex(CLR_GRAY);
-      KVNButton3->SetColorIndex(CLR_BLUE);
-      KVNButton3->Show();
-      CreateAgreeBox();
-      SetActiveControl(mViewer);
-      mPage = 2;
-      CheckSlot1->SetTabOrder(0);
-      KVNButton4->SetTabOrder(1);
-      KVNButton3->SetTabOrder(2);
-      KVNButton2->SetTabOrder(3);
-      SetProgress(12);
-      SetStatusText(cnStatusAgreeFirst);
+      ShowAgreementPage();
       break;
     case 2:
       if (KVNButton2->ColorIndex() != CLR_BLUE) {

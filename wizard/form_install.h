@@ -162,6 +162,7 @@ class TFormInstall : public ui::TForm,
   void SetStatusText(const std::string& markup);
   void SetProgress(int32_t progress);
   void SetAnimate(bool animate);
+  void ShowAgreementPage();
   void StartInstallation();
   bool CheckDestination();
   void Message(uint8_t kind, const std::string& title, int32_t w, int32_t h, const std::string& markup);
