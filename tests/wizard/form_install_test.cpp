@@ -522,6 +522,46 @@ TEST_F(InstallFlow, TheExistingInstallationIsFoundByItsExactValue) {
   }
 }
 
+// Update chosen while the application runs and stays: the "Exit
+// Application First" message, and the choice is offered again.
+TEST_F(InstallFlow, UpdateWhileTheApplicationStaysRunning) {
+  fs::create_directories(dest_host_);
+  plat::RegKey key;
+  ASSERT_EQ(plat::reg_create_key(plat::RegRoot::CurrentUser, kUninstallPath, key), plat::kRegOk);
+  ASSERT_EQ(plat::reg_set_string(key, "UninstallString", folder_local_app_data() + "\\Korvane-Snaprill\\uninstall.exe"),
+            plat::kRegOk);
+  plat::reg_close_key(key);
+  RunningCopy copy({"--ignore"});
+  ASSERT_TRUE(copy.Ready());
+  TFormDlg* choice = nullptr;
+  std::string message;
+  bool stillOpen = false;
+  test::Script([&] {
+    choice = OpenDialog(form);
+    ASSERT_NE(choice, nullptr);
+    ClickControl(choice->BtYes);
+  });
+  test::Script([&] {
+    TFormDlg* d = OpenDialog(form);
+    ASSERT_NE(d, nullptr);
+    ASSERT_NE(d, choice);
+    message = d->Heading->HeadingScene()->CaptionText();
+    ClickControl(d->BtOK);
+  });
+  test::Script([&] {
+    stillOpen = OpenDialog(form) == choice && choice->Modal();
+    test::Key(choice, VK_ESCAPE);
+  });
+  form = Create<TFormInstall>(Application);
+  form->ExitWaits = {200, 2000};
+  form->Show();
+  EXPECT_EQ(message, "Exit Application First");
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(gInstallMode, 0);
+  EXPECT_EQ(form->Page(), 1);
+  EXPECT_FALSE(gSkipConfig);
+}
+
 // An installation, then the installer again: Update goes straight to the
 // log, keeps the Run value and the capture configuration as they were.
 TEST_F(InstallFlow, TheUpdateRoad) {
