@@ -7,6 +7,7 @@
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
 #include "qlm_png.h"
+#include "qlm_renderer.h"
 #include "kvn_scrollbox.h"
 #include "ui_app.h"
 
@@ -173,3 +174,12 @@ bool web_address_allowed(const std::string& url) {
 }
 
 bool open_web_page(const std::string& url) { return web_address_allowed(url) && gOpenUrl && gOpenUrl(url); }
+
+void draw_crisp_frame(cRenderer& r, int32_t width, int32_t height, uint32_t color) {
+  r.SetPixelSnap(0.5, 0.5);
+  r.SetPenWidth(1.0);
+  r.FillOff();
+  r.PenOn();
+  r.SetPenColorARGB(color);
+  r.DrawRectangle(nullptr, 0, 0, width - 1, height - 1);
+}

@@ -40,6 +40,11 @@ void form_clamp_to_monitor(ui::TForm* form, int32_t left, int32_t top);
 void folder_browse(const std::string& title, const std::string& initialFolder, bool allowNewFolder,
                    std::string& path);
 
+class cRenderer;
+// A crisp one-pixel frame of the colour around a width x height area
+// (pixel snap 0.5, pen width 1, no fill).
+void draw_crisp_frame(cRenderer& r, int32_t width, int32_t height, uint32_t color);
+
 // Registers the kit's pictures (resources/ui) in the resource registry as
 // "..\<file name>"; call once at start, before cursors_load.
 void controls_register_pictures();

@@ -173,13 +173,7 @@ void TInfoControl::UpdateHover(int32_t x, int32_t y, bool& handled) {
 void TInfoControl::DrawScrollbars(int32_t width, int32_t height) {
   TKVNCompositeCustomControl::DrawScrollbars(width, height);
   if (!Frame) return;
-  cRenderer& r = *Renderer();
-  r.SetPixelSnap(0.5, 0.5);
-  r.SetPenWidth(1.0);
-  r.FillOff();
-  r.PenOn();
-  r.SetPenColorARGB(0xFF808080);
-  r.DrawRectangle(nullptr, 0, 0, width - 1, height - 1);
+  draw_crisp_frame(*Renderer(), width, height, 0xFF808080);
 }
 
 intptr_t TInfoControl::WmSize(int width, int height) {

@@ -699,6 +699,7 @@ bool cImageJNG::BuildBitmap() {
     const bool alpha = h.ctype == 12 || h.ctype == 14;
     const int32_t kind =
         alpha ? (platform_pixel_format() == px24RGB ? cnBitmap32RGBA : cnBitmap32BGRA) : cnBitmapNative;
+    image_check_read_limits(h.width, h.height, kind);
     // Through Create, whose 64-bit size check refuses what cannot be held.
     auto bitmap = std::make_unique<cBitmap>(int32_t(h.width), int32_t(h.height), kind);
     if (mChunks != nullptr && mChunks->tRNS != nullptr) bitmap->SetTransparentColor(mChunks->tRNS->Colour());

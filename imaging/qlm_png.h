@@ -219,7 +219,9 @@ class cPNG_tRNS : public cPNG_Chunk {
   bool LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHeader* header = nullptr) override;
   // A tRNS for the owner's 24-bit mSaveBitmap and its transparent colour.
   bool SaveChunk(cFlow* flow) override;
-  // The transparent colour the chunk defines, or 0.
+  // The transparent colour of a grey or RGB image's key, or 0. A palette
+  // image's tRNS defines no colour: its alpha_count entries take their own
+  // alpha, the entries beyond are opaque.
   uint32_t Colour() const;
 
   uint8_t color_type = 255;

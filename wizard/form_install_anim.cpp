@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include "installs_settings.h"
+#include "kvn_commons.h"
 #include "qlm_2D.h"
 #include "qlm_image.h"
 #include "qlm_path.h"
@@ -205,12 +206,7 @@ void TAnimScene::RenderFrame(int32_t w, int32_t h) {
   // A crisp black frame.
   r.ShadowOff();
   r.ResetPen(false);
-  r.SetPixelSnap(0.5, 0.5);
-  r.SetPenWidth(1.0);
-  r.FillOff();
-  r.PenOn();
-  r.SetPenColorARGB(0xFF000000);
-  r.DrawRectangle(nullptr, 0, 0, w - 1, h - 1);
+  draw_crisp_frame(r, w, h, 0xFF000000);
 }
 
 // ---------------------------------------------------------------------------

@@ -81,6 +81,34 @@ void rClockCommons::Free(rClockCommons*& commons) {
   commons = nullptr;
 }
 
+namespace {
+
+// A path that starts with the arc of radius r around (c, c) from the point
+// at angle `from` to the one at angle `to` (the short way).
+std::unique_ptr<cPath> arc_path(double c, double r, double from, double to, double& x1, double& y1) {
+  auto path = std::make_unique<cPath>();
+  double x2 = 0, y2 = 0;
+  point_on_circle(x1, y1, c, c, from, r);
+  point_on_circle(x2, y2, c, c, to, r);
+  path->MoveTo(x1, y1);
+  path->ArcTo(r, r, 0, false, false, x2, y2);
+  return path;
+}
+
+// Turns the closed path by `angle` degrees about (c, c), then moves it by
+// (dx, dy).
+void turn_about(cPath& path, double c, double angle, double dx, double dy) {
+  path.ClosePolygon();
+  rMatrix m;
+  matrix_identity(m);
+  matrix_translate(m, -c, -c);
+  matrix_rotate(m, angle);
+  matrix_translate(m, c + dx, c + dy);
+  path.Transform(m);
+}
+
+}  // namespace
+
 void rClockCommons::SetSize(double S, double D) {
   clockSize = S;
   faceSize = D;
@@ -101,43 +129,21 @@ void rClockCommons::SetSize(double S, double D) {
   // The first outline: a crescent between an arc of the face's circle and
   // a flatter one, turned by -70 degrees and moved a little up and left.
   {
-    auto path = std::make_unique<cPath>();
     const double r = D / 2 - 32;
-    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    point_on_circle(x1, y1, c, c, 335, r);
-    point_on_circle(x2, y2, c, c, 205, r);
-    path->MoveTo(x1, y1);
-    path->ArcTo(r, r, 0, false, false, x2, y2);
-    path->ArcTo(1.6 * r, 1.6 * r, 0, false, true, x1, y1);
-    path->ClosePolygon();
-    rMatrix m;
-    matrix_identity(m);
-    matrix_translate(m, -c, -c);
-    matrix_rotate(m, -70);
-    matrix_translate(m, c - 7, c - 6);
-    path->Transform(m);
-    outline1 = std::move(path);
+    double x1 = 0, y1 = 0;
+    outline1 = arc_path(c, r, 335, 205, x1, y1);
+    outline1->ArcTo(1.6 * r, 1.6 * r, 0, false, true, x1, y1);
+    turn_about(*outline1, c, -70, -7, -6);
   }
   // The second outline: the upper arc of a smaller circle closed below by
   // two quadratic curves through a point under the centre.
   {
-    auto path = std::make_unique<cPath>();
     const double r = D / 2 - 18;
-    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-    point_on_circle(x1, y1, c, c, 350, r);
-    point_on_circle(x2, y2, c, c, 190, r);
-    path->MoveTo(x1, y1);
-    path->ArcTo(r, r, 0, false, false, x2, y2);
-    path->Curve3(c - r / 2, c + r / 3, c, c + r / 5);
-    path->Curve3(c + r / 2, c + r / 3, x1, y1);
-    path->ClosePolygon();
-    rMatrix m;
-    matrix_identity(m);
-    matrix_translate(m, -c, -c);
-    matrix_rotate(m, -2);
-    matrix_translate(m, c, c);
-    path->Transform(m);
-    outline2 = std::move(path);
+    double x1 = 0, y1 = 0;
+    outline2 = arc_path(c, r, 350, 190, x1, y1);
+    outline2->Curve3(c - r / 2, c + r / 3, c, c + r / 5);
+    outline2->Curve3(c + r / 2, c + r / 3, x1, y1);
+    turn_about(*outline2, c, -2, 0, 0);
   }
   auto gradient = std::make_unique<cGradientLinearX>(0, 100);
   gradient->AddStopARGB(0xFFFFFFFF, 0);

@@ -385,6 +385,8 @@ TEST_F(JNG, RefusedStreams) {
       {"alpha IDAT length 0xFFFFFFF0", build({jh, huge_idat}), errPNGInvalidChunkSize, "{aloc>flow.Size}"},
       {"JHDR 65500 x 65500", build({chunk("JHDR", jhdr(65500, 65500, 14, 8)), jdat, end}), errJNGBuildBitmap,
        "{BuildBitmap}"},
+      {"JHDR 20000 x 20000", build({chunk("JHDR", jhdr(20000, 20000, 14, 8)), jdat, end}), errNEnoughMem,
+       "{20000x20000 over the image read limits}"},
       {"alpha stream ends early, then garbage", build({jh, chunk("IDAT", short_stream), jdat, end}),
        errPNGFlowCorrupted, "{zlib stream ended early}"},
       {"IEND inside the alpha data", build({jh, chunk("IDAT", half_a), end}), errPNGInvalidChunkType, "{\"IEND\"}"},

@@ -23,6 +23,7 @@
 #include "image_test_util.h"
 #include "qlm_base_array.h"
 #include "qlm_base_flow.h"
+#include "qlm_base_view_flow.h"
 #include "qlm_jpeg.h"
 #include "qlm_jpeg_lib.h"
 #include "test_files.h"
@@ -56,7 +57,7 @@ uint32_t photo_argb(int32_t x, int32_t y) { return color_rgba(photo(x, y, 0), ph
 // A JPEG written by the library directly (the fixtures the system does not
 // write: grey, CMYK, progressive, restart intervals).
 Bytes raw_encode(int w, int h, J_COLOR_SPACE space, int components, bool progressive, int quality = 90,
-                 const tSample& sample = photo) {
+                 const tSample& sample = photo, int restart_rows = 0) {
   jpeg_compress_struct c{};
   jpeg_error_mgr err{};
   c.err = jpeg_std_error(&err);
@@ -71,6 +72,7 @@ Bytes raw_encode(int w, int h, J_COLOR_SPACE space, int components, bool progres
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, quality, TRUE);
   if (progressive) jpeg_simple_progression(&c);
+  c.restart_in_rows = restart_rows;
   jpeg_start_compress(&c, TRUE);
   std::vector<uint8_t> row(size_t(w) * size_t(components));
   for (int y = 0; y < h; ++y) {
@@ -256,6 +258,60 @@ TEST_F(JPEG, ReadsStopAtTheFlowsEnd) {
   EXPECT_EQ(flow->Curr(), int64_t(bytes.size()));
 }
 
+// A view flow over the caller's bytes is read in place (the library gets all
+// of them at once); the outcome must be the memory flow's, read in pieces:
+// success, pixels, palette and every logged row, for whole, cut, damaged and
+// marker-laden streams. Afterwards the view flow stands just after what the
+// library used (at the end for a stream that ends with its end marker).
+TEST_F(JPEG, AViewFlowIsReadInPlaceWithTheMemoryFlowsOutcome) {
+  const Bytes baseline = raw_encode(100, 50, JCS_RGB, 3, false);
+  Bytes cut = baseline;
+  cut.resize(find_marker(cut, 0xDA) + (cut.size() - find_marker(cut, 0xDA)) / 2);
+  Bytes trailing = baseline;
+  trailing.insert(trailing.end(), 5000, 0x55);
+  Bytes markers = raw_encode(16, 16, JCS_RGB, 3, false);
+  for (int i = 0; i < 3000; ++i) markers.insert(markers.begin() + 2, {0xFF, 0xFE, 0x00, 0x02});
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int64_t view_end;  // where the view flow stands after a success; -1: not checked
+  };
+  const Case cases[] = {
+      {"baseline", baseline, int64_t(baseline.size())},
+      {"grey", raw_encode(37, 21, JCS_GRAYSCALE, 1, false), -1},
+      {"progressive", raw_encode(64, 48, JCS_RGB, 3, true), -1},
+      {"large", raw_encode(300, 200, JCS_RGB, 3, false, 95), -1},
+      {"cmyk", raw_encode(16, 16, JCS_CMYK, 4, false), -1},
+      {"cut in the scan", cut, int64_t(cut.size())},
+      {"bytes after the end marker", trailing, int64_t(baseline.size())},
+      {"thousands of markers", markers, -1},
+      {"skip past the end", {0xFF, 0xD8, 0xFF, 0xE5, 0xFF, 0xFF, 0x00, 0x00}, -1},
+      {"not a JPEG", Bytes(300, 0x41), -1},
+      {"one byte", Bytes(1, 0xFF), -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto memory = read_flow(c.bytes);
+    auto pieces = std::make_unique<cImageJPEG>(cnJPEGDctIntSlow, 85);
+    const bool pieces_ok = pieces->Open(memory.get());
+    cViewFlow view(c.bytes.data(), int64_t(c.bytes.size()));
+    ASSERT_TRUE(view.Open());
+    cImageJPEG in_place(cnJPEGDctIntSlow, 85);
+    const bool ok = in_place.Open(&view);
+    EXPECT_EQ(ok, pieces_ok);
+    EXPECT_EQ(in_place.LastErrorCode(), pieces->LastErrorCode());
+    const uint32_t rows = pieces->Log() != nullptr ? pieces->Log()->Count() : 0;
+    ASSERT_EQ(in_place.Log() != nullptr ? in_place.Log()->Count() : 0, rows);
+    for (uint32_t i = 1; i <= rows; ++i) EXPECT_EQ(in_place.Log()->Get(i)->message, pieces->Log()->Get(i)->message);
+    if (!ok) continue;
+    EXPECT_TRUE(testenv::bitmaps_equal(*in_place.Bitmap(0), *pieces->Bitmap(0)));
+    EXPECT_EQ(in_place.Bitmap(0)->Palette() != nullptr, pieces->Bitmap(0)->Palette() != nullptr);
+    if (c.view_end >= 0) {
+      EXPECT_EQ(view.Curr(), c.view_end);
+    }
+  }
+}
+
 TEST_F(JPEG, GreyGoesThroughTheGreyPalette) {
   const Bytes bytes = raw_encode(37, 21, JCS_GRAYSCALE, 1, false);
   int w = 0, h = 0;
@@ -359,6 +415,34 @@ TEST_F(JPEG, ThousandsOfMarkersLeaveABoundedLog) {
     EXPECT_TRUE(row.raise_address.IsSet() && row.logged_at.IsSet());
     EXPECT_GT(row.date.year, 2000);
   }
+}
+
+// A restart marker on every block row logs a trace row each; cut short, the
+// file still shows its "Premature end" warning: trace rows have a cap of
+// their own and never crowd warnings out.
+TEST_F(JPEG, TraceRowsNeverCrowdOutTheWarningOfACutFile) {
+  const Bytes whole = raw_encode(8, 1600, JCS_GRAYSCALE, 1, false, 90, photo, 1);
+  ASSERT_NE(find_marker(whole, 0xD7, 24), std::string::npos);  // 199 restart markers
+  const Bytes cut(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() * 3 / 4));
+  auto image = open_bytes(cut);
+  ASSERT_TRUE(image->IsOpened()) << image->LastErrorText();
+  EXPECT_EQ(count_rows(*image, R"(^\{Warning:Premature end of JPEG file\(MsgLevel:-1\)\}$)"), 1);
+  EXPECT_EQ(count_rows(*image, R"(^\{[0-9]+ further messages dropped\}$)"), 1);
+  EXPECT_EQ(count_rows(*image, R"(\(MsgLevel:[0-9]+\)\}$)"), cnJPEGMaxTraceRows);
+}
+
+// A 633-byte file whose frame header says 26700 x 26700 opened (its data
+// cut short) with a 2 GB bitmap; the read limits refuse it first.
+TEST_F(JPEG, TheReadLimitsRefuseAHugeFrameBeforeItsBitmap) {
+  Bytes bytes = raw_encode(16, 16, JCS_RGB, 3, false);
+  const size_t sof = find_marker(bytes, 0xC0);
+  ASSERT_NE(sof, std::string::npos);
+  for (size_t at : {sof + 5, sof + 7}) bytes[at] = 26700 >> 8, bytes[at + 1] = 26700 & 0xFF;
+  auto image = open_bytes(bytes);
+  EXPECT_FALSE(image->IsOpened());
+  EXPECT_EQ(image->LastErrorCode(), errNEnoughMem);
+  EXPECT_EQ(count_rows(*image, R"(^\{26700x26700 over the image read limits\}$)"), 1) << image->LastErrorText();
+  EXPECT_EQ(image->Bitmap(0), nullptr);
 }
 
 // A marker whose length runs past the end: the skip stops at the inserted

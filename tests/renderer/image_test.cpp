@@ -16,7 +16,10 @@
 #include "qlm_jpeg.h"
 #include "qlm_png.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_image_load.h"
 #include "qlm_renderer_image.h"
+#include "qlm_renderer_svg.h"
+#include "qlm_svg.h"
 #include "renderer_support.h"
 #include "sandbox.h"
 #include "test_files.h"
@@ -226,6 +229,53 @@ TEST_F(ImageTest, GeneratorsEqualRawAgg) {
     agg::image_filter_lut lut(agg::image_filter_bicubic(), true);
     EXPECT_EQ(b.Bytes(), (raw_image<agg::span_image_filter_rgba>(*small, 0, 0, 24, 18, &lut)));
   }
+}
+
+// A picture stretched by a plain scale takes the scaled bilinear filter; it
+// must draw what AGG's bilinear filter draws, over scales, whole and
+// fractional placements, pictures running off the surface, source
+// rectangles, opaque and translucent pixels, straight and pre-multiplied
+// drawing, and a clip. Allowed difference: none (the same source positions,
+// stepped out per span as the general filter steps them, and the same sums).
+TEST_F(ImageTest, ScaledBilinearFilterDrawsWhatAggsFilterDraws) {
+  struct Case {
+    double x1, y1, x2, y2;
+    int sx1, sy1, sx2, sy2;  // source rectangle; all 0: the whole picture
+    bool premultiplied;
+    bool clip;
+  };
+  const Case cases[] = {
+      {0, 0, 48, 36, 0, 0, 0, 0, false, false},        {1.5, 0.25, 46.75, 39.5, 0, 0, 0, 0, false, false},
+      {-7.3, 3, 30, 51.2, 0, 0, 0, 0, false, false},   {10, -4, 70, 20, 0, 0, 0, 0, false, false},
+      {2, 2, 45, 33, 3, 2, 17, 11, false, false},      {0.5, 0.5, 40.5, 30.5, 0, 0, 0, 0, true, false},
+      {3.25, 1.75, 47.5, 39, 0, 0, 0, 0, false, true}, {5, 5, 28, 21, 0, 0, 0, 0, false, false},
+  };
+  for (const bool translucent : {false, true})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << "to " << c.x1 << "," << c.y1 << " " << c.x2 << "," << c.y2 << " from "
+                                      << c.sx1 << "," << c.sy1 << " " << c.sx2 << "," << c.sy2 << " premultiplied "
+                                      << c.premultiplied << " clip " << c.clip << " translucent " << translucent);
+      auto picture = testenv::make_bitmap(20, 15, cnBitmap32BGRA, [translucent](int32_t x, int32_t y) {
+        const uint32_t p = testenv::pattern_argb(x, y, 11);
+        return translucent ? p : p | 0xFF000000u;
+      });
+      auto draw = [&](bool scaled) {
+        image_scaled_bilinear_enable(scaled);
+        Bound b(cnBitmap32BGRA, 64, 48);
+        if (c.clip) b.r.ClipEllipse(30, 22, 20, 14);
+        if (c.sx2 > 0)
+          b.r.DrawImageRect(picture.get(), c.sx1, c.sy1, c.sx2, c.sy2, c.x1, c.y1, c.x2, c.y2, c.premultiplied,
+                            nullptr);
+        else
+          b.r.DrawImage(picture.get(), c.premultiplied, c.x1, c.y1, c.x2, c.y2, nullptr);
+        EXPECT_EQ(b.r.LastSpan(), eImageSpan::bilinear);
+        if (c.clip) b.r.ClipOff();
+        image_scaled_bilinear_enable(true);
+        return b.Bytes();
+      };
+      const testenv::rByteDifference d = testenv::byte_difference(draw(false), draw(true));
+      EXPECT_EQ(d.worst, 0) << d.differing << " bytes differ";
+    }
 }
 
 TEST_F(ImageTest, GeneratorChoiceTable) {
@@ -620,6 +670,46 @@ TEST_F(ImageTest, ImageLoadTable) {
     else
       EXPECT_NEAR(double(px & 0xFF), 128.0, 3.0);
   }
+}
+
+// A load that answers nil says why in the thread's load log; a host path
+// ("/" in the name) is named as no Windows name.
+TEST_F(ImageTest, FailedLoadsSayWhyInTheLoadLog) {
+  const std::string host = testenv::sandbox_dir("load_log");
+  const std::string dir = testenv::win_of(host);
+  cImagePNG png;
+  write_bytes(host + "/a.png", encoded(png, 0xFF3366CCu));
+  write_bytes(host + "/bad.png", {0x89, 'P', 'N', 'G', 1, 2, 3});
+  std::ofstream(host + "/a.svg") << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"5\" height=\"5\"/>";
+  std::ofstream(host + "/bad.svg") << "<svg><rect";
+  struct Case {
+    std::string name;
+    bool svg;
+    int32_t code;
+    const char* text;
+  } cases[] = {
+      {host + "/a.png", false, errPathNF, "not a Windows name"},
+      {dir + "/a.png", false, errPathNF, "not a Windows name"},
+      {host + "/a.svg", true, errPathNF, "not a Windows name"},
+      {dir + "\\a.gif", false, errPreCondition, "no reader for the extension \".GIF\""},
+      {dir + "\\a.png", true, errPreCondition, "no reader for the extension \".PNG\""},
+      {dir + "\\missing.png", false, errFileNOpen, "neither a resource nor a readable file"},
+      {dir + "\\missing.svg", true, errFileNOpen, "neither a resource nor a readable file"},
+      {dir + "\\bad.png", false, errQLMCall, "image.Open"},
+      {dir + "\\bad.svg", true, errQLMCall, "svg.Open"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool loaded = c.svg ? svg_load(c.name) != nullptr : image_load(c.name) != nullptr;
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(image_load_log().LastErrorCode(), c.code);
+    EXPECT_NE(image_load_log().LastErrorText().find(c.text), std::string::npos) << image_load_log().LastErrorText();
+  }
+  // The Windows names of the same files load; the log keeps at most 64 rows.
+  EXPECT_NE(image_load(dir + "\\a.png"), nullptr);
+  EXPECT_NE(svg_load(dir + "\\a.svg"), nullptr);
+  for (int i = 0; i < 70; ++i) image_load("none.gif");
+  EXPECT_EQ(image_load_log().Log()->Count(), 64u);
 }
 
 }  // namespace
