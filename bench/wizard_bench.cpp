@@ -13,6 +13,7 @@
 #include "kvn_checkbox.h"
 #include "kvn_commons.h"
 #include "kvn_control.h"
+#include "form_install_anim.h"
 #include "kvn_info.h"
 #include "qlm_base_lists.h"
 #include "qlm_renderer_ids.h"
@@ -71,6 +72,7 @@ void BM_PagePaintAndCompose(benchmark::State& state) {
     // Every scene drawn again, then the whole client composed.
     form->PageScene()->Invalidate(true, 0, 0);
     form->Viewer()->LinkScene()->Invalidate(true, 0, 0);
+    form->StatusScene()->Invalidate(true, 0, 0);
     for (int i = 0; i < form->ComponentCount(); ++i) {
       auto* c = dynamic_cast<TKVNCustomControl*>(form->Components(i));
       if (c != nullptr && c->Scene() != nullptr) c->Scene()->Invalidate(true, 0, 0);
