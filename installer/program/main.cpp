@@ -1,32 +1,57 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "form_install.h"
 #include "installs.h"
 #include "installs_container.h"
+#include "kvn_commons.h"
 #include "qlm_base_lists.h"
 #include "qlm_platform.h"
+#include "qlm_renderer_ids.h"
 #include "qlm_startup.h"
+#include "qlm_ui_start.h"
+#include "ui_app.h"
 
 // The install container, embedded by the build.
 extern "C" const uint8_t qlm_install_data[];
 extern "C" const uint64_t qlm_install_data_size;
 
+namespace {
+
+int stop(int code) {
+  installs_stop();
+  framework_stop();
+  return code;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   framework_start(argc, argv);
   installs_start();
-  // The embedded data blocks, registered under their names before anything
-  // looks for them.
+  qlm_renderer_start();
+  if (!qlm_ui_start()) {
+    std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: the window system cannot be started.\n");
+    return stop(1);
+  }
+  // Without a display the window layer runs on its test backend, which has
+  // no user to answer it: the installer needs a desktop session.
+  if (ui::Application->GetBackend().Name() == std::string("headless")) {
+    std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: no display; run it in a desktop session.\n");
+    return stop(1);
+  }
+  // The embedded data blocks: the pictures of the banner, the dialogs and
+  // the cursors, then the install container.
+  controls_register_pictures();
   if (qlm_install_data_size > uint64_t(INT32_MAX) ||
       resource_register(cnInstallDataName, qlm_install_data, int32_t(qlm_install_data_size)) == nullptr) {
-    std::fprintf(stderr, "The installation data cannot be registered.\n");
-    installs_stop();
-    framework_stop();
-    return 1;
+    std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: the installation data cannot be registered.\n");
+    return stop(1);
   }
-  std::printf("Korvane Snaprill 1.31 Installer\n");
-  std::printf("The installer window is not built yet: this build contains the install engine only.\n");
-  std::printf("Program: %s\n", param_str(0).c_str());
-  installs_stop();
-  framework_stop();
-  return 0;
+  cursors_load();
+
+  ui::Application->Initialize();
+  ui::Application->CreateForm<TFormInstall>();
+  ui::Application->Run();
+  return stop(0);
 }

@@ -1,0 +1,613 @@
+// The installer window on the headless backend, driven by scripted clicks
+// and the virtual clock with the installer's own container, installing into
+// the sandbox: the pages and their buttons, the agreement, the destination
+// checks, a whole installation and its finish page, a failed one, and the
+// update of an existing installation.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "form_install.h"
+#include "installs_container.h"
+#include "installs_settings.h"
+#include "kvn_button.h"
+#include "kvn_checkbox.h"
+#include "kvn_commons.h"
+#include "kvn_form_dlg.h"
+#include "kvn_form_info_print.h"
+#include "kvn_info.h"
+#include "plat_path_map.h"
+#include "plat_registry.h"
+#include "qlm_base_lists.h"
+#include "qlm_renderer_ids.h"
+#include "running_copy.h"
+#include "sandbox.h"
+#include "test_files.h"
+#include "ui_app.h"
+#include "ui_headless.h"
+#include "win_interfaces.h"
+
+extern "C" const uint8_t qlm_wizard_install_data[];
+extern "C" const uint64_t qlm_wizard_install_data_size;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ui;
+
+constexpr const char* kUninstallPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvane Snaprill";
+
+std::string host_of(const std::string& win) {
+  std::string host;
+  EXPECT_EQ(plat::to_posix(win, host), 0) << win;
+  return host;
+}
+
+// A dialog the window owns and shows now.
+TFormDlg* OpenDialog(TForm* owner) {
+  for (int i = owner->ComponentCount() - 1; i >= 0; --i)
+    if (auto* d = dynamic_cast<TFormDlg*>(owner->Components(i)); d != nullptr && !d->Destroying() && d->Modal())
+      return d;
+  return nullptr;
+}
+
+void ClickControl(TControl* c) {
+  ASSERT_NE(c, nullptr);
+  ASSERT_TRUE(c->Showing());
+  TForm* f = c->ParentForm();
+  test::Snapshot(f);
+  const TRect r = c->FormRect();
+  test::Click(f, (r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2);
+}
+
+// A check box is clicked on its box, at its left.
+void ClickBox(TKVNCheckBox* c) {
+  ASSERT_NE(c, nullptr);
+  ASSERT_TRUE(c->Showing());
+  TForm* f = c->ParentForm();
+  test::Snapshot(f);
+  const TRect r = c->FormRect();
+  test::Click(f, r.Left + 8, (r.Top + r.Bottom) / 2);
+}
+
+// An inactive (grey) button takes no mouse click; Enter on it still clicks.
+void PressEnterOn(TKVNButton* b) {
+  ASSERT_NE(b, nullptr);
+  b->SetFocus();
+  test::Key(b->ParentForm(), VK_RETURN);
+}
+
+class InstallFlow : public ::testing::Test {
+ protected:
+  InstallFlow() {
+    qlm_renderer_start();
+    resource_stop();
+    resource_start();
+    controls_register_pictures();
+    RegisterContainer(qlm_wizard_install_data, qlm_wizard_install_data_size);
+    install_settings_reset();
+    form_install_globals_reset();
+    form_install_window_globals_reset();
+    plat::reg_delete_key(plat::RegRoot::CurrentUser, kUninstallPath);
+    autorun_remove(true);
+    dest_host_ = host_of(folder_local_app_data()) + "/Korvane-Snaprill";
+    fs::remove_all(dest_host_);
+  }
+  ~InstallFlow() override {
+    // No installation may outlive the window it reports to.
+    EXPECT_TRUE(test::PumpUntil([] { return TInstallThread::Running() == 0; }, 60000));
+    resource_stop();
+    resource_start();
+    install_settings_reset();
+    form_install_globals_reset();
+    form_install_window_globals_reset();
+  }
+  void RegisterContainer(const void* data, uint64_t size) {
+    ASSERT_NE(resource_register(cnInstallDataName, data, int32_t(size)), nullptr);
+  }
+  // The window with the print preview recorded (or the real one).
+  TFormInstall* Open(bool realPreview = false) {
+    form = Create<TFormInstall>(Application);
+    form->ExitWaits = {50, 2000};
+    form->RunProgram = [this](const std::string& path) {
+      started.push_back(path);
+      return true;
+    };
+    if (!realPreview)
+      form->PrintPreview = [this](const std::string& markup, const std::string& title) {
+        previews.emplace_back(title, markup);
+      };
+    form->Show();
+    return form;
+  }
+  // Runs an action that shows one message and answers it with OK; the
+  // message's title.
+  std::string Answered(const std::function<void()>& action) {
+    std::string title;
+    test::Script([&] {
+      TFormDlg* d = OpenDialog(form);
+      ASSERT_NE(d, nullptr);
+      title = d->Heading->HeadingScene()->CaptionText();
+      ClickControl(d->BtOK);
+    });
+    action();
+    EXPECT_EQ(test::Headless().ScriptLeft(), 0u);
+    return title;
+  }
+  void ToOptions() {
+    ClickControl(form->KVNButton2);
+    ClickBox(form->CheckSlot1);
+    ClickControl(form->KVNButton2);
+    ASSERT_EQ(form->Page(), 3);
+  }
+  // The installation runs, the log ticking each second, until the finish
+  // page.
+  void WaitForFinishPage() {
+    ASSERT_TRUE(test::PumpUntil(
+        [&] {
+          test::Advance(1000);
+          return form->Page() == 5;
+        },
+        60000));
+  }
+  // Install pressed with the edit's destination; waits for the finish page.
+  void InstallAndWait() {
+    ClickControl(form->KVNButton2);
+    ASSERT_EQ(form->Page(), 4);
+    WaitForFinishPage();
+  }
+
+  test::Session session;
+  TFormInstall* form = nullptr;
+  std::string dest_host_;
+  std::vector<std::string> started;
+  std::vector<std::pair<std::string, std::string>> previews;
+};
+
+// What each page shows in the status panel and the bottom bar, walking
+// forward to the options page and back to the introduction.
+TEST_F(InstallFlow, ThePagesAndTheirButtons) {
+  Open();
+  struct Row {
+    const char* step;
+    std::function<void()> action;
+    uint8_t page;
+    const char* status;
+    int32_t progress;
+    bool print, previous;
+    TColorIndex continueColor;
+    const char* continueCaption;
+  };
+  const Row rows[] = {
+      {"created", [] {}, 1, cnStatusWelcome, 0, false, false, CLR_BLUE, "Continue"},
+      {"Continue", [&] { ClickControl(form->KVNButton2); }, 2, cnStatusAgreeFirst, 12, true, true, CLR_GRAY,
+       "Continue"},
+      {"agreed", [&] { ClickBox(form->CheckSlot1); }, 2, cnStatusAgreed, 25, true, true, CLR_BLUE, "Continue"},
+      {"unticked", [&] { ClickBox(form->CheckSlot1); }, 2, cnStatusAgreeFirst, 12, true, true, CLR_GRAY,
+       "Continue"},
+      {"ticked again", [&] { ClickBox(form->CheckSlot1); }, 2, cnStatusAgreed, 25, true, true, CLR_BLUE,
+       "Continue"},
+      {"options", [&] { ClickControl(form->KVNButton2); }, 3, cnStatusOptions, 50, false, true, CLR_GREEN,
+       "Install"},
+      {"back to the agreement", [&] { ClickControl(form->KVNButton3); }, 2, cnStatusAgreeFirst, 12, true, true,
+       CLR_GRAY, "Continue"},
+      {"back to the introduction", [&] { ClickControl(form->KVNButton3); }, 1, cnStatusWelcome, 0, false, false,
+       CLR_BLUE, "Continue"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.step);
+    row.action();
+    EXPECT_EQ(form->Page(), row.page);
+    EXPECT_EQ(form->StatusText(), row.status);
+    EXPECT_EQ(form->Progress(), row.progress);
+    EXPECT_EQ(form->KVNButton4->Visible(), row.print);
+    EXPECT_EQ(form->KVNButton3->Visible(), row.previous);
+    EXPECT_EQ(form->KVNButton2->ColorIndex(), row.continueColor);
+    EXPECT_EQ(form->KVNButton2->ButtonText(), row.continueCaption);
+    EXPECT_EQ(form->CheckSlot1 != nullptr, row.page == 2 || row.page == 3);
+    EXPECT_EQ(form->DestEdit != nullptr, row.page == 3);
+    EXPECT_GT(form->PageScene()->GetTextHeight(), 0);
+  }
+  EXPECT_EQ(form->Caption(), cnInstallerCaption);
+  EXPECT_EQ(form->ClientWidth(), 699);
+  EXPECT_EQ(form->ClientHeight(), 476);
+}
+
+// Every text the window shows is mark-up that parses and lays out whole.
+TEST_F(InstallFlow, ThePageTextsParse) {
+  const struct {
+    const char* what;
+    std::string markup;
+  } texts[] = {
+      {"introduction", install_intro_text()},
+      {"agreement", install_agreement_text()},
+      {"options", install_options_text(5379659)},
+      {"existing installation", install_existing_text()},
+  };
+  for (const auto& t : texts) {
+    SCOPED_TRACE(t.what);
+    TInfoScene scene;
+    EXPECT_TRUE(scene.LoadText(t.markup, 470, true));
+    EXPECT_GT(scene.GetTextHeight(), 100);
+  }
+  EXPECT_NE(install_options_text(5379659).find(">5 MB~>"), std::string::npos);
+}
+
+TEST_F(InstallFlow, ContinueWithoutTheBoxAsksToAgreeFirstAndPrintPreviewsTheAgreement) {
+  Open();
+  ClickControl(form->KVNButton2);
+  EXPECT_EQ(Answered([&] { PressEnterOn(form->KVNButton2); }), "Agree First");
+  EXPECT_EQ(form->Page(), 2);
+  ClickControl(form->KVNButton4);
+  ASSERT_EQ(previews.size(), 1u);
+  EXPECT_EQ(previews[0].first, "Korvane License");
+  EXPECT_EQ(previews[0].second, install_agreement_text());
+}
+
+// Print on the agreement page opens the preview dialog, modal.
+TEST_F(InstallFlow, PrintOpensThePreviewOfTheAgreement) {
+  Open(true);
+  ClickControl(form->KVNButton2);
+  bool shown = false;
+  test::Script([&] {
+    TFormInfoPrint* p = nullptr;
+    for (int i = form->ComponentCount() - 1; i >= 0 && p == nullptr; --i)
+      p = dynamic_cast<TFormInfoPrint*>(form->Components(i));
+    ASSERT_NE(p, nullptr);
+    shown = p->Modal();
+    test::CloseBox(p);
+  });
+  ClickControl(form->KVNButton4);
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(form->Page(), 2);
+}
+
+// Previous and back resets the edit; the container is scanned once.
+TEST_F(InstallFlow, TheOptionsPageResetsTheDestinationAndScansOnce) {
+  Open();
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  const std::string proposed = form->DestEdit->Text();
+  EXPECT_EQ(proposed, folder_local_app_data() + "\\Korvane-Snaprill");
+  EXPECT_GT(gRequiredSpace, 0);
+  const int64_t required = gRequiredSpace;
+  test::TypeText(form->DestEdit, "C:\\elsewhere");
+  ClickControl(form->KVNButton3);
+  gRequiredSpace = required + 1;  // a second scan would put it back
+  ClickBox(form->CheckSlot1);
+  ClickControl(form->KVNButton2);
+  ASSERT_NE(form->DestEdit, nullptr);
+  EXPECT_EQ(form->DestEdit->Text(), proposed);
+  EXPECT_EQ(gRequiredSpace, required + 1);
+}
+
+// Destinations refused before anything is written: the message and no
+// installation.
+TEST_F(InstallFlow, RefusedDestinations) {
+  const std::string sandbox_win = testenv::win_of(testenv::sandbox_dir("targets"));
+  const struct {
+    const char* what;
+    std::string destination;
+    int64_t required;  // 0: the container's
+    const char* title;
+  } rows[] = {
+      {"a drive root", "C:\\", 0, "Can't Install"},
+      {"a drive root and blanks", "C:\\   ", 0, "Can't Install"},
+      {"a network path", "\\\\server\\share\\app", 0, "Can't Install"},
+      {"a relative name", "Korvane-Snaprill", 0, "Can't Install"},
+      {"a control character", sandbox_win + "\\a\tb", 0, "Can't Install"},
+      {"a missing parent", sandbox_win + "\\missing\\Korvane-Snaprill", 0, "Can't Create Folder"},
+      {"too little space", sandbox_win + "\\roomy", int64_t(1) << 62, "Can't Install"},
+  };
+  Open();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    gRequiredSpace = row.required;
+    ASSERT_NO_FATAL_FAILURE(ToOptions());
+    test::TypeText(form->DestEdit, row.destination);
+    EXPECT_EQ(Answered([&] { ClickControl(form->KVNButton2); }), row.title);
+    EXPECT_EQ(form->Page(), 3);
+    EXPECT_EQ(gDestination, row.destination);
+    EXPECT_EQ(TInstallThread::Running(), 0);
+    ClickControl(form->KVNButton3);
+    ClickControl(form->KVNButton3);
+  }
+  EXPECT_FALSE(fs::exists(testenv::sandbox_root() + "/targets/missing"));
+}
+
+// Installing over a folder that holds the application while a copy of it
+// runs: a copy that exits when asked lets the installation go on, one that
+// stays blocks it with its message.
+TEST_F(InstallFlow, ARunningCopyIsAskedToExitFirst) {
+  for (const bool stays : {true, false}) {
+    SCOPED_TRACE(stays ? "the copy stays" : "the copy exits");
+    fs::create_directories(dest_host_);
+    testenv::write_file(dest_host_ + "/Korvane-Snaprill.exe", "old");
+    RunningCopy copy(stays ? std::vector<std::string>{"--ignore"} : std::vector<std::string>{});
+    ASSERT_TRUE(copy.Ready());
+    Open();
+    form->ExitWaits = {300, 2000};
+    ASSERT_NO_FATAL_FAILURE(ToOptions());
+    if (stays) {
+      EXPECT_EQ(Answered([&] { ClickControl(form->KVNButton2); }), "Exit Application First");
+      EXPECT_EQ(form->Page(), 3);
+    } else {
+      ASSERT_NO_FATAL_FAILURE(InstallAndWait());
+      EXPECT_TRUE(form->InstallSucceeded());
+      EXPECT_EQ(copy.Ended(std::chrono::milliseconds(5000)), 0);
+      ClickControl(form->FinishButton);
+    }
+    TObject::Free(form);
+    form = nullptr;
+    copy.Kill();
+    fs::remove_all(dest_host_);
+    install_settings_reset();
+    form_install_globals_reset();
+  }
+}
+
+// A new installation into the proposed folder, then the finish page.
+TEST_F(InstallFlow, ANewInstallationEndsOnTheFinishPage) {
+  Open();
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  ClickControl(form->KVNButton2);
+  ASSERT_EQ(form->Page(), 4);
+  EXPECT_EQ(form->KVNButton2, nullptr);
+  EXPECT_EQ(form->KVNButton3, nullptr);
+  EXPECT_EQ(form->KVNButton4->ColorIndex(), CLR_GRAY);
+  EXPECT_NE(form->LogText().find("Wait please, Installing Korvane Snaprill 1.31"), std::string::npos);
+  // Closing is refused and Print does nothing while the thread runs.
+  test::CloseBox(form);
+  EXPECT_TRUE(form->Visible());
+  form->KVNButton4Click(nullptr);
+  EXPECT_TRUE(previews.empty());
+
+  ASSERT_NO_FATAL_FAILURE(WaitForFinishPage());
+  EXPECT_TRUE(form->InstallSucceeded());
+  EXPECT_EQ(form->StatusText(), cnStatusInstallOk);
+  EXPECT_EQ(form->Progress(), 100);
+  EXPECT_TRUE(form->KVNCheckBox1->Checked());
+  EXPECT_TRUE(form->Animating());
+  EXPECT_EQ(form->KVNButton4->ColorIndex(), CLR_BLUE);
+  ASSERT_NE(form->CheckSlot1, nullptr);
+  ASSERT_NE(form->CheckSlot2, nullptr);
+  ASSERT_NE(form->FinishButton, nullptr);
+  // The log as shown: every entry, then a paragraph end.
+  const std::string log = form->InstallLog()->Joined() + "~(p)";
+  EXPECT_EQ(form->LogText(), log);
+  EXPECT_NE(log.find("Installation successfuly completed."), std::string::npos);
+
+  EXPECT_TRUE(fs::exists(dest_host_ + "/uninstall.config"));
+  EXPECT_TRUE(fs::exists(dest_host_ + "/Korvane-Snaprill.exe"));
+  EXPECT_EQ(gAppPath, folder_local_app_data() + "\\Korvane-Snaprill\\Korvane-Snaprill.exe");
+  EXPECT_TRUE(autorun_is_set(gAppPath, true));
+  EXPECT_EQ(testenv::read_file(dest_host_ + "/Data/Korvane-Snaprill.capture-config"),
+            capture_config_text(true, true));
+  // The autorun box follows clicks.
+  ClickBox(form->CheckSlot1);
+  EXPECT_FALSE(autorun_is_set(gAppPath, true));
+  ClickBox(form->CheckSlot1);
+  EXPECT_TRUE(autorun_is_set(gAppPath, true));
+
+  ClickControl(form->KVNButton4);
+  ASSERT_EQ(previews.size(), 1u);
+  EXPECT_EQ(previews[0].first, "Installation Log");
+  EXPECT_EQ(previews[0].second, form->LogText());
+
+  ClickControl(form->FinishButton);
+  EXPECT_EQ(started, std::vector<std::string>{gAppPath});
+  EXPECT_FALSE(form->Visible());
+}
+
+// The log grows by appends at each tick; what the viewer holds at the end is
+// the whole text laid out at once: every entry, then a paragraph end.
+TEST_F(InstallFlow, TheLogShownEqualsItsWholeText) {
+  Open();
+  const auto laid_out_height = [&](const std::string& markup) {
+    TInfoScene fresh;
+    EXPECT_TRUE(fresh.LoadText(markup, form->PageScene()->GetLayoutWidth(), true));
+    return fresh.GetTextHeight();
+  };
+  for (const bool withFigures : {false, true}) {
+    SCOPED_TRACE(withFigures ? "an entry with figures" : "plain entries");
+    std::shared_ptr<cWorkEntries> log = form->InstallLog();
+    form->ClearLog();
+    log->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
+    form->RenderLog();
+    rWorkEntry* counted = nullptr;
+    for (int tick = 0; tick < 5; ++tick) {
+      for (int i = 0; i < 7; ++i)
+        log->AddText("~<fs:pt=\"-3\">C:\\a\\file" + std::to_string(tick * 7 + i) + ".txt~>~)");
+      if (withFigures && tick == 1) {
+        counted = log->AddText("Counting");
+        counted->kind = 2;
+        counted->total = 4;
+      }
+      if (counted != nullptr) counted->done = tick;
+      form->LogTimerTick(nullptr);
+      if (counted == nullptr)
+        EXPECT_EQ(form->LogText(), log->Joined() + "~(p)") << "tick " << tick;
+      else
+        EXPECT_NE(form->LogText().find(tick < 4 ? "Counting (" + std::to_string(tick) + "/4)~)" : "Counting(OK)~)"),
+                  std::string::npos)
+            << "tick " << tick;
+    }
+    form->LogTimerTick(nullptr);  // nothing new
+    form->CloseLog();
+    EXPECT_EQ(form->PageScene()->GetTextHeight(), laid_out_height(form->LogText()));
+    EXPECT_NE(form->LogText().find("file34.txt"), std::string::npos);
+  }
+}
+
+// The window freed while its installation runs (the layer stopping) waits
+// for the thread's end; nothing is left reporting to it.
+TEST_F(InstallFlow, FreedWhileInstallingWaitsForTheThread) {
+  Open();
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  ClickControl(form->KVNButton2);
+  ASSERT_EQ(form->Page(), 4);
+  TObject::Free(form);
+  form = nullptr;
+  // The thread object frees itself just after its end handler returned.
+  EXPECT_TRUE(test::PumpUntil([] { return TInstallThread::Running() == 0; }, 5000));
+}
+
+TEST_F(InstallFlow, ACorruptedContainerEndsWithTheFailureAndFinishOnly) {
+  std::vector<uint8_t> bad(qlm_wizard_install_data, qlm_wizard_install_data + qlm_wizard_install_data_size);
+  bad[bad.size() / 2] ^= 0x5A;
+  resource_stop();
+  resource_start();
+  controls_register_pictures();
+  RegisterContainer(bad.data(), bad.size());
+  Open();
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  ASSERT_NO_FATAL_FAILURE(InstallAndWait());
+  EXPECT_FALSE(form->InstallSucceeded());
+  EXPECT_EQ(form->StatusText(), cnStatusInstallFailed);
+  EXPECT_EQ(form->CheckSlot1, nullptr);
+  EXPECT_EQ(form->CheckSlot2, nullptr);
+  ASSERT_NE(form->FinishButton, nullptr);
+  EXPECT_NE(form->LogText().find("~<b;ct=red>Installation Failure:"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dest_host_ + "/uninstall.config"));
+  EXPECT_FALSE(autorun_is_set(folder_local_app_data() + "\\Korvane-Snaprill\\Korvane-Snaprill.exe", true));
+  ClickControl(form->FinishButton);
+  EXPECT_TRUE(started.empty());
+}
+
+// The Uninstall entry an installation leaves decides whether the update is
+// offered: only "UninstallString" with its case, naming an existing folder.
+TEST_F(InstallFlow, TheExistingInstallationIsFoundByItsExactValue) {
+  fs::create_directories(dest_host_);
+  const std::string uninstaller = folder_local_app_data() + "\\Korvane-Snaprill\\uninstall.exe";
+  const struct {
+    const char* what;
+    const char* name;
+    std::string value;
+    bool offered;
+  } rows[] = {
+      {"other case", "uninstallstring", uninstaller, false},
+      {"empty", "UninstallString", "", false},
+      {"a missing folder", "UninstallString", "C:\\nowhere\\at\\all\\uninstall.exe", false},
+      {"present", "UninstallString", uninstaller, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    plat::reg_delete_key(plat::RegRoot::CurrentUser, kUninstallPath);
+    plat::RegKey key;
+    ASSERT_EQ(plat::reg_create_key(plat::RegRoot::CurrentUser, kUninstallPath, key), plat::kRegOk);
+    ASSERT_EQ(plat::reg_set_string(key, row.name, row.value), plat::kRegOk);
+    plat::reg_close_key(key);
+    bool offered = false;
+    if (row.offered)
+      test::Script([&] {
+        TFormDlg* d = OpenDialog(form);
+        ASSERT_NE(d, nullptr);
+        offered = true;
+        test::Key(d, VK_ESCAPE);  // Esc: a new installation
+      });
+    Open();
+    EXPECT_EQ(offered, row.offered);
+    EXPECT_EQ(gInstallMode, 0);
+    EXPECT_TRUE(test::PumpUntil(
+        [&] {
+          test::Advance(25);
+          return !gFormShown;
+        },
+        5000));
+    EXPECT_EQ(form->Page(), 1);
+    TObject::Free(form);
+    form = nullptr;
+  }
+}
+
+// Update chosen while the application runs and stays: the "Exit
+// Application First" message, and the choice is offered again.
+TEST_F(InstallFlow, UpdateWhileTheApplicationStaysRunning) {
+  fs::create_directories(dest_host_);
+  plat::RegKey key;
+  ASSERT_EQ(plat::reg_create_key(plat::RegRoot::CurrentUser, kUninstallPath, key), plat::kRegOk);
+  ASSERT_EQ(plat::reg_set_string(key, "UninstallString", folder_local_app_data() + "\\Korvane-Snaprill\\uninstall.exe"),
+            plat::kRegOk);
+  plat::reg_close_key(key);
+  RunningCopy copy({"--ignore"});
+  ASSERT_TRUE(copy.Ready());
+  TFormDlg* choice = nullptr;
+  std::string message;
+  bool stillOpen = false;
+  test::Script([&] {
+    choice = OpenDialog(form);
+    ASSERT_NE(choice, nullptr);
+    ClickControl(choice->BtYes);
+  });
+  test::Script([&] {
+    TFormDlg* d = OpenDialog(form);
+    ASSERT_NE(d, nullptr);
+    ASSERT_NE(d, choice);
+    message = d->Heading->HeadingScene()->CaptionText();
+    ClickControl(d->BtOK);
+  });
+  test::Script([&] {
+    stillOpen = OpenDialog(form) == choice && choice->Modal();
+    test::Key(choice, VK_ESCAPE);
+  });
+  form = Create<TFormInstall>(Application);
+  form->ExitWaits = {200, 2000};
+  form->Show();
+  EXPECT_EQ(message, "Exit Application First");
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(gInstallMode, 0);
+  EXPECT_EQ(form->Page(), 1);
+  EXPECT_FALSE(gSkipConfig);
+}
+
+// An installation, then the installer again: Update goes straight to the
+// log, keeps the Run value and the capture configuration as they were.
+TEST_F(InstallFlow, TheUpdateRoad) {
+  Open();
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  ASSERT_NO_FATAL_FAILURE(InstallAndWait());
+  ASSERT_TRUE(form->InstallSucceeded());
+  const std::string app = gAppPath;
+  ClickBox(form->CheckSlot1);  // no Run value
+  ASSERT_FALSE(autorun_is_set(app, true));
+  const std::string config = dest_host_ + "/Data/Korvane-Snaprill.capture-config";
+  testenv::write_file(config, "the user's own\r\n");
+  ClickControl(form->FinishButton);
+  TObject::Free(form);
+  form = nullptr;
+  install_settings_reset();
+  form_install_globals_reset();
+  form_install_window_globals_reset();
+
+  test::Script([&] {
+    TFormDlg* d = OpenDialog(form);
+    ASSERT_NE(d, nullptr);
+    ClickControl(d->BtYes);
+  });
+  Open();
+  EXPECT_EQ(gInstallMode, 1);
+  EXPECT_EQ(gDestination, folder_local_app_data() + "\\Korvane-Snaprill\\");
+  EXPECT_TRUE(gSkipConfig);
+  ASSERT_TRUE(test::PumpUntil(
+      [&] {
+        test::Advance(25);
+        return form->Page() != 1;
+      },
+      5000));
+  EXPECT_EQ(form->Page(), 4);
+  EXPECT_EQ(form->StatusText(), cnStatusUpdating);
+  EXPECT_EQ(form->Progress(), 0);
+  EXPECT_NE(form->LogText().find("Wait please, Updating to Korvane Snaprill 1.31"), std::string::npos);
+  ASSERT_NO_FATAL_FAILURE(WaitForFinishPage());
+  EXPECT_TRUE(form->InstallSucceeded());
+  EXPECT_EQ(form->StatusText(), cnStatusUpdateOk);
+  EXPECT_EQ(form->CheckSlot1, nullptr);
+  EXPECT_NE(form->CheckSlot2, nullptr);
+  EXPECT_FALSE(autorun_is_set(app, true));
+  EXPECT_EQ(testenv::read_file(config), "the user's own\r\n");
+  EXPECT_EQ(gRunValuePrefix, "Korvane-Snaprill\\");
+}
+
+}  // namespace
