@@ -12,10 +12,12 @@
 
 #include "form_install.h"
 #include "installs_container.h"
+#include "installs_manifest.h"
 #include "installs_settings.h"
 #include "kvn_button.h"
 #include "kvn_checkbox.h"
 #include "kvn_commons.h"
+#include "kvn_crypt.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_info_print.h"
 #include "kvn_info.h"
@@ -379,8 +381,18 @@ TEST_F(InstallFlow, ANewInstallationEndsOnTheFinishPage) {
   EXPECT_EQ(form->LogText(), log);
   EXPECT_NE(log.find("Installation successfuly completed."), std::string::npos);
 
-  EXPECT_TRUE(fs::exists(dest_host_ + "/uninstall.config"));
   EXPECT_TRUE(fs::exists(dest_host_ + "/Korvane-Snaprill.exe"));
+  // The uninstall manifest: decrypted, its check line matches, and 42 CR LF
+  // lines stand before it.
+  std::string manifest = testenv::read_file(dest_host_ + "/uninstall.config");
+  ASSERT_FALSE(manifest.empty());
+  ASSERT_TRUE(crypt_decrypt_buffer(manifest.data(), int64_t(manifest.size()), manifest_passphrase()));
+  EXPECT_EQ(manifest_check(manifest), 1);
+  const size_t check = manifest.rfind(cnManifestCheckTag);
+  ASSERT_NE(check, std::string::npos);
+  size_t lines = 0;
+  for (size_t at = manifest.find("\r\n"); at < check; at = manifest.find("\r\n", at + 2)) ++lines;
+  EXPECT_EQ(lines, 42u);
   EXPECT_EQ(gAppPath, folder_local_app_data() + "\\Korvane-Snaprill\\Korvane-Snaprill.exe");
   EXPECT_TRUE(autorun_is_set(gAppPath, true));
   EXPECT_EQ(testenv::read_file(dest_host_ + "/Data/Korvane-Snaprill.capture-config"),
