@@ -34,8 +34,10 @@ endfunction()
 # One libFuzzer target, fuzz/<name>_fuzz.cpp, and the CTest replay of its
 # corpus fuzz/corpus/<name>. The replay (<name>_replay: the same entry
 # function driven by fuzz/replay_main.cpp) is built in every configuration;
-# the fuzzer itself (<name>_fuzz) only with QLM_FUZZ, with SOURCES compiled
-# into it so that their branches give the fuzzer coverage.
+# the fuzzer itself (<name>_fuzz) only with QLM_FUZZ. The fuzz build
+# instruments every library, so the DEPS give the fuzzer the coverage of
+# all they hold; SOURCES (files once compiled into the fuzzer for that) are
+# no longer needed and are ignored.
 function(qlm_fuzz_target name)
   cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
   set(_entry "${PROJECT_SOURCE_DIR}/fuzz/${name}_fuzz.cpp")
@@ -46,10 +48,10 @@ function(qlm_fuzz_target name)
   add_test(NAME ${name}_replay COMMAND ${name}_replay "${PROJECT_SOURCE_DIR}/fuzz/corpus/${name}")
   set_tests_properties(${name}_replay PROPERTIES TIMEOUT 120 LABELS fuzz)
   if(QLM_FUZZ)
-    add_executable(${name}_fuzz "${_entry}" ${ARG_SOURCES})
+    add_executable(${name}_fuzz "${_entry}")
     target_include_directories(${name}_fuzz PRIVATE "${PROJECT_SOURCE_DIR}/fuzz")
-    target_compile_options(${name}_fuzz PRIVATE ${QLM_WARNINGS} ${QLM_FUZZ_FLAGS})
-    target_link_options(${name}_fuzz PRIVATE ${QLM_FUZZ_FLAGS})
+    target_compile_options(${name}_fuzz PRIVATE ${QLM_WARNINGS})
+    target_link_options(${name}_fuzz PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${name}_fuzz PRIVATE ${ARG_DEPS})
   endif()
 endfunction()

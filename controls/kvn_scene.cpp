@@ -342,10 +342,10 @@ void TRenderingSceneThread::Work(TRenderingThread& worker) {
       // A size the bitmap refuses fails this pass only.
       LogException(std::current_exception());
     }
-    mBusy = false;
     bool repaint = false;
     {
       std::lock_guard lock(mLock);
+      mBusy = false;
       if (rendered && !ShouldStop(worker)) {
         std::swap(mBack, mFront);
         mRenderTime[mFront] = ms;

@@ -7,6 +7,8 @@
 //   --optional   a folder that does not exist is skipped; when none exists
 //                the run answers 77 (CTest's skip code)
 //   --ext=.png   only files ending so
+// libFuzzer's own flags ("-name=value", one dash), which a target may add
+// for itself in LLVMFuzzerInitialize (fuzz_flags.h), are passed over.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +41,7 @@ int main(int argc, char** argv) {
       ext = argv[i] + 6;
       continue;
     }
+    if (argv[i][0] == '-' && argv[i][1] != '-') continue;
     std::error_code ec;
     if (optional && !std::filesystem::is_directory(argv[i], ec)) {
       std::printf("skipped %s (not there)\n", argv[i]);

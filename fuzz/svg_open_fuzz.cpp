@@ -7,12 +7,18 @@
 #include <cstdlib>
 #include <set>
 
+#include "fuzz_flags.h"
 #include "qlm_base_flow.h"
 #include "qlm_colors.h"
 #include "qlm_startup.h"
 #include "qlm_svg.h"
 
+// Documents of a few MiB: deep nesting and long runs of elements only show
+// in large inputs, so -max_len defaults to 4 MiB.
+constexpr size_t cnSvgOpenMaxInput = size_t(4) << 20;
+
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  fuzz_default_flags(argc, argv, {"-max_len=4194304"});
   framework_start(*argc, *argv);
   qlm_colors_start();
   qlm_svg_start();
@@ -20,7 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > 262144) return 0;
+  if (size > cnSvgOpenMaxInput) return 0;
   auto flow = cMemoryFlow::ConstructReadOnly(true, data, int64_t(size));
   if (!flow || !flow->Open()) std::abort();
   cImageSVG image;

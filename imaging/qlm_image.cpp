@@ -1,8 +1,10 @@
 #include "qlm_image.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <string>
 
 // ---------------------------------------------------------------------------
 // cBitmapFrame
@@ -116,6 +118,36 @@ bool cImage::Open(cFlow*) {
 
 bool cImage::SaveFrom(cFlow*, cImage*) {
   return log_and_fail(this, false, []() -> bool { raise_base_error(errAbstractCall, "{cImage.SaveFrom}"); });
+}
+
+namespace {
+
+std::atomic<int32_t> g_read_width{cnImageReadLimits.width};
+std::atomic<int32_t> g_read_height{cnImageReadLimits.height};
+std::atomic<int64_t> g_read_bytes{cnImageReadLimits.bytes};
+
+}  // namespace
+
+void image_set_read_limits(const rImageReadLimits& limits) {
+  g_read_width.store(limits.width > 0 ? limits.width : cnImageReadLimits.width);
+  g_read_height.store(limits.height > 0 ? limits.height : cnImageReadLimits.height);
+  g_read_bytes.store(limits.bytes > 0 ? limits.bytes : cnImageReadLimits.bytes);
+}
+
+rImageReadLimits image_read_limits() { return {g_read_width.load(), g_read_height.load(), g_read_bytes.load()}; }
+
+void image_check_read_limits(int64_t width, int64_t height, int32_t kind) {
+  const rImageReadLimits limits = image_read_limits();
+  bool over = width > limits.width || height > limits.height;
+  if (!over) {
+    // The bitmap's own layout (row stride with its alignment): what Create
+    // would allocate. Width and height are at most int32 here.
+    const int64_t stride = pixel_stride(cnPixelFormats[bitmap_kind_format(kind)], width);
+    over = stride > 0 && height > 0 && stride > limits.bytes / height;
+  }
+  if (over)
+    raise_base_error(errNEnoughMem,
+                     "{" + std::to_string(width) + "x" + std::to_string(height) + " over the image read limits}");
 }
 
 namespace {

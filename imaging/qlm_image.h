@@ -63,6 +63,26 @@ constexpr uint8_t cnImageKeepOriginals = 2;
 // Resize flag of the image's own: run the pass even when the size stays.
 constexpr uint16_t cnImageResizeForce = 0x1000;
 
+// The image readers' limits (PNG, JPEG, JNG), in the manner of libspng's
+// image limits: the largest width and height a header may state and the
+// most pixel memory the bitmap made for it may take. A reader checks them
+// against the header before it allocates anything for the pixels (a file of
+// a few dozen bytes may claim gigabytes) and refuses a larger picture with
+// 203 "{WxH over the image read limits}". Process-wide; a program that
+// needs other limits sets them once at start.
+struct rImageReadLimits {
+  int32_t width = 16384;
+  int32_t height = 16384;
+  int64_t bytes = int64_t(256) << 20;  // 256 MiB per bitmap
+};
+constexpr rImageReadLimits cnImageReadLimits{};
+// Values of 0 or below take the default's.
+void image_set_read_limits(const rImageReadLimits& limits);
+rImageReadLimits image_read_limits();
+// Raises 203 when a picture of width x height in a bitmap of `kind` passes
+// the limits.
+void image_check_read_limits(int64_t width, int64_t height, int32_t kind);
+
 class cImage : public cException {
  public:
   // Width and height 0 become 1; background 0 becomes opaque black.

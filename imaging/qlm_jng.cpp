@@ -699,6 +699,7 @@ bool cImageJNG::BuildBitmap() {
     const bool alpha = h.ctype == 12 || h.ctype == 14;
     const int32_t kind =
         alpha ? (platform_pixel_format() == px24RGB ? cnBitmap32RGBA : cnBitmap32BGRA) : cnBitmapNative;
+    image_check_read_limits(h.width, h.height, kind);
     // Through Create, whose 64-bit size check refuses what cannot be held.
     auto bitmap = std::make_unique<cBitmap>(int32_t(h.width), int32_t(h.height), kind);
     if (mChunks != nullptr && mChunks->tRNS != nullptr) bitmap->SetTransparentColor(mChunks->tRNS->Colour());
@@ -895,13 +896,7 @@ bool cImageJNG::SaveFrom(cFlow* flow, cImage* from) {
 }
 
 cImagePNG* cImageJNG::CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made) {
-  if (into == nullptr) {
-    made = std::make_unique<cImageJNG>(mProgress);
-    return made.get();
-  }
-  auto* t = dynamic_cast<cImageJNG*>(into);
-  if (t == nullptr) raise_condition_error(errPreCondition, "{into is not cImageJNG}");
-  return t;
+  return CloneTargetOf<cImageJNG>(into, made, "{into is not cImageJNG}");
 }
 
 void cImageJNG::AdoptClonedChunks(cPNG_Entry* list) {

@@ -66,6 +66,9 @@ bool cImageJPEG::Open(cFlow* flow) {
     d->dct_method = J_DCT_METHOD(mDctMethod);
     mWidth = d->image_width;
     mHeight = d->image_height;
+    // Before the bitmap and before the library sizes its own buffers
+    // (jpeg_start_decompress).
+    image_check_read_limits(d->image_width, d->image_height, cnBitmapNative);
 
     auto bitmap = std::make_unique<cBitmap>(int32_t(d->image_width), int32_t(d->image_height), cnBitmapNative);
     bitmap->SetBackground(mBackground);

@@ -89,11 +89,12 @@ void jpeg_emit_message(j_common_ptr cinfo, int level) {
   rJPEGError* err = error_record(cinfo);
   if (level < 0) ++cinfo->err->num_warnings;
   if (cinfo->client_data == nullptr) return;
-  if (err->logged >= cnJPEGMaxMessages) {
+  int32_t& logged = level < 0 ? err->warnings : err->traces;
+  if (logged >= (level < 0 ? cnJPEGMaxWarningRows : cnJPEGMaxTraceRows)) {
     ++err->dropped;
     return;
   }
-  ++err->logged;
+  ++logged;
   char message[JMSG_LENGTH_MAX];
   (*cinfo->err->format_message)(cinfo, message);
   try {

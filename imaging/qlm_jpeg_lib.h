@@ -11,8 +11,10 @@
 // a destructor lives between the jump point and the library.
 //
 // Messages. Warnings and trace messages are logged in the coder's client
-// object (the image) as 299 rows, the first cnJPEGMaxMessages of each coder
-// object; the rest are counted and jpeg_log_dropped adds one row for them.
+// object (the image) as 299 rows, at most cnJPEGMaxTraceRows trace rows and
+// cnJPEGMaxWarningRows warnings per coder object, each kind capped on its
+// own so that trace rows never crowd a warning out; the rest are counted
+// and jpeg_log_dropped adds one row for them.
 //
 // Scans. The progress manager is always installed: besides reporting
 // progress when a callback is given, it stops a decoder after
@@ -41,7 +43,10 @@ class cFlow;
 constexpr int cnJPEGMsgNotGrayOrRGB = 1000;  // "BMP output must be grayscale or RGB"
 constexpr int cnJPEGMsgTooManyScans = 1001;  // "JPEG image has more than %d scans"
 constexpr int32_t cnJPEGMaxScans = 500;
-constexpr int32_t cnJPEGMaxMessages = 100;
+constexpr int32_t cnJPEGMaxTraceRows = 100;
+constexpr int32_t cnJPEGMaxWarningRows = 100;
+// Message rows a coder object can log, the dropped-messages row aside.
+constexpr int32_t cnJPEGMaxMessages = cnJPEGMaxTraceRows + cnJPEGMaxWarningRows;
 // Size of the flow buffers of the source and destination managers.
 constexpr int32_t cnJPEGBufferSize = 4096;
 
@@ -53,8 +58,9 @@ struct rJPEGError {
   jmp_buf jump;
   bool armed;
   char text[JMSG_LENGTH_MAX + 32];  // "{message(Code:n)}" of the last error exit
-  int32_t logged;                   // messages logged
-  int32_t dropped;                  // messages past the cap
+  int32_t traces;                   // trace rows logged
+  int32_t warnings;                 // warning rows logged
+  int32_t dropped;                  // messages past their cap
 };
 
 // The library's standard error manager with error_exit and emit_message

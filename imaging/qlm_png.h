@@ -15,8 +15,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "qlm_base_array.h"
+#include "qlm_base_codes.h"
 #include "qlm_image.h"
 #include "qlm_progress.h"
 
@@ -217,7 +219,9 @@ class cPNG_tRNS : public cPNG_Chunk {
   bool LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHeader* header = nullptr) override;
   // A tRNS for the owner's 24-bit mSaveBitmap and its transparent colour.
   bool SaveChunk(cFlow* flow) override;
-  // The transparent colour the chunk defines, or 0.
+  // The transparent colour of a grey or RGB image's key, or 0. A palette
+  // image's tRNS defines no colour: its alpha_count entries take their own
+  // alpha, the entries beyond are opaque.
   uint32_t Colour() const;
 
   uint8_t color_type = 255;
@@ -567,6 +571,18 @@ class cImagePNG : public cImage {
   // target taking over the cloned chunk list once every chunk is its own;
   // the class's own settings.
   virtual cImagePNG* CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made);
+  // CloneTarget for the class `Image`: `into` when it is one (279 with
+  // `refusal` otherwise), else a new one kept in `made`.
+  template <class Image>
+  cImagePNG* CloneTargetOf(cImage* into, std::unique_ptr<cImagePNG>& made, std::string_view refusal) const {
+    if (into == nullptr) {
+      made = std::make_unique<Image>(mProgress);
+      return made.get();
+    }
+    auto* t = dynamic_cast<Image*>(into);
+    if (t == nullptr) raise_condition_error(errPreCondition, refusal);
+    return t;
+  }
   virtual void AdoptClonedChunks(cPNG_Entry*) {}
   virtual void CopyCloneSettings(cImagePNG*) const {}
 

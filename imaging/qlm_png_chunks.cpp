@@ -261,11 +261,8 @@ uint32_t cPNG_tRNS::Colour() const {
         const uint8_t d = ihdr.bit_depth;
         return color_rgb(T[sample_byte(red, d)], T[sample_byte(green, d)], T[sample_byte(blue, d)]);
       }
-      case cnCM_Palette: {
-        const cPNG_PLTE* plte = mPng->mChunks->PLTE;
-        if (mHdr.dt_size != 1 || plte == nullptr) return 0;
-        return color_rgb(plte->palette[0][0], plte->palette[0][1], plte->palette[0][2]);
-      }
+      // A palette image's tRNS gives its entries their alpha (see
+      // alpha_count), never a colour: entries of the same colour may differ.
       default: return 0;
     }
   });

@@ -429,7 +429,7 @@ static rTarget prepare_target(cPNG_IDAT& idat, cImagePNG& png, const cPNG_IHDR& 
   const uint32_t transparent = list.tRNS != nullptr ? list.tRNS->Colour() : 0;
   t.blend = idat.alpha && transparent == 0 && background != 0 && png.mBlendOnBackground;
   if (t.blend) color_split_rgb(background, idat.background[0], idat.background[1], idat.background[2]);
-  if (idat.alpha && list.tRNS != nullptr && list.tRNS->alpha_count > 1) {
+  if (idat.alpha && list.tRNS != nullptr && list.tRNS->alpha_count > 0) {
     idat.alpha_table = list.tRNS->alpha;
     idat.alpha_count = list.tRNS->alpha_count;
   }

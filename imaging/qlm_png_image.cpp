@@ -46,10 +46,11 @@ void cImagePNG::ReadImageData(cFlow* flow, rPNG_ChunkHeader& header, const rPNG_
   }
   auto idat = std::make_unique<cPNG_IDAT>(this, header);
   idat->alpha = ihdr->color_type == cnCM_GreyAlpha || ihdr->color_type == cnCM_RGBA ||
-                (ihdr->color_type == cnCM_Palette && mChunks->tRNS != nullptr && mChunks->tRNS->alpha_count >= 2);
+                (ihdr->color_type == cnCM_Palette && mChunks->tRNS != nullptr && mChunks->tRNS->alpha_count > 0);
   const int32_t kind =
       idat->alpha ? (platform_pixel_format() == px24RGB ? cnBitmap32RGBA : cnBitmap32BGRA) : cnBitmapNative;
   if (ihdr->width == 0 || ihdr->height == 0) raise_png_error(errPNGInvalidImageDims, "{dx or dy = 0}");
+  image_check_read_limits(ihdr->width, ihdr->height, kind);
   // The bitmap goes through Create, whose 64-bit size check refuses what
   // cannot be held; only a created bitmap becomes the image's.
   auto bitmap = std::make_unique<cBitmap>(ihdr->width, ihdr->height, kind);
@@ -214,13 +215,7 @@ bool cImagePNG::SaveFrom(cFlow* flow, cImage* from) {
 }
 
 cImagePNG* cImagePNG::CloneTarget(cImage* into, std::unique_ptr<cImagePNG>& made) {
-  if (into == nullptr) {
-    made = std::make_unique<cImagePNG>(mProgress);
-    return made.get();
-  }
-  auto* t = dynamic_cast<cImagePNG*>(into);
-  if (t == nullptr) raise_condition_error(errPreCondition, "{into is not cImagePNG}");
-  return t;
+  return CloneTargetOf<cImagePNG>(into, made, "{into is not cImagePNG}");
 }
 
 cImage* cImagePNG::Clone(bool deep, cImage* into) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include "plat_durable.h"
@@ -30,10 +31,35 @@ std::mutex g_config_lock;
 std::string g_machine_folder;
 thread_local std::string t_detail;
 
+// A key with at least this many subkeys (values) finds them through an index.
+constexpr size_t kIndexedSubkeys = 32;
+constexpr size_t kIndexedValues = 32;
+
 struct Node {
   std::string name;
   std::vector<std::pair<std::string, std::string>> values;
   std::vector<std::unique_ptr<Node>> subkeys;
+  // Subkey names in ASCII lower case -> place in `subkeys`, kept once a key
+  // has kIndexedSubkeys subkeys: a hive of 150,000 sibling keys (4 MB) made
+  // every section walk all the siblings before it, and took minutes to read.
+  std::unordered_map<std::string, size_t> index;
+  // The same for value names (one key of 100,000 values read as slowly).
+  std::unordered_map<std::string, size_t> value_index;
+
+  Node() = default;
+  Node(Node&&) = default;
+  Node& operator=(Node&&) = default;
+  // Frees the subtree without one stack frame per level: every descendant
+  // is moved into one list and freed once its own subkeys are taken from it.
+  ~Node() {
+    std::vector<std::unique_ptr<Node>> pending = std::move(subkeys);
+    while (!pending.empty()) {
+      std::unique_ptr<Node> node = std::move(pending.back());
+      pending.pop_back();
+      for (auto& sub : node->subkeys) pending.push_back(std::move(sub));
+      node->subkeys.clear();
+    }
+  }
 };
 
 int32_t fail(int32_t code, std::string detail) {
@@ -58,6 +84,12 @@ int32_t code_of_errno(int err) {
 }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+std::string lowered(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = lower(c);
+  return out;
+}
 
 bool name_equal(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -92,12 +124,37 @@ bool split_path(std::string_view path, std::vector<std::string>& names) {
 }
 
 Node* find_child(Node& node, std::string_view name, size_t* index = nullptr) {
-  for (size_t i = 0; i < node.subkeys.size(); ++i)
-    if (name_equal(node.subkeys[i]->name, name)) {
-      if (index != nullptr) *index = i;
-      return node.subkeys[i].get();
-    }
-  return nullptr;
+  if (node.subkeys.size() < kIndexedSubkeys) {
+    for (size_t i = 0; i < node.subkeys.size(); ++i)
+      if (name_equal(node.subkeys[i]->name, name)) {
+        if (index != nullptr) *index = i;
+        return node.subkeys[i].get();
+      }
+    return nullptr;
+  }
+  // add_child keeps the index whole and remove_child drops it, so it is
+  // either whole or rebuilt here.
+  if (node.index.size() != node.subkeys.size()) {
+    node.index.clear();
+    for (size_t i = 0; i < node.subkeys.size(); ++i) node.index.emplace(lowered(node.subkeys[i]->name), i);
+  }
+  const auto found = node.index.find(lowered(name));
+  if (found == node.index.end()) return nullptr;
+  if (index != nullptr) *index = found->second;
+  return node.subkeys[found->second].get();
+}
+
+Node* add_child(Node& node, const std::string& name) {
+  node.subkeys.push_back(std::make_unique<Node>());
+  Node* child = node.subkeys.back().get();
+  child->name = name;
+  if (!node.index.empty()) node.index.emplace(lowered(name), node.subkeys.size() - 1);
+  return child;
+}
+
+void remove_child(Node& node, size_t index) {
+  node.subkeys.erase(node.subkeys.begin() + std::ptrdiff_t(index));
+  node.index.clear();
 }
 
 // Finds (or, with `create`, makes) the key; `stored` receives its path in
@@ -110,9 +167,7 @@ Node* walk(Node& root, const std::vector<std::string>& names, bool create, std::
     Node* next = find_child(*node, name);
     if (next == nullptr) {
       if (!create) return nullptr;
-      node->subkeys.push_back(std::make_unique<Node>());
-      next = node->subkeys.back().get();
-      next->name = name;
+      next = add_child(*node, name);
       if (made != nullptr) *made = true;
     }
     if (stored != nullptr) {
@@ -125,12 +180,33 @@ Node* walk(Node& root, const std::vector<std::string>& names, bool create, std::
 }
 
 std::pair<std::string, std::string>* find_value(Node& node, std::string_view name, size_t* index = nullptr) {
-  for (size_t i = 0; i < node.values.size(); ++i)
-    if (name_equal(node.values[i].first, name)) {
-      if (index != nullptr) *index = i;
-      return &node.values[i];
-    }
-  return nullptr;
+  if (node.values.size() < kIndexedValues) {
+    for (size_t i = 0; i < node.values.size(); ++i)
+      if (name_equal(node.values[i].first, name)) {
+        if (index != nullptr) *index = i;
+        return &node.values[i];
+      }
+    return nullptr;
+  }
+  // As the subkeys' index: whole, or rebuilt here.
+  if (node.value_index.size() != node.values.size()) {
+    node.value_index.clear();
+    for (size_t i = 0; i < node.values.size(); ++i) node.value_index.emplace(lowered(node.values[i].first), i);
+  }
+  const auto found = node.value_index.find(lowered(name));
+  if (found == node.value_index.end()) return nullptr;
+  if (index != nullptr) *index = found->second;
+  return &node.values[found->second];
+}
+
+void add_value(Node& node, std::string_view name, std::string_view data) {
+  node.values.emplace_back(name, data);
+  if (!node.value_index.empty()) node.value_index.emplace(lowered(name), node.values.size() - 1);
+}
+
+void remove_value(Node& node, size_t index) {
+  node.values.erase(node.values.begin() + std::ptrdiff_t(index));
+  node.value_index.clear();
 }
 
 void seed(Node& root) {
@@ -149,7 +225,7 @@ void append_quoted(std::string& out, std::string_view s) {
   out.push_back('"');
 }
 
-void write_node(std::string& out, const Node& node, const std::string& path) {
+void write_section(std::string& out, const Node& node, const std::string& path) {
   out += '[';
   out += path;
   out += "]\r\n";
@@ -163,14 +239,38 @@ void write_node(std::string& out, const Node& node, const std::string& path) {
     out += "\r\n";
   }
   out += "\r\n";
-  for (const auto& sub : node.subkeys) write_node(out, *sub, path + '\\' + sub->name);
 }
 
-std::string serialize(const Node& root, const char* root_name) {
-  std::string out(kHeader);
+// Writes the hive text, each key before its subkeys in stored order. The
+// walk keeps its own stack (a key and the next subkey to write), so the
+// depth of the tree costs no stack frames. Answers false, with `out`
+// cleared, once the text would pass the size of a hive the reader takes:
+// such a hive could never be read back.
+bool serialize(const Node& root, const char* root_name, std::string& out) {
+  out.assign(kHeader);
   out += "\r\n\r\n";
-  write_node(out, root, root_name);
-  return out;
+  std::string path = root_name;
+  std::vector<std::pair<const Node*, size_t>> stack{{&root, 0}};
+  write_section(out, root, path);
+  while (!stack.empty()) {
+    const Node* node = stack.back().first;
+    const size_t next = stack.back().second++;
+    if (next == node->subkeys.size()) {
+      stack.pop_back();
+      if (!stack.empty()) path.resize(path.size() - node->name.size() - 1);
+      continue;
+    }
+    const Node* sub = node->subkeys[next].get();
+    path += '\\';
+    path += sub->name;
+    write_section(out, *sub, path);
+    if (out.size() > kMaxHiveBytes) {
+      out.clear();
+      return false;
+    }
+    stack.emplace_back(sub, 0);
+  }
+  return true;
 }
 
 // Reads a quoted string starting at line[pos] == '"'; pos ends after the
@@ -223,6 +323,8 @@ std::string parse(std::string_view text, const char* root_name, Node& root) {
       if (cut != std::string_view::npos && (path.back() == '\\' || !split_path(path.substr(cut), names)))
         return where + "the key path has an empty or invalid name";
       if (cut == std::string_view::npos) names.clear();
+      if (names.size() > kRegMaxKeyDepth)
+        return where + "the key is deeper than " + std::to_string(kRegMaxKeyDepth) + " levels";
       current = walk(root, names, true);
       continue;
     }
@@ -247,7 +349,7 @@ std::string parse(std::string_view text, const char* root_name, Node& root) {
     if (auto* v = find_value(*current, name))
       v->second = data;
     else
-      current->values.emplace_back(name, data);
+      add_value(*current, name, data);
   }
   if (line_no == 0) return "the file is empty";
   return {};
@@ -399,7 +501,10 @@ int32_t modify(RegRoot root, Change&& change) {
   if ((rc = load(root, file, tree)) != kRegOk) return rc;
   bool changed = false;
   if ((rc = change(tree, changed)) != kRegOk || !changed) return rc;
-  return store(folder, file, serialize(tree, reg_root_name(root)));
+  std::string text;
+  if (!serialize(tree, reg_root_name(root), text))
+    return fail(kRegIoFailed, "the hive " + file + " would grow beyond the largest hive the reader takes");
+  return store(folder, file, text);
 }
 
 // Loads the hive for reading; rename keeps every read consistent without a lock.
@@ -436,6 +541,16 @@ std::string reg_hive_file(RegRoot root) {
 
 std::string reg_last_error_detail() { return t_detail; }
 
+int32_t reg_parse_hive(RegRoot root, std::string_view text, std::string& canonical) {
+  canonical.clear();
+  Node tree;
+  const std::string err = parse(text, reg_root_name(root), tree);
+  if (!err.empty()) return fail(kRegCorrupt, "the registry hive is corrupt at " + err);
+  if (!serialize(tree, reg_root_name(root), canonical))
+    return fail(kRegIoFailed, "the hive would grow beyond the largest hive the reader takes");
+  return kRegOk;
+}
+
 void reg_set_machine_folder(const std::string& folder) {
   std::lock_guard<std::mutex> hold(g_config_lock);
   g_machine_folder = folder;
@@ -445,6 +560,8 @@ int32_t reg_create_key(RegRoot root, std::string_view path, RegKey& key, bool* c
   key = RegKey{};
   std::vector<std::string> names;
   if (!split_path(path, names)) return fail(kRegInvalidParameter, "invalid key path");
+  if (names.size() > kRegMaxKeyDepth)
+    return fail(kRegInvalidParameter, "the key path is deeper than " + std::to_string(kRegMaxKeyDepth) + " levels");
   std::string stored;
   bool made = false;
   const int32_t rc = modify(root, [&](Node& tree, bool& changed) {
@@ -483,7 +600,7 @@ int32_t reg_set_string(const RegKey& key, std::string_view name, std::string_vie
       changed = v->second != data;
       v->second = data;
     } else {
-      node->values.emplace_back(name, data);
+      add_value(*node, name, data);
       changed = true;
     }
     return kRegOk;
@@ -530,7 +647,7 @@ int32_t reg_delete_value(const RegKey& key, std::string_view name) {
     size_t index = 0;
     if (find_value(*node, name, &index) == nullptr)
       return fail(kRegNotFound, "no value " + std::string(name) + " under " + key.path);
-    node->values.erase(node->values.begin() + std::ptrdiff_t(index));
+    remove_value(*node, index);
     changed = true;
     return kRegOk;
   });
@@ -547,7 +664,7 @@ int32_t reg_delete_key(RegRoot root, std::string_view path) {
     Node* node = parent == nullptr ? nullptr : find_child(*parent, last, &index);
     if (node == nullptr) return fail(kRegNotFound, "no key " + std::string(path));
     if (!node->subkeys.empty()) return fail(kRegAccessDenied, "the key " + std::string(path) + " has subkeys");
-    parent->subkeys.erase(parent->subkeys.begin() + std::ptrdiff_t(index));
+    remove_child(*parent, index);
     changed = true;
     return kRegOk;
   });

@@ -19,6 +19,7 @@
 // parsed is never overwritten: every operation on it answers kRegCorrupt and
 // reg_last_error_detail() names the file, the line and the fault.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +38,11 @@ constexpr int32_t kRegInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 constexpr int32_t kRegCorrupt = 1009;         // ERROR_BADDB: the hive file cannot be parsed
 constexpr int32_t kRegIoFailed = 1016;        // ERROR_REGISTRY_IO_FAILED: reading or writing failed
 constexpr int32_t kRegKeyDeleted = 1018;      // ERROR_KEY_DELETED: the open key is gone
+
+// The deepest key a hive holds, counted in names below the hive's root (the
+// limit of the Windows registry). A hive with a deeper key is corrupt, and
+// creating one is refused with kRegInvalidParameter.
+constexpr size_t kRegMaxKeyDepth = 512;
 
 // An open key: the hive and the key's path with its stored case.
 struct RegKey {
@@ -73,6 +79,12 @@ std::string reg_hive_file(RegRoot root);
 const char* reg_root_name(RegRoot root);
 // What went wrong in this thread's last failed operation (file, line, cause).
 std::string reg_last_error_detail();
+
+// Parses hive text as every operation reads a hive file and writes it back
+// as a change would store it (`canonical`). kRegCorrupt for text the reader
+// refuses; kRegIoFailed when the written hive would pass the largest size
+// the reader takes. For tests and fuzzing.
+int32_t reg_parse_hive(RegRoot root, std::string_view text, std::string& canonical);
 
 // Test seam: the folder of the local machine's hive ("" restores the default).
 void reg_set_machine_folder(const std::string& folder);

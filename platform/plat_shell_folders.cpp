@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -103,11 +104,9 @@ std::string desktop_folder() {
   std::string desktop = home.empty() ? std::string() : home + "/Desktop";
   const std::string config = config_home();
   if (config.empty()) return desktop;
-  std::ifstream in(config + "/user-dirs.dirs");
-  std::string line, value;
-  // The last valid line wins, as with a shell reading the file.
-  while (std::getline(in, line))
-    if (desktop_line(line, home, value)) desktop = value;
+  std::ifstream in(config + "/user-dirs.dirs", std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  user_dirs_desktop(text, home, desktop);
   return desktop;
 }
 
@@ -123,6 +122,22 @@ bool make_folders(const std::string& folder) {
 }
 
 }  // namespace
+
+bool user_dirs_desktop(std::string_view text, const std::string& home, std::string& desktop) {
+  bool found = false;
+  std::string value;
+  // The last valid line wins, as with a shell reading the file.
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (desktop_line(line, home, value)) {
+      desktop = value;
+      found = true;
+    }
+  }
+  return found;
+}
 
 std::string special_folder_host_path(int32_t folder) {
   std::string host;

@@ -16,6 +16,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace plat {
 
@@ -40,5 +41,11 @@ int32_t special_folder_path(int32_t folder, std::string& win);
 // The host path the folder has, without creating or checking anything; ""
 // when the id names no folder or there is no home folder.
 std::string special_folder_host_path(int32_t folder);
+
+// Reads the text of a user-dirs.dirs file: the last valid XDG_DESKTOP_DIR
+// line sets `desktop` (an absolute path, "$HOME" replaced by `home`) and the
+// answer is true; without one `desktop` stays. For tests and fuzzing; the
+// desktop folder reads the file through it.
+bool user_dirs_desktop(std::string_view text, const std::string& home, std::string& desktop);
 
 }  // namespace plat

@@ -639,6 +639,30 @@ class cRendererSurface : public cRenderer {
   // makes only the shadow and the hit masks; `fillColour` (or nil) replaces
   // the fill paint. Raises nothing; hostile geometry draws nothing.
   void RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool shadow, const rStoredColor* fillColour);
+  // RenderPath's painters over the pipelines it built (rPathPipes, in the
+  // drawing core's source): PaintPath chooses them from the group pass, the
+  // mode, the kinds and the render modes.
+  struct rPathPipes;
+  void PaintPath(rPathPipes& p, const rStoredColor* fillColour);
+  void PaintFillOnly(rPathPipes& p, const rStoredColor* fillColour);
+  void PaintFill(rPathPipes& p);
+  void PaintStroke(rPathPipes& p);
+  void PaintStartEndMarkers(rPathPipes& p);
+  void PaintVertexMarkers(rPathPipes& p);
+  void PaintInterior(rPathPipes& p);
+  void PaintSolidFill(rPathPipes& p, const agg::rgba8& c);
+  void PaintPatternFill(rPathPipes& p);
+  void PaintGradientFill(rPathPipes& p);
+  void PaintSolidStroke(rPathPipes& p);
+  void PaintPenPattern(rPathPipes& p);
+  template <class VertexSource>
+  void PaintOutlines(rPathPipes& p, VertexSource& source, const agg::rgba8& c, bool of_stroke, bool withStroke,
+                     bool withFill, bool withMarkers);
+  bool BeforePenPainter(rPathPipes& p, bool withStroke, bool withFill, bool withMarkers);
+  void CastPathShadow(rPathPipes& p, bool withStroke, bool withFill, bool withMarkers);
+  void OpenPathLayer(rPathPipes& p);
+  void GenerateStroke(rPathPipes& p);
+  bool PathDrawingBox(rPathPipes& p, double* r);
   // The per-primitive filter layer (open between the two calls).
   bool BeginFilterLayer(const double* rect);
   void EndFilterLayer();

@@ -77,6 +77,37 @@ struct inverse_mapper {
 
 }  // namespace
 
+// What RenderPath's painters share: the pipelines it built for one path,
+// the call's arguments, and what the painters have done so far (the stroke
+// generated, which collects the marker positions; the shadow cast).
+struct cRendererSurface::rPathPipes {
+  uint8_t mode;
+  cHitTest* hit;
+  bool draw;
+  bool shadow;
+  agg::path_storage* path;
+  curve_source& curve;
+  fill_source& fill;
+  pen_stroke& stroke_core_src;
+  stroke_source& stroke;
+  marker_placed& placed;
+  marker_source& markers;
+  rTransformChain& chain;
+  double approx;
+  bool line_markers;
+  bool stroke_paints;
+  bool fill_box_known;
+  double control_box[4];
+  bool layer_wanted;
+  agg::rgba8 fill_colour;
+  agg::rgba8 master_colour;
+  eRenderMode fill_mode;
+  eRenderMode pen_mode;
+  rWidthHook width_hook;
+  bool stroke_generated = false;
+  bool shadow_done = false;
+};
+
 // --- Current path ----------------------------------------------------------------
 
 void cRendererSurface::SetCurrentPath(agg::path_storage* path, double x, double y) {
@@ -321,7 +352,7 @@ bool cRendererSurface::BeginFilterLayer(const double* rect) {
   double pad = TransformLength(mMaster.filter_margin);
   if (!std::isfinite(pad) || pad < 0) pad = 0;
   pad = std::min(pad, kAbsurdCoordinate);
-  if (mPen.kind == 3 && mPen.pattern_valid) pad = std::max(pad, GetPenPatternTileHeight());
+  if (mPen.kind == ePenKind::pattern && mPen.pattern_valid) pad = std::max(pad, GetPenPatternTileHeight());
   x1 = std::floor(x1 - pad);
   y1 = std::floor(y1 - pad);
   x2 += pad;
@@ -454,7 +485,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       qlm_agg::approximation_scale_for(mApproxScale, std::max(cx2 - cx1, cy2 - cy1));
   curve.approximation_scale(approx);
   fill_source fill(curve, chain_copy);
-  pen_stroke stroke_core_src(curve, mPen.kind == 2);
+  pen_stroke stroke_core_src(curve, mPen.kind == ePenKind::dashed);
   {
     // Round joins and caps of enormous strokes are coarser, so that none
     // makes more than some thousands of vertices.
@@ -467,7 +498,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       s.miter_limit(mPen.miter_limit);
       s.approximation_scale(stroke_approx);
     });
-    if (mPen.kind == 2) {
+    if (mPen.kind == ePenKind::dashed) {
       // AGG keeps the first 16 pairs, and walks the dash start dash by dash:
       // the start is taken within one period of those (0 when the period
       // is not positive or a length is negative).
@@ -492,45 +523,52 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   shape_curve.approximation_scale(qlm_agg::approximation_scale_checked(mApproxScale));
   marker_placed placed(stroke_core_src.markers(), shape_curve);
   marker_source markers(placed, chain_copy);
-  const bool line_markers = mPen.line_markers && stroking;
-  // Generating the stroke is what collects the marker positions.
-  auto generate_stroke = [&] {
-    double x, y;
-    stroke_core_src.rewind(0);
-    while (!agg::is_stop(stroke_core_src.vertex(&x, &y))) {
-    }
-  };
-
   // The box that culling and the filter layer use: the stroke source's when
   // a stroke is drawn, else the fill source's (a pen that paints nothing
-  // must not widen the box by its width).
-  const bool stroke_paints = stroking && mPen.kind != 0 && mPen.width > 0;
-  // Without curves or snapping the fill's vertices are the control points
-  // already walked above, and so is their box.
-  const bool fill_box_known = !curved && !mMaster.pixel_snap;
-  auto drawing_box = [&](double* r) {
-    if (stroke_paints) return agg::bounding_rect_single(stroke, 0, &r[0], &r[1], &r[2], &r[3]);
-    if (!fill_box_known) return agg::bounding_rect_single(fill, 0, &r[0], &r[1], &r[2], &r[3]);
-    r[0] = cx1;
-    r[1] = cy1;
-    r[2] = cx2;
-    r[3] = cy2;
-    return true;
-  };
+  // must not widen the box by its width). Without curves or snapping the
+  // fill's vertices are the control points already walked above, and so is
+  // their box.
+  rPathPipes p{.mode = mode,
+               .hit = hit,
+               .draw = draw,
+               .shadow = shadow,
+               .path = path,
+               .curve = curve,
+               .fill = fill,
+               .stroke_core_src = stroke_core_src,
+               .stroke = stroke,
+               .placed = placed,
+               .markers = markers,
+               .chain = chain_copy,
+               .approx = approx,
+               .line_markers = mPen.line_markers && stroking,
+               .stroke_paints = stroking && mPen.kind != ePenKind::off && mPen.width > 0,
+               .fill_box_known = !curved && !mMaster.pixel_snap,
+               .control_box = {cx1, cy1, cx2, cy2},
+               .layer_wanted =
+                   draw && mMaster.filter_on && mMaster.filter != nullptr && mGroupPass == kGroupNone,
+               .fill_colour = mFill.color.color,
+               .master_colour = mMaster.master_color.color,
+               .fill_mode = mMaster.fill_render_mode,
+               .pen_mode = mMaster.pen_render_mode,
+               .width_hook = {}};
+  p.width_hook.obj = &stroke_core_src;
+  p.width_hook.set = [](void* o, double w) { static_cast<pen_stroke*>(o)->width(w); };
+  p.width_hook.width = mPen.width;
 
   // 6. Culling.
   if (mMaster.culling && mGroupPass == kGroupNone) {
     double margin = 0;
     bool skip = false;
-    if (stroking && mPen.kind == 3 && mPen.pattern_valid) margin = GetPenPatternTileHeight();
-    if (mMaster.shadow_render_mode != 0) {
+    if (stroking && mPen.kind == ePenKind::pattern && mPen.pattern_valid) margin = GetPenPatternTileHeight();
+    if (mMaster.shadow_render_mode != eRenderMode::off) {
       if (mShadow.kind == 1 || mShadow.kind == 3)
         margin = std::max(margin, TransformLength(mShadow.distance + mShadow.blur));
       else if (mShadow.kind == 2)
         skip = true;
     }
     double box[4];
-    if (!skip && drawing_box(box)) {
+    if (!skip && PathDrawingBox(p, box)) {
       double &bx1 = box[0], &by1 = box[1], &bx2 = box[2], &by2 = box[3];
       if (!float_equal(margin, 0.0)) {
         bx1 -= margin;
@@ -550,253 +588,286 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   // (painting is what otherwise builds it).
   if (!draw && hit != nullptr && mClip.on && mClip.mask_stale) BuildClipMask();
 
-  bool stroke_generated = false;
-  bool shadow_done = false;
-  const bool layer_wanted = draw && mMaster.filter_on && mMaster.filter != nullptr && mGroupPass == kGroupNone;
-  auto open_layer = [&] {
-    if (!layer_wanted) return;
-    double r[4];
-    const bool box = drawing_box(r);
-    if (line_markers) {
-      // The box generated the stroke: the marker shapes widen it.
-      if (!box) generate_stroke();
-      stroke_generated = true;
-      double m[4];
-      if (agg::bounding_rect_single(markers, 0, &m[0], &m[1], &m[2], &m[3])) {
-        if (box) {
-          r[0] = std::min(r[0], m[0]);
-          r[1] = std::min(r[1], m[1]);
-          r[2] = std::max(r[2], m[2]);
-          r[3] = std::max(r[3], m[3]);
-        } else {
-          std::copy(m, m + 4, r);
-        }
-        BeginFilterLayer(r);
-        return;
-      }
-    }
-    if (box) BeginFilterLayer(r);
-  };
-  // The shadow, cast once per shape from the pipelines before their mapping.
-  auto cast_shadow = [&](bool withStroke, bool withFill, bool withMarkers) {
-    if (!shadow || mShadow.kind == 0 || shadow_done) return;
-    shadow_done = true;
-    // A filled and stroked shape casts one shadow of all its parts, whichever
-    // painter comes first.
-    if (mode == 3) withStroke = withFill = withMarkers = true;
-    rShadowSources sources;
-    sources.stroke = rVertexRef::Of(stroke_core_src);
-    sources.fill = rVertexRef::Of(curve);
-    if (withMarkers && line_markers) {
-      // The marker shapes stand where generating the stroke puts them.
-      if (!stroke_generated) generate_stroke();
-      stroke_generated = true;
-      sources.markers = rVertexRef::Of(placed);
-    }
-    sources.stroker = rStrokerRef::Of(stroke_core_src);
-    sources.chain = chain_copy;
-    RenderShadow(withStroke, withFill, withMarkers, sources);
-  };
-  const agg::rgba8 fill_colour = mFill.color.color;
-  auto solid_fill = [&](const agg::rgba8& c) {
-    if (c.a == 0) return;
-    cast_shadow(false, true, false);
-    if (draw) RenderSolid(fill, true, c, 0);
-    LayerSafeHitMask(fill, hit, true);
-  };
-  auto pattern_fill = [&] {
-    if (!mFill.pattern_valid) return;
-    cast_shadow(false, true, false);
-    if (draw) {
-      // The current path's own bounds: the pattern is laid on them.
-      double pb[4] = {0, 0, 0, 0};
-      agg::conv_curve<agg::path_storage> own(*mCurrentPath);
-      own.approximation_scale(approx);
-      if (!agg::bounding_rect_single(own, 0, &pb[0], &pb[1], &pb[2], &pb[3])) pb[0] = pb[1] = pb[2] = pb[3] = 0;
-      RenderPatternFill(fill, pb, 0);
-      LayerSafeHitMask(fill, hit, true);
-    }
-  };
-  auto gradient_fill = [&] {
-    if (mFill.gradient_kind == 0) return;
-    cast_shadow(false, true, false);
-    if (draw) RenderGradientSpans(fill, curve, true, 0, chain_copy);
-    LayerSafeHitMask(fill, hit, true);
-  };
-  auto interior = [&] {
-    if (hit != nullptr && hit->IsHitInterior()) LayerSafeHitMask(fill, hit, true);
-  };
-  const uint8_t fill_mode = mMaster.fill_render_mode;
-  const uint8_t pen_mode = mMaster.pen_render_mode;
-  const agg::rgba8 master_colour = mMaster.master_color.color;
-
-  // The outline and pen-pattern painters: the marker shapes made first when
-  // markers are on, the shadow, then the lines (only when drawing).
-  rWidthHook width_hook;
-  width_hook.obj = &stroke_core_src;
-  width_hook.set = [](void* o, double w) { static_cast<pen_stroke*>(o)->width(w); };
-  width_hook.width = mPen.width;
-  auto before_pen_painter = [&](bool withStroke, bool withFill, bool withMarkers) {
-    if (!stroke_generated && line_markers) {
-      generate_stroke();
-      stroke_generated = true;
-    }
-    cast_shadow(withStroke, withFill, withMarkers);
-    return draw;
-  };
-  auto outlines = [&](auto& source, const agg::rgba8& c, bool of_stroke, bool withStroke, bool withFill,
-                      bool withMarkers) {
-    if (!before_pen_painter(withStroke, withFill, withMarkers)) return;
-    RenderOutlines(rVertexSourceRef::Of(source), c, 0, hit, of_stroke ? &width_hook : nullptr);
-  };
-  auto pen_pattern = [&] {
-    if (!before_pen_painter(true, false, true)) return;
-    RenderPenPattern(rVertexSourceRef::Of(fill), hit);
-  };
-
-  // 10. The stroke block.
-  auto solid_stroke = [&] {
-    const agg::rgba8 c = mPen.color.color;
-    if (c.a == 0 || !(mPen.width > 0)) return;
-    stroke_generated = true;
-    cast_shadow(true, false, true);
-    if (draw) RenderSolid(stroke, false, c, 0);
-    LayerSafeHitMask(stroke, hit, false);
-  };
-  auto stroke_block = [&] {
-    if (mPen.kind == 0) return;
-    const agg::rgba8 pen_colour = mPen.color.color;
-    const agg::rgba8 mode_colour = master_colour.a != 0 ? master_colour : pen_colour;
-    if (pen_mode == 2) {
-      if ((mPen.kind == 1 || mPen.kind == 2) && mPen.outline) {
-        if (pen_colour.a != 0) outlines(stroke, mode_colour, true, true, false, true);
-        return;
-      }
-      solid_stroke();
-    } else if (pen_mode == 3) {
-      // The stroked polygon's outline.
-      if (pen_colour.a != 0) outlines(stroke, mode_colour, true, true, false, true);
-    } else if (pen_mode == 4) {
-      // The path's own centre line.
-      if (pen_colour.a != 0) outlines(fill, mode_colour, false, true, false, true);
-    } else if (mPen.kind == 1 || mPen.kind == 2) {
-      if (mPen.outline) {
-        if (pen_colour.a != 0) outlines(stroke, pen_colour, true, true, false, true);
-        return;
-      }
-      if (mPen.gradient_active && mPen.gradient_kind != 0) {
-        stroke_generated = true;
-        cast_shadow(true, false, true);
-        if (draw) RenderGradientSpans(stroke, stroke_core_src, false, 0, chain_copy);
-        LayerSafeHitMask(stroke, hit, false);
-      } else {
-        solid_stroke();
-      }
-    } else if (mPen.kind == 3 && mPen.pattern_valid) {
-      pen_pattern();
-    }
-  };
-  // 11. Start and end markers (they never cast a shadow of their own).
-  auto marker_pass = [&] {
-    if (!draw || !line_markers) return;
-    if (!stroke_generated) generate_stroke();
-    stroke_generated = true;
-    shadow_done = true;
-    const agg::rgba8 pen_colour = mPen.color.color;
-    const bool paints = pen_colour.a != 0 && mPen.width > 0;
-    if (pen_mode == 3 || pen_mode == 4) {
-      if (pen_colour.a != 0)
-        RenderOutlines(rVertexSourceRef::Of(markers), master_colour.a != 0 ? master_colour : pen_colour, 0, hit,
-                       nullptr);
-      return;
-    }
-    if (pen_mode == 2) {
-      if (!paints) return;
-      RenderSolid(markers, false, pen_colour, 0);
-    } else if (mPen.gradient_active && mPen.gradient_kind != 0) {
-      // The pen's gradient laid on the stroke's frame, as the stroke has it.
-      RenderGradientSpans(markers, stroke_core_src, false, 0, chain_copy);
-    } else if (paints) {
-      RenderSolid(markers, false, pen_colour, 0);
-    }
-    LayerSafeHitMask(markers, hit, false);
-  };
-  // Vertex markers, placed on the path to draw through the same chain.
-  auto vertex_markers = [&] {
-    if (mPen.vertex_markers) RenderVertexMarkers(*path, chain_copy, hit, draw);
-  };
-  // 12. The fill block of mode 3 (fillColour is not used).
-  auto fill_block = [&] {
-    if (mFill.kind == 0) return;
-    if (fill_mode == 3 || fill_mode == 4) {
-      if (fill_colour.a != 0) outlines(fill, master_colour.a != 0 ? master_colour : fill_colour, false, true, true, true);
-      return;
-    }
-    if (mFill.kind == 1 || (mFill.kind == 3 && fill_mode == 2))
-      solid_fill(fill_colour);
-    else if (mFill.kind == 2)
-      pattern_fill();
-    else if (mFill.kind == 3)
-      gradient_fill();
-  };
-
-  if (mGroupPass == kGroupStroke) {
-    stroke_block();
-  } else if (mGroupPass == kGroupMarkers) {
-    marker_pass();
-  } else if (mGroupPass == kGroupHit) {
-    interior();
-  } else if (mode == 1) {
-    if (layer_wanted) open_layer();
-    if (fill_mode == 2) {
-      if (mFill.kind != 0) {
-        if (fillColour != nullptr)
-          solid_fill(fillColour->color);
-        else if (mFill.kind == 2)
-          pattern_fill();
-        else
-          solid_fill(fill_colour);
-      }
-    } else if (fill_mode == 3 || fill_mode == 4) {
-      if (mFill.kind != 0 && fillColour != nullptr) {
-        const agg::rgba8 master = mMaster.master_color.color;
-        solid_fill(master.a != 0 ? master : fillColour->color);
-      } else if (mFill.kind != 0 && fill_colour.a != 0) {
-        outlines(fill, master_colour.a != 0 ? master_colour : fill_colour, false, false, true, false);
-      }
-    } else if (fillColour != nullptr) {
-      solid_fill(fillColour->color);
-    } else if (mFill.kind == 1) {
-      solid_fill(fill_colour);
-    } else if (mFill.kind == 2) {
-      pattern_fill();
-    } else if (mFill.kind == 3) {
-      gradient_fill();
-    }
-    if (mFill.kind == 0) interior();
-  } else if (mode == 2) {
-    if (layer_wanted) open_layer();
-    stroke_block();
-    marker_pass();
-    vertex_markers();
-    interior();
-  } else {
-    if (layer_wanted) open_layer();
-    if (mPen.under_fill) {
-      stroke_block();
-      marker_pass();
-    }
-    fill_block();
-    if (mFill.kind == 0) interior();
-    if (!mPen.under_fill) {
-      stroke_block();
-      marker_pass();
-    }
-    vertex_markers();
-  }
-  // 13.
+  // 7. The painters the kinds and render modes choose.
+  PaintPath(p, fillColour);
+  // 8. The rasteriser holds no cells to reuse; an open filter layer ends.
   mRasterReusable = false;
   EndFilterLayer();
+}
+
+// --- RenderPath's painters -------------------------------------------------------------
+
+bool cRendererSurface::PathDrawingBox(rPathPipes& p, double* r) {
+  if (p.stroke_paints) return agg::bounding_rect_single(p.stroke, 0, &r[0], &r[1], &r[2], &r[3]);
+  if (!p.fill_box_known) return agg::bounding_rect_single(p.fill, 0, &r[0], &r[1], &r[2], &r[3]);
+  std::copy(p.control_box, p.control_box + 4, r);
+  return true;
+}
+
+// Generating the stroke is what collects the marker positions.
+void cRendererSurface::GenerateStroke(rPathPipes& p) {
+  double x, y;
+  p.stroke_core_src.rewind(0);
+  while (!agg::is_stop(p.stroke_core_src.vertex(&x, &y))) {
+  }
+  p.stroke_generated = true;
+}
+
+void cRendererSurface::OpenPathLayer(rPathPipes& p) {
+  if (!p.layer_wanted) return;
+  double r[4];
+  const bool box = PathDrawingBox(p, r);
+  if (p.line_markers) {
+    // The box generated the stroke: the marker shapes widen it.
+    if (!box) GenerateStroke(p);
+    p.stroke_generated = true;
+    double m[4];
+    if (agg::bounding_rect_single(p.markers, 0, &m[0], &m[1], &m[2], &m[3])) {
+      if (box) {
+        r[0] = std::min(r[0], m[0]);
+        r[1] = std::min(r[1], m[1]);
+        r[2] = std::max(r[2], m[2]);
+        r[3] = std::max(r[3], m[3]);
+      } else {
+        std::copy(m, m + 4, r);
+      }
+      BeginFilterLayer(r);
+      return;
+    }
+  }
+  if (box) BeginFilterLayer(r);
+}
+
+// The shadow, cast once per shape from the pipelines before their mapping.
+void cRendererSurface::CastPathShadow(rPathPipes& p, bool withStroke, bool withFill, bool withMarkers) {
+  if (!p.shadow || mShadow.kind == 0 || p.shadow_done) return;
+  p.shadow_done = true;
+  // A filled and stroked shape casts one shadow of all its parts, whichever
+  // painter comes first.
+  if (p.mode == 3) withStroke = withFill = withMarkers = true;
+  rShadowSources sources;
+  sources.stroke = rVertexRef::Of(p.stroke_core_src);
+  sources.fill = rVertexRef::Of(p.curve);
+  if (withMarkers && p.line_markers) {
+    // The marker shapes stand where generating the stroke puts them.
+    if (!p.stroke_generated) GenerateStroke(p);
+    sources.markers = rVertexRef::Of(p.placed);
+  }
+  sources.stroker = rStrokerRef::Of(p.stroke_core_src);
+  sources.chain = p.chain;
+  RenderShadow(withStroke, withFill, withMarkers, sources);
+}
+
+void cRendererSurface::PaintSolidFill(rPathPipes& p, const agg::rgba8& c) {
+  if (c.a == 0) return;
+  CastPathShadow(p, false, true, false);
+  if (p.draw) RenderSolid(p.fill, true, c, 0);
+  LayerSafeHitMask(p.fill, p.hit, true);
+}
+
+void cRendererSurface::PaintPatternFill(rPathPipes& p) {
+  if (!mFill.pattern_valid) return;
+  CastPathShadow(p, false, true, false);
+  if (p.draw) {
+    // The current path's own bounds: the pattern is laid on them.
+    double pb[4] = {0, 0, 0, 0};
+    agg::conv_curve<agg::path_storage> own(*mCurrentPath);
+    own.approximation_scale(p.approx);
+    if (!agg::bounding_rect_single(own, 0, &pb[0], &pb[1], &pb[2], &pb[3])) pb[0] = pb[1] = pb[2] = pb[3] = 0;
+    RenderPatternFill(p.fill, pb, 0);
+    LayerSafeHitMask(p.fill, p.hit, true);
+  }
+}
+
+void cRendererSurface::PaintGradientFill(rPathPipes& p) {
+  if (mFill.gradient_kind == 0) return;
+  CastPathShadow(p, false, true, false);
+  if (p.draw) RenderGradientSpans(p.fill, p.curve, true, 0, p.chain);
+  LayerSafeHitMask(p.fill, p.hit, true);
+}
+
+void cRendererSurface::PaintInterior(rPathPipes& p) {
+  if (p.hit != nullptr && p.hit->IsHitInterior()) LayerSafeHitMask(p.fill, p.hit, true);
+}
+
+// The outline and pen-pattern painters: the marker shapes made first when
+// markers are on, the shadow, then the lines (only when drawing).
+bool cRendererSurface::BeforePenPainter(rPathPipes& p, bool withStroke, bool withFill, bool withMarkers) {
+  if (!p.stroke_generated && p.line_markers) GenerateStroke(p);
+  CastPathShadow(p, withStroke, withFill, withMarkers);
+  return p.draw;
+}
+
+template <class VertexSource>
+void cRendererSurface::PaintOutlines(rPathPipes& p, VertexSource& source, const agg::rgba8& c, bool of_stroke,
+                                     bool withStroke, bool withFill, bool withMarkers) {
+  if (!BeforePenPainter(p, withStroke, withFill, withMarkers)) return;
+  RenderOutlines(rVertexSourceRef::Of(source), c, 0, p.hit, of_stroke ? &p.width_hook : nullptr);
+}
+
+void cRendererSurface::PaintPenPattern(rPathPipes& p) {
+  if (!BeforePenPainter(p, true, false, true)) return;
+  RenderPenPattern(rVertexSourceRef::Of(p.fill), p.hit);
+}
+
+void cRendererSurface::PaintSolidStroke(rPathPipes& p) {
+  const agg::rgba8 c = mPen.color.color;
+  if (c.a == 0 || !(mPen.width > 0)) return;
+  p.stroke_generated = true;
+  CastPathShadow(p, true, false, true);
+  if (p.draw) RenderSolid(p.stroke, false, c, 0);
+  LayerSafeHitMask(p.stroke, p.hit, false);
+}
+
+// The stroke block.
+void cRendererSurface::PaintStroke(rPathPipes& p) {
+  if (mPen.kind == ePenKind::off) return;
+  const agg::rgba8 pen_colour = mPen.color.color;
+  const agg::rgba8 mode_colour = p.master_colour.a != 0 ? p.master_colour : pen_colour;
+  if (p.pen_mode == eRenderMode::plain) {
+    if (is_line_pen(mPen.kind) && mPen.outline) {
+      if (pen_colour.a != 0) PaintOutlines(p, p.stroke, mode_colour, true, true, false, true);
+      return;
+    }
+    PaintSolidStroke(p);
+  } else if (p.pen_mode == eRenderMode::outline) {
+    // The stroked polygon's outline.
+    if (pen_colour.a != 0) PaintOutlines(p, p.stroke, mode_colour, true, true, false, true);
+  } else if (p.pen_mode == eRenderMode::path_outline) {
+    // The path's own centre line.
+    if (pen_colour.a != 0) PaintOutlines(p, p.fill, mode_colour, false, true, false, true);
+  } else if (is_line_pen(mPen.kind)) {
+    if (mPen.outline) {
+      if (pen_colour.a != 0) PaintOutlines(p, p.stroke, pen_colour, true, true, false, true);
+      return;
+    }
+    if (mPen.gradient_active && mPen.gradient_kind != 0) {
+      p.stroke_generated = true;
+      CastPathShadow(p, true, false, true);
+      if (p.draw) RenderGradientSpans(p.stroke, p.stroke_core_src, false, 0, p.chain);
+      LayerSafeHitMask(p.stroke, p.hit, false);
+    } else {
+      PaintSolidStroke(p);
+    }
+  } else if (mPen.kind == ePenKind::pattern && mPen.pattern_valid) {
+    PaintPenPattern(p);
+  }
+}
+
+// Start and end markers (they never cast a shadow of their own).
+void cRendererSurface::PaintStartEndMarkers(rPathPipes& p) {
+  if (!p.draw || !p.line_markers) return;
+  if (!p.stroke_generated) GenerateStroke(p);
+  p.stroke_generated = true;
+  p.shadow_done = true;
+  const agg::rgba8 pen_colour = mPen.color.color;
+  const bool paints = pen_colour.a != 0 && mPen.width > 0;
+  if (is_outline_mode(p.pen_mode)) {
+    if (pen_colour.a != 0)
+      RenderOutlines(rVertexSourceRef::Of(p.markers), p.master_colour.a != 0 ? p.master_colour : pen_colour, 0,
+                     p.hit, nullptr);
+    return;
+  }
+  if (p.pen_mode == eRenderMode::plain) {
+    if (!paints) return;
+    RenderSolid(p.markers, false, pen_colour, 0);
+  } else if (mPen.gradient_active && mPen.gradient_kind != 0) {
+    // The pen's gradient laid on the stroke's frame, as the stroke has it.
+    RenderGradientSpans(p.markers, p.stroke_core_src, false, 0, p.chain);
+  } else if (paints) {
+    RenderSolid(p.markers, false, pen_colour, 0);
+  }
+  LayerSafeHitMask(p.markers, p.hit, false);
+}
+
+// Vertex markers, placed on the path to draw through the same chain.
+void cRendererSurface::PaintVertexMarkers(rPathPipes& p) {
+  if (mPen.vertex_markers) RenderVertexMarkers(*p.path, p.chain, p.hit, p.draw);
+}
+
+// The fill block of mode 3 (fillColour is not used).
+void cRendererSurface::PaintFill(rPathPipes& p) {
+  if (mFill.kind == eFillKind::off) return;
+  if (is_outline_mode(p.fill_mode)) {
+    if (p.fill_colour.a != 0)
+      PaintOutlines(p, p.fill, p.master_colour.a != 0 ? p.master_colour : p.fill_colour, false, true, true, true);
+    return;
+  }
+  if (mFill.kind == eFillKind::solid || (mFill.kind == eFillKind::gradient && p.fill_mode == eRenderMode::plain))
+    PaintSolidFill(p, p.fill_colour);
+  else if (mFill.kind == eFillKind::pattern)
+    PaintPatternFill(p);
+  else if (mFill.kind == eFillKind::gradient)
+    PaintGradientFill(p);
+}
+
+// Mode 1: the fill alone, in `fillColour` when one is given.
+void cRendererSurface::PaintFillOnly(rPathPipes& p, const rStoredColor* fillColour) {
+  if (p.fill_mode == eRenderMode::plain) {
+    if (mFill.kind != eFillKind::off) {
+      if (fillColour != nullptr)
+        PaintSolidFill(p, fillColour->color);
+      else if (mFill.kind == eFillKind::pattern)
+        PaintPatternFill(p);
+      else
+        PaintSolidFill(p, p.fill_colour);
+    }
+  } else if (is_outline_mode(p.fill_mode)) {
+    if (mFill.kind != eFillKind::off && fillColour != nullptr) {
+      const agg::rgba8 master = mMaster.master_color.color;
+      PaintSolidFill(p, master.a != 0 ? master : agg::rgba8(fillColour->color));
+    } else if (mFill.kind != eFillKind::off && p.fill_colour.a != 0) {
+      PaintOutlines(p, p.fill, p.master_colour.a != 0 ? p.master_colour : p.fill_colour, false, false, true, false);
+    }
+  } else if (fillColour != nullptr) {
+    PaintSolidFill(p, fillColour->color);
+  } else if (mFill.kind == eFillKind::solid) {
+    PaintSolidFill(p, p.fill_colour);
+  } else if (mFill.kind == eFillKind::pattern) {
+    PaintPatternFill(p);
+  } else if (mFill.kind == eFillKind::gradient) {
+    PaintGradientFill(p);
+  }
+  if (mFill.kind == eFillKind::off) PaintInterior(p);
+}
+
+// A group pass paints its one part; otherwise mode 1 fills, mode 2 strokes
+// (with the markers), mode 3 does both, the stroke under the fill when the
+// pen asks for it.
+void cRendererSurface::PaintPath(rPathPipes& p, const rStoredColor* fillColour) {
+  if (mGroupPass == kGroupStroke) {
+    PaintStroke(p);
+    return;
+  }
+  if (mGroupPass == kGroupMarkers) {
+    PaintStartEndMarkers(p);
+    return;
+  }
+  if (mGroupPass == kGroupHit) {
+    PaintInterior(p);
+    return;
+  }
+  OpenPathLayer(p);
+  if (p.mode == 1) {
+    PaintFillOnly(p, fillColour);
+  } else if (p.mode == 2) {
+    PaintStroke(p);
+    PaintStartEndMarkers(p);
+    PaintVertexMarkers(p);
+    PaintInterior(p);
+  } else {
+    if (mPen.under_fill) {
+      PaintStroke(p);
+      PaintStartEndMarkers(p);
+    }
+    PaintFill(p);
+    if (mFill.kind == eFillKind::off) PaintInterior(p);
+    if (!mPen.under_fill) {
+      PaintStroke(p);
+      PaintStartEndMarkers(p);
+    }
+    PaintVertexMarkers(p);
+  }
 }
 
 // The pen painters (qlm_renderer_engine_pen.cpp) paint through these.

@@ -21,7 +21,7 @@ void cRendererSurface::SetFillPatternCallback(uint32_t width, uint32_t height, t
   // The fill is off while the tile is made; a failure leaves it off until
   // FillOn brings back the saved kind.
   mFill.saved_kind = mFill.kind;
-  mFill.kind = 0;
+  mFill.kind = eFillKind::off;
   mFill.pattern_valid = false;
   const int64_t w = width == 0 ? 1 : width;
   const int64_t h = height == 0 ? 1 : height;
@@ -36,7 +36,7 @@ void cRendererSurface::SetFillPatternCallback(uint32_t width, uint32_t height, t
   // Detached before the temporary surface goes: a later detach or write-back
   // must not reach it.
   mNested->DetachSurface();
-  mFill.kind = mFill.saved_kind = 2;
+  mFill.kind = mFill.saved_kind = eFillKind::pattern;
   mFill.pattern_valid = true;
 }
 
@@ -89,7 +89,7 @@ void cRendererSurface::SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int3
   // The tile made aside takes the pattern's place: nothing to allocate, so
   // nothing that can fail after the old tile is gone.
   mFillTile.Swap(made);
-  mFill.kind = mFill.saved_kind = 2;
+  mFill.kind = mFill.saved_kind = eFillKind::pattern;
   mFill.pattern_valid = true;
 }
 
@@ -100,7 +100,7 @@ void cRendererSurface::SetFillPatternOffset(int32_t x, int32_t y) {
 void cRendererSurface::SetFillPatternWrap(uint8_t wrap) { mFill.pattern_wrap = wrap; }
 void cRendererSurface::SetFillPatternAbsolute(bool flag) { mFill.pattern_absolute = flag; }
 void cRendererSurface::FillPatternOn() {
-  if (mFill.pattern_valid) mFill.kind = mFill.saved_kind = 2;
+  if (mFill.pattern_valid) mFill.kind = mFill.saved_kind = eFillKind::pattern;
 }
 
 // --- Gradients ----------------------------------------------------------------------------
@@ -113,7 +113,7 @@ void cRendererSurface::SetFillGradient(cGradient* gradient) {
   if (kind == 0) return;
   mFill.gradient = gradient;
   mFill.gradient_kind = kind;
-  mFill.kind = mFill.saved_kind = 3;
+  mFill.kind = mFill.saved_kind = eFillKind::gradient;
 }
 
 void cRendererSurface::ReapplyFillGradient() {

@@ -252,7 +252,7 @@ bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const 
 
   // Wave and swirl act on fill gradients, and on pen gradients when asked,
   // in the plain fill render mode.
-  p.distort = mFill.distortions && mMaster.fill_render_mode == 1 && (fill || mPen.distort_gradient);
+  p.distort = mFill.distortions && mMaster.fill_render_mode == eRenderMode::normal && (fill || mPen.distort_gradient);
   if (p.distort) p.distortion = Distortion();
   return true;
 }

@@ -26,8 +26,8 @@ void cRendererSurface::CaptureCurrentPath(uint8_t mode) {
   e->mPath.concat_path(*mCurrentPath);
   e->mAtX = mCurrentX;
   e->mAtY = mCurrentY;
-  const bool fill = mFill.kind != 0;
-  const bool pen = mPen.kind != 0;
+  const bool fill = mFill.kind != eFillKind::off;
+  const bool pen = mPen.kind != ePenKind::off;
   switch (mode) {
     case 1: e->mMode = fill ? 1 : 0; break;
     case 2: e->mMode = pen ? 2 : 0; break;

@@ -326,14 +326,14 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
 
   // 5.-6. Distortions (fill render mode 1) and the generator.
   const qlm_agg::distortion_dispatch distortion =
-      mMaster.fill_render_mode == 1 ? Distortion() : qlm_agg::distortion_dispatch{};
+      mMaster.fill_render_mode == eRenderMode::normal ? Distortion() : qlm_agg::distortion_dispatch{};
   const bool distorted = distortion.kind != qlm_agg::distortion_kind::none;
   const eImageSpan span = choose_image_span(mMaster.anti_aliasing, mImage.filter, mImageLut.diameter(), scale_x,
                                             scale_y, perspective, distorted);
   mLastImageSpan = span;
 
   // 7. Tint: fill render mode 4 inverts through the master colour.
-  const bool mode4 = mMaster.fill_render_mode == 4;
+  const bool mode4 = mMaster.fill_render_mode == eRenderMode::path_outline;
   image_tint_converter tint(mode4 ? qlm_agg::cnCompOpInvertRgb : mImage.tint_op,
                             mode4 ? mMaster.master_color.color : rgba_of(mImage.tint_color),
                             qlm_agg::comp_op_table<agg::order_rgba>::funcs);

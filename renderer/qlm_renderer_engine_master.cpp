@@ -89,12 +89,12 @@ void cRendererSurface::SetRenderMode(uint8_t mode) {
   SetFillRenderMode(m);
   SetShadowRenderMode(m);
 }
-void cRendererSurface::SetPenRenderMode(uint8_t mode) { mMaster.pen_render_mode = mode > 1 ? mode : 1; }
-uint8_t cRendererSurface::GetPenRenderMode() { return mMaster.pen_render_mode; }
-void cRendererSurface::SetFillRenderMode(uint8_t mode) { mMaster.fill_render_mode = mode > 1 ? mode : 1; }
-uint8_t cRendererSurface::GetFillRenderMode() { return mMaster.fill_render_mode; }
-void cRendererSurface::SetShadowRenderMode(uint8_t mode) { mMaster.shadow_render_mode = mode; }
-uint8_t cRendererSurface::GetShadowRenderMode() { return mMaster.shadow_render_mode; }
+void cRendererSurface::SetPenRenderMode(uint8_t mode) { mMaster.pen_render_mode = eRenderMode(mode > 1 ? mode : 1); }
+uint8_t cRendererSurface::GetPenRenderMode() { return uint8_t(mMaster.pen_render_mode); }
+void cRendererSurface::SetFillRenderMode(uint8_t mode) { mMaster.fill_render_mode = eRenderMode(mode > 1 ? mode : 1); }
+uint8_t cRendererSurface::GetFillRenderMode() { return uint8_t(mMaster.fill_render_mode); }
+void cRendererSurface::SetShadowRenderMode(uint8_t mode) { mMaster.shadow_render_mode = eRenderMode(mode); }
+uint8_t cRendererSurface::GetShadowRenderMode() { return uint8_t(mMaster.shadow_render_mode); }
 void cRendererSurface::SetTextRenderMode(uint8_t mode) { mText.render_mode = mode; }
 uint8_t cRendererSurface::GetTextRenderMode() { return mText.render_mode; }
 
@@ -180,7 +180,7 @@ void cRendererSurface::FilterCallbackOff() { mMaster.filter_on = false; }
 
 void cRendererSurface::ResetMaster(bool) {
   const rStoredColor override_color = mMaster.override_color;
-  const uint8_t modes[3] = {mMaster.pen_render_mode, mMaster.fill_render_mode, mMaster.shadow_render_mode};
+  const eRenderMode modes[3] = {mMaster.pen_render_mode, mMaster.fill_render_mode, mMaster.shadow_render_mode};
   mMaster = MasterState{};
   mMaster.override_color = override_color;  // no group reset touches it
   // The render modes are reset with their own groups.

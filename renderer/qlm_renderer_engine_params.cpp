@@ -21,8 +21,8 @@ void cRendererSurface::ApplyFillRule() {
 
 // --- Pen --------------------------------------------------------------------------
 
-void cRendererSurface::PenSolid() { mPen.kind = mPen.saved_kind = 1; }
-bool cRendererSurface::IsPenSolid() { return mPen.kind == 1; }
+void cRendererSurface::PenSolid() { mPen.kind = mPen.saved_kind = ePenKind::solid; }
+bool cRendererSurface::IsPenSolid() { return mPen.kind == ePenKind::solid; }
 void cRendererSurface::SetLineCap(uint8_t cap) { mPen.line_cap = (cap == 1 || cap == 2) ? cap : 0; }
 uint8_t cRendererSurface::GetLineCap() { return mPen.line_cap; }
 // The operations number joins 0 miter, 1 round, 2 bevel; AGG 0, 2, 3.
@@ -64,9 +64,9 @@ uint32_t cRendererSurface::GetPenColor() { return mPen.color.Get(); }
 void cRendererSurface::SetPenColor(uint32_t color) {
   mPen.color.Set(color, mMaster.master_alpha, mMaster.anti_aliasing);
   mPen.gradient_active = false;
-  if (mPen.kind != 1 && mPen.kind != 2) PenSolid();
+  if (mPen.kind != ePenKind::solid && mPen.kind != ePenKind::dashed) PenSolid();
 }
-bool cRendererSurface::IsPenPlainColor() { return (mPen.kind == 1 || mPen.kind == 2) && !mPen.gradient_active; }
+bool cRendererSurface::IsPenPlainColor() { return is_line_pen(mPen.kind) && !mPen.gradient_active; }
 void cRendererSurface::ResetPenColor(bool) {
   mPen.color.Set(renderer_color(0, 0, 0, 255), mMaster.master_alpha, mMaster.anti_aliasing);
 }
@@ -74,12 +74,12 @@ double cRendererSurface::GetAutoMarkerScale() { return mPen.auto_marker_scale; }
 void cRendererSurface::PenOn() { mPen.kind = mPen.saved_kind; }
 void cRendererSurface::PenOff() {
   mPen.saved_kind = mPen.kind;
-  mPen.kind = 0;
+  mPen.kind = ePenKind::off;
 }
-bool cRendererSurface::IsPenOn() { return mPen.kind != 0; }
+bool cRendererSurface::IsPenOn() { return mPen.kind != ePenKind::off; }
 void cRendererSurface::ResetPen(bool) {
   mPen = PenState{};
-  mMaster.pen_render_mode = 1;
+  mMaster.pen_render_mode = eRenderMode::normal;
   ResetPenColor(false);
   ResetPenGradient(false);
   ResetDash(false);
@@ -87,11 +87,11 @@ void cRendererSurface::ResetPen(bool) {
   ResetVertexMarkers(false);
   ResetPenPattern(false);
 }
-bool cRendererSurface::IsPenDashed() { return mPen.kind == 2; }
+bool cRendererSurface::IsPenDashed() { return mPen.kind == ePenKind::dashed; }
 void cRendererSurface::ResetDash(bool makeSolid) {
   mPen.dashes.clear();
   mPen.dash_start = 0.0;
-  if (makeSolid) mPen.kind = mPen.saved_kind = 1;
+  if (makeSolid) mPen.kind = mPen.saved_kind = ePenKind::solid;
 }
 // The requested size, or the tile's in user units when none was requested.
 double cRendererSurface::GetPenPatternWidth() {
@@ -103,7 +103,7 @@ double cRendererSurface::GetPenPatternHeight() {
   return InverseTransformLength(mPen.pattern_pixels_height);
 }
 double cRendererSurface::GetPenPatternStart() { return mPen.pattern_start; }
-bool cRendererSurface::IsPenPattern() { return mPen.kind == 3; }
+bool cRendererSurface::IsPenPattern() { return mPen.kind == ePenKind::pattern; }
 void cRendererSurface::ResetPenPattern(bool makeSolid) {
   mPen.pattern_pixels.clear();
   mPen.pattern_pixels_width = 0;
@@ -114,7 +114,7 @@ void cRendererSurface::ResetPenPattern(bool makeSolid) {
   mPen.pattern_height = 0.0;
   mPen.pattern_start = 0.0;
   mPen.pattern_scale = 1.0;
-  if (makeSolid) mPen.kind = mPen.saved_kind = 1;
+  if (makeSolid) mPen.kind = mPen.saved_kind = ePenKind::solid;
 }
 cGradient* cRendererSurface::GetPenGradient() { return mPen.gradient; }
 void cRendererSurface::ResetPenGradient(bool) {
@@ -177,8 +177,8 @@ void cRendererSurface::ResetMarkerScale(bool) {
 
 // --- Fill ---------------------------------------------------------------------------
 
-void cRendererSurface::FillSolid() { mFill.kind = mFill.saved_kind = 1; }
-bool cRendererSurface::IsFillSolid() { return mFill.kind == 1; }
+void cRendererSurface::FillSolid() { mFill.kind = mFill.saved_kind = eFillKind::solid; }
+bool cRendererSurface::IsFillSolid() { return mFill.kind == eFillKind::solid; }
 void cRendererSurface::SetFillEvenOdd(bool flag) {
   mFill.even_odd = flag;
   ApplyFillRule();
@@ -187,7 +187,7 @@ bool cRendererSurface::IsFillEvenOdd() { return mFill.even_odd; }
 uint32_t cRendererSurface::GetFillColor() { return mFill.color.Get(); }
 void cRendererSurface::SetFillColor(uint32_t color) {
   mFill.color.Set(color, mMaster.master_alpha, mMaster.anti_aliasing);
-  mFill.kind = mFill.saved_kind = 1;
+  mFill.kind = mFill.saved_kind = eFillKind::solid;
 }
 void cRendererSurface::ResetFillColor(bool) {
   mFill.color.Set(renderer_color(255, 255, 255, 255), mMaster.master_alpha, mMaster.anti_aliasing);
@@ -195,14 +195,14 @@ void cRendererSurface::ResetFillColor(bool) {
 void cRendererSurface::FillOn() { mFill.kind = mFill.saved_kind; }
 void cRendererSurface::FillOff() {
   mFill.saved_kind = mFill.kind;
-  mFill.kind = 0;
+  mFill.kind = eFillKind::off;
 }
-bool cRendererSurface::IsFillOn() { return mFill.kind != 0; }
+bool cRendererSurface::IsFillOn() { return mFill.kind != eFillKind::off; }
 void cRendererSurface::ResetFill(bool) {
-  mFill.saved_kind = 1;
-  mFill.kind = 1;
+  mFill.saved_kind = eFillKind::solid;
+  mFill.kind = eFillKind::solid;
   mFill.even_odd = false;
-  mMaster.fill_render_mode = 1;
+  mMaster.fill_render_mode = eRenderMode::normal;
   ApplyFillRule();
   ResetFillColor(false);
   ResetFillGradient(false);
@@ -215,14 +215,14 @@ int32_t cRendererSurface::GetFillPatternOffsetX() { return mFill.pattern_x; }
 int32_t cRendererSurface::GetFillPatternOffsetY() { return mFill.pattern_y; }
 uint8_t cRendererSurface::GetFillPatternWrap() { return mFill.pattern_wrap; }
 bool cRendererSurface::IsFillPatternAbsolute() { return mFill.pattern_absolute; }
-bool cRendererSurface::IsFillPattern() { return mFill.kind == 2; }
+bool cRendererSurface::IsFillPattern() { return mFill.kind == eFillKind::pattern; }
 void cRendererSurface::ResetFillPattern(bool makeSolid) {
   mFill.pattern_valid = false;
   mFill.pattern_absolute = true;
   mFill.pattern_x = 0;
   mFill.pattern_y = 0;
   mFill.pattern_wrap = 1;
-  if (makeSolid) mFill.kind = mFill.saved_kind = 1;
+  if (makeSolid) mFill.kind = mFill.saved_kind = eFillKind::solid;
 }
 cGradient* cRendererSurface::GetFillGradient() { return mFill.gradient; }
 void cRendererSurface::ResetFillGradient(bool) {
@@ -312,7 +312,7 @@ void cRendererSurface::ShadowOff() {
 }
 void cRendererSurface::ResetShadow(bool) {
   mShadow = ShadowState{};
-  mMaster.shadow_render_mode = 1;
+  mMaster.shadow_render_mode = eRenderMode::normal;
   ResetShadowColor(false);
 }
 cGradientColorRamp* cRendererSurface::GetShadowColorRamp() { return mShadow.ramp; }

@@ -81,21 +81,21 @@ void cRendererSurface::SetDashStart(double start) {
 void cRendererSurface::AddDash(double dash, double gap) {
   if (!usable(dash) || !usable(gap)) return;
   mPen.dashes.push_back({dash, gap});
-  mPen.kind = mPen.saved_kind = 2;
+  mPen.kind = mPen.saved_kind = ePenKind::dashed;
 }
 void cRendererSurface::PenDashed() {
   if (mPen.dashes.empty()) mPen.dashes.push_back({1.0, 1.0});
-  mPen.kind = mPen.saved_kind = 2;
+  mPen.kind = mPen.saved_kind = ePenKind::dashed;
 }
 void cRendererSurface::PenDashOff() {
   mPen.saved_kind = mPen.kind;
-  mPen.kind = 1;
+  mPen.kind = ePenKind::solid;
 }
 
 // --- Pen patterns ----------------------------------------------------------------------
 
 void cRendererSurface::PenPatternFailed() {
-  mPen.kind = mPen.saved_kind = 0;
+  mPen.kind = mPen.saved_kind = ePenKind::off;
   mPen.pattern_valid = false;
 }
 
@@ -108,13 +108,13 @@ void cRendererSurface::StorePenPattern(std::vector<uint8_t>&& pixels, int32_t w,
   mPen.pattern_width = width;
   mPen.pattern_height = height;
   mPen.pattern_scale = scale;
-  mPen.kind = mPen.saved_kind = 3;
+  mPen.kind = mPen.saved_kind = ePenKind::pattern;
   mPen.pattern_valid = true;
 }
 
 void cRendererSurface::SetPenPatternCallback(tRendererPatternCallback callback, void* user, double width,
                                              double height) {
-  mPen.kind = mPen.saved_kind = 0;
+  mPen.kind = mPen.saved_kind = ePenKind::off;
   mPen.pattern_valid = false;
   if (!(width > 0)) width = 0;
   if (!(height > 0)) height = 0;
@@ -135,7 +135,7 @@ void cRendererSurface::SetPenPatternCallback(tRendererPatternCallback callback, 
     cSurfacePatternRGBA surface;
     if (!surface.Attach(&tile) || !mNested->AttachSurface(&surface)) return;
     mNested->SetMasterAlpha(mMaster.master_alpha);
-    mNested->SetRenderMode(mMaster.fill_render_mode);
+    mNested->SetRenderMode(uint8_t(mMaster.fill_render_mode));
     if (callback != nullptr) callback(mNested.get(), user);
     // Detached before the temporary surface goes.
     mNested->DetachSurface();
@@ -207,7 +207,7 @@ void cRendererSurface::SetPenPatternStart(double start) {
 }
 
 void cRendererSurface::PenPatternFromColor() {
-  mPen.kind = mPen.saved_kind = 3;
+  mPen.kind = mPen.saved_kind = ePenKind::pattern;
   if (mPen.pattern_valid) return;
   const agg::rgba8 c = mPen.color.color;
   std::vector<uint8_t> pixels = {c.r, c.g, c.b, c.a};
@@ -749,8 +749,8 @@ void cRendererSurface::PlaceVertexMarker(int& counter, bool isLast, double x1, d
   rTransformChain mapping = chain;
   agg::conv_transform<decltype(placed), rTransformChain> shape(placed, mapping);
   rVertexSourceRef ref = rVertexSourceRef::Of(shape);
-  const uint8_t pen_mode = mMaster.pen_render_mode;
-  if (pen_mode == 3 || pen_mode == 4) {
+  const eRenderMode pen_mode = mMaster.pen_render_mode;
+  if (is_outline_mode(pen_mode)) {
     if (!draw) return;
     const agg::rgba8 master = mMaster.master_color.color;
     RenderOutlines(ref, master.a != 0 ? master : mPen.vertex_color.color, 2, hit, nullptr);

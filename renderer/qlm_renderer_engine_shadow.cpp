@@ -90,26 +90,26 @@ enum : uint8_t { kPartStroke = 1, kPartFill = 2, kPartMarkers = 4 };
 bool cRendererSurface::ReduceShadowFlags(bool& withStroke, bool& withFill, bool& withMarkers) const {
   const uint8_t pen_alpha = mPen.color.color.a;
   if (withStroke) {
-    if (mPen.kind == 0)
+    if (mPen.kind == ePenKind::off)
       withStroke = false;
-    else if (mPen.kind == 1 || mPen.kind == 2) {
+    else if (is_line_pen(mPen.kind)) {
       if (mPen.outline)
         withStroke = pen_alpha != 0;
       else
         withStroke = mPen.gradient_active || (pen_alpha != 0 && mPen.width > 0);
-    } else if (mPen.kind == 3) {
+    } else if (mPen.kind == ePenKind::pattern) {
       withStroke = mPen.pattern_valid;
     }
   }
   if (withFill) {
-    const uint8_t fm = mMaster.fill_render_mode;
-    if (fm == 3 || fm == 4 || !mShadow.fill_shadow || mFill.kind == 0)
+    const eRenderMode fm = mMaster.fill_render_mode;
+    if (is_outline_mode(fm) || !mShadow.fill_shadow || mFill.kind == eFillKind::off)
       withFill = false;
-    else if (mFill.kind == 1)
+    else if (mFill.kind == eFillKind::solid)
       withFill = mFill.color.color.a != 0;
-    else if (mFill.kind == 2)
+    else if (mFill.kind == eFillKind::pattern)
       withFill = mFill.pattern_valid;
-    else if (mFill.kind == 3)
+    else if (mFill.kind == eFillKind::gradient)
       withFill = mFill.gradient != nullptr && mFill.gradient_kind != 0;
   }
   if (withMarkers)
@@ -237,10 +237,10 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   double r = finite_or_zero(TransformLength(finite_or_zero(mShadow.blur)));
   r = std::clamp(r, 0.0, 255.0);
   double m = r;
-  const bool pattern_pen = mPen.kind == 3 && mPen.pattern_valid && mPen.pattern_pixels_width > 0 &&
+  const bool pattern_pen = mPen.kind == ePenKind::pattern && mPen.pattern_valid && mPen.pattern_pixels_width > 0 &&
                            mPen.pattern_pixels_height > 0 &&
                            mPen.pattern_pixels.size() >= size_t(mPen.pattern_pixels_width) * mPen.pattern_pixels_height * 4;
-  if (withStroke && mPen.kind == 3 && mPen.pattern_valid) {
+  if (withStroke && mPen.kind == ePenKind::pattern && mPen.pattern_valid) {
     const double tile = std::max(finite_or_zero(GetPenPatternTileHeight()), double(mPen.pattern_pixels_height));
     if (tile > m) m = std::min(tile, 65536.0);
   }
@@ -400,16 +400,16 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
       draw(filter);
     }
   };
-  const uint8_t mode = mMaster.shadow_render_mode;
+  const eRenderMode mode = mMaster.shadow_render_mode;
   if (withStroke) {
     each([&](rShadowSources& s, uint8_t parts) {
       if (!(parts & kPartStroke)) return;
-      const bool pen_outline = (mPen.kind == 1 || mPen.kind == 2) && mPen.outline;
-      if (mode == 4)
+      const bool pen_outline = is_line_pen(mPen.kind) && mPen.outline;
+      if (mode == eRenderMode::path_outline)
         outline(s.fill, s.chain, nullptr);
-      else if (mode == 3 || pen_outline)
+      else if (mode == eRenderMode::outline || pen_outline)
         outline(s.stroke, s.chain, &s.stroker);
-      else if (mode != 2 && pattern_pen)
+      else if (mode != eRenderMode::plain && pattern_pen)
         pattern_line(s.fill, s.chain);
       else
         rasterize(s.stroke, s.chain, true);
@@ -423,7 +423,7 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   if (withMarkers) {
     each([&](rShadowSources& s, uint8_t parts) {
       if (!(parts & kPartMarkers)) return;
-      if (mode == 3 || mode == 4)
+      if (is_outline_mode(mode))
         outline(s.markers, s.chain, nullptr);
       else
         rasterize(s.markers, s.chain, true);
@@ -435,9 +435,9 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   if (mShadow.blurred && radius > 0) qlm_agg::stack_blur_gray8(*grey, radius);
 
   // 14. Colour.
-  auto pick = [&](uint8_t render_mode) {
+  auto pick = [&](eRenderMode render_mode) {
     const agg::rgba8& master = mMaster.master_color.color;
-    return (render_mode == 3 || render_mode == 4) && master.a != 0 ? master : mShadow.color.color;
+    return is_outline_mode(render_mode) && master.a != 0 ? master : mShadow.color.color;
   };
   const agg::rgba8 colour = withStroke ? pick(mMaster.pen_render_mode)
                             : withFill ? pick(mMaster.fill_render_mode)
@@ -446,7 +446,7 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   // 15. Blend into the surface, or the clip layer during a clip pass; never
   // into a filter layer.
   qlm_agg::renderer_any& target = BeginDraw();
-  if (mode == 1 && mShadow.ramp != nullptr && mShadowLut != nullptr)
+  if (mode == eRenderMode::normal && mShadow.ramp != nullptr && mShadowLut != nullptr)
     target.blend_from_lut(*grey, mShadowLut.get(), nullptr, ox, oy, 255);
   else
     target.blend_from_color(*grey, colour, nullptr, ox, oy, 255);
@@ -456,7 +456,7 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
 // --- The shadow of one shape ----------------------------------------------------------
 
 void cRendererSurface::RenderShadow(bool withStroke, bool withFill, bool withMarkers, rShadowSources& sources) {
-  if (mMaster.shadow_render_mode == 0) return;
+  if (mMaster.shadow_render_mode == eRenderMode::off) return;
   if (!ReduceShadowFlags(withStroke, withFill, withMarkers)) return;
   double b[4];
   const double* bounds = nullptr;
@@ -469,7 +469,7 @@ void cRendererSurface::RenderShadow(bool withStroke, bool withFill, bool withMar
 // --- The shadow of a path group ---------------------------------------------------------
 
 void cRendererSurface::RenderGroupShadow(cPathGroup* group) {
-  if (mMaster.shadow_render_mode == 0 || group == nullptr) return;
+  if (mMaster.shadow_render_mode == eRenderMode::off || group == nullptr) return;
   bool withStroke = true, withFill = true, withMarkers = true;
   if (!ReduceShadowFlags(withStroke, withFill, withMarkers)) return;
   const bool copy = !mPen.device_space;

@@ -122,7 +122,7 @@ void cRendererSurface::SetFill(const cFill* fill, bool flag) {
   ApplyFillRule();
   // The gradient is re-applied only while it is the fill in force: a solid
   // or pattern snapshot that still remembers a gradient stays what it was.
-  if (mFill.kind == 3 && mFill.gradient_kind != 0) ReapplyFillGradient();
+  if (mFill.kind == eFillKind::gradient && mFill.gradient_kind != 0) ReapplyFillGradient();
   if (flag) {
     RebuildPipeline();
     UpdateApproximation();
@@ -163,7 +163,7 @@ std::unique_ptr<cMasterParameters> cRendererSurface::GetMasterParameters() {
 }
 void cRendererSurface::SetMasterParameters(const cMasterParameters* parameters, bool) {
   if (parameters == nullptr) return;
-  const uint8_t modes[3] = {mMaster.pen_render_mode, mMaster.fill_render_mode, mMaster.shadow_render_mode};
+  const eRenderMode modes[3] = {mMaster.pen_render_mode, mMaster.fill_render_mode, mMaster.shadow_render_mode};
   mMaster = parameters->master;
   // The render modes travel with their groups' snapshots.
   mMaster.pen_render_mode = modes[0];

@@ -11,6 +11,7 @@
 #include "qlm_base_util.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_flow.h"
+#include "qlm_image_load.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_image.h"
 #include "qlm_renderer_paint.h"
@@ -573,14 +574,16 @@ void cRendererSurface::GetSVGSizedBounds(cImageSVG* drawing, uint8_t device, dou
 std::unique_ptr<cImageSVG> svg_load(std::string_view file_name) {
   try {
     cFileName name(file_name);
-    if (string_trim_upper(name.Extension()) != ".SVG") return nullptr;
-    std::unique_ptr<cFlow> flow = open_registered_or_file(file_name);
-    if (flow == nullptr) return nullptr;
+    const std::string ext = string_trim_upper(name.Extension());
+    image_load_check_name(file_name, ext, ext == ".SVG");
+    std::unique_ptr<cFlow> flow = image_load_open(file_name);
     auto drawing = std::make_unique<cImageSVG>();
-    if (!drawing->Open(flow.get(), nullptr)) return nullptr;
+    if (!drawing->Open(flow.get(), nullptr)) raise_base_error(errQLMCall, "{svg.Open: ", drawing->LastErrorText(), "}");
     return drawing;
   } catch (...) {
-    // Every failure answers nil; the flow and the drawing are freed on the way.
+    // Every failure answers nil, with its reason in the load log; the flow
+    // and the drawing are freed on the way.
+    image_load_log_failure(std::current_exception());
     return nullptr;
   }
 }

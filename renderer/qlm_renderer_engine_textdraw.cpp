@@ -450,9 +450,9 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
   const bool flipped = font.IsFlipped();
 
   // The background box, drawn once, without shadow, hit test or capture.
-  const uint8_t fill_mode = mMaster.fill_render_mode;
+  const eRenderMode fill_mode = mMaster.fill_render_mode;
   if (mText.back_on && mText.back_color.color.a != 0 &&
-      ((fill_mode != 3 && fill_mode != 4) || mMaster.master_color.color.a == 0) &&
+      (!is_outline_mode(fill_mode) || mMaster.master_color.color.a == 0) &&
       !(mCaptureGroup != nullptr && mCaptureOnly)) {  // the flag alone, without a group, suppresses nothing
     double top, bottom;  // distances above and below the baseline
     if (mText.back_fit_glyphs) {
@@ -545,7 +545,7 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
       DrawTextLines(mText.strike_out_pen, pass_hit, draw, shadow);
     }
   };
-  if (mShadow.kind != 0 && mMaster.shadow_render_mode != 0) {
+  if (mShadow.kind != 0 && mMaster.shadow_render_mode != eRenderMode::off) {
     // SHADOW PASS: the shadows of all lines and glyphs come first, without
     // painting and without hit test (RenderPath casts a primitive's shadow
     // with draw off), then the shapes themselves without shadows. Until

@@ -67,6 +67,27 @@ struct rStoredColor {
   }
 };
 
+// --- Kinds and modes ---------------------------------------------------------
+// What the pen draws with.
+enum class ePenKind : uint8_t { off = 0, solid = 1, dashed = 2, pattern = 3 };
+// What the fill paints with.
+enum class eFillKind : uint8_t { off = 0, solid = 1, pattern = 2, gradient = 3 };
+// How the pen, the fill or the shadow paints; the numbers are those of the
+// render-mode operations, and any other number is kept as given (and paints
+// as normal). Off is the shadow's only (the pen and fill setters make 0
+// normal); plain paints a solid colour in place of a gradient, pattern or
+// distortion; outline draws the outline of what would be painted, and
+// path_outline the path's own line, both in the master colour when it is
+// set.
+enum class eRenderMode : uint8_t { off = 0, normal = 1, plain = 2, outline = 3, path_outline = 4 };
+
+// Solid and dashed pens stroke with the pen colour (or its gradient).
+constexpr bool is_line_pen(ePenKind kind) { return kind == ePenKind::solid || kind == ePenKind::dashed; }
+// The two modes that draw outlines in place of painting.
+constexpr bool is_outline_mode(eRenderMode mode) {
+  return mode == eRenderMode::outline || mode == eRenderMode::path_outline;
+}
+
 // --- Master (render modes included) ----------------------------------------
 struct MasterState {
   bool anti_aliasing = true;
@@ -83,9 +104,9 @@ struct MasterState {
   void* filter_user = nullptr;
   rStoredColor master_color;
   rStoredColor override_color;  // touched only by its own operations and snapshots
-  uint8_t pen_render_mode = 1;
-  uint8_t fill_render_mode = 1;
-  uint8_t shadow_render_mode = 1;
+  eRenderMode pen_render_mode = eRenderMode::normal;
+  eRenderMode fill_render_mode = eRenderMode::normal;
+  eRenderMode shadow_render_mode = eRenderMode::normal;
 };
 
 // --- Image -----------------------------------------------------------------
@@ -102,8 +123,8 @@ struct rDashSegment {
 };
 
 struct PenState {
-  uint8_t saved_kind = 1;
-  uint8_t kind = 1;  // 0 off, 1 solid, 2 dashed, 3 pattern
+  ePenKind saved_kind = ePenKind::solid;
+  ePenKind kind = ePenKind::solid;
   bool gradient_active = false;
   rStoredColor color = rStoredColor::Of(renderer_color(0, 0, 0, 255));
   uint8_t line_cap = 0;   // 0 butt, 1 square, 2 round
@@ -151,8 +172,8 @@ struct PenState {
 
 // --- Fill with the pattern and the distortions -----------------------------
 struct FillState {
-  uint8_t saved_kind = 1;
-  uint8_t kind = 1;  // 0 off, 1 solid, 2 pattern, 3 gradient
+  eFillKind saved_kind = eFillKind::solid;
+  eFillKind kind = eFillKind::solid;
   rStoredColor color = rStoredColor::Of(renderer_color(255, 255, 255, 255));
   bool even_odd = false;
   bool pattern_valid = false;
@@ -262,7 +283,7 @@ class cPen : public cBase {
  public:
   explicit cPen(bool = true) {}
   PenState pen;
-  uint8_t render_mode = 1;
+  eRenderMode render_mode = eRenderMode::normal;
 };
 class cFill : public cBase {
  public:
@@ -270,14 +291,14 @@ class cFill : public cBase {
   explicit cFill(bool = true);
   ~cFill() override;
   FillState fill;
-  uint8_t render_mode = 1;
+  eRenderMode render_mode = eRenderMode::normal;
   std::unique_ptr<rgba8_buffer> tile;  // own copy of the pattern tile, or none
 };
 class cShadow : public cBase {
  public:
   explicit cShadow(bool = true) {}
   ShadowState shadow;
-  uint8_t render_mode = 1;
+  eRenderMode render_mode = eRenderMode::normal;
 };
 class cClipping : public cBase {
  public:

@@ -10,4 +10,4 @@ export QLM_REQUIRE_CORPORA=1
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQLM_SANITIZE=ON
 cd "$ROOT/build/asan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --output-on-failure -j "$JOBS"
+  run_ctest --output-on-failure -j "$JOBS"

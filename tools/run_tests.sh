@@ -8,4 +8,4 @@ bash "$ROOT/tools/fetch_corpora.sh"
 export QLM_REQUIRE_CORPORA=1
 configure_and_build build/release -DCMAKE_BUILD_TYPE=Release
 cd "$ROOT/build/release"
-ctest --output-on-failure -j "$JOBS"
+run_ctest --output-on-failure -j "$JOBS"

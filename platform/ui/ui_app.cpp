@@ -163,12 +163,18 @@ void TApplication::ProcessMessages() {
 }
 
 void TApplication::HandleMessage() {
-  if (RunQueued()) return;
+  // One round: the calls queued so far, then the input and timers the
+  // backend has ready, then the paints, as the system's paint messages come
+  // after the others. It waits only when none of them had anything, so
+  // neither a paint that marks again nor a call that queues the next one
+  // keeps input and timers waiting.
+  bool any = RunQueued();
+  any = mBackend->PumpOne(false) || any;
   if (mPaintPending) {
     PaintAll();
-    return;
+    any = true;
   }
-  mBackend->PumpOne(true);
+  if (!any) mBackend->PumpOne(true);
 }
 
 void TApplication::CancelHint() {
@@ -422,10 +428,15 @@ void TThread::Run() {
   // end handler is bound to the token taken at Start.
   TApplication* app = mApp;
   std::weak_ptr<void> alive = mAliveToken;
+  // The end handler is queued (and the loop woken) before the thread stops
+  // counting as running: a loop that looks in between finds one or the
+  // other, never neither (the headless pump would give up, a native loop
+  // could sleep past the end). Running it joins this thread first.
+  app->QueueCall([this] { DoTerminate(); }, std::move(alive));
+  Ending();
   mFinished = true;
   --app->mRunningThreads;
   app->ThreadFinished();
-  app->QueueCall([this] { DoTerminate(); }, std::move(alive));
 }
 
 void TThread::DoTerminate() {

@@ -38,7 +38,8 @@ class TApplication : public TComponent {
   bool Terminated() const { return mTerminated; }
   // Serves everything ready now without waiting.
   void ProcessMessages();
-  // Serves one thing, waiting for it when nothing is ready.
+  // Serves one round (the queued calls, the ready input and timers, then
+  // the paints), waiting for an event when none of them had anything.
   void HandleMessage();
   std::string Title;
   TForm* MainForm = nullptr;
@@ -207,6 +208,9 @@ class TThread : public TObject {
   // Runs fn on the GUI thread and waits until it ran; an exception it
   // raises comes back here.
   void Synchronize(const std::function<void()>& fn);
+  // Runs on the worker after Execute, once the end handler is queued and
+  // before the thread counts as finished: a seam for tests of that order.
+  virtual void Ending() {}
 
  private:
   friend class TApplication;

@@ -104,8 +104,12 @@ class Backend {
   virtual FrameExtents Frame(WindowId w) = 0;
   virtual bool IsForeground(WindowId w) = 0;
 
-  // Drawing: the form's back buffer (pf32bit) changed inside r.
+  // Drawing: the form's back buffer (pf32bit) changed inside r; the window
+  // shows it when the loop next runs.
   virtual void Present(WindowId w, const TBitmap& buffer, const TRect& r) = 0;
+  // The same, but the screen shows r, and every area presented before, when
+  // this returns (r may be empty: then only the earlier areas).
+  virtual void PresentNow(WindowId w, const TBitmap& buffer, const TRect& r) = 0;
   virtual void SetCursor(WindowId w, TCursor cursor, const TCursorImage* image) = 0;
   virtual void SetTooltip(WindowId w, const std::string& text) = 0;
 

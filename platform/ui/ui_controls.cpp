@@ -215,7 +215,9 @@ void TControl::Invalidate() {
 
 void TControl::Update() {
   TForm* f = ParentForm();
-  if (f && !f->mPainting && f->PaintPending()) f->PaintDirty();
+  // Also with nothing marked: an area painted by the loop may not be on the
+  // screen yet, and a caller that blocks next must find it there.
+  if (f && !f->mPainting) f->PaintDirty(true);
 }
 
 TPoint TControl::ClientToScreen(TPoint p) const {

@@ -76,10 +76,19 @@ using TShiftState = uint16_t;
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 using enum TMouseButton;
 
-// Key codes as the system numbers them.
-constexpr uint16_t VK_BACK = 8, VK_TAB = 9, VK_RETURN = 13, VK_SHIFT = 16, VK_CONTROL = 17, VK_ESCAPE = 27,
-                   VK_SPACE = 32, VK_PRIOR = 33, VK_NEXT = 34, VK_END = 35, VK_HOME = 36, VK_LEFT = 37, VK_UP = 38,
-                   VK_RIGHT = 39, VK_DOWN = 40, VK_DELETE = 46, VK_F1 = 112;
+// Key codes as the system numbers them. Letters and digits are their
+// upper-case ASCII codes ('A', '0'); a key is numbered by its place, not by
+// what Shift makes of it ('1' also for "!").
+constexpr uint16_t VK_BACK = 8, VK_TAB = 9, VK_CLEAR = 12, VK_RETURN = 13, VK_SHIFT = 16, VK_CONTROL = 17,
+                   VK_MENU = 18, VK_PAUSE = 19, VK_CAPITAL = 20, VK_ESCAPE = 27, VK_SPACE = 32, VK_PRIOR = 33,
+                   VK_NEXT = 34, VK_END = 35, VK_HOME = 36, VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40,
+                   VK_SNAPSHOT = 44, VK_INSERT = 45, VK_DELETE = 46, VK_LWIN = 91, VK_RWIN = 92, VK_APPS = 93,
+                   VK_NUMPAD0 = 96, VK_MULTIPLY = 106, VK_ADD = 107, VK_SEPARATOR = 108, VK_SUBTRACT = 109,
+                   VK_DECIMAL = 110, VK_DIVIDE = 111, VK_F1 = 112, VK_F24 = 135, VK_NUMLOCK = 144, VK_SCROLL = 145,
+                   VK_OEM_1 = 186 /* ; : */, VK_OEM_PLUS = 187 /* = + */, VK_OEM_COMMA = 188, VK_OEM_MINUS = 189,
+                   VK_OEM_PERIOD = 190, VK_OEM_2 = 191 /* / ? */, VK_OEM_3 = 192 /* ` ~ */,
+                   VK_OEM_4 = 219 /* [ { */, VK_OEM_5 = 220 /* \ | */, VK_OEM_6 = 221 /* ] } */,
+                   VK_OEM_7 = 222 /* ' " */, VK_OEM_102 = 226 /* < > beside the left Shift */;
 
 enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 using enum TAlign;
@@ -169,7 +178,8 @@ class TControl : public TComponent {
 
   // Marks the control's area for painting at the next idle moment.
   void Invalidate();
-  // Paints what is marked on the control's form now (nothing during a paint).
+  // Paints what is marked on the control's form now and puts it on the
+  // screen before returning (nothing during a paint).
   void Update();
   void Repaint() {
     Invalidate();
@@ -496,8 +506,9 @@ class TForm : public TWinControl {
   const TBitmap& BackBuffer() const { return mBuffer; }
   WindowId Handle() const { return mWindow; }
   bool PaintPending() const { return !mDirty.IsEmpty(); }
-  // Paints every marked area and presents it.
-  void PaintDirty();
+  // Paints every marked area and presents it; with presentNow the screen
+  // shows it (and whatever was presented before) when this returns.
+  void PaintDirty(bool presentNow = false);
   bool InputEnabled() const { return mModalDisabled == 0 && Enabled(); }
 
   // Input from the backend, in client pixels. The key entry points answer
@@ -544,6 +555,10 @@ class TForm : public TWinControl {
   bool mInAutoSize = false;
   TWinControl* mActive = nullptr;
   TControl* mHover = nullptr;
+  // The control that took the last left press, until its release.
+  TControl* mPressed = nullptr;
+  // Tab moved the focus on its key down: its key up is the layer's too.
+  bool mTabMoved = false;
   WindowId mTransient = 0;
   bool mFromBackend = false;
   WindowId mWindow = 0;

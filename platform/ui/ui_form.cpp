@@ -358,6 +358,7 @@ TModalResult TForm::ShowModal() {
 
 void TForm::ForgetControl(TControl* c) {
   if (mHover && IsInside(c, mHover)) mHover = nullptr;
+  if (mPressed && IsInside(c, mPressed)) mPressed = nullptr;
   if (mActive && IsInside(c, mActive)) mActive = nullptr;
   if (TControl* cap = GetCapture(); cap && IsInside(c, cap)) ReleaseCapture();
 }
@@ -369,11 +370,14 @@ void TForm::MarkDirty(const TRect& r) {
   if (Application) Application->PaintPending();
 }
 
-void TForm::PaintDirty() {
+void TForm::PaintDirty(bool presentNow) {
   if (mPainting) return;
   TRect r = mDirty.Intersect(ClientRect());
   mDirty = {};
-  if (r.IsEmpty()) return;
+  if (r.IsEmpty()) {
+    if (presentNow && mWindow && mVisible) Application->GetBackend().PresentNow(mWindow, mBuffer, r);
+    return;
+  }
   mBuffer.SetPixelFormat(pf32bit);
   mBuffer.SetSize(ClientWidth(), ClientHeight());
   {
@@ -389,7 +393,12 @@ void TForm::PaintDirty() {
     mCanvas.Unbind();
     PaintTree(this, {0, 0}, r);
   }
-  if (mWindow && mVisible) Application->GetBackend().Present(mWindow, mBuffer, r);
+  if (mWindow && mVisible) {
+    if (presentNow)
+      Application->GetBackend().PresentNow(mWindow, mBuffer, r);
+    else
+      Application->GetBackend().Present(mWindow, mBuffer, r);
+  }
   if (!mDirty.IsEmpty() && Application) Application->PaintPending();
 }
 
@@ -471,11 +480,22 @@ void TForm::InputMouseMove(int x, int y, TShiftState shift) {
 
 void TForm::InputMouseButton(TMouseButton button, bool down, int x, int y, TShiftState shift) {
   if (!InputEnabled() || !mVisible) return;
+  // The state after the event, as the system reports it: a press holds its
+  // button, a release no longer does.
+  TShiftState flag = button == mbLeft ? ssLeft : button == mbRight ? ssRight : ssMiddle;
+  shift = down ? shift | flag : shift & ~flag;
   TControl* under = ClientRect().Contains(x, y) ? ControlAtPos({x, y}) : nullptr;
   auto alive = AliveToken();
   SetHover(under);
   if (alive.expired()) return;
   TControl* target = MouseTarget(mHover);
+  if (button == mbLeft) {
+    // A click is a press and a release on one control in one gesture: the
+    // control pressed before loses its half when the press or the release
+    // goes elsewhere.
+    if (mPressed && mPressed != target) mPressed->mClicked = false;
+    mPressed = down ? target : nullptr;
+  }
   if (!target) return;
   TMouseMsg m = ToLocal(target, x, y, shift);
   if (button == mbLeft)
@@ -503,10 +523,26 @@ void TForm::InputWheel(int delta, int x, int y, TShiftState shift) {
 
 void TForm::InputMouseLeave() { SetHover(nullptr); }
 
+namespace {
+
+// The state after the event, as the system reports it: the key down of a
+// modifier holds it, its key up no longer does.
+TShiftState StateAfter(uint16_t key, bool down, TShiftState shift) {
+  TShiftState flag = key == VK_SHIFT ? ssShift : key == VK_CONTROL ? ssCtrl : key == VK_MENU ? ssAlt : 0;
+  return down ? shift | flag : shift & ~flag;
+}
+
+}  // namespace
+
 bool TForm::InputKeyDown(uint16_t key, TShiftState shift) {
   if (!InputEnabled() || !mVisible) return true;
+  shift = StateAfter(key, true, shift);
   TWinControl* target = mActive ? mActive : this;
+  // Only the key up of a Tab that moved the focus is the layer's (a key up
+  // missed while another window had the keys must not take a later one).
+  if (key == VK_TAB) mTabMoved = false;
   if (key == VK_TAB && !(shift & (ssCtrl | ssAlt)) && !target->WantTabs()) {
+    mTabMoved = true;
     SelectNext(mActive, !(shift & ssShift));
     return true;
   }
@@ -521,6 +557,13 @@ bool TForm::InputKeyDown(uint16_t key, TShiftState shift) {
 
 bool TForm::InputKeyUp(uint16_t key, TShiftState shift) {
   if (!InputEnabled() || !mVisible) return true;
+  shift = StateAfter(key, false, shift);
+  if (key == VK_TAB && mTabMoved) {
+    // Its key down moved the focus: no key handler sees Tab, also not the
+    // control that took the focus.
+    mTabMoved = false;
+    return true;
+  }
   TWinControl* target = mActive ? mActive : this;
   auto target_alive = target->AliveToken();
   if (KeyPreview && target != this) {

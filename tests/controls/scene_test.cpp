@@ -260,8 +260,12 @@ class ThreadSceneTest : public SceneTest {
   void SetUp() override { busyBefore = gRenderingBusy.load(); }
   void TearDown() override { EXPECT_EQ(gRenderingBusy.load(), busyBefore); }
   // Serves the GUI loop until the scene is idle with n renders finished.
+  // Settled: the renders finished, and the worker's repaint request served
+  // (busy clears before the worker asks the GUI thread to repaint, and a test
+  // that then blocks the GUI thread would hold the worker there).
   bool Settle(GatedScene& s, int64_t finished) {
-    return test::PumpUntil([&] { return !s.IsBusy() && s.FinishedRenders() >= finished; }, 5000);
+    return test::PumpUntil(
+        [&] { return !s.IsBusy() && s.FinishedRenders() >= finished && gRenderingBusy.load() == busyBefore; }, 5000);
   }
   // A gated scene shown by a 50 x 30 control, its first render finished.
   GatedScene* ShownScene(TKVNCustomControl*& control) {

@@ -385,6 +385,8 @@ TEST_F(JNG, RefusedStreams) {
       {"alpha IDAT length 0xFFFFFFF0", build({jh, huge_idat}), errPNGInvalidChunkSize, "{aloc>flow.Size}"},
       {"JHDR 65500 x 65500", build({chunk("JHDR", jhdr(65500, 65500, 14, 8)), jdat, end}), errJNGBuildBitmap,
        "{BuildBitmap}"},
+      {"JHDR 20000 x 20000", build({chunk("JHDR", jhdr(20000, 20000, 14, 8)), jdat, end}), errNEnoughMem,
+       "{20000x20000 over the image read limits}"},
       {"alpha stream ends early, then garbage", build({jh, chunk("IDAT", short_stream), jdat, end}),
        errPNGFlowCorrupted, "{zlib stream ended early}"},
       {"IEND inside the alpha data", build({jh, chunk("IDAT", half_a), end}), errPNGInvalidChunkType, "{\"IEND\"}"},
@@ -614,6 +616,33 @@ TEST_F(JNG, CloneKeepsChunksAndPixels) {
   auto again = read_flow(fixture("c10.jng"));
   ASSERT_TRUE(image.Open(again.get())) << image.LastErrorText();
   EXPECT_EQ(image.JHDR->mData.ctype, 10);
+}
+
+TEST_F(JNG, PngClonedIntoAJngTakesItsHeaderAway) {
+  // The JNG's header belongs to its kept chunk list, which the clone
+  // replaces: the header must go with it.
+  cImageJNG target;
+  target.mKeepChunks = true;
+  target.mQuality = 60;
+  auto jng = read_flow(fixture("c12a8.jng"));
+  ASSERT_TRUE(target.Open(jng.get())) << target.LastErrorText();
+  target.Close();  // a clone goes into a closed image; the kept chunks stay
+  ASSERT_NE(target.JHDR, nullptr);
+  cBitmapImage from(testenv::make_pattern(5, 4, cnBitmapNative, 7));
+  cImagePNG writer;
+  auto written = cMemoryFlow::Construct();
+  ASSERT_TRUE(written->Create());
+  ASSERT_TRUE(writer.SaveFrom(written.get(), &from)) << writer.LastErrorText();
+  cImagePNG png;
+  png.mKeepChunks = true;
+  auto flow = read_flow(flow_bytes(*written));
+  ASSERT_TRUE(png.Open(flow.get())) << png.LastErrorText();
+  ASSERT_NE(png.mChunks, nullptr);
+
+  ASSERT_EQ(png.Clone(true, &target), &target) << png.LastErrorText();
+  EXPECT_EQ(target.JHDR, nullptr);
+  EXPECT_EQ(target.mQuality, 60);  // a PNG has no JPEG settings to give
+  EXPECT_TRUE(testenv::bitmaps_equal(*target.Bitmap(0), *png.Bitmap(0)));
 }
 
 TEST_F(JNG, AllocationFailuresAreReported) {

@@ -5,11 +5,16 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-// g++ 12 with the sanitizers warns wrongly inside <regex> (maybe-uninitialized).
+// g++ 12 with the sanitizers warns wrongly inside <regex> (maybe-uninitialized);
+// clang has no such warning and refuses to hear of it.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <regex>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #include <string>
 #include <vector>
 
@@ -52,7 +57,7 @@ uint32_t photo_argb(int32_t x, int32_t y) { return color_rgba(photo(x, y, 0), ph
 // A JPEG written by the library directly (the fixtures the system does not
 // write: grey, CMYK, progressive, restart intervals).
 Bytes raw_encode(int w, int h, J_COLOR_SPACE space, int components, bool progressive, int quality = 90,
-                 const tSample& sample = photo) {
+                 const tSample& sample = photo, int restart_rows = 0) {
   jpeg_compress_struct c{};
   jpeg_error_mgr err{};
   c.err = jpeg_std_error(&err);
@@ -67,6 +72,7 @@ Bytes raw_encode(int w, int h, J_COLOR_SPACE space, int components, bool progres
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, quality, TRUE);
   if (progressive) jpeg_simple_progression(&c);
+  c.restart_in_rows = restart_rows;
   jpeg_start_compress(&c, TRUE);
   std::vector<uint8_t> row(size_t(w) * size_t(components));
   for (int y = 0; y < h; ++y) {
@@ -409,6 +415,34 @@ TEST_F(JPEG, ThousandsOfMarkersLeaveABoundedLog) {
     EXPECT_TRUE(row.raise_address.IsSet() && row.logged_at.IsSet());
     EXPECT_GT(row.date.year, 2000);
   }
+}
+
+// A restart marker on every block row logs a trace row each; cut short, the
+// file still shows its "Premature end" warning: trace rows have a cap of
+// their own and never crowd warnings out.
+TEST_F(JPEG, TraceRowsNeverCrowdOutTheWarningOfACutFile) {
+  const Bytes whole = raw_encode(8, 1600, JCS_GRAYSCALE, 1, false, 90, photo, 1);
+  ASSERT_NE(find_marker(whole, 0xD7, 24), std::string::npos);  // 199 restart markers
+  const Bytes cut(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size() * 3 / 4));
+  auto image = open_bytes(cut);
+  ASSERT_TRUE(image->IsOpened()) << image->LastErrorText();
+  EXPECT_EQ(count_rows(*image, R"(^\{Warning:Premature end of JPEG file\(MsgLevel:-1\)\}$)"), 1);
+  EXPECT_EQ(count_rows(*image, R"(^\{[0-9]+ further messages dropped\}$)"), 1);
+  EXPECT_EQ(count_rows(*image, R"(\(MsgLevel:[0-9]+\)\}$)"), cnJPEGMaxTraceRows);
+}
+
+// A 633-byte file whose frame header says 26700 x 26700 opened (its data
+// cut short) with a 2 GB bitmap; the read limits refuse it first.
+TEST_F(JPEG, TheReadLimitsRefuseAHugeFrameBeforeItsBitmap) {
+  Bytes bytes = raw_encode(16, 16, JCS_RGB, 3, false);
+  const size_t sof = find_marker(bytes, 0xC0);
+  ASSERT_NE(sof, std::string::npos);
+  for (size_t at : {sof + 5, sof + 7}) bytes[at] = 26700 >> 8, bytes[at + 1] = 26700 & 0xFF;
+  auto image = open_bytes(bytes);
+  EXPECT_FALSE(image->IsOpened());
+  EXPECT_EQ(image->LastErrorCode(), errNEnoughMem);
+  EXPECT_EQ(count_rows(*image, R"(^\{26700x26700 over the image read limits\}$)"), 1) << image->LastErrorText();
+  EXPECT_EQ(image->Bitmap(0), nullptr);
 }
 
 // A marker whose length runs past the end: the skip stops at the inserted

@@ -153,9 +153,12 @@ TEST_F(PngChunks, LoadTable) {
          EXPECT_EQ(static_cast<cPNG_tRNS*>(c)->alpha_count, 256);
          EXPECT_EQ(static_cast<cPNG_tRNS*>(c)->Colour(), 0u);  // two or more entries: alpha, no key
        }},
-      {"tRNS of one byte: palette entry 0 is the key", {{"IHDR", palette_header}, {"PLTE", Bytes{1, 2, 3, 4, 5, 6}}},
+      {"tRNS of one byte: entry 0's alpha, no key", {{"IHDR", palette_header}, {"PLTE", Bytes{1, 2, 3, 4, 5, 6}}},
        "tRNS", Bytes{200}, 0, "",
-       [](cTestPNG&, cPNG_Chunk* c) { EXPECT_EQ(static_cast<cPNG_tRNS*>(c)->Colour(), 0xFF010203u); }},
+       [](cTestPNG&, cPNG_Chunk* c) {
+         EXPECT_EQ(static_cast<cPNG_tRNS*>(c)->alpha_count, 1);
+         EXPECT_EQ(static_cast<cPNG_tRNS*>(c)->Colour(), 0u);
+       }},
       {"tRNS of one byte without PLTE", {{"IHDR", palette_header}}, "tRNS", Bytes{200}, 0, "",
        [](cTestPNG&, cPNG_Chunk* c) { EXPECT_EQ(static_cast<cPNG_tRNS*>(c)->Colour(), 0u); }},
       {"RGB tRNS", {{"IHDR", rgb_header}}, "tRNS", Bytes{0, 0x10, 0, 0x20, 0, 0x30}, 0, "",

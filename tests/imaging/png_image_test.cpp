@@ -31,7 +31,10 @@ class PngImage : public ::testing::Test {
     qlm_bitmap_start();
     qlm_png_start();
   }
-  void TearDown() override { mem_alloc_fail_at(0); }
+  void TearDown() override {
+    mem_alloc_fail_at(0);
+    image_set_read_limits(cnImageReadLimits);
+  }
 };
 
 bool logged(const cException& o, int32_t code, const char* text) {
@@ -180,10 +183,10 @@ TEST_F(PngImage, OpenTable) {
          EXPECT_EQ(b->TransparentColor(), rgb_none);
        }},
       {"65537 x 21846", join({kSignature, png_chunk_bytes("IHDR", ihdr_data(65537, 21846, 8, 2)), rgb_idat(), kEnd}),
-       false, false, errQLMCall, "{mCommonImageSpace.Create}",
+       false, false, errNEnoughMem, "{65537x21846 over the image read limits}",
        [](cImagePNG& p) { EXPECT_FALSE(p.IsOpened()); }},
       {"0x7FFFFFFF x 1", join({kSignature, png_chunk_bytes("IHDR", ihdr_data(0x7FFFFFFF, 1, 8, 2)), rgb_idat(), kEnd}),
-       false, false, errQLMCall, "{mCommonImageSpace.Create}", nullptr},
+       false, false, errNEnoughMem, "{2147483647x1 over the image read limits}", nullptr},
       {"a zero height", join({kSignature, png_chunk_bytes("IHDR", ihdr_data(3, 0, 8, 2)), rgb_idat(), kEnd}), false,
        false, errPNGInvalidImageDims, "{dx or dy = 0}", nullptr},
       {"a palette image with bKGD and no PLTE", join({kSignature, png_chunk_bytes("IHDR", ihdr_data(3, 2, 8, 3)),
@@ -348,6 +351,68 @@ TEST_F(PngImage, RoundTripsThroughOursAndLibpng) {
             }
           }
   EXPECT_EQ(checked_with_pngcheck, 12);
+}
+
+// A 2 x 1 palette image whose two entries are both black, with a one-entry
+// tRNS: each entry takes its own alpha (entry 1, beyond the chunk, is
+// opaque), as libpng reads it. Taking entry 0's colour as a transparent
+// colour made every black pixel take entry 0's transparency.
+TEST_F(PngImage, AShortPaletteTransparencyGivesEachEntryItsOwnAlpha) {
+  for (const uint8_t alpha0 : {uint8_t(255), uint8_t(0)}) {
+    SCOPED_TRACE(int(alpha0));
+    const Bytes file = join({kSignature, png_chunk_bytes("IHDR", ihdr_data(2, 1, 8, 3)),
+                             png_chunk_bytes("PLTE", Bytes(6, 0)), png_chunk_bytes("tRNS", {alpha0}),
+                             png_chunk_bytes("IDAT", zlib_pack({0, 0, 1})), kEnd});
+    EXPECT_EQ(file.size(), 99u);
+    std::vector<uint8_t> rgba;
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(libpng_rgba(file, rgba, w, h));
+    ASSERT_EQ(rgba, (std::vector<uint8_t>{0, 0, 0, alpha0, 0, 0, 0, 255}));
+    cImagePNG png;
+    auto flow = read_flow(file);
+    ASSERT_TRUE(png.Open(flow.get())) << png.LastErrorText();
+    const cBitmap* bitmap = png.Bitmap(0);
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_TRUE(bitmap->HasAlpha());
+    EXPECT_EQ(pixel_argb(*bitmap, 0, 0), uint32_t(alpha0) << 24);
+    EXPECT_EQ(pixel_argb(*bitmap, 1, 0), 0xFF000000u);
+  }
+}
+
+// A 69-byte file that says 26000 x 26000 made a 1.9 GB bitmap before its
+// data ran out; the read limits refuse it before the bitmap. Limits the
+// program sets hold to the pixel and to the byte.
+TEST_F(PngImage, TheReadLimitsRefuseAPictureBeforeItsBitmapIsMade) {
+  const Bytes bomb = join({kSignature, png_chunk_bytes("IHDR", ihdr_data(26000, 26000, 8, 2)),
+                           png_chunk_bytes("IDAT", zlib_pack({0, 0, 0, 0})), kEnd});
+  EXPECT_EQ(bomb.size(), 69u);
+  {
+    cImagePNG png;
+    auto flow = read_flow(bomb);
+    EXPECT_FALSE(png.Open(flow.get()));
+    EXPECT_TRUE(logged(png, errNEnoughMem, "{26000x26000 over the image read limits}")) << png.LastErrorText();
+    EXPECT_EQ(png.Bitmap(0), nullptr);
+  }
+  // The 3 x 2 picture in a 24-bit bitmap: rows of 12 bytes (aligned to 4).
+  const Bytes file = join({kSignature, rgb_header(), rgb_idat(), kEnd});
+  struct Case {
+    rImageReadLimits limits;
+    bool opens;
+  };
+  const Case cases[] = {{{3, 2, 24}, true}, {{2, 2, 24}, false}, {{3, 1, 24}, false}, {{3, 2, 23}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.limits.width << " " << c.limits.height << " " << c.limits.bytes);
+    image_set_read_limits(c.limits);
+    cImagePNG png;
+    auto flow = read_flow(file);
+    EXPECT_EQ(png.Open(flow.get()), c.opens) << png.LastErrorText();
+    EXPECT_EQ(png.Bitmap(0) != nullptr, c.opens);
+    EXPECT_EQ(logged(png, errNEnoughMem, "{3x2 over the image read limits}"), !c.opens) << png.LastErrorText();
+  }
+  image_set_read_limits({0, 0, 0});
+  EXPECT_EQ(image_read_limits().width, 16384);
+  EXPECT_EQ(image_read_limits().height, 16384);
+  EXPECT_EQ(image_read_limits().bytes, int64_t(256) << 20);
 }
 
 TEST_F(PngImage, CloneWithKeptChunksAndReopen) {

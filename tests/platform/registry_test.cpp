@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -249,6 +250,83 @@ TEST_F(PlatRegistry, CorruptHiveIsReportedAndNeverOverwritten) {
   RegKey key;
   EXPECT_EQ(plat::reg_open_key(RegRoot::CurrentUser, "Software", key), plat::kRegCorrupt);
   EXPECT_EQ(plat::reg_create_key(RegRoot::CurrentUser, "Software", key), plat::kRegCorrupt);
+}
+
+// A key path of `depth` names below the root, "a\a\...".
+std::string deep_path(size_t depth) {
+  std::string path;
+  for (size_t i = 0; i < depth; ++i) path += i == 0 ? "a" : "\\a";
+  return path;
+}
+
+TEST_F(PlatRegistry, DeepKeysAreBoundedAndHandledWithoutRecursion) {
+  std::filesystem::create_directories(config_ + "/korvane-registry");
+  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\";
+  // One key a million levels deep (2 MB): freeing it one frame per level
+  // overflowed the stack. It is refused as corrupt and left as it is.
+  const std::string bomb = head + deep_path(1000000) + "]\r\n";
+  write_file(hive_, bomb);
+  RegKey key;
+  EXPECT_EQ(plat::reg_open_key(RegRoot::CurrentUser, "a", key), plat::kRegCorrupt);
+  EXPECT_NE(plat::reg_last_error_detail().find("deeper than 512 levels"), std::string::npos)
+      << plat::reg_last_error_detail();
+  EXPECT_EQ(plat::reg_create_key(RegRoot::CurrentUser, "b", key), plat::kRegCorrupt);
+  EXPECT_EQ(read_file(hive_), bomb);
+  std::string canonical;
+  EXPECT_EQ(plat::reg_parse_hive(RegRoot::CurrentUser, bomb, canonical), plat::kRegCorrupt);
+
+  // The deepest key the limit allows reads, takes a value and is written back.
+  const std::string deepest = deep_path(plat::kRegMaxKeyDepth);
+  write_file(hive_, head + deepest + "]\r\n");
+  ASSERT_EQ(plat::reg_open_key(RegRoot::CurrentUser, deepest, key), plat::kRegOk);
+  ASSERT_EQ(plat::reg_set_string(key, "v", "1"), plat::kRegOk);
+  EXPECT_EQ(Query(key, "v"), "1");
+  const std::string written = read_file(hive_);
+  EXPECT_NE(written.find("[HKEY_CURRENT_USER\\" + deepest + "]\r\n\"v\"=\"1\""), std::string::npos);
+  ASSERT_EQ(plat::reg_parse_hive(RegRoot::CurrentUser, written, canonical), plat::kRegOk);
+  EXPECT_EQ(canonical, written);
+  // One level more is refused before anything is written.
+  EXPECT_EQ(plat::reg_create_key(RegRoot::CurrentUser, deepest + "\\a", key), plat::kRegInvalidParameter);
+  EXPECT_EQ(read_file(hive_), written);
+}
+
+// 100,000 sibling keys and a key of 100,000 values: every section walked
+// the siblings before it and every value line the values before it, and the
+// hive took minutes to read. Lookups keep ignoring case, and a deleted key
+// or value leaves the others found.
+TEST_F(PlatRegistry, ManySiblingKeysAndValuesReadInLinearTime) {
+  std::filesystem::create_directories(config_ + "/korvane-registry");
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (int i = 0; i < 100000; ++i) text += "[HKEY_CURRENT_USER\\Key" + std::to_string(i) + "]\r\n";
+  text += "[HKEY_CURRENT_USER\\KEY77]\r\n\"v\"=\"x\"\r\n";
+  for (int i = 0; i < 100000; ++i) text += "\"n" + std::to_string(i) + "\"=\"" + std::to_string(i) + "\"\r\n";
+  text += "\"N99\"=\"again\"\r\n";
+  write_file(hive_, text);
+  const auto start = std::chrono::steady_clock::now();
+  RegKey key;
+  ASSERT_EQ(plat::reg_open_key(RegRoot::CurrentUser, "key99999", key), plat::kRegOk);
+  EXPECT_EQ(key.path, "Key99999");
+  ASSERT_EQ(plat::reg_open_key(RegRoot::CurrentUser, "kEy77", key), plat::kRegOk);
+  EXPECT_EQ(Query(key, "v"), "x");
+  EXPECT_EQ(Query(key, "n99"), "again");
+  EXPECT_EQ(Query(key, "N99999"), "99999");
+  EXPECT_EQ(plat::reg_delete_value(key, "n5"), plat::kRegOk);
+  std::string data;
+  EXPECT_EQ(plat::reg_query_string(key, "n5", data), plat::kRegNotFound);
+  EXPECT_EQ(Query(key, "n6"), "6");
+  ASSERT_EQ(plat::reg_set_string(key, "N5", "new"), plat::kRegOk);
+  EXPECT_EQ(Query(key, "n5"), "new");
+  EXPECT_EQ(plat::reg_delete_key(RegRoot::CurrentUser, "Key5"), plat::kRegOk);
+  EXPECT_EQ(plat::reg_open_key(RegRoot::CurrentUser, "Key5", key), plat::kRegNotFound);
+  EXPECT_EQ(plat::reg_open_key(RegRoot::CurrentUser, "key6", key), plat::kRegOk);
+  ASSERT_EQ(plat::reg_create_key(RegRoot::CurrentUser, "KEY5", key), plat::kRegOk);
+  EXPECT_EQ(key.path, "KEY5");
+  std::vector<std::string> names;
+  ASSERT_EQ(plat::reg_open_key(RegRoot::CurrentUser, "", key), plat::kRegOk);
+  ASSERT_EQ(plat::reg_enum_subkeys(key, names), plat::kRegOk);
+  EXPECT_EQ(names.size(), 100000u);
+  EXPECT_EQ(names.back(), "KEY5");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
 TEST_F(PlatRegistry, ConcurrentWritersKeepEveryUpdate) {

@@ -16,7 +16,10 @@
 #include "qlm_jpeg.h"
 #include "qlm_png.h"
 #include "qlm_renderer_engine.h"
+#include "qlm_image_load.h"
 #include "qlm_renderer_image.h"
+#include "qlm_renderer_svg.h"
+#include "qlm_svg.h"
 #include "renderer_support.h"
 #include "sandbox.h"
 #include "test_files.h"
@@ -667,6 +670,46 @@ TEST_F(ImageTest, ImageLoadTable) {
     else
       EXPECT_NEAR(double(px & 0xFF), 128.0, 3.0);
   }
+}
+
+// A load that answers nil says why in the thread's load log; a host path
+// ("/" in the name) is named as no Windows name.
+TEST_F(ImageTest, FailedLoadsSayWhyInTheLoadLog) {
+  const std::string host = testenv::sandbox_dir("load_log");
+  const std::string dir = testenv::win_of(host);
+  cImagePNG png;
+  write_bytes(host + "/a.png", encoded(png, 0xFF3366CCu));
+  write_bytes(host + "/bad.png", {0x89, 'P', 'N', 'G', 1, 2, 3});
+  std::ofstream(host + "/a.svg") << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"5\" height=\"5\"/>";
+  std::ofstream(host + "/bad.svg") << "<svg><rect";
+  struct Case {
+    std::string name;
+    bool svg;
+    int32_t code;
+    const char* text;
+  } cases[] = {
+      {host + "/a.png", false, errPathNF, "not a Windows name"},
+      {dir + "/a.png", false, errPathNF, "not a Windows name"},
+      {host + "/a.svg", true, errPathNF, "not a Windows name"},
+      {dir + "\\a.gif", false, errPreCondition, "no reader for the extension \".GIF\""},
+      {dir + "\\a.png", true, errPreCondition, "no reader for the extension \".PNG\""},
+      {dir + "\\missing.png", false, errFileNOpen, "neither a resource nor a readable file"},
+      {dir + "\\missing.svg", true, errFileNOpen, "neither a resource nor a readable file"},
+      {dir + "\\bad.png", false, errQLMCall, "image.Open"},
+      {dir + "\\bad.svg", true, errQLMCall, "svg.Open"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool loaded = c.svg ? svg_load(c.name) != nullptr : image_load(c.name) != nullptr;
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(image_load_log().LastErrorCode(), c.code);
+    EXPECT_NE(image_load_log().LastErrorText().find(c.text), std::string::npos) << image_load_log().LastErrorText();
+  }
+  // The Windows names of the same files load; the log keeps at most 64 rows.
+  EXPECT_NE(image_load(dir + "\\a.png"), nullptr);
+  EXPECT_NE(svg_load(dir + "\\a.svg"), nullptr);
+  for (int i = 0; i < 70; ++i) image_load("none.gif");
+  EXPECT_EQ(image_load_log().Log()->Count(), 64u);
 }
 
 }  // namespace

@@ -307,8 +307,9 @@ TEST_F(PathGroupTest, ClipShapesThatCannotBePlaced) {
     s->r.DrawRectangle(nullptr, 0, 0, 40, 36);
     s->r.ClipOff();
   }
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_LT(ms, 100.0);
+  // A bound for the hang the fault was (seconds of work for a few pixels),
+  // far above any scheduling pause; the benches measure the speed.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
   EXPECT_EQ(grouped.Bytes(), want.Bytes());
   EXPECT_EQ(pathed.Bytes(), want.Bytes());
 }

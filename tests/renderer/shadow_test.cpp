@@ -35,7 +35,7 @@ class cShadowProbe : public cRendererSurface {
   const agg::rgba8* LutEntries() const { return mShadowLut.get(); }
   // A pattern pen from tile pixels (RGBA rows), as the pen painters store it.
   void PatternPen(int w, int h, const std::vector<uint8_t>& rgba) {
-    mPen.kind = mPen.saved_kind = 3;
+    mPen.kind = mPen.saved_kind = ePenKind::pattern;
     mPen.pattern_valid = true;
     mPen.pattern_pixels = rgba;
     mPen.pattern_pixels_width = w;
@@ -228,8 +228,9 @@ TEST_F(ShadowTest, HugeShapeStaysBounded) {
   s.r.SetShadowBlur(20);
   const auto t0 = std::chrono::steady_clock::now();
   s.r.DrawRectangle(nullptr, -1e7, -1e7, 1e7, 1e7);
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_LT(ms, 100.0);
+  // A bound for a hang (a blur over the whole shape would not end), far
+  // above any scheduling pause; the benches measure the speed.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
   EXPECT_EQ(s.r.Shadows(), 1);
   const int64_t m = 20;  // the blur radius
   EXPECT_LE(int64_t(s.r.Box()[2]) * s.r.Box()[3], (120 + 2 * m) * (90 + 2 * m));

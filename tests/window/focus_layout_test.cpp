@@ -87,6 +87,49 @@ TEST(UiFocus, KeyPreviewSeesKeysFirst) {
   }
 }
 
+// Key messages carry the state after the event (the key down of Shift
+// holds Shift, its key up no longer does), and Tab, which moved the focus
+// on its key down, reaches no key handler on its key up either.
+TEST(UiFocus, KeyStatesAreTheStatesAfterTheEventAndTabStaysTheLayers) {
+  TabFixture t;
+  std::vector<std::string> seen;
+  auto record = [&](const char* what) {
+    return [&seen, what](TObject* sender, uint16_t& key, TShiftState shift) {
+      seen.push_back(static_cast<TComponent*>(sender)->Name + " " + what + " " + std::to_string(key) + " " +
+                     std::to_string(shift));
+    };
+  };
+  for (Probe* p : {t.a, t.f}) {
+    p->OnKeyDown = record("down");
+    p->OnKeyUp = record("up");
+  }
+  ASSERT_EQ(t.form->ActiveControl(), t.a);
+  struct Case {
+    bool down;
+    uint16_t key;
+    TShiftState before;  // what the window system passed along
+    const char* expected;
+  } cases[] = {
+      {true, VK_SHIFT, 0, "A down 16 1"},      {false, VK_SHIFT, ssShift, "A up 16 0"},
+      {true, VK_CONTROL, 0, "A down 17 4"},    {false, VK_CONTROL, ssCtrl, "A up 17 0"},
+      {true, VK_MENU, ssShift, "A down 18 3"}, {false, VK_MENU, ssAlt | ssShift, "A up 18 1"},
+      {true, 'A', ssShift, "A down 65 1"},     {false, 'A', ssShift, "A up 65 1"},
+  };
+  for (auto& c : cases) {
+    seen.clear();
+    c.down ? t.form->InputKeyDown(c.key, c.before) : t.form->InputKeyUp(c.key, c.before);
+    EXPECT_EQ(seen, std::vector<std::string>{c.expected}) << c.expected;
+  }
+  seen.clear();
+  test::Key(t.form, VK_TAB);
+  EXPECT_EQ(t.form->ActiveControl(), t.f);
+  EXPECT_TRUE(seen.empty()) << seen.front();
+  t.form->InputKeyDown(VK_TAB, 0);  // its key up goes to another window
+  t.f->SetFocus();
+  test::Key(t.form, VK_TAB, ssCtrl);  // not a focus move: the control sees it
+  EXPECT_EQ(seen, (std::vector<std::string>{"F down 9 4", "F up 9 4"}));
+}
+
 TEST(UiFocus, NativeEditTakesTypedTextUnlessThePreviewSwallowsIt) {
   TabFixture t;
   int changes = 0;

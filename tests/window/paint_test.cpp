@@ -89,3 +89,63 @@ TEST(UiPaint, AHugeFormIsHeldAtTheBufferCap) {
   EXPECT_EQ(f.form->ClientWidth(), 0);
   EXPECT_EQ(f.form->ClientHeight(), TForm::kMaxClientSide);
 }
+
+// Work that renews itself on the GUI thread (a paint that marks its control
+// again, the plainest animation; a call that queues its next part) leaves
+// the timers their turn in every round of the loop, and the paints theirs.
+// Each frame or part takes 5 ms of the virtual clock; a 25 ms timer.
+TEST(UiLoop, RenewedWorkLeavesTimersAndPaintsTheirTurn) {
+  for (bool by_paint : {true, false}) {
+    SCOPED_TRACE(by_paint ? "a paint that marks again" : "a call that queues the next");
+    uitest::FormFixture f;
+    auto* p = new Probe(f.form, f.form, "P", nullptr, Bounds(0, 0, 50, 50));
+    TTimer timer(f.form);
+    int ticks = 0;
+    timer.SetInterval(25);
+    timer.SetOnTimer([&](TObject*) { ++ticks; });
+    f.form->Show();
+    int parts = 0;
+    std::function<void()> part = [&] {
+      ++parts;
+      test::Elapse(5);
+      Application->QueueCall(part);
+    };
+    if (by_paint) {
+      p->DuringPaint = [&] {
+        test::Elapse(5);
+        p->Invalidate();
+      };
+    } else {
+      Application->QueueCall(part);
+    }
+    int paints = p->Paints;
+    p->Invalidate();
+    for (int round = 0; round < 100; ++round) Application->HandleMessage();
+    EXPECT_GE(ticks, 15);  // about 100 rounds of 5 ms
+    EXPECT_GE(p->Paints, by_paint ? paints + 100 : paints + 1);
+    if (!by_paint) {
+      EXPECT_EQ(parts, 100);
+    }
+    p->DuringPaint = nullptr;
+  }
+}
+
+// Update and Repaint put the picture on the screen before they return: also
+// an area the loop painted earlier and only presented for later.
+TEST(UiPaint, UpdateAndRepaintPresentAtOnce) {
+  uitest::FormFixture f;
+  auto* p = new Probe(f.form, f.form, "P", nullptr, Bounds(0, 0, 50, 50));
+  f.form->Show();
+  const auto* window = test::Headless().FindWindow(f.form->Handle());
+  int now = window->PresentsNow, all = window->Presents;
+  p->Fill = clRed;
+  p->Repaint();
+  EXPECT_EQ(window->PresentsNow, now + 1);
+  EXPECT_EQ(window->Presents, all + 1);
+  EXPECT_EQ(f.form->BackBuffer().Pixel(10, 10), clRed);
+  p->Invalidate();
+  Application->ProcessMessages();  // painted and presented for later
+  EXPECT_EQ(window->PresentsNow, now + 1);
+  p->Update();  // nothing marked, but the screen must catch up
+  EXPECT_EQ(window->PresentsNow, now + 2);
+}

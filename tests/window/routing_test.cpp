@@ -121,6 +121,61 @@ TEST(UiRouting, ClickNeedsPressAndReleaseOnTheControl) {
                                              "up B 21,10", "click B"}));
 }
 
+// A click is a press and a release on one control in one gesture: halves
+// of two gestures never make one.
+TEST(UiRouting, NoClickFromTheHalvesOfTwoGestures) {
+  struct Step {
+    bool down;
+    int x;  // 20: over A, 120: over B, 250: outside the window
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    std::vector<std::string> clicks;
+  } cases[] = {
+      {"A to B, then B to A", {{true, 20}, {false, 120}, {true, 120}, {false, 20}}, {}},
+      {"A to outside, then B to A", {{true, 20}, {false, 250}, {true, 120}, {false, 20}}, {}},
+      {"A to B, then A to A", {{true, 20}, {false, 120}, {true, 20}, {false, 20}}, {"click A"}},
+  };
+  for (auto& c : cases) {
+    RoutingFixture f;
+    for (const Step& s : c.steps) {
+      test::MouseMove(f.form, s.x, 20, s.down ? 0 : ssLeft);
+      if (s.down)
+        test::MouseDown(f.form, s.x, 20);
+      else
+        test::MouseUp(f.form, s.x, 20);
+    }
+    std::vector<std::string> clicks;
+    for (auto& line : f.log)
+      if (line.rfind("click", 0) == 0) clicks.push_back(line);
+    EXPECT_EQ(clicks, c.clicks) << c.name;
+  }
+}
+
+// Both backends report the state after the event: a press holds its
+// button, a release no longer does, whatever state the window system
+// passed along (GTK gives the state before the event).
+TEST(UiRouting, MouseStatesAreTheStatesAfterTheEvent) {
+  RoutingFixture f;
+  std::vector<std::string> seen;
+  auto record = [&](const char* what) {
+    return [&seen, what](TObject*, TMouseButton, TShiftState shift, int, int) {
+      seen.push_back(std::string(what) + " " + std::to_string(shift));
+    };
+  };
+  f.a->OnMouseDown = record("down");
+  f.a->OnMouseUp = record("up");
+  test::MouseMove(f.form, 20, 20);
+  f.form->InputMouseButton(mbLeft, true, 20, 20, ssShift);
+  f.form->InputMouseButton(mbRight, true, 20, 20, ssLeft | ssShift);
+  f.form->InputMouseButton(mbLeft, false, 20, 20, ssLeft | ssRight | ssShift);
+  f.form->InputMouseButton(mbRight, false, 20, 20, ssRight);
+  EXPECT_EQ(seen, (std::vector<std::string>{"down " + std::to_string(ssShift | ssLeft),
+                                            "down " + std::to_string(ssShift | ssLeft | ssRight),
+                                            "up " + std::to_string(ssShift | ssRight), "up 0"}));
+}
+
 TEST(UiRouting, CursorAndHintFollowTheHoveredControl) {
   RoutingFixture f;
   TCursorImage img;

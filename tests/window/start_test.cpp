@@ -1,31 +1,11 @@
-// The layer's start and stop, screen queries and the scripted dialogs.
+// Screen queries, the pointer and the scripted dialogs of the headless backend.
 #include <gtest/gtest.h>
 
 #include "qlm_platform_ui.h"
-#include "qlm_ui_start.h"
 #include "sandbox.h"
 #include "ui_probe.h"
 
 using namespace ui;
-
-TEST(UiStart, WithoutADisplayTheHeadlessBackendRuns) {
-  testenv::SavedEnv env({"DISPLAY", "WAYLAND_DISPLAY"});
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
-  ASSERT_TRUE(qlm_ui_start());
-  EXPECT_TRUE(qlm_ui_start());  // idempotent
-  EXPECT_STREQ(Application->GetBackend().Name(), "headless");
-  // Headless there is no screen: the framework's defaults answer.
-  EXPECT_EQ(screen_dpi(), 96);
-  EXPECT_EQ(screen_width(), 0);
-  EXPECT_EQ(screen_height(), 0);
-  auto* form = Create<TForm>(nullptr);  // an unowned form is freed by the stop
-  auto alive = form->AliveToken();
-  qlm_ui_stop();
-  EXPECT_FALSE(Started());
-  EXPECT_TRUE(alive.expired());
-  qlm_ui_stop();  // twice is harmless
-}
 
 TEST(UiStart, ScreenMonitorsPointerAndDialogs) {
   test::Session s;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -183,6 +184,40 @@ TEST(UiThread, ModalLoopWaitsForAWorkerAndExceptionsComeBack) {
   w->Start();
   EXPECT_EQ(dlg->ShowModal(), mrOk);  // the pump waits for the worker instead of throwing
   EXPECT_EQ(error, "from the GUI side");
+}
+
+namespace {
+
+// A worker held between queueing its end and leaving the running count.
+class HeldAtTheEnd : public TThread {
+ public:
+  HeldAtTheEnd() : TThread(true) {}
+  std::atomic<bool> holding{false};
+
+ protected:
+  void Execute() override {}
+  void Ending() override {
+    holding = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+};
+
+}  // namespace
+
+// A loop that looks while a worker ends finds its end handler queued: the
+// modal loop waiting for it runs the handler instead of giving up.
+TEST(UiThread, AWorkersEndIsNeverMissedByTheLoop) {
+  uitest::FormFixture f;
+  f.form->Show();
+  auto* dlg = Create<TForm>(Application);
+  auto* w = new HeldAtTheEnd;
+  w->FreeOnTerminate = true;
+  w->SetOnTerminate(dlg, [&](TObject*) { dlg->ModalResult = mrOk; });
+  w->Start();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!w->holding && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_TRUE(w->holding);
+  EXPECT_EQ(dlg->ShowModal(), mrOk);
 }
 
 TEST(UiThread, QueueCallFromWorkersKeepsOrderAndDropsDeadTargets) {

@@ -325,6 +325,237 @@ TEST_F(GuiTest, FormsFreedByTheirOwnHandlersInsideGtkSignals) {
   }
 }
 
+namespace {
+
+// A control that logs what reaches it and paints itself in one colour
+// (again at once after each paint when it animates).
+class Recorder : public TCustomControl {
+ public:
+  Recorder(TForm* form, const TRect& r) : TCustomControl(form) {
+    SetParent(form);
+    SetBounds(r.Left, r.Top, r.Width(), r.Height());
+    SetTabStop(true);
+  }
+  std::vector<std::string> log;
+  TColor Fill = clRed;
+  bool Animate = false;
+  int Frames = 0;
+  bool Saw(const std::string& s) const { return std::find(log.begin(), log.end(), s) != log.end(); }
+  std::string Joined() const {
+    std::string all;
+    for (auto& line : log) all += line + "; ";
+    return all;
+  }
+  void Paint() override {
+    ++Frames;
+    Canvas().Brush.Color = Fill;
+    Canvas().FillRect(ClientRect());
+    if (Animate) Invalidate();
+  }
+  void MouseEnter() override { log.push_back("enter"); }
+  void MouseLeave() override { log.push_back("leave"); }
+  intptr_t WmMouseMove(const TMouseMsg& m) override { return Note("move", m); }
+  intptr_t WmLButtonDown(const TMouseMsg& m) override {
+    Note("down", m);
+    return TCustomControl::WmLButtonDown(m);
+  }
+  intptr_t WmLButtonUp(const TMouseMsg& m) override {
+    Note("up", m);
+    return TCustomControl::WmLButtonUp(m);
+  }
+  void Click() override {
+    log.push_back("click");
+    TCustomControl::Click();
+  }
+  intptr_t WmKeyDown(uint16_t& key, TShiftState shift) override { return Key("down", key, shift); }
+  intptr_t WmKeyUp(uint16_t& key, TShiftState shift) override { return Key("up", key, shift); }
+  intptr_t WmChar(char& ch) override {
+    log.push_back("char " + std::to_string(int(uint8_t(ch))));
+    return 0;
+  }
+
+ private:
+  intptr_t Note(const char* what, const TMouseMsg& m) {
+    log.push_back(std::string(what) + " " + std::to_string(m.X) + "," + std::to_string(m.Y));
+    return 0;
+  }
+  intptr_t Key(const char* what, uint16_t key, TShiftState shift) {
+    log.push_back(std::string(what) + " " + std::to_string(key) + " " + std::to_string(shift & (ssShift | ssCtrl | ssAlt)));
+    return 0;
+  }
+};
+
+// A dialog-style form at (100, 100) on the screen with a recorder at its
+// top-left corner.
+struct RecorderForm {
+  TForm* form;
+  Recorder* rec;
+  explicit RecorderForm(int width = 400, int height = 300) {
+    form = Create<TForm>(Application);
+    form->SetBorderStyle(bsDialog);
+    form->SetBounds(100, 100, width, height);
+    form->SetColor(RGB(90, 90, 90));
+    rec = new Recorder(form, Bounds(0, 0, 60, 40));
+  }
+  static std::string At(int x, int y) { return " " + std::to_string(100 + x) + " " + std::to_string(100 + y); }
+};
+
+// How many pixels of a screen rectangle differ from one colour.
+int OffColour(const std::vector<uint8_t>& shot, TColor c) {
+  uint32_t want = ColorToRGB(c);
+  int off = 0;
+  for (size_t i = 0; i + 2 < shot.size(); i += 3)
+    if (shot[i] != (want & 0xFF) || shot[i + 1] != ((want >> 8) & 0xFF) || shot[i + 2] != (want >> 16)) ++off;
+  return off;
+}
+
+}  // namespace
+
+// Pointer events over the native edit (its own windows' motion and release
+// bubble up to the canvas) reach the edit in canvas pixels, never the
+// control at the form's corner in the edit's coordinates.
+TEST_F(GuiTest, PointerOverTheNativeEditStaysOffTheOtherControls) {
+  RecorderForm t;
+  auto* edit = new TEdit(t.form);
+  edit->SetParent(t.form);
+  edit->SetBounds(200, 200, 150, 24);
+  t.form->Show();
+  ASSERT_TRUE(Pump([&] { return t.form->IsForeground(); }));
+  ASSERT_TRUE(Pump([&] { return gtk->OverlayAllocation(edit->Overlay()) == Bounds(200, 200, 150, 24); }));
+  ASSERT_EQ(Run("xdotool mousemove" + RecorderForm::At(300, 150) + " sleep 0.1 mousemove" + RecorderForm::At(210, 205) +
+                " sleep 0.1 mousedown 1 sleep 0.1 mousemove" + RecorderForm::At(230, 212) +
+                " sleep 0.1 mousemove" + RecorderForm::At(240, 215) + " sleep 0.1 mouseup 1"),
+            0);
+  ASSERT_TRUE(Pump([&] { return t.form->HoverControl() == edit && t.form->ActiveControl() == edit; }));
+  Settle(200);
+  EXPECT_TRUE(t.rec->log.empty()) << t.rec->Joined();
+  EXPECT_EQ(t.form->HoverControl(), edit);
+  // Back onto the control: it sees the pointer in its own pixels.
+  ASSERT_EQ(Run("xdotool mousemove" + RecorderForm::At(20, 15)), 0);
+  EXPECT_TRUE(Pump([&] { return t.rec->Saw("move 20,15"); })) << t.rec->Joined();
+  EXPECT_EQ(t.rec->log.empty() ? "" : t.rec->log.front(), "enter");
+}
+
+// Work that renews itself on the GUI thread (a control that marks itself
+// again in every paint, the plainest animation; a job that queues its next
+// part) leaves input and timers their turn, and the picture reaches the
+// screen.
+TEST_F(GuiTest, AnimationLeavesInputAndTimersTheirTurnAndReachesTheScreen) {
+  for (bool by_paint : {true, false}) {
+    SCOPED_TRACE(by_paint ? "a paint that marks again" : "a job that queues its next part");
+    RecorderForm t;
+    t.rec->Animate = by_paint;
+    t.rec->OnClick = [&](TObject*) {
+      t.rec->Fill = RGB(20, 180, 60);
+      t.rec->Invalidate();
+    };
+    auto* timer = new TTimer(t.form);
+    int ticks = 0;
+    timer->SetInterval(25);
+    timer->SetOnTimer([&](TObject*) { ++ticks; });
+    t.form->Show();
+    bool stop = false;
+    int parts = 0;
+    std::function<void()> part = [&] {
+      ++parts;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      if (!stop) Application->QueueCall(part);
+    };
+    if (!by_paint) Application->QueueCall(part);
+    auto clicker = std::async(std::launch::async, [] {
+      return Run("xdotool sleep 0.2 mousemove" + RecorderForm::At(30, 20) + " click 1");
+    });
+    auto until = [&](const std::function<bool()>& pred, int ms) {
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+      while (!pred() && std::chrono::steady_clock::now() < deadline) Application->HandleMessage();
+      return pred();
+    };
+    EXPECT_TRUE(until([&] { return ticks >= 5 && t.rec->Saw("click"); }, 10000))
+        << ticks << " ticks, click " << t.rec->Saw("click") << ", " << t.rec->Frames << " frames, " << parts
+        << " parts";
+    EXPECT_EQ(clicker.get(), 0);
+    until([] { return false; }, 300);
+    EXPECT_EQ(OffColour(Screenshot(Bounds(100, 100, 60, 40)), RGB(20, 180, 60)), 0);
+    stop = true;
+    t.rec->Animate = false;
+    Application->ProcessMessages();
+    TObject::Free(t.form);
+  }
+}
+
+// Repaint and Update put the picture on the screen before they return, so
+// that a window that shows a state and then blocks shows that state; also
+// an area the loop painted and only queued for drawing.
+TEST_F(GuiTest, RepaintAndUpdateReachTheScreenBeforeTheyReturn) {
+  RecorderForm t;
+  t.form->Show();
+  Settle(200);
+  const TRect on_screen = Bounds(100, 100, 60, 40);
+  ASSERT_EQ(OffColour(Screenshot(on_screen), clRed), 0);
+  t.rec->Fill = RGB(20, 180, 60);
+  t.rec->Repaint();
+  EXPECT_EQ(OffColour(Screenshot(on_screen), RGB(20, 180, 60)), 0) << "after Repaint";
+  t.rec->Fill = RGB(30, 60, 220);
+  t.rec->Invalidate();
+  Application->PaintAll();  // the loop's paint: drawn on the screen later
+  t.rec->Update();
+  EXPECT_EQ(OffColour(Screenshot(on_screen), RGB(30, 60, 220)), 0) << "after Update";
+}
+
+// Every key gives its key down and key up with the system's code, Ctrl and
+// Alt combinations included (the state after the event), and a character
+// above ASCII reaches our control as its UTF-8 bytes.
+TEST_F(GuiTest, EveryKeyReachesTheFocusedControlWithItsCode) {
+  RecorderForm t;
+  t.form->Show();
+  ASSERT_TRUE(Pump([&] { return t.form->IsForeground(); }));
+  ASSERT_EQ(t.form->ActiveControl(), t.rec);
+  const std::string shift = std::to_string(ssShift), ctrl = std::to_string(ssCtrl), alt = std::to_string(ssAlt);
+  struct Case {
+    const char* keys;  // for xdotool
+    std::vector<std::string> expected;  // in this order, among what arrives
+  } cases[] = {
+      {"minus", {"down 189 0", "char 45", "up 189 0"}},
+      // xdotool lets the modifiers go before the key.
+      {"ctrl+minus", {"down 17 " + ctrl, "down 189 " + ctrl, "up 17 0", "up 189 0"}},
+      {"ctrl+equal", {"down 187 " + ctrl, "up 187 0"}},
+      {"ctrl+plus", {"down 187 " + std::to_string(ssCtrl | ssShift), "up 187 0"}},
+      {"ctrl+KP_Add", {"down 107 " + ctrl, "up 107 0"}},
+      {"KP_Subtract", {"down 109 0", "char 45", "up 109 0"}},
+      {"exclam", {"down 16 " + shift, "down 49 " + shift, "char 33", "up 16 0", "up 49 0"}},
+      {"semicolon slash grave bracketleft backslash bracketright apostrophe comma period",
+       {"down 186 0", "down 191 0", "down 192 0", "down 219 0", "down 220 0", "down 221 0", "down 222 0",
+        "down 188 0", "down 190 0"}},
+      {"Insert Pause Menu", {"down 45 0", "up 45 0", "down 19 0", "up 19 0", "down 93 0", "up 93 0"}},
+      {"Alt_L", {"down 18 " + alt, "up 18 0"}},
+      {"F12", {"down 123 0", "up 123 0"}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    t.rec->log.clear();
+    ASSERT_EQ(Run(std::string("xdotool key --delay 30 ") + c.keys), 0);
+    auto in_order = [&] {
+      size_t at = 0;
+      for (auto& line : t.rec->log)
+        if (at < c.expected.size() && line == c.expected[at]) ++at;
+      return at == c.expected.size();
+    };
+    EXPECT_TRUE(Pump(in_order, 3000)) << t.rec->Joined();
+  }
+  EXPECT_EQ(t.form->ActiveControl(), t.rec);
+
+  // On the French layout: e-acute is a key of its own (the one of 2 on the
+  // US layout), its character arrives as its UTF-8 bytes; the key of 1
+  // gives "&", a value without a code: it is numbered by its place.
+  ASSERT_EQ(Run("setxkbmap fr"), 0);
+  Settle(300);  // GDK reads the new layout
+  t.rec->log.clear();
+  ASSERT_EQ(Run("xdotool key --delay 30 eacute ampersand"), 0);
+  std::vector<std::string> expected{"down 50 0", "char 195", "char 169", "up 50 0", "down 49 0", "char 38", "up 49 0"};
+  EXPECT_TRUE(Pump([&] { return t.rec->log == expected; }, 3000)) << t.rec->Joined();
+  Run("setxkbmap us");
+}
+
 TEST(GuiScreen, MetricsComeFromTheDisplayUntilTheStop) {
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) GTEST_SKIP() << "no X display (run through xvfb-run)";

@@ -30,6 +30,7 @@ struct GtkBackend::Impl {
     GtkWidget* window = nullptr;
     GtkWidget* canvas = nullptr;  // a GtkFixed with its own window: our buffer plus the natives
     bool mapped = false;
+    bool draw_queued = false;  // a presented area that GTK has not drawn yet
     WindowStyle style;
     TRect client;
     TCursor cursor = crArrow;
@@ -125,35 +126,141 @@ TShiftState ShiftFrom(guint state) {
   return s;
 }
 
-// GDK key values to the system's key codes.
+// GDK key values to the system's key codes; 0 for a value without one.
 uint16_t KeyFromGdk(guint kv) {
   if (kv >= GDK_KEY_a && kv <= GDK_KEY_z) return uint16_t('A' + (kv - GDK_KEY_a));
   if (kv >= GDK_KEY_A && kv <= GDK_KEY_Z) return uint16_t(kv);
   if (kv >= GDK_KEY_0 && kv <= GDK_KEY_9) return uint16_t(kv);
-  if (kv >= GDK_KEY_F1 && kv <= GDK_KEY_F12) return uint16_t(VK_F1 + (kv - GDK_KEY_F1));
+  if (kv >= GDK_KEY_F1 && kv <= GDK_KEY_F24) return uint16_t(VK_F1 + (kv - GDK_KEY_F1));
+  if (kv >= GDK_KEY_KP_0 && kv <= GDK_KEY_KP_9) return uint16_t(VK_NUMPAD0 + (kv - GDK_KEY_KP_0));
   switch (kv) {
     case GDK_KEY_BackSpace: return VK_BACK;
     case GDK_KEY_Tab:
+    case GDK_KEY_KP_Tab:
     case GDK_KEY_ISO_Left_Tab: return VK_TAB;
+    case GDK_KEY_Clear:
+    case GDK_KEY_KP_Begin: return VK_CLEAR;
     case GDK_KEY_Return:
     case GDK_KEY_KP_Enter: return VK_RETURN;
     case GDK_KEY_Shift_L:
     case GDK_KEY_Shift_R: return VK_SHIFT;
     case GDK_KEY_Control_L:
     case GDK_KEY_Control_R: return VK_CONTROL;
+    case GDK_KEY_Alt_L:
+    case GDK_KEY_Alt_R:
+    case GDK_KEY_Meta_L:
+    case GDK_KEY_Meta_R:
+    case GDK_KEY_ISO_Level3_Shift: return VK_MENU;
+    case GDK_KEY_Pause:
+    case GDK_KEY_Break: return VK_PAUSE;
+    case GDK_KEY_Caps_Lock: return VK_CAPITAL;
     case GDK_KEY_Escape: return VK_ESCAPE;
-    case GDK_KEY_space: return VK_SPACE;
-    case GDK_KEY_Page_Up: return VK_PRIOR;
-    case GDK_KEY_Page_Down: return VK_NEXT;
-    case GDK_KEY_End: return VK_END;
-    case GDK_KEY_Home: return VK_HOME;
-    case GDK_KEY_Left: return VK_LEFT;
-    case GDK_KEY_Up: return VK_UP;
-    case GDK_KEY_Right: return VK_RIGHT;
-    case GDK_KEY_Down: return VK_DOWN;
-    case GDK_KEY_Delete: return VK_DELETE;
+    case GDK_KEY_space:
+    case GDK_KEY_KP_Space: return VK_SPACE;
+    case GDK_KEY_Page_Up:
+    case GDK_KEY_KP_Page_Up: return VK_PRIOR;
+    case GDK_KEY_Page_Down:
+    case GDK_KEY_KP_Page_Down: return VK_NEXT;
+    case GDK_KEY_End:
+    case GDK_KEY_KP_End: return VK_END;
+    case GDK_KEY_Home:
+    case GDK_KEY_KP_Home: return VK_HOME;
+    case GDK_KEY_Left:
+    case GDK_KEY_KP_Left: return VK_LEFT;
+    case GDK_KEY_Up:
+    case GDK_KEY_KP_Up: return VK_UP;
+    case GDK_KEY_Right:
+    case GDK_KEY_KP_Right: return VK_RIGHT;
+    case GDK_KEY_Down:
+    case GDK_KEY_KP_Down: return VK_DOWN;
+    case GDK_KEY_Print:
+    case GDK_KEY_Sys_Req: return VK_SNAPSHOT;
+    case GDK_KEY_Insert:
+    case GDK_KEY_KP_Insert: return VK_INSERT;
+    case GDK_KEY_Delete:
+    case GDK_KEY_KP_Delete: return VK_DELETE;
+    case GDK_KEY_Super_L: return VK_LWIN;
+    case GDK_KEY_Super_R: return VK_RWIN;
+    case GDK_KEY_Menu: return VK_APPS;
+    case GDK_KEY_KP_Multiply: return VK_MULTIPLY;
+    case GDK_KEY_KP_Add: return VK_ADD;
+    case GDK_KEY_KP_Separator: return VK_SEPARATOR;
+    case GDK_KEY_KP_Subtract: return VK_SUBTRACT;
+    case GDK_KEY_KP_Decimal: return VK_DECIMAL;
+    case GDK_KEY_KP_Divide: return VK_DIVIDE;
+    case GDK_KEY_Num_Lock: return VK_NUMLOCK;
+    case GDK_KEY_Scroll_Lock: return VK_SCROLL;
+    case GDK_KEY_semicolon: return VK_OEM_1;
+    case GDK_KEY_equal:
+    case GDK_KEY_plus: return VK_OEM_PLUS;
+    case GDK_KEY_comma: return VK_OEM_COMMA;
+    case GDK_KEY_minus: return VK_OEM_MINUS;
+    case GDK_KEY_period: return VK_OEM_PERIOD;
+    case GDK_KEY_slash: return VK_OEM_2;
+    case GDK_KEY_grave: return VK_OEM_3;
+    case GDK_KEY_bracketleft: return VK_OEM_4;
+    case GDK_KEY_backslash: return VK_OEM_5;
+    case GDK_KEY_bracketright: return VK_OEM_6;
+    case GDK_KEY_apostrophe: return VK_OEM_7;
+    case GDK_KEY_less: return VK_OEM_102;
     default: return 0;
   }
+}
+
+// The keys of a PC keyboard by their place (X keycodes of the evdev
+// numbering, as on X.Org and XWayland), for the keys whose value on the
+// layout in use has no code: the system numbers those by their place on
+// the US layout.
+uint16_t KeyFromPlace(guint16 keycode) {
+  static constexpr struct {
+    guint16 keycode;
+    uint16_t vk;
+  } kPlaces[] = {
+      {10, '1'}, {11, '2'}, {12, '3'}, {13, '4'}, {14, '5'}, {15, '6'}, {16, '7'}, {17, '8'}, {18, '9'},
+      {19, '0'}, {20, VK_OEM_MINUS}, {21, VK_OEM_PLUS}, {24, 'Q'}, {25, 'W'}, {26, 'E'}, {27, 'R'}, {28, 'T'},
+      {29, 'Y'}, {30, 'U'}, {31, 'I'}, {32, 'O'}, {33, 'P'}, {34, VK_OEM_4}, {35, VK_OEM_6}, {38, 'A'},
+      {39, 'S'}, {40, 'D'}, {41, 'F'}, {42, 'G'}, {43, 'H'}, {44, 'J'}, {45, 'K'}, {46, 'L'}, {47, VK_OEM_1},
+      {48, VK_OEM_7}, {49, VK_OEM_3}, {51, VK_OEM_5}, {52, 'Z'}, {53, 'X'}, {54, 'C'}, {55, 'V'}, {56, 'B'},
+      {57, 'N'}, {58, 'M'}, {59, VK_OEM_COMMA}, {60, VK_OEM_PERIOD}, {61, VK_OEM_2}, {94, VK_OEM_102},
+  };
+  for (const auto& p : kPlaces)
+    if (p.keycode == keycode) return p.vk;
+  return 0;
+}
+
+// A key event's code: the value of its key without Shift or Caps Lock (Num
+// Lock kept, it chooses between the keypad's digits and its arrows), so
+// that Shift+1 is '1' and Ctrl+minus is VK_OEM_MINUS; on the event's layout
+// group, then on the first; then the key's place; then the value itself.
+uint16_t KeyCode(const GdkEventKey* e) {
+  if (e->is_modifier) {
+    if (uint16_t vk = KeyFromGdk(e->keyval)) return vk;
+  }
+  GdkKeymap* map = gdk_keymap_get_for_display(gdk_window_get_display(e->window));
+  auto keep = GdkModifierType(e->state & GDK_MOD2_MASK);
+  for (gint group : {gint(e->group), 0}) {
+    guint base = 0;
+    if (gdk_keymap_translate_keyboard_state(map, e->hardware_keycode, keep, group, &base, nullptr, nullptr,
+                                            nullptr))
+      if (uint16_t vk = KeyFromGdk(base)) return vk;
+  }
+  if (uint16_t vk = KeyFromPlace(e->hardware_keycode)) return vk;
+  return KeyFromGdk(e->keyval);
+}
+
+// The point of a pointer event in the canvas's pixels. Events that a native
+// widget leaves unhandled bubble up from its own windows (an entry's text
+// area) in their coordinates; they are carried up to the canvas. False for
+// a window outside the canvas.
+bool CanvasPoint(Impl::Win* w, GdkWindow* from, double x, double y, int& cx, int& cy) {
+  GdkWindow* canvas = gtk_widget_get_window(w->canvas);
+  for (GdkWindow* win = from; win != canvas; win = gdk_window_get_parent(win)) {
+    if (!win) return false;
+    gdk_window_coords_to_parent(win, x, y, &x, &y);
+  }
+  cx = int(std::floor(x));
+  cy = int(std::floor(y));
+  return true;
 }
 
 std::string HexColor(TColor c) {
@@ -183,6 +290,7 @@ std::string OverlayCss(OverlayKind kind, const OverlayState& s) {
 
 gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   auto* w = static_cast<Impl::Win*>(data);
+  w->draw_queued = false;  // GTK draws every area invalidated so far in one go
   w->d->Guard([&] { w->d->DrawBuffer(w, cr); });
   return FALSE;  // the natives draw next
 }
@@ -190,8 +298,10 @@ gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
 gboolean OnMotion(GtkWidget*, GdkEventMotion* e, gpointer data) {
   auto* w = static_cast<Impl::Win*>(data);
   w->d->last_pointer = {int(e->x_root), int(e->y_root)};
+  int x = 0, y = 0;
+  if (!CanvasPoint(w, e->window, e->x, e->y, x, y)) return TRUE;
   TForm* form = w->form;
-  w->d->Guard([&] { form->InputMouseMove(int(std::floor(e->x)), int(std::floor(e->y)), ShiftFrom(e->state)); });
+  w->d->Guard([&] { form->InputMouseMove(x, y, ShiftFrom(e->state)); });
   return TRUE;
 }
 
@@ -202,10 +312,12 @@ gboolean OnButton(GtkWidget*, GdkEventButton* e, gpointer data) {
   TMouseButton b = e->button == 1 ? mbLeft : e->button == 3 ? mbRight : mbMiddle;
   if (e->button > 3) return TRUE;
   bool down = e->type == GDK_BUTTON_PRESS;
+  int x = 0, y = 0;
+  if (!CanvasPoint(w, e->window, e->x, e->y, x, y)) return TRUE;
+  // GDK gives the state before the event; the layer makes it the state after.
   TShiftState shift = ShiftFrom(e->state);
-  if (down) shift |= b == mbLeft ? ssLeft : b == mbRight ? ssRight : ssMiddle;
   TForm* form = w->form;
-  w->d->Guard([&] { form->InputMouseButton(b, down, int(std::floor(e->x)), int(std::floor(e->y)), shift); });
+  w->d->Guard([&] { form->InputMouseButton(b, down, x, y, shift); });
   return TRUE;
 }
 
@@ -220,13 +332,30 @@ gboolean OnScroll(GtkWidget*, GdkEventScroll* e, gpointer data) {
     case GDK_SCROLL_RIGHT: delta = -120, shift |= ssShift; break;
     default: return TRUE;
   }
+  int x = 0, y = 0;
+  if (!CanvasPoint(w, e->window, e->x, e->y, x, y)) return TRUE;
   TForm* form = w->form;
-  w->d->Guard([&] { form->InputWheel(delta, int(std::floor(e->x)), int(std::floor(e->y)), shift); });
+  w->d->Guard([&] { form->InputWheel(delta, x, y, shift); });
   return TRUE;
+}
+
+// The pointer coming onto the canvas (from outside or from a native widget)
+// is a move to where it came: a pointer that jumps brings no motion of its
+// own.
+gboolean OnEnter(GtkWidget*, GdkEventCrossing* e, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  if (e->window != gtk_widget_get_window(w->canvas)) return FALSE;
+  w->d->last_pointer = {int(e->x_root), int(e->y_root)};
+  TForm* form = w->form;
+  w->d->Guard([&] { form->InputMouseMove(int(std::floor(e->x)), int(std::floor(e->y)), ShiftFrom(e->state)); });
+  return FALSE;
 }
 
 gboolean OnLeave(GtkWidget*, GdkEventCrossing* e, gpointer data) {
   auto* w = static_cast<Impl::Win*>(data);
+  // Only the canvas's own leave counts: a native widget's bubbles up when
+  // the pointer goes from the widget back onto the canvas.
+  if (e->window != gtk_widget_get_window(w->canvas)) return FALSE;
   if (e->mode != GDK_CROSSING_NORMAL || e->detail == GDK_NOTIFY_INFERIOR) return FALSE;
   w->d->last_pointer = {-10000, -10000};
   TForm* form = w->form;
@@ -240,7 +369,8 @@ gboolean OnKey(GtkWidget*, GdkEventKey* e, gpointer data) {
   auto alive = form->AliveToken();
   bool handled = false;
   bool press = e->type == GDK_KEY_PRESS;
-  uint16_t vk = KeyFromGdk(e->keyval);
+  uint16_t vk = KeyCode(e);
+  // GDK gives the state before the event; the layer makes it the state after.
   TShiftState shift = ShiftFrom(e->state);
   w->d->Guard([&] {
     if (!press) {
@@ -250,7 +380,17 @@ gboolean OnKey(GtkWidget*, GdkEventKey* e, gpointer data) {
     if (vk) handled = form->InputKeyDown(vk, shift);
     if (handled || alive.expired() || (shift & (ssCtrl | ssAlt))) return;
     gunichar u = gdk_keyval_to_unicode(e->keyval);
-    if (u == 8 || u == 13 || u == 27 || (u >= 32 && u < 127)) handled = form->InputChar(char(u));
+    if (u == 8 || u == 13 || u == 27 || (u >= 32 && u < 127)) {
+      handled = form->InputChar(char(u));
+      return;
+    }
+    // Above ASCII (control characters aside) the character comes as its
+    // UTF-8 bytes, one character message each, as a multi-byte code page
+    // sends them; a byte set to 0 takes the character from the native widget.
+    if (u < 0xA0 || !g_unichar_validate(u)) return;
+    char bytes[6];
+    int n = g_unichar_to_utf8(u, bytes);
+    for (int i = 0; i < n && !handled && !alive.expired(); ++i) handled = form->InputChar(bytes[i]);
   });
   if (handled || alive.expired()) return TRUE;
   // Only a focused native widget has a use for the rest; with our own
@@ -480,6 +620,7 @@ WindowId GtkBackend::CreateWindow(TForm* form) {
   g_signal_connect(w->canvas, "button-press-event", G_CALLBACK(OnButton), p);
   g_signal_connect(w->canvas, "button-release-event", G_CALLBACK(OnButton), p);
   g_signal_connect(w->canvas, "scroll-event", G_CALLBACK(OnScroll), p);
+  g_signal_connect(w->canvas, "enter-notify-event", G_CALLBACK(OnEnter), p);
   g_signal_connect(w->canvas, "leave-notify-event", G_CALLBACK(OnLeave), p);
   g_signal_connect(w->canvas, "grab-broken-event", G_CALLBACK(OnGrabBroken), p);
   g_signal_connect(w->canvas, "size-allocate", G_CALLBACK(OnAllocate), p);
@@ -607,7 +748,19 @@ bool GtkBackend::IsForeground(WindowId id) {
 }
 
 void GtkBackend::Present(WindowId id, const TBitmap&, const TRect& r) {
-  if (auto* w = d->FindWin(id)) gtk_widget_queue_draw_area(w->canvas, r.Left, r.Top, r.Width(), r.Height());
+  auto* w = d->FindWin(id);
+  if (!w) return;
+  gtk_widget_queue_draw_area(w->canvas, r.Left, r.Top, r.Width(), r.Height());
+  w->draw_queued = true;
+}
+
+void GtkBackend::PresentNow(WindowId id, const TBitmap&, const TRect& r) {
+  auto* w = d->FindWin(id);
+  if (!w || (r.IsEmpty() && !w->draw_queued)) return;
+  // Drawn here and now (the whole canvas: the buffer, then the natives over
+  // it), and the X server has drawn it when this returns.
+  d->PaintNow(w);
+  gdk_display_sync(gtk_widget_get_display(w->window));
 }
 
 void GtkBackend::SetCursor(WindowId id, TCursor cursor, const TCursorImage* image) {

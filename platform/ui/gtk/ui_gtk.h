@@ -28,6 +28,7 @@ class GtkBackend : public Backend {
   FrameExtents Frame(WindowId w) override;
   bool IsForeground(WindowId w) override;
   void Present(WindowId w, const TBitmap& buffer, const TRect& r) override;
+  void PresentNow(WindowId w, const TBitmap& buffer, const TRect& r) override;
   void SetCursor(WindowId w, TCursor cursor, const TCursorImage* image) override;
   void SetTooltip(WindowId w, const std::string& text) override;
   OverlayId CreateOverlay(WindowId w, OverlayKind kind, OverlayEvents events) override;

@@ -72,6 +72,13 @@ void HeadlessBackend::Present(WindowId w, const TBitmap&, const TRect&) {
   if (auto it = mWindows.find(w); it != mWindows.end()) ++it->second.Presents;
 }
 
+void HeadlessBackend::PresentNow(WindowId w, const TBitmap&, const TRect& r) {
+  auto it = mWindows.find(w);
+  if (it == mWindows.end()) return;
+  ++it->second.PresentsNow;
+  if (!r.IsEmpty()) ++it->second.Presents;
+}
+
 void HeadlessBackend::SetCursor(WindowId w, TCursor cursor, const TCursorImage*) {
   if (auto it = mWindows.find(w); it != mWindows.end()) it->second.Cursor = cursor;
 }
@@ -119,18 +126,24 @@ TimerId HeadlessBackend::StartTimer(unsigned ms, std::function<void()> tick) {
 
 void HeadlessBackend::StopTimer(TimerId t) { mTimers.erase(t); }
 
-void HeadlessBackend::Advance(uint64_t ms) {
-  uint64_t target = mNow + ms;
+bool HeadlessBackend::FireDue(uint64_t target) {
+  bool any = false;
   for (;;) {
     auto next = mTimers.end();
     for (auto it = mTimers.begin(); it != mTimers.end(); ++it)
       if (it->second.Due <= target && (next == mTimers.end() || it->second.Due < next->second.Due)) next = it;
-    if (next == mTimers.end()) break;
+    if (next == mTimers.end()) return any;
     mNow = std::max(mNow, next->second.Due);
     next->second.Due = mNow + std::max(next->second.Interval, 1u);
     auto tick = next->second.Tick;  // the handler may stop its own timer
+    any = true;
     (*tick)();
   }
+}
+
+void HeadlessBackend::Advance(uint64_t ms) {
+  uint64_t target = mNow + ms;
+  FireDue(target);
   mNow = std::max(mNow, target);
 }
 
@@ -151,14 +164,15 @@ void HeadlessBackend::Wakeup() {
 }
 
 bool HeadlessBackend::PumpOne(bool wait) {
+  bool any = false;
   {
     std::lock_guard lock(mWakeLock);
-    if (mWoken) {
-      mWoken = false;
-      return true;
-    }
+    any = mWoken;
+    mWoken = false;
   }
-  if (!wait) return false;
+  // Timers that fell due while the clock moved without the loop (Elapse).
+  any = FireDue(mNow) || any;
+  if (any || !wait) return any;
   if (!mScript.empty()) {
     auto action = std::move(mScript.front());
     mScript.pop_front();
@@ -281,6 +295,8 @@ void ResizeClient(TForm* f, int w, int h) {
 void SetForeground(TForm* f) { Headless().SetForeground(f ? f->Handle() : 0); }
 
 void Advance(uint64_t ms) { Headless().Advance(ms); }
+
+void Elapse(uint64_t ms) { Headless().Elapse(ms); }
 
 void Script(std::function<void()> action) { Headless().Script(std::move(action)); }
 

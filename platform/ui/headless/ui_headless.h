@@ -27,7 +27,8 @@ class HeadlessBackend : public Backend {
     bool Shown = false;
     TCursor Cursor = crArrow;
     std::string Tooltip;
-    int Presents = 0;
+    int Presents = 0;     // every present of a painted area
+    int PresentsNow = 0;  // those that had to reach the screen at once
   };
   struct Overlay {
     WindowId Window = 0;
@@ -50,6 +51,7 @@ class HeadlessBackend : public Backend {
   FrameExtents Frame(WindowId) override { return {}; }
   bool IsForeground(WindowId w) override { return w != 0 && w == mForeground; }
   void Present(WindowId w, const TBitmap& buffer, const TRect& r) override;
+  void PresentNow(WindowId w, const TBitmap& buffer, const TRect& r) override;
   void SetCursor(WindowId w, TCursor cursor, const TCursorImage* image) override;
   void SetTooltip(WindowId w, const std::string& text) override;
   OverlayId CreateOverlay(WindowId w, OverlayKind kind, OverlayEvents events) override;
@@ -82,6 +84,10 @@ class HeadlessBackend : public Backend {
   // Fires every timer due up to now + ms in due order (ties in the order
   // the timers were started); a timer re-arms before its handler runs.
   void Advance(uint64_t ms);
+  // Time passes without the loop running (a long paint, work on the GUI
+  // thread): the clock moves and the timers that fell due fire when the
+  // loop next pumps, each once however many intervals it missed.
+  void Elapse(uint64_t ms) { mNow += ms; }
   void Script(std::function<void()> action) { mScript.push_back(std::move(action)); }
   size_t ScriptLeft() const { return mScript.size(); }
   struct FolderAnswer {
@@ -96,6 +102,8 @@ class HeadlessBackend : public Backend {
   bool WaitWakeup(unsigned ms);
 
  private:
+  // Fires every timer due up to target in due order; true when one fired.
+  bool FireDue(uint64_t target);
   struct Timer {
     uint64_t Due = 0;
     unsigned Interval = 0;
@@ -149,6 +157,7 @@ void CloseBox(TForm* f);
 void ResizeClient(TForm* f, int w, int h);
 void SetForeground(TForm* f);
 void Advance(uint64_t ms);
+void Elapse(uint64_t ms);
 // Runs an action when the program next waits (one per wait).
 void Script(std::function<void()> action);
 // The form's back buffer after every pending paint.

@@ -1,0 +1,1 @@
+<svg><rect fill="#fff"/><path fill="url(#x)" d="M0 0"/></svg>
