@@ -303,7 +303,7 @@ bool cRendererSurface::GlyphCoverageFits(cHitTest* hit, double& dx, double& dy) 
   if (hit != nullptr || mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != 0 ||
       mLayer != nullptr || (mMaster.filter_on && mMaster.filter != nullptr) || mMaster.pixel_snap ||
       !mMaster.anti_aliasing || mMaster.master_alpha != 255 || !float_equal(mMaster.gamma, 1.0) ||
-      mMaster.fill_render_mode != 1 || mText.render_mode != 0)
+      mMaster.fill_render_mode != eRenderMode::normal || mText.render_mode != 0)
     return false;
   // The whole mapping a moved by whole pixels or not at all: device =
   // page + (dx, dy).
