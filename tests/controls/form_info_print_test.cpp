@@ -1,0 +1,385 @@
+// The print preview over the recording print backend: page, text-area,
+// thumbnail and preview sizes; the form's handlers (font size, margin,
+// keys, Configure Printer); the print pass page by page; a burst of
+// changes while the worker renders.
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+#include <string>
+
+#include "controls_support.h"
+#include "kvn_commons.h"
+#include "kvn_form_dlg.h"
+#include "kvn_form_info_print.h"
+#include "pdf_tools.h"
+#include "plat_print_fake.h"
+#include "plat_print_host.h"
+#include "sandbox.h"
+#include "qlm_bitmap.h"
+
+using namespace ui;
+namespace pp = plat::print;
+
+namespace {
+
+// A4 at 100 dpi with a 5-mm-ish unprintable border, portrait or landscape.
+pp::DeviceCaps a4(bool landscape, int32_t dpi = 100) {
+  pp::DeviceCaps c;
+  c.dpi_x = c.dpi_y = dpi;
+  c.physical_width = landscape ? 1169 : 827;
+  c.physical_height = landscape ? 827 : 1169;
+  c.offset_x = 20;
+  c.offset_y = 20;
+  c.printable_width = c.physical_width - 40;
+  c.printable_height = c.physical_height - 40;
+  return c;
+}
+
+std::string long_text(int paragraphs) {
+  std::string s;
+  for (int i = 0; i < paragraphs; ++i)
+    s += "Paragraph " + std::to_string(i) +
+         ": the licence grants the use of the program on one computer, with no warranty of any kind.~(p) ";
+  return s;
+}
+
+class PrintTest : public ctest::FormTest {
+ protected:
+  PrintTest() {
+    gPrintFontSize = 16;
+    Fresh();
+  }
+  // The previews go before the backends their printers use.
+  ~PrintTest() override {
+    for (int i = form->ComponentCount() - 1; i >= 0; --i)
+      if (auto* f = dynamic_cast<TFormInfoPrint*>(form->Components(i))) TObject::Free(f);
+    gPrintFontSize = 16;
+  }
+  void Printer(const std::string& name, std::optional<pp::DeviceCaps> caps) {
+    fake->caps = caps;
+    pp::PrinterSettings s;
+    s.device_name = name;
+    s.device_name_given = true;
+    fake->printers[name] = s;
+    fake->default_answer = pp::DefaultPrinter{true, {name, "cups", ""}, ""};
+  }
+  TFormInfoPrint* Open(const std::string& markup) {
+    auto* f = Create<TFormInfoPrint>(form, fake);
+    f->SetDocument(nullptr, markup, "Agreement", false);
+    f->Show();
+    test::Snapshot(f);
+    return f;
+  }
+  // Waits until the worker has drawn everything queued.
+  static bool Idle(TInfoPrintScene* s) {
+    return test::PumpUntil([s] { return !s->HasPendingOrders() && !s->IsBusy(); }, 10000);
+  }
+  // A new backend (the old ones stay alive for the objects made on them).
+  void Fresh() {
+    fakes.push_back(std::make_unique<pp::FakeBackend>());
+    fake = fakes.back().get();
+  }
+  std::vector<std::unique_ptr<pp::FakeBackend>> fakes;
+  pp::FakeBackend* fake = nullptr;
+};
+
+TEST_F(PrintTest, PageTextAreaAndPreviewSizes) {
+  struct Row {
+    const char* name;
+    std::optional<pp::DeviceCaps> caps;  // nullopt: no printer
+    bool landscape;
+    int margin;
+    int viewerHeight;
+    double pageW, pageH;  // font pixels (96 dpi)
+    double areaWmm, areaHmm;
+  };
+  const double a4w = 827 * 96.0 / 100, a4h = 1169 * 96.0 / 100;
+  const Row rows[] = {
+      {"margin 0: the whole page width", a4(false), false, 0, 392, a4w, a4h, 210.0, 297.0},
+      {"margin 100 on A4", a4(false), false, 100, 392, a4w, a4h, 10.0, 96.9},
+      {"landscape, margin 100", a4(true), true, 100, 392, a4h, a4w, 96.9, 10.0},
+      {"no printer: A4 paper", std::nullopt, false, 20, 392, 2100 * 96.0 / 254, 2970 * 96.0 / 254, 170, 257},
+      {"0 dpi counts as no printer", pp::DeviceCaps{}, false, 20, 392, 2100 * 96.0 / 254, 2970 * 96.0 / 254, 170,
+       257},
+      {"a 120-pixel viewer", a4(false), false, 20, 120, a4w, a4h, 170.0, 257.0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh();
+    if (row.caps) Printer(row.landscape ? "Wide" : "Office", row.caps);
+    TInfoPrintScene scene(fake);
+    scene.LoadText(long_text(3));
+    scene.PreparePages(row.margin);
+    EXPECT_NEAR(scene.PageWidth(), row.pageW, 0.6);
+    EXPECT_NEAR(scene.PageHeight(), row.pageH, 0.6);
+    EXPECT_NEAR(scene.TextAreaWidth() * 25.4 / 96, row.areaWmm, 0.6);
+    EXPECT_NEAR(scene.TextAreaHeight() * 25.4 / 96, row.areaHmm, 0.6);
+    scene.LayoutPreview(400, row.viewerHeight);
+    const double thumbH = std::max(10, row.viewerHeight - 110);
+    EXPECT_DOUBLE_EQ(scene.ThumbHeight(), thumbH);
+    EXPECT_NEAR(scene.ThumbWidth(), thumbH * row.pageW / row.pageH, 0.01);
+    if (row.landscape) {
+      EXPECT_GT(scene.ThumbWidth(), scene.ThumbHeight());
+    }
+    const int pages = scene.PageCount();
+    EXPECT_GE(pages, 1);
+    EXPECT_EQ(scene.PreviewWidth(), int32_t(std::ceil((scene.ThumbWidth() + 15) * pages + 15)));
+    EXPECT_EQ(scene.PreviewHeight(), int32_t(std::ceil(thumbH + 110)));
+  }
+}
+
+TEST_F(PrintTest, ThreePagesAndATinyTextArea) {
+  Printer("Office", a4(false));
+  TInfoPrintScene scene(fake);
+  scene.LoadText(long_text(8));
+  // A font so large that the text needs several pages.
+  gPrintFontSize = 60;
+  scene.ResetFont();
+  scene.PreparePages(20);
+  scene.LayoutPreview(400, 392);
+  const int pages = scene.PageCount();
+  EXPECT_GE(pages, 3);
+  EXPECT_EQ(scene.PreviewWidth(), int32_t(std::ceil(pages * (scene.ThumbWidth() + 15) + 15)));
+  // Too large a margin: no pages, the preview of one empty slot.
+  EXPECT_TRUE(scene.PreparePages(106));
+  scene.LayoutPreview(400, 392);
+  EXPECT_EQ(scene.PageCount(), 0);
+  EXPECT_EQ(scene.PreviewWidth(), int32_t(std::ceil(scene.ThumbWidth() + 30)));
+  // No text at all.
+  TInfoPrintScene empty(fake);
+  EXPECT_FALSE(empty.PreparePages(20));
+}
+
+TEST_F(PrintTest, PrinterLine) {
+  struct Row {
+    std::optional<pp::DeviceCaps> caps;
+    bool landscape;
+    const char* line;
+  };
+  const Row rows[] = {
+      {a4(false), false, "Office (210 x 297 mm), Portrait"},
+      {std::nullopt, false, "No Printer Found, Portrait"},
+  };
+  for (const Row& row : rows) {
+    Fresh();
+    if (row.caps) Printer("Office", row.caps);
+    auto* f = Open("Text");
+    EXPECT_EQ(f->Viewer()->PrinterLine(), row.line);
+    TObject::Free(f);
+  }
+}
+
+TEST_F(PrintTest, FontSizeMarginAndKeys) {
+  Printer("Office", a4(false));
+  auto* f = Open(long_text(4));
+  TInfoPrintScene* s = f->Scene();
+  const double area = s->TextAreaWidth();
+  // 3 is below the minimum: ignored.
+  test::TypeText(&f->SpinEdit2->Edit(), "3");
+  EXPECT_EQ(gPrintFontSize.load(), 16);
+  test::TypeText(&f->SpinEdit2->Edit(), "60");
+  EXPECT_EQ(gPrintFontSize.load(), 60);
+  // The margin re-paginates with the new size kept.
+  f->SpinEdit1->SetValue(0);
+  EXPECT_GT(s->TextAreaWidth(), area);
+  EXPECT_EQ(gPrintFontSize.load(), 60);
+  TObject::Free(f);
+  // A later preview in the same run starts at 60.
+  auto* g = Open(long_text(4));
+  EXPECT_EQ(gPrintFontSize.load(), 60);
+  EXPECT_TRUE(Idle(g->Scene()));
+  TObject::Free(g);
+
+  // Enter neither prints nor closes; Esc gives 2.
+  auto* h = Create<TFormInfoPrint>(form, fake);
+  h->SetDocument(nullptr, "Text", "T", false);
+  test::Script([&] {
+    test::SetForeground(h);
+    EXPECT_EQ(h->ActiveControl(), h->KVNButton2);
+    test::Key(h, VK_RETURN);
+    EXPECT_EQ(h->ModalResult, mrNone);
+    EXPECT_TRUE(fake->pages.empty());
+    test::Key(h, VK_ESCAPE);
+  });
+  EXPECT_EQ(h->ShowModal(), mrCancel);
+  TObject::Free(h);
+}
+
+TEST_F(PrintTest, ConfigurePrinterAnswersAndCancel) {
+  Printer("Office", a4(false));
+  auto* f = Open(long_text(4));
+  const std::string before = f->Viewer()->PrinterLine();
+  const double width = f->Scene()->PageWidth();
+  // Cancelled: nothing changes.
+  fake->dialog_answer.reset();
+  f->KVNButton3Click();
+  EXPECT_EQ(f->Viewer()->PrinterLine(), before);
+  EXPECT_DOUBLE_EQ(f->Scene()->PageWidth(), width);
+  // A landscape printer: new line, wide pages.
+  pp::PrinterSettings wide;
+  wide.device_name = "Wide";
+  wide.device_name_given = true;
+  fake->printers["Wide"] = wide;
+  fake->caps = a4(true);
+  fake->dialog_answer = wide;
+  f->KVNButton3Click();
+  EXPECT_NE(f->Viewer()->PrinterLine(), before);
+  EXPECT_NE(f->Viewer()->PrinterLine().find("Wide"), std::string::npos);
+  EXPECT_GT(f->Scene()->PageWidth(), f->Scene()->PageHeight());
+  TObject::Free(f);
+}
+
+TEST_F(PrintTest, PrintsEveryPageOnceInOrder) {
+  Printer("Office", a4(false));
+  gPrintFontSize = 40;
+  auto* f = Open(long_text(12));
+  const int pages = f->Scene()->PageCount();
+  ASSERT_GE(pages, 2);
+  f->KVNButton2Click();
+  EXPECT_TRUE(f->LastPrintOk());
+  ASSERT_EQ(int(fake->pages.size()), pages);
+  for (const pp::FakePage& p : fake->pages) {
+    EXPECT_EQ(p.width, 827);
+    EXPECT_EQ(p.height, 1169);
+  }
+  EXPECT_NE(fake->LogText().find("start_doc Agreement"), std::string::npos);
+  // Some ink on the first page, within the margins.
+  int ink = 0;
+  for (int32_t y = 0; y < fake->pages[0].height; ++y)
+    for (int32_t x = 0; x < fake->pages[0].width; ++x) ink += fake->pages[0].At(x, y) != 0xFFFFFF;
+  EXPECT_GT(ink, 100);
+  TObject::Free(f);
+
+  // A document without pages: nothing sent, true.
+  fake->pages.clear();
+  auto* g = Open("Text");
+  g->SpinEdit1->SetValue(100);
+  g->Scene()->PreparePages(106);
+  EXPECT_EQ(g->Scene()->PageCount(), 0);
+  EXPECT_TRUE(g->Scene()->PrintDocument("Empty"));
+  EXPECT_TRUE(fake->pages.empty());
+  TObject::Free(g);
+
+  // No printer: printing fails and says so.
+  Fresh();
+  auto* h = Open("Text");
+  bool dialogSeen = false;
+  test::Script([&] {
+    dialogSeen = true;
+    for (int i = h->ComponentCount() - 1; i >= 0; --i)
+      if (auto* d = dynamic_cast<TFormDlg*>(h->Components(i)); d != nullptr && d->Modal()) {
+        EXPECT_EQ(d->Heading->HeadingScene()->CaptionText(), "Print");
+        d->SetModalResult(mrOk);
+      }
+  });
+  h->KVNButton2Click();
+  EXPECT_FALSE(h->LastPrintOk());
+  EXPECT_TRUE(dialogSeen);
+  TObject::Free(h);
+}
+
+// Through the PDF file printer: a three-page document is a three-page PDF.
+TEST_F(PrintTest, ThreePagesToAPdfFile) {
+  if (!testenv::have_program("pdfinfo")) GTEST_SKIP() << "poppler-utils (pdfinfo) not installed";
+  const std::string path = testenv::sandbox_dir("preview-pdf") + "/out.pdf";
+  pp::PrinterSettings settings;
+  settings.device_name = "PDF";
+  settings.device_name_given = true;
+  settings.paper_width_given = settings.paper_length_given = true;  // A4
+  settings.resolution = 100;
+  pp::PdfFileBackend file(path, settings);
+  auto* f = Create<TFormInfoPrint>(form, &file);
+  gPrintFontSize = 60;
+  f->SetDocument(nullptr, long_text(8), "Agreement", false);
+  const int pages = f->Scene()->PageCount();
+  ASSERT_GE(pages, 3);
+  f->KVNButton2Click();
+  EXPECT_TRUE(f->LastPrintOk());
+  testenv::PdfInfo info;
+  ASSERT_TRUE(testenv::pdf_info(path, info));
+  EXPECT_EQ(info.pages, pages);
+  TObject::Free(f);
+}
+
+// The page labels shrink to the thumbnail width - 10, and are drawn
+// unscaled when that room is not positive.
+TEST_F(PrintTest, PageLabelsFitTheirThumbnails) {
+  Printer("Office", a4(false));
+  struct Row {
+    int viewerHeight;
+    bool scaled;
+  };
+  for (const Row& row : {Row{120, false}, Row{170, true}, Row{392, false}}) {
+    SCOPED_TRACE(row.viewerHeight);
+    auto* f = Open("Text");
+    f->Viewer()->SetAlign(alNone);
+    f->Viewer()->SetBounds(0, 0, 400, row.viewerHeight);
+    EXPECT_DOUBLE_EQ(f->Scene()->ThumbHeight(), std::max(10, row.viewerHeight - 110));
+    TInfoPrintScene* s = f->Scene();
+    ASSERT_TRUE(Idle(s));
+    test::Snapshot(f);
+    ASSERT_TRUE(Idle(s));
+    const double room = s->ThumbWidth() - 10;
+    if (row.scaled) {
+      EXPECT_GT(room, 0);
+      EXPECT_LT(s->LastLabelScale(), 1.0);
+    } else {
+      EXPECT_DOUBLE_EQ(s->LastLabelScale(), 1.0);
+    }
+    TObject::Free(f);
+  }
+}
+
+// Settings change while the worker renders; the preview ends as a fresh
+// preview of the same settings would be.
+TEST_F(PrintTest, BurstOfChangesWhileTheWorkerRenders) {
+  Printer("Office", a4(false));
+  pp::PrinterSettings wide;
+  wide.device_name = "Office";
+  wide.device_name_given = true;
+  auto* f = Open(long_text(6));
+  std::mt19937 rng(7);
+  for (int i = 0; i < 500; ++i) {
+    switch (rng() % 5) {
+      case 0: f->SpinEdit1->SetValue(int(rng() % 101)); break;
+      case 1: f->SpinEdit2->SetValue(int(4 + rng() % 57)); break;
+      case 2: f->SetClientSize(int(509 + rng() % 300), int(300 + rng() % 300)); break;
+      case 3:
+        fake->dialog_answer = (rng() % 2) ? std::optional<pp::PrinterSettings>(wide) : std::nullopt;
+        f->KVNButton3Click();
+        break;
+      case 4: Application->ProcessMessages(); break;
+    }
+  }
+  f->SetDocument(nullptr, long_text(5), "Again", false);
+  f->Hide();
+  f->Show();
+  ASSERT_TRUE(Idle(f->Scene()));
+  test::Snapshot(f);
+  // A fresh preview of the same settings.
+  auto* g = Create<TFormInfoPrint>(form, fake);
+  g->SpinEdit1->SetValue(f->SpinEdit1->Value());
+  g->SetClientSize(f->ClientWidth(), f->ClientHeight());
+  g->SetDocument(nullptr, long_text(5), "Again", false);
+  g->Show();
+  ASSERT_TRUE(Idle(g->Scene()));
+  EXPECT_EQ(g->Scene()->PreviewWidth(), f->Scene()->PreviewWidth());
+  EXPECT_EQ(g->Scene()->PreviewHeight(), f->Scene()->PreviewHeight());
+  EXPECT_EQ(g->Scene()->PageCount(), f->Scene()->PageCount());
+  // The same picture: the viewers' compositions agree pixel for pixel.
+  test::Snapshot(g);
+  test::Snapshot(f);
+  const TBitmap& a = f->Viewer()->Composite();
+  const TBitmap& b = g->Viewer()->Composite();
+  ASSERT_EQ(a.Width(), b.Width());
+  ASSERT_EQ(a.Height(), b.Height());
+  int differ = 0;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x) differ += ctest::argb_at(a, x, y) != ctest::argb_at(b, x, y);
+  EXPECT_EQ(differ, 0);
+  TObject::Free(g);
+  TObject::Free(f);
+}
+
+}  // namespace
