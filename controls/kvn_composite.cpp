@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
 
@@ -19,9 +23,35 @@ int bytes_per_pixel(const ui::TBitmap* b) {
 // Held at 255: a sum above it (bit 8 set) becomes 255.
 inline uint8_t saturate(unsigned v) { return uint8_t(v | (0u - (v >> 8))); }
 
-// One row of 32-bit pixels.
+// One row of 32-bit pixels. With SSE2 four pixels at a time, in 16-bit
+// lanes: g x t and (255 - t.a) x g stay below 65536, and the colour sum
+// (at most 510) packs to 255 with unsigned saturation, which is what
+// saturate gives. The remaining pixels take the scalar formula.
 void blend_row_32(uint8_t* __restrict t, const uint8_t* __restrict s, int64_t n) {
-  for (int64_t i = 0; i < n * 4; i += 4) {
+  int64_t i = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i k256 = _mm_set1_epi16(256);
+  const __m128i k255 = _mm_set1_epi16(255);
+  const __m128i alpha_lanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
+  // Two pixels in 16-bit lanes.
+  auto half = [&](__m128i tw, __m128i sw) {
+    __m128i a = _mm_shufflelo_epi16(sw, _MM_SHUFFLE(3, 3, 3, 3));
+    a = _mm_shufflehi_epi16(a, _MM_SHUFFLE(3, 3, 3, 3));
+    const __m128i g = _mm_sub_epi16(k256, a);
+    const __m128i colour = _mm_add_epi16(_mm_srli_epi16(_mm_mullo_epi16(g, tw), 8), sw);
+    const __m128i alpha = _mm_sub_epi16(k255, _mm_srli_epi16(_mm_mullo_epi16(_mm_sub_epi16(k255, tw), g), 8));
+    return _mm_or_si128(_mm_andnot_si128(alpha_lanes, colour), _mm_and_si128(alpha_lanes, alpha));
+  };
+  for (; i + 4 <= n; i += 4) {
+    const __m128i tv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i * 4));
+    const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4));
+    const __m128i lo = half(_mm_unpacklo_epi8(tv, zero), _mm_unpacklo_epi8(sv, zero));
+    const __m128i hi = half(_mm_unpackhi_epi8(tv, zero), _mm_unpackhi_epi8(sv, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(t + i * 4), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  for (i *= 4; i < n * 4; i += 4) {
     const unsigned g = 256u - s[i + 3];
     t[i] = saturate(((g * t[i]) >> 8) + s[i]);
     t[i + 1] = saturate(((g * t[i + 1]) >> 8) + s[i + 1]);

@@ -1,6 +1,8 @@
 // The span-function tables of the surface pixel formats.
 #include "qlm_agg_extensions.h"
 
+#include <cstring>
+
 #include "qlm_bitmap_formats.h"
 
 namespace qlm_agg {
@@ -44,6 +46,29 @@ const target_ops* target_ops_for(uint8_t code, target_kind kind) {
     case px32ABGR: return pick<agg::pixfmt_abgr32, agg::pixfmt_abgr32_pre, pixfmt_cb_abgr>(kind);
     default: return nullptr;
   }
+}
+
+void clear_whole(any_rgba_target& target, const agg::rgba8& c) {
+  const unsigned width = target.width(), height = target.height();
+  if (width == 0 || height == 0) return;
+  const size_t pix = target.pix_width();
+  const size_t row_bytes = size_t(width) * pix;
+  int8u* first = target.row_ptr(0);
+  target.copy_hline(0, 0, 1, c);
+  bool uniform = true;
+  for (size_t i = 1; i < pix; ++i) uniform = uniform && first[i] == first[0];
+  if (uniform) {
+    const int8u v = first[0];
+    for (unsigned y = 0; y < height; ++y) std::memset(target.row_ptr(int(y)), v, row_bytes);
+    return;
+  }
+  // Doubling copies: the filled part of the row is copied after itself.
+  for (size_t done = pix; done < row_bytes;) {
+    const size_t n = done < row_bytes - done ? done : row_bytes - done;
+    std::memcpy(first + done, first, n);
+    done += n;
+  }
+  for (unsigned y = 1; y < height; ++y) std::memcpy(target.row_ptr(int(y)), first, row_bytes);
 }
 
 }  // namespace qlm_agg

@@ -595,6 +595,14 @@ class any_rgba_target {
 // The base renderer every painter uses.
 using renderer_any = agg::renderer_base<any_rgba_target>;
 
+// Every pixel of the target set to the colour's stored bytes: what
+// renderer_any::clear writes, without its per-pixel span call. The first
+// pixel is written by the target's own copy_hline (so the bytes are the
+// format's), then replicated along the first row and copied to the others
+// (a memset per row when all of the pixel's bytes are equal), honouring the
+// row step. Bytes past a row's last pixel are not touched.
+void clear_whole(any_rgba_target& target, const agg::rgba8& c);
+
 // The span functions of the concrete format `PF`: each builds the format
 // over the target's buffer (a pointer and, for custom blend, the operation)
 // and forwards.

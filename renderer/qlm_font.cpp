@@ -47,6 +47,20 @@ void font_engine_fail_load_at(uint32_t k, bool sticky) {
   g_fail_load_sticky = sticky;
 }
 
+bool cFontCacheManager::Admit() {
+  const int stamp = mEngine.change_stamp();
+  if (stamp == mSeenStamp) return mAdmitted;
+  mSeenStamp = stamp;
+  const char* found = mEngine.font_signature();
+  const std::string_view signature = found != nullptr ? found : "";
+  mAdmitted = std::find(mSignatures.begin(), mSignatures.end(), signature) != mSignatures.end();
+  if (!mAdmitted && mSignatures.size() < mMaxFonts) {
+    mSignatures.emplace_back(signature);
+    mAdmitted = true;
+  }
+  return mAdmitted;
+}
+
 bool cFontEngine::LoadOutlines(const std::string& file, uint32_t index) {
   // A failing load asks for a file under the font file, which cannot exist,
   // so the engine goes through its own failure path.
@@ -283,7 +297,13 @@ void cFontWinTT::SetHinting(bool on) { mParts->engine.hinting(on); }
 
 bool cFontWinTT::GetHinting() const { return mParts->engine.hinting(); }
 
-tFontCacheManager* cFontWinTT::GetCacheManager() { return mFace.file.empty() ? nullptr : &mParts->cache; }
+tFontCacheManager* cFontWinTT::GetCacheManager() {
+  if (mFace.file.empty()) return nullptr;
+  mParts->BoundCachePool();
+  return &*mParts->cache;
+}
+
+uint64_t cFontWinTT::CachePoolRenewals() const { return mParts->renewals; }
 
 void cFontWinTT::UpdateMetrics() {
   rFontMetrics m;

@@ -161,6 +161,9 @@ class cFontWinTT : public cFont {
 
   // How many fonts were created so far (tests count re-creations).
   uint64_t CreationCount() const { return mCreations; }
+  // How many times the glyph cache was emptied because its pool had seen
+  // as many signatures as it holds (tests count them).
+  uint64_t CachePoolRenewals() const;
   // The file and face index of the font in use ("" before the first one).
   const rFontFace& CurrentFace() const { return mFace; }
 

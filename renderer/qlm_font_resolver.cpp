@@ -125,9 +125,17 @@ bool font_resolve(std::string_view name, uint8_t style, rFontFace& face) {
   if (!(hook != nullptr ? hook(family, style, found) : fc_match(family, style, found))) return false;
   {
     std::lock_guard<std::mutex> guard(g_lock);
+    // Every distinct name asked for would stay for the life of the process:
+    // a full cache starts again empty.
+    if (g_cache.size() >= cnFontResolverCacheEntries && g_cache.find(key) == g_cache.end()) g_cache.clear();
     face = g_cache.emplace(std::move(key), std::move(found)).first->second;
   }
   return true;
+}
+
+size_t font_resolver_cache_size() {
+  std::lock_guard<std::mutex> guard(g_lock);
+  return g_cache.size();
 }
 
 uint64_t font_resolver_runs() { return g_runs.load(std::memory_order_relaxed); }

@@ -4,10 +4,12 @@
 // them to installed free families with the same advance widths where those
 // exist ("Arial" to "Liberation Sans"), then fontconfig picks the file
 // (family, weight 700 or 400, italic or roman, scalable only). Answers are
-// kept per name and style for the life of the process, under a mutex, so a
-// name costs one fontconfig match.
+// kept per name and style, under a mutex, so a name costs one fontconfig
+// match; at most cnFontResolverCacheEntries of them (mark-up may name any
+// number of faces): a full cache is emptied before the next answer is kept.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,8 +32,13 @@ std::string font_substitute_family(std::string_view name);
 // nothing matches (an empty name, fontconfig without fonts). Thread-safe.
 bool font_resolve(std::string_view name, uint8_t style, rFontFace& face);
 
+// The most answers the cache keeps.
+constexpr size_t cnFontResolverCacheEntries = 256;
+
 // How many resolutions did not come from the cache so far.
 uint64_t font_resolver_runs();
+// How many answers the cache holds now.
+size_t font_resolver_cache_size();
 // Forgets every kept answer.
 void font_resolver_clear_cache();
 

@@ -71,7 +71,14 @@ bool cRendererSurface::ResetState() {
 void cRendererSurface::Clear(uint32_t color) {
   if (!mAttached) return;
   // Stored bytes: no blending, clipping, update rectangle or master alpha.
-  mBase.clear(agg::rgba8(uint8_t(color), uint8_t(color >> 8), uint8_t(color >> 16), uint8_t(color >> 24)));
+  const agg::rgba8 c(uint8_t(color), uint8_t(color >> 8), uint8_t(color >> 16), uint8_t(color >> 24));
+  // The straight and pre-multiplied accessors store the colour's bytes as
+  // they are, so whole rows can be filled; a compositing accessor keeps
+  // AGG's per-pixel clear.
+  if (mBase.ren().kind() != qlm_agg::target_kind::custom_blend)
+    qlm_agg::clear_whole(mBase.ren(), c);
+  else
+    mBase.clear(c);
 }
 
 uint32_t cRendererSurface::GetOverrideColor() { return mMaster.override_color.Get(); }

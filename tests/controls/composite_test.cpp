@@ -3,7 +3,9 @@
 // windowed layers against whole ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "controls_support.h"
 #include "kvn_composite.h"
@@ -134,6 +136,54 @@ TEST(BitmapBlend, CasesOfAlphaFormatAndOverlap) {
   // Positions are in one space: the target scrolled to (100, 50).
   ASSERT_TRUE(bitmap_blend_argb(t.get(), 100, 50, s.get(), 103, 52));
   EXPECT_EQ(bytes(*t, 3, 2), (std::vector<uint8_t>{1, 2, 3, 255}));
+}
+
+// The 32-bit row blend, four pixels at a time where it can, against the
+// per-pixel formula: every source alpha against a spread of target bytes,
+// not pre-multiplied sources (saturation) included, over widths that leave
+// every remainder and at offsets that leave rows unaligned.
+TEST(BitmapBlend, RowsMatchThePerPixelFormula) {
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return uint8_t(seed >> 16);
+  };
+  for (int w : {1, 2, 3, 4, 5, 7, 8, 9, 13, 64, 67})
+    for (int offset : {0, 1, 3}) {
+      SCOPED_TRACE(::testing::Message() << "width " << w << " offset " << offset);
+      TBitmap t, s;
+      t.SetPixelFormat(pf32bit);
+      s.SetPixelFormat(pf32bit);
+      t.SetSize(w + offset, 256);
+      s.SetSize(w, 256);
+      for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < w; ++x) {
+          uint8_t* sp = s.ScanLine(y) + x * 4;
+          for (int c = 0; c < 3; ++c) sp[c] = next();
+          sp[3] = uint8_t(y + x);  // every alpha on each column
+        }
+      for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < (w + offset) * 4; ++x) t.ScanLine(y)[x] = next();
+      std::vector<uint8_t> expected;
+      for (int y = 0; y < 256; ++y) {
+        const uint8_t* tp = t.ScanLine(y);
+        const uint8_t* sp = s.ScanLine(y);
+        for (int x = 0; x < (w + offset) * 4; x += 4) {
+          if (x < offset * 4) {
+            expected.insert(expected.end(), tp + x, tp + x + 4);
+            continue;
+          }
+          const uint8_t* q = sp + x - offset * 4;
+          const unsigned g = 256 - q[3];
+          for (int c = 0; c < 3; ++c) expected.push_back(uint8_t(std::min(255u, ((g * tp[x + c]) >> 8) + q[c])));
+          expected.push_back(uint8_t(255 - (((255u - tp[x + 3]) * g) >> 8)));
+        }
+      }
+      ASSERT_TRUE(bitmap_blend_argb(&t, 0, 0, &s, offset, 0));
+      std::vector<uint8_t> got;
+      for (int y = 0; y < 256; ++y) got.insert(got.end(), t.ScanLine(y), t.ScanLine(y) + (w + offset) * 4);
+      EXPECT_EQ(got, expected);
+    }
 }
 
 TEST_F(CompositeTest, ScrollBarGeometry) {

@@ -1,6 +1,7 @@
 // The AGG layer: the compositing table against an independent evaluation of
 // each operation, the grey weights, the type-erased target against raw AGG
-// pixel formats, and a smoke run of every AGG piece the renderer uses.
+// pixel formats, the whole-target clear against AGG's clear, and a smoke run
+// of every AGG piece the renderer uses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "qlm_agg_extensions.h"
+#include "qlm_bitmap_formats.h"
 #include "renderer_support.h"
 
 namespace {
@@ -241,6 +243,49 @@ TEST_F(CompOpTest, ErasedTargetDrawsWhatRawAggDraws) {
     (void)pre;
     EXPECT_TRUE(testenv::bitmaps_equal(*ours, *raw));
   }
+}
+
+// --------------------------------------------------------------------------
+// The whole-target clear against AGG's per-pixel clear: every code and
+// accessor kind, colours whose bytes are all equal or not, tight, padded and
+// bottom-up rows. Buffers start as a pattern, so bytes past a row's pixels
+// must keep it.
+
+TEST(AggLayerTest, WholeClearWritesWhatAggClearWrites) {
+  const uint8_t codes[] = {px24RGB, px24BGR, px32RGBA, px32BGRA, px32ARGB, px32ABGR};
+  const target_kind kinds[] = {target_kind::straight, target_kind::premultiplied, target_kind::custom_blend};
+  const agg::rgba8 colours[] = {{0, 0, 0, 0},       {255, 255, 255, 255}, {16, 32, 48, 255},
+                                {16, 32, 48, 128},  {128, 128, 128, 128}, {7, 7, 7, 0},
+                                {255, 255, 255, 0}, {0, 0, 0, 255}};
+  struct {
+    unsigned width, height, padding;
+    bool bottom_up;
+  } layouts[] = {{1, 1, 0, false}, {5, 3, 0, false}, {7, 4, 5, false}, {6, 3, 3, true}, {37, 2, 0, true}};
+  for (uint8_t code : codes)
+    for (target_kind kind : kinds)
+      for (const auto& l : layouts)
+        for (const agg::rgba8& c : colours) {
+          SCOPED_TRACE(::testing::Message() << int(code) << " kind " << int(kind) << " " << l.width << "x"
+                                            << l.height << "+" << l.padding << (l.bottom_up ? " up" : "") << " ("
+                                            << int(c.r) << "," << int(c.g) << "," << int(c.b) << "," << int(c.a)
+                                            << ")");
+          const unsigned pix = code == px24RGB || code == px24BGR ? 3 : 4;
+          const int stride = int(l.width * pix + l.padding);
+          std::vector<int8u> general(size_t(stride) * l.height), fast;
+          for (size_t i = 0; i < general.size(); ++i) general[i] = int8u(i * 37 + 11);
+          fast = general;
+          agg::rendering_buffer rb_general(general.data(), l.width, l.height, l.bottom_up ? -stride : stride);
+          agg::rendering_buffer rb_fast(fast.data(), l.width, l.height, l.bottom_up ? -stride : stride);
+          any_rgba_target t_general, t_fast;
+          const bool attached = t_general.attach(code, kind, rb_general);
+          ASSERT_EQ(t_fast.attach(code, kind, rb_fast), attached);
+          if (!attached) continue;  // no custom blend on 24-bit codes
+          t_general.comp_op(cnCompOpClear);
+          t_fast.comp_op(cnCompOpClear);
+          renderer_any(t_general).clear(c);
+          clear_whole(t_fast, c);
+          EXPECT_EQ(fast, general);
+        }
 }
 
 // --------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "font_test_support.h"
 #include "qlm_font_engine.h"
@@ -172,6 +173,63 @@ TEST_F(FontCreationTest, HintingSwitchesBetweenWholeAndFractionalAdvances) {
   EXPECT_TRUE(f.GetHinting());
   const double hinted = f.GetCacheManager()->glyph('C')->advance_x;
   EXPECT_EQ(hinted, std::floor(hinted));
+}
+
+// More sizes and styles through one font than its glyph cache pool holds:
+// the pool is emptied once full instead of letting AGG drop its oldest font
+// (an overlapping memcpy the sanitizer build reports), and every glyph is
+// still the one a fresh font of that size and style gives.
+TEST_F(FontCreationTest, MoreSignaturesThanThePoolHoldsStartAnEmptyPool) {
+  struct Signature {
+    uint8_t style;
+    int size;
+  };
+  std::vector<Signature> signatures;
+  for (uint8_t style : {uint8_t(0), cnFontBold, cnFontItalic})
+    for (int size = 9; size < 9 + 25; ++size) signatures.push_back({style, size});
+  ASSERT_GT(signatures.size(), 2 * cnFontCachePoolFonts);
+  cFontWinTT f;
+  for (int pass = 0; pass < 2; ++pass)
+    for (size_t i = 0; i < signatures.size(); ++i) {
+      const Signature& sig = signatures[i];
+      SCOPED_TRACE(::testing::Message() << "pass " << pass << " style " << int(sig.style) << " size " << sig.size);
+      f.SetFace("Arial", sig.style, sig.size);
+      const agg::glyph_cache* got = f.GetCacheManager()->glyph('g');
+      ASSERT_NE(got, nullptr);
+      cFontWinTT fresh;
+      fresh.SetFace("Arial", sig.style, sig.size);
+      const agg::glyph_cache* want = fresh.GetCacheManager()->glyph('g');
+      ASSERT_NE(want, nullptr);
+      EXPECT_EQ(got->glyph_index, want->glyph_index);
+      EXPECT_EQ(got->advance_x, want->advance_x);
+      EXPECT_EQ(got->data_size, want->data_size);
+      EXPECT_TRUE(got->bounds.x1 == want->bounds.x1 && got->bounds.y1 == want->bounds.y1 &&
+                  got->bounds.x2 == want->bounds.x2 && got->bounds.y2 == want->bounds.y2);
+      // The pool is emptied only by a signature beyond the ones it holds.
+      EXPECT_EQ(f.CachePoolRenewals(), (pass * signatures.size() + i) / cnFontCachePoolFonts);
+    }
+}
+
+// The manager on its own never looks a glyph up under a signature beyond
+// its capacity: it answers none and says it is full; signatures it holds
+// keep working.
+TEST_F(FontCreationTest, AFullCacheManagerRefusesNewSignatures) {
+  rFontFace face;
+  ASSERT_TRUE(font_resolve("Arial", 0, face));
+  cFontEngine engine;
+  ASSERT_TRUE(engine.LoadOutlines(face.file, face.index));
+  cFontCacheManager cache(engine, 2);
+  for (double size : {10.0, 11.0}) {
+    engine.height(size);
+    EXPECT_NE(cache.glyph('H'), nullptr);
+    EXPECT_FALSE(cache.Full());
+  }
+  engine.height(12);
+  EXPECT_TRUE(cache.Full());
+  EXPECT_EQ(cache.glyph('H'), nullptr);
+  engine.height(10);
+  EXPECT_FALSE(cache.Full());
+  EXPECT_NE(cache.glyph('H'), nullptr);
 }
 
 TEST_F(FontCreationTest, ScriptFacesChangeNothing) {

@@ -2,6 +2,8 @@
 // answer cache, and fontconfig's synthetic slant applied the right way round.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "font_test_support.h"
 #include "qlm_font_engine.h"
 #include "qlm_font_resolver.h"
@@ -49,6 +51,28 @@ TEST_F(FontResolverTest, WindowsNamesResolveToTheirSubstitutesOncePerKey) {
   rFontFace face;
   ASSERT_TRUE(font_resolve("Arial", 0xFC, face));
   EXPECT_EQ(font_resolver_runs() - runs, std::size(cases));
+}
+
+// Every distinct name asked for is kept only up to the cache's capacity: a
+// full cache starts again empty, and a name resolves the same either way.
+TEST_F(FontResolverTest, TheAnswerCacheIsBounded) {
+  testenv::ResolverHookScope hook("/fonts/any.ttf");
+  const uint64_t runs = font_resolver_runs();
+  const size_t names = cnFontResolverCacheEntries + 10;
+  for (size_t i = 0; i < names; ++i) {
+    rFontFace face;
+    ASSERT_TRUE(font_resolve("Face " + std::to_string(i), 0, face));
+    EXPECT_EQ(face.file, "/fonts/any.ttf");
+    EXPECT_EQ(font_resolver_cache_size(), i % cnFontResolverCacheEntries + 1);
+    // A name already kept comes from the cache.
+    ASSERT_TRUE(font_resolve("Face " + std::to_string(i), 0, face));
+  }
+  EXPECT_EQ(font_resolver_runs() - runs, names);
+  // The first names were dropped with the full cache: resolved again.
+  rFontFace face;
+  ASSERT_TRUE(font_resolve("Face 0", 0, face));
+  EXPECT_EQ(face.file, "/fonts/any.ttf");
+  EXPECT_EQ(font_resolver_runs() - runs, names + 1);
 }
 
 TEST_F(FontResolverTest, AnEmptyNameResolvesToNothing) {
