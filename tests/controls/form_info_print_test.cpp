@@ -287,6 +287,8 @@ TEST_F(PrintTest, LandscapeWithAWideMarginPrintsNoBlankPage) {
   f->Scene()->PreparePages(100);
   const int pages = f->Scene()->PageCount();
   ASSERT_GE(pages, 2);
+  // Printing draws with the worker's renderer: only once the worker is idle.
+  ASSERT_TRUE(Idle(f->Scene()));
   ASSERT_TRUE(f->Scene()->PrintDocument("Landscape"));
   ASSERT_EQ(int(fake->pages.size()), pages);
   for (const pp::FakePage& p : fake->pages) {
