@@ -117,6 +117,11 @@ bool TRenderingScene::RenderPass(ui::TBitmap& bitmap, int32_t width, int32_t hei
     mRenderer->SetOrigin(-mWindow.Left, -mWindow.Top);
     mRenderer->SetUpdateRect(-mWindow.Left, -mWindow.Top, mLayer->width - mWindow.Left,
                              mLayer->height - mWindow.Top);
+  } else if (mRenderer->IsOriginSet() || mRenderer->IsUpdateRectSet()) {
+    // The renderer keeps both between passes: a scene rendered windowed
+    // before would otherwise draw shifted and cut to the old window.
+    mRenderer->ClearOrigin();
+    mRenderer->SetUpdateRect(0, 0, bitmap.Width(), bitmap.Height());
   }
   if (!mRenderer->AttachSurface(mSurface.get())) return false;
   try {
