@@ -1,6 +1,9 @@
 // Throughput of the manifest cipher against a plain AES-192-CBC pass of the
 // library over the same 1 MiB, key derivation and context set-up included on
-// both sides. Prints the ratio of the times at the end (1.0 = as fast).
+// both sides: encryption beside a raw encryption, decryption beside a raw
+// decryption (CBC decryption runs blocks in parallel, encryption cannot, so
+// the two directions are not comparable with each other). Prints the ratio
+// of the times at the end (1.0 = as fast).
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 
@@ -39,7 +42,9 @@ void BM_ManifestDecrypt(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * cnSize);
 }
 
-void BM_RawCbcEncrypt(benchmark::State& state) {
+// A raw AES-192-CBC pass in either direction, the key the SHA-1 of the
+// passphrase and a zero IV, without padding.
+void raw_cbc(benchmark::State& state, bool encrypt) {
   const std::vector<uint8_t> in = data_block();
   std::vector<uint8_t> out(in.size());
   const std::string_view pass = manifest_passphrase();
@@ -50,9 +55,10 @@ void BM_RawCbcEncrypt(benchmark::State& state) {
     EVP_Digest(pass.data(), pass.size(), key, &key_len, EVP_sha1(), nullptr);
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     int len = 0;
-    const bool ok = ctx != nullptr && EVP_EncryptInit_ex(ctx, EVP_aes_192_cbc(), nullptr, key, iv) == 1 &&
+    const bool ok = ctx != nullptr &&
+                    EVP_CipherInit_ex(ctx, EVP_aes_192_cbc(), nullptr, key, iv, encrypt ? 1 : 0) == 1 &&
                     EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                    EVP_EncryptUpdate(ctx, out.data(), &len, in.data(), int(cnSize)) == 1;
+                    EVP_CipherUpdate(ctx, out.data(), &len, in.data(), int(cnSize)) == 1;
     EVP_CIPHER_CTX_free(ctx);
     if (!ok) state.SkipWithError("EVP failed");
     benchmark::DoNotOptimize(out.data());
@@ -60,13 +66,17 @@ void BM_RawCbcEncrypt(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * cnSize);
 }
 
+void BM_RawCbcEncrypt(benchmark::State& state) { raw_cbc(state, true); }
+void BM_RawCbcDecrypt(benchmark::State& state) { raw_cbc(state, false); }
+
 BENCHMARK(BM_ManifestEncrypt);
 BENCHMARK(BM_ManifestDecrypt);
 BENCHMARK(BM_RawCbcEncrypt);
+BENCHMARK(BM_RawCbcDecrypt);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   return bench::run_with_ratios(argc, argv,
-                                {{"BM_ManifestEncrypt", "BM_RawCbcEncrypt"}, {"BM_ManifestDecrypt", "BM_RawCbcEncrypt"}});
+                                {{"BM_ManifestEncrypt", "BM_RawCbcEncrypt"}, {"BM_ManifestDecrypt", "BM_RawCbcDecrypt"}});
 }

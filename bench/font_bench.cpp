@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "bench_ratio.h"
 #include "qlm_font_engine.h"
 #include "qlm_font_resolver.h"
 #include "qlm_startup.h"
@@ -23,6 +24,24 @@ void BM_SetFaceCached(benchmark::State& state) {
   for (auto _ : state) {
     font.SetFace(flip ? "Arial" : "Verdana", 0, 12);
     flip = !flip;
+  }
+  if (font.CreationCount() != uint64_t(state.iterations())) state.SkipWithError("a face change created nothing");
+}
+
+// Three faces, styles and sizes in turn (a page's heading, body and
+// monospace): each call re-creates the font from kept answers.
+void BM_SetFaceMixed(benchmark::State& state) {
+  struct Face {
+    const char* name;
+    uint8_t style;
+    double size;
+  };
+  static const Face faces[] = {{"Verdana", 0, 12}, {"Arial", cnFontBold, 18}, {"DejaVu Sans Mono", 0, 13}};
+  cFontWinTT font;
+  size_t i = 0;
+  for (auto _ : state) {
+    const Face& f = faces[i++ % 3];
+    font.SetFace(f.name, f.style, f.size);
   }
   if (font.CreationCount() != uint64_t(state.iterations())) state.SkipWithError("a face change created nothing");
 }
@@ -56,6 +75,7 @@ void BM_ResolveUncached(benchmark::State& state) {
 }
 
 BENCHMARK(BM_SetFaceCached)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SetFaceMixed)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SetNameRecreate)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_NewFontSetFace)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ResolveUncached)->Unit(benchmark::kMicrosecond);
@@ -73,10 +93,7 @@ int main(int argc, char** argv) {
     std::printf("first SetFace of the process (fontconfig start included): %.2f ms (limit 50 ms)%s\n", ms,
                 first.CreationCount() == 1 ? "" : " FAILED to create");
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  const int rc = bench::run_with_ratios(argc, argv, {});
   framework_stop();
-  return 0;
+  return rc;
 }

@@ -1,4 +1,5 @@
-// Overhead of cImageJPEG over the JPEG library itself: decoding and encoding
+// Overhead of cImageJPEG over the JPEG library itself: decoding (from a flow
+// over the file's bytes, read in place as jpeg_mem_src reads them) and encoding
 // the external video frames (tools/fetch_corpora.sh; skipped when missing)
 // and a 12 MP photo-like picture made here, beside the same library driven
 // directly (jpeg_mem_src / jpeg_mem_dest, a plain one-row read_scanlines or
@@ -21,6 +22,7 @@
 
 #include "bench_ratio.h"
 #include "qlm_base_flow.h"
+#include "qlm_base_view_flow.h"
 #include "qlm_bitmap.h"
 #include "qlm_jpeg.h"
 #include "qlm_jpeg_lib.h"
@@ -76,7 +78,7 @@ Bytes read_file(const std::filesystem::path& p) {
 
 void decode_ours(benchmark::State& state, const Bytes* bytes) {
   for (auto _ : state) {
-    auto flow = cMemoryFlow::ConstructReadOnly(true, bytes->data(), int64_t(bytes->size()));
+    auto flow = std::make_unique<cViewFlow>(bytes->data(), int64_t(bytes->size()));
     if (!flow->Open()) state.SkipWithError("flow");
     cImageJPEG image;
     if (!image.Open(flow.get())) state.SkipWithError("Open failed");

@@ -25,6 +25,7 @@
 
 #include "bench_ratio.h"
 #include "qlm_base_flow.h"
+#include "qlm_base_view_flow.h"
 #include "qlm_png.h"
 #include "qlm_startup.h"
 
@@ -100,7 +101,7 @@ Bytes gradient_pixels(uint32_t w, uint32_t h) {
 
 void decode_ours(benchmark::State& state, const Bytes* file) {
   for (auto _ : state) {
-    auto flow = cMemoryFlow::ConstructReadOnly(true, file->data(), int64_t(file->size()));
+    auto flow = std::make_unique<cViewFlow>(file->data(), int64_t(file->size()));
     flow->Open();
     cImagePNG png;
     if (!png.Open(flow.get())) state.SkipWithError("open failed");

@@ -10,7 +10,12 @@
 // - RenderPath filling seeded 10-vertex polygons of 8, 32 and 128 px beside
 //   a raw AGG fill of the same polygons; a 200 x 50 filter layer round trip;
 //   a pattern fill beside a raw span pattern; 1,000 glyph-sized shapes
-//   registered in a hit test beside the same shapes drawn without one.
+//   registered in a hit test beside the same shapes drawn without one;
+// - 1,000 anti-aliased circles (opaque and at alpha 128) and 1,000 width-3
+//   polylines beside cairo drawing the same shapes (at least 1.2x cairo).
+#include <cairo.h>
+
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -492,6 +497,90 @@ void BM_RawCircle(benchmark::State& state) {
 }
 BENCHMARK(BM_RawCircle);
 
+// 1,000 anti-aliased circles (r = 10, opaque, then at alpha 128) and 1,000
+// polylines of 10 points at width 3, ours beside cairo filling or stroking
+// the same shapes on an ARGB32 image surface of the same size.
+struct Shapes {
+  std::vector<double> circles;    // x, y
+  std::vector<double> polylines;  // 10 points x, y each
+};
+const Shapes& shapes() {
+  static const Shapes s = [] {
+    Shapes out;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> px(15, kW - 15), py(15, kH - 15), step(-30, 30);
+    for (int i = 0; i < 1000; ++i) out.circles.insert(out.circles.end(), {px(rng), py(rng)});
+    for (int i = 0; i < 1000; ++i) {
+      double x = px(rng), y = py(rng);
+      for (int k = 0; k < 10; ++k) {
+        out.polylines.insert(out.polylines.end(), {x, y});
+        x = std::clamp(x + step(rng), 0.0, double(kW)), y = std::clamp(y + step(rng), 0.0, double(kH));
+      }
+    }
+    return out;
+  }();
+  return s;
+}
+
+// 0: opaque circles, 1: circles at alpha 128, 2: polylines.
+void BM_Shapes(benchmark::State& state) {
+  Fixture& f = fixture();
+  const Shapes& s = shapes();
+  cRendererSurface r;
+  r.AttachSurface(&f.surface);
+  const int kind = int(state.range(0));
+  if (kind == 2) {
+    r.FillOff();
+    r.SetPenWidth(3);
+    r.SetPenColor(renderer_color(20, 40, 200, 255));
+  } else {
+    r.PenOff();
+    r.SetFillColor(renderer_color(200, 40, 20, kind == 1 ? 128 : 255));
+  }
+  for (auto _ : state) {
+    if (kind == 2)
+      for (size_t i = 0; i < s.polylines.size(); i += 20) r.DrawPolyline(&s.polylines[i], 10, nullptr);
+    else
+      for (size_t i = 0; i < s.circles.size(); i += 2) r.DrawCircle(nullptr, s.circles[i], s.circles[i + 1], 10);
+    benchmark::DoNotOptimize(f.bitmap->Data());
+  }
+  r.DetachSurface();
+  f.surface.Attach(f.bitmap.get(), true);
+}
+BENCHMARK(BM_Shapes)->Arg(0)->Arg(1)->Arg(2);
+
+void BM_CairoShapes(benchmark::State& state) {
+  const Shapes& s = shapes();
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kW, kH);
+  cairo_t* cr = cairo_create(surface);
+  const int kind = int(state.range(0));
+  if (kind == 2) {
+    cairo_set_source_rgb(cr, 20 / 255.0, 40 / 255.0, 200 / 255.0);
+    cairo_set_line_width(cr, 3);
+  } else {
+    cairo_set_source_rgba(cr, 200 / 255.0, 40 / 255.0, 20 / 255.0, kind == 1 ? 128 / 255.0 : 1.0);
+  }
+  for (auto _ : state) {
+    if (kind == 2) {
+      for (size_t i = 0; i < s.polylines.size(); i += 20) {
+        cairo_move_to(cr, s.polylines[i], s.polylines[i + 1]);
+        for (size_t k = 2; k < 20; k += 2) cairo_line_to(cr, s.polylines[i + k], s.polylines[i + k + 1]);
+        cairo_stroke(cr);
+      }
+    } else {
+      for (size_t i = 0; i < s.circles.size(); i += 2) {
+        cairo_arc(cr, s.circles[i], s.circles[i + 1], 10, 0, 2 * 3.14159265358979323846);
+        cairo_fill(cr);
+      }
+    }
+    cairo_surface_flush(surface);
+    benchmark::DoNotOptimize(cairo_image_surface_get_data(surface));
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+}
+BENCHMARK(BM_CairoShapes)->Arg(0)->Arg(1)->Arg(2);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -510,5 +599,8 @@ int main(int argc, char** argv) {
                                  {"BM_RenderPathFill/128", "BM_RawFill/128"},
                                  {"BM_PatternFill", "BM_RawSpanPattern"},
                                  {"BM_HitRegistration/1", "BM_HitRegistration/0"},
-                                 {"BM_DrawCircle", "BM_RawCircle"}});
+                                 {"BM_DrawCircle", "BM_RawCircle"},
+                                 {"BM_Shapes/0", "BM_CairoShapes/0"},
+                                 {"BM_Shapes/1", "BM_CairoShapes/1"},
+                                 {"BM_Shapes/2", "BM_CairoShapes/2"}});
 }

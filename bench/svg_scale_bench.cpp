@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench_ratio.h"
 #include "qlm_base_flow.h"
@@ -83,8 +84,11 @@ int main(int argc, char** argv) {
   qlm_renderer_start();
   qlm_colors_start();
   qlm_svg_start();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // Interleaved repetitions by default, as every benchmark program runs.
+  std::vector<char*> args = bench::with_default_repetitions(argc, argv);
+  int count = int(args.size()) - 1;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

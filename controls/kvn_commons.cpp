@@ -7,6 +7,7 @@
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
 #include "qlm_png.h"
+#include "qlm_renderer.h"
 #include "kvn_scrollbox.h"
 #include "ui_app.h"
 
@@ -163,12 +164,22 @@ ui::TCursor link_cursor() {
 
 std::function<bool(const std::string&)> gOpenUrl = [](const std::string& url) { return plat::shell_open_url(url); };
 
-bool open_web_page(const std::string& url) {
+bool web_address_allowed(const std::string& url) {
   // The scheme, letters up to the first ':' (compared without case).
   const size_t colon = url.find(':');
   if (colon == std::string::npos) return false;
   std::string scheme;
   for (size_t i = 0; i < colon; ++i) scheme += char(std::tolower(static_cast<unsigned char>(url[i])));
-  if (scheme != "http" && scheme != "https" && scheme != "mailto") return false;
-  return gOpenUrl && gOpenUrl(url);
+  return scheme == "http" || scheme == "https" || scheme == "mailto";
+}
+
+bool open_web_page(const std::string& url) { return web_address_allowed(url) && gOpenUrl && gOpenUrl(url); }
+
+void draw_crisp_frame(cRenderer& r, int32_t width, int32_t height, uint32_t color) {
+  r.SetPixelSnap(0.5, 0.5);
+  r.SetPenWidth(1.0);
+  r.FillOff();
+  r.PenOn();
+  r.SetPenColorARGB(color);
+  r.DrawRectangle(nullptr, 0, 0, width - 1, height - 1);
 }

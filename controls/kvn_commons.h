@@ -40,6 +40,11 @@ void form_clamp_to_monitor(ui::TForm* form, int32_t left, int32_t top);
 void folder_browse(const std::string& title, const std::string& initialFolder, bool allowNewFolder,
                    std::string& path);
 
+class cRenderer;
+// A crisp one-pixel frame of the colour around a width x height area
+// (pixel snap 0.5, pen width 1, no fill).
+void draw_crisp_frame(cRenderer& r, int32_t width, int32_t height, uint32_t color);
+
 // Registers the kit's pictures (resources/ui) in the resource registry as
 // "..\<file name>"; call once at start, before cursors_load.
 void controls_register_pictures();
@@ -66,5 +71,7 @@ ui::TCursor link_cursor();
 // with "-" that the opener would read as an option, opens nothing). False
 // when refused or when the opener could not be started.
 bool open_web_page(const std::string& url);
+// Whether open_web_page would hand the address on: http, https or mailto.
+bool web_address_allowed(const std::string& url);
 // The opener open_web_page hands allowed addresses to; tests replace it.
 extern std::function<bool(const std::string&)> gOpenUrl;

@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "qlm_bitmap.h"
 #include "qlm_bitmap_internal.h"
 
@@ -69,42 +73,130 @@ bool bitmap_resize(const cBitmap* source, cBitmap* target) {
   return true;
 }
 
+namespace {
+
+// The four weights of the bilinear rescale (summing to 32768) for the
+// fractions ax and ay: w00 for (x0, y0), w01 for (x1, y0), w10 for (x0, y1),
+// w11 for (x1, y1).
+struct rBilinearWeights {
+  int32_t w00, w01, w10, w11;
+};
+inline rBilinearWeights bilinear_weights(int32_t ax, int32_t ay) {
+  const int32_t w01 = ((32768 - ay) * ax) >> 15;
+  const int32_t w11 = (ay * ax) >> 15;
+  return {32768 - ay - w01, w01, ay - w11, w11};
+}
+
+// (w00 p00 + w01 p01 + w10 p10 + w11 p11) >> 15 for every byte of one pixel;
+// the ordered formats are 24-bit or 32-bit with alpha, so every byte is a
+// channel and the order does not matter.
+inline void mix_pixel(uint8_t* t, const uint8_t* p00, const uint8_t* p01, const uint8_t* p10, const uint8_t* p11,
+                      const rBilinearWeights& w, int64_t bpp) {
+  for (int64_t c = 0; c < bpp; ++c)
+    t[c] = uint8_t((w.w00 * p00[c] + w.w01 * p01[c] + w.w10 * p10[c] + w.w11 * p11[c]) >> 15);
+}
+
+#if defined(__SSE2__)
+// The same sums for 4-byte pixels, exactly, with 16-bit multiplies adding
+// pairs into 32 bits (pmaddwd). Every weight but w00 is below 32768 and w00
+// is at least 1, so w00 - 1 and the others fit a signed 16-bit lane; the
+// missing 1 x p00 is added back.
+
+// One row's weights as the pairs pmaddwd takes: top[x] = (w00 - 1, w01),
+// bottom[x] = (w10, w11), from ax2 = 2 ax per column, 8 columns at a time:
+// ((32768 - ay) ax) >> 15 is the high half of (32768 - ay) x 2 ax.
+void bilinear_row_weights(const uint16_t* ax2, int64_t count, int32_t ay, uint32_t* top, uint32_t* bottom) {
+  const __m128i upper = _mm_set1_epi16(int16_t(uint16_t(32768 - ay)));
+  const __m128i upper_less_1 = _mm_set1_epi16(int16_t(32767 - ay));
+  const __m128i lower = _mm_set1_epi16(int16_t(ay));
+  for (int64_t x = 0; x < count; x += 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ax2 + x));
+    const __m128i w01 = _mm_mulhi_epu16(upper, a);
+    const __m128i w11 = _mm_mulhi_epu16(lower, a);
+    const __m128i w00 = _mm_sub_epi16(upper_less_1, w01);
+    const __m128i w10 = _mm_sub_epi16(lower, w11);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(top + x), _mm_unpacklo_epi16(w00, w01));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(top + x + 4), _mm_unpackhi_epi16(w00, w01));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bottom + x), _mm_unpacklo_epi16(w10, w11));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bottom + x + 4), _mm_unpackhi_epi16(w10, w11));
+  }
+}
+
+inline __m128i load_pixel(const uint8_t* p) {
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+
+// Two target pixels: a and b are their (x0, y0) pixels in the upper row r0
+// (byte offsets), dx the step to x1 and dy the step to the lower row.
+inline void mix_two_pixels(uint8_t* t, const uint8_t* r0, int64_t a, int64_t b, int64_t dx, int64_t dy,
+                           const uint32_t* top, const uint32_t* bottom) {
+  const __m128i zero = _mm_setzero_si128();
+  const uint8_t* r1 = r0 + dy;
+  const __m128i p00 = _mm_unpacklo_epi32(load_pixel(r0 + a), load_pixel(r0 + b));
+  const __m128i p01 = _mm_unpacklo_epi32(load_pixel(r0 + a + dx), load_pixel(r0 + b + dx));
+  const __m128i p10 = _mm_unpacklo_epi32(load_pixel(r1 + a), load_pixel(r1 + b));
+  const __m128i p11 = _mm_unpacklo_epi32(load_pixel(r1 + a + dx), load_pixel(r1 + b + dx));
+  const __m128i upper = _mm_unpacklo_epi8(p00, p01);
+  const __m128i lower = _mm_unpacklo_epi8(p10, p11);
+  const __m128i wt = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(top));
+  const __m128i wb = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom));
+  const __m128i p00w = _mm_unpacklo_epi8(p00, zero);
+  __m128i sa = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(upper, zero), _mm_shuffle_epi32(wt, 0x00)),
+                             _mm_madd_epi16(_mm_unpacklo_epi8(lower, zero), _mm_shuffle_epi32(wb, 0x00)));
+  __m128i sb = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi8(upper, zero), _mm_shuffle_epi32(wt, 0x55)),
+                             _mm_madd_epi16(_mm_unpackhi_epi8(lower, zero), _mm_shuffle_epi32(wb, 0x55)));
+  sa = _mm_srli_epi32(_mm_add_epi32(sa, _mm_unpacklo_epi16(p00w, zero)), 15);
+  sb = _mm_srli_epi32(_mm_add_epi32(sb, _mm_unpackhi_epi16(p00w, zero)), 15);
+  const __m128i packed = _mm_packs_epi32(sa, sb);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(t), _mm_packus_epi16(packed, packed));
+}
+#endif
+
+}  // namespace
+
 bool bitmap_bilinear(const cBitmap* source, cBitmap* target) {
   if (!workers_can_run(source, target)) return false;
   const int64_t sw = source->Width(), sh = source->Height();
   const int64_t tw = target->Width(), th = target->Height();
   const int64_t bpp = source->BytesPerPixel();
-  const rChannelOrder o = *source->Order();
-  const bool alpha = source->HasAlpha();
   // 1.15 fixed point in 64 bits, so no source size overflows the steps.
   const int64_t step_x = ((sw - 1) << 15) / tw;
   const int64_t step_y = ((sh - 1) << 15) / th;
+  const int64_t dx = sw > 1 ? bpp : 0;
+  const int64_t dy = sh > 1 ? source->Stride() : 0;
+  // Per column, once: the byte offset of x0 and 2 ax; per row the weights of
+  // every column. Counts padded to whole groups of 8. Without memory for
+  // them the worker fails, as the nearest enlargement does without its row.
+  const int64_t padded = (tw + 8) / 8 * 8;
+  void* raw = nullptr;
+  if (!mem_alloc(raw, padded * int64_t(sizeof(int64_t) + sizeof(uint16_t) + 2 * sizeof(uint32_t)))) return false;
+  tMemBlock owned(raw);
+  auto* offset = static_cast<int64_t*>(raw);
+  auto* top = reinterpret_cast<uint32_t*>(offset + padded);
+  auto* bottom = top + padded;
+  auto* ax2 = reinterpret_cast<uint16_t*>(bottom + padded);
+  for (int64_t x = 0; x < padded; ++x) {
+    const int64_t fx = x < tw ? x * step_x : 0;
+    offset[x] = (fx >> 15) * bpp;
+    ax2[x] = uint16_t((fx & 0x7FFF) * 2);
+  }
   for (int64_t y = 0; y < th; ++y) {
     const int64_t fy = y * step_y;
-    const int64_t y0 = fy >> 15;
-    const int64_t y1 = sh > 1 ? y0 + 1 : y0;
-    const int64_t ay = fy & 0x7FFF;
+    const int32_t ay = int32_t(fy & 0x7FFF);
+    const uint8_t* r0 = pixel_at(*source, 0, fy >> 15);
     uint8_t* t = pixel_at(*target, 0, y);
-    for (int64_t x = 0; x < tw; ++x, t += bpp) {
-      const int64_t fx = x * step_x;
-      const int64_t x0 = fx >> 15;
-      const int64_t x1 = sw > 1 ? x0 + 1 : x0;
-      const int64_t ax = fx & 0x7FFF;
-      const int64_t w01 = ((32768 - ay) * ax) >> 15;
-      const int64_t w00 = 32768 - ay - w01;
-      const int64_t w11 = (ay * ax) >> 15;
-      const int64_t w10 = ay - w11;
-      const uint8_t* p00 = pixel_at(*source, x0, y0);
-      const uint8_t* p01 = pixel_at(*source, x1, y0);
-      const uint8_t* p10 = pixel_at(*source, x0, y1);
-      const uint8_t* p11 = pixel_at(*source, x1, y1);
-      auto mix = [&](uint8_t c) {
-        t[c] = uint8_t((w00 * p00[c] + w01 * p01[c] + w10 * p10[c] + w11 * p11[c]) >> 15);
-      };
-      mix(o.red);
-      mix(o.green);
-      mix(o.blue);
-      if (alpha) mix(o.alpha);
+    int64_t x = 0;
+#if defined(__SSE2__)
+    if (bpp == 4) {
+      bilinear_row_weights(ax2, tw, ay, top, bottom);
+      for (; x + 2 <= tw; x += 2, t += 8) mix_two_pixels(t, r0, offset[x], offset[x + 1], dx, dy, top + x, bottom + x);
+    }
+#endif
+    for (; x < tw; ++x, t += bpp) {
+      const uint8_t* p = r0 + offset[x];
+      mix_pixel(t, p, p + dx, p + dy, p + dy + dx, bilinear_weights(ax2[x] / 2, ay), bpp);
     }
   }
   return true;

@@ -12,6 +12,7 @@
 #include "qlm_base_array.h"
 #include "qlm_base_flow.h"
 #include "qlm_base_util.h"
+#include "qlm_base_view_flow.h"
 #include "qlm_jpeg.h"
 
 namespace {
@@ -189,6 +190,11 @@ struct rJPEGSource {
   JOCTET* buffer;
   boolean start_of_file;
   boolean at_end;  // a read found the end: the buffer holds an inserted end marker
+  // Taken in place: the library reads the flow's own bytes from `start` on,
+  // all `available` of them at once; nothing is read through `read`.
+  cFlow* in_place;
+  int64_t start;
+  int64_t available;
 };
 
 void source_init(j_decompress_ptr cinfo) {
@@ -197,7 +203,10 @@ void source_init(j_decompress_ptr cinfo) {
 
 boolean source_fill(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<rJPEGSource*>(cinfo->src);
-  int64_t n = src->read(src->context, src->buffer, cnJPEGBufferSize);
+  // In place, every byte was handed over at the start: a refill is the end
+  // (as a read past a flow's last byte is, after the first read).
+  if (src->in_place != nullptr) src->start_of_file = FALSE;
+  int64_t n = src->in_place != nullptr ? 0 : src->read(src->context, src->buffer, cnJPEGBufferSize);
   if (n > cnJPEGBufferSize) n = -1;
   if (n <= 0) {
     if (src->start_of_file) ERREXIT(cinfo, JERR_INPUT_EMPTY);
@@ -230,7 +239,15 @@ void source_skip(j_decompress_ptr cinfo, long count) {
   src->pub.bytes_in_buffer -= size_t(count);
 }
 
-void source_term(j_decompress_ptr) {}
+// In place, the flow's position moves past the bytes the library used.
+void source_term(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<rJPEGSource*>(cinfo->src);
+  if (src->in_place == nullptr || src->at_end) return;
+  try {
+    src->in_place->Seek(src->start + src->available - int64_t(src->pub.bytes_in_buffer));
+  } catch (...) {
+  }
+}
 
 // Reads from a flow: up to the buffer's size, but no more than the flow has
 // left (a read past the end would only log a failed read in the caller's
@@ -268,7 +285,22 @@ void jpeg_source(j_decompress_ptr cinfo, tJPEGRead read, void* context) {
   cinfo->src = &src->pub;
 }
 
-void jpeg_flow_source(j_decompress_ptr cinfo, cFlow* flow) { jpeg_source(cinfo, &flow_read, flow); }
+void jpeg_flow_source(j_decompress_ptr cinfo, cFlow* flow) {
+  jpeg_source(cinfo, &flow_read, flow);
+  // A view flow over the caller's bytes is read in place: no copy of the
+  // file in buffer-sized pieces.
+  auto* view = dynamic_cast<cViewFlow*>(flow);
+  const uint8_t* bytes = view != nullptr ? view->Here() : nullptr;
+  const int64_t available = bytes != nullptr ? view->Size() - view->Curr() : 0;
+  if (available <= 0) return;
+  auto* src = reinterpret_cast<rJPEGSource*>(cinfo->src);
+  src->in_place = flow;
+  src->start = flow->Curr();
+  src->available = available;
+  src->pub.next_input_byte = bytes;
+  src->pub.bytes_in_buffer = size_t(available);
+  flow->Seek(src->start + available);  // every byte is the library's now
+}
 
 // ---------------------------------------------------------------------------
 // Destination manager.

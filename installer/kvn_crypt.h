@@ -26,9 +26,11 @@ inline std::string_view manifest_passphrase() {
 
 // Encrypt / decrypt the first `size` bytes of `buffer` in place. Both answer
 // false and leave the buffer as it was when there is nothing to do (nil
-// buffer, size 0 or below), when the working copy cannot be allocated
-// (mem_alloc: sizes of 2^31 and above fail too) or when the cryptographic
-// library reports a failure. Nothing is raised.
+// buffer, size 0 or below), for sizes of 2^31 and above, or when the
+// cryptographic library reports a failure. Encryption goes through a working
+// copy and also fails when that cannot be allocated; decryption (the
+// installer's common case) works in the buffer itself and allocates nothing.
+// Nothing is raised.
 bool crypt_encrypt_buffer(void* buffer, int64_t size, std::string_view passphrase);
 bool crypt_decrypt_buffer(void* buffer, int64_t size, std::string_view passphrase);
 

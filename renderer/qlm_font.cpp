@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <map>
 #include <mutex>
+#include <tuple>
 
 #include "qlm_base_util.h"
 
@@ -106,6 +109,34 @@ bool read_face_tables(FT_Library library, const rFontFace& face, rFontTables& t)
   return scalable;
 }
 
+// The tables of the faces read so far, by file, face index, file size and
+// modification time (a file replaced on disk is read again): a face change
+// to a face already seen opens no file. One entry per face file; never
+// emptied, as the resolver's answers are not.
+using tTablesKey = std::tuple<std::string, uint32_t, uintmax_t, std::filesystem::file_time_type>;
+std::mutex g_tables_lock;
+std::map<tTablesKey, rFontTables> g_tables;
+
+bool face_tables(FT_Library library, const rFontFace& face, rFontTables& t) {
+  std::error_code size_error, time_error;
+  const uintmax_t size = std::filesystem::file_size(face.file, size_error);
+  const auto time = std::filesystem::last_write_time(face.file, time_error);
+  if (size_error || time_error) return read_face_tables(library, face, t);
+  tTablesKey key(face.file, face.index, size, time);
+  {
+    std::lock_guard<std::mutex> guard(g_tables_lock);
+    const auto it = g_tables.find(key);
+    if (it != g_tables.end()) {
+      t = it->second;
+      return true;
+    }
+  }
+  if (!read_face_tables(library, face, t)) return false;
+  std::lock_guard<std::mutex> guard(g_tables_lock);
+  g_tables.emplace(std::move(key), t);
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -179,10 +210,10 @@ bool cFontWinTT::Create(std::string_view name, uint8_t style, double size) {
 
   rFontFace face;
   rFontTables tables;
-  // The face is opened for its tables before the engine sees it: a failed
-  // load in the engine drops its current face, and the font must keep
-  // drawing with the previous one.
-  if (!font_resolve(name, style, face) || !read_face_tables(mParts->library, face, tables)) return false;
+  // The face's tables are read (or found kept) before the engine sees it: a
+  // failed load in the engine drops its current face, and the font must
+  // keep drawing with the previous one.
+  if (!font_resolve(name, style, face) || !face_tables(mParts->library, face, tables)) return false;
   if (!mParts->engine.LoadOutlines(face.file, face.index)) {
     // The file went away between the two opens: take the previous face back
     // (the engine usually keeps it open, so this does not read the file

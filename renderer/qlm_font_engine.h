@@ -39,10 +39,17 @@ void font_engine_fail_load_at(uint32_t k, bool sticky = false);
 // were, as AGG's own lookup does.
 class cFontCacheManager : public agg::font_cache_manager<cFontEngine> {
  public:
-  using agg::font_cache_manager<cFontEngine>::font_cache_manager;
+  cFontCacheManager(cFontEngine& engine, unsigned max_fonts = 32)
+      : agg::font_cache_manager<cFontEngine>(engine, max_fonts), mEngine(engine) {}
   const agg::glyph_cache* glyph(unsigned code) {
     return code > 0xFFFF ? nullptr : agg::font_cache_manager<cFontEngine>::glyph(code);
   }
+  // The engine's signature of the face, size, hinting and transform in
+  // force: glyphs of equal signatures have equal outlines.
+  const char* Signature() const { return mEngine.font_signature(); }
+
+ private:
+  const cFontEngine& mEngine;
 };
 
 

@@ -49,3 +49,8 @@ struct rGradientPaint {
   bool distort = false;
   qlm_agg::distortion_dispatch distortion;
 };
+
+// Test seam: false makes every gradient go through the pixel-by-pixel
+// painter, so that tests can compare the linear gradients' row and column
+// painter with it; true (the default) restores it.
+void gradient_axis_painter_enable(bool on);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "qlm_base_flow.h"
+#include "qlm_base_view_flow.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_util.h"
 #include "qlm_jng.h"
@@ -45,8 +46,10 @@ void image_load_check_name(std::string_view file_name, std::string_view extensio
 
 std::unique_ptr<cFlow> open_registered_or_file(std::string_view file_name) {
   std::unique_ptr<cFlow> flow;
+  // A resource's bytes are built in and outlive every reader: read in place,
+  // not copied into a memory flow first.
   if (const rResourceEntry* entry = resource_find(file_name); entry != nullptr)
-    flow = cMemoryFlow::ConstructOnData(entry->data, entry->size);
+    flow = std::make_unique<cViewFlow>(entry->data, entry->size);
   else
     flow = std::make_unique<cFileFlow>(file_name, 1);
   if (flow == nullptr || !flow->Open()) return nullptr;

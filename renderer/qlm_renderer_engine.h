@@ -23,6 +23,16 @@
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_surface.h"
 
+// Test seam: false makes every image go through AGG's general filters, so
+// that tests can compare the scaled bilinear filter with them; true (the
+// default) restores it.
+void image_scaled_bilinear_enable(bool on);
+
+class cFontCacheManager;
+namespace agg {
+struct glyph_cache;
+}
+
 struct rSVGGradient;  // an SVG gradient definition (qlm_svg.h)
 struct rSVGGradientGeometry;  // where a gradient lies on one record (qlm_renderer_engine_svg.cpp)
 
@@ -718,6 +728,24 @@ class cRendererSurface : public cRenderer {
   // Strokes the lines in the scratch path as a pen-only primitive, with
   // `pen` in place of the current pen when it is set.
   void DrawTextLines(const cPen* pen, cHitTest* hit, bool draw, bool shadow);
+  // Solid text that nothing turns, maps, shades, registers or records (the
+  // common case of every label) is painted from kept coverage: each glyph's
+  // outline is rasterised once per font, glyph and sub-pixel phase of its
+  // pen position, and its scan lines are painted at the pen's whole-pixel
+  // offset. The coverage is the outline painter's own (the same outline,
+  // curves and rasteriser, moved by whole pixels). GlyphCoverageFits tells
+  // whether the text at device offset (dx, dy) may go that way.
+  struct rGlyphCoverage;
+  bool GlyphCoverageFits(cHitTest* hit, double& dx, double& dy);
+  // Picks the kept coverage of the cache's font for the glyphs that follow.
+  void GlyphCoverageBegin(cFontCacheManager& cache);
+  // Paints the glyph whose origin is at device (x, y) from kept coverage.
+  void PaintGlyphCoverage(cFontCacheManager& cache, const agg::glyph_cache* glyph, double x, double y,
+                          const agg::rgba8& colour);
+  struct rGlyphCoverageFree {
+    void operator()(rGlyphCoverage* kept) const;
+  };
+  std::unique_ptr<rGlyphCoverage, rGlyphCoverageFree> mGlyphCoverage;
 
   // --- Fill ------------------------------------------------------------------------
   // The renderer that draws pattern tiles (made on first use).

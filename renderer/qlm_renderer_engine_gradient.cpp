@@ -1,5 +1,11 @@
 // Gradients in the renderer: the pen's gradient operations and the gradient
 // painter (RenderGradientSpans) of fills and pens.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 
@@ -77,6 +83,28 @@ using gradient_persp_interpolator = agg::span_interpolator_linear<perspective_ma
 using perspective_distorted =
     agg::span_interpolator_adaptor<gradient_persp_interpolator, qlm_agg::distortion_dispatch>;
 
+// The colour table index of a function value v (1/16 units): the spread
+// applied, then the place between d1 and d2; pad clamps to the table's ends.
+unsigned gradient_index(const rGradientPaint& p, int64_t v) {
+  const int64_t size = p.table->size();
+  const int64_t d1 = p.d1, d = p.d2;
+  int64_t dd = d - d1;
+  if (dd < 1) dd = 1;
+  if (p.spread == 1) {
+    v %= d;
+    if (v < 0) v += d;
+  } else if (p.spread == 2) {
+    const int64_t d2 = d * 2;
+    v %= d2;
+    if (v < 0) v += d2;
+    if (v >= d) v = d2 - v;
+  }
+  int64_t i = (v - d1) * size / dd;
+  if (i < 0) i = 0;
+  if (i >= size) i = size - 1;
+  return unsigned(i);
+}
+
 // AGG's span_gradient with one gradient function chosen at run time (kind
 // and spread), integer products in 64 bits and the run-time-sized colour
 // table. The function value of a pixel between d1 and d2 becomes an index
@@ -112,28 +140,10 @@ class gradient_span {
   template <class F>
   void run(agg::rgba8* span, int x, int y, unsigned len, F function) {
     const gradient_color_table& table = *mPaint.table;
-    const int64_t size = table.size();
-    const int64_t d1 = mPaint.d1, d = mPaint.d2;
-    int64_t dd = d - d1;
-    if (dd < 1) dd = 1;
-    const uint8_t spread = mPaint.spread;
     mInterpolator.begin(x + 0.5, y + 0.5, len);
     do {
       mInterpolator.coordinates(&x, &y);
-      int64_t v = function(x >> kShift, y >> kShift);
-      if (spread == 1) {
-        v %= d;
-        if (v < 0) v += d;
-      } else if (spread == 2) {
-        const int64_t d2 = d * 2;
-        v %= d2;
-        if (v < 0) v += d2;
-        if (v >= d) v = d2 - v;
-      }
-      int64_t i = (v - d1) * size / dd;
-      if (i < 0) i = 0;
-      if (i >= size) i = size - 1;
-      *span++ = table[unsigned(i)];
+      *span++ = table[gradient_index(mPaint, function(x >> kShift, y >> kShift))];
       ++mInterpolator;
     } while (--len);
   }
@@ -247,8 +257,177 @@ bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const 
   return true;
 }
 
+namespace {
+
+// A linear gradient whose device-to-gradient mapping is affine and keeps
+// the gradient's axis on a device axis: its value depends on the device x
+// alone (a column gradient) or on the device y alone (a row gradient). The
+// colours are then worked out once per scan line for a row, or once for all
+// the scan lines whose span is the same for columns, instead of once per
+// pixel; the values are the general painter's own.
+enum class axis_gradient { none, columns, rows };
+
+std::atomic<bool> g_axis_painter{true};
+
+axis_gradient axis_of(const rGradientPaint& p) {
+  if (!g_axis_painter.load(std::memory_order_relaxed)) return axis_gradient::none;
+  if (p.perspective || p.distort || (p.kind != 1 && p.kind != 2)) return axis_gradient::none;
+  const agg::trans_affine& m = p.mapping;
+  // Kind 1 reads x' = sx x + shx y + tx, kind 2 y' = shy x + sy y + ty.
+  const double on_x = p.kind == 1 ? m.sx : m.shy;
+  const double on_y = p.kind == 1 ? m.shx : m.sy;
+  if (on_y == 0) return axis_gradient::columns;
+  if (on_x == 0) return axis_gradient::rows;
+  return axis_gradient::none;
+}
+
+// Runs `paint` on `base`, or on the filter layer's buffer when it is nil.
+template <class Paint>
+void into_target(qlm_agg::renderer_any* base, agg::rendering_buffer& layer_buffer, Paint&& paint) {
+  if (base != nullptr) {
+    paint(*base);
+    return;
+  }
+  agg::pixfmt_bgra32 pf(layer_buffer);
+  agg::renderer_base<agg::pixfmt_bgra32> layer(pf);
+  paint(layer);
+}
+
+// The widest run of columns whose colours are worked out ahead; a wider
+// shape (only without a clip box) takes the pixel-by-pixel painter.
+constexpr int kAxisRowLimit = 1 << 16;
+
+}  // namespace
+
+void gradient_axis_painter_enable(bool on) { g_axis_painter.store(on); }
+
 void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
   const rGradientPaint& p = mGradientPaint;
+  const axis_gradient axis = axis_of(p);
+  if (axis != axis_gradient::none && mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kAxisRowLimit) {
+    const int x0 = mRas.min_x();
+    const unsigned width = unsigned(mRas.max_x() - x0 + 1);
+    agg::rgba8* row = mSpanAlloc.allocate(width);
+    affine_map map{&p.mapping};
+    affine_interpolator interpolator(map);
+    constexpr int shift = int(affine_interpolator::subpixel_shift) - int(agg::gradient_subpixel_shift);
+    const gradient_color_table& table = *p.table;
+    // The value of pixel centres through the span interpolator, as the
+    // general painter reads them.
+    auto colour_here = [&] {
+      int gx = 0, gy = 0;
+      interpolator.coordinates(&gx, &gy);
+      return table[gradient_index(p, p.kind == 1 ? gx >> shift : gy >> shift)];
+    };
+    // Rows: one colour per scan line, the value at the row's first column
+    // (every column's is the same). Packed scan lines bring a run of whole
+    // coverage as one cover value: the blender's line of one colour.
+    agg::scanline_p8 packed;
+    auto paint_rows = [&](auto& target) {
+      packed.reset(mRas.min_x(), mRas.max_x());
+      while (mRas.sweep_scanline(packed)) {
+        const int y = packed.y();
+        interpolator.begin(x0 + 0.5, y + 0.5, 1);
+        const agg::rgba8 c = colour_here();
+        auto span = packed.begin();
+        for (unsigned n = packed.num_spans(); n > 0; --n, ++span) {
+          const int x = span->x;
+          if (span->len > 0) {  // partly covered pixels, each with its cover
+            std::fill(row, row + span->len, c);
+            target.blend_color_hspan(x, y, unsigned(span->len), row, span->covers, *span->covers);
+          } else {
+            target.blend_hline(x, y, x - span->len - 1, c, *span->covers);
+          }
+        }
+      }
+    };
+    // A span of the columns' colours with its covers. Into straight BGRA
+    // (the format of windows and of the standard surface) a whole-coverage
+    // opaque pixel is one word written, every other pixel AGG's own blend
+    // of that pixel; elsewhere the target's span function.
+    std::vector<uint32_t> words(axis == axis_gradient::columns ? width : 0);
+    bool span_opaque = false;  // every colour of the kept span opaque
+    auto paint_span = [&](auto& target, int x, int y, unsigned len, const agg::int8u* covers) {
+      using target_type = std::remove_reference_t<decltype(target)>;
+      if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
+        qlm_agg::any_rgba_target& any = target.ren();
+        if (any.kind() == qlm_agg::target_kind::straight && any.code() == px32BGRA) {
+          // The renderer's clip box, as the span function would apply it.
+          int from = x;
+          unsigned n = len;
+          if (y < target.ymin() || y > target.ymax() || x > target.xmax() || x + int(len) <= target.xmin()) return;
+          if (from < target.xmin()) {
+            n -= unsigned(target.xmin() - from);
+            from = target.xmin();
+          }
+          if (from + int(n) - 1 > target.xmax()) n = unsigned(target.xmax() - from + 1);
+          agg::pixfmt_bgra32 pf(any.rbuf());
+          uint32_t* p = reinterpret_cast<uint32_t*>(pf.pix_ptr(from, y));
+          const unsigned skip = unsigned(from - x);
+          if (span_opaque) {
+            // Whole coverage throughout (checked eight covers at a time):
+            // the words as they are.
+            unsigned i = 0;
+            for (uint64_t eight; i + 8 <= n; i += 8) {
+              std::memcpy(&eight, covers + skip + i, 8);
+              if (eight != ~uint64_t(0)) break;
+            }
+            while (i < n && covers[skip + i] == agg::cover_full) ++i;
+            if (i == n) {
+              std::memcpy(p, words.data() + skip, size_t(n) * 4);
+              return;
+            }
+          }
+          for (unsigned i = 0; i < n; ++i) {
+            const agg::rgba8& c = row[skip + i];
+            const agg::int8u cover = covers[skip + i];
+            if (cover == agg::cover_full && c.a == 255)
+              p[i] = words[skip + i];
+            else
+              pf.blend_pixel(from + int(i), y, c, cover);
+          }
+          return;
+        }
+      }
+      target.blend_color_hspan(x, y, len, row, covers, *covers);
+    };
+    // Columns: the colours of a span stepped out as the general painter
+    // steps them along it, and kept for every later span with the same
+    // start and length (every row of a rectangle).
+    int span_x = 0;
+    unsigned span_len = 0;
+    auto paint_columns = [&](auto& target) {
+      mScanline.reset(mRas.min_x(), mRas.max_x());
+      while (mRas.sweep_scanline(mScanline)) {
+        const int y = mScanline.y();
+        auto span = mScanline.begin();
+        for (unsigned n = mScanline.num_spans(); n > 0; --n, ++span) {
+          const int x = span->x;
+          const unsigned len = unsigned(span->len);
+          if (x != span_x || len != span_len) {
+            interpolator.begin(x + 0.5, y + 0.5, len);
+            span_opaque = true;
+            for (unsigned i = 0; i < len; ++i, ++interpolator) {
+              row[i] = colour_here();
+              span_opaque = span_opaque && row[i].a == 255;
+              const agg::int8u bgra[4] = {row[i].b, row[i].g, row[i].r, row[i].a};
+              std::memcpy(&words[i], bgra, 4);
+            }
+            span_x = x;
+            span_len = len;
+          }
+          paint_span(target, x, y, len, span->covers);
+        }
+      }
+    };
+    into_target(base, mLayerBuf, [&](auto& target) {
+      if (axis == axis_gradient::rows)
+        paint_rows(target);
+      else
+        paint_columns(target);
+    });
+    return;
+  }
   auto render = [&](auto& target) {
     auto with = [&](auto& interpolator) {
       gradient_span<std::remove_reference_t<decltype(interpolator)>> span(interpolator, p);
@@ -275,11 +454,5 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
       }
     }
   };
-  if (base != nullptr) {
-    render(*base);
-  } else {
-    agg::pixfmt_bgra32 pf(mLayerBuf);
-    agg::renderer_base<agg::pixfmt_bgra32> layer(pf);
-    render(layer);
-  }
+  into_target(base, mLayerBuf, render);
 }

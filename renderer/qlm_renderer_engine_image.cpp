@@ -2,8 +2,15 @@
 // draws a bitmap transformed, filtered, tinted and clipped by an outline, and
 // registers it in hit tests.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
@@ -39,6 +46,149 @@ struct offset_span {
   }
 };
 
+// AGG's bilinear image filter (span_image_filter_rgba_bilinear over a
+// clipping accessor with a transparent surround) for a mapping that is a
+// plain scale and move: a source column depends on the device column alone
+// and a source row on the device row alone. The columns' source positions
+// are stepped out as the general filter steps them, but once for all the
+// rows whose span is the same (every row of a rectangle), a row's once per
+// scan line; the four pixels are read straight from the rows where they all
+// lie inside the image, and mixed with the general filter's sums.
+class scaled_bilinear_span {
+ public:
+  using color_type = agg::rgba8;
+  scaled_bilinear_span(const agg::pixfmt_rgba32& source, const agg::trans_affine& inverse, int x0, int x1)
+      : mSource(source), mInverse(inverse) {
+    mColumns.reserve(size_t(x1 - x0 + 1));
+  }
+  void prepare() {}
+  void generate(agg::rgba8* span, int x, int y, unsigned len) {
+    agg::span_interpolator_linear<> interpolator(mInverse);
+    if (x != mSpanX || len != mColumns.size()) {
+      // A span unlike the last: its columns stepped out as the general
+      // filter steps them, then kept for the rows that have the same span
+      // (every row of a rectangle).
+      mColumns.resize(len);
+      mSpanX = x;
+      mPairsValid = false;
+      interpolator.begin(x + 0.5, y + 0.5, len);
+      for (unsigned i = 0; i < len; ++i, ++interpolator) {
+        int cx, cy;
+        interpolator.coordinates(&cx, &cy);
+        mColumns[i] = cx - agg::image_subpixel_scale / 2;
+      }
+    }
+    interpolator.begin(x + 0.5, y + 0.5, 1);
+    int xh, yh;
+    interpolator.coordinates(&xh, &yh);
+    yh -= agg::image_subpixel_scale / 2;
+    const int y_lr = yh >> agg::image_subpixel_shift;
+    const unsigned fy = unsigned(yh) & agg::image_subpixel_mask;
+    const int w = int(mSource.width()), h = int(mSource.height());
+    const bool rows_inside = y_lr >= 0 && y_lr + 1 < h;
+    const uint8_t* r0 = rows_inside ? mSource.pix_ptr(0, y_lr) : nullptr;
+    const uint8_t* r1 = rows_inside ? mSource.pix_ptr(0, y_lr + 1) : nullptr;
+    const int* column = mColumns.data();
+    // The four pixels of target column i: straight from the two rows where
+    // they lie inside the picture, through the surround otherwise.
+    auto pixels = [&](unsigned i, const uint8_t** p) {
+      const int x_lr = column[i] >> agg::image_subpixel_shift;
+      if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
+        p[0] = r0 + x_lr * 4, p[1] = p[0] + 4, p[2] = r1 + x_lr * 4, p[3] = p[2] + 4;
+      } else {
+        p[0] = sample(x_lr, y_lr), p[1] = sample(x_lr + 1, y_lr);
+        p[2] = sample(x_lr, y_lr + 1), p[3] = sample(x_lr + 1, y_lr + 1);
+      }
+    };
+#if defined(__SSE2__)
+    // AGG's sum 32768 + sum of w p, w = (256 - fx or fx) x (256 - fy or fy),
+    // is (256 - fy) h0 + fy h1 + 32768 with h0 = (256 - fx) p00 + fx p01
+    // and h1 likewise below, exactly (whole numbers throughout). h0 and h1
+    // depend on the columns and the source row alone: kept for the rows
+    // that read the same two source rows (both rows of a 2x enlargement),
+    // as 16-bit pairs (h0 - 32768, h1 - 32768) for pmaddwd; the 32768s come
+    // back in the constant 256 x 32768 + 32768.
+    if (!mPairsValid || mPairsRow != y_lr) {
+      mPairs.resize(size_t(len) * 8);
+      const __m128i zero = _mm_setzero_si128();
+      for (unsigned i = 0; i < len; ++i) {
+        const uint8_t* p[4];
+        pixels(i, p);
+        const int fx = column[i] & int(agg::image_subpixel_mask);
+        const __m128i wx = _mm_set1_epi32(fx << 16 | (256 - fx));
+        const __m128i top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p[0]), load4(p[1])), zero);
+        const __m128i bottom = _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p[2]), load4(p[3])), zero);
+        const __m128i half = _mm_set1_epi32(32768);
+        const __m128i h = _mm_packs_epi32(_mm_sub_epi32(_mm_madd_epi16(top, wx), half),
+                                          _mm_sub_epi32(_mm_madd_epi16(bottom, wx), half));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mPairs.data() + size_t(i) * 8),
+                         _mm_unpacklo_epi16(h, _mm_srli_si128(h, 8)));
+      }
+      mPairsRow = y_lr;
+      mPairsValid = true;
+    }
+    const __m128i wy = _mm_set1_epi32(int(fy) << 16 | int(256 - fy));
+    const __m128i bias = _mm_set1_epi32(256 * 32768 + 32768);
+    auto mix = [&](unsigned i) {
+      const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mPairs.data() + size_t(i) * 8));
+      return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pair, wy), bias), 16);
+    };
+    unsigned i = 0;
+    for (; i + 2 <= len; i += 2) {
+      const __m128i two = _mm_packs_epi32(mix(i), mix(i + 1));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(static_cast<void*>(span + i)), _mm_packus_epi16(two, two));
+    }
+    if (i < len) {
+      const __m128i one = _mm_packs_epi32(mix(i), mix(i));
+      const uint32_t v = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(one, one)));
+      span[i] = agg::rgba8(uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24));
+    }
+#else
+    for (unsigned i = 0; i < len; ++i, ++span) {
+      const uint8_t* p[4];
+      pixels(i, p);
+      const unsigned fx = unsigned(column[i]) & agg::image_subpixel_mask;
+      const unsigned weight[4] = {(256 - fx) * (256 - fy), fx * (256 - fy), (256 - fx) * fy, fx * fy};
+      uint8_t out[4];
+      for (int c = 0; c < 4; ++c) {
+        unsigned sum = agg::image_subpixel_scale * agg::image_subpixel_scale / 2;
+        for (int k = 0; k < 4; ++k) sum += weight[k] * p[k][c];
+        out[c] = uint8_t(sum >> (agg::image_subpixel_shift * 2));
+      }
+      *span = agg::rgba8(out[0], out[1], out[2], out[3]);
+    }
+#endif
+  }
+
+ private:
+#if defined(__SSE2__)
+  static __m128i load4(const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    return _mm_cvtsi32_si128(v);
+  }
+#endif
+  // A pixel of the image, transparent black outside it.
+  const uint8_t* sample(int x, int y) const {
+    static constexpr uint8_t kSurround[4] = {0, 0, 0, 0};
+    if (x < 0 || y < 0 || x >= int(mSource.width()) || y >= int(mSource.height())) return kSurround;
+    return mSource.pix_ptr(x, y);
+  }
+  const agg::pixfmt_rgba32& mSource;
+  agg::trans_affine mInverse;
+  int mSpanX = 0;
+  std::vector<int> mColumns;  // per column of the last span: the source x in 1/256, less half a pixel
+  std::vector<int16_t> mPairs;  // per column: (h0 - 32768, h1 - 32768) per channel, of source row mPairsRow
+  int mPairsRow = 0;
+  bool mPairsValid = false;
+};
+
+// The widest shape the scaled filter steps its columns out for; a wider one
+// (only without a clip box) takes the general filter.
+constexpr int kScaledRowLimit = 1 << 16;
+
+std::atomic<bool> g_scaled_bilinear{true};
+
 agg::rgba8 rgba_of(uint32_t c) {
   return agg::rgba8(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24));
 }
@@ -47,6 +197,8 @@ using curve_outline = agg::conv_curve<agg::path_storage>;
 using device_outline = agg::conv_transform<curve_outline, rTransformChain>;
 
 }  // namespace
+
+void image_scaled_bilinear_enable(bool on) { g_scaled_bilinear.store(on); }
 
 // --- Outline -----------------------------------------------------------------------
 
@@ -229,6 +381,14 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
         break;
       }
       case eImageSpan::bilinear: {
+        if constexpr (std::is_same_v<interp_type, agg::span_interpolator_linear<>>) {
+          if (g_scaled_bilinear.load(std::memory_order_relaxed) && inverse.shx == 0 && inverse.shy == 0 &&
+              mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kScaledRowLimit) {
+            scaled_bilinear_span gen(source_pf, inverse, mRas.min_x() + ox, mRas.max_x() + ox);
+            run(gen);
+            break;
+          }
+        }
         agg::span_image_filter_rgba_bilinear<accessor_type, interp_type> gen(accessor, interp);
         run(gen);
         break;

@@ -3,9 +3,15 @@
 // primitive of its own through RenderPath, so fills, pens, gradients,
 // shadows, clipping and hit tests apply to text as to any shape.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstring>
+#include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include <agg_scanline_storage_aa.h>
 
 #include <agg_trans_double_path.h>
 #include <agg_trans_single_path.h>
@@ -240,6 +246,137 @@ void cRendererSurface::FillSolidOnly(agg::path_storage& path, const agg::rgba8& 
   EndDraw();
 }
 
+// --- Kept glyph coverage -------------------------------------------------------------
+
+// One glyph's coverage: the font's signature, the glyph, the sub-pixel phase
+// of its origin (exact: a phase is one rasterisation), the fill rule and
+// the curve approximation; the rasteriser's gamma is the plain one.
+struct cRendererSurface::rGlyphCoverage {
+  struct Key {
+    unsigned glyph;
+    double fx, fy;
+    bool even_odd;
+    double approx;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      uint64_t a, b, c;
+      std::memcpy(&a, &k.fx, 8);
+      std::memcpy(&b, &k.fy, 8);
+      std::memcpy(&c, &k.approx, 8);
+      uint64_t h = k.glyph * 0x9E3779B97F4A7C15ull ^ (k.even_odd ? 1 : 0);
+      for (uint64_t v : {a, b, c}) h = (h ^ v) * 0x100000001B3ull;
+      return size_t(h ^ (h >> 29));
+    }
+  };
+  // Serialised scan lines (AGG's scanline storage), empty for a glyph
+  // without pixels.
+  using Glyphs = std::unordered_map<Key, std::vector<uint8_t>, KeyHash>;
+  std::unordered_map<std::string, Glyphs> fonts;  // by signature
+  Glyphs* current = nullptr;                      // the font of the text being drawn
+  size_t bytes = 0;
+  agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;  // never clipped: glyphs sit about the origin
+  agg::scanline_u8 sl;
+  agg::scanline_storage_aa8 storage;
+};
+
+void cRendererSurface::rGlyphCoverageFree::operator()(rGlyphCoverage* kept) const { delete kept; }
+
+namespace {
+// The kept coverage of all fonts together; beyond it everything is dropped
+// and kept again as drawn.
+constexpr size_t kGlyphCoverageBytes = size_t(8) << 20;
+}  // namespace
+
+namespace {
+std::atomic<bool> g_glyph_coverage{true};
+}  // namespace
+
+void glyph_coverage_enable(bool on) { g_glyph_coverage.store(on); }
+
+bool cRendererSurface::GlyphCoverageFits(cHitTest* hit, double& dx, double& dy) {
+  if (!g_glyph_coverage.load(std::memory_order_relaxed)) return false;
+  // What RenderPath would do beyond one solid fill in the text colour: hit
+  // tests, records, shadows, layers, snapping, coverage changed by gamma or
+  // master alpha, aliased or other fill modes.
+  if (hit != nullptr || mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != 0 ||
+      mLayer != nullptr || (mMaster.filter_on && mMaster.filter != nullptr) || mMaster.pixel_snap ||
+      !mMaster.anti_aliasing || mMaster.master_alpha != 255 || !float_equal(mMaster.gamma, 1.0) ||
+      mMaster.fill_render_mode != eRenderMode::normal || mText.render_mode != 0)
+    return false;
+  // The whole mapping a moved by whole pixels or not at all: device =
+  // page + (dx, dy).
+  mPosition.reset();
+  const rTransformChain chain = Chain(true);
+  if (!chain.only_affine) return false;
+  const agg::trans_affine& m = chain.affine;
+  if (m.sx != 1 || m.sy != 1 || m.shx != 0 || m.shy != 0 || !usable(m.tx) || !usable(m.ty)) return false;
+  dx = m.tx;
+  dy = m.ty;
+  return true;
+}
+
+void cRendererSurface::GlyphCoverageBegin(cFontCacheManager& cache) {
+  if (mGlyphCoverage == nullptr) mGlyphCoverage.reset(new rGlyphCoverage);
+  rGlyphCoverage& kept = *mGlyphCoverage;
+  if (kept.bytes > kGlyphCoverageBytes) {
+    kept.fonts.clear();
+    kept.bytes = 0;
+  }
+  kept.current = &kept.fonts[cache.Signature()];
+}
+
+void cRendererSurface::PaintGlyphCoverage(cFontCacheManager& cache, const agg::glyph_cache* glyph, double x,
+                                          double y, const agg::rgba8& colour) {
+  if (!usable(x) || !usable(y)) return;
+  rGlyphCoverage& kept = *mGlyphCoverage;
+  const double ix = std::floor(x), iy = std::floor(y);
+  rGlyphCoverage::Key key{glyph->glyph_index, x - ix, y - iy, mFill.even_odd,
+                          qlm_agg::approximation_scale_checked(mApproxScale)};
+  rGlyphCoverage::Glyphs& glyphs = *kept.current;
+  auto found = glyphs.find(key);
+  if (found == glyphs.end()) {
+    // The outline at the phase, flattened and rasterised as RenderPath does
+    // it (curve approximation from the outline's extent).
+    cache.init_embedded_adaptors(glyph, key.fx, key.fy, 1.0);
+    double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;
+    if (!agg::bounding_rect_single(cache.path_adaptor(), 0, &bx1, &by1, &bx2, &by2)) bx1 = by1 = bx2 = by2 = 0;
+    agg::conv_curve<tFontCacheManager::path_adaptor_type> curves(cache.path_adaptor());
+    curves.approximation_scale(qlm_agg::approximation_scale_for(mApproxScale, std::max(bx2 - bx1, by2 - by1)));
+    kept.ras.reset();
+    kept.ras.filling_rule(mFill.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+    kept.ras.add_path(curves);
+    kept.storage.prepare();
+    std::vector<uint8_t> data;
+    if (kept.ras.rewind_scanlines()) {
+      agg::render_scanlines(kept.ras, kept.sl, kept.storage);
+      data.resize(kept.storage.byte_size());
+      kept.storage.serialize(data.data());
+    }
+    kept.bytes += data.size() + sizeof(key) + 64;
+    found = glyphs.emplace(key, std::move(data)).first;
+  }
+  ++mPaintCount;
+  mRasterReusable = false;
+  if (found->second.empty()) return;
+  agg::serialized_scanlines_adaptor_aa8 coverage(found->second.data(), unsigned(found->second.size()), ix, iy);
+  // The adaptor's own scan line reads the kept covers where they lie.
+  agg::serialized_scanlines_adaptor_aa8::embedded_scanline line;
+  qlm_agg::renderer_any& base = BeginDraw();
+  qlm_agg::any_rgba_target& target = base.ren();
+  if (target.kind() == qlm_agg::target_kind::straight && target.code() == px32BGRA) {
+    // The concrete format, as the solid painter takes it.
+    agg::pixfmt_bgra32 pf(target.rbuf());
+    agg::renderer_base<agg::pixfmt_bgra32> direct(pf);
+    direct.clip_box(base.xmin(), base.ymin(), base.xmax(), base.ymax());
+    agg::render_scanlines_aa_solid(coverage, line, direct, colour);
+  } else {
+    agg::render_scanlines_aa_solid(coverage, line, base, colour);
+  }
+  EndDraw();
+}
+
 void cRendererSurface::DrawTextLines(const cPen* pen, cHitTest* hit, bool draw, bool shadow) {
   if (mScratch.GetStorage().total_vertices() == 0) return;
   // The line's own pen stands in for the current one, which comes back
@@ -379,7 +516,14 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
       build_lines(scratch, under, under_pieces, oy, mapping, turning);
       DrawTextLines(mText.underline_pen, pass_hit, draw, shadow);
     }
-    if (glyphs)
+    double dx = 0, dy = 0;
+    if (glyphs && draw && !on_path && !turned && pass_hit == nullptr && GlyphCoverageFits(pass_hit, dx, dy)) {
+      GlyphCoverageBegin(*cache);
+      qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
+        PaintGlyphCoverage(*cache, s.glyph, s.x + dx, s.y + dy, mText.color.color);
+        return true;
+      });
+    } else if (glyphs)
       qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
         if (!on_the_path(s)) return false;
         cache->init_embedded_adaptors(s.glyph, s.x, s.y, 1.0);

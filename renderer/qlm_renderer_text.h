@@ -157,3 +157,8 @@ rRectD placed_box(const rTextPlacement& placement, double x, double y, double an
 tFontCacheManager* text_cache(const TextState& text);
 
 }  // namespace qlm_text
+
+// Test seam: false makes all text go through the outline painter, so that
+// tests can compare the kept glyph coverage with it; true (the default)
+// restores it.
+void glyph_coverage_enable(bool on);

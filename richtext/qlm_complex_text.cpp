@@ -154,6 +154,7 @@ bool cComplexText::SetText(const std::string& markup) {
     if (mScopes) mScopes->Clear();
     if (mVars) mVars->RemoveAllVars();
     mParser = std::move(parser);
+    mAppended.clear();
     mHasText = true;
     return true;
   });
@@ -204,6 +205,14 @@ bool cComplexText::FormatText(cRenderer* renderer, cFont* font, eAlign align_x, 
     mBits.reset();
     const rTCToken* cursor = mParser != nullptr ? mParser->FirstToken() : nullptr;
     if (cursor != nullptr) Interpret(cursor, nullptr, mLinks.get(), mEntries.get());
+    // Texts appended before this format are walked again after the first.
+    for (const auto& appended : mAppended) {
+      mScopes->Clear();
+      mCurrentScope = nullptr;
+      cursor = appended->FirstToken();
+      if (cursor != nullptr) Interpret(cursor, nullptr, mLinks.get(), mEntries.get());
+    }
+    mEndState = SaveFormatState();
     mHasFormat = true;
     return true;
   });
@@ -242,6 +251,104 @@ bool cComplexText::LayoutText(double width) {
   });
 }
 
+cComplexText::rFormatState cComplexText::SaveFormatState() const {
+  rFormatState f;
+  f.link = mCurrentLink;
+  f.spacing = mCurrentSpacing;
+  f.align_x = mCurrentAlignX;
+  f.align_y = mCurrentAlignY;
+  f.font_name = mFontName;
+  f.font_size = mFontSize;
+  f.font_style = mFontStyle;
+  f.strike_out = mStrikeOut;
+  f.underline = mUnderline;
+  f.words_only = mWordsOnly;
+  f.flat = mFlat;
+  f.text_color = mTextColor;
+  f.text_back = mTextBack;
+  f.pen_color = mPenColor;
+  f.fill_color = mFillColor;
+  std::copy(std::begin(mDefaults), std::end(mDefaults), std::begin(f.defaults));
+  return f;
+}
+
+void cComplexText::RestoreFormatState(const rFormatState& f) {
+  mCurrentScope = nullptr;
+  mCurrentLink = f.link;
+  mCurrentSpacing = f.spacing;
+  mCurrentAlignX = f.align_x;
+  mCurrentAlignY = f.align_y;
+  mFontName = f.font_name;
+  mFontSize = f.font_size;
+  mFontStyle = f.font_style;
+  mFontPending = true;
+  mStrikeOut = f.strike_out;
+  mUnderline = f.underline;
+  mWordsOnly = f.words_only;
+  mFlat = f.flat;
+  mTextColor = f.text_color;
+  mTextBack = f.text_back;
+  mPenColor = f.pen_color;
+  mFillColor = f.fill_color;
+  std::copy(std::begin(f.defaults), std::end(f.defaults), std::begin(mDefaults));
+}
+
+bool cComplexText::AppendText(const std::string& markup) {
+  return log_and_fail(this, false, [&] {
+    if (!mHasFormat) raise_condition_error(errPreCondition, "{not mHasFormat}");
+    if (mRenderer == nullptr) raise_condition_error(errPreCondition, "{kvn = NIL}");
+    if (mFont == nullptr) raise_condition_error(errPreCondition, "{fonts = NIL}");
+    cEncoding enc;
+    if (enc.AttachCharString(markup, 0) < 0) raise_base_error(errQLMCall, "{not enc.AttachCharString(str)}");
+    std::unique_ptr<cParserVormCode> parser = cParserVormCode::Construct(false);
+    if (parser == nullptr) raise_base_error(errNEnoughMem, "{cParserVormCode.Construct}");
+    if (!parser->OpenEncoding(&enc, nullptr))
+      raise_base_error(errQLMCall, "{not cParserVormCode.OpenEncoding(enc)}", parser->LastErrorText());
+    cFontStateGuard guard(mRenderer, mFont);
+    mRenderer->SetFont(mFont);
+    rLayoutEntry* const last = mEntries->Last();
+    const uint32_t links_before = mLinks->Count();
+    mPageCount = 0;
+    mHasPages = false;
+    mPageHeight = 0;
+    mLinkIterator = nullptr;
+    const rTCToken* cursor = parser->FirstToken();
+    mAppended.push_back(std::move(parser));
+    // The earlier text's open scopes end with it: their closings lie there.
+    if (mScopes) mScopes->Clear();
+    RestoreFormatState(mEndState);
+    mBits.reset();
+    try {
+      if (cursor != nullptr) Interpret(cursor, nullptr, mLinks.get(), mEntries.get());
+    } catch (...) {
+      // Half a walk would leave entries the state does not describe: the
+      // new entries and records go, the document stays as it was.
+      mBits.reset();
+      while (mEntries->Count() > 0 && mEntries->Last() != last) mEntries->RemoveLast(1);
+      if (mLinks->Count() > links_before) mLinks->RemoveLast(mLinks->Count() - links_before);
+      mAppended.pop_back();
+      throw;
+    }
+    const rFormatState end = SaveFormatState();
+    rLayoutEntry* const first = last != nullptr ? last->next : mEntries->First();
+    if (mHasLayout && first != nullptr) {
+      // Records the format made are made again by the layout, as a whole
+      // layout clears them first.
+      if (mLinks->Count() > links_before) mLinks->RemoveLast(mLinks->Count() - links_before);
+      RestoreFormatState(mEndState);
+      double widest = std::max(mWidestLine, 0.0), y = std::max(mHeight, 0.0);
+      mHasLayout = false;
+      layout_entries(*this, mLinks.get(), mEntries.get(), mLayoutWidth, "{not box.span.Layout(Self,width)}", widest,
+                     y, first);
+      mWidestLine = widest;
+      mHeight = y;
+      mHasLayout = true;
+    }
+    mEndState = end;
+    return true;
+  });
+}
+
 namespace {
 
 bool can_draw(cRenderer* renderer) { return renderer != nullptr && renderer->IsAttached(); }
@@ -257,6 +364,14 @@ bool cComplexText::Draw(cRenderer* renderer, bool ready, const char* not_ready,
     mFont = renderer->GetFont();
     cFontStateGuard guard(renderer, mFont);
     ResetFormatting();
+    // The renderer's transformation and clipping do not change while the
+    // document draws: the visible area is worked out once.
+    const rDrawArea area = complex_text_draw_area(*this);
+    mDrawArea = &area;
+    struct Forget {
+      const rDrawArea*& area;
+      ~Forget() { area = nullptr; }
+    } forget{mDrawArea};
     for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
       if (e->kind == cnEntryStyle)
         ApplyStyles(e->styles.get());

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "qlm_base_object.h"
 #include "qlm_complex_text_props.h"
@@ -45,6 +46,17 @@ constexpr int cnDefTextBack = 5;
 constexpr int cnDefPenColor = 6;
 constexpr int cnDefFillColor = 7;
 
+// The part of the document's plane that can show while drawing (document
+// units); `all` when nothing is culled.
+struct rDrawArea {
+  bool all = true;
+  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  bool Shows(double x, double y, double w, double h) const {
+    if (all) return true;
+    return x + w >= x1 && x <= x2 && y + h >= y1 && y <= y2;
+  }
+};
+
 class cComplexText : public cException {
  public:
   cComplexText();
@@ -61,6 +73,14 @@ class cComplexText : public cException {
   // A negative or non-finite width changes nothing and answers the earlier
   // result.
   bool LayoutText(double width);
+  // Adds mark-up at the end of a formatted document: it is parsed on its
+  // own, walked from the formatting state the document ends in, and, when
+  // the document is laid out, laid out below it at the same width. Only
+  // the new part is formatted and laid out; pages are dropped. Scopes the
+  // earlier text left open stay in effect but cannot be closed by the
+  // appended text. A parse error, or a document not formatted, changes
+  // nothing and answers false.
+  bool AppendText(const std::string& markup);
   // Draws the laid-out document with its origin at (x, y); flags: 2 runs
   // outside hyperlinks, 4 hyperlink runs, 8 both.
   bool RenderText(cRenderer* renderer, uint8_t flags, double x, double y, cHitTest* hit);
@@ -122,7 +142,7 @@ class cComplexText : public cException {
   void PreviewStyles(cPropertyEntries* styles, const char* text = "{not pe.prop.Preview(Self)}");
   // Draws a style switch: entries still at the document's default first
   // capture the renderer's value into their partner, then every entry is
-  // applied.
+  // applied. The font itself follows at the next run drawn (SyncFont).
   void ApplyStyles(cPropertyEntries* styles);
 
   // --- The font as formatting sees it ---------------------------------------
@@ -145,6 +165,9 @@ class cComplexText : public cException {
   // Drawing skips text runs wholly outside the renderer's visible area
   // (tests turn it off to compare pictures).
   bool mCullLines = true;
+  // The visible area of the drawing in progress, worked out once per
+  // drawing rather than once per box (nil outside a drawing).
+  const rDrawArea* mDrawArea = nullptr;
 
   // Tests: when set, finished paragraphs go here instead of the layout.
   std::function<void(std::unique_ptr<cTextBits>&)> mParagraphSink;
@@ -187,6 +210,24 @@ class cComplexText : public cException {
   void AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLinks* links, cLayoutEntries* entries);
 
   std::unique_ptr<cParserVormCode> mParser;
+  // The token lists of appended texts (the entries point into them).
+  std::vector<std::unique_ptr<cParserVormCode>> mAppended;
+  // The formatting state at the end of the document, where an appended
+  // text's walk and layout start.
+  struct rFormatState {
+    const cPropertyString* link = nullptr;
+    double spacing = 0;
+    uint8_t align_x = ALIGN_LEFT, align_y = ALIGN_TOP;
+    std::string font_name;
+    double font_size = 0;
+    uint8_t font_style = 0;
+    bool strike_out = false, underline = false, words_only = false, flat = true;
+    uint32_t text_color = 0, text_back = 0, pen_color = 0, fill_color = 0;
+    bool defaults[8] = {};
+  };
+  rFormatState SaveFormatState() const;
+  void RestoreFormatState(const rFormatState& state);
+  rFormatState mEndState;
   bool mHasText = false;
   bool mHasFormat = false;
   bool mHasLayout = false;

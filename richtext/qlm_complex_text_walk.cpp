@@ -91,7 +91,8 @@ void cComplexText::ApplyStyles(cPropertyEntries* styles) {
     if (e->default_flag && e->partner != nullptr && e->partner->prop != nullptr) e->partner->prop->Capture(*this);
     e->prop->Apply(*this);
   }
-  SyncFont();
+  // The font follows when a run is drawn (SyncFont): the switches of runs
+  // that do not show re-create no font.
 }
 
 void cComplexText::Interpret(const rTCToken*& cursor, const rTCToken* end, cHyperLinks* links,

@@ -63,17 +63,17 @@ double finite_or_zero(double v) { return std::isfinite(v) ? v : 0; }
 // surface within the clip bounds, mapped back through the transformation
 // (the origin included), widened by a margin for glows, italics and lines.
 // Runs wholly outside it are not drawn (style switches still are).
-struct rVisible {
-  bool all = true;
-  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-  bool Shows(double x, double y, double w, double h) const {
-    if (all) return true;
-    return x + w >= x1 && x <= x2 && y + h >= y1 && y <= y2;
-  }
-};
+using rVisible = rDrawArea;
 
 rVisible visible_area(cComplexText& doc) {
-  rVisible v;
+  if (doc.mDrawArea != nullptr) return *doc.mDrawArea;
+  return complex_text_draw_area(doc);
+}
+
+}  // namespace
+
+rDrawArea complex_text_draw_area(cComplexText& doc) {
+  rDrawArea v;
   cRenderer* r = doc.mRenderer;
   if (!doc.mCullLines || r == nullptr || !r->IsAttached()) return v;
   // The surface in device pixels; the renderer's origin is part of the
@@ -110,6 +110,8 @@ rVisible visible_area(cComplexText& doc) {
   v.all = false;
   return v;
 }
+
+namespace {
 
 // Whether the run, drawn at (x, y), can show: its line's band around y.
 bool run_shows(const rVisible& v, const rTextBit& run, double x, double y) {
@@ -208,11 +210,14 @@ void cComplexText::AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLin
 }
 
 void layout_entries(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entries, double width, const char* error,
-                    double& widest, double& height) {
-  widest = 0;
-  height = 0;
-  if (entries == nullptr) return;
-  for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
+                    double& widest, double& height, rLayoutEntry* first) {
+  if (first == nullptr) {
+    widest = 0;
+    height = 0;
+    if (entries == nullptr) return;
+    first = entries->First();
+  }
+  for (rLayoutEntry* e = first; e != nullptr; e = e->next) {
     if (e->kind == cnEntryStyle) {
       doc.PreviewStyles(e->styles.get());
     } else if (e->kind == cnEntryBox && e->box != nullptr) {
@@ -298,6 +303,7 @@ bool cBoxString::Layout(cComplexText& doc, cHyperLinks* links, double) {
 void cBoxString::Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit) {
   cRenderer* r = doc.mRenderer;
   if (r == nullptr || mText.empty()) return;
+  doc.SyncFont();
   const double px = x + mX;
   const double py = y + mY;
   r->SetTextAlign(ALIGN_LEFT, ALIGN_TOP);
@@ -556,6 +562,7 @@ bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
 
 void cBoxComplex::DrawRun(cComplexText& doc, const rTextBit& run, uint8_t flags, double x, double y, cHitTest* hit) {
   cRenderer* r = doc.mRenderer;
+  doc.SyncFont();
   const rTextView text = view_of(run);
   if (run.link != nullptr) {
     if ((flags & (cnRenderLinks | cnRenderAll)) == 0) return;

@@ -17,6 +17,7 @@ class cBitmap;
 class cTextBits;
 struct rTextBit;
 struct rRectD;
+struct rLayoutEntry;
 
 // Render flags (a set): 2 runs outside hyperlinks, 4 hyperlink runs, 8 both.
 constexpr uint8_t cnRenderPlain = 2;
@@ -163,9 +164,16 @@ class cLayoutEntries;
 // Lays a list of layout entries out to the width, one below the other from
 // y 0: boxes with `Layout` (false raises 287 `error`), spacing boxes that
 // take room placed, style switches previewed. Answers the widest box and
-// the total height.
+// the total height. With `first`, the walk starts at that entry and goes
+// on below the given widest and height (an appended tail).
 void layout_entries(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entries, double width, const char* error,
-                    double& widest, double& height);
+                    double& widest, double& height, rLayoutEntry* first = nullptr);
+
+// The part of the document's plane that can show on the document's
+// renderer: the surface within the clip bounds, mapped back through the
+// transformation (the origin included), widened by a margin for glows,
+// italics and lines.
+struct rDrawArea complex_text_draw_area(cComplexText& doc);
 
 // The filter of hyperlink glyphs: inverted, one channel kept by the link's
 // state (red hover, green pressed, blue otherwise), lightened and blurred.
