@@ -113,10 +113,17 @@ bool TRenderingScene::RenderPass(ui::TBitmap& bitmap, int32_t width, int32_t hei
   // The update rectangle is the whole layer, so that shapes are rasterised
   // unclipped (the bitmap's own bounds cut their spans) and the window
   // holds the same bytes as the whole layer rendered at once would.
-  if (Windowed() && !IsThreaded()) {
+  // A threaded scene is never windowed; it is asked first, as its worker
+  // must not read the owner control or layer that the GUI thread changes.
+  if (!IsThreaded() && Windowed()) {
     mRenderer->SetOrigin(-mWindow.Left, -mWindow.Top);
     mRenderer->SetUpdateRect(-mWindow.Left, -mWindow.Top, mLayer->width - mWindow.Left,
                              mLayer->height - mWindow.Top);
+  } else if (mRenderer->IsOriginSet() || mRenderer->IsUpdateRectSet()) {
+    // The renderer keeps both between passes: a scene rendered windowed
+    // before would otherwise draw shifted and cut to the old window.
+    mRenderer->ClearOrigin();
+    mRenderer->SetUpdateRect(0, 0, bitmap.Width(), bitmap.Height());
   }
   if (!mRenderer->AttachSurface(mSurface.get())) return false;
   try {

@@ -37,6 +37,7 @@ class PatternScene : public TRenderingSceneDirect {
  public:
   explicit PatternScene(bool windowed) : mWindowed(windowed) {}
   bool RendersWindowed() override { return mWindowed; }
+  void SetWindowed(bool windowed) { mWindowed = windowed; }
   int32_t lastHeight = 0;
   void RenderFrame(int32_t, int32_t h) override {
     lastHeight = h;
@@ -395,6 +396,31 @@ TEST_F(CompositeTest, WindowedLayerComposesTheSameBytesAsAWholeOne) {
     EXPECT_EQ(v.lastHeight, 300);  // the windowed scene renders what shows
     EXPECT_EQ(w.lastHeight, 20000);
   }
+  TObject::Free(whole);
+  TObject::Free(windowed);
+}
+
+TEST_F(CompositeTest, ASceneNoLongerWindowedDrawsTheWholeLayerUnshifted) {
+  // Rendered windowed away from the layer's top, then whole: the whole
+  // picture is drawn without the window's origin or update rectangle.
+  auto* whole = AddComposite(220, 300);
+  auto* windowed = AddComposite(220, 300);
+  windowed->SetLeft(230);
+  PatternScene w(false), v(true);
+  whole->AddLayer(0, 0, 200, 20000, &w);
+  windowed->AddLayer(0, 0, 200, 20000, &v);
+  windowed->ScrollBy(0, 9851);
+  test::Snapshot(form);
+  ASSERT_EQ(v.lastHeight, 300);
+  v.SetWindowed(false);
+  windowed->ScrollBy(0, -windowed->ScrollY());
+  test::Snapshot(form);
+  EXPECT_EQ(v.lastHeight, 20000);
+  const TBitmap &a = whole->Composite(), &b = windowed->Composite();
+  ASSERT_EQ(a.Height(), b.Height());
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x)
+      ASSERT_EQ(ctest::argb_at(a, x, y), ctest::argb_at(b, x, y)) << x << "," << y;
   TObject::Free(whole);
   TObject::Free(windowed);
 }

@@ -408,6 +408,24 @@ TEST_F(ThreadSceneTest, StressInvalidatesAndFillsWhileTheWorkerRenders) {
   TObject::Free(control);
 }
 
+TEST_F(ThreadSceneTest, MovedBetweenControlsWhileTheWorkerRenders) {
+  // The GUI thread hands the scene from control to control while the worker
+  // renders; the worker reads neither (a thread sanitizer sees a race if it
+  // does).
+  auto* scene = new GatedScene;
+  TKVNCustomControl* controls[2] = {AddControl(50, 30), AddControl(40, 20)};
+  for (int i = 0; i < 400; ++i) {
+    controls[i % 2]->SetScene(scene);
+    controls[(i + 1) % 2]->SetScene(nullptr);
+    if (i % 13 == 0) Application->ProcessMessages();  // serves the worker's repaints
+  }
+  ASSERT_TRUE(Settle(*scene, 1));
+  EXPECT_EQ(scene->Renders().back(), (Size{40, 20}));
+  EXPECT_EQ(scene->Errors().Log(), nullptr);
+  TObject::Free(scene);
+  for (auto* c : controls) TObject::Free(c);
+}
+
 TEST(RenderingOrders, OnlyTheNewestIsTaken) {
   cRenderingOrders orders;
   int32_t w = 0, h = 0;
