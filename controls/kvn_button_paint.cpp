@@ -74,6 +74,16 @@ void fill_gradient(cRenderer& r, cGradient& g, Draw draw) {
   r.FillSolid();
 }
 
+// A vertical two-stop ramp, opaque, from `top` at the top to `bottom` at the
+// bottom of each drawn shape.
+template <class Draw>
+void fill_ramp_down(cRenderer& r, uint32_t bottom, uint32_t top, Draw draw) {
+  cGradientLinearY g(0, 100);
+  g.AddStopRGB(bottom, 255, 1);
+  g.AddStopRGB(top, 255, 0);
+  fill_gradient(r, g, draw);
+}
+
 // The focus glow ring around the face shape: a grown, blurred shadow
 // coloured by a pale-yellow to dark-red ramp, cast by a nearly invisible
 // copy of the face. With castDrop a first such copy casts the caller's drop
@@ -226,18 +236,9 @@ void button_draw_box(cRenderer* renderer, const std::string& caption, bool clipT
   r.ShadowOff();
 
   const double hh = (h - 2) / 2;
-  {
-    cGradientLinearY g(0, 100);
-    g.AddStopRGB(c.top1, 255, 1);
-    g.AddStopRGB(c.top0, 255, 0);
-    fill_gradient(r, g, [&] { r.DrawRectangle(nullptr, x + 1, y + 1, x + w - 1, y + 1 + hh); });
-  }
-  {
-    cGradientLinearY g(0, 100);
-    g.AddStopRGB(c.bottom1, 255, 1);
-    g.AddStopRGB(c.bottom0, 255, 0);
-    fill_gradient(r, g, [&] { r.DrawRectangle(nullptr, x + 1, y + 1 + hh, x + w - 1, y + 1 + 2 * hh); });
-  }
+  fill_ramp_down(r, c.top1, c.top0, [&] { r.DrawRectangle(nullptr, x + 1, y + 1, x + w - 1, y + 1 + hh); });
+  fill_ramp_down(r, c.bottom1, c.bottom0,
+                 [&] { r.DrawRectangle(nullptr, x + 1, y + 1 + hh, x + w - 1, y + 1 + 2 * hh); });
 
   if (clipText) r.ClipRect(x + 1, y + 1, x + w - 1, y + h - 1);
   draw_caption(r, caption, markup, x + w / 2, y + h / 2, 3, 0);
@@ -262,18 +263,9 @@ void button_draw_glass(cRenderer* renderer, const std::string& caption, bool cli
   face(hit);
   if (filtered) r.FilterCallbackOff();
   r.ShadowOff();
-  {
-    cGradientLinearY g(0, 100);
-    g.AddStopRGB(c.face1, 255, 1);
-    g.AddStopRGB(c.face0, 255, 0);
-    fill_gradient(r, g, [&] { face(nullptr); });
-  }
-  {
-    cGradientLinearY g(0, 100);
-    g.AddStopRGB(c.high1, 255, 1);
-    g.AddStopRGB(c.high0, 255, 0);
-    fill_gradient(r, g, [&] { r.DrawRoundRectTopBottom(nullptr, x + 2, y + 2, x + w - 2, y + 4 * h / 7, 0, 0, 6, 6); });
-  }
+  fill_ramp_down(r, c.face1, c.face0, [&] { face(nullptr); });
+  fill_ramp_down(r, c.high1, c.high0,
+                 [&] { r.DrawRoundRectTopBottom(nullptr, x + 2, y + 2, x + w - 2, y + 4 * h / 7, 0, 0, 6, 6); });
 
   std::unique_ptr<cPathGroup> clip;
   if (clipText) {
