@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -288,10 +290,26 @@ std::string OverlayCss(OverlayKind kind, const OverlayState& s) {
          HexColor(s.Color) + "; border: " + (s.Border ? "1px solid #7a7a7a" : "0 none") + "; " + font + " }";
 }
 
+// A measurement hook, off by default: with QLM_REPORT_FIRST_PRESENT set,
+// the first draw of a window's painted back buffer prints
+// "qlm-first-present <ns>" on stderr, <ns> being CLOCK_MONOTONIC, so that
+// the program that started this one can tell its time to the first frame.
+void ReportFirstPresent(const TForm* form) {
+  static const bool wanted = std::getenv("QLM_REPORT_FIRST_PRESENT") != nullptr;
+  static bool reported = false;
+  if (!wanted || reported || !form->BackBuffer().HasRows()) return;
+  reported = true;
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::fprintf(stderr, "qlm-first-present %lld\n", (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
+  std::fflush(stderr);
+}
+
 gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   auto* w = static_cast<Impl::Win*>(data);
   w->draw_queued = false;  // GTK draws every area invalidated so far in one go
   w->d->Guard([&] { w->d->DrawBuffer(w, cr); });
+  ReportFirstPresent(w->form);
   return FALSE;  // the natives draw next
 }
 
