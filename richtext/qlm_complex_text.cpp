@@ -30,6 +30,7 @@ bool cLayoutBox::Layout(cComplexText&, cHyperLinks*, double) { return true; }
 void cLayoutBox::Render(cComplexText&, uint8_t, double, double, cHitTest*) {}
 void cLayoutBox::Paginate(cComplexText&, double&, double&, double, int32_t&) {}
 void cLayoutBox::RenderPage(cComplexText&, int32_t, double, double, uint8_t, cHitTest*) {}
+double cLayoutBox::DrawReach() const { return INFINITY; }
 
 rHyperLink* cLayoutBox::MakeLink(const cPropertyString* href, cHyperLinks* links) {
   return href != nullptr && links != nullptr ? links->Append(href) : nullptr;
@@ -53,6 +54,9 @@ bool cBoxSpace::Format(cComplexText& doc, cHyperLinks*) {
     default: return false;
   }
 }
+
+// A space box draws nothing.
+double cBoxSpace::DrawReach() const { return -INFINITY; }
 
 void cBoxSpace::Paginate(cComplexText&, double& total_y, double& page_y, double, int32_t& page) {
   mPage = page;
@@ -126,6 +130,7 @@ cComplexText::~cComplexText() {
 }
 
 void cComplexText::DropFormat() {
+  DropDrawMarks();
   mEntries.reset();
   mLinks.reset();
   mLinkIterator = nullptr;
@@ -233,6 +238,7 @@ bool cComplexText::LayoutText(double width) {
   mLayoutWidth = 0;
   mPageHeight = 0;
   mLinkIterator = nullptr;
+  DropDrawMarks();
   return log_and_fail(this, false, [&] {
     if (!mHasFormat) raise_condition_error(errPreCondition, "{not mHasFormat}");
     cFontStateGuard guard(mRenderer, mFont);
@@ -324,6 +330,7 @@ bool cComplexText::AppendText(const std::string& markup) {
       // Half a walk would leave entries the state does not describe: the
       // new entries and records go, the document stays as it was.
       mBits.reset();
+      DropDrawMarks();
       while (mEntries->Count() > 0 && mEntries->Last() != last) mEntries->RemoveLast(1);
       if (mLinks->Count() > links_before) mLinks->RemoveLast(mLinks->Count() - links_before);
       mAppended.pop_back();
@@ -355,8 +362,61 @@ bool can_draw(cRenderer* renderer) { return renderer != nullptr && renderer->IsA
 
 }  // namespace
 
+cComplexText::rDrawKey cComplexText::MakeDrawKey(cRenderer* r) const {
+  rDrawKey k;
+  k.font = mFont;
+  k.font_name = mFontName;
+  k.font_size = mFontSize;
+  k.font_style = mFontStyle;
+  k.text_color = r->GetTextColor();
+  k.text_back = r->IsTextBack();
+  k.text_back_color = r->GetTextBackColor();
+  k.pen_on = r->IsPenOn();
+  k.pen_solid = r->IsPenSolid();
+  k.pen_color = r->GetPenColor();
+  k.fill_on = r->IsFillOn();
+  k.fill_solid = r->IsFillSolid();
+  k.fill_color = r->GetFillColor();
+  k.strike_out = r->IsStrikeOut();
+  k.strike_style = r->GetStrikeOutStyle();
+  k.underline = r->IsUnderline();
+  k.underline_style = r->GetUnderlineStyle();
+  k.render_mode = r->GetTextRenderMode();
+  return k;
+}
+
+cComplexText::rDrawMark cComplexText::MakeDrawMark(rLayoutEntry* entry, double reach) const {
+  rDrawMark m;
+  m.entry = entry;
+  m.reach = reach;
+  m.state = SaveFormatState();
+  m.font_pending = mFontPending;
+  m.colors = mAppliedColors;
+  cRenderer* r = mRenderer;
+  m.strike_out = r->IsStrikeOut();
+  m.strike_style = r->GetStrikeOutStyle();
+  m.underline = r->IsUnderline();
+  m.underline_style = r->GetUnderlineStyle();
+  m.render_mode = r->GetTextRenderMode();
+  return m;
+}
+
+void cComplexText::RestoreDrawMark(const rDrawMark& m) {
+  RestoreFormatState(m.state);
+  mFontPending = m.font_pending;
+  cRenderer* r = mRenderer;
+  r->SetStrikeOut(m.strike_out, m.strike_style);
+  r->SetUnderline(m.underline, m.underline_style);
+  r->SetTextRenderMode(m.render_mode);
+  // The colours the skipped switches set, in the slots' order (each slot
+  // is a setting of its own).
+  static constexpr uint8_t ids[4] = {cnPropTextColor, cnPropTextBack, cnPropPenColor, cnPropFillColor};
+  for (int i = 0; i < 4; ++i)
+    if ((m.colors.set & (1u << i)) != 0) ApplyColor(ids[i], m.colors.color[i]);
+}
+
 bool cComplexText::Draw(cRenderer* renderer, bool ready, const char* not_ready,
-                        const std::function<void(cLayoutBox&)>& draw_box) {
+                        const std::function<void(cLayoutBox&)>& draw_box, const double* origin_y) {
   return log_and_fail(this, false, [&] {
     if (!ready) raise_condition_error(errPreCondition, not_ready);
     if (!can_draw(renderer)) raise_condition_error(errPreCondition, "{not kvn.DocRendering}");
@@ -364,6 +424,16 @@ bool cComplexText::Draw(cRenderer* renderer, bool ready, const char* not_ready,
     mFont = renderer->GetFont();
     cFontStateGuard guard(renderer, mFont);
     ResetFormatting();
+    mAppliedColors = {};
+    mDrawSynced = false;
+    mDrawNormalised = false;
+    // Marks recorded from other starting settings describe another walk
+    // (and the style switches' captured values came from it).
+    const rDrawKey key = MakeDrawKey(renderer);
+    if (!(key == mDrawKey)) {
+      DropDrawMarks();
+      mDrawKey = key;
+    }
     // The renderer's transformation and clipping do not change while the
     // document draws: the visible area is worked out once.
     const rDrawArea area = complex_text_draw_area(*this);
@@ -372,18 +442,49 @@ bool cComplexText::Draw(cRenderer* renderer, bool ready, const char* not_ready,
       const rDrawArea*& area;
       ~Forget() { area = nullptr; }
     } forget{mDrawArea};
-    for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
+    rLayoutEntry* e = mEntries->First();
+    size_t index = 0;
+    if (origin_y != nullptr && !area.all && !mDrawMarks.empty()) {
+      // The last mark above which no entry can show: the walk up to it
+      // draws nothing, so it starts there in the state recorded there.
+      const double limit = area.y1 - *origin_y;
+      const double margin = 1.0 + 1e-9 * (std::abs(area.y1) + std::abs(*origin_y));
+      const auto after = std::partition_point(mDrawMarks.begin(), mDrawMarks.end(),
+                                              [&](const rDrawMark& m) { return m.reach + margin < limit; });
+      if (after != mDrawMarks.begin()) {
+        const rDrawMark& start = *(after - 1);
+        RestoreDrawMark(start);
+        e = start.entry;
+        index = size_t(after - 1 - mDrawMarks.begin());
+      }
+    }
+    for (; e != nullptr; e = e->next, ++index) {
+      if (index == mDrawMarks.size() && !mDrawSynced) {
+        double reach = -INFINITY;
+        if (index > 0) {
+          const rDrawMark& prev = mDrawMarks.back();
+          const rLayoutEntry* p = prev.entry;
+          const double box = p->kind == cnEntryBox && p->box != nullptr ? p->box->DrawReach() : -INFINITY;
+          reach = std::isnan(box) ? INFINITY : std::max(prev.reach, box);
+        }
+        mDrawMarks.push_back(MakeDrawMark(e, reach));
+      }
       if (e->kind == cnEntryStyle)
         ApplyStyles(e->styles.get());
       else if (e->kind == cnEntryBox && e->box != nullptr)
         draw_box(*e->box);
     }
+    // A font that made something else of a request makes the walk depend
+    // on what was drawn: the captured values of this walk may differ from a
+    // walk that draws nothing.
+    if (mDrawNormalised) DropDrawMarks();
     return true;
   });
 }
 
 bool cComplexText::RenderText(cRenderer* renderer, uint8_t flags, double x, double y, cHitTest* hit) {
-  return Draw(renderer, mHasLayout, "{not mHasLayout}", [&](cLayoutBox& box) { box.Render(*this, flags, x, y, hit); });
+  return Draw(
+      renderer, mHasLayout, "{not mHasLayout}", [&](cLayoutBox& box) { box.Render(*this, flags, x, y, hit); }, &y);
 }
 
 bool cComplexText::Paginate(double height) {

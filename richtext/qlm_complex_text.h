@@ -169,6 +169,18 @@ class cComplexText : public cException {
   // drawing rather than once per box (nil outside a drawing).
   const rDrawArea* mDrawArea = nullptr;
 
+  // The colours the style switches of the drawing in progress set on the
+  // renderer (text, text back, pen, fill; 0 is off for the last three): a
+  // drawing that starts below the document's start puts them back.
+  struct rAppliedColors {
+    uint8_t set = 0;  // bit i: colour[i] was set
+    uint32_t color[4] = {};
+  };
+  rAppliedColors mAppliedColors;
+  // Sets one colour property's value on the renderer, as its Apply does,
+  // and notes it in mAppliedColors.
+  void ApplyColor(uint8_t id, uint32_t color);
+
   // Tests: when set, finished paragraphs go here instead of the layout.
   std::function<void(std::unique_ptr<cTextBits>&)> mParagraphSink;
 
@@ -204,8 +216,11 @@ class cComplexText : public cException {
   // The drawing stages: checks the stage (`ready`, else 279 `not_ready`) and
   // the renderer, sets the font state up, applies style entries and hands
   // every box to `draw_box`.
+  // With `origin_y` (drawing the whole document at that y), the walk starts
+  // at the last draw mark above the visible area instead of the first
+  // entry.
   bool Draw(cRenderer* renderer, bool ready, const char* not_ready,
-            const std::function<void(cLayoutBox&)>& draw_box);
+            const std::function<void(cLayoutBox&)>& draw_box, const double* origin_y = nullptr);
   // The paragraph assembly: words, the box and its style switches.
   void AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLinks* links, cLayoutEntries* entries);
 
@@ -228,6 +243,46 @@ class cComplexText : public cException {
   rFormatState SaveFormatState() const;
   void RestoreFormatState(const rFormatState& state);
   rFormatState mEndState;
+
+  // Draw marks: the state the draw walk has before each top-level entry, so
+  // that a drawing whose visible area starts far below the document's start
+  // starts there instead of applying every style switch above it. They are
+  // recorded while a walk has not yet synchronised the font (the state of a
+  // walk over entries that draw nothing) and are valid for drawings that
+  // start from the same renderer and font settings (the key). Formatting,
+  // layout and a failed append drop them; an append keeps them, as it
+  // changes no entry before it.
+  struct rDrawKey {
+    const cFont* font = nullptr;
+    std::string font_name;
+    double font_size = 0;
+    uint8_t font_style = 0;
+    uint32_t text_color = 0, text_back_color = 0, pen_color = 0, fill_color = 0;
+    bool text_back = false, pen_on = false, pen_solid = false, fill_on = false, fill_solid = false;
+    uint8_t strike_out = 0, strike_style = 0, underline = 0, underline_style = 0, render_mode = 0;
+    bool operator==(const rDrawKey&) const = default;
+  };
+  struct rDrawMark {
+    rLayoutEntry* entry = nullptr;  // the entry the walk draws next
+    // The lowest document y at which a run of an earlier entry can show
+    // (the band run_shows tests; +infinity when unknown).
+    double reach = 0;
+    rFormatState state;
+    bool font_pending = false;
+    rAppliedColors colors;
+    uint8_t strike_out = 0, strike_style = 0, underline = 0, underline_style = 0, render_mode = 0;
+  };
+  rDrawKey MakeDrawKey(cRenderer* renderer) const;
+  rDrawMark MakeDrawMark(rLayoutEntry* entry, double reach) const;
+  void RestoreDrawMark(const rDrawMark& mark);
+  void DropDrawMarks() { mDrawMarks.clear(); }
+  std::vector<rDrawMark> mDrawMarks;
+  rDrawKey mDrawKey;
+  // Set by SyncFont while a drawing walks: that the font was synchronised,
+  // and that this changed the document's font state (the font made
+  // something else of the request).
+  bool mDrawSynced = false;
+  bool mDrawNormalised = false;
   bool mHasText = false;
   bool mHasFormat = false;
   bool mHasLayout = false;

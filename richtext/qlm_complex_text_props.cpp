@@ -164,31 +164,41 @@ void cPropertyColor::Capture(cComplexText& doc) {
   }
 }
 
-void cPropertyColor::Apply(cComplexText& doc) {
-  cRenderer* r = doc.mRenderer;
+void cPropertyColor::Apply(cComplexText& doc) { doc.ApplyColor(mId, mColor); }
+
+void cComplexText::ApplyColor(uint8_t id, uint32_t color) {
+  const int slot = id == cnPropTextColor  ? 0
+                   : id == cnPropTextBack ? 1
+                   : id == cnPropPenColor ? 2
+                   : id == cnPropFillColor ? 3
+                                           : -1;
+  if (slot < 0) return;
+  cRenderer* r = mRenderer;
   if (r == nullptr) return;
-  switch (mId) {
-    case cnPropTextColor: r->SetTextColorARGB(mColor); break;
+  mAppliedColors.set = uint8_t(mAppliedColors.set | (1u << slot));
+  mAppliedColors.color[slot] = color;
+  switch (id) {
+    case cnPropTextColor: r->SetTextColorARGB(color); break;
     case cnPropTextBack:
-      if (mColor == 0)
+      if (color == 0)
         r->TextBackOff();
       else
-        r->SetTextBackColorARGB(mColor);
+        r->SetTextBackColorARGB(color);
       break;
     case cnPropPenColor:
-      if (mColor == 0) {
+      if (color == 0) {
         r->PenOff();
       } else {
         r->PenSolid();
-        r->SetPenColorARGB(mColor);
+        r->SetPenColorARGB(color);
       }
       break;
     case cnPropFillColor:
-      if (mColor == 0) {
+      if (color == 0) {
         r->FillOff();
       } else {
         r->FillSolid();
-        r->SetFillColorARGB(mColor);
+        r->SetFillColorARGB(color);
       }
       break;
     default: break;
@@ -565,12 +575,16 @@ void cComplexText::LoadFontState() {
 }
 
 void cComplexText::SyncFont() {
+  if (mDrawArea != nullptr) mDrawSynced = true;
   if (!mFontPending || mFont == nullptr) return;
   mFontPending = false;
   if (!float_equal(mFont->GetSize(), mFontSize)) mFont->SetSize(mFontSize);
   if (mFont->GetName() != mFontName) mFont->SetName(mFontName);
   if (mFont->GetStyle() != mFontStyle) mFont->SetStyle(mFontStyle);
   // What the font made of the request is what formatting sees from now on.
+  if (mDrawArea != nullptr &&
+      (mFontName != mFont->GetName() || mFontSize != mFont->GetSize() || mFontStyle != mFont->GetStyle()))
+    mDrawNormalised = true;
   mFontName = mFont->GetName();
   mFontSize = mFont->GetSize();
   mFontStyle = mFont->GetStyle();

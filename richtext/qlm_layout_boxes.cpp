@@ -375,6 +375,19 @@ void cBoxComplex::Forget() {
   }
 }
 
+double cBoxComplex::DrawReach() const {
+  // The bottom of the band run_shows tests for every run Render can draw.
+  double reach = -INFINITY;
+  if (mRuns == nullptr) return reach;
+  for (const rTextBit* run = mRuns->First(); run != nullptr; run = run->next) {
+    if (run->kind == cnBitStyle || !run->visible || !is_text(run)) continue;
+    const double bottom = mY + run->y + std::max(run->line_height, run->height);
+    if (!std::isfinite(bottom)) return INFINITY;
+    reach = std::max(reach, bottom);
+  }
+  return reach;
+}
+
 bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
   const bool wrap = !float_equal(width, 0);
   for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) r->link = nullptr;

@@ -59,6 +59,9 @@ class cLayoutBox {
   // next layout frees, and visible runs): a box that a layout passes over
   // then draws nothing instead of drawing stale runs and links.
   virtual void Forget() {}
+  // The lowest document y at which drawing the box (RenderText) can show
+  // anything: +infinity when unknown, -infinity when it draws nothing.
+  virtual double DrawReach() const;
 
   // MakeLink: a new record of the list for the href when both exist.
   static rHyperLink* MakeLink(const cPropertyString* href, cHyperLinks* links);
@@ -88,6 +91,7 @@ class cBoxSpace : public cLayoutBox {
   cBoxSpace(uint8_t kind, int32_t count) : mKind(kind), mCount(count) {}
   bool Format(cComplexText& doc, cHyperLinks* links) override;
   void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
+  double DrawReach() const override;
 
   bool mTakesRoom = true;
   uint8_t mKind = cnSpaceVertical;
@@ -141,6 +145,7 @@ class cBoxComplex : public cLayoutBox {
   void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
   void RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) override;
   void Forget() override;
+  double DrawReach() const override;
 
   cTextBits* Runs() const { return mRuns.get(); }
   cPagination* Pages() const { return mPagination.get(); }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bitmap_builders.h"
 #include "qlm_renderer_hittest.h"
@@ -262,6 +263,80 @@ TEST(Document, SkippingHiddenLinesChangesNoPixel) {
     int inked = 0;
     for (int y = 0; y < 120; ++y) inked += pictures[1]->Data()[int64_t(y) * pictures[1]->Stride() + 4 * 60] != 255;
     EXPECT_GT(inked, 0) << "something is drawn " << v.dy << " " << v.origin_y;
+  }
+}
+
+// Drawings of one document at changing offsets start below the document's
+// start where nothing above shows: each picture equals the picture of a
+// fresh document drawn whole, byte for byte, also after an append and
+// after the renderer's starting settings change.
+TEST(Document, WindowsAtManyOffsetsEqualTheWholeDrawing) {
+  QLM_REQUIRE_FONTS();
+  const auto paragraphs = [](int from, int to) {
+    std::string text;
+    for (int i = from; i < to; ++i) {
+      // Headers and scopes that span paragraphs carry the walk's state
+      // from one top-level entry to the next.
+      if (i % 7 == 3)
+        text += "~{text <fs:pt=" + std::to_string(10 + i % 4) + ";spacing=" + std::to_string(i % 3) + ">}";
+      if (i % 10 == 0) text += "~<ct=dodgerblue;fs:px=18;b;u>";
+      text += "Line " + std::to_string(i) + " starts with words in the state the paragraphs before left. ~<b>Bold~> " +
+              "~<ct=red;cb=[255,255,0]>red~> ~<u>under ~<i>it~> ~<s>gone~>~> " +
+              "~<fs:px=22;cp=[0,0,255];cf=[0,128,0]>big~> ~<outln>out~> ~<href=\"u\">link~> plain~(p)";
+      if (i % 10 == 9) text += "~>";
+    }
+    return text;
+  };
+  const std::string text = "~{text <spacing=2>}" + paragraphs(0, 65);
+  const std::string more = paragraphs(65, 90);
+  Page lasting(200, 120);
+  ASSERT_TRUE(lasting.Format(text));
+  ASSERT_TRUE(lasting.doc.LayoutText(180));
+  struct View {
+    double dy;  // -1: the document's end
+    bool append;
+    uint32_t text_color;
+  };
+  // Offsets going down, up and down again, an append, and the renderer's
+  // starting text colour changed and back.
+  std::vector<View> views;
+  for (double dy = 0; dy > -5000; dy -= 173) views.push_back({dy, false, 0xFF000000u});
+  for (double dy = -4100; dy < 0; dy += 611) views.push_back({dy, false, 0xFF000000u});
+  for (const View v : {View{-2900, false, 0xFF000000u}, View{-1, false, 0xFF000000u}, View{-1, true, 0xFF000000u},
+                       View{-3300, false, 0xFF000000u}, View{-1, false, 0xFF336699u}, View{-2200, false, 0xFF336699u},
+                       View{-1, false, 0xFF000000u}, View{-1700, false, 0xFF000000u}})
+    views.push_back(v);
+  bool appended = false;
+  for (const View& v : views) {
+    if (v.append) {
+      ASSERT_TRUE(lasting.doc.AppendText(more));
+      appended = true;
+    }
+    const double dy = v.dy == -1 ? 100 - lasting.doc.GetHeight() : v.dy;
+    Page whole(200, 120);
+    ASSERT_TRUE(whole.Format(text));
+    ASSERT_TRUE(whole.doc.LayoutText(180));
+    if (appended) {
+      ASSERT_TRUE(whole.doc.AppendText(more));
+    }
+    whole.doc.mCullLines = false;
+    std::unique_ptr<cBitmap> pictures[2];
+    for (Page* p : {&whole, &lasting}) {
+      p->bitmap = richtest::white_bitmap(200, 120);
+      ASSERT_TRUE(p->Attach());
+      p->renderer->SetTextColorARGB(v.text_color);
+      ASSERT_TRUE(p->doc.RenderText(p->renderer.get(), 8, 5, dy, nullptr));
+      p->renderer->DetachSurface();
+      pictures[p == &lasting] = std::move(p->bitmap);
+    }
+    int differ = 0, inked = 0;
+    for (int y = 0; y < 120; ++y) {
+      const uint8_t* row = pictures[1]->Data() + int64_t(y) * pictures[1]->Stride();
+      differ += std::memcmp(pictures[0]->Data() + int64_t(y) * pictures[0]->Stride(), row, 200 * 4) != 0;
+      for (int x = 0; x < 200; ++x) inked += row[4 * x] != 255;
+    }
+    EXPECT_EQ(differ, 0) << dy << " " << appended;
+    EXPECT_GT(inked, 0) << "something is drawn " << dy;
   }
 }
 
