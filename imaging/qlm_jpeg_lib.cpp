@@ -5,6 +5,7 @@
 #include "qlm_jpeg_lib.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -102,11 +103,12 @@ void jpeg_emit_message(j_common_ptr cinfo, int level) {
     // "{" ["Warning:"] message "(MsgLevel:" level ")}" in one allocation.
     const std::string_view prefix = level < 0 ? "{Warning:" : "{";
     const size_t length = ::strnlen(message, sizeof message);
-    char tail[32];
-    const int tail_length = std::snprintf(tail, sizeof tail, "(MsgLevel:%d)}", level);
+    char digits[16];
+    const char* digits_end = std::to_chars(digits, digits + sizeof digits, level).ptr;
+    const std::string_view level_text(digits, size_t(digits_end - digits));
     std::string braced;
-    braced.reserve(prefix.size() + length + size_t(tail_length));
-    braced.append(prefix).append(message, length).append(tail, size_t(tail_length));
+    braced.reserve(prefix.size() + length + level_text.size() + 12);
+    braced.append(prefix).append(message, length).append("(MsgLevel:").append(level_text).append(")}");
     log_braced_row(cinfo, std::move(braced));
   } catch (...) {
     // Out of memory while formatting: the message is lost, the coding goes on.
