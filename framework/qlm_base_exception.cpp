@@ -17,6 +17,12 @@ int32_t cException::LastErrorCode() const {
   return mLog->Last()->code;
 }
 
+cExceptionLog* exception_log_ensure(cException* holder) noexcept {
+  if (holder == nullptr) return nullptr;
+  if (holder->mLog == nullptr) holder->mLog = new (std::nothrow) cExceptionLog();
+  return holder->mLog;
+}
+
 void exception_log_append(std::exception_ptr exception, cBase* object, std::source_location loc) noexcept {
   if (!exception || object == nullptr) return;
   try {

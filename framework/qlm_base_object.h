@@ -218,8 +218,14 @@ class cException : public cBase {
 
  private:
   friend void exception_log_append(std::exception_ptr, cBase*, std::source_location) noexcept;
+  friend cExceptionLog* exception_log_ensure(cException* holder) noexcept;
   cExceptionLog* mLog = nullptr;
 };
+
+// The holder's log, created when missing (as the first logged row creates
+// it), for code that appends rows itself; nil when it cannot be created.
+// Never raises.
+cExceptionLog* exception_log_ensure(cException* holder) noexcept;
 
 // Appends one row for the exception to the object's log: a cException gets
 // its log created when missing; a cExceptionLog receives the row itself; any

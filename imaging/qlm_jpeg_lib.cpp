@@ -5,6 +5,7 @@
 #include "qlm_jpeg_lib.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -26,25 +27,26 @@ const char* const kAddonMessages[] = {
 rJPEGError* error_record(j_common_ptr cinfo) { return reinterpret_cast<rJPEGError*>(cinfo->err); }
 
 // Appends one 299 row with the text in braces to the client object's log:
-// the row that a raised and caught errJPEGError gives. Once the log exists
-// the row is appended as it is, without throwing and rethrowing the
-// exception: a decode logs a few dozen trace messages, and the exception
-// machinery was most of the cost of opening a small picture.
-void log_row(j_common_ptr cinfo, std::string_view text) noexcept {
+// the row that a raised and caught errJPEGError gives. For a cException the
+// row is appended as it is, its log created first when missing, without
+// throwing and rethrowing the exception: a decode logs a few dozen trace
+// messages, and the exception machinery was most of the cost of opening a
+// small picture. The caller builds the braced text in one string, moved into
+// the row; it starts with '{' and ends with '}', so the trimming of a raised
+// error's text would leave it unchanged.
+void log_braced_row(j_common_ptr cinfo, std::string&& braced) noexcept {
   cBase* object = static_cast<cBase*>(cinfo->client_data);
   if (object == nullptr) return;
   try {
-    std::string braced;
-    braced.reserve(text.size() + 2);
-    braced.append("{").append(text).append("}");
     const rCodeAddress at = rCodeAddress::From(std::source_location::current());
     auto* holder = dynamic_cast<cException*>(object);
-    cExceptionLog* log = holder != nullptr ? holder->Log() : nullptr;
-    if (log == nullptr) {
+    if (holder == nullptr) {
       exception_log_append(
           std::make_exception_ptr(exError(errJPEGError, &jpeg_exception_string, braced, at)), object);
       return;
     }
+    cExceptionLog* log = exception_log_ensure(holder);
+    if (log == nullptr) return;
     rExceptionLog* row = log->Append(1);
     if (row == nullptr) return;
     row->code = errJPEGError;
@@ -52,7 +54,7 @@ void log_row(j_common_ptr cinfo, std::string_view text) noexcept {
     row->raise_address = at;
     row->logged_at = at;
     datetime_now(row->date, row->time);
-    row->message = string_trim(braced);
+    row->message = std::move(braced);
   } catch (...) {
   }
 }
@@ -98,10 +100,16 @@ void jpeg_emit_message(j_common_ptr cinfo, int level) {
   char message[JMSG_LENGTH_MAX];
   (*cinfo->err->format_message)(cinfo, message);
   try {
-    std::string text = level < 0 ? "Warning:" : "";
-    text += message;
-    text += "(MsgLevel:" + std::to_string(level) + ")";
-    log_row(cinfo, text);
+    // "{" ["Warning:"] message "(MsgLevel:" level ")}" in one allocation.
+    const std::string_view prefix = level < 0 ? "{Warning:" : "{";
+    const size_t length = ::strnlen(message, sizeof message);
+    char digits[16];
+    const char* digits_end = std::to_chars(digits, digits + sizeof digits, level).ptr;
+    const std::string_view level_text(digits, size_t(digits_end - digits));
+    std::string braced;
+    braced.reserve(prefix.size() + length + level_text.size() + 12);
+    braced.append(prefix).append(message, length).append("(MsgLevel:").append(level_text).append(")}");
+    log_braced_row(cinfo, std::move(braced));
   } catch (...) {
     // Out of memory while formatting: the message is lost, the coding goes on.
   }
@@ -111,7 +119,9 @@ void jpeg_log_dropped(j_common_ptr cinfo) {
   const rJPEGError* err = error_record(cinfo);
   if (err == nullptr || err->dropped <= 0) return;
   try {
-    log_row(cinfo, std::to_string(err->dropped) + " further messages dropped");
+    std::string braced = "{";
+    braced.append(std::to_string(err->dropped)).append(" further messages dropped}");
+    log_braced_row(cinfo, std::move(braced));
   } catch (...) {
   }
 }

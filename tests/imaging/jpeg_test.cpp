@@ -216,6 +216,19 @@ TEST_F(JPEG, OpenOutcomes) {
       EXPECT_TRUE(std::regex_search(image->LastErrorText(), std::regex(c.pattern))) << image->LastErrorText();
     }
     EXPECT_GE(count_rows(*image, c.pattern), 1) << image->LastErrorText();
+    // Every row, the first that creates the log included, is the row of a
+    // raised and caught library error.
+    ASSERT_NE(image->Log(), nullptr);
+    for (uint32_t i = 1; i <= image->Log()->Count(); ++i) {
+      const rExceptionLog* row = image->Log()->Get(i);
+      EXPECT_EQ(row->code, errJPEGError) << i;
+      EXPECT_EQ(row->function, &jpeg_exception_string) << i;
+      EXPECT_NE(row->raise_address.line, 0u) << i;
+      EXPECT_NE(row->logged_at.line, 0u) << i;
+      EXPECT_EQ(row->reserved, 0) << i;
+      EXPECT_FALSE(row->external) << i;
+      EXPECT_NE(row->date.year, 0) << i;
+    }
   }
 }
 
