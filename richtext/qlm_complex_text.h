@@ -124,11 +124,11 @@ class cComplexText : public cException {
   // Builds the tag table of a "~[tags]" structure up to its closing (the end
   // token) and appends it to the entries; the cursor is left on the end.
   void BuildTagTable(const rTCToken*& cursor, const rTCToken* end, cHyperLinks* links, cLayoutEntries* entries);
-  // A width specification: "auto", a text ending in digits and "%", or a
+  // A width text: "auto", a text ending in digits and "%", or a
   // number in pixels (unit suffix "pt", "mm" or "ch" for points,
   // millimetres or blank widths). False changes nothing.
   bool ParseTagWidth(const rTCProperty* entry, uint8_t& mode, double& value);
-  // A style specification: "auto", or prefix "{" counter "}" suffix with a
+  // A style text: "auto", or prefix "{" counter "}" suffix with a
   // counter of a number or a letter and an optional "+" or "-" step. False
   // changes nothing.
   bool ParseTagStyle(const rTCProperty* entry, uint8_t& style, int32_t& start, int32_t& step, std::string& prefix,
