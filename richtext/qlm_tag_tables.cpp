@@ -1,5 +1,5 @@
 // Tag tables: building rows from the tokens of a "~[tags]" structure, the
-// width and style specifications, layout, drawing and pagination.
+// width and style texts, layout, drawing and pagination.
 #include "qlm_tag_tables.h"
 
 #include <algorithm>

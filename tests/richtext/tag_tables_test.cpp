@@ -1,5 +1,5 @@
 // Tag tables: rows built from the mark-up, generated labels, width and style
-// specifications, column geometry and pagination.
+// texts, column geometry and pagination.
 #include <gtest/gtest.h>
 
 #include <set>
