@@ -2,6 +2,7 @@
 // animated (swung and turned), against the 25 ms tick.
 #include <benchmark/benchmark.h>
 
+#include "bench_headless.h"
 #include "form_install_anim.h"
 #include "kvn_commons.h"
 #include "qlm_renderer_ids.h"
@@ -10,16 +11,7 @@
 
 namespace {
 
-void start() {
-  static bool started = [] {
-    framework_start(0, nullptr);
-    qlm_renderer_start();
-    ui::Start(std::make_unique<ui::HeadlessBackend>());
-    controls_register_pictures();
-    return true;
-  }();
-  (void)started;
-}
+void start() { bench_start_headless(&controls_register_pictures); }
 
 void BM_AnimFrame(benchmark::State& state) {
   start();

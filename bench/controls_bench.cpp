@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "agreement_text.h"
+#include "bench_headless.h"
 #include "bench_ratio.h"
 #include "kvn_banner.h"
 #include "kvn_button.h"
@@ -30,15 +31,7 @@ namespace {
 constexpr int kW = 699;
 constexpr int kH = 476;
 
-void start() {
-  static bool started = [] {
-    framework_start(0, nullptr);
-    qlm_renderer_start();
-    ui::Start(std::make_unique<ui::HeadlessBackend>());
-    return true;
-  }();
-  (void)started;
-}
+void start() { bench_start_headless(); }
 
 class ClearScene : public TRenderingSceneDirect {
  public:

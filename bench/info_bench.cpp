@@ -6,6 +6,7 @@
 #include <string>
 
 #include "agreement_text.h"
+#include "bench_headless.h"
 #include "bench_ratio.h"
 #include "kvn_info.h"
 #include "qlm_renderer_ids.h"
@@ -17,15 +18,7 @@ namespace {
 constexpr int kW = 520;
 constexpr int kH = 273;
 
-void start() {
-  static bool started = [] {
-    framework_start(0, nullptr);
-    qlm_renderer_start();
-    ui::Start(std::make_unique<ui::HeadlessBackend>());
-    return true;
-  }();
-  (void)started;
-}
+void start() { bench_start_headless(); }
 
 struct Viewer {
   Viewer() : links(&text), control(nullptr) {

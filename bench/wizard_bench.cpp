@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "bench_headless.h"
 #include "form_install.h"
 #include "installs_container.h"
 #include "installs_settings.h"
@@ -26,15 +27,10 @@ extern "C" const uint64_t qlm_bench_install_data_size;
 namespace {
 
 void start() {
-  static bool started = [] {
-    framework_start(0, nullptr);
-    qlm_renderer_start();
-    ui::Start(std::make_unique<ui::HeadlessBackend>());
+  bench_start_headless([] {
     controls_register_pictures();
     resource_register(cnInstallDataName, qlm_bench_install_data, int32_t(qlm_bench_install_data_size));
-    return true;
-  }();
-  (void)started;
+  });
 }
 
 TFormInstall* open_window() {
