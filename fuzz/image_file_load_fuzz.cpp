@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fuzz_limits.h"
+#include "fuzz_renderer_start.h"
 #include "fuzz_temp_dir.h"
 #include "plat_path_map.h"
 #include "qlm_base_array.h"
@@ -23,16 +24,8 @@ namespace {
 std::string g_folder;  // the temporary folder in Windows form
 }  // namespace
 
-// fontconfig keeps the configuration FcInit loads for the life of the
-// process; the leak checker ignores it (as in the renderer tests).
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  fuzz_imaging_start(argc, argv);
-  qlm_renderer_start();
-  qlm_colors_start();
-  qlm_svg_start();
+  fuzz_drawing_start(argc, argv);
   if (!plat::from_posix(fuzz_temp_dir(), g_folder)) std::abort();
   return 0;
 }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "fuzz_limits.h"
+#include "fuzz_renderer_start.h"
 #include "qlm_colors.h"
 #include "qlm_base_flow.h"
 #include "qlm_font_engine.h"
@@ -743,16 +744,8 @@ void step(Scene& s, rFuzzBytes& in, bool ext) {
 
 }  // namespace
 
-// fontconfig keeps the configuration it loads for the life of the process
-// (the renderer's start reaches it); the leak checker ignores it.
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  fuzz_imaging_start(argc, argv);
-  qlm_renderer_start();
-  qlm_colors_start();
-  qlm_svg_start();
+  fuzz_drawing_start(argc, argv);
   return 0;
 }
 

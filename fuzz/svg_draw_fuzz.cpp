@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "fuzz_limits.h"
+#include "fuzz_renderer_start.h"
 #include "qlm_base_flow.h"
 #include "qlm_colors.h"
 #include "qlm_renderer_engine.h"
@@ -21,16 +22,8 @@ namespace {
 void blur_free_filter(cBitmap*, bool&, void*) {}
 }  // namespace
 
-// fontconfig keeps the configuration FcInit loads for the life of the
-// process; the leak checker ignores it (as in the renderer tests).
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  fuzz_imaging_start(argc, argv);
-  qlm_renderer_start();
-  qlm_colors_start();
-  qlm_svg_start();
+  fuzz_drawing_start(argc, argv);
   return 0;
 }
 
