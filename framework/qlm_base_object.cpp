@@ -298,8 +298,9 @@ int32_t exception_kept_code(std::exception_ptr e) {
 
 std::string exception_log_row_text(const rExceptionLog& row) {
   if (!row.message.empty()) return row.message;
-  if (row.function == nullptr) return {};
   try {
+    if (row.deferred.make != nullptr) return row.deferred.make(row.deferred);
+    if (row.function == nullptr) return {};
     auto answer = row.function(uint32_t(row.code));
     return answer ? answer->Message() : std::string();
   } catch (...) {

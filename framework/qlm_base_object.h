@@ -11,6 +11,7 @@
 // of a public method except where a method is documented to raise.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -136,6 +137,18 @@ std::string localization_translate(uint32_t domain, std::string_view default_tex
 // ---------------------------------------------------------------------------
 // One row of an exception log.
 
+// A row's text made only when it is read. A module that logs many rows that
+// are rarely read (the JPEG library's trace messages, a few dozen per
+// picture) stores what the text is made from instead of the text: `make`
+// turns the bytes into the text; it must not raise. The bytes are copied
+// with the row, so a copied log keeps its texts.
+constexpr size_t cnDeferredTextBytes = 88;
+struct rDeferredText {
+  using tMake = std::string (*)(const rDeferredText& deferred);
+  tMake make = nullptr;
+  alignas(8) unsigned char bytes[cnDeferredTextBytes] = {};
+};
+
 struct rExceptionLog {
   int32_t code = 0;
   tMessageFunction function = nullptr;
@@ -144,14 +157,17 @@ struct rExceptionLog {
   rDate date;
   rTime time;
   std::string message;
+  // Consulted when `message` is empty (see exception_log_row_text).
+  rDeferredText deferred;
   uint8_t reserved = 0;
   // For an exception that is not a framework exception: the exception
   // itself (only stored, never read by the system).
   std::exception_ptr external;
 };
 
-// The text of a logged row: its message when not empty, otherwise the
-// message its function gives for its code (empty when unknown).
+// The text of a logged row: its message when not empty, otherwise its
+// deferred text when it has one, otherwise the message its function gives
+// for its code (empty when unknown).
 std::string exception_log_row_text(const rExceptionLog& row);
 
 // ---------------------------------------------------------------------------

@@ -8,7 +8,9 @@
 #include <charconv>
 #include <cstring>
 #include <exception>
+#include <source_location>
 #include <string>
+#include <type_traits>
 
 #include "qlm_base_array.h"
 #include "qlm_base_flow.h"
@@ -26,36 +28,136 @@ const char* const kAddonMessages[] = {
 
 rJPEGError* error_record(j_common_ptr cinfo) { return reinterpret_cast<rJPEGError*>(cinfo->err); }
 
-// Appends one 299 row with the text in braces to the client object's log:
-// the row that a raised and caught errJPEGError gives. For a cException the
-// row is appended as it is, its log created first when missing, without
-// throwing and rethrowing the exception: a decode logs a few dozen trace
-// messages, and the exception machinery was most of the cost of opening a
-// small picture. The caller builds the braced text in one string, moved into
-// the row; it starts with '{' and ends with '}', so the trimming of a raised
-// error's text would leave it unchanged.
+// The message tables and formatter every coder's error manager has: the
+// library's standard ones with the add-on table. Filled once; the tables
+// are static, so a row can be formatted with them long after its coder.
+void set_message_tables(jpeg_error_mgr& err) {
+  jpeg_std_error(&err);
+  err.addon_message_table = kAddonMessages;
+  err.first_addon_message = cnJPEGMsgNotGrayOrRGB;
+  err.last_addon_message = cnJPEGMsgTooManyScans;
+}
+
+const jpeg_error_mgr& message_tables() {
+  static const jpeg_error_mgr tables = [] {
+    jpeg_error_mgr err;
+    std::memset(&err, 0, sizeof err);
+    set_message_tables(err);
+    return err;
+  }();
+  return tables;
+}
+
+// True when the error manager formats its messages exactly as
+// message_tables() does, so a message can be formatted later from its code
+// and parameters alone.
+bool formats_as_the_tables(const jpeg_error_mgr& err) {
+  const jpeg_error_mgr& t = message_tables();
+  return err.format_message == t.format_message && err.jpeg_message_table == t.jpeg_message_table &&
+         err.last_jpeg_message == t.last_jpeg_message && err.addon_message_table == t.addon_message_table &&
+         err.first_addon_message == t.first_addon_message && err.last_addon_message == t.last_addon_message;
+}
+
+// "{" ["Warning:"] message "(MsgLevel:" level ")}" in one allocation.
+std::string braced_message(const char* message, int level) {
+  const std::string_view prefix = level < 0 ? "{Warning:" : "{";
+  const size_t length = ::strnlen(message, JMSG_LENGTH_MAX);
+  char digits[16];
+  const char* digits_end = std::to_chars(digits, digits + sizeof digits, level).ptr;
+  const std::string_view level_text(digits, size_t(digits_end - digits));
+  std::string braced;
+  braced.reserve(prefix.size() + length + level_text.size() + 12);
+  braced.append(prefix).append(message, length).append("(MsgLevel:").append(level_text).append(")}");
+  return braced;
+}
+
+// What a message row's text is made from when it is read: the library's
+// message code and parameters as they were when the message was emitted.
+struct rJPEGMessage {
+  int32_t code;
+  int32_t level;
+  decltype(jpeg_error_mgr::msg_parm) parm;
+};
+static_assert(sizeof(rJPEGMessage) <= cnDeferredTextBytes);
+static_assert(std::is_trivially_copyable_v<rJPEGMessage>);
+
+// The row's text, formatted by the library's own format_message over the
+// stored code and parameters: the text the message had when it was emitted.
+std::string message_row_text(const rDeferredText& deferred) {
+  rJPEGMessage m;
+  std::memcpy(&m, deferred.bytes, sizeof m);
+  jpeg_error_mgr err = message_tables();
+  err.msg_code = m.code;
+  err.msg_parm = m.parm;
+  jpeg_common_struct common;
+  std::memset(&common, 0, sizeof common);
+  common.err = &err;
+  char message[JMSG_LENGTH_MAX];
+  (*err.format_message)(&common, message);
+  return braced_message(message, m.level);
+}
+
+// Appends one 299 row to the client object's log, a cException, its log
+// created when missing: the row that a raised and caught errJPEGError gives,
+// its text still to be set. Rows are appended as they are, without throwing
+// and rethrowing the exception: a decode logs a few dozen trace messages,
+// and the exception machinery was most of the cost of opening a small
+// picture. Nil when the object holds no log (or it cannot be made).
+rExceptionLog* append_row(cException* holder) {
+  const rCodeAddress at = rCodeAddress::From(std::source_location::current());
+  cExceptionLog* log = exception_log_ensure(holder);
+  if (log == nullptr) return nullptr;
+  rExceptionLog* row = log->Append(1);
+  if (row == nullptr) return nullptr;
+  row->code = errJPEGError;
+  row->function = &jpeg_exception_string;
+  row->raise_address = at;
+  row->logged_at = at;
+  datetime_now(row->date, row->time);
+  return row;
+}
+
+// Appends one 299 row with the text in braces to the client object's log.
+// The text starts with '{' and ends with '}', so the trimming of a raised
+// error's text would leave it unchanged. Objects that are not a cException
+// get it through the exception logging.
 void log_braced_row(j_common_ptr cinfo, std::string&& braced) noexcept {
   cBase* object = static_cast<cBase*>(cinfo->client_data);
   if (object == nullptr) return;
   try {
-    const rCodeAddress at = rCodeAddress::From(std::source_location::current());
-    auto* holder = dynamic_cast<cException*>(object);
-    if (holder == nullptr) {
-      exception_log_append(
-          std::make_exception_ptr(exError(errJPEGError, &jpeg_exception_string, braced, at)), object);
+    if (auto* holder = dynamic_cast<cException*>(object); holder != nullptr) {
+      if (rExceptionLog* row = append_row(holder); row != nullptr) row->message = std::move(braced);
       return;
     }
-    cExceptionLog* log = exception_log_ensure(holder);
-    if (log == nullptr) return;
-    rExceptionLog* row = log->Append(1);
-    if (row == nullptr) return;
-    row->code = errJPEGError;
-    row->function = &jpeg_exception_string;
-    row->raise_address = at;
-    row->logged_at = at;
-    datetime_now(row->date, row->time);
-    row->message = std::move(braced);
+    exception_log_append(std::make_exception_ptr(exError(errJPEGError, &jpeg_exception_string, braced,
+                                                         rCodeAddress::From(std::source_location::current()))),
+                         object);
   } catch (...) {
+  }
+}
+
+// Logs the message the error manager holds at the level. In a cException's
+// log the row keeps the code and parameters and its text is made when read
+// (most rows never are); otherwise the text is formatted now.
+void log_message_row(j_common_ptr cinfo, int level) noexcept {
+  try {
+    auto* holder = dynamic_cast<cException*>(static_cast<cBase*>(cinfo->client_data));
+    if (holder != nullptr && formats_as_the_tables(*cinfo->err)) {
+      rExceptionLog* row = append_row(holder);
+      if (row == nullptr) return;
+      rJPEGMessage m;
+      m.code = cinfo->err->msg_code;
+      m.level = level;
+      m.parm = cinfo->err->msg_parm;
+      std::memcpy(row->deferred.bytes, &m, sizeof m);
+      row->deferred.make = &message_row_text;
+      return;
+    }
+    char message[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, message);
+    log_braced_row(cinfo, braced_message(message, level));
+  } catch (...) {
+    // Out of memory while logging: the message is lost, the coding goes on.
   }
 }
 
@@ -66,12 +168,9 @@ void log_braced_row(j_common_ptr cinfo, std::string&& braced) noexcept {
 
 jpeg_error_mgr* jpeg_error_init(rJPEGError& err) {
   std::memset(&err, 0, sizeof err);
-  jpeg_std_error(&err.pub);
+  set_message_tables(err.pub);
   err.pub.error_exit = &jpeg_error_exit;
   err.pub.emit_message = &jpeg_emit_message;
-  err.pub.addon_message_table = kAddonMessages;
-  err.pub.first_addon_message = cnJPEGMsgNotGrayOrRGB;
-  err.pub.last_addon_message = cnJPEGMsgTooManyScans;
   return &err.pub;
 }
 
@@ -97,22 +196,7 @@ void jpeg_emit_message(j_common_ptr cinfo, int level) {
     return;
   }
   ++logged;
-  char message[JMSG_LENGTH_MAX];
-  (*cinfo->err->format_message)(cinfo, message);
-  try {
-    // "{" ["Warning:"] message "(MsgLevel:" level ")}" in one allocation.
-    const std::string_view prefix = level < 0 ? "{Warning:" : "{";
-    const size_t length = ::strnlen(message, sizeof message);
-    char digits[16];
-    const char* digits_end = std::to_chars(digits, digits + sizeof digits, level).ptr;
-    const std::string_view level_text(digits, size_t(digits_end - digits));
-    std::string braced;
-    braced.reserve(prefix.size() + length + level_text.size() + 12);
-    braced.append(prefix).append(message, length).append("(MsgLevel:").append(level_text).append(")}");
-    log_braced_row(cinfo, std::move(braced));
-  } catch (...) {
-    // Out of memory while formatting: the message is lost, the coding goes on.
-  }
+  log_message_row(cinfo, level);
 }
 
 void jpeg_log_dropped(j_common_ptr cinfo) {

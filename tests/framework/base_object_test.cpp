@@ -417,8 +417,29 @@ TEST(Errors, MessageFunctionsForKnownAndUnknownCodes) {
   EXPECT_EQ(exception_log_row_text(row), "Own message.");
   row.code = 1;
   EXPECT_EQ(exception_log_row_text(row), "");
+  // A deferred text is made when read and comes before the function's
+  // message; a maker that raises gives an empty text; a message wins.
+  row.code = 299;
+  row.deferred.make = [](const rDeferredText& d) { return std::string("made ") + char(d.bytes[0]); };
+  row.deferred.bytes[0] = 'x';
+  EXPECT_EQ(exception_log_row_text(row), "made x");
+  rExceptionLog raising = row;
+  raising.deferred.make = [](const rDeferredText&) -> std::string { throw std::bad_alloc(); };
+  EXPECT_EQ(exception_log_row_text(raising), "");
   row.message = "kept";
   EXPECT_EQ(exception_log_row_text(row), "kept");
+
+  // A copied log keeps the deferred texts.
+  cExceptionLog log;
+  rExceptionLog* entry = log.Append(1);
+  ASSERT_NE(entry, nullptr);
+  *entry = row;
+  entry->message.clear();
+  std::unique_ptr<cExceptionLog> copy(static_cast<cExceptionLog*>(log.Clone()));
+  ASSERT_NE(copy, nullptr);
+  ASSERT_EQ(copy->Count(), 1u);
+  log.Clear();
+  EXPECT_EQ(exception_log_row_text(*copy->Get(1)), "made x");
 }
 
 TEST(Errors, TranslationFallsBackToTheDefault) {

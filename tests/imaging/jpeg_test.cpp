@@ -121,7 +121,7 @@ size_t find_marker(const Bytes& b, uint8_t code, int n = 1, size_t from = 0) {
 std::vector<std::string> log_texts(const cException& o) {
   std::vector<std::string> out;
   if (o.Log() == nullptr) return out;
-  for (uint32_t i = 1; i <= o.Log()->Count(); ++i) out.push_back(o.Log()->Get(i)->message);
+  for (uint32_t i = 1; i <= o.Log()->Count(); ++i) out.push_back(exception_log_row_text(*o.Log()->Get(i)));
   return out;
 }
 int count_rows(const cException& o, const std::string& pattern) {
@@ -315,7 +315,7 @@ TEST_F(JPEG, AViewFlowIsReadInPlaceWithTheMemoryFlowsOutcome) {
     EXPECT_EQ(in_place.LastErrorCode(), pieces->LastErrorCode());
     const uint32_t rows = pieces->Log() != nullptr ? pieces->Log()->Count() : 0;
     ASSERT_EQ(in_place.Log() != nullptr ? in_place.Log()->Count() : 0, rows);
-    for (uint32_t i = 1; i <= rows; ++i) EXPECT_EQ(in_place.Log()->Get(i)->message, pieces->Log()->Get(i)->message);
+    EXPECT_EQ(log_texts(in_place), log_texts(*pieces));
     if (!ok) continue;
     EXPECT_TRUE(testenv::bitmaps_equal(*in_place.Bitmap(0), *pieces->Bitmap(0)));
     EXPECT_EQ(in_place.Bitmap(0)->Palette() != nullptr, pieces->Bitmap(0)->Palette() != nullptr);
@@ -428,6 +428,67 @@ TEST_F(JPEG, ThousandsOfMarkersLeaveABoundedLog) {
     EXPECT_TRUE(row.raise_address.IsSet() && row.logged_at.IsSet());
     EXPECT_GT(row.date.year, 2000);
   }
+}
+
+// Message rows keep the library's message code and parameters and are
+// formatted when read: each text is the one the library's format_message
+// gave when the message was emitted (integer and string parameters, a
+// warning, an add-on code, an unknown code), also once the coder and its
+// error manager are gone and in a copy of the log.
+TEST_F(JPEG, MessageRowsReadAsTheLibraryFormattedThem) {
+  struct Case {
+    int code;
+    int level;
+    std::vector<int> ints;  // integer parameters, or
+    const char* text;       // the string parameter
+  };
+  const Case cases[] = {
+      {JTRC_SOF, 1, {0xC2, 4000, 3000, 3}, nullptr},
+      {JTRC_TFILE_OPEN, 3, {}, "/tmp/scratch file 1"},
+      {JTRC_TFILE_OPEN, 3, {}, ""},
+      {JWRN_EXTRANEOUS_DATA, -1, {17, 0xD9}, nullptr},
+      {JWRN_JPEG_EOF, -1, {}, nullptr},
+      {JTRC_EOI, 1, {}, nullptr},
+      {cnJPEGMsgTooManyScans, 0, {cnJPEGMaxScans}, nullptr},
+      {5000, 2, {}, nullptr},  // past every table: "Bogus message code 5000"
+  };
+  cException holder;
+  std::vector<std::string> expected;
+  {
+    rJPEGDecodeState state;
+    j_common_ptr cinfo = jpeg_common(&state.d);
+    jpeg_call(cinfo, [&] { jpeg_create_decompress(&state.d); });
+    state.d.client_data = static_cast<cBase*>(&holder);
+    for (const Case& c : cases) {
+      jpeg_error_mgr* err = cinfo->err;
+      std::memset(&err->msg_parm, 0x5A, sizeof err->msg_parm);
+      err->msg_code = c.code;
+      if (c.text != nullptr) {
+        std::memcpy(err->msg_parm.s, c.text, std::strlen(c.text) + 1);
+      } else {
+        for (size_t i = 0; i < c.ints.size(); ++i) err->msg_parm.i[i] = c.ints[i];
+      }
+      // The text as the library formats it now.
+      char message[JMSG_LENGTH_MAX];
+      (*err->format_message)(cinfo, message);
+      expected.push_back(std::string(c.level < 0 ? "{Warning:" : "{") + message + "(MsgLevel:" +
+                         std::to_string(c.level) + ")}");
+      (*err->emit_message)(cinfo, c.level);
+    }
+    // The error manager's parameters change after the message was emitted.
+    std::memset(&cinfo->err->msg_parm, 0x33, sizeof cinfo->err->msg_parm);
+    cinfo->err->msg_code = JTRC_EOI;
+  }
+  EXPECT_EQ(expected[1], "{Opened temporary file /tmp/scratch file 1(MsgLevel:3)}");
+  EXPECT_EQ(expected[3], "{Warning:Corrupt JPEG data: 17 extraneous bytes before marker 0xd9(MsgLevel:-1)}");
+  EXPECT_EQ(expected[6], "{JPEG image has more than 500 scans(MsgLevel:0)}");
+  EXPECT_EQ(log_texts(holder), expected);
+  ASSERT_NE(holder.Log(), nullptr);
+  std::unique_ptr<cExceptionLog> copy(static_cast<cExceptionLog*>(holder.Log()->Clone()));
+  ASSERT_NE(copy, nullptr);
+  ASSERT_EQ(copy->Count(), uint32_t(std::size(cases)));
+  for (uint32_t i = 1; i <= copy->Count(); ++i) EXPECT_EQ(exception_log_row_text(*copy->Get(i)), expected[i - 1]);
+  EXPECT_EQ(holder.LastErrorText(), expected.back());
 }
 
 // A restart marker on every block row logs a trace row each; cut short, the
