@@ -242,7 +242,10 @@ void jpeg_progress_monitor(j_common_ptr cinfo) {
     if (d->input_scan_number > cnJPEGMaxScans) ERREXIT1(cinfo, cnJPEGMsgTooManyScans, cnJPEGMaxScans);
   }
   auto* p = reinterpret_cast<rJPEGProgress*>(cinfo->progress);
-  if (p->callback == nullptr || cinfo->client_data == nullptr) return;
+  // Once the callback answered "stop" it is not asked again: its next answer
+  // would take the stop back before the check between rows sees it (a
+  // progressive decode reports many times inside jpeg_start_decompress).
+  if (p->callback == nullptr || cinfo->client_data == nullptr || !p->go_on) return;
   const int32_t total = p->pub.total_passes + p->extra_total;
   if (total <= 0 || p->pub.pass_limit <= 0) return;
   const int32_t in_pass = int32_t(p->pub.pass_counter * 100);

@@ -570,6 +570,15 @@ TEST_F(JPEG, ProgressReportsAndStops) {
     EXPECT_EQ(recorder.reports.size(), 3u);
   }
   {
+    // A progressive stream reports its input passes inside one library call;
+    // a stop answered there is kept until the check before the first row.
+    testenv::ProgressRecorder recorder(2);
+    auto image = open_bytes(raw_encode(40, 50, JCS_RGB, 3, true), &testenv::ProgressRecorder::Callback);
+    EXPECT_EQ(image->LastErrorCode(), errProgressBreak);
+    EXPECT_EQ(image->LastErrorText(), "{cImageJPEG.Open}");
+    EXPECT_EQ(recorder.reports.size(), 2u);
+  }
+  {
     testenv::ProgressRecorder recorder(2);
     cBitmapImage from(make_bitmap(40, 50, cnBitmapNative, photo_argb));
     cImageJPEG codec(cnJPEGDctIntSlow, 85, &testenv::ProgressRecorder::Callback);
