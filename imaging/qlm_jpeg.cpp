@@ -77,7 +77,7 @@ bool cImageJPEG::Open(cFlow* flow) {
     AdoptCommonBitmap(bitmap.release());
 
     rJPEGWriter* writer = &state->writer;
-    jpeg_call(jpeg_common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true); });
+    jpeg_call(jpeg_common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true, true); });
     if (int64_t(d->output_width) != target->Width() || int64_t(d->output_height) > target->Height())
       raise_condition_error(errInvariant, "{output size}");
     if (d->output_components == 1) {
@@ -93,25 +93,36 @@ bool cImageJPEG::Open(cFlow* flow) {
     }
 
     jpeg_call(jpeg_common(d), [d] { jpeg_start_decompress(d); });
-    while (d->output_scanline < d->output_height) {
-      if (progress != nullptr && !jpeg_progress_go_on(jpeg_common(d))) {
-        jpeg_abort(jpeg_common(d));
-        raise_base_error(errProgressBreak, "{cImageJPEG.Open}");
+    try {
+      while (d->output_scanline < d->output_height) {
+        if (progress != nullptr && !jpeg_progress_go_on(jpeg_common(d))) {
+          jpeg_abort(jpeg_common(d));
+          raise_base_error(errProgressBreak, "{cImageJPEG.Open}");
+        }
+        JDIMENSION rows = 0;
+        jpeg_call(jpeg_common(d), [d, writer, &rows] {
+          JSAMPROW row = jpeg_writer_row(*writer);
+          rows = jpeg_read_scanlines(d, &row, 1);
+          if (rows == 1) jpeg_put_rows(*writer);
+        });
+        // The flow source never suspends, so every call gives a row.
+        if (rows != 1) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
       }
-      JDIMENSION rows = 0;
-      jpeg_call(jpeg_common(d), [d, writer, &rows] {
-        JSAMPROW row = jpeg_writer_row(*writer);
-        rows = jpeg_read_scanlines(d, &row, 1);
-        if (rows == 1) jpeg_put_rows(*writer);
-      });
-      // The flow source never suspends, so every call gives a row.
-      if (rows != 1) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
-    }
 
-    std::unique_ptr<cPalette> palette;
-    if (state->index != nullptr) palette = jpeg_grey_palette(nullptr);
-    jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
-    if (palette != nullptr) jpeg_expand_grey(target, state->index, writer->padded, std::move(palette));
+      std::unique_ptr<cPalette> palette;
+      if (state->index != nullptr || writer->grey_expanded) palette = jpeg_grey_palette(nullptr);
+      jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
+      if (state->index != nullptr)
+        jpeg_expand_grey(target, state->index, writer->padded, std::move(palette));
+      else if (palette != nullptr)
+        target->SetPalette(std::move(palette));
+    } catch (...) {
+      // A grey picture shows nothing of a failed decode, as when it was
+      // decoded into index rows and expanded only at the end: the bitmap
+      // keeps its background.
+      if (writer->grey_expanded) jpeg_writer_unwrite(*writer);
+      throw;
+    }
     jpeg_progress_finish(jpeg_common(d));
     return true;
   });

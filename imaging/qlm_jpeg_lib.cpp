@@ -457,7 +457,8 @@ void jpeg_flow_dest(j_compress_ptr cinfo, cFlow* flow) {
 // ---------------------------------------------------------------------------
 // Row writer.
 
-void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& w, cBitmap* bitmap, bool allow_direct) {
+void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& w, cBitmap* bitmap, bool allow_direct,
+                        bool grey_into_bitmap) {
   w = rJPEGWriter{};
   w.bitmap = bitmap;
   w.order = *bitmap->Order();
@@ -465,6 +466,16 @@ void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& w, cBitmap* bitmap,
   w.width = bitmap->Width();
   switch (cinfo->out_color_space) {
     case JCS_GRAYSCALE:
+      // The library repeats each grey sample into red, green and blue in
+      // the bitmap's byte order: the bytes that expanding the index rows
+      // through the identity grey palette gives, without the index rows.
+      if (allow_direct && grey_into_bitmap &&
+          (bitmap->PixelFormat() == px24BGR || bitmap->PixelFormat() == px24RGB)) {
+        cinfo->out_color_space = bitmap->PixelFormat() == px24BGR ? JCS_EXT_BGR : JCS_EXT_RGB;
+        w.direct = true;
+        w.grey_expanded = true;
+        break;
+      }
       w.one_byte = true;
       w.direct = allow_direct;
       break;
@@ -499,6 +510,13 @@ void jpeg_writer_target(rJPEGWriter& w, uint8_t* target, int64_t step, int64_t r
   w.step = step;
   w.row_bytes = row_bytes;
   w.padding = step > row_bytes ? step - row_bytes : 0;
+}
+
+void jpeg_writer_unwrite(const rJPEGWriter& w) {
+  const int64_t written = w.step > 0 ? (w.target - w.bitmap->Data()) / w.step : 0;
+  if (written <= 0) return;
+  const rRect rows = rRect::Construct(0, 0, w.bitmap->Width(), int32_t(written));
+  w.bitmap->Clear(rgb_none, cnOpacityAlpha, &rows, cnBitmapNoCount);
 }
 
 JSAMPROW jpeg_writer_row(const rJPEGWriter& w) { return w.direct ? w.target : w.buffer[0]; }

@@ -138,6 +138,7 @@ struct rJPEGWriter {
   int64_t padding;   // bytes set to 0 after a row's pixels
   bool one_byte;     // grey: one byte per pixel, copied unchanged
   bool direct;       // the library writes the target row itself
+  bool grey_expanded; // grey written by the library as 24-bit pixels
   JSAMPARRAY buffer; // one row of samples for the per-pixel copy
   rChannelOrder order;
   int32_t bytes_per_pixel;
@@ -148,11 +149,17 @@ struct rJPEGWriter {
 // takes the error exit with "BMP output must be grayscale or RGB"), computes
 // the output dimensions and the row widths, and targets the bitmap's first
 // row. With allow_direct, a 24-bit bitmap is decoded straight into its rows
-// in its channel order. Runs inside jpeg_call.
-void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& writer, cBitmap* bitmap, bool allow_direct);
+// in its channel order; grey too with grey_into_bitmap (grey_expanded is
+// then set: the pixels are those of the identity grey palette, which the
+// caller attaches). Runs inside jpeg_call.
+void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& writer, cBitmap* bitmap, bool allow_direct,
+                        bool grey_into_bitmap = false);
 // Moves the target to another buffer (the grey index buffer): rows `step`
 // bytes apart holding `row_bytes` bytes of pixels each.
 void jpeg_writer_target(rJPEGWriter& writer, uint8_t* target, int64_t step, int64_t row_bytes);
+// Gives the bitmap rows written so far (the writer targeting the bitmap)
+// their background again.
+void jpeg_writer_unwrite(const rJPEGWriter& writer);
 // Where the library writes the next scanline.
 JSAMPROW jpeg_writer_row(const rJPEGWriter& writer);
 // Stores the scanline at the target (per-pixel copy unless direct), zeroes

@@ -344,6 +344,81 @@ TEST_F(JPEG, GreyGoesThroughTheGreyPalette) {
   }
 }
 
+// Grey is decoded by the library straight into the 24-bit bitmap. The
+// bytes (row padding included) and the palette are those of decoding into
+// index rows and expanding them through the grey palette (the way JNG
+// still goes), for odd widths, one pixel and a progressive stream.
+TEST_F(JPEG, GreyStraightIntoTheBitmapEqualsTheExpandedIndexRows) {
+  struct Case {
+    int w, h;
+    bool progressive;
+  };
+  for (const Case& c : {Case{37, 21, false}, Case{1, 1, false}, Case{101, 3, false}, Case{64, 48, true}}) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
+    const Bytes bytes = raw_encode(c.w, c.h, JCS_GRAYSCALE, 1, c.progressive);
+    auto image = open_bytes(bytes);
+    ASSERT_TRUE(image->IsOpened()) << image->LastErrorText();
+
+    auto expanded = std::make_unique<cBitmap>(c.w, c.h, cnBitmapNative);
+    ASSERT_TRUE(expanded->Create());
+    auto flow = read_flow(bytes);
+    rJPEGDecodeState state;
+    jpeg_decompress_struct* d = &state.d;
+    rJPEGWriter& writer = state.writer;
+    cBitmap* t = expanded.get();
+    cFlow* f = flow.get();
+    jpeg_call(jpeg_common(d), [&] {
+      jpeg_create_decompress(d);
+      jpeg_flow_source(d, f);
+      jpeg_read_header(d, TRUE);
+      jpeg_bitmap_writer(d, writer, t, true);
+    });
+    ASSERT_TRUE(writer.one_byte);
+    void* block = nullptr;
+    ASSERT_TRUE(mem_alloc(block, writer.padded * c.h));
+    state.index = static_cast<uint8_t*>(block);
+    jpeg_writer_target(writer, state.index, writer.padded, writer.unpadded);
+    jpeg_call(jpeg_common(d), [&] {
+      jpeg_start_decompress(d);
+      while (d->output_scanline < d->output_height) {
+        JSAMPROW row = jpeg_writer_row(writer);
+        jpeg_read_scanlines(d, &row, 1);
+        jpeg_put_rows(writer);
+      }
+      jpeg_finish_decompress(d);
+    });
+    jpeg_expand_grey(t, state.index, writer.padded, jpeg_grey_palette(nullptr));
+
+    const cBitmap* b = image->Bitmap(0);
+    EXPECT_EQ(testenv::BitmapState::Of(*b).bytes, testenv::BitmapState::Of(*expanded).bytes);
+    ASSERT_NE(b->Palette(), nullptr);
+    ASSERT_EQ(b->Palette()->Count(), expanded->Palette()->Count());
+    EXPECT_EQ(std::memcmp(b->Palette()->Entries(), expanded->Palette()->Entries(), size_t(4 * b->Palette()->Count())), 0);
+  }
+}
+
+// A grey decode stopped part-way shows nothing of the rows decoded so far:
+// the bitmap made from the header keeps its background (black) and has no
+// palette, as when grey went through index rows expanded at the end. Light
+// grey pictures, so a decoded row would show.
+TEST_F(JPEG, AStoppedGreyDecodeLeavesTheBackground) {
+  const auto light = [](int x, int y, int) { return uint8_t(180 + (x + y) % 50); };
+  for (bool progressive : {false, true}) {
+    const Bytes bytes = raw_encode(40, 50, JCS_GRAYSCALE, 1, progressive, 90, light);
+    for (int32_t stop_at : {2, 20, 45}) {
+      SCOPED_TRACE(std::string(progressive ? "progressive" : "baseline") + ", stop at " + std::to_string(stop_at));
+      testenv::ProgressRecorder recorder(stop_at);
+      auto image = open_bytes(bytes, &testenv::ProgressRecorder::Callback);
+      EXPECT_EQ(image->LastErrorCode(), errProgressBreak) << image->LastErrorText();
+      const cBitmap* b = image->Bitmap(0);
+      ASSERT_NE(b, nullptr);
+      EXPECT_TRUE(testenv::bitmap_matches(*b, [](int32_t, int32_t) { return color_rgba(0, 0, 0, 255); }));
+      EXPECT_EQ(b->Palette(), nullptr);
+      EXPECT_EQ(b->ChangeCount(), 0);
+    }
+  }
+}
+
 TEST_F(JPEG, OpenRefusals) {
   const Bytes bytes = raw_encode(8, 8, JCS_RGB, 3, false);
   auto image = open_bytes(bytes);
