@@ -15,17 +15,29 @@ int64_t clock_frequency() { return 1000000000; }
 LocalTime clock_local_now() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  time_t secs = ts.tv_sec;
-  tm parts{};
-  localtime_r(&secs, &parts);
-  LocalTime t;
-  t.year = parts.tm_year + 1900;
-  t.month = parts.tm_mon + 1;
-  t.day = parts.tm_mday;
-  t.weekday = parts.tm_wday;
-  t.hour = parts.tm_hour;
-  t.minute = parts.tm_min;
-  t.second = parts.tm_sec > 59 ? 59 : parts.tm_sec;  // a leap second reads as :59
+  // The fields of the current whole second, per thread: localtime_r takes the
+  // time-zone lock and works through the zone's rules on every call, and log
+  // rows ask many times a second (a JPEG decode logs a few dozen). Zone
+  // offsets change only at whole seconds; a zone re-read by tzset shows from
+  // the next second on.
+  thread_local bool cached = false;
+  thread_local time_t cached_second = 0;
+  thread_local LocalTime fields;
+  if (!cached || ts.tv_sec != cached_second) {
+    time_t secs = ts.tv_sec;
+    tm parts{};
+    localtime_r(&secs, &parts);
+    fields.year = parts.tm_year + 1900;
+    fields.month = parts.tm_mon + 1;
+    fields.day = parts.tm_mday;
+    fields.weekday = parts.tm_wday;
+    fields.hour = parts.tm_hour;
+    fields.minute = parts.tm_min;
+    fields.second = parts.tm_sec > 59 ? 59 : parts.tm_sec;  // a leap second reads as :59
+    cached_second = ts.tv_sec;
+    cached = true;
+  }
+  LocalTime t = fields;
   t.millisecond = int(ts.tv_nsec / 1000000);
   return t;
 }
