@@ -140,24 +140,31 @@ void cBitmap::TakePixels(cBitmap& other) {
 }
 
 bool cBitmap::Create(int32_t width, int32_t height) {
-  return log_and_fail(this, false, [&] {
-    if (mData != nullptr) raise_condition_error(errInvariant, "{IsOpened}");
-    const int32_t w = width != 0 ? std::max(width, 1) : mWidth;
-    const int32_t h = height != 0 ? std::max(height, 1) : mHeight;
-    const uint8_t code = mPixel.pixel_format != 0 ? mPixel.pixel_format : platform_pixel_format();
-    rLayout layout;
-    tPixelBlock block = allocate_pixels(pixel_geometry(code), w, h, layout);
-    mWidth = w;
-    mHeight = h;
-    SetFormatCode(code);
-    mData = block.release();
-    mPalette.reset();
-    Fill(mBackground, cnOpacityAlpha, 0, 0, mWidth, mHeight);
-    mChangeCount = 0;
-    mResizeCount = 0;
-    mPixelsSerial = next_pixels_serial();
-    return true;
-  });
+  return log_and_fail(this, false, [&] { return CreatePixels(width, height, true); });
+}
+
+bool cBitmap::CreateUnfilled(int32_t width, int32_t height) {
+  return log_and_fail(this, false, [&] { return CreatePixels(width, height, false); });
+}
+
+// Create's body; raises on failure.
+bool cBitmap::CreatePixels(int32_t width, int32_t height, bool fill) {
+  if (mData != nullptr) raise_condition_error(errInvariant, "{IsOpened}");
+  const int32_t w = width != 0 ? std::max(width, 1) : mWidth;
+  const int32_t h = height != 0 ? std::max(height, 1) : mHeight;
+  const uint8_t code = mPixel.pixel_format != 0 ? mPixel.pixel_format : platform_pixel_format();
+  rLayout layout;
+  tPixelBlock block = allocate_pixels(pixel_geometry(code), w, h, layout);
+  mWidth = w;
+  mHeight = h;
+  SetFormatCode(code);
+  mData = block.release();
+  mPalette.reset();
+  if (fill) Fill(mBackground, cnOpacityAlpha, 0, 0, mWidth, mHeight);
+  mChangeCount = 0;
+  mResizeCount = 0;
+  mPixelsSerial = next_pixels_serial();
+  return true;
 }
 
 bool cBitmap::Close() {

@@ -143,6 +143,13 @@ class cBitmap : public cException {
   // Allocates the pixel memory and fills it with the background colour. A
   // non-zero width or height replaces the member (values below 1 become 1).
   virtual bool Create(int32_t width = 0, int32_t height = 0);
+  // Create without the background fill, for a decoder that writes the rows
+  // itself: the pixel memory is allocated (row padding zeroed) and its rows
+  // hold whatever the memory held until the caller writes them or Clears
+  // them with the background (rgb_none, cnOpacityAlpha, cnBitmapNoCount give
+  // exactly what Create's fill gives). Every row must be one or the other
+  // before anyone else sees the bitmap.
+  bool CreateUnfilled(int32_t width = 0, int32_t height = 0);
   virtual bool Close();
   virtual bool IsOpened() const { return mData != nullptr; }
   // Number of distinct red-green-blue triples; -1 on failure.
@@ -227,6 +234,7 @@ class cBitmap : public cException {
   enum class Operation { Copy, Nearest, Bilinear, Crop, Tile, Blank };
 
   void SetFormatCode(uint8_t code);
+  bool CreatePixels(int32_t width, int32_t height, bool fill);
   void CheckOpenWithOrder(std::source_location loc = std::source_location::current()) const;
   void CheckPixel(int32_t x, int32_t y, std::source_location loc = std::source_location::current()) const;
   void Fill(uint32_t color, int32_t opacity, int64_t x1, int64_t y1, int64_t x2, int64_t y2);

@@ -30,6 +30,28 @@ void qlm_jpeg_stop() {}
 // ---------------------------------------------------------------------------
 // cImageJPEG
 
+namespace {
+
+// The decoder's bitmap is made without its background fill: the decoder
+// writes the rows itself. Whatever the outcome, every row from `kept` on
+// gets the background when Open ends, so the pixels are those of a bitmap
+// filled when made and then written (rows decoded before a failure stay, as
+// they always did; a grey picture keeps none, see Open).
+struct rBackgroundRows {
+  cBitmap* bitmap = nullptr;
+  int64_t kept = 0;
+  explicit rBackgroundRows(cBitmap* b) : bitmap(b) {}
+  ~rBackgroundRows() {
+    if (kept >= bitmap->Height()) return;
+    const rRect rows = rRect::Construct(0, int32_t(kept), bitmap->Width(), bitmap->Height());
+    bitmap->Clear(rgb_none, cnOpacityAlpha, &rows, cnBitmapNoCount);
+  }
+  rBackgroundRows(const rBackgroundRows&) = delete;
+  rBackgroundRows& operator=(const rBackgroundRows&) = delete;
+};
+
+}  // namespace
+
 cImageJPEG::cImageJPEG(uint8_t dct_method, int32_t quality, ProgressCallback progress)
     : cImage(0, 0, 0), mDctMethod(dct_method), mQuality(quality), mProgress(progress) {}
 
@@ -72,9 +94,10 @@ bool cImageJPEG::Open(cFlow* flow) {
 
     auto bitmap = std::make_unique<cBitmap>(int32_t(d->image_width), int32_t(d->image_height), cnBitmapNative);
     bitmap->SetBackground(mBackground);
-    if (!bitmap->Create(0, 0)) raise_base_error(errQLMCall, "{mCommonImageSpace.Create}");
+    if (!bitmap->CreateUnfilled(0, 0)) raise_base_error(errQLMCall, "{mCommonImageSpace.Create}");
     cBitmap* target = bitmap.get();
     AdoptCommonBitmap(bitmap.release());
+    rBackgroundRows background(target);
 
     rJPEGWriter* writer = &state->writer;
     jpeg_call(jpeg_common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true, true); });
@@ -116,11 +139,12 @@ bool cImageJPEG::Open(cFlow* flow) {
         jpeg_expand_grey(target, state->index, writer->padded, std::move(palette));
       else if (palette != nullptr)
         target->SetPalette(std::move(palette));
+      background.kept = state->index != nullptr ? target->Height() : writer->rows_put;
     } catch (...) {
-      // A grey picture shows nothing of a failed decode, as when it was
-      // decoded into index rows and expanded only at the end: the bitmap
-      // keeps its background.
-      if (writer->grey_expanded) jpeg_writer_unwrite(*writer);
+      // The rows decoded so far stay, but a grey picture shows nothing of a
+      // failed decode, as when it was decoded into index rows and expanded
+      // only at the end: its bitmap is all background.
+      if (state->index == nullptr && !writer->grey_expanded) background.kept = writer->rows_put;
       throw;
     }
     jpeg_progress_finish(jpeg_common(d));

@@ -510,13 +510,7 @@ void jpeg_writer_target(rJPEGWriter& w, uint8_t* target, int64_t step, int64_t r
   w.step = step;
   w.row_bytes = row_bytes;
   w.padding = step > row_bytes ? step - row_bytes : 0;
-}
-
-void jpeg_writer_unwrite(const rJPEGWriter& w) {
-  const int64_t written = w.step > 0 ? (w.target - w.bitmap->Data()) / w.step : 0;
-  if (written <= 0) return;
-  const rRect rows = rRect::Construct(0, 0, w.bitmap->Width(), int32_t(written));
-  w.bitmap->Clear(rgb_none, cnOpacityAlpha, &rows, cnBitmapNoCount);
+  w.rows_put = 0;
 }
 
 JSAMPROW jpeg_writer_row(const rJPEGWriter& w) { return w.direct ? w.target : w.buffer[0]; }
@@ -537,6 +531,7 @@ void jpeg_put_rows(rJPEGWriter& w) {
   }
   if (w.padding > 0) std::memset(w.target + w.row_bytes, 0, size_t(w.padding));
   w.target += w.step;
+  ++w.rows_put;
 }
 
 // ---------------------------------------------------------------------------

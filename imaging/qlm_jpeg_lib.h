@@ -139,6 +139,7 @@ struct rJPEGWriter {
   bool one_byte;     // grey: one byte per pixel, copied unchanged
   bool direct;       // the library writes the target row itself
   bool grey_expanded; // grey written by the library as 24-bit pixels
+  int64_t rows_put;   // rows stored at the target since it was set
   JSAMPARRAY buffer; // one row of samples for the per-pixel copy
   rChannelOrder order;
   int32_t bytes_per_pixel;
@@ -157,9 +158,6 @@ void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& writer, cBitmap* bi
 // Moves the target to another buffer (the grey index buffer): rows `step`
 // bytes apart holding `row_bytes` bytes of pixels each.
 void jpeg_writer_target(rJPEGWriter& writer, uint8_t* target, int64_t step, int64_t row_bytes);
-// Gives the bitmap rows written so far (the writer targeting the bitmap)
-// their background again.
-void jpeg_writer_unwrite(const rJPEGWriter& writer);
 // Where the library writes the next scanline.
 JSAMPROW jpeg_writer_row(const rJPEGWriter& writer);
 // Stores the scanline at the target (per-pixel copy unless direct), zeroes

@@ -344,6 +344,85 @@ TEST_F(JPEG, GreyGoesThroughTheGreyPalette) {
   }
 }
 
+// A JPEG image whose bitmaps get a background other than black (not what
+// fresh memory tends to hold).
+class cTintedJPEG : public cImageJPEG {
+ public:
+  static constexpr uint32_t kBackground = 0xFF2266AAu;
+  explicit cTintedJPEG(ProgressCallback progress = nullptr) : cImageJPEG(cnJPEGDctIntSlow, 85, progress) {
+    mBackground = kBackground;
+  }
+};
+
+// The bitmap is made without a background fill and the decoder writes its
+// rows; whatever the outcome, the pixels are those of a bitmap filled with
+// the background when made: a failure before any row (refused colour space,
+// a scan that fails in jpeg_start_decompress) leaves all background, a stop
+// part-way leaves the rows decoded so far and the background below them, a
+// success every row decoded. Row padding stays zero throughout.
+TEST_F(JPEG, RowsNotDecodedHoldTheBackground) {
+  Bytes bad_scan = raw_encode(64, 48, JCS_RGB, 3, true);
+  const size_t third = find_marker(bad_scan, 0xDA, 3);
+  ASSERT_NE(third, std::string::npos);
+  bad_scan[third + 5 + 2 * bad_scan[third + 4]] = 0;
+  const Bytes baseline = raw_encode(40, 50, JCS_RGB, 3, false);
+  Bytes cut = baseline;
+  cut.resize(find_marker(cut, 0xDA) + (cut.size() - find_marker(cut, 0xDA)) / 2);
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    int32_t stop_at;  // progress report that answers stop; 0: none
+    bool decodable;   // by the library on its own (the rows to expect)
+    bool ok;
+  };
+  const Case cases[] = {
+      {"cmyk", raw_encode(16, 16, JCS_CMYK, 4, false), 0, false, false},
+      {"bad later scan", bad_scan, 0, false, false},
+      {"stopped part-way", baseline, 20, true, false},
+      {"whole", baseline, 0, true, true},
+      {"cut in the scan", cut, 0, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Memory the bitmap may be given, left dirty.
+    void* dirty = nullptr;
+    ASSERT_TRUE(mem_alloc(dirty, 64 * 1024));
+    std::memset(dirty, 0xA5, 64 * 1024);
+    mem_free(dirty);
+    testenv::ProgressRecorder recorder(c.stop_at);
+    cTintedJPEG image(c.stop_at != 0 ? &testenv::ProgressRecorder::Callback : nullptr);
+    auto flow = read_flow(c.bytes);
+    EXPECT_EQ(image.Open(flow.get()), c.ok) << image.LastErrorText();
+    const cBitmap* b = image.Bitmap(0);
+    ASSERT_NE(b, nullptr);
+    int w = 0, h = 0;
+    const Bytes rgb = c.decodable ? raw_decode(c.bytes, JCS_RGB, w, h) : Bytes();
+    int32_t decoded = 0;  // leading rows that hold the library's decoding
+    for (int32_t y = 0; y < b->Height() && c.decodable; ++y, ++decoded) {
+      bool same = true;
+      for (int32_t x = 0; x < b->Width() && same; ++x) {
+        const uint8_t* p = rgb.data() + (size_t(y) * size_t(w) + size_t(x)) * 3;
+        same = pixel_argb(*b, x, y) == color_rgba(p[0], p[1], p[2], 255);
+      }
+      if (!same) break;
+    }
+    if (c.ok) {
+      EXPECT_EQ(decoded, b->Height());
+    }
+    if (c.stop_at != 0) {
+      EXPECT_GT(decoded, 0);
+      EXPECT_LT(decoded, b->Height());
+    }
+    for (int32_t y = decoded; y < b->Height(); ++y)
+      for (int32_t x = 0; x < b->Width(); ++x)
+        ASSERT_EQ(pixel_argb(*b, x, y), cTintedJPEG::kBackground) << x << ", " << y;
+    const int32_t used = b->Width() * b->BytesPerPixel();
+    for (int32_t y = 0; y < b->Height(); ++y)
+      for (int32_t i = used; i < b->Stride(); ++i) ASSERT_EQ(b->Data()[int64_t(y) * b->Stride() + i], 0) << y;
+    EXPECT_EQ(b->ChangeCount(), 0);
+  }
+}
+
 // Grey is decoded by the library straight into the 24-bit bitmap. The
 // bytes (row padding included) and the palette are those of decoding into
 // index rows and expanding them through the grey palette (the way JNG
@@ -465,22 +544,44 @@ TEST_F(JPEG, FailingWritesUnwindThroughTheBridge) {
   }
 }
 
+// Every allocation of an Open fails in turn (the first ones are the log's:
+// a row is lost and the picture opens). A failed Open leaves a bitmap that
+// holds only the background and no palette (the palette's failure comes
+// after every row is written, as when grey was expanded at the end).
 TEST_F(JPEG, MemoryFailuresLeaveNothingBehind) {
-  const Bytes bytes = raw_encode(37, 21, JCS_GRAYSCALE, 1, false);
-  for (int64_t k = 1;; ++k) {
-    SCOPED_TRACE(k);
-    cImageJPEG image;
-    auto flow = read_flow(bytes);
-    mem_alloc_fail_at(k);
-    const bool ok = image.Open(flow.get());
-    mem_alloc_fail_at(0);
-    if (ok) {
-      ASSERT_NE(image.Bitmap(0)->Palette(), nullptr);
-      break;
+  for (const bool grey : {true, false}) {
+    SCOPED_TRACE(grey ? "grey" : "rgb");
+    const Bytes bytes = grey ? raw_encode(37, 21, JCS_GRAYSCALE, 1, false) : raw_encode(37, 21, JCS_RGB, 3, false);
+    {
+      cImageJPEG probe;
+      auto flow = read_flow(bytes);
+      mem_alloc_fail_at(0);
+      ASSERT_TRUE(probe.Open(flow.get()));
     }
-    EXPECT_TRUE(image.LastErrorCode() == errNEnoughMem || image.LastErrorCode() == errQLMCall)
-        << image.LastErrorText();
-    ASSERT_LT(k, 50);
+    const int64_t allocations = mem_alloc_count();
+    ASSERT_GT(allocations, 1);
+    ASSERT_LT(allocations, 50);
+    int failures = 0;
+    for (int64_t k = 1; k <= allocations; ++k) {
+      SCOPED_TRACE(k);
+      cImageJPEG image;
+      auto flow = read_flow(bytes);
+      mem_alloc_fail_at(k);
+      const bool ok = image.Open(flow.get());
+      mem_alloc_fail_at(0);
+      if (ok) {
+        EXPECT_EQ(image.Bitmap(0)->Palette() != nullptr, grey);
+        continue;
+      }
+      ++failures;
+      EXPECT_TRUE(image.LastErrorCode() == errNEnoughMem || image.LastErrorCode() == errQLMCall)
+          << image.LastErrorText();
+      if (const cBitmap* b = image.Bitmap(0); b != nullptr) {
+        EXPECT_TRUE(testenv::bitmap_matches(*b, [](int32_t, int32_t) { return color_rgba(0, 0, 0, 255); }));
+        EXPECT_EQ(b->Palette(), nullptr);
+      }
+    }
+    EXPECT_GE(failures, grey ? 2 : 1);  // the bitmap's pixels (and the grey palette)
   }
 }
 
