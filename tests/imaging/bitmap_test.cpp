@@ -153,6 +153,34 @@ TEST_F(Bitmap, ConstructCreateClose) {
   EXPECT_FALSE(bitmap_has_order(nullptr, order));
 }
 
+// CreateUnfilled leaves the background fill to the caller: cleared with
+// the background without counting a change, the bitmap is byte for byte
+// (padding included) what Create makes, for 24- and 32-bit formats; the
+// size checks and the refusal of an open bitmap are Create's.
+TEST_F(Bitmap, CreateUnfilledThenClearedIsCreate) {
+  for (int32_t kind : {cnBitmap24BGR, cnBitmap24RGB, cnBitmap32ARGB, cnBitmap32BGRA}) {
+    SCOPED_TRACE(kind);
+    cBitmap made(7, 5, kind), unfilled(7, 5, kind);
+    made.SetBackground(0x80102030u);
+    unfilled.SetBackground(0x80102030u);
+    ASSERT_TRUE(made.Create());
+    ASSERT_TRUE(unfilled.CreateUnfilled());
+    std::memset(unfilled.Data(), 0xA5, size_t(unfilled.Width() * unfilled.BytesPerPixel()));  // stale pixels
+    ASSERT_TRUE(unfilled.Clear(rgb_none, cnOpacityAlpha, nullptr, cnBitmapNoCount));
+    const BitmapState a = BitmapState::Of(made), b = BitmapState::Of(unfilled);
+    EXPECT_EQ(a.bytes, b.bytes);
+    EXPECT_EQ(a.stride, b.stride);
+    EXPECT_EQ(a.changes, b.changes);
+    EXPECT_EQ(a.format, b.format);
+    EXPECT_FALSE(unfilled.CreateUnfilled());
+    EXPECT_EQ(last_error(unfilled).code, errInvariant);
+  }
+  cBitmap huge(65500, 65500, cnBitmap32BGRA);
+  EXPECT_FALSE(huge.CreateUnfilled());
+  EXPECT_EQ(last_error(huge).code, errNEnoughMem);
+  EXPECT_FALSE(huge.IsOpened());
+}
+
 TEST_F(Bitmap, SizesBeyondTheLimitFailBeforeAllocating) {
   struct Case {
     int32_t w, h, kind;
