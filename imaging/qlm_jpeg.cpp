@@ -117,16 +117,23 @@ bool cImageJPEG::Open(cFlow* flow) {
 
     jpeg_call(jpeg_common(d), [d] { jpeg_start_decompress(d); });
     try {
+      // With a callback the stop is checked before each row; without one,
+      // every row is read under one jump point (one row per call all the
+      // same).
+      const bool all_rows = progress == nullptr;
       while (d->output_scanline < d->output_height) {
         if (progress != nullptr && !jpeg_progress_go_on(jpeg_common(d))) {
           jpeg_abort(jpeg_common(d));
           raise_base_error(errProgressBreak, "{cImageJPEG.Open}");
         }
         JDIMENSION rows = 0;
-        jpeg_call(jpeg_common(d), [d, writer, &rows] {
-          JSAMPROW row = jpeg_writer_row(*writer);
-          rows = jpeg_read_scanlines(d, &row, 1);
-          if (rows == 1) jpeg_put_rows(*writer);
+        jpeg_call(jpeg_common(d), [d, writer, &rows, all_rows] {
+          do {
+            JSAMPROW row = jpeg_writer_row(*writer);
+            rows = jpeg_read_scanlines(d, &row, 1);
+            if (rows != 1) return;
+            jpeg_put_rows(*writer);
+          } while (all_rows && d->output_scanline < d->output_height);
         });
         // The flow source never suspends, so every call gives a row.
         if (rows != 1) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");

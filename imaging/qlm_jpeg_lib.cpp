@@ -141,7 +141,13 @@ void log_braced_row(j_common_ptr cinfo, std::string&& braced) noexcept {
 // (most rows never are); otherwise the text is formatted now.
 void log_message_row(j_common_ptr cinfo, int level) noexcept {
   try {
-    auto* holder = dynamic_cast<cException*>(static_cast<cBase*>(cinfo->client_data));
+    // The cast is made once per client object, not once per message.
+    rJPEGError* err = error_record(cinfo);
+    if (err->holder_of != cinfo->client_data) {
+      err->holder = dynamic_cast<cException*>(static_cast<cBase*>(cinfo->client_data));
+      err->holder_of = cinfo->client_data;
+    }
+    cException* holder = err->holder;
     if (holder != nullptr && formats_as_the_tables(*cinfo->err)) {
       rExceptionLog* row = append_row(holder);
       if (row == nullptr) return;
@@ -503,6 +509,17 @@ void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& w, cBitmap* bitmap,
   // The bitmap's own stride decides the padding (its rows may have none).
   jpeg_writer_target(w, bitmap->Data(), bitmap->Stride(),
                      w.one_byte ? w.unpadded : int64_t(w.width) * w.bytes_per_pixel);
+  // A bitmap's padding is zeroed when it is made, and neither the library
+  // nor the copy writes past a row's pixels: where it is still all zero, it
+  // need not be zeroed row by row.
+  if (w.padding > 0 && !w.one_byte) {
+    bool zero = true;
+    for (int32_t y = 0; y < bitmap->Height() && zero; ++y) {
+      const uint8_t* p = bitmap->Data() + int64_t(y) * w.step + w.row_bytes;
+      for (int64_t i = 0; i < w.padding; ++i) zero = zero && p[i] == 0;
+    }
+    if (zero) w.padding = 0;
+  }
 }
 
 void jpeg_writer_target(rJPEGWriter& w, uint8_t* target, int64_t step, int64_t row_bytes) {

@@ -61,6 +61,10 @@ struct rJPEGError {
   int32_t traces;                   // trace rows logged
   int32_t warnings;                 // warning rows logged
   int32_t dropped;                  // messages past their cap
+  // The client object as a cException (nil: it is none), found for
+  // `holder_of`, the client_data it was found for.
+  cException* holder;
+  const void* holder_of;
 };
 
 // The library's standard error manager with error_exit and emit_message
@@ -135,7 +139,7 @@ struct rJPEGWriter {
   int64_t unpadded;  // output width x output components
   int64_t padded;    // unpadded rounded up to a multiple of 4
   int64_t row_bytes; // bytes of pixels in one target row
-  int64_t padding;   // bytes set to 0 after a row's pixels
+  int64_t padding;   // bytes set to 0 after a row's pixels (0: already zero)
   bool one_byte;     // grey: one byte per pixel, copied unchanged
   bool direct;       // the library writes the target row itself
   bool grey_expanded; // grey written by the library as 24-bit pixels
