@@ -165,7 +165,8 @@ void jpeg_writer_target(rJPEGWriter& writer, uint8_t* target, int64_t step, int6
 // Where the library writes the next scanline.
 JSAMPROW jpeg_writer_row(const rJPEGWriter& writer);
 // Stores the scanline at the target (per-pixel copy unless direct), zeroes
-// the row's padding and moves to the next row.
+// the row's padding (unless the writer found the bitmap's padding all zero)
+// and moves to the next row.
 void jpeg_put_rows(rJPEGWriter& writer);
 
 // The palette of a grey picture decoded into index rows: 256 grey entries,
