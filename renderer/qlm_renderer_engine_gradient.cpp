@@ -281,6 +281,83 @@ axis_gradient axis_of(const rGradientPaint& p) {
   return axis_gradient::none;
 }
 
+// Scan lines as agg::scanline_u8 builds them (the same spans, so the span
+// interpolator steps along each exactly as for the pixel-by-pixel painter)
+// that also know, for each span, whether every one of its pixels is wholly
+// covered: the inside of a shape then skips the per-pixel cover test.
+class scanline_u8_full : public agg::scanline_u8 {
+ public:
+  void reset(int min_x, int max_x) {
+    agg::scanline_u8::reset(min_x, max_x);
+    const size_t spans = size_t(max_x - min_x) + 3;
+    if (mFull.size() < spans) mFull.resize(spans);
+  }
+  void add_cell(int x, unsigned cover) {
+    const unsigned before = num_spans();
+    agg::scanline_u8::add_cell(x, cover);
+    note(before, cover == agg::cover_full);
+  }
+  void add_cells(int x, unsigned len, const cover_type* covers) {
+    const unsigned before = num_spans();
+    agg::scanline_u8::add_cells(x, len, covers);
+    note(before, std::all_of(covers, covers + len, [](cover_type c) { return c == agg::cover_full; }));
+  }
+  void add_span(int x, unsigned len, unsigned cover) {
+    const unsigned before = num_spans();
+    agg::scanline_u8::add_span(x, len, cover);
+    note(before, cover == agg::cover_full);
+  }
+  // Span i of the scan line (0 is begin()) is wholly covered.
+  bool full(unsigned i) const { return mFull[i + 1] != 0; }
+
+ private:
+  // A call either opened span n or extended it.
+  void note(unsigned before, bool full) {
+    const unsigned n = num_spans();
+    mFull[n] = n != before ? full : (mFull[n] != 0 && full);
+  }
+  std::vector<uint8_t> mFull;
+};
+
+// A run of pixels on a straight BGRA target (the format of windows and of
+// the standard surface) cut to the renderer's clip box as its span functions
+// cut it: the first pixel written, how many of the run lie before it, and
+// how many are written (0: none).
+struct bgra_run {
+  agg::pixfmt_bgra32 format;
+  uint32_t* pixels = nullptr;
+  unsigned skip = 0, count = 0;
+};
+
+bool is_straight_bgra(qlm_agg::renderer_any& target) {
+  qlm_agg::any_rgba_target& any = target.ren();
+  return any.kind() == qlm_agg::target_kind::straight && any.code() == px32BGRA;
+}
+
+bgra_run clip_run(qlm_agg::renderer_any& target, int x, int y, unsigned len) {
+  bgra_run run{agg::pixfmt_bgra32(target.ren().rbuf())};
+  if (y < target.ymin() || y > target.ymax() || x > target.xmax() || x + int(len) <= target.xmin()) return run;
+  int from = x;
+  unsigned n = len;
+  if (from < target.xmin()) {
+    n -= unsigned(target.xmin() - from);
+    from = target.xmin();
+  }
+  if (from + int(n) - 1 > target.xmax()) n = unsigned(target.xmax() - from + 1);
+  run.pixels = reinterpret_cast<uint32_t*>(run.format.pix_ptr(from, y));
+  run.skip = unsigned(from - x);
+  run.count = n;
+  return run;
+}
+
+// The stored word of a colour in straight BGRA.
+uint32_t bgra_word(const agg::rgba8& c) {
+  const agg::int8u bgra[4] = {c.b, c.g, c.r, c.a};
+  uint32_t word;
+  std::memcpy(&word, bgra, 4);
+  return word;
+}
+
 // Runs `paint` on `base`, or on the filter layer's buffer when it is nil.
 template <class Paint>
 void into_target(qlm_agg::renderer_any* base, agg::rendering_buffer& layer_buffer, Paint&& paint) {
@@ -321,9 +398,11 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
     };
     // Rows: one colour per scan line, the value at the row's first column
     // (every column's is the same). Packed scan lines bring a run of whole
-    // coverage as one cover value: the blender's line of one colour.
+    // coverage as one cover value: the blender's line of one colour, or on
+    // straight BGRA with an opaque colour the colour's word repeated.
     agg::scanline_p8 packed;
     auto paint_rows = [&](auto& target) {
+      using target_type = std::remove_reference_t<decltype(target)>;
       packed.reset(mRas.min_x(), mRas.max_x());
       while (mRas.sweep_scanline(packed)) {
         const int y = packed.y();
@@ -335,56 +414,44 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
           if (span->len > 0) {  // partly covered pixels, each with its cover
             std::fill(row, row + span->len, c);
             target.blend_color_hspan(x, y, unsigned(span->len), row, span->covers, *span->covers);
-          } else {
-            target.blend_hline(x, y, x - span->len - 1, c, *span->covers);
+            continue;
           }
+          const unsigned len = unsigned(-span->len);
+          if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
+            if (c.a == 255 && *span->covers == agg::cover_full && is_straight_bgra(target)) {
+              const bgra_run run = clip_run(target, x, y, len);
+              std::fill_n(run.pixels, run.count, bgra_word(c));
+              continue;
+            }
+          }
+          target.blend_hline(x, y, x + int(len) - 1, c, *span->covers);
         }
       }
     };
-    // A span of the columns' colours with its covers. Into straight BGRA
-    // (the format of windows and of the standard surface) a whole-coverage
-    // opaque pixel is one word written, every other pixel AGG's own blend
-    // of that pixel; elsewhere the target's span function.
+    // A span of the columns' colours with its covers. Into straight BGRA a
+    // wholly covered span of opaque colours is its words copied, and in
+    // any other span a whole-coverage opaque pixel is one word written and
+    // every other pixel AGG's own blend of that pixel; elsewhere the
+    // target's span function.
     std::vector<uint32_t> words(axis == axis_gradient::columns ? width : 0);
     bool span_opaque = false;  // every colour of the kept span opaque
-    auto paint_span = [&](auto& target, int x, int y, unsigned len, const agg::int8u* covers) {
+    auto paint_span = [&](auto& target, int x, int y, unsigned len, const agg::int8u* covers, bool full) {
       using target_type = std::remove_reference_t<decltype(target)>;
       if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
-        qlm_agg::any_rgba_target& any = target.ren();
-        if (any.kind() == qlm_agg::target_kind::straight && any.code() == px32BGRA) {
-          // The renderer's clip box, as the span function would apply it.
-          int from = x;
-          unsigned n = len;
-          if (y < target.ymin() || y > target.ymax() || x > target.xmax() || x + int(len) <= target.xmin()) return;
-          if (from < target.xmin()) {
-            n -= unsigned(target.xmin() - from);
-            from = target.xmin();
+        if (is_straight_bgra(target)) {
+          bgra_run run = clip_run(target, x, y, len);
+          if (run.count == 0) return;
+          if (span_opaque && full) {
+            std::memcpy(run.pixels, words.data() + run.skip, size_t(run.count) * 4);
+            return;
           }
-          if (from + int(n) - 1 > target.xmax()) n = unsigned(target.xmax() - from + 1);
-          agg::pixfmt_bgra32 pf(any.rbuf());
-          uint32_t* p = reinterpret_cast<uint32_t*>(pf.pix_ptr(from, y));
-          const unsigned skip = unsigned(from - x);
-          if (span_opaque) {
-            // Whole coverage throughout (checked eight covers at a time):
-            // the words as they are.
-            unsigned i = 0;
-            for (uint64_t eight; i + 8 <= n; i += 8) {
-              std::memcpy(&eight, covers + skip + i, 8);
-              if (eight != ~uint64_t(0)) break;
-            }
-            while (i < n && covers[skip + i] == agg::cover_full) ++i;
-            if (i == n) {
-              std::memcpy(p, words.data() + skip, size_t(n) * 4);
-              return;
-            }
-          }
-          for (unsigned i = 0; i < n; ++i) {
-            const agg::rgba8& c = row[skip + i];
-            const agg::int8u cover = covers[skip + i];
+          for (unsigned i = 0; i < run.count; ++i) {
+            const agg::rgba8& c = row[run.skip + i];
+            const agg::int8u cover = covers[run.skip + i];
             if (cover == agg::cover_full && c.a == 255)
-              p[i] = words[skip + i];
+              run.pixels[i] = words[run.skip + i];
             else
-              pf.blend_pixel(from + int(i), y, c, cover);
+              run.format.blend_pixel(x + int(run.skip + i), y, c, cover);
           }
           return;
         }
@@ -396,27 +463,27 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
     // start and length (every row of a rectangle).
     int span_x = 0;
     unsigned span_len = 0;
+    scanline_u8_full line;
     auto paint_columns = [&](auto& target) {
-      mScanline.reset(mRas.min_x(), mRas.max_x());
-      while (mRas.sweep_scanline(mScanline)) {
-        const int y = mScanline.y();
-        auto span = mScanline.begin();
-        for (unsigned n = mScanline.num_spans(); n > 0; --n, ++span) {
+      line.reset(mRas.min_x(), mRas.max_x());
+      while (mRas.sweep_scanline(line)) {
+        const int y = line.y();
+        auto span = line.begin();
+        for (unsigned i = 0, n = line.num_spans(); i < n; ++i, ++span) {
           const int x = span->x;
           const unsigned len = unsigned(span->len);
           if (x != span_x || len != span_len) {
             interpolator.begin(x + 0.5, y + 0.5, len);
             span_opaque = true;
-            for (unsigned i = 0; i < len; ++i, ++interpolator) {
-              row[i] = colour_here();
-              span_opaque = span_opaque && row[i].a == 255;
-              const agg::int8u bgra[4] = {row[i].b, row[i].g, row[i].r, row[i].a};
-              std::memcpy(&words[i], bgra, 4);
+            for (unsigned k = 0; k < len; ++k, ++interpolator) {
+              row[k] = colour_here();
+              span_opaque = span_opaque && row[k].a == 255;
+              words[k] = bgra_word(row[k]);
             }
             span_x = x;
             span_len = len;
           }
-          paint_span(target, x, y, len, span->covers);
+          paint_span(target, x, y, len, span->covers, line.full(i));
         }
       }
     };

@@ -118,21 +118,23 @@ TEST_F(GradientPaintTest, FillsEqualRawAggPipelines) {
     c.r.Draw(shape);
     agg::gradient_radial_focus fr(80, 20, -10);
     const double sx = (w / 2) / 90, sy = (h / 2) / 90;
-    EXPECT_EQ(c.Bytes(), raw_gradient(shape, box, -(w / 2) / sx, -(h / 2) / sy, (w / 2) / sx, (h / 2) / sy, fr, 10, 90));
+    EXPECT_EQ(c.Bytes(),
+              raw_gradient(shape, box, -(w / 2) / sx, -(h / 2) / sy, (w / 2) / sx, (h / 2) / sy, fr, 10, 90));
   }
 }
 
 // Linear gradients whose axis stays on a device axis are painted a row or a
 // column of colours at a time; they must draw what the pixel-by-pixel
 // painter draws, over sizes, sub-pixel placements, opaque and translucent
-// stops, gradient and master opacities, spreads and both kinds. Allowed
+// stops, gradient and master opacities, spreads, both kinds, and with and
+// without a clip rectangle that cuts the spans written whole. Allowed
 // difference: none (each scan line's colour, and each span's colours, are
 // the values the general painter reads).
 TEST_F(GradientPaintTest, AxisPainterDrawsWhatThePixelPainterDraws) {
   struct Box {
     double x1, y1, x2, y2;
   };
-  const Box boxes[] = {{0, 0, 64, 64},      {3, 4, 10, 9},       {10.25, 20.5, 50.75, 44},
+  const Box boxes[] = {{0, 0, 64, 64},       {3, 4, 10, 9},          {10.25, 20.5, 50.75, 44},
                        {0.5, 0.5, 1.5, 1.5}, {-8.3, 30.1, 80, 31.9}, {5.7, 2.2, 61.1, 60.6}};
   struct Paint {
     uint32_t from, middle, to;  // 0xAARRGGBB
@@ -145,37 +147,40 @@ TEST_F(GradientPaintTest, AxisPainterDrawsWhatThePixelPainterDraws) {
   for (int kind = 1; kind <= 2; ++kind)
     for (uint8_t spread = 0; spread <= 2; ++spread)
       for (const bool fit : {true, false})
-        for (const Box& b : boxes)
-          for (const Paint& paint : paints) {
-            SCOPED_TRACE(testing::Message() << "kind " << kind << " spread " << int(spread) << " fit " << fit
-                                            << " box " << b.x1 << "," << b.y1 << " " << b.x2 << "," << b.y2
-                                            << " stops " << std::hex << paint.from << " opacity " << std::dec
-                                            << int(paint.opacity) << " master " << int(paint.master));
-            auto draw = [&](bool axis_painter) {
-              gradient_axis_painter_enable(axis_painter);
-              Canvas c(64, 64, 0xFF204060u);
-              cGradientLinearX gx(0, 40);
-              cGradientLinearY gy(0, 40);
-              cGradientColorRamp& g = kind == 1 ? static_cast<cGradientColorRamp&>(gx) : gy;
-              g.SetOpacity(paint.opacity);
-              g.AddStopARGB(paint.from, 0.0);
-              g.AddStopARGB(paint.middle, 0.5);
-              g.AddStopARGB(paint.to, 1.0);
-              g.SetSpread(spread);
-              g.SetFitToBounds(fit);
-              g.SetD1(5);
-              c.r.SetMasterAlpha(paint.master);
-              c.r.SetFillGradient(&g);
-              agg::path_storage shape = rect(b.x1, b.y1, b.x2, b.y2);
-              c.r.Draw(shape);
-              c.r.ResetFillGradient(false);
-              return c.Bytes();
-            };
-            const std::vector<uint8_t> general = draw(false);
-            const std::vector<uint8_t> fast = draw(true);
-            gradient_axis_painter_enable(true);
-            EXPECT_EQ(testenv::byte_difference(general, fast).worst, 0);
-          }
+        for (const bool clip : {false, true})
+          for (const Box& b : boxes)
+            for (const Paint& paint : paints) {
+              SCOPED_TRACE(testing::Message() << "kind " << kind << " spread " << int(spread) << " fit " << fit
+                                              << " clip " << clip << " box " << b.x1 << "," << b.y1 << " " << b.x2
+                                              << "," << b.y2 << " stops " << std::hex << paint.from << " opacity "
+                                              << std::dec << int(paint.opacity) << " master " << int(paint.master));
+              auto draw = [&](bool axis_painter) {
+                gradient_axis_painter_enable(axis_painter);
+                Canvas c(64, 64, 0xFF204060u);
+                cGradientLinearX gx(0, 40);
+                cGradientLinearY gy(0, 40);
+                cGradientColorRamp& g = kind == 1 ? static_cast<cGradientColorRamp&>(gx) : gy;
+                g.SetOpacity(paint.opacity);
+                g.AddStopARGB(paint.from, 0.0);
+                g.AddStopARGB(paint.middle, 0.5);
+                g.AddStopARGB(paint.to, 1.0);
+                g.SetSpread(spread);
+                g.SetFitToBounds(fit);
+                g.SetD1(5);
+                c.r.SetMasterAlpha(paint.master);
+                c.r.SetFillGradient(&g);
+                if (clip) c.r.ClipRect(7, 5, 41, 50);
+                agg::path_storage shape = rect(b.x1, b.y1, b.x2, b.y2);
+                c.r.Draw(shape);
+                if (clip) c.r.ResetClipping(true);
+                c.r.ResetFillGradient(false);
+                return c.Bytes();
+              };
+              const std::vector<uint8_t> general = draw(false);
+              const std::vector<uint8_t> fast = draw(true);
+              gradient_axis_painter_enable(true);
+              EXPECT_EQ(testenv::byte_difference(general, fast).worst, 0);
+            }
 }
 
 TEST_F(GradientPaintTest, LinearFrameFitAndPad) {
@@ -423,7 +428,12 @@ TEST_F(GradientPaintTest, HostileGradientsPaintNothingOrStayInRange) {
       {"tiny scale", [](cGradientRadialFocus& g) { g.Scale(1e-300, 1e-300); }, true},
       {"huge scale", [](cGradientRadialFocus& g) { g.Scale(1e300, 1e300); }, true},
       {"huge range", [](cGradientRadialFocus& g) { g.SetD2(1e300); }, true},
-      {"d2 0", [](cGradientRadialFocus& g) { g.SetD2(0); g.SetSpread(2); }, true},
+      {"d2 0",
+       [](cGradientRadialFocus& g) {
+         g.SetD2(0);
+         g.SetSpread(2);
+       },
+       true},
       {"no stops", [](cGradientRadialFocus& g) { g.Clear(); }, true},
   };
   for (const auto& c : cases) {
