@@ -358,7 +358,7 @@ class cTintedJPEG : public cImageJPEG {
 // rows; whatever the outcome, the pixels are those of a bitmap filled with
 // the background when made: a failure before any row (refused colour space,
 // a scan that fails in jpeg_start_decompress) leaves all background, a stop
-// part-way leaves the rows decoded so far and the background below them, a
+// midway leaves the rows decoded so far and the background below them, a
 // success every row decoded. Row padding stays zero throughout.
 TEST_F(JPEG, RowsNotDecodedHoldTheBackground) {
   Bytes bad_scan = raw_encode(64, 48, JCS_RGB, 3, true);
@@ -378,7 +378,7 @@ TEST_F(JPEG, RowsNotDecodedHoldTheBackground) {
   const Case cases[] = {
       {"cmyk", raw_encode(16, 16, JCS_CMYK, 4, false), 0, false, false},
       {"bad later scan", bad_scan, 0, false, false},
-      {"stopped part-way", baseline, 20, true, false},
+      {"stopped midway", baseline, 20, true, false},
       {"whole", baseline, 0, true, true},
       {"cut in the scan", cut, 0, true, true},
   };
@@ -476,7 +476,7 @@ TEST_F(JPEG, GreyStraightIntoTheBitmapEqualsTheExpandedIndexRows) {
   }
 }
 
-// A grey decode stopped part-way shows nothing of the rows decoded so far:
+// A grey decode stopped midway shows nothing of the rows decoded so far:
 // the bitmap made from the header keeps its background (black) and has no
 // palette, as when grey went through index rows expanded at the end. Light
 // grey pictures, so a decoded row would show.
