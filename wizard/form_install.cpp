@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "installs_settings.h"
 #include "kvn_banner.h"
@@ -17,6 +19,8 @@
 #include "kvn_form_wait.h"
 #include "kvn_info.h"
 #include "kvn_scene.h"
+#include "plat_ipc.h"
+#include "plat_path_map.h"
 #include "plat_registry.h"
 #include "plat_shell_open.h"
 #include "qlm_base_util.h"
@@ -42,6 +46,7 @@ const char* const cnStatusUpdateOk = "Thank You for updating and Enjoy !";
 const char* const cnStatusUpdateFailed = "Update failure, please contact our support !";
 const char* const cnInstallerCaption = "Korvane Snaprill 1.31 Installer";
 const char* const cnUninstallKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvane Snaprill";
+const char* const cnInstallLockName = "Korvane-Snaprill Installation";
 
 namespace {
 
@@ -81,6 +86,39 @@ TKVNCheckBox* make_box(ui::TComponent* owner, ui::TWinControl* parent, const std
 std::string drive_of(const std::string& path) {
   if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
   return path;
+}
+
+// The free space for a destination, measured on the destination itself
+// (its deepest existing folder answers), since the drive's root may be
+// another file system than the destination's. A destination that cannot be
+// measured as it stands (a level too long, a character no name may hold, a
+// name longer than the host takes) is measured on its longest leading part
+// that can be, down to the drive: such a name is refused when its folder is
+// created, not reported as a full disk. Only a drive whose space cannot be
+// read at all answers -1.
+int64_t destination_free_space(const std::string& path) {
+  const int64_t whole = disk_free_space(path);
+  if (whole >= 0) return whole;
+  if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return whole;
+  // The leading levels that a host name can hold, each ending a candidate.
+  constexpr size_t kHostPathMax = 4095;
+  std::vector<std::string> candidates{path.substr(0, 3)};
+  std::string prefix = candidates.back();
+  for (size_t at = 3; at < path.size();) {
+    size_t end = path.find_first_of("\\/", at);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view level(path.data() + at, end - at);
+    if (!level.empty()) {
+      if (!plat::name_level_valid(level) || prefix.size() + level.size() + 1 > kHostPathMax) break;
+      prefix.append(level);
+      prefix += '\\';
+      candidates.push_back(prefix);
+    }
+    at = end + 1;
+  }
+  for (auto it = candidates.rbegin(); it != candidates.rend(); ++it)
+    if (const int64_t free = disk_free_space(*it); free >= 0) return free;
+  return -1;
 }
 
 bool has_control_char(const std::string& s) {
@@ -381,6 +419,7 @@ void TFormInstall::KVNButton2Click(ui::TObject*) {
       StartInstallation();
       break;
     case 6:
+      if (!TakeInstallLock()) return;
       SetStatusText(cnStatusUpdating);
       StartInstallation();
       break;
@@ -398,9 +437,7 @@ bool TFormInstall::CheckDestination() {
                 "~<ct=Green>Please select some subfolder to continue with installation.~> ");
     return false;
   }
-  // Measured on the destination itself (its deepest existing folder): the
-  // drive's root may be another file system than the destination's.
-  const int64_t free = disk_free_space(gDestination);
+  const int64_t free = destination_free_space(gDestination);
   if (gRequiredSpace > free) {
     Message(0, "Can't Install", 450, 300,
             "Selected destination drive ~<ct=dodgerblue;b>\"" + markup_escape(drive_of(gDestination)) +
@@ -411,14 +448,40 @@ bool TFormInstall::CheckDestination() {
                 "~<ct=Green>Please select drive with enough free disk space to continue with installation.~> ");
     return false;
   }
+  if (!TakeInstallLock()) return false;
   if (dir_exists(gDestination)) {
     if (file_exists(string_add_backslash(gDestination) + gMainProgramName) &&
-        CloseRunningApplication(*this, "upgrade", ExitWaits))
+        CloseRunningApplication(*this, "upgrade", ExitWaits)) {
+      mInstallLock.reset();
       return false;
+    }
   } else if (!mk_dir(gDestination, 0)) {
+    mInstallLock.reset();
     Message(1, "Can't Create Folder", 350, 200, "Failed to create the destination installation directory ...");
     return false;
   }
+  return true;
+}
+
+// One installation at a time. An installer started while another one was
+// installing did not see that installation (it registers itself only at
+// its end) and would install over it: each run records only the folders it
+// made itself, and the manifest written last replaces the other, so an
+// uninstall would leave folders behind. The named mutex is held from
+// Install until the installation has ended; a second installer is told and
+// stays where it is. Started again afterwards, it finds the installation
+// and offers to update it. Where no mutex can be had at all, the
+// installation goes on as before.
+bool TFormInstall::TakeInstallLock() {
+  if (mInstallLock != nullptr && mInstallLock->Holds()) return true;
+  auto lock = std::make_unique<plat::NamedMutex>();
+  if (lock->Create(cnInstallLockName) == plat::MutexState::AlreadyExists) {
+    Message(0, "Installation Running", 420, 240,
+            "Another installation of ~<b>Korvane Snaprill~> is running now.~(p) "
+            "~<ct=Green>Please wait until it has finished, then start this installation again.~> ");
+    return false;
+  }
+  mInstallLock = std::move(lock);
   return true;
 }
 
@@ -563,6 +626,7 @@ void TFormInstall::InstallThreadTerminate(TInstallThread&) {
 }
 
 void TFormInstall::ThreadEnded() {
+  mInstallLock.reset();
   if (mDestroying) {
     mInstalling.store(false);
     return;

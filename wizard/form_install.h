@@ -25,6 +25,9 @@ class TInfoScene;
 class TInfoSceneHRefs;
 class TInfoControl;
 class TFormDlg;
+namespace plat {
+class NamedMutex;
+}
 
 // ---- Globals of the window's module (shared with the install thread) ---------
 
@@ -47,6 +50,8 @@ extern const char* const cnStatusUpdateFailed;
 extern const char* const cnInstallerCaption;
 // The Uninstall key an existing installation is found under.
 extern const char* const cnUninstallKey;
+// The named mutex an installer holds while its installation runs.
+extern const char* const cnInstallLockName;
 
 // The page texts: the introduction and the licence agreement.
 const std::string& install_intro_text();
@@ -165,6 +170,7 @@ class TFormInstall : public ui::TForm,
   void ShowAgreementPage();
   void StartInstallation();
   bool CheckDestination();
+  bool TakeInstallLock();
   void Message(uint8_t kind, const std::string& title, int32_t w, int32_t h, const std::string& markup);
   void FindExistingInstallation();
   void DropBottomButtons();
@@ -194,6 +200,8 @@ class TFormInstall : public ui::TForm,
   bool mAnimate = false;
   ui::TForm* mWait = nullptr;
   bool mDestroying = false;
+  // Held from Install until the installation has ended.
+  std::unique_ptr<plat::NamedMutex> mInstallLock;
 };
 
 // Puts gBaseFolder and gFormShown back to their initial values.

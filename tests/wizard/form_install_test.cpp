@@ -4,7 +4,15 @@
 // checks, a whole installation and its finish page, a failed one, and the
 // update of an existing installation.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -21,6 +29,7 @@
 #include "kvn_form_dlg.h"
 #include "kvn_form_info_print.h"
 #include "kvn_info.h"
+#include "plat_ipc.h"
 #include "plat_path_map.h"
 #include "plat_registry.h"
 #include "qlm_base_lists.h"
@@ -302,6 +311,22 @@ TEST_F(InstallFlow, RefusedDestinations) {
       {"a control character", sandbox_win + "\\a\tb", 0, "Can't Install"},
       {"a missing parent", sandbox_win + "\\missing\\Korvane-Snaprill", 0, "Can't Create Folder"},
       {"too little space", sandbox_win + "\\roomy", int64_t(1) << 62, "Can't Install"},
+      // Names no folder can be made for: the drive has room, the folder's
+      // creation fails.
+      {"a level of 300 characters", "C:\\tmp\\x\\" + std::string(300, 'A'), 0, "Can't Create Folder"},
+      {"a level of 300 characters in the sandbox", sandbox_win + "\\" + std::string(300, 'A'), 0,
+       "Can't Create Folder"},
+      {"a name of 20,000 characters", sandbox_win + "\\" + std::string(20000, 'B'), 0, "Can't Create Folder"},
+      {"20,000 characters in levels", sandbox_win + [] {
+         std::string s;
+         while (s.size() < 20000) s += "\\abcdefghi";
+         return s;
+       }(), 0, "Can't Create Folder"},
+      {"a name with a question mark", sandbox_win + "\\what?", 0, "Can't Create Folder"},
+      {"a name with a wildcard", sandbox_win + "\\a*b\\c", 0, "Can't Create Folder"},
+      // Such a name on a drive without the room still hears of the space.
+      {"a long name and too little space", sandbox_win + "\\" + std::string(300, 'A'), int64_t(1) << 62,
+       "Can't Install"},
   };
   Open();
   for (const auto& row : rows) {
@@ -486,6 +511,172 @@ TEST_F(InstallFlow, ACorruptedContainerEndsWithTheFailureAndFinishOnly) {
   EXPECT_FALSE(autorun_is_set(folder_local_app_data() + "\\Korvane-Snaprill\\Korvane-Snaprill.exe", true));
   ClickControl(form->FinishButton);
   EXPECT_TRUE(started.empty());
+}
+
+// ---- Two installers at once ------------------------------------------------
+
+// The other installer: this test binary again, running only
+// TheOtherInstaller in the sandbox of the test that started it. It says
+// "installing" once its installation runs and, until told "go" on its
+// input, serves no event, so its installation cannot end before the first
+// installer has tried its own.
+constexpr const char* kOtherInstallerRoot = "QLM_OTHER_INSTALLER_ROOT";
+constexpr const char* kOtherSaysInstalling = "qlm-other-installer: installing";
+
+class OtherInstaller {
+ public:
+  OtherInstaller() {
+    int in[2], out[2];
+    if (pipe(in) != 0) return;
+    if (pipe(out) != 0) {
+      close(in[0]);
+      close(in[1]);
+      return;
+    }
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::string filter = "--gtest_filter=InstallFlow.TheOtherInstaller";
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    testenv::SavedEnv saved({kOtherInstallerRoot});
+    setenv(kOtherInstallerRoot, testenv::sandbox_root().c_str(), 1);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    to_ = in[1];
+    from_ = out[0];
+  }
+  ~OtherInstaller() {
+    if (to_ >= 0) close(to_);
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (from_ >= 0) close(from_);
+  }
+  // Reads what it prints until the text shows or the time is up.
+  bool Said(const std::string& text, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (said_.find(text) == std::string::npos) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0 || from_ < 0) return false;
+      pollfd p{from_, POLLIN, 0};
+      if (poll(&p, 1, int(std::min<int64_t>(left, 100))) <= 0) continue;
+      char buf[512];
+      const ssize_t n = read(from_, buf, sizeof(buf));
+      if (n <= 0) return said_.find(text) != std::string::npos;
+      said_.append(buf, size_t(n));
+    }
+    return true;
+  }
+  void Go() {
+    if (to_ >= 0 && write(to_, "go\n", 3) != 3) ADD_FAILURE() << "the other installer took no input";
+  }
+  // Its exit status once it ended within the time (its output read on the
+  // way); -1 when it still runs.
+  int Ended(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      Said("\n<never>", 50);
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+    }
+    return -1;
+  }
+  const std::string& Output() const { return said_; }
+
+ private:
+  pid_t pid_ = -1;
+  int to_ = -1, from_ = -1;
+  std::string said_;
+};
+
+// The other installer's side (runs only when started as the other one):
+// the whole installation into the proposed folder of the sandbox it was
+// given, held before its end until it is told to go on.
+TEST_F(InstallFlow, TheOtherInstaller) {
+  const char* root = std::getenv(kOtherInstallerRoot);
+  if (root == nullptr) GTEST_SKIP() << "started by TwoInstallersAtOnce only";
+  const fs::path r(root);
+  setenv("HOME", (r / "home").c_str(), 1);
+  setenv("XDG_DATA_HOME", (r / "home/.local/share").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (r / "home/.config").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (r / "home/.cache").c_str(), 1);
+  plat::ipc_set_name_token(r.filename().string());
+  plat::reg_set_machine_folder((r / "machine-registry").string());
+  Open();
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  ClickControl(form->KVNButton2);
+  ASSERT_EQ(form->Page(), 4);
+  std::printf("\n%s\n", kOtherSaysInstalling);
+  std::fflush(stdout);
+  char line[16] = {};
+  ASSERT_NE(std::fgets(line, sizeof(line), stdin), nullptr);
+  ASSERT_NO_FATAL_FAILURE(WaitForFinishPage());
+  EXPECT_TRUE(form->InstallSucceeded());
+}
+
+// The folders an uninstall with this manifest removes: its "path" lines,
+// as host paths.
+std::vector<std::string> manifest_folders(const std::string& manifestFile) {
+  std::string text = testenv::read_file(manifestFile);
+  std::vector<std::string> folders;
+  if (text.empty() || !crypt_decrypt_buffer(text.data(), int64_t(text.size()), manifest_passphrase()))
+    return folders;
+  const std::string key = "~<path=\"";
+  for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+    const size_t from = at + key.size(), to = text.find('"', from);
+    if (to == std::string::npos) break;
+    folders.push_back(host_of(text.substr(from, to - from)));
+  }
+  return folders;
+}
+
+// Two installers into the same folder at once: the second, started while
+// the first one installs, is told so and installs nothing; the manifest the
+// first leaves records every folder it made, so an uninstall (its files,
+// then its folders, deepest first) leaves none of them.
+TEST_F(InstallFlow, TwoInstallersAtOnce) {
+  OtherInstaller other;
+  ASSERT_TRUE(other.Said(kOtherSaysInstalling, 60000)) << other.Output();
+  Open();
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  EXPECT_EQ(Answered([&] { ClickControl(form->KVNButton2); }), "Installation Running");
+  EXPECT_EQ(form->Page(), 3);
+  EXPECT_EQ(TInstallThread::Running(), 0);
+  other.Go();
+  ASSERT_EQ(other.Ended(60000), 0) << other.Output();
+
+  std::vector<std::string> folders = manifest_folders(dest_host_ + "/uninstall.config");
+  for (const char* made : {"Captured", "Compositions", "Data", "Images"}) {
+    SCOPED_TRACE(made);
+    EXPECT_TRUE(fs::is_directory(dest_host_ + "/" + made));
+    EXPECT_TRUE(std::find(folders.begin(), folders.end(), dest_host_ + "/" + made + "/") != folders.end())
+        << "the manifest does not record the folder";
+  }
+  // The uninstall: every file under the destination goes, then the
+  // recorded folders, deepest first; none of them may stay.
+  for (const auto& e : fs::recursive_directory_iterator(dest_host_))
+    if (!e.is_directory()) fs::remove(e.path());
+  std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return a > b; });
+  for (const std::string& f : folders) fs::remove(f);
+  std::vector<std::string> left;
+  for (const auto& e : fs::recursive_directory_iterator(dest_host_)) left.push_back(e.path().string());
+  EXPECT_TRUE(left.empty()) << left.front();
+
+  // With the other installation ended, this installer may install.
+  fs::remove_all(dest_host_);
+  ASSERT_NO_FATAL_FAILURE(InstallAndWait());
+  EXPECT_TRUE(form->InstallSucceeded());
 }
 
 // The Uninstall entry an installation leaves decides whether the update is
