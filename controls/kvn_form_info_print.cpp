@@ -253,11 +253,13 @@ void TInfoPrintControl::DrawScrollbars(int32_t width, int32_t height) {
   r.SetFont(mLineFont.get());
   r.SetTextColorARGB(0xFFFFD700);
   r.SetTextAlign(ALIGN_RIGHT, ALIGN_TOP);
-  r.SetShadowDistance(3.0);
+  // An offset shadow in its own right: setting only the distance and
+  // switching the shadow on would bring back the kind last switched off,
+  // which after the per-pass reset is none.
+  r.SetOffsetShadow(3.0);
   r.SetShadowBlurred(true);
   r.SetShadowBlur(3.0);
   r.SetShadowColorARGB(0xFF000000);
-  r.ShadowOn();
   const double x = width - 15.0, y = 15.0, room = width - 30.0, lw = r.TextWidth(mLine);
   mLastLineScale = 1;
   // A room that is not positive is not scaled (the line would mirror).

@@ -2,6 +2,7 @@
 // thumbnail and preview sizes; the form's handlers (font size, margin,
 // keys, Configure Printer); the print pass page by page; a burst of
 // changes while the worker renders.
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -168,6 +169,46 @@ TEST_F(PrintTest, PrinterLine) {
     EXPECT_EQ(f->Viewer()->PrinterLine(), row.line);
     TObject::Free(f);
   }
+}
+
+// The printer line is gold with a black shadow offset by 3 pixels and
+// blurred with radius 3, over the viewer's grey. Measured on the pixels of
+// the line's band: the shadow's weight (how much darker than the grey a
+// pixel is) has its centre about 3 pixels right of and below the centre of
+// the gold, and is spread wider than the gold by the blur.
+TEST_F(PrintTest, PrinterLineHasItsBlurredShadow) {
+  Printer("Office", a4(false));
+  auto* f = Open("Text");
+  const ui::TBitmap& b = test::Snapshot(f);
+  const ui::TRect v = f->Viewer()->FormRect();
+  struct Moments {
+    double w = 0, x = 0, y = 0, yy = 0;
+    void Add(double weight, int px, int py) {
+      w += weight;
+      x += weight * px;
+      y += weight * py;
+      yy += weight * py * py;
+    }
+    double Cx() const { return x / w; }
+    double Cy() const { return y / w; }
+    double VarY() const { return yy / w - Cy() * Cy(); }
+  } gold, shadow;
+  for (int y = v.Top + 2; y < v.Top + 45; ++y)
+    for (int x = v.Left + (v.Right - v.Left) / 3; x < v.Right - 2; ++x) {
+      const uint32_t c = ctest::argb_at(b, x, y);
+      const int r = int(c >> 16 & 0xFF), g = int(c >> 8 & 0xFF), bl = int(c & 0xFF);
+      // Gold (255, 215, 0) over grey (128, 128, 128): red above blue.
+      if (r - bl > 8) gold.Add(r - bl, x, y);
+      // Darker than the grey in every channel: the shadow alone.
+      else if (std::max({r, g, bl}) < 124) shadow.Add(128 - std::max({r, g, bl}), x, y);
+    }
+  ASSERT_GT(gold.w, 0) << "no printer line";
+  ASSERT_GT(shadow.w, gold.w * 0.2) << "no shadow";
+  EXPECT_NEAR(shadow.Cx() - gold.Cx(), 3.0, 1.5);
+  EXPECT_NEAR(shadow.Cy() - gold.Cy(), 3.0, 1.5);
+  // A blur of radius 3 spreads the shadow well beyond the glyphs' rows.
+  EXPECT_GT(shadow.VarY(), gold.VarY() + 1.0) << shadow.VarY() << " " << gold.VarY();
+  TObject::Free(f);
 }
 
 TEST_F(PrintTest, FontSizeMarginAndKeys) {
