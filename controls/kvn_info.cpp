@@ -1,5 +1,6 @@
 #include "kvn_info.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "kvn_commons.h"
@@ -86,7 +87,8 @@ void TInfoControl::SetScenes(TInfoScene* text, TInfoSceneHRefs* links) {
 
 void TInfoControl::AddDocumentLayers() {
   if (mText == nullptr) return;
-  const int32_t w = mText->GetTextWidth(), h = mText->GetTextHeight();
+  const int32_t w = mText->GetTextWidth();
+  const int32_t h = int32_t(std::min<int64_t>(int64_t(mText->GetTextHeight()) + mEndRoom, INT32_MAX));
   const int32_t lw = w > INT32_MAX - kOrigin ? INT32_MAX : w + kOrigin;
   AddLayer(kOrigin, kOrigin, lw, h, mText);
   if (mLinks != nullptr) AddLayer(kOrigin, kOrigin, lw, h, mLinks);
@@ -104,6 +106,18 @@ bool TInfoControl::AppendText(const std::string& markup) {
   Repaint();
   EndUpdate();
   return true;
+}
+
+void TInfoControl::SetEndRoom(int32_t room) {
+  room = std::max(room, 0);
+  if (room == mEndRoom) return;
+  mEndRoom = room;
+  if (mText == nullptr || Layers().Count() == 0) return;
+  BeginUpdate();
+  ClearLayers(false);
+  AddDocumentLayers();
+  Repaint();
+  EndUpdate();
 }
 
 void TInfoControl::ClearStatesUnlocked(bool& changed) {

@@ -81,6 +81,12 @@ class TInfoControl : public TKVNCompositeCustomControl {
   // and keeps the view at the end when it was there (else where the user
   // scrolled to).
   bool AppendText(const std::string& markup);
+  // Room kept below the document (both layers that much higher): the
+  // height of an ending the document will get but does not hold yet, so a
+  // growing document shows as it will when it is whole. Set again for each
+  // document; changing it re-adds the layers.
+  void SetEndRoom(int32_t room);
+  int32_t EndRoom() const { return mEndRoom; }
 
   // The link under a client point (in front only): every link of its href
   // takes the state; nil (and every state back to 0) when none is there.
@@ -108,4 +114,5 @@ class TInfoControl : public TKVNCompositeCustomControl {
   TInfoScene* mText = nullptr;
   TInfoSceneHRefs* mLinks = nullptr;
   uint8_t mPressed = 0;
+  int32_t mEndRoom = 0;
 };

@@ -1,5 +1,6 @@
 #include "form_install.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -333,6 +334,7 @@ void TFormInstall::SetAnimate(bool animate) {
 void TFormInstall::ShowPageText(const std::string& markup, bool forceAscii) {
   if (mViewer == nullptr || mPageScene == nullptr) return;
   mViewer->ClearLayers(true);
+  mViewer->SetEndRoom(0);
   int32_t width = mViewer->Width() - 50;
   if (width < 1) width = Panel2->ClientWidth() - 50;
   if (width < 1) width = 0;
@@ -593,7 +595,29 @@ void TFormInstall::RenderLog() {
   } else if (!added.empty() && !mViewer->AppendText(added)) {
     ShowPageText(mLogClosed ? mLogText : mLogBody, true);
   }
+  // Without its closing paragraph end the log is shorter than the whole
+  // text by that paragraph end's height: the room is kept below it, so
+  // the view scrolled to the end is the whole text's and the newest line
+  // shows whole.
+  if (!mLogClosed) mViewer->SetEndRoom(LogEndRoom());
   mViewer->ScrollToEnd();
+}
+
+// The height the closing "~(p)" adds to the log: measured once per log on
+// a line like the engine's after the log's first entry (its text format),
+// since every entry closes the scopes it opens.
+int32_t TFormInstall::LogEndRoom() {
+  if (mLogEndRoom >= 0) return mLogEndRoom;
+  std::string head;
+  {
+    std::lock_guard lock(mLog->Mutex());
+    if (mLog->First() != nullptr) head = mLog->First()->text;
+  }
+  const int32_t width = mPageScene != nullptr ? std::max(mPageScene->GetLayoutWidth(), 1) : 1;
+  const std::string line = head + "Line ...~) ";
+  TInfoScene open, closed;
+  if (!open.LoadText(line, width, true) || !closed.LoadText(line + "~(p)", width, true)) return mLogEndRoom = 0;
+  return mLogEndRoom = std::max(closed.GetTextHeight() - open.GetTextHeight(), 0);
 }
 
 void TFormInstall::ClearLog() {
@@ -605,12 +629,14 @@ void TFormInstall::ClearLog() {
   mLogBody.clear();
   mLogText.clear();
   mLogShown = mLogClosed = mLogVariable = false;
+  mLogEndRoom = -1;
 }
 
 void TFormInstall::CloseLog() {
   if (mLogClosed) return;
   mLogClosed = true;
   if (mViewer == nullptr) return;
+  mViewer->SetEndRoom(0);
   if (!mViewer->AppendText("~(p)")) ShowPageText(mLogText, true);
   mViewer->ScrollToEnd();
 }

@@ -174,6 +174,7 @@ class TFormInstall : public ui::TForm,
   void Message(uint8_t kind, const std::string& title, int32_t w, int32_t h, const std::string& markup);
   void FindExistingInstallation();
   void DropBottomButtons();
+  int32_t LogEndRoom();
 
   uint8_t mPage = 0;
   TKorvaneBanner* mBanner = nullptr;
@@ -189,6 +190,8 @@ class TFormInstall : public ui::TForm,
   rWorkEntry* mLogLast = nullptr;
   std::string mLogBody;
   bool mLogShown = false, mLogClosed = false, mLogVariable = false;
+  // The height the log's closing paragraph end adds (-1: not measured).
+  int32_t mLogEndRoom = -1;
   ui::TTimer* mLogTimer = nullptr;
   TAnimScene* mAnimScene = nullptr;
   TAnimControl* mAnimControl = nullptr;

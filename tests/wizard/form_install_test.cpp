@@ -478,6 +478,57 @@ TEST_F(InstallFlow, TheLogShownEqualsItsWholeText) {
   }
 }
 
+// While installing, the viewer shows the log as it grows, scrolled to its
+// end: every pixel as the whole text laid out at once and scrolled to its
+// end shows it, the newest line whole.
+TEST_F(InstallFlow, TheGrowingLogLooksAsTheWholeTextScrolledToItsEnd) {
+  Open();
+  const auto viewer_pixels = [&] {
+    const TBitmap& b = test::Snapshot(form);
+    const TRect v = form->Viewer()->FormRect();
+    std::vector<uint32_t> px;
+    for (int y = v.Top; y < v.Bottom; ++y)
+      for (int x = v.Left; x < v.Right; ++x) {
+        const uint8_t* p = b.ScanLine(y) + size_t(x) * 4;
+        px.push_back(uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+      }
+    return px;
+  };
+  std::shared_ptr<cWorkEntries> log = form->InstallLog();
+  form->ClearLog();
+  log->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
+  log->AddText("~<b;fs:pt=\"+1\">Wait please, Installing Korvane Snaprill 1.31~>~(p) ");
+  form->RenderLog();
+  for (int tick = 0; tick < 4; ++tick) {
+    SCOPED_TRACE("tick " + std::to_string(tick));
+    for (int i = 0; i < 6; ++i)
+      log->AddText("~<fs:pt=\"-3\">C:\\Korvane-Snaprill\\Images\\file" + std::to_string(tick * 6 + i) +
+                   ".jpg~>~)");
+    if (tick == 3) log->AddText("~(p)Creating Programs Group Folder ...~) ");
+    form->LogTimerTick(nullptr);
+    const std::vector<uint32_t> live = viewer_pixels();
+    const int32_t liveScroll = form->Viewer()->ScrollY();
+    // The same text laid out at once, as the finished page shows it.
+    const std::string whole = form->LogText();
+    form->ShowPageText(whole, true);
+    form->Viewer()->ScrollToEnd();
+    EXPECT_EQ(form->Viewer()->ScrollY(), liveScroll);
+    const std::vector<uint32_t> once = viewer_pixels();
+    ASSERT_EQ(live.size(), once.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < live.size(); ++i) differ += live[i] != once[i];
+    EXPECT_EQ(differ, 0u);
+    // Back to the live log, as it stood.
+    form->ClearLog();
+    log->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
+    log->AddText("~<b;fs:pt=\"+1\">Wait please, Installing Korvane Snaprill 1.31~>~(p) ");
+    for (int t = 0; t <= tick; ++t)
+      for (int i = 0; i < 6; ++i)
+        log->AddText("~<fs:pt=\"-3\">C:\\Korvane-Snaprill\\Images\\file" + std::to_string(t * 6 + i) + ".jpg~>~)");
+    form->RenderLog();
+  }
+}
+
 // The window freed while its installation runs (the layer stopping) waits
 // for the thread's end; nothing is left reporting to it.
 TEST_F(InstallFlow, FreedWhileInstallingWaitsForTheThread) {
