@@ -12,7 +12,7 @@ PACKAGES=(
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-liberation2 fonts-dejavu-core
   libgtk-3-dev libcairo2-dev libcups2-dev libpaper-dev
   xvfb xauth xdotool x11-xkb-utils xkb-data
-  libjpeg-turbo-progs libpng-tools pngcheck imagemagick poppler-utils qpdf
+  libjpeg-turbo-progs libpng-tools pngcheck imagemagick poppler-utils qpdf python3-fonttools
   libstb-dev
 )
 
