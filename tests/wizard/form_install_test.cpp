@@ -697,10 +697,13 @@ std::vector<std::string> manifest_folders(const std::string& manifestFile) {
 // first leaves records every folder it made, so an uninstall (its files,
 // then its folders, deepest first) leaves none of them.
 TEST_F(InstallFlow, TwoInstallersAtOnce) {
-  OtherInstaller other;
-  ASSERT_TRUE(other.Said(kOtherSaysInstalling, 60000)) << other.Output();
+  // This installer is opened first: the other one's installation registers
+  // itself before it ends, and a window opened after that would offer the
+  // update instead.
   Open();
   ASSERT_NO_FATAL_FAILURE(ToOptions());
+  OtherInstaller other;
+  ASSERT_TRUE(other.Said(kOtherSaysInstalling, 60000)) << other.Output();
   EXPECT_EQ(Answered([&] { ClickControl(form->KVNButton2); }), "Installation Running");
   EXPECT_EQ(form->Page(), 3);
   EXPECT_EQ(TInstallThread::Running(), 0);
