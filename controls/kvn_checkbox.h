@@ -78,8 +78,9 @@ class TCheckBoxScene : public TRenderingSceneDirect {
   double mCaptionScale = 0;
 };
 
-// Enabled is the scene's flag: the control itself stays enabled and keeps
-// its input; a disabled box is drawn dark grey and does not toggle.
+// Its Enabled is the scene's flag (SceneEnabled): the control itself stays
+// enabled and keeps its input; a disabled box is drawn dark grey and does
+// not toggle.
 class TKVNCheckBox : public TKVNCustomControl {
  public:
   explicit TKVNCheckBox(ui::TComponent* owner);
@@ -93,8 +94,10 @@ class TKVNCheckBox : public TKVNCustomControl {
   void SetChecked(bool v);
   bool IsRadio() const { return mScene->IsRadio(); }
   void SetIsRadio(bool v) { mScene->SetIsRadio(v); }
-  bool Enabled() const { return mScene->Enabled(); }
-  void SetEnabled(bool v) override { mScene->SetEnabled(v); }
+  // The kit's Enabled: the scene's flag, apart from the window layer's
+  // Enabled(), which stays true so that the control keeps its input.
+  bool SceneEnabled() const { return mScene->Enabled(); }
+  void SetSceneEnabled(bool v) { mScene->SetEnabled(v); }
 
   // Hover over the control while its form is in front; answers whether it
   // changed.

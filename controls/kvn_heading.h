@@ -122,8 +122,9 @@ class THeadingScene : public TRenderingSceneDirect {
   double mCaptionLeft = 0, mCaptionRoom = 0, mCaptionScale = 0;
 };
 
-// Enabled is the scene's flag: the control itself stays enabled and keeps
-// its input; a disabled heading only withholds OnClick (by mouse and Enter).
+// Its Enabled is the scene's flag (SceneEnabled): the control itself stays
+// enabled and keeps its input; a disabled heading only withholds OnClick
+// (by mouse and Enter).
 class TKVNHeading : public TKVNCustomControl {
  public:
   explicit TKVNHeading(ui::TComponent* owner);
@@ -136,8 +137,10 @@ class TKVNHeading : public TKVNCustomControl {
   void SetIcon(const std::string& fileName);
   void SetColorHeading(TColorTheme v) { mScene->SetColorHeading(v); }
   TColorTheme ColorHeading() const { return mScene->ColorHeading(); }
-  bool Enabled() const { return mScene->Enabled(); }
-  void SetEnabled(bool v) override { mScene->SetEnabled(v); }
+  // The kit's Enabled: the scene's flag, apart from the window layer's
+  // Enabled(), which stays true so that the control keeps its input.
+  bool SceneEnabled() const { return mScene->Enabled(); }
+  void SetSceneEnabled(bool v) { mScene->SetEnabled(v); }
 
   // Help-button hover at the client point; answers whether it changed.
   bool TrackHover(int32_t x, int32_t y);
