@@ -81,7 +81,7 @@ class TCheckBoxScene : public TRenderingSceneDirect {
 // Its Enabled is the scene's flag (SceneEnabled): the control itself stays
 // enabled and keeps its input; a disabled box is drawn dark grey and does
 // not toggle.
-class TKVNCheckBox : public TKVNCustomControl {
+class TKVNCheckBox : public TKVNPressControl {
  public:
   explicit TKVNCheckBox(ui::TComponent* owner);
   ~TKVNCheckBox() override;
@@ -103,12 +103,14 @@ class TKVNCheckBox : public TKVNCustomControl {
   // changed.
   bool TrackHover(int32_t x, int32_t y);
 
-  intptr_t WmMouseMove(const ui::TMouseMsg& m) override;
-  intptr_t WmLButtonDown(const ui::TMouseMsg& m) override;
-  intptr_t WmLButtonUp(const ui::TMouseMsg& m) override;
-  intptr_t WmCaptureChanged() override;
-
  private:
+  // A press on the box takes the focus; a release over the box toggles,
+  // wherever the press began.
+  void HoverAt(int32_t x, int32_t y) override { TrackHover(x, y); }
+  bool OverFace() const override { return mScene->Hovered(); }
+  bool PressHeld() const override { return mScene->Pressed(); }
+  void SetPressHeld(bool held) override { mScene->Set(mScene->mPressed, held); }
+  void PressAction() override { Toggle(); }
   // Toggles Checked and fires OnClick, when enabled.
   void Toggle();
   TCheckBoxScene* mScene = nullptr;
