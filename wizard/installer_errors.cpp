@@ -26,6 +26,10 @@ void installer_report_exception(std::exception_ptr error) {
   // The texts come from outside the mark-up (paths, library messages): escaped.
   const std::string title = ui::Application->Title.empty() ? cnInstallerCaption : ui::Application->Title;
   ui::TForm* over = ui::Screen != nullptr ? ui::Screen->ActiveForm() : nullptr;
-  dialog_show(over, 1, markup_escape(title), "", markup_escape(exception_text(error)), cnDlgBitOK, 0, 0, over, 1,
-              ui::mrOk, 0, 0, nullptr, nullptr, nullptr, "");
+  dialog_show({.owner = over,
+               .kind = cnDlgKindError,
+               .title = markup_escape(title),
+               .message = markup_escape(exception_text(error)),
+               .reference = over,
+               .defaultResult = ui::mrOk});
 }
