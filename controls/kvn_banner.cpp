@@ -212,40 +212,34 @@ void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x,
 // ---------------------------------------------------------------------------
 // TKorvaneControl
 
-TKorvaneControl::TKorvaneControl(ui::TComponent* owner) : TKVNCustomControl(owner) {
+TKorvaneControl::TKorvaneControl(ui::TComponent* owner) : TKVNPressControl(owner, kPressAnywhere) {
   ControlStyle &= ~uint32_t(ui::csDoubleClicks);
 }
 
 TKorvaneBanner* TKorvaneControl::Banner() const { return dynamic_cast<TKorvaneBanner*>(Scene()); }
 
-intptr_t TKorvaneControl::WmMouseMove(const ui::TMouseMsg& m) {
-  if (TKorvaneBanner* b = Banner()) banner_track_hover(this, b, m.X, m.Y, false);
-  return 0;
+void TKorvaneControl::HoverAt(int32_t x, int32_t y) {
+  if (TKorvaneBanner* b = Banner()) banner_track_hover(this, b, x, y, false);
 }
 
-intptr_t TKorvaneControl::WmLButtonDown(const ui::TMouseMsg& m) {
-  TKorvaneBanner* b = Banner();
-  if (b == nullptr) return 0;
-  b->SetPressed(true);
-  banner_track_hover(this, b, m.X, m.Y, false);
-  ui::SetCapture(this);
-  return 0;
+bool TKorvaneControl::OverFace() const {
+  const TKorvaneBanner* b = Banner();
+  return b != nullptr && (b->ProductHover() || b->MakerHover());
 }
 
-intptr_t TKorvaneControl::WmLButtonUp(const ui::TMouseMsg&) {
-  TKorvaneBanner* b = Banner();
-  if (b == nullptr) return 0;
-  if (b->Pressed()) {
-    if (b->ProductHover())
-      open_web_page(cnProductPage);
-    else if (b->MakerHover())
-      open_web_page(cnMakerPage);
-  }
-  if (ui::GetCapture() == this) ui::ReleaseCapture();
-  return 0;
+bool TKorvaneControl::PressHeld() const {
+  const TKorvaneBanner* b = Banner();
+  return b != nullptr && b->Pressed();
 }
 
-intptr_t TKorvaneControl::WmCaptureChanged() {
-  if (TKorvaneBanner* b = Banner()) b->SetPressed(false);
-  return 0;
+void TKorvaneControl::SetPressHeld(bool held) {
+  if (TKorvaneBanner* b = Banner()) b->SetPressed(held);
+}
+
+void TKorvaneControl::PressAction() {
+  const TKorvaneBanner* b = Banner();
+  if (b->ProductHover())
+    open_web_page(cnProductPage);
+  else
+    open_web_page(cnMakerPage);
 }

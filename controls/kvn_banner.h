@@ -74,16 +74,17 @@ void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x,
 
 // The control that shows the banner (its scene, set with SetScene, stays
 // the creator's).
-class TKorvaneControl : public TKVNCustomControl {
+class TKorvaneControl : public TKVNPressControl {
  public:
   explicit TKorvaneControl(ui::TComponent* owner);
-  intptr_t WmMouseMove(const ui::TMouseMsg& m) override;
-  intptr_t WmLButtonDown(const ui::TMouseMsg& m) override;
-  // Opens the product's page over the product logo, else the maker's over
-  // the maker logo, when the press began on the banner.
-  intptr_t WmLButtonUp(const ui::TMouseMsg& m) override;
-  intptr_t WmCaptureChanged() override;
 
  private:
+  // A press anywhere on the banner holds it; the release over the product
+  // logo opens the product's page, over the maker logo the maker's.
+  void HoverAt(int32_t x, int32_t y) override;
+  bool OverFace() const override;
+  bool PressHeld() const override;
+  void SetPressHeld(bool held) override;
+  void PressAction() override;
   TKorvaneBanner* Banner() const;
 };

@@ -276,7 +276,7 @@ bool button_track_hover(TKVNButton* control, int32_t x, int32_t y, bool press) {
 // ---------------------------------------------------------------------------
 // TKVNButton
 
-TKVNButton::TKVNButton(ui::TComponent* owner) : TKVNCustomControl(owner) {
+TKVNButton::TKVNButton(ui::TComponent* owner) : TKVNPressControl(owner, kPressFocusOnFace) {
   SetBounds(Left(), Top(), 160, 40);
   ControlStyle &= ~uint32_t(ui::csDoubleClicks);
   SetColor(ui::clBtnFace);
@@ -292,37 +292,19 @@ TKVNButton::TKVNButton(ui::TComponent* owner) : TKVNCustomControl(owner) {
 
 TKVNButton::~TKVNButton() { ui::TObject::Free(mScene); }
 
-intptr_t TKVNButton::WmMouseMove(const ui::TMouseMsg& m) {
-  button_track_hover(this, m.X, m.Y, false);
-  return 0;
+void TKVNButton::SetPressHeld(bool held) {
+  button_track_hover(this, mScene->mPointerX, mScene->mPointerY, held);
+  if (mScene->Hovered()) mScene->Invalidate(true, 0, 0);
 }
 
-intptr_t TKVNButton::WmLButtonDown(const ui::TMouseMsg& m) {
-  const bool wasPressed = mScene->Pressed();
-  button_track_hover(this, m.X, m.Y, true);
-  if (mScene->Hovered()) {
-    SetFocus();
-    mScene->Invalidate(true, 0, 0);
-  }
-  if (!wasPressed && mScene->Pressed()) ui::SetCapture(this);
-  return 0;
+void TKVNButton::PressAction() {
+  mScene->SetPressed(false);
+  mScene->Invalidate(true, 0, 0);
+  if (OnClick) OnClick(this);
 }
 
-intptr_t TKVNButton::WmLButtonUp(const ui::TMouseMsg&) {
-  if (mScene->Hovered() && mScene->Pressed()) {
-    mScene->SetPressed(false);
-    mScene->Invalidate(true, 0, 0);
-    auto alive = AliveToken();
-    if (OnClick) OnClick(this);
-    if (alive.expired()) return 0;
-  }
-  if (ui::GetCapture() == this) ui::ReleaseCapture();
-  return 0;
-}
-
-intptr_t TKVNButton::WmCaptureChanged() {
-  if (ui::Mouse == nullptr) return 0;
+void TKVNButton::PressLost() {
+  if (ui::Mouse == nullptr) return;
   const ui::TPoint p = ScreenToClient(ui::Mouse->CursorPos());
   button_track_hover(this, p.X, p.Y, !mScene->Hovered());
-  return 0;
 }

@@ -90,6 +90,7 @@ class TButtonScene : public TRenderingSceneDirect {
 
  private:
   friend bool button_track_hover(TKVNButton* control, int32_t x, int32_t y, bool press);
+  friend class TKVNButton;
   void Changed() { Invalidate(true, 0, 0); }
   void ConfigureDistortion(bool pressed, double mx, double my, int32_t height);
 
@@ -125,7 +126,7 @@ class TButtonScene : public TRenderingSceneDirect {
 // or pressed changed (the scene is then invalidated).
 bool button_track_hover(TKVNButton* control, int32_t x, int32_t y, bool press);
 
-class TKVNButton : public TKVNCustomControl {
+class TKVNButton : public TKVNPressControl {
  public:
   explicit TKVNButton(ui::TComponent* owner);
   ~TKVNButton() override;
@@ -157,15 +158,18 @@ class TKVNButton : public TKVNCustomControl {
   bool Animate() const { return mScene->Animate(); }
   void SetAnimate(bool v) { mScene->SetAnimate(v); }
 
-  intptr_t WmMouseMove(const ui::TMouseMsg& m) override;
-  intptr_t WmLButtonDown(const ui::TMouseMsg& m) override;
-  // Clicks when the press began on the face and the release is over it;
-  // always releases the capture.
-  intptr_t WmLButtonUp(const ui::TMouseMsg& m) override;
-  // Re-evaluates pressed at the pointer: a button the pointer left is no
-  // longer pressed.
-  intptr_t WmCaptureChanged() override;
 
  private:
+  // A press on the face takes the focus; the button clicks when the press
+  // began on the face and the release is over it (the hover of the last
+  // move).
+  void HoverAt(int32_t x, int32_t y) override { button_track_hover(this, x, y, false); }
+  bool OverFace() const override { return mScene->Hovered(); }
+  bool PressHeld() const override { return mScene->Pressed(); }
+  void SetPressHeld(bool held) override;
+  void PressAction() override;
+  // Re-evaluates pressed at the pointer: a button the pointer left is no
+  // longer pressed.
+  void PressLost() override;
   TButtonScene* mScene = nullptr;
 };

@@ -100,7 +100,8 @@ void TCheckBoxScene::TimerTick() {
 // ---------------------------------------------------------------------------
 // TKVNCheckBox
 
-TKVNCheckBox::TKVNCheckBox(ui::TComponent* owner) : TKVNCustomControl(owner) {
+TKVNCheckBox::TKVNCheckBox(ui::TComponent* owner)
+    : TKVNPressControl(owner, kPressFocusOnFace | kReleaseDecides | kTrackOnRelease) {
   ControlStyle &= ~uint32_t(ui::csDoubleClicks);
   SetBounds(Left(), Top(), 97, 17);
   OnEnter = [this](ui::TObject*) { mScene->Set(mScene->mFocused, true); };
@@ -133,34 +134,4 @@ bool TKVNCheckBox::TrackHover(int32_t x, int32_t y) {
   if (hovered == mScene->mHovered) return false;
   mScene->Set(mScene->mHovered, hovered);
   return true;
-}
-
-intptr_t TKVNCheckBox::WmMouseMove(const ui::TMouseMsg& m) {
-  TrackHover(m.X, m.Y);
-  return 0;
-}
-
-intptr_t TKVNCheckBox::WmLButtonDown(const ui::TMouseMsg& m) {
-  TrackHover(m.X, m.Y);
-  if (!mScene->Hovered()) return 0;
-  SetFocus();
-  mScene->Set(mScene->mPressed, true);
-  ui::SetCapture(this);
-  return 0;
-}
-
-intptr_t TKVNCheckBox::WmLButtonUp(const ui::TMouseMsg& m) {
-  TrackHover(m.X, m.Y);
-  if (mScene->Hovered()) {
-    auto alive = AliveToken();
-    Toggle();
-    if (alive.expired()) return 0;
-  }
-  if (ui::GetCapture() == this) ui::ReleaseCapture();
-  return 0;
-}
-
-intptr_t TKVNCheckBox::WmCaptureChanged() {
-  if (mScene->Pressed()) mScene->Set(mScene->mPressed, false);
-  return 0;
 }

@@ -78,9 +78,10 @@ class TCheckBoxScene : public TRenderingSceneDirect {
   double mCaptionScale = 0;
 };
 
-// Enabled is the scene's flag: the control itself stays enabled and keeps
-// its input; a disabled box is drawn dark grey and does not toggle.
-class TKVNCheckBox : public TKVNCustomControl {
+// Its Enabled is the scene's flag (SceneEnabled): the control itself stays
+// enabled and keeps its input; a disabled box is drawn dark grey and does
+// not toggle.
+class TKVNCheckBox : public TKVNPressControl {
  public:
   explicit TKVNCheckBox(ui::TComponent* owner);
   ~TKVNCheckBox() override;
@@ -93,19 +94,23 @@ class TKVNCheckBox : public TKVNCustomControl {
   void SetChecked(bool v);
   bool IsRadio() const { return mScene->IsRadio(); }
   void SetIsRadio(bool v) { mScene->SetIsRadio(v); }
-  bool Enabled() const { return mScene->Enabled(); }
-  void SetEnabled(bool v) override { mScene->SetEnabled(v); }
+  // The kit's Enabled: the scene's flag, apart from the window layer's
+  // Enabled(), which stays true so that the control keeps its input.
+  bool SceneEnabled() const { return mScene->Enabled(); }
+  void SetSceneEnabled(bool v) { mScene->SetEnabled(v); }
 
   // Hover over the control while its form is in front; answers whether it
   // changed.
   bool TrackHover(int32_t x, int32_t y);
 
-  intptr_t WmMouseMove(const ui::TMouseMsg& m) override;
-  intptr_t WmLButtonDown(const ui::TMouseMsg& m) override;
-  intptr_t WmLButtonUp(const ui::TMouseMsg& m) override;
-  intptr_t WmCaptureChanged() override;
-
  private:
+  // A press on the box takes the focus; a release over the box toggles,
+  // wherever the press began.
+  void HoverAt(int32_t x, int32_t y) override { TrackHover(x, y); }
+  bool OverFace() const override { return mScene->Hovered(); }
+  bool PressHeld() const override { return mScene->Pressed(); }
+  void SetPressHeld(bool held) override { mScene->Set(mScene->mPressed, held); }
+  void PressAction() override { Toggle(); }
   // Toggles Checked and fires OnClick, when enabled.
   void Toggle();
   TCheckBoxScene* mScene = nullptr;

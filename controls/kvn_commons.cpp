@@ -45,11 +45,11 @@ void form_place(ui::TForm* form, const ui::TForm* reference, uint8_t mode) {
   const int64_t aw = area.Width(), ah = area.Height(), fw = form->Width(), fh = form->Height();
   int64_t left = form->Left(), top = form->Top();
   switch (mode) {
-    case 1: left = area.Left + (aw - fw) / 2, top = area.Top + (ah - fh) / 2; break;
-    case 2: left = area.Left + 20, top = area.Top + ah - fh - 20; break;
-    case 3: left = area.Left + 20, top = area.Top + 20; break;
-    case 4: left = area.Left + aw - fw - 20, top = area.Top + ah - fh - 20; break;
-    case 5: left = area.Left + aw - fw - 20, top = area.Top + 20; break;
+    case cnPlaceCentre: left = area.Left + (aw - fw) / 2, top = area.Top + (ah - fh) / 2; break;
+    case cnPlaceBottomLeft: left = area.Left + 20, top = area.Top + ah - fh - 20; break;
+    case cnPlaceTopLeft: left = area.Left + 20, top = area.Top + 20; break;
+    case cnPlaceBottomRight: left = area.Left + aw - fw - 20, top = area.Top + ah - fh - 20; break;
+    case cnPlaceTopRight: left = area.Left + aw - fw - 20, top = area.Top + 20; break;
     default: return;
   }
   form->SetBounds(int(left), int(top), form->Width(), form->Height());

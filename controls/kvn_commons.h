@@ -23,10 +23,14 @@ void container_color(const ui::TControl* control, uint32_t& color);
 // screen) and the point is unchanged.
 void monitor_rect_at(ui::TPoint& point, ui::TRect& rect);
 
+// The placements of form_place (20 pixels from the edges for the corners);
+// dialog_show adds cnPlaceAt, at a given left and top.
+constexpr uint8_t cnPlaceCentre = 1, cnPlaceBottomLeft = 2, cnPlaceTopLeft = 3, cnPlaceBottomRight = 4,
+                  cnPlaceTopRight = 5, cnPlaceAt = 6;
+
 // Places a form within the reference form's rectangle, or without one the
-// monitor holding the form's top-left: 1 centre, 2 bottom left, 3 top left,
-// 4 bottom right, 5 top right (20 pixels from the edges). Other modes
-// leave the form where it is.
+// monitor holding the form's top-left, by one of the placements above.
+// Other modes leave the form where it is.
 void form_place(ui::TForm* form, const ui::TForm* reference, uint8_t mode);
 
 // Moves the form to left, top (-1, -1: centred on the screen), pulled in so

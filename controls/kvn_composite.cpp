@@ -113,12 +113,12 @@ TKVNCompositeCustomControl::TKVNCompositeCustomControl(ui::TComponent* owner)
   ControlStyle = (ControlStyle | ui::csOpaque) & ~uint32_t(ui::csDoubleClicks);
   SetTabStop(true);
   mBitmap.SetPixelFormat(ui::pf32bit);
-  if (Bars & 1) {
+  if (Bars & sbHorizontal) {
     mLeftArrow = std::make_unique<cHitTest>();
     mRightArrow = std::make_unique<cHitTest>();
     mHThumb = std::make_unique<cHitTest>();
   }
-  if (Bars & 2) {
+  if (Bars & sbVertical) {
     mUpArrow = std::make_unique<cHitTest>();
     mDownArrow = std::make_unique<cHitTest>();
     mVThumb = std::make_unique<cHitTest>();
@@ -269,8 +269,8 @@ void TKVNCompositeCustomControl::DrawScrollbars(int32_t width, int32_t height) {
   for (cHitTest* h : {mUpArrow.get(), mDownArrow.get(), mVThumb.get(), mLeftArrow.get(), mRightArrow.get(),
                       mHThumb.get()})
     if (h != nullptr) h->Reset();
-  if ((Bars & 2) && mUpArrow && height < mContentHeight) DrawBar(true, width, height);
-  if ((Bars & 1) && mLeftArrow && width < mContentWidth) DrawBar(false, width, height);
+  if ((Bars & sbVertical) && mUpArrow && height < mContentHeight) DrawBar(true, width, height);
+  if ((Bars & sbHorizontal) && mLeftArrow && width < mContentWidth) DrawBar(false, width, height);
   mRenderer->SetCompOp(0);
 }
 

@@ -33,6 +33,8 @@ class TKVNCompositeCustomControl : public ui::TCustomControl {
  public:
   // Hover parts.
   enum : uint8_t { hpNone, hpOutside, hpUp, hpVThumb, hpDown, hpLeft, hpHThumb, hpRight };
+  // The bits of Bars: which scroll bars may show.
+  enum : uint8_t { sbHorizontal = 1, sbVertical = 2, sbBoth = sbHorizontal | sbVertical };
 
   explicit TKVNCompositeCustomControl(ui::TComponent* owner);
   ~TKVNCompositeCustomControl() override;
@@ -68,7 +70,7 @@ class TKVNCompositeCustomControl : public ui::TCustomControl {
   intptr_t WmSize(int width, int height) override;
 
   // Fields subclasses set.
-  uint8_t Bars = 3;  // bit 0 horizontal, bit 1 vertical
+  uint8_t Bars = sbBoth;
   uint32_t BackgroundColor = 0xFFFFFFFF;
   uint32_t BarColor = 0xFFC0C0C0;
   int32_t BarSize = 20;

@@ -34,3 +34,45 @@ intptr_t TKVNCustomControl::WmSize(int width, int height) {
   if (mScene != nullptr) mScene->Invalidate(true, width, height);
   return 1;
 }
+
+// ---------------------------------------------------------------------------
+// TKVNPressControl
+
+TKVNPressControl::TKVNPressControl(ui::TComponent* owner, uint32_t pressFlags)
+    : TKVNCustomControl(owner), mPressFlags(pressFlags) {}
+
+intptr_t TKVNPressControl::WmMouseMove(const ui::TMouseMsg& m) {
+  HoverAt(m.X, m.Y);
+  return 0;
+}
+
+intptr_t TKVNPressControl::WmLButtonDown(const ui::TMouseMsg& m) {
+  if (mPressFlags & kPressFocusFirst) SetFocus();
+  if (mPressFlags & kPressAnywhere) {
+    SetPressHeld(true);
+    HoverAt(m.X, m.Y);
+  } else {
+    HoverAt(m.X, m.Y);
+    if (!OverFace()) return 0;
+    if (mPressFlags & kPressFocusOnFace) SetFocus();
+    SetPressHeld(true);
+  }
+  if (PressHeld()) ui::SetCapture(this);
+  return 0;
+}
+
+intptr_t TKVNPressControl::WmLButtonUp(const ui::TMouseMsg& m) {
+  if (mPressFlags & kTrackOnRelease) HoverAt(m.X, m.Y);
+  if (OverFace() && (PressHeld() || (mPressFlags & kReleaseDecides))) {
+    auto alive = AliveToken();
+    PressAction();
+    if (alive.expired()) return 0;
+  }
+  if (ui::GetCapture() == this) ui::ReleaseCapture();
+  return 0;
+}
+
+intptr_t TKVNPressControl::WmCaptureChanged() {
+  PressLost();
+  return 0;
+}

@@ -24,3 +24,44 @@ class TKVNCustomControl : public ui::TCustomControl {
  private:
   TRenderingScene* mScene = nullptr;
 };
+
+// The kit's one press behaviour under every clickable control: hover, press,
+// capture and release. A control supplies its hit test (HoverAt, which
+// updates its hover state, and OverFace, which reads it), its pressed flag
+// and its action; the flags choose the variants. Every handler answers 0.
+//   down:    kPressFocusFirst takes the focus first. A press on the face
+//            (anywhere with kPressAnywhere) holds the control and captures
+//            the mouse; kPressFocusOnFace takes the focus with it.
+//   up:      with kTrackOnRelease the release point is hit-tested anew,
+//            else the hover of the last move stands. Over the face a held
+//            press acts (with kReleaseDecides, any release there acts,
+//            wherever the press began). The capture is released unless the
+//            action freed the control.
+//   capture lost: PressLost, by default the press is let go.
+// A disabled scene does nothing: its action checks the scene's flag.
+class TKVNPressControl : public TKVNCustomControl {
+ public:
+  enum : uint32_t {
+    kPressFocusFirst = 1,
+    kPressFocusOnFace = 2,
+    kPressAnywhere = 4,
+    kReleaseDecides = 8,
+    kTrackOnRelease = 16,
+  };
+  intptr_t WmMouseMove(const ui::TMouseMsg& m) override;
+  intptr_t WmLButtonDown(const ui::TMouseMsg& m) override;
+  intptr_t WmLButtonUp(const ui::TMouseMsg& m) override;
+  intptr_t WmCaptureChanged() override;
+
+ protected:
+  TKVNPressControl(ui::TComponent* owner, uint32_t pressFlags);
+  virtual void HoverAt(int32_t x, int32_t y) = 0;
+  virtual bool OverFace() const = 0;
+  virtual bool PressHeld() const = 0;
+  virtual void SetPressHeld(bool held) = 0;
+  virtual void PressAction() = 0;
+  virtual void PressLost() { SetPressHeld(false); }
+
+ private:
+  uint32_t mPressFlags = 0;
+};

@@ -17,7 +17,7 @@ struct rDlgKind {
   TColorTheme theme;
   const char* icon;
 };
-constexpr rDlgKind cnKinds[5] = {
+constexpr rDlgKind cnKinds[cnDlgKindCustom + 1] = {
     {CT_YELLOW, "..\\dlg_warning.png"},     {CT_RED, "..\\dlg_error.png"},
     {CT_BLUE, "..\\dlg_information.png"},   {CT_GREEN, "..\\dlg_confirmation.png"},
     {CT_BLUEGRAY, "..\\dlg_custom.png"},
@@ -212,7 +212,7 @@ int32_t TFormDlg::Execute(uint8_t kind, const std::string& title, const std::str
   } guard{this};
 
 
-  const rDlgKind& k = cnKinds[kind < 4 ? kind : 4];
+  const rDlgKind& k = cnKinds[kind < cnDlgKindCustom ? kind : cnDlgKindCustom];
   Heading->SetColorHeading(k.theme);
   Heading->SetIcon(icon.empty() ? std::string(k.icon) : icon);
   Heading->HeadingScene()->SetCaptionText(title);
@@ -253,7 +253,7 @@ int32_t TFormDlg::Execute(uint8_t kind, const std::string& title, const std::str
 
   SetClientSize(clientWidth > 0 ? clientWidth : 450, clientHeight > 0 ? clientHeight : 200);
 
-  if (placement == 6) {
+  if (placement == cnPlaceAt) {
     form_clamp_to_monitor(this, left, top);
   } else {
     form_place(this, reference, placement);
@@ -350,4 +350,10 @@ int32_t dialog_show(ui::TForm* owner, uint8_t kind, const std::string& title, co
   } release{dialog};
   return dialog->Execute(kind, title, icon, message, buttons, clientWidth, clientHeight, reference, placement,
                          defaultResult, left, top, definitions, dontShow, monitor, caption);
+}
+
+int32_t dialog_show(const rDialogOptions& o) {
+  return dialog_show(o.owner, o.kind, o.title, o.icon, o.message, o.buttons, o.clientWidth, o.clientHeight,
+                     o.reference, o.placement, o.defaultResult, o.left, o.top, o.definitions, o.dontShow, o.monitor,
+                     o.caption);
 }

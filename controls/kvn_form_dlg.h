@@ -12,6 +12,7 @@
 
 #include "kvn_button.h"
 #include "kvn_checkbox.h"
+#include "kvn_commons.h"
 #include "kvn_heading.h"
 #include "kvn_info.h"
 #include "ui_controls.h"
@@ -25,6 +26,10 @@ using TDlgButtonHandler = std::function<void(TFormDlg* dialog)>;
 constexpr uint8_t cnDlgYes = 0, cnDlgNo = 1, cnDlgOK = 2, cnDlgCancel = 3;
 // The bits of dialog_show's button set.
 constexpr uint16_t cnDlgBitYes = 1, cnDlgBitNo = 2, cnDlgBitOK = 4, cnDlgBitCancel = 8;
+// dialog_show's kinds: the heading's theme and icon. Any other kind is
+// custom (blue-grey, its own icon).
+constexpr uint8_t cnDlgKindWarning = 0, cnDlgKindError = 1, cnDlgKindInformation = 2, cnDlgKindConfirmation = 3,
+                  cnDlgKindCustom = 4;
 
 // One custom button: restyling and an optional handler for the button with
 // its id. The caller builds the list; the dialog frees it.
@@ -127,14 +132,36 @@ TKVNHeading* dialog_heading(ui::TForm* form, int width, TColorTheme theme, TColo
 
 // Creates a dialog owned by owner (the application when nil), runs it and
 // releases it: the modal result, or -1 when the dialog cannot be created.
-// kind 0 warning, 1 error, 2 information, 3 confirmation, other custom;
-// buttons: bit 0 Yes, 1 No, 2 OK, 3 Cancel; a client size of 0 or less is
-// 450 x 200; placement 1..5 through form_place on the reference form, 6 at
-// (left, top); the button whose result is defaultResult takes the focus.
-// Title, message and custom captions are mark-up: text from outside
-// (paths) is escaped by the caller.
+// kind: cnDlgKind*; buttons: cnDlgBit*; a client size of 0 or less is
+// 450 x 200; placement: cnPlaceCentre .. cnPlaceTopRight through form_place
+// on the reference form, cnPlaceAt at (left, top); the button whose result
+// is defaultResult takes the focus. Title, message and custom captions are
+// mark-up: text from outside (paths) is escaped by the caller.
 int32_t dialog_show(ui::TForm* owner, uint8_t kind, const std::string& title, const std::string& icon,
                     const std::string& message, uint16_t buttons, int32_t clientWidth, int32_t clientHeight,
                     const ui::TForm* reference, uint8_t placement, int32_t defaultResult, int32_t left,
                     int32_t top, cButton* definitions, bool* dontShow, cDialogMonitor* monitor,
                     const std::string& caption);
+
+// dialog_show's arguments by name, for C++ callers: only what differs from
+// the defaults is written.
+struct rDialogOptions {
+  ui::TForm* owner = nullptr;
+  uint8_t kind = cnDlgKindInformation;
+  std::string title;
+  std::string icon;
+  std::string message;
+  uint16_t buttons = cnDlgBitOK;
+  int32_t clientWidth = 0;
+  int32_t clientHeight = 0;
+  const ui::TForm* reference = nullptr;
+  uint8_t placement = cnPlaceCentre;
+  int32_t defaultResult = 0;
+  int32_t left = 0;
+  int32_t top = 0;
+  cButton* definitions = nullptr;
+  bool* dontShow = nullptr;
+  cDialogMonitor* monitor = nullptr;
+  std::string caption;
+};
+int32_t dialog_show(const rDialogOptions& o);

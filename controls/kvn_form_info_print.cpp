@@ -439,8 +439,13 @@ void TFormInfoPrint::KVNButton2Click() {
   mLastPrintOk = mScene->PrintDocument(mTitle);
   if (wait != nullptr) wait->Release();
   if (!mLastPrintOk)
-    dialog_show(this, 0, "Print", "", "Printing failed or interrupted.", cnDlgBitOK, 350, 170, this, 1, 0, 0, 0,
-                nullptr, nullptr, nullptr, "");
+    dialog_show({.owner = this,
+                 .kind = cnDlgKindWarning,
+                 .title = "Print",
+                 .message = "Printing failed or interrupted.",
+                 .clientWidth = 350,
+                 .clientHeight = 170,
+                 .reference = this});
 }
 
 void TFormInfoPrint::KVNButton1Click() { SetModalResult(ui::mrOk); }

@@ -158,7 +158,8 @@ void THeadingScene::TimerTick() {
 // ---------------------------------------------------------------------------
 // TKVNHeading
 
-TKVNHeading::TKVNHeading(ui::TComponent* owner) : TKVNCustomControl(owner) {
+TKVNHeading::TKVNHeading(ui::TComponent* owner)
+    : TKVNPressControl(owner, kPressFocusFirst | kReleaseDecides | kTrackOnRelease) {
   SetBounds(Left(), Top(), 400, 42);
   ControlStyle &= ~uint32_t(ui::csDoubleClicks);
   OnEnter = [this](ui::TObject*) { mScene->Set(mScene->mFocused, true); };
@@ -191,7 +192,7 @@ bool TKVNHeading::TrackHover(int32_t x, int32_t y) {
 }
 
 intptr_t TKVNHeading::WmMouseMove(const ui::TMouseMsg& m) {
-  TrackHover(m.X, m.Y);
+  TKVNPressControl::WmMouseMove(m);
   if (ShowHint()) {
     // The shown hint goes first, so that the new text can appear.
     const std::string hint = mScene->HelpHovered() ? mHelpHint : std::string();
@@ -200,31 +201,5 @@ intptr_t TKVNHeading::WmMouseMove(const ui::TMouseMsg& m) {
       SetHint(hint);
     }
   }
-  return 0;
-}
-
-intptr_t TKVNHeading::WmLButtonDown(const ui::TMouseMsg& m) {
-  SetFocus();
-  TrackHover(m.X, m.Y);
-  if (mScene->HelpHovered()) {
-    mScene->Set(mScene->mHelpPressed, true);
-    ui::SetCapture(this);
-  }
-  return 0;
-}
-
-intptr_t TKVNHeading::WmLButtonUp(const ui::TMouseMsg& m) {
-  TrackHover(m.X, m.Y);
-  if (mScene->HelpHovered()) {
-    auto alive = AliveToken();
-    FireClick();
-    if (alive.expired()) return 0;
-  }
-  if (ui::GetCapture() == this) ui::ReleaseCapture();
-  return 0;
-}
-
-intptr_t TKVNHeading::WmCaptureChanged() {
-  if (mScene->HelpPressed()) mScene->Set(mScene->mHelpPressed, false);
   return 0;
 }

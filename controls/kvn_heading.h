@@ -122,9 +122,10 @@ class THeadingScene : public TRenderingSceneDirect {
   double mCaptionLeft = 0, mCaptionRoom = 0, mCaptionScale = 0;
 };
 
-// Enabled is the scene's flag: the control itself stays enabled and keeps
-// its input; a disabled heading only withholds OnClick (by mouse and Enter).
-class TKVNHeading : public TKVNCustomControl {
+// Its Enabled is the scene's flag (SceneEnabled): the control itself stays
+// enabled and keeps its input; a disabled heading only withholds OnClick
+// (by mouse and Enter).
+class TKVNHeading : public TKVNPressControl {
  public:
   explicit TKVNHeading(ui::TComponent* owner);
   ~TKVNHeading() override;
@@ -136,20 +137,25 @@ class TKVNHeading : public TKVNCustomControl {
   void SetIcon(const std::string& fileName);
   void SetColorHeading(TColorTheme v) { mScene->SetColorHeading(v); }
   TColorTheme ColorHeading() const { return mScene->ColorHeading(); }
-  bool Enabled() const { return mScene->Enabled(); }
-  void SetEnabled(bool v) override { mScene->SetEnabled(v); }
+  // The kit's Enabled: the scene's flag, apart from the window layer's
+  // Enabled(), which stays true so that the control keeps its input.
+  bool SceneEnabled() const { return mScene->Enabled(); }
+  void SetSceneEnabled(bool v) { mScene->SetEnabled(v); }
 
   // Help-button hover at the client point; answers whether it changed.
   bool TrackHover(int32_t x, int32_t y);
 
+  // Hover, then the help hint of the button under the pointer.
   intptr_t WmMouseMove(const ui::TMouseMsg& m) override;
-  intptr_t WmLButtonDown(const ui::TMouseMsg& m) override;
-  // The release alone decides: over the help button it clicks, wherever
-  // the press began.
-  intptr_t WmLButtonUp(const ui::TMouseMsg& m) override;
-  intptr_t WmCaptureChanged() override;
 
  private:
+  // Every press takes the focus; the release alone decides: over the help
+  // button it clicks, wherever the press began.
+  void HoverAt(int32_t x, int32_t y) override { TrackHover(x, y); }
+  bool OverFace() const override { return mScene->HelpHovered(); }
+  bool PressHeld() const override { return mScene->HelpPressed(); }
+  void SetPressHeld(bool held) override { mScene->Set(mScene->mHelpPressed, held); }
+  void PressAction() override { FireClick(); }
   void FireClick();
   THeadingScene* mScene = nullptr;
   std::string mHelpHint = cnHeadingHelpHint;

@@ -76,8 +76,8 @@ class TLabelScene : public TRenderingSceneDirect {
   int32_t mLayoutCount = 0;
 };
 
-// Enabled is the scene's flag (a disabled label is drawn dark grey); the
-// control itself stays enabled.
+// Its Enabled is the scene's flag (SceneEnabled; a disabled label is drawn
+// dark grey); the control itself stays enabled.
 class TKVNLabel : public TKVNCustomControl {
  public:
   explicit TKVNLabel(ui::TComponent* owner);
@@ -86,8 +86,10 @@ class TKVNLabel : public TKVNCustomControl {
   TLabelScene* LabelScene() const { return mScene; }
   const std::string& Caption() const { return mScene->Caption(); }
   void SetCaption(const std::string& v) { mScene->SetCaption(v); }
-  bool Enabled() const { return mScene->Enabled(); }
-  void SetEnabled(bool v) override { mScene->SetEnabled(v); }
+  // The kit's Enabled: the scene's flag, apart from the window layer's
+  // Enabled(), which stays true so that the control keeps its input.
+  bool SceneEnabled() const { return mScene->Enabled(); }
+  void SetSceneEnabled(bool v) { mScene->SetEnabled(v); }
 
   // A new size lays the caption out again at the next paint (without
   // parsing or formatting it again).

@@ -7,7 +7,7 @@ rWorkEntry* cWorkEntries::AddText(std::string_view text) {
   try {
     entry = Append(1);
     if (entry == nullptr) return nullptr;
-    entry->kind = 0;
+    entry->kind = cnWorkText;
     entry->text.assign(text);
   } catch (...) {
     if (entry != nullptr) RemoveLast(1);

@@ -12,12 +12,14 @@
 
 #include "qlm_base_array.h"
 
-// One log line. Kind 0 is plain text, kind 1 text with a percentage, kind 2
-// text with a done/total count (the window draws the figures after the text).
-// The installation appends kind 0 only.
+// The kinds of a log line: plain text, text with a percentage, text with a
+// done/total count (the window draws the figures after the text).
+constexpr uint8_t cnWorkText = 0, cnWorkPercentage = 1, cnWorkCount = 2;
+
+// One log line. The installation appends cnWorkText only.
 struct rWorkEntry {
   rWorkEntry* next = nullptr;
-  uint8_t kind = 0;
+  uint8_t kind = cnWorkText;
   std::string text;
   double percentage = 0;
   int32_t total = 0;

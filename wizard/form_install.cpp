@@ -199,7 +199,9 @@ TFormInstall::TFormInstall(ui::TComponent* owner) : ui::TForm(owner) {
   OnDestroy = [this](ui::TObject*) { FormDestroy(); };
   // The log and the end handler belong to the window: it does not close
   // while the install thread runs.
-  OnCloseQuery = [this](ui::TObject*, bool& canClose) { canClose = !mInstalling.load() && mPage != 4; };
+  OnCloseQuery = [this](ui::TObject*, bool& canClose) {
+    canClose = !mInstalling.load() && mPage != cnPageInstalling;
+  };
 }
 
 TFormInstall::~TFormInstall() { FormDestroy(); }
@@ -295,9 +297,17 @@ void TFormInstall::FindExistingInstallation() {
 
   cButton* defs = cButton::Construct(cnDlgCancel, "New Installation", CLR_YELLOW, 150, nullptr, nullptr);
   defs = cButton::Construct(cnDlgYes, "Update", CLR_GREEN, 100, defs, [this](TFormDlg* d) { UpdateChosen(d); });
-  const int32_t result = dialog_show(this, 3, "Update or New Installation ?", "", install_existing_text(),
-                                     cnDlgBitYes | cnDlgBitCancel, 640, 450, this, 1, 6, 0, 0, defs, nullptr,
-                                     nullptr, cnInstallerCaption);
+  const int32_t result = dialog_show({.owner = this,
+                                      .kind = cnDlgKindConfirmation,
+                                      .title = "Update or New Installation ?",
+                                      .message = install_existing_text(),
+                                      .buttons = cnDlgBitYes | cnDlgBitCancel,
+                                      .clientWidth = 640,
+                                      .clientHeight = 450,
+                                      .reference = this,
+                                      .defaultResult = ui::mrYes,
+                                      .definitions = defs,
+                                      .caption = cnInstallerCaption});
   if (result == ui::mrYes && gInstallMode == 1) {
     gDestination = folder;
     gDesktopIcon = true;
@@ -343,8 +353,8 @@ void TFormInstall::ShowPageText(const std::string& markup, bool forceAscii) {
 }
 
 void TFormInstall::KVNButton3Click(ui::TObject*) {
-  if (mPage == 0 || mPage == 2) {
-    if (mPage == 2) RemoveAgreeBox();
+  if (mPage == cnPageCreating || mPage == cnPageAgreement) {
+    if (mPage == cnPageAgreement) RemoveAgreeBox();
     SetProgress(0);
     SetStatusText(cnStatusWelcome);
     ShowPageText(mIntroText, true);
@@ -353,11 +363,11 @@ void TFormInstall::KVNButton3Click(ui::TObject*) {
     KVNButton3->Hide();
     KVNButton2->SetColorIndex(CLR_BLUE);
     SetActiveControl(mViewer);
-    mPage = 1;
+    mPage = cnPageIntroduction;
     KVNButton4->SetTabOrder(2);
     KVNButton3->SetTabOrder(3);
     KVNButton2->SetTabOrder(4);
-  } else if (mPage == 3) {
+  } else if (mPage == cnPageOptions) {
     RemoveOptionsControls();
     ShowAgreementPage();
   }
@@ -371,7 +381,7 @@ void TFormInstall::ShowAgreementPage() {
   KVNButton3->Show();
   CreateAgreeBox();
   SetActiveControl(mViewer);
-  mPage = 2;
+  mPage = cnPageAgreement;
   CheckSlot1->SetTabOrder(0);
   KVNButton4->SetTabOrder(1);
   KVNButton3->SetTabOrder(2);
@@ -383,12 +393,12 @@ void TFormInstall::ShowAgreementPage() {
 
 void TFormInstall::KVNButton2Click(ui::TObject*) {
   switch (mPage) {
-    case 1:
+    case cnPageIntroduction:
       ShowAgreementPage();
       break;
-    case 2:
+    case cnPageAgreement:
       if (KVNButton2->ColorIndex() != CLR_BLUE) {
-        Message(2, "Agree First", 450, 280,
+        Message(cnDlgKindInformation, "Agree First", 450, 280,
                 std::string("You must agree with license agreement conditions to continue with this installaiton. "
                             "To express your acceptance click on the checkbox labeled ~<b>\"") +
                     kAgreeCaption + "\"~>~(p) If You don't agree, please don't install and don't use this software. ");
@@ -403,7 +413,7 @@ void TFormInstall::KVNButton2Click(ui::TObject*) {
       KVNButton3->Show();
       KVNButton2->SetColorIndex(CLR_GREEN);
       SetActiveControl(mViewer);
-      mPage = 3;
+      mPage = cnPageOptions;
       DestEdit->SetTabOrder(0);
       BrowseButton->SetTabOrder(1);
       KVNButton4->SetTabOrder(3);
@@ -413,14 +423,14 @@ void TFormInstall::KVNButton2Click(ui::TObject*) {
       SetProgress(50);
       SetStatusText(cnStatusOptions);
       break;
-    case 3:
+    case cnPageOptions:
       gDestination = DestEdit->Text();
       gDesktopIcon = CheckSlot1 != nullptr && CheckSlot1->Checked();
       if (!CheckDestination()) return;
       RemoveOptionsControls();
       StartInstallation();
       break;
-    case 6:
+    case cnPageUpdate:
       if (!TakeInstallLock()) return;
       SetStatusText(cnStatusUpdating);
       StartInstallation();
@@ -432,7 +442,7 @@ void TFormInstall::KVNButton2Click(ui::TObject*) {
 
 bool TFormInstall::CheckDestination() {
   if (is_root_path(gDestination) || has_control_char(gDestination)) {
-    Message(0, "Can't Install", 400, 280,
+    Message(cnDlgKindWarning, "Can't Install", 400, 280,
             "Selected destination folder ~<ct=dodgerblue>\"" + markup_escape(gDestination) +
                 "\"~> is the root folder of a given drive (or path not allowed).~(p) "
                 "This installation prevents You from installing application into the root folder of any drive.~(p) "
@@ -441,7 +451,7 @@ bool TFormInstall::CheckDestination() {
   }
   const int64_t free = destination_free_space(gDestination);
   if (gRequiredSpace > free) {
-    Message(0, "Can't Install", 450, 300,
+    Message(cnDlgKindWarning, "Can't Install", 450, 300,
             "Selected destination drive ~<ct=dodgerblue;b>\"" + markup_escape(drive_of(gDestination)) +
                 "\"~> has not enough free disk space.~(p) This installation requires at least ~<ct=dodgerblue;b>" +
                 format_byte_size(gRequiredSpace) + "~>" +
@@ -459,7 +469,7 @@ bool TFormInstall::CheckDestination() {
     }
   } else if (!mk_dir(gDestination, 0)) {
     mInstallLock.reset();
-    Message(1, "Can't Create Folder", 350, 200, "Failed to create the destination installation directory ...");
+    Message(cnDlgKindError, "Can't Create Folder", 350, 200, "Failed to create the destination installation directory ...");
     return false;
   }
   return true;
@@ -478,7 +488,7 @@ bool TFormInstall::TakeInstallLock() {
   if (mInstallLock != nullptr && mInstallLock->Holds()) return true;
   auto lock = std::make_unique<plat::NamedMutex>();
   if (lock->Create(cnInstallLockName) == plat::MutexState::AlreadyExists) {
-    Message(0, "Installation Running", 420, 240,
+    Message(cnDlgKindWarning, "Installation Running", 420, 240,
             "Another installation of ~<b>Korvane Snaprill~> is running now.~(p) "
             "~<ct=Green>Please wait until it has finished, then start this installation again.~> ");
     return false;
@@ -504,7 +514,7 @@ void TFormInstall::StartInstallation() {
   KVNButton4->Show();
   KVNButton4->SetColorIndex(CLR_GRAY);
   SetActiveControl(mViewer);
-  mPage = 4;
+  mPage = cnPageInstalling;
 
   mLogTimer = new ui::TTimer(this);
   mLogTimer->SetOnTimer([this](ui::TObject* s) { LogTimerTick(s); });
@@ -543,14 +553,14 @@ void TFormInstall::LogTimerTick(ui::TObject*) {
 static std::string log_entry_markup(const rWorkEntry& e) {
   std::string text = e.text;
   char figures[64];
-  if (e.kind == 1) {
+  if (e.kind == cnWorkPercentage) {
     if (e.percentage >= 100.0 - 1e-14) {
       text += "(OK)~)";
     } else {
       std::snprintf(figures, sizeof figures, " (%.2f%%)~)", e.percentage);
       text += figures;
     }
-  } else if (e.kind == 2) {
+  } else if (e.kind == cnWorkCount) {
     if (e.done < e.total) {
       std::snprintf(figures, sizeof figures, " (%d/%d)~)", int(e.done), int(e.total));
       text += figures;
@@ -574,7 +584,7 @@ void TFormInstall::RenderLog() {
     std::lock_guard lock(mLog->Mutex());
     rWorkEntry* e = mLogLast != nullptr ? mLogLast->next : mLog->First();
     for (; e != nullptr; e = e->next) {
-      if (e->kind != 0) mLogVariable = true;
+      if (e->kind != cnWorkText) mLogVariable = true;
       added += log_entry_markup(*e);
       mLogLast = e;
     }
@@ -674,7 +684,7 @@ void TFormInstall::ThreadEnded() {
   KVNButton4->SetColorIndex(CLR_BLUE);
   KVNButton4->SetTabOrder(1);
   FinishButton->SetTabOrder(2);
-  mPage = 5;
+  mPage = cnPageFinished;
   ApplyAutorun(*this);
 }
 
@@ -804,8 +814,8 @@ void TFormInstall::FinishClick(ui::TObject*) {
 
 void TFormInstall::KVNButton4Click(ui::TObject*) {
   if (KVNButton4->ColorIndex() != CLR_BLUE || !PrintPreview) return;
-  if (mPage == 2) PrintPreview(mAgreementText, "Korvane License");
-  else if (mPage == 5) PrintPreview(mLogText, "Installation Log");
+  if (mPage == cnPageAgreement) PrintPreview(mAgreementText, "Korvane License");
+  else if (mPage == cnPageFinished) PrintPreview(mLogText, "Installation Log");
 }
 
 void TFormInstall::KVNCheckBox1Click(ui::TObject*) { SetAnimate(KVNCheckBox1->Checked()); }
@@ -813,8 +823,14 @@ void TFormInstall::KVNCheckBox1Click(ui::TObject*) { SetAnimate(KVNCheckBox1->Ch
 // ---- The checks' host ---------------------------------------------------------------
 
 void TFormInstall::Message(uint8_t kind, const std::string& title, int32_t w, int32_t h, const std::string& markup) {
-  dialog_show(this, kind, title, "", markup, cnDlgBitOK, w, h, this, 1, ui::mrOk, 0, 0, nullptr, nullptr, nullptr,
-              "");
+  dialog_show({.owner = this,
+               .kind = kind,
+               .title = title,
+               .message = markup,
+               .clientWidth = w,
+               .clientHeight = h,
+               .reference = this,
+               .defaultResult = ui::mrOk});
 }
 
 void TFormInstall::ShowMessage(const rCheckMessage& m) { Message(m.kind, m.title, m.width, m.height, m.markup); }
@@ -827,6 +843,6 @@ void TFormInstall::ReleaseWait() {
 }
 
 std::optional<bool> TFormInstall::AutorunBox() {
-  if (mPage != 5 || CheckSlot1 == nullptr) return std::nullopt;
+  if (mPage != cnPageFinished || CheckSlot1 == nullptr) return std::nullopt;
   return CheckSlot1->Checked();
 }

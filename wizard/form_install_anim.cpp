@@ -139,7 +139,7 @@ void TAnimScene::TimerTick() {
     // Cleared first: a dialog the update opens cannot start it again.
     gFormShown = false;
     if (gInstallMode == 1 && mOwner != nullptr) {
-      mOwner->SetPage(6);
+      mOwner->SetPage(cnPageUpdate);
       mOwner->Continue();
     }
   }

@@ -26,8 +26,14 @@ extern bool gFormShown;
 // The local date and time the status panel reads; tests pin it.
 extern std::function<void(rDate&, rTime&)> gAnimLocalNow;
 
+// The installer window's pages (its current-page field): 0 while the window
+// is created; 6 only for the one call of the Continue handler with which the
+// status panel starts a chosen update.
+constexpr uint8_t cnPageCreating = 0, cnPageIntroduction = 1, cnPageAgreement = 2, cnPageOptions = 3,
+                  cnPageInstalling = 4, cnPageFinished = 5, cnPageUpdate = 6;
+
 // What the status panel needs of the installer window: starting a chosen
-// update is showing page 6, then running the Continue handler.
+// update is showing cnPageUpdate, then running the Continue handler.
 class TAnimSceneHost {
  public:
   virtual ~TAnimSceneHost() = default;

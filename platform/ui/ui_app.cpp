@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 namespace ui {
@@ -168,13 +169,57 @@ void TApplication::HandleMessage() {
   // after the others. It waits only when none of them had anything, so
   // neither a paint that marks again nor a call that queues the next one
   // keeps input and timers waiting.
-  bool any = RunQueued();
-  any = mBackend->PumpOne(false) || any;
-  if (mPaintPending) {
-    PaintAll();
-    any = true;
+  try {
+    bool any = RunQueued();
+    any = mBackend->PumpOne(false) || any;
+    if (mPaintPending) {
+      PaintAll();
+      any = true;
+    }
+    if (!any) mBackend->PumpOne(true);
+  } catch (const EBackendFault&) {
+    throw;
+  } catch (...) {
+    HandleException(std::current_exception());
   }
-  if (!any) mBackend->PumpOne(true);
+}
+
+namespace {
+
+// The text of an exception for the error line and the dialog.
+std::string exception_text(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+// One line on stderr; logging never throws, a line that cannot be built is
+// lost.
+void log_error(const std::string& title, const char* what, std::exception_ptr error) noexcept {
+  try {
+    const std::string text = exception_text(error);
+    std::fprintf(stderr, "%s: %s: %s\n", title.empty() ? "application" : title.c_str(), what, text.c_str());
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+void TApplication::HandleException(std::exception_ptr error) {
+  if (!error) return;
+  log_error(Title, "error in an event handler", error);
+  if (!OnException || mReporting) return;
+  mReporting = true;
+  try {
+    OnException(error);
+  } catch (...) {
+    log_error(Title, "the error could not be reported", std::current_exception());
+  }
+  mReporting = false;
 }
 
 void TApplication::CancelHint() {

@@ -39,8 +39,15 @@ class TApplication : public TComponent {
   // Serves everything ready now without waiting.
   void ProcessMessages();
   // Serves one round (the queued calls, the ready input and timers, then
-  // the paints), waiting for an event when none of them had anything.
+  // the paints), waiting for an event when none of them had anything. An
+  // exception that leaves an event handler in the round ends there: it goes
+  // to HandleException and the loop goes on. Only EBackendFault passes.
   void HandleMessage();
+  // Reports an exception that left an event handler: a line on stderr, then
+  // OnException when set (the program shows it to the user in a dialog). A
+  // reporter that throws is logged and otherwise ignored. Never throws.
+  void HandleException(std::exception_ptr error);
+  std::function<void(std::exception_ptr)> OnException;
   std::string Title;
   TForm* MainForm = nullptr;
   void CancelHint();
@@ -89,6 +96,7 @@ class TApplication : public TComponent {
   std::thread::id mGuiThread;
   bool mTerminated = false;
   bool mPaintPending = false;
+  bool mReporting = false;  // inside OnException: a second error is only logged
   std::mutex mLock;
   std::condition_variable mCv;
   std::deque<SyncRequest*> mSync;

@@ -6,12 +6,22 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "ui_graphics.h"
 
 namespace ui {
+
+// The backend itself cannot go on: the headless backend asked to wait with
+// nothing scripted, due or queued, or a dialog with no scripted answer. It is
+// no event handler's error, so the loop passes it on to its caller instead of
+// reporting it (TApplication::HandleException).
+class EBackendFault : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class TForm;
 class TControl;
@@ -130,6 +140,8 @@ class Backend {
 
   // The loop. Timer ticks and input run inside PumpOne; Wakeup may be
   // called from any thread and makes a waiting (or the next) PumpOne return.
+  // A backend that cannot go on (the headless one waiting with nothing
+  // scripted) throws EBackendFault, which the loop passes on.
   virtual TimerId StartTimer(unsigned ms, std::function<void()> tick) = 0;
   virtual void StopTimer(TimerId t) = 0;
   virtual bool PumpOne(bool wait) = 0;

@@ -125,7 +125,7 @@ TEST_F(CheckBoxTest, HaloFollowsThePointerAndADragOffTogglesNothing) {
 
 TEST_F(CheckBoxTest, DisabledIgnoresClickAndSpaceAndDrawsNoHalo) {
   Make();
-  box->SetEnabled(false);
+  box->SetSceneEnabled(false);
   EXPECT_TRUE(box->TWinControl::Enabled());
   test::Click(form, 60, 18);
   box->SetFocus();

@@ -152,7 +152,7 @@ TEST_F(HeadingTest, HelpButtonClicksOnReleaseOverItUnlessDisabled) {
   EXPECT_EQ(clicks, 3);
   // Disabled: hover and press still drawn, nothing fires; the control
   // itself keeps its input.
-  heading->SetEnabled(false);
+  heading->SetSceneEnabled(false);
   EXPECT_TRUE(heading->TWinControl::Enabled());
   test::MouseDown(form, 377, 17);
   EXPECT_TRUE(s->HelpHovered());

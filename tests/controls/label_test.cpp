@@ -73,7 +73,7 @@ TEST_F(LabelTest, DisabledDrawsTheCaptionDarkGrey) {
   Make(200, 40);
   label->LabelScene()->SetFontSize(24);
   label->SetCaption("Grey");
-  label->SetEnabled(false);
+  label->SetSceneEnabled(false);
   EXPECT_TRUE(label->TWinControl::Enabled());
   const TBitmap& b = Render();
   int darkest = 255;

@@ -15,10 +15,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "form_install.h"
+#include "installer_errors.h"
 #include "installs_container.h"
 #include "installs_manifest.h"
 #include "installs_settings.h"
@@ -865,6 +867,41 @@ TEST_F(InstallFlow, TheUpdateRoad) {
   EXPECT_FALSE(autorun_is_set(app, true));
   EXPECT_EQ(testenv::read_file(config), "the user's own\r\n");
   EXPECT_EQ(gRunValuePrefix, "Korvane-Snaprill\\");
+}
+
+// An exception that leaves one of the window's handlers is shown to the user
+// in an error dialog with its text, and the window goes on working.
+TEST_F(InstallFlow, AHandlerErrorIsShownAndTheWindowGoesOn) {
+  Open();
+  Application->OnException = installer_report_exception;
+  form->PrintPreview = [](const std::string&, const std::string&) {
+    throw std::runtime_error("the preview failed: ~1~");
+  };
+  ClickControl(form->KVNButton2);
+  ASSERT_EQ(form->Page(), 2);
+  std::string title;
+  bool shown = false;
+  testing::internal::CaptureStderr();
+  // The click runs inside the loop, as the user's does; the dialog is
+  // answered from its own modal loop.
+  test::Script([&] { ClickControl(form->KVNButton4); });
+  test::Script([&] {
+    TFormDlg* d = OpenDialog(form);
+    ASSERT_NE(d, nullptr);
+    shown = true;
+    title = d->Heading->HeadingScene()->CaptionText();
+    ClickControl(d->BtOK);
+  });
+  for (int round = 0; round < 20 && test::Headless().ScriptLeft() > 0; ++round)
+    ASSERT_NO_THROW(Application->HandleMessage());
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(title, cnInstallerCaption);
+  EXPECT_NE(log.find("error in an event handler: the preview failed: ~1~"), std::string::npos) << log;
+  // The window still takes its clicks.
+  ClickBox(form->CheckSlot1);
+  ClickControl(form->KVNButton2);
+  EXPECT_EQ(form->Page(), 3);
 }
 
 }  // namespace

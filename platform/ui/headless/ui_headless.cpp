@@ -181,12 +181,12 @@ bool HeadlessBackend::PumpOne(bool wait) {
   }
   // Only a worker thread can still bring something: wait for it, bounded.
   if (Application && Application->RunningThreads() > 0 && WaitWakeup(kWorkerWaitMs)) return true;
-  throw std::runtime_error("headless pump: the program waits but nothing is scripted, due or queued");
+  throw EBackendFault("headless pump: the program waits but nothing is scripted, due or queued");
 }
 
 bool HeadlessBackend::BrowseFolder(WindowId, const std::string& title, const std::string& initial, bool allowNew,
                                    std::string& path) {
-  if (mFolderAnswers.empty()) throw std::runtime_error("headless folder dialog: no answer scripted");
+  if (mFolderAnswers.empty()) throw EBackendFault("headless folder dialog: no answer scripted");
   FolderAnswer a = std::move(mFolderAnswers.front());
   mFolderAnswers.pop_front();
   mFolderAsked.push_back({a.Path, title, initial, allowNew});
@@ -196,7 +196,7 @@ bool HeadlessBackend::BrowseFolder(WindowId, const std::string& title, const std
 }
 
 bool HeadlessBackend::PageSetupDialog(WindowId, TPageSetup& setup) {
-  if (mPageAnswers.empty()) throw std::runtime_error("headless page setup dialog: no answer scripted");
+  if (mPageAnswers.empty()) throw EBackendFault("headless page setup dialog: no answer scripted");
   auto a = std::move(mPageAnswers.front());
   mPageAnswers.pop_front();
   if (!a) return false;

@@ -3,6 +3,7 @@
 
 #include "form_install.h"
 #include "installs.h"
+#include "installer_errors.h"
 #include "installs_container.h"
 #include "kvn_commons.h"
 #include "qlm_base_lists.h"
@@ -51,6 +52,9 @@ int main(int argc, char** argv) {
   cursors_load();
 
   ui::Application->Initialize();
+  // An exception that leaves an event handler is logged by the loop, shown
+  // to the user in an error dialog, and the installer goes on.
+  ui::Application->OnException = installer_report_exception;
   ui::Application->CreateForm<TFormInstall>();
   ui::Application->Run();
   return stop(0);
