@@ -426,7 +426,9 @@ bool read_pending(PendingT& p) {
 }  // namespace
 
 void AppWindowEndpoint::AcceptWaiting() {
-  for (;;) {
+  // A bounded round: peers that keep connecting must not keep the endpoint
+  // accepting for ever instead of serving.
+  for (int round = 0; round < kBacklog * 2; ++round) {
     if (mPending.size() >= kMaxPending) {
       // Room is made by dropping the oldest peer that has not sent its whole
       // request; when every one has, the rest wait in the backlog.

@@ -149,12 +149,13 @@ class AppWindowEndpoint {
   bool Listen(std::string_view window_class, std::string_view caption);
   enum class eServe : uint8_t { Served, Idle, Failed };
   // Waits at most timeout_ms for one request and hands it to the handler.
-  // Every waiting connection is taken at once and read without blocking, so
-  // peers that send nothing never hold up one that sends its request: a
-  // peer of another user is closed at once, one that has not sent its whole
-  // request kRequestReadMs after it was taken is closed, and beyond
-  // kMaxPending waiting peers the oldest is closed. Idle: no request came
-  // within the time. Failed: not listening.
+  // The waiting connections are taken at once (up to twice the backlog a
+  // round) and read without blocking, so peers that send nothing never hold
+  // up one that sends its request: a peer of another user is closed at
+  // once, one that has not sent its whole request kRequestReadMs after it
+  // was taken is closed, and beyond kMaxPending waiting peers the oldest
+  // that has not is closed. Idle: no request came within the time. Failed:
+  // not listening.
   eServe ServeOne(int32_t timeout_ms, const Handler& handler);
   // Stops serving and closes every connection still open.
   void Close();
