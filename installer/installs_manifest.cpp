@@ -76,6 +76,9 @@ int32_t file_replace_atomic(std::string_view target, const void* data, int64_t s
   if (size < 0 || (data == nullptr && size > 0)) return 2;
   std::string host;
   if (plat::to_posix(target, host) != plat::kPathOk) return 1;
+  // What an earlier write of this file left when it was killed halfway goes
+  // first (only temporary files of ended processes).
+  plat::durable_remove_stale_of(host);
   plat::DurableFailure failure;
   if (plat::durable_replace(host, data, size, plat::new_file_mode(target), failure)) return 0;
   return failure.stage == plat::DurableStage::Create ? 1 : 2;

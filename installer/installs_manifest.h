@@ -58,6 +58,8 @@ int32_t manifest_write(std::string_view folder, std::string_view text);
 // Writes `size` bytes to a new file beside `target` and renames it over the
 // target once every byte is on disk (written, synced, closed), so a failure
 // at any point leaves an existing target unchanged; the temporary file is
-// removed on failure. Answers 0, 1 when the temporary file cannot be
-// created, 2 when writing, syncing, closing or renaming fails.
+// removed on failure. Temporary files of this target that ended processes
+// left (a write killed halfway) are removed first. Answers 0, 1 when the
+// temporary file cannot be created, 2 when writing, syncing, closing or
+// renaming fails.
 int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size);

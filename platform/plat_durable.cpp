@@ -75,6 +75,59 @@ bool all_digits(std::string_view s) {
   return true;
 }
 
+// Reads ".~<pid>-<n>-<tail>": the process id and where the tail starts.
+bool parse_temp_name(std::string_view name, pid_t& pid, size_t& tail) {
+  if (!name.starts_with(".~")) return false;
+  const std::string_view rest = name.substr(2);
+  const size_t dash1 = rest.find('-');
+  if (dash1 == std::string_view::npos) return false;
+  const size_t dash2 = rest.find('-', dash1 + 1);
+  if (dash2 == std::string_view::npos) return false;
+  const std::string_view pid_text = rest.substr(0, dash1);
+  if (!all_digits(pid_text) || !all_digits(rest.substr(dash1 + 1, dash2 - dash1 - 1))) return false;
+  const long long value = std::stoll(std::string(pid_text));
+  if (value <= 0 || value > INT32_MAX) return false;
+  pid = pid_t(value);
+  tail = 2 + dash2 + 1;
+  return true;
+}
+
+// True when a temporary name whose prefix is `prefix_size` bytes long, with
+// the tail `tail`, was made for a target named `target_name`: the tail is
+// the end of that name that durable_temp_name keeps.
+bool temp_of(std::string_view tail, size_t prefix_size, std::string_view target_name) {
+  const size_t room = kNameMax > prefix_size ? kNameMax - prefix_size : 0;
+  return tail == (target_name.size() <= room ? target_name : target_name.substr(target_name.size() - room));
+}
+
+// Removes from the folder the temporary files of ended processes (of the
+// target named `target_name` only, when it is given).
+int32_t remove_stale(std::string_view host_folder, std::string_view target_name) {
+  const std::string folder(host_folder.empty() ? "." : host_folder);
+  const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return 0;
+  DIR* dir = fdopendir(dfd);
+  if (dir == nullptr) {
+    close(dfd);
+    return 0;
+  }
+  int32_t removed = 0;
+  const pid_t self = getpid();
+  for (const dirent* e; (e = readdir(dir)) != nullptr;) {
+    pid_t pid = 0;
+    size_t tail = 0;
+    const std::string_view name(e->d_name);
+    if (!parse_temp_name(name, pid, tail) || pid == self) continue;
+    if (!target_name.empty() && !temp_of(name.substr(tail), tail, target_name)) continue;
+    if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // its process still runs (or may)
+    struct stat st{};
+    if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (unlinkat(dfd, e->d_name, 0) == 0) ++removed;
+  }
+  closedir(dir);
+  return removed;
+}
+
 }  // namespace
 
 std::string durable_temp_name(std::string_view host_target) {
@@ -90,41 +143,17 @@ std::string durable_temp_name(std::string_view host_target) {
 }
 
 bool durable_temp_pid(std::string_view name, pid_t& pid) {
-  if (!name.starts_with(".~")) return false;
-  name.remove_prefix(2);
-  const size_t dash1 = name.find('-');
-  if (dash1 == std::string_view::npos) return false;
-  const size_t dash2 = name.find('-', dash1 + 1);
-  if (dash2 == std::string_view::npos) return false;
-  const std::string_view pid_text = name.substr(0, dash1);
-  if (!all_digits(pid_text) || !all_digits(name.substr(dash1 + 1, dash2 - dash1 - 1))) return false;
-  const long long value = std::stoll(std::string(pid_text));
-  if (value <= 0 || value > INT32_MAX) return false;
-  pid = pid_t(value);
-  return true;
+  size_t tail = 0;
+  return parse_temp_name(name, pid, tail);
 }
 
-int32_t durable_remove_stale(std::string_view host_folder) {
-  const std::string folder(host_folder.empty() ? "." : host_folder);
-  const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return 0;
-  DIR* dir = fdopendir(dfd);
-  if (dir == nullptr) {
-    close(dfd);
-    return 0;
-  }
-  int32_t removed = 0;
-  const pid_t self = getpid();
-  for (const dirent* e; (e = readdir(dir)) != nullptr;) {
-    pid_t pid = 0;
-    if (!durable_temp_pid(e->d_name, pid) || pid == self) continue;
-    if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // its process still runs (or may)
-    struct stat st{};
-    if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (unlinkat(dfd, e->d_name, 0) == 0) ++removed;
-  }
-  closedir(dir);
-  return removed;
+int32_t durable_remove_stale(std::string_view host_folder) { return remove_stale(host_folder, {}); }
+
+int32_t durable_remove_stale_of(std::string_view host_target) {
+  const size_t slash = host_target.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? host_target : host_target.substr(slash + 1);
+  if (name.empty()) return 0;
+  return remove_stale(folder_of(host_target), name);
 }
 
 DurableBatch::~DurableBatch() { Abandon(); }

@@ -54,6 +54,10 @@ bool durable_temp_pid(std::string_view name, pid_t& pid);
 // has ended (a running process, this one included, keeps its files).
 // Answers how many were removed; a folder that cannot be read gives 0.
 int32_t durable_remove_stale(std::string_view host_folder);
+// The same for the temporary files of one target only: those whose name
+// durable_temp_name could have made for it (its folder, the end of its
+// name). Answers how many were removed.
+int32_t durable_remove_stale_of(std::string_view host_target);
 
 // A set of replacements made durable together.
 class DurableBatch {

@@ -1,37 +1,49 @@
 #include "plat_ipc.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace plat {
 namespace {
 
 std::mutex g_token_lock;
 std::string g_token;
+std::string g_fallback_parent;  // guarded by g_token_lock; empty: "/tmp"
 
 constexpr size_t kRequestBytes = 20;
 constexpr size_t kReplyBytes = 8;
-constexpr int kBacklog = 8;
-// How long a connected peer may take to deliver its whole request.
-constexpr int32_t kRequestReadMs = 1000;
+// Waiting connections the kernel keeps before the endpoint takes them (the
+// system's own cap, somaxconn, may lower it).
+constexpr int kBacklog = 128;
+constexpr size_t kFileNameMax = 255;
 
 using Clock = std::chrono::steady_clock;
 
-// The socket address of an abstract name; false when it does not fit.
-bool abstract_address(const std::string& name, sockaddr_un& addr, socklen_t& len) {
-  if (name.empty() || name.size() + 1 > sizeof(addr.sun_path)) return false;
+int64_t now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// The socket address of a path; false when it does not fit.
+bool path_address(const std::string& path, sockaddr_un& addr, socklen_t& len) {
+  if (path.empty() || path.size() + 1 > sizeof(addr.sun_path)) return false;
   std::memset(&addr, 0, sizeof(addr));
   addr.sun_family = AF_UNIX;
-  std::memcpy(addr.sun_path + 1, name.data(), name.size());
-  len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  std::memcpy(addr.sun_path, path.data(), path.size());
+  len = socklen_t(offsetof(sockaddr_un, sun_path) + path.size() + 1);
   return true;
 }
 
@@ -39,7 +51,61 @@ std::string window_name(std::string_view window_class, std::string_view caption)
   std::string name(window_class);
   name += ':';
   name += caption;
-  return ipc_abstract_name("wnd", name);
+  return name;
+}
+
+// The folder open without following a link at its last level: 0 when it is
+// a folder of ours that no one else may enter (made so when `fix_mode` and
+// ours), else the errno.
+int check_folder(const std::string& path, bool fix_mode) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    // A link at the last level fails as "not a folder": say which it is.
+    struct stat st{};
+    if (err == ENOTDIR && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return ELOOP;
+    return err;
+  }
+  struct stat st{};
+  int err = 0;
+  if (::fstat(fd, &st) != 0) {
+    err = errno;
+  } else if (!S_ISDIR(st.st_mode)) {
+    err = ENOTDIR;
+  } else if (st.st_uid != ::geteuid()) {
+    err = EPERM;
+  } else if ((st.st_mode & 0777) != 0700) {
+    // Ours, but others may enter (or we may not): the fallback is set
+    // right through the descriptor, never through its name again.
+    if (!fix_mode || ::fchmod(fd, 0700) != 0) err = EPERM;
+  }
+  ::close(fd);
+  return err;
+}
+
+// The fallback folder's parent must keep others from replacing the folder:
+// a folder others may write to only with the sticky bit (as /tmp has).
+int check_parent(const std::string& parent) {
+  struct stat st{};
+  if (::stat(parent.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) return EPERM;
+  if (st.st_uid != 0 && st.st_uid != ::geteuid()) return EPERM;
+  return 0;
+}
+
+// "/" and "%" would make a name a path or be read back wrongly.
+std::string escaped(std::string_view name) {
+  std::string out;
+  for (const char c : name) {
+    if (c == '/')
+      out += "%2F";
+    else if (c == '%')
+      out += "%25";
+    else
+      out += c;
+  }
+  return out;
 }
 
 // The peer runs under our own user id.
@@ -115,6 +181,39 @@ void close_fd(int& fd) {
   fd = -1;
 }
 
+// Takes an exclusive lock on the file (made 0600 when missing) without
+// waiting: its descriptor, or -1 with errno (EWOULDBLOCK: another holds it).
+// A holder removes the file while it still holds the lock, so a lock taken
+// on a file that is no longer the one under the name is let go and the
+// name tried again.
+int lock_file_take(const std::string& path) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // O_NONBLOCK: something other than a file in its place never holds us.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    struct stat held{};
+    int err = 0;
+    if (::fstat(fd, &held) != 0)
+      err = errno;
+    else if (!S_ISREG(held.st_mode))
+      err = EEXIST;
+    else if (held.st_uid != ::geteuid())
+      err = EPERM;
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+      err = errno;
+    if (err != 0) {
+      ::close(fd);
+      errno = err;
+      return -1;
+    }
+    struct stat named{};
+    if (::lstat(path.c_str(), &named) == 0 && named.st_ino == held.st_ino && named.st_dev == held.st_dev) return fd;
+    ::close(fd);  // its holder removed it meanwhile: the name is free again
+  }
+  errno = EAGAIN;
+  return -1;
+}
+
 }  // namespace
 
 void ipc_set_name_token(std::string_view token) {
@@ -127,23 +226,58 @@ std::string ipc_name_token() {
   return g_token;
 }
 
-std::string ipc_abstract_name(std::string_view kind, std::string_view name) {
-  std::string out = "kvn-";
-  out += kind;
-  out += ':';
-  out += std::to_string(geteuid());
-  out += ':';
+void ipc_set_runtime_fallback_parent(std::string_view parent) {
+  std::lock_guard<std::mutex> lock(g_token_lock);
+  g_fallback_parent.assign(parent);
+}
+
+int ipc_runtime_folder(std::string& folder) {
+  folder.clear();
+  // The session's runtime folder, when it is what it should be: a folder of
+  // ours that no one else may enter. Anything else is not used (and never
+  // changed).
+  const char* xdg = ::getenv("XDG_RUNTIME_DIR");
+  if (xdg != nullptr && xdg[0] == '/' && check_folder(xdg, false) == 0) {
+    folder = xdg;
+    return 0;
+  }
+  std::string parent;
+  {
+    std::lock_guard<std::mutex> lock(g_token_lock);
+    parent = g_fallback_parent.empty() ? std::string("/tmp") : g_fallback_parent;
+  }
+  if (const int err = check_parent(parent); err != 0) return err;
+  const std::string path = parent + "/kvn-" + std::to_string(::geteuid());
+  // Made with 0700 (the umask may take more away: check_folder sets it
+  // right); when it is there already, it must be ours, a folder and no
+  // link, which is checked on the opened folder itself.
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+  if (const int err = check_folder(path, true); err != 0) return err;
+  folder = path;
+  return 0;
+}
+
+std::string ipc_name_path(std::string_view kind, std::string_view name) {
+  if (name.empty() || name.find('\0') != std::string_view::npos) return {};
+  std::string leaf = "kvn-";
+  leaf += kind;
+  leaf += ':';
   {
     std::lock_guard<std::mutex> lock(g_token_lock);
     if (!g_token.empty()) {
-      out += g_token;
-      out += ':';
+      leaf += escaped(g_token);
+      leaf += ':';
     }
   }
-  out += name;
+  leaf += escaped(name);
+  // A window's lock file adds ".lock" to its socket's name.
+  if (leaf.size() + 5 > kFileNameMax) return {};
+  std::string folder;
+  if (ipc_runtime_folder(folder) != 0) return {};
+  std::string path = folder + "/" + leaf;
   sockaddr_un addr;
-  if (out.size() + 1 > sizeof(addr.sun_path)) return {};
-  return out;
+  if (kind == "wnd" && path.size() + 1 > sizeof(addr.sun_path)) return {};
+  return path;
 }
 
 // ---- Named mutex --------------------------------------------------------------
@@ -151,27 +285,35 @@ std::string ipc_abstract_name(std::string_view kind, std::string_view name) {
 MutexState NamedMutex::Create(std::string_view name) {
   Close();
   mError = 0;
-  sockaddr_un addr;
-  socklen_t len = 0;
-  if (name.empty() || !abstract_address(ipc_abstract_name("mutex", name), addr, len)) {
+  std::string folder;
+  if (const int err = ipc_runtime_folder(folder); err != 0) {
+    mError = err;
+    return MutexState::Failed;
+  }
+  const std::string path = ipc_name_path("mutex", name);
+  if (path.empty()) {
     mError = ENAMETOOLONG;
     return MutexState::Failed;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = lock_file_take(path);
   if (fd < 0) {
     mError = errno;
-    return MutexState::Failed;
-  }
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
-    mError = errno;
-    ::close(fd);
-    return mError == EADDRINUSE ? MutexState::AlreadyExists : MutexState::Failed;
+    return mError == EWOULDBLOCK ? MutexState::AlreadyExists : MutexState::Failed;
   }
   mFd = fd;
+  mOwner = int(::getpid());
+  mPath = path;
   return MutexState::Created;
 }
 
-void NamedMutex::Close() { close_fd(mFd); }
+void NamedMutex::Close() {
+  if (mFd < 0) return;
+  // Removed while still locked, so no one can be left holding a lock on a
+  // file that is no longer under the name.
+  if (mOwner == int(::getpid())) ::unlink(mPath.c_str());
+  close_fd(mFd);
+  mPath.clear();
+}
 
 // ---- Windows of other programs ----------------------------------------------
 
@@ -189,20 +331,23 @@ void AppWindow::Close() { close_fd(mFd); }
 AppWindow app_window_find(std::string_view window_class, std::string_view caption) {
   sockaddr_un addr;
   socklen_t len = 0;
-  if (!abstract_address(window_name(window_class, caption), addr, len)) return AppWindow();
-  // Non-blocking: a server whose backlog is full counts as no window rather
-  // than holding the caller.
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return AppWindow();
-  int rc;
-  do {
-    rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0 || !peer_is_us(fd)) {
+  if (!path_address(ipc_name_path("wnd", window_name(window_class, caption)), addr, len)) return AppWindow();
+  // Non-blocking: a server whose backlog is full is tried again for a short
+  // while, then counts as no window rather than holding the caller.
+  const Clock::time_point give_up = Clock::now() + std::chrono::milliseconds(kFindBusyMs);
+  for (;;) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return AppWindow();
+    int rc;
+    do {
+      rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len);
+    } while (rc != 0 && errno == EINTR);
+    const int err = rc == 0 ? 0 : errno;
+    if (rc == 0 && peer_is_us(fd)) return AppWindow(fd);
     ::close(fd);
-    return AppWindow();
+    if (err != EAGAIN || Clock::now() >= give_up) return AppWindow();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return AppWindow(fd);
 }
 
 SendResult app_window_send(AppWindow& window, uint32_t message, uint64_t wparam, int64_t lparam,
@@ -225,63 +370,164 @@ SendResult app_window_send(AppWindow& window, uint32_t message, uint64_t wparam,
 bool AppWindowEndpoint::Listen(std::string_view window_class, std::string_view caption) {
   Close();
   mError = 0;
+  std::string folder;
+  if (const int err = ipc_runtime_folder(folder); err != 0) {
+    mError = err;
+    return false;
+  }
+  const std::string path = ipc_name_path("wnd", window_name(window_class, caption));
   sockaddr_un addr;
   socklen_t len = 0;
-  if (!abstract_address(window_name(window_class, caption), addr, len)) {
+  if (!path_address(path, addr, len)) {
     mError = ENAMETOOLONG;
     return false;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) {
-    mError = errno;
+  // Whoever holds the lock serves the name; a socket file under the name
+  // without a holder was left by an ended server and goes.
+  const std::string lock_path = path + ".lock";
+  mLockFd = lock_file_take(lock_path);
+  if (mLockFd < 0) {
+    mError = errno == EWOULDBLOCK ? EADDRINUSE : errno;
     return false;
   }
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0 || ::listen(fd, kBacklog) != 0) {
+  mOwner = int(::getpid());
+  mPath = path;
+  ::unlink(path.c_str());
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0 || ::listen(fd, kBacklog) != 0) {
     mError = errno;
-    ::close(fd);
+    if (fd >= 0) ::close(fd);
+    Close();
     return false;
   }
   mFd = fd;
   return true;
 }
 
+namespace {
+
+// Reads what the peer has sent of its request without waiting; false when
+// it closed or failed before the request was whole.
+template <typename PendingT>
+bool read_pending(PendingT& p) {
+  while (p.got < kRequestBytes) {
+    const ssize_t n = ::recv(p.fd, p.request + p.got, kRequestBytes - p.got, MSG_DONTWAIT);
+    if (n > 0) {
+      p.got = uint8_t(p.got + size_t(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void AppWindowEndpoint::AcceptWaiting() {
+  // A bounded round: peers that keep connecting must not keep the endpoint
+  // accepting for ever instead of serving.
+  for (int round = 0; round < kBacklog * 2; ++round) {
+    if (mPending.size() >= kMaxPending) {
+      // Room is made by dropping the oldest peer that has not sent its whole
+      // request; when every one has, the rest wait in the backlog.
+      auto silent = std::find_if(mPending.begin(), mPending.end(), [](const Pending& p) { return p.got < kRequestBytes; });
+      if (silent == mPending.end()) return;
+      ::close(silent->fd);
+      mPending.erase(silent);
+    }
+    int conn = ::accept4(mFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (conn < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return;  // none left (EAGAIN), or out of descriptors: the rest wait
+    }
+    if (!peer_is_us(conn)) {
+      ::close(conn);
+      continue;
+    }
+    Pending p;
+    p.fd = conn;
+    p.deadline_ms = now_ms() + kRequestReadMs;
+    // A peer sends its request as soon as it is connected: read it now, so
+    // that it is whole before other peers could push it out.
+    if (!read_pending(p)) {
+      ::close(conn);
+      continue;
+    }
+    mPending.push_back(p);
+  }
+}
+
 AppWindowEndpoint::eServe AppWindowEndpoint::ServeOne(int32_t timeout_ms, const Handler& handler) {
   if (mFd < 0) return eServe::Failed;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-  if (!wait_readable(mFd, deadline)) return eServe::Idle;
-  int conn = ::accept4(mFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  if (conn < 0) return eServe::Idle;
-  if (!peer_is_us(conn)) {
-    ::close(conn);
-    return eServe::Idle;
+  const int64_t deadline = now_ms() + (timeout_ms < 0 ? 0 : timeout_ms);
+  std::vector<pollfd> polled;
+  for (;;) {
+    AcceptWaiting();
+    // Read what every waiting peer has sent; the first whole request is
+    // served.
+    const int64_t now = now_ms();
+    constexpr size_t kNone = ~size_t(0);
+    size_t ready = kNone;
+    for (size_t i = 0; i < mPending.size();) {
+      Pending& p = mPending[i];
+      const bool open = read_pending(p);
+      if (p.got < kRequestBytes && (!open || now >= p.deadline_ms)) {
+        ::close(p.fd);
+        mPending.erase(mPending.begin() + std::ptrdiff_t(i));
+        continue;
+      }
+      if (p.got == kRequestBytes && ready == kNone) ready = i;
+      ++i;
+    }
+    if (ready != kNone) {
+      const Pending p = mPending[ready];
+      mPending.erase(mPending.begin() + std::ptrdiff_t(ready));
+      AppMessage m;
+      m.message = uint32_t(get_le(p.request, 4));
+      m.wparam = get_le(p.request + 4, 8);
+      m.lparam = int64_t(get_le(p.request + 12, 8));
+      const std::optional<int64_t> answer = handler ? handler(m) : std::optional<int64_t>(0);
+      if (!answer) {
+        if (mHeld.size() >= kMaxHeld) {
+          ::close(mHeld.front());
+          mHeld.erase(mHeld.begin());
+        }
+        mHeld.push_back(p.fd);
+        return eServe::Served;
+      }
+      uint8_t out[kReplyBytes];
+      put_le(out, uint64_t(*answer), 8);
+      write_full(p.fd, out, sizeof(out));
+      ::close(p.fd);
+      return eServe::Served;
+    }
+    if (now >= deadline) return eServe::Idle;
+    // Sleep until a peer comes or sends, a waiting peer's time ends, or ours.
+    int64_t wake = deadline;
+    polled.clear();
+    polled.push_back({mFd, POLLIN, 0});
+    for (const Pending& p : mPending) {
+      polled.push_back({p.fd, POLLIN, 0});
+      wake = std::min(wake, p.deadline_ms);
+    }
+    const int n = ::poll(polled.data(), nfds_t(polled.size()), int(std::max<int64_t>(0, wake - now_ms())));
+    if (n < 0 && errno != EINTR) return eServe::Idle;
   }
-  uint8_t request[kRequestBytes];
-  const ptrdiff_t got =
-      read_full(conn, request, sizeof(request), Clock::now() + std::chrono::milliseconds(kRequestReadMs));
-  if (got != ptrdiff_t(sizeof(request))) {
-    ::close(conn);
-    return eServe::Idle;
-  }
-  AppMessage m;
-  m.message = uint32_t(get_le(request, 4));
-  m.wparam = get_le(request + 4, 8);
-  m.lparam = int64_t(get_le(request + 12, 8));
-  const std::optional<int64_t> answer = handler ? handler(m) : std::optional<int64_t>(0);
-  if (!answer) {
-    mHeld.push_back(conn);
-    return eServe::Served;
-  }
-  uint8_t out[kReplyBytes];
-  put_le(out, uint64_t(*answer), 8);
-  write_full(conn, out, sizeof(out));
-  ::close(conn);
-  return eServe::Served;
 }
 
 void AppWindowEndpoint::Close() {
   for (int& fd : mHeld) close_fd(fd);
   mHeld.clear();
+  for (Pending& p : mPending) close_fd(p.fd);
+  mPending.clear();
+  const bool ours = mOwner == int(::getpid());
+  if (mFd >= 0 && ours) ::unlink(mPath.c_str());
   close_fd(mFd);
+  if (mLockFd >= 0 && ours) ::unlink((mPath + ".lock").c_str());
+  close_fd(mLockFd);
+  mPath.clear();
 }
 
 }  // namespace plat

@@ -28,6 +28,7 @@
 #include "installs_manifest.h"
 #include "installs_settings.h"
 #include "kvn_crypt.h"
+#include "plat_durable.h"
 #include "plat_path_map.h"
 #include "plat_registry.h"
 #include "plat_shell_link.h"
@@ -1053,4 +1054,51 @@ TEST(FileReplaceAtomic, ReplacesOrLeavesAlone) {
   EXPECT_TRUE(fs::is_directory(dir + "/folder/inside"));
   EXPECT_EQ(file_replace_atomic(win + "\\missing\\t", "x", 1), 1);
   EXPECT_EQ(tree(dir), (std::vector<std::string>{"empty", "folder/", "folder/inside/", "t.exe"}));
+}
+
+// A write killed halfway (the capture configuration in the Data folder, say)
+// leaves its temporary file; the next write of that file removes it, and
+// leaves those of other files and of running processes alone.
+TEST(FileReplaceAtomic, AWriteKilledHalfwayLeavesNothingOnceTheNextHasRun) {
+  for (const std::string& name : {std::string("capture.config"), std::string(240, 'n') + ".config"}) {
+    SCOPED_TRACE(name.size());
+    const std::string dir = testenv::sandbox_dir("atomic-killed");
+    const std::string target = dir + "/" + name;
+    write_file(target, "old");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Writing past the size limit raises SIGXFSZ, which kills the writer
+      // there with SIGKILL, no handler of the engine running.
+      signal(SIGXFSZ, [](int) { raise(SIGKILL); });
+      rlimit r{4096, 4096};
+      setrlimit(RLIMIT_FSIZE, &r);
+      const std::string big(1 << 16, 'x');
+      file_replace_atomic(win_of(target), big.data(), int64_t(big.size()));
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    std::vector<std::string> left = tree(dir);
+    ASSERT_EQ(left.size(), 2u) << "the killed write's temporary file is there";
+    const std::string killed = left[0] == name ? left[1] : left[0];
+    pid_t pid = 0;
+    ASSERT_TRUE(plat::durable_temp_pid(killed, pid));
+    EXPECT_EQ(pid, child);
+    EXPECT_EQ(fs::file_size(dir + "/" + killed), 4096u);
+
+    // Beside it: a temporary file of another file, one of a running process
+    // for this file, and a name that only looks like one.
+    const std::string other = ".~" + std::to_string(child) + "-5-other.config";
+    const std::string prefix = ".~" + std::to_string(getppid()) + "-5-";
+    const std::string running = prefix + name.substr(name.size() - std::min(name.size(), 255 - prefix.size()));
+    for (const std::string& f : {other, running, std::string(".~x-") + "capture.config"})
+      write_file(dir + "/" + f, "left");
+    EXPECT_EQ(file_replace_atomic(win_of(target), "new", 3), 0);
+    EXPECT_EQ(read_file(target), "new");
+    std::vector<std::string> expected{name, other, running, ".~x-capture.config"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(tree(dir), expected);
+  }
 }

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pdf_tools.h"
@@ -511,28 +512,53 @@ TEST(PrintCups, APaperChosenInTheDialogTakesTheServersMargins) {
   pp::cups_set_lookup_seam(nullptr);
 }
 
-// Why no printer can be had, in words the user can act on.
+// Why no printer can be had, in words the user can act on: every reason
+// names the printer that was looked for.
 TEST(PrintCups, FailuresSayWhy) {
-  testenv::SavedEnv saved({"PRINTER", "LPDEST"});
+  testenv::SavedEnv saved({"PRINTER", "LPDEST", "HOME", "CUPS_SERVERROOT"});
+  const std::string home = testenv::sandbox_dir("cups-home");
+  setenv("HOME", home.c_str(), 1);
+  setenv("CUPS_SERVERROOT", (home + "/no-system-options").c_str(), 1);
+  fs::create_directories(home + "/.cups");
   struct Case {
     const char* name;
     pp::CupsLookup answer;
     const char* printer_env;
+    const char* lpdest_env;
+    const char* lpoptions;       // the user's lpoptions; nullptr: none
+    const char* server_default;  // the name the look-up found as the server's default
     const char* reason;
   } cases[] = {
-      {"no printer", pp::CupsLookup::NoDefault, nullptr, "no printer is set up"},
-      {"no server", pp::CupsLookup::NoServer, nullptr, "the print server does not answer"},
-      {"unknown PRINTER", pp::CupsLookup::NoDefault, "Ghost", "the printer Ghost does not exist"},
+      {"no printer", pp::CupsLookup::NoDefault, nullptr, nullptr, nullptr, nullptr, "no printer is set up"},
+      {"no server", pp::CupsLookup::NoServer, nullptr, nullptr, nullptr, nullptr, "the print server does not answer"},
+      {"unknown PRINTER", pp::CupsLookup::NoDefault, "Ghost", nullptr, nullptr, nullptr,
+       "the printer Ghost does not exist"},
+      {"PRINTER the server does not know", pp::CupsLookup::NotFound, "nosuch", nullptr, nullptr, nullptr,
+       "the printer nosuch does not exist"},
+      {"LPDEST before PRINTER", pp::CupsLookup::NotFound, "nosuch", "Other/draft", nullptr, nullptr,
+       "the printer Other/draft does not exist"},
+      {"PRINTER=lp names none: the lpoptions default", pp::CupsLookup::NotFound, "lp", nullptr, "Default Gone/x\n",
+       nullptr, "the printer Gone/x does not exist"},
+      {"the server's default", pp::CupsLookup::NotFound, nullptr, nullptr, nullptr, "Queue",
+       "the printer Queue does not exist"},
+      {"no name at all", pp::CupsLookup::NotFound, nullptr, nullptr, nullptr, nullptr,
+       "the default printer does not exist"},
   };
   pp::Backend& cups = pp::cups_backend();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    unsetenv("LPDEST");
-    if (c.printer_env != nullptr)
-      setenv("PRINTER", c.printer_env, 1);
-    else
-      unsetenv("PRINTER");
-    pp::cups_set_lookup_seam([&](const std::string&, bool, pp::CupsDestination&) { return c.answer; });
+    for (const auto& [var, value] : {std::pair{"PRINTER", c.printer_env}, std::pair{"LPDEST", c.lpdest_env}}) {
+      if (value != nullptr)
+        setenv(var, value, 1);
+      else
+        unsetenv(var);
+    }
+    fs::remove(home + "/.cups/lpoptions");
+    if (c.lpoptions != nullptr) write_text(home + "/.cups/lpoptions", c.lpoptions);
+    pp::cups_set_lookup_seam([&](const std::string&, bool, pp::CupsDestination& out) {
+      if (c.server_default != nullptr) out.name = c.server_default;
+      return c.answer;
+    });
     pp::DefaultPrinter d;
     EXPECT_FALSE(cups.default_printer(d));
     EXPECT_EQ(cups.failure(), c.reason);
@@ -541,7 +567,75 @@ TEST(PrintCups, FailuresSayWhy) {
   pp::PrinterSettings s;
   EXPECT_FALSE(cups.printer_settings("Office", s));
   EXPECT_EQ(cups.failure(), "the printer Office does not exist");
+  EXPECT_EQ(cups.create_device({"Office/draft", "cups", ""}, s), nullptr);
+  EXPECT_EQ(cups.failure(), "the printer Office/draft does not exist");
   pp::cups_set_lookup_seam(nullptr);
+}
+
+// A job that cannot be made or is refused names the folder or the printer.
+TEST_F(PrintCupsSubmit, JobFailuresNameWhatFailed) {
+  const pp::PrinterSettings s = sheet(2100, 2970, 72);
+  job_id = 0;
+  auto refused = pp::make_cups_device("Office/draft", s);
+  EXPECT_FALSE(print_pages(*refused, 1));
+  EXPECT_EQ(refused->failure(), "the print server refused the job for the printer Office/draft");
+  setenv("TMPDIR", (tmp + "/missing").c_str(), 1);
+  auto nowhere = pp::make_cups_device("Office", s);
+  EXPECT_FALSE(print_pages(*nowhere, 1));
+  EXPECT_EQ(nowhere->failure(), "the print file in " + tmp + "/missing cannot be created: No such file or directory");
+  EXPECT_TRUE(names_in(tmp).empty());
+}
+
+// A CUPS print killed halfway leaves its temporary file, named with its
+// process id; the next CUPS print into that folder removes it, and leaves
+// what is not such a file of an ended process of this user.
+TEST_F(PrintCupsSubmit, APrintKilledHalfwayLeavesNothingOnceTheNextHasRun) {
+  const pp::PrinterSettings s = sheet(2100, 2970, 72);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto d = pp::make_cups_device("Office", s);
+    std::vector<uint32_t> px(16, 0);
+    const bool ok = d->start_doc("Killed") && d->start_page() &&
+                    d->blit_xrgb(0, 0, 4, 4, reinterpret_cast<const uint8_t*>(px.data()), 16);
+    const char c = ok ? 'y' : 'n';
+    if (::write(ready[1], &c, 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  ::close(ready[1]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  ::kill(child, SIGKILL);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  EXPECT_EQ(c, 'y');
+  const std::vector<std::string> left = names_in(tmp);
+  ASSERT_EQ(left.size(), 1u) << "the killed print's file is there";
+  EXPECT_EQ(left[0].rfind("qlm-print-" + std::to_string(child) + "-", 0), 0u) << left[0];
+  EXPECT_EQ(left[0].size(), std::string("qlm-print--XXXXXX").size() + std::to_string(child).size());
+
+  // Beside it: the file of a running process, one without a process id,
+  // a link and a folder with the name of an ended process's file, and (as
+  // root) a file of another user.
+  const std::string dead = "qlm-print-" + std::to_string(child) + "-";
+  std::vector<std::string> kept = {"qlm-print-" + std::to_string(getppid()) + "-abcdef", "qlm-print-abcdef",
+                                   dead + "link00", dead + "dir000"};
+  write_text(tmp + "/" + kept[0], "running");
+  write_text(tmp + "/" + kept[1], "unknown");
+  fs::create_symlink(tmp + "/" + kept[0], tmp + "/" + kept[2]);
+  fs::create_directory(tmp + "/" + kept[3]);
+  if (geteuid() == 0) {
+    kept.push_back(dead + "theirs");
+    write_text(tmp + "/" + kept.back(), "another user's");
+    ASSERT_EQ(chown((tmp + "/" + kept.back()).c_str(), 65534, 65534), 0);
+  }
+  std::sort(kept.begin(), kept.end());
+  auto d = pp::make_cups_device("Office", s);
+  EXPECT_TRUE(print_pages(*d, 1));
+  EXPECT_EQ(sent.size(), 1u);
+  EXPECT_EQ(names_in(tmp), kept);
 }
 
 // A server that accepts and never answers: every call gives up within the

@@ -28,6 +28,11 @@ void sandbox_enter() {
   setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
   setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);
   setenv("QLM_SANDBOX_TOKEN", root.filename().c_str(), 1);
+  // The runtime folder (named mutexes, window endpoints) is the sandbox's
+  // own, private as a session's is; programs a test starts inherit it.
+  std::filesystem::create_directories(root / "runtime");
+  std::filesystem::permissions(root / "runtime", std::filesystem::perms::owner_all);
+  setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
   // Names shared between processes (named mutexes, windows) carry the token,
   // so that parallel test runs never meet.
   plat::ipc_set_name_token(root.filename().string());

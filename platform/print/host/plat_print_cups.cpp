@@ -1,8 +1,11 @@
 #include <cups/cups.h>
 #include <cups/pwg.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <paper.h>
+#include <signal.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "plat_print_host.h"
@@ -25,6 +29,7 @@ namespace {
 constexpr int kConnectMs = 3000;
 
 constexpr const char* kNoServer = "the print server does not answer";
+constexpr const char* kPrintFilePrefix = "qlm-print-";
 
 std::mutex g_seam_lock;
 SubmitFunction g_submit;
@@ -127,26 +132,28 @@ void read_lpoptions(const std::string& queue, const std::string& instance, JobOp
   }
 }
 
+// The default destination as the user named it, as the client library
+// finds it: LPDEST, PRINTER (but not "lp"), the lpoptions default; "" when
+// none is named (the server's default is then asked for).
+std::string default_destination_name() {
+  const char* env = std::getenv("LPDEST");
+  if (env == nullptr || env[0] == '\0') {
+    env = std::getenv("PRINTER");
+    if (env != nullptr && std::strcmp(env, "lp") == 0) env = nullptr;
+  }
+  if (env != nullptr && env[0] != '\0') return env;
+  std::string wanted;
+  JobOptions none;
+  read_lpoptions("", "", none, wanted);
+  return wanted;
+}
+
 // The look-up on the server, on a connection of our own, through IPP
 // requests that go nowhere else: libcups' own look-ups fall back to its
 // shared connection, which waits for minutes.
 CupsLookup server_lookup(const std::string& name, bool capabilities, CupsDestination& out) {
   out = CupsDestination();
-  std::string wanted = name;
-  if (wanted.empty()) {
-    // As the client library does: LPDEST, PRINTER (but not "lp"), the
-    // lpoptions default, the server's default.
-    const char* env = std::getenv("LPDEST");
-    if (env == nullptr || env[0] == '\0') {
-      env = std::getenv("PRINTER");
-      if (env != nullptr && std::strcmp(env, "lp") == 0) env = nullptr;
-    }
-    if (env != nullptr && env[0] != '\0') wanted = env;
-  }
-  if (wanted.empty()) {
-    JobOptions none;
-    read_lpoptions("", "", none, wanted);
-  }
+  std::string wanted = name.empty() ? default_destination_name() : name;
   Connection c;
   if (c.http == nullptr) return CupsLookup::NoServer;
   if (wanted.empty()) {
@@ -327,6 +334,22 @@ CupsMedia system_paper() {
   return m;
 }
 
+// Reads "qlm-print-<pid>-XXXXXX" (mkostemp's six characters): the process id.
+bool print_file_pid(std::string_view name, pid_t& pid) {
+  if (!name.starts_with(kPrintFilePrefix)) return false;
+  name.remove_prefix(std::strlen(kPrintFilePrefix));
+  const size_t dash = name.find('-');
+  if (dash == std::string_view::npos || dash == 0 || dash > 9 || name.size() - dash - 1 != 6) return false;
+  int64_t value = 0;
+  for (const char c : name.substr(0, dash)) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value <= 0) return false;
+  pid = pid_t(value);
+  return true;
+}
+
 // The temporary PDF of a CUPS job, sent with cupsPrintFile2 (or the seam)
 // over a connection of its own.
 class CupsSink final : public PdfSink {
@@ -336,8 +359,11 @@ class CupsSink final : public PdfSink {
 
   bool open() override {
     const char* dir = std::getenv("TMPDIR");
-    std::string name = (dir != nullptr && dir[0] == '/') ? dir : "/tmp";
-    name += "/qlm-print-XXXXXX";
+    const std::string folder = (dir != nullptr && dir[0] == '/') ? dir : "/tmp";
+    // What a print killed halfway left there goes first, as the file
+    // device's leftovers do; the name carries our process id for the next.
+    cups_print_files_remove_stale(folder);
+    std::string name = folder + "/" + kPrintFilePrefix + std::to_string(::getpid()) + "-XXXXXX";
     fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
       const int err = errno;
@@ -350,7 +376,7 @@ class CupsSink final : public PdfSink {
 
   bool deliver(const std::string& title) override {
     if (!close_fd()) {
-      reason = "the print file " + temp + " cannot be written";
+      reason = "the print file " + temp + " cannot be written: " + std::strerror(errno);
       return false;
     }
     std::string queue, instance;
@@ -358,7 +384,7 @@ class CupsSink final : public PdfSink {
     const SubmitFunction seam = seam_of(g_submit);
     if (seam) {
       if (seam(queue, temp, title, mOptions) > 0) return true;
-      reason = "the print server refused the job";
+      reason = "the print server refused the job for the printer " + mQueue;
       return false;
     }
     Connection c;
@@ -368,9 +394,11 @@ class CupsSink final : public PdfSink {
     }
     const int job = Send(c, queue, title);
     if (job > 0) return true;
-    if (reason.empty())
-      reason = c.Broken() ? std::string(kNoServer)
-                          : "the print server refused the job: " + std::string(cupsLastErrorString());
+    if (reason.empty()) {
+      const char* text = cupsLastErrorString();
+      reason = c.Broken() ? std::string(kNoServer) : "the print server refused the job for the printer " + mQueue;
+      if (!c.Broken() && text != nullptr && text[0] != '\0') reason += std::string(": ") + text;
+    }
     return false;
   }
 
@@ -482,17 +510,18 @@ class CupsBackend final : public Backend {
         return false;
       case CupsLookup::NoDefault: {
         // An unknown PRINTER or LPDEST is what the user has to mend.
-        const char* env = std::getenv("LPDEST");
-        if (env == nullptr || env[0] == '\0') env = std::getenv("PRINTER");
-        mFailure = (env != nullptr && env[0] != '\0' && std::strcmp(env, "lp") != 0)
-                       ? "the printer " + std::string(env) + " does not exist"
-                       : "no printer is set up";
+        const std::string wanted = default_destination_name();
+        mFailure = wanted.empty() ? std::string("no printer is set up") : "the printer " + wanted + " does not exist";
         return false;
       }
       case CupsLookup::NotFound:
         break;
     }
-    mFailure = "the printer " + name + " does not exist";
+    // The printer asked for; for the default, the one the user named, else
+    // the one the server named as its default.
+    std::string what = name.empty() ? default_destination_name() : name;
+    if (what.empty() && !d.name.empty()) what = d.instance.empty() ? d.name : d.name + "/" + d.instance;
+    mFailure = what.empty() ? std::string("the default printer does not exist") : "the printer " + what + " does not exist";
     return false;
   }
 
@@ -605,6 +634,30 @@ std::unique_ptr<Device> make_cups_device(const std::string& queue, const Printer
   }
   options.insert(options.end(), own.begin(), own.end());
   return make_pdf_device(settings, std::make_unique<CupsSink>(queue, std::move(options)));
+}
+
+int32_t cups_print_files_remove_stale(const std::string& folder) {
+  const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return 0;
+  DIR* dir = ::fdopendir(dfd);
+  if (dir == nullptr) {
+    ::close(dfd);
+    return 0;
+  }
+  int32_t removed = 0;
+  const pid_t self = ::getpid();
+  for (const dirent* e; (e = ::readdir(dir)) != nullptr;) {
+    pid_t pid = 0;
+    if (!print_file_pid(e->d_name, pid) || pid == self) continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // its process still runs (or may)
+    // Only a file of ours: the folder is shared with every user.
+    struct stat st{};
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+      continue;
+    if (::unlinkat(dfd, e->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 void cups_set_submit_seam(SubmitFunction submit) {

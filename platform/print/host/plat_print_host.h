@@ -94,13 +94,20 @@ JobOptions job_options(const PrinterSettings& settings);
 
 // A device that prints to the CUPS queue `queue` ("queue" or
 // "queue/instance"): the document is written as PDF into a temporary file
-// made with mkstemp in $TMPDIR (else /tmp) and sent at end_doc with the
-// destination's own options, overridden by job_options(settings); when the
-// settings name a media, the destination's "media", "PageSize" and
-// "PageRegion" give way to it, so the job names one size. The job succeeds
-// when the server answers a job id above 0.
+// "qlm-print-<pid>-XXXXXX" made with mkostemp (mode 0600) in $TMPDIR (else
+// /tmp), after cups_print_files_remove_stale of that folder, and sent at
+// end_doc with the destination's own options, overridden by
+// job_options(settings); when the settings name a media, the destination's
+// "media", "PageSize" and "PageRegion" give way to it, so the job names one
+// size. The job succeeds when the server answers a job id above 0.
 std::unique_ptr<Device> make_cups_device(const std::string& queue, const PrinterSettings& settings,
                                          JobOptions destination_options = {});
+
+// Removes from the folder the CUPS devices' temporary files
+// ("qlm-print-<pid>-XXXXXX") that processes which no longer run left (a
+// print killed halfway): only regular files of this user, never those of a
+// running process (this one included). Answers how many were removed.
+int32_t cups_print_files_remove_stale(const std::string& folder);
 
 // Test seam: replaces cupsPrintFile2 (queue without the instance, file,
 // title, options) and answers its job id; an empty function restores it.
