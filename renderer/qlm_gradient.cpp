@@ -31,14 +31,17 @@ agg::rgba8 rgba_of(uint32_t c) {
 //
 // Each entry is computed from its own index rather than by adding the step
 // entry after entry as AGG's interpolator does: g++ 12 at -O3 vectorises
-// running sums of four channels into a main loop of 16-byte vectors and a
-// remainder loop of 8-byte vectors (two entries at a time), and gets the
-// blue and alpha sums of that remainder loop wrong: the entries just before
-// a stop came out as (11, 243, 12, 242) for (11, 243, 0, 255). It is a
-// compiler fault, not undefined behaviour (the same loop written in plain C
-// fails alike; -O2, -fno-tree-loop-vectorize or --param
+// running sums of four channels into a main loop of 16-byte vectors (four
+// entries) and a remainder loop of 8-byte vectors (two entries), and the
+// remainder loop builds the vector of running sums for red and green only
+// and uses it for blue and alpha as well: there blue = blue start + (red
+// sum >> 14) and alpha = alpha start + (green sum >> 14), so the entries
+// just before a stop came out as (11, 243, 12, 242) for (11, 243, 0, 255).
+// It is a compiler fault, not undefined behaviour (the same loop written in
+// plain C fails alike; -O2, -fno-tree-loop-vectorize or --param
 // vect-epilogues-nomask=0 give the right table). Only segments whose length
-// leaves such a remainder fail, so two-stop tables of 256 entries escaped.
+// leaves such a remainder fail: a ramp with stops at 0 and 1 only (one
+// segment of 256 entries) escaped.
 // The product k x step stays below 255 x 2^14 in magnitude, as k < count + 1.
 void fill_segment(agg::rgba8* out, unsigned count, agg::rgba8 from, agg::rgba8 to) {
   const int len = int(count) + 1;
