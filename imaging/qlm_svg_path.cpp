@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include "qlm_svg.h"
+#include "qlm_svg_arc.h"
 #include "qlm_svg_number.h"
 
 namespace {
@@ -245,8 +246,8 @@ void cSVGParser::PathCommand(char letter) {
         const bool large_arc = !float_equal(a[3], 0);
         const bool sweep = !float_equal(a[4], 0);
         const double angle = a[2] * std::numbers::pi / 180.0;
-        rel ? ps.arc_rel(a[0], a[1], angle, large_arc, sweep, a[5], a[6])
-            : ps.arc_to(a[0], a[1], angle, large_arc, sweep, a[5], a[6]);
+        rel ? svg_arc_rel(ps, a[0], a[1], angle, large_arc, sweep, a[5], a[6])
+            : svg_arc_to(ps, a[0], a[1], angle, large_arc, sweep, a[5], a[6]);
         break;
       }
       default: break;

@@ -6,6 +6,7 @@
 #include "qlm_2D.h"
 #include "qlm_agg_extensions.h"
 #include "qlm_renderer_ids.h"
+#include "qlm_svg_arc.h"
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;
@@ -99,7 +100,7 @@ void cPath::LineTo(double x, double y) {
 }
 
 void cPath::ArcTo(double rx, double ry, double rotation, bool largeArc, bool sweep, double x, double y) {
-  mStorage->arc_to(rx, ry, radians_of(rotation), largeArc, sweep, x, y);
+  svg_arc_to(*mStorage, rx, ry, radians_of(rotation), largeArc, sweep, x, y);
   Changed();
 }
 

@@ -482,6 +482,47 @@ class outline_guard {
   agg::path_storage mPath;
 };
 
+// The lines of one outline drawing, cut to the clip box, end once their
+// cost reaches a budget set by the box's area: a line costs about its
+// longer side in pixel steps, and a join or end about one more. An outline
+// cut into some hundred thousand pieces (a dashed stroke with dashes and
+// gaps of a billionth, say, 360 pixels wide) would otherwise draw the same
+// pixels over and over for seconds; at the budget every pixel of the box
+// has been drawn over more than a hundred times, which no drawing needs
+// (hence no visible pixel depends on the lines left out).
+template <class Source>
+class outline_budget {
+ public:
+  outline_budget(Source& source, const clip_box_d& box) : mSource(&source) {
+    const double area = std::max(box.x2 - box.x1, 1.0) * std::max(box.y2 - box.y1, 1.0);
+    mBudget = kPerPixel * area;
+  }
+  void rewind(unsigned id) {
+    mSource->rewind(id);
+    mSpent = 0;
+  }
+  unsigned vertex(double* x, double* y) {
+    if (mSpent > mBudget) return agg::path_cmd_stop;
+    const unsigned cmd = mSource->vertex(x, y);
+    if (agg::is_line_to(cmd)) {
+      const double steps = std::max(std::fabs(*x - mX), std::fabs(*y - mY));
+      mSpent += (std::isfinite(steps) ? steps : mBudget) + 1.0;
+    } else if (agg::is_end_poly(cmd)) {
+      mSpent += 1.0;
+    }
+    if (agg::is_vertex(cmd)) {
+      mX = *x;
+      mY = *y;
+    }
+    return cmd;
+  }
+
+ private:
+  static constexpr double kPerPixel = 128.0;
+  Source* mSource;
+  double mBudget = 0, mSpent = 0, mX = 0, mY = 0;
+};
+
 // Draws the outlines of a source through a base renderer (any pixel format,
 // grey masks included).
 template <class Base, class Source>
@@ -494,16 +535,18 @@ void draw_outlines(Base& base, Source& source, unsigned path_id, const typename 
     ren.clip_box(box.x1, box.y1, box.x2, box.y2);
     outline_rasterizer<agg::renderer_outline_aa<Base>> ras(ren);
     outline_guard<Source> guarded(source, box);
-    ras.add_path(guarded, path_id);
+    outline_budget<outline_guard<Source>> bounded(guarded, box);
+    ras.add_path(bounded, path_id);
   } else {
     // AGG's aliased lines have no clip box: the lines are cut in doubles.
     explicit_close<Source> closed{&source};
     agg::conv_clip_polyline<explicit_close<Source>> clipped(closed);
     clipped.clip_box(box.x1, box.y1, box.x2, box.y2);
+    outline_budget<agg::conv_clip_polyline<explicit_close<Source>>> bounded(clipped, box);
     agg::renderer_primitives<Base> ren(base);
     ren.line_color(c);
     agg::rasterizer_outline<agg::renderer_primitives<Base>> ras(ren);
-    ras.add_path(clipped, path_id);
+    ras.add_path(bounded, path_id);
   }
 }
 

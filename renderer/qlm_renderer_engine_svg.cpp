@@ -95,9 +95,14 @@ const gradient_color_table* ramp_table(rSVGGradient* g, agg::rgba8& last) {
     if (g->cache != nullptr) return nullptr;  // someone else's cache: leave it
     auto made = std::unique_ptr<cSVGGradientRamp>(new (std::nothrow) cSVGGradientRamp());
     if (made == nullptr) return nullptr;
+    // A stop's offset below an earlier one is raised to the largest earlier
+    // offset (stops are never reordered): the ramp is only appended to.
+    double reached = 0.0;
     if (g->stops != nullptr)
-      for (rSVGStop* s = g->stops->First(); s != nullptr; s = g->stops->Next(s))
-        made->AddStopRGBA(s->color.r, s->color.g, s->color.b, s->color.a, std::clamp(s->offset, 0.0, 1.0));
+      for (rSVGStop* s = g->stops->First(); s != nullptr; s = g->stops->Next(s)) {
+        reached = std::max(reached, std::clamp(s->offset, 0.0, 1.0));
+        made->AddStopRGBA(s->color.r, s->color.g, s->color.b, s->color.a, reached);
+      }
     for (const rColorStop* stop = made->FirstStop(); stop != nullptr; stop = made->NextStop()) {
       const uint32_t c = stop->colour;
       made->last = agg::rgba8(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24));

@@ -1,4 +1,9 @@
+#include <agg_conv_curve.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
 
 #include "svg_support.h"
 
@@ -97,6 +102,53 @@ TEST_F(SvgPath, ArcsRotateTheirAxesAndEndOnTheEndPoint) {
   cSVGParser flat_parser(&flat, nullptr);
   ASSERT_TRUE(flat_parser.ParsePathData("M 0 0 A 0 5 0 0 1 7 7 A 3 3 0 0 0 7 7"));
   EXPECT_EQ(dump(*flat.PathStorage()), "M0,0 L7,7");
+}
+
+// Radii too small for the chord grow, both by one factor, until the ellipse
+// just spans it: the arc is then half of that ellipse, centred on the
+// chord's middle, however small the radii were (a line only for radii of 0).
+TEST_F(SvgPath, ArcRadiiTooSmallForTheChordGrowUntilTheArcFits) {
+  struct {
+    const char* data;
+    double x0, y0, x, y, rx, ry, degrees;
+  } cases[] = {
+      {"M 40 200 A 15 15 0 0 1 140 200", 40, 200, 140, 200, 15, 15, 0},
+      {"M 40 200 A 16 16 0 0 1 140 200", 40, 200, 140, 200, 16, 16, 0},
+      {"M 40 200 a 1 1 0 1 0 100 0", 40, 200, 140, 200, 1, 1, 0},
+      {"M 10 10 A 2 1 30 0 0 90 60", 10, 10, 90, 60, 2, 1, 30},
+      {"M 0 0 A 1e-6 1e-6 0 0 1 50 0", 0, 0, 50, 0, 1e-6, 1e-6, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.data);
+    cImageSVG image;
+    cSVGParser parser(&image, nullptr);
+    ASSERT_TRUE(parser.ParsePathData(c.data));
+    // The grown radii, by SVG's rule for out-of-range radii.
+    const double a = c.degrees * std::numbers::pi / 180;
+    const double hx = (c.x0 - c.x) / 2, hy = (c.y0 - c.y) / 2;
+    const double x1 = std::cos(a) * hx + std::sin(a) * hy, y1 = -std::sin(a) * hx + std::cos(a) * hy;
+    const double k = std::sqrt(x1 * x1 / (c.rx * c.rx) + y1 * y1 / (c.ry * c.ry));
+    ASSERT_GT(k, 1.0);
+    const double rx = c.rx * k, ry = c.ry * k, cx = (c.x0 + c.x) / 2, cy = (c.y0 + c.y) / 2;
+    agg::conv_curve<agg::path_storage> flat(*image.PathStorage());
+    flat.rewind(0);
+    double x = 0, y = 0, far = 0;
+    int points = 0;
+    for (unsigned cmd; !agg::is_stop(cmd = flat.vertex(&x, &y));) {
+      // Every point on the ellipse: its own-axes coordinates at distance 1
+      // (within AGG's Bezier approximation of the arc).
+      const double u = (std::cos(a) * (x - cx) + std::sin(a) * (y - cy)) / rx;
+      const double v = (-std::sin(a) * (x - cx) + std::cos(a) * (y - cy)) / ry;
+      EXPECT_NEAR(std::hypot(u, v), 1.0, 5e-3) << x << "," << y;
+      far = std::max(far, std::fabs(v));
+      ++points;
+    }
+    // Half an ellipse: it reaches the end of its own y half-axis.
+    EXPECT_GT(points, 4);
+    EXPECT_NEAR(far, 1.0, 1e-2);
+    EXPECT_NEAR(x, c.x, 1e-9);
+    EXPECT_NEAR(y, c.y, 1e-9);
+  }
 }
 
 // An arc's flags are single digits that need no separators: each compact

@@ -2,11 +2,13 @@
 // matrix operations and the kinds the renderer finds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "agg_reference.h"
 #include "qlm_gradient.h"
 #include "qlm_path.h"
 #include "qlm_renderer_engine.h"
@@ -90,8 +92,19 @@ TEST_F(GradientTest, StopsOffsetsOpacityAndSizes) {
   EXPECT_EQ(plain.GetColorTable(), nullptr);
 }
 
+// AGG's own table comes from the reference library built apart (at -O2):
+// the same code compiled here at -O3 gets inner segments wrong.
 TEST_F(GradientTest, TableEqualsAggsAndDefinesShortRamps) {
-  using agg_lut = agg::gradient_lut<agg::color_interpolator<agg::rgba8>, 256>;
+  auto agg_lut = [](const std::vector<rColorStop>& stops) {
+    std::vector<aggref::rStop> ref;
+    for (const rColorStop& s : stops)
+      ref.push_back({s.offset, {uint8_t(s.colour), uint8_t(s.colour >> 8), uint8_t(s.colour >> 16),
+                                uint8_t(s.colour >> 24)}});
+    return aggref::gradient_lut256(ref);
+  };
+  auto same = [](const std::vector<uint8_t>& lut, unsigned i, const agg::rgba8& c) {
+    return lut[i * 4] == c.r && lut[i * 4 + 1] == c.g && lut[i * 4 + 2] == c.b && lut[i * 4 + 3] == c.a;
+  };
   std::mt19937 rng(20261210);
   std::uniform_int_distribution<int> count(2, 6), byte(0, 255), grid(0, 8);
   std::uniform_real_distribution<double> real(0.0, 1.0);
@@ -104,10 +117,7 @@ TEST_F(GradientTest, TableEqualsAggsAndDefinesShortRamps) {
       stops.push_back({offs, renderer_color(uint8_t(byte(rng)), uint8_t(byte(rng)), uint8_t(byte(rng)),
                                             uint8_t(byte(rng)))});
     }
-    agg_lut lut;
-    for (const rColorStop& s : stops)
-      lut.add_color(s.offset, agg::rgba8(s.colour & 255, s.colour >> 8 & 255, s.colour >> 16 & 255, s.colour >> 24));
-    lut.build_lut();
+    const std::vector<uint8_t> lut = agg_lut(stops);
     gradient_color_table own;
     ASSERT_TRUE(own.build(stops, 256));
     // AGG leaves its table unset when duplicates leave fewer than two stops.
@@ -115,21 +125,14 @@ TEST_F(GradientTest, TableEqualsAggsAndDefinesShortRamps) {
     bool distinct = false;
     for (const rColorStop& s : stops) distinct |= s.offset != first;
     if (!distinct) continue;
-    for (unsigned i = 0; i < 256; ++i) {
-      const agg::rgba8 a = lut[i], b = own[i];
-      ASSERT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a) << "list " << list << " entry " << i;
-    }
+    for (unsigned i = 0; i < 256; ++i) ASSERT_TRUE(same(lut, i, own[i])) << "list " << list << " entry " << i;
     // Through a gradient: the table is built from the ramp's order.
     cGradientLinearY g(0, 100);
     for (const rColorStop& s : stops) g.AddStop(s.colour, s.offset);
-    agg_lut ramp_lut;
-    for (const rColorStop& s : stops_of(g))
-      ramp_lut.add_color(s.offset,
-                         agg::rgba8(s.colour & 255, s.colour >> 8 & 255, s.colour >> 16 & 255, s.colour >> 24));
-    ramp_lut.build_lut();
+    const std::vector<uint8_t> ramp_lut = agg_lut(stops_of(g));
     const gradient_color_table* table = g.GetColorTable();
     ASSERT_NE(table, nullptr);
-    for (unsigned i = 0; i < 256; ++i) ASSERT_EQ((*table)[i].r, ramp_lut[i].r) << list << " " << i;
+    for (unsigned i = 0; i < 256; ++i) ASSERT_TRUE(same(ramp_lut, i, (*table)[i])) << list << " " << i;
   }
   // No stop: transparent; one stop (or one offset twice): its colour.
   gradient_color_table t;
@@ -149,6 +152,92 @@ TEST_F(GradientTest, TableEqualsAggsAndDefinesShortRamps) {
   // AGG's 14-bit colour steps fall a few levels short over 65536 entries.
   EXPECT_GE(t[cnGradientMaxColors - 1].r, 250);
   EXPECT_FALSE(t.build(two, 0));
+}
+
+// The table by its formula, in plain integer arithmetic: stops ordered by
+// offset (the first of equal offsets kept), stop i at entry
+// floor(offset x size + 0.5), the ends padded with the end colours, and
+// between stops a and b (entries s..e) entry s + k of each channel
+// a + floor(k x trunc((b - a) x 16384 / (e - s + 1)) / 16384).
+std::vector<agg::rgba8> table_by_formula(std::vector<rColorStop> stops, uint32_t size) {
+  std::stable_sort(stops.begin(), stops.end(),
+                   [](const rColorStop& x, const rColorStop& y) { return x.offset < y.offset; });
+  std::vector<rColorStop> kept;
+  for (const rColorStop& s : stops)
+    if (kept.empty() || kept.back().offset != s.offset) kept.push_back(s);
+  auto channel = [](uint32_t colour, int c) { return int64_t(colour >> (8 * c) & 255); };
+  std::vector<agg::rgba8> t(size);
+  auto put = [&](uint32_t at, const int64_t (&v)[4]) {
+    t[at] = agg::rgba8(unsigned(v[0]), unsigned(v[1]), unsigned(v[2]), unsigned(v[3]));
+  };
+  auto entry = [&](double offset) { return uint32_t(int64_t(offset * size + 0.5)); };
+  for (uint32_t i = 0; i < size; ++i) {
+    const rColorStop& end = i < entry(kept.front().offset) ? kept.front() : kept.back();
+    const int64_t v[4] = {channel(end.colour, 0), channel(end.colour, 1), channel(end.colour, 2), channel(end.colour, 3)};
+    put(i, v);
+  }
+  for (size_t j = 1; j < kept.size(); ++j) {
+    const uint32_t s = entry(kept[j - 1].offset), e = entry(kept[j].offset);
+    for (uint32_t k = 0; s + k < e; ++k) {
+      int64_t v[4];
+      for (int c = 0; c < 4; ++c) {
+        const int64_t a = channel(kept[j - 1].colour, c), b = channel(kept[j].colour, c);
+        const int64_t step = (b - a) * 16384 / int64_t(e - s + 1);  // truncated toward zero
+        const int64_t p = int64_t(k) * step;
+        v[c] = a + (p >= 0 ? p / 16384 : -((-p + 16383) / 16384));  // floored
+      }
+      put(s + k, v);
+    }
+  }
+  return t;
+}
+
+// Three or more stops put inner stops at entries that leave short segments;
+// the table of the Release build held wrong blue and alpha there.
+TEST_F(GradientTest, TableFollowsTheInterpolationFormulaForTwoToEightStops) {
+  std::mt19937 rng(79);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_real_distribution<double> real(0.0, 1.0);
+  const uint32_t sizes[] = {256, 256, 256, 100, 1000, 4096};
+  int checked = 0;
+  for (int n = 2; n <= 8; ++n) {
+    for (int list = 0; list < 60; ++list) {
+      std::vector<rColorStop> stops;
+      for (int i = 0; i < n; ++i) {
+        // Ends at 0 and 1 in most lists, as ramps usually have them.
+        double offs = real(rng);
+        if (list % 3 != 0 && i == 0) offs = 0.0;
+        if (list % 3 != 0 && i == n - 1) offs = 1.0;
+        stops.push_back({offs, renderer_color(uint8_t(byte(rng)), uint8_t(byte(rng)), uint8_t(byte(rng)),
+                                              uint8_t(byte(rng)))});
+      }
+      const uint32_t size = sizes[list % std::size(sizes)];
+      gradient_color_table own;
+      ASSERT_TRUE(own.build(stops, size));
+      const std::vector<agg::rgba8> want = table_by_formula(stops, size);
+      for (uint32_t i = 0; i < size; ++i) {
+        const agg::rgba8 a = own[i], b = want[i];
+        ASSERT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a)
+            << n << " stops, list " << list << ", entry " << i << " of " << size << ": " << int(a.r) << ","
+            << int(a.g) << "," << int(a.b) << "," << int(a.a) << " for " << int(b.r) << "," << int(b.g) << ","
+            << int(b.b) << "," << int(b.a);
+      }
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 7 * 60);
+  // The ramp seen in the wild: yellow, blue, red, green at thirds.
+  cGradientLinearX g(0, 100);
+  g.AddStopRGBA(255, 255, 0, 255, 0.0);
+  g.AddStopRGBA(0, 0, 255, 255, 0.33);
+  g.AddStopRGBA(255, 0, 0, 255, 0.66);
+  g.AddStopRGBA(0, 255, 0, 255, 1.0);
+  const std::vector<agg::rgba8> want = table_by_formula(stops_of(g), 256);
+  for (uint32_t i = 0; i < 256; ++i) {
+    const agg::rgba8* c = g.GetColor(i);
+    ASSERT_NE(c, nullptr);
+    ASSERT_TRUE(c->r == want[i].r && c->g == want[i].g && c->b == want[i].b && c->a == want[i].a) << i;
+  }
 }
 
 TEST_F(GradientTest, MatrixOperations) {

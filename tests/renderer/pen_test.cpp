@@ -668,6 +668,21 @@ TEST_F(PenTest, HostileInputEndsPromptly) {
     b.r.DrawPolyline(kLine, 4, &hit);
     EXPECT_LT(std::chrono::duration<double>(clock::now() - t0).count(), 2.0) << c.name;
   }
+  // The outline of a 360-pixel stroke dashed in billionths: some hundred
+  // thousand pieces crossing the surface, drawn over each other and into a
+  // hit mask (seconds before the outlines' cost had a bound).
+  for (const bool aa : {true, false}) {
+    Bound b(64, 48);
+    b.r.SetAntiAliasing(aa);
+    b.r.SetPenWidth(360);
+    b.r.AddDash(1e-9, 1e-9);
+    b.r.SetPenOutline(true);
+    cHitTest hit;
+    const auto t0 = clock::now();
+    b.r.DrawCircle(&hit, 6, 20.25, 45);
+    EXPECT_LT(std::chrono::duration<double>(clock::now() - t0).count(), 2.0) << aa;
+    EXPECT_NE(b.Bytes(), Bound(64, 48).Bytes()) << aa;
+  }
   // Lines longer than AGG's outline arithmetic takes (some 2,900 px) are
   // drawn in pieces: outlines, aliased outlines and a pattern pen.
   for (int kind = 0; kind < 3; ++kind) {

@@ -300,6 +300,15 @@ TEST_F(PrimitivesTest, PathBoundsAreCachedAndFlattened) {
   q.MoveTo(0, 0);
   q.ArcTo(10, 10, 0, false, true, 20, 0);
   EXPECT_NEAR(q.GetBounds().y1, -10, 0.5);  // sweep true turns through negative y
+  // Radii far too small for the chord grow until the arc spans it: half a
+  // circle of radius 50 over a chord of 100, whatever the radius given.
+  for (double radius : {15.0, 1.0, 49.0}) {
+    q.Clear();
+    q.MoveTo(40, 200);
+    q.ArcTo(radius, radius, 0, false, true, 140, 200);
+    EXPECT_NEAR(q.GetBounds().y1, 150, 0.5) << radius;
+    EXPECT_NEAR(q.GetBounds().x1, 40, 1e-6) << radius;
+  }
 }
 
 // What a user hangs on a path lives as long as the path, through changes.

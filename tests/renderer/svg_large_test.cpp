@@ -4,7 +4,12 @@
 // cost takes minutes at these sizes; CTest's per-test timeout bounds them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,8 +70,9 @@ TEST_F(SvgLargeTest, HundredThousandNestedGroups) {
 
 TEST_F(SvgLargeTest, HundredThousandStops) {
   const int stops = 100000;
-  // Offsets rising and falling: green below the middle, blue from it on.
-  // All at one offset: the first stop (blue) paints everywhere.
+  // Offsets rising: green below the middle, blue from it on. Falling: each
+  // offset below the first (1) counts as 1, so the first stop (blue) paints
+  // everywhere, as it does when all stops are at one offset.
   for (int order = 0; order < 3; ++order) {
     SCOPED_TRACE(order);
     std::string text = kHead;
@@ -80,8 +86,67 @@ TEST_F(SvgLargeTest, HundredThousandStops) {
     }
     text += "</linearGradient></defs><rect x=\"0\" y=\"0\" width=\"64\" height=\"64\" fill=\"url(#g)\"/></svg>";
     const std::vector<uint32_t> want =
-        order == 2 ? std::vector<uint32_t>{0xFF0000FFu, 0xFF0000FFu} : std::vector<uint32_t>{0xFF00FF00u, 0xFF0000FFu};
+        order != 0 ? std::vector<uint32_t>{0xFF0000FFu, 0xFF0000FFu} : std::vector<uint32_t>{0xFF00FF00u, 0xFF0000FFu};
     EXPECT_EQ(load_and_draw(text, {{10, 30}, {54, 30}}), want);
+  }
+}
+
+// The whole 64 x 64 picture of a document drawn at its own place, and the
+// seconds the drawing took (the colour ramps are made on first use).
+std::vector<uint8_t> picture(const std::string& text, double* seconds = nullptr) {
+  cImageSVG svg;
+  auto flow = cMemoryFlow::ConstructReadOnly(true, text.data(), int64_t(text.size()));
+  EXPECT_TRUE(flow->Open());
+  if (!svg.Open(flow.get(), nullptr)) return {};
+  auto bitmap = testenv::solid_bitmap(64, 64, cnBitmap32BGRA, 0xFFFFFFFFu);
+  cSurfaceBitmap surface;
+  EXPECT_TRUE(surface.Attach(bitmap.get(), true));
+  cRendererSurface r;
+  EXPECT_TRUE(r.AttachSurface(&surface));
+  const auto start = std::chrono::steady_clock::now();
+  r.DrawSVG(&svg, nullptr, 0, 0, nullptr);
+  if (seconds != nullptr) *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return std::vector<uint8_t>(bitmap->Data(), bitmap->Data() + size_t(bitmap->Stride()) * 64);
+}
+
+// A square under a horizontal gradient of the stops (offset, colour).
+std::string gradient_square(const std::vector<std::pair<double, uint32_t>>& stops) {
+  std::string text = kHead;
+  text += "<defs><linearGradient id=\"g\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" x2=\"64\">";
+  char colour[8];
+  for (const auto& [offset, rgb] : stops) {
+    std::snprintf(colour, sizeof colour, "#%06x", rgb & 0xFFFFFFu);
+    text += "<stop offset=\"" + std::to_string(offset) + "\" stop-color=\"" + colour + "\"/>";
+  }
+  text += "</linearGradient></defs><rect x=\"0\" y=\"0\" width=\"64\" height=\"64\" fill=\"url(#g)\"/></svg>";
+  return text;
+}
+
+// Stops are never reordered: an offset below an earlier one counts as the
+// largest earlier offset. Out-of-order lists draw as the same list with the
+// offsets so raised, and 100,000 stops in random order cost what stops in
+// order cost (they took seconds when each out-of-order stop was sorted in).
+TEST_F(SvgLargeTest, StopsOutOfOrderTakeTheLargestEarlierOffset) {
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<double> real(0.0, 1.0);
+  std::uniform_int_distribution<uint32_t> rgb(0, 0xFFFFFF);
+  for (int count : {4, 9, 100000}) {
+    SCOPED_TRACE(count);
+    std::vector<std::pair<double, uint32_t>> given, raised;
+    double largest = 0;
+    for (int i = 0; i < count; ++i) {
+      // Three decimals, as written into the document and compared by the ramp.
+      const double offset = count == 4 ? std::vector<double>{0.0, 0.7, 0.3, 1.0}[size_t(i)]
+                                       : std::round(real(rng) * 1000) / 1000;
+      given.push_back({offset, rgb(rng)});
+      largest = std::max(largest, offset);
+      raised.push_back({largest, given.back().second});
+    }
+    double seconds = 0;
+    const std::vector<uint8_t> drawn = picture(gradient_square(given), &seconds);
+    ASSERT_EQ(drawn.size(), size_t(64 * 64 * 4));
+    EXPECT_TRUE(drawn == picture(gradient_square(raised)));
+    EXPECT_LT(seconds, 5.0);
   }
 }
 
