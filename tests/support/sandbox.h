@@ -1,6 +1,7 @@
 // Every test process runs inside a sandbox: a fresh temporary folder that
 // holds HOME, the XDG folders (a private runtime folder among them) and a
-// unique token for names shared between processes. Nothing a test does reaches the real home folder.
+// unique token for names shared between processes. Nothing a test does
+// reaches the real home folder.
 #pragma once
 #include <initializer_list>
 #include <optional>

@@ -664,6 +664,7 @@ TEST_F(InstallFlow, TheOtherInstaller) {
   setenv("XDG_DATA_HOME", (r / "home/.local/share").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (r / "home/.config").c_str(), 1);
   setenv("XDG_CACHE_HOME", (r / "home/.cache").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (r / "runtime").c_str(), 1);
   plat::ipc_set_name_token(r.filename().string());
   plat::reg_set_machine_folder((r / "machine-registry").string());
   Open();
