@@ -105,11 +105,11 @@ bool CloseRunningApplication(TInstallChecksHost& host, std::string_view word, co
     if (attempts == 0) window = plat::app_window_find(cnAppWindowClass, cnAppWindowCaption);
     if (!window.Valid()) {
       rCheckMessage message;
-      message.kind = 0;
+      message.kind = cnDlgKindWarning;
       message.title = std::string(cnExitFirstTitle);
       message.width = 420;
       message.height = 240;
-      message.placement = 1;
+      message.placement = cnPlaceCentre;
       message.markup = exit_first_markup(word);
       host.ShowMessage(message);
       blocked = true;

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "kvn_form_dlg.h"
+
 // ---- Globals of the installer window's module -------------------------------
 
 // Required free bytes, the container's unpacked total plus a tenth; 0 means
@@ -40,11 +42,11 @@ inline constexpr std::string_view cnExitFirstTitle = "Exit Application First";
 // A message for dialog_show: the window passes these values on, with an OK
 // button only, itself as owner and reference form and the icon of the kind.
 struct rCheckMessage {
-  uint8_t kind = 0;         // 0 warning
+  uint8_t kind = cnDlgKindWarning;
   std::string title;
-  int32_t width = 0;        // client size
+  int32_t width = 0;  // client size
   int32_t height = 0;
-  uint8_t placement = 1;    // centred
+  uint8_t placement = cnPlaceCentre;
   std::string markup;
 };
 
