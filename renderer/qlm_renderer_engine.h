@@ -749,6 +749,12 @@ class cRendererSurface : public cRenderer {
   // Paints the glyph whose origin is at device (x, y) from kept coverage.
   void PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cache, const agg::glyph_cache* glyph, double x,
                           double y);
+  // The outline painter's culling of glyphs: the device box beyond which a
+  // glyph of straight or turned text can neither paint nor register in a
+  // hit test, and the mapping from page to device; false when glyphs are
+  // not culled one by one (records, shadows, render modes with a pen, a
+  // mapping that is not affine).
+  bool TextCullBox(const agg::trans_affine* turn, agg::trans_affine& map, double* box);
   struct rGlyphCoverageFree {
     void operator()(rGlyphCoverage* kept) const;
   };

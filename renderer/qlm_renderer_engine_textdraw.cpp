@@ -541,6 +541,31 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
   }
 }
 
+bool cRendererSurface::TextCullBox(const agg::trans_affine* turn, agg::trans_affine& map, double* box) {
+  if (mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != 0 || mText.render_mode != 0 ||
+      mLayer != nullptr)
+    return false;
+  // A filter layer reaches its margin beyond the glyph.
+  double margin = 2;
+  if (mMaster.filter_on && mMaster.filter != nullptr) {
+    const double pad = TransformLength(mMaster.filter_margin);
+    if (!(pad >= 0) || !usable(pad)) return false;
+    margin += pad;
+  }
+  mPosition.reset();
+  const rTransformChain chain = Chain(true);
+  if (!chain.only_affine) return false;
+  map = turn != nullptr ? *turn : agg::trans_affine();
+  map *= chain.affine;
+  // Painting stays within the surface, registrations within the update
+  // rectangle.
+  box[0] = std::min(mBoundsX1, double(mUpdateRect.x1)) - margin;
+  box[1] = std::min(mBoundsY1, double(mUpdateRect.y1)) - margin;
+  box[2] = std::max(mBoundsX2, double(mUpdateRect.x2)) + margin;
+  box[3] = std::max(mBoundsY2, double(mUpdateRect.y2)) + margin;
+  return true;
+}
+
 void cRendererSurface::DrawTextLines(const cPen* pen, cHitTest* hit, bool draw, bool shadow) {
   if (mScratch.GetStorage().total_vertices() == 0) return;
   // The line's own pen stands in for the current one, which comes back
@@ -689,9 +714,26 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
         return true;
       });
       GlyphCoverageEnd(run);
-    } else if (glyphs)
+    } else if (glyphs) {
+      agg::trans_affine to_device;
+      double box[4];
+      const bool cull = !on_path && TextCullBox(turning, to_device, box);
       qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
         if (!on_the_path(s)) return false;
+        if (cull) {
+          // The glyph's outline box through the mapping, against the box.
+          const agg::rect_i& b = s.glyph->bounds;
+          if (b.x1 > b.x2 || b.y1 > b.y2) return true;  // no outline: nothing to draw
+          double xs[4] = {s.x + b.x1, s.x + b.x2, s.x + b.x1, s.x + b.x2};
+          double ys[4] = {s.y + b.y1, s.y + b.y1, s.y + b.y2, s.y + b.y2};
+          double x1 = INFINITY, y1 = INFINITY, x2 = -INFINITY, y2 = -INFINITY;
+          for (int i = 0; i < 4; ++i) {
+            to_device.transform(&xs[i], &ys[i]);
+            x1 = std::min(x1, xs[i]), x2 = std::max(x2, xs[i]);
+            y1 = std::min(y1, ys[i]), y2 = std::max(y2, ys[i]);
+          }
+          if (x2 < box[0] || x1 > box[2] || y2 < box[1] || y1 > box[3]) return true;
+        }
         cache->init_embedded_adaptors(s.glyph, s.x, s.y, 1.0);
         mScratch.Clear();
         if (on_path) {
@@ -706,6 +748,7 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
         RenderPath(plain ? 1 : 3, pass_hit, draw, shadow, plain ? &mText.color : nullptr);
         return true;
       });
+    }
     if (strike.count > 0) {
       build_lines(scratch, strike, strike_pieces, oy, mapping, turning);
       DrawTextLines(mText.strike_out_pen, pass_hit, draw, shadow);
