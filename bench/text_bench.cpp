@@ -7,7 +7,10 @@
 // pair costs more than the rest together, in both.
 //
 // A page of 50 lines of 90 characters at 12 px beside cairo's show_text
-// with the same font file: at least 0.5x cairo's throughput.
+// with the same font file, in Liberation Sans (the Arial substitute) and in
+// DejaVu Sans: at least 1.2x cairo's throughput. Ours paints each glyph from
+// its kept coverage through the solid-colour BGRA mask blend; cairo
+// composites its cached A8 glyph masks.
 //
 // Drawing: DrawText of the same 1,000 characters (each glyph a primitive of
 // its own through the drawing core) against a raw AGG glyph loop that
@@ -184,6 +187,10 @@ std::vector<std::string> page_lines() {
   return lines;
 }
 
+// Argument: the face, 0 Liberation Sans (asked for as "Arial"), 1 DejaVu
+// Sans.
+const char* page_face(int64_t which) { return which == 0 ? "Arial" : "DejaVu Sans"; }
+
 void BM_DrawPage(benchmark::State& state) {
   qlm_renderer_start();
   cBitmap bitmap(kPageWidth, kPageHeight, cnBitmap32BGRA);
@@ -196,7 +203,7 @@ void BM_DrawPage(benchmark::State& state) {
     state.SkipWithError("surface");
     return;
   }
-  font.SetFace("Arial", 0, 12);
+  font.SetFace(page_face(state.range(0)), 0, 12);
   r.SetFont(&font);
   r.SetTextColor(0xFF000000u);
   const std::vector<std::string> lines = page_lines();
@@ -211,7 +218,7 @@ void BM_CairoPage(benchmark::State& state) {
   rFontFace face;
   FT_Library library = nullptr;
   FT_Face ft = nullptr;
-  if (!font_resolve("Arial", 0, face) || FT_Init_FreeType(&library) != 0 ||
+  if (!font_resolve(page_face(state.range(0)), 0, face) || FT_Init_FreeType(&library) != 0 ||
       FT_New_Face(library, face.file.c_str(), FT_Long(face.index), &ft) != 0) {
     state.SkipWithError("font");
     return;
@@ -240,8 +247,8 @@ void BM_CairoPage(benchmark::State& state) {
   FT_Done_FreeType(library);
 }
 
-BENCHMARK(BM_DrawPage)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_CairoPage)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DrawPage)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CairoPage)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DrawText)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RawGlyphDrawLoop)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TextWidth)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
@@ -253,7 +260,8 @@ BENCHMARK(BM_RawGlyphLoop)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
   return bench::run_with_ratios(argc, argv,
-                                {{"BM_DrawPage", "BM_CairoPage"},
+                                {{"BM_DrawPage/0", "BM_CairoPage/0"},
+                                 {"BM_DrawPage/1", "BM_CairoPage/1"},
                                  {"BM_DrawText", "BM_RawGlyphDrawLoop"},
                                  {"BM_TextWidth/0", "BM_RawGlyphLoop/0"},
                                  {"BM_TextBounds/0", "BM_RawGlyphLoop/0"},

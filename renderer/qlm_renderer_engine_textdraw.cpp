@@ -295,11 +295,19 @@ struct cRendererSurface::rGlyphCoverage {
   agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;  // glyphs sit about the origin
   agg::scanline_u8 sl;
 
+  // Every bit of the key reaches the low bits the table uses (a phase's
+  // low mantissa bits are mostly zero): a multiply and fold per word, then
+  // a final mix.
   static size_t Hash(uint32_t glyph, uint64_t fx, uint64_t fy) {
-    uint64_t h = (glyph + 1) * 0x9E3779B97F4A7C15ull;
-    h ^= fx * 0xC2B2AE3D27D4EB4Full;
-    h ^= fy * 0x165667B19E3779F9ull;
-    return size_t(h ^ (h >> 31));
+    auto fold = [](uint64_t h, uint64_t v) {
+      h = (h ^ v) * 0x9E3779B97F4A7C15ull;
+      return h ^ (h >> 32);
+    };
+    uint64_t h = fold(fold(fold(0x243F6A8885A308D3ull, glyph), fx), fy);
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    return size_t(h);
   }
   static Slot* Find(Face& f, uint32_t glyph, uint64_t fx, uint64_t fy) {
     if (f.slots.empty()) return nullptr;
