@@ -17,22 +17,24 @@ namespace qlm_agg {
 namespace {
 
 struct lanes {
-  __m128i zero, k128, k255, alpha, colour, solid;
+  __m128i zero, k128, k255, k257, alpha, colour, solid;
   bool opaque;
 };
 
+// x / 255 rounded, for 0 <= x <= 65,025, in 16-bit lanes: with t = x + 128,
+// (t + (t >> 8)) >> 8, which for any t below 65,536 is the high half of
+// t x 257.
+inline __m128i div255(__m128i x, const lanes& l) { return _mm_mulhi_epu16(_mm_add_epi16(x, l.k128), l.k257); }
+
 // (p * (255 - a) + q * a) / 255 rounded, in 16-bit lanes.
 inline __m128i mix(__m128i p, __m128i a, const lanes& l) {
-  __m128i t = _mm_add_epi16(_mm_mullo_epi16(p, _mm_sub_epi16(l.k255, a)), _mm_mullo_epi16(l.colour, a));
-  t = _mm_add_epi16(t, l.k128);
-  return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  return div255(_mm_add_epi16(_mm_mullo_epi16(p, _mm_sub_epi16(l.k255, a)), _mm_mullo_epi16(l.colour, a)), l);
 }
 
 // Four pixels at p with the four covers in `cover` (first in the low byte).
 inline void blend4(uint8_t* p, uint32_t cover, const lanes& l) {
   const __m128i k = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(cover)), l.zero);
-  __m128i a = _mm_add_epi16(_mm_mullo_epi16(k, l.alpha), l.k128);
-  a = _mm_srli_epi16(_mm_add_epi16(a, _mm_srli_epi16(a, 8)), 8);
+  const __m128i a = div255(_mm_mullo_epi16(k, l.alpha), l);
   const __m128i pairs = _mm_unpacklo_epi16(a, a);
   const __m128i a01 = _mm_unpacklo_epi32(pairs, pairs);
   const __m128i a23 = _mm_unpackhi_epi32(pairs, pairs);
@@ -48,6 +50,7 @@ lanes lanes_of(const solid_bgra& c) {
   l.zero = _mm_setzero_si128();
   l.k128 = _mm_set1_epi16(128);
   l.k255 = _mm_set1_epi16(255);
+  l.k257 = _mm_set1_epi16(257);
   l.alpha = _mm_set1_epi16(c.a);
   l.colour = _mm_setr_epi16(c.b, c.g, c.r, 255, c.b, c.g, c.r, 255);
   // A full cover of an opaque colour gives the colour itself.

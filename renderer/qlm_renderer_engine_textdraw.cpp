@@ -272,21 +272,25 @@ uint64_t double_bits(double v) {
 // origin's whole pixel, found by glyph index and phase in a flat
 // open-addressing table; the rasteriser's gamma is the plain one.
 struct cRendererSurface::rGlyphCoverage {
-  // One glyph at one phase: the phase (as bits) and glyph index, and the box
-  // of its covers, its top-left from the origin's whole pixel. Rows of
-  // covers are `stride` long (w rounded up to 4, the rest zero).
+  // One glyph at one phase: the phase (as bits), the glyph index and where
+  // its mask starts in `covers`. A slot is small so that the table of a
+  // page of text stays in the cache.
   struct Slot {
     uint64_t fx = 0, fy = 0;
-    uint32_t glyph = 0;
-    bool used = false;
+    uint32_t glyph = 0;  // the glyph index + 1; 0: a free slot
+    uint32_t at = 0;
+  };
+  // A mask: this header, then h rows of `stride` covers (w rounded up to 4,
+  // the rest zero). The box's top-left is from the origin's whole pixel.
+  struct Mask {
     int32_t x = 0, y = 0;
-    uint32_t w = 0, h = 0, stride = 0;
-    size_t at = 0;  // where its covers start in `covers`
+    uint32_t w = 0, h = 0;
+    uint32_t Stride() const { return (w + 3) & ~3u; }
   };
   struct Face {
-    std::vector<Slot> slots;  // a power of two long, at most half used
+    std::vector<Slot> slots;  // a power of two long, at most three quarters used
     size_t count = 0;
-    std::vector<uint8_t> covers;
+    std::vector<uint8_t> covers;  // masks, each at a multiple of 4
     size_t Bytes() const { return slots.capacity() * sizeof(Slot) + covers.capacity(); }
   };
   std::unordered_map<std::string, Face> faces;
@@ -309,36 +313,35 @@ struct cRendererSurface::rGlyphCoverage {
     h ^= h >> 33;
     return size_t(h);
   }
-  static Slot* Find(Face& f, uint32_t glyph, uint64_t fx, uint64_t fy) {
+  static const Slot* Find(const Face& f, uint32_t glyph, uint64_t fx, uint64_t fy) {
     if (f.slots.empty()) return nullptr;
     const size_t mask = f.slots.size() - 1;
     for (size_t i = Hash(glyph, fx, fy) & mask;; i = (i + 1) & mask) {
-      Slot& s = f.slots[i];
-      if (!s.used) return nullptr;
-      if (s.glyph == glyph && s.fx == fx && s.fy == fy) return &s;
+      const Slot& s = f.slots[i];
+      if (s.glyph == 0) return nullptr;
+      if (s.glyph == glyph + 1 && s.fx == fx && s.fy == fy) return &s;
     }
   }
-  // Takes a slot for a glyph that Find did not find.
-  static Slot& Add(Face& f, uint32_t glyph, uint64_t fx, uint64_t fy) {
-    if (2 * (f.count + 1) > f.slots.size()) {
+  // Keeps a slot for a glyph that Find did not find.
+  static const Slot& Add(Face& f, uint32_t glyph, uint64_t fx, uint64_t fy, uint32_t at) {
+    if (4 * (f.count + 1) > 3 * f.slots.size()) {
       std::vector<Slot> old = std::move(f.slots);
       f.slots.assign(std::max<size_t>(64, old.size() * 2), Slot{});
       for (const Slot& s : old)
-        if (s.used) Free(f, s.glyph, s.fx, s.fy) = s;
+        if (s.glyph != 0) Free(f, s.glyph - 1, s.fx, s.fy) = s;
     }
     ++f.count;
     Slot& s = Free(f, glyph, fx, fy);
-    s = Slot{};
     s.fx = fx;
     s.fy = fy;
-    s.glyph = glyph;
-    s.used = true;
+    s.glyph = glyph + 1;
+    s.at = at;
     return s;
   }
   static Slot& Free(Face& f, uint32_t glyph, uint64_t fx, uint64_t fy) {
     const size_t mask = f.slots.size() - 1;
     size_t i = Hash(glyph, fx, fy) & mask;
-    while (f.slots[i].used) i = (i + 1) & mask;
+    while (f.slots[i].glyph != 0) i = (i + 1) & mask;
     return f.slots[i];
   }
   void Count() {
@@ -497,7 +500,7 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
   }
 
   const uint64_t kx = double_bits(fx), ky = double_bits(fy);
-  rGlyphCoverage::Slot* slot = rGlyphCoverage::Find(face, glyph->glyph_index, kx, ky);
+  const rGlyphCoverage::Slot* slot = rGlyphCoverage::Find(face, glyph->glyph_index, kx, ky);
   if (slot == nullptr) {
     if (kept.bytes + face.Bytes() > kGlyphCoverageBytes) {
       // Over the budget within a run: every face starts again.
@@ -506,45 +509,49 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
     }
     kept.ras.reset();
     rasterise();
-    rGlyphCoverage::Slot& m = rGlyphCoverage::Add(face, glyph->glyph_index, kx, ky);
-    m.at = face.covers.size();
+    rGlyphCoverage::Mask m;
+    const size_t at = face.covers.size();
     if (kept.ras.rewind_scanlines()) {
       m.x = kept.ras.min_x();
       m.y = kept.ras.min_y();
       m.w = uint32_t(kept.ras.max_x() - kept.ras.min_x() + 1);
       m.h = uint32_t(kept.ras.max_y() - kept.ras.min_y() + 1);
-      m.stride = (m.w + 3) & ~3u;
-      face.covers.resize(m.at + size_t(m.stride) * m.h);
-      uint8_t* covers = face.covers.data() + m.at;
+    }
+    face.covers.resize(at + sizeof(m) + size_t(m.Stride()) * m.h);
+    std::memcpy(face.covers.data() + at, &m, sizeof(m));
+    if (m.w != 0) {
+      uint8_t* covers = face.covers.data() + at + sizeof(m);
       kept.sl.reset(kept.ras.min_x(), kept.ras.max_x());
       while (kept.ras.sweep_scanline(kept.sl)) {
-        uint8_t* row = covers + size_t(kept.sl.y() - m.y) * m.stride;
+        uint8_t* row = covers + size_t(kept.sl.y() - m.y) * m.Stride();
         unsigned spans = kept.sl.num_spans();
         for (auto span = kept.sl.begin(); spans > 0; --spans, ++span)
           std::memcpy(row + (span->x - m.x), span->covers, size_t(span->len));
       }
     }
-    slot = &m;
+    slot = &rGlyphCoverage::Add(face, glyph->glyph_index, kx, ky, uint32_t(at));
   }
-  const rGlyphCoverage::Slot& m = *slot;
+  rGlyphCoverage::Mask m;
+  std::memcpy(&m, face.covers.data() + slot->at, sizeof(m));
   if (m.w == 0) return;
+  const uint32_t stride = m.Stride();
   run.painted = true;
   // The box within the clip box.
   const int64_t left = ox + m.x, top = oy + m.y;
   const int64_t x1 = std::max(left, run.cx1), y1 = std::max(top, run.cy1);
   const int64_t x2 = std::min(left + int64_t(m.w) - 1, run.cx2), y2 = std::min(top + int64_t(m.h) - 1, run.cy2);
   if (x1 > x2 || y1 > y2) return;
-  const uint8_t* covers = face.covers.data() + m.at + size_t(y1 - top) * m.stride + size_t(x1 - left);
+  const uint8_t* covers = face.covers.data() + slot->at + sizeof(m) + size_t(y1 - top) * stride + size_t(x1 - left);
   int64_t n = x2 - x1 + 1;
   if (run.straight_bgra) {
     // The zero covers that pad a row to a multiple of 4 leave their pixels
     // as they are: they are painted along where they fall in the clip box.
     const int64_t whole = (n + 3) & ~int64_t(3);
-    if (x1 + whole - 1 <= run.cx2 && (x1 - left) + whole <= int64_t(m.stride)) n = whole;
-    qlm_agg::blend_solid_bgra_rows(run.rbuf->row_ptr(int(y1)) + 4 * x1, run.rbuf->stride(), covers, m.stride,
+    if (x1 + whole - 1 <= run.cx2 && (x1 - left) + whole <= int64_t(stride)) n = whole;
+    qlm_agg::blend_solid_bgra_rows(run.rbuf->row_ptr(int(y1)) + 4 * x1, run.rbuf->stride(), covers, stride,
                                    size_t(n), size_t(y2 - y1 + 1), run.solid);
   } else {
-    for (int64_t y = y1; y <= y2; ++y, covers += m.stride)
+    for (int64_t y = y1; y <= y2; ++y, covers += stride)
       run.base->blend_solid_hspan(int(x1), int(y), unsigned(n), run.colour, covers);
   }
 }
