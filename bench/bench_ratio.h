@@ -114,19 +114,10 @@ inline std::vector<char*> with_default_repetitions(int argc, char** argv) {
   return args;
 }
 
-inline int run_with_ratios(int argc_in, char** argv_in,
-                           const std::vector<std::pair<std::string, std::string>>& pairs) {
-  static std::vector<char*> args = with_default_repetitions(argc_in, argv_in);
-  int argc = int(args.size()) - 1;
-  char** argv = args.data();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  std::printf(
-      "\nthroughput ratios, baseline time / our time (1.00 = as fast as the baseline), of CPU time\n"
-      "(median; lowest to highest of the repetitions), wall-clock time beside:\n");
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// Prints one line per pair found in the reporter's times.
+inline void print_ratios(const RatioReporter& reporter, const Pairs& pairs) {
   for (const auto& [ours, baseline] : pairs) {
     const auto a = reporter.times.find(ours);
     const auto b = reporter.times.find(baseline);
@@ -143,6 +134,29 @@ inline int run_with_ratios(int argc_in, char** argv_in,
     if (!cpu.valid) continue;
     std::printf("%s / %s = %.3f CPU (median of %zu; %.3f to %.3f), wall %.3f (%.3f to %.3f)\n", ours.c_str(),
                 baseline.c_str(), cpu.ratio, n, cpu.low, cpu.high, wall.ratio, wall.low, wall.high);
+  }
+}
+
+// Runs the benchmarks and prints the ratios of `pairs` (ours, a peer's
+// baseline), then those of `own_steps` (two of our own steps, such as a part
+// against the whole: a budget, not a comparison with anyone) under their own
+// heading.
+inline int run_with_ratios(int argc_in, char** argv_in, const Pairs& pairs, const Pairs& own_steps = {}) {
+  static std::vector<char*> args = with_default_repetitions(argc_in, argv_in);
+  int argc = int(args.size()) - 1;
+  char** argv = args.data();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  std::printf(
+      "\nthroughput ratios, baseline time / our time (1.00 = as fast as the baseline), of CPU time\n"
+      "(median; lowest to highest of the repetitions), wall-clock time beside:\n");
+  print_ratios(reporter, pairs);
+  if (!own_steps.empty()) {
+    std::printf("\nratios between two of our own steps (first / second, time of the second / time of the first):\n");
+    print_ratios(reporter, own_steps);
   }
   return 0;
 }
