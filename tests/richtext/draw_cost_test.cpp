@@ -38,6 +38,14 @@ struct Page {
   cComplexText doc;
 };
 
+// The hang bound in seconds: the sanitizer build runs the walks several
+// times slower.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double kBound = 15.0;
+#else
+constexpr double kBound = 3.0;
+#endif
+
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -64,14 +72,15 @@ TEST(DrawCost, HugeGlyphsCostWhatTheSurfaceShows) {
         p.renderer->DetachSurface();
         inked += p.Inked();
       }
-    EXPECT_LT(seconds_since(start), 3.0);
+    EXPECT_LT(seconds_since(start), kBound);
     EXPECT_GT(inked, 0);
   }
 }
 
 // One word of 20 MB on one line of a 400 x 600 surface, where some 30
 // glyphs show: drawn, and drawn with a hit test (which takes the outline
-// painter), each in well under a second.
+// painter), each in well under a second (the walk over the word's 20
+// million characters is what remains: 0.4 s in the optimised build).
 TEST(DrawCost, ALongWordCostsTheGlyphsThatShow) {
   QLM_REQUIRE_FONTS();
   const std::string word(size_t(20) << 20, 'm');
@@ -83,13 +92,13 @@ TEST(DrawCost, ALongWordCostsTheGlyphsThatShow) {
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(p.doc.RenderText(p.renderer.get(), 2, 10, 10, nullptr));
   const double drawn = seconds_since(start);
-  EXPECT_LT(drawn, 3.0);
+  EXPECT_LT(drawn, kBound);
   EXPECT_GT(p.Inked(), 0);
   cHitTest hit;
   start = std::chrono::steady_clock::now();
   ASSERT_TRUE(p.doc.RenderText(p.renderer.get(), 8, 10, 10, &hit));
   const double registered = seconds_since(start);
-  EXPECT_LT(registered, 3.0);
+  EXPECT_LT(registered, kBound);
   int hits = 0;
   for (int y = 0; y < 40; ++y)
     for (int x = 0; x < 100; ++x) hits += hit.HitTest(x, y) != 0;
