@@ -731,17 +731,30 @@ class cRendererSurface : public cRenderer {
   // Solid text that nothing turns, maps, shades, registers or records (the
   // common case of every label) is painted from kept coverage: each glyph's
   // outline is rasterised once per font, glyph and sub-pixel phase of its
-  // pen position, and its scan lines are painted at the pen's whole-pixel
+  // pen position, and its covers are painted at the pen's whole-pixel
   // offset. The coverage is the outline painter's own (the same outline,
   // curves and rasteriser, moved by whole pixels). GlyphCoverageFits tells
   // whether the text at device offset (dx, dy) may go that way.
+  //
+  // What is painted is bounded by the drawing's clip box: a glyph that
+  // cannot reach it is skipped before anything else, and a glyph too large
+  // to keep is rasterised clipped to the box each time it is drawn.
   struct rGlyphCoverage;
+  struct rGlyphRun;
   bool GlyphCoverageFits(cHitTest* hit, double& dx, double& dy);
-  // Picks the kept coverage of the cache's font for the glyphs that follow.
-  void GlyphCoverageBegin(cFontCacheManager& cache);
+  // Sets a run of glyphs up: the kept coverage of the cache's font, the
+  // target and its clip box, the colour. GlyphCoverageEnd closes the run.
+  void GlyphCoverageBegin(cFontCacheManager& cache, const agg::rgba8& colour, rGlyphRun& run);
+  void GlyphCoverageEnd(rGlyphRun& run);
   // Paints the glyph whose origin is at device (x, y) from kept coverage.
-  void PaintGlyphCoverage(cFontCacheManager& cache, const agg::glyph_cache* glyph, double x, double y,
-                          const agg::rgba8& colour);
+  void PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cache, const agg::glyph_cache* glyph, double x,
+                          double y);
+  // The outline painter's culling of glyphs: the device box beyond which a
+  // glyph of straight or turned text can neither paint nor register in a
+  // hit test, and the mapping from page to device; false when glyphs are
+  // not culled one by one (records, shadows, render modes with a pen, a
+  // mapping that is not affine).
+  bool TextCullBox(const agg::trans_affine* turn, agg::trans_affine& map, double* box);
   struct rGlyphCoverageFree {
     void operator()(rGlyphCoverage* kept) const;
   };

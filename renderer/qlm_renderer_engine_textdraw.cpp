@@ -11,11 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include <agg_scanline_storage_aa.h>
-
 #include <agg_trans_double_path.h>
 #include <agg_trans_single_path.h>
 
+#include "qlm_mask_blend.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_text.h"
 
@@ -248,46 +247,141 @@ void cRendererSurface::FillSolidOnly(agg::path_storage& path, const agg::rgba8& 
 
 // --- Kept glyph coverage -------------------------------------------------------------
 
-// One glyph's coverage: the font's signature, the glyph, the sub-pixel phase
-// of its origin (exact: a phase is one rasterisation), the fill rule and
-// the curve approximation; the rasteriser's gamma is the plain one.
-struct cRendererSurface::rGlyphCoverage {
-  struct Key {
-    unsigned glyph;
-    double fx, fy;
-    bool even_odd;
-    double approx;
-    bool operator==(const Key&) const = default;
-  };
-  struct KeyHash {
-    size_t operator()(const Key& k) const {
-      uint64_t a, b, c;
-      std::memcpy(&a, &k.fx, 8);
-      std::memcpy(&b, &k.fy, 8);
-      std::memcpy(&c, &k.approx, 8);
-      uint64_t h = k.glyph * 0x9E3779B97F4A7C15ull ^ (k.even_odd ? 1 : 0);
-      for (uint64_t v : {a, b, c}) h = (h ^ v) * 0x100000001B3ull;
-      return size_t(h ^ (h >> 29));
-    }
-  };
-  // Serialised scan lines (AGG's scanline storage), empty for a glyph
-  // without pixels.
-  using Glyphs = std::unordered_map<Key, std::vector<uint8_t>, KeyHash>;
-  std::unordered_map<std::string, Glyphs> fonts;  // by signature
-  Glyphs* current = nullptr;                      // the font of the text being drawn
-  size_t bytes = 0;
-  agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;  // never clipped: glyphs sit about the origin
-  agg::scanline_u8 sl;
-  agg::scanline_storage_aa8 storage;
-};
-
-void cRendererSurface::rGlyphCoverageFree::operator()(rGlyphCoverage* kept) const { delete kept; }
-
 namespace {
 // The kept coverage of all fonts together; beyond it everything is dropped
 // and kept again as drawn.
 constexpr size_t kGlyphCoverageBytes = size_t(8) << 20;
+// Fonts (signature, fill rule, curve approximation) kept at most; beyond
+// that all are dropped at the start of a run.
+constexpr size_t kGlyphCoverageFaces = 64;
+// A glyph whose box holds more pixels than this is never kept: it is
+// rasterised clipped to what can show each time it is drawn, so that its
+// cost follows the surface and not its size.
+constexpr int64_t kKeptGlyphPixels = int64_t(256) * 256;
+
+uint64_t double_bits(double v) {
+  uint64_t b;
+  std::memcpy(&b, &v, 8);
+  return b;
+}
 }  // namespace
+
+// The kept coverage, per font (its signature, the fill rule and the curve
+// approximation). A glyph's coverage at one sub-pixel phase of its origin
+// (exact: a phase is one rasterisation) is a box of covers about the
+// origin's whole pixel, found by glyph index and phase in a flat
+// open-addressing table; the rasteriser's gamma is the plain one.
+struct cRendererSurface::rGlyphCoverage {
+  // One glyph at one phase: the phase (as bits), the glyph index and where
+  // its mask starts in `covers`. A slot is small so that the table of a
+  // page of text stays in the cache.
+  struct Slot {
+    uint64_t fx = 0, fy = 0;
+    uint32_t glyph = 0;  // the glyph index + 1; 0: a free slot
+    uint32_t at = 0;
+  };
+  // A mask: this header, then h rows of `stride` covers (w rounded up to 4,
+  // the rest zero). The box's top-left is from the origin's whole pixel.
+  struct Mask {
+    int32_t x = 0, y = 0;
+    uint32_t w = 0, h = 0;
+    uint32_t Stride() const { return (w + 3) & ~3u; }
+  };
+  struct Face {
+    std::vector<Slot> slots;  // a power of two long, at most three quarters used
+    size_t count = 0;
+    std::vector<uint8_t> covers;  // masks, each at a multiple of 4
+    size_t Bytes() const { return slots.capacity() * sizeof(Slot) + covers.capacity(); }
+  };
+  std::unordered_map<std::string, Face> faces;
+  std::string name;  // scratch: the key of the run's face
+  size_t bytes = 0;  // of every face together, as of the last count
+  agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;  // glyphs sit about the origin
+  agg::scanline_u8 sl;
+
+  // Every bit of the key reaches the low bits the table uses (a phase's
+  // low mantissa bits are mostly zero): a multiply and fold per word, then
+  // a final mix.
+  static size_t Hash(uint32_t glyph, uint64_t fx, uint64_t fy) {
+    auto fold = [](uint64_t h, uint64_t v) {
+      h = (h ^ v) * 0x9E3779B97F4A7C15ull;
+      return h ^ (h >> 32);
+    };
+    uint64_t h = fold(fold(fold(0x243F6A8885A308D3ull, glyph), fx), fy);
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    return size_t(h);
+  }
+  static const Slot* Find(const Face& f, uint32_t glyph, uint64_t fx, uint64_t fy) {
+    if (f.slots.empty()) return nullptr;
+    const size_t mask = f.slots.size() - 1;
+    for (size_t i = Hash(glyph, fx, fy) & mask;; i = (i + 1) & mask) {
+      const Slot& s = f.slots[i];
+      if (s.glyph == 0) return nullptr;
+      if (s.glyph == glyph + 1 && s.fx == fx && s.fy == fy) return &s;
+    }
+  }
+  // Keeps a slot for a glyph that Find did not find.
+  static const Slot& Add(Face& f, uint32_t glyph, uint64_t fx, uint64_t fy, uint32_t at) {
+    if (4 * (f.count + 1) > 3 * f.slots.size()) {
+      std::vector<Slot> old = std::move(f.slots);
+      f.slots.assign(std::max<size_t>(64, old.size() * 2), Slot{});
+      for (const Slot& s : old)
+        if (s.glyph != 0) Free(f, s.glyph - 1, s.fx, s.fy) = s;
+    }
+    ++f.count;
+    Slot& s = Free(f, glyph, fx, fy);
+    s.fx = fx;
+    s.fy = fy;
+    s.glyph = glyph + 1;
+    s.at = at;
+    return s;
+  }
+  static Slot& Free(Face& f, uint32_t glyph, uint64_t fx, uint64_t fy) {
+    const size_t mask = f.slots.size() - 1;
+    size_t i = Hash(glyph, fx, fy) & mask;
+    while (f.slots[i].glyph != 0) i = (i + 1) & mask;
+    return f.slots[i];
+  }
+  void Count() {
+    bytes = 0;
+    for (const auto& [key, face] : faces) bytes += key.size() + face.Bytes() + 64;
+  }
+};
+
+// One run of glyphs: its face, target and clip box (device pixels,
+// inclusive), colour, and whether anything was painted.
+struct cRendererSurface::rGlyphRun {
+  rGlyphCoverage::Face* face = nullptr;
+  qlm_agg::renderer_any* base = nullptr;
+  bool straight_bgra = false;  // the target is straight BGRA: the mask blend paints it
+  agg::rendering_buffer* rbuf = nullptr;
+  int64_t cx1 = 0, cy1 = 0, cx2 = -1, cy2 = -1;
+  agg::rgba8 colour;
+  qlm_agg::solid_bgra solid;
+  bool even_odd = false;
+  double approx = 1;
+  bool painted = false;
+
+  // Paints covers[0 .. n) at device (x, y) onward, clipped to the box.
+  void Row(int64_t x, int64_t y, const uint8_t* covers, int64_t n) {
+    if (y < cy1 || y > cy2) return;
+    if (x < cx1) {
+      covers += cx1 - x;
+      n -= cx1 - x;
+      x = cx1;
+    }
+    if (x + n - 1 > cx2) n = cx2 - x + 1;
+    if (n <= 0) return;
+    if (straight_bgra)
+      qlm_agg::blend_solid_bgra(rbuf->row_ptr(int(y)) + 4 * x, covers, size_t(n), solid);
+    else
+      base->blend_solid_hspan(int(x), int(y), unsigned(n), colour, covers);
+  }
+};
+
+void cRendererSurface::rGlyphCoverageFree::operator()(rGlyphCoverage* kept) const { delete kept; }
 
 namespace {
 std::atomic<bool> g_glyph_coverage{true};
@@ -317,64 +411,174 @@ bool cRendererSurface::GlyphCoverageFits(cHitTest* hit, double& dx, double& dy) 
   return true;
 }
 
-void cRendererSurface::GlyphCoverageBegin(cFontCacheManager& cache) {
+void cRendererSurface::GlyphCoverageBegin(cFontCacheManager& cache, const agg::rgba8& colour, rGlyphRun& run) {
   if (mGlyphCoverage == nullptr) mGlyphCoverage.reset(new rGlyphCoverage);
   rGlyphCoverage& kept = *mGlyphCoverage;
-  if (kept.bytes > kGlyphCoverageBytes) {
-    kept.fonts.clear();
+  if (kept.bytes > kGlyphCoverageBytes || kept.faces.size() >= kGlyphCoverageFaces) {
+    kept.faces.clear();
     kept.bytes = 0;
   }
-  kept.current = &kept.fonts[cache.Signature()];
+  run.even_odd = mFill.even_odd;
+  run.approx = qlm_agg::approximation_scale_checked(mApproxScale);
+  kept.name.assign(cache.Signature());
+  kept.name.push_back(run.even_odd ? '\1' : '\0');
+  const uint64_t approx_bits = double_bits(run.approx);
+  kept.name.append(reinterpret_cast<const char*>(&approx_bits), 8);
+  run.face = &kept.faces[kept.name];
+  run.colour = colour;
+  run.solid = qlm_agg::solid_bgra{colour.b, colour.g, colour.r, colour.a};
+  qlm_agg::renderer_any& base = BeginDraw();
+  run.base = &base;
+  qlm_agg::any_rgba_target& target = base.ren();
+  run.straight_bgra = target.kind() == qlm_agg::target_kind::straight && target.code() == px32BGRA;
+  run.rbuf = &target.rbuf();
+  run.cx1 = base.xmin();
+  run.cy1 = base.ymin();
+  run.cx2 = base.xmax();
+  run.cy2 = base.ymax();
+  mRasterReusable = false;
 }
 
-void cRendererSurface::PaintGlyphCoverage(cFontCacheManager& cache, const agg::glyph_cache* glyph, double x,
-                                          double y, const agg::rgba8& colour) {
+void cRendererSurface::GlyphCoverageEnd(rGlyphRun& run) {
+  if (run.painted) EndDraw();
+  mGlyphCoverage->Count();
+}
+
+void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cache, const agg::glyph_cache* glyph,
+                                          double x, double y) {
   if (!usable(x) || !usable(y)) return;
-  rGlyphCoverage& kept = *mGlyphCoverage;
   const double ix = std::floor(x), iy = std::floor(y);
-  rGlyphCoverage::Key key{glyph->glyph_index, x - ix, y - iy, mFill.even_odd,
-                          qlm_agg::approximation_scale_checked(mApproxScale)};
-  rGlyphCoverage::Glyphs& glyphs = *kept.current;
-  auto found = glyphs.find(key);
-  if (found == glyphs.end()) {
-    // The outline at the phase, flattened and rasterised as RenderPath does
-    // it (curve approximation from the outline's extent).
-    cache.init_embedded_adaptors(glyph, key.fx, key.fy, 1.0);
+  // Culling: the glyph's outline box, widened for the phase and the
+  // rasteriser's reach, against the clip box.
+  const agg::rect_i& b = glyph->bounds;
+  if (b.x1 > b.x2 || b.y1 > b.y2) return;  // no outline
+  const double gx1 = ix + b.x1 - 2, gy1 = iy + b.y1 - 2, gx2 = ix + b.x2 + 2, gy2 = iy + b.y2 + 2;
+  if (gx2 < double(run.cx1) || gx1 > double(run.cx2) || gy2 < double(run.cy1) || gy1 > double(run.cy2)) return;
+  ++mPaintCount;
+  rGlyphCoverage& kept = *mGlyphCoverage;
+  rGlyphCoverage::Face& face = *run.face;
+  const double fx = x - ix, fy = y - iy;
+  // From here the glyph reaches the clip box: its pixels are within int
+  // range of one another and of the box.
+  const int64_t ox = int64_t(ix), oy = int64_t(iy);
+
+  // The outline at the phase, flattened as RenderPath flattens it (curve
+  // approximation from the outline's extent), into the rasteriser.
+  auto rasterise = [&] {
+    cache.init_embedded_adaptors(glyph, fx, fy, 1.0);
     double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;
     if (!agg::bounding_rect_single(cache.path_adaptor(), 0, &bx1, &by1, &bx2, &by2)) bx1 = by1 = bx2 = by2 = 0;
     agg::conv_curve<tFontCacheManager::path_adaptor_type> curves(cache.path_adaptor());
-    curves.approximation_scale(qlm_agg::approximation_scale_for(mApproxScale, std::max(bx2 - bx1, by2 - by1)));
-    kept.ras.reset();
-    kept.ras.filling_rule(mFill.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+    curves.approximation_scale(qlm_agg::approximation_scale_for(run.approx, std::max(bx2 - bx1, by2 - by1)));
+    kept.ras.filling_rule(run.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
     kept.ras.add_path(curves);
-    kept.storage.prepare();
-    std::vector<uint8_t> data;
+  };
+
+  const int64_t box_w = int64_t(b.x2) - b.x1 + 5, box_h = int64_t(b.y2) - b.y1 + 5;
+  if (box_w * box_h > kKeptGlyphPixels) {
+    // Too large to keep: rasterised within the clip box (in the glyph's own
+    // coordinates), painted scan line by scan line.
+    kept.ras.reset();
+    kept.ras.clip_box(double(std::max<int64_t>(run.cx1 - ox, b.x1 - 2)),
+                      double(std::max<int64_t>(run.cy1 - oy, b.y1 - 2)),
+                      double(std::min<int64_t>(run.cx2 + 1 - ox, b.x2 + 3)),
+                      double(std::min<int64_t>(run.cy2 + 1 - oy, b.y2 + 3)));
+    rasterise();
     if (kept.ras.rewind_scanlines()) {
-      agg::render_scanlines(kept.ras, kept.sl, kept.storage);
-      data.resize(kept.storage.byte_size());
-      kept.storage.serialize(data.data());
+      kept.sl.reset(kept.ras.min_x(), kept.ras.max_x());
+      while (kept.ras.sweep_scanline(kept.sl)) {
+        const int64_t row = oy + kept.sl.y();
+        unsigned spans = kept.sl.num_spans();
+        for (auto span = kept.sl.begin(); spans > 0; --spans, ++span)
+          run.Row(ox + span->x, row, span->covers, span->len);
+      }
+      run.painted = true;
     }
-    kept.bytes += data.size() + sizeof(key) + 64;
-    found = glyphs.emplace(key, std::move(data)).first;
+    kept.ras.reset_clipping();
+    kept.ras.reset();
+    return;
   }
-  ++mPaintCount;
-  mRasterReusable = false;
-  if (found->second.empty()) return;
-  agg::serialized_scanlines_adaptor_aa8 coverage(found->second.data(), unsigned(found->second.size()), ix, iy);
-  // The adaptor's own scan line reads the kept covers where they lie.
-  agg::serialized_scanlines_adaptor_aa8::embedded_scanline line;
-  qlm_agg::renderer_any& base = BeginDraw();
-  qlm_agg::any_rgba_target& target = base.ren();
-  if (target.kind() == qlm_agg::target_kind::straight && target.code() == px32BGRA) {
-    // The concrete format, as the solid painter takes it.
-    agg::pixfmt_bgra32 pf(target.rbuf());
-    agg::renderer_base<agg::pixfmt_bgra32> direct(pf);
-    direct.clip_box(base.xmin(), base.ymin(), base.xmax(), base.ymax());
-    agg::render_scanlines_aa_solid(coverage, line, direct, colour);
+
+  const uint64_t kx = double_bits(fx), ky = double_bits(fy);
+  const rGlyphCoverage::Slot* slot = rGlyphCoverage::Find(face, glyph->glyph_index, kx, ky);
+  if (slot == nullptr) {
+    if (kept.bytes + face.Bytes() > kGlyphCoverageBytes) {
+      // Over the budget within a run: every face starts again.
+      for (auto& [key, other] : kept.faces) other = rGlyphCoverage::Face{};
+      kept.bytes = 0;
+    }
+    kept.ras.reset();
+    rasterise();
+    rGlyphCoverage::Mask m;
+    const size_t at = face.covers.size();
+    if (kept.ras.rewind_scanlines()) {
+      m.x = kept.ras.min_x();
+      m.y = kept.ras.min_y();
+      m.w = uint32_t(kept.ras.max_x() - kept.ras.min_x() + 1);
+      m.h = uint32_t(kept.ras.max_y() - kept.ras.min_y() + 1);
+    }
+    face.covers.resize(at + sizeof(m) + size_t(m.Stride()) * m.h);
+    std::memcpy(face.covers.data() + at, &m, sizeof(m));
+    if (m.w != 0) {
+      uint8_t* covers = face.covers.data() + at + sizeof(m);
+      kept.sl.reset(kept.ras.min_x(), kept.ras.max_x());
+      while (kept.ras.sweep_scanline(kept.sl)) {
+        uint8_t* row = covers + size_t(kept.sl.y() - m.y) * m.Stride();
+        unsigned spans = kept.sl.num_spans();
+        for (auto span = kept.sl.begin(); spans > 0; --spans, ++span)
+          std::memcpy(row + (span->x - m.x), span->covers, size_t(span->len));
+      }
+    }
+    slot = &rGlyphCoverage::Add(face, glyph->glyph_index, kx, ky, uint32_t(at));
+  }
+  rGlyphCoverage::Mask m;
+  std::memcpy(&m, face.covers.data() + slot->at, sizeof(m));
+  if (m.w == 0) return;
+  const uint32_t stride = m.Stride();
+  run.painted = true;
+  // The box within the clip box.
+  const int64_t left = ox + m.x, top = oy + m.y;
+  const int64_t x1 = std::max(left, run.cx1), y1 = std::max(top, run.cy1);
+  const int64_t x2 = std::min(left + int64_t(m.w) - 1, run.cx2), y2 = std::min(top + int64_t(m.h) - 1, run.cy2);
+  if (x1 > x2 || y1 > y2) return;
+  const uint8_t* covers = face.covers.data() + slot->at + sizeof(m) + size_t(y1 - top) * stride + size_t(x1 - left);
+  int64_t n = x2 - x1 + 1;
+  if (run.straight_bgra) {
+    // The zero covers that pad a row to a multiple of 4 leave their pixels
+    // as they are: they are painted along where they fall in the clip box.
+    const int64_t whole = (n + 3) & ~int64_t(3);
+    if (x1 + whole - 1 <= run.cx2 && (x1 - left) + whole <= int64_t(stride)) n = whole;
+    qlm_agg::blend_solid_bgra_rows(run.rbuf->row_ptr(int(y1)) + 4 * x1, run.rbuf->stride(), covers, stride,
+                                   size_t(n), size_t(y2 - y1 + 1), run.solid);
   } else {
-    agg::render_scanlines_aa_solid(coverage, line, base, colour);
+    for (int64_t y = y1; y <= y2; ++y, covers += stride)
+      run.base->blend_solid_hspan(int(x1), int(y), unsigned(n), run.colour, covers);
   }
-  EndDraw();
+}
+
+bool cRendererSurface::TextCullBox(const agg::trans_affine* turn, agg::trans_affine& map, double* box) {
+  if (mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != 0 || mText.render_mode != 0 ||
+      mLayer != nullptr)
+    return false;
+  // A filter layer reaches its margin beyond the glyph.
+  double margin = 2;
+  if (mMaster.filter_on && mMaster.filter != nullptr) {
+    const double pad = TransformLength(mMaster.filter_margin);
+    if (!(pad >= 0) || !usable(pad)) return false;
+    margin += pad;
+  }
+  mPosition.reset();
+  const rTransformChain chain = Chain(true);
+  if (!chain.only_affine) return false;
+  map = turn != nullptr ? *turn : agg::trans_affine();
+  map *= chain.affine;
+  // Painting stays within the surface, registrations within the update
+  // rectangle.
+  box[0] = std::min(mBoundsX1, double(mUpdateRect.x1)) - margin;
+  box[1] = std::min(mBoundsY1, double(mUpdateRect.y1)) - margin;
+  box[2] = std::max(mBoundsX2, double(mUpdateRect.x2)) + margin;
+  box[3] = std::max(mBoundsY2, double(mUpdateRect.y2)) + margin;
+  return true;
 }
 
 void cRendererSurface::DrawTextLines(const cPen* pen, cHitTest* hit, bool draw, bool shadow) {
@@ -518,14 +722,33 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
     }
     double dx = 0, dy = 0;
     if (glyphs && draw && !on_path && !turned && pass_hit == nullptr && GlyphCoverageFits(pass_hit, dx, dy)) {
-      GlyphCoverageBegin(*cache);
+      rGlyphRun run;
+      GlyphCoverageBegin(*cache, mText.color.color, run);
       qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
-        PaintGlyphCoverage(*cache, s.glyph, s.x + dx, s.y + dy, mText.color.color);
+        PaintGlyphCoverage(run, *cache, s.glyph, s.x + dx, s.y + dy);
         return true;
       });
-    } else if (glyphs)
+      GlyphCoverageEnd(run);
+    } else if (glyphs) {
+      agg::trans_affine to_device;
+      double box[4];
+      const bool cull = !on_path && TextCullBox(turning, to_device, box);
       qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
         if (!on_the_path(s)) return false;
+        if (cull) {
+          // The glyph's outline box through the mapping, against the box.
+          const agg::rect_i& b = s.glyph->bounds;
+          if (b.x1 > b.x2 || b.y1 > b.y2) return true;  // no outline: nothing to draw
+          double xs[4] = {s.x + b.x1, s.x + b.x2, s.x + b.x1, s.x + b.x2};
+          double ys[4] = {s.y + b.y1, s.y + b.y1, s.y + b.y2, s.y + b.y2};
+          double x1 = INFINITY, y1 = INFINITY, x2 = -INFINITY, y2 = -INFINITY;
+          for (int i = 0; i < 4; ++i) {
+            to_device.transform(&xs[i], &ys[i]);
+            x1 = std::min(x1, xs[i]), x2 = std::max(x2, xs[i]);
+            y1 = std::min(y1, ys[i]), y2 = std::max(y2, ys[i]);
+          }
+          if (x2 < box[0] || x1 > box[2] || y2 < box[1] || y1 > box[3]) return true;
+        }
         cache->init_embedded_adaptors(s.glyph, s.x, s.y, 1.0);
         mScratch.Clear();
         if (on_path) {
@@ -540,6 +763,7 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
         RenderPath(plain ? 1 : 3, pass_hit, draw, shadow, plain ? &mText.color : nullptr);
         return true;
       });
+    }
     if (strike.count > 0) {
       build_lines(scratch, strike, strike_pieces, oy, mapping, turning);
       DrawTextLines(mText.strike_out_pen, pass_hit, draw, shadow);

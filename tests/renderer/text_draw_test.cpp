@@ -164,7 +164,9 @@ TEST_F(TextDrawTest, SixStringKindsDrawAlike) {
 // coverage; it must draw what the outline painter draws, over sizes, hinting,
 // sub-pixel pen positions, colours with and without alpha, whole-pixel and
 // fractional translations, clipping, text running off the surface, and
-// repeats that reuse the kept coverage. Each glyph is the same outline
+// repeats that reuse the kept coverage, text running off every edge, and
+// glyphs too large to keep (drawn clipped to the surface each time). Each
+// glyph is the same outline
 // rasterised at the same sub-pixel phase; the curves flattened at the origin
 // instead of at the pen round a little differently, so a few edge pixels
 // move. Allowed difference: 2 levels of a channel, in at most 1 byte in 400
@@ -189,6 +191,11 @@ TEST_F(TextDrawTest, KeptGlyphCoverageDrawsWhatTheOutlinePainterDraws) {
       {13, false, 5, 50, renderer_color(0, 0, 0, 255), 7, -3, false},
       {13, false, 5, 50, renderer_color(0, 0, 0, 200), 2.5, 0.25, false},
       {16, false, 10, 40, renderer_color(90, 0, 90, 255), 0, 0, true},
+      {24, false, 40.6, 7.3, renderer_color(0, 0, 0, 255), 0, 0, false},
+      {20, true, 170.2, 30, renderer_color(0, 0, 160, 255), 0, 0, false},
+      {400, false, -40.5, 300.25, renderer_color(0, 0, 0, 255), 0, 0, false},
+      {400, false, -40.5, 300.25, renderer_color(0, 0, 0, 200), 0, 0, true},
+      {3000, false, -300.25, 2200.5, renderer_color(30, 60, 90, 255), 3, 1, false},
   };
   const std::string text = "Kept coverage: WAVY glyphs, j g y, 0123 & @ %";
   for (const Case& c : cases) {
@@ -482,6 +489,53 @@ TEST_F(TextDrawTest, GradientFillInRenderModesZeroAndOne) {
       EXPECT_GT(pen_pixels, 0);
     }
   }
+}
+
+// Glyphs that cannot reach the surface are skipped one by one, by the
+// outline painter too (a hit test sends text there): text drawn on a small
+// surface equals the same text drawn on a large one where the small one is
+// a window of it, moved by whole pixels, in pixels and in hit-test answers.
+// Pixels near the small surface's edges, where the rasteriser clips
+// outlines, may differ by a level (a glyph left out would differ by far
+// more).
+TEST_F(TextDrawTest, GlyphsOffTheSurfaceAreSkippedUnseen) {
+  QLM_REQUIRE_FONTS();
+  constexpr int kLeft = 150, kTop = 90, kW = 70, kH = 50;
+  const std::string text = "Skipped glyphs: WAVY j g y 0123 & @ % Skipped glyphs: WAVY j g y";
+  for (double angle : {0.0, 30.0, -10.0})
+    for (bool with_hit : {true, false}) {
+      SCOPED_TRACE(testing::Message() << "angle " << angle << " hit " << with_hit);
+      auto draw = [&](Page& p, cHitTest* hit, double dx, double dy) {
+        if (!with_hit) glyph_coverage_enable(false);
+        p.r.SetTextColor(renderer_color(20, 40, 200, 220));
+        p.r.SetTextAngle(angle);
+        for (int line = 0; line < 6; ++line) p.r.DrawText(text, 20.3 + dx - 40 * line, 60.6 + 30 * line + dy, hit);
+        glyph_coverage_enable(true);
+      };
+      Page big(18, 400, 300);
+      cHitTest big_hit;
+      draw(big, with_hit ? &big_hit : nullptr, 0, 0);
+      Page small(18, kW, kH);
+      cHitTest small_hit;
+      draw(small, with_hit ? &small_hit : nullptr, -kLeft, -kTop);
+      int worst = 0, inked = 0, hits = 0;
+      for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+          for (int c = 0; c < 4; ++c)
+            worst = std::max(worst, std::abs(int(small.Px(x, y)[c]) - int(big.Px(x + kLeft, y + kTop)[c])));
+          inked += small.Inked(x, y);
+          if (with_hit) {
+            const int e = std::abs(int(small_hit.HitTest(x, y)) - int(big_hit.HitTest(x + kLeft, y + kTop)));
+            EXPECT_LE(e, 1) << x << "," << y;
+            hits += small_hit.HitTest(x, y) != 0;
+          }
+        }
+      EXPECT_LE(worst, 1);
+      EXPECT_GT(inked, 100);
+      if (with_hit) {
+        EXPECT_GT(hits, 50);
+      }
+    }
 }
 
 TEST_F(TextDrawTest, GlyphsRegisterInTheHitTest) {
