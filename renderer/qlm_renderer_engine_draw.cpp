@@ -562,9 +562,9 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
     bool skip = false;
     if (stroking && mPen.kind == ePenKind::pattern && mPen.pattern_valid) margin = GetPenPatternTileHeight();
     if (mMaster.shadow_render_mode != eRenderMode::off) {
-      if (mShadow.kind == 1 || mShadow.kind == 3)
+      if (mShadow.kind == eShadowKind::offset || mShadow.kind == eShadowKind::grow)
         margin = std::max(margin, TransformLength(mShadow.distance + mShadow.blur));
-      else if (mShadow.kind == 2)
+      else if (mShadow.kind == eShadowKind::perspective)
         skip = true;
     }
     double box[4];
@@ -640,7 +640,7 @@ void cRendererSurface::OpenPathLayer(rPathPipes& p) {
 
 // The shadow, cast once per shape from the pipelines before their mapping.
 void cRendererSurface::CastPathShadow(rPathPipes& p, bool withStroke, bool withFill, bool withMarkers) {
-  if (!p.shadow || mShadow.kind == 0 || p.shadow_done) return;
+  if (!p.shadow || mShadow.kind == eShadowKind::off || p.shadow_done) return;
   p.shadow_done = true;
   // A filled and stroked shape casts one shadow of all its parts, whichever
   // painter comes first.

@@ -111,7 +111,7 @@ void cRendererSurface::DrawPathGroup(cPathGroup* group, cHitTest* hit, double x,
   // itself for every stroke RenderPath draws.
 
   // 5. One shadow for the whole group, under everything else.
-  if (mShadow.kind != 0) RenderGroupShadow(group);
+  if (mShadow.kind != eShadowKind::off) RenderGroupShadow(group);
 
   // 6. Strokes under the fill.
   if (mPen.under_fill) RenderGroupStrokes(group, hit);

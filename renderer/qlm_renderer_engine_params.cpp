@@ -255,13 +255,13 @@ void cRendererSurface::ResetDistortions(bool) {
 // --- Shadows ------------------------------------------------------------------------
 
 void cRendererSurface::SetOffsetShadow(double distance) {
-  mShadow.kind = mShadow.saved_kind = 1;
+  mShadow.kind = mShadow.saved_kind = eShadowKind::offset;
   if (usable(distance)) mShadow.distance = distance;
 }
-bool cRendererSurface::IsOffsetShadow() { return mShadow.kind == 1; }
+bool cRendererSurface::IsOffsetShadow() { return mShadow.kind == eShadowKind::offset; }
 void cRendererSurface::SetPerspectiveShadow(double angle1, double length1, double angle2, double length2,
                                             double distance) {
-  mShadow.kind = mShadow.saved_kind = 2;
+  mShadow.kind = mShadow.saved_kind = eShadowKind::perspective;
   // A zero (or unusable) argument keeps the stored value.
   auto take = [](double& field, double v) {
     if (usable(v) && std::fabs(v) >= 1e-14) field = v;
@@ -272,17 +272,17 @@ void cRendererSurface::SetPerspectiveShadow(double angle1, double length1, doubl
   take(mShadow.length2, length2);
   take(mShadow.perspective_distance, distance);
 }
-bool cRendererSurface::IsPerspectiveShadow() { return mShadow.kind == 2; }
+bool cRendererSurface::IsPerspectiveShadow() { return mShadow.kind == eShadowKind::perspective; }
 void cRendererSurface::SetGrowShadow(double size) {
-  mShadow.kind = mShadow.saved_kind = 3;
+  mShadow.kind = mShadow.saved_kind = eShadowKind::grow;
   if (usable(size)) mShadow.distance = size;
 }
-bool cRendererSurface::IsGrowShadow() { return mShadow.kind == 3; }
+bool cRendererSurface::IsGrowShadow() { return mShadow.kind == eShadowKind::grow; }
 void cRendererSurface::SetShadowDistance(double distance) {
   if (usable(distance)) mShadow.distance = distance;
 }
 double cRendererSurface::GetShadowDistance() {
-  return mShadow.kind == 2 ? mShadow.perspective_distance : mShadow.distance;
+  return mShadow.kind == eShadowKind::perspective ? mShadow.perspective_distance : mShadow.distance;
 }
 double cRendererSurface::GetPerspectiveShadowAngle1() { return mShadow.angle1; }
 double cRendererSurface::GetPerspectiveShadowLength1() { return mShadow.length1; }
@@ -307,8 +307,8 @@ void cRendererSurface::ResetShadowColor(bool) {
 }
 void cRendererSurface::ShadowOn() { mShadow.kind = mShadow.saved_kind; }
 void cRendererSurface::ShadowOff() {
-  if (mShadow.kind != 0) mShadow.saved_kind = mShadow.kind;
-  mShadow.kind = 0;
+  if (mShadow.kind != eShadowKind::off) mShadow.saved_kind = mShadow.kind;
+  mShadow.kind = eShadowKind::off;
 }
 void cRendererSurface::ResetShadow(bool) {
   mShadow = ShadowState{};

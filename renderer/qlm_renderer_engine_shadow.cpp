@@ -128,12 +128,12 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   // 4. The shadow transformation, in user units before the chain.
   shadow_transform t;
   const double d = finite_or_zero(mShadow.distance);
-  if (mShadow.kind == 1) {
+  if (mShadow.kind == eShadowKind::offset) {
     double dx, dy;
     direction_offset(mShadow.direction, d, dx, dy);
     t.kind = 1;
     t.affine = agg::trans_affine_translation(dx, dy);
-  } else if (mShadow.kind == 2 && bounds != nullptr) {
+  } else if (mShadow.kind == eShadowKind::perspective && bounds != nullptr) {
     const double x1 = bounds[0], y1 = bounds[1], x2 = bounds[2], y2 = bounds[3];
     // Stored zeros stand for the defaults; they are substituted before the
     // direction turns or mirrors the angles.
@@ -181,7 +181,7 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
       if (dist > 0) point_on_circle(q[4], q[5], x2, y2, a2, dist);
     }
     if (t.persp.rect_to_quad(x1, y1, x2, y2, q) && t.persp.is_valid()) t.kind = 2;
-  } else if (mShadow.kind == 3 && bounds != nullptr && std::fabs(d) >= 1e-14) {
+  } else if (mShadow.kind == eShadowKind::grow && bounds != nullptr && std::fabs(d) >= 1e-14) {
     const double x1 = bounds[0], y1 = bounds[1], w = bounds[2] - bounds[0], h = bounds[3] - bounds[1];
     // A flat outline keeps its flat axis (it would collapse to a hair).
     const double sx = w > 0 ? (w + 2 * d) / w : 1.0;

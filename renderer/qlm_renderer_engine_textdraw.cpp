@@ -394,7 +394,7 @@ bool cRendererSurface::GlyphCoverageFits(cHitTest* hit, double& dx, double& dy) 
   // What RenderPath would do beyond one solid fill in the text colour: hit
   // tests, records, shadows, layers, snapping, coverage changed by gamma or
   // master alpha, aliased or other fill modes.
-  if (hit != nullptr || mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != 0 ||
+  if (hit != nullptr || mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != eShadowKind::off ||
       mLayer != nullptr || (mMaster.filter_on && mMaster.filter != nullptr) || mMaster.pixel_snap ||
       !mMaster.anti_aliasing || mMaster.master_alpha != 255 || !float_equal(mMaster.gamma, 1.0) ||
       mMaster.fill_render_mode != eRenderMode::normal || mText.render_mode != 0)
@@ -557,7 +557,7 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
 }
 
 bool cRendererSurface::TextCullBox(const agg::trans_affine* turn, agg::trans_affine& map, double* box) {
-  if (mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != 0 || mText.render_mode != 0 ||
+  if (mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != eShadowKind::off || mText.render_mode != 0 ||
       mLayer != nullptr)
     return false;
   // A filter layer reaches its margin beyond the glyph.
@@ -769,7 +769,7 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
       DrawTextLines(mText.strike_out_pen, pass_hit, draw, shadow);
     }
   };
-  if (mShadow.kind != 0 && mMaster.shadow_render_mode != eRenderMode::off) {
+  if (mShadow.kind != eShadowKind::off && mMaster.shadow_render_mode != eRenderMode::off) {
     // SHADOW PASS: the shadows of all lines and glyphs come first, without
     // painting and without hit test (RenderPath casts a primitive's shadow
     // with draw off), then the shapes themselves without shadows. Until

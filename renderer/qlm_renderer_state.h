@@ -72,6 +72,10 @@ struct rStoredColor {
 enum class ePenKind : uint8_t { off = 0, solid = 1, dashed = 2, pattern = 3 };
 // What the fill paints with.
 enum class eFillKind : uint8_t { off = 0, solid = 1, pattern = 2, gradient = 3 };
+// How the shadow is moved and shaped: not at all (no shadow), by an offset
+// in one of eight directions, through a perspective, or grown by its
+// distance on every side.
+enum class eShadowKind : uint8_t { off = 0, offset = 1, perspective = 2, grow = 3 };
 // How the pen, the fill or the shadow paints; the numbers are those of the
 // render-mode operations, and any other number is kept as given (and paints
 // as normal). Off is the shadow's only (the pen and fill setters make 0
@@ -195,8 +199,8 @@ struct FillState {
 
 // --- Shadow ----------------------------------------------------------------
 struct ShadowState {
-  uint8_t saved_kind = 0;
-  uint8_t kind = 0;  // 0 off, 1 offset, 2 perspective, 3 grow
+  eShadowKind saved_kind = eShadowKind::off;
+  eShadowKind kind = eShadowKind::off;
   bool blurred = true;
   uint8_t direction = 3;
   rStoredColor color = rStoredColor::Of(renderer_color(127, 127, 127, 255));
