@@ -183,6 +183,88 @@ class scaled_bilinear_span {
   bool mPairsValid = false;
 };
 
+// AGG's general resampler (span_image_resample_rgba: the filter's taps over
+// the local scale the interpolator answers per pixel) with the limits its
+// affine sibling applies: alpha at most full, each colour at most alpha.
+// AGG's own version compares each colour with itself there, so a filter
+// with negative lobes (bicubic and the like) pushes a colour past 255 or
+// past its alpha at sharp edges: the byte wraps (white turns black), or a
+// pre-multiplied blend overflows into a wrong hue.
+template <class Source, class Interpolator>
+class span_image_resample_rgba_held : public agg::span_image_resample<Source, Interpolator> {
+ public:
+  using base_type = agg::span_image_resample<Source, Interpolator>;
+  using color_type = typename Source::color_type;
+  using order_type = typename Source::order_type;
+  using value_type = typename color_type::value_type;
+  using long_type = typename color_type::long_type;
+
+  span_image_resample_rgba_held(Source& src, Interpolator& inter, agg::image_filter_lut& filter)
+      : base_type(src, inter, filter) {}
+
+  void generate(color_type* span, int x, int y, unsigned len) {
+    base_type::interpolator().begin(x + base_type::filter_dx_dbl(), y + base_type::filter_dy_dbl(), len);
+    const int diameter = int(base_type::filter().diameter());
+    const int filter_scale = diameter << agg::image_subpixel_shift;
+    const agg::int16* weight_array = base_type::filter().weight_array();
+    do {
+      int rx, ry;
+      base_type::interpolator().coordinates(&x, &y);
+      base_type::interpolator().local_scale(&rx, &ry);
+      base_type::adjust_scale(&rx, &ry);
+      const int rx_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / rx;
+      const int ry_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / ry;
+      const int radius_x = (diameter * rx) >> 1;
+      const int radius_y = (diameter * ry) >> 1;
+      const int len_x_lr = (diameter * rx + agg::image_subpixel_mask) >> agg::image_subpixel_shift;
+      x += base_type::filter_dx_int() - radius_x;
+      y += base_type::filter_dy_int() - radius_y;
+
+      long_type fg[4] = {0, 0, 0, 0};
+      const int y_lr = y >> agg::image_subpixel_shift;
+      int y_hr = ((agg::image_subpixel_mask - (y & agg::image_subpixel_mask)) * ry_inv) >> agg::image_subpixel_shift;
+      int total_weight = 0;
+      const int x_lr = x >> agg::image_subpixel_shift;
+      const int x_hr2 =
+          ((agg::image_subpixel_mask - (x & agg::image_subpixel_mask)) * rx_inv) >> agg::image_subpixel_shift;
+      const value_type* fg_ptr =
+          reinterpret_cast<const value_type*>(base_type::source().span(x_lr, y_lr, unsigned(len_x_lr)));
+      for (;;) {
+        const int weight_y = weight_array[y_hr];
+        int x_hr = x_hr2;
+        for (;;) {
+          const int weight = (weight_y * weight_array[x_hr] + agg::image_filter_scale / 2) >> agg::image_filter_shift;
+          fg[0] += *fg_ptr++ * weight;
+          fg[1] += *fg_ptr++ * weight;
+          fg[2] += *fg_ptr++ * weight;
+          fg[3] += *fg_ptr++ * weight;
+          total_weight += weight;
+          x_hr += rx_inv;
+          if (x_hr >= filter_scale) break;
+          fg_ptr = reinterpret_cast<const value_type*>(base_type::source().next_x());
+        }
+        y_hr += ry_inv;
+        if (y_hr >= filter_scale) break;
+        fg_ptr = reinterpret_cast<const value_type*>(base_type::source().next_y());
+      }
+      for (long_type& c : fg) {
+        c /= total_weight;
+        if (c < 0) c = 0;
+      }
+      const long_type full = color_type::full_value();
+      if (fg[order_type::A] > full) fg[order_type::A] = full;
+      for (const int c : {int(order_type::R), int(order_type::G), int(order_type::B)})
+        if (fg[c] > fg[order_type::A]) fg[c] = fg[order_type::A];
+      span->r = value_type(fg[order_type::R]);
+      span->g = value_type(fg[order_type::G]);
+      span->b = value_type(fg[order_type::B]);
+      span->a = value_type(fg[order_type::A]);
+      ++span;
+      ++base_type::interpolator();
+    } while (--len);
+  }
+};
+
 // The widest shape the scaled filter steps its columns out for; a wider one
 // (only without a clip box) takes the general filter.
 constexpr int kScaledRowLimit = 1 << 16;
@@ -289,7 +371,32 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
   agg::trans_affine inverse;
   qlm_agg::perspective persp;
   double scale_x = 1, scale_y = 1;
-  if (!perspective) {
+  if (perspective) {
+    double q[8] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5],
+                   corners[0] + corners[4] - corners[2], corners[1] + corners[5] - corners[3]};
+    for (int i = 0; i < 4; ++i) {
+      MapForward(q[2 * i], q[2 * i + 1], true, true, true);
+      if (!usable(q[2 * i]) || !usable(q[2 * i + 1])) return;
+    }
+    if (!persp.quad_to_rect(q, 0, 0, sw, sh)) return;
+    double m9[9];  // sx, shy, w0, shx, sy, w1, tx, ty, w2
+    persp.store_to(m9);
+    if (m9[2] == 0 && m9[5] == 0 && m9[8] != 0) {
+      // The stages leave the picture a parallelogram (AGG solves that case
+      // without a projective part): the affine mapping draws it, so that it
+      // looks as it does without the stages.
+      inverse = agg::trans_affine(m9[0] / m9[8], m9[1] / m9[8], m9[3] / m9[8], m9[4] / m9[8], m9[6] / m9[8],
+                                  m9[7] / m9[8]);
+      perspective = false;
+    } else {
+      // Shrinking: source pixels per device pixel along the quadrilateral's
+      // shorter opposite edges.
+      auto edge = [&](int a, int b) { return std::hypot(q[2 * b] - q[2 * a], q[2 * b + 1] - q[2 * a + 1]); };
+      const double top = edge(0, 1), bottom = edge(3, 2), left = edge(0, 3), right = edge(1, 2);
+      scale_x = sw / std::max(std::min(top, bottom), 1e-300);
+      scale_y = sh / std::max(std::min(left, right), 1e-300);
+    }
+  } else {
     double parl[6] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5]};
     agg::trans_affine m(0, 0, sw, sh, parl);
     for (const rTransformStage& s : mTransform.stages)
@@ -299,6 +406,10 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
     if (!std::isfinite(det) || det == 0) return;
     inverse = m;
     inverse.invert();
+  }
+  if (!perspective) {
+    const double det = inverse.determinant();
+    if (!std::isfinite(det) || det == 0) return;
     // The interpolator works in 24.8 integers: every device pixel it can be
     // asked for must map to a source position that fits.
     const double px[4] = {dx1, dx2, dx2, dx1}, py[4] = {dy1, dy1, dy2, dy2};
@@ -308,20 +419,6 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
       if (!(std::fabs(x) < kSourceReach) || !(std::fabs(y) < kSourceReach)) return;
     }
     inverse.scaling_abs(&scale_x, &scale_y);
-  } else {
-    double q[8] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5],
-                   corners[0] + corners[4] - corners[2], corners[1] + corners[5] - corners[3]};
-    for (int i = 0; i < 4; ++i) {
-      MapForward(q[2 * i], q[2 * i + 1], true, true, true);
-      if (!usable(q[2 * i]) || !usable(q[2 * i + 1])) return;
-    }
-    if (!persp.quad_to_rect(q, 0, 0, sw, sh)) return;
-    // Shrinking: source pixels per device pixel along the quadrilateral's
-    // shorter opposite edges.
-    auto edge = [&](int a, int b) { return std::hypot(q[2 * b] - q[2 * a], q[2 * b + 1] - q[2 * a + 1]); };
-    const double top = edge(0, 1), bottom = edge(3, 2), left = edge(0, 3), right = edge(1, 2);
-    scale_x = sw / std::max(std::min(top, bottom), 1e-300);
-    scale_y = sh / std::max(std::min(left, right), 1e-300);
   }
 
   // 5.-6. Distortions (fill render mode 1) and the generator.
@@ -406,7 +503,7 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
         break;
       case eImageSpan::resample_perspective:
         if constexpr (std::is_same_v<interp_type, perspective_interpolator>) {
-          agg::span_image_resample_rgba<accessor_type, interp_type> gen(accessor, interp, mImageLut);
+          span_image_resample_rgba_held<accessor_type, interp_type> gen(accessor, interp, mImageLut);
           run(gen);
         }
         break;
