@@ -2,6 +2,7 @@
 // draws a bitmap transformed, filtered, tinted and clipped by an outline, and
 // registers it in hit tests.
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -57,8 +58,11 @@ struct offset_span {
 class scaled_bilinear_span {
  public:
   using color_type = agg::rgba8;
-  scaled_bilinear_span(const agg::pixfmt_rgba32& source, const agg::trans_affine& inverse, int x0, int x1)
-      : mSource(source), mInverse(inverse) {
+  // `bgra`: the bytes of each span pixel come out in the order B, G, R, A
+  // (for render_opaque_runs) instead of R, G, B, A.
+  scaled_bilinear_span(const agg::pixfmt_rgba32& source, const agg::trans_affine& inverse, int x0, int x1,
+                       bool bgra = false)
+      : mSource(source), mInverse(inverse), mBgra(bgra) {
     mColumns.reserve(size_t(x1 - x0 + 1));
   }
   void prepare() {}
@@ -89,17 +93,6 @@ class scaled_bilinear_span {
     const uint8_t* r0 = rows_inside ? mSource.pix_ptr(0, y_lr) : nullptr;
     const uint8_t* r1 = rows_inside ? mSource.pix_ptr(0, y_lr + 1) : nullptr;
     const int* column = mColumns.data();
-    // The four pixels of target column i: straight from the two rows where
-    // they lie inside the picture, through the surround otherwise.
-    auto pixels = [&](unsigned i, const uint8_t** p) {
-      const int x_lr = column[i] >> agg::image_subpixel_shift;
-      if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
-        p[0] = r0 + x_lr * 4, p[1] = p[0] + 4, p[2] = r1 + x_lr * 4, p[3] = p[2] + 4;
-      } else {
-        p[0] = sample(x_lr, y_lr), p[1] = sample(x_lr + 1, y_lr);
-        p[2] = sample(x_lr, y_lr + 1), p[3] = sample(x_lr + 1, y_lr + 1);
-      }
-    };
 #if defined(__SSE2__)
     // AGG's sum 32768 + sum of w p, w = (256 - fx or fx) x (256 - fy or fy),
     // is (256 - fy) h0 + fy h1 + 32768 with h0 = (256 - fx) p00 + fx p01
@@ -111,18 +104,33 @@ class scaled_bilinear_span {
     if (!mPairsValid || mPairsRow != y_lr) {
       mPairs.resize(size_t(len) * 8);
       const __m128i zero = _mm_setzero_si128();
+      const __m128i half = _mm_set1_epi32(32768);
+      // Neighbouring columns of an enlargement read the same four pixels:
+      // those are loaded and widened once for the run of columns.
+      int loaded = INT32_MIN;
+      __m128i top = zero, bottom = zero;
       for (unsigned i = 0; i < len; ++i) {
-        const uint8_t* p[4];
-        pixels(i, p);
+        const int x_lr = column[i] >> agg::image_subpixel_shift;
+        if (x_lr != loaded) {
+          loaded = x_lr;
+          __m128i a, b;
+          if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
+            a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + x_lr * 4));
+            b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1 + x_lr * 4));
+          } else {
+            a = _mm_unpacklo_epi32(load4(sample(x_lr, y_lr)), load4(sample(x_lr + 1, y_lr)));
+            b = _mm_unpacklo_epi32(load4(sample(x_lr, y_lr + 1)), load4(sample(x_lr + 1, y_lr + 1)));
+          }
+          top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, _mm_srli_si128(a, 4)), zero);
+          bottom = _mm_unpacklo_epi8(_mm_unpacklo_epi8(b, _mm_srli_si128(b, 4)), zero);
+        }
         const int fx = column[i] & int(agg::image_subpixel_mask);
         const __m128i wx = _mm_set1_epi32(fx << 16 | (256 - fx));
-        const __m128i top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p[0]), load4(p[1])), zero);
-        const __m128i bottom = _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p[2]), load4(p[3])), zero);
-        const __m128i half = _mm_set1_epi32(32768);
         const __m128i h = _mm_packs_epi32(_mm_sub_epi32(_mm_madd_epi16(top, wx), half),
                                           _mm_sub_epi32(_mm_madd_epi16(bottom, wx), half));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(mPairs.data() + size_t(i) * 8),
-                         _mm_unpacklo_epi16(h, _mm_srli_si128(h, 8)));
+        __m128i pair = _mm_unpacklo_epi16(h, _mm_srli_si128(h, 8));
+        if (mBgra) pair = _mm_shuffle_epi32(pair, _MM_SHUFFLE(3, 0, 1, 2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mPairs.data() + size_t(i) * 8), pair);
       }
       mPairsRow = y_lr;
       mPairsValid = true;
@@ -134,6 +142,10 @@ class scaled_bilinear_span {
       return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pair, wy), bias), 16);
     };
     unsigned i = 0;
+    for (; i + 4 <= len; i += 4) {
+      const __m128i lo = _mm_packs_epi32(mix(i), mix(i + 1)), hi = _mm_packs_epi32(mix(i + 2), mix(i + 3));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(static_cast<void*>(span + i)), _mm_packus_epi16(lo, hi));
+    }
     for (; i + 2 <= len; i += 2) {
       const __m128i two = _mm_packs_epi32(mix(i), mix(i + 1));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(static_cast<void*>(span + i)), _mm_packus_epi16(two, two));
@@ -144,6 +156,17 @@ class scaled_bilinear_span {
       span[i] = agg::rgba8(uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24));
     }
 #else
+    // The four pixels of target column i: straight from the two rows where
+    // they lie inside the picture, through the surround otherwise.
+    auto pixels = [&](unsigned i, const uint8_t** p) {
+      const int x_lr = column[i] >> agg::image_subpixel_shift;
+      if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
+        p[0] = r0 + x_lr * 4, p[1] = p[0] + 4, p[2] = r1 + x_lr * 4, p[3] = p[2] + 4;
+      } else {
+        p[0] = sample(x_lr, y_lr), p[1] = sample(x_lr + 1, y_lr);
+        p[2] = sample(x_lr, y_lr + 1), p[3] = sample(x_lr + 1, y_lr + 1);
+      }
+    };
     for (unsigned i = 0; i < len; ++i, ++span) {
       const uint8_t* p[4];
       pixels(i, p);
@@ -155,6 +178,7 @@ class scaled_bilinear_span {
         for (int k = 0; k < 4; ++k) sum += weight[k] * p[k][c];
         out[c] = uint8_t(sum >> (agg::image_subpixel_shift * 2));
       }
+      if (mBgra) std::swap(out[0], out[2]);
       *span = agg::rgba8(out[0], out[1], out[2], out[3]);
     }
 #endif
@@ -181,7 +205,64 @@ class scaled_bilinear_span {
   std::vector<int16_t> mPairs;  // per column: (h0 - 32768, h1 - 32768) per channel, of source row mPairsRow
   int mPairsRow = 0;
   bool mPairsValid = false;
+  bool mBgra = false;
 };
+
+// AGG's scan-line rendering of an image span generator (render_scanlines_aa
+// over renderer_base::blend_color_hspan) into a BGRA surface, for a
+// generator whose span bytes come out as B, G, R, A. Where four pixels in a
+// row are fully covered and opaque their bytes are stored as they are:
+// that is what the straight and the pre-multiplied blend both do with an
+// opaque colour at full coverage. Every other pixel is blended by the
+// target, as AGG would blend it (copy_or_blend_pix with its cover).
+template <class Rasterizer, class Scanline, class Generator>
+void render_opaque_runs(Rasterizer& ras, Scanline& sl, qlm_agg::renderer_any& base,
+                        agg::span_allocator<agg::rgba8>& alloc, Generator& gen) {
+  if (!ras.rewind_scanlines()) return;
+  qlm_agg::any_rgba_target& target = base.ren();
+  sl.reset(ras.min_x(), ras.max_x());
+  gen.prepare();
+  while (ras.sweep_scanline(sl)) {
+    const int y = sl.y();
+    const bool row_visible = y >= base.ymin() && y <= base.ymax();
+    unsigned num_spans = sl.num_spans();
+    typename Scanline::const_iterator span = sl.begin();
+    for (;; ++span) {
+      const int x = span->x;
+      const int len = span->len;  // scanline_u8: always a run of covers
+      const agg::int8u* covers = span->covers;
+      agg::rgba8* colors = alloc.allocate(unsigned(len));
+      gen.generate(colors, x, y, unsigned(len));
+      const int i0 = std::max(0, base.xmin() - x), i1 = std::min(len, base.xmax() + 1 - x);
+      if (row_visible && i0 < i1) {
+        uint8_t* row = target.row_ptr(y) + int64_t(x) * 4;
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(colors);
+        auto blend_one = [&](int i) {
+          const uint8_t* p = bytes + i * 4;
+          target.blend_pixel(x + i, y, agg::rgba8(p[2], p[1], p[0], p[3]), covers[i]);
+        };
+        int i = i0;
+        for (; i + 4 <= i1; i += 4) {
+          uint32_t cover4;
+          std::memcpy(&cover4, covers + i, 4);
+#if defined(__SSE2__)
+          const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i * 4));
+          const bool opaque = (_mm_movemask_epi8(_mm_cmpeq_epi8(four, _mm_set1_epi8(-1))) & 0x8888) == 0x8888;
+#else
+          const bool opaque = (bytes[i * 4 + 3] & bytes[i * 4 + 7] & bytes[i * 4 + 11] & bytes[i * 4 + 15]) == 255;
+#endif
+          if (opaque && cover4 == 0xFFFFFFFFu) {
+            std::memcpy(row + i * 4, bytes + i * 4, 16);
+          } else {
+            for (int k = i; k < i + 4; ++k) blend_one(k);
+          }
+        }
+        for (; i < i1; ++i) blend_one(i);
+      }
+      if (--num_spans == 0) break;
+    }
+  }
+}
 
 // AGG's general resampler (span_image_resample_rgba: the filter's taps over
 // the local scale the interpolator answers per pixel) with the limits its
@@ -455,6 +536,13 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
     base = ClipPassActive() ? (premultiplied ? &mClipBasePre : &plain) : (premultiplied ? &mBasePre : &plain);
   }
 
+  // Untinted pictures drawn straight onto a BGRA surface (no layer, no clip
+  // pass, no compositing operation) may skip the tint pass and have their
+  // opaque fully covered pixels stored as they are (render_opaque_runs).
+  const bool untinted = !mode4 && tint.is_identity();
+  const bool direct = untinted && mLayer == nullptr && !ClipPassActive() && base->ren().code() == px32BGRA &&
+                      base->ren().kind() != qlm_agg::target_kind::custom_blend;
+
   rTransformChain chain = Chain(true);
   curve_outline curve(*mCurrentPath);
   curve.approximation_scale(qlm_agg::approximation_scale_for(mApproxScale, std::max(box[2] - box[0], box[3] - box[1])));
@@ -481,8 +569,13 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
         if constexpr (std::is_same_v<interp_type, agg::span_interpolator_linear<>>) {
           if (g_scaled_bilinear.load(std::memory_order_relaxed) && inverse.shx == 0 && inverse.shy == 0 &&
               mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kScaledRowLimit) {
-            scaled_bilinear_span gen(source_pf, inverse, mRas.min_x() + ox, mRas.max_x() + ox);
-            run(gen);
+            if (direct) {
+              scaled_bilinear_span gen(source_pf, inverse, mRas.min_x(), mRas.max_x(), true);
+              render_opaque_runs(mRas, mScanline, *base, mSpanAlloc, gen);
+            } else {
+              scaled_bilinear_span gen(source_pf, inverse, mRas.min_x() + ox, mRas.max_x() + ox);
+              run(gen);
+            }
             break;
           }
         }
