@@ -279,6 +279,50 @@ TEST_F(ImageTest, ScaledBilinearFilterDrawsWhatAggsFilterDraws) {
     }
 }
 
+// Opaque, untinted pictures drawn straight onto the surface have their
+// fully covered pixels stored as they are; whatever changes that (partial
+// coverage from the master opacity, a tint, a translucent tint colour, a
+// compositing operation, an opaque picture with translucent holes) must
+// still draw what AGG's pipeline draws, byte for byte.
+TEST_F(ImageTest, ScaledBilinearStraightIntoTheSurfaceDrawsWhatAggsPipelineDraws) {
+  struct Variant {
+    const char* name;
+    uint32_t master_alpha;
+    uint8_t tint_op;
+    uint32_t tint_color;
+    uint8_t comp_op;
+    bool holes;
+  };
+  const Variant variants[] = {
+      {"plain", 255, 0, 0, 0, false},           {"master alpha", 128, 0, 0, 0, false},
+      {"tint", 255, 12, 0xFF3060C0u, 0, false}, {"translucent tint colour", 255, 0, 0x80000000u, 0, false},
+      {"compositing", 255, 0, 0, 14, false},    {"holes", 255, 0, 0, 0, true},
+  };
+  for (const Variant& v : variants)
+    for (const bool premultiplied : {false, true}) {
+      SCOPED_TRACE(testing::Message() << v.name << " premultiplied " << premultiplied);
+      auto picture = testenv::make_bitmap(20, 15, cnBitmap32BGRA, [&](int32_t x, int32_t y) {
+        const uint32_t p = testenv::pattern_argb(x, y, 5) | 0xFF000000u;
+        return v.holes && (x + y) % 7 == 0 ? p & 0x40FFFFFFu : p;
+      });
+      auto draw = [&](bool scaled) {
+        image_scaled_bilinear_enable(scaled);
+        Bound b(cnBitmap32BGRA, 64, 48);
+        if (v.master_alpha != 255) b.r.SetMasterAlpha(v.master_alpha);
+        if (v.tint_op != 0) b.r.SetImageTintOp(v.tint_op);
+        if (v.tint_color != 0) b.r.SetImageTintColor(v.tint_color);
+        if (v.comp_op != 0) b.r.SetCompOp(v.comp_op);
+        b.r.DrawImage(picture.get(), premultiplied, 1.5, 0, 61.25, 45, nullptr);
+        EXPECT_EQ(b.r.LastSpan(), eImageSpan::bilinear);
+        image_scaled_bilinear_enable(true);
+        return b.Bytes();
+      };
+      const std::vector<uint8_t> general = draw(false);
+      const testenv::rByteDifference d = testenv::byte_difference(general, draw(true));
+      EXPECT_EQ(d.worst, 0) << d.differing << " bytes differ";
+    }
+}
+
 TEST_F(ImageTest, GeneratorChoiceTable) {
   auto source = opaque_pattern(64, 64);
   struct Case {
