@@ -18,7 +18,7 @@ enum class eImageSpan : uint8_t {
   nearest,               // span_image_filter_rgba_nn
   bilinear,              // span_image_filter_rgba_bilinear
   resample_affine,       // span_image_resample_rgba_affine (affine shrink)
-  resample_perspective,  // span_image_resample_rgba over the perspective interpolator
+  resample_perspective,  // AGG's span_image_resample_rgba, colours held to alpha, over the perspective interpolator
   filter_2x2,            // span_image_filter_rgba_2x2
   filter_general,        // span_image_filter_rgba
 };
