@@ -92,15 +92,16 @@ int main(int argc, char** argv) {
   bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  std::printf("\ntime at the doubled size / time at the size (2 = linear, 4 = quadratic):\n");
+  std::printf("\nCPU time at the doubled size / CPU time at the size (2 = linear, 4 = quadratic):\n");
   const char* pairs[][2] = {{"BM_NestedGroups/20000", "BM_NestedGroups/40000"},
                             {"BM_GradientStops/4000", "BM_GradientStops/8000"},
                             {"BM_PathAttribute/1048576", "BM_PathAttribute/2097152"}};
   for (const auto& [small, large] : pairs) {
     const auto a = reporter.times.find(small);
     const auto b = reporter.times.find(large);
-    if (a == reporter.times.end() || b == reporter.times.end() || a->second.empty() || b->second.empty()) continue;
-    const double ta = bench::median(a->second), tb = bench::median(b->second);
+    if (a == reporter.times.end() || b == reporter.times.end() || a->second.cpu.empty() || b->second.cpu.empty())
+      continue;
+    const double ta = bench::median(a->second.cpu), tb = bench::median(b->second.cpu);
     if (ta <= 0) continue;
     std::printf("%-26s %9.3f ms  %-26s %9.3f ms  ratio %.2f\n", small, ta, large, tb, tb / ta);
   }
