@@ -326,6 +326,7 @@ gboolean OnMotion(GtkWidget*, GdkEventMotion* e, gpointer data) {
 
 gboolean OnButton(GtkWidget*, GdkEventButton* e, gpointer data) {
   auto* w = static_cast<Impl::Win*>(data);
+  w->d->last_pointer = {int(e->x_root), int(e->y_root)};
   // A double click arrives as a second press: GTK's extra events are dropped.
   if (e->type != GDK_BUTTON_PRESS && e->type != GDK_BUTTON_RELEASE) return TRUE;
   TMouseButton b = e->button == 1 ? mbLeft : e->button == 3 ? mbRight : mbMiddle;
@@ -628,10 +629,20 @@ bool Impl::PaintNow(Win* w, const TRect& r, bool whole) {
   cairo_region_intersect_rectangle(region, &all);
   const bool any = !cairo_region_is_empty(region);
   if (any) {
-    GdkDrawingContext* ctx = gdk_window_begin_draw_frame(gw, region);
+    // Drawn through the top-level window, as GTK's frames are: in one buffer
+    // for the region, which reaches the screen in one go and only there (a
+    // frame begun on the canvas's own window, which has no native window,
+    // would draw straight onto the screen and be cut to the whole canvas
+    // instead of the region).
+    GdkWindow* top = gtk_widget_get_window(w->window);
+    int x = 0, y = 0;
+    gdk_window_get_position(gw, &x, &y);
+    cairo_region_translate(region, x, y);
+    GdkDrawingContext* ctx = gdk_window_begin_draw_frame(top, region);
     cairo_t* cr = gdk_drawing_context_get_cairo_context(ctx);
+    cairo_translate(cr, x, y);
     gtk_widget_draw(w->canvas, cr);  // our buffer, then the natives over it
-    gdk_window_end_draw_frame(gw, ctx);
+    gdk_window_end_draw_frame(top, ctx);
   }
   cairo_region_destroy(region);
   return any;
@@ -1041,17 +1052,11 @@ void GtkBackend::DestroyOverlay(OverlayId id) {
 }
 
 TPoint GtkBackend::PointerPos() {
-  GdkDisplay* display = gdk_display_get_default();
-#ifdef GDK_WINDOWING_X11
-  if (display && GDK_IS_X11_DISPLAY(display)) {
-    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
-    int x = 0, y = 0;
-    gdk_device_get_position(pointer, nullptr, &x, &y);
-    return {x, y};
-  }
-#endif
-  // Elsewhere global positions are the compositor's: the last one seen over
-  // our windows.
+  // The last position seen over our windows (far away after a leave): the
+  // controls ask on every tick of their hover timers, and asking the X
+  // server costs a round trip each time. Motion, crossing and button events
+  // keep it (a pressed button's grab brings the motion outside the window
+  // too).
   return d->last_pointer;
 }
 
