@@ -5,6 +5,10 @@ JOBS="$(nproc)"
 # project reuses what this one compiled.
 export CCACHE_BASEDIR="$ROOT"
 export CCACHE_NOHASHDIR=true
+# On a miss ccache would first run the preprocessor to compute its key; in
+# depend mode it keys on the compiler's own dependency list (-MD) instead,
+# so a cold build does not preprocess every file twice.
+export CCACHE_DEPEND=true
 
 # configure_and_build <build folder> <cmake options...>
 configure_and_build() {
