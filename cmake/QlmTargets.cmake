@@ -15,15 +15,34 @@ function(qlm_layer name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# qlm_test_binary(<name> DIR <folder> DEPS <targets...>)
+# qlm_test_binary(<name> DIR <folder> DEPS <targets...> [ALONE <files...>])
 # Builds every .cpp in tests/<folder> together with the shared test main into
 # one GoogleTest binary and registers its tests with CTest.
+#
+# With QLM_UNITY_TESTS (the default) the folder's files are compiled in
+# batches of QLM_UNITY_BATCH, each batch one file that includes them: every
+# test file otherwise parses and instantiates GoogleTest on its own, which
+# was most of the build's time. A file in a batch sees the file-local names
+# (anonymous namespaces, statics, using-directives, macros) of the files
+# before it, so those must differ across the folder; the files named after
+# ALONE (names relative to the folder) keep such names and are compiled on
+# their own. GCC warns of a fixture in an anonymous namespace when it is not
+# in the main file, as it is not in a batch: that warning is off for these
+# binaries.
 function(qlm_test_binary name)
-  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR" "DEPS;ALONE" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/*.cpp")
   add_executable(${name} ${_sources})
   target_compile_options(${name} PRIVATE ${QLM_WARNINGS})
   target_link_libraries(${name} PRIVATE qlm_test_support ${ARG_DEPS} GTest::gtest GTest::gmock)
+  if(QLM_UNITY_TESTS)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${QLM_UNITY_BATCH})
+    target_compile_options(${name} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
+    list(TRANSFORM ARG_ALONE PREPEND "${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/")
+    if(ARG_ALONE)
+      set_source_files_properties(${ARG_ALONE} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+    endif()
+  endif()
   gtest_discover_tests(${name}
     WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
     DISCOVERY_TIMEOUT 60
@@ -41,7 +60,12 @@ endfunction()
 function(qlm_fuzz_target name)
   cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
   set(_entry "${PROJECT_SOURCE_DIR}/fuzz/${name}_fuzz.cpp")
-  add_executable(${name}_replay "${_entry}" "${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp")
+  # The replay's main is the same for every target: compiled once.
+  if(NOT TARGET qlm_replay_main)
+    add_library(qlm_replay_main OBJECT "${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp")
+    target_compile_options(qlm_replay_main PRIVATE ${QLM_WARNINGS})
+  endif()
+  add_executable(${name}_replay "${_entry}" $<TARGET_OBJECTS:qlm_replay_main>)
   target_include_directories(${name}_replay PRIVATE "${PROJECT_SOURCE_DIR}/fuzz")
   target_compile_options(${name}_replay PRIVATE ${QLM_WARNINGS})
   target_link_libraries(${name}_replay PRIVATE ${ARG_DEPS})
