@@ -12,8 +12,8 @@
 
 namespace {
 
-struct Page {
-  Page(int32_t w, int32_t h) {
+struct DrawPage {
+  DrawPage(int32_t w, int32_t h) {
     qlm_renderer_start();
     font.SetFace("Arial", 0, 16);
     renderer->SetFont(&font);
@@ -56,7 +56,7 @@ TEST(DrawCost, HugeGlyphsCostWhatTheSurfaceShows) {
   QLM_REQUIRE_FONTS();
   for (const char* markup : {"~<fs:px=65536>W~>", "~<fs=\"+1000000000%\">Big~>", "~<fs:px=40000>W~>"}) {
     SCOPED_TRACE(markup);
-    Page p(200, 100);
+    DrawPage p(200, 100);
     ASSERT_TRUE(p.doc.SetText(markup));
     ASSERT_TRUE(p.doc.FormatText(p.renderer.get(), &p.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
     ASSERT_TRUE(p.doc.LayoutText(0));
@@ -84,7 +84,7 @@ TEST(DrawCost, HugeGlyphsCostWhatTheSurfaceShows) {
 TEST(DrawCost, ALongWordCostsTheGlyphsThatShow) {
   QLM_REQUIRE_FONTS();
   const std::string word(size_t(20) << 20, 'm');
-  Page p(400, 600);
+  DrawPage p(400, 600);
   ASSERT_TRUE(p.doc.SetText(word));
   ASSERT_TRUE(p.doc.FormatText(p.renderer.get(), &p.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
   ASSERT_TRUE(p.doc.LayoutText(380));
