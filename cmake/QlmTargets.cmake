@@ -49,6 +49,49 @@ function(qlm_test_binary name)
     PROPERTIES TIMEOUT 300 LABELS ${ARG_DIR})
 endfunction()
 
+# The window-system tests: GoogleTest binaries on the GTK backend, each test
+# run on its own under a private X server (tests/gui_support/run_gui_test.sh,
+# which answers 77, skipped, where none can be started), with the support
+# folder tests/gui_support on the include path and its leak suppressions.
+#
+# qlm_gui_test_binary(<name> DIR <folder> DEPS <targets...>)
+#   every .cpp of tests/<folder> in one binary.
+# qlm_gui_tests(<binary> [PREFIX <prefix>] TESTS <Suite.Test>...)
+#   registers each as Gui.<prefix><Test>.
+# qlm_gui_test(<ctest name> [TIMEOUT <s>] COMMAND <program> <args...>)
+#   one test (a script that drives a program, say) under the private X
+#   server, with the same properties.
+set(QLM_GUI_SUPPORT "${PROJECT_SOURCE_DIR}/tests/gui_support")
+
+function(qlm_gui_test_binary name)
+  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  file(GLOB _sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/*.cpp")
+  add_executable(${name} ${_sources})
+  target_include_directories(${name} PRIVATE "${QLM_GUI_SUPPORT}")
+  target_compile_options(${name} PRIVATE ${QLM_WARNINGS})
+  target_link_libraries(${name} PRIVATE qlm_test_support ${ARG_DEPS} GTest::gtest)
+endfunction()
+
+function(qlm_gui_test test_name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "COMMAND" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_test(NAME ${test_name} COMMAND "${QLM_GUI_SUPPORT}/run_gui_test.sh" ${ARG_COMMAND})
+  set_tests_properties(${test_name} PROPERTIES
+    LABELS gui TIMEOUT ${ARG_TIMEOUT} SKIP_RETURN_CODE 77 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]|SKIPPED:"
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${QLM_GUI_SUPPORT}/lsan.supp:print_suppressions=0")
+endfunction()
+
+function(qlm_gui_tests binary)
+  cmake_parse_arguments(ARG "" "PREFIX;TIMEOUT" "TESTS" ${ARGN})
+  foreach(_test ${ARG_TESTS})
+    string(REGEX REPLACE "^[A-Za-z]+\\." "" _name "${_test}")
+    qlm_gui_test(Gui.${ARG_PREFIX}${_name} TIMEOUT ${ARG_TIMEOUT}
+      COMMAND $<TARGET_FILE:${binary}> --gtest_filter=${_test})
+  endforeach()
+endfunction()
+
 # qlm_fuzz_target(<name> DEPS <targets...> [SOURCES <files...>])
 # One libFuzzer target, fuzz/<name>_fuzz.cpp, and the CTest replay of its
 # corpus fuzz/corpus/<name>. The replay (<name>_replay: the same entry
