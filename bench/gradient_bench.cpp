@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "bench_ratio.h"
+#include "bench_renderer.h"
 #include "cairo_fill.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
@@ -24,20 +25,8 @@ constexpr int kSize = 500;
 constexpr int kWide = 500;
 constexpr int kHigh = 360;
 
-struct Fixture {
-  Fixture() {
-    static bool started = [] {
-      framework_start(0, nullptr);
-      qlm_renderer_start();
-      return true;
-    }();
-    (void)started;
-    bitmap = std::make_unique<cBitmap>(kSize, kSize, cnBitmap32BGRA);
-    bitmap->Create();
-    surface.Attach(bitmap.get(), true);
-  }
-  std::unique_ptr<cBitmap> bitmap;
-  cSurfaceBitmap surface;
+struct Fixture : rBenchTarget {
+  Fixture() : rBenchTarget(kSize, kSize) {}
 };
 
 Fixture& fixture() {

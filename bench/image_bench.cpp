@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench_ratio.h"
+#include "bench_renderer.h"
 #include "cairo_fill.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
@@ -28,17 +29,8 @@ class cCountingRenderer : public cRendererSurface {
   int64_t Conversions() const { return mImageBuffer.ConversionCount(); }
 };
 
-struct Fixture {
-  Fixture() {
-    static bool started = [] {
-      framework_start(0, nullptr);
-      qlm_renderer_start();
-      return true;
-    }();
-    (void)started;
-    target = std::make_unique<cBitmap>(kW, kH, cnBitmap32BGRA);
-    target->Create();
-    surface.Attach(target.get(), true);
+struct Fixture : rBenchTarget {
+  Fixture() : rBenchTarget(kW, kH) {
     picture = std::make_unique<cBitmap>(kW, kH, cnBitmap32BGRA);
     picture->Create();
     rgba.resize(size_t(kW) * kH * 4);
@@ -56,8 +48,6 @@ struct Fixture {
       }
     }
   }
-  std::unique_ptr<cBitmap> target;
-  cSurfaceBitmap surface;
   std::unique_ptr<cBitmap> picture;
   std::vector<uint8_t> rgba;
 };
@@ -73,14 +63,14 @@ void BM_DrawImage(benchmark::State& state) {
   const double shrink = double(state.range(0));
   cCountingRenderer r;
   // A renderer's detach detaches its surface too: bound again per run.
-  if (!f.surface.Attach(f.target.get(), true) || !r.AttachSurface(&f.surface)) {
+  if (!f.surface.Attach(f.bitmap.get(), true) || !r.AttachSurface(&f.surface)) {
     state.SkipWithError(r.LastErrorText().c_str());
     return;
   }
   if (shrink > 1) r.SetImageFilter(5);
   for (auto _ : state) {
     r.DrawImage(f.picture.get(), false, 0, 0, kW / shrink, kH / shrink, nullptr);
-    benchmark::DoNotOptimize(f.target->Data());
+    benchmark::DoNotOptimize(f.bitmap->Data());
   }
   state.counters["conversions"] = double(r.Conversions());
   r.DetachSurface();
@@ -94,7 +84,7 @@ void BM_RawImage(benchmark::State& state) {
   agg::pixfmt_rgba32 src_pf(src);
   using accessor_type = agg::image_accessor_clip<agg::pixfmt_rgba32>;
   accessor_type acc(src_pf, agg::rgba8(0, 0, 0, 0));
-  agg::rendering_buffer rb(f.target->Data(), kW, kH, f.target->Stride());
+  agg::rendering_buffer rb(f.bitmap->Data(), kW, kH, f.bitmap->Stride());
   agg::pixfmt_bgra32 pf(rb);
   agg::renderer_base<agg::pixfmt_bgra32> base(pf);
   agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;
@@ -119,7 +109,7 @@ void BM_RawImage(benchmark::State& state) {
       agg::span_image_filter_rgba_bilinear<accessor_type, agg::span_interpolator_linear<>> gen(acc, interp);
       agg::render_scanlines_aa(ras, sl, base, alloc, gen);
     }
-    benchmark::DoNotOptimize(f.target->Data());
+    benchmark::DoNotOptimize(f.bitmap->Data());
   }
 }
 BENCHMARK(BM_RawImage)->Arg(1)->Arg(4);
@@ -138,13 +128,13 @@ void BM_DrawImageDouble(benchmark::State& state) {
     std::memcpy(small.Data() + int64_t(y) * small.Stride(), f.picture->Data() + int64_t(y) * f.picture->Stride(),
                 size_t(kSmallW) * 4);
   cCountingRenderer r;
-  if (!f.surface.Attach(f.target.get(), true) || !r.AttachSurface(&f.surface)) {
+  if (!f.surface.Attach(f.bitmap.get(), true) || !r.AttachSurface(&f.surface)) {
     state.SkipWithError(r.LastErrorText().c_str());
     return;
   }
   for (auto _ : state) {
     r.DrawImage(&small, false, 0, 0, kW, kH, nullptr);
-    benchmark::DoNotOptimize(f.target->Data());
+    benchmark::DoNotOptimize(f.bitmap->Data());
   }
   r.DetachSurface();
 }

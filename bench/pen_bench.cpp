@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench_ratio.h"
+#include "bench_renderer.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
 #include "qlm_startup.h"
@@ -23,18 +24,8 @@ constexpr int kH = 768;
 const double kApprox = std::hypot(1.0, 1.0) * 0.7071068 * 2.0;
 const agg::rgba8 kPen(30, 90, 200, 255);
 
-struct Fixture {
-  Fixture() {
-    static bool started = [] {
-      framework_start(0, nullptr);
-      qlm_renderer_start();
-      return true;
-    }();
-    (void)started;
-    bitmap = std::make_unique<cBitmap>(kW, kH, cnBitmap32BGRA);
-    bitmap->Create();
-  }
-  std::unique_ptr<cBitmap> bitmap;
+struct Fixture : rBenchTarget {
+  Fixture() : rBenchTarget(kW, kH) {}
 };
 
 Fixture& fixture() {

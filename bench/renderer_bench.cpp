@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench_ratio.h"
+#include "bench_renderer.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
 #include "qlm_renderer_surface.h"
@@ -31,17 +32,8 @@ namespace {
 constexpr int kW = 1024;
 constexpr int kH = 768;
 
-struct Fixture {
-  Fixture() {
-    static bool started = [] {
-      framework_start(0, nullptr);
-      qlm_renderer_start();
-      return true;
-    }();
-    (void)started;
-    bitmap = std::make_unique<cBitmap>(kW, kH, cnBitmap32BGRA);
-    bitmap->Create();
-    surface.Attach(bitmap.get(), true);
+struct Fixture : rBenchTarget {
+  Fixture() : rBenchTarget(kW, kH) {
     layer.assign(size_t(kW) * kH * 4, 0x80);
     // A clip mask as the renderer makes them: an ellipse, 255 inside, 0
     // outside, anti-aliased along the edge.
@@ -55,8 +47,6 @@ struct Fixture {
     ras.add_path(e);
     agg::render_scanlines_aa_solid(ras, sl, base, agg::gray8(255));
   }
-  std::unique_ptr<cBitmap> bitmap;
-  cSurfaceBitmap surface;
   std::vector<uint8_t> layer;
   std::vector<uint8_t> mask;
 };

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bench_ratio.h"
+#include "bench_renderer.h"
 #include "qlm_font_engine.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
@@ -30,20 +31,8 @@ namespace {
 constexpr int kW = 500;
 constexpr int kH = 360;
 
-struct Fixture {
-  Fixture() {
-    static bool started = [] {
-      framework_start(0, nullptr);
-      qlm_renderer_start();
-      return true;
-    }();
-    (void)started;
-    bitmap = std::make_unique<cBitmap>(kW, kH, cnBitmap32BGRA);
-    bitmap->Create();
-    surface.Attach(bitmap.get(), true);
-  }
-  std::unique_ptr<cBitmap> bitmap;
-  cSurfaceBitmap surface;
+struct Fixture : rBenchTarget {
+  Fixture() : rBenchTarget(kW, kH) {}
 };
 Fixture& fixture() {
   static Fixture f;

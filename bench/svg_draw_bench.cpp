@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bench_ratio.h"
+#include "bench_renderer.h"
 #include "qlm_base_flow.h"
 #include "qlm_colors.h"
 #include "qlm_renderer_engine.h"
@@ -44,19 +45,14 @@ std::string logo_document() {
   return s + "</svg>";
 }
 
-struct Fixture {
-  Fixture() {
-    static bool started = [] {
-      framework_start(0, nullptr);
-      qlm_renderer_start();
+struct Fixture : rBenchTarget {
+  Fixture() : rBenchTarget(kW, kH) {
+    static const bool started = [] {
       qlm_colors_start();
       qlm_svg_start();
       return true;
     }();
     (void)started;
-    bitmap = std::make_unique<cBitmap>(kW, kH, cnBitmap32BGRA);
-    bitmap->Create();
-    surface.Attach(bitmap.get(), true);
     r.AttachSurface(&surface);
     const std::string text = logo_document();
     auto flow = cMemoryFlow::ConstructReadOnly(true, text.data(), int64_t(text.size()));
@@ -64,8 +60,6 @@ struct Fixture {
     svg = std::make_unique<cImageSVG>();
     if (!svg->Open(flow.get(), nullptr)) std::abort();
   }
-  std::unique_ptr<cBitmap> bitmap;
-  cSurfaceBitmap surface;
   cRendererSurface r;
   std::unique_ptr<cImageSVG> svg;
 };
