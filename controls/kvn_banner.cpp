@@ -11,7 +11,7 @@
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_state.h"
 #include "qlm_renderer_svg.h"
-#include "qlm_svg.h"
+#include "qlm_svg_image.h"
 
 const char* const cnProductPage = "https://www.korvane.example/snaprill";
 const char* const cnMakerPage = "https://www.korvane.example/";

@@ -5,9 +5,9 @@
 #include "qlm_base_util.h"
 #include "qlm_font.h"
 #include "qlm_gradient.h"
+#include "qlm_image_load.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
-#include "qlm_renderer_image.h"
 
 const char* const cnHeadingHelpHint = "Get Help about This Window";
 

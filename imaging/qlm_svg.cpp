@@ -135,7 +135,8 @@ rSVGGradient* gradient_find_by_ref(const cSVGGradients* gradients, std::string_v
 // ---------------------------------------------------------------------------
 // cImageSVG
 
-cImageSVG::cImageSVG() : mAttributes(std::make_unique<cSVGAttributes>()) {}
+cImageSVG::cImageSVG()
+    : mAttributes(std::make_unique<cSVGAttributes>()), mPathStorage(std::make_unique<agg::path_storage>()) {}
 
 cImageSVG::~cImageSVG() = default;
 
@@ -313,7 +314,7 @@ void cImageSVG::ComputeBounds() {
   mBounds = rRectD{};
   const uint32_t records = mAttributes->Count();
   if (records == 0) return;
-  const uint32_t total = mPathStorage.total_vertices();
+  const uint32_t total = mPathStorage->total_vertices();
   bool any = false;
   auto add = [&](double x, double y) {
     if (!any) {
@@ -343,7 +344,7 @@ void cImageSVG::ComputeBounds() {
     double lx = 0, ly = 0, hx = 0, hy = 0;
     bool points = false, finite = true, hull = false;
     anchors.clear();
-    scan.regular = walk_path(mPathStorage, a->index, [&](double x, double y, PointKind kind) {
+    scan.regular = walk_path(*mPathStorage, a->index, [&](double x, double y, PointKind kind) {
       if (kind != PointKind::CurveStart) {
         if (!points) {
           lx = hx = x;
@@ -379,7 +380,7 @@ void cImageSVG::ComputeBounds() {
   }
 
   agg::trans_affine matrix;
-  agg::conv_curve<agg::path_storage> curve(mPathStorage);
+  agg::conv_curve<agg::path_storage> curve(*mPathStorage);
   agg::conv_transform<agg::conv_curve<agg::path_storage>> transformed(curve, matrix);
   r = 0;
   for (const rSVGPathAttr* a = mAttributes->First(); a != nullptr; a = mAttributes->Next(a), ++r) {

@@ -31,6 +31,7 @@
 #include "qlm_base_array.h"
 #include "qlm_base_object.h"
 #include "qlm_base_util.h"
+#include "qlm_svg_image.h"
 
 class cFlow;
 
@@ -219,83 +220,6 @@ void svg_linear_vector(double dx, double dy, double& length, double& angle);
 // The first gradient of the list whose id equals `id` (ASCII case and
 // trailing blanks ignored); nil for a nil list or when none matches.
 rSVGGradient* gradient_find_by_ref(const cSVGGradients* gradients, std::string_view id);
-
-// ---------------------------------------------------------------------------
-// cSVG: the abstract drawing interface.
-
-// Progress: the image and the share of the document parsed so far, 0 to 100;
-// false stops the load.
-class cSVG;
-using tSVGProgress = bool (*)(cSVG* image, double percent);
-
-class cSVG : public cException {
- public:
-  cSVG() = default;
-  // Reserved; no class implements it.
-  virtual void Reserved() = 0;
-  virtual bool Open(cFlow* flow, tSVGProgress progress) = 0;
-  virtual bool IsOpened() const = 0;
-  virtual agg::path_storage* PathStorage() = 0;
-  virtual cSVGAttributes* Attributes() = 0;
-  virtual void Bounds(rRectD& bounds) const = 0;
-
- protected:
-  bool mOpened = false;
-};
-
-// ---------------------------------------------------------------------------
-// cImageSVG: the model filled from an SVG document.
-
-class cImageSVG : public cSVG {
- public:
-  cImageSVG();
-  ~cImageSVG() override;
-  bool Identify(uint32_t id) const override;
-
-  // Reads the document from the flow's current offset to its end in blocks
-  // of cnSVGBlockSize bytes and fills the model; true when it is opened. A second call
-  // on an opened image answers true and reads nothing. A failure is logged;
-  // what was built before it stays in the model and the image stays unopened.
-  bool Open(cFlow* flow, tSVGProgress progress) override;
-  bool IsOpened() const override { return mOpened; }
-  agg::path_storage* PathStorage() override { return &mPathStorage; }
-  cSVGAttributes* Attributes() override { return mAttributes.get(); }
-  void Bounds(rRectD& bounds) const override { bounds = mBounds; }
-
-  const std::string& Title() const { return mTitle; }
-  // The size against which userSpaceOnUse gradients read their
-  // percentages: the root element's viewBox, else its width and height
-  // (plain numbers or "px"), else, for each side, the size of the bounds.
-  void Viewport(double& width, double& height) const {
-    width = mViewportWidth;
-    height = mViewportHeight;
-  }
-  // Nil until the first gradient element was met.
-  cSVGGradients* Gradients() const { return mGradients.get(); }
-
-  // Appends a copy of the template with the given index; nil for a nil
-  // template or when the record cannot be had.
-  rSVGPathAttr* new_attributes(const rSVGPathAttr* templ, uint32_t index);
-  // The last record of the attribute list; nil when it is empty.
-  rSVGPathAttr* top_attributes() const;
-
- private:
-  friend class cSVGParser;
-  void Reserved() override {}
-  void ComputeBounds();
-
-  std::string mTitle;
-  std::unique_ptr<cSVGAttributes> mAttributes;
-  // The record new_attributes appended last and the list's count then, so
-  // top_attributes does not walk the list's records on every path.
-  rSVGPathAttr* mLastAttr = nullptr;
-  uint32_t mLastAttrCount = 0;
-  std::unique_ptr<cSVGGradients> mGradients;
-  agg::path_storage mPathStorage;
-  rRectD mBounds;
-  double mViewportWidth = 0;
-  double mViewportHeight = 0;
-};
 
 // The document is handed to the XML parser in blocks of this size; a block
 // grows to the length of a token the parser still holds unparsed (up to

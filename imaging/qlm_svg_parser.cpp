@@ -236,7 +236,7 @@ rSVGPathAttr* cSVGParser::AttrTop() {
 bool cSVGParser::PathBegin() {
   if (!AttrPush()) return false;
   try {
-    agg::path_storage& ps = mSVG->mPathStorage;
+    agg::path_storage& ps = *mSVG->mPathStorage;
     const rSVGPathAttr* previous = mSVG->top_attributes();
     if (previous != nullptr && previous->index == ps.total_vertices()) ps.vertices().add_vertex(0, 0, agg::path_cmd_stop);
     const uint32_t index = ps.start_new_path();

@@ -391,7 +391,7 @@ bool cSVGParser::ParseRect(const XML_Char** attrs) {
       // Corners are rounded only when both radii are given.
       if (float_equal(rx, 0)) ry = 0;
       if (float_equal(ry, 0)) rx = 0;
-      agg::path_storage& ps = mSVG->mPathStorage;
+      agg::path_storage& ps = *mSVG->mPathStorage;
       ps.move_to(x + rx, y);
       ps.hline_to(x + w - rx);
       if (rx > 0) ps.arc_to(rx, ry, 0, false, true, x + w, y + ry);
@@ -436,7 +436,7 @@ bool cSVGParser::ParseEllipse(const XML_Char** attrs) {
       }
       return true;
     });
-    if (rx > 0 && ry > 0) add_ellipse(mSVG->mPathStorage, cx, cy, rx, ry);
+    if (rx > 0 && ry > 0) add_ellipse(*mSVG->mPathStorage, cx, cy, rx, ry);
     return true;
   } catch (...) {
     LogCurrent();
@@ -459,7 +459,7 @@ bool cSVGParser::ParseCircle(const XML_Char** attrs) {
       }
       return true;
     });
-    if (r > 0) add_ellipse(mSVG->mPathStorage, cx, cy, r, r);
+    if (r > 0) add_ellipse(*mSVG->mPathStorage, cx, cy, r, r);
     return true;
   } catch (...) {
     LogCurrent();
@@ -479,8 +479,8 @@ bool cSVGParser::ParseLine(const XML_Char** attrs) {
       else return ShapeAttr(name, value);
       return true;
     });
-    mSVG->mPathStorage.move_to(x1, y1);
-    mSVG->mPathStorage.line_to(x2, y2);
+    mSVG->mPathStorage->move_to(x1, y1);
+    mSVG->mPathStorage->line_to(x2, y2);
     return true;
   } catch (...) {
     LogCurrent();
@@ -498,7 +498,7 @@ bool cSVGParser::ParsePoly(const XML_Char** attrs, bool closed) {
     const uint32_t count = mArgs->Count();
     if (count == 0) return true;
     if (count % 2 != 0) fail_svg("{cSVGParser.ParsePoly,mArgs.Count mod 2 <> 0}");
-    agg::path_storage& ps = mSVG->mPathStorage;
+    agg::path_storage& ps = *mSVG->mPathStorage;
     const rDouble* p = mArgs->First();
     for (uint32_t i = 0; i < count; i += 2) {
       const double x = p->value;

@@ -193,7 +193,7 @@ bool cSVGParser::ParsePoints(std::string_view text) {
 
 void cSVGParser::PathCommand(char letter) {
   const char upper = char(upper_byte(letter));
-  agg::path_storage& ps = mSVG->mPathStorage;
+  agg::path_storage& ps = *mSVG->mPathStorage;
   if (upper == 'Z') {
     ps.end_poly(agg::path_flags_close);
     mAfterClose = true;

@@ -1,4 +1,5 @@
-// The load log of image_load and svg_load, and the checks they share.
+// image_load, the load log of image_load and svg_load, and the checks they
+// share.
 #pragma once
 
 #include <exception>
@@ -7,8 +8,15 @@
 #include <string_view>
 
 #include "qlm_base_object.h"
+#include "qlm_image.h"
 
 class cFlow;
+
+// A new image of the class the name's extension picks (".jpg", ".jpeg",
+// ".png", ".jng", in any letter case), decoded from the bytes registered
+// under the name in the resource registry, or else from the file (opened
+// for reading only). Nil for any failure; the image is the caller's.
+std::unique_ptr<cImage> image_load(std::string_view file_name);
 
 // One row per failed image_load or svg_load in this thread, giving the
 // reason: 3 for a name with "/" (no Windows name: its last level and so its

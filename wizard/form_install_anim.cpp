@@ -7,9 +7,9 @@
 #include "kvn_commons.h"
 #include "qlm_2D.h"
 #include "qlm_image.h"
+#include "qlm_image_load.h"
 #include "qlm_path.h"
 #include "qlm_renderer.h"
-#include "qlm_renderer_image.h"
 
 bool gFormShown = false;
 std::function<void(rDate&, rTime&)> gAnimLocalNow = [](rDate& d, rTime& t) { datetime_now(d, t); };

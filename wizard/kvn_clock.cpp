@@ -8,7 +8,7 @@
 #include "qlm_path.h"
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_svg.h"
-#include "qlm_svg.h"
+#include "qlm_svg_image.h"
 
 const char* const cnClockWeb = "https://www.korvane.example/";
 

@@ -194,11 +194,7 @@ class span_image_grey_nn_clip {
 };
 
 // --- Loading ----------------------------------------------------------------------------
-// A new image of the class the name's extension picks (".jpg", ".jpeg",
-// ".png", ".jng", in any letter case), decoded from the bytes registered
-// under the name in the resource registry, or else from the file (opened
-// for reading only). Nil for any failure; the image is the caller's.
-std::unique_ptr<cImage> image_load(std::string_view file_name);
+// image_load is declared in qlm_image_load.h.
 // The opened flow of a registered resource of that name, else of the file
 // opened for reading only (a read-only picture or drawing must load); nil
 // when neither opens. Shared by image_load and svg_load.
