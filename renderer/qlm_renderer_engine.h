@@ -931,6 +931,21 @@ class cRendererSurface : public cRenderer {
   using tShadowShapes = std::function<void(const tShadowVisit&)>;
   void RenderShadowCore(bool withStroke, bool withFill, bool withMarkers, const double* bounds,
                         const tShadowShapes& each);
+  // RenderShadowCore's steps over one shadow's state (rShadowPass, in the
+  // shadows' source): the shadow transformation; the parts' pixel box
+  // through it (false: nothing to draw); the mask's area, the mask made
+  // (false: nothing reaches the surface); the parts drawn into the mask,
+  // each part filled, as outlines or as the pen's pattern line; the blur,
+  // the colour and the blend.
+  struct rShadowPass;
+  void ShadowTransform(rShadowPass& p, const double* bounds);
+  bool ShadowPartsBox(rShadowPass& p, const tShadowShapes& each);
+  bool ShadowMaskArea(rShadowPass& p);
+  void DrawShadowParts(rShadowPass& p, const tShadowShapes& each);
+  void ShadowFillPart(rShadowPass& p, rVertexRef& ref, const rTransformChain& chain, bool pen_rule);
+  void ShadowOutlinePart(rShadowPass& p, rVertexRef& ref, const rTransformChain& chain, rStrokerRef* stroker);
+  void ShadowPatternPart(rShadowPass& p, rVertexRef& ref, const rTransformChain& chain);
+  void BlendShadow(rShadowPass& p);
   // Fills the 256-entry colour table: the first `n` colours from a ramp's
   // table, the rest in the shadow colour; the alpha of entry i is 4i up to
   // 63 and 255 from 64 on. False when the table cannot be made.
