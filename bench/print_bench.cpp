@@ -130,11 +130,17 @@ void run_cairo(benchmark::State& state) {
   const std::string path = target_path();
   const int32_t w = 2480, h = 3508;
   std::vector<uint8_t> bgr(size_t(w) * 3 * h);
-  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
-  uint8_t* rows = cairo_image_surface_get_data(image);
-  const int stride = cairo_image_surface_get_stride(image);
   for (auto _ : state) {
+    // The page image per document, as ours makes its page bitmap.
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    uint8_t* rows = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
     FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+      cairo_surface_destroy(image);
+      state.SkipWithError("cannot write the document");
+      break;
+    }
     cairo_surface_t* pdf = cairo_pdf_surface_create_for_stream(write_file, f, 595.28, 841.89);
     cairo_t* cr = cairo_create(pdf);
     for (int i = 0; i < kPages; ++i) {
@@ -163,9 +169,9 @@ void run_cairo(benchmark::State& state) {
     cairo_surface_finish(pdf);
     if (cairo_surface_status(pdf) != CAIRO_STATUS_SUCCESS) state.SkipWithError("cairo failed");
     cairo_surface_destroy(pdf);
+    cairo_surface_destroy(image);
     std::fclose(f);
   }
-  cairo_surface_destroy(image);
   const double megabytes = file_megabytes(path);
   ::unlink(path.c_str());
   set_counters(state, megabytes);

@@ -168,7 +168,17 @@ void* cArray::TakeEntry() {
       mCurrentPool = mCurrentPool->next;
     }
     if (mCurrentPool == nullptr || mCurrentPool->allocated - mCurrentPool->used < mStride) {
-      const uint32_t bytes = std::max(mGeometry.pool_block_bytes, mStride);
+      const uint32_t full = std::max(mGeometry.pool_block_bytes, mStride);
+      // Small pools: blocks of 1, 1, 2, 4 ... entries (each as large as all
+      // before it), up to a whole block; every size stays a multiple of the
+      // stride.
+      uint32_t bytes = full;
+      if (mSmallPools) {
+        uint64_t next = mStride;
+        if (mCurrentPool != nullptr)
+          next = mCurrentPool == mPools ? mCurrentPool->allocated : uint64_t(mCurrentPool->allocated) * 2;
+        bytes = uint32_t(std::min<uint64_t>(full, std::max<uint64_t>(next, mStride)));
+      }
       void* block = nullptr;
       if (!mem_alloc(block, int64_t(kPoolHeader) + int64_t(bytes))) return nullptr;
       auto* pool = static_cast<rArrayPool*>(block);
@@ -762,6 +772,7 @@ cArray* cArray::Clone(cArray* target) {
       mLastError = errArrayCloneNew;
       return nullptr;
     }
+    made->mSmallPools = mSmallPools;
     target = made;
   }
   if (mCount == 0) return target;

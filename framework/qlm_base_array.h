@@ -19,6 +19,13 @@
 // stay naturally aligned (alignment up to 16 for typed entries whose size is
 // a multiple of 16). Pool block data starts 16-aligned.
 //
+// Small pools (SetSmallPools): an array that is one of very many (a
+// paragraph's runs, a table cell's entries) and mostly holds a few entries
+// can have its pool blocks hold 1, 1, 2, 4 ... entries (each block as large
+// as all before it) up to the class's pool block size, instead of reserving
+// a whole block with the first entry. Off by default; a clone made by Clone
+// keeps it.
+//
 // The array never throws: failures answer nil or false and leave the code in
 // LastError() (203 memory, 272 no record where the directory should have one,
 // 273 no entry, 274-276 clone, 277 write, 278 read, 281 nil flow or an entry
@@ -110,6 +117,10 @@ class cArray : public cBase {
   uint32_t RecordBytes() const { return mGeometry.record_bytes; }
   uint32_t PoolBlockBytes() const { return mGeometry.pool_block_bytes; }
   uint32_t FreeSlots() const { return mGeometry.capacity - mCount; }
+  // Pool blocks of 1, 1, 2, 4 ... entries up to PoolBlockBytes (see the
+  // file comment); takes effect with the next pool block.
+  void SetSmallPools(bool on) { mSmallPools = on; }
+  bool SmallPools() const { return mSmallPools; }
 
   // Nil for index 0, beyond the count and on an empty array.
   void* Get(uint32_t index) const;
@@ -217,6 +228,7 @@ class cArray : public cBase {
   void* mFreeList = nullptr;
   uint32_t mCount = 0;
   bool mAbort = false;
+  bool mSmallPools = false;
 };
 
 // ---------------------------------------------------------------------------

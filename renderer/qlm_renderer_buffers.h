@@ -219,6 +219,9 @@ class image_tint_converter {
                        const qlm_agg::comp_op_table<agg::order_rgba>::func_type* table);
   void prepare() {}
   void generate(agg::rgba8* span, int x, int y, unsigned len);
+  // True when generate leaves every colour as it is (destination operation
+  // or no table, and an opaque tint).
+  bool is_identity() const { return (mOp == qlm_agg::cnCompOpDst || mTable == nullptr) && mTint.a == 255; }
 
  private:
   unsigned mOp = qlm_agg::cnCompOpDst;

@@ -2,6 +2,7 @@
 // draws a bitmap transformed, filtered, tinted and clipped by an outline, and
 // registers it in hit tests.
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -57,8 +58,11 @@ struct offset_span {
 class scaled_bilinear_span {
  public:
   using color_type = agg::rgba8;
-  scaled_bilinear_span(const agg::pixfmt_rgba32& source, const agg::trans_affine& inverse, int x0, int x1)
-      : mSource(source), mInverse(inverse) {
+  // `bgra`: the bytes of each span pixel come out in the order B, G, R, A
+  // (for render_opaque_runs) instead of R, G, B, A.
+  scaled_bilinear_span(const agg::pixfmt_rgba32& source, const agg::trans_affine& inverse, int x0, int x1,
+                       bool bgra = false)
+      : mSource(source), mInverse(inverse), mBgra(bgra) {
     mColumns.reserve(size_t(x1 - x0 + 1));
   }
   void prepare() {}
@@ -89,17 +93,6 @@ class scaled_bilinear_span {
     const uint8_t* r0 = rows_inside ? mSource.pix_ptr(0, y_lr) : nullptr;
     const uint8_t* r1 = rows_inside ? mSource.pix_ptr(0, y_lr + 1) : nullptr;
     const int* column = mColumns.data();
-    // The four pixels of target column i: straight from the two rows where
-    // they lie inside the picture, through the surround otherwise.
-    auto pixels = [&](unsigned i, const uint8_t** p) {
-      const int x_lr = column[i] >> agg::image_subpixel_shift;
-      if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
-        p[0] = r0 + x_lr * 4, p[1] = p[0] + 4, p[2] = r1 + x_lr * 4, p[3] = p[2] + 4;
-      } else {
-        p[0] = sample(x_lr, y_lr), p[1] = sample(x_lr + 1, y_lr);
-        p[2] = sample(x_lr, y_lr + 1), p[3] = sample(x_lr + 1, y_lr + 1);
-      }
-    };
 #if defined(__SSE2__)
     // AGG's sum 32768 + sum of w p, w = (256 - fx or fx) x (256 - fy or fy),
     // is (256 - fy) h0 + fy h1 + 32768 with h0 = (256 - fx) p00 + fx p01
@@ -111,18 +104,33 @@ class scaled_bilinear_span {
     if (!mPairsValid || mPairsRow != y_lr) {
       mPairs.resize(size_t(len) * 8);
       const __m128i zero = _mm_setzero_si128();
+      const __m128i half = _mm_set1_epi32(32768);
+      // Neighbouring columns of an enlargement read the same four pixels:
+      // those are loaded and widened once for the run of columns.
+      int loaded = INT32_MIN;
+      __m128i top = zero, bottom = zero;
       for (unsigned i = 0; i < len; ++i) {
-        const uint8_t* p[4];
-        pixels(i, p);
+        const int x_lr = column[i] >> agg::image_subpixel_shift;
+        if (x_lr != loaded) {
+          loaded = x_lr;
+          __m128i a, b;
+          if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
+            a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + x_lr * 4));
+            b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1 + x_lr * 4));
+          } else {
+            a = _mm_unpacklo_epi32(load4(sample(x_lr, y_lr)), load4(sample(x_lr + 1, y_lr)));
+            b = _mm_unpacklo_epi32(load4(sample(x_lr, y_lr + 1)), load4(sample(x_lr + 1, y_lr + 1)));
+          }
+          top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, _mm_srli_si128(a, 4)), zero);
+          bottom = _mm_unpacklo_epi8(_mm_unpacklo_epi8(b, _mm_srli_si128(b, 4)), zero);
+        }
         const int fx = column[i] & int(agg::image_subpixel_mask);
         const __m128i wx = _mm_set1_epi32(fx << 16 | (256 - fx));
-        const __m128i top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p[0]), load4(p[1])), zero);
-        const __m128i bottom = _mm_unpacklo_epi8(_mm_unpacklo_epi8(load4(p[2]), load4(p[3])), zero);
-        const __m128i half = _mm_set1_epi32(32768);
         const __m128i h = _mm_packs_epi32(_mm_sub_epi32(_mm_madd_epi16(top, wx), half),
                                           _mm_sub_epi32(_mm_madd_epi16(bottom, wx), half));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(mPairs.data() + size_t(i) * 8),
-                         _mm_unpacklo_epi16(h, _mm_srli_si128(h, 8)));
+        __m128i pair = _mm_unpacklo_epi16(h, _mm_srli_si128(h, 8));
+        if (mBgra) pair = _mm_shuffle_epi32(pair, _MM_SHUFFLE(3, 0, 1, 2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(mPairs.data() + size_t(i) * 8), pair);
       }
       mPairsRow = y_lr;
       mPairsValid = true;
@@ -134,6 +142,10 @@ class scaled_bilinear_span {
       return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pair, wy), bias), 16);
     };
     unsigned i = 0;
+    for (; i + 4 <= len; i += 4) {
+      const __m128i lo = _mm_packs_epi32(mix(i), mix(i + 1)), hi = _mm_packs_epi32(mix(i + 2), mix(i + 3));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(static_cast<void*>(span + i)), _mm_packus_epi16(lo, hi));
+    }
     for (; i + 2 <= len; i += 2) {
       const __m128i two = _mm_packs_epi32(mix(i), mix(i + 1));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(static_cast<void*>(span + i)), _mm_packus_epi16(two, two));
@@ -144,6 +156,17 @@ class scaled_bilinear_span {
       span[i] = agg::rgba8(uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24));
     }
 #else
+    // The four pixels of target column i: straight from the two rows where
+    // they lie inside the picture, through the surround otherwise.
+    auto pixels = [&](unsigned i, const uint8_t** p) {
+      const int x_lr = column[i] >> agg::image_subpixel_shift;
+      if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
+        p[0] = r0 + x_lr * 4, p[1] = p[0] + 4, p[2] = r1 + x_lr * 4, p[3] = p[2] + 4;
+      } else {
+        p[0] = sample(x_lr, y_lr), p[1] = sample(x_lr + 1, y_lr);
+        p[2] = sample(x_lr, y_lr + 1), p[3] = sample(x_lr + 1, y_lr + 1);
+      }
+    };
     for (unsigned i = 0; i < len; ++i, ++span) {
       const uint8_t* p[4];
       pixels(i, p);
@@ -155,6 +178,7 @@ class scaled_bilinear_span {
         for (int k = 0; k < 4; ++k) sum += weight[k] * p[k][c];
         out[c] = uint8_t(sum >> (agg::image_subpixel_shift * 2));
       }
+      if (mBgra) std::swap(out[0], out[2]);
       *span = agg::rgba8(out[0], out[1], out[2], out[3]);
     }
 #endif
@@ -181,6 +205,145 @@ class scaled_bilinear_span {
   std::vector<int16_t> mPairs;  // per column: (h0 - 32768, h1 - 32768) per channel, of source row mPairsRow
   int mPairsRow = 0;
   bool mPairsValid = false;
+  bool mBgra = false;
+};
+
+// AGG's scan-line rendering of an image span generator (render_scanlines_aa
+// over renderer_base::blend_color_hspan) into a BGRA surface, for a
+// generator whose span bytes come out as B, G, R, A. Where four pixels in a
+// row are fully covered and opaque their bytes are stored as they are:
+// that is what the straight and the pre-multiplied blend both do with an
+// opaque colour at full coverage. Every other pixel is blended by the
+// target, as AGG would blend it (copy_or_blend_pix with its cover).
+template <class Rasterizer, class Scanline, class Generator>
+void render_opaque_runs(Rasterizer& ras, Scanline& sl, qlm_agg::renderer_any& base,
+                        agg::span_allocator<agg::rgba8>& alloc, Generator& gen) {
+  if (!ras.rewind_scanlines()) return;
+  qlm_agg::any_rgba_target& target = base.ren();
+  sl.reset(ras.min_x(), ras.max_x());
+  gen.prepare();
+  while (ras.sweep_scanline(sl)) {
+    const int y = sl.y();
+    const bool row_visible = y >= base.ymin() && y <= base.ymax();
+    unsigned num_spans = sl.num_spans();
+    typename Scanline::const_iterator span = sl.begin();
+    for (;; ++span) {
+      const int x = span->x;
+      const int len = span->len;  // scanline_u8: always a run of covers
+      const agg::int8u* covers = span->covers;
+      agg::rgba8* colors = alloc.allocate(unsigned(len));
+      gen.generate(colors, x, y, unsigned(len));
+      const int i0 = std::max(0, base.xmin() - x), i1 = std::min(len, base.xmax() + 1 - x);
+      if (row_visible && i0 < i1) {
+        uint8_t* row = target.row_ptr(y) + int64_t(x) * 4;
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(colors);
+        auto blend_one = [&](int i) {
+          const uint8_t* p = bytes + i * 4;
+          target.blend_pixel(x + i, y, agg::rgba8(p[2], p[1], p[0], p[3]), covers[i]);
+        };
+        int i = i0;
+        for (; i + 4 <= i1; i += 4) {
+          uint32_t cover4;
+          std::memcpy(&cover4, covers + i, 4);
+#if defined(__SSE2__)
+          const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i * 4));
+          const bool opaque = (_mm_movemask_epi8(_mm_cmpeq_epi8(four, _mm_set1_epi8(-1))) & 0x8888) == 0x8888;
+#else
+          const bool opaque = (bytes[i * 4 + 3] & bytes[i * 4 + 7] & bytes[i * 4 + 11] & bytes[i * 4 + 15]) == 255;
+#endif
+          if (opaque && cover4 == 0xFFFFFFFFu) {
+            std::memcpy(row + i * 4, bytes + i * 4, 16);
+          } else {
+            for (int k = i; k < i + 4; ++k) blend_one(k);
+          }
+        }
+        for (; i < i1; ++i) blend_one(i);
+      }
+      if (--num_spans == 0) break;
+    }
+  }
+}
+
+// AGG's general resampler (span_image_resample_rgba: the filter's taps over
+// the local scale the interpolator answers per pixel) with the limits its
+// affine sibling applies: alpha at most full, each colour at most alpha.
+// AGG's own version compares each colour with itself there, so a filter
+// with negative lobes (bicubic and the like) pushes a colour past 255 or
+// past its alpha at sharp edges: the byte wraps (white turns black), or a
+// pre-multiplied blend overflows into a wrong hue.
+template <class Source, class Interpolator>
+class span_image_resample_rgba_held : public agg::span_image_resample<Source, Interpolator> {
+ public:
+  using base_type = agg::span_image_resample<Source, Interpolator>;
+  using color_type = typename Source::color_type;
+  using order_type = typename Source::order_type;
+  using value_type = typename color_type::value_type;
+  using long_type = typename color_type::long_type;
+
+  span_image_resample_rgba_held(Source& src, Interpolator& inter, agg::image_filter_lut& filter)
+      : base_type(src, inter, filter) {}
+
+  void generate(color_type* span, int x, int y, unsigned len) {
+    base_type::interpolator().begin(x + base_type::filter_dx_dbl(), y + base_type::filter_dy_dbl(), len);
+    const int diameter = int(base_type::filter().diameter());
+    const int filter_scale = diameter << agg::image_subpixel_shift;
+    const agg::int16* weight_array = base_type::filter().weight_array();
+    do {
+      int rx, ry;
+      base_type::interpolator().coordinates(&x, &y);
+      base_type::interpolator().local_scale(&rx, &ry);
+      base_type::adjust_scale(&rx, &ry);
+      const int rx_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / rx;
+      const int ry_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / ry;
+      const int radius_x = (diameter * rx) >> 1;
+      const int radius_y = (diameter * ry) >> 1;
+      const int len_x_lr = (diameter * rx + agg::image_subpixel_mask) >> agg::image_subpixel_shift;
+      x += base_type::filter_dx_int() - radius_x;
+      y += base_type::filter_dy_int() - radius_y;
+
+      long_type fg[4] = {0, 0, 0, 0};
+      const int y_lr = y >> agg::image_subpixel_shift;
+      int y_hr = ((agg::image_subpixel_mask - (y & agg::image_subpixel_mask)) * ry_inv) >> agg::image_subpixel_shift;
+      int total_weight = 0;
+      const int x_lr = x >> agg::image_subpixel_shift;
+      const int x_hr2 =
+          ((agg::image_subpixel_mask - (x & agg::image_subpixel_mask)) * rx_inv) >> agg::image_subpixel_shift;
+      const value_type* fg_ptr =
+          reinterpret_cast<const value_type*>(base_type::source().span(x_lr, y_lr, unsigned(len_x_lr)));
+      for (;;) {
+        const int weight_y = weight_array[y_hr];
+        int x_hr = x_hr2;
+        for (;;) {
+          const int weight = (weight_y * weight_array[x_hr] + agg::image_filter_scale / 2) >> agg::image_filter_shift;
+          fg[0] += *fg_ptr++ * weight;
+          fg[1] += *fg_ptr++ * weight;
+          fg[2] += *fg_ptr++ * weight;
+          fg[3] += *fg_ptr++ * weight;
+          total_weight += weight;
+          x_hr += rx_inv;
+          if (x_hr >= filter_scale) break;
+          fg_ptr = reinterpret_cast<const value_type*>(base_type::source().next_x());
+        }
+        y_hr += ry_inv;
+        if (y_hr >= filter_scale) break;
+        fg_ptr = reinterpret_cast<const value_type*>(base_type::source().next_y());
+      }
+      for (long_type& c : fg) {
+        c /= total_weight;
+        if (c < 0) c = 0;
+      }
+      const long_type full = color_type::full_value();
+      if (fg[order_type::A] > full) fg[order_type::A] = full;
+      for (const int c : {int(order_type::R), int(order_type::G), int(order_type::B)})
+        if (fg[c] > fg[order_type::A]) fg[c] = fg[order_type::A];
+      span->r = value_type(fg[order_type::R]);
+      span->g = value_type(fg[order_type::G]);
+      span->b = value_type(fg[order_type::B]);
+      span->a = value_type(fg[order_type::A]);
+      ++span;
+      ++base_type::interpolator();
+    } while (--len);
+  }
 };
 
 // The widest shape the scaled filter steps its columns out for; a wider one
@@ -289,7 +452,32 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
   agg::trans_affine inverse;
   qlm_agg::perspective persp;
   double scale_x = 1, scale_y = 1;
-  if (!perspective) {
+  if (perspective) {
+    double q[8] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5],
+                   corners[0] + corners[4] - corners[2], corners[1] + corners[5] - corners[3]};
+    for (int i = 0; i < 4; ++i) {
+      MapForward(q[2 * i], q[2 * i + 1], true, true, true);
+      if (!usable(q[2 * i]) || !usable(q[2 * i + 1])) return;
+    }
+    if (!persp.quad_to_rect(q, 0, 0, sw, sh)) return;
+    double m9[9];  // sx, shy, w0, shx, sy, w1, tx, ty, w2
+    persp.store_to(m9);
+    if (m9[2] == 0 && m9[5] == 0 && m9[8] != 0) {
+      // The stages leave the picture a parallelogram (AGG solves that case
+      // without a projective part): the affine mapping draws it, so that it
+      // looks as it does without the stages.
+      inverse = agg::trans_affine(m9[0] / m9[8], m9[1] / m9[8], m9[3] / m9[8], m9[4] / m9[8], m9[6] / m9[8],
+                                  m9[7] / m9[8]);
+      perspective = false;
+    } else {
+      // Shrinking: source pixels per device pixel along the quadrilateral's
+      // shorter opposite edges.
+      auto edge = [&](int a, int b) { return std::hypot(q[2 * b] - q[2 * a], q[2 * b + 1] - q[2 * a + 1]); };
+      const double top = edge(0, 1), bottom = edge(3, 2), left = edge(0, 3), right = edge(1, 2);
+      scale_x = sw / std::max(std::min(top, bottom), 1e-300);
+      scale_y = sh / std::max(std::min(left, right), 1e-300);
+    }
+  } else {
     double parl[6] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5]};
     agg::trans_affine m(0, 0, sw, sh, parl);
     for (const rTransformStage& s : mTransform.stages)
@@ -299,6 +487,10 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
     if (!std::isfinite(det) || det == 0) return;
     inverse = m;
     inverse.invert();
+  }
+  if (!perspective) {
+    const double det = inverse.determinant();
+    if (!std::isfinite(det) || det == 0) return;
     // The interpolator works in 24.8 integers: every device pixel it can be
     // asked for must map to a source position that fits.
     const double px[4] = {dx1, dx2, dx2, dx1}, py[4] = {dy1, dy1, dy2, dy2};
@@ -308,20 +500,6 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
       if (!(std::fabs(x) < kSourceReach) || !(std::fabs(y) < kSourceReach)) return;
     }
     inverse.scaling_abs(&scale_x, &scale_y);
-  } else {
-    double q[8] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5],
-                   corners[0] + corners[4] - corners[2], corners[1] + corners[5] - corners[3]};
-    for (int i = 0; i < 4; ++i) {
-      MapForward(q[2 * i], q[2 * i + 1], true, true, true);
-      if (!usable(q[2 * i]) || !usable(q[2 * i + 1])) return;
-    }
-    if (!persp.quad_to_rect(q, 0, 0, sw, sh)) return;
-    // Shrinking: source pixels per device pixel along the quadrilateral's
-    // shorter opposite edges.
-    auto edge = [&](int a, int b) { return std::hypot(q[2 * b] - q[2 * a], q[2 * b + 1] - q[2 * a + 1]); };
-    const double top = edge(0, 1), bottom = edge(3, 2), left = edge(0, 3), right = edge(1, 2);
-    scale_x = sw / std::max(std::min(top, bottom), 1e-300);
-    scale_y = sh / std::max(std::min(left, right), 1e-300);
   }
 
   // 5.-6. Distortions (fill render mode 1) and the generator.
@@ -358,6 +536,13 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
     base = ClipPassActive() ? (premultiplied ? &mClipBasePre : &plain) : (premultiplied ? &mBasePre : &plain);
   }
 
+  // Untinted pictures drawn straight onto a BGRA surface (no layer, no clip
+  // pass, no compositing operation) may skip the tint pass and have their
+  // opaque fully covered pixels stored as they are (render_opaque_runs).
+  const bool untinted = !mode4 && tint.is_identity();
+  const bool direct = untinted && mLayer == nullptr && !ClipPassActive() && base->ren().code() == px32BGRA &&
+                      base->ren().kind() != qlm_agg::target_kind::custom_blend;
+
   rTransformChain chain = Chain(true);
   curve_outline curve(*mCurrentPath);
   curve.approximation_scale(qlm_agg::approximation_scale_for(mApproxScale, std::max(box[2] - box[0], box[3] - box[1])));
@@ -384,8 +569,13 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
         if constexpr (std::is_same_v<interp_type, agg::span_interpolator_linear<>>) {
           if (g_scaled_bilinear.load(std::memory_order_relaxed) && inverse.shx == 0 && inverse.shy == 0 &&
               mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kScaledRowLimit) {
-            scaled_bilinear_span gen(source_pf, inverse, mRas.min_x() + ox, mRas.max_x() + ox);
-            run(gen);
+            if (direct) {
+              scaled_bilinear_span gen(source_pf, inverse, mRas.min_x(), mRas.max_x(), true);
+              render_opaque_runs(mRas, mScanline, *base, mSpanAlloc, gen);
+            } else {
+              scaled_bilinear_span gen(source_pf, inverse, mRas.min_x() + ox, mRas.max_x() + ox);
+              run(gen);
+            }
             break;
           }
         }
@@ -406,7 +596,7 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
         break;
       case eImageSpan::resample_perspective:
         if constexpr (std::is_same_v<interp_type, perspective_interpolator>) {
-          agg::span_image_resample_rgba<accessor_type, interp_type> gen(accessor, interp, mImageLut);
+          span_image_resample_rgba_held<accessor_type, interp_type> gen(accessor, interp, mImageLut);
           run(gen);
         }
         break;

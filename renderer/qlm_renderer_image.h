@@ -18,7 +18,7 @@ enum class eImageSpan : uint8_t {
   nearest,               // span_image_filter_rgba_nn
   bilinear,              // span_image_filter_rgba_bilinear
   resample_affine,       // span_image_resample_rgba_affine (affine shrink)
-  resample_perspective,  // span_image_resample_rgba over the perspective interpolator
+  resample_perspective,  // AGG's span_image_resample_rgba, colours held to alpha, over the perspective interpolator
   filter_2x2,            // span_image_filter_rgba_2x2
   filter_general,        // span_image_filter_rgba
 };
@@ -79,12 +79,14 @@ class perspective_interpolator {
   }
 
   // Source pixels per device pixel along the source axes, in 1/256: the
-  // device length of one source pixel's step, inverted.
+  // device length of a 1/256 step along the axis from the pixel's source
+  // position, inverted (the derivative, as AGG's exact perspective
+  // interpolator takes it at the ends of its spans).
   void local_scale(int* x, int* y) const {
     double sx = m_x, sy = m_y;
     m_direct->transform(&sx, &sy);
-    *x = scale_of(sx + 1.0, sy);
-    *y = scale_of(sx, sy + 1.0);
+    *x = scale_of(sx + 1.0 / subpixel_scale, sy);
+    *y = scale_of(sx, sy + 1.0 / subpixel_scale);
   }
 
  private:
@@ -96,9 +98,8 @@ class perspective_interpolator {
   int scale_of(double sx, double sy) const {
     m_inverse.transform(&sx, &sy);
     const double d = std::hypot(sx - m_x, sy - m_y);
-    if (!(d > 1.0 / 65536)) return subpixel_scale * 65536;
-    const double s = subpixel_scale / d;
-    return s > 1073741824.0 ? 1073741824 : int(s);
+    if (!(d > 1.0 / 1073741824.0)) return 1073741824;  // NaN too
+    return int(1.0 / d);
   }
 
   trans_type* m_direct = nullptr;

@@ -133,7 +133,9 @@ struct rPropertyEntry {
 
 class cPropertyEntries : public cArrayOf<rPropertyEntry, 1> {
  public:
-  cPropertyEntries() : cArrayOf<rPropertyEntry, 1>(5) {}
+  // One list per style change, most of them of one or two properties:
+  // small pools (see cArray).
+  cPropertyEntries() : cArrayOf<rPropertyEntry, 1>(5) { SetSmallPools(true); }
   // Appends an entry holding the property (raises 203 when the list cannot
   // grow).
   rPropertyEntry* Add(std::unique_ptr<cLayoutProperty> prop);
@@ -192,7 +194,9 @@ struct rLayoutEntry {
 
 class cLayoutEntries : public cArrayOf<rLayoutEntry, 1> {
  public:
-  cLayoutEntries() : cArrayOf<rLayoutEntry, 1>(6) {}
+  // Every tag cell has lists of its own, mostly of one entry: the smallest
+  // class and small pools (see cArray).
+  cLayoutEntries() : cArrayOf<rLayoutEntry, 1>(5) { SetSmallPools(true); }
   ~cLayoutEntries() override;
   void AddBox(uint8_t kind, std::unique_ptr<cLayoutBox> box);
   void AddStyles(std::unique_ptr<cPropertyEntries> styles);

@@ -36,7 +36,11 @@ uint8_t unit_of(const std::u32string& text) {
 
 rTextBit::~rTextBit() = default;
 
-cTextBits::cTextBits() : cArrayOf<rTextBit, 1>(5) { mTranslator = encoding_create_by_uid(encoding_default_uid()); }
+// Most paragraphs hold a few runs: small pools (see cArray).
+cTextBits::cTextBits() : cArrayOf<rTextBit, 1>(5) {
+  SetSmallPools(true);
+  mTranslator = encoding_create_by_uid(encoding_default_uid());
+}
 
 cTextBits::~cTextBits() {
   Clear();

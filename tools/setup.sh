@@ -11,8 +11,8 @@ PACKAGES=(
   libpng-dev libjpeg62-turbo-dev libexpat1-dev libagg-dev
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-liberation2 fonts-dejavu-core
   libgtk-3-dev libcairo2-dev libcups2-dev libpaper-dev
-  libpixman-1-dev libpango1.0-dev
-  xvfb xauth xdotool x11-xkb-utils xkb-data
+  libpixman-1-dev libpango1.0-dev libturbojpeg0-dev
+  xvfb xauth xdotool x11-xkb-utils xkb-data openbox libx11-dev libxdamage-dev
   libjpeg-turbo-progs libpng-tools pngcheck imagemagick poppler-utils qpdf python3-fonttools
   libstb-dev
 )

@@ -33,6 +33,15 @@ GtkPaperSize* paper_of(const pp::PrinterSettings& s) {
 
 int32_t tenths(double mm) { return int32_t(std::nearbyint(mm * 10.0)); }
 
+// Where "Print to File" proposes its file: the user's documents folder (XDG)
+// when it is set and exists, else the home folder. GTK's own choice without
+// a documents folder is the program's current folder.
+std::string proposed_output_dir() {
+  const char* documents = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS);
+  if (documents != nullptr && g_file_test(documents, G_FILE_TEST_IS_DIR)) return documents;
+  return g_get_home_dir();
+}
+
 // The settings the user confirmed, over those of the printer. Colour stays
 // as asked when the printer offers no choice of it (the file printer).
 void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest& request, pp::PrinterSettings& s) {
@@ -116,6 +125,7 @@ class DialogBackend final : public pp::Backend {
         gtk_paper_size_free(paper);
       }
     }
+    gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_DIR, proposed_output_dir().c_str());
     if (g_dialog_hook) g_dialog_hook(dialog, settings);
     gtk_print_unix_dialog_set_embed_page_setup(unix_dialog, TRUE);
     gtk_print_unix_dialog_set_settings(unix_dialog, settings);

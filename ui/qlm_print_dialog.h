@@ -11,7 +11,9 @@
 // and settings are read back and the device is made: a CUPS printer with the
 // margins the server lists for the chosen paper, "Print to File" (GTK's
 // virtual printer) as a PDF file where GTK's settings put it, without
-// margins. GUI thread only.
+// margins. "Print to File" proposes output.pdf in the user's documents
+// folder (XDG), or the home folder without one, never the program's current
+// folder. GUI thread only.
 #pragma once
 
 #include <functional>

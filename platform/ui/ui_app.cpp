@@ -168,9 +168,15 @@ void TApplication::HandleMessage() {
   // backend has ready, then the paints, as the system's paint messages come
   // after the others. It waits only when none of them had anything, so
   // neither a paint that marks again nor a call that queues the next one
-  // keeps input and timers waiting.
+  // keeps input and timers waiting. With no call and no paint waiting, one
+  // waiting pump is the round: it returns at once when input or a timer is
+  // ready (a pump that does not wait before it would only ask again).
   try {
     bool any = RunQueued();
+    if (!any && !mPaintPending) {
+      mBackend->PumpOne(true);
+      return;
+    }
     any = mBackend->PumpOne(false) || any;
     if (mPaintPending) {
       PaintAll();

@@ -57,6 +57,11 @@ struct WindowStyle {
   bool KeepAbove = false;
   bool ToolWindow = false;
   bool Deletable = true;   // has a close box
+  bool Minimizable = true;  // has a minimise box
+  bool Maximizable = true;  // has a maximise box
+  // The window system chooses where the window first shows: the position
+  // of SetClientBounds is not applied before the window was shown once.
+  bool DefaultPosition = false;
   bool Decorated = true;
   bool Modal = false;
   WindowId Transient = 0;  // owner window kept below this one

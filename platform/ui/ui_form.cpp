@@ -76,6 +76,12 @@ void TForm::ApplyStyle() {
   s.ToolWindow = mBorderStyle == bsToolWindow || mBorderStyle == bsSizeToolWin;
   s.Deletable = (mBorderIcons & biSystemMenu) != 0;
   s.Decorated = mBorderStyle != bsNone;
+  // As the system draws its frames: the minimise and maximise boxes need the
+  // system menu, and dialog and tool-window borders have neither.
+  const bool boxes = s.Deletable && s.Decorated && mBorderStyle != bsDialog && !s.ToolWindow;
+  s.Minimizable = boxes && (mBorderIcons & biMinimize) != 0;
+  s.Maximizable = boxes && (mBorderIcons & biMaximize) != 0;
+  s.DefaultPosition = Position == poDefault || Position == poDefaultPosOnly;
   s.Modal = mModalLevel > 0;
   s.Transient = mTransient;
   Application->GetBackend().SetStyle(mWindow, s);

@@ -168,11 +168,23 @@ void TCanvas::Fill64(int64_t left, int64_t top, int64_t right, int64_t bottom, u
   if (right <= left || bottom <= top) return;
   // Back to bitmap pixels: inside the bitmap, so they fit an int.
   int l = int(left + mOrigin.X), t = int(top + mOrigin.Y), r = int(right + mOrigin.X), b = int(bottom + mOrigin.Y);
-  int bpp = mTarget->BytesPerPixel();
-  uint8_t px[4] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), 255};
-  for (int y = t; y < b; ++y) {
-    uint8_t* row = mTarget->ScanLine(y) + size_t(l) * size_t(bpp);
-    for (int x = l; x < r; ++x, row += bpp) std::memcpy(row, px, size_t(bpp));
+  const size_t bpp = size_t(mTarget->BytesPerPixel());
+  const uint8_t px[4] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), 255};
+  // The first row: one pixel, then copies of what is filled so far, each
+  // twice as long as the last; every other row is a copy of the first.
+  const size_t row_bytes = size_t(r - l) * bpp;
+  uint8_t* first = mTarget->ScanLine(t) + size_t(l) * bpp;
+  std::memcpy(first, px, bpp);
+  for (size_t done = bpp; done < row_bytes;) {
+    const size_t n = std::min(done, row_bytes - done);
+    std::memcpy(first + done, first, n);
+    done += n;
+  }
+  const ptrdiff_t step = mTarget->RowStep();
+  uint8_t* row = first;
+  for (int y = t + 1; y < b; ++y) {
+    row += step;
+    std::memcpy(row, first, row_bytes);
   }
 }
 
@@ -254,6 +266,16 @@ void TCanvas::Draw(int x, int y, const TBitmap& source) {
     uint8_t* d = mTarget->ScanLine(dst.Top + row) + size_t(dst.Left) * size_t(dbpp);
     if (sbpp == dbpp && dbpp == 3) {
       std::memcpy(d, s, size_t(dst.Width()) * 3);
+      continue;
+    }
+    if (sbpp == 4 && dbpp == 4) {
+      // Whole pixels with the alpha byte set: one load and store each.
+      for (int i = 0; i < dst.Width(); ++i) {
+        uint32_t p;
+        std::memcpy(&p, s + size_t(i) * 4, 4);
+        p |= 0xFF000000u;
+        std::memcpy(d + size_t(i) * 4, &p, 4);
+      }
       continue;
     }
     for (int i = 0; i < dst.Width(); ++i, s += sbpp, d += dbpp) {

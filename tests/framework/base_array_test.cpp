@@ -110,6 +110,7 @@ struct ArrayCase {
   uint8_t kind;
   uint32_t payload;
   uint8_t capacity_class;
+  bool small_pools = false;
 };
 
 uint32_t link_bytes(uint8_t kind) { return kind == 3 ? 16 : kind == 0 ? 0 : 8; }
@@ -281,12 +282,14 @@ TEST(Array, RandomOperationsMatchAVectorModel) {
   const ArrayCase cases[] = {
       {0, 8, 5}, {1, 8, 5}, {2, 8, 5}, {3, 8, 5}, {0, 4, 5}, {3, 1, 5},
       {0, 12, 6}, {1, 24, 6}, {2, 3, 6}, {3, 8, 7},
+      {1, 160, 5, true}, {3, 8, 6, true}, {0, 4, 5, true}, {2, 24, 7, true},
   };
   std::mt19937 rng(20261210);
   for (const ArrayCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "kind " << int(c.kind) << " payload " << c.payload << " class "
-                                    << int(c.capacity_class));
+                                    << int(c.capacity_class) << (c.small_pools ? " small pools" : ""));
     cArray a(link_bytes(c.kind) + c.payload, c.kind, c.capacity_class);
+    a.SetSmallPools(c.small_pools);
     Model m(a);
     auto pick = [&](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
     const int steps = c.capacity_class == 5 ? 2500 : 800;
@@ -398,12 +401,14 @@ TEST(Array, FailedAllocationsLeaveTheEntriesAsTheyWere) {
       {"insert front", 10, 1, 40},        {"insert middle", 10, 2, 40}, {"insert small", 9, 5, 2},
       {"insert full", 16, 8, 1},          {"append to empty", 0, 0, 7},
   };
+  for (const bool small_pools : {false, true})
   for (uint8_t kind = 0; kind <= 3; ++kind) {
     for (const Op& op : ops) {
-      SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " " << op.name);
+      SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " " << op.name << (small_pools ? " small pools" : ""));
       bool succeeded = false;
       for (int64_t k = 1; k < 200 && !succeeded; ++k) {
         cArray a(link_bytes(kind) + 8, kind, 5);
+        a.SetSmallPools(small_pools);
         if (op.start > 0) fill(a, op.start);
         if (op.start > 2) {
           ASSERT_TRUE(a.Delete(2, 1));  // one entry on the free list
@@ -434,6 +439,63 @@ TEST(Array, FailedAllocationsLeaveTheEntriesAsTheyWere) {
       EXPECT_TRUE(succeeded);
     }
   }
+}
+
+// Small pools: blocks of 1, 1, 2, 4 ... entries up to the class's block.
+// Entries of one block lie one stride apart; a new block never starts right
+// after the last one (a block header and the allocator's lie between), so
+// the runs of adjacent entries show the blocks. Default pools for contrast.
+TEST(Array, SmallPoolsGrowFromOneEntry) {
+  struct Row {
+    uint8_t cls;
+    bool small_pools;
+    bool one_by_one;  // else one Append of them all
+    uint32_t entries;
+    std::vector<uint32_t> blocks;  // entries per block, in order
+  } rows[] = {
+      {6, true, false, 100, {1, 1, 2, 4, 8, 16, 32, 32, 4}},
+      {6, true, true, 100, {1, 1, 2, 4, 8, 16, 32, 32, 4}},
+      // Class 5 blocks hold at most 4 entries until the class grows to 6;
+      // all at once, the class grows before the first entry.
+      {5, true, true, 30, {1, 1, 2, 4, 4, 4, 8, 6}},
+      {5, true, false, 30, {1, 1, 2, 4, 8, 14}},
+      {6, false, true, 70, {32, 32, 6}},
+      {5, false, true, 10, {4, 4, 2}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << "class " << int(r.cls) << (r.small_pools ? " small" : " default")
+                                    << (r.one_by_one ? " one by one" : " at once"));
+    cArray a(16, 1, r.cls);
+    a.SetSmallPools(r.small_pools);
+    EXPECT_EQ(a.SmallPools(), r.small_pools);
+    if (r.one_by_one) {
+      for (uint32_t i = 0; i < r.entries; ++i) ASSERT_NE(a.Append(1), nullptr);
+    } else {
+      ASSERT_NE(a.Append(r.entries), nullptr);
+    }
+    std::vector<uint32_t> blocks{1};
+    for (uint32_t i = 2; i <= r.entries; ++i) {
+      const auto* prev = static_cast<const uint8_t*>(a.Get(i - 1));
+      if (static_cast<const uint8_t*>(a.Get(i)) == prev + 16)
+        ++blocks.back();
+      else
+        blocks.push_back(1);
+    }
+    EXPECT_EQ(blocks, r.blocks);
+    for (uint32_t i = 1; i <= r.entries; ++i) EXPECT_EQ(reinterpret_cast<uintptr_t>(a.Get(i)) % 16, 0u);
+  }
+  // A clone keeps small pools; Clear starts again from one entry.
+  cArray a(16, 1, 6);
+  a.SetSmallPools(true);
+  fill(a, 5);
+  cArray* copy = a.Clone();
+  ASSERT_NE(copy, nullptr);
+  EXPECT_TRUE(copy->SmallPools());
+  delete copy;
+  a.Clear();
+  ASSERT_NE(a.Append(4), nullptr);
+  EXPECT_NE(static_cast<uint8_t*>(a.Get(2)), static_cast<uint8_t*>(a.Get(1)) + 16);
+  EXPECT_EQ(static_cast<uint8_t*>(a.Get(4)), static_cast<uint8_t*>(a.Get(3)) + 16);
 }
 
 // ---------------------------------------------------------------------------

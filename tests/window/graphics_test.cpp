@@ -1,6 +1,7 @@
 // Colours, bitmaps and the canvas.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <stdexcept>
 
 #include "ui_graphics.h"
@@ -116,4 +117,77 @@ TEST(UiCanvas, ClipOriginDashedRectangleAndDraw) {
   EXPECT_EQ(b.Pixel(19, 9), clLime);
   EXPECT_EQ(b.Pixel(17, 9), clWhite);
   cv.Draw(-100, -100, src);  // wholly outside: nothing
+}
+
+// Fills and copies, byte for byte against a formula: every pixel of the
+// rectangle (cut to the clip and the bitmap) takes the colour, alpha 255 in
+// 32-bit rows, and nothing else changes, the pad bytes of 24-bit rows
+// included; a 32-bit copy takes the colour bytes and sets alpha to 255.
+TEST(UiCanvas, FillsAndCopiesTouchExactlyTheirPixels) {
+  struct Case {
+    TPixelFormat format;
+    int width, height;
+    TRect fill;
+    TRect clip;  // empty: none
+  };
+  const Case cases[] = {
+      {pf32bit, 37, 9, {3, 2, 36, 8}, {}},
+      {pf24bit, 37, 9, {3, 2, 36, 8}, {}},
+      {pf32bit, 5, 4, {-10, -10, 100, 100}, {}},
+      {pf24bit, 5, 4, {-10, -10, 100, 100}, {}},
+      {pf32bit, 64, 3, {0, 1, 1, 2}, {}},
+      {pf24bit, 31, 6, {2, 0, 29, 6}, {4, 1, 27, 5}},
+      {pf32bit, 31, 6, {2, 0, 29, 6}, {4, 1, 27, 5}},
+  };
+  const uint8_t kOld = 0x5A;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.format == pf32bit ? 32 : 24) << " bit " << c.width << "x" << c.height
+                                    << " fill " << c.fill.Left << "," << c.fill.Top << " " << c.fill.Right << ","
+                                    << c.fill.Bottom);
+    TBitmap b;
+    b.SetPixelFormat(c.format);
+    b.SetSize(c.width, c.height);
+    for (int y = 0; y < c.height; ++y) std::memset(b.ScanLine(y), kOld, size_t(b.RowStep()));
+    TCanvas cv;
+    cv.Bind(&b, {0, 0}, c.clip);
+    cv.Brush.Color = RGB(0x11, 0x22, 0x33);
+    cv.FillRect(c.fill);
+    TRect in = c.fill.Intersect({0, 0, c.width, c.height});
+    if (!c.clip.IsEmpty()) in = in.Intersect(c.clip);
+    const int bpp = c.format == pf32bit ? 4 : 3;
+    int wrong = 0;
+    for (int y = 0; y < c.height; ++y)
+      for (int i = 0; i < int(b.RowStep()); ++i) {
+        const int x = i / bpp, k = i % bpp;
+        const bool inside = x < c.width && in.Contains(x, y);
+        const uint8_t want = !inside ? kOld : k == 0 ? 0x33 : k == 1 ? 0x22 : k == 2 ? 0x11 : 0xFF;
+        if (b.ScanLine(y)[i] != want) ++wrong;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
+
+  // A 32-bit copy onto a 32-bit target, alpha 0 in the source.
+  TBitmap src, dst;
+  src.SetPixelFormat(pf32bit);
+  src.SetSize(19, 3);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 19; ++x) {
+      uint8_t* p = src.ScanLine(y) + x * 4;
+      p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t(x + y), p[3] = 0;
+    }
+  dst.SetPixelFormat(pf32bit);
+  dst.SetSize(30, 5);
+  for (int y = 0; y < 5; ++y) std::memset(dst.ScanLine(y), kOld, size_t(dst.RowStep()));
+  dst.Canvas().Draw(14, 1, src);  // cut at the right edge: 16 columns
+  int wrong = 0;
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 30; ++x) {
+      const uint8_t* p = dst.ScanLine(y) + x * 4;
+      const bool inside = x >= 14 && y >= 1 && y < 4;
+      const int sx = x - 14, sy = y - 1;
+      const uint8_t want[4] = {inside ? uint8_t(sx) : kOld, inside ? uint8_t(sy) : kOld,
+                               inside ? uint8_t(sx + sy) : kOld, inside ? uint8_t(0xFF) : kOld};
+      if (std::memcmp(p, want, 4) != 0) ++wrong;
+    }
+  EXPECT_EQ(wrong, 0);
 }

@@ -2,7 +2,8 @@
 # The installer program end to end on a private X server: started in a
 # sandbox (HOME, the XDG folders and the registry inside a fresh temporary
 # folder), driven with xdotool through Continue, the agreement box,
-# Continue, Install and, once the installation ended, Finish. The sandbox
+# Continue, Install and, once the installation ended, Finish (on the way the
+# agreement's print preview is opened, resized and closed). The sandbox
 # then holds the installation, its registry values, its shortcuts and its
 # configuration, and the installed program was started.
 # Usage: installer_e2e.sh <korvane_installer> (run under xvfb-run).
@@ -41,6 +42,22 @@ dest="$XDG_DATA_HOME/Korvane-Snaprill"
 config="$dest/Data/Korvane-Snaprill.capture-config"
 
 click 640 453   # Continue
+# The agreement's print preview, enlarged and made small again, then closed.
+click 651 400   # Print
+preview=
+for i in $(seq 1 50); do
+  preview=$(xdotool search --onlyvisible --classname korvane_installer 2>/dev/null | grep -vx "$win" | head -1)
+  [ -n "$preview" ] && break
+  sleep 0.1
+done
+[ -n "$preview" ] || fail "no print preview"
+sleep 0.5
+xdotool windowsize "$preview" 800 650
+sleep 0.5
+xdotool windowsize "$preview" 525 300
+sleep 0.5
+xdotool mousemove --window "$preview" 476 280 sleep 0.2 click 1   # Close
+sleep 0.5
 click 178 397   # the agreement box
 click 640 453   # Continue
 click 640 453   # Install
@@ -81,4 +98,8 @@ grep -q "Korvane-Snaprill\\\\\\\\Korvane-Snaprill\|Korvane-Snaprill\\\\Korvane-S
 links=$(find "$HOME" -name '*.lnk' -o -name '*.desktop' | wc -l)
 [ "$links" -ge 3 ] || fail "expected 3 shortcuts, found $links"
 grep -qx "Korvane Snaprill 1.31" "$sandbox/out.txt" || fail "the installed program was not started"
+# The toolkit had nothing to complain about on the whole walk.
+if grep -E "(Gtk|Gdk|GLib|GLib-GObject|Pango)-(WARNING|CRITICAL)" "$sandbox/out.txt"; then
+  fail "GTK printed warnings or criticals"
+fi
 echo "PASSED"

@@ -32,7 +32,8 @@ struct GtkBackend::Impl {
     GtkWidget* window = nullptr;
     GtkWidget* canvas = nullptr;  // a GtkFixed with its own window: our buffer plus the natives
     bool mapped = false;
-    bool draw_queued = false;  // a presented area that GTK has not drawn yet
+    bool shown = false;       // shown once: the window system has placed it
+    bool allocating = false;  // inside the canvas's size allocation
     WindowStyle style;
     TRect client;
     TCursor cursor = crArrow;
@@ -52,6 +53,8 @@ struct GtkBackend::Impl {
   struct TimerData {
     Impl* d;
     std::function<void()> tick;
+    gint64 interval_us;
+    gint64 due_us;  // the tick's time by the interval; it runs at the next grid point
   };
 
   std::map<WindowId, std::unique_ptr<Win>> windows;
@@ -84,8 +87,9 @@ struct GtkBackend::Impl {
     return it == overlays.end() ? nullptr : it->second.get();
   }
   void ApplySize(Win* w);
+  void ApplyFunctions(Win* w);
   void DrawBuffer(Win* w, cairo_t* cr);
-  void PaintNow(Win* w);
+  bool PaintNow(Win* w, const TRect& r, bool whole);
 
   // The screen whose resolution and monitors CurrentScreen reports.
   GdkScreen* screen = nullptr;
@@ -307,7 +311,6 @@ void ReportFirstPresent(const TForm* form) {
 
 gboolean OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   auto* w = static_cast<Impl::Win*>(data);
-  w->draw_queued = false;  // GTK draws every area invalidated so far in one go
   w->d->Guard([&] { w->d->DrawBuffer(w, cr); });
   ReportFirstPresent(w->form);
   return FALSE;  // the natives draw next
@@ -325,6 +328,7 @@ gboolean OnMotion(GtkWidget*, GdkEventMotion* e, gpointer data) {
 
 gboolean OnButton(GtkWidget*, GdkEventButton* e, gpointer data) {
   auto* w = static_cast<Impl::Win*>(data);
+  w->d->last_pointer = {int(e->x_root), int(e->y_root)};
   // A double click arrives as a second press: GTK's extra events are dropped.
   if (e->type != GDK_BUTTON_PRESS && e->type != GDK_BUTTON_RELEASE) return TRUE;
   TMouseButton b = e->button == 1 ? mbLeft : e->button == 3 ? mbRight : mbMiddle;
@@ -433,10 +437,11 @@ gboolean OnUnmap(GtkWidget*, GdkEvent*, gpointer data) {
   return FALSE;
 }
 
-gboolean OnConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
-  auto* w = static_cast<Impl::Win*>(data);
+// Reads where the client area is on the screen and tells the form when it
+// moved (the window manager placed or moved the window).
+void ReadOrigin(Impl::Win* w) {
   GdkWindow* gw = gtk_widget_get_window(w->canvas);
-  if (!gw) return FALSE;
+  if (!gw) return;
   int x = 0, y = 0;
   gdk_window_get_origin(gw, &x, &y);
   if (x != w->client.Left || y != w->client.Top) {
@@ -444,16 +449,62 @@ gboolean OnConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
     TForm* form = w->form;
     w->d->Guard([&] { form->InputMoved(x, y); });
   }
+}
+
+gboolean OnConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
+  ReadOrigin(static_cast<Impl::Win*>(data));
   return FALSE;
 }
 
-void OnAllocate(GtkWidget*, GdkRectangle* a, gpointer data) {
-  auto* w = static_cast<Impl::Win*>(data);
+// The canvas: a GtkFixed whose size request is only what the layer asks
+// for (the form's minimum, or its size when not resizable), never the extent
+// of the native widgets in it, and which lets the layer lay the form out
+// inside its own allocation. The layer moves native widgets as anchors and
+// alignment say; GTK drops resize requests made while a widget is being
+// allocated (and the widget then keeps its old place for good), so the
+// children are allocated again, at their new places, before the canvas's
+// allocation ends.
+GtkWidgetClass* g_canvas_parent = nullptr;
+const char* const kCanvasWin = "qlm-win";
+
+void CanvasPreferredNothing(GtkWidget*, gint* minimum, gint* natural) { *minimum = *natural = 0; }
+
+void CanvasAllocate(GtkWidget* widget, GtkAllocation* a) {
+  g_canvas_parent->size_allocate(widget, a);
+  auto* w = static_cast<Impl::Win*>(g_object_get_data(G_OBJECT(widget), kCanvasWin));
+  if (!w || !w->style.Resizable) return;  // only the user resizes, and only these
   if (a->width == w->client.Width() && a->height == w->client.Height()) return;
-  if (!w->style.Resizable) return;  // only the user resizes, and only these
   w->client = Bounds(w->client.Left, w->client.Top, a->width, a->height);
   TForm* form = w->form;
-  w->d->Guard([&] { form->InputClientResized(a->width, a->height); });
+  Impl* d = w->d;
+  w->allocating = true;
+  d->Guard([&] { form->InputClientResized(a->width, a->height); });
+  // A resize handler may have destroyed the window (and the canvas's data).
+  w = static_cast<Impl::Win*>(g_object_get_data(G_OBJECT(widget), kCanvasWin));
+  if (!w) return;
+  w->allocating = false;
+  g_canvas_parent->size_allocate(widget, a);
+}
+
+void CanvasClassInit(gpointer klass, gpointer) {
+  auto* widget_class = static_cast<GtkWidgetClass*>(klass);
+  g_canvas_parent = static_cast<GtkWidgetClass*>(g_type_class_peek_parent(klass));
+  widget_class->get_preferred_width = CanvasPreferredNothing;
+  widget_class->get_preferred_height = CanvasPreferredNothing;
+  widget_class->size_allocate = CanvasAllocate;
+}
+
+GType CanvasType() {
+  static const GType type = g_type_register_static_simple(GTK_TYPE_FIXED, "QlmCanvas", sizeof(GtkFixedClass),
+                                                          CanvasClassInit, sizeof(GtkFixed), nullptr, GTypeFlags(0));
+  return type;
+}
+
+// The window's frame buttons and functions follow the style; GTK sets its
+// own when the window is realized, so they are set again after it.
+void OnRealize(GtkWidget*, gpointer data) {
+  auto* w = static_cast<Impl::Win*>(data);
+  w->d->ApplyFunctions(w);
 }
 
 void OnActive(GObject*, GParamSpec*, gpointer data) {
@@ -504,13 +555,34 @@ gboolean OnEntryFocus(GtkWidget*, GdkEvent*, gpointer data) {
   return FALSE;
 }
 
-gboolean OnTimer(gpointer data) {
-  auto* t = static_cast<Impl::TimerData*>(data);
+// Timers tick on a 10 ms grid of the monotonic clock: each tick runs at the
+// first grid point at or after its time (never early, at most 10 ms late),
+// so that the timers of an idle window wake the process together instead of
+// one by one (the banner's 10 ms, the 25 ms, 80 ms and 100 ms timers of the
+// other controls). Each keeps its own rate; ticks missed while the loop was
+// busy run once, as a GLib timeout's do.
+constexpr gint64 kTimerGridUs = 10000;
+
+gint64 OnTimerGrid(gint64 t) { return (t + kTimerGridUs - 1) / kTimerGridUs * kTimerGridUs; }
+
+struct TimerSource {
+  GSource source;
+  Impl::TimerData* data;
+};
+
+gboolean TimerDispatch(GSource* source, GSourceFunc, gpointer) {
+  auto* t = reinterpret_cast<TimerSource*>(source)->data;
+  const gint64 now = g_source_get_time(source);
+  t->due_us += t->interval_us;
+  if (t->due_us <= now) t->due_us = now + t->interval_us;
+  g_source_set_ready_time(source, OnTimerGrid(t->due_us));
   t->d->Guard([&] { t->tick(); });
   return G_SOURCE_CONTINUE;
 }
 
-void FreeTimer(gpointer data) { delete static_cast<Impl::TimerData*>(data); }
+void TimerFinalize(GSource* source) { delete reinterpret_cast<TimerSource*>(source)->data; }
+
+GSourceFuncs kTimerFuncs = {nullptr, nullptr, TimerDispatch, TimerFinalize, nullptr, nullptr};
 
 gboolean OnServeQueue(gpointer data) {
   auto* d = static_cast<Impl*>(data);
@@ -540,16 +612,81 @@ void Impl::DrawBuffer(Win* w, cairo_t* cr) {
   cairo_surface_destroy(s);
 }
 
-void Impl::PaintNow(Win* w) {
+// Draws r (or the whole canvas) now, with every area presented before and
+// not drawn yet: the buffer, then the native widgets over it. False when
+// nothing was drawn.
+bool Impl::PaintNow(Win* w, const TRect& r, bool whole) {
   GdkWindow* gw = gtk_widget_get_window(w->canvas);
-  if (!gw || !w->mapped) return;
-  cairo_rectangle_int_t r{0, 0, gdk_window_get_width(gw), gdk_window_get_height(gw)};
-  cairo_region_t* region = cairo_region_create_rectangle(&r);
-  GdkDrawingContext* ctx = gdk_window_begin_draw_frame(gw, region);
-  cairo_t* cr = gdk_drawing_context_get_cairo_context(ctx);
-  gtk_widget_draw(w->canvas, cr);  // our buffer, then the natives over it
-  gdk_window_end_draw_frame(gw, ctx);
+  if (!gw || !w->mapped) return false;
+  const cairo_rectangle_int_t all{0, 0, gdk_window_get_width(gw), gdk_window_get_height(gw)};
+  if (w->allocating) {
+    // Inside the canvas's allocation the natives are being placed: GTK
+    // draws it with the frame that follows.
+    if (whole)
+      gdk_window_invalidate_rect(gw, &all, TRUE);
+    else if (!r.IsEmpty())
+      gtk_widget_queue_draw_area(w->canvas, r.Left, r.Top, r.Width(), r.Height());
+    return false;
+  }
+  // Native widgets added, moved or restyled since GTK's last frame are
+  // placed first, as GTK's frame does before it draws (GTK refuses to draw
+  // a widget that waits for its place). While the window waits for the
+  // window system to answer a resize, the window is not laid out: then the
+  // canvas places its natives within the size it has.
+  const WindowId id = w->id;
+  gtk_container_check_resize(GTK_CONTAINER(w->window));
+  if (!FindWin(id)) return false;  // a resize handler destroyed the window
+  GtkAllocation a;
+  gtk_widget_get_allocation(w->canvas, &a);
+  gtk_widget_size_allocate(w->canvas, &a);
+  if (!FindWin(id)) return false;
+  // What GTK had still to draw is drawn here, and no longer by its frame.
+  cairo_region_t* region = gdk_window_get_update_area(gw);
+  if (!region) region = cairo_region_create();
+  if (whole) {
+    cairo_region_union_rectangle(region, &all);
+  } else if (!r.IsEmpty()) {
+    const cairo_rectangle_int_t rect{r.Left, r.Top, r.Width(), r.Height()};
+    cairo_region_union_rectangle(region, &rect);
+  }
+  cairo_region_intersect_rectangle(region, &all);
+  const bool any = !cairo_region_is_empty(region);
+  if (any) {
+    // Drawn through the top-level window, as GTK's frames are: in one buffer
+    // for the region, which reaches the screen in one go and only there (a
+    // frame begun on the canvas's own window, which has no native window,
+    // would draw straight onto the screen and be cut to the whole canvas
+    // instead of the region).
+    GdkWindow* top = gtk_widget_get_window(w->window);
+    int x = 0, y = 0;
+    gdk_window_get_position(gw, &x, &y);
+    cairo_region_translate(region, x, y);
+    GdkDrawingContext* ctx = gdk_window_begin_draw_frame(top, region);
+    cairo_t* cr = gdk_drawing_context_get_cairo_context(ctx);
+    cairo_translate(cr, x, y);
+    gtk_widget_draw(w->canvas, cr);  // our buffer, then the natives over it
+    gdk_window_end_draw_frame(top, ctx);
+  }
   cairo_region_destroy(region);
+  return any;
+}
+
+void Impl::ApplyFunctions(Win* w) {
+  GdkWindow* gw = gtk_widget_get_window(w->window);
+  if (!gw) return;
+  const WindowStyle& s = w->style;
+  int functions = GDK_FUNC_MOVE;
+  int decorations = GDK_DECOR_BORDER | GDK_DECOR_TITLE;
+  if (s.Resizable) functions |= GDK_FUNC_RESIZE, decorations |= GDK_DECOR_RESIZEH;
+  if (s.Minimizable) functions |= GDK_FUNC_MINIMIZE, decorations |= GDK_DECOR_MINIMIZE;
+  if (s.Maximizable && s.Resizable) functions |= GDK_FUNC_MAXIMIZE, decorations |= GDK_DECOR_MAXIMIZE;
+  if (s.Deletable) functions |= GDK_FUNC_CLOSE, decorations |= GDK_DECOR_MENU;
+  // Some window managers draw their title buttons whatever the functions
+  // say: a window without a system menu (and so without any box) gets a
+  // border without a title bar, which carries no buttons anywhere.
+  if (!s.Deletable) decorations = GDK_DECOR_BORDER;
+  gdk_window_set_functions(gw, GdkWMFunction(functions));
+  if (s.Decorated) gdk_window_set_decorations(gw, GdkWMDecoration(decorations));
 }
 
 void Impl::ApplySize(Win* w) {
@@ -604,6 +741,7 @@ GtkBackend::~GtkBackend() {
   for (auto& [id, w] : d->windows) {
     g_signal_handlers_disconnect_by_data(w->window, w.get());
     g_signal_handlers_disconnect_by_data(w->canvas, w.get());
+    g_object_set_data(G_OBJECT(w->canvas), kCanvasWin, nullptr);
     gtk_widget_destroy(w->window);
   }
   d->windows.clear();
@@ -626,13 +764,14 @@ WindowId GtkBackend::CreateWindow(TForm* form) {
   w->id = d->next_id++;
   w->form = form;
   w->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  w->canvas = gtk_fixed_new();
+  w->canvas = GTK_WIDGET(g_object_new(CanvasType(), nullptr));
   gtk_widget_set_has_window(w->canvas, TRUE);
   gtk_widget_set_can_focus(w->canvas, TRUE);
   gtk_widget_add_events(w->canvas, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
                                        GDK_SCROLL_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_ENTER_NOTIFY_MASK);
   gtk_container_add(GTK_CONTAINER(w->window), w->canvas);
   Impl::Win* p = w.get();
+  g_object_set_data(G_OBJECT(w->canvas), kCanvasWin, p);
   g_signal_connect(w->canvas, "draw", G_CALLBACK(OnDraw), p);
   g_signal_connect(w->canvas, "motion-notify-event", G_CALLBACK(OnMotion), p);
   g_signal_connect(w->canvas, "button-press-event", G_CALLBACK(OnButton), p);
@@ -641,7 +780,6 @@ WindowId GtkBackend::CreateWindow(TForm* form) {
   g_signal_connect(w->canvas, "enter-notify-event", G_CALLBACK(OnEnter), p);
   g_signal_connect(w->canvas, "leave-notify-event", G_CALLBACK(OnLeave), p);
   g_signal_connect(w->canvas, "grab-broken-event", G_CALLBACK(OnGrabBroken), p);
-  g_signal_connect(w->canvas, "size-allocate", G_CALLBACK(OnAllocate), p);
   g_signal_connect(w->window, "key-press-event", G_CALLBACK(OnKey), p);
   g_signal_connect(w->window, "key-release-event", G_CALLBACK(OnKey), p);
   g_signal_connect(w->window, "delete-event", G_CALLBACK(OnDelete), p);
@@ -649,6 +787,7 @@ WindowId GtkBackend::CreateWindow(TForm* form) {
   g_signal_connect(w->window, "unmap-event", G_CALLBACK(OnUnmap), p);
   g_signal_connect(w->window, "configure-event", G_CALLBACK(OnConfigure), p);
   g_signal_connect(w->window, "notify::is-active", G_CALLBACK(OnActive), p);
+  g_signal_connect_after(w->window, "realize", G_CALLBACK(OnRealize), p);
   gtk_widget_show(w->canvas);
   WindowId id = w->id;
   d->windows[id] = std::move(w);
@@ -669,6 +808,7 @@ void GtkBackend::DestroyWindow(WindowId id) {
   }
   g_signal_handlers_disconnect_by_data(w->window, w);
   g_signal_handlers_disconnect_by_data(w->canvas, w);
+  g_object_set_data(G_OBJECT(w->canvas), kCanvasWin, nullptr);
   gtk_widget_destroy(w->window);
   d->windows.erase(id);
 }
@@ -680,8 +820,13 @@ void GtkBackend::SetTitle(WindowId id, const std::string& title) {
 void GtkBackend::SetClientBounds(WindowId id, const TRect& r) {
   auto* w = d->FindWin(id);
   if (!w) return;
-  w->client = r;
+  // A window placed by the window system asks for no position before it
+  // showed (GTK would pass one on as the program's choice): only its size
+  // changes.
+  const bool place = !w->style.DefaultPosition || w->shown;
+  w->client = place ? r : Bounds(w->client.Left, w->client.Top, r.Width(), r.Height());
   d->ApplySize(w);
+  if (!place) return;
   FrameExtents f = Frame(id);
   gtk_window_move(GTK_WINDOW(w->window), r.Left - f.Left, r.Top - f.Top);
 }
@@ -704,13 +849,19 @@ void GtkBackend::SetStyle(WindowId id, const WindowStyle& s) {
     gtk_window_set_geometry_hints(win, nullptr, &g, GDK_HINT_MIN_SIZE);
   }
   gtk_window_set_keep_above(win, s.KeepAbove);
-  if (!gtk_widget_get_realized(w->window))
-    gtk_window_set_type_hint(win, s.ToolWindow ? GDK_WINDOW_TYPE_HINT_UTILITY : GDK_WINDOW_TYPE_HINT_NORMAL);
+  auto* owner = d->FindWin(s.Transient);
+  if (owner == w) owner = nullptr;
+  // The type is read when the window maps. A modal window with an owner is
+  // a dialog, which window managers place over its owner.
+  if (!gtk_widget_get_mapped(w->window))
+    gtk_window_set_type_hint(win, s.ToolWindow               ? GDK_WINDOW_TYPE_HINT_UTILITY
+                                  : s.Modal && owner != nullptr ? GDK_WINDOW_TYPE_HINT_DIALOG
+                                                                : GDK_WINDOW_TYPE_HINT_NORMAL);
   gtk_window_set_deletable(win, s.Deletable);
   gtk_window_set_decorated(win, s.Decorated);
+  d->ApplyFunctions(w);
   gtk_window_set_modal(win, s.Modal);
-  auto* owner = d->FindWin(s.Transient);
-  gtk_window_set_transient_for(win, owner && owner != w ? GTK_WINDOW(owner->window) : nullptr);
+  gtk_window_set_transient_for(win, owner ? GTK_WINDOW(owner->window) : nullptr);
   d->ApplySize(w);
 }
 
@@ -737,7 +888,10 @@ void GtkBackend::Show(WindowId id) {
     if (!w->mapped && !any) g_usleep(1000);
   }
   if (!d->FindWin(keep)) return;
-  d->PaintNow(w);
+  w->shown = true;
+  ReadOrigin(w);  // where it went (a window placed by the window system)
+  d->PaintNow(w, {}, true);
+  if (!d->FindWin(keep)) return;
   gdk_display_flush(display);
 }
 
@@ -769,16 +923,15 @@ void GtkBackend::Present(WindowId id, const TBitmap&, const TRect& r) {
   auto* w = d->FindWin(id);
   if (!w) return;
   gtk_widget_queue_draw_area(w->canvas, r.Left, r.Top, r.Width(), r.Height());
-  w->draw_queued = true;
 }
 
 void GtkBackend::PresentNow(WindowId id, const TBitmap&, const TRect& r) {
   auto* w = d->FindWin(id);
-  if (!w || (r.IsEmpty() && !w->draw_queued)) return;
-  // Drawn here and now (the whole canvas: the buffer, then the natives over
-  // it), and the X server has drawn it when this returns.
-  d->PaintNow(w);
-  gdk_display_sync(gtk_widget_get_display(w->window));
+  if (!w) return;
+  // Drawn here and now (r and what was presented before: the buffer, then
+  // the natives over it), and the X server has drawn it when this returns.
+  GdkDisplay* display = gtk_widget_get_display(w->window);
+  if (d->PaintNow(w, r, false)) gdk_display_sync(display);
 }
 
 void GtkBackend::SetCursor(WindowId id, TCursor cursor, const TCursorImage* image) {
@@ -922,17 +1075,11 @@ void GtkBackend::DestroyOverlay(OverlayId id) {
 }
 
 TPoint GtkBackend::PointerPos() {
-  GdkDisplay* display = gdk_display_get_default();
-#ifdef GDK_WINDOWING_X11
-  if (display && GDK_IS_X11_DISPLAY(display)) {
-    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
-    int x = 0, y = 0;
-    gdk_device_get_position(pointer, nullptr, &x, &y);
-    return {x, y};
-  }
-#endif
-  // Elsewhere global positions are the compositor's: the last one seen over
-  // our windows.
+  // The last position seen over our windows (far away after a leave): the
+  // controls ask on every tick of their hover timers, and asking the X
+  // server costs a round trip each time. Motion, crossing and button events
+  // keep it (a pressed button's grab brings the motion outside the window
+  // too).
   return d->last_pointer;
 }
 
@@ -955,8 +1102,14 @@ std::vector<TRect> GtkBackend::Monitors() {
 uint64_t GtkBackend::NowMs() { return uint64_t(g_get_monotonic_time() / 1000); }
 
 TimerId GtkBackend::StartTimer(unsigned ms, std::function<void()> tick) {
-  auto* data = new Impl::TimerData{d.get(), std::move(tick)};
-  guint id = g_timeout_add_full(G_PRIORITY_DEFAULT, ms, OnTimer, data, FreeTimer);
+  const gint64 interval = gint64(std::max(ms, 1u)) * 1000;
+  auto* data = new Impl::TimerData{d.get(), std::move(tick), interval, g_get_monotonic_time() + interval};
+  GSource* source = g_source_new(&kTimerFuncs, sizeof(TimerSource));
+  reinterpret_cast<TimerSource*>(source)->data = data;
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_ready_time(source, OnTimerGrid(data->due_us));
+  guint id = g_source_attach(source, nullptr);
+  g_source_unref(source);
   d->timers[id] = true;
   return id;
 }
