@@ -775,6 +775,21 @@ class cRendererSurface : public cRenderer {
   // nothing.
   void RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, const double* corners,
                    bool premultiplied, cHitTest* hit);
+  // RenderImage's steps over one image's state (rImagePass, in the images'
+  // source): the source rectangle and the drawable device area (false:
+  // nothing to draw); the bitmap loaded; the mapping from device to source
+  // pixels (false: none usable); the span generator and tint; the target
+  // (false: none); the image painted through the outline; its hit mask.
+  struct rImagePass;
+  bool ImageArea(rImagePass& p);
+  bool ImageSource(rImagePass& p);
+  bool ImageMapping(rImagePass& p);
+  void ImageGenerator(rImagePass& p);
+  bool ImageTarget(rImagePass& p);
+  template <class Interpolator, class Outline>
+  void PaintImage(rImagePass& p, Interpolator& interp, Outline& outline);
+  template <class Interpolator, class Outline>
+  void ImageHitMask(rImagePass& p, Interpolator& interp, Outline& outline);
   // The image operations' common end: the scratch path is the outline; a
   // filter layer is opened around it while the filter callback is on.
   void DrawImageScratch(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, const double* corners,
