@@ -573,7 +573,12 @@ double place_lines(const std::vector<rBrokenLine>& lines, double available) {
 }  // namespace
 
 bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
-  for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) r->link = nullptr;
+  // The last layout's links and line ends go: a word of several runs ends
+  // a line on its last run, which the breaking does not visit as a word.
+  for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) {
+    r->link = nullptr;
+    r->line_end = false;
+  }
   std::vector<rBrokenLine> lines;
   const double widest = break_lines(doc, links, mRuns->First(), width, lines);
   const double total_y = place_lines(lines, std::max(width, widest));
