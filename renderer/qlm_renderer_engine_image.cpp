@@ -398,84 +398,151 @@ bool cRendererSurface::ImageOutlineBox(double* box) {
 
 // --- The engine ----------------------------------------------------------------------
 
+// What one image carries from step to step: the call's arguments, the
+// outline's device box and the part of it that can be drawn, the source
+// rectangle, the mapping from device to source pixels, the span generator
+// and tint, and the target.
+struct cRendererSurface::rImagePass {
+  cBitmap* bitmap;
+  int32_t sx1, sy1, sx2, sy2;
+  const double* corners;
+  bool premultiplied;
+  cHitTest* hit;
+  double box[4] = {0, 0, 0, 0};
+  double dx1 = 0, dy1 = 0, dx2 = 0, dy2 = 0;
+  int sw = 0, sh = 0;
+  agg::rendering_buffer source;  // the source rectangle alone
+  bool perspective = false;
+  agg::trans_affine inverse;
+  qlm_agg::perspective persp;
+  double scale_x = 1, scale_y = 1;  // source pixels per device pixel
+  qlm_agg::distortion_dispatch distortion;
+  bool distorted = false;
+  eImageSpan span = eImageSpan::none;
+  bool mode4 = false;  // fill render mode 4: inverted through the master colour
+  image_tint_converter tint{qlm_agg::cnCompOpDst, agg::rgba8(0, 0, 0, 0), nullptr};
+  qlm_agg::any_rgba_target layer_target;
+  qlm_agg::renderer_any layer_base;
+  qlm_agg::renderer_any* base = nullptr;
+  int ox = 0, oy = 0;   // the target's device origin
+  bool direct = false;  // opaque runs may be stored as they are
+};
+
 void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2,
                                    const double* corners, bool premultiplied, cHitTest* hit) {
   mRasterReusable = false;
   // Pattern fills paint their tile directly and keep no canvas, so without
   // a bitmap there is nothing to draw.
   if (bitmap == nullptr || corners == nullptr || mSurface == nullptr || !bitmap->IsOpened()) return;
+  rImagePass p{bitmap, sx1, sy1, sx2, sy2, corners, premultiplied, hit};
+  if (!ImageArea(p) || !ImageSource(p) || !ImageMapping(p)) return;
+  ImageGenerator(p);
+  if (!ImageTarget(p)) return;
 
-  // 1. The source rectangle, limited to the bitmap; no area draws nothing.
-  sx2 = std::min(sx2, bitmap->Width());
-  sy2 = std::min(sy2, bitmap->Height());
-  sx1 = std::max(sx1, 0);
-  sy1 = std::max(sy1, 0);
-  if (sx1 >= sx2 || sy1 >= sy2) return;
+  rTransformChain chain = Chain(true);
+  curve_outline curve(*mCurrentPath);
+  curve.approximation_scale(
+      qlm_agg::approximation_scale_for(mApproxScale, std::max(p.box[2] - p.box[0], p.box[3] - p.box[1])));
+  device_outline outline(curve, chain);
+  auto draw = [&](auto& interp) {
+    PaintImage(p, interp, outline);
+    if (mLayer == nullptr) EndDraw();  // the clip pass has been used
+    ImageHitMask(p, interp, outline);
+  };
+  qlm_agg::distortion_dispatch dist = p.distortion;
+  if (!p.perspective) {
+    if (p.distorted) {
+      qlm_agg::distortion_interpolator interp(p.inverse, dist);
+      draw(interp);
+    } else {
+      agg::span_interpolator_linear<> interp(p.inverse);
+      draw(interp);
+    }
+  } else if (p.distorted) {
+    agg::span_interpolator_adaptor<perspective_interpolator, qlm_agg::distortion_dispatch> interp(p.persp, dist);
+    draw(interp);
+  } else {
+    perspective_interpolator interp(p.persp);
+    draw(interp);
+  }
+}
+
+// The source rectangle, limited to the bitmap, and the part of the
+// outline's device box that can be drawn (the open layer's or the update
+// rectangle). False for a source or parallelogram without area, hostile
+// corners or an outline with nothing to draw.
+bool cRendererSurface::ImageArea(rImagePass& p) {
+  p.sx2 = std::min(p.sx2, p.bitmap->Width());
+  p.sy2 = std::min(p.sy2, p.bitmap->Height());
+  p.sx1 = std::max(p.sx1, 0);
+  p.sy1 = std::max(p.sy1, 0);
+  if (p.sx1 >= p.sx2 || p.sy1 >= p.sy2) return false;
+  const double* corners = p.corners;
   for (int i = 0; i < 6; ++i)
-    if (!usable(corners[i])) return;
+    if (!usable(corners[i])) return false;
   // A parallelogram without area has no inverse mapping.
   const double ax = corners[2] - corners[0], ay = corners[3] - corners[1];
   const double bx = corners[4] - corners[2], by = corners[5] - corners[3];
-  if (!(std::fabs(ax * by - ay * bx) > 0)) return;
+  if (!(std::fabs(ax * by - ay * bx) > 0)) return false;
 
-  double box[4];
-  if (!ImageOutlineBox(box)) return;
-  // The part of the box that can be drawn: the open layer's or the update
-  // rectangle.
+  if (!ImageOutlineBox(p.box)) return false;
   double lim[4] = {double(mUpdateRect.x1), double(mUpdateRect.y1), double(mUpdateRect.x2), double(mUpdateRect.y2)};
   if (mLayer != nullptr) {
     lim[0] = mLayerX, lim[1] = mLayerY;
     lim[2] = double(mLayerX) + mLayer->Width(), lim[3] = double(mLayerY) + mLayer->Height();
   }
-  const double dx1 = std::max(std::floor(box[0]) - 1, lim[0]), dy1 = std::max(std::floor(box[1]) - 1, lim[1]);
-  const double dx2 = std::min(std::ceil(box[2]) + 1, lim[2]), dy2 = std::min(std::ceil(box[3]) + 1, lim[3]);
-  if (!(dx1 < dx2) || !(dy1 < dy2)) return;
+  p.dx1 = std::max(std::floor(p.box[0]) - 1, lim[0]), p.dy1 = std::max(std::floor(p.box[1]) - 1, lim[1]);
+  p.dx2 = std::min(std::ceil(p.box[2]) + 1, lim[2]), p.dy2 = std::min(std::ceil(p.box[3]) + 1, lim[3]);
+  return p.dx1 < p.dx2 && p.dy1 < p.dy2;
+}
 
+// The bitmap as RGBA in the image buffer, and its source rectangle.
+bool cRendererSurface::ImageSource(rImagePass& p) {
   // The bitmap the surface draws into changes without its change counter
   // moving (the surface counts the change when it lets go of it): drawn
   // onto itself, it is converted afresh, never taken from an older copy.
-  if (object_identify(mSurface, id_cSurfaceBitmap) && static_cast<cSurfaceBitmap*>(mSurface)->Bitmap() == bitmap)
+  if (object_identify(mSurface, id_cSurfaceBitmap) && static_cast<cSurfaceBitmap*>(mSurface)->Bitmap() == p.bitmap)
     mImageBuffer.Init(1, 1);
-  if (!mImageBuffer.LoadBitmap(bitmap)) return;
-  const int sw = sx2 - sx1, sh = sy2 - sy1;
-  // The source rectangle alone is the image: outside it is transparent black.
-  agg::rendering_buffer source(mImageBuffer.row_ptr(sy1) + int64_t(sx1) * 4, unsigned(sw), unsigned(sh),
-                               mImageBuffer.stride());
-  agg::pixfmt_rgba32 source_pf(source);
-  using accessor_type = agg::image_accessor_clip<agg::pixfmt_rgba32>;
-  accessor_type accessor(source_pf, agg::rgba8(0, 0, 0, 0));
+  if (!mImageBuffer.LoadBitmap(p.bitmap)) return false;
+  p.sw = p.sx2 - p.sx1, p.sh = p.sy2 - p.sy1;
+  p.source.attach(mImageBuffer.row_ptr(p.sy1) + int64_t(p.sx1) * 4, unsigned(p.sw), unsigned(p.sh),
+                  mImageBuffer.stride());
+  return true;
+}
 
-  // 3. The image transformation: device pixel -> source pixel.
-  bool perspective = false;
+// The image transformation, device pixel -> source pixel: the perspective
+// of the quadrilateral the stages make, or the inverse of the affine
+// mapping; and how many source pixels a device pixel spans. False when it
+// cannot be inverted or reaches beyond the interpolators' range.
+bool cRendererSurface::ImageMapping(rImagePass& p) {
+  const double* corners = p.corners;
+  const int sw = p.sw, sh = p.sh;
   for (const rTransformStage& s : mTransform.stages)
-    if (s.kind != 0) perspective = true;
-  agg::trans_affine inverse;
-  qlm_agg::perspective persp;
-  double scale_x = 1, scale_y = 1;
-  if (perspective) {
+    if (s.kind != 0) p.perspective = true;
+  if (p.perspective) {
     double q[8] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5],
                    corners[0] + corners[4] - corners[2], corners[1] + corners[5] - corners[3]};
     for (int i = 0; i < 4; ++i) {
       MapForward(q[2 * i], q[2 * i + 1], true, true, true);
-      if (!usable(q[2 * i]) || !usable(q[2 * i + 1])) return;
+      if (!usable(q[2 * i]) || !usable(q[2 * i + 1])) return false;
     }
-    if (!persp.quad_to_rect(q, 0, 0, sw, sh)) return;
+    if (!p.persp.quad_to_rect(q, 0, 0, sw, sh)) return false;
     double m9[9];  // sx, shy, w0, shx, sy, w1, tx, ty, w2
-    persp.store_to(m9);
+    p.persp.store_to(m9);
     if (m9[2] == 0 && m9[5] == 0 && m9[8] != 0) {
       // The stages leave the picture a parallelogram (AGG solves that case
       // without a projective part): the affine mapping draws it, so that it
       // looks as it does without the stages.
-      inverse = agg::trans_affine(m9[0] / m9[8], m9[1] / m9[8], m9[3] / m9[8], m9[4] / m9[8], m9[6] / m9[8],
-                                  m9[7] / m9[8]);
-      perspective = false;
+      p.inverse = agg::trans_affine(m9[0] / m9[8], m9[1] / m9[8], m9[3] / m9[8], m9[4] / m9[8], m9[6] / m9[8],
+                                    m9[7] / m9[8]);
+      p.perspective = false;
     } else {
       // Shrinking: source pixels per device pixel along the quadrilateral's
       // shorter opposite edges.
       auto edge = [&](int a, int b) { return std::hypot(q[2 * b] - q[2 * a], q[2 * b + 1] - q[2 * a + 1]); };
       const double top = edge(0, 1), bottom = edge(3, 2), left = edge(0, 3), right = edge(1, 2);
-      scale_x = sw / std::max(std::min(top, bottom), 1e-300);
-      scale_y = sh / std::max(std::min(left, right), 1e-300);
+      p.scale_x = sw / std::max(std::min(top, bottom), 1e-300);
+      p.scale_y = sh / std::max(std::min(left, right), 1e-300);
     }
   } else {
     double parl[6] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5]};
@@ -484,183 +551,170 @@ void cRendererSurface::RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, in
       m *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]);
     if (!mDevice.is_identity(1e-14)) m *= mDevice;
     const double det = m.determinant();
-    if (!std::isfinite(det) || det == 0) return;
-    inverse = m;
-    inverse.invert();
+    if (!std::isfinite(det) || det == 0) return false;
+    p.inverse = m;
+    p.inverse.invert();
   }
-  if (!perspective) {
-    const double det = inverse.determinant();
-    if (!std::isfinite(det) || det == 0) return;
+  if (!p.perspective) {
+    const double det = p.inverse.determinant();
+    if (!std::isfinite(det) || det == 0) return false;
     // The interpolator works in 24.8 integers: every device pixel it can be
     // asked for must map to a source position that fits.
-    const double px[4] = {dx1, dx2, dx2, dx1}, py[4] = {dy1, dy1, dy2, dy2};
+    const double px[4] = {p.dx1, p.dx2, p.dx2, p.dx1}, py[4] = {p.dy1, p.dy1, p.dy2, p.dy2};
     for (int i = 0; i < 4; ++i) {
       double x = px[i], y = py[i];
-      inverse.transform(&x, &y);
-      if (!(std::fabs(x) < kSourceReach) || !(std::fabs(y) < kSourceReach)) return;
+      p.inverse.transform(&x, &y);
+      if (!(std::fabs(x) < kSourceReach) || !(std::fabs(y) < kSourceReach)) return false;
     }
-    inverse.scaling_abs(&scale_x, &scale_y);
+    p.inverse.scaling_abs(&p.scale_x, &p.scale_y);
   }
+  return true;
+}
 
-  // 5.-6. Distortions (fill render mode 1) and the generator.
-  const qlm_agg::distortion_dispatch distortion =
-      mMaster.fill_render_mode == eRenderMode::normal ? Distortion() : qlm_agg::distortion_dispatch{};
-  const bool distorted = distortion.kind != qlm_agg::distortion_kind::none;
-  const eImageSpan span = choose_image_span(mMaster.anti_aliasing, mImage.filter, mImageLut.diameter(), scale_x,
-                                            scale_y, perspective, distorted);
-  mLastImageSpan = span;
+// The distortions (fill render mode 1), the span generator for the scale
+// and the tint (fill render mode 4 inverts through the master colour).
+void cRendererSurface::ImageGenerator(rImagePass& p) {
+  p.distortion = mMaster.fill_render_mode == eRenderMode::normal ? Distortion() : qlm_agg::distortion_dispatch{};
+  p.distorted = p.distortion.kind != qlm_agg::distortion_kind::none;
+  p.span = choose_image_span(mMaster.anti_aliasing, mImage.filter, mImageLut.diameter(), p.scale_x, p.scale_y,
+                             p.perspective, p.distorted);
+  mLastImageSpan = p.span;
+  p.mode4 = mMaster.fill_render_mode == eRenderMode::path_outline;
+  p.tint = image_tint_converter(p.mode4 ? qlm_agg::cnCompOpInvertRgb : mImage.tint_op,
+                                p.mode4 ? mMaster.master_color.color : rgba_of(mImage.tint_color),
+                                qlm_agg::comp_op_table<agg::order_rgba>::funcs);
+}
 
-  // 7. Tint: fill render mode 4 inverts through the master colour.
-  const bool mode4 = mMaster.fill_render_mode == eRenderMode::path_outline;
-  image_tint_converter tint(mode4 ? qlm_agg::cnCompOpInvertRgb : mImage.tint_op,
-                            mode4 ? mMaster.master_color.color : rgba_of(mImage.tint_color),
-                            qlm_agg::comp_op_table<agg::order_rgba>::funcs);
-
-  // 8. The target: the layer, or the surface (through the clip layer while
-  // clipping), pre-multiplied or straight.
-  qlm_agg::any_rgba_target layer_target;
-  qlm_agg::renderer_any layer_base;
-  qlm_agg::renderer_any* base = nullptr;
-  int ox = 0, oy = 0;
+// The target: the layer, or the surface (through the clip layer while
+// clipping), pre-multiplied or straight. False when the layer cannot be
+// drawn into.
+bool cRendererSurface::ImageTarget(rImagePass& p) {
   if (mLayer != nullptr) {
-    if (!layer_target.attach(px32BGRA,
-                             premultiplied ? qlm_agg::target_kind::premultiplied : qlm_agg::target_kind::straight,
-                             mLayerBuf))
-      return;
-    layer_base.attach(layer_target);
-    base = &layer_base;
-    ox = mLayerX;
-    oy = mLayerY;
+    if (!p.layer_target.attach(px32BGRA,
+                               p.premultiplied ? qlm_agg::target_kind::premultiplied : qlm_agg::target_kind::straight,
+                               mLayerBuf))
+      return false;
+    p.layer_base.attach(p.layer_target);
+    p.base = &p.layer_base;
+    p.ox = mLayerX;
+    p.oy = mLayerY;
   } else {
     qlm_agg::renderer_any& plain = BeginDraw();
-    base = ClipPassActive() ? (premultiplied ? &mClipBasePre : &plain) : (premultiplied ? &mBasePre : &plain);
+    p.base = ClipPassActive() ? (p.premultiplied ? &mClipBasePre : &plain) : (p.premultiplied ? &mBasePre : &plain);
   }
-
   // Untinted pictures drawn straight onto a BGRA surface (no layer, no clip
   // pass, no compositing operation) may skip the tint pass and have their
   // opaque fully covered pixels stored as they are (render_opaque_runs).
-  const bool untinted = !mode4 && tint.is_identity();
-  const bool direct = untinted && mLayer == nullptr && !ClipPassActive() && base->ren().code() == px32BGRA &&
-                      base->ren().kind() != qlm_agg::target_kind::custom_blend;
+  const bool untinted = !p.mode4 && p.tint.is_identity();
+  p.direct = untinted && mLayer == nullptr && !ClipPassActive() && p.base->ren().code() == px32BGRA &&
+             p.base->ren().kind() != qlm_agg::target_kind::custom_blend;
+  return true;
+}
 
-  rTransformChain chain = Chain(true);
-  curve_outline curve(*mCurrentPath);
-  curve.approximation_scale(qlm_agg::approximation_scale_for(mApproxScale, std::max(box[2] - box[0], box[3] - box[1])));
-  device_outline outline(curve, chain);
-
-  auto draw = [&](auto& interp) {
-    using interp_type = std::remove_reference_t<decltype(interp)>;
-    agg::trans_affine shift = agg::trans_affine_translation(-ox, -oy);
-    agg::conv_transform<device_outline> moved(outline, shift);
-    mRas.reset();
-    mRas.add_path(moved);
-    auto run = [&](auto& gen) {
-      offset_span<std::remove_reference_t<decltype(gen)>> placed{gen, ox, oy};
-      agg::span_converter<decltype(placed), image_tint_converter> tinted(placed, tint);
-      agg::render_scanlines_aa(mRas, mScanline, *base, mSpanAlloc, tinted);
-    };
-    switch (span) {
-      case eImageSpan::nearest: {
-        agg::span_image_filter_rgba_nn<accessor_type, interp_type> gen(accessor, interp);
-        run(gen);
-        break;
-      }
-      case eImageSpan::bilinear: {
-        if constexpr (std::is_same_v<interp_type, agg::span_interpolator_linear<>>) {
-          if (g_scaled_bilinear.load(std::memory_order_relaxed) && inverse.shx == 0 && inverse.shy == 0 &&
-              mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kScaledRowLimit) {
-            if (direct) {
-              scaled_bilinear_span gen(source_pf, inverse, mRas.min_x(), mRas.max_x(), true);
-              render_opaque_runs(mRas, mScanline, *base, mSpanAlloc, gen);
-            } else {
-              scaled_bilinear_span gen(source_pf, inverse, mRas.min_x() + ox, mRas.max_x() + ox);
-              run(gen);
-            }
-            break;
-          }
-        }
-        agg::span_image_filter_rgba_bilinear<accessor_type, interp_type> gen(accessor, interp);
-        run(gen);
-        break;
-      }
-      case eImageSpan::filter_2x2: {
-        agg::span_image_filter_rgba_2x2<accessor_type, interp_type> gen(accessor, interp, mImageLut);
-        run(gen);
-        break;
-      }
-      case eImageSpan::resample_affine:
-        if constexpr (std::is_same_v<interp_type, agg::span_interpolator_linear<>>) {
-          agg::span_image_resample_rgba_affine<accessor_type> gen(accessor, interp, mImageLut);
-          run(gen);
-        }
-        break;
-      case eImageSpan::resample_perspective:
-        if constexpr (std::is_same_v<interp_type, perspective_interpolator>) {
-          span_image_resample_rgba_held<accessor_type, interp_type> gen(accessor, interp, mImageLut);
-          run(gen);
-        }
-        break;
-      default: {
-        agg::span_image_filter_rgba<accessor_type, interp_type> gen(accessor, interp, mImageLut);
-        run(gen);
-        break;
-      }
-    }
-    if (mLayer == nullptr) EndDraw();  // 10. the clip pass has been used
-
-    // 9. Hit test: the image's grey at its alpha, through the outline, in
-    // the box of the outline on the update rectangle (a zoomed image would
-    // otherwise grow the mask to its whole size).
-    if (hit == nullptr) return;
-    auto to_int = [](double v) { return int32_t(std::clamp(v, -2147483648.0, 2147483647.0)); };
-    const int32_t hx1 = to_int(std::max(std::floor(box[0]), double(mUpdateRect.x1)));
-    const int32_t hy1 = to_int(std::max(std::floor(box[1]), double(mUpdateRect.y1)));
-    const int32_t hx2 = to_int(std::min(std::ceil(box[2]), double(mUpdateRect.x2)));
-    const int32_t hy2 = to_int(std::min(std::ceil(box[3]), double(mUpdateRect.y2)));
-    if (hx1 >= hx2 || hy1 >= hy2) return;
-    if (!hit->Extend(hx1, hy1, hx2, hy2, 0, mUpdateRect, mOriginX, mOriginY)) return;
-    agg::pixfmt_gray8* grey = hit->GreyAccessor();
-    if (grey == nullptr) return;
-    const int mx = hit->MaskOriginX(), my = hit->MaskOriginY();
-    mRas.clip_box(0, 0, hit->MaskWidth(), hit->MaskHeight());
-    agg::trans_affine to_mask = agg::trans_affine_translation(-mx, -my);
-    agg::conv_transform<device_outline> in_mask(outline, to_mask);
-    mRas.reset();
-    mRas.add_path(in_mask);
-    agg::renderer_base<agg::pixfmt_gray8> mask_base(*grey);
-    const agg::rgba8 surround(0, 0, 0, 0);
-    if (mMaster.anti_aliasing) {
-      span_image_grey_bilinear_clip<interp_type> gen(source, interp, surround);
-      offset_span<decltype(gen)> placed{gen, mx, my};
-      agg::render_scanlines_aa(mRas, mScanline, mask_base, mGreyAlloc, placed);
-    } else {
-      span_image_grey_nn_clip<interp_type> gen(source, interp, surround);
-      offset_span<decltype(gen)> placed{gen, mx, my};
-      agg::render_scanlines_aa(mRas, mScanline, mask_base, mGreyAlloc, placed);
-    }
-    if (mClip.on && !mClip.mask_stale && mClipLayer != nullptr) hit->ClipToMask(*mClipMask.GreyAccessor());
-    if (mLayer != nullptr)
-      mRas.clip_box(0, 0, mLayer->Width(), mLayer->Height());
-    else
-      mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
+// The image through the outline into the target, by the chosen span
+// generator, tinted.
+template <class Interpolator, class Outline>
+void cRendererSurface::PaintImage(rImagePass& p, Interpolator& interp, Outline& outline) {
+  agg::pixfmt_rgba32 source_pf(p.source);
+  using accessor_type = agg::image_accessor_clip<agg::pixfmt_rgba32>;
+  accessor_type accessor(source_pf, agg::rgba8(0, 0, 0, 0));
+  const int ox = p.ox, oy = p.oy;
+  agg::trans_affine shift = agg::trans_affine_translation(-ox, -oy);
+  agg::conv_transform<Outline> moved(outline, shift);
+  mRas.reset();
+  mRas.add_path(moved);
+  auto run = [&](auto& gen) {
+    offset_span<std::remove_reference_t<decltype(gen)>> placed{gen, ox, oy};
+    agg::span_converter<decltype(placed), image_tint_converter> tinted(placed, p.tint);
+    agg::render_scanlines_aa(mRas, mScanline, *p.base, mSpanAlloc, tinted);
   };
-
-  qlm_agg::distortion_dispatch dist = distortion;
-  if (!perspective) {
-    if (distorted) {
-      qlm_agg::distortion_interpolator interp(inverse, dist);
-      draw(interp);
-    } else {
-      agg::span_interpolator_linear<> interp(inverse);
-      draw(interp);
+  switch (p.span) {
+    case eImageSpan::nearest: {
+      agg::span_image_filter_rgba_nn<accessor_type, Interpolator> gen(accessor, interp);
+      run(gen);
+      break;
     }
-  } else if (distorted) {
-    agg::span_interpolator_adaptor<perspective_interpolator, qlm_agg::distortion_dispatch> interp(persp, dist);
-    draw(interp);
-  } else {
-    perspective_interpolator interp(persp);
-    draw(interp);
+    case eImageSpan::bilinear: {
+      if constexpr (std::is_same_v<Interpolator, agg::span_interpolator_linear<>>) {
+        if (g_scaled_bilinear.load(std::memory_order_relaxed) && p.inverse.shx == 0 && p.inverse.shy == 0 &&
+            mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kScaledRowLimit) {
+          if (p.direct) {
+            scaled_bilinear_span gen(source_pf, p.inverse, mRas.min_x(), mRas.max_x(), true);
+            render_opaque_runs(mRas, mScanline, *p.base, mSpanAlloc, gen);
+          } else {
+            scaled_bilinear_span gen(source_pf, p.inverse, mRas.min_x() + ox, mRas.max_x() + ox);
+            run(gen);
+          }
+          break;
+        }
+      }
+      agg::span_image_filter_rgba_bilinear<accessor_type, Interpolator> gen(accessor, interp);
+      run(gen);
+      break;
+    }
+    case eImageSpan::filter_2x2: {
+      agg::span_image_filter_rgba_2x2<accessor_type, Interpolator> gen(accessor, interp, mImageLut);
+      run(gen);
+      break;
+    }
+    case eImageSpan::resample_affine:
+      if constexpr (std::is_same_v<Interpolator, agg::span_interpolator_linear<>>) {
+        agg::span_image_resample_rgba_affine<accessor_type> gen(accessor, interp, mImageLut);
+        run(gen);
+      }
+      break;
+    case eImageSpan::resample_perspective:
+      if constexpr (std::is_same_v<Interpolator, perspective_interpolator>) {
+        span_image_resample_rgba_held<accessor_type, Interpolator> gen(accessor, interp, mImageLut);
+        run(gen);
+      }
+      break;
+    default: {
+      agg::span_image_filter_rgba<accessor_type, Interpolator> gen(accessor, interp, mImageLut);
+      run(gen);
+      break;
+    }
   }
+}
+
+// The hit test: the image's grey at its alpha, through the outline, in the
+// box of the outline on the update rectangle (a zoomed image would
+// otherwise grow the mask to its whole size).
+template <class Interpolator, class Outline>
+void cRendererSurface::ImageHitMask(rImagePass& p, Interpolator& interp, Outline& outline) {
+  cHitTest* hit = p.hit;
+  if (hit == nullptr) return;
+  auto to_int = [](double v) { return int32_t(std::clamp(v, -2147483648.0, 2147483647.0)); };
+  const int32_t hx1 = to_int(std::max(std::floor(p.box[0]), double(mUpdateRect.x1)));
+  const int32_t hy1 = to_int(std::max(std::floor(p.box[1]), double(mUpdateRect.y1)));
+  const int32_t hx2 = to_int(std::min(std::ceil(p.box[2]), double(mUpdateRect.x2)));
+  const int32_t hy2 = to_int(std::min(std::ceil(p.box[3]), double(mUpdateRect.y2)));
+  if (hx1 >= hx2 || hy1 >= hy2) return;
+  if (!hit->Extend(hx1, hy1, hx2, hy2, 0, mUpdateRect, mOriginX, mOriginY)) return;
+  agg::pixfmt_gray8* grey = hit->GreyAccessor();
+  if (grey == nullptr) return;
+  const int mx = hit->MaskOriginX(), my = hit->MaskOriginY();
+  mRas.clip_box(0, 0, hit->MaskWidth(), hit->MaskHeight());
+  agg::trans_affine to_mask = agg::trans_affine_translation(-mx, -my);
+  agg::conv_transform<Outline> in_mask(outline, to_mask);
+  mRas.reset();
+  mRas.add_path(in_mask);
+  agg::renderer_base<agg::pixfmt_gray8> mask_base(*grey);
+  const agg::rgba8 surround(0, 0, 0, 0);
+  if (mMaster.anti_aliasing) {
+    span_image_grey_bilinear_clip<Interpolator> gen(p.source, interp, surround);
+    offset_span<decltype(gen)> placed{gen, mx, my};
+    agg::render_scanlines_aa(mRas, mScanline, mask_base, mGreyAlloc, placed);
+  } else {
+    span_image_grey_nn_clip<Interpolator> gen(p.source, interp, surround);
+    offset_span<decltype(gen)> placed{gen, mx, my};
+    agg::render_scanlines_aa(mRas, mScanline, mask_base, mGreyAlloc, placed);
+  }
+  if (mClip.on && !mClip.mask_stale && mClipLayer != nullptr) hit->ClipToMask(*mClipMask.GreyAccessor());
+  if (mLayer != nullptr)
+    mRas.clip_box(0, 0, mLayer->Width(), mLayer->Height());
+  else
+    mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
 }
 
 // --- Operations ----------------------------------------------------------------------

@@ -120,13 +120,53 @@ bool cRendererSurface::ReduceShadowFlags(bool& withStroke, bool& withFill, bool&
 
 // --- The shared steps ----------------------------------------------------------------
 
+// What one shadow carries from step to step: the parts drawn (cleared for
+// those no shape contributed to), the shadow transformation, the parts' box
+// in device pixels, the mask's area and origin, and how the parts are drawn
+// into it.
+struct cRendererSurface::rShadowPass {
+  // A part's vertices through the shadow transformation, the chain and the
+  // move into the mask.
+  using shaped_t = agg::conv_transform<rVertexRef, shadow_transform>;
+  using mapped_t = agg::conv_transform<shaped_t, rTransformChain>;
+  using masked_t = agg::conv_transform<mapped_t, agg::trans_affine>;
+  bool withStroke;
+  bool withFill;
+  bool withMarkers;
+  shadow_transform t;
+  double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;  // the parts' box
+  unsigned radius = 0;                         // the blur radius in pixels
+  bool pattern_pen = false;                    // the pen's pattern is drawn
+  double x1 = 0, y1 = 0;                       // the mask's device origin
+  int64_t w = 0, h = 0;                        // and its size
+  int32_t ox = 0, oy = 0;
+  agg::pixfmt_gray8* grey = nullptr;
+  bool aa = false;
+  agg::gray8 solid_grey;
+  agg::gray8 outline_grey;
+  agg::trans_affine to_mask;
+  bool cut_lines = false;
+  bool cut_pattern = false;
+  double min_width = 1.6;  // of a stroke drawn as outlines
+};
+
 // One shadow over a set of shapes. `bounds` (x1, y1, x2, y2, or nil) place
 // the perspective and grow transformations; `each` calls its argument once
 // per shape with that shape's sources and the parts it may contribute.
 void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool withMarkers, const double* bounds,
                                         const tShadowShapes& each) {
-  // 4. The shadow transformation, in user units before the chain.
-  shadow_transform t;
+  rShadowPass p{withStroke, withFill, withMarkers};
+  ShadowTransform(p, bounds);
+  if (!ShadowPartsBox(p, each) || !ShadowMaskArea(p)) return;
+  DrawShadowParts(p, each);
+  BlendShadow(p);
+}
+
+// The shadow transformation, in user units before the chain: a move in the
+// shadow's direction, the perspective quadrilateral on the bounds, or the
+// bounds grown by the distance on every side.
+void cRendererSurface::ShadowTransform(rShadowPass& p, const double* bounds) {
+  shadow_transform& t = p.t;
   const double d = finite_or_zero(mShadow.distance);
   if (mShadow.kind == eShadowKind::offset) {
     double dx, dy;
@@ -191,9 +231,12 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
     t.affine *= agg::trans_affine_scaling(sx, sy);
     t.affine *= agg::trans_affine_translation(w > 0 ? x1 - d : x1, h > 0 ? y1 - d : y1);
   }
+}
 
-  // 6. The pixel box: the union of the parts' boxes through the
-  // transformation and the chain; a flag no shape contributed to is cleared.
+// The pixel box: the union of the parts' boxes through the transformation
+// and the chain; a flag no shape contributed to is cleared. False when
+// there is nothing to draw, or a vertex is thrown out of reach.
+bool cRendererSurface::ShadowPartsBox(rShadowPass& p, const tShadowShapes& each) {
   double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;
   bool any = false, hostile = false, got_stroke = false, got_fill = false, got_markers = false;
   // Every vertex is looked at: a shadow transformation can throw points far
@@ -201,9 +244,9 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   // drawn at all.
   auto unite = [&](rVertexRef& ref, const rTransformChain& chain, bool& got) {
     if (!ref.valid() || hostile) return;
-    agg::conv_transform<rVertexRef, shadow_transform> shaped(ref, t);
+    rShadowPass::shaped_t shaped(ref, p.t);
     rTransformChain c = chain;
-    agg::conv_transform<agg::conv_transform<rVertexRef, shadow_transform>, rTransformChain> mapped(shaped, c);
+    rShadowPass::mapped_t mapped(shaped, c);
     mapped.rewind(0);
     double x, y;
     unsigned cmd;
@@ -224,57 +267,66 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
     }
   };
   each([&](rShadowSources& s, uint8_t parts) {
-    if (withStroke && (parts & kPartStroke)) unite(s.stroke, s.chain, got_stroke);
-    if (withFill && (parts & kPartFill)) unite(s.fill, s.chain, got_fill);
-    if (withMarkers && (parts & kPartMarkers)) unite(s.markers, s.chain, got_markers);
+    if (p.withStroke && (parts & kPartStroke)) unite(s.stroke, s.chain, got_stroke);
+    if (p.withFill && (parts & kPartFill)) unite(s.fill, s.chain, got_fill);
+    if (p.withMarkers && (parts & kPartMarkers)) unite(s.markers, s.chain, got_markers);
   });
-  withStroke = withStroke && got_stroke;
-  withFill = withFill && got_fill;
-  withMarkers = withMarkers && got_markers;
-  if (hostile || !any || !(bx1 < bx2) || !(by1 < by2)) return;
+  p.withStroke = p.withStroke && got_stroke;
+  p.withFill = p.withFill && got_fill;
+  p.withMarkers = p.withMarkers && got_markers;
+  p.bx1 = bx1, p.by1 = by1, p.bx2 = bx2, p.by2 = by2;
+  return !hostile && any && bx1 < bx2 && by1 < by2;
+}
 
-  // 7. Blur radius and margin.
+// The mask's area: the box grown by the blur radius (and by a pattern
+// pen's tile), kept to what can reach the surface; the mask made at that
+// size. False when nothing is left or the mask cannot be made.
+bool cRendererSurface::ShadowMaskArea(rShadowPass& p) {
   double r = finite_or_zero(TransformLength(finite_or_zero(mShadow.blur)));
   r = std::clamp(r, 0.0, 255.0);
   double m = r;
-  const bool pattern_pen = mPen.kind == ePenKind::pattern && mPen.pattern_valid && mPen.pattern_pixels_width > 0 &&
-                           mPen.pattern_pixels_height > 0 &&
-                           mPen.pattern_pixels.size() >= size_t(mPen.pattern_pixels_width) * mPen.pattern_pixels_height * 4;
-  if (withStroke && mPen.kind == ePenKind::pattern && mPen.pattern_valid) {
+  p.pattern_pen = mPen.kind == ePenKind::pattern && mPen.pattern_valid && mPen.pattern_pixels_width > 0 &&
+                  mPen.pattern_pixels_height > 0 &&
+                  mPen.pattern_pixels.size() >= size_t(mPen.pattern_pixels_width) * mPen.pattern_pixels_height * 4;
+  if (p.withStroke && mPen.kind == ePenKind::pattern && mPen.pattern_valid) {
     const double tile = std::max(finite_or_zero(GetPenPatternTileHeight()), double(mPen.pattern_pixels_height));
     if (tile > m) m = std::min(tile, 65536.0);
   }
-  double x1 = std::floor(bx1 - m), y1 = std::floor(by1 - m), x2 = bx2 + m, y2 = by2 + m;
+  double x1 = std::floor(p.bx1 - m), y1 = std::floor(p.by1 - m), x2 = p.bx2 + m, y2 = p.by2 + m;
   // Only what can reach the surface is kept: the surface grown by the blur
   // radius, all the blur reads around a visible pixel, so every visible
   // pixel blurs as on the whole mask (and no replicated mask edge reaches
   // it).
-  const unsigned radius = unsigned(r + 0.5);
-  const double grow = radius;
+  p.radius = unsigned(r + 0.5);
+  const double grow = p.radius;
   x1 = std::max(x1, mBoundsX1 - grow);
   y1 = std::max(y1, mBoundsY1 - grow);
   x2 = std::min(x2, mBoundsX2 + grow);
   y2 = std::min(y2, mBoundsY2 + grow);
-  if (!(x1 < x2) || !(y1 < y2)) return;
+  if (!(x1 < x2) || !(y1 < y2)) return false;
   const int64_t w = int64_t(std::ceil(x2 - x1)), h = int64_t(std::ceil(y2 - y1));
-  if (w < 1 || h < 1 || w > INT32_MAX || h > INT32_MAX) return;
+  if (w < 1 || h < 1 || w > INT32_MAX || h > INT32_MAX) return false;
 
-  // 8. The mask.
   if (mShadowMask == nullptr) mShadowMask.reset(new (std::nothrow) gray8_buffer());
-  if (mShadowMask == nullptr || !mShadowMask->Init(int32_t(w), int32_t(h), true)) return;
-  agg::pixfmt_gray8* grey = mShadowMask->GreyAccessor();
-  if (grey == nullptr) return;
-  const int32_t ox = int32_t(x1), oy = int32_t(y1);
-  mShadowBox[0] = ox, mShadowBox[1] = oy, mShadowBox[2] = int32_t(w), mShadowBox[3] = int32_t(h);
+  if (mShadowMask == nullptr || !mShadowMask->Init(int32_t(w), int32_t(h), true)) return false;
+  p.grey = mShadowMask->GreyAccessor();
+  if (p.grey == nullptr) return false;
+  p.x1 = x1, p.y1 = y1, p.w = w, p.h = h;
+  p.ox = int32_t(x1), p.oy = int32_t(y1);
+  mShadowBox[0] = p.ox, mShadowBox[1] = p.oy, mShadowBox[2] = int32_t(w), mShadowBox[3] = int32_t(h);
   ++mShadowCount;
+  return true;
+}
 
-  // 9.-12. Drawing into the mask through a move by (-x1, -y1).
-  agg::renderer_base<agg::pixfmt_gray8> base(*grey);
-  const bool aa = mMaster.anti_aliasing;
-  const agg::gray8 solid_grey(aa ? 255 : mMaster.master_alpha, 255);
-  const agg::gray8 outline_grey(mMaster.master_alpha, 255);
-  const agg::trans_affine to_mask = agg::trans_affine_translation(-x1, -y1);
-  mRas2.clip_box(0, 0, double(w), double(h));
+// The parts drawn into the mask through a move by (-x1, -y1): the stroke
+// (filled, as outlines, or as the pen's pattern line by the render modes),
+// the fill, then the start and end markers.
+void cRendererSurface::DrawShadowParts(rShadowPass& p, const tShadowShapes& each) {
+  p.aa = mMaster.anti_aliasing;
+  p.solid_grey = agg::gray8(p.aa ? 255 : mMaster.master_alpha, 255);
+  p.outline_grey = agg::gray8(mMaster.master_alpha, 255);
+  p.to_mask = agg::trans_affine_translation(-p.x1, -p.y1);
+  mRas2.clip_box(0, 0, double(p.w), double(p.h));
   // The outline renderers work in 24.8 fixed point and multiply
   // coordinate differences in int: a line or join reaching a few thousand
   // pixels beyond the mask overflows them (and beyond 8 million pixels the
@@ -282,174 +334,187 @@ void cRendererSurface::RenderShadowCore(bool withStroke, bool withFill, bool wit
   // out are cut to the mask (with a margin) first. A cut pattern starts
   // anew where its line enters, so pattern lines are cut only from 1024
   // pixels out (their phase holds for shapes nearer than that).
-  const double reach = std::max({x1 - bx1, bx2 - (x1 + double(w)), y1 - by1, by2 - (y1 + double(h))});
-  const bool cut_lines = reach > 64.0;
-  const bool cut_pattern = reach > 1024.0;
-  using shaped_t = agg::conv_transform<rVertexRef, shadow_transform>;
-  using mapped_t = agg::conv_transform<shaped_t, rTransformChain>;
-  using masked_t = agg::conv_transform<mapped_t, agg::trans_affine>;
-  auto rasterize = [&](rVertexRef& ref, const rTransformChain& chain, bool pen_rule) {
-    if (!ref.valid()) return;
-    shaped_t shaped(ref, t);
-    rTransformChain c = chain;
-    mapped_t mapped(shaped, c);
-    agg::trans_affine move = to_mask;
-    masked_t masked(mapped, move);
-    const bool switch_rule = pen_rule && mPen.even_odd != mFill.even_odd;
-    if (switch_rule) mRas2.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
-    mRas2.reset();
-    mRas2.add_path(masked, 0);
-    if (aa)
-      agg::render_scanlines_aa_solid(mRas2, mScanline, base, solid_grey);
-    else
-      agg::render_scanlines_bin_solid(mRas2, mScanlineBin, base, solid_grey);
-    if (switch_rule) ApplyFillRule();
-  };
+  const double reach =
+      std::max({p.x1 - p.bx1, p.bx2 - (p.x1 + double(p.w)), p.y1 - p.by1, p.by2 - (p.y1 + double(p.h))});
+  p.cut_lines = reach > 64.0;
+  p.cut_pattern = reach > 1024.0;
   // Outlines: anti-aliased lines of the width-1 profile, the stroke widened
   // for a moment so both sides of a thin stroke stay apart; aliased
   // one-pixel lines without anti-aliasing.
   double unit = LengthMeasure(1.0, [this](double& px, double& py) { MapForward(px, py, true, true, true); });
   if (!std::isfinite(unit) || unit <= 0) unit = 1.0;
-  const double min_width = unit >= 1 ? 1.6 : 1.6 / unit;
-  auto outline = [&](rVertexRef& ref, const rTransformChain& chain, rStrokerRef* stroker) {
-    if (!ref.valid()) return;
-    double saved = 0;
-    const bool widen = aa && stroker != nullptr && stroker->obj != nullptr &&
-                       (saved = stroker->get_fn(stroker->obj)) < min_width;
-    if (widen) stroker->set_fn(stroker->obj, min_width);
-    shaped_t shaped(ref, t);
-    rTransformChain c = chain;
-    mapped_t mapped(shaped, c);
-    agg::trans_affine move = to_mask;
-    masked_t masked(mapped, move);
-    if (aa) {
-      agg::line_profile_aa profile;
-      profile.width(1.0);
-      agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>> ren(base, profile);
-      ren.clip_box(-1, -1, double(w) + 1, double(h) + 1);  // long lines are walked only inside
-      ren.color(outline_grey);
-      agg::rasterizer_outline_aa<agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>>> ras(ren);
-      ras.round_cap(true);
-      if (cut_lines) {
-        agg::conv_clip_polyline<masked_t> clipped(masked);
-        clipped.clip_box(-4, -4, double(w) + 4, double(h) + 4);
-        ras.add_path(clipped, 0);
-      } else {
-        ras.add_path(masked, 0);
-      }
-    } else {
-      agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>> prim(base);
-      prim.line_color(outline_grey);
-      agg::rasterizer_outline<agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>>> ras(prim);
-      // The primitives walk every pixel of a line: clip the lines first.
-      agg::conv_clip_polyline<masked_t> clipped(masked);
-      clipped.clip_box(-1, -1, double(w) + 1, double(h) + 1);
-      ras.add_path(clipped, 0);
-    }
-    if (widen) stroker->set_fn(stroker->obj, saved);
-  };
-  // The pen's image pattern laid along the fill outline, as the pattern pen
-  // paints it (from its start, at its scale), with the bilinear or the
-  // nearest-neighbour pattern filter.
-  auto pattern_line = [&](rVertexRef& ref, const rTransformChain& chain) {
-    if (!ref.valid()) return;
-    shaped_t shaped(ref, t);
-    rTransformChain c = chain;
-    mapped_t mapped(shaped, c);
-    agg::trans_affine move = to_mask;
-    masked_t masked(mapped, move);
-    pattern_alpha_to_grey adaptor{grey, solid_grey.v};
-    agg::renderer_base<pattern_alpha_to_grey> pbase(adaptor);
-    const tile_source tile{mPen.pattern_pixels.data(), mPen.pattern_pixels_width, mPen.pattern_pixels_height};
-    // AGG's image-outline interpolator steps 256 / scale per subpixel in
-    // int: a scale far below 1 overflows it along a line as long as the
-    // mask's diagonal, so the scale stays where that length fits (a tile
-    // squeezed below that is finer than a pixel there anyway).
-    const double min_scale = (std::hypot(double(w), double(h)) + 16) / 24576.0;
-    const double scale = std::max(
-        std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0, min_scale);
-    // The start is a phase along the tile: taken modulo the tile's width it
-    // lays the same pattern and stays inside AGG's 24.8 fixed point (a far
-    // start wrapped there and read before the pattern's rows).
-    double start = std::fmod(finite_or_zero(mPen.pattern_start), double(mPen.pattern_pixels_width));
-    if (start < 0) start += mPen.pattern_pixels_width;
-    auto draw = [&](auto& filter) {
-      agg::line_image_pattern<std::remove_reference_t<decltype(filter)>> pattern(filter);
-      pattern.create(tile);
-      agg::renderer_outline_image<agg::renderer_base<pattern_alpha_to_grey>, decltype(pattern)> ren(pbase, pattern);
-      ren.clip_box(-1, -1, double(w) + 1, double(h) + 1);
-      ren.scale_x(scale);
-      ren.start_x(start);
-      agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
-      ras.round_cap(true);
-      if (cut_pattern) {
-        // The pattern then starts where the line enters (its phase along a
-        // line that far out is not kept).
-        agg::conv_clip_polyline<masked_t> clipped(masked);
-        clipped.clip_box(-4, -4, double(w) + 4, double(h) + 4);
-        ras.add_path(clipped, 0);
-      } else {
-        ras.add_path(masked, 0);
-      }
-    };
-    if (aa) {
-      agg::pattern_filter_bilinear_rgba8 filter;
-      draw(filter);
-    } else {
-      agg::pattern_filter_nn_rgba8 filter;
-      draw(filter);
-    }
-  };
+  p.min_width = unit >= 1 ? 1.6 : 1.6 / unit;
   const eRenderMode mode = mMaster.shadow_render_mode;
-  if (withStroke) {
+  if (p.withStroke) {
     each([&](rShadowSources& s, uint8_t parts) {
       if (!(parts & kPartStroke)) return;
       const bool pen_outline = is_line_pen(mPen.kind) && mPen.outline;
       if (mode == eRenderMode::path_outline)
-        outline(s.fill, s.chain, nullptr);
+        ShadowOutlinePart(p, s.fill, s.chain, nullptr);
       else if (mode == eRenderMode::outline || pen_outline)
-        outline(s.stroke, s.chain, &s.stroker);
-      else if (mode != eRenderMode::plain && pattern_pen)
-        pattern_line(s.fill, s.chain);
+        ShadowOutlinePart(p, s.stroke, s.chain, &s.stroker);
+      else if (mode != eRenderMode::plain && p.pattern_pen)
+        ShadowPatternPart(p, s.fill, s.chain);
       else
-        rasterize(s.stroke, s.chain, true);
+        ShadowFillPart(p, s.stroke, s.chain, true);
     });
   }
-  if (withFill) {
+  if (p.withFill) {
     each([&](rShadowSources& s, uint8_t parts) {
-      if (parts & kPartFill) rasterize(s.fill, s.chain, false);
+      if (parts & kPartFill) ShadowFillPart(p, s.fill, s.chain, false);
     });
   }
-  if (withMarkers) {
+  if (p.withMarkers) {
     each([&](rShadowSources& s, uint8_t parts) {
       if (!(parts & kPartMarkers)) return;
       if (is_outline_mode(mode))
-        outline(s.markers, s.chain, nullptr);
+        ShadowOutlinePart(p, s.markers, s.chain, nullptr);
       else
-        rasterize(s.markers, s.chain, true);
+        ShadowFillPart(p, s.markers, s.chain, true);
     });
   }
   mRas2.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
+}
 
-  // 13. Blur: only when blurred is set.
-  if (mShadow.blurred && radius > 0) qlm_agg::stack_blur_gray8(*grey, radius);
+// One part rasterised into the mask, by the pen's filling rule when
+// `pen_rule` is set.
+void cRendererSurface::ShadowFillPart(rShadowPass& p, rVertexRef& ref, const rTransformChain& chain, bool pen_rule) {
+  if (!ref.valid()) return;
+  agg::renderer_base<agg::pixfmt_gray8> base(*p.grey);
+  rShadowPass::shaped_t shaped(ref, p.t);
+  rTransformChain c = chain;
+  rShadowPass::mapped_t mapped(shaped, c);
+  agg::trans_affine move = p.to_mask;
+  rShadowPass::masked_t masked(mapped, move);
+  const bool switch_rule = pen_rule && mPen.even_odd != mFill.even_odd;
+  if (switch_rule) mRas2.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+  mRas2.reset();
+  mRas2.add_path(masked, 0);
+  if (p.aa)
+    agg::render_scanlines_aa_solid(mRas2, mScanline, base, p.solid_grey);
+  else
+    agg::render_scanlines_bin_solid(mRas2, mScanlineBin, base, p.solid_grey);
+  if (switch_rule) ApplyFillRule();
+}
 
-  // 14. Colour.
+// One part drawn as outlines into the mask; a stroke (`stroker` set)
+// thinner than the minimum width is widened for the drawing.
+void cRendererSurface::ShadowOutlinePart(rShadowPass& p, rVertexRef& ref, const rTransformChain& chain,
+                                         rStrokerRef* stroker) {
+  if (!ref.valid()) return;
+  agg::renderer_base<agg::pixfmt_gray8> base(*p.grey);
+  const double w = double(p.w), h = double(p.h);
+  double saved = 0;
+  const bool widen = p.aa && stroker != nullptr && stroker->obj != nullptr &&
+                     (saved = stroker->get_fn(stroker->obj)) < p.min_width;
+  if (widen) stroker->set_fn(stroker->obj, p.min_width);
+  rShadowPass::shaped_t shaped(ref, p.t);
+  rTransformChain c = chain;
+  rShadowPass::mapped_t mapped(shaped, c);
+  agg::trans_affine move = p.to_mask;
+  rShadowPass::masked_t masked(mapped, move);
+  if (p.aa) {
+    agg::line_profile_aa profile;
+    profile.width(1.0);
+    agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>> ren(base, profile);
+    ren.clip_box(-1, -1, w + 1, h + 1);  // long lines are walked only inside
+    ren.color(p.outline_grey);
+    agg::rasterizer_outline_aa<agg::renderer_outline_aa<agg::renderer_base<agg::pixfmt_gray8>>> ras(ren);
+    ras.round_cap(true);
+    if (p.cut_lines) {
+      agg::conv_clip_polyline<rShadowPass::masked_t> clipped(masked);
+      clipped.clip_box(-4, -4, w + 4, h + 4);
+      ras.add_path(clipped, 0);
+    } else {
+      ras.add_path(masked, 0);
+    }
+  } else {
+    agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>> prim(base);
+    prim.line_color(p.outline_grey);
+    agg::rasterizer_outline<agg::renderer_primitives<agg::renderer_base<agg::pixfmt_gray8>>> ras(prim);
+    // The primitives walk every pixel of a line: clip the lines first.
+    agg::conv_clip_polyline<rShadowPass::masked_t> clipped(masked);
+    clipped.clip_box(-1, -1, w + 1, h + 1);
+    ras.add_path(clipped, 0);
+  }
+  if (widen) stroker->set_fn(stroker->obj, saved);
+}
+
+// The pen's image pattern laid along the fill outline, as the pattern pen
+// paints it (from its start, at its scale), with the bilinear or the
+// nearest-neighbour pattern filter.
+void cRendererSurface::ShadowPatternPart(rShadowPass& p, rVertexRef& ref, const rTransformChain& chain) {
+  if (!ref.valid()) return;
+  const double w = double(p.w), h = double(p.h);
+  rShadowPass::shaped_t shaped(ref, p.t);
+  rTransformChain c = chain;
+  rShadowPass::mapped_t mapped(shaped, c);
+  agg::trans_affine move = p.to_mask;
+  rShadowPass::masked_t masked(mapped, move);
+  pattern_alpha_to_grey adaptor{p.grey, p.solid_grey.v};
+  agg::renderer_base<pattern_alpha_to_grey> pbase(adaptor);
+  const tile_source tile{mPen.pattern_pixels.data(), mPen.pattern_pixels_width, mPen.pattern_pixels_height};
+  // AGG's image-outline interpolator steps 256 / scale per subpixel in
+  // int: a scale far below 1 overflows it along a line as long as the
+  // mask's diagonal, so the scale stays where that length fits (a tile
+  // squeezed below that is finer than a pixel there anyway).
+  const double min_scale = (std::hypot(w, h) + 16) / 24576.0;
+  const double scale = std::max(
+      std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0, min_scale);
+  // The start is a phase along the tile: taken modulo the tile's width it
+  // lays the same pattern and stays inside AGG's 24.8 fixed point (a far
+  // start wrapped there and read before the pattern's rows).
+  double start = std::fmod(finite_or_zero(mPen.pattern_start), double(mPen.pattern_pixels_width));
+  if (start < 0) start += mPen.pattern_pixels_width;
+  auto draw = [&](auto& filter) {
+    agg::line_image_pattern<std::remove_reference_t<decltype(filter)>> pattern(filter);
+    pattern.create(tile);
+    agg::renderer_outline_image<agg::renderer_base<pattern_alpha_to_grey>, decltype(pattern)> ren(pbase, pattern);
+    ren.clip_box(-1, -1, w + 1, h + 1);
+    ren.scale_x(scale);
+    ren.start_x(start);
+    agg::rasterizer_outline_aa<decltype(ren)> ras(ren);
+    ras.round_cap(true);
+    if (p.cut_pattern) {
+      // The pattern then starts where the line enters (its phase along a
+      // line that far out is not kept).
+      agg::conv_clip_polyline<rShadowPass::masked_t> clipped(masked);
+      clipped.clip_box(-4, -4, w + 4, h + 4);
+      ras.add_path(clipped, 0);
+    } else {
+      ras.add_path(masked, 0);
+    }
+  };
+  if (p.aa) {
+    agg::pattern_filter_bilinear_rgba8 filter;
+    draw(filter);
+  } else {
+    agg::pattern_filter_nn_rgba8 filter;
+    draw(filter);
+  }
+}
+
+// The mask blurred (when the shadow is blurred), then blended in the
+// shadow's colour or through the colour table into the surface, or the
+// clip layer during a clip pass; never into a filter layer.
+void cRendererSurface::BlendShadow(rShadowPass& p) {
+  const eRenderMode mode = mMaster.shadow_render_mode;
+  if (mShadow.blurred && p.radius > 0) qlm_agg::stack_blur_gray8(*p.grey, p.radius);
+
+  // An outline render mode with a master colour draws in that colour.
   auto pick = [&](eRenderMode render_mode) {
     const agg::rgba8& master = mMaster.master_color.color;
     return is_outline_mode(render_mode) && master.a != 0 ? master : mShadow.color.color;
   };
-  const agg::rgba8 colour = withStroke ? pick(mMaster.pen_render_mode)
-                            : withFill ? pick(mMaster.fill_render_mode)
-                                       : pick(mMaster.shadow_render_mode);
+  const agg::rgba8 colour = p.withStroke ? pick(mMaster.pen_render_mode)
+                            : p.withFill ? pick(mMaster.fill_render_mode)
+                                         : pick(mode);
 
-  // 15. Blend into the surface, or the clip layer during a clip pass; never
-  // into a filter layer.
   qlm_agg::renderer_any& target = BeginDraw();
   if (mode == eRenderMode::normal && mShadow.ramp != nullptr && mShadowLut != nullptr)
-    target.blend_from_lut(*grey, mShadowLut.get(), nullptr, ox, oy, 255);
+    target.blend_from_lut(*p.grey, mShadowLut.get(), nullptr, p.ox, p.oy, 255);
   else
-    target.blend_from_color(*grey, colour, nullptr, ox, oy, 255);
+    target.blend_from_color(*p.grey, colour, nullptr, p.ox, p.oy, 255);
   EndDraw();
 }
 

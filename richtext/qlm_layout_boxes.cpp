@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "qlm_base_codes.h"
 #include "qlm_base_util.h"
@@ -388,15 +389,30 @@ double cBoxComplex::DrawReach() const {
   return reach;
 }
 
-bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
-  const bool wrap = !float_equal(width, 0);
-  for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) r->link = nullptr;
+namespace {
 
-  // Pass 1: line breaking.
-  bool in_line = false;
-  double line_width = 0;
-  double widest = 0;
+// One line as the breaking step made it: its first word and the end of its
+// last word, its width (trailing spaces included) and the line height of
+// its tallest word. A line break met outside any line is an empty line of
+// its own height (`last_end` nil, `first` the break).
+struct rBrokenLine {
+  rTextBit* first = nullptr;
   rTextBit* last_end = nullptr;
+  double width = 0;
+  double height = 0;
+  bool last = false;  // the runs end inside it: the paragraph's last line
+};
+
+// Breaking: walks the runs in the document's styles, gives every run its
+// alignments, spacing, line height, visibility and hyperlink record, and
+// breaks the words into lines of at most `width` (0: no wrapping). Answers
+// the widest line without its trailing spaces; the line ends are marked on
+// the runs.
+double break_lines(cComplexText& doc, cHyperLinks* links, rTextBit* runs, double width,
+                   std::vector<rBrokenLine>& lines) {
+  const bool wrap = !float_equal(width, 0);
+  bool in_line = false;
+  double widest = 0;
   const auto finish_word = [&](rTextBit* head) {
     rTextBit* end = wend(head);
     for (rTextBit* q = head; q != end && q->next != nullptr;) {
@@ -414,24 +430,28 @@ bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
     }
   };
   const auto end_line = [&] {
-    double w = line_width;
-    if (last_end != nullptr) {
-      if (last_end->kind == cnBitSpaces) {
-        last_end->visible = false;
-        w -= last_end->width;
-      }
-      last_end->line_end = true;
+    rBrokenLine& line = lines.back();
+    double w = line.width;
+    if (line.last_end->kind == cnBitSpaces) {
+      line.last_end->visible = false;
+      w -= line.last_end->width;
     }
+    line.last_end->line_end = true;
     widest = std::max(widest, w);
+    in_line = false;
   };
   const auto start_line = [&](rTextBit* r) {
-    last_end = wend(r);
-    line_width = word_width(r);
+    rBrokenLine line;
+    line.first = r;
+    line.last_end = wend(r);
+    line.width = word_width(r);
+    line.height = word_line_height(r);
+    lines.push_back(line);
     finish_word(r);
     in_line = true;
-    return last_end->next;
+    return line.last_end->next;
   };
-  for (rTextBit* r = mRuns->First(); r != nullptr;) {
+  for (rTextBit* r = runs; r != nullptr;) {
     r->visible = true;
     r->line_end = false;
     for (rTextBit* q = r;; q = q->next) {
@@ -443,27 +463,34 @@ bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
     }
     if (!in_line) {
       if (is_text(r)) {
-        r->link = MakeLink(doc.mCurrentLink, links);
+        r->link = cLayoutBox::MakeLink(doc.mCurrentLink, links);
         r = start_line(r);
         continue;
       }
       r->visible = false;
       if (r->kind == cnBitStyle) doc.PreviewStyles(r->styles.get());
+      if (r->kind == cnBitBreaks) {
+        rBrokenLine empty;
+        empty.first = r;
+        empty.height = r->line_height;
+        lines.push_back(empty);
+      }
       r = r->next;
       continue;
     }
     if (is_text(r) || r->kind == cnBitSpaces) {
-      r->link = MakeLink(doc.mCurrentLink, links);
+      r->link = cLayoutBox::MakeLink(doc.mCurrentLink, links);
       const double ww = word_width(r);
-      if (!wrap || ww + line_width <= width) {
-        line_width += ww;
-        last_end = wend(r);
+      rBrokenLine& line = lines.back();
+      if (!wrap || ww + line.width <= width) {
+        line.height = std::max(line.height, word_line_height(r));
+        line.width += ww;
+        line.last_end = wend(r);
         finish_word(r);
-        r = last_end->next;
+        r = line.last_end->next;
         continue;
       }
       end_line();
-      in_line = false;
       if (is_text(r)) {
         r = start_line(r);
         continue;
@@ -471,7 +498,6 @@ bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
       r->visible = false;
     } else if (r->kind == cnBitBreaks) {
       end_line();
-      in_line = false;
       r->visible = false;
     } else {
       r->visible = false;
@@ -479,24 +505,34 @@ bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
     }
     r = r->next;
   }
-  if (in_line) end_line();
+  if (in_line) {
+    end_line();
+    lines.back().last = true;
+  }
+  return widest;
+}
 
-  // Pass 2: placement, with the same decisions over the same runs.
-  const double available = std::max(width, widest);
+// Placing: aligns each line in `available` (justified lines spread their
+// words, except the last line and one a line break ends), sets every
+// visible run's position by its vertical alignment in the line and
+// answers the total height.
+double place_lines(const std::vector<rBrokenLine>& lines, double available) {
   double total_y = 0;
-  rTextBit* first = nullptr;
-  double line_height = 0;
-  double spacing = 0;
-  line_width = 0;
-  const auto finish_line = [&](bool last) {
-    double w = line_width;
+  for (const rBrokenLine& line : lines) {
+    if (line.last_end == nullptr) {
+      total_y += line.height;
+      continue;
+    }
+    rTextBit* const first = line.first;
+    rTextBit* const last_end = line.last_end;
+    double w = line.width;
     if (last_end->kind == cnBitSpaces) w -= last_end->width;
     double start_x = 0;
     double gap = 0;
     uint8_t align = first->align_x;
     if (align == ALIGN_JUSTIFY) {
       const bool broken = last_end->next != nullptr && last_end->next->kind == cnBitBreaks;
-      align = last || broken ? ALIGN_LEFT : ALIGN_WIDTH;
+      align = line.last || broken ? ALIGN_LEFT : ALIGN_WIDTH;
     }
     if (align == ALIGN_RIGHT) {
       start_x = available - w;
@@ -512,7 +548,7 @@ bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
     }
     start_x = finite_or_zero(start_x);
     gap = finite_or_zero(gap);
-    line_height += spacing;
+    const double line_height = line.height + first->line_spacing;
     double acc = 0;
     for (rTextBit* h = first;; h = wend(h)->next) {
       rTextBit* end = wend(h);
@@ -530,44 +566,22 @@ bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
       if (end == last_end || end->next == nullptr) break;
     }
     total_y += line_height;
-  };
-  in_line = false;
-  for (rTextBit* r = mRuns->First(); r != nullptr;) {
-    if (!in_line) {
-      if (is_text(r)) {
-        first = r;
-        line_height = word_line_height(r);
-        spacing = r->line_spacing;
-        line_width = word_width(r);
-        last_end = wend(r);
-        in_line = true;
-        r = last_end->next;
-        continue;
-      }
-      if (r->kind == cnBitBreaks) total_y += r->line_height;
-      r = r->next;
-      continue;
-    }
-    if (is_text(r) || r->kind == cnBitSpaces) {
-      const double ww = word_width(r);
-      if (!wrap || ww + line_width <= width) {
-        line_height = std::max(line_height, word_line_height(r));
-        line_width += ww;
-        last_end = wend(r);
-        r = last_end->next;
-        continue;
-      }
-      finish_line(false);
-      in_line = false;
-      continue;
-    }
-    if (r->kind == cnBitBreaks) {
-      finish_line(false);
-      in_line = false;
-    }
-    r = r->next;
   }
-  if (in_line) finish_line(true);
+  return total_y;
+}
+
+}  // namespace
+
+bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
+  // The last layout's links and line ends go: a word of several runs ends
+  // a line on its last run, which the breaking does not visit as a word.
+  for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) {
+    r->link = nullptr;
+    r->line_end = false;
+  }
+  std::vector<rBrokenLine> lines;
+  const double widest = break_lines(doc, links, mRuns->First(), width, lines);
+  const double total_y = place_lines(lines, std::max(width, widest));
   mWidth = widest;
   mHeight = finite_or_zero(total_y);
   return true;

@@ -775,6 +775,21 @@ class cRendererSurface : public cRenderer {
   // nothing.
   void RenderImage(cBitmap* bitmap, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, const double* corners,
                    bool premultiplied, cHitTest* hit);
+  // RenderImage's steps over one image's state (rImagePass, in the images'
+  // source): the source rectangle and the drawable device area (false:
+  // nothing to draw); the bitmap loaded; the mapping from device to source
+  // pixels (false: none usable); the span generator and tint; the target
+  // (false: none); the image painted through the outline; its hit mask.
+  struct rImagePass;
+  bool ImageArea(rImagePass& p);
+  bool ImageSource(rImagePass& p);
+  bool ImageMapping(rImagePass& p);
+  void ImageGenerator(rImagePass& p);
+  bool ImageTarget(rImagePass& p);
+  template <class Interpolator, class Outline>
+  void PaintImage(rImagePass& p, Interpolator& interp, Outline& outline);
+  template <class Interpolator, class Outline>
+  void ImageHitMask(rImagePass& p, Interpolator& interp, Outline& outline);
   // The image operations' common end: the scratch path is the outline; a
   // filter layer is opened around it while the filter callback is on.
   void DrawImageScratch(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, const double* corners,
@@ -931,6 +946,21 @@ class cRendererSurface : public cRenderer {
   using tShadowShapes = std::function<void(const tShadowVisit&)>;
   void RenderShadowCore(bool withStroke, bool withFill, bool withMarkers, const double* bounds,
                         const tShadowShapes& each);
+  // RenderShadowCore's steps over one shadow's state (rShadowPass, in the
+  // shadows' source): the shadow transformation; the parts' pixel box
+  // through it (false: nothing to draw); the mask's area, the mask made
+  // (false: nothing reaches the surface); the parts drawn into the mask,
+  // each part filled, as outlines or as the pen's pattern line; the blur,
+  // the colour and the blend.
+  struct rShadowPass;
+  void ShadowTransform(rShadowPass& p, const double* bounds);
+  bool ShadowPartsBox(rShadowPass& p, const tShadowShapes& each);
+  bool ShadowMaskArea(rShadowPass& p);
+  void DrawShadowParts(rShadowPass& p, const tShadowShapes& each);
+  void ShadowFillPart(rShadowPass& p, rVertexRef& ref, const rTransformChain& chain, bool pen_rule);
+  void ShadowOutlinePart(rShadowPass& p, rVertexRef& ref, const rTransformChain& chain, rStrokerRef* stroker);
+  void ShadowPatternPart(rShadowPass& p, rVertexRef& ref, const rTransformChain& chain);
+  void BlendShadow(rShadowPass& p);
   // Fills the 256-entry colour table: the first `n` colours from a ramp's
   // table, the rest in the shadow colour; the alpha of entry i is 4i up to
   // 63 and 255 from 64 on. False when the table cannot be made.

@@ -341,3 +341,21 @@ TEST(Document, WindowsAtManyOffsetsEqualTheWholeDrawing) {
 }
 
 }  // namespace
+
+TEST(Document, PaginationAfterALayoutAtAnotherWidthKeepsOnlyTheNewLineEnds) {
+  QLM_REQUIRE_FONTS();
+  // Words of several runs (a bold middle): laid out first one word a line,
+  // then on one line, their last runs must no longer end lines.
+  Page p(300, 200);
+  std::string text;
+  for (int i = 0; i < 6; ++i) text += "aa~<b>BB~>cc ";
+  ASSERT_TRUE(p.Format(text));
+  ASSERT_TRUE(p.doc.LayoutText(1));
+  const double narrow_height = p.doc.GetHeight();
+  ASSERT_TRUE(p.doc.LayoutText(0));
+  const double line = p.doc.GetHeight();
+  ASSERT_LT(line * 5, narrow_height);  // six lines before, one now
+  ASSERT_TRUE(p.doc.Paginate(line * 1.5));
+  EXPECT_EQ(p.doc.PageCount(), 1);
+  EXPECT_EQ(first_pages(p.doc), (std::vector<int32_t>{1}));
+}
