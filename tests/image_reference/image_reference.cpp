@@ -36,7 +36,7 @@ using accessor = agg::image_accessor_clip<source_format>;
 // aside changes its scale along a span faster than a straight step follows.
 class interpolator {
  public:
-  enum { subpixel_shift = 8, subpixel_scale = 1 << subpixel_shift };
+  static constexpr int subpixel_shift = 8, subpixel_scale = 1 << subpixel_shift;
   interpolator(const double* quad, double x1, double y1, double x2, double y2) {
     const double rect[8] = {x1, y1, x2, y1, x2, y2, x1, y2};
     m_dir.quad_to_quad(quad, rect);
