@@ -30,6 +30,9 @@ run_ctest() {
   local rc=0 tmp=""
   if [[ -d /dev/shm && -w /dev/shm ]]; then
     tmp="$(mktemp -d /dev/shm/qlm-ctest-XXXXXX 2>/dev/null)" || tmp=""
+    # Shared as /tmp is (sticky, open to every user): the tests that run a
+    # child under another user id make their shared folders in it.
+    [[ -n "$tmp" ]] && chmod 1777 "$tmp"
   fi
   rm -f Testing/Temporary/LastTestsFailed.log
   if [[ -n "$tmp" ]]; then
