@@ -7,20 +7,6 @@
 #include "kvn_form_dlg.h"
 #include "ui_app.h"
 
-namespace {
-
-std::string exception_text(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
-}  // namespace
-
 void installer_report_exception(std::exception_ptr error) {
   if (!error || ui::Application == nullptr) return;
   // The texts come from outside the mark-up (paths, library messages): escaped.
@@ -29,7 +15,7 @@ void installer_report_exception(std::exception_ptr error) {
   dialog_show({.owner = over,
                .kind = cnDlgKindError,
                .title = markup_escape(title),
-               .message = markup_escape(exception_text(error)),
+               .message = markup_escape(ui::exception_text(error)),
                .reference = over,
                .defaultResult = ui::mrOk});
 }

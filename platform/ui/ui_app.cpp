@@ -190,9 +190,6 @@ void TApplication::HandleMessage() {
   }
 }
 
-namespace {
-
-// The text of an exception for the error line and the dialog.
 std::string exception_text(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
@@ -202,6 +199,8 @@ std::string exception_text(std::exception_ptr error) {
     return "unknown exception";
   }
 }
+
+namespace {
 
 // One line on stderr; logging never throws, a line that cannot be built is
 // lost.

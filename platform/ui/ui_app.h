@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -17,6 +18,10 @@
 namespace ui {
 
 class TThread;
+
+// The text of an exception (what() of a standard one) for an error line or
+// a dialog.
+std::string exception_text(std::exception_ptr error);
 
 class TApplication : public TComponent {
  public:

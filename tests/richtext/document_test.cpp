@@ -14,29 +14,7 @@
 
 namespace {
 
-// A document with the test font, a renderer and a white BGRA bitmap.
-struct Page {
-  Page(int32_t w, int32_t h) {
-    qlm_renderer_start();
-    font.SetFace("Arial", 0, 16);
-    renderer->SetFont(&font);
-    bitmap = richtest::white_bitmap(w, h);
-  }
-  bool Attach() {
-    if (!surface.Attach(bitmap.get(), true) || !renderer->AttachSurface(&surface)) return false;
-    renderer->SetFont(&font);
-    renderer->SetTextColorARGB(0xFF000000u);
-    return true;
-  }
-  bool Format(const std::string& markup, bool force_ascii = true) {
-    return doc.SetText(markup) && doc.FormatText(renderer.get(), &font, ALIGN_LEFT, ALIGN_TOP, 0, force_ascii);
-  }
-  cFontWinTT font;
-  std::unique_ptr<cRenderer> renderer{renderer_create()};
-  std::unique_ptr<cBitmap> bitmap;
-  cSurfaceBitmap surface;
-  cComplexText doc;
-};
+using richtest::Page;
 
 bool logged(const cComplexText& doc, const char* text) { return doc.LastErrorText().find(text) != std::string::npos; }
 

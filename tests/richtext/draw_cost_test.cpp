@@ -12,31 +12,7 @@
 
 namespace {
 
-struct DrawPage {
-  DrawPage(int32_t w, int32_t h) {
-    qlm_renderer_start();
-    font.SetFace("Arial", 0, 16);
-    renderer->SetFont(&font);
-    bitmap = richtest::white_bitmap(w, h);
-  }
-  bool Attach() {
-    if (!surface.Attach(bitmap.get(), true) || !renderer->AttachSurface(&surface)) return false;
-    renderer->SetFont(&font);
-    renderer->SetTextColorARGB(0xFF000000u);
-    return true;
-  }
-  int64_t Inked() const {
-    int64_t n = 0;
-    for (int32_t y = 0; y < bitmap->Height(); ++y)
-      for (int32_t x = 0; x < bitmap->Width(); ++x) n += bitmap->Data()[int64_t(y) * bitmap->Stride() + 4 * x] != 255;
-    return n;
-  }
-  cFontWinTT font;
-  std::unique_ptr<cRenderer> renderer{renderer_create()};
-  std::unique_ptr<cBitmap> bitmap;
-  cSurfaceBitmap surface;
-  cComplexText doc;
-};
+using richtest::Page;
 
 // The hang bound in seconds: the sanitizer build runs the walks several
 // times slower.
@@ -56,7 +32,7 @@ TEST(DrawCost, HugeGlyphsCostWhatTheSurfaceShows) {
   QLM_REQUIRE_FONTS();
   for (const char* markup : {"~<fs:px=65536>W~>", "~<fs=\"+1000000000%\">Big~>", "~<fs:px=40000>W~>"}) {
     SCOPED_TRACE(markup);
-    DrawPage p(200, 100);
+    Page p(200, 100);
     ASSERT_TRUE(p.doc.SetText(markup));
     ASSERT_TRUE(p.doc.FormatText(p.renderer.get(), &p.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
     ASSERT_TRUE(p.doc.LayoutText(0));
@@ -84,7 +60,7 @@ TEST(DrawCost, HugeGlyphsCostWhatTheSurfaceShows) {
 TEST(DrawCost, ALongWordCostsTheGlyphsThatShow) {
   QLM_REQUIRE_FONTS();
   const std::string word(size_t(20) << 20, 'm');
-  DrawPage p(400, 600);
+  Page p(400, 600);
   ASSERT_TRUE(p.doc.SetText(word));
   ASSERT_TRUE(p.doc.FormatText(p.renderer.get(), &p.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
   ASSERT_TRUE(p.doc.LayoutText(380));

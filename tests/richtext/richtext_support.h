@@ -164,4 +164,35 @@ class Formatting {
   cComplexText doc;
 };
 
+// A document with the test font, a renderer and a white BGRA bitmap.
+struct Page {
+  Page(int32_t w, int32_t h) {
+    qlm_renderer_start();
+    font.SetFace("Arial", 0, 16);
+    renderer->SetFont(&font);
+    bitmap = white_bitmap(w, h);
+  }
+  bool Attach() {
+    if (!surface.Attach(bitmap.get(), true) || !renderer->AttachSurface(&surface)) return false;
+    renderer->SetFont(&font);
+    renderer->SetTextColorARGB(0xFF000000u);
+    return true;
+  }
+  bool Format(const std::string& markup, bool force_ascii = true) {
+    return doc.SetText(markup) && doc.FormatText(renderer.get(), &font, ALIGN_LEFT, ALIGN_TOP, 0, force_ascii);
+  }
+  // The pixels that are no longer white (blue channel).
+  int64_t Inked() const {
+    int64_t n = 0;
+    for (int32_t y = 0; y < bitmap->Height(); ++y)
+      for (int32_t x = 0; x < bitmap->Width(); ++x) n += bitmap->Data()[int64_t(y) * bitmap->Stride() + 4 * x] != 255;
+    return n;
+  }
+  cFontWinTT font;
+  std::unique_ptr<cRenderer> renderer{renderer_create()};
+  std::unique_ptr<cBitmap> bitmap;
+  cSurfaceBitmap surface;
+  cComplexText doc;
+};
+
 }  // namespace richtest

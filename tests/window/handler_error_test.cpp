@@ -15,16 +15,6 @@ using namespace ui;
 
 namespace {
 
-std::string what_of(std::exception_ptr e) {
-  try {
-    std::rethrow_exception(e);
-  } catch (const std::exception& x) {
-    return x.what();
-  } catch (...) {
-    return "?";
-  }
-}
-
 // Serves loop rounds until pred holds (a scripted action runs only when the
 // loop waits, after what was ready); a handler's exception must not leave.
 void serve_until(const std::function<bool()>& pred) {
@@ -47,7 +37,7 @@ TEST(UiHandlerError, AThrowingClickIsReportedAndTheLoopGoesOn) {
     if (ticks == 1) throw std::logic_error("the tick failed");
   });
   std::vector<std::string> reported;
-  Application->OnException = [&](std::exception_ptr e) { reported.push_back(what_of(e)); };
+  Application->OnException = [&](std::exception_ptr e) { reported.push_back(exception_text(e)); };
   f.form->Show();
 
   // Each handler's exception is caught by the round that ran it.
