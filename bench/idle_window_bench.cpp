@@ -36,64 +36,17 @@
 #include <string>
 #include <vector>
 
+#include "bench_xserver.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-int64_t NowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
+using namespace qlm_bench_x;
 
 void SleepMs(int ms) {
   timespec t{ms / 1000, long(ms % 1000) * 1000000L};
   nanosleep(&t, nullptr);
 }
-
-struct XServer {
-  pid_t pid = -1;
-  std::string display;
-
-  // Xvfb picks a free display itself and writes its number to -displayfd.
-  bool Start() {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-      close(fds[0]);
-      int null = open("/dev/null", O_RDWR);
-      dup2(null, 1);
-      dup2(null, 2);
-      std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string text;
-    const int64_t end = NowNs() + 10'000'000'000;
-    char buf[64];
-    while (text.find('\n') == std::string::npos && NowNs() < end) {
-      pollfd p{fds[0], POLLIN, 0};
-      if (poll(&p, 1, 200) <= 0) continue;
-      ssize_t n = read(fds[0], buf, sizeof buf);
-      if (n <= 0) break;
-      text.append(buf, size_t(n));
-    }
-    close(fds[0]);
-    if (text.find('\n') == std::string::npos) return false;
-    display = ":" + text.substr(0, text.find('\n'));
-    return true;
-  }
-  ~XServer() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
 
 // The CPU time of a process so far: the run time of its live tasks in
 // nanoseconds (schedstat) and utime + stime of the whole process (dead
