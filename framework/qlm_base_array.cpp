@@ -475,6 +475,20 @@ void* cArray::Append(uint32_t n) {
   mLastError = 0;
   if (n == 0) return nullptr;
   if (!ConfigOk()) return nullptr;
+  // Small pools: an array that starts with a single entry gets a directory
+  // of one record of one slot (a few bytes instead of the class's whole
+  // directory and first slot block); a second entry grows it to the class
+  // as any array grows. Arrays of that kind mostly stay at one entry.
+  if (mSmallPools && mCount == 0 && mDirectory == nullptr) {
+    if (n == 1) {
+      mGeometry.capacity = 1;
+      mGeometry.slots_per_record = 1;
+      mGeometry.record_bytes = uint32_t(sizeof(void*));
+      mGeometry.pool_block_bytes = mStride;
+    } else {
+      mGeometry = GeometryFor(mInitialClass, 0, mStride);
+    }
+  }
   if (uint64_t(mGeometry.capacity) < uint64_t(mCount) + n) {
     if (!Grow(uint64_t(mCount) + n)) return nullptr;
   }
