@@ -69,17 +69,17 @@ TEST(RichTextMemory, MarkupDenseDocumentsHoldABoundedHeapPerItem) {
   // Per item with glibc's allocator: 1,218 bytes a short paragraph, 6,747 a
   // tag row and 1,387 a nested scope while every list reserved a whole pool
   // block (and a tag cell's entries a class-6 directory) with its first
-  // entry; 706, 2,539 and 1,193 with small pools; 614, 2,255 and 1,001
-  // once a list of one entry has a one-slot directory.
+  // entry; 706, 2,539 and 1,193 with small pools; 594, 2,203 and 969 once
+  // a list of one entry has a one-slot directory in a single block.
   struct Case {
     const char* name;
     std::string markup;
     int items;
     int64_t bound;  // bytes per item
   } cases[] = {
-      {"short paragraphs", repeat("ab~(p)", 20000), 20000, 660},
-      {"tag rows", "~[tags]" + repeat("~{tag}-~}row abc ", 20000) + "~]", 20000, 2400},
-      {"nested scopes", repeat("~<b>", 10000) + "x" + repeat("~>", 10000), 10000, 1100},
+      {"short paragraphs", repeat("ab~(p)", 20000), 20000, 640},
+      {"tag rows", "~[tags]" + repeat("~{tag}-~}row abc ", 20000) + "~]", 20000, 2350},
+      {"nested scopes", repeat("~<b>", 10000) + "x" + repeat("~>", 10000), 10000, 1040},
   };
   for (const Case& c : cases) {
     const int64_t held = held_beyond_parse(c.markup);
