@@ -216,15 +216,17 @@ class cArray : public cBase {
   bool CallFinalize(void* first, uint32_t n);
   void FreeDirectory(rArrayRecord*& dir, uint32_t records);
 
+  // Ordered so that the 32-bit fields fill the words (arrays that hold a
+  // few entries are many, and their objects count).
   uint8_t mInitialClass;
   uint8_t mLinkKind;
   uint32_t mEntrySize;
   uint32_t mStride;
   rArrayGeometry mGeometry;
+  uint32_t mCurrentRecord = UINT32_MAX;
   rArrayPool* mPools = nullptr;
   rArrayRecord* mDirectory = nullptr;
   rArrayPool* mCurrentPool = nullptr;
-  uint32_t mCurrentRecord = UINT32_MAX;
   void* mFreeList = nullptr;
   uint32_t mCount = 0;
   bool mAbort = false;
