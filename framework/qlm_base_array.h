@@ -23,8 +23,10 @@
 // paragraph's runs, a table cell's entries) and mostly holds a few entries
 // can have its pool blocks hold 1, 1, 2, 4 ... entries (each block as large
 // as all before it) up to the class's pool block size, instead of reserving
-// a whole block with the first entry. Off by default; a clone made by Clone
-// keeps it.
+// a whole block with the first entry; an array whose first Append is of a
+// single entry gets a directory of one record of one slot in one block
+// (Capacity 1) that its next entry grows to the class. Off by default; a
+// clone made by Clone keeps it.
 //
 // The array never throws: failures answer nil or false and leave the code in
 // LastError() (203 memory, 272 no record where the directory should have one,
