@@ -204,9 +204,15 @@ void* cArray::TakeEntry() {
 // ---------------------------------------------------------------------------
 // Directory
 
+// A one-record directory of one slot is a single block: the slot follows
+// the record.
+static void** inline_slot(rArrayRecord* dir) { return reinterpret_cast<void**>(dir + 1); }
+
 void cArray::FreeDirectory(rArrayRecord*& dir, uint32_t records) {
   if (dir == nullptr) return;
-  for (uint32_t i = 0; i < records; ++i) mem_free(dir[i].slots);
+  const bool one_block = records == 1 && dir[0].slots == inline_slot(dir);
+  if (!one_block)
+    for (uint32_t i = 0; i < records; ++i) mem_free(dir[i].slots);
   mem_free(dir);
 }
 
@@ -214,6 +220,18 @@ bool cArray::EnsureDirectory() {
   if (mDirectory != nullptr) return true;
   const uint32_t b = mGeometry.slots_per_record;
   rArrayRecord* dir = nullptr;
+  if (b == 1) {
+    static_assert(sizeof(rArrayRecord) % alignof(void*) == 0, "the slot after the record stays aligned");
+    if (!mem_alloc(dir, int64_t(sizeof(rArrayRecord) + sizeof(void*)))) {
+      mLastError = errNEnoughMem;
+      return false;
+    }
+    *inline_slot(dir) = nullptr;
+    dir[0] = rArrayRecord{inline_slot(dir), uint32_t(sizeof(void*)), 0, 1};
+    mDirectory = dir;
+    mCurrentRecord = 0;
+    return true;
+  }
   if (!mem_alloc(dir, int64_t(b) * int64_t(sizeof(rArrayRecord)))) {
     mLastError = errNEnoughMem;
     return false;
@@ -475,6 +493,20 @@ void* cArray::Append(uint32_t n) {
   mLastError = 0;
   if (n == 0) return nullptr;
   if (!ConfigOk()) return nullptr;
+  // Small pools: an array that starts with a single entry gets a directory
+  // of one record of one slot in one block (32 bytes instead of the class's
+  // whole directory and first slot block); a second entry grows it to the
+  // class as any array grows. Arrays of that kind mostly stay at one entry.
+  if (mSmallPools && mCount == 0 && mDirectory == nullptr) {
+    if (n == 1) {
+      mGeometry.capacity = 1;
+      mGeometry.slots_per_record = 1;
+      mGeometry.record_bytes = uint32_t(sizeof(void*));
+      mGeometry.pool_block_bytes = mStride;
+    } else {
+      mGeometry = GeometryFor(mInitialClass, 0, mStride);
+    }
+  }
   if (uint64_t(mGeometry.capacity) < uint64_t(mCount) + n) {
     if (!Grow(uint64_t(mCount) + n)) return nullptr;
   }

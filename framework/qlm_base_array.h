@@ -23,8 +23,10 @@
 // paragraph's runs, a table cell's entries) and mostly holds a few entries
 // can have its pool blocks hold 1, 1, 2, 4 ... entries (each block as large
 // as all before it) up to the class's pool block size, instead of reserving
-// a whole block with the first entry. Off by default; a clone made by Clone
-// keeps it.
+// a whole block with the first entry; an array whose first Append is of a
+// single entry gets a directory of one record of one slot in one block
+// (Capacity 1) that its next entry grows to the class. Off by default; a
+// clone made by Clone keeps it.
 //
 // The array never throws: failures answer nil or false and leave the code in
 // LastError() (203 memory, 272 no record where the directory should have one,
@@ -216,15 +218,17 @@ class cArray : public cBase {
   bool CallFinalize(void* first, uint32_t n);
   void FreeDirectory(rArrayRecord*& dir, uint32_t records);
 
+  // Ordered so that the 32-bit fields fill the words (arrays that hold a
+  // few entries are many, and their objects count).
   uint8_t mInitialClass;
   uint8_t mLinkKind;
   uint32_t mEntrySize;
   uint32_t mStride;
   rArrayGeometry mGeometry;
+  uint32_t mCurrentRecord = UINT32_MAX;
   rArrayPool* mPools = nullptr;
   rArrayRecord* mDirectory = nullptr;
   rArrayPool* mCurrentPool = nullptr;
-  uint32_t mCurrentRecord = UINT32_MAX;
   void* mFreeList = nullptr;
   uint32_t mCount = 0;
   bool mAbort = false;

@@ -42,6 +42,40 @@ constexpr uint8_t cnBitStyle = 7;
 // sums saturate there.
 constexpr int32_t cnBitMaxCount = INT32_MAX;
 
+// The code points of a wide run. Few runs are wide, so the text is held
+// apart and a run of another kind carries a single pointer; read as an empty
+// text until something is stored.
+class cWideText {
+ public:
+  const char32_t* data() const { return mText ? mText->data() : U""; }
+  size_t size() const { return mText ? mText->size() : 0; }
+  bool empty() const { return size() == 0; }
+  const char32_t* begin() const { return data(); }
+  const char32_t* end() const { return data() + size(); }
+  cWideText& operator=(std::u32string text) {
+    Text() = std::move(text);
+    return *this;
+  }
+  cWideText& operator+=(const std::u32string& text) {
+    Text() += text;
+    return *this;
+  }
+  cWideText& append(size_t n, char32_t c) {
+    Text().append(n, c);
+    return *this;
+  }
+
+ private:
+  std::u32string& Text() {
+    if (!mText) mText = std::make_unique<std::u32string>();
+    return *mText;
+  }
+  std::unique_ptr<std::u32string> mText;
+};
+
+// One run. A paragraph of a few words holds a few of these and documents
+// hold many paragraphs: the small fields share one word and wide text is
+// held apart (see cWideText).
 struct rTextBit {
   rTextBit* next = nullptr;
   // Set by the paragraph assembly on the first run of a word: the word's
@@ -50,21 +84,23 @@ struct rTextBit {
   uint8_t kind = 0;
   bool visible = false;
   bool line_end = false;
+  // Layout alignments (with the layout fields below).
+  uint8_t align_x = 0;
+  uint8_t align_y = 0;
+  // Code-unit width of a wide run (kind 2).
+  uint8_t unit = 0;
   // Layout: position inside the box, measured size, the line's height and
-  // spacing, alignments and the hyperlink record.
+  // spacing and the hyperlink record.
   double x = 0;
   double y = 0;
   double width = 0;
   double height = 0;
   double line_height = 0;
   double line_spacing = 0;
-  uint8_t align_x = 0;
-  uint8_t align_y = 0;
   rHyperLink* link = nullptr;
   // Payload by kind: 1 text; 2 wide and unit; 4, 5, 6 count; 7 styles.
   std::string text;
-  std::u32string wide;
-  uint8_t unit = 0;
+  cWideText wide;
   int32_t count = 0;
   std::unique_ptr<cPropertyEntries> styles;
 
