@@ -1,6 +1,6 @@
 // What the benches that start programs under a private X server share: a
 // monotonic clock, a bounded read of a pipe, and Xvfb started on a display it
-// picks itself (ended with the object).
+// picks itself (ended with the object), and a sandboxed environment.
 #pragma once
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace qlm_bench_x {
 
@@ -73,5 +76,28 @@ struct XServer {
     }
   }
 };
+
+// The environment of a program started in a fresh sandbox folder `box` (its
+// home and XDG folders made there) on `display`, GTK kept off the session
+// bus and settings.
+inline std::vector<std::string> sandbox_env(const std::filesystem::path& box, const std::string& display) {
+  const std::filesystem::path home = box / "home";
+  std::filesystem::create_directories(home / ".config");
+  std::filesystem::create_directories(home / ".local/share");
+  std::filesystem::create_directories(home / ".cache");
+  const char* path = std::getenv("PATH");
+  return {
+      "HOME=" + home.string(),
+      "XDG_CONFIG_HOME=" + (home / ".config").string(),
+      "XDG_DATA_HOME=" + (home / ".local/share").string(),
+      "XDG_CACHE_HOME=" + (home / ".cache").string(),
+      "XDG_DESKTOP_DIR=" + (home / "Desktop").string(),
+      "XDG_RUNTIME_DIR=" + box.string(),
+      "DISPLAY=" + display,
+      "NO_AT_BRIDGE=1",
+      "GSETTINGS_BACKEND=memory",
+      std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin"),
+  };
+}
 
 }  // namespace qlm_bench_x

@@ -117,22 +117,7 @@ bool Launch(const char* program, const std::string& display, int cpu, Program& o
   char tmpl[] = "/tmp/qlm_idle_window_XXXXXX";
   if (!mkdtemp(tmpl)) return false;
   out.box = tmpl;
-  const fs::path home = out.box / "home";
-  fs::create_directories(home / ".config");
-  fs::create_directories(home / ".local/share");
-  fs::create_directories(home / ".cache");
-  std::vector<std::string> env = {
-      "HOME=" + home.string(),
-      "XDG_CONFIG_HOME=" + (home / ".config").string(),
-      "XDG_DATA_HOME=" + (home / ".local/share").string(),
-      "XDG_CACHE_HOME=" + (home / ".cache").string(),
-      "XDG_DESKTOP_DIR=" + (home / "Desktop").string(),
-      "XDG_RUNTIME_DIR=" + out.box.string(),
-      "DISPLAY=" + display,
-      "NO_AT_BRIDGE=1",
-      "GSETTINGS_BACKEND=memory",
-      std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
-  };
+  std::vector<std::string> env = sandbox_env(out.box, display);
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);

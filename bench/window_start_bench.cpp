@@ -44,23 +44,8 @@ bool RunOnce(const char* program, const std::string& display, Run& out) {
   char tmpl[] = "/tmp/qlm_window_start_XXXXXX";
   if (!mkdtemp(tmpl)) return false;
   const fs::path box = tmpl;
-  const fs::path home = box / "home";
-  fs::create_directories(home / ".config");
-  fs::create_directories(home / ".local/share");
-  fs::create_directories(home / ".cache");
-  std::vector<std::string> env = {
-      "HOME=" + home.string(),
-      "XDG_CONFIG_HOME=" + (home / ".config").string(),
-      "XDG_DATA_HOME=" + (home / ".local/share").string(),
-      "XDG_CACHE_HOME=" + (home / ".cache").string(),
-      "XDG_DESKTOP_DIR=" + (home / "Desktop").string(),
-      "XDG_RUNTIME_DIR=" + box.string(),
-      "DISPLAY=" + display,
-      "NO_AT_BRIDGE=1",
-      "GSETTINGS_BACKEND=memory",
-      "QLM_REPORT_FIRST_PRESENT=1",
-      std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
-  };
+  std::vector<std::string> env = sandbox_env(box, display);
+  env.push_back("QLM_REPORT_FIRST_PRESENT=1");
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
