@@ -586,17 +586,17 @@ TEST_F(PrintCupsSubmit, JobFailuresNameWhatFailed) {
   EXPECT_TRUE(names_in(tmp).empty());
 }
 
-// A CUPS print killed halfway leaves its temporary file, named with its
-// process id; the next CUPS print into that folder removes it, and leaves
-// what is not such a file of an ended process of this user.
-TEST_F(PrintCupsSubmit, APrintKilledHalfwayLeavesNothingOnceTheNextHasRun) {
-  const pp::PrinterSettings s = sheet(2100, 2970, 72);
+// Begins a document on the device `make` builds in a forked child and kills
+// the child with SIGKILL once its first page is written: the child's process
+// id once it is reaped (-1 when it could not run), `begun` 'y' when the
+// document was begun.
+template <class Make>
+pid_t print_killed_halfway(const Make& make, char& begun) {
   int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
+  if (pipe(ready) != 0) return -1;
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
-    auto d = pp::make_cups_device("Office", s);
+    auto d = make();
     std::vector<uint32_t> px(16, 0);
     const bool ok = d->start_doc("Killed") && d->start_page() &&
                     d->blit_xrgb(0, 0, 4, 4, reinterpret_cast<const uint8_t*>(px.data()), 16);
@@ -605,11 +605,22 @@ TEST_F(PrintCupsSubmit, APrintKilledHalfwayLeavesNothingOnceTheNextHasRun) {
     for (;;) pause();
   }
   ::close(ready[1]);
-  char c = 0;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  const bool said = child > 0 && ::read(ready[0], &begun, 1) == 1;
   ::close(ready[0]);
+  if (child <= 0) return -1;
   ::kill(child, SIGKILL);
-  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  if (waitpid(child, nullptr, 0) != child || !said) return -1;
+  return child;
+}
+
+// A CUPS print killed halfway leaves its temporary file, named with its
+// process id; the next CUPS print into that folder removes it, and leaves
+// what is not such a file of an ended process of this user.
+TEST_F(PrintCupsSubmit, APrintKilledHalfwayLeavesNothingOnceTheNextHasRun) {
+  const pp::PrinterSettings s = sheet(2100, 2970, 72);
+  char c = 0;
+  const pid_t child = print_killed_halfway([&] { return pp::make_cups_device("Office", s); }, c);
+  ASSERT_GT(child, 0);
   EXPECT_EQ(c, 'y');
   const std::vector<std::string> left = names_in(tmp);
   ASSERT_EQ(left.size(), 1u) << "the killed print's file is there";
@@ -671,26 +682,10 @@ TEST(PrintCups, ASilentServerIsAFailureNotAHang) {
 TEST(PrintFile, APrintKilledHalfwayLeavesNothingOnceTheNextHasRun) {
   const std::string dir = testenv::sandbox_dir("print-file-killed");
   const std::string target = dir + "/doc.pdf";
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    auto d = pp::make_pdf_file_device(target, sheet(2100, 2970, 72));
-    std::vector<uint32_t> px(16, 0);
-    const bool ok = d->start_doc("Killed") && d->start_page() &&
-                    d->blit_xrgb(0, 0, 4, 4, reinterpret_cast<const uint8_t*>(px.data()), 16);
-    const char c = ok ? 'y' : 'n';
-    if (::write(ready[1], &c, 1) != 1) _exit(1);
-    for (;;) pause();
-  }
-  ::close(ready[1]);
   char c = 0;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  ::close(ready[0]);
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const pid_t child =
+      print_killed_halfway([&] { return pp::make_pdf_file_device(target, sheet(2100, 2970, 72)); }, c);
+  ASSERT_GT(child, 0);
   EXPECT_EQ(c, 'y');
   ASSERT_EQ(names_in(dir).size(), 1u) << "the killed print left no temporary file";
   EXPECT_NE(names_in(dir)[0], "doc.pdf");
