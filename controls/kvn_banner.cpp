@@ -169,17 +169,42 @@ void TKorvaneBanner::RenderFrame(int32_t w, int32_t h) {
   }
 }
 
+void TKorvaneBanner::StepPulse() {
+  // The phase swings between -110 and 160.
+  mPulsePhase += mPulseStep;
+  if (mPulsePhase < -100 || mPulsePhase > 150) mPulseStep = -mPulseStep;
+}
+
+void TKorvaneBanner::CatchUp(bool inTick) {
+  if (!mSleptAt) return;
+  uint64_t missed = (ui::TickCount() - *mSleptAt) / 10;
+  if (inTick) {
+    if (missed > 0) --missed;  // the tick makes its own step
+    mSleptAt.reset();
+  } else {
+    *mSleptAt += missed * 10;  // still asleep: counted up to here
+  }
+  // The pulse comes back to the same phase every 54 steps.
+  for (uint64_t i = missed % 54; i > 0; --i) StepPulse();
+}
+
 void TKorvaneBanner::TimerTick() {
+  CatchUp(true);
   const bool wasBusy = mBusy;
   if (auto* control = dynamic_cast<TKorvaneControl*>(OwnerControl()); control != nullptr && ui::Mouse != nullptr) {
     const ui::TPoint p = control->ScreenToClient(ui::Mouse->CursorPos());
     banner_track_hover(control, this, p.X, p.Y, true);
   }
-  // The phase swings between -110 and 160.
-  mPulsePhase += mPulseStep;
-  if (mPulsePhase < -100 || mPulsePhase > 150) mPulseStep = -mPulseStep;
+  StepPulse();
   mBusy = gRenderingBusy.load() > 0;
   if (mProductHover || mMakerHover || mBusy || mBusy != wasBusy) Invalidate(true, 0, 0);
+  // Nothing glows, pulses or is held: the pointer is tracked again when it
+  // moves (or the window's activation or layout changes), and a background
+  // render wakes the timer when it starts.
+  if (!mProductHover && !mMakerHover && !mBusy && !mPressed && Timer() != nullptr) {
+    mSleptAt = ui::TickCount();
+    SleepTimer();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -187,6 +212,7 @@ void TKorvaneBanner::TimerTick() {
 
 void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y, bool setCursorNow) {
   if (control == nullptr || scene == nullptr) return;
+  scene->CatchUp(false);
   const ui::TForm* form = control->ParentForm();
   const bool inFront = form != nullptr && form->IsForeground();
   if (!scene->SurfaceBinding()->IsTopDown()) y = control->Height() - y;

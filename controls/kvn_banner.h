@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "kvn_control.h"
 #include "kvn_scene.h"
@@ -40,7 +41,11 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   bool Pressed() const { return mPressed; }
   void SetPressed(bool v) { mPressed = v; }
   bool Busy() const { return mBusy; }
-  int32_t PulsePhase() const { return mPulsePhase; }
+  // The phase now (with the steps of a sleeping timer counted).
+  int32_t PulsePhase() {
+    CatchUp(false);
+    return mPulsePhase;
+  }
 
  private:
   friend void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y,
@@ -48,6 +53,10 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   static void LogoGlow(cBitmap* layer, bool& keep, void* user);
   static void TextGlow(cBitmap* layer, bool& keep, void* user);
   void Pulse(cBitmap* layer) const;
+  void StepPulse();
+  // After the timer slept, the pulse steps it missed (as if it had kept
+  // ticking), before anything reads or restarts the pulse.
+  void CatchUp(bool inTick);
 
   std::unique_ptr<cImageSVG> mProductLogo, mMakerBackground, mMakerLogo;
   std::unique_ptr<cImage> mPagePicture;
@@ -61,6 +70,8 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   bool mShowFrame = false;
   int32_t mPulsePhase = 0;
   int32_t mPulseStep = 10;
+  // When the timer went to sleep (ui::TickCount), while it sleeps.
+  std::optional<uint64_t> mSleptAt;
   int32_t mLogoMargin = 30;
   int32_t mPictureX = 0, mPictureY = -78, mPictureWidth = 582, mPictureHeight = 620;
 };

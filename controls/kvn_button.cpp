@@ -137,6 +137,7 @@ void TButtonScene::ParseCaption() {
 
 void TButtonScene::KeyClick() {
   if (mFlash) return;
+  CatchUp(false);
   mFlash = true;
   mFlashStamp = ui::TickCount();
   Changed();
@@ -239,11 +240,30 @@ void TButtonScene::RenderFrame(int32_t width, int32_t height) {
   if (greyFilter) r.FilterCallbackOff();
 }
 
+void TButtonScene::StepPhase() {
+  mPhase += kPi / 12;
+  if (mPhase > 200 * kPi) mPhase -= 200 * kPi;
+}
+
+void TButtonScene::CatchUp(bool inTick) {
+  if (!mSleptAt) return;
+  uint64_t missed = (ui::TickCount() - *mSleptAt) / 80;
+  if (inTick) {
+    if (missed > 0) --missed;  // the tick makes its own step
+    mSleptAt.reset();
+  } else {
+    *mSleptAt += missed * 80;  // still asleep: counted up to here
+  }
+  // The phase comes back to about the same value every 2400 steps.
+  if (mAnimate)
+    for (uint64_t i = missed % 2400; i > 0; --i) StepPhase();
+}
+
 void TButtonScene::TimerTick() {
+  CatchUp(true);
   bool changed = mHovered;
   if (mAnimate) {
-    mPhase += kPi / 12;
-    if (mPhase > 200 * kPi) mPhase -= 200 * kPi;
+    StepPhase();
     if (auto* button = dynamic_cast<TKVNButton*>(OwnerControl()); button != nullptr && ui::Mouse != nullptr) {
       const ui::TPoint p = button->ScreenToClient(ui::Mouse->CursorPos());
       if (button_track_hover(button, p.X, p.Y, false)) changed = false;  // it has invalidated already
@@ -254,6 +274,12 @@ void TButtonScene::TimerTick() {
     changed = true;
   }
   if (changed) Changed();
+  // Nothing hovered, held or flashing: the next pointer move (or a change
+  // of activation, layout or of the scene) wakes the timer.
+  if (!mHovered && !mPressed && !mFlash && Timer() != nullptr) {
+    mSleptAt = ui::TickCount();
+    SleepTimer();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -262,6 +288,7 @@ void TButtonScene::TimerTick() {
 bool button_track_hover(TKVNButton* control, int32_t x, int32_t y, bool press) {
   TButtonScene* s = control != nullptr ? control->ButtonScene() : nullptr;
   if (s == nullptr) return false;
+  s->CatchUp(false);
   s->mPointerX = x;
   s->mPointerY = y;
   const bool wasHovered = s->mHovered, wasPressed = s->mPressed;

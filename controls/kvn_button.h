@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kvn_button_paint.h"
@@ -83,7 +84,11 @@ class TButtonScene : public TRenderingSceneDirect {
   bool Flash() const { return mFlash; }
   bool Focused() const { return mFocused; }
   void SetFocused(bool v);
-  double Phase() const { return mPhase; }
+  // The phase now (with the steps of a sleeping timer counted).
+  double Phase() {
+    CatchUp(false);
+    return mPhase;
+  }
   cHitTest* HitTest() const { return mHitTest.get(); }
   cComplexText* CaptionDocument() const { return mCaption.get(); }
   cFontWinTT* Font() const { return mFont.get(); }
@@ -92,6 +97,10 @@ class TButtonScene : public TRenderingSceneDirect {
   friend bool button_track_hover(TKVNButton* control, int32_t x, int32_t y, bool press);
   friend class TKVNButton;
   void Changed() { Invalidate(true, 0, 0); }
+  void StepPhase();
+  // After the timer slept, the phase steps it missed (as if it had kept
+  // ticking), before anything reads or restarts it.
+  void CatchUp(bool inTick);
   void ConfigureDistortion(bool pressed, double mx, double my, int32_t height);
 
   std::unique_ptr<cFontWinTT> mFont;
@@ -100,6 +109,7 @@ class TButtonScene : public TRenderingSceneDirect {
   int32_t mPointerY = 0;
   double mPhase = 1.0;
   uint64_t mFlashStamp = 0;  // the window layer's clock, in ms
+  std::optional<uint64_t> mSleptAt;  // when the timer went to sleep
   bool mMasterColor = true;
   bool mFlash = false;
   bool mHovered = false;

@@ -87,7 +87,12 @@ void TCheckBoxScene::RenderFrame(int32_t width, int32_t height) {
 }
 
 void TCheckBoxScene::TimerTick() {
-  if (!mHovered) return;
+  // Only a hover needs watching; a mouse message that brings one
+  // invalidates the scene, which wakes the timer.
+  if (!mHovered) {
+    SleepTimer();
+    return;
+  }
   const TKVNCustomControl* control = OwnerControl();
   bool still = false;
   if (control != nullptr && ui::Mouse != nullptr) {

@@ -229,6 +229,8 @@ void TKVNCompositeCustomControl::Paint() {
   }
   if (mDirty) {
     mDirty = false;
+    // The bars and links may have moved under the pointer.
+    if (mBarTimer) mBarTimer->Wake();
     bitmap_fill_color(&mBitmap, BackgroundColor);
     ComputeExtent();
     Clamp(w, h);
@@ -390,10 +392,21 @@ void TKVNCompositeCustomControl::UpdateHover(int32_t x, int32_t y, bool& handled
 void TKVNCompositeCustomControl::BarTick() {
   bool handled = false;
   TimerHook(handled);
-  if (!Showing() || ui::Mouse == nullptr) return;
-  const ui::TPoint p = ScreenToClient(ui::Mouse->CursorPos());
-  handled = false;
-  UpdateHover(p.X, p.Y, handled);
+  if (Showing() && ui::Mouse != nullptr) {
+    const ui::TPoint p = ScreenToClient(ui::Mouse->CursorPos());
+    handled = false;
+    UpdateHover(p.X, p.Y, handled);
+  }
+  // Only a held arrow repeats by itself. Everything else the tick reads
+  // changes with pointer input, a window's activation or the layout (which
+  // wake sleeping timers) or with a new composition (Paint wakes it).
+  if (mBarTimer && !ArrowHeld()) mBarTimer->Sleep();
+}
+
+bool TKVNCompositeCustomControl::ArrowHeld() const {
+  for (const cHitTest* a : {mUpArrow.get(), mDownArrow.get(), mLeftArrow.get(), mRightArrow.get()})
+    if (a != nullptr && a->IsDragging()) return true;
+  return false;
 }
 
 // ---- messages ----

@@ -112,6 +112,7 @@ class TKVNCompositeCustomControl : public ui::TCustomControl {
   bool Clamp(int32_t width, int32_t height);
   void SetScroll(int64_t x, int64_t y);
   void BarTick();
+  bool ArrowHeld() const;
   void DrawBar(bool vertical, int32_t width, int32_t height);
 
   std::unique_ptr<cSurfaceTBitmap> mSurface;

@@ -142,7 +142,12 @@ void THeadingScene::RenderFrame(int32_t width, int32_t height) {
 }
 
 void THeadingScene::TimerTick() {
-  if (!mHelpHovered) return;
+  // Only a hovered help button moves; a mouse message that brings the
+  // hover invalidates the scene, which wakes the timer.
+  if (!mHelpHovered) {
+    SleepTimer();
+    return;
+  }
   mPhase += kPi / 12;
   if (mPhase > 200 * kPi) mPhase -= 200 * kPi;
   const TKVNCustomControl* control = OwnerControl();

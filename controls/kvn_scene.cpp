@@ -10,6 +10,14 @@
 
 std::atomic<int32_t> gRenderingBusy{0};
 
+void rendering_busy_add(int32_t delta) {
+  if (gRenderingBusy.fetch_add(delta) != 0 || delta <= 0 || ui::Application == nullptr) return;
+  if (ui::Application->IsGuiThread())
+    ui::WakeSleepingTimers();
+  else
+    ui::Application->QueueCall([] { ui::WakeSleepingTimers(); });
+}
+
 // ---------------------------------------------------------------------------
 // Colour helpers
 
@@ -65,6 +73,14 @@ void TRenderingScene::StartTimer(unsigned interval) {
   mTimer->SetInterval(interval);
   mTimer->SetOnTimer([this](ui::TObject*) { TimerTick(); });
   mTimer->SetEnabled(true);
+}
+
+void TRenderingScene::SleepTimer() {
+  if (mTimer) mTimer->Sleep();
+}
+
+void TRenderingScene::WakeTimer() {
+  if (mTimer) mTimer->Wake();
 }
 
 bool TRenderingScene::ShownSize(int32_t& width, int32_t& height) {
@@ -144,6 +160,8 @@ void TRenderingSceneDirect::FillBackground(uint32_t color) { bitmap_fill_color(m
 
 void TRenderingSceneDirect::Invalidate(bool force, int32_t width, int32_t height) {
   if (!force && width == mCachedWidth && height == mCachedHeight) return;
+  // What the scene shows changed: its hover test may now answer otherwise.
+  WakeTimer();
   mCachedWidth = mCachedHeight = -1;
   RepaintShown();
 }
@@ -322,7 +340,7 @@ void TRenderingSceneThread::Work(TRenderingThread& worker) {
       if (ShouldStop(worker)) return;
       // Only the newest order counts; older ones are dropped unrendered.
       mOrders.TakeNewest(w, h);
-      ++gRenderingBusy;
+      rendering_busy_add(1);
       mBusy = true;
       back = mBack;
     }
@@ -371,7 +389,7 @@ void TRenderingSceneThread::Work(TRenderingThread& worker) {
     }
     {
       std::lock_guard lock(mLock);
-      --gRenderingBusy;
+      rendering_busy_add(-1);
     }
   }
 }

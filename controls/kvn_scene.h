@@ -30,6 +30,10 @@ class TRenderingSceneThread;
 // Orders being rendered by worker threads, process-wide; the banner shows a
 // busy indicator while it is above 0.
 extern std::atomic<int32_t> gRenderingBusy;
+// A background render begins (+1) or ends (-1). The first one to begin
+// wakes the sleeping timers (the banner's sleeps while nothing renders):
+// at once on the GUI thread, else through the layer's queue.
+void rendering_busy_add(int32_t delta);
 
 // A layer of a composite control: its place and size in content pixels, the
 // scene drawn there (not owned) and the composite it belongs to.
@@ -85,6 +89,11 @@ class TRenderingScene : public ui::TObject {
   // its timer, whatever control shows it.
   void StartTimer(unsigned interval);
   ui::TTimer* Timer() const { return mTimer.get(); }
+  // Called from TimerTick when the scene has nothing to animate and no
+  // hover to watch: no tick comes until the pointer, a window's activation
+  // or the layout changes (ui::TTimer::Sleep) or the scene is invalidated.
+  void SleepTimer();
+  void WakeTimer();
 
   cRenderer* Renderer() const { return mRenderer.get(); }
   cSurfaceTBitmap* SurfaceBinding() const { return mSurface.get(); }

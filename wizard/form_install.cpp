@@ -276,6 +276,9 @@ void TFormInstall::FormShow() {
   if (gNotPrivileged) gOnlyCurrent = true;
   FindExistingInstallation();
   gFormShown = true;
+  // The still status panel's timer sleeps until the next whole second: its
+  // next tick must come now.
+  ui::WakeSleepingTimers();
 }
 
 void TFormInstall::FindExistingInstallation() {

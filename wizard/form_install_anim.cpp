@@ -1,5 +1,6 @@
 #include "form_install_anim.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -94,6 +95,7 @@ void TAnimScene::UpdateHands() {
   rDate d;
   rTime t;
   if (gAnimLocalNow) gAnimLocalNow(d, t);
+  mMillisecond = t.millisecond;
   mWholeSecond = normalize_angle(90.0 - 6.0 * t.second);
   mSecond = mWholeSecond - 0.006 * t.millisecond;
   mMinute = normalize_angle(90.0 - 6.0 * t.minute) - 0.1 * t.second;
@@ -135,6 +137,10 @@ void TAnimScene::TimerTick() {
     mLastRepaint = mWholeSecond;
     Invalidate(true, 0, 0);
   }
+  // Still, nothing changes before the next whole second: no tick before
+  // then, unless a setter invalidates the scene or the window is shown
+  // (for gFormShown), which wake the timer.
+  if (!mAnimate && !gFormShown && Timer() != nullptr) Timer()->Sleep(1000u - std::min<unsigned>(mMillisecond, 999));
   if (gFormShown) {
     // Cleared first: a dialog the update opens cannot start it again.
     gFormShown = false;

@@ -91,6 +91,7 @@ class TAnimScene : public TRenderingSceneDirect {
   double mSwing = 0.0;
   double mHour = 0, mMinute = 0, mSecond = 0, mWholeSecond = 0;
   double mLastRepaint = 0.0;
+  uint16_t mMillisecond = 0;  // of the time the hands were set from
   int32_t mProgress = 0;
   bool mAnimate = false;
   std::string mStatusText;

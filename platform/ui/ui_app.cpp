@@ -349,9 +349,17 @@ TPoint TMouse::CursorPos() const { return gBackend ? gBackend->PointerPos() : TP
 
 // ---- TTimer ----
 
+namespace {
+// The sleeping timers, in the order they went to sleep (GUI thread only).
+std::vector<TTimer*> gSleepingTimers;
+
+void ForgetSleeper(TTimer* t) { std::erase(gSleepingTimers, t); }
+}  // namespace
+
 TTimer::TTimer(TComponent* owner) : TComponent(owner) {}
 
 TTimer::~TTimer() {
+  if (mSleeping) ForgetSleeper(this);
   if (mId && gBackend) gBackend->StopTimer(mId);
 }
 
@@ -372,7 +380,36 @@ void TTimer::SetOnTimer(TNotifyEvent fn) {
   Restart();
 }
 
+void TTimer::Sleep(unsigned upToMs) {
+  if (!mEnabled) return;
+  if (!mSleeping) gSleepingTimers.push_back(this);
+  mSleeping = true;
+  if (mId && gBackend) gBackend->StopTimer(mId);
+  mId = 0;
+  if (upToMs > 0 && mOnTimer && gBackend) {
+    auto alive = AliveToken();
+    mId = gBackend->StartTimer(upToMs, [this, alive] {
+      if (!alive.expired()) Tick();
+    });
+  }
+}
+
+void WakeSleepingTimers() {
+  if (gSleepingTimers.empty()) return;
+  // Restarting a timer runs no handler, so the list cannot change meanwhile.
+  std::vector<TTimer*> sleepers;
+  sleepers.swap(gSleepingTimers);
+  for (TTimer* t : sleepers) {
+    t->mSleeping = false;
+    t->Restart();
+  }
+}
+
 void TTimer::Restart() {
+  if (mSleeping) {
+    mSleeping = false;
+    ForgetSleeper(this);
+  }
   if (mId && gBackend) gBackend->StopTimer(mId);
   mId = 0;
   if (mEnabled && mInterval > 0 && mOnTimer && gBackend) {
@@ -386,6 +423,8 @@ void TTimer::Restart() {
 void TTimer::Tick() {
   // A handler that runs a nested loop does not get the next tick inside it.
   if (mFiring || !mOnTimer) return;
+  // The deadline of a sleep came: awake again at the own interval.
+  if (mSleeping) Restart();
   mFiring = true;
   auto alive = AliveToken();
   TNotifyEvent fn = mOnTimer;

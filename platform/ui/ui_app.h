@@ -167,6 +167,12 @@ bool PageSetupDialog(TPageSetup& setup);
 // The layer's millisecond clock (the virtual clock under the headless
 // backend).
 uint64_t TickCount();
+// Wakes every sleeping timer (TTimer::Sleep). The layer calls it on pointer
+// input, a window's activation, move or resize, and a control shown,
+// hidden, moved or re-parented: what the hover timers read (the pointer's
+// last position, the foreground window, where controls are) changes only
+// then. Anything else that such a timer watches calls it when it changes.
+void WakeSleepingTimers();
 
 class TTimer : public TComponent {
  public:
@@ -178,12 +184,27 @@ class TTimer : public TComponent {
   void SetEnabled(bool v);
   const TNotifyEvent& OnTimer() const { return mOnTimer; }
   void SetOnTimer(TNotifyEvent fn);
+  // Stops the ticks of an enabled timer until something that a hover test
+  // reads may have changed (WakeSleepingTimers); the next tick then comes
+  // one interval after that. A hover timer whose control shows no hover and
+  // runs no animation sleeps, so a still window wakes nobody. With upToMs
+  // above 0 one tick comes at the latest that long after (for a clock),
+  // and the timer is awake again from it. The timer stays Enabled; a new
+  // interval or handler, or disabling it, ends the sleep too.
+  void Sleep(unsigned upToMs = 0);
+  bool Sleeping() const { return mSleeping; }
+  // Ends this timer's sleep alone.
+  void Wake() {
+    if (mSleeping) Restart();
+  }
 
  private:
+  friend void WakeSleepingTimers();
   void Restart();
   void Tick();
   unsigned mInterval = 1000;
   bool mEnabled = true;
+  bool mSleeping = false;
   bool mFiring = false;
   TNotifyEvent mOnTimer;
   TimerId mId = 0;

@@ -71,6 +71,7 @@ void TControl::SetParent(TWinControl* parent) {
   if (parent == mParent) return;
   // The control itself or a control inside it would make a loop of parents.
   if (IsWithin(this, parent)) return;
+  WakeSleepingTimers();
   if (mParent) mParent->RemoveControl(this);
   if (parent) parent->InsertControl(this);
 }
@@ -87,6 +88,7 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   width = std::clamp(width, 0, kMaxCoord);
   height = std::clamp(height, 0, kMaxCoord);
   if (left == mLeft && top == mTop && width == mWidth && height == mHeight) return;
+  WakeSleepingTimers();
   bool sized = width != mWidth || height != mHeight;
   if (mVisible) Invalidate();
   mLeft = left;
@@ -123,6 +125,7 @@ void TControl::SetClientSize(int w, int h) {
 
 void TControl::SetVisible(bool v) {
   if (v == mVisible) return;
+  WakeSleepingTimers();
   if (!v) Invalidate();
   mVisible = v;
   if (v) Invalidate();

@@ -219,6 +219,7 @@ bool TForm::IsForeground() const { return mWindow && Application && Application-
 void TForm::SetVisible(bool v) {
   if (v == mVisible) return;
   if (!Application) throw std::logic_error("TForm: the window layer is not started");
+  WakeSleepingTimers();
   if (v) {
     EnsureWindow();
     ApplyStyle();
@@ -475,6 +476,7 @@ void TForm::ApplyCursor() {
 }
 
 void TForm::InputMouseMove(int x, int y, TShiftState shift) {
+  WakeSleepingTimers();
   if (!InputEnabled() || !mVisible) return;
   TControl* under = ClientRect().Contains(x, y) ? ControlAtPos({x, y}) : nullptr;
   auto alive = AliveToken();
@@ -485,6 +487,7 @@ void TForm::InputMouseMove(int x, int y, TShiftState shift) {
 }
 
 void TForm::InputMouseButton(TMouseButton button, bool down, int x, int y, TShiftState shift) {
+  WakeSleepingTimers();
   if (!InputEnabled() || !mVisible) return;
   // The state after the event, as the system reports it: a press holds its
   // button, a release no longer does.
@@ -527,7 +530,10 @@ void TForm::InputWheel(int delta, int x, int y, TShiftState shift) {
   }
 }
 
-void TForm::InputMouseLeave() { SetHover(nullptr); }
+void TForm::InputMouseLeave() {
+  WakeSleepingTimers();
+  SetHover(nullptr);
+}
 
 namespace {
 
@@ -599,6 +605,7 @@ void TForm::InputCloseRequest() {
 }
 
 void TForm::InputClientResized(int width, int height) {
+  WakeSleepingTimers();
   width = std::clamp(width, 0, kMaxClientSide);
   height = std::clamp(height, 0, kMaxClientSide);
   // A resize handler may free the form: the flag is cleared only while it
@@ -615,12 +622,14 @@ void TForm::InputClientResized(int width, int height) {
 }
 
 void TForm::InputMoved(int left, int top) {
+  WakeSleepingTimers();
   mLeft = left - mFrame.Left;
   mTop = top - mFrame.Top;
 }
 
 void TForm::InputActivated(bool active) {
   if (active == mActiveWindow) return;
+  WakeSleepingTimers();
   mActiveWindow = active;
   if (!active) {
     if (TControl* cap = GetCapture(); cap && IsInside(this, cap)) ReleaseCapture();

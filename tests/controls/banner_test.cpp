@@ -134,12 +134,12 @@ TEST_F(BannerTest, RenderingIndicatorWhileABackgroundRenderRuns) {
   test::Advance(10);
   EXPECT_FALSE(banner->Busy());
   const int blueBefore = Tinted(2);
-  ++gRenderingBusy;
+  rendering_busy_add(1);  // as a worker starting a render
   test::Advance(10);
   EXPECT_TRUE(banner->Busy());
   test::Snapshot(form);
   EXPECT_GT(Tinted(2), blueBefore);  // the text's blue glow
-  --gRenderingBusy;
+  rendering_busy_add(-1);
   test::Advance(10);
   EXPECT_FALSE(banner->Busy());
   test::Snapshot(form);

@@ -46,6 +46,90 @@ TEST(UiTimer, DueOrderRearmingAndDisablingInsideOnTimer) {
   EXPECT_TRUE(log.empty());
 }
 
+TEST(UiTimer, ASleepingTimerWaitsForPointerActivationOrLayout) {
+  uitest::FormFixture f;
+  f.form->Show();
+  auto* other = Create<TForm>(Application);
+  auto* c = new uitest::Probe(f.form, f.form, "c", &f.log, Bounds(10, 10, 50, 30));
+  TTimer timer;
+  timer.SetInterval(10);
+  int ticks = 0;
+  bool sleep = true;
+  timer.SetOnTimer([&](TObject* sender) {
+    ++ticks;
+    if (sleep) static_cast<TTimer*>(sender)->Sleep();
+  });
+  test::Advance(100);
+  EXPECT_EQ(ticks, 1);  // asleep after its first tick
+  EXPECT_TRUE(timer.Sleeping());
+  EXPECT_TRUE(timer.Enabled());
+  EXPECT_EQ(test::Headless().RunningTimers(), 0u);
+
+  // Whatever a hover test reads wakes it: the next tick comes one interval
+  // later, and it sleeps again.
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+  } cases[] = {
+      {"move", [&] { test::MouseMove(f.form, 20, 20); }},
+      {"press", [&] { test::MouseDown(f.form, 20, 20); }},
+      {"release", [&] { test::MouseUp(f.form, 20, 20); }},
+      {"leave", [&] { test::MouseLeave(f.form); }},
+      {"other window in front", [&] { other->Show(); }},
+      {"form in front", [&] { test::SetForeground(f.form); }},
+      {"moved", [&] { f.form->InputMoved(30, 40); }},
+      {"resized", [&] { test::ResizeClient(f.form, 220, 110); }},
+      {"control hidden", [&] { c->SetVisible(false); }},
+      {"control shown", [&] { c->SetVisible(true); }},
+      {"control moved", [&] { c->SetBounds(12, 10, 50, 30); }},
+      {"control taken out", [&] { c->SetParent(nullptr); }},
+      {"control put back", [&] { c->SetParent(f.form); }},
+      {"busy", [] { WakeSleepingTimers(); }},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    const int before = ticks;
+    tc.act();
+    test::Advance(9);
+    EXPECT_EQ(ticks, before);
+    test::Advance(1);
+    EXPECT_EQ(ticks, before + 1);
+    test::Advance(100);
+    EXPECT_EQ(ticks, before + 1);
+  }
+  // Keys, paints and time alone do not wake it.
+  test::Key(f.form, 'A');
+  f.form->Invalidate();
+  test::Snapshot(f.form);
+  const int before = ticks;
+  test::Advance(1000);
+  EXPECT_EQ(ticks, before);
+
+  // Waking it alone; disabling ends the sleep, and enabled it ticks again.
+  timer.Wake();
+  test::Advance(10);
+  EXPECT_EQ(ticks, before + 1);
+  sleep = false;
+  timer.SetEnabled(false);
+  EXPECT_FALSE(timer.Sleeping());
+  timer.Sleep();  // a disabled timer does not sleep
+  EXPECT_FALSE(timer.Sleeping());
+  timer.SetEnabled(true);
+  test::Advance(50);
+  EXPECT_EQ(ticks, before + 6);
+
+  // A sleeping timer freed leaves no trace for the next wake-up.
+  auto* gone = new TTimer;
+  gone->SetInterval(10);
+  gone->SetOnTimer([](TObject* sender) { static_cast<TTimer*>(sender)->Sleep(); });
+  test::Advance(10);
+  EXPECT_TRUE(gone->Sleeping());
+  TObject::Free(gone);
+  WakeSleepingTimers();
+  test::Advance(10);
+  TObject::Free(other);
+}
+
 TEST(UiTimer, ModalFormFromATimerDoesNotReenterTheTimer) {
   uitest::FormFixture f;
   f.form->Show();

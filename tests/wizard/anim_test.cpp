@@ -145,7 +145,8 @@ TEST_F(AnimTest, OnlyTheFirstTickAfterTheWindowShowsStartsAnUpdate) {
     SCOPED_TRACE(int(tc.mode));
     host.calls.clear();
     gInstallMode = tc.mode;
-    gFormShown = true;
+    gFormShown = true;  // as the window's FormShow, which wakes the timer
+    WakeSleepingTimers();
     test::Advance(25);
     EXPECT_FALSE(gFormShown);
     test::Advance(250);

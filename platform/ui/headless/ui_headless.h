@@ -78,9 +78,19 @@ class HeadlessBackend : public Backend {
   // The user changes a native edit's text (the widget's own text first,
   // then the notice).
   void UserEdit(OverlayId o, const std::string& text);
-  void SetForeground(WindowId w) { mForeground = w; }
-  void SetPointer(TPoint p) { mPointer = p; }
+  // The foreground window or the pointer changes: what a real window
+  // system reports with an event, so sleeping hover timers wake.
+  void SetForeground(WindowId w) {
+    mForeground = w;
+    WakeSleepingTimers();
+  }
+  void SetPointer(TPoint p) {
+    mPointer = p;
+    WakeSleepingTimers();
+  }
   void SetMonitors(std::vector<TRect> m) { mMonitors = std::move(m); }
+  // Timers started and not stopped (a sleeping TTimer has none).
+  size_t RunningTimers() const { return mTimers.size(); }
   // Fires every timer due up to now + ms in due order (ties in the order
   // the timers were started); a timer re-arms before its handler runs.
   void Advance(uint64_t ms);
