@@ -135,7 +135,12 @@ void TAnimScene::TimerTick() {
   }
   if (mAnimate || mWholeSecond != mLastRepaint) {
     mLastRepaint = mWholeSecond;
-    Invalidate(true, 0, 0);
+    // Still, the picture shows no time: the panel repaints its last frame
+    // (a setter that changes what it shows invalidates it itself).
+    if (mAnimate)
+      Invalidate(true, 0, 0);
+    else
+      RepaintShown();
   }
   // Still, nothing changes before the next whole second: no tick before
   // then, unless a setter invalidates the scene or the window is shown
