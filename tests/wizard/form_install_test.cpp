@@ -230,6 +230,19 @@ TEST_F(InstallFlow, ThePagesAndTheirButtons) {
 }
 
 // Every text the window shows is mark-up that parses and lays out whole.
+// A still first page wakes nobody but the status panel once a second: the
+// hover timers of the banner, buttons and check boxes sleep until the
+// pointer moves, and sleep again when it has left.
+TEST_F(InstallFlow, AStillFirstPageRunsOnlyThePanelsSecondTimer) {
+  Open();
+  test::Advance(500);
+  EXPECT_LE(test::Headless().RunningTimers(), 1u);
+  for (int x = 0; x < form->ClientWidth(); x += 7) test::MouseMove(form, x, x * form->ClientHeight() / form->ClientWidth());
+  test::MouseLeave(form);
+  test::Advance(500);
+  EXPECT_LE(test::Headless().RunningTimers(), 1u);
+}
+
 TEST_F(InstallFlow, ThePageTextsParse) {
   const struct {
     const char* what;
