@@ -237,7 +237,8 @@ TEST_F(InstallFlow, AStillFirstPageRunsOnlyThePanelsSecondTimer) {
   Open();
   test::Advance(500);
   EXPECT_LE(test::Headless().RunningTimers(), 1u);
-  for (int x = 0; x < form->ClientWidth(); x += 7) test::MouseMove(form, x, x * form->ClientHeight() / form->ClientWidth());
+  for (int x = 0; x < form->ClientWidth(); x += 7)
+    test::MouseMove(form, x, x * form->ClientHeight() / form->ClientWidth());
   test::MouseLeave(form);
   test::Advance(500);
   EXPECT_LE(test::Headless().RunningTimers(), 1u);
