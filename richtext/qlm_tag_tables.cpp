@@ -379,7 +379,7 @@ double first_line_height(const cBoxString* tag_box, cLayoutEntries* entries) {
     if (const auto* box = dynamic_cast<const cBoxComplex*>(e->box.get())) {
       double h = 0;
       for (const rTextBit* r = box->Runs()->First(); r != nullptr; r = r->next) {
-        if (r->visible) h = std::max(h, r->line_height + r->line_spacing);
+        if (r->visible && r->kind != cnBitStyle) h = std::max(h, r->AsMeasured().height + r->AsMeasured().line_spacing);
         if (r->line_end) break;
       }
       return h;

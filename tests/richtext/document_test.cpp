@@ -167,10 +167,11 @@ void draw_reference(cComplexText& doc, cRenderer& r, cFontWinTT& font, double x,
     const auto* box = dynamic_cast<const cBoxComplex*>(e->box.get());
     if (box == nullptr) continue;
     for (const rTextBit* run = box->Runs()->First(); run != nullptr; run = run->next) {
-      if (run->kind == cnBitStyle) apply(run->styles.get());
+      if (run->kind == cnBitStyle) apply(run->Styles());
       if (!run->visible || run->kind != cnBitText) continue;
       r.SetTextAlign(ALIGN_LEFT, eAlign(run->align_y));
-      r.DrawText(run->text, x + box->mX + run->x, y + box->mY + run->y, nullptr);
+      const rTextRun& t = run->AsRun();
+      r.DrawText(t.text, x + box->mX + t.x, y + box->mY + t.y, nullptr);
     }
   }
 }
