@@ -58,9 +58,7 @@ bool cBoxSpace::Format(cComplexText& doc, cHyperLinks*) {
 // A space box draws nothing.
 double cBoxSpace::DrawReach() const { return -INFINITY; }
 
-void cBoxSpace::Paginate(cComplexText&, double& total_y, double& page_y, double, int32_t& page) {
-  mPage = page;
-  mPageOffset = total_y - page_y;
+void cBoxSpace::Paginate(cComplexText&, double& total_y, double& page_y, double, int32_t&) {
   total_y += mHeight;
   page_y += mHeight;
 }

@@ -85,19 +85,18 @@ constexpr uint8_t cnSpaceVertical = 18;
 constexpr uint8_t cnSpaceBlanks = 19;
 constexpr uint8_t cnSpaceBlanks2 = 20;
 
-// A vertical space of `count` lines of the document's font.
+// A vertical space of `count` lines of the document's font. It draws
+// nothing, on any page, so it keeps no page of its own.
 class cBoxSpace : public cLayoutBox {
  public:
-  cBoxSpace(uint8_t kind, int32_t count) : mKind(kind), mCount(count) {}
+  cBoxSpace(uint8_t kind, int32_t count) : mCount(count), mKind(kind) {}
   bool Format(cComplexText& doc, cHyperLinks* links) override;
   void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
   double DrawReach() const override;
 
-  bool mTakesRoom = true;
-  uint8_t mKind = cnSpaceVertical;
   int32_t mCount = 0;
-  int32_t mPage = 0;
-  double mPageOffset = 0;
+  uint8_t mKind = cnSpaceVertical;
+  bool mTakesRoom = true;
 };
 
 // Page entries of one mixed-style box: where each page segment begins.

@@ -315,17 +315,14 @@ bool cBoxTags::Layout(cComplexText& doc, cHyperLinks* links, double width) {
       if (mWText > 0 && r->text_entries != nullptr)
         layout_entries(doc, links, r->text_entries.get(), mWText, "{not box.span.Layout(base,mWText)}", r->text_width,
                    r->text_height);
-      r->row_width = mWTags + mGap + r->text_width;
       if (mTagAlign == ALIGN_RIGHT)
         r->tag_x = std::max(0.0, mWTags - r->tag_width);
       else if (mTagAlign == ALIGN_CENTER)
         r->tag_x = std::max(0.0, (mWTags - r->tag_width) / 2);
       r->tag_y = y;
-      r->text_x = mWTags + mGap;
-      r->text_y = y;
       r->row_height = std::max(r->tag_height, r->text_height);
       y += r->row_height;
-      widest = std::max(widest, r->row_width);
+      widest = std::max(widest, mWTags + mGap + r->text_width);
     }
     mWidth = widest;
     mHeight = y;
@@ -398,7 +395,7 @@ void cBoxTags::Render(cComplexText& doc, uint8_t flags, double x, double y, cHit
       r->tag_box->Render(doc, flags, tx, ty, hit);
     else
       render_cell(doc, r->tag_entries.get(), flags, tx, ty, hit);
-    render_cell(doc, r->text_entries.get(), flags, x + mX + r->text_x, y + mY + r->text_y, hit);
+    render_cell(doc, r->text_entries.get(), flags, x + mX + mWTags + mGap, y + mY + r->tag_y, hit);
   }
 }
 
@@ -409,7 +406,7 @@ void cBoxTags::RenderPage(cComplexText& doc, int32_t page, double x, double y, u
       r->tag_box->RenderPage(doc, page, tx, ty, flags, hit);
     else
       render_cell_page(doc, r->tag_entries.get(), page, tx, ty, flags, hit);
-    render_cell_page(doc, r->text_entries.get(), page, x + mX + r->text_x, y + mY + r->text_y, flags, hit);
+    render_cell_page(doc, r->text_entries.get(), page, x + mX + mWTags + mGap, y + mY + r->tag_y, flags, hit);
   }
 }
 

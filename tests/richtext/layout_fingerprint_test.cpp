@@ -54,7 +54,9 @@ void print_box(Fingerprint& f, const cLayoutBox* box) {
   } else if (const auto* t = dynamic_cast<const cBoxTags*>(box)) {
     for (const rTagRow* row = t->mRows.First(); row != nullptr; row = row->next) {
       f.Add("{");
-      for (double v : {row->tag_x, row->tag_y, row->text_x, row->text_y, row->row_width, row->row_height}) f.Number(v);
+      const double text_x = t->mWTags + t->mGap;
+      for (double v : {row->tag_x, row->tag_y, text_x, row->tag_y, text_x + row->text_width, row->row_height})
+        f.Number(v);
       print_box(f, row->tag_box.get());
       print_entries(f, row->tag_entries.get());
       print_entries(f, row->text_entries.get());
