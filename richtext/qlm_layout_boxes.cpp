@@ -20,7 +20,7 @@ namespace {
 bool is_text(const rTextBit* r) { return r->kind == cnBitText || r->kind == cnBitWide; }
 // Runs that take part in line widths: text, spaces and no-break spaces.
 bool is_measured(const rTextBit* r) { return is_text(r) || r->kind == cnBitSpaces || r->kind == cnBitNoBreak; }
-// Runs that hold a hyperlink record: text and no-break spaces.
+// Runs that hold a place and a hyperlink record: text and no-break spaces.
 bool holds_link(const rTextBit* r) { return is_text(r) || r->kind == cnBitNoBreak; }
 // Gives the run the hyperlink in force: every measured run gets a record,
 // which only text and no-break runs keep (spaces are never drawn).
@@ -343,13 +343,16 @@ void cBoxString::RenderPage(cComplexText& doc, int32_t page, double x, double y,
 // ---------------------------------------------------------------------------
 // The mixed-style box.
 
-cBoxComplex::cBoxComplex(std::unique_ptr<cTextBits>& runs) : mRuns(std::move(runs)) {}
+cBoxComplex::cBoxComplex(std::unique_ptr<cTextBits>& runs) {
+  if (runs != nullptr) mRuns.TakeOver(*runs);
+  runs.reset();
+}
 cBoxComplex::~cBoxComplex() = default;
 
 bool cBoxComplex::Format(cComplexText& doc, cHyperLinks*) {
   try {
     cRenderer* r = doc.mRenderer;
-    for (rTextBit* run = mRuns->First(); run != nullptr; run = run->next) {
+    for (rTextBit* run = mRuns.First(); run != nullptr; run = run->next) {
       rRectD b;
       switch (run->kind) {
         case cnBitText:
@@ -377,7 +380,7 @@ bool cBoxComplex::Format(cComplexText& doc, cHyperLinks*) {
 }
 
 void cBoxComplex::Forget() {
-  for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) {
+  for (rTextBit* r = mRuns.First(); r != nullptr; r = r->next) {
     if (holds_link(r)) r->AsRun().link = nullptr;
     r->visible = false;
     r->line_end = false;
@@ -387,10 +390,9 @@ void cBoxComplex::Forget() {
 double cBoxComplex::DrawReach() const {
   // The bottom of the band run_shows tests for every run Render can draw.
   double reach = -INFINITY;
-  if (mRuns == nullptr) return reach;
-  for (const rTextBit* run = mRuns->First(); run != nullptr; run = run->next) {
+  for (const rTextBit* run = mRuns.First(); run != nullptr; run = run->next) {
     if (run->kind == cnBitStyle || !run->visible || !is_text(run)) continue;
-    const double bottom = mY + run->AsMeasured().y + run->AsMeasured().height;
+    const double bottom = mY + run->AsRun().y + run->AsMeasured().height;
     if (!std::isfinite(bottom)) return INFINITY;
     reach = std::max(reach, bottom);
   }
@@ -561,11 +563,14 @@ double place_lines(const std::vector<rBrokenLine>& lines, double available) {
       rTextBit* end = wend(h);
       for (rTextBit* q = h;; q = q->next) {
         if (q->visible && q->kind != cnBitStyle) {
-          q->AsMeasured().x = start_x + acc;
+          // Only runs that are drawn keep their place.
+          if (holds_link(q)) {
+            q->AsRun().x = start_x + acc;
+            q->AsRun().y = q->align_y == ALIGN_CENTER   ? total_y + line_height / 2
+                           : q->align_y == ALIGN_BOTTOM ? total_y + line_height
+                                                        : total_y;
+          }
           start_x += q->AsMeasured().width;
-          q->AsMeasured().y = q->align_y == ALIGN_CENTER   ? total_y + line_height / 2
-                 : q->align_y == ALIGN_BOTTOM ? total_y + line_height
-                                              : total_y;
         }
         if (q == end || q->next == nullptr) break;
       }
@@ -582,12 +587,12 @@ double place_lines(const std::vector<rBrokenLine>& lines, double available) {
 bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
   // The last layout's links and line ends go: a word of several runs ends
   // a line on its last run, which the breaking does not visit as a word.
-  for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) {
+  for (rTextBit* r = mRuns.First(); r != nullptr; r = r->next) {
     if (holds_link(r)) r->AsRun().link = nullptr;
     r->line_end = false;
   }
   std::vector<rBrokenLine> lines;
-  const double widest = break_lines(doc, links, mRuns->First(), width, lines);
+  const double widest = break_lines(doc, links, mRuns.First(), width, lines);
   const double total_y = place_lines(lines, std::max(width, widest));
   mWidth = widest;
   mHeight = finite_or_zero(total_y);
@@ -610,12 +615,12 @@ void cBoxComplex::DrawRun(cComplexText& doc, const rTextBit& run, uint8_t flags,
 
 void cBoxComplex::Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit) {
   const rVisible visible = visible_area(doc);
-  for (const rTextBit* run = mRuns->First(); run != nullptr; run = run->next) {
+  for (const rTextBit* run = mRuns.First(); run != nullptr; run = run->next) {
     if (run->kind == cnBitStyle) {
       doc.ApplyStyles(run->Styles());
     } else if (run->visible && is_text(run)) {
-      const double px = x + mX + run->AsMeasured().x;
-      const double py = y + mY + run->AsMeasured().y;
+      const double px = x + mX + run->AsRun().x;
+      const double py = y + mY + run->AsRun().y;
       if (run_shows(visible, *run, px, py)) DrawRun(doc, *run, flags, px, py, hit);
     }
   }
@@ -646,7 +651,7 @@ void cBoxComplex::Paginate(cComplexText& doc, double& total_y, double& page_y, d
     closes = end->line_end;
     return end->next;
   };
-  for (const rTextBit* r = mRuns->First(); r != nullptr;) {
+  for (const rTextBit* r = mRuns.First(); r != nullptr;) {
     if (r->kind == cnBitStyle) {
       doc.PreviewStyles(r->Styles());
       r = r->next;
@@ -686,11 +691,11 @@ void cBoxComplex::Paginate(cComplexText& doc, double& total_y, double& page_y, d
 }
 
 void cBoxComplex::RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) {
-  if (mPagination == nullptr || mRuns->First() == nullptr) return;
+  if (mPagination == nullptr || mRuns.First() == nullptr) return;
   const rVisible visible = visible_area(doc);
   const rPageEntry* entry = nullptr;
   const rPageEntry* next = mPagination->First();
-  for (const rTextBit* run = mRuns->First(); run != nullptr; run = run->next) {
+  for (const rTextBit* run = mRuns.First(); run != nullptr; run = run->next) {
     while (next != nullptr && next->first == run) {
       entry = next;
       next = next->next;
@@ -698,8 +703,8 @@ void cBoxComplex::RenderPage(cComplexText& doc, int32_t page, double x, double y
     if (run->kind == cnBitStyle) {
       doc.ApplyStyles(run->Styles());
     } else if (entry != nullptr && entry->page == page && run->visible && is_text(run)) {
-      const double px = x + mX + run->AsMeasured().x;
-      const double py = y + mY + run->AsMeasured().y - entry->offset;
+      const double px = x + mX + run->AsRun().x;
+      const double py = y + mY + run->AsRun().y - entry->offset;
       if (run_shows(visible, *run, px, py)) DrawRun(doc, *run, flags, px, py, hit);
     }
   }

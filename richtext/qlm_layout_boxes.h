@@ -8,6 +8,7 @@
 #include <string>
 
 #include "qlm_base_array.h"
+#include "qlm_text_bits.h"
 
 class cComplexText;
 class cHitTest;
@@ -135,7 +136,8 @@ class cBoxString : public cLayoutBox {
 // the link glow and splits itself into pages between lines.
 class cBoxComplex : public cLayoutBox {
  public:
-  // Takes the runs over (the variable is nil afterwards).
+  // Takes the runs over (the variable is nil afterwards); the box holds
+  // them itself, its first run included.
   explicit cBoxComplex(std::unique_ptr<cTextBits>& runs);
   ~cBoxComplex() override;
   bool Format(cComplexText& doc, cHyperLinks* links) override;
@@ -146,14 +148,15 @@ class cBoxComplex : public cLayoutBox {
   void Forget() override;
   double DrawReach() const override;
 
-  cTextBits* Runs() const { return mRuns.get(); }
+  cTextBits* Runs() { return &mRuns; }
+  const cTextBits* Runs() const { return &mRuns; }
   cPagination* Pages() const { return mPagination.get(); }
 
  protected:
   // Draws one visible text run at (x, y); the page offset is already in y.
   void DrawRun(cComplexText& doc, const rTextBit& run, uint8_t flags, double x, double y, cHitTest* hit);
 
-  std::unique_ptr<cTextBits> mRuns;
+  cTextBits mRuns;
   std::unique_ptr<cPagination> mPagination;
 };
 

@@ -36,6 +36,7 @@ uint8_t unit_of(const std::u32string& text) {
 }  // namespace
 
 rStyleBit::rStyleBit() = default;
+rStyleBit::rStyleBit(rStyleBit&&) noexcept = default;
 rStyleBit::~rStyleBit() = default;
 
 cTextBits::cTextBits() { mTranslator = encoding_create_by_uid(encoding_default_uid()); }
@@ -65,6 +66,35 @@ void cTextBits::Clear() {
   mLast = nullptr;
 }
 
+void cTextBits::TakeOver(cTextBits& from) {
+  if (&from == this) return;
+  Clear();
+  mTranslator = std::move(from.mTranslator);
+  if (from.mLast == nullptr) return;
+  rTextBit* old = from.Inline();
+  rTextBit* first = nullptr;
+  switch (old->kind) {
+    case cnBitText:
+    case cnBitWide:
+    case cnBitNoBreak:
+      first = new (mInline) rTextRun(std::move(old->AsRun()));
+      old->AsRun().~rTextRun();
+      break;
+    case cnBitStyle:
+      first = new (mInline) rStyleBit(std::move(*static_cast<rStyleBit*>(old)));
+      static_cast<rStyleBit*>(old)->~rStyleBit();
+      break;
+    default: first = new (mInline) rMeasuredBit(old->AsMeasured()); break;
+  }
+  // Only the first run itself can point at the first run (a word's end is
+  // at or after its head).
+  if (first->word_end == old) first->word_end = first;
+  mLast = from.mLast == old ? first : from.mLast;
+  mBlocks = from.mBlocks;
+  from.mBlocks = nullptr;
+  from.mLast = nullptr;
+}
+
 void* cTextBits::Take(size_t bytes) {
   bytes = (bytes + 7) & ~size_t(7);
   if (mLast == nullptr) return mInline;
@@ -72,7 +102,7 @@ void* cTextBits::Take(size_t bytes) {
   if (mBlocks == nullptr || mBlocks->size - mBlocks->used < bytes) {
     // Blocks twice the size of the one before, from 256 bytes up to 64 KB
     // (less the allocator's own word, so that no allocation is rounded up).
-    size_t size = mBlocks == nullptr ? 272 : std::min<size_t>(2 * (kHeader + mBlocks->size + 8), 65536);
+    size_t size = mBlocks == nullptr ? 240 : std::min<size_t>(2 * (kHeader + mBlocks->size + 8), 65536);
     size = std::max(size - 8 - kHeader, bytes);
     void* p = nullptr;
     if (!mem_alloc(p, int64_t(kHeader + size))) raise_base_error(errNEnoughMem, "{bits.Append}");

@@ -111,18 +111,19 @@ struct rTextBit {
   std::unique_ptr<cPropertyEntries>& StyleList();
 };
 
-// Layout: position inside the box, measured size (the line height the run
-// claims is its height) and the line's spacing.
+// Layout: measured size (the line height the run claims is its height) and
+// the line's spacing.
 struct rMeasuredBit : rTextBit {
-  double x = 0;
-  double y = 0;
   double width = 0;
   double height = 0;
   double line_spacing = 0;
 };
 
 struct rTextRun : rMeasuredBit {
-  // Layout: the hyperlink record.
+  // Layout: position inside the box (runs of spaces and line breaks are
+  // never drawn and have none) and the hyperlink record.
+  double x = 0;
+  double y = 0;
   rHyperLink* link = nullptr;
   // Kind 1 (and 5 once text joins it) the text; kind 2 the wide text.
   std::string text;
@@ -132,6 +133,7 @@ struct rTextRun : rMeasuredBit {
 struct rStyleBit : rTextBit {
   std::unique_ptr<cPropertyEntries> styles;
   rStyleBit();
+  rStyleBit(rStyleBit&&) noexcept;
   ~rStyleBit();
 };
 
@@ -158,6 +160,9 @@ class cTextBits {
   rTextBit* Last() const { return mLast; }
   // Drops every run.
   void Clear();
+  // Takes the runs and the translator over from `from` (left empty); the
+  // runs never move but the first, which comes inside this object.
+  void TakeOver(cTextBits& from);
 
   // All code points of the encoding (First, then Next until negative).
   void AddEncodedText(cEncoding* text);
