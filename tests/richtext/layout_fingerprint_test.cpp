@@ -126,8 +126,10 @@ TEST(LayoutFingerprint, SampleDocumentsLayOutAsBefore) {
        "line~(p2)~{text <alignx=JUSTIFY>}justified text that wraps around the width of the box several times",
        150, 0x9d542a16652f68e6ull},
       {"~{text <spacing=7>}a b c~)d~(p2)e ~<u>under~<s>struck~>~> \xC4\xE9t\xE9", 90, 0x7a8ea81e0dd765afull},
-      {"~{text <alignx=CENTER>}centre line one two three~(p)~{text <alignx=RIGHT>}right one two three four", 110, 0x7eb8ee9452479371ull},
-      {"~[tags <tstyle=\"{1}.\">]~{tag}one two three four five six~{tag}~<b>two~>~{tag}three~(p)more~]", 120, 0x279bad057a14a4b9ull},
+      {"~{text <alignx=CENTER>}centre line one two three~(p)~{text <alignx=RIGHT>}right one two three four", 110,
+       0x7eb8ee9452479371ull},
+      {"~[tags <tstyle=\"{1}.\">]~{tag}one two three four five six~{tag}~<b>two~>~{tag}three~(p)more~]", 120,
+       0x279bad057a14a4b9ull},
       {"wo~<b>r~>d~<i>s~> in~<fs=30>si~>de  runs~)~)~(p3)end", 60, 0xfedf45c3da9346caull},
   };
   for (const Case& c : cases) {

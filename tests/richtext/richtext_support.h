@@ -91,7 +91,9 @@ inline std::string describe(const rTextBit& b) {
   std::string s;
   switch (b.kind) {
     case cnBitText: s.append(1, '\'').append(text(b.AsRun().text)).append(1, '\''); break;
-    case cnBitWide: s.append(1, 'W').append(int_to_str(0, 0, b.unit)).append(1, '\'').append(text(b.AsRun().wide)).append(1, '\''); break;
+    case cnBitWide:
+      s.append(1, 'W').append(int_to_str(0, 0, b.unit)).append(1, '\'').append(text(b.AsRun().wide)).append(1, '\'');
+      break;
     case cnBitSpaces: s.append(1, '_').append(int_to_str(0, 0, b.count)); break;
     case cnBitNoBreak: s.append(1, '~').append(int_to_str(0, 0, b.count)); break;
     case cnBitBreaks: s.append(1, '/').append(int_to_str(0, 0, b.count)); break;
