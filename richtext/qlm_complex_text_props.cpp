@@ -239,15 +239,18 @@ void cVarDecls::RemoveAllVars() {
 
 rLayoutEntry::~rLayoutEntry() = default;
 
-void cLayoutEntries::AddBox(uint8_t kind, std::unique_ptr<cLayoutBox> box) {
+uint8_t rLayoutEntry::Kind() const {
+  if (styles != nullptr) return cnEntryStyle;
+  return box != nullptr && box->IsSpacing() ? cnEntrySpacing : cnEntryBox;
+}
+
+void cLayoutEntries::AddBox(std::unique_ptr<cLayoutBox> box) {
   rLayoutEntry* e = Append();
-  e->kind = kind;
   e->box = std::move(box);
 }
 
 void cLayoutEntries::AddStyles(std::unique_ptr<cPropertyEntries> styles) {
   rLayoutEntry* e = Append();
-  e->kind = cnEntryStyle;
   e->styles = std::move(styles);
 }
 

@@ -180,11 +180,14 @@ constexpr uint8_t cnEntryBox = 0;
 constexpr uint8_t cnEntrySpacing = 1;
 constexpr uint8_t cnEntryStyle = 2;
 
+// An entry holds a box (a spacing box for kind 1) or a style switch's list
+// (kind 2); its kind follows from what it holds, so an entry is three
+// pointers (a document holds one or two per paragraph).
 struct rLayoutEntry {
   rLayoutEntry* next = nullptr;
-  uint8_t kind = cnEntryBox;
   std::unique_ptr<cLayoutBox> box;              // kinds 0 and 1
   std::unique_ptr<cPropertyEntries> styles;     // kind 2
+  uint8_t Kind() const;
   rLayoutEntry() = default;
   ~rLayoutEntry();
   rLayoutEntry(const rLayoutEntry&) = delete;
@@ -194,6 +197,7 @@ struct rLayoutEntry {
 // Every tag cell has a list of its own, mostly of one entry.
 class cLayoutEntries : public cRichList<rLayoutEntry> {
  public:
-  void AddBox(uint8_t kind, std::unique_ptr<cLayoutBox> box);
+  // A box entry (a spacing entry for a cBoxSpace).
+  void AddBox(std::unique_ptr<cLayoutBox> box);
   void AddStyles(std::unique_ptr<cPropertyEntries> styles);
 };

@@ -210,7 +210,7 @@ void cComplexText::AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLin
     entries->AddStyles(std::move(list));
   }
   cLayoutBox& ref = *box;
-  entries->AddBox(cnEntryBox, std::move(box));
+  entries->AddBox(std::move(box));
   if (!ref.Format(*this, links)) raise_base_error(errQLMCall, "{not le.span.Format(Self)}");
   for (auto& list : trail_lists) {
     PreviewStyles(list.get());
@@ -227,9 +227,9 @@ void layout_entries(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entri
     first = entries->First();
   }
   for (rLayoutEntry* e = first; e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle) {
+    if (e->Kind() == cnEntryStyle) {
       doc.PreviewStyles(e->styles.get());
-    } else if (e->kind == cnEntryBox && e->box != nullptr) {
+    } else if (e->Kind() == cnEntryBox && e->box != nullptr) {
       if (!e->box->Layout(doc, links, width)) raise_base_error(errQLMCall, error);
       e->box->mX = 0;
       e->box->mY = height;

@@ -63,6 +63,8 @@ class cLayoutBox {
   // The lowest document y at which drawing the box (RenderText) can show
   // anything: +infinity when unknown, -infinity when it draws nothing.
   virtual double DrawReach() const;
+  // A spacing box (cBoxSpace), which its layout entry's kind follows.
+  virtual bool IsSpacing() const { return false; }
 
   // MakeLink: a new record of the list for the href when both exist.
   static rHyperLink* MakeLink(const cPropertyString* href, cHyperLinks* links);
@@ -94,6 +96,7 @@ class cBoxSpace : public cLayoutBox {
   bool Format(cComplexText& doc, cHyperLinks* links) override;
   void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
   double DrawReach() const override;
+  bool IsSpacing() const override { return true; }
 
   int32_t mCount = 0;
   uint8_t mKind = cnSpaceVertical;

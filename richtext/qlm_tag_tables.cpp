@@ -232,7 +232,7 @@ void cComplexText::BuildTagTable(const rTCToken*& cursor, const rTCToken* end, c
       Interpret(c, r->text_last, links, r->text_entries.get());
     }
   }
-  entries->AddBox(cnEntryBox, std::move(box));
+  entries->AddBox(std::move(box));
 }
 
 // ---------------------------------------------------------------------------
@@ -337,9 +337,9 @@ namespace {
 void render_cell(cComplexText& doc, cLayoutEntries* entries, uint8_t flags, double x, double y, cHitTest* hit) {
   if (entries == nullptr) return;
   for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle)
+    if (e->Kind() == cnEntryStyle)
       doc.ApplyStyles(e->styles.get());
-    else if (e->kind == cnEntryBox && e->box != nullptr)
+    else if (e->Kind() == cnEntryBox && e->box != nullptr)
       e->box->Render(doc, flags, x, y, hit);
   }
 }
@@ -348,9 +348,9 @@ void render_cell_page(cComplexText& doc, cLayoutEntries* entries, int32_t page, 
                       cHitTest* hit) {
   if (entries == nullptr) return;
   for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle)
+    if (e->Kind() == cnEntryStyle)
       doc.ApplyStyles(e->styles.get());
-    else if (e->kind == cnEntryBox && e->box != nullptr)
+    else if (e->Kind() == cnEntryBox && e->box != nullptr)
       e->box->RenderPage(doc, page, x, y, flags, hit);
   }
 }
@@ -359,7 +359,7 @@ void paginate_cell(cComplexText& doc, cLayoutEntries* entries, double& total_y, 
                    int32_t& page) {
   if (entries == nullptr) return;
   for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle)
+    if (e->Kind() == cnEntryStyle)
       doc.PreviewStyles(e->styles.get());
     else if (e->box != nullptr)
       e->box->Paginate(doc, total_y, page_y, page_height, page);
@@ -372,7 +372,7 @@ double first_line_height(const cBoxString* tag_box, cLayoutEntries* entries) {
   if (tag_box != nullptr) return tag_box->mHeight;
   if (entries == nullptr) return 0;
   for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle || e->box == nullptr) continue;
+    if (e->Kind() == cnEntryStyle || e->box == nullptr) continue;
     if (const auto* box = dynamic_cast<const cBoxComplex*>(e->box.get())) {
       double h = 0;
       for (const rTextBit* r = box->Runs()->First(); r != nullptr; r = r->next) {

@@ -71,8 +71,8 @@ void print_box(Fingerprint& f, const cLayoutBox* box) {
 void print_entries(Fingerprint& f, const cLayoutEntries* entries) {
   if (entries == nullptr) return f.Add("0");
   for (const rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    f.Add(std::to_string(e->kind));
-    if (e->kind != cnEntryStyle) print_box(f, e->box.get());
+    f.Add(std::to_string(e->Kind()));
+    if (e->Kind() != cnEntryStyle) print_box(f, e->box.get());
   }
 }
 

@@ -150,7 +150,7 @@ class Formatting {
       flush();
       ++index;
       std::string d;
-      if (e->kind == cnEntryStyle)
+      if (e->Kind() == cnEntryStyle)
         d.append(1, 'S').append(describe(e->styles.get()));
       else if (auto* sp = dynamic_cast<const cBoxSpace*>(e->box.get()))
         d.append(1, 'V').append(int_to_str(0, 0, sp->mCount));
