@@ -7,7 +7,8 @@
 // per document, in multiples of its size:
 //   - the peak of the whole (parser, walk, boxes);
 //   - the rich-text share: the peak less the peak of the VormCode parse of
-//     the same text alone, the part this library's containers account for.
+//     the same text alone, the part this library's containers account for;
+//     for the mark-up documents also in bytes per paragraph, row or scope.
 // Not a timing benchmark: one pass per document.
 #include <malloc.h>
 
@@ -90,6 +91,7 @@ int64_t reset_peak() {
 struct Document {
   const char* name;
   std::string text;
+  int items;  // paragraphs, rows or scopes (0: plain text)
 };
 
 std::string repeat(const std::string& piece, int n) {
@@ -147,17 +149,22 @@ int main(int argc, char** argv) {
   std::unique_ptr<cRenderer> renderer{renderer_create()};
   renderer->SetFont(&font);
   const Document docs[] = {
-      {"plain text", plain_text()},
-      {"200,000 short paragraphs", repeat("ab~(p)", 200000)},
-      {"200,000 tag rows", "~[tags]" + repeat("~{tag}-~}row abc ", 200000) + "~]"},
-      {"100,000 nested scopes", repeat("~<b>", 100000) + "x" + repeat("~>", 100000)},
+      {"plain text", plain_text(), 0},
+      {"200,000 short paragraphs", repeat("ab~(p)", 200000), 200000},
+      {"200,000 tag rows", "~[tags]" + repeat("~{tag}-~}row abc ", 200000) + "~]", 200000},
+      {"100,000 nested scopes", repeat("~<b>", 100000) + "x" + repeat("~>", 100000), 100000},
   };
-  std::printf("%-26s %10s %12s %8s %12s %8s\n", "document", "input", "peak", "x input", "rich text", "x input");
+  std::printf("%-26s %10s %12s %8s %12s %8s %9s\n", "document", "input", "peak", "x input", "rich text", "x input",
+              "per item");
   for (const Document& d : docs) {
     const Figures f = measure(d.text, renderer.get(), &font);
     const double in = double(d.text.size());
-    std::printf("%-26s %8.2f MB %9.1f MB %8.1f %9.1f MB %8.1f\n", d.name, in / 1e6, double(f.whole) / 1e6,
+    std::printf("%-26s %8.2f MB %9.1f MB %8.1f %9.1f MB %8.1f", d.name, in / 1e6, double(f.whole) / 1e6,
                 double(f.whole) / in, double(f.whole - f.parse) / 1e6, double(f.whole - f.parse) / in);
+    if (d.items > 0)
+      std::printf(" %9.1f\n", double(f.whole - f.parse) / d.items);
+    else
+      std::printf(" %9s\n", "-");
   }
   renderer.reset();
   framework_stop();

@@ -58,9 +58,7 @@ bool cBoxSpace::Format(cComplexText& doc, cHyperLinks*) {
 // A space box draws nothing.
 double cBoxSpace::DrawReach() const { return -INFINITY; }
 
-void cBoxSpace::Paginate(cComplexText&, double& total_y, double& page_y, double, int32_t& page) {
-  mPage = page;
-  mPageOffset = total_y - page_y;
+void cBoxSpace::Paginate(cComplexText&, double& total_y, double& page_y, double, int32_t&) {
   total_y += mHeight;
   page_y += mHeight;
 }
@@ -464,14 +462,14 @@ bool cComplexText::Draw(cRenderer* renderer, bool ready, const char* not_ready,
         if (index > 0) {
           const rDrawMark& prev = mDrawMarks.back();
           const rLayoutEntry* p = prev.entry;
-          const double box = p->kind == cnEntryBox && p->box != nullptr ? p->box->DrawReach() : -INFINITY;
+          const double box = p->Kind() == cnEntryBox && p->box != nullptr ? p->box->DrawReach() : -INFINITY;
           reach = std::isnan(box) ? INFINITY : std::max(prev.reach, box);
         }
         mDrawMarks.push_back(MakeDrawMark(e, reach));
       }
-      if (e->kind == cnEntryStyle)
+      if (e->Kind() == cnEntryStyle)
         ApplyStyles(e->styles.get());
-      else if (e->kind == cnEntryBox && e->box != nullptr)
+      else if (e->Kind() == cnEntryBox && e->box != nullptr)
         draw_box(*e->box);
     }
     // A font that made something else of a request makes the walk depend
@@ -498,7 +496,7 @@ bool cComplexText::Paginate(double height) {
     double page_y = 0;
     int32_t page = 1;
     for (rLayoutEntry* e = mEntries->First(); e != nullptr; e = e->next) {
-      if (e->kind == cnEntryStyle)
+      if (e->Kind() == cnEntryStyle)
         PreviewStyles(e->styles.get());
       else if (e->box != nullptr)
         e->box->Paginate(*this, total_y, page_y, height, page);

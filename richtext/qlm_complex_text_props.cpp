@@ -209,8 +209,7 @@ void cComplexText::ApplyColor(uint8_t id, uint32_t color) {
 // Lists.
 
 rPropertyEntry* cPropertyEntries::Add(std::unique_ptr<cLayoutProperty> prop) {
-  rPropertyEntry* e = Append(1);
-  if (e == nullptr) raise_base_error(errNEnoughMem, "{not entries.Append}");
+  rPropertyEntry* e = Append();
   e->prop = std::move(prop);
   return e;
 }
@@ -240,19 +239,18 @@ void cVarDecls::RemoveAllVars() {
 
 rLayoutEntry::~rLayoutEntry() = default;
 
-cLayoutEntries::~cLayoutEntries() { Clear(); }
+uint8_t rLayoutEntry::Kind() const {
+  if (styles != nullptr) return cnEntryStyle;
+  return box != nullptr && box->IsSpacing() ? cnEntrySpacing : cnEntryBox;
+}
 
-void cLayoutEntries::AddBox(uint8_t kind, std::unique_ptr<cLayoutBox> box) {
-  rLayoutEntry* e = Append(1);
-  if (e == nullptr) raise_base_error(errNEnoughMem, "{not entries.Append}");
-  e->kind = kind;
+void cLayoutEntries::AddBox(std::unique_ptr<cLayoutBox> box) {
+  rLayoutEntry* e = Append();
   e->box = std::move(box);
 }
 
 void cLayoutEntries::AddStyles(std::unique_ptr<cPropertyEntries> styles) {
-  rLayoutEntry* e = Append(1);
-  if (e == nullptr) raise_base_error(errNEnoughMem, "{not entries.Append}");
-  e->kind = cnEntryStyle;
+  rLayoutEntry* e = Append();
   e->styles = std::move(styles);
 }
 

@@ -15,6 +15,7 @@
 
 #include "qlm_base_array.h"
 #include "qlm_parser_vormcode_queries.h"
+#include "qlm_rich_list.h"
 
 class cComplexText;
 class cLayoutBox;
@@ -131,11 +132,9 @@ struct rPropertyEntry {
   bool default_flag = false;
 };
 
-class cPropertyEntries : public cArrayOf<rPropertyEntry, 1> {
+// One list per style change, most of them of one property.
+class cPropertyEntries : public cRichList<rPropertyEntry> {
  public:
-  // One list per style change, most of them of one or two properties:
-  // small pools (see cArray).
-  cPropertyEntries() : cArrayOf<rPropertyEntry, 1>(5) { SetSmallPools(true); }
   // Appends an entry holding the property (raises 203 when the list cannot
   // grow).
   rPropertyEntry* Add(std::unique_ptr<cLayoutProperty> prop);
@@ -181,23 +180,24 @@ constexpr uint8_t cnEntryBox = 0;
 constexpr uint8_t cnEntrySpacing = 1;
 constexpr uint8_t cnEntryStyle = 2;
 
+// An entry holds a box (a spacing box for kind 1) or a style switch's list
+// (kind 2); its kind follows from what it holds, so an entry is three
+// pointers (a document holds one or two per paragraph).
 struct rLayoutEntry {
   rLayoutEntry* next = nullptr;
-  uint8_t kind = cnEntryBox;
   std::unique_ptr<cLayoutBox> box;              // kinds 0 and 1
   std::unique_ptr<cPropertyEntries> styles;     // kind 2
+  uint8_t Kind() const;
   rLayoutEntry() = default;
   ~rLayoutEntry();
   rLayoutEntry(const rLayoutEntry&) = delete;
   rLayoutEntry& operator=(const rLayoutEntry&) = delete;
 };
 
-class cLayoutEntries : public cArrayOf<rLayoutEntry, 1> {
+// Every tag cell has a list of its own, mostly of one entry.
+class cLayoutEntries : public cRichList<rLayoutEntry> {
  public:
-  // Every tag cell has lists of its own, mostly of one entry: the smallest
-  // class and small pools (see cArray).
-  cLayoutEntries() : cArrayOf<rLayoutEntry, 1>(5) { SetSmallPools(true); }
-  ~cLayoutEntries() override;
-  void AddBox(uint8_t kind, std::unique_ptr<cLayoutBox> box);
+  // A box entry (a spacing entry for a cBoxSpace).
+  void AddBox(std::unique_ptr<cLayoutBox> box);
   void AddStyles(std::unique_ptr<cPropertyEntries> styles);
 };

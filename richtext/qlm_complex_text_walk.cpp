@@ -211,7 +211,7 @@ void cComplexText::Interpret(const rTCToken*& cursor, const rTCToken* end, cHype
             finish();
             auto box = std::make_unique<cBoxSpace>(cnSpaceVertical, n);
             cBoxSpace& ref = *box;
-            entries->AddBox(cnEntrySpacing, std::move(box));
+            entries->AddBox(std::move(box));
             if (!ref.Format(*this, links)) raise_base_error(errQLMCall, "{not le.spac.Format(Self)}");
           }
         } else if (ins->kind == cnInsertableText) {

@@ -20,28 +20,36 @@ namespace {
 bool is_text(const rTextBit* r) { return r->kind == cnBitText || r->kind == cnBitWide; }
 // Runs that take part in line widths: text, spaces and no-break spaces.
 bool is_measured(const rTextBit* r) { return is_text(r) || r->kind == cnBitSpaces || r->kind == cnBitNoBreak; }
+// Runs that hold a place and a hyperlink record: text and no-break spaces.
+bool holds_link(const rTextBit* r) { return is_text(r) || r->kind == cnBitNoBreak; }
+// Gives the run the hyperlink in force: every measured run gets a record,
+// which only text and no-break runs keep (spaces are never drawn).
+void give_link(cComplexText& doc, cHyperLinks* links, rTextBit* r) {
+  rHyperLink* link = cLayoutBox::MakeLink(doc.mCurrentLink, links);
+  if (holds_link(r)) r->AsRun().link = link;
+}
 const rTextBit* wend(const rTextBit* r) { return r->word_end != nullptr ? r->word_end : r; }
 rTextBit* wend(rTextBit* r) { return r->word_end != nullptr ? r->word_end : r; }
 
 rTextView view_of(const rTextBit& r) {
   if (r.kind == cnBitWide) {
     rTextView v;
-    v.data = r.wide.data();
-    v.length = int64_t(r.wide.size());
+    v.data = r.AsRun().wide.data();
+    v.length = int64_t(r.AsRun().wide.size());
     v.unit = 4;
     return v;
   }
-  return rTextView(r.text);
+  return rTextView(r.AsRun().text);
 }
 
 // Width of the word headed by r: its own width and that of the measured
 // runs that follow it up to its end.
 double word_width(const rTextBit* r) {
-  double w = r->width;
+  double w = r->AsMeasured().width;
   const rTextBit* end = wend(r);
   for (const rTextBit* q = r; q != end && q->next != nullptr;) {
     q = q->next;
-    if (is_measured(q)) w += q->width;
+    if (is_measured(q)) w += q->AsMeasured().width;
   }
   return w;
 }
@@ -49,11 +57,11 @@ double word_width(const rTextBit* r) {
 // The line height a word claims: the largest of its runs, so that a larger
 // run inside a word is not drawn into the line above.
 double word_line_height(const rTextBit* r) {
-  double h = r->line_height;
+  double h = r->AsMeasured().height;
   const rTextBit* end = wend(r);
   for (const rTextBit* q = r; q != end && q->next != nullptr;) {
     q = q->next;
-    if (is_measured(q)) h = std::max(h, q->line_height);
+    if (is_measured(q)) h = std::max(h, q->AsMeasured().height);
   }
   return h;
 }
@@ -116,8 +124,8 @@ namespace {
 
 // Whether the run, drawn at (x, y), can show: its line's band around y.
 bool run_shows(const rVisible& v, const rTextBit& run, double x, double y) {
-  const double h = std::max(run.line_height, run.height);
-  return v.Shows(x, y - h, std::max(run.width, 0.0), 2 * h);
+  const double h = run.AsMeasured().height;
+  return v.Shows(x, y - h, std::max(run.AsMeasured().width, 0.0), 2 * h);
 }
 
 }  // namespace
@@ -181,9 +189,9 @@ void cComplexText::AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLin
   std::vector<std::unique_ptr<cPropertyEntries>> trail_lists;
   if (single) {
     for (rTextBit* r = leading; r != nullptr && r->kind == cnBitStyle; r = r->next)
-      if (r->styles != nullptr) lead_lists.push_back(std::move(r->styles));
+      if (r->Styles() != nullptr) lead_lists.push_back(std::move(r->StyleList()));
     for (rTextBit* r = trailing; r != nullptr && r->kind == cnBitStyle; r = r->next)
-      if (r->styles != nullptr) trail_lists.push_back(std::move(r->styles));
+      if (r->Styles() != nullptr) trail_lists.push_back(std::move(r->StyleList()));
   }
   // 3. The box takes the runs over.
   std::unique_ptr<cLayoutBox> box;
@@ -202,7 +210,7 @@ void cComplexText::AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLin
     entries->AddStyles(std::move(list));
   }
   cLayoutBox& ref = *box;
-  entries->AddBox(cnEntryBox, std::move(box));
+  entries->AddBox(std::move(box));
   if (!ref.Format(*this, links)) raise_base_error(errQLMCall, "{not le.span.Format(Self)}");
   for (auto& list : trail_lists) {
     PreviewStyles(list.get());
@@ -219,9 +227,9 @@ void layout_entries(cComplexText& doc, cHyperLinks* links, cLayoutEntries* entri
     first = entries->First();
   }
   for (rLayoutEntry* e = first; e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle) {
+    if (e->Kind() == cnEntryStyle) {
       doc.PreviewStyles(e->styles.get());
-    } else if (e->kind == cnEntryBox && e->box != nullptr) {
+    } else if (e->Kind() == cnEntryBox && e->box != nullptr) {
       if (!e->box->Layout(doc, links, width)) raise_base_error(errQLMCall, error);
       e->box->mX = 0;
       e->box->mY = height;
@@ -335,30 +343,33 @@ void cBoxString::RenderPage(cComplexText& doc, int32_t page, double x, double y,
 // ---------------------------------------------------------------------------
 // The mixed-style box.
 
-cBoxComplex::cBoxComplex(std::unique_ptr<cTextBits>& runs) : mRuns(std::move(runs)) {}
+cBoxComplex::cBoxComplex(std::unique_ptr<cTextBits>& runs) {
+  if (runs != nullptr) mRuns.TakeOver(*runs);
+  runs.reset();
+}
 cBoxComplex::~cBoxComplex() = default;
 
 bool cBoxComplex::Format(cComplexText& doc, cHyperLinks*) {
   try {
     cRenderer* r = doc.mRenderer;
-    for (rTextBit* run = mRuns->First(); run != nullptr; run = run->next) {
+    for (rTextBit* run = mRuns.First(); run != nullptr; run = run->next) {
       rRectD b;
       switch (run->kind) {
         case cnBitText:
         case cnBitWide:
           doc.SyncFont();
           r->TextBounds(view_of(*run), b);
-          run->width = finite_or_zero(b.x2 - b.x1);
-          run->height = finite_or_zero(b.y2 - b.y1);
+          run->AsMeasured().width = finite_or_zero(b.x2 - b.x1);
+          run->AsMeasured().height = finite_or_zero(b.y2 - b.y1);
           break;
         case cnBitSpaces:
         case cnBitNoBreak:
           doc.SyncFont();
           r->TextBounds(" ", b);
-          run->width = finite_or_zero((b.x2 - b.x1) * std::max(run->count, 0));
-          run->height = finite_or_zero(b.y2 - b.y1);
+          run->AsMeasured().width = finite_or_zero((b.x2 - b.x1) * std::max(run->count, 0));
+          run->AsMeasured().height = finite_or_zero(b.y2 - b.y1);
           break;
-        case cnBitStyle: doc.PreviewStyles(run->styles.get()); break;
+        case cnBitStyle: doc.PreviewStyles(run->Styles()); break;
         default: break;
       }
     }
@@ -369,8 +380,8 @@ bool cBoxComplex::Format(cComplexText& doc, cHyperLinks*) {
 }
 
 void cBoxComplex::Forget() {
-  for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) {
-    r->link = nullptr;
+  for (rTextBit* r = mRuns.First(); r != nullptr; r = r->next) {
+    if (holds_link(r)) r->AsRun().link = nullptr;
     r->visible = false;
     r->line_end = false;
   }
@@ -379,10 +390,9 @@ void cBoxComplex::Forget() {
 double cBoxComplex::DrawReach() const {
   // The bottom of the band run_shows tests for every run Render can draw.
   double reach = -INFINITY;
-  if (mRuns == nullptr) return reach;
-  for (const rTextBit* run = mRuns->First(); run != nullptr; run = run->next) {
+  for (const rTextBit* run = mRuns.First(); run != nullptr; run = run->next) {
     if (run->kind == cnBitStyle || !run->visible || !is_text(run)) continue;
-    const double bottom = mY + run->y + std::max(run->line_height, run->height);
+    const double bottom = mY + run->AsRun().y + run->AsMeasured().height;
     if (!std::isfinite(bottom)) return INFINITY;
     reach = std::max(reach, bottom);
   }
@@ -422,10 +432,10 @@ double break_lines(cComplexText& doc, cHyperLinks* links, rTextBit* runs, double
         // assembly marked them; a box forgotten by an earlier layout gets
         // them back here).
         if (q->kind != cnBitSpaces) q->visible = true;
-        q->link = cLayoutBox::MakeLink(doc.mCurrentLink, links);
+        give_link(doc, links, q);
       } else if (q->kind == cnBitStyle) {
         q->visible = false;
-        doc.PreviewStyles(q->styles.get());
+        doc.PreviewStyles(q->Styles());
       }
     }
   };
@@ -434,7 +444,7 @@ double break_lines(cComplexText& doc, cHyperLinks* links, rTextBit* runs, double
     double w = line.width;
     if (line.last_end->kind == cnBitSpaces) {
       line.last_end->visible = false;
-      w -= line.last_end->width;
+      w -= line.last_end->AsMeasured().width;
     }
     line.last_end->line_end = true;
     widest = std::max(widest, w);
@@ -457,29 +467,28 @@ double break_lines(cComplexText& doc, cHyperLinks* links, rTextBit* runs, double
     for (rTextBit* q = r;; q = q->next) {
       q->align_x = doc.mCurrentAlignX;
       q->align_y = doc.mCurrentAlignY;
-      q->line_spacing = doc.mCurrentSpacing;
-      q->line_height = q->height;
+      if (q->kind != cnBitStyle) q->AsMeasured().line_spacing = doc.mCurrentSpacing;
       if (q == wend(r) || q->next == nullptr) break;
     }
     if (!in_line) {
       if (is_text(r)) {
-        r->link = cLayoutBox::MakeLink(doc.mCurrentLink, links);
+        give_link(doc, links, r);
         r = start_line(r);
         continue;
       }
       r->visible = false;
-      if (r->kind == cnBitStyle) doc.PreviewStyles(r->styles.get());
+      if (r->kind == cnBitStyle) doc.PreviewStyles(r->Styles());
       if (r->kind == cnBitBreaks) {
         rBrokenLine empty;
         empty.first = r;
-        empty.height = r->line_height;
+        empty.height = r->AsMeasured().height;
         lines.push_back(empty);
       }
       r = r->next;
       continue;
     }
     if (is_text(r) || r->kind == cnBitSpaces) {
-      r->link = cLayoutBox::MakeLink(doc.mCurrentLink, links);
+      give_link(doc, links, r);
       const double ww = word_width(r);
       rBrokenLine& line = lines.back();
       if (!wrap || ww + line.width <= width) {
@@ -501,7 +510,7 @@ double break_lines(cComplexText& doc, cHyperLinks* links, rTextBit* runs, double
       r->visible = false;
     } else {
       r->visible = false;
-      if (r->kind == cnBitStyle) doc.PreviewStyles(r->styles.get());
+      if (r->kind == cnBitStyle) doc.PreviewStyles(r->Styles());
     }
     r = r->next;
   }
@@ -526,7 +535,7 @@ double place_lines(const std::vector<rBrokenLine>& lines, double available) {
     rTextBit* const first = line.first;
     rTextBit* const last_end = line.last_end;
     double w = line.width;
-    if (last_end->kind == cnBitSpaces) w -= last_end->width;
+    if (last_end->kind == cnBitSpaces) w -= last_end->AsMeasured().width;
     double start_x = 0;
     double gap = 0;
     uint8_t align = first->align_x;
@@ -548,17 +557,20 @@ double place_lines(const std::vector<rBrokenLine>& lines, double available) {
     }
     start_x = finite_or_zero(start_x);
     gap = finite_or_zero(gap);
-    const double line_height = line.height + first->line_spacing;
+    const double line_height = line.height + first->AsMeasured().line_spacing;
     double acc = 0;
     for (rTextBit* h = first;; h = wend(h)->next) {
       rTextBit* end = wend(h);
       for (rTextBit* q = h;; q = q->next) {
-        if (q->visible) {
-          q->x = start_x + acc;
-          start_x += q->width;
-          q->y = q->align_y == ALIGN_CENTER   ? total_y + line_height / 2
-                 : q->align_y == ALIGN_BOTTOM ? total_y + line_height
-                                              : total_y;
+        if (q->visible && q->kind != cnBitStyle) {
+          // Only runs that are drawn keep their place.
+          if (holds_link(q)) {
+            q->AsRun().x = start_x + acc;
+            q->AsRun().y = q->align_y == ALIGN_CENTER   ? total_y + line_height / 2
+                           : q->align_y == ALIGN_BOTTOM ? total_y + line_height
+                                                        : total_y;
+          }
+          start_x += q->AsMeasured().width;
         }
         if (q == end || q->next == nullptr) break;
       }
@@ -575,12 +587,12 @@ double place_lines(const std::vector<rBrokenLine>& lines, double available) {
 bool cBoxComplex::Layout(cComplexText& doc, cHyperLinks* links, double width) {
   // The last layout's links and line ends go: a word of several runs ends
   // a line on its last run, which the breaking does not visit as a word.
-  for (rTextBit* r = mRuns->First(); r != nullptr; r = r->next) {
-    r->link = nullptr;
+  for (rTextBit* r = mRuns.First(); r != nullptr; r = r->next) {
+    if (holds_link(r)) r->AsRun().link = nullptr;
     r->line_end = false;
   }
   std::vector<rBrokenLine> lines;
-  const double widest = break_lines(doc, links, mRuns->First(), width, lines);
+  const double widest = break_lines(doc, links, mRuns.First(), width, lines);
   const double total_y = place_lines(lines, std::max(width, widest));
   mWidth = widest;
   mHeight = finite_or_zero(total_y);
@@ -591,10 +603,10 @@ void cBoxComplex::DrawRun(cComplexText& doc, const rTextBit& run, uint8_t flags,
   cRenderer* r = doc.mRenderer;
   doc.SyncFont();
   const rTextView text = view_of(run);
-  if (run.link != nullptr) {
+  if (run.AsRun().link != nullptr) {
     if ((flags & (cnRenderLinks | cnRenderAll)) == 0) return;
     r->SetTextAlign(ALIGN_LEFT, eAlign(run.align_y));
-    DrawLinkText(doc, run.link, text, x, y, hit);
+    DrawLinkText(doc, run.AsRun().link, text, x, y, hit);
   } else if ((flags & (cnRenderPlain | cnRenderAll)) != 0) {
     r->SetTextAlign(ALIGN_LEFT, eAlign(run.align_y));
     r->DrawText(text, x, y, hit);
@@ -603,12 +615,12 @@ void cBoxComplex::DrawRun(cComplexText& doc, const rTextBit& run, uint8_t flags,
 
 void cBoxComplex::Render(cComplexText& doc, uint8_t flags, double x, double y, cHitTest* hit) {
   const rVisible visible = visible_area(doc);
-  for (const rTextBit* run = mRuns->First(); run != nullptr; run = run->next) {
+  for (const rTextBit* run = mRuns.First(); run != nullptr; run = run->next) {
     if (run->kind == cnBitStyle) {
-      doc.ApplyStyles(run->styles.get());
+      doc.ApplyStyles(run->Styles());
     } else if (run->visible && is_text(run)) {
-      const double px = x + mX + run->x;
-      const double py = y + mY + run->y;
+      const double px = x + mX + run->AsRun().x;
+      const double py = y + mY + run->AsRun().y;
       if (run_shows(visible, *run, px, py)) DrawRun(doc, *run, flags, px, py, hit);
     }
   }
@@ -634,14 +646,14 @@ void cBoxComplex::Paginate(cComplexText& doc, double& total_y, double& page_y, d
     const rTextBit* end = wend(r);
     for (const rTextBit* q = r; q != end && q->next != nullptr;) {
       q = q->next;
-      if (q->kind == cnBitStyle) doc.PreviewStyles(q->styles.get());
+      if (q->kind == cnBitStyle) doc.PreviewStyles(q->Styles());
     }
     closes = end->line_end;
     return end->next;
   };
-  for (const rTextBit* r = mRuns->First(); r != nullptr;) {
+  for (const rTextBit* r = mRuns.First(); r != nullptr;) {
     if (r->kind == cnBitStyle) {
-      doc.PreviewStyles(r->styles.get());
+      doc.PreviewStyles(r->Styles());
       r = r->next;
       continue;
     }
@@ -654,7 +666,7 @@ void cBoxComplex::Paginate(cComplexText& doc, double& total_y, double& page_y, d
       in_line = true;
       first = r;
       line_height = word_line_height(r);
-      spacing = r->line_spacing;
+      spacing = r->AsMeasured().line_spacing;
     } else if (is_text(r) || r->kind == cnBitSpaces) {
       line_height = std::max(line_height, word_line_height(r));
     } else if (r->kind != cnBitNoBreak) {
@@ -679,20 +691,20 @@ void cBoxComplex::Paginate(cComplexText& doc, double& total_y, double& page_y, d
 }
 
 void cBoxComplex::RenderPage(cComplexText& doc, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) {
-  if (mPagination == nullptr || mRuns->First() == nullptr) return;
+  if (mPagination == nullptr || mRuns.First() == nullptr) return;
   const rVisible visible = visible_area(doc);
   const rPageEntry* entry = nullptr;
   const rPageEntry* next = mPagination->First();
-  for (const rTextBit* run = mRuns->First(); run != nullptr; run = run->next) {
+  for (const rTextBit* run = mRuns.First(); run != nullptr; run = run->next) {
     while (next != nullptr && next->first == run) {
       entry = next;
       next = next->next;
     }
     if (run->kind == cnBitStyle) {
-      doc.ApplyStyles(run->styles.get());
+      doc.ApplyStyles(run->Styles());
     } else if (entry != nullptr && entry->page == page && run->visible && is_text(run)) {
-      const double px = x + mX + run->x;
-      const double py = y + mY + run->y - entry->offset;
+      const double px = x + mX + run->AsRun().x;
+      const double py = y + mY + run->AsRun().y - entry->offset;
       if (run_shows(visible, *run, px, py)) DrawRun(doc, *run, flags, px, py, hit);
     }
   }

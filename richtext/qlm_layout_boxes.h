@@ -8,6 +8,7 @@
 #include <string>
 
 #include "qlm_base_array.h"
+#include "qlm_text_bits.h"
 
 class cComplexText;
 class cHitTest;
@@ -62,6 +63,8 @@ class cLayoutBox {
   // The lowest document y at which drawing the box (RenderText) can show
   // anything: +infinity when unknown, -infinity when it draws nothing.
   virtual double DrawReach() const;
+  // A spacing box (cBoxSpace), which its layout entry's kind follows.
+  virtual bool IsSpacing() const { return false; }
 
   // MakeLink: a new record of the list for the href when both exist.
   static rHyperLink* MakeLink(const cPropertyString* href, cHyperLinks* links);
@@ -85,19 +88,19 @@ constexpr uint8_t cnSpaceVertical = 18;
 constexpr uint8_t cnSpaceBlanks = 19;
 constexpr uint8_t cnSpaceBlanks2 = 20;
 
-// A vertical space of `count` lines of the document's font.
+// A vertical space of `count` lines of the document's font. It draws
+// nothing, on any page, so it keeps no page of its own.
 class cBoxSpace : public cLayoutBox {
  public:
-  cBoxSpace(uint8_t kind, int32_t count) : mKind(kind), mCount(count) {}
+  cBoxSpace(uint8_t kind, int32_t count) : mCount(count), mKind(kind) {}
   bool Format(cComplexText& doc, cHyperLinks* links) override;
   void Paginate(cComplexText& doc, double& total_y, double& page_y, double page_height, int32_t& page) override;
   double DrawReach() const override;
+  bool IsSpacing() const override { return true; }
 
-  bool mTakesRoom = true;
-  uint8_t mKind = cnSpaceVertical;
   int32_t mCount = 0;
-  int32_t mPage = 0;
-  double mPageOffset = 0;
+  uint8_t mKind = cnSpaceVertical;
+  bool mTakesRoom = true;
 };
 
 // Page entries of one mixed-style box: where each page segment begins.
@@ -136,7 +139,8 @@ class cBoxString : public cLayoutBox {
 // the link glow and splits itself into pages between lines.
 class cBoxComplex : public cLayoutBox {
  public:
-  // Takes the runs over (the variable is nil afterwards).
+  // Takes the runs over (the variable is nil afterwards); the box holds
+  // them itself, its first run included.
   explicit cBoxComplex(std::unique_ptr<cTextBits>& runs);
   ~cBoxComplex() override;
   bool Format(cComplexText& doc, cHyperLinks* links) override;
@@ -147,14 +151,15 @@ class cBoxComplex : public cLayoutBox {
   void Forget() override;
   double DrawReach() const override;
 
-  cTextBits* Runs() const { return mRuns.get(); }
+  cTextBits* Runs() { return &mRuns; }
+  const cTextBits* Runs() const { return &mRuns; }
   cPagination* Pages() const { return mPagination.get(); }
 
  protected:
   // Draws one visible text run at (x, y); the page offset is already in y.
   void DrawRun(cComplexText& doc, const rTextBit& run, uint8_t flags, double x, double y, cHitTest* hit);
 
-  std::unique_ptr<cTextBits> mRuns;
+  cTextBits mRuns;
   std::unique_ptr<cPagination> mPagination;
 };
 

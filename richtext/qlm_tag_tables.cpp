@@ -232,7 +232,7 @@ void cComplexText::BuildTagTable(const rTCToken*& cursor, const rTCToken* end, c
       Interpret(c, r->text_last, links, r->text_entries.get());
     }
   }
-  entries->AddBox(cnEntryBox, std::move(box));
+  entries->AddBox(std::move(box));
 }
 
 // ---------------------------------------------------------------------------
@@ -315,17 +315,14 @@ bool cBoxTags::Layout(cComplexText& doc, cHyperLinks* links, double width) {
       if (mWText > 0 && r->text_entries != nullptr)
         layout_entries(doc, links, r->text_entries.get(), mWText, "{not box.span.Layout(base,mWText)}", r->text_width,
                    r->text_height);
-      r->row_width = mWTags + mGap + r->text_width;
       if (mTagAlign == ALIGN_RIGHT)
         r->tag_x = std::max(0.0, mWTags - r->tag_width);
       else if (mTagAlign == ALIGN_CENTER)
         r->tag_x = std::max(0.0, (mWTags - r->tag_width) / 2);
       r->tag_y = y;
-      r->text_x = mWTags + mGap;
-      r->text_y = y;
       r->row_height = std::max(r->tag_height, r->text_height);
       y += r->row_height;
-      widest = std::max(widest, r->row_width);
+      widest = std::max(widest, mWTags + mGap + r->text_width);
     }
     mWidth = widest;
     mHeight = y;
@@ -340,9 +337,9 @@ namespace {
 void render_cell(cComplexText& doc, cLayoutEntries* entries, uint8_t flags, double x, double y, cHitTest* hit) {
   if (entries == nullptr) return;
   for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle)
+    if (e->Kind() == cnEntryStyle)
       doc.ApplyStyles(e->styles.get());
-    else if (e->kind == cnEntryBox && e->box != nullptr)
+    else if (e->Kind() == cnEntryBox && e->box != nullptr)
       e->box->Render(doc, flags, x, y, hit);
   }
 }
@@ -351,9 +348,9 @@ void render_cell_page(cComplexText& doc, cLayoutEntries* entries, int32_t page, 
                       cHitTest* hit) {
   if (entries == nullptr) return;
   for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle)
+    if (e->Kind() == cnEntryStyle)
       doc.ApplyStyles(e->styles.get());
-    else if (e->kind == cnEntryBox && e->box != nullptr)
+    else if (e->Kind() == cnEntryBox && e->box != nullptr)
       e->box->RenderPage(doc, page, x, y, flags, hit);
   }
 }
@@ -362,7 +359,7 @@ void paginate_cell(cComplexText& doc, cLayoutEntries* entries, double& total_y, 
                    int32_t& page) {
   if (entries == nullptr) return;
   for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle)
+    if (e->Kind() == cnEntryStyle)
       doc.PreviewStyles(e->styles.get());
     else if (e->box != nullptr)
       e->box->Paginate(doc, total_y, page_y, page_height, page);
@@ -375,11 +372,11 @@ double first_line_height(const cBoxString* tag_box, cLayoutEntries* entries) {
   if (tag_box != nullptr) return tag_box->mHeight;
   if (entries == nullptr) return 0;
   for (rLayoutEntry* e = entries->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle || e->box == nullptr) continue;
+    if (e->Kind() == cnEntryStyle || e->box == nullptr) continue;
     if (const auto* box = dynamic_cast<const cBoxComplex*>(e->box.get())) {
       double h = 0;
       for (const rTextBit* r = box->Runs()->First(); r != nullptr; r = r->next) {
-        if (r->visible) h = std::max(h, r->line_height + r->line_spacing);
+        if (r->visible && r->kind != cnBitStyle) h = std::max(h, r->AsMeasured().height + r->AsMeasured().line_spacing);
         if (r->line_end) break;
       }
       return h;
@@ -398,7 +395,7 @@ void cBoxTags::Render(cComplexText& doc, uint8_t flags, double x, double y, cHit
       r->tag_box->Render(doc, flags, tx, ty, hit);
     else
       render_cell(doc, r->tag_entries.get(), flags, tx, ty, hit);
-    render_cell(doc, r->text_entries.get(), flags, x + mX + r->text_x, y + mY + r->text_y, hit);
+    render_cell(doc, r->text_entries.get(), flags, x + mX + mWTags + mGap, y + mY + r->tag_y, hit);
   }
 }
 
@@ -409,7 +406,7 @@ void cBoxTags::RenderPage(cComplexText& doc, int32_t page, double x, double y, u
       r->tag_box->RenderPage(doc, page, tx, ty, flags, hit);
     else
       render_cell_page(doc, r->tag_entries.get(), page, tx, ty, flags, hit);
-    render_cell_page(doc, r->text_entries.get(), page, x + mX + r->text_x, y + mY + r->text_y, flags, hit);
+    render_cell_page(doc, r->text_entries.get(), page, x + mX + mWTags + mGap, y + mY + r->tag_y, flags, hit);
   }
 }
 

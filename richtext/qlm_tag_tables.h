@@ -38,8 +38,11 @@ struct rTagRow {
   const rTCToken* tag_last = nullptr;
   const rTCToken* text_first = nullptr;
   const rTCToken* text_last = nullptr;
-  double tag_x = 0, tag_y = 0, text_x = 0, text_y = 0;
-  double tag_width = 0, tag_height = 0, text_width = 0, text_height = 0, row_width = 0, row_height = 0;
+  // Layout: the tag cell's place and size, the text cell's size and the
+  // row's height. The row's top is tag_y; its text cell stands at the
+  // box's text column (mWTags + mGap).
+  double tag_x = 0, tag_y = 0;
+  double tag_width = 0, tag_height = 0, text_width = 0, text_height = 0, row_height = 0;
   rTagRow() = default;
   ~rTagRow();
   rTagRow(const rTagRow&) = delete;

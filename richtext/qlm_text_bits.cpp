@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "qlm_base_codes.h"
+#include "qlm_base_util.h"
 #include "qlm_complex_text_props.h"
 #include "qlm_layout_boxes.h"
 #include "qlm_encoding.h"
@@ -34,28 +35,101 @@ uint8_t unit_of(const std::u32string& text) {
 
 }  // namespace
 
-rTextBit::~rTextBit() = default;
+rStyleBit::rStyleBit() = default;
+rStyleBit::rStyleBit(rStyleBit&&) noexcept = default;
+rStyleBit::~rStyleBit() = default;
 
-// Most paragraphs hold a few runs: small pools (see cArray).
-cTextBits::cTextBits() : cArrayOf<rTextBit, 1>(5) {
-  SetSmallPools(true);
-  mTranslator = encoding_create_by_uid(encoding_default_uid());
-}
+cTextBits::cTextBits() { mTranslator = encoding_create_by_uid(encoding_default_uid()); }
 
 cTextBits::~cTextBits() {
   Clear();
   mTranslator.reset();
 }
 
-int32_t cTextBits::Translate(int32_t code_point) const {
-  return mTranslator != nullptr ? mTranslator->Decode(code_point) : code_point;
+void cTextBits::Clear() {
+  for (rTextBit* r = First(); r != nullptr;) {
+    rTextBit* next = r->next;
+    switch (r->kind) {
+      case cnBitText:
+      case cnBitWide:
+      case cnBitNoBreak: r->AsRun().~rTextRun(); break;
+      case cnBitStyle: static_cast<rStyleBit*>(r)->~rStyleBit(); break;
+      default: break;  // the measured fields only: nothing to release
+    }
+    r = next;
+  }
+  while (mBlocks != nullptr) {
+    void* block = mBlocks;
+    mBlocks = mBlocks->prev;
+    mem_free(block);
+  }
+  mLast = nullptr;
+}
+
+void cTextBits::TakeOver(cTextBits& from) {
+  if (&from == this) return;
+  Clear();
+  mTranslator = std::move(from.mTranslator);
+  if (from.mLast == nullptr) return;
+  rTextBit* old = from.Inline();
+  rTextBit* first = nullptr;
+  switch (old->kind) {
+    case cnBitText:
+    case cnBitWide:
+    case cnBitNoBreak:
+      first = new (mInline) rTextRun(std::move(old->AsRun()));
+      old->AsRun().~rTextRun();
+      break;
+    case cnBitStyle:
+      first = new (mInline) rStyleBit(std::move(*static_cast<rStyleBit*>(old)));
+      static_cast<rStyleBit*>(old)->~rStyleBit();
+      break;
+    default: first = new (mInline) rMeasuredBit(old->AsMeasured()); break;
+  }
+  // Only the first run itself can point at the first run (a word's end is
+  // at or after its head).
+  if (first->word_end == old) first->word_end = first;
+  mLast = from.mLast == old ? first : from.mLast;
+  mBlocks = from.mBlocks;
+  from.mBlocks = nullptr;
+  from.mLast = nullptr;
+}
+
+void* cTextBits::Take(size_t bytes) {
+  bytes = (bytes + 7) & ~size_t(7);
+  if (mLast == nullptr) return mInline;
+  constexpr size_t kHeader = (sizeof(rBlock) + 15) & ~size_t(15);
+  if (mBlocks == nullptr || mBlocks->size - mBlocks->used < bytes) {
+    // Blocks twice the size of the one before, from 256 bytes up to 64 KB
+    // (less the allocator's own word, so that no allocation is rounded up).
+    size_t size = mBlocks == nullptr ? 240 : std::min<size_t>(2 * (kHeader + mBlocks->size + 8), 65536);
+    size = std::max(size - 8 - kHeader, bytes);
+    void* p = nullptr;
+    if (!mem_alloc(p, int64_t(kHeader + size))) raise_base_error(errNEnoughMem, "{bits.Append}");
+    mBlocks = new (p) rBlock{mBlocks, uint32_t(size), 0};
+  }
+  void* slot = reinterpret_cast<unsigned char*>(mBlocks) + kHeader + mBlocks->used;
+  mBlocks->used += uint32_t(bytes);
+  return slot;
 }
 
 rTextBit* cTextBits::NewBit(uint8_t kind) {
-  rTextBit* bit = Append(1);
-  if (bit == nullptr) raise_base_error(LastError() == errNEnoughMem ? errNEnoughMem : errQLMCall, "{bits.Append}");
-  bit->kind = kind;
+  rTextBit* bit = nullptr;
+  switch (kind) {
+    case cnBitText:
+    case cnBitWide:
+    case cnBitNoBreak: bit = new (Take(sizeof(rTextRun))) rTextRun{}; break;
+    case cnBitStyle: bit = new (Take(sizeof(rStyleBit))) rStyleBit{}; break;
+    default: bit = new (Take(sizeof(rMeasuredBit))) rMeasuredBit{}; break;
+  }
+  bit->kind = kind & 7;
+  if (mLast != nullptr) mLast->next = bit;
+  mLast = bit;
   return bit;
+}
+
+int32_t cTextBits::Translate(int32_t code_point) const {
+  return mTranslator != nullptr ? mTranslator->Decode(code_point) : code_point;
 }
 
 std::u32string cTextBits::CodePoints(cEncoding* text) const {
@@ -105,17 +179,17 @@ void cTextBits::AddPoints(const std::u32string& points) {
   rTextBit* last = Last();
   if (last != nullptr && last->kind == cnBitText) {
     if (w == 1) {
-      last->text += narrow();
+      last->AsRun().text += narrow();
     } else {
       // Widening: the run's 8-bit text and the new code points become wide.
-      last->wide = widen(last->text) + points;
-      last->text.clear();
-      last->text.shrink_to_fit();
+      last->AsRun().wide = widen(last->AsRun().text) + points;
+      last->AsRun().text.clear();
+      last->AsRun().text.shrink_to_fit();
       last->unit = w;
       last->kind = cnBitWide;
     }
   } else if (last != nullptr && last->kind == cnBitWide) {
-    last->wide += points;
+    last->AsRun().wide += points;
     last->unit = std::max(last->unit, w);
   } else if (last != nullptr && last->kind == cnBitNoBreak) {
     // The no-break spaces become ordinary spaces in front of the text. Text
@@ -123,19 +197,19 @@ void cTextBits::AddPoints(const std::u32string& points) {
     // measures like any other text.
     const size_t n = size_t(std::max(last->count, 0));
     if (w == 1) {
-      last->text = std::string(n, ' ') + narrow();
+      last->AsRun().text = std::string(n, ' ') + narrow();
       last->kind = cnBitText;
     } else {
-      last->wide = std::u32string(n, U' ') + points;
+      last->AsRun().wide = std::u32string(n, U' ') + points;
       last->unit = w;
       last->kind = cnBitWide;
     }
     last->count = 0;
   } else if (w == 1) {
-    NewBit(cnBitText)->text = narrow();
+    NewBit(cnBitText)->AsRun().text = narrow();
   } else {
     rTextBit* bit = NewBit(cnBitWide);
-    bit->wide = points;
+    bit->AsRun().wide = points;
     bit->unit = w;
   }
 }
@@ -144,9 +218,9 @@ void cTextBits::AddNoBreakSpaces(int32_t count) {
   rTextBit* last = Last();
   const size_t n = size_t(std::max(count, 0));
   if (last != nullptr && last->kind == cnBitText) {
-    last->text.append(n, char(kNoBreakSpace));
+    last->AsRun().text.append(n, char(kNoBreakSpace));
   } else if (last != nullptr && last->kind == cnBitWide) {
-    last->wide.append(n, kNoBreakSpace);
+    last->AsRun().wide.append(n, kNoBreakSpace);
   } else if (last != nullptr && last->kind == cnBitNoBreak) {
     last->count = add_count(last->count, count);
   } else {
@@ -177,5 +251,5 @@ void cTextBits::AddLineBreaks(int32_t count) {
 
 void cTextBits::AddStyleSwitch(std::unique_ptr<cPropertyEntries>& styles) {
   rTextBit* bit = NewBit(cnBitStyle);
-  bit->styles = std::move(styles);
+  bit->StyleList() = std::move(styles);
 }

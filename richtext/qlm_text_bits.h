@@ -22,9 +22,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
-
-#include "qlm_base_array.h"
 
 class cEncoding;
 class cPropertyEntries;
@@ -73,47 +72,97 @@ class cWideText {
   std::unique_ptr<std::u32string> mText;
 };
 
+struct rMeasuredBit;
+struct rTextRun;
+struct rStyleBit;
+
 // One run. A paragraph of a few words holds a few of these and documents
-// hold many paragraphs: the small fields share one word and wide text is
-// held apart (see cWideText).
+// hold many paragraphs, so a run holds only what its kind needs: every run
+// has this header; runs of spaces and of line breaks add their measured size
+// and position (rMeasuredBit), text, wide text and no-break runs add their
+// text and hyperlink record (rTextRun), and a style switch adds only its
+// list (rStyleBit). The kind says which a run is; a run changes kind only
+// among text, wide text and no-break spaces.
 struct rTextBit {
   rTextBit* next = nullptr;
   // Set by the paragraph assembly on the first run of a word: the word's
   // last run (itself for a one-run word).
   rTextBit* word_end = nullptr;
-  uint8_t kind = 0;
-  bool visible = false;
-  bool line_end = false;
-  // Layout alignments (with the layout fields below).
-  uint8_t align_x = 0;
-  uint8_t align_y = 0;
-  // Code-unit width of a wide run (kind 2).
-  uint8_t unit = 0;
-  // Layout: position inside the box, measured size, the line's height and
-  // spacing and the hyperlink record.
-  double x = 0;
-  double y = 0;
-  double width = 0;
-  double height = 0;
-  double line_height = 0;
-  double line_spacing = 0;
-  rHyperLink* link = nullptr;
-  // Payload by kind: 1 text; 2 wide and unit; 4, 5, 6 count; 7 styles.
-  std::string text;
-  cWideText wide;
+  uint8_t kind : 3 = 0;
+  bool visible : 1 = false;
+  bool line_end : 1 = false;
+  // Code-unit width of a wide run (kind 2): 1, 2 or 4.
+  uint8_t unit : 3 = 0;
+  // Layout alignments (eAlign, below 8).
+  uint8_t align_x : 4 = 0;
+  uint8_t align_y : 4 = 0;
+  // Kinds 4, 5 and 6: the count.
   int32_t count = 0;
-  std::unique_ptr<cPropertyEntries> styles;
 
-  rTextBit() = default;
-  ~rTextBit();
-  rTextBit(const rTextBit&) = delete;
-  rTextBit& operator=(const rTextBit&) = delete;
+  // The measured fields: every kind but a style switch.
+  rMeasuredBit& AsMeasured();
+  const rMeasuredBit& AsMeasured() const;
+  // The text fields: kinds 1, 2 and 5.
+  rTextRun& AsRun();
+  const rTextRun& AsRun() const;
+  // A style switch's list; nil for every other kind.
+  cPropertyEntries* Styles() const;
+  // A style switch's list, to take it over (kind 7 only).
+  std::unique_ptr<cPropertyEntries>& StyleList();
 };
 
-class cTextBits : public cArrayOf<rTextBit, 1> {
+// Layout: measured size (the line height the run claims is its height) and
+// the line's spacing.
+struct rMeasuredBit : rTextBit {
+  double width = 0;
+  double height = 0;
+  double line_spacing = 0;
+};
+
+struct rTextRun : rMeasuredBit {
+  // Layout: position inside the box (runs of spaces and line breaks are
+  // never drawn and have none) and the hyperlink record.
+  double x = 0;
+  double y = 0;
+  rHyperLink* link = nullptr;
+  // Kind 1 (and 5 once text joins it) the text; kind 2 the wide text.
+  std::string text;
+  cWideText wide;
+};
+
+struct rStyleBit : rTextBit {
+  std::unique_ptr<cPropertyEntries> styles;
+  rStyleBit();
+  rStyleBit(rStyleBit&&) noexcept;
+  ~rStyleBit();
+};
+
+inline rMeasuredBit& rTextBit::AsMeasured() { return static_cast<rMeasuredBit&>(*this); }
+inline const rMeasuredBit& rTextBit::AsMeasured() const { return static_cast<const rMeasuredBit&>(*this); }
+inline rTextRun& rTextBit::AsRun() { return static_cast<rTextRun&>(*this); }
+inline const rTextRun& rTextBit::AsRun() const { return static_cast<const rTextRun&>(*this); }
+inline cPropertyEntries* rTextBit::Styles() const {
+  return kind == cnBitStyle ? static_cast<const rStyleBit*>(this)->styles.get() : nullptr;
+}
+inline std::unique_ptr<cPropertyEntries>& rTextBit::StyleList() { return static_cast<rStyleBit*>(this)->styles; }
+
+// The runs of one paragraph. Most paragraphs hold one run: the first run
+// lives inside the object; later ones are carved from blocks that double in
+// size (up to 64 KB). Runs never move while the list lives.
+class cTextBits {
  public:
   cTextBits();
-  ~cTextBits() override;
+  ~cTextBits();
+  cTextBits(const cTextBits&) = delete;
+  cTextBits& operator=(const cTextBits&) = delete;
+
+  rTextBit* First() const { return mLast != nullptr ? Inline() : nullptr; }
+  rTextBit* Last() const { return mLast; }
+  // Drops every run.
+  void Clear();
+  // Takes the runs and the translator over from `from` (left empty); the
+  // runs never move but the first, which comes inside this object.
+  void TakeOver(cTextBits& from);
 
   // All code points of the encoding (First, then Next until negative).
   void AddEncodedText(cEncoding* text);
@@ -141,13 +190,27 @@ class cTextBits : public cArrayOf<rTextBit, 1> {
   cEncoding* Translator() const { return mTranslator.get(); }
 
  private:
+  struct rBlock {
+    rBlock* prev;
+    uint32_t size;  // bytes after the header
+    uint32_t used;
+  };
   int32_t Translate(int32_t code_point) const;
+  // A new run of the kind at the end (its type by the kind).
   rTextBit* NewBit(uint8_t kind);
+  // Room for a run of `bytes` at the end of the storage.
+  void* Take(size_t bytes);
+  rTextBit* Inline() const {
+    return std::launder(reinterpret_cast<rTextBit*>(const_cast<unsigned char*>(mInline)));
+  }
   // Appends translated code points: the merging and widening rules.
   void AddPoints(const std::u32string& points);
   std::u32string CodePoints(cEncoding* text) const;
 
+  rBlock* mBlocks = nullptr;  // the newest block
+  rTextBit* mLast = nullptr;
   std::unique_ptr<cEncoding> mTranslator;
+  alignas(rTextRun) unsigned char mInline[sizeof(rTextRun)];
 };
 
 // The code-unit width of a code point: 1, 2 or 4.

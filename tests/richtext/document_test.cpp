@@ -79,7 +79,7 @@ TEST(Document, SingleStyleParagraphsLayOutWithoutForceAscii) {
   // Leading and trailing switches stand apart; the box lays out and draws.
   int boxes = 0, styles = 0;
   for (const rLayoutEntry* e = p.doc.Entries()->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle) ++styles;
+    if (e->Kind() == cnEntryStyle) ++styles;
     if (dynamic_cast<const cBoxParagraph*>(e->box.get()) != nullptr) ++boxes;
   }
   EXPECT_EQ(boxes, 1);
@@ -163,14 +163,15 @@ void draw_reference(cComplexText& doc, cRenderer& r, cFontWinTT& font, double x,
     }
   };
   for (const rLayoutEntry* e = doc.Entries()->First(); e != nullptr; e = e->next) {
-    if (e->kind == cnEntryStyle) apply(e->styles.get());
+    if (e->Kind() == cnEntryStyle) apply(e->styles.get());
     const auto* box = dynamic_cast<const cBoxComplex*>(e->box.get());
     if (box == nullptr) continue;
     for (const rTextBit* run = box->Runs()->First(); run != nullptr; run = run->next) {
-      if (run->kind == cnBitStyle) apply(run->styles.get());
+      if (run->kind == cnBitStyle) apply(run->Styles());
       if (!run->visible || run->kind != cnBitText) continue;
       r.SetTextAlign(ALIGN_LEFT, eAlign(run->align_y));
-      r.DrawText(run->text, x + box->mX + run->x, y + box->mY + run->y, nullptr);
+      const rTextRun& t = run->AsRun();
+      r.DrawText(t.text, x + box->mX + t.x, y + box->mY + t.y, nullptr);
     }
   }
 }

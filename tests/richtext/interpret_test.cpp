@@ -129,8 +129,8 @@ TEST(Interpret, ScopeAtDefaultRestoresTheRenderersUnderline) {
   ASSERT_TRUE(f.doc.SetText("~<u>x~>"));
   ASSERT_TRUE(f.doc.FormatText(f.renderer.get(), &f.font, ALIGN_LEFT, ALIGN_TOP, 0, true));
   ASSERT_EQ(kept.size(), 1u);
-  opening = kept[0]->First()->styles.get();
-  closing = kept[0]->Last()->styles.get();
+  opening = kept[0]->First()->Styles();
+  closing = kept[0]->Last()->Styles();
   ASSERT_NE(opening, nullptr);
   ASSERT_NE(closing, nullptr);
   // The caller draws with underline on: the scope captures it first and

@@ -24,14 +24,14 @@ struct Laid {
          doc.LayoutText(width);
   }
   // Visible text runs per line.
-  std::vector<std::vector<const rTextBit*>> Lines() const {
-    std::vector<std::vector<const rTextBit*>> lines;
+  std::vector<std::vector<const rTextRun*>> Lines() const {
+    std::vector<std::vector<const rTextRun*>> lines;
     for (const rLayoutEntry* e = doc.Entries()->First(); e != nullptr; e = e->next) {
       const auto* box = dynamic_cast<const cBoxComplex*>(e->box.get());
       if (box == nullptr) continue;
-      std::vector<const rTextBit*> line;
+      std::vector<const rTextRun*> line;
       for (const rTextBit* r = box->Runs()->First(); r != nullptr; r = r->next) {
-        if (r->visible && (r->kind == cnBitText || r->kind == cnBitWide)) line.push_back(r);
+        if (r->visible && (r->kind == cnBitText || r->kind == cnBitWide)) line.push_back(&r->AsRun());
         if (r->line_end) {
           lines.push_back(line);
           line.clear();
@@ -59,7 +59,7 @@ struct Laid {
   bool ok = false;
 };
 
-double right_of(const rTextBit* r) { return r->x + r->width; }
+double right_of(const rTextRun* r) { return r->x + r->width; }
 
 TEST(Layout, LineBreakingTable) {
   QLM_REQUIRE_FONTS();
@@ -129,9 +129,9 @@ TEST(Layout, PlacementHeightsAndWidths) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_DOUBLE_EQ(zero.doc.GetWidth(), right_of(lines[0].back())) << "without wrapping the widest line";
   EXPECT_GT(lines[1][0]->y, lines[0][0]->y);
-  const auto tallest = [](const std::vector<const rTextBit*>& line) {
+  const auto tallest = [](const std::vector<const rTextRun*>& line) {
     double h = 0;
-    for (const rTextBit* r : line) h = std::max(h, r->line_height);
+    for (const rTextRun* r : line) h = std::max(h, r->height);
     return h;
   };
   EXPECT_DOUBLE_EQ(lines[1][0]->y - lines[0][0]->y, tallest(lines[0]));
@@ -185,8 +185,8 @@ TEST(Layout, FlagsDrawPlainRunsLinkRunsOrBoth) {
   ASSERT_TRUE(l.ok);
   const auto lines = l.Lines();
   ASSERT_EQ(lines.size(), 1u);
-  const rTextBit* plain = lines[0][0];
-  const rTextBit* link = lines[0][1];
+  const rTextRun* plain = lines[0][0];
+  const rTextRun* link = lines[0][1];
   struct Flag {
     uint8_t flags;
     bool plain, link;

@@ -90,12 +90,14 @@ inline std::string describe(const rTextBit& b) {
   };
   std::string s;
   switch (b.kind) {
-    case cnBitText: s.append(1, '\'').append(text(b.text)).append(1, '\''); break;
-    case cnBitWide: s.append(1, 'W').append(int_to_str(0, 0, b.unit)).append(1, '\'').append(text(b.wide)).append(1, '\''); break;
+    case cnBitText: s.append(1, '\'').append(text(b.AsRun().text)).append(1, '\''); break;
+    case cnBitWide:
+      s.append(1, 'W').append(int_to_str(0, 0, b.unit)).append(1, '\'').append(text(b.AsRun().wide)).append(1, '\'');
+      break;
     case cnBitSpaces: s.append(1, '_').append(int_to_str(0, 0, b.count)); break;
     case cnBitNoBreak: s.append(1, '~').append(int_to_str(0, 0, b.count)); break;
     case cnBitBreaks: s.append(1, '/').append(int_to_str(0, 0, b.count)); break;
-    case cnBitStyle: s = describe(b.styles.get()); break;
+    case cnBitStyle: s = describe(b.Styles()); break;
     default: s.push_back('?');
   }
   return s;
@@ -148,7 +150,7 @@ class Formatting {
       flush();
       ++index;
       std::string d;
-      if (e->kind == cnEntryStyle)
+      if (e->Kind() == cnEntryStyle)
         d.append(1, 'S').append(describe(e->styles.get()));
       else if (auto* sp = dynamic_cast<const cBoxSpace*>(e->box.get()))
         d.append(1, 'V').append(int_to_str(0, 0, sp->mCount));

@@ -93,3 +93,36 @@ TEST(TextBits, HelpersWithoutTranslator) {
 }
 
 }  // namespace
+
+TEST(TextBits, TakeOverMovesTheRunsAndTheirWordEnds) {
+  const std::vector<std::vector<Op>> cases = {
+      {},
+      {chars("ab")},
+      {style(), chars("ab")},
+      {spaces(1), chars("ab")},
+      {nbsp(2)},
+      {chars("ab"), spaces(1), chars("cd"), style(), text(U"\u0394"), breaks(2), chars("e")},
+  };
+  for (const auto& ops : cases) {
+    cTextBits from;
+    for (const Op& op : ops) op(from);
+    const std::string before = richtest::describe(from);
+    const rTextBit* second = from.First() != nullptr ? from.First()->next : nullptr;
+    if (from.First() != nullptr) from.First()->word_end = from.First();
+    cTextBits to;
+    to.AddCharString("dropped");
+    to.TakeOver(from);
+    EXPECT_EQ(from.First(), nullptr);
+    EXPECT_EQ(from.Last(), nullptr);
+    EXPECT_EQ(richtest::describe(from), "");
+    EXPECT_EQ(richtest::describe(to), before);
+    if (to.First() == nullptr) continue;
+    EXPECT_EQ(to.First()->word_end, to.First()) << before;
+    EXPECT_EQ(to.First()->next, second) << "later runs stay where they are: " << before;
+    const rTextBit* last = to.First();
+    while (last->next != nullptr) last = last->next;
+    EXPECT_EQ(to.Last(), last) << before;
+    to.AddCharString("z");  // appends after the moved runs
+    EXPECT_EQ(richtest::describe(to).back(), '\'');
+  }
+}
