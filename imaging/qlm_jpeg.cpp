@@ -95,6 +95,7 @@ bool cImageJPEG::Open(cFlow* flow) {
     auto bitmap = std::make_unique<cBitmap>(int32_t(d->image_width), int32_t(d->image_height), cnBitmapNative);
     bitmap->SetBackground(mBackground);
     if (!bitmap->CreateUnfilled(0, 0)) raise_base_error(errQLMCall, "{mCommonImageSpace.Create}");
+    jpeg_advise_huge_pages(bitmap->Data(), bitmap->DataSize());
     cBitmap* target = bitmap.get();
     AdoptCommonBitmap(bitmap.release());
     rBackgroundRows background(target);
@@ -117,25 +118,26 @@ bool cImageJPEG::Open(cFlow* flow) {
 
     jpeg_call(jpeg_common(d), [d] { jpeg_start_decompress(d); });
     try {
-      // With a callback the stop is checked before each row; without one,
-      // every row is read under one jump point (one row per call all the
-      // same).
-      const bool all_rows = progress == nullptr;
+      // With a callback the stop is checked before each row, read one per
+      // call; without one, every row is read under one jump point, as many
+      // per call as the library has ready.
+      if (progress == nullptr) {
+        bool read = false;
+        jpeg_call(jpeg_common(d), [d, writer, &read] { read = jpeg_read_all_rows(d, *writer); });
+        // The flow source never suspends, so every call gives a row.
+        if (!read) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
+      }
       while (d->output_scanline < d->output_height) {
-        if (progress != nullptr && !jpeg_progress_go_on(jpeg_common(d))) {
+        if (!jpeg_progress_go_on(jpeg_common(d))) {
           jpeg_abort(jpeg_common(d));
           raise_base_error(errProgressBreak, "{cImageJPEG.Open}");
         }
         JDIMENSION rows = 0;
-        jpeg_call(jpeg_common(d), [d, writer, &rows, all_rows] {
-          do {
-            JSAMPROW row = jpeg_writer_row(*writer);
-            rows = jpeg_read_scanlines(d, &row, 1);
-            if (rows != 1) return;
-            jpeg_put_rows(*writer);
-          } while (all_rows && d->output_scanline < d->output_height);
+        jpeg_call(jpeg_common(d), [d, writer, &rows] {
+          JSAMPROW row = jpeg_writer_row(*writer);
+          rows = jpeg_read_scanlines(d, &row, 1);
+          if (rows == 1) jpeg_put_rows(*writer);
         });
-        // The flow source never suspends, so every call gives a row.
         if (rows != 1) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
       }
 

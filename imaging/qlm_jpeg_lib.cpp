@@ -4,6 +4,8 @@
 // without objects that need destroying.
 #include "qlm_jpeg_lib.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -549,6 +551,47 @@ void jpeg_put_rows(rJPEGWriter& w) {
   if (w.padding > 0) std::memset(w.target + w.row_bytes, 0, size_t(w.padding));
   w.target += w.step;
   ++w.rows_put;
+}
+
+bool jpeg_read_all_rows(j_decompress_ptr cinfo, rJPEGWriter& w) {
+  if (!w.direct || w.one_byte) {
+    while (cinfo->output_scanline < cinfo->output_height) {
+      JSAMPROW row = jpeg_writer_row(w);
+      if (jpeg_read_scanlines(cinfo, &row, 1) != 1) return false;
+      jpeg_put_rows(w);
+    }
+    return true;
+  }
+  const JDIMENSION first = cinfo->output_scanline;
+  const JDIMENSION count = cinfo->output_height - first;
+  if (count == 0) return true;
+  // From the image pool: released with the decoder, whatever happens.
+  auto* rows = static_cast<JSAMPARRAY>((*cinfo->mem->alloc_large)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                                                  size_t(count) * sizeof(JSAMPROW)));
+  for (JDIMENSION i = 0; i < count; ++i) rows[i] = w.target + int64_t(i) * w.step;
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const JDIMENSION done = cinfo->output_scanline - first;
+    const JDIMENSION got = jpeg_read_scanlines(cinfo, rows + done, count - done);
+    if (got == 0) return false;
+    if (w.padding > 0)
+      for (JDIMENSION i = 0; i < got; ++i) std::memset(rows[done + i] + w.row_bytes, 0, size_t(w.padding));
+    w.target += int64_t(got) * w.step;
+    w.rows_put += got;
+  }
+  return true;
+}
+
+void jpeg_advise_huge_pages(uint8_t* block, int64_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+  if (block == nullptr || size < int64_t(2 * kHuge)) return;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + uintptr_t(size)) & ~(kHuge - 1);
+  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)size;
+#endif
 }
 
 // ---------------------------------------------------------------------------

@@ -168,6 +168,23 @@ JSAMPROW jpeg_writer_row(const rJPEGWriter& writer);
 // the row's padding (unless the writer found the bitmap's padding all zero)
 // and moves to the next row.
 void jpeg_put_rows(rJPEGWriter& writer);
+// Reads every remaining scanline. A direct writer hands the library the
+// addresses of all the rows left at once (its own rows, from the target on),
+// so each call gives as many rows as the library has ready instead of one;
+// otherwise one row per call goes through jpeg_put_rows. rows_put counts
+// the rows of completed calls only: rows of a call that took the error exit
+// are not counted. False when a call gave no row (a suspending source).
+// Runs inside jpeg_call, after jpeg_start_decompress.
+bool jpeg_read_all_rows(j_decompress_ptr cinfo, rJPEGWriter& writer);
+
+// Advice for a new block that the decoder is about to fill: the pixels of a
+// big picture are written once, row after row, into memory the system has
+// not mapped yet, and with small pages the first write to each 4 KB takes a
+// page fault; for a 12 MP picture those faults can cost more than the
+// decoding itself. The block's whole 2 MB stretches are offered huge pages
+// (one fault each). Only advice: where the system has none to give, or the
+// pages are mapped already, nothing changes; blocks under 4 MB are left.
+void jpeg_advise_huge_pages(uint8_t* block, int64_t size);
 
 // The palette of a grey picture decoded into index rows: 256 grey entries,
 // level i at index i, or levels[i] (a gamma table) when given. Raises 283

@@ -56,8 +56,10 @@ uint32_t photo_argb(int32_t x, int32_t y) { return color_rgba(photo(x, y, 0), ph
 
 // A JPEG written by the library directly (the fixtures the system does not
 // write: grey, CMYK, progressive, restart intervals).
+// h_samp, v_samp: the first component's sampling factors (0: the library's
+// default, 2 x 2 for colour).
 Bytes raw_encode(int w, int h, J_COLOR_SPACE space, int components, bool progressive, int quality = 90,
-                 const tSample& sample = photo, int restart_rows = 0) {
+                 const tSample& sample = photo, int restart_rows = 0, int h_samp = 0, int v_samp = 0) {
   jpeg_compress_struct c{};
   jpeg_error_mgr err{};
   c.err = jpeg_std_error(&err);
@@ -73,6 +75,8 @@ Bytes raw_encode(int w, int h, J_COLOR_SPACE space, int components, bool progres
   jpeg_set_quality(&c, quality, TRUE);
   if (progressive) jpeg_simple_progression(&c);
   c.restart_in_rows = restart_rows;
+  if (h_samp > 0) c.comp_info[0].h_samp_factor = h_samp;
+  if (v_samp > 0) c.comp_info[0].v_samp_factor = v_samp;
   jpeg_start_compress(&c, TRUE);
   std::vector<uint8_t> row(size_t(w) * size_t(components));
   for (int y = 0; y < h; ++y) {
@@ -255,6 +259,68 @@ TEST_F(JPEG, DecodesTheLibrarysColours) {
       for (int32_t i = w * 3; i < b->Stride(); ++i) EXPECT_EQ(b->Data()[int64_t(y) * b->Stride() + i], 0);
     EXPECT_EQ(b->Palette(), nullptr);
   }
+}
+
+// Without a progress callback the library is handed every remaining row at
+// once and gives as many per call as it has ready; with one, a row per call.
+// Both give the library's own decoding into the bitmap's byte order, byte for
+// byte, with zero padding, for every sampling, progressive and restart
+// markers, grey, odd and one-pixel sizes and a picture big enough for huge
+// pages. A YCCK picture is refused like a CMYK one.
+TEST_F(JPEG, EveryRowReadIsTheLibrarysOwnDecoding) {
+  struct Case {
+    const char* name;
+    int w, h;
+    J_COLOR_SPACE space;
+    bool progressive;
+    int restart_rows, h_samp, v_samp;
+  };
+  const Case cases[] = {
+      {"4:2:0, padded rows", 37, 21, JCS_RGB, false, 0, 2, 2},
+      {"4:2:2", 101, 33, JCS_RGB, false, 0, 2, 1},
+      {"4:4:4", 50, 17, JCS_RGB, false, 0, 1, 1},
+      {"4:4:0", 30, 45, JCS_RGB, false, 0, 1, 2},
+      {"progressive", 64, 48, JCS_RGB, true, 0, 2, 2},
+      {"restart markers", 45, 40, JCS_RGB, false, 1, 2, 2},
+      {"grey", 37, 21, JCS_GRAYSCALE, false, 0, 0, 0},
+      {"grey progressive", 43, 30, JCS_GRAYSCALE, true, 0, 0, 0},
+      {"one pixel", 1, 1, JCS_RGB, false, 0, 2, 2},
+      {"tall and narrow", 3, 700, JCS_RGB, false, 0, 2, 2},
+      {"over 4 MB", 1400, 1100, JCS_RGB, false, 0, 2, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int components = c.space == JCS_GRAYSCALE ? 1 : 3;
+    const Bytes bytes = raw_encode(c.w, c.h, c.space, components, c.progressive, 80, photo, c.restart_rows,
+                                   c.h_samp, c.v_samp);
+    int w = 0, h = 0;
+    const Bytes bgr = raw_decode(bytes, JCS_EXT_BGR, w, h);
+    ASSERT_EQ(w, c.w);
+    ASSERT_EQ(h, c.h);
+    for (bool with_progress : {false, true}) {
+      SCOPED_TRACE(with_progress ? "with progress" : "without progress");
+      testenv::ProgressRecorder recorder;
+      auto image = open_bytes(bytes, with_progress ? &testenv::ProgressRecorder::Callback : nullptr);
+      ASSERT_TRUE(image->IsOpened()) << image->LastErrorText();
+      EXPECT_EQ(recorder.reports.empty(), !with_progress);
+      const cBitmap* b = image->Bitmap(0);
+      ASSERT_EQ(b->PixelFormat(), px24BGR);
+      ASSERT_EQ(b->Width(), c.w);
+      ASSERT_EQ(b->Height(), c.h);
+      const size_t row = size_t(c.w) * 3;
+      for (int32_t y = 0; y < c.h; ++y) {
+        const uint8_t* p = b->Data() + int64_t(y) * b->Stride();
+        ASSERT_EQ(std::memcmp(p, bgr.data() + size_t(y) * row, row), 0) << "row " << y;
+        for (int32_t i = int32_t(row); i < b->Stride(); ++i) ASSERT_EQ(p[i], 0) << "row " << y;
+      }
+      EXPECT_EQ(b->Palette() != nullptr, c.space == JCS_GRAYSCALE);
+    }
+  }
+  cImageJPEG ycck;
+  auto flow = read_flow(raw_encode(16, 16, JCS_YCCK, 4, false));
+  EXPECT_FALSE(ycck.Open(flow.get()));
+  EXPECT_NE(ycck.LastErrorText().find("BMP output must be grayscale or RGB"), std::string::npos)
+      << ycck.LastErrorText();
 }
 
 // The source reads no further than the flow's end: the caller's flow logs no
