@@ -97,18 +97,21 @@ unsigned blend_sse2(const int16_t* h0, const int16_t* h1, unsigned fy, unsigned 
 #pragma GCC push_options
 #pragma GCC target("avx2")
 // Four columns per step: two columns' pixel pairs in one register, their
-// bytes interleaved per channel (and red and blue swapped) by one shuffle.
+// bytes interleaved per channel (red and blue swapped) and widened by one
+// shuffle.
 unsigned filter_inside_avx2(const uint8_t* row, const int32_t* x, const int32_t* weight, unsigned begin, unsigned end,
                             bool swap_rb, int16_t* out) {
-  const __m128i order = swap_rb ? _mm_setr_epi8(2, 6, 1, 5, 0, 4, 3, 7, 10, 14, 9, 13, 8, 12, 11, 15)
-                                : _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+  const __m256i order = swap_rb ? _mm256_setr_epi8(2, -1, 6, -1, 1, -1, 5, -1, 0, -1, 4, -1, 3, -1, 7, -1, 2, -1, 6, -1,
+                                                   1, -1, 5, -1, 0, -1, 4, -1, 3, -1, 7, -1)
+                                : _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 0, -1, 4, -1,
+                                                   1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
   const __m256i half = _mm256_set1_epi32(32768);
   auto load = [&](unsigned i) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + int64_t(x[i]) * 4)); };
   // Columns i and i + 1 as 32-bit sums less 32768.
   auto two = [&](unsigned i) {
-    const __m128i bytes = _mm_shuffle_epi8(_mm_unpacklo_epi64(load(i), load(i + 1)), order);
+    const __m256i bytes = _mm256_inserti128_si256(_mm256_castsi128_si256(load(i)), load(i + 1), 1);
     const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weight + size_t(i) * 4));
-    return _mm256_sub_epi32(_mm256_madd_epi16(_mm256_cvtepu8_epi16(bytes), w), half);
+    return _mm256_sub_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(bytes, order), w), half);
   };
   unsigned i = begin;
   for (; i + 4 <= end; i += 4) {
@@ -147,6 +150,25 @@ unsigned blend_avx2(const int16_t* h0, const int16_t* h1, unsigned fy, unsigned 
 #endif
 
 }  // namespace
+
+unsigned store_opaque_groups(uint8_t* row, const uint8_t* pixels, const uint8_t* covers, unsigned begin, unsigned end) {
+  unsigned i = begin;
+  for (; i + 4 <= end; i += 4) {
+    uint32_t cover4;
+    std::memcpy(&cover4, covers + i, 4);
+#if defined(__SSE2__)
+    const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + size_t(i) * 4));
+    const bool opaque = (_mm_movemask_epi8(_mm_cmpeq_epi8(four, _mm_set1_epi8(-1))) & 0x8888) == 0x8888;
+    if (!opaque || cover4 != 0xFFFFFFFFu) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + size_t(i) * 4), four);
+#else
+    const uint8_t* p = pixels + size_t(i) * 4;
+    if ((p[3] & p[7] & p[11] & p[15]) != 255 || cover4 != 0xFFFFFFFFu) break;
+    std::memcpy(row + size_t(i) * 4, p, 16);
+#endif
+  }
+  return i;
+}
 
 void bilinear_rows_baseline_only(bool on) {
   g_bilinear_baseline.store(on);

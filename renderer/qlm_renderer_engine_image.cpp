@@ -158,21 +158,14 @@ void render_opaque_runs(Rasterizer& ras, Scanline& sl, qlm_agg::renderer_any& ba
           const uint8_t* p = bytes + i * 4;
           target.blend_pixel(x + i, y, agg::rgba8(p[2], p[1], p[0], p[3]), covers[i]);
         };
+        // Groups of four stored as they are, up to one that must be
+        // blended; that one pixel by pixel, and on.
         int i = i0;
-        for (; i + 4 <= i1; i += 4) {
-          uint32_t cover4;
-          std::memcpy(&cover4, covers + i, 4);
-#if defined(__SSE2__)
-          const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i * 4));
-          const bool opaque = (_mm_movemask_epi8(_mm_cmpeq_epi8(four, _mm_set1_epi8(-1))) & 0x8888) == 0x8888;
-#else
-          const bool opaque = (bytes[i * 4 + 3] & bytes[i * 4 + 7] & bytes[i * 4 + 11] & bytes[i * 4 + 15]) == 255;
-#endif
-          if (opaque && cover4 == 0xFFFFFFFFu) {
-            std::memcpy(row + i * 4, bytes + i * 4, 16);
-          } else {
-            for (int k = i; k < i + 4; ++k) blend_one(k);
-          }
+        for (;;) {
+          i = int(qlm_agg::store_opaque_groups(row, bytes, covers, unsigned(i), unsigned(i1)));
+          if (i + 4 > i1) break;
+          for (const int k : {i, i + 1, i + 2, i + 3}) blend_one(k);
+          i += 4;
         }
         for (; i < i1; ++i) blend_one(i);
       }

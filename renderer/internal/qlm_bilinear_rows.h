@@ -55,6 +55,12 @@ void bilinear_filter_row(const uint8_t* row, const bilinear_columns& columns, bo
 // (0 to 255).
 void bilinear_blend_rows(const int16_t* h0, const int16_t* h1, unsigned fy, unsigned count, uint8_t* out);
 
+// Copies pixels (4 bytes each, alpha last) from `pixels` to `row`, from
+// index begin on, four at a time while all four are opaque and their covers
+// full; returns the index where it stopped: a group of four that is not, or
+// fewer than four pixels before `end`.
+unsigned store_opaque_groups(uint8_t* row, const uint8_t* pixels, const uint8_t* covers, unsigned begin, unsigned end);
+
 // Which kernels run: the widest the processor has (false), or the SSE2 ones
 // every x86-64 processor has (true), so that tests can compare both.
 void bilinear_rows_baseline_only(bool on);
