@@ -172,13 +172,14 @@ bool bilinear_avx2() {
 // The same sums, eight target pixels of one row per step, for 4-byte pixels
 // whose right neighbour is the next pixel (a source wider than one pixel):
 // each target pixel's two upper and two lower pixels are one 8-byte load
-// apiece. Two pixels share a register, one per lane. The weights come from
-// 2 ax per column (axx: twice, in both halves of 32 bits) without a pass of
-// their own: w01 and w11 are the high halves of (32768 - ay) x 2 ax and of
+// apiece, their bytes interleaved per channel and widened by one shuffle.
+// Two pixels share a register, one per lane. The weights come from 2 ax per
+// column (ax2_wide: eight times, one 16-byte lane) without a pass of their
+// own: w01 and w11 are the high halves of (32768 - ay) x 2 ax and of
 // ay x 2 ax, and the lane pairs (w00 - 1, w01) and (w10, w11) are those
 // with their sign turned in the even lanes, plus (32767 - ay, 0) and
 // (ay, 0). Returns the number of target pixels done.
-int64_t bilinear_row_avx2(uint8_t* t, const uint8_t* r0, int64_t dy, const int64_t* offset, const uint32_t* axx,
+int64_t bilinear_row_avx2(uint8_t* t, const uint8_t* r0, int64_t dy, const int64_t* offset, const uint16_t* ax2_wide,
                           int32_t ay, int64_t tw) {
   const uint8_t* r1 = r0 + dy;
   const __m256i upper = _mm256_set1_epi16(int16_t(uint16_t(32768 - ay)));
@@ -187,17 +188,16 @@ int64_t bilinear_row_avx2(uint8_t* t, const uint8_t* r0, int64_t dy, const int64
   const __m256i top_base = _mm256_set1_epi32(32767 - ay);
   const __m256i bottom_base = _mm256_set1_epi32(ay);
   const __m256i low_half = _mm256_set1_epi32(0xFFFF);
-  const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
-  const __m128i interleave = _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+  const __m256i interleave = _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 0, -1, 4, -1, 1,
+                                              -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
   auto pairs = [&](const uint8_t* row, int64_t x) {
     const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offset[x]));
     const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offset[x + 1]));
-    return _mm256_cvtepu8_epi16(_mm_shuffle_epi8(_mm_unpacklo_epi64(a, b), interleave));
+    return _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1), interleave);
   };
   // Pixels x and x + 1: eight 32-bit channel values.
   auto two = [&](int64_t x) {
-    const __m256i a2 = _mm256_permutevar8x32_epi32(
-        _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(axx + x))), spread);
+    const __m256i a2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ax2_wide + x * 8));
     const __m256i wt = _mm256_add_epi16(_mm256_sign_epi16(_mm256_mulhi_epu16(a2, upper), sign), top_base);
     const __m256i wb = _mm256_add_epi16(_mm256_sign_epi16(_mm256_mulhi_epu16(a2, lower), sign), bottom_base);
     const __m256i top = pairs(r0, x), bottom = pairs(r1, x);
@@ -244,18 +244,18 @@ bool bitmap_bilinear(const cBitmap* source, cBitmap* target) {
   // them the worker fails, as the nearest enlargement does without its row.
   const int64_t padded = (tw + 8) / 8 * 8;
   void* raw = nullptr;
-  if (!mem_alloc(raw, padded * int64_t(sizeof(int64_t) + sizeof(uint16_t) + 3 * sizeof(uint32_t)))) return false;
+  if (!mem_alloc(raw, padded * int64_t(sizeof(int64_t) + 9 * sizeof(uint16_t) + 2 * sizeof(uint32_t)))) return false;
   tMemBlock owned(raw);
   auto* offset = static_cast<int64_t*>(raw);
   auto* top = reinterpret_cast<uint32_t*>(offset + padded);
   auto* bottom = top + padded;
-  auto* axx = bottom + padded;
-  auto* ax2 = reinterpret_cast<uint16_t*>(axx + padded);
+  auto* ax2 = reinterpret_cast<uint16_t*>(bottom + padded);
+  uint16_t* ax2_wide = ax2 + padded;
   for (int64_t x = 0; x < padded; ++x) {
     const int64_t fx = x < tw ? x * step_x : 0;
     offset[x] = (fx >> 15) * bpp;
     ax2[x] = uint16_t((fx & 0x7FFF) * 2);
-    axx[x] = uint32_t(ax2[x]) * 0x10001u;
+    for (int k = 0; k < 8; ++k) ax2_wide[x * 8 + k] = ax2[x];
   }
   for (int64_t y = 0; y < th; ++y) {
     const int64_t fy = y * step_y;
@@ -265,7 +265,7 @@ bool bitmap_bilinear(const cBitmap* source, cBitmap* target) {
     int64_t x = 0;
 #if defined(QLM_BITMAP_AVX2)
     if (bpp == 4 && dx == 4 && bilinear_avx2()) {
-      x = bilinear_row_avx2(t, r0, dy, offset, axx, ay, tw);
+      x = bilinear_row_avx2(t, r0, dy, offset, ax2_wide, ay, tw);
       t += x * 4;
     }
 #endif
