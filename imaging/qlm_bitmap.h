@@ -275,6 +275,10 @@ bool bitmap_has_order(const cBitmap* bitmap, rChannelOrder& order);
 bool bitmap_resize(const cBitmap* source, cBitmap* target);
 // Bilinear in 1.15 fixed point, weights summing to 32768.
 bool bitmap_bilinear(const cBitmap* source, cBitmap* target);
+// Which kernels bitmap_bilinear runs: the widest the processor has (false),
+// or the SSE2 ones every x86-64 processor has (true), so that tests can
+// compare both.
+void bitmap_bilinear_baseline_only(bool on);
 // Places the source rectangle (x, y, w, h; w or h of 0 or less: up to the
 // source's edge) in the target by the alignments (cnAlign*), filling the rest
 // with the source's background (alpha 0 with alpha_zero).

@@ -1,11 +1,16 @@
 // Making one bitmap from another: exact copy, nearest and bilinear rescale,
 // crop or placement, tiling, blank; and drawing one bitmap into another.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
+#endif
+
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#define QLM_BITMAP_AVX2 1
 #endif
 
 #include "qlm_bitmap.h"
@@ -154,7 +159,75 @@ inline void mix_two_pixels(uint8_t* t, const uint8_t* r0, int64_t a, int64_t b, 
 }
 #endif
 
+#if defined(QLM_BITMAP_AVX2)
+std::atomic<bool> g_bilinear_baseline{false};
+
+bool bilinear_avx2() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes && !g_bilinear_baseline.load(std::memory_order_relaxed);
+}
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+// The same sums, eight target pixels of one row per step, for 4-byte pixels
+// whose right neighbour is the next pixel (a source wider than one pixel):
+// each target pixel's two upper and two lower pixels are one 8-byte load
+// apiece, their bytes interleaved per channel and widened by one shuffle.
+// Two pixels share a register, one per lane. The weights come from 2 ax per
+// column (ax2_wide: eight times, one 16-byte lane) without a pass of their
+// own: w01 and w11 are the high halves of (32768 - ay) x 2 ax and of
+// ay x 2 ax, and the lane pairs (w00 - 1, w01) and (w10, w11) are those
+// with their sign turned in the even lanes, plus (32767 - ay, 0) and
+// (ay, 0). Returns the number of target pixels done.
+int64_t bilinear_row_avx2(uint8_t* t, const uint8_t* r0, int64_t dy, const int64_t* offset, const uint16_t* ax2_wide,
+                          int32_t ay, int64_t tw) {
+  const uint8_t* r1 = r0 + dy;
+  const __m256i upper = _mm256_set1_epi16(int16_t(uint16_t(32768 - ay)));
+  const __m256i lower = _mm256_set1_epi16(int16_t(ay));
+  const __m256i sign = _mm256_set1_epi32(0x0001FFFF);
+  const __m256i top_base = _mm256_set1_epi32(32767 - ay);
+  const __m256i bottom_base = _mm256_set1_epi32(ay);
+  const __m256i low_half = _mm256_set1_epi32(0xFFFF);
+  const __m256i interleave = _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 0, -1, 4, -1, 1,
+                                              -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
+  auto pairs = [&](const uint8_t* row, int64_t x) {
+    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offset[x]));
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offset[x + 1]));
+    return _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1), interleave);
+  };
+  // Pixels x and x + 1: eight 32-bit channel values.
+  auto two = [&](int64_t x) {
+    const __m256i a2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ax2_wide + x * 8));
+    const __m256i wt = _mm256_add_epi16(_mm256_sign_epi16(_mm256_mulhi_epu16(a2, upper), sign), top_base);
+    const __m256i wb = _mm256_add_epi16(_mm256_sign_epi16(_mm256_mulhi_epu16(a2, lower), sign), bottom_base);
+    const __m256i top = pairs(r0, x), bottom = pairs(r1, x);
+    const __m256i sum = _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(top, wt), _mm256_madd_epi16(bottom, wb)),
+                                         _mm256_and_si256(top, low_half));
+    return _mm256_srli_epi32(sum, 15);
+  };
+  // Packing puts the pixels in the order x, x + 2, x + 4, x + 6 | x + 1,
+  // x + 3, x + 5, x + 7; the permutation restores it.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  int64_t x = 0;
+  for (; x + 8 <= tw; x += 8, t += 32) {
+    const __m256i lo = _mm256_packs_epi32(two(x), two(x + 2));
+    const __m256i hi = _mm256_packs_epi32(two(x + 4), two(x + 6));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(t), _mm256_permutevar8x32_epi32(_mm256_packus_epi16(lo, hi), order));
+  }
+  return x;
+}
+#pragma GCC pop_options
+#endif
+
 }  // namespace
+
+void bitmap_bilinear_baseline_only(bool on) {
+#if defined(QLM_BITMAP_AVX2)
+  g_bilinear_baseline.store(on);
+#else
+  (void)on;
+#endif
+}
 
 bool bitmap_bilinear(const cBitmap* source, cBitmap* target) {
   if (!workers_can_run(source, target)) return false;
@@ -171,16 +244,18 @@ bool bitmap_bilinear(const cBitmap* source, cBitmap* target) {
   // them the worker fails, as the nearest enlargement does without its row.
   const int64_t padded = (tw + 8) / 8 * 8;
   void* raw = nullptr;
-  if (!mem_alloc(raw, padded * int64_t(sizeof(int64_t) + sizeof(uint16_t) + 2 * sizeof(uint32_t)))) return false;
+  if (!mem_alloc(raw, padded * int64_t(sizeof(int64_t) + 9 * sizeof(uint16_t) + 2 * sizeof(uint32_t)))) return false;
   tMemBlock owned(raw);
   auto* offset = static_cast<int64_t*>(raw);
   auto* top = reinterpret_cast<uint32_t*>(offset + padded);
   auto* bottom = top + padded;
   auto* ax2 = reinterpret_cast<uint16_t*>(bottom + padded);
+  uint16_t* ax2_wide = ax2 + padded;
   for (int64_t x = 0; x < padded; ++x) {
     const int64_t fx = x < tw ? x * step_x : 0;
     offset[x] = (fx >> 15) * bpp;
     ax2[x] = uint16_t((fx & 0x7FFF) * 2);
+    for (int k = 0; k < 8; ++k) ax2_wide[x * 8 + k] = ax2[x];
   }
   for (int64_t y = 0; y < th; ++y) {
     const int64_t fy = y * step_y;
@@ -188,9 +263,15 @@ bool bitmap_bilinear(const cBitmap* source, cBitmap* target) {
     const uint8_t* r0 = pixel_at(*source, 0, fy >> 15);
     uint8_t* t = pixel_at(*target, 0, y);
     int64_t x = 0;
+#if defined(QLM_BITMAP_AVX2)
+    if (bpp == 4 && dx == 4 && bilinear_avx2()) {
+      x = bilinear_row_avx2(t, r0, dy, offset, ax2_wide, ay, tw);
+      t += x * 4;
+    }
+#endif
 #if defined(__SSE2__)
-    if (bpp == 4) {
-      bilinear_row_weights(ax2, tw, ay, top, bottom);
+    if (bpp == 4 && x + 2 <= tw) {
+      bilinear_row_weights(ax2 + x, tw - x, ay, top + x, bottom + x);
       for (; x + 2 <= tw; x += 2, t += 8) mix_two_pixels(t, r0, offset[x], offset[x + 1], dx, dy, top + x, bottom + x);
     }
 #endif

@@ -13,6 +13,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "qlm_bilinear_rows.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_ids.h"
 
@@ -53,8 +54,9 @@ struct offset_span {
 // and a source row on the device row alone. The columns' source positions
 // are stepped out as the general filter steps them, but once for all the
 // rows whose span is the same (every row of a rectangle), a row's once per
-// scan line; the four pixels are read straight from the rows where they all
-// lie inside the image, and mixed with the general filter's sums.
+// scan line. Each source row is filtered across those columns once and kept
+// while the rows below read it (qlm_bilinear_rows.h); a device row blends
+// two kept rows.
 class scaled_bilinear_span {
  public:
   using color_type = agg::rgba8;
@@ -71,16 +73,17 @@ class scaled_bilinear_span {
     if (x != mSpanX || len != mColumns.size()) {
       // A span unlike the last: its columns stepped out as the general
       // filter steps them, then kept for the rows that have the same span
-      // (every row of a rectangle).
+      // (every row of a rectangle). Rows filtered for other columns go.
       mColumns.resize(len);
       mSpanX = x;
-      mPairsValid = false;
       interpolator.begin(x + 0.5, y + 0.5, len);
       for (unsigned i = 0; i < len; ++i, ++interpolator) {
         int cx, cy;
         interpolator.coordinates(&cx, &cy);
         mColumns[i] = cx - agg::image_subpixel_scale / 2;
       }
+      mColumnSet.assign(mColumns.data(), len, int(mSource.width()));
+      for (kept_row& k : mKept) k.valid = false;
     }
     interpolator.begin(x + 0.5, y + 0.5, 1);
     int xh, yh;
@@ -88,123 +91,37 @@ class scaled_bilinear_span {
     yh -= agg::image_subpixel_scale / 2;
     const int y_lr = yh >> agg::image_subpixel_shift;
     const unsigned fy = unsigned(yh) & agg::image_subpixel_mask;
-    const int w = int(mSource.width()), h = int(mSource.height());
-    const bool rows_inside = y_lr >= 0 && y_lr + 1 < h;
-    const uint8_t* r0 = rows_inside ? mSource.pix_ptr(0, y_lr) : nullptr;
-    const uint8_t* r1 = rows_inside ? mSource.pix_ptr(0, y_lr + 1) : nullptr;
-    const int* column = mColumns.data();
-#if defined(__SSE2__)
-    // AGG's sum 32768 + sum of w p, w = (256 - fx or fx) x (256 - fy or fy),
-    // is (256 - fy) h0 + fy h1 + 32768 with h0 = (256 - fx) p00 + fx p01
-    // and h1 likewise below, exactly (whole numbers throughout). h0 and h1
-    // depend on the columns and the source row alone: kept for the rows
-    // that read the same two source rows (both rows of a 2x enlargement),
-    // as 16-bit pairs (h0 - 32768, h1 - 32768) for pmaddwd; the 32768s come
-    // back in the constant 256 x 32768 + 32768.
-    if (!mPairsValid || mPairsRow != y_lr) {
-      mPairs.resize(size_t(len) * 8);
-      const __m128i zero = _mm_setzero_si128();
-      const __m128i half = _mm_set1_epi32(32768);
-      // Neighbouring columns of an enlargement read the same four pixels:
-      // those are loaded and widened once for the run of columns.
-      int loaded = INT32_MIN;
-      __m128i top = zero, bottom = zero;
-      for (unsigned i = 0; i < len; ++i) {
-        const int x_lr = column[i] >> agg::image_subpixel_shift;
-        if (x_lr != loaded) {
-          loaded = x_lr;
-          __m128i a, b;
-          if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
-            a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + x_lr * 4));
-            b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1 + x_lr * 4));
-          } else {
-            a = _mm_unpacklo_epi32(load4(sample(x_lr, y_lr)), load4(sample(x_lr + 1, y_lr)));
-            b = _mm_unpacklo_epi32(load4(sample(x_lr, y_lr + 1)), load4(sample(x_lr + 1, y_lr + 1)));
-          }
-          top = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, _mm_srli_si128(a, 4)), zero);
-          bottom = _mm_unpacklo_epi8(_mm_unpacklo_epi8(b, _mm_srli_si128(b, 4)), zero);
-        }
-        const int fx = column[i] & int(agg::image_subpixel_mask);
-        const __m128i wx = _mm_set1_epi32(fx << 16 | (256 - fx));
-        const __m128i h = _mm_packs_epi32(_mm_sub_epi32(_mm_madd_epi16(top, wx), half),
-                                          _mm_sub_epi32(_mm_madd_epi16(bottom, wx), half));
-        __m128i pair = _mm_unpacklo_epi16(h, _mm_srli_si128(h, 8));
-        if (mBgra) pair = _mm_shuffle_epi32(pair, _MM_SHUFFLE(3, 0, 1, 2));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(mPairs.data() + size_t(i) * 8), pair);
-      }
-      mPairsRow = y_lr;
-      mPairsValid = true;
-    }
-    const __m128i wy = _mm_set1_epi32(int(fy) << 16 | int(256 - fy));
-    const __m128i bias = _mm_set1_epi32(256 * 32768 + 32768);
-    auto mix = [&](unsigned i) {
-      const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mPairs.data() + size_t(i) * 8));
-      return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pair, wy), bias), 16);
-    };
-    unsigned i = 0;
-    for (; i + 4 <= len; i += 4) {
-      const __m128i lo = _mm_packs_epi32(mix(i), mix(i + 1)), hi = _mm_packs_epi32(mix(i + 2), mix(i + 3));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(static_cast<void*>(span + i)), _mm_packus_epi16(lo, hi));
-    }
-    for (; i + 2 <= len; i += 2) {
-      const __m128i two = _mm_packs_epi32(mix(i), mix(i + 1));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(static_cast<void*>(span + i)), _mm_packus_epi16(two, two));
-    }
-    if (i < len) {
-      const __m128i one = _mm_packs_epi32(mix(i), mix(i));
-      const uint32_t v = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(one, one)));
-      span[i] = agg::rgba8(uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24));
-    }
-#else
-    // The four pixels of target column i: straight from the two rows where
-    // they lie inside the picture, through the surround otherwise.
-    auto pixels = [&](unsigned i, const uint8_t** p) {
-      const int x_lr = column[i] >> agg::image_subpixel_shift;
-      if (rows_inside && x_lr >= 0 && x_lr + 1 < w) {
-        p[0] = r0 + x_lr * 4, p[1] = p[0] + 4, p[2] = r1 + x_lr * 4, p[3] = p[2] + 4;
-      } else {
-        p[0] = sample(x_lr, y_lr), p[1] = sample(x_lr + 1, y_lr);
-        p[2] = sample(x_lr, y_lr + 1), p[3] = sample(x_lr + 1, y_lr + 1);
-      }
-    };
-    for (unsigned i = 0; i < len; ++i, ++span) {
-      const uint8_t* p[4];
-      pixels(i, p);
-      const unsigned fx = unsigned(column[i]) & agg::image_subpixel_mask;
-      const unsigned weight[4] = {(256 - fx) * (256 - fy), fx * (256 - fy), (256 - fx) * fy, fx * fy};
-      uint8_t out[4];
-      for (int c = 0; c < 4; ++c) {
-        unsigned sum = agg::image_subpixel_scale * agg::image_subpixel_scale / 2;
-        for (int k = 0; k < 4; ++k) sum += weight[k] * p[k][c];
-        out[c] = uint8_t(sum >> (agg::image_subpixel_shift * 2));
-      }
-      if (mBgra) std::swap(out[0], out[2]);
-      *span = agg::rgba8(out[0], out[1], out[2], out[3]);
-    }
-#endif
+    const int16_t* upper = filtered(y_lr, y_lr + 1);
+    const int16_t* lower = filtered(y_lr + 1, y_lr);
+    qlm_agg::bilinear_blend_rows(upper, lower, fy, len, reinterpret_cast<uint8_t*>(span));
   }
 
  private:
-#if defined(__SSE2__)
-  static __m128i load4(const uint8_t* p) {
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return _mm_cvtsi32_si128(v);
-  }
-#endif
-  // A pixel of the image, transparent black outside it.
-  const uint8_t* sample(int x, int y) const {
-    static constexpr uint8_t kSurround[4] = {0, 0, 0, 0};
-    if (x < 0 || y < 0 || x >= int(mSource.width()) || y >= int(mSource.height())) return kSurround;
-    return mSource.pix_ptr(x, y);
+  // A source row filtered across the span's columns.
+  struct kept_row {
+    int row = 0;
+    bool valid = false;
+    std::vector<int16_t> h;
+  };
+  // Source row `row` filtered, kept in the slot that does not hold `keep`
+  // (the other row the device row reads) when it is not kept yet.
+  const int16_t* filtered(int row, int keep) {
+    for (kept_row& k : mKept)
+      if (k.valid && k.row == row) return k.h.data();
+    kept_row& slot = mKept[0].valid && mKept[0].row == keep ? mKept[1] : mKept[0];
+    slot.h.resize(size_t(mColumnSet.size()) * 4);
+    const bool inside = row >= 0 && row < int(mSource.height());
+    qlm_agg::bilinear_filter_row(inside ? mSource.pix_ptr(0, row) : nullptr, mColumnSet, mBgra, slot.h.data());
+    slot.row = row;
+    slot.valid = true;
+    return slot.h.data();
   }
   const agg::pixfmt_rgba32& mSource;
   agg::trans_affine mInverse;
   int mSpanX = 0;
   std::vector<int> mColumns;  // per column of the last span: the source x in 1/256, less half a pixel
-  std::vector<int16_t> mPairs;  // per column: (h0 - 32768, h1 - 32768) per channel, of source row mPairsRow
-  int mPairsRow = 0;
-  bool mPairsValid = false;
+  qlm_agg::bilinear_columns mColumnSet;
+  kept_row mKept[2];
   bool mBgra = false;
 };
 
@@ -241,21 +158,14 @@ void render_opaque_runs(Rasterizer& ras, Scanline& sl, qlm_agg::renderer_any& ba
           const uint8_t* p = bytes + i * 4;
           target.blend_pixel(x + i, y, agg::rgba8(p[2], p[1], p[0], p[3]), covers[i]);
         };
+        // Groups of four stored as they are, up to one that must be
+        // blended; that one pixel by pixel, and on.
         int i = i0;
-        for (; i + 4 <= i1; i += 4) {
-          uint32_t cover4;
-          std::memcpy(&cover4, covers + i, 4);
-#if defined(__SSE2__)
-          const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i * 4));
-          const bool opaque = (_mm_movemask_epi8(_mm_cmpeq_epi8(four, _mm_set1_epi8(-1))) & 0x8888) == 0x8888;
-#else
-          const bool opaque = (bytes[i * 4 + 3] & bytes[i * 4 + 7] & bytes[i * 4 + 11] & bytes[i * 4 + 15]) == 255;
-#endif
-          if (opaque && cover4 == 0xFFFFFFFFu) {
-            std::memcpy(row + i * 4, bytes + i * 4, 16);
-          } else {
-            for (int k = i; k < i + 4; ++k) blend_one(k);
-          }
+        for (;;) {
+          i = int(qlm_agg::store_opaque_groups(row, bytes, covers, unsigned(i), unsigned(i1)));
+          if (i + 4 > i1) break;
+          for (const int k : {i, i + 1, i + 2, i + 3}) blend_one(k);
+          i += 4;
         }
         for (; i < i1; ++i) blend_one(i);
       }

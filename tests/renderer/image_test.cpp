@@ -9,18 +9,19 @@
 #include <limits>
 #include <vector>
 
+#include "image_reference.h"
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_util.h"
+#include "qlm_bilinear_rows.h"
+#include "qlm_image_load.h"
 #include "qlm_jng.h"
 #include "qlm_jpeg.h"
 #include "qlm_png.h"
 #include "qlm_renderer_engine.h"
-#include "qlm_image_load.h"
 #include "qlm_renderer_image.h"
 #include "qlm_renderer_svg.h"
 #include "qlm_svg.h"
-#include "image_reference.h"
 #include "renderer_support.h"
 #include "sandbox.h"
 #include "test_files.h"
@@ -233,11 +234,13 @@ TEST_F(ImageTest, GeneratorsEqualRawAgg) {
 }
 
 // A picture stretched by a plain scale takes the scaled bilinear filter; it
-// must draw what AGG's bilinear filter draws, over scales, whole and
-// fractional placements, pictures running off the surface, source
-// rectangles, opaque and translucent pixels, straight and pre-multiplied
-// drawing, and a clip. Allowed difference: none (the same source positions,
-// stepped out per span as the general filter steps them, and the same sums).
+// must draw what AGG's bilinear filter draws, over scales (shrinking and
+// mirrored too), whole and fractional placements, pictures running off the
+// surface, source rectangles, opaque and translucent pixels, straight and
+// pre-multiplied drawing, and a clip, with the widest kernels the processor
+// has and with SSE2 alone. Allowed difference: none (the same source
+// positions, stepped out per span as the general filter steps them, and the
+// same sums).
 TEST_F(ImageTest, ScaledBilinearFilterDrawsWhatAggsFilterDraws) {
   struct Case {
     double x1, y1, x2, y2;
@@ -250,33 +253,39 @@ TEST_F(ImageTest, ScaledBilinearFilterDrawsWhatAggsFilterDraws) {
       {-7.3, 3, 30, 51.2, 0, 0, 0, 0, false, false},   {10, -4, 70, 20, 0, 0, 0, 0, false, false},
       {2, 2, 45, 33, 3, 2, 17, 11, false, false},      {0.5, 0.5, 40.5, 30.5, 0, 0, 0, 0, true, false},
       {3.25, 1.75, 47.5, 39, 0, 0, 0, 0, false, true}, {5, 5, 28, 21, 0, 0, 0, 0, false, false},
+      {60.5, 2, 3, 45.25, 0, 0, 0, 0, false, false},   {1, 40, 63, 1.5, 0, 0, 0, 0, false, false},
+      {0.75, 1, 7.5, 6, 0, 0, 0, 0, false, false},     {-3, -2, 67, 50, 1, 1, 19, 14, false, false},
   };
-  for (const bool translucent : {false, true})
-    for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << "to " << c.x1 << "," << c.y1 << " " << c.x2 << "," << c.y2 << " from "
-                                      << c.sx1 << "," << c.sy1 << " " << c.sx2 << "," << c.sy2 << " premultiplied "
-                                      << c.premultiplied << " clip " << c.clip << " translucent " << translucent);
-      auto picture = testenv::make_bitmap(20, 15, cnBitmap32BGRA, [translucent](int32_t x, int32_t y) {
-        const uint32_t p = testenv::pattern_argb(x, y, 11);
-        return translucent ? p : p | 0xFF000000u;
-      });
-      auto draw = [&](bool scaled) {
-        image_scaled_bilinear_enable(scaled);
-        Bound b(cnBitmap32BGRA, 64, 48);
-        if (c.clip) b.r.ClipEllipse(30, 22, 20, 14);
-        if (c.sx2 > 0)
-          b.r.DrawImageRect(picture.get(), c.sx1, c.sy1, c.sx2, c.sy2, c.x1, c.y1, c.x2, c.y2, c.premultiplied,
-                            nullptr);
-        else
-          b.r.DrawImage(picture.get(), c.premultiplied, c.x1, c.y1, c.x2, c.y2, nullptr);
-        EXPECT_EQ(b.r.LastSpan(), eImageSpan::bilinear);
-        if (c.clip) b.r.ClipOff();
-        image_scaled_bilinear_enable(true);
-        return b.Bytes();
-      };
-      const testenv::rByteDifference d = testenv::byte_difference(draw(false), draw(true));
-      EXPECT_EQ(d.worst, 0) << d.differing << " bytes differ";
-    }
+  for (const bool baseline : {false, true})
+    for (const bool translucent : {false, true})
+      for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "to " << c.x1 << "," << c.y1 << " " << c.x2 << "," << c.y2 << " from "
+                                        << c.sx1 << "," << c.sy1 << " " << c.sx2 << "," << c.sy2 << " premultiplied "
+                                        << c.premultiplied << " clip " << c.clip << " translucent " << translucent
+                                        << (baseline ? " SSE2 alone" : ""));
+        qlm_agg::bilinear_rows_baseline_only(baseline);
+        auto picture = testenv::make_bitmap(20, 15, cnBitmap32BGRA, [translucent](int32_t x, int32_t y) {
+          const uint32_t p = testenv::pattern_argb(x, y, 11);
+          return translucent ? p : p | 0xFF000000u;
+        });
+        auto draw = [&](bool scaled) {
+          image_scaled_bilinear_enable(scaled);
+          Bound b(cnBitmap32BGRA, 64, 48);
+          if (c.clip) b.r.ClipEllipse(30, 22, 20, 14);
+          if (c.sx2 > 0)
+            b.r.DrawImageRect(picture.get(), c.sx1, c.sy1, c.sx2, c.sy2, c.x1, c.y1, c.x2, c.y2, c.premultiplied,
+                              nullptr);
+          else
+            b.r.DrawImage(picture.get(), c.premultiplied, c.x1, c.y1, c.x2, c.y2, nullptr);
+          EXPECT_EQ(b.r.LastSpan(), eImageSpan::bilinear);
+          if (c.clip) b.r.ClipOff();
+          image_scaled_bilinear_enable(true);
+          return b.Bytes();
+        };
+        const testenv::rByteDifference d = testenv::byte_difference(draw(false), draw(true));
+        qlm_agg::bilinear_rows_baseline_only(false);
+        EXPECT_EQ(d.worst, 0) << d.differing << " bytes differ";
+      }
 }
 
 // Opaque, untinted pictures drawn straight onto the surface have their
