@@ -10,6 +10,7 @@
 #include "qlm_image_load.h"
 #include "qlm_path.h"
 #include "qlm_renderer.h"
+#include "qlm_renderer_surface.h"
 
 bool gFormShown = false;
 std::function<void(rDate&, rTime&)> gAnimLocalNow = [](rDate& d, rTime& t) { datetime_now(d, t); };
@@ -18,6 +19,16 @@ namespace {
 
 constexpr uint32_t kBase = renderer_color(41, 108, 149, 255);
 constexpr double kSwingLimit = 50;
+bool gShownPictureEnabled = true;
+
+// The picture's place in clock space: at (10, 10), S - 20 high, as wide as
+// its proportions make it.
+void picture_place(const cImage& picture, double& x, double& y, double& w, double& h) {
+  const double S = TAnimScene::cnClockSize;
+  x = y = 10;
+  h = S - 20;
+  w = h * picture.Width() / picture.Height();
+}
 
 // The checkered tile: white with two blue squares.
 void checker_tile(cRenderer* r, void*) {
@@ -70,6 +81,41 @@ TAnimScene::TAnimScene(TAnimSceneHost* owner) : mOwner(owner) {
 }
 
 TAnimScene::~TAnimScene() { rClockCommons::Free(mClock); }
+
+void TAnimScene::SetShownPictureEnabled(bool on) { gShownPictureEnabled = on; }
+
+// The panel shows the picture shrunk about 0.6 times (the viewport maps
+// clock space by w / S). Swung and turned, each frame would resample the
+// whole picture with the bicubic filter widened by the shrink (some fifty
+// to a hundred taps per pixel); drawn from this copy, made once at the size
+// it is shown at, the swing resamples a source of its own size (sixteen
+// taps and a few more where the swing shrinks it). The copy samples the
+// picture at its pixel centres (bilinear, no filter of its own): the
+// frame's bicubic filter does the smoothing, and the frames come closest to
+// those drawn from the picture itself (a filtered copy would be filtered
+// twice and look soft). The still panel draws the picture itself.
+cBitmap* TAnimScene::ShownPicture(int32_t w) {
+  if (mShownPictureWidth == w) return mShownPicture.get();
+  mShownPicture.reset();
+  mShownPictureWidth = w;
+  double px, py, pw, ph;
+  picture_place(*mPicture, px, py, pw, ph);
+  const double scale = w / cnClockSize;
+  const int32_t bw = int32_t(std::lround(pw * scale)), bh = int32_t(std::lround(ph * scale));
+  if (bw <= 0 || bh <= 0 || bw > 4096 || bh > 4096) return nullptr;
+  auto shown = std::make_unique<cBitmap>(bw, bh, cnBitmap32BGRA);
+  std::unique_ptr<cRenderer> r(renderer_create());
+  cSurfaceBitmap surface;
+  if (r == nullptr || !shown->Create(bw, bh) || !surface.Attach(shown.get(), true) || !r->AttachSurface(&surface))
+    return nullptr;
+  r->ClearARGB(0);
+  r->SetImageFilter(0);
+  r->DrawImageXYWH(mPicture.get(), 0, 0, bw, bh, true, nullptr);
+  r->DetachSurface();
+  surface.Detach();
+  mShownPicture = std::move(shown);
+  return mShownPicture.get();
+}
 
 void TAnimScene::SetStatusText(const std::string& markup) {
   mStatusText = markup;
@@ -170,8 +216,13 @@ void TAnimScene::RenderFrame(int32_t w, int32_t h) {
   }
   if (mPicture != nullptr && mPicture->Height() > 0) {
     r.SetImageFilter(5);
-    const double ph = S - 20;
-    r.DrawImageXYWH(mPicture.get(), 10, 10, ph * mPicture->Width() / mPicture->Height(), ph, true, nullptr);
+    double px, py, pw, ph;
+    picture_place(*mPicture, px, py, pw, ph);
+    cBitmap* shown = mAnimate && gShownPictureEnabled ? ShownPicture(w) : nullptr;
+    if (shown != nullptr)
+      r.DrawImageXYWH(shown, px, py, pw, ph, true, nullptr);
+    else
+      r.DrawImageXYWH(mPicture.get(), px, py, pw, ph, true, nullptr);
   }
   r.SetFont(&mStatusFont);
   r.SetTextColor(kBase);

@@ -17,6 +17,7 @@
 #include "qlm_font.h"
 #include "qlm_platform.h"
 
+class cBitmap;
 class cImage;
 
 // Set by the installer window once it has been shown; the status panel's
@@ -77,14 +78,23 @@ class TAnimScene : public TRenderingSceneDirect {
   double WholeSecondAngle() const { return mWholeSecond; }
   const rClockCommons& Clock() const { return *mClock; }
   bool HasPicture() const { return mPicture != nullptr; }
+  // Test seam: false draws the animated frames from the picture itself
+  // (true, the default: from its copy at the size it is shown at).
+  static void SetShownPictureEnabled(bool on);
 
  private:
+  // The picture drawn once at the size it takes in a panel of width w (nil
+  // when it cannot be made).
+  cBitmap* ShownPicture(int32_t w);
+
   cFontWinTT mStatusFont;
   cFontWinTT mModeFont;
   rClockCommons* mClock = nullptr;
   TAnimSceneHost* mOwner;
   cComplexText mDocument;
   std::unique_ptr<cImage> mPicture;
+  std::unique_ptr<cBitmap> mShownPicture;
+  int32_t mShownPictureWidth = -1;  // the panel width it was made for
   bool mRotationUp = false;
   bool mSwingUp = true;
   double mRotation = 360.0;
