@@ -353,8 +353,9 @@ class span_image_resample_rgba_held : public agg::span_image_resample<Source, In
 };
 
 // The same resampling (span_image_resample_rgba_held over
-// perspective_interpolator, transparent black around the picture), to the
-// same bytes, at a fraction of the cost: the mapping and its local scale
+// perspective_interpolator, transparent black around the picture), or the
+// same filtering (AGG's span_image_filter_rgba over it), to the same bytes,
+// at a fraction of the cost: the mapping and its local scale
 // are evaluated inline with the interpolator's own arithmetic (no call and
 // matrix copy per point), the source is read straight from its rows where
 // the taps lie inside it, and the taps are summed four channels and two
@@ -362,9 +363,12 @@ class span_image_resample_rgba_held : public agg::span_image_resample<Source, In
 class persp_resample_span {
  public:
   using color_type = agg::rgba8;
+  // `unscaled`: AGG's span_image_filter_rgba instead (the filter at its own
+  // size, for pictures that are not shrunk): diameter x diameter taps
+  // around the position, the sums shifted down rather than divided.
   persp_resample_span(const agg::rendering_buffer& source, const qlm_agg::perspective& direct,
-                      const agg::image_filter_lut& filter)
-      : mSource(source), mFilter(filter) {
+                      const agg::image_filter_lut& filter, bool unscaled = false)
+      : mSource(source), mFilter(filter), mUnscaled(unscaled) {
     direct.store_to(mDir);
     qlm_agg::perspective inverse = direct;
     inverse.invert();
@@ -390,32 +394,62 @@ class persp_resample_span {
       double sx = dx, sy = dy;
       project(mDir, sx, sy);
       int cx = held(sx * kSubpixel), cy = held(sy * kSubpixel);
-      int rx = scale_of(sx + 1.0 / kSubpixel, sy, dx, dy);
-      int ry = scale_of(sx, sy + 1.0 / kSubpixel, dx, dy);
-      adjust_scale(rx), adjust_scale(ry);
-      const int rx_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / rx;
-      const int ry_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / ry;
-      cx += agg::image_subpixel_scale / 2 - ((diameter * rx) >> 1);
-      cy += agg::image_subpixel_scale / 2 - ((diameter * ry) >> 1);
-      const int x_lr = cx >> agg::image_subpixel_shift, y_lr = cy >> agg::image_subpixel_shift;
-      // The taps' weights along each axis, as the general loops step them.
-      int nx = 0, ny = 0;
-      for (int x_hr = ((agg::image_subpixel_mask - (cx & agg::image_subpixel_mask)) * rx_inv) >>
-                      agg::image_subpixel_shift;
-           x_hr < filter_scale; x_hr += rx_inv)
-        mWx[size_t(nx++)] = weight_array[x_hr];
-      for (int y_hr = ((agg::image_subpixel_mask - (cy & agg::image_subpixel_mask)) * ry_inv) >>
-                      agg::image_subpixel_shift;
-           y_hr < filter_scale; y_hr += ry_inv)
-        mWy[size_t(ny++)] = weight_array[y_hr];
+      int x_lr, y_lr, nx = 0, ny = 0;
+      if (mUnscaled) {
+        // span_image_filter_rgba: the taps from `start` around the pixel
+        // under the position less half a pixel, a whole pixel apart.
+        cx -= agg::image_subpixel_scale / 2, cy -= agg::image_subpixel_scale / 2;
+        x_lr = (cx >> agg::image_subpixel_shift) + mFilter.start();
+        y_lr = (cy >> agg::image_subpixel_shift) + mFilter.start();
+        for (int x_hr = agg::image_subpixel_mask - (cx & agg::image_subpixel_mask); nx < diameter;
+             x_hr += agg::image_subpixel_scale)
+          mWx[size_t(nx++)] = weight_array[x_hr];
+        for (int y_hr = agg::image_subpixel_mask - (cy & agg::image_subpixel_mask); ny < diameter;
+             y_hr += agg::image_subpixel_scale)
+          mWy[size_t(ny++)] = weight_array[y_hr];
+      } else {
+        int rx = scale_of(sx + 1.0 / kSubpixel, sy, dx, dy);
+        int ry = scale_of(sx, sy + 1.0 / kSubpixel, dx, dy);
+        adjust_scale(rx), adjust_scale(ry);
+        const int rx_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / rx;
+        const int ry_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / ry;
+        cx += agg::image_subpixel_scale / 2 - ((diameter * rx) >> 1);
+        cy += agg::image_subpixel_scale / 2 - ((diameter * ry) >> 1);
+        x_lr = cx >> agg::image_subpixel_shift, y_lr = cy >> agg::image_subpixel_shift;
+        // The taps' weights along each axis, as the general loops step them.
+        for (int x_hr = ((agg::image_subpixel_mask - (cx & agg::image_subpixel_mask)) * rx_inv) >>
+                        agg::image_subpixel_shift;
+             x_hr < filter_scale; x_hr += rx_inv)
+          mWx[size_t(nx++)] = weight_array[x_hr];
+        for (int y_hr = ((agg::image_subpixel_mask - (cy & agg::image_subpixel_mask)) * ry_inv) >>
+                        agg::image_subpixel_shift;
+             y_hr < filter_scale; y_hr += ry_inv)
+          mWy[size_t(ny++)] = weight_array[y_hr];
+      }
       const int groups = (nx + 3) / 4;  // of four taps
       for (int i = nx; i < groups * 4 + 4; ++i) mWx[size_t(i)] = 0;
       const bool columns_inside = x_lr >= 0 && x_lr + groups * 4 <= w;
       int32_t fg[4] = {0, 0, 0, 0};
       int32_t total_weight = 0;
 #if defined(__SSE2__)
+      const __m128i zero = _mm_setzero_si128();
+      if (columns_inside) {
+        // Every tap transparent black (around a picture, in its transparent
+        // parts): every sum is 0, and so is the colour.
+        __m128i any = zero;
+        for (int j = 0; j < ny; ++j) {
+          if (y_lr + j < 0 || y_lr + j >= h) continue;
+          const uint8_t* row = mSource.row_ptr(y_lr + j) + int64_t(x_lr) * 4;
+          for (int g = 0; g < groups; ++g)
+            any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g * 16)));
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF) {
+          *span = agg::rgba8(0, 0, 0, 0);
+          continue;
+        }
+      }
       __m128i acc = _mm_setzero_si128(), total = _mm_setzero_si128();
-      const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1), round = _mm_set1_epi32(8192);
+      const __m128i ones = _mm_set1_epi16(1), round = _mm_set1_epi32(8192);
       for (int j = 0; j < ny; ++j) {
         const uint8_t* row = row_of(y_lr + j, x_lr, groups, columns_inside, w, h);
         const __m128i wy = _mm_set1_epi16(mWy[size_t(j)]);
@@ -457,13 +491,19 @@ class persp_resample_span {
         }
       }
 #endif
-      if (total_weight == 0) {
+      if (mUnscaled) {
+        for (int32_t& c : fg) {
+          c >>= agg::image_filter_shift;
+          if (c < 0) c = 0;
+        }
+      } else if (total_weight == 0) {
         *span = agg::rgba8(0, 0, 0, 0);
         continue;
-      }
-      for (int32_t& c : fg) {
-        c /= total_weight;
-        if (c < 0) c = 0;
+      } else {
+        for (int32_t& c : fg) {
+          c /= total_weight;
+          if (c < 0) c = 0;
+        }
       }
       if (fg[3] > 255) fg[3] = 255;
       for (int c = 0; c < 3; ++c)
@@ -482,11 +522,17 @@ class persp_resample_span {
     x = d * (px * m[0] + py * m[3] + m[6]);
     y = d * (px * m[1] + py * m[4] + m[7]);
   }
-  // perspective_interpolator's holding and local scale.
+  // perspective_interpolator's holding and local scale; the rounding is
+  // lround's (halves away from zero) without the call: the truncation and
+  // the fraction left, exact at these magnitudes.
   static int held(double v) {
     if (!(v > -1073741824.0)) return -1073741824;
     if (v > 1073741824.0) return 1073741824;
-    return int(std::lround(v));
+    int i = int(v);
+    const double fraction = v - double(i);
+    if (fraction >= 0.5) ++i;
+    if (fraction <= -0.5) --i;
+    return i;
   }
   int scale_of(double sx, double sy, double dx, double dy) const {
     project(mInv, sx, sy);
@@ -523,6 +569,7 @@ class persp_resample_span {
   double mDir[9], mInv[9];
   std::vector<int16_t> mWx, mWy;  // the taps' weights along x and y, x padded with zeros
   std::vector<uint8_t> mRow;      // a source row partly outside the picture
+  bool mUnscaled;
 };
 
 // The widest shape the scaled filter steps its columns out for; a wider one
@@ -856,6 +903,13 @@ void cRendererSurface::PaintImage(rImagePass& p, Interpolator& interp, Outline& 
       }
       break;
     default: {
+      if constexpr (std::is_same_v<Interpolator, perspective_interpolator>) {
+        if (g_fast_perspective.load(std::memory_order_relaxed)) {
+          persp_resample_span gen(p.source, p.persp, mImageLut, true);
+          run(gen);
+          break;
+        }
+      }
       agg::span_image_filter_rgba<accessor_type, Interpolator> gen(accessor, interp, mImageLut);
       run(gen);
       break;

@@ -1,6 +1,7 @@
 #include "form_install_anim.h"
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "installs_settings.h"
@@ -20,6 +21,10 @@ namespace {
 constexpr uint32_t kBase = renderer_color(41, 108, 149, 255);
 constexpr double kSwingLimit = 50;
 bool gShownPictureEnabled = true;
+bool gFrameCacheEnabled = true;
+// Rows above the texts' first visible row that their shadow's fringe may
+// still reach (blur radius 3, grown by 1): kept free of the clock space too.
+constexpr int32_t kTextFringe = 8;
 
 // The picture's place in clock space: at (10, 10), S - 20 high, as wide as
 // its proportions make it.
@@ -191,16 +196,87 @@ void TAnimScene::TimerTick() {
   }
 }
 
+// The checkered ground: white, then the pattern over the whole panel. The
+// state it leaves (pen on, solid fill) is what the clock space is drawn
+// with; `paint` false sets that state alone.
+void TAnimScene::DrawGround(cRenderer& r, int32_t w, int32_t h, bool paint) {
+  if (paint) r.ClearARGB(0xFFFFFFFF);
+  r.PenOff();
+  r.SetFillPatternCallback(16, 16, checker_tile, nullptr);
+  if (paint) r.DrawRectangle(nullptr, 0, 0, w, h);
+  r.PenOn();
+  r.FillSolid();
+}
+
+// The mode and progress texts in panel pixels, with their white shadow;
+// the shadow is off and the pen reset afterwards.
+void TAnimScene::DrawModeTexts(cRenderer& r, int32_t w, int32_t h) {
+  const rAnimTexts texts = anim_texts(gInstallMode == 1, mProgress);
+  r.SetFont(&mModeFont);
+  r.SetTextAlign(ALIGN_CENTER, ALIGN_TOP);
+  mModeFont.SetSizePt(13);
+  r.ResetShadow(false);
+  r.SetGrowShadow(1.0);
+  r.SetShadowBlurred(true);
+  r.SetShadowBlur(3.0);
+  r.SetShadowColorARGB(0xFFFFFFFF);
+  r.ShadowOn();
+  r.SetTextColorARGB(0xFF008000);
+  double y = h / 15.0 * 8;
+  for (const std::string& line : texts.mode) {
+    if (!line.empty()) r.DrawText(line, w / 2.0, y, nullptr);
+    y += mModeFont.GetLineHeight();
+  }
+  r.SetTextColor(kBase);
+  mModeFont.SetSizePt(10);
+  y = h / 15.0 * 12;
+  for (int i = 0; i < 3; ++i) {
+    if (i == 2) mModeFont.SetSizePt(14);
+    r.DrawText(texts.progress[i], w / 2.0, y, nullptr);
+    y += mModeFont.GetLineHeight();
+  }
+  r.ShadowOff();
+  r.ResetPen(false);
+}
+
+void TAnimScene::SetFrameCacheEnabled(bool on) { gFrameCacheEnabled = on; }
+
+// Animating, the panel redraws 40 times a second, and only the clock space
+// moves: the ground and the texts below it (a shadow blur each) stay. The
+// first frame for a size, progress and mode draws and keeps the ground;
+// the first whose texts are drawn over the ground alone (the clock space
+// left their rows as the ground) keeps those rows. Later frames copy the
+// ground, draw the clock space, and copy the texts' rows where the clock
+// space left those rows as the ground, else draw the texts over it as
+// before. The bytes are those of drawing it all: the same texts over the
+// same pixels in the same renderer state.
 void TAnimScene::RenderFrame(int32_t w, int32_t h) {
   cRenderer& r = *Renderer();
   const double S = cnClockSize;
-  r.ClearARGB(0xFFFFFFFF);
-  // The checkered ground.
-  r.PenOff();
-  r.SetFillPatternCallback(16, 16, checker_tile, nullptr);
-  r.DrawRectangle(nullptr, 0, 0, w, h);
-  r.PenOn();
-  r.FillSolid();
+  ui::TBitmap* target = Bitmap();
+  const bool cached = gFrameCacheEnabled && target != nullptr && target->PixelFormat() == ui::pf32bit &&
+                      target->Width() == w && target->Height() == h && w > 0 && h > 0;
+  const size_t row_bytes = size_t(w) * 4;
+  auto save = [&](std::vector<uint8_t>& to) {
+    to.resize(row_bytes * size_t(h));
+    for (int32_t y = 0; y < h; ++y) std::memcpy(to.data() + row_bytes * size_t(y), target->ScanLine(y), row_bytes);
+  };
+  auto restore = [&](const std::vector<uint8_t>& from, int32_t y0) {
+    for (int32_t y = y0; y < h; ++y) std::memcpy(target->ScanLine(y), from.data() + row_bytes * size_t(y), row_bytes);
+  };
+  const uint8_t mode = gInstallMode;
+  if (cached && (mFrameCache.width != w || mFrameCache.height != h || mFrameCache.progress != mProgress ||
+                 mFrameCache.mode != mode)) {
+    DrawGround(r, w, h, true);
+    save(mFrameCache.ground);
+    mFrameCache.texted.clear();
+    mFrameCache.width = w, mFrameCache.height = h, mFrameCache.progress = mProgress, mFrameCache.mode = mode;
+  } else if (cached) {
+    restore(mFrameCache.ground, 0);
+    DrawGround(r, w, h, false);
+  } else {
+    DrawGround(r, w, h, true);
+  }
   // The clock space: swung, fitted to the top square, turned.
   if (mAnimate && mClock != nullptr) {
     const rRectD& d = mClock->drawing;
@@ -230,33 +306,37 @@ void TAnimScene::RenderFrame(int32_t w, int32_t h) {
   // The rest in panel pixels.
   r.ResetMatrix(false);
   r.ResetTransformations(false);
-  const rAnimTexts texts = anim_texts(gInstallMode == 1, mProgress);
-  r.SetFont(&mModeFont);
-  r.SetTextAlign(ALIGN_CENTER, ALIGN_TOP);
-  mModeFont.SetSizePt(13);
-  r.ResetShadow(false);
-  r.SetGrowShadow(1.0);
-  r.SetShadowBlurred(true);
-  r.SetShadowBlur(3.0);
-  r.SetShadowColorARGB(0xFFFFFFFF);
-  r.ShadowOn();
-  r.SetTextColorARGB(0xFF008000);
-  double y = h / 15.0 * 8;
-  for (const std::string& line : texts.mode) {
-    if (!line.empty()) r.DrawText(line, w / 2.0, y, nullptr);
-    y += mModeFont.GetLineHeight();
-  }
-  r.SetTextColor(kBase);
-  mModeFont.SetSizePt(10);
-  y = h / 15.0 * 12;
-  for (int i = 0; i < 3; ++i) {
-    if (i == 2) mModeFont.SetSizePt(14);
-    r.DrawText(texts.progress[i], w / 2.0, y, nullptr);
-    y += mModeFont.GetLineHeight();
+  // Rows from `y0` on as the ground shows them.
+  auto ground_from = [&](int32_t y0) {
+    for (int32_t y = std::max(y0, 0); y < h; ++y)
+      if (std::memcmp(target->ScanLine(y), mFrameCache.ground.data() + row_bytes * size_t(y), row_bytes) != 0)
+        return false;
+    return true;
+  };
+  if (cached && !mFrameCache.texted.empty() && ground_from(mFrameCache.text_top - kTextFringe)) {
+    restore(mFrameCache.texted, mFrameCache.text_top);
+  } else if (cached && mFrameCache.texted.empty()) {
+    // The texts drawn as always; kept when they were drawn over the ground
+    // alone. Their first changed row is where their shadow first shows;
+    // its fringe may reach a few rows higher without showing on the ground.
+    std::vector<uint8_t> before;
+    save(before);
+    DrawModeTexts(r, w, h);
+    int32_t top = 0;
+    while (top < h && std::memcmp(target->ScanLine(top), before.data() + row_bytes * size_t(top), row_bytes) == 0)
+      ++top;
+    bool over_ground = top < h;
+    for (int32_t y = std::max(top - kTextFringe, 0); y < h && over_ground; ++y)
+      over_ground = std::memcmp(before.data() + row_bytes * size_t(y),
+                                mFrameCache.ground.data() + row_bytes * size_t(y), row_bytes) == 0;
+    if (over_ground) {
+      save(mFrameCache.texted);
+      mFrameCache.text_top = top;
+    }
+  } else {
+    DrawModeTexts(r, w, h);
   }
   // A crisp black frame.
-  r.ShadowOff();
-  r.ResetPen(false);
   draw_crisp_frame(r, w, h, 0xFF000000);
 }
 

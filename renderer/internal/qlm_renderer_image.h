@@ -107,9 +107,9 @@ class perspective_interpolator {
   double m_x = 0, m_y = 0;
 };
 
-// Test seam: false draws shrunk pictures in perspective with AGG's general
-// resampler over perspective_interpolator, so that tests can compare the
-// fast one with it; true (the default) restores the fast one.
+// Test seam: false draws pictures in perspective with AGG's general
+// resampler and filter over perspective_interpolator, so that tests can
+// compare the fast ones with them; true (the default) restores those.
 void image_fast_perspective_enable(bool on);
 
 // --- Generators with a transparent surround (hit masks) -----------------------------------

@@ -265,4 +265,32 @@ TEST_F(AnimTest, AnimatedFramesFromThePictureAsShownLookAsFromThePicture) {
   }
 }
 
+// Frames built from the kept ground and texts must be the frames drawn
+// whole, byte for byte: over a whole swing and turn (the turned picture
+// reaches into the texts' rows in some poses), after the progress changes
+// and for an update's texts.
+TEST_F(AnimTest, FramesFromTheKeptGroundAndTextsAreTheWholeFrames) {
+  scene->SetStatusText("Installing ...");
+  scene->SetProgress(50);
+  scene->SetAnimate(true);
+  auto frame = [&](bool cache) {
+    TAnimScene::SetFrameCacheEnabled(cache);
+    scene->Invalidate(true, 0, 0);
+    const TBitmap& b = Picture();
+    TAnimScene::SetFrameCacheEnabled(true);
+    return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+  };
+  for (int step = 0; step < 48; ++step) {
+    if (step == 20) scene->SetProgress(75);
+    if (step == 32) gInstallMode = 1;
+    test::Advance(25 * 31);  // 15.5 degrees and some swing further
+    SCOPED_TRACE(testing::Message() << "step " << step << " swing " << scene->Swing() << " rotation "
+                                    << scene->Rotation());
+    const std::vector<uint8_t> kept = frame(true), whole = frame(false);
+    ASSERT_EQ(kept.size(), whole.size());
+    EXPECT_TRUE(kept == whole);
+    { int n = 0, y0 = -1, y1 = -1, worst = 0; for (size_t i = 0; i < kept.size(); ++i) if (kept[i] != whole[i]) { ++n; if (y0 < 0) y0 = int(i / 608); y1 = int(i / 608); worst = std::max(worst, std::abs(kept[i] - whole[i])); } if (n) printf("step %d: %d bytes rows %d-%d worst %d\n", step, n, y0, y1, worst); }
+  }
+}
+
 }  // namespace
