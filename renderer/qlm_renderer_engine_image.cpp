@@ -181,6 +181,7 @@ void render_opaque_runs(Rasterizer& ras, Scanline& sl, qlm_agg::renderer_any& ba
 // with negative lobes (bicubic and the like) pushes a colour past 255 or
 // past its alpha at sharp edges: the byte wraps (white turns black), or a
 // pre-multiplied blend overflows into a wrong hue.
+// It also asks the accessor for every column it reads (see len_x_lr).
 template <class Source, class Interpolator>
 class span_image_resample_rgba_held : public agg::span_image_resample<Source, Interpolator> {
  public:
@@ -207,7 +208,6 @@ class span_image_resample_rgba_held : public agg::span_image_resample<Source, In
       const int ry_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / ry;
       const int radius_x = (diameter * rx) >> 1;
       const int radius_y = (diameter * ry) >> 1;
-      const int len_x_lr = (diameter * rx + agg::image_subpixel_mask) >> agg::image_subpixel_shift;
       x += base_type::filter_dx_int() - radius_x;
       y += base_type::filter_dy_int() - radius_y;
 
@@ -218,6 +218,12 @@ class span_image_resample_rgba_held : public agg::span_image_resample<Source, In
       const int x_lr = x >> agg::image_subpixel_shift;
       const int x_hr2 =
           ((agg::image_subpixel_mask - (x & agg::image_subpixel_mask)) * rx_inv) >> agg::image_subpixel_shift;
+      // The columns the loop below reads. AGG asks the accessor for
+      // (diameter x rx) / 256 of them, rounded up, but steps through the
+      // table by the truncated rx_inv, which can take one column more: read
+      // straight from the row, that one lay past the span asked for (the
+      // next row's first pixel, past the buffer on the last row).
+      const int len_x_lr = (filter_scale - x_hr2 + rx_inv - 1) / rx_inv;
       const value_type* fg_ptr =
           reinterpret_cast<const value_type*>(base_type::source().span(x_lr, y_lr, unsigned(len_x_lr)));
       for (;;) {
@@ -256,11 +262,232 @@ class span_image_resample_rgba_held : public agg::span_image_resample<Source, In
   }
 };
 
+// The same resampling (span_image_resample_rgba_held over
+// perspective_interpolator, transparent black around the picture), or the
+// same filtering (AGG's span_image_filter_rgba over it), to the same bytes,
+// at a fraction of the cost: the mapping and its local scale
+// are evaluated inline with the interpolator's own arithmetic (no call and
+// matrix copy per point), the source is read straight from its rows where
+// the taps lie inside it, and the taps are summed four channels and two
+// taps per SSE2 multiply-add, each tap's weight rounded as AGG rounds it.
+class persp_resample_span {
+ public:
+  using color_type = agg::rgba8;
+  // `unscaled`: AGG's span_image_filter_rgba instead (the filter at its own
+  // size, for pictures that are not shrunk): diameter x diameter taps
+  // around the position, the sums shifted down rather than divided.
+  persp_resample_span(const agg::rendering_buffer& source, const qlm_agg::perspective& direct,
+                      const agg::image_filter_lut& filter, bool unscaled = false)
+      : mSource(source), mFilter(filter), mUnscaled(unscaled) {
+    direct.store_to(mDir);
+    qlm_agg::perspective inverse = direct;
+    inverse.invert();
+    inverse.store_to(mInv);
+    // Taps per axis at the largest scale AGG's resampler allows (20: a step
+    // of 65536 / 5120 = 12 through the table), and room for the zeros that
+    // pad them to groups of eight.
+    const size_t taps = (size_t(mFilter.diameter()) << agg::image_subpixel_shift) / 12 + 1;
+    mWx.assign(taps + 16, 0);
+    mWy.assign(mWx.size(), 0);
+    mRow.assign(mWx.size() * 4, 0);
+  }
+  void prepare() {}
+
+  void generate(agg::rgba8* span, int x, int y, unsigned len) {
+    const int diameter = int(mFilter.diameter());
+    const int filter_scale = diameter << agg::image_subpixel_shift;
+    const agg::int16* weight_array = mFilter.weight_array();
+    const int w = int(mSource.width()), h = int(mSource.height());
+    const double dy = y + 0.5;
+    double dx = x + 0.5;
+    for (; len > 0; --len, ++span, dx += 1.0) {
+      double sx = dx, sy = dy;
+      project(mDir, sx, sy);
+      int cx = held(sx * kSubpixel), cy = held(sy * kSubpixel);
+      int x_lr, y_lr, nx = 0, ny = 0;
+      if (mUnscaled) {
+        // span_image_filter_rgba: the taps from `start` around the pixel
+        // under the position less half a pixel, a whole pixel apart.
+        cx -= agg::image_subpixel_scale / 2, cy -= agg::image_subpixel_scale / 2;
+        x_lr = (cx >> agg::image_subpixel_shift) + mFilter.start();
+        y_lr = (cy >> agg::image_subpixel_shift) + mFilter.start();
+        for (int x_hr = agg::image_subpixel_mask - (cx & agg::image_subpixel_mask); nx < diameter;
+             x_hr += agg::image_subpixel_scale)
+          mWx[size_t(nx++)] = weight_array[x_hr];
+        for (int y_hr = agg::image_subpixel_mask - (cy & agg::image_subpixel_mask); ny < diameter;
+             y_hr += agg::image_subpixel_scale)
+          mWy[size_t(ny++)] = weight_array[y_hr];
+      } else {
+        int rx = scale_of(sx + 1.0 / kSubpixel, sy, dx, dy);
+        int ry = scale_of(sx, sy + 1.0 / kSubpixel, dx, dy);
+        adjust_scale(rx), adjust_scale(ry);
+        const int rx_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / rx;
+        const int ry_inv = agg::image_subpixel_scale * agg::image_subpixel_scale / ry;
+        cx += agg::image_subpixel_scale / 2 - ((diameter * rx) >> 1);
+        cy += agg::image_subpixel_scale / 2 - ((diameter * ry) >> 1);
+        x_lr = cx >> agg::image_subpixel_shift, y_lr = cy >> agg::image_subpixel_shift;
+        // The taps' weights along each axis, as the general loops step them.
+        for (int x_hr = ((agg::image_subpixel_mask - (cx & agg::image_subpixel_mask)) * rx_inv) >>
+                        agg::image_subpixel_shift;
+             x_hr < filter_scale; x_hr += rx_inv)
+          mWx[size_t(nx++)] = weight_array[x_hr];
+        for (int y_hr = ((agg::image_subpixel_mask - (cy & agg::image_subpixel_mask)) * ry_inv) >>
+                        agg::image_subpixel_shift;
+             y_hr < filter_scale; y_hr += ry_inv)
+          mWy[size_t(ny++)] = weight_array[y_hr];
+      }
+      const int groups = (nx + 3) / 4;  // of four taps
+      for (int i = nx; i < groups * 4 + 4; ++i) mWx[size_t(i)] = 0;
+      const bool columns_inside = x_lr >= 0 && x_lr + groups * 4 <= w;
+      int32_t fg[4] = {0, 0, 0, 0};
+      int32_t total_weight = 0;
+#if defined(__SSE2__)
+      const __m128i zero = _mm_setzero_si128();
+      if (columns_inside) {
+        // Every tap transparent black (around a picture, in its transparent
+        // parts): every sum is 0, and so is the colour.
+        __m128i any = zero;
+        for (int j = 0; j < ny; ++j) {
+          if (y_lr + j < 0 || y_lr + j >= h) continue;
+          const uint8_t* row = mSource.row_ptr(y_lr + j) + int64_t(x_lr) * 4;
+          for (int g = 0; g < groups; ++g)
+            any = _mm_or_si128(any, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + g * 16)));
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF) {
+          *span = agg::rgba8(0, 0, 0, 0);
+          continue;
+        }
+      }
+      __m128i acc = _mm_setzero_si128(), total = _mm_setzero_si128();
+      const __m128i ones = _mm_set1_epi16(1), round = _mm_set1_epi32(8192);
+      for (int j = 0; j < ny; ++j) {
+        const uint8_t* row = row_of(y_lr + j, x_lr, groups, columns_inside, w, h);
+        const __m128i wy = _mm_set1_epi16(mWy[size_t(j)]);
+        for (int g = 0; g < groups; g += 2) {
+          // Eight taps' weights (weight_y x weight_x + 8192) >> 14, as AGG
+          // computes each.
+          const __m128i wx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mWx.data() + g * 4));
+          const __m128i lo = _mm_mullo_epi16(wx, wy), hi = _mm_mulhi_epi16(wx, wy);
+          const __m128i p0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), round), 14);
+          const __m128i p1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), round), 14);
+          const __m128i weights = _mm_packs_epi32(p0, p1);
+          total = _mm_add_epi32(total, _mm_madd_epi16(weights, ones));
+          if (row == nullptr) continue;  // a row outside the picture adds weight alone
+          auto taps4 = [&](const uint8_t* px, __m128i pair_lo, __m128i pair_hi) {
+            const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px));
+            const __m128i a = _mm_unpacklo_epi8(four, zero), b = _mm_unpackhi_epi8(four, zero);
+            // (c0, c1) pairs of two neighbouring taps per channel.
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(a, _mm_srli_si128(a, 8)), pair_lo));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(b, _mm_srli_si128(b, 8)), pair_hi));
+          };
+          taps4(row + g * 16, _mm_shuffle_epi32(weights, 0x00), _mm_shuffle_epi32(weights, 0x55));
+          if (g + 1 < groups)
+            taps4(row + g * 16 + 16, _mm_shuffle_epi32(weights, 0xAA), _mm_shuffle_epi32(weights, 0xFF));
+        }
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(fg), acc);
+      int32_t sums[4];
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), total);
+      total_weight = sums[0] + sums[1] + sums[2] + sums[3];
+#else
+      for (int j = 0; j < ny; ++j) {
+        const uint8_t* row = row_of(y_lr + j, x_lr, groups, columns_inside, w, h);
+        for (int i = 0; i < nx; ++i) {
+          const int weight =
+              (mWy[size_t(j)] * mWx[size_t(i)] + agg::image_filter_scale / 2) >> agg::image_filter_shift;
+          total_weight += weight;
+          if (row != nullptr)
+            for (int c = 0; c < 4; ++c) fg[c] += row[i * 4 + c] * weight;
+        }
+      }
+#endif
+      if (mUnscaled) {
+        for (int32_t& c : fg) {
+          c >>= agg::image_filter_shift;
+          if (c < 0) c = 0;
+        }
+      } else if (total_weight == 0) {
+        *span = agg::rgba8(0, 0, 0, 0);
+        continue;
+      } else {
+        for (int32_t& c : fg) {
+          c /= total_weight;
+          if (c < 0) c = 0;
+        }
+      }
+      if (fg[3] > 255) fg[3] = 255;
+      for (int c = 0; c < 3; ++c)
+        if (fg[c] > fg[3]) fg[c] = fg[3];
+      *span = agg::rgba8(uint8_t(fg[0]), uint8_t(fg[1]), uint8_t(fg[2]), uint8_t(fg[3]));
+    }
+  }
+
+ private:
+  static constexpr double kSubpixel = 256.0;  // agg::image_subpixel_scale
+  // AGG's trans_perspective::transform on the stored matrix (sx, shy, w0,
+  // shx, sy, w1, tx, ty, w2), the same operations in the same order.
+  static void project(const double* m, double& x, double& y) {
+    const double px = x, py = y;
+    const double d = 1.0 / (px * m[2] + py * m[5] + m[8]);
+    x = d * (px * m[0] + py * m[3] + m[6]);
+    y = d * (px * m[1] + py * m[4] + m[7]);
+  }
+  // perspective_interpolator's holding and local scale; the rounding is
+  // lround's (halves away from zero) without the call: the truncation and
+  // the fraction left, exact at these magnitudes.
+  static int held(double v) {
+    if (!(v > -1073741824.0)) return -1073741824;
+    if (v > 1073741824.0) return 1073741824;
+    int i = int(v);
+    const double fraction = v - double(i);
+    if (fraction >= 0.5) ++i;
+    if (fraction <= -0.5) --i;
+    return i;
+  }
+  int scale_of(double sx, double sy, double dx, double dy) const {
+    project(mInv, sx, sy);
+    const double ex = sx - dx, ey = sy - dy;
+    double d = std::sqrt(ex * ex + ey * ey);
+    if (!(d < HUGE_VAL)) d = std::hypot(ex, ey);  // overflow, infinity or NaN: as hypot answers
+    if (!(d > 1.0 / 1073741824.0)) return 1073741824;
+    return int(1.0 / d);
+  }
+  // span_image_resample::adjust_scale with its defaults (limit 20, no blur).
+  static void adjust_scale(int& r) {
+    r = std::clamp(r, int(agg::image_subpixel_scale), int(agg::image_subpixel_scale) * 20);
+  }
+  // The source row y from column x on, `groups` x 4 pixels: straight from
+  // the picture when they all lie in it, else copied with transparent black
+  // for those outside; nil for a row outside the picture.
+  const uint8_t* row_of(int y, int x, int groups, bool columns_inside, int w, int h) {
+    if (y < 0 || y >= h) return nullptr;
+    const uint8_t* src = mSource.row_ptr(y);
+    if (columns_inside) return src + int64_t(x) * 4;
+    uint8_t* out = mRow.data();
+    for (int i = 0; i < groups * 4; ++i) {
+      const int sx = x + i;
+      if (sx >= 0 && sx < w)
+        std::memcpy(out + i * 4, src + int64_t(sx) * 4, 4);
+      else
+        std::memset(out + i * 4, 0, 4);
+    }
+    return out;
+  }
+
+  const agg::rendering_buffer& mSource;
+  const agg::image_filter_lut& mFilter;
+  double mDir[9], mInv[9];
+  std::vector<int16_t> mWx, mWy;  // the taps' weights along x and y, x padded with zeros
+  std::vector<uint8_t> mRow;      // a source row partly outside the picture
+  bool mUnscaled;
+};
+
 // The widest shape the scaled filter steps its columns out for; a wider one
 // (only without a clip box) takes the general filter.
 constexpr int kScaledRowLimit = 1 << 16;
 
 std::atomic<bool> g_scaled_bilinear{true};
+std::atomic<bool> g_fast_perspective{true};
 
 agg::rgba8 rgba_of(uint32_t c) {
   return agg::rgba8(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24));
@@ -272,6 +499,7 @@ using device_outline = agg::conv_transform<curve_outline, rTransformChain>;
 }  // namespace
 
 void image_scaled_bilinear_enable(bool on) { g_scaled_bilinear.store(on); }
+void image_fast_perspective_enable(bool on) { g_fast_perspective.store(on); }
 
 // --- Outline -----------------------------------------------------------------------
 
@@ -575,11 +803,23 @@ void cRendererSurface::PaintImage(rImagePass& p, Interpolator& interp, Outline& 
       break;
     case eImageSpan::resample_perspective:
       if constexpr (std::is_same_v<Interpolator, perspective_interpolator>) {
-        span_image_resample_rgba_held<accessor_type, Interpolator> gen(accessor, interp, mImageLut);
-        run(gen);
+        if (g_fast_perspective.load(std::memory_order_relaxed)) {
+          persp_resample_span gen(p.source, p.persp, mImageLut);
+          run(gen);
+        } else {
+          span_image_resample_rgba_held<accessor_type, Interpolator> gen(accessor, interp, mImageLut);
+          run(gen);
+        }
       }
       break;
     default: {
+      if constexpr (std::is_same_v<Interpolator, perspective_interpolator>) {
+        if (g_fast_perspective.load(std::memory_order_relaxed)) {
+          persp_resample_span gen(p.source, p.persp, mImageLut, true);
+          run(gen);
+          break;
+        }
+      }
       agg::span_image_filter_rgba<accessor_type, Interpolator> gen(accessor, interp, mImageLut);
       run(gen);
       break;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "installs_settings.h"
@@ -11,6 +12,7 @@
 #include "qlm_image_load.h"
 #include "qlm_path.h"
 #include "qlm_renderer.h"
+#include "qlm_renderer_surface.h"
 
 bool gFormShown = false;
 std::function<void(rDate&, rTime&)> gAnimLocalNow = [](rDate& d, rTime& t) { datetime_now(d, t); };
@@ -19,6 +21,20 @@ namespace {
 
 constexpr uint32_t kBase = renderer_color(41, 108, 149, 255);
 constexpr double kSwingLimit = 50;
+bool gShownPictureEnabled = true;
+bool gFrameCacheEnabled = true;
+// Rows above the texts' first visible row that their shadow's fringe may
+// still reach (blur radius 3, grown by 1): kept free of the clock space too.
+constexpr int32_t kTextFringe = 8;
+
+// The picture's place in clock space: at (10, 10), S - 20 high, as wide as
+// its proportions make it.
+void picture_place(const cImage& picture, double& x, double& y, double& w, double& h) {
+  const double S = TAnimScene::cnClockSize;
+  x = y = 10;
+  h = S - 20;
+  w = h * picture.Width() / picture.Height();
+}
 
 // The checkered tile: white with two blue squares.
 void checker_tile(cRenderer* r, void*) {
@@ -71,6 +87,41 @@ TAnimScene::TAnimScene(TAnimSceneHost* owner) : mOwner(owner) {
 }
 
 TAnimScene::~TAnimScene() { rClockCommons::Free(mClock); }
+
+void TAnimScene::SetShownPictureEnabled(bool on) { gShownPictureEnabled = on; }
+
+// The panel shows the picture shrunk about 0.6 times (the viewport maps
+// clock space by w / S). Swung and turned, each frame would resample the
+// whole picture with the bicubic filter widened by the shrink (some fifty
+// to a hundred taps per pixel); drawn from this copy, made once at the size
+// it is shown at, the swing resamples a source of its own size (sixteen
+// taps and a few more where the swing shrinks it). The copy samples the
+// picture at its pixel centres (bilinear, no filter of its own): the
+// frame's bicubic filter does the smoothing, and the frames come closest to
+// those drawn from the picture itself (a filtered copy would be filtered
+// twice and look soft). The still panel draws the picture itself.
+cBitmap* TAnimScene::ShownPicture(int32_t w) {
+  if (mShownPictureWidth == w) return mShownPicture.get();
+  mShownPicture.reset();
+  mShownPictureWidth = w;
+  double px, py, pw, ph;
+  picture_place(*mPicture, px, py, pw, ph);
+  const double scale = w / cnClockSize;
+  const int32_t bw = int32_t(std::lround(pw * scale)), bh = int32_t(std::lround(ph * scale));
+  if (bw <= 0 || bh <= 0 || bw > 4096 || bh > 4096) return nullptr;
+  auto shown = std::make_unique<cBitmap>(bw, bh, cnBitmap32BGRA);
+  std::unique_ptr<cRenderer> r(renderer_create());
+  cSurfaceBitmap surface;
+  if (r == nullptr || !shown->Create(bw, bh) || !surface.Attach(shown.get(), true) || !r->AttachSurface(&surface))
+    return nullptr;
+  r->ClearARGB(0);
+  r->SetImageFilter(0);
+  r->DrawImageXYWH(mPicture.get(), 0, 0, bw, bh, true, nullptr);
+  r->DetachSurface();
+  surface.Detach();
+  mShownPicture = std::move(shown);
+  return mShownPicture.get();
+}
 
 void TAnimScene::SetStatusText(const std::string& markup) {
   mStatusText = markup;
@@ -156,40 +207,21 @@ void TAnimScene::TimerTick() {
   }
 }
 
-void TAnimScene::RenderFrame(int32_t w, int32_t h) {
-  cRenderer& r = *Renderer();
-  const double S = cnClockSize;
-  r.ClearARGB(0xFFFFFFFF);
-  // The checkered ground.
+// The checkered ground: white, then the pattern over the whole panel. The
+// state it leaves (pen on, solid fill) is what the clock space is drawn
+// with; `paint` false sets that state alone.
+void TAnimScene::DrawGround(cRenderer& r, int32_t w, int32_t h, bool paint) {
+  if (paint) r.ClearARGB(0xFFFFFFFF);
   r.PenOff();
   r.SetFillPatternCallback(16, 16, checker_tile, nullptr);
-  r.DrawRectangle(nullptr, 0, 0, w, h);
+  if (paint) r.DrawRectangle(nullptr, 0, 0, w, h);
   r.PenOn();
   r.FillSolid();
-  // The clock space: swung, fitted to the top square, turned.
-  if (mAnimate && mClock != nullptr) {
-    const rRectD& d = mClock->drawing;
-    const double s = mSwing;
-    const double quad[8] = {d.x1 - s, d.y1 + s, d.x2 - s, d.y1 + s, d.x2 + s, d.y2 - s, d.x1 + s, d.y2 - s};
-    r.AddPerspective(quad, d.x1, d.y1, d.x2, d.y2);
-  }
-  r.SetViewport(5, 0, 0, S, S, 0, 0, w, w);
-  if (mAnimate) {
-    r.Translate(-w / 2.0, -w / 2.0);
-    r.Rotate(mRotation);
-    r.Translate(w / 2.0, w / 2.0);
-  }
-  if (mPicture != nullptr && mPicture->Height() > 0) {
-    r.SetImageFilter(5);
-    const double ph = S - 20;
-    r.DrawImageXYWH(mPicture.get(), 10, 10, ph * mPicture->Width() / mPicture->Height(), ph, true, nullptr);
-  }
-  r.SetFont(&mStatusFont);
-  r.SetTextColor(kBase);
-  if (mDocument.HasLayout()) mDocument.RenderText(&r, cnRenderPlain, 55, 80, nullptr);
-  // The rest in panel pixels.
-  r.ResetMatrix(false);
-  r.ResetTransformations(false);
+}
+
+// The mode and progress texts in panel pixels, with their white shadow;
+// the shadow is off and the pen reset afterwards.
+void TAnimScene::DrawModeTexts(cRenderer& r, int32_t w, int32_t h) {
   const rAnimTexts texts = anim_texts(gInstallMode == 1, mProgress);
   r.SetFont(&mModeFont);
   r.SetTextAlign(ALIGN_CENTER, ALIGN_TOP);
@@ -214,9 +246,108 @@ void TAnimScene::RenderFrame(int32_t w, int32_t h) {
     r.DrawText(texts.progress[i], w / 2.0, y, nullptr);
     y += mModeFont.GetLineHeight();
   }
-  // A crisp black frame.
   r.ShadowOff();
   r.ResetPen(false);
+}
+
+void TAnimScene::SetFrameCacheEnabled(bool on) { gFrameCacheEnabled = on; }
+
+// Animating, the panel redraws 40 times a second, and only the clock space
+// moves: the ground and the texts below it (a shadow blur each) stay. The
+// first frame for a size, progress and mode draws and keeps the ground;
+// the first whose texts are drawn over the ground alone (the clock space
+// left their rows as the ground) keeps those rows. Later frames copy the
+// ground, draw the clock space, and copy the texts' rows where the clock
+// space left those rows as the ground, else draw the texts over it as
+// before. The bytes are those of drawing it all: the same texts over the
+// same pixels in the same renderer state.
+void TAnimScene::RenderFrame(int32_t w, int32_t h) {
+  cRenderer& r = *Renderer();
+  const double S = cnClockSize;
+  ui::TBitmap* target = Bitmap();
+  const bool cached = gFrameCacheEnabled && target != nullptr && target->PixelFormat() == ui::pf32bit &&
+                      target->Width() == w && target->Height() == h && w > 0 && h > 0;
+  const size_t row_bytes = size_t(w) * 4;
+  auto save = [&](std::vector<uint8_t>& to) {
+    to.resize(row_bytes * size_t(h));
+    for (int32_t y = 0; y < h; ++y) std::memcpy(to.data() + row_bytes * size_t(y), target->ScanLine(y), row_bytes);
+  };
+  auto restore = [&](const std::vector<uint8_t>& from, int32_t y0) {
+    for (int32_t y = y0; y < h; ++y) std::memcpy(target->ScanLine(y), from.data() + row_bytes * size_t(y), row_bytes);
+  };
+  const uint8_t mode = gInstallMode;
+  if (cached && (mFrameCache.width != w || mFrameCache.height != h || mFrameCache.progress != mProgress ||
+                 mFrameCache.mode != mode)) {
+    DrawGround(r, w, h, true);
+    save(mFrameCache.ground);
+    mFrameCache.texted.clear();
+    mFrameCache.width = w, mFrameCache.height = h, mFrameCache.progress = mProgress, mFrameCache.mode = mode;
+  } else if (cached) {
+    restore(mFrameCache.ground, 0);
+    DrawGround(r, w, h, false);
+  } else {
+    DrawGround(r, w, h, true);
+  }
+  // The clock space: swung, fitted to the top square, turned.
+  if (mAnimate && mClock != nullptr) {
+    const rRectD& d = mClock->drawing;
+    const double s = mSwing;
+    const double quad[8] = {d.x1 - s, d.y1 + s, d.x2 - s, d.y1 + s, d.x2 + s, d.y2 - s, d.x1 + s, d.y2 - s};
+    r.AddPerspective(quad, d.x1, d.y1, d.x2, d.y2);
+  }
+  r.SetViewport(5, 0, 0, S, S, 0, 0, w, w);
+  if (mAnimate) {
+    r.Translate(-w / 2.0, -w / 2.0);
+    r.Rotate(mRotation);
+    r.Translate(w / 2.0, w / 2.0);
+  }
+  if (mPicture != nullptr && mPicture->Height() > 0) {
+    r.SetImageFilter(5);
+    double px, py, pw, ph;
+    picture_place(*mPicture, px, py, pw, ph);
+    cBitmap* shown = mAnimate && gShownPictureEnabled ? ShownPicture(w) : nullptr;
+    if (shown != nullptr)
+      r.DrawImageXYWH(shown, px, py, pw, ph, true, nullptr);
+    else
+      r.DrawImageXYWH(mPicture.get(), px, py, pw, ph, true, nullptr);
+  }
+  r.SetFont(&mStatusFont);
+  r.SetTextColor(kBase);
+  if (mDocument.HasLayout()) mDocument.RenderText(&r, cnRenderPlain, 55, 80, nullptr);
+  // The rest in panel pixels.
+  r.ResetMatrix(false);
+  r.ResetTransformations(false);
+  // Rows from `y0` on as the ground shows them.
+  auto ground_from = [&](int32_t y0) {
+    for (int32_t y = std::max(y0, 0); y < h; ++y)
+      if (std::memcmp(target->ScanLine(y), mFrameCache.ground.data() + row_bytes * size_t(y), row_bytes) != 0)
+        return false;
+    return true;
+  };
+  if (cached && !mFrameCache.texted.empty() && ground_from(mFrameCache.text_top - kTextFringe)) {
+    restore(mFrameCache.texted, mFrameCache.text_top);
+  } else if (cached && mFrameCache.texted.empty()) {
+    // The texts drawn as always; kept when they were drawn over the ground
+    // alone. Their first changed row is where their shadow first shows;
+    // its fringe may reach a few rows higher without showing on the ground.
+    std::vector<uint8_t> before;
+    save(before);
+    DrawModeTexts(r, w, h);
+    int32_t top = 0;
+    while (top < h && std::memcmp(target->ScanLine(top), before.data() + row_bytes * size_t(top), row_bytes) == 0)
+      ++top;
+    bool over_ground = top < h;
+    for (int32_t y = std::max(top - kTextFringe, 0); y < h && over_ground; ++y)
+      over_ground = std::memcmp(before.data() + row_bytes * size_t(y),
+                                mFrameCache.ground.data() + row_bytes * size_t(y), row_bytes) == 0;
+    if (over_ground) {
+      save(mFrameCache.texted);
+      mFrameCache.text_top = top;
+    }
+  } else {
+    DrawModeTexts(r, w, h);
+  }
+  // A crisp black frame.
   draw_crisp_frame(r, w, h, 0xFF000000);
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kvn_clock.h"
 #include "kvn_control.h"
@@ -17,7 +18,9 @@
 #include "qlm_font.h"
 #include "qlm_platform.h"
 
+class cBitmap;
 class cImage;
+class cRenderer;
 
 // Set by the installer window once it has been shown; the status panel's
 // next tick clears it and, for an update, starts the update.
@@ -77,14 +80,39 @@ class TAnimScene : public TRenderingSceneDirect {
   double WholeSecondAngle() const { return mWholeSecond; }
   const rClockCommons& Clock() const { return *mClock; }
   bool HasPicture() const { return mPicture != nullptr; }
+  // Test seam: false draws the animated frames from the picture itself
+  // (true, the default: from its copy at the size it is shown at).
+  static void SetShownPictureEnabled(bool on);
+  // Test seam: false draws every frame whole (true, the default: the
+  // ground and the texts kept from the first frame and copied).
+  static void SetFrameCacheEnabled(bool on);
 
  private:
+  // The picture drawn once at the size it takes in a panel of width w (nil
+  // when it cannot be made).
+  cBitmap* ShownPicture(int32_t w);
+  void DrawGround(cRenderer& r, int32_t w, int32_t h, bool paint);
+  void DrawModeTexts(cRenderer& r, int32_t w, int32_t h);
+
+  // What the frames for a size, progress and install mode keep: the
+  // ground, the ground with the texts (empty until a frame drew them over
+  // the ground alone), and the first row the texts change.
+  struct rFrameCache {
+    int32_t width = -1, height = -1, progress = -1;
+    uint8_t mode = 0;
+    std::vector<uint8_t> ground, texted;
+    int32_t text_top = 0;
+  };
+  rFrameCache mFrameCache;
+
   cFontWinTT mStatusFont;
   cFontWinTT mModeFont;
   rClockCommons* mClock = nullptr;
   TAnimSceneHost* mOwner;
   cComplexText mDocument;
   std::unique_ptr<cImage> mPicture;
+  std::unique_ptr<cBitmap> mShownPicture;
+  int32_t mShownPictureWidth = -1;  // the panel width it was made for
   bool mRotationUp = false;
   bool mSwingUp = true;
   double mRotation = 360.0;

@@ -107,6 +107,11 @@ class perspective_interpolator {
   double m_x = 0, m_y = 0;
 };
 
+// Test seam: false draws pictures in perspective with AGG's general
+// resampler and filter over perspective_interpolator, so that tests can
+// compare the fast ones with them; true (the default) restores those.
+void image_fast_perspective_enable(bool on);
+
 // --- Generators with a transparent surround (hit masks) -----------------------------------
 // Both read an RGBA source (bytes R, G, B, A) through an interpolator and
 // deliver grey colours: value (77 R + 150 G + 29 B) / 256, alpha the

@@ -254,4 +254,71 @@ TEST_F(AnimTest, PicturesOfTheStillPanel) {
   EXPECT_LE(progress, 268);
 }
 
+// Swung and turned, the panel draws its picture from a copy made once at
+// the size the still panel shows it (that copy resampled again in
+// perspective) instead of resampling the whole picture each frame. The
+// frames must look as those drawn from the picture itself: the same place
+// and colours; the copy (sampled at pixel centres, the frame's filter does
+// the smoothing) differs at edges by some levels.
+TEST_F(AnimTest, AnimatedFramesFromThePictureAsShownLookAsFromThePicture) {
+  scene->SetStatusText("Installing ...");
+  scene->SetProgress(50);
+  scene->SetAnimate(true);
+  for (int step = 0; step < 4; ++step) {
+    test::Advance(25 * 97);  // swing and rotation at several places
+    SCOPED_TRACE(testing::Message() << "swing " << scene->Swing() << " rotation " << scene->Rotation());
+    auto frame = [&](bool shown) {
+      TAnimScene::SetShownPictureEnabled(shown);
+      scene->Invalidate(true, 0, 0);
+      const TBitmap& b = Picture();
+      TAnimScene::SetShownPictureEnabled(true);
+      return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+    };
+    const std::vector<uint8_t> direct = frame(false), shown = frame(true);
+    ASSERT_EQ(direct.size(), shown.size());
+    int worst = 0;
+    size_t differing = 0, far = 0;
+    for (size_t i = 0; i < direct.size(); ++i) {
+      const int d = std::abs(int(direct[i]) - int(shown[i]));
+      worst = std::max(worst, d);
+      differing += d != 0;
+      far += d > 8;
+    }
+    // Measured: at most 19 levels; 1.3-2.8 % of the bytes differ, at most
+    // 0.07 % by more than 8 levels.
+    EXPECT_LE(worst, 24) << differing << " bytes differ, " << far << " by more than 8";
+    EXPECT_LE(far * 1000, direct.size() * 2) << far << " bytes differ by more than 8";
+    EXPECT_LE(differing * 100, direct.size() * 4) << differing << " bytes differ";
+    EXPECT_GT(differing, 0u);  // the copy was drawn from
+  }
+}
+
+// Frames built from the kept ground and texts must be the frames drawn
+// whole, byte for byte: over a whole swing and turn (the turned picture
+// reaches into the texts' rows in some poses), after the progress changes
+// and for an update's texts.
+TEST_F(AnimTest, FramesFromTheKeptGroundAndTextsAreTheWholeFrames) {
+  scene->SetStatusText("Installing ...");
+  scene->SetProgress(50);
+  scene->SetAnimate(true);
+  auto frame = [&](bool cache) {
+    TAnimScene::SetFrameCacheEnabled(cache);
+    scene->Invalidate(true, 0, 0);
+    const TBitmap& b = Picture();
+    TAnimScene::SetFrameCacheEnabled(true);
+    return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+  };
+  for (int step = 0; step < 48; ++step) {
+    if (step == 20) scene->SetProgress(75);
+    if (step == 32) gInstallMode = 1;
+    test::Advance(25 * 31);  // 15.5 degrees and some swing further
+    SCOPED_TRACE(testing::Message() << "step " << step << " swing " << scene->Swing() << " rotation "
+                                    << scene->Rotation());
+    const std::vector<uint8_t> kept = frame(true), whole = frame(false);
+    ASSERT_EQ(kept.size(), whole.size());
+    EXPECT_TRUE(kept == whole);
+    { int n = 0, y0 = -1, y1 = -1, worst = 0; for (size_t i = 0; i < kept.size(); ++i) if (kept[i] != whole[i]) { ++n; if (y0 < 0) y0 = int(i / 608); y1 = int(i / 608); worst = std::max(worst, std::abs(kept[i] - whole[i])); } if (n) printf("step %d: %d bytes rows %d-%d worst %d\n", step, n, y0, y1, worst); }
+  }
+}
+
 }  // namespace
