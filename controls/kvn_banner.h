@@ -41,6 +41,8 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   void SetPressed(bool v) { mPressed = v; }
   bool Busy() const { return mBusy; }
   int32_t PulsePhase() const { return mPulsePhase; }
+  // Whether the last picture drawn is kept for the next repaint.
+  bool StillKept() const { return mStill.Kept(); }
 
  private:
   friend void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y,
@@ -54,6 +56,8 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   std::unique_ptr<cFontWinTT> mFont;
   std::unique_ptr<cTransformations> mTransformations;
   std::unique_ptr<cHitTest> mProductHit, mMakerHit;
+  // The resting picture (no glow, no busy text), kept with its inputs.
+  cScenePixels mStill;
   bool mBusy = false;
   bool mPressed = false;
   bool mProductHover = false;

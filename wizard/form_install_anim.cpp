@@ -146,6 +146,13 @@ void TAnimScene::TimerTick() {
 }
 
 void TAnimScene::RenderFrame(int32_t w, int32_t h) {
+  // Not animating, the panel shows the same pixels for the same size,
+  // status text, progress and mode: they are drawn once and copied after.
+  cSceneKey still;
+  if (!mAnimate) {
+    still << w << h << mStatusText << mProgress << gInstallMode;
+    if (mStill.Restore(still, Bitmap())) return;
+  }
   cRenderer& r = *Renderer();
   const double S = cnClockSize;
   r.ClearARGB(0xFFFFFFFF);
@@ -207,6 +214,10 @@ void TAnimScene::RenderFrame(int32_t w, int32_t h) {
   r.ShadowOff();
   r.ResetPen(false);
   draw_crisp_frame(r, w, h, 0xFF000000);
+  if (mAnimate)
+    mStill.Drop();
+  else
+    mStill.Keep(std::move(still), Bitmap());
 }
 
 // ---------------------------------------------------------------------------

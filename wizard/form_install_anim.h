@@ -77,6 +77,8 @@ class TAnimScene : public TRenderingSceneDirect {
   double WholeSecondAngle() const { return mWholeSecond; }
   const rClockCommons& Clock() const { return *mClock; }
   bool HasPicture() const { return mPicture != nullptr; }
+  // Whether the last picture drawn is kept for the next repaint.
+  bool StillKept() const { return mStill.Kept(); }
 
  private:
   cFontWinTT mStatusFont;
@@ -85,6 +87,8 @@ class TAnimScene : public TRenderingSceneDirect {
   TAnimSceneHost* mOwner;
   cComplexText mDocument;
   std::unique_ptr<cImage> mPicture;
+  // The whole still picture (not animating), kept while its inputs stay.
+  cScenePixels mStill;
   bool mRotationUp = false;
   bool mSwingUp = true;
   double mRotation = 360.0;
