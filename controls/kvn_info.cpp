@@ -88,8 +88,7 @@ void TInfoSceneHRefs::RenderFrame(int32_t, int32_t) {
     return;
   }
   std::lock_guard lock(mText->DocumentLock());
-  // The links' states are changed through Document(), which counts as a
-  // change of the document.
+  // A link state that changes counts as a change of the document.
   cSceneKey key = picture_key(*this, mText->mGeneration.load());
   if (mStill.Restore(key, Bitmap())) return;
   mStill.Drop();
@@ -149,9 +148,14 @@ void TInfoControl::SetEndRoom(int32_t room) {
 
 void TInfoControl::ClearStatesUnlocked(bool& changed) {
   if (mText == nullptr) return;
-  for (rHyperLink* l = mText->Document().FirstLink(); l != nullptr; l = mText->Document().NextLink()) {
-    if (l->state != 0) changed = true;
+  // The document itself, so that only a state that changes counts as a
+  // change of it.
+  cComplexText& doc = mText->mDocument;
+  for (rHyperLink* l = doc.FirstLink(); l != nullptr; l = doc.NextLink()) {
+    if (l->state == 0) continue;
+    changed = true;
     l->state = 0;
+    ++mText->mGeneration;
   }
 }
 
@@ -170,7 +174,7 @@ rHyperLink* TInfoControl::LinkAt(uint8_t state, bool& changed, double x, double 
   x += double(ScrollX()) - kOrigin;
   y += double(ScrollY()) - kOrigin;
   std::lock_guard lock(mText->DocumentLock());
-  cComplexText& doc = mText->Document();
+  cComplexText& doc = mText->mDocument;
   rHyperLink* found = nullptr;
   for (rHyperLink* l = doc.FirstLink(); l != nullptr; l = doc.NextLink()) {
     if (l->hit != nullptr && l->hit->HitTest(x, y) > 0) {
@@ -183,9 +187,10 @@ rHyperLink* TInfoControl::LinkAt(uint8_t state, bool& changed, double x, double 
     return nullptr;
   }
   for (rHyperLink* l = doc.FirstLink(); l != nullptr; l = doc.NextLink()) {
-    if (l->href != found->href) continue;
-    if (l->state != state) changed = true;
+    if (l->href != found->href || l->state == state) continue;
+    changed = true;
     l->state = state;
+    ++mText->mGeneration;
   }
   return found;
 }

@@ -54,7 +54,8 @@ class TInfoScene : public TRenderingSceneDirect {
     ++mGeneration;
     return mFont;
   }
-  // Counts the document's changes (and every changeable access).
+  // Counts the document's changes (a link state the viewer changed
+  // included) and every changeable access.
   uint64_t Generation() const { return mGeneration.load(); }
   // Whether the last picture drawn is kept for the next render.
   bool StillKept() const { return mStill.Kept(); }
@@ -64,6 +65,7 @@ class TInfoScene : public TRenderingSceneDirect {
 
  private:
   friend class TInfoSceneHRefs;
+  friend class TInfoControl;
   cFontWinTT mFont;
   cComplexText mDocument;
   std::mutex mLock;
