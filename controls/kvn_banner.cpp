@@ -95,6 +95,17 @@ void TKorvaneBanner::TextGlow(cBitmap* layer, bool&, void* user) {
 
 void TKorvaneBanner::RenderFrame(int32_t w, int32_t h) {
   cRenderer& r = *Renderer();
+  // At rest (no logo lit, nothing busy) the picture depends on the size and
+  // the layout only. It is copied back while they stay; the logos' hit
+  // areas then are those of the render that drew it, as only the last
+  // render's picture is ever kept.
+  const bool resting = !mProductHover && !mMakerHover && !mBusy;
+  cSceneKey still;
+  if (resting) {
+    still << w << h << mPictureX << mPictureY << mPictureWidth << mPictureHeight << mShowFrame << mLogoMargin;
+    if (mStill.Restore(still, Bitmap())) return;
+  }
+  mStill.Drop();
   r.ClearARGB(0xFFFFFFFF);
   mProductHit->Reset();
   mMakerHit->Reset();
@@ -167,6 +178,7 @@ void TKorvaneBanner::RenderFrame(int32_t w, int32_t h) {
     }
     r.DrawText("Rendering ...", w - 245, h - 10, nullptr);
   }
+  if (resting) mStill.Keep(std::move(still), Bitmap());
 }
 
 void TKorvaneBanner::StepPulse() {

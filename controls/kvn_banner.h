@@ -46,6 +46,8 @@ class TKorvaneBanner : public TRenderingSceneDirect {
     CatchUp(false);
     return mPulsePhase;
   }
+  // Whether the last picture drawn is kept for the next repaint.
+  bool StillKept() const { return mStill.Kept(); }
 
  private:
   friend void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y,
@@ -63,6 +65,8 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   std::unique_ptr<cFontWinTT> mFont;
   std::unique_ptr<cTransformations> mTransformations;
   std::unique_ptr<cHitTest> mProductHit, mMakerHit;
+  // The resting picture (no glow, no busy text), kept with its inputs.
+  cScenePixels mStill;
   bool mBusy = false;
   bool mPressed = false;
   bool mProductHover = false;

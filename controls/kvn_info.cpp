@@ -14,6 +14,20 @@ namespace {
 constexpr int32_t kOrigin = 10;
 constexpr int32_t kMargin = 50;
 
+// What a document scene's picture depends on besides the document: the
+// bitmap's size, the window of the layer it renders and the layer's size
+// (the update rectangle), and whether a control shows it whole.
+cSceneKey picture_key(TRenderingSceneDirect& scene, uint64_t generation) {
+  cSceneKey key;
+  const ui::TBitmap* b = scene.Bitmap();
+  const ui::TRect& w = scene.Window();
+  const rCompositeLayer* l = scene.Layer();
+  key << generation << (b != nullptr ? b->Width() : -1) << (b != nullptr ? b->Height() : -1) << w.Left << w.Top
+      << w.Right << w.Bottom << (l != nullptr ? l->width : -1) << (l != nullptr ? l->height : -1)
+      << (scene.OwnerControl() != nullptr);
+  return key;
+}
+
 int32_t round_up(double v) {
   if (!(v > 0)) return 0;
   return v >= double(INT32_MAX) ? INT32_MAX : int32_t(std::ceil(v));
@@ -30,6 +44,7 @@ TInfoScene::~TInfoScene() = default;
 
 bool TInfoScene::LoadText(const std::string& markup, int32_t width, bool forceAscii) {
   std::lock_guard lock(mLock);
+  ++mGeneration;
   return mDocument.SetText(markup) &&
          mDocument.FormatText(Renderer(), &mFont, ALIGN_LEFT, ALIGN_BOTTOM, 5.0, forceAscii) &&
          mDocument.LayoutText(width);
@@ -37,11 +52,13 @@ bool TInfoScene::LoadText(const std::string& markup, int32_t width, bool forceAs
 
 bool TInfoScene::Relayout(int32_t width) {
   std::lock_guard lock(mLock);
+  ++mGeneration;
   return mDocument.LayoutText(width);
 }
 
 bool TInfoScene::AppendText(const std::string& markup) {
   std::lock_guard lock(mLock);
+  ++mGeneration;
   return mDocument.AppendText(markup);
 }
 
@@ -51,10 +68,14 @@ int32_t TInfoScene::GetTextWidth() const { return round_up(mDocument.GetWidth())
 
 void TInfoScene::RenderFrame(int32_t, int32_t) {
   std::lock_guard lock(mLock);
+  cSceneKey key = picture_key(*this, mGeneration.load());
+  if (mStill.Restore(key, Bitmap())) return;
+  mStill.Drop();
   cRenderer& r = *Renderer();
   r.ClearRGBA(0, 0, 0, 0);
   r.SetFont(&mFont);
   mDocument.RenderText(&r, cnRenderPlain, 0, 0, nullptr);
+  mStill.Keep(std::move(key), Bitmap());
 }
 
 // ---------------------------------------------------------------------------
@@ -67,9 +88,14 @@ void TInfoSceneHRefs::RenderFrame(int32_t, int32_t) {
     return;
   }
   std::lock_guard lock(mText->DocumentLock());
+  // A link state that changes counts as a change of the document.
+  cSceneKey key = picture_key(*this, mText->mGeneration.load());
+  if (mStill.Restore(key, Bitmap())) return;
+  mStill.Drop();
   r.ClearRGBA(0, 0, 0, 0);
-  r.SetFont(&mText->Font());
-  mText->Document().RenderText(&r, cnRenderLinks, 0, 0, nullptr);
+  r.SetFont(&mText->mFont);
+  mText->mDocument.RenderText(&r, cnRenderLinks, 0, 0, nullptr);
+  mStill.Keep(std::move(key), Bitmap());
 }
 
 // ---------------------------------------------------------------------------
@@ -122,9 +148,14 @@ void TInfoControl::SetEndRoom(int32_t room) {
 
 void TInfoControl::ClearStatesUnlocked(bool& changed) {
   if (mText == nullptr) return;
-  for (rHyperLink* l = mText->Document().FirstLink(); l != nullptr; l = mText->Document().NextLink()) {
-    if (l->state != 0) changed = true;
+  // The document itself, so that only a state that changes counts as a
+  // change of it.
+  cComplexText& doc = mText->mDocument;
+  for (rHyperLink* l = doc.FirstLink(); l != nullptr; l = doc.NextLink()) {
+    if (l->state == 0) continue;
+    changed = true;
     l->state = 0;
+    ++mText->mGeneration;
   }
 }
 
@@ -143,7 +174,7 @@ rHyperLink* TInfoControl::LinkAt(uint8_t state, bool& changed, double x, double 
   x += double(ScrollX()) - kOrigin;
   y += double(ScrollY()) - kOrigin;
   std::lock_guard lock(mText->DocumentLock());
-  cComplexText& doc = mText->Document();
+  cComplexText& doc = mText->mDocument;
   rHyperLink* found = nullptr;
   for (rHyperLink* l = doc.FirstLink(); l != nullptr; l = doc.NextLink()) {
     if (l->hit != nullptr && l->hit->HitTest(x, y) > 0) {
@@ -156,9 +187,10 @@ rHyperLink* TInfoControl::LinkAt(uint8_t state, bool& changed, double x, double 
     return nullptr;
   }
   for (rHyperLink* l = doc.FirstLink(); l != nullptr; l = doc.NextLink()) {
-    if (l->href != found->href) continue;
-    if (l->state != state) changed = true;
+    if (l->href != found->href || l->state == state) continue;
+    changed = true;
     l->state = state;
+    ++mText->mGeneration;
   }
   return found;
 }

@@ -11,6 +11,7 @@
 // drawn, and the link hit areas stay in document coordinates.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -43,16 +44,34 @@ class TInfoScene : public TRenderingSceneDirect {
   bool RendersWindowed() override { return true; }
   void RenderFrame(int32_t width, int32_t height) override;
 
-  cComplexText& Document() { return mDocument; }
-  cFontWinTT& Font() { return mFont; }
+  // Changeable access to the document or the font counts as a change:
+  // both scenes draw afresh at their next render.
+  cComplexText& Document() {
+    ++mGeneration;
+    return mDocument;
+  }
+  cFontWinTT& Font() {
+    ++mGeneration;
+    return mFont;
+  }
+  // Counts the document's changes (a link state the viewer changed
+  // included) and every changeable access.
+  uint64_t Generation() const { return mGeneration.load(); }
+  // Whether the last picture drawn is kept for the next render.
+  bool StillKept() const { return mStill.Kept(); }
   // Guards the document against the other layer's drawing; never held
   // while another lock is taken.
   std::mutex& DocumentLock() { return mLock; }
 
  private:
+  friend class TInfoSceneHRefs;
+  friend class TInfoControl;
   cFontWinTT mFont;
   cComplexText mDocument;
   std::mutex mLock;
+  std::atomic<uint64_t> mGeneration{0};
+  // The last picture, kept while the document and the window stay.
+  cScenePixels mStill;
 };
 
 class TInfoSceneHRefs : public TRenderingSceneDirect {
@@ -63,9 +82,14 @@ class TInfoSceneHRefs : public TRenderingSceneDirect {
   // text by state.
   void RenderFrame(int32_t width, int32_t height) override;
   TInfoScene* TextScene() const { return mText; }
+  // Whether the last picture drawn is kept for the next render.
+  bool StillKept() const { return mStill.Kept(); }
 
  private:
   TInfoScene* mText;
+  // The last picture (and so the hit areas recorded with it), kept while
+  // the document, its link states and the window stay.
+  cScenePixels mStill;
 };
 
 class TInfoControl : public TKVNCompositeCustomControl {

@@ -44,6 +44,57 @@ uint32_t color_from_tcolor(ui::TColor color) {
 }
 
 // ---------------------------------------------------------------------------
+// cScenePixels
+
+bool gScenePixelsKept = true;
+
+namespace {
+
+bool same_shape(const ui::TBitmap& a, const ui::TBitmap& b) {
+  return a.Width() == b.Width() && a.Height() == b.Height() && a.PixelFormat() == b.PixelFormat();
+}
+
+// Rows of a pf24bit or pf32bit bitmap, in bytes; 0 for another format.
+size_t row_bytes(const ui::TBitmap& b) {
+  const int bpp = b.PixelFormat() == ui::pf32bit ? 4 : b.PixelFormat() == ui::pf24bit ? 3 : 0;
+  return size_t(b.Width()) * size_t(bpp);
+}
+
+void copy_rows(ui::TBitmap& target, const ui::TBitmap& source) {
+  const size_t n = row_bytes(source);
+  for (int y = 0; y < source.Height(); ++y) std::memcpy(target.ScanLine(y), source.ScanLine(y), n);
+}
+
+}  // namespace
+
+bool cScenePixels::Restore(const cSceneKey& key, ui::TBitmap* bitmap) const {
+  if (!gScenePixelsKept || !mKept || bitmap == nullptr || !(key == mKey) || !same_shape(*bitmap, mPixels))
+    return false;
+  copy_rows(*bitmap, mPixels);
+  return true;
+}
+
+void cScenePixels::Keep(cSceneKey key, const ui::TBitmap* bitmap) {
+  Drop();
+  if (!gScenePixelsKept || bitmap == nullptr || bitmap->Empty() || !bitmap->HasRows() || row_bytes(*bitmap) == 0)
+    return;
+  try {
+    if (!same_shape(mPixels, *bitmap)) {
+      mPixels.SetPixelFormat(bitmap->PixelFormat());
+      mPixels.SetSize(bitmap->Width(), bitmap->Height());
+    }
+  } catch (...) {
+    // No memory for the copy: the scene just draws every time.
+    return;
+  }
+  copy_rows(mPixels, *bitmap);
+  mKey = std::move(key);
+  mKept = true;
+}
+
+void cScenePixels::Drop() { mKept = false; }
+
+// ---------------------------------------------------------------------------
 // TRenderingScene
 
 void TRenderingScene::TimerFree::operator()(ui::TTimer* t) const { ui::TObject::Free(t); }

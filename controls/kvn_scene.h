@@ -15,6 +15,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <type_traits>
 
 #include "kvn_surface_tbitmap.h"
 #include "qlm_base_array.h"
@@ -55,6 +58,57 @@ void bitmap_fill_color(ui::TBitmap* bitmap, uint32_t color);
 ui::TColor color_to_tcolor(uint32_t color);
 // Window colour (system colours resolved) to an opaque framework colour.
 uint32_t color_from_tcolor(ui::TColor color);
+
+// Whether scenes keep the pictures of their still states (cScenePixels)
+// between renders; on unless turned off, which draws every frame afresh
+// (tests compare both).
+extern bool gScenePixelsKept;
+
+// The inputs a still picture is drawn from, as bytes in a fixed order: two
+// keys are equal exactly when every input is.
+class cSceneKey {
+ public:
+  template <class T>
+    requires std::is_arithmetic_v<T>
+  cSceneKey& operator<<(T v) {
+    mBytes.append(reinterpret_cast<const char*>(&v), sizeof v);
+    return *this;
+  }
+  // A text with its length first, so that neighbouring texts cannot trade
+  // bytes.
+  cSceneKey& operator<<(std::string_view text) {
+    *this << uint64_t(text.size());
+    mBytes.append(text);
+    return *this;
+  }
+  bool operator==(const cSceneKey&) const = default;
+
+ private:
+  std::string mBytes;
+};
+
+// The pixels of a scene's whole picture, kept with the inputs it was drawn
+// from: while they stay the same the scene copies the pixels back into its
+// bitmap instead of drawing them again. The scene builds a key of
+// everything its picture depends on (size included); a key that differs in
+// any input draws afresh.
+class cScenePixels {
+ public:
+  // Copies the kept pixels into bitmap when they were kept for this key
+  // and a bitmap of the same size and format; false (bitmap untouched)
+  // otherwise, or while gScenePixelsKept is off.
+  bool Restore(const cSceneKey& key, ui::TBitmap* bitmap) const;
+  // Keeps the bitmap's pixels for the key (nothing while gScenePixelsKept
+  // is off; what was kept before is dropped either way).
+  void Keep(cSceneKey key, const ui::TBitmap* bitmap);
+  void Drop();
+  bool Kept() const { return mKept; }
+
+ private:
+  cSceneKey mKey;
+  ui::TBitmap mPixels;
+  bool mKept = false;
+};
 
 class TRenderingScene : public ui::TObject {
  public:

@@ -262,6 +262,13 @@ void TAnimScene::SetFrameCacheEnabled(bool on) { gFrameCacheEnabled = on; }
 // before. The bytes are those of drawing it all: the same texts over the
 // same pixels in the same renderer state.
 void TAnimScene::RenderFrame(int32_t w, int32_t h) {
+  // Not animating, the panel shows the same pixels for the same size,
+  // status text, progress and mode: they are drawn once and copied after.
+  cSceneKey still;
+  if (!mAnimate) {
+    still << w << h << mStatusText << mProgress << gInstallMode;
+    if (mStill.Restore(still, Bitmap())) return;
+  }
   cRenderer& r = *Renderer();
   const double S = cnClockSize;
   ui::TBitmap* target = Bitmap();
@@ -349,6 +356,10 @@ void TAnimScene::RenderFrame(int32_t w, int32_t h) {
   }
   // A crisp black frame.
   draw_crisp_frame(r, w, h, 0xFF000000);
+  if (mAnimate)
+    mStill.Drop();
+  else
+    mStill.Keep(std::move(still), Bitmap());
 }
 
 // ---------------------------------------------------------------------------

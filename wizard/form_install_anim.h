@@ -86,6 +86,8 @@ class TAnimScene : public TRenderingSceneDirect {
   // Test seam: false draws every frame whole (true, the default: the
   // ground and the texts kept from the first frame and copied).
   static void SetFrameCacheEnabled(bool on);
+  // Whether the last picture drawn is kept for the next repaint.
+  bool StillKept() const { return mStill.Kept(); }
 
  private:
   // The picture drawn once at the size it takes in a panel of width w (nil
@@ -113,6 +115,8 @@ class TAnimScene : public TRenderingSceneDirect {
   std::unique_ptr<cImage> mPicture;
   std::unique_ptr<cBitmap> mShownPicture;
   int32_t mShownPictureWidth = -1;  // the panel width it was made for
+  // The whole still picture (not animating), kept while its inputs stay.
+  cScenePixels mStill;
   bool mRotationUp = false;
   bool mSwingUp = true;
   double mRotation = 360.0;

@@ -145,3 +145,65 @@ TEST_F(BannerTest, RenderingIndicatorWhileABackgroundRenderRuns) {
   test::Snapshot(form);
   EXPECT_EQ(Tinted(2), blueBefore);
 }
+
+// At rest the banner is drawn once and then copied while its size and
+// layout stay; a change of any of them, a lit logo or the busy text shows
+// at once, as the banner drawn afresh shows it, and the logos keep taking
+// the pointer where they are drawn.
+TEST_F(BannerTest, TheKeptRestingPictureFollowsEveryInput) {
+  Show(699, 60);
+  const auto pixels = [&] {
+    banner->Invalidate(true, 0, 0);
+    test::Snapshot(form);
+    const TBitmap* b = banner->Bitmap();
+    return std::vector<uint8_t>(b->ScanLine(0), b->ScanLine(0) + size_t(b->RowStep()) * b->Height());
+  };
+  const auto fresh = [&] {
+    gScenePixelsKept = false;
+    std::vector<uint8_t> p = pixels();
+    gScenePixelsKept = true;
+    return p;
+  };
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    bool kept;  // the new picture is kept
+  } changes[] = {
+      {"product logo lit", [&] { test::MouseMove(form, 100, 34); }, false},
+      {"pressed", [&] { test::MouseDown(form, 100, 34); }, false},
+      {"released, still lit", [&] { test::MouseUp(form, 100, 34); }, false},
+      {"at rest", [&] { test::MouseMove(form, 430, 34); }, true},
+      {"busy",
+       [&] {
+         ++gRenderingBusy;
+         test::Advance(10);
+       },
+       false},
+      {"not busy",
+       [&] {
+         --gRenderingBusy;
+         test::Advance(10);
+       },
+       true},
+      {"width", [&] { control->SetBounds(0, 0, 720, 69); }, true},
+      {"height", [&] { control->SetBounds(0, 0, 720, 80); }, true},
+      {"frame", [&] { banner->SetShowFrame(true); }, true},
+      {"picture rectangle", [&] { banner->SetBackgroundRect(0, 0, 703, 71); }, true},
+      {"logo margin", [&] { banner->SetLogoMargin(30); }, true},
+  };
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.what);
+    const std::vector<uint8_t> before = pixels();
+    c.change();
+    const std::vector<uint8_t> after = pixels();
+    EXPECT_EQ(banner->StillKept(), c.kept);
+    EXPECT_TRUE(after != before);
+    EXPECT_TRUE(after == fresh());
+  }
+  // The logos' hit areas are those of the kept picture, copied again.
+  pixels();
+  pixels();
+  ASSERT_TRUE(banner->StillKept());
+  test::MouseMove(form, 400, 34);
+  EXPECT_TRUE(banner->ProductHover());
+}

@@ -141,8 +141,9 @@ TEST(BitmapBlend, CasesOfAlphaFormatAndOverlap) {
 
 // The 32-bit row blend, four pixels at a time where it can, against the
 // per-pixel formula: every source alpha against a spread of target bytes,
-// not pre-multiplied sources (saturation) included, over widths that leave
-// every remainder and at offsets that leave rows unaligned.
+// not pre-multiplied sources (saturation) included, runs of clear source
+// pixels (all four bytes 0) on some rows, over widths that leave every
+// remainder and at offsets that leave rows unaligned.
 TEST(BitmapBlend, RowsMatchThePerPixelFormula) {
   uint32_t seed = 12345;
   auto next = [&seed] {
@@ -162,6 +163,7 @@ TEST(BitmapBlend, RowsMatchThePerPixelFormula) {
           uint8_t* sp = s.ScanLine(y) + x * 4;
           for (int c = 0; c < 3; ++c) sp[c] = next();
           sp[3] = uint8_t(y + x);  // every alpha on each column
+          if ((y / 8) % 3 == 0 && x % 16 < 9) std::memset(sp, 0, 4);
         }
       for (int y = 0; y < 256; ++y)
         for (int x = 0; x < (w + offset) * 4; ++x) t.ScanLine(y)[x] = next();

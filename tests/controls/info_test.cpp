@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -320,6 +321,59 @@ TEST_F(InfoTest, WindowedLayersMatchWholeOnes) {
       windowed->ClearLinkStates(changed);
       whole->ClearLinkStates(changed);
     }
+  }
+}
+
+// Both scenes keep their last picture while the document, its links'
+// states and the window stay; each change shows at once, as the viewer
+// drawn afresh shows it.
+TEST_F(InfoTest, KeptPicturesFollowTheDocumentTheLinksAndTheWindow) {
+  REQUIRE_FONTS();
+  TInfoControl* c = Make(0, 250, 200);
+  std::string page;
+  for (int i = 0; i < 6; ++i) page += kPage + "~(p)";
+  Load(c, page);
+  const auto pixels = [&] {
+    c->TextScene()->Invalidate(true, 0, 0);
+    c->LinkScene()->Invalidate(true, 0, 0);
+    test::Snapshot(form);
+    const TBitmap& b = c->Composite();
+    return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+  };
+  const auto fresh = [&] {
+    gScenePixelsKept = false;
+    std::vector<uint8_t> p = pixels();
+    gScenePixelsKept = true;
+    return p;
+  };
+  const TPoint link = PointOf(c, Records(c, "https://a.example/terms").front());
+  ASSERT_GE(link.X, 0);
+  const struct {
+    const char* what;
+    std::function<void()> change;
+  } changes[] = {
+      {"a link hovered", [&] { test::MouseMove(form, link.X, link.Y); }},
+      {"pressed", [&] { test::MouseDown(form, link.X, link.Y); }},
+      {"released away", [&] {
+         test::MouseMove(form, 240, 190);
+         test::MouseUp(form, 240, 190);
+       }},
+      {"a state set on the document", [&] { Records(c, "mailto:b@example").front()->state = 1; }},
+      {"scrolled", [&] { c->ScrollBy(0, 30); }},
+      {"text appended", [&] { c->AppendText("~(p)One more line"); }},
+      {"laid out wider", [&] { c->SetBounds(0, 0, 300, 200); }},
+      {"another text", [&] { Load(c, "Another text, no links."); }},
+  };
+  for (const auto& ch : changes) {
+    SCOPED_TRACE(ch.what);
+    const std::vector<uint8_t> before = pixels();
+    EXPECT_TRUE(c->TextScene()->StillKept());
+    EXPECT_TRUE(c->LinkScene()->StillKept());
+    ch.change();
+    const std::vector<uint8_t> after = pixels();
+    EXPECT_TRUE(after != before);
+    EXPECT_TRUE(after == pixels());
+    EXPECT_TRUE(after == fresh());
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "form_install_anim.h"
@@ -317,7 +318,45 @@ TEST_F(AnimTest, FramesFromTheKeptGroundAndTextsAreTheWholeFrames) {
     const std::vector<uint8_t> kept = frame(true), whole = frame(false);
     ASSERT_EQ(kept.size(), whole.size());
     EXPECT_TRUE(kept == whole);
-    { int n = 0, y0 = -1, y1 = -1, worst = 0; for (size_t i = 0; i < kept.size(); ++i) if (kept[i] != whole[i]) { ++n; if (y0 < 0) y0 = int(i / 608); y1 = int(i / 608); worst = std::max(worst, std::abs(kept[i] - whole[i])); } if (n) printf("step %d: %d bytes rows %d-%d worst %d\n", step, n, y0, y1, worst); }
+  }
+}
+
+// The still panel is drawn once and then copied while its inputs stay; a
+// change of any of them shows at once, as the panel drawn afresh shows it.
+TEST_F(AnimTest, TheKeptStillPanelFollowsEveryInput) {
+  const auto pixels = [&] {
+    scene->Invalidate(true, 0, 0);
+    const TBitmap& b = Picture();
+    return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+  };
+  const auto fresh = [&] {
+    gScenePixelsKept = false;
+    std::vector<uint8_t> p = pixels();
+    gScenePixelsKept = true;
+    return p;
+  };
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    bool kept;  // the new picture is kept
+  } changes[] = {
+      {"status text", [&] { scene->SetStatusText("Installing ..."); }, true},
+      {"progress", [&] { scene->SetProgress(75); }, true},
+      {"update mode", [&] { gInstallMode = 1; }, true},
+      {"size", [&] { control->SetBounds(0, 0, 160, 340); }, true},
+      {"animating", [&] { scene->SetAnimate(true); }, false},
+      {"still again", [&] { scene->SetAnimate(false); }, true},
+  };
+  scene->SetStatusText("Welcome");
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.what);
+    const std::vector<uint8_t> before = pixels();
+    c.change();
+    const std::vector<uint8_t> after = pixels();
+    EXPECT_EQ(scene->StillKept(), c.kept);
+    EXPECT_TRUE(after != before);
+    EXPECT_TRUE(after == pixels());
+    EXPECT_TRUE(after == fresh());
   }
 }
 

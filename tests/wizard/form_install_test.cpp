@@ -919,4 +919,50 @@ TEST_F(InstallFlow, AHandlerErrorIsShownAndTheWindowGoesOn) {
   EXPECT_EQ(form->Page(), 3);
 }
 
+// Every scene of the window drawn again and the whole client composed, as
+// a full repaint does; the window's pixels.
+std::vector<uint8_t> Redrawn(TFormInstall* f) {
+  f->PageScene()->Invalidate(true, 0, 0);
+  f->Viewer()->LinkScene()->Invalidate(true, 0, 0);
+  f->StatusScene()->Invalidate(true, 0, 0);
+  for (int i = 0; i < f->ComponentCount(); ++i) {
+    auto* c = dynamic_cast<TKVNCustomControl*>(f->Components(i));
+    if (c != nullptr && c->Scene() != nullptr) c->Scene()->Invalidate(true, 0, 0);
+  }
+  f->Invalidate();
+  const TBitmap& b = test::Snapshot(f);
+  std::vector<uint8_t> px;
+  for (int y = 0; y < b.Height(); ++y) px.insert(px.end(), b.ScanLine(y), b.ScanLine(y) + size_t(b.Width()) * 4);
+  return px;
+}
+
+// The still pictures the window keeps between repaints (the status panel,
+// the banner) give every page the same pixels as drawing all afresh.
+TEST_F(InstallFlow, EachPageRepaintsAsDrawnAfresh) {
+  Open();
+  for (int page = 1; page <= 4; ++page) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    if (page == 2) ClickControl(form->KVNButton2);
+    if (page == 3) {
+      ClickBox(form->CheckSlot1);
+      ClickControl(form->KVNButton2);
+    }
+    if (page == 4) {
+      form->ClearLog();
+      std::shared_ptr<cWorkEntries> log = form->InstallLog();
+      log->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
+      for (int i = 0; i < 60; ++i)
+        log->AddText("~<fs:pt=\"-3\">C:\\home\\user\\picture" + std::to_string(i) + ".jpg~>~)");
+      form->RenderLog();
+    }
+    ASSERT_EQ(form->Page(), std::min(page, 3));
+    gScenePixelsKept = false;
+    const std::vector<uint8_t> fresh = Redrawn(form);
+    gScenePixelsKept = true;
+    Redrawn(form);  // kept
+    EXPECT_TRUE(form->StatusScene()->StillKept());
+    EXPECT_TRUE(fresh == Redrawn(form));  // copied
+  }
+}
+
 }  // namespace
