@@ -156,14 +156,9 @@ TEST_F(BannerTest, TheKeptRestingPictureFollowsEveryInput) {
     banner->Invalidate(true, 0, 0);
     test::Snapshot(form);
     const TBitmap* b = banner->Bitmap();
-    return std::vector<uint8_t>(b->ScanLine(0), b->ScanLine(0) + size_t(b->RowStep()) * b->Height());
+    return ctest::bytes_of(*b);
   };
-  const auto fresh = [&] {
-    gScenePixelsKept = false;
-    std::vector<uint8_t> p = pixels();
-    gScenePixelsKept = true;
-    return p;
-  };
+  const auto fresh = [&] { return ctest::drawn_afresh(pixels); };
   const struct {
     const char* what;
     std::function<void()> change;

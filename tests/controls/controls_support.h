@@ -7,6 +7,9 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <vector>
+
+#include "kvn_scene.h"
 
 #include "qlm_renderer_ids.h"
 #include "ui_app.h"
@@ -42,6 +45,21 @@ inline bool SpinUntil(const std::function<bool()>& pred, unsigned timeoutMs = 50
 inline uint32_t argb_at(const ui::TBitmap& b, int x, int y) {
   const uint8_t* p = b.ScanLine(y) + size_t(x) * 4;
   return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+
+// Every byte of a bitmap's rows, the padding at their ends included.
+inline std::vector<uint8_t> bytes_of(const ui::TBitmap& b) {
+  return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+}
+
+// What `draw` returns with no scene keeping its pictures: everything drawn
+// afresh, the reference for a kept picture.
+template <class F>
+auto drawn_afresh(F&& draw) {
+  gScenePixelsKept = false;
+  auto result = draw();
+  gScenePixelsKept = true;
+  return result;
 }
 
 }  // namespace ctest

@@ -338,14 +338,9 @@ TEST_F(InfoTest, KeptPicturesFollowTheDocumentTheLinksAndTheWindow) {
     c->LinkScene()->Invalidate(true, 0, 0);
     test::Snapshot(form);
     const TBitmap& b = c->Composite();
-    return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+    return ctest::bytes_of(b);
   };
-  const auto fresh = [&] {
-    gScenePixelsKept = false;
-    std::vector<uint8_t> p = pixels();
-    gScenePixelsKept = true;
-    return p;
-  };
+  const auto fresh = [&] { return ctest::drawn_afresh(pixels); };
   const TPoint link = PointOf(c, Records(c, "https://a.example/terms").front());
   ASSERT_GE(link.X, 0);
   const struct {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include "controls_support.h"
 #include "form_install_anim.h"
 #include "installs_settings.h"
 #include "kvn_commons.h"
@@ -211,7 +212,7 @@ TEST_F(AnimTest, PicturesOfTheStillPanel) {
     scene->SetStatusText(page == 1 ? "Welcome" : "Installing ...");
     scene->SetProgress(page == 1 ? 0 : 50);
     const TBitmap& a = Picture();
-    std::vector<uint8_t> first(a.ScanLine(0), a.ScanLine(0) + size_t(a.RowStep()) * a.Height());
+    std::vector<uint8_t> first = ctest::bytes_of(a);
     scene->Invalidate(true, 0, 0);
     const TBitmap& b = Picture();
     EXPECT_EQ(std::memcmp(first.data(), b.ScanLine(0), first.size()), 0);
@@ -273,7 +274,7 @@ TEST_F(AnimTest, AnimatedFramesFromThePictureAsShownLookAsFromThePicture) {
       scene->Invalidate(true, 0, 0);
       const TBitmap& b = Picture();
       TAnimScene::SetShownPictureEnabled(true);
-      return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+      return ctest::bytes_of(b);
     };
     const std::vector<uint8_t> direct = frame(false), shown = frame(true);
     ASSERT_EQ(direct.size(), shown.size());
@@ -307,7 +308,7 @@ TEST_F(AnimTest, FramesFromTheKeptGroundAndTextsAreTheWholeFrames) {
     scene->Invalidate(true, 0, 0);
     const TBitmap& b = Picture();
     TAnimScene::SetFrameCacheEnabled(true);
-    return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+    return ctest::bytes_of(b);
   };
   for (int step = 0; step < 48; ++step) {
     if (step == 20) scene->SetProgress(75);
@@ -327,14 +328,9 @@ TEST_F(AnimTest, TheKeptStillPanelFollowsEveryInput) {
   const auto pixels = [&] {
     scene->Invalidate(true, 0, 0);
     const TBitmap& b = Picture();
-    return std::vector<uint8_t>(b.ScanLine(0), b.ScanLine(0) + size_t(b.RowStep()) * b.Height());
+    return ctest::bytes_of(b);
   };
-  const auto fresh = [&] {
-    gScenePixelsKept = false;
-    std::vector<uint8_t> p = pixels();
-    gScenePixelsKept = true;
-    return p;
-  };
+  const auto fresh = [&] { return ctest::drawn_afresh(pixels); };
   const struct {
     const char* what;
     std::function<void()> change;
