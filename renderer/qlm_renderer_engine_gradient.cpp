@@ -90,7 +90,7 @@ using perspective_distorted =
 
 // The colour table index of a function value v (1/16 units): the spread
 // applied, then the place between d1 and d2; pad clamps to the table's ends.
-inline unsigned gradient_index(const rGradientPaint& p, int64_t v) {
+unsigned gradient_index(const rGradientPaint& p, int64_t v) {
   const int64_t size = p.table->size();
   const int64_t d1 = p.d1, d = p.d2;
   int64_t dd = d - d1;
@@ -104,20 +104,46 @@ inline unsigned gradient_index(const rGradientPaint& p, int64_t v) {
     if (v < 0) v += d2;
     if (v >= d) v = d2 - v;
   }
-  // (v - d1) size / dd clamped to the table: the quotient through a double
-  // division, then set right by one where its rounding went over or under
-  // (the products stay far inside 64 bits), as a 64-bit integer division
-  // costs several times as much.
-  const int64_t n = (v - d1) * size;
-  if (n <= 0) return 0;
-  if (n >= size * dd) return unsigned(size - 1);
-  int64_t i = int64_t(double(n) / double(dd));
-  if (i * dd > n)
-    --i;
-  else if ((i + 1) * dd <= n)
-    ++i;
+  int64_t i = (v - d1) * size / dd;
+  if (i < 0) i = 0;
+  if (i >= size) i = size - 1;
   return unsigned(i);
 }
+
+// gradient_index with the divisor's reciprocal worked out once, for loops
+// over many pixels: the quotient comes from a multiplication and is set
+// right where its rounding went one over or under, so the index is
+// gradient_index's own (a 64-bit division costs several multiplications).
+class index_map {
+ public:
+  explicit index_map(const rGradientPaint& p)
+      : mSize(p.table->size()), mD1(p.d1), mD(p.d2), mDd(std::max<int64_t>(int64_t(p.d2) - p.d1, 1)),
+        mLimit(mSize * mDd), mInverse(1.0 / double(mDd)), mSpread(p.spread) {}
+  unsigned operator()(int64_t v) const {
+    if (mSpread == 1) {
+      v %= mD;
+      if (v < 0) v += mD;
+    } else if (mSpread == 2) {
+      const int64_t d2 = mD * 2;
+      v %= d2;
+      if (v < 0) v += d2;
+      if (v >= mD) v = d2 - v;
+    }
+    const int64_t n = (v - mD1) * mSize;
+    if (n <= 0) return 0;
+    if (n >= mLimit) return unsigned(mSize - 1);
+    // Without branches: which way the rounding went follows no pattern.
+    int64_t i = int64_t(double(n) * mInverse);
+    i -= int64_t(i * mDd > n);
+    i += int64_t((i + 1) * mDd <= n);
+    return unsigned(i);
+  }
+
+ private:
+  int64_t mSize, mD1, mD, mDd, mLimit;
+  double mInverse;
+  uint8_t mSpread;
+};
 
 // AGG's span_gradient with one gradient function chosen at run time (kind
 // and spread), integer products in 64 bits and the run-time-sized colour
@@ -487,6 +513,25 @@ struct box_rows {
   }
 };
 
+
+// AGG's render_scanlines_aa over a box's rows: each span's colours made by
+// `span` and blended with the span's covers.
+template <class Target, class Allocator, class Span>
+void render_box(const box_rows& rows, Target& target, Allocator& alloc, Span& span) {
+  span.prepare();
+  for (unsigned k = 0; k < rows.set_count; ++k) {
+    const box_rows::row_set& set = rows.sets[k];
+    for (int y = set.y1; y <= set.y2; ++y)
+      for (unsigned i = 0; i < set.count; ++i) {
+        const box_rows::span& s = set.spans[i];
+        agg::rgba8* colours = alloc.allocate(s.len);
+        span.generate(colours, s.x, y, s.len);
+        const agg::int8u* covers = rows.covers.data() + s.at;
+        target.blend_color_hspan(s.x, y, s.len, colours, covers, *covers);
+      }
+  }
+}
+
 // Straight BGRA pixels blended at full coverage with colours whose alpha is
 // a (`colours` with their alpha byte 255), as pixfmt_bgra32 blends them:
 // every channel moves toward the colour's by round(|difference| a / 255),
@@ -565,13 +610,15 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
     affine_map map{&p.mapping};
     affine_interpolator interpolator(map);
     constexpr int shift = int(affine_interpolator::subpixel_shift) - int(agg::gradient_subpixel_shift);
-    const gradient_color_table& table = *p.table;
+    const agg::rgba8* table = &(*p.table)[0];
+    const index_map index(p);
+    const bool along_x = p.kind == 1;
     // The value of pixel centres through the span interpolator, as the
     // general painter reads them.
     auto colour_here = [&] {
       int gx = 0, gy = 0;
       interpolator.coordinates(&gx, &gy);
-      return table[gradient_index(p, p.kind == 1 ? gx >> shift : gy >> shift)];
+      return table[index(along_x ? gx >> shift : gy >> shift)];
     };
     // Rows: one colour per scan line, the value at the row's first column
     // (every column's is the same). Packed scan lines bring a run of whole
@@ -671,18 +718,38 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
     unsigned span_len = 0;
     auto colours_of = [&](int x, int y, unsigned len) {
       if (x == span_x && len == span_len) return;
-      interpolator.begin(x + 0.5, y + 0.5, len);
-      for (unsigned k = 0; k < len; ++k, ++interpolator) row[k] = colour_here();
+      // The span interpolator's steps along the one coordinate that is
+      // read (its begin() and dda, the other coordinate's left out), and
+      // everything the loop reads held in locals of its own, which the
+      // stores of colour bytes cannot alias.
+      const double bx = x + 0.5, by = y + 0.5;
+      double tx = bx, ty = by;
+      map.transform(&tx, &ty);
+      const int from = agg::iround((along_x ? tx : ty) * double(affine_interpolator::subpixel_scale));
+      tx = bx + len;
+      ty = by;
+      map.transform(&tx, &ty);
+      const int to = agg::iround((along_x ? tx : ty) * double(affine_interpolator::subpixel_scale));
+      agg::dda2_line_interpolator dda(from, to, int(len));
+      const index_map ix = index;
+      const agg::rgba8* const colours = table;
+      agg::rgba8* const out = row;
+      uint32_t* const out_words = words.data();
       unsigned all_alpha = 255;
-      const uint32_t alpha_bits = bgra_word(agg::rgba8(0, 0, 0, 255));
-      for (unsigned k = 0; k < len; ++k) {
-        const uint32_t word = bgra_word(row[k]);
-        words[k] = word;
-        lifted[k] = word | alpha_bits;
-        alphas[k] = row[k].a;
-        all_alpha &= row[k].a;
+      for (unsigned k = 0; k < len; ++k, ++dda) {
+        const agg::rgba8 c = colours[ix(dda.y() >> shift)];
+        out[k] = c;
+        out_words[k] = bgra_word(c);
+        all_alpha &= c.a;
       }
       span_opaque = all_alpha == 255;
+      if (!span_opaque) {
+        const uint32_t alpha_bits = bgra_word(agg::rgba8(0, 0, 0, 255));
+        for (unsigned k = 0; k < len; ++k) {
+          lifted[k] = out_words[k] | alpha_bits;
+          alphas[k] = out[k].a;
+        }
+      }
       span_x = x;
       span_len = len;
     };
@@ -748,18 +815,7 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
         agg::render_scanlines_aa(mRas, mScanline, target, mSpanAlloc, span);
         return;
       }
-      span.prepare();
-      for (unsigned k = 0; k < rows.set_count; ++k) {
-        const box_rows::row_set& set = rows.sets[k];
-        for (int y = set.y1; y <= set.y2; ++y)
-          for (unsigned i = 0; i < set.count; ++i) {
-            const box_rows::span& s = set.spans[i];
-            agg::rgba8* colours = mSpanAlloc.allocate(s.len);
-            span.generate(colours, s.x, y, s.len);
-            const agg::int8u* covers = rows.covers.data() + s.at;
-            target.blend_color_hspan(s.x, y, s.len, colours, covers, *covers);
-          }
-      }
+      render_box(rows, target, mSpanAlloc, span);
     };
     qlm_agg::distortion_dispatch distortion = p.distortion;
     if (!p.perspective) {
