@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -111,14 +112,27 @@ unsigned gradient_index(const rGradientPaint& p, int64_t v) {
 }
 
 // gradient_index with the divisor's reciprocal worked out once, for loops
-// over many pixels: the quotient comes from a multiplication and is set
-// right where its rounding went one over or under, so the index is
-// gradient_index's own (a 64-bit division costs several multiplications).
+// over many pixels, so that the index is gradient_index's own without a
+// 64-bit division (which costs several multiplications). Where every
+// numerator below the table's end is under 2^31 the quotient is a
+// multiplication and a shift: with l = ceil(log2 d) and m = ceil(2^(31+l) /
+// d), floor(n / d) = (n m) >> (31 + l) for every n < 2^31 (Granlund and
+// Montgomery's rounding bound: m d - 2^(31+l) < d <= 2^l), and n m < 2^63.
+// Otherwise the quotient comes from a double multiplication, set right
+// where its rounding went one over or under.
 class index_map {
  public:
   explicit index_map(const rGradientPaint& p)
       : mSize(p.table->size()), mD1(p.d1), mD(p.d2), mDd(std::max<int64_t>(int64_t(p.d2) - p.d1, 1)),
-        mLimit(mSize * mDd), mInverse(1.0 / double(mDd)), mSpread(p.spread) {}
+        mLimit(mSize * mDd), mInverse(1.0 / double(mDd)), mSpread(p.spread) {
+    mExact = mLimit <= (int64_t(1) << 31);
+    if (mExact) {
+      int l = 0;
+      while ((int64_t(1) << l) < mDd) ++l;
+      mShift = 31 + l;
+      mMultiplier = ((uint64_t(1) << mShift) + uint64_t(mDd) - 1) / uint64_t(mDd);
+    }
+  }
   unsigned operator()(int64_t v) const {
     if (mSpread == 1) {
       v %= mD;
@@ -132,6 +146,7 @@ class index_map {
     const int64_t n = (v - mD1) * mSize;
     if (n <= 0) return 0;
     if (n >= mLimit) return unsigned(mSize - 1);
+    if (mExact) return unsigned((uint64_t(n) * mMultiplier) >> mShift);
     // Without branches: which way the rounding went follows no pattern.
     int64_t i = int64_t(double(n) * mInverse);
     i -= int64_t(i * mDd > n);
@@ -143,6 +158,9 @@ class index_map {
   int64_t mSize, mD1, mD, mDd, mLimit;
   double mInverse;
   uint8_t mSpread;
+  bool mExact = false;
+  int mShift = 0;
+  uint64_t mMultiplier = 0;
 };
 
 // AGG's span_gradient with one gradient function chosen at run time (kind
@@ -532,48 +550,57 @@ void render_box(const box_rows& rows, Target& target, Allocator& alloc, Span& sp
   }
 }
 
-// Straight BGRA pixels blended at full coverage with colours whose alpha is
-// a (`colours` with their alpha byte 255), as pixfmt_bgra32 blends them:
-// every channel moves toward the colour's by round(|difference| a / 255),
-// the alpha channel toward 255 (which is the blender's a + d - a d / 255).
-// Its own rounding (t = u + 128, (t + (t >> 8)) >> 8) is the blender's
-// exactly for every input.
-void blend_straight_row(uint32_t* pixels, const uint32_t* colours, const agg::int8u* alphas, unsigned n) {
+// The weights of one column's colour for blend_straight_row: per channel
+// (in the target's byte order) the colour's value times its alpha a, and
+// 255 - a; the alpha channel's value is taken as 255.
+struct straight_weights {
+  uint16_t colour[4];
+  uint16_t keep[4];
+};
+
+straight_weights weights_of(const agg::rgba8& c) {
+  const unsigned value[4] = {c.b, c.g, c.r, 255};  // the bytes of straight BGRA
+  straight_weights w;
+  for (int k = 0; k < 4; ++k) {
+    w.colour[k] = uint16_t(value[k] * c.a);
+    w.keep[k] = uint16_t(255 - c.a);
+  }
+  return w;
+}
+
+// Straight BGRA pixels blended at full coverage with colours of alpha a, as
+// pixfmt_bgra32 blends them: every channel becomes d + round((s - d) a /
+// 255) = round((d (255 - a) + s a) / 255), the alpha channel's s being 255
+// (which is the blender's a + d - a d / 255). The rounding (t = u + 128,
+// (t + (t >> 8)) >> 8) is the blender's exactly for every input, and every
+// sum stays within 16 bits.
+void blend_straight_row(uint32_t* pixels, const straight_weights* weights, unsigned n) {
   unsigned i = 0;
 #ifdef __SSE2__
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi16(128);
-  auto divide = [&](__m128i u) {
-    const __m128i t = _mm_add_epi16(u, half);
+  auto blend = [&](__m128i d, const straight_weights* w) {
+    // Two pixels: their colour and keep weights side by side.
+    const __m128i colour = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w[0].colour)),
+                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w[1].colour)));
+    const __m128i keep = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w[0].keep)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w[1].keep)));
+    const __m128i t = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(d, keep), colour), half);
     return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
-  };
-  auto lerp = [&](__m128i d, __m128i s, __m128i a) {
-    const __m128i up = divide(_mm_mullo_epi16(_mm_subs_epu16(s, d), a));
-    const __m128i down = divide(_mm_mullo_epi16(_mm_subs_epu16(d, s), a));
-    return _mm_add_epi16(_mm_sub_epi16(d, down), up);
   };
   for (; i + 4 <= n; i += 4) {
     const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i));
-    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(colours + i));
-    int32_t four;
-    std::memcpy(&four, alphas + i, 4);
-    __m128i a = _mm_cvtsi32_si128(four);
-    a = _mm_unpacklo_epi8(a, a);
-    a = _mm_unpacklo_epi16(a, a);  // each alpha in its pixel's four bytes
-    const __m128i lo = lerp(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(a, zero));
-    const __m128i hi = lerp(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(s, zero), _mm_unpackhi_epi8(a, zero));
+    const __m128i lo = blend(_mm_unpacklo_epi8(d, zero), weights + i);
+    const __m128i hi = blend(_mm_unpackhi_epi8(d, zero), weights + i + 2);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i), _mm_packus_epi16(lo, hi));
   }
 #endif
   for (; i < n; ++i) {
-    agg::int8u d[4], s[4];
+    agg::int8u d[4];
     std::memcpy(d, pixels + i, 4);
-    std::memcpy(s, colours + i, 4);
-    const unsigned a = alphas[i];
     for (int k = 0; k < 4; ++k) {
-      const unsigned u = (s[k] > d[k] ? unsigned(s[k] - d[k]) : unsigned(d[k] - s[k])) * a + 128;
-      const unsigned r = (u + (u >> 8)) >> 8;
-      d[k] = agg::int8u(s[k] > d[k] ? d[k] + r : d[k] - r);
+      const unsigned t = unsigned(d[k]) * weights[i].keep[k] + weights[i].colour[k] + 128;
+      d[k] = agg::int8u((t + (t >> 8)) >> 8);
     }
     std::memcpy(pixels + i, d, 4);
   }
@@ -681,9 +708,8 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
     // every other pixel AGG's own blend of that pixel; elsewhere the
     // target's span function.
     const bool columns = axis == axis_gradient::columns;
-    std::vector<uint32_t> words(columns ? width : 0);
-    std::vector<uint32_t> lifted(columns ? width : 0);  // the words with alpha 255
-    std::vector<agg::int8u> alphas(columns ? width : 0);
+    std::unique_ptr<uint32_t[]> words(columns ? new uint32_t[width] : nullptr);
+    std::vector<straight_weights> weights;  // made when a span has translucent colours
     bool span_opaque = false;  // every colour of the kept span opaque
     auto paint_span = [&](auto& target, int x, int y, unsigned len, const agg::int8u* covers, bool full) {
       using target_type = std::remove_reference_t<decltype(target)>;
@@ -693,9 +719,9 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
           if (run.count == 0) return;
           if (full) {
             if (span_opaque)
-              std::memcpy(run.pixels, words.data() + run.skip, size_t(run.count) * 4);
+              std::memcpy(run.pixels, words.get() + run.skip, size_t(run.count) * 4);
             else
-              blend_straight_row(run.pixels, lifted.data() + run.skip, alphas.data() + run.skip, run.count);
+              blend_straight_row(run.pixels, weights.data() + run.skip, run.count);
             return;
           }
           for (unsigned i = 0; i < run.count; ++i) {
@@ -734,7 +760,7 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
       const index_map ix = index;
       const agg::rgba8* const colours = table;
       agg::rgba8* const out = row;
-      uint32_t* const out_words = words.data();
+      uint32_t* const out_words = words.get();
       unsigned all_alpha = 255;
       for (unsigned k = 0; k < len; ++k, ++dda) {
         const agg::rgba8 c = colours[ix(dda.y() >> shift)];
@@ -744,11 +770,8 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
       }
       span_opaque = all_alpha == 255;
       if (!span_opaque) {
-        const uint32_t alpha_bits = bgra_word(agg::rgba8(0, 0, 0, 255));
-        for (unsigned k = 0; k < len; ++k) {
-          lifted[k] = out_words[k] | alpha_bits;
-          alphas[k] = out[k].a;
-        }
+        weights.resize(width);
+        for (unsigned k = 0; k < len; ++k) weights[k] = weights_of(out[k]);
       }
       span_x = x;
       span_len = len;
@@ -775,9 +798,9 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
                 for (int y = ya; y <= yb; ++y) {
                   uint32_t* pixels = reinterpret_cast<uint32_t*>(run.format.pix_ptr(from, y));
                   if (span_opaque)
-                    std::memcpy(pixels, words.data() + run.skip, size_t(run.count) * 4);
+                    std::memcpy(pixels, words.get() + run.skip, size_t(run.count) * 4);
                   else
-                    blend_straight_row(pixels, lifted.data() + run.skip, alphas.data() + run.skip, run.count);
+                    blend_straight_row(pixels, weights.data() + run.skip, run.count);
                 }
                 continue;
               }
