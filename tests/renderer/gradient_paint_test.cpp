@@ -203,6 +203,7 @@ TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
     std::vector<uint32_t> stops;  // 0xAARRGGBB, evenly spread
     uint8_t master;
     double gamma;
+    double d2 = 40;  // the colour range's end (a wide one strains the table index)
   };
   const Paint paints[] = {{{0xFF3060C0u, 0xFFFFFFFFu}, 255, 1.0},
                           {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 255, 1.0},
@@ -211,7 +212,8 @@ TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
                           {{0xFF101010u, 0xC0FF0000u, 0xFF00FF00u, 0x200000FFu, 0xFFFFFF00u, 0xFF00FFFFu, 0x80FF00FFu,
                             0xFFFFFFFFu},
                            255, 1.0},
-                          {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 200, 1.8}};
+                          {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 200, 1.8},
+                          {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 255, 1.0, 5.0e6}};
   enum class Kind { along_x, along_y, diagonal, radial };
   enum class Frame { surface, clip, layer };
   for (const Kind kind : {Kind::along_x, Kind::along_y, Kind::diagonal, Kind::radial})
@@ -223,7 +225,7 @@ TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
                                             << reversed << " box " << b.x1 << "," << b.y1 << " " << b.x2 << ","
                                             << b.y2 << " stops " << paint.stops.size() << " first " << std::hex
                                             << paint.stops[0] << std::dec << " master " << int(paint.master)
-                                            << " gamma " << paint.gamma);
+                                            << " gamma " << paint.gamma << " d2 " << paint.d2);
             struct Drawn {
               std::vector<uint8_t> bytes;
               std::vector<uint8_t> hits;
@@ -232,8 +234,8 @@ TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
               gradient_box_path_enable(box_path);
               gradient_axis_painter_enable(axis_painter);
               Canvas c(64, 64, 0xFF204060u);
-              cGradientLinearX gx(0, 40);
-              cGradientLinearY gy(0, 40);
+              cGradientLinearX gx(0, paint.d2);
+              cGradientLinearY gy(0, paint.d2);
               cGradientRadialFocus gr(false, 30, 5, -4);
               cGradientColorRamp& g = kind == Kind::along_y ? static_cast<cGradientColorRamp&>(gy)
                                        : kind == Kind::radial ? static_cast<cGradientColorRamp&>(gr)
