@@ -2,6 +2,7 @@
 // painter (RenderGradientSpans) of fills and pens.
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -134,10 +135,17 @@ class index_map {
     }
   }
   unsigned operator()(int64_t v) const {
-    if (mSpread == 1) {
+    if (mSpread == 1) return at<1>(v);
+    if (mSpread == 2) return at<2>(v);
+    return at<0>(v);
+  }
+  // The index under spread `Spread` (the paint's own).
+  template <int Spread>
+  unsigned at(int64_t v) const {
+    if constexpr (Spread == 1) {
       v %= mD;
       if (v < 0) v += mD;
-    } else if (mSpread == 2) {
+    } else if constexpr (Spread == 2) {
       const int64_t d2 = mD * 2;
       v %= d2;
       if (v < 0) v += d2;
@@ -410,10 +418,17 @@ bgra_run clip_run(qlm_agg::renderer_any& target, int x, int y, unsigned len) {
 
 // The stored word of a colour in straight BGRA.
 uint32_t bgra_word(const agg::rgba8& c) {
-  const agg::int8u bgra[4] = {c.b, c.g, c.r, c.a};
-  uint32_t word;
-  std::memcpy(&word, bgra, 4);
-  return word;
+  if constexpr (std::endian::native == std::endian::little) {
+    // R, G, B, A in memory: R and B swap places.
+    uint32_t rgba;
+    std::memcpy(&rgba, &c, 4);
+    return (rgba & 0xFF00FF00u) | (rgba >> 16 & 0xFFu) | (rgba & 0xFFu) << 16;
+  } else {
+    const agg::int8u bgra[4] = {c.b, c.g, c.r, c.a};
+    uint32_t word;
+    std::memcpy(&word, bgra, 4);
+    return word;
+  }
 }
 
 // Runs `paint` on `base`, or on the filter layer's buffer when it is nil.
@@ -762,12 +777,20 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
       agg::rgba8* const out = row;
       uint32_t* const out_words = words.get();
       unsigned all_alpha = 255;
-      for (unsigned k = 0; k < len; ++k, ++dda) {
-        const agg::rgba8 c = colours[ix(dda.y() >> shift)];
-        out[k] = c;
-        out_words[k] = bgra_word(c);
-        all_alpha &= c.a;
-      }
+      auto step = [&](auto spread) {
+        for (unsigned k = 0; k < len; ++k, ++dda) {
+          const agg::rgba8 c = colours[ix.at<spread>(dda.y() >> shift)];
+          out[k] = c;
+          out_words[k] = bgra_word(c);
+          all_alpha &= c.a;
+        }
+      };
+      if (p.spread == 1)
+        step(std::integral_constant<int, 1>());
+      else if (p.spread == 2)
+        step(std::integral_constant<int, 2>());
+      else
+        step(std::integral_constant<int, 0>());
       span_opaque = all_alpha == 255;
       if (!span_opaque) {
         weights.resize(width);
