@@ -479,7 +479,9 @@ struct box_rows {
   row_set sets[3];
   unsigned set_count = 0;
   int min_x = 0, max_x = 0;
-  std::vector<agg::int8u> covers;
+  std::vector<agg::int8u>& covers;  // the calling thread's scratch (see scratch_of)
+
+  explicit box_rows(std::vector<agg::int8u>& memory) : covers(memory) {}
 
   // False when no pixel is covered.
   bool build(const rGradientBox& b, const double* clip, const qlm_agg::rasterizer& ras) {
@@ -496,7 +498,7 @@ struct box_rows {
     min_x = left;
     max_x = right;
     const unsigned width = unsigned(right - left + 1);
-    covers.assign(size_t(width) * 3, 0);
+    if (covers.size() < size_t(width) * 3) covers.resize(size_t(width) * 3);
     // The rasteriser's alpha of (cover << 9) - area.
     auto alpha = [&ras](int v) {
       int c = v >> (shift * 2 + 1 - qlm_agg::rasterizer::aa_shift);
@@ -583,6 +585,19 @@ straight_weights weights_of(const agg::rgba8& c) {
   return w;
 }
 
+// Memory the gradient painters reuse from one call to the next on the same
+// thread (a call never runs inside another): covers of a box's rows and the
+// words of a kept span.
+struct gradient_scratch {
+  std::vector<agg::int8u> covers;
+  std::vector<uint32_t> words;
+};
+
+gradient_scratch& scratch_of() {
+  thread_local gradient_scratch scratch;
+  return scratch;
+}
+
 // Straight BGRA pixels blended at full coverage with colours of alpha a, as
 // pixfmt_bgra32 blends them: every channel becomes d + round((s - d) a /
 // 255) = round((d (255 - a) + s a) / 255), the alpha channel's s being 255
@@ -632,7 +647,8 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
   const axis_gradient axis = axis_of(p);
   // A box is swept from its rows; the rasteriser's clip box is the layer's
   // or the update rectangle.
-  box_rows rows;
+  gradient_scratch& scratch = scratch_of();
+  box_rows rows(scratch.covers);
   if (box != nullptr) {
     const double clip[4] = {mLayer != nullptr ? 0.0 : double(mUpdateRect.x1),
                             mLayer != nullptr ? 0.0 : double(mUpdateRect.y1),
@@ -723,7 +739,8 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
     // every other pixel AGG's own blend of that pixel; elsewhere the
     // target's span function.
     const bool columns = axis == axis_gradient::columns;
-    std::unique_ptr<uint32_t[]> words(columns ? new uint32_t[width] : nullptr);
+    if (columns && scratch.words.size() < width) scratch.words.resize(width);
+    uint32_t* const words = scratch.words.data();
     std::vector<straight_weights> weights;  // made when a span has translucent colours
     bool span_opaque = false;  // every colour of the kept span opaque
     auto paint_span = [&](auto& target, int x, int y, unsigned len, const agg::int8u* covers, bool full) {
@@ -734,7 +751,7 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
           if (run.count == 0) return;
           if (full) {
             if (span_opaque)
-              std::memcpy(run.pixels, words.get() + run.skip, size_t(run.count) * 4);
+              std::memcpy(run.pixels, words + run.skip, size_t(run.count) * 4);
             else
               blend_straight_row(run.pixels, weights.data() + run.skip, run.count);
             return;
@@ -775,7 +792,7 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
       const index_map ix = index;
       const agg::rgba8* const colours = table;
       agg::rgba8* const out = row;
-      uint32_t* const out_words = words.get();
+      uint32_t* const out_words = words;
       unsigned all_alpha = 255;
       auto step = [&](auto spread) {
         for (unsigned k = 0; k < len; ++k, ++dda) {
@@ -821,7 +838,7 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rG
                 for (int y = ya; y <= yb; ++y) {
                   uint32_t* pixels = reinterpret_cast<uint32_t*>(run.format.pix_ptr(from, y));
                   if (span_opaque)
-                    std::memcpy(pixels, words.get() + run.skip, size_t(run.count) * 4);
+                    std::memcpy(pixels, words + run.skip, size_t(run.count) * 4);
                   else
                     blend_straight_row(pixels, weights.data() + run.skip, run.count);
                 }
