@@ -4,9 +4,10 @@
 // gradient pipeline of the same picture (span_gradient with AGG's
 // 256-entry table, span_interpolator_linear, the concrete pixel format).
 //
-// Linear gradients along x and along y over a 500 x 360 rectangle, the same
-// three stops, beside cairo filling the same rectangle with a linear pattern
-// on an ARGB32 image surface.
+// Linear gradients along x, along y and along a diagonal over a 500 x 360
+// rectangle, the same three stops (and along x with translucent stops,
+// blended over what the surface holds), beside cairo filling the same
+// rectangle with a linear pattern on an ARGB32 image surface.
 #include <cairo.h>
 
 #include <memory>
@@ -40,6 +41,17 @@ void stops(G& g) {
   g.AddStopARGB(0xFFFFFFFF, 0.5);
   g.AddStopARGB(0xFF102040, 1.0);
 }
+
+// The same three colours at alpha 0x80, 0xC0 and 0x40.
+template <class G>
+void translucent_stops(G& g) {
+  g.AddStopARGB(0x803060C0, 0.0);
+  g.AddStopARGB(0xC0FFFFFF, 0.5);
+  g.AddStopARGB(0x40102040, 1.0);
+}
+
+// The diagonal: the axis of the rectangle's diagonal, (0, 0) to (500, 360).
+constexpr double kDiagonalDegrees = 35.75;
 
 // A renderer's detach detaches its surface too: each run binds both again.
 bool bind(benchmark::State& state, Fixture& f, cRendererSurface& r) {
@@ -111,7 +123,8 @@ void BM_RawGradient(benchmark::State& state) {
 }
 BENCHMARK(BM_RawGradient)->Arg(0)->Arg(1);
 
-// 500 x 360, 0: linear along x; 1: linear along y.
+// 500 x 360, 0: linear along x; 1: linear along y; 2: linear along the
+// diagonal; 3: linear along x with translucent stops.
 void BM_GradientLinear(benchmark::State& state) {
   Fixture& f = fixture();
   cRendererSurface r;
@@ -119,12 +132,16 @@ void BM_GradientLinear(benchmark::State& state) {
   r.PenOff();
   cGradientLinearX along_x(0, 100);
   cGradientLinearY along_y(0, 100);
-  stops(along_x);
-  stops(along_y);
-  if (state.range(0) == 0)
-    r.SetFillGradient(&along_x);
+  if (state.range(0) == 3)
+    translucent_stops(along_x);
   else
+    stops(along_x);
+  stops(along_y);
+  if (state.range(0) == 2) along_x.Rotate(kDiagonalDegrees);
+  if (state.range(0) == 1)
     r.SetFillGradient(&along_y);
+  else
+    r.SetFillGradient(&along_x);
   for (auto _ : state) {
     r.DrawRectangle(nullptr, 0, 0, kWide, kHigh);
     benchmark::DoNotOptimize(f.bitmap->Data());
@@ -132,23 +149,27 @@ void BM_GradientLinear(benchmark::State& state) {
   r.ResetFillGradient(false);
   r.DetachSurface();
 }
-BENCHMARK(BM_GradientLinear)->Arg(0)->Arg(1);
+BENCHMARK(BM_GradientLinear)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 
 void BM_CairoLinear(benchmark::State& state) {
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kSize, kSize);
   cairo_t* cr = cairo_create(surface);
-  cairo_pattern_t* pattern = state.range(0) == 0 ? cairo_pattern_create_linear(0, 0, kWide, 0)
-                                                 : cairo_pattern_create_linear(0, 0, 0, kHigh);
-  cairo_pattern_add_color_stop_rgb(pattern, 0.0, 0x30 / 255.0, 0x60 / 255.0, 0xC0 / 255.0);
-  cairo_pattern_add_color_stop_rgb(pattern, 0.5, 1, 1, 1);
-  cairo_pattern_add_color_stop_rgb(pattern, 1.0, 0x10 / 255.0, 0x20 / 255.0, 0x40 / 255.0);
+  const int64_t which = state.range(0);
+  cairo_pattern_t* pattern = which == 1   ? cairo_pattern_create_linear(0, 0, 0, kHigh)
+                             : which == 2 ? cairo_pattern_create_linear(0, 0, kWide, kHigh)
+                                          : cairo_pattern_create_linear(0, 0, kWide, 0);
+  const double alpha[3] = {which == 3 ? 0x80 / 255.0 : 1.0, which == 3 ? 0xC0 / 255.0 : 1.0,
+                           which == 3 ? 0x40 / 255.0 : 1.0};
+  cairo_pattern_add_color_stop_rgba(pattern, 0.0, 0x30 / 255.0, 0x60 / 255.0, 0xC0 / 255.0, alpha[0]);
+  cairo_pattern_add_color_stop_rgba(pattern, 0.5, 1, 1, 1, alpha[1]);
+  cairo_pattern_add_color_stop_rgba(pattern, 1.0, 0x10 / 255.0, 0x20 / 255.0, 0x40 / 255.0, alpha[2]);
   cairo_set_source(cr, pattern);
   bench::time_cairo_fill(state, cr, surface, kWide, kHigh);
   cairo_pattern_destroy(pattern);
   cairo_destroy(cr);
   cairo_surface_destroy(surface);
 }
-BENCHMARK(BM_CairoLinear)->Arg(0)->Arg(1);
+BENCHMARK(BM_CairoLinear)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
 
 }  // namespace
 
@@ -157,5 +178,7 @@ int main(int argc, char** argv) {
                                 {{"BM_GradientFill/0", "BM_RawGradient/0"},
                                  {"BM_GradientFill/1", "BM_RawGradient/1"},
                                  {"BM_GradientLinear/0", "BM_CairoLinear/0"},
-                                 {"BM_GradientLinear/1", "BM_CairoLinear/1"}});
+                                 {"BM_GradientLinear/1", "BM_CairoLinear/1"},
+                                 {"BM_GradientLinear/2", "BM_CairoLinear/2"},
+                                 {"BM_GradientLinear/3", "BM_CairoLinear/3"}});
 }

@@ -2,12 +2,19 @@
 // painter (RenderGradientSpans) of fills and pens.
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 // --- The pen's gradient ------------------------------------------------------------
 
@@ -104,6 +111,65 @@ unsigned gradient_index(const rGradientPaint& p, int64_t v) {
   if (i >= size) i = size - 1;
   return unsigned(i);
 }
+
+// gradient_index with the divisor's reciprocal worked out once, for loops
+// over many pixels, so that the index is gradient_index's own without a
+// 64-bit division (which costs several multiplications). Where every
+// numerator below the table's end is under 2^31 the quotient is a
+// multiplication and a shift: with l = ceil(log2 d) and m = ceil(2^(31+l) /
+// d), floor(n / d) = (n m) >> (31 + l) for every n < 2^31 (Granlund and
+// Montgomery's rounding bound: m d - 2^(31+l) < d <= 2^l), and n m < 2^63.
+// Otherwise the quotient comes from a double multiplication, set right
+// where its rounding went one over or under.
+class index_map {
+ public:
+  explicit index_map(const rGradientPaint& p)
+      : mSize(p.table->size()), mD1(p.d1), mD(p.d2), mDd(std::max<int64_t>(int64_t(p.d2) - p.d1, 1)),
+        mLimit(mSize * mDd), mInverse(1.0 / double(mDd)), mSpread(p.spread) {
+    mExact = mLimit <= (int64_t(1) << 31);
+    if (mExact) {
+      int l = 0;
+      while ((int64_t(1) << l) < mDd) ++l;
+      mShift = 31 + l;
+      mMultiplier = ((uint64_t(1) << mShift) + uint64_t(mDd) - 1) / uint64_t(mDd);
+    }
+  }
+  unsigned operator()(int64_t v) const {
+    if (mSpread == 1) return at<1>(v);
+    if (mSpread == 2) return at<2>(v);
+    return at<0>(v);
+  }
+  // The index under spread `Spread` (the paint's own).
+  template <int Spread>
+  unsigned at(int64_t v) const {
+    if constexpr (Spread == 1) {
+      v %= mD;
+      if (v < 0) v += mD;
+    } else if constexpr (Spread == 2) {
+      const int64_t d2 = mD * 2;
+      v %= d2;
+      if (v < 0) v += d2;
+      if (v >= mD) v = d2 - v;
+    }
+    const int64_t n = (v - mD1) * mSize;
+    if (n <= 0) return 0;
+    if (n >= mLimit) return unsigned(mSize - 1);
+    if (mExact) return unsigned((uint64_t(n) * mMultiplier) >> mShift);
+    // Without branches: which way the rounding went follows no pattern.
+    int64_t i = int64_t(double(n) * mInverse);
+    i -= int64_t(i * mDd > n);
+    i += int64_t((i + 1) * mDd <= n);
+    return unsigned(i);
+  }
+
+ private:
+  int64_t mSize, mD1, mD, mDd, mLimit;
+  double mInverse;
+  uint8_t mSpread;
+  bool mExact = false;
+  int mShift = 0;
+  uint64_t mMultiplier = 0;
+};
 
 // AGG's span_gradient with one gradient function chosen at run time (kind
 // and spread), integer products in 64 bits and the run-time-sized colour
@@ -352,10 +418,17 @@ bgra_run clip_run(qlm_agg::renderer_any& target, int x, int y, unsigned len) {
 
 // The stored word of a colour in straight BGRA.
 uint32_t bgra_word(const agg::rgba8& c) {
-  const agg::int8u bgra[4] = {c.b, c.g, c.r, c.a};
-  uint32_t word;
-  std::memcpy(&word, bgra, 4);
-  return word;
+  if constexpr (std::endian::native == std::endian::little) {
+    // R, G, B, A in memory: R and B swap places.
+    uint32_t rgba;
+    std::memcpy(&rgba, &c, 4);
+    return (rgba & 0xFF00FF00u) | (rgba >> 16 & 0xFFu) | (rgba & 0xFFu) << 16;
+  } else {
+    const agg::int8u bgra[4] = {c.b, c.g, c.r, c.a};
+    uint32_t word;
+    std::memcpy(&word, bgra, 4);
+    return word;
+  }
 }
 
 // Runs `paint` on `base`, or on the filter layer's buffer when it is nil.
@@ -374,35 +447,274 @@ void into_target(qlm_agg::renderer_any* base, agg::rendering_buffer& layer_buffe
 // shape (only without a clip box) takes the pixel-by-pixel painter.
 constexpr int kAxisRowLimit = 1 << 16;
 
+
+// --- Boxes ------------------------------------------------------------------------------
+
+std::atomic<bool> g_box_path{true};
+
+// The scan lines the rasteriser would sweep for an axis-aligned rectangle
+// (rGradientBox), worked out without it: at most three sets of rows (a
+// partly covered top row, the wholly covered rows, a partly covered bottom
+// row), each with the spans and covers every one of its rows has.
+//
+// The rasteriser clips the sides to its clip box in double precision and
+// then rounds them to 1/256 pixel; a pixel's value is its covered area
+// (columns cx times rows cy, in 1/256) as the rasteriser's cells add it up:
+// (2 cx cy) >> 9 with an arithmetic shift, signed by the direction of the
+// left side (a rectangle drawn the other way round rounds the edge pixels
+// up), then its gamma. Both filling rules agree on one rectangle. The spans
+// are joined as agg::scanline_u8 joins cells that touch.
+struct box_rows {
+  struct span {
+    int x;
+    unsigned len;
+    unsigned at;  // its first cover in `covers`
+    bool full;    // every cover is cover_full
+  };
+  struct row_set {
+    int y1, y2;  // the rows, both included
+    unsigned count = 0;
+    span spans[3];
+  };
+  row_set sets[3];
+  unsigned set_count = 0;
+  int min_x = 0, max_x = 0;
+  std::vector<agg::int8u>& covers;  // the calling thread's scratch (see scratch_of)
+
+  explicit box_rows(std::vector<agg::int8u>& memory) : covers(memory) {}
+
+  // False when no pixel is covered.
+  bool build(const rGradientBox& b, const double* clip, const qlm_agg::rasterizer& ras) {
+    auto sub = [](double v, double lo, double hi) {
+      return agg::iround(std::min(std::max(v, lo), hi) * double(agg::poly_subpixel_scale));
+    };
+    const int x1 = sub(b.x1, clip[0], clip[2]), x2 = sub(b.x2, clip[0], clip[2]);
+    const int y1 = sub(b.y1, clip[1], clip[3]), y2 = sub(b.y2, clip[1], clip[3]);
+    if (x1 >= x2 || y1 >= y2) return false;
+    constexpr int shift = agg::poly_subpixel_shift, one = agg::poly_subpixel_scale;
+    const int left = x1 >> shift, right = x2 >> shift;
+    const int fl = x1 & agg::poly_subpixel_mask, fr = x2 & agg::poly_subpixel_mask;
+    const int sign = b.down ? 1 : -1;
+    min_x = left;
+    max_x = right;
+    const unsigned width = unsigned(right - left + 1);
+    if (covers.size() < size_t(width) * 3) covers.resize(size_t(width) * 3);
+    // The rasteriser's alpha of (cover << 9) - area.
+    auto alpha = [&ras](int v) {
+      int c = v >> (shift * 2 + 1 - qlm_agg::rasterizer::aa_shift);
+      if (c < 0) c = -c;
+      if (c > int(qlm_agg::rasterizer::aa_mask)) c = int(qlm_agg::rasterizer::aa_mask);
+      return agg::int8u(ras.apply_gamma(unsigned(c)));
+    };
+    auto add_set = [&](int r1, int r2, int cy) {
+      row_set& set = sets[set_count];
+      set.y1 = r1;
+      set.y2 = r2;
+      set.count = 0;
+      const unsigned base = set_count * width;
+      ++set_count;
+      int last = std::numeric_limits<int>::min();
+      auto add = [&](int x, unsigned len, agg::int8u a) {
+        if (a == 0) return;
+        std::memset(covers.data() + base + unsigned(x - left), a, len);
+        if (set.count > 0 && x == last + 1) {
+          span& s = set.spans[set.count - 1];
+          s.len += len;
+          s.full = s.full && a == agg::cover_full;
+        } else {
+          set.spans[set.count++] = span{x, len, base + unsigned(x - left), a == agg::cover_full};
+        }
+        last = x + int(len) - 1;
+      };
+      const int v = sign * cy;
+      if (left == right) {
+        add(left, 1, alpha(v * 2 * (fr - fl)));
+        return;
+      }
+      int x = left;
+      if (fl != 0) {  // the left side's cell
+        add(left, 1, alpha(v * 2 * one - v * 2 * fl));
+        x = left + 1;
+      }
+      if (right > x) add(x, unsigned(right - x), alpha(v * 2 * one));
+      if (fr != 0) add(right, 1, alpha(v * 2 * fr));  // the right side's cell
+    };
+    const int r1 = y1 >> shift, r2 = (y2 - 1) >> shift;
+    auto rows_of = [&](int r) { return std::min(y2, (r + 1) * one) - std::max(y1, r * one); };
+    add_set(r1, r1, rows_of(r1));
+    if (r2 > r1 + 1) add_set(r1 + 1, r2 - 1, one);
+    if (r2 > r1) add_set(r2, r2, rows_of(r2));
+    return true;
+  }
+};
+
+
+// AGG's render_scanlines_aa over a box's rows: each span's colours made by
+// `span` and blended with the span's covers.
+template <class Target, class Allocator, class Span>
+void render_box(const box_rows& rows, Target& target, Allocator& alloc, Span& span) {
+  span.prepare();
+  for (unsigned k = 0; k < rows.set_count; ++k) {
+    const box_rows::row_set& set = rows.sets[k];
+    for (int y = set.y1; y <= set.y2; ++y)
+      for (unsigned i = 0; i < set.count; ++i) {
+        const box_rows::span& s = set.spans[i];
+        agg::rgba8* colours = alloc.allocate(s.len);
+        span.generate(colours, s.x, y, s.len);
+        const agg::int8u* covers = rows.covers.data() + s.at;
+        target.blend_color_hspan(s.x, y, s.len, colours, covers, *covers);
+      }
+  }
+}
+
+// The weights of one column's colour for blend_straight_row: per channel
+// (in the target's byte order) the colour's value times its alpha a, and
+// 255 - a; the alpha channel's value is taken as 255.
+struct straight_weights {
+  uint16_t colour[4];
+  uint16_t keep[4];
+};
+
+straight_weights weights_of(const agg::rgba8& c) {
+  const unsigned value[4] = {c.b, c.g, c.r, 255};  // the bytes of straight BGRA
+  straight_weights w;
+  for (int k = 0; k < 4; ++k) {
+    w.colour[k] = uint16_t(value[k] * c.a);
+    w.keep[k] = uint16_t(255 - c.a);
+  }
+  return w;
+}
+
+// Memory the gradient painters reuse from one call to the next on the same
+// thread (a call never runs inside another): covers of a box's rows and the
+// words of a kept span.
+struct gradient_scratch {
+  std::vector<agg::int8u> covers;
+  std::vector<uint32_t> words;
+};
+
+gradient_scratch& scratch_of() {
+  thread_local gradient_scratch scratch;
+  return scratch;
+}
+
+// Straight BGRA pixels blended at full coverage with colours of alpha a, as
+// pixfmt_bgra32 blends them: every channel becomes d + round((s - d) a /
+// 255) = round((d (255 - a) + s a) / 255), the alpha channel's s being 255
+// (which is the blender's a + d - a d / 255). The rounding (t = u + 128,
+// (t + (t >> 8)) >> 8) is the blender's exactly for every input, and every
+// sum stays within 16 bits.
+void blend_straight_row(uint32_t* pixels, const straight_weights* weights, unsigned n) {
+  unsigned i = 0;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i half = _mm_set1_epi16(128);
+  auto blend = [&](__m128i d, const straight_weights* w) {
+    // Two pixels: their colour and keep weights side by side.
+    const __m128i colour = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w[0].colour)),
+                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w[1].colour)));
+    const __m128i keep = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(w[0].keep)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w[1].keep)));
+    const __m128i t = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(d, keep), colour), half);
+    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  };
+  for (; i + 4 <= n; i += 4) {
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + i));
+    const __m128i lo = blend(_mm_unpacklo_epi8(d, zero), weights + i);
+    const __m128i hi = blend(_mm_unpackhi_epi8(d, zero), weights + i + 2);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  for (; i < n; ++i) {
+    agg::int8u d[4];
+    std::memcpy(d, pixels + i, 4);
+    for (int k = 0; k < 4; ++k) {
+      const unsigned t = unsigned(d[k]) * weights[i].keep[k] + weights[i].colour[k] + 128;
+      d[k] = agg::int8u((t + (t >> 8)) >> 8);
+    }
+    std::memcpy(pixels + i, d, 4);
+  }
+}
+
 }  // namespace
 
 void gradient_axis_painter_enable(bool on) { g_axis_painter.store(on); }
+void gradient_box_path_enable(bool on) { g_box_path.store(on); }
+bool gradient_box_path_enabled() { return g_box_path.load(std::memory_order_relaxed); }
 
-void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
+void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rGradientBox* box) {
   const rGradientPaint& p = mGradientPaint;
   const axis_gradient axis = axis_of(p);
-  if (axis != axis_gradient::none && mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kAxisRowLimit) {
-    const int x0 = mRas.min_x();
-    const unsigned width = unsigned(mRas.max_x() - x0 + 1);
+  // A box is swept from its rows; the rasteriser's clip box is the layer's
+  // or the update rectangle.
+  gradient_scratch& scratch = scratch_of();
+  box_rows rows(scratch.covers);
+  if (box != nullptr) {
+    const double clip[4] = {mLayer != nullptr ? 0.0 : double(mUpdateRect.x1),
+                            mLayer != nullptr ? 0.0 : double(mUpdateRect.y1),
+                            mLayer != nullptr ? double(mLayer->Width()) : double(mUpdateRect.x2),
+                            mLayer != nullptr ? double(mLayer->Height()) : double(mUpdateRect.y2)};
+    if (!rows.build(*box, clip, mRas)) return;
+  }
+  const bool boxed = box != nullptr;
+  const bool axis_ready =
+      axis != axis_gradient::none &&
+      (boxed ? rows.max_x - rows.min_x < kAxisRowLimit
+             : mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kAxisRowLimit);
+  if (axis_ready) {
+    const int x0 = boxed ? rows.min_x : mRas.min_x();
+    const unsigned width = unsigned((boxed ? rows.max_x : mRas.max_x()) - x0 + 1);
     agg::rgba8* row = mSpanAlloc.allocate(width);
     affine_map map{&p.mapping};
     affine_interpolator interpolator(map);
     constexpr int shift = int(affine_interpolator::subpixel_shift) - int(agg::gradient_subpixel_shift);
-    const gradient_color_table& table = *p.table;
+    const agg::rgba8* table = &(*p.table)[0];
+    const index_map index(p);
+    const bool along_x = p.kind == 1;
     // The value of pixel centres through the span interpolator, as the
     // general painter reads them.
     auto colour_here = [&] {
       int gx = 0, gy = 0;
       interpolator.coordinates(&gx, &gy);
-      return table[gradient_index(p, p.kind == 1 ? gx >> shift : gy >> shift)];
+      return table[index(along_x ? gx >> shift : gy >> shift)];
     };
     // Rows: one colour per scan line, the value at the row's first column
     // (every column's is the same). Packed scan lines bring a run of whole
     // coverage as one cover value: the blender's line of one colour, or on
     // straight BGRA with an opaque colour the colour's word repeated.
+    auto paint_row_span = [&](auto& target, const agg::rgba8& c, int x, int y, unsigned len, agg::int8u cover) {
+      using target_type = std::remove_reference_t<decltype(target)>;
+      if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
+        if (c.a == 255 && cover == agg::cover_full && is_straight_bgra(target)) {
+          const bgra_run run = clip_run(target, x, y, len);
+          std::fill_n(run.pixels, run.count, bgra_word(c));
+          return;
+        }
+      }
+      target.blend_hline(x, y, x + int(len) - 1, c, cover);
+    };
     agg::scanline_p8 packed;
     auto paint_rows = [&](auto& target) {
-      using target_type = std::remove_reference_t<decltype(target)>;
+      if (boxed) {
+        for (unsigned k = 0; k < rows.set_count; ++k) {
+          const box_rows::row_set& set = rows.sets[k];
+          for (int y = set.y1; y <= set.y2; ++y) {
+            interpolator.begin(x0 + 0.5, y + 0.5, 1);
+            const agg::rgba8 c = colour_here();
+            for (unsigned i = 0; i < set.count; ++i) {
+              const box_rows::span& span = set.spans[i];
+              const agg::int8u* covers = rows.covers.data() + span.at;
+              if (span.full) {
+                paint_row_span(target, c, span.x, y, span.len, agg::cover_full);
+              } else {
+                std::fill(row, row + span.len, c);
+                target.blend_color_hspan(span.x, y, span.len, row, covers, *covers);
+              }
+            }
+          }
+        }
+        return;
+      }
       packed.reset(mRas.min_x(), mRas.max_x());
       while (mRas.sweep_scanline(packed)) {
         const int y = packed.y();
@@ -416,24 +728,20 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
             target.blend_color_hspan(x, y, unsigned(span->len), row, span->covers, *span->covers);
             continue;
           }
-          const unsigned len = unsigned(-span->len);
-          if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
-            if (c.a == 255 && *span->covers == agg::cover_full && is_straight_bgra(target)) {
-              const bgra_run run = clip_run(target, x, y, len);
-              std::fill_n(run.pixels, run.count, bgra_word(c));
-              continue;
-            }
-          }
-          target.blend_hline(x, y, x + int(len) - 1, c, *span->covers);
+          paint_row_span(target, c, x, y, unsigned(-span->len), *span->covers);
         }
       }
     };
     // A span of the columns' colours with its covers. Into straight BGRA a
-    // wholly covered span of opaque colours is its words copied, and in
+    // wholly covered span of opaque colours is its words copied, a wholly
+    // covered span with translucent colours one blend of the row, and in
     // any other span a whole-coverage opaque pixel is one word written and
     // every other pixel AGG's own blend of that pixel; elsewhere the
     // target's span function.
-    std::vector<uint32_t> words(axis == axis_gradient::columns ? width : 0);
+    const bool columns = axis == axis_gradient::columns;
+    if (columns && scratch.words.size() < width) scratch.words.resize(width);
+    uint32_t* const words = scratch.words.data();
+    std::vector<straight_weights> weights;  // made when a span has translucent colours
     bool span_opaque = false;  // every colour of the kept span opaque
     auto paint_span = [&](auto& target, int x, int y, unsigned len, const agg::int8u* covers, bool full) {
       using target_type = std::remove_reference_t<decltype(target)>;
@@ -441,8 +749,11 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
         if (is_straight_bgra(target)) {
           bgra_run run = clip_run(target, x, y, len);
           if (run.count == 0) return;
-          if (span_opaque && full) {
-            std::memcpy(run.pixels, words.data() + run.skip, size_t(run.count) * 4);
+          if (full) {
+            if (span_opaque)
+              std::memcpy(run.pixels, words + run.skip, size_t(run.count) * 4);
+            else
+              blend_straight_row(run.pixels, weights.data() + run.skip, run.count);
             return;
           }
           for (unsigned i = 0; i < run.count; ++i) {
@@ -463,27 +774,90 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
     // start and length (every row of a rectangle).
     int span_x = 0;
     unsigned span_len = 0;
+    auto colours_of = [&](int x, int y, unsigned len) {
+      if (x == span_x && len == span_len) return;
+      // The span interpolator's steps along the one coordinate that is
+      // read (its begin() and dda, the other coordinate's left out), and
+      // everything the loop reads held in locals of its own, which the
+      // stores of colour bytes cannot alias.
+      const double bx = x + 0.5, by = y + 0.5;
+      double tx = bx, ty = by;
+      map.transform(&tx, &ty);
+      const int from = agg::iround((along_x ? tx : ty) * double(affine_interpolator::subpixel_scale));
+      tx = bx + len;
+      ty = by;
+      map.transform(&tx, &ty);
+      const int to = agg::iround((along_x ? tx : ty) * double(affine_interpolator::subpixel_scale));
+      agg::dda2_line_interpolator dda(from, to, int(len));
+      const index_map ix = index;
+      const agg::rgba8* const colours = table;
+      agg::rgba8* const out = row;
+      uint32_t* const out_words = words;
+      unsigned all_alpha = 255;
+      auto step = [&](auto spread) {
+        for (unsigned k = 0; k < len; ++k, ++dda) {
+          const agg::rgba8 c = colours[ix.at<spread>(dda.y() >> shift)];
+          out[k] = c;
+          out_words[k] = bgra_word(c);
+          all_alpha &= c.a;
+        }
+      };
+      if (p.spread == 1)
+        step(std::integral_constant<int, 1>());
+      else if (p.spread == 2)
+        step(std::integral_constant<int, 2>());
+      else
+        step(std::integral_constant<int, 0>());
+      span_opaque = all_alpha == 255;
+      if (!span_opaque) {
+        weights.resize(width);
+        for (unsigned k = 0; k < len; ++k) weights[k] = weights_of(out[k]);
+      }
+      span_x = x;
+      span_len = len;
+    };
     scanline_u8_full line;
     auto paint_columns = [&](auto& target) {
+      if (boxed) {
+        // Each set's spans are worked out once and painted on all its rows.
+        for (unsigned k = 0; k < rows.set_count; ++k) {
+          const box_rows::row_set& set = rows.sets[k];
+          for (unsigned i = 0; i < set.count; ++i) {
+            const box_rows::span& span = set.spans[i];
+            colours_of(span.x, set.y1, span.len);
+            using target_type = std::remove_reference_t<decltype(target)>;
+            if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
+              // Wholly covered rows into straight BGRA: the run cut to the
+              // clip box once, then each row's words copied or blended.
+              if (span.full && is_straight_bgra(target)) {
+                const int ya = std::max(set.y1, target.ymin()), yb = std::min(set.y2, target.ymax());
+                if (ya > yb) continue;
+                bgra_run run = clip_run(target, span.x, ya, span.len);
+                if (run.count == 0) continue;
+                const int from = span.x + int(run.skip);
+                for (int y = ya; y <= yb; ++y) {
+                  uint32_t* pixels = reinterpret_cast<uint32_t*>(run.format.pix_ptr(from, y));
+                  if (span_opaque)
+                    std::memcpy(pixels, words + run.skip, size_t(run.count) * 4);
+                  else
+                    blend_straight_row(pixels, weights.data() + run.skip, run.count);
+                }
+                continue;
+              }
+            }
+            for (int y = set.y1; y <= set.y2; ++y)
+              paint_span(target, span.x, y, span.len, rows.covers.data() + span.at, span.full);
+          }
+        }
+        return;
+      }
       line.reset(mRas.min_x(), mRas.max_x());
       while (mRas.sweep_scanline(line)) {
         const int y = line.y();
         auto span = line.begin();
         for (unsigned i = 0, n = line.num_spans(); i < n; ++i, ++span) {
-          const int x = span->x;
-          const unsigned len = unsigned(span->len);
-          if (x != span_x || len != span_len) {
-            interpolator.begin(x + 0.5, y + 0.5, len);
-            span_opaque = true;
-            for (unsigned k = 0; k < len; ++k, ++interpolator) {
-              row[k] = colour_here();
-              span_opaque = span_opaque && row[k].a == 255;
-              words[k] = bgra_word(row[k]);
-            }
-            span_x = x;
-            span_len = len;
-          }
-          paint_span(target, x, y, len, span->covers, line.full(i));
+          colours_of(span->x, y, unsigned(span->len));
+          paint_span(target, span->x, y, unsigned(span->len), span->covers, line.full(i));
         }
       }
     };
@@ -495,10 +869,16 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base) {
     });
     return;
   }
+  // The pixel-by-pixel painter: AGG's scan-line renderer over the
+  // rasteriser's cells, or the same span calls over a box's rows.
   auto render = [&](auto& target) {
     auto with = [&](auto& interpolator) {
       gradient_span<std::remove_reference_t<decltype(interpolator)>> span(interpolator, p);
-      agg::render_scanlines_aa(mRas, mScanline, target, mSpanAlloc, span);
+      if (!boxed) {
+        agg::render_scanlines_aa(mRas, mScanline, target, mSpanAlloc, span);
+        return;
+      }
+      render_box(rows, target, mSpanAlloc, span);
     };
     qlm_agg::distortion_dispatch distortion = p.distortion;
     if (!p.perspective) {

@@ -815,8 +815,9 @@ class cRendererSurface : public cRenderer {
   // False when nothing is to be painted.
   bool PrepareGradientPaint(bool fill, const double* box, const rTransformChain& chain);
   // Renders the rasterised shape with the prepared paint into `base`, or
-  // into the filter layer when `base` is nil.
-  void RenderGradientPaint(qlm_agg::renderer_any* base);
+  // into the filter layer when `base` is nil; with `box`, that rectangle
+  // instead of the rasteriser's cells.
+  void RenderGradientPaint(qlm_agg::renderer_any* base, const rGradientBox* box = nullptr);
   // Rasterises `outline` (device space) and paints it with the prepared
   // paint into the layer or the surface; `pen_rule`: under the pen's own
   // filling rule.

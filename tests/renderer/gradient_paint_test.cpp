@@ -183,6 +183,103 @@ TEST_F(GradientPaintTest, AxisPainterDrawsWhatThePixelPainterDraws) {
             }
 }
 
+// A rectangle on the device axes is painted from its rows without the
+// rasteriser; it must draw, and register in the hit mask, what the
+// rasteriser and the pixel-by-pixel painter give: whole-pixel and
+// fractional sides, both sides in one pixel, sides cut by the surface, a
+// clip rectangle or a filter layer, either direction round (the rasteriser
+// rounds edge pixels by it), every gradient kind (x, y, diagonal, radial),
+// 2, 3 and 8 stops, translucent stops, master alpha and gamma. Allowed
+// difference: none.
+TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
+  struct Box {
+    double x1, y1, x2, y2;
+  };
+  const Box boxes[] = {{0, 0, 64, 64},           {3, 4, 10, 9},           {10.25, 20.5, 50.75, 44.3},
+                       {5.1, 5.2, 5.7, 9.9},     {5.1, 7.3, 30.6, 7.8},   {-8.3, 30.1, 80, 31.9},
+                       {-20, -20, -5, 10},       {0.004, 0.002, 63.998, 10.001}, {20.5, -3, 40.5, 100},
+                       {7.0, 6.6, 39.37, 50.2}};
+  struct Paint {
+    std::vector<uint32_t> stops;  // 0xAARRGGBB, evenly spread
+    uint8_t master;
+    double gamma;
+    double d2 = 40;  // the colour range's end (a wide one strains the table index)
+  };
+  const Paint paints[] = {{{0xFF3060C0u, 0xFFFFFFFFu}, 255, 1.0},
+                          {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 255, 1.0},
+                          {{0x80FF0000u, 0x4000FF00u, 0xFF0000FFu}, 255, 1.0},
+                          {{0xFF000000u, 0xFFFF8000u, 0x00FFFFFFu}, 150, 1.0},
+                          {{0xFF101010u, 0xC0FF0000u, 0xFF00FF00u, 0x200000FFu, 0xFFFFFF00u, 0xFF00FFFFu, 0x80FF00FFu,
+                            0xFFFFFFFFu},
+                           255, 1.0},
+                          {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 200, 1.8},
+                          {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 255, 1.0, 5.0e6}};
+  enum class Kind { along_x, along_y, diagonal, radial };
+  enum class Frame { surface, clip, layer };
+  for (const Kind kind : {Kind::along_x, Kind::along_y, Kind::diagonal, Kind::radial})
+    for (const Frame frame : {Frame::surface, Frame::clip, Frame::layer})
+      for (const bool reversed : {false, true})
+        for (const Box& b : boxes)
+          for (const Paint& paint : paints) {
+            SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " frame " << int(frame) << " reversed "
+                                            << reversed << " box " << b.x1 << "," << b.y1 << " " << b.x2 << ","
+                                            << b.y2 << " stops " << paint.stops.size() << " first " << std::hex
+                                            << paint.stops[0] << std::dec << " master " << int(paint.master)
+                                            << " gamma " << paint.gamma << " d2 " << paint.d2);
+            struct Drawn {
+              std::vector<uint8_t> bytes;
+              std::vector<uint8_t> hits;
+            };
+            auto draw = [&](bool box_path, bool axis_painter) {
+              gradient_box_path_enable(box_path);
+              gradient_axis_painter_enable(axis_painter);
+              Canvas c(64, 64, 0xFF204060u);
+              cGradientLinearX gx(0, paint.d2);
+              cGradientLinearY gy(0, paint.d2);
+              cGradientRadialFocus gr(false, 30, 5, -4);
+              cGradientColorRamp& g = kind == Kind::along_y ? static_cast<cGradientColorRamp&>(gy)
+                                       : kind == Kind::radial ? static_cast<cGradientColorRamp&>(gr)
+                                                              : gx;
+              for (size_t i = 0; i < paint.stops.size(); ++i)
+                g.AddStopARGB(paint.stops[i], double(i) / double(paint.stops.size() - 1));
+              if (kind == Kind::diagonal) g.Rotate(30);
+              c.r.SetMasterAlpha(paint.master);
+              c.r.SetGamma(paint.gamma);
+              c.r.SetFillGradient(&g);
+              int calls = 0;
+              if (frame == Frame::clip) c.r.ClipRect(7, 5, 41, 50);
+              if (frame == Frame::layer)
+                c.r.SetFilterCallback([](cBitmap*, bool&, void* user) { ++*static_cast<int*>(user); }, 2, &calls);
+              agg::path_storage shape;
+              if (!reversed) {
+                shape = rect(b.x1, b.y1, b.x2, b.y2);
+              } else {
+                shape.move_to(b.x1, b.y1);
+                shape.line_to(b.x1, b.y2);
+                shape.line_to(b.x2, b.y2);
+                shape.line_to(b.x2, b.y1);
+                shape.close_polygon();
+              }
+              cHitTest hit;
+              c.r.Draw(shape, 1, &hit);
+              if (frame == Frame::clip) c.r.ResetClipping(true);
+              c.r.ResetFillGradient(false);
+              Drawn d{c.Bytes(), {}};
+              for (int y = -2; y < 66; ++y)
+                for (int x = -2; x < 66; ++x) d.hits.push_back(hit.HitTestInt(x, y));
+              return d;
+            };
+            const Drawn general = draw(false, false);
+            const Drawn boxed = draw(true, false);
+            const Drawn fast = draw(true, true);
+            gradient_box_path_enable(true);
+            gradient_axis_painter_enable(true);
+            EXPECT_EQ(testenv::byte_difference(general.bytes, boxed.bytes).worst, 0);
+            EXPECT_EQ(testenv::byte_difference(general.bytes, fast.bytes).worst, 0);
+            EXPECT_EQ(general.hits, fast.hits);
+          }
+}
+
 TEST_F(GradientPaintTest, LinearFrameFitAndPad) {
   // Fitted, relative: the whole 200-wide rectangle spans the range.
   {
