@@ -673,4 +673,20 @@ inline bool any_rgba_target::attach(uint8_t code, target_kind kind, agg::renderi
   return m_ops != nullptr;
 }
 
+// AGG's clip accessor for its affine resampler. The resampler asks for
+// ceil(diameter x rx / 256) columns but steps through its weights by the
+// truncated 65536 / rx, so in some scales it reads one column more than it
+// asked for. The plain accessor hands out a run in place when the asked
+// columns lie inside the row: that column past the run was then the next
+// row's first pixel, or past the picture's last byte on its last row. A run
+// is handed out in place here only when the column after it is inside the
+// row too; otherwise every pixel goes through the clip (the background
+// outside the picture).
+template <class PixFmt>
+class image_accessor_clip_resample : public agg::image_accessor_clip<PixFmt> {
+ public:
+  using agg::image_accessor_clip<PixFmt>::image_accessor_clip;
+  const agg::int8u* span(int x, int y, unsigned len) { return agg::image_accessor_clip<PixFmt>::span(x, y, len + 1); }
+};
+
 }  // namespace qlm_agg
