@@ -249,7 +249,8 @@ class checked_accessor : public Base {
 // two scales where the plain clip accessor shows such reads.
 TEST_F(ImageTest, TheAffineResamplerReadsOnlyThePicturesOwnPixels) {
   const int w = 64, h = 60;
-  std::vector<uint8_t> pixels(size_t(w) * h * 4, 200);
+  // Room after the picture: the plain accessor's reads past it land there.
+  std::vector<uint8_t> pixels(size_t(w) * h * 4 + 64, 200);
   agg::rendering_buffer rb(pixels.data(), w, h, w * 4);
   agg::pixfmt_rgba32 pf(rb);
   auto sweep = [&](auto accessor_tag) {
