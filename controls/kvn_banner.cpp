@@ -188,14 +188,7 @@ void TKorvaneBanner::StepPulse() {
 }
 
 void TKorvaneBanner::CatchUp(bool inTick) {
-  if (!mSleptAt) return;
-  uint64_t missed = (ui::TickCount() - *mSleptAt) / 10;
-  if (inTick) {
-    if (missed > 0) --missed;  // the tick makes its own step
-    mSleptAt.reset();
-  } else {
-    *mSleptAt += missed * 10;  // still asleep: counted up to here
-  }
+  const uint64_t missed = sleep_missed_ticks(mSleptAt, 10, inTick);
   // The pulse comes back to the same phase every 54 steps.
   for (uint64_t i = missed % 54; i > 0; --i) StepPulse();
 }

@@ -246,14 +246,7 @@ void TButtonScene::StepPhase() {
 }
 
 void TButtonScene::CatchUp(bool inTick) {
-  if (!mSleptAt) return;
-  uint64_t missed = (ui::TickCount() - *mSleptAt) / 80;
-  if (inTick) {
-    if (missed > 0) --missed;  // the tick makes its own step
-    mSleptAt.reset();
-  } else {
-    *mSleptAt += missed * 80;  // still asleep: counted up to here
-  }
+  const uint64_t missed = sleep_missed_ticks(mSleptAt, 80, inTick);
   // The phase comes back to about the same value every 2400 steps.
   if (mAnimate)
     for (uint64_t i = missed % 2400; i > 0; --i) StepPhase();

@@ -18,6 +18,18 @@ void rendering_busy_add(int32_t delta) {
     ui::Application->QueueCall([] { ui::WakeSleepingTimers(); });
 }
 
+uint64_t sleep_missed_ticks(std::optional<uint64_t>& sleptAt, unsigned interval, bool inTick) {
+  if (!sleptAt) return 0;
+  uint64_t missed = (ui::TickCount() - *sleptAt) / interval;
+  if (inTick) {
+    if (missed > 0) --missed;  // the tick makes its own step
+    sleptAt.reset();
+  } else {
+    *sleptAt += missed * interval;  // still asleep: counted up to here
+  }
+  return missed;
+}
+
 // ---------------------------------------------------------------------------
 // Colour helpers
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -63,6 +64,13 @@ uint32_t color_from_tcolor(ui::TColor color);
 // between renders; on unless turned off, which draws every frame afresh
 // (tests compare both).
 extern bool gScenePixelsKept;
+
+// The ticks of `interval` ms a sleeping hover timer missed since it went to
+// sleep at `sleptAt` (nothing when it did not sleep). Read from the tick
+// that ends the sleep (`inTick`), the sleep ends and that tick's own step is
+// left out; read while it still sleeps, the missed ticks are counted up to
+// now, so the next reading counts only the ones after.
+uint64_t sleep_missed_ticks(std::optional<uint64_t>& sleptAt, unsigned interval, bool inTick);
 
 // The inputs a still picture is drawn from, as bytes in a fixed order: two
 // keys are equal exactly when every input is.
