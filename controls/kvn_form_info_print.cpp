@@ -427,6 +427,16 @@ void TFormInfoPrint::KVNButton3Click() {
   Relayout();
 }
 
+std::string print_failure_message(const std::string& reason) {
+  std::string message = "Printing failed or interrupted.";
+  if (reason.empty()) return message;
+  std::string sentence;
+  for (const char c : reason) sentence += c == '~' ? std::string("~(~)") : std::string(1, c);  // mark-up
+  if (sentence[0] >= 'a' && sentence[0] <= 'z') sentence[0] = char(sentence[0] - 'a' + 'A');
+  if (sentence.back() != '.') sentence += '.';
+  return message + " " + sentence;
+}
+
 void TFormInfoPrint::KVNButton2Click() {
   TFormWait* wait = wait_show("   Printing " + mTitle + " ...   ", nullptr);
   // The print pass shares the worker's renderer: it starts once the worker
@@ -436,13 +446,19 @@ void TFormInfoPrint::KVNButton2Click() {
     ui::Application->ServeQueued();
     std::this_thread::yield();
   }
+  const cPrinterDC& printer = mScene->Printer();
+  const uint32_t rows = printer.Log() != nullptr ? printer.Log()->Count() : 0;
   mLastPrintOk = mScene->PrintDocument(mTitle);
   if (wait != nullptr) wait->Release();
+  // The reason the printer logged for this pass, or, without a printer, the
+  // one its selection logged.
+  const bool logged = printer.Log() != nullptr && printer.Log()->Count() > rows;
+  const std::string reason = logged || printer.State() == 0 ? printer.LastErrorText() : std::string();
   if (!mLastPrintOk)
     dialog_show({.owner = this,
                  .kind = cnDlgKindWarning,
                  .title = "Print",
-                 .message = "Printing failed or interrupted.",
+                 .message = print_failure_message(reason),
                  .clientWidth = 350,
                  .clientHeight = 170,
                  .reference = this});

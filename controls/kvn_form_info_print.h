@@ -103,6 +103,11 @@ class TInfoPrintControl : public TKVNCompositeCustomControl {
   double mLastLineScale = 1;
 };
 
+// The message of a failed print: "Printing failed or interrupted." and, when
+// the printer gave one, its reason as a sentence after it ("Printing failed
+// or interrupted. The print server does not answer."), as mark-up.
+std::string print_failure_message(const std::string& reason);
+
 class TFormInfoPrint : public ui::TForm {
  public:
   explicit TFormInfoPrint(ui::TComponent* owner, plat::print::Backend* backend = nullptr);

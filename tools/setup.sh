@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-xkb-utils xkb-data openbox libx11-dev libxdamage-dev
   libjpeg-turbo-progs libpng-tools pngcheck imagemagick poppler-utils qpdf python3-fonttools
   libstb-dev
+  cups-daemon cups-client printer-driver-cups-pdf cups-filters
 )
 
 missing=()

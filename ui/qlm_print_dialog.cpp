@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -19,6 +20,9 @@ namespace {
 
 std::function<void(void*, void*)> g_dialog_hook;
 
+// The confirm button of a set-up dialog.
+constexpr const char* kSetupConfirm = "_Select";
+
 // GTK's paper for the settings: the size of the paper code, else a custom
 // size from the tenths of a millimetre; nil when the settings give neither.
 GtkPaperSize* paper_of(const pp::PrinterSettings& s) {
@@ -32,6 +36,7 @@ GtkPaperSize* paper_of(const pp::PrinterSettings& s) {
 }
 
 int32_t tenths(double mm) { return int32_t(std::nearbyint(mm * 10.0)); }
+int32_t hundredths(double mm) { return int32_t(std::nearbyint(mm * 100.0)); }
 
 // Where "Print to File" proposes its file: the user's documents folder (XDG)
 // when it is set and exists, else the home folder. GTK's own choice without
@@ -42,8 +47,22 @@ std::string proposed_output_dir() {
   return g_get_home_dir();
 }
 
-// The settings the user confirmed, over those of the printer. Colour stays
-// as asked when the printer offers no choice of it (the file printer).
+// The colour a printer's own colour option names: its grey, greyscale,
+// mono and black-and-white choices are monochrome, the rest colour.
+bool is_colour_choice(const char* value) {
+  std::string v = value != nullptr ? value : "";
+  for (char& c : v) c = char(g_ascii_tolower(c));
+  for (const char* grey : {"gray", "grey", "mono", "black", "kgray"})
+    if (v.find(grey) != std::string::npos) return false;
+  return true;
+}
+
+// The settings the user confirmed, over `s`, the chosen printer's own. The
+// colour is the dialog's when it shows one (GTK's colour setting, else the
+// printer's colour option); without one it stays the printer's own, or, on
+// the printer the request named, as asked (the file printer offers no
+// choice of it). The request described its printer: a printer chosen in
+// its place starts from its own defaults.
 void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest& request, pp::PrinterSettings& s) {
   s.copies = std::max(1, gtk_print_settings_get_n_copies(gs));
   s.copies_given = true;
@@ -55,9 +74,12 @@ void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest
                       ? pp::kOrientLandscape
                       : pp::kOrientPortrait;
   s.orientation_given = true;
+  const bool same_printer = request.has_settings && request.settings.device_name == s.device_name;
   if (gtk_print_settings_has_key(gs, GTK_PRINT_SETTINGS_USE_COLOR))
     s.color = gtk_print_settings_get_use_color(gs) ? pp::kColorColor : pp::kColorMonochrome;
-  else if (request.has_settings && request.settings.color_given)
+  else if (const char* model = gtk_print_settings_get(gs, "cups-ColorModel"))
+    s.color = is_colour_choice(model) ? pp::kColorColor : pp::kColorMonochrome;
+  else if (same_printer && request.settings.color_given)
     s.color = request.settings.color;
   s.color_given = true;
   const int dpi = gtk_print_settings_get_resolution(gs);
@@ -74,6 +96,38 @@ void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest
     s.paper_size = pp::paper_code_of(name != nullptr ? name : "");
     s.paper_size_given = true;
   }
+}
+
+// What the dialog would offer that printing here does not do: a range of
+// pages, pages in reverse, only odd or even sheets, scaling, several pages
+// per side and their order. Every page laid out is printed, one a sheet, so
+// these are hidden rather than shown and dropped. They are found by their
+// names in GTK's dialog; GTK shows some again when another printer is
+// chosen, so they are hidden again whenever they are shown.
+constexpr const char* kNotOffered[] = {"page_range_radio", "page_range_entry", "current_page_radio",
+                                       "selection_radio",  "all_pages_radio",  "reverse_check",
+                                       "page_set_combo",   "scale_spin",       "pages_per_sheet",
+                                       "number_up_layout"};
+// The labels beside them and the heading of the page range, found beside
+// the widgets they belong to.
+constexpr const char* kNotOfferedLabels[] = {"label_widget1", "label6", "label7", "label8", "label9", "label10"};
+
+void keep_hidden(GtkWidget* widget) {
+  gtk_widget_hide(widget);
+  g_signal_connect_after(widget, "show", G_CALLBACK(gtk_widget_hide), nullptr);
+}
+
+void hide_not_offered(GtkWidget* widget) {
+  if (GTK_IS_BUILDABLE(widget)) {
+    const char* name = gtk_buildable_get_name(GTK_BUILDABLE(widget));
+    if (name != nullptr) {
+      for (const char* hidden : kNotOffered)
+        if (std::strcmp(name, hidden) == 0) return keep_hidden(widget);
+      for (const char* hidden : kNotOfferedLabels)
+        if (std::strcmp(name, hidden) == 0) return keep_hidden(widget);
+    }
+  }
+  if (GTK_IS_CONTAINER(widget)) gtk_container_foreach(GTK_CONTAINER(widget), [](GtkWidget* w, gpointer) { hide_not_offered(w); }, nullptr);
 }
 
 class DialogBackend final : public pp::Backend {
@@ -136,6 +190,12 @@ class DialogBackend final : public pp::Backend {
                                           GTK_PRINT_CAPABILITY_GENERATE_PDF));
     g_object_unref(settings);
     g_object_unref(page);
+    hide_not_offered(dialog);
+    // A set-up confirms the printer and its settings; nothing is printed
+    // when the dialog closes, so its button does not say "Print".
+    if (request.setup_only)
+      if (GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK))
+        gtk_button_set_label(GTK_BUTTON(ok), kSetupConfirm);
 
     gtk_widget_show(dialog);
     const bool confirmed = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK;
@@ -174,7 +234,11 @@ class DialogBackend final : public pp::Backend {
       // A CUPS queue: the margins the server lists for the chosen paper.
       GtkPaperSize* paper = page != nullptr ? gtk_page_setup_get_paper_size(page) : nullptr;
       const char* pwg = paper != nullptr ? gtk_paper_size_get_name(paper) : nullptr;
-      if (pp::cups_printer_settings_for_paper(name, pwg != nullptr ? pwg : "", s)) {
+      // GTK's names ("iso_a4", "custom_...") are not all names libcups
+      // knows: the size, in hundredths of a millimetre, decides.
+      const int32_t width = paper != nullptr ? hundredths(gtk_paper_size_get_width(paper, GTK_UNIT_MM)) : 0;
+      const int32_t length = paper != nullptr ? hundredths(gtk_paper_size_get_height(paper, GTK_UNIT_MM)) : 0;
+      if (pp::cups_printer_settings_for_paper(name, pwg != nullptr ? pwg : "", s, width, length)) {
         read_back(gs, page, request, s);
         device = pp::cups_backend().create_device({name, "cups", ""}, s);
       }

@@ -10,11 +10,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cups_server.h"
 #include "pdf_tools.h"
 #include "plat_print.h"
 #include "plat_print_host.h"
@@ -252,9 +254,13 @@ TEST(PrintCups, JobOptionsFollowTheSettings) {
        1,
        "",
        pp::kColorColor,
-       {{"copies", "1"}, {"multiple-document-handling", "separate-documents-collated-copies"}}},
+       {{"copies", "1"},
+        {"multiple-document-handling", "separate-documents-collated-copies"},
+        {"print-color-mode", "color"}}},
       {"copies are 16 bits", 70000, 1, "", pp::kColorColor,
-       {{"copies", "32767"}, {"multiple-document-handling", "separate-documents-collated-copies"}}},
+       {{"copies", "32767"},
+        {"multiple-document-handling", "separate-documents-collated-copies"},
+        {"print-color-mode", "color"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -315,7 +321,8 @@ TEST_F(PrintCupsSubmit, SendsTheDocumentWithItsOptionsAndDeletesIt) {
     const pp::JobOptions expected = {{"sides", "two-sided-long-edge"},
                                      {"copies", "2"},
                                      {"multiple-document-handling", "separate-documents-collated-copies"},
-                                     {"media", "iso_a4_210x297mm"}};
+                                     {"media", "iso_a4_210x297mm"},
+                                     {"print-color-mode", "color"}};
     EXPECT_EQ(sent[0].options, expected);
     EXPECT_TRUE(names_in(tmp).empty());
   }
@@ -693,6 +700,132 @@ TEST(PrintFile, APrintKilledHalfwayLeavesNothingOnceTheNextHasRun) {
   auto d = pp::make_pdf_file_device(dir + "/other.pdf", sheet(2100, 2970, 72));
   EXPECT_TRUE(print_pages(*d, 1));
   EXPECT_EQ(names_in(dir), std::vector<std::string>{"other.pdf"});
+}
+
+// Queues of a print server of our own that list their sizes, as a user sets
+// them up: raw, the CUPS-PDF driver (its default A4), the generic PDF
+// driver with its default Letter and with A4 made its default. Each job is
+// read back as the server received it: its media and colour mode, and the
+// pages of the document it keeps.
+class PrintCupsQueues : public ::testing::Test {
+ protected:
+  static constexpr const char* kCupsPdf = "/usr/share/ppd/cups-pdf/CUPS-PDF_noopt.ppd";
+  static constexpr const char* kGenericPdf = "/usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd";
+
+  void SetUp() override {
+    for (const char* ppd : {kCupsPdf, kGenericPdf})
+      if (::access(ppd, R_OK) != 0) GTEST_SKIP() << ppd << " is not installed (tools/setup.sh installs it)";
+    saved_.emplace(std::initializer_list<const char*>{"PRINTER", "LPDEST", "CUPS_SERVERROOT", "PAPERSIZE"});
+    unsetenv("PRINTER");
+    unsetenv("LPDEST");
+    setenv("PAPERSIZE", "a4", 1);
+    const std::string folder = testenv::sandbox_dir("cupsd");
+    setenv("CUPS_SERVERROOT", folder.c_str(), 1);  // no lpoptions of the machine
+    server_.emplace(folder);
+    if (!server_->Ok()) GTEST_SKIP() << server_->Why();
+    ASSERT_TRUE(server_->AddQueue("Raw"));
+    ASSERT_TRUE(server_->AddQueue("CupsPdf", kCupsPdf));
+    ASSERT_TRUE(server_->AddQueue("Letter", kGenericPdf));
+    ASSERT_TRUE(server_->AddQueue("Generic", kGenericPdf, {"PageSize=A4"}));
+  }
+  void TearDown() override {
+    server_.reset();
+    saved_.reset();
+  }
+
+  // Prints three pages to `queue` with the settings; the job as the server
+  // holds it.
+  testenv::CupsJob Print(const std::string& queue, const pp::PrinterSettings& s) {
+    auto device = pp::cups_backend().create_device({queue, "cups", ""}, s);
+    EXPECT_NE(device, nullptr) << pp::cups_backend().failure();
+    if (device == nullptr) return {};
+    EXPECT_TRUE(print_pages(*device, 3)) << device->failure();
+    const std::vector<testenv::CupsJob> jobs = server_->Jobs(queue);
+    EXPECT_FALSE(jobs.empty());
+    return jobs.empty() ? testenv::CupsJob() : jobs.back();
+  }
+
+  std::optional<testenv::SavedEnv> saved_;
+  std::optional<testenv::PrivateCupsServer> server_;
+};
+
+struct QueuePaper {
+  const char* queue;
+  const char* form;  // the printer line's paper
+  int32_t width, length;
+  const char* media;  // what the job carries, "" for none
+  double width_pt, length_pt;
+  const char* color = nullptr;  // the job's colour mode, when checked
+};
+
+// Without a choice: the queue's own default paper, the same on the printer
+// line, on the pages and in the job.
+TEST_F(PrintCupsQueues, TheDefaultQueuesOwnPaperEverywhere) {
+  const QueuePaper cases[] = {
+      {"Generic", "A4", 2100, 2970, "iso_a4_210x297mm", 595.28, 841.89, "monochrome"},
+      {"Letter", "Letter", 2159, 2794, "na_letter_8.5x11in", 612, 792, "monochrome"},
+      {"CupsPdf", "A4", 2100, 2970, "iso_a4_210x297mm", 595.28, 841.89, "color"},
+      {"Raw", "A4", 2100, 2970, "", 595.28, 841.89, "monochrome"},  // the system's paper
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.queue);
+    ASSERT_TRUE(server_->SetDefault(c.queue));
+    pp::DefaultPrinter printer;
+    ASSERT_TRUE(pp::cups_backend().default_printer(printer)) << pp::cups_backend().failure();
+    EXPECT_EQ(printer.id.device, c.queue);
+    pp::PrinterSettings s;
+    ASSERT_TRUE(pp::cups_backend().printer_settings(printer.id.device, s));
+    EXPECT_EQ(s.form_name, c.form);
+    EXPECT_EQ(s.paper_width, c.width);
+    EXPECT_EQ(s.paper_length, c.length);
+    const testenv::CupsJob job = Print(c.queue, s);
+    EXPECT_EQ(job.media, c.media);
+    EXPECT_EQ(job.print_color_mode, c.color);  // the queue's own, as the server says it
+    testenv::PdfInfo info;
+    ASSERT_TRUE(testenv::pdf_info(job.document, info)) << job.document;
+    EXPECT_EQ(info.pages, 3);
+    EXPECT_NEAR(info.width_pt, c.width_pt, 0.5);
+    EXPECT_NEAR(info.height_pt, c.length_pt, 0.5);
+  }
+}
+
+// A paper the print dialog chose, by its name there ("iso_a4", "na_letter")
+// and its size in hundredths of a millimetre: exactly that paper, listed or
+// not, on every queue.
+TEST_F(PrintCupsQueues, ThePaperChosenInTheDialogIsThePaperOfTheJob) {
+  struct Case {
+    const char* name;
+    const char* gtk;
+    int32_t w, l;
+    QueuePaper expected;
+  } cases[] = {
+      {"A4 on a Letter queue", "iso_a4", 21000, 29700,
+       {"Letter", "A4", 2100, 2970, "iso_a4_210x297mm", 595.28, 841.89}},
+      {"Letter on an A4 queue", "na_letter", 21590, 27940,
+       {"Generic", "Letter", 2159, 2794, "na_letter_8.5x11in", 612, 792}},
+      {"Letter on the CUPS-PDF queue", "na_letter", 21590, 27940,
+       {"CupsPdf", "Letter", 2159, 2794, "na_letter_8.5x11in", 612, 792}},
+      {"A5 on the CUPS-PDF queue, which lists another size", "iso_a5", 14800, 21000,
+       {"CupsPdf", "A5", 1480, 2100, "iso_a5_148x210mm", 419.53, 595.28}},
+      {"a size no queue lists", "custom_200x250mm", 20000, 25000,
+       {"Generic", "200x250mm", 2000, 2500, "custom_200x250mm_200x250mm", 566.93, 708.66}},
+      {"A4 on the raw queue", "iso_a4", 21000, 29700,
+       {"Raw", "A4", 2100, 2970, "iso_a4_210x297mm", 595.28, 841.89}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    pp::PrinterSettings s;
+    ASSERT_TRUE(pp::cups_printer_settings_for_paper(c.expected.queue, c.gtk, s, c.w, c.l));
+    EXPECT_EQ(s.form_name, c.expected.form);
+    EXPECT_EQ(s.paper_width, c.expected.width);
+    EXPECT_EQ(s.paper_length, c.expected.length);
+    const testenv::CupsJob job = Print(c.expected.queue, s);
+    EXPECT_EQ(job.media, c.expected.media);
+    testenv::PdfInfo info;
+    ASSERT_TRUE(testenv::pdf_info(job.document, info)) << job.document;
+    EXPECT_NEAR(info.width_pt, c.expected.width_pt, 0.5);
+    EXPECT_NEAR(info.height_pt, c.expected.length_pt, 0.5);
+  }
 }
 
 }  // namespace

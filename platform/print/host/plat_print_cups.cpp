@@ -74,6 +74,11 @@ struct Connection {
 CupsMedia media_of(const cups_size_t& size) {
   CupsMedia m;
   m.name = size.media;
+  // libcups names a size it lists only without margins "<pwg>_borderless",
+  // a name no server takes back and no look-up knows: the PWG name it is.
+  static constexpr std::string_view kBorderless = "_borderless";
+  if (m.name.size() > kBorderless.size() && m.name.ends_with(kBorderless))
+    m.name.resize(m.name.size() - kBorderless.size());
   m.width = size.width;
   m.length = size.length;
   m.margins.left = size.left;
@@ -148,6 +153,25 @@ std::string default_destination_name() {
   return wanted;
 }
 
+// The entry the server lists for the paper: by name, else by size (within
+// half a millimetre); with margins first, then without.
+const CupsMedia* listed(const CupsDestination& d, const pwg_media_t& paper) {
+  for (const auto* list : {&d.media, &d.borderless}) {
+    for (const CupsMedia& m : *list)
+      if (m.name == paper.pwg) return &m;
+    for (const CupsMedia& m : *list)
+      if (std::abs(m.width - paper.width) <= 50 && std::abs(m.length - paper.length) <= 50) return &m;
+  }
+  return nullptr;
+}
+
+// The entry the server lists for a PWG name ("iso_a4_210x297mm"); nil when
+// the name is not one or its size is not listed.
+const CupsMedia* listed_size(const CupsDestination& d, const char* pwg) {
+  const pwg_media_t* paper = pwgMediaForPWG(pwg);
+  return paper != nullptr ? listed(d, *paper) : nullptr;
+}
+
 // The look-up on the server, on a connection of our own, through IPP
 // requests that go nowhere else: libcups' own look-ups fall back to its
 // shared connection, which waits for minutes.
@@ -216,6 +240,21 @@ CupsLookup server_lookup(const std::string& name, bool capabilities, CupsDestina
         std::memset(&size, 0, sizeof size);
         if (cupsGetDestMediaByIndex(c.http, d, info, i, flags, &size)) list.push_back(media_of(size));
       }
+    }
+    // The queue's own default paper ("media-default", as the PPD or lpadmin
+    // set it), as the server lists it. cupsGetDestMediaDefault is only the
+    // last resort: without a "media" option it answers Letter whatever the
+    // queue's default is.
+    ipp_attribute_t* paper = cupsFindDestDefault(c.http, d, info, "media");
+    const char* paper_name = paper != nullptr ? ippGetString(paper, 0, nullptr) : nullptr;
+    if (paper_name != nullptr) {
+      if (const CupsMedia* entry = listed_size(out, paper_name)) {
+        out.has_default_media = true;
+        out.default_media = *entry;
+      }
+    }
+    for (const unsigned flags : {unsigned(CUPS_MEDIA_FLAGS_DEFAULT), unsigned(CUPS_MEDIA_FLAGS_BORDERLESS)}) {
+      cups_size_t size;
       std::memset(&size, 0, sizeof size);
       if (!out.has_default_media && cupsGetDestMediaDefault(c.http, d, info, flags, &size)) {
         out.has_default_media = true;
@@ -269,8 +308,12 @@ void take_paper(const CupsMedia& m, bool from_server, PrinterSettings& s) {
   if (known == nullptr) known = pwgMediaForSize(m.width, m.length);
   const std::string pwg = !m.name.empty() ? m.name : known != nullptr ? known->pwg : std::string();
   s.media = from_server ? m.name : std::string();
-  s.paper_width = tenths_of(m.width);
-  s.paper_length = tenths_of(m.length);
+  // A standard size as it stands in the table: servers list sizes from
+  // whole points (A4 as 209.9 x 297.04 mm), which its name says exactly.
+  const bool standard = known != nullptr && std::abs(known->width - m.width) <= 50 &&
+                        std::abs(known->length - m.length) <= 50;
+  s.paper_width = tenths_of(standard ? known->width : m.width);
+  s.paper_length = tenths_of(standard ? known->length : m.length);
   s.paper_width_given = s.paper_length_given = true;
   s.margins = m.margins;
   s.paper_size = paper_code_of(known != nullptr ? known->pwg : pwg);
@@ -296,18 +339,6 @@ const pwg_media_t* paper_named(const std::string& name) {
     paperdone();
   }
   return m;
-}
-
-// The entry the server lists for the paper: by name, else by size (within
-// half a millimetre); with margins first, then without.
-const CupsMedia* listed(const CupsDestination& d, const pwg_media_t& paper) {
-  for (const auto* list : {&d.media, &d.borderless}) {
-    for (const CupsMedia& m : *list)
-      if (m.name == paper.pwg) return &m;
-    for (const CupsMedia& m : *list)
-      if (std::abs(m.width - paper.width) <= 50 && std::abs(m.length - paper.length) <= 50) return &m;
-  }
-  return nullptr;
 }
 
 // The system's paper as libpaper answers it (PAPERSIZE, PAPERCONF,
@@ -457,13 +488,24 @@ bool is_printer_attribute(const std::string& name) {
 
 class CupsBackend final : public Backend {
  public:
-  bool settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out) {
+  bool settings_for_paper(const std::string& device, const std::string& media, int32_t width, int32_t length,
+                          PrinterSettings& out) {
     CupsDestination d;
     if (!Find(device, true, d)) return false;
     auto paper = [](const auto& o) { return o.first == "media" || o.first == "PageSize" || o.first == "PageRegion"; };
     d.options.erase(std::remove_if(d.options.begin(), d.options.end(), paper), d.options.end());
-    if (!media.empty()) d.options.emplace_back("media", media);
+    const pwg_media_t* chosen = paper_named(media);
+    if (width > 0 && length > 0 &&
+        (chosen == nullptr || std::abs(chosen->width - width) > 50 || std::abs(chosen->length - length) > 50))
+      chosen = pwgMediaForSize(width, length);  // a name of the table, else "custom_<w>x<l>mm"
+    // Copied at once: libcups answers a custom size in a buffer that the
+    // next look-up reuses.
+    const std::string pwg = chosen != nullptr ? chosen->pwg : "";
+    if (!pwg.empty()) d.options.emplace_back("media", pwg);
     out = cups_destination_settings(device, d);
+    // A size the server does not list still goes with the job by its PWG
+    // name: left out, the server would print on its default paper.
+    if (out.media.empty()) out.media = pwg;
     return true;
   }
 
@@ -537,8 +579,9 @@ CupsBackend& the_cups_backend() {
 
 Backend& cups_backend() { return the_cups_backend(); }
 
-bool cups_printer_settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out) {
-  return the_cups_backend().settings_for_paper(device, media, out);
+bool cups_printer_settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out,
+                                     int32_t width, int32_t length) {
+  return the_cups_backend().settings_for_paper(device, media, width, length, out);
 }
 
 PrinterSettings cups_destination_settings(const std::string& device, const CupsDestination& d) {
@@ -610,7 +653,9 @@ JobOptions job_options(const PrinterSettings& s) {
   o.emplace_back("multiple-document-handling",
                  s.collate != 0 ? "separate-documents-collated-copies" : "separate-documents-uncollated-copies");
   if (!s.media.empty()) o.emplace_back("media", s.media);
-  if (s.color == kColorMonochrome) o.emplace_back("print-color-mode", "monochrome");
+  // Always named: the server gives a job without it the queue's default,
+  // which need not be the colour the settings (and the dialog) show.
+  o.emplace_back("print-color-mode", s.color == kColorMonochrome ? "monochrome" : "color");
   return o;
 }
 

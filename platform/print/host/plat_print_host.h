@@ -80,16 +80,22 @@ void cups_set_lookup_seam(LookupFunction lookup);
 // PAPERSIZE, PAPERCONF, /etc/papersize).
 PrinterSettings cups_destination_settings(const std::string& device, const CupsDestination& d);
 
-// The settings of the CUPS printer `device` with the paper `media` (a PWG
-// name) chosen instead of the user's own: its margins and media name as the
-// server lists that paper. False (with cups_backend().failure() saying why)
-// when the printer cannot be found.
-bool cups_printer_settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out);
+// The settings of the CUPS printer `device` with a paper chosen instead of
+// the user's own: `media` by name (PWG, legacy or PPD) and, when `width` and
+// `length` (hundredths of a millimetre) are above 0, by that size, which
+// decides when the name is not one libcups knows or names another size (the
+// print dialog's "iso_a4", "na_letter" and custom sizes). The margins and
+// media name are the server's for the size it lists; a size it does not
+// list keeps its PWG name ("custom_200x250mm"), so the job still names the
+// paper chosen. False (with cups_backend().failure() saying why) when the
+// printer cannot be found.
+bool cups_printer_settings_for_paper(const std::string& device, const std::string& media, PrinterSettings& out,
+                                     int32_t width = 0, int32_t length = 0);
 
 // The options a job carries for the settings, in this order: "copies",
 // "multiple-document-handling" (collated or not), "media" (the PWG name the
-// server gave, when there is one) and "print-color-mode" "monochrome" when
-// colour is off.
+// server gave, when there is one) and "print-color-mode" ("color" or
+// "monochrome").
 JobOptions job_options(const PrinterSettings& settings);
 
 // A device that prints to the CUPS queue `queue` ("queue" or
