@@ -454,11 +454,12 @@ void TFormInfoPrint::KVNButton2Click() {
   // one its selection logged.
   const bool logged = printer.Log() != nullptr && printer.Log()->Count() > rows;
   const std::string reason = logged || printer.State() == 0 ? printer.LastErrorText() : std::string();
+  mLastPrintMessage = mLastPrintOk ? std::string() : print_failure_message(reason);
   if (!mLastPrintOk)
     dialog_show({.owner = this,
                  .kind = cnDlgKindWarning,
                  .title = "Print",
-                 .message = print_failure_message(reason),
+                 .message = mLastPrintMessage,
                  .clientWidth = 350,
                  .clientHeight = 170,
                  .reference = this});

@@ -130,8 +130,10 @@ class TFormInfoPrint : public ui::TForm {
 
   TInfoPrintScene* Scene() const { return mScene; }
   TInfoPrintControl* Viewer() const { return mViewer; }
-  // The print pass's answer of the last Print click.
+  // The print pass's answer of the last Print click, and the message shown
+  // when it failed (empty when it did not).
   bool LastPrintOk() const { return mLastPrintOk; }
+  const std::string& LastPrintMessage() const { return mLastPrintMessage; }
 
   void KVNButton1Click();
   void KVNButton2Click();
@@ -148,4 +150,5 @@ class TFormInfoPrint : public ui::TForm {
   std::string mTitle;
   bool mStayOnTop = false;
   bool mLastPrintOk = false;
+  std::string mLastPrintMessage;
 };

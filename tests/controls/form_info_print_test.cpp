@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 #include <string>
+#include <utility>
 
 #include "controls_support.h"
 #include "kvn_commons.h"
@@ -302,8 +303,10 @@ TEST_F(PrintTest, PrintsEveryPageOnceInOrder) {
   EXPECT_TRUE(fake->pages.empty());
   TObject::Free(g);
 
-  // No printer: printing fails and says so.
+  // No printer: printing fails and says so, with the reason the printing
+  // layer gave.
   Fresh();
+  fake->failure_text = "the print server does not answer";
   auto* h = Open("Text");
   bool dialogSeen = false;
   test::Script([&] {
@@ -317,7 +320,23 @@ TEST_F(PrintTest, PrintsEveryPageOnceInOrder) {
   h->KVNButton2Click();
   EXPECT_FALSE(h->LastPrintOk());
   EXPECT_TRUE(dialogSeen);
+  EXPECT_EQ(h->LastPrintMessage(), "Printing failed or interrupted. The print server does not answer.");
   TObject::Free(h);
+}
+
+// The message of a failed print: the fixed sentence, then the reason as a
+// sentence of its own, its mark-up escaped.
+TEST(PrintFailure, TheMessageCarriesTheReason) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "Printing failed or interrupted."},
+      {"the print server does not answer", "Printing failed or interrupted. The print server does not answer."},
+      {"the print file /x/out.pdf cannot be created: No such file or directory",
+       "Printing failed or interrupted. The print file /x/out.pdf cannot be created: No such file or directory."},
+      {"Already a sentence.", "Printing failed or interrupted. Already a sentence."},
+      {"the printer ~Office does not exist",
+       "Printing failed or interrupted. The printer ~(~)Office does not exist."},
+  };
+  for (const auto& [reason, message] : cases) EXPECT_EQ(print_failure_message(reason), message) << reason;
 }
 
 // Landscape with a 100 mm margin leaves a text area one line tall: the first
