@@ -63,7 +63,8 @@ bool is_colour_choice(const char* value) {
 // the printer the request named, as asked (the file printer offers no
 // choice of it). The request described its printer: a printer chosen in
 // its place starts from its own defaults.
-void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest& request, pp::PrinterSettings& s) {
+void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest& request, bool duplex_shown,
+               pp::PrinterSettings& s) {
   s.copies = std::max(1, gtk_print_settings_get_n_copies(gs));
   s.copies_given = true;
   s.collate = gtk_print_settings_get_collate(gs) ? 1 : 0;
@@ -82,6 +83,14 @@ void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest
   else if (same_printer && request.settings.color_given)
     s.color = request.settings.color;
   s.color_given = true;
+  // Two-sided printing as the dialog showed it; not shown (the printer has
+  // no such option), the printer's own options decide.
+  if (duplex_shown && gtk_print_settings_has_key(gs, GTK_PRINT_SETTINGS_DUPLEX)) {
+    const GtkPrintDuplex duplex = gtk_print_settings_get_duplex(gs);
+    s.sides = duplex == GTK_PRINT_DUPLEX_HORIZONTAL ? "two-sided-long-edge"
+              : duplex == GTK_PRINT_DUPLEX_VERTICAL ? "two-sided-short-edge"
+                                                     : "one-sided";
+  }
   const int dpi = gtk_print_settings_get_resolution(gs);
   if (dpi > 0) s.resolution = dpi;
   GtkPaperSize* paper = page != nullptr ? gtk_page_setup_get_paper_size(page) : nullptr;
@@ -111,6 +120,22 @@ constexpr const char* kNotOffered[] = {"page_range_radio", "page_range_entry", "
 // The labels beside them and the heading of the page range, found beside
 // the widgets they belong to.
 constexpr const char* kNotOfferedLabels[] = {"label_widget1", "label6", "label7", "label8", "label9", "label10"};
+
+// The widget of GTK's dialog named `name`; nil when there is none.
+GtkWidget* find_named(GtkWidget* widget, const char* name) {
+  if (GTK_IS_BUILDABLE(widget)) {
+    const char* n = gtk_buildable_get_name(GTK_BUILDABLE(widget));
+    if (n != nullptr && std::strcmp(n, name) == 0) return widget;
+  }
+  GtkWidget* found = nullptr;
+  if (GTK_IS_CONTAINER(widget)) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* c = children; c != nullptr && found == nullptr; c = c->next)
+      found = find_named(static_cast<GtkWidget*>(c->data), name);
+    g_list_free(children);
+  }
+  return found;
+}
 
 void keep_hidden(GtkWidget* widget) {
   gtk_widget_hide(widget);
@@ -218,6 +243,8 @@ class DialogBackend final : public pp::Backend {
       return false;
     }
     const std::string name = gtk_printer_get_name(printer);
+    GtkWidget* duplex = find_named(GTK_WIDGET(dialog), "duplex");
+    const bool duplex_shown = duplex != nullptr && gtk_widget_is_visible(duplex);
     pp::PrinterSettings s;
     std::unique_ptr<pp::Device> device;
     if (gtk_printer_is_virtual(printer)) {
@@ -226,7 +253,7 @@ class DialogBackend final : public pp::Backend {
       gchar* path = uri != nullptr ? g_filename_from_uri(uri, nullptr, nullptr) : nullptr;
       s.device_name = name;
       s.device_name_given = true;
-      read_back(gs, page, request, s);
+      read_back(gs, page, request, duplex_shown, s);
       if (path != nullptr) device = pp::make_pdf_file_device(path, s);
       if (!device) mFailure = "the print file cannot be written: " + std::string(uri != nullptr ? uri : "no file");
       g_free(path);
@@ -239,7 +266,7 @@ class DialogBackend final : public pp::Backend {
       const int32_t width = paper != nullptr ? hundredths(gtk_paper_size_get_width(paper, GTK_UNIT_MM)) : 0;
       const int32_t length = paper != nullptr ? hundredths(gtk_paper_size_get_height(paper, GTK_UNIT_MM)) : 0;
       if (pp::cups_printer_settings_for_paper(name, pwg != nullptr ? pwg : "", s, width, length)) {
-        read_back(gs, page, request, s);
+        read_back(gs, page, request, duplex_shown, s);
         device = pp::cups_backend().create_device({name, "cups", ""}, s);
       }
       if (!device) mFailure = pp::cups_backend().failure();

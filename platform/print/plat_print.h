@@ -90,6 +90,10 @@ struct PrinterSettings {
   std::string media;
   Margins margins;
   int32_t resolution = 0;
+  // The job's two-sided printing as the dialog showed it ("one-sided",
+  // "two-sided-long-edge", "two-sided-short-edge"); empty leaves it to the
+  // printer's own options.
+  std::string sides;
 };
 
 // The metrics of one sheet in device pixels, and the sheet in points.

@@ -36,6 +36,7 @@ struct CupsJob {
   std::string media;             // "" when the job named none
   std::string print_color_mode;  // "" when the job named none
   std::string page_ranges;       // "" when the job named none
+  std::string sides;             // "" when the job named none
   int number_up = 0;             // 0 when the job named none
   std::string document;          // the spooled document's path
 };
@@ -134,8 +135,8 @@ class PrivateCupsServer {
                      queue.c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-    static const char* const kWanted[] = {"job-id", "media", "print-color-mode", "page-ranges", "number-up"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 5, nullptr, kWanted);
+    static const char* const kWanted[] = {"job-id", "media", "print-color-mode", "page-ranges", "number-up", "sides"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 6, nullptr, kWanted);
     ipp_t* response = cupsDoRequest(http, request, "/");
     // Each job is a group of its own, its attributes in any order.
     CupsJob job;
@@ -163,6 +164,8 @@ class PrivateCupsServer {
         job.id = ippGetInteger(a, 0);
       else if (name == "media")
         job.media = text != nullptr ? text : "";
+      else if (name == "sides")
+        job.sides = text != nullptr ? text : "";
       else if (name == "print-color-mode")
         job.print_color_mode = text != nullptr ? text : "";
       else if (name == "number-up")

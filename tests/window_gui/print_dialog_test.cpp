@@ -260,6 +260,7 @@ struct QueueDriver {
   GtkWidget* dialog = nullptr;
   std::string queue;
   const char* paper = nullptr;  // GTK's name, nullptr to keep the one shown
+  bool two_sided = false;       // long-edge two-sided printing chosen
   int polls = 0;
   int selected_at = -1;
   bool paper_chosen = false;
@@ -276,6 +277,7 @@ struct QueueDriver {
     gtk_print_settings_set_print_pages(s, GTK_PRINT_PAGES_RANGES);
     GtkPageRange page2{1, 1};
     gtk_print_settings_set_page_ranges(s, &page2, 1);
+    if (two_sided) gtk_print_settings_set_duplex(s, GTK_PRINT_DUPLEX_HORIZONTAL);
     g_timeout_add(25, &QueueDriver::Poll, this);
   }
 
@@ -367,16 +369,22 @@ TEST(GuiPrint, TheSetupOnRealQueuesGivesTheChosenQueueAndPaper) {
     const char* paper;  // chosen in the dialog, nullptr for none
     const char* media;  // the job's
     double width_pt, height_pt;
+    bool two_sided;     // chosen in the dialog
+    const char* sides;  // the job's
   } cases[] = {
-      {"the CUPS-PDF queue, colour by its own default", "CupsPdf", nullptr, "iso_a4_210x297mm", 595.28, 841.89},
-      {"the generic queue, A5 chosen", "Generic", "iso_a5", "iso_a5_148x210mm", 419.53, 595.28},
-      {"the CUPS-PDF queue, Letter chosen", "CupsPdf", "na_letter", "na_letter_8.5x11in", 612, 792},
+      {"the CUPS-PDF queue, colour by its own default", "CupsPdf", nullptr, "iso_a4_210x297mm", 595.28, 841.89,
+       false, ""},
+      {"the generic queue, A5 chosen", "Generic", "iso_a5", "iso_a5_148x210mm", 419.53, 595.28, false, "one-sided"},
+      {"the CUPS-PDF queue, Letter chosen", "CupsPdf", "na_letter", "na_letter_8.5x11in", 612, 792, false, ""},
+      {"the generic queue, two-sided", "Generic", nullptr, "iso_a4_210x297mm", 595.28, 841.89, true,
+       "two-sided-long-edge"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     QueueDriver driver;
     driver.queue = c.queue;
     driver.paper = c.paper;
+    driver.two_sided = c.two_sided;
     qlm_gtk_print_dialog_set_hook([&](void* dialog, void* settings) { driver.Start(dialog, settings); });
     pp::DialogRequest request;  // as the raw queue's device context asks
     request.has_settings = true;
@@ -413,6 +421,7 @@ TEST(GuiPrint, TheSetupOnRealQueuesGivesTheChosenQueueAndPaper) {
     EXPECT_EQ(job.media, c.media);
     EXPECT_EQ(job.print_color_mode, "color");
     EXPECT_EQ(job.page_ranges, "");
+    EXPECT_EQ(job.sides, c.sides);
     testenv::PdfInfo info;
     ASSERT_TRUE(testenv::pdf_info(job.document, info)) << job.document;
     EXPECT_EQ(info.pages, 3);

@@ -656,6 +656,7 @@ JobOptions job_options(const PrinterSettings& s) {
   // Always named: the server gives a job without it the queue's default,
   // which need not be the colour the settings (and the dialog) show.
   o.emplace_back("print-color-mode", s.color == kColorMonochrome ? "monochrome" : "color");
+  if (!s.sides.empty()) o.emplace_back("sides", s.sides);
   return o;
 }
 
@@ -675,6 +676,7 @@ std::unique_ptr<Device> make_cups_device(const std::string& queue, const Printer
     for (const char* d : kDecided) decided = decided || n == d;
     if (!settings.media.empty())
       for (const char* d : kPaper) decided = decided || n == d;
+    decided = decided || (!settings.sides.empty() && n == "sides");
     if (!decided) options.emplace_back(std::move(n), std::move(v));
   }
   options.insert(options.end(), own.begin(), own.end());

@@ -94,8 +94,8 @@ bool cups_printer_settings_for_paper(const std::string& device, const std::strin
 
 // The options a job carries for the settings, in this order: "copies",
 // "multiple-document-handling" (collated or not), "media" (the PWG name the
-// server gave, when there is one) and "print-color-mode" ("color" or
-// "monochrome").
+// server gave, when there is one), "print-color-mode" ("color" or
+// "monochrome") and "sides" when the settings name it.
 JobOptions job_options(const PrinterSettings& settings);
 
 // A device that prints to the CUPS queue `queue` ("queue" or
