@@ -52,7 +52,7 @@ std::string proposed_output_dir() {
 bool is_colour_choice(const char* value) {
   std::string v = value != nullptr ? value : "";
   for (char& c : v) c = char(g_ascii_tolower(c));
-  for (const char* grey : {"gray", "grey", "mono", "black", "kgray"})
+  for (const char* grey : {"gray", "grey", "mono", "black"})
     if (v.find(grey) != std::string::npos) return false;
   return true;
 }
@@ -113,13 +113,12 @@ void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest
 // these are hidden rather than shown and dropped. They are found by their
 // names in GTK's dialog; GTK shows some again when another printer is
 // chosen, so they are hidden again whenever they are shown.
-constexpr const char* kNotOffered[] = {"page_range_radio", "page_range_entry", "current_page_radio",
-                                       "selection_radio",  "all_pages_radio",  "reverse_check",
-                                       "page_set_combo",   "scale_spin",       "pages_per_sheet",
-                                       "number_up_layout"};
-// The labels beside them and the heading of the page range, found beside
-// the widgets they belong to.
-constexpr const char* kNotOfferedLabels[] = {"label_widget1", "label6", "label7", "label8", "label9", "label10"};
+constexpr const char* kNotOffered[] = {
+    "page_range_radio", "page_range_entry", "current_page_radio", "selection_radio", "all_pages_radio",
+    "reverse_check",    "page_set_combo",   "scale_spin",         "pages_per_sheet", "number_up_layout",
+    // Their labels ("Only print:", "Scale:", "%", "Pages per side:", "Page
+    // ordering:") and the heading "Range" of the page range.
+    "label_widget1", "label6", "label7", "label8", "label9", "label10"};
 
 // The widget of GTK's dialog named `name`; nil when there is none.
 GtkWidget* find_named(GtkWidget* widget, const char* name) {
@@ -142,17 +141,9 @@ void keep_hidden(GtkWidget* widget) {
   g_signal_connect_after(widget, "show", G_CALLBACK(gtk_widget_hide), nullptr);
 }
 
-void hide_not_offered(GtkWidget* widget) {
-  if (GTK_IS_BUILDABLE(widget)) {
-    const char* name = gtk_buildable_get_name(GTK_BUILDABLE(widget));
-    if (name != nullptr) {
-      for (const char* hidden : kNotOffered)
-        if (std::strcmp(name, hidden) == 0) return keep_hidden(widget);
-      for (const char* hidden : kNotOfferedLabels)
-        if (std::strcmp(name, hidden) == 0) return keep_hidden(widget);
-    }
-  }
-  if (GTK_IS_CONTAINER(widget)) gtk_container_foreach(GTK_CONTAINER(widget), [](GtkWidget* w, gpointer) { hide_not_offered(w); }, nullptr);
+void hide_not_offered(GtkWidget* dialog) {
+  for (const char* name : kNotOffered)
+    if (GtkWidget* widget = find_named(dialog, name)) keep_hidden(widget);
 }
 
 class DialogBackend final : public pp::Backend {
