@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "controls_support.h"
+#include "cups_server.h"
 #include "kvn_commons.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_info_print.h"
@@ -168,6 +169,60 @@ TEST_F(PrintTest, PrinterLine) {
     if (row.caps) Printer("Office", row.caps);
     auto* f = Open("Text");
     EXPECT_EQ(f->Viewer()->PrinterLine(), row.line);
+    TObject::Free(f);
+  }
+}
+
+// On queues of a print server of our own that list their sizes: the
+// printer line, the preview's pages and the job that Print sends all have
+// the queue's own default paper.
+TEST_F(PrintTest, OnRealQueuesTheLineThePagesAndTheJobShareOnePaper) {
+  static constexpr const char* kCupsPdf = "/usr/share/ppd/cups-pdf/CUPS-PDF_noopt.ppd";
+  static constexpr const char* kGenericPdf = "/usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd";
+  for (const char* ppd : {kCupsPdf, kGenericPdf})
+    if (::access(ppd, R_OK) != 0) GTEST_SKIP() << ppd << " is not installed (tools/setup.sh installs it)";
+  testenv::SavedEnv saved({"PRINTER", "LPDEST", "CUPS_SERVERROOT", "PAPERSIZE"});
+  unsetenv("PRINTER");
+  unsetenv("LPDEST");
+  setenv("PAPERSIZE", "a4", 1);
+  const std::string folder = testenv::sandbox_dir("preview-cupsd");
+  setenv("CUPS_SERVERROOT", folder.c_str(), 1);
+  testenv::PrivateCupsServer server(folder);
+  if (!server.Ok()) GTEST_SKIP() << server.Why();
+  ASSERT_TRUE(server.AddQueue("Generic", kGenericPdf, {"PageSize=A4"}));
+  ASSERT_TRUE(server.AddQueue("Letter", kGenericPdf));
+  ASSERT_TRUE(server.AddQueue("CupsPdf", kCupsPdf));
+  struct Row {
+    const char* queue;
+    const char* line;
+    const char* media;
+    double width_pt, height_pt;
+  };
+  const Row rows[] = {
+      {"Generic", "Generic, A4 (210 x 297 mm), Portrait", "iso_a4_210x297mm", 595.28, 841.89},
+      {"Letter", "Letter, Letter (216 x 279 mm), Portrait", "na_letter_8.5x11in", 612, 792},
+      {"CupsPdf", "CupsPdf, A4 (210 x 297 mm), Portrait", "iso_a4_210x297mm", 595.28, 841.89},
+  };
+  gPrintFontSize = 40;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.queue);
+    ASSERT_TRUE(server.SetDefault(row.queue));
+    auto* f = Create<TFormInfoPrint>(form, &pp::cups_backend());
+    f->SetDocument(nullptr, long_text(12), "Agreement", false);
+    EXPECT_EQ(f->Viewer()->PrinterLine(), row.line);
+    EXPECT_NEAR(f->Scene()->PageWidth() / f->Scene()->PageHeight(), row.width_pt / row.height_pt, 0.002);
+    const int pages = f->Scene()->PageCount();
+    EXPECT_GE(pages, 2);
+    f->KVNButton2Click();
+    EXPECT_TRUE(f->LastPrintOk()) << f->LastPrintMessage();
+    const std::vector<testenv::CupsJob> jobs = server.Jobs(row.queue);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].media, row.media);
+    testenv::PdfInfo info;
+    ASSERT_TRUE(testenv::pdf_info(jobs[0].document, info)) << jobs[0].document;
+    EXPECT_EQ(info.pages, pages);
+    EXPECT_NEAR(info.width_pt, row.width_pt, 0.5);
+    EXPECT_NEAR(info.height_pt, row.height_pt, 0.5);
     TObject::Free(f);
   }
 }
