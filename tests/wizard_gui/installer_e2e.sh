@@ -41,9 +41,9 @@ click() {
   xdotool mousemove --window "$win" "$1" "$2" sleep 0.2 click 1
   sleep 0.4
 }
+dest="$XDG_DATA_HOME/Korvane-Snaprill"
 config="$dest/Data/Korvane-Snaprill.capture-config"
 
-dest="$XDG_DATA_HOME/Korvane-Snaprill"
 if [ "$mode" = fail ]; then
   mkdir -p "$dest" && echo "in the way" >"$dest/Data"
   click 640 453   # Continue
