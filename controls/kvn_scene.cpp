@@ -174,12 +174,24 @@ void TRenderingScene::RepaintShown() {
 }
 
 void TRenderingScene::LogException(std::exception_ptr e) {
-  if (mLogLock == nullptr) {
+  bool first = false;
+  {
+    std::unique_lock<std::mutex> lock;
+    if (mLogLock != nullptr) lock = std::unique_lock(*mLogLock);
     exception_log_append(e, &mErrors);
-    return;
+    first = !mFailing;
+    mFailing = true;
   }
-  std::lock_guard lock(*mLogLock);
-  exception_log_append(e, &mErrors);
+  // The program's log and its user get the first failure of a run (an
+  // animation would repeat it at every frame), from the loop's next round
+  // (this may be the scene's worker). No lock is held meanwhile.
+  if (first && ui::Application != nullptr) ui::Application->ReportLater(e, "error in a scene's drawing");
+}
+
+void TRenderingScene::RenderSucceeded() {
+  std::unique_lock<std::mutex> lock;
+  if (mLogLock != nullptr) lock = std::unique_lock(*mLogLock);
+  mFailing = false;
 }
 
 bool TRenderingScene::RenderPass(ui::TBitmap& bitmap, int32_t width, int32_t height, double& ms) {
@@ -207,6 +219,7 @@ bool TRenderingScene::RenderPass(ui::TBitmap& bitmap, int32_t width, int32_t hei
   if (!mRenderer->AttachSurface(mSurface.get())) return false;
   try {
     RenderFrame(width, height);
+    RenderSucceeded();
   } catch (...) {
     // What was drawn stays and is used as if complete.
     LogException(std::current_exception());

@@ -165,6 +165,8 @@ class TRenderingScene : public ui::TObject {
   rCompositeLayer* Layer() const { return mLayer; }
   void SetLayer(rCompositeLayer* layer) { mLayer = layer; }
   // The scene's own log: a RenderFrame that raised, a bitmap size refused.
+  // The first of a run of failures also reaches the program's log and its
+  // user (LogException).
   const cException& Errors() const { return mErrors; }
 
  protected:
@@ -179,8 +181,12 @@ class TRenderingScene : public ui::TObject {
   // false when binding or attaching failed. An exception in RenderFrame is
   // logged and the pass still counts as done.
   bool RenderPass(ui::TBitmap& bitmap, int32_t width, int32_t height, double& ms);
-  // Appends the exception to the scene's log (under mLogLock when set).
+  // Appends the exception to the scene's log (under mLogLock when set) and,
+  // when the scene's last render did not fail already, reports it through
+  // the window layer (TApplication::ReportLater).
   void LogException(std::exception_ptr e);
+  // A render ended without an exception: the next failure is reported again.
+  void RenderSucceeded();
   std::mutex* mLogLock = nullptr;
 
  private:
@@ -195,6 +201,7 @@ class TRenderingScene : public ui::TObject {
   ui::TRect mWindow;
   ui::TPixelFormat mPixelFormat = ui::pf32bit;
   cException mErrors;
+  bool mFailing = false;  // the last render failed (under mLogLock when set)
 };
 
 class TRenderingSceneDirect : public TRenderingScene {

@@ -3,6 +3,7 @@
 #include "installs_thread.h"
 
 #include <atomic>
+#include <cstdio>
 #include <exception>
 #include <set>
 #include <string>
@@ -378,7 +379,7 @@ bool TInstallThread::Resume() {
   try {
     std::thread([this] {
       Execute();
-      mOwner->InstallThreadTerminate(*this);
+      EndHandler();
       delete this;
       g_running.fetch_sub(1);
     }).detach();
@@ -388,6 +389,20 @@ bool TInstallThread::Resume() {
     return false;
   }
   return true;
+}
+
+void TInstallThread::EndHandler() noexcept {
+  // The window handles the end's failures on its own thread; one that comes
+  // back here (the hand-over failed) has nobody to answer it but the log.
+  try {
+    mOwner->InstallThreadTerminate(*this);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%.*s installer: the end of the installation failed: %s\n", int(cnApplicationName.size()),
+                 cnApplicationName.data(), e.what());
+  } catch (...) {
+    std::fprintf(stderr, "%.*s installer: the end of the installation failed: unknown exception\n",
+                 int(cnApplicationName.size()), cnApplicationName.data());
+  }
 }
 
 void TInstallThread::Execute() {

@@ -34,7 +34,9 @@ class iInstallWindow {
   virtual void SetInstallSuccess(bool success) = 0;
   // The end handler: called once after the work, before the thread object
   // frees itself. It is called on the installation's own thread; a window
-  // hands it over to its GUI thread and waits there until it has run.
+  // hands it over to its GUI thread and waits there until it has run, and
+  // reports its failures there. An exception it lets out is logged on
+  // stderr by the thread, which still ends and frees itself.
   virtual void InstallThreadTerminate(TInstallThread& thread) = 0;
 };
 
@@ -61,6 +63,8 @@ class TInstallThread {
 
  private:
   explicit TInstallThread(iInstallWindow* owner);
+  // Runs the owner's end handler; what it lets out is logged on stderr.
+  void EndHandler() noexcept;
   iInstallWindow* mOwner;
   std::shared_ptr<cWorkEntries> mLog;
   bool mResumed = false;

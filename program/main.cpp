@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "form_install.h"
 #include "installs.h"
@@ -31,15 +32,18 @@ int main(int argc, char** argv) {
   framework_start(argc, argv);
   installs_start();
   qlm_renderer_start();
-  if (!qlm_ui_start()) {
-    std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: the window system cannot be started.\n");
-    return stop(1);
+  std::string reason;
+  if (!qlm_ui_start(&reason)) {
+    std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: the window system cannot be started: %s.\n",
+                 reason.c_str());
+    return stop(cnExitCannotRun);
   }
   // Without a display the window layer runs on its test backend, which has
   // no user to answer it: the installer needs a desktop session.
   if (ui::Application->GetBackend().Name() == std::string("headless")) {
-    std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: no display; run it in a desktop session.\n");
-    return stop(1);
+    if (reason.empty()) reason = "no display";
+    std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: %s; run it in a desktop session.\n", reason.c_str());
+    return stop(cnExitCannotRun);
   }
   // The embedded data blocks: the pictures of the banner, the dialogs and
   // the cursors, then the install container.
@@ -47,7 +51,7 @@ int main(int argc, char** argv) {
   if (qlm_install_data_size > uint64_t(INT32_MAX) ||
       resource_register(cnInstallDataName, qlm_install_data, int32_t(qlm_install_data_size)) == nullptr) {
     std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: the installation data cannot be registered.\n");
-    return stop(1);
+    return stop(cnExitCannotRun);
   }
   cursors_load();
 
@@ -55,7 +59,10 @@ int main(int argc, char** argv) {
   // An exception that leaves an event handler is logged by the loop, shown
   // to the user in an error dialog, and the installer goes on.
   ui::Application->OnException = installer_report_exception;
-  ui::Application->CreateForm<TFormInstall>();
+  auto* form = ui::Application->CreateForm<TFormInstall>();
+  const auto alive = form->AliveToken();
   ui::Application->Run();
-  return stop(0);
+  // The status says how the installation ended (form_install.h).
+  const int status = alive.expired() ? cnExitFailed : form->ExitStatus();
+  return stop(status);
 }

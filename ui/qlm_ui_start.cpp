@@ -13,12 +13,13 @@
 
 namespace {
 
-bool display_present() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+// The display the environment names ("" for none), Wayland's first.
+std::string named_display() {
+  for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"}) {
     const char* v = std::getenv(name);
-    if (v && *v) return true;
+    if (v && *v) return v;
   }
-  return false;
+  return std::string();
 }
 
 // The screen metrics of the GTK backend, which keeps them for every thread.
@@ -36,16 +37,22 @@ bool g_provider_installed = false;
 
 }  // namespace
 
-bool qlm_ui_start() {
+bool qlm_ui_start(std::string* reason) {
+  if (reason) reason->clear();
   if (ui::Started()) return true;
   bool gtk = false;
   try {
     std::unique_ptr<ui::Backend> backend;
-    if (display_present()) backend = ui::GtkBackend::Create();
+    const std::string display = named_display();
+    if (!display.empty()) {
+      backend = ui::GtkBackend::Create();
+      if (!backend && reason) *reason = "the display \"" + display + "\" cannot be opened";
+    }
     gtk = backend != nullptr;
     if (!backend) backend = std::make_unique<ui::HeadlessBackend>();
     ui::Start(std::move(backend));
   } catch (...) {
+    if (reason) *reason = ui::exception_text(std::current_exception());
     return false;
   }
   // Headless there is no screen: the framework's defaults stand.

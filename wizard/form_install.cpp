@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -655,13 +657,10 @@ void TFormInstall::CloseLog() {
 }
 
 void TFormInstall::InstallThreadTerminate(TInstallThread&) {
-  auto run = [this] { ThreadEnded(); };
-  try {
-    if (ui::Application != nullptr)
-      ui::Application->SynchronizeCall(run);
-  } catch (...) {
-    // The end handler reports through the window; nothing to do here.
-  }
+  // The end runs on the GUI thread and reports its own failures there
+  // (ThreadEnded): nothing comes back to the install thread but a failure
+  // of the hand-over itself, which the engine logs.
+  if (ui::Application != nullptr) ui::Application->SynchronizeCall([this] { ThreadEnded(); });
 }
 
 void TFormInstall::ThreadEnded() {
@@ -671,24 +670,47 @@ void TFormInstall::ThreadEnded() {
     return;
   }
   mInstalling.store(false);
-  if (mLogTimer != nullptr) {
-    ui::TObject::Free(mLogTimer);
-    mLogTimer = nullptr;
-  }
-  if (mLog->TakeChanged()) RenderLog();
-  CloseLog();
-  CreateFinishControls();
-  SetProgress(100);
-  SetStatusText(mSuccess.load() ? mSuccessText : mFailureText);
-  if (!KVNCheckBox1->Checked()) {
-    KVNCheckBox1->SetChecked(true);
-    KVNCheckBox1Click(KVNCheckBox1);
-  }
-  KVNButton4->SetColorIndex(CLR_BLUE);
-  KVNButton4->SetTabOrder(1);
-  FinishButton->SetTabOrder(2);
+  mInstallEnded = true;
+  // From here the window can be closed whatever fails below.
   mPage = cnPageFinished;
-  ApplyAutorun(*this);
+  const std::function<void()> steps[] = {
+      [this] {
+        if (mLogTimer != nullptr) {
+          ui::TObject::Free(mLogTimer);
+          mLogTimer = nullptr;
+        }
+        if (mLog->TakeChanged()) RenderLog();
+        CloseLog();
+      },
+      [this] { CreateFinishControls(); },
+      [this] {
+        SetProgress(100);
+        SetStatusText(mSuccess.load() ? mSuccessText : mFailureText);
+      },
+      [this] {
+        if (!KVNCheckBox1->Checked()) {
+          KVNCheckBox1->SetChecked(true);
+          KVNCheckBox1Click(KVNCheckBox1);
+        }
+      },
+      [this] {
+        KVNButton4->SetColorIndex(CLR_BLUE);
+        KVNButton4->SetTabOrder(1);
+        if (FinishButton != nullptr) FinishButton->SetTabOrder(2);
+      },
+      [this] { ApplyAutorun(*this); },
+  };
+  for (const auto& step : steps) {
+    try {
+      step();
+    } catch (...) {
+      if (ui::Application != nullptr) ui::Application->HandleException(std::current_exception());
+    }
+  }
+}
+
+int TFormInstall::ExitStatus() const {
+  return mInstallEnded && !mSuccess.load() ? cnExitFailed : cnExitInstalled;
 }
 
 // ---- Page controls ----------------------------------------------------------------
@@ -811,7 +833,13 @@ void TFormInstall::CreateFinishControls() {
 void TFormInstall::AutorunBoxClick(ui::TObject*) { ApplyAutorun(*this); }
 
 void TFormInstall::FinishClick(ui::TObject*) {
-  if (CheckSlot2 != nullptr && CheckSlot2->Checked() && RunProgram) RunProgram(gAppPath);
+  // A program that does not start is reported before the window closes (a
+  // report after it would meet an ended loop), and the window closes all
+  // the same: the installation is done.
+  if (CheckSlot2 != nullptr && CheckSlot2->Checked() && RunProgram && !RunProgram(gAppPath) &&
+      ui::Application != nullptr)
+    ui::Application->HandleException(
+        std::make_exception_ptr(std::runtime_error("The installed application could not be started: " + gAppPath)));
   Close();
 }
 

@@ -53,6 +53,14 @@ extern const char* const cnUninstallKey;
 // The named mutex an installer holds while its installation runs.
 extern const char* const cnInstallLockName;
 
+// The program's exit status: 0 after a successful installation or update,
+// and when the user left before one started; 1 after a failed one (or a
+// window gone before it could tell); 2 when the installer could not run at
+// all (no window system, no display, the data not registered).
+inline constexpr int cnExitInstalled = 0;
+inline constexpr int cnExitFailed = 1;
+inline constexpr int cnExitCannotRun = 2;
+
 // The page texts: the introduction and the licence agreement.
 const std::string& install_intro_text();
 const std::string& install_agreement_text();
@@ -119,8 +127,13 @@ class TFormInstall : public ui::TForm,
   void ReleaseWait() override;
   std::optional<bool> AutorunBox() override;
 
-  // The end of the installation, on the GUI thread.
+  // The end of the installation, on the GUI thread. Every step runs even
+  // when one before it failed, and each failure is reported as a handler's
+  // error: the window always reaches the finish page, which the user can
+  // leave.
   void ThreadEnded();
+  // The program's exit status for how the window ended (cnExit*).
+  int ExitStatus() const;
 
   // State, for the status panel and for tests.
   uint8_t Page() const { return mPage; }
@@ -197,6 +210,7 @@ class TFormInstall : public ui::TForm,
   TAnimControl* mAnimControl = nullptr;
   std::atomic<bool> mSuccess{false};
   std::atomic<bool> mInstalling{false};
+  bool mInstallEnded = false;  // an installation ran and its end was handled
   std::string mSuccessText, mFailureText;
   std::string mStatusText;
   int32_t mProgress = 0;

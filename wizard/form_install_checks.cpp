@@ -1,6 +1,7 @@
 #include "form_install_checks.h"
 
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include "installs_container.h"
@@ -134,11 +135,18 @@ void ApplyAutorun(TInstallChecksHost& host) {
   const bool registered = autorun_is_set(gAppPath, gOnlyCurrent);
   const std::optional<bool> box = host.AutorunBox();
   if (!box) return;
-  if (*box && !registered)
-    autorun_set(gAppPath, gOnlyCurrent);
-  else if (!*box && registered)
-    autorun_remove(gOnlyCurrent);
-  if (!gSkipConfig) WriteCaptureConfig();
+  // Every step is tried; what did not take effect is raised at the end, so
+  // the box never looks as if it had worked.
+  std::string failed;
+  if (*box && !registered && !autorun_set(gAppPath, gOnlyCurrent))
+    failed = "The application could not be registered to start with Windows.";
+  else if (!*box && registered && !autorun_remove(gOnlyCurrent))
+    failed = "The application's start with Windows could not be removed.";
+  if (!gSkipConfig && !WriteCaptureConfig()) {
+    if (!failed.empty()) failed += ' ';
+    failed += "The capture configuration could not be written: " + capture_config_path();
+  }
+  if (!failed.empty()) throw std::runtime_error(failed);
 }
 
 std::string capture_config_text(bool start_ww, bool only_current) {
@@ -151,9 +159,12 @@ std::string capture_config_text(bool start_ww, bool only_current) {
   return t;
 }
 
+std::string capture_config_path() {
+  return string_add_backslash(gDestination) + "Data\\" + std::string(kCaptureConfigName);
+}
+
 bool WriteCaptureConfig() {
   const bool start_ww = autorun_is_set(gAppPath, gOnlyCurrent);
   const std::string text = capture_config_text(start_ww, gOnlyCurrent);
-  const std::string target = string_add_backslash(gDestination) + "Data\\" + std::string(kCaptureConfigName);
-  return file_replace_atomic(target, text.data(), int64_t(text.size())) == 0;
+  return file_replace_atomic(capture_config_path(), text.data(), int64_t(text.size())) == 0;
 }

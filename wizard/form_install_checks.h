@@ -106,7 +106,10 @@ std::string exit_first_markup(std::string_view word);
 // Applies the finish page's autorun box: gRunValuePrefix becomes the last
 // folder level of gAppPath; without the box nothing else happens; a checked
 // box registers the Run value when it is missing, an unchecked one removes
-// it when present; then, unless gSkipConfig, WriteCaptureConfig.
+// it when present; then, unless gSkipConfig, WriteCaptureConfig. A step
+// that did not take effect raises std::runtime_error naming every such
+// step, after all were tried (the window's loop shows it in an error
+// dialog).
 void ApplyAutorun(TInstallChecksHost& host);
 
 // The capture configuration text: six CR LF lines.
@@ -115,6 +118,8 @@ std::string capture_config_text(bool start_ww, bool only_current);
 // Replaces "<gDestination>\Data\Korvane-Snaprill.capture-config" whole with
 // the configuration (start_ww read back from the registry, OnlyCurr from
 // gOnlyCurrent), through the engine's atomic replacement: a failure leaves
-// the old file as it was. Fails silently (a missing "Data" folder writes
+// the old file as it was. Raises nothing (a missing "Data" folder writes
 // nothing); answers whether the file was written.
 bool WriteCaptureConfig();
+// That file's Windows path.
+std::string capture_config_path();

@@ -214,9 +214,9 @@ void log_error(const std::string& title, const char* what, std::exception_ptr er
 
 }  // namespace
 
-void TApplication::HandleException(std::exception_ptr error) {
+void TApplication::HandleException(std::exception_ptr error, const char* what) {
   if (!error) return;
-  log_error(Title, "error in an event handler", error);
+  log_error(Title, what, error);
   if (!OnException || mReporting) return;
   mReporting = true;
   try {
@@ -225,6 +225,16 @@ void TApplication::HandleException(std::exception_ptr error) {
     log_error(Title, "the error could not be reported", std::current_exception());
   }
   mReporting = false;
+}
+
+void TApplication::ReportLater(std::exception_ptr error, const char* what) {
+  if (!error) return;
+  try {
+    QueueCall([this, error, what] { HandleException(error, what); });
+  } catch (...) {
+    // The queue cannot take it (memory): the line at least is written.
+    log_error(std::string(), what, error);
+  }
 }
 
 void TApplication::CancelHint() {

@@ -48,10 +48,16 @@ class TApplication : public TComponent {
   // exception that leaves an event handler in the round ends there: it goes
   // to HandleException and the loop goes on. Only EBackendFault passes.
   void HandleMessage();
-  // Reports an exception that left an event handler: a line on stderr, then
-  // OnException when set (the program shows it to the user in a dialog). A
-  // reporter that throws is logged and otherwise ignored. Never throws.
-  void HandleException(std::exception_ptr error);
+  // Reports an exception that left an event handler: a line on stderr
+  // ("<Title>: <what>: <text>"), then OnException when set (the program
+  // shows it to the user in a dialog). A reporter that throws is logged and
+  // otherwise ignored; an error that comes while OnException runs is only
+  // logged. Never throws.
+  void HandleException(std::exception_ptr error, const char* what = "error in an event handler");
+  // The same report made by the loop's next round on the GUI thread:
+  // callable from any thread, and from code that must finish what it does
+  // first (a paint, a scene's render). `what` must be a literal.
+  void ReportLater(std::exception_ptr error, const char* what);
   std::function<void(std::exception_ptr)> OnException;
   std::string Title;
   TForm* MainForm = nullptr;

@@ -246,6 +246,9 @@ class TControl : public TComponent {
   TCursor mCursor = crDefault;
   std::string mHint;
   bool mShowHint = false;
+  // The last paint raised: the next failure is not reported again until a
+  // paint succeeds.
+  bool mPaintFailed = false;
 };
 
 class TWinControl : public TControl {
@@ -538,6 +541,7 @@ class TForm : public TWinControl {
   void SyncClientBounds();
   void MarkDirty(const TRect& r);
   void PaintTree(TWinControl* c, TPoint origin, const TRect& clip);
+  void PaintReported(TControl* c);
   bool CloseQuery();
   void ForgetControl(TControl* c);
   void SetHover(TControl* c);

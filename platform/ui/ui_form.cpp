@@ -393,10 +393,7 @@ void TForm::PaintDirty(bool presentNow) {
     mCanvas.Brush.Style = bsSolid;
     mCanvas.Brush.Color = mColor;
     mCanvas.FillRect(ClientRect());
-    try {
-      Paint();
-    } catch (...) {
-    }
+    PaintReported(this);
     mCanvas.Unbind();
     PaintTree(this, {0, 0}, r);
   }
@@ -407,6 +404,20 @@ void TForm::PaintDirty(bool presentNow) {
       Application->GetBackend().Present(mWindow, mBuffer, r);
   }
   if (!mDirty.IsEmpty() && Application) Application->PaintPending();
+}
+
+// A paint that fails leaves its area as far as it got and the rest of the
+// form still paints; its error is reported by the loop's next round, as a
+// handler's is, once per run of failures of that control (an animation
+// would otherwise report it at every frame).
+void TForm::PaintReported(TControl* c) {
+  try {
+    c->Paint();
+    c->mPaintFailed = false;
+  } catch (...) {
+    if (!c->mPaintFailed && Application) Application->ReportLater(std::current_exception(), "error in a paint");
+    c->mPaintFailed = true;
+  }
 }
 
 void TForm::PaintTree(TWinControl* container, TPoint origin, const TRect& clip) {
@@ -423,12 +434,7 @@ void TForm::PaintTree(TWinControl* container, TPoint origin, const TRect& clip) 
       canvas.Brush.Color = c->EffectiveColor();
       canvas.FillRect(c->ClientRect());
     }
-    // A paint that fails leaves its area as far as it got; the rest of the
-    // form still paints.
-    try {
-      c->Paint();
-    } catch (...) {
-    }
+    PaintReported(c);
     canvas.Unbind();
     if (w) PaintTree(w, {rect.Left, rect.Top}, ci);
   }
@@ -507,10 +513,17 @@ void TForm::InputMouseButton(TMouseButton button, bool down, int x, int y, TShif
   }
   if (!target) return;
   TMouseMsg m = ToLocal(target, x, y, shift);
-  if (button == mbLeft)
-    down ? target->WmLButtonDown(m) : target->WmLButtonUp(m);
-  else
-    target->WmOtherButton(button, down, m);
+  try {
+    if (button == mbLeft)
+      down ? target->WmLButtonDown(m) : target->WmLButtonUp(m);
+    else
+      target->WmOtherButton(button, down, m);
+  } catch (...) {
+    // A release ends the gesture whatever its handler did: a capture the
+    // failed handler did not get to release would take the next click.
+    if (!down && !alive.expired() && GetCapture() == target) ReleaseCapture();
+    throw;
+  }
 }
 
 void TForm::InputWheel(int delta, int x, int y, TShiftState shift) {

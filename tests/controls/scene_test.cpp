@@ -144,6 +144,39 @@ TEST_F(SceneTest, RaisingFrameKeepsItsPartialPictureAndLogsInTheScene) {
   EXPECT_EQ(scene.Errors().Log()->Count(), 1u);
 }
 
+// Beyond the scene's own log, a failing render reaches the program's log
+// and its user through the window layer, once per run of failures: a scene
+// that fails at every frame is reported once, until a frame succeeds.
+TEST_F(SceneTest, RaisingFramesReachTheProgramOncePerRunOfFailures) {
+  std::vector<std::string> reported;
+  Application->OnException = [&](std::exception_ptr e) { reported.push_back(exception_text(e)); };
+  RecordingScene scene;
+  scene.raiseHalfway = true;
+  auto* control = AddControl(20, 10);
+  testing::internal::CaptureStderr();
+  control->SetScene(&scene);
+  Application->ProcessMessages();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(reported, std::vector<std::string>{"halfway"});
+  EXPECT_NE(log.find("error in a scene's drawing: halfway"), std::string::npos) << log;
+  const auto render = [&] {
+    scene.Invalidate(true, 0, 0);
+    test::Snapshot(form);
+    Application->ProcessMessages();
+  };
+  render();
+  EXPECT_EQ(scene.renders.size(), 2u);
+  EXPECT_EQ(reported.size(), 1u);
+  scene.raiseHalfway = false;
+  render();
+  scene.raiseHalfway = true;
+  render();
+  EXPECT_EQ(scene.renders.size(), 4u);
+  EXPECT_EQ(reported.size(), 2u);
+  EXPECT_EQ(scene.Errors().Log()->Count(), 3u);
+  control->SetScene(nullptr);
+}
+
 TEST_F(SceneTest, SceneAndControlForgetEachOtherWhicheverGoesFirst) {
   auto* control = AddControl(20, 10);
   auto* scene = new RecordingScene;

@@ -18,6 +18,7 @@
 #include <future>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -963,6 +964,24 @@ TEST_F(InstallThread, RunsOnItsOwnThread) {
   EXPECT_TRUE(log.expired());
   EXPECT_TRUE(fs::exists(dest_host_ + "/uninstall.config"));
   EXPECT_EQ(TInstallThread::Create(nullptr), nullptr);
+}
+
+// An end handler that raises does not take the process down: the thread
+// writes the failure to the log on stderr, ends and frees itself.
+TEST(InstallThreadEnd, AnEndHandlerThatRaisesIsLoggedAndTheThreadEnds) {
+  struct cRaisingWindow : cTestWindow {
+    void InstallThreadTerminate(TInstallThread&) override { throw std::runtime_error("the window is gone"); }
+  } window;
+  window.log.reset();  // no log: the work ends at once
+  TInstallThread* thread = TInstallThread::Create(&window);
+  ASSERT_NE(thread, nullptr);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(thread->Resume());
+  for (int i = 0; i < 6000 && TInstallThread::Running() != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(TInstallThread::Running(), 0);
+  EXPECT_NE(log.find("the end of the installation failed: the window is gone"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -59,6 +59,27 @@ TEST(UiHandlerError, AThrowingClickIsReportedAndTheLoopGoesOn) {
   EXPECT_EQ(reported.size(), 2u);
 }
 
+// A release whose handler raises ends the gesture all the same: the
+// capture taken at the press is released, so the next click reaches the
+// control under the pointer.
+TEST(UiHandlerError, AThrowingReleaseLetsTheCaptureGo) {
+  uitest::FormFixture f;
+  auto* left = new uitest::Probe(f.form, f.form, "left", &f.log, Bounds(0, 0, 100, 100));
+  auto* right = new uitest::Probe(f.form, f.form, "right", &f.log, Bounds(100, 0, 100, 100));
+  left->OnMouseDown = [left](TObject*, TMouseButton, TShiftState, int, int) { SetCapture(left); };
+  left->OnMouseUp = [](TObject*, TMouseButton, TShiftState, int, int) { throw std::runtime_error("release failed"); };
+  int rightClicks = 0;
+  right->OnClick = [&](TObject*) { ++rightClicks; };
+  std::vector<std::string> reported;
+  Application->OnException = [&](std::exception_ptr e) { reported.push_back(exception_text(e)); };
+  f.form->Show();
+  test::Script([&] { test::Click(f.form, 50, 50); });
+  serve_until([&] { return reported.size() == 1; });
+  EXPECT_EQ(GetCapture(), nullptr);
+  test::Script([&] { test::Click(f.form, 150, 50); });
+  serve_until([&] { return rightClicks == 1; });
+}
+
 TEST(UiHandlerError, AThrowingReporterIsLoggedAndTheBackendFaultPasses) {
   uitest::FormFixture f;
   auto* probe = new uitest::Probe(f.form, f.form, "p", &f.log, Bounds(0, 0, 200, 100));
@@ -74,6 +95,41 @@ TEST(UiHandlerError, AThrowingReporterIsLoggedAndTheBackendFaultPasses) {
   // Nothing scripted, due or queued: the headless backend's own fault is
   // not a handler's and leaves the loop.
   EXPECT_THROW(Application->HandleMessage(), EBackendFault);
+}
+
+// A paint that raises is reported as a handler's error is (stderr, then
+// OnException), by the loop's round after the paint; a control that keeps
+// failing is reported once, until it paints without failing again.
+TEST(UiHandlerError, AFailingPaintIsReportedOncePerRunOfFailures) {
+  uitest::FormFixture f;
+  auto* a = new uitest::Probe(f.form, f.form, "A", nullptr, Bounds(0, 0, 50, 50));
+  auto* b = new uitest::Probe(f.form, f.form, "B", nullptr, Bounds(100, 0, 50, 50));
+  b->Fill = clRed;
+  std::vector<std::string> reported;
+  Application->OnException = [&](std::exception_ptr e) { reported.push_back(exception_text(e)); };
+  a->DuringPaint = [] { throw std::runtime_error("broken paint"); };
+  testing::internal::CaptureStderr();
+  f.form->Show();
+  Application->ProcessMessages();
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(reported, std::vector<std::string>{"broken paint"});
+  EXPECT_NE(log.find("error in a paint: broken paint"), std::string::npos) << log;
+  EXPECT_EQ(test::Snapshot(f.form).Pixel(120, 20), clRed);  // the rest still painted
+
+  // Painted again, by the loop and at once: the same run, not reported again.
+  a->Invalidate();
+  Application->ProcessMessages();
+  a->Repaint();
+  Application->ProcessMessages();
+  EXPECT_EQ(reported.size(), 1u);
+
+  // A paint that works ends the run; the next failure is a new one.
+  a->DuringPaint = nullptr;
+  a->Repaint();
+  a->DuringPaint = [] { throw std::runtime_error("broken again"); };
+  a->Repaint();
+  Application->ProcessMessages();
+  EXPECT_EQ(reported, (std::vector<std::string>{"broken paint", "broken again"}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <future>
@@ -12,7 +13,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "qlm_platform_ui.h"
 #include "qlm_ui_start.h"
@@ -554,6 +558,28 @@ TEST_F(GuiTest, EveryKeyReachesTheFocusedControlWithItsCode) {
   std::vector<std::string> expected{"down 50 0", "char 195", "char 169", "up 50 0", "down 49 0", "char 38", "up 49 0"};
   EXPECT_TRUE(Pump([&] { return t.rec->log == expected; }, 3000)) << t.rec->Joined();
   Run("setxkbmap us");
+}
+
+// Handlers that one iteration of GTK's loop runs may each raise: every
+// error reaches the loop's report, one per round, none is lost.
+TEST_F(GuiTest, EveryErrorOfOneLoopIterationIsReported) {
+  std::vector<std::string> reported;
+  Application->OnException = [&](std::exception_ptr e) { reported.push_back(exception_text(e)); };
+  TTimer first, second, keeper;
+  for (auto [timer, text] : {std::pair{&first, "the first tick failed"}, {&second, "the second tick failed"}}) {
+    timer->SetInterval(10);
+    timer->SetOnTimer([timer, text](TObject*) {
+      timer->SetEnabled(false);
+      throw std::runtime_error(text);
+    });
+  }
+  keeper.SetInterval(10);  // keeps the loop from waiting for ever
+  keeper.SetOnTimer([](TObject*) {});
+  // Both fall due before the loop runs, so one iteration dispatches both.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int round = 0; round < 100 && reported.size() < 2; ++round) ASSERT_NO_THROW(Application->HandleMessage());
+  std::sort(reported.begin(), reported.end());
+  EXPECT_EQ(reported, (std::vector<std::string>{"the first tick failed", "the second tick failed"}));
 }
 
 TEST(GuiScreen, MetricsComeFromTheDisplayUntilTheStop) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <string>
+
 #include "qlm_platform_ui.h"
 #include "qlm_ui_start.h"
 #include "sandbox.h"
@@ -29,4 +31,17 @@ TEST(UiStart, WithoutADisplayTheHeadlessBackendRuns) {
   EXPECT_FALSE(Started());
   EXPECT_TRUE(alive.expired());
   qlm_ui_stop();  // twice is harmless
+}
+
+// A display that is named but cannot be opened: the layer runs headless and
+// the reason names the display, so that the program can say why it stops.
+TEST(UiStart, ADisplayThatCannotBeOpenedIsNamedInTheReason) {
+  testenv::SavedEnv env({"DISPLAY", "WAYLAND_DISPLAY"});
+  unsetenv("WAYLAND_DISPLAY");
+  setenv("DISPLAY", "qlm-nowhere:4711", 1);
+  std::string reason = "stale";
+  ASSERT_TRUE(qlm_ui_start(&reason));
+  EXPECT_STREQ(Application->GetBackend().Name(), "headless");
+  EXPECT_EQ(reason, "the display \"qlm-nowhere:4711\" cannot be opened");
+  qlm_ui_stop();
 }

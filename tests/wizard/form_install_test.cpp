@@ -578,6 +578,86 @@ TEST_F(InstallFlow, ACorruptedContainerEndsWithTheFailureAndFinishOnly) {
   EXPECT_FALSE(autorun_is_set(folder_local_app_data() + "\\Korvane-Snaprill\\Korvane-Snaprill.exe", true));
   ClickControl(form->FinishButton);
   EXPECT_TRUE(started.empty());
+  // The program's exit status says the installation failed.
+  EXPECT_EQ(form->ExitStatus(), cnExitFailed);
+}
+
+// A step of the installation's end that fails is reported as a handler's
+// error is, and the steps after it still run: the window reaches its finish
+// page, which the user can leave.
+TEST_F(InstallFlow, AFailingEndStepIsReportedAndTheFinishPageStillComes) {
+  Open();
+  std::vector<std::string> reported;
+  Application->OnException = [&](std::exception_ptr e) { reported.push_back(exception_text(e)); };
+  // The end checks the Animate box, which runs its handler.
+  form->KVNCheckBox1->OnClick = [](TObject*) { throw std::runtime_error("the animation failed"); };
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  ClickControl(form->KVNButton2);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(test::PumpUntil(
+      [&] {
+        test::Advance(1000);
+        return !form->Installing();
+      },
+      60000));
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(reported, std::vector<std::string>{"the animation failed"});
+  EXPECT_NE(log.find("error in an event handler: the animation failed"), std::string::npos) << log;
+  EXPECT_EQ(form->Page(), 5);
+  EXPECT_EQ(form->KVNButton4->ColorIndex(), CLR_BLUE);
+  EXPECT_TRUE(autorun_is_set(gAppPath, true));  // the last step ran
+  ASSERT_NE(form->FinishButton, nullptr);
+  ClickControl(form->FinishButton);
+  EXPECT_FALSE(form->Visible());
+  EXPECT_EQ(form->ExitStatus(), cnExitInstalled);
+}
+
+// A finishing action that does not take effect is reported (the window's
+// loop shows it in the error dialog), never passed over: the Run value that
+// cannot be written, the configuration that cannot be replaced, the program
+// that does not start. Finish still closes the window.
+TEST_F(InstallFlow, FinishingActionsThatFailAreReported) {
+  Open();
+  std::vector<std::string> reported;
+  Application->OnException = [&](std::exception_ptr e) { reported.push_back(exception_text(e)); };
+  // Without its key the Run value cannot be written; the key comes back
+  // for the tests after this one.
+  static constexpr const char* kRunPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+  struct RunKeyBack {
+    ~RunKeyBack() {
+      plat::RegKey key;
+      EXPECT_EQ(plat::reg_create_key(plat::RegRoot::CurrentUser, kRunPath, key), 0);
+      plat::reg_close_key(key);
+    }
+  } back;
+  ASSERT_EQ(plat::reg_delete_key(plat::RegRoot::CurrentUser, kRunPath), 0);
+  ASSERT_NO_FATAL_FAILURE(ToOptions());
+  ASSERT_NO_FATAL_FAILURE(InstallAndWait());
+  ASSERT_TRUE(form->InstallSucceeded());
+  EXPECT_EQ(reported, std::vector<std::string>{"The application could not be registered to start with Windows."});
+  // The configuration says what took effect.
+  EXPECT_EQ(testenv::read_file(dest_host_ + "/Data/Korvane-Snaprill.capture-config"), capture_config_text(false, true));
+
+  // A file where the configuration's folder was: unticking writes nothing.
+  fs::remove_all(dest_host_ + "/Data");
+  testenv::write_file(dest_host_ + "/Data", "in the way");
+  // The clicks run inside the loop, as the user's do.
+  const auto in_loop = [](const std::function<void()>& click) {
+    test::Script(click);
+    for (int round = 0; round < 20 && test::Headless().ScriptLeft() > 0; ++round)
+      ASSERT_NO_THROW(Application->HandleMessage());
+  };
+  in_loop([&] { ClickBox(form->CheckSlot1); });
+  ASSERT_EQ(reported.size(), 2u);
+  EXPECT_EQ(reported[1], "The capture configuration could not be written: " + capture_config_path());
+
+  form->RunProgram = [](const std::string&) { return false; };
+  // Finish reports the failure itself and still closes the window.
+  in_loop([&] { ClickControl(form->FinishButton); });
+  ASSERT_EQ(reported.size(), 3u);
+  EXPECT_EQ(reported[2], "The installed application could not be started: " + gAppPath);
+  EXPECT_FALSE(form->Visible());
+  EXPECT_EQ(form->ExitStatus(), cnExitInstalled);
 }
 
 // ---- Two installers at once ------------------------------------------------

@@ -6,9 +6,12 @@
 # agreement's print preview is opened, resized and closed). The sandbox
 # then holds the installation, its registry values, its shortcuts and its
 # configuration, and the installed program was started.
-# Usage: installer_e2e.sh <korvane_installer> (run under xvfb-run).
+# With "fail", a file stands where the installation's "Data" folder goes:
+# the installation fails, Finish ends the program, and its exit status is 1.
+# Usage: installer_e2e.sh <korvane_installer> [fail] (run under xvfb-run).
 set -u
 program=$1
+mode=${2:-}
 for tool in xdotool; do
   if ! command -v $tool >/dev/null 2>&1; then echo "SKIPPED: $tool is not installed"; exit 77; fi
 done
@@ -40,6 +43,26 @@ click() {
 }
 dest="$XDG_DATA_HOME/Korvane-Snaprill"
 config="$dest/Data/Korvane-Snaprill.capture-config"
+
+if [ "$mode" = fail ]; then
+  mkdir -p "$dest" && echo "in the way" >"$dest/Data"
+  click 640 453   # Continue
+  click 178 397   # the agreement box
+  click 640 453   # Continue
+  click 640 453   # Install
+  # Finish comes where Install was, once the installation has failed.
+  for i in $(seq 1 120); do
+    kill -0 "$pid" 2>/dev/null || break
+    click 639 454
+  done
+  kill -0 "$pid" 2>/dev/null && fail "Finish did not end the program"
+  wait "$pid"
+  rc=$?
+  [ "$rc" -eq 1 ] || fail "the failed installation exited with $rc: $(cat "$sandbox/out.txt")"
+  [ -f "$dest/uninstall.config" ] && fail "the failed installation wrote its manifest"
+  echo "PASSED"
+  exit 0
+fi
 
 click 640 453   # Continue
 # The agreement's print preview, enlarged and made small again, then closed.

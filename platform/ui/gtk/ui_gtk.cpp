@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -63,19 +64,27 @@ struct GtkBackend::Impl {
   std::map<std::string, GdkCursor*> named_cursors;
   std::map<int, std::pair<std::vector<uint32_t>, GdkCursor*>> image_cursors;
   uint64_t next_id = 1;
-  std::exception_ptr pending;
+  // Errors of handlers GTK ran, in their order, raised one per PumpOne.
+  std::deque<std::exception_ptr> pending;
+  std::exception_ptr unkept;  // an error that found no room in pending
   TPoint last_pointer{-10000, -10000};
   std::mutex idle_lock;
   guint idle_id = 0;
 
   // Every entry from GTK runs through here: an exception is kept and raised
-  // again from PumpOne, never thrown through GTK's C frames.
+  // again from PumpOne, never thrown through GTK's C frames. One iteration
+  // of GTK's loop may run several handlers; each error is kept.
   template <class F>
   void Guard(F&& f) {
     try {
       f();
     } catch (...) {
-      if (!pending) pending = std::current_exception();
+      try {
+        pending.push_back(std::current_exception());
+      } catch (...) {
+        // No memory for the record: the loop reports the memory failure.
+        if (!unkept) unkept = std::current_exception();
+      }
     }
   }
   Win* FindWin(WindowId w) {
@@ -1119,10 +1128,17 @@ void GtkBackend::StopTimer(TimerId t) {
 }
 
 bool GtkBackend::PumpOne(bool wait) {
-  bool any = g_main_context_iteration(nullptr, wait);
-  if (d->pending) {
-    auto e = d->pending;
-    d->pending = nullptr;
+  // Errors kept from an earlier iteration come out first, one per call,
+  // before anything new runs (or the loop waits).
+  const bool any = !d->pending.empty() || d->unkept || g_main_context_iteration(nullptr, wait);
+  if (d->unkept) {
+    auto e = d->unkept;
+    d->unkept = nullptr;
+    std::rethrow_exception(e);
+  }
+  if (!d->pending.empty()) {
+    auto e = d->pending.front();
+    d->pending.pop_front();
     std::rethrow_exception(e);
   }
   return any;
