@@ -560,7 +560,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       s.width(mPen.width);
       s.line_cap(agg::line_cap_e(mPen.line_cap <= 2 ? mPen.line_cap : 0));
       s.line_join(agg::line_join_e(mPen.line_join <= 4 ? mPen.line_join : 0));
-      s.miter_limit(mPen.miter_limit);
+      s.miter_limit(qlm_agg::stroke_miter_limit(mPen.miter_limit));
       s.approximation_scale(stroke_approx);
     });
     if (mPen.kind == ePenKind::dashed) {
