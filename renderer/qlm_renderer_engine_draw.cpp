@@ -40,11 +40,11 @@ struct pen_stroke {
   bool use_dash;
   size_t left = 0;
   pen_stroke(curve_source& c, bool dashes)
-      : solid(c), dash(c), limited{&dash, cnDashVertexBudget}, dashed(limited), use_dash(dashes) {}
+      : solid(c), dash(c), limited{&dash, pen_dash_vertex_budget()}, dashed(limited), use_dash(dashes) {}
   pen_stroke(const pen_stroke&) = delete;
   pen_stroke& operator=(const pen_stroke&) = delete;
   void rewind(unsigned id) {
-    left = cnStrokeVertexBudget;
+    left = pen_stroke_vertex_budget();
     use_dash ? dashed.rewind(id) : solid.rewind(id);
   }
   unsigned vertex(double* x, double* y) {
