@@ -9,7 +9,9 @@
 #include <immintrin.h>
 #endif
 
-#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#include "qlm_base_simd.h"
+
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(QLM_AVX2_BEGIN)
 #define QLM_BITMAP_AVX2 1
 #endif
 
@@ -167,8 +169,7 @@ bool bilinear_avx2() {
   return yes && !g_bilinear_baseline.load(std::memory_order_relaxed);
 }
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+QLM_AVX2_BEGIN
 // The same sums, eight target pixels of one row per step, for 4-byte pixels
 // whose right neighbour is the next pixel (a source wider than one pixel):
 // each target pixel's two upper and two lower pixels are one 8-byte load
@@ -216,7 +217,7 @@ int64_t bilinear_row_avx2(uint8_t* t, const uint8_t* r0, int64_t dy, const int64
   }
   return x;
 }
-#pragma GCC pop_options
+QLM_AVX2_END
 #endif
 
 }  // namespace

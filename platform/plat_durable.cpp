@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <ctime>
 #include <set>
 
 #include "plat_path_map.h"
@@ -69,26 +71,43 @@ int create_temp(std::string_view host_target, mode_t mode, std::string& temp) {
 }
 
 bool all_digits(std::string_view s) {
-  if (s.empty() || s.size() > 18) return false;
+  if (s.empty() || s.size() > 19) return false;
   for (char c : s)
     if (c < '0' || c > '9') return false;
   return true;
 }
 
-// Reads ".~<pid>-<n>-<tail>": the process id and where the tail starts.
-bool parse_temp_name(std::string_view name, pid_t& pid, size_t& tail) {
-  if (!name.starts_with(".~")) return false;
-  const std::string_view rest = name.substr(2);
-  const size_t dash1 = rest.find('-');
-  if (dash1 == std::string_view::npos) return false;
-  const size_t dash2 = rest.find('-', dash1 + 1);
-  if (dash2 == std::string_view::npos) return false;
-  const std::string_view pid_text = rest.substr(0, dash1);
-  if (!all_digits(pid_text) || !all_digits(rest.substr(dash1 + 1, dash2 - dash1 - 1))) return false;
-  const long long value = std::stoll(std::string(pid_text));
-  if (value <= 0 || value > INT32_MAX) return false;
-  pid = pid_t(value);
-  tail = 2 + dash2 + 1;
+// The process-id namespace this process lives in (the inode of
+// /proc/self/ns/pid), 0 where it cannot be read. Two processes with the same
+// process id in different namespaces are different processes.
+uint64_t own_pid_namespace() {
+  static const uint64_t ns = [] {
+    struct stat st{};
+    return stat("/proc/self/ns/pid", &st) == 0 ? uint64_t(st.st_ino) : uint64_t(0);
+  }();
+  return ns;
+}
+
+// Reads "<marker><ns>-<pid>-<n>-<tail>": its numbers and where the tail starts.
+bool parse_temp_name(std::string_view name, DurableTempName& out) {
+  if (!name.starts_with(kDurableTempMarker)) return false;
+  size_t at = kDurableTempMarker.size();
+  std::string_view field[3];
+  for (std::string_view& f : field) {
+    const size_t dash = name.find('-', at);
+    if (dash == std::string_view::npos) return false;
+    f = name.substr(at, dash - at);
+    if (!all_digits(f)) return false;
+    at = dash + 1;
+  }
+  uint64_t value[3] = {};
+  for (int i = 0; i < 3; ++i)
+    if (std::from_chars(field[i].data(), field[i].data() + field[i].size(), value[i]).ec != std::errc{}) return false;
+  if (value[1] == 0 || value[1] > uint64_t(INT32_MAX)) return false;
+  out.pid_namespace = value[0];
+  out.pid = pid_t(value[1]);
+  out.number = value[2];
+  out.tail = at;
   return true;
 }
 
@@ -100,8 +119,24 @@ bool temp_of(std::string_view tail, size_t prefix_size, std::string_view target_
   return tail == (target_name.size() <= room ? target_name : target_name.substr(target_name.size() - room));
 }
 
-// Removes from the folder the temporary files of ended processes (of the
-// target named `target_name` only, when it is given).
+// True when the writer of a temporary file has provably ended: a process of
+// this namespace that no longer exists. A writer in another namespace (a
+// sandboxed copy of the program sharing the folder) cannot be asked; its
+// files go only once they are older than kDurableStaleSeconds.
+bool writer_ended(const DurableTempName& temp, const struct stat& st) {
+  if (temp.pid_namespace != 0 && temp.pid_namespace == own_pid_namespace()) {
+    if (temp.pid == getpid()) return false;
+    if (kill(temp.pid, 0) != 0 && errno == ESRCH) return true;
+  }
+  struct timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now.tv_sec - st.st_mtim.tv_sec > kDurableStaleSeconds;
+}
+
+// Removes from the folder the temporary files this program's writer left
+// (of the target named `target_name` only, when it is given): files of the
+// marked pattern, regular (never a link), owned by this user, whose writer
+// has ended.
 int32_t remove_stale(std::string_view host_folder, std::string_view target_name) {
   const std::string folder(host_folder.empty() ? "." : host_folder);
   const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -112,16 +147,15 @@ int32_t remove_stale(std::string_view host_folder, std::string_view target_name)
     return 0;
   }
   int32_t removed = 0;
-  const pid_t self = getpid();
+  const uid_t self = geteuid();
   for (const dirent* e; (e = readdir(dir)) != nullptr;) {
-    pid_t pid = 0;
-    size_t tail = 0;
+    DurableTempName temp;
     const std::string_view name(e->d_name);
-    if (!parse_temp_name(name, pid, tail) || pid == self) continue;
-    if (!target_name.empty() && !temp_of(name.substr(tail), tail, target_name)) continue;
-    if (kill(pid, 0) == 0 || errno != ESRCH) continue;  // its process still runs (or may)
+    if (!parse_temp_name(name, temp)) continue;
+    if (!target_name.empty() && !temp_of(name.substr(temp.tail), temp.tail, target_name)) continue;
     struct stat st{};
-    if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != self) continue;
+    if (!writer_ended(temp, st)) continue;
     if (unlinkat(dfd, e->d_name, 0) == 0) ++removed;
   }
   closedir(dir);
@@ -134,17 +168,26 @@ std::string durable_temp_name(std::string_view host_target) {
   const size_t slash = host_target.rfind('/');
   const std::string_view name = slash == std::string_view::npos ? host_target : host_target.substr(slash + 1);
   std::string out(host_target.substr(0, slash == std::string_view::npos ? 0 : slash + 1));
-  const std::string prefix =
-      ".~" + std::to_string(getpid()) + "-" + std::to_string(g_temp_counter.fetch_add(1)) + "-";
+  const std::string prefix = durable_temp_prefix(getpid(), g_temp_counter.fetch_add(1));
   const size_t room = kNameMax > prefix.size() ? kNameMax - prefix.size() : 0;
   out += prefix;
   out += name.size() <= room ? name : name.substr(name.size() - room);
   return out;
 }
 
+std::string durable_temp_prefix(pid_t pid, uint64_t number) {
+  std::string out(kDurableTempMarker);
+  out += std::to_string(own_pid_namespace()) + "-" + std::to_string(pid) + "-" + std::to_string(number) + "-";
+  return out;
+}
+
+bool durable_temp_parse(std::string_view name, DurableTempName& temp) { return parse_temp_name(name, temp); }
+
 bool durable_temp_pid(std::string_view name, pid_t& pid) {
-  size_t tail = 0;
-  return parse_temp_name(name, pid, tail);
+  DurableTempName temp;
+  if (!parse_temp_name(name, temp)) return false;
+  pid = temp.pid;
+  return true;
 }
 
 int32_t durable_remove_stale(std::string_view host_folder) { return remove_stale(host_folder, {}); }

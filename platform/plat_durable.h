@@ -11,11 +11,17 @@
 // then every temporary file is renamed over its target in the order of
 // staging, and then every folder touched is synced once.
 //
-// Temporary names are ".~<pid>-<n>-" followed by the end of the target's
-// own name, cut so that the whole name stays within kNameMax bytes (the end
-// keeps the extension, which decides a file's mode elsewhere). A run killed
-// before its renames leaves such files behind; durable_remove_stale removes
-// those of processes that no longer run.
+// Temporary names are ".~kvn<ns>-<pid>-<n>-" followed by the end of the
+// target's own name, cut so that the whole name stays within kNameMax bytes
+// (the end keeps the extension, which decides a file's mode elsewhere). <ns>
+// is the writer's process-id namespace, <pid> its process id, <n> a counter.
+// A run killed before its renames leaves such files behind; the sweep
+// (durable_remove_stale) removes only what this writer can have made: names
+// of that pattern, regular files (never through a link) of this user, whose
+// writer provably ended (a process of this namespace that no longer exists)
+// or, for writers it cannot ask, older than kDurableStaleSeconds. A file of
+// another user or program that merely looks alike ("~/Desktop/.~12-1-x")
+// is never touched.
 //
 // Names here are host paths. Failures carry the errno value and the stage.
 #pragma once
@@ -46,12 +52,32 @@ struct DurableFailure {
   int64_t item = -1;    // in a batch: the staging index of that target
 };
 
+// What marks a temporary name of this writer.
+inline constexpr std::string_view kDurableTempMarker = ".~kvn";
+// A temporary file whose writer cannot be asked (another process-id
+// namespace) is taken as left behind once it is older than this: a writer
+// renames its files within seconds, never a day.
+inline constexpr int64_t kDurableStaleSeconds = 24 * 60 * 60;
+
+// The parts of a temporary name.
+struct DurableTempName {
+  uint64_t pid_namespace = 0;  // 0: the writer's namespace was unknown
+  pid_t pid = 0;
+  uint64_t number = 0;
+  size_t tail = 0;  // where the end of the target's name starts
+};
+
 // The temporary name for a replacement of the target (same folder).
 std::string durable_temp_name(std::string_view host_target);
+// The start of a temporary name for process `pid` of this process's
+// namespace and counter value `number` (the target's name follows it).
+std::string durable_temp_prefix(pid_t pid, uint64_t number);
+// True when the level name has the temporary pattern; its parts.
+bool durable_temp_parse(std::string_view name, DurableTempName& temp);
 // True when the level name has the temporary pattern; its process id.
 bool durable_temp_pid(std::string_view name, pid_t& pid);
-// Removes from the folder every temporary file of the pattern whose process
-// has ended (a running process, this one included, keeps its files).
+// Removes from the folder the temporary files this writer left behind, as
+// said above (a running process, this one included, keeps its files).
 // Answers how many were removed; a folder that cannot be read gives 0.
 int32_t durable_remove_stale(std::string_view host_folder);
 // The same for the temporary files of one target only: those whose name

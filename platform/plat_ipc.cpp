@@ -1,5 +1,6 @@
 #include "plat_ipc.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +16,7 @@
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace plat {
@@ -54,9 +56,42 @@ std::string window_name(std::string_view window_class, std::string_view caption)
   return name;
 }
 
+// Removes from the opened fallback folder every entry of another user (and,
+// inside a foreign folder, what it can). The folder was open to others once
+// (made so by someone, or by an old umask) or another user planted names in
+// it before it was ours to check: an empty file named like our mutex made
+// the mutex fail with EACCES for ever, a socket path taken by them kept our
+// endpoint from listening. 0 when none is left, else the errno of the first
+// entry that stays.
+int clear_foreign_entries(int folder_fd) {
+  const int fd = ::dup(folder_fd);
+  if (fd < 0) return errno;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    return err;
+  }
+  int err = 0;
+  const uid_t self = ::geteuid();
+  for (const dirent* e; (e = ::readdir(dir)) != nullptr;) {
+    const std::string_view name(e->d_name);
+    if (name == "." || name == "..") continue;
+    struct stat st{};
+    if (::fstatat(folder_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    if (st.st_uid == self) continue;
+    // A foreign folder is not entered: only an empty one can go.
+    if (::unlinkat(folder_fd, e->d_name, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0) != 0 && err == 0) err = errno;
+  }
+  ::closedir(dir);
+  return err;
+}
+
 // The folder open without following a link at its last level: 0 when it is
-// a folder of ours that no one else may enter (made so when `fix_mode` and
-// ours), else the errno.
+// a folder of ours that no one else may enter, else the errno. With
+// `fix_mode` (our own fallback folder) a looser mode is set right and every
+// entry of another user is removed first: what others put there while they
+// could is not trusted.
 int check_folder(const std::string& path, bool fix_mode) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
@@ -79,6 +114,9 @@ int check_folder(const std::string& path, bool fix_mode) {
     // right through the descriptor, never through its name again.
     if (!fix_mode || ::fchmod(fd, 0700) != 0) err = EPERM;
   }
+  // Also when the mode is right: an earlier run may have set it and kept
+  // what others had put there.
+  if (err == 0 && fix_mode) err = clear_foreign_entries(fd);
   ::close(fd);
   return err;
 }
@@ -252,7 +290,19 @@ int ipc_runtime_folder(std::string& folder) {
   // right); when it is there already, it must be ours, a folder and no
   // link, which is checked on the opened folder itself.
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-  if (const int err = check_folder(path, true); err != 0) return err;
+  int err = check_folder(path, true);
+  if (err != 0 && err != ELOOP && err != ENOTDIR) {
+    // A folder of ours that keeps a foreign entry it cannot shed (another
+    // user's folder with files in it) is moved aside, under a name of its
+    // own in the same parent, and a fresh private folder takes its place.
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
+      const std::string aside = path + ".untrusted-" + std::to_string(::getpid()) + "-" + std::to_string(now_ms());
+      if (::rename(path.c_str(), aside.c_str()) == 0 && ::mkdir(path.c_str(), 0700) == 0)
+        err = check_folder(path, true);
+    }
+  }
+  if (err != 0) return err;
   folder = path;
   return 0;
 }

@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -30,6 +33,8 @@ std::mutex g_write_lock;
 std::mutex g_config_lock;
 std::string g_machine_folder;
 thread_local std::string t_detail;
+// How long a change waits for another process's lock on the hive.
+std::atomic<int32_t> g_lock_wait_ms{kRegLockWaitMs};
 
 // A key with at least this many subkeys (values) finds them through an index.
 constexpr size_t kIndexedSubkeys = 32;
@@ -473,10 +478,21 @@ class HiveLock {
       const int err = errno;
       return fail(code_of_errno(err), "cannot open the lock " + name + ": " + errno_text(err));
     }
-    while (flock(fd_, LOCK_EX) != 0) {
+    // Another process of the user holding the lock for longer than the
+    // wait (a stopped or hung writer) must not hold this one for ever: the
+    // lock is tried at short intervals until the wait has passed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_lock_wait_ms.load());
+    auto pause = std::chrono::milliseconds(1);
+    while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
       if (errno == EINTR) continue;
       const int err = errno;
-      return fail(kRegIoFailed, "cannot lock " + name + ": " + errno_text(err));
+      if (err != EWOULDBLOCK) return fail(kRegIoFailed, "cannot lock " + name + ": " + errno_text(err));
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline)
+        return fail(kRegIoFailed, "the registry hive " + file + " stayed locked by another process for " +
+                                      std::to_string(g_lock_wait_ms.load()) + " ms (lock file " + name + ")");
+      std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+      pause = std::min(pause * 2, std::chrono::milliseconds(50));
     }
     return kRegOk;
   }
@@ -550,6 +566,8 @@ int32_t reg_parse_hive(RegRoot root, std::string_view text, std::string& canonic
     return fail(kRegIoFailed, "the hive would grow beyond the largest hive the reader takes");
   return kRegOk;
 }
+
+void reg_set_lock_wait_ms(int32_t ms) { g_lock_wait_ms = ms < 0 ? kRegLockWaitMs : ms; }
 
 void reg_set_machine_folder(const std::string& folder) {
   std::lock_guard<std::mutex> hold(g_config_lock);

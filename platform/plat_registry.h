@@ -8,6 +8,7 @@
 // rewrites it atomically through plat_durable.h (temporary file, fsync,
 // rename, fsync of the folder) while holding an exclusive flock on the sidecar "<hive>.lock", so
 // concurrent writers in several processes never lose each other's updates.
+// A change waits at most kRegLockWaitMs for a lock another process holds.
 //
 // Key paths are backslash-separated, relative to the hive's root; one
 // leading backslash is accepted. Key and value names compare ignoring ASCII
@@ -43,6 +44,9 @@ constexpr int32_t kRegKeyDeleted = 1018;      // ERROR_KEY_DELETED: the open key
 // limit of the Windows registry). A hive with a deeper key is corrupt, and
 // creating one is refused with kRegInvalidParameter.
 constexpr size_t kRegMaxKeyDepth = 512;
+// How long a change waits for the hive's lock while another process holds
+// it; then it fails with kRegIoFailed and reg_last_error_detail() says so.
+constexpr int32_t kRegLockWaitMs = 10000;
 
 // An open key: the hive and the key's path with its stored case.
 struct RegKey {
@@ -86,6 +90,9 @@ std::string reg_last_error_detail();
 // the reader takes. For tests and fuzzing.
 int32_t reg_parse_hive(RegRoot root, std::string_view text, std::string& canonical);
 
+// Test seam: the wait for another process's hive lock (negative restores
+// kRegLockWaitMs).
+void reg_set_lock_wait_ms(int32_t ms);
 // Test seam: the folder of the local machine's hive ("" restores the default).
 void reg_set_machine_folder(const std::string& folder);
 

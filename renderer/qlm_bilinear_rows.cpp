@@ -11,7 +11,9 @@
 #include <immintrin.h>
 #endif
 
-#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#include "qlm_base_simd.h"
+
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) && defined(QLM_AVX2_BEGIN)
 #define QLM_BILINEAR_AVX2 1
 #endif
 
@@ -94,8 +96,7 @@ unsigned blend_sse2(const int16_t* h0, const int16_t* h1, unsigned fy, unsigned 
 #endif
 
 #if defined(QLM_BILINEAR_AVX2)
-#pragma GCC push_options
-#pragma GCC target("avx2")
+QLM_AVX2_BEGIN
 // Four columns per step: two columns' pixel pairs in one register, their
 // bytes interleaved per channel (red and blue swapped) and widened by one
 // shuffle.
@@ -146,7 +147,7 @@ unsigned blend_avx2(const int16_t* h0, const int16_t* h1, unsigned fy, unsigned 
   }
   return i;
 }
-#pragma GCC pop_options
+QLM_AVX2_END
 #endif
 
 }  // namespace

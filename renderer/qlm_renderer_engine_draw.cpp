@@ -40,11 +40,11 @@ struct pen_stroke {
   bool use_dash;
   size_t left = 0;
   pen_stroke(curve_source& c, bool dashes)
-      : solid(c), dash(c), limited{&dash, cnDashVertexBudget}, dashed(limited), use_dash(dashes) {}
+      : solid(c), dash(c), limited{&dash, pen_dash_vertex_budget()}, dashed(limited), use_dash(dashes) {}
   pen_stroke(const pen_stroke&) = delete;
   pen_stroke& operator=(const pen_stroke&) = delete;
   void rewind(unsigned id) {
-    left = cnStrokeVertexBudget;
+    left = pen_stroke_vertex_budget();
     use_dash ? dashed.rewind(id) : solid.rewind(id);
   }
   unsigned vertex(double* x, double* y) {
@@ -560,7 +560,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
       s.width(mPen.width);
       s.line_cap(agg::line_cap_e(mPen.line_cap <= 2 ? mPen.line_cap : 0));
       s.line_join(agg::line_join_e(mPen.line_join <= 4 ? mPen.line_join : 0));
-      s.miter_limit(mPen.miter_limit);
+      s.miter_limit(qlm_agg::stroke_miter_limit(mPen.miter_limit));
       s.approximation_scale(stroke_approx);
     });
     if (mPen.kind == ePenKind::dashed) {

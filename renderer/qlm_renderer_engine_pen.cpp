@@ -11,6 +11,18 @@
 #include "qlm_renderer_engine.h"
 
 namespace {
+std::atomic<size_t> g_dash_vertex_budget{cnDashVertexBudget};
+std::atomic<size_t> g_stroke_vertex_budget{cnStrokeVertexBudget};
+}  // namespace
+
+size_t pen_dash_vertex_budget() { return g_dash_vertex_budget.load(std::memory_order_relaxed); }
+size_t pen_stroke_vertex_budget() { return g_stroke_vertex_budget.load(std::memory_order_relaxed); }
+void pen_set_vertex_budgets(size_t dash, size_t stroke) {
+  g_dash_vertex_budget = dash != 0 ? dash : cnDashVertexBudget;
+  g_stroke_vertex_budget = stroke != 0 ? stroke : cnStrokeVertexBudget;
+}
+
+namespace {
 
 bool usable(double v) { return std::isfinite(v); }
 
@@ -410,7 +422,7 @@ class outline_guard {
   };
   static constexpr double kLongest = 2048.0;
   // A subpath keeps at most this many vertices (the stroke budget).
-  static constexpr size_t kMostVertices = cnStrokeVertexBudget;
+  const size_t kMostVertices = pen_stroke_vertex_budget();
   void Fill() {
     mQueue.clear();
     mAt = 0;

@@ -608,7 +608,7 @@ void cRendererSurface::RenderGroupShadow(cPathGroup* group) {
       stroke.width(mPen.width);
       stroke.line_cap(agg::line_cap_e(mPen.line_cap <= 2 ? mPen.line_cap : 0));
       stroke.line_join(agg::line_join_e(mPen.line_join <= 4 ? mPen.line_join : 0));
-      stroke.miter_limit(mPen.miter_limit);
+      stroke.miter_limit(qlm_agg::stroke_miter_limit(mPen.miter_limit));
       stroke.approximation_scale(approx);
       rShadowSources s;
       s.fill = rVertexRef::Of(curve);

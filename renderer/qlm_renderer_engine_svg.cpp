@@ -483,7 +483,7 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
         stroker.width(w);
         stroker.line_join(svg_line_join(rec->line_join));
         stroker.line_cap(agg::line_cap_e(rec->line_cap <= 2 ? rec->line_cap : 0));
-        stroker.miter_limit(std::isfinite(rec->miter_limit) ? rec->miter_limit : 4.0);
+        stroker.miter_limit(qlm_agg::stroke_miter_limit(rec->miter_limit));
         // Round joins and caps take about pi x sqrt(width x scale) points
         // each: held to about 3,200 however wide the stroke is (the chord
         // error of a 2^20-pixel radius stays near 0.1 pixel).

@@ -121,6 +121,22 @@ inline double approximation_scale_checked(double s) {
   return s < cnMaxApproximationScale ? s : cnMaxApproximationScale;
 }
 
+// The miter limit handed to AGG's strokers: at least 1.01 (the limit AGG
+// itself uses for inner joins), and 4 (the default) for a value that is not
+// a number. AGG cuts a miter longer than limit x half the width by moving
+// the bevel's ends by (limit - bevel) / (miter - bevel), where bevel is the
+// distance to the bevel's middle. At a straight or nearly straight join
+// (points on one line, give or take rounding) miter and bevel are both the
+// half width, equal to the last bit: with a limit of 1 or below AGG divides
+// zero by zero there and places a vertex at NaN. From 1.01 on, such a join
+// is inside the limit; the cut of any other join moves by at most 1 % of the
+// half width.
+constexpr double cnMinStrokeMiterLimit = 1.01;
+inline double stroke_miter_limit(double limit) {
+  if (!std::isfinite(limit)) return 4.0;
+  return limit < cnMinStrokeMiterLimit ? cnMinStrokeMiterLimit : limit;
+}
+
 // Curves of shapes larger than this (device pixels) are not flattened.
 constexpr double cnMaxFlattenExtent = 1073741824.0;
 

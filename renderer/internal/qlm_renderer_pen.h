@@ -50,6 +50,13 @@ struct vertex_budget {
 // Limits of the pen family.
 constexpr size_t cnDashVertexBudget = size_t(1) << 18;    // dash vertices per pass
 constexpr size_t cnStrokeVertexBudget = size_t(1) << 21;  // stroke vertices per pass
+// The budgets in force: the ones above unless a fuzz target lowered them
+// (pen_set_vertex_budgets), so that an input reaching them costs seconds
+// less and the same code still runs out of its budget.
+size_t pen_dash_vertex_budget();
+size_t pen_stroke_vertex_budget();
+// Sets both budgets (0: the default of each). For fuzz targets and tests.
+void pen_set_vertex_budgets(size_t dash, size_t stroke);
 constexpr int32_t cnPenTileSide = 4096;                 // pen pattern tile sides
 constexpr int64_t cnPenTileArea = int64_t(4) * 1024 * 1024;
 constexpr double cnPenPatternMinScale = 0.25;  // AGG's integer distances overflow below

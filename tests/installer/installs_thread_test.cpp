@@ -837,8 +837,8 @@ TEST_F(InstallThread, StaleTemporaryFilesAreRemoved) {
   if (dead == 0) _exit(0);
   ASSERT_GT(dead, 0);
   waitpid(dead, nullptr, 0);
-  const std::string stale = ".~" + std::to_string(dead) + "-3-";
-  const std::string live = ".~" + std::to_string(getppid()) + "-3-a.exe";
+  const std::string stale = plat::durable_temp_prefix(dead, 3);
+  const std::string live = plat::durable_temp_prefix(getppid(), 3) + "a.exe";
   fs::create_directories(dest_host_ + "/Sub");
   fs::create_directories(dest_host_ + "/Other");
   for (const std::string& f : {stale + "a.exe", stale + "uninstall.config", "Sub/" + stale + "b.txt",
@@ -1109,8 +1109,8 @@ TEST(FileReplaceAtomic, AWriteKilledHalfwayLeavesNothingOnceTheNextHasRun) {
 
     // Beside it: a temporary file of another file, one of a running process
     // for this file, and a name that only looks like one.
-    const std::string other = ".~" + std::to_string(child) + "-5-other.config";
-    const std::string prefix = ".~" + std::to_string(getppid()) + "-5-";
+    const std::string other = plat::durable_temp_prefix(child, 5) + "other.config";
+    const std::string prefix = plat::durable_temp_prefix(getppid(), 5);
     const std::string running = prefix + name.substr(name.size() - std::min(name.size(), 255 - prefix.size()));
     for (const std::string& f : {other, running, std::string(".~x-") + "capture.config"})
       write_file(dir + "/" + f, "left");

@@ -2,12 +2,14 @@
 // of stale temporary files.
 #include "plat_durable.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -32,7 +34,7 @@ TEST(Durable, TemporaryNamesStayShortAndKeepTheEnd) {
   for (const size_t n : {size_t(1), size_t(200), size_t(240), size_t(255)}) {
     const std::string name = std::string(n - 1, 'a') + "Z";
     const std::string temp = plat::durable_temp_name("/some/folder/" + name);
-    ASSERT_EQ(temp.rfind("/some/folder/.~", 0), 0u) << temp;
+    ASSERT_EQ(temp.rfind("/some/folder/.~kvn", 0), 0u) << temp;
     const std::string leaf = temp.substr(13);
     EXPECT_LE(leaf.size(), 255u);
     EXPECT_EQ(leaf.back(), 'Z');
@@ -40,13 +42,18 @@ TEST(Durable, TemporaryNamesStayShortAndKeepTheEnd) {
     ASSERT_TRUE(plat::durable_temp_pid(leaf, pid)) << leaf;
     EXPECT_EQ(pid, getpid());
   }
-  EXPECT_EQ(plat::durable_temp_name("a.exe").substr(0, 2), ".~");
+  EXPECT_EQ(plat::durable_temp_name("a.exe").substr(0, 5), ".~kvn");
   EXPECT_NE(plat::durable_temp_name("/x/a"), plat::durable_temp_name("/x/a"));
   pid_t pid = 0;
-  for (const char* name : {".~", ".~12", ".~12-", ".~12-3", ".~x-3-a", ".~12-y-a", "~12-3-a", ".~0-1-a"})
+  for (const char* name : {".~", ".~12-3-a", ".~kvn", ".~kvn1-12", ".~kvn1-12-3", ".~kvnx-12-3-a", ".~kvn1-x-3-a",
+                           ".~kvn1-12-y-a", "~kvn1-12-3-a", ".~kvn1-0-1-a", ".~kvn-12-3-a"})
     EXPECT_FALSE(plat::durable_temp_pid(name, pid)) << name;
-  EXPECT_TRUE(plat::durable_temp_pid(".~12-3-", pid));
-  EXPECT_EQ(pid, 12);
+  plat::DurableTempName parts;
+  ASSERT_TRUE(plat::durable_temp_parse(".~kvn7-12-3-", parts));
+  EXPECT_EQ(parts.pid_namespace, 7u);
+  EXPECT_EQ(parts.pid, 12);
+  EXPECT_EQ(parts.number, 3u);
+  EXPECT_EQ(parts.tail, 12u);
 }
 
 // A batch writes every file under its temporary name, puts none in place
@@ -160,20 +167,66 @@ TEST(Durable, FileWrittenInPieces) {
   EXPECT_EQ(names(dir), (std::vector<std::string>{"doc", "folder"}));
 }
 
-// Only temporary files of processes that have ended are removed.
-TEST(Durable, SweepRemovesOnlyStaleTemporaryFiles) {
+// The sweep removes only what this writer left: files of its marked pattern,
+// regular, of this user, whose writer provably ended (a process of this
+// namespace that is gone) or, for a writer it cannot ask, older than the
+// bound. Look-alike names, links, folders, other users' files and the live
+// temporary files of a writer in another namespace stay.
+TEST(Durable, SweepRemovesOnlyItsOwnStaleTemporaryFiles) {
   const std::string dir = testenv::sandbox_dir("durable-sweep");
   const pid_t dead = fork();
   if (dead == 0) _exit(0);
   ASSERT_GT(dead, 0);
   waitpid(dead, nullptr, 0);
-  const std::string gone = ".~" + std::to_string(dead) + "-0-";
+  const std::string gone = plat::durable_temp_prefix(dead, 0);
+  plat::DurableTempName own;
+  ASSERT_TRUE(plat::durable_temp_parse(gone, own));
+  // The same process id in another namespace: its writer may still run.
+  const std::string elsewhere =
+      ".~kvn" + std::to_string(own.pid_namespace + 1) + "-" + std::to_string(dead) + "-0-";
   const std::string mine = plat::durable_temp_name(dir + "/mine").substr(dir.size() + 1);
-  for (const std::string& f : {gone + "a", gone + "b.exe", mine, std::string(".~other"), std::string("a")})
-    write_file(dir + "/" + f, "x");
+  const timespec two_days_ago{time(nullptr) - 2 * plat::kDurableStaleSeconds, 0};
+  struct Case {
+    std::string name;
+    bool removed;
+  };
+  const std::vector<Case> cases = {
+      {gone + "a", true},                              // its writer ended
+      {gone + "b.exe", true},                          //
+      {elsewhere + "young.pdf", false},                // another namespace, written just now
+      {elsewhere + "old.pdf", true},                   // another namespace, two days old
+      {mine, false},                                   // this process's own
+      {".~" + std::to_string(dead) + "-1-notes.txt", false},  // a user's file that only looks alike
+      {".~99999999-0-report.pdf", false},              //
+      {".~other", false},                              //
+      {"a", false},                                    //
+      {gone + "theirs.txt", false},                    // another user's (made so below, when root)
+      {gone + "link", false},                          // a link to a file of the pattern
+  };
+  for (const Case& c : cases) {
+    if (c.name == gone + "link") continue;
+    write_file(dir + "/" + c.name, "x");
+  }
+  ASSERT_EQ(symlink((dir + "/" + gone + "a").c_str(), (dir + "/" + gone + "link").c_str()), 0);
+  ASSERT_EQ(utimensat(AT_FDCWD, (dir + "/" + elsewhere + "old.pdf").c_str(),
+                      std::vector<timespec>{two_days_ago, two_days_ago}.data(), 0),
+            0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown((dir + "/" + gone + "theirs.txt").c_str(), 65534, 65534), 0);
+  }
   fs::create_directories(dir + "/" + gone + "folder");
-  EXPECT_EQ(plat::durable_remove_stale(dir), 2);
-  std::vector<std::string> kept = {gone + "folder", mine, ".~other", "a"};
+  std::vector<std::string> kept = {gone + "folder"};
+  int removed = 0;
+  for (const Case& c : cases) {
+    const bool goes = c.removed || (!root && c.name == gone + "theirs.txt");
+    if (goes) {
+      ++removed;
+    } else {
+      kept.push_back(c.name);
+    }
+  }
+  EXPECT_EQ(plat::durable_remove_stale(dir), removed);
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(names(dir), kept);
   EXPECT_EQ(plat::durable_remove_stale(dir + "/missing"), 0);
@@ -191,12 +244,12 @@ TEST(Durable, TemporaryFilesOfAnEarlierRunWithThisIdDoNotBlock) {
   write_file(dir + "/a", "old a");
   write_file(dir + "/b", "old b");
   // The counter's next values, as an earlier run with this id used them.
-  const std::string probe = plat::durable_temp_name(dir + "/a").substr(dir.size() + 1);
-  const size_t dash = probe.find('-', 2);
-  const std::string head = probe.substr(0, dash + 1);
-  const uint64_t next = std::stoull(probe.substr(dash + 1)) + 1;
+  plat::DurableTempName probe;
+  ASSERT_TRUE(plat::durable_temp_parse(plat::durable_temp_name(dir + "/a").substr(dir.size() + 1), probe));
+  const uint64_t next = probe.number + 1;
   for (uint64_t n = next; n < next + 8; ++n)
-    for (const char* leaf : {"a", "b"}) write_file(dir + "/" + head + std::to_string(n) + "-" + leaf, "stale");
+    for (const char* leaf : {"a", "b"})
+      write_file(dir + "/" + plat::durable_temp_prefix(getpid(), n) + leaf, "stale");
   plat::DurableBatch batch;
   ASSERT_TRUE(batch.Stage(dir + "/a", "new a", 5, 0644)) << batch.Failure().err;
   ASSERT_TRUE(batch.Commit());

@@ -538,6 +538,77 @@ TEST(IpcOtherUser, AFallbackMadeByAnotherUserIsNotUsed) {
   }
 }
 
+// Our fallback folder was left open to others (mode 0777), and another user
+// planted files under the names of our mutex and our window in it. Once we
+// use the folder again it is private and what they planted is gone: the
+// mutex is taken and the window listens (both failed for ever while the
+// planted files stayed). Our side runs as a user of its own, as root would
+// pass over the planted files' permissions.
+TEST(IpcOtherUser, WhatAnotherUserPlantedInOurOpenFallbackGoes) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run children under other user ids";
+  const uid_t us = unused_uid();
+  uid_t them = 0;
+  for (uid_t uid = us + 1; uid < us + 100 && them == 0; ++uid)
+    if (getpwuid(uid) == nullptr) them = uid;
+  if (us == 0 || them == 0) GTEST_SKIP() << "no free user ids";
+  SharedFallback fallback;
+  ASSERT_FALSE(fallback.dir().empty());
+  const std::string ours = fallback.dir() + "/kvn-" + std::to_string(us);
+  ASSERT_EQ(mkdir(ours.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(ours.c_str(), 0777), 0);
+  ASSERT_EQ(chown(ours.c_str(), us, us), 0);
+  // The leaves of our names, as any user's folder holds them.
+  namespace fs = std::filesystem;
+  const std::string mutex_leaf = fs::path(plat::ipc_name_path("mutex", "Korvane-Snaprill")).filename().string();
+  const std::string window_leaf = fs::path(plat::ipc_name_path("wnd", "TForm1:Korvane-Snaprill")).filename().string();
+  ASSERT_FALSE(mutex_leaf.empty());
+  ASSERT_FALSE(window_leaf.empty());
+  int planted = 0;
+  const pid_t attacker = as_other_user(
+      them,
+      [&] {
+        int n = 0;
+        for (const std::string& leaf : {mutex_leaf, window_leaf, window_leaf + ".lock"}) {
+          const int fd = open((ours + "/" + leaf).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+          if (fd >= 0) ++n;
+          if (fd >= 0) close(fd);
+        }
+        // A folder of theirs with a file in it cannot be emptied by us.
+        if (mkdir((ours + "/theirs").c_str(), 0755) != 0) return n;
+        const int inner = open((ours + "/theirs/inner").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (inner < 0) return n;
+        close(inner);
+        return n == 3 ? 4 : n;
+      },
+      planted);
+  ASSERT_GT(attacker, 0);
+  end_child(attacker);
+  ASSERT_EQ(planted, 4) << "the other user could not plant its files";
+  int failures = -1;
+  const pid_t user = as_other_user(
+      us,
+      [&] {
+        int bad = 0;
+        std::string folder;
+        bad += plat::ipc_runtime_folder(folder) != 0 || folder != ours;
+        plat::NamedMutex m;
+        bad += m.Create("Korvane-Snaprill") != plat::MutexState::Created;
+        plat::AppWindowEndpoint e;
+        bad += !e.Listen("TForm1", "Korvane-Snaprill");
+        return bad;
+      },
+      failures);
+  ASSERT_GT(user, 0);
+  end_child(user);
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(mode_of(ours), 0700);
+  for (const auto& entry : fs::directory_iterator(ours)) {
+    struct stat st{};
+    ASSERT_EQ(lstat(entry.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, us) << entry.path() << " of another user is still there";
+  }
+}
+
 // A process that connects to every name of our window as fast as it can,
 // sending nothing, and holds the last `hold` connections; under another
 // user id when `other` is not 0. Answers its id once it runs, -1 when it

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "test_files.h"
@@ -394,6 +397,35 @@ TEST_F(PlatRegistry, FailedWriteLeavesTheOldHive) {
   for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(hive_).parent_path()))
     EXPECT_NE(e.path().filename().string().substr(0, 2), ".~") << e.path();
   EXPECT_EQ(Query(key, "Kept"), "old value");
+}
+
+// A change waits a bounded time for a lock that another process (here: another
+// open file description of the lock file) holds, then fails and says why; once
+// the lock is free it goes through.
+TEST_F(PlatRegistry, AHeldHiveLockEndsTheWaitWithAReason) {
+  RegKey key = Create("Software\\Test");
+  const int held = open((hive_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  plat::reg_set_lock_wait_ms(300);
+  const auto start = std::chrono::steady_clock::now();
+  auto write = std::async(std::launch::async, [&] {
+    const int32_t rc = plat::reg_set_string(key, "Late", "value");
+    return std::make_pair(rc, plat::reg_last_error_detail());
+  });
+  const bool ended = write.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  close(held);  // frees a writer that would otherwise wait for ever
+  const auto [rc, detail] = write.get();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  plat::reg_set_lock_wait_ms(-1);
+  ASSERT_TRUE(ended) << "the write waited for the lock without an end";
+  EXPECT_EQ(rc, plat::kRegIoFailed);
+  EXPECT_NE(detail.find("stayed locked by another process for 300 ms"), std::string::npos) << detail;
+  EXPECT_GE(seconds, 0.29);
+  std::string data;
+  EXPECT_EQ(plat::reg_query_string(key, "Late", data), plat::kRegNotFound);
+  ASSERT_EQ(plat::reg_set_string(key, "Late", "value"), plat::kRegOk);
+  EXPECT_EQ(Query(key, "Late"), "value");
 }
 
 TEST_F(PlatRegistry, UnusableFolderGivesAnError) {

@@ -634,6 +634,36 @@ TEST_F(PenTest, HitMasksOfStrokesOutlinesAndPatterns) {
   EXPECT_GT(mhit.HitTest(97, 21.5), 0);
 }
 
+// A miter limit at or below 1 strokes as the least limit AGG handles, 1.01.
+// AGG's miter join divided zero by zero where a straight continuation passes
+// such a limit and put a vertex at NaN, which the rasteriser turned into a
+// line to the far corner. Closed outlines with points on their straight
+// sides (a rectangle, and a triangle whose midpoints are off the line by
+// rounding), miter joins, under several limits.
+TEST_F(PenTest, MiterLimitsAtOrBelowOneStrokeAsTheLeastLimit) {
+  const double rectangle[] = {10, 40, 30, 40, 50, 40, 50, 10, 30, 10, 10, 10};
+  const double triangle[] = {92.240381056766580, 10.5,  79.25,  33, 66.259618943233420, 10.500000000000005,
+                             53.269237886466826, -12, 79.25, -12, 105.230762113533139, -12.000000000000037};
+  auto stroke = [&](double limit, bool closed) {
+    Bound b;
+    b.r.SetPenWidth(6);
+    b.r.SetLineJoin(0);
+    b.r.SetMiterLimit(limit);
+    if (closed) {
+      b.r.DrawPolygon(rectangle, 6, nullptr);
+      b.r.DrawPolygon(triangle, 6, nullptr);
+    } else {
+      b.r.DrawPolyline(rectangle, 6, nullptr);
+    }
+    EXPECT_EQ(b.r.GetMiterLimit(), limit) << "the limit set is the limit read back";
+    return b.Bytes();
+  };
+  for (const bool closed : {true, false}) {
+    const std::vector<uint8_t> least = stroke(1.01, closed);
+    for (const double limit : {-48.0, 0.0, 0.5, 1.0}) EXPECT_EQ(stroke(limit, closed), least) << limit << " " << closed;
+  }
+}
+
 TEST_F(PenTest, HostileInputEndsPromptly) {
   using clock = std::chrono::steady_clock;
   const double far_line[] = {-1e9, 5, 1e9, 30, -1e9, 40};
