@@ -798,7 +798,8 @@ void cRendererSurface::PaintImage(rImagePass& p, Interpolator& interp, Outline& 
     case eImageSpan::resample_affine:
       if constexpr (std::is_same_v<Interpolator, agg::span_interpolator_linear<>>) {
         qlm_agg::image_accessor_clip_resample<agg::pixfmt_rgba32> resample_accessor(source_pf, agg::rgba8(0, 0, 0, 0));
-        agg::span_image_resample_rgba_affine<decltype(resample_accessor)> gen(resample_accessor, interp, mImageLut);
+        qlm_agg::span_image_resample_rgba_affine_clip<decltype(resample_accessor)> gen(resample_accessor, interp,
+                                                                                        mImageLut);
         run(gen);
       }
       break;
