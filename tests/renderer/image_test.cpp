@@ -641,6 +641,57 @@ TEST_F(ImageTest, ShrunkUnderAnIdentityPerspectiveEqualsTheAffineResampler) {
       }
 }
 
+// A perspective stage that maps a rectangle onto itself (the status panel's
+// swing at rest) draws what the picture draws without it, byte for byte,
+// over surface sizes where AGG solves that rectangle with a projective part
+// of rounding size, and with a rectangle of fractional edges; a stage that
+// only moves and scales takes the affine resampler too.
+TEST_F(ImageTest, APerspectiveStageThatLeavesThePictureFlatDrawsItAffinely) {
+  auto opaque = hard_edged_picture(300, 230, false, false), translucent = hard_edged_picture(300, 230, true, true);
+  int sizes = 0;
+  for (int W = 8; W <= 200; W += 12)
+    for (int H = 8; H <= 150; H += 9) {
+      SCOPED_TRACE(testing::Message() << "surface " << W << "x" << H);
+      const bool clear = (W + H) % 3 == 0;
+      cBitmap* picture = clear ? translucent.get() : opaque.get();
+      const double rects[2][4] = {{0, 0, double(W), double(H)}, {0.3, 0.7, W - 0.9, H - 0.1}};
+      const double(&rect)[4] = rects[(W / 12 + H / 9) % 2];
+      auto draw = [&](bool stage) {
+        Bound b(cnBitmap32BGRA, W, H, 0xFF406080u);
+        if (stage) {
+          const double quad[8] = {rect[0], rect[1], rect[2], rect[1], rect[2], rect[3], rect[0], rect[3]};
+          b.r.AddPerspective(quad, rect[0], rect[1], rect[2], rect[3]);
+        }
+        b.r.SetImageFilter(5);
+        b.r.DrawImageRect(picture, 0, 0, 3 * W / 2 + 5, 3 * H / 2 + 3, 1.5, 0.75, W - 2.25, H - 1.5, clear, nullptr);
+        EXPECT_EQ(b.r.LastSpan(), eImageSpan::resample_affine);
+        return b.Bytes();
+      };
+      const testenv::rByteDifference d = testenv::byte_difference(draw(true), draw(false));
+      EXPECT_EQ(d.worst, 0) << d.differing << " bytes differ";
+      ++sizes;
+    }
+  EXPECT_GT(sizes, 250);
+  // Moved and scaled by the stage: as the same move and scale draw it.
+  auto picture = hard_edged_picture(120, 90, false, false);
+  auto draw = [&](bool stage) {
+    Bound b(cnBitmap32BGRA, 48, 36, 0xFF406080u);
+    if (stage) {
+      const double quad[8] = {3.25, 1.5, 39.25, 1.5, 39.25, 28.5, 3.25, 28.5};
+      b.r.AddPerspective(quad, 0, 0, 48, 36);
+    } else {
+      b.r.Scale(0.75, 0.75);
+      b.r.Translate(3.25, 1.5);
+    }
+    b.r.SetImageFilter(5);
+    b.r.DrawImage(picture.get(), false, 2, 3, 45, 33, nullptr);
+    EXPECT_EQ(b.r.LastSpan(), eImageSpan::resample_affine);
+    return b.Bytes();
+  };
+  const testenv::rByteDifference d = testenv::byte_difference(draw(true), draw(false));
+  EXPECT_LE(d.worst, 1) << d.differing << " bytes differ";
+}
+
 // Under a real perspective (the swing of the animated status panel) the
 // resampled picture must be what raw AGG draws, built apart, with its
 // resampler working in floating point (see image_reference.h): within a
