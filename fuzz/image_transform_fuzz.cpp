@@ -55,6 +55,12 @@ double place(rFuzzBytes& in) {
   return table[(b - 232) % (sizeof(table) / sizeof(table[0]))];
 }
 
+// n places in the order of the input (a call's arguments are evaluated in
+// no fixed order).
+void places(rFuzzBytes& in, double* v, int n) {
+  for (int i = 0; i < n; ++i) v[i] = place(in);
+}
+
 // A scale factor: 2^((b - 128) / 16), 1/256 to about 256; bytes 0 and 255
 // give 0 and -1 (no area, mirrored).
 double factor(rFuzzBytes& in) {
@@ -113,12 +119,27 @@ bool is_drawing(uint8_t op) { return op % 16 >= 12; }
 void step(Side& s, rFuzzBytes& in, cBitmap* picture, bool with_hit, bool fast) {
   cRendererSurface& r = s.r;
   const uint8_t op = in.Byte();
+  double v[8] = {};
   switch (op % 16) {
     case 0: r.SetImageFilter(in.Byte() % 18); break;
-    case 1: r.Scale(factor(in), factor(in)); break;
-    case 2: r.Rotate(in.Byte() * (360.0 / 256.0) + place(in)); break;
-    case 3: r.Skew(place(in), place(in)); break;
-    case 4: r.Translate(place(in), place(in)); break;
+    case 1: {
+      const double fx = factor(in), fy = factor(in);
+      r.Scale(fx, fy);
+      break;
+    }
+    case 2: {
+      const double turn = in.Byte() * (360.0 / 256.0);
+      r.Rotate(turn + place(in));
+      break;
+    }
+    case 3:
+      places(in, v, 2);
+      r.Skew(v[0], v[1]);
+      break;
+    case 4:
+      places(in, v, 2);
+      r.Translate(v[0], v[1]);
+      break;
     case 5:
     case 6: {
       // A stage from a rectangle to a quadrilateral: the rectangle moved by
@@ -127,7 +148,7 @@ void step(Side& s, rFuzzBytes& in, cBitmap* picture, bool with_hit, bool fast) {
       const double x1 = place(in), y1 = place(in), x2 = place(in), y2 = place(in);
       double quad[8] = {x1, y1, x2, y1, x2, y2, x1, y2};
       const uint8_t how = in.Byte();
-      for (double& v : quad) v = how < 128 ? v + (int(in.Byte()) - 128) / 16.0 : place(in);
+      for (double& c : quad) c = how < 128 ? c + (int(in.Byte()) - 128) / 16.0 : place(in);
       if (op % 16 == 5)
         r.AddPerspective(quad, x1, y1, x2, y2);
       else
@@ -145,10 +166,11 @@ void step(Side& s, rFuzzBytes& in, cBitmap* picture, bool with_hit, bool fast) {
     }
     case 9: {
       const uint8_t b = in.Byte();
+      if (b & 3) places(in, v, 4);
       if (b & 1)
-        r.ClipEllipse(place(in), place(in), place(in), place(in));
+        r.ClipEllipse(v[0], v[1], v[2], v[3]);
       else if (b & 2)
-        r.ClipRect(place(in), place(in), place(in), place(in));
+        r.ClipRect(v[0], v[1], v[2], v[3]);
       else
         r.ClipOff();
       break;
@@ -156,9 +178,10 @@ void step(Side& s, rFuzzBytes& in, cBitmap* picture, bool with_hit, bool fast) {
     case 10: {
       const uint8_t b = in.Byte();
       if (b & 1) {
-        r.SetDistortionCenter(place(in), place(in));
-        r.SetDistortionPeriod(place(in));
-        r.SetDistortionAmplitude(place(in));
+        places(in, v, 4);
+        r.SetDistortionCenter(v[0], v[1]);
+        r.SetDistortionPeriod(v[2]);
+        r.SetDistortionAmplitude(v[3]);
         r.DistortionsOn();
       } else {
         r.DistortionsOff();
@@ -173,8 +196,8 @@ void step(Side& s, rFuzzBytes& in, cBitmap* picture, bool with_hit, bool fast) {
       const int32_t w = picture->Width(), h = picture->Height();
       switch (op % 16) {
         case 12: {
-          const double x1 = place(in), y1 = place(in);
-          r.DrawImage(picture, premultiplied, x1, y1, x1 + w * factor(in), y1 + h * factor(in), hit);
+          const double x1 = place(in), y1 = place(in), fx = factor(in), fy = factor(in);
+          r.DrawImage(picture, premultiplied, x1, y1, x1 + w * fx, y1 + h * fy, hit);
           break;
         }
         case 13: {
@@ -192,9 +215,10 @@ void step(Side& s, rFuzzBytes& in, cBitmap* picture, bool with_hit, bool fast) {
         default: {
           const int32_t sx1 = edge(in, w), sy1 = edge(in, h), sx2 = edge(in, w), sy2 = edge(in, h);
           cPath path;
-          path.MoveTo(place(in), place(in));
-          path.LineTo(place(in), place(in));
-          path.Curve3(place(in), place(in), place(in), place(in));
+          places(in, v, 8);
+          path.MoveTo(v[0], v[1]);
+          path.LineTo(v[2], v[3]);
+          path.Curve3(v[4], v[5], v[6], v[7]);
           path.ClosePolygon();
           r.DrawImageRectInPath(picture, &path, sx1, sy1, sx2, sy2, premultiplied, hit);
           break;

@@ -702,7 +702,6 @@ class image_accessor_clip_resample {
 
   // The most columns the reader steps through from a run's start.
   void reach(unsigned columns) { m_reach = columns; }
-  unsigned reach() const { return m_reach; }
 
   const agg::int8u* span(int x, int y, unsigned len) {
     m_x = m_x0 = x;
@@ -751,8 +750,9 @@ class span_image_resample_rgba_affine_clip : public agg::span_image_resample_rgb
   void prepare() {
     base_type::prepare();
     const unsigned scale = unsigned(base_type::filter().diameter()) << agg::image_subpixel_shift;
-    const unsigned asked = (unsigned(base_type::filter().diameter()) * unsigned(this->m_rx) + agg::image_subpixel_mask) >>
-                           agg::image_subpixel_shift;
+    const unsigned asked =
+        (unsigned(base_type::filter().diameter()) * unsigned(this->m_rx) + agg::image_subpixel_mask) >>
+        agg::image_subpixel_shift;
     const int step = this->m_rx_inv;
     base_type::source().reach(step > 0 ? std::max(asked, (scale + unsigned(step) - 1) / unsigned(step)) : ~0u);
   }

@@ -253,7 +253,8 @@ class checked_accessor : public Base {
 // through the clip. What the resampler draws over it is what it must draw.
 class never_in_place_accessor : public agg::image_accessor_clip<agg::pixfmt_rgba32> {
  public:
-  never_in_place_accessor(agg::pixfmt_rgba32& pf, const agg::rgba8& bk) : image_accessor_clip(pf, bk), mWidth(pf.width()) {}
+  never_in_place_accessor(agg::pixfmt_rgba32& pf, const agg::rgba8& bk)
+      : image_accessor_clip(pf, bk), mWidth(pf.width()) {}
   const agg::int8u* span(int x, int y, unsigned) { return image_accessor_clip::span(x, y, mWidth + 1); }
 
  private:
@@ -273,8 +274,10 @@ std::vector<agg::rgba8> resample_box(Accessor& accessor, agg::image_filter_lut& 
                                      int w, int h) {
   double xs[4] = {0, double(w), double(w), 0}, ys[4] = {0, 0, double(h), double(h)};
   for (int i = 0; i < 4; ++i) to_device.transform(&xs[i], &ys[i]);
-  const int x0 = int(std::floor(*std::min_element(xs, xs + 4))) - 1, x1 = int(std::ceil(*std::max_element(xs, xs + 4))) + 1;
-  const int y0 = int(std::floor(*std::min_element(ys, ys + 4))) - 1, y1 = int(std::ceil(*std::max_element(ys, ys + 4))) + 1;
+  const int x0 = int(std::floor(*std::min_element(xs, xs + 4))) - 1,
+            x1 = int(std::ceil(*std::max_element(xs, xs + 4))) + 1;
+  const int y0 = int(std::floor(*std::min_element(ys, ys + 4))) - 1,
+            y1 = int(std::ceil(*std::max_element(ys, ys + 4))) + 1;
   agg::trans_affine inverse = to_device;
   inverse.invert();
   agg::span_interpolator_linear<> interp(inverse);
