@@ -496,6 +496,32 @@ agg::rgba8 rgba_of(uint32_t c) {
 using curve_outline = agg::conv_curve<agg::path_storage>;
 using device_outline = agg::conv_transform<curve_outline, rTransformChain>;
 
+// How a perspective stage acts on a picture whose corners enter it at `q`
+// (four points): as the affine matrix `a` when its divisor (w0 x + w1 y +
+// w2) varies by no more than 1e-12 of w2 over the corners, and so over
+// everything between them, or as nothing when that matrix moves none of the
+// corners by more than 1e-12 of their size. AGG solves a rectangle mapped
+// onto itself with a projective part of rounding size (its test for a
+// parallelogram asks for exact zeros), so such a stage is told by its
+// effect on the picture, not by its numbers.
+enum class eStageEffect { bends, affine, none };
+
+eStageEffect perspective_effect(const double* m9, const double* q, agg::trans_affine& a) {
+  const double w0 = m9[2], w1 = m9[5], w2 = m9[8];
+  if (!(std::fabs(w2) > 0) || !std::isfinite(w2)) return eStageEffect::bends;
+  for (int i = 0; i < 4; ++i)
+    if (!(std::fabs(w0 * q[2 * i] + w1 * q[2 * i + 1]) <= 1e-12 * std::fabs(w2))) return eStageEffect::bends;
+  a = agg::trans_affine(m9[0] / w2, m9[1] / w2, m9[3] / w2, m9[4] / w2, m9[6] / w2, m9[7] / w2);
+  for (int i = 0; i < 4; ++i) {
+    double x = q[2 * i], y = q[2 * i + 1];
+    a.transform(&x, &y);
+    const double size = std::max({1.0, std::fabs(q[2 * i]), std::fabs(q[2 * i + 1])});
+    if (!(std::fabs(x - q[2 * i]) <= 1e-12 * size) || !(std::fabs(y - q[2 * i + 1]) <= 1e-12 * size))
+      return eStageEffect::affine;
+  }
+  return eStageEffect::none;
+}
+
 }  // namespace
 
 void image_scaled_bilinear_enable(bool on) { g_scaled_bilinear.store(on); }
@@ -655,11 +681,35 @@ bool cRendererSurface::ImageSource(rImagePass& p) {
 bool cRendererSurface::ImageMapping(rImagePass& p) {
   const double* corners = p.corners;
   const int sw = p.sw, sh = p.sh;
-  for (const rTransformStage& s : mTransform.stages)
-    if (s.kind != 0) p.perspective = true;
+  const double quad[8] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5],
+                          corners[0] + corners[4] - corners[2], corners[1] + corners[5] - corners[3]};
+  double parl[6] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5]};
+  agg::trans_affine m(0, 0, sw, sh, parl);
+  {
+    // The stages in order, the picture's corners going through them: affine
+    // ones, and perspective ones that do not bend the picture, are folded
+    // into the affine mapping (one that leaves the corners where they are
+    // is left out, so the picture is what it is without it, bit for bit).
+    double q[8];
+    std::copy(quad, quad + 8, q);
+    for (const rTransformStage& s : mTransform.stages) {
+      if (s.kind == 0) {
+        m *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]);
+      } else {
+        agg::trans_affine a;
+        const eStageEffect effect = s.kind == 1 ? perspective_effect(s.persp, q, a) : eStageEffect::bends;
+        if (effect == eStageEffect::bends) {
+          p.perspective = true;
+          break;
+        }
+        if (effect == eStageEffect::affine) m *= a;
+      }
+      for (int i = 0; i < 4; ++i) s.Forward(q[2 * i], q[2 * i + 1]);
+    }
+  }
   if (p.perspective) {
-    double q[8] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5],
-                   corners[0] + corners[4] - corners[2], corners[1] + corners[5] - corners[3]};
+    double q[8];
+    std::copy(quad, quad + 8, q);
     for (int i = 0; i < 4; ++i) {
       MapForward(q[2 * i], q[2 * i + 1], true, true, true);
       if (!usable(q[2 * i]) || !usable(q[2 * i + 1])) return false;
@@ -683,10 +733,6 @@ bool cRendererSurface::ImageMapping(rImagePass& p) {
       p.scale_y = sh / std::max(std::min(left, right), 1e-300);
     }
   } else {
-    double parl[6] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5]};
-    agg::trans_affine m(0, 0, sw, sh, parl);
-    for (const rTransformStage& s : mTransform.stages)
-      m *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]);
     if (!mDevice.is_identity(1e-14)) m *= mDevice;
     const double det = m.determinant();
     if (!std::isfinite(det) || det == 0) return false;
@@ -798,7 +844,8 @@ void cRendererSurface::PaintImage(rImagePass& p, Interpolator& interp, Outline& 
     case eImageSpan::resample_affine:
       if constexpr (std::is_same_v<Interpolator, agg::span_interpolator_linear<>>) {
         qlm_agg::image_accessor_clip_resample<agg::pixfmt_rgba32> resample_accessor(source_pf, agg::rgba8(0, 0, 0, 0));
-        agg::span_image_resample_rgba_affine<decltype(resample_accessor)> gen(resample_accessor, interp, mImageLut);
+        qlm_agg::span_image_resample_rgba_affine_clip<decltype(resample_accessor)> gen(resample_accessor, interp,
+                                                                                        mImageLut);
         run(gen);
       }
       break;

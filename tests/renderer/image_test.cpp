@@ -4,11 +4,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <limits>
-#include <type_traits>
+#include <random>
 #include <vector>
 
 #include "image_reference.h"
@@ -37,6 +38,7 @@ class cImageProbe : public cRendererSurface {
  public:
   eImageSpan LastSpan() const { return mLastImageSpan; }
   int64_t Conversions() const { return mImageBuffer.ConversionCount(); }
+  agg::image_filter_lut& ImageLut() { return mImageLut; }
 };
 
 struct Bound {
@@ -208,6 +210,10 @@ std::vector<uint8_t> raw_image(const cBitmap& bm, double x1, double y1, double x
 template <class A, class I>
 using resample_affine = agg::span_image_resample_rgba_affine<A>;
 
+// The room after a picture's last byte where a reader stepping past it
+// lands in these tests (the widest step past a run is 336 columns).
+constexpr size_t kRoomAfter = 2048;
+
 // An accessor that counts the pixels handed out in place that are not the
 // pixel at the place the generator stands for (its run, next column, next
 // row), such as the next row's first pixel for a column past a row's end.
@@ -233,7 +239,7 @@ class checked_accessor : public Base {
   const agg::int8u* check(const agg::int8u* p) {
     const auto at = reinterpret_cast<uintptr_t>(p), begin = reinterpret_cast<uintptr_t>(mPf.pix_ptr(0, 0));
     const uintptr_t end = begin + uintptr_t(mPf.stride()) * mPf.height();
-    if (at >= begin && at < end + 64) {
+    if (at >= begin && at < end + kRoomAfter) {
       const bool inside = mX >= 0 && mX < int(mPf.width()) && mY >= 0 && mY < int(mPf.height());
       if (!inside || p != mPf.pix_ptr(mX, mY)) ++wrong;
     }
@@ -243,43 +249,164 @@ class checked_accessor : public Base {
   int mX = 0, mX0 = 0, mY = 0;
 };
 
-// AGG's affine resampler reads one column more than it asks for in some
-// scales; through the renderer's accessor that column is never another
-// row's pixel or a byte past the picture. Swept over places and filters at
-// two scales where the plain clip accessor shows such reads.
+// AGG's clip accessor that never hands a run out in place: every pixel goes
+// through the clip. What the resampler draws over it is what it must draw.
+class never_in_place_accessor : public agg::image_accessor_clip<agg::pixfmt_rgba32> {
+ public:
+  never_in_place_accessor(agg::pixfmt_rgba32& pf, const agg::rgba8& bk)
+      : image_accessor_clip(pf, bk), mWidth(pf.width()) {}
+  const agg::int8u* span(int x, int y, unsigned) { return image_accessor_clip::span(x, y, mWidth + 1); }
+
+ private:
+  unsigned mWidth;
+};
+
+// The renderer's affine resampler, or AGG's over another accessor.
+template <class A>
+using ours_resampler = qlm_agg::span_image_resample_rgba_affine_clip<A>;
+template <class A>
+using agg_resampler = agg::span_image_resample_rgba_affine<A>;
+
+// The colours a resampler gives over the device box (one pixel around) of a
+// w x h picture placed by `to_device`, row after row.
+template <template <class> class Gen, class Accessor>
+std::vector<agg::rgba8> resample_box(Accessor& accessor, agg::image_filter_lut& lut, const agg::trans_affine& to_device,
+                                     int w, int h) {
+  double xs[4] = {0, double(w), double(w), 0}, ys[4] = {0, 0, double(h), double(h)};
+  for (int i = 0; i < 4; ++i) to_device.transform(&xs[i], &ys[i]);
+  const int x0 = int(std::floor(*std::min_element(xs, xs + 4))) - 1,
+            x1 = int(std::ceil(*std::max_element(xs, xs + 4))) + 1;
+  const int y0 = int(std::floor(*std::min_element(ys, ys + 4))) - 1,
+            y1 = int(std::ceil(*std::max_element(ys, ys + 4))) + 1;
+  agg::trans_affine inverse = to_device;
+  inverse.invert();
+  agg::span_interpolator_linear<> interp(inverse);
+  Gen<Accessor> gen(accessor, interp, lut);
+  gen.prepare();
+  std::vector<agg::rgba8> out(size_t(x1 - x0) * size_t(y1 - y0));
+  for (int y = y0; y < y1; ++y) gen.generate(out.data() + size_t(y - y0) * size_t(x1 - x0), x0, y, unsigned(x1 - x0));
+  return out;
+}
+
+// AGG's affine resampler steps past the columns it asks for at some scales
+// (see qlm_agg::image_accessor_clip_resample); through the renderer's
+// accessor no read is another row's pixel or a byte past the picture.
+// Swept over places and filters of diameter 2, 4 and 6 at uniform shrinks
+// and at one-axis shrinks up to AGG's limit (200), where the plain clip
+// accessor shows such reads (its overall count shows the sweep finds them).
 TEST_F(ImageTest, TheAffineResamplerReadsOnlyThePicturesOwnPixels) {
-  const int w = 64, h = 60;
-  // Room after the picture: the plain accessor's reads past it land there.
-  std::vector<uint8_t> pixels(size_t(w) * h * 4 + 64, 200);
-  agg::rendering_buffer rb(pixels.data(), w, h, w * 4);
-  agg::pixfmt_rgba32 pf(rb);
-  auto sweep = [&](auto accessor_tag) {
-    using accessor_t = typename decltype(accessor_tag)::type;
-    int64_t wrong = 0;
-    agg::image_filter_lut luts[] = {agg::image_filter_lut(agg::image_filter_lanczos(3.0), true),
-                                    agg::image_filter_lut(agg::image_filter_hanning(), true),
-                                    agg::image_filter_lut(agg::image_filter_bicubic(), true)};
-    for (agg::image_filter_lut& lut : luts)
-      for (const double dw : {5.37, 6.11})  // shrunk about ten times: such reads occur
-        for (double at = 0; at < 1; at += 0.0625) {
-          const double dh = dw * h / w;
-          double parl[6] = {at, 0.2, at + dw, 0.2, at + dw, 0.2 + dh};
-          agg::trans_affine m(0, 0, w, h, parl);
-          m.invert();
-          agg::span_interpolator_linear<> interp(m);
-          accessor_t accessor(pf);
-          agg::span_image_resample_rgba_affine<accessor_t> gen(accessor, interp, lut);
-          gen.prepare();
-          std::vector<agg::rgba8> span(size_t(dw) + 2);
-          for (int y = 0; y < int(dh); ++y) gen.generate(span.data(), 0, y, unsigned(dw));
-          wrong += accessor.wrong;
-        }
-    return wrong;
+  struct Sweep {
+    uint8_t filter;
+    int w, h;
+    std::vector<double> scales;  // along the rows; along the columns too when uniform
+    bool uniform;
   };
-  using plain = checked_accessor<agg::image_accessor_clip<agg::pixfmt_rgba32>>;
-  using ours = checked_accessor<qlm_agg::image_accessor_clip_resample<agg::pixfmt_rgba32>>;
-  EXPECT_GT(sweep(std::type_identity<plain>()), 0);
-  EXPECT_EQ(sweep(std::type_identity<ours>()), 0);
+  const Sweep sweeps[] = {
+      {10, 64, 60, {64 / 5.37, 64 / 6.11}, true},  // shrunk about ten times
+      {2, 64, 60, {64 / 5.37, 64 / 6.11}, true},
+      {5, 64, 60, {64 / 5.37, 64 / 6.11}, true},
+      {5, 160, 24, {12.49, 12.495, 12.5}, true},  // bicubic: two columns past the run
+      {10, 160, 24, {9.66, 10.5, 11.5, 12.5, 13.5, 14}, true},
+      {8, 160, 24, {9.66, 10.5, 11.5, 12.5, 13.5, 14}, true},
+      {1, 1400, 6, {150, 175, 200}, false},  // up to 112, 224 and 336 columns past it
+      {5, 1400, 6, {150, 175, 200}, false},
+      {10, 1400, 6, {150, 175, 200}, false},
+  };
+  int64_t plain_wrong = 0;
+  for (const Sweep& sweep : sweeps) {
+    Bound b;
+    b.r.SetImageFilter(sweep.filter);
+    agg::image_filter_lut& lut = b.r.ImageLut();
+    std::vector<uint8_t> pixels(size_t(sweep.w) * sweep.h * 4 + kRoomAfter, 200);
+    agg::rendering_buffer rb(pixels.data(), sweep.w, sweep.h, sweep.w * 4);
+    agg::pixfmt_rgba32 pf(rb);
+    for (const double scale : sweep.scales)
+      for (double at = 0; at < 1; at += 0.125) {
+        SCOPED_TRACE(testing::Message() << "filter " << int(sweep.filter) << " scale " << scale << " at " << at);
+        agg::trans_affine to_device = agg::trans_affine_scaling(1 / scale, sweep.uniform ? 1 / scale : 1.0) *
+                                      agg::trans_affine_translation(at, 0.2);
+        checked_accessor<agg::image_accessor_clip<agg::pixfmt_rgba32>> plain(pf);
+        resample_box<agg_resampler>(plain, lut, to_device, sweep.w, sweep.h);
+        plain_wrong += plain.wrong;
+        checked_accessor<qlm_agg::image_accessor_clip_resample<agg::pixfmt_rgba32>> ours(pf);
+        resample_box<ours_resampler>(ours, lut, to_device, sweep.w, sweep.h);
+        EXPECT_EQ(ours.wrong, 0);
+      }
+  }
+  EXPECT_GT(plain_wrong, 0);
+}
+
+// The renderer's affine resampler must draw what AGG's draws when every
+// pixel goes through the clip, byte for byte: random shrinks (uniform,
+// along the rows only up to AGG's limit, turned), every filter, places,
+// pictures that are a rectangle of a larger picture with odd strides and
+// that end where their memory ends.
+TEST_F(ImageTest, TheAffineResamplerDrawsWhatItDrawsReadingEveryPixelThroughTheClip) {
+  std::mt19937 rng(0x5eed);
+  auto real = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(rng); };
+  auto whole = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+  Bound b;
+  int differing = 0;
+  constexpr int kCases = 2000;
+  for (int i = 0; i < kCases; ++i) {
+    const uint8_t filter = uint8_t(whole(1, 16));
+    const bool one_axis = whole(0, 3) == 0;
+    const int w = one_axis ? whole(150, 1000) : whole(1, 64), h = one_axis ? whole(1, 3) : whole(1, 40);
+    const double sx = one_axis ? real(100, 220) : real(1.13, 16), sy = one_axis ? real(0.6, 1.1) : real(1, 16);
+    // The picture: a rectangle of a larger one, whose rows are longer still.
+    const int left = whole(0, 2), top = whole(0, 2), below = whole(0, 1) * whole(1, 2);
+    const int stride = (left + w + whole(0, 2)) * 4 + whole(0, 3);
+    std::vector<uint8_t> memory(size_t(stride) * size_t(top + h + below));
+    for (uint8_t& v : memory) v = uint8_t(rng());
+    agg::rendering_buffer rb(memory.data() + size_t(stride) * top + size_t(left) * 4, w, h, stride);
+    agg::pixfmt_rgba32 pf(rb);
+    agg::trans_affine to_device = agg::trans_affine_scaling(1 / sx, 1 / sy);
+    if (whole(0, 3) == 0) to_device *= agg::trans_affine_rotation(real(-0.6, 0.6));
+    to_device *= agg::trans_affine_translation(real(-2, 2), real(-2, 2));
+    b.r.SetImageFilter(filter);
+    qlm_agg::image_accessor_clip_resample<agg::pixfmt_rgba32> ours(pf, agg::rgba8(0, 0, 0, 0));
+    never_in_place_accessor each(pf, agg::rgba8(0, 0, 0, 0));
+    const std::vector<agg::rgba8> got = resample_box<ours_resampler>(ours, b.r.ImageLut(), to_device, w, h);
+    const std::vector<agg::rgba8> want = resample_box<agg_resampler>(each, b.r.ImageLut(), to_device, w, h);
+    if (std::memcmp(got.data(), want.data(), got.size() * sizeof(agg::rgba8)) != 0 && ++differing <= 5)
+      ADD_FAILURE() << "filter " << int(filter) << " picture " << w << "x" << h << " stride " << stride
+                    << " shrunk " << sx << " x " << sy << " case " << i;
+  }
+  EXPECT_EQ(differing, 0) << "of " << kCases;
+}
+
+// A white picture whose first columns are red, shrunk: a device column
+// whose filter reaches only white columns shows no red (white, or grey
+// where it is partly covered over the black ground). A resampler stepping
+// past its row would bring in the next row's red start, or bytes past the
+// picture on its last row.
+TEST_F(ImageTest, AShrunkPictureShowsNoColourFromTheNextRow) {
+  struct Case {
+    int w, h, red;  // picture size, red columns
+    uint8_t filter;
+    double x1, y1, x2, y2;
+    int column;  // its filter reaches only white columns
+  };
+  const Case cases[] = {
+      {493, 65, 70, 1, 0, 0, 2.52, 60.6, 1},
+      {64, 40, 8, 5, 0.42, 0.2, 5.55, 3.40, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " filter " << int(c.filter));
+    auto picture = testenv::make_bitmap(c.w, c.h, cnBitmap32BGRA,
+                                        [&](int32_t x, int32_t) { return x < c.red ? 0xFFFF0000u : 0xFFFFFFFFu; });
+    Bound b(cnBitmap32BGRA, 8, 64, 0xFF000000u);
+    b.r.SetImageFilter(c.filter);
+    b.r.DrawImage(picture.get(), false, c.x1, c.y1, c.x2, c.y2, nullptr);
+    ASSERT_EQ(b.r.LastSpan(), eImageSpan::resample_affine);
+    int tinted = 0;
+    for (int y = 0; y < 64; ++y) {
+      const uint32_t px = pixel_argb(*b.bitmap, c.column, y);
+      if ((px >> 16 & 0xFF) != (px & 0xFF) || (px >> 8 & 0xFF) != (px & 0xFF)) ++tinted;
+    }
+    EXPECT_EQ(tinted, 0);
+    EXPECT_NE(pixel_argb(*b.bitmap, c.column, 1), 0xFF000000u);  // the picture arrived
+  }
 }
 
 TEST_F(ImageTest, GeneratorsEqualRawAgg) {
@@ -515,6 +642,57 @@ TEST_F(ImageTest, ShrunkUnderAnIdentityPerspectiveEqualsTheAffineResampler) {
         const testenv::rByteDifference d = testenv::byte_difference(draw(true), draw(false));
         EXPECT_LE(d.worst, 1) << d.differing << " bytes differ";
       }
+}
+
+// A perspective stage that maps a rectangle onto itself (the status panel's
+// swing at rest) draws what the picture draws without it, byte for byte,
+// over surface sizes where AGG solves that rectangle with a projective part
+// of rounding size, and with a rectangle of fractional edges; a stage that
+// only moves and scales takes the affine resampler too.
+TEST_F(ImageTest, APerspectiveStageThatLeavesThePictureFlatDrawsItAffinely) {
+  auto opaque = hard_edged_picture(300, 230, false, false), translucent = hard_edged_picture(300, 230, true, true);
+  int sizes = 0;
+  for (int W = 8; W <= 200; W += 12)
+    for (int H = 8; H <= 150; H += 9) {
+      SCOPED_TRACE(testing::Message() << "surface " << W << "x" << H);
+      const bool clear = (W + H) % 3 == 0;
+      cBitmap* picture = clear ? translucent.get() : opaque.get();
+      const double rects[2][4] = {{0, 0, double(W), double(H)}, {0.3, 0.7, W - 0.9, H - 0.1}};
+      const double(&rect)[4] = rects[(W / 12 + H / 9) % 2];
+      auto draw = [&](bool stage) {
+        Bound b(cnBitmap32BGRA, W, H, 0xFF406080u);
+        if (stage) {
+          const double quad[8] = {rect[0], rect[1], rect[2], rect[1], rect[2], rect[3], rect[0], rect[3]};
+          b.r.AddPerspective(quad, rect[0], rect[1], rect[2], rect[3]);
+        }
+        b.r.SetImageFilter(5);
+        b.r.DrawImageRect(picture, 0, 0, 3 * W / 2 + 5, 3 * H / 2 + 3, 1.5, 0.75, W - 2.25, H - 1.5, clear, nullptr);
+        EXPECT_EQ(b.r.LastSpan(), eImageSpan::resample_affine);
+        return b.Bytes();
+      };
+      const testenv::rByteDifference d = testenv::byte_difference(draw(true), draw(false));
+      EXPECT_EQ(d.worst, 0) << d.differing << " bytes differ";
+      ++sizes;
+    }
+  EXPECT_GT(sizes, 250);
+  // Moved and scaled by the stage: as the same move and scale draw it.
+  auto picture = hard_edged_picture(120, 90, false, false);
+  auto draw = [&](bool stage) {
+    Bound b(cnBitmap32BGRA, 48, 36, 0xFF406080u);
+    if (stage) {
+      const double quad[8] = {3.25, 1.5, 39.25, 1.5, 39.25, 28.5, 3.25, 28.5};
+      b.r.AddPerspective(quad, 0, 0, 48, 36);
+    } else {
+      b.r.Scale(0.75, 0.75);
+      b.r.Translate(3.25, 1.5);
+    }
+    b.r.SetImageFilter(5);
+    b.r.DrawImage(picture.get(), false, 2, 3, 45, 33, nullptr);
+    EXPECT_EQ(b.r.LastSpan(), eImageSpan::resample_affine);
+    return b.Bytes();
+  };
+  const testenv::rByteDifference d = testenv::byte_difference(draw(true), draw(false));
+  EXPECT_LE(d.worst, 1) << d.differing << " bytes differ";
 }
 
 // Under a real perspective (the swing of the animated status panel) the
