@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "test_files.h"
+#include "plat_durable.h"
 #include "plat_shell_link.h"
 #include "sandbox.h"
 
@@ -242,7 +243,7 @@ TEST_F(PlatShellLink, SavesUnderEveryNameTheHostTakes) {
   if (dead == 0) _exit(0);
   ASSERT_GT(dead, 0);
   waitpid(dead, nullptr, 0);
-  write_file(odd + "/.~" + std::to_string(dead) + "-0-k.lnk", "half a link");
+  write_file(odd + "/" + plat::durable_temp_prefix(dead, 0) + "k.lnk", "half a link");
   plat::ShellLink again;
   ASSERT_EQ(again.Save(odd + "/k.lnk", false), plat::kHrOk);
   for (const std::string& folder : {dir_, odd})
