@@ -1,7 +1,8 @@
 // A still form wakes nobody: the hover timers of the banner, a button, a
 // check box and a heading run only while something hovers, is held or
-// animates, and the banner's pulse and the button's wave keep the phase
-// they would have had ticking all along.
+// animates (a banner logo's glow only until it rests), and the banner's
+// pulse and the button's wave keep the phase they would have had ticking
+// all along.
 #include <gtest/gtest.h>
 
 #include <cmath>
