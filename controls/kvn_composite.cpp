@@ -164,7 +164,8 @@ int64_t TKVNCompositeCustomControl::ScrollHeightAt(int32_t width) const {
 
 bool TKVNCompositeCustomControl::Clamp(int32_t width, int32_t height) {
   const int32_t x = std::max(std::min(mScrollX, mContentWidth - width), 0);
-  const int32_t y = int32_t(std::clamp<int64_t>(std::min<int64_t>(mScrollY, ScrollHeightAt(width) - height), 0, INT32_MAX));
+  const int32_t y =
+      int32_t(std::clamp<int64_t>(std::min<int64_t>(mScrollY, ScrollHeightAt(width) - height), 0, INT32_MAX));
   const bool changed = x != mScrollX || y != mScrollY;
   mScrollX = x;
   mScrollY = y;
