@@ -1,5 +1,7 @@
 #include "kvn_banner.h"
 
+#include <algorithm>
+
 #include "kvn_commons.h"
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
@@ -31,6 +33,11 @@ std::unique_ptr<cImage> load_jpeg(std::string_view name) {
   if (!image->Open(flow.get())) return nullptr;
   return image;
 }
+
+// A lit logo's glow pulses for two swings of the pulse (54 steps each,
+// about a second in all), then rests: a pointer resting on a logo then
+// costs no more than a still banner.
+constexpr uint32_t kGlowPulseSteps = 2 * 54;
 
 double width_of(const rRectD& b) { return b.x2 - b.x1; }
 double height_of(const rRectD& b) { return b.y2 - b.y1; }
@@ -67,12 +74,14 @@ int32_t TKorvaneBanner::ProductLogoWidth(int32_t w) const {
   return int32_t(p < 0 ? int64_t(w) - mLogoMargin - 236 : 564);
 }
 
-void TKorvaneBanner::Pulse(cBitmap* layer) const {
-  if (mPulsePhase < 0)
-    bf_darkness(layer, -mPulsePhase, 0, nullptr);
+void TKorvaneBanner::Pulse(cBitmap* layer, int32_t phase) {
+  if (phase < 0)
+    bf_darkness(layer, -phase, 0, nullptr);
   else
-    bf_lightness(layer, mPulsePhase, 0, nullptr);
+    bf_lightness(layer, phase, 0, nullptr);
 }
+
+int32_t TKorvaneBanner::LogoGlowPhase() const { return mGlowSteps < kGlowPulseSteps ? mPulsePhase : 0; }
 
 void TKorvaneBanner::LogoGlow(cBitmap* layer, bool&, void* user) {
   const auto* banner = static_cast<const TKorvaneBanner*>(user);
@@ -81,7 +90,7 @@ void TKorvaneBanner::LogoGlow(cBitmap* layer, bool&, void* user) {
     bf_keep_green(layer, 0, nullptr, 1.0);
   else
     bf_keep_red(layer, 0, nullptr, 1.0);
-  banner->Pulse(layer);
+  Pulse(layer, banner->LogoGlowPhase());
   bf_gaussian_blur(layer, 2, 0, nullptr);
 }
 
@@ -89,7 +98,7 @@ void TKorvaneBanner::TextGlow(cBitmap* layer, bool&, void* user) {
   const auto* banner = static_cast<const TKorvaneBanner*>(user);
   bf_invert(layer, 0, nullptr);
   bf_keep_blue(layer, 0, nullptr, 1.0);
-  banner->Pulse(layer);
+  Pulse(layer, banner->mPulsePhase);
   bf_gaussian_blur(layer, 1, 0, nullptr);
 }
 
@@ -100,12 +109,14 @@ void TKorvaneBanner::RenderFrame(int32_t w, int32_t h) {
   // areas then are those of the render that drew it, as only the last
   // render's picture is ever kept.
   const bool resting = !mProductHover && !mMakerHover && !mBusy;
+  mGlowDrawn.reset();
   cSceneKey still;
   if (resting) {
     still << w << h << mPictureX << mPictureY << mPictureWidth << mPictureHeight << mShowFrame << mLogoMargin;
     if (mStill.Restore(still, Bitmap())) return;
   }
   mStill.Drop();
+  if (mProductHover || mMakerHover) mGlowDrawn.emplace(LogoGlowPhase(), mPressed);
   r.ClearARGB(0xFFFFFFFF);
   mProductHit->Reset();
   mMakerHit->Reset();
@@ -191,6 +202,7 @@ void TKorvaneBanner::CatchUp(bool inTick) {
   const uint64_t missed = sleep_missed_ticks(mSleptAt, 10, inTick);
   // The pulse comes back to the same phase every 54 steps.
   for (uint64_t i = missed % 54; i > 0; --i) StepPulse();
+  mGlowSteps = uint32_t(std::min<uint64_t>(mGlowSteps + missed, kGlowPulseSteps));
 }
 
 void TKorvaneBanner::TimerTick() {
@@ -201,12 +213,18 @@ void TKorvaneBanner::TimerTick() {
     banner_track_hover(control, this, p.X, p.Y, true);
   }
   StepPulse();
+  if (mGlowSteps < kGlowPulseSteps) ++mGlowSteps;
   mBusy = gRenderingBusy.load() > 0;
-  if (mProductHover || mMakerHover || mBusy || mBusy != wasBusy) Invalidate(true, 0, 0);
-  // Nothing glows, pulses or is held: the pointer is tracked again when it
-  // moves (or the window's activation or layout changes), and a background
-  // render wakes the timer when it starts.
-  if (!mProductHover && !mMakerHover && !mBusy && !mPressed && Timer() != nullptr) {
+  const bool lit = mProductHover || mMakerHover;
+  // A lit logo is drawn again while its glow changes: while it pulses, and
+  // when it comes to rest or turns green or red with the press.
+  const bool glowChanged = lit && mGlowDrawn != std::pair(LogoGlowPhase(), mPressed);
+  if (glowChanged || mBusy || mBusy != wasBusy) Invalidate(true, 0, 0);
+  // Nothing pulses or is held (a lit logo's glow at rest included): the
+  // pointer is tracked again when it moves (or the window's activation or
+  // layout changes), and a background render wakes the timer when it
+  // starts.
+  if ((!lit || mGlowSteps >= kGlowPulseSteps) && !mBusy && !mPressed && Timer() != nullptr) {
     mSleptAt = ui::TickCount();
     SleepTimer();
   }
@@ -228,6 +246,7 @@ void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x,
     if (!scene->mProductHover && !scene->mMakerHover) {
       scene->mPulsePhase = 0;
       scene->mPulseStep = 10;
+      scene->mGlowSteps = 0;
     }
     scene->mProductHover = product;
     scene->mMakerHover = maker;

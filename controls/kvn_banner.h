@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "kvn_control.h"
 #include "kvn_scene.h"
@@ -54,11 +55,14 @@ class TKorvaneBanner : public TRenderingSceneDirect {
                                  bool setCursorNow);
   static void LogoGlow(cBitmap* layer, bool& keep, void* user);
   static void TextGlow(cBitmap* layer, bool& keep, void* user);
-  void Pulse(cBitmap* layer) const;
+  static void Pulse(cBitmap* layer, int32_t phase);
   void StepPulse();
   // After the timer slept, the pulse steps it missed (as if it had kept
   // ticking), before anything reads or restarts the pulse.
   void CatchUp(bool inTick);
+  // The phase a lit logo glows with: the pulse's for its first swings after
+  // the pointer came onto a logo, then 0, the glow at rest.
+  int32_t LogoGlowPhase() const;
 
   std::unique_ptr<cImageSVG> mProductLogo, mMakerBackground, mMakerLogo;
   std::unique_ptr<cImage> mPagePicture;
@@ -74,6 +78,12 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   bool mShowFrame = false;
   int32_t mPulsePhase = 0;
   int32_t mPulseStep = 10;
+  // Pulse steps since the pointer came onto a logo, counted up to the
+  // glow's rest.
+  uint32_t mGlowSteps = 0;
+  // The lit logo's glow in the last picture drawn: its phase and whether
+  // it was the pressed (green) one; none without a lit logo.
+  std::optional<std::pair<int32_t, bool>> mGlowDrawn;
   // When the timer went to sleep (ui::TickCount), while it sleeps.
   std::optional<uint64_t> mSleptAt;
   int32_t mLogoMargin = 30;

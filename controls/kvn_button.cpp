@@ -301,11 +301,6 @@ TKVNButton::TKVNButton(ui::TComponent* owner) : TKVNPressControl(owner, kPressFo
   ControlStyle &= ~uint32_t(ui::csDoubleClicks);
   SetColor(ui::clBtnFace);
   SetTabStop(true);
-  OnEnter = [this](ui::TObject*) { mScene->SetFocused(true); };
-  OnExit = [this](ui::TObject*) { mScene->SetFocused(false); };
-  OnKeyDown = [this](ui::TObject*, uint16_t& key, ui::TShiftState) {
-    if (key == ui::VK_RETURN && Enabled()) mScene->KeyClick();
-  };
   mScene = new TButtonScene;
   SetScene(mScene);
 }
@@ -315,6 +310,10 @@ TKVNButton::~TKVNButton() { ui::TObject::Free(mScene); }
 void TKVNButton::SetPressHeld(bool held) {
   button_track_hover(this, mScene->mPointerX, mScene->mPointerY, held);
   if (mScene->Hovered()) mScene->Invalidate(true, 0, 0);
+}
+
+void TKVNButton::KeyAction() {
+  if (Enabled()) mScene->KeyClick();
 }
 
 void TKVNButton::PressAction() {

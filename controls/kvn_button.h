@@ -181,5 +181,9 @@ class TKVNButton : public TKVNPressControl {
   // Re-evaluates pressed at the pointer: a button the pointer left is no
   // longer pressed.
   void PressLost() override;
+  // The focus glows; Enter clicks with the pressed flash.
+  void FocusLook(bool focused) override { mScene->SetFocused(focused); }
+  uint16_t ClickKey() const override { return ui::VK_RETURN; }
+  void KeyAction() override;
   TButtonScene* mScene = nullptr;
 };

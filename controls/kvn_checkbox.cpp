@@ -109,11 +109,6 @@ TKVNCheckBox::TKVNCheckBox(ui::TComponent* owner)
     : TKVNPressControl(owner, kPressFocusOnFace | kReleaseDecides | kTrackOnRelease) {
   ControlStyle &= ~uint32_t(ui::csDoubleClicks);
   SetBounds(Left(), Top(), 97, 17);
-  OnEnter = [this](ui::TObject*) { mScene->Set(mScene->mFocused, true); };
-  OnExit = [this](ui::TObject*) { mScene->Set(mScene->mFocused, false); };
-  OnKeyDown = [this](ui::TObject*, uint16_t& key, ui::TShiftState) {
-    if (key == ui::VK_SPACE) Toggle();
-  };
   SetColor(ui::clBtnFace);
   SetTabStop(true);
   mScene = new TCheckBoxScene;

@@ -111,6 +111,9 @@ class TKVNCheckBox : public TKVNPressControl {
   bool PressHeld() const override { return mScene->Pressed(); }
   void SetPressHeld(bool held) override { mScene->Set(mScene->mPressed, held); }
   void PressAction() override { Toggle(); }
+  // The focus colours the box's outline; the space bar toggles.
+  void FocusLook(bool focused) override { mScene->Set(mScene->mFocused, focused); }
+  uint16_t ClickKey() const override { return ui::VK_SPACE; }
   // Toggles Checked and fires OnClick, when enabled.
   void Toggle();
   TCheckBoxScene* mScene = nullptr;

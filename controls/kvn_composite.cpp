@@ -110,6 +110,13 @@ bool bitmap_blend_argb(ui::TBitmap* target, int32_t targetLeft, int32_t targetTo
 // ---------------------------------------------------------------------------
 // TKVNCompositeCustomControl
 
+namespace {
+
+// The gap between a scroll bar and the control's edge.
+constexpr int32_t kBarMargin = 5;
+
+}  // namespace
+
 TKVNCompositeCustomControl::TKVNCompositeCustomControl(ui::TComponent* owner)
     : TCustomControl(owner),
       mSurface(std::make_unique<cSurfaceTBitmap>()),
@@ -147,9 +154,18 @@ void TKVNCompositeCustomControl::ComputeExtent() {
   mContentHeight = int32_t(std::clamp<int64_t>(h, 0, INT32_MAX));
 }
 
+bool TKVNCompositeCustomControl::ShowsHorizontalBar(int32_t width) const {
+  return (Bars & sbHorizontal) && mLeftArrow && width < mContentWidth;
+}
+
+int64_t TKVNCompositeCustomControl::ScrollHeightAt(int32_t width) const {
+  return int64_t(mContentHeight) + (ShowsHorizontalBar(width) ? int64_t(BarSize) + kBarMargin : 0);
+}
+
 bool TKVNCompositeCustomControl::Clamp(int32_t width, int32_t height) {
   const int32_t x = std::max(std::min(mScrollX, mContentWidth - width), 0);
-  const int32_t y = std::max(std::min(mScrollY, mContentHeight - height), 0);
+  const int32_t y =
+      int32_t(std::clamp<int64_t>(std::min<int64_t>(mScrollY, ScrollHeightAt(width) - height), 0, INT32_MAX));
   const bool changed = x != mScrollX || y != mScrollY;
   mScrollX = x;
   mScrollY = y;
@@ -206,7 +222,7 @@ void TKVNCompositeCustomControl::ScrollBy(int32_t dx, int32_t dy) {
   SetScroll(int64_t(mScrollX) + dx, int64_t(mScrollY) + dy);
 }
 
-void TKVNCompositeCustomControl::ScrollToEnd() { SetScroll(mScrollX, int64_t(mContentHeight) - Height()); }
+void TKVNCompositeCustomControl::ScrollToEnd() { SetScroll(mScrollX, ScrollHeight() - Height()); }
 
 void TKVNCompositeCustomControl::BeginDragScroll(int32_t x, int32_t y) {
   if (x < 0 || y < 0 || x > mBitmap.Width() || y > mBitmap.Height()) return;
@@ -275,15 +291,15 @@ void TKVNCompositeCustomControl::DrawScrollbars(int32_t width, int32_t height) {
   for (cHitTest* h : {mUpArrow.get(), mDownArrow.get(), mVThumb.get(), mLeftArrow.get(), mRightArrow.get(),
                       mHThumb.get()})
     if (h != nullptr) h->Reset();
-  if ((Bars & sbVertical) && mUpArrow && height < mContentHeight) DrawBar(true, width, height);
-  if ((Bars & sbHorizontal) && mLeftArrow && width < mContentWidth) DrawBar(false, width, height);
+  if ((Bars & sbVertical) && mUpArrow && height < ScrollHeightAt(width)) DrawBar(true, width, height);
+  if (ShowsHorizontalBar(width)) DrawBar(false, width, height);
   mRenderer->SetCompOp(0);
 }
 
 void TKVNCompositeCustomControl::DrawBar(bool vertical, int32_t width, int32_t height) {
-  const double S = BarSize, m = 5;
+  const double S = BarSize, m = kBarMargin;
   const double size = vertical ? height : width;
-  const double content = vertical ? mContentHeight : mContentWidth;
+  const double content = vertical ? double(ScrollHeightAt(width)) : mContentWidth;
   const double scroll = vertical ? mScrollY : mScrollX;
   const double L = size - 2 * m - 3 * S;
   const double thumb = std::max(L * size / content, 2 * S / 3);

@@ -81,6 +81,10 @@ class TKVNCompositeCustomControl : public ui::TCustomControl {
   int32_t ScrollY() const { return mScrollY; }
   int32_t ContentWidth() const { return mContentWidth; }
   int32_t ContentHeight() const { return mContentHeight; }
+  // The height scrolled over at the control's width: the content, and
+  // below it the rows the horizontal bar covers while that bar shows, so
+  // that the content scrolled to its end ends above the bar.
+  int64_t ScrollHeight() const { return ScrollHeightAt(Width()); }
   uint8_t HoverPart() const { return mHoverPart; }
   bool FormInFront() const { return mFormInFront; }
   bool Dirty() const { return mDirty; }
@@ -107,6 +111,8 @@ class TKVNCompositeCustomControl : public ui::TCustomControl {
     void operator()(ui::TTimer* t) const { ui::TObject::Free(t); }
   };
   void ComputeExtent();
+  bool ShowsHorizontalBar(int32_t width) const;
+  int64_t ScrollHeightAt(int32_t width) const;
   // Holds the offsets to the content less the bitmap size (and not below 0);
   // answers whether they changed.
   bool Clamp(int32_t width, int32_t height);

@@ -76,3 +76,10 @@ intptr_t TKVNPressControl::WmCaptureChanged() {
   PressLost();
   return 0;
 }
+
+intptr_t TKVNPressControl::WmKeyDown(uint16_t& key, ui::TShiftState shift) {
+  auto alive = AliveToken();
+  TKVNCustomControl::WmKeyDown(key, shift);
+  if (!alive.expired() && key != 0 && key == ClickKey()) KeyAction();
+  return 0;
+}

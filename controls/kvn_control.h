@@ -38,6 +38,13 @@ class TKVNCustomControl : public ui::TCustomControl {
 //            wherever the press began). The capture is released unless the
 //            action freed the control.
 //   capture lost: PressLost, by default the press is let go.
+//   focus:   the focus look (FocusLook) follows the window layer's focus.
+//   key:     the control's click key (ClickKey) runs KeyAction, by default
+//            the action. The form's own OnKeyDown runs first; a key it sets
+//            to 0 does not click.
+// The form's OnEnter, OnExit and OnKeyDown stay the form's: the behaviour
+// above sits in the layer's hooks, and the layer fires those events beside
+// them.
 // A disabled scene does nothing: its action checks the scene's flag.
 class TKVNPressControl : public TKVNCustomControl {
  public:
@@ -52,6 +59,9 @@ class TKVNPressControl : public TKVNCustomControl {
   intptr_t WmLButtonDown(const ui::TMouseMsg& m) override;
   intptr_t WmLButtonUp(const ui::TMouseMsg& m) override;
   intptr_t WmCaptureChanged() override;
+  void WmSetFocus() override { FocusLook(true); }
+  void WmKillFocus() override { FocusLook(false); }
+  intptr_t WmKeyDown(uint16_t& key, ui::TShiftState shift) override;
 
  protected:
   TKVNPressControl(ui::TComponent* owner, uint32_t pressFlags);
@@ -61,6 +71,10 @@ class TKVNPressControl : public TKVNCustomControl {
   virtual void SetPressHeld(bool held) = 0;
   virtual void PressAction() = 0;
   virtual void PressLost() { SetPressHeld(false); }
+  virtual void FocusLook(bool) {}
+  // The key that clicks the control; 0: none.
+  virtual uint16_t ClickKey() const { return 0; }
+  virtual void KeyAction() { PressAction(); }
 
  private:
   uint32_t mPressFlags = 0;

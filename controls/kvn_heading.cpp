@@ -167,11 +167,6 @@ TKVNHeading::TKVNHeading(ui::TComponent* owner)
     : TKVNPressControl(owner, kPressFocusFirst | kReleaseDecides | kTrackOnRelease) {
   SetBounds(Left(), Top(), 400, 42);
   ControlStyle &= ~uint32_t(ui::csDoubleClicks);
-  OnEnter = [this](ui::TObject*) { mScene->Set(mScene->mFocused, true); };
-  OnExit = [this](ui::TObject*) { mScene->Set(mScene->mFocused, false); };
-  OnKeyDown = [this](ui::TObject*, uint16_t& key, ui::TShiftState) {
-    if (key == ui::VK_RETURN) FireClick();
-  };
   SetColor(ui::clBtnFace);
   SetTabStop(true);
   mScene = new THeadingScene;

@@ -156,6 +156,9 @@ class TKVNHeading : public TKVNPressControl {
   bool PressHeld() const override { return mScene->HelpPressed(); }
   void SetPressHeld(bool held) override { mScene->Set(mScene->mHelpPressed, held); }
   void PressAction() override { FireClick(); }
+  // The scene records the focus; Enter clicks like the mouse.
+  void FocusLook(bool focused) override { mScene->Set(mScene->mFocused, focused); }
+  uint16_t ClickKey() const override { return ui::VK_RETURN; }
   void FireClick();
   THeadingScene* mScene = nullptr;
   std::string mHelpHint = cnHeadingHelpHint;

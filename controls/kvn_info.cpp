@@ -122,8 +122,8 @@ void TInfoControl::AddDocumentLayers() {
 
 bool TInfoControl::AppendText(const std::string& markup) {
   if (mText == nullptr) return false;
-  // At the end: the last pixel row of the content shows (or all of it).
-  const bool atEnd = int64_t(ScrollY()) + Height() >= ContentHeight();
+  // At the end: scrolled as far as it goes (or all of it shows).
+  const bool atEnd = int64_t(ScrollY()) + Height() >= ScrollHeight();
   if (!mText->AppendText(markup)) return false;
   BeginUpdate();
   ClearLayers(false);

@@ -333,6 +333,28 @@ TEST_F(CompositeTest, HideWhenOutsideHidesTheBarsWithinOneTickUnlessAPartIsHeld)
   TObject::Free(c);
 }
 
+// While the horizontal bar shows, the content scrolls on past its end by
+// the rows the bar covers (the bar and the gap below it), so that its last
+// row shows above the bar; a layer that fits the height but not the width
+// scrolls by those rows too.
+TEST_F(CompositeTest, ScrolledToItsEndTheContentEndsAboveTheHorizontalBar) {
+  const struct {
+    int width, height, end;
+  } rows[] = {{150, 1000, 700}, {1000, 1000, 725}, {1000, 290, 15}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.width);
+    SCOPED_TRACE(row.height);
+    auto* c = AddComposite(200, 300);
+    c->AddLayer(0, 0, row.width, row.height, &grey);
+    c->ScrollToEnd();
+    EXPECT_EQ(c->ScrollY(), row.end);
+    // The content's last row, in the middle of the control.
+    EXPECT_NE(At(c, 100, row.height - 1 - row.end), kWhite);
+    EXPECT_EQ(c->ScrollHeight(), int64_t(c->ScrollY()) + c->Height());
+    TObject::Free(c);
+  }
+}
+
 TEST_F(CompositeTest, ScrollToEndRightAfterNewLayersOnAHiddenControl) {
   auto* c = AddComposite(200, 300);
   c->Hide();

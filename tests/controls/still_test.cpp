@@ -1,7 +1,8 @@
 // A still form wakes nobody: the hover timers of the banner, a button, a
 // check box and a heading run only while something hovers, is held or
-// animates, and the banner's pulse and the button's wave keep the phase
-// they would have had ticking all along.
+// animates (a banner logo's glow only until it rests), and the banner's
+// pulse and the button's wave keep the phase they would have had ticking
+// all along.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,6 +18,16 @@ using namespace ui;
 
 namespace {
 
+// The banner, counting its renders.
+class TCountedBanner : public TKorvaneBanner {
+ public:
+  void RenderFrame(int32_t w, int32_t h) override {
+    ++renders;
+    TKorvaneBanner::RenderFrame(w, h);
+  }
+  int renders = 0;
+};
+
 class StillTest : public ctest::FormTest {
  protected:
   StillTest() {
@@ -25,7 +36,7 @@ class StillTest : public ctest::FormTest {
     form->SetClientSize(720, 300);
     saved = gOpenUrl;
     gOpenUrl = [](const std::string&) { return true; };
-    banner = new TKorvaneBanner;
+    banner = new TCountedBanner;
     banner->SetLogoMargin(60);
     bannerControl = new TKorvaneControl(form);
     bannerControl->SetBounds(0, 0, 699, 69);
@@ -57,7 +68,7 @@ class StillTest : public ctest::FormTest {
     }
     return phase;
   }
-  TKorvaneBanner* banner = nullptr;
+  TCountedBanner* banner = nullptr;
   TKorvaneControl* bannerControl = nullptr;
   TKVNButton* button = nullptr;
   TKVNCheckBox* box = nullptr;
@@ -160,4 +171,46 @@ TEST_F(StillTest, ABackgroundRenderOrAnotherWindowInFrontWakeTheBanner) {
   test::Advance(10);
   EXPECT_TRUE(banner->ProductHover());
   TObject::Free(other);
+}
+
+// A pointer resting on a logo: the glow pulses for about a second, then
+// rests as it was drawn when the pointer came; nothing ticks or renders
+// again until the pointer moves or presses.
+TEST_F(StillTest, APointerRestingOnALogoStopsTheTimersOnceTheGlowRests) {
+  test::Advance(200);
+  ASSERT_EQ(Running(), 0u);
+  test::MouseMove(form, 100, 34);
+  ASSERT_TRUE(banner->ProductHover());
+  const std::vector<uint8_t> lit = ctest::bytes_of(*banner->AcquireBitmap());
+  test::Advance(1100);
+  EXPECT_TRUE(banner->ProductHover());
+  EXPECT_EQ(Running(), 0u);
+  const int renders = banner->renders;
+  test::Advance(3000);
+  EXPECT_EQ(banner->renders, renders);
+  EXPECT_EQ(ctest::bytes_of(*banner->AcquireBitmap()), lit);
+  // A move on the logo looks once and sleeps again; the pulse counted on.
+  test::MouseMove(form, 110, 34);
+  test::Advance(100);
+  EXPECT_EQ(Running(), 0u);
+  EXPECT_EQ(banner->renders, renders);
+  EXPECT_EQ(banner->PulsePhase(), PulseAfter(110 + 300 + 10));
+
+  // A press turns the resting glow green at the next tick, the release
+  // back to red; then the timers rest again.
+  test::MouseDown(form, 110, 34);
+  test::Advance(10);
+  const std::vector<uint8_t> green = ctest::bytes_of(*banner->AcquireBitmap());
+  EXPECT_NE(green, lit);
+  test::MouseUp(form, 110, 34);
+  test::Advance(100);
+  EXPECT_EQ(ctest::bytes_of(*banner->AcquireBitmap()), lit);
+  EXPECT_EQ(Running(), 0u);
+
+  // Off the logo and back: the glow pulses again.
+  test::MouseMove(form, 430, 34);
+  test::MouseMove(form, 100, 34);
+  test::Advance(50);
+  EXPECT_GE(Running(), 1u);
+  EXPECT_EQ(banner->PulsePhase(), PulseAfter(5));
 }

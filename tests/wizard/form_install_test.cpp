@@ -496,7 +496,8 @@ TEST_F(InstallFlow, TheLogShownEqualsItsWholeText) {
 
 // While installing, the viewer shows the log as it grows, scrolled to its
 // end: every pixel as the whole text laid out at once and scrolled to its
-// end shows it, the newest line whole.
+// end shows it, the newest line whole; also with a destination so long that
+// its lines need the horizontal bar, which the newest line stays above.
 TEST_F(InstallFlow, TheGrowingLogLooksAsTheWholeTextScrolledToItsEnd) {
   Open();
   const auto viewer_pixels = [&] {
@@ -510,38 +511,49 @@ TEST_F(InstallFlow, TheGrowingLogLooksAsTheWholeTextScrolledToItsEnd) {
       }
     return px;
   };
-  std::shared_ptr<cWorkEntries> log = form->InstallLog();
-  form->ClearLog();
-  log->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
-  log->AddText("~<b;fs:pt=\"+1\">Wait please, Installing Korvane Snaprill 1.31~>~(p) ");
-  form->RenderLog();
-  for (int tick = 0; tick < 4; ++tick) {
-    SCOPED_TRACE("tick " + std::to_string(tick));
-    for (int i = 0; i < 6; ++i)
-      log->AddText("~<fs:pt=\"-3\">C:\\Korvane-Snaprill\\Images\\file" + std::to_string(tick * 6 + i) +
-                   ".jpg~>~)");
-    if (tick == 3) log->AddText("~(p)Creating Programs Group Folder ...~) ");
-    form->LogTimerTick(nullptr);
-    const std::vector<uint32_t> live = viewer_pixels();
-    const int32_t liveScroll = form->Viewer()->ScrollY();
-    // The same text laid out at once, as the finished page shows it.
-    const std::string whole = form->LogText();
-    form->ShowPageText(whole, true);
-    form->Viewer()->ScrollToEnd();
-    EXPECT_EQ(form->Viewer()->ScrollY(), liveScroll);
-    const std::vector<uint32_t> once = viewer_pixels();
-    ASSERT_EQ(live.size(), once.size());
-    size_t differ = 0;
-    for (size_t i = 0; i < live.size(); ++i) differ += live[i] != once[i];
-    EXPECT_EQ(differ, 0u);
-    // Back to the live log, as it stood.
-    form->ClearLog();
-    log->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
-    log->AddText("~<b;fs:pt=\"+1\">Wait please, Installing Korvane Snaprill 1.31~>~(p) ");
-    for (int t = 0; t <= tick; ++t)
+  const std::string longFolder = "C:\\" + std::string(179, 'd') + "\\Korvane-Snaprill";
+  ASSERT_EQ(longFolder.size(), 199u);
+  for (const std::string& folder : {std::string("C:\\Korvane-Snaprill"), longFolder}) {
+    SCOPED_TRACE(folder.size());
+    std::shared_ptr<cWorkEntries> log = form->InstallLog();
+    const auto start_log = [&](int ticks) {
+      form->ClearLog();
+      log->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
+      log->AddText("~<b;fs:pt=\"+1\">Wait please, Installing Korvane Snaprill 1.31~>~(p) ");
+      for (int t = 0; t < ticks; ++t)
+        for (int i = 0; i < 6; ++i)
+          log->AddText("~<fs:pt=\"-3\">" + folder + "\\Images\\file" + std::to_string(t * 6 + i) + ".jpg~>~)");
+      form->RenderLog();
+    };
+    start_log(0);
+    for (int tick = 0; tick < 4; ++tick) {
+      SCOPED_TRACE("tick " + std::to_string(tick));
       for (int i = 0; i < 6; ++i)
-        log->AddText("~<fs:pt=\"-3\">C:\\Korvane-Snaprill\\Images\\file" + std::to_string(t * 6 + i) + ".jpg~>~)");
-    form->RenderLog();
+        log->AddText("~<fs:pt=\"-3\">" + folder + "\\Images\\file" + std::to_string(tick * 6 + i) + ".jpg~>~)");
+      if (tick == 3) log->AddText("~(p)Creating Programs Group Folder ...~) ");
+      form->LogTimerTick(nullptr);
+      const std::vector<uint32_t> live = viewer_pixels();
+      const int32_t liveScroll = form->Viewer()->ScrollY();
+      // The long lines need the horizontal bar; the newest line ends inside
+      // the view and above that bar (the text starts 10 pixels down, the
+      // bar stands 5 above the bottom).
+      TInfoControl* v = form->Viewer();
+      const bool bar = v->ContentWidth() > v->Width();
+      EXPECT_EQ(bar, folder.size() > 100);
+      EXPECT_LE(10 + form->PageScene()->GetTextHeight() - liveScroll, v->Height() - (bar ? v->BarSize + 5 : 0));
+      // The same text laid out at once, as the finished page shows it.
+      const std::string whole = form->LogText();
+      form->ShowPageText(whole, true);
+      form->Viewer()->ScrollToEnd();
+      EXPECT_EQ(form->Viewer()->ScrollY(), liveScroll);
+      const std::vector<uint32_t> once = viewer_pixels();
+      ASSERT_EQ(live.size(), once.size());
+      size_t differ = 0;
+      for (size_t i = 0; i < live.size(); ++i) differ += live[i] != once[i];
+      EXPECT_EQ(differ, 0u);
+      // Back to the live log, as it stood.
+      start_log(tick + 1);
+    }
   }
 }
 
