@@ -217,8 +217,8 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
   if (upper != 'Z') mPathArgs.resize(mPathArgs.size() - mPathArgs.size() % group_of(upper));
   if (upper == 'Z' || !mPathArgs.empty()) PathCommand(command);
   try {
-    raise_error(errSVGPath, &qlm_svg_exception_string, "{char=" + shown_char(text[i]) + ",cmd=", std::string(1, command),
-                "}");
+    raise_error(errSVGPath, &qlm_svg_exception_string,
+                "{char=" + shown_char(text[i]) + ",cmd=", std::string(1, command), "}");
   } catch (...) {
     LogCurrent();
   }

@@ -101,7 +101,8 @@ bool gradient_color_table::build(std::span<const rColorStop> stops, uint32_t siz
     }
     std::fill(lut.get() + std::min<unsigned>(end, size), lut.get() + size, profile.back().colour);
     const size_t n = profile.size();
-    if (hard_stops && end >= size && profile[n - 2].offset == profile[n - 1].offset) lut[size - 1] = profile.back().colour;
+    if (hard_stops && end >= size && profile[n - 2].offset == profile[n - 1].offset)
+      lut[size - 1] = profile.back().colour;
   }
   mColors = std::move(lut);
   mSize = size;

@@ -470,9 +470,9 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
   // range of one another and of the box.
   const int64_t ox = int64_t(ix), oy = int64_t(iy);
   kept.ras.filling_rule(run.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
-  // The outline with its origin at (origin_x, origin_y), its curves flattened as
-  // RenderPath flattens them (approximation from the outline's extent),
-  // handed to `use`.
+  // The outline with its origin at (origin_x, origin_y), its curves
+  // flattened as RenderPath flattens them (approximation from the outline's
+  // extent), handed to `use`.
   auto flattened = [&](double origin_x, double origin_y, auto&& use) {
     cache.init_embedded_adaptors(glyph, origin_x, origin_y, 1.0);
     double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;
@@ -521,9 +521,7 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
   // than its device position and moved the edge by a sub-pixel step (a
   // level of coverage).
   const int shift_x = 2 - b.x1, shift_y = 2 - b.y1;
-  auto rasterise = [&] {
-    flattened(fx + shift_x, fy + shift_y, [&](auto& curves) { kept.ras.add_path(curves); });
-  };
+  auto rasterise = [&] { flattened(fx + shift_x, fy + shift_y, [&](auto& curves) { kept.ras.add_path(curves); }); };
 
   const uint64_t kx = double_bits(fx), ky = double_bits(fy);
   const rGlyphCoverage::Slot* slot = rGlyphCoverage::Find(face, glyph->glyph_index, kx, ky);
