@@ -2,6 +2,7 @@
 // command letters of path data, and the path commands on AGG's path storage.
 #include <cmath>
 #include <numbers>
+#include <string>
 
 #include "qlm_svg.h"
 #include "qlm_svg_arc.h"
@@ -23,6 +24,38 @@ bool is_command_letter(char c) {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool is_arc(char command) { return command == 'A' || command == 'a'; }
+
+// What path data may hold after its first command besides command letters:
+// numbers (digits, signs, points, exponents) and their separators (SVG's
+// white space and the comma). Anything else is an error that ends the path.
+bool is_path_data_char(char c) {
+  switch (c) {
+    case ' ': case '\t': case '\r': case '\n': case ',':
+    case '+': case '-': case '.': case 'e': case 'E':
+      return true;
+    default:
+      return is_digit(c);
+  }
+}
+
+// The numbers one operation of a command takes (path commands but Z).
+size_t group_of(char upper) {
+  switch (upper) {
+    case 'M': case 'L': case 'T': return 2;
+    case 'S': case 'Q': return 4;
+    case 'C': return 6;
+    case 'A': return 7;
+    default: return 1;  // H, V
+  }
+}
+
+// A byte of a condition text: itself when printable, else 0xNN.
+std::string shown_char(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u > 0x20 && u < 0x7F) return std::string(1, c);
+  static const char hex[] = "0123456789ABCDEF";
+  return std::string("0x") + hex[u >> 4] + hex[u & 15];
+}
 
 // The reader's states.
 enum class NumState { BeforeCommand, Between, Integer, Fraction, ExponentLetter, Exponent };
@@ -72,9 +105,15 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
     state = NumState::Between;
   };
 
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+  for (; i < n; ++i) {
     const char c = text[i];
     const bool letter = commands && is_command_letter(c);
+    // In path data a character outside its grammar (an exponent letter
+    // where no number is being read included) ends the data.
+    if (commands && state != NumState::BeforeCommand && !letter &&
+        (!is_path_data_char(c) || (state == NumState::Between && (c == 'e' || c == 'E'))))
+      break;
     switch (state) {
       case NumState::BeforeCommand:
         if (letter) take_command(c);
@@ -165,8 +204,24 @@ void cSVGParser::ReadNumbers(std::string_view text, bool commands) {
   }
   if (state == NumState::Integer || state == NumState::Fraction || state == NumState::ExponentLetter ||
       state == NumState::Exponent)
-    complete(n);
-  if (command != 0) PathCommand(command);
+    complete(i);
+  if (i == n) {
+    if (command != 0) PathCommand(command);
+    return;
+  }
+  // An error in path data: the path is drawn up to the last whole operation
+  // before it (SVG's rule), so the current command runs with the groups of
+  // numbers it has completed, and the rest of the text is not read. The
+  // error is logged on the drawing; the path and the load stand.
+  const char upper = char(upper_byte(command));
+  if (upper != 'Z') mPathArgs.resize(mPathArgs.size() - mPathArgs.size() % group_of(upper));
+  if (upper == 'Z' || !mPathArgs.empty()) PathCommand(command);
+  try {
+    raise_error(errSVGPath, &qlm_svg_exception_string,
+                "{char=" + shown_char(text[i]) + ",cmd=", std::string(1, command), "}");
+  } catch (...) {
+    LogCurrent();
+  }
 }
 
 bool cSVGParser::ParsePathData(std::string_view text) {
@@ -202,14 +257,7 @@ void cSVGParser::PathCommand(char letter) {
   const size_t count = mPathArgs.size();
   const std::string cmd(1, letter);
   if (count == 0) raise_error(errSVGPath, &qlm_svg_exception_string, "{mArgs.Count=0,cmd=", cmd, "}");
-  size_t group = 1;
-  switch (upper) {
-    case 'M': case 'L': case 'T': group = 2; break;
-    case 'S': case 'Q': group = 4; break;
-    case 'C': group = 6; break;
-    case 'A': group = 7; break;
-    default: group = 1; break;  // H, V
-  }
+  const size_t group = group_of(upper);
   if (count % group != 0)
     raise_error(errSVGPath, &qlm_svg_exception_string,
                 "{mArgs.Count mod " + std::to_string(group) + " <> 0,cmd=", cmd, "}");

@@ -54,7 +54,7 @@ void fill_segment(agg::rgba8* out, unsigned count, agg::rgba8 from, agg::rgba8 t
 }
 }  // namespace
 
-bool gradient_color_table::build(std::span<const rColorStop> stops, uint32_t size) {
+bool gradient_color_table::build(std::span<const rColorStop> stops, uint32_t size, bool hard_stops) {
   mColors.reset();
   mSize = 0;
   if (size == 0) return false;
@@ -81,9 +81,12 @@ bool gradient_color_table::build(std::span<const rColorStop> stops, uint32_t siz
   // Stable: of stops with one offset the first added stays (AGG's insertion
   // sort for short lists keeps that order too).
   std::stable_sort(profile.begin(), profile.end(), [](const point& a, const point& b) { return a.offset < b.offset; });
-  profile.erase(std::unique(profile.begin(), profile.end(),
-                            [](const point& a, const point& b) { return a.offset == b.offset; }),
-                profile.end());
+  // Kept, stops of one offset make a segment of no entries: the next segment
+  // starts at their boundary from the last of them.
+  if (!hard_stops)
+    profile.erase(std::unique(profile.begin(), profile.end(),
+                              [](const point& a, const point& b) { return a.offset == b.offset; }),
+                  profile.end());
   if (profile.size() < 2) {
     const agg::rgba8 c = profile.empty() ? agg::rgba8(0, 0, 0, 0) : profile.front().colour;
     std::fill(lut.get(), lut.get() + size, c);
@@ -97,6 +100,9 @@ bool gradient_color_table::build(std::span<const rColorStop> stops, uint32_t siz
       start = std::max(start, end);
     }
     std::fill(lut.get() + std::min<unsigned>(end, size), lut.get() + size, profile.back().colour);
+    const size_t n = profile.size();
+    if (hard_stops && end >= size && profile[n - 2].offset == profile[n - 1].offset)
+      lut[size - 1] = profile.back().colour;
   }
   mColors = std::move(lut);
   mSize = size;
@@ -163,7 +169,7 @@ const gradient_color_table* cGradientColorRamp::GetColorTable() {
   } catch (...) {
     return nullptr;
   }
-  if (!table->build(stops, mMaxColors)) return nullptr;
+  if (!table->build(stops, mMaxColors, mHardStops)) return nullptr;
   mColorTable = std::move(table);
   return mColorTable.get();
 }

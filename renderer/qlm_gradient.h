@@ -135,6 +135,9 @@ class cGradientColorRamp : public cGradient {
   cArrayIterator mRampIterator;
   uint32_t mMaxColors;
   std::unique_ptr<gradient_color_table> mColorTable;
+  // Stops that share an offset switch colour there, the later one deciding
+  // from that offset on (SVG's rule); off, the later ones are dropped.
+  bool mHardStops = false;
 };
 
 // --- The three gradients ------------------------------------------------------------

@@ -37,10 +37,11 @@ inline double held(double v, double limit) {
 }
 
 // The per-definition colour ramp: a colour-ramp gradient of 256 colours that
-// the SVG definition keeps (and frees) through its cache pointer.
+// the SVG definition keeps (and frees) through its cache pointer. Stops of
+// one offset switch colour there, the later one deciding from it on.
 class cSVGGradientRamp final : public cGradientColorRamp, public cSVGGradientCache {
  public:
-  cSVGGradientRamp() : cGradientColorRamp(256) {}
+  cSVGGradientRamp() : cGradientColorRamp(256) { mHardStops = true; }
   // As the colour ramp's AddStop, the ramp kept in the same order, but
   // without sorting the whole ramp for every stop (quadratic in the number
   // of stops): a stop that does not come before the last one is appended,

@@ -7,10 +7,12 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include <agg_conv_transform.h>
 #include <agg_trans_double_path.h>
 #include <agg_trans_single_path.h>
 
@@ -358,6 +360,7 @@ struct cRendererSurface::rGlyphRun {
   bool straight_bgra = false;  // the target is straight BGRA: the mask blend paints it
   agg::rendering_buffer* rbuf = nullptr;
   int64_t cx1 = 0, cy1 = 0, cx2 = -1, cy2 = -1;
+  double ux1 = 0, uy1 = 0, ux2 = 0, uy2 = 0;  // the rasteriser's clip box
   agg::rgba8 colour;
   qlm_agg::solid_bgra solid;
   bool even_odd = false;
@@ -436,6 +439,10 @@ void cRendererSurface::GlyphCoverageBegin(cFontCacheManager& cache, const agg::r
   run.cy1 = base.ymin();
   run.cx2 = base.xmax();
   run.cy2 = base.ymax();
+  run.ux1 = mUpdateRect.x1;
+  run.uy1 = mUpdateRect.y1;
+  run.ux2 = mUpdateRect.x2;
+  run.uy2 = mUpdateRect.y2;
   mRasterReusable = false;
 }
 
@@ -445,7 +452,8 @@ void cRendererSurface::GlyphCoverageEnd(rGlyphRun& run) {
 }
 
 void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cache, const agg::glyph_cache* glyph,
-                                          double x, double y) {
+                                          double page_x, double page_y, double dx, double dy) {
+  const double x = page_x + dx, y = page_y + dy;
   if (!usable(x) || !usable(y)) return;
   const double ix = std::floor(x), iy = std::floor(y);
   // Culling: the glyph's outline box, widened for the phase and the
@@ -461,36 +469,41 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
   // From here the glyph reaches the clip box: its pixels are within int
   // range of one another and of the box.
   const int64_t ox = int64_t(ix), oy = int64_t(iy);
-
-  // The outline at the phase, flattened as RenderPath flattens it (curve
-  // approximation from the outline's extent), into the rasteriser.
-  auto rasterise = [&] {
-    cache.init_embedded_adaptors(glyph, fx, fy, 1.0);
+  kept.ras.filling_rule(run.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
+  // The outline with its origin at (origin_x, origin_y), its curves
+  // flattened as RenderPath flattens them (approximation from the outline's
+  // extent), handed to `use`.
+  auto flattened = [&](double origin_x, double origin_y, auto&& use) {
+    cache.init_embedded_adaptors(glyph, origin_x, origin_y, 1.0);
     double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;
     if (!agg::bounding_rect_single(cache.path_adaptor(), 0, &bx1, &by1, &bx2, &by2)) bx1 = by1 = bx2 = by2 = 0;
     agg::conv_curve<tFontCacheManager::path_adaptor_type> curves(cache.path_adaptor());
     curves.approximation_scale(qlm_agg::approximation_scale_for(run.approx, std::max(bx2 - bx1, by2 - by1)));
-    kept.ras.filling_rule(run.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
-    kept.ras.add_path(curves);
+    use(curves);
   };
 
+  // A glyph reaching over the edge of the rasteriser's clip box, or too
+  // large to keep, is drawn as the outline painter draws it: the outline at
+  // its page position, flattened there, moved to the device and cut by that
+  // box. A cut edge starts at its crossing with the box, rounded to the
+  // sub-pixel grid, so its coverage depends on where the glyph stands and
+  // cannot be kept (kept coverage of such glyphs differed by 2 levels).
   const int64_t box_w = int64_t(b.x2) - b.x1 + 5, box_h = int64_t(b.y2) - b.y1 + 5;
-  if (box_w * box_h > kKeptGlyphPixels) {
-    // Too large to keep: rasterised within the clip box (in the glyph's own
-    // coordinates), painted scan line by scan line.
+  const bool inside = gx1 >= run.ux1 && gy1 >= run.uy1 && gx2 <= run.ux2 && gy2 <= run.uy2;
+  if (!inside || box_w * box_h > kKeptGlyphPixels) {
     kept.ras.reset();
-    kept.ras.clip_box(double(std::max<int64_t>(run.cx1 - ox, b.x1 - 2)),
-                      double(std::max<int64_t>(run.cy1 - oy, b.y1 - 2)),
-                      double(std::min<int64_t>(run.cx2 + 1 - ox, b.x2 + 3)),
-                      double(std::min<int64_t>(run.cy2 + 1 - oy, b.y2 + 3)));
-    rasterise();
+    kept.ras.clip_box(run.ux1, run.uy1, run.ux2, run.uy2);
+    flattened(page_x, page_y, [&](auto& curves) {
+      agg::trans_affine to_device = agg::trans_affine_translation(dx, dy);
+      agg::conv_transform<std::remove_reference_t<decltype(curves)>> placed(curves, to_device);
+      kept.ras.add_path(placed);
+    });
     if (kept.ras.rewind_scanlines()) {
       kept.sl.reset(kept.ras.min_x(), kept.ras.max_x());
       while (kept.ras.sweep_scanline(kept.sl)) {
-        const int64_t row = oy + kept.sl.y();
         unsigned spans = kept.sl.num_spans();
         for (auto span = kept.sl.begin(); spans > 0; --spans, ++span)
-          run.Row(ox + span->x, row, span->covers, span->len);
+          run.Row(span->x, kept.sl.y(), span->covers, span->len);
       }
       run.painted = true;
     }
@@ -498,6 +511,17 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
     kept.ras.reset();
     return;
   }
+
+  // Kept: the outline at the phase, moved by whole pixels (shift_x,
+  // shift_y) so that every point lies at a positive coordinate, as it does
+  // on the device (the glyph is inside the clip box). The rasteriser rounds
+  // a point to the sub-pixel grid half away from zero, so at a tie (an
+  // outline of 1/64 units at a pen of few bits: every glyph of text at a
+  // whole pixel) a negative coordinate about the origin went the other way
+  // than its device position and moved the edge by a sub-pixel step (a
+  // level of coverage).
+  const int shift_x = 2 - b.x1, shift_y = 2 - b.y1;
+  auto rasterise = [&] { flattened(fx + shift_x, fy + shift_y, [&](auto& curves) { kept.ras.add_path(curves); }); };
 
   const uint64_t kx = double_bits(fx), ky = double_bits(fy);
   const rGlyphCoverage::Slot* slot = rGlyphCoverage::Find(face, glyph->glyph_index, kx, ky);
@@ -512,8 +536,8 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
     rGlyphCoverage::Mask m;
     const size_t at = face.covers.size();
     if (kept.ras.rewind_scanlines()) {
-      m.x = kept.ras.min_x();
-      m.y = kept.ras.min_y();
+      m.x = kept.ras.min_x() - shift_x;
+      m.y = kept.ras.min_y() - shift_y;
       m.w = uint32_t(kept.ras.max_x() - kept.ras.min_x() + 1);
       m.h = uint32_t(kept.ras.max_y() - kept.ras.min_y() + 1);
     }
@@ -523,10 +547,10 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
       uint8_t* covers = face.covers.data() + at + sizeof(m);
       kept.sl.reset(kept.ras.min_x(), kept.ras.max_x());
       while (kept.ras.sweep_scanline(kept.sl)) {
-        uint8_t* row = covers + size_t(kept.sl.y() - m.y) * m.Stride();
+        uint8_t* row = covers + size_t(kept.sl.y() - kept.ras.min_y()) * m.Stride();
         unsigned spans = kept.sl.num_spans();
         for (auto span = kept.sl.begin(); spans > 0; --spans, ++span)
-          std::memcpy(row + (span->x - m.x), span->covers, size_t(span->len));
+          std::memcpy(row + (span->x - kept.ras.min_x()), span->covers, size_t(span->len));
       }
     }
     slot = &rGlyphCoverage::Add(face, glyph->glyph_index, kx, ky, uint32_t(at));
@@ -725,7 +749,7 @@ void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, cons
       rGlyphRun run;
       GlyphCoverageBegin(*cache, mText.color.color, run);
       qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
-        PaintGlyphCoverage(run, *cache, s.glyph, s.x + dx, s.y + dy);
+        PaintGlyphCoverage(run, *cache, s.glyph, s.x, s.y, dx, dy);
         return true;
       });
       GlyphCoverageEnd(run);

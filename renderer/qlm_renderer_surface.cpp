@@ -2,6 +2,7 @@
 #include "qlm_renderer_surface.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "qlm_base_codes.h"
@@ -154,6 +155,11 @@ bool cSurfaceMemory::Attach(uint8_t* base, int32_t width, int32_t height, int32_
     const int32_t bpp = surface_bytes_per_pixel(pixelFormatCode);
     if (bpp == 0) raise_condition_error(errPreCondition, "{pixelFormatCode is Unsupported}");
     if (int64_t(rowStep) < int64_t(width) * bpp) raise_condition_error(errPreCondition, "{rowStep<width*bytes}");
+    // The painters store 4-byte pixels as whole words, which needs every
+    // pixel on a 4-byte boundary: the base and the row step both.
+    if (bpp == 4 && reinterpret_cast<uintptr_t>(base) % 4 != 0)
+      raise_condition_error(errPreCondition, "{base mod 4 <> 0}");
+    if (bpp == 4 && rowStep % 4 != 0) raise_condition_error(errPreCondition, "{rowStep mod 4 <> 0}");
     BindMemory(base, width, height, topDown ? rowStep : -rowStep, pixelFormatCode, topDown, nullptr);
     return true;
   });

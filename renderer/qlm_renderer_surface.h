@@ -131,13 +131,16 @@ class cSurfaceBitmap : public cSurface {
 // A surface over rows that the caller owns and keeps alive while the
 // surface is attached (a window's back buffer, say). `base` is the lowest
 // address of the pixels and `rowStep` the bytes from one row to the next in
-// memory (at least width x bytes per pixel); top-down puts row 0 at `base`,
+// memory (at least width x bytes per pixel; for the 4-byte formats the base
+// and the step are multiples of 4, since pixels are stored as whole words);
+// top-down puts row 0 at `base`,
 // bottom-up at the last row in memory, as cSurfaceBitmap does for a
 // bitmap. `pixelFormatCode` is one of the six surface formats.
 class cSurfaceMemory : public cSurface {
  public:
-  // Errors (279: a nil base, a size below 1, a row step too short or an
-  // unsupported format) are logged; the previous binding then stays.
+  // Errors (279: a nil base, a size below 1, a row step too short, a 4-byte
+  // format's base or step off a 4-byte boundary, or an unsupported format)
+  // are logged; the previous binding then stays.
   bool Attach(uint8_t* base, int32_t width, int32_t height, int32_t rowStep, uint8_t pixelFormatCode, bool topDown);
   void Detach() override;
 };

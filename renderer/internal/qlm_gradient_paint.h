@@ -16,11 +16,15 @@
 // them, the ends padded), so at 256 entries it equals AGG's table byte for
 // byte. Fewer than two distinct stops, where AGG leaves the table unset: none
 // gives transparent black everywhere, one gives its colour everywhere.
+// With `hard_stops` every stop is kept: where stops share an offset the
+// colour switches at its boundary entry, the last of them deciding from
+// there on (SVG's rule), and when they share offset 1 the last entry takes
+// the last colour, so that padding beyond the end shows it.
 // Usable as the colour function of AGG's span generators.
 class gradient_color_table {
  public:
   // False (and an empty table) when the memory cannot be had or size is 0.
-  bool build(std::span<const rColorStop> stops, uint32_t size);
+  bool build(std::span<const rColorStop> stops, uint32_t size, bool hard_stops = false);
   unsigned size() const { return mSize; }
   const agg::rgba8& operator[](unsigned i) const { return mColors[i]; }
 

@@ -737,8 +737,10 @@ class cRendererSurface : public cRenderer {
   // whether the text at device offset (dx, dy) may go that way.
   //
   // What is painted is bounded by the drawing's clip box: a glyph that
-  // cannot reach it is skipped before anything else, and a glyph too large
-  // to keep is rasterised clipped to the box each time it is drawn.
+  // cannot reach it is skipped before anything else. A glyph too large to
+  // keep, or one that reaches over the edge of the rasteriser's clip box
+  // (the update rectangle), is rasterised where it is drawn, cut by that box
+  // as the outline painter cuts it, each time it is drawn.
   struct rGlyphCoverage;
   struct rGlyphRun;
   bool GlyphCoverageFits(cHitTest* hit, double& dx, double& dy);
@@ -746,9 +748,10 @@ class cRendererSurface : public cRenderer {
   // target and its clip box, the colour. GlyphCoverageEnd closes the run.
   void GlyphCoverageBegin(cFontCacheManager& cache, const agg::rgba8& colour, rGlyphRun& run);
   void GlyphCoverageEnd(rGlyphRun& run);
-  // Paints the glyph whose origin is at device (x, y) from kept coverage.
+  // Paints the glyph whose origin is at page (x, y), at device (x + dx,
+  // y + dy), from kept coverage.
   void PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cache, const agg::glyph_cache* glyph, double x,
-                          double y);
+                          double y, double dx, double dy);
   // The outline painter's culling of glyphs: the device box beyond which a
   // glyph of straight or turned text can neither paint nor register in a
   // hit test, and the mapping from page to device; false when glyphs are

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -208,6 +209,104 @@ TEST_F(SvgDrawTest, GradientsWithoutExtentPaintTheirLastStop) {
     EXPECT_EQ(canvas.At(x, 5), 0xFF0000FFu) << x;
     EXPECT_EQ(canvas.At(x, 25), 0xFF00FF00u) << x;
   }
+}
+
+// Stops that share an offset switch colour there, the later one deciding
+// from that offset on: a 200-unit vector across a 200-pixel rectangle, red
+// left of the middle and blue right of it, where only the edge pixels may
+// mix.
+TEST_F(SvgDrawTest, StopsAtOneOffsetSwitchColourThere) {
+  const char* red = "#ff0000";
+  const char* green = "#00ff00";
+  const char* blue = "#0000ff";
+  const std::vector<std::vector<std::pair<const char*, const char*>>> cases = {
+      {{"0", red}, {".5", red}, {".5", blue}, {"1", blue}},
+      {{".5", red}, {".5", green}, {".5", blue}},  // the middle stop has no width
+      {{"0", red}, {".5", red}, {".5", green}, {".5", blue}, {"1", blue}},
+  };
+  for (const auto& list : cases) {
+    std::string stops;
+    for (const auto& [offset, colour] : list)
+      stops += std::string("<stop offset=\"") + offset + "\" stop-color=\"" + colour + "\"/>";
+    SCOPED_TRACE(stops);
+    auto svg = parse(doc("<defs><linearGradient id=\"h\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" x2=\"200\">" +
+                         stops + "</linearGradient></defs><rect width=\"200\" height=\"10\" fill=\"url(#h)\"/>"));
+    Canvas canvas;
+    canvas.r.DrawSVG(svg.get(), nullptr, 0, 0, nullptr);
+    for (int x : {0, 50, 90, 98}) EXPECT_EQ(canvas.At(x, 5), 0xFFFF0000u) << x;
+    for (int x : {101, 110, 150, 190, 199}) EXPECT_EQ(canvas.At(x, 5), 0xFF0000FFu) << x;
+  }
+  // At the ends: from offset 0 on the later stop paints everything; at
+  // offset 1 it is the colour padded beyond the vector's end.
+  auto ends = parse(doc(
+      "<defs><linearGradient id=\"a\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" x2=\"100\">"
+      "<stop offset=\"0\" stop-color=\"#ff0000\"/><stop offset=\"0\" stop-color=\"#0000ff\"/>"
+      "<stop offset=\"1\" stop-color=\"#0000ff\"/></linearGradient>"
+      "<linearGradient id=\"z\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" x2=\"100\">"
+      "<stop offset=\"0\" stop-color=\"#ff0000\"/><stop offset=\"1\" stop-color=\"#ff0000\"/>"
+      "<stop offset=\"1\" stop-color=\"#0000ff\"/></linearGradient></defs>"
+      "<rect width=\"200\" height=\"10\" fill=\"url(#a)\"/><rect y=\"20\" width=\"200\" height=\"10\" "
+      "fill=\"url(#z)\"/>"));
+  Canvas canvas;
+  canvas.r.DrawSVG(ends.get(), nullptr, 0, 0, nullptr);
+  for (int x : {0, 1, 50, 150}) EXPECT_EQ(canvas.At(x, 5), 0xFF0000FFu) << x;
+  for (int x : {0, 50, 97}) EXPECT_EQ(canvas.At(x, 25), 0xFFFF0000u) << x;
+  for (int x : {101, 150, 199}) EXPECT_EQ(canvas.At(x, 25), 0xFF0000FFu) << x;
+}
+
+// A W3C test file with its three-digit colour values ("#f48") written out in
+// six (the loader reads only the six-digit form), parsed.
+std::unique_ptr<cImageSVG> parse_w3c(const std::string& path) {
+  const std::string text = testenv::read_file(path);
+  std::string out;
+  auto hex = [&](size_t k) { return k < text.size() && std::isxdigit(static_cast<unsigned char>(text[k])); };
+  for (size_t i = 0; i < text.size(); ++i) {
+    out += text[i];
+    if (text[i] != '#' || !hex(i + 1) || !hex(i + 2) || !hex(i + 3) || i + 4 >= text.size() || text[i + 4] != '"')
+      continue;
+    for (size_t k = i + 1; k <= i + 3; ++k) out += std::string(2, text[k]);
+    i += 3;
+  }
+  return parse(out);
+}
+
+// The W3C file drawn at its own coordinates on its 480 x 360 canvas.
+std::unique_ptr<Canvas> draw_w3c(const std::string& path) {
+  auto svg = parse_w3c(path);
+  auto canvas = std::make_unique<Canvas>(480, 360);
+  rRectD b{};
+  svg->Bounds(b);
+  canvas->r.DrawSVG(svg.get(), nullptr, b.x1, b.y1, nullptr);
+  return canvas;
+}
+
+// The W3C stop rules: a stop below the earlier ones counts at the largest
+// earlier offset, and there the later stop decides: the lower rectangle's
+// right half is blue.
+TEST_F(SvgDrawTest, W3CStopRulesFile) {
+  QLM_CORPUS_FILE(file, "w3c-svg", "pservers-grad-16-b.svg");
+  const auto drawn = draw_w3c(file);
+  const Canvas& canvas = *drawn;
+  for (int x : {243, 300, 400, 455}) EXPECT_EQ(canvas.At(x, 250), 0xFF0000FFu) << x;
+  EXPECT_LT(canvas.At(236, 250) & 0xFF, 40u);  // the ramp towards green ends left of the middle
+}
+
+// Path data with an error is drawn up to its last good command: of the
+// W3C file's pairs of strokes, the black one of "H 40#90" ends where its red
+// twin "H 40" ends (x 380), and no red shows anywhere.
+TEST_F(SvgDrawTest, W3CPathDataErrorFile) {
+  QLM_CORPUS_FILE(file, "w3c-svg", "paths-data-18-f.svg");
+  const auto drawn = draw_w3c(file);
+  const Canvas& canvas = *drawn;
+  EXPECT_EQ(canvas.At(300, 290), 0xFF000000u);
+  for (int x : {385, 420, 470}) EXPECT_EQ(canvas.At(x, 290), kWhite) << x;
+  int red = 0;
+  for (int y = 0; y < 360; ++y)
+    for (int x = 0; x < 480; ++x) {
+      const uint32_t c = canvas.At(x, y);
+      red += (c >> 16 & 0xFF) > 160 && (c >> 8 & 0xFF) < 96 && (c & 0xFF) < 96;
+    }
+  EXPECT_EQ(red, 0);
 }
 
 TEST_F(SvgDrawTest, RadialGradientIsCentredOnItsCentre) {

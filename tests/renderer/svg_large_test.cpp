@@ -72,7 +72,8 @@ TEST_F(SvgLargeTest, HundredThousandStops) {
   const int stops = 100000;
   // Offsets rising: green below the middle, blue from it on. Falling: each
   // offset below the first (1) counts as 1, so the first stop (blue) paints
-  // everywhere, as it does when all stops are at one offset.
+  // everywhere before it. All at the middle: the first stop (blue) before
+  // it, the last (green) from it on.
   for (int order = 0; order < 3; ++order) {
     SCOPED_TRACE(order);
     std::string text = kHead;
@@ -85,8 +86,9 @@ TEST_F(SvgLargeTest, HundredThousandStops) {
               "\"/>";
     }
     text += "</linearGradient></defs><rect x=\"0\" y=\"0\" width=\"64\" height=\"64\" fill=\"url(#g)\"/></svg>";
-    const std::vector<uint32_t> want =
-        order != 0 ? std::vector<uint32_t>{0xFF0000FFu, 0xFF0000FFu} : std::vector<uint32_t>{0xFF00FF00u, 0xFF0000FFu};
+    const std::vector<uint32_t> want = order == 0   ? std::vector<uint32_t>{0xFF00FF00u, 0xFF0000FFu}
+                                       : order == 1 ? std::vector<uint32_t>{0xFF0000FFu, 0xFF0000FFu}
+                                                    : std::vector<uint32_t>{0xFF0000FFu, 0xFF00FF00u};
     EXPECT_EQ(load_and_draw(text, {{10, 30}, {54, 30}}), want);
   }
 }

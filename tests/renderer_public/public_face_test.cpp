@@ -130,6 +130,10 @@ TEST_F(PublicFaceTest, RefusedAttachKeepsThePreviousBinding) {
       {"negative height", rows.data(), 4, -1, 16, px32BGRA},
       {"row step shorter than a row", rows.data(), 4, 4, 15, px32BGRA},
       {"negative row step", rows.data(), 4, 4, -16, px32BGRA},
+      // Four-byte pixels are stored as words: base and step on word boundaries.
+      {"10 x 4 rows 41 bytes apart", rows.data(), 10, 4, 41, px32BGRA},
+      {"row step off a word boundary", rows.data(), 4, 4, 18, px32RGBA},
+      {"base off a word boundary", rows.data() + 2, 4, 4, 16, px32ARGB},
       {"format without a surface", rows.data(), 4, 4, 16, px1BW},
       {"unknown format", rows.data(), 4, 4, 16, 0},
   };
@@ -140,8 +144,9 @@ TEST_F(PublicFaceTest, RefusedAttachKeepsThePreviousBinding) {
     EXPECT_EQ(surface.GetWidth(), kWidth) << c.what;
     EXPECT_TRUE(surface.IsTopDown()) << c.what;
   }
-  // 24-bit rows: three bytes a pixel are enough.
+  // 24-bit rows: three bytes a pixel are enough, at any address and step.
   EXPECT_TRUE(surface.Attach(rows.data(), kWidth, kHeight, kWidth * 3, px24RGB, true));
+  EXPECT_TRUE(surface.Attach(rows.data() + 1, kWidth, kHeight, kWidth * 3 + 1, px24BGR, true));
 }
 
 TEST_F(PublicFaceTest, PathsGroupsAndSnapshotsWithoutAgg) {
