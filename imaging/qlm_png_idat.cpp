@@ -166,6 +166,32 @@ void blend(const cPNG_IDAT& idat, uint8_t* pixels, const rChannelOrder o, bool a
   });
 }
 
+// Marks in the key bits the pixels of (pass) row y whose raw samples equal
+// the key at full depth, as the standard compares them.
+void mark_key(const cPNG_IDAT& idat, uint8_t color_type, const uint8_t* s, int64_t y, const rColumns& c) {
+  uint8_t* bits = idat.key_bits;
+  const int64_t depth = idat.bit_depth;
+  auto be16 = [](const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); };
+  auto mark = [&](auto&& matches) {
+    for (int64_t k = 0, at = y * idat.width + c.first; k < c.count; ++k, at += c.step)
+      if (matches(k)) bits[at >> 3] = uint8_t(bits[at >> 3] | 1u << (at & 7));
+  };
+  const uint16_t* key = idat.key;
+  if (color_type == cnCM_RGB && depth == 8)
+    mark([&](int64_t k) { return s[3 * k] == key[0] && s[3 * k + 1] == key[1] && s[3 * k + 2] == key[2]; });
+  else if (color_type == cnCM_RGB)
+    mark([&](int64_t k) {
+      return be16(s + 6 * k) == key[0] && be16(s + 6 * k + 2) == key[1] && be16(s + 6 * k + 4) == key[2];
+    });
+  else if (depth == 16)
+    mark([&](int64_t k) { return be16(s + 2 * k) == key[0]; });
+  else
+    mark([&](int64_t k) {
+      const int64_t bit = k * depth;
+      return ((uint32_t(s[bit >> 3]) >> (8 - depth - (bit & 7))) & ((1u << depth) - 1)) == key[0];
+    });
+}
+
 }  // namespace
 
 #define QLM_PNG_DECODER(name)                                                                                   \
@@ -461,6 +487,7 @@ bool cPNG_IDAT::LoadNI(rReadState& st) {
       Unfilter();
       uint8_t* pixels = t.bitmap->Data() + y * t.bitmap->Stride();
       decode(*this, reader_rows[current_row] + 1, pixels, t.order, t.alpha);
+      if (key_bits != nullptr) mark_key(*this, ihdr.color_type, reader_rows[current_row] + 1, y, row_columns(*this));
       if (t.blend) png_blend_background(*this, pixels, t.order, t.alpha);
       Progress("{cPNG_IDAT.LoadNI}");
       current_row ^= 1;
@@ -490,6 +517,8 @@ bool cPNG_IDAT::LoadA7(rReadState& st) {
         Unfilter();
         uint8_t* pixels = t.bitmap->Data() + y * t.bitmap->Stride();
         decode(*this, reader_rows[current_row] + 1, pixels, t.order, t.alpha, pass);
+        if (key_bits != nullptr)
+          mark_key(*this, ihdr.color_type, reader_rows[current_row] + 1, y, pass_columns(*this, pass));
         if (t.blend) png_blend_background_a7(*this, pixels, t.order, t.alpha, pass);
         Progress("{cPNG_IDAT.LoadA7}");
         current_row ^= 1;

@@ -379,6 +379,87 @@ TEST_F(PngImage, AShortPaletteTransparencyGivesEachEntryItsOwnAlpha) {
   }
 }
 
+// The image data of a 5 x 4 picture whose pixels are given as their sample
+// bytes, every row of filter type 0, plain or in the seven interlace passes.
+Bytes key_picture_rows(const std::vector<Bytes>& pixels, bool interlaced) {
+  constexpr int kW = 5, kH = 4;
+  Bytes rows;
+  auto pass_row = [&](int y, int first, int step) {
+    if (first >= kW) return;
+    rows.push_back(0);
+    for (int x = first; x < kW; x += step) {
+      const Bytes& p = pixels[size_t(y * kW + x)];
+      rows.insert(rows.end(), p.begin(), p.end());
+    }
+  };
+  if (!interlaced) {
+    for (int y = 0; y < kH; ++y) pass_row(y, 0, 1);
+    return rows;
+  }
+  const int passes[7][4] = {{0, 0, 8, 8}, {0, 4, 8, 8}, {4, 0, 8, 4}, {0, 2, 4, 4},
+                            {2, 0, 4, 2}, {0, 1, 2, 2}, {1, 0, 2, 1}};
+  for (const auto& p : passes)
+    for (int y = p[0]; y < kH; y += p[2]) pass_row(y, p[1], p[3]);
+  return rows;
+}
+
+// A grey or RGB key makes transparent exactly the pixels whose raw samples
+// equal it at full depth: not those whose 16-bit samples share its high byte,
+// nor those the gamma table maps onto the same level.
+TEST_F(PngImage, AKeyMatchesTheRawSamplesAtFullDepth) {
+  auto be16 = [](uint32_t v) { return Bytes{uint8_t(v >> 8), uint8_t(v)}; };
+  auto rgb16 = [&](uint32_t r, uint32_t g, uint32_t b) { return join({be16(r), be16(g), be16(b)}); };
+  struct Case {
+    const char* name;
+    uint8_t depth, color_type;
+    Bytes gamma, key;
+    std::vector<Bytes> pixels;  // 5 x 4, row by row
+    std::vector<int> transparent;
+  };
+  std::vector<Case> cases;
+  {
+    // Grey 54262 (0xD3F6) at 3 and 11; 16 other levels with high byte 0xD3.
+    Case c{"16-bit grey", 16, 0, {}, be16(54262), {}, {3, 11}};
+    for (int i = 0, other = 0; i < 20; ++i)
+      c.pixels.push_back(i == 3 || i == 11 ? be16(54262) : i >= 18 ? be16(i == 18 ? 0 : 0xFFFF) : be16(0xD300 + other++));
+    cases.push_back(c);
+  }
+  {
+    // gAMA 1.0 maps both 254 and 255 to 255: only 254 is the key.
+    Case c{"8-bit RGB through a gamma table", 8, 2, {0, 1, 0x86, 0xA0}, {0, 254, 0, 254, 0, 254}, {}, {0, 7, 19}};
+    for (int i = 0; i < 20; ++i)
+      c.pixels.push_back(i == 0 || i == 7 || i == 19 ? Bytes{254, 254, 254} : i % 2 ? Bytes{255, 255, 255} : Bytes{254, 254, 255});
+    cases.push_back(c);
+  }
+  {
+    Case c{"16-bit RGB", 16, 2, {}, rgb16(0x1234, 0x5678, 0x9ABC), {}, {5, 16}};
+    for (int i = 0; i < 20; ++i)
+      c.pixels.push_back(i == 5 || i == 16 ? rgb16(0x1234, 0x5678, 0x9ABC) : rgb16(0x1234 + (i % 3 == 0), 0x5678 + (i % 3 == 1), 0x9A00 + i));
+    cases.push_back(c);
+  }
+  for (const Case& c : cases)
+    for (const bool interlaced : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : ""));
+      const Bytes file = join({kSignature, png_chunk_bytes("IHDR", ihdr_data(5, 4, c.depth, c.color_type, interlaced)),
+                               c.gamma.empty() ? Bytes{} : png_chunk_bytes("gAMA", c.gamma),
+                               png_chunk_bytes("tRNS", c.key),
+                               png_chunk_bytes("IDAT", zlib_pack(key_picture_rows(c.pixels, interlaced))), kEnd});
+      cImagePNG png;
+      auto flow = read_flow(file);
+      ASSERT_TRUE(png.Open(flow.get())) << png.LastErrorText();
+      const cBitmap* b = png.Bitmap(0);
+      ASSERT_NE(b, nullptr);
+      ASSERT_TRUE(b->HasAlpha());
+      std::vector<int> transparent;
+      for (int i = 0; i < 20; ++i) {
+        const uint32_t alpha = pixel_argb(*b, i % 5, i / 5) >> 24;
+        EXPECT_TRUE(alpha == 0 || alpha == 255) << i;
+        if (alpha == 0) transparent.push_back(i);
+      }
+      EXPECT_EQ(transparent, c.transparent);
+    }
+}
+
 // A 69-byte file that says 26000 x 26000 made a 1.9 GB bitmap before its
 // data ran out; the read limits refuse it before the bitmap. Limits the
 // program sets hold to the pixel and to the byte.
