@@ -291,6 +291,86 @@ TEST_F(PngImage, ChooseFilterAndChunkSizes) {
   EXPECT_TRUE(testenv::bitmaps_equal(*back.Bitmap(0), *big));
 }
 
+// The filtered rows by the plain rule, byte by byte: each candidate of the
+// five filter types, the one whose bytes most often repeat one of the two
+// before (ties keep the lower type), after its type byte.
+Bytes filtered_by_the_rule(const cBitmap& b, bool alpha, int chosen[5]) {
+  const int64_t bpp = alpha ? 4 : 3, L = b.Width() * bpp;
+  Bytes prior(size_t(L), 0), raw(size_t(L), 0), out;
+  for (int32_t y = 0; y < b.Height(); ++y) {
+    for (int32_t x = 0; x < b.Width(); ++x) {
+      const uint32_t p = pixel_argb(b, x, y);
+      const uint8_t rgba[4] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p), uint8_t(p >> 24)};
+      std::memcpy(raw.data() + x * bpp, rgba, size_t(bpp));
+    }
+    Bytes c[5];
+    for (Bytes& r : c) r.resize(size_t(L));
+    for (int64_t i = 0; i < L; ++i) {
+      const uint8_t left = i >= bpp ? raw[i - bpp] : 0, up = prior[i], upper_left = i >= bpp ? prior[i - bpp] : 0;
+      c[0][i] = raw[i];
+      c[1][i] = uint8_t(raw[i] - left);
+      c[2][i] = uint8_t(raw[i] - up);
+      c[3][i] = uint8_t(raw[i] - (left + up) / 2);
+      c[4][i] = uint8_t(raw[i] - png_paeth(left, up, upper_left));
+    }
+    int best = 0, best_score = -1;
+    for (int f = 0; f < 5; ++f) {
+      int score = 0;
+      for (int64_t d = 2; d < L; ++d) score += c[f][d] == c[f][d - 1] || c[f][d] == c[f][d - 2];
+      if (score > best_score) best = f, best_score = score;
+    }
+    ++chosen[best];
+    out.push_back(uint8_t(best));
+    out.insert(out.end(), c[best].begin(), c[best].end());
+    prior = raw;
+  }
+  return out;
+}
+
+// Random pictures of both kinds and many widths, rows of noise, of a few
+// levels near the ends of the range, of runs and of ramps: the image data
+// written is the plain rule's, so a file's bytes do not depend on how the
+// rule is computed.
+TEST_F(PngImage, TheFilteredRowsFollowThePlainRule) {
+  std::mt19937 rng(11);
+  int chosen[5] = {};
+  for (const int32_t kind : {cnBitmap24BGR, cnBitmap32RGBA})
+    for (int32_t w = 1; w <= 300; w += w < 24 ? 1 : 23) {
+      SCOPED_TRACE(std::to_string(kind) + " " + std::to_string(w));
+      const int32_t h = 8;
+      cImage image(w, h, 0);
+      ASSERT_TRUE(image.Create());
+      cBitmap* b = image.Bitmap(0);
+      ASSERT_TRUE(b->Convert(kind));
+      const uint8_t levels[] = {0, 1, 2, 127, 128, 129, 253, 254, 255};
+      for (int32_t y = 0; y < h; ++y) {
+        uint8_t* row = b->Data() + y * b->Stride();
+        const uint32_t style = rng() % 4;
+        for (int64_t i = 0, n = int64_t(w) * b->BytesPerPixel(); i < n; ++i)
+          row[i] = style == 0   ? uint8_t(rng())
+                   : style == 1 ? levels[rng() % 9]
+                   : style == 2 ? uint8_t(i / 7 * 40)
+                                : uint8_t(i * (y + 1) + rng() % 3);
+      }
+      cImagePNG png;
+      const Bytes file = save(image, png);
+      Bytes idat;
+      for (size_t at = 8; at + 8 <= file.size();) {
+        const uint32_t n = png_get_u32(file.data() + at);
+        if (std::memcmp(file.data() + at + 4, "IDAT", 4) == 0)
+          idat.insert(idat.end(), file.begin() + long(at) + 8, file.begin() + long(at) + 8 + n);
+        at += 12 + n;
+      }
+      void* rows = nullptr;
+      int32_t size = 0;
+      ASSERT_TRUE(zlib_decompress(idat.data(), int32_t(idat.size()), rows, size));
+      const Bytes got(static_cast<uint8_t*>(rows), static_cast<uint8_t*>(rows) + size);
+      mem_free(rows);
+      ASSERT_EQ(got, filtered_by_the_rule(*b, b->HasAlpha(), chosen));
+    }
+  for (int f = 0; f < 5; ++f) EXPECT_GT(chosen[f], 0) << "filter type " << f << " never chosen";
+}
+
 TEST_F(PngImage, RoundTripsThroughOursAndLibpng) {
   std::mt19937 rng(7);
   const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 2}, {5, 5}, {17, 17}, {70, 70}, {1, 40},
