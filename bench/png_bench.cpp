@@ -3,14 +3,13 @@
 // (tools/fetch_corpora.sh; missing files are skipped) and a generated
 // 1920 x 1080 RGB noise image, ours into the bitmap (which it fills with the
 // background colour first, a cost counted as ours), libpng's simplified API
-// into 8-bit RGB(A) memory not cleared first; the W3C SVG suite's reference PNGs (corpus w3c-svg) as
-// one set decoded per iteration, ours without and with the blend toward the
-// bKGD colour (libpng has no such step). Encode: the noise image, a smooth gradient
-// and photo-like pictures of 4000 x 3000 and 1024 x 1024 and a 64 x 64 RGBA
-// icon at level 1 (ours: the repetition-count filter choice; libpng: its
-// adaptive filters),
-// output size reported beside the time. Prints time ratios at the end
-// (1.0 = as fast as libpng).
+// into 8-bit RGB(A) memory not cleared first; the W3C SVG suite's reference
+// PNGs (corpus w3c-svg) as one set decoded per iteration, ours without and
+// with the blend toward the bKGD colour (libpng has no such step). Encode:
+// the noise image, a smooth gradient, photo-like pictures of 4000 x 3000 and
+// 1024 x 1024 and a 64 x 64 RGBA icon at level 1 (ours: the repetition-count
+// filter choice; libpng: its adaptive filters), output size reported beside
+// the time. Prints time ratios at the end (1.0 = as fast as libpng).
 #include <benchmark/benchmark.h>
 #include <png.h>
 
