@@ -76,8 +76,9 @@ void cImagePNG::ReadImageData(cFlow* flow, rPNG_ChunkHeader& header, const rPNG_
     } catch (const std::bad_alloc&) {
       raise_base_error(errNEnoughMem, "{mem_alloc}");
     }
-    const uint8_t* samples[3] = {trns->grey_sample, trns->red, trns->green};
-    if (ihdr->color_type == cnCM_RGB) samples[0] = trns->red, samples[1] = trns->green, samples[2] = trns->blue;
+    // Grey keys use key[0] only.
+    const uint8_t* samples[3] = {ihdr->color_type == cnCM_RGB ? trns->red : trns->grey_sample, trns->green,
+                                 trns->blue};
     for (int i = 0; i < 3; ++i) idat->key[i] = uint16_t(samples[i][0] << 8 | samples[i][1]);
     idat->key_bits = mKeyBits.data();
   }
