@@ -39,6 +39,30 @@ int64_t floor_mod(int64_t a, int64_t m) {
 // ---------------------------------------------------------------------------
 // Workers.
 
+namespace {
+
+// One target row of the nearest rescale: pixel k is source pixel map[k] of
+// row s, or zeros where map[k] is -1 (a column no source pixel reaches; only
+// looked for when `gaps`). The pixel size is fixed, so each copy is a move
+// or two.
+template <int64_t kBpp, bool kGaps>
+void nearest_row(uint8_t* t, const uint8_t* s, const int32_t* map, int64_t n) {
+  for (int64_t k = 0; k < n; ++k, t += kBpp) {
+    if (kGaps && map[k] < 0)
+      std::memset(t, 0, kBpp);
+    else
+      std::memcpy(t, s + int64_t(map[k]) * kBpp, kBpp);
+  }
+}
+
+// The formats with a channel order have 3- or 4-byte pixels.
+void nearest_row_any(uint8_t* t, const uint8_t* s, const int32_t* map, int64_t n, int64_t bpp, bool gaps) {
+  if (bpp == 4) return gaps ? nearest_row<4, true>(t, s, map, n) : nearest_row<4, false>(t, s, map, n);
+  return gaps ? nearest_row<3, true>(t, s, map, n) : nearest_row<3, false>(t, s, map, n);
+}
+
+}  // namespace
+
 bool bitmap_resize(const cBitmap* source, cBitmap* target) {
   if (!workers_can_run(source, target)) return false;
   const int64_t sw = source->Width(), sh = source->Height();
@@ -46,37 +70,43 @@ bool bitmap_resize(const cBitmap* source, cBitmap* target) {
   const int64_t bpp = source->BytesPerPixel();
   const double sx = double(tw) / double(sw);
   const double sy = double(th) / double(sh);
+  // The source column of each target column, worked out once.
+  void* raw = nullptr;
+  if (!mem_alloc(raw, tw * int64_t(sizeof(int32_t)))) return false;
+  tMemBlock owned(raw);
+  int32_t* map = static_cast<int32_t*>(raw);
   if (sx >= 1 && sy >= 1) {
-    // Each source pixel covers rx columns from trunc(x * sx) (later ones
-    // overwrite earlier ones); each built row is copied to ry target rows.
+    // Each source pixel covers rx columns from trunc(x * sx), later ones
+    // overwriting earlier ones; a column none covers stays zero. Each built
+    // row, with its padding zeroed, goes to ry target rows from
+    // trunc(y * sy), later rows overwriting earlier ones.
     const int64_t rx = int64_t(std::nearbyint(sx + 0.5));
     const int64_t ry = int64_t(std::nearbyint(sy + 0.5));
-    void* raw = nullptr;
-    if (!mem_alloc(raw, target->Stride())) return false;
-    tMemBlock owned(raw);
-    uint8_t* row = static_cast<uint8_t*>(raw);
-    std::memset(row, 0, size_t(target->Stride()));
+    std::fill(map, map + tw, -1);
+    for (int64_t x = 0; x < sw; ++x) {
+      const int64_t c0 = int64_t(double(x) * sx);
+      const int64_t c1 = std::min(c0 + rx - 1, tw - 1);
+      for (int64_t c = c0; c <= c1; ++c) map[c] = int32_t(x);
+    }
+    const bool gaps = std::find(map, map + tw, -1) != map + tw;
+    const int64_t stride = target->Stride(), used = tw * bpp;
     for (int64_t y = 0; y < sh; ++y) {
-      const uint8_t* s = pixel_at(*source, 0, y);
-      for (int64_t x = 0; x < sw; ++x, s += bpp) {
-        const int64_t c0 = int64_t(double(x) * sx);
-        const int64_t c1 = std::min(c0 + rx - 1, tw - 1);
-        for (int64_t c = c0; c <= c1; ++c) std::memcpy(row + c * bpp, s, size_t(bpp));
-      }
       const int64_t r0 = int64_t(double(y) * sy);
       const int64_t r1 = std::min(r0 + ry - 1, th - 1);
-      for (int64_t r = r0; r <= r1; ++r) std::memcpy(pixel_at(*target, 0, r), row, size_t(target->Stride()));
+      if (r0 > r1) continue;
+      uint8_t* first = pixel_at(*target, 0, r0);
+      nearest_row_any(first, pixel_at(*source, 0, y), map, tw, bpp, gaps);
+      std::memset(first + used, 0, size_t(stride - used));
+      for (int64_t r = r0 + 1; r <= r1; ++r) std::memcpy(pixel_at(*target, 0, r), first, size_t(stride));
     }
     return true;
   }
   // 16.16 fixed point; 64-bit steps, so no source size overflows them.
   const int64_t step_x = (sw << 16) / tw;
   const int64_t step_y = (sh << 16) / th;
-  for (int64_t y = 0; y < th; ++y) {
-    const int64_t src_y = (y * step_y) >> 16;
-    uint8_t* t = pixel_at(*target, 0, y);
-    for (int64_t x = 0; x < tw; ++x, t += bpp) std::memcpy(t, pixel_at(*source, (x * step_x) >> 16, src_y), size_t(bpp));
-  }
+  for (int64_t x = 0; x < tw; ++x) map[x] = int32_t((x * step_x) >> 16);
+  for (int64_t y = 0; y < th; ++y)
+    nearest_row_any(pixel_at(*target, 0, y), pixel_at(*source, 0, (y * step_y) >> 16), map, tw, bpp, false);
   return true;
 }
 

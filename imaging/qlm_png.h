@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qlm_base_array.h"
 #include "qlm_base_codes.h"
@@ -412,6 +413,11 @@ class cPNG_IDAT : public cPNG_Chunk {
   uint8_t background[3] = {};
   const uint8_t* alpha_table = nullptr;
   int32_t alpha_count = 0;
+  // The tRNS key of a grey (key[0]) or RGB image at full depth, and the
+  // owner's bits, one per pixel in row order, set where a pixel's raw samples
+  // equal it; nil without a key.
+  uint16_t key[3] = {};
+  uint8_t* key_bits = nullptr;
   // Writing: the compressed buffer, the candidate rows of filter types 0-4
   // and the raw row (index 5).
   uint8_t* compressed = nullptr;
@@ -590,4 +596,8 @@ class cImagePNG : public cImage {
   // Creates the bitmap for the first IDAT chunk and decodes the image data.
   void ReadImageData(cFlow* flow, rPNG_ChunkHeader& header, const rPNG_ChunkFlags& flags, uint8_t* buffer,
                      int32_t buffer_size);
+  // The pixels whose raw samples match a grey or RGB image's tRNS key (see
+  // cPNG_IDAT::key_bits), from the image data to IEND, where they become
+  // transparent.
+  std::vector<uint8_t> mKeyBits;
 };

@@ -1,6 +1,7 @@
 // The PNG image: reading a stream chunk by chunk, writing a bitmap, cloning.
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "qlm_base_flow.h"
 #include "qlm_png.h"
@@ -63,6 +64,24 @@ void cImagePNG::ReadImageData(cFlow* flow, rPNG_ChunkHeader& header, const rPNG_
   mHeight = mSpaceHeight = uint32_t(ihdr->height);
   mCommonImageSpace = bitmap.release();
   mCurrentFrame = 1;
+  // A grey or RGB key is compared with the raw samples at full depth while
+  // the rows are decoded: after the gamma table, or cut to 8 bits, other
+  // levels could match it too.
+  mKeyBits.clear();
+  const cPNG_tRNS* trns = mChunks->tRNS;
+  if (trns != nullptr && trns->Colour() != 0 &&
+      (ihdr->color_type == cnCM_Grey || ihdr->color_type == cnCM_RGB)) {
+    try {
+      mKeyBits.assign(size_t((uint64_t(ihdr->width) * ihdr->height + 7) / 8), 0);
+    } catch (const std::bad_alloc&) {
+      raise_base_error(errNEnoughMem, "{mem_alloc}");
+    }
+    // Grey keys use key[0] only.
+    const uint8_t* samples[3] = {ihdr->color_type == cnCM_RGB ? trns->red : trns->grey_sample, trns->green,
+                                 trns->blue};
+    for (int i = 0; i < 3; ++i) idat->key[i] = uint16_t(samples[i][0] << 8 | samples[i][1]);
+    idat->key_bits = mKeyBits.data();
+  }
   if (!idat->LoadChunk(flow, buffer, buffer_size, &header)) raise_png_error(errPNGLoadChunkFailed, "{IDAT.LoadChunk}");
 }
 
@@ -78,6 +97,7 @@ bool cImagePNG::Open(cFlow* flow) {
     else
       mChunks = new cPNG_Entry();
     mTextBytes = 0;
+    mKeyBits.clear();
     auto read = [&](void* into, int64_t n) {
       if (n > 0 && (!flow->Read(into, int32_t(n)) || int64_t(flow->LastIO()) != n))
         raise_png_error(errPNGFlowCorrupted, "{flow.Read}");
@@ -152,11 +172,23 @@ bool cImagePNG::Open(cFlow* flow) {
         data_read = true;
       }
       if (h.Is("IEND")) {
-        if (mChunks->tRNS != nullptr && mCommonImageSpace != nullptr) {
-          mCommonImageSpace->SetTransparentColor(mChunks->tRNS->Colour());
-          if (mCommonImageSpace->TransparentColor() != rgb_none &&
-              !mCommonImageSpace->ConvertTransparencyToAlpha(0, 0, 0))
+        // Only a key read before the image data applies (the standard
+        // places tRNS there); its pixels are the ones marked while decoding.
+        if (!mKeyBits.empty() && mCommonImageSpace != nullptr) {
+          cBitmap* b = mCommonImageSpace;
+          b->SetTransparentColor(mChunks->tRNS->Colour());
+          if (!b->ConvertTransparencyToAlpha(0, 0, 0))
             raise_base_error(errQLMCall, "{Bitmap.ConvertTransparencyToAlpha}");
+          rChannelOrder o;
+          if (!bitmap_has_order(b, o)) raise_condition_error(errInvariant, "{Bitmap.Order=NIL}");
+          const uint64_t w = uint64_t(b->Width());
+          for (int64_t y = 0; y < b->Height(); ++y) {
+            uint8_t* p = b->Data() + y * b->Stride() + o.alpha;
+            for (uint64_t x = 0, at = uint64_t(y) * w; x < w; ++x, ++at, p += 4)
+              *p = (mKeyBits[at >> 3] >> (at & 7) & 1) != 0 ? 0 : 255;
+          }
+          mKeyBits.clear();
+          mKeyBits.shrink_to_fit();
         }
         progress_or_stop(*this, 100, "{cImagePNG.Open}");
         if (!mKeepChunks) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,7 +29,68 @@ std::unique_ptr<cBitmap> coords(int32_t w, int32_t h, int32_t kind = cnBitmap32R
   return make_bitmap(w, h, kind, [](int32_t x, int32_t y) { return coord_argb(x, y); });
 }
 
+// The nearest rescale, byte by byte as the plain rule writes it: enlarging,
+// each source pixel copied to its columns into a row buffer that starts zeroed
+// and is copied whole (padding too) to its rows; otherwise each target pixel
+// from its 16.16 source position. Rows and padding the rule leaves alone keep
+// what the target held.
+void nearest_by_the_rule(const cBitmap& source, uint8_t* target, int64_t stride, int64_t tw, int64_t th) {
+  const int64_t sw = source.Width(), sh = source.Height(), bpp = source.BytesPerPixel();
+  const double sx = double(tw) / double(sw), sy = double(th) / double(sh);
+  auto src = [&](int64_t x, int64_t y) { return source.Data() + y * source.Stride() + x * bpp; };
+  if (sx >= 1 && sy >= 1) {
+    const int64_t rx = int64_t(std::nearbyint(sx + 0.5)), ry = int64_t(std::nearbyint(sy + 0.5));
+    std::vector<uint8_t> row(size_t(stride), 0);
+    for (int64_t y = 0; y < sh; ++y) {
+      for (int64_t x = 0; x < sw; ++x) {
+        const int64_t c0 = int64_t(double(x) * sx);
+        for (int64_t c = c0; c <= std::min(c0 + rx - 1, tw - 1); ++c) std::memcpy(&row[size_t(c * bpp)], src(x, y), size_t(bpp));
+      }
+      const int64_t r0 = int64_t(double(y) * sy);
+      for (int64_t r = r0; r <= std::min(r0 + ry - 1, th - 1); ++r) std::memcpy(target + r * stride, row.data(), size_t(stride));
+    }
+    return;
+  }
+  const int64_t step_x = (sw << 16) / tw, step_y = (sh << 16) / th;
+  for (int64_t y = 0; y < th; ++y)
+    for (int64_t x = 0; x < tw; ++x)
+      std::memcpy(target + y * stride + x * bpp, src((x * step_x) >> 16, (y * step_y) >> 16), size_t(bpp));
+}
+
 }  // namespace
+
+// A random sweep of sizes, enlarging and shrinking on either axis (whole,
+// half and odd factors), both pixel sizes and padded rows: every byte of the
+// target, padding included, is the plain rule's.
+TEST_F(BitmapScale, NearestMatchesThePlainRule) {
+  uint32_t v = 88172645u;
+  auto next = [&v] {
+    v ^= v << 13, v ^= v >> 17, v ^= v << 5;
+    return v;
+  };
+  int enlarged = 0;
+  for (int round = 0; round < 400; ++round) {
+    const int32_t kind = round % 2 ? cnBitmap24BGR : cnBitmap32RGBA;
+    const int32_t sw = int32_t(1 + next() % 37), sh = int32_t(1 + next() % 23);
+    const int32_t factors[][2] = {{1, 1}, {2, 1}, {3, 2}, {1, 2}, {3, 1}, {7, 3}, {2, 5}, {5, 2}};
+    const auto& fx = factors[next() % 8];
+    const auto& fy = factors[next() % 8];
+    const int32_t tw = std::max(1, int32_t(sw * fx[0] / fx[1] + int32_t(next() % 3) - 1));
+    const int32_t th = std::max(1, int32_t(sh * fy[0] / fy[1] + int32_t(next() % 3) - 1));
+    SCOPED_TRACE(std::to_string(kind) + ": " + std::to_string(sw) + "x" + std::to_string(sh) + " -> " +
+                 std::to_string(tw) + "x" + std::to_string(th));
+    auto source = make_bitmap(sw, sh, kind, [&](int32_t, int32_t) { return next(); });
+    cBitmap target(tw, th, kind);
+    ASSERT_TRUE(target.Create());
+    for (int64_t i = 0; i < target.DataSize(); ++i) target.Data()[i] = uint8_t(next());
+    std::vector<uint8_t> expected(target.Data(), target.Data() + target.DataSize());
+    nearest_by_the_rule(*source, expected.data(), target.Stride(), tw, th);
+    ASSERT_TRUE(bitmap_resize(source.get(), &target));
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), target.Data()));
+    enlarged += tw >= sw && th >= sh;
+  }
+  EXPECT_GT(enlarged, 50);
+}
 
 // The rows that scaling, cropping and tiling give, as the source columns each
 // target column shows (coordinate pixels: red = source x).

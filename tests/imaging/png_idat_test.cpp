@@ -245,6 +245,58 @@ TEST_F(PngIdat, BlendTowardTheBackground) {
   EXPECT_EQ(png.Bitmap(0)->GetAlpha(2, 0), 255);
 }
 
+// Random 8-bit RGBA rows of many widths into every 32-bit channel order,
+// with and without a background to blend toward, plain and interlaced: each
+// pixel is the sample's colour, or g + floor((c - g) x a / 256) per channel
+// when blending, and its alpha the sample's.
+TEST_F(PngIdat, RgbaRowsAndTheirBlendInEveryOrder) {
+  uint32_t v = 2463534242u;
+  auto next = [&v] {
+    v ^= v << 13, v ^= v >> 17, v ^= v << 5;
+    return v;
+  };
+  for (const int32_t kind : {cnBitmap32RGBA, cnBitmap32BGRA, cnBitmap32ARGB, cnBitmap32ABGR})
+    for (const bool interlaced : {false, true})
+      for (const bool blend : {false, true})
+        for (const int32_t w : {1, 3, 4, 5, 8, 13, 31, 64}) {
+          SCOPED_TRACE(std::to_string(kind) + (interlaced ? " interlaced " : " ") + (blend ? "blend " : "") +
+                       std::to_string(w));
+          const int32_t h = 3;
+          const uint8_t g[3] = {uint8_t(next()), uint8_t(next()), uint8_t(next())};
+          std::vector<uint8_t> samples(size_t(w) * h * 4);
+          for (uint8_t& b : samples) b = uint8_t(next());
+          for (size_t i = 3; i < samples.size(); i += 16) samples[i] = 255;  // some opaque
+          for (size_t i = 7; i < samples.size(); i += 16) samples[i] = 0;    // some clear
+          Bytes rows;
+          auto put_row = [&](int32_t y, int32_t first, int32_t step) {
+            rows.push_back(0);
+            for (int32_t x = first; x < w; x += step)
+              rows.insert(rows.end(), samples.begin() + (y * w + x) * 4, samples.begin() + (y * w + x) * 4 + 4);
+          };
+          if (!interlaced)
+            for (int32_t y = 0; y < h; ++y) put_row(y, 0, 1);
+          else
+            for (int32_t pass = 1; pass <= 7; ++pass) {
+              const rPNGPass& p = cnPNGPasses[pass - 1];
+              if (p.first_column >= w) continue;
+              for (int32_t y = p.first_row; y < h; y += p.row_step) put_row(y, p.first_column, p.column_step);
+            }
+          cTestPNG png;
+          png.Load("IHDR", ihdr_data(uint32_t(w), uint32_t(h), 8, 6, interlaced ? 1 : 0));
+          png.Load("bKGD", Bytes{0, g[0], 0, g[1], 0, g[2]});
+          png.mBlendOnBackground = blend;
+          ASSERT_TRUE(png.MakeBitmap(kind));
+          ASSERT_TRUE(png.Decode(idat_chunks(zlib_pack(rows)))) << png.LastErrorText();
+          ASSERT_TRUE(testenv::bitmap_matches(*png.Bitmap(0), [&](int32_t x, int32_t y) {
+            const uint8_t* q = samples.data() + (y * w + x) * 4;
+            uint8_t c[3] = {q[0], q[1], q[2]};
+            if (blend)
+              for (int i = 0; i < 3; ++i) c[i] = uint8_t(g[i] + (((c[i] - g[i]) * q[3]) >> 8));
+            return color_rgba(c[0], c[1], c[2], q[3]);
+          }));
+        }
+}
+
 TEST_F(PngIdat, DamagedAndSplitImageData) {
   Synth s;
   s.w = 7;

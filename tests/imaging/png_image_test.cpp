@@ -291,6 +291,86 @@ TEST_F(PngImage, ChooseFilterAndChunkSizes) {
   EXPECT_TRUE(testenv::bitmaps_equal(*back.Bitmap(0), *big));
 }
 
+// The filtered rows by the plain rule, byte by byte: each candidate of the
+// five filter types, the one whose bytes most often repeat one of the two
+// before (ties keep the lower type), after its type byte.
+Bytes filtered_by_the_rule(const cBitmap& b, bool alpha, int chosen[5]) {
+  const int64_t bpp = alpha ? 4 : 3, L = b.Width() * bpp;
+  Bytes prior(size_t(L), 0), raw(size_t(L), 0), out;
+  for (int32_t y = 0; y < b.Height(); ++y) {
+    for (int32_t x = 0; x < b.Width(); ++x) {
+      const uint32_t p = pixel_argb(b, x, y);
+      const uint8_t rgba[4] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p), uint8_t(p >> 24)};
+      std::memcpy(raw.data() + x * bpp, rgba, size_t(bpp));
+    }
+    Bytes c[5];
+    for (Bytes& r : c) r.resize(size_t(L));
+    for (int64_t i = 0; i < L; ++i) {
+      const uint8_t left = i >= bpp ? raw[i - bpp] : 0, up = prior[i], upper_left = i >= bpp ? prior[i - bpp] : 0;
+      c[0][i] = raw[i];
+      c[1][i] = uint8_t(raw[i] - left);
+      c[2][i] = uint8_t(raw[i] - up);
+      c[3][i] = uint8_t(raw[i] - (left + up) / 2);
+      c[4][i] = uint8_t(raw[i] - png_paeth(left, up, upper_left));
+    }
+    int best = 0, best_score = -1;
+    for (int f = 0; f < 5; ++f) {
+      int score = 0;
+      for (int64_t d = 2; d < L; ++d) score += c[f][d] == c[f][d - 1] || c[f][d] == c[f][d - 2];
+      if (score > best_score) best = f, best_score = score;
+    }
+    ++chosen[best];
+    out.push_back(uint8_t(best));
+    out.insert(out.end(), c[best].begin(), c[best].end());
+    prior = raw;
+  }
+  return out;
+}
+
+// Random pictures of both kinds and many widths, rows of noise, of a few
+// levels near the ends of the range, of runs and of ramps: the image data
+// written is the plain rule's, so a file's bytes do not depend on how the
+// rule is computed.
+TEST_F(PngImage, TheFilteredRowsFollowThePlainRule) {
+  std::mt19937 rng(11);
+  int chosen[5] = {};
+  for (const int32_t kind : {cnBitmap24BGR, cnBitmap32RGBA})
+    for (int32_t w = 1; w <= 300; w += w < 24 ? 1 : 23) {
+      SCOPED_TRACE(std::to_string(kind) + " " + std::to_string(w));
+      const int32_t h = 8;
+      cImage image(w, h, 0);
+      ASSERT_TRUE(image.Create());
+      cBitmap* b = image.Bitmap(0);
+      ASSERT_TRUE(b->Convert(kind));
+      const uint8_t levels[] = {0, 1, 2, 127, 128, 129, 253, 254, 255};
+      for (int32_t y = 0; y < h; ++y) {
+        uint8_t* row = b->Data() + y * b->Stride();
+        const uint32_t style = rng() % 4;
+        for (int64_t i = 0, n = int64_t(w) * b->BytesPerPixel(); i < n; ++i)
+          row[i] = style == 0   ? uint8_t(rng())
+                   : style == 1 ? levels[rng() % 9]
+                   : style == 2 ? uint8_t(i / 7 * 40)
+                                : uint8_t(i * (y + 1) + rng() % 3);
+      }
+      cImagePNG png;
+      const Bytes file = save(image, png);
+      Bytes idat;
+      for (size_t at = 8; at + 8 <= file.size();) {
+        const uint32_t n = png_get_u32(file.data() + at);
+        if (std::memcmp(file.data() + at + 4, "IDAT", 4) == 0)
+          idat.insert(idat.end(), file.begin() + long(at) + 8, file.begin() + long(at) + 8 + n);
+        at += 12 + n;
+      }
+      void* rows = nullptr;
+      int32_t size = 0;
+      ASSERT_TRUE(zlib_decompress(idat.data(), int32_t(idat.size()), rows, size));
+      const Bytes got(static_cast<uint8_t*>(rows), static_cast<uint8_t*>(rows) + size);
+      mem_free(rows);
+      ASSERT_EQ(got, filtered_by_the_rule(*b, b->HasAlpha(), chosen));
+    }
+  for (int f = 0; f < 5; ++f) EXPECT_GT(chosen[f], 0) << "filter type " << f << " never chosen";
+}
+
 TEST_F(PngImage, RoundTripsThroughOursAndLibpng) {
   std::mt19937 rng(7);
   const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 2}, {5, 5}, {17, 17}, {70, 70}, {1, 40},
@@ -377,6 +457,87 @@ TEST_F(PngImage, AShortPaletteTransparencyGivesEachEntryItsOwnAlpha) {
     EXPECT_EQ(pixel_argb(*bitmap, 0, 0), uint32_t(alpha0) << 24);
     EXPECT_EQ(pixel_argb(*bitmap, 1, 0), 0xFF000000u);
   }
+}
+
+// The image data of a 5 x 4 picture whose pixels are given as their sample
+// bytes, every row of filter type 0, plain or in the seven interlace passes.
+Bytes key_picture_rows(const std::vector<Bytes>& pixels, bool interlaced) {
+  constexpr int kW = 5, kH = 4;
+  Bytes rows;
+  auto pass_row = [&](int y, int first, int step) {
+    if (first >= kW) return;
+    rows.push_back(0);
+    for (int x = first; x < kW; x += step) {
+      const Bytes& p = pixels[size_t(y * kW + x)];
+      rows.insert(rows.end(), p.begin(), p.end());
+    }
+  };
+  if (!interlaced) {
+    for (int y = 0; y < kH; ++y) pass_row(y, 0, 1);
+    return rows;
+  }
+  const int passes[7][4] = {{0, 0, 8, 8}, {0, 4, 8, 8}, {4, 0, 8, 4}, {0, 2, 4, 4},
+                            {2, 0, 4, 2}, {0, 1, 2, 2}, {1, 0, 2, 1}};
+  for (const auto& p : passes)
+    for (int y = p[0]; y < kH; y += p[2]) pass_row(y, p[1], p[3]);
+  return rows;
+}
+
+// A grey or RGB key makes transparent exactly the pixels whose raw samples
+// equal it at full depth: not those whose 16-bit samples share its high byte,
+// nor those the gamma table maps onto the same level.
+TEST_F(PngImage, AKeyMatchesTheRawSamplesAtFullDepth) {
+  auto be16 = [](uint32_t v) { return Bytes{uint8_t(v >> 8), uint8_t(v)}; };
+  auto rgb16 = [&](uint32_t r, uint32_t g, uint32_t b) { return join({be16(r), be16(g), be16(b)}); };
+  struct Case {
+    const char* name;
+    uint8_t depth, color_type;
+    Bytes gamma, key;
+    std::vector<Bytes> pixels;  // 5 x 4, row by row
+    std::vector<int> transparent;
+  };
+  std::vector<Case> cases;
+  {
+    // Grey 54262 (0xD3F6) at 3 and 11; 16 other levels with high byte 0xD3.
+    Case c{"16-bit grey", 16, 0, {}, be16(54262), {}, {3, 11}};
+    for (int i = 0, other = 0; i < 20; ++i)
+      c.pixels.push_back(i == 3 || i == 11 ? be16(54262) : i >= 18 ? be16(i == 18 ? 0 : 0xFFFF) : be16(0xD300 + other++));
+    cases.push_back(c);
+  }
+  {
+    // gAMA 1.0 maps both 254 and 255 to 255: only 254 is the key.
+    Case c{"8-bit RGB through a gamma table", 8, 2, {0, 1, 0x86, 0xA0}, {0, 254, 0, 254, 0, 254}, {}, {0, 7, 19}};
+    for (int i = 0; i < 20; ++i)
+      c.pixels.push_back(i == 0 || i == 7 || i == 19 ? Bytes{254, 254, 254} : i % 2 ? Bytes{255, 255, 255} : Bytes{254, 254, 255});
+    cases.push_back(c);
+  }
+  {
+    Case c{"16-bit RGB", 16, 2, {}, rgb16(0x1234, 0x5678, 0x9ABC), {}, {5, 16}};
+    for (int i = 0; i < 20; ++i)
+      c.pixels.push_back(i == 5 || i == 16 ? rgb16(0x1234, 0x5678, 0x9ABC) : rgb16(0x1234 + (i % 3 == 0), 0x5678 + (i % 3 == 1), 0x9A00 + i));
+    cases.push_back(c);
+  }
+  for (const Case& c : cases)
+    for (const bool interlaced : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : ""));
+      const Bytes file = join({kSignature, png_chunk_bytes("IHDR", ihdr_data(5, 4, c.depth, c.color_type, interlaced)),
+                               c.gamma.empty() ? Bytes{} : png_chunk_bytes("gAMA", c.gamma),
+                               png_chunk_bytes("tRNS", c.key),
+                               png_chunk_bytes("IDAT", zlib_pack(key_picture_rows(c.pixels, interlaced))), kEnd});
+      cImagePNG png;
+      auto flow = read_flow(file);
+      ASSERT_TRUE(png.Open(flow.get())) << png.LastErrorText();
+      const cBitmap* b = png.Bitmap(0);
+      ASSERT_NE(b, nullptr);
+      ASSERT_TRUE(b->HasAlpha());
+      std::vector<int> transparent;
+      for (int i = 0; i < 20; ++i) {
+        const uint32_t alpha = pixel_argb(*b, i % 5, i / 5) >> 24;
+        EXPECT_TRUE(alpha == 0 || alpha == 255) << i;
+        if (alpha == 0) transparent.push_back(i);
+      }
+      EXPECT_EQ(transparent, c.transparent);
+    }
 }
 
 // A 69-byte file that says 26000 x 26000 made a 1.9 GB bitmap before its
