@@ -711,6 +711,18 @@ TEST_F(InstallThread, AnEntryNamedLikeTheManifestIsRefused) {
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
   EXPECT_EQ(tree(dest_host_), before);
   gInstallMode = 0;
+  // A folder of that name, by a folder entry or for a file below it, is
+  // refused before anything is written.
+  for (const Spec& folder : {Spec{2, "", "uninstall.config\\", "", 0}, Spec{1, "b.txt", "uninstall.config\\", "x", 0}}) {
+    fs::remove_all(dest_host_);
+    fs::create_directories(dest_host_);
+    UseContainer(assemble({{1, "a.exe", "", "hello", 1}, folder, {4, "", "", "", 0}}));
+    cTestWindow window;
+    const Lines log = Install(window);
+    EXPECT_FALSE(window.success);
+    EXPECT_EQ(log[log.size() - 2], "~(p)~<b;ct=red>Installation Failure: Installation file is corrupted (D) ...~>");
+    EXPECT_TRUE(tree(dest_host_).empty());
+  }
   // In a folder below the destination the name is an ordinary file.
   UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "uninstall.config", "Sub\\", "x", 0}, {4, "", "", "", 0}}));
   cTestWindow sub;
