@@ -100,3 +100,43 @@ int32_t manifest_write(std::string_view folder, std::string_view text) {
   mem_free(buffer);
   return result;
 }
+
+cInstallJournal::cInstallJournal(std::string_view folder)
+    : mFile(string_add_backslash(folder) + std::string(cnJournalFileName)) {}
+
+cInstallJournal::~cInstallJournal() {
+  if (mFd >= 0) plat::close_file(mFd);
+}
+
+bool cInstallJournal::Append(std::string_view line) {
+  if (mBroken) return false;
+  int32_t error = 0;
+  if (mFd < 0) {
+    // An earlier run's journal is kept and added to; a line it left
+    // without its end (killed while appending) is ended first.
+    mFd = plat::create_file(mFile, false, error);
+    if (mFd < 0 && error == plat::kFileErrExists) mFd = plat::open_file(mFile, 2, error);
+    if (mFd < 0 || plat::file_size_of(mFd, mEnd) != plat::kFileOk) {
+      mBroken = true;
+      return false;
+    }
+  }
+  std::string bytes = mEnd > 0 && !mOpened ? "\r\n" : "";
+  bytes.append(line).append("\r\n");
+  mOpened = true;
+  int64_t done = 0;
+  if (plat::write_at(mFd, mEnd, bytes.data(), int64_t(bytes.size()), done) != plat::kFileOk ||
+      plat::sync_file(mFd) != plat::kFileOk) {
+    mBroken = true;
+    return false;
+  }
+  mEnd += done;
+  return true;
+}
+
+void cInstallJournal::Remove() {
+  if (mFd >= 0) plat::close_file(mFd);
+  mFd = -1;
+  mBroken = true;
+  plat::remove_file(mFile);
+}

@@ -61,8 +61,12 @@ inline bool inst_path_valid(std::string_view path) {
 // True when a folder below the destination takes the manifest's own name
 // at its first level ("uninstall.config\", "uninstall.config\a\"): the
 // manifest could then never be written there.
+// The manifest's journal beside it is the engine's too.
+inline bool inst_engine_name(std::string_view name) {
+  return name == cnManifestFileName || name == cnJournalFileName;
+}
 inline bool inst_path_takes_manifest(std::string_view path) {
-  return !path.empty() && path.substr(0, path.find('\\')) == cnManifestFileName;
+  return !path.empty() && inst_engine_name(path.substr(0, path.find('\\')));
 }
 
 // A folder entry's folder: valid, and not in the manifest's place.
@@ -78,6 +82,6 @@ inline bool inst_folder_valid(std::string_view path) {
 // container's file as the manifest; a folder of that name (made for a file
 // below it) would stop every run at the manifest's writing.
 inline bool inst_file_valid(std::string_view name, std::string_view path) {
-  if (path.empty() ? name == cnManifestFileName : inst_path_takes_manifest(path)) return false;
+  if (path.empty() ? inst_engine_name(name) : inst_path_takes_manifest(path)) return false;
   return inst_name_valid(name) && inst_path_valid(path) && name.size() + path.size() <= cnInstRelativeMax;
 }

@@ -310,6 +310,8 @@ TEST(InstWalker, NamesThatCouldLeaveTheDestination) {
       {2, "ignored/..", "Data\\", true},
       // The manifest's own place in the destination, as a file or a folder.
       {1, "uninstall.config", "", false},
+      {1, "uninstall.journal", "", false},
+      {2, "", "uninstall.journal\\", false},
       {1, "b.txt", "uninstall.config\\", false},
       {1, "b.txt", "uninstall.config\\Deep\\", false},
       {2, "", "uninstall.config\\", false},
