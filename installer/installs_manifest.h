@@ -54,8 +54,9 @@ int32_t manifest_check(std::string_view text);
 // file_replace_atomic: on any failure the old manifest stays as it was.
 // Answers 0, or the stage that failed: 1 no memory for the working copy,
 // 2 the cipher, 3 the new file could not be created, 4 it could not be
-// written or put in place.
-int32_t manifest_write(std::string_view folder, std::string_view text);
+// written or put in place; for 3 and 4 the errno of the failure goes to
+// `err` when given.
+int32_t manifest_write(std::string_view folder, std::string_view text, int* err = nullptr);
 
 // Writes `size` bytes to a new file beside `target` and renames it over the
 // target once every byte is on disk (written, synced, closed), so a failure
@@ -63,8 +64,8 @@ int32_t manifest_write(std::string_view folder, std::string_view text);
 // removed on failure. Temporary files of this target that ended processes
 // left (a write killed halfway) are removed first. Answers 0, 1 when the
 // temporary file cannot be created, 2 when writing, syncing, closing or
-// renaming fails.
-int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size);
+// renaming fails (its errno to `err` when given).
+int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size, int* err = nullptr);
 
 // The journal of the runs into a destination: "uninstall.journal" beside the
 // manifest, plain text, one manifest item line (path, link, group, reg) and

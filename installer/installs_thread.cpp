@@ -3,6 +3,7 @@
 #include "installs_thread.h"
 
 #include <atomic>
+#include <cstring>
 #include <exception>
 #include <set>
 #include <string>
@@ -39,6 +40,14 @@ std::string with_reason(std::string_view text, std::string_view reason) {
   std::string out(text);
   if (!reason.empty()) out.append(" (").append(reason).append(")");
   return out;
+}
+
+// The system's own words for an errno value ("No space left on device");
+// empty for none.
+std::string system_reason(int err) {
+  if (err == 0) return "";
+  char buffer[256];
+  return strerror_r(err, buffer, sizeof buffer);
 }
 
 std::string quoted(std::string_view text) {
@@ -304,8 +313,10 @@ class cInstallRun {
     if (plat::to_posix(target, host) != plat::kPathOk) fail("Error creating " + quoted(target) + " ...");
     mStaged.push_back(target);
     if (!mBatch.Stage(host, inflated.data, inflated.size, plat::new_file_mode(target))) {
-      if (mBatch.Failure().stage == plat::DurableStage::Create) fail("Error creating " + quoted(target) + " ...");
-      fail("Error writing to " + quoted(target) + " ...");
+      const std::string why = system_reason(mBatch.Failure().err);
+      if (mBatch.Failure().stage == plat::DurableStage::Create)
+        fail(with_reason("Error creating " + quoted(target) + " ...", why));
+      fail(with_reason("Error writing to " + quoted(target) + " ...", why));
     }
   }
 
@@ -317,7 +328,7 @@ class cInstallRun {
     const plat::DurableFailure& f = mBatch.Failure();
     const std::string target =
         f.item >= 0 && size_t(f.item) < mStaged.size() ? mStaged[size_t(f.item)] : mDestination;
-    fail("Error writing to " + quoted(target) + " ...");
+    fail(with_reason("Error writing to " + quoted(target) + " ...", system_reason(f.err)));
   }
 
   // Removes the temporary files that a killed earlier run left in a folder
@@ -404,12 +415,13 @@ class cInstallRun {
     } catch (...) {
       fail("Not enough memory (B1) ...");
     }
-    switch (manifest_write(mFolder, text)) {
+    int err = 0;
+    switch (manifest_write(mFolder, text, &err)) {
       case 0: break;
       case 1: fail("Not enough memory (B1) ...");
       case 2: fail("Finalization error (F1) ...");
-      case 3: fail("Finalization error (C1) ...");
-      default: fail("Finalization error (E1) ...");
+      case 3: fail(with_reason("Finalization error (C1) ...", system_reason(err)));
+      default: fail(with_reason("Finalization error (E1) ...", system_reason(err)));
     }
   }
 

@@ -666,8 +666,10 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
   const std::vector<std::string> before = tree(dest_host_);
   ASSERT_GT(fs::file_size(QLM_STANDIN_APP), 4096u);
   gInstallMode = 1;  // an update, which reads the old manifest first
+  // The failure says the reason the system gave, after the text.
   EXPECT_EQ(install_with_file_limit(4096), "~(p)~<b;ct=red>Update Failure: Error writing to \"" +
-                                               markup_escape(D_ + "Korvane-Snaprill.exe") + "\" ...~>");
+                                               markup_escape(D_ + "Korvane-Snaprill.exe") +
+                                               "\" ... (File too large)~>");
   EXPECT_EQ(read_file(dest_host_ + "/Korvane-Snaprill.exe"), old_app);
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
   EXPECT_EQ(tree(dest_host_), before);
@@ -690,7 +692,7 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
   write_file(dest_host_ + "/uninstall.config", old_text);
   const std::vector<std::string> before_small = tree(dest_host_);
   EXPECT_EQ(install_with_file_limit(rlim_t(largest + 1)),
-            "~(p)~<b;ct=red>Installation Failure: Finalization error (E1) ...~>");
+            "~(p)~<b;ct=red>Installation Failure: Finalization error (E1) ... (File too large)~>");
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_text);
   // Besides the journal of what the run made, for the next run's record.
   std::vector<std::string> with_journal = before_small;
