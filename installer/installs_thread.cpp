@@ -172,7 +172,20 @@ class cInstallRun {
   void Log(std::string_view text) {
     if (mLog.AddText(text) == nullptr) raise_base_error(errNEnoughMem, "{cWorkEntries.AddText}");
   }
-  void Line(std::string_view text) { mManifest->WriteLine(text); }
+  // Lines are gathered and handed to the flow in blocks: the memory flow
+  // finds its end by walking its chunks on every write, so a write per
+  // line made a manifest of many lines (an update carrying millions of
+  // old items) quadratic.
+  void Line(std::string_view text) {
+    mPending.append(text).append("\r\n");
+    if (mPending.size() >= cnPendingBlock) FlushLines();
+  }
+  void FlushLines() {
+    if (mPending.empty()) return;
+    if (mPending.size() > size_t(INT32_MAX) || !mManifest->Write(mPending.data(), int32_t(mPending.size())))
+      raise_base_error(errQLMCall, "{not cWriteFlow.Write}");
+    mPending.clear();
+  }
 
   // An item this run lists: an earlier record's item of the same kind and
   // value (string_trim_upper forms) is not carried.
@@ -400,6 +413,7 @@ class cInstallRun {
 
   void WriteManifest() {
     // The text is what was written; the flow's size is its capacity.
+    FlushLines();
     const int64_t size = mManifest->Written();
     std::string text;
     try {
@@ -430,6 +444,8 @@ class cInstallRun {
   std::string mFolder;       // the destination, resolved (resolved_destination)
   std::string mDestination;  // the same with a trailing "\\"
   std::unique_ptr<cWriteFlow> mManifest;
+  static constexpr size_t cnPendingBlock = size_t(1) << 20;
+  std::string mPending;  // lines not yet in mManifest
   cInstWalker mWalker;
   std::unique_ptr<cLocalFiles> mOld;  // the old manifest's items
   cLocalFiles mJournaled;             // the journal's items (runs that did not end)
