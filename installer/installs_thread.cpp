@@ -228,6 +228,10 @@ class cInstallRun {
     }
     for (const rLocalFile* e = mJournaled.First(); e != nullptr; e = e->next) {
       bool& carried = journaled[item_key(e->kind, e->value, e->current)];
+      // The journal holds folders, links, groups and keys only; anything
+      // else in it was not written by a run.
+      if (e->kind != cnLocalPath && e->kind != cnLocalLink && e->kind != cnLocalGroup && e->kind != cnLocalReg)
+        continue;
       if (carried || mListed.count(item_key(e->kind, e->value, e->current)) != 0) continue;
       if (e->kind == cnLocalPath && !dir_exists(e->value)) continue;
       carried = true;
