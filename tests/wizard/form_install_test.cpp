@@ -327,7 +327,6 @@ TEST_F(InstallFlow, RefusedDestinations) {
       {"a control character", sandbox_win + "\\a\tb", 0, "Can't Install"},
       {"a missing parent", sandbox_win + "\\missing\\Korvane-Snaprill", 0, "Can't Create Folder"},
       {"too little space", sandbox_win + "\\roomy", int64_t(1) << 62, "Can't Install"},
-      {"a drive that does not exist", "D:\\Korvane-Snaprill", 0, "Can't Install"},
       // Names no folder can be made for: the drive has room, the folder's
       // creation fails.
       {"a level of 300 characters", "C:\\tmp\\x\\" + std::string(300, 'A'), 0, "Can't Create Folder"},
