@@ -99,7 +99,7 @@ eInstStep cInstWalker::Next(rInstEntry& entry) {
       if (!inst_file_valid(entry.name, entry.path)) return eInstStep::BadName;
       break;
     case cnInstKindFolder:
-      if (!inst_path_valid(entry.path)) return eInstStep::BadName;
+      if (!inst_folder_valid(entry.path)) return eInstStep::BadName;
       break;
     case cnInstKindExt:
       if (!inst_name_valid(entry.name)) return eInstStep::BadName;

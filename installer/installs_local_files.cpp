@@ -153,9 +153,10 @@ bool take_tag(rSection& section, const rTCToken* token) {
   return false;
 }
 
-// Reads the section from the token after its header up to its closing.
-// False when the closing is missing or any token between is not one the
-// writer makes: blanks, CR LF line ends and the tags above.
+// Reads the section from the token after its header up to its closing,
+// which must be the last token. False when the closing is missing or any
+// token between is not one the writer makes: blanks, CR LF line ends and
+// the tags above.
 bool take_section(rSection& section, const rTCToken* t, const rTCMatch& match) {
   for (; t != nullptr; t = t->next) {
     switch (t->kind) {
@@ -167,51 +168,191 @@ bool take_section(rSection& section, const rTCToken* t, const rTCMatch& match) {
         if (!take_tag(section, t)) return false;
         break;
       default:
-        return tblocks_is_closing(t, &match);
+        return t->next == nullptr && tblocks_is_closing(t, &match);
     }
   }
   return false;
 }
 
-}  // namespace
+// The general reading of one line: the parser reads it inside a section of
+// its own (the header, the line, the closing), so that a line is read as it
+// reads in the manifest, and costs what the line costs, whatever the text.
+bool parse_line(std::string_view line, rSection& section) {
+  if (line.size() > cnManifestLineMax) return false;
+  std::string doc;
+  doc.reserve(cnManifestHeader.size() + line.size() + cnManifestClosing.size() + 4);
+  doc.append(cnManifestHeader).append("\r\n").append(line).append("\r\n").append(cnManifestClosing);
+  std::unique_ptr<cMemoryFlow> flow = cMemoryFlow::ConstructReadOnly(true, doc.data(), int64_t(doc.size()));
+  std::unique_ptr<cParserVormCode> parser = cParserVormCode::Construct(false);
+  if (flow == nullptr || parser == nullptr || !flow->Open() || !parser->OpenFlow(flow.get(), nullptr)) return false;
+  rTCMatch match;
+  const rTCToken* t = parser->FirstToken();
+  if (t == nullptr || !tblocks_is_section(t, "application", "uninstall", &match)) return false;
+  return take_section(section, t->next, match);
+}
 
-bool local_files_parse(cLocalFiles* list, const void* data, int64_t size) {
-  if (list == nullptr || data == nullptr || size <= 0 || size > INT32_MAX) return false;
-  // A check line that does not match the text is a damaged manifest, even
-  // where the damage still parses.
-  if (manifest_check(std::string_view(static_cast<const char*>(data), size_t(size))) < 0) return false;
-  try {
-    std::unique_ptr<cMemoryFlow> flow = cMemoryFlow::ConstructReadOnly(true, data, size);
-    std::unique_ptr<cParserVormCode> parser = cParserVormCode::Construct(false);
-    if (parser == nullptr) return false;
-    // The manifest is the engine's own text and grows with the installation:
-    // a line costs the parser about 1,100 bytes, 75 per byte of the shortest
-    // line the writer makes, so a large installation passes the default
-    // budget. The budget grows with the text instead, still linear in it.
-    parser->SetBudget(std::max(cnVormCodeDefaultBudget, uint64_t(size) * cnManifestParseBytesPerByte));
-    if (flow == nullptr || !flow->Open() || !parser->OpenFlow(flow.get(), nullptr)) return false;
-    rTCMatch match;
-    const rTCToken* t = parser->FirstToken();
-    while (t != nullptr && !tblocks_is_section(t, "application", "uninstall", &match)) t = t->next;
-    if (t == nullptr) return false;
-    rSection section;
-    if (!take_section(section, t->next, match)) return false;
-    // The list changes only once the whole section proved sound.
-    const uint32_t before = list->Count();
-    for (rReadItem& item : section.items) {
-      if (list->Add(item.kind, item.value, item.current) == nullptr) {
-        list->RemoveLast(list->Count() - before);
-        return false;
+// A quoted value in the writer's plain form: no double quote and no "~"
+// inside (those take the parser), no control character, UTF-8.
+bool plain_value(std::string_view v, bool may_be_empty) {
+  if (v.empty()) return may_be_empty;
+  for (char c : v)
+    if (c == '"' || c == '~' || inst_char_is_control(static_cast<unsigned char>(c))) return false;
+  std::u16string wide;
+  return plat::link_text::utf8_to_utf16(std::string(v), wide);
+}
+
+// The fast reading of one line in the forms the writer makes with plain
+// values ("  ~<file=\"a.txt\">", "  ~<reg=\"K\";hk=CURRENT>",
+// "  ~<DesktopIcon=yes>", ...). False when the line is in none of them; the
+// parser then reads it. Where both read a line they agree
+// (LocalFilesLines.FastFormsReadAsTheParserReadsThem).
+bool fast_line(std::string_view line, rSection& section) {
+  constexpr std::string_view kOpen = "  ~<";
+  if (line.size() < kOpen.size() + 3 || line.substr(0, kOpen.size()) != kOpen || line.back() != '>') return false;
+  const std::string_view body = line.substr(kOpen.size(), line.size() - kOpen.size() - 1);
+  const size_t eq = body.find('=');
+  if (eq == std::string_view::npos) return false;
+  const std::string_view key = body.substr(0, eq);
+  const std::string_view rest = body.substr(eq + 1);
+  if (key == "reg") {
+    for (const bool current : {true, false}) {
+      const std::string tail = std::string("\";hk=") + (current ? "CURRENT" : "LOCAL");
+      if (rest.size() > tail.size() + 1 && rest.front() == '"' && rest.substr(rest.size() - tail.size()) == tail) {
+        const std::string_view value = rest.substr(1, rest.size() - tail.size() - 1);
+        if (!plain_value(value, false)) return false;
+        section.items.push_back({cnLocalReg, std::string(value), current});
+        return true;
       }
     }
-    if (section.has_desktop_icon) gDesktopIcon = section.desktop_icon;
-    return true;
-  } catch (...) {
     return false;
+  }
+  const bool quoted = rest.size() >= 2 && rest.front() == '"' && rest.back() == '"';
+  const std::string_view value = quoted ? rest.substr(1, rest.size() - 2) : std::string_view();
+  for (const rItemKey& item : kItemKeys) {
+    if (key != item.name) continue;
+    if (!quoted || !plain_value(value, false)) return false;
+    section.items.push_back({item.kind, std::string(value), false});
+    return true;
+  }
+  if (key == "Application") return quoted && plain_value(value, true);
+  for (const char* option : kYesNoOptions) {
+    if (key != option || (rest != "yes" && rest != "no")) continue;
+    if (key == "DesktopIcon") {
+      section.has_desktop_icon = true;
+      section.desktop_icon = rest == "yes";
+    }
+    return true;
+  }
+  return false;
+}
+
+// A line of blanks only.
+bool blank_line(std::string_view line) { return line.find_first_not_of(' ') == std::string_view::npos; }
+
+// The section's header or closing line, with blanks around it (the header's
+// label and name in any case).
+bool header_line(std::string_view line) {
+  const size_t from = line.find_first_not_of(' ');
+  if (from == std::string_view::npos) return false;
+  line = line.substr(from, line.find_last_not_of(' ') + 1 - from);
+  return line.size() == cnManifestHeader.size() &&
+         string_trim_upper(line) == string_trim_upper(cnManifestHeader);
+}
+bool closing_line(std::string_view line) {
+  const size_t from = line.find_first_not_of(' ');
+  return from != std::string_view::npos && line.substr(from, line.find_last_not_of(' ') + 1 - from) == cnManifestClosing;
+}
+
+// Appends the items; on a failure the list is as it was.
+bool add_items(cLocalFiles* list, const rSection& section) {
+  const uint32_t before = list->Count();
+  for (const rReadItem& item : section.items) {
+    if (list->Add(item.kind, item.value, item.current) == nullptr) {
+      list->RemoveLast(list->Count() - before);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t local_files_read_line(std::string_view line, cLocalFiles* list, int32_t& desktop_icon, bool parser_only) {
+  if (list == nullptr) return -1;
+  try {
+    if (blank_line(line)) return 0;
+    if (closing_line(line)) return 1;
+    rSection section;
+    if (!(!parser_only && fast_line(line, section))) {
+      section = rSection();
+      if (!parse_line(line, section)) return -1;
+    }
+    if (!add_items(list, section)) return -1;
+    if (section.has_desktop_icon) desktop_icon = section.desktop_icon ? 1 : 0;
+    return 0;
+  } catch (...) {
+    return -1;
   }
 }
 
-bool local_files_load(cLocalFiles* list, std::string_view folder) {
+bool local_files_parse(cLocalFiles* list, const void* data, int64_t size) {
+  if (list == nullptr || data == nullptr || size <= 0 || uint64_t(size) > cnManifestMaxBytes) return false;
+  const std::string_view text(static_cast<const char*>(data), size_t(size));
+  // A check line that does not match the text is a damaged manifest, even
+  // where the damage still parses.
+  if (manifest_check(text) < 0) return false;
+  // Line by line: the list is the only thing that grows with the text.
+  const uint32_t before = list->Count();
+  int32_t desktop_icon = -1;
+  bool in_section = false;
+  bool closed = false;
+  for (size_t at = 0; at < text.size() && !closed;) {
+    size_t end = text.find("\r\n", at);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(at, end - at);
+    at = end + 2;
+    if (!in_section) {
+      // Everything before the header is passed over.
+      in_section = header_line(line);
+      continue;
+    }
+    const int32_t read = local_files_read_line(line, list, desktop_icon, false);
+    if (read < 0) break;
+    closed = read > 0;
+  }
+  if (!closed) {
+    list->RemoveLast(list->Count() - before);
+    return false;
+  }
+  if (desktop_icon >= 0) gDesktopIcon = desktop_icon == 1;
+  return true;
+}
+
+bool journal_load(cLocalFiles* list, std::string_view folder) {
+  if (list == nullptr) return false;
+  std::string text;
+  try {
+    cFileFlow file(string_add_backslash(folder) + std::string(cnJournalFileName), 1);
+    if (!file.Open()) return false;
+    const int64_t size = file.Size();
+    if (size <= 0 || uint64_t(size) > cnManifestMaxBytes) return false;
+    text.resize(size_t(size));
+    if (!file.Read(text.data(), int32_t(size)) || file.LastIO() != uint32_t(size)) return false;
+  } catch (...) {
+    return false;
+  }
+  // Complete lines only: a run killed in the middle of an append leaves a
+  // line without its CR LF. A line that does not read is passed over.
+  int32_t ignored = -1;
+  for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    const std::string_view line(text.data() + at, end - at);
+    if (!closing_line(line)) local_files_read_line(line, list, ignored, false);
+  }
+  return true;
+}
+
+bool local_files_load(cLocalFiles* list, std::string_view folder, std::string* why) {
+  if (why != nullptr) why->clear();
   if (list == nullptr) return false;
   void* buffer = nullptr;
   bool loaded = false;
@@ -219,7 +360,11 @@ bool local_files_load(cLocalFiles* list, std::string_view folder) {
     cFileFlow file(string_add_backslash(folder) + std::string(cnManifestFileName), 1);
     if (file.Open()) {
       const int64_t size = file.Size();
-      if (size > 0 && size <= INT32_MAX && mem_alloc(buffer, size)) {
+      if (uint64_t(size) > cnManifestMaxBytes && size > 0) {
+        if (why != nullptr)
+          *why = std::string(cnManifestFileName) + " is larger than " +
+                 std::to_string(cnManifestMaxBytes >> 20) + " MiB";
+      } else if (size > 0 && mem_alloc(buffer, size)) {
         const bool read = file.Read(buffer, int32_t(size)) && file.LastIO() == uint32_t(size);
         file.Close();
         loaded = read && crypt_decrypt_buffer(buffer, size, manifest_passphrase()) &&

@@ -64,13 +64,39 @@ class cLocalFiles : public cArrayOf<rLocalFile, 1> {
 // or no; Application: a quoted text). Anything else, a missing closing
 // included, is a damaged manifest: false, and neither the list nor
 // gDesktopIcon changes. False too for a missing, empty, unreadable or
-// undecryptable file, a text that does not parse, and a text without the
-// header (which no manifest lacks: a wrong passphrase can give one). Never
-// raises.
-bool local_files_load(cLocalFiles* list, std::string_view folder);
-// The same on decrypted manifest bytes (the part after the decryption).
-// The parser's memory budget is the default or this many bytes per byte of
-// the text, whichever is larger, so that a manifest of any size the engine
-// writes loads.
-inline constexpr uint64_t cnManifestParseBytesPerByte = 128;
+// undecryptable file, a file over cnManifestMaxBytes, a text that does not
+// parse, and a text without the header (which no manifest lacks: a wrong
+// passphrase can give one). Never raises.
+// Why a load failed, for the failure text: empty when the manifest is
+// merely missing, unreadable as a manifest or damaged; the system's words
+// when the file could not be read; a sentence when it is over the size cap.
+bool local_files_load(cLocalFiles* list, std::string_view folder, std::string* why = nullptr);
+
+// The largest manifest the reader takes: 64 MiB. The engine writes one line
+// per file, folder, extension, link, group and key, some 20 to 300 bytes
+// each, so an installation of a million files stays below it; the largest
+// installation this installer makes writes some 2 KB. A larger file is
+// refused before anything is read (a hostile or damaged file cannot make
+// the reader allocate more than this and the list of its lines).
+inline constexpr uint64_t cnManifestMaxBytes = uint64_t(64) << 20;
+// The longest line the parser is asked to read (the writer's longest is a
+// host path of 4,095 bytes in a tag); a longer line is a damaged manifest.
+inline constexpr size_t cnManifestLineMax = 65536;
+
+// The same on decrypted manifest bytes (the part after the decryption). The
+// text is read line by line: a line in one of the writer's plain forms
+// directly, any other line by the parser on its own, so the memory besides
+// the text and the list is that of one line, whatever the text's length.
 bool local_files_parse(cLocalFiles* list, const void* data, int64_t size);
+
+// One line of the section: appends its items to the list, and sets
+// desktop_icon (1 yes, 0 no) for a DesktopIcon option. Answers 0 for a
+// line read (blank lines and options included), 1 for the section's
+// closing, -1 for a line that is not one the writer makes (nothing appended).
+// `parser_only` skips the fast forms (tests prove the two alike).
+int32_t local_files_read_line(std::string_view line, cLocalFiles* list, int32_t& desktop_icon, bool parser_only);
+
+// Reads folder\uninstall.journal (installs_manifest.h): the items of every
+// complete line that reads as a manifest line; others are passed over.
+// False when there is no journal (or it cannot be read, or is over the cap).
+bool journal_load(cLocalFiles* list, std::string_view folder);

@@ -72,7 +72,7 @@ int32_t manifest_check(std::string_view text) {
   return hex == crc_hex(text.substr(0, at)) ? 1 : -1;
 }
 
-int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size) {
+int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size, int* err) {
   if (size < 0 || (data == nullptr && size > 0)) return 2;
   std::string host;
   if (plat::to_posix(target, host) != plat::kPathOk) return 1;
@@ -81,10 +81,11 @@ int32_t file_replace_atomic(std::string_view target, const void* data, int64_t s
   plat::durable_remove_stale_of(host);
   plat::DurableFailure failure;
   if (plat::durable_replace(host, data, size, plat::new_file_mode(target), failure)) return 0;
+  if (err != nullptr) *err = failure.err;
   return failure.stage == plat::DurableStage::Create ? 1 : 2;
 }
 
-int32_t manifest_write(std::string_view folder, std::string_view text) {
+int32_t manifest_write(std::string_view folder, std::string_view text, int* err) {
   if (text.empty()) return 2;
   void* buffer = nullptr;
   if (!mem_alloc(buffer, int64_t(text.size()))) return 1;
@@ -94,9 +95,49 @@ int32_t manifest_write(std::string_view folder, std::string_view text) {
     result = 2;
   } else {
     const std::string target = string_add_backslash(folder) + std::string(cnManifestFileName);
-    const int32_t written = file_replace_atomic(target, buffer, int64_t(text.size()));
+    const int32_t written = file_replace_atomic(target, buffer, int64_t(text.size()), err);
     result = written == 0 ? 0 : written + 2;
   }
   mem_free(buffer);
   return result;
+}
+
+cInstallJournal::cInstallJournal(std::string_view folder)
+    : mFile(string_add_backslash(folder) + std::string(cnJournalFileName)) {}
+
+cInstallJournal::~cInstallJournal() {
+  if (mFd >= 0) plat::close_file(mFd);
+}
+
+bool cInstallJournal::Append(std::string_view line) {
+  if (mBroken) return false;
+  int32_t error = 0;
+  if (mFd < 0) {
+    // An earlier run's journal is kept and added to; a line it left
+    // without its end (killed while appending) is ended first.
+    mFd = plat::create_file(mFile, false, error);
+    if (mFd < 0 && error == plat::kFileErrExists) mFd = plat::open_file(mFile, 2, error);
+    if (mFd < 0 || plat::file_size_of(mFd, mEnd) != plat::kFileOk) {
+      mBroken = true;
+      return false;
+    }
+  }
+  std::string bytes = mEnd > 0 && !mOpened ? "\r\n" : "";
+  bytes.append(line).append("\r\n");
+  mOpened = true;
+  int64_t done = 0;
+  if (plat::write_at(mFd, mEnd, bytes.data(), int64_t(bytes.size()), done) != plat::kFileOk ||
+      plat::sync_file(mFd) != plat::kFileOk) {
+    mBroken = true;
+    return false;
+  }
+  mEnd += done;
+  return true;
+}
+
+void cInstallJournal::Remove() {
+  if (mFd >= 0) plat::close_file(mFd);
+  mFd = -1;
+  mBroken = true;
+  plat::remove_file(mFile);
 }

@@ -19,6 +19,8 @@
 #include <string_view>
 
 inline constexpr std::string_view cnManifestFileName = "uninstall.config";
+// The run's journal beside the manifest (see cInstallJournal).
+inline constexpr std::string_view cnJournalFileName = "uninstall.journal";
 inline constexpr std::string_view cnManifestHeader = "~\\application@uninstall\\";
 inline constexpr std::string_view cnManifestClosing = "~\\\\";
 
@@ -52,8 +54,9 @@ int32_t manifest_check(std::string_view text);
 // file_replace_atomic: on any failure the old manifest stays as it was.
 // Answers 0, or the stage that failed: 1 no memory for the working copy,
 // 2 the cipher, 3 the new file could not be created, 4 it could not be
-// written or put in place.
-int32_t manifest_write(std::string_view folder, std::string_view text);
+// written or put in place; for 3 and 4 the errno of the failure goes to
+// `err` when given.
+int32_t manifest_write(std::string_view folder, std::string_view text, int* err = nullptr);
 
 // Writes `size` bytes to a new file beside `target` and renames it over the
 // target once every byte is on disk (written, synced, closed), so a failure
@@ -61,5 +64,35 @@ int32_t manifest_write(std::string_view folder, std::string_view text);
 // removed on failure. Temporary files of this target that ended processes
 // left (a write killed halfway) are removed first. Answers 0, 1 when the
 // temporary file cannot be created, 2 when writing, syncing, closing or
-// renaming fails.
-int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size);
+// renaming fails (its errno to `err` when given).
+int32_t file_replace_atomic(std::string_view target, const void* data, int64_t size, int* err = nullptr);
+
+// The journal of the runs into a destination: "uninstall.journal" beside the
+// manifest, plain text, one manifest item line (path, link, group, reg) and
+// CR LF per thing a run made, appended and synced as each is made. The
+// manifest is written only at a run's end, so a run that fails or is killed
+// leaves no record of its folders, links and keys; the next run finds the
+// folders made and would not list them. It reads the journal instead and
+// carries its items over, and removes the journal once its own manifest is
+// in place. Appending is best effort: a journal that cannot be written does
+// not stop the run (its manifest still lists what it made, when it ends).
+class cInstallJournal {
+ public:
+  // The journal of the destination folder (without or with its "\").
+  explicit cInstallJournal(std::string_view folder);
+  ~cInstallJournal();
+  cInstallJournal(const cInstallJournal&) = delete;
+  cInstallJournal& operator=(const cInstallJournal&) = delete;
+  // Appends the line and a CR LF, and syncs the file; false when it could
+  // not (the file is then left alone for the rest of the run).
+  bool Append(std::string_view line);
+  // Closes and deletes the journal.
+  void Remove();
+
+ private:
+  std::string mFile;
+  int mFd = -1;
+  int64_t mEnd = 0;
+  bool mOpened = false;  // a line was written by this run
+  bool mBroken = false;
+};

@@ -58,12 +58,30 @@ inline bool inst_path_valid(std::string_view path) {
   return true;
 }
 
+// True when a folder below the destination takes the manifest's own name
+// at its first level ("uninstall.config\", "uninstall.config\a\"): the
+// manifest could then never be written there.
+// The manifest's journal beside it is the engine's too.
+inline bool inst_engine_name(std::string_view name) {
+  return name == cnManifestFileName || name == cnJournalFileName;
+}
+inline bool inst_path_takes_manifest(std::string_view path) {
+  return !path.empty() && inst_engine_name(path.substr(0, path.find('\\')));
+}
+
+// A folder entry's folder: valid, and not in the manifest's place.
+inline bool inst_folder_valid(std::string_view path) {
+  return inst_path_valid(path) && !inst_path_takes_manifest(path);
+}
+
 // A file's name in its folder: both valid, and together at most
 // cnInstRelativeMax bytes. The manifest's own name in the destination
-// itself belongs to the engine: such an entry would be put in place with
-// the other files, before the manifest is written, and a run that failed or
-// was killed in between would leave the container's file as the manifest.
+// itself belongs to the engine, as a file or as a folder: a file of that
+// name would be put in place with the other files, before the manifest is
+// written, and a run that failed or was killed in between would leave the
+// container's file as the manifest; a folder of that name (made for a file
+// below it) would stop every run at the manifest's writing.
 inline bool inst_file_valid(std::string_view name, std::string_view path) {
-  if (path.empty() && name == cnManifestFileName) return false;
+  if (path.empty() ? inst_engine_name(name) : inst_path_takes_manifest(path)) return false;
   return inst_name_valid(name) && inst_path_valid(path) && name.size() + path.size() <= cnInstRelativeMax;
 }

@@ -4,9 +4,12 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "installs_container.h"
@@ -31,6 +34,22 @@ std::atomic<int32_t> g_running{0};
 
 // Ends the work with a failure text.
 [[noreturn]] void fail(std::string_view text) { raise_base_error(errRunTime, text); }
+
+// A failure text followed by the reason the system gave, in parentheses;
+// the text alone when there is none.
+std::string with_reason(std::string_view text, std::string_view reason) {
+  std::string out(text);
+  if (!reason.empty()) out.append(" (").append(reason).append(")");
+  return out;
+}
+
+// The system's own words for an errno value ("No space left on device");
+// empty for none.
+std::string system_reason(int err) {
+  if (err == 0) return "";
+  char buffer[256];
+  return strerror_r(err, buffer, sizeof buffer);
+}
 
 std::string quoted(std::string_view text) {
   std::string out;
@@ -76,10 +95,21 @@ struct rBlock {
   ~rBlock() { mem_free(data); }
 };
 
+// The form in which two items of a record are the same item.
+std::string item_key(uint8_t kind, std::string_view value, bool current) {
+  std::string key(1, char(kind));
+  if (kind == cnLocalReg) key += current ? 'C' : 'L';
+  key += string_trim_upper(value);
+  return key;
+}
+
 // One run of the steps. The manifest is built in memory and written at the
-// very end, so a run that fails leaves the old manifest as it was. An update
-// reads the old manifest first and carries over every old item (created
-// folders included) that the run does not list again.
+// very end, so a run that fails leaves the old manifest as it was. Every run
+// reads the old manifest first (an update must, a new installation over an
+// old one may) and the journal of earlier runs that did not end, and
+// carries over every item of theirs (created folders included) that it does
+// not list again: a folder made before stays made, and this run, finding
+// it, would not list it.
 class cInstallRun {
  public:
   explicit cInstallRun(cWorkEntries& log) : mLog(log) {}
@@ -89,21 +119,31 @@ class cInstallRun {
     const char* mode = mUpdate ? "update" : "installation";
     mFolder = resolved_destination(gDestination);
     mDestination = string_add_backslash(mFolder);
+    mJournal = std::make_unique<cInstallJournal>(mFolder);
 
     mManifest = cWriteFlow::Construct();
     if (mManifest == nullptr || !mManifest->Open()) fail("Not enough memory (A1) ...");
     Line(cnManifestHeader);
     Line("");
+    mOld = std::make_unique<cLocalFiles>();
+    std::string why;
     if (mUpdate) {
-      mOld = std::make_unique<cLocalFiles>();
-      if (!local_files_load(mOld.get(), mFolder))
-        fail("Cannot update or upgrade (G2). Reinstallation is required.");
-      for (rLocalFile* e = mOld->First(); e != nullptr; e = e->next) {
-        e->active = true;
-        e->excluded = false;
-        e->covered = false;
-      }
+      if (!local_files_load(mOld.get(), mFolder, &why))
+        fail(with_reason("Cannot update or upgrade (G2). Reinstallation is required.", why));
+    } else {
+      // A new installation over an earlier one takes over its record, or
+      // the uninstaller would leave what the earlier one made. Its options
+      // are this run's own; a record that cannot be read is passed over.
+      const bool desktop_icon = gDesktopIcon;
+      if (!local_files_load(mOld.get(), mFolder)) mOld->Clear();
+      gDesktopIcon = desktop_icon;
     }
+    for (rLocalFile* e = mOld->First(); e != nullptr; e = e->next) {
+      e->active = true;
+      e->excluded = false;
+      e->covered = false;
+    }
+    journal_load(&mJournaled, mFolder);
 
     Log(std::string("Checking integrity of ") + mode + " files ...~) ");
     CheckPass();
@@ -114,10 +154,8 @@ class cInstallRun {
     Cover(cnLocalFile, cnManifestFileName);
     Line("");
 
-    if (mUpdate)
-      CarryOver();
-    else
-      Integrate();
+    if (!mUpdate) Integrate();
+    CarryOver();
 
     Line("");
     Line(manifest_option_line("DesktopIcon", gDesktopIcon));
@@ -127,33 +165,78 @@ class cInstallRun {
     Line("");
     Line(cnManifestClosing);
     WriteManifest();
+    // The manifest now lists all the journal did.
+    mJournal->Remove();
   }
 
  private:
   void Log(std::string_view text) {
     if (mLog.AddText(text) == nullptr) raise_base_error(errNEnoughMem, "{cWorkEntries.AddText}");
   }
-  void Line(std::string_view text) { mManifest->WriteLine(text); }
-
-  // In an update: the old item that this run lists again is not carried.
-  void Cover(uint8_t kind, std::string_view value) {
-    if (mOld == nullptr) return;
-    if (rLocalFile* e = mOld->Find(kind, value)) e->covered = true;
+  // Lines are gathered and handed to the flow in blocks: the memory flow
+  // finds its end by walking its chunks on every write, so a write per
+  // line made a manifest of many lines (an update carrying millions of
+  // old items) quadratic.
+  void Line(std::string_view text) {
+    mPending.append(text).append("\r\n");
+    if (mPending.size() >= cnPendingBlock) FlushLines();
+  }
+  void FlushLines() {
+    if (mPending.empty()) return;
+    if (mPending.size() > size_t(INT32_MAX) || !mManifest->Write(mPending.data(), int32_t(mPending.size())))
+      raise_base_error(errQLMCall, "{not cWriteFlow.Write}");
+    mPending.clear();
   }
 
-  // Every old item this run did not list again, in the old order.
+  // An item this run lists: an earlier record's item of the same kind and
+  // value (string_trim_upper forms) is not carried.
+  void Cover(uint8_t kind, std::string_view value, bool current = false) {
+    mListed.insert(item_key(kind, value, current));
+  }
+
+  void ItemLine(const rLocalFile& e) {
+    switch (e.kind) {
+      case cnLocalFile: Line(manifest_item_line("file", e.value)); break;
+      case cnLocalPath: Line(manifest_item_line("path", e.value)); break;
+      case cnLocalExt: Line(manifest_item_line("ext", e.value)); break;
+      case cnLocalLink: Line(manifest_item_line("link", e.value)); break;
+      case cnLocalGroup: Line(manifest_item_line("group", e.value)); break;
+      case cnLocalReg: Line(manifest_reg_line(e.value, e.current)); break;
+      default: break;
+    }
+  }
+
+  // A thing made: into the journal at once (durably), and into the record.
+  void Made(uint8_t kind, const std::string& line, std::string_view value, bool current = false) {
+    mJournal->Append(line);
+    Line(line);
+    Cover(kind, value, current);
+  }
+
+  // Every item of the old record this run did not list again, in the old
+  // order, then every item of the journal that neither lists (a folder only
+  // while it exists: a run killed before making it journaled it too).
   void CarryOver() {
+    std::unordered_map<std::string, bool> journaled;  // key: carried already
+    for (const rLocalFile* e = mJournaled.First(); e != nullptr; e = e->next)
+      journaled.emplace(item_key(e->kind, e->value, e->current), false);
     for (const rLocalFile* e = mOld->First(); e != nullptr; e = e->next) {
-      if (e->covered) continue;
-      switch (e->kind) {
-        case cnLocalFile: Line(manifest_item_line("file", e->value)); break;
-        case cnLocalPath: Line(manifest_item_line("path", e->value)); break;
-        case cnLocalExt: Line(manifest_item_line("ext", e->value)); break;
-        case cnLocalLink: Line(manifest_item_line("link", e->value)); break;
-        case cnLocalGroup: Line(manifest_item_line("group", e->value)); break;
-        case cnLocalReg: Line(manifest_reg_line(e->value, e->current)); break;
-        default: break;
-      }
+      const std::string key = item_key(e->kind, e->value, e->current);
+      if (mListed.count(key) != 0) continue;
+      if (!journaled.empty())
+        if (const auto it = journaled.find(key); it != journaled.end()) it->second = true;
+      ItemLine(*e);
+    }
+    for (const rLocalFile* e = mJournaled.First(); e != nullptr; e = e->next) {
+      bool& carried = journaled[item_key(e->kind, e->value, e->current)];
+      // The journal holds folders, links, groups and keys only; anything
+      // else in it was not written by a run.
+      if (e->kind != cnLocalPath && e->kind != cnLocalLink && e->kind != cnLocalGroup && e->kind != cnLocalReg)
+        continue;
+      if (carried || mListed.count(item_key(e->kind, e->value, e->current)) != 0) continue;
+      if (e->kind == cnLocalPath && !dir_exists(e->value)) continue;
+      carried = true;
+      ItemLine(*e);
     }
   }
 
@@ -194,8 +277,11 @@ class cInstallRun {
   // each, outermost first.
   void MakeFolder(const std::string& folder, const std::function<bool(const tCreatedFolder&)>& make) {
     std::vector<std::string> created;
-    const bool ok = make([&created](const std::string& f) {
+    // Each folder goes into the journal as soon as it is made, so that the
+    // next run knows it when this one fails or is killed.
+    const bool ok = make([this, &created](const std::string& f) {
       created.push_back(f);
+      mJournal->Append(manifest_item_line("path", string_add_backslash(f)));
       return true;
     });
     // Folders made before a failure are recorded too: the uninstaller
@@ -245,8 +331,10 @@ class cInstallRun {
     if (plat::to_posix(target, host) != plat::kPathOk) fail("Error creating " + quoted(target) + " ...");
     mStaged.push_back(target);
     if (!mBatch.Stage(host, inflated.data, inflated.size, plat::new_file_mode(target))) {
-      if (mBatch.Failure().stage == plat::DurableStage::Create) fail("Error creating " + quoted(target) + " ...");
-      fail("Error writing to " + quoted(target) + " ...");
+      const std::string why = system_reason(mBatch.Failure().err);
+      if (mBatch.Failure().stage == plat::DurableStage::Create)
+        fail(with_reason("Error creating " + quoted(target) + " ...", why));
+      fail(with_reason("Error writing to " + quoted(target) + " ...", why));
     }
   }
 
@@ -258,7 +346,7 @@ class cInstallRun {
     const plat::DurableFailure& f = mBatch.Failure();
     const std::string target =
         f.item >= 0 && size_t(f.item) < mStaged.size() ? mStaged[size_t(f.item)] : mDestination;
-    fail("Error writing to " + quoted(target) + " ...");
+    fail(with_reason("Error writing to " + quoted(target) + " ...", system_reason(f.err)));
   }
 
   // Removes the temporary files that a killed earlier run left in a folder
@@ -271,6 +359,10 @@ class cInstallRun {
 
   void ExtractPass() {
     SweepFolder(mDestination);
+    // A run killed while staging left its temporary files in folders it
+    // made, which this run may not write to.
+    for (const rLocalFile* e = mJournaled.First(); e != nullptr; e = e->next)
+      if (e->kind == cnLocalPath && dir_exists(e->value)) SweepFolder(e->value);
     rInstEntry entry;
     for (;;) {
       if (mWalker.Next(entry) != eInstStep::Entry) fail("Installation file is corrupted (H) ...");
@@ -287,8 +379,8 @@ class cInstallRun {
   }
 
   void LinkLines(const std::string& link, const std::string& reported) {
-    Line(manifest_item_line("link", link));
-    Line(manifest_item_line("link", reported));
+    Made(cnLocalLink, manifest_item_line("link", link), link);
+    Made(cnLocalLink, manifest_item_line("link", reported), reported);
   }
 
   void Integrate() {
@@ -305,8 +397,9 @@ class cInstallRun {
                                reported))
       fail("Cannot create program group Uninstallation Icon ...");
     LinkLines(link, reported);
-    Line(manifest_item_line("group", cFileName(link).Path()));
-    Line(manifest_item_line("group", cFileName(reported).Path()));
+    const std::string group = cFileName(link).Path(), reported_group = cFileName(reported).Path();
+    Made(cnLocalGroup, manifest_item_line("group", group), group);
+    Made(cnLocalGroup, manifest_item_line("group", reported_group), reported_group);
 
     if (gDesktopIcon) {
       Log("Creating Desktop Icon ...~) ");
@@ -320,11 +413,12 @@ class cInstallRun {
     std::string key_path;
     if (!uninstall_entry_create(gOnlyCurrent, app_name, uninstaller, std::string(cnPublisher), key_path))
       fail("Cannot create uninstallation entry ...");
-    Line(manifest_reg_line(key_path, gOnlyCurrent));
+    Made(cnLocalReg, manifest_reg_line(key_path, gOnlyCurrent), key_path, gOnlyCurrent);
   }
 
   void WriteManifest() {
     // The text is what was written; the flow's size is its capacity.
+    FlushLines();
     const int64_t size = mManifest->Written();
     std::string text;
     try {
@@ -340,12 +434,13 @@ class cInstallRun {
     } catch (...) {
       fail("Not enough memory (B1) ...");
     }
-    switch (manifest_write(mFolder, text)) {
+    int err = 0;
+    switch (manifest_write(mFolder, text, &err)) {
       case 0: break;
       case 1: fail("Not enough memory (B1) ...");
       case 2: fail("Finalization error (F1) ...");
-      case 3: fail("Finalization error (C1) ...");
-      default: fail("Finalization error (E1) ...");
+      case 3: fail(with_reason("Finalization error (C1) ...", system_reason(err)));
+      default: fail(with_reason("Finalization error (E1) ...", system_reason(err)));
     }
   }
 
@@ -354,8 +449,13 @@ class cInstallRun {
   std::string mFolder;       // the destination, resolved (resolved_destination)
   std::string mDestination;  // the same with a trailing "\\"
   std::unique_ptr<cWriteFlow> mManifest;
+  static constexpr size_t cnPendingBlock = size_t(1) << 20;
+  std::string mPending;  // lines not yet in mManifest
   cInstWalker mWalker;
-  std::unique_ptr<cLocalFiles> mOld;  // update only: the old manifest's items
+  std::unique_ptr<cLocalFiles> mOld;  // the old manifest's items
+  cLocalFiles mJournaled;             // the journal's items (runs that did not end)
+  std::unique_ptr<cInstallJournal> mJournal;  // this run's, opened on its first line
+  std::unordered_set<std::string> mListed;  // item_key of every item this run lists
   std::set<std::string> mSwept;       // host folders already rid of stale temporary files
   plat::DurableBatch mBatch;          // the run's files, until they are put in place
   std::vector<std::string> mStaged;   // their names, in staging order

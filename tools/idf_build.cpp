@@ -110,7 +110,7 @@ std::vector<ListedEntry> read_listing(const fs::path& listing) {
         if (e.source.empty()) throw Failure(where + "a file needs a source file");
         break;
       case 2:
-        if (!e.name.empty() || e.path.empty() || !inst_path_valid(e.path))
+        if (!e.name.empty() || e.path.empty() || !inst_folder_valid(e.path))
           throw Failure(where + "a folder has no name and a relative path ending in '\\'");
         break;
       case 3:

@@ -456,13 +456,7 @@ bool TFormInstall::CheckDestination() {
   }
   const int64_t free = destination_free_space(gDestination);
   if (gRequiredSpace > free) {
-    Message(cnDlgKindWarning, "Can't Install", 450, 300,
-            "Selected destination drive ~<ct=dodgerblue;b>\"" + markup_escape(drive_of(gDestination)) +
-                "\"~> has not enough free disk space.~(p) This installation requires at least ~<ct=dodgerblue;b>" +
-                format_byte_size(gRequiredSpace) + "~>" +
-                " of free disk space, while the destination drive has only ~<ct=red;b>" + format_byte_size(free) +
-                "~> of free disk space.~(p) "
-                "~<ct=Green>Please select drive with enough free disk space to continue with installation.~> ");
+    Message(cnDlgKindWarning, "Can't Install", 450, 300, space_message(drive_of(gDestination), gRequiredSpace, free));
     return false;
   }
   if (!TakeInstallLock()) return false;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "installs_container.h"
+#include "installs_log.h"
 #include "installs_manifest.h"
 #include "installs_settings.h"
 #include "plat_ipc.h"
@@ -52,6 +53,18 @@ int64_t ScanInstallData() {
     if (!walker.SeekNext()) break;
   }
   return total;
+}
+
+std::string space_message(const std::string& drive, int64_t required, int64_t free) {
+  if (free < 0)
+    return "Selected destination drive ~<ct=dodgerblue;b>\"" + markup_escape(drive) +
+           "\"~> does not exist or its free disk space cannot be read.~(p) "
+           "~<ct=Green>Please select an existing drive to continue with installation.~> ";
+  return "Selected destination drive ~<ct=dodgerblue;b>\"" + markup_escape(drive) +
+         "\"~> has not enough free disk space.~(p) This installation requires at least ~<ct=dodgerblue;b>" +
+         format_byte_size(required) + "~>" + " of free disk space, while the destination drive has only ~<ct=red;b>" +
+         format_byte_size(free) + "~> of free disk space.~(p) " +
+         "~<ct=Green>Please select drive with enough free disk space to continue with installation.~> ";
 }
 
 std::string format_byte_size(int64_t size) {

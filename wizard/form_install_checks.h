@@ -88,6 +88,13 @@ int64_t ScanInstallData();
 // 1 KB = 1000 bytes), else in bytes (negative sizes too).
 std::string format_byte_size(int64_t size);
 
+// The "Can't Install" message for a destination without the room: the
+// drive (as drive_of gives it), the space required and the space free.
+// A free space below 0 means the drive's space cannot be read at all: a
+// drive that does not exist (the platform knows C: only) or cannot be
+// asked; the message then says so instead of showing a negative size.
+std::string space_message(const std::string& drive, int64_t required, int64_t free);
+
 // True (refused) unless the path is a drive letter, ":", "\" and at least
 // one more character that is not a blank.
 bool is_root_path(std::string_view path);

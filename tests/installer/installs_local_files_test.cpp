@@ -2,10 +2,14 @@
 #include "installs_local_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -229,6 +233,89 @@ TEST(LocalFilesLarge, AManifestOfManyFilesLoads) {
   cLocalFiles list;
   ASSERT_TRUE(local_files_parse(&list, text.data(), int64_t(text.size())));
   EXPECT_EQ(list.Count(), uint32_t(kFiles + 1));
+}
+
+}  // namespace
+
+namespace {
+
+// A manifest of 2,000,000 short lines (30 MB): read in a child whose heap
+// may not pass 400 MiB (the text, the list of its items, and one line at a
+// time besides). Not under the sanitizers, whose own memory counts too.
+TEST(LocalFilesLarge, ShortLinesAreReadWithinAMemoryBound) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's shadow memory counts against the limit";
+#endif
+  constexpr int kLines = 2000000;
+  std::string text = std::string(cnManifestHeader) + "\r\n";
+  text.reserve(size_t(kLines) * 15 + 64);
+  for (int i = 0; i < kLines; ++i) text += "  ~<ext=\"" + std::string(1, char('a' + i % 26)) + "\">\r\n";
+  text += std::string(cnManifestClosing) + "\r\n";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const rlimit r{rlim_t(400) << 20, rlim_t(400) << 20};
+    setrlimit(RLIMIT_DATA, &r);
+    cLocalFiles list;
+    const bool read = local_files_parse(&list, text.data(), int64_t(text.size()));
+    _exit(read && list.Count() == uint32_t(kLines) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A manifest over the cap is refused before it is read, and says why.
+TEST_F(LocalFiles, AManifestOverTheCapIsRefused) {
+  Write(lines({"~\\application@uninstall\\", "  ~<file=\"a.txt\">", "~\\\\"}));
+  std::filesystem::resize_file(host_ + "/uninstall.config", cnManifestMaxBytes + 1);
+  cLocalFiles list;
+  std::string why;
+  EXPECT_FALSE(local_files_load(&list, win_, &why));
+  EXPECT_EQ(why, "uninstall.config is larger than 64 MiB");
+  const std::string big(size_t(cnManifestMaxBytes) + 1, ' ');
+  EXPECT_FALSE(local_files_parse(&list, big.data(), int64_t(big.size())));
+  EXPECT_EQ(list.Count(), 0u);
+}
+
+// The fast reading of the writer's forms agrees with the parser's on every
+// line, over lines made of the writer's forms with random values and random
+// damage (quotes, "~", blanks, control and non-UTF-8 bytes, cut ends).
+TEST(LocalFilesLines, FastFormsReadAsTheParserReadsThem) {
+  const std::vector<std::string> keys = {"ext", "file", "path", "link", "group", "Application", "DesktopIcon",
+                                         "OnlyCurrent", "IsPowerUser", "FILE", "reg", "fime"};
+  const std::string alphabet = std::string("abcXYZ019 .\\:;=<>\"~\t\x7F") + "\xC3\xA9" + "\xE9";
+  std::mt19937 random(20261211);
+  int fast_read = 0;
+  for (int round = 0; round < 20000; ++round) {
+    const std::string& key = keys[random() % keys.size()];
+    std::string value;
+    const int n = int(random() % 8);
+    for (int i = 0; i < n; ++i) value += alphabet[random() % alphabet.size()];
+    std::string line;
+    switch (random() % 4) {
+      case 0: line = manifest_item_line(key, value); break;
+      case 1: line = manifest_reg_line(value, random() % 2 == 0); break;
+      case 2: line = "  ~<" + key + "=" + (random() % 2 ? "yes" : "no") + ">"; break;
+      default: line = "  ~<" + key + "=\"" + value + "\">"; break;
+    }
+    if (random() % 8 == 0 && !line.empty()) line[random() % line.size()] = alphabet[random() % alphabet.size()];
+    if (random() % 16 == 0) line.resize(random() % (line.size() + 1));
+    SCOPED_TRACE(line);
+    cLocalFiles fast, parsed;
+    int32_t fast_icon = -1, parsed_icon = -1;
+    const int32_t a = local_files_read_line(line, &fast, fast_icon, false);
+    const int32_t b = local_files_read_line(line, &parsed, parsed_icon, true);
+    ASSERT_EQ(a, b);
+    ASSERT_EQ(fast_icon, parsed_icon);
+    ASSERT_EQ(fast.Count(), parsed.Count());
+    for (const rLocalFile *x = fast.First(), *y = parsed.First(); x != nullptr; x = x->next, y = y->next) {
+      ASSERT_EQ(x->kind, y->kind);
+      ASSERT_EQ(x->value, y->value);
+      ASSERT_EQ(x->current, y->current);
+    }
+    fast_read += a == 0 && fast.Count() > 0;
+  }
+  EXPECT_GT(fast_read, 2000);
 }
 
 }  // namespace

@@ -333,7 +333,8 @@ TEST_F(InstallThread, NewInstallationOfTheShippedContainer) {
 
 // Without the desktop icon: no desktop link, its two manifest lines and its
 // log line are gone; a second run over the first replaces everything and
-// lists no folder again (they exist).
+// takes over the first one's record: the folders it made (which the second
+// finds made) are listed still, every other line once.
 TEST_F(InstallThread, WithoutDesktopIconAndOverAnEarlierInstallation) {
   gDesktopIcon = false;
   cTestWindow first;
@@ -356,9 +357,11 @@ TEST_F(InstallThread, WithoutDesktopIconAndOverAnEarlierInstallation) {
   Install(second);
   ASSERT_TRUE(second.success);
   EXPECT_EQ(read_file(dest_host_ + "/Korvane-Snaprill.exe"), read_file(QLM_STANDIN_APP));
-  const Lines again = manifest_lines(dest_host_ + "/uninstall.config");
-  EXPECT_EQ(std::count_if(again.begin(), again.end(), [](const std::string& l) { return l.rfind("  ~<path=", 0) == 0; }), 0);
-  EXPECT_EQ(again.size(), lines.size() - 4);
+  Lines again = manifest_lines(dest_host_ + "/uninstall.config");
+  Lines sorted = lines;
+  std::sort(again.begin(), again.end());
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(again, sorted);
 }
 
 // Hostile containers: nothing is written, inside D or outside it, and the
@@ -664,8 +667,10 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
   const std::vector<std::string> before = tree(dest_host_);
   ASSERT_GT(fs::file_size(QLM_STANDIN_APP), 4096u);
   gInstallMode = 1;  // an update, which reads the old manifest first
+  // The failure says the reason the system gave, after the text.
   EXPECT_EQ(install_with_file_limit(4096), "~(p)~<b;ct=red>Update Failure: Error writing to \"" +
-                                               markup_escape(D_ + "Korvane-Snaprill.exe") + "\" ...~>");
+                                               markup_escape(D_ + "Korvane-Snaprill.exe") +
+                                               "\" ... (File too large)~>");
   EXPECT_EQ(read_file(dest_host_ + "/Korvane-Snaprill.exe"), old_app);
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
   EXPECT_EQ(tree(dest_host_), before);
@@ -688,9 +693,13 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
   write_file(dest_host_ + "/uninstall.config", old_text);
   const std::vector<std::string> before_small = tree(dest_host_);
   EXPECT_EQ(install_with_file_limit(rlim_t(largest + 1)),
-            "~(p)~<b;ct=red>Installation Failure: Finalization error (E1) ...~>");
+            "~(p)~<b;ct=red>Installation Failure: Finalization error (E1) ... (File too large)~>");
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_text);
-  EXPECT_EQ(tree(dest_host_), before_small);
+  // Besides the journal of what the run made, for the next run's record.
+  std::vector<std::string> with_journal = before_small;
+  with_journal.push_back("uninstall.journal");
+  std::sort(with_journal.begin(), with_journal.end());
+  EXPECT_EQ(tree(dest_host_), with_journal);
 }
 
 // The manifest's own name belongs to the engine: a container entry named
@@ -712,12 +721,108 @@ TEST_F(InstallThread, AnEntryNamedLikeTheManifestIsRefused) {
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
   EXPECT_EQ(tree(dest_host_), before);
   gInstallMode = 0;
+  // A folder of that name, by a folder entry or for a file below it, is
+  // refused before anything is written.
+  for (const Spec& folder : {Spec{2, "", "uninstall.config\\", "", 0}, Spec{1, "b.txt", "uninstall.config\\", "x", 0}}) {
+    fs::remove_all(dest_host_);
+    fs::create_directories(dest_host_);
+    UseContainer(assemble({{1, "a.exe", "", "hello", 1}, folder, {4, "", "", "", 0}}));
+    cTestWindow window;
+    const Lines log = Install(window);
+    EXPECT_FALSE(window.success);
+    EXPECT_EQ(log[log.size() - 2], "~(p)~<b;ct=red>Installation Failure: Installation file is corrupted (D) ...~>");
+    EXPECT_TRUE(tree(dest_host_).empty());
+  }
   // In a folder below the destination the name is an ordinary file.
   UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "uninstall.config", "Sub\\", "x", 0}, {4, "", "", "", 0}}));
   cTestWindow sub;
   Install(sub);
   EXPECT_TRUE(sub.success);
   EXPECT_EQ(read_file(dest_host_ + "/Sub/uninstall.config"), "x");
+}
+
+// Runs one installation in a forked child that the kernel kills (SIGXFSZ)
+// at its first write past `limit` bytes: what a killed run leaves behind.
+void install_killed_at_file_limit(rlim_t limit) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_DFL);
+    const rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
+    cTestWindow window;
+    std::unique_ptr<TInstallThread> thread(TInstallThread::Create(&window));
+    thread->Execute();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+}
+
+// After any sequence of runs into one destination, removing what the last
+// manifest lists (files, links, keys, then the folders it lists and the
+// groups, innermost first, when empty) leaves nothing of the installer's:
+// only the folders the user made before any installation.
+TEST_F(InstallThread, TheRecordListsEverythingAfterAnySequenceOfRuns) {
+  const std::string big(9000, 'z');  // past the kill limit below
+  const std::vector<Spec> a = {{1, "a.exe", "", "hello", 1}, {2, "", "", "Data\\", 0}, {1, "b.txt", "Sub\\", "x", 0},
+                               {4, "", "", "", 0}};
+  std::vector<Spec> b = a;
+  b.insert(b.end() - 1, {{2, "", "Extra\\One\\", "", 0}, {1, "c.txt", "New\\Deep\\", big, 0}});
+  std::vector<Spec> bad = b;  // fails after every folder is made
+  bad.insert(bad.end() - 1, Spec{1, "z.bin", "", std::string(3000, 'q'), 0, 0, true});
+  enum Step { New, Update, NewFails, UpdateFails, NewKilled, UpdateKilled };
+  const struct {
+    const char* what;
+    std::vector<std::pair<Step, const std::vector<Spec>*>> runs;
+  } cases[] = {
+      {"new", {{New, &b}}},
+      {"new over old", {{New, &a}, {New, &b}}},
+      {"update", {{New, &a}, {Update, &b}}},
+      {"update then new", {{New, &a}, {Update, &b}, {New, &b}}},
+      {"failed new, rerun", {{NewFails, &bad}, {New, &b}}},
+      {"failed update, rerun", {{New, &a}, {UpdateFails, &bad}, {Update, &b}}},
+      {"killed new, rerun", {{NewKilled, &b}, {New, &b}}},
+      {"killed update, rerun", {{New, &a}, {UpdateKilled, &b}, {Update, &b}}},
+      {"killed update, new", {{New, &a}, {UpdateKilled, &b}, {New, &a}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dest_host_);
+    fs::create_directories(dest_host_ + "/Data");  // the user's own, before any installation
+    fs::create_directories(dest_host_ + "/Mine");
+    for (const auto& [step, specs] : c.runs) {
+      UseContainer(assemble(*specs));
+      gInstallMode = step == Update || step == UpdateFails || step == UpdateKilled ? 1 : 0;
+      if (step == NewKilled || step == UpdateKilled) {
+        install_killed_at_file_limit(4096);
+        continue;
+      }
+      cTestWindow window;
+      const Lines log = Install(window);
+      EXPECT_EQ(window.success, step == New || step == Update) << log[log.size() - 2];
+    }
+    gInstallMode = 0;
+    cLocalFiles record;
+    ASSERT_TRUE(local_files_load(&record, gDestination));
+    std::vector<std::string> folders;
+    for (const rLocalFile* e = record.First(); e != nullptr; e = e->next) {
+      switch (e->kind) {
+        case cnLocalFile: fs::remove(host_of(D_ + e->value)); break;
+        case cnLocalLink: fs::remove(host_of(e->value)); break;
+        case cnLocalReg: plat::reg_delete_key(plat::RegRoot::CurrentUser, e->value); break;
+        case cnLocalPath:
+        case cnLocalGroup: folders.push_back(host_of(e->value)); break;
+        default: break;
+      }
+    }
+    std::sort(folders.rbegin(), folders.rend());  // innermost first
+    for (const std::string& f : folders) ::rmdir(f.c_str());
+    EXPECT_EQ(tree(dest_host_), (std::vector<std::string>{"Data/", "Mine/"}));
+    EXPECT_FALSE(fs::exists(home_ + "/.local/share/applications/Korvane Snaprill"));
+    EXPECT_FALSE(fs::exists(home_ + "/Desktop/Korvane Snaprill.lnk"));
+    EXPECT_EQ(Value("UninstallString"), "<no key>");
+  }
 }
 
 // Folders that cannot be made, and a file that cannot be created: the

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "form_install_checks.h"
+#include "qlm_platform_file_io.h"
 #include "installs_container.h"
 #include "qlm_base_lists.h"
 
@@ -41,6 +42,21 @@ TEST(FormatByteSize, DecimalUnitsRoundedHalfToEven) {
       {INT64_MAX, "9,223,372,036,855 MB"},
   };
   for (const auto& c : cases) EXPECT_EQ(format_byte_size(c.size), c.text) << c.size;
+}
+
+// The space message: the sizes when the free space was read, and no
+// negative size for a drive that cannot be read (another drive than C:).
+TEST(SpaceMessage, SaysWhyTheDestinationCannotTakeTheInstallation) {
+  EXPECT_EQ(space_message("C:", 1500000, 999),
+            "Selected destination drive ~<ct=dodgerblue;b>\"C:\"~> has not enough free disk space.~(p) "
+            "This installation requires at least ~<ct=dodgerblue;b>2 MB~> of free disk space, while the destination "
+            "drive has only ~<ct=red;b>999 bytes~> of free disk space.~(p) ~<ct=Green>Please select drive with "
+            "enough free disk space to continue with installation.~> ");
+  const int64_t free = disk_free_space("D:\\Korvane-Snaprill");
+  EXPECT_LT(free, 0);
+  const std::string missing = space_message("D:", 1500000, free);
+  EXPECT_NE(missing.find("\"D:\"~> does not exist"), std::string::npos) << missing;
+  EXPECT_EQ(missing.find("-1"), std::string::npos) << missing;
 }
 
 TEST(IsRootPath, OnlyADriveFolderWithAName) {
