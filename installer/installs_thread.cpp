@@ -411,8 +411,9 @@ class cInstallRun {
     Log("Registering Uninstallation ...~) ");
     Line("");
     std::string key_path;
-    if (!uninstall_entry_create(gOnlyCurrent, app_name, uninstaller, std::string(cnPublisher), key_path))
-      fail("Cannot create uninstallation entry ...");
+    std::string why;
+    if (!uninstall_entry_create(gOnlyCurrent, app_name, uninstaller, std::string(cnPublisher), key_path, &why))
+      fail(with_reason("Cannot create uninstallation entry ...", why));
     Made(cnLocalReg, manifest_reg_line(key_path, gOnlyCurrent), key_path, gOnlyCurrent);
   }
 

@@ -142,18 +142,23 @@ std::string hive_name(bool only_current) { return only_current ? "CURRENT" : "LO
 bool hive_is_current(std::string_view text) { return text != "LOCAL"; }
 
 bool uninstall_entry_create(bool only_current, const std::string& name, const std::string& uninstall_command,
-                            const std::string& publisher, std::string& key_path) {
+                            const std::string& publisher, std::string& key_path, std::string* reason) {
   key_path = windows_current_version_key() + "\\Uninstall\\" + name;
+  auto failed = [reason](std::string why) {
+    if (reason != nullptr) *reason = std::move(why);
+    return false;
+  };
   // An empty name would make the path end in "\" and name the Uninstall key
   // itself.
-  if (name.empty()) return false;
+  if (name.empty()) return failed("no name for the key");
   plat::RegKey key;
-  if (plat::reg_create_key(root_of(only_current), key_path, key) != plat::kRegOk) return false;
+  if (plat::reg_create_key(root_of(only_current), key_path, key) != plat::kRegOk)
+    return failed(plat::reg_last_error_detail());
   const bool done = plat::reg_set_string(key, "UninstallString", uninstall_command) == plat::kRegOk &&
                     plat::reg_set_string(key, "DisplayName", name) == plat::kRegOk &&
                     plat::reg_set_string(key, "Publisher", publisher) == plat::kRegOk;
   plat::reg_close_key(key);
-  return done;
+  return done || failed(plat::reg_last_error_detail());
 }
 
 bool autorun_is_set(const std::string& app_path, bool only_current) {

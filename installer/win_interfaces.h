@@ -69,9 +69,10 @@ bool hive_is_current(std::string_view text);
 // name and sets "UninstallString", "DisplayName" (the name) and "Publisher",
 // in that order, stopping at the first failure; true only when all three
 // were set. `key_path` receives the key's path (without a root) in any case.
-// An empty name is refused.
+// An empty name is refused. On a failure `reason`, when given, receives why
+// (the registry's own account: the hive file, its line or its lock).
 bool uninstall_entry_create(bool only_current, const std::string& name, const std::string& uninstall_command,
-                            const std::string& publisher, std::string& key_path);
+                            const std::string& publisher, std::string& key_path, std::string* reason = nullptr);
 
 // The Run value is gRunValuePrefix + "Korvane-Snaprill" under the existing
 // key "SOFTWARE\Microsoft\Windows\CurrentVersion\Run" (never created here);

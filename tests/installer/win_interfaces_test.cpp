@@ -1,6 +1,9 @@
 #include "win_interfaces.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -258,6 +261,19 @@ TEST_F(WinInterfaces, UninstallEntry) {
   EXPECT_FALSE(uninstall_entry_create(true, "", "C:\\k\\uninstall.exe", "p", key_path));
   EXPECT_EQ(key_path, uninstall + "\\");
   EXPECT_TRUE(ValueNames(RegRoot::CurrentUser, uninstall).empty());
+
+  // Another process holding the hive's lock: the wait ends, and the reason
+  // says so (the install log shows it after "Cannot create uninstallation
+  // entry ...").
+  const int held = open((plat::reg_hive_file(RegRoot::CurrentUser) + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  plat::reg_set_lock_wait_ms(200);
+  std::string reason;
+  EXPECT_FALSE(uninstall_entry_create(true, "Korvane Snaprill", command, "korvane.example", key_path, &reason));
+  plat::reg_set_lock_wait_ms(-1);
+  close(held);
+  EXPECT_NE(reason.find("stayed locked by another process"), std::string::npos) << reason;
 }
 
 TEST_F(WinInterfaces, RunValueOfTheDefaultFolder) {
