@@ -94,9 +94,13 @@ void paint_box_solid_bgra(const box_rows& rows, agg::rendering_buffer& rbuf, int
       const box_rows::span& s = set.spans[i];
       const int x1 = std::max(s.x, cx1), x2 = std::min(s.x + int(s.len) - 1, cx2);
       if (x1 > x2) continue;
-      qlm_agg::blend_solid_bgra_rows(rbuf.row_ptr(y1) + ptrdiff_t(x1) * 4, rbuf.stride(),
-                                     rows.covers.data() + s.at + unsigned(x1 - s.x), 0, size_t(x2 - x1 + 1),
-                                     size_t(y2 - y1 + 1), c);
+      uint8_t* const p = rbuf.row_ptr(y1) + ptrdiff_t(x1) * 4;
+      const size_t n = size_t(x2 - x1 + 1), count = size_t(y2 - y1 + 1);
+      if (s.full)
+        qlm_agg::fill_solid_bgra_rows(p, rbuf.stride(), n, count, c);
+      else
+        qlm_agg::blend_solid_bgra_rows(p, rbuf.stride(), rows.covers.data() + s.at + unsigned(x1 - s.x), 0, n, count,
+                                       c);
     }
   }
 }

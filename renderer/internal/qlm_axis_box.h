@@ -76,6 +76,7 @@ void paint_box_solid(const box_rows& rows, Base& base, const agg::rgba8& colour)
 // The same on straight BGRA pixels (AGG's pixfmt_bgra32) in `rbuf`, clipped
 // to columns cx1 .. cx2 and rows cy1 .. cy2 (all included): byte for byte
 // what the template above writes there, each set's rows at once through the
-// SSE2 mask blend (an opaque colour at full cover is stored as it is).
+// SSE2 mask blend; wholly covered spans are filled (an opaque colour) or
+// blended at the colour's own alpha without covers.
 void paint_box_solid_bgra(const box_rows& rows, agg::rendering_buffer& rbuf, int cx1, int cy1, int cx2, int cy2,
                           const agg::rgba8& colour);
