@@ -190,7 +190,8 @@ TEST_F(FillTest, PatternFromABitmap) {
 // positions, inside, across and beyond the edges, some thinner than a
 // pixel, either direction round, in random colours (transparent, faint,
 // half, nearly and fully opaque); sometimes a translation, a scale, a clip
-// rectangle, a filter layer, an update rectangle, a gamma or a master alpha.
+// rectangle, a filter layer, an update rectangle, a compositing operation,
+// a gamma or a master alpha.
 TEST_F(FillTest, RectanglesAsBoxesPaintWhatTheRasteriserPaints) {
   std::mt19937 rng(20261211);
   auto uniform = [&rng](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
@@ -220,13 +221,16 @@ TEST_F(FillTest, RectanglesAsBoxesPaintWhatTheRasteriserPaints) {
       r.reversed = pick(0, 1) == 1;
       r.colour = uint32_t(alphas[pick(0, 6)]) << 24 | uint32_t(pick(0, 0xFFFFFF));
     }
-    const int frame = pick(0, 9);  // 0 translate, 1 scale, 2 clip, 3 layer, 4 update rectangle, else none
+    // 0 translate, 1 scale, 2 clip, 3 layer, 4 update rectangle, 5 compositing, else none
+    const int frame = pick(0, 9);
+    const uint8_t comp_op = uint8_t(pick(1, 28));
     const double gamma = pick(0, 5) == 0 ? uniform(0.5, 2.0) : 1.0;
     const uint32_t master = pick(0, 5) == 0 ? uint32_t(pick(0, 255)) : 255u;
     const double dx = uniform(-3, 3), dy = uniform(-3, 3);
     const int ux1 = pick(0, w - 1), uy1 = pick(0, h - 1), ux2 = pick(ux1 + 1, w), uy2 = pick(uy1 + 1, h);
     SCOPED_TRACE(testing::Message() << "scene " << scene << " size " << w << "x" << h << " step " << step
-                                    << " top-down " << top_down << " format " << int(format) << " frame " << frame);
+                                    << " top-down " << top_down << " format " << int(format) << " frame " << frame
+                                    << " operation " << int(comp_op));
     struct Drawn {
       std::vector<uint8_t> bytes;
       std::vector<uint8_t> hits;
@@ -246,6 +250,7 @@ TEST_F(FillTest, RectanglesAsBoxesPaintWhatTheRasteriserPaints) {
       if (frame == 1) r.Scale(1.5, 0.75);
       if (frame == 2) r.ClipRect(w * 0.2, h * 0.3, w * 0.9 + 0.5, h * 0.7);
       if (frame == 3) r.SetFilterCallback([](cBitmap*, bool&, void*) {}, 2, nullptr);
+      if (frame == 5) r.SetCompOp(comp_op);
       cHitTest hit;
       for (const Rect& rc : rects) {
         r.SetFillColorARGB(rc.colour);
