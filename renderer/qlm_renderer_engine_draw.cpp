@@ -283,17 +283,21 @@ void cRendererSurface::PaintSolidBox(const rAxisBox& box, const agg::rgba8& colo
                           mLayer != nullptr ? 0.0 : double(mUpdateRect.y1),
                           mLayer != nullptr ? double(mLayer->Width()) : double(mUpdateRect.x2),
                           mLayer != nullptr ? double(mLayer->Height()) : double(mUpdateRect.y2)};
-  if (!rows.build(box, clip, mRas)) return;
   if (mLayer != nullptr) {
-    paint_box_solid_bgra(rows, mLayerBuf, 0, 0, int(mLayerBuf.width()) - 1, int(mLayerBuf.height()) - 1, colour);
+    if (rows.build(box, clip, mRas))
+      paint_box_solid_bgra(rows, mLayerBuf, 0, 0, int(mLayerBuf.width()) - 1, int(mLayerBuf.height()) - 1, colour);
     return;
   }
+  // The surface is begun and ended as for the rasteriser's paint, also
+  // when no pixel is covered.
   qlm_agg::renderer_any& base = BeginDraw();
-  qlm_agg::any_rgba_target& target = base.ren();
-  if (target.kind() == qlm_agg::target_kind::straight && target.code() == px32BGRA)
-    paint_box_solid_bgra(rows, target.rbuf(), base.xmin(), base.ymin(), base.xmax(), base.ymax(), colour);
-  else
-    paint_box_solid(rows, base, colour);
+  if (rows.build(box, clip, mRas)) {
+    qlm_agg::any_rgba_target& target = base.ren();
+    if (target.kind() == qlm_agg::target_kind::straight && target.code() == px32BGRA)
+      paint_box_solid_bgra(rows, target.rbuf(), base.xmin(), base.ymin(), base.xmax(), base.ymax(), colour);
+    else
+      paint_box_solid(rows, base, colour);
+  }
   EndDraw();
 }
 
