@@ -12,10 +12,14 @@
 //   a pattern fill beside a raw span pattern; 1,000 glyph-sized shapes
 //   registered in a hit test beside the same shapes drawn without one;
 // - 1,000 anti-aliased circles (opaque and at alpha 128) and 1,000 width-3
-//   polylines beside cairo drawing the same shapes (at least 1.2x cairo).
+//   polylines beside cairo drawing the same shapes (at least 1.2x cairo);
+// - rectangle fills beside cairo's: 1,000 at fractional positions, 1,000 on
+//   whole pixels, one opaque over the whole surface and one at alpha 128
+//   (at least 1.2x cairo).
 #include <cairo.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -575,6 +579,77 @@ void BM_CairoShapes(benchmark::State& state) {
 }
 BENCHMARK(BM_CairoShapes)->Arg(0)->Arg(1)->Arg(2);
 
+// Rectangle fills, ours beside cairo's on a surface of the same size, the
+// same rectangles in the same colours on both sides:
+// 0: 1,000 opaque rectangles (5 to 60 px a side) at fractional positions,
+// 1: the same rectangles moved onto whole pixels,
+// 2: one opaque rectangle over the whole surface,
+// 3: one over the whole surface at alpha 128.
+struct Rects {
+  std::vector<double> fractional;  // x1, y1, x2, y2
+  std::vector<double> whole;
+};
+const Rects& rects() {
+  static const Rects r = [] {
+    Rects out;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> px(0, kW - 60), py(0, kH - 60), side(5, 60);
+    for (int i = 0; i < 1000; ++i) {
+      const double x = px(rng), y = py(rng), w = side(rng), h = side(rng);
+      out.fractional.insert(out.fractional.end(), {x, y, x + w, y + h});
+      out.whole.insert(out.whole.end(), {std::floor(x), std::floor(y), std::floor(x + w), std::floor(y + h)});
+    }
+    return out;
+  }();
+  return r;
+}
+
+// The list of rectangles of a case and the alpha of its colour.
+const std::vector<double>& rect_list(int kind) {
+  static const std::vector<double> full = {0, 0, double(kW), double(kH)};
+  return kind == 0 ? rects().fractional : kind == 1 ? rects().whole : full;
+}
+constexpr uint8_t rect_alpha(int kind) {
+  return kind == 3 ? 128 : 255;
+}
+
+void BM_Rects(benchmark::State& state) {
+  Fixture& f = fixture();
+  const int kind = int(state.range(0));
+  const std::vector<double>& list = rect_list(kind);
+  cRendererSurface r;
+  r.AttachSurface(&f.surface);
+  r.PenOff();
+  r.SetFillColor(renderer_color(40, 120, 200, rect_alpha(kind)));
+  for (auto _ : state) {
+    for (size_t i = 0; i < list.size(); i += 4)
+      r.DrawRectangle(nullptr, list[i], list[i + 1], list[i + 2], list[i + 3]);
+    benchmark::DoNotOptimize(f.bitmap->Data());
+  }
+  r.DetachSurface();
+  f.surface.Attach(f.bitmap.get(), true);
+}
+BENCHMARK(BM_Rects)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
+
+void BM_CairoRects(benchmark::State& state) {
+  const int kind = int(state.range(0));
+  const std::vector<double>& list = rect_list(kind);
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kW, kH);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_source_rgba(cr, 40 / 255.0, 120 / 255.0, 200 / 255.0, rect_alpha(kind) / 255.0);
+  for (auto _ : state) {
+    for (size_t i = 0; i < list.size(); i += 4) {
+      cairo_rectangle(cr, list[i], list[i + 1], list[i + 2] - list[i], list[i + 3] - list[i + 1]);
+      cairo_fill(cr);
+    }
+    cairo_surface_flush(surface);
+    benchmark::DoNotOptimize(cairo_image_surface_get_data(surface));
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+}
+BENCHMARK(BM_CairoRects)->Arg(0)->Arg(1)->Arg(2)->Arg(3);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -596,5 +671,9 @@ int main(int argc, char** argv) {
                                  {"BM_DrawCircle", "BM_RawCircle"},
                                  {"BM_Shapes/0", "BM_CairoShapes/0"},
                                  {"BM_Shapes/1", "BM_CairoShapes/1"},
-                                 {"BM_Shapes/2", "BM_CairoShapes/2"}});
+                                 {"BM_Shapes/2", "BM_CairoShapes/2"},
+                                 {"BM_Rects/0", "BM_CairoRects/0"},
+                                 {"BM_Rects/1", "BM_CairoRects/1"},
+                                 {"BM_Rects/2", "BM_CairoRects/2"},
+                                 {"BM_Rects/3", "BM_CairoRects/3"}});
 }

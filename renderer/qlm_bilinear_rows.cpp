@@ -59,21 +59,32 @@ void blend_plain(const int16_t* h0, const int16_t* h1, unsigned fy, unsigned beg
 #if defined(__SSE2__)
 // Two columns per step: the two pixels' bytes interleaved per channel and
 // widened to the 16-bit pairs pmaddwd takes.
+// With `pairs` (columns two pixels apart) both columns come from one load.
 unsigned filter_inside_sse2(const uint8_t* row, const int32_t* x, const int32_t* weight, unsigned begin, unsigned end,
-                            bool swap_rb, int16_t* out) {
+                            bool pairs, bool swap_rb, int16_t* out) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi32(32768);
-  auto column = [&](unsigned i) {
-    const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + int64_t(x[i]) * 4));
-    const __m128i pairs = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, _mm_srli_si128(a, 4)), zero);
+  // Column i from its two pixels in the low 8 bytes of a.
+  auto column = [&](__m128i a, unsigned i) {
+    const __m128i bytes = _mm_unpacklo_epi8(_mm_unpacklo_epi8(a, _mm_srli_si128(a, 4)), zero);
     __m128i h = _mm_sub_epi32(
-        _mm_madd_epi16(pairs, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + size_t(i) * 4))), half);
+        _mm_madd_epi16(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + size_t(i) * 4))), half);
     if (swap_rb) h = _mm_shuffle_epi32(h, _MM_SHUFFLE(3, 0, 1, 2));
     return h;
   };
+  auto load = [&](unsigned i) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + int64_t(x[i]) * 4)); };
   unsigned i = begin;
+  if (pairs) {
+    for (; i + 2 <= end; i += 2) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + int64_t(x[i]) * 4));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(i) * 4),
+                       _mm_packs_epi32(column(a, i), column(_mm_srli_si128(a, 8), i + 1)));
+    }
+    return i;
+  }
   for (; i + 2 <= end; i += 2)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(i) * 4), _mm_packs_epi32(column(i), column(i + 1)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size_t(i) * 4),
+                     _mm_packs_epi32(column(load(i), i), column(load(i + 1), i + 1)));
   return i;
 }
 
@@ -100,13 +111,34 @@ QLM_AVX2_BEGIN
 // Four columns per step: two columns' pixel pairs in one register, their
 // bytes interleaved per channel (red and blue swapped) and widened by one
 // shuffle.
+//
+// With `pairs` (columns two pixels apart) four columns come from one load:
+// its quarters, one column each, are spread so that each lane holds two,
+// and the shuffle reads a lane's low or high half.
 unsigned filter_inside_avx2(const uint8_t* row, const int32_t* x, const int32_t* weight, unsigned begin, unsigned end,
-                            bool swap_rb, int16_t* out) {
+                            bool pairs, bool swap_rb, int16_t* out) {
   const __m256i order = swap_rb ? _mm256_setr_epi8(2, -1, 6, -1, 1, -1, 5, -1, 0, -1, 4, -1, 3, -1, 7, -1, 2, -1, 6, -1,
                                                    1, -1, 5, -1, 0, -1, 4, -1, 3, -1, 7, -1)
                                 : _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1, 0, -1, 4, -1,
                                                    1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
   const __m256i half = _mm256_set1_epi32(32768);
+  if (pairs) {
+    // The same order on each lane's high half (the unused bytes stay clear).
+    const __m256i order_high = _mm256_or_si256(
+        _mm256_add_epi8(order, _mm256_set1_epi8(8)), _mm256_cmpeq_epi8(order, _mm256_set1_epi8(-1)));
+    unsigned i = begin;
+    for (; i + 4 <= end; i += 4) {
+      const __m256i bytes = _mm256_permute4x64_epi64(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + int64_t(x[i]) * 4)), _MM_SHUFFLE(3, 1, 2, 0));
+      const __m256i w01 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weight + size_t(i) * 4));
+      const __m256i w23 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weight + size_t(i + 2) * 4));
+      const __m256i h01 = _mm256_sub_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(bytes, order), w01), half);
+      const __m256i h23 = _mm256_sub_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(bytes, order_high), w23), half);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + size_t(i) * 4),
+                          _mm256_permute4x64_epi64(_mm256_packs_epi32(h01, h23), _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    return i;
+  }
   auto load = [&](unsigned i) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + int64_t(x[i]) * 4)); };
   // Columns i and i + 1 as 32-bit sums less 32768.
   auto two = [&](unsigned i) {
@@ -188,10 +220,12 @@ void bilinear_columns::assign(const int* x_hr, unsigned count, int source_width)
     const int32_t w = fx << 16 | (256 - fx);
     for (int k = 0; k < 4; ++k) mWeight[size_t(i) * 4 + size_t(k)] = w;
     const bool inside = x >= 0 && x + 1 < source_width;
-    if (mRuns.empty() || mRuns.back().inside != inside)
-      mRuns.push_back({i, i + 1, inside});
-    else
+    if (mRuns.empty() || mRuns.back().inside != inside) {
+      mRuns.push_back({i, i + 1, inside, true});
+    } else {
+      mRuns.back().pairs = mRuns.back().pairs && x == mX[i - 1] + 2;
       mRuns.back().end = i + 1;
+    }
   }
 }
 
@@ -210,10 +244,10 @@ void bilinear_filter_row(const uint8_t* row, const bilinear_columns& columns, bo
     }
     unsigned i = r.begin;
 #if defined(QLM_BILINEAR_AVX2)
-    if (bilinear_avx2()) i = filter_inside_avx2(row, x, weight, i, r.end, swap_rb, out);
+    if (bilinear_avx2()) i = filter_inside_avx2(row, x, weight, i, r.end, r.pairs, swap_rb, out);
 #endif
 #if defined(__SSE2__)
-    i = filter_inside_sse2(row, x, weight, i, r.end, swap_rb, out);
+    i = filter_inside_sse2(row, x, weight, i, r.end, r.pairs, swap_rb, out);
 #endif
     filter_inside_plain(row, x, weight, i, r.end, swap_rb, out);
   }

@@ -115,6 +115,70 @@ void blend_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* co
   for (size_t r = 0; r < rows; ++r, dst += dst_stride, covers += cover_stride) blend_row(dst, covers, n, l);
 }
 
+namespace {
+
+// The last one to three pixels of a row at a full cover, one by one: the
+// formula of the lanes in plain integers.
+inline void blend_full_tail(uint8_t* p, size_t n, const solid_bgra& c) {
+  const uint32_t keep = 255u - c.a;
+  const uint32_t add[4] = {c.b * c.a + 128u, c.g * c.a + 128u, c.r * c.a + 128u, 255u * c.a + 128u};
+  for (size_t i = 0; i < 4 * n; ++i) {
+    const uint32_t t = p[i] * keep + add[i & 3];
+    p[i] = uint8_t((t + (t >> 8)) >> 8);
+  }
+}
+
+}  // namespace
+
+void fill_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, size_t n, size_t rows, const solid_bgra& c) {
+  if (c.a == 0 || n == 0) return;
+  if (c.a == 255) {
+    const uint32_t word = uint32_t(c.b) | uint32_t(c.g) << 8 | uint32_t(c.r) << 16 | uint32_t(255) << 24;
+    const __m128i v = _mm_set1_epi32(int(word));
+    for (size_t r = 0; r < rows; ++r, dst += dst_stride) {
+      size_t i = 0;
+      for (; i + 16 <= n; i += 16) {
+        uint8_t* p = dst + 4 * i;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 32), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 48), v);
+      }
+      for (; i + 4 <= n; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * i), v);
+      for (; i < n; ++i) std::memcpy(dst + 4 * i, &word, 4);
+    }
+    return;
+  }
+  // Each channel: (p * (255 - a) + c * a + 128) / 255 as in mix(), the
+  // colour's term added ahead.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i keep = _mm_set1_epi16(short(255 - c.a));
+  const __m128i add = _mm_setr_epi16(short(c.b * c.a + 128), short(c.g * c.a + 128), short(c.r * c.a + 128),
+                                     short(255 * c.a + 128), short(c.b * c.a + 128), short(c.g * c.a + 128),
+                                     short(c.r * c.a + 128), short(255 * c.a + 128));
+  const __m128i k257 = _mm_set1_epi16(257);
+  auto half = [&](__m128i d) { return _mm_mulhi_epu16(_mm_add_epi16(_mm_mullo_epi16(d, keep), add), k257); };
+  for (size_t r = 0; r < rows; ++r, dst += dst_stride) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      uint8_t* p = dst + 4 * i;
+      const __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                       _mm_packus_epi16(half(_mm_unpacklo_epi8(d0, zero)), half(_mm_unpackhi_epi8(d0, zero))));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16),
+                       _mm_packus_epi16(half(_mm_unpacklo_epi8(d1, zero)), half(_mm_unpackhi_epi8(d1, zero))));
+    }
+    for (; i + 4 <= n; i += 4) {
+      uint8_t* p = dst + 4 * i;
+      const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                       _mm_packus_epi16(half(_mm_unpacklo_epi8(d, zero)), half(_mm_unpackhi_epi8(d, zero))));
+    }
+    blend_full_tail(dst + 4 * i, n - i, c);
+  }
+}
+
 #else
 
 namespace {
@@ -145,6 +209,12 @@ void blend_solid_bgra(uint8_t* dst, const uint8_t* covers, size_t n, const solid
 void blend_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* covers, size_t cover_stride,
                            size_t n, size_t rows, const solid_bgra& c) {
   for (size_t r = 0; r < rows; ++r, dst += dst_stride, covers += cover_stride) blend_solid_bgra(dst, covers, n, c);
+}
+
+void fill_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, size_t n, size_t rows, const solid_bgra& c) {
+  if (c.a == 0) return;
+  for (size_t r = 0; r < rows; ++r, dst += dst_stride)
+    for (size_t i = 0; i < n; ++i) blend_pixel(dst + 4 * i, 255, c);
 }
 
 #endif

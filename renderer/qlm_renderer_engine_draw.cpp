@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_paint.h"
@@ -74,6 +75,51 @@ struct inverse_mapper {
   std::function<void(double*, double*)> map;
   void transform(double* x, double* y) const { map(x, y); }
 };
+
+// The rectangle an outline draws when it is one closed run of four corners
+// whose sides lie on the device axes (a fifth vertex repeating the first is
+// the same rectangle), moved by `shift` when given as the rasteriser would
+// be given it. Anything else (curves, more sub-paths, other corners, sides
+// off the axes, a side without length, coordinates that are not finite) is
+// left to the rasteriser.
+template <class Source>
+bool axis_box_of(Source& source, unsigned path_id, const agg::trans_affine* shift, rAxisBox& box) {
+  double px[5], py[5];
+  int n = 0;
+  bool closed = false;
+  double x = 0, y = 0;
+  unsigned cmd;
+  source.rewind(path_id);
+  while (!agg::is_stop(cmd = source.vertex(&x, &y))) {
+    if (agg::is_end_poly(cmd)) {
+      closed = true;
+      continue;
+    }
+    if (closed || n == 5) return false;
+    if (agg::is_move_to(cmd) ? n != 0 : !agg::is_line_to(cmd) || n == 0) return false;
+    if (shift != nullptr) shift->transform(&x, &y);
+    if (!std::isfinite(x) || !std::isfinite(y)) return false;
+    px[n] = x;
+    py[n] = y;
+    ++n;
+  }
+  if (n == 5 && (px[4] != px[0] || py[4] != py[0])) return false;
+  if (n < 4) return false;
+  const bool across_first = py[0] == py[1] && px[1] == px[2] && py[2] == py[3] && px[3] == px[0];
+  const bool down_first = px[0] == px[1] && py[1] == py[2] && px[2] == px[3] && py[3] == py[0];
+  if (!across_first && !down_first) return false;
+  box.x1 = std::min(px[0], px[2]);
+  box.x2 = std::max(px[0], px[2]);
+  box.y1 = std::min(py[0], py[2]);
+  box.y2 = std::max(py[0], py[2]);
+  if (!(box.x1 < box.x2) || !(box.y1 < box.y2)) return false;
+  // The left side: the side between two corners on x1.
+  for (int i = 0; i < 4; ++i) {
+    const int j = (i + 1) % 4;
+    if (px[i] == box.x1 && px[j] == box.x1) box.down = py[j] > py[i];
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -196,6 +242,16 @@ template <class VertexSource>
 void cRendererSurface::RenderSolid(VertexSource& source, bool fill, const agg::rgba8& colour, unsigned path_id) {
   ++mPaintCount;
   mRasterReusable = false;
+  // A filled rectangle on the device axes is painted as boxes, without the
+  // rasteriser (the hit mask then rasterises the shape itself).
+  if (fill && mMaster.anti_aliasing && axis_box_path_enabled()) {
+    const agg::trans_affine layer_shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
+    rAxisBox box;
+    if (axis_box_of(source, path_id, mLayer != nullptr ? &layer_shift : nullptr, box)) {
+      PaintSolidBox(box, colour);
+      return;
+    }
+  }
   const bool pen_rule = !fill && mPen.even_odd != mFill.even_odd;
   if (pen_rule) mRas.filling_rule(mPen.even_odd ? agg::fill_even_odd : agg::fill_non_zero);
   if (mLayer != nullptr) {
@@ -217,6 +273,32 @@ void cRendererSurface::RenderSolid(VertexSource& source, bool fill, const agg::r
     mRasterReusable = !pen_rule;
   }
   if (pen_rule) ApplyFillRule();
+}
+
+void cRendererSurface::PaintSolidBox(const rAxisBox& box, const agg::rgba8& colour) {
+  thread_local std::vector<agg::int8u> covers;
+  box_rows rows(covers);
+  // The rasteriser's clip box: the layer's, or the update rectangle.
+  const double clip[4] = {mLayer != nullptr ? 0.0 : double(mUpdateRect.x1),
+                          mLayer != nullptr ? 0.0 : double(mUpdateRect.y1),
+                          mLayer != nullptr ? double(mLayer->Width()) : double(mUpdateRect.x2),
+                          mLayer != nullptr ? double(mLayer->Height()) : double(mUpdateRect.y2)};
+  if (mLayer != nullptr) {
+    if (rows.build(box, clip, mRas))
+      paint_box_solid_bgra(rows, mLayerBuf, 0, 0, int(mLayerBuf.width()) - 1, int(mLayerBuf.height()) - 1, colour);
+    return;
+  }
+  // The surface is begun and ended as for the rasteriser's paint, also
+  // when no pixel is covered.
+  qlm_agg::renderer_any& base = BeginDraw();
+  if (rows.build(box, clip, mRas)) {
+    qlm_agg::any_rgba_target& target = base.ren();
+    if (target.kind() == qlm_agg::target_kind::straight && target.code() == px32BGRA)
+      paint_box_solid_bgra(rows, target.rbuf(), base.xmin(), base.ymin(), base.xmax(), base.ymax(), colour);
+    else
+      paint_box_solid(rows, base, colour);
+  }
+  EndDraw();
 }
 
 template <class VertexSource>
@@ -319,64 +401,15 @@ void cRendererSurface::RenderGradientSpans(Outline& outline, FrameSource& frame,
   PaintGradientShape(outline, path_id, !fill && mPen.even_odd != mFill.even_odd);
 }
 
-namespace {
-
-// The rectangle an outline draws when it is one closed run of four corners
-// whose sides lie on the device axes (a fifth vertex repeating the first is
-// the same rectangle), moved by `shift` when given as the rasteriser would
-// be given it. Anything else (curves, more sub-paths, other corners, sides
-// off the axes, a side without length, coordinates that are not finite) is
-// left to the rasteriser.
-template <class Source>
-bool axis_box_of(Source& source, unsigned path_id, const agg::trans_affine* shift, rGradientBox& box) {
-  double px[5], py[5];
-  int n = 0;
-  bool closed = false;
-  double x = 0, y = 0;
-  unsigned cmd;
-  source.rewind(path_id);
-  while (!agg::is_stop(cmd = source.vertex(&x, &y))) {
-    if (agg::is_end_poly(cmd)) {
-      closed = true;
-      continue;
-    }
-    if (closed || n == 5) return false;
-    if (agg::is_move_to(cmd) ? n != 0 : !agg::is_line_to(cmd) || n == 0) return false;
-    if (shift != nullptr) shift->transform(&x, &y);
-    if (!std::isfinite(x) || !std::isfinite(y)) return false;
-    px[n] = x;
-    py[n] = y;
-    ++n;
-  }
-  if (n == 5 && (px[4] != px[0] || py[4] != py[0])) return false;
-  if (n < 4) return false;
-  const bool across_first = py[0] == py[1] && px[1] == px[2] && py[2] == py[3] && px[3] == px[0];
-  const bool down_first = px[0] == px[1] && py[1] == py[2] && px[2] == px[3] && py[3] == py[0];
-  if (!across_first && !down_first) return false;
-  box.x1 = std::min(px[0], px[2]);
-  box.x2 = std::max(px[0], px[2]);
-  box.y1 = std::min(py[0], py[2]);
-  box.y2 = std::max(py[0], py[2]);
-  if (!(box.x1 < box.x2) || !(box.y1 < box.y2)) return false;
-  // The left side: the side between two corners on x1.
-  for (int i = 0; i < 4; ++i) {
-    const int j = (i + 1) % 4;
-    if (px[i] == box.x1 && px[j] == box.x1) box.down = py[j] > py[i];
-  }
-  return true;
-}
-
-}  // namespace
-
 template <class Outline>
 void cRendererSurface::PaintGradientShape(Outline& outline, unsigned path_id, bool pen_rule) {
   ++mPaintCount;
   mRasterReusable = false;
   // A rectangle on the device axes is painted as boxes. The rasteriser is
   // not used, so the hit mask rasterises the shape itself.
-  if (gradient_box_path_enabled()) {
+  if (axis_box_path_enabled()) {
     const agg::trans_affine layer_shift = agg::trans_affine_translation(-mLayerX, -mLayerY);
-    rGradientBox box;
+    rAxisBox box;
     if (axis_box_of(outline, path_id, mLayer != nullptr ? &layer_shift : nullptr, box)) {
       if (mLayer != nullptr) {
         RenderGradientPaint(nullptr, &box);

@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "qlm_axis_box.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
 
@@ -447,107 +448,7 @@ void into_target(qlm_agg::renderer_any* base, agg::rendering_buffer& layer_buffe
 // shape (only without a clip box) takes the pixel-by-pixel painter.
 constexpr int kAxisRowLimit = 1 << 16;
 
-
 // --- Boxes ------------------------------------------------------------------------------
-
-std::atomic<bool> g_box_path{true};
-
-// The scan lines the rasteriser would sweep for an axis-aligned rectangle
-// (rGradientBox), worked out without it: at most three sets of rows (a
-// partly covered top row, the wholly covered rows, a partly covered bottom
-// row), each with the spans and covers every one of its rows has.
-//
-// The rasteriser clips the sides to its clip box in double precision and
-// then rounds them to 1/256 pixel; a pixel's value is its covered area
-// (columns cx times rows cy, in 1/256) as the rasteriser's cells add it up:
-// (2 cx cy) >> 9 with an arithmetic shift, signed by the direction of the
-// left side (a rectangle drawn the other way round rounds the edge pixels
-// up), then its gamma. Both filling rules agree on one rectangle. The spans
-// are joined as agg::scanline_u8 joins cells that touch.
-struct box_rows {
-  struct span {
-    int x;
-    unsigned len;
-    unsigned at;  // its first cover in `covers`
-    bool full;    // every cover is cover_full
-  };
-  struct row_set {
-    int y1, y2;  // the rows, both included
-    unsigned count = 0;
-    span spans[3];
-  };
-  row_set sets[3];
-  unsigned set_count = 0;
-  int min_x = 0, max_x = 0;
-  std::vector<agg::int8u>& covers;  // the calling thread's scratch (see scratch_of)
-
-  explicit box_rows(std::vector<agg::int8u>& memory) : covers(memory) {}
-
-  // False when no pixel is covered.
-  bool build(const rGradientBox& b, const double* clip, const qlm_agg::rasterizer& ras) {
-    auto sub = [](double v, double lo, double hi) {
-      return agg::iround(std::min(std::max(v, lo), hi) * double(agg::poly_subpixel_scale));
-    };
-    const int x1 = sub(b.x1, clip[0], clip[2]), x2 = sub(b.x2, clip[0], clip[2]);
-    const int y1 = sub(b.y1, clip[1], clip[3]), y2 = sub(b.y2, clip[1], clip[3]);
-    if (x1 >= x2 || y1 >= y2) return false;
-    constexpr int shift = agg::poly_subpixel_shift, one = agg::poly_subpixel_scale;
-    const int left = x1 >> shift, right = x2 >> shift;
-    const int fl = x1 & agg::poly_subpixel_mask, fr = x2 & agg::poly_subpixel_mask;
-    const int sign = b.down ? 1 : -1;
-    min_x = left;
-    max_x = right;
-    const unsigned width = unsigned(right - left + 1);
-    if (covers.size() < size_t(width) * 3) covers.resize(size_t(width) * 3);
-    // The rasteriser's alpha of (cover << 9) - area.
-    auto alpha = [&ras](int v) {
-      int c = v >> (shift * 2 + 1 - qlm_agg::rasterizer::aa_shift);
-      if (c < 0) c = -c;
-      if (c > int(qlm_agg::rasterizer::aa_mask)) c = int(qlm_agg::rasterizer::aa_mask);
-      return agg::int8u(ras.apply_gamma(unsigned(c)));
-    };
-    auto add_set = [&](int r1, int r2, int cy) {
-      row_set& set = sets[set_count];
-      set.y1 = r1;
-      set.y2 = r2;
-      set.count = 0;
-      const unsigned base = set_count * width;
-      ++set_count;
-      int last = std::numeric_limits<int>::min();
-      auto add = [&](int x, unsigned len, agg::int8u a) {
-        if (a == 0) return;
-        std::memset(covers.data() + base + unsigned(x - left), a, len);
-        if (set.count > 0 && x == last + 1) {
-          span& s = set.spans[set.count - 1];
-          s.len += len;
-          s.full = s.full && a == agg::cover_full;
-        } else {
-          set.spans[set.count++] = span{x, len, base + unsigned(x - left), a == agg::cover_full};
-        }
-        last = x + int(len) - 1;
-      };
-      const int v = sign * cy;
-      if (left == right) {
-        add(left, 1, alpha(v * 2 * (fr - fl)));
-        return;
-      }
-      int x = left;
-      if (fl != 0) {  // the left side's cell
-        add(left, 1, alpha(v * 2 * one - v * 2 * fl));
-        x = left + 1;
-      }
-      if (right > x) add(x, unsigned(right - x), alpha(v * 2 * one));
-      if (fr != 0) add(right, 1, alpha(v * 2 * fr));  // the right side's cell
-    };
-    const int r1 = y1 >> shift, r2 = (y2 - 1) >> shift;
-    auto rows_of = [&](int r) { return std::min(y2, (r + 1) * one) - std::max(y1, r * one); };
-    add_set(r1, r1, rows_of(r1));
-    if (r2 > r1 + 1) add_set(r1 + 1, r2 - 1, one);
-    if (r2 > r1) add_set(r2, r2, rows_of(r2));
-    return true;
-  }
-};
-
 
 // AGG's render_scanlines_aa over a box's rows: each span's colours made by
 // `span` and blended with the span's covers.
@@ -639,10 +540,8 @@ void blend_straight_row(uint32_t* pixels, const straight_weights* weights, unsig
 }  // namespace
 
 void gradient_axis_painter_enable(bool on) { g_axis_painter.store(on); }
-void gradient_box_path_enable(bool on) { g_box_path.store(on); }
-bool gradient_box_path_enabled() { return g_box_path.load(std::memory_order_relaxed); }
 
-void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rGradientBox* box) {
+void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rAxisBox* box) {
   const rGradientPaint& p = mGradientPaint;
   const axis_gradient axis = axis_of(p);
   // A box is swept from its rows; the rasteriser's clip box is the layer's

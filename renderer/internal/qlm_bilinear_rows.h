@@ -32,10 +32,14 @@ class bilinear_columns {
  private:
   friend void bilinear_filter_row(const uint8_t*, const bilinear_columns&, bool, int16_t*);
   // A stretch of columns whose two source pixels both lie inside the
-  // picture (inside) or not (read through the surround).
+  // picture (inside) or not (read through the surround). `pairs`: each
+  // column's pixels lie two to the right of the previous column's (a
+  // picture drawn at half its width), so that neighbouring columns are read
+  // by one load.
   struct run {
     unsigned begin, end;
     bool inside;
+    bool pairs;
   };
   unsigned mCount = 0;
   int mWidth = 0;

@@ -58,20 +58,3 @@ struct rGradientPaint {
 // painter, so that tests can compare the linear gradients' row and column
 // painter with it; true (the default) restores it.
 void gradient_axis_painter_enable(bool on);
-
-// A shape that is one rectangle with its sides on the device axes (in the
-// painter's device space, the layer's when one is open), as its outline
-// gives it. `down`: its left side runs downwards (the outline's direction,
-// which decides how the rasteriser rounds the coverage of edge pixels).
-// Such a shape is painted as boxes of whole rows, without the rasteriser,
-// with the coverage the rasteriser would give each pixel.
-struct rGradientBox {
-  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-  bool down = true;
-};
-
-// Test seam: false sends rectangles through the rasteriser as every other
-// shape, so that tests can compare the box painter with it; true (the
-// default) restores it.
-void gradient_box_path_enable(bool on);
-bool gradient_box_path_enabled();

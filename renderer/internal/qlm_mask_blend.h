@@ -30,4 +30,9 @@ void blend_solid_bgra(uint8_t* dst, const uint8_t* covers, size_t n, const solid
 void blend_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* covers, size_t cover_stride,
                            size_t n, size_t rows, const solid_bgra& colour);
 
+// The same at a full cover of every pixel (the inside of a filled box):
+// an opaque colour is stored as it is, a translucent one blended with its
+// own alpha. Row i at dst + i x dst_stride.
+void fill_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, size_t n, size_t rows, const solid_bgra& colour);
+
 }  // namespace qlm_agg

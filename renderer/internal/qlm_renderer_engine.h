@@ -12,6 +12,7 @@
 
 #include "qlm_agg_extensions.h"
 #include "qlm_bitmap.h"
+#include "qlm_axis_box.h"
 #include "qlm_gradient_paint.h"
 #include "qlm_path.h"
 #include "qlm_path_group_entry.h"
@@ -671,6 +672,8 @@ class cRendererSurface : public cRenderer {
   // or the surface; a stroke (`fill` false) uses the pen's filling rule.
   template <class VertexSource>
   void RenderSolid(VertexSource& source, bool fill, const agg::rgba8& colour, unsigned path_id);
+  // Paints an axis-aligned rectangle fill in one colour as boxes of rows.
+  void PaintSolidBox(const rAxisBox& box, const agg::rgba8& colour);
   // The fill pattern through the rasterised source; `bounds` are the
   // current path's own (unmoved, unmapped) bounds.
   template <class VertexSource>
@@ -820,7 +823,7 @@ class cRendererSurface : public cRenderer {
   // Renders the rasterised shape with the prepared paint into `base`, or
   // into the filter layer when `base` is nil; with `box`, that rectangle
   // instead of the rasteriser's cells.
-  void RenderGradientPaint(qlm_agg::renderer_any* base, const rGradientBox* box = nullptr);
+  void RenderGradientPaint(qlm_agg::renderer_any* base, const rAxisBox* box = nullptr);
   // Rasterises `outline` (device space) and paints it with the prepared
   // paint into the layer or the surface; `pen_rule`: under the pen's own
   // filling rule.

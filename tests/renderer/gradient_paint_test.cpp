@@ -231,7 +231,7 @@ TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
               std::vector<uint8_t> hits;
             };
             auto draw = [&](bool box_path, bool axis_painter) {
-              gradient_box_path_enable(box_path);
+              axis_box_path_enable(box_path);
               gradient_axis_painter_enable(axis_painter);
               Canvas c(64, 64, 0xFF204060u);
               cGradientLinearX gx(0, paint.d2);
@@ -272,7 +272,7 @@ TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
             const Drawn general = draw(false, false);
             const Drawn boxed = draw(true, false);
             const Drawn fast = draw(true, true);
-            gradient_box_path_enable(true);
+            axis_box_path_enable(true);
             gradient_axis_painter_enable(true);
             EXPECT_EQ(testenv::byte_difference(general.bytes, boxed.bytes).worst, 0);
             EXPECT_EQ(testenv::byte_difference(general.bytes, fast.bytes).worst, 0);

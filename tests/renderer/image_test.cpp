@@ -458,6 +458,10 @@ TEST_F(ImageTest, ScaledBilinearFilterDrawsWhatAggsFilterDraws) {
       {3.25, 1.75, 47.5, 39, 0, 0, 0, 0, false, true}, {5, 5, 28, 21, 0, 0, 0, 0, false, false},
       {60.5, 2, 3, 45.25, 0, 0, 0, 0, false, false},   {1, 40, 63, 1.5, 0, 0, 0, 0, false, false},
       {0.75, 1, 7.5, 6, 0, 0, 0, 0, false, false},     {-3, -2, 67, 50, 1, 1, 19, 14, false, false},
+      // At half the size: each column's pixels two to the right of the last.
+      {0, 0, 10, 7.5, 0, 0, 0, 0, false, false},       {3.25, 1.5, 13.25, 9, 0, 0, 0, 0, false, false},
+      {-1.5, 2, 8.5, 9.5, 0, 0, 0, 0, true, false},    {4, 3, 12, 8, 1, 2, 17, 12, false, false},
+      {7, 0.5, 17, 8, 0, 0, 0, 0, false, true},
   };
   for (const bool baseline : {false, true})
     for (const bool translucent : {false, true})

@@ -96,4 +96,26 @@ TEST(MaskBlend, RowLengthsStridesAndBlocksOfOneCover) {
       }
 }
 
+// The full-cover fill against the pixel rule at cover 255: every alpha over
+// every channel value, row lengths 1 to 40 (whole steps of 16, 8 and 4 and
+// the pixels after them), two rows either way round, rows that start one
+// pixel off the 16-byte grid, and the bytes around each row untouched.
+TEST(MaskBlend, FullCoverFillsOverEveryAlphaAndLength) {
+  for (int alpha = 0; alpha < 256; ++alpha) {
+    const qlm_agg::solid_bgra c{uint8_t(alpha * 7 + 3), uint8_t(255 - alpha), uint8_t(alpha * 13), uint8_t(alpha)};
+    for (size_t n = 1; n <= 40; ++n)
+      for (const bool up : {false, true}) {
+        const size_t stride = 44 * 4, rows = 2;
+        std::vector<uint8_t> got(stride * rows);
+        for (size_t i = 0; i < got.size(); ++i) got[i] = uint8_t(i * 37 + alpha);
+        std::vector<uint8_t> want = got;
+        for (size_t r = 0; r < rows; ++r)
+          for (size_t i = 0; i < n; ++i) reference(&want[r * stride + 4 + 4 * i], 255, c);
+        uint8_t* first = got.data() + 4 + (up ? stride : 0);
+        qlm_agg::fill_solid_bgra_rows(first, up ? -ptrdiff_t(stride) : ptrdiff_t(stride), n, rows, c);
+        ASSERT_EQ(got, want) << "alpha " << alpha << " length " << n << " up " << up;
+      }
+  }
+}
+
 }  // namespace
