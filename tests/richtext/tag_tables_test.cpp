@@ -102,7 +102,7 @@ TEST(TagTables, LettersStayPrintable) {
     for (char c : tag_label(cnTagLetters, counter)) EXPECT_GE(static_cast<unsigned char>(c), 32) << counter;
 }
 
-TEST(TagTables, WidthSpecifications) {
+TEST(TagTables, TagColumnWidthsInEveryUnitAndThePitch) {
   QLM_REQUIRE_FONTS();
   struct Case {
     const char* property;
