@@ -4,15 +4,59 @@
 
 set(QLM_WARNINGS -Wall -Wextra -Werror -Wno-missing-field-initializers)
 
-# qlm_layer(<name> DEPS <targets...>)
+# qlm_layer(<name> DEPS <targets...> [INTERNAL <headers...>])
 # Builds every .cpp of the calling folder into the static library <name>.
+#
+# The library's users see only its public headers. The headers of its inside
+# (everything under an internal/ folder, and the headers of the folder named
+# after INTERNAL) stay in the source folder, which is on no include path: the
+# library's sources find them beside themselves. The public ones (the folder's other .h files) are linked into
+# <binary folder>/public_include, the library's public include folder, which
+# holds nothing else: no spelling of an internal header ("x.h",
+# "internal/x.h", "<folder>/internal/x.h") is found from another library.
+# tests/include_wall checks every spelling from every library.
 function(qlm_layer name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;INTERNAL" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
   add_library(${name} STATIC ${_sources})
-  target_include_directories(${name} PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}")
+  file(GLOB _headers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.h")
+  file(GLOB_RECURSE _internal CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/internal/*.h")
+  list(TRANSFORM ARG_INTERNAL PREPEND "${CMAKE_CURRENT_SOURCE_DIR}/")
+  foreach(_header ${ARG_INTERNAL})
+    if(NOT EXISTS "${_header}")
+      message(FATAL_ERROR "qlm_layer(${name}): no internal header ${_header}")
+    endif()
+  endforeach()
+  list(APPEND _internal ${ARG_INTERNAL})
+  list(REMOVE_ITEM _headers ${ARG_INTERNAL})
+  qlm_public_include_folder("${CMAKE_CURRENT_BINARY_DIR}/public_include" ${_headers})
+  target_include_directories(${name} PUBLIC "${CMAKE_CURRENT_BINARY_DIR}/public_include")
   target_compile_options(${name} PRIVATE ${QLM_WARNINGS})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  set_target_properties(${name} PROPERTIES QLM_SOURCE_FOLDER "${CMAKE_CURRENT_SOURCE_DIR}"
+    QLM_PUBLIC_HEADERS "${_headers}" QLM_INTERNAL_HEADERS "${_internal}")
+  set_property(GLOBAL APPEND PROPERTY QLM_LAYERS ${name})
+endfunction()
+
+# qlm_public_include_folder(<folder> <headers...>)
+# Makes <folder> hold exactly a symbolic link to each of <headers>: links to
+# headers no longer public are removed. A link, not a copy, so that a header
+# reached by both paths in one build is one file to #pragma once and the
+# compiler's messages name the source.
+function(qlm_public_include_folder folder)
+  file(MAKE_DIRECTORY "${folder}")
+  file(GLOB _present LIST_DIRECTORIES true "${folder}/*")
+  set(_wanted "")
+  foreach(_header ${ARGN})
+    get_filename_component(_file "${_header}" NAME)
+    list(APPEND _wanted "${folder}/${_file}")
+    file(CREATE_LINK "${_header}" "${folder}/${_file}" SYMBOLIC)
+  endforeach()
+  foreach(_entry ${_present})
+    if(NOT _entry IN_LIST _wanted)
+      file(REMOVE_RECURSE "${_entry}")
+    endif()
+  endforeach()
 endfunction()
 
 # qlm_test_binary(<name> DIR <folder> DEPS <targets...> [ALONE <files...>])

@@ -89,6 +89,7 @@ void folder_browse(const std::string& title, const std::string& initialFolder, b
 // ---------------------------------------------------------------------------
 // Cursors
 
+// clang-format off
 const rCursorSlot cnCursorTable[36] = {
     {1, "C_PAN_WAIT"},   {2, "C_PAN_DRAG"},     {3, "C_ZOOM_IN"},     {4, "C_ZOOM_OUT"},    {5, "C_EDIT"},
     {6, "C_ADD"},        {7, "C_DRAW"},         {8, "C_SIZE_ALL"},    {9, "C_SIZE_HOR"},    {10, "C_SIZE_VER"},
@@ -99,6 +100,7 @@ const rCursorSlot cnCursorTable[36] = {
     {31, "C_EDIT_TEXT"}, {32, "C_ADD_MULTI"},   {33, "C_ADD_STAR"},   {34, "C_SCALE"},      {35, "C_TOOL_MAGN"},
     {99, "C_HREF"},
 };
+// clang-format on
 
 namespace {
 

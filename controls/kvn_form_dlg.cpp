@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "kvn_button_make.h"
 #include "kvn_commons.h"
 #include "ui_app.h"
 
@@ -46,19 +47,9 @@ const cButton* find_definition(const cButton* first, uint8_t id) {
 
 TKVNButton* dialog_button(ui::TForm* form, int left, int top, int width, int height, const std::string& caption,
                           double fontSize, TColorIndex color) {
-  auto* b = new TKVNButton(form);
+  TKVNButton* b = make_text_button(form, form, caption, BTN_ROUND, fontSize, color);
   b->SetBounds(left, top, width, height);
-  b->SetButtonText(caption);
-  b->SetColorIndex(color);
-  b->SetButtonType(BTN_ROUND);
-  b->SetButtonShadow(false);
-  b->SetClipText(true);
-  b->SetFontFace("Verdana");
-  b->SetFontSize(fontSize);
-  b->SetFontStyle(TEXT_BOLD);
-  b->SetAnimate(true);
   b->SetAnchors(ui::akRight | ui::akBottom);
-  b->SetParent(form);
   return b;
 }
 

@@ -10,6 +10,7 @@
 
 #include "plat_file.h"
 #include "qlm_base_util.h"
+#include "qlm_mem_block.h"
 
 namespace {
 
@@ -70,19 +71,16 @@ class MoveBuffer {
  public:
   explicit MoveBuffer(int64_t size) : mSize(size) {
     if (size <= 0) return;
-    if (!mem_alloc(mData, size)) raise_base_error(errNEnoughMem, "{mem_alloc}");
-    std::memset(mData, 0, size_t(size));
+    if (!mem_alloc(mData.Ref(), size)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+    std::memset(mData.Get(), 0, size_t(size));
   }
-  ~MoveBuffer() { mem_free(mData); }
-  MoveBuffer(const MoveBuffer&) = delete;
-  MoveBuffer& operator=(const MoveBuffer&) = delete;
-  uint8_t* Data() { return mData; }
+  uint8_t* Data() { return mData.Get(); }
   void Zero() {
-    if (mData != nullptr) std::memset(mData, 0, size_t(mSize));
+    if (mData.Get() != nullptr) std::memset(mData.Get(), 0, size_t(mSize));
   }
 
  private:
-  uint8_t* mData = nullptr;
+  cMemBlock<uint8_t> mData;
   int64_t mSize = 0;
 };
 

@@ -10,15 +10,10 @@
 #include "qlm_base_flow.h"
 #include "qlm_base_util.h"
 #include "qlm_colors.h"
+#include "qlm_mem_block.h"
 #include "qlm_zlib.h"
 
 namespace {
-
-// A mem_alloc block released when it goes out of scope.
-struct rOwnedBlock {
-  uint8_t* p = nullptr;
-  ~rOwnedBlock() { mem_free(p); }
-};
 
 // A node's name; the block's layout was checked, so it ends inside it.
 const char* node_name(const uint8_t* node) { return reinterpret_cast<const char*>(node + cnCNLNodeSize); }
@@ -89,15 +84,15 @@ bool cColorNamesList::Open(cFlow* flow) {
       const int64_t size = flow->Size();
       const int64_t at = flow->Curr();
       if (size >= 0 && at >= 0 && int64_t(n) > size - at) raise_base_error(errQLMCall, "{sf.Read}");
-      rOwnedBlock packed;
-      if (!mem_alloc(packed.p, n)) raise_base_error(errNEnoughMem, "{mem_alloc}");
-      if (!flow->Read(packed.p, n)) raise_base_error(errQLMCall, "{sf.Read}");
-      if (crc32_update(cnCNLCrcStart, packed.p, n) != check_crc)
+      cMemBlock<uint8_t> packed;
+      if (!mem_alloc(packed.Ref(), n)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+      if (!flow->Read(packed.Get(), n)) raise_base_error(errQLMCall, "{sf.Read}");
+      if (crc32_update(cnCNLCrcStart, packed.Get(), n) != check_crc)
         raise_condition_error(errInvariant, "{ccrc<>zhdr.check_crc}");
 
       void* inflated = nullptr;
       int32_t inflated_size = 0;
-      if (!zlib_decompress(packed.p, n, inflated, inflated_size)) raise_base_error(errQLMCall, "{zlib_decompress}");
+      if (!zlib_decompress(packed.Get(), n, inflated, inflated_size)) raise_base_error(errQLMCall, "{zlib_decompress}");
       mBlock = static_cast<uint8_t*>(inflated);
       mAloc = inflated_size;
       mHeader = mBlock;

@@ -23,6 +23,7 @@
 #include "qlm_base_flow.h"
 #include "qlm_base_object.h"
 #include "qlm_base_util.h"
+#include "qlm_mem_block.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_io.h"
 #include "qlm_zlib.h"
@@ -87,13 +88,6 @@ std::string resolved_destination(const std::string& text) {
   const std::string full = resolved.FullName();
   return full.empty() ? text : full;
 }
-
-// A block from mem_alloc, released on the way out.
-struct rBlock {
-  void* data = nullptr;
-  int32_t size = 0;
-  ~rBlock() { mem_free(data); }
-};
 
 // The form in which two items of a record are the same item.
 std::string item_key(uint8_t kind, std::string_view value, bool current) {
@@ -308,14 +302,14 @@ class cInstallRun {
 
     // The entry's size is known: inflate straight into a block of exactly
     // that size, stopping at the first byte past it.
-    rBlock inflated;
+    cMemBlock<void> inflated;
     const int32_t inflate = entry.unpacked_size > uint32_t(INT32_MAX)
                                 ? cnZlibFailed
                                 : zlib_decompress_sized(mWalker.Payload(), mWalker.PayloadSize(),
-                                                        int32_t(entry.unpacked_size), inflated.data);
+                                                        int32_t(entry.unpacked_size), inflated.Ref());
     if (inflate == cnZlibLengthDiffers) fail("Error decompressing (B) " + quoted(target) + " ...");
     if (inflate != cnZlibOk) fail("Error decompressing (A) " + quoted(target) + " ...");
-    inflated.size = int32_t(entry.unpacked_size);
+    const int32_t inflated_size = int32_t(entry.unpacked_size);
 
     if (!dir_exists(&name)) {
       // The folder as the file layer resolved it, or as the container names
@@ -330,7 +324,7 @@ class cInstallRun {
     std::string host;
     if (plat::to_posix(target, host) != plat::kPathOk) fail("Error creating " + quoted(target) + " ...");
     mStaged.push_back(target);
-    if (!mBatch.Stage(host, inflated.data, inflated.size, plat::new_file_mode(target))) {
+    if (!mBatch.Stage(host, inflated.Get(), inflated_size, plat::new_file_mode(target))) {
       const std::string why = system_reason(mBatch.Failure().err);
       if (mBatch.Failure().stage == plat::DurableStage::Create)
         fail(with_reason("Error creating " + quoted(target) + " ...", why));

@@ -6,6 +6,7 @@
 #include "plat_registry.h"
 #include "plat_security.h"
 #include "plat_shell_folders.h"
+#include "plat_utf8.h"
 #include "qlm_base_util.h"
 
 namespace {
@@ -22,22 +23,13 @@ std::string run_value_name() { return gRunValuePrefix + kRunValueName; }
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
-// Length of the UTF-8 character starting with `lead` (1 for a stray byte).
-size_t utf8_length(unsigned char lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 1;
-}
-
-// The character at `at` and its length; a sequence cut short by the end of
-// the text or by a byte that cannot continue it is one stray byte.
+// The length of the character at `at`; ASCII, a byte that cannot lead a
+// sequence and a sequence cut short by the end of the text or by a byte that
+// cannot continue it are one byte.
 size_t char_length(std::string_view text, size_t at) {
-  const size_t n = utf8_length(static_cast<unsigned char>(text[at]));
-  if (at + n > text.size()) return 1;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 1;
-  return n;
+  uint32_t cp;
+  const size_t n = plat::utf8_sequence(text, at, cp);
+  return n == 0 ? 1 : n;
 }
 
 // True when `ch` is one of the characters of `delimiters`.
@@ -137,13 +129,17 @@ bool shortcut_desktop_create(const std::string& name, const std::string& target,
 
 std::string windows_current_version_key() { return "SOFTWARE\\Microsoft\\Windows\\CurrentVersion"; }
 
+std::string uninstall_key(std::string_view name) {
+  return windows_current_version_key() + "\\Uninstall\\" + std::string(name);
+}
+
 std::string hive_name(bool only_current) { return only_current ? "CURRENT" : "LOCAL"; }
 
 bool hive_is_current(std::string_view text) { return text != "LOCAL"; }
 
 bool uninstall_entry_create(bool only_current, const std::string& name, const std::string& uninstall_command,
                             const std::string& publisher, std::string& key_path, std::string* reason) {
-  key_path = windows_current_version_key() + "\\Uninstall\\" + name;
+  key_path = uninstall_key(name);
   auto failed = [reason](std::string why) {
     if (reason != nullptr) *reason = std::move(why);
     return false;

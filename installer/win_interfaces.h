@@ -65,12 +65,15 @@ std::string hive_name(bool only_current);
 // False only for the text "LOCAL" exactly.
 bool hive_is_current(std::string_view text);
 
-// Creates (or opens) the key windows_current_version_key + "\Uninstall\" +
-// name and sets "UninstallString", "DisplayName" (the name) and "Publisher",
-// in that order, stopping at the first failure; true only when all three
-// were set. `key_path` receives the key's path (without a root) in any case.
-// An empty name is refused. On a failure `reason`, when given, receives why
-// (the registry's own account: the hive file, its line or its lock).
+// The path (without a root) of an application's Uninstall key:
+// windows_current_version_key + "\Uninstall\" + name.
+std::string uninstall_key(std::string_view name);
+// Creates (or opens) the key uninstall_key(name) and sets "UninstallString",
+// "DisplayName" (the name) and "Publisher", in that order, stopping at the
+// first failure; true only when all three were set. `key_path` receives the
+// key's path (without a root) in any case. An empty name is refused. On a
+// failure `reason`, when given, receives why (the registry's own account:
+// the hive file, its line or its lock).
 bool uninstall_entry_create(bool only_current, const std::string& name, const std::string& uninstall_command,
                             const std::string& publisher, std::string& key_path, std::string* reason = nullptr);
 

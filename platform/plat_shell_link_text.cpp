@@ -1,5 +1,7 @@
 #include "plat_shell_link_text.h"
 
+#include "plat_utf8.h"
+
 namespace plat::link_text {
 
 bool utf8_to_utf16(const std::string& in, std::u16string& out) {
@@ -7,29 +9,9 @@ bool utf8_to_utf16(const std::string& in, std::u16string& out) {
   size_t i = 0;
   while (i < in.size()) {
     const unsigned char b = (unsigned char)in[i];
-    char32_t cp = 0;
-    size_t extra = 0;
-    if (b < 0x80) {
-      cp = b;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      cp = b & 0x1Fu, extra = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      cp = b & 0x0Fu, extra = 2;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      cp = b & 0x07u, extra = 3;
-    } else {
-      return false;
-    }
-    if (in.size() - i <= extra) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      const unsigned char c = (unsigned char)in[i + k];
-      if ((c & 0xC0u) != 0x80u) return false;
-      cp = (cp << 6) | (c & 0x3Fu);
-    }
-    // Overlong three- and four-byte forms, surrogates, beyond U+10FFFF.
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
+    uint32_t cp = b;
+    const size_t n = b < 0x80 ? 1 : utf8_decode(in, i, cp);
+    if (n == 0) return false;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(char16_t(0xD800 + (cp >> 10)));
@@ -37,7 +19,7 @@ bool utf8_to_utf16(const std::string& in, std::u16string& out) {
     } else {
       out.push_back(char16_t(cp));
     }
-    i += extra + 1;
+    i += n;
   }
   return true;
 }

@@ -14,7 +14,6 @@ PACKAGES=(
   libpixman-1-dev libpango1.0-dev libturbojpeg0-dev
   xvfb xauth xdotool x11-xkb-utils xkb-data openbox libx11-dev libxdamage-dev
   libjpeg-turbo-progs libpng-tools pngcheck imagemagick poppler-utils qpdf python3-fonttools
-  libstb-dev
   cups-daemon cups-client printer-driver-cups-pdf cups-filters
 )
 

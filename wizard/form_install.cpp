@@ -15,6 +15,7 @@
 #include "installs_settings.h"
 #include "kvn_banner.h"
 #include "kvn_button.h"
+#include "kvn_button_make.h"
 #include "kvn_checkbox.h"
 #include "kvn_commons.h"
 #include "kvn_form_dlg.h"
@@ -48,28 +49,11 @@ const char* const cnStatusInstallFailed = "Installation failure, please contact 
 const char* const cnStatusUpdateOk = "Thank You for updating and Enjoy !";
 const char* const cnStatusUpdateFailed = "Update failure, please contact our support !";
 const char* const cnInstallerCaption = "Korvane Snaprill 1.31 Installer";
-const char* const cnUninstallKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvane Snaprill";
 const char* const cnInstallLockName = "Korvane-Snaprill Installation";
 
 namespace {
 
 constexpr const char* kAgreeCaption = "I have read and I agree to the above mentioned license conditions.";
-
-TKVNButton* make_button(ui::TComponent* owner, ui::TWinControl* parent, const char* caption, TButtonType type,
-                        double size, TColorIndex color) {
-  auto* b = new TKVNButton(owner);
-  b->SetButtonText(caption);
-  b->SetButtonType(type);
-  b->SetButtonShadow(false);
-  b->SetClipText(true);
-  b->SetFontFace("Verdana");
-  b->SetFontSize(size);
-  b->SetFontStyle(TEXT_BOLD);
-  b->SetColorIndex(color);
-  b->SetAnimate(true);
-  b->SetParent(parent);
-  return b;
-}
 
 TKVNCheckBox* make_box(ui::TComponent* owner, ui::TWinControl* parent, const std::string& caption, double size,
                        bool bold, bool checked) {
@@ -163,7 +147,7 @@ TFormInstall::TFormInstall(ui::TComponent* owner) : ui::TForm(owner) {
   Panel2->SetAnchors(ui::akLeft | ui::akTop | ui::akRight | ui::akBottom);
   Panel2->SetParent(this);
 
-  KVNButton4 = make_button(this, this, "Print", BTN_GLASS, 7.5, CLR_BLUE);
+  KVNButton4 = make_text_button(this, this, "Print", BTN_GLASS, 7.5, CLR_BLUE);
   KVNButton4->SetBounds(611, 382, 80, 35);
   KVNButton4->SetAnchors(ui::akRight | ui::akBottom);
   KVNButton4->OnClick = [this](ui::TObject* s) { KVNButton4Click(s); };
@@ -174,12 +158,12 @@ TFormInstall::TFormInstall(ui::TComponent* owner) : ui::TForm(owner) {
   Panel3->SetAnchors(ui::akLeft | ui::akRight | ui::akBottom);
   Panel3->SetParent(this);
 
-  KVNButton3 = make_button(this, Panel3, "Previous", BTN_ROUND, 9.0, CLR_GRAY);
+  KVNButton3 = make_text_button(this, Panel3, "Previous", BTN_ROUND, 9.0, CLR_GRAY);
   KVNButton3->SetBounds(489, 12, 98, 35);
   KVNButton3->SetAnchors(ui::akTop | ui::akRight);
   KVNButton3->OnClick = [this](ui::TObject* s) { KVNButton3Click(s); };
 
-  KVNButton2 = make_button(this, Panel3, "Continue", BTN_ROUND, 9.0, CLR_GREEN);
+  KVNButton2 = make_text_button(this, Panel3, "Continue", BTN_ROUND, 9.0, CLR_GREEN);
   KVNButton2->SetBounds(588, 12, 105, 35);
   KVNButton2->SetAnchors(ui::akTop | ui::akRight);
   KVNButton2->OnClick = [this](ui::TObject* s) { KVNButton2Click(s); };
@@ -288,7 +272,9 @@ void TFormInstall::FindExistingInstallation() {
   const plat::RegRoot root = gOnlyCurrent ? plat::RegRoot::CurrentUser : plat::RegRoot::LocalMachine;
   std::string uninstall;
   bool found = false;
-  if (plat::reg_open_key(root, cnUninstallKey, key) == plat::kRegOk) {
+  std::string key_path = "\\";
+  key_path += uninstall_key(cnApplicationName);
+  if (plat::reg_open_key(root, key_path, key) == plat::kRegOk) {
     std::vector<std::string> names;
     if (plat::reg_enum_values(key, names) == plat::kRegOk)
       for (const std::string& n : names)
@@ -775,7 +761,7 @@ void TFormInstall::CreateOptionsControls() {
   DestEdit->SetText(gDestination);
   DestEdit->SetParent(this);
 
-  BrowseButton = make_button(this, this, "Browse", BTN_GLASS, 7.5, CLR_BLUE);
+  BrowseButton = make_text_button(this, this, "Browse", BTN_GLASS, 7.5, CLR_BLUE);
   BrowseButton->SetBounds(ClientWidth() - 80 - 8, below + 27, 80, 35);
   BrowseButton->SetAnchors(ui::akRight | ui::akBottom);
   BrowseButton->OnClick = [this](ui::TObject* s) { BrowseClick(s); };
@@ -818,7 +804,7 @@ void TFormInstall::CreateFinishControls() {
                           KVNCheckBox1->Height());
     CheckSlot2->SetAnchors(ui::akLeft | ui::akBottom);
   }
-  FinishButton = make_button(this, Panel3, "Finish", BTN_ROUND, 9.0, CLR_BLUE);
+  FinishButton = make_text_button(this, Panel3, "Finish", BTN_ROUND, 9.0, CLR_BLUE);
   FinishButton->SetBounds(Panel3->Width() - 113, 12, 105, 37);
   FinishButton->SetAnchors(ui::akRight | ui::akBottom);
   FinishButton->OnClick = [this](ui::TObject* s) { FinishClick(s); };

@@ -87,6 +87,7 @@ TEST_F(DialogTest, ButtonPlacementFocusAndResults) {
     int clickId;
     int32_t result;
   };
+  // clang-format off
   const Row rows[] = {
       {"OK only", 4, {}, 0, {{2, {485, 87}}}, 2, ClickId, 2, mrOk},
       {"Yes and Cancel restyled", 9, {{0, 100}, {3, 150}}, 6, {{3, {422, 150}}, {0, {321, 100}}}, 0, ClickId, 0,
@@ -103,6 +104,7 @@ TEST_F(DialogTest, ButtonPlacementFocusAndResults) {
       {"Yes and No, No by default", 3, {}, 7, {{1, {485, 87}}, {0, {397, 87}}}, 1, Enter, 0, mrNo},
       {"Cancel", 8, {}, 0, {{3, {485, 87}}}, 3, ClickId, 3, mrCancel},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     cButton* defs = nullptr;
@@ -201,11 +203,13 @@ TEST_F(DialogTest, ThemeAndIconByKind) {
     TColorTheme theme;
     const char* icon;
   };
+  // clang-format off
   const Row rows[] = {
       {0, CT_YELLOW, "..\\dlg_warning.png"},     {1, CT_RED, "..\\dlg_error.png"},
       {2, CT_BLUE, "..\\dlg_information.png"},   {3, CT_GREEN, "..\\dlg_confirmation.png"},
       {7, CT_BLUEGRAY, "..\\dlg_custom.png"},    {255, CT_BLUEGRAY, "..\\dlg_custom.png"},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(int(row.kind));
     std::unique_ptr<cImagePNG> want = registered_png(row.icon);

@@ -121,6 +121,7 @@ uint32_t link_bytes(uint8_t kind) { return kind == 3 ? 16 : kind == 0 ? 0 : 8; }
 // Geometry
 
 TEST(Array, GeometryOfTheCapacityClasses) {
+  // clang-format off
   struct Row {
     uint8_t cls;
     uint32_t entry;
@@ -135,6 +136,7 @@ TEST(Array, GeometryOfTheCapacityClasses) {
       {6, 65520, 6, 1024, 32, 65520},   {6, 65521, 6, 1024, 32, 65528},  // stride rounds to 8
       {6, 12, 6, 1024, 32, 512},        {6, 3, 6, 1024, 32, 128},
   };
+  // clang-format on
   for (const Row& r : rows) {
     SCOPED_TRACE(testing::Message() << "class " << int(r.cls) << " entry " << r.entry);
     cArray a(r.entry, 0, r.cls);
@@ -279,11 +281,13 @@ TEST(Array, BadConfigurationFailsClearly) {
 // compared with a vector after every step.
 
 TEST(Array, RandomOperationsMatchAVectorModel) {
+  // clang-format off
   const ArrayCase cases[] = {
       {0, 8, 5}, {1, 8, 5}, {2, 8, 5}, {3, 8, 5}, {0, 4, 5}, {3, 1, 5},
       {0, 12, 6}, {1, 24, 6}, {2, 3, 6}, {3, 8, 7},
       {1, 160, 5, true}, {3, 8, 6, true}, {0, 4, 5, true}, {2, 24, 7, true},
   };
+  // clang-format on
   std::mt19937 rng(20261210);
   for (const ArrayCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "kind " << int(c.kind) << " payload " << c.payload << " class "
@@ -393,6 +397,7 @@ void fill(cArray& a, uint32_t n) {
 }  // namespace
 
 TEST(Array, FailedAllocationsLeaveTheEntriesAsTheyWere) {
+  // clang-format off
   struct Op {
     const char* name;
     uint32_t start;   // entries before the operation
@@ -404,6 +409,7 @@ TEST(Array, FailedAllocationsLeaveTheEntriesAsTheyWere) {
       {"insert full", 16, 8, 1},          {"append to empty", 0, 0, 7},
       {"append one to empty", 0, 0, 1},   {"append to one", 1, 0, 1},   {"insert before the only", 1, 1, 3},
   };
+  // clang-format on
   for (const bool small_pools : {false, true})
   for (uint8_t kind = 0; kind <= 3; ++kind) {
     for (const Op& op : ops) {

@@ -23,6 +23,7 @@
 namespace {
 
 // Codes and names of the base table, in code order.
+// clang-format off
 const std::pair<int32_t, const char*> kNames[] = {
     {0, "errNone"}, {2, "errFileNF"}, {3, "errPathNF"}, {4, "errTMOpenFiles"}, {5, "errAccessDenied"},
     {6, "errBadHandle"}, {8, "errExecMemory"}, {12, "errBadMode"}, {15, "errBadDrive"}, {100, "errDiskRead"},
@@ -48,6 +49,7 @@ const std::pair<int32_t, const char*> kNames[] = {
     {291, "errPrivateCall"}, {292, "errProtectedCall"}, {293, "errAbstractCall"}, {294, "errRunTime"},
     {295, "errNotExpected"}, {296, "errAlgorithmBreak"}, {297, "errProgressBreak"}, {298, "errLast_qlm_base"},
 };
+// clang-format on
 // The messages the system produces, exactly as they read.
 const std::pair<int32_t, const char*> kMessages[] = {
     {0, "Error Code Zero."},

@@ -57,6 +57,7 @@ struct OpenFile {
 TEST(FileRecord, InsertMovesTheTailUpAndZeroFills) {
   const std::string small = "0123456789";
   const std::string big = pattern_bytes(200000);
+  // clang-format off
   struct {
     const std::string* data;
     int64_t offs, count;
@@ -67,6 +68,7 @@ TEST(FileRecord, InsertMovesTheTailUpAndZeroFills) {
       {&big, 1000, 70000, 1000},  {&big, 150000, 3, 150000},  {&big, -1, 140000, 200000},
       {&big, 0, 65520, 0},        {&big, 200010, 131041, 200000},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.data->size()) + " " + std::to_string(c.offs) + " " + std::to_string(c.count));
     OpenFile f(testenv::sandbox_dir("ins"), *c.data);
@@ -85,6 +87,7 @@ TEST(FileRecord, InsertMovesTheTailUpAndZeroFills) {
 TEST(FileRecord, DeleteAndCropTables) {
   const std::string small = "0123456789";
   const std::string big = pattern_bytes(200000);
+  // clang-format off
   struct {
     const std::string* data;
     int64_t offs, count;
@@ -95,6 +98,7 @@ TEST(FileRecord, DeleteAndCropTables) {
       {&small, 8, 3, 281},  {&small, 11, 0, 281}, {&small, 5, -2, 279},  {&small, -1, 3, 279},
       {&small, 2, INT64_MAX, 281},
   };
+  // clang-format on
   for (const auto& c : deletes) {
     SCOPED_TRACE("delete " + std::to_string(c.offs) + " " + std::to_string(c.count));
     OpenFile f(testenv::sandbox_dir("del"), *c.data);

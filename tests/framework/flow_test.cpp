@@ -274,12 +274,14 @@ TEST(Flow, InsertAndDeleteInPlaceAndRebuilt) {
     int32_t code;
     const char* text;
   };
+  // clang-format off
   const Bad bad[] = {
       {true, -1, 0, errPreCondition, "{sz<0}"},      {true, 1, -1, errInvariant, "{offs<0}"},
       {true, 1, 26, errInvariant, "{offs>size}"},    {false, -1, 0, errPreCondition, "{sz<0}"},
       {false, 26, 0, errInvariant, "{size-sz<0}"},   {false, 1, -1, errInvariant, "{offs<0}"},
       {false, 5, 21, errInvariant, "{offs+sz>size}"},
   };
+  // clang-format on
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.text);
     EXPECT_FALSE(b.insert ? h->Insert(b.n, b.offset) : h->Delete(b.n, b.offset));

@@ -17,6 +17,7 @@ TEST(Geometry2D, PointOnCircle) {
     double angle, x, y;
     bool exact;
   };
+  // clang-format off
   const Case cases[] = {
       {0, 15, 20, true},     {90, 10, 25, true},    {180, 5, 20, true},   {270, 10, 15, true},
       {360, 15, 20, false},  {45, 10 + 5 * kHalfRoot2, 20 + 5 * kHalfRoot2, false},
@@ -26,6 +27,7 @@ TEST(Geometry2D, PointOnCircle) {
       {-10, 10, 20, true},   {400, 10, 20, true},   {360.5, 10, 20, true}, {kNaN, 10, 20, true},
       {kInf, 10, 20, true},  {-kInf, 10, 20, true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.angle);
     double x = -1, y = -1;
@@ -84,6 +86,7 @@ TEST(Geometry2D, NormalizeAngle) {
   struct Case {
     double in, out;
   };
+  // clang-format off
   const Case cases[] = {
       {370, 10},     {720, 360},   {-90, 270},         {-360, 0},    {360, 360},  {0, 0},
       {359.5, 359.5}, {-720.25, 359.75}, {1081, 1},
@@ -92,6 +95,7 @@ TEST(Geometry2D, NormalizeAngle) {
       // Not finite: 0.
       {kInf, 0},     {-kInf, 0},   {kNaN, 0},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.in);
     EXPECT_EQ(normalize_angle(c.in), c.out);

@@ -55,6 +55,7 @@ TEST_F(BitmapFilters, ValueMaps) {
     std::function<bool(cBitmap*)> filter;
     std::vector<std::pair<int, int>> spots;  // value -> result
   };
+  // clang-format off
   const Case cases[] = {
       {"invert", [](cBitmap* b) { return bf_invert(b, 0, nullptr); }, {{0, 255}, {255, 0}, {100, 155}}},
       {"darkness 0", [](cBitmap* b) { return bf_darkness(b, 0, 0, nullptr); }, {{0, 0}, {77, 77}, {255, 255}}},
@@ -74,6 +75,7 @@ TEST_F(BitmapFilters, ValueMaps) {
       {"lightness INT32_MAX", [](cBitmap* b) { return bf_lightness(b, INT32_MAX, 0, nullptr); }, {{0, 255}, {255, 255}}},
       {"lightness INT32_MIN", [](cBitmap* b) { return bf_lightness(b, INT32_MIN, 0, nullptr); }, {{0, 0}, {255, 0}, {1, 0}}},
   };
+  // clang-format on
   for (const Case& c : cases)
     for (const auto& [v, want] : c.spots) EXPECT_EQ(map_value(c.filter, uint8_t(v)), want) << c.name << " " << v;
 }

@@ -61,6 +61,7 @@ TEST_F(Bitmap, FormatTableIsIndexedByCodeWithTellingRows) {
     const char* name;
     uint8_t v[8];
   };
+  // clang-format off
   const Row rows[] = {
       {1, "px1BW", {1, 1, 1, 0, 0, 1, 8, 0}},           {5, "px3RGB", {3, 1, 3, 0, 0, 1, 2, 0}},
       {17, "px8YUV_4_0_0", {3, 8, 8, 0, 0, 4, 4, 0}},   {23, "px12YUV_4_2_0", {3, 8, 12, 0, 4, 6, 4, 4}},
@@ -72,6 +73,7 @@ TEST_F(Bitmap, FormatTableIsIndexedByCodeWithTellingRows) {
       {82, "px32RGBT", {4, 8, 25, 7, 0, 4, 1, 0}},      {89, "px36RGB", {3, 12, 36, 4, 0, 5, 1, 4}},
       {150, "px96PixelHLSA", {4, 32, 104, 0, 0, 13, 1, 0}}, {187, "px136PixelCMYKA", {5, 32, 136, 0, 0, 17, 1, 0}},
   };
+  // clang-format on
   for (const Row& r : rows) {
     const rPixelGeometry& g = cnPixelFormats[r.code];
     EXPECT_STREQ(g.name, r.name);
@@ -86,11 +88,13 @@ TEST_F(Bitmap, StrideRuleAndKinds) {
     uint8_t code;
     int64_t width, stride;
   };
+  // clang-format off
   const Case cases[] = {
       {px24BGR, 10, 32}, {px24RGB, 1, 4},   {px32RGBA, 10, 40}, {px32ARGB, 10, 40}, {px1BW, 10, 2},
       {px1BW, 8, 1},     {px3RGB, 3, 2},    {px12YUV_4_2_0, 10, 16}, {px36RGB, 3, 16}, {px24BGR, 0, 0},
       {0, 10, 0},        {px24BGR, 65537, 196612},
   };
+  // clang-format on
   for (const Case& c : cases) EXPECT_EQ(pixel_stride(pixel_geometry(c.code), c.width), c.stride) << int(c.code);
 
   const uint8_t kinds[] = {0, px24BGR, px24RGB, px24BGR, px32RGBA, px32BGRA, px32ARGB, px32ABGR, 0, 0};
@@ -264,10 +268,12 @@ TEST_F(Bitmap, PixelAccessChecks) {
     uint32_t color;
     const char* text;  // nil: success
   };
+  // clang-format off
   const Case cases[] = {
       {2, 1, 0xFF010203u, nullptr},         {3, 0, 0xFF010203u, "{x>mWidth-1}"}, {-1, 0, 0xFF010203u, "{x>mWidth-1}"},
       {0, 2, 0xFF010203u, "{y>mHeight-1}"}, {0, -5, 0xFF010203u, "{y>mHeight-1}"}, {0, 0, rgb_none, "{clr=rgb_none}"},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
     const uint32_t rows = log_rows(b);
@@ -310,6 +316,7 @@ TEST_F(Bitmap, PackAndUnpackRows) {
     float value;
     uint8_t byte;
   };
+  // clang-format off
   const Case cases[] = {
       {0.0f, 0},   {1.0f, 255}, {0.5f, 128},  // 127.5: ties to even
       {1.5f, 382 & 0xFF},                    // 382.5 -> 382, not clamped
@@ -317,6 +324,7 @@ TEST_F(Bitmap, PackAndUnpackRows) {
       {nan, 0},    {inf, 0},    {-inf, 0},    {1e30f, 0},  // 1e30 x 255 is a multiple of 256
       {3.0e9f, uint8_t(int64_t(std::nearbyint(3.0e9 * 255.0)) & 0xFF)},
   };
+  // clang-format on
   for (const Case& c : cases) {
     const float values[4] = {c.value, 0.0f, 1.0f, c.value};
     uint8_t pixel[4] = {9, 9, 9, 9};
@@ -346,12 +354,14 @@ TEST_F(Bitmap, ClearBlendsWithFloor) {
     int32_t opacity;
     uint8_t result;
   };
+  // clang-format off
   const Case cases[] = {
       {200, 100, 128, 150}, {100, 200, 128, 150}, {200, 100, 0, 100}, {255, 0, 1, 0},  // floor, not truncation
       {0, 255, 1, 254},     {255, 0, 254, 253},   {10, 11, 200, 10},  {77, 77, 60, 77},
       {200, 100, -1, 200},  {200, 100, 255, 200}, {200, 100, -255, 200}, {200, 100, INT32_MIN, 200},
       {200, 100, INT32_MAX, 200},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.c) + " over " + std::to_string(c.old) + " at " + std::to_string(c.opacity));
     cBitmap b(1, 1, cnBitmap32RGBA);
@@ -436,12 +446,14 @@ TEST_F(Bitmap, TransparencyToAlpha) {
     uint8_t key, value, upper, lower;
     bool transparent;
   };
+  // clang-format off
   const Case cases[] = {
       {100, 100, 0, 0, true}, {100, 103, 3, 0, true},  {100, 104, 3, 0, false}, {100, 97, 0, 3, true},
       {100, 96, 0, 3, false}, {250, 4, 10, 0, false},  // 250 + 10 does not wrap to 4
       {5, 251, 0, 10, false},                          // 5 - 10 does not wrap to 251
       {0, 0, 0, 255, true},   {255, 255, 255, 0, true}, {255, 0, 255, 255, true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.key) + " ~ " + std::to_string(c.value));
     cBitmap t(1, 1, cnBitmap32ARGB);

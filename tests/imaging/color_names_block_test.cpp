@@ -191,6 +191,7 @@ TEST(ColorNamesBlock, KnownNamesAndValues) {
     const char* stored;  // nullptr: absent
     uint32_t color;
   };
+  // clang-format off
   const Case cases[] = {
       {"vga", "Orange", "orange", 0xFFA500},         {"vga", "gray", "gray", 0x808080},
       {"html", "ALICEBLUE", "AliceBlue", 0xF0F8FF},  {"html", "lightgrey", "LightGrey", 0xD3D3D3},
@@ -207,6 +208,7 @@ TEST(ColorNamesBlock, KnownNamesAndValues) {
       {"ui", "threeddarkshadow", "ThreeDDarkShadow", 0x404040},
       {"ui", "Background", "Background", 0x3A6EA5},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.family) + "/" + c.name);
     const Node* n = find(c.family, c.name);

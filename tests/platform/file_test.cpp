@@ -212,6 +212,7 @@ TEST(PlatFile, FreeSpaceIsAskedOfTheDeepestExistingFolder) {
 }
 
 TEST(PlatFile, WildcardMasks) {
+  // clang-format off
   struct {
     const char* mask;
     const char* name;
@@ -223,6 +224,7 @@ TEST(PlatFile, WildcardMasks) {
       {"*b*b", "abxbb", true}, {"exact", "exact", true}, {"exact", "exactly", false},
       {"**", "", true},        {"?", "", false},
   };
+  // clang-format on
   for (const auto& c : cases) EXPECT_EQ(plat::wildcard_match(c.mask, c.name), c.match) << c.mask << " " << c.name;
 }
 

@@ -191,6 +191,7 @@ TEST_F(BindingTest, ConveniencesForwardTheirArguments) {
 
 TEST_F(BindingTest, TextViewsCoverEveryStringKind) {
   const int32_t full_cells[] = {3, 'a', 'b', 'c', 0};
+  // clang-format off
   struct {
     rTextView view;
     int64_t length;
@@ -200,6 +201,7 @@ TEST_F(BindingTest, TextViewsCoverEveryStringKind) {
       {rTextView("abc"), 3, 1},                   {rTextView(u"abcd"), 4, 2},
       {rTextView(U"a"), 1, 4},                    {rTextView(static_cast<const char*>(nullptr)), 0, 1},
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(c.view.length, c.length);
     EXPECT_EQ(c.view.unit, c.unit);

@@ -249,6 +249,7 @@ TEST_F(BuffersTest, PatternSourceReadsBitmapsWithOpacity) {
 
 TEST_F(BuffersTest, TintConverterCombinesAndScales) {
   const auto* table = qlm_agg::comp_op_table<agg::order_rgba>::funcs;
+  // clang-format off
   struct {
     unsigned op;
     agg::rgba8 tint, in, out;
@@ -259,6 +260,7 @@ TEST_F(BuffersTest, TintConverterCombinesAndScales) {
       {16, {255, 0, 0, 255}, {10, 20, 30, 255}, {255, 20, 30, 255}},   // screen
       {99, {0, 0, 0, 128}, {100, 200, 255, 255}, {50, 100, 127, 127}}, // alpha only: x 128 / 256
   };
+  // clang-format on
   for (const auto& c : cases) {
     image_tint_converter conv(c.op, c.tint, table);
     agg::rgba8 span[2] = {c.in, c.in};

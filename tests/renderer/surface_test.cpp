@@ -18,11 +18,13 @@ struct rFormatCase {
   int bpp;
   std::array<int, 4> offsets;  // R, G, B, A (-1: none)
 };
+// clang-format off
 const rFormatCase kFormats[] = {
     {cnBitmap24RGB, 53, 3, {0, 1, 2, -1}},  {cnBitmap24BGR, 54, 3, {2, 1, 0, -1}},
     {cnBitmap32RGBA, 78, 4, {0, 1, 2, 3}},  {cnBitmap32BGRA, 79, 4, {2, 1, 0, 3}},
     {cnBitmap32ARGB, 80, 4, {1, 2, 3, 0}},  {cnBitmap32ABGR, 81, 4, {3, 2, 1, 0}},
 };
+// clang-format on
 
 class SurfaceTest : public RendererTest {};
 
@@ -127,6 +129,7 @@ TEST_F(SurfaceTest, IdentifyAcceptsSurfacesOnly) {
 
 // MaskedCopyIn on a 1 x 1 BGRA surface: surface bytes s, layer bytes l.
 TEST_F(SurfaceTest, MaskedCopyInTable) {
+  // clang-format off
   struct {
     uint8_t mask;
     bool blend;
@@ -142,6 +145,7 @@ TEST_F(SurfaceTest, MaskedCopyInTable) {
       {128, true, 10, 200, 105}, // 200 + floor(128 x -190 / 256) = 200 - 95
       {128, true, 200, 10, 105}, // 10 + floor(128 x 190 / 256) = 10 + 95
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << int(c.mask) << (c.blend ? " blend " : " copy ") << int(c.s) << "<-" << int(c.l));
     auto bitmap = testenv::solid_bitmap(1, 1, cnBitmap32BGRA, color_rgba(c.s, c.s, c.s, c.s));

@@ -30,12 +30,14 @@ std::vector<int> walk(const cRichList<Entry>& list) {
 }  // namespace
 
 TEST(RichList, AppendAndRemoveAcrossBlocks) {
+  // clang-format off
   struct Case {
     int append, remove, append_again;
   } cases[] = {
       {1, 0, 0},  {1, 1, 0},  {1, 1, 2},     {2, 1, 0},   {2, 2, 3},  {3, 1, 1},
       {7, 4, 9},  {8, 8, 1},  {100, 37, 50}, {5000, 4999, 3}, {4, 10, 2},  // more removed than held
   };
+  // clang-format on
   for (const Case& c : cases) {
     cRichList<Entry> list;
     std::vector<int> expected;

@@ -102,13 +102,14 @@ TEST(TagTables, LettersStayPrintable) {
     for (char c : tag_label(cnTagLetters, counter)) EXPECT_GE(static_cast<unsigned char>(c), 32) << counter;
 }
 
-TEST(TagTables, WidthSpecifications) {
+TEST(TagTables, TagColumnWidthsInEveryUnitAndThePitch) {
   QLM_REQUIRE_FONTS();
   struct Case {
     const char* property;
     uint8_t mode;
     double value;
   };
+  // clang-format off
   const Case cases[] = {
       {"twidth=\"auto\"", cnTagWidthAuto, -1},    {"twidth=\"20%\"", cnTagWidthPercent, 20},
       {"twidth=\"x 35%\"", cnTagWidthPercent, 35}, {"twidth=50", cnTagWidthPixels, 50},
@@ -117,6 +118,7 @@ TEST(TagTables, WidthSpecifications) {
       {"twidth=\"abc\"", cnTagWidthAuto, -1},     {"twidth=\"2%x\"", cnTagWidthAuto, -1},
       {"twidth=\"2.5%\"", cnTagWidthAuto, -1},    {"tpitch=7", cnTagWidthAuto, -1},
   };
+  // clang-format on
   for (const Case& c : cases) {
     Table t(std::string("~[tags <") + c.property + ">]~{tag}a~}b~]");
     ASSERT_TRUE(t.ok && t.box != nullptr) << c.property;

@@ -1,5 +1,7 @@
 #include "plat_print_pdf.h"
 
+#include "plat_utf8.h"
+
 #include <unistd.h>
 #include <zlib.h>
 
@@ -44,33 +46,11 @@ namespace {
 // True when the text is well-formed UTF-8 (the title goes into the document
 // as UTF-16).
 bool is_utf8(const std::string& s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = 0;
-    uint32_t cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      n = 1, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;
-    for (size_t k = 1; k <= n; ++k) {
-      const unsigned char d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (d & 0x3F);
-    }
-    if ((n == 1 && cp < 0x80) || (n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += n + 1;
+  for (size_t i = 0; i < s.size();) {
+    uint32_t cp;
+    const size_t n = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : plat::utf8_decode(s, i, cp);
+    if (n == 0) return false;
+    i += n;
   }
   return true;
 }
@@ -96,11 +76,12 @@ std::string pdf_text(const std::string& utf8) {
     for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(u >> shift) & 15];
   };
   for (size_t i = 0; i < utf8.size();) {
+    // The title was checked (is_utf8); a stray byte would stand for itself.
     const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    const size_t n = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-    uint32_t cp = n == 0 ? c : n == 1 ? (c & 0x1F) : n == 2 ? (c & 0x0F) : (c & 0x07);
-    for (size_t k = 1; k <= n; ++k) cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    i += n + 1;
+    uint32_t cp = c;
+    const size_t n = c < 0x80 ? 0 : plat::utf8_decode(utf8, i, cp);
+    if (n == 0) cp = c;
+    i += n == 0 ? 1 : n;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       unit(0xD800 | (cp >> 10));

@@ -1,0 +1,33 @@
+# cmake -DFOLDERS=<library folders> -P qlm_include_scan.cmake (run by CTest)
+# Fails on a quoted #include in a library's sources (the folder's .cpp and .h
+# files and those under its internal/ folder) that, taken from the including
+# file's own folder as the compiler first takes it, names an existing file
+# outside that library: another library's header reached by a relative path
+# ("../renderer/internal/x.h") whatever the include folders are.
+set(_breaches "")
+foreach(_folder ${FOLDERS})
+  file(GLOB _files "${_folder}/*.cpp" "${_folder}/*.h")
+  file(GLOB_RECURSE _inside "${_folder}/internal/*")
+  foreach(_file ${_files} ${_inside})
+    get_filename_component(_here "${_file}" DIRECTORY)
+    file(STRINGS "${_file}" _includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+\"")
+    foreach(_line ${_includes})
+      string(REGEX REPLACE "^[^\"]*\"([^\"]+)\".*$" "\\1" _name "${_line}")
+      get_filename_component(_found "${_name}" ABSOLUTE BASE_DIR "${_here}")
+      if(NOT EXISTS "${_found}")
+        continue()
+      endif()
+      get_filename_component(_found_folder "${_found}" DIRECTORY)
+      string(FIND "${_found_folder}/" "${_folder}/internal/" _in_inside)
+      if(NOT _found_folder STREQUAL _folder AND NOT _in_inside EQUAL 0)
+        list(APPEND _breaches "${_file}: #include \"${_name}\" reaches ${_found} outside ${_folder}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(_breaches)
+  list(JOIN _breaches "\n" _report)
+  list(LENGTH _breaches _count)
+  message(NOTICE "${_report}")
+  message(FATAL_ERROR "${_count} include(s) past a library's wall")
+endif()
