@@ -115,12 +115,22 @@ bool cSceneFrames::Restore(const cSceneKey& key, size_t slot, ui::TBitmap* bitma
   if (!gScenePixelsKept || !mHasBase || bitmap == nullptr || slot >= mPatches.size() || !mPatches[slot].kept ||
       !(key == mKey) || !same_shape(*bitmap, mBase))
     return false;
-  copy_rows(*bitmap, mBase);
+  // The base's rows, and within the rectangle's the slot's own bytes
+  // (each byte is copied once).
   const rPatch& p = mPatches[slot];
-  const size_t bpp = row_bytes(mBase) / size_t(mBase.Width());
-  const size_t n = size_t(p.width) * bpp;
-  for (int32_t y = 0; y < p.height; ++y)
-    std::memcpy(bitmap->ScanLine(p.y + y) + size_t(p.x) * bpp, p.bytes.data() + size_t(y) * n, n);
+  const size_t n = row_bytes(mBase), bpp = n / size_t(mBase.Width());
+  const size_t left = size_t(p.x) * bpp, width = size_t(p.width) * bpp;
+  for (int32_t y = 0; y < mBase.Height(); ++y) {
+    uint8_t* target = bitmap->ScanLine(y);
+    const uint8_t* base = mBase.ScanLine(y);
+    if (y < p.y || y >= p.y + p.height) {
+      std::memcpy(target, base, n);
+      continue;
+    }
+    std::memcpy(target, base, left);
+    std::memcpy(target + left, p.bytes.data() + size_t(y - p.y) * width, width);
+    std::memcpy(target + left + width, base + left + width, n - left - width);
+  }
   return true;
 }
 
