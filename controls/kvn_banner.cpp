@@ -1,7 +1,5 @@
 #include "kvn_banner.h"
 
-#include <algorithm>
-
 #include "kvn_commons.h"
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
@@ -34,10 +32,14 @@ std::unique_ptr<cImage> load_jpeg(std::string_view name) {
   return image;
 }
 
-// A lit logo's glow pulses for two swings of the pulse (54 steps each,
-// about a second in all), then rests: a pointer resting on a logo then
-// costs no more than a still banner.
-constexpr uint32_t kGlowPulseSteps = 2 * 54;
+// The pulse's phases: -110 to 160 in steps of 10.
+constexpr int32_t kPhaseLow = -110, kPhaseHigh = 160, kPhaseStep = 10;
+constexpr size_t kPhases = (kPhaseHigh - kPhaseLow) / kPhaseStep + 1;
+// The pictures of a lit logo or the busy text, one per phase and press, are
+// kept up to this many bytes. The installer's banner (703 x 71) needs at
+// most 4.8 MB: the product logo's 56 pictures, about 85 KB each beside the
+// first one, which is kept whole.
+constexpr size_t kPulseFramesBudget = size_t(16) << 20;
 
 double width_of(const rRectD& b) { return b.x2 - b.x1; }
 double height_of(const rRectD& b) { return b.y2 - b.y1; }
@@ -54,7 +56,8 @@ TKorvaneBanner::TKorvaneBanner()
       mPagePicture(load_jpeg("..\\page-back-kvn.jpg")),
       mFont(std::make_unique<cFontWinTT>()),
       mProductHit(std::make_unique<cHitTest>()),
-      mMakerHit(std::make_unique<cHitTest>()) {
+      mMakerHit(std::make_unique<cHitTest>()),
+      mPulseFrames(2 * kPhases, kPulseFramesBudget) {
   mFont->SetFace("Verdana", cnFontItalic, 10.0);
   StartTimer(10);
 }
@@ -81,8 +84,6 @@ void TKorvaneBanner::Pulse(cBitmap* layer, int32_t phase) {
     bf_lightness(layer, phase, 0, nullptr);
 }
 
-int32_t TKorvaneBanner::LogoGlowPhase() const { return mGlowSteps < kGlowPulseSteps ? mPulsePhase : 0; }
-
 void TKorvaneBanner::LogoGlow(cBitmap* layer, bool&, void* user) {
   const auto* banner = static_cast<const TKorvaneBanner*>(user);
   bf_invert(layer, 0, nullptr);
@@ -90,7 +91,7 @@ void TKorvaneBanner::LogoGlow(cBitmap* layer, bool&, void* user) {
     bf_keep_green(layer, 0, nullptr, 1.0);
   else
     bf_keep_red(layer, 0, nullptr, 1.0);
-  Pulse(layer, banner->LogoGlowPhase());
+  Pulse(layer, banner->mPulsePhase);
   bf_gaussian_blur(layer, 2, 0, nullptr);
 }
 
@@ -109,14 +110,26 @@ void TKorvaneBanner::RenderFrame(int32_t w, int32_t h) {
   // areas then are those of the render that drew it, as only the last
   // render's picture is ever kept.
   const bool resting = !mProductHover && !mMakerHover && !mBusy;
+  const bool lit = mProductHover || mMakerHover;
   mGlowDrawn.reset();
+  if (lit) mGlowDrawn.emplace(mPulsePhase, mPressed);
   cSceneKey still;
+  still << w << h << mPictureX << mPictureY << mPictureWidth << mPictureHeight << mShowFrame << mLogoMargin;
   if (resting) {
-    still << w << h << mPictureX << mPictureY << mPictureWidth << mPictureHeight << mShowFrame << mLogoMargin;
     if (mStill.Restore(still, Bitmap())) return;
+  } else {
+    mStill.Drop();
   }
-  mStill.Drop();
-  if (mProductHover || mMakerHover) mGlowDrawn.emplace(LogoGlowPhase(), mPressed);
+  // Lit or busy, the picture is one of a fixed set for the same inputs: one
+  // per phase of the pulse and, with a lit logo, press. The hit areas are
+  // again those of the render that drew the inputs' first picture.
+  const int32_t phase = mPulsePhase - kPhaseLow;
+  const bool inSet = !resting && phase >= 0 && phase % kPhaseStep == 0 && size_t(phase / kPhaseStep) < kPhases;
+  const size_t slot = size_t(phase / kPhaseStep) * 2 + (lit && mPressed ? 1 : 0);
+  if (inSet) {
+    still << mProductHover << mMakerHover << mBusy;
+    if (mPulseFrames.Restore(still, slot, Bitmap())) return;
+  }
   r.ClearARGB(0xFFFFFFFF);
   mProductHit->Reset();
   mMakerHit->Reset();
@@ -189,7 +202,10 @@ void TKorvaneBanner::RenderFrame(int32_t w, int32_t h) {
     }
     r.DrawText("Rendering ...", w - 245, h - 10, nullptr);
   }
-  if (resting) mStill.Keep(std::move(still), Bitmap());
+  if (resting)
+    mStill.Keep(std::move(still), Bitmap());
+  else if (inSet)
+    mPulseFrames.Keep(still, slot, Bitmap());
 }
 
 void TKorvaneBanner::StepPulse() {
@@ -202,7 +218,6 @@ void TKorvaneBanner::CatchUp(bool inTick) {
   const uint64_t missed = sleep_missed_ticks(mSleptAt, 10, inTick);
   // The pulse comes back to the same phase every 54 steps.
   for (uint64_t i = missed % 54; i > 0; --i) StepPulse();
-  mGlowSteps = uint32_t(std::min<uint64_t>(mGlowSteps + missed, kGlowPulseSteps));
 }
 
 void TKorvaneBanner::TimerTick() {
@@ -213,18 +228,16 @@ void TKorvaneBanner::TimerTick() {
     banner_track_hover(control, this, p.X, p.Y, true);
   }
   StepPulse();
-  if (mGlowSteps < kGlowPulseSteps) ++mGlowSteps;
   mBusy = gRenderingBusy.load() > 0;
   const bool lit = mProductHover || mMakerHover;
-  // A lit logo is drawn again while its glow changes: while it pulses, and
-  // when it comes to rest or turns green or red with the press.
-  const bool glowChanged = lit && mGlowDrawn != std::pair(LogoGlowPhase(), mPressed);
+  // A lit logo is drawn again when its glow changes: with every step of the
+  // pulse, and when it turns green or red with the press.
+  const bool glowChanged = lit && mGlowDrawn != std::pair(mPulsePhase, mPressed);
   if (glowChanged || mBusy || mBusy != wasBusy) Invalidate(true, 0, 0);
-  // Nothing pulses or is held (a lit logo's glow at rest included): the
-  // pointer is tracked again when it moves (or the window's activation or
-  // layout changes), and a background render wakes the timer when it
-  // starts.
-  if ((!lit || mGlowSteps >= kGlowPulseSteps) && !mBusy && !mPressed && Timer() != nullptr) {
+  // Nothing glows, pulses or is held: the pointer is tracked again when it
+  // moves (or the window's activation or layout changes), and a background
+  // render wakes the timer when it starts.
+  if (!lit && !mBusy && !mPressed && Timer() != nullptr) {
     mSleptAt = ui::TickCount();
     SleepTimer();
   }
@@ -246,7 +259,6 @@ void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x,
     if (!scene->mProductHover && !scene->mMakerHover) {
       scene->mPulsePhase = 0;
       scene->mPulseStep = 10;
-      scene->mGlowSteps = 0;
     }
     scene->mProductHover = product;
     scene->mMakerHover = maker;

@@ -49,6 +49,9 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   }
   // Whether the last picture drawn is kept for the next repaint.
   bool StillKept() const { return mStill.Kept(); }
+  // The lit or busy pictures kept, and their bytes.
+  size_t PulseFramesKept() const { return mPulseFrames.KeptCount(); }
+  size_t PulseFramesBytes() const { return mPulseFrames.KeptBytes(); }
 
  private:
   friend void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y,
@@ -60,9 +63,6 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   // After the timer slept, the pulse steps it missed (as if it had kept
   // ticking), before anything reads or restarts the pulse.
   void CatchUp(bool inTick);
-  // The phase a lit logo glows with: the pulse's for its first swings after
-  // the pointer came onto a logo, then 0, the glow at rest.
-  int32_t LogoGlowPhase() const;
 
   std::unique_ptr<cImageSVG> mProductLogo, mMakerBackground, mMakerLogo;
   std::unique_ptr<cImage> mPagePicture;
@@ -71,6 +71,10 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   std::unique_ptr<cHitTest> mProductHit, mMakerHit;
   // The resting picture (no glow, no busy text), kept with its inputs.
   cScenePixels mStill;
+  // The pictures of a lit logo or the busy text, one per phase of the pulse
+  // and press, kept with the same inputs as the resting one plus the hover
+  // and busy flags.
+  cSceneFrames mPulseFrames;
   bool mBusy = false;
   bool mPressed = false;
   bool mProductHover = false;
@@ -78,9 +82,6 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   bool mShowFrame = false;
   int32_t mPulsePhase = 0;
   int32_t mPulseStep = 10;
-  // Pulse steps since the pointer came onto a logo, counted up to the
-  // glow's rest.
-  uint32_t mGlowSteps = 0;
   // The lit logo's glow in the last picture drawn: its phase and whether
   // it was the pressed (green) one; none without a lit logo.
   std::optional<std::pair<int32_t, bool>> mGlowDrawn;

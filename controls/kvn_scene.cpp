@@ -107,6 +107,106 @@ void cScenePixels::Keep(cSceneKey key, const ui::TBitmap* bitmap) {
 void cScenePixels::Drop() { mKept = false; }
 
 // ---------------------------------------------------------------------------
+// cSceneFrames
+
+cSceneFrames::cSceneFrames(size_t slots, size_t budget) : mPatches(slots), mBudget(budget) {}
+
+bool cSceneFrames::Restore(const cSceneKey& key, size_t slot, ui::TBitmap* bitmap) const {
+  if (!gScenePixelsKept || !mHasBase || bitmap == nullptr || slot >= mPatches.size() || !mPatches[slot].kept ||
+      !(key == mKey) || !same_shape(*bitmap, mBase))
+    return false;
+  // The base's rows, and within the rectangle's the slot's own bytes
+  // (each byte is copied once).
+  const rPatch& p = mPatches[slot];
+  const size_t n = row_bytes(mBase), bpp = n / size_t(mBase.Width());
+  const size_t left = size_t(p.x) * bpp, width = size_t(p.width) * bpp;
+  for (int32_t y = 0; y < mBase.Height(); ++y) {
+    uint8_t* target = bitmap->ScanLine(y);
+    const uint8_t* base = mBase.ScanLine(y);
+    if (y < p.y || y >= p.y + p.height) {
+      std::memcpy(target, base, n);
+      continue;
+    }
+    std::memcpy(target, base, left);
+    std::memcpy(target + left, p.bytes.data() + size_t(y - p.y) * width, width);
+    std::memcpy(target + left + width, base + left + width, n - left - width);
+  }
+  return true;
+}
+
+void cSceneFrames::Keep(const cSceneKey& key, size_t slot, const ui::TBitmap* bitmap) {
+  if (!gScenePixelsKept || slot >= mPatches.size() || bitmap == nullptr || bitmap->Empty() || !bitmap->HasRows() ||
+      row_bytes(*bitmap) == 0)
+    return;
+  if (!mHasBase || !(key == mKey) || !same_shape(*bitmap, mBase)) {
+    Drop();
+    const size_t size = row_bytes(*bitmap) * size_t(bitmap->Height());
+    if (size > mBudget) return;
+    try {
+      mBase.SetPixelFormat(bitmap->PixelFormat());
+      mBase.SetSize(bitmap->Width(), bitmap->Height());
+    } catch (...) {
+      // No memory for the copy: the scene just draws every time.
+      return;
+    }
+    copy_rows(mBase, *bitmap);
+    mKey = key;
+    mHasBase = true;
+    mBytes = size;
+    mPatches[slot].kept = true;  // the base itself, an empty rectangle
+    return;
+  }
+  rPatch& p = mPatches[slot];
+  if (p.kept) return;
+  // The rectangle of the bytes that differ from the base: rows first, then
+  // the columns within them, in whole pixels.
+  const size_t n = row_bytes(mBase), bpp = n / size_t(mBase.Width());
+  int32_t top = -1, bottom = -1;
+  size_t left = n, right = 0;
+  for (int32_t y = 0; y < mBase.Height(); ++y) {
+    const uint8_t* a = bitmap->ScanLine(y);
+    const uint8_t* b = mBase.ScanLine(y);
+    if (std::memcmp(a, b, n) == 0) continue;
+    if (top < 0) top = y;
+    bottom = y;
+    size_t l = 0, r = n;
+    while (a[l] == b[l]) ++l;
+    while (a[r - 1] == b[r - 1]) --r;
+    left = std::min(left, l / bpp * bpp);
+    right = std::max(right, (r + bpp - 1) / bpp * bpp);
+  }
+  rPatch next;
+  next.kept = true;
+  if (top >= 0) {
+    next.x = int32_t(left / bpp);
+    next.y = top;
+    next.width = int32_t((right - left) / bpp);
+    next.height = bottom - top + 1;
+    const size_t w = right - left;
+    if (mBytes + w * size_t(next.height) > mBudget) return;
+    try {
+      next.bytes.resize(w * size_t(next.height));
+    } catch (...) {
+      return;
+    }
+    for (int32_t y = 0; y < next.height; ++y)
+      std::memcpy(next.bytes.data() + size_t(y) * w, bitmap->ScanLine(top + y) + left, w);
+  }
+  mBytes += next.bytes.size();
+  p = std::move(next);
+}
+
+void cSceneFrames::Drop() {
+  mHasBase = false;
+  mBytes = 0;
+  for (rPatch& p : mPatches) p = rPatch();
+}
+
+size_t cSceneFrames::KeptCount() const {
+  return size_t(std::count_if(mPatches.begin(), mPatches.end(), [](const rPatch& p) { return p.kept; }));
+}
+
+// ---------------------------------------------------------------------------
 // TRenderingScene
 
 void TRenderingScene::TimerFree::operator()(ui::TTimer* t) const { ui::TObject::Free(t); }

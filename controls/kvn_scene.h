@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "kvn_surface_tbitmap.h"
 #include "qlm_base_array.h"
@@ -116,6 +117,42 @@ class cScenePixels {
   cSceneKey mKey;
   ui::TBitmap mPixels;
   bool mKept = false;
+};
+
+// The pictures of a scene that cycles through a small, fixed set of states
+// (the phases of a pulse, say) while its other inputs stay: for one key,
+// one picture per slot. The first picture kept (the base) is kept whole,
+// every other one as the rectangle of bytes where it differs from the
+// base, so that restoring copies the base and the rectangle. A key that
+// differs drops them all. What is kept never exceeds `budget` bytes: a
+// picture beyond it is simply drawn every time.
+class cSceneFrames {
+ public:
+  cSceneFrames(size_t slots, size_t budget);
+  // Copies the picture kept for the key and slot into bitmap (same size
+  // and format as kept); false (bitmap untouched) when there is none, or
+  // while gScenePixelsKept is off.
+  bool Restore(const cSceneKey& key, size_t slot, ui::TBitmap* bitmap) const;
+  // Keeps the bitmap's picture for the key and slot (nothing while
+  // gScenePixelsKept is off, for a slot out of range or past the budget).
+  void Keep(const cSceneKey& key, size_t slot, const ui::TBitmap* bitmap);
+  void Drop();
+  // The pictures kept, and the bytes they hold.
+  size_t KeptCount() const;
+  size_t KeptBytes() const { return mBytes; }
+
+ private:
+  struct rPatch {
+    bool kept = false;
+    int32_t x = 0, y = 0, width = 0, height = 0;  // in pixels
+    std::vector<uint8_t> bytes;                   // its rows, packed
+  };
+  cSceneKey mKey;
+  ui::TBitmap mBase;
+  bool mHasBase = false;
+  std::vector<rPatch> mPatches;
+  size_t mBudget;
+  size_t mBytes = 0;
 };
 
 class TRenderingScene : public ui::TObject {

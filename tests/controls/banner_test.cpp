@@ -1,6 +1,8 @@
 // The banner: logo sizes, hover with its pulse and cursor, the glow
-// colours, pages opened on release, the busy indicator.
+// colours, pages opened on release, the busy indicator, the pictures kept.
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "controls_support.h"
 #include "kvn_banner.h"
@@ -201,4 +203,45 @@ TEST_F(BannerTest, TheKeptRestingPictureFollowsEveryInput) {
   ASSERT_TRUE(banner->StillKept());
   test::MouseMove(form, 400, 34);
   EXPECT_TRUE(banner->ProductHover());
+}
+
+// Lit, the banner shows one of a fixed set of pictures, one per phase of
+// the pulse, press and logo: each is kept when first drawn and copied back
+// at the phase's return, byte for byte what drawing it afresh gives.
+TEST_F(BannerTest, EveryKeptPulsePictureIsTheOneDrawnAfresh) {
+  Show(699, 60);
+  const auto shown = [&] { return ctest::bytes_of(*banner->Bitmap()); };
+  const auto fresh = [&] {
+    return ctest::drawn_afresh([&] {
+      banner->Invalidate(true, 0, 0);
+      test::Snapshot(form);
+      return shown();
+    });
+  };
+  const struct {
+    const char* logo;
+    TPoint at;
+    bool pressed;
+  } cases[] = {{"product", {100, 34}, false},
+               {"product", {100, 34}, true},
+               {"maker", {600, 34}, false},
+               {"maker", {600, 34}, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.logo) + (c.pressed ? ", pressed" : ""));
+    test::MouseMove(form, c.at.X, c.at.Y);
+    if (c.pressed) test::MouseDown(form, c.at.X, c.at.Y);
+    test::Advance(54 * 10);  // a whole cycle: every phase drawn once
+    EXPECT_EQ(banner->PulseFramesKept(), c.pressed ? 56u : 28u);
+    std::set<int32_t> phases;
+    for (int tick = 0; tick < 54; ++tick) {
+      test::Advance(10);
+      const std::vector<uint8_t> kept = shown();
+      ASSERT_TRUE(kept == fresh()) << "phase " << banner->PulsePhase();
+      phases.insert(banner->PulsePhase());
+    }
+    EXPECT_EQ(phases.size(), 28u);
+    if (c.pressed) test::MouseUp(form, c.at.X, c.at.Y);
+  }
+  // The pictures are kept as their difference from the first one.
+  EXPECT_LT(banner->PulseFramesBytes(), size_t(56) * 699 * 69 * 4 / 2);
 }

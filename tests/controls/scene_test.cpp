@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -234,6 +236,85 @@ TEST(SceneHelpers, ColourConversionsAndFill) {
                   tc.first);
   }
   bitmap_fill_color(nullptr, 0);
+}
+
+// Pictures kept per slot over random sizes, formats and changes (single
+// bytes up to whole pictures, at the edges too) restore to exactly what was
+// kept; another key restores nothing, and the budget is never exceeded.
+TEST(SceneHelpers, SceneFramesRestoreExactlyWhatWasKept) {
+  test::Session session;
+  std::mt19937 rng(11);
+  const auto pixels_of = [](const TBitmap& b) {
+    std::vector<uint8_t> v;
+    for (int y = 0; y < b.Height(); ++y)
+      v.insert(v.end(), b.ScanLine(y), b.ScanLine(y) + size_t(b.Width()) * b.BytesPerPixel());
+    return v;
+  };
+  const auto make = [](TPixelFormat format, int w, int h, const std::vector<uint8_t>& bytes) {
+    auto b = std::make_unique<TBitmap>();
+    b->SetPixelFormat(format);
+    b->SetSize(w, h);
+    const size_t n = size_t(w) * b->BytesPerPixel();
+    for (int y = 0; y < h; ++y) std::memcpy(b->ScanLine(y), bytes.data() + y * n, n);
+    return b;
+  };
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE(round);
+    const TPixelFormat format = round % 2 != 0 ? pf24bit : pf32bit;
+    const int w = 1 + int(rng() % 40), h = 1 + int(rng() % 30), bpp = format == pf32bit ? 4 : 3;
+    const size_t slots = 1 + rng() % 6, size = size_t(w) * h * bpp;
+    std::vector<uint8_t> base(size);
+    for (uint8_t& v : base) v = uint8_t(rng());
+    cSceneFrames frames(slots, size_t(-1));
+    cSceneKey key;
+    key << round;
+    std::vector<std::vector<uint8_t>> pictures;
+    for (size_t s = 0; s < slots; ++s) {
+      std::vector<uint8_t> p = base;
+      // Bytes changed at random in a random rectangle (none for some).
+      const int x0 = int(rng() % w), y0 = int(rng() % h);
+      const int x1 = x0 + int(rng() % (w - x0)), y1 = y0 + int(rng() % (h - y0));
+      const int changes = s == 0 ? 0 : 1 + int(rng() % 20);
+      for (int i = 0; i < changes; ++i) {
+        const int x = x0 + int(rng() % (x1 - x0 + 1)), y = y0 + int(rng() % (y1 - y0 + 1));
+        p[(size_t(y) * w + x) * bpp + rng() % bpp] ^= uint8_t(1 + rng() % 255);
+      }
+      frames.Keep(key, s, make(format, w, h, p).get());
+      pictures.push_back(std::move(p));
+    }
+    EXPECT_EQ(frames.KeptCount(), slots);
+    std::vector<uint8_t> noise(size);
+    for (uint8_t& v : noise) v = uint8_t(rng());
+    for (size_t s = slots; s-- > 0;) {
+      auto target = make(format, w, h, noise);
+      ASSERT_TRUE(frames.Restore(key, s, target.get()));
+      EXPECT_EQ(pixels_of(*target), pictures[s]) << "slot " << s;
+    }
+    cSceneKey other;
+    other << round + 1;
+    auto target = make(format, w, h, noise);
+    EXPECT_FALSE(frames.Restore(other, 0, target.get()));
+    EXPECT_FALSE(frames.Restore(key, slots, target.get()));
+    EXPECT_EQ(pixels_of(*target), noise);
+  }
+
+  // A budget of one picture and a row: the first (whole) and a change of
+  // one pixel are kept, a change across two whole rows is not.
+  const int w = 8, h = 4;
+  std::vector<uint8_t> bytes(size_t(w) * h * 4, 0x40);
+  cSceneFrames frames(3, bytes.size() + size_t(w) * 4);
+  cSceneKey key;
+  frames.Keep(key, 0, make(pf32bit, w, h, bytes).get());
+  bytes[0] = bytes[w * 4 * 2 - 1] = 0x41;  // rows 0 and 1
+  frames.Keep(key, 1, make(pf32bit, w, h, bytes).get());
+  bytes[w * 4 * 2 - 1] = 0x40;  // row 0 only
+  frames.Keep(key, 2, make(pf32bit, w, h, bytes).get());
+  EXPECT_EQ(frames.KeptCount(), 2u);
+  EXPECT_EQ(frames.KeptBytes(), bytes.size() + 4);
+  auto target = make(pf32bit, w, h, std::vector<uint8_t>(bytes.size()));
+  EXPECT_FALSE(frames.Restore(key, 1, target.get()));
+  ASSERT_TRUE(frames.Restore(key, 2, target.get()));
+  EXPECT_EQ(pixels_of(*target), bytes);
 }
 
 TEST(SurfaceTBitmap, BindsRowsAndRefusesWhatHasNone) {
