@@ -54,6 +54,38 @@ struct rGradientPaint {
   qlm_agg::distortion_dispatch distortion;
 };
 
+// Colour ranges and radial geometry are held so that their 1/16 values fit.
+inline constexpr double kGradientRangeLimit = 16777216.0;  // 2^24
+
+// v within -limit .. limit; NaN gives -limit.
+inline double gradient_held(double v, double limit) {
+  if (!(v > -limit)) return -limit;
+  return v > limit ? limit : v;
+}
+
+// A length of gradient space in 1/16 units, held within the range limit.
+inline int gradient_units(double v) {
+  return agg::iround(gradient_held(v, kGradientRangeLimit) * double(agg::gradient_subpixel_scale));
+}
+
+// AGG's gradient_radial_focus set-up from the radius and the focus relative
+// to the centre (gradient space), with the focus nudged off the circle as
+// AGG does; a function without any extent answers 0.
+inline void gradient_radial_focus(rGradientPaint& p, double r, double fx, double fy) {
+  p.focus_r = gradient_units(r);
+  p.focus_x = gradient_units(fx);
+  p.focus_y = gradient_units(fy);
+  p.focus_r2 = double(p.focus_r) * double(p.focus_r);
+  auto rest = [&p] { return p.focus_r2 - (double(p.focus_x) * p.focus_x + double(p.focus_y) * p.focus_y); };
+  double d = rest();
+  if (d == 0) {
+    if (p.focus_x != 0) p.focus_x += p.focus_x < 0 ? 1 : -1;
+    if (p.focus_y != 0) p.focus_y += p.focus_y < 0 ? 1 : -1;
+    d = rest();
+  }
+  p.focus_mul = d != 0 ? p.focus_r / d : 0.0;
+}
+
 // Test seam: false makes every gradient go through the pixel-by-pixel
 // painter, so that tests can compare the linear gradients' row and column
 // painter with it; true (the default) restores it.
