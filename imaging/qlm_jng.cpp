@@ -371,58 +371,24 @@ bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHe
     if (target == nullptr || target->Data() == nullptr || target->Order() == nullptr)
       raise_condition_error(errPreCondition, "{mPng.Bitmap=NIL}");
 
-    auto state = std::make_unique<rJPEGDecodeState>();
-    jpeg_decompress_struct* d = &state->d;
-    jpeg_call(jpeg_common(d), [d] { jpeg_create_decompress(d); });
-    d->client_data = static_cast<cBase*>(mPng);
-    cJNG_JDAT* self = this;
-    jpeg_call(jpeg_common(d), [d, self] {
-      jpeg_progress_init(jpeg_common(d), nullptr);
-      jng_jpeg_source(d, self);
-      jpeg_read_header(d, TRUE);
-    });
-    if (int64_t(d->image_width) != target->Width() || int64_t(d->image_height) != target->Height())
-      raise_png_error(errPNGInvalidImageDims, "{cinfo:dims<>mPng.Bitmap:dims}");
-    d->dct_method = J_DCT_METHOD(dct);
-
-    rJPEGWriter* writer = &state->writer;
-    jpeg_call(jpeg_common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true); });
-    if (int64_t(d->output_width) != target->Width() || int64_t(d->output_height) != target->Height())
-      raise_png_error(errPNGInvalidImageDims, "{cinfo:dims<>mPng.Bitmap:dims}");
-    if (d->output_components == 1) {
-      const int64_t bytes = writer->padded * int64_t(target->Height());
-      void* block = nullptr;
-      if (!mem_alloc(block, bytes)) raise_base_error(errNEnoughMem, "{mem_alloc}");
-      state->index = static_cast<uint8_t*>(block);
-      jpeg_writer_target(*writer, state->index, writer->padded, writer->unpadded);
-    } else if (d->output_components != 3) {
-      raise_error(errJPEGError, &jpeg_exception_string, "{not IsRGB}");
-    }
-
-    rRowProgress progress;
-    progress.total = d->output_height;
-    jpeg_call(jpeg_common(d), [d] { jpeg_start_decompress(d); });
-    while (d->output_scanline < d->output_height) {
-      JDIMENSION rows = 0;
-      jpeg_call(jpeg_common(d), [d, writer, &rows] {
-        JSAMPROW row = jpeg_writer_row(*writer);
-        rows = jpeg_read_scanlines(d, &row, 1);
-        if (rows == 1) jpeg_put_rows(*writer);
-      });
-      if (rows != 1) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
-      try {
-        progress.Step(mPng, rows, "{cJNG_JDAT.LoadChunk}");
-      } catch (...) {
-        jpeg_abort(jpeg_common(d));
-        throw;
-      }
-    }
-
+    rJPEGDecodeSetup setup;
+    setup.client = mPng;
+    setup.read = &jdat_read;
+    setup.context = this;
+    setup.dct_method = dct;
     // Grey levels go through the palette (the gamma table).
-    std::unique_ptr<cPalette> palette;
-    if (state->index != nullptr) palette = jpeg_grey_palette(grey);
-    jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
-    if (palette != nullptr) jpeg_expand_grey(target, state->index, writer->padded, std::move(palette));
+    setup.grey_levels = grey;
+    rRowProgress progress;
+    setup.target = [&](const jpeg_decompress_struct& d) {
+      // Rows the JPEG stream lacks would be left undecoded, rows beyond the
+      // JHDR's height would have nowhere to go: any other size is refused.
+      if (int64_t(d.image_width) != target->Width() || int64_t(d.image_height) != target->Height())
+        raise_png_error(errPNGInvalidImageDims, "{cinfo:dims<>mPng.Bitmap:dims}");
+      progress.total = d.image_height;
+      return target;
+    };
+    setup.rows_read = [&](JDIMENSION rows) { progress.Step(mPng, rows, "{cJNG_JDAT.LoadChunk}"); };
+    jpeg_decode_into_bitmap(setup);
     return true;
   });
 }
