@@ -266,23 +266,7 @@ bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const 
   if (!std::isfinite(own_det) || !(std::fabs(own_det) > 1e-12)) return false;
   own.invert();
 
-  if (!p.perspective) {
-    const double area = (q[2] - q[0]) * (q[5] - q[3]) - (q[3] - q[1]) * (q[4] - q[2]);
-    if (!(std::fabs(area) > 1e-12)) return false;
-    p.mapping = agg::trans_affine(q, rx1, ry1, rx2, ry2);
-    p.mapping *= own;
-  } else {
-    qlm_agg::perspective persp;
-    if (!persp.quad_to_rect(q, rx1, ry1, rx2, ry2) || !persp.is_valid()) return false;
-    persp.store_to(p.persp);
-    for (double v : p.persp)
-      if (!std::isfinite(v)) return false;
-    p.mapping = own;
-  }
-  double m[6];
-  p.mapping.store_to(m);
-  for (double v : m)
-    if (!std::isfinite(v)) return false;
+  if (!gradient_frame_mapping(p, q, rx1, ry1, rx2, ry2, &own)) return false;
 
   // The colour range, the spread (repeat and reflect need a range of at
   // least one 1/16 unit: below it they pad) and the radial function.

@@ -292,21 +292,7 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rSVGGradientGeo
     if (!usable(q[i]) || !usable(q[i + 1])) return false;
   }
   for (size_t i = 0; i < chain.count; ++i) p.perspective |= chain.ops[i].kind != 0;
-  if (!p.perspective) {
-    const double area = (q[2] - q[0]) * (q[5] - q[3]) - (q[3] - q[1]) * (q[4] - q[2]);
-    if (!(std::fabs(area) > 1e-12)) return false;
-    p.mapping = agg::trans_affine(q, rx1, ry1, rx2, ry2);
-  } else {
-    qlm_agg::perspective persp;
-    if (!persp.quad_to_rect(q, rx1, ry1, rx2, ry2) || !persp.is_valid()) return false;
-    persp.store_to(p.persp);
-    for (double v : p.persp)
-      if (!std::isfinite(v)) return false;
-  }
-  double m[6];
-  p.mapping.store_to(m);
-  for (double v : m)
-    if (!std::isfinite(v)) return false;
+  if (!gradient_frame_mapping(p, q, rx1, ry1, rx2, ry2, nullptr)) return false;
 
   p.kind = linear ? 1 : 9;
   p.d1 = 0;
