@@ -41,7 +41,7 @@ class cPNG_ChunkWalker {
   void ReadSignature(const uint8_t (&signature)[8], const char* text);
   // Reads the next chunk header and checks its type letters.
   ePNG_Step Next();
-  const rPNG_ChunkHeader& Header() { return mHeader; }
+  const rPNG_ChunkHeader& Header() const { return mHeader; }
   const rPNG_ChunkFlags& Flags() const { return mFlags; }
   // Loads the current chunk into its list entry: a known chunk's data is
   // read into the walker's buffer, its CRC compared and handed to the chunk
