@@ -504,35 +504,9 @@ bool cBitmap::CopyBitmap(cBitmap* from, int32_t x, int32_t y, int32_t opacity, i
     if (from == nullptr) raise_condition_error(errPreCondition, "{from=NIL}");
     if (!from->IsOpened()) raise_condition_error(errPreCondition, "{not from.IsOpened}");
     if (from->mOrder == nullptr) raise_condition_error(errPreCondition, "{from.mOrder=NIL}");
-    // Offsets and sizes in 64 bits: negating or adding them cannot overflow.
-    int64_t dx = x, dy = y, sx = source_x, sy = source_y;
-    int64_t w = width == 0 ? from->mWidth : width;
-    int64_t h = height == 0 ? from->mHeight : height;
-    // A negative offset on either side moves the other side by as much and
-    // shrinks the rectangle.
-    if (dx < 0) {
-      sx -= dx;
-      w += dx;
-      dx = 0;
-    }
-    if (dy < 0) {
-      sy -= dy;
-      h += dy;
-      dy = 0;
-    }
-    if (sx < 0) {
-      dx -= sx;
-      w += sx;
-      sx = 0;
-    }
-    if (sy < 0) {
-      dy -= sy;
-      h += sy;
-      sy = 0;
-    }
-    w = std::min({w, int64_t(mWidth) - dx, int64_t(from->mWidth) - sx});
-    h = std::min({h, int64_t(mHeight) - dy, int64_t(from->mHeight) - sy});
-    if (w <= 0 || h <= 0) return true;
+    rBlitPart part{x, y, source_x, source_y, width == 0 ? from->mWidth : width, height == 0 ? from->mHeight : height};
+    if (!blit_clip(part, mWidth, mHeight, from->mWidth, from->mHeight, true)) return true;
+    const auto [dx, dy, sx, sy, w, h] = part;
 
     enum class Mode { Copy, Constant, Alpha } mode = Mode::Copy;
     if (opacity == cnOpacityAlpha)

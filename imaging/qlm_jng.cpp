@@ -12,6 +12,7 @@
 #include "qlm_jpeg.h"
 #include "qlm_jpeg_lib.h"
 #include "qlm_png_idat_state.h"
+#include "qlm_png_walker.h"
 
 // ---------------------------------------------------------------------------
 // Messages and module start.
@@ -70,21 +71,11 @@ rPNG_ChunkHeader read_header(cFlow* flow, const char* text) {
   return header_of(reinterpret_cast<const char*>(b + 4), png_get_u32(b));
 }
 
-// A chunk's data length checked before a buffer is sized from it: no more
-// than the flow still holds (and its CRC), no more than the largest chunk
-// the PNG reader accepts.
-void check_length(cFlow* flow, uint32_t length) {
-  const int64_t left = flow->Size() - flow->Curr();
-  if (int64_t(length) > left) raise_png_error(errPNGInvalidChunkSize, "{aloc>flow.Size}");
-  if (int64_t(length) > int64_t(cnSafeBlock) * cnPNG_MAXSAFE)
-    raise_png_error(errPNGTooBigMemRequirement, "{aloc>cnSafeBlock*cnPNG_MAXSAFE}");
-}
-
 // Reads one chunk's data and CRC into the coder's buffer (grown to the
 // length when smaller) and compares the CRC.
 void load_chunk_data(cFlow* flow, const rPNG_ChunkHeader& h, uint8_t*& chunk, int32_t& capacity, int32_t& filled,
                      int32_t& consumed, const char* read_text) {
-  check_length(flow, h.dt_size);
+  png_check_chunk_length(flow, h.dt_size);
   const int32_t length = int32_t(h.dt_size);
   if (capacity < length || chunk == nullptr) {
     mem_free(chunk);
@@ -94,12 +85,8 @@ void load_chunk_data(cFlow* flow, const rPNG_ChunkHeader& h, uint8_t*& chunk, in
   }
   filled = 0;
   consumed = 0;
-  if (length > 0 && (!flow->Read(chunk, length) || int64_t(flow->LastIO()) != length))
-    raise_png_error(errPNGFlowCorrupted, read_text);
+  png_read_chunk_data(flow, h, chunk, length, read_text);
   filled = length;
-  uint8_t crc[4];
-  if (!flow->Read(crc, 4) || flow->LastIO() != 4) raise_png_error(errPNGFlowCorrupted, read_text);
-  if (png_get_u32(crc) != png_chunk_crc(h.ch_type, chunk, length)) raise_png_error(errPNGInvalidCRC, "{lcrc<>ccrc}");
 }
 
 void skip_chunk(cFlow* flow, const rPNG_ChunkHeader& h, const char* text) {
@@ -384,58 +371,24 @@ bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHe
     if (target == nullptr || target->Data() == nullptr || target->Order() == nullptr)
       raise_condition_error(errPreCondition, "{mPng.Bitmap=NIL}");
 
-    auto state = std::make_unique<rJPEGDecodeState>();
-    jpeg_decompress_struct* d = &state->d;
-    jpeg_call(jpeg_common(d), [d] { jpeg_create_decompress(d); });
-    d->client_data = static_cast<cBase*>(mPng);
-    cJNG_JDAT* self = this;
-    jpeg_call(jpeg_common(d), [d, self] {
-      jpeg_progress_init(jpeg_common(d), nullptr);
-      jng_jpeg_source(d, self);
-      jpeg_read_header(d, TRUE);
-    });
-    if (int64_t(d->image_width) != target->Width() || int64_t(d->image_height) != target->Height())
-      raise_png_error(errPNGInvalidImageDims, "{cinfo:dims<>mPng.Bitmap:dims}");
-    d->dct_method = J_DCT_METHOD(dct);
-
-    rJPEGWriter* writer = &state->writer;
-    jpeg_call(jpeg_common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true); });
-    if (int64_t(d->output_width) != target->Width() || int64_t(d->output_height) != target->Height())
-      raise_png_error(errPNGInvalidImageDims, "{cinfo:dims<>mPng.Bitmap:dims}");
-    if (d->output_components == 1) {
-      const int64_t bytes = writer->padded * int64_t(target->Height());
-      void* block = nullptr;
-      if (!mem_alloc(block, bytes)) raise_base_error(errNEnoughMem, "{mem_alloc}");
-      state->index = static_cast<uint8_t*>(block);
-      jpeg_writer_target(*writer, state->index, writer->padded, writer->unpadded);
-    } else if (d->output_components != 3) {
-      raise_error(errJPEGError, &jpeg_exception_string, "{not IsRGB}");
-    }
-
-    rRowProgress progress;
-    progress.total = d->output_height;
-    jpeg_call(jpeg_common(d), [d] { jpeg_start_decompress(d); });
-    while (d->output_scanline < d->output_height) {
-      JDIMENSION rows = 0;
-      jpeg_call(jpeg_common(d), [d, writer, &rows] {
-        JSAMPROW row = jpeg_writer_row(*writer);
-        rows = jpeg_read_scanlines(d, &row, 1);
-        if (rows == 1) jpeg_put_rows(*writer);
-      });
-      if (rows != 1) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
-      try {
-        progress.Step(mPng, rows, "{cJNG_JDAT.LoadChunk}");
-      } catch (...) {
-        jpeg_abort(jpeg_common(d));
-        throw;
-      }
-    }
-
+    rJPEGDecodeSetup setup;
+    setup.client = mPng;
+    setup.read = &jdat_read;
+    setup.context = this;
+    setup.dct_method = dct;
     // Grey levels go through the palette (the gamma table).
-    std::unique_ptr<cPalette> palette;
-    if (state->index != nullptr) palette = jpeg_grey_palette(grey);
-    jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
-    if (palette != nullptr) jpeg_expand_grey(target, state->index, writer->padded, std::move(palette));
+    setup.grey_levels = grey;
+    rRowProgress progress;
+    setup.target = [&](const jpeg_decompress_struct& d) {
+      // Rows the JPEG stream lacks would be left undecoded, rows beyond the
+      // JHDR's height would have nowhere to go: any other size is refused.
+      if (int64_t(d.image_width) != target->Width() || int64_t(d.image_height) != target->Height())
+        raise_png_error(errPNGInvalidImageDims, "{cinfo:dims<>mPng.Bitmap:dims}");
+      progress.total = d.image_height;
+      return target;
+    };
+    setup.rows_read = [&](JDIMENSION rows) { progress.Step(mPng, rows, "{cJNG_JDAT.LoadChunk}"); };
+    jpeg_decode_into_bitmap(setup);
     return true;
   });
 }
@@ -717,8 +670,6 @@ bool cImageJNG::BuildBitmap() {
 }
 
 bool cImageJNG::Open(cFlow* flow) {
-  uint8_t* buffer = nullptr;
-  int64_t buffer_size = 0;
   const bool ok = log_and_fail(this, false, [&] {
     if (IsOpened()) raise_condition_error(errInvariant, "{IsOpened}");
     if (flow == nullptr) raise_condition_error(errPreCondition, "{flow=NIL}");
@@ -729,31 +680,24 @@ bool cImageJNG::Open(cFlow* flow) {
     else
       mChunks = new cPNG_Entry();
     mTextBytes = 0;
-    auto read = [&](void* into, int64_t n) {
-      if (n > 0 && (!flow->Read(into, int32_t(n)) || int64_t(flow->LastIO()) != n))
-        raise_png_error(errPNGFlowCorrupted, "{flow.Read}");
-    };
-    if (!mSkipReadSignature) {
-      uint8_t signature[8];
-      read(signature, 8);
-      if (std::memcmp(signature, cnJNG_Signature, 8) != 0)
-        raise_condition_error(errInvariant, "{jngh<>cnJNG_Signature}");
-    }
+    static constexpr const char* kDataTypes[] = {"IDAT", "JDAT", "JDAA", "JSEP", nullptr};
+    cPNG_ChunkWalker walker(flow, kDataTypes);
+    if (!mSkipReadSignature) walker.ReadSignature(cnJNG_Signature, "{jngh<>cnJNG_Signature}");
     progress_report(mProgress, this, 0, "{cImageJNG.Open}");
     bool idat_read = false, jdat_read = false;
     for (;;) {
-      uint8_t head[8];
-      read(head, 8);
-      rPNG_ChunkHeader h;
-      h.dt_size = png_get_u32(head);
-      std::memcpy(h.ch_type, head + 4, 4);
-      rPNG_ChunkFlags flags;
-      if (!CheckType(h, flags)) raise_png_error(errPNGInvalidChunkType, "{CheckType}");
+      const ePNG_Step step = walker.Next();
+      rPNG_ChunkHeader h = walker.Header();
       if (h.Is("JHDR") && mChunks->Count() > 0) raise_jng_error(errJNGJHDRNotFirst, "{mChunks.Count>0}");
-      auto skip = [&] { skip_chunk(flow, h, "{flow.Seek}"); };
       // The first IDAT or JDAT: its coder reads from this chunk's header
-      // on; reading goes on behind this chunk.
-      auto decode_first = [&](bool colour) {
+      // on; reading goes on behind this chunk. Later ones, JDAA and JSEP
+      // are skipped.
+      const bool colour = h.Is("JDAT");
+      bool& first = colour ? jdat_read : idat_read;
+      if (step == ePNG_Step::Data && (first || h.Is("JDAA") || h.Is("JSEP"))) {
+        walker.Skip();
+      } else if (step == ePNG_Step::Data) {
+        first = true;
         const int64_t next = flow->Curr() + int64_t(h.dt_size) + 4;
         if (!flow->Seek(flow->Curr() - 8)) raise_base_error(errQLMCall, "{flow.Seek}");
         if (colour)
@@ -763,27 +707,10 @@ bool cImageJNG::Open(cFlow* flow) {
         if (!BuildBitmap()) raise_jng_error(errJNGBuildBitmap, "{BuildBitmap}");
         if (colour) {
           if (!JDAT->LoadChunk(flow, nullptr, 0, &h)) raise_jng_error(errJNGReadingJPEG, "{JDAT.LoadChunk}");
-        } else if (!IDAT->LoadChunk(flow, buffer, int32_t(buffer_size), &h)) {
+        } else if (!IDAT->LoadChunk(flow, walker.Buffer(), int32_t(walker.BufferSize()), &h)) {
           raise_jng_error(errJNGReadingJPEG, "{IDAT.LoadChunk}");
         }
         if (!flow->Seek(next)) raise_base_error(errQLMCall, "{flow.Seek}");
-      };
-      if (h.Is("IDAT")) {
-        if (idat_read) {
-          skip();
-        } else {
-          idat_read = true;
-          decode_first(false);
-        }
-      } else if (h.Is("JDAT")) {
-        if (jdat_read) {
-          skip();
-        } else {
-          jdat_read = true;
-          decode_first(true);
-        }
-      } else if (h.Is("JDAA") || h.Is("JSEP")) {
-        skip();
       } else {
         cPNG_Chunk* object = nullptr;
         if (h.Is("JHDR")) {
@@ -791,39 +718,14 @@ bool cImageJNG::Open(cFlow* flow) {
           JHDR = new cJNG_JHDR(this, h);
           object = JHDR;
         }
-        rPNG_Entry* e = mChunks->AddChunk(h, this, flags, {}, object);
+        rPNG_Entry* e = mChunks->AddChunk(h, this, walker.Flags(), {}, object);
         if (e == nullptr) {
           if (object != nullptr) JHDR = nullptr;  // destroyed by AddChunk
           raise_png_error(errPNGInvalidChunkType, "{mChunks.AddChunk}");
         }
-        if (e->cobj != nullptr) {
-          const int64_t length = h.dt_size;
-          if (length > 0 && (buffer == nullptr || buffer_size < length)) {
-            // Sized from the chunk and checked against what the flow still
-            // holds and the largest chunk accepted, before allocating.
-            int64_t size = length;
-            if (buffer == nullptr) size = std::max<int64_t>(std::min<int64_t>(flow->Size(), cnSafeBlock), length);
-            if (length > flow->Size() - flow->Curr()) raise_png_error(errPNGInvalidChunkSize, "{aloc>flow.Size}");
-            if (size > int64_t(cnSafeBlock) * cnPNG_MAXSAFE)
-              raise_png_error(errPNGTooBigMemRequirement, "{aloc>cnSafeBlock*cnPNG_MAXSAFE}");
-            mem_free(buffer);
-            buffer_size = 0;
-            if (!mem_alloc(buffer, size)) raise_base_error(errNEnoughMem, "{mem_alloc}");
-            buffer_size = size;
-          }
-          read(buffer, length);
-          uint8_t crc[4];
-          read(crc, 4);
-          if (png_get_u32(crc) != png_chunk_crc(h.ch_type, buffer, int32_t(length)))
-            raise_png_error(errPNGInvalidCRC, "{lcrc<>ccrc}");
-          if (!e->cobj->LoadChunk(flow, length > 0 ? buffer : nullptr, int32_t(length)))
-            raise_png_error(errPNGLoadChunkFailed, "{entry.cobj.LoadChunk}");
-        } else {
-          if (flags.ancillary == 0) raise_png_error(errPNGUnknownCriticalChunk, "{not flags.ancillary}");
-          skip();
-        }
+        walker.Load(e);
       }
-      if (h.Is("IEND")) {
+      if (step == ePNG_Step::End) {
         if (mChunks->bKGD != nullptr && mCommonImageSpace != nullptr && mChunks->bKGD->Colour() != 0)
           mCommonImageSpace->SetBackground(mChunks->bKGD->Colour());
         progress_report(mProgress, this, 100, "{cImageJNG.Open}");
@@ -835,7 +737,6 @@ bool cImageJNG::Open(cFlow* flow) {
       }
     }
   });
-  mem_free(buffer);
   delete IDAT;
   delete JDAT;
   IDAT = nullptr;

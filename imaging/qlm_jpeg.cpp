@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "qlm_base_flow.h"
 #include "qlm_jpeg_lib.h"
@@ -36,11 +37,11 @@ namespace {
 // writes the rows itself. Whatever the outcome, every row from `kept` on
 // gets the background when Open ends, so the pixels are those of a bitmap
 // filled when made and then written (rows decoded before a failure stay, as
-// they always did; a grey picture keeps none, see Open).
+// they always did; a grey picture keeps none).
 struct rBackgroundRows {
   cBitmap* bitmap = nullptr;
-  int64_t kept = 0;
-  explicit rBackgroundRows(cBitmap* b) : bitmap(b) {}
+  const int64_t& kept;
+  rBackgroundRows(cBitmap* b, const int64_t& k) : bitmap(b), kept(k) {}
   ~rBackgroundRows() {
     if (kept >= bitmap->Height()) return;
     const rRect rows = rRect::Construct(0, int32_t(kept), bitmap->Width(), bitmap->Height());
@@ -75,88 +76,30 @@ bool cImageJPEG::Open(cFlow* flow) {
     // undefined enumerator.
     if (mDctMethod > cnJPEGDctFloat) raise_condition_error(errPreCondition, "{mDctMethod>2}");
 
-    auto state = std::make_unique<rJPEGDecodeState>();
-    jpeg_decompress_struct* d = &state->d;
-    const ProgressCallback progress = mProgress;
-    jpeg_call(jpeg_common(d), [d] { jpeg_create_decompress(d); });
-    d->client_data = static_cast<cBase*>(this);
-    jpeg_call(jpeg_common(d), [d, flow, progress] {
-      jpeg_progress_init(jpeg_common(d), progress);
-      jpeg_flow_source(d, flow);
-      jpeg_read_header(d, TRUE);
-    });
-    d->dct_method = J_DCT_METHOD(mDctMethod);
-    mWidth = d->image_width;
-    mHeight = d->image_height;
-    // Before the bitmap and before the library sizes its own buffers
-    // (jpeg_start_decompress).
-    image_check_read_limits(d->image_width, d->image_height, cnBitmapNative);
-
-    auto bitmap = std::make_unique<cBitmap>(int32_t(d->image_width), int32_t(d->image_height), cnBitmapNative);
-    bitmap->SetBackground(mBackground);
-    if (!bitmap->CreateUnfilled(0, 0)) raise_base_error(errQLMCall, "{mCommonImageSpace.Create}");
-    jpeg_advise_huge_pages(bitmap->Data(), bitmap->DataSize());
-    cBitmap* target = bitmap.get();
-    AdoptCommonBitmap(bitmap.release());
-    rBackgroundRows background(target);
-
-    rJPEGWriter* writer = &state->writer;
-    jpeg_call(jpeg_common(d), [d, writer, target] { jpeg_bitmap_writer(d, *writer, target, true, true); });
-    if (int64_t(d->output_width) != target->Width() || int64_t(d->output_height) > target->Height())
-      raise_condition_error(errInvariant, "{output size}");
-    if (d->output_components == 1) {
-      // Rows of the padded width for every bitmap row, in 64 bits: mem_alloc
-      // refuses 2^31 bytes and more.
-      const int64_t size = writer->padded * int64_t(target->Height());
-      void* block = nullptr;
-      if (!mem_alloc(block, size)) raise_base_error(errNEnoughMem, "{mem_alloc}");
-      state->index = static_cast<uint8_t*>(block);
-      jpeg_writer_target(*writer, state->index, writer->padded, writer->unpadded);
-    } else if (d->output_components != 3) {
-      raise_error(errJPEGError, &jpeg_exception_string, "{not IsRGB}");
-    }
-
-    jpeg_call(jpeg_common(d), [d] { jpeg_start_decompress(d); });
-    try {
-      // With a callback the stop is checked before each row, read one per
-      // call; without one, every row is read under one jump point, as many
-      // per call as the library has ready.
-      if (progress == nullptr) {
-        bool read = false;
-        jpeg_call(jpeg_common(d), [d, writer, &read] { read = jpeg_read_all_rows(d, *writer); });
-        // The flow source never suspends, so every call gives a row.
-        if (!read) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
-      }
-      while (d->output_scanline < d->output_height) {
-        if (!jpeg_progress_go_on(jpeg_common(d))) {
-          jpeg_abort(jpeg_common(d));
-          raise_base_error(errProgressBreak, "{cImageJPEG.Open}");
-        }
-        JDIMENSION rows = 0;
-        jpeg_call(jpeg_common(d), [d, writer, &rows] {
-          JSAMPROW row = jpeg_writer_row(*writer);
-          rows = jpeg_read_scanlines(d, &row, 1);
-          if (rows == 1) jpeg_put_rows(*writer);
-        });
-        if (rows != 1) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
-      }
-
-      std::unique_ptr<cPalette> palette;
-      if (state->index != nullptr || writer->grey_expanded) palette = jpeg_grey_palette(nullptr);
-      jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
-      if (state->index != nullptr)
-        jpeg_expand_grey(target, state->index, writer->padded, std::move(palette));
-      else if (palette != nullptr)
-        target->SetPalette(std::move(palette));
-      background.kept = state->index != nullptr ? target->Height() : writer->rows_put;
-    } catch (...) {
-      // The rows decoded so far stay, but a grey picture shows nothing of a
-      // failed decode, as when it was decoded into index rows and expanded
-      // only at the end: its bitmap is all background.
-      if (state->index == nullptr && !writer->grey_expanded) background.kept = writer->rows_put;
-      throw;
-    }
-    jpeg_progress_finish(jpeg_common(d));
+    rJPEGDecodeSetup setup;
+    setup.client = this;
+    setup.progress = mProgress;
+    setup.stop_text = "{cImageJPEG.Open}";
+    setup.flow = flow;
+    setup.dct_method = mDctMethod;
+    setup.grey_into_bitmap = true;
+    std::optional<rBackgroundRows> background;
+    setup.target = [&](const jpeg_decompress_struct& d) {
+      mWidth = d.image_width;
+      mHeight = d.image_height;
+      // Before the bitmap and before the library sizes its own buffers
+      // (jpeg_start_decompress).
+      image_check_read_limits(d.image_width, d.image_height, cnBitmapNative);
+      auto bitmap = std::make_unique<cBitmap>(int32_t(d.image_width), int32_t(d.image_height), cnBitmapNative);
+      bitmap->SetBackground(mBackground);
+      if (!bitmap->CreateUnfilled(0, 0)) raise_base_error(errQLMCall, "{mCommonImageSpace.Create}");
+      jpeg_advise_huge_pages(bitmap->Data(), bitmap->DataSize());
+      cBitmap* target = bitmap.get();
+      AdoptCommonBitmap(bitmap.release());
+      background.emplace(target, setup.kept);
+      return target;
+    };
+    jpeg_decode_into_bitmap(setup);
     return true;
   });
 }

@@ -679,3 +679,93 @@ void jpeg_expand_grey(cBitmap* target, const uint8_t* index, int64_t step, std::
   }
   target->SetPalette(std::move(palette));
 }
+
+// ---------------------------------------------------------------------------
+// The decode driver.
+
+void jpeg_decode_into_bitmap(rJPEGDecodeSetup& setup) {
+  setup.kept = 0;
+  auto state = std::make_unique<rJPEGDecodeState>();
+  jpeg_decompress_struct* d = &state->d;
+  jpeg_call(jpeg_common(d), [d] { jpeg_create_decompress(d); });
+  d->client_data = setup.client;
+  jpeg_call(jpeg_common(d), [d, &setup] {
+    jpeg_progress_init(jpeg_common(d), setup.progress);
+    if (setup.read != nullptr)
+      jpeg_source(d, setup.read, setup.context);
+    else
+      jpeg_flow_source(d, setup.flow);
+    jpeg_read_header(d, TRUE);
+  });
+  d->dct_method = J_DCT_METHOD(setup.dct_method);
+  cBitmap* target = setup.target(*d);
+
+  rJPEGWriter* writer = &state->writer;
+  const bool grey_into_bitmap = setup.grey_into_bitmap;
+  jpeg_call(jpeg_common(d), [d, writer, target, grey_into_bitmap] {
+    jpeg_bitmap_writer(d, *writer, target, true, grey_into_bitmap);
+  });
+  if (int64_t(d->output_width) != target->Width() || int64_t(d->output_height) != target->Height())
+    raise_condition_error(errInvariant, "{output size}");
+  if (d->output_components == 1) {
+    // Rows of the padded width for every bitmap row, in 64 bits: mem_alloc
+    // refuses 2^31 bytes and more.
+    const int64_t size = writer->padded * int64_t(target->Height());
+    void* block = nullptr;
+    if (!mem_alloc(block, size)) raise_base_error(errNEnoughMem, "{mem_alloc}");
+    state->index = static_cast<uint8_t*>(block);
+    jpeg_writer_target(*writer, state->index, writer->padded, writer->unpadded);
+  } else if (d->output_components != 3) {
+    raise_error(errJPEGError, &jpeg_exception_string, "{not IsRGB}");
+  }
+
+  jpeg_call(jpeg_common(d), [d] { jpeg_start_decompress(d); });
+  try {
+    // With a callback the stop is checked before each row, read one per
+    // call; without one and without a rows hook, every row is read under one
+    // jump point, as many per call as the library has ready.
+    if (setup.progress == nullptr && !setup.rows_read) {
+      bool read = false;
+      jpeg_call(jpeg_common(d), [d, writer, &read] { read = jpeg_read_all_rows(d, *writer); });
+      // The sources never suspend, so every call gives a row.
+      if (!read) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
+    }
+    while (d->output_scanline < d->output_height) {
+      if (!jpeg_progress_go_on(jpeg_common(d))) {
+        jpeg_abort(jpeg_common(d));
+        raise_base_error(errProgressBreak, setup.stop_text);
+      }
+      JDIMENSION rows = 0;
+      jpeg_call(jpeg_common(d), [d, writer, &rows] {
+        JSAMPROW row = jpeg_writer_row(*writer);
+        rows = jpeg_read_scanlines(d, &row, 1);
+        if (rows == 1) jpeg_put_rows(*writer);
+      });
+      if (rows != 1) raise_condition_error(errInvariant, "{jpeg_read_scanlines=0}");
+      if (setup.rows_read) {
+        try {
+          setup.rows_read(rows);
+        } catch (...) {
+          jpeg_abort(jpeg_common(d));
+          throw;
+        }
+      }
+    }
+
+    std::unique_ptr<cPalette> palette;
+    if (state->index != nullptr || writer->grey_expanded) palette = jpeg_grey_palette(setup.grey_levels);
+    jpeg_call(jpeg_common(d), [d] { jpeg_finish_decompress(d); });
+    if (state->index != nullptr)
+      jpeg_expand_grey(target, state->index, writer->padded, std::move(palette));
+    else if (palette != nullptr)
+      target->SetPalette(std::move(palette));
+    setup.kept = state->index != nullptr ? target->Height() : writer->rows_put;
+  } catch (...) {
+    // The rows decoded so far stay, but a grey picture shows nothing of a
+    // failed decode, as when it was decoded into index rows and expanded
+    // only at the end.
+    if (state->index == nullptr && !writer->grey_expanded) setup.kept = writer->rows_put;
+    throw;
+  }
+  jpeg_progress_finish(jpeg_common(d));
+}

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <type_traits>
@@ -248,6 +249,40 @@ struct rJPEGDecodeState {
   rJPEGDecodeState(const rJPEGDecodeState&) = delete;
   rJPEGDecodeState& operator=(const rJPEGDecodeState&) = delete;
 };
+
+// ---------------------------------------------------------------------------
+// The decode driver: one decode of a JPEG stream into a bitmap, as the JPEG
+// image and the JNG colour coder both run it; what differs between them is
+// in the setup.
+
+struct rJPEGDecodeSetup {
+  cBase* client = nullptr;              // the coder's client data: messages are logged there
+  ProgressCallback progress = nullptr;  // the progress record's callback (nil: the scan guard only)
+  const char* stop_text = "";           // errProgressBreak's text when the callback answers false
+  tJPEGRead read = nullptr;             // the source: a reader over `context`,
+  void* context = nullptr;
+  cFlow* flow = nullptr;                // or else the flow from its position
+  uint8_t dct_method = 0;
+  bool grey_into_bitmap = false;        // see jpeg_bitmap_writer
+  const uint8_t* grey_levels = nullptr; // the grey palette's levels (nil: level i at i)
+  // After the header: the bitmap to decode into. It must be of the header's
+  // size; the hook raises when it is not.
+  std::function<cBitmap*(const jpeg_decompress_struct& d)> target;
+  // After each call that read rows, with their count. Without it and without
+  // a progress callback all rows are read at once.
+  std::function<void(JDIMENSION rows)> rows_read;
+  // When the decode ends, failed or not: the rows from the top that hold
+  // decoded pixels (a grey picture decoded into index rows has all of them
+  // after its expansion, none after a failure).
+  int64_t kept = 0;
+};
+
+// Decodes the stream into the target: output width or height other than the
+// target's raises errInvariant "{output size}", so no row is left out and
+// none is written beyond it. A progress callback's stop aborts the decoder
+// and raises errProgressBreak with the stop text; the rows_read hook's
+// exceptions abort it too.
+void jpeg_decode_into_bitmap(rJPEGDecodeSetup& setup);
 
 struct rJPEGEncodeState {
   jpeg_compress_struct c;

@@ -5,6 +5,7 @@
 
 #include "qlm_base_flow.h"
 #include "qlm_png.h"
+#include "qlm_png_walker.h"
 
 namespace {
 
@@ -86,9 +87,7 @@ void cImagePNG::ReadImageData(cFlow* flow, rPNG_ChunkHeader& header, const rPNG_
 }
 
 bool cImagePNG::Open(cFlow* flow) {
-  uint8_t* buffer = nullptr;
-  int64_t buffer_size = 0;
-  const bool ok = log_and_fail(this, false, [&] {
+  return log_and_fail(this, false, [&] {
     if (IsOpened()) raise_condition_error(errInvariant, "{IsOpened}");
     if (flow == nullptr) raise_condition_error(errPreCondition, "{flow=NIL}");
     if (!flow->IsOpened()) raise_condition_error(errPreCondition, "{not flow.IsOpened}");
@@ -98,60 +97,19 @@ bool cImagePNG::Open(cFlow* flow) {
       mChunks = new cPNG_Entry();
     mTextBytes = 0;
     mKeyBits.clear();
-    auto read = [&](void* into, int64_t n) {
-      if (n > 0 && (!flow->Read(into, int32_t(n)) || int64_t(flow->LastIO()) != n))
-        raise_png_error(errPNGFlowCorrupted, "{flow.Read}");
-    };
-    if (!mSkipReadSignature) {
-      uint8_t signature[8];
-      read(signature, 8);
-      if (std::memcmp(signature, cnPNG_Signature, 8) != 0)
-        raise_condition_error(errInvariant, "{pngh<>cnPNG_Signature}");
-    }
+    static constexpr const char* kDataTypes[] = {"IDAT", nullptr};
+    cPNG_ChunkWalker walker(flow, kDataTypes);
+    if (!mSkipReadSignature) walker.ReadSignature(cnPNG_Signature, "{pngh<>cnPNG_Signature}");
     progress_or_stop(*this, 0, "{cImagePNG.Open}");
     bool data_read = false;
     for (;;) {
-      uint8_t head[8];
-      read(head, 8);
-      rPNG_ChunkHeader h;
-      h.dt_size = png_get_u32(head);
-      std::memcpy(h.ch_type, head + 4, 4);
-      rPNG_ChunkFlags flags;
-      if (!CheckType(h, flags)) raise_png_error(errPNGInvalidChunkType, "{CheckType}");
+      const ePNG_Step step = walker.Next();
+      rPNG_ChunkHeader h = walker.Header();
       if (h.Is("IHDR") && mChunks->Count() > 0) raise_png_error(errPNGIHDRNotFirst, "{mChunks.Count>0}");
-      auto skip = [&] {
-        if (!flow->Seek(flow->Curr() + int64_t(h.dt_size) + 4)) raise_base_error(errQLMCall, "{flow.Seek}");
-      };
-      if (!h.Is("IDAT")) {
-        rPNG_Entry* e = mChunks->AddChunk(h, this, flags);
+      if (step != ePNG_Step::Data) {
+        rPNG_Entry* e = mChunks->AddChunk(h, this, walker.Flags());
         if (e == nullptr) raise_png_error(errPNGInvalidChunkType, "{entry=NIL}");
-        if (e->cobj != nullptr) {
-          const int64_t length = h.dt_size;
-          if (length > 0 && (buffer == nullptr || buffer_size < length)) {
-            // Sized from the chunk and checked against what the flow still
-            // holds and the largest chunk accepted, before allocating.
-            int64_t size = length;
-            if (buffer == nullptr) size = std::max<int64_t>(std::min<int64_t>(flow->Size(), cnSafeBlock), length);
-            if (length > flow->Size() - flow->Curr())
-              raise_png_error(errPNGInvalidChunkSize, "{aloc>flow.Size}");
-            if (size > int64_t(cnSafeBlock) * cnPNG_MAXSAFE)
-              raise_png_error(errPNGTooBigMemRequirement, "{aloc>cnSafeBlock*cnPNG_MAXSAFE}");
-            mem_free(buffer);
-            buffer_size = 0;
-            if (!mem_alloc(buffer, size)) raise_base_error(errNEnoughMem, "{mem_alloc}");
-            buffer_size = size;
-          }
-          read(buffer, length);
-          uint8_t crc[4];
-          read(crc, 4);
-          if (png_get_u32(crc) != png_chunk_crc(h.ch_type, buffer, int32_t(length)))
-            raise_png_error(errPNGInvalidCRC, "{lcrc<>ccrc}");
-          if (!e->cobj->LoadChunk(flow, length > 0 ? buffer : nullptr, int32_t(length)))
-            raise_png_error(errPNGLoadChunkFailed, "{entry.cobj.LoadChunk}");
-        } else {
-          if (flags.ancillary == 0) raise_png_error(errPNGUnknownCriticalChunk, "{not flags.ancillary}");
-          skip();
-        }
+        walker.Load(e);
       } else if (data_read) {
         // A warning only: the chunk is skipped and reading goes on.
         try {
@@ -159,19 +117,13 @@ bool cImagePNG::Open(cFlow* flow) {
         } catch (...) {
           exception_log_append(std::current_exception(), this);
         }
-        skip();
+        walker.Skip();
       } else {
-        if (buffer == nullptr) {
-          // No chunk before carried data (only a corrupt stream gets here
-          // with an IHDR): one block for the image data.
-          const int64_t size = std::max<int64_t>(std::min<int64_t>(flow->Size(), cnSafeBlock), 1);
-          if (!mem_alloc(buffer, size)) raise_base_error(errNEnoughMem, "{mem_alloc}");
-          buffer_size = size;
-        }
-        ReadImageData(flow, h, flags, buffer, int32_t(buffer_size));
+        walker.EnsureBuffer();
+        ReadImageData(flow, h, walker.Flags(), walker.Buffer(), int32_t(walker.BufferSize()));
         data_read = true;
       }
-      if (h.Is("IEND")) {
+      if (step == ePNG_Step::End) {
         // Only a key read before the image data applies (the standard
         // places tRNS there); its pixels are the ones marked while decoding.
         if (!mKeyBits.empty() && mCommonImageSpace != nullptr) {
@@ -199,8 +151,6 @@ bool cImagePNG::Open(cFlow* flow) {
       }
     }
   });
-  mem_free(buffer);
-  return ok;
 }
 
 bool cImagePNG::SaveFrom(cFlow* flow, cImage* from) {

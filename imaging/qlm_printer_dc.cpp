@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "qlm_bitmap.h"
+#include "qlm_bitmap_internal.h"
 
 namespace pp = plat::print;
 
@@ -289,25 +290,12 @@ bool cPrinterDC::DrawBitmapPart(cBitmap* bitmap, int32_t x, int32_t y, int32_t s
       format != px32ABGR)
     return false;
 
-  // Clipping in 64 bits. A negative target position moves the source start
-  // by as much and shortens the part by as much, so no column or row is
-  // drawn that the caller did not ask for.
-  int64_t dx = x, dy = y, sx = source_x, sy = source_y, w = width, h = height;
-  if (dx < 0) {
-    sx -= dx;
-    w += dx;
-    dx = 0;
-  }
-  if (dy < 0) {
-    sy -= dy;
-    h += dy;
-    dy = 0;
-  }
-  const int64_t bw = bitmap->Width(), bh = bitmap->Height();
-  if (sx < 0 || sx > bw || sy < 0 || sy > bh || dx > mPrintableWidth || dy > mPrintableHeight) return false;
-  w = std::min({w, bw - sx, int64_t(mPrintableWidth) - dx});
-  h = std::min({h, bh - sy, int64_t(mPrintableHeight) - dy});
-  if (w <= 0 || h <= 0) return false;
+  // A negative source start is refused: only the target position is
+  // clipped into the printable area.
+  bitmap_detail::rBlitPart part{x, y, source_x, source_y, width, height};
+  if (!bitmap_detail::blit_clip(part, mPrintableWidth, mPrintableHeight, bitmap->Width(), bitmap->Height(), false))
+    return false;
+  const auto [dx, dy, sx, sy, w, h] = part;
 
   try {
     // Every drawable order becomes the device's 0x00RRGGBB words, row by

@@ -43,13 +43,6 @@ namespace {
 // interpolator makes 1/256 integers of them, so its steps and every later
 // product stay inside their integers however far a mapping throws a pixel.
 constexpr double kSpanLimit = 2097152.0;
-// Colour ranges and radial geometry are held so that their 1/16 values fit.
-constexpr double kRangeLimit = 16777216.0;  // 2^24
-
-inline double held(double v, double limit) {
-  if (!(v > -limit)) return -limit;  // NaN too
-  return v > limit ? limit : v;
-}
 
 // AGG's iround for values that may leave the range of an int.
 inline int held_round(double v) {
@@ -64,8 +57,8 @@ struct affine_map {
   const agg::trans_affine* m;
   void transform(double* x, double* y) const {
     m->transform(x, y);
-    *x = held(*x, kSpanLimit);
-    *y = held(*y, kSpanLimit);
+    *x = gradient_held(*x, kSpanLimit);
+    *y = gradient_held(*y, kSpanLimit);
   }
 };
 
@@ -80,8 +73,8 @@ struct perspective_map {
     *x = m * (px * p[0] + py * p[3] + p[6]);
     *y = m * (px * p[1] + py * p[4] + p[7]);
     post->transform(x, y);
-    *x = held(*x, kSpanLimit);
-    *y = held(*y, kSpanLimit);
+    *x = gradient_held(*x, kSpanLimit);
+    *y = gradient_held(*y, kSpanLimit);
   }
 };
 
@@ -274,47 +267,19 @@ bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const 
   if (!std::isfinite(own_det) || !(std::fabs(own_det) > 1e-12)) return false;
   own.invert();
 
-  if (!p.perspective) {
-    const double area = (q[2] - q[0]) * (q[5] - q[3]) - (q[3] - q[1]) * (q[4] - q[2]);
-    if (!(std::fabs(area) > 1e-12)) return false;
-    p.mapping = agg::trans_affine(q, rx1, ry1, rx2, ry2);
-    p.mapping *= own;
-  } else {
-    qlm_agg::perspective persp;
-    if (!persp.quad_to_rect(q, rx1, ry1, rx2, ry2) || !persp.is_valid()) return false;
-    persp.store_to(p.persp);
-    for (double v : p.persp)
-      if (!std::isfinite(v)) return false;
-    p.mapping = own;
-  }
-  double m[6];
-  p.mapping.store_to(m);
-  for (double v : m)
-    if (!std::isfinite(v)) return false;
+  if (!gradient_frame_mapping(p, q, rx1, ry1, rx2, ry2, &own)) return false;
 
   // The colour range, the spread (repeat and reflect need a range of at
   // least one 1/16 unit: below it they pad) and the radial function.
-  p.d1 = agg::iround(held(g->GetD1(), kRangeLimit) * double(agg::gradient_subpixel_scale));
-  p.d2 = agg::iround(held(g->GetD2(), kRangeLimit) * double(agg::gradient_subpixel_scale));
+  p.d1 = gradient_units(g->GetD1());
+  p.d2 = gradient_units(g->GetD2());
   p.spread = g->GetSpread() == 1 || g->GetSpread() == 2 ? g->GetSpread() : 0;
   if (p.d2 < 1) p.spread = 0;
   if (kind == 9) {
     const cGradientRadialFocus* rf = static_cast<const cGradientRadialFocus*>(g);
     if (!std::isfinite(rf->GetRadius()) || !std::isfinite(rf->GetFocusX()) || !std::isfinite(rf->GetFocusY()))
       return false;
-    // AGG's gradient_radial_focus set-up, with the focus nudged off the
-    // circle as AGG does; a function without any extent answers 0.
-    p.focus_r = agg::iround(held(rf->GetRadius(), kRangeLimit) * double(agg::gradient_subpixel_scale));
-    p.focus_x = agg::iround(held(rf->GetFocusX(), kRangeLimit) * double(agg::gradient_subpixel_scale));
-    p.focus_y = agg::iround(held(rf->GetFocusY(), kRangeLimit) * double(agg::gradient_subpixel_scale));
-    p.focus_r2 = double(p.focus_r) * double(p.focus_r);
-    double d = p.focus_r2 - (double(p.focus_x) * p.focus_x + double(p.focus_y) * p.focus_y);
-    if (d == 0) {
-      if (p.focus_x != 0) p.focus_x += p.focus_x < 0 ? 1 : -1;
-      if (p.focus_y != 0) p.focus_y += p.focus_y < 0 ? 1 : -1;
-      d = p.focus_r2 - (double(p.focus_x) * p.focus_x + double(p.focus_y) * p.focus_y);
-    }
-    p.focus_mul = d != 0 ? p.focus_r / d : 0.0;
+    gradient_radial_focus(p, rf->GetRadius(), rf->GetFocusX(), rf->GetFocusY());
   }
 
   // Wave and swirl act on fill gradients, and on pen gradients when asked,

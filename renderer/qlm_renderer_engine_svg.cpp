@@ -22,19 +22,12 @@ namespace {
 
 // Device coordinates beyond this are not drawn (as for every other shape).
 constexpr double kAbsurdCoordinate = 1099511627776.0;  // 2^40
-// Colour ranges and radial geometry are held so that their 1/16 values fit.
-constexpr double kRangeLimit = 16777216.0;  // 2^24
 // The largest stroke width times approximation scale.
 constexpr double kStrokeScaleLimit = 1048576.0;  // 2^20
 // A gradient vector or radius at or below this has no extent.
 constexpr double kNoExtent = 1e-9;
 
 bool usable(double v) { return std::isfinite(v) && std::fabs(v) <= kAbsurdCoordinate; }
-
-inline double held(double v, double limit) {
-  if (!(v > -limit)) return -limit;
-  return v > limit ? limit : v;
-}
 
 // The per-definition colour ramp: a colour-ramp gradient of 256 colours that
 // the SVG definition keeps (and frees) through its cache pointer. Stops of
@@ -299,26 +292,11 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rSVGGradientGeo
     if (!usable(q[i]) || !usable(q[i + 1])) return false;
   }
   for (size_t i = 0; i < chain.count; ++i) p.perspective |= chain.ops[i].kind != 0;
-  if (!p.perspective) {
-    const double area = (q[2] - q[0]) * (q[5] - q[3]) - (q[3] - q[1]) * (q[4] - q[2]);
-    if (!(std::fabs(area) > 1e-12)) return false;
-    p.mapping = agg::trans_affine(q, rx1, ry1, rx2, ry2);
-  } else {
-    qlm_agg::perspective persp;
-    if (!persp.quad_to_rect(q, rx1, ry1, rx2, ry2) || !persp.is_valid()) return false;
-    persp.store_to(p.persp);
-    for (double v : p.persp)
-      if (!std::isfinite(v)) return false;
-  }
-  double m[6];
-  p.mapping.store_to(m);
-  for (double v : m)
-    if (!std::isfinite(v)) return false;
+  if (!gradient_frame_mapping(p, q, rx1, ry1, rx2, ry2, nullptr)) return false;
 
-  const double scale = double(agg::gradient_subpixel_scale);
   p.kind = linear ? 1 : 9;
   p.d1 = 0;
-  p.d2 = agg::iround(held(extent * k, kRangeLimit) * scale);
+  p.d2 = gradient_units(extent * k);
   p.spread = paint_spread_of_svg(g->spread);
   if (p.d2 < 1) p.spread = 0;
   if (!linear) {
@@ -331,18 +309,7 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rSVGGradientGeo
       fx *= limit / d;
       fy *= limit / d;
     }
-    // AGG's gradient_radial_focus set-up.
-    p.focus_r = agg::iround(held(geo.r * k, kRangeLimit) * scale);
-    p.focus_x = agg::iround(held(fx, kRangeLimit) * scale);
-    p.focus_y = agg::iround(held(fy, kRangeLimit) * scale);
-    p.focus_r2 = double(p.focus_r) * double(p.focus_r);
-    double dd = p.focus_r2 - (double(p.focus_x) * p.focus_x + double(p.focus_y) * p.focus_y);
-    if (dd == 0) {
-      if (p.focus_x != 0) p.focus_x += p.focus_x < 0 ? 1 : -1;
-      if (p.focus_y != 0) p.focus_y += p.focus_y < 0 ? 1 : -1;
-      dd = p.focus_r2 - (double(p.focus_x) * p.focus_x + double(p.focus_y) * p.focus_y);
-    }
-    p.focus_mul = dd != 0 ? p.focus_r / dd : 0.0;
+    gradient_radial_focus(p, geo.r * k, fx, fy);
   }
   return true;
 }

@@ -2,6 +2,7 @@
 // lookup table and the prepared paint record. Inside the renderer only.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -53,6 +54,65 @@ struct rGradientPaint {
   bool distort = false;
   qlm_agg::distortion_dispatch distortion;
 };
+
+// Colour ranges and radial geometry are held so that their 1/16 values fit.
+inline constexpr double kGradientRangeLimit = 16777216.0;  // 2^24
+
+// v within -limit .. limit; NaN gives -limit.
+inline double gradient_held(double v, double limit) {
+  if (!(v > -limit)) return -limit;
+  return v > limit ? limit : v;
+}
+
+// A length of gradient space in 1/16 units, held within the range limit.
+inline int gradient_units(double v) {
+  return agg::iround(gradient_held(v, kGradientRangeLimit) * double(agg::gradient_subpixel_scale));
+}
+
+// AGG's gradient_radial_focus set-up from the radius and the focus relative
+// to the centre (gradient space), with the focus nudged off the circle as
+// AGG does; a function without any extent answers 0.
+inline void gradient_radial_focus(rGradientPaint& p, double r, double fx, double fy) {
+  p.focus_r = gradient_units(r);
+  p.focus_x = gradient_units(fx);
+  p.focus_y = gradient_units(fy);
+  p.focus_r2 = double(p.focus_r) * double(p.focus_r);
+  auto rest = [&p] { return p.focus_r2 - (double(p.focus_x) * p.focus_x + double(p.focus_y) * p.focus_y); };
+  double d = rest();
+  if (d == 0) {
+    if (p.focus_x != 0) p.focus_x += p.focus_x < 0 ? 1 : -1;
+    if (p.focus_y != 0) p.focus_y += p.focus_y < 0 ? 1 : -1;
+    d = rest();
+  }
+  p.focus_mul = d != 0 ? p.focus_r / d : 0.0;
+}
+
+// The mapping of device space onto the gradient's rectangle (rx1, ry1) -
+// (rx2, ry2) from the device corners q of its frame: affine without
+// p.perspective (a frame without area answers false), else the perspective
+// into p.persp; `own` (the gradient's own matrix inverted, or nil) follows.
+// False when any value of the mapping is not finite.
+inline bool gradient_frame_mapping(rGradientPaint& p, const double (&q)[8], double rx1, double ry1, double rx2,
+                                   double ry2, const agg::trans_affine* own) {
+  if (!p.perspective) {
+    const double area = (q[2] - q[0]) * (q[5] - q[3]) - (q[3] - q[1]) * (q[4] - q[2]);
+    if (!(std::fabs(area) > 1e-12)) return false;
+    p.mapping = agg::trans_affine(q, rx1, ry1, rx2, ry2);
+    if (own != nullptr) p.mapping *= *own;
+  } else {
+    qlm_agg::perspective persp;
+    if (!persp.quad_to_rect(q, rx1, ry1, rx2, ry2) || !persp.is_valid()) return false;
+    persp.store_to(p.persp);
+    for (double v : p.persp)
+      if (!std::isfinite(v)) return false;
+    if (own != nullptr) p.mapping = *own;
+  }
+  double m[6];
+  p.mapping.store_to(m);
+  for (double v : m)
+    if (!std::isfinite(v)) return false;
+  return true;
+}
 
 // Test seam: false makes every gradient go through the pixel-by-pixel
 // painter, so that tests can compare the linear gradients' row and column

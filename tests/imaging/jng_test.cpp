@@ -394,6 +394,11 @@ TEST_F(JNG, RefusedStreams) {
        errPNGInvalidChunkType, "{\"JSEP\"}"},
       {"JPEG wider than the JHDR", build({chunk("JHDR", jhdr(20, 4, 10, 0)), jdat, end}), errPNGInvalidImageDims,
        "{cinfo:dims<>mPng.Bitmap:dims}"},
+      // Neither left-over rows nor rows with nowhere to go: both refused.
+      {"JPEG taller than the JHDR", build({chunk("JHDR", jhdr(10, 3, 10, 0)), jdat, end}), errPNGInvalidImageDims,
+       "{cinfo:dims<>mPng.Bitmap:dims}"},
+      {"JPEG shorter than the JHDR", build({chunk("JHDR", jhdr(10, 5, 10, 0)), jdat, end}), errPNGInvalidImageDims,
+       "{cinfo:dims<>mPng.Bitmap:dims}"},
       {"JPEG wider than the JHDR (reading row)", build({chunk("JHDR", jhdr(20, 4, 10, 0)), jdat, end}),
        errJNGReadingJPEG, "{JDAT.LoadChunk}"},
       {"alpha depth 16", build({chunk("JHDR", jhdr(10, 4, 14, 16)), chunk("IDAT", packed), jdat, end}),
