@@ -23,6 +23,7 @@
 #include "qlm_base_flow.h"
 #include "qlm_base_object.h"
 #include "qlm_base_util.h"
+#include "qlm_parser_vormcode_escape.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_io.h"
 #include "qlm_zlib.h"

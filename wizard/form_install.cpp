@@ -25,6 +25,7 @@
 #include "plat_shell_open.h"
 #include "qlm_base_util.h"
 #include "qlm_colors.h"
+#include "qlm_parser_vormcode_escape.h"
 #include "qlm_platform_file_io.h"
 #include "win_interfaces.h"
 
