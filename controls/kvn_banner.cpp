@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
+#include "kvn_shell.h"
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
 #include "qlm_bitmap_filters.h"

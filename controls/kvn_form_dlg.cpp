@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "kvn_commons.h"
+#include "kvn_forms.h"
 #include "ui_app.h"
 
 namespace {

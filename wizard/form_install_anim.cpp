@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "installs_settings.h"
-#include "kvn_commons.h"
+#include "kvn_drawing.h"
 #include "qlm_2D.h"
 #include "qlm_image.h"
 #include "qlm_image_load.h"

@@ -11,7 +11,7 @@
 #include "controls_support.h"
 #include "form_install_anim.h"
 #include "installs_settings.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "qlm_renderer_ids.h"
 #include "ui_app.h"
 #include "ui_headless.h"

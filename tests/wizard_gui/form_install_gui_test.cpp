@@ -15,7 +15,7 @@
 #include "installs_settings.h"
 #include "kvn_button.h"
 #include "kvn_checkbox.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "qlm_base_lists.h"
 #include "qlm_renderer_ids.h"
 #include "ui_app.h"
