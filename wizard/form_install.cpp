@@ -70,9 +70,9 @@ TKVNButton* make_button(ui::TComponent* owner, ui::TWinControl* parent, const ch
   return b;
 }
 
-// A check box of the window: "Arial" at the size, bold or regular, with its
-// caption and its first state (set before any handler is attached, so no
-// event fires).
+// A check box of the window: "Arial" at the size (9 points unless given),
+// bold unless given, with its caption and its first state (set before any
+// handler is attached, so no event fires).
 struct rBoxOptions {
   ui::TComponent* owner = nullptr;
   ui::TWinControl* parent = nullptr;
@@ -154,8 +154,7 @@ TFormInstall::TFormInstall(ui::TComponent* owner) : ui::TForm(owner) {
   KVNButton2->SetAnchors(ui::akTop | ui::akRight);
   KVNButton2->OnClick = [this](ui::TObject* s) { KVNButton2Click(s); };
 
-  KVNCheckBox1 =
-      make_box({.owner = this, .parent = Panel3, .caption = "Animate", .size = 9.0, .bold = false, .checked = false});
+  KVNCheckBox1 = make_box({.owner = this, .parent = Panel3, .caption = "Animate", .bold = false, .checked = false});
   KVNCheckBox1->SetBounds(17, 19, 97, 17);
   KVNCheckBox1->OnClick = [this](ui::TObject* s) { KVNCheckBox1Click(s); };
 
@@ -668,8 +667,7 @@ int TFormInstall::ExitStatus() const {
 // ---- Page controls ----------------------------------------------------------------
 
 void TFormInstall::CreateAgreeBox() {
-  PageCheckBox =
-      make_box({.owner = this, .parent = this, .caption = kAgreeCaption, .size = 12.0, .bold = true, .checked = false});
+  PageCheckBox = make_box({.owner = this, .parent = this, .caption = kAgreeCaption, .size = 12.0, .checked = false});
   PageCheckBox->SetBounds(Panel2->Left(), Panel2->Top() + Panel2->Height() + 27, ClientWidth() - 275, 30);
   PageCheckBox->SetAnchors(ui::akLeft | ui::akBottom);
   PageCheckBox->OnClick = [this](ui::TObject* s) { AgreeBoxClick(s); };
@@ -716,12 +714,8 @@ void TFormInstall::CreateOptionsControls() {
   DestCaption->SetAnchors(ui::akLeft | ui::akBottom);
   DestCaption->SetParent(this);
 
-  PageCheckBox = make_box({.owner = this,
-                           .parent = Panel3,
-                           .caption = "Create icon on desktop",
-                           .size = 9.0,
-                           .bold = true,
-                           .checked = gDesktopIcon});
+  PageCheckBox =
+      make_box({.owner = this, .parent = Panel3, .caption = "Create icon on desktop", .checked = gDesktopIcon});
   PageCheckBox->SetBounds(Panel2->Left(), KVNCheckBox1->Top(), 180, KVNCheckBox1->Height());
   PageCheckBox->SetAnchors(ui::akLeft | ui::akBottom);
   Panel3->RemoveControl(PageCheckBox);
@@ -771,12 +765,8 @@ void TFormInstall::CreateFinishControls() {
   PageCheckBox = nullptr;
   StartNowBox = nullptr;
   if (success && gInstallMode == cnModeNewInstallation) {
-    PageCheckBox = make_box({.owner = this,
-                             .parent = this,
-                             .caption = "Start Application each time with Windows",
-                             .size = 9.0,
-                             .bold = true,
-                             .checked = true});
+    PageCheckBox = make_box(
+        {.owner = this, .parent = this, .caption = "Start Application each time with Windows", .checked = true});
     PageCheckBox->SetBounds(Panel2->Left(), Panel2->Top() + Panel2->Height() + 27, ClientWidth() - 275, 30);
     PageCheckBox->SetAnchors(ui::akLeft | ui::akBottom);
     PageCheckBox->OnClick = [this](ui::TObject* s) { AutorunBoxClick(s); };
@@ -785,8 +775,6 @@ void TFormInstall::CreateFinishControls() {
     StartNowBox = make_box({.owner = this,
                             .parent = Panel3,
                             .caption = "Start Application Now (after clicking the Finish button)",
-                            .size = 9.0,
-                            .bold = true,
                             .checked = true});
     StartNowBox->SetBounds(Panel2->Left(), KVNCheckBox1->Top(), Panel3->ClientWidth() - 325, KVNCheckBox1->Height());
     StartNowBox->SetAnchors(ui::akLeft | ui::akBottom);
