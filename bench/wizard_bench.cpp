@@ -63,7 +63,7 @@ void page_paint_and_compose(benchmark::State& state, bool kept) {
   const int page = int(state.range(0));
   if (page >= 2) form->KVNButton2Click(nullptr);
   if (page >= 3) {
-    form->CheckSlot1->SetChecked(true);
+    form->PageCheckBox->SetChecked(true);
     form->AgreeBoxClick(nullptr);
     form->KVNButton2Click(nullptr);
   }
