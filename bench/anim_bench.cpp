@@ -6,7 +6,7 @@
 
 #include "bench_headless.h"
 #include "form_install_anim.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "qlm_renderer_ids.h"
 #include "qlm_startup.h"
 #include "ui_headless.h"

@@ -13,9 +13,9 @@
 #include "installs_settings.h"
 #include "kvn_button.h"
 #include "kvn_checkbox.h"
-#include "kvn_commons.h"
 #include "kvn_control.h"
 #include "form_install_anim.h"
+#include "kvn_cursors.h"
 #include "kvn_info.h"
 #include "qlm_base_lists.h"
 #include "qlm_renderer_ids.h"
@@ -63,7 +63,7 @@ void page_paint_and_compose(benchmark::State& state, bool kept) {
   const int page = int(state.range(0));
   if (page >= 2) form->KVNButton2Click(nullptr);
   if (page >= 3) {
-    form->CheckSlot1->SetChecked(true);
+    form->PageCheckBox->SetChecked(true);
     form->AgreeBoxClick(nullptr);
     form->KVNButton2Click(nullptr);
   }

@@ -1,6 +1,9 @@
 #include "kvn_banner.h"
 
-#include "kvn_commons.h"
+#include <algorithm>
+
+#include "kvn_cursors.h"
+#include "kvn_shell.h"
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
 #include "qlm_bitmap_filters.h"

@@ -2,7 +2,7 @@
 
 #include <numbers>
 
-#include "kvn_commons.h"
+#include "kvn_drawing.h"
 #include "qlm_complex_text.h"
 #include "qlm_font.h"
 #include "qlm_renderer.h"

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "kvn_button_make.h"
-#include "kvn_commons.h"
+#include "kvn_forms.h"
 #include "ui_app.h"
 
 namespace {

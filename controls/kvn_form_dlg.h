@@ -12,7 +12,7 @@
 
 #include "kvn_button.h"
 #include "kvn_checkbox.h"
-#include "kvn_commons.h"
+#include "kvn_forms.h"
 #include "kvn_heading.h"
 #include "kvn_info.h"
 #include "ui_controls.h"

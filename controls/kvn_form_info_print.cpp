@@ -4,9 +4,9 @@
 #include <cmath>
 #include <thread>
 
-#include "kvn_commons.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_wait.h"
+#include "kvn_forms.h"
 #include "qlm_bitmap.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_surface.h"

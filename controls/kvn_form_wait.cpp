@@ -1,7 +1,7 @@
 #include "kvn_form_wait.h"
 
-#include "kvn_commons.h"
 #include "kvn_form_dlg.h"
+#include "kvn_forms.h"
 #include "qlm_platform_ui.h"
 #include "ui_app.h"
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
+#include "kvn_drawing.h"
+#include "kvn_shell.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_hittest.h"
 

@@ -1,6 +1,6 @@
 #include "installs_settings.h"
 
-uint8_t gInstallMode = 0;
+uint8_t gInstallMode = cnModeNewInstallation;
 std::string gDestination = "C:\\Korvane-Snaprill";
 std::string gUninstallerName = "uninstall.exe";
 std::string gAppPath;
@@ -10,7 +10,7 @@ bool gNotPrivileged = false;
 std::string gRunValuePrefix;
 
 void install_settings_reset() {
-  gInstallMode = 0;
+  gInstallMode = cnModeNewInstallation;
   gDestination = "C:\\Korvane-Snaprill";
   gUninstallerName = "uninstall.exe";
   gAppPath.clear();

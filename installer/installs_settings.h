@@ -5,8 +5,12 @@
 #include <cstdint>
 #include <string>
 
-// 0 a new installation, 1 an update of an existing one.
+// What the installation does: cnModeNewInstallation or cnModeUpdate.
 extern uint8_t gInstallMode;
+// A new installation.
+inline constexpr uint8_t cnModeNewInstallation = 0;
+// An update of an existing installation in place.
+inline constexpr uint8_t cnModeUpdate = 1;
 // The destination folder, with or without a trailing "\".
 extern std::string gDestination;
 // The uninstaller's file name.

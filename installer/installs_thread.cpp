@@ -24,6 +24,7 @@
 #include "qlm_base_object.h"
 #include "qlm_base_util.h"
 #include "qlm_mem_block.h"
+#include "qlm_parser_vormcode_escape.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_io.h"
 #include "qlm_zlib.h"
@@ -109,7 +110,7 @@ class cInstallRun {
   explicit cInstallRun(cWorkEntries& log) : mLog(log) {}
 
   void Run() {
-    mUpdate = gInstallMode == 1;
+    mUpdate = gInstallMode == cnModeUpdate;
     const char* mode = mUpdate ? "update" : "installation";
     mFolder = resolved_destination(gDestination);
     mDestination = string_add_backslash(mFolder);
@@ -384,11 +385,12 @@ class cInstallRun {
 
     Log("~(p)Creating Programs Group Folder ...~) ");
     Line("");
-    if (!shortcut_group_create(app_name, app_name, gAppPath, mFolder, "", "", gAppPath, 0, link, reported))
+    const rLinkFields app_link{.target = gAppPath, .working_dir = mFolder, .icon_file = gAppPath};
+    if (!shortcut_group_create(app_name, app_name, app_link, link, reported))
       fail("Cannot create program group Application Icon ...");
     LinkLines(link, reported);
-    if (!shortcut_group_create(app_name, "Uninstall", uninstaller, mFolder, "", "", uninstaller, 0, link,
-                               reported))
+    const rLinkFields uninstaller_link{.target = uninstaller, .working_dir = mFolder, .icon_file = uninstaller};
+    if (!shortcut_group_create(app_name, "Uninstall", uninstaller_link, link, reported))
       fail("Cannot create program group Uninstallation Icon ...");
     LinkLines(link, reported);
     const std::string group = cFileName(link).Path(), reported_group = cFileName(reported).Path();
@@ -397,8 +399,7 @@ class cInstallRun {
 
     if (gDesktopIcon) {
       Log("Creating Desktop Icon ...~) ");
-      if (!shortcut_desktop_create(app_name, gAppPath, mFolder, "", "", gAppPath, 0, link, reported))
-        fail("Cannot create desktop icon ...");
+      if (!shortcut_desktop_create(app_name, app_link, link, reported)) fail("Cannot create desktop icon ...");
       LinkLines(link, reported);
     }
 
@@ -501,7 +502,7 @@ void TInstallThread::EndHandler() noexcept {
 }
 
 void TInstallThread::Execute() {
-  const std::string word = gInstallMode == 1 ? "Update" : "Installation";
+  const std::string word = gInstallMode == cnModeUpdate ? "Update" : "Installation";
   mOwner->SetInstallSuccess(false);
   if (mLog == nullptr) return;
   cWorkEntries& log = *mLog;

@@ -3,11 +3,13 @@
 #include <vector>
 
 #include "plat_file.h"
+#include "plat_path_map.h"
 #include "plat_registry.h"
 #include "plat_security.h"
 #include "plat_shell_folders.h"
 #include "plat_utf8.h"
 #include "qlm_base_util.h"
+#include "qlm_platform_file_io.h"
 
 namespace {
 
@@ -87,42 +89,36 @@ std::string shell_link_target(const plat::ShellLink& link, const std::string& li
   return link_file;
 }
 
-bool shell_link_create(const std::string& link_file, const std::string& target, const std::string& working_dir,
-                       const std::string& arguments, const std::string& description, const std::string& icon_file,
-                       int32_t icon_index, std::string& link_name, std::string& reported_target) {
+bool shell_link_create(const std::string& link_file, const rLinkFields& fields, std::string& link_name,
+                       std::string& reported_target) {
   auto blank = [](const std::string& text) { return string_trim_right(text).empty(); };
   plat::ShellLink link;
-  if (!blank(target) && link.SetPath(target) != plat::kHrOk) return false;
-  if (!blank(working_dir) && link.SetWorkingDirectory(working_dir) != plat::kHrOk) return false;
-  if (!blank(arguments) && link.SetArguments(arguments) != plat::kHrOk) return false;
-  if (!blank(description) && link.SetDescription(description) != plat::kHrOk) return false;
-  if (!blank(icon_file) && link.SetIconLocation(icon_file, icon_index) != plat::kHrOk) return false;
+  if (!blank(fields.target) && link.SetPath(fields.target) != plat::kHrOk) return false;
+  if (!blank(fields.working_dir) && link.SetWorkingDirectory(fields.working_dir) != plat::kHrOk) return false;
+  if (!blank(fields.arguments) && link.SetArguments(fields.arguments) != plat::kHrOk) return false;
+  if (!blank(fields.description) && link.SetDescription(fields.description) != plat::kHrOk) return false;
+  if (!blank(fields.icon_file) && link.SetIconLocation(fields.icon_file, fields.icon_index) != plat::kHrOk)
+    return false;
   if (link.Save(link_file, true) != plat::kHrOk) return false;
   link_name = link_file;
   reported_target = shell_link_target(link, link_file);
   return true;
 }
 
-bool shortcut_group_create(const std::string& group, const std::string& name, const std::string& target,
-                           const std::string& working_dir, const std::string& arguments,
-                           const std::string& description, const std::string& icon_file, int32_t icon_index,
+bool shortcut_group_create(const std::string& group, const std::string& name, const rLinkFields& fields,
                            std::string& link_name, std::string& reported_target) {
   const std::string programs = special_folder(plat::kFolderPrograms);
   if (programs.empty()) return false;
   const std::string folder = programs + "\\" + group;
   if (!folder_ready(folder)) return false;
-  return shell_link_create(string_add_backslash(folder) + name + ".lnk", target, working_dir, arguments,
-                           description, icon_file, icon_index, link_name, reported_target);
+  return shell_link_create(string_add_backslash(folder) + name + ".lnk", fields, link_name, reported_target);
 }
 
-bool shortcut_desktop_create(const std::string& name, const std::string& target, const std::string& working_dir,
-                             const std::string& arguments, const std::string& description,
-                             const std::string& icon_file, int32_t icon_index, std::string& link_name,
+bool shortcut_desktop_create(const std::string& name, const rLinkFields& fields, std::string& link_name,
                              std::string& reported_target) {
   const std::string desktop = special_folder(plat::kFolderDesktopDirectory);
   if (desktop.empty() || !folder_ready(desktop)) return false;
-  return shell_link_create(string_add_backslash(desktop) + name + ".lnk", target, working_dir, arguments,
-                           description, icon_file, icon_index, link_name, reported_target);
+  return shell_link_create(string_add_backslash(desktop) + name + ".lnk", fields, link_name, reported_target);
 }
 
 // ---- Registry -----------------------------------------------------------------
@@ -155,6 +151,26 @@ bool uninstall_entry_create(bool only_current, const std::string& name, const st
                     plat::reg_set_string(key, "Publisher", publisher) == plat::kRegOk;
   plat::reg_close_key(key);
   return done || failed(plat::reg_last_error_detail());
+}
+
+std::string uninstall_string_read(bool only_current, const std::string& key_path) {
+  plat::RegKey key;
+  std::string uninstall;
+  if (plat::reg_open_key(root_of(only_current), key_path, key) == plat::kRegOk) {
+    std::vector<std::string> names;
+    bool found = false;
+    if (plat::reg_enum_values(key, names) == plat::kRegOk)
+      for (const std::string& n : names)
+        if (n == "UninstallString") found = plat::reg_query_string(key, n, uninstall) == plat::kRegOk;
+    plat::reg_close_key(key);
+    if (!found) uninstall.clear();
+  }
+  return uninstall;
+}
+
+std::string command_folder(std::string_view command) {
+  const size_t cut = command.find_last_of('\\');
+  return cut == std::string_view::npos ? std::string() : std::string(command.substr(0, cut + 1));
 }
 
 bool autorun_is_set(const std::string& app_path, bool only_current) {
@@ -202,6 +218,36 @@ bool user_in_group(uint32_t rid) {
 bool user_is_admin() { return user_in_group(plat::kAliasAdministrators); }
 
 bool user_is_power_user() { return user_in_group(plat::kAliasPowerUsers); }
+
+std::string path_drive(const std::string& path) {
+  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+  return path;
+}
+
+int64_t destination_free_space(const std::string& path) {
+  const int64_t whole = disk_free_space(path);
+  if (whole >= 0) return whole;
+  if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return whole;
+  // The leading levels that a host name can hold, each ending a candidate.
+  constexpr size_t kHostPathMax = 4095;
+  std::vector<std::string> candidates{path.substr(0, 3)};
+  std::string prefix = candidates.back();
+  for (size_t at = 3; at < path.size();) {
+    size_t end = path.find_first_of("\\/", at);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view level(path.data() + at, end - at);
+    if (!level.empty()) {
+      if (!plat::name_level_valid(level) || prefix.size() + level.size() + 1 > kHostPathMax) break;
+      prefix.append(level);
+      prefix += '\\';
+      candidates.push_back(prefix);
+    }
+    at = end + 1;
+  }
+  for (auto it = candidates.rbegin(); it != candidates.rend(); ++it)
+    if (const int64_t free = disk_free_space(*it); free >= 0) return free;
+  return -1;
+}
 
 std::string folder_local_app_data() { return special_folder(plat::kFolderLocalAppData); }
 

@@ -35,26 +35,32 @@ std::string change_file_ext(std::string_view name, std::string_view extension);
 // it exists, else its ".pif" twin when that exists, else the link file.
 std::string shell_link_target(const plat::ShellLink& link, const std::string& link_file);
 
+// What a link holds: its target, working folder, arguments, description and
+// icon file with the icon's index.
+struct rLinkFields {
+  std::string target;
+  std::string working_dir;
+  std::string arguments;
+  std::string description;
+  std::string icon_file;
+  int32_t icon_index = 0;
+};
+
 // Writes the link file. Each of target, working folder, arguments,
 // description and icon file (with its index) is set only when it is not
 // blank after trimming trailing blanks and NULs; the text set is untrimmed.
 // On success `link_name` is the link file and `reported_target` its
 // shell_link_target; both stay untouched on failure. A text the link cannot
 // hold (not UTF-8, too long) fails the whole link.
-bool shell_link_create(const std::string& link_file, const std::string& target, const std::string& working_dir,
-                       const std::string& arguments, const std::string& description, const std::string& icon_file,
-                       int32_t icon_index, std::string& link_name, std::string& reported_target);
+bool shell_link_create(const std::string& link_file, const rLinkFields& fields, std::string& link_name,
+                       std::string& reported_target);
 // The link "<Programs>\<group>\<name>.lnk"; the group folder is created
 // when missing (one level) and reused when it exists.
-bool shortcut_group_create(const std::string& group, const std::string& name, const std::string& target,
-                           const std::string& working_dir, const std::string& arguments,
-                           const std::string& description, const std::string& icon_file, int32_t icon_index,
+bool shortcut_group_create(const std::string& group, const std::string& name, const rLinkFields& fields,
                            std::string& link_name, std::string& reported_target);
 // The link "<Desktop>\<name>.lnk".
-bool shortcut_desktop_create(const std::string& name, const std::string& target,
-                             const std::string& working_dir, const std::string& arguments,
-                             const std::string& description, const std::string& icon_file, int32_t icon_index,
-                             std::string& link_name, std::string& reported_target);
+bool shortcut_desktop_create(const std::string& name, const rLinkFields& fields, std::string& link_name,
+                             std::string& reported_target);
 
 // ---- Registry -----------------------------------------------------------------
 
@@ -77,6 +83,14 @@ std::string uninstall_key(std::string_view name);
 bool uninstall_entry_create(bool only_current, const std::string& name, const std::string& uninstall_command,
                             const std::string& publisher, std::string& key_path, std::string* reason = nullptr);
 
+// The "UninstallString" value (that name exactly: case matters) of the key
+// `key_path` under the hive of only_current, read without creating the key;
+// empty when the key or the value is missing or cannot be read.
+std::string uninstall_string_read(bool only_current, const std::string& key_path);
+// The folder part of a command: up to and including its last "\"; empty
+// when it has none.
+std::string command_folder(std::string_view command);
+
 // The Run value is gRunValuePrefix + "Korvane-Snaprill" under the existing
 // key "SOFTWARE\Microsoft\Windows\CurrentVersion\Run" (never created here);
 // its data is the application path in double quotes.
@@ -97,6 +111,19 @@ bool autorun_remove(bool only_current);
 bool user_in_group(uint32_t rid);
 bool user_is_admin();       // user_in_group(544)
 bool user_is_power_user();  // user_in_group(547)
+
+// The drive part of a destination, for messages: "C:" of "C:\...", else the
+// path as it stands.
+std::string path_drive(const std::string& path);
+// The free space for a destination, measured on the destination itself (its
+// deepest existing folder answers), since the drive's root may be another
+// file system than the destination's. A destination that cannot be measured
+// as it stands (a level too long, a character no name may hold, a name
+// longer than the host takes) is measured on its longest leading part that
+// can be, down to the drive: such a name is refused when its folder is
+// created, not reported as a full disk. Only a drive whose space cannot be
+// read at all answers -1.
+int64_t destination_free_space(const std::string& path);
 
 // The user's local application-data folder; "" when it cannot be had.
 std::string folder_local_app_data();

@@ -6,7 +6,7 @@
 #include "installs.h"
 #include "installer_errors.h"
 #include "installs_container.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "qlm_base_lists.h"
 #include "qlm_platform.h"
 #include "qlm_renderer_ids.h"

@@ -10,25 +10,24 @@
 #include <stdexcept>
 #include <string_view>
 #include <thread>
-#include <vector>
 
 #include "installs_settings.h"
 #include "kvn_banner.h"
 #include "kvn_button.h"
 #include "kvn_button_make.h"
 #include "kvn_checkbox.h"
-#include "kvn_commons.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_info_print.h"
 #include "kvn_form_wait.h"
+#include "kvn_forms.h"
 #include "kvn_info.h"
 #include "kvn_scene.h"
+#include "kvn_shell.h"
 #include "plat_ipc.h"
-#include "plat_path_map.h"
-#include "plat_registry.h"
 #include "plat_shell_open.h"
 #include "qlm_base_util.h"
 #include "qlm_colors.h"
+#include "qlm_parser_vormcode_escape.h"
 #include "qlm_platform_file_io.h"
 #include "win_interfaces.h"
 
@@ -55,57 +54,28 @@ namespace {
 
 constexpr const char* kAgreeCaption = "I have read and I agree to the above mentioned license conditions.";
 
-TKVNCheckBox* make_box(ui::TComponent* owner, ui::TWinControl* parent, const std::string& caption, double size,
-                       bool bold, bool checked) {
-  auto* c = new TKVNCheckBox(owner);
+// A check box of the window: "Arial" at the size (9 points unless given),
+// bold unless given, with its caption and its first state (set before any
+// handler is attached, so no event fires).
+struct rBoxOptions {
+  ui::TComponent* owner = nullptr;
+  ui::TWinControl* parent = nullptr;
+  std::string caption;
+  double size = 9.0;
+  bool bold = true;
+  bool checked = false;
+};
+
+TKVNCheckBox* make_box(const rBoxOptions& o) {
+  auto* c = new TKVNCheckBox(o.owner);
   TCheckBoxScene* s = c->CheckBoxScene();
   s->SetFontFace("Arial");
-  s->SetFontSize(size);
-  s->SetFontStyle(bold ? TEXT_BOLD : sTextStyle(0));
-  c->SetCaption(caption);
-  c->SetChecked(checked);
-  c->SetParent(parent);
+  s->SetFontSize(o.size);
+  s->SetFontStyle(o.bold ? TEXT_BOLD : sTextStyle(0));
+  c->SetCaption(o.caption);
+  c->SetChecked(o.checked);
+  c->SetParent(o.parent);
   return c;
-}
-
-// The drive part of a destination, for the space message: "C:" of
-// "C:\...", else the path as it stands.
-std::string drive_of(const std::string& path) {
-  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
-  return path;
-}
-
-// The free space for a destination, measured on the destination itself
-// (its deepest existing folder answers), since the drive's root may be
-// another file system than the destination's. A destination that cannot be
-// measured as it stands (a level too long, a character no name may hold, a
-// name longer than the host takes) is measured on its longest leading part
-// that can be, down to the drive: such a name is refused when its folder is
-// created, not reported as a full disk. Only a drive whose space cannot be
-// read at all answers -1.
-int64_t destination_free_space(const std::string& path) {
-  const int64_t whole = disk_free_space(path);
-  if (whole >= 0) return whole;
-  if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return whole;
-  // The leading levels that a host name can hold, each ending a candidate.
-  constexpr size_t kHostPathMax = 4095;
-  std::vector<std::string> candidates{path.substr(0, 3)};
-  std::string prefix = candidates.back();
-  for (size_t at = 3; at < path.size();) {
-    size_t end = path.find_first_of("\\/", at);
-    if (end == std::string::npos) end = path.size();
-    const std::string_view level(path.data() + at, end - at);
-    if (!level.empty()) {
-      if (!plat::name_level_valid(level) || prefix.size() + level.size() + 1 > kHostPathMax) break;
-      prefix.append(level);
-      prefix += '\\';
-      candidates.push_back(prefix);
-    }
-    at = end + 1;
-  }
-  for (auto it = candidates.rbegin(); it != candidates.rend(); ++it)
-    if (const int64_t free = disk_free_space(*it); free >= 0) return free;
-  return -1;
 }
 
 bool has_control_char(const std::string& s) {
@@ -168,7 +138,7 @@ TFormInstall::TFormInstall(ui::TComponent* owner) : ui::TForm(owner) {
   KVNButton2->SetAnchors(ui::akTop | ui::akRight);
   KVNButton2->OnClick = [this](ui::TObject* s) { KVNButton2Click(s); };
 
-  KVNCheckBox1 = make_box(this, Panel3, "Animate", 9.0, false, false);
+  KVNCheckBox1 = make_box({.owner = this, .parent = Panel3, .caption = "Animate", .bold = false, .checked = false});
   KVNCheckBox1->SetBounds(17, 19, 97, 17);
   KVNCheckBox1->OnClick = [this](ui::TObject* s) { KVNCheckBox1Click(s); };
 
@@ -268,22 +238,9 @@ void TFormInstall::FormShow() {
 }
 
 void TFormInstall::FindExistingInstallation() {
-  plat::RegKey key;
-  const plat::RegRoot root = gOnlyCurrent ? plat::RegRoot::CurrentUser : plat::RegRoot::LocalMachine;
-  std::string uninstall;
-  bool found = false;
   std::string key_path = "\\";
   key_path += uninstall_key(cnApplicationName);
-  if (plat::reg_open_key(root, key_path, key) == plat::kRegOk) {
-    std::vector<std::string> names;
-    if (plat::reg_enum_values(key, names) == plat::kRegOk)
-      for (const std::string& n : names)
-        if (n == "UninstallString") found = plat::reg_query_string(key, n, uninstall) == plat::kRegOk;
-    plat::reg_close_key(key);
-  }
-  if (!found || uninstall.empty()) return;
-  const size_t cut = uninstall.find_last_of("\\");
-  const std::string folder = cut == std::string::npos ? std::string() : uninstall.substr(0, cut + 1);
+  const std::string folder = command_folder(uninstall_string_read(gOnlyCurrent, key_path));
   if (folder.empty() || !dir_exists(folder)) return;
 
   cButton* defs = cButton::Construct(cnDlgCancel, "New Installation", CLR_YELLOW, 150, nullptr, nullptr);
@@ -299,7 +256,7 @@ void TFormInstall::FindExistingInstallation() {
                                       .defaultResult = ui::mrYes,
                                       .definitions = defs,
                                       .caption = cnInstallerCaption});
-  if (result == ui::mrYes && gInstallMode == 1) {
+  if (result == ui::mrYes && gInstallMode == cnModeUpdate) {
     gDestination = folder;
     gDesktopIcon = true;
     gSkipConfig = true;
@@ -309,7 +266,7 @@ void TFormInstall::FindExistingInstallation() {
 void TFormInstall::UpdateChosen(TFormDlg* dialog) {
   if (CloseRunningApplication(*this, "update", ExitWaits)) return;
   if (dialog == nullptr) return;
-  gInstallMode = 1;
+  gInstallMode = cnModeUpdate;
   dialog->SetResult(6);
 }
 
@@ -373,7 +330,7 @@ void TFormInstall::ShowAgreementPage() {
   CreateAgreeBox();
   SetActiveControl(mViewer);
   mPage = cnPageAgreement;
-  CheckSlot1->SetTabOrder(0);
+  PageCheckBox->SetTabOrder(0);
   KVNButton4->SetTabOrder(1);
   KVNButton3->SetTabOrder(2);
   KVNButton2->SetTabOrder(3);
@@ -416,7 +373,7 @@ void TFormInstall::KVNButton2Click(ui::TObject*) {
       break;
     case cnPageOptions:
       gDestination = DestEdit->Text();
-      gDesktopIcon = CheckSlot1 != nullptr && CheckSlot1->Checked();
+      gDesktopIcon = PageCheckBox != nullptr && PageCheckBox->Checked();
       if (!CheckDestination()) return;
       RemoveOptionsControls();
       StartInstallation();
@@ -442,7 +399,7 @@ bool TFormInstall::CheckDestination() {
   }
   const int64_t free = destination_free_space(gDestination);
   if (gRequiredSpace > free) {
-    Message(cnDlgKindWarning, "Can't Install", 450, 300, space_message(drive_of(gDestination), gRequiredSpace, free));
+    Message(cnDlgKindWarning, "Can't Install", 450, 300, space_message(path_drive(gDestination), gRequiredSpace, free));
     return false;
   }
   if (!TakeInstallLock()) return false;
@@ -485,7 +442,7 @@ bool TFormInstall::TakeInstallLock() {
 void TFormInstall::StartInstallation() {
   ClearLog();
   mLog->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
-  if (gInstallMode == 1) {
+  if (gInstallMode == cnModeUpdate) {
     mLog->AddText("~<b;fs:pt=\"+1\">Wait please, Updating to Korvane Snaprill 1.31~>~(p) ");
     mSuccessText = cnStatusUpdateOk;
     mFailureText = cnStatusUpdateFailed;
@@ -696,21 +653,21 @@ int TFormInstall::ExitStatus() const {
 // ---- Page controls ----------------------------------------------------------------
 
 void TFormInstall::CreateAgreeBox() {
-  CheckSlot1 = make_box(this, this, kAgreeCaption, 12.0, true, false);
-  CheckSlot1->SetBounds(Panel2->Left(), Panel2->Top() + Panel2->Height() + 27, ClientWidth() - 275, 30);
-  CheckSlot1->SetAnchors(ui::akLeft | ui::akBottom);
-  CheckSlot1->OnClick = [this](ui::TObject* s) { AgreeBoxClick(s); };
+  PageCheckBox = make_box({.owner = this, .parent = this, .caption = kAgreeCaption, .size = 12.0, .checked = false});
+  PageCheckBox->SetBounds(Panel2->Left(), Panel2->Top() + Panel2->Height() + 27, ClientWidth() - 275, 30);
+  PageCheckBox->SetAnchors(ui::akLeft | ui::akBottom);
+  PageCheckBox->OnClick = [this](ui::TObject* s) { AgreeBoxClick(s); };
   KVNButton4->Show();
 }
 
 void TFormInstall::RemoveAgreeBox() {
-  ui::TObject::Free(CheckSlot1);
-  CheckSlot1 = nullptr;
+  ui::TObject::Free(PageCheckBox);
+  PageCheckBox = nullptr;
 }
 
 void TFormInstall::AgreeBoxClick(ui::TObject*) {
-  if (CheckSlot1 == nullptr) return;
-  if (CheckSlot1->Checked()) {
+  if (PageCheckBox == nullptr) return;
+  if (PageCheckBox->Checked()) {
     KVNButton2->SetColorIndex(CLR_BLUE);
     SetProgress(25);
     SetStatusText(cnStatusAgreed);
@@ -743,12 +700,13 @@ void TFormInstall::CreateOptionsControls() {
   DestCaption->SetAnchors(ui::akLeft | ui::akBottom);
   DestCaption->SetParent(this);
 
-  CheckSlot1 = make_box(this, Panel3, "Create icon on desktop", 9.0, true, gDesktopIcon);
-  CheckSlot1->SetBounds(Panel2->Left(), KVNCheckBox1->Top(), 180, KVNCheckBox1->Height());
-  CheckSlot1->SetAnchors(ui::akLeft | ui::akBottom);
-  Panel3->RemoveControl(CheckSlot1);
-  Panel3->InsertControl(CheckSlot1);
-  CheckSlot2 = nullptr;
+  PageCheckBox =
+      make_box({.owner = this, .parent = Panel3, .caption = "Create icon on desktop", .checked = gDesktopIcon});
+  PageCheckBox->SetBounds(Panel2->Left(), KVNCheckBox1->Top(), 180, KVNCheckBox1->Height());
+  PageCheckBox->SetAnchors(ui::akLeft | ui::akBottom);
+  Panel3->RemoveControl(PageCheckBox);
+  Panel3->InsertControl(PageCheckBox);
+  StartNowBox = nullptr;
 
   DestEdit = new ui::TEdit(this);
   ui::TFont editFont;
@@ -771,11 +729,11 @@ void TFormInstall::CreateOptionsControls() {
 
 void TFormInstall::RemoveOptionsControls() {
   ui::TObject::Free(DestCaption);
-  ui::TObject::Free(CheckSlot1);
+  ui::TObject::Free(PageCheckBox);
   ui::TObject::Free(DestEdit);
   ui::TObject::Free(BrowseButton);
   DestCaption = nullptr;
-  CheckSlot1 = nullptr;
+  PageCheckBox = nullptr;
   DestEdit = nullptr;
   BrowseButton = nullptr;
 }
@@ -790,19 +748,22 @@ void TFormInstall::BrowseClick(ui::TObject*) {
 
 void TFormInstall::CreateFinishControls() {
   const bool success = mSuccess.load();
-  CheckSlot1 = nullptr;
-  CheckSlot2 = nullptr;
-  if (success && gInstallMode == 0) {
-    CheckSlot1 = make_box(this, this, "Start Application each time with Windows", 9.0, true, true);
-    CheckSlot1->SetBounds(Panel2->Left(), Panel2->Top() + Panel2->Height() + 27, ClientWidth() - 275, 30);
-    CheckSlot1->SetAnchors(ui::akLeft | ui::akBottom);
-    CheckSlot1->OnClick = [this](ui::TObject* s) { AutorunBoxClick(s); };
+  PageCheckBox = nullptr;
+  StartNowBox = nullptr;
+  if (success && gInstallMode == cnModeNewInstallation) {
+    PageCheckBox = make_box(
+        {.owner = this, .parent = this, .caption = "Start Application each time with Windows", .checked = true});
+    PageCheckBox->SetBounds(Panel2->Left(), Panel2->Top() + Panel2->Height() + 27, ClientWidth() - 275, 30);
+    PageCheckBox->SetAnchors(ui::akLeft | ui::akBottom);
+    PageCheckBox->OnClick = [this](ui::TObject* s) { AutorunBoxClick(s); };
   }
   if (success) {
-    CheckSlot2 = make_box(this, Panel3, "Start Application Now (after clicking the Finish button)", 9.0, true, true);
-    CheckSlot2->SetBounds(Panel2->Left(), KVNCheckBox1->Top(), Panel3->ClientWidth() - 325,
-                          KVNCheckBox1->Height());
-    CheckSlot2->SetAnchors(ui::akLeft | ui::akBottom);
+    StartNowBox = make_box({.owner = this,
+                            .parent = Panel3,
+                            .caption = "Start Application Now (after clicking the Finish button)",
+                            .checked = true});
+    StartNowBox->SetBounds(Panel2->Left(), KVNCheckBox1->Top(), Panel3->ClientWidth() - 325, KVNCheckBox1->Height());
+    StartNowBox->SetAnchors(ui::akLeft | ui::akBottom);
   }
   FinishButton = make_text_button(this, Panel3, "Finish", BTN_ROUND, 9.0, CLR_BLUE);
   FinishButton->SetBounds(Panel3->Width() - 113, 12, 105, 37);
@@ -816,7 +777,7 @@ void TFormInstall::FinishClick(ui::TObject*) {
   // A program that does not start is reported before the window closes (a
   // report after it would meet an ended loop), and the window closes all
   // the same: the installation is done.
-  if (CheckSlot2 != nullptr && CheckSlot2->Checked() && RunProgram && !RunProgram(gAppPath) &&
+  if (StartNowBox != nullptr && StartNowBox->Checked() && RunProgram && !RunProgram(gAppPath) &&
       ui::Application != nullptr)
     ui::Application->HandleException(
         std::make_exception_ptr(std::runtime_error("The installed application could not be started: " + gAppPath)));
@@ -854,6 +815,6 @@ void TFormInstall::ReleaseWait() {
 }
 
 std::optional<bool> TFormInstall::AutorunBox() {
-  if (mPage != cnPageFinished || CheckSlot1 == nullptr) return std::nullopt;
-  return CheckSlot1->Checked();
+  if (mPage != cnPageFinished || PageCheckBox == nullptr) return std::nullopt;
+  return PageCheckBox->Checked();
 }

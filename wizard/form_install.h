@@ -48,8 +48,6 @@ extern const char* const cnStatusUpdateOk;
 extern const char* const cnStatusUpdateFailed;
 // The window's caption.
 extern const char* const cnInstallerCaption;
-// The Uninstall key an existing installation is found under.
-extern const char* const cnUninstallKey;
 // The named mutex an installer holds while its installation runs.
 extern const char* const cnInstallLockName;
 
@@ -160,10 +158,12 @@ class TFormInstall : public ui::TForm,
   ui::TEdit* DestEdit = nullptr;
   TKVNButton* BrowseButton = nullptr;
   TKVNButton* FinishButton = nullptr;
-  // The first slot: the agreement box, the desktop-icon box, the autorun
-  // box; the second: the start-now box.
-  TKVNCheckBox* CheckSlot1 = nullptr;
-  TKVNCheckBox* CheckSlot2 = nullptr;
+  // The page's own check box, one at a time: the agreement box on page 2,
+  // "Create icon on desktop" on page 3, the autorun box on page 5 (nil
+  // elsewhere, and on page 5 after an update or a failure).
+  TKVNCheckBox* PageCheckBox = nullptr;
+  // "Start Application Now" on page 5 after a success (nil elsewhere).
+  TKVNCheckBox* StartNowBox = nullptr;
 
   // The status panel's scene.
   TAnimScene* StatusScene() const { return mAnimScene; }

@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "installs_settings.h"
-#include "kvn_commons.h"
+#include "kvn_drawing.h"
 #include "qlm_2D.h"
 #include "qlm_image.h"
 #include "qlm_image_load.h"
@@ -200,7 +200,7 @@ void TAnimScene::TimerTick() {
   if (gFormShown) {
     // Cleared first: a dialog the update opens cannot start it again.
     gFormShown = false;
-    if (gInstallMode == 1 && mOwner != nullptr) {
+    if (gInstallMode == cnModeUpdate && mOwner != nullptr) {
       mOwner->SetPage(cnPageUpdate);
       mOwner->Continue();
     }
@@ -222,7 +222,7 @@ void TAnimScene::DrawGround(cRenderer& r, int32_t w, int32_t h, bool paint) {
 // The mode and progress texts in panel pixels, with their white shadow;
 // the shadow is off and the pen reset afterwards.
 void TAnimScene::DrawModeTexts(cRenderer& r, int32_t w, int32_t h) {
-  const rAnimTexts texts = anim_texts(gInstallMode == 1, mProgress);
+  const rAnimTexts texts = anim_texts(gInstallMode == cnModeUpdate, mProgress);
   r.SetFont(&mModeFont);
   r.SetTextAlign(ALIGN_CENTER, ALIGN_TOP);
   mModeFont.SetSizePt(13);

@@ -5,11 +5,11 @@
 #include <thread>
 
 #include "installs_container.h"
-#include "installs_log.h"
 #include "installs_manifest.h"
 #include "installs_settings.h"
 #include "plat_ipc.h"
 #include "qlm_base_util.h"
+#include "qlm_parser_vormcode_escape.h"
 #include "qlm_platform_file.h"
 #include "win_interfaces.h"
 

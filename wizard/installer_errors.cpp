@@ -3,7 +3,7 @@
 #include <string>
 
 #include "form_install.h"
-#include "installs_log.h"
+#include "qlm_parser_vormcode_escape.h"
 #include "kvn_form_dlg.h"
 #include "ui_app.h"
 

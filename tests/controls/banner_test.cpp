@@ -6,7 +6,8 @@
 
 #include "controls_support.h"
 #include "kvn_banner.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
+#include "kvn_shell.h"
 
 using namespace ui;
 

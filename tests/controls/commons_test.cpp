@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "controls_support.h"
-#include "kvn_commons.h"
 #include "kvn_control.h"
+#include "kvn_cursors.h"
+#include "kvn_drawing.h"
+#include "kvn_forms.h"
 #include "kvn_scrollbox.h"
+#include "kvn_shell.h"
 
 using namespace ui;
 

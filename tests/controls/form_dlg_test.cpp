@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "controls_support.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_wait.h"
 #include "qlm_base_flow.h"

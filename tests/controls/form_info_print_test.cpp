@@ -12,7 +12,6 @@
 
 #include "controls_support.h"
 #include "cups_server.h"
-#include "kvn_commons.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_info_print.h"
 #include "pdf_tools.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "controls_support.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "kvn_heading.h"
 #include "qlm_image.h"
 #include "qlm_renderer_hittest.h"

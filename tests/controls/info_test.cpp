@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "controls_support.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "kvn_info.h"
+#include "kvn_shell.h"
 #include "qlm_font_resolver.h"
 #include "qlm_renderer_hittest.h"
 

@@ -12,8 +12,9 @@
 #include "kvn_banner.h"
 #include "kvn_button.h"
 #include "kvn_checkbox.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "kvn_heading.h"
+#include "kvn_shell.h"
 
 using namespace ui;
 

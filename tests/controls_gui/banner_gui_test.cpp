@@ -7,7 +7,7 @@
 
 #include "gui_support.h"
 #include "kvn_banner.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "qlm_renderer_ids.h"
 #include "ui_app.h"
 #include "ui_gtk.h"

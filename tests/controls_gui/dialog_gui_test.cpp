@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "gui_support.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_info_print.h"
 #include "kvn_form_wait.h"

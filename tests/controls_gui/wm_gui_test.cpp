@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "gui_support.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "kvn_form_info_print.h"
 #include "kvn_form_wait.h"
 #include "plat_print_fake.h"

@@ -34,6 +34,7 @@
 #include "plat_registry.h"
 #include "plat_shell_link.h"
 #include "qlm_base_lists.h"
+#include "qlm_parser_vormcode_escape.h"
 #include "qlm_platform.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_io.h"
@@ -525,7 +526,7 @@ TEST_F(InstallThread, DestinationWithDotLevelsAfterALink) {
   ASSERT_TRUE(window.success) << log[log.size() - 2];
   EXPECT_EQ(tree(home_ + "/s/App"), (std::vector<std::string>{"Sub/", "Sub/b.txt", "a.exe", "uninstall.config"}));
   EXPECT_TRUE(tree(home_ + "/s/real/App").empty());
-  gInstallMode = 1;
+  gInstallMode = cnModeUpdate;
   cTestWindow update;
   log = Install(update);
   EXPECT_TRUE(update.success) << log[log.size() - 2];
@@ -541,7 +542,7 @@ TEST_F(InstallThread, UpdateWithAnUnreadableManifestStopsBeforeWriting) {
   ASSERT_TRUE(crypt_encrypt_buffer(other.data(), int64_t(other.size()), std::string_view(kOther, 7)));
   for (const std::string& old : {std::string("old manifest"), other}) {
     write_file(dest_host_ + "/uninstall.config", old);
-    gInstallMode = 1;
+    gInstallMode = cnModeUpdate;
     cTestWindow window;
     const Lines log = Install(window);
     EXPECT_FALSE(window.success);
@@ -578,7 +579,7 @@ TEST_F(InstallThread, UpdateCarriesTheOldItemsOver) {
   const std::string hive = read_file(plat::reg_hive_file(plat::RegRoot::CurrentUser));
   write_file(dest_host_ + "/Korvane-Snaprill.exe", "an older application");
 
-  gInstallMode = 1;
+  gInstallMode = cnModeUpdate;
   gDestination = D_;  // as the update dialog sets it, with the trailing "\"
   gDesktopIcon = true;
   cTestWindow window;
@@ -666,7 +667,7 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
   write_file(dest_host_ + "/Korvane-Snaprill.exe", old_app);
   const std::vector<std::string> before = tree(dest_host_);
   ASSERT_GT(fs::file_size(QLM_STANDIN_APP), 4096u);
-  gInstallMode = 1;  // an update, which reads the old manifest first
+  gInstallMode = cnModeUpdate;  // an update, which reads the old manifest first
   // The failure says the reason the system gave, after the text.
   EXPECT_EQ(install_with_file_limit(4096), "~(p)~<b;ct=red>Update Failure: Error writing to \"" +
                                                markup_escape(D_ + "Korvane-Snaprill.exe") +
@@ -674,7 +675,7 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
   EXPECT_EQ(read_file(dest_host_ + "/Korvane-Snaprill.exe"), old_app);
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
   EXPECT_EQ(tree(dest_host_), before);
-  gInstallMode = 0;
+  gInstallMode = cnModeNewInstallation;
   const std::string old_text(3000, 'M');
 
   // A manifest too large to be written: every other file (links and hive
@@ -714,13 +715,13 @@ TEST_F(InstallThread, AnEntryNamedLikeTheManifestIsRefused) {
   const std::string old_manifest = read_file(dest_host_ + "/uninstall.config");
   const std::vector<std::string> before = tree(dest_host_);
   UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {1, "uninstall.config", "", "foreign", 0}, {4, "", "", "", 0}}));
-  gInstallMode = 1;
+  gInstallMode = cnModeUpdate;
   // The manifest cannot be written; every other file can.
   const std::string last = install_with_file_limit(rlim_t(old_manifest.size() - 1));
   EXPECT_EQ(last, "~(p)~<b;ct=red>Update Failure: Installation file is corrupted (D) ...~>");
   EXPECT_EQ(read_file(dest_host_ + "/uninstall.config"), old_manifest);
   EXPECT_EQ(tree(dest_host_), before);
-  gInstallMode = 0;
+  gInstallMode = cnModeNewInstallation;
   // A folder of that name, by a folder entry or for a file below it, is
   // refused before anything is written.
   for (const Spec& folder : {Spec{2, "", "uninstall.config\\", "", 0}, Spec{1, "b.txt", "uninstall.config\\", "x", 0}}) {
@@ -793,7 +794,8 @@ TEST_F(InstallThread, TheRecordListsEverythingAfterAnySequenceOfRuns) {
     fs::create_directories(dest_host_ + "/Mine");
     for (const auto& [step, specs] : c.runs) {
       UseContainer(assemble(*specs));
-      gInstallMode = step == Update || step == UpdateFails || step == UpdateKilled ? 1 : 0;
+      gInstallMode =
+          step == Update || step == UpdateFails || step == UpdateKilled ? cnModeUpdate : cnModeNewInstallation;
       if (step == NewKilled || step == UpdateKilled) {
         install_killed_at_file_limit(4096);
         continue;
@@ -802,7 +804,7 @@ TEST_F(InstallThread, TheRecordListsEverythingAfterAnySequenceOfRuns) {
       const Lines log = Install(window);
       EXPECT_EQ(window.success, step == New || step == Update) << log[log.size() - 2];
     }
-    gInstallMode = 0;
+    gInstallMode = cnModeNewInstallation;
     cLocalFiles record;
     ASSERT_TRUE(local_files_load(&record, gDestination));
     std::vector<std::string> folders;
@@ -910,7 +912,7 @@ TEST_F(InstallThread, DamagedManifestsNeverLoadAsAnotherList) {
   const std::string cut = bytes.substr(0, 80);
   write_file(manifest, cut);
   const std::vector<std::string> before = tree(dest_host_);
-  gInstallMode = 1;
+  gInstallMode = cnModeUpdate;
   cTestWindow update;
   const Lines log = Install(update);
   EXPECT_FALSE(update.success);
@@ -925,7 +927,7 @@ TEST_F(InstallThread, DamagedManifestsNeverLoadAsAnotherList) {
 TEST_F(InstallThread, ShortManifestsKeepTheirLength) {
   UseContainer(assemble({{1, "a.exe", "", "hello", 1}, {4, "", "", "", 0}}));
   write_manifest_text(dest_host_ + "/uninstall.config", std::string(cnManifestHeader) + "\r\n~\\\\\r\n");
-  gInstallMode = 1;
+  gInstallMode = cnModeUpdate;
   cTestWindow window;
   Install(window);
   ASSERT_TRUE(window.success);
@@ -989,7 +991,7 @@ TEST_F(InstallThread, KilledUpdatesLeaveEveryFileOldOrNew) {
     const pid_t pid = fork();
     if (pid == 0) {
       UseContainer(new_container);
-      gInstallMode = 1;
+      gInstallMode = cnModeUpdate;
       cTestWindow window;
       Install(window);
       _exit(window.success ? 0 : 3);
@@ -1007,7 +1009,7 @@ TEST_F(InstallThread, KilledUpdatesLeaveEveryFileOldOrNew) {
     fs::remove_all(dest_host_);
     fs::create_directories(dest_host_);
     UseContainer(old_container);
-    gInstallMode = 0;
+    gInstallMode = cnModeNewInstallation;
     cTestWindow window;
     Install(window);
     ASSERT_TRUE(window.success);
@@ -1036,7 +1038,7 @@ TEST_F(InstallThread, KilledUpdatesLeaveEveryFileOldOrNew) {
       const std::string bytes = read_file(host_of_spec(new_specs[size_t(i)]));
       const bool is_new = bytes == new_specs[size_t(i)].plain;
       EXPECT_TRUE(is_new || bytes == old_specs[size_t(i)].plain) << i;
-      new_files += is_new ? 1 : 0;
+      new_files += is_new ? cnModeUpdate : cnModeNewInstallation;
     }
     if (manifest_new || finished) {
       EXPECT_EQ(new_files, kFiles);
@@ -1131,24 +1133,6 @@ TEST(WorkEntries, NoChangeIsLostBetweenThreads) {
   writer.join();
   poll();
   EXPECT_EQ(seen, uint32_t(kLines));
-}
-
-TEST(MarkupEscape, Table) {
-  const struct {
-    std::string in, out;
-  } cases[] = {
-      {"C:\\plain path\\a.exe", "C:\\plain path\\a.exe"},
-      {"~", "~(~)"},
-      {"a~<b>~\\c", "a~(~)<b>~(~)\\c"},
-      {"caf\xC3\xA9", "caf~(%233)"},
-      {"\xE2\x82\xAC \xF0\x9F\x98\x80", "~(%8364) ~(%128512)"},
-      {"\xFF\xC3", "~(%255)~(%195)"},        // not UTF-8: byte values
-      {"\xC0\xAF", "~(%192)~(%175)"},        // an overlong form is no character
-      {"\xED\xA0\x80", "~(%237)~(%160)~(%128)"},  // a surrogate neither
-      {"a\tb\x7F", "a~(%9)b~(%127)"},
-      {"", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(markup_escape(c.in), c.out) << c.in;
 }
 
 // ---- Manifest lines and the atomic replacement ---------------------------------

@@ -157,7 +157,13 @@ TEST_F(WinInterfaces, LinkFieldsParseBack) {
   const std::string link_file = dir + "\\Full.lnk";
   const std::string long_args(400, 'a');  // texts are never cut to 255 characters
   std::string link_name, reported;
-  ASSERT_TRUE(shell_link_create(link_file, app, dir + "\\Korvane-Snaprill", long_args, " Starts it ", app, 2,
+  ASSERT_TRUE(shell_link_create(link_file,
+                                {.target = app,
+                                 .working_dir = dir + "\\Korvane-Snaprill",
+                                 .arguments = long_args,
+                                 .description = " Starts it ",
+                                 .icon_file = app,
+                                 .icon_index = 2},
                                 link_name, reported));
   EXPECT_EQ(link_name, link_file);
   EXPECT_EQ(reported, link_file);
@@ -173,7 +179,13 @@ TEST_F(WinInterfaces, LinkFieldsParseBack) {
 TEST_F(WinInterfaces, BlankTextsAreNotSet) {
   const std::string link_file = win_of(home_) + "\\Blank.lnk";
   std::string link_name, reported;
-  ASSERT_TRUE(shell_link_create(link_file, "C:\\x\\app.exe", "   ", std::string(" \0 ", 3), "  ", "   ", 7,
+  ASSERT_TRUE(shell_link_create(link_file,
+                                {.target = "C:\\x\\app.exe",
+                                 .working_dir = "   ",
+                                 .arguments = std::string(" \0 ", 3),
+                                 .description = "  ",
+                                 .icon_file = "   ",
+                                 .icon_index = 7},
                                 link_name, reported));
   const plat::ShellLinkData d = ReadLink(link_file);
   EXPECT_EQ(d.flags, plat::kLinkHasLinkInfo | plat::kLinkHasRelativePath | plat::kLinkIsUnicode);
@@ -181,7 +193,7 @@ TEST_F(WinInterfaces, BlankTextsAreNotSet) {
   EXPECT_EQ(d.icon_index, 0);
 
   // No target at all: a link without LinkInfo.
-  ASSERT_TRUE(shell_link_create(link_file, " ", "", "", "", "", 0, link_name, reported));
+  ASSERT_TRUE(shell_link_create(link_file, {.target = " "}, link_name, reported));
   EXPECT_EQ(ReadLink(link_file).flags, plat::kLinkIsUnicode);
 }
 
@@ -189,12 +201,12 @@ TEST_F(WinInterfaces, LinkFailuresWriteNothing) {
   const std::string dir = win_of(home_);
   std::string link_name = "old name", reported = "old target";
   // A text the link cannot hold fails the link instead of leaving it out.
-  EXPECT_FALSE(shell_link_create(dir + "\\Bad.lnk", "C:\\x\\app.exe", "", "", "bad \xFF", "", 0, link_name,
+  EXPECT_FALSE(shell_link_create(dir + "\\Bad.lnk", {.target = "C:\\x\\app.exe", .description = "bad \xFF"}, link_name,
                                  reported));
   EXPECT_FALSE(fs::exists(home_ + "/Bad.lnk"));
   // A missing folder, a name that cannot be mapped.
-  EXPECT_FALSE(shell_link_create(dir + "\\missing\\A.lnk", "C:\\x", "", "", "", "", 0, link_name, reported));
-  EXPECT_FALSE(shell_link_create("D:\\A.lnk", "C:\\x", "", "", "", "", 0, link_name, reported));
+  EXPECT_FALSE(shell_link_create(dir + "\\missing\\A.lnk", {.target = "C:\\x"}, link_name, reported));
+  EXPECT_FALSE(shell_link_create("D:\\A.lnk", {.target = "C:\\x"}, link_name, reported));
   EXPECT_EQ(link_name, "old name");
   EXPECT_EQ(reported, "old target");
 }
@@ -203,23 +215,24 @@ TEST_F(WinInterfaces, GroupLinkIsCreatedAndReplaced) {
   const std::string group_host = home_ + "/.local/share/applications/Korvane Snaprill";
   const std::string expected = win_of(group_host) + "\\Korvane Snaprill.lnk";
   std::string link_name, reported;
-  ASSERT_TRUE(shortcut_group_create("Korvane Snaprill", "Korvane Snaprill", "C:\\opt\\app.exe", "C:\\opt", "",
-                                    "", "C:\\opt\\app.exe", 0, link_name, reported));
+  ASSERT_TRUE(shortcut_group_create(
+      "Korvane Snaprill", "Korvane Snaprill",
+      {.target = "C:\\opt\\app.exe", .working_dir = "C:\\opt", .icon_file = "C:\\opt\\app.exe"}, link_name, reported));
   EXPECT_EQ(link_name, expected);
   EXPECT_EQ(reported, expected);
   EXPECT_EQ(ReadLink(expected).arguments, "");
 
   // The existing group is reused and the link replaced.
-  ASSERT_TRUE(shortcut_group_create("Korvane Snaprill", "Korvane Snaprill", "C:\\opt\\app.exe", "", "-second", "",
-                                    "", 0, link_name, reported));
+  ASSERT_TRUE(shortcut_group_create("Korvane Snaprill", "Korvane Snaprill",
+                                    {.target = "C:\\opt\\app.exe", .arguments = "-second"}, link_name, reported));
   EXPECT_EQ(ReadLink(expected).arguments, "-second");
   EXPECT_EQ(ReadLink(expected).working_dir, "");
   EXPECT_EQ(folder_names(group_host), std::vector<std::string>{"Korvane Snaprill.lnk"});
 
   // One level only; a file in the group's place.
-  EXPECT_FALSE(shortcut_group_create("a\\b", "L", "C:\\x", "", "", "", "", 0, link_name, reported));
+  EXPECT_FALSE(shortcut_group_create("a\\b", "L", {.target = "C:\\x"}, link_name, reported));
   std::ofstream(home_ + "/.local/share/applications/Blocked") << "x";
-  EXPECT_FALSE(shortcut_group_create("Blocked", "L", "C:\\x", "", "", "", "", 0, link_name, reported));
+  EXPECT_FALSE(shortcut_group_create("Blocked", "L", {.target = "C:\\x"}, link_name, reported));
   EXPECT_EQ(link_name, expected);
 }
 
@@ -227,14 +240,13 @@ TEST_F(WinInterfaces, DesktopLink) {
   fs::create_directories(home_ + "/.config");
   std::ofstream(home_ + "/.config/user-dirs.dirs") << "XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n";
   std::string link_name, reported;
-  ASSERT_TRUE(shortcut_desktop_create("Korvane Snaprill", "C:\\opt\\app.exe", "", "", "", "", 0, link_name,
-                                      reported));
+  ASSERT_TRUE(shortcut_desktop_create("Korvane Snaprill", {.target = "C:\\opt\\app.exe"}, link_name, reported));
   EXPECT_EQ(link_name, win_of(home_ + "/Bureau") + "\\Korvane Snaprill.lnk");
   EXPECT_EQ(ReadLink(link_name).target, "C:\\opt\\app.exe");
 
   fs::remove_all(home_ + "/Bureau");
   std::ofstream(home_ + "/Bureau") << "x";  // a file where the desktop should be
-  EXPECT_FALSE(shortcut_desktop_create("K", "C:\\opt\\app.exe", "", "", "", "", 0, link_name, reported));
+  EXPECT_FALSE(shortcut_desktop_create("K", {.target = "C:\\opt\\app.exe"}, link_name, reported));
 }
 
 TEST_F(WinInterfaces, UninstallEntry) {

@@ -11,7 +11,7 @@
 #include "controls_support.h"
 #include "form_install_anim.h"
 #include "installs_settings.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "qlm_renderer_ids.h"
 #include "ui_app.h"
 #include "ui_headless.h"
@@ -62,7 +62,7 @@ class AnimTest : public ::testing::Test {
       t.millisecond = uint16_t(ms % 1000);
     };
     gFormShown = false;
-    gInstallMode = 0;
+    gInstallMode = cnModeNewInstallation;
     form = Create<TForm>(Application);
     form->SetClientSize(200, 400);
     form->Show();
@@ -77,7 +77,7 @@ class AnimTest : public ::testing::Test {
     TObject::Free(scene);
     gAnimLocalNow = saved;
     gFormShown = false;
-    gInstallMode = 0;
+    gInstallMode = cnModeNewInstallation;
   }
   const TBitmap& Picture() {
     test::Snapshot(form);
@@ -169,7 +169,7 @@ TEST_F(AnimTest, OnlyTheFirstTickAfterTheWindowShowsStartsAnUpdate) {
   const struct {
     uint8_t mode;
     std::vector<std::string> calls;
-  } cases[] = {{1, {"page 6", "continue"}}, {0, {}}};
+  } cases[] = {{cnModeUpdate, {"page 6", "continue"}}, {cnModeNewInstallation, {}}};
   for (const auto& tc : cases) {
     SCOPED_TRACE(int(tc.mode));
     host.calls.clear();
@@ -312,7 +312,7 @@ TEST_F(AnimTest, FramesFromTheKeptGroundAndTextsAreTheWholeFrames) {
   };
   for (int step = 0; step < 48; ++step) {
     if (step == 20) scene->SetProgress(75);
-    if (step == 32) gInstallMode = 1;
+    if (step == 32) gInstallMode = cnModeUpdate;
     test::Advance(25 * 31);  // 15.5 degrees and some swing further
     SCOPED_TRACE(testing::Message() << "step " << step << " swing " << scene->Swing() << " rotation "
                                     << scene->Rotation());
@@ -338,7 +338,7 @@ TEST_F(AnimTest, TheKeptStillPanelFollowsEveryInput) {
   } changes[] = {
       {"status text", [&] { scene->SetStatusText("Installing ..."); }, true},
       {"progress", [&] { scene->SetProgress(75); }, true},
-      {"update mode", [&] { gInstallMode = 1; }, true},
+      {"update mode", [&] { gInstallMode = cnModeUpdate; }, true},
       {"size", [&] { control->SetBounds(0, 0, 160, 340); }, true},
       {"animating", [&] { scene->SetAnimate(true); }, false},
       {"still again", [&] { scene->SetAnimate(false); }, true},

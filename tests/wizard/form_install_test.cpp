@@ -26,8 +26,8 @@
 #include "installs_settings.h"
 #include "kvn_button.h"
 #include "kvn_checkbox.h"
-#include "kvn_commons.h"
 #include "kvn_crypt.h"
+#include "kvn_cursors.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_info_print.h"
 #include "kvn_info.h"
@@ -152,7 +152,7 @@ class InstallFlow : public ::testing::Test {
   }
   void ToOptions() {
     ClickControl(form->KVNButton2);
-    ClickBox(form->CheckSlot1);
+    ClickBox(form->PageCheckBox);
     ClickControl(form->KVNButton2);
     ASSERT_EQ(form->Page(), 3);
   }
@@ -198,13 +198,10 @@ TEST_F(InstallFlow, ThePagesAndTheirButtons) {
       {"created", [] {}, 1, cnStatusWelcome, 0, false, false, CLR_BLUE, "Continue"},
       {"Continue", [&] { ClickControl(form->KVNButton2); }, 2, cnStatusAgreeFirst, 12, true, true, CLR_GRAY,
        "Continue"},
-      {"agreed", [&] { ClickBox(form->CheckSlot1); }, 2, cnStatusAgreed, 25, true, true, CLR_BLUE, "Continue"},
-      {"unticked", [&] { ClickBox(form->CheckSlot1); }, 2, cnStatusAgreeFirst, 12, true, true, CLR_GRAY,
-       "Continue"},
-      {"ticked again", [&] { ClickBox(form->CheckSlot1); }, 2, cnStatusAgreed, 25, true, true, CLR_BLUE,
-       "Continue"},
-      {"options", [&] { ClickControl(form->KVNButton2); }, 3, cnStatusOptions, 50, false, true, CLR_GREEN,
-       "Install"},
+      {"agreed", [&] { ClickBox(form->PageCheckBox); }, 2, cnStatusAgreed, 25, true, true, CLR_BLUE, "Continue"},
+      {"unticked", [&] { ClickBox(form->PageCheckBox); }, 2, cnStatusAgreeFirst, 12, true, true, CLR_GRAY, "Continue"},
+      {"ticked again", [&] { ClickBox(form->PageCheckBox); }, 2, cnStatusAgreed, 25, true, true, CLR_BLUE, "Continue"},
+      {"options", [&] { ClickControl(form->KVNButton2); }, 3, cnStatusOptions, 50, false, true, CLR_GREEN, "Install"},
       {"back to the agreement", [&] { ClickControl(form->KVNButton3); }, 2, cnStatusAgreeFirst, 12, true, true,
        CLR_GRAY, "Continue"},
       {"back to the introduction", [&] { ClickControl(form->KVNButton3); }, 1, cnStatusWelcome, 0, false, false,
@@ -220,7 +217,7 @@ TEST_F(InstallFlow, ThePagesAndTheirButtons) {
     EXPECT_EQ(form->KVNButton3->Visible(), row.previous);
     EXPECT_EQ(form->KVNButton2->ColorIndex(), row.continueColor);
     EXPECT_EQ(form->KVNButton2->ButtonText(), row.continueCaption);
-    EXPECT_EQ(form->CheckSlot1 != nullptr, row.page == 2 || row.page == 3);
+    EXPECT_EQ(form->PageCheckBox != nullptr, row.page == 2 || row.page == 3);
     EXPECT_EQ(form->DestEdit != nullptr, row.page == 3);
     EXPECT_GT(form->PageScene()->GetTextHeight(), 0);
   }
@@ -303,7 +300,7 @@ TEST_F(InstallFlow, TheOptionsPageResetsTheDestinationAndScansOnce) {
   test::TypeText(form->DestEdit, "C:\\elsewhere");
   ClickControl(form->KVNButton3);
   gRequiredSpace = required + 1;  // a second scan would put it back
-  ClickBox(form->CheckSlot1);
+  ClickBox(form->PageCheckBox);
   ClickControl(form->KVNButton2);
   ASSERT_NE(form->DestEdit, nullptr);
   EXPECT_EQ(form->DestEdit->Text(), proposed);
@@ -414,8 +411,8 @@ TEST_F(InstallFlow, ANewInstallationEndsOnTheFinishPage) {
   EXPECT_TRUE(form->KVNCheckBox1->Checked());
   EXPECT_TRUE(form->Animating());
   EXPECT_EQ(form->KVNButton4->ColorIndex(), CLR_BLUE);
-  ASSERT_NE(form->CheckSlot1, nullptr);
-  ASSERT_NE(form->CheckSlot2, nullptr);
+  ASSERT_NE(form->PageCheckBox, nullptr);
+  ASSERT_NE(form->StartNowBox, nullptr);
   ASSERT_NE(form->FinishButton, nullptr);
   // The log as shown: every entry, then a paragraph end.
   const std::string log = form->InstallLog()->Joined() + "~(p)";
@@ -439,9 +436,9 @@ TEST_F(InstallFlow, ANewInstallationEndsOnTheFinishPage) {
   EXPECT_EQ(testenv::read_file(dest_host_ + "/Data/Korvane-Snaprill.capture-config"),
             capture_config_text(true, true));
   // The autorun box follows clicks.
-  ClickBox(form->CheckSlot1);
+  ClickBox(form->PageCheckBox);
   EXPECT_FALSE(autorun_is_set(gAppPath, true));
-  ClickBox(form->CheckSlot1);
+  ClickBox(form->PageCheckBox);
   EXPECT_TRUE(autorun_is_set(gAppPath, true));
 
   ClickControl(form->KVNButton4);
@@ -582,8 +579,8 @@ TEST_F(InstallFlow, ACorruptedContainerEndsWithTheFailureAndFinishOnly) {
   ASSERT_NO_FATAL_FAILURE(InstallAndWait());
   EXPECT_FALSE(form->InstallSucceeded());
   EXPECT_EQ(form->StatusText(), cnStatusInstallFailed);
-  EXPECT_EQ(form->CheckSlot1, nullptr);
-  EXPECT_EQ(form->CheckSlot2, nullptr);
+  EXPECT_EQ(form->PageCheckBox, nullptr);
+  EXPECT_EQ(form->StartNowBox, nullptr);
   ASSERT_NE(form->FinishButton, nullptr);
   EXPECT_NE(form->LogText().find("~<b;ct=red>Installation Failure:"), std::string::npos);
   EXPECT_FALSE(fs::exists(dest_host_ + "/uninstall.config"));
@@ -659,7 +656,7 @@ TEST_F(InstallFlow, FinishingActionsThatFailAreReported) {
     for (int round = 0; round < 20 && test::Headless().ScriptLeft() > 0; ++round)
       ASSERT_NO_THROW(Application->HandleMessage());
   };
-  in_loop([&] { ClickBox(form->CheckSlot1); });
+  in_loop([&] { ClickBox(form->PageCheckBox); });
   ASSERT_EQ(reported.size(), 2u);
   EXPECT_EQ(reported[1], "The capture configuration could not be written: " + capture_config_path());
 
@@ -875,7 +872,7 @@ TEST_F(InstallFlow, TheExistingInstallationIsFoundByItsExactValue) {
       });
     Open();
     EXPECT_EQ(offered, row.offered);
-    EXPECT_EQ(gInstallMode, 0);
+    EXPECT_EQ(gInstallMode, cnModeNewInstallation);
     EXPECT_TRUE(test::PumpUntil(
         [&] {
           test::Advance(25);
@@ -923,7 +920,7 @@ TEST_F(InstallFlow, UpdateWhileTheApplicationStaysRunning) {
   form->Show();
   EXPECT_EQ(message, "Exit Application First");
   EXPECT_TRUE(stillOpen);
-  EXPECT_EQ(gInstallMode, 0);
+  EXPECT_EQ(gInstallMode, cnModeNewInstallation);
   EXPECT_EQ(form->Page(), 1);
   EXPECT_FALSE(gSkipConfig);
 }
@@ -936,7 +933,7 @@ TEST_F(InstallFlow, TheUpdateRoad) {
   ASSERT_NO_FATAL_FAILURE(InstallAndWait());
   ASSERT_TRUE(form->InstallSucceeded());
   const std::string app = gAppPath;
-  ClickBox(form->CheckSlot1);  // no Run value
+  ClickBox(form->PageCheckBox);  // no Run value
   ASSERT_FALSE(autorun_is_set(app, true));
   const std::string config = dest_host_ + "/Data/Korvane-Snaprill.capture-config";
   testenv::write_file(config, "the user's own\r\n");
@@ -953,7 +950,7 @@ TEST_F(InstallFlow, TheUpdateRoad) {
     ClickControl(d->BtYes);
   });
   Open();
-  EXPECT_EQ(gInstallMode, 1);
+  EXPECT_EQ(gInstallMode, cnModeUpdate);
   EXPECT_EQ(gDestination, folder_local_app_data() + "\\Korvane-Snaprill\\");
   EXPECT_TRUE(gSkipConfig);
   ASSERT_TRUE(test::PumpUntil(
@@ -969,8 +966,8 @@ TEST_F(InstallFlow, TheUpdateRoad) {
   ASSERT_NO_FATAL_FAILURE(WaitForFinishPage());
   EXPECT_TRUE(form->InstallSucceeded());
   EXPECT_EQ(form->StatusText(), cnStatusUpdateOk);
-  EXPECT_EQ(form->CheckSlot1, nullptr);
-  EXPECT_NE(form->CheckSlot2, nullptr);
+  EXPECT_EQ(form->PageCheckBox, nullptr);
+  EXPECT_NE(form->StartNowBox, nullptr);
   EXPECT_FALSE(autorun_is_set(app, true));
   EXPECT_EQ(testenv::read_file(config), "the user's own\r\n");
   EXPECT_EQ(gRunValuePrefix, "Korvane-Snaprill\\");
@@ -1006,7 +1003,7 @@ TEST_F(InstallFlow, AHandlerErrorIsShownAndTheWindowGoesOn) {
   EXPECT_EQ(title, cnInstallerCaption);
   EXPECT_NE(log.find("error in an event handler: the preview failed: ~1~"), std::string::npos) << log;
   // The window still takes its clicks.
-  ClickBox(form->CheckSlot1);
+  ClickBox(form->PageCheckBox);
   ClickControl(form->KVNButton2);
   EXPECT_EQ(form->Page(), 3);
 }
@@ -1036,7 +1033,7 @@ TEST_F(InstallFlow, EachPageRepaintsAsDrawnAfresh) {
     SCOPED_TRACE("page " + std::to_string(page));
     if (page == 2) ClickControl(form->KVNButton2);
     if (page == 3) {
-      ClickBox(form->CheckSlot1);
+      ClickBox(form->PageCheckBox);
       ClickControl(form->KVNButton2);
     }
     if (page == 4) {

@@ -15,7 +15,7 @@
 #include "installs_settings.h"
 #include "kvn_button.h"
 #include "kvn_checkbox.h"
-#include "kvn_commons.h"
+#include "kvn_cursors.h"
 #include "qlm_base_lists.h"
 #include "qlm_renderer_ids.h"
 #include "ui_app.h"
@@ -93,8 +93,8 @@ TEST(GuiInstaller, TheWizardInstallsIntoTheSandboxAndShowsWhatItDraws) {
 
     XClick(form->KVNButton2);
     ASSERT_TRUE(Pump([&] { return form->Page() == 2; }));
-    XClick(form->CheckSlot1, true);
-    ASSERT_TRUE(Pump([&] { return form->CheckSlot1->Checked(); }));
+    XClick(form->PageCheckBox, true);
+    ASSERT_TRUE(Pump([&] { return form->PageCheckBox->Checked(); }));
     XClick(form->KVNButton2);
     ASSERT_TRUE(Pump([&] { return form->Page() == 3; }));
     EXPECT_EQ(ScreenMismatches(form), 0) << "page 3";
