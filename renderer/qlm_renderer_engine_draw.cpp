@@ -2,6 +2,7 @@
 // per-primitive filter layer and the hit masks. The outline, pen-pattern,
 // marker, shadow and gradient painters it calls live with their families.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -736,8 +737,16 @@ bool cRendererSurface::FillRectangleDirect(cHitTest* hit, double x1, double y1, 
     return false;
 
   // The primitive's state as RenderPath leaves it: no current path, the
-  // position matrix the identity.
-  SetCurrentPath(nullptr, 0, 0);
+  // position matrix the identity. The matrix is written only when it is not
+  // the identity to the bit already: the chain reads it back at once, and a
+  // read of values still waiting to be stored waits behind every store of
+  // the previous fill.
+  mCurrentPath = nullptr;
+  mCurrentX = mCurrentY = 0;
+  auto is = [](double v, double want) { return std::bit_cast<uint64_t>(v) == std::bit_cast<uint64_t>(want); };
+  if (!is(mPosition.sx, 1) || !is(mPosition.shy, 0) || !is(mPosition.shx, 0) || !is(mPosition.sy, 1) ||
+      !is(mPosition.tx, 0) || !is(mPosition.ty, 0))
+    mPosition.reset();
   mRasterReusable = false;
   // The corners in the order the rectangle's outline runs, mapped as
   // RenderPath maps the vertices of its path: with the pen outside device
