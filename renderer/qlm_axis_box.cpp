@@ -10,7 +10,15 @@
 
 namespace {
 std::atomic<bool> g_box_path{true};
+std::atomic<bool> g_rectangle_route{true};
 }  // namespace
+
+void rectangle_route_enable(bool on) {
+  g_rectangle_route.store(on);
+}
+bool rectangle_route_enabled() {
+  return g_rectangle_route.load(std::memory_order_relaxed);
+}
 
 void axis_box_path_enable(bool on) {
   g_box_path.store(on);

@@ -2,6 +2,7 @@
 // per-primitive filter layer and the hit masks. The outline, pen-pattern,
 // marker, shadow and gradient painters it calls live with their families.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -120,6 +121,26 @@ bool axis_box_of(Source& source, unsigned path_id, const agg::trans_affine* shif
   }
   return true;
 }
+
+// A rectangle's outline as the scratch path holds it, from its four
+// corners: a move, three lines, the close.
+struct rectangle_corners {
+  double x[4], y[4];
+  unsigned at = 0;
+  void rewind(unsigned) { at = 0; }
+  unsigned vertex(double* px, double* py) {
+    if (at < 4) {
+      *px = x[at];
+      *py = y[at];
+      return at++ == 0 ? agg::path_cmd_move_to : agg::path_cmd_line_to;
+    }
+    if (at++ == 4) {
+      *px = *py = 0;
+      return unsigned(agg::path_cmd_end_poly) | unsigned(agg::path_flags_close);
+    }
+    return agg::path_cmd_stop;
+  }
+};
 
 }  // namespace
 
@@ -654,32 +675,14 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   p.width_hook.set = [](void* o, double w) { static_cast<pen_stroke*>(o)->width(w); };
   p.width_hook.width = mPen.width;
 
-  // 6. Culling.
+  // 6. Culling (a perspective shadow is never culled: the drawing box is
+  // not worked out for it).
   if (mMaster.culling && mGroupPass == kGroupNone) {
-    double margin = 0;
-    bool skip = false;
-    if (stroking && mPen.kind == ePenKind::pattern && mPen.pattern_valid) margin = GetPenPatternTileHeight();
-    if (mMaster.shadow_render_mode != eRenderMode::off) {
-      if (mShadow.kind == eShadowKind::offset || mShadow.kind == eShadowKind::grow)
-        margin = std::max(margin, TransformLength(mShadow.distance + mShadow.blur));
-      else if (mShadow.kind == eShadowKind::perspective)
-        skip = true;
-    }
+    const bool perspective = mMaster.shadow_render_mode != eRenderMode::off && mShadow.kind == eShadowKind::perspective;
     double box[4];
-    if (!skip && PathDrawingBox(p, box)) {
-      double &bx1 = box[0], &by1 = box[1], &bx2 = box[2], &by2 = box[3];
-      if (!float_equal(margin, 0.0)) {
-        bx1 -= margin;
-        by1 -= margin;
-        bx2 += margin;
-        by2 += margin;
-      }
-      bx1 = std::max(bx1, mBoundsX1);
-      by1 = std::max(by1, mBoundsY1);
-      bx2 = std::min(bx2, mBoundsX2);
-      by2 = std::min(by2, mBoundsY2);
-      if (!(bx1 < bx2) || !(by1 < by2)) return;
-    }
+    if (!perspective && PathDrawingBox(p, box) &&
+        CullsDrawingBox(box, stroking && mPen.kind == ePenKind::pattern && mPen.pattern_valid))
+      return;
   }
 
   // Registrations are cut by the clip mask also when nothing is painted
@@ -691,6 +694,94 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   // 8. The rasteriser holds no cells to reuse; an open filter layer ends.
   mRasterReusable = false;
   EndFilterLayer();
+}
+
+bool cRendererSurface::CullsDrawingBox(const double* box, bool pen_pattern) {
+  double margin = 0;
+  if (pen_pattern) margin = GetPenPatternTileHeight();
+  if (mMaster.shadow_render_mode != eRenderMode::off) {
+    if (mShadow.kind == eShadowKind::offset || mShadow.kind == eShadowKind::grow)
+      margin = std::max(margin, TransformLength(mShadow.distance + mShadow.blur));
+    else if (mShadow.kind == eShadowKind::perspective)
+      return false;
+  }
+  double bx1 = box[0], by1 = box[1], bx2 = box[2], by2 = box[3];
+  if (!float_equal(margin, 0.0)) {
+    bx1 -= margin;
+    by1 -= margin;
+    bx2 += margin;
+    by2 += margin;
+  }
+  bx1 = std::max(bx1, mBoundsX1);
+  by1 = std::max(by1, mBoundsY1);
+  bx2 = std::min(bx2, mBoundsX2);
+  by2 = std::min(by2, mBoundsY2);
+  return !(bx1 < bx2) || !(by1 < by2);
+}
+
+// --- Rectangles filled without the pipelines ---------------------------------------
+
+bool cRendererSurface::FillRectangleDirect(cHitTest* hit, double x1, double y1, double x2, double y2) {
+  // Only a solid fill alone: no pen, no markers, no shadow, no filter
+  // layer, no group capture or replay, no pixel snapping. The pen's kind
+  // off leaves the stroke painters idle in RenderPath as well.
+  if (!rectangle_route_enabled() || !mAttached || mLayer != nullptr || mCaptureGroup != nullptr ||
+      mGroupPass != kGroupNone || mGroupSource != nullptr)
+    return false;
+  if (mPen.kind != ePenKind::off || mPen.line_markers || mPen.vertex_markers || mShadow.kind != eShadowKind::off ||
+      mMaster.pixel_snap || (mMaster.filter_on && mMaster.filter != nullptr))
+    return false;
+  const eRenderMode fill_mode = mMaster.fill_render_mode;
+  if (is_outline_mode(fill_mode) ||
+      !(mFill.kind == eFillKind::solid || (mFill.kind == eFillKind::gradient && fill_mode == eRenderMode::plain)))
+    return false;
+
+  // The primitive's state as RenderPath leaves it: no current path, the
+  // position matrix the identity. The matrix is written only when it is not
+  // the identity to the bit already: the chain reads it back at once, and a
+  // read of values still waiting to be stored waits behind every store of
+  // the previous fill.
+  mCurrentPath = nullptr;
+  mCurrentX = mCurrentY = 0;
+  auto is = [](double v, double want) { return std::bit_cast<uint64_t>(v) == std::bit_cast<uint64_t>(want); };
+  if (!is(mPosition.sx, 1) || !is(mPosition.shy, 0) || !is(mPosition.shx, 0) || !is(mPosition.sy, 1) ||
+      !is(mPosition.tx, 0) || !is(mPosition.ty, 0))
+    mPosition.reset();
+  mRasterReusable = false;
+  // The corners in the order the rectangle's outline runs, mapped as
+  // RenderPath maps the vertices of its path: with the pen outside device
+  // space through the position and the list's stages into a copy, then
+  // through the chain.
+  rectangle_corners corners{{x1, x2, x2, x1}, {y1, y1, y2, y2}};
+  const bool copy = !mPen.device_space;
+  const rTransformChain chain = Chain(!copy);
+  for (int i = 0; i < 4; ++i) {
+    double& x = corners.x[i];
+    double& y = corners.y[i];
+    if (copy) {
+      mPosition.transform(&x, &y);
+      for (const rTransformStage& s : mTransform.stages) s.Forward(x, y);
+    }
+    chain.transform(&x, &y);
+    if (!usable(x) || !usable(y)) return true;
+  }
+  // The outline is filled and stroked: an unusable pen width draws nothing,
+  // also with the pen off.
+  if (!usable(TransformLength(mPen.width))) return true;
+  if (mMaster.culling) {
+    const double box[4] = {std::min({corners.x[0], corners.x[1], corners.x[2], corners.x[3]}),
+                           std::min({corners.y[0], corners.y[1], corners.y[2], corners.y[3]}),
+                           std::max({corners.x[0], corners.x[1], corners.x[2], corners.x[3]}),
+                           std::max({corners.y[0], corners.y[1], corners.y[2], corners.y[3]})};
+    if (CullsDrawingBox(box, false)) return true;
+  }
+  const agg::rgba8 colour = mFill.color.color;
+  if (colour.a != 0) {
+    RenderSolid(corners, true, colour, 0);
+    LayerSafeHitMask(corners, hit, true);
+  }
+  mRasterReusable = false;
+  return true;
 }
 
 // --- RenderPath's painters -------------------------------------------------------------

@@ -138,6 +138,7 @@ void cRendererSurface::DrawCurve4(cHitTest* hit, double x1, double y1, double cx
 }
 
 void cRendererSurface::DrawRectangle(cHitTest* hit, double x1, double y1, double x2, double y2) {
+  if (FillRectangleDirect(AsHitTest(hit), x1, y1, x2, y2)) return;
   mScratch.Clear();
   mScratch.MoveTo(x1, y1);
   mScratch.LineTo(x2, y1);

@@ -21,6 +21,11 @@ struct rAxisBox {
 // default) restores it.
 void axis_box_path_enable(bool on);
 bool axis_box_path_enabled();
+// Test seam: false sends DrawRectangle's plain fills through the drawing
+// core's general route (the path built, every pipeline set up); true (the
+// default) restores the short route.
+void rectangle_route_enable(bool on);
+bool rectangle_route_enabled();
 
 // The scan lines the rasteriser would sweep for an rAxisBox, worked out
 // without it: at most three sets of rows (a partly covered top row, the

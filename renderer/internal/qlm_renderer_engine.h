@@ -664,6 +664,14 @@ class cRendererSurface : public cRenderer {
   void OpenPathLayer(rPathPipes& p);
   void GenerateStroke(rPathPipes& p);
   bool PathDrawingBox(rPathPipes& p, double* r);
+  // Culling: true when a shape whose drawing box is `box` (device space)
+  // paints nothing within the bounds, widened by what the pen pattern
+  // (`pen_pattern`) and the shadow may add. A perspective shadow is never
+  // culled.
+  bool CullsDrawingBox(const double* box, bool pen_pattern);
+  // DrawRectangle's fill alone painted without RenderPath's pipelines; false
+  // leaves the call to RenderPath.
+  bool FillRectangleDirect(cHitTest* hit, double x1, double y1, double x2, double y2);
   // The per-primitive filter layer (open between the two calls).
   bool BeginFilterLayer(const double* rect);
   void EndFilterLayer();

@@ -280,4 +280,130 @@ TEST_F(FillTest, RectanglesAsBoxesPaintWhatTheRasteriserPaints) {
   }
 }
 
+// DrawRectangle's plain fills skip the path and the pipelines of the
+// drawing core: pictures and hit masks must come out as the general route
+// paints them, over random surfaces, rectangles (some with coordinates
+// that are not finite or enormous), colours, hit tests and drawing state,
+// including the states that send a rectangle back to the general route
+// (a pen, a shadow, a filter layer, pixel snapping).
+TEST_F(FillTest, RectanglesDrawnDirectlyMatchTheDrawingCore) {
+  // Culling is seen in the count of painters that ran.
+  struct Counted : cRendererSurface {
+    int64_t Paints() const { return mPaintCount; }
+  };
+  std::mt19937 rng(20261212);
+  auto uniform = [&rng](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  auto chance = [&pick](int in) { return pick(0, in - 1) == 0; };
+  const uint8_t formats[] = {px32BGRA, px32BGRA, px32BGRA, px32RGBA, px32ARGB};
+  const uint8_t alphas[] = {0, 1, 128, 200, 254, 255, 255};
+  const double odd[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), 1e300,
+                        -3e12};
+  for (int scene = 0; scene < 800; ++scene) {
+    const int w = pick(1, 60), h = pick(1, 40);
+    const int32_t step = w * 4 + 4 * pick(0, 3);
+    const bool top_down = pick(0, 3) != 0;
+    const uint8_t format = formats[pick(0, 4)];
+    std::vector<uint8_t> background(size_t(step) * size_t(h));
+    for (uint8_t& b : background) b = uint8_t(pick(0, 255));
+    struct Rect {
+      double c[4];
+      uint32_t colour;
+      bool hit;
+    };
+    std::vector<Rect> rects(size_t(pick(1, 5)));
+    for (Rect& r : rects) {
+      r.c[0] = uniform(-8, w + 4);
+      r.c[1] = uniform(-8, h + 4);
+      r.c[2] = r.c[0] + (chance(5) ? uniform(0.01, 0.9) : uniform(0.5, w + 8)) * (chance(4) ? -1 : 1);
+      r.c[3] = r.c[1] + (chance(5) ? uniform(0.01, 0.9) : uniform(0.5, h + 8)) * (chance(4) ? -1 : 1);
+      if (chance(3))
+        for (double& v : r.c) v = std::round(v);
+      if (chance(20)) r.c[pick(0, 3)] = odd[pick(0, 3)];
+      r.colour = uint32_t(alphas[pick(0, 6)]) << 24 | uint32_t(pick(0, 0xFFFFFF));
+      r.hit = chance(2);
+    }
+    // The mapping: 0 translate, 1 scale (maybe mirrored), 2 quarter turn,
+    // 3 a turn off the axes, 4 skew, 5 perspective, else none.
+    const int mapping = pick(0, 9);
+    const double dx = uniform(-3, 3), dy = uniform(-3, 3);
+    const double sx = uniform(0.3, 2) * (chance(3) ? -1 : 1), sy = uniform(0.3, 2) * (chance(3) ? -1 : 1);
+    const double quad[8] = {2, 1, w - 1.0, 3, w + 2.0, h - 1.0, -1, h + 0.5};
+    const bool device_space = chance(2);
+    // The frame: 0 clip rectangle, 1 clip ellipse, 2 update rectangle, else none.
+    const int frame = pick(0, 5);
+    const int ux1 = pick(0, w - 1), uy1 = pick(0, h - 1), ux2 = pick(ux1 + 1, w), uy2 = pick(uy1 + 1, h);
+    const bool comp = chance(6), aa_off = chance(8), culling = chance(2), snap = chance(10), pen = chance(6),
+               shadow = chance(6), layer = chance(8), even_odd = chance(4);
+    const uint8_t comp_op = uint8_t(pick(1, 28));
+    const double pen_width = chance(20) ? odd[pick(0, 3)] : uniform(0.5, 3);
+    const double gamma = chance(5) ? uniform(0.5, 2.0) : 1.0;
+    const uint32_t master = chance(5) ? uint32_t(pick(0, 255)) : 255u;
+    const bool boxes = chance(4);
+    SCOPED_TRACE(testing::Message() << "scene " << scene << " size " << w << "x" << h << " step " << step
+                                    << " format " << int(format) << " mapping " << mapping << " frame " << frame
+                                    << " device " << device_space << " aa " << !aa_off << " pen " << pen << " shadow "
+                                    << shadow << " layer " << layer << " snap " << snap << " culling " << culling
+                                    << " operation " << (comp ? int(comp_op) : 0) << " boxes " << boxes);
+    struct Drawn {
+      std::vector<uint8_t> bytes;
+      std::vector<uint8_t> hits;
+      int64_t paints;
+    };
+    auto draw = [&](bool direct) {
+      rectangle_route_enable(direct);
+      axis_box_path_enable(boxes);
+      Drawn d{background, {}, 0};
+      cSurfaceMemory surface;
+      EXPECT_TRUE(surface.Attach(d.bytes.data(), w, h, step, format, top_down));
+      Counted r;
+      EXPECT_TRUE(r.AttachSurface(&surface));
+      if (frame == 2) r.SetUpdateRect(ux1, uy1, ux2, uy2);
+      if (pen) {
+        r.PenSolid();
+        r.SetPenColor(0x80FF0000u);
+      } else {
+        r.PenOff();
+      }
+      r.SetPenWidth(pen_width);
+      r.SetPenDeviceSpace(device_space);
+      r.SetGamma(gamma);
+      r.SetMasterAlpha(master);
+      r.SetAntiAliasing(!aa_off);
+      r.SetCulling(culling);
+      r.SetFillEvenOdd(even_odd);
+      if (snap) r.SetPixelSnap(0.5, 0.5);
+      if (shadow) r.SetOffsetShadow(2);
+      if (layer) r.SetFilterCallback([](cBitmap*, bool&, void*) {}, 2, nullptr);
+      if (comp) r.SetCompOp(comp_op);
+      if (mapping == 0) r.Translate(dx, dy);
+      if (mapping == 1) r.Scale(sx, sy);
+      if (mapping == 2) r.Rotate(90);
+      if (mapping == 3) r.Rotate(30);
+      if (mapping == 4) r.Skew(10, 0);
+      if (mapping == 5) r.AddPerspective(quad, 0, 0, w, h);
+      if (frame == 0) r.ClipRect(w * 0.2, h * 0.3, w * 0.9 + 0.5, h * 0.7);
+      if (frame == 1) r.ClipEllipse(w * 0.5, h * 0.5, w * 0.4, h * 0.3);
+      cHitTest hit;
+      for (const Rect& rc : rects) {
+        r.SetFillColorARGB(rc.colour);
+        r.DrawRectangle(rc.hit ? &hit : nullptr, rc.c[0], rc.c[1], rc.c[2], rc.c[3]);
+      }
+      if (frame <= 1) r.ResetClipping(true);
+      r.DetachSurface();
+      for (int y = -1; y <= h; ++y)
+        for (int x = -1; x <= w; ++x) d.hits.push_back(hit.HitTestInt(x, y));
+      d.paints = r.Paints();
+      return d;
+    };
+    const Drawn general = draw(false);
+    const Drawn direct = draw(true);
+    EXPECT_EQ(general.paints, direct.paints);
+    rectangle_route_enable(true);
+    axis_box_path_enable(true);
+    EXPECT_EQ(testenv::byte_difference(general.bytes, direct.bytes).differing, 0u);
+    EXPECT_EQ(general.hits, direct.hits);
+  }
+}
+
 }  // namespace
