@@ -189,7 +189,7 @@ void button_draw_round(cRenderer* renderer, const std::string& caption, bool cli
     auto g = std::make_unique<cGradientLinearY>(0, h - 2);
     g->SetRelative(false);
     g->SetFitToBounds(false);
-    g->SetSpread(2);
+    g->SetSpread(eGradientSpread::reflect);
     g->Translate(x, top);
     return g;
   };

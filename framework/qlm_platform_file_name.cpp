@@ -126,131 +126,152 @@ std::vector<std::string_view> split_levels(std::string_view dir) {
 // ---------------------------------------------------------------------------
 // The parse
 
-void cFileName::scan_name(std::string_view name, rFileNameMarks& marks, int32_t& level_count) {
+namespace {
+
+// One parse of a name, a character at a time: the marks found so far, the
+// directory levels, the length of the current run of dots and the state.
+// Each step handles the states of one part of the name.
+struct name_scan {
   rFileNameMarks m;
   int32_t levels = 0;
   uint32_t dots = 0;
   St st = St::Begin;
-  const size_t n = name.size();
-  for (size_t i = 0; i < n; ++i) {
-    const char c = name[i];
+
+  // A run of dots starts at i: an extension, or "." and "..".
+  void begin_dots(size_t i) {
+    m.extensionStart = i;
+    dots = 1;
+    st = St::Dots;
+  }
+  // A separator closes a directory level.
+  void close_level() {
+    st = St::AfterSlash;
+    ++levels;
+  }
+
+  // Control characters and the characters no name may hold; ":" only
+  // after a drive letter.
+  void refuse_forbidden(char c, size_t i) const {
     const unsigned char u = static_cast<unsigned char>(c);
     if (u < 32 || c == '"' || c == '/' || c == '<' || c == '>' || c == '|' || (c == ':' && st != St::DriveLetter))
       parse_error(errCharNotAllowed, st == St::DriveLetter ? "{#0..#31,<>/\"| at offs " : "{#0..#31,<>/:\"| at offs ",
                   i);
-    switch (st) {
-      case St::Begin:
-      case St::AfterPrefix:
-        if (c == '.') {
-          m.directoryStart = m.extensionStart = i;
-          dots = 1;
-          st = St::Dots;
-        } else if (is_letter(c)) {
-          m.driveStart = m.directoryStart = m.nameStart = i;
-          st = St::DriveLetter;
-        } else if (c == '\\') {
-          if (st == St::Begin) {
-            m.prefixStart = m.driveStart = m.directoryStart = i;
-            st = St::OneSlash;
-          } else {
-            m.driveStart = m.directoryStart = i;
-            st = St::PrefixSlash;
-          }
-        } else {
-          m.directoryStart = m.nameStart = i;
-          st = St::InName;
-        }
-        break;
-      case St::OneSlash:
-      case St::PrefixSlash:
-        if (c == '\\') {
-          st = st == St::OneSlash ? St::TwoSlashes : St::PrefixTwoSlashes;
-          break;
-        }
-        if (st == St::OneSlash) m.prefixStart = npos;
-        m.driveStart = npos;
-        if (c == '.') {
-          m.extensionStart = i;
-          dots = 1;
-          st = St::Dots;
-        } else {
-          m.nameStart = i;
-          st = St::InName;
-        }
-        ++levels;
-        break;
-      case St::TwoSlashes:
-        if (c == '?') {
-          st = St::Question;
-        } else if (c == '\\') {
-          parse_error(errCharNotExpected, "{\\\\\\ at offs ", i);
-        } else {
-          m.prefixStart = m.directoryStart = npos;
-          st = St::Host;
-        }
-        break;
-      case St::Question:
-        if (c != '\\') parse_error(errCharNotExpected, std::string("{\\\\?") + c + " at offs ", i);
-        m.driveStart = m.directoryStart = npos;
-        st = St::AfterPrefix;
-        break;
-      case St::PrefixTwoSlashes:
-        if (c == '?' || c == '\\') parse_error(errCharNotExpected, std::string("{\\\\") + c + " at offs ", i);
-        m.directoryStart = npos;
+  }
+
+  // The first character of the name, or the first after the long prefix.
+  void at_start(char c, size_t i) {
+    if (c == '.') {
+      m.directoryStart = i;
+      begin_dots(i);
+    } else if (is_letter(c)) {
+      m.driveStart = m.directoryStart = m.nameStart = i;
+      st = St::DriveLetter;
+    } else if (c == '\\') {
+      if (st == St::Begin) {
+        m.prefixStart = m.driveStart = m.directoryStart = i;
+        st = St::OneSlash;
+      } else {
+        m.driveStart = m.directoryStart = i;
+        st = St::PrefixSlash;
+      }
+    } else {
+      m.directoryStart = m.nameStart = i;
+      st = St::InName;
+    }
+  }
+
+  // After a leading "\": a second one starts a long prefix or a network
+  // name, anything else makes the "\" the root of the directory.
+  void after_one_slash(char c, size_t i) {
+    if (c == '\\') {
+      st = st == St::OneSlash ? St::TwoSlashes : St::PrefixTwoSlashes;
+      return;
+    }
+    if (st == St::OneSlash) m.prefixStart = npos;
+    m.driveStart = npos;
+    if (c == '.') {
+      begin_dots(i);
+    } else {
+      m.nameStart = i;
+      st = St::InName;
+    }
+    ++levels;
+  }
+
+  // After "\\" (before or after the long prefix) and after "\\?".
+  void in_prefix(char c, size_t i) {
+    if (st == St::TwoSlashes) {
+      if (c == '?') {
+        st = St::Question;
+      } else if (c == '\\') {
+        parse_error(errCharNotExpected, "{\\\\\\ at offs ", i);
+      } else {
+        m.prefixStart = m.directoryStart = npos;
         st = St::Host;
-        break;
-      case St::DriveLetter:
-        if (c == ':') {
-          m.directoryStart = m.nameStart = npos;
-          st = St::AfterDrive;
-        } else if (c == '\\') {
-          m.driveStart = m.nameStart = npos;
-          st = St::AfterSlash;
-          ++levels;
-        } else if (c == '.') {
-          m.driveStart = npos;
-          m.extensionStart = i;
-          dots = 1;
-          st = St::Dots;
-        } else {
-          m.driveStart = npos;
-          st = St::InName;
-        }
-        break;
-      case St::Host:
-        if (c == '\\') st = St::HostSlash;
-        break;
-      case St::HostSlash:
-        if (c == '\\') parse_error(errCharNotExpected, "{\\\\ at offs ", i);
-        st = St::Share;
-        break;
-      case St::Share:
-        if (c == '\\') {
-          m.directoryStart = i;
-          st = St::AfterSlash;
-          ++levels;
-        }
-        break;
-      case St::AfterDrive:
-        if (c == '.') {
-          m.directoryStart = m.extensionStart = i;
-          dots = 1;
-          st = St::Dots;
-        } else if (c == '\\') {
-          m.directoryStart = i;
-          m.nameStart = m.extensionStart = npos;
-          st = St::AfterSlash;
-          ++levels;
-        } else {
-          m.directoryStart = m.nameStart = i;
-          st = St::InName;
-        }
-        break;
+      }
+    } else if (st == St::Question) {
+      if (c != '\\') parse_error(errCharNotExpected, std::string("{\\\\?") + c + " at offs ", i);
+      m.driveStart = m.directoryStart = npos;
+      st = St::AfterPrefix;
+    } else {
+      if (c == '?' || c == '\\') parse_error(errCharNotExpected, std::string("{\\\\") + c + " at offs ", i);
+      m.directoryStart = npos;
+      st = St::Host;
+    }
+  }
+
+  // After a first letter: ":" makes it a drive, anything else a name.
+  void after_letter(char c, size_t i) {
+    if (c == ':') {
+      m.directoryStart = m.nameStart = npos;
+      st = St::AfterDrive;
+    } else if (c == '\\') {
+      m.driveStart = m.nameStart = npos;
+      close_level();
+    } else if (c == '.') {
+      m.driveStart = npos;
+      begin_dots(i);
+    } else {
+      m.driveStart = npos;
+      st = St::InName;
+    }
+  }
+
+  // The host and share of a network name; the share's "\" starts the
+  // directory.
+  void in_network_name(char c, size_t i) {
+    if (st == St::Host) {
+      if (c == '\\') st = St::HostSlash;
+    } else if (st == St::HostSlash) {
+      if (c == '\\') parse_error(errCharNotExpected, "{\\\\ at offs ", i);
+      st = St::Share;
+    } else if (c == '\\') {
+      m.directoryStart = i;
+      close_level();
+    }
+  }
+
+  // After "X:".
+  void after_drive(char c, size_t i) {
+    if (c == '.') {
+      m.directoryStart = i;
+      begin_dots(i);
+    } else if (c == '\\') {
+      m.directoryStart = i;
+      m.nameStart = m.extensionStart = npos;
+      close_level();
+    } else {
+      m.directoryStart = m.nameStart = i;
+      st = St::InName;
+    }
+  }
+
+  // The levels of the body: names, dots and extensions between separators.
+  void in_body(char c, size_t i) {
+    switch (st) {
       case St::AfterSlash:
         if (c == '.') {
-          m.extensionStart = i;
-          dots = 1;
-          st = St::Dots;
+          begin_dots(i);
         } else if (c == '\\') {
           parse_error(errCharNotExpected, "{\\\\ at offs ", i);
         } else {
@@ -260,13 +281,10 @@ void cFileName::scan_name(std::string_view name, rFileNameMarks& marks, int32_t&
         break;
       case St::InName:
         if (c == '.') {
-          m.extensionStart = i;
-          dots = 1;
-          st = St::Dots;
+          begin_dots(i);
         } else if (c == '\\') {
           m.nameStart = m.extensionStart = npos;
-          st = St::AfterSlash;
-          ++levels;
+          close_level();
         }
         break;
       case St::Dots:
@@ -277,57 +295,107 @@ void cFileName::scan_name(std::string_view name, rFileNameMarks& marks, int32_t&
         } else if (c == '\\') {
           if (dots != 2) parse_error(errCharNotExpected, "{.\\ at offs ", i);
           m.nameStart = m.extensionStart = npos;
-          st = St::AfterSlash;
-          ++levels;
+          close_level();
         } else {
           st = St::InExtension;
         }
         break;
-      case St::InExtension:
+      default:  // St::InExtension
         if (c == '.') {
           if (m.nameStart == npos) m.nameStart = m.extensionStart;
           m.extensionStart = i;
         } else if (c == '\\') {
           m.nameStart = m.extensionStart = npos;
-          st = St::AfterSlash;
-          ++levels;
+          close_level();
         }
         break;
     }
   }
 
-  switch (st) {
-    case St::OneSlash:  // the name is "\"
-    case St::PrefixSlash:  // the name is "\\?\\": the same root after the prefix
-      if (st == St::OneSlash) m.prefixStart = npos;
-      m.driveStart = npos;
-      ++levels;
-      break;
-    case St::TwoSlashes:
-    case St::PrefixTwoSlashes:
-      parse_error(errSeqNotComplete, "{\\\\ at offs ", n);
-    case St::Question:
-      parse_error(errSeqNotComplete, "{\\\\? at offs ", n);
-    case St::DriveLetter:  // a single letter is a file name
-      m.driveStart = m.directoryStart = npos;
-      break;
-    case St::Host:
-    case St::HostSlash:
-      parse_error(errSeqNotComplete, "{\\\\UNC at offs ", n);
-    case St::Dots:  // trailing dots belong to the name
-      if (m.nameStart == npos) m.nameStart = m.extensionStart;
-      m.extensionStart = npos;
-      break;
-    default:
-      break;
+  void step(char c, size_t i) {
+    refuse_forbidden(c, i);
+    switch (st) {
+      case St::Begin:
+      case St::AfterPrefix:
+        at_start(c, i);
+        break;
+      case St::OneSlash:
+      case St::PrefixSlash:
+        after_one_slash(c, i);
+        break;
+      case St::TwoSlashes:
+      case St::Question:
+      case St::PrefixTwoSlashes:
+        in_prefix(c, i);
+        break;
+      case St::DriveLetter:
+        after_letter(c, i);
+        break;
+      case St::Host:
+      case St::HostSlash:
+      case St::Share:
+        in_network_name(c, i);
+        break;
+      case St::AfterDrive:
+        after_drive(c, i);
+        break;
+      case St::AfterSlash:
+      case St::InName:
+      case St::Dots:
+      case St::InExtension:
+        in_body(c, i);
+        break;
+    }
   }
 
-  if (levels == 0) m.directoryStart = npos;
-  m.pathStart = m.driveStart != npos ? m.driveStart : m.directoryStart;
-  m.fileStart = m.nameStart != npos ? m.nameStart : m.extensionStart;
-  m.bodyStart = m.prefixStart == npos ? 0 : (m.pathStart != npos ? m.pathStart : m.fileStart);
-  marks = m;
-  level_count = levels;
+  // The end of the name (at n): a root alone, an unfinished prefix or
+  // network name, a single letter or trailing dots.
+  void finish(size_t n) {
+    switch (st) {
+      case St::OneSlash:     // the name is "\"
+      case St::PrefixSlash:  // the name is "\\?\\": the same root after the prefix
+        if (st == St::OneSlash) m.prefixStart = npos;
+        m.driveStart = npos;
+        ++levels;
+        break;
+      case St::TwoSlashes:
+      case St::PrefixTwoSlashes:
+        parse_error(errSeqNotComplete, "{\\\\ at offs ", n);
+      case St::Question:
+        parse_error(errSeqNotComplete, "{\\\\? at offs ", n);
+      case St::DriveLetter:  // a single letter is a file name
+        m.driveStart = m.directoryStart = npos;
+        break;
+      case St::Host:
+      case St::HostSlash:
+        parse_error(errSeqNotComplete, "{\\\\UNC at offs ", n);
+      case St::Dots:  // trailing dots belong to the name
+        if (m.nameStart == npos) m.nameStart = m.extensionStart;
+        m.extensionStart = npos;
+        break;
+      default:
+        break;
+    }
+  }
+
+  // The marks derived from the others.
+  void derive() {
+    if (levels == 0) m.directoryStart = npos;
+    m.pathStart = m.driveStart != npos ? m.driveStart : m.directoryStart;
+    m.fileStart = m.nameStart != npos ? m.nameStart : m.extensionStart;
+    m.bodyStart = m.prefixStart == npos ? 0 : (m.pathStart != npos ? m.pathStart : m.fileStart);
+  }
+};
+
+}  // namespace
+
+void cFileName::scan_name(std::string_view name, rFileNameMarks& marks, int32_t& level_count) {
+  name_scan scan;
+  for (size_t i = 0; i < name.size(); ++i) scan.step(name[i], i);
+  scan.finish(name.size());
+  scan.derive();
+  marks = scan.m;
+  level_count = scan.levels;
 }
 
 bool cFileName::scan_buffer(rFileNameMarks& marks) {

@@ -9,6 +9,7 @@
 #include "qlm_base_codes.h"
 #include "qlm_path.h"
 #include "qlm_renderer_ids.h"
+#include "qlm_renderer_state.h"
 
 // --- Colour table -------------------------------------------------------------------
 
@@ -271,19 +272,20 @@ bool cGradientRadialFocus::Identify(uint32_t id) const {
 // --- Kinds ---------------------------------------------------------------------------------
 
 uint8_t gradient_kind_of(const cGradient* gradient) {
-  if (gradient == nullptr || !gradient->IsValid()) return 0;
+  if (gradient == nullptr || !gradient->IsValid()) return uint8_t(eGradientKind::none);
   // Kinds 1 to 9, then 11 before 10, then 12 to 14.
+  using enum eGradientKind;
   const struct {
     const uint32_t* id;
-    uint8_t kind;
+    eGradientKind kind;
   } order[] = {
-      {&id_cGradientLinearX, 1},  {&id_cGradientLinearY, 2},  {&id_cGradientKind3, 3},
-      {&id_cGradientKind4, 4},    {&id_cGradientKind5, 5},    {&id_cGradientKind6, 6},
-      {&id_cGradientKind7, 7},    {&id_cGradientKind8, 8},    {&id_cGradientRadialFocus, 9},
-      {&id_cGradientKind11, 11},  {&id_cGradientKind10, 10},  {&id_cGradientKind12, 12},
-      {&id_cGradientKind13, 13},  {&id_cGradientKind14, 14},
+      {&id_cGradientLinearX, linear_x}, {&id_cGradientLinearY, linear_y}, {&id_cGradientKind3, kind3},
+      {&id_cGradientKind4, kind4},      {&id_cGradientKind5, kind5},      {&id_cGradientKind6, kind6},
+      {&id_cGradientKind7, kind7},      {&id_cGradientKind8, kind8},      {&id_cGradientRadialFocus, radial_focus},
+      {&id_cGradientKind11, kind11},    {&id_cGradientKind10, kind10},    {&id_cGradientKind12, kind12},
+      {&id_cGradientKind13, kind13},    {&id_cGradientKind14, kind14},
   };
   for (const auto& o : order)
-    if (gradient->Identify(*o.id)) return o.kind;
-  return 0;
+    if (gradient->Identify(*o.id)) return uint8_t(o.kind);
+  return uint8_t(none);
 }

@@ -44,6 +44,10 @@ class gradient_color_table;
 // The largest colour table a gradient builds.
 constexpr uint32_t cnGradientMaxColors = 65536;
 
+// What a gradient paints beyond the ends of its colour range: the end
+// colours (pad), the range again (repeat) or the range mirrored (reflect).
+enum class eGradientSpread : uint8_t { pad = 0, repeat = 1, reflect = 2 };
+
 // --- cGradient -------------------------------------------------------------------
 // The abstract base: matrix, opacity, frame flags, spread and colour range.
 class cGradient : public cBase {
@@ -82,8 +86,9 @@ class cGradient : public cBase {
   bool IsRelative() const { return mRelative; }
   void SetFitToBounds(bool flag) { mFitToBounds = flag; }
   bool IsFitToBounds() const { return mFitToBounds; }
-  // 0 pad, 1 repeat, 2 reflect; other values pad.
+  // An eGradientSpread; other values pad.
   void SetSpread(uint8_t spread) { mSpread = spread; }
+  void SetSpread(eGradientSpread spread) { mSpread = uint8_t(spread); }
   uint8_t GetSpread() const { return mSpread; }
   double GetD1() const { return mD1; }
   double GetD2() const { return mD2; }

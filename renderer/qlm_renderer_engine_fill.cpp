@@ -106,13 +106,13 @@ void cRendererSurface::FillPatternOn() {
 // --- Gradients ----------------------------------------------------------------------------
 
 void cRendererSurface::SetFillGradient(cGradient* gradient) {
-  // A nil, invalid or unknown gradient leaves the kind 0 and keeps the
-  // stored object (a fill of kind 3 then paints nothing).
-  mFill.gradient_kind = 0;
-  const uint8_t kind = gradient_kind_of(gradient);
-  if (kind == 0) return;
+  // A nil, invalid or unknown gradient leaves no kind and keeps the stored
+  // object (a gradient fill then paints nothing).
+  mFill.gradient_kind = uint8_t(eGradientKind::none);
+  const eGradientKind kind = eGradientKind(gradient_kind_of(gradient));
+  if (kind == eGradientKind::none) return;
   mFill.gradient = gradient;
-  mFill.gradient_kind = kind;
+  mFill.gradient_kind = uint8_t(kind);
   mFill.kind = mFill.saved_kind = eFillKind::gradient;
 }
 

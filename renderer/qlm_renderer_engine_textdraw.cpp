@@ -619,198 +619,266 @@ void cRendererSurface::DrawTextLines(const cPen* pen, cHitTest* hit, bool draw, 
   if (saved != nullptr) SetPen(saved.get(), false);
 }
 
+// --- The text engine ------------------------------------------------------------------
+
+namespace {
+// Whether a glyph of straight or turned text can neither paint nor register
+// in a hit test: its outline box through the page-to-device mapping lies
+// wholly outside the cull box. A glyph without an outline draws nothing.
+bool glyph_culled(const rGlyphStep& s, const agg::trans_affine& to_device, const double* box) {
+  const agg::rect_i& b = s.glyph->bounds;
+  if (b.x1 > b.x2 || b.y1 > b.y2) return true;
+  double xs[4] = {s.x + b.x1, s.x + b.x2, s.x + b.x1, s.x + b.x2};
+  double ys[4] = {s.y + b.y1, s.y + b.y1, s.y + b.y2, s.y + b.y2};
+  double x1 = INFINITY, y1 = INFINITY, x2 = -INFINITY, y2 = -INFINITY;
+  for (int i = 0; i < 4; ++i) {
+    to_device.transform(&xs[i], &ys[i]);
+    x1 = std::min(x1, xs[i]), x2 = std::max(x2, xs[i]);
+    y1 = std::min(y1, ys[i]), y2 = std::max(y2, ys[i]);
+  }
+  return x2 < box[0] || x1 > box[2] || y2 < box[1] || y1 > box[3];
+}
+}  // namespace
+
+// What one text carries from step to step: the font cache, the font and
+// the kerning; the glyph box and the placement; the mapping along the
+// path(s) or the turn about the anchor; where the pen starts (the baseline
+// is at oy) and the run length; the underline and strike-out offsets and
+// the pieces they are drawn over.
+struct cRendererSurface::rTextRun {
+  tFontCacheManager* cache = nullptr;
+  const cFont* font = nullptr;
+  bool kerning = false;
+  qlm_text::rGlyphBox box;
+  qlm_text::rTextPlacement place;
+  text_path_map map;
+  bool on_path = false;
+  bool stop = false;  // path text ends with the last glyph that starts on the path
+  bool turned = false;
+  agg::trans_affine turn;
+  double ox = 0, oy = 0;
+  double run = 0;
+  rLineOffsets under, strike;
+  rPieces whole, words;
+
+  const text_path_map* mapping() const { return on_path ? &map : nullptr; }
+  const agg::trans_affine* turning() const { return turned ? &turn : nullptr; }
+  bool on_the_path(const rGlyphStep& s) const { return !stop || s.x <= map.length; }
+};
+
 template <class Feed>
 void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, const rTextPathArgs* paths,
                                       cHitTest* hit) {
+  rTextRun t;
+  if (!PlaceText(t, feed, x, y, paths)) return;
+  TextRunLength(t, feed);
+  TextBackground(t);
+  TextLinePieces(t, feed);
+  TextPasses(t, feed, hit);
+  SetCurrentPath(&mScratch.GetStorage(), 0, 0);
+}
+
+template <class Feed>
+bool cRendererSurface::PlaceText(rTextRun& t, const Feed& feed, double x, double y, const rTextPathArgs* paths) {
   // Hands the renderer's hinting to the font before anything is measured.
-  tFontCacheManager* cache = qlm_text::text_cache(mText);
-  if (cache == nullptr) return;
-  const cFont& font = *mText.font;
-  const bool kerning = mText.kerning;
-  const qlm_text::rGlyphBox box = qlm_text::glyph_box(*cache, feed, kerning);
-  if (box.empty) return;
-  const qlm_text::rTextPlacement place = qlm_text::place_text(box, font, mText.align_x, mText.align_y);
+  t.cache = qlm_text::text_cache(mText);
+  if (t.cache == nullptr) return false;
+  t.font = mText.font;
+  const cFont& font = *t.font;
+  t.kerning = mText.kerning;
+  t.box = qlm_text::glyph_box(*t.cache, feed, t.kerning);
+  if (t.box.empty) return false;
+  t.place = qlm_text::place_text(t.box, font, mText.align_x, mText.align_y);
 
   // Path text: text space starts at the start of the path.
-  text_path_map map;
-  const bool on_path = paths != nullptr;
-  if (on_path) {
+  t.on_path = paths != nullptr;
+  if (t.on_path) {
     x = y = 0;
     const double ascent = font.GetAscent();
     // Without an ascent (a font with no "H") the em size stands in: a zero
     // base height would divide by zero.
     const double base_height = -(ascent > 0 ? ascent : font.GetSize());
-    if (!build_path_map(map, paths->path1->GetStorage(),
+    if (!build_path_map(t.map, paths->path1->GetStorage(),
                         paths->path2 != nullptr ? &paths->path2->GetStorage() : nullptr, paths->base_length_set,
                         paths->base_length, paths->preserve_x_scale, base_height))
-      return;
+      return false;
   }
-  const text_path_map* mapping = on_path ? &map : nullptr;
   // Straight text turns about its anchor.
-  const bool turned = !on_path && !float_equal(mText.angle, 0);
-  agg::trans_affine turn;
-  if (turned) {
-    turn = agg::trans_affine_translation(-x, -y);
-    turn *= agg::trans_affine_rotation(agg::deg2rad(mText.angle));
-    turn *= agg::trans_affine_translation(x, y);
+  t.turned = !t.on_path && !float_equal(mText.angle, 0);
+  if (t.turned) {
+    t.turn = agg::trans_affine_translation(-x, -y);
+    t.turn *= agg::trans_affine_rotation(agg::deg2rad(mText.angle));
+    t.turn *= agg::trans_affine_translation(x, y);
   }
-  const agg::trans_affine* turning = turned ? &turn : nullptr;
+  t.ox = x + t.place.dx;
+  t.oy = y + t.place.dy;
+  t.stop = t.on_path && paths->stop_at_end;
+  return true;
+}
 
-  // The pen starts at (ox, oy); the baseline is at oy.
-  const double ox = x + place.dx, oy = y + place.dy;
-  const bool stop = on_path && paths->stop_at_end;
-  auto on_the_path = [&](const rGlyphStep& s) { return !stop || s.x <= map.length; };
+// The run length: up to the end of the last glyph that starts on the path
+// with stop-at-end, else the glyph box's width.
+template <class Feed>
+void cRendererSurface::TextRunLength(rTextRun& t, const Feed& feed) {
+  t.run = t.place.width;
+  if (!t.stop) return;
+  double end = t.ox;
+  qlm_text::walk_glyphs(*t.cache, feed, t.kerning, t.ox, t.oy, [&](const rGlyphStep& s) {
+    if (!t.on_the_path(s)) return false;
+    end = s.x + s.glyph->advance_x;
+    return true;
+  });
+  t.run = end - t.ox;
+}
 
-  // The run length: up to the end of the last glyph that starts on the path
-  // with stop-at-end, else the glyph box's width.
-  double run = place.width;
-  if (stop) {
-    double end = ox;
-    qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
-      if (!on_the_path(s)) return false;
-      end = s.x + s.glyph->advance_x;
-      return true;
-    });
-    run = end - ox;
-  }
-
-  agg::path_storage& scratch = mScratch.GetStorage();
-  const bool flipped = font.IsFlipped();
-
-  // The background box, drawn once, without shadow, hit test or capture.
+// The background box, drawn once, without shadow, hit test or capture.
+void cRendererSurface::TextBackground(const rTextRun& t) {
   const eRenderMode fill_mode = mMaster.fill_render_mode;
-  if (mText.back_on && mText.back_color.color.a != 0 &&
-      (!is_outline_mode(fill_mode) || mMaster.master_color.color.a == 0) &&
-      !(mCaptureGroup != nullptr && mCaptureOnly)) {  // the flag alone, without a group, suppresses nothing
-    double top, bottom;  // distances above and below the baseline
-    if (mText.back_fit_glyphs) {
-      // The glyph box itself, in either orientation.
-      top = -box.top;
-      bottom = box.bottom;
+  if (!mText.back_on || mText.back_color.color.a == 0 ||
+      (is_outline_mode(fill_mode) && mMaster.master_color.color.a != 0) ||
+      (mCaptureGroup != nullptr && mCaptureOnly))  // the flag alone, without a group, suppresses nothing
+    return;
+  const cFont& font = *t.font;
+  double top, bottom;  // distances above and below the baseline
+  if (mText.back_fit_glyphs) {
+    // The glyph box itself, in either orientation.
+    top = -t.box.top;
+    bottom = t.box.bottom;
+  } else {
+    top = font.GetAscent();
+    bottom = font.GetDescent() + font.GetLineGap();
+    if (font.IsFlipped()) std::swap(top, bottom);
+  }
+  agg::path_storage rect;
+  rect.move_to(t.ox, t.oy - top);
+  rect.line_to(t.ox + t.run, t.oy - top);
+  rect.line_to(t.ox + t.run, t.oy + bottom);
+  rect.line_to(t.ox, t.oy + bottom);
+  rect.close_polygon();
+  agg::path_storage& scratch = mScratch.GetStorage();
+  mScratch.Clear();
+  if (t.on_path)
+    append_mapped(scratch, rect, t.map);
+  else {
+    scratch.concat_path(rect);
+    if (t.turned) scratch.transform_all_paths(t.turn);
+  }
+  FillSolidOnly(scratch, mText.back_color.color);
+}
+
+// Underline and strike-out: whole runs, or one piece per word.
+template <class Feed>
+void cRendererSurface::TextLinePieces(rTextRun& t, const Feed& feed) {
+  t.under = underline_offsets(*t.font, mText.underline, mText.underline_position);
+  t.strike = strike_out_offsets(*t.font, mText.strike_out, mText.strike_out_position);
+  t.whole = {{t.ox, t.ox + t.run}};
+  if ((t.under.count == 0 || mText.underline_style == 0) && (t.strike.count == 0 || mText.strike_out_style == 0))
+    return;
+  // A piece runs from the pen position of a word's first character to the
+  // end of its last character's advance; the space (32) separates words.
+  bool in_word = false;
+  double from = 0, to = 0;
+  qlm_text::walk_glyphs(*t.cache, feed, t.kerning, t.ox, t.oy, [&](const rGlyphStep& s) {
+    if (!t.on_the_path(s)) return false;
+    if (s.code == 32) {
+      if (in_word) t.words.emplace_back(from, to);
+      in_word = false;
     } else {
-      top = font.GetAscent();
-      bottom = font.GetDescent() + font.GetLineGap();
-      if (flipped) std::swap(top, bottom);
+      if (!in_word) from = s.x;
+      in_word = true;
+      to = s.x + s.glyph->advance_x;
     }
-    agg::path_storage rect;
-    rect.move_to(ox, oy - top);
-    rect.line_to(ox + run, oy - top);
-    rect.line_to(ox + run, oy + bottom);
-    rect.line_to(ox, oy + bottom);
-    rect.close_polygon();
-    mScratch.Clear();
-    if (on_path)
-      append_mapped(scratch, rect, map);
-    else {
-      scratch.concat_path(rect);
-      if (turned) scratch.transform_all_paths(turn);
-    }
-    FillSolidOnly(scratch, mText.back_color.color);
-  }
+    return true;
+  });
+  if (in_word) t.words.emplace_back(from, to);
+}
 
-  // Underline and strike-out: whole runs, or one piece per word.
-  const rLineOffsets under = underline_offsets(font, mText.underline, mText.underline_position);
-  const rLineOffsets strike = strike_out_offsets(font, mText.strike_out, mText.strike_out_position);
-  rPieces whole{{ox, ox + run}};
-  rPieces words;
-  if ((under.count > 0 && mText.underline_style != 0) || (strike.count > 0 && mText.strike_out_style != 0)) {
-    // A piece runs from the pen position of a word's first character to the
-    // end of its last character's advance; the space (32) separates words.
-    bool in_word = false;
-    double from = 0, to = 0;
-    qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
-      if (!on_the_path(s)) return false;
-      if (s.code == 32) {
-        if (in_word) words.emplace_back(from, to);
-        in_word = false;
-      } else {
-        if (!in_word) from = s.x;
-        in_word = true;
-        to = s.x + s.glyph->advance_x;
-      }
-      return true;
-    });
-    if (in_word) words.emplace_back(from, to);
+template <class Feed>
+void cRendererSurface::TextPasses(rTextRun& t, const Feed& feed, cHitTest* hit) {
+  if (mShadow.kind == eShadowKind::off || mMaster.shadow_render_mode == eRenderMode::off) {
+    TextPass(t, feed, hit, true, true);
+    return;
   }
-  const rPieces& under_pieces = mText.underline_style != 0 ? words : whole;
-  const rPieces& strike_pieces = mText.strike_out_style != 0 ? words : whole;
+  // SHADOW PASS: the shadows of all lines and glyphs come first, without
+  // painting and without hit test (RenderPath casts a primitive's shadow
+  // with draw off), then the shapes themselves without shadows. Until
+  // RenderPath's shadow step paints, this pass leaves no pixels.
+  // A capture group records the shape pass only (every line and glyph
+  // once); while recording suppresses drawing there is no shadow to cast.
+  cPathGroup* const recording = mCaptureGroup;
+  if (recording == nullptr || !mCaptureOnly) {
+    mCaptureGroup = nullptr;
+    TextPass(t, feed, nullptr, false, true);
+    mCaptureGroup = recording;
+  }
+  TextPass(t, feed, hit, true, false);
+}
 
-  const bool plain = mText.render_mode == 0;
+template <class Feed>
+void cRendererSurface::TextPass(rTextRun& t, const Feed& feed, cHitTest* hit, bool draw, bool shadow) {
+  TextLines(t, false, hit, draw, shadow);
   // Text render mode 0 paints in the text colour; one without alpha paints
   // nothing, not even a shadow.
-  const bool glyphs = !plain || mText.color.color.a != 0;
-  auto pass = [&](cHitTest* pass_hit, bool draw, bool shadow) {
-    if (under.count > 0) {
-      build_lines(scratch, under, under_pieces, oy, mapping, turning);
-      DrawTextLines(mText.underline_pen, pass_hit, draw, shadow);
-    }
+  if (mText.render_mode != 0 || mText.color.color.a != 0) {
     double dx = 0, dy = 0;
-    if (glyphs && draw && !on_path && !turned && pass_hit == nullptr && GlyphCoverageFits(pass_hit, dx, dy)) {
-      rGlyphRun run;
-      GlyphCoverageBegin(*cache, mText.color.color, run);
-      qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
-        PaintGlyphCoverage(run, *cache, s.glyph, s.x, s.y, dx, dy);
-        return true;
-      });
-      GlyphCoverageEnd(run);
-    } else if (glyphs) {
-      agg::trans_affine to_device;
-      double box[4];
-      const bool cull = !on_path && TextCullBox(turning, to_device, box);
-      qlm_text::walk_glyphs(*cache, feed, kerning, ox, oy, [&](const rGlyphStep& s) {
-        if (!on_the_path(s)) return false;
-        if (cull) {
-          // The glyph's outline box through the mapping, against the box.
-          const agg::rect_i& b = s.glyph->bounds;
-          if (b.x1 > b.x2 || b.y1 > b.y2) return true;  // no outline: nothing to draw
-          double xs[4] = {s.x + b.x1, s.x + b.x2, s.x + b.x1, s.x + b.x2};
-          double ys[4] = {s.y + b.y1, s.y + b.y1, s.y + b.y2, s.y + b.y2};
-          double x1 = INFINITY, y1 = INFINITY, x2 = -INFINITY, y2 = -INFINITY;
-          for (int i = 0; i < 4; ++i) {
-            to_device.transform(&xs[i], &ys[i]);
-            x1 = std::min(x1, xs[i]), x2 = std::max(x2, xs[i]);
-            y1 = std::min(y1, ys[i]), y2 = std::max(y2, ys[i]);
-          }
-          if (x2 < box[0] || x1 > box[2] || y2 < box[1] || y1 > box[3]) return true;
-        }
-        cache->init_embedded_adaptors(s.glyph, s.x, s.y, 1.0);
-        mScratch.Clear();
-        if (on_path) {
-          append_mapped(scratch, cache->path_adaptor(), map);
-        } else if (turned) {
-          agg::conv_transform<tFontCacheManager::path_adaptor_type> turned_glyph(cache->path_adaptor(), turn);
-          scratch.concat_path(turned_glyph);
-        } else {
-          scratch.concat_path(cache->path_adaptor());
-        }
-        SetCurrentPath(&scratch, 0, 0);
-        RenderPath(plain ? 1 : 3, pass_hit, draw, shadow, plain ? &mText.color : nullptr);
-        return true;
-      });
-    }
-    if (strike.count > 0) {
-      build_lines(scratch, strike, strike_pieces, oy, mapping, turning);
-      DrawTextLines(mText.strike_out_pen, pass_hit, draw, shadow);
-    }
-  };
-  if (mShadow.kind != eShadowKind::off && mMaster.shadow_render_mode != eRenderMode::off) {
-    // SHADOW PASS: the shadows of all lines and glyphs come first, without
-    // painting and without hit test (RenderPath casts a primitive's shadow
-    // with draw off), then the shapes themselves without shadows. Until
-    // RenderPath's shadow step paints, this pass leaves no pixels.
-    // A capture group records the shape pass only (every line and glyph
-    // once); while recording suppresses drawing there is no shadow to cast.
-    cPathGroup* const recording = mCaptureGroup;
-    if (recording == nullptr || !mCaptureOnly) {
-      mCaptureGroup = nullptr;
-      pass(nullptr, false, true);
-      mCaptureGroup = recording;
-    }
-    pass(hit, true, false);
-  } else {
-    pass(hit, true, true);
+    if (draw && !t.on_path && !t.turned && hit == nullptr && GlyphCoverageFits(hit, dx, dy))
+      TextGlyphsKept(t, feed, dx, dy);
+    else
+      TextGlyphOutlines(t, feed, hit, draw, shadow);
   }
-  SetCurrentPath(&scratch, 0, 0);
+  TextLines(t, true, hit, draw, shadow);
+}
+
+// The underline (or the strike-out) lines, stroked with their own pen.
+void cRendererSurface::TextLines(const rTextRun& t, bool strike_out, cHitTest* hit, bool draw, bool shadow) {
+  const rLineOffsets& offsets = strike_out ? t.strike : t.under;
+  if (offsets.count == 0) return;
+  const uint8_t style = strike_out ? mText.strike_out_style : mText.underline_style;
+  build_lines(mScratch.GetStorage(), offsets, style != 0 ? t.words : t.whole, t.oy, t.mapping(), t.turning());
+  DrawTextLines(strike_out ? mText.strike_out_pen : mText.underline_pen, hit, draw, shadow);
+}
+
+// The glyphs painted from kept coverage at device offset (dx, dy).
+template <class Feed>
+void cRendererSurface::TextGlyphsKept(rTextRun& t, const Feed& feed, double dx, double dy) {
+  tFontCacheManager& cache = *t.cache;
+  rGlyphRun run;
+  GlyphCoverageBegin(cache, mText.color.color, run);
+  qlm_text::walk_glyphs(cache, feed, t.kerning, t.ox, t.oy, [&](const rGlyphStep& s) {
+    PaintGlyphCoverage(run, cache, s.glyph, s.x, s.y, dx, dy);
+    return true;
+  });
+  GlyphCoverageEnd(run);
+}
+
+// Each glyph as a primitive of its own: its outline along the path, turned
+// or as it stands, through RenderPath; glyphs that cannot reach the cull
+// box are skipped.
+template <class Feed>
+void cRendererSurface::TextGlyphOutlines(rTextRun& t, const Feed& feed, cHitTest* hit, bool draw, bool shadow) {
+  tFontCacheManager& cache = *t.cache;
+  agg::path_storage& scratch = mScratch.GetStorage();
+  const bool plain = mText.render_mode == 0;
+  agg::trans_affine to_device;
+  double box[4];
+  const bool cull = !t.on_path && TextCullBox(t.turning(), to_device, box);
+  qlm_text::walk_glyphs(cache, feed, t.kerning, t.ox, t.oy, [&](const rGlyphStep& s) {
+    if (!t.on_the_path(s)) return false;
+    if (cull && glyph_culled(s, to_device, box)) return true;
+    cache.init_embedded_adaptors(s.glyph, s.x, s.y, 1.0);
+    mScratch.Clear();
+    if (t.on_path) {
+      append_mapped(scratch, cache.path_adaptor(), t.map);
+    } else if (t.turned) {
+      agg::conv_transform<tFontCacheManager::path_adaptor_type> turned_glyph(cache.path_adaptor(), t.turn);
+      scratch.concat_path(turned_glyph);
+    } else {
+      scratch.concat_path(cache.path_adaptor());
+    }
+    SetCurrentPath(&scratch, 0, 0);
+    RenderPath(plain ? 1 : 3, hit, draw, shadow, plain ? &mText.color : nullptr);
+    return true;
+  });
 }
 
 void cRendererSurface::RenderText(const rTextView& text, double x, double y, const rTextPathArgs* paths,

@@ -72,6 +72,28 @@ struct rStoredColor {
 enum class ePenKind : uint8_t { off = 0, solid = 1, dashed = 2, pattern = 3 };
 // What the fill paints with.
 enum class eFillKind : uint8_t { off = 0, solid = 1, pattern = 2, gradient = 3 };
+// The renderer's kind of a gradient, found from the gradient's type id:
+// none (no gradient taken), the linear gradients along x and along y, and
+// the radial gradient with a focus. The numbers between them and above are
+// reserved for gradient classes that answer the further type ids (the
+// system has none); they are kept as found.
+enum class eGradientKind : uint8_t {
+  none = 0,
+  linear_x = 1,
+  linear_y = 2,
+  kind3 = 3,
+  kind4 = 4,
+  kind5 = 5,
+  kind6 = 6,
+  kind7 = 7,
+  kind8 = 8,
+  radial_focus = 9,
+  kind10 = 10,
+  kind11 = 11,
+  kind12 = 12,
+  kind13 = 13,
+  kind14 = 14,
+};
 // How the shadow is moved and shaped: not at all (no shadow), by an offset
 // in one of eight directions, through a perspective, or grown by its
 // distance on every side.
@@ -143,7 +165,7 @@ struct PenState {
   bool even_odd = false;
   std::vector<rDashSegment> dashes;
   double dash_start = 0.0;
-  uint8_t gradient_kind = 0;
+  uint8_t gradient_kind = 0;  // an eGradientKind
   cGradient* gradient = nullptr;
   // The pen pattern as tile pixels (RGBA, width x height); the AGG line
   // pattern is rebuilt from them by the renderer, never copied.
@@ -185,7 +207,7 @@ struct FillState {
   int32_t pattern_x = 0;
   int32_t pattern_y = 0;
   uint8_t pattern_wrap = 1;
-  uint8_t gradient_kind = 0;
+  uint8_t gradient_kind = 0;  // an eGradientKind
   cGradient* gradient = nullptr;
   bool distortions = false;
   uint8_t wave_mode = 0;

@@ -34,16 +34,16 @@ class gradient_color_table {
   unsigned mSize = 0;
 };
 
-// The renderer's kind of a gradient (1 linear x, 2 linear y, 9 radial focus;
-// the type tests in the renderer's fixed order, reserved kinds included);
-// 0 for nil, an invalid gradient or one that answers no kind id.
+// The renderer's kind of a gradient (an eGradientKind: the type tests in the
+// renderer's fixed order, reserved kinds included); none for nil, an invalid
+// gradient or one that answers no kind id.
 uint8_t gradient_kind_of(const cGradient* gradient);
 
 // What one gradient paint of the renderer needs, prepared from the gradient,
 // its frame and the drawing's chain.
 struct rGradientPaint {
-  uint8_t kind = 0;    // 1 x, 2 y, 9 radial focus
-  uint8_t spread = 0;  // 0 pad, 1 repeat, 2 reflect
+  uint8_t kind = 0;                           // an eGradientKind
+  uint8_t spread = 0;                         // an eGradientSpread
   int focus_r = 0, focus_x = 0, focus_y = 0;  // radial focus, 1/16 units
   double focus_r2 = 0, focus_mul = 0;
   int d1 = 0, d2 = 0;  // the colour range, 1/16 units

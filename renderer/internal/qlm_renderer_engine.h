@@ -729,6 +729,29 @@ class cRendererSurface : public cRenderer {
   // The same over one string kind's feed (qlm_renderer_engine_textdraw.cpp).
   template <class Feed>
   void RenderTextFeed(const Feed& feed, double x, double y, const rTextPathArgs* paths, cHitTest* hit);
+  // RenderTextFeed's steps over one text's state (rTextRun, in the text
+  // drawing's source): the glyph box, the placement and the mapping along
+  // the path(s) or the turn (false: nothing to draw); the run length; the
+  // background box; the pieces of underline and strike-out; the shadow
+  // pass and the shape pass, each drawing the underline, the glyphs (from
+  // kept coverage, or each outline through RenderPath) and the strike-out.
+  struct rTextRun;
+  template <class Feed>
+  bool PlaceText(rTextRun& t, const Feed& feed, double x, double y, const rTextPathArgs* paths);
+  template <class Feed>
+  void TextRunLength(rTextRun& t, const Feed& feed);
+  void TextBackground(const rTextRun& t);
+  template <class Feed>
+  void TextLinePieces(rTextRun& t, const Feed& feed);
+  template <class Feed>
+  void TextPasses(rTextRun& t, const Feed& feed, cHitTest* hit);
+  template <class Feed>
+  void TextPass(rTextRun& t, const Feed& feed, cHitTest* hit, bool draw, bool shadow);
+  void TextLines(const rTextRun& t, bool strike_out, cHitTest* hit, bool draw, bool shadow);
+  template <class Feed>
+  void TextGlyphsKept(rTextRun& t, const Feed& feed, double dx, double dy);
+  template <class Feed>
+  void TextGlyphOutlines(rTextRun& t, const Feed& feed, cHitTest* hit, bool draw, bool shadow);
   // The bounds of path text, in the paths' coordinates; all zero when
   // nothing would be drawn.
   void TextPathBounds(const rTextView& text, const rTextPathArgs& paths, rRectD& bounds);

@@ -276,7 +276,7 @@ TEST_F(GradientTest, MatrixOperations) {
   EXPECT_EQ(y.GetD1(), 10);
   EXPECT_EQ(y.GetD2(), 200);
   EXPECT_TRUE(y.IsValid() && y.IsRelative() && y.IsFitToBounds());
-  EXPECT_EQ(y.GetSpread(), 0);
+  EXPECT_EQ(y.GetSpread(), uint8_t(eGradientSpread::pad));
   EXPECT_EQ(y.GetMaxColors(), 256u);
 }
 
@@ -289,21 +289,23 @@ TEST_F(GradientTest, KindsForFillAndPen) {
   EXPECT_FALSE(rf.Identify(id_cGradientLinearX));
   struct {
     cGradient* g;
-    uint8_t kind;
-  } cases[] = {{&lx, 1}, {&ly, 2}, {&rf, 9}, {&unknown, 0}, {&invalid, 0}, {nullptr, 0}};
+    eGradientKind kind;
+  } cases[] = {{&lx, eGradientKind::linear_x},  {&ly, eGradientKind::linear_y},  {&rf, eGradientKind::radial_focus},
+               {&unknown, eGradientKind::none}, {&invalid, eGradientKind::none}, {nullptr, eGradientKind::none}};
   for (const auto& c : cases) {
-    EXPECT_EQ(gradient_kind_of(c.g), c.kind);
+    EXPECT_EQ(eGradientKind(gradient_kind_of(c.g)), c.kind);
     cRendererSurface r;
     r.SetFillGradient(&lx);
     r.SetPenGradient(&lx);
     r.SetPenColor(renderer_color(0, 0, 0, 255));  // pen gradient inactive
     r.SetFillGradient(c.g);
     r.SetPenGradient(c.g);
-    // A refused gradient leaves the earlier one stored, with kind 0.
-    EXPECT_EQ(r.GetFillGradient(), c.kind != 0 ? c.g : &lx);
-    EXPECT_EQ(r.GetPenGradient(), c.kind != 0 ? c.g : &lx);
+    // A refused gradient leaves the earlier one stored, with no kind.
+    const bool taken = c.kind != eGradientKind::none;
+    EXPECT_EQ(r.GetFillGradient(), taken ? c.g : &lx);
+    EXPECT_EQ(r.GetPenGradient(), taken ? c.g : &lx);
     EXPECT_EQ(r.IsFillOn(), true);
-    EXPECT_EQ(r.IsPenPlainColor(), c.kind == 0);
+    EXPECT_EQ(r.IsPenPlainColor(), !taken);
   }
   // Reapplying: a gradient made invalid in between is refused then.
   cRendererSurface r;
