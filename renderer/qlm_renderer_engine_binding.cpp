@@ -21,6 +21,8 @@ bool cRendererSurface::AttachSurface(cSurface* surface) {
     if (!object_identify(surface, id_cSurface))
       raise_condition_error(errPreCondition, "{not surface.Identify(id_cSurface )}");
     if (!surface->IsAssigned()) raise_condition_error(errPreCondition, "{not surface.IsAssigned}");
+    if (surface->GetWidth() > qlm_agg::cnMaxSurfaceSide || surface->GetHeight() > qlm_agg::cnMaxSurfaceSide)
+      raise_condition_error(errPreCondition, "{surface side > 32767}");
     qlm_agg::any_rgba_target* straight = surface->GetPixelFormat(cnSurfaceStraight);
     qlm_agg::any_rgba_target* pre = surface->GetPixelFormat(cnSurfacePre);
     if (straight == nullptr || pre == nullptr) raise_condition_error(errInvariant, "{surface.GetPixelFormat}");

@@ -25,7 +25,7 @@ void cRendererSurface::SetFillPatternCallback(uint32_t width, uint32_t height, t
   mFill.pattern_valid = false;
   const int64_t w = width == 0 ? 1 : width;
   const int64_t h = height == 0 ? 1 : height;
-  if (w > INT32_MAX || h > INT32_MAX || !mFillTile.Init(int32_t(w), int32_t(h))) return;
+  if (w > qlm_agg::cnMaxSurfaceSide || h > qlm_agg::cnMaxSurfaceSide || !mFillTile.Init(int32_t(w), int32_t(h))) return;
   if (mNested == nullptr) {
     mNested.reset(new (std::nothrow) cRendererSurface());
     if (mNested == nullptr) return;
@@ -60,7 +60,9 @@ void cRendererSurface::SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int3
   if (w != bw || h != bh) {
     // A scaled tile: the nested renderer draws the bitmap as an image,
     // stretched half a tile pixel beyond each edge.
-    if (w > INT32_MAX || h > INT32_MAX || !made.Init(int32_t(w), int32_t(h))) return;
+    // The tile is drawn on a surface of its own, whose sides the renderer
+    // holds to cnMaxSurfaceSide.
+    if (w > qlm_agg::cnMaxSurfaceSide || h > qlm_agg::cnMaxSurfaceSide || !made.Init(int32_t(w), int32_t(h))) return;
     if (mNested == nullptr) {
       mNested.reset(new (std::nothrow) cRendererSurface());
       if (mNested == nullptr) return;

@@ -108,8 +108,27 @@ constexpr uint8_t grey_of(uint8_t r, uint8_t g, uint8_t b) {
 
 // The scan-line rasteriser of every renderer pass: clipping in doubles, so
 // coordinates beyond AGG's 24.8 fixed-point range are clipped before they
-// are converted.
-using rasterizer = agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl>;
+// are converted. That holds only while the clip box itself is small: a
+// clipped point lands on the box and is then converted, and AGG's scanlines
+// keep a span's start and length in 16 bits. So the box is held within
+// +-cnRasterClipLimit whatever it is set to (surfaces are refused beyond that
+// side, cnMaxSurfaceSide): a huge update rectangle, or a nested surface of
+// millions of pixels, can no longer wrap a span's length (a span of 0 with
+// no buffer behind it was then written pixel by pixel).
+constexpr int32_t cnMaxSurfaceSide = 32767;
+constexpr double cnRasterClipLimit = 32767.0;
+class rasterizer : public agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> {
+ public:
+  void clip_box(double x1, double y1, double x2, double y2) {
+    agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl>::clip_box(held(x1), held(y1), held(x2), held(y2));
+  }
+
+ private:
+  static double held(double v) {
+    if (!(v > -cnRasterClipLimit)) return -cnRasterClipLimit;
+    return v < cnRasterClipLimit ? v : cnRasterClipLimit;
+  }
+};
 
 // The approximation scale handed to curve flatteners and strokers: a
 // non-finite or non-positive scale counts as 1, and scales are capped at

@@ -52,12 +52,18 @@ TEST_F(BindingTest, RefusedSurfacesLeaveTheRendererUnattached) {
   cSurfaceBitmap bound;
   ASSERT_TRUE(bound.Attach(bitmap.get(), true));
   cSurfaceBitmap unbound;
+  // Wider than AGG's scanlines can hold (their spans keep 16-bit lengths).
+  auto wide_bitmap = testenv::solid_bitmap(40000, 1, cnBitmap32BGRA, 0);
+  cSurfaceBitmap wide;
+  ASSERT_TRUE(wide.Attach(wide_bitmap.get(), true));
   // An object that is no cSurface cannot be passed: the argument is typed,
   // so "{not surface.Identify(id_cSurface )}" is the compiler's to refuse.
   struct {
     cSurface* surface;
     const char* text;
-  } cases[] = {{nullptr, "{surface=NIL}"}, {&unbound, "{not surface.IsAssigned}"}};
+  } cases[] = {{nullptr, "{surface=NIL}"},
+               {&unbound, "{not surface.IsAssigned}"},
+               {&wide, "{surface side > 32767}"}};
   for (const auto& c : cases) {
     cRendererSurface r;
     ASSERT_TRUE(r.AttachSurface(&bound));

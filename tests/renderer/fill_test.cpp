@@ -176,6 +176,14 @@ TEST_F(FillTest, PatternFromABitmap) {
   EXPECT_EQ(r.GetFillPatternHeight(), 6);
   r.SetFillPatternBitmap(nullptr, 1, 1);
   EXPECT_TRUE(r.IsFillPattern());
+  // A scaled tile wider than a surface may be (it is drawn on one of its
+  // own) is refused before anything is made, and the pattern stays; a tile
+  // of ten million pixels once wrapped AGG's 16-bit span lengths.
+  r.SetFillPatternBitmap(bitmap.get(), 10000000, 16);
+  EXPECT_TRUE(r.IsFillPattern());
+  EXPECT_EQ(r.GetFillPatternWidth(), 8);
+  r.SetFillPatternBitmap(bitmap.get(), 32767, 2);
+  EXPECT_EQ(r.GetFillPatternWidth(), 32767);
   // SetFillColor switches back to solid.
   r.SetFillColor(renderer_color(1, 2, 3, 255));
   EXPECT_TRUE(r.IsFillSolid());
