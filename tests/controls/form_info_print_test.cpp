@@ -74,8 +74,13 @@ class PrintTest : public ctest::FormTest {
     return f;
   }
   // Waits until the worker has drawn everything queued.
+  // The worker clears its busy flag before the GUI thread has shown its frame
+  // (the repaint is a call the loop serves next): idle also waits for that,
+  // which the shared count of running renders says (it drops only once the
+  // repaint has been served).
   static bool Idle(TInfoPrintScene* s) {
-    return test::PumpUntil([s] { return !s->HasPendingOrders() && !s->IsBusy(); }, 10000);
+    return test::PumpUntil([s] { return !s->HasPendingOrders() && !s->IsBusy() && gRenderingBusy.load() == 0; },
+                           10000);
   }
   // A new backend (the old ones stay alive for the objects made on them).
   void Fresh() {
