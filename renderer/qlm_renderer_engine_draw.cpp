@@ -869,7 +869,7 @@ void cRendererSurface::PaintPatternFill(rPathPipes& p) {
 }
 
 void cRendererSurface::PaintGradientFill(rPathPipes& p) {
-  if (mFill.gradient_kind == 0) return;
+  if (mFill.gradient_kind == eGradientKind::none) return;
   CastPathShadow(p, false, true, false);
   if (p.draw) RenderGradientSpans(p.fill, p.curve, true, 0, p.chain);
   LayerSafeHitMask(p.fill, p.hit, true);
@@ -930,7 +930,7 @@ void cRendererSurface::PaintStroke(rPathPipes& p) {
       if (pen_colour.a != 0) PaintOutlines(p, p.stroke, pen_colour, true, true, false, true);
       return;
     }
-    if (mPen.gradient_active && mPen.gradient_kind != 0) {
+    if (mPen.gradient_active && mPen.gradient_kind != eGradientKind::none) {
       p.stroke_generated = true;
       CastPathShadow(p, true, false, true);
       if (p.draw) RenderGradientSpans(p.stroke, p.stroke_core_src, false, 0, p.chain);
@@ -960,7 +960,7 @@ void cRendererSurface::PaintStartEndMarkers(rPathPipes& p) {
   if (p.pen_mode == eRenderMode::plain) {
     if (!paints) return;
     RenderSolid(p.markers, false, pen_colour, 0);
-  } else if (mPen.gradient_active && mPen.gradient_kind != 0) {
+  } else if (mPen.gradient_active && mPen.gradient_kind != eGradientKind::none) {
     // The pen's gradient laid on the stroke's frame, as the stroke has it.
     RenderGradientSpans(p.markers, p.stroke_core_src, false, 0, p.chain);
   } else if (paints) {

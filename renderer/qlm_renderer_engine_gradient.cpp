@@ -20,11 +20,11 @@
 // --- The pen's gradient ------------------------------------------------------------
 
 void cRendererSurface::SetPenGradient(cGradient* gradient) {
-  // A nil, invalid or unknown gradient leaves the kind 0: the pen strokes in
+  // A nil, invalid or unknown gradient leaves no kind: the pen strokes in
   // its colour. The pen's kind is not changed.
-  mPen.gradient_kind = 0;
-  const uint8_t kind = gradient_kind_of(gradient);
-  if (kind == 0) return;
+  mPen.gradient_kind = eGradientKind::none;
+  const eGradientKind kind = gradient_kind_of(gradient);
+  if (kind == eGradientKind::none) return;
   mPen.gradient = gradient;
   mPen.gradient_kind = kind;
   mPen.gradient_active = true;
@@ -91,10 +91,10 @@ unsigned gradient_index(const rGradientPaint& p, int64_t v) {
   const int64_t d1 = p.d1, d = p.d2;
   int64_t dd = d - d1;
   if (dd < 1) dd = 1;
-  if (p.spread == 1) {
+  if (p.spread == eGradientSpread::repeat) {
     v %= d;
     if (v < 0) v += d;
-  } else if (p.spread == 2) {
+  } else if (p.spread == eGradientSpread::reflect) {
     const int64_t d2 = d * 2;
     v %= d2;
     if (v < 0) v += d2;
@@ -129,17 +129,17 @@ class index_map {
     }
   }
   unsigned operator()(int64_t v) const {
-    if (mSpread == 1) return at<1>(v);
-    if (mSpread == 2) return at<2>(v);
-    return at<0>(v);
+    if (mSpread == eGradientSpread::repeat) return at<eGradientSpread::repeat>(v);
+    if (mSpread == eGradientSpread::reflect) return at<eGradientSpread::reflect>(v);
+    return at<eGradientSpread::pad>(v);
   }
   // The index under spread `Spread` (the paint's own).
-  template <int Spread>
+  template <eGradientSpread Spread>
   unsigned at(int64_t v) const {
-    if constexpr (Spread == 1) {
+    if constexpr (Spread == eGradientSpread::repeat) {
       v %= mD;
       if (v < 0) v += mD;
-    } else if constexpr (Spread == 2) {
+    } else if constexpr (Spread == eGradientSpread::reflect) {
       const int64_t d2 = mD * 2;
       v %= d2;
       if (v < 0) v += d2;
@@ -159,7 +159,7 @@ class index_map {
  private:
   int64_t mSize, mD1, mD, mDd, mLimit;
   double mInverse;
-  uint8_t mSpread;
+  eGradientSpread mSpread;
   bool mExact = false;
   int mShift = 0;
   uint64_t mMultiplier = 0;
@@ -177,8 +177,8 @@ class gradient_span {
   void prepare() {}
   void generate(agg::rgba8* span, int x, int y, unsigned len) {
     switch (mPaint.kind) {
-      case 1: run(span, x, y, len, [](int px, int) { return px; }); break;
-      case 2: run(span, x, y, len, [](int, int py) { return py; }); break;
+      case eGradientKind::linear_x: run(span, x, y, len, [](int px, int) { return px; }); break;
+      case eGradientKind::linear_y: run(span, x, y, len, [](int, int py) { return py; }); break;
       default: {
         const paint_type& p = mPaint;
         run(span, x, y, len, [&p](int px, int py) {
@@ -216,9 +216,12 @@ class gradient_span {
 
 bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const rTransformChain& chain) {
   cGradient* g = fill ? mFill.gradient : mPen.gradient;
-  const uint8_t kind = fill ? mFill.gradient_kind : mPen.gradient_kind;
-  // Only kinds 1, 2 and 9 have classes; any other kind paints nothing.
-  if (g == nullptr || (kind != 1 && kind != 2 && kind != 9)) return false;
+  const eGradientKind kind = fill ? mFill.gradient_kind : mPen.gradient_kind;
+  // Only the linear and radial focus kinds have classes; any other kind
+  // paints nothing.
+  if (g == nullptr ||
+      (kind != eGradientKind::linear_x && kind != eGradientKind::linear_y && kind != eGradientKind::radial_focus))
+    return false;
   rGradientPaint& p = mGradientPaint;
   p = rGradientPaint{};
   p.kind = kind;
@@ -246,7 +249,7 @@ bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const 
   for (size_t i = 0; i < chain.count; ++i) p.perspective |= chain.ops[i].kind != 0;
 
   // Origin and extent, the fit, and the frame rectangle in gradient space.
-  const bool centred = kind >= 3 && kind <= 9;
+  const bool centred = kind >= eGradientKind::kind3 && kind <= eGradientKind::radial_focus;
   const double ox = centred ? w / 2 : 0, oy = centred ? h / 2 : 0;
   const double ex = centred ? w / 2 : w, ey = centred ? h / 2 : h;
   agg::trans_affine u;
@@ -273,9 +276,10 @@ bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const 
   // least one 1/16 unit: below it they pad) and the radial function.
   p.d1 = gradient_units(g->GetD1());
   p.d2 = gradient_units(g->GetD2());
-  p.spread = g->GetSpread() == 1 || g->GetSpread() == 2 ? g->GetSpread() : 0;
-  if (p.d2 < 1) p.spread = 0;
-  if (kind == 9) {
+  const eGradientSpread spread = eGradientSpread(g->GetSpread());
+  p.spread = spread == eGradientSpread::repeat || spread == eGradientSpread::reflect ? spread : eGradientSpread::pad;
+  if (p.d2 < 1) p.spread = eGradientSpread::pad;
+  if (kind == eGradientKind::radial_focus) {
     const cGradientRadialFocus* rf = static_cast<const cGradientRadialFocus*>(g);
     if (!std::isfinite(rf->GetRadius()) || !std::isfinite(rf->GetFocusX()) || !std::isfinite(rf->GetFocusY()))
       return false;
@@ -303,11 +307,13 @@ std::atomic<bool> g_axis_painter{true};
 
 axis_gradient axis_of(const rGradientPaint& p) {
   if (!g_axis_painter.load(std::memory_order_relaxed)) return axis_gradient::none;
-  if (p.perspective || p.distort || (p.kind != 1 && p.kind != 2)) return axis_gradient::none;
+  if (p.perspective || p.distort || (p.kind != eGradientKind::linear_x && p.kind != eGradientKind::linear_y))
+    return axis_gradient::none;
   const agg::trans_affine& m = p.mapping;
-  // Kind 1 reads x' = sx x + shx y + tx, kind 2 y' = shy x + sy y + ty.
-  const double on_x = p.kind == 1 ? m.sx : m.shy;
-  const double on_y = p.kind == 1 ? m.shx : m.sy;
+  // Along x reads x' = sx x + shx y + tx, along y y' = shy x + sy y + ty.
+  const bool along_x = p.kind == eGradientKind::linear_x;
+  const double on_x = along_x ? m.sx : m.shy;
+  const double on_y = along_x ? m.shx : m.sy;
   if (on_y == 0) return axis_gradient::columns;
   if (on_x == 0) return axis_gradient::rows;
   return axis_gradient::none;
@@ -534,7 +540,7 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rA
     constexpr int shift = int(affine_interpolator::subpixel_shift) - int(agg::gradient_subpixel_shift);
     const agg::rgba8* table = &(*p.table)[0];
     const index_map index(p);
-    const bool along_x = p.kind == 1;
+    const bool along_x = p.kind == eGradientKind::linear_x;
     // The value of pixel centres through the span interpolator, as the
     // general painter reads them.
     auto colour_here = [&] {
@@ -666,12 +672,12 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rA
           all_alpha &= c.a;
         }
       };
-      if (p.spread == 1)
-        step(std::integral_constant<int, 1>());
-      else if (p.spread == 2)
-        step(std::integral_constant<int, 2>());
+      if (p.spread == eGradientSpread::repeat)
+        step(std::integral_constant<eGradientSpread, eGradientSpread::repeat>());
+      else if (p.spread == eGradientSpread::reflect)
+        step(std::integral_constant<eGradientSpread, eGradientSpread::reflect>());
       else
-        step(std::integral_constant<int, 0>());
+        step(std::integral_constant<eGradientSpread, eGradientSpread::pad>());
       span_opaque = all_alpha == 255;
       if (!span_opaque) {
         weights.resize(width);

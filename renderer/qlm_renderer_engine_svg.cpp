@@ -109,13 +109,13 @@ const gradient_color_table* ramp_table(rSVGGradient* g, agg::rgba8& last) {
   return table != nullptr && table->size() > 0 ? table : nullptr;
 }
 
-// The SVG spread numbering (1 pad, 2 reflect, 3 repeat) in the gradient
-// painter's (0 pad, 1 repeat, 2 reflect); anything else pads.
-uint8_t paint_spread_of_svg(uint8_t spread) {
+// The SVG spread numbering (1 pad, 2 reflect, 3 repeat) as the gradient
+// painter's spread; anything else pads.
+eGradientSpread paint_spread_of_svg(uint8_t spread) {
   switch (spread) {
-    case cnSVGSpreadReflect: return 2;
-    case cnSVGSpreadRepeat: return 1;
-    default: return 0;
+    case cnSVGSpreadReflect: return eGradientSpread::reflect;
+    case cnSVGSpreadRepeat: return eGradientSpread::repeat;
+    default: return eGradientSpread::pad;
   }
 }
 
@@ -294,11 +294,11 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rSVGGradientGeo
   for (size_t i = 0; i < chain.count; ++i) p.perspective |= chain.ops[i].kind != 0;
   if (!gradient_frame_mapping(p, q, rx1, ry1, rx2, ry2, nullptr)) return false;
 
-  p.kind = linear ? 1 : 9;
+  p.kind = linear ? eGradientKind::linear_x : eGradientKind::radial_focus;
   p.d1 = 0;
   p.d2 = gradient_units(extent * k);
   p.spread = paint_spread_of_svg(g->spread);
-  if (p.d2 < 1) p.spread = 0;
+  if (p.d2 < 1) p.spread = eGradientSpread::pad;
   if (!linear) {
     // The focus relative to the centre, kept inside 0.99 r.
     double fx = (geo.fx - geo.cx) * k, fy = (geo.fy - geo.cy) * k;
