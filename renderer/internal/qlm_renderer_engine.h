@@ -640,6 +640,11 @@ class cRendererSurface : public cRenderer {
   // makes only the shadow and the hit masks; `fillColour` (or nil) replaces
   // the fill paint. Raises nothing; hostile geometry draws nothing.
   void RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool shadow, const rStoredColor* fillColour);
+  // RenderPath's first steps: an interrupted call's filter layer dropped,
+  // false when there is nothing to draw or the path was only captured into
+  // a group; then the path to draw (the moved and mapped copy when `copy`).
+  bool StartRenderPath(uint8_t mode);
+  agg::path_storage* PathToDraw(bool copy);
   // RenderPath's painters over the pipelines it built (rPathPipes, in the
   // drawing core's source): PaintPath chooses them from the group pass, the
   // mode, the kinds and the render modes.
@@ -664,6 +669,9 @@ class cRendererSurface : public cRenderer {
   void OpenPathLayer(rPathPipes& p);
   void GenerateStroke(rPathPipes& p);
   bool PathDrawingBox(rPathPipes& p, double* r);
+  // The path's drawing box lies outside the bounds (culling on, no group
+  // pass, no perspective shadow).
+  bool CullsPath(rPathPipes& p);
   // Culling: true when a shape whose drawing box is `box` (device space)
   // paints nothing within the bounds, widened by what the pen pattern
   // (`pen_pattern`) and the shadow may add. A perspective shadow is never
