@@ -580,13 +580,15 @@ void cRendererSurface::EndFilterLayer() {
 
 // --- RenderPath ---------------------------------------------------------------------
 
+void cRendererSurface::DropInterruptedLayer() {
+  if (mLayer == nullptr) return;
+  mLayer.reset();
+  mLayerBuf.attach(nullptr, 0, 0, 0);
+  mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
+}
+
 bool cRendererSurface::StartRenderPath(uint8_t mode) {
-  // A layer left by an interrupted call.
-  if (mLayer != nullptr) {
-    mLayer.reset();
-    mLayerBuf.attach(nullptr, 0, 0, 0);
-    mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
-  }
+  DropInterruptedLayer();
   mRasterReusable = false;
   // No path (or no surface).
   if (!mAttached || mCurrentPath == nullptr || mode < 1 || mode > 3) return false;

@@ -644,6 +644,9 @@ class cRendererSurface : public cRenderer {
   // false when there is nothing to draw or the path was only captured into
   // a group; then the path to draw (the moved and mapped copy when `copy`).
   bool StartRenderPath(uint8_t mode);
+  // A filter layer left open by an interrupted call, dropped with the
+  // rasteriser's clip box back on the update rectangle.
+  void DropInterruptedLayer();
   agg::path_storage* PathToDraw(bool copy);
   // RenderPath's painters over the pipelines it built (rPathPipes, in the
   // drawing core's source): PaintPath chooses them from the group pass, the
@@ -1027,6 +1030,15 @@ class cRendererSurface : public cRenderer {
   // when `use_solid` is set (a gradient without length or radius).
   bool PrepareSVGGradient(rSVGGradient* gradient, const rSVGGradientGeometry& geometry, const rTransformChain& chain,
                           bool& use_solid, agg::rgba8& solid);
+  // DrawSVG's steps over what its paints share (rSVGDraw, in the SVG
+  // drawing's source): the scale of the list and the device matrix, one
+  // record's fill or stroke painted, and its hit registration.
+  struct rSVGDraw;
+  double SVGListScale() const;
+  template <class Source>
+  void PaintSVGShape(rSVGDraw& d, Source& source, rSVGGradient* gradient, const agg::rgba8& colour);
+  template <class Source>
+  void RegisterSVGHit(const rSVGDraw& d, Source& source);
   // The corners of the drawing's box as GetSVGBounds maps them; false for a
   // nil or unopened drawing.
   bool SVGCorners(cImageSVG* drawing, const rMatrix* matrix, double x, double y, bool device, double* q);
