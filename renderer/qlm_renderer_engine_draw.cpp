@@ -144,8 +144,8 @@ struct rectangle_corners {
 
 // The box of a path's control points through `chain`, and whether it has
 // curves; false when a point is not finite and sane or there is none.
-bool control_box(agg::path_storage& path, const rTransformChain& chain, double& x1, double& y1, double& x2,
-                 double& y2, bool& curved) {
+bool control_box(agg::path_storage& path, const rTransformChain& chain, double& x1, double& y1, double& x2, double& y2,
+                 bool& curved) {
   agg::conv_transform<agg::path_storage, rTransformChain> control(path, const_cast<rTransformChain&>(chain));
   control.rewind(0);
   double x, y;

@@ -346,8 +346,8 @@ bool svg_control_extent(agg::path_storage* storage, unsigned id, rTransformChain
 
 // The record's stroke on `stroker` (its curves at `approx`); false when
 // its width, at the record's scale t and the list's g, draws nothing.
-bool set_up_svg_stroke(agg::conv_stroke<svg_curve>& stroker, svg_curve& curve, const rSVGPathAttr& rec,
-                       double approx, double t, double g) {
+bool set_up_svg_stroke(agg::conv_stroke<svg_curve>& stroker, svg_curve& curve, const rSVGPathAttr& rec, double approx,
+                       double t, double g) {
   const double w = rec.stroke_width;
   if (!std::isfinite(w) || !(w > 0) || !usable(w * t * g)) return false;
   stroker.width(w);
@@ -396,7 +396,8 @@ double cRendererSurface::SVGListScale() const {
   // The scale of every list entry and of the device matrix.
   double g = 1.0;
   for (const rTransformStage& s : mTransform.stages)
-    if (s.kind == 0) g *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]).scale();
+    if (s.kind == 0)
+      g *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]).scale();
   if (!is_identity(mDevice)) g *= mDevice.scale();
   return g;
 }
@@ -458,8 +459,7 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
   const double g = SVGListScale();
   rSVGDraw d{.storage = storage,
              .hit = hit,
-             .alpha_scale =
-                 (mMaster.master_alpha == 255 || mMaster.anti_aliasing) ? 1.0 : mMaster.master_alpha / 255.0,
+             .alpha_scale = (mMaster.master_alpha == 255 || mMaster.anti_aliasing) ? 1.0 : mMaster.master_alpha / 255.0,
              .viewport_w = 0,
              .viewport_h = 0,
              .override_colour = mMaster.override_color.color};
