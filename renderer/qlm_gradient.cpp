@@ -271,8 +271,8 @@ bool cGradientRadialFocus::Identify(uint32_t id) const {
 
 // --- Kinds ---------------------------------------------------------------------------------
 
-uint8_t gradient_kind_of(const cGradient* gradient) {
-  if (gradient == nullptr || !gradient->IsValid()) return uint8_t(eGradientKind::none);
+eGradientKind gradient_kind_of(const cGradient* gradient) {
+  if (gradient == nullptr || !gradient->IsValid()) return eGradientKind::none;
   // Kinds 1 to 9, then 11 before 10, then 12 to 14.
   using enum eGradientKind;
   const struct {
@@ -286,6 +286,6 @@ uint8_t gradient_kind_of(const cGradient* gradient) {
       {&id_cGradientKind13, kind13},    {&id_cGradientKind14, kind14},
   };
   for (const auto& o : order)
-    if (gradient->Identify(*o.id)) return uint8_t(o.kind);
-  return uint8_t(none);
+    if (gradient->Identify(*o.id)) return o.kind;
+  return none;
 }

@@ -87,9 +87,9 @@ class cGradient : public cBase {
   void SetFitToBounds(bool flag) { mFitToBounds = flag; }
   bool IsFitToBounds() const { return mFitToBounds; }
   // An eGradientSpread; other values pad.
-  void SetSpread(uint8_t spread) { mSpread = spread; }
-  void SetSpread(eGradientSpread spread) { mSpread = uint8_t(spread); }
-  uint8_t GetSpread() const { return mSpread; }
+  void SetSpread(uint8_t spread) { mSpread = eGradientSpread(spread); }
+  void SetSpread(eGradientSpread spread) { mSpread = spread; }
+  uint8_t GetSpread() const { return uint8_t(mSpread); }
   double GetD1() const { return mD1; }
   double GetD2() const { return mD2; }
 
@@ -100,7 +100,7 @@ class cGradient : public cBase {
   uint8_t mOpacity = 255;
   bool mRelative = true;
   bool mFitToBounds = true;
-  uint8_t mSpread = 0;
+  eGradientSpread mSpread = eGradientSpread::pad;
   double mD1 = 0.0;
   double mD2 = 100.0;
   bool mValid = false;

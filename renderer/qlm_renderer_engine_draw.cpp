@@ -142,6 +142,63 @@ struct rectangle_corners {
   }
 };
 
+// The box of a path's control points through `chain`, and whether it has
+// curves; false when a point is not finite and sane or there is none.
+bool control_box(agg::path_storage& path, const rTransformChain& chain, double& x1, double& y1, double& x2, double& y2,
+                 bool& curved) {
+  agg::conv_transform<agg::path_storage, rTransformChain> control(path, const_cast<rTransformChain&>(chain));
+  control.rewind(0);
+  double x, y;
+  bool first = true;
+  unsigned cmd;
+  while (!agg::is_stop(cmd = control.vertex(&x, &y))) {
+    if (!agg::is_vertex(cmd)) continue;
+    if (agg::is_curve(cmd)) curved = true;
+    if (!usable(x) || !usable(y)) return false;
+    if (first) {
+      x1 = x2 = x;
+      y1 = y2 = y;
+      first = false;
+    }
+    x1 = std::min(x1, x);
+    y1 = std::min(y1, y);
+    x2 = std::max(x2, x);
+    y2 = std::max(y2, y);
+  }
+  return !first;
+}
+
+// The pen's width, caps, joins, miter limit and dashes on the stroke
+// pipeline, curves approximated at `approx`.
+void set_up_stroke(pen_stroke& stroke, const PenState& pen, double approx) {
+  // Round joins and caps of enormous strokes are coarser, so that none
+  // makes more than some thousands of vertices.
+  const double half = std::fabs(pen.width) / 2;
+  const double stroke_approx = half > 0 ? std::min(approx, cnStrokeArcLimit / half) : approx;
+  stroke.both([&](auto& s) {
+    s.width(pen.width);
+    s.line_cap(agg::line_cap_e(pen.line_cap <= 2 ? pen.line_cap : 0));
+    s.line_join(agg::line_join_e(pen.line_join <= 4 ? pen.line_join : 0));
+    s.miter_limit(qlm_agg::stroke_miter_limit(pen.miter_limit));
+    s.approximation_scale(stroke_approx);
+  });
+  if (pen.kind != ePenKind::dashed) return;
+  // AGG keeps the first 16 pairs, and walks the dash start dash by dash:
+  // the start is taken within one period of those (0 when the period is
+  // not positive or a length is negative).
+  double period = 0;
+  bool sane = true;
+  size_t pairs = 0;
+  for (const rDashSegment& d : pen.dashes) {
+    if (pairs++ == 16) break;
+    stroke.dash.add_dash(d.dash, d.gap);
+    if (d.dash < 0 || d.gap < 0) sane = false;
+    period += d.dash + d.gap;
+  }
+  const bool walkable = sane && period > 0 && std::isfinite(period);
+  stroke.dash.dash_start(walkable ? std::fmod(pen.dash_start, period) : 0.0);
+}
+
 }  // namespace
 
 // What RenderPath's painters share: the pipelines it built for one path,
@@ -523,40 +580,61 @@ void cRendererSurface::EndFilterLayer() {
 
 // --- RenderPath ---------------------------------------------------------------------
 
-void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool shadow,
-                                  const rStoredColor* fillColour) {
-  // 1. A layer left by an interrupted call.
-  if (mLayer != nullptr) {
-    mLayer.reset();
-    mLayerBuf.attach(nullptr, 0, 0, 0);
-    mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
-  }
+void cRendererSurface::DropInterruptedLayer() {
+  if (mLayer == nullptr) return;
+  mLayer.reset();
+  mLayerBuf.attach(nullptr, 0, 0, 0);
+  mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
+}
+
+bool cRendererSurface::StartRenderPath(uint8_t mode) {
+  DropInterruptedLayer();
   mRasterReusable = false;
-  // 2. No path (or no surface).
-  if (!mAttached || mCurrentPath == nullptr || mode < 1 || mode > 3) return;
-  // 3. Capture into a path group (never while a group is being replayed).
+  // No path (or no surface).
+  if (!mAttached || mCurrentPath == nullptr || mode < 1 || mode > 3) return false;
+  // Capture into a path group (never while a group is being replayed).
   if (mCaptureGroup != nullptr && mGroupPass == kGroupNone) {
     CaptureCurrentPath(mode);
-    if (mCaptureOnly) return;
+    if (mCaptureOnly) return false;
   }
+  return true;
+}
+
+agg::path_storage* cRendererSurface::PathToDraw(bool copy) {
+  if (!copy) return mCurrentPath;
+  if (mGroupSource != nullptr) {
+    // A path-group entry's replay copy: moved and mapped already.
+    mPosition.reset();
+    return mGroupSource;
+  }
+  mScratchStroke.remove_all();
+  mScratchStroke.concat_path(*mCurrentPath);
+  mScratchStroke.transform_all_paths(mPosition);
+  TransformPathByList(mScratchStroke);
+  mPosition.reset();
+  return &mScratchStroke;
+}
+
+bool cRendererSurface::CullsPath(rPathPipes& p) {
+  // A perspective shadow is never culled: the drawing box is not worked out
+  // for it.
+  if (!mMaster.culling || mGroupPass != kGroupNone) return false;
+  const bool perspective = mMaster.shadow_render_mode != eRenderMode::off && mShadow.kind == eShadowKind::perspective;
+  double box[4];
+  return !perspective && PathDrawingBox(p, box) &&
+         CullsDrawingBox(box, p.mode != 1 && mPen.kind == ePenKind::pattern && mPen.pattern_valid);
+}
+
+void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool shadow,
+                                  const rStoredColor* fillColour) {
+  // 1. to 3. An interrupted call's layer dropped, no path, group capture.
+  if (!StartRenderPath(mode)) return;
 
   // 4. The path to draw: with the pen outside device space, a moved and
   // mapped copy, used for fills as well (both then agree).
-  agg::path_storage* path = mCurrentPath;
   const agg::trans_affine saved_position = mPosition;
   const bool copy = !mPen.device_space;
-  if (copy && mGroupSource != nullptr) {
-    // A path-group entry's replay copy: moved and mapped already.
-    mPosition.reset();
-    path = mGroupSource;
-  } else if (copy) {
-    mScratchStroke.remove_all();
-    mScratchStroke.concat_path(*mCurrentPath);
-    mScratchStroke.transform_all_paths(mPosition);
-    TransformPathByList(mScratchStroke);
-    mPosition.reset();
-    path = &mScratchStroke;
-  }
+  agg::path_storage* path = PathToDraw(copy);
   struct restore_position {
     agg::trans_affine& target;
     agg::trans_affine value;
@@ -571,28 +649,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   // points through the whole mapping must be finite and sane.
   double cx1 = 0, cy1 = 0, cx2 = 0, cy2 = 0;
   bool curved = false;
-  {
-    agg::conv_transform<agg::path_storage, rTransformChain> control(*path, const_cast<rTransformChain&>(chain));
-    control.rewind(0);
-    double x, y;
-    bool first = true;
-    unsigned cmd;
-    while (!agg::is_stop(cmd = control.vertex(&x, &y))) {
-      if (!agg::is_vertex(cmd)) continue;
-      if (agg::is_curve(cmd)) curved = true;
-      if (!usable(x) || !usable(y)) return;
-      if (first) {
-        cx1 = cx2 = x;
-        cy1 = cy2 = y;
-        first = false;
-      }
-      cx1 = std::min(cx1, x);
-      cy1 = std::min(cy1, y);
-      cx2 = std::max(cx2, x);
-      cy2 = std::max(cy2, y);
-    }
-    if (first) return;  // nothing to draw
-  }
+  if (!control_box(*path, chain, cx1, cy1, cx2, cy2, curved)) return;
   const bool stroking = mode != 1;
   if (stroking && !usable(TransformLength(mPen.width))) return;
 
@@ -605,35 +662,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   curve.approximation_scale(approx);
   fill_source fill(curve, chain_copy);
   pen_stroke stroke_core_src(curve, mPen.kind == ePenKind::dashed);
-  {
-    // Round joins and caps of enormous strokes are coarser, so that none
-    // makes more than some thousands of vertices.
-    const double half = std::fabs(mPen.width) / 2;
-    const double stroke_approx = half > 0 ? std::min(approx, cnStrokeArcLimit / half) : approx;
-    stroke_core_src.both([&](auto& s) {
-      s.width(mPen.width);
-      s.line_cap(agg::line_cap_e(mPen.line_cap <= 2 ? mPen.line_cap : 0));
-      s.line_join(agg::line_join_e(mPen.line_join <= 4 ? mPen.line_join : 0));
-      s.miter_limit(qlm_agg::stroke_miter_limit(mPen.miter_limit));
-      s.approximation_scale(stroke_approx);
-    });
-    if (mPen.kind == ePenKind::dashed) {
-      // AGG keeps the first 16 pairs, and walks the dash start dash by dash:
-      // the start is taken within one period of those (0 when the period
-      // is not positive or a length is negative).
-      double period = 0;
-      bool sane = true;
-      size_t pairs = 0;
-      for (const rDashSegment& d : mPen.dashes) {
-        if (pairs++ == 16) break;
-        stroke_core_src.dash.add_dash(d.dash, d.gap);
-        if (d.dash < 0 || d.gap < 0) sane = false;
-        period += d.dash + d.gap;
-      }
-      const bool walkable = sane && period > 0 && std::isfinite(period);
-      stroke_core_src.dash.dash_start(walkable ? std::fmod(mPen.dash_start, period) : 0.0);
-    }
-  }
+  set_up_stroke(stroke_core_src, mPen, approx);
   stroke_source stroke(stroke_core_src, chain_copy);
   marker_vertex_source shapes;
   shapes.SetStartPath(&mPen.start_path);
@@ -675,15 +704,8 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   p.width_hook.set = [](void* o, double w) { static_cast<pen_stroke*>(o)->width(w); };
   p.width_hook.width = mPen.width;
 
-  // 6. Culling (a perspective shadow is never culled: the drawing box is
-  // not worked out for it).
-  if (mMaster.culling && mGroupPass == kGroupNone) {
-    const bool perspective = mMaster.shadow_render_mode != eRenderMode::off && mShadow.kind == eShadowKind::perspective;
-    double box[4];
-    if (!perspective && PathDrawingBox(p, box) &&
-        CullsDrawingBox(box, stroking && mPen.kind == ePenKind::pattern && mPen.pattern_valid))
-      return;
-  }
+  // 6. Culling.
+  if (CullsPath(p)) return;
 
   // Registrations are cut by the clip mask also when nothing is painted
   // (painting is what otherwise builds it).
@@ -869,7 +891,7 @@ void cRendererSurface::PaintPatternFill(rPathPipes& p) {
 }
 
 void cRendererSurface::PaintGradientFill(rPathPipes& p) {
-  if (mFill.gradient_kind == 0) return;
+  if (mFill.gradient_kind == eGradientKind::none) return;
   CastPathShadow(p, false, true, false);
   if (p.draw) RenderGradientSpans(p.fill, p.curve, true, 0, p.chain);
   LayerSafeHitMask(p.fill, p.hit, true);
@@ -930,7 +952,7 @@ void cRendererSurface::PaintStroke(rPathPipes& p) {
       if (pen_colour.a != 0) PaintOutlines(p, p.stroke, pen_colour, true, true, false, true);
       return;
     }
-    if (mPen.gradient_active && mPen.gradient_kind != 0) {
+    if (mPen.gradient_active && mPen.gradient_kind != eGradientKind::none) {
       p.stroke_generated = true;
       CastPathShadow(p, true, false, true);
       if (p.draw) RenderGradientSpans(p.stroke, p.stroke_core_src, false, 0, p.chain);
@@ -960,7 +982,7 @@ void cRendererSurface::PaintStartEndMarkers(rPathPipes& p) {
   if (p.pen_mode == eRenderMode::plain) {
     if (!paints) return;
     RenderSolid(p.markers, false, pen_colour, 0);
-  } else if (mPen.gradient_active && mPen.gradient_kind != 0) {
+  } else if (mPen.gradient_active && mPen.gradient_kind != eGradientKind::none) {
     // The pen's gradient laid on the stroke's frame, as the stroke has it.
     RenderGradientSpans(p.markers, p.stroke_core_src, false, 0, p.chain);
   } else if (paints) {

@@ -110,11 +110,11 @@ void cRendererSurface::FillPatternOn() {
 void cRendererSurface::SetFillGradient(cGradient* gradient) {
   // A nil, invalid or unknown gradient leaves no kind and keeps the stored
   // object (a gradient fill then paints nothing).
-  mFill.gradient_kind = uint8_t(eGradientKind::none);
-  const eGradientKind kind = eGradientKind(gradient_kind_of(gradient));
+  mFill.gradient_kind = eGradientKind::none;
+  const eGradientKind kind = gradient_kind_of(gradient);
   if (kind == eGradientKind::none) return;
   mFill.gradient = gradient;
-  mFill.gradient_kind = uint8_t(kind);
+  mFill.gradient_kind = kind;
   mFill.kind = mFill.saved_kind = eFillKind::gradient;
 }
 

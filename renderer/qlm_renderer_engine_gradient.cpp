@@ -20,11 +20,11 @@
 // --- The pen's gradient ------------------------------------------------------------
 
 void cRendererSurface::SetPenGradient(cGradient* gradient) {
-  // A nil, invalid or unknown gradient leaves the kind 0: the pen strokes in
+  // A nil, invalid or unknown gradient leaves no kind: the pen strokes in
   // its colour. The pen's kind is not changed.
-  mPen.gradient_kind = 0;
-  const uint8_t kind = gradient_kind_of(gradient);
-  if (kind == 0) return;
+  mPen.gradient_kind = eGradientKind::none;
+  const eGradientKind kind = gradient_kind_of(gradient);
+  if (kind == eGradientKind::none) return;
   mPen.gradient = gradient;
   mPen.gradient_kind = kind;
   mPen.gradient_active = true;
@@ -91,10 +91,10 @@ unsigned gradient_index(const rGradientPaint& p, int64_t v) {
   const int64_t d1 = p.d1, d = p.d2;
   int64_t dd = d - d1;
   if (dd < 1) dd = 1;
-  if (p.spread == 1) {
+  if (p.spread == eGradientSpread::repeat) {
     v %= d;
     if (v < 0) v += d;
-  } else if (p.spread == 2) {
+  } else if (p.spread == eGradientSpread::reflect) {
     const int64_t d2 = d * 2;
     v %= d2;
     if (v < 0) v += d2;
@@ -129,17 +129,17 @@ class index_map {
     }
   }
   unsigned operator()(int64_t v) const {
-    if (mSpread == 1) return at<1>(v);
-    if (mSpread == 2) return at<2>(v);
-    return at<0>(v);
+    if (mSpread == eGradientSpread::repeat) return at<eGradientSpread::repeat>(v);
+    if (mSpread == eGradientSpread::reflect) return at<eGradientSpread::reflect>(v);
+    return at<eGradientSpread::pad>(v);
   }
   // The index under spread `Spread` (the paint's own).
-  template <int Spread>
+  template <eGradientSpread Spread>
   unsigned at(int64_t v) const {
-    if constexpr (Spread == 1) {
+    if constexpr (Spread == eGradientSpread::repeat) {
       v %= mD;
       if (v < 0) v += mD;
-    } else if constexpr (Spread == 2) {
+    } else if constexpr (Spread == eGradientSpread::reflect) {
       const int64_t d2 = mD * 2;
       v %= d2;
       if (v < 0) v += d2;
@@ -159,7 +159,7 @@ class index_map {
  private:
   int64_t mSize, mD1, mD, mDd, mLimit;
   double mInverse;
-  uint8_t mSpread;
+  eGradientSpread mSpread;
   bool mExact = false;
   int mShift = 0;
   uint64_t mMultiplier = 0;
@@ -177,8 +177,8 @@ class gradient_span {
   void prepare() {}
   void generate(agg::rgba8* span, int x, int y, unsigned len) {
     switch (mPaint.kind) {
-      case 1: run(span, x, y, len, [](int px, int) { return px; }); break;
-      case 2: run(span, x, y, len, [](int, int py) { return py; }); break;
+      case eGradientKind::linear_x: run(span, x, y, len, [](int px, int) { return px; }); break;
+      case eGradientKind::linear_y: run(span, x, y, len, [](int, int py) { return py; }); break;
       default: {
         const paint_type& p = mPaint;
         run(span, x, y, len, [&p](int px, int py) {
@@ -216,9 +216,12 @@ class gradient_span {
 
 bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const rTransformChain& chain) {
   cGradient* g = fill ? mFill.gradient : mPen.gradient;
-  const uint8_t kind = fill ? mFill.gradient_kind : mPen.gradient_kind;
-  // Only kinds 1, 2 and 9 have classes; any other kind paints nothing.
-  if (g == nullptr || (kind != 1 && kind != 2 && kind != 9)) return false;
+  const eGradientKind kind = fill ? mFill.gradient_kind : mPen.gradient_kind;
+  // Only the linear and radial focus kinds have classes; any other kind
+  // paints nothing.
+  if (g == nullptr ||
+      (kind != eGradientKind::linear_x && kind != eGradientKind::linear_y && kind != eGradientKind::radial_focus))
+    return false;
   rGradientPaint& p = mGradientPaint;
   p = rGradientPaint{};
   p.kind = kind;
@@ -246,7 +249,7 @@ bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const 
   for (size_t i = 0; i < chain.count; ++i) p.perspective |= chain.ops[i].kind != 0;
 
   // Origin and extent, the fit, and the frame rectangle in gradient space.
-  const bool centred = kind >= 3 && kind <= 9;
+  const bool centred = kind >= eGradientKind::kind3 && kind <= eGradientKind::radial_focus;
   const double ox = centred ? w / 2 : 0, oy = centred ? h / 2 : 0;
   const double ex = centred ? w / 2 : w, ey = centred ? h / 2 : h;
   agg::trans_affine u;
@@ -273,9 +276,10 @@ bool cRendererSurface::PrepareGradientPaint(bool fill, const double* box, const 
   // least one 1/16 unit: below it they pad) and the radial function.
   p.d1 = gradient_units(g->GetD1());
   p.d2 = gradient_units(g->GetD2());
-  p.spread = g->GetSpread() == 1 || g->GetSpread() == 2 ? g->GetSpread() : 0;
-  if (p.d2 < 1) p.spread = 0;
-  if (kind == 9) {
+  const eGradientSpread spread = eGradientSpread(g->GetSpread());
+  p.spread = spread == eGradientSpread::repeat || spread == eGradientSpread::reflect ? spread : eGradientSpread::pad;
+  if (p.d2 < 1) p.spread = eGradientSpread::pad;
+  if (kind == eGradientKind::radial_focus) {
     const cGradientRadialFocus* rf = static_cast<const cGradientRadialFocus*>(g);
     if (!std::isfinite(rf->GetRadius()) || !std::isfinite(rf->GetFocusX()) || !std::isfinite(rf->GetFocusY()))
       return false;
@@ -303,11 +307,13 @@ std::atomic<bool> g_axis_painter{true};
 
 axis_gradient axis_of(const rGradientPaint& p) {
   if (!g_axis_painter.load(std::memory_order_relaxed)) return axis_gradient::none;
-  if (p.perspective || p.distort || (p.kind != 1 && p.kind != 2)) return axis_gradient::none;
+  if (p.perspective || p.distort || (p.kind != eGradientKind::linear_x && p.kind != eGradientKind::linear_y))
+    return axis_gradient::none;
   const agg::trans_affine& m = p.mapping;
-  // Kind 1 reads x' = sx x + shx y + tx, kind 2 y' = shy x + sy y + ty.
-  const double on_x = p.kind == 1 ? m.sx : m.shy;
-  const double on_y = p.kind == 1 ? m.shx : m.sy;
+  // Along x reads x' = sx x + shx y + tx, along y y' = shy x + sy y + ty.
+  const bool along_x = p.kind == eGradientKind::linear_x;
+  const double on_x = along_x ? m.sx : m.shy;
+  const double on_y = along_x ? m.shx : m.sy;
   if (on_y == 0) return axis_gradient::columns;
   if (on_x == 0) return axis_gradient::rows;
   return axis_gradient::none;
@@ -502,13 +508,326 @@ void blend_straight_row(uint32_t* pixels, const straight_weights* weights, unsig
   }
 }
 
+// --- Axis painters ------------------------------------------------------------------------
+
+// What the row and column painters share: the affine mapping as the span
+// interpolator steps it, the colour table with its index and the row of
+// colours the call allocated (one per column of the shape's extent).
+class axis_values {
+ public:
+  axis_values(const rGradientPaint& p, agg::rgba8* row)
+      : mPaint(p), mMap{&p.mapping}, mInterpolator(mMap), mTable(&(*p.table)[0]), mIndex(p),
+        mAlongX(p.kind == eGradientKind::linear_x), mRow(row) {}
+  // The interpolator points at the map inside the same object.
+  axis_values(const axis_values&) = delete;
+  axis_values& operator=(const axis_values&) = delete;
+
+ protected:
+  static constexpr int kShift = int(affine_interpolator::subpixel_shift) - int(agg::gradient_subpixel_shift);
+
+  // The colour of the pixel centre (x, y) through the span interpolator, as
+  // the general painter reads it.
+  agg::rgba8 colour_at(int x, int y) {
+    mInterpolator.begin(x + 0.5, y + 0.5, 1);
+    int gx = 0, gy = 0;
+    mInterpolator.coordinates(&gx, &gy);
+    return mTable[mIndex(mAlongX ? gx >> kShift : gy >> kShift)];
+  }
+
+  const rGradientPaint& mPaint;
+  affine_map mMap;
+  affine_interpolator mInterpolator;
+  const agg::rgba8* mTable;
+  index_map mIndex;
+  bool mAlongX;
+  agg::rgba8* mRow;
+};
+
+// Rows: one colour per scan line, the value at the row's first column x0
+// (every column's is the same). Packed scan lines bring a run of whole
+// coverage as one cover value: the blender's line of one colour, or on
+// straight BGRA with an opaque colour the colour's word repeated.
+class row_painter : axis_values {
+ public:
+  row_painter(const rGradientPaint& p, agg::rgba8* row, int x0) : axis_values(p, row), mX0(x0) {}
+
+  // The rows of a box.
+  template <class Target>
+  void paint(Target& target, const box_rows& rows) {
+    for (unsigned k = 0; k < rows.set_count; ++k) {
+      const box_rows::row_set& set = rows.sets[k];
+      for (int y = set.y1; y <= set.y2; ++y) {
+        const agg::rgba8 c = colour_at(mX0, y);
+        for (unsigned i = 0; i < set.count; ++i) {
+          const box_rows::span& span = set.spans[i];
+          const agg::int8u* covers = rows.covers.data() + span.at;
+          if (span.full) {
+            paint_run(target, c, span.x, y, span.len, agg::cover_full);
+          } else {
+            std::fill(mRow, mRow + span.len, c);
+            target.blend_color_hspan(span.x, y, span.len, mRow, covers, *covers);
+          }
+        }
+      }
+    }
+  }
+
+  // The rasteriser's scan lines.
+  template <class Target>
+  void paint(Target& target, qlm_agg::rasterizer& ras) {
+    agg::scanline_p8 packed;
+    packed.reset(ras.min_x(), ras.max_x());
+    while (ras.sweep_scanline(packed)) {
+      const int y = packed.y();
+      const agg::rgba8 c = colour_at(mX0, y);
+      auto span = packed.begin();
+      for (unsigned n = packed.num_spans(); n > 0; --n, ++span) {
+        const int x = span->x;
+        if (span->len > 0) {  // partly covered pixels, each with its cover
+          std::fill(mRow, mRow + span->len, c);
+          target.blend_color_hspan(x, y, unsigned(span->len), mRow, span->covers, *span->covers);
+          continue;
+        }
+        paint_run(target, c, x, y, unsigned(-span->len), *span->covers);
+      }
+    }
+  }
+
+ private:
+  // A run of one colour and one cover.
+  template <class Target>
+  static void paint_run(Target& target, const agg::rgba8& c, int x, int y, unsigned len, agg::int8u cover) {
+    if constexpr (std::is_same_v<Target, qlm_agg::renderer_any>) {
+      if (c.a == 255 && cover == agg::cover_full && is_straight_bgra(target)) {
+        const bgra_run run = clip_run(target, x, y, len);
+        std::fill_n(run.pixels, run.count, bgra_word(c));
+        return;
+      }
+    }
+    target.blend_hline(x, y, x + int(len) - 1, c, cover);
+  }
+
+  int mX0;
+};
+
+// Columns: the colours of a span stepped out as the general painter steps
+// them along it, and kept for every later span with the same start and
+// length (every row of a rectangle). Into straight BGRA a wholly covered
+// span of opaque colours is its words copied, a wholly covered span with
+// translucent colours one blend of the row, and in any other span a
+// whole-coverage opaque pixel is one word written and every other pixel
+// AGG's own blend of that pixel; elsewhere the target's span function.
+class column_painter : axis_values {
+ public:
+  column_painter(const rGradientPaint& p, agg::rgba8* row, unsigned width, gradient_scratch& scratch)
+      : axis_values(p, row), mWidth(width) {
+    if (scratch.words.size() < width) scratch.words.resize(width);
+    mWords = scratch.words.data();
+  }
+
+  // The rows of a box: each set's spans are worked out once and painted on
+  // all its rows.
+  template <class Target>
+  void paint(Target& target, const box_rows& rows) {
+    for (unsigned k = 0; k < rows.set_count; ++k) {
+      const box_rows::row_set& set = rows.sets[k];
+      for (unsigned i = 0; i < set.count; ++i) {
+        const box_rows::span& span = set.spans[i];
+        colours_of(span.x, set.y1, span.len);
+        if constexpr (std::is_same_v<Target, qlm_agg::renderer_any>) {
+          if (span.full && is_straight_bgra(target)) {
+            paint_full_rows(target, span.x, set.y1, set.y2, span.len);
+            continue;
+          }
+        }
+        for (int y = set.y1; y <= set.y2; ++y)
+          paint_span(target, span.x, y, span.len, rows.covers.data() + span.at, span.full);
+      }
+    }
+  }
+
+  // The rasteriser's scan lines.
+  template <class Target>
+  void paint(Target& target, qlm_agg::rasterizer& ras) {
+    scanline_u8_full line;
+    line.reset(ras.min_x(), ras.max_x());
+    while (ras.sweep_scanline(line)) {
+      const int y = line.y();
+      auto span = line.begin();
+      for (unsigned i = 0, n = line.num_spans(); i < n; ++i, ++span) {
+        colours_of(span->x, y, unsigned(span->len));
+        paint_span(target, span->x, y, unsigned(span->len), span->covers, line.full(i));
+      }
+    }
+  }
+
+ private:
+  // The kept span's colours, words and (when a colour is translucent)
+  // weights for the span at x of length len on row y.
+  void colours_of(int x, int y, unsigned len) {
+    if (x == mSpanX && len == mSpanLen) return;
+    // The span interpolator's steps along the one coordinate that is read
+    // (its begin() and dda, the other coordinate's left out), and
+    // everything the loop reads held in locals of its own, which the stores
+    // of colour bytes cannot alias.
+    const double bx = x + 0.5, by = y + 0.5;
+    double tx = bx, ty = by;
+    mMap.transform(&tx, &ty);
+    const int from = agg::iround((mAlongX ? tx : ty) * double(affine_interpolator::subpixel_scale));
+    tx = bx + len;
+    ty = by;
+    mMap.transform(&tx, &ty);
+    const int to = agg::iround((mAlongX ? tx : ty) * double(affine_interpolator::subpixel_scale));
+    agg::dda2_line_interpolator dda(from, to, int(len));
+    const index_map ix = mIndex;
+    const agg::rgba8* const colours = mTable;
+    agg::rgba8* const out = mRow;
+    uint32_t* const out_words = mWords;
+    unsigned all_alpha = 255;
+    auto step = [&](auto spread) {
+      for (unsigned k = 0; k < len; ++k, ++dda) {
+        const agg::rgba8 c = colours[ix.at<spread>(dda.y() >> kShift)];
+        out[k] = c;
+        out_words[k] = bgra_word(c);
+        all_alpha &= c.a;
+      }
+    };
+    if (mPaint.spread == eGradientSpread::repeat)
+      step(std::integral_constant<eGradientSpread, eGradientSpread::repeat>());
+    else if (mPaint.spread == eGradientSpread::reflect)
+      step(std::integral_constant<eGradientSpread, eGradientSpread::reflect>());
+    else
+      step(std::integral_constant<eGradientSpread, eGradientSpread::pad>());
+    mSpanOpaque = all_alpha == 255;
+    if (!mSpanOpaque) {
+      mWeights.resize(mWidth);
+      for (unsigned k = 0; k < len; ++k) mWeights[k] = weights_of(out[k]);
+    }
+    mSpanX = x;
+    mSpanLen = len;
+  }
+
+  // The kept span on rows y1 to y2 of straight BGRA, wholly covered: the
+  // run cut to the clip box once, then each row's words copied or blended.
+  void paint_full_rows(qlm_agg::renderer_any& target, int x, int y1, int y2, unsigned len) {
+    const int ya = std::max(y1, target.ymin()), yb = std::min(y2, target.ymax());
+    if (ya > yb) return;
+    bgra_run run = clip_run(target, x, ya, len);
+    if (run.count == 0) return;
+    const int from = x + int(run.skip);
+    for (int y = ya; y <= yb; ++y) {
+      uint32_t* pixels = reinterpret_cast<uint32_t*>(run.format.pix_ptr(from, y));
+      store_kept(pixels, run.skip, run.count);
+    }
+  }
+
+  // count pixels of the kept span from its pixel skip, wholly covered.
+  void store_kept(uint32_t* pixels, unsigned skip, unsigned count) const {
+    if (mSpanOpaque)
+      std::memcpy(pixels, mWords + skip, size_t(count) * 4);
+    else
+      blend_straight_row(pixels, mWeights.data() + skip, count);
+  }
+
+  // The kept span at (x, y) with its covers.
+  template <class Target>
+  void paint_span(Target& target, int x, int y, unsigned len, const agg::int8u* covers, bool full) {
+    if constexpr (std::is_same_v<Target, qlm_agg::renderer_any>) {
+      if (is_straight_bgra(target)) {
+        bgra_run run = clip_run(target, x, y, len);
+        if (run.count == 0) return;
+        if (full) {
+          store_kept(run.pixels, run.skip, run.count);
+          return;
+        }
+        for (unsigned i = 0; i < run.count; ++i) {
+          const agg::rgba8& c = mRow[run.skip + i];
+          const agg::int8u cover = covers[run.skip + i];
+          if (cover == agg::cover_full && c.a == 255)
+            run.pixels[i] = mWords[run.skip + i];
+          else
+            run.format.blend_pixel(x + int(run.skip + i), y, c, cover);
+        }
+        return;
+      }
+    }
+    target.blend_color_hspan(x, y, len, mRow, covers, *covers);
+  }
+
+  unsigned mWidth;
+  uint32_t* mWords = nullptr;
+  std::vector<straight_weights> mWeights;  // made when a span has translucent colours
+  bool mSpanOpaque = false;                // every colour of the kept span opaque
+  int mSpanX = 0;
+  unsigned mSpanLen = 0;
+};
+
+// An axis painter over a box's rows, or over the rasteriser's scan lines
+// when there is no box.
+template <class Painter>
+void paint_axis(Painter& painter, qlm_agg::renderer_any* base, agg::rendering_buffer& layer_buffer,
+                const box_rows* rows, qlm_agg::rasterizer& ras) {
+  into_target(base, layer_buffer, [&](auto& target) {
+    if (rows != nullptr)
+      painter.paint(target, *rows);
+    else
+      painter.paint(target, ras);
+  });
+}
+
+// --- The pixel-by-pixel painter ----------------------------------------------------------
+
+// Where the pixel-by-pixel painter reads its scan lines and keeps its spans.
+struct pixel_sweep {
+  const box_rows* rows;  // nil: the rasteriser's cells
+  qlm_agg::rasterizer& ras;
+  agg::scanline_u8& scanline;
+  agg::span_allocator<agg::rgba8>& alloc;
+};
+
+// AGG's scan-line renderer over the rasteriser's cells, or the same span
+// calls over a box's rows, with the gradient's spans through `interpolator`.
+template <class Target, class Interpolator>
+void paint_spans(Target& target, const rGradientPaint& p, const pixel_sweep& sweep, Interpolator& interpolator) {
+  gradient_span<Interpolator> span(interpolator, p);
+  if (sweep.rows == nullptr)
+    agg::render_scanlines_aa(sweep.ras, sweep.scanline, target, sweep.alloc, span);
+  else
+    render_box(*sweep.rows, target, sweep.alloc, span);
+}
+
+// The pixel-by-pixel painter through the interpolator the paint's mapping
+// needs: affine or perspective, each with or without the distortion.
+template <class Target>
+void paint_pixels(Target& target, const rGradientPaint& p, const pixel_sweep& sweep) {
+  qlm_agg::distortion_dispatch distortion = p.distortion;
+  if (!p.perspective) {
+    affine_map map{&p.mapping};
+    if (p.distort) {
+      affine_distorted i(map, distortion);
+      paint_spans(target, p, sweep, i);
+    } else {
+      affine_interpolator i(map);
+      paint_spans(target, p, sweep, i);
+    }
+  } else {
+    perspective_map map{p.persp, &p.mapping};
+    if (p.distort) {
+      perspective_distorted i(map, distortion);
+      paint_spans(target, p, sweep, i);
+    } else {
+      gradient_persp_interpolator i(map);
+      paint_spans(target, p, sweep, i);
+    }
+  }
+}
+
 }  // namespace
 
 void gradient_axis_painter_enable(bool on) { g_axis_painter.store(on); }
 
 void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rAxisBox* box) {
   const rGradientPaint& p = mGradientPaint;
-  const axis_gradient axis = axis_of(p);
   // A box is swept from its rows; the rasteriser's clip box is the layer's
   // or the update rectangle.
   gradient_scratch& scratch = scratch_of();
@@ -520,250 +839,24 @@ void cRendererSurface::RenderGradientPaint(qlm_agg::renderer_any* base, const rA
                             mLayer != nullptr ? double(mLayer->Height()) : double(mUpdateRect.y2)};
     if (!rows.build(*box, clip, mRas)) return;
   }
-  const bool boxed = box != nullptr;
-  const bool axis_ready =
-      axis != axis_gradient::none &&
-      (boxed ? rows.max_x - rows.min_x < kAxisRowLimit
-             : mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kAxisRowLimit);
+  const box_rows* boxed = box != nullptr ? &rows : nullptr;
+  const axis_gradient axis = axis_of(p);
+  const bool axis_ready = axis != axis_gradient::none &&
+                          (boxed != nullptr ? rows.max_x - rows.min_x < kAxisRowLimit
+                                            : mRas.rewind_scanlines() && mRas.max_x() - mRas.min_x() < kAxisRowLimit);
   if (axis_ready) {
-    const int x0 = boxed ? rows.min_x : mRas.min_x();
-    const unsigned width = unsigned((boxed ? rows.max_x : mRas.max_x()) - x0 + 1);
+    const int x0 = boxed != nullptr ? rows.min_x : mRas.min_x();
+    const unsigned width = unsigned((boxed != nullptr ? rows.max_x : mRas.max_x()) - x0 + 1);
     agg::rgba8* row = mSpanAlloc.allocate(width);
-    affine_map map{&p.mapping};
-    affine_interpolator interpolator(map);
-    constexpr int shift = int(affine_interpolator::subpixel_shift) - int(agg::gradient_subpixel_shift);
-    const agg::rgba8* table = &(*p.table)[0];
-    const index_map index(p);
-    const bool along_x = p.kind == 1;
-    // The value of pixel centres through the span interpolator, as the
-    // general painter reads them.
-    auto colour_here = [&] {
-      int gx = 0, gy = 0;
-      interpolator.coordinates(&gx, &gy);
-      return table[index(along_x ? gx >> shift : gy >> shift)];
-    };
-    // Rows: one colour per scan line, the value at the row's first column
-    // (every column's is the same). Packed scan lines bring a run of whole
-    // coverage as one cover value: the blender's line of one colour, or on
-    // straight BGRA with an opaque colour the colour's word repeated.
-    auto paint_row_span = [&](auto& target, const agg::rgba8& c, int x, int y, unsigned len, agg::int8u cover) {
-      using target_type = std::remove_reference_t<decltype(target)>;
-      if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
-        if (c.a == 255 && cover == agg::cover_full && is_straight_bgra(target)) {
-          const bgra_run run = clip_run(target, x, y, len);
-          std::fill_n(run.pixels, run.count, bgra_word(c));
-          return;
-        }
-      }
-      target.blend_hline(x, y, x + int(len) - 1, c, cover);
-    };
-    agg::scanline_p8 packed;
-    auto paint_rows = [&](auto& target) {
-      if (boxed) {
-        for (unsigned k = 0; k < rows.set_count; ++k) {
-          const box_rows::row_set& set = rows.sets[k];
-          for (int y = set.y1; y <= set.y2; ++y) {
-            interpolator.begin(x0 + 0.5, y + 0.5, 1);
-            const agg::rgba8 c = colour_here();
-            for (unsigned i = 0; i < set.count; ++i) {
-              const box_rows::span& span = set.spans[i];
-              const agg::int8u* covers = rows.covers.data() + span.at;
-              if (span.full) {
-                paint_row_span(target, c, span.x, y, span.len, agg::cover_full);
-              } else {
-                std::fill(row, row + span.len, c);
-                target.blend_color_hspan(span.x, y, span.len, row, covers, *covers);
-              }
-            }
-          }
-        }
-        return;
-      }
-      packed.reset(mRas.min_x(), mRas.max_x());
-      while (mRas.sweep_scanline(packed)) {
-        const int y = packed.y();
-        interpolator.begin(x0 + 0.5, y + 0.5, 1);
-        const agg::rgba8 c = colour_here();
-        auto span = packed.begin();
-        for (unsigned n = packed.num_spans(); n > 0; --n, ++span) {
-          const int x = span->x;
-          if (span->len > 0) {  // partly covered pixels, each with its cover
-            std::fill(row, row + span->len, c);
-            target.blend_color_hspan(x, y, unsigned(span->len), row, span->covers, *span->covers);
-            continue;
-          }
-          paint_row_span(target, c, x, y, unsigned(-span->len), *span->covers);
-        }
-      }
-    };
-    // A span of the columns' colours with its covers. Into straight BGRA a
-    // wholly covered span of opaque colours is its words copied, a wholly
-    // covered span with translucent colours one blend of the row, and in
-    // any other span a whole-coverage opaque pixel is one word written and
-    // every other pixel AGG's own blend of that pixel; elsewhere the
-    // target's span function.
-    const bool columns = axis == axis_gradient::columns;
-    if (columns && scratch.words.size() < width) scratch.words.resize(width);
-    uint32_t* const words = scratch.words.data();
-    std::vector<straight_weights> weights;  // made when a span has translucent colours
-    bool span_opaque = false;  // every colour of the kept span opaque
-    auto paint_span = [&](auto& target, int x, int y, unsigned len, const agg::int8u* covers, bool full) {
-      using target_type = std::remove_reference_t<decltype(target)>;
-      if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
-        if (is_straight_bgra(target)) {
-          bgra_run run = clip_run(target, x, y, len);
-          if (run.count == 0) return;
-          if (full) {
-            if (span_opaque)
-              std::memcpy(run.pixels, words + run.skip, size_t(run.count) * 4);
-            else
-              blend_straight_row(run.pixels, weights.data() + run.skip, run.count);
-            return;
-          }
-          for (unsigned i = 0; i < run.count; ++i) {
-            const agg::rgba8& c = row[run.skip + i];
-            const agg::int8u cover = covers[run.skip + i];
-            if (cover == agg::cover_full && c.a == 255)
-              run.pixels[i] = words[run.skip + i];
-            else
-              run.format.blend_pixel(x + int(run.skip + i), y, c, cover);
-          }
-          return;
-        }
-      }
-      target.blend_color_hspan(x, y, len, row, covers, *covers);
-    };
-    // Columns: the colours of a span stepped out as the general painter
-    // steps them along it, and kept for every later span with the same
-    // start and length (every row of a rectangle).
-    int span_x = 0;
-    unsigned span_len = 0;
-    auto colours_of = [&](int x, int y, unsigned len) {
-      if (x == span_x && len == span_len) return;
-      // The span interpolator's steps along the one coordinate that is
-      // read (its begin() and dda, the other coordinate's left out), and
-      // everything the loop reads held in locals of its own, which the
-      // stores of colour bytes cannot alias.
-      const double bx = x + 0.5, by = y + 0.5;
-      double tx = bx, ty = by;
-      map.transform(&tx, &ty);
-      const int from = agg::iround((along_x ? tx : ty) * double(affine_interpolator::subpixel_scale));
-      tx = bx + len;
-      ty = by;
-      map.transform(&tx, &ty);
-      const int to = agg::iround((along_x ? tx : ty) * double(affine_interpolator::subpixel_scale));
-      agg::dda2_line_interpolator dda(from, to, int(len));
-      const index_map ix = index;
-      const agg::rgba8* const colours = table;
-      agg::rgba8* const out = row;
-      uint32_t* const out_words = words;
-      unsigned all_alpha = 255;
-      auto step = [&](auto spread) {
-        for (unsigned k = 0; k < len; ++k, ++dda) {
-          const agg::rgba8 c = colours[ix.at<spread>(dda.y() >> shift)];
-          out[k] = c;
-          out_words[k] = bgra_word(c);
-          all_alpha &= c.a;
-        }
-      };
-      if (p.spread == 1)
-        step(std::integral_constant<int, 1>());
-      else if (p.spread == 2)
-        step(std::integral_constant<int, 2>());
-      else
-        step(std::integral_constant<int, 0>());
-      span_opaque = all_alpha == 255;
-      if (!span_opaque) {
-        weights.resize(width);
-        for (unsigned k = 0; k < len; ++k) weights[k] = weights_of(out[k]);
-      }
-      span_x = x;
-      span_len = len;
-    };
-    scanline_u8_full line;
-    auto paint_columns = [&](auto& target) {
-      if (boxed) {
-        // Each set's spans are worked out once and painted on all its rows.
-        for (unsigned k = 0; k < rows.set_count; ++k) {
-          const box_rows::row_set& set = rows.sets[k];
-          for (unsigned i = 0; i < set.count; ++i) {
-            const box_rows::span& span = set.spans[i];
-            colours_of(span.x, set.y1, span.len);
-            using target_type = std::remove_reference_t<decltype(target)>;
-            if constexpr (std::is_same_v<target_type, qlm_agg::renderer_any>) {
-              // Wholly covered rows into straight BGRA: the run cut to the
-              // clip box once, then each row's words copied or blended.
-              if (span.full && is_straight_bgra(target)) {
-                const int ya = std::max(set.y1, target.ymin()), yb = std::min(set.y2, target.ymax());
-                if (ya > yb) continue;
-                bgra_run run = clip_run(target, span.x, ya, span.len);
-                if (run.count == 0) continue;
-                const int from = span.x + int(run.skip);
-                for (int y = ya; y <= yb; ++y) {
-                  uint32_t* pixels = reinterpret_cast<uint32_t*>(run.format.pix_ptr(from, y));
-                  if (span_opaque)
-                    std::memcpy(pixels, words + run.skip, size_t(run.count) * 4);
-                  else
-                    blend_straight_row(pixels, weights.data() + run.skip, run.count);
-                }
-                continue;
-              }
-            }
-            for (int y = set.y1; y <= set.y2; ++y)
-              paint_span(target, span.x, y, span.len, rows.covers.data() + span.at, span.full);
-          }
-        }
-        return;
-      }
-      line.reset(mRas.min_x(), mRas.max_x());
-      while (mRas.sweep_scanline(line)) {
-        const int y = line.y();
-        auto span = line.begin();
-        for (unsigned i = 0, n = line.num_spans(); i < n; ++i, ++span) {
-          colours_of(span->x, y, unsigned(span->len));
-          paint_span(target, span->x, y, unsigned(span->len), span->covers, line.full(i));
-        }
-      }
-    };
-    into_target(base, mLayerBuf, [&](auto& target) {
-      if (axis == axis_gradient::rows)
-        paint_rows(target);
-      else
-        paint_columns(target);
-    });
+    if (axis == axis_gradient::rows) {
+      row_painter painter(p, row, x0);
+      paint_axis(painter, base, mLayerBuf, boxed, mRas);
+    } else {
+      column_painter painter(p, row, width, scratch);
+      paint_axis(painter, base, mLayerBuf, boxed, mRas);
+    }
     return;
   }
-  // The pixel-by-pixel painter: AGG's scan-line renderer over the
-  // rasteriser's cells, or the same span calls over a box's rows.
-  auto render = [&](auto& target) {
-    auto with = [&](auto& interpolator) {
-      gradient_span<std::remove_reference_t<decltype(interpolator)>> span(interpolator, p);
-      if (!boxed) {
-        agg::render_scanlines_aa(mRas, mScanline, target, mSpanAlloc, span);
-        return;
-      }
-      render_box(rows, target, mSpanAlloc, span);
-    };
-    qlm_agg::distortion_dispatch distortion = p.distortion;
-    if (!p.perspective) {
-      affine_map map{&p.mapping};
-      if (p.distort) {
-        affine_distorted i(map, distortion);
-        with(i);
-      } else {
-        affine_interpolator i(map);
-        with(i);
-      }
-    } else {
-      perspective_map map{p.persp, &p.mapping};
-      if (p.distort) {
-        perspective_distorted i(map, distortion);
-        with(i);
-      } else {
-        gradient_persp_interpolator i(map);
-        with(i);
-      }
-    }
-  };
-  into_target(base, mLayerBuf, render);
+  const pixel_sweep sweep{boxed, mRas, mScanline, mSpanAlloc};
+  into_target(base, mLayerBuf, [&](auto& target) { paint_pixels(target, p, sweep); });
 }

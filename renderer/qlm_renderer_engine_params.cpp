@@ -119,7 +119,7 @@ void cRendererSurface::ResetPenPattern(bool makeSolid) {
 cGradient* cRendererSurface::GetPenGradient() { return mPen.gradient; }
 void cRendererSurface::ResetPenGradient(bool) {
   mPen.gradient = nullptr;
-  mPen.gradient_kind = uint8_t(eGradientKind::none);
+  mPen.gradient_kind = eGradientKind::none;
   mPen.gradient_active = false;
 }
 
@@ -227,7 +227,7 @@ void cRendererSurface::ResetFillPattern(bool makeSolid) {
 cGradient* cRendererSurface::GetFillGradient() { return mFill.gradient; }
 void cRendererSurface::ResetFillGradient(bool) {
   mFill.gradient = nullptr;
-  mFill.gradient_kind = uint8_t(eGradientKind::none);
+  mFill.gradient_kind = eGradientKind::none;
 }
 
 // --- Distortions -------------------------------------------------------------------

@@ -110,7 +110,7 @@ bool cRendererSurface::ReduceShadowFlags(bool& withStroke, bool& withFill, bool&
     else if (mFill.kind == eFillKind::pattern)
       withFill = mFill.pattern_valid;
     else if (mFill.kind == eFillKind::gradient)
-      withFill = mFill.gradient != nullptr && eGradientKind(mFill.gradient_kind) != eGradientKind::none;
+      withFill = mFill.gradient != nullptr && mFill.gradient_kind != eGradientKind::none;
   }
   if (withMarkers)
     withMarkers = (mPen.start_marker || mPen.end_marker) &&

@@ -122,8 +122,7 @@ void cRendererSurface::SetFill(const cFill* fill, bool flag) {
   ApplyFillRule();
   // The gradient is re-applied only while it is the fill in force: a solid
   // or pattern snapshot that still remembers a gradient stays what it was.
-  if (mFill.kind == eFillKind::gradient && eGradientKind(mFill.gradient_kind) != eGradientKind::none)
-    ReapplyFillGradient();
+  if (mFill.kind == eFillKind::gradient && mFill.gradient_kind != eGradientKind::none) ReapplyFillGradient();
   if (flag) {
     RebuildPipeline();
     UpdateApproximation();

@@ -109,13 +109,13 @@ const gradient_color_table* ramp_table(rSVGGradient* g, agg::rgba8& last) {
   return table != nullptr && table->size() > 0 ? table : nullptr;
 }
 
-// The SVG spread numbering (1 pad, 2 reflect, 3 repeat) in the gradient
-// painter's (0 pad, 1 repeat, 2 reflect); anything else pads.
-uint8_t paint_spread_of_svg(uint8_t spread) {
+// The SVG spread numbering (1 pad, 2 reflect, 3 repeat) as the gradient
+// painter's spread; anything else pads.
+eGradientSpread paint_spread_of_svg(uint8_t spread) {
   switch (spread) {
-    case cnSVGSpreadReflect: return 2;
-    case cnSVGSpreadRepeat: return 1;
-    default: return 0;
+    case cnSVGSpreadReflect: return eGradientSpread::reflect;
+    case cnSVGSpreadRepeat: return eGradientSpread::repeat;
+    default: return eGradientSpread::pad;
   }
 }
 
@@ -294,11 +294,11 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rSVGGradientGeo
   for (size_t i = 0; i < chain.count; ++i) p.perspective |= chain.ops[i].kind != 0;
   if (!gradient_frame_mapping(p, q, rx1, ry1, rx2, ry2, nullptr)) return false;
 
-  p.kind = linear ? 1 : 9;
+  p.kind = linear ? eGradientKind::linear_x : eGradientKind::radial_focus;
   p.d1 = 0;
   p.d2 = gradient_units(extent * k);
   p.spread = paint_spread_of_svg(g->spread);
-  if (p.d2 < 1) p.spread = 0;
+  if (p.d2 < 1) p.spread = eGradientSpread::pad;
   if (!linear) {
     // The focus relative to the centre, kept inside 0.99 r.
     double fx = (geo.fx - geo.cx) * k, fy = (geo.fy - geo.cy) * k;
@@ -317,17 +317,132 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rSVGGradientGeo
 
 // --- DrawSVG ------------------------------------------------------------------------
 
+namespace {
+
+// The box of a record's control points through `chain` (only its extent is
+// wanted); false when a point is not finite and sane or there is none.
+bool svg_control_extent(agg::path_storage* storage, unsigned id, rTransformChain& chain, double& extent) {
+  double cx1 = 0, cy1 = 0, cx2 = 0, cy2 = 0;
+  svg_path_reader raw{storage};
+  agg::conv_transform<svg_path_reader, rTransformChain> control(raw, chain);
+  control.rewind(id);
+  double px, py;
+  bool first = true;
+  unsigned cmd;
+  while (!agg::is_stop(cmd = control.vertex(&px, &py))) {
+    if (!agg::is_vertex(cmd)) continue;
+    if (!usable(px) || !usable(py)) return false;
+    if (first) {
+      cx1 = cx2 = px, cy1 = cy2 = py;
+      first = false;
+    }
+    cx1 = std::min(cx1, px), cy1 = std::min(cy1, py);
+    cx2 = std::max(cx2, px), cy2 = std::max(cy2, py);
+  }
+  if (first) return false;
+  extent = std::max(cx2 - cx1, cy2 - cy1);
+  return true;
+}
+
+// The record's stroke on `stroker` (its curves at `approx`); false when
+// its width, at the record's scale t and the list's g, draws nothing.
+bool set_up_svg_stroke(agg::conv_stroke<svg_curve>& stroker, svg_curve& curve, const rSVGPathAttr& rec, double approx,
+                       double t, double g) {
+  const double w = rec.stroke_width;
+  if (!std::isfinite(w) || !(w > 0) || !usable(w * t * g)) return false;
+  stroker.width(w);
+  stroker.line_join(svg_line_join(rec.line_join));
+  stroker.line_cap(agg::line_cap_e(rec.line_cap <= 2 ? rec.line_cap : 0));
+  stroker.miter_limit(qlm_agg::stroke_miter_limit(rec.miter_limit));
+  // Round joins and caps take about pi x sqrt(width x scale) points each:
+  // held to about 3,200 however wide the stroke is (the chord error of a
+  // 2^20-pixel radius stays near 0.1 pixel).
+  stroker.approximation_scale(std::min(approx, kStrokeScaleLimit / w));
+  if (w * t * g > 1) curve.angle_tolerance(0.2);
+  return true;
+}
+
+}  // namespace
+
+// What the paints of one DrawSVG call share, and the record being drawn.
+struct cRendererSurface::rSVGDraw {
+  agg::path_storage* storage;
+  cHitTest* hit;
+  double alpha_scale;  // the master alpha on record colours (1 when it is not applied)
+  double viewport_w, viewport_h;
+  agg::rgba8 override_colour;  // transparent: no override
+  // The record: its path id, curve approximation and mapping.
+  unsigned id = 0;
+  double approx = 0;
+  const rTransformChain* chain = nullptr;
+  // The record's box in its own coordinates, for objectBoundingBox
+  // gradients: made on first use.
+  double box[4] = {0, 0, 0, 0};
+  int box_state = 0;  // 0 not made, 1 made, 2 none
+
+  void start_record(unsigned record_id, double record_approx, const rTransformChain& record_chain) {
+    id = record_id;
+    approx = record_approx;
+    chain = &record_chain;
+    box_state = 0;
+  }
+  const double* record_box() {
+    if (box_state == 0) box_state = svg_path_box(storage, id, approx, box) ? 1 : 2;
+    return box_state == 1 ? box : nullptr;
+  }
+};
+
+double cRendererSurface::SVGListScale() const {
+  // The scale of every list entry and of the device matrix.
+  double g = 1.0;
+  for (const rTransformStage& s : mTransform.stages)
+    if (s.kind == 0)
+      g *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]).scale();
+  if (!is_identity(mDevice)) g *= mDevice.scale();
+  return g;
+}
+
+template <class Source>
+void cRendererSurface::PaintSVGShape(rSVGDraw& d, Source& source, rSVGGradient* gradient, const agg::rgba8& colour) {
+  // The override colour, else the gradient, else the colour.
+  agg::rgba8 solid = scaled_alpha(colour, d.alpha_scale);
+  if (d.override_colour.a != 0) {
+    solid = d.override_colour;
+  } else if (gradient != nullptr) {
+    bool use_solid = false;
+    rSVGGradientGeometry geometry;
+    const bool on_box = gradient->units != cnSVGUnitsUserSpaceOnUse;
+    if (!svg_gradient_geometry(*gradient, d.viewport_w, d.viewport_h, on_box ? d.record_box() : nullptr, geometry))
+      return;  // objectBoundingBox on a shape without width or height
+    if (PrepareSVGGradient(gradient, geometry, *d.chain, use_solid, solid)) {
+      rVertexSourceRef ref = rVertexSourceRef::Of(source);
+      PaintGradientShape(ref, d.id, false);
+      return;
+    }
+    if (!use_solid) return;  // a gradient that cannot be set up paints nothing
+  }
+  if (solid.a != 0) {
+    rVertexSourceRef ref = rVertexSourceRef::Of(source);
+    RenderSolid(ref, true, solid, d.id);
+  }
+}
+
+template <class Source>
+void cRendererSurface::RegisterSVGHit(const rSVGDraw& d, Source& source) {
+  if (d.hit == nullptr) {
+    mRasterReusable = false;
+    return;
+  }
+  RenderHitMask(source, d.id, d.hit, true);
+  if (mLayer != nullptr) mRas.clip_box(0, 0, mLayer->Width(), mLayer->Height());
+}
+
 void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double x, double y, cHitTest* hit) {
   if (!mAttached || drawing == nullptr || !drawing->IsOpened()) return;  // nothing to draw into
   cSVGAttributes* records = drawing->Attributes();
   agg::path_storage* storage = drawing->PathStorage();
   if (records == nullptr || storage == nullptr) return;
-  // A layer left by an interrupted call.
-  if (mLayer != nullptr) {
-    mLayer.reset();
-    mLayerBuf.attach(nullptr, 0, 0, 0);
-    mRas.clip_box(mUpdateRect.x1, mUpdateRect.y1, mUpdateRect.x2, mUpdateRect.y2);
-  }
+  DropInterruptedLayer();
   mRasterReusable = false;
   if (mMaster.filter_on && mMaster.filter != nullptr) {
     rRectD box;
@@ -338,19 +453,17 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
 
   rRectD b;
   drawing->Bounds(b);
-  const double f = (mMaster.master_alpha == 255 || mMaster.anti_aliasing) ? 1.0 : mMaster.master_alpha / 255.0;
   const agg::trans_affine placement = agg::trans_affine_translation(x - b.x1, y - b.y1);
   const agg::trans_affine given = matrix != nullptr ? matrix_to_affine(*matrix) : agg::trans_affine();
   const bool with_matrix = matrix != nullptr;
-  // g: the scale of every list entry and of the device matrix.
-  double g = 1.0;
-  for (const rTransformStage& s : mTransform.stages)
-    if (s.kind == 0) g *= agg::trans_affine(s.affine[0], s.affine[1], s.affine[2], s.affine[3], s.affine[4], s.affine[5]).scale();
-  if (!is_identity(mDevice)) g *= mDevice.scale();
-  double viewport_w = 0, viewport_h = 0;
-  drawing->Viewport(viewport_w, viewport_h);
-  const agg::rgba8 override_colour = mMaster.override_color.color;
-  const bool overridden = override_colour.a != 0;
+  const double g = SVGListScale();
+  rSVGDraw d{.storage = storage,
+             .hit = hit,
+             .alpha_scale = (mMaster.master_alpha == 255 || mMaster.anti_aliasing) ? 1.0 : mMaster.master_alpha / 255.0,
+             .viewport_w = 0,
+             .viewport_h = 0,
+             .override_colour = mMaster.override_color.color};
+  drawing->Viewport(d.viewport_w, d.viewport_h);
 
   const agg::trans_affine saved_position = mPosition;
   svg_path_reader reader{storage};
@@ -365,103 +478,29 @@ void cRendererSurface::DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double
     mPosition = m * placement;
     const rTransformChain chain = Chain(true);
     rTransformChain chain_copy = chain;
-    const unsigned id = rec->index;
 
     // Hostile geometry: every control point through the whole mapping must
     // be finite and sane, else the record draws nothing.
-    double cx1 = 0, cy1 = 0, cx2 = 0, cy2 = 0;
-    {
-      svg_path_reader raw{storage};
-      agg::conv_transform<svg_path_reader, rTransformChain> control(raw, chain_copy);
-      control.rewind(id);
-      double px, py;
-      bool first = true, bad = false;
-      unsigned cmd;
-      while (!agg::is_stop(cmd = control.vertex(&px, &py))) {
-        if (!agg::is_vertex(cmd)) continue;
-        if (!usable(px) || !usable(py)) {
-          bad = true;
-          break;
-        }
-        if (first) {
-          cx1 = cx2 = px, cy1 = cy2 = py;
-          first = false;
-        }
-        cx1 = std::min(cx1, px), cy1 = std::min(cy1, py);
-        cx2 = std::max(cx2, px), cy2 = std::max(cy2, py);
-      }
-      if (bad || first) continue;
-    }
-    const double extent = std::max(cx2 - cx1, cy2 - cy1);
+    double extent = 0;
+    if (!svg_control_extent(storage, rec->index, chain_copy, extent)) continue;
     const double approx = qlm_agg::approximation_scale_for(t * g, extent);
     curve.approximation_scale(approx);
     curve.angle_tolerance(0.0);
+    d.start_record(rec->index, approx, chain);
     agg::conv_transform<svg_curve, rTransformChain> fill(curve, chain_copy);
     agg::conv_transform<decltype(stroker), rTransformChain> stroke(stroker, chain_copy);
-
-    // The record's box in its own coordinates, for objectBoundingBox
-    // gradients: made on first use.
-    double box[4] = {0, 0, 0, 0};
-    int box_state = 0;  // 0 not made, 1 made, 2 none
-    auto record_box = [&]() -> const double* {
-      if (box_state == 0) box_state = svg_path_box(storage, id, approx, box) ? 1 : 2;
-      return box_state == 1 ? box : nullptr;
-    };
-
-    // One paint: the override colour, else the gradient, else the colour.
-    auto paint = [&](auto& source, rSVGGradient* gradient, const agg::rgba8& colour) {
-      agg::rgba8 solid = scaled_alpha(colour, f);
-      if (overridden) {
-        solid = override_colour;
-      } else if (gradient != nullptr) {
-        bool use_solid = false;
-        rSVGGradientGeometry geometry;
-        const bool on_box = gradient->units != cnSVGUnitsUserSpaceOnUse;
-        if (!svg_gradient_geometry(*gradient, viewport_w, viewport_h, on_box ? record_box() : nullptr, geometry))
-          return;  // objectBoundingBox on a shape without width or height
-        if (PrepareSVGGradient(gradient, geometry, chain, use_solid, solid)) {
-          rVertexSourceRef ref = rVertexSourceRef::Of(source);
-          PaintGradientShape(ref, id, false);
-          return;
-        }
-        if (!use_solid) return;  // a gradient that cannot be set up paints nothing
-      }
-      if (solid.a == 0) return;
-      rVertexSourceRef ref = rVertexSourceRef::Of(source);
-      RenderSolid(ref, true, solid, id);
-    };
-    auto register_hit = [&](auto& source) {
-      if (hit == nullptr) {
-        mRasterReusable = false;
-        return;
-      }
-      RenderHitMask(source, id, hit, true);
-      if (mLayer != nullptr) mRas.clip_box(0, 0, mLayer->Width(), mLayer->Height());
-    };
 
     if (rec->fill_flag) {
       mRas.reset();
       mRas.filling_rule(rec->even_odd ? agg::fill_even_odd : agg::fill_non_zero);
-      paint(fill, rec->fill_gradient, rec->fill_color);
-      register_hit(fill);
+      PaintSVGShape(d, fill, rec->fill_gradient, rec->fill_color);
+      RegisterSVGHit(d, fill);
     }
-    if (rec->stroke_flag) {
-      const double w = rec->stroke_width;
-      if (std::isfinite(w) && w > 0 && usable(w * t * g)) {
-        stroker.width(w);
-        stroker.line_join(svg_line_join(rec->line_join));
-        stroker.line_cap(agg::line_cap_e(rec->line_cap <= 2 ? rec->line_cap : 0));
-        stroker.miter_limit(qlm_agg::stroke_miter_limit(rec->miter_limit));
-        // Round joins and caps take about pi x sqrt(width x scale) points
-        // each: held to about 3,200 however wide the stroke is (the chord
-        // error of a 2^20-pixel radius stays near 0.1 pixel).
-        stroker.approximation_scale(std::min(approx, kStrokeScaleLimit / w));
-        if (w * t * g > 1) curve.angle_tolerance(0.2);
-        mRas.reset();
-        mRas.filling_rule(agg::fill_non_zero);
-        paint(stroke, rec->stroke_gradient, rec->stroke_color);
-        register_hit(stroke);
-      }
+    if (rec->stroke_flag && set_up_svg_stroke(stroker, curve, *rec, approx, t, g)) {
+      mRas.reset();
+      mRas.filling_rule(agg::fill_non_zero);
+      PaintSVGShape(d, stroke, rec->stroke_gradient, rec->stroke_color);
+      RegisterSVGHit(d, stroke);
     }
   }
   mPosition = saved_position;

@@ -165,7 +165,7 @@ struct PenState {
   bool even_odd = false;
   std::vector<rDashSegment> dashes;
   double dash_start = 0.0;
-  uint8_t gradient_kind = 0;  // an eGradientKind
+  eGradientKind gradient_kind = eGradientKind::none;
   cGradient* gradient = nullptr;
   // The pen pattern as tile pixels (RGBA, width x height); the AGG line
   // pattern is rebuilt from them by the renderer, never copied.
@@ -207,7 +207,7 @@ struct FillState {
   int32_t pattern_x = 0;
   int32_t pattern_y = 0;
   uint8_t pattern_wrap = 1;
-  uint8_t gradient_kind = 0;  // an eGradientKind
+  eGradientKind gradient_kind = eGradientKind::none;
   cGradient* gradient = nullptr;
   bool distortions = false;
   uint8_t wave_mode = 0;

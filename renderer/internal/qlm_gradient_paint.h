@@ -9,6 +9,7 @@
 
 #include "qlm_agg_extensions.h"
 #include "qlm_gradient.h"
+#include "qlm_renderer_state.h"
 
 // The colour lookup table of a colour-ramp gradient, sized at run time. It is
 // built as AGG's gradient_lut builds its fixed-size table (stops sorted
@@ -37,13 +38,13 @@ class gradient_color_table {
 // The renderer's kind of a gradient (an eGradientKind: the type tests in the
 // renderer's fixed order, reserved kinds included); none for nil, an invalid
 // gradient or one that answers no kind id.
-uint8_t gradient_kind_of(const cGradient* gradient);
+eGradientKind gradient_kind_of(const cGradient* gradient);
 
 // What one gradient paint of the renderer needs, prepared from the gradient,
 // its frame and the drawing's chain.
 struct rGradientPaint {
-  uint8_t kind = 0;                           // an eGradientKind
-  uint8_t spread = 0;                         // an eGradientSpread
+  eGradientKind kind = eGradientKind::none;
+  eGradientSpread spread = eGradientSpread::pad;
   int focus_r = 0, focus_x = 0, focus_y = 0;  // radial focus, 1/16 units
   double focus_r2 = 0, focus_mul = 0;
   int d1 = 0, d2 = 0;  // the colour range, 1/16 units

@@ -640,6 +640,14 @@ class cRendererSurface : public cRenderer {
   // makes only the shadow and the hit masks; `fillColour` (or nil) replaces
   // the fill paint. Raises nothing; hostile geometry draws nothing.
   void RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool shadow, const rStoredColor* fillColour);
+  // RenderPath's first steps: an interrupted call's filter layer dropped,
+  // false when there is nothing to draw or the path was only captured into
+  // a group; then the path to draw (the moved and mapped copy when `copy`).
+  bool StartRenderPath(uint8_t mode);
+  // A filter layer left open by an interrupted call, dropped with the
+  // rasteriser's clip box back on the update rectangle.
+  void DropInterruptedLayer();
+  agg::path_storage* PathToDraw(bool copy);
   // RenderPath's painters over the pipelines it built (rPathPipes, in the
   // drawing core's source): PaintPath chooses them from the group pass, the
   // mode, the kinds and the render modes.
@@ -664,6 +672,9 @@ class cRendererSurface : public cRenderer {
   void OpenPathLayer(rPathPipes& p);
   void GenerateStroke(rPathPipes& p);
   bool PathDrawingBox(rPathPipes& p, double* r);
+  // The path's drawing box lies outside the bounds (culling on, no group
+  // pass, no perspective shadow).
+  bool CullsPath(rPathPipes& p);
   // Culling: true when a shape whose drawing box is `box` (device space)
   // paints nothing within the bounds, widened by what the pen pattern
   // (`pen_pattern`) and the shadow may add. A perspective shadow is never
@@ -1019,6 +1030,15 @@ class cRendererSurface : public cRenderer {
   // when `use_solid` is set (a gradient without length or radius).
   bool PrepareSVGGradient(rSVGGradient* gradient, const rSVGGradientGeometry& geometry, const rTransformChain& chain,
                           bool& use_solid, agg::rgba8& solid);
+  // DrawSVG's steps over what its paints share (rSVGDraw, in the SVG
+  // drawing's source): the scale of the list and the device matrix, one
+  // record's fill or stroke painted, and its hit registration.
+  struct rSVGDraw;
+  double SVGListScale() const;
+  template <class Source>
+  void PaintSVGShape(rSVGDraw& d, Source& source, rSVGGradient* gradient, const agg::rgba8& colour);
+  template <class Source>
+  void RegisterSVGHit(const rSVGDraw& d, Source& source);
   // The corners of the drawing's box as GetSVGBounds maps them; false for a
   // nil or unopened drawing.
   bool SVGCorners(cImageSVG* drawing, const rMatrix* matrix, double x, double y, bool device, double* q);

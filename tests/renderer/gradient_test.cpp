@@ -293,7 +293,7 @@ TEST_F(GradientTest, KindsForFillAndPen) {
   } cases[] = {{&lx, eGradientKind::linear_x},  {&ly, eGradientKind::linear_y},  {&rf, eGradientKind::radial_focus},
                {&unknown, eGradientKind::none}, {&invalid, eGradientKind::none}, {nullptr, eGradientKind::none}};
   for (const auto& c : cases) {
-    EXPECT_EQ(eGradientKind(gradient_kind_of(c.g)), c.kind);
+    EXPECT_EQ(gradient_kind_of(c.g), c.kind);
     cRendererSurface r;
     r.SetFillGradient(&lx);
     r.SetPenGradient(&lx);
