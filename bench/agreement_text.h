@@ -24,7 +24,8 @@ inline const char* const kAgreementBodies[] = {
     "not rent, lease or lend the software, nor transfer it to another party without this agreement. ",
 };
 inline const char* const kAgreementTitles[] = {"Grant of License", "Description of Other Rights and Limitations",
-                                               "Copyright", "Limited Warranty", "Termination", "Miscellaneous"};
+                                               "Copyright",        "Limited Warranty",
+                                               "Termination",      "Miscellaneous"};
 
 // One paragraph of the agreement in pieces any mark-up can wrap: a section
 // title, or a body of two texts with an optional link and an optional

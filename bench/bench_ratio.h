@@ -126,8 +126,8 @@ inline void print_ratios(const RatioReporter& reporter, const Pairs& pairs) {
     if (!wall.valid) continue;
     const size_t n = std::min(a->second.wall.size(), b->second.wall.size());
     if (a->second.wall_by_design || b->second.wall_by_design) {
-      std::printf("%s / %s = %.3f wall-clock by design (median of %zu; %.3f to %.3f)\n", ours.c_str(),
-                  baseline.c_str(), wall.ratio, n, wall.low, wall.high);
+      std::printf("%s / %s = %.3f wall-clock by design (median of %zu; %.3f to %.3f)\n", ours.c_str(), baseline.c_str(),
+                  wall.ratio, n, wall.low, wall.high);
       continue;
     }
     const Ratio cpu = ratio_of(a->second.cpu, b->second.cpu);

@@ -19,8 +19,8 @@
 #include "kvn_cursors.h"
 #include "kvn_form_dlg.h"
 #include "kvn_form_info_print.h"
-#include "plat_print_fake.h"
 #include "kvn_scene.h"
+#include "plat_print_fake.h"
 #include "qlm_renderer.h"
 #include "qlm_renderer_ids.h"
 #include "qlm_startup.h"
@@ -112,7 +112,7 @@ void plain_blend(ui::TBitmap& t, const ui::TBitmap& s) {
 void BM_TwoPlainBlends(benchmark::State& state) {
   start();
   // The sources as large as the composite's layers; their top-left
-  //520 x 273 pixels are blended.
+  // 520 x 273 pixels are blended.
   ui::TBitmap t, s1, s2;
   for (ui::TBitmap* b : {&t, &s1, &s2}) {
     b->SetPixelFormat(ui::pf32bit);
@@ -237,8 +237,8 @@ void BM_DialogShowCantInstall(benchmark::State& state) {
         }
     });
     const clock::time_point begin = clock::now();
-    if (dialog_show(owner, 0, "Can't Install", "", message, 4, 400, 280, owner, 1, 1, 0, 0, nullptr, nullptr,
-                    nullptr, "") != ui::mrOk)
+    if (dialog_show(owner, 0, "Can't Install", "", message, 4, 400, 280, owner, 1, 1, 0, 0, nullptr, nullptr, nullptr,
+                    "") != ui::mrOk)
       state.SkipWithError("the dialog did not open");
     state.SetIterationTime(std::chrono::duration<double>(composed - begin).count());
     ui::Application->ProcessMessages();  // frees the released dialog

@@ -55,10 +55,9 @@ void raw_cbc(benchmark::State& state, bool encrypt) {
     EVP_Digest(pass.data(), pass.size(), key, &key_len, EVP_sha1(), nullptr);
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     int len = 0;
-    const bool ok = ctx != nullptr &&
-                    EVP_CipherInit_ex(ctx, EVP_aes_192_cbc(), nullptr, key, iv, encrypt ? 1 : 0) == 1 &&
-                    EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                    EVP_CipherUpdate(ctx, out.data(), &len, in.data(), int(cnSize)) == 1;
+    const bool ok =
+        ctx != nullptr && EVP_CipherInit_ex(ctx, EVP_aes_192_cbc(), nullptr, key, iv, encrypt ? 1 : 0) == 1 &&
+        EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && EVP_CipherUpdate(ctx, out.data(), &len, in.data(), int(cnSize)) == 1;
     EVP_CIPHER_CTX_free(ctx);
     if (!ok) state.SkipWithError("EVP failed");
     benchmark::DoNotOptimize(out.data());
@@ -77,6 +76,6 @@ BENCHMARK(BM_RawCbcDecrypt);
 }  // namespace
 
 int main(int argc, char** argv) {
-  return bench::run_with_ratios(argc, argv,
-                                {{"BM_ManifestEncrypt", "BM_RawCbcEncrypt"}, {"BM_ManifestDecrypt", "BM_RawCbcDecrypt"}});
+  return bench::run_with_ratios(
+      argc, argv, {{"BM_ManifestEncrypt", "BM_RawCbcEncrypt"}, {"BM_ManifestDecrypt", "BM_RawCbcDecrypt"}});
 }

@@ -144,7 +144,8 @@ void BM_MemcpyWriteRead(benchmark::State& state) {
   std::vector<uint8_t> back(kSize);
   for (auto _ : state) {
     std::vector<uint8_t> store;
-    for (size_t at = 0; at < kSize; at += 4096) store.insert(store.end(), data.begin() + long(at), data.begin() + long(at + 4096));
+    for (size_t at = 0; at < kSize; at += 4096)
+      store.insert(store.end(), data.begin() + long(at), data.begin() + long(at + 4096));
     for (size_t at = 0; at < kSize; at += 4096) std::memcpy(back.data() + at, store.data() + at, 4096);
     benchmark::DoNotOptimize(back.data());
   }
@@ -156,9 +157,11 @@ constexpr uint32_t kEntries = 100000;
 void BM_ArrayAppendWalk(benchmark::State& state) {
   for (auto _ : state) {
     cArray a(16, 1, 6);
-    for (uint32_t i = 0; i < kEntries; ++i) *static_cast<uint64_t*>(static_cast<void*>(static_cast<char*>(a.Append(1)) + 8)) = i;
+    for (uint32_t i = 0; i < kEntries; ++i)
+      *static_cast<uint64_t*>(static_cast<void*>(static_cast<char*>(a.Append(1)) + 8)) = i;
     uint64_t sum = 0;
-    for (void* e = a.First(); e != nullptr; e = a.NextOf(e)) sum += *static_cast<uint64_t*>(static_cast<void*>(static_cast<char*>(e) + 8));
+    for (void* e = a.First(); e != nullptr; e = a.NextOf(e))
+      sum += *static_cast<uint64_t*>(static_cast<void*>(static_cast<char*>(e) + 8));
     benchmark::DoNotOptimize(sum);
   }
 }

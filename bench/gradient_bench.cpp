@@ -96,7 +96,7 @@ void raw_fill(benchmark::State& state, GradientF& function, const double* rect, 
   agg::trans_affine mtx(parl, rect[0], rect[1], rect[2], rect[3]);
   agg::span_interpolator_linear<> interp(mtx);
   agg::span_gradient<agg::rgba8, agg::span_interpolator_linear<>, GradientF, decltype(lut)> sg(interp, function, lut,
-                                                                                                 d1, 100);
+                                                                                               d1, 100);
   agg::span_allocator<agg::rgba8> alloc;
   agg::rasterizer_scanline_aa<> ras;
   agg::scanline_u8 sl;

@@ -199,9 +199,9 @@ Phase Measure(Display* d, Window w, pid_t pid, int seconds, int damage_event) {
 }
 
 void Print(const char* who, const char* phase, const Phase& p, double window_px) {
-  std::printf("%-12s %-9s CPU %6.2f %% of a core (ticks %6.2f %%)  damage %9.0f px/s = %5.2f windows/s, %6.1f reports/s\n",
-              who, phase, p.cpu_share, p.cpu_share_ticks, p.damage_px_per_s, p.damage_px_per_s / window_px,
-              p.damage_reports_per_s);
+  std::printf(
+      "%-12s %-9s CPU %6.2f %% of a core (ticks %6.2f %%)  damage %9.0f px/s = %5.2f windows/s, %6.1f reports/s\n", who,
+      phase, p.cpu_share, p.cpu_share_ticks, p.damage_px_per_s, p.damage_px_per_s / window_px, p.damage_reports_per_s);
 }
 
 }  // namespace

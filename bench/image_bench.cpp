@@ -163,9 +163,7 @@ void cairo_picture_scaled(benchmark::State& state, int w, int h, double scale) {
   cairo_surface_destroy(target);
 }
 
-void BM_CairoImageDouble(benchmark::State& state) {
-  cairo_picture_scaled(state, kSmallW, kSmallH, 2);
-}
+void BM_CairoImageDouble(benchmark::State& state) { cairo_picture_scaled(state, kSmallW, kSmallH, 2); }
 BENCHMARK(BM_CairoImageDouble);
 
 // The whole 1024 x 768 picture drawn at 0.5x onto the surface's top left
@@ -186,9 +184,7 @@ void BM_DrawImageHalf(benchmark::State& state) {
 }
 BENCHMARK(BM_DrawImageHalf);
 
-void BM_CairoImageHalf(benchmark::State& state) {
-  cairo_picture_scaled(state, kW, kH, 0.5);
-}
+void BM_CairoImageHalf(benchmark::State& state) { cairo_picture_scaled(state, kW, kH, 0.5); }
 BENCHMARK(BM_CairoImageHalf);
 
 }  // namespace

@@ -68,7 +68,8 @@ void run_pixman(benchmark::State& state, const Size& s, const Scale& k, bool bil
                                                   reinterpret_cast<uint32_t*>(source->Data()), int(source->Stride()));
   pixman_image_t* to = pixman_image_create_bits(PIXMAN_a8b8g8r8, tw, th, out.data(), tw * 4);
   pixman_transform_t scale;
-  pixman_transform_init_scale(&scale, pixman_double_to_fixed(double(s.w) / tw), pixman_double_to_fixed(double(s.h) / th));
+  pixman_transform_init_scale(&scale, pixman_double_to_fixed(double(s.w) / tw),
+                              pixman_double_to_fixed(double(s.h) / th));
   pixman_image_set_transform(from, &scale);
   pixman_image_set_filter(from, bilinear ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr, 0);
   pixman_image_set_repeat(from, PIXMAN_REPEAT_PAD);

@@ -77,8 +77,8 @@ void BM_InfoAppend(benchmark::State& state) {
     v.Compose();
   }
   int64_t pixels = 0;
-  for (TRenderingSceneDirect* s : {static_cast<TRenderingSceneDirect*>(&v.text),
-                                   static_cast<TRenderingSceneDirect*>(&v.links)})
+  for (TRenderingSceneDirect* s :
+       {static_cast<TRenderingSceneDirect*>(&v.text), static_cast<TRenderingSceneDirect*>(&v.links)})
     if (s->Bitmap() != nullptr) pixels += int64_t(s->Bitmap()->Width()) * s->Bitmap()->Height();
   state.counters["scene_pixels"] = double(pixels);
 }

@@ -353,10 +353,9 @@ int main(int argc, char** argv) {
   framework_start(argc, argv);
   make_container();
   resource_register(cnInstallDataName, g_container.data(), int32_t(g_container.size()));
-  const int rc = bench::run_with_ratios(argc, argv,
-                                        {{"BM_CheckPass", "BM_RawCrc"},
-                                         {"BM_InstallTmpfs", "BM_PlainTmpfs"},
-                                         {"BM_InstallDisk", "BM_PlainDiskSyncfs"}});
+  const int rc = bench::run_with_ratios(
+      argc, argv,
+      {{"BM_CheckPass", "BM_RawCrc"}, {"BM_InstallTmpfs", "BM_PlainTmpfs"}, {"BM_InstallDisk", "BM_PlainDiskSyncfs"}});
   framework_stop();
   fs::remove_all(g_home);
   fs::remove_all(g_tmpfs);

@@ -193,8 +193,8 @@ bool same_pixels_as_turbojpeg(const std::string& name, const Bytes& bytes) {
     return false;
   }
   for (int y = 0; y < h; ++y) {
-    if (std::memcmp(b->Data() + int64_t(y) * b->Stride(), pixels.get() + size_t(y) * size_t(stride),
-                    size_t(w) * 3) != 0) {
+    if (std::memcmp(b->Data() + int64_t(y) * b->Stride(), pixels.get() + size_t(y) * size_t(stride), size_t(w) * 3) !=
+        0) {
       std::fprintf(stderr, "%s: row %d differs from tjDecompress2's\n", name.c_str(), y);
       return false;
     }
@@ -261,9 +261,10 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::string, Bytes>> inputs;
   inputs.emplace_back("photo12MP", make_photo(4000, 3000));
   const char* env = std::getenv("QLM_CORPORA_DIR");
-  const std::filesystem::path corpora = env != nullptr && *env != '\0' ? std::filesystem::path(env) : std::filesystem::path(QLM_CORPORA_DIR);
-  for (const char* name : {"video-001.jpeg", "video-001.progressive.jpeg", "video-001.q50.420.jpeg",
-                           "video-005.gray.jpeg"}) {
+  const std::filesystem::path corpora =
+      env != nullptr && *env != '\0' ? std::filesystem::path(env) : std::filesystem::path(QLM_CORPORA_DIR);
+  for (const char* name :
+       {"video-001.jpeg", "video-001.progressive.jpeg", "video-001.q50.420.jpeg", "video-005.gray.jpeg"}) {
     const std::filesystem::path p = corpora / "go-image" / name;
     if (std::filesystem::is_regular_file(p))
       inputs.emplace_back(name, read_file(p));
@@ -294,7 +295,8 @@ int main(int argc, char** argv) {
       const std::string ours = std::string(op) + "/ours/" + name, direct = std::string(op) + "/direct/" + name;
       const bool decode = op[0] == 'D';
       benchmark::RegisterBenchmark(ours.c_str(), decode ? decode_ours : encode_ours, b)->Unit(benchmark::kMicrosecond);
-      benchmark::RegisterBenchmark(direct.c_str(), decode ? decode_direct : encode_direct, b)->Unit(benchmark::kMicrosecond);
+      benchmark::RegisterBenchmark(direct.c_str(), decode ? decode_direct : encode_direct, b)
+          ->Unit(benchmark::kMicrosecond);
       pairs.emplace_back(ours, direct);
     }
   }

@@ -254,7 +254,8 @@ int main(int argc, char** argv) {
   sources.push_back({"noise-1920x1080", libpng_encode(noise, 1920, 1080, false, 6)});
   std::vector<std::pair<std::string, std::string>> pairs;
   for (const Source& s : sources) {
-    benchmark::RegisterBenchmark(("decode/ours/" + s.name).c_str(), decode_ours, &s.file)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("decode/ours/" + s.name).c_str(), decode_ours, &s.file)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("decode/libpng/" + s.name).c_str(), decode_libpng, &s.file)
         ->Unit(benchmark::kMillisecond);
     pairs.emplace_back("decode/ours/" + s.name, "decode/libpng/" + s.name);
@@ -280,7 +281,8 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("decode/ours-blend/" + n).c_str(), decode_set_ours, &w3c, true)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("decode/libpng/" + n).c_str(), decode_set_libpng, &w3c)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("decode/libpng/" + n).c_str(), decode_set_libpng, &w3c)
+        ->Unit(benchmark::kMillisecond);
     pairs.emplace_back("decode/ours/" + n, "decode/libpng/" + n);
     pairs.emplace_back("decode/ours-blend/" + n, "decode/libpng/" + n);
   }

@@ -68,9 +68,8 @@ double file_megabytes(const std::string& path) {
 }
 
 void set_counters(benchmark::State& state, double megabytes) {
-  state.counters["ms_per_page"] =
-      benchmark::Counter(double(kPages) * 1e-3, benchmark::Counter::kIsIterationInvariantRate |
-                                                     benchmark::Counter::kInvert);
+  state.counters["ms_per_page"] = benchmark::Counter(
+      double(kPages) * 1e-3, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   state.counters["MB_per_doc"] = benchmark::Counter(megabytes);
 }
 
@@ -132,8 +131,7 @@ void run_ours(benchmark::State& state, bool default_level) {
     bool ok = dc.StartDoc("Benchmark");
     for (int i = 0; ok && i < kPages; ++i) {
       paint_page(page->Data(), page->Stride(), page->Width(), page->Height(), i);
-      ok = dc.StartPage() && dc.DrawBitmap(page.get(), -dc.PrintableArea().x1, -dc.PrintableArea().y1) &&
-           dc.EndPage();
+      ok = dc.StartPage() && dc.DrawBitmap(page.get(), -dc.PrintableArea().x1, -dc.PrintableArea().y1) && dc.EndPage();
     }
     ok = dc.EndDoc() && ok;
     if (!ok) state.SkipWithError("printing failed");

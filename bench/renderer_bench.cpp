@@ -416,8 +416,8 @@ void BM_RawSpanPattern(benchmark::State& state) {
   ras.clip_box(0, 0, kW, kH);
   agg::scanline_u8 sl;
   agg::span_allocator<agg::rgba8> alloc;
-  using acc_t = agg::image_accessor_wrap<agg::pixfmt_rgba32, agg::wrap_mode_repeat_auto_pow2,
-                                         agg::wrap_mode_repeat_auto_pow2>;
+  using acc_t =
+      agg::image_accessor_wrap<agg::pixfmt_rgba32, agg::wrap_mode_repeat_auto_pow2, agg::wrap_mode_repeat_auto_pow2>;
   acc_t acc(tpf);
   for (auto _ : state)
     for (agg::path_storage& p : shapes) {
@@ -609,9 +609,7 @@ const std::vector<double>& rect_list(int kind) {
   static const std::vector<double> full = {0, 0, double(kW), double(kH)};
   return kind == 0 ? rects().fractional : kind == 1 ? rects().whole : full;
 }
-constexpr uint8_t rect_alpha(int kind) {
-  return kind == 3 ? 128 : 255;
-}
+constexpr uint8_t rect_alpha(int kind) { return kind == 3 ? 128 : 255; }
 
 void BM_Rects(benchmark::State& state) {
   Fixture& f = fixture();

@@ -18,8 +18,8 @@
 #include "qlm_encoding.h"
 #include "qlm_font.h"
 #include "qlm_renderer.h"
-#include "qlm_renderer_surface.h"
 #include "qlm_renderer_ids.h"
+#include "qlm_renderer_surface.h"
 #include "qlm_startup.h"
 
 namespace {

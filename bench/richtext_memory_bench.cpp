@@ -130,8 +130,8 @@ Figures measure(const std::string& text, cRenderer* renderer, cFont* font) {
   {
     const int64_t base = reset_peak();
     auto doc = std::make_unique<cComplexText>();
-    const bool ok = doc->SetText(text) && doc->FormatText(renderer, font, ALIGN_LEFT, ALIGN_TOP, 0, true) &&
-                    doc->LayoutText(470);
+    const bool ok =
+        doc->SetText(text) && doc->FormatText(renderer, font, ALIGN_LEFT, ALIGN_TOP, 0, true) && doc->LayoutText(470);
     if (!ok) std::printf("  (formatting failed: %s)\n", doc->LastErrorText().c_str());
     f.whole = peak_above(base);
   }

@@ -42,12 +42,13 @@ std::string make_document(size_t target) {
   int group = 0;
   while (s.size() < target) {
     char buf[256];
-    std::snprintf(buf, sizeof buf, "<g fill=\"#%02x%02x%02x\" stroke=\"#102030\" stroke-width=\"%d\" transform=\"translate(%d,%d)\">\n",
+    std::snprintf(buf, sizeof buf,
+                  "<g fill=\"#%02x%02x%02x\" stroke=\"#102030\" stroke-width=\"%d\" transform=\"translate(%d,%d)\">\n",
                   rnd(256), rnd(256), rnd(256), 1 + rnd(3), rnd(50), rnd(50));
     s += buf;
     for (int p = 0; p < 5; ++p) {
-      std::snprintf(buf, sizeof buf, "<path d=\"M%d %d L%d,%d C%d %d %d %d %d %d l%d %d c1.5 2.25 3 4 5.5 6 Z\"/>\n", rnd(500),
-                    rnd(500), rnd(500), rnd(500), rnd(500), rnd(500), rnd(500), rnd(500), rnd(500), rnd(500),
+      std::snprintf(buf, sizeof buf, "<path d=\"M%d %d L%d,%d C%d %d %d %d %d %d l%d %d c1.5 2.25 3 4 5.5 6 Z\"/>\n",
+                    rnd(500), rnd(500), rnd(500), rnd(500), rnd(500), rnd(500), rnd(500), rnd(500), rnd(500), rnd(500),
                     rnd(20) - 10, rnd(20) - 10);
       s += buf;
     }

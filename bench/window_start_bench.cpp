@@ -139,8 +139,10 @@ int main(int argc, char** argv) {
     }
   std::printf("%d runs each, Xvfb %s, load average: ", runs, x.display.c_str());
   double load[3] = {0, 0, 0};
-  if (getloadavg(load, 3) == 3) std::printf("%.1f %.1f %.1f\n", load[0], load[1], load[2]);
-  else std::printf("unknown\n");
+  if (getloadavg(load, 3) == 3)
+    std::printf("%.1f %.1f %.1f\n", load[0], load[1], load[2]);
+  else
+    std::printf("unknown\n");
   for (int k = 0; k < 2; ++k) {
     Figures t = Summarise(present[k]), m = Summarise(peak[k]);
     std::printf("%-13s exec to first present: median %6.1f ms (%.1f-%.1f); peak RSS: median %5.1f MB (%.1f-%.1f)\n",

@@ -9,12 +9,12 @@
 
 #include "bench_headless.h"
 #include "form_install.h"
+#include "form_install_anim.h"
 #include "installs_container.h"
 #include "installs_settings.h"
 #include "kvn_button.h"
 #include "kvn_checkbox.h"
 #include "kvn_control.h"
-#include "form_install_anim.h"
 #include "kvn_cursors.h"
 #include "kvn_info.h"
 #include "qlm_base_lists.h"
@@ -46,8 +46,8 @@ void fill_log(TFormInstall* form, int entries) {
   std::shared_ptr<cWorkEntries> log = form->InstallLog();
   log->AddText("~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ");
   for (int i = 0; i < entries; ++i)
-    log->AddText("~<fs:pt=\"-3\">C:\\home\\user\\.local\\share\\Korvane-Snaprill\\Images\\picture" +
-                 std::to_string(i) + ".jpg~>~)");
+    log->AddText("~<fs:pt=\"-3\">C:\\home\\user\\.local\\share\\Korvane-Snaprill\\Images\\picture" + std::to_string(i) +
+                 ".jpg~>~)");
   form->RenderLog();
 }
 

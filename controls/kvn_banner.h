@@ -54,8 +54,7 @@ class TKorvaneBanner : public TRenderingSceneDirect {
   size_t PulseFramesBytes() const { return mPulseFrames.KeptBytes(); }
 
  private:
-  friend void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y,
-                                 bool setCursorNow);
+  friend void banner_track_hover(ui::TControl* control, TKorvaneBanner* scene, int32_t x, int32_t y, bool setCursorNow);
   static void LogoGlow(cBitmap* layer, bool& keep, void* user);
   static void TextGlow(cBitmap* layer, bool& keep, void* user);
   static void Pulse(cBitmap* layer, int32_t phase);

@@ -285,7 +285,8 @@ bool button_track_hover(TKVNButton* control, int32_t x, int32_t y, bool press) {
   s->mPointerX = x;
   s->mPointerY = y;
   const bool wasHovered = s->mHovered, wasPressed = s->mPressed;
-  s->mHovered = control_in_front(control) && !is_grey(s->mColorIndex) && scene_hits(s, s->mHitTest.get(), control, x, y);
+  s->mHovered =
+      control_in_front(control) && !is_grey(s->mColorIndex) && scene_hits(s, s->mHitTest.get(), control, x, y);
   if (press) s->mPressed = s->mHovered;
   if (s->mHovered == wasHovered && s->mPressed == wasPressed) return false;
   if (!wasHovered && !wasPressed) s->mPhase = 1.0;  // a hover or press begins

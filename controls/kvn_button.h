@@ -108,7 +108,7 @@ class TButtonScene : public TRenderingSceneDirect {
   int32_t mPointerX = 0;
   int32_t mPointerY = 0;
   double mPhase = 1.0;
-  uint64_t mFlashStamp = 0;  // the window layer's clock, in ms
+  uint64_t mFlashStamp = 0;          // the window layer's clock, in ms
   std::optional<uint64_t> mSleptAt;  // when the timer went to sleep
   bool mMasterColor = true;
   bool mFlash = false;
@@ -167,7 +167,6 @@ class TKVNButton : public TKVNPressControl {
   void SetAnisotropic(bool v) { mScene->SetAnisotropic(v); }
   bool Animate() const { return mScene->Animate(); }
   void SetAnimate(bool v) { mScene->SetAnimate(v); }
-
 
  private:
   // A press on the face takes the focus; the button clicks when the press

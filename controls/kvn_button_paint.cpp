@@ -316,8 +316,7 @@ void button_draw_gel(cRenderer* renderer, const std::string& caption, bool clipT
 }
 
 void button_draw_candy(cRenderer* renderer, const std::string& caption, bool clipText, double x, double y, double w,
-                       double h, TColorIndex color, bool glow, bool anisotropic, cHitTest* hit,
-                       cComplexText* markup) {
+                       double h, TColorIndex color, bool glow, bool anisotropic, cHitTest* hit, cComplexText* markup) {
   if (renderer == nullptr || !face_fits(x, y, w, h, 2, 2)) return;
   cRenderer& r = *renderer;
   const rCandyRow& c = kCandy[button_color_row(color)];
@@ -384,18 +383,10 @@ void button_draw(TButtonType type, cRenderer* r, const std::string& caption, boo
                  double w, double h, TColorIndex color, bool glow, bool anisotropic, cHitTest* hit,
                  cComplexText* markup) {
   switch (type) {
-    case BTN_BOX:
-      button_draw_box(r, caption, clipText, x, y, w, h, color, glow, hit, markup);
-      break;
-    case BTN_GLASS:
-      button_draw_glass(r, caption, clipText, x, y, w, h, color, glow, hit, markup);
-      break;
-    case BTN_GEL:
-      button_draw_gel(r, caption, clipText, x, y, w, h, color, glow, hit, markup);
-      break;
-    case BTN_CANDY:
-      button_draw_candy(r, caption, clipText, x, y, w, h, color, glow, anisotropic, hit, markup);
-      break;
+    case BTN_BOX: button_draw_box(r, caption, clipText, x, y, w, h, color, glow, hit, markup); break;
+    case BTN_GLASS: button_draw_glass(r, caption, clipText, x, y, w, h, color, glow, hit, markup); break;
+    case BTN_GEL: button_draw_gel(r, caption, clipText, x, y, w, h, color, glow, hit, markup); break;
+    case BTN_CANDY: button_draw_candy(r, caption, clipText, x, y, w, h, color, glow, anisotropic, hit, markup); break;
     default:  // BTN_ROUND, and a look out of range
       button_draw_round(r, caption, clipText, x, y, w, h, color, glow, hit, markup);
       break;

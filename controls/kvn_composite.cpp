@@ -118,9 +118,7 @@ constexpr int32_t kBarMargin = 5;
 }  // namespace
 
 TKVNCompositeCustomControl::TKVNCompositeCustomControl(ui::TComponent* owner)
-    : TCustomControl(owner),
-      mSurface(std::make_unique<cSurfaceTBitmap>()),
-      mRenderer(renderer_create()) {
+    : TCustomControl(owner), mSurface(std::make_unique<cSurfaceTBitmap>()), mRenderer(renderer_create()) {
   ControlStyle = (ControlStyle | ui::csOpaque) & ~uint32_t(ui::csDoubleClicks);
   SetTabStop(true);
   mBitmap.SetPixelFormat(ui::pf32bit);
@@ -183,7 +181,7 @@ void TKVNCompositeCustomControl::SetScroll(int64_t x, int64_t y) {
 }
 
 rCompositeLayer* TKVNCompositeCustomControl::AddLayer(int32_t x, int32_t y, int32_t width, int32_t height,
-                                                     TRenderingScene* scene) {
+                                                      TRenderingScene* scene) {
   if (scene == nullptr) return nullptr;
   rCompositeLayer* layer = mLayers.Append(1);
   if (layer == nullptr) return nullptr;
@@ -288,8 +286,8 @@ void TKVNCompositeCustomControl::Paint() {
 void TKVNCompositeCustomControl::DrawScrollbars(int32_t width, int32_t height) {
   // Every part's shape is cleared first, so a bar that is not drawn any more
   // takes no clicks.
-  for (cHitTest* h : {mUpArrow.get(), mDownArrow.get(), mVThumb.get(), mLeftArrow.get(), mRightArrow.get(),
-                      mHThumb.get()})
+  for (cHitTest* h :
+       {mUpArrow.get(), mDownArrow.get(), mVThumb.get(), mLeftArrow.get(), mRightArrow.get(), mHThumb.get()})
     if (h != nullptr) h->Reset();
   if ((Bars & sbVertical) && mUpArrow && height < ScrollHeightAt(width)) DrawBar(true, width, height);
   if (ShowsHorizontalBar(width)) DrawBar(false, width, height);
@@ -379,7 +377,9 @@ void TKVNCompositeCustomControl::UpdateHover(int32_t x, int32_t y, bool& handled
   const struct {
     cHitTest* part;
     int32_t dx, dy;
-  } arrows[] = {{mUpArrow.get(), 0, -Step}, {mDownArrow.get(), 0, Step}, {mLeftArrow.get(), -Step, 0},
+  } arrows[] = {{mUpArrow.get(), 0, -Step},
+                {mDownArrow.get(), 0, Step},
+                {mLeftArrow.get(), -Step, 0},
                 {mRightArrow.get(), Step, 0}};
   for (const auto& a : arrows) {
     if (a.part != nullptr && a.part->IsDragging()) {
@@ -449,8 +449,8 @@ intptr_t TKVNCompositeCustomControl::WmMouseMove(const ui::TMouseMsg& m) {
     SetScroll(int64_t(std::nearbyint(b * mHScale)), mScrollY);
     return 0;
   }
-  for (cHitTest* h : {mVThumb.get(), mUpArrow.get(), mDownArrow.get(), mHThumb.get(), mLeftArrow.get(),
-                      mRightArrow.get()})
+  for (cHitTest* h :
+       {mVThumb.get(), mUpArrow.get(), mDownArrow.get(), mHThumb.get(), mLeftArrow.get(), mRightArrow.get()})
     if (h != nullptr && h->HitTestInt(m.X, m.Y) > 0) return 0;
   return 1;
 }
@@ -460,8 +460,8 @@ intptr_t TKVNCompositeCustomControl::WmLButtonDown(const ui::TMouseMsg& m) {
   const struct {
     cHitTest* part;
     int32_t dx, dy;
-  } parts[] = {{mVThumb.get(), 0, 0},      {mUpArrow.get(), 0, -Step},  {mDownArrow.get(), 0, Step},
-               {mHThumb.get(), 0, 0},      {mLeftArrow.get(), -Step, 0}, {mRightArrow.get(), Step, 0}};
+  } parts[] = {{mVThumb.get(), 0, 0}, {mUpArrow.get(), 0, -Step},   {mDownArrow.get(), 0, Step},
+               {mHThumb.get(), 0, 0}, {mLeftArrow.get(), -Step, 0}, {mRightArrow.get(), Step, 0}};
   for (const auto& p : parts) {
     if (p.part == nullptr || p.part->AnchorInt(m.X, m.Y, nullptr) == 0) continue;
     mPressed = p.part;
@@ -499,8 +499,8 @@ intptr_t TKVNCompositeCustomControl::WmCaptureChanged() {
 
 intptr_t TKVNCompositeCustomControl::WmMouseWheel(const ui::TWheelMsg& m) {
   if (mHoverPart == hpOutside) return 0;
-  const bool horizontal = (mHoverPart >= hpLeft && mHoverPart <= hpRight) ||
-                          (m.Keys & (ui::ssShift | ui::ssAlt | ui::ssCtrl)) != 0;
+  const bool horizontal =
+      (mHoverPart >= hpLeft && mHoverPart <= hpRight) || (m.Keys & (ui::ssShift | ui::ssAlt | ui::ssCtrl)) != 0;
   if (horizontal)
     SetScroll(int64_t(mScrollX) - m.Delta, mScrollY);
   else

@@ -1,8 +1,6 @@
 #include "kvn_control.h"
 
-TKVNCustomControl::TKVNCustomControl(ui::TComponent* owner) : TCustomControl(owner) {
-  ControlStyle |= ui::csOpaque;
-}
+TKVNCustomControl::TKVNCustomControl(ui::TComponent* owner) : TCustomControl(owner) { ControlStyle |= ui::csOpaque; }
 
 TKVNCustomControl::~TKVNCustomControl() {
   if (mScene != nullptr && mScene->OwnerControl() == this) mScene->SetOwnerControl(nullptr);

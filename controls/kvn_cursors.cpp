@@ -10,13 +10,13 @@
 #include "ui_app.h"
 
 const rCursorSlot cnCursorTable[36] = {
-    {1, "C_PAN_WAIT"},   {2, "C_PAN_DRAG"},     {3, "C_ZOOM_IN"},     {4, "C_ZOOM_OUT"},    {5, "C_EDIT"},
-    {6, "C_ADD"},        {7, "C_DRAW"},         {8, "C_SIZE_ALL"},    {9, "C_SIZE_HOR"},    {10, "C_SIZE_VER"},
-    {11, "C_SIZE_PROP"}, {12, "C_ROTATE"},      {13, "C_PLUS"},       {14, "C_CROSS"},      {15, "C_HELP"},
-    {16, "C_PUSH"},      {17, "C_FLIP_HOR"},    {18, "C_FLIP_VER"},   {19, "C_SKEW_HOR"},   {20, "C_SKEW_VER"},
-    {21, "C_ANNOTATE"},  {22, "C_ADD_IMAGE"},   {23, "C_ADD_OBJ"},    {24, "C_ADD_TEXT"},   {25, "C_DRAW_ELLIPSE"},
-    {26, "C_DRAW_RECT"}, {27, "C_DRAW_RRECT"},  {28, "C_DRAW_LINE"},  {29, "C_POINT_MOVE"}, {30, "C_POINT_EDIT"},
-    {31, "C_EDIT_TEXT"}, {32, "C_ADD_MULTI"},   {33, "C_ADD_STAR"},   {34, "C_SCALE"},      {35, "C_TOOL_MAGN"},
+    {1, "C_PAN_WAIT"},   {2, "C_PAN_DRAG"},    {3, "C_ZOOM_IN"},    {4, "C_ZOOM_OUT"},    {5, "C_EDIT"},
+    {6, "C_ADD"},        {7, "C_DRAW"},        {8, "C_SIZE_ALL"},   {9, "C_SIZE_HOR"},    {10, "C_SIZE_VER"},
+    {11, "C_SIZE_PROP"}, {12, "C_ROTATE"},     {13, "C_PLUS"},      {14, "C_CROSS"},      {15, "C_HELP"},
+    {16, "C_PUSH"},      {17, "C_FLIP_HOR"},   {18, "C_FLIP_VER"},  {19, "C_SKEW_HOR"},   {20, "C_SKEW_VER"},
+    {21, "C_ANNOTATE"},  {22, "C_ADD_IMAGE"},  {23, "C_ADD_OBJ"},   {24, "C_ADD_TEXT"},   {25, "C_DRAW_ELLIPSE"},
+    {26, "C_DRAW_RECT"}, {27, "C_DRAW_RRECT"}, {28, "C_DRAW_LINE"}, {29, "C_POINT_MOVE"}, {30, "C_POINT_EDIT"},
+    {31, "C_EDIT_TEXT"}, {32, "C_ADD_MULTI"},  {33, "C_ADD_STAR"},  {34, "C_SCALE"},      {35, "C_TOOL_MAGN"},
     {99, "C_HREF"},
 };
 
@@ -53,7 +53,8 @@ bool decode_cursor(const rResourceEntry& entry, ui::TCursorImage& image) {
     for (int x = 0; x < kSide; ++x) {
       const uint8_t* p = row + int64_t(x) * step;
       const uint32_t a = hasAlpha ? p[o.alpha] : 255;
-      image.Pixels[size_t(y) * kSide + size_t(x)] = a << 24 | uint32_t(p[o.red]) << 16 | uint32_t(p[o.green]) << 8 | p[o.blue];
+      image.Pixels[size_t(y) * kSide + size_t(x)] =
+          a << 24 | uint32_t(p[o.red]) << 16 | uint32_t(p[o.green]) << 8 | p[o.blue];
     }
   }
   return true;
@@ -76,5 +77,5 @@ void cursors_load() {
 
 ui::TCursor link_cursor() {
   return ui::Screen != nullptr && ui::Screen->Cursors(cnLinkCursor) != nullptr ? ui::TCursor(cnLinkCursor)
-                                                                              : ui::crHandPoint;
+                                                                               : ui::crHandPoint;
 }

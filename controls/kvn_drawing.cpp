@@ -11,7 +11,6 @@ void container_color(const ui::TControl* control, uint32_t& color) {
     color = color_from_tcolor(control->Color());
 }
 
-
 void draw_crisp_frame(cRenderer& r, int32_t width, int32_t height, uint32_t color) {
   r.SetPixelSnap(0.5, 0.5);
   r.SetPenWidth(1.0);

@@ -19,9 +19,8 @@ struct rDlgKind {
   const char* icon;
 };
 constexpr rDlgKind cnKinds[cnDlgKindCustom + 1] = {
-    {CT_YELLOW, "..\\dlg_warning.png"},     {CT_RED, "..\\dlg_error.png"},
-    {CT_BLUE, "..\\dlg_information.png"},   {CT_GREEN, "..\\dlg_confirmation.png"},
-    {CT_BLUEGRAY, "..\\dlg_custom.png"},
+    {CT_YELLOW, "..\\dlg_warning.png"},     {CT_RED, "..\\dlg_error.png"},       {CT_BLUE, "..\\dlg_information.png"},
+    {CT_GREEN, "..\\dlg_confirmation.png"}, {CT_BLUEGRAY, "..\\dlg_custom.png"},
 };
 
 // The buttons in placing order (right to left), with their bit and result.
@@ -178,11 +177,10 @@ TKVNButton* TFormDlg::ButtonOf(uint8_t id) const {
   }
 }
 
-int32_t TFormDlg::Execute(uint8_t kind, const std::string& title, const std::string& icon,
-                          const std::string& message, uint16_t buttons, int32_t clientWidth, int32_t clientHeight,
-                          const ui::TForm* reference, uint8_t placement, int32_t defaultResult, int32_t left,
-                          int32_t top, cButton* definitions, bool* dontShow, cDialogMonitor* monitor,
-                          const std::string& caption) {
+int32_t TFormDlg::Execute(uint8_t kind, const std::string& title, const std::string& icon, const std::string& message,
+                          uint16_t buttons, int32_t clientWidth, int32_t clientHeight, const ui::TForm* reference,
+                          uint8_t placement, int32_t defaultResult, int32_t left, int32_t top, cButton* definitions,
+                          bool* dontShow, cDialogMonitor* monitor, const std::string& caption) {
   cButton::FreeList(mButtons);
   mMonitor = monitor;
   mDontShow = dontShow;
@@ -201,7 +199,6 @@ int32_t TFormDlg::Execute(uint8_t kind, const std::string& title, const std::str
       }
     }
   } guard{this};
-
 
   const rDlgKind& k = cnKinds[kind < cnDlgKindCustom ? kind : cnDlgKindCustom];
   Heading->SetColorHeading(k.theme);
@@ -321,9 +318,8 @@ void TFormDlg::ChDontClick() {
 
 int32_t dialog_show(ui::TForm* owner, uint8_t kind, const std::string& title, const std::string& icon,
                     const std::string& message, uint16_t buttons, int32_t clientWidth, int32_t clientHeight,
-                    const ui::TForm* reference, uint8_t placement, int32_t defaultResult, int32_t left,
-                    int32_t top, cButton* definitions, bool* dontShow, cDialogMonitor* monitor,
-                    const std::string& caption) {
+                    const ui::TForm* reference, uint8_t placement, int32_t defaultResult, int32_t left, int32_t top,
+                    cButton* definitions, bool* dontShow, cDialogMonitor* monitor, const std::string& caption) {
   TFormDlg* dialog = nullptr;
   try {
     // Forms exist only while the window layer runs.
@@ -344,7 +340,6 @@ int32_t dialog_show(ui::TForm* owner, uint8_t kind, const std::string& title, co
 }
 
 int32_t dialog_show(const rDialogOptions& o) {
-  return dialog_show(o.owner, o.kind, o.title, o.icon, o.message, o.buttons, o.clientWidth, o.clientHeight,
-                     o.reference, o.placement, o.defaultResult, o.left, o.top, o.definitions, o.dontShow, o.monitor,
-                     o.caption);
+  return dialog_show(o.owner, o.kind, o.title, o.icon, o.message, o.buttons, o.clientWidth, o.clientHeight, o.reference,
+                     o.placement, o.defaultResult, o.left, o.top, o.definitions, o.dontShow, o.monitor, o.caption);
 }

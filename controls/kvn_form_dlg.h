@@ -139,9 +139,8 @@ TKVNHeading* dialog_heading(ui::TForm* form, int width, TColorTheme theme, TColo
 // mark-up: text from outside (paths) is escaped by the caller.
 int32_t dialog_show(ui::TForm* owner, uint8_t kind, const std::string& title, const std::string& icon,
                     const std::string& message, uint16_t buttons, int32_t clientWidth, int32_t clientHeight,
-                    const ui::TForm* reference, uint8_t placement, int32_t defaultResult, int32_t left,
-                    int32_t top, cButton* definitions, bool* dontShow, cDialogMonitor* monitor,
-                    const std::string& caption);
+                    const ui::TForm* reference, uint8_t placement, int32_t defaultResult, int32_t left, int32_t top,
+                    cButton* definitions, bool* dontShow, cDialogMonitor* monitor, const std::string& caption);
 
 // dialog_show's arguments by name, for C++ callers: only what differs from
 // the defaults is written.

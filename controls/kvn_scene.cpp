@@ -80,8 +80,7 @@ void copy_rows(ui::TBitmap& target, const ui::TBitmap& source) {
 }  // namespace
 
 bool cScenePixels::Restore(const cSceneKey& key, ui::TBitmap* bitmap) const {
-  if (!gScenePixelsKept || !mKept || bitmap == nullptr || !(key == mKey) || !same_shape(*bitmap, mPixels))
-    return false;
+  if (!gScenePixelsKept || !mKept || bitmap == nullptr || !(key == mKey) || !same_shape(*bitmap, mPixels)) return false;
   copy_rows(*bitmap, mPixels);
   return true;
 }
@@ -211,8 +210,7 @@ size_t cSceneFrames::KeptCount() const {
 
 void TRenderingScene::TimerFree::operator()(ui::TTimer* t) const { ui::TObject::Free(t); }
 
-TRenderingScene::TRenderingScene()
-    : mSurface(std::make_unique<cSurfaceTBitmap>()), mRenderer(renderer_create()) {}
+TRenderingScene::TRenderingScene() : mSurface(std::make_unique<cSurfaceTBitmap>()), mRenderer(renderer_create()) {}
 
 TRenderingScene::~TRenderingScene() {
   // Reached by a plain delete too: the control or layer must not keep a
@@ -308,8 +306,7 @@ bool TRenderingScene::RenderPass(ui::TBitmap& bitmap, int32_t width, int32_t hei
   // must not read the owner control or layer that the GUI thread changes.
   if (!IsThreaded() && Windowed()) {
     mRenderer->SetOrigin(-mWindow.Left, -mWindow.Top);
-    mRenderer->SetUpdateRect(-mWindow.Left, -mWindow.Top, mLayer->width - mWindow.Left,
-                             mLayer->height - mWindow.Top);
+    mRenderer->SetUpdateRect(-mWindow.Left, -mWindow.Top, mLayer->width - mWindow.Left, mLayer->height - mWindow.Top);
   } else if (mRenderer->IsOriginSet() || mRenderer->IsUpdateRectSet()) {
     // The renderer keeps both between passes: a scene rendered windowed
     // before would otherwise draw shifted and cut to the old window.

@@ -78,8 +78,7 @@ uint64_t sleep_missed_ticks(std::optional<uint64_t>& sleptAt, unsigned interval,
 class cSceneKey {
  public:
   template <class T>
-    requires std::is_arithmetic_v<T>
-  cSceneKey& operator<<(T v) {
+  requires std::is_arithmetic_v<T> cSceneKey& operator<<(T v) {
     mBytes.append(reinterpret_cast<const char*>(&v), sizeof v);
     return *this;
   }

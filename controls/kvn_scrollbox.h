@@ -18,7 +18,9 @@ enum class TScrollBarStyle { ssRegular, ssFlat, ssHotTrack };
 using enum TScrollBarStyle;
 enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
 using enum TWindowState;
+// clang-format off
 enum class TScrollCode { scLineUp, scLineDown, scPageUp, scPageDown, scPosition, scTrack, scTop, scBottom, scEndScroll };
+// clang-format on
 using enum TScrollCode;
 
 class cControlScrollBar {

@@ -5,8 +5,7 @@
 #include "plat_shell_open.h"
 #include "ui_app.h"
 
-void folder_browse(const std::string& title, const std::string& initialFolder, bool allowNewFolder,
-                   std::string& path) {
+void folder_browse(const std::string& title, const std::string& initialFolder, bool allowNewFolder, std::string& path) {
   std::string chosen;
   if (ui::BrowseFolder(title, initialFolder, allowNewFolder, chosen))
     path = chosen;

@@ -8,8 +8,7 @@
 // The folder dialog: path := the chosen folder, or empty when cancelled or
 // when the dialog could not be shown. An empty initial folder preselects
 // nothing.
-void folder_browse(const std::string& title, const std::string& initialFolder, bool allowNewFolder,
-                   std::string& path);
+void folder_browse(const std::string& title, const std::string& initialFolder, bool allowNewFolder, std::string& path);
 
 // Opens a web page with the desktop's opener, only for http, https and
 // mailto addresses (anything else, such as "javascript:" or a text starting

@@ -40,8 +40,8 @@ void point_on_circle(double& x, double& y, double cx, double cy, double angle, d
   y = double(cy + dy);
 }
 
-bool segments_intersection(double& x, double& y, double x1, double y1, double x2, double y2,
-                           double x3, double y3, double x4, double y4) {
+bool segments_intersection(double& x, double& y, double x1, double y1, double x2, double y2, double x3, double y3,
+                           double x4, double y4) {
   // Non-finite coordinates slip through every comparison below (they are all
   // false for NaN) and would report a meeting at a NaN point.
   for (double v : {x1, y1, x2, y2, x3, y3, x4, y4})

@@ -18,8 +18,8 @@ void point_on_circle(double& x, double& y, double cx, double cy, double angle, d
 // edges) meet. Parallel segments that meet report the start of the second
 // segment when they lie on one line (even where it is not on the first), else
 // its end. A coordinate that is not a finite number never meets.
-bool segments_intersection(double& x, double& y, double x1, double y1, double x2, double y2,
-                           double x3, double y3, double x4, double y4);
+bool segments_intersection(double& x, double& y, double x1, double y1, double x2, double y2, double x3, double y3,
+                           double x4, double y4);
 
 // Brings an angle into one turn: above 360 the result lies in (0, 360] (720
 // gives 360), below 0 in [0, 360); 0 to 360 are returned unchanged. A value

@@ -96,12 +96,9 @@ bool cArray::Identify(uint32_t id) const { return id == id_cArray || cBase::Iden
 uint32_t cArray::LinkBytes() const {
   switch (mLinkKind) {
     case 1:
-    case 2:
-      return sizeof(void*);
-    case 3:
-      return 2 * sizeof(void*);
-    default:
-      return 0;
+    case 2: return sizeof(void*);
+    case 3: return 2 * sizeof(void*);
+    default: return 0;
   }
 }
 
@@ -515,8 +512,7 @@ void* cArray::Append(uint32_t n) {
   // Appending continues in the current record, which every change leaves at
   // the tail (no used record after it); only when it lacks room are the
   // records scanned for the tail room.
-  const bool current_has_room =
-      mCurrentRecord < mGeometry.slots_per_record && mDirectory[mCurrentRecord].free >= n;
+  const bool current_has_room = mCurrentRecord < mGeometry.slots_per_record && mDirectory[mCurrentRecord].free >= n;
   if (!current_has_room) {
     uint32_t tail = TailRecord();
     uint64_t room = 0;

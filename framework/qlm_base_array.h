@@ -86,10 +86,10 @@ struct rArrayPool {
 // The directory geometry of a capacity class.
 struct rArrayGeometry {
   uint8_t capacity_class = 0;
-  uint32_t capacity = 0;           // b * b; 0 when no class is big enough
-  uint32_t slots_per_record = 0;   // b
-  uint32_t record_bytes = 0;       // b * sizeof(void*)
-  uint32_t pool_block_bytes = 0;   // see cArray::GeometryFor
+  uint32_t capacity = 0;          // b * b; 0 when no class is big enough
+  uint32_t slots_per_record = 0;  // b
+  uint32_t record_bytes = 0;      // b * sizeof(void*)
+  uint32_t pool_block_bytes = 0;  // see cArray::GeometryFor
 };
 
 class cArray : public cBase {

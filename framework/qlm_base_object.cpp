@@ -105,14 +105,20 @@ constexpr BaseRow kBaseRows[] = {
     {202, "errEStackOverflow", "System cannot grow the stack dynamically."},
     {203, "errNEnoughMem", "Not enough free memory in the system."},
     {204, "errEInvalidPointer", "Application has attempted an invalid pointer operation."},
+    // clang-format off
     {205, "errEOverflow", "Calculated result is too large to fit in the floating-point register allocated for it and data is therefore lost."},
     {206, "errEUnderflow", "Floating-point math operation produces a value that is too small to be represented in a floating-point variable."},
+    // clang-format on
     {207, "errEInvalidOp", "Undefined instruction, invalid operation, or floating-point processor stack overflow."},
     {210, "errEAbstractError", "Application tries to call an abstract method."},
-    {215, "errEIntOverflow", "Calculated result is too large to fit in the integer register allocated for it and data is therefore lost."},
-    {216, "errEAccessViolation", "Reference to nil pointer or Write to a code page or Access a memory address for which there is no virtual memory allocated."},
+    {215, "errEIntOverflow",
+     "Calculated result is too large to fit in the integer register allocated for it and data is therefore lost."},
+    {216, "errEAccessViolation",
+     "Reference to nil pointer or Write to a code page or Access a memory address for which there is no virtual memory "
+     "allocated."},
     {217, "errEControlC", "User pressed Ctrl+C to terminate a console application."},
-    {218, "errEPrivilege", "Attempt to execute a processor instruction that is invalid for the current processor privilege level."},
+    {218, "errEPrivilege",
+     "Attempt to execute a processor instruction that is invalid for the current processor privilege level."},
     {219, "errEInvalidCast", "Attempt to typecast an object illegally using the as operator."},
     {220, "errEVarErrTypeCast", "Invalid variant type cast."},
     {221, "errEVarErrOperation", "Invalid variant operation."},
@@ -121,7 +127,8 @@ constexpr BaseRow kBaseRows[] = {
     {224, "errEVarErrNotArr", "Variant does not contain an array."},
     {225, "errEVarErrBounds", "Variant array bounds error."},
     {226, "errTLSInit", "Thread-local storage initialization failed."},
-    {227, "errEAssertionFailed", "Raised by the Assert procedure when an application passes it a Boolean expression whose value is False."},
+    {227, "errEAssertionFailed",
+     "Raised by the Assert procedure when an application passes it a Boolean expression whose value is False."},
     {228, "errEIntfCastError", "Attempt to typecast an interface illegally using the as operator."},
     {229, "errSafeCall", "Safe call exception."},
     {256, "errEAbort", "Error that should not display an error message dialog box."},
@@ -150,7 +157,8 @@ constexpr BaseRow kBaseRows[] = {
     {279, "errPreCondition", "Pre-conditions for the invoked method have not been met."},
     {280, "errPostCondition", "Invoked method didn't delivered promissed results."},
     {281, "errInvariant", "Condition which must always be true is false."},
-    {282, "errWinAPICall", "WinAPI call was unsuccessfull. GetLastError should contain Windows extended error information."},
+    {282, "errWinAPICall",
+     "WinAPI call was unsuccessfull. GetLastError should contain Windows extended error information."},
     {283, "errX11Call", "X11 library call was unsuccessfull."},
     {284, "errCarbonCall", "Carbon Framework call was unsuccessfull."},
     {285, "errRTLCall", "Run Time Library call was unsuccessfull."},
@@ -176,8 +184,7 @@ std::unique_ptr<cExceptionString> qlm_base_exception_string(uint32_t code) {
   const auto* end = std::end(kBaseRows);
   const auto* row = std::lower_bound(std::begin(kBaseRows), end, code,
                                      [](const BaseRow& r, uint32_t c) { return uint32_t(r.code) < c; });
-  if (row != end && uint32_t(row->code) == code)
-    answer->Set(row->name, localization_translate(0, row->message, 0, 0));
+  if (row != end && uint32_t(row->code) == code) answer->Set(row->name, localization_translate(0, row->message, 0, 0));
   return answer;
 }
 
@@ -186,8 +193,7 @@ std::unique_ptr<cExceptionString> qlm_base_exception_string(uint32_t code) {
 
 tTranslationHook gTranslationHook = nullptr;
 
-std::string localization_translate(uint32_t domain, std::string_view default_text, int32_t index,
-                                   int32_t reserved) {
+std::string localization_translate(uint32_t domain, std::string_view default_text, int32_t index, int32_t reserved) {
   if (domain == 0 || gTranslationHook == nullptr) return std::string(default_text);
   try {
     bool use_default = false;

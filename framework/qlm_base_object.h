@@ -88,8 +88,7 @@ bool object_identify(const cBase* object, uint32_t id);
 // Any other object: framework objects are found through their cBase part;
 // objects of other classes answer false.
 template <typename T>
-  requires(!std::is_base_of_v<cBase, T>)
-bool object_identify(const T* object, uint32_t id) {
+requires(!std::is_base_of_v<cBase, T>) bool object_identify(const T* object, uint32_t id) {
   if constexpr (std::is_polymorphic_v<T>)
     return object_identify(dynamic_cast<const cBase*>(object), id);
   else
@@ -131,8 +130,7 @@ std::unique_ptr<cExceptionString> qlm_base_exception_string(uint32_t code);
 using tTranslationHook = void (*)(uint32_t domain, bool& use_default, int32_t index, int32_t reserved,
                                   std::string& text);
 extern tTranslationHook gTranslationHook;
-std::string localization_translate(uint32_t domain, std::string_view default_text, int32_t index,
-                                   int32_t reserved);
+std::string localization_translate(uint32_t domain, std::string_view default_text, int32_t index, int32_t reserved);
 
 // ---------------------------------------------------------------------------
 // One row of an exception log.
@@ -177,8 +175,7 @@ class exError : public std::exception {
  public:
   // The message is the trimmed text; date and time are those of the
   // construction; logged-at is unset.
-  exError(int32_t code, tMessageFunction function, std::string_view text, rCodeAddress raise_address,
-          uint8_t flag = 0);
+  exError(int32_t code, tMessageFunction function, std::string_view text, rCodeAddress raise_address, uint8_t flag = 0);
   int32_t Code() const { return mRow.code; }
   tMessageFunction Function() const { return mRow.function; }
   const rExceptionLog& Row() const { return mRow; }
@@ -257,8 +254,7 @@ void exception_log_add(std::exception_ptr exception, cExceptionLog* log, rCodeAd
 // Log and fail: runs `body`; any exception is logged in `self`'s log and
 // `failure` is returned.
 template <typename R, typename F>
-R log_and_fail(cException* self, R failure, F&& body,
-               std::source_location loc = std::source_location::current()) {
+R log_and_fail(cException* self, R failure, F&& body, std::source_location loc = std::source_location::current()) {
   try {
     return body();
   } catch (...) {

@@ -162,7 +162,10 @@ bool sort_range(cArray& a, int32_t& last_error, tSorter sorter, tCompare compare
 }  // namespace
 
 bool cArray::Sort(tCompare compare, uint32_t first, uint32_t last) {
-  const tSorter sorter = mCount < 10 ? sort_insertion : mCount < 100 ? sort_shell : mCount > 999999 ? sort_heap : sort_quick;
+  const tSorter sorter = mCount < 10       ? sort_insertion
+                         : mCount < 100    ? sort_shell
+                         : mCount > 999999 ? sort_heap
+                                           : sort_quick;
   return sort_range(*this, mLastError, sorter, compare, first, last);
 }
 
@@ -185,9 +188,7 @@ bool cArray::SortHeap(tCompare compare, uint32_t first, uint32_t last) {
 // ---------------------------------------------------------------------------
 // cArrayIterator
 
-bool cArrayIterator::Identify(uint32_t id) const {
-  return (id != 0 && id == id_cArrayIterator) || cBase::Identify(id);
-}
+bool cArrayIterator::Identify(uint32_t id) const { return (id != 0 && id == id_cArrayIterator) || cBase::Identify(id); }
 
 void cArrayIterator::Unplace(uint32_t position) {
   mRecord = nullptr;
@@ -251,7 +252,8 @@ void* cArrayIterator::Next() {
     if (e == nullptr && mArray != nullptr && target > int64_t(mArray->Count())) Unplace(mArray->Count() + 1);
     return e;
   }
-  if (uint32_t(mSlotIndex) + 1 < mRecord->used) return Place(uint32_t(mRecordIndex), uint32_t(mSlotIndex) + 1, mPosition + 1);
+  if (uint32_t(mSlotIndex) + 1 < mRecord->used)
+    return Place(uint32_t(mRecordIndex), uint32_t(mSlotIndex) + 1, mPosition + 1);
   for (uint32_t r = uint32_t(mRecordIndex) + 1; r < mArray->RecordCount(); ++r)
     if (mArray->RecordAt(r)->used > 0) return Place(r, 0, mPosition + 1);
   Unplace(mArray->Count() + 1);

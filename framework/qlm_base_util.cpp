@@ -287,12 +287,14 @@ int64_t int_clamp_to_type(uint8_t type, uint8_t mode, int64_t value) {
   int64_t lo, hi;
   bool is_unsigned = false;
   switch (type) {
+    // clang-format off
     case 1: case 7: lo = INT32_MIN; hi = INT32_MAX; break;
     case 2: case 8: lo = 0; hi = UINT32_MAX; is_unsigned = true; break;
     case 3: lo = INT8_MIN; hi = INT8_MAX; break;
     case 4: lo = 0; hi = UINT8_MAX; is_unsigned = true; break;
     case 5: lo = INT16_MIN; hi = INT16_MAX; break;
     case 6: lo = 0; hi = UINT16_MAX; is_unsigned = true; break;
+    // clang-format on
     default: return value;
   }
   const bool saturate = mode == cnClampSaturate;
@@ -335,8 +337,10 @@ int64_t hex_to_int(std::string_view s, uint8_t type, uint8_t mode) {
       value += digit * place;  // modulo 2^64 beyond 16 digits
       place *= 16;
     }
-    if (!valid) value = 0;
-    else if (negative) value = 0 - value;
+    if (!valid)
+      value = 0;
+    else if (negative)
+      value = 0 - value;
   }
   int64_t result = int64_t(value);
   if (mode == cnClampLow32) result = int32_t(uint32_t(value));
@@ -471,9 +475,7 @@ double float_power(double base, double exponent) {
   return std::exp(exponent * std::log(base));
 }
 
-uint32_t swap32(uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
+uint32_t swap32(uint32_t v) { return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24); }
 
 uint32_t swap16(uint32_t v) { return ((v >> 8) & 0xFFu) | ((v & 0xFFu) << 8); }
 

@@ -48,7 +48,7 @@ constexpr uint8_t cnClampSaturate = 10;
 
 // Formatting flags (bits may be combined).
 constexpr uint16_t cnFmtGroup = 2;
-constexpr uint16_t cnFmtPad = 4;          // also: clamp to bounds in string_to_float
+constexpr uint16_t cnFmtPad = 4;  // also: clamp to bounds in string_to_float
 constexpr uint16_t cnFmtContinental = 8;
 constexpr uint16_t cnFmtHex32 = 16;
 constexpr uint16_t cnFmtAutoDecimals = 128;

@@ -34,8 +34,7 @@ constexpr EncodingRow kEncodingRows[] = {
     {-10, "errEncoding_SignatureExists", "Signature must be unique, but it is already present in the system."},
     {-11, "errEncoding_SourceDataCompatibility", "Attempt to associate incompatible data source."},
     {-12, "errEncoding_CantReAssociate", "Reassociation failed or not allowed."},
-    {-13, "errEncoding_BufferCreate",
-     "Encoding class failed to create internal buffer (Or string allocation error)."},
+    {-13, "errEncoding_BufferCreate", "Encoding class failed to create internal buffer (Or string allocation error)."},
     {-14, "errEncoding_NotAssociated", "Encoding class seems to be empty (not associated with data)."},
     {-15, "errEncoding_NotFound", "Encoding by signature was not found registered in the system."},
     {-16, "errEncoding_CantCreate", "Encoding system failed to create a new encoding instance."},
@@ -189,8 +188,7 @@ int32_t feed_read_raw(rCharFeed& feed) {
       const auto& s = *static_cast<const std::u16string*>(feed.source);
       return size_t(i) < s.size() ? int32_t(s[size_t(i)]) : errEncoding_DataReadFailure;
     }
-    case cnSourceFullString:
-      return checked_unit(fullstring_get(static_cast<const int32_t*>(feed.source), i + 1));
+    case cnSourceFullString: return checked_unit(fullstring_get(static_cast<const int32_t*>(feed.source), i + 1));
     case cnSourcePChar: return static_cast<const uint8_t*>(feed.source)[i];
     case cnSourcePWideChar: return static_cast<const char16_t*>(feed.source)[i];
     case cnSourcePFullChar: return checked_unit(static_cast<const int32_t*>(feed.source)[i]);
@@ -204,10 +202,8 @@ int32_t feed_read_raw(rCharFeed& feed) {
     case cnSourceBuffer:
       return checked_unit(
           unit_from_bytes(static_cast<const uint8_t*>(feed.source) + int64_t(i) * feed.unit, feed.unit));
-    case cnSourceEncoding:
-      return static_cast<cEncoding*>(const_cast<void*>(feed.source))->Get(i + 1);
-    default:
-      return errEncoding_WrongInputParameters;
+    case cnSourceEncoding: return static_cast<cEncoding*>(const_cast<void*>(feed.source))->Get(i + 1);
+    default: return errEncoding_WrongInputParameters;
   }
 }
 
@@ -294,8 +290,7 @@ int32_t cEncoding::ReadUnitAt(int32_t cursor) const {
           return size_t(i) < mText8.size() ? int32_t(uint8_t(mText8[size_t(i)])) : errEncoding_DataReadFailure;
         case cnSourceWideString:
           return size_t(i) < mText16.size() ? int32_t(mText16[size_t(i)]) : errEncoding_DataReadFailure;
-        default:
-          return size_t(i) < mText32.size() ? mText32[size_t(i)] : errEncoding_DataReadFailure;
+        default: return size_t(i) < mText32.size() ? mText32[size_t(i)] : errEncoding_DataReadFailure;
       }
     }
     // Attached sources: the length was taken at attach time; the caller
@@ -325,10 +320,8 @@ int32_t cEncoding::ReadUnitAt(int32_t cursor) const {
       case cnSourceBuffer:
         return checked_unit(unit_from_bytes(
             static_cast<const uint8_t*>(mSrc.source) + mSrc.start + int64_t(cursor) * mSrc.enunit, mSrc.enunit));
-      case cnSourceEncoding:
-        return static_cast<cEncoding*>(const_cast<void*>(mSrc.source))->Get(cursor + 1);
-      default:
-        return errEncoding_NotAssociated;
+      case cnSourceEncoding: return static_cast<cEncoding*>(const_cast<void*>(mSrc.source))->Get(cursor + 1);
+      default: return errEncoding_NotAssociated;
     }
   } catch (...) {
     return errEncoding_DataReadFailure;
@@ -466,8 +459,8 @@ int32_t cEncoding::AttachFlow(cFlow* flow, int32_t unit, int32_t from) {
 }
 
 int32_t cEncoding::AttachFlowRange(cFlow* flow, int32_t unit, int64_t offset, int64_t size, int32_t from) {
-  if (flow == nullptr || !valid_unit(unit) || !flow->IsOpened() || !flow->IsReadable() || offset < 0 ||
-      size < 0 || offset > INT32_MAX || size > INT32_MAX || from < 0 || from > size)
+  if (flow == nullptr || !valid_unit(unit) || !flow->IsOpened() || !flow->IsReadable() || offset < 0 || size < 0 ||
+      offset > INT32_MAX || size > INT32_MAX || from < 0 || from > size)
     return errEncoding_WrongInputParameters;
   const int64_t flow_size = flow->Size();
   if (flow_size < 0 || offset > flow_size || !flow->Seek(offset) || flow_size - offset < size)
@@ -498,8 +491,7 @@ int32_t cEncoding::AttachEncoding(cEncoding* source) {
 
 // Common tail of the adoptions: `first` is the feed's first value; `skip`
 // code points are dropped (string and buffer forms).
-int32_t cEncoding::AdoptCommon(rCharFeed& feed, int32_t first, int32_t /*expected*/, int32_t /*unit*/,
-                               int32_t skip) {
+int32_t cEncoding::AdoptCommon(rCharFeed& feed, int32_t first, int32_t /*expected*/, int32_t /*unit*/, int32_t skip) {
   int32_t result;
   if (first == errEncoding_NoDataAtThatPosition) {
     result = 0;
@@ -517,9 +509,9 @@ int32_t cEncoding::AdoptCommon(rCharFeed& feed, int32_t first, int32_t /*expecte
   return result;
 }
 
-#define ADOPT_PREPARE(kind, expected, unit)                                         \
-  do {                                                                              \
-    if (!Dissociate()) return errEncoding_CantReAssociate;                          \
+#define ADOPT_PREPARE(kind, expected, unit)                                                        \
+  do {                                                                                             \
+    if (!Dissociate()) return errEncoding_CantReAssociate;                                         \
     if (!Prepare(errEncoding_BufferCreate, kind, expected, unit)) return errEncoding_BufferCreate; \
   } while (0)
 
@@ -896,9 +888,7 @@ std::unique_ptr<cEncoding> cEncoding::Clone(bool deep) const {
         switch (mSrc.kind) {
           case cnSourceCharString: r = copy->AdoptCharString(mText8, 0, false); break;
           case cnSourceWideString: r = copy->AdoptWideString(mText16, 0, false); break;
-          default:
-            r = copy->AdoptBuffer(mText32.data(), 4, int32_t(mText32.size() * 4), 0, false);
-            break;
+          default: r = copy->AdoptBuffer(mText32.data(), 4, int32_t(mText32.size() * 4), 0, false); break;
         }
       } else {
         switch (mSrc.kind) {
@@ -912,28 +902,20 @@ std::unique_ptr<cEncoding> cEncoding::Clone(bool deep) const {
             r = copy->AdoptFullString(static_cast<const int32_t*>(src), mSrc.start, false);
             break;
           case cnSourcePChar: r = copy->AdoptPChar(static_cast<const char*>(src), mSrc.start, false); break;
-          case cnSourcePWideChar:
-            r = copy->AdoptPWideChar(static_cast<const char16_t*>(src), mSrc.start, false);
-            break;
-          case cnSourcePFullChar:
-            r = copy->AdoptPFullChar(static_cast<const int32_t*>(src), mSrc.start, false);
-            break;
+          case cnSourcePWideChar: r = copy->AdoptPWideChar(static_cast<const char16_t*>(src), mSrc.start, false); break;
+          case cnSourcePFullChar: r = copy->AdoptPFullChar(static_cast<const int32_t*>(src), mSrc.start, false); break;
           case cnSourceFlow:
             r = copy->AdoptFlow(static_cast<cFlow*>(const_cast<void*>(src)), mSrc.enunit, mSrc.offset, mSrc.size,
                                 mSrc.start, false);
             break;
           case cnSourceBuffer: r = copy->AdoptBuffer(src, mSrc.enunit, mSrc.size, mSrc.start, false); break;
-          default:
-            r = copy->AdoptEncoding(static_cast<cEncoding*>(const_cast<void*>(src)), false);
-            break;
+          default: r = copy->AdoptEncoding(static_cast<cEncoding*>(const_cast<void*>(src)), false); break;
         }
       }
       if (r < 0) raise_base_error(errNEnoughMem, "{cEncoding.Adopt}");
     } else {
       switch (mSrc.kind) {
-        case cnSourceCharString:
-          r = copy->AttachCharString(*static_cast<const std::string*>(src), mSrc.start);
-          break;
+        case cnSourceCharString: r = copy->AttachCharString(*static_cast<const std::string*>(src), mSrc.start); break;
         case cnSourceWideString:
           r = copy->AttachWideString(*static_cast<const std::u16string*>(src), mSrc.start);
           break;
@@ -942,8 +924,8 @@ std::unique_ptr<cEncoding> cEncoding::Clone(bool deep) const {
         case cnSourcePWideChar: r = copy->AttachPWideChar(static_cast<const char16_t*>(src), mSrc.start); break;
         case cnSourcePFullChar: r = copy->AttachPFullChar(static_cast<const int32_t*>(src), mSrc.start); break;
         case cnSourceFlow:
-          r = copy->AttachFlowRange(static_cast<cFlow*>(const_cast<void*>(src)), mSrc.enunit, mSrc.offset,
-                                    mSrc.size, mSrc.start);
+          r = copy->AttachFlowRange(static_cast<cFlow*>(const_cast<void*>(src)), mSrc.enunit, mSrc.offset, mSrc.size,
+                                    mSrc.start);
           break;
         case cnSourceBuffer: r = copy->AttachBuffer(src, mSrc.enunit, mSrc.size, mSrc.start); break;
         default: r = copy->AttachEncoding(static_cast<cEncoding*>(const_cast<void*>(src))); break;

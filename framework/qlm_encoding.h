@@ -224,8 +224,8 @@ class cEncoding : public cBase {
   int32_t StoreAt(int32_t cursor, int32_t code_point);
   int32_t Widen(int32_t new_length, int32_t new_unit, int32_t pad);
   int32_t WidenFor(int32_t code_point);
-  int32_t AttachCommon(uint8_t kind, int32_t unit, const void* source, int32_t start, int32_t offset,
-                       int32_t size, int32_t length);
+  int32_t AttachCommon(uint8_t kind, int32_t unit, const void* source, int32_t start, int32_t offset, int32_t size,
+                       int32_t length);
   int32_t AdoptCommon(rCharFeed& feed, int32_t first, int32_t expected, int32_t unit, int32_t skip);
   void ReleaseOwned();
 

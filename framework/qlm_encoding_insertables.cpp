@@ -13,15 +13,15 @@ namespace {
 
 // Feed states.
 enum : uint8_t {
-  kText = 0,        // plain text
-  kAfterTilde = 1,  // a "~" was read
-  kHeld = 2,        // a unit read ahead is delivered next
-  kBeforeItem = 3,  // inside "~(", before an item
-  kCollecting = 4,  // collecting an item
-  kAfterBlanks = 5, // collecting, after a run of blanks
-  kDelivering = 6,  // returning the expansion
-  kFailed = 7,      // a failed item: "(" comes next
-  kReplaying = 8,   // returning the failed item as written, then ")"
+  kText = 0,         // plain text
+  kAfterTilde = 1,   // a "~" was read
+  kHeld = 2,         // a unit read ahead is delivered next
+  kBeforeItem = 3,   // inside "~(", before an item
+  kCollecting = 4,   // collecting an item
+  kAfterBlanks = 5,  // collecting, after a run of blanks
+  kDelivering = 6,   // returning the expansion
+  kFailed = 7,       // a failed item: "(" comes next
+  kReplaying = 8,    // returning the failed item as written, then ")"
 };
 
 bool is_blank(int32_t c) { return c >= 0 && c <= 32; }
@@ -225,8 +225,7 @@ int32_t feed_read_expanded(rCharFeed& f) {
           }
           after_item(f);
           break;
-        default:
-          return errEncoding_DataReadFailure;
+        default: return errEncoding_DataReadFailure;
       }
     }
   } catch (...) {

@@ -256,11 +256,7 @@ bool cParserVormCode::OpenFlow(cFlow* flow, tVormCodeProgress progress) {
 // cVormCodeRun: the driver.
 
 cVormCodeRun::cVormCodeRun(cParserVormCode* parser, cEncoding* encoding, tVormCodeProgress progress)
-    : parser(parser),
-      encoding(encoding),
-      progress(progress),
-      tokens(parser->mTokens),
-      record_map(parser->mRecordMap) {
+    : parser(parser), encoding(encoding), progress(progress), tokens(parser->mTokens), record_map(parser->mRecordMap) {
   budget_left = parser->mBudget > parser->mSpent ? parser->mBudget - parser->mSpent : 0;
 }
 
@@ -591,21 +587,11 @@ void cVormCodeRun::PhaseEscape(int32_t c) {
   static constexpr uint8_t kTagKinds[] = {0, 0};
   static constexpr uint8_t kPropertyKinds[] = {0, 15};
   switch (c) {
-    case '\\':
-      OpenTag("~\\", kTagKinds, cnPhaseSection);
-      return;
-    case '<':
-      OpenTag("~<", kPropertyKinds, cnPhaseProperty);
-      return;
-    case '{':
-      OpenTag("~{", kTagKinds, cnPhaseMetadata);
-      return;
-    case '[':
-      OpenTag("~[", kTagKinds, cnPhaseStructure);
-      return;
-    case '(':
-      OpenTag("~(", kTagKinds, cnPhaseInsertable);
-      return;
+    case '\\': OpenTag("~\\", kTagKinds, cnPhaseSection); return;
+    case '<': OpenTag("~<", kPropertyKinds, cnPhaseProperty); return;
+    case '{': OpenTag("~{", kTagKinds, cnPhaseMetadata); return;
+    case '[': OpenTag("~[", kTagKinds, cnPhaseStructure); return;
+    case '(': OpenTag("~(", kTagKinds, cnPhaseInsertable); return;
     case '>':
       token->kind = TCT_PROPERTIES_END;
       PairGeneric(TCT_PROPERTIES);

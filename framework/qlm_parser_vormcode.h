@@ -48,28 +48,28 @@ constexpr uint64_t cnVormCodeDefaultBudget = uint64_t(256) << 20;
 std::unique_ptr<cExceptionString> qlm_parser_vormcode_exception_string(uint32_t code);
 
 // Phases of the parser (the names are those of the error texts).
-constexpr uint8_t cnPhaseSection = 1;       // SECTION
-constexpr uint8_t cnPhaseProperties = 2;    // PROPERTIES
-constexpr uint8_t cnPhaseProperty = 3;      // PROPERTY
-constexpr uint8_t cnPhaseMetadata = 4;      // METADATA
-constexpr uint8_t cnPhaseStructure = 5;     // STRUCTURE
-constexpr uint8_t cnPhaseInsertable = 6;    // INSERTABLE
-constexpr uint8_t cnPhaseEntry = 8;         // ENTRY (VALUE in syntax errors)
-constexpr uint8_t cnPhaseType = 9;          // TYPE
-constexpr uint8_t cnPhaseText = 10;         // TEXT
-constexpr uint8_t cnPhaseControlRun = 12;   // CONTROL_RUN
-constexpr uint8_t cnPhaseDataRun = 13;      // DATA_RUN
-constexpr uint8_t cnPhaseDeref = 15;        // DEREF
-constexpr uint8_t cnPhaseEmbedded = 16;     // EMBEDDED
-constexpr uint8_t cnPhaseId = 18;           // ID
-constexpr uint8_t cnPhaseLabel = 21;        // LABEL
-constexpr uint8_t cnPhaseNbspRun = 23;      // NBSP_RUN
-constexpr uint8_t cnPhaseComment = 24;      // COMMENT
-constexpr uint8_t cnPhaseSpaceRun = 28;     // SPACE_RUN
-constexpr uint8_t cnPhaseEscape = 29;       // ESCAPE
-constexpr uint8_t cnPhaseNumb = 30;         // NUMB
-constexpr uint8_t cnPhaseVar = 31;          // VAR (named by unfinished-tag texts only)
-constexpr uint8_t cnPhaseError = 36;        // PHASE_ERROR (an empty phase stack)
+constexpr uint8_t cnPhaseSection = 1;      // SECTION
+constexpr uint8_t cnPhaseProperties = 2;   // PROPERTIES
+constexpr uint8_t cnPhaseProperty = 3;     // PROPERTY
+constexpr uint8_t cnPhaseMetadata = 4;     // METADATA
+constexpr uint8_t cnPhaseStructure = 5;    // STRUCTURE
+constexpr uint8_t cnPhaseInsertable = 6;   // INSERTABLE
+constexpr uint8_t cnPhaseEntry = 8;        // ENTRY (VALUE in syntax errors)
+constexpr uint8_t cnPhaseType = 9;         // TYPE
+constexpr uint8_t cnPhaseText = 10;        // TEXT
+constexpr uint8_t cnPhaseControlRun = 12;  // CONTROL_RUN
+constexpr uint8_t cnPhaseDataRun = 13;     // DATA_RUN
+constexpr uint8_t cnPhaseDeref = 15;       // DEREF
+constexpr uint8_t cnPhaseEmbedded = 16;    // EMBEDDED
+constexpr uint8_t cnPhaseId = 18;          // ID
+constexpr uint8_t cnPhaseLabel = 21;       // LABEL
+constexpr uint8_t cnPhaseNbspRun = 23;     // NBSP_RUN
+constexpr uint8_t cnPhaseComment = 24;     // COMMENT
+constexpr uint8_t cnPhaseSpaceRun = 28;    // SPACE_RUN
+constexpr uint8_t cnPhaseEscape = 29;      // ESCAPE
+constexpr uint8_t cnPhaseNumb = 30;        // NUMB
+constexpr uint8_t cnPhaseVar = 31;         // VAR (named by unfinished-tag texts only)
+constexpr uint8_t cnPhaseError = 36;       // PHASE_ERROR (an empty phase stack)
 
 class cParserVormCode;
 

@@ -48,9 +48,8 @@ int32_t float_count(double v) {
 
 // A flow's chunk list holding one chunk: the list with its directory,
 // slots and first pool block.
-constexpr uint64_t cnVcCostFlowChunks = vc_cost<cMemoryFlowChunk>() + 32 * sizeof(rArrayRecord) +
-                                        32 * sizeof(void*) + 32 * vc_stride(sizeof(rMemoryFlowChunk)) +
-                                        32 + 3 * cnVcCostBlock;
+constexpr uint64_t cnVcCostFlowChunks = vc_cost<cMemoryFlowChunk>() + 32 * sizeof(rArrayRecord) + 32 * sizeof(void*) +
+                                        32 * vc_stride(sizeof(rMemoryFlowChunk)) + 32 + 3 * cnVcCostBlock;
 
 struct rMemFree {
   void operator()(void* p) const {
@@ -163,7 +162,8 @@ void vormcode_embedded_check(cVormCodeRun& run, rTCT_METADATA* metadata) {
       const cEncoding* source_text = value.Text();
       const std::string* source_id = value.String();
       const int64_t units = source_text != nullptr ? std::max(source_text->Length(), 0)
-                                                   : source_id != nullptr ? int64_t(source_id->size()) : 0;
+                            : source_id != nullptr ? int64_t(source_id->size())
+                                                   : 0;
       run.Charge(vc_cost<cEncoding>() + uint64_t(units) * cnVcCostCodePoint);
       std::unique_ptr<cEncoding> text;
       if (value.kind == ET_TEXT) {

@@ -4,7 +4,6 @@
 
 #include "plat_utf8.h"
 
-
 std::string markup_escape(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -21,8 +21,7 @@ void fill(rTCMatch* match, uint8_t kind, const rTCToken* token, const void* part
 
 // The tag tests answer false on any exception (string_trim_upper may run
 // out of memory): a reader asking "is this my tag?" gets no.
-bool tblocks_is_section(const rTCToken* token, std::string_view label, std::string_view name,
-                        rTCMatch* match) {
+bool tblocks_is_section(const rTCToken* token, std::string_view label, std::string_view name, rTCMatch* match) {
   try {
     if (token == nullptr || token->kind != TCT_SECTION) return false;
     const rTCT_SECTION* section = token->Section();
@@ -35,13 +34,11 @@ bool tblocks_is_section(const rTCToken* token, std::string_view label, std::stri
   }
 }
 
-bool tblocks_is_structure(const rTCToken* token, std::string_view label, std::string_view name,
-                          rTCMatch* match) {
+bool tblocks_is_structure(const rTCToken* token, std::string_view label, std::string_view name, rTCMatch* match) {
   try {
     if (token == nullptr || token->kind != TCT_STRUCTURE) return false;
     const rTCT_STRUCTURE* structure = token->Structure();
-    if (structure == nullptr || !same_key(structure->label, label) || !same_key(structure->name, name))
-      return false;
+    if (structure == nullptr || !same_key(structure->label, label) || !same_key(structure->name, name)) return false;
     fill(match, TCT_STRUCTURE, token, structure->partner);
     return true;
   } catch (...) {
@@ -49,8 +46,8 @@ bool tblocks_is_structure(const rTCToken* token, std::string_view label, std::st
   }
 }
 
-bool tblocks_is_metadata(const rTCToken* token, uint8_t kinds, std::string_view label,
-                         std::string_view name, rTCMatch* match) {
+bool tblocks_is_metadata(const rTCToken* token, uint8_t kinds, std::string_view label, std::string_view name,
+                         rTCMatch* match) {
   try {
     if (token == nullptr || token->kind != TCT_METADATA) return false;
     const rTCT_METADATA* metadata = token->Metadata();
@@ -100,13 +97,11 @@ bool tblocks_is_closing(const rTCToken* token, const rTCMatch* match) {
         if (p == wanted) return true;
       return false;
     }
-    case TCT_METADATA:
-      return token->kind == TCT_METADATA_END && wanted != nullptr && token->Metadata() == wanted;
+    case TCT_METADATA: return token->kind == TCT_METADATA_END && wanted != nullptr && token->Metadata() == wanted;
     case TCT_STRUCTURE:
       if (token->kind != TCT_STRUCTURE_END) return false;
       return is_partner_token || (wanted != nullptr && token->Structure() == wanted);
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -127,8 +122,7 @@ bool tblocks_property_text(const rTCProperty* property, std::string& text) {
     case ET_VAR:
       if (const std::string* s = value.String()) text = "#" + *s;
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

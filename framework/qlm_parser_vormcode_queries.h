@@ -39,15 +39,13 @@ constexpr uint8_t tc_metadata_bit(uint8_t kind) { return kind < 8 ? uint8_t(1u <
 // A TCT_SECTION token with a payload whose label equals `label` and whose
 // name equals `name`, or any name when `name` is exactly "~". The match (may
 // be nil) gets TCT_SECTION and the partners.
-bool tblocks_is_section(const rTCToken* token, std::string_view label, std::string_view name,
-                        rTCMatch* match);
+bool tblocks_is_section(const rTCToken* token, std::string_view label, std::string_view name, rTCMatch* match);
 // A TCT_STRUCTURE token with a payload of that label and name.
-bool tblocks_is_structure(const rTCToken* token, std::string_view label, std::string_view name,
-                          rTCMatch* match);
+bool tblocks_is_structure(const rTCToken* token, std::string_view label, std::string_view name, rTCMatch* match);
 // A TCT_METADATA token with a payload of that label and name whose metadata
 // kind is in `kinds` (tc_metadata_bit per kind).
-bool tblocks_is_metadata(const rTCToken* token, uint8_t kinds, std::string_view label,
-                         std::string_view name, rTCMatch* match);
+bool tblocks_is_metadata(const rTCToken* token, uint8_t kinds, std::string_view label, std::string_view name,
+                         rTCMatch* match);
 // The first property of that name of a TCT_PROPERTIES token's list.
 bool tblocks_find_property(const rTCToken* token, std::string_view name, const rTCProperty*& property);
 // The token closes the tag the match describes. A nil partner never matches.

@@ -140,8 +140,8 @@ std::string name_key(const std::string& label, const std::string& name) {
 }
 
 // Pushes a candidate on its name in `index`, counting what the index grows by.
-void index_opening(cVormCodeRun& run, std::unordered_map<std::string, std::vector<rTCToken*>>& index,
-                   std::string key, rTCToken* t) {
+void index_opening(cVormCodeRun& run, std::unordered_map<std::string, std::vector<rTCToken*>>& index, std::string key,
+                   rTCToken* t) {
   auto found = index.find(key);
   if (found == index.end()) {
     run.Charge(cnVcCostIndexKey + key.size() * cnVcCostChar);
@@ -161,8 +161,7 @@ void scan_named_openings(cVormCodeRun& run) {
       if (s->partner == nullptr && s->variable == 0)
         index_opening(run, run.open_named_structures, name_key(s->label, s->name), t);
     } else if (const rTCT_METADATA* m = t->kind == TCT_METADATA ? t->Metadata() : nullptr) {
-      if (m->partner == nullptr && m->variable == 0 &&
-          (m->kind == cnMetadataProperties || m->kind == cnMetadataList))
+      if (m->partner == nullptr && m->variable == 0 && (m->kind == cnMetadataProperties || m->kind == cnMetadataList))
         index_opening(run, run.open_named_metadata, name_key(m->label, m->name), t);
     }
     run.named_scanned_meta = t;
@@ -173,8 +172,8 @@ void scan_named_openings(cVormCodeRun& run) {
 // The nearest unpaired candidate kept under the name, taken out of the
 // index; nil when there is none.
 template <typename Payload>
-rTCToken* take_named_opening(std::unordered_map<std::string, std::vector<rTCToken*>>& index,
-                             const std::string& key, Payload* (rTCToken::*payload)() const) {
+rTCToken* take_named_opening(std::unordered_map<std::string, std::vector<rTCToken*>>& index, const std::string& key,
+                             Payload* (rTCToken::*payload)() const) {
   auto found = index.find(key);
   if (found == index.end()) return nullptr;
   std::vector<rTCToken*>& open = found->second;
@@ -482,7 +481,7 @@ void cVormCodeRun::PhaseMetadata(int32_t c) {
     case 32: metadata_variable(*this, c, ":<=[", 32); return;   // VAR_END_AFTER
     case 34: metadata_variable(*this, c, ":=", 34); return;     // ALIAS_AFTER
     case 35: metadata_variable(*this, c, "=", 35); return;      // VAR_TYPE_AFTER
-    case 33:  // PROPERTIES_AFTER
+    case 33:                                                    // PROPERTIES_AFTER
       if (skip_space_or_comment(*this, c, 33)) return;
       if (c == '}') {
         end_tag(*this, c);

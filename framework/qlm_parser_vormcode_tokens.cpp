@@ -72,9 +72,7 @@ T* pointer_if(const rTCEntry& e, bool match) {
 }  // namespace
 
 cEncoding* rTCEntry::Text() const { return pointer_if<cEncoding>(*this, kind == ET_TEXT); }
-std::string* rTCEntry::String() const {
-  return pointer_if<std::string>(*this, kind >= ET_ID && kind <= ET_VAR);
-}
+std::string* rTCEntry::String() const { return pointer_if<std::string>(*this, kind >= ET_ID && kind <= ET_VAR); }
 cTCDeref* rTCEntry::Deref() const { return pointer_if<cTCDeref>(*this, kind == ET_DEREF); }
 cTCEntries* rTCEntry::List() const { return pointer_if<cTCEntries>(*this, kind == ET_LIST); }
 cTCProperties* rTCEntry::Record() const { return pointer_if<cTCProperties>(*this, kind == ET_RECORD); }
@@ -116,15 +114,10 @@ rTCTagMap::~rTCTagMap() {
 // Payload access.
 
 cTCProperties* rTCT_METADATA::Properties() const {
-  return (kind == cnMetadataProperties || kind == cnMetadataRecordType) ? static_cast<cTCProperties*>(data)
-                                                                         : nullptr;
+  return (kind == cnMetadataProperties || kind == cnMetadataRecordType) ? static_cast<cTCProperties*>(data) : nullptr;
 }
-cTCEntries* rTCT_METADATA::List() const {
-  return kind == cnMetadataList ? static_cast<cTCEntries*>(data) : nullptr;
-}
-rTCEntry* rTCT_METADATA::Value() const {
-  return kind == cnMetadataValue ? static_cast<rTCEntry*>(data) : nullptr;
-}
+cTCEntries* rTCT_METADATA::List() const { return kind == cnMetadataList ? static_cast<cTCEntries*>(data) : nullptr; }
+rTCEntry* rTCT_METADATA::Value() const { return kind == cnMetadataValue ? static_cast<rTCEntry*>(data) : nullptr; }
 
 cTCProperties* rTCT_INSERTABLE::Properties() const {
   return kind == cnInsertableName ? static_cast<cTCProperties*>(data) : nullptr;
@@ -133,9 +126,7 @@ rTCCast* rTCT_INSERTABLE::Cast() const { return kind == cnInsertableCast ? stati
 cTCDeref* rTCT_INSERTABLE::Deref() const {
   return kind == cnInsertableReference ? static_cast<cTCDeref*>(data) : nullptr;
 }
-cEncoding* rTCT_INSERTABLE::Text() const {
-  return kind == cnInsertableText ? static_cast<cEncoding*>(data) : nullptr;
-}
+cEncoding* rTCT_INSERTABLE::Text() const { return kind == cnInsertableText ? static_cast<cEncoding*>(data) : nullptr; }
 
 namespace {
 template <typename T>
@@ -159,9 +150,7 @@ rTCT_METADATA* rTCToken::Metadata() const {
 rTCT_STRUCTURE* rTCToken::Structure() const {
   return payload_if<rTCT_STRUCTURE>(*this, kind == TCT_STRUCTURE || kind == TCT_STRUCTURE_END);
 }
-rTCT_INSERTABLE* rTCToken::Insertable() const {
-  return payload_if<rTCT_INSERTABLE>(*this, kind == TCT_INSERTABLE);
-}
+rTCT_INSERTABLE* rTCToken::Insertable() const { return payload_if<rTCT_INSERTABLE>(*this, kind == TCT_INSERTABLE); }
 cWriteFlow* rTCToken::Embedded() const { return payload_if<cWriteFlow>(*this, kind == TCT_EMBEDDED); }
 cEncoding* rTCToken::Delimiter() const { return payload_if<cEncoding>(*this, kind == TCT_DELIMITER); }
 

@@ -156,8 +156,8 @@ constexpr uint8_t cnIndexReference = 1;
 struct rTCIndexItem {
   rTCIndexItem* next = nullptr;
   uint8_t kind = cnIndexNumber;
-  int32_t number = 0;          // kind 0
-  cTCDeref* deref = nullptr;   // kind 1, owned
+  int32_t number = 0;         // kind 0
+  cTCDeref* deref = nullptr;  // kind 1, owned
 };
 
 struct rTCSizeItem {
@@ -172,7 +172,7 @@ struct rTCSizeItem {
 struct rTCTagMapEntry {
   rTCTagMapEntry* next = nullptr;
   uint8_t kind = 0;
-  int32_t first = 0;   // 1-based position in the map text
+  int32_t first = 0;  // 1-based position in the map text
   int32_t length = 0;
 };
 
@@ -181,8 +181,8 @@ struct rTCTagMap {
   rTCTagMap(const rTCTagMap&) = delete;
   rTCTagMap& operator=(const rTCTagMap&) = delete;
   ~rTCTagMap();
-  cEncoding* text = nullptr;             // owned
-  cTCTagMapEntries* entries = nullptr;   // owned
+  cEncoding* text = nullptr;            // owned
+  cTCTagMapEntries* entries = nullptr;  // owned
 };
 
 // ---------------------------------------------------------------------------
@@ -190,7 +190,7 @@ struct rTCTagMap {
 
 struct rTCT_CONTROL {
   uint8_t kind = cnControlMixed;
-  std::string text;  // the control characters as read (low byte of each)
+  std::string text;   // the control characters as read (low byte of each)
   int32_t count = 0;  // TABs, CRs, LFs, CR LF pairs; kind 0: characters
 };
 
@@ -211,7 +211,7 @@ constexpr uint8_t cnMetadataRecordType = 5;
 struct rTCT_METADATA {
   uint8_t kind = cnMetadataLabel;
   std::string label;
-  std::string name;  // the "@" name or the alias
+  std::string name;         // the "@" name or the alias
   rTCType* type = nullptr;  // owned
   uint8_t variable = 0;
   rTCT_METADATA* partner = nullptr;
@@ -272,15 +272,15 @@ struct rTCToken {
 
   // The payload for the matching kind; nil (0) for any other kind.
   rTCT_CONTROL* Control() const;
-  cEncoding* Data() const;         // TCT_DATA
-  int64_t Count() const;           // TCT_SPACE, TCT_NBSP
-  rTCT_SECTION* Section() const;   // TCT_SECTION, TCT_SECTION_END
+  cEncoding* Data() const;            // TCT_DATA
+  int64_t Count() const;              // TCT_SPACE, TCT_NBSP
+  rTCT_SECTION* Section() const;      // TCT_SECTION, TCT_SECTION_END
   cTCProperties* Properties() const;  // TCT_PROPERTIES, TCT_PROPERTIES_END
   rTCT_METADATA* Metadata() const;    // TCT_METADATA, TCT_METADATA_END
   rTCT_STRUCTURE* Structure() const;  // TCT_STRUCTURE, TCT_STRUCTURE_END
   rTCT_INSERTABLE* Insertable() const;
-  cWriteFlow* Embedded() const;    // TCT_EMBEDDED
-  cEncoding* Delimiter() const;    // TCT_DELIMITER
+  cWriteFlow* Embedded() const;  // TCT_EMBEDDED
+  cEncoding* Delimiter() const;  // TCT_DELIMITER
 };
 
 // Frees the token's payload by its kind, then its syntax map; the token

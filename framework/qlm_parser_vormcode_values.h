@@ -17,9 +17,7 @@ inline bool vc_is_break(int32_t c) { return c == 10 || c == 13; }
 inline bool vc_is_letter(int32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 inline bool vc_is_digit(int32_t c) { return c >= '0' && c <= '9'; }
 inline bool vc_is_name_char(int32_t c) { return vc_is_letter(c) || vc_is_digit(c); }
-inline bool vc_is_hex_digit(int32_t c) {
-  return vc_is_digit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+inline bool vc_is_hex_digit(int32_t c) { return vc_is_digit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 // A blank (recorded with map kind 2), a break (3) or "{" (enters COMMENT,
 // which returns to the same phase and state): true when `c` was one of them.

@@ -8,8 +8,8 @@
 
 #pragma pack(push, 1)
 struct rDate {
-  uint8_t day = 0;       // 1..31
-  uint8_t month = 0;     // 1..12
+  uint8_t day = 0;    // 1..31
+  uint8_t month = 0;  // 1..12
   uint16_t year = 0;
   uint16_t weekday = 0;  // 1 = Sunday .. 7 = Saturday
 };

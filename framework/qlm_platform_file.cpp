@@ -13,8 +13,7 @@ struct FileRow {
 };
 
 constexpr FileRow kFileRows[] = {
-    {299, "errInvalidPathString",
-     "Raised by DecreasePath method when Path part contains unexpected characters."},
+    {299, "errInvalidPathString", "Raised by DecreasePath method when Path part contains unexpected characters."},
     {300, "errCharNotAllowed", "cFileName string contains character which is not allowed."},
     {301, "errCharNotExpected", "cFileName string contains illegal sequence of characters."},
     {302, "errSeqNotComplete", "cFileName string contains an unfinished sequence of characters."},
@@ -32,8 +31,6 @@ std::unique_ptr<cExceptionString> qlm_platform_file_exception_string(uint32_t co
   return qlm_base_exception_string(code);
 }
 
-void qlm_platform_file_start() {
-  new_type_id(id_cFileName);
-}
+void qlm_platform_file_start() { new_type_id(id_cFileName); }
 
 void qlm_platform_file_stop() {}

@@ -12,9 +12,7 @@ void qlm_file_flow_types_start() { new_type_id(id_cFileFlow); }
 namespace {
 
 // A 64-bit count as the flow's 32-bit LastIO.
-int32_t clamp32(int64_t v) {
-  return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+int32_t clamp32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 [[noreturn]] void failed_call(std::string_view text) { raise_base_error(errQLMCall, text); }
 
@@ -85,9 +83,8 @@ bool cFileFlow::Assign(cFileName* file_name, int32_t access) {
 }
 
 std::unique_ptr<cFlow> cFileFlow::Clone() {
-  return log_and_fail(this, std::unique_ptr<cFlow>(), []() -> std::unique_ptr<cFlow> {
-    raise_condition_error(errInvariant, "{cFileFlow.Clone}");
-  });
+  return log_and_fail(this, std::unique_ptr<cFlow>(),
+                      []() -> std::unique_ptr<cFlow> { raise_condition_error(errInvariant, "{cFileFlow.Clone}"); });
 }
 
 bool cFileFlow::Open() {

@@ -32,12 +32,9 @@ int32_t base_code(int32_t plat_code) {
     case plat::kFileErrAccess:
     case plat::kFileErrBadDrive:
     case plat::kFileErrRead:
-    case plat::kFileErrWrite:
-      return plat_code;
-    case plat::kFileErrExists:
-      return errAccessDenied;
-    default:
-      return errEInOutError;
+    case plat::kFileErrWrite: return plat_code;
+    case plat::kFileErrExists: return errAccessDenied;
+    default: return errEInOutError;
   }
 }
 
@@ -125,8 +122,7 @@ std::string host_text(std::string_view text) {
   if (!has_dot_level(text)) return std::string(text);
   cFileName resolved(text);
   refuse_long_network(&resolved);
-  if (text.starts_with("\\\\?\\") && !resolved.Assign(resolved.FullName()))
-    raise_base_error(errWinAPICall, "{Expand}");
+  if (text.starts_with("\\\\?\\") && !resolved.Assign(resolved.FullName())) raise_base_error(errWinAPICall, "{Expand}");
   if (!resolved.Expand()) raise_base_error(errWinAPICall, "{Expand}");
   return resolved.FullName();
 }
@@ -545,14 +541,10 @@ bool rm_dir_all(cFileName* fn, int32_t /*ignored*/) {
   fn->SetExtension("*");
   const plat::TreeRemoval r = plat::remove_tree(host);
   switch (r.stage) {
-    case 0:
-      return true;
-    case 1:
-      raise_base_error(errQLMCall, "{file_remove}");
-    case 2:
-      raise_base_error(errSubFnCall, "{rm_dir_all}");
-    default:
-      raise_base_error(base_code(r.code), "{RemoveDir}");
+    case 0: return true;
+    case 1: raise_base_error(errQLMCall, "{file_remove}");
+    case 2: raise_base_error(errSubFnCall, "{rm_dir_all}");
+    default: raise_base_error(base_code(r.code), "{RemoveDir}");
   }
 }
 

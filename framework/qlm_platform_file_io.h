@@ -154,8 +154,8 @@ struct rFileFind {
   rFileFind& operator=(const rFileFind&) = delete;
 
   std::unique_ptr<plat::DirSearch> search;  // nil in drive mode
-  std::string buffer;       // drive mode: the drive names, each NUL-ended
-  size_t position = 0;      // drive mode: offset of the next drive name
+  std::string buffer;                       // drive mode: the drive names, each NUL-ended
+  size_t position = 0;                      // drive mode: offset of the next drive name
   bool driveMode = false;
   std::unique_ptr<cFileName> found;    // full name of the entry; a folder's ends in "\"
   std::unique_ptr<cFileName> pattern;  // the expanded pattern (search mode)

@@ -316,35 +316,21 @@ struct name_scan {
     refuse_forbidden(c, i);
     switch (st) {
       case St::Begin:
-      case St::AfterPrefix:
-        at_start(c, i);
-        break;
+      case St::AfterPrefix: at_start(c, i); break;
       case St::OneSlash:
-      case St::PrefixSlash:
-        after_one_slash(c, i);
-        break;
+      case St::PrefixSlash: after_one_slash(c, i); break;
       case St::TwoSlashes:
       case St::Question:
-      case St::PrefixTwoSlashes:
-        in_prefix(c, i);
-        break;
-      case St::DriveLetter:
-        after_letter(c, i);
-        break;
+      case St::PrefixTwoSlashes: in_prefix(c, i); break;
+      case St::DriveLetter: after_letter(c, i); break;
       case St::Host:
       case St::HostSlash:
-      case St::Share:
-        in_network_name(c, i);
-        break;
-      case St::AfterDrive:
-        after_drive(c, i);
-        break;
+      case St::Share: in_network_name(c, i); break;
+      case St::AfterDrive: after_drive(c, i); break;
       case St::AfterSlash:
       case St::InName:
       case St::Dots:
-      case St::InExtension:
-        in_body(c, i);
-        break;
+      case St::InExtension: in_body(c, i); break;
     }
   }
 
@@ -359,22 +345,18 @@ struct name_scan {
         ++levels;
         break;
       case St::TwoSlashes:
-      case St::PrefixTwoSlashes:
-        parse_error(errSeqNotComplete, "{\\\\ at offs ", n);
-      case St::Question:
-        parse_error(errSeqNotComplete, "{\\\\? at offs ", n);
+      case St::PrefixTwoSlashes: parse_error(errSeqNotComplete, "{\\\\ at offs ", n);
+      case St::Question: parse_error(errSeqNotComplete, "{\\\\? at offs ", n);
       case St::DriveLetter:  // a single letter is a file name
         m.driveStart = m.directoryStart = npos;
         break;
       case St::Host:
-      case St::HostSlash:
-        parse_error(errSeqNotComplete, "{\\\\UNC at offs ", n);
+      case St::HostSlash: parse_error(errSeqNotComplete, "{\\\\UNC at offs ", n);
       case St::Dots:  // trailing dots belong to the name
         if (m.nameStart == npos) m.nameStart = m.extensionStart;
         m.extensionStart = npos;
         break;
-      default:
-        break;
+      default: break;
     }
   }
 
@@ -621,18 +603,10 @@ std::string cFileName::CachedPart(std::optional<std::string>& cache, int part) {
     const std::string_view name = mName;
     std::string_view text;
     switch (part) {
-      case 0:
-        text = span(name, m.driveStart, {m.directoryStart, m.fileStart});
-        break;
-      case 1:
-        text = span(name, m.directoryStart, {m.fileStart});
-        break;
-      case 2:
-        text = span(name, m.pathStart, {m.fileStart});
-        break;
-      default:
-        text = span(name, m.extensionStart, {});
-        break;
+      case 0: text = span(name, m.driveStart, {m.directoryStart, m.fileStart}); break;
+      case 1: text = span(name, m.directoryStart, {m.fileStart}); break;
+      case 2: text = span(name, m.pathStart, {m.fileStart}); break;
+      default: text = span(name, m.extensionStart, {}); break;
     }
     cache = std::string(text);
     return *cache;
@@ -739,10 +713,10 @@ bool cFileName::Expand() {
       if (c == '/') c = '\\';
     const std::string_view s = text;
 
-    std::string root;            // "X:\" or "\\host\share"
+    std::string root;  // "X:\" or "\\host\share"
     bool network = false;
-    std::string base;            // levels of the folder a relative name starts from
-    std::string_view rest;       // the name's own levels
+    std::string base;       // levels of the folder a relative name starts from
+    std::string_view rest;  // the name's own levels
     auto current = [] {
       std::string cwd = plat::current_dir();
       if (cwd.empty()) raise_base_error(errWinAPICall, "{GetShortPathName}");

@@ -79,7 +79,7 @@ bool zlib_decompress(const void* source, int32_t source_size, void*& result, int
       // with, doubling up to 1 MiB, then by half (at least 1 MiB) so that a
       // large block is at most a third empty; never past the limit.
       const int64_t mib = int64_t(1) << 20;
-      int64_t wanted = capacity == 0     ? std::max<int64_t>(int64_t(source_size) * 4, 4096)
+      int64_t wanted = capacity == 0    ? std::max<int64_t>(int64_t(source_size) * 4, 4096)
                        : capacity < mib ? capacity * 2
                                         : capacity + std::max(mib, capacity / 2);
       if (wanted > limit) wanted = limit;

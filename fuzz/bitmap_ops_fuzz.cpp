@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr int32_t kKinds[] = {cnBitmap24RGB, cnBitmap24BGR, cnBitmap32RGBA, cnBitmap32BGRA,
-                              cnBitmap32ARGB, cnBitmap32ABGR};
+constexpr int32_t kKinds[] = {cnBitmap24RGB,  cnBitmap24BGR,  cnBitmap32RGBA,
+                              cnBitmap32BGRA, cnBitmap32ARGB, cnBitmap32ABGR};
 
 // A small signed value: placements and sizes around the bitmaps' edges.
 int32_t small(rFuzzBytes& in) { return int32_t(int8_t(in.Byte())); }
@@ -83,12 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         a.Clear(colour, opacity, (in.Byte() & 1) ? &r : nullptr, in.U16());
         break;
       }
-      case 4:
-        a.Convert(kKinds[in.Byte() % 6]);
-        break;
-      case 5:
-        a.ConvertTransparencyToAlpha(in.Byte(), in.Byte(), in.U16());
-        break;
+      case 4: a.Convert(kKinds[in.Byte() % 6]); break;
+      case 5: a.ConvertTransparencyToAlpha(in.Byte(), in.Byte(), in.U16()); break;
       case 6: {
         // Map on a closed bitmap: foreign rows of 24-bit RGB (or the same
         // format: then the rows are copied).

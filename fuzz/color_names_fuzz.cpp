@@ -30,13 +30,12 @@ std::vector<uint8_t> wrap(const uint8_t* data, size_t size) {
   std::vector<uint8_t> inner(data, data + size);
   if (inner.size() >= size_t(cnCNLHeaderSize)) {
     put_u32(&inner[cnCNLCheckSizeOffset], uint32_t(inner.size()));
-    put_u32(&inner[cnCNLCheckCrcOffset], crc32_update(cnCNLCrcStart, inner.data() + cnCNLHeaderSize,
-                                                       int32_t(inner.size()) - cnCNLHeaderSize));
+    put_u32(&inner[cnCNLCheckCrcOffset],
+            crc32_update(cnCNLCrcStart, inner.data() + cnCNLHeaderSize, int32_t(inner.size()) - cnCNLHeaderSize));
   }
   std::vector<uint8_t> out(cnCNLOuterHeaderSize + compressBound(uLong(inner.size())));
   uLongf packed = out.size() - cnCNLOuterHeaderSize;
-  if (compress2(out.data() + cnCNLOuterHeaderSize, &packed, inner.data(), uLong(inner.size()), 0) != Z_OK)
-    return {};
+  if (compress2(out.data() + cnCNLOuterHeaderSize, &packed, inner.data(), uLong(inner.size()), 0) != Z_OK) return {};
   out.resize(cnCNLOuterHeaderSize + packed);
   put_u32(out.data(), uint32_t(packed));
   put_u32(out.data() + 4, crc32_update(cnCNLCrcStart, out.data() + cnCNLOuterHeaderSize, int32_t(packed)));

@@ -10,7 +10,8 @@
 inline const std::string& fuzz_temp_dir() {
   // Never destroyed, so the exit handler still has the name.
   static const std::string* const dir = [] {
-    std::string pattern = std::filesystem::is_directory("/dev/shm") ? "/dev/shm/qlm-fuzz-XXXXXX" : "/tmp/qlm-fuzz-XXXXXX";
+    std::string pattern =
+        std::filesystem::is_directory("/dev/shm") ? "/dev/shm/qlm-fuzz-XXXXXX" : "/tmp/qlm-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     auto* made = new std::string(pattern);
     std::atexit([] {

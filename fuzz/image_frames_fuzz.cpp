@@ -23,9 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t op = in.Byte();
     std::unique_ptr<cImage>& slot = images[op & 3];
     switch ((op >> 2) % 7) {
-      case 0:
-        slot = std::make_unique<cImage>(in.Byte() % 65, in.Byte() % 65, in.U32());
-        break;
+      case 0: slot = std::make_unique<cImage>(in.Byte() % 65, in.Byte() % 65, in.U32()); break;
       case 1:
         if (slot) slot->Create();
         break;
@@ -58,9 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 5:
         if (slot) slot->Close();
         break;
-      default:
-        slot.reset();
-        break;
+      default: slot.reset(); break;
     }
     for (auto& image : images)
       if (image && image->IsOpened()) {

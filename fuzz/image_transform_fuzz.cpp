@@ -38,18 +38,20 @@
 
 namespace {
 
-constexpr int32_t kKinds[] = {cnBitmap24RGB, cnBitmap24BGR, cnBitmap32RGBA, cnBitmap32BGRA,
-                              cnBitmap32ARGB, cnBitmap32ABGR};
+constexpr int32_t kKinds[] = {cnBitmap24RGB,  cnBitmap24BGR,  cnBitmap32RGBA,
+                              cnBitmap32BGRA, cnBitmap32ARGB, cnBitmap32ABGR};
 constexpr int kMaxPictureArea = 24576;
 constexpr int kMaxDrawings = 4;
 
 // A coordinate: most bytes give places on and around the surface (-10 to
 // 47.75 in quarters), the rest a table of hostile ones.
 double place(rFuzzBytes& in) {
+  // clang-format off
   static const double table[] = {0.0,  -0.0, 0.5,   1e-9, -1e-9, 1e-300, 1e6,  -1e6, 1e9, 1e15, 1099511627776.0,
                                  1e300, -1e300, std::numeric_limits<double>::quiet_NaN(),
                                  std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                                  std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::max()};
+  // clang-format on
   const uint8_t b = in.Byte();
   if (b < 232) return (int(b) - 40) * 0.25;
   return table[(b - 232) % (sizeof(table) / sizeof(table[0]))];
@@ -97,7 +99,7 @@ std::unique_ptr<cBitmap> make_picture(int32_t w, int32_t h, int32_t kind, uint8_
       v ^= v >> 12;
       uint8_t* p = row + int64_t(x) * bytes;
       for (int i = 0; i < bytes; ++i) p[i] = uint8_t(v >> (8 * i));
-      if (bytes == 4 && (content & 4) == 0) p[alpha] = 255;      // opaque
+      if (bytes == 4 && (content & 4) == 0) p[alpha] = 255;                                  // opaque
       if ((content & 0x18) == 0x18 && (v >> 27) % 3 == 0) std::memset(p, 0, size_t(bytes));  // holes
       if ((content & 0x18) == 0x08) std::memset(p, 0xC0, size_t(bytes));                     // flat
     }
@@ -207,8 +209,7 @@ void step(Side& s, rFuzzBytes& in, cBitmap* picture, bool with_hit, bool fast) {
           break;
         }
         case 14: {
-          const double x0 = place(in), y0 = place(in), x1 = place(in), y1 = place(in), x2 = place(in),
-                       y2 = place(in);
+          const double x0 = place(in), y0 = place(in), x1 = place(in), y1 = place(in), x2 = place(in), y2 = place(in);
           r.DrawImageParallelogram(picture, x0, y0, x1, y1, x2, y2, premultiplied, hit);
           break;
         }

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "qlm_base_array.h"
 #include "fuzz_limits.h"
+#include "qlm_base_array.h"
 #include "qlm_base_flow.h"
 #include "qlm_bitmap.h"
 #include "qlm_jpeg.h"

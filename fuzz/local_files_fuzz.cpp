@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at = end + 2;
     cLocalFiles fast, parsed;
     int32_t fast_icon = -1, parsed_icon = -1;
-    if (local_files_read_line(line, &fast, fast_icon, false) != local_files_read_line(line, &parsed, parsed_icon, true) ||
+    if (local_files_read_line(line, &fast, fast_icon, false) !=
+            local_files_read_line(line, &parsed, parsed_icon, true) ||
         fast_icon != parsed_icon || fast.Count() != parsed.Count())
       std::abort();
     for (const rLocalFile *x = fast.First(), *y = parsed.First(); x != nullptr; x = x->next, y = y->next)

@@ -14,9 +14,9 @@
 #include "qlm_complex_text.h"
 #include "qlm_font.h"
 #include "qlm_renderer.h"
-#include "qlm_renderer_surface.h"
 #include "qlm_renderer_hittest.h"
 #include "qlm_renderer_ids.h"
+#include "qlm_renderer_surface.h"
 
 // fontconfig keeps the configuration it loads for the life of the process;
 // the leak checker ignores it.

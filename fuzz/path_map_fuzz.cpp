@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (static_cast<unsigned char>(c) < 32) std::abort();
   std::string win;
   if (rc == plat::kPathOk && host[0] == '/' && plat::from_posix(host, win)) check_round_trip(win);
-  if (plat::from_posix(text, win)) check_round_trip(win);
-  else if (!win.empty()) std::abort();
+  if (plat::from_posix(text, win))
+    check_round_trip(win);
+  else if (!win.empty())
+    std::abort();
   return 0;
 }

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > cnFuzzMaxInput) return 0;
   rFuzzBytes in{data, size};
-  static constexpr int32_t kKinds[] = {cnBitmap24RGB, cnBitmap24BGR, cnBitmap32RGBA,
+  static constexpr int32_t kKinds[] = {cnBitmap24RGB,  cnBitmap24BGR,  cnBitmap32RGBA,
                                        cnBitmap32BGRA, cnBitmap32ARGB, cnBitmap32ABGR};
   const int32_t kind = kKinds[in.Byte() % 6];
   const int32_t w = 1 + in.Byte() % 64, h = 1 + in.Byte() % 64;
@@ -55,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int32_t y = 0; y < h; ++y)
     for (int32_t x = 0; x < w; ++x) {
       uint8_t* p = bitmap->Data() + int64_t(y) * bitmap->Stride() + int64_t(x) * bitmap->BytesPerPixel();
-      auto next = [&]() -> uint8_t { return size > rest ? data[rest + (in.at++ - rest) % (size - rest)] : uint8_t(x ^ y); };
+      auto next = [&]() -> uint8_t {
+        return size > rest ? data[rest + (in.at++ - rest) % (size - rest)] : uint8_t(x ^ y);
+      };
       p[o.red] = next();
       p[o.green] = next();
       p[o.blue] = next();

@@ -25,21 +25,21 @@
 
 #include "fuzz_limits.h"
 #include "fuzz_renderer_start.h"
-#include "qlm_colors.h"
 #include "qlm_base_flow.h"
+#include "qlm_colors.h"
 #include "qlm_font_engine.h"
 #include "qlm_gradient.h"
 #include "qlm_path.h"
 #include "qlm_path_group.h"
 #include "qlm_renderer_engine.h"
-#include "qlm_renderer_pen.h"
 #include "qlm_renderer_ids.h"
+#include "qlm_renderer_pen.h"
 #include "qlm_svg.h"
 
 namespace {
 
-constexpr int32_t kKinds[] = {cnBitmap24RGB, cnBitmap24BGR, cnBitmap32RGBA, cnBitmap32BGRA,
-                              cnBitmap32ARGB, cnBitmap32ABGR};
+constexpr int32_t kKinds[] = {cnBitmap24RGB,  cnBitmap24BGR,  cnBitmap32RGBA,
+                              cnBitmap32BGRA, cnBitmap32ARGB, cnBitmap32ABGR};
 
 // A number: half the bytes give small values around the surface
 // (-48 .. 47.25 in quarters), the other half a table of hostile ones.
@@ -196,7 +196,6 @@ void draw(Scene& s, rFuzzBytes& in, uint8_t which) {
     }
   }
 }
-
 
 // A text of up to 12 code units from the input, of 1, 2 or 4 bytes each.
 struct Text {
@@ -400,7 +399,8 @@ void extended(Scene& s, rFuzzBytes& in, uint8_t op) {
         case 1: r.DrawImageRect(image, src[0], src[1], src[2], src[3], v[0], v[1], v[2], v[3], flag, hit); break;
         case 2: r.DrawImageParallelogram(image, v[0], v[1], v[2], v[3], v[4], v[5], flag, hit); break;
         case 3:
-          r.DrawImageRectParallelogram(image, src[0], src[1], src[2], src[3], v[0], v[1], v[2], v[3], v[4], v[5], flag, hit);
+          r.DrawImageRectParallelogram(image, src[0], src[1], src[2], src[3], v[0], v[1], v[2], v[3], v[4], v[5], flag,
+                                       hit);
           break;
         default: {
           cPath path;
@@ -463,11 +463,15 @@ void extended(Scene& s, rFuzzBytes& in, uint8_t op) {
           const double base = num(in);
           if (b & 64) {
             read_path(in, p2);
-            if (b % 6 == 4) r.DrawTextBetweenPaths(&p1, &p2, t.view, set, base, stop, keep, hit);
-            else r.TextBetweenPathsBounds(&p1, &p2, t.view, set, base, stop, keep, bounds);
+            if (b % 6 == 4)
+              r.DrawTextBetweenPaths(&p1, &p2, t.view, set, base, stop, keep, hit);
+            else
+              r.TextBetweenPathsBounds(&p1, &p2, t.view, set, base, stop, keep, bounds);
           } else {
-            if (b % 6 == 4) r.DrawTextOnPath(&p1, t.view, set, base, stop, keep, hit);
-            else r.TextOnPathBounds(&p1, t.view, set, base, stop, keep, bounds);
+            if (b % 6 == 4)
+              r.DrawTextOnPath(&p1, t.view, set, base, stop, keep, hit);
+            else
+              r.TextOnPathBounds(&p1, t.view, set, base, stop, keep, bounds);
           }
           break;
         }
@@ -554,8 +558,10 @@ void extended(Scene& s, rFuzzBytes& in, uint8_t op) {
       if (b % 4 == 1) r.DrawSVG(s.svg.get(), withMatrix ? &m : nullptr, x, y, hit);
       if (b % 4 == 2) r.DrawSVGSized(s.svg.get(), hit, x, y, w, h);
       if (b % 4 == 3) {
-        if (b & 32) r.GetSVGBounds(s.svg.get(), withMatrix ? &m : nullptr, x, y, b & 64, bounds);
-        else r.GetSVGSizedBounds(s.svg.get(), b & 64, x, y, w, h, bounds);
+        if (b & 32)
+          r.GetSVGBounds(s.svg.get(), withMatrix ? &m : nullptr, x, y, b & 64, bounds);
+        else
+          r.GetSVGSizedBounds(s.svg.get(), b & 64, x, y, w, h, bounds);
       }
       break;
     }
@@ -575,7 +581,9 @@ void extended(Scene& s, rFuzzBytes& in, uint8_t op) {
       switch (b % 6) {
         case 0: r.DrawEllipse(hit, v[0], v[1], v[2], v[3]); break;
         case 1: r.DrawPie(hit, v[0], v[1], v[2], v[3], v[4], v[5]); break;
-        case 2: r.DrawRoundedRectangle(hit, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[4], v[5], v[6], v[7]); break;
+        case 2:
+          r.DrawRoundedRectangle(hit, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[4], v[5], v[6], v[7]);
+          break;
         case 3: r.DrawCurve4(hit, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]); break;
         case 4: r.DrawSpiral(hit, v[0], v[1], v[2], v[3], v[4], v[5]); break;
         default: r.ClipEllipse(v[0], v[1], v[2], v[3]); break;

@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if ((link.flags & plat::kLinkIsUnicode) != 0)
-    for (const std::string* text : {&link.description, &link.relative_path, &link.working_dir, &link.arguments,
-                                     &link.icon_location})
+    for (const std::string* text :
+         {&link.description, &link.relative_path, &link.working_dir, &link.arguments, &link.icon_location})
       if (!valid_utf8(*text)) std::abort();
   return 0;
 }

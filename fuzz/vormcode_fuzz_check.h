@@ -95,8 +95,9 @@ inline void run_queries(const cParserVormCode& parser) {
     bool matched = false;
     if (const rTCT_SECTION* s = t->Section()) {
       matched = tblocks_is_section(t, s->label, "~", &match);
-      if (t->kind == TCT_SECTION) require(matched && tblocks_is_section(t, s->label, s->name, nullptr),
-                                          "a section does not match its own label and name");
+      if (t->kind == TCT_SECTION)
+        require(matched && tblocks_is_section(t, s->label, s->name, nullptr),
+                "a section does not match its own label and name");
     }
     if (const rTCT_STRUCTURE* s = t->Structure()) {
       const bool is = tblocks_is_structure(t, s->label, s->name, &match);
@@ -236,12 +237,14 @@ inline void check_partners(const cParserVormCode& parser) {
     if (const rTCT_SECTION* s = t->Section(); s && s->partner) require(sections.count(s->partner), "section partner");
     if (const rTCT_STRUCTURE* s = t->Structure(); s && s->partner)
       require(structures.count(s->partner), "structure partner");
-    if (const rTCT_METADATA* m = t->Metadata(); m && m->partner) require(metadata.count(m->partner), "metadata partner");
+    if (const rTCT_METADATA* m = t->Metadata(); m && m->partner)
+      require(metadata.count(m->partner), "metadata partner");
   }
   for (const rTCProperty* p : opening_properties)
     if (p->partner) require(closing_properties.count(p->partner), "opening property paired with a non-closing");
   for (const rTCProperty* p : closing_properties)
-    if (p->partner) require(opening_properties.count(p->partner) && p->partner->partner == p, "closing property partner");
+    if (p->partner)
+      require(opening_properties.count(p->partner) && p->partner->partner == p, "closing property partner");
 }
 
 // The input again from the tokens (needs syntax maps): running text from

@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cEncoding en;
     static const int32_t kNoUnits = 0;
     const void* block = units.empty() ? &kNoUnits : static_cast<const void*>(units.data());
-    const int32_t attached = source == 2 ? en.AttachBuffer(block, 4, int32_t(units.size() * 4), 0)
-                                         : en.AttachCharString(bytes, 0);
+    const int32_t attached =
+        source == 2 ? en.AttachBuffer(block, 4, int32_t(units.size() * 4), 0) : en.AttachCharString(bytes, 0);
     if (attached < 0) vormcode_fuzz::fail("the text could not be attached");
     return parser.OpenEncoding(&en, callback);
   };

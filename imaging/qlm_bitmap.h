@@ -58,12 +58,12 @@ constexpr uint8_t bitmap_kind_format(int32_t kind) {
 constexpr uint16_t cnBitmapNoCount = 0x2000;
 
 // Operations of Clone and Resize; the first one present decides, in this order.
-constexpr uint16_t cnResizeCopy = 0x1;      // exact copy (another size: bilinear)
+constexpr uint16_t cnResizeCopy = 0x1;  // exact copy (another size: bilinear)
 constexpr uint16_t cnResizeNearest = 0x2;
 constexpr uint16_t cnResizeBilinear = 0x4;
-constexpr uint16_t cnResizeCrop = 0x8;      // crop or place, aligned by the flags below
+constexpr uint16_t cnResizeCrop = 0x8;  // crop or place, aligned by the flags below
 constexpr uint16_t cnResizeTile = 0x10;
-constexpr uint16_t cnResizeBlank = 0x20;    // new size, pixels not set
+constexpr uint16_t cnResizeBlank = 0x20;  // new size, pixels not set
 // Alignment of a crop: top / bottom (neither: middle), left / right (neither: centre).
 constexpr uint16_t cnResizeTop = 0x40;
 constexpr uint16_t cnResizeBottom = 0x100;
@@ -129,8 +129,8 @@ class cBitmap : public cException {
   // A new bitmap made by the operation of `flags` (cnResize*); x, y, w, h are
   // the source rectangle of a crop or the offset (x, y) of a tiling. Nil on
   // failure, with the error in this bitmap's log.
-  virtual std::unique_ptr<cBitmap> Clone(int32_t width, int32_t height, uint16_t flags, int32_t x = 0,
-                                         int32_t y = 0, int32_t w = 0, int32_t h = 0);
+  virtual std::unique_ptr<cBitmap> Clone(int32_t width, int32_t height, uint16_t flags, int32_t x = 0, int32_t y = 0,
+                                         int32_t w = 0, int32_t h = 0);
 
   // Opens a closed bitmap on foreign rows: map_width x map_height pixels of
   // map_pixel's format at map_data, rows apart by that format's stride. The
@@ -282,8 +282,8 @@ void bitmap_bilinear_baseline_only(bool on);
 // Places the source rectangle (x, y, w, h; w or h of 0 or less: up to the
 // source's edge) in the target by the alignments (cnAlign*), filling the rest
 // with the source's background (alpha 0 with alpha_zero).
-bool bitmap_crop(const cBitmap* source, cBitmap* target, int32_t x, int32_t y, int32_t w, int32_t h,
-                 int32_t vertical, int32_t horizontal, bool alpha_zero);
+bool bitmap_crop(const cBitmap* source, cBitmap* target, int32_t x, int32_t y, int32_t w, int32_t h, int32_t vertical,
+                 int32_t horizontal, bool alpha_zero);
 // Target pixel (X, Y) takes source pixel ((X + ox) mod width, (Y + oy) mod
 // height), the remainder never negative.
 bool bitmap_tile(const cBitmap* source, cBitmap* target, int64_t ox, int64_t oy);

@@ -13,7 +13,7 @@
 
 // The geometry of one pixel format. The name is NUL-terminated.
 struct rPixelGeometry {
-  uint8_t pixel_format = 0;    // the code; 0 = no format
+  uint8_t pixel_format = 0;  // the code; 0 = no format
   char name[24] = {};
   uint8_t channels = 0;
   uint8_t bits_per_channel = 0;
@@ -22,7 +22,7 @@ struct rPixelGeometry {
   uint8_t extra_bits = 0;      // bits per pixel shared by a group (subsampled chroma, exponent)
   uint8_t bytes_per_group = 0;
   uint8_t pixels_per_group = 0;
-  uint8_t row_alignment = 0;   // rows padded to a multiple of this many bytes; 0 none
+  uint8_t row_alignment = 0;  // rows padded to a multiple of this many bytes; 0 none
 };
 
 // The format codes.
@@ -454,7 +454,6 @@ constexpr const rPixelGeometry& pixel_geometry(uint8_t code) {
 constexpr int64_t pixel_stride(const rPixelGeometry& pixel, int64_t width) {
   if (pixel.pixel_format == 0 || pixel.pixels_per_group == 0 || width < 1) return 0;
   int64_t stride = (width * pixel.bytes_per_group + pixel.pixels_per_group - 1) / pixel.pixels_per_group;
-  if (pixel.row_alignment != 0)
-    stride = (stride + pixel.row_alignment - 1) / pixel.row_alignment * pixel.row_alignment;
+  if (pixel.row_alignment != 0) stride = (stride + pixel.row_alignment - 1) / pixel.row_alignment * pixel.row_alignment;
   return stride;
 }

@@ -419,8 +419,9 @@ std::unique_ptr<cBitmap> cBitmap::Make(Operation op, int32_t width, int32_t heig
       break;
     case Operation::Crop: {
       const int32_t vertical = flags & cnResizeTop ? cnAlignNear : flags & cnResizeBottom ? cnAlignFar : cnAlignCenter;
-      const int32_t horizontal =
-          flags & cnResizeLeft ? cnAlignNear : flags & cnResizeRight ? cnAlignFar : cnAlignCenter;
+      const int32_t horizontal = flags & cnResizeLeft    ? cnAlignNear
+                                 : flags & cnResizeRight ? cnAlignFar
+                                                         : cnAlignCenter;
       if (!bitmap_crop(this, made.get(), x, y, w, h, vertical, horizontal, (flags & cnResizeAlphaZero) != 0))
         raise_base_error(errSubFnCall, "{bitmap_crop}");
       break;
@@ -428,8 +429,7 @@ std::unique_ptr<cBitmap> cBitmap::Make(Operation op, int32_t width, int32_t heig
     case Operation::Tile:
       if (!bitmap_tile(this, made.get(), x, y)) raise_base_error(errSubFnCall, "{bitmap_tile}");
       break;
-    case Operation::Blank:
-      break;
+    case Operation::Blank: break;
   }
   made->mBackground = mBackground;
   made->mTransparentColor = mTransparentColor;
@@ -438,8 +438,8 @@ std::unique_ptr<cBitmap> cBitmap::Make(Operation op, int32_t width, int32_t heig
   return made;
 }
 
-std::unique_ptr<cBitmap> cBitmap::Clone(int32_t width, int32_t height, uint16_t flags, int32_t x, int32_t y,
-                                        int32_t w, int32_t h) {
+std::unique_ptr<cBitmap> cBitmap::Clone(int32_t width, int32_t height, uint16_t flags, int32_t x, int32_t y, int32_t w,
+                                        int32_t h) {
   return log_and_fail(this, std::unique_ptr<cBitmap>(), [&] {
     CheckOpenWithOrder();
     Operation op;

@@ -37,8 +37,7 @@ bool field(const uint8_t* block, int64_t size, int64_t at, uint32_t& value) {
 
 }  // namespace
 
-bool cnl_check_layout(const uint8_t* block, int32_t size, std::vector<rCNLFamily>& families,
-                      std::string& fault) {
+bool cnl_check_layout(const uint8_t* block, int32_t size, std::vector<rCNLFamily>& families, std::string& fault) {
   families.clear();
   fault.clear();
   auto fail = [&](std::string text) {
@@ -71,8 +70,7 @@ bool cnl_check_layout(const uint8_t* block, int32_t size, std::vector<rCNLFamily
     nodes.clear();
     int64_t node = fam.first_node;
     for (uint32_t i = 0; i < fam.count; ++i) {
-      if (node > end - (cnCNLNodeSize + 1))
-        return fail(which + "node " + std::to_string(i + 1) + " outside the block");
+      if (node > end - (cnCNLNodeSize + 1)) return fail(which + "node " + std::to_string(i + 1) + " outside the block");
       const int64_t length = name_length(block, end, node + cnCNLNodeSize);
       if (length < 0) return fail(which + "node " + std::to_string(i + 1) + " name not terminated");
       nodes.push_back(uint32_t(node));
@@ -82,8 +80,7 @@ bool cnl_check_layout(const uint8_t* block, int32_t size, std::vector<rCNLFamily
     // Index entries must be nodes of this family; `nodes` ascends because
     // the walk only moves forward.
     for (const auto& [index, label] : {std::pair{fam.name_index, "name"}, std::pair{fam.color_index, "colour"}}) {
-      if (int64_t(index) + 4 * int64_t(fam.count) > end)
-        return fail(which + label + " index outside the block");
+      if (int64_t(index) + 4 * int64_t(fam.count) > end) return fail(which + label + " index outside the block");
       for (uint32_t i = 0; i < fam.count; ++i) {
         const uint32_t entry = cnl_get_u32(block + index + 4 * int64_t(i));
         if (!std::binary_search(nodes.begin(), nodes.end(), entry))

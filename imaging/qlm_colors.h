@@ -73,7 +73,7 @@ constexpr int32_t cnCNLOuterHeaderSize = 8;  // N, check_crc
 constexpr int32_t cnCNLCheckSizeOffset = 6;
 constexpr int32_t cnCNLCheckCrcOffset = 10;
 constexpr int32_t cnCNLFamilyCountOffset = 14;
-constexpr int32_t cnCNLHeaderSize = 18;  // start of the family offsets and of chck_crc's range
+constexpr int32_t cnCNLHeaderSize = 18;        // start of the family offsets and of chck_crc's range
 constexpr int32_t cnCNLFamilyRecordSize = 16;  // before the family name
 constexpr int32_t cnCNLNodeSize = 12;          // before the colour name
 constexpr int32_t cnCNLMaxNameLength = 99;     // longest colour name a lookup can hold
@@ -101,8 +101,7 @@ struct rCNLFamily {
 // whatever its bytes. On success answers true with `families` in stored
 // order; otherwise false, `families` empty and `fault` naming the first
 // problem found.
-bool cnl_check_layout(const uint8_t* block, int32_t size, std::vector<rCNLFamily>& families,
-                      std::string& fault);
+bool cnl_check_layout(const uint8_t* block, int32_t size, std::vector<rCNLFamily>& families, std::string& fault);
 
 // The built-in list in its outer form, generated at build time from
 // imaging/data/color_names.txt; its size is N + 8.
@@ -162,7 +161,7 @@ class cPalette : public cBase {
 // Modes and options of a find record.
 constexpr uint8_t cnColorFindByName = 1;
 constexpr uint8_t cnColorFindByColor = 2;
-constexpr uint8_t cnColorFindWalk = 4;          // stored order
+constexpr uint8_t cnColorFindWalk = 4;  // stored order
 constexpr uint8_t cnColorFindAllFamilies = 8;
 constexpr uint8_t cnColorFindEnumByName = 16;
 constexpr uint8_t cnColorFindEnumByColor = 32;
@@ -191,16 +190,16 @@ class cColorNamesList;
 // for callers that fill flags, color, family and list themselves.
 struct rColorFind {
   uint8_t flags = 0;
-  char name[cnColorFindNameSize] = {};  // sought name (mode 1), NUL-terminated
-  uint32_t color = 0;                   // sought colour 0x00RRGGBB (mode 2)
-  uint8_t started = 0;                  // 0 before the first step
-  uint8_t family_walk = 0;              // mode 4: step through the families
-  const rColorFamily* family = nullptr; // current family
-  const uint8_t* node = nullptr;        // current node (nil after a failed step in modes 1 and 2)
-  int32_t position = 0;                 // 1-based position in the walked index (or stored order)
+  char name[cnColorFindNameSize] = {};   // sought name (mode 1), NUL-terminated
+  uint32_t color = 0;                    // sought colour 0x00RRGGBB (mode 2)
+  uint8_t started = 0;                   // 0 before the first step
+  uint8_t family_walk = 0;               // mode 4: step through the families
+  const rColorFamily* family = nullptr;  // current family
+  const uint8_t* node = nullptr;         // current node (nil after a failed step in modes 1 and 2)
+  int32_t position = 0;                  // 1-based position in the walked index (or stored order)
   const cColorNamesList* list = nullptr;
-  uint32_t color_found = 0;             // 0xAARRGGBB, alpha 255
-  const char* name_found = nullptr;     // inside the list's block
+  uint32_t color_found = 0;                 // 0xAARRGGBB, alpha 255
+  const char* name_found = nullptr;         // inside the list's block
   const char* family_name_found = nullptr;  // nil once a walk ran past the last family
 };
 

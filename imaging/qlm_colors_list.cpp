@@ -173,8 +173,8 @@ bool cColorNamesList::FindNext(rColorFind* find) const {
     if (find == nullptr) raise_condition_error(errPreCondition, "{cf=NIL}");
     if (find->list != this) raise_condition_error(errPreCondition, "{NotInitialized}");
     int mode = 0;
-    for (int m : {cnColorFindByName, cnColorFindByColor, cnColorFindWalk, cnColorFindEnumByName,
-                  cnColorFindEnumByColor})
+    for (int m :
+         {cnColorFindByName, cnColorFindByColor, cnColorFindWalk, cnColorFindEnumByName, cnColorFindEnumByColor})
       if ((find->flags & m) != 0) {
         mode = m;
         break;
@@ -197,9 +197,7 @@ bool cColorNamesList::IsFamily(const rColorFamily* family) const {
   return false;
 }
 
-const rColorFamily* cColorNamesList::NextFamily(const rColorFamily* family) const {
-  return mFamilies->Next(family);
-}
+const rColorFamily* cColorNamesList::NextFamily(const rColorFamily* family) const { return mFamilies->Next(family); }
 
 void cColorNamesList::Found(rColorFind* find, const uint8_t* node, int32_t position) const {
   find->node = node;
@@ -267,7 +265,7 @@ bool cColorNamesList::SearchFamily(rColorFind* find, int mode) const {
       }
       find->node = nullptr;  // marks the failed step
     } else if (n > 0) {
-      const uint8_t* node = mode == cnColorFindWalk           ? f->first_node
+      const uint8_t* node = mode == cnColorFindWalk         ? f->first_node
                             : mode == cnColorFindEnumByName ? index_node(mBlock, f->name_index, 0)
                                                             : index_node(mBlock, f->color_index, 0);
       Found(find, node, 1);

@@ -265,8 +265,7 @@ bool cJNG_JDAT::FlushOut() {
     uint8_t crc[4];
     png_put_u32(crc, png_chunk_crc(mHdr.ch_type, chunk, filled));
     auto write = [&](const void* bytes, int32_t n) {
-      if (!mFlow->Write(bytes, n) || mFlow->LastIO() != uint32_t(n))
-        raise_png_error(errPNGFlowWrite, "{mFlow.Write}");
+      if (!mFlow->Write(bytes, n) || mFlow->LastIO() != uint32_t(n)) raise_png_error(errPNGFlowWrite, "{mFlow.Write}");
     };
     write(head, 8);
     if (filled > 0) write(chunk, filled);
@@ -353,7 +352,6 @@ void jng_jpeg_dest(jpeg_compress_struct* cinfo, cJNG_JDAT* jdat) {
 
 // ---------------------------------------------------------------------------
 // cJNG_JDAT: decoding and encoding.
-
 
 bool cJNG_JDAT::LoadChunk(cFlow* flow, uint8_t* data, int32_t size, rPNG_ChunkHeader* header) {
   cPNG_Chunk::LoadChunk(flow, data, size, header);

@@ -66,7 +66,6 @@ cImage* cImageJPEG::Clone(bool deep, cImage*) {
   });
 }
 
-
 bool cImageJPEG::Open(cFlow* flow) {
   return log_and_fail(this, false, [&] {
     if (IsOpened()) raise_condition_error(errInvariant, "{IsOpened}");

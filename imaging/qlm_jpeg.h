@@ -32,8 +32,7 @@ class cImageJPEG : public cImage {
  public:
   // The image of cImage(0, 0, 0) with the decoder's DCT method (0..2), the
   // encoder's quality (0..100) and an optional progress callback.
-  explicit cImageJPEG(uint8_t dct_method = cnJPEGDctIntSlow, int32_t quality = 85,
-                      ProgressCallback progress = nullptr);
+  explicit cImageJPEG(uint8_t dct_method = cnJPEGDctIntSlow, int32_t quality = 85, ProgressCallback progress = nullptr);
   bool Identify(uint32_t id) const override;
 
   // A new cImageJPEG with the same settings and a copy of the bitmaps

@@ -302,9 +302,7 @@ struct rJPEGSource {
   int64_t available;
 };
 
-void source_init(j_decompress_ptr cinfo) {
-  reinterpret_cast<rJPEGSource*>(cinfo->src)->start_of_file = TRUE;
-}
+void source_init(j_decompress_ptr cinfo) { reinterpret_cast<rJPEGSource*>(cinfo->src)->start_of_file = TRUE; }
 
 boolean source_fill(j_decompress_ptr cinfo) {
   auto* src = reinterpret_cast<rJPEGSource*>(cinfo->src);
@@ -477,8 +475,7 @@ void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& w, cBitmap* bitmap,
       // The library repeats each grey sample into red, green and blue in
       // the bitmap's byte order: the bytes that expanding the index rows
       // through the identity grey palette gives, without the index rows.
-      if (allow_direct && grey_into_bitmap &&
-          (bitmap->PixelFormat() == px24BGR || bitmap->PixelFormat() == px24RGB)) {
+      if (allow_direct && grey_into_bitmap && (bitmap->PixelFormat() == px24BGR || bitmap->PixelFormat() == px24RGB)) {
         cinfo->out_color_space = bitmap->PixelFormat() == px24BGR ? JCS_EXT_BGR : JCS_EXT_RGB;
         w.direct = true;
         w.grey_expanded = true;
@@ -498,15 +495,13 @@ void jpeg_bitmap_writer(j_decompress_ptr cinfo, rJPEGWriter& w, cBitmap* bitmap,
         w.direct = true;
       }
       break;
-    default:
-      ERREXIT(cinfo, cnJPEGMsgNotGrayOrRGB);
+    default: ERREXIT(cinfo, cnJPEGMsgNotGrayOrRGB);
   }
   jpeg_calc_output_dimensions(cinfo);
   w.unpadded = int64_t(cinfo->output_width) * cinfo->output_components;
   w.padded = (w.unpadded + 3) / 4 * 4;
   if (!w.direct) {
-    w.buffer = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                           JDIMENSION(w.padded), 1);
+    w.buffer = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, JDIMENSION(w.padded), 1);
   }
   // The bitmap's own stride decides the padding (its rows may have none).
   jpeg_writer_target(w, bitmap->Data(), bitmap->Stride(),
@@ -566,8 +561,8 @@ bool jpeg_read_all_rows(j_decompress_ptr cinfo, rJPEGWriter& w) {
   const JDIMENSION count = cinfo->output_height - first;
   if (count == 0) return true;
   // From the image pool: released with the decoder, whatever happens.
-  auto* rows = static_cast<JSAMPARRAY>((*cinfo->mem->alloc_large)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                                                  size_t(count) * sizeof(JSAMPROW)));
+  auto* rows = static_cast<JSAMPARRAY>(
+      (*cinfo->mem->alloc_large)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, size_t(count) * sizeof(JSAMPROW)));
   for (JDIMENSION i = 0; i < count; ++i) rows[i] = w.target + int64_t(i) * w.step;
   while (cinfo->output_scanline < cinfo->output_height) {
     const JDIMENSION done = cinfo->output_scanline - first;
@@ -628,8 +623,8 @@ void jpeg_bitmap_reader(j_compress_ptr cinfo, rJPEGReader& r, cBitmap* bitmap, b
 
 void jpeg_reader_start(j_compress_ptr cinfo, rJPEGReader& r) {
   if (!r.direct) {
-    r.buffer = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
-                                           JDIMENSION(r.width) * 3, 1);
+    r.buffer =
+        (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, JDIMENSION(r.width) * 3, 1);
   }
   r.source = r.bitmap->Data();
   r.step = r.bitmap->Stride();
@@ -702,9 +697,8 @@ void jpeg_decode_into_bitmap(rJPEGDecodeSetup& setup) {
 
   rJPEGWriter* writer = &state->writer;
   const bool grey_into_bitmap = setup.grey_into_bitmap;
-  jpeg_call(jpeg_common(d), [d, writer, target, grey_into_bitmap] {
-    jpeg_bitmap_writer(d, *writer, target, true, grey_into_bitmap);
-  });
+  jpeg_call(jpeg_common(d),
+            [d, writer, target, grey_into_bitmap] { jpeg_bitmap_writer(d, *writer, target, true, grey_into_bitmap); });
   if (int64_t(d->output_width) != target->Width() || int64_t(d->output_height) != target->Height())
     raise_condition_error(errInvariant, "{output size}");
   if (d->output_components == 1) {

@@ -135,17 +135,17 @@ void jpeg_flow_dest(j_compress_ptr cinfo, cFlow* flow);
 
 struct rJPEGWriter {
   cBitmap* bitmap;
-  uint8_t* target;   // the next row to fill
-  int64_t step;      // bytes from one target row to the next
-  int64_t unpadded;  // output width x output components
-  int64_t padded;    // unpadded rounded up to a multiple of 4
-  int64_t row_bytes; // bytes of pixels in one target row
-  int64_t padding;   // bytes set to 0 after a row's pixels (0: already zero)
-  bool one_byte;     // grey: one byte per pixel, copied unchanged
-  bool direct;       // the library writes the target row itself
-  bool grey_expanded; // grey written by the library as 24-bit pixels
-  int64_t rows_put;   // rows stored at the target since it was set
-  JSAMPARRAY buffer; // one row of samples for the per-pixel copy
+  uint8_t* target;     // the next row to fill
+  int64_t step;        // bytes from one target row to the next
+  int64_t unpadded;    // output width x output components
+  int64_t padded;      // unpadded rounded up to a multiple of 4
+  int64_t row_bytes;   // bytes of pixels in one target row
+  int64_t padding;     // bytes set to 0 after a row's pixels (0: already zero)
+  bool one_byte;       // grey: one byte per pixel, copied unchanged
+  bool direct;         // the library writes the target row itself
+  bool grey_expanded;  // grey written by the library as 24-bit pixels
+  int64_t rows_put;    // rows stored at the target since it was set
+  JSAMPARRAY buffer;   // one row of samples for the per-pixel copy
   rChannelOrder order;
   int32_t bytes_per_pixel;
   int32_t width;
@@ -203,8 +203,8 @@ struct rJPEGReader {
   cBitmap* bitmap;
   const uint8_t* source;  // the next row to hand over
   int64_t step;
-  JSAMPARRAY buffer;      // width x 3 samples for the per-pixel copy
-  bool direct;            // rows go to the library as they are
+  JSAMPARRAY buffer;  // width x 3 samples for the per-pixel copy
+  bool direct;        // rows go to the library as they are
   rChannelOrder order;
   int32_t bytes_per_pixel;
   int32_t width;
@@ -261,10 +261,10 @@ struct rJPEGDecodeSetup {
   const char* stop_text = "";           // errProgressBreak's text when the callback answers false
   tJPEGRead read = nullptr;             // the source: a reader over `context`,
   void* context = nullptr;
-  cFlow* flow = nullptr;                // or else the flow from its position
+  cFlow* flow = nullptr;  // or else the flow from its position
   uint8_t dct_method = 0;
-  bool grey_into_bitmap = false;        // see jpeg_bitmap_writer
-  const uint8_t* grey_levels = nullptr; // the grey palette's levels (nil: level i at i)
+  bool grey_into_bitmap = false;         // see jpeg_bitmap_writer
+  const uint8_t* grey_levels = nullptr;  // the grey palette's levels (nil: level i at i)
   // After the header: the bitmap to decode into. It must be of the header's
   // size; the hook raises when it is not.
   std::function<cBitmap*(const jpeg_decompress_struct& d)> target;

@@ -36,8 +36,7 @@ bool tblocks_property_color(const rTCEntry* value, uint32_t& color) {
       color = color_rgba(parts[0], parts[1], parts[2], parts[3]);
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -159,6 +159,7 @@ cPNG_Entry* cPNG_Entry::CloneList() {
     cPNG_Chunk* c = e->cobj;
     if (c == nullptr) continue;
     const rPNG_ChunkHeader& h = c->Header();
+    // clang-format off
     if (h.Is("IHDR")) list->IHDR = dynamic_cast<cPNG_IHDR*>(c);
     else if (h.Is("PLTE")) list->PLTE = dynamic_cast<cPNG_PLTE*>(c);
     else if (h.Is("IEND")) list->IEND = c;
@@ -170,6 +171,7 @@ cPNG_Entry* cPNG_Entry::CloneList() {
     else if (h.Is("bKGD")) list->bKGD = dynamic_cast<cPNG_bKGD*>(c);
     else if (h.Is("pHYs")) list->pHYs = dynamic_cast<cPNG_pHYs*>(c);
     else if (h.Is("tIME")) list->tIME = dynamic_cast<cPNG_tIME*>(c);
+    // clang-format on
   }
   return list.release();
 }
@@ -186,6 +188,7 @@ rPNG_Entry* cPNG_Entry::AddChunk(rPNG_ChunkHeader header, cImagePNG* owner, cons
     reference = reinterpret_cast<cPNG_Chunk**>(&ref);
   };
   const rPNG_ChunkHeader& h = header;
+  // clang-format off
   if (h.Is("IHDR")) single(static_cast<cPNG_IHDR*>(nullptr), IHDR);
   else if (h.Is("PLTE")) single(static_cast<cPNG_PLTE*>(nullptr), PLTE);
   else if (h.Is("IEND")) single(static_cast<cPNG_Chunk*>(nullptr), IEND);
@@ -204,6 +207,7 @@ rPNG_Entry* cPNG_Entry::AddChunk(rPNG_ChunkHeader header, cImagePNG* owner, cons
   else if (h.Is("tEXt")) made = std::make_unique<cPNG_tEXt>(owner, header);
   else if (h.Is("zTXt")) made = std::make_unique<cPNG_zTXt>(owner, header);
   else made.reset(object);
+  // clang-format on
   // An object given for a known kind is adopted too, and not needed.
   if (made.get() != object) delete object;
   // A repeated single-instance kind: the new object goes, no entry.

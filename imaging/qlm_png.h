@@ -430,8 +430,8 @@ class cPNG_IDAT : public cPNG_Chunk {
 };
 
 // Row encoders: the bitmap row's pixels into 8-bit RGB or RGBA samples.
-using tPNGEncoder = void (*)(const cPNG_IDAT& idat, const uint8_t* pixels, uint8_t* samples,
-                             const rChannelOrder& order, bool alpha);
+using tPNGEncoder = void (*)(const cPNG_IDAT& idat, const uint8_t* pixels, uint8_t* samples, const rChannelOrder& order,
+                             bool alpha);
 void png_encode_rgb8(const cPNG_IDAT&, const uint8_t*, uint8_t*, const rChannelOrder&, bool);
 void png_encode_rgba8(const cPNG_IDAT&, const uint8_t*, uint8_t*, const rChannelOrder&, bool);
 
@@ -439,8 +439,8 @@ void png_encode_rgba8(const cPNG_IDAT&, const uint8_t*, uint8_t*, const rChannel
 // gamma table T and the palette; alpha only when the bitmap has alpha. The
 // Adam7 forms write pixel k of pass `pass` (1..7) to column
 // first column + k x column step.
-using tPNGDecoder = void (*)(const cPNG_IDAT& idat, const uint8_t* samples, uint8_t* pixels,
-                             const rChannelOrder& order, bool alpha);
+using tPNGDecoder = void (*)(const cPNG_IDAT& idat, const uint8_t* samples, uint8_t* pixels, const rChannelOrder& order,
+                             bool alpha);
 using tPNGDecoderA7 = void (*)(const cPNG_IDAT& idat, const uint8_t* samples, uint8_t* pixels,
                                const rChannelOrder& order, bool alpha, int32_t pass);
 void png_decode_indexed(const cPNG_IDAT&, const uint8_t*, uint8_t*, const rChannelOrder&, bool);

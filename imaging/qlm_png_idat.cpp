@@ -99,7 +99,8 @@ void decode_rgb8(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const
     for (const uint8_t* end = s + 3 * c.count; s < end; s += 3, p += bpp) put_rgb(p, o, s[0], s[1], s[2]);
     return;
   }
-  for_pixels(c, pixels, alpha, [&](int64_t k, uint8_t* p) { put_rgb(p, o, T[s[3 * k]], T[s[3 * k + 1]], T[s[3 * k + 2]]); });
+  for_pixels(c, pixels, alpha,
+             [&](int64_t k, uint8_t* p) { put_rgb(p, o, T[s[3 * k]], T[s[3 * k + 1]], T[s[3 * k + 2]]); });
 }
 
 void decode_rgb16(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* pixels, const rChannelOrder o, bool alpha,
@@ -199,7 +200,8 @@ int64_t blend_words_sse2(uint8_t* p, int64_t count, const rChannelOrder& o, cons
   for (; k + 4 <= count; k += 4, p += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i mixed = _mm_packus_epi16(half(_mm_unpacklo_epi8(v, zero)), half(_mm_unpackhi_epi8(v, zero)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_or_si128(_mm_and_si128(keep, v), _mm_andnot_si128(keep, mixed)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
+                     _mm_or_si128(_mm_and_si128(keep, v), _mm_andnot_si128(keep, mixed)));
   }
   return k;
 }
@@ -252,14 +254,13 @@ void mark_key(const cPNG_IDAT& idat, uint8_t color_type, const uint8_t* s, int64
 
 }  // namespace
 
-#define QLM_PNG_DECODER(name)                                                                                   \
-  void png_decode_##name(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* px, const rChannelOrder& o,           \
-                         bool alpha) {                                                                          \
-    decode_##name(idat, s, px, o, alpha, row_columns(idat));                                                    \
-  }                                                                                                             \
-  void png_decode_##name##_a7(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* px, const rChannelOrder& o,     \
-                              bool alpha, int32_t pass) {                                                       \
-    decode_##name(idat, s, px, o, alpha, pass_columns(idat, pass));                                             \
+#define QLM_PNG_DECODER(name)                                                                                        \
+  void png_decode_##name(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* px, const rChannelOrder& o, bool alpha) { \
+    decode_##name(idat, s, px, o, alpha, row_columns(idat));                                                         \
+  }                                                                                                                  \
+  void png_decode_##name##_a7(const cPNG_IDAT& idat, const uint8_t* s, uint8_t* px, const rChannelOrder& o,          \
+                              bool alpha, int32_t pass) {                                                            \
+    decode_##name(idat, s, px, o, alpha, pass_columns(idat, pass));                                                  \
   }
 QLM_PNG_DECODER(indexed)
 QLM_PNG_DECODER(grey16)
@@ -485,7 +486,8 @@ bool cPNG_IDAT::LoadRow(rReadState& st, int64_t count, uint8_t* destination) {
       }
       const uInt in_before = z.avail_in, out_before = z.avail_out;
       const int rc = inflate(&z, Z_NO_FLUSH);
-      if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("inflate", z, rc));
+      if (rc != Z_OK && rc != Z_STREAM_END)
+        raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("inflate", z, rc));
       if (rc == Z_STREAM_END) st.ended = true;
       // A stream that ends, or stops moving, while rows are still wanted is
       // short: waiting for more would never end.
@@ -801,7 +803,8 @@ bool cPNG_IDAT::SaveData(rWriteState& st, int64_t count, const uint8_t* data) {
     z.avail_in = uInt(count);
     while (z.avail_in > 0) {
       const int rc = deflate(&z, Z_NO_FLUSH);
-      if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflate", z, rc));
+      if (rc != Z_OK && rc != Z_STREAM_END)
+        raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflate", z, rc));
       if (z.avail_out == 0) {
         if (!SaveIDAT(st.flow, compressed, compressed_capacity)) raise_png_error(errPNGSaveIDAT, "{SaveIDAT}");
         z.next_out = compressed;
@@ -819,7 +822,8 @@ bool cPNG_IDAT::SaveFinish(rWriteState& st) {
     z.avail_in = 0;
     for (;;) {
       const int rc = deflate(&z, Z_FINISH);
-      if (rc != Z_OK && rc != Z_STREAM_END) raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflate", z, rc));
+      if (rc != Z_OK && rc != Z_STREAM_END)
+        raise_error(errZLibCall, &qlm_base_exception_string, zlib_text("deflate", z, rc));
       const int32_t n = compressed_capacity - int32_t(z.avail_out);
       // An empty last piece is not written: an empty IDAT after the others
       // would be read as a separate chunk.

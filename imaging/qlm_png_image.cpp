@@ -70,16 +70,14 @@ void cImagePNG::ReadImageData(cFlow* flow, rPNG_ChunkHeader& header, const rPNG_
   // levels could match it too.
   mKeyBits.clear();
   const cPNG_tRNS* trns = mChunks->tRNS;
-  if (trns != nullptr && trns->Colour() != 0 &&
-      (ihdr->color_type == cnCM_Grey || ihdr->color_type == cnCM_RGB)) {
+  if (trns != nullptr && trns->Colour() != 0 && (ihdr->color_type == cnCM_Grey || ihdr->color_type == cnCM_RGB)) {
     try {
       mKeyBits.assign(size_t((uint64_t(ihdr->width) * ihdr->height + 7) / 8), 0);
     } catch (const std::bad_alloc&) {
       raise_base_error(errNEnoughMem, "{mem_alloc}");
     }
     // Grey keys use key[0] only.
-    const uint8_t* samples[3] = {ihdr->color_type == cnCM_RGB ? trns->red : trns->grey_sample, trns->green,
-                                 trns->blue};
+    const uint8_t* samples[3] = {ihdr->color_type == cnCM_RGB ? trns->red : trns->grey_sample, trns->green, trns->blue};
     for (int i = 0; i < 3; ++i) idat->key[i] = uint16_t(samples[i][0] << 8 | samples[i][1]);
     idat->key_bits = mKeyBits.data();
   }

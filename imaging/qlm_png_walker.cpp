@@ -12,8 +12,7 @@ void png_check_chunk_length(cFlow* flow, uint32_t length) {
     raise_png_error(errPNGTooBigMemRequirement, "{aloc>cnSafeBlock*cnPNG_MAXSAFE}");
 }
 
-void png_read_chunk_data(cFlow* flow, const rPNG_ChunkHeader& h, uint8_t* data, int32_t length,
-                         const char* read_text) {
+void png_read_chunk_data(cFlow* flow, const rPNG_ChunkHeader& h, uint8_t* data, int32_t length, const char* read_text) {
   if (length > 0 && (!flow->Read(data, length) || int64_t(flow->LastIO()) != length))
     raise_png_error(errPNGFlowCorrupted, read_text);
   uint8_t crc[4];

@@ -14,8 +14,7 @@ void png_check_chunk_length(cFlow* flow, uint32_t length);
 // Reads a chunk's `length` bytes of data into `data` and its CRC, and
 // compares the CRC (errPNGFlowCorrupted `read_text` on a short read,
 // errPNGInvalidCRC on a mismatch).
-void png_read_chunk_data(cFlow* flow, const rPNG_ChunkHeader& h, uint8_t* data, int32_t length,
-                         const char* read_text);
+void png_read_chunk_data(cFlow* flow, const rPNG_ChunkHeader& h, uint8_t* data, int32_t length, const char* read_text);
 
 // What the walker found at the next chunk.
 enum class ePNG_Step : uint8_t {

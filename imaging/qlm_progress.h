@@ -15,5 +15,4 @@ using ProgressCallback = bool (*)(cBase* object, double percent);
 void progress_report(ProgressCallback progress, cBase* object, double percent, std::string_view text);
 // Reports 100 x done / total, computed in floating point; nothing is reported
 // when the total is 0 or below (so an empty input never divides by zero).
-void progress_report_part(ProgressCallback progress, cBase* object, double done, double total,
-                          std::string_view text);
+void progress_report_part(ProgressCallback progress, cBase* object, double done, double total, std::string_view text);

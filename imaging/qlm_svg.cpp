@@ -117,7 +117,7 @@ rSVGGradient* cSVGGradients::FindByRef(std::string_view id) const {
 
 void svg_linear_vector(double dx, double dy, double& length, double& angle) {
   length = std::fabs(std::sqrt(dx * dx + dy * dy));
-  const double a = !float_equal(dx, 0)                 ? std::atan2(dy, dx) * 180.0 / std::numbers::pi
+  const double a = !float_equal(dx, 0)               ? std::atan2(dy, dx) * 180.0 / std::numbers::pi
                    : (dy < 0 && !float_equal(dy, 0)) ? 270.0
                                                      : 90.0;
   angle = normalize_angle(a);
@@ -176,8 +176,7 @@ struct BlockFree {
 };
 
 int32_t clamp_line(XML_Size line) {
-  return line > XML_Size(std::numeric_limits<int32_t>::max()) ? std::numeric_limits<int32_t>::max()
-                                                               : int32_t(line);
+  return line > XML_Size(std::numeric_limits<int32_t>::max()) ? std::numeric_limits<int32_t>::max() : int32_t(line);
 }
 
 // The size of the next block. The XML parser scans a token cut by the end
@@ -387,8 +386,7 @@ void cImageSVG::ComputeBounds() {
     const rScan& scan = scans[r];
     if (!scan.drawable) continue;
     const rRectD& h = scan.hull;
-    if (any && scan.regular && h.x1 >= mBounds.x1 && h.x2 <= mBounds.x2 && h.y1 >= mBounds.y1 &&
-        h.y2 <= mBounds.y2)
+    if (any && scan.regular && h.x1 >= mBounds.x1 && h.x2 <= mBounds.x2 && h.y1 >= mBounds.y1 && h.y2 <= mBounds.y2)
       continue;
     curve.approximation_scale(scan.extent > cnSVGBoundsFlatExtent ? cnSVGBoundsFlatExtent / scan.extent : 1.0);
     matrix = a->transform;

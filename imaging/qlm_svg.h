@@ -61,9 +61,7 @@ using tSVGColor = agg::rgba8;
 static_assert(sizeof(tSVGColor) == 4, "the model's colours are four bytes");
 
 inline tSVGColor svg_color_opaque_black() { return tSVGColor(0, 0, 0, 255); }
-inline uint8_t svg_color_grey(const tSVGColor& c) {
-  return uint8_t((77u * c.r + 150u * c.g + 29u * c.b) >> 8);
-}
+inline uint8_t svg_color_grey(const tSVGColor& c) { return uint8_t((77u * c.r + 150u * c.g + 29u * c.b) >> 8); }
 
 // Gradient kinds (rSVGGradient.kind and the parser's mInGrad).
 constexpr uint8_t GR_NONE = 0;
@@ -111,7 +109,7 @@ struct rSVGPathAttr {
   rSVGGradient* stroke_gradient = nullptr;
   bool fill_flag = true;
   bool stroke_flag = false;
-  bool even_odd = false;  // never set: every path fills with the non-zero rule
+  bool even_odd = false;   // never set: every path fills with the non-zero rule
   uint32_t line_join = 0;  // AGG: 0 miter, 2 round, 3 bevel
   uint32_t line_cap = 0;   // AGG: 0 butt, 1 square, 2 round
   double miter_limit = 4.0;

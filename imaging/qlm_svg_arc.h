@@ -15,8 +15,8 @@
 // is done here first. Everything else is arc_to's: absolute radii, a line
 // for a radius below 1e-30, nothing for an end on the current point, a move
 // without a current point.
-inline void svg_arc_to(agg::path_storage& ps, double rx, double ry, double angle, bool large_arc, bool sweep,
-                       double x, double y) {
+inline void svg_arc_to(agg::path_storage& ps, double rx, double ry, double angle, bool large_arc, bool sweep, double x,
+                       double y) {
   double x0 = 0, y0 = 0;
   rx = std::fabs(rx);
   ry = std::fabs(ry);

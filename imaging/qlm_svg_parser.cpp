@@ -8,11 +8,12 @@
 #include "qlm_svg_number.h"
 
 cSVGParser::cSVGParser(cImageSVG* image, XML_Parser parser)
-    : mSVG(image), mParser(parser), mAttrStack(std::make_unique<cSVGAttributes>()), mArgs(std::make_unique<cDouble>()) {}
+    : mSVG(image),
+      mParser(parser),
+      mAttrStack(std::make_unique<cSVGAttributes>()),
+      mArgs(std::make_unique<cDouble>()) {}
 
-void cSVGParser::LogCurrent(std::source_location loc) {
-  exception_log_append(std::current_exception(), mSVG, loc);
-}
+void cSVGParser::LogCurrent(std::source_location loc) { exception_log_append(std::current_exception(), mSVG, loc); }
 
 bool cSVGParser::RecordFailure() {
   if (mFailureLine == 0) {
@@ -95,10 +96,12 @@ void cSVGParser::Start(const char* name, const XML_Char** attrs) {
     }
     using tShape = bool (cSVGParser::*)(const XML_Char**);
     tShape shape = nullptr;
+    // clang-format off
     if (up == "RECT") shape = &cSVGParser::ParseRect;
     else if (up == "ELLIPSE") shape = &cSVGParser::ParseEllipse;
     else if (up == "CIRCLE") shape = &cSVGParser::ParseCircle;
     else if (up == "LINE") shape = &cSVGParser::ParseLine;
+    // clang-format on
     if (shape != nullptr || up == "POLYLINE" || up == "POLYGON") {
       // The record is closed even when the shape failed, so the attribute
       // stack stays balanced; the load fails anyway.
@@ -238,7 +241,8 @@ bool cSVGParser::PathBegin() {
   try {
     agg::path_storage& ps = *mSVG->mPathStorage;
     const rSVGPathAttr* previous = mSVG->top_attributes();
-    if (previous != nullptr && previous->index == ps.total_vertices()) ps.vertices().add_vertex(0, 0, agg::path_cmd_stop);
+    if (previous != nullptr && previous->index == ps.total_vertices())
+      ps.vertices().add_vertex(0, 0, agg::path_cmd_stop);
     const uint32_t index = ps.start_new_path();
     if (mSVG->new_attributes(mTop, index) == nullptr) fail_svg("{mSVG.new_attributes=NIL}");
     return true;

@@ -87,14 +87,20 @@ bool cSVGParser::ParseAttr(std::string_view name, std::string_view value) {
       top->stroke_flag = true;
     } else if (up == "STROKE-LINECAP") {
       const std::string v = string_trim_upper(value);
-      if (v == "BUTT") top->line_cap = 0;
-      else if (v == "SQUARE") top->line_cap = 1;
-      else if (v == "ROUND") top->line_cap = 2;
+      if (v == "BUTT")
+        top->line_cap = 0;
+      else if (v == "SQUARE")
+        top->line_cap = 1;
+      else if (v == "ROUND")
+        top->line_cap = 2;
     } else if (up == "STROKE-LINEJOIN") {
       const std::string v = string_trim_upper(value);
-      if (v == "MITER") top->line_join = 0;
-      else if (v == "ROUND") top->line_join = 2;
-      else if (v == "BEVEL") top->line_join = 3;
+      if (v == "MITER")
+        top->line_join = 0;
+      else if (v == "ROUND")
+        top->line_join = 2;
+      else if (v == "BEVEL")
+        top->line_join = 3;
     } else if (up == "STROKE-MITERLIMIT") {
       top->miter_limit = number_of(value);
     } else if (up == "TRANSFORM") {
@@ -139,9 +145,12 @@ bool cSVGParser::ParseStyle(std::string_view text, tPairCall pair) {
           }
           break;
         case S::InName:
-          if (blank) s = S::AfterName;
-          else if (c == ':') s = S::BeforeValue;
-          else name.push_back(c);
+          if (blank)
+            s = S::AfterName;
+          else if (c == ':')
+            s = S::BeforeValue;
+          else
+            name.push_back(c);
           break;
         case S::AfterName:
           if (c == ':') s = S::BeforeValue;
@@ -178,8 +187,10 @@ bool cSVGParser::ParseStyle(std::string_view text, tPairCall pair) {
           break;
       }
     }
-    if (s == S::InValue || s == S::Blanks) emit();
-    else if (s != S::BeforeName) fail_svg("{cSVGParser.ParseStyle}");
+    if (s == S::InValue || s == S::Blanks)
+      emit();
+    else if (s != S::BeforeName)
+      fail_svg("{cSVGParser.ParseStyle}");
     return true;
   } catch (...) {
     LogCurrent();
@@ -305,8 +316,7 @@ void cSVGParser::RaiseColor(std::string_view text) {
     return;
   }
   rColorFind find;
-  if (!color_find_by_name(&find, name, "svg"))
-    fail_color("{not color_find_by_name(\"", name, "\")}");
+  if (!color_find_by_name(&find, name, "svg")) fail_color("{not color_find_by_name(\"", name, "\")}");
   const uint32_t c = find.color_found;
   mColor = tSVGColor(uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), 255);
 }
@@ -368,8 +378,10 @@ bool cSVGParser::ParseRect(const XML_Char** attrs) {
     double x = 0, y = 0, w = 0, h = 0, rx = 0, ry = 0;
     each_attr(attrs, [&](std::string_view name, std::string_view value) {
       const std::string up = string_trim_upper(name);
-      if (up == "X") x = number_of(value);
-      else if (up == "Y") y = number_of(value);
+      if (up == "X")
+        x = number_of(value);
+      else if (up == "Y")
+        y = number_of(value);
       else if (up == "WIDTH") {
         w = number_of(value);
         if (w < 0) fail_svg("{cSVGParser.ParseRect,Rect.width<0}");
@@ -423,8 +435,10 @@ bool cSVGParser::ParseEllipse(const XML_Char** attrs) {
     double cx = 0, cy = 0, rx = 0, ry = 0;
     each_attr(attrs, [&](std::string_view name, std::string_view value) {
       const std::string up = string_trim_upper(name);
-      if (up == "CX") cx = number_of(value);
-      else if (up == "CY") cy = number_of(value);
+      if (up == "CX")
+        cx = number_of(value);
+      else if (up == "CY")
+        cy = number_of(value);
       else if (up == "RX") {
         rx = number_of(value);
         if (rx < 0) fail_svg("{cSVGParser.ParseEllipse,Ellipse.rx<0}");
@@ -449,8 +463,10 @@ bool cSVGParser::ParseCircle(const XML_Char** attrs) {
     double cx = 0, cy = 0, r = 0;
     each_attr(attrs, [&](std::string_view name, std::string_view value) {
       const std::string up = string_trim_upper(name);
-      if (up == "CX") cx = number_of(value);
-      else if (up == "CY") cy = number_of(value);
+      if (up == "CX")
+        cx = number_of(value);
+      else if (up == "CY")
+        cy = number_of(value);
       else if (up == "R") {
         r = number_of(value);
         if (r < 0) fail_svg("{cSVGParser.ParseCircle,Circle.r<0}");
@@ -472,11 +488,13 @@ bool cSVGParser::ParseLine(const XML_Char** attrs) {
     double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
     each_attr(attrs, [&](std::string_view name, std::string_view value) {
       const std::string up = string_trim_upper(name);
+      // clang-format off
       if (up == "X1") x1 = number_of(value);
       else if (up == "Y1") y1 = number_of(value);
       else if (up == "X2") x2 = number_of(value);
       else if (up == "Y2") y2 = number_of(value);
       else return ShapeAttr(name, value);
+      // clang-format on
       return true;
     });
     mSVG->mPathStorage->move_to(x1, y1);
@@ -505,8 +523,10 @@ bool cSVGParser::ParsePoly(const XML_Char** attrs, bool closed) {
       p = mArgs->Next(p);
       const double y = p->value;
       p = mArgs->Next(p);
-      if (i == 0) ps.move_to(x, y);
-      else ps.line_to(x, y);
+      if (i == 0)
+        ps.move_to(x, y);
+      else
+        ps.line_to(x, y);
     }
     if (closed) ps.end_poly(agg::path_flags_close);
     return true;
@@ -529,9 +549,8 @@ bool cSVGParser::ParseGradient(const XML_Char** attrs) {
     }
     mGradient = g;
     g->kind = mInGrad;
-    if (!each_attr(attrs, [&](std::string_view name, std::string_view value) {
-          return ParseGradientAttr(name, value);
-        }))
+    if (!each_attr(attrs,
+                   [&](std::string_view name, std::string_view value) { return ParseGradientAttr(name, value); }))
       return false;
     if (g->units == 0) g->units = cnSVGUnitsObjectBoundingBox;
     if (g->spread == 0) g->spread = cnSVGSpreadPad;
@@ -619,17 +638,22 @@ bool cSVGParser::ParseGradientAttr(std::string_view name, std::string_view value
       mSVG->mGradients->SetId(g, value);
     } else if (up == "GRADIENTUNITS") {
       const std::string v = string_trim_upper(value);
-      if (v == "USERSPACEONUSE") g->units = cnSVGUnitsUserSpaceOnUse;
-      else if (v == "OBJECTBOUNDINGBOX") g->units = cnSVGUnitsObjectBoundingBox;
+      if (v == "USERSPACEONUSE")
+        g->units = cnSVGUnitsUserSpaceOnUse;
+      else if (v == "OBJECTBOUNDINGBOX")
+        g->units = cnSVGUnitsObjectBoundingBox;
     } else if (up == "GRADIENTTRANSFORM") {
       g->transform.reset();
       g->transform_given = true;
       return ParseTransform(value, g->transform);
     } else if (up == "SPREADMETHOD") {
       const std::string v = string_trim_upper(value);
-      if (v == "PAD") g->spread = cnSVGSpreadPad;
-      else if (v == "REFLECT") g->spread = cnSVGSpreadReflect;
-      else if (v == "REPEAT") g->spread = cnSVGSpreadRepeat;
+      if (v == "PAD")
+        g->spread = cnSVGSpreadPad;
+      else if (v == "REFLECT")
+        g->spread = cnSVGSpreadReflect;
+      else if (v == "REPEAT")
+        g->spread = cnSVGSpreadRepeat;
     } else if (up == "XLINK:HREF") {
       g->href = std::string(!value.empty() && value[0] == '#' ? value.substr(1) : value);
       g->href_target = gradient_find_by_ref(mSVG->mGradients.get(), g->href);
@@ -680,9 +704,8 @@ bool cSVGParser::ParseStop(const XML_Char** attrs) {
       raise_base_error(code, "{stops.Append}");
     }
     mStop = stop;
-    const bool ok = each_attr(attrs, [&](std::string_view name, std::string_view value) {
-      return ParseStopAttr(name, value);
-    });
+    const bool ok =
+        each_attr(attrs, [&](std::string_view name, std::string_view value) { return ParseStopAttr(name, value); });
     mStop = nullptr;
     return ok;
   } catch (...) {

@@ -12,12 +12,14 @@ namespace {
 
 bool is_command_letter(char c) {
   switch (c) {
+    // clang-format off
     case 'M': case 'm': case 'L': case 'l': case 'H': case 'h': case 'V': case 'v':
     case 'C': case 'c': case 'S': case 's': case 'Q': case 'q': case 'T': case 't':
     case 'A': case 'a': case 'Z': case 'z':
       return true;
     default:
       return false;
+      // clang-format on
   }
 }
 
@@ -30,19 +32,24 @@ bool is_arc(char command) { return command == 'A' || command == 'a'; }
 // white space and the comma). Anything else is an error that ends the path.
 bool is_path_data_char(char c) {
   switch (c) {
+    // clang-format off
     case ' ': case '\t': case '\r': case '\n': case ',':
     case '+': case '-': case '.': case 'e': case 'E':
       return true;
     default:
       return is_digit(c);
+      // clang-format on
   }
 }
 
 // The numbers one operation of a command takes (path commands but Z).
 size_t group_of(char upper) {
   switch (upper) {
-    case 'M': case 'L': case 'T': return 2;
-    case 'S': case 'Q': return 4;
+    case 'M':
+    case 'L':
+    case 'T': return 2;
+    case 'S':
+    case 'Q': return 4;
     case 'C': return 6;
     case 'A': return 7;
     default: return 1;  // H, V
@@ -259,8 +266,8 @@ void cSVGParser::PathCommand(char letter) {
   if (count == 0) raise_error(errSVGPath, &qlm_svg_exception_string, "{mArgs.Count=0,cmd=", cmd, "}");
   const size_t group = group_of(upper);
   if (count % group != 0)
-    raise_error(errSVGPath, &qlm_svg_exception_string,
-                "{mArgs.Count mod " + std::to_string(group) + " <> 0,cmd=", cmd, "}");
+    raise_error(errSVGPath, &qlm_svg_exception_string, "{mArgs.Count mod " + std::to_string(group) + " <> 0,cmd=", cmd,
+                "}");
   const bool rel = letter != upper;
   // After a close the current point is the start of the subpath just
   // closed: a move counts from it, and any other command begins a new

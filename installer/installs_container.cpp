@@ -104,8 +104,7 @@ eInstStep cInstWalker::Next(rInstEntry& entry) {
     case cnInstKindExt:
       if (!inst_name_valid(entry.name)) return eInstStep::BadName;
       break;
-    default:
-      break;
+    default: break;
   }
   // The flow reads the caller's bytes in place: its position is the
   // payload's offset in them. 64-bit sums cannot wrap.
@@ -123,9 +122,7 @@ eInstStep cInstWalker::Next(rInstEntry& entry) {
   return eInstStep::Entry;
 }
 
-bool cInstWalker::PayloadMatches() const {
-  return crc32_update(0xFFFFFFFFu, Payload(), mPayloadSize) == mStoredCheck;
-}
+bool cInstWalker::PayloadMatches() const { return crc32_update(0xFFFFFFFFu, Payload(), mPayloadSize) == mStoredCheck; }
 
 bool cInstWalker::SeekNext() { return mFlow != nullptr && mNext >= 0 && mFlow->Seek(mNext); }
 

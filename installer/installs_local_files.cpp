@@ -63,8 +63,8 @@ struct rItemKey {
   const char* name;
   uint8_t kind;
 };
-constexpr rItemKey kItemKeys[] = {{"ext", cnLocalExt},   {"file", cnLocalFile},   {"path", cnLocalPath},
-                                  {"link", cnLocalLink}, {"group", cnLocalGroup}};
+constexpr rItemKey kItemKeys[] = {
+    {"ext", cnLocalExt}, {"file", cnLocalFile}, {"path", cnLocalPath}, {"link", cnLocalLink}, {"group", cnLocalGroup}};
 constexpr const char* kYesNoOptions[] = {"DesktopIcon", "OnlyCurrent", "IsPowerUser"};
 
 // One item as read, before the whole section proved sound.
@@ -90,8 +90,7 @@ bool plain_property(const rTCProperty* p) { return p != nullptr && p->type == nu
 // and the start of the next), these rules are what tells it apart from a
 // name, since random bytes are almost never UTF-8.
 bool item_text(const rTCProperty* p, std::string& text) {
-  if (!plain_property(p) || p->value.kind != ET_TEXT || !tblocks_property_text(p, text) || text.empty())
-    return false;
+  if (!plain_property(p) || p->value.kind != ET_TEXT || !tblocks_property_text(p, text) || text.empty()) return false;
   for (char c : text)
     if (inst_char_is_control(static_cast<unsigned char>(c))) return false;
   std::u16string wide;
@@ -167,8 +166,7 @@ bool take_section(rSection& section, const rTCToken* t, const rTCMatch& match) {
       case TCT_PROPERTIES:
         if (!take_tag(section, t)) return false;
         break;
-      default:
-        return t->next == nullptr && tblocks_is_closing(t, &match);
+      default: return t->next == nullptr && tblocks_is_closing(t, &match);
     }
   }
   return false;
@@ -255,12 +253,12 @@ bool header_line(std::string_view line) {
   const size_t from = line.find_first_not_of(' ');
   if (from == std::string_view::npos) return false;
   line = line.substr(from, line.find_last_not_of(' ') + 1 - from);
-  return line.size() == cnManifestHeader.size() &&
-         string_trim_upper(line) == string_trim_upper(cnManifestHeader);
+  return line.size() == cnManifestHeader.size() && string_trim_upper(line) == string_trim_upper(cnManifestHeader);
 }
 bool closing_line(std::string_view line) {
   const size_t from = line.find_first_not_of(' ');
-  return from != std::string_view::npos && line.substr(from, line.find_last_not_of(' ') + 1 - from) == cnManifestClosing;
+  return from != std::string_view::npos &&
+         line.substr(from, line.find_last_not_of(' ') + 1 - from) == cnManifestClosing;
 }
 
 // Appends the items; on a failure the list is as it was.
@@ -362,13 +360,13 @@ bool local_files_load(cLocalFiles* list, std::string_view folder, std::string* w
       const int64_t size = file.Size();
       if (uint64_t(size) > cnManifestMaxBytes && size > 0) {
         if (why != nullptr)
-          *why = std::string(cnManifestFileName) + " is larger than " +
-                 std::to_string(cnManifestMaxBytes >> 20) + " MiB";
+          *why =
+              std::string(cnManifestFileName) + " is larger than " + std::to_string(cnManifestMaxBytes >> 20) + " MiB";
       } else if (size > 0 && mem_alloc(buffer, size)) {
         const bool read = file.Read(buffer, int32_t(size)) && file.LastIO() == uint32_t(size);
         file.Close();
-        loaded = read && crypt_decrypt_buffer(buffer, size, manifest_passphrase()) &&
-                 local_files_parse(list, buffer, size);
+        loaded =
+            read && crypt_decrypt_buffer(buffer, size, manifest_passphrase()) && local_files_parse(list, buffer, size);
       }
     }
   } catch (...) {

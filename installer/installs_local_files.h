@@ -12,12 +12,12 @@
 #include "qlm_base_array.h"
 
 // Item kinds, as the manifest's keys.
-inline constexpr uint8_t cnLocalFile = 1;    // "file": relative to the destination
-inline constexpr uint8_t cnLocalPath = 2;    // "path": a folder the installation created
-inline constexpr uint8_t cnLocalExt = 3;     // "ext"
-inline constexpr uint8_t cnLocalLink = 4;    // "link"
-inline constexpr uint8_t cnLocalGroup = 5;   // "group"
-inline constexpr uint8_t cnLocalReg = 6;     // "reg", with its hive
+inline constexpr uint8_t cnLocalFile = 1;   // "file": relative to the destination
+inline constexpr uint8_t cnLocalPath = 2;   // "path": a folder the installation created
+inline constexpr uint8_t cnLocalExt = 3;    // "ext"
+inline constexpr uint8_t cnLocalLink = 4;   // "link"
+inline constexpr uint8_t cnLocalGroup = 5;  // "group"
+inline constexpr uint8_t cnLocalReg = 6;    // "reg", with its hive
 
 struct rLocalFile {
   rLocalFile* next = nullptr;

@@ -52,4 +52,3 @@ class cWorkEntries : public cArrayOf<rWorkEntry, 1> {
   std::mutex mMutex;
   std::atomic<bool> mChanged{true};
 };
-

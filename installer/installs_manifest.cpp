@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "kvn_crypt.h"
-#include "qlm_base_crc.h"
 #include "plat_durable.h"
 #include "plat_file.h"
 #include "plat_path_map.h"
+#include "qlm_base_crc.h"
 #include "qlm_base_util.h"
 #include "win_interfaces.h"
 

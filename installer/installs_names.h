@@ -62,9 +62,7 @@ inline bool inst_path_valid(std::string_view path) {
 // at its first level ("uninstall.config\", "uninstall.config\a\"): the
 // manifest could then never be written there.
 // The manifest's journal beside it is the engine's too.
-inline bool inst_engine_name(std::string_view name) {
-  return name == cnManifestFileName || name == cnJournalFileName;
-}
+inline bool inst_engine_name(std::string_view name) { return name == cnManifestFileName || name == cnJournalFileName; }
 inline bool inst_path_takes_manifest(std::string_view path) {
   return !path.empty() && inst_engine_name(path.substr(0, path.find('\\')));
 }

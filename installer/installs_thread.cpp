@@ -339,8 +339,7 @@ class cInstallRun {
   void CommitFiles() {
     if (mBatch.Commit()) return;
     const plat::DurableFailure& f = mBatch.Failure();
-    const std::string target =
-        f.item >= 0 && size_t(f.item) < mStaged.size() ? mStaged[size_t(f.item)] : mDestination;
+    const std::string target = f.item >= 0 && size_t(f.item) < mStaged.size() ? mStaged[size_t(f.item)] : mDestination;
     fail(with_reason("Error writing to " + quoted(target) + " ...", system_reason(f.err)));
   }
 
@@ -448,13 +447,13 @@ class cInstallRun {
   static constexpr size_t cnPendingBlock = size_t(1) << 20;
   std::string mPending;  // lines not yet in mManifest
   cInstWalker mWalker;
-  std::unique_ptr<cLocalFiles> mOld;  // the old manifest's items
-  cLocalFiles mJournaled;             // the journal's items (runs that did not end)
+  std::unique_ptr<cLocalFiles> mOld;          // the old manifest's items
+  cLocalFiles mJournaled;                     // the journal's items (runs that did not end)
   std::unique_ptr<cInstallJournal> mJournal;  // this run's, opened on its first line
-  std::unordered_set<std::string> mListed;  // item_key of every item this run lists
-  std::set<std::string> mSwept;       // host folders already rid of stale temporary files
-  plat::DurableBatch mBatch;          // the run's files, until they are put in place
-  std::vector<std::string> mStaged;   // their names, in staging order
+  std::unordered_set<std::string> mListed;    // item_key of every item this run lists
+  std::set<std::string> mSwept;               // host folders already rid of stale temporary files
+  plat::DurableBatch mBatch;                  // the run's files, until they are put in place
+  std::vector<std::string> mStaged;           // their names, in staging order
 };
 
 }  // namespace
@@ -511,7 +510,8 @@ void TInstallThread::Execute() {
     cInstallRun(log).Run();
     mOwner->SetInstallSuccess(true);
     log.AddText("~(p)~<b;ct=green>" + word + " successfuly completed.~> ");
-    log.AddText("~(p)~<fs:pt=\"-2\">Note: By pressing the ~<b>Print~> button You can print this for later reference.~> ");
+    log.AddText(
+        "~(p)~<fs:pt=\"-2\">Note: By pressing the ~<b>Print~> button You can print this for later reference.~> ");
     log.AddText("~(p)");
   } catch (const std::exception&) {
     exception_log_append(std::current_exception(), &errors);

@@ -135,8 +135,10 @@ bool decrypt_buffer(void* buffer, int64_t size, std::string_view passphrase) {
 
   std::array<uint8_t, cnBlockSize> keystream{};
   if (rest > 0) {
-    if (whole > 0) std::memcpy(keystream.data(), data + whole - cnBlockSize, cnBlockSize);
-    else keystream = st.chain;
+    if (whole > 0)
+      std::memcpy(keystream.data(), data + whole - cnBlockSize, cnBlockSize);
+    else
+      keystream = st.chain;
     if (!encrypt_chain(ecb.get(), keystream)) return false;
   }
   if (whole > 0) {

@@ -12,9 +12,9 @@ int64_t clock_frequency();
 
 struct LocalTime {
   int year = 0;
-  int month = 0;       // 1..12
-  int day = 0;         // 1..31
-  int weekday = 0;     // 0 = Sunday .. 6 = Saturday
+  int month = 0;    // 1..12
+  int day = 0;      // 1..31
+  int weekday = 0;  // 0 = Sunday .. 6 = Saturday
   int hour = 0;
   int minute = 0;
   int second = 0;

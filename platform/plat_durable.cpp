@@ -82,7 +82,7 @@ bool all_digits(std::string_view s) {
 // process id in different namespaces are different processes.
 uint64_t own_pid_namespace() {
   static const uint64_t ns = [] {
-    struct stat st{};
+    struct stat st {};
     return stat("/proc/self/ns/pid", &st) == 0 ? uint64_t(st.st_ino) : uint64_t(0);
   }();
   return ns;
@@ -128,7 +128,7 @@ bool writer_ended(const DurableTempName& temp, const struct stat& st) {
     if (temp.pid == getpid()) return false;
     if (kill(temp.pid, 0) != 0 && errno == ESRCH) return true;
   }
-  struct timespec now{};
+  struct timespec now {};
   clock_gettime(CLOCK_REALTIME, &now);
   return now.tv_sec - st.st_mtim.tv_sec > kDurableStaleSeconds;
 }
@@ -153,7 +153,7 @@ int32_t remove_stale(std::string_view host_folder, std::string_view target_name)
     const std::string_view name(e->d_name);
     if (!parse_temp_name(name, temp)) continue;
     if (!target_name.empty() && !temp_of(name.substr(temp.tail), temp.tail, target_name)) continue;
-    struct stat st{};
+    struct stat st {};
     if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != self) continue;
     if (!writer_ended(temp, st)) continue;
     if (unlinkat(dfd, e->d_name, 0) == 0) ++removed;
@@ -216,7 +216,8 @@ bool DurableBatch::Fail(DurableStage stage, int err, const std::string& target, 
 
 bool DurableBatch::Stage(std::string_view host_target, const void* data, int64_t size, mode_t mode) {
   const std::string target(host_target);
-  if (size < 0 || (data == nullptr && size > 0)) return Fail(DurableStage::Write, EINVAL, target, int64_t(mItems.size()));
+  if (size < 0 || (data == nullptr && size > 0))
+    return Fail(DurableStage::Write, EINVAL, target, int64_t(mItems.size()));
   std::string temp;
   const int fd = create_temp(host_target, mode, temp);
   if (fd < 0) return Fail(DurableStage::Create, errno, target, int64_t(mItems.size()));
@@ -256,7 +257,7 @@ bool DurableBatch::Commit() {
   bool each = false;
   for (const std::string& folder : folders) {
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat st{};
+    struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0) {
       if (fd >= 0) close(fd);
       each = true;
@@ -282,7 +283,7 @@ bool DurableBatch::Commit() {
   int err = 0;
   for (; renamed < mItems.size(); ++renamed) {
     const Item& item = mItems[renamed];
-    struct stat st{};
+    struct stat st {};
     // A folder is never replaced, even an empty one.
     if (stat(item.target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       err = EISDIR;
@@ -350,7 +351,7 @@ bool DurableFile::Commit() {
   const int fd = mFd;
   mFd = -1;
   if (close(fd) != 0) return Fail(DurableStage::Write, errno);
-  struct stat st{};
+  struct stat st {};
   // A folder is never replaced, even an empty one.
   if (stat(mTarget.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail(DurableStage::Rename, EISDIR);
   if (rename(mTemp.c_str(), mTarget.c_str()) != 0) return Fail(DurableStage::Rename, errno);

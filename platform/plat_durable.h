@@ -47,9 +47,9 @@ enum class DurableStage : uint8_t {
 
 struct DurableFailure {
   DurableStage stage = DurableStage::None;
-  int err = 0;          // errno; EIO for a write that stopped without one
-  std::string target;   // the target of the failed step (a folder for Folder)
-  int64_t item = -1;    // in a batch: the staging index of that target
+  int err = 0;         // errno; EIO for a write that stopped without one
+  std::string target;  // the target of the failed step (a folder for Folder)
+  int64_t item = -1;   // in a batch: the staging index of that target
 };
 
 // What marks a temporary name of this writer.

@@ -18,17 +18,13 @@ namespace plat {
 
 int32_t error_code_of(int err) {
   switch (err) {
-    case 0:
-      return kFileOk;
-    case ENOENT:
-      return kFileErrNotFound;
+    case 0: return kFileOk;
+    case ENOENT: return kFileErrNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP:
-      return kFileErrPathNotFound;
+    case ELOOP: return kFileErrPathNotFound;
     case EMFILE:
-    case ENFILE:
-      return kFileErrTooManyOpen;
+    case ENFILE: return kFileErrTooManyOpen;
     case EACCES:
     case EPERM:
     case EROFS:
@@ -36,16 +32,12 @@ int32_t error_code_of(int err) {
     case EISDIR:
     case ENXIO:  // a FIFO without a reader, a device that is not there
       return kFileErrAccess;
-    case EEXIST:
-      return kFileErrExists;
+    case EEXIST: return kFileErrExists;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
-      return kFileErrWrite;
-    case ENOTEMPTY:
-      return kFileErrNotEmpty;
-    default:
-      return kFileErrOther;
+    case EFBIG: return kFileErrWrite;
+    case ENOTEMPTY: return kFileErrNotEmpty;
+    default: return kFileErrOther;
   }
 }
 
@@ -92,7 +84,7 @@ namespace {
 // Accepts the descriptor of a freshly opened file only when it is a regular
 // file, then switches blocking mode back on.
 int keep_regular(int fd, int32_t& error) {
-  struct stat st{};
+  struct stat st {};
   if (fstat(fd, &st) != 0) {
     error = error_code_of(errno);
     close(fd);
@@ -221,7 +213,7 @@ int32_t write_at(int fd, int64_t pos, const void* buffer, int64_t count, int64_t
 }
 
 int32_t file_size_of(int fd, int64_t& size) {
-  struct stat st{};
+  struct stat st {};
   size = -1;
   if (fstat(fd, &st) != 0) return error_code_of(errno);
   size = int64_t(st.st_size);
@@ -258,7 +250,7 @@ int32_t replace_file(std::string_view from, std::string_view to) {
   std::string host_from, host_to;
   if (const int32_t code = map_name(from, host_from); code != kFileOk) return code;
   if (const int32_t code = map_name(to, host_to); code != kFileOk) return code;
-  struct stat st{};
+  struct stat st {};
   if (stat(host_from.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return kFileErrAccess;
   if (rename(host_from.c_str(), host_to.c_str()) != 0) return error_code_of(errno);
   const size_t slash = host_to.rfind('/');
@@ -279,14 +271,14 @@ int32_t remove_file(std::string_view win) {
 bool file_exists(std::string_view win) {
   std::string host;
   if (map_name(win, host) != kFileOk) return false;
-  struct stat st{};
+  struct stat st {};
   return stat(host.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool dir_exists(std::string_view win) {
   std::string host;
   if (map_name(win, host) != kFileOk) return false;
-  struct stat st{};
+  struct stat st {};
   return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -295,7 +287,7 @@ int32_t make_dir(std::string_view win) {
   if (const int32_t code = map_name(win, host); code != kFileOk) return code;
   if (mkdir(host.c_str(), 0777) == 0) return kFileOk;
   const int err = errno;
-  struct stat st{};
+  struct stat st {};
   if (err == EEXIST && stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return kFileOk;
   return error_code_of(err);
 }
@@ -318,7 +310,7 @@ int64_t free_space(std::string_view win) {
   std::string host;
   if (map_name(win, host) != kFileOk) return -1;
   for (;;) {
-    struct statvfs sv{};
+    struct statvfs sv {};
     if (statvfs(host.c_str(), &sv) == 0) {
       const unsigned __int128 bytes = (unsigned __int128)sv.f_bavail * sv.f_frsize;
       constexpr auto kMax = uint64_t(std::numeric_limits<int64_t>::max());
@@ -430,10 +422,9 @@ bool DirSearch::Next(DirEntry& entry) {
 }
 
 bool DirSearch::Fill(DirEntry& entry) {
-  struct statx sx{};
+  struct statx sx {};
   const int dfd = dirfd(static_cast<DIR*>(mDir));
-  if (statx(dfd, entry.name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-            STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+  if (statx(dfd, entry.name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
     return false;  // gone meanwhile
   entry.is_dir = S_ISDIR(sx.stx_mode);
   entry.size = entry.is_dir ? 0 : sx.stx_size;
@@ -495,7 +486,7 @@ TreeRemoval empty_folder(int dfd, int depth = 0) {
     if (first.code == kFileOk) first = {code, stage};
   };
   for (const std::string& name : names) {
-    struct stat st{};
+    struct stat st {};
     if (fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno != ENOENT) note(error_code_of(errno), 1);
       continue;

@@ -99,11 +99,11 @@ int64_t free_space(std::string_view win);
 
 // One entry of a directory search.
 struct DirEntry {
-  std::string name;        // the entry's own name, bytes as stored
-  bool is_dir = false;     // a folder (a symbolic link never is)
-  uint16_t attributes = 0; // 2 read-only, 4 hidden, 32 folder, 1024 normal
+  std::string name;         // the entry's own name, bytes as stored
+  bool is_dir = false;      // a folder (a symbolic link never is)
+  uint16_t attributes = 0;  // 2 read-only, 4 hidden, 32 folder, 1024 normal
   uint64_t size = 0;
-  uint64_t created = 0;    // file times: 100 ns since 1 January 1601, UTC
+  uint64_t created = 0;  // file times: 100 ns since 1 January 1601, UTC
   uint64_t written = 0;
   uint64_t accessed = 0;
 };

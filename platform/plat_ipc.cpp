@@ -77,7 +77,7 @@ int clear_foreign_entries(int folder_fd) {
   for (const dirent* e; (e = ::readdir(dir)) != nullptr;) {
     const std::string_view name(e->d_name);
     if (name == "." || name == "..") continue;
-    struct stat st{};
+    struct stat st {};
     if (::fstatat(folder_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
     if (st.st_uid == self) continue;
     // A foreign folder is not entered: only an empty one can go.
@@ -97,11 +97,11 @@ int check_folder(const std::string& path, bool fix_mode) {
   if (fd < 0) {
     const int err = errno;
     // A link at the last level fails as "not a folder": say which it is.
-    struct stat st{};
+    struct stat st {};
     if (err == ENOTDIR && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return ELOOP;
     return err;
   }
-  struct stat st{};
+  struct stat st {};
   int err = 0;
   if (::fstat(fd, &st) != 0) {
     err = errno;
@@ -124,7 +124,7 @@ int check_folder(const std::string& path, bool fix_mode) {
 // The fallback folder's parent must keep others from replacing the folder:
 // a folder others may write to only with the sticky bit (as /tmp has).
 int check_parent(const std::string& parent) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(parent.c_str(), &st) != 0) return errno;
   if (!S_ISDIR(st.st_mode)) return ENOTDIR;
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) return EPERM;
@@ -229,7 +229,7 @@ int lock_file_take(const std::string& path) {
     // O_NONBLOCK: something other than a file in its place never holds us.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
-    struct stat held{};
+    struct stat held {};
     int err = 0;
     if (::fstat(fd, &held) != 0)
       err = errno;
@@ -244,7 +244,7 @@ int lock_file_take(const std::string& path) {
       errno = err;
       return -1;
     }
-    struct stat named{};
+    struct stat named {};
     if (::lstat(path.c_str(), &named) == 0 && named.st_ino == held.st_ino && named.st_dev == held.st_dev) return fd;
     ::close(fd);  // its holder removed it meanwhile: the name is free again
   }
@@ -295,7 +295,7 @@ int ipc_runtime_folder(std::string& folder) {
     // A folder of ours that keeps a foreign entry it cannot shed (another
     // user's folder with files in it) is moved aside, under a name of its
     // own in the same parent, and a fresh private folder takes its place.
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
       const std::string aside = path + ".untrusted-" + std::to_string(::getpid()) + "-" + std::to_string(now_ms());
       if (::rename(path.c_str(), aside.c_str()) == 0 && ::mkdir(path.c_str(), 0700) == 0)
@@ -400,8 +400,8 @@ AppWindow app_window_find(std::string_view window_class, std::string_view captio
   }
 }
 
-SendResult app_window_send(AppWindow& window, uint32_t message, uint64_t wparam, int64_t lparam,
-                           int32_t timeout_ms, int64_t* reply) {
+SendResult app_window_send(AppWindow& window, uint32_t message, uint64_t wparam, int64_t lparam, int32_t timeout_ms,
+                           int64_t* reply) {
   if (!window.Valid()) return SendResult::Failed;
   uint8_t request[kRequestBytes];
   put_le(request, message, 4);
@@ -482,7 +482,8 @@ void AppWindowEndpoint::AcceptWaiting() {
     if (mPending.size() >= kMaxPending) {
       // Room is made by dropping the oldest peer that has not sent its whole
       // request; when every one has, the rest wait in the backlog.
-      auto silent = std::find_if(mPending.begin(), mPending.end(), [](const Pending& p) { return p.got < kRequestBytes; });
+      auto silent =
+          std::find_if(mPending.begin(), mPending.end(), [](const Pending& p) { return p.got < kRequestBytes; });
       if (silent == mPending.end()) return;
       ::close(silent->fd);
       mPending.erase(silent);

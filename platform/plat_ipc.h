@@ -79,8 +79,8 @@ class NamedMutex {
   int Error() const { return mError; }
 
  private:
-  int mFd = -1;       // the locked file
-  int mOwner = 0;     // the process that locked it (a forked child never removes it)
+  int mFd = -1;    // the locked file
+  int mOwner = 0;  // the process that locked it (a forked child never removes it)
   std::string mPath;
   int mError = 0;
 };
@@ -128,8 +128,8 @@ enum class SendResult : uint8_t {
 
 // Sends the message and waits at most timeout_ms (0 or less: not at all) for
 // the reply. The window stays connected whatever the answer.
-SendResult app_window_send(AppWindow& window, uint32_t message, uint64_t wparam, int64_t lparam,
-                           int32_t timeout_ms, int64_t* reply = nullptr);
+SendResult app_window_send(AppWindow& window, uint32_t message, uint64_t wparam, int64_t lparam, int32_t timeout_ms,
+                           int64_t* reply = nullptr);
 
 // The serving side: the endpoint of one window.
 class AppWindowEndpoint {

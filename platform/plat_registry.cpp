@@ -77,14 +77,11 @@ std::string errno_text(int err) { return std::generic_category().message(err); }
 int32_t code_of_errno(int err) {
   switch (err) {
     case ENOENT:
-    case ENOTDIR:
-      return kRegPathNotFound;
+    case ENOTDIR: return kRegPathNotFound;
     case EACCES:
     case EPERM:
-    case EROFS:
-      return kRegAccessDenied;
-    default:
-      return kRegIoFailed;
+    case EROFS: return kRegAccessDenied;
+    default: return kRegIoFailed;
   }
 }
 
@@ -370,8 +367,8 @@ std::string user_config_home() {
   std::vector<char> buf(4096);
   passwd pw{};
   passwd* found = nullptr;
-  if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr &&
-      pw.pw_dir != nullptr && pw.pw_dir[0] == '/')
+  if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr && pw.pw_dir != nullptr &&
+      pw.pw_dir[0] == '/')
     return std::string(pw.pw_dir) + "/.config";
   return {};
 }
@@ -395,7 +392,7 @@ int32_t make_folder(const std::string& folder) {
       return fail(code_of_errno(err), "cannot create the registry folder " + part + ": " + errno_text(err));
     }
   }
-  struct stat st{};
+  struct stat st {};
   if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     return fail(kRegPathNotFound, "the registry folder " + folder + " is not a folder");
   return kRegOk;
@@ -413,7 +410,7 @@ int32_t load(RegRoot root, const std::string& file, Node& tree) {
     }
     return fail(code_of_errno(err), "cannot open " + file + ": " + errno_text(err));
   }
-  struct stat st{};
+  struct stat st {};
   std::string text;
   int32_t rc = kRegOk;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -445,7 +442,6 @@ int32_t load(RegRoot root, const std::string& file, Node& tree) {
   return kRegOk;
 }
 
-
 // Replaces the hive file by `text` through the one durable-write routine
 // (temporary file, fsync, rename, fsync of the folder). On failure the old
 // file stays and the temporary is removed. Runs under the hive's lock.
@@ -455,12 +451,11 @@ int32_t store(const std::string& folder, const std::string& file, const std::str
   if (durable_replace(file, text.data(), int64_t(text.size()), 0600, failure)) return kRegOk;
   switch (failure.stage) {
     case DurableStage::Create:
-      return fail(code_of_errno(failure.err), "cannot create a temporary file beside " + file + ": " +
-                                                  errno_text(failure.err));
+      return fail(code_of_errno(failure.err),
+                  "cannot create a temporary file beside " + file + ": " + errno_text(failure.err));
     case DurableStage::Folder:
       return fail(kRegIoFailed, "cannot sync the folder " + folder + ": " + errno_text(failure.err));
-    default:
-      return fail(kRegIoFailed, "cannot write " + file + ": " + errno_text(failure.err));
+    default: return fail(kRegIoFailed, "cannot write " + file + ": " + errno_text(failure.err));
   }
 }
 

@@ -28,8 +28,8 @@ std::string home_folder() {
   std::vector<char> buf(4096);
   passwd pw{};
   passwd* found = nullptr;
-  if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr &&
-      pw.pw_dir != nullptr && pw.pw_dir[0] == '/')
+  if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr && pw.pw_dir != nullptr &&
+      pw.pw_dir[0] == '/')
     return pw.pw_dir;
   return {};
 }
@@ -117,7 +117,7 @@ bool make_folders(const std::string& folder) {
     const std::string part = folder.substr(0, i);
     if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
   }
-  struct stat st{};
+  struct stat st {};
   return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -142,18 +142,13 @@ bool user_dirs_desktop(std::string_view text, const std::string& home, std::stri
 std::string special_folder_host_path(int32_t folder) {
   std::string host;
   switch (folder) {
-    case kFolderLocalAppData:
-      host = data_home();
-      break;
+    case kFolderLocalAppData: host = data_home(); break;
     case kFolderPrograms:
       host = data_home();
       if (!host.empty()) host += "/applications";
       break;
-    case kFolderDesktopDirectory:
-      host = desktop_folder();
-      break;
-    default:
-      return {};
+    case kFolderDesktopDirectory: host = desktop_folder(); break;
+    default: return {};
   }
   return host.empty() ? host : without_trailing_slash(host);
 }

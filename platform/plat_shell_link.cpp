@@ -58,8 +58,7 @@ bool map_name(const std::string& name, std::string& host) {
 char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
 bool drive_absolute(const std::string& s) {
-  return s.size() >= 3 && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z')) && s[1] == ':' &&
-         s[2] == '\\';
+  return s.size() >= 3 && ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z')) && s[1] == ':' && s[2] == '\\';
 }
 
 std::vector<std::string> split(const std::string& path) {
@@ -162,19 +161,15 @@ std::string link_info(const std::string& target) {
 int32_t hresult_of_errno(int err) {
   switch (err) {
     case ENOENT:
-    case ENOTDIR:
-      return kHrPathNotFound;
+    case ENOTDIR: return kHrPathNotFound;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR:
-      return kHrAccessDenied;
+    case EISDIR: return kHrAccessDenied;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG:
-      return kHrDiskFull;
-    default:
-      return kHrFail;
+    case EFBIG: return kHrDiskFull;
+    default: return kHrFail;
   }
 }
 
@@ -232,7 +227,7 @@ int32_t ShellLink::Save(const std::string& file, bool remember) {
   // The target's attributes and size, when the host can see it.
   uint32_t attributes = 0, size = 0;
   std::string target_host;
-  struct stat st{};
+  struct stat st {};
   if (!path_.empty() && map_name(path_, target_host) && stat(target_host.c_str(), &st) == 0) {
     attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
     if (!S_ISDIR(st.st_mode)) size = uint32_t(uint64_t(st.st_size) & 0xFFFFFFFFu);

@@ -15,17 +15,17 @@
 
 namespace plat {
 
-constexpr int32_t kHrOk = 0;                                  // S_OK
-constexpr int32_t kHrFalse = 1;                               // S_FALSE
-constexpr int32_t kHrFail = int32_t(0x80004005u);             // E_FAIL
-constexpr int32_t kHrInvalidArg = int32_t(0x80070057u);       // E_INVALIDARG
-constexpr int32_t kHrPathNotFound = int32_t(0x80070003u);     // from ERROR_PATH_NOT_FOUND
-constexpr int32_t kHrAccessDenied = int32_t(0x80070005u);     // from ERROR_ACCESS_DENIED
-constexpr int32_t kHrDiskFull = int32_t(0x80070070u);         // from ERROR_DISK_FULL
+constexpr int32_t kHrOk = 0;                               // S_OK
+constexpr int32_t kHrFalse = 1;                            // S_FALSE
+constexpr int32_t kHrFail = int32_t(0x80004005u);          // E_FAIL
+constexpr int32_t kHrInvalidArg = int32_t(0x80070057u);    // E_INVALIDARG
+constexpr int32_t kHrPathNotFound = int32_t(0x80070003u);  // from ERROR_PATH_NOT_FOUND
+constexpr int32_t kHrAccessDenied = int32_t(0x80070005u);  // from ERROR_ACCESS_DENIED
+constexpr int32_t kHrDiskFull = int32_t(0x80070070u);      // from ERROR_DISK_FULL
 
-constexpr int32_t kShowNormal = 1;        // SW_SHOWNORMAL
-constexpr int32_t kShowMaximized = 3;     // SW_SHOWMAXIMIZED
-constexpr int32_t kShowMinNoActive = 7;   // SW_SHOWMINNOACTIVE
+constexpr int32_t kShowNormal = 1;       // SW_SHOWNORMAL
+constexpr int32_t kShowMaximized = 3;    // SW_SHOWMAXIMIZED
+constexpr int32_t kShowMinNoActive = 7;  // SW_SHOWMINNOACTIVE
 
 // Link flags of the file header.
 constexpr uint32_t kLinkHasIdList = 0x01;
@@ -84,10 +84,10 @@ struct ShellLinkData {
   int32_t icon_index = 0;
   uint32_t show_command = 0;
   uint16_t hot_key = 0;
-  uint32_t drive_type = 0;           // of the LinkInfo's volume
-  bool unicode_base_path = false;    // the LinkInfo holds the Unicode variant
-  std::string target;                // the Unicode base path when present, else the code-page one
-  std::string target_ansi;           // the code-page base path as stored
+  uint32_t drive_type = 0;         // of the LinkInfo's volume
+  bool unicode_base_path = false;  // the LinkInfo holds the Unicode variant
+  std::string target;              // the Unicode base path when present, else the code-page one
+  std::string target_ansi;         // the code-page base path as stored
   std::string description, relative_path, working_dir, arguments, icon_location;
 };
 

@@ -61,8 +61,8 @@ class Bytes {
 bool parse_link_info(const std::string& bytes, size_t at, size_t size, ShellLinkData& link, std::string& error) {
   const Bytes b(bytes, at, at + size);
   uint32_t header = 0, flags = 0, volume_at = 0, base_at = 0, suffix_at = 0;
-  if (!b.u32(4, header) || !b.u32(8, flags) || !b.u32(12, volume_at) || !b.u32(16, base_at) ||
-      !b.u32(24, suffix_at) || header < 0x1C || header > size) {
+  if (!b.u32(4, header) || !b.u32(8, flags) || !b.u32(12, volume_at) || !b.u32(16, base_at) || !b.u32(24, suffix_at) ||
+      header < 0x1C || header > size) {
     error = "the link info header is cut short";
     return false;
   }
@@ -136,10 +136,11 @@ bool shell_link_parse(const std::string& bytes, ShellLinkData& link, std::string
     if (!parse_link_info(bytes, pos, n, link, error)) return false;
     pos += n;
   }
-  const std::pair<uint32_t, std::string*> strings[] = {
-      {kLinkHasName, &link.description},      {kLinkHasRelativePath, &link.relative_path},
-      {kLinkHasWorkingDir, &link.working_dir}, {kLinkHasArguments, &link.arguments},
-      {kLinkHasIconLocation, &link.icon_location}};
+  const std::pair<uint32_t, std::string*> strings[] = {{kLinkHasName, &link.description},
+                                                       {kLinkHasRelativePath, &link.relative_path},
+                                                       {kLinkHasWorkingDir, &link.working_dir},
+                                                       {kLinkHasArguments, &link.arguments},
+                                                       {kLinkHasIconLocation, &link.icon_location}};
   const bool unicode = (link.flags & kLinkIsUnicode) != 0;
   for (const auto& [flag, field] : strings) {
     if ((link.flags & flag) == 0) continue;
@@ -190,7 +191,7 @@ bool shell_link_read(const std::string& host_file, ShellLinkData& link, std::str
     error = "cannot open " + host_file;
     return false;
   }
-  struct stat st{};
+  struct stat st {};
   std::string bytes;
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) <= kMaxLinkBytes;
   char buf[4096];

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "form_install.h"
-#include "installs.h"
 #include "installer_errors.h"
+#include "installs.h"
 #include "installs_container.h"
 #include "kvn_cursors.h"
 #include "qlm_base_lists.h"
@@ -34,8 +34,7 @@ int main(int argc, char** argv) {
   qlm_renderer_start();
   std::string reason;
   if (!qlm_ui_start(&reason)) {
-    std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: the window system cannot be started: %s.\n",
-                 reason.c_str());
+    std::fprintf(stderr, "Korvane Snaprill 1.31 Installer: the window system cannot be started: %s.\n", reason.c_str());
     return stop(cnExitCannotRun);
   }
   // Without a display the window layer runs on its test backend, which has

@@ -13,19 +13,11 @@ std::atomic<bool> g_box_path{true};
 std::atomic<bool> g_rectangle_route{true};
 }  // namespace
 
-void rectangle_route_enable(bool on) {
-  g_rectangle_route.store(on);
-}
-bool rectangle_route_enabled() {
-  return g_rectangle_route.load(std::memory_order_relaxed);
-}
+void rectangle_route_enable(bool on) { g_rectangle_route.store(on); }
+bool rectangle_route_enabled() { return g_rectangle_route.load(std::memory_order_relaxed); }
 
-void axis_box_path_enable(bool on) {
-  g_box_path.store(on);
-}
-bool axis_box_path_enabled() {
-  return g_box_path.load(std::memory_order_relaxed);
-}
+void axis_box_path_enable(bool on) { g_box_path.store(on); }
+bool axis_box_path_enabled() { return g_box_path.load(std::memory_order_relaxed); }
 
 bool box_rows::build(const rAxisBox& b, const double* clip, const qlm_agg::rasterizer& ras) {
   auto sub = [](double v, double lo, double hi) {

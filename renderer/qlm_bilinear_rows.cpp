@@ -124,8 +124,8 @@ unsigned filter_inside_avx2(const uint8_t* row, const int32_t* x, const int32_t*
   const __m256i half = _mm256_set1_epi32(32768);
   if (pairs) {
     // The same order on each lane's high half (the unused bytes stay clear).
-    const __m256i order_high = _mm256_or_si256(
-        _mm256_add_epi8(order, _mm256_set1_epi8(8)), _mm256_cmpeq_epi8(order, _mm256_set1_epi8(-1)));
+    const __m256i order_high =
+        _mm256_or_si256(_mm256_add_epi8(order, _mm256_set1_epi8(8)), _mm256_cmpeq_epi8(order, _mm256_set1_epi8(-1)));
     unsigned i = begin;
     for (; i + 4 <= end; i += 4) {
       const __m256i bytes = _mm256_permute4x64_epi64(
@@ -203,9 +203,7 @@ unsigned store_opaque_groups(uint8_t* row, const uint8_t* pixels, const uint8_t*
   return i;
 }
 
-void bilinear_rows_baseline_only(bool on) {
-  g_bilinear_baseline.store(on);
-}
+void bilinear_rows_baseline_only(bool on) { g_bilinear_baseline.store(on); }
 
 void bilinear_columns::assign(const int* x_hr, unsigned count, int source_width) {
   mCount = count;

@@ -177,8 +177,7 @@ void cFont::UpdateMetrics() {
     cache->reset_last_glyph();
     // y grows downwards in an ordinary font's outlines (y1 is the top),
     // upwards in a flipped one.
-    if (const agg::glyph_cache* h = cache->glyph('H'))
-      m.ascent = std::abs(mFlipped ? h->bounds.y2 : h->bounds.y1);
+    if (const agg::glyph_cache* h = cache->glyph('H')) m.ascent = std::abs(mFlipped ? h->bounds.y2 : h->bounds.y1);
     for (char c : std::string_view("Qgjpqy"))
       if (const agg::glyph_cache* g = cache->glyph(static_cast<unsigned char>(c)))
         m.descent = std::max(m.descent, double(std::abs(mFlipped ? g->bounds.y1 : g->bounds.y2)));

@@ -50,8 +50,8 @@ struct rFontMetrics {
 struct rFontTables {
   uint32_t units_per_em = 0;
   bool has_os2 = false;
-  uint32_t win_ascent = 0;  // OS/2 usWinAscent
-  uint32_t win_descent = 0; // OS/2 usWinDescent
+  uint32_t win_ascent = 0;   // OS/2 usWinAscent
+  uint32_t win_descent = 0;  // OS/2 usWinDescent
   bool has_hhea = false;
   int32_t hhea_ascender = 0;
   int32_t hhea_descender = 0;  // negative below the baseline

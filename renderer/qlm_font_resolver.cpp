@@ -17,14 +17,10 @@ namespace {
 // metrics); the wide humanist faces get DejaVu Sans, which has their
 // proportions. The answer does not depend on the machine's fontconfig rules.
 constexpr std::pair<std::string_view, std::string_view> kSubstitutes[] = {
-    {"Arial", "Liberation Sans"},
-    {"Helvetica", "Liberation Sans"},
-    {"MS Sans Serif", "Liberation Sans"},
-    {"Microsoft Sans Serif", "Liberation Sans"},
-    {"Verdana", "DejaVu Sans"},
-    {"Tahoma", "DejaVu Sans"},
-    {"Segoe UI", "DejaVu Sans"},
-    {"Times New Roman", "Liberation Serif"},
+    {"Arial", "Liberation Sans"},         {"Helvetica", "Liberation Sans"},
+    {"MS Sans Serif", "Liberation Sans"}, {"Microsoft Sans Serif", "Liberation Sans"},
+    {"Verdana", "DejaVu Sans"},           {"Tahoma", "DejaVu Sans"},
+    {"Segoe UI", "DejaVu Sans"},          {"Times New Roman", "Liberation Serif"},
     {"Courier New", "Liberation Mono"},
 };
 

@@ -21,9 +21,7 @@ int32_t color_stop_compare(const void* a, const void* b) {
 }
 
 namespace {
-agg::rgba8 rgba_of(uint32_t c) {
-  return agg::rgba8(c & 0xFF, c >> 8 & 0xFF, c >> 16 & 0xFF, c >> 24 & 0xFF);
-}
+agg::rgba8 rgba_of(uint32_t c) { return agg::rgba8(c & 0xFF, c >> 8 & 0xFF, c >> 16 & 0xFF, c >> 24 & 0xFF); }
 
 // The `count` entries from colour `from` towards `to`, by the rule of AGG's
 // rgba8 colour interpolator over count + 1 steps: each channel moves by

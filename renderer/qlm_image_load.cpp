@@ -3,15 +3,15 @@
 #include <string>
 
 #include "qlm_base_flow.h"
-#include "qlm_base_view_flow.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_util.h"
+#include "qlm_base_view_flow.h"
+#include "qlm_image_load.h"
 #include "qlm_jng.h"
 #include "qlm_jpeg.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_flow.h"
 #include "qlm_png.h"
-#include "qlm_image_load.h"
 #include "qlm_renderer_image.h"
 
 namespace {

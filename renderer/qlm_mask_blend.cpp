@@ -108,8 +108,8 @@ void blend_solid_bgra(uint8_t* dst, const uint8_t* covers, size_t n, const solid
   blend_row(dst, covers, n, lanes_of(c));
 }
 
-void blend_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* covers, size_t cover_stride,
-                           size_t n, size_t rows, const solid_bgra& c) {
+void blend_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* covers, size_t cover_stride, size_t n,
+                           size_t rows, const solid_bgra& c) {
   if (c.a == 0 || n == 0) return;
   const lanes l = lanes_of(c);
   for (size_t r = 0; r < rows; ++r, dst += dst_stride, covers += cover_stride) blend_row(dst, covers, n, l);
@@ -153,9 +153,9 @@ void fill_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, size_t n, size_t r
   // colour's term added ahead.
   const __m128i zero = _mm_setzero_si128();
   const __m128i keep = _mm_set1_epi16(short(255 - c.a));
-  const __m128i add = _mm_setr_epi16(short(c.b * c.a + 128), short(c.g * c.a + 128), short(c.r * c.a + 128),
-                                     short(255 * c.a + 128), short(c.b * c.a + 128), short(c.g * c.a + 128),
-                                     short(c.r * c.a + 128), short(255 * c.a + 128));
+  const __m128i add =
+      _mm_setr_epi16(short(c.b * c.a + 128), short(c.g * c.a + 128), short(c.r * c.a + 128), short(255 * c.a + 128),
+                     short(c.b * c.a + 128), short(c.g * c.a + 128), short(c.r * c.a + 128), short(255 * c.a + 128));
   const __m128i k257 = _mm_set1_epi16(257);
   auto half = [&](__m128i d) { return _mm_mulhi_epu16(_mm_add_epi16(_mm_mullo_epi16(d, keep), add), k257); };
   for (size_t r = 0; r < rows; ++r, dst += dst_stride) {
@@ -206,8 +206,8 @@ void blend_solid_bgra(uint8_t* dst, const uint8_t* covers, size_t n, const solid
     if (covers[i] != 0) blend_pixel(dst + 4 * i, covers[i], c);
 }
 
-void blend_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* covers, size_t cover_stride,
-                           size_t n, size_t rows, const solid_bgra& c) {
+void blend_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* covers, size_t cover_stride, size_t n,
+                           size_t rows, const solid_bgra& c) {
   for (size_t r = 0; r < rows; ++r, dst += dst_stride, covers += cover_stride) blend_solid_bgra(dst, covers, n, c);
 }
 

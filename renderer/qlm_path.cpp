@@ -38,7 +38,9 @@ void matrix_scale(rMatrix& m, double kx, double ky) {
   m.shy *= ky, m.sy *= ky, m.ty *= ky;
 }
 
-void matrix_skew(rMatrix& m, double ax, double ay) { matrix_multiply(m, rMatrix{1, std::tan(ay), std::tan(ax), 1, 0, 0}); }
+void matrix_skew(rMatrix& m, double ax, double ay) {
+  matrix_multiply(m, rMatrix{1, std::tan(ay), std::tan(ax), 1, 0, 0});
+}
 
 void matrix_multiply(rMatrix& m, const rMatrix& n) {
   agg::trans_affine a = matrix_to_affine(m);
@@ -145,8 +147,8 @@ spiral_source::spiral_source(double cx, double cy, double r1, double r2, double 
     : mX(cx), mY(cy), mR1(r1), mR2(r2), mStep(step), mStart(radians_of(startDegrees)) {
   // A step that does not advance, or so small a step that the walk would
   // pass the vertex limit, yields nothing.
-  mUsable = std::isfinite(cx) && std::isfinite(cy) && std::isfinite(r1) && std::isfinite(r2) &&
-            std::isfinite(step) && step > 0 && (r2 - r1) / (step / 45.0) < double(cnMaxSpiralVertices);
+  mUsable = std::isfinite(cx) && std::isfinite(cy) && std::isfinite(r1) && std::isfinite(r2) && std::isfinite(step) &&
+            step > 0 && (r2 - r1) / (step / 45.0) < double(cnMaxSpiralVertices);
 }
 
 void spiral_source::rewind(unsigned) {

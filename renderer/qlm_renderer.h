@@ -66,7 +66,8 @@ class cRenderer : public cException {
   virtual bool IsCaptureOnly() = 0;
 
   // --- Transformations -------------------------------------------------------
-  virtual void SetViewport(uint8_t align, double wx1, double wy1, double wx2, double wy2, double dx1, double dy1, double dx2, double dy2) = 0;
+  virtual void SetViewport(uint8_t align, double wx1, double wy1, double wx2, double wy2, double dx1, double dy1,
+                           double dx2, double dy2) = 0;
   virtual void Translate(double dx, double dy) = 0;
   virtual void Rotate(double angle) = 0;
   virtual void Scale(double sx, double sy) = 0;
@@ -212,7 +213,8 @@ class cRenderer : public cException {
   virtual void ResetPenGradient(bool flag) = 0;
 
   // --- Markers ---------------------------------------------------------------
-  virtual void AddVertexMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3, double y3) = 0;
+  virtual void AddVertexMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3,
+                                      double y3) = 0;
   virtual uint32_t GetVertexMarkerColor() = 0;
   virtual void SetVertexMarkerColor(uint32_t color) = 0;
   virtual void ResetVertexMarkerColor(bool flag) = 0;
@@ -228,12 +230,14 @@ class cRenderer : public cException {
   virtual void VertexMarkerScaleOff() = 0;
   virtual bool IsVertexMarkerScale() = 0;
   virtual void ResetVertexMarkerScale(bool flag) = 0;
-  virtual void AddEndMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3, double y3) = 0;
+  virtual void AddEndMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3,
+                                   double y3) = 0;
   virtual void EndMarkerOn() = 0;
   virtual bool EndMarkerOff() = 0;
   virtual bool IsEndMarker() = 0;
   virtual void ResetEndMarker(bool flag) = 0;
-  virtual void AddStartMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3, double y3) = 0;
+  virtual void AddStartMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3,
+                                     double y3) = 0;
   virtual void StartMarkerOn() = 0;
   virtual bool StartMarkerOff() = 0;
   virtual bool IsStartMarker() = 0;
@@ -257,7 +261,8 @@ class cRenderer : public cException {
   virtual void FillOff() = 0;
   virtual bool IsFillOn() = 0;
   virtual void ResetFill(bool flag) = 0;
-  virtual void SetFillPatternCallback(uint32_t width, uint32_t height, tRendererPatternCallback callback, void* user) = 0;
+  virtual void SetFillPatternCallback(uint32_t width, uint32_t height, tRendererPatternCallback callback,
+                                      void* user) = 0;
   virtual void SetFillPatternBitmap(cBitmap* bitmap, int32_t width, int32_t height) = 0;
   virtual int32_t GetFillPatternWidth() = 0;
   virtual int32_t GetFillPatternHeight() = 0;
@@ -397,19 +402,23 @@ class cRenderer : public cException {
   virtual void DrawPolyline(const double* points, int32_t count, cHitTest* hit) = 0;
   virtual void DrawPolygon(const double* points, int32_t count, cHitTest* hit) = 0;
   virtual void DrawTriangle(cHitTest* hit, double x1, double y1, double x2, double y2, double x3, double y3) = 0;
-  virtual void DrawRegularPolygon(int32_t count, cHitTest* hit, double cx, double cy, double radius, double rotation) = 0;
+  virtual void DrawRegularPolygon(int32_t count, cHitTest* hit, double cx, double cy, double radius,
+                                  double rotation) = 0;
   virtual void DrawStar(int32_t count, cHitTest* hit, double cx, double cy, double r1, double r2, double rotation) = 0;
   virtual void DrawBSpline(const double* points, int32_t count, bool closed, int32_t steps, cHitTest* hit) = 0;
   virtual void DrawCurve3(cHitTest* hit, double x1, double y1, double cx, double cy, double x2, double y2) = 0;
-  virtual void DrawCurve4(cHitTest* hit, double x1, double y1, double cx1, double cy1, double cx2, double cy2, double x2, double y2) = 0;
+  virtual void DrawCurve4(cHitTest* hit, double x1, double y1, double cx1, double cy1, double cx2, double cy2,
+                          double x2, double y2) = 0;
   virtual void DrawRectangle(cHitTest* hit, double x1, double y1, double x2, double y2) = 0;
-  virtual void DrawRoundedRectangle(cHitTest* hit, double x1, double y1, double x2, double y2, double rx1, double ry1, double rx2, double ry2, double rx3, double ry3, double rx4, double ry4) = 0;
+  virtual void DrawRoundedRectangle(cHitTest* hit, double x1, double y1, double x2, double y2, double rx1, double ry1,
+                                    double rx2, double ry2, double rx3, double ry3, double rx4, double ry4) = 0;
   virtual void DrawCircle(cHitTest* hit, double cx, double cy, double radius) = 0;
   virtual void DrawEllipse(cHitTest* hit, double cx, double cy, double rx, double ry) = 0;
   virtual void DrawArc(cHitTest* hit, double cx, double cy, double rx, double ry, double angle1, double angle2) = 0;
   virtual void DrawChord(cHitTest* hit, double cx, double cy, double rx, double ry, double angle1, double angle2) = 0;
   virtual void DrawPie(cHitTest* hit, double cx, double cy, double rx, double ry, double angle1, double angle2) = 0;
-  virtual void DrawSpiral(cHitTest* hit, double cx, double cy, double r1, double r2, double step, double startAngle) = 0;
+  virtual void DrawSpiral(cHitTest* hit, double cx, double cy, double r1, double r2, double step,
+                          double startAngle) = 0;
   virtual void DrawPath(cPath* path, cHitTest* hit, double x, double y) = 0;
   virtual void DrawPathGroup(cPathGroup* group, cHitTest* hit, double x, double y) = 0;
 
@@ -418,6 +427,7 @@ class cRenderer : public cException {
   virtual double TextWidth(const rTextView& text) = 0;
   virtual void TextBounds(const rTextView& text, rRectD& bounds) = 0;
   virtual void TextExtents(const rTextView& text, bool unrotated, double x, double y, rRectD& bounds) = 0;
+  // clang-format off
   virtual void DrawTextOnPath(cPath* path, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) = 0;
   virtual void TextOnPathBounds(cPath* path, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) = 0;
   virtual void DrawTextBetweenPaths(cPath* path1, cPath* path2, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) = 0;
@@ -428,16 +438,21 @@ class cRenderer : public cException {
   virtual void DrawImageRect(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, double x1, double y1, double x2, double y2, bool flag, cHitTest* hit) = 0;
   virtual void DrawImageParallelogram(cBase* image, double x1, double y1, double x2, double y2, double x3, double y3, bool flag, cHitTest* hit) = 0;
   virtual void DrawImageRectParallelogram(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, double x1, double y1, double x2, double y2, double x3, double y3, bool flag, cHitTest* hit) = 0;
+  // clang-format on
   virtual void DrawImageInPath(cBase* image, cPath* path, bool flag, cHitTest* hit) = 0;
   virtual void DrawImageInPathAt(cBase* image, cPath* path, double x, double y, bool flag, cHitTest* hit) = 0;
-  virtual void DrawImageRectInPath(cBase* image, cPath* path, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, bool flag, cHitTest* hit) = 0;
-  virtual void DrawImageRectInPathAt(cBase* image, cPath* path, double x, double y, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, bool flag, cHitTest* hit) = 0;
+  virtual void DrawImageRectInPath(cBase* image, cPath* path, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2,
+                                   bool flag, cHitTest* hit) = 0;
+  virtual void DrawImageRectInPathAt(cBase* image, cPath* path, double x, double y, int32_t sx1, int32_t sy1,
+                                     int32_t sx2, int32_t sy2, bool flag, cHitTest* hit) = 0;
 
   // --- SVG -------------------------------------------------------------------
   virtual void DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double x, double y, cHitTest* hit) = 0;
   virtual void DrawSVGSized(cImageSVG* drawing, cHitTest* hit, double x, double y, double width, double height) = 0;
-  virtual void GetSVGBounds(cImageSVG* drawing, const rMatrix* matrix, double x, double y, uint8_t device, rRectD& bounds) = 0;
-  virtual void GetSVGSizedBounds(cImageSVG* drawing, uint8_t device, double x, double y, double width, double height, rRectD& bounds) = 0;
+  virtual void GetSVGBounds(cImageSVG* drawing, const rMatrix* matrix, double x, double y, uint8_t device,
+                            rRectD& bounds) = 0;
+  virtual void GetSVGSizedBounds(cImageSVG* drawing, uint8_t device, double x, double y, double width, double height,
+                                 rRectD& bounds) = 0;
 
   // --- Override colour -------------------------------------------------------
   virtual uint32_t GetOverrideColor() = 0;

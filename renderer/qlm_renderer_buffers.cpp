@@ -323,9 +323,7 @@ unsigned marker_vertex_source::vertex(double* x, double* y) {
         advance();
       }
       return agg::path_cmd_curve4;
-    case cnPathClose:
-      advance();
-      return cnMarkerClose;
+    case cnPathClose: advance(); return cnMarkerClose;
     default: return agg::path_cmd_stop;
   }
 }

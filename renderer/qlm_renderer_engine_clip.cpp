@@ -147,9 +147,7 @@ void cRendererSurface::BuildClipMask() {
     mClipBox[0] = 0, mClipBox[1] = 0, mClipBox[2] = w, mClipBox[3] = h;
     if (mClip.inside) {
       // One pixel of margin around the box of the control points.
-      auto cut = [](double v, int32_t hi) {
-        return !(v > 0) ? 0 : (v >= hi ? hi : int32_t(v));
-      };
+      auto cut = [](double v, int32_t hi) { return !(v > 0) ? 0 : (v >= hi ? hi : int32_t(v)); };
       mClipBox[0] = cut(std::floor(ux1) - 1, w);
       mClipBox[1] = cut(std::floor(uy1) - 1, h);
       mClipBox[2] = cut(std::ceil(ux2) + 1, w);
@@ -167,8 +165,8 @@ void cRendererSurface::WriteBackClip() {
   if (mSurface == nullptr || mClipLayer == nullptr || mClipStoredW != mSurface->GetWidth() ||
       mClipStoredH != mSurface->GetHeight())
     return;
-  mSurface->MaskedCopyIn(mClipLayer, mClipMask.row_ptr(0), mClipAllocW, mMaster.anti_aliasing, mClipBox[0],
-                         mClipBox[1], mClipBox[2], mClipBox[3]);
+  mSurface->MaskedCopyIn(mClipLayer, mClipMask.row_ptr(0), mClipAllocW, mMaster.anti_aliasing, mClipBox[0], mClipBox[1],
+                         mClipBox[2], mClipBox[3]);
 }
 
 qlm_agg::renderer_any& cRendererSurface::BeginDraw() {
@@ -319,7 +317,9 @@ void cRendererSurface::GetClipBounds(rRectD& bounds) {
         x1 = std::min(e.a, e.a + e.c), y1 = std::min(e.b, e.b + e.d);
         x2 = std::max(e.a, e.a + e.c), y2 = std::max(e.b, e.b + e.d);
         break;
-      case 2: x1 = e.a - std::fabs(e.c), y1 = e.b - std::fabs(e.d), x2 = e.a + std::fabs(e.c), y2 = e.b + std::fabs(e.d); break;
+      case 2:
+        x1 = e.a - std::fabs(e.c), y1 = e.b - std::fabs(e.d), x2 = e.a + std::fabs(e.c), y2 = e.b + std::fabs(e.d);
+        break;
       default: {
         if (e.path == nullptr) continue;
         agg::path_storage copy = *e.path;

@@ -424,8 +424,8 @@ void cRendererSurface::RenderPatternFill(VertexSource& source, const double* bou
         inverse.invert();
         inverse *= to_pattern;
         agg::span_interpolator_linear<> interp(inverse);
-        agg::span_image_filter_rgba_nn<std::remove_reference_t<decltype(accessor)>, agg::span_interpolator_linear<>>
-            sg(accessor, interp);
+        agg::span_image_filter_rgba_nn<std::remove_reference_t<decltype(accessor)>, agg::span_interpolator_linear<>> sg(
+            accessor, interp);
         agg::render_scanlines_aa(mRas, mScanline, base, mSpanAlloc, sg);
       } else {
         const double lx = mLayer ? mLayerX : 0, ly = mLayer ? mLayerY : 0;
@@ -457,8 +457,8 @@ void cRendererSurface::RenderPatternFill(VertexSource& source, const double* bou
     }
   };
   if (mFill.pattern_wrap == 1) {
-    agg::image_accessor_wrap<agg::pixfmt_rgba32, agg::wrap_mode_repeat_auto_pow2, agg::wrap_mode_repeat_auto_pow2>
-        acc(tile);
+    agg::image_accessor_wrap<agg::pixfmt_rgba32, agg::wrap_mode_repeat_auto_pow2, agg::wrap_mode_repeat_auto_pow2> acc(
+        tile);
     paint(acc);
   } else {
     agg::image_accessor_wrap<agg::pixfmt_rgba32, agg::wrap_mode_reflect_auto_pow2, agg::wrap_mode_reflect_auto_pow2>
@@ -625,8 +625,7 @@ bool cRendererSurface::CullsPath(rPathPipes& p) {
          CullsDrawingBox(box, p.mode != 1 && mPen.kind == ePenKind::pattern && mPen.pattern_valid);
 }
 
-void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool shadow,
-                                  const rStoredColor* fillColour) {
+void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool shadow, const rStoredColor* fillColour) {
   // 1. to 3. An interrupted call's layer dropped, no path, group capture.
   if (!StartRenderPath(mode)) return;
 
@@ -657,8 +656,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
   rTransformChain chain_copy = chain;
   snap_source snapped{path, &mSnap, mMaster.pixel_snap};
   curve_source curve(snapped);
-  const double approx =
-      qlm_agg::approximation_scale_for(mApproxScale, std::max(cx2 - cx1, cy2 - cy1));
+  const double approx = qlm_agg::approximation_scale_for(mApproxScale, std::max(cx2 - cx1, cy2 - cy1));
   curve.approximation_scale(approx);
   fill_source fill(curve, chain_copy);
   pen_stroke stroke_core_src(curve, mPen.kind == ePenKind::dashed);
@@ -693,8 +691,7 @@ void cRendererSurface::RenderPath(uint8_t mode, cHitTest* hit, bool draw, bool s
                .stroke_paints = stroking && mPen.kind != ePenKind::off && mPen.width > 0,
                .fill_box_known = !curved && !mMaster.pixel_snap,
                .control_box = {cx1, cy1, cx2, cy2},
-               .layer_wanted =
-                   draw && mMaster.filter_on && mMaster.filter != nullptr && mGroupPass == kGroupNone,
+               .layer_wanted = draw && mMaster.filter_on && mMaster.filter != nullptr && mGroupPass == kGroupNone,
                .fill_colour = mFill.color.color,
                .master_colour = mMaster.master_color.color,
                .fill_mode = mMaster.fill_render_mode,
@@ -975,8 +972,8 @@ void cRendererSurface::PaintStartEndMarkers(rPathPipes& p) {
   const bool paints = pen_colour.a != 0 && mPen.width > 0;
   if (is_outline_mode(p.pen_mode)) {
     if (pen_colour.a != 0)
-      RenderOutlines(rVertexSourceRef::Of(p.markers), p.master_colour.a != 0 ? p.master_colour : pen_colour, 0,
-                     p.hit, nullptr);
+      RenderOutlines(rVertexSourceRef::Of(p.markers), p.master_colour.a != 0 ? p.master_colour : pen_colour, 0, p.hit,
+                     nullptr);
     return;
   }
   if (p.pen_mode == eRenderMode::plain) {

@@ -81,8 +81,7 @@ struct perspective_map {
 using affine_interpolator = agg::span_interpolator_linear<affine_map, 8>;
 using affine_distorted = agg::span_interpolator_adaptor<affine_interpolator, qlm_agg::distortion_dispatch>;
 using gradient_persp_interpolator = agg::span_interpolator_linear<perspective_map, 8>;
-using perspective_distorted =
-    agg::span_interpolator_adaptor<gradient_persp_interpolator, qlm_agg::distortion_dispatch>;
+using perspective_distorted = agg::span_interpolator_adaptor<gradient_persp_interpolator, qlm_agg::distortion_dispatch>;
 
 // The colour table index of a function value v (1/16 units): the spread
 // applied, then the place between d1 and d2; pad clamps to the table's ends.
@@ -118,8 +117,13 @@ unsigned gradient_index(const rGradientPaint& p, int64_t v) {
 class index_map {
  public:
   explicit index_map(const rGradientPaint& p)
-      : mSize(p.table->size()), mD1(p.d1), mD(p.d2), mDd(std::max<int64_t>(int64_t(p.d2) - p.d1, 1)),
-        mLimit(mSize * mDd), mInverse(1.0 / double(mDd)), mSpread(p.spread) {
+      : mSize(p.table->size()),
+        mD1(p.d1),
+        mD(p.d2),
+        mDd(std::max<int64_t>(int64_t(p.d2) - p.d1, 1)),
+        mLimit(mSize * mDd),
+        mInverse(1.0 / double(mDd)),
+        mSpread(p.spread) {
     mExact = mLimit <= (int64_t(1) << 31);
     if (mExact) {
       int l = 0;
@@ -516,8 +520,13 @@ void blend_straight_row(uint32_t* pixels, const straight_weights* weights, unsig
 class axis_values {
  public:
   axis_values(const rGradientPaint& p, agg::rgba8* row)
-      : mPaint(p), mMap{&p.mapping}, mInterpolator(mMap), mTable(&(*p.table)[0]), mIndex(p),
-        mAlongX(p.kind == eGradientKind::linear_x), mRow(row) {}
+      : mPaint(p),
+        mMap{&p.mapping},
+        mInterpolator(mMap),
+        mTable(&(*p.table)[0]),
+        mIndex(p),
+        mAlongX(p.kind == eGradientKind::linear_x),
+        mRow(row) {}
   // The interpolator points at the map inside the same object.
   axis_values(const axis_values&) = delete;
   axis_values& operator=(const axis_values&) = delete;

@@ -2,8 +2,8 @@
 // draws a bitmap transformed, filtered, tinted and clipped by an outline, and
 // registers it in hit tests.
 #include <algorithm>
-#include <climits>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
@@ -327,12 +327,12 @@ class persp_resample_span {
         cy += agg::image_subpixel_scale / 2 - ((diameter * ry) >> 1);
         x_lr = cx >> agg::image_subpixel_shift, y_lr = cy >> agg::image_subpixel_shift;
         // The taps' weights along each axis, as the general loops step them.
-        for (int x_hr = ((agg::image_subpixel_mask - (cx & agg::image_subpixel_mask)) * rx_inv) >>
-                        agg::image_subpixel_shift;
+        for (int x_hr =
+                 ((agg::image_subpixel_mask - (cx & agg::image_subpixel_mask)) * rx_inv) >> agg::image_subpixel_shift;
              x_hr < filter_scale; x_hr += rx_inv)
           mWx[size_t(nx++)] = weight_array[x_hr];
-        for (int y_hr = ((agg::image_subpixel_mask - (cy & agg::image_subpixel_mask)) * ry_inv) >>
-                        agg::image_subpixel_shift;
+        for (int y_hr =
+                 ((agg::image_subpixel_mask - (cy & agg::image_subpixel_mask)) * ry_inv) >> agg::image_subpixel_shift;
              y_hr < filter_scale; y_hr += ry_inv)
           mWy[size_t(ny++)] = weight_array[y_hr];
       }
@@ -393,8 +393,7 @@ class persp_resample_span {
       for (int j = 0; j < ny; ++j) {
         const uint8_t* row = row_of(y_lr + j, x_lr, groups, columns_inside, w, h);
         for (int i = 0; i < nx; ++i) {
-          const int weight =
-              (mWy[size_t(j)] * mWx[size_t(i)] + agg::image_filter_scale / 2) >> agg::image_filter_shift;
+          const int weight = (mWy[size_t(j)] * mWx[size_t(i)] + agg::image_filter_scale / 2) >> agg::image_filter_shift;
           total_weight += weight;
           if (row != nullptr)
             for (int c = 0; c < 4; ++c) fg[c] += row[i * 4 + c] * weight;
@@ -489,9 +488,7 @@ constexpr int kScaledRowLimit = 1 << 16;
 std::atomic<bool> g_scaled_bilinear{true};
 std::atomic<bool> g_fast_perspective{true};
 
-agg::rgba8 rgba_of(uint32_t c) {
-  return agg::rgba8(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24));
-}
+agg::rgba8 rgba_of(uint32_t c) { return agg::rgba8(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24)); }
 
 using curve_outline = agg::conv_curve<agg::path_storage>;
 using device_outline = agg::conv_transform<curve_outline, rTransformChain>;
@@ -681,8 +678,10 @@ bool cRendererSurface::ImageSource(rImagePass& p) {
 bool cRendererSurface::ImageMapping(rImagePass& p) {
   const double* corners = p.corners;
   const int sw = p.sw, sh = p.sh;
+  // clang-format off
   const double quad[8] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5],
                           corners[0] + corners[4] - corners[2], corners[1] + corners[5] - corners[3]};
+  // clang-format on
   double parl[6] = {corners[0], corners[1], corners[2], corners[3], corners[4], corners[5]};
   agg::trans_affine m(0, 0, sw, sh, parl);
   {
@@ -721,8 +720,8 @@ bool cRendererSurface::ImageMapping(rImagePass& p) {
       // The stages leave the picture a parallelogram (AGG solves that case
       // without a projective part): the affine mapping draws it, so that it
       // looks as it does without the stages.
-      p.inverse = agg::trans_affine(m9[0] / m9[8], m9[1] / m9[8], m9[3] / m9[8], m9[4] / m9[8], m9[6] / m9[8],
-                                    m9[7] / m9[8]);
+      p.inverse =
+          agg::trans_affine(m9[0] / m9[8], m9[1] / m9[8], m9[3] / m9[8], m9[4] / m9[8], m9[6] / m9[8], m9[7] / m9[8]);
       p.perspective = false;
     } else {
       // Shrinking: source pixels per device pixel along the quadrilateral's
@@ -845,7 +844,7 @@ void cRendererSurface::PaintImage(rImagePass& p, Interpolator& interp, Outline& 
       if constexpr (std::is_same_v<Interpolator, agg::span_interpolator_linear<>>) {
         qlm_agg::image_accessor_clip_resample<agg::pixfmt_rgba32> resample_accessor(source_pf, agg::rgba8(0, 0, 0, 0));
         qlm_agg::span_image_resample_rgba_affine_clip<decltype(resample_accessor)> gen(resample_accessor, interp,
-                                                                                        mImageLut);
+                                                                                       mImageLut);
         run(gen);
       }
       break;
@@ -947,8 +946,7 @@ void closed_polygon(cPath& path, const double* xy, int n) {
 }
 }  // namespace
 
-void cRendererSurface::DrawImage(cBase* image, bool flag, double x1, double y1, double x2, double y2,
-                                 cHitTest* hit) {
+void cRendererSurface::DrawImage(cBase* image, bool flag, double x1, double y1, double x2, double y2, cHitTest* hit) {
   DrawImageRect(image, 0, 0, INT32_MAX, INT32_MAX, x1, y1, x2, y2, flag, hit);
 }
 
@@ -989,8 +987,8 @@ void cRendererSurface::DrawImageInPathAt(cBase* image, cPath* path, double x, do
   DrawImageRectInPathAt(image, path, x, y, 0, 0, INT32_MAX, INT32_MAX, flag, hit);
 }
 
-void cRendererSurface::DrawImageRectInPathAt(cBase* image, cPath* path, double x, double y, int32_t sx1,
-                                             int32_t sy1, int32_t sx2, int32_t sy2, bool flag, cHitTest* hit) {
+void cRendererSurface::DrawImageRectInPathAt(cBase* image, cPath* path, double x, double y, int32_t sx1, int32_t sy1,
+                                             int32_t sx2, int32_t sy2, bool flag, cHitTest* hit) {
   if (!object_identify(path, id_cPath)) return;
   mScratch.Assign(path);
   const rPathBounds& own = mScratch.GetBounds();

@@ -54,8 +54,8 @@ void cRendererSurface::UpdateDerived() {
   set_coverage(mRas2, mMaster);
   const uint8_t a = mMaster.master_alpha;
   const bool aa = mMaster.anti_aliasing;
-  for (rStoredColor* c : {&mFill.color, &mPen.color, &mPen.vertex_color, &mShadow.color, &mText.back_color,
-                          &mText.color})
+  for (rStoredColor* c :
+       {&mFill.color, &mPen.color, &mPen.vertex_color, &mShadow.color, &mText.back_color, &mText.color})
     c->Rescale(a, aa);
   // The pen pattern's filter (bilinear or nearest) follows anti-aliasing; it
   // is chosen when the pattern is built from its tile pixels.
@@ -67,8 +67,7 @@ void cRendererSurface::ApplyCompOp() {
   if (custom == nullptr) {
     mMaster.comp_op = 0;
     mBase.attach(*mSurface->GetPixelFormat(cnSurfaceStraight));
-    if (qlm_agg::any_rgba_target* second = mSurface->GetPixelFormat(cnSurfaceStraightSecond))
-      mClipBase.attach(*second);
+    if (qlm_agg::any_rgba_target* second = mSurface->GetPixelFormat(cnSurfaceStraightSecond)) mClipBase.attach(*second);
   } else {
     custom->comp_op(mMaster.comp_op);
     mBase.attach(*custom);

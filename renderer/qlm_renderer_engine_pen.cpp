@@ -61,9 +61,7 @@ using pattern_sharp = agg::line_image_pattern<agg::pattern_filter_nn_rgba8>;
 using pattern_grey_filter = agg::pattern_filter_nn<agg::gray8>;
 using pattern_grey = agg::line_image_pattern<pattern_grey_filter>;
 
-int32_t clamp_int(double v) {
-  return v < -2147483648.0 ? INT32_MIN : (v > 2147483647.0 ? INT32_MAX : int32_t(v));
-}
+int32_t clamp_int(double v) { return v < -2147483648.0 ? INT32_MIN : (v > 2147483647.0 ? INT32_MAX : int32_t(v)); }
 
 // The rounded tile side of a device length, 0 when too large.
 int32_t tile_side(double device, int32_t least) {
@@ -111,8 +109,8 @@ void cRendererSurface::PenPatternFailed() {
   mPen.pattern_valid = false;
 }
 
-void cRendererSurface::StorePenPattern(std::vector<uint8_t>&& pixels, int32_t w, int32_t h, double width,
-                                       double height, double scale) {
+void cRendererSurface::StorePenPattern(std::vector<uint8_t>&& pixels, int32_t w, int32_t h, double width, double height,
+                                       double scale) {
   mPen.pattern_pixels = std::move(pixels);
   mPen.pattern_pixels_width = w;
   mPen.pattern_pixels_height = h;
@@ -241,8 +239,8 @@ void cRendererSurface::AddMarkerCommand(cCustomPath& list, bool scaleOn, double 
   list.push_back({command, v[0], v[1], v[2], v[3], v[4], v[5]});
 }
 
-void cRendererSurface::AddVertexMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2,
-                                              double x3, double y3) {
+void cRendererSurface::AddVertexMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3,
+                                              double y3) {
   const double xy[6] = {x1, y1, x2, y2, x3, y3};
   AddMarkerCommand(mPen.vertex_path, mPen.vertex_marker_scale_on, mPen.vertex_marker_scale, command, xy);
   mPen.vertex_markers = true;
@@ -301,8 +299,8 @@ bool cRendererSurface::EndMarkerOff() {
   mPen.line_markers = mPen.start_marker;
   return mPen.line_markers;
 }
-void cRendererSurface::AddStartMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2,
-                                             double x3, double y3) {
+void cRendererSurface::AddStartMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3,
+                                             double y3) {
   const double xy[6] = {x1, y1, x2, y2, x3, y3};
   AddMarkerCommand(mPen.start_path, mPen.marker_scale_on, mPen.marker_scale, command, xy);
   mPen.start_marker = true;
@@ -613,8 +611,8 @@ void lay_pattern(Base& base, Pattern& pattern, Source& source, double scale, dou
 
 }  // namespace
 
-void cRendererSurface::RenderOutlines(rVertexSourceRef source, const agg::rgba8& colour, unsigned pathId,
-                                      cHitTest* hit, const rWidthHook* width) {
+void cRendererSurface::RenderOutlines(rVertexSourceRef source, const agg::rgba8& colour, unsigned pathId, cHitTest* hit,
+                                      const rWidthHook* width) {
   mRasterReusable = false;
   ++mPaintCount;
   const bool aa = mMaster.anti_aliasing;
@@ -789,8 +787,7 @@ void cRendererSurface::RenderVertexMarkers(agg::path_storage& path, const rTrans
 void cRendererSurface::PlaceVertexMarker(int& counter, bool isLast, double x1, double y1, double x2, double y2,
                                          const rTransformChain& chain, cHitTest* hit, bool draw) {
   ++counter;
-  if (!((counter == 1 && mPen.vertex_at_first) || (isLast && mPen.vertex_at_last) || (counter >= 2 && !isLast)))
-    return;
+  if (!((counter == 1 && mPen.vertex_at_first) || (isLast && mPen.vertex_at_last) || (counter >= 2 && !isLast))) return;
   const double x = isLast ? x2 : x1, y = isLast ? y2 : y1;
   // A run of one vertex has no direction: rotation 0.
   const double angle = mPen.vertex_oriented && (x1 != x2 || y1 != y2) ? std::atan2(y1 - y2, x1 - x2) : 0.0;

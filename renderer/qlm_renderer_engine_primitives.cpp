@@ -129,8 +129,8 @@ void cRendererSurface::DrawCurve3(cHitTest* hit, double x1, double y1, double cx
   DrawScratch(2, hit);
 }
 
-void cRendererSurface::DrawCurve4(cHitTest* hit, double x1, double y1, double cx1, double cy1, double cx2,
-                                  double cy2, double x2, double y2) {
+void cRendererSurface::DrawCurve4(cHitTest* hit, double x1, double y1, double cx1, double cy1, double cx2, double cy2,
+                                  double x2, double y2) {
   mScratch.Clear();
   mScratch.MoveTo(x1, y1);
   mScratch.Curve4(cx1, cy1, cx2, cy2, x2, y2);
@@ -160,9 +160,9 @@ void cRendererSurface::DrawRoundedRectangle(cHitTest* hit, double x1, double y1,
   rr.radius(std::fabs(rx1), std::fabs(ry1), std::fabs(rx2), std::fabs(ry2), std::fabs(rx3), std::fabs(ry3),
             std::fabs(rx4), std::fabs(ry4));
   rr.normalize_radius();
-  rr.approximation_scale(ArcScale(TransformLength(1.0) * 2.0, std::max({std::fabs(rx1), std::fabs(ry1), std::fabs(rx2),
-                                                                       std::fabs(ry2), std::fabs(rx3), std::fabs(ry3),
-                                                                       std::fabs(rx4), std::fabs(ry4)})));
+  rr.approximation_scale(
+      ArcScale(TransformLength(1.0) * 2.0, std::max({std::fabs(rx1), std::fabs(ry1), std::fabs(rx2), std::fabs(ry2),
+                                                     std::fabs(rx3), std::fabs(ry3), std::fabs(rx4), std::fabs(ry4)})));
   mScratch.GetStorage().concat_path(rr);
   DrawScratch(3, hit);
 }

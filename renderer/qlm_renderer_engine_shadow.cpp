@@ -9,8 +9,8 @@
 #include "qlm_2D.h"
 #include "qlm_gradient.h"
 #include "qlm_renderer_engine.h"
-#include "qlm_renderer_paint.h"
 #include "qlm_renderer_ids.h"
+#include "qlm_renderer_paint.h"
 
 namespace {
 
@@ -29,7 +29,6 @@ struct shadow_transform {
       persp.transform(x, y);
   }
 };
-
 
 double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 
@@ -113,8 +112,8 @@ bool cRendererSurface::ReduceShadowFlags(bool& withStroke, bool& withFill, bool&
       withFill = mFill.gradient != nullptr && mFill.gradient_kind != eGradientKind::none;
   }
   if (withMarkers)
-    withMarkers = (mPen.start_marker || mPen.end_marker) &&
-                  (mPen.gradient_active || (pen_alpha != 0 && mPen.width > 0));
+    withMarkers =
+        (mPen.start_marker || mPen.end_marker) && (mPen.gradient_active || (pen_alpha != 0 && mPen.width > 0));
   return withStroke || withFill || withMarkers;
 }
 
@@ -135,10 +134,10 @@ struct cRendererSurface::rShadowPass {
   bool withMarkers;
   shadow_transform t;
   double bx1 = 0, by1 = 0, bx2 = 0, by2 = 0;  // the parts' box
-  unsigned radius = 0;                         // the blur radius in pixels
-  bool pattern_pen = false;                    // the pen's pattern is drawn
-  double x1 = 0, y1 = 0;                       // the mask's device origin
-  int64_t w = 0, h = 0;                        // and its size
+  unsigned radius = 0;                        // the blur radius in pixels
+  bool pattern_pen = false;                   // the pen's pattern is drawn
+  double x1 = 0, y1 = 0;                      // the mask's device origin
+  int64_t w = 0, h = 0;                       // and its size
   int32_t ox = 0, oy = 0;
   agg::pixfmt_gray8* grey = nullptr;
   bool aa = false;
@@ -197,7 +196,7 @@ void cRendererSurface::ShadowTransform(rShadowPass& p, const double* bounds) {
     const double dist = finite_or_zero(mShadow.perspective_distance);
     double q[8];
     point_on_circle(q[0], q[1], x1, y2, a1, l1 + dist);  // P1
-    q[6] = x1, q[7] = y2;                                 // P4
+    q[6] = x1, q[7] = y2;                                // P4
     if (dist > 0) point_on_circle(q[6], q[7], x1, y2, a1, dist);
     q[4] = x2, q[5] = y2;  // P3
     bool crossed = false;
@@ -405,8 +404,8 @@ void cRendererSurface::ShadowOutlinePart(rShadowPass& p, rVertexRef& ref, const 
   agg::renderer_base<agg::pixfmt_gray8> base(*p.grey);
   const double w = double(p.w), h = double(p.h);
   double saved = 0;
-  const bool widen = p.aa && stroker != nullptr && stroker->obj != nullptr &&
-                     (saved = stroker->get_fn(stroker->obj)) < p.min_width;
+  const bool widen =
+      p.aa && stroker != nullptr && stroker->obj != nullptr && (saved = stroker->get_fn(stroker->obj)) < p.min_width;
   if (widen) stroker->set_fn(stroker->obj, p.min_width);
   rShadowPass::shaped_t shaped(ref, p.t);
   rTransformChain c = chain;
@@ -459,8 +458,8 @@ void cRendererSurface::ShadowPatternPart(rShadowPass& p, rVertexRef& ref, const 
   // mask's diagonal, so the scale stays where that length fits (a tile
   // squeezed below that is finer than a pixel there anyway).
   const double min_scale = (std::hypot(w, h) + 16) / 24576.0;
-  const double scale = std::max(
-      std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0, min_scale);
+  const double scale =
+      std::max(std::isfinite(mPen.pattern_scale) && mPen.pattern_scale > 0 ? mPen.pattern_scale : 1.0, min_scale);
   // The start is a phase along the tile: taken modulo the tile's width it
   // lays the same pattern and stays inside AGG's 24.8 fixed point (a far
   // start wrapped there and read before the pattern's rows).
@@ -525,8 +524,7 @@ void cRendererSurface::RenderShadow(bool withStroke, bool withFill, bool withMar
   if (!ReduceShadowFlags(withStroke, withFill, withMarkers)) return;
   double b[4];
   const double* bounds = nullptr;
-  if (sources.fill.valid() && agg::bounding_rect_single(sources.fill, 0, &b[0], &b[1], &b[2], &b[3]))
-    bounds = b;
+  if (sources.fill.valid() && agg::bounding_rect_single(sources.fill, 0, &b[0], &b[1], &b[2], &b[3])) bounds = b;
   RenderShadowCore(withStroke, withFill, withMarkers, bounds,
                    [&](const tShadowVisit& visit) { visit(sources, kPartStroke | kPartFill | kPartMarkers); });
 }

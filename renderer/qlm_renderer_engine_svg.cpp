@@ -9,9 +9,9 @@
 #include "qlm_base_flow.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_util.h"
+#include "qlm_image_load.h"
 #include "qlm_platform_file.h"
 #include "qlm_platform_file_flow.h"
-#include "qlm_image_load.h"
 #include "qlm_renderer_engine.h"
 #include "qlm_renderer_image.h"
 #include "qlm_renderer_paint.h"
@@ -148,7 +148,6 @@ agg::rgba8 scaled_alpha(agg::rgba8 c, double f) {
   return c;
 }
 
-
 }  // namespace
 
 // Where a gradient definition lies on one record: its coordinates with
@@ -171,8 +170,7 @@ namespace {
 // x1, y1, x2, y2) is `box` (nil when it has none), in a drawing whose
 // viewport is vw x vh. False when an objectBoundingBox gradient meets a box
 // without width or height: SVG then paints nothing.
-bool svg_gradient_geometry(const rSVGGradient& g, double vw, double vh, const double* box,
-                           rSVGGradientGeometry& out) {
+bool svg_gradient_geometry(const rSVGGradient& g, double vw, double vh, const double* box, rSVGGradientGeometry& out) {
   const bool on_box = g.units != cnSVGUnitsUserSpaceOnUse;  // objectBoundingBox is the default
   double bw = 0, bh = 0;
   if (on_box) {
@@ -313,7 +311,6 @@ bool cRendererSurface::PrepareSVGGradient(rSVGGradient* g, const rSVGGradientGeo
   }
   return true;
 }
-
 
 // --- DrawSVG ------------------------------------------------------------------------
 

@@ -296,8 +296,8 @@ struct cRendererSurface::rGlyphCoverage {
     size_t Bytes() const { return slots.capacity() * sizeof(Slot) + covers.capacity(); }
   };
   std::unordered_map<std::string, Face> faces;
-  std::string name;  // scratch: the key of the run's face
-  size_t bytes = 0;  // of every face together, as of the last count
+  std::string name;                                              // scratch: the key of the run's face
+  size_t bytes = 0;                                              // of every face together, as of the last count
   agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;  // glyphs sit about the origin
   agg::scanline_u8 sl;
 
@@ -572,8 +572,8 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
     // as they are: they are painted along where they fall in the clip box.
     const int64_t whole = (n + 3) & ~int64_t(3);
     if (x1 + whole - 1 <= run.cx2 && (x1 - left) + whole <= int64_t(stride)) n = whole;
-    qlm_agg::blend_solid_bgra_rows(run.rbuf->row_ptr(int(y1)) + 4 * x1, run.rbuf->stride(), covers, stride,
-                                   size_t(n), size_t(y2 - y1 + 1), run.solid);
+    qlm_agg::blend_solid_bgra_rows(run.rbuf->row_ptr(int(y1)) + 4 * x1, run.rbuf->stride(), covers, stride, size_t(n),
+                                   size_t(y2 - y1 + 1), run.solid);
   } else {
     for (int64_t y = y1; y <= y2; ++y, covers += stride)
       run.base->blend_solid_hspan(int(x1), int(y), unsigned(n), run.colour, covers);
@@ -581,8 +581,8 @@ void cRendererSurface::PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cac
 }
 
 bool cRendererSurface::TextCullBox(const agg::trans_affine* turn, agg::trans_affine& map, double* box) {
-  if (mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != eShadowKind::off || mText.render_mode != 0 ||
-      mLayer != nullptr)
+  if (mCaptureGroup != nullptr || mGroupPass != kGroupNone || mShadow.kind != eShadowKind::off ||
+      mText.render_mode != 0 || mLayer != nullptr)
     return false;
   // A filter layer reaches its margin beyond the glyph.
   double margin = 2;
@@ -667,8 +667,7 @@ struct cRendererSurface::rTextRun {
 };
 
 template <class Feed>
-void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, const rTextPathArgs* paths,
-                                      cHitTest* hit) {
+void cRendererSurface::RenderTextFeed(const Feed& feed, double x, double y, const rTextPathArgs* paths, cHitTest* hit) {
   rTextRun t;
   if (!PlaceText(t, feed, x, y, paths)) return;
   TextRunLength(t, feed);
@@ -902,9 +901,9 @@ void cRendererSurface::TextPathBounds(const rTextView& text, const rTextPathArgs
     const qlm_text::rTextPlacement place = qlm_text::place_text(box, font, mText.align_x, mText.align_y);
     text_path_map map;
     const double ascent = font.GetAscent();
-    if (!build_path_map(map, paths.path1->GetStorage(),
-                        paths.path2 != nullptr ? &paths.path2->GetStorage() : nullptr, paths.base_length_set,
-                        paths.base_length, paths.preserve_x_scale, -(ascent > 0 ? ascent : font.GetSize())))
+    if (!build_path_map(map, paths.path1->GetStorage(), paths.path2 != nullptr ? &paths.path2->GetStorage() : nullptr,
+                        paths.base_length_set, paths.base_length, paths.preserve_x_scale,
+                        -(ascent > 0 ? ascent : font.GetSize())))
       return;
     const double rise = font.IsFlipped() ? place.ascent : -place.ascent;
     bool first = true;
@@ -972,8 +971,7 @@ void cRendererSurface::DrawTextBetweenPaths(cPath* path1, cPath* path2, const rT
 }
 
 void cRendererSurface::TextBetweenPathsBounds(cPath* path1, cPath* path2, const rTextView& text, bool baseLengthSet,
-                                              double baseLength, bool stopAtEnd, bool preserveXScale,
-                                              rRectD& bounds) {
+                                              double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) {
   bounds = rRectD{};
   if (path1 == nullptr || path2 == nullptr) return;
   TextPathBounds(text, rTextPathArgs{path1, path2, baseLengthSet, baseLength, stopAtEnd, preserveXScale}, bounds);

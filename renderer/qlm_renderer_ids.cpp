@@ -38,12 +38,14 @@ void qlm_renderer_start() {
   qlm_font_start();
   qlm_jng_start();  // image_load's codecs (JNG starts PNG and JPEG)
   if (id_cSurface != 0) return;
+  // clang-format off
   for (uint32_t* id : {&id_cSurface, &id_cSurfaceBitmap, &id_cRendererUnused1, &id_cTransformations, &id_cHitTest,
                        &id_cPath, &id_cFont, &id_cPathGroup, &id_cGradient, &id_cGradientColorRamp,
                        &id_cGradientLinearX, &id_cGradientLinearY, &id_cGradientKind3, &id_cGradientKind4,
                        &id_cGradientKind5, &id_cGradientKind6, &id_cGradientKind7, &id_cGradientKind8,
                        &id_cGradientRadialFocus, &id_cGradientKind10, &id_cGradientKind11, &id_cGradientKind12,
                        &id_cRendererUnused2, &id_cGouraudMesh, &id_cGradientKind13, &id_cGradientKind14})
+    // clang-format on
     new_type_id(*id);
 }
 

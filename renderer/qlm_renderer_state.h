@@ -283,11 +283,11 @@ struct ClipState {
 // 3 warp magnifier, with the numbers that define it.
 struct rTransformStage {
   uint8_t kind = 0;
-  double affine[6] = {1, 0, 0, 1, 0, 0};  // sx, shy, shx, sy, tx, ty
+  double affine[6] = {1, 0, 0, 1, 0, 0};          // sx, shy, shx, sy, tx, ty
   double persp[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};  // perspective: its matrix
-  double quad[8] = {};                    // bilinear: the quadrilateral
-  double rect[4] = {};                    // ... and the rectangle it maps from
-  double warp[4] = {};                    // centre x, centre y, magnification, radius
+  double quad[8] = {};                            // bilinear: the quadrilateral
+  double rect[4] = {};                            // ... and the rectangle it maps from
+  double warp[4] = {};                            // centre x, centre y, magnification, radius
 
   // Maps a point forwards or back through this stage. The bilinear stage
   // has no exact inverse: it maps back by the reverse bilinear mapping

@@ -79,7 +79,8 @@ void cSurface::CopyRowsOut(uint8_t* destination, int32_t row_length, int32_t x1,
 }
 
 void cSurface::MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend) {
-  MaskedCopyIn(source, mask, row_length, blend, 0, 0, int32_t(mBinding->rbuf.width()), int32_t(mBinding->rbuf.height()));
+  MaskedCopyIn(source, mask, row_length, blend, 0, 0, int32_t(mBinding->rbuf.width()),
+               int32_t(mBinding->rbuf.height()));
 }
 
 void cSurface::MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend, int32_t x1,
@@ -181,7 +182,7 @@ bool cSurfaceBitmapRGBA::Attach(rgba8_buffer* buffer) {
   if (buffer == nullptr || !buffer->IsValid()) return false;
   // The surface's own rendering buffer covers the same memory, so that a
   // clipped drawing into this surface can be copied out and written back.
-  BindMemory(buffer->PixelPtr(), int32_t(buffer->width()), int32_t(buffer->height()), buffer->stride(), px32RGBA,
-             true, nullptr);
+  BindMemory(buffer->PixelPtr(), int32_t(buffer->width()), int32_t(buffer->height()), buffer->stride(), px32RGBA, true,
+             nullptr);
   return true;
 }

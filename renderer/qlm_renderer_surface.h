@@ -81,8 +81,8 @@ class cSurface : public cException {
   // The same two limited to the pixels x1..x2-1, y1..y2-1 (cut to the
   // surface); source, destination and mask keep their full-row layout.
   void CopyRowsOut(uint8_t* destination, int32_t row_length, int32_t x1, int32_t y1, int32_t x2, int32_t y2) const;
-  void MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend, int32_t x1,
-                    int32_t y1, int32_t x2, int32_t y2);
+  void MaskedCopyIn(const uint8_t* source, const uint8_t* mask, int32_t row_length, bool blend, int32_t x1, int32_t y1,
+                    int32_t x2, int32_t y2);
 
   uint8_t FormatCode() const { return mCode; }
   int32_t Stride() const { return mStride; }
@@ -144,4 +144,3 @@ class cSurfaceMemory : public cSurface {
   bool Attach(uint8_t* base, int32_t width, int32_t height, int32_t rowStep, uint8_t pixelFormatCode, bool topDown);
   void Detach() override;
 };
-

@@ -343,8 +343,8 @@ bool cComplexText::AppendText(const std::string& markup) {
       RestoreFormatState(mEndState);
       double widest = std::max(mWidestLine, 0.0), y = std::max(mHeight, 0.0);
       mHasLayout = false;
-      layout_entries(*this, mLinks.get(), mEntries.get(), mLayoutWidth, "{not box.span.Layout(Self,width)}", widest,
-                     y, first);
+      layout_entries(*this, mLinks.get(), mEntries.get(), mLayoutWidth, "{not box.span.Layout(Self,width)}", widest, y,
+                     first);
       mWidestLine = widest;
       mHeight = y;
       mHasLayout = true;
@@ -509,7 +509,8 @@ bool cComplexText::Paginate(double height) {
 }
 
 bool cComplexText::RenderPage(cRenderer* renderer, int32_t page, double x, double y, uint8_t flags, cHitTest* hit) {
-  return Draw(renderer, mHasPages, "{not mHasPages}", [&](cLayoutBox& box) { box.RenderPage(*this, page, x, y, flags, hit); });
+  return Draw(renderer, mHasPages, "{not mHasPages}",
+              [&](cLayoutBox& box) { box.RenderPage(*this, page, x, y, flags, hit); });
 }
 
 rHyperLink* cComplexText::FirstLink() {

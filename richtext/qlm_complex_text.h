@@ -66,8 +66,7 @@ class cComplexText : public cException {
   // replace the old ones. A failed parse keeps the previous document.
   bool SetText(const std::string& markup);
   void ClearFormat();
-  bool FormatText(cRenderer* renderer, cFont* font, eAlign align_x, eAlign align_y, double spacing,
-                  bool force_ascii);
+  bool FormatText(cRenderer* renderer, cFont* font, eAlign align_x, eAlign align_y, double spacing, bool force_ascii);
 
   // Lays the entries out to a width (0: lines break only at line breaks).
   // A negative or non-finite width changes nothing and answers the earlier
@@ -219,8 +218,8 @@ class cComplexText : public cException {
   // With `origin_y` (drawing the whole document at that y), the walk starts
   // at the last draw mark above the visible area instead of the first
   // entry.
-  bool Draw(cRenderer* renderer, bool ready, const char* not_ready,
-            const std::function<void(cLayoutBox&)>& draw_box, const double* origin_y = nullptr);
+  bool Draw(cRenderer* renderer, bool ready, const char* not_ready, const std::function<void(cLayoutBox&)>& draw_box,
+            const double* origin_y = nullptr);
   // The paragraph assembly: words, the box and its style switches.
   void AssembleParagraph(std::unique_ptr<cTextBits>& bits, cHyperLinks* links, cLayoutEntries* entries);
 

@@ -167,9 +167,9 @@ void cPropertyColor::Capture(cComplexText& doc) {
 void cPropertyColor::Apply(cComplexText& doc) { doc.ApplyColor(mId, mColor); }
 
 void cComplexText::ApplyColor(uint8_t id, uint32_t color) {
-  const int slot = id == cnPropTextColor  ? 0
-                   : id == cnPropTextBack ? 1
-                   : id == cnPropPenColor ? 2
+  const int slot = id == cnPropTextColor   ? 0
+                   : id == cnPropTextBack  ? 1
+                   : id == cnPropPenColor  ? 2
                    : id == cnPropFillColor ? 3
                                            : -1;
   if (slot < 0) return;
@@ -349,8 +349,7 @@ bool cComplexText::ValueColor(const rTCProperty* entry, uint32_t& result) {
   return p != nullptr && tblocks_color(p, result);
 }
 
-bool cComplexText::ParseFontSize(const rTCProperty* entry, double& size, uint8_t& mode, uint8_t& unit,
-                                 double& given) {
+bool cComplexText::ParseFontSize(const rTCProperty* entry, double& size, uint8_t& mode, uint8_t& unit, double& given) {
   if (entry == nullptr) return false;
   // The unit is the property's own type suffix ("fs:px"), not the one of a
   // variable it refers to.
@@ -406,15 +405,20 @@ std::unique_ptr<cLayoutProperty> read_property(cComplexText& doc, uint8_t id, co
       const std::string key = string_trim_upper(text);
       uint8_t value = 0;
       if (id == cnPropAlignX) {
+        // clang-format off
         if (key == "LEFT") value = ALIGN_LEFT;
         else if (key == "CENTER") value = ALIGN_CENTER;
         else if (key == "RIGHT") value = ALIGN_RIGHT;
         else if (key == "JUSTIFY") value = ALIGN_JUSTIFY;
         else if (key == "WIDTH") value = ALIGN_WIDTH;
+        // clang-format on
       } else {
-        if (key == "TOP") value = ALIGN_TOP;
-        else if (key == "CENTER") value = ALIGN_CENTER;
-        else if (key == "BOTTOM") value = ALIGN_BOTTOM;
+        if (key == "TOP")
+          value = ALIGN_TOP;
+        else if (key == "CENTER")
+          value = ALIGN_CENTER;
+        else if (key == "BOTTOM")
+          value = ALIGN_BOTTOM;
       }
       if (value == 0) return nullptr;
       return std::make_unique<cPropertyAlign>(id, value);
@@ -472,7 +476,8 @@ std::unique_ptr<cLayoutProperty> value_in_force(cComplexText& doc, const cLayout
   switch (prop.mId) {
     case cnPropFontFace: return std::make_unique<cPropertyString>(prop.mId, doc.FontName());
     case cnPropHRef:
-      return std::make_unique<cPropertyString>(prop.mId, doc.mCurrentLink != nullptr ? doc.mCurrentLink->GetText() : "");
+      return std::make_unique<cPropertyString>(prop.mId,
+                                               doc.mCurrentLink != nullptr ? doc.mCurrentLink->GetText() : "");
     case cnPropFontSize: {
       auto r = std::make_unique<cPropertyUnitValue>(prop.mId);
       r->mUnit = static_cast<const cPropertyUnitValue&>(prop).mUnit;

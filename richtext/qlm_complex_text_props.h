@@ -156,7 +156,7 @@ class cPropertiesStack : public cArrayOf<rPropertyScope, 3> {
 
 struct rVarDecl {
   rVarDecl* next = nullptr;
-  std::string name;  // string_trim_upper of the declared name
+  std::string name;                    // string_trim_upper of the declared name
   const rTCProperty* value = nullptr;  // the declaring property (not owned)
 };
 
@@ -185,8 +185,8 @@ constexpr uint8_t cnEntryStyle = 2;
 // pointers (a document holds one or two per paragraph).
 struct rLayoutEntry {
   rLayoutEntry* next = nullptr;
-  std::unique_ptr<cLayoutBox> box;              // kinds 0 and 1
-  std::unique_ptr<cPropertyEntries> styles;     // kind 2
+  std::unique_ptr<cLayoutBox> box;           // kinds 0 and 1
+  std::unique_ptr<cPropertyEntries> styles;  // kind 2
   uint8_t Kind() const;
   rLayoutEntry() = default;
   ~rLayoutEntry();

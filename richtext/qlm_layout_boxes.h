@@ -28,7 +28,7 @@ constexpr uint8_t cnRenderAll = 8;
 // One hyperlink record: one per run (or string box) of a hyperlink.
 struct rHyperLink {
   rHyperLink* next = nullptr;
-  uint8_t state = 0;  // 0 normal, 1 hover, 2 pressed
+  uint8_t state = 0;                      // 0 normal, 1 hover, 2 pressed
   const cPropertyString* href = nullptr;  // shared by the records of a link
   std::unique_ptr<cHitTest> hit;          // filled by drawing with flag 4 or 8
   rHyperLink();

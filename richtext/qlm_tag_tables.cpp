@@ -53,7 +53,7 @@ bool cComplexText::ParseTagWidth(const rTCProperty* entry, uint8_t& mode, double
   if (p->value.kind == ET_INTEGER || p->value.kind == ET_FLOAT) {
     if (!tblocks_property_float(p, number) || !std::isfinite(number)) return false;
     const std::string unit = entry->type != nullptr ? string_trim_upper(entry->type->name) : "";
-    mode = unit == "PT" ? cnTagWidthPoints
+    mode = unit == "PT"   ? cnTagWidthPoints
            : unit == "MM" ? cnTagWidthMillimetres
            : unit == "CH" ? cnTagWidthBlanks
                           : cnTagWidthPixels;
@@ -160,9 +160,12 @@ void cComplexText::BuildTagTable(const rTCToken*& cursor, const rTCToken* end, c
               std::string v;
               if (ValueText(p, v)) {
                 const std::string key = string_trim_upper(v);
-                if (key == "LEFT") box->mTagAlign = ALIGN_LEFT;
-                else if (key == "CENTER") box->mTagAlign = ALIGN_CENTER;
-                else if (key == "RIGHT") box->mTagAlign = ALIGN_RIGHT;
+                if (key == "LEFT")
+                  box->mTagAlign = ALIGN_LEFT;
+                else if (key == "CENTER")
+                  box->mTagAlign = ALIGN_CENTER;
+                else if (key == "RIGHT")
+                  box->mTagAlign = ALIGN_RIGHT;
               }
             } else if (name == "TWIDTH") {
               ParseTagWidth(p, box->mTagWidthMode, box->mTagWidthValue);
@@ -193,7 +196,8 @@ void cComplexText::BuildTagTable(const rTCToken*& cursor, const rTCToken* end, c
         give(t, tag);
       } else if (local.empty() && tag && t->kind == TCT_BRACE_CLOSE) {
         state = kText;
-      } else if (local.empty() && !tag && tblocks_is_metadata(t, tc_metadata_bit(cnMetadataLabel), "tag", "", nullptr)) {
+      } else if (local.empty() && !tag &&
+                 tblocks_is_metadata(t, tc_metadata_bit(cnMetadataLabel), "tag", "", nullptr)) {
         new_row();
       } else {
         give(t, tag);
@@ -314,7 +318,7 @@ bool cBoxTags::Layout(cComplexText& doc, cHyperLinks* links, double width) {
     for (rTagRow* r = mRows.First(); r != nullptr; r = r->next) {
       if (mWText > 0 && r->text_entries != nullptr)
         layout_entries(doc, links, r->text_entries.get(), mWText, "{not box.span.Layout(base,mWText)}", r->text_width,
-                   r->text_height);
+                       r->text_height);
       if (mTagAlign == ALIGN_RIGHT)
         r->tag_x = std::max(0.0, mWTags - r->tag_width);
       else if (mTagAlign == ALIGN_CENTER)

@@ -6,9 +6,9 @@
 #include "qlm_base_codes.h"
 #include "qlm_base_util.h"
 #include "qlm_complex_text_props.h"
-#include "qlm_layout_boxes.h"
 #include "qlm_encoding.h"
 #include "qlm_encoding_registry.h"
+#include "qlm_layout_boxes.h"
 
 namespace {
 

@@ -200,9 +200,7 @@ class cTextBits {
   rTextBit* NewBit(uint8_t kind);
   // Room for a run of `bytes` at the end of the storage.
   void* Take(size_t bytes);
-  rTextBit* Inline() const {
-    return std::launder(reinterpret_cast<rTextBit*>(const_cast<unsigned char*>(mInline)));
-  }
+  rTextBit* Inline() const { return std::launder(reinterpret_cast<rTextBit*>(const_cast<unsigned char*>(mInline))); }
   // Appends translated code points: the merging and widening rules.
   void AddPoints(const std::u32string& points);
   std::u32string CodePoints(cEncoding* text) const;
@@ -214,6 +212,4 @@ class cTextBits {
 };
 
 // The code-unit width of a code point: 1, 2 or 4.
-constexpr uint8_t text_unit_width(int64_t code_point) {
-  return code_point < 256 ? 1 : (code_point < 65536 ? 2 : 4);
-}
+constexpr uint8_t text_unit_width(int64_t code_point) { return code_point < 256 ? 1 : (code_point < 65536 ? 2 : 4); }

@@ -68,10 +68,12 @@ bool parse_hex6(const std::string& s, uint32_t& value) {
   value = 0;
   for (char c : s) {
     int d;
+    // clang-format off
     if (c >= '0' && c <= '9') d = c - '0';
     else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
     else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
     else return false;
+    // clang-format on
     value = value << 4 | uint32_t(d);
   }
   return true;
@@ -157,9 +159,8 @@ std::vector<uint8_t> build_inner(const std::vector<Family>& families) {
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     // Name index: bytes after upper-casing, a prefix first (which is what a
     // lexicographic compare of the upper-cased names gives).
-    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-      return upper(family.colors[x].name) < upper(family.colors[y].name);
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t x, size_t y) { return upper(family.colors[x].name) < upper(family.colors[y].name); });
     put_u32(b, record + 8, offset_of(b));
     for (size_t i : order) append_u32(b, nodes[i]);
     // Colour index: ascending colour; equal colours keep their stored order.

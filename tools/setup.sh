@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake ninja-build pkg-config ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang-16 libclang-rt-16-dev
+  clang-16 libclang-rt-16-dev clang-format-14
   zlib1g-dev libssl-dev
   libpng-dev libjpeg62-turbo-dev libexpat1-dev libagg-dev
   libfreetype-dev libfontconfig-dev fonts-liberation fonts-liberation2 fonts-dejavu-core

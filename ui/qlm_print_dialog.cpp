@@ -69,8 +69,8 @@ void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest
   s.copies_given = true;
   s.collate = gtk_print_settings_get_collate(gs) ? 1 : 0;
   s.collate_given = true;
-  const GtkPageOrientation o = page != nullptr ? gtk_page_setup_get_orientation(page)
-                                               : gtk_print_settings_get_orientation(gs);
+  const GtkPageOrientation o =
+      page != nullptr ? gtk_page_setup_get_orientation(page) : gtk_print_settings_get_orientation(gs);
   s.orientation = (o == GTK_PAGE_ORIENTATION_LANDSCAPE || o == GTK_PAGE_ORIENTATION_REVERSE_LANDSCAPE)
                       ? pp::kOrientLandscape
                       : pp::kOrientPortrait;
@@ -89,7 +89,7 @@ void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest
     const GtkPrintDuplex duplex = gtk_print_settings_get_duplex(gs);
     s.sides = duplex == GTK_PRINT_DUPLEX_HORIZONTAL ? "two-sided-long-edge"
               : duplex == GTK_PRINT_DUPLEX_VERTICAL ? "two-sided-short-edge"
-                                                     : "one-sided";
+                                                    : "one-sided";
   }
   const int dpi = gtk_print_settings_get_resolution(gs);
   if (dpi > 0) s.resolution = dpi;
@@ -113,12 +113,12 @@ void read_back(GtkPrintSettings* gs, GtkPageSetup* page, const pp::DialogRequest
 // these are hidden rather than shown and dropped. They are found by their
 // names in GTK's dialog; GTK shows some again when another printer is
 // chosen, so they are hidden again whenever they are shown.
-constexpr const char* kNotOffered[] = {
-    "page_range_radio", "page_range_entry", "current_page_radio", "selection_radio", "all_pages_radio",
-    "reverse_check",    "page_set_combo",   "scale_spin",         "pages_per_sheet", "number_up_layout",
-    // Their labels ("Only print:", "Scale:", "%", "Pages per side:", "Page
-    // ordering:") and the heading "Range" of the page range.
-    "label_widget1", "label6", "label7", "label8", "label9", "label10"};
+constexpr const char* kNotOffered[] = {"page_range_radio", "page_range_entry", "current_page_radio", "selection_radio",
+                                       "all_pages_radio", "reverse_check", "page_set_combo", "scale_spin",
+                                       "pages_per_sheet", "number_up_layout",
+                                       // Their labels ("Only print:", "Scale:", "%", "Pages per side:", "Page
+                                       // ordering:") and the heading "Range" of the page range.
+                                       "label_widget1", "label6", "label7", "label8", "label9", "label10"};
 
 // The widget of GTK's dialog named `name`; nil when there is none.
 GtkWidget* find_named(GtkWidget* widget, const char* name) {
@@ -157,7 +157,8 @@ class DialogBackend final : public pp::Backend {
     mFailure.clear();
     return pp::cups_backend().printer_settings(device, out);
   }
-  std::unique_ptr<pp::Device> create_device(const pp::PrinterId& printer, const pp::PrinterSettings& settings) override {
+  std::unique_ptr<pp::Device> create_device(const pp::PrinterId& printer,
+                                            const pp::PrinterSettings& settings) override {
     mFailure.clear();
     return pp::cups_backend().create_device(printer, settings);
   }

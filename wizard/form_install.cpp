@@ -155,9 +155,7 @@ TFormInstall::TFormInstall(ui::TComponent* owner) : ui::TForm(owner) {
   OnDestroy = [this](ui::TObject*) { FormDestroy(); };
   // The log and the end handler belong to the window: it does not close
   // while the install thread runs.
-  OnCloseQuery = [this](ui::TObject*, bool& canClose) {
-    canClose = !mInstalling.load() && mPage != cnPageInstalling;
-  };
+  OnCloseQuery = [this](ui::TObject*, bool& canClose) { canClose = !mInstalling.load() && mPage != cnPageInstalling; };
 }
 
 TFormInstall::~TFormInstall() { FormDestroy(); }
@@ -341,9 +339,7 @@ void TFormInstall::ShowAgreementPage() {
 
 void TFormInstall::KVNButton2Click(ui::TObject*) {
   switch (mPage) {
-    case cnPageIntroduction:
-      ShowAgreementPage();
-      break;
+    case cnPageIntroduction: ShowAgreementPage(); break;
     case cnPageAgreement:
       if (KVNButton2->ColorIndex() != CLR_BLUE) {
         Message(cnDlgKindInformation, "Agree First", 450, 280,
@@ -383,8 +379,7 @@ void TFormInstall::KVNButton2Click(ui::TObject*) {
       SetStatusText(cnStatusUpdating);
       StartInstallation();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -411,7 +406,8 @@ bool TFormInstall::CheckDestination() {
     }
   } else if (!mk_dir(gDestination, 0)) {
     mInstallLock.reset();
-    Message(cnDlgKindError, "Can't Create Folder", 350, 200, "Failed to create the destination installation directory ...");
+    Message(cnDlgKindError, "Can't Create Folder", 350, 200,
+            "Failed to create the destination installation directory ...");
     return false;
   }
   return true;
@@ -481,8 +477,7 @@ void TFormInstall::DropBottomButtons() {
     *slot = nullptr;
     b->Hide();
     b->OnClick = nullptr;
-    if (ui::Application != nullptr)
-      ui::Application->QueueCall([b] { ui::TObject::Free(b); }, b->AliveToken());
+    if (ui::Application != nullptr) ui::Application->QueueCall([b] { ui::TObject::Free(b); }, b->AliveToken());
   }
 }
 
@@ -646,9 +641,7 @@ void TFormInstall::ThreadEnded() {
   }
 }
 
-int TFormInstall::ExitStatus() const {
-  return mInstallEnded && !mSuccess.load() ? cnExitFailed : cnExitInstalled;
-}
+int TFormInstall::ExitStatus() const { return mInstallEnded && !mSuccess.load() ? cnExitFailed : cnExitInstalled; }
 
 // ---- Page controls ----------------------------------------------------------------
 
@@ -786,8 +779,10 @@ void TFormInstall::FinishClick(ui::TObject*) {
 
 void TFormInstall::KVNButton4Click(ui::TObject*) {
   if (KVNButton4->ColorIndex() != CLR_BLUE || !PrintPreview) return;
-  if (mPage == cnPageAgreement) PrintPreview(mAgreementText, "Korvane License");
-  else if (mPage == cnPageFinished) PrintPreview(mLogText, "Installation Log");
+  if (mPage == cnPageAgreement)
+    PrintPreview(mAgreementText, "Korvane License");
+  else if (mPage == cnPageFinished)
+    PrintPreview(mLogText, "Installation Log");
 }
 
 void TFormInstall::KVNCheckBox1Click(ui::TObject*) { SetAnimate(KVNCheckBox1->Checked()); }

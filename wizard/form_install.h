@@ -67,10 +67,7 @@ std::string install_options_text(int64_t requiredSpace);
 // The existing-installation dialog's message.
 std::string install_existing_text();
 
-class TFormInstall : public ui::TForm,
-                     public iInstallWindow,
-                     public TInstallChecksHost,
-                     public TAnimSceneHost {
+class TFormInstall : public ui::TForm, public iInstallWindow, public TInstallChecksHost, public TAnimSceneHost {
  public:
   explicit TFormInstall(ui::TComponent* owner);
   ~TFormInstall() override;
@@ -79,9 +76,9 @@ class TFormInstall : public ui::TForm,
   void FormCreate();
   void FormShow();
   void FormDestroy();
-  void KVNButton2Click(ui::TObject* sender);  // Continue
-  void KVNButton3Click(ui::TObject* sender);  // Previous
-  void KVNButton4Click(ui::TObject* sender);  // Print
+  void KVNButton2Click(ui::TObject* sender);    // Continue
+  void KVNButton3Click(ui::TObject* sender);    // Previous
+  void KVNButton4Click(ui::TObject* sender);    // Print
   void KVNCheckBox1Click(ui::TObject* sender);  // Animate
 
   // Handlers of the controls the window creates itself.
@@ -149,9 +146,9 @@ class TFormInstall : public ui::TForm,
   ui::TPanel* Panel1 = nullptr;
   ui::TPanel* Panel2 = nullptr;
   ui::TPanel* Panel3 = nullptr;
-  TKVNButton* KVNButton4 = nullptr;  // Print
-  TKVNButton* KVNButton3 = nullptr;  // Previous (nil from page 4 on)
-  TKVNButton* KVNButton2 = nullptr;  // Continue (nil from page 4 on)
+  TKVNButton* KVNButton4 = nullptr;      // Print
+  TKVNButton* KVNButton3 = nullptr;      // Previous (nil from page 4 on)
+  TKVNButton* KVNButton2 = nullptr;      // Continue (nil from page 4 on)
   TKVNCheckBox* KVNCheckBox1 = nullptr;  // Animate
   // The options page's controls (nil elsewhere).
   ui::TLabel* DestCaption = nullptr;

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "form_install.h"
-#include "qlm_parser_vormcode_escape.h"
 #include "kvn_form_dlg.h"
+#include "qlm_parser_vormcode_escape.h"
 #include "ui_app.h"
 
 void installer_report_exception(std::exception_ptr error) {

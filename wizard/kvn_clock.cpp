@@ -52,8 +52,8 @@ rClockCommons::~rClockCommons() {
 rClockCommons* rClockCommons::New() {
   auto* c = new (std::nothrow) rClockCommons;
   if (c == nullptr) return nullptr;
-  static const char* const names[11] = {"..\\digit_i0.svg", "..\\digit_i1.svg", "..\\digit_i2.svg", "..\\digit_i3.svg",
-                                        "..\\digit_i4.svg", "..\\digit_i5.svg", "..\\digit_i6.svg", "..\\digit_i7.svg",
+  static const char* const names[11] = {"..\\digit_i0.svg", "..\\digit_i1.svg", "..\\digit_i2.svg",  "..\\digit_i3.svg",
+                                        "..\\digit_i4.svg", "..\\digit_i5.svg", "..\\digit_i6.svg",  "..\\digit_i7.svg",
                                         "..\\digit_i8.svg", "..\\digit_i9.svg", "..\\digit_idot.svg"};
   double widest = 0;
   for (int i = 0; i < 11; ++i) {

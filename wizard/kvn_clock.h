@@ -97,8 +97,8 @@ struct rClockCommons {
   // Set by SetSize.
   double clockSize = 0, faceSize = 0;
   double ring1 = 0, ring2 = 0, ring3 = 0, ring4 = 0;
-  rRectD face;   // (x1, y1)-(x2, y2): left, top, right, bottom
-  rRectD inner;  // the face less the outer ring
+  rRectD face;     // (x1, y1)-(x2, y2): left, top, right, bottom
+  rRectD inner;    // the face less the outer ring
   rRectD drawing;  // a copy of the inner rectangle: where the clock draws
 
   // The digit pictures 0 to 9 and the dot, their bounds and offsets.

@@ -30,11 +30,11 @@ constexpr struct {
   int16_t code;
   const char* pwg;
 } kPaperCodes[] = {
-    {1, "na_letter_8.5x11in"},      {3, "na_ledger_11x17in"},      {5, "na_legal_8.5x14in"},
-    {7, "na_executive_7.25x10.5in"}, {8, "iso_a3_297x420mm"},      {9, "iso_a4_210x297mm"},
-    {11, "iso_a5_148x210mm"},       {12, "jis_b4_257x364mm"},      {13, "jis_b5_182x257mm"},
-    {20, "na_number-10_4.125x9.5in"}, {27, "iso_dl_110x220mm"},    {28, "iso_c5_162x229mm"},
-    {34, "iso_b5_176x250mm"},       {70, "iso_a6_105x148mm"},
+    {1, "na_letter_8.5x11in"},        {3, "na_ledger_11x17in"}, {5, "na_legal_8.5x14in"},
+    {7, "na_executive_7.25x10.5in"},  {8, "iso_a3_297x420mm"},  {9, "iso_a4_210x297mm"},
+    {11, "iso_a5_148x210mm"},         {12, "jis_b4_257x364mm"}, {13, "jis_b5_182x257mm"},
+    {20, "na_number-10_4.125x9.5in"}, {27, "iso_dl_110x220mm"}, {28, "iso_c5_162x229mm"},
+    {34, "iso_b5_176x250mm"},         {70, "iso_a6_105x148mm"},
 };
 
 }  // namespace
@@ -45,7 +45,8 @@ int16_t paper_code_of(const std::string& pwg) {
   for (const auto& c : kPaperCodes) {
     const std::string_view name(c.pwg);
     const std::string_view base = name.substr(0, name.rfind('_'));
-    if (pwg == base || (pwg.size() > base.size() + 1 && pwg.compare(0, base.size() + 1, name.substr(0, base.size() + 1)) == 0))
+    if (pwg == base ||
+        (pwg.size() > base.size() + 1 && pwg.compare(0, base.size() + 1, name.substr(0, base.size() + 1)) == 0))
       return c.code;
   }
   return kPaperUser;

@@ -18,9 +18,7 @@ class FakeDevice final : public Device {
 
   DeviceCaps caps() const override { return mCaps; }
 
-  bool start_doc(const std::string& title) override {
-    return Step(0, 1, mOwner.fail_start_doc, "start_doc " + title);
-  }
+  bool start_doc(const std::string& title) override { return Step(0, 1, mOwner.fail_start_doc, "start_doc " + title); }
   bool start_page() override {
     if (!Step(1, 2, mOwner.fail_start_page, "start_page")) return false;
     FakePage page;
@@ -47,8 +45,8 @@ class FakeDevice final : public Device {
   }
 
   bool draw_rows(int32_t x, int32_t y, int32_t w, int32_t h, const RowSource& source) override {
-    std::string line = "blit " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(w) + " " +
-                       std::to_string(h);
+    std::string line =
+        "blit " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(w) + " " + std::to_string(h);
     if (mState != 2 || w <= 0 || h <= 0 || !source || mOwner.pages.empty()) {
       mOwner.log.push_back(line + " refused");
       return false;

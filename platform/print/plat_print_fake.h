@@ -52,7 +52,7 @@ class FakeBackend : public Backend {
   // "destroy", "dialog setup" or "dialog print"; a refused call ends in
   // " refused".
   std::vector<std::string> log;
-  std::vector<FakePage> pages;                 // every page started, in order
+  std::vector<FakePage> pages;                // every page started, in order
   std::vector<PrinterSettings> created_with;  // the settings of every device made
   std::vector<DialogRequest> dialogs;         // every dialog shown
   int32_t live_devices = 0;

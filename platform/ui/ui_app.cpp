@@ -308,8 +308,8 @@ const TCursorImage* TScreen::Cursors(int slot) const {
 
 void TScreen::SetCursors(int slot, TCursorImage image) {
   if (slot < 1) throw std::invalid_argument("TScreen.Cursors: slot below 1");
-  if (image.Pixels.size() != size_t(TCursorImage::kSide) * TCursorImage::kSide || image.HotX < 0 ||
-      image.HotY < 0 || image.HotX >= TCursorImage::kSide || image.HotY >= TCursorImage::kSide)
+  if (image.Pixels.size() != size_t(TCursorImage::kSide) * TCursorImage::kSide || image.HotX < 0 || image.HotY < 0 ||
+      image.HotX >= TCursorImage::kSide || image.HotY >= TCursorImage::kSide)
     throw std::invalid_argument("TScreen.Cursors: not a 32x32 picture with its hot spot inside");
   for (auto& [n, img] : mCursors)
     if (n == slot) {
@@ -514,8 +514,7 @@ void TThread::Run() {
   if (Priority <= tpLowest) {
     // Background work yields to everything else on the machine.
     sched_param param{};
-    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0)
-      (void)setpriority(PRIO_PROCESS, 0, 19);
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0) (void)setpriority(PRIO_PROCESS, 0, 19);
   }
   try {
     Execute();
@@ -559,8 +558,7 @@ int TThread::WaitFor() {
   if (mThread.joinable() && std::this_thread::get_id() == mThread.get_id())
     throw std::logic_error("TThread.WaitFor: a thread cannot wait for itself");
   if (!mStarted) return ReturnValue;
-  if (mApp && mApp->IsGuiThread())
-    mApp->WaitForThread(this);
+  if (mApp && mApp->IsGuiThread()) mApp->WaitForThread(this);
   Join();
   return ReturnValue;
 }

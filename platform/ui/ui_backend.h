@@ -56,7 +56,7 @@ struct WindowStyle {
   int MinClientHeight = 0;
   bool KeepAbove = false;
   bool ToolWindow = false;
-  bool Deletable = true;   // has a close box
+  bool Deletable = true;    // has a close box
   bool Minimizable = true;  // has a minimise box
   bool Maximizable = true;  // has a maximise box
   // The window system chooses where the window first shows: the position
@@ -93,7 +93,7 @@ struct OverlayState {
 // Callbacks from a native overlay into its control.
 struct OverlayEvents {
   std::function<void(const std::string&)> Changed;  // the user changed the text
-  std::function<void()> GotFocus;                    // the native widget took the focus
+  std::function<void()> GotFocus;                   // the native widget took the focus
 };
 
 struct TPageSetup {

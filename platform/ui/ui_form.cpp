@@ -324,6 +324,7 @@ TModalResult TForm::ShowModal() {
   };
   TModalResult result = mrNone;
   {
+    // clang-format off
   Restore restore{this, alive, disabled};
   auto check_alive = [&alive] {
     if (alive.expired()) throw std::logic_error("TForm.ShowModal: the form was destroyed inside its modal loop");
@@ -334,26 +335,27 @@ TModalResult TForm::ShowModal() {
     check_alive();
     if (Application->Terminated()) {
       ModalResult = mrCancel;
+        // clang-format on
+        break;
+      }
+      if (ModalResult == mrNone) continue;
+      bool can_close = CloseQuery();
+      check_alive();
+      if (!can_close) {
+        ModalResult = mrNone;
+        continue;
+      }
+      TCloseAction action = caHide;
+      if (OnClose) OnClose(this, action);
+      check_alive();
+      if (action == caNone) {
+        ModalResult = mrNone;
+        continue;
+      }
+      if (action == caFree) mReleaseAfterModal = true;
       break;
     }
-    if (ModalResult == mrNone) continue;
-    bool can_close = CloseQuery();
-    check_alive();
-    if (!can_close) {
-      ModalResult = mrNone;
-      continue;
-    }
-    TCloseAction action = caHide;
-    if (OnClose) OnClose(this, action);
-    check_alive();
-    if (action == caNone) {
-      ModalResult = mrNone;
-      continue;
-    }
-    if (action == caFree) mReleaseAfterModal = true;
-    break;
-  }
-  result = ModalResult;
+    result = ModalResult;
   }
   if (alive.expired()) return result;
   if (mReleaseAfterModal) {

@@ -107,9 +107,7 @@ void TBitmap::SetSize(int w, int h) {
   if (w != mWidth || h != mHeight) Reallocate(mFormat, w, h);
 }
 
-uint8_t* TBitmap::ScanLine(int y) {
-  return const_cast<uint8_t*>(static_cast<const TBitmap*>(this)->ScanLine(y));
-}
+uint8_t* TBitmap::ScanLine(int y) { return const_cast<uint8_t*>(static_cast<const TBitmap*>(this)->ScanLine(y)); }
 
 const uint8_t* TBitmap::ScanLine(int y) const {
   if (mPixels.empty()) throw std::out_of_range("TBitmap.ScanLine: the bitmap has no rows");
@@ -201,7 +199,8 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
   if (int64_t(x2) - x1 < 1 || int64_t(y2) - y1 < 1) return;
-  if (Brush.Style != bsClear) Fill64(int64_t(x1) + 1, int64_t(y1) + 1, int64_t(x2) - 1, int64_t(y2) - 1, ToBGR(Brush.Color));
+  if (Brush.Style != bsClear)
+    Fill64(int64_t(x1) + 1, int64_t(y1) + 1, int64_t(x2) - 1, int64_t(y2) - 1, ToBGR(Brush.Color));
   if (Pen.Style == psClear || !mTarget || !mTarget->HasRows()) return;
   uint32_t rgb = ToBGR(Pen.Color);
   // Dashes run along the outline as one path: 6 on, 2 off (dots 1 on, 1 off).

@@ -30,9 +30,7 @@ struct TRect {
   TRect Union(const TRect& o) const;
   bool operator==(const TRect&) const = default;
 };
-inline TRect Bounds(int left, int top, int width, int height) {
-  return {left, top, left + width, top + height};
-}
+inline TRect Bounds(int left, int top, int width, int height) { return {left, top, left + width, top + height}; }
 
 // A colour is 0x00BBGGRR; system colours have the top bit set and the index
 // of the system colour in the low byte.
@@ -155,8 +153,8 @@ struct TBrush {
 enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 struct TFont {
   std::string Name = "Tahoma";
-  int Size = 8;       // points
-  int Height = 0;     // pixels when non-zero (wins over Size)
+  int Size = 8;    // points
+  int Height = 0;  // pixels when non-zero (wins over Size)
   TColor Color = clWindowText;
   uint8_t Style = 0;  // TFontStyle bits
   bool operator==(const TFont&) const = default;
@@ -165,7 +163,8 @@ struct TFont {
 // The font's pixel height: |Height| when set, else Size points at 96 dpi;
 // worked out in 64 bits and kept within 0..2^24.
 inline int FontPixelHeight(const TFont& f) {
-  int64_t px = f.Height != 0 ? (f.Height < 0 ? -int64_t(f.Height) : int64_t(f.Height)) : (int64_t(f.Size) * 96 + 36) / 72;
+  int64_t px =
+      f.Height != 0 ? (f.Height < 0 ? -int64_t(f.Height) : int64_t(f.Height)) : (int64_t(f.Size) * 96 + 36) / 72;
   return int(px < 0 ? 0 : px > (int64_t(1) << 24) ? (int64_t(1) << 24) : px);
 }
 

@@ -93,7 +93,8 @@
 static_assert(std::is_same_v<agg::rgba8, agg::rgba8T<agg::linear>>);
 static_assert(std::is_same_v<agg::rendering_buffer, agg::row_accessor<agg::int8u>>);
 static_assert(std::is_same_v<agg::path_storage, agg::path_base<agg::vertex_block_storage<double>>>);
-static_assert(std::is_same_v<agg::pixfmt_gray8, agg::pixfmt_alpha_blend_gray<agg::blender_gray8, agg::rendering_buffer>>);
+static_assert(
+    std::is_same_v<agg::pixfmt_gray8, agg::pixfmt_alpha_blend_gray<agg::blender_gray8, agg::rendering_buffer>>);
 
 namespace qlm_agg {
 
@@ -102,9 +103,7 @@ using agg::int8u;
 // ---------------------------------------------------------------------------
 // Grey of a colour with the renderer's weights (never AGG's gray8(rgba8),
 // which uses other weights).
-constexpr uint8_t grey_of(uint8_t r, uint8_t g, uint8_t b) {
-  return uint8_t((77u * r + 150u * g + 29u * b) >> 8);
-}
+constexpr uint8_t grey_of(uint8_t r, uint8_t g, uint8_t b) { return uint8_t((77u * r + 150u * g + 29u * b) >> 8); }
 
 // The scan-line rasteriser of every renderer pass: clipping in doubles, so
 // coordinates beyond AGG's 24.8 fixed-point range are clipped before they
@@ -346,8 +345,7 @@ struct comp_op_rgba_src_atop : agg::blender_base<ColorT, Order> {
   using agg::blender_base<ColorT, Order>::get;
   using agg::blender_base<ColorT, Order>::set;
   // Dca' = Sca.Da + Dca.(1 - Sa); Da' = Da
-  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a,
-                        agg::cover_type cover) {
+  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a, agg::cover_type cover) {
     agg::rgba s = get(r, g, b, a, cover);
     agg::rgba d = get(p);
     const double s1a = 1 - s.a;
@@ -367,8 +365,7 @@ struct comp_op_rgba_contrast : agg::blender_base<ColorT, Order> {
   using agg::blender_base<ColorT, Order>::get;
   using agg::blender_base<ColorT, Order>::set;
   // Dca' = (Dca - Da/2).(2.(Sca - Sa/2) + 1) + Da/2, within 0..Da; Da' = Da
-  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a,
-                        agg::cover_type cover) {
+  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a, agg::cover_type cover) {
     agg::rgba s = get(r, g, b, a, cover);
     agg::rgba d = get(p);
     const double d2a = d.a / 2;
@@ -390,8 +387,7 @@ struct comp_op_rgba_invert : agg::blender_base<ColorT, Order> {
   using agg::blender_base<ColorT, Order>::get;
   using agg::blender_base<ColorT, Order>::set;
   // Dca' = (Da - Dca).Sa + Dca.(1 - Sa); Da' = Sa + Da - Sa.Da
-  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a,
-                        agg::cover_type cover) {
+  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a, agg::cover_type cover) {
     agg::rgba s = get(r, g, b, a, cover);
     if (s.a > 0) {
       agg::rgba d = get(p);
@@ -411,8 +407,7 @@ struct comp_op_rgba_invert_rgb : agg::blender_base<ColorT, Order> {
   using agg::blender_base<ColorT, Order>::get;
   using agg::blender_base<ColorT, Order>::set;
   // Dca' = (Da - Dca).Sca + Dca.(1 - Sa); Da' = Sa + Da - Sa.Da
-  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a,
-                        agg::cover_type cover) {
+  static void blend_pix(value_type* p, value_type r, value_type g, value_type b, value_type a, agg::cover_type cover) {
     agg::rgba s = get(r, g, b, a, cover);
     if (s.a > 0) {
       agg::rgba d = get(p);
@@ -478,8 +473,8 @@ struct comp_op_adaptor {
   using value_type = color_type::value_type;
   static void blend_pix(unsigned op, value_type* p, value_type r, value_type g, value_type b, value_type a,
                         agg::cover_type cover) {
-    comp_op_table<Order>::get(op)(p, color_type::multiply(r, a), color_type::multiply(g, a),
-                                  color_type::multiply(b, a), a, cover);
+    comp_op_table<Order>::get(op)(p, color_type::multiply(r, a), color_type::multiply(g, a), color_type::multiply(b, a),
+                                  a, cover);
   }
 };
 
@@ -512,18 +507,18 @@ struct target_ops {
   void (*blend_solid_vspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8& c, const int8u* covers);
   void (*copy_color_hspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors);
   void (*copy_color_vspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors);
-  void (*blend_color_hspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors,
-                            const int8u* covers, int8u cover);
-  void (*blend_color_vspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors,
-                            const int8u* covers, int8u cover);
+  void (*blend_color_hspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors, const int8u* covers,
+                            int8u cover);
+  void (*blend_color_vspan)(any_rgba_target&, int x, int y, unsigned len, const agg::rgba8* colors, const int8u* covers,
+                            int8u cover);
   void (*copy_from)(any_rgba_target&, const agg::rendering_buffer& from, int xdst, int ydst, int xsrc, int ysrc,
                     unsigned len);
   void (*blend_from_rgba)(any_rgba_target&, const agg::pixfmt_rgba32& from, int xdst, int ydst, int xsrc, int ysrc,
                           unsigned len, int8u cover);
   void (*blend_from_bgra)(any_rgba_target&, const agg::pixfmt_bgra32& from, int xdst, int ydst, int xsrc, int ysrc,
                           unsigned len, int8u cover);
-  void (*blend_from_color)(any_rgba_target&, const agg::pixfmt_gray8& from, const agg::rgba8& color, int xdst,
-                           int ydst, int xsrc, int ysrc, unsigned len, int8u cover);
+  void (*blend_from_color)(any_rgba_target&, const agg::pixfmt_gray8& from, const agg::rgba8& color, int xdst, int ydst,
+                           int xsrc, int ysrc, unsigned len, int8u cover);
   void (*blend_from_lut)(any_rgba_target&, const agg::pixfmt_gray8& from, const agg::rgba8* lut, int xdst, int ydst,
                          int xsrc, int ysrc, unsigned len, int8u cover);
 };
@@ -601,18 +596,16 @@ class any_rgba_target {
     m_ops->copy_from(*this, from, xdst, ydst, xsrc, ysrc, len);
   }
   // An RGBA layer (rgba8_buffer) blended over the target.
-  void blend_from(const agg::pixfmt_rgba32& from, int xdst, int ydst, int xsrc, int ysrc, unsigned len,
-                  int8u cover) {
+  void blend_from(const agg::pixfmt_rgba32& from, int xdst, int ydst, int xsrc, int ysrc, unsigned len, int8u cover) {
     m_ops->blend_from_rgba(*this, from, xdst, ydst, xsrc, ysrc, len, cover);
   }
   // A BGRA layer (the filter layer's bitmap) blended over the target.
-  void blend_from(const agg::pixfmt_bgra32& from, int xdst, int ydst, int xsrc, int ysrc, unsigned len,
-                  int8u cover) {
+  void blend_from(const agg::pixfmt_bgra32& from, int xdst, int ydst, int xsrc, int ysrc, unsigned len, int8u cover) {
     m_ops->blend_from_bgra(*this, from, xdst, ydst, xsrc, ysrc, len, cover);
   }
   // A grey mask painted in one colour, or through a colour table.
-  void blend_from_color(const agg::pixfmt_gray8& from, const agg::rgba8& color, int xdst, int ydst, int xsrc,
-                        int ysrc, unsigned len, int8u cover) {
+  void blend_from_color(const agg::pixfmt_gray8& from, const agg::rgba8& color, int xdst, int ydst, int xsrc, int ysrc,
+                        unsigned len, int8u cover) {
     m_ops->blend_from_color(*this, from, color, xdst, ydst, xsrc, ysrc, len, cover);
   }
   void blend_from_lut(const agg::pixfmt_gray8& from, const agg::rgba8* lut, int xdst, int ydst, int xsrc, int ysrc,
@@ -646,7 +639,7 @@ template <class PF>
 struct target_ops_of {
   static PF make(const any_rgba_target& t) {
     PF pf(t.rbuf());
-    if constexpr (requires(PF& f) { f.comp_op(0u); }) pf.comp_op(t.comp_op());
+    if constexpr (requires(PF & f) { f.comp_op(0u); }) pf.comp_op(t.comp_op());
     return pf;
   }
   static const target_ops ops;
@@ -687,10 +680,12 @@ const target_ops target_ops_of<PF>::ops = {
     [](any_rgba_target& t, const agg::rendering_buffer& from, int xd, int yd, int xs, int ys, unsigned len) {
       make(t).copy_from(from, xd, yd, xs, ys, len);
     },
-    [](any_rgba_target& t, const agg::pixfmt_rgba32& from, int xd, int yd, int xs, int ys, unsigned len,
-       int8u cover) { make(t).blend_from(from, xd, yd, xs, ys, len, cover); },
-    [](any_rgba_target& t, const agg::pixfmt_bgra32& from, int xd, int yd, int xs, int ys, unsigned len,
-       int8u cover) { make(t).blend_from(from, xd, yd, xs, ys, len, cover); },
+    [](any_rgba_target& t, const agg::pixfmt_rgba32& from, int xd, int yd, int xs, int ys, unsigned len, int8u cover) {
+      make(t).blend_from(from, xd, yd, xs, ys, len, cover);
+    },
+    [](any_rgba_target& t, const agg::pixfmt_bgra32& from, int xd, int yd, int xs, int ys, unsigned len, int8u cover) {
+      make(t).blend_from(from, xd, yd, xs, ys, len, cover);
+    },
     [](any_rgba_target& t, const agg::pixfmt_gray8& from, const agg::rgba8& color, int xd, int yd, int xs, int ys,
        unsigned len, int8u cover) { make(t).blend_from_color(from, color, xd, yd, xs, ys, len, cover); },
     [](any_rgba_target& t, const agg::pixfmt_gray8& from, const agg::rgba8* lut, int xd, int yd, int xs, int ys,

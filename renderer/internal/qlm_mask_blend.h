@@ -27,8 +27,8 @@ void blend_solid_bgra(uint8_t* dst, const uint8_t* covers, size_t n, const solid
 // The same over `rows` rows of `n` pixels: row i at dst + i x dst_stride
 // (bytes, may be negative) through covers + i x cover_stride. A multiple of
 // 4 for n is the fastest.
-void blend_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* covers, size_t cover_stride,
-                           size_t n, size_t rows, const solid_bgra& colour);
+void blend_solid_bgra_rows(uint8_t* dst, ptrdiff_t dst_stride, const uint8_t* covers, size_t cover_stride, size_t n,
+                           size_t rows, const solid_bgra& colour);
 
 // The same at a full cover of every pixel (the inside of a filled box):
 // an opaque colour is stored as it is, a translucent one blended with its

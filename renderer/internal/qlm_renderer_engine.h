@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "qlm_agg_extensions.h"
-#include "qlm_bitmap.h"
 #include "qlm_axis_box.h"
+#include "qlm_bitmap.h"
 #include "qlm_gradient_paint.h"
 #include "qlm_path.h"
 #include "qlm_path_group_entry.h"
@@ -34,7 +34,7 @@ namespace agg {
 struct glyph_cache;
 }
 
-struct rSVGGradient;  // an SVG gradient definition (qlm_svg.h)
+struct rSVGGradient;          // an SVG gradient definition (qlm_svg.h)
 struct rSVGGradientGeometry;  // where a gradient lies on one record (qlm_renderer_engine_svg.cpp)
 
 // One step of a drawing's mapping, prepared for speed: adjacent affine
@@ -84,7 +84,8 @@ class cRendererSurface : public cRenderer {
   bool IsCaptureOnly() override;
 
   // --- Transformations -------------------------------------------------------
-  void SetViewport(uint8_t align, double wx1, double wy1, double wx2, double wy2, double dx1, double dy1, double dx2, double dy2) override;
+  void SetViewport(uint8_t align, double wx1, double wy1, double wx2, double wy2, double dx1, double dy1, double dx2,
+                   double dy2) override;
   void Translate(double dx, double dy) override;
   void Rotate(double angle) override;
   void Scale(double sx, double sy) override;
@@ -230,7 +231,8 @@ class cRendererSurface : public cRenderer {
   void ResetPenGradient(bool flag) override;
 
   // --- Markers ---------------------------------------------------------------
-  void AddVertexMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3, double y3) override;
+  void AddVertexMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3,
+                              double y3) override;
   uint32_t GetVertexMarkerColor() override;
   void SetVertexMarkerColor(uint32_t color) override;
   void ResetVertexMarkerColor(bool flag) override;
@@ -251,7 +253,8 @@ class cRendererSurface : public cRenderer {
   bool EndMarkerOff() override;
   bool IsEndMarker() override;
   void ResetEndMarker(bool flag) override;
-  void AddStartMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3, double y3) override;
+  void AddStartMarkerCommand(uint8_t command, double x1, double y1, double x2, double y2, double x3,
+                             double y3) override;
   void StartMarkerOn() override;
   bool StartMarkerOff() override;
   bool IsStartMarker() override;
@@ -419,9 +422,11 @@ class cRendererSurface : public cRenderer {
   void DrawStar(int32_t count, cHitTest* hit, double cx, double cy, double r1, double r2, double rotation) override;
   void DrawBSpline(const double* points, int32_t count, bool closed, int32_t steps, cHitTest* hit) override;
   void DrawCurve3(cHitTest* hit, double x1, double y1, double cx, double cy, double x2, double y2) override;
-  void DrawCurve4(cHitTest* hit, double x1, double y1, double cx1, double cy1, double cx2, double cy2, double x2, double y2) override;
+  void DrawCurve4(cHitTest* hit, double x1, double y1, double cx1, double cy1, double cx2, double cy2, double x2,
+                  double y2) override;
   void DrawRectangle(cHitTest* hit, double x1, double y1, double x2, double y2) override;
-  void DrawRoundedRectangle(cHitTest* hit, double x1, double y1, double x2, double y2, double rx1, double ry1, double rx2, double ry2, double rx3, double ry3, double rx4, double ry4) override;
+  void DrawRoundedRectangle(cHitTest* hit, double x1, double y1, double x2, double y2, double rx1, double ry1,
+                            double rx2, double ry2, double rx3, double ry3, double rx4, double ry4) override;
   void DrawCircle(cHitTest* hit, double cx, double cy, double radius) override;
   void DrawEllipse(cHitTest* hit, double cx, double cy, double rx, double ry) override;
   void DrawArc(cHitTest* hit, double cx, double cy, double rx, double ry, double angle1, double angle2) override;
@@ -436,6 +441,7 @@ class cRendererSurface : public cRenderer {
   double TextWidth(const rTextView& text) override;
   void TextBounds(const rTextView& text, rRectD& bounds) override;
   void TextExtents(const rTextView& text, bool unrotated, double x, double y, rRectD& bounds) override;
+  // clang-format off
   void DrawTextOnPath(cPath* path, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) override;
   void TextOnPathBounds(cPath* path, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, rRectD& bounds) override;
   void DrawTextBetweenPaths(cPath* path1, cPath* path2, const rTextView& text, bool baseLengthSet, double baseLength, bool stopAtEnd, bool preserveXScale, cHitTest* hit) override;
@@ -446,16 +452,21 @@ class cRendererSurface : public cRenderer {
   void DrawImageRect(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, double x1, double y1, double x2, double y2, bool flag, cHitTest* hit) override;
   void DrawImageParallelogram(cBase* image, double x1, double y1, double x2, double y2, double x3, double y3, bool flag, cHitTest* hit) override;
   void DrawImageRectParallelogram(cBase* image, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, double x1, double y1, double x2, double y2, double x3, double y3, bool flag, cHitTest* hit) override;
+  // clang-format on
   void DrawImageInPath(cBase* image, cPath* path, bool flag, cHitTest* hit) override;
   void DrawImageInPathAt(cBase* image, cPath* path, double x, double y, bool flag, cHitTest* hit) override;
-  void DrawImageRectInPath(cBase* image, cPath* path, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, bool flag, cHitTest* hit) override;
-  void DrawImageRectInPathAt(cBase* image, cPath* path, double x, double y, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, bool flag, cHitTest* hit) override;
+  void DrawImageRectInPath(cBase* image, cPath* path, int32_t sx1, int32_t sy1, int32_t sx2, int32_t sy2, bool flag,
+                           cHitTest* hit) override;
+  void DrawImageRectInPathAt(cBase* image, cPath* path, double x, double y, int32_t sx1, int32_t sy1, int32_t sx2,
+                             int32_t sy2, bool flag, cHitTest* hit) override;
 
   // --- SVG -------------------------------------------------------------------
   void DrawSVG(cImageSVG* drawing, const rMatrix* matrix, double x, double y, cHitTest* hit) override;
   void DrawSVGSized(cImageSVG* drawing, cHitTest* hit, double x, double y, double width, double height) override;
-  void GetSVGBounds(cImageSVG* drawing, const rMatrix* matrix, double x, double y, uint8_t device, rRectD& bounds) override;
-  void GetSVGSizedBounds(cImageSVG* drawing, uint8_t device, double x, double y, double width, double height, rRectD& bounds) override;
+  void GetSVGBounds(cImageSVG* drawing, const rMatrix* matrix, double x, double y, uint8_t device,
+                    rRectD& bounds) override;
+  void GetSVGSizedBounds(cImageSVG* drawing, uint8_t device, double x, double y, double width, double height,
+                         rRectD& bounds) override;
 
   // --- Override colour -------------------------------------------------------
   uint32_t GetOverrideColor() override;
@@ -503,8 +514,8 @@ class cRendererSurface : public cRenderer {
   ClipState mClip;
   TransformState mTransform;
   agg::trans_affine mDevice;  // the device matrix (not part of the record)
-  rgba8_buffer mFillTile;      // the fill-pattern tile
-  rMatrix mMatrixCopy;         // what GetMatrix hands out
+  rgba8_buffer mFillTile;     // the fill-pattern tile
+  rMatrix mMatrixCopy;        // what GetMatrix hands out
 
   // --- Derived from the master group ------------------------------------------
   qlm_agg::trans_pixel_snap mSnap;
@@ -567,7 +578,7 @@ class cRendererSurface : public cRenderer {
   double mPendingDX = 0, mPendingDY = 0;
   bool mNonLinear = false;
   double mApproxScale = 1.0;
-  int64_t mRebuildCount = 0;      // counts for the tests of the folding rule
+  int64_t mRebuildCount = 0;  // counts for the tests of the folding rule
   int64_t mScaleUpdateCount = 0;
 
   // --- Hit testing -----------------------------------------------------------------
@@ -581,9 +592,7 @@ class cRendererSurface : public cRenderer {
     double bx1, by1, bx2, by2;
     if (!agg::bounding_rect_single(source, path_id, &bx1, &by1, &bx2, &by2)) return;
     if (!std::isfinite(bx1) || !std::isfinite(by1) || !std::isfinite(bx2) || !std::isfinite(by2)) return;
-    auto to_int = [](double v) {
-      return v < -2147483648.0 ? INT32_MIN : (v > 2147483647.0 ? INT32_MAX : int32_t(v));
-    };
+    auto to_int = [](double v) { return v < -2147483648.0 ? INT32_MIN : (v > 2147483647.0 ? INT32_MAX : int32_t(v)); };
     if (!hit->Extend(to_int(std::floor(bx1)), to_int(std::floor(by1)), to_int(std::ceil(bx2)), to_int(std::ceil(by2)),
                      0, mUpdateRect, mOriginX, mOriginY))
       return;
@@ -716,9 +725,9 @@ class cRendererSurface : public cRenderer {
 
   agg::path_storage* mCurrentPath = nullptr;
   double mCurrentX = 0, mCurrentY = 0;
-  cPath mScratch;                    // where primitives build their path
-  agg::path_storage mScratchStroke;  // the moved and mapped copy (pen device space off)
-  std::unique_ptr<cBitmap> mLayer;   // the filter layer, px32BGRA
+  cPath mScratch;                        // where primitives build their path
+  agg::path_storage mScratchStroke;      // the moved and mapped copy (pen device space off)
+  std::unique_ptr<cBitmap> mLayer;       // the filter layer, px32BGRA
   std::unique_ptr<cBitmap> mLayerSpare;  // the last layer given back, used again at its size
   agg::rendering_buffer mLayerBuf;
   int32_t mLayerX = 0, mLayerY = 0;  // its device origin
@@ -795,8 +804,8 @@ class cRendererSurface : public cRenderer {
   void GlyphCoverageEnd(rGlyphRun& run);
   // Paints the glyph whose origin is at page (x, y), at device (x + dx,
   // y + dy), from kept coverage.
-  void PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cache, const agg::glyph_cache* glyph, double x,
-                          double y, double dx, double dy);
+  void PaintGlyphCoverage(rGlyphRun& run, cFontCacheManager& cache, const agg::glyph_cache* glyph, double x, double y,
+                          double dx, double dy);
   // The outline painter's culling of glyphs: the device box beyond which a
   // glyph of straight or turned text can neither paint nor register in a
   // hit test, and the mapping from page to device; false when glyphs are
@@ -845,9 +854,9 @@ class cRendererSurface : public cRenderer {
   // The current path's vertices through the drawing chain (device pixels):
   // their box, false for an empty path or hostile coordinates.
   bool ImageOutlineBox(double* box);
-  rgba8_buffer mImageBuffer;                    // the bitmap being drawn, as RGBA
-  agg::span_allocator<agg::gray8> mGreyAlloc;   // image spans into hit masks
-  eImageSpan mLastImageSpan = eImageSpan::none; // the generator of the last image drawn
+  rgba8_buffer mImageBuffer;                     // the bitmap being drawn, as RGBA
+  agg::span_allocator<agg::gray8> mGreyAlloc;    // image spans into hit masks
+  eImageSpan mLastImageSpan = eImageSpan::none;  // the generator of the last image drawn
 
   // --- Gradients -----------------------------------------------------------------
   // The gradient painter of fills (`fill` true) and pens: `outline` (device
@@ -901,8 +910,7 @@ class cRendererSurface : public cRenderer {
   // |P(v, v) - P(0, 0)| x 0.7071068 through every stage and the matrix.
   double TransformLengthFull(double v) const;
   // Makes tile pixels the pen pattern (kind 3) or leaves the pen off.
-  void StorePenPattern(std::vector<uint8_t>&& pixels, int32_t w, int32_t h, double width, double height,
-                       double scale);
+  void StorePenPattern(std::vector<uint8_t>&& pixels, int32_t w, int32_t h, double width, double height, double scale);
   void PenPatternFailed();
   // AGG's line patterns, rebuilt from the pen's tile pixels when they or
   // the anti-aliasing setting change (qlm_renderer_engine_pen.cpp).

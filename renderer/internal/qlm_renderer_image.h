@@ -124,8 +124,7 @@ template <class Interpolator>
 class span_image_grey_bilinear_clip {
  public:
   using color_type = agg::gray8;
-  span_image_grey_bilinear_clip(const agg::rendering_buffer& source, Interpolator& interp,
-                                const agg::rgba8& surround)
+  span_image_grey_bilinear_clip(const agg::rendering_buffer& source, Interpolator& interp, const agg::rgba8& surround)
       : m_src(&source), m_interp(&interp), m_back(surround) {}
   void prepare() {}
   void generate(agg::gray8* span, int x, int y, unsigned len) {

@@ -57,12 +57,12 @@ size_t pen_dash_vertex_budget();
 size_t pen_stroke_vertex_budget();
 // Sets both budgets (0: the default of each). For fuzz targets and tests.
 void pen_set_vertex_budgets(size_t dash, size_t stroke);
-constexpr int32_t cnPenTileSide = 4096;                 // pen pattern tile sides
+constexpr int32_t cnPenTileSide = 4096;  // pen pattern tile sides
 constexpr int64_t cnPenTileArea = int64_t(4) * 1024 * 1024;
 constexpr double cnPenPatternMinScale = 0.25;  // AGG's integer distances overflow below
 constexpr double cnPenPatternStartLimit = 4194304.0;
-constexpr size_t cnMarkerCommandLimit = 4096;     // entries of one marker list
-constexpr double cnMarkerCoordinateLimit = 1e6;   // |coordinate| of a marker command
+constexpr size_t cnMarkerCommandLimit = 4096;    // entries of one marker list
+constexpr double cnMarkerCoordinateLimit = 1e6;  // |coordinate| of a marker command
 // A round join or cap of half-width w at approximation scale s makes about
 // 2 pi sqrt(w s) vertices: strokes keep w s under this (some 1,000 per join).
 constexpr double cnStrokeArcLimit = 25000.0;

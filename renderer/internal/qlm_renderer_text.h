@@ -59,7 +59,7 @@ decltype(auto) with_feed(const rTextView& text, Fn&& fn) {
 struct rGlyphStep {
   const agg::glyph_cache* glyph = nullptr;
   uint32_t code = 0;
-  double x = 0;        // the pen after kerning: the glyph's origin
+  double x = 0;  // the pen after kerning: the glyph's origin
   double y = 0;
   bool first = false;  // the glyph of the text's first character
 };

@@ -88,7 +88,8 @@ int serve(const Options& o) {
     return 0;
   };
   while (!quit) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     if (o.no_endpoint) {
       struct timespec ts = {0, 50 * 1000 * 1000};

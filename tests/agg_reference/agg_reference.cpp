@@ -108,8 +108,8 @@ void fill_rect_gradient(rPicture& p, double x1, double y1, double x2, double y2,
   agg::span_interpolator_linear<> interp(mtx);
   agg::span_allocator<agg::rgba8> alloc;
   auto paint = [&](auto& function) {
-    using span_t = agg::span_gradient<agg::rgba8, agg::span_interpolator_linear<>, std::decay_t<decltype(function)>,
-                                      lut_t>;
+    using span_t =
+        agg::span_gradient<agg::rgba8, agg::span_interpolator_linear<>, std::decay_t<decltype(function)>, lut_t>;
     span_t sg(interp, function, lut, 0, 100);
     render(p, ps, [&](auto& ras, auto& sl, auto& base) { agg::render_scanlines_aa(ras, sl, base, alloc, sg); });
   };

@@ -95,7 +95,7 @@ TEST_F(BannerTest, HoverRestartsThePulseSetsTheLinkCursorAndGlows) {
   EXPECT_GT(Tinted(0), 0);  // red while only hovered
   EXPECT_EQ(Tinted(1), 0);
   test::MouseDown(form, 100, 34);
-  test::Advance(10);  // the next tick redraws the hovered logo
+  test::Advance(10);        // the next tick redraws the hovered logo
   EXPECT_GT(Tinted(1), 0);  // green while pressed
   EXPECT_EQ(Tinted(0), 0);
   test::MouseUp(form, 100, 34);
@@ -113,8 +113,8 @@ TEST_F(BannerTest, ReleaseOverALogoOpensItsPageWhereverThePressBegan) {
     std::vector<std::string> pages;
   };
   for (const Case& tc : std::vector<Case>{{{430, 34}, {100, 34}, {cnProductPage}},
-                                         {{100, 34}, {600, 34}, {cnMakerPage}},
-                                         {{100, 34}, {430, 34}, {}}}) {
+                                          {{100, 34}, {600, 34}, {cnMakerPage}},
+                                          {{100, 34}, {430, 34}, {}}}) {
     opened.clear();
     test::MouseDown(form, tc.down.X, tc.down.Y);
     test::MouseMove(form, tc.up.X, tc.up.Y);

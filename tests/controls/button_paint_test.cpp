@@ -147,6 +147,7 @@ TEST_F(PaintTest, FacesBelowTheMinimumOrNotANumberDrawNothing) {
     tPaint paint;
   };
   const std::vector<Case> cases = {
+      // clang-format off
       {"gel 9 wide", [](cRenderer& r, cHitTest* h) { button_draw_gel(&r, "Go", true, 3, 3, 9, 20, CLR_BLUE, true, h, nullptr); }},
       {"gel 5 high", [](cRenderer& r, cHitTest* h) { button_draw_gel(&r, "Go", true, 3, 3, 40, 5, CLR_BLUE, true, h, nullptr); }},
       {"glass 3 wide", [](cRenderer& r, cHitTest* h) { button_draw_glass(&r, "Go", true, 3, 3, 3, 20, CLR_BLUE, true, h, nullptr); }},
@@ -154,6 +155,7 @@ TEST_F(PaintTest, FacesBelowTheMinimumOrNotANumberDrawNothing) {
       {"box negative", [](cRenderer& r, cHitTest* h) { button_draw_box(&r, "Go", true, 3, 3, -8, 20, CLR_BLUE, true, h, nullptr); }},
       {"candy NaN width", [nan](cRenderer& r, cHitTest* h) { button_draw_candy(&r, "Go", true, 3, 3, nan, 20, CLR_BLUE, true, false, h, nullptr); }},
       {"round NaN place", [nan](cRenderer& r, cHitTest* h) { button_draw_round(&r, "Go", true, nan, 3, 40, 20, CLR_BLUE, true, h, nullptr); }},
+      // clang-format on
   };
   for (const Case& tc : cases) {
     SCOPED_TRACE(tc.name);
@@ -177,8 +179,9 @@ TEST_F(PaintTest, ColourIndexesAboveGreyDrawAsGrey) {
 }
 
 TEST_F(PaintTest, GreyCandyIsDrawnInGreysFromTheRimToTheCentre) {
-  const std::vector<uint8_t> rows = Paint(
-      [](cRenderer& r, cHitTest* h) { button_draw_candy(&r, "", false, 10, 5, 60, 60, CLR_GRAY, false, false, h, nullptr); });
+  const std::vector<uint8_t> rows = Paint([](cRenderer& r, cHitTest* h) {
+    button_draw_candy(&r, "", false, 10, 5, 60, 60, CLR_GRAY, false, false, h, nullptr);
+  });
   int darkest = 255;
   for (int y = 5; y < 65; ++y)
     for (int x = 10; x < 70; ++x) {
@@ -194,8 +197,9 @@ TEST_F(PaintTest, GreyCandyIsDrawnInGreysFromTheRimToTheCentre) {
 TEST_F(PaintTest, FocusGlowRingSurroundsTheFaceOnlyWhenAsked) {
   // Warm pixels (more red than blue) in the band just outside the face.
   auto ring = [&](bool glow) {
-    const std::vector<uint8_t> rows = Paint(
-        [glow](cRenderer& r, cHitTest* h) { button_draw_box(&r, "", false, 20, 20, 100, 30, CLR_BLUE, glow, h, nullptr); });
+    const std::vector<uint8_t> rows = Paint([glow](cRenderer& r, cHitTest* h) {
+      button_draw_box(&r, "", false, 20, 20, 100, 30, CLR_BLUE, glow, h, nullptr);
+    });
     int warm = 0;
     for (int x = 20; x < 120; ++x)
       for (const int y : {17, 18, 52, 53}) {

@@ -231,11 +231,8 @@ TEST_F(ButtonTest, MarkupCaptionsAreHandedWholeToTheDocument) {
     const char* text;
     bool markup;
   };
-  for (const Case& tc : std::vector<Case>{{"~}Continue", true},
-                                          {"~}", true},
-                                          {"~", false},
-                                          {"Continue", false},
-                                          {"x~}Continue", false}}) {
+  for (const Case& tc : std::vector<Case>{
+           {"~}Continue", true}, {"~}", true}, {"~", false}, {"Continue", false}, {"x~}Continue", false}}) {
     SCOPED_TRACE(tc.text);
     button->SetButtonText(tc.text);
     EXPECT_EQ(button->ButtonScene()->CaptionDocument() != nullptr, tc.markup);

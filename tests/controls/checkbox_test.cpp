@@ -146,10 +146,11 @@ TEST_F(CheckBoxTest, CaptionsShrinkToTheRoomOrAreNotDrawnWithoutOne) {
     const char* caption;
     bool drawn;
   };
-  for (const Case& tc : std::vector<Case>{{"wide caption in 201", 201, "A caption far too wide for this check box to hold", true},
-                                          {"10 wide", 10, "Check Box", false},
-                                          {"19 wide", 19, "Check Box", false},
-                                          {"empty caption", 97, "", false}}) {
+  for (const Case& tc :
+       std::vector<Case>{{"wide caption in 201", 201, "A caption far too wide for this check box to hold", true},
+                         {"10 wide", 10, "Check Box", false},
+                         {"19 wide", 19, "Check Box", false},
+                         {"empty caption", 97, "", false}}) {
     SCOPED_TRACE(tc.name);
     Make(tc.width);
     box->SetCaption(tc.caption);

@@ -91,11 +91,8 @@ TEST_F(PlacementTest, ContainerColourAndTheFolderDialog) {
     TControl* control;
     uint32_t expected;
   };
-  for (const Case& tc : std::vector<Case>{{form, 0xFFF0F0F0},
-                                         {panel, 0xFFFF0000},
-                                         {box, 0xFF010203},
-                                         {other, 0x12345678},
-                                         {nullptr, 0x12345678}}) {
+  for (const Case& tc : std::vector<Case>{
+           {form, 0xFFF0F0F0}, {panel, 0xFFFF0000}, {box, 0xFF010203}, {other, 0x12345678}, {nullptr, 0x12345678}}) {
     uint32_t colour = 0x12345678;
     container_color(tc.control, colour);
     EXPECT_EQ(colour, tc.expected);
@@ -159,14 +156,14 @@ TEST_F(PlacementTest, ScrollBoxRangesPositionsAndSteps) {
     int expected;
   };
   for (const Step& s : std::vector<Step>{{scLineDown, 0, 8},
-                                        {scPageDown, 0, 108},
-                                        {scLineUp, 0, 100},
-                                        {scBottom, 0, 210},
-                                        {scPageDown, 0, 210},
-                                        {scTop, 0, 0},
-                                        {scPageUp, 0, 0},
-                                        {scPosition, 50, 50},
-                                        {scTrack, 70, 50}}) {
+                                         {scPageDown, 0, 108},
+                                         {scLineUp, 0, 100},
+                                         {scBottom, 0, 210},
+                                         {scPageDown, 0, 210},
+                                         {scTop, 0, 0},
+                                         {scPageUp, 0, 0},
+                                         {scPosition, 50, 50},
+                                         {scTrack, 70, 50}}) {
     v.ScrollMessage(s.code, s.pos);
     EXPECT_EQ(v.Position(), s.expected);
     // The children moved with the position.
@@ -200,13 +197,13 @@ TEST_F(PlacementTest, CursorTableFromTheRegisteredPictures) {
     TPoint hot;
   };
   for (const Case& tc : std::vector<Case>{{99, true, {8, 2}},
-                                         {14, true, {17, 13}},
-                                         {5, true, {7, 5}},
-                                         {17, true, {6, 11}},
-                                         {12, true, {15, 14}},
-                                         {11, true, {15, 14}},
-                                         {1, false, {}},
-                                         {35, false, {}}}) {
+                                          {14, true, {17, 13}},
+                                          {5, true, {7, 5}},
+                                          {17, true, {6, 11}},
+                                          {12, true, {15, 14}},
+                                          {11, true, {15, 14}},
+                                          {1, false, {}},
+                                          {35, false, {}}}) {
     SCOPED_TRACE(tc.slot);
     const TCursorImage* image = Screen->Cursors(tc.slot);
     ASSERT_EQ(image != nullptr, tc.loaded);
@@ -231,13 +228,13 @@ TEST(WebPages, OnlyHttpHttpsAndMailtoAreOpened) {
     bool opens;
   };
   for (const Case& tc : std::vector<Case>{{"http://korvane.example/", true},
-                                         {"HTTPS://www.korvane.example/snaprill", true},
-                                         {"mailto:support@korvane.example", true},
-                                         {"javascript:alert(1)", false},
-                                         {"-x http://korvane.example/", false},
-                                         {"file:///etc/passwd", false},
-                                         {"korvane.example", false},
-                                         {"", false}}) {
+                                          {"HTTPS://www.korvane.example/snaprill", true},
+                                          {"mailto:support@korvane.example", true},
+                                          {"javascript:alert(1)", false},
+                                          {"-x http://korvane.example/", false},
+                                          {"file:///etc/passwd", false},
+                                          {"korvane.example", false},
+                                          {"", false}}) {
     SCOPED_TRACE(tc.url);
     opened.clear();
     EXPECT_EQ(open_web_page(tc.url), tc.opens);

@@ -89,7 +89,7 @@ TEST(BitmapBlend, CasesOfAlphaFormatAndOverlap) {
     b->SetPixelFormat(f);
     b->SetSize(w, h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w && !px.empty(); ++x)
+      for (int x = 0; x < w && !px.empty(); ++x)
         std::memcpy(b->ScanLine(y) + x * b->BytesPerPixel(), px.data(), px.size());
     return b;
   };
@@ -129,7 +129,7 @@ TEST(BitmapBlend, CasesOfAlphaFormatAndOverlap) {
   auto t = make(pf32bit, 4, 3, {9, 9, 9, 9});
   auto s = make(pf32bit, 2, 2, {1, 2, 3, 255});
   auto s8 = make(pf8bit, 2, 2, {});
-  EXPECT_FALSE(bitmap_blend_argb(t.get(), 0, 0, s.get(), 4, 0));                 // touching, no overlap
+  EXPECT_FALSE(bitmap_blend_argb(t.get(), 0, 0, s.get(), 4, 0));                  // touching, no overlap
   EXPECT_FALSE(bitmap_blend_argb(t.get(), 0, 0, s.get(), INT32_MAX, INT32_MAX));  // no overflow
   EXPECT_FALSE(bitmap_blend_argb(t.get(), 0, 0, s8.get(), 0, 0));
   EXPECT_FALSE(bitmap_blend_argb(t.get(), 0, 0, nullptr, 0, 0));
@@ -244,10 +244,10 @@ TEST_F(CompositeTest, WheelTurnsHorizontalWithModifiersOrOverTheHorizontalBar) {
     int dx, dy;
   };
   for (const Case& tc : std::vector<Case>{{"plain", 0, false, 0, 120},
-                                         {"ctrl", ssCtrl, false, 120, 0},
-                                         {"shift", ssShift, false, 120, 0},
-                                         {"alt", ssAlt, false, 120, 0},
-                                         {"over the left arrow", 0, true, 120, 0}}) {
+                                          {"ctrl", ssCtrl, false, 120, 0},
+                                          {"shift", ssShift, false, 120, 0},
+                                          {"alt", ssAlt, false, 120, 0},
+                                          {"over the left arrow", 0, true, 120, 0}}) {
     SCOPED_TRACE(tc.name);
     auto* c = AddComposite(200, 300);
     SolidScene scene(0xFF808080);
@@ -338,9 +338,7 @@ TEST_F(CompositeTest, HideWhenOutsideHidesTheBarsWithinOneTickUnlessAPartIsHeld)
 // row shows above the bar; a layer that fits the height but not the width
 // scrolls by those rows too.
 TEST_F(CompositeTest, ScrolledToItsEndTheContentEndsAboveTheHorizontalBar) {
-  const struct {
-    int width, height, end;
-  } rows[] = {{150, 1000, 700}, {1000, 1000, 725}, {1000, 290, 15}};
+  const struct { int width, height, end; } rows[] = {{150, 1000, 700}, {1000, 1000, 725}, {1000, 290, 15}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.width);
     SCOPED_TRACE(row.height);
@@ -415,8 +413,7 @@ TEST_F(CompositeTest, WindowedLayerComposesTheSameBytesAsAWholeOne) {
     const TBitmap &a = whole->Composite(), &b = windowed->Composite();
     ASSERT_EQ(a.Height(), b.Height());
     for (int y = 0; y < a.Height(); ++y)
-      for (int x = 0; x < a.Width(); ++x)
-        ASSERT_EQ(ctest::argb_at(a, x, y), ctest::argb_at(b, x, y)) << x << "," << y;
+      for (int x = 0; x < a.Width(); ++x) ASSERT_EQ(ctest::argb_at(a, x, y), ctest::argb_at(b, x, y)) << x << "," << y;
     EXPECT_EQ(v.lastHeight, 300);  // the windowed scene renders what shows
     EXPECT_EQ(w.lastHeight, 20000);
   }
@@ -443,8 +440,7 @@ TEST_F(CompositeTest, ASceneNoLongerWindowedDrawsTheWholeLayerUnshifted) {
   const TBitmap &a = whole->Composite(), &b = windowed->Composite();
   ASSERT_EQ(a.Height(), b.Height());
   for (int y = 0; y < a.Height(); ++y)
-    for (int x = 0; x < a.Width(); ++x)
-      ASSERT_EQ(ctest::argb_at(a, x, y), ctest::argb_at(b, x, y)) << x << "," << y;
+    for (int x = 0; x < a.Width(); ++x) ASSERT_EQ(ctest::argb_at(a, x, y), ctest::argb_at(b, x, y)) << x << "," << y;
   TObject::Free(whole);
   TObject::Free(windowed);
 }

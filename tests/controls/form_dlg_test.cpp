@@ -35,8 +35,8 @@ class DialogTest : public ctest::FormTest {
   // Runs dialog_show with the usual arguments; `during` runs inside the
   // modal loop with the dialog painted and in front.
   int32_t Show(uint16_t buttons, const std::function<void(TFormDlg*)>& during, cButton* defs = nullptr,
-               int32_t defaultResult = 0, int32_t w = 580, int32_t h = 317, uint8_t kind = 2,
-               bool* dontShow = nullptr, cDialogMonitor* monitor = nullptr, const std::string& caption = "") {
+               int32_t defaultResult = 0, int32_t w = 580, int32_t h = 317, uint8_t kind = 2, bool* dontShow = nullptr,
+               cDialogMonitor* monitor = nullptr, const std::string& caption = "") {
     test::Script([&] {
       TFormDlg* d = Dialog();
       ASSERT_NE(d, nullptr);
@@ -45,8 +45,8 @@ class DialogTest : public ctest::FormTest {
       test::SetForeground(d);
       during(d);
     });
-    return dialog_show(form, kind, "Title", "", "A <b>message</b>.", buttons, w, h, form, 1, defaultResult, 0, 0,
-                       defs, dontShow, monitor, caption);
+    return dialog_show(form, kind, "Title", "", "A <b>message</b>.", buttons, w, h, form, 1, defaultResult, 0, 0, defs,
+                       dontShow, monitor, caption);
   }
 };
 
@@ -109,26 +109,29 @@ TEST_F(DialogTest, ButtonPlacementFocusAndResults) {
     SCOPED_TRACE(row.name);
     cButton* defs = nullptr;
     for (auto [id, width] : row.defs) defs = cButton::Construct(id, "Custom", CLR_BLUE, width, defs, nullptr);
-    const int32_t result = Show(row.buttons, [&](TFormDlg* d) {
-      for (int id = 0; id < 4; ++id) {
-        TKVNButton* b = ButtonById(d, id);
-        auto it = row.placed.find(id);
-        EXPECT_EQ(b->Visible(), it != row.placed.end()) << "button " << id;
-        if (it == row.placed.end()) continue;
-        EXPECT_EQ(b->Left(), it->second.first) << "button " << id;
-        EXPECT_EQ(b->Width(), it->second.second) << "button " << id;
-        EXPECT_EQ(b->Top(), 281) << "button " << id;
-      }
-      TWinControl* want = row.focus < 0 ? static_cast<TWinControl*>(d->Heading) : ButtonById(d, row.focus);
-      EXPECT_EQ(d->ActiveControl(), want);
-      EXPECT_TRUE(want->Focused());
-      switch (row.input) {
-        case ClickId: ClickControl(ButtonById(d, row.clickId)); break;
-        case Escape: test::Key(d, VK_ESCAPE); break;
-        case Enter: test::Key(d, VK_RETURN); break;
-        case CloseBox: test::CloseBox(d); break;
-      }
-    }, defs, row.defaultResult);
+    const int32_t result = Show(
+        row.buttons,
+        [&](TFormDlg* d) {
+          for (int id = 0; id < 4; ++id) {
+            TKVNButton* b = ButtonById(d, id);
+            auto it = row.placed.find(id);
+            EXPECT_EQ(b->Visible(), it != row.placed.end()) << "button " << id;
+            if (it == row.placed.end()) continue;
+            EXPECT_EQ(b->Left(), it->second.first) << "button " << id;
+            EXPECT_EQ(b->Width(), it->second.second) << "button " << id;
+            EXPECT_EQ(b->Top(), 281) << "button " << id;
+          }
+          TWinControl* want = row.focus < 0 ? static_cast<TWinControl*>(d->Heading) : ButtonById(d, row.focus);
+          EXPECT_EQ(d->ActiveControl(), want);
+          EXPECT_TRUE(want->Focused());
+          switch (row.input) {
+            case ClickId: ClickControl(ButtonById(d, row.clickId)); break;
+            case Escape: test::Key(d, VK_ESCAPE); break;
+            case Enter: test::Key(d, VK_RETURN); break;
+            case CloseBox: test::CloseBox(d); break;
+          }
+        },
+        defs, row.defaultResult);
     EXPECT_EQ(result, row.result);
     EXPECT_EQ(test::Headless().ScriptLeft(), 0u);
   }
@@ -141,8 +144,10 @@ TEST_F(DialogTest, CustomHandlersDecideAndEscIgnoresThem) {
   TFormDlg* seen = nullptr;
   cButton* defs = cButton::Construct(cnDlgOK, "~}<b>Update</b>", CLR_ORANGE, 0, nullptr, [&](TFormDlg* d) {
     seen = d;
-    if (++calls == 2) d->SetResult(6);
-    else d->SetResult(0);  // not above 0: does not count
+    if (++calls == 2)
+      d->SetResult(6);
+    else
+      d->SetResult(0);  // not above 0: does not count
   });
   test::Script([&] {
     TFormDlg* d = Dialog();
@@ -167,16 +172,21 @@ TEST_F(DialogTest, CustomHandlersDecideAndEscIgnoresThem) {
   // Esc gives 2 even with a Cancel handler, which is not called.
   bool cancelHandler = false;
   defs = cButton::Construct(cnDlgCancel, "Stop", CLR_RED, 0, nullptr, [&](TFormDlg*) { cancelHandler = true; });
-  EXPECT_EQ(Show(8, [](TFormDlg* d) { test::Key(d, VK_ESCAPE); }, defs), mrCancel);
+  EXPECT_EQ(Show(
+                8, [](TFormDlg* d) { test::Key(d, VK_ESCAPE); }, defs),
+            mrCancel);
   EXPECT_FALSE(cancelHandler);
 
   // The handler's own dialog closes it with its result.
   defs = cButton::Construct(cnDlgCancel, "Stop", CLR_RED, 0, nullptr, [](TFormDlg* d) { d->SetResult(mrNo); });
-  EXPECT_EQ(Show(8, [](TFormDlg* d) { ClickControl(d->BtCancel); }, defs), mrNo);
+  EXPECT_EQ(Show(
+                8, [](TFormDlg* d) { ClickControl(d->BtCancel); }, defs),
+            mrNo);
 }
 
 // Placed for 580 x 317, then carried along by their anchors.
 TEST_F(DialogTest, DefaultClientSizeAndAnchors) {
+  // clang-format off
   EXPECT_EQ(Show(15, [](TFormDlg* d) {
     EXPECT_EQ(d->ClientWidth(), 450);
     EXPECT_EQ(d->ClientHeight(), 200);
@@ -195,6 +205,7 @@ TEST_F(DialogTest, DefaultClientSizeAndAnchors) {
     EXPECT_FALSE(d->ChDont->Visible());
     test::Key(d, VK_ESCAPE);
   }, nullptr, 0, 0, 0), mrCancel);
+  // clang-format on
 }
 
 TEST_F(DialogTest, ThemeAndIconByKind) {
@@ -214,23 +225,27 @@ TEST_F(DialogTest, ThemeAndIconByKind) {
     SCOPED_TRACE(int(row.kind));
     std::unique_ptr<cImagePNG> want = registered_png(row.icon);
     ASSERT_NE(want, nullptr);
-    Show(4, [&](TFormDlg* d) {
-      EXPECT_EQ(d->Heading->ColorHeading(), row.theme);
-      EXPECT_EQ(d->Heading->HeadingScene()->CaptionText(), "Title");
-      cImage* icon = d->Heading->HeadingScene()->Icon();
-      ASSERT_NE(icon, nullptr);
-      cBitmap* a = icon->Bitmap(0);
-      cBitmap* b = want->Bitmap(0);
-      ASSERT_EQ(a->Width(), b->Width());
-      ASSERT_EQ(a->Height(), b->Height());
-      EXPECT_EQ(std::memcmp(a->Data(), b->Data(), size_t(a->Stride()) * size_t(a->Height())), 0);
-      test::Key(d, VK_ESCAPE);
-    }, nullptr, 0, 580, 317, row.kind);
+    Show(
+        4,
+        [&](TFormDlg* d) {
+          EXPECT_EQ(d->Heading->ColorHeading(), row.theme);
+          EXPECT_EQ(d->Heading->HeadingScene()->CaptionText(), "Title");
+          cImage* icon = d->Heading->HeadingScene()->Icon();
+          ASSERT_NE(icon, nullptr);
+          cBitmap* a = icon->Bitmap(0);
+          cBitmap* b = want->Bitmap(0);
+          ASSERT_EQ(a->Width(), b->Width());
+          ASSERT_EQ(a->Height(), b->Height());
+          EXPECT_EQ(std::memcmp(a->Data(), b->Data(), size_t(a->Stride()) * size_t(a->Height())), 0);
+          test::Key(d, VK_ESCAPE);
+        },
+        nullptr, 0, 580, 317, row.kind);
   }
 }
 
 TEST_F(DialogTest, DontShowBoxWritesOnlyOnClicks) {
   bool flag = true;
+  // clang-format off
   EXPECT_EQ(Show(4, [&](TFormDlg* d) {
     EXPECT_TRUE(d->ChDont->Visible());
     EXPECT_TRUE(d->ChDont->Checked());
@@ -245,6 +260,7 @@ TEST_F(DialogTest, DontShowBoxWritesOnlyOnClicks) {
     EXPECT_TRUE(flag);
     ClickControl(d->BtOK);
   }, nullptr, 0, 0, 0, 2, &flag), mrOk);
+  // clang-format on
   EXPECT_TRUE(flag);
 }
 
@@ -260,6 +276,7 @@ class Watcher : public cDialogMonitor {
 
 TEST_F(DialogTest, MonitorSlotsAndCaption) {
   Watcher w;
+  // clang-format off
   EXPECT_EQ(Show(4, [&](TFormDlg* d) {
     EXPECT_EQ(w.shownWith, std::vector<bool>{true});
     EXPECT_EQ(d->Caption(), "Korvane Setup");
@@ -279,6 +296,7 @@ TEST_F(DialogTest, MonitorSlotsAndCaption) {
     ClickControl(d->BtCancel);
     EXPECT_FALSE(w.CloseRequestSlot);
   }, nullptr, 0, 0, 0, 2, nullptr, &w), mrCancel);
+  // clang-format on
   EXPECT_EQ(w.cancels, 1);
 }
 

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <memory>
 #include <random>
-#include <vector>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "controls_support.h"
 #include "cups_server.h"
@@ -17,8 +17,8 @@
 #include "pdf_tools.h"
 #include "plat_print_fake.h"
 #include "plat_print_host.h"
-#include "sandbox.h"
 #include "qlm_bitmap.h"
+#include "sandbox.h"
 
 using namespace ui;
 namespace pp = plat::print;
@@ -79,8 +79,7 @@ class PrintTest : public ctest::FormTest {
   // which the shared count of running renders says (it drops only once the
   // repaint has been served).
   static bool Idle(TInfoPrintScene* s) {
-    return test::PumpUntil([s] { return !s->HasPendingOrders() && !s->IsBusy() && gRenderingBusy.load() == 0; },
-                           10000);
+    return test::PumpUntil([s] { return !s->HasPendingOrders() && !s->IsBusy() && gRenderingBusy.load() == 0; }, 10000);
   }
   // A new backend (the old ones stay alive for the objects made on them).
   void Fresh() {
@@ -107,8 +106,7 @@ TEST_F(PrintTest, PageTextAreaAndPreviewSizes) {
       {"margin 100 on A4", a4(false), false, 100, 392, a4w, a4h, 10.0, 96.9},
       {"landscape, margin 100", a4(true), true, 100, 392, a4h, a4w, 96.9, 10.0},
       {"no printer: A4 paper", std::nullopt, false, 20, 392, 2100 * 96.0 / 254, 2970 * 96.0 / 254, 170, 257},
-      {"0 dpi counts as no printer", pp::DeviceCaps{}, false, 20, 392, 2100 * 96.0 / 254, 2970 * 96.0 / 254, 170,
-       257},
+      {"0 dpi counts as no printer", pp::DeviceCaps{}, false, 20, 392, 2100 * 96.0 / 254, 2970 * 96.0 / 254, 170, 257},
       {"a 120-pixel viewer", a4(false), false, 20, 120, a4w, a4h, 170.0, 257.0},
   };
   for (const Row& row : rows) {
@@ -260,7 +258,8 @@ TEST_F(PrintTest, PrinterLineHasItsBlurredShadow) {
       // Gold (255, 215, 0) over grey (128, 128, 128): red above blue.
       if (r - bl > 8) gold.Add(r - bl, x, y);
       // Darker than the grey in every channel: the shadow alone.
-      else if (std::max({r, g, bl}) < 124) shadow.Add(128 - std::max({r, g, bl}), x, y);
+      else if (std::max({r, g, bl}) < 124)
+        shadow.Add(128 - std::max({r, g, bl}), x, y);
     }
   ASSERT_GT(gold.w, 0) << "no printer line";
   ASSERT_GT(shadow.w, gold.w * 0.2) << "no shadow";
@@ -392,8 +391,7 @@ TEST(PrintFailure, TheMessageCarriesTheReason) {
       {"the print file /x/out.pdf cannot be created: No such file or directory",
        "Printing failed or interrupted. The print file /x/out.pdf cannot be created: No such file or directory."},
       {"Already a sentence.", "Printing failed or interrupted. Already a sentence."},
-      {"the printer ~Office does not exist",
-       "Printing failed or interrupted. The printer ~(~)Office does not exist."},
+      {"the printer ~Office does not exist", "Printing failed or interrupted. The printer ~(~)Office does not exist."},
   };
   for (const auto& [reason, message] : cases) EXPECT_EQ(print_failure_message(reason), message) << reason;
 }

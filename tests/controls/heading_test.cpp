@@ -61,10 +61,10 @@ TEST_F(HeadingTest, BarGlossIconCaptionAndHelpButtonGeometry) {
     const char* icon;
     const char* buttonText;
     bool pressed;
-    int barBottom;           // first row below the bar (42: none)
-    int glossBottom;         // first row below the gloss
+    int barBottom;    // first row below the bar (42: none)
+    int glossBottom;  // first row below the gloss
     double captionLeft, room;
-    TRect help;              // empty: no help button
+    TRect help;  // empty: no help button
   };
   const std::vector<Case> cases = {
       {"plain", false, nullptr, "", false, 34, 17, 15, 370, {}},

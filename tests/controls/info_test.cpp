@@ -20,12 +20,12 @@
 using namespace ui;
 
 // The pages are measured with the Arial substitute (Liberation Sans).
-#define REQUIRE_FONTS()                                                                              \
-  do {                                                                                               \
-    rFontFace probe_;                                                                                \
-    if (!font_resolve("Arial", 0, probe_) ||                                                         \
-        std::filesystem::path(probe_.file).filename() != "LiberationSans-Regular.ttf")               \
-      GTEST_SKIP() << "fonts-liberation is not installed";                                           \
+#define REQUIRE_FONTS()                                                                \
+  do {                                                                                 \
+    rFontFace probe_;                                                                  \
+    if (!font_resolve("Arial", 0, probe_) ||                                           \
+        std::filesystem::path(probe_.file).filename() != "LiberationSans-Regular.ttf") \
+      GTEST_SKIP() << "fonts-liberation is not installed";                             \
   } while (0)
 
 namespace {
@@ -107,8 +107,7 @@ class InfoTest : public ctest::FormTest {
     const int h = c->TextScene()->GetTextHeight(), w = c->TextScene()->GetTextWidth();
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; x += 2)
-        if (l->hit->HitTest(x, y) > 0)
-          return {x + 10 - c->ScrollX() + left, y + 10 - c->ScrollY()};
+        if (l->hit->HitTest(x, y) > 0) return {x + 10 - c->ScrollX() + left, y + 10 - c->ScrollY()};
     return {-1, -1};
   }
   std::function<bool(const std::string&)> saved;
@@ -195,12 +194,8 @@ TEST_F(InfoTest, OnlyWebAndMailLinksOpenWhereverTheViewerSits) {
   const struct {
     const char* href;
     bool opens;
-  } hrefs[] = {{"https://a.example/", true},
-               {"http://a.example/", true},
-               {"mailto:b@example", true},
-               {"file:///etc/passwd", false},
-               {"javascript:alert(1)", false},
-               {"-a", false}};
+  } hrefs[] = {{"https://a.example/", true},  {"http://a.example/", true},    {"mailto:b@example", true},
+               {"file:///etc/passwd", false}, {"javascript:alert(1)", false}, {"-a", false}};
   for (bool inPanel : {true, false}) {
     for (const auto& tc : hrefs) {
       SCOPED_TRACE(std::string(tc.href) + (inPanel ? " in a panel" : " on the form"));
@@ -273,11 +268,13 @@ TEST_F(InfoTest, WindowedLayersMatchWholeOnes) {
   REQUIRE_FONTS();
   std::string agreement = "~<alignx=center;b>LICENCE AGREEMENT~>~(p)";
   for (int i = 0; agreement.size() < 9000; ++i)
-    agreement += "~<b>Section " + std::to_string(i) +
-                 "~>~(p <count=0>)~<alignx=justify>The software is licensed, not sold. You may install and use one copy "
-                 "on a single computer, see ~<href=\"https://a.example/" +
-                 std::to_string(i) + "\">the terms at the maker's page~> or write to ~<href=\"mailto:b@example\">"
-                 "us~> with questions about the ~<ct=red>licence~>.~>~(p)";
+    agreement +=
+        "~<b>Section " + std::to_string(i) +
+        "~>~(p <count=0>)~<alignx=justify>The software is licensed, not sold. You may install and use one copy "
+        "on a single computer, see ~<href=\"https://a.example/" +
+        std::to_string(i) +
+        "\">the terms at the maker's page~> or write to ~<href=\"mailto:b@example\">"
+        "us~> with questions about the ~<ct=red>licence~>.~>~(p)";
   std::string log;
   for (int i = 0; i < 1000; ++i) log += "Copying file number " + std::to_string(i) + " to the folder~(p <count=0>)";
   form->SetClientSize(1100, 300);
@@ -350,7 +347,8 @@ TEST_F(InfoTest, KeptPicturesFollowTheDocumentTheLinksAndTheWindow) {
   } changes[] = {
       {"a link hovered", [&] { test::MouseMove(form, link.X, link.Y); }},
       {"pressed", [&] { test::MouseDown(form, link.X, link.Y); }},
-      {"released away", [&] {
+      {"released away",
+       [&] {
          test::MouseMove(form, 240, 190);
          test::MouseUp(form, 240, 190);
        }},

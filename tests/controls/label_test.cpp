@@ -49,7 +49,7 @@ TEST_F(LabelTest, DefaultCaptionIsDrawnBlackAtTheLeftOnTheFormColour) {
   const auto ink = InkColumns(b);
   EXPECT_GE(ink.first, 0);
   EXPECT_LT(ink.first, 3);
-  EXPECT_LT(ink.second, 40);  // "Label" at 9 points
+  EXPECT_LT(ink.second, 40);                         // "Label" at 9 points
   EXPECT_EQ(ctest::argb_at(b, 99, 0), 0xFFFFFFFFu);  // the form's white
   int darkest = 255;
   for (int y = 0; y < b.Height(); ++y)

@@ -99,18 +99,23 @@ TEST_F(SceneTest, DirectSceneRendersOnlyWhenStaleOrResized) {
   const std::vector<Case> cases = {
       {"asked twice without a change", [](auto& s, auto&) { s.AcquireBitmap(), s.AcquireBitmap(); }, {{60, 40}}, true},
       {"Invalidate(false) at the cached size", [](auto& s, auto&) { s.Invalidate(false, 60, 40); }, {{60, 40}}, true},
-      {"Invalidate(false) at another size", [](auto& s, auto&) { s.Invalidate(false, 61, 40); }, {{60, 40}, {60, 40}},
+      {"Invalidate(false) at another size",
+       [](auto& s, auto&) { s.Invalidate(false, 61, 40); },
+       {{60, 40}, {60, 40}},
        true},
+      // clang-format off
       {"Invalidate(true) at the cached size", [](auto& s, auto&) { s.Invalidate(true, 60, 40); },
        {{60, 40}, {60, 40}}, true},
       {"a resize renders at the new size", [](auto&, auto& c) { c.SetBounds(10, 20, 30, 50); },
        {{60, 40}, {30, 50}}, true},
+      // clang-format on
       {"width 0 gives no bitmap",
        [](auto& s, auto& c) {
          c.SetWidth(0);
          EXPECT_EQ(s.AcquireBitmap(), nullptr);
        },
-       {{60, 40}}, false},
+       {{60, 40}},
+       false},
   };
   for (const Case& tc : cases) {
     SCOPED_TRACE(tc.name);
@@ -221,9 +226,9 @@ TEST(SceneHelpers, ColourConversionsAndFill) {
     std::vector<uint8_t> first;  // bytes of pixel (0, 0) afterwards
   };
   for (const Case& tc : std::vector<Case>{{pf32bit, 3, 2, {0x33, 0x22, 0x11, 0x80}},
-                                         {pf24bit, 3, 2, {0x33, 0x22, 0x11}},
-                                         {pf8bit, 3, 2, {}},
-                                         {pf32bit, 0, 2, {}}}) {
+                                          {pf24bit, 3, 2, {0x33, 0x22, 0x11}},
+                                          {pf8bit, 3, 2, {}},
+                                          {pf32bit, 0, 2, {}}}) {
     TBitmap b;
     b.SetPixelFormat(tc.format);
     b.SetSize(tc.w, tc.h);
@@ -231,9 +236,9 @@ TEST(SceneHelpers, ColourConversionsAndFill) {
     if (tc.first.empty()) continue;  // left alone, and nothing raised
     for (int y = 0; y < tc.h; ++y)
       for (int x = 0; x < tc.w; ++x)
-        EXPECT_EQ(std::vector<uint8_t>(b.ScanLine(y) + x * b.BytesPerPixel(),
-                                       b.ScanLine(y) + (x + 1) * b.BytesPerPixel()),
-                  tc.first);
+        EXPECT_EQ(
+            std::vector<uint8_t>(b.ScanLine(y) + x * b.BytesPerPixel(), b.ScanLine(y) + (x + 1) * b.BytesPerPixel()),
+            tc.first);
   }
   bitmap_fill_color(nullptr, 0);
 }
@@ -327,9 +332,9 @@ TEST(SurfaceTBitmap, BindsRowsAndRefusesWhatHasNone) {
     uint8_t code;
   };
   for (const Case& tc : std::vector<Case>{{pf32bit, 5, 4, true, "", px32BGRA},
-                                         {pf24bit, 5, 4, true, "", px24BGR},
-                                         {pf8bit, 5, 4, false, "{bitmap.PixelFormat}", 0},
-                                         {pf32bit, 0, 4, false, "{bitmap.Empty}", 0}}) {
+                                          {pf24bit, 5, 4, true, "", px24BGR},
+                                          {pf8bit, 5, 4, false, "{bitmap.PixelFormat}", 0},
+                                          {pf32bit, 0, 4, false, "{bitmap.Empty}", 0}}) {
     SCOPED_TRACE(tc.text);
     TBitmap b;
     b.SetPixelFormat(tc.format);

@@ -88,8 +88,8 @@ TEST_F(GuiDialog, EscapeAndEnterFromTheServerEndAModalDialog) {
       if (sent != 0 || !active->IsForeground()) return;
       sent = std::system((std::string("xdotool key ") + row.keys).c_str()) == 0 ? 1 : -1;
     });
-    const int32_t result = dialog_show(form, 3, "Question", "", "Go on?", row.buttons, 0, 0, form, 1,
-                                       row.defaultResult, 0, 0, nullptr, nullptr, nullptr, "");
+    const int32_t result = dialog_show(form, 3, "Question", "", "Go on?", row.buttons, 0, 0, form, 1, row.defaultResult,
+                                       0, 0, nullptr, nullptr, nullptr, "");
     TObject::Free(timer);
     EXPECT_EQ(sent, 1);
     EXPECT_EQ(result, row.result);

@@ -48,8 +48,7 @@ std::vector<unsigned long> ListProperty(Display* d, Window w, const char* name, 
   unsigned long n = 0, after = 0;
   unsigned char* data = nullptr;
   std::vector<unsigned long> out;
-  if (XGetWindowProperty(d, w, Intern(d, name), 0, 64, False, type, &actual, &format, &n, &after, &data) ==
-          Success &&
+  if (XGetWindowProperty(d, w, Intern(d, name), 0, 64, False, type, &actual, &format, &n, &after, &data) == Success &&
       data && format == 32) {
     const auto* v = reinterpret_cast<const unsigned long*>(data);
     out.assign(v, v + n);
@@ -95,9 +94,9 @@ class GuiWm : public ::testing::Test {
     // It answers new windows once its start-up is over.
     guitest::Pump([] { return false; }, 1000);
     for (const char* domain : {"Gtk", "Gdk", "GLib", "GLib-GObject"})
-      handlers.emplace_back(domain, g_log_set_handler(domain,
-                                                      GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL),
-                                                      CountComplaint, nullptr));
+      handlers.emplace_back(
+          domain, g_log_set_handler(domain, GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL), CountComplaint,
+                                    nullptr));
     gToolkitComplaints = 0;
   }
   void TearDown() override {
@@ -197,14 +196,15 @@ TEST_F(GuiWm, PrintPreviewPlacedOverItsOwnerAndResizedKeepsItsFields) {
     } sizes[] = {{800, 650, 800, 650}, {300, 100, 525, 240}, {640, 520, 640, 520}};
     for (const auto& s : sizes) {
       SCOPED_TRACE(testing::Message() << "resized to " << s.width << " x " << s.height);
-      const std::string cmd = "xdotool windowsize " + std::to_string(self) + " " + std::to_string(s.width) + " " +
-                              std::to_string(s.height);
+      const std::string cmd =
+          "xdotool windowsize " + std::to_string(self) + " " + std::to_string(s.width) + " " + std::to_string(s.height);
       ASSERT_EQ(std::system(cmd.c_str()), 0);
       ASSERT_TRUE(guitest::Pump([&] {
         const TRect c = ClientOnScreen(f);
         return c.Width() == s.want_width && c.Height() == s.want_height && f->ClientWidth() == s.want_width &&
                f->ClientHeight() == s.want_height;
-      })) << "client " << ClientOnScreen(f).Width() << " x " << ClientOnScreen(f).Height();
+      })) << "client "
+          << ClientOnScreen(f).Width() << " x " << ClientOnScreen(f).Height();
       guitest::Pump([] { return false; }, 400);  // the frame after the resize reaches the screen
       ASSERT_TRUE(XGetWMNormalHints(x, self, &hints, &supplied));
       EXPECT_EQ(hints.min_width, 525);

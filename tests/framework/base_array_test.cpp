@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <memory>
+#include <random>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -411,43 +411,44 @@ TEST(Array, FailedAllocationsLeaveTheEntriesAsTheyWere) {
   };
   // clang-format on
   for (const bool small_pools : {false, true})
-  for (uint8_t kind = 0; kind <= 3; ++kind) {
-    for (const Op& op : ops) {
-      SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " " << op.name << (small_pools ? " small pools" : ""));
-      bool succeeded = false;
-      for (int64_t k = 1; k < 200 && !succeeded; ++k) {
-        cArray a(link_bytes(kind) + 8, kind, 5);
-        a.SetSmallPools(small_pools);
-        if (op.start > 0) fill(a, op.start);
-        if (op.start > 2) {
-          ASSERT_TRUE(a.Delete(2, 1));  // one entry on the free list
-        }
-        const Snapshot before = Snapshot::Of(a);
-        mem_alloc_fail_at(k);
-        void* got = op.index == 0 ? a.Append(op.n) : a.Insert(op.index, op.n);
-        const int64_t allocations = mem_alloc_count();
-        mem_alloc_fail_at(0);
-        if (got != nullptr) {
-          ASSERT_LT(allocations, k) << "succeeded although allocation " << k << " failed";
+    for (uint8_t kind = 0; kind <= 3; ++kind) {
+      for (const Op& op : ops) {
+        SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " " << op.name
+                                        << (small_pools ? " small pools" : ""));
+        bool succeeded = false;
+        for (int64_t k = 1; k < 200 && !succeeded; ++k) {
+          cArray a(link_bytes(kind) + 8, kind, 5);
+          a.SetSmallPools(small_pools);
+          if (op.start > 0) fill(a, op.start);
+          if (op.start > 2) {
+            ASSERT_TRUE(a.Delete(2, 1));  // one entry on the free list
+          }
+          const Snapshot before = Snapshot::Of(a);
+          mem_alloc_fail_at(k);
+          void* got = op.index == 0 ? a.Append(op.n) : a.Insert(op.index, op.n);
+          const int64_t allocations = mem_alloc_count();
+          mem_alloc_fail_at(0);
+          if (got != nullptr) {
+            ASSERT_LT(allocations, k) << "succeeded although allocation " << k << " failed";
+            ASSERT_EQ(a.Count(), before.ptrs.size() + op.n);
+            succeeded = true;
+            continue;
+          }
+          const int32_t e = a.LastError();
+          ASSERT_TRUE(e == errNEnoughMem || e == errArrayNoDataSpace) << "error " << e << " at k " << k;
+          ASSERT_TRUE(Snapshot::Of(a) == before) << "entries changed at k " << k;
+          Model m(a);
+          m.ptrs = before.ptrs;
+          m.ids.clear();
+          for (void* p : m.ptrs) m.ids.push_back(m.get(p));
+          m.Check("after failure");
+          // The array still works.
+          ASSERT_NE(op.index == 0 ? a.Append(op.n) : a.Insert(op.index, op.n), nullptr);
           ASSERT_EQ(a.Count(), before.ptrs.size() + op.n);
-          succeeded = true;
-          continue;
         }
-        const int32_t e = a.LastError();
-        ASSERT_TRUE(e == errNEnoughMem || e == errArrayNoDataSpace) << "error " << e << " at k " << k;
-        ASSERT_TRUE(Snapshot::Of(a) == before) << "entries changed at k " << k;
-        Model m(a);
-        m.ptrs = before.ptrs;
-        m.ids.clear();
-        for (void* p : m.ptrs) m.ids.push_back(m.get(p));
-        m.Check("after failure");
-        // The array still works.
-        ASSERT_NE(op.index == 0 ? a.Append(op.n) : a.Insert(op.index, op.n), nullptr);
-        ASSERT_EQ(a.Count(), before.ptrs.size() + op.n);
+        EXPECT_TRUE(succeeded);
       }
-      EXPECT_TRUE(succeeded);
     }
-  }
 }
 
 // Small pools: blocks of 1, 1, 2, 4 ... entries up to the class's block.
@@ -642,12 +643,9 @@ TEST(Array, CloneRefusesATargetOfAnotherShape) {
     cArray* from;
     cArray* target;
   } cases[] = {
-      {"smaller entries", &source, &smaller},
-      {"larger entries", &source, &larger},
-      {"next links", &source, &linked},
-      {"both links", &source, &doubly},
-      {"typed into plain", &named, &plain_named},
-      {"plain into typed", &plain_named, &named},
+      {"smaller entries", &source, &smaller},     {"larger entries", &source, &larger},
+      {"next links", &source, &linked},           {"both links", &source, &doubly},
+      {"typed into plain", &named, &plain_named}, {"plain into typed", &plain_named, &named},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

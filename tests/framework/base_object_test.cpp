@@ -61,12 +61,16 @@ const std::pair<int32_t, const char*> kMessages[] = {
     {202, "System cannot grow the stack dynamically."},
     {203, "Not enough free memory in the system."},
     {204, "Application has attempted an invalid pointer operation."},
+    // clang-format off
     {205, "Calculated result is too large to fit in the floating-point register allocated for it and data is therefore lost."},
     {206, "Floating-point math operation produces a value that is too small to be represented in a floating-point variable."},
+    // clang-format on
     {207, "Undefined instruction, invalid operation, or floating-point processor stack overflow."},
     {210, "Application tries to call an abstract method."},
     {215, "Calculated result is too large to fit in the integer register allocated for it and data is therefore lost."},
-    {216, "Reference to nil pointer or Write to a code page or Access a memory address for which there is no virtual memory allocated."},
+    {216,
+     "Reference to nil pointer or Write to a code page or Access a memory address for which there is no virtual memory "
+     "allocated."},
     {217, "User pressed Ctrl+C to terminate a console application."},
     {218, "Attempt to execute a processor instruction that is invalid for the current processor privilege level."},
     {219, "Attempt to typecast an object illegally using the as operator."},
@@ -232,8 +236,8 @@ TEST(Errors, RunTimeExceptionsMapToCodes) {
 TEST(Errors, IdentifyAlongTheClassChain) {
   // Ids are handed out at start in a fixed order.
   EXPECT_GT(id_cBase, 0u);
-  const uint32_t ids[] = {id_cBase, id_cArray, id_cArrayIterator, id_cExceptionString,
-                          id_cException, id_cExceptionLog, id_cFlow, id_cMemoryFlow};
+  const uint32_t ids[] = {id_cBase,      id_cArray,        id_cArrayIterator, id_cExceptionString,
+                          id_cException, id_cExceptionLog, id_cFlow,          id_cMemoryFlow};
   for (size_t i = 1; i < std::size(ids); ++i) EXPECT_EQ(ids[i], ids[0] + i);
 
   cArray array(8, 0, 6);
@@ -311,9 +315,9 @@ TEST(Errors, LoggingOnAFirstAndASecondError) {
   EXPECT_EQ(second.function, &qlm_base_exception_string);
   EXPECT_TRUE(second.message.empty());
   EXPECT_TRUE(second.external);
-  EXPECT_GE(second.time.hour * 3600000 + second.time.minute * 60000 + second.time.second * 1000 +
-                second.time.millisecond,
-            before.hour * 3600000 + before.minute * 60000 + before.second * 1000 + before.millisecond);
+  EXPECT_GE(
+      second.time.hour * 3600000 + second.time.minute * 60000 + second.time.second * 1000 + second.time.millisecond,
+      before.hour * 3600000 + before.minute * 60000 + before.second * 1000 + before.millisecond);
   // The text of a row without a message comes from its message function.
   EXPECT_EQ(holder.LastErrorText(), "Not enough free memory in the system.");
   EXPECT_EQ(holder.Log()->First(), &first);  // rows never move

@@ -120,8 +120,8 @@ struct FloatCase {
 TEST(BaseUtil, FloatToStr) {
   const FloatCase cases[] = {
       {2, 0, 0, 3.14159, "3.14"},
-      {0, 0, 0, 2.5, "2"},             // exact tie: to even
-      {2, 0, 0, 0.125, "0.12"},        // exact binary tie: to even
+      {0, 0, 0, 2.5, "2"},       // exact tie: to even
+      {2, 0, 0, 0.125, "0.12"},  // exact binary tie: to even
       {2, 0, 0, 0.375, "0.38"},
       {2, 0, 0, -1.5, "-1.50"},
       {3, cnFmtContinental, 0, 1.5, "1.500"},  // flag 8 has no effect on the plain path

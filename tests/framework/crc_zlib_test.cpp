@@ -155,8 +155,8 @@ TEST(Zlib, LimitAndExpectedSize) {
   const struct {
     const std::vector<uint8_t>* stream;
     int64_t limit;
-    bool ok;         // zlib_decompress with the limit
-    int32_t sized;   // zlib_decompress_sized with the limit as the size
+    bool ok;        // zlib_decompress with the limit
+    int32_t sized;  // zlib_decompress_sized with the limit as the size
   } cases[] = {
       {&good, n, true, cnZlibOk},
       {&good, n + 1, true, cnZlibLengthDiffers},
@@ -238,7 +238,10 @@ TEST(Zlib, OutputLimit) {
     bool ok, over;
   };
   // Exactly the size passes; one byte less is over.
-  const Case cases[] = {{cnZlibNoLimit, true, false}, {100000, true, false}, {99999, false, true}, {10, false, true},
+  const Case cases[] = {{cnZlibNoLimit, true, false},
+                        {100000, true, false},
+                        {99999, false, true},
+                        {10, false, true},
                         {int64_t(1) << 40, true, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.limit);

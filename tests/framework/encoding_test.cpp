@@ -283,7 +283,7 @@ TEST(Encoding, DataFeedDeliversEveryCodePointOnce) {
   EXPECT_EQ(f.DFRead(), 'z');
   EXPECT_EQ(f.DFRead(), errEncoding_NoDataAtThatPosition);
   uint8_t raw[2];
-  EXPECT_TRUE(f.DFRawRead(0, 0, raw));   // not a flow: only a count of 0
+  EXPECT_TRUE(f.DFRawRead(0, 0, raw));  // not a flow: only a count of 0
   EXPECT_FALSE(f.DFRawRead(0, 2, raw));
 
   cEncoding empty;

@@ -9,11 +9,11 @@
 #include <functional>
 #include <string>
 
-#include "test_files.h"
 #include "plat_path_map.h"
 #include "qlm_base_array.h"
 #include "qlm_platform_file_flow.h"
 #include "sandbox.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -141,13 +141,17 @@ TEST(FileFlow, EditingOperationsAndPositions) {
     int64_t pos;
     uint32_t last_io;
   } cases[] = {
-      {"insert 5 at end", [](cFileFlow& f) { return f.Insert(5, -1); }, std::string("0123456789") + std::string(5, '\0'), 10, 5},
-      {"insert 2 at 12", [](cFileFlow& f) { return f.Insert(2, 12); }, std::string("0123456789") + std::string(4, '\0'), 12, 2},
-      {"insert 3 at 4", [](cFileFlow& f) { return f.Insert(3, 4); }, std::string("0123") + std::string(3, '\0') + "456789", 4, 3},
+      {"insert 5 at end", [](cFileFlow& f) { return f.Insert(5, -1); },
+       std::string("0123456789") + std::string(5, '\0'), 10, 5},
+      {"insert 2 at 12", [](cFileFlow& f) { return f.Insert(2, 12); }, std::string("0123456789") + std::string(4, '\0'),
+       12, 2},
+      {"insert 3 at 4", [](cFileFlow& f) { return f.Insert(3, 4); },
+       std::string("0123") + std::string(3, '\0') + "456789", 4, 3},
       {"delete 3 at 2", [](cFileFlow& f) { return f.Delete(3, 2); }, "0156789", 2, 3},
       {"crop 3", [](cFileFlow& f) { return f.Crop(3); }, "0123456", 7, 3},
       {"set size 4", [](cFileFlow& f) { return f.SetSize(4); }, "0123", 0, 6},
-      {"set size 12", [](cFileFlow& f) { return f.SetSize(12); }, std::string("0123456789") + std::string(2, '\0'), 0, 2},
+      {"set size 12", [](cFileFlow& f) { return f.SetSize(12); }, std::string("0123456789") + std::string(2, '\0'), 0,
+       2},
       {"set size 10", [](cFileFlow& f) { return f.SetSize(10); }, "0123456789", 0, 0},
   };
   for (const auto& c : cases) {
@@ -242,7 +246,7 @@ TEST(FileFlow, CopiesBetweenFlows) {
   EXPECT_FALSE(dst.CopyFrom(&src, 1));  // the source is at its end
   EXPECT_FALSE(src.CopyFrom(&dst, 1));  // read only
   EXPECT_EQ(src.LastErrorText(), "{not IsWritable}");
-  EXPECT_FALSE(dst.CopyTo(&src, 0));    // a target that cannot be written
+  EXPECT_FALSE(dst.CopyTo(&src, 0));  // a target that cannot be written
   EXPECT_EQ(dst.LastErrorText(), "{not fl.IsWritable}");
   EXPECT_EQ(dst.LastErrorCode(), errPreCondition);
   src.Close();

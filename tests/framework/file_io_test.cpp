@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
 #include "plat_file.h"
 #include "plat_path_map.h"
 #include "qlm_base_lists.h"
@@ -20,6 +19,7 @@
 #include "qlm_platform_file_flow.h"
 #include "qlm_platform_file_io.h"
 #include "sandbox.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -340,8 +340,8 @@ TEST(FileNames, ExistenceAndRemoval) {
   EXPECT_FALSE(file_exists(&in_sub));
   EXPECT_FALSE(file_exists(static_cast<cFileName*>(nullptr)));
   EXPECT_TRUE(dir_exists(w + "\\sub"));
-  EXPECT_TRUE(dir_exists(&in_sub));        // tests the name's Path
-  EXPECT_TRUE(dir_exists(&sub_as_file));   // whose Path is the parent
+  EXPECT_TRUE(dir_exists(&in_sub));       // tests the name's Path
+  EXPECT_TRUE(dir_exists(&sub_as_file));  // whose Path is the parent
   EXPECT_FALSE(dir_exists(w + "\\f.txt"));
 
   EXPECT_FALSE(file_remove(&sub_as_file));
@@ -497,9 +497,7 @@ TEST(FileSearch, FindsEntriesWithFolderMarksAndSizes) {
   fs::create_directory(dir + "/sub");
   fs::create_directory(dir + "/empty");
   fs::create_directory_symlink(dir + "/sub", dir + "/link");
-  {
-    std::ofstream big(dir + "/big.bin");
-  }
+  { std::ofstream big(dir + "/big.bin"); }
   fs::resize_file(dir + "/big.bin", (uint64_t(1) << 32) + 4);  // sparse
 
   cFileName pattern(w + "\\*.*");
@@ -644,8 +642,8 @@ TEST(FileNames, LongNetworkNamesAreRefused) {
       {"string forms with dot levels", "x\\..\\data\\keep.txt",
        [](const std::string& n) {
          const std::string folder = n.substr(0, n.size() - 9);
-         const bool any = file_exists(n) || dir_exists(folder) || disk_free_space(folder) >= 0 ||
-                          dir_set_current(folder);
+         const bool any =
+             file_exists(n) || dir_exists(folder) || disk_free_space(folder) >= 0 || dir_set_current(folder);
          return std::pair(any, -1);
        }},
       {"cFileFlow.Create", "new\\f.txt",
@@ -775,41 +773,41 @@ TEST(FileFolders, DotDotAfterALinkIsResolvedOnTheText) {
   };
   // The long prefix changes nothing: the name is still resolved on its text.
   for (const std::string prefix : {"", "\\\\?\\"})
-  for (const Op& op : ops) {
-    SCOPED_TRACE(prefix + op.what);
-    const std::string s = base + "/" + std::to_string(++round);
-    // Both candidates hold the same entries; only the other one must stay.
-    for (const std::string& y : {s + "/y", s + "/real/y"}) {
-      fs::create_directories(y + "/empty");
-      put(y + "/file", "content");
-      put(y + "/other", "other");
-    }
-    put(s + "/real/y/only-here", "");  // so a search there would find more
-    fs::create_directories(s + "/real/inner");
-    fs::create_directory_symlink(s + "/real/inner", s + "/lnk");
-    ASSERT_TRUE(fs::exists(s + "/lnk/../y/only-here"));  // the host's own reading
+    for (const Op& op : ops) {
+      SCOPED_TRACE(prefix + op.what);
+      const std::string s = base + "/" + std::to_string(++round);
+      // Both candidates hold the same entries; only the other one must stay.
+      for (const std::string& y : {s + "/y", s + "/real/y"}) {
+        fs::create_directories(y + "/empty");
+        put(y + "/file", "content");
+        put(y + "/other", "other");
+      }
+      put(s + "/real/y/only-here", "");  // so a search there would find more
+      fs::create_directories(s + "/real/inner");
+      fs::create_directory_symlink(s + "/real/inner", s + "/lnk");
+      ASSERT_TRUE(fs::exists(s + "/lnk/../y/only-here"));  // the host's own reading
 
-    EXPECT_TRUE(op.run(prefix + win_of(s) + "\\lnk\\..\\" + op.tail));
-    // The folder through the link is untouched.
-    EXPECT_EQ(get(s + "/real/y/file"), "content");
-    EXPECT_TRUE(fs::is_directory(s + "/real/y/empty"));
-    EXPECT_FALSE(fs::exists(s + "/real/y/made"));
-    EXPECT_TRUE(fs::exists(s + "/real/inner"));
-    // The named folder took the effect.
-    const std::string what = op.what;
-    if (what.starts_with("rm_dir") && *op.gone == '\0') {
-      EXPECT_FALSE(fs::exists(s + "/y"));
-    } else if (*op.gone != '\0') {
-      EXPECT_FALSE(fs::exists(s + "/y/" + op.gone));
-      EXPECT_TRUE(fs::exists(s + "/y/other"));
-    } else if (*op.made != '\0') {
-      EXPECT_TRUE(fs::is_directory(s + "/y/" + op.made));
-    } else if (what == "file_create truncating") {
-      EXPECT_EQ(get(s + "/y/file"), "");
-    } else if (what == "file_open and write") {
-      EXPECT_EQ(get(s + "/y/file"), "XYntent");
+      EXPECT_TRUE(op.run(prefix + win_of(s) + "\\lnk\\..\\" + op.tail));
+      // The folder through the link is untouched.
+      EXPECT_EQ(get(s + "/real/y/file"), "content");
+      EXPECT_TRUE(fs::is_directory(s + "/real/y/empty"));
+      EXPECT_FALSE(fs::exists(s + "/real/y/made"));
+      EXPECT_TRUE(fs::exists(s + "/real/inner"));
+      // The named folder took the effect.
+      const std::string what = op.what;
+      if (what.starts_with("rm_dir") && *op.gone == '\0') {
+        EXPECT_FALSE(fs::exists(s + "/y"));
+      } else if (*op.gone != '\0') {
+        EXPECT_FALSE(fs::exists(s + "/y/" + op.gone));
+        EXPECT_TRUE(fs::exists(s + "/y/other"));
+      } else if (*op.made != '\0') {
+        EXPECT_TRUE(fs::is_directory(s + "/y/" + op.made));
+      } else if (what == "file_create truncating") {
+        EXPECT_EQ(get(s + "/y/file"), "");
+      } else if (what == "file_open and write") {
+        EXPECT_EQ(get(s + "/y/file"), "XYntent");
+      }
     }
-  }
 
   // A Path that ends in ".." or "." names a folder the caller did not spell
   // out: rm_dir_all refuses it, as before.

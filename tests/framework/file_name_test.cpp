@@ -204,10 +204,8 @@ TEST(FileName, EmptyObject) {
     bool (cFileName::*set)(std::string_view);
     std::string part, result;
   } empties[] = {
-      {&cFileName::SetDrive, "C", "C:"},
-      {&cFileName::SetDirectory, "a\\b", "\\a\\b\\"},
-      {&cFileName::SetName, "f", "f"},
-      {&cFileName::SetExtension, "txt", ".txt"},
+      {&cFileName::SetDrive, "C", "C:"},        {&cFileName::SetDirectory, "a\\b", "\\a\\b\\"},
+      {&cFileName::SetName, "f", "f"},          {&cFileName::SetExtension, "txt", ".txt"},
       {&cFileName::IncreasePath, "b", "\\b\\"},
   };
   for (const auto& e : empties) {
@@ -507,8 +505,7 @@ TEST(FileNameGrammar, EveryShortNameSplitsIntoConsistentParts) {
         EXPECT_EQ(path + file, full) << name;
         EXPECT_EQ(f.Drive() + f.Directory(), path) << name;
         const std::string ext = f.Extension();
-        EXPECT_TRUE(file.size() >= ext.size() && file.compare(file.size() - ext.size(), ext.size(), ext) == 0)
-            << name;
+        EXPECT_TRUE(file.size() >= ext.size() && file.compare(file.size() - ext.size(), ext.size(), ext) == 0) << name;
         EXPECT_EQ(f.PathLevels(), levels) << name;
         std::string joined;
         for (int32_t i = 1; i <= levels; ++i) joined += f.PathLevel(i);

@@ -77,8 +77,8 @@ TEST(Flow, ReadSeekEofOnTenBytes) {
     const char* op;  // "seek" or "read"
     int64_t arg;
     bool ok;
-    int64_t curr;     // position afterwards
-    uint32_t last_io;  // reads only
+    int64_t curr;       // position afterwards
+    uint32_t last_io;   // reads only
     const char* error;  // brace text of a failure
   };
   const Step steps[] = {
@@ -255,7 +255,9 @@ TEST(Flow, InsertAndDeleteInPlaceAndRebuilt) {
   ASSERT_TRUE(h->Insert(3, 0));
   EXPECT_EQ(h->LastIO(), 3u);
   EXPECT_EQ(h->Curr(), 0);
-  EXPECT_EQ(contents(*h), std::string("\0\0\0" "0123456789ab", 15));
+  EXPECT_EQ(contents(*h), std::string("\0\0\0"
+                                      "0123456789ab",
+                                      15));
   EXPECT_EQ(allocations(*h), std::vector<int32_t>{6552});
   // A delete across the chunks of a two-chunk flow rebuilds too.
   ASSERT_TRUE(h->Seek(15));
@@ -263,7 +265,9 @@ TEST(Flow, InsertAndDeleteInPlaceAndRebuilt) {
   ASSERT_EQ(allocations(*h).size(), 2u);
   ASSERT_TRUE(h->Delete(6590, 20));
   EXPECT_EQ(h->Size(), 15 + 6600 - 6590);
-  EXPECT_EQ(contents(*h), std::string("\0\0\0" "0123456789abzzzzzzzzzz", 25));
+  EXPECT_EQ(contents(*h), std::string("\0\0\0"
+                                      "0123456789abzzzzzzzzzz",
+                                      25));
   EXPECT_EQ(allocations(*h), std::vector<int32_t>{6552});
   EXPECT_EQ(h->Curr(), 20);
 
@@ -468,10 +472,11 @@ TEST(Flow, ChunkListSaveToAndLoadFrom) {
       {"huge count", header(0x7FFFFFFF, 4, 4) + "abcd"},
       {"count without entries", std::string("\x01\0\0\0", 4)},
       {"no count", std::string("\x01\0", 2)},
-      {"2 GiB tails", header(3, 0x7FFFFFFF, 0) + header(0, 0x7FFFFFFF, 0).substr(4) +
-                          header(0, 0x7FFFFFFF, 0).substr(4)},
+      {"2 GiB tails",
+       header(3, 0x7FFFFFFF, 0) + header(0, 0x7FFFFFFF, 0).substr(4) + header(0, 0x7FFFFFFF, 0).substr(4)},
       {"used beyond the stream", header(1, 0x7FFFFFF0, 0x7FFFFFF0) + "abc"},
-      {"a default chunk's tail, repeated", [&] {
+      {"a default chunk's tail, repeated",
+       [&] {
          std::string s = header(100, 6552, 0);
          for (int i = 1; i < 100; ++i) s += header(0, 6552, 0).substr(4);
          return s;
@@ -487,9 +492,9 @@ TEST(Flow, ChunkListSaveToAndLoadFrom) {
 
   // What the stream does not back is refused before it is allocated: with
   // the entries already there, loading asks for no block at all.
-  for (const std::string& bytes : {header(3, 0x7FFFFFFF, 0) + header(0, 0x7FFFFFFF, 0).substr(4) +
-                                       header(0, 0x7FFFFFFF, 0).substr(4),
-                                   header(1, 0x7FFFFFF0, 0x7FFFFFF0) + "abc"}) {
+  for (const std::string& bytes :
+       {header(3, 0x7FFFFFFF, 0) + header(0, 0x7FFFFFFF, 0).substr(4) + header(0, 0x7FFFFFFF, 0).substr(4),
+        header(1, 0x7FFFFFF0, 0x7FFFFFF0) + "abc"}) {
     cMemoryFlowChunk list;
     ASSERT_NE(list.Append(3), nullptr);
     auto src = open_on(bytes);

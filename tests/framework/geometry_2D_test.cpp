@@ -49,29 +49,26 @@ TEST(Geometry2D, SegmentsIntersection) {
     double x, y;
   };
   const Case cases[] = {
-      {{0, 0, 10, 10, 0, 10, 10, 0}, true, 5, 5},          // crossing diagonals
-      {{0, 0, 10, 0, 10, 0, 20, 5}, true, 10, 0},          // end points touch
-      {{0, 0, 10, 0, 0, 1, 10, 1}, false, 0, 0},           // parallel, boxes apart
-      {{0, 0, 10, 0, 5, 0, 15, 0}, true, 5, 0},            // collinear overlap
-      {{0, 0, 10, 0, 15, 0, 5, 0}, true, 15, 0},           // start of 2 is not on 1
-      {{0, 0, 10, 10, 10, 0, 6, 4}, false, 0, 0},          // boxes overlap, lines meet outside
-      {{10, 10, 0, 0, 10, 0, 0, 10}, true, 5, 5},          // both reversed
-      {{0, 0, 4, 0, 5, 0, 9, 0}, false, 0, 0},             // collinear, apart
-      {{0, 0, 10, 0, 3, -2, 3, 0}, true, 3, 0},            // T: end of 2 on 1
-      {{5, 0, 5, 0, 0, 0, 10, 0}, true, 0, 0},             // degenerate 1 on 2: start of 2
-      {{5, 1, 5, 1, 0, 0, 10, 0}, false, 0, 0},            // degenerate 1 off 2
-      {{2, 2, 2, 2, 2, 2, 2, 2}, true, 2, 2},              // two equal points
-      {{0, 0, 10, 0, kNaN, 0, 5, 0}, false, 0, 0},         // NaN never meets
+      {{0, 0, 10, 10, 0, 10, 10, 0}, true, 5, 5},   // crossing diagonals
+      {{0, 0, 10, 0, 10, 0, 20, 5}, true, 10, 0},   // end points touch
+      {{0, 0, 10, 0, 0, 1, 10, 1}, false, 0, 0},    // parallel, boxes apart
+      {{0, 0, 10, 0, 5, 0, 15, 0}, true, 5, 0},     // collinear overlap
+      {{0, 0, 10, 0, 15, 0, 5, 0}, true, 15, 0},    // start of 2 is not on 1
+      {{0, 0, 10, 10, 10, 0, 6, 4}, false, 0, 0},   // boxes overlap, lines meet outside
+      {{10, 10, 0, 0, 10, 0, 0, 10}, true, 5, 5},   // both reversed
+      {{0, 0, 4, 0, 5, 0, 9, 0}, false, 0, 0},      // collinear, apart
+      {{0, 0, 10, 0, 3, -2, 3, 0}, true, 3, 0},     // T: end of 2 on 1
+      {{5, 0, 5, 0, 0, 0, 10, 0}, true, 0, 0},      // degenerate 1 on 2: start of 2
+      {{5, 1, 5, 1, 0, 0, 10, 0}, false, 0, 0},     // degenerate 1 off 2
+      {{2, 2, 2, 2, 2, 2, 2, 2}, true, 2, 2},       // two equal points
+      {{0, 0, 10, 0, kNaN, 0, 5, 0}, false, 0, 0},  // NaN never meets
       {{0, 0, kInf, 0, 5, -1, 5, 1}, false, 0, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.s[0] << "," << c.s[1] << "-" << c.s[2] << "," << c.s[3]
-                                      << " / " << c.s[4] << "," << c.s[5] << "-" << c.s[6] << ","
-                                      << c.s[7]);
+    SCOPED_TRACE(::testing::Message() << c.s[0] << "," << c.s[1] << "-" << c.s[2] << "," << c.s[3] << " / " << c.s[4]
+                                      << "," << c.s[5] << "-" << c.s[6] << "," << c.s[7]);
     double x = -99, y = -99;
-    ASSERT_EQ(segments_intersection(x, y, c.s[0], c.s[1], c.s[2], c.s[3], c.s[4], c.s[5], c.s[6],
-                                    c.s[7]),
-              c.meet);
+    ASSERT_EQ(segments_intersection(x, y, c.s[0], c.s[1], c.s[2], c.s[3], c.s[4], c.s[5], c.s[6], c.s[7]), c.meet);
     if (c.meet) {
       EXPECT_DOUBLE_EQ(x, c.x);
       EXPECT_DOUBLE_EQ(y, c.y);

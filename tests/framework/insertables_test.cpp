@@ -11,8 +11,7 @@ namespace {
 std::vector<int32_t> expand(const std::string& text) {
   std::vector<int32_t> out;
   rCharFeed feed;
-  for (int32_t c = feed_open_charstring(text, feed, true); c != errEncoding_NoDataAtThatPosition;
-       c = feed_read(feed)) {
+  for (int32_t c = feed_open_charstring(text, feed, true); c != errEncoding_NoDataAtThatPosition; c = feed_read(feed)) {
     out.push_back(c);
     if (out.size() > 1000) break;
   }

@@ -19,7 +19,7 @@ TEST(Resources, FirstRegistrationWinsUnderTrimmedUpperCaseNames) {
     std::string name;
     bool same;
   };
-  const Case cases[] = {{"SETUP.IDF", true},    {"setup.idf  ", true}, {"Setup.idf\0\0"s, true},
+  const Case cases[] = {{"SETUP.IDF", true},      {"setup.idf  ", true}, {"Setup.idf\0\0"s, true},
                         {"setup.idf \0 "s, true}, {" setup.idf", false}, {"setup_idf", false},
                         {"SETUP.ÏDF", false}};
   for (const Case& c : cases) {

@@ -21,14 +21,14 @@ TEST(Dates, FileTimeConversion) {
     uint64_t filetime;
     int year, month, day, weekday, hour, minute, second, ms;
   } cases[] = {
-      {0, 1601, 1, 1, 1, 0, 0, 0, 0},                                // a Monday
-      {116444736000000000ull, 1970, 1, 1, 4, 0, 0, 0, 0},           // the Unix epoch, a Thursday
+      {0, 1601, 1, 1, 1, 0, 0, 0, 0},                      // a Monday
+      {116444736000000000ull, 1970, 1, 1, 4, 0, 0, 0, 0},  // the Unix epoch, a Thursday
       {116444736000000000ull + 10000ull * 86399999, 1970, 1, 1, 4, 23, 59, 59, 999},
-      {132223104000000000ull, 2020, 1, 1, 3, 0, 0, 0, 0},           // a Wednesday
-      {125911584000000000ull, 2000, 1, 1, 6, 0, 0, 0, 0},           // Saturday
+      {132223104000000000ull, 2020, 1, 1, 3, 0, 0, 0, 0},                          // a Wednesday
+      {125911584000000000ull, 2000, 1, 1, 6, 0, 0, 0, 0},                          // Saturday
       {125911584000000000ull + 864000000000ull * 59, 2000, 2, 29, 2, 0, 0, 0, 0},  // leap day, Tuesday
       {134378784000000000ull, 2026, 10, 31, 6, 0, 0, 0, 0},
-      {134379648000000000ull, 2026, 11, 1, 0, 0, 0, 0, 0},          // a Sunday stores 0
+      {134379648000000000ull, 2026, 11, 1, 0, 0, 0, 0, 0},  // a Sunday stores 0
   };
   for (const auto& c : cases) {
     rDateTime dt;

@@ -87,7 +87,8 @@ TEST(Sort, SmallArraysKeepEqualEntriesInOrder) {
   fill(a, {3, 1, 3, 2, 1, 3, 2, 1, 3});
   ASSERT_TRUE(a.Sort(by_key));
   std::vector<std::pair<int32_t, int32_t>> got;
-  for (uint32_t i = 1; i <= 9; ++i) got.push_back({static_cast<rItem*>(a.Get(i))->key, static_cast<rItem*>(a.Get(i))->tag});
+  for (uint32_t i = 1; i <= 9; ++i)
+    got.push_back({static_cast<rItem*>(a.Get(i))->key, static_cast<rItem*>(a.Get(i))->tag});
   const std::vector<std::pair<int32_t, int32_t>> want = {{1, 1}, {1, 4}, {1, 7}, {2, 3}, {2, 6},
                                                          {3, 0}, {3, 2}, {3, 5}, {3, 8}};
   EXPECT_EQ(got, want);

@@ -16,8 +16,8 @@ TEST(MarkupEscape, Table) {
       {"a~<b>~\\c", "a~(~)<b>~(~)\\c"},
       {"caf\xC3\xA9", "caf~(%233)"},
       {"\xE2\x82\xAC \xF0\x9F\x98\x80", "~(%8364) ~(%128512)"},
-      {"\xFF\xC3", "~(%255)~(%195)"},        // not UTF-8: byte values
-      {"\xC0\xAF", "~(%192)~(%175)"},        // an overlong form is no character
+      {"\xFF\xC3", "~(%255)~(%195)"},             // not UTF-8: byte values
+      {"\xC0\xAF", "~(%192)~(%175)"},             // an overlong form is no character
       {"\xED\xA0\x80", "~(%237)~(%160)~(%128)"},  // a surrogate neither
       {"a\tb\x7F", "a~(%9)b~(%127)"},
       {"", ""},

@@ -16,11 +16,10 @@
 namespace {
 
 const char* kind_name(uint8_t kind) {
-  static const char* const kNames[] = {"NONE",        "CONTROL",      "DATA",           "SPACE",
-                                       "NBSP",        "SECTION",      "SECTION_END",    "PROPERTIES",
-                                       "PROPERTIES_END", "METADATA", "METADATA_END",   "STRUCTURE",
-                                       "STRUCTURE_END", "INSERTABLE", "PAREN_CLOSE",    "BRACE_CLOSE",
-                                       "EMBEDDED",    "DELIMITER"};
+  static const char* const kNames[] = {"NONE",         "CONTROL",     "DATA",          "SPACE",          "NBSP",
+                                       "SECTION",      "SECTION_END", "PROPERTIES",    "PROPERTIES_END", "METADATA",
+                                       "METADATA_END", "STRUCTURE",   "STRUCTURE_END", "INSERTABLE",     "PAREN_CLOSE",
+                                       "BRACE_CLOSE",  "EMBEDDED",    "DELIMITER"};
   return kind < 18 ? kNames[kind] : "?";
 }
 
@@ -133,20 +132,12 @@ TEST(VormCodeRunningText, ControlRunKindsAndCounts) {
     std::string text;
     std::string control;
   } cases[] = {
-      {"\t\t", "CONTROL{1,TT,2}"},
-      {"\r\r", "CONTROL{2,RR,2}"},
-      {"\n\n\n", "CONTROL{3,LLL,3}"},
-      {"\r\n", "CONTROL{4,RL,1}"},
-      {"\r\n\r\n", "CONTROL{4,RLRL,2}"},
-      {"\r\r\n", "CONTROL{0,RRL,3}"},
-      {"\r\n\r", "CONTROL{0,RLR,3}"},     // a lone CR at the end
-      {"\r\n\rx", "CONTROL{0,RLR,3}"},    // ended by a character
-      {"\r\n\t", "CONTROL{0,RLT,3}"},
-      {"\r\n\r\t", "CONTROL{0,RLRT,4}"},
-      {"\r\n\r\r", "CONTROL{0,RLRR,4}"},
-      {"\t\n", "CONTROL{0,TL,2}"},
-      {"\n\r", "CONTROL{0,LR,2}"},
-      {"\x01\x02", "CONTROL{0,??,2}"},
+      {"\t\t", "CONTROL{1,TT,2}"},     {"\r\r", "CONTROL{2,RR,2}"},       {"\n\n\n", "CONTROL{3,LLL,3}"},
+      {"\r\n", "CONTROL{4,RL,1}"},     {"\r\n\r\n", "CONTROL{4,RLRL,2}"}, {"\r\r\n", "CONTROL{0,RRL,3}"},
+      {"\r\n\r", "CONTROL{0,RLR,3}"},   // a lone CR at the end
+      {"\r\n\rx", "CONTROL{0,RLR,3}"},  // ended by a character
+      {"\r\n\t", "CONTROL{0,RLT,3}"},  {"\r\n\r\t", "CONTROL{0,RLRT,4}"}, {"\r\n\r\r", "CONTROL{0,RLRR,4}"},
+      {"\t\n", "CONTROL{0,TL,2}"},     {"\n\r", "CONTROL{0,LR,2}"},       {"\x01\x02", "CONTROL{0,??,2}"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.control);

@@ -73,7 +73,8 @@ TEST(VormCodeQueries, TagTestsCompareNamesWithoutCaseAndTrailingBlanks) {
     bool got;
   } cases[] = {
       {"section exact", true, tblocks_is_section(sec, "config", "capture_commons", nullptr)},
-      {"section case, blanks and NULs", true, tblocks_is_section(sec, "CONFIG  ", std::string_view("Capture_Commons \0", 17), nullptr)},
+      {"section case, blanks and NULs", true,
+       tblocks_is_section(sec, "CONFIG  ", std::string_view("Capture_Commons \0", 17), nullptr)},
       {"section any name", true, tblocks_is_section(sec, "Config", "~", nullptr)},
       {"wildcard is exact", false, tblocks_is_section(sec, "config", "~ ", nullptr)},
       {"leading blank counts", false, tblocks_is_section(sec, " config", "~", nullptr)},
@@ -432,8 +433,7 @@ TEST(VormCodeQueriesParsed, TagsAndTheirClosings) {
 }
 
 TEST(VormCodeQueriesParsed, PropertyValues) {
-  ParsedText p(
-      "~<Color=Red;i=0x10;f=1.5;g=2;v=#v;n=12;y=Yes;q=\"on\";one=1;b;t=!;w=$100$41;k=\"caf\" + $E9>");
+  ParsedText p("~<Color=Red;i=0x10;f=1.5;g=2;v=#v;n=12;y=Yes;q=\"on\";one=1;b;t=!;w=$100$41;k=\"caf\" + $E9>");
   ASSERT_NE(p.at(0), nullptr);
   const rTCProperty* found = nullptr;
   for (const char* name : {"color", "COLOR ", "Color"}) {

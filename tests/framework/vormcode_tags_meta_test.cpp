@@ -336,7 +336,6 @@ TEST(VormCodeMetaTags, ErrorsNamePhaseStateAndPosition) {
   }
 }
 
-
 // ---------------------------------------------------------------------------
 // Tags with values.
 
@@ -422,15 +421,10 @@ TEST(VormCodeMetaTags, StructuresPairByNameWithTheNearestUnpairedOpening) {
     std::string text;
     int opening;  // 1-based token paired with the last token; 0: none
   } cases[] = {
-      {"~[s@n]x~[~s@n]", 1},
-      {"~[s@n]~[s@n]~[~s@n]", 2},
-      {"~[s@n]~[s@n]~[~s@n]~[~s@n]", 1},
-      {"~[s@n]~[~s@n]~[~s@n]", 0},
-      {"~[s]~[~s@n]", 0},
-      {"~[s@n]~[~s@N]", 0},  // names compare exactly
-      {"~[#s]~[~s]", 0},     // a variable structure never pairs by name
-      {"~[s]~[t]~[~s]", 1},
-      {"~[s]x~]~[~s]", 1},   // the generic close paired the tokens only
+      {"~[s@n]x~[~s@n]", 1},       {"~[s@n]~[s@n]~[~s@n]", 2}, {"~[s@n]~[s@n]~[~s@n]~[~s@n]", 1},
+      {"~[s@n]~[~s@n]~[~s@n]", 0}, {"~[s]~[~s@n]", 0},         {"~[s@n]~[~s@N]", 0},  // names compare exactly
+      {"~[#s]~[~s]", 0},                                 // a variable structure never pairs by name
+      {"~[s]~[t]~[~s]", 1},        {"~[s]x~]~[~s]", 1},  // the generic close paired the tokens only
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -519,8 +513,7 @@ struct EmbeddedRun {
   // `after` is what follows the "}"; the delimiter property's value is set
   // by `set`.
   template <typename Set>
-  EmbeddedRun(const std::string& after, Set set, bool through_flow = true, int64_t fail_at = 0)
-      : source("}" + after) {
+  EmbeddedRun(const std::string& after, Set set, bool through_flow = true, int64_t fail_at = 0) : source("}" + after) {
     if (through_flow) {
       flow = cMemoryFlow::ConstructOnData(source.data(), int64_t(source.size()));
       EXPECT_TRUE(flow->Open());
@@ -604,7 +597,9 @@ TEST(VormCodeEmbedded, CountAndDelimiterModes) {
       {"delimiter", text("END"), "12ENEND x", {"EMBEDDED \"12EN\"", "DELIMITER \"END\"", "SPACE 1", "DATA \"x\""}},
       {"overlap", text("AAB"), "xAAAB", {"EMBEDDED \"xA\"", "DELIMITER \"AAB\""}},
       {"overlap twice", text("ABAC"), "ABABAC.", {"EMBEDDED \"AB\"", "DELIMITER \"ABAC\"", "DATA \".\""}},
+      // clang-format off
       {"identifier", identifier("EOD"), "\r\n\x01" "EOD", {"EMBEDDED \"\r\n\x01\"", "DELIMITER \"EOD\""}},
+      // clang-format on
       {"empty block", text("END"), "END", {"EMBEDDED \"\"", "DELIMITER \"END\""}},
       {"first match wins", text("--"), "a----", {"EMBEDDED \"a\"", "DELIMITER \"--\"", "DATA \"--\""}},
       {"boolean ignored",
@@ -739,15 +734,11 @@ TEST(VormCodeMetaValues, MetadataPairsByNameWithPropertyOrListOpenings) {
     std::string text;
     int opening;  // 1-based token paired with the last token; 0: none
   } cases[] = {
-      {"~{m<a=1>}x~{~m}", 1},
-      {"~{m[1]}~{~m}", 1},
-      {"~{m@n<a>}~{m@n<b>}~{~m@n}", 2},
-      {"~{m@n<a>}~{~m@n}~{~m@n}", 0},
-      {"~{m}~{~m}", 0},          // label only
-      {"~{#m<a>}~{~m}", 0},      // variable
-      {"~{#m=1}~{~m}", 0},
-      {"~{m<a>}~{~M}", 0},       // exact names
-      {"~{m<a>}~[m]~{~m}", 1},   // other tags are passed over
+      {"~{m<a=1>}x~{~m}", 1},  {"~{m[1]}~{~m}", 1}, {"~{m@n<a>}~{m@n<b>}~{~m@n}", 2}, {"~{m@n<a>}~{~m@n}~{~m@n}", 0},
+      {"~{m}~{~m}", 0},                              // label only
+      {"~{#m<a>}~{~m}", 0},                          // variable
+      {"~{#m=1}~{~m}", 0},     {"~{m<a>}~{~M}", 0},  // exact names
+      {"~{m<a>}~[m]~{~m}", 1},                       // other tags are passed over
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -803,9 +794,9 @@ TEST(VormCodeMetaValues, ExactSyntaxMaps) {
 }
 
 TEST(VormCodeMetaValues, PairingByNameMatchesTheBackwardSearchOnRandomTexts) {
-  const char* const pieces[] = {"~[s]",     "~[s@n]", "~[t]",   "~[#s]",    "~[~s]",     "~[~s@n]", "~[~t]",
-                                "~]",       "~{m<a>}", "~{m[1]}", "~{m}",     "~{#m<a>}", "~{~m}",   "~{m@n<a>}",
-                                "~{~m@n}",  "~\\x\\",  "~\\\\",   "x"};
+  const char* const pieces[] = {"~[s]",  "~[s@n]",    "~[t]",    "~[#s]",   "~[~s]", "~[~s@n]",
+                                "~[~t]", "~]",        "~{m<a>}", "~{m[1]}", "~{m}",  "~{#m<a>}",
+                                "~{~m}", "~{m@n<a>}", "~{~m@n}", "~\\x\\",  "~\\\\", "x"};
   std::mt19937 random(7);
   for (int round = 0; round < 400; ++round) {
     std::string text;
@@ -933,9 +924,11 @@ TEST(VormCodeEmbedded, RandomTagTextsGiveTheirSourceBackOrAClearError) {
   // Random texts built from tag pieces, parsed from a flow with syntax maps:
   // a text that parses gives itself back from its tokens' source texts, and
   // one that does not fails with a parser error.
+  // clang-format off
   const char* const pieces[] = {"~{", "~[",  "~(", "~<", "~\\", "}",   "]",  ")",  ">",  "\\", "#",  "&",
                                 "@",  "=",   ";",  ",",  "[",   "(",   "a",  "b1", "2",  " ",  "\"", "$41",
                                 "~",  ":",   ".",  "{c}", "\r\n", "<",  "~{m<delimiter=", "~{m<delimiter=\"x\">}", "*"};
+  // clang-format on
   std::mt19937 random(11);
   int parsed = 0;
   int embedded = 0;

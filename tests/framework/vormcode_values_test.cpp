@@ -36,7 +36,6 @@ std::string codepoints(cEncoding* en) {
 
 std::string show_properties(const cTCProperties* list);
 
-
 std::string show_deref(const cTCDeref* deref) {
   std::string s;
   for (const rTCDerefItem* item = deref->First(); item != nullptr; item = item->next) {
@@ -146,78 +145,78 @@ struct ValueCase {
   std::string properties;
 };
 const ValueCase kValueCases[] = {
-      // Numbers: decimal integers in the signed 32-bit range, hexadecimal in
-      // 64 bits, reals with a signed exponent.
-      {"~<a=12>", "a=12"},
-      {"~<a=-3>", "a=-3"},
-      {"~<a=+7>", "a=7"},
-      {"~<a=3000000000>", "a=0"},
-      {"~<a=->", "a=0"},
-      {"~<a=0x1F>", "a=hex:31"},
-      {"~<a=0X1f>", "a=hex:31"},
-      {"~<a=0x>", "a=hex:0"},
-      {"~<a=-0x1F>", "a=hex:-31"},
-      {"~<a=+0x1F>", "a=hex:31"},
-      {"~<a=0x10000000000000001>", "a=hex:1"},
-      {"~<a=1.5>", "a=f:1.5"},
-      {"~<a=1.5E+3>", "a=f:1500"},
-      {"~<a=-2.5e-1>", "a=f:-0.25"},
-      {"~<a=1.>", "a=f:1"},
-      {"~<a=*;b=!>", "a=*;b=!"},
-      // Texts: quoted parts, "$" and "%" codes, joined directly or by "+".
-      {"~<a=\"Arial\">", "a=\"Arial\""},
-      {"~<a=\"\">", "a=\"\""},
-      {"~<a=\"a\"\"b\">", "a=\"a\"b\""},
-      {"~<a=\"a\" + \"b\">", "a=\"ab\""},
-      {"~<a=\"a\"+{x}\"b\">", "a=\"ab\""},
-      {"~<a=$41$42>", "a=\"AB\""},
-      {"~<a=%65>", "a=\"A\""},
-      {"~<a=$41%66 + \"c\">", "a=\"ABc\""},
-      {"~<a=$20AC>", "a=\"<20AC>\""},
-      // Codes out of the signed 32-bit range give the code point 0.
-      {"~<a=$FFFFFFFF>", std::string("a=\"\0\"", 5)},
-      {"~<a=%4294967296>", std::string("a=\"\0\"", 5)},
-      {"~<a=\"x\"  ;b>", "a=\"x\";b"},
-      // Names, labels, variables and references.
-      {"~<ct=dodgerblue>", "ct=id:dodgerblue"},
-      {"~<a=@lab.x:y>", "a=@lab.x:y"},
-      {"~<a=id@\"q\"\"t\">", "a=il:id@q\"t"},
-      {"~<a=#v>", "a=#v"},
-      {"~<a=#>", "a=#"},
-      {"~<a=#v.x[2, #i].y>", "a=ref:v.x[2,#i].y"},
-      {"~<a=#a[1].b>", "a=ref:a[1].b"},
-      {"~<a=#a[#b[#c.d],3]>", "a=ref:a[#b[#c.d],3]"},
-      // Lists, records and casts.
-      {"~<a=[1,[2,3]]>", "a=[1,[2,3]]"},
-      {"~<a=[ 1 , \"x\" , [*] ]>", "a=[1,\"x\",[*]]"},
-      {"~<a=(a=1, b)>", "a=(a=1;=id:b)"},
-      {"~<a=(1, 2)>", "a=(=1;=2)"},
-      {"~<a=()>", "a=()"},
-      {"~<a=(x=(y=[1]),z)>", "a=(x=(y=[1]);=id:z)"},
-      // A record closes back into the tag's list: later properties belong
-      // to the tag, not to the record.
-      {"~<a=(x=1);b=2>", "a=(x=1);b=2"},
-      {"~<a=(x=1) ;b>", "a=(x=1);b"},
-      {"~<a=[(x=1)];b>", "a=[(x=1)];b"},
-      {"~<a=&t((x=1));b>", "a=&t((x=1));b"},
-      {"~<a=&pt(3)>", "a=&pt(3)"},
-      {"~<a=&pt(3,4)>", "a=[3,4]"},
-      {"~<a=&pt(3, &q(\"s\"), 5)>", "a=[3,&q(\"s\"),5]"},
-      {"~<a=[&p(1,2),&q(3)]>", "a=[[1,2],&q(3)]"},
-      // Types: names, casts with enumerations, dimensions.
-      {"~<fs:pt=10>", "fs:pt=10"},
-      {"~<a:&e(Name)>", "a:&e(Name)"},
-      {"~<a:int[3,4]>", "a:int[3,4]"},
-      {"~<a:int[]>", "a:int[]"},
-      {"~<a:int[ 3 , ]>", "a:int[3]"},
-      {"~<a : &e[2] = 1>", "a:&e[2]=1"},
-      {"~<#v:t=2;b>", "#v:t=2;b"},
-      // Names without "=" read as true (ET_NONE); comments and blanks.
-      {"~<b;ct=green>", "b;ct=id:green"},
-      {"~<a;>", "a"},
-      {"~<a= ;b=>", "a;b"},
-      {"~< >", ""},
-      {"~<{c} a {c} = {c} 1 {c} ; b>", "a=1;b"},
+    // Numbers: decimal integers in the signed 32-bit range, hexadecimal in
+    // 64 bits, reals with a signed exponent.
+    {"~<a=12>", "a=12"},
+    {"~<a=-3>", "a=-3"},
+    {"~<a=+7>", "a=7"},
+    {"~<a=3000000000>", "a=0"},
+    {"~<a=->", "a=0"},
+    {"~<a=0x1F>", "a=hex:31"},
+    {"~<a=0X1f>", "a=hex:31"},
+    {"~<a=0x>", "a=hex:0"},
+    {"~<a=-0x1F>", "a=hex:-31"},
+    {"~<a=+0x1F>", "a=hex:31"},
+    {"~<a=0x10000000000000001>", "a=hex:1"},
+    {"~<a=1.5>", "a=f:1.5"},
+    {"~<a=1.5E+3>", "a=f:1500"},
+    {"~<a=-2.5e-1>", "a=f:-0.25"},
+    {"~<a=1.>", "a=f:1"},
+    {"~<a=*;b=!>", "a=*;b=!"},
+    // Texts: quoted parts, "$" and "%" codes, joined directly or by "+".
+    {"~<a=\"Arial\">", "a=\"Arial\""},
+    {"~<a=\"\">", "a=\"\""},
+    {"~<a=\"a\"\"b\">", "a=\"a\"b\""},
+    {"~<a=\"a\" + \"b\">", "a=\"ab\""},
+    {"~<a=\"a\"+{x}\"b\">", "a=\"ab\""},
+    {"~<a=$41$42>", "a=\"AB\""},
+    {"~<a=%65>", "a=\"A\""},
+    {"~<a=$41%66 + \"c\">", "a=\"ABc\""},
+    {"~<a=$20AC>", "a=\"<20AC>\""},
+    // Codes out of the signed 32-bit range give the code point 0.
+    {"~<a=$FFFFFFFF>", std::string("a=\"\0\"", 5)},
+    {"~<a=%4294967296>", std::string("a=\"\0\"", 5)},
+    {"~<a=\"x\"  ;b>", "a=\"x\";b"},
+    // Names, labels, variables and references.
+    {"~<ct=dodgerblue>", "ct=id:dodgerblue"},
+    {"~<a=@lab.x:y>", "a=@lab.x:y"},
+    {"~<a=id@\"q\"\"t\">", "a=il:id@q\"t"},
+    {"~<a=#v>", "a=#v"},
+    {"~<a=#>", "a=#"},
+    {"~<a=#v.x[2, #i].y>", "a=ref:v.x[2,#i].y"},
+    {"~<a=#a[1].b>", "a=ref:a[1].b"},
+    {"~<a=#a[#b[#c.d],3]>", "a=ref:a[#b[#c.d],3]"},
+    // Lists, records and casts.
+    {"~<a=[1,[2,3]]>", "a=[1,[2,3]]"},
+    {"~<a=[ 1 , \"x\" , [*] ]>", "a=[1,\"x\",[*]]"},
+    {"~<a=(a=1, b)>", "a=(a=1;=id:b)"},
+    {"~<a=(1, 2)>", "a=(=1;=2)"},
+    {"~<a=()>", "a=()"},
+    {"~<a=(x=(y=[1]),z)>", "a=(x=(y=[1]);=id:z)"},
+    // A record closes back into the tag's list: later properties belong
+    // to the tag, not to the record.
+    {"~<a=(x=1);b=2>", "a=(x=1);b=2"},
+    {"~<a=(x=1) ;b>", "a=(x=1);b"},
+    {"~<a=[(x=1)];b>", "a=[(x=1)];b"},
+    {"~<a=&t((x=1));b>", "a=&t((x=1));b"},
+    {"~<a=&pt(3)>", "a=&pt(3)"},
+    {"~<a=&pt(3,4)>", "a=[3,4]"},
+    {"~<a=&pt(3, &q(\"s\"), 5)>", "a=[3,&q(\"s\"),5]"},
+    {"~<a=[&p(1,2),&q(3)]>", "a=[[1,2],&q(3)]"},
+    // Types: names, casts with enumerations, dimensions.
+    {"~<fs:pt=10>", "fs:pt=10"},
+    {"~<a:&e(Name)>", "a:&e(Name)"},
+    {"~<a:int[3,4]>", "a:int[3,4]"},
+    {"~<a:int[]>", "a:int[]"},
+    {"~<a:int[ 3 , ]>", "a:int[3]"},
+    {"~<a : &e[2] = 1>", "a:&e[2]=1"},
+    {"~<#v:t=2;b>", "#v:t=2;b"},
+    // Names without "=" read as true (ET_NONE); comments and blanks.
+    {"~<b;ct=green>", "b;ct=id:green"},
+    {"~<a;>", "a"},
+    {"~<a= ;b=>", "a;b"},
+    {"~< >", ""},
+    {"~<{c} a {c} = {c} 1 {c} ; b>", "a=1;b"},
 };
 
 TEST(VormCodeValues, ValuesTypesAndReferences) {
@@ -330,10 +329,10 @@ TEST(VormCodeValues, SyntaxErrorsNameThePhaseAndState) {
 
 // One token as text, with its token partner as "->n" (1-based index).
 std::string describe(const Parsed& r, const rTCToken* t) {
-  static const char* const kNames[] = {
-      "NONE",       "CONTROL",        "DATA",     "SPACE",        "NBSP",          "SECTION",
-      "SECTION_END", "PROPERTIES",    "PROPERTIES_END", "METADATA", "METADATA_END", "STRUCTURE",
-      "STRUCTURE_END", "INSERTABLE",  "PAREN_CLOSE", "BRACE_CLOSE", "EMBEDDED",     "DELIMITER"};
+  static const char* const kNames[] = {"NONE",         "CONTROL",     "DATA",          "SPACE",          "NBSP",
+                                       "SECTION",      "SECTION_END", "PROPERTIES",    "PROPERTIES_END", "METADATA",
+                                       "METADATA_END", "STRUCTURE",   "STRUCTURE_END", "INSERTABLE",     "PAREN_CLOSE",
+                                       "BRACE_CLOSE",  "EMBEDDED",    "DELIMITER"};
   std::string s = t->kind < 18 ? kNames[t->kind] : "?";
   switch (t->kind) {
     case TCT_DATA: s += cat(" \"", codepoints(t->Data()), "\""); break;
@@ -376,8 +375,8 @@ TEST(VormCodeTags, TextsGiveTheirTokens) {
       {"~<ct=dodgerblue;b>Hi~>~)",
        {"PROPERTIES[ct=id:dodgerblue;b]->3", "DATA \"Hi\"", "PROPERTIES_END->1", "PAREN_CLOSE"}},
       {"~\\config@capture_commons\\\r\n  ~<OnlyCurr = true>\r\n~\\\\",
-       {"SECTION{config@capture_commons}->6", "CONTROL{4,1}", "SPACE 2", "PROPERTIES[OnlyCurr=id:true]",
-        "CONTROL{4,1}", "SECTION_END->1"}},
+       {"SECTION{config@capture_commons}->6", "CONTROL{4,1}", "SPACE 2", "PROPERTIES[OnlyCurr=id:true]", "CONTROL{4,1}",
+        "SECTION_END->1"}},
       {"~\\@n\\", {"SECTION{text@n}"}},
       {"~\\ {c} s@\"a b\".c <k=1;#v> {c} \\", {"SECTION{s@a b.c <k=1;#v>}"}},
       {"~\\s\\x~\\\\", {"SECTION{s@}->3", "DATA \"x\"", "SECTION_END->1"}},
@@ -516,8 +515,8 @@ TEST(VormCodeValues, NestingIsCapped) {
 }
 
 TEST(VormCodeValues, SyntaxMapHoldsEveryCharacterOfTheTag) {
-  std::vector<std::string> texts = {"~\\config@capture_commons\\", "~\\ {c} s@\"a b\".c <k=1;#v> {c} \\",
-                                    "~\\~a@n \\", "~<~a ; {c} ~#b >", "~<>"};
+  std::vector<std::string> texts = {"~\\config@capture_commons\\", "~\\ {c} s@\"a b\".c <k=1;#v> {c} \\", "~\\~a@n \\",
+                                    "~<~a ; {c} ~#b >", "~<>"};
   for (const ValueCase& c : kValueCases) texts.push_back(c.text);
   for (const std::string& text : texts) {
     SCOPED_TRACE(text);

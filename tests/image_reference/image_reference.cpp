@@ -91,8 +91,8 @@ class held_bytes {
 
 }  // namespace
 
-void draw_perspective_resampled(const uint8_t* rgba, int w, int h, const double* quad, eFilter filter,
-                                uint8_t* bgra, int tw, int th, int stride) {
+void draw_perspective_resampled(const uint8_t* rgba, int w, int h, const double* quad, eFilter filter, uint8_t* bgra,
+                                int tw, int th, int stride) {
   std::vector<float> pixels(size_t(w) * h * 4);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = float(rgba[i] / 255.0);
   agg::rendering_buffer source(reinterpret_cast<agg::int8u*>(pixels.data()), unsigned(w), unsigned(h),

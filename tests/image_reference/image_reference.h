@@ -19,7 +19,7 @@ enum class eFilter { bicubic, hanning, spline16, lanczos3 };
 // AGG's general resampler works in floating point here (colours cannot
 // wrap), each pixel is then held to alpha <= 1 and colour <= alpha, and
 // rounded to bytes.
-void draw_perspective_resampled(const uint8_t* rgba, int w, int h, const double* quad, eFilter filter,
-                                uint8_t* bgra, int tw, int th, int stride);
+void draw_perspective_resampled(const uint8_t* rgba, int w, int h, const double* quad, eFilter filter, uint8_t* bgra,
+                                int tw, int th, int stride);
 
 }  // namespace image_reference

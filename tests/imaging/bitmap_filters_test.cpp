@@ -98,14 +98,15 @@ TEST_F(BitmapFilters, InvertAndKeepChannels) {
       double factor;
       int value, result;
     };
-    const Factor factors[] = {{1.0, 200, 200}, {0.5, 5, 2}, {0.5, 3, 2},  // ties to even
-                              {2.0, 200, 400 & 0xFF},                     // low 8 bits
+    const Factor factors[] = {{1.0, 200, 200},
+                              {0.5, 5, 2},
+                              {0.5, 3, 2},             // ties to even
+                              {2.0, 200, 400 & 0xFF},  // low 8 bits
                               {std::numeric_limits<double>::quiet_NaN(), 9, 0},
                               {1e300, 7, 0}};
     for (const Factor& f : factors) {
-      auto p = make_bitmap(1, 1, cnBitmap24RGB, [&](int32_t, int32_t) {
-        return 0xFF000000u | uint32_t(f.value) * 0x010101u;
-      });
+      auto p = make_bitmap(1, 1, cnBitmap24RGB,
+                           [&](int32_t, int32_t) { return 0xFF000000u | uint32_t(f.value) * 0x010101u; });
       ASSERT_TRUE(k.filter(p.get(), 0, nullptr, f.factor));
       EXPECT_EQ(pixel_argb(*p, 0, 0), 0xFF000000u | uint32_t(f.result) << k.shift) << k.shift << " " << f.factor;
     }

@@ -44,10 +44,12 @@ void nearest_by_the_rule(const cBitmap& source, uint8_t* target, int64_t stride,
     for (int64_t y = 0; y < sh; ++y) {
       for (int64_t x = 0; x < sw; ++x) {
         const int64_t c0 = int64_t(double(x) * sx);
-        for (int64_t c = c0; c <= std::min(c0 + rx - 1, tw - 1); ++c) std::memcpy(&row[size_t(c * bpp)], src(x, y), size_t(bpp));
+        for (int64_t c = c0; c <= std::min(c0 + rx - 1, tw - 1); ++c)
+          std::memcpy(&row[size_t(c * bpp)], src(x, y), size_t(bpp));
       }
       const int64_t r0 = int64_t(double(y) * sy);
-      for (int64_t r = r0; r <= std::min(r0 + ry - 1, th - 1); ++r) std::memcpy(target + r * stride, row.data(), size_t(stride));
+      for (int64_t r = r0; r <= std::min(r0 + ry - 1, th - 1); ++r)
+        std::memcpy(target + r * stride, row.data(), size_t(stride));
     }
     return;
   }
@@ -277,8 +279,8 @@ TEST_F(BitmapScale, BilinearMatchesTheFixedPointRule) {
   const Case cases[] = {{1, 1, 3, 3},  {2, 2, 7, 5},     {7, 3, 2, 9},    {13, 11, 29, 4},  {64, 1, 3, 1},
                         {1, 9, 5, 17}, {9, 1, 17, 5},    {33, 17, 16, 8}, {31, 19, 62, 38}, {100, 80, 33, 41},
                         {5, 5, 1, 1},  {257, 3, 129, 2}, {2, 3, 45, 4},   {61, 5, 8, 3},    {1, 4, 19, 6}};
-  const int32_t kinds[] = {cnBitmap32RGBA, cnBitmap32BGRA, cnBitmap32ARGB, cnBitmap32ABGR, cnBitmap24RGB,
-                           cnBitmap24BGR};
+  const int32_t kinds[] = {cnBitmap32RGBA, cnBitmap32BGRA, cnBitmap32ARGB,
+                           cnBitmap32ABGR, cnBitmap24RGB,  cnBitmap24BGR};
   for (const bool baseline : {false, true})
     for (const int32_t kind : kinds)
       for (const Case& c : cases) {
@@ -357,8 +359,8 @@ TEST_F(BitmapScale, CopyBitmapMatchesAPerPixelReference) {
     int32_t opacity;
     bool key;
   };
-  const Mode modes[] = {{"copy", -1, false},       {"copy 255", 255, false},     {"constant 1", 1, false},
-                        {"constant 100", 100, false}, {"alpha", cnOpacityAlpha, false}, {"key copy", -1, true},
+  const Mode modes[] = {{"copy", -1, false},          {"copy 255", 255, false},           {"constant 1", 1, false},
+                        {"constant 100", 100, false}, {"alpha", cnOpacityAlpha, false},   {"key copy", -1, true},
                         {"key constant", 77, true},   {"key alpha", cnOpacityAlpha, true}};
   const int32_t offsets[] = {-7, -2, 0, 3, 9};
   const int32_t sizes[] = {0, 4};
@@ -382,10 +384,13 @@ TEST_F(BitmapScale, CopyBitmapMatchesAPerPixelReference) {
                 const int32_t changes = dest->ChangeCount();
                 ASSERT_TRUE(dest->CopyBitmap(from.get(), x, y, m.opacity, sx, sy, size, size));
                 ++runs;
-                ASSERT_TRUE(bitmap_matches(*dest, [&](int32_t X, int32_t Y) {
-                  return reference_pixel(*before, *from, X, Y, x, y, m.opacity, sx, sy, size, size);
-                })) << m.name << " kinds " << from_kind << "/" << dest_kind << " at " << x << "," << y << " from "
-                    << sx << "," << sy << " size " << size;
+                ASSERT_TRUE(bitmap_matches(*dest,
+                                           [&](int32_t X, int32_t Y) {
+                                             return reference_pixel(*before, *from, X, Y, x, y, m.opacity, sx, sy, size,
+                                                                    size);
+                                           }))
+                    << m.name << " kinds " << from_kind << "/" << dest_kind << " at " << x << "," << y << " from " << sx
+                    << "," << sy << " size " << size;
                 EXPECT_EQ(dest->ChangeCount(), changes);
               }
     }

@@ -11,8 +11,8 @@
 #include "qlm_base_array.h"
 #include "qlm_bitmap.h"
 
-using testenv::BitmapState;
 using testenv::bitmap_matches;
+using testenv::BitmapState;
 using testenv::make_bitmap;
 using testenv::make_pattern;
 using testenv::pixel_argb;
@@ -30,9 +30,7 @@ struct LastError {
   int32_t code = 0;
   std::string text;
 };
-LastError last_error(const cException& object) {
-  return {object.LastErrorCode(), object.LastErrorText()};
-}
+LastError last_error(const cException& object) { return {object.LastErrorCode(), object.LastErrorText()}; }
 uint32_t log_rows(const cException& object) { return object.Log() == nullptr ? 0 : object.Log()->Count(); }
 
 }  // namespace
@@ -77,8 +75,8 @@ TEST_F(Bitmap, FormatTableIsIndexedByCodeWithTellingRows) {
   for (const Row& r : rows) {
     const rPixelGeometry& g = cnPixelFormats[r.code];
     EXPECT_STREQ(g.name, r.name);
-    const uint8_t got[8] = {g.channels,    g.bits_per_channel, g.bits_per_pixel,   g.unused_bits,
-                            g.extra_bits,  g.bytes_per_group,  g.pixels_per_group, g.row_alignment};
+    const uint8_t got[8] = {g.channels,   g.bits_per_channel, g.bits_per_pixel,   g.unused_bits,
+                            g.extra_bits, g.bytes_per_group,  g.pixels_per_group, g.row_alignment};
     EXPECT_EQ(std::memcmp(got, r.v, 8), 0) << r.name;
   }
 }
@@ -190,8 +188,10 @@ TEST_F(Bitmap, SizesBeyondTheLimitFailBeforeAllocating) {
     int32_t w, h, kind;
   };
   // 65537 x 21846 at 3 bytes: 196,612 x 21846 wraps 32 bits to 218,456.
-  const Case cases[] = {{65537, 21846, cnBitmap24BGR}, {65500, 65500, cnBitmap32BGRA},
-                        {INT32_MAX, INT32_MAX, cnBitmap32RGBA}, {INT32_MAX, 1, cnBitmap32RGBA}};
+  const Case cases[] = {{65537, 21846, cnBitmap24BGR},
+                        {65500, 65500, cnBitmap32BGRA},
+                        {INT32_MAX, INT32_MAX, cnBitmap32RGBA},
+                        {INT32_MAX, 1, cnBitmap32RGBA}};
   // What logging one failure allocates: a failure that allocates nothing else.
   cBitmap opened(1, 1, cnBitmap24BGR);
   ASSERT_TRUE(opened.Create());
@@ -380,9 +380,8 @@ TEST_F(Bitmap, ClearRectangleAndCounting) {
   // Reversed corners, partly outside: rows 2..4, columns 3..5.
   const rRect r = rRect::Construct(9, 7, 3, 2);
   ASSERT_TRUE(b->Clear(0xFF0A0B0Cu, cnOpacityAlpha, &r));
-  EXPECT_TRUE(bitmap_matches(*b, [&](int32_t x, int32_t y) {
-    return x >= 3 && y >= 2 ? 0xFF0A0B0Cu : pixel_argb(*ref, x, y);
-  }));
+  EXPECT_TRUE(bitmap_matches(
+      *b, [&](int32_t x, int32_t y) { return x >= 3 && y >= 2 ? 0xFF0A0B0Cu : pixel_argb(*ref, x, y); }));
   EXPECT_EQ(b->ChangeCount(), changes + 1);
   const rRect outside = rRect::Construct(-9, -9, -1, -1);
   ASSERT_TRUE(b->Clear(0xFF000000u, -1, &outside, cnBitmapNoCount));
@@ -397,8 +396,8 @@ TEST_F(Bitmap, ClearRectangleAndCounting) {
 // --- Converting ---------------------------------------------------------
 
 TEST_F(Bitmap, ConvertBetweenOrders) {
-  const int32_t kinds[] = {cnBitmap24RGB, cnBitmap24BGR, cnBitmap32RGBA, cnBitmap32BGRA, cnBitmap32ARGB,
-                           cnBitmap32ABGR};
+  const int32_t kinds[] = {cnBitmap24RGB,  cnBitmap24BGR,  cnBitmap32RGBA,
+                           cnBitmap32BGRA, cnBitmap32ARGB, cnBitmap32ABGR};
   for (int32_t from : kinds)
     for (int32_t to : kinds) {
       SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
@@ -487,8 +486,9 @@ TEST_F(Bitmap, ColorsCountAndPaletteInFirstSeenOrder) {
   EXPECT_EQ(std::memcmp(b->Palette()->Entries(), want, 20), 0);
 
   // Every triple counted once, even the extremes of the bit set.
-  auto wide = make_bitmap(256, 2, cnBitmap24RGB,
-                          [](int32_t x, int32_t y) { return y == 0 ? color_rgb(uint8_t(x), 255, uint8_t(255 - x)) : 0xFFFFFFFFu; });
+  auto wide = make_bitmap(256, 2, cnBitmap24RGB, [](int32_t x, int32_t y) {
+    return y == 0 ? color_rgb(uint8_t(x), 255, uint8_t(255 - x)) : 0xFFFFFFFFu;
+  });
   EXPECT_EQ(wide->ColorsCount(), 257);  // row 0 and white
   cBitmap closed(2, 2, cnBitmap24RGB);
   EXPECT_EQ(closed.ColorsCount(), -1);

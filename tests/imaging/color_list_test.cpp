@@ -119,8 +119,8 @@ TEST_F(ColorList, LookupsByName) {
       {"BluePitchdark", "web", true, 0xFF000033, "BluePitchdark", "web"},
       {"ThreeDDarkShadow", "ui", true, 0xFF404040, "ThreeDDarkShadow", "ui"},
       {"windowtext", "", true, 0xFF000000, "WindowText", "ui"},  // only in the last family
-      {"red ", "svg", false, 0, "", ""},    // names compare with their full length
-      {"re", "svg", false, 0, "", ""},      // a prefix is not the name
+      {"red ", "svg", false, 0, "", ""},                         // names compare with their full length
+      {"re", "svg", false, 0, "", ""},                           // a prefix is not the name
       {"yellowgreenx", "svg", false, 0, "", ""},
       {std::string(99, 'a'), "", false, 0, "", ""},
   };
@@ -189,17 +189,16 @@ TEST_F(ColorList, EnumerateByNameAcrossFamilies) {
     if (counts.empty() || counts.back().first != family) {
       counts.push_back({family, 0});
     } else {
-      EXPECT_LT(buf_compare(previous.data(), int32_t(previous.size()), name.data(), int32_t(name.size()),
-                            cnFmtIgnoreCase),
-                0)
+      EXPECT_LT(
+          buf_compare(previous.data(), int32_t(previous.size()), name.data(), int32_t(name.size()), cnFmtIgnoreCase), 0)
           << previous << " before " << name;
     }
     EXPECT_EQ(find.color_found >> 24, 0xFFu);
     ++counts.back().second;
     previous = name;
   } while (gQLMColors.load()->FindNext(&find));
-  const std::vector<std::pair<std::string, size_t>> expected = {
-      {"vga", 17}, {"html", 140}, {"x11", 140}, {"svg", 147}, {"web", 216}, {"ui", 28}};
+  const std::vector<std::pair<std::string, size_t>> expected = {{"vga", 17},  {"html", 140}, {"x11", 140},
+                                                                {"svg", 147}, {"web", 216},  {"ui", 28}};
   EXPECT_EQ(counts, expected);
   EXPECT_EQ(find.family_name_found, nullptr);  // ran past the last family
   EXPECT_FALSE(gQLMColors.load()->FindNext(&find));
@@ -263,7 +262,7 @@ TEST_F(ColorList, CallerPreparedModes) {
   EXPECT_TRUE(collect(by_color).empty());
 
   // Stored order of one family, then every family.
-  const std::vector<std::string> vga_order = {"black",  "silver", "gray",   "white", "navy",  "blue",
+  const std::vector<std::string> vga_order = {"black",  "silver", "gray",   "white", "navy",    "blue",
                                               "aqua",   "teal",   "green",  "lime",  "fuchsia", "purple",
                                               "maroon", "red",    "yellow", "olive", "orange"};
   EXPECT_EQ(collect(prepared(cnColorFindWalk, vga)), vga_order);
@@ -402,8 +401,7 @@ TEST_F(ColorList, OpenRefusesDamagedBlocks) {
   const Case cases[] = {
       {"flipped stream byte", stream_flipped, "{ccrc<>zhdr.check_crc}"},
       {"flipped block byte", outer_of(inner_with([](auto& b) { b[5000] ^= 0x20; })), "{ccrc<>mHeader.chck_crc}"},
-      {"block size", outer_of(inner_with([](auto& b) { b.push_back(0); })),
-       "{mHeader.check_sz<>mAloc(21362<>21363)}"},
+      {"block size", outer_of(inner_with([](auto& b) { b.push_back(0); })), "{mHeader.check_sz<>mAloc(21362<>21363)}"},
       {"identifier", outer_of(inner_with([](auto& b) { b[5] = '1'; })), "{mHeader.list_uid<>cnCNL_UID}"},
       {"short block", outer_of({'C', 'N', 'L', '1', '.', '0', 12, 0, 0, 0}), "{mAloc<cnCNLHeaderSize}"},
       {"garbage stream", garbage_stream, "{zlib_decompress}"},
@@ -505,9 +503,9 @@ TEST_F(ColorList, OpenSurvivesEveryFailedAllocation) {
   }
 }
 
-// Bytes of the inner block changed in turn, and random multi-byte damage, with both CRCs made right so that the structure check and the
-// searches see the damage: a block either fails to open or every search
-// over it stays inside it and ends.
+// Bytes of the inner block changed in turn, and random multi-byte damage, with both CRCs made right so that the
+// structure check and the searches see the damage: a block either fails to open or every search over it stays inside it
+// and ends.
 TEST_F(ColorList, DamagedBlocksWithValidChecksums) {
   // Each round frees a few hundred KiB at the top of the heap; without this
   // the C library hands it back to the system and takes it again every
@@ -532,7 +530,9 @@ TEST_F(ColorList, DamagedBlocksWithValidChecksums) {
     ++opened;
     const uint8_t* begin = list->Block();
     const uint8_t* end = begin + list->Aloc();
-    auto inside = [&](const void* p) { return p >= static_cast<const void*>(begin) && p < static_cast<const void*>(end); };
+    auto inside = [&](const void* p) {
+      return p >= static_cast<const void*>(begin) && p < static_cast<const void*>(end);
+    };
     const int limit = int(list->Families()->Count()) * (list->Aloc() / 13) + 1;
     for (const char* mode : {"enum_by_name", "enum_by_color", "red", "gray"}) {
       rColorFind find;
@@ -599,8 +599,7 @@ TEST(Palette, EntriesOpenCreateAndClone) {
     int64_t offset;  // -1: nil
   };
   const Case cases[] = {{0, -1}, {1, 0}, {2, 4}, {3, 8}, {4, -1}, {-1, -1}, {INT_MIN, -1}, {INT_MAX, -1}};
-  for (const Case& c : cases)
-    EXPECT_EQ(palette.Entry(c.index), c.offset < 0 ? nullptr : block + c.offset) << c.index;
+  for (const Case& c : cases) EXPECT_EQ(palette.Entry(c.index), c.offset < 0 ? nullptr : block + c.offset) << c.index;
   EXPECT_EQ(std::memcmp(palette.Entry(2), &source[1], 4), 0);
 
   // A copy of the palette's own entries (the old block is read before it goes).

@@ -38,9 +38,7 @@ struct Family {
 };
 
 // The complement of the standard CRC-32 is the register the block stores.
-uint32_t crc_register(const uint8_t* data, size_t size) {
-  return ~uint32_t(crc32(0, data, uInt(size)));
-}
+uint32_t crc_register(const uint8_t* data, size_t size) { return ~uint32_t(crc32(0, data, uInt(size))); }
 
 std::vector<uint8_t> inflate_builtin() {
   const int32_t n = int32_t(cnl_get_u32(cnBuiltInColorNames));
@@ -111,8 +109,7 @@ TEST(ColorNamesBlock, OuterFormHeaderAndChecks) {
   ASSERT_GT(cnBuiltInColorNamesSize, cnCNLOuterHeaderSize);
   const int32_t n = int32_t(cnl_get_u32(cnBuiltInColorNames));
   EXPECT_EQ(n + cnCNLOuterHeaderSize, cnBuiltInColorNamesSize);
-  EXPECT_EQ(cnl_get_u32(cnBuiltInColorNames + 4),
-            crc_register(cnBuiltInColorNames + cnCNLOuterHeaderSize, size_t(n)));
+  EXPECT_EQ(cnl_get_u32(cnBuiltInColorNames + 4), crc_register(cnBuiltInColorNames + cnCNLOuterHeaderSize, size_t(n)));
 
   const std::vector<uint8_t> inner = inflate_builtin();
   ASSERT_EQ(inner.size(), 21362u);  // the format followed to the byte: no padding, no extras
@@ -128,8 +125,8 @@ TEST(ColorNamesBlock, FamiliesAndIndexes) {
   std::vector<Family> families;
   ASSERT_NO_THROW(families = Walker(inner).families());
 
-  const std::vector<std::pair<std::string, size_t>> expected = {
-      {"vga", 17}, {"html", 140}, {"x11", 140}, {"svg", 147}, {"web", 216}, {"ui", 28}};
+  const std::vector<std::pair<std::string, size_t>> expected = {{"vga", 17},  {"html", 140}, {"x11", 140},
+                                                                {"svg", 147}, {"web", 216},  {"ui", 28}};
   ASSERT_EQ(families.size(), expected.size());
   uint64_t end = 0;
   for (size_t f = 0; f < families.size(); ++f) {
@@ -159,9 +156,8 @@ TEST(ColorNamesBlock, FamiliesAndIndexes) {
   // Stored orders: vga as listed, the others except web by name.
   std::vector<std::string> vga;
   for (const Node& n : families[0].stored) vga.push_back(n.name);
-  EXPECT_EQ(vga, (std::vector<std::string>{"black", "silver", "gray", "white", "navy", "blue", "aqua",
-                                           "teal", "green", "lime", "fuchsia", "purple", "maroon",
-                                           "red", "yellow", "olive", "orange"}));
+  EXPECT_EQ(vga, (std::vector<std::string>{"black", "silver", "gray", "white", "navy", "blue", "aqua", "teal", "green",
+                                           "lime", "fuchsia", "purple", "maroon", "red", "yellow", "olive", "orange"}));
   for (size_t f : {1, 2, 3, 5})
     for (size_t i = 0; i < families[f].stored.size(); ++i)
       EXPECT_EQ(families[f].stored[i].offset, families[f].by_name[i]) << families[f].name << " " << i;
@@ -248,8 +244,7 @@ TEST(ColorNamesBlock, GeneratorRefusesFaultyTables) {
     SCOPED_TRACE(c.table);
     std::ofstream("table.txt", std::ios::binary | std::ios::trunc) << c.table;
     std::remove("out.cpp");
-    const std::string command =
-        std::string("\"") + QLM_MAKE_COLOR_NAMES + "\" table.txt out.cpp 2>errors.txt";
+    const std::string command = std::string("\"") + QLM_MAKE_COLOR_NAMES + "\" table.txt out.cpp 2>errors.txt";
     EXPECT_NE(std::system(command.c_str()), 0);
     std::ifstream errors("errors.txt");
     const std::string text((std::istreambuf_iterator<char>(errors)), std::istreambuf_iterator<char>());

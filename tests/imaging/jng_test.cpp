@@ -173,8 +173,8 @@ TEST_F(JNG, FixturesDecodeAsImageMagickDoesInEveryChunkOrder) {
     const char* name;
     bool alpha;
   };
-  for (const Case& c : {Case{"c10", false}, Case{"c12a1", true}, Case{"c12a8", true}, Case{"c14a1", true},
-                        Case{"c14a8", true}}) {
+  for (const Case& c :
+       {Case{"c10", false}, Case{"c12a1", true}, Case{"c12a8", true}, Case{"c14a1", true}, Case{"c14a8", true}}) {
     SCOPED_TRACE(c.name);
     const Bytes file = fixture(std::string(c.name) + ".jng");
     const Bytes reference = fixture(std::string(c.name) + ".rgba");
@@ -193,8 +193,8 @@ TEST_F(JNG, FixturesDecodeAsImageMagickDoesInEveryChunkOrder) {
       for (int32_t x = 0; x < 40; ++x) {
         const uint8_t* r = &reference[(size_t(y) * 40 + size_t(x)) * 4];
         const uint32_t v = pixel_argb(*b, x, y);
-        worst = std::max({worst, std::abs(channel(v, 16) - r[0]), std::abs(channel(v, 8) - r[1]),
-                          std::abs(channel(v, 0) - r[2])});
+        worst = std::max(
+            {worst, std::abs(channel(v, 16) - r[0]), std::abs(channel(v, 8) - r[1]), std::abs(channel(v, 0) - r[2])});
         if (c.alpha) {
           ASSERT_EQ(channel(v, 24), r[3]) << x << "," << y;
         }
@@ -226,8 +226,8 @@ TEST_F(JNG, AcceptedVariants) {
     alpha8_paeth.push_back(4);
     for (int x = 0; x < 10; ++x) {
       auto at = [&](int xx, int yy) -> int { return xx < 0 || yy < 0 ? 0 : alpha8[size_t(yy * 11 + 1 + xx)]; };
-      alpha8_paeth.push_back(uint8_t(at(x, y) - png_paeth(uint8_t(at(x - 1, y)), uint8_t(at(x, y - 1)),
-                                                         uint8_t(at(x - 1, y - 1)))));
+      alpha8_paeth.push_back(
+          uint8_t(at(x, y) - png_paeth(uint8_t(at(x - 1, y)), uint8_t(at(x, y - 1)), uint8_t(at(x - 1, y - 1)))));
     }
   }
   // 1-bit: bits 1011001110 per row, Sub-filtered with a distance of one byte.
@@ -296,8 +296,8 @@ TEST_F(JNG, ColourStreamEndingEarlyIsAWarning) {
   Bytes jpeg = jpeg_of(64, 64);
   jpeg.resize(jpeg.size() - 200);
   Bytes s = kSignature;
-  for (const Bytes& b : {png_chunk_bytes("JHDR", jhdr(64, 64, 10, 0)), png_chunk_bytes("JDAT", jpeg),
-                         png_chunk_bytes("IEND", {})})
+  for (const Bytes& b :
+       {png_chunk_bytes("JHDR", jhdr(64, 64, 10, 0)), png_chunk_bytes("JDAT", jpeg), png_chunk_bytes("IEND", {})})
     s.insert(s.end(), b.begin(), b.end());
   bool ok = false;
   auto image = open_bytes(s, ok);
@@ -415,8 +415,7 @@ TEST_F(JNG, RefusedStreams) {
       {"JDAT before the JHDR", build({jdat, jh, end}), errJNGJHDRNotFound, "{JHDR=NIL}"},
       {"JHDR after a listed chunk", build({chunk("sRGB", {0}), jh, jdat, end}), errJNGJHDRNotFirst,
        "{mChunks.Count>0}"},
-      {"JHDR of 0 x 4", build({chunk("JHDR", jhdr(0, 4, 10, 0)), jdat, end}), errPNGInvalidImageDims,
-       "{dx or dy = 0}"},
+      {"JHDR of 0 x 4", build({chunk("JHDR", jhdr(0, 4, 10, 0)), jdat, end}), errPNGInvalidImageDims, "{dx or dy = 0}"},
       {"JDAT CRC", build({jh, bad_crc, end}), errPNGInvalidCRC, "{lcrc<>ccrc}"},
       {"no IEND", build({jh, jdat}), errPNGFlowCorrupted, "{flow.Read}"},
   };
@@ -528,8 +527,8 @@ TEST_F(JNG, RoundTripsAndTheirLayout) {
         for (int32_t x = 0; x < 100; ++x) {
           const auto* r = reinterpret_cast<const uint8_t*>(theirs.data()) + (size_t(y) * 100 + size_t(x)) * 4;
           const uint32_t v = pixel_argb(b, x, y);
-          worst = std::max({worst, std::abs(channel(v, 16) - r[0]), std::abs(channel(v, 8) - r[1]),
-                            std::abs(channel(v, 0) - r[2])});
+          worst = std::max(
+              {worst, std::abs(channel(v, 16) - r[0]), std::abs(channel(v, 8) - r[1]), std::abs(channel(v, 0) - r[2])});
           if (alpha) {
             ASSERT_EQ(channel(v, 24), r[3]);
           }
@@ -569,7 +568,8 @@ TEST_F(JNG, LargeStreamsAreCutIntoChunksAndQualityApplies) {
   auto back = open_bytes(high, ok);
   ASSERT_TRUE(ok) << back->LastErrorText();
   for (int32_t y = 0; y < 300; y += 17)
-    for (int32_t x = 0; x < 300; x += 13) EXPECT_EQ(channel(pixel_argb(*back->Bitmap(0), x, y), 24), channel(noise(x, y), 24));
+    for (int32_t x = 0; x < 300; x += 13)
+      EXPECT_EQ(channel(pixel_argb(*back->Bitmap(0), x, y), 24), channel(noise(x, y), 24));
 }
 
 TEST_F(JNG, SaveFailures) {

@@ -291,8 +291,8 @@ TEST_F(JPEG, EveryRowReadIsTheLibrarysOwnDecoding) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const int components = c.space == JCS_GRAYSCALE ? 1 : 3;
-    const Bytes bytes = raw_encode(c.w, c.h, c.space, components, c.progressive, 80, photo, c.restart_rows,
-                                   c.h_samp, c.v_samp);
+    const Bytes bytes =
+        raw_encode(c.w, c.h, c.space, components, c.progressive, 80, photo, c.restart_rows, c.h_samp, c.v_samp);
     int w = 0, h = 0;
     const Bytes bgr = raw_decode(bytes, JCS_EXT_BGR, w, h);
     ASSERT_EQ(w, c.w);
@@ -538,7 +538,8 @@ TEST_F(JPEG, GreyStraightIntoTheBitmapEqualsTheExpandedIndexRows) {
     EXPECT_EQ(testenv::BitmapState::Of(*b).bytes, testenv::BitmapState::Of(*expanded).bytes);
     ASSERT_NE(b->Palette(), nullptr);
     ASSERT_EQ(b->Palette()->Count(), expanded->Palette()->Count());
-    EXPECT_EQ(std::memcmp(b->Palette()->Entries(), expanded->Palette()->Entries(), size_t(4 * b->Palette()->Count())), 0);
+    EXPECT_EQ(std::memcmp(b->Palette()->Entries(), expanded->Palette()->Entries(), size_t(4 * b->Palette()->Count())),
+              0);
   }
 }
 
@@ -600,8 +601,8 @@ TEST_F(JPEG, FailingWritesUnwindThroughTheBridge) {
     auto flow = testenv::cFailingWriteFlow::Construct(limit);
     EXPECT_FALSE(codec.SaveFrom(flow.get(), &from));
     EXPECT_EQ(codec.LastErrorCode(), errJPEGError);
-    EXPECT_TRUE(std::regex_search(codec.LastErrorText(),
-                                  std::regex(R"(^\{Output file write error --- out of disk space\?\(Code:[0-9]+\)\}$)")))
+    EXPECT_TRUE(std::regex_search(
+        codec.LastErrorText(), std::regex(R"(^\{Output file write error --- out of disk space\?\(Code:[0-9]+\)\}$)")))
         << codec.LastErrorText();
     // What was written before the failure stays.
     const Bytes kept = flow_bytes(*flow);
@@ -713,8 +714,8 @@ TEST_F(JPEG, MessageRowsReadAsTheLibraryFormattedThem) {
       // The text as the library formats it now.
       char message[JMSG_LENGTH_MAX];
       (*err->format_message)(cinfo, message);
-      expected.push_back(std::string(c.level < 0 ? "{Warning:" : "{") + message + "(MsgLevel:" +
-                         std::to_string(c.level) + ")}");
+      expected.push_back(std::string(c.level < 0 ? "{Warning:" : "{") + message +
+                         "(MsgLevel:" + std::to_string(c.level) + ")}");
       (*err->emit_message)(cinfo, c.level);
     }
     // The error manager's parameters change after the message was emitted.
@@ -778,7 +779,8 @@ TEST_F(JPEG, ManyScansStopAtTheLimit) {
   const size_t first = find_marker(plain, 0xDA, 1), second = find_marker(plain, 0xDA, 2);
   ASSERT_NE(second, std::string::npos);
   Bytes bytes(plain.begin(), plain.begin() + std::ptrdiff_t(second));
-  for (int i = 0; i < 600; ++i) bytes.insert(bytes.end(), plain.begin() + std::ptrdiff_t(first), plain.begin() + std::ptrdiff_t(second));
+  for (int i = 0; i < 600; ++i)
+    bytes.insert(bytes.end(), plain.begin() + std::ptrdiff_t(first), plain.begin() + std::ptrdiff_t(second));
   bytes.insert(bytes.end(), plain.begin() + std::ptrdiff_t(second), plain.end());
   for (ProgressCallback progress : {ProgressCallback(nullptr), &testenv::ProgressRecorder::Callback}) {
     testenv::ProgressRecorder recorder;
@@ -846,8 +848,9 @@ TEST_F(JPEG, SaveRefusals) {
     cImage* from;
     const char* text;
   };
-  for (const Case& c : {Case{nullptr, &open_image, "{flow=NIL}"}, Case{closed_flow.get(), &open_image, "{not flow.IsOpened}"},
-                        Case{flow.get(), nullptr, "{from=NIL}"}, Case{flow.get(), &closed_image, "{not from.IsOpened}"}}) {
+  for (const Case& c :
+       {Case{nullptr, &open_image, "{flow=NIL}"}, Case{closed_flow.get(), &open_image, "{not flow.IsOpened}"},
+        Case{flow.get(), nullptr, "{from=NIL}"}, Case{flow.get(), &closed_image, "{not from.IsOpened}"}}) {
     EXPECT_FALSE(codec.SaveFrom(c.flow, c.from));
     EXPECT_EQ(codec.LastErrorCode(), errPreCondition);
     EXPECT_EQ(codec.LastErrorText(), c.text);
@@ -1070,7 +1073,8 @@ TEST_F(JPEG, GoSpecialFrames) {
   QLM_CORPUS_FILE(progressive, "go-image", "video-001.progressive.jpeg");
   auto c = open_bytes(read_bytes(cmyk));
   EXPECT_EQ(c->LastErrorCode(), errJPEGError);
-  EXPECT_TRUE(std::regex_search(c->LastErrorText(), std::regex(R"(^\{BMP output must be grayscale or RGB\(Code:[0-9]+\)\}$)")))
+  EXPECT_TRUE(
+      std::regex_search(c->LastErrorText(), std::regex(R"(^\{BMP output must be grayscale or RGB\(Code:[0-9]+\)\}$)")))
       << c->LastErrorText();
 
   const Rgb ref = read_png(truncated_png);

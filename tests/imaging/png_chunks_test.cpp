@@ -137,6 +137,7 @@ TEST_F(PngChunks, LoadTable) {
   const Bytes palette_header = ihdr_data(4, 4, 8, 3);
   const Bytes grey_header = ihdr_data(4, 4, 8, 0);
   const Case cases[] = {
+      // clang-format off
       {"PLTE of 768 bytes", {{"IHDR", palette_header}}, "PLTE", Bytes(768, 7), 0, "",
        [](cTestPNG&, cPNG_Chunk* c) { EXPECT_EQ(static_cast<cPNG_PLTE*>(c)->count, 256); }},
       {"PLTE of 769 bytes", {{"IHDR", palette_header}}, "PLTE", Bytes(769, 7), errInvariant,
@@ -250,6 +251,7 @@ TEST_F(PngChunks, LoadTable) {
        }},
       {"iTXt cut after its keyword", {}, "iTXt", cat({text_bytes("Key"), Bytes{0}}), errPNGFlowCorrupted,
        "{inherited.Read}", nullptr},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -296,8 +298,8 @@ TEST_F(PngChunks, TextLimitsEndPromptly) {
     EXPECT_EQ(t->text_size, 8 << 20);
   }
   const uint32_t rows = png.Log()->Count();
-  auto* last = png.Load<cPNG_iTXt>("iTXt", cat({text_bytes("K"), Bytes{0, 1, 0, 0, 0}, zlib_pack(text_bytes("x"))}),
-                                   &loaded);
+  auto* last =
+      png.Load<cPNG_iTXt>("iTXt", cat({text_bytes("K"), Bytes{0, 1, 0, 0, 0}, zlib_pack(text_bytes("x"))}), &loaded);
   EXPECT_TRUE(loaded);
   EXPECT_EQ(last->text, nullptr);
   EXPECT_EQ(png.Log()->Count(), rows + 1);

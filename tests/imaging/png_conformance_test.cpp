@@ -73,13 +73,13 @@ bool libpng_decode(const Bytes& file, std::vector<uint8_t>& rgba, uint32_t& w, u
 }  // namespace
 
 TEST_F(PngConformance, PngSuiteMatchesLibpng) {
-  const char* files[] = {
-      "basn0g01-30.png", "basn0g01.png",  "basn0g02-29.png", "basn0g02.png",  "basn0g04-31.png", "basn0g04.png",
-      "basn0g08.png",    "basn0g16.png",  "basn2c08.png",    "basn2c16.png",  "basn3p01.png",    "basn3p02.png",
-      "basn3p04-31i.png", "basn3p04.png", "basn3p08-trns.png", "basn3p08.png", "basn4a08.png",    "basn4a16.png",
-      "basn6a08.png",    "basn6a16.png",  "ftbbn0g01.png",   "ftbbn0g02.png", "ftbbn0g04.png",   "ftbbn2c16.png",
-      "ftbbn3p08.png",   "ftbgn2c16.png", "ftbgn3p08.png",   "ftbrn2c08.png", "ftbwn0g16.png",   "ftbwn3p08.png",
-      "ftbyn3p08.png",   "ftp0n0g08.png", "ftp0n2c08.png",   "ftp0n3p08.png", "ftp1n3p08.png"};
+  const char* files[] = {"basn0g01-30.png", "basn0g01.png",  "basn0g02-29.png",  "basn0g02.png",  "basn0g04-31.png",
+                         "basn0g04.png",    "basn0g08.png",  "basn0g16.png",     "basn2c08.png",  "basn2c16.png",
+                         "basn3p01.png",    "basn3p02.png",  "basn3p04-31i.png", "basn3p04.png",  "basn3p08-trns.png",
+                         "basn3p08.png",    "basn4a08.png",  "basn4a16.png",     "basn6a08.png",  "basn6a16.png",
+                         "ftbbn0g01.png",   "ftbbn0g02.png", "ftbbn0g04.png",    "ftbbn2c16.png", "ftbbn3p08.png",
+                         "ftbgn2c16.png",   "ftbgn3p08.png", "ftbrn2c08.png",    "ftbwn0g16.png", "ftbwn3p08.png",
+                         "ftbyn3p08.png",   "ftp0n0g08.png", "ftp0n2c08.png",    "ftp0n3p08.png", "ftp1n3p08.png"};
   for (const char* name : files) {
     SCOPED_TRACE(name);
     QLM_CORPUS_FILE(path, "go-png/pngsuite", name);
@@ -195,7 +195,7 @@ bool libpng_encode(WriteState& st, std::vector<Bytes>& rows, uint32_t w, uint32_
 
 TEST_F(PngConformance, InterlacedAndPlainDecodeAlike) {
   const std::pair<int, int> kinds[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
-                                       {3, 2}, {3, 4}, {3, 8}, {4, 8},  {4, 16}, {6, 8}, {6, 16}};
+                                       {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
   const int channels[7] = {1, 0, 3, 1, 2, 0, 4};
   for (const auto& [ctype, depth] : kinds)
     for (uint32_t w = 1; w <= 9; ++w)

@@ -124,8 +124,7 @@ struct Synth {
         const uint8_t g = hi(Sample(x, y, 0));
         return color_rgba(g, g, g, hi(Sample(x, y, 1)));
       }
-      default:
-        return color_rgba(hi(Sample(x, y, 0)), hi(Sample(x, y, 1)), hi(Sample(x, y, 2)), hi(Sample(x, y, 3)));
+      default: return color_rgba(hi(Sample(x, y, 0)), hi(Sample(x, y, 1)), hi(Sample(x, y, 2)), hi(Sample(x, y, 3)));
     }
   }
 };
@@ -164,7 +163,7 @@ void prepare(cTestPNG& png, const Synth& s, const Bytes& trns = {}, int32_t alph
 
 TEST_F(PngIdat, EveryColourTypeDepthAndSizePlainAndInterlaced) {
   const std::pair<uint8_t, uint8_t> kinds[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
-                                               {3, 2}, {3, 4}, {3, 8}, {4, 8},  {4, 16}, {6, 8}, {6, 16}};
+                                               {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
   int runs = 0;
   for (const auto& [ctype, depth] : kinds)
     for (bool interlaced : {false, true})
@@ -186,11 +185,14 @@ TEST_F(PngIdat, EveryColourTypeDepthAndSizePlainAndInterlaced) {
           ++runs;
           const cBitmap& b = *png.Bitmap(0);
           const bool has_alpha = b.HasAlpha();
-          ASSERT_TRUE(testenv::bitmap_matches(b, [&](int32_t x, int32_t y) {
-            const uint32_t e = s.Expected(x, y, png.mChunks->PLTE != nullptr ? png.mChunks->PLTE->palette : nullptr,
-                                          trns);
-            return has_alpha ? e : e | 0xFF000000u;
-          })) << int(ctype) << "/" << int(depth) << " " << w << "x" << h << (interlaced ? " interlaced" : "");
+          ASSERT_TRUE(testenv::bitmap_matches(
+              b,
+              [&](int32_t x, int32_t y) {
+                const uint32_t e =
+                    s.Expected(x, y, png.mChunks->PLTE != nullptr ? png.mChunks->PLTE->palette : nullptr, trns);
+                return has_alpha ? e : e | 0xFF000000u;
+              }))
+              << int(ctype) << "/" << int(depth) << " " << w << "x" << h << (interlaced ? " interlaced" : "");
           EXPECT_EQ(png.Flow()->Curr(), png.Flow()->Size());  // behind the last CRC
         }
   EXPECT_EQ(runs, 15 * 2 * 81);
@@ -349,7 +351,8 @@ TEST_F(PngIdat, DamagedAndSplitImageData) {
       EXPECT_TRUE(logged(png, errPNGLoadNonInterlaced, "{LoadNI}") || c.code == errPNGInvalidCRC ||
                   std::string(c.text) == "{f.Read}");
     } else {
-      EXPECT_TRUE(testenv::bitmap_matches(*png.Bitmap(0), [&](int32_t x, int32_t y) { return s.Expected(x, y, nullptr, {}); }));
+      EXPECT_TRUE(
+          testenv::bitmap_matches(*png.Bitmap(0), [&](int32_t x, int32_t y) { return s.Expected(x, y, nullptr, {}); }));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   }
@@ -394,7 +397,8 @@ TEST_F(PngIdat, LargeChunkWithItsTrailerAcrossTheBuffer) {
   cTestPNG png;
   prepare(png, s);
   const bool decoded = png.Decode(idat_chunks(z));
-  for (uint32_t i = 1; !decoded && i <= png.Log()->Count(); ++i) ADD_FAILURE() << exception_log_row_text(*png.Log()->Get(i));
+  for (uint32_t i = 1; !decoded && i <= png.Log()->Count(); ++i)
+    ADD_FAILURE() << exception_log_row_text(*png.Log()->Get(i));
   EXPECT_EQ(png.Flow()->Curr(), png.Flow()->Size());
   EXPECT_EQ(png.Bitmap(0)->GetPixel(999, s.h - 1), s.Expected(999, s.h - 1, nullptr, {}));
 }
@@ -484,9 +488,10 @@ TEST(PngHelpers, PaethAndPasses) {
   struct Case {
     uint8_t a, b, c, p;
   };
-  const Case cases[] = {{10, 20, 10, 20}, {20, 10, 10, 20}, {10, 10, 10, 10}, {0, 255, 255, 0},
-                        {255, 0, 255, 0}, {100, 100, 0, 100}, {5, 9, 7, 7}, {1, 2, 3, 1}};
-  for (const Case& c : cases) EXPECT_EQ(png_paeth(c.a, c.b, c.c), c.p) << int(c.a) << " " << int(c.b) << " " << int(c.c);
+  const Case cases[] = {{10, 20, 10, 20}, {20, 10, 10, 20},   {10, 10, 10, 10}, {0, 255, 255, 0},
+                        {255, 0, 255, 0}, {100, 100, 0, 100}, {5, 9, 7, 7},     {1, 2, 3, 1}};
+  for (const Case& c : cases)
+    EXPECT_EQ(png_paeth(c.a, c.b, c.c), c.p) << int(c.a) << " " << int(c.b) << " " << int(c.c);
   const int64_t widths[7] = {1, 0, 1, 0, 1, 0, 1};
   for (int pass = 1; pass <= 7; ++pass) EXPECT_EQ(png_pass_width(1, pass), widths[pass - 1]) << pass;
   EXPECT_EQ(png_pass_width(9, 2), 1);

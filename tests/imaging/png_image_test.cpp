@@ -373,8 +373,8 @@ TEST_F(PngImage, TheFilteredRowsFollowThePlainRule) {
 
 TEST_F(PngImage, RoundTripsThroughOursAndLibpng) {
   std::mt19937 rng(7);
-  const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 2}, {5, 5}, {17, 17}, {70, 70}, {1, 40},
-                                               {40, 1}, {3, 70}, {70, 3}, {33, 9}};
+  const std::pair<int32_t, int32_t> sizes[] = {{1, 1},  {2, 2},  {5, 5},  {17, 17}, {70, 70},
+                                               {1, 40}, {40, 1}, {3, 70}, {70, 3},  {33, 9}};
   int checked_with_pngcheck = 0;
   for (const auto& [w, h] : sizes)
     for (int32_t kind : {cnBitmap24BGR, cnBitmap24RGB, cnBitmap32RGBA, cnBitmap32ABGR})
@@ -386,8 +386,7 @@ TEST_F(PngImage, RoundTripsThroughOursAndLibpng) {
             // Smooth areas and noise, so that every filter type is chosen somewhere.
             auto source = testenv::make_bitmap(w, h, kind, [&](int32_t x, int32_t y) {
               const uint32_t noise = rng();
-              return (x + y) % 3 == 0 ? color_rgba(uint8_t(x * 3), uint8_t(y * 5), 40, uint8_t(200 + x % 50))
-                                      : noise;
+              return (x + y) % 3 == 0 ? color_rgba(uint8_t(x * 3), uint8_t(y * 5), 40, uint8_t(200 + x % 50)) : noise;
             });
             const uint32_t key_colour = pixel_argb(*source, 0, 0) | 0xFF000000u;
             const bool keyed = key && !source->HasAlpha();
@@ -440,9 +439,9 @@ TEST_F(PngImage, RoundTripsThroughOursAndLibpng) {
 TEST_F(PngImage, AShortPaletteTransparencyGivesEachEntryItsOwnAlpha) {
   for (const uint8_t alpha0 : {uint8_t(255), uint8_t(0)}) {
     SCOPED_TRACE(int(alpha0));
-    const Bytes file = join({kSignature, png_chunk_bytes("IHDR", ihdr_data(2, 1, 8, 3)),
-                             png_chunk_bytes("PLTE", Bytes(6, 0)), png_chunk_bytes("tRNS", {alpha0}),
-                             png_chunk_bytes("IDAT", zlib_pack({0, 0, 1})), kEnd});
+    const Bytes file =
+        join({kSignature, png_chunk_bytes("IHDR", ihdr_data(2, 1, 8, 3)), png_chunk_bytes("PLTE", Bytes(6, 0)),
+              png_chunk_bytes("tRNS", {alpha0}), png_chunk_bytes("IDAT", zlib_pack({0, 0, 1})), kEnd});
     EXPECT_EQ(file.size(), 99u);
     std::vector<uint8_t> rgba;
     uint32_t w = 0, h = 0;
@@ -501,29 +500,34 @@ TEST_F(PngImage, AKeyMatchesTheRawSamplesAtFullDepth) {
     // Grey 54262 (0xD3F6) at 3 and 11; 16 other levels with high byte 0xD3.
     Case c{"16-bit grey", 16, 0, {}, be16(54262), {}, {3, 11}};
     for (int i = 0, other = 0; i < 20; ++i)
-      c.pixels.push_back(i == 3 || i == 11 ? be16(54262) : i >= 18 ? be16(i == 18 ? 0 : 0xFFFF) : be16(0xD300 + other++));
+      c.pixels.push_back(i == 3 || i == 11 ? be16(54262)
+                         : i >= 18         ? be16(i == 18 ? 0 : 0xFFFF)
+                                           : be16(0xD300 + other++));
     cases.push_back(c);
   }
   {
     // gAMA 1.0 maps both 254 and 255 to 255: only 254 is the key.
     Case c{"8-bit RGB through a gamma table", 8, 2, {0, 1, 0x86, 0xA0}, {0, 254, 0, 254, 0, 254}, {}, {0, 7, 19}};
     for (int i = 0; i < 20; ++i)
-      c.pixels.push_back(i == 0 || i == 7 || i == 19 ? Bytes{254, 254, 254} : i % 2 ? Bytes{255, 255, 255} : Bytes{254, 254, 255});
+      c.pixels.push_back(i == 0 || i == 7 || i == 19 ? Bytes{254, 254, 254}
+                         : i % 2                     ? Bytes{255, 255, 255}
+                                                     : Bytes{254, 254, 255});
     cases.push_back(c);
   }
   {
     Case c{"16-bit RGB", 16, 2, {}, rgb16(0x1234, 0x5678, 0x9ABC), {}, {5, 16}};
     for (int i = 0; i < 20; ++i)
-      c.pixels.push_back(i == 5 || i == 16 ? rgb16(0x1234, 0x5678, 0x9ABC) : rgb16(0x1234 + (i % 3 == 0), 0x5678 + (i % 3 == 1), 0x9A00 + i));
+      c.pixels.push_back(i == 5 || i == 16 ? rgb16(0x1234, 0x5678, 0x9ABC)
+                                           : rgb16(0x1234 + (i % 3 == 0), 0x5678 + (i % 3 == 1), 0x9A00 + i));
     cases.push_back(c);
   }
   for (const Case& c : cases)
     for (const bool interlaced : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (interlaced ? ", interlaced" : ""));
-      const Bytes file = join({kSignature, png_chunk_bytes("IHDR", ihdr_data(5, 4, c.depth, c.color_type, interlaced)),
-                               c.gamma.empty() ? Bytes{} : png_chunk_bytes("gAMA", c.gamma),
-                               png_chunk_bytes("tRNS", c.key),
-                               png_chunk_bytes("IDAT", zlib_pack(key_picture_rows(c.pixels, interlaced))), kEnd});
+      const Bytes file =
+          join({kSignature, png_chunk_bytes("IHDR", ihdr_data(5, 4, c.depth, c.color_type, interlaced)),
+                c.gamma.empty() ? Bytes{} : png_chunk_bytes("gAMA", c.gamma), png_chunk_bytes("tRNS", c.key),
+                png_chunk_bytes("IDAT", zlib_pack(key_picture_rows(c.pixels, interlaced))), kEnd});
       cImagePNG png;
       auto flow = read_flow(file);
       ASSERT_TRUE(png.Open(flow.get())) << png.LastErrorText();
@@ -577,9 +581,9 @@ TEST_F(PngImage, TheReadLimitsRefuseAPictureBeforeItsBitmapIsMade) {
 }
 
 TEST_F(PngImage, CloneWithKeptChunksAndReopen) {
-  const Bytes stream = join({kSignature, rgb_header(), png_chunk_bytes("gAMA", {0, 0, 0xB1, 0x8F}),
-                             png_chunk_bytes("tRNS", {0, 4, 0, 5, 0, 6}), png_chunk_bytes("tEXt", {65, 0, 66}),
-                             rgb_idat(), kEnd});
+  const Bytes stream =
+      join({kSignature, rgb_header(), png_chunk_bytes("gAMA", {0, 0, 0xB1, 0x8F}),
+            png_chunk_bytes("tRNS", {0, 4, 0, 5, 0, 6}), png_chunk_bytes("tEXt", {65, 0, 66}), rgb_idat(), kEnd});
   cImagePNG png;
   png.mKeepChunks = true;
   png.mNoFilter = true;
@@ -614,9 +618,9 @@ TEST_F(PngImage, CloneWithKeptChunksAndReopen) {
 }
 
 TEST_F(PngImage, EveryFailedAllocationOfOpenAndSave) {
-  const Bytes stream = join({kSignature, rgb_header(), png_chunk_bytes("tRNS", {0, 4, 0, 5, 0, 6}),
-                             png_chunk_bytes("zTXt", join({Bytes{'K', 0, 0}, zlib_pack(Bytes(100, 'z'))})), rgb_idat(),
-                             kEnd});
+  const Bytes stream =
+      join({kSignature, rgb_header(), png_chunk_bytes("tRNS", {0, 4, 0, 5, 0, 6}),
+            png_chunk_bytes("zTXt", join({Bytes{'K', 0, 0}, zlib_pack(Bytes(100, 'z'))})), rgb_idat(), kEnd});
   {
     cImagePNG probe;
     auto flow = read_flow(stream);

@@ -223,7 +223,7 @@ TEST_F(PrinterDCTest, RefusedTransitionsChangeNothing) {
   struct Case {
     uint8_t state;
     const char* call;
-  } cases[] = {{1, "StartPage"}, {1, "EndPage"}, {1, "EndDoc"},   {2, "EndPage"},
+  } cases[] = {{1, "StartPage"}, {1, "EndPage"},  {1, "EndDoc"},   {2, "EndPage"},
                {2, "StartDoc"},  {3, "StartDoc"}, {3, "StartPage"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.state) + " " + c.call);
@@ -450,8 +450,8 @@ TEST_F(PrinterDCTest, DrawBitmapNeedsAStartedPageAndAnOpenedBitmap) {
 }
 
 TEST_F(PrinterDCTest, EveryDrawableOrderPrintsItsColours) {
-  const int32_t kinds[] = {cnBitmap24RGB, cnBitmap24BGR, cnBitmap32RGBA, cnBitmap32BGRA, cnBitmap32ARGB,
-                           cnBitmap32ABGR};
+  const int32_t kinds[] = {cnBitmap24RGB,  cnBitmap24BGR,  cnBitmap32RGBA,
+                           cnBitmap32BGRA, cnBitmap32ARGB, cnBitmap32ABGR};
   for (int32_t kind : kinds) {
     SCOPED_TRACE("kind " + std::to_string(kind));
     // Odd widths give padded rows in 24 bits: each row is read with the
@@ -476,8 +476,11 @@ TEST_F(PrinterDCTest, TransparentPixelsShowThePaper) {
   struct Case {
     uint32_t argb;
     uint32_t printed;
-  } cases[] = {{0xFFFF0000u, 0xFF0000u}, {0x00FF0000u, 0xFFFFFFu}, {0x00000000u, 0xFFFFFFu},
-               {0x80FF0000u, 0xFF7F7Fu}, {0x80000000u, 0x7F7F7Fu}};
+  } cases[] = {{0xFFFF0000u, 0xFF0000u},
+               {0x00FF0000u, 0xFFFFFFu},
+               {0x00000000u, 0xFFFFFFu},
+               {0x80FF0000u, 0xFF7F7Fu},
+               {0x80000000u, 0x7F7F7Fu}};
   for (int32_t kind : {cnBitmap32RGBA, cnBitmap32ARGB}) {
     for (const auto& c : cases) {
       SCOPED_TRACE(testenv::argb_text(c.argb));

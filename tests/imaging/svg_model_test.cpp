@@ -202,8 +202,8 @@ std::string sized_document(size_t size, bool failing_first) {
   std::string body = failing_first ? bad + good : good + "<!---->\n" + bad;
   const size_t fixed = head.size() + body.size() + tail.size() + 8;  // "<!--" "-->\n" around the padding
   std::string pad(size - fixed, 'x');
-  std::string text = failing_first ? head + body + "<!--" + pad + "-->\n" + tail
-                                   : head + "<!--" + pad + "-->\n" + body + tail;
+  std::string text =
+      failing_first ? head + body + "<!--" + pad + "-->\n" + tail : head + "<!--" + pad + "-->\n" + body + tail;
   EXPECT_EQ(text.size(), size);
   return text;
 }
@@ -225,8 +225,7 @@ TEST_F(SvgModel, BlockBoundariesAndFailureLines) {
       EXPECT_FALSE(l.ok);
       EXPECT_FALSE(l.image->IsOpened());
       const int line = first ? 2 : 5;
-      EXPECT_EQ(log_text(*l.image),
-                "302 {mArgs.Count mod 2 <> 0,cmd=M} | 300 {at line " + std::to_string(line) + "}");
+      EXPECT_EQ(log_text(*l.image), "302 {mArgs.Count mod 2 <> 0,cmd=M} | 300 {at line " + std::to_string(line) + "}");
       // The model keeps what was built: both paths.
       EXPECT_EQ(l.image->Attributes()->Count(), 2u);
       // Progress rises to 100 after the block in which the load ended.

@@ -75,7 +75,8 @@ TEST_F(SvgParser, StylesAndPresentationAttributes) {
       {"<path d='M0 0' fill=' #ffcc00ff'/>", "fail: 301 {Length(cv)<>6} | 300 {at line 1}"},
       {"<path d='M0 0' fill='Red'/>", "fill 255,0,0,255 stroke off w1 cap0 join0 miter4"},
       {"<path d='M0 0' fill='transparent'/>", "fail: 301 {not color_find_by_name(\"transparent\")} | 300 {at line 1}"},
-      {"<path d='M0 0' fill='currentColor'/>", "fail: 301 {not color_find_by_name(\"currentColor\")} | 300 {at line 1}"},
+      {"<path d='M0 0' fill='currentColor'/>",
+       "fail: 301 {not color_find_by_name(\"currentColor\")} | 300 {at line 1}"},
       {"<path d='M0 0' fill='rgb(1,2,3)'/>", "fail: 301 {not color_find_by_name(\"rgb\")} | 300 {at line 1}"},
       {"<path d='M0 0' fill='zzzzzzzzzzz'/>", "fill 0,0,0,0 stroke off w1 cap0 join0 miter4"},
       {"<path d='M0 0' stroke='1 2'/>", "fail: 301 {case ph of else} | 300 {at line 1}"},
@@ -154,7 +155,7 @@ TEST_F(SvgParser, Transforms) {
       {"matrix(1,0,0,1,-2e-1,3E2)", "-0.2,300 0.8,300 -0.2,301"},
       {"rotate(9e1)", "0,0 0,1 -1,0"},
       {"translate(10-20,5)", "10,-20 11,-20 10,-19"},  // a sign starts the next number
-      {"translate(1e-,5)", "1,5 2,5 1,6"},           // "e-" without digits is no exponent
+      {"translate(1e-,5)", "1,5 2,5 1,6"},             // "e-" without digits is no exponent
   };
   for (const auto& [transform, expected] : cases) {
     SCOPED_TRACE(transform);
@@ -226,8 +227,7 @@ TEST_F(SvgParser, ShapeOutlines) {
       {"<polyline points='1,2 3,4 5,6'/>", "M1,2 L3,4 L5,6"},
       {"<polygon points='1,2 3,4'/>", "M1,2 L3,4 Z"},
       {"<polyline/>", ""},
-      {"<polyline points='1,2 3,4 5'/>",
-       "fail: 299 {cSVGParser.ParsePoly,mArgs.Count mod 2 <> 0} | 300 {at line 1}"},
+      {"<polyline points='1,2 3,4 5'/>", "fail: 299 {cSVGParser.ParsePoly,mArgs.Count mod 2 <> 0} | 300 {at line 1}"},
   };
   for (const auto& [element, expected] : cases) {
     SCOPED_TRACE(element);
@@ -262,7 +262,8 @@ TEST_F(SvgParser, DefsMasksGroupsAndTitle) {
     const char* log;
   };
   const Case cases[] = {
-      {"<defs><g fill='red'><rect width='5' height='5'/></g><path d='M0 0'/></defs><rect width='1' height='1'/>", 1, ""},
+      {"<defs><g fill='red'><rect width='5' height='5'/></g><path d='M0 0'/></defs><rect width='1' height='1'/>", 1,
+       ""},
       {"<defs><defs/></defs>", 0, "299 {this.mInDefs=TRUE} | 300 {at line 1}"},
       {"<mask><rect width='1' height='1'/></mask>", 1, ""},
       {"<mask><mask/></mask>", 0, "299 {this.mInMask=TRUE} | 300 {at line 1}"},
@@ -271,7 +272,8 @@ TEST_F(SvgParser, DefsMasksGroupsAndTitle) {
       {"<linearGradient><linearGradient/></linearGradient>", 0,
        "299 {this.mInGrad<>GR_NONE} | 299 {this.mInGrad<>GR_LINEAR} | 300 {at line 1}"},
       {"<mask><linearGradient id='m'/></mask><rect width='1' height='1' fill='url(#m)'/>", 1,
-       "301 {not gradient_find_by_ref(\"m\")} | 301 {not color_find_by_name(\"url\")} | 299 {not ParseAttr} | 300 {at line 1}"},
+       "301 {not gradient_find_by_ref(\"m\")} | 301 {not color_find_by_name(\"url\")} | 299 {not ParseAttr} | 300 {at "
+       "line 1}"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.body);
@@ -291,24 +293,24 @@ TEST_F(SvgParser, DefsMasksGroupsAndTitle) {
 
 // Gradients: defaults, coordinates, href inheritance and references.
 TEST_F(SvgParser, Gradients) {
-  auto l = load(doc(
-      "<defs>"
-      "<linearGradient id='plain'/>"
-      "<linearGradient id='half' x2='50%' y2='4'/>"
-      "<linearGradient id='down' x1='0' y1='0' x2='0' y2='10'/>"
-      "<linearGradient id='back' x1='10' x2='0'/>"
-      "<radialGradient id='round' r='20'/>"
-      "<linearGradient id='base' spreadMethod='reflect' gradientUnits='userSpaceOnUse' "
-      "gradientTransform='scale(2)' x1='5' y2='30%'><stop offset='0.5' stop-color='red'/></linearGradient>"
-      "<linearGradient id='child' xlink:href='#base' x2='7'/>"
-      "<linearGradient id='own' xlink:href='#child' y2='1'><stop offset='1'/></linearGradient>"
-      "<radialGradient id='other' xlink:href='#base'/>"
-      "<linearGradient id='lost' xlink:href='#nowhere'/>"
-      "<linearGradient id='self' xlink:href='#self'/>"
-      "<linearGradient id='p' xlink:href='#q'/><linearGradient id='q' xlink:href='#p'/>"
-      "</defs>"
-      "<rect width='1' height='1' fill='url(#BASE )' stroke='url( #own)'/>"
-      "<g fill='url(#plain)'><rect width='1' height='1'/><rect width='1' height='1' fill='red'/></g>"));
+  auto l =
+      load(doc("<defs>"
+               "<linearGradient id='plain'/>"
+               "<linearGradient id='half' x2='50%' y2='4'/>"
+               "<linearGradient id='down' x1='0' y1='0' x2='0' y2='10'/>"
+               "<linearGradient id='back' x1='10' x2='0'/>"
+               "<radialGradient id='round' r='20'/>"
+               "<linearGradient id='base' spreadMethod='reflect' gradientUnits='userSpaceOnUse' "
+               "gradientTransform='scale(2)' x1='5' y2='30%'><stop offset='0.5' stop-color='red'/></linearGradient>"
+               "<linearGradient id='child' xlink:href='#base' x2='7'/>"
+               "<linearGradient id='own' xlink:href='#child' y2='1'><stop offset='1'/></linearGradient>"
+               "<radialGradient id='other' xlink:href='#base'/>"
+               "<linearGradient id='lost' xlink:href='#nowhere'/>"
+               "<linearGradient id='self' xlink:href='#self'/>"
+               "<linearGradient id='p' xlink:href='#q'/><linearGradient id='q' xlink:href='#p'/>"
+               "</defs>"
+               "<rect width='1' height='1' fill='url(#BASE )' stroke='url( #own)'/>"
+               "<g fill='url(#plain)'><rect width='1' height='1'/><rect width='1' height='1' fill='red'/></g>"));
   ASSERT_TRUE(l.ok) << log_text(*l.image);
   cSVGGradients* list = l.image->Gradients();
   ASSERT_NE(list, nullptr);

@@ -72,8 +72,10 @@ inline std::string dump(agg::path_storage& ps, unsigned first = 0) {
       out += agg::is_close(cmd) ? "Z" : "E";
       continue;
     }
-    const char* letter = agg::is_move_to(cmd) ? "M" : cmd == agg::path_cmd_line_to ? "L"
-                         : cmd == agg::path_cmd_curve3 ? "Q" : "C";
+    const char* letter = agg::is_move_to(cmd)           ? "M"
+                         : cmd == agg::path_cmd_line_to ? "L"
+                         : cmd == agg::path_cmd_curve3  ? "Q"
+                                                        : "C";
     out += letter;
     out += num(x);
     out += ',';

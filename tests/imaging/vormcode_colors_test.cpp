@@ -140,8 +140,8 @@ TEST(VormCodeColors, ParsedProperties) {
     seen.push_back({ok, color});
   }
   const std::vector<Seen> expected = {
-      {true, 0xFF008000}, {true, 0xFF1E90FF}, {true, 0},           {true, 0xFFFF0000},
-      {true, 0x80FF0000}, {false, 0xDEADBEEF}, {false, 0xDEADBEEF}, {true, 0xFF010203},
+      {true, 0xFF008000},  {true, 0xFF1E90FF},  {true, 0},           {true, 0xFFFF0000},
+      {true, 0x80FF0000},  {false, 0xDEADBEEF}, {false, 0xDEADBEEF}, {true, 0xFF010203},
       {false, 0xDEADBEEF}, {false, 0xDEADBEEF},  // html spells LightGrey; a quoted text is no colour
   };
   ASSERT_EQ(seen.size(), expected.size());

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
 #include "installs_container.h"
 #include "qlm_base_lists.h"
 #include "qlm_base_util.h"
 #include "qlm_zlib.h"
 #include "sandbox.h"
+#include "test_files.h"
 
 extern "C" const uint8_t qlm_test_container[];
 extern "C" const uint64_t qlm_test_container_size;
@@ -303,9 +303,11 @@ TEST(InstWalker, NamesThatCouldLeaveTheDestination) {
       {1, "b.txt", std::string(256, 'd') + "\\", false},
       {3, ".a*", "", false},
       // No host takes a relative name of 4,096 bytes or more.
+      // clang-format off
       {1, std::string(255, 'n'), [] { std::string p; for (int i = 0; i < 15; ++i) p += std::string(254, 'd') + "\\"; return p; }(), true},
       {1, std::string(255, 'n'), [] { std::string p; for (int i = 0; i < 16; ++i) p += std::string(254, 'd') + "\\"; return p; }(), false},
       {2, "", [] { std::string p; for (int i = 0; i < 17; ++i) p += std::string(254, 'd') + "\\"; return p; }(), false},
+      // clang-format on
       {2, "", "Data\\", true},
       {2, "ignored/..", "Data\\", true},
       // The manifest's own place in the destination, as a file or a folder.
@@ -344,10 +346,12 @@ TEST(InstContainerBuilder, OutputReadsBack) {
     const char* source;
     uint8_t main;
   } const want[] = {
+      // clang-format off
       {3, ".txt", "", nullptr, 0},         {3, ".~", "", nullptr, 0},
       {1, "readme.txt", "", "readme.txt", 0}, {1, "app.exe", "", "app.exe", 1},
       {2, "", "Data\\", nullptr, 0},       {1, "empty.dat", "Images\\Deep\\", "empty.dat", 0},
       {1, "logo.bin", "Images\\", "logo.bin", 0}, {4, "", "", nullptr, 0},
+      // clang-format on
   };
   cInstWalker w;
   ASSERT_TRUE(w.Open(b.data(), int64_t(b.size())));

@@ -35,7 +35,8 @@ std::ostream& operator<<(std::ostream& os, const Item& i) {
 class LocalFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    host_ = testenv::sandbox_dir("local-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    host_ =
+        testenv::sandbox_dir("local-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     ASSERT_TRUE(plat::from_posix(host_, win_));
     install_settings_reset();
   }
@@ -71,20 +72,12 @@ std::string lines(const std::vector<std::string>& ls) {
 
 TEST_F(LocalFiles, ReadsTheItemsOfTheSectionOnly) {
   gDesktopIcon = true;
-  Write(lines({"  ~<file=\"before.txt\">",
-               "~\\APPLICATION@Uninstall\\", "",
-               "  ~<ext=\".jpg\">",
-               manifest_item_line("file", "Images\\water3_2.jpg"),
-               manifest_item_line("path", "C:\\k\\a \"b\"\\"),
-               manifest_item_line("link", "C:\\p\\K.lnk"),
-               manifest_item_line("group", "C:\\p\\"),
-               manifest_reg_line("SOFTWARE\\A", true),
-               manifest_reg_line("SOFTWARE\\B", false),
-               "  ~<reg=\"SOFTWARE\\C\";hk=local>",
-               "",
-               "  ~<DesktopIcon=no>", "  ~<OnlyCurrent=yes>", "  ~<Application=\"C:\\k\\a.exe\">",
-               "~\\\\",
-               "  ~<file=\"after.txt\">"}));
+  Write(lines({"  ~<file=\"before.txt\">", "~\\APPLICATION@Uninstall\\", "", "  ~<ext=\".jpg\">",
+               manifest_item_line("file", "Images\\water3_2.jpg"), manifest_item_line("path", "C:\\k\\a \"b\"\\"),
+               manifest_item_line("link", "C:\\p\\K.lnk"), manifest_item_line("group", "C:\\p\\"),
+               manifest_reg_line("SOFTWARE\\A", true), manifest_reg_line("SOFTWARE\\B", false),
+               "  ~<reg=\"SOFTWARE\\C\";hk=local>", "", "  ~<DesktopIcon=no>", "  ~<OnlyCurrent=yes>",
+               "  ~<Application=\"C:\\k\\a.exe\">", "~\\\\", "  ~<file=\"after.txt\">"}));
   const auto items = Load();
   ASSERT_TRUE(items);
   EXPECT_EQ(*items, (std::vector<Item>{{3, ".jpg", false},
@@ -281,8 +274,8 @@ TEST_F(LocalFiles, AManifestOverTheCapIsRefused) {
 // line, over lines made of the writer's forms with random values and random
 // damage (quotes, "~", blanks, control and non-UTF-8 bytes, cut ends).
 TEST(LocalFilesLines, FastFormsReadAsTheParserReadsThem) {
-  const std::vector<std::string> keys = {"ext", "file", "path", "link", "group", "Application", "DesktopIcon",
-                                         "OnlyCurrent", "IsPowerUser", "FILE", "reg", "fime"};
+  const std::vector<std::string> keys = {"ext",         "file",        "path",        "link", "group", "Application",
+                                         "DesktopIcon", "OnlyCurrent", "IsPowerUser", "FILE", "reg",   "fime"};
   const std::string alphabet = std::string("abcXYZ019 .\\:;=<>\"~\t\x7F") + "\xC3\xA9" + "\xE9";
   std::mt19937 random(20261211);
   int fast_read = 0;

@@ -172,7 +172,8 @@ class cTestWindow : public iInstallWindow {
   std::promise<void> ended;
 };
 
-const std::string kFailureNote = "~(p)~<fs:pt=\"-2\">Note: Press ~<b>Print~> button to print this for later reference.~> ";
+const std::string kFailureNote =
+    "~(p)~<fs:pt=\"-2\">Note: Press ~<b>Print~> button to print this for later reference.~> ";
 
 // Each test installs into a home of its own: special folders, both hives and
 // the destination D inside it, with the settings as the window leaves them
@@ -302,6 +303,7 @@ TEST_F(InstallThread, NewInstallationOfTheShippedContainer) {
 
   // The manifest, and its length: the text's own.
   const auto item = [](const std::string& k, const std::string& v) { return "  ~<" + k + "=\"" + v + "\">"; };
+  // clang-format off
   const Lines expected = {
       "~\\application@uninstall\\", "",
       item("ext", ".capture-config"), item("ext", ".profiles"), item("ext", ".Vexmora"), item("ext", ".jpg"),
@@ -316,6 +318,7 @@ TEST_F(InstallThread, NewInstallationOfTheShippedContainer) {
       "  ~<reg=\"" + kUninstallKey + "\";hk=CURRENT>", "",
       "  ~<DesktopIcon=yes>", "  ~<OnlyCurrent=yes>", item("Application", gAppPath), "  ~<IsPowerUser=no>", "",
       "~\\\\"};
+  // clang-format on
   ASSERT_EQ(expected.size(), 42u);
   EXPECT_EQ(manifest_lines(dest_host_ + "/uninstall.config"), expected);
 
@@ -324,8 +327,8 @@ TEST_F(InstallThread, NewInstallationOfTheShippedContainer) {
                         "Images\\water16_9.jpg", "Images\\water3_2.jpg", "Images\\water4_3.jpg"})
     expected_log.push_back(FileLine(D_ + f));
   for (const char* l :
-       {"~(p)Creating Programs Group Folder ...~) ", "Creating Desktop Icon ...~) ", "Registering Uninstallation ...~) ",
-        "~(p)~<b;ct=green>Installation successfuly completed.~> ",
+       {"~(p)Creating Programs Group Folder ...~) ", "Creating Desktop Icon ...~) ",
+        "Registering Uninstallation ...~) ", "~(p)~<b;ct=green>Installation successfuly completed.~> ",
         "~(p)~<fs:pt=\"-2\">Note: By pressing the ~<b>Print~> button You can print this for later reference.~> ",
         "~(p)"})
     expected_log.push_back(l);
@@ -343,7 +346,8 @@ TEST_F(InstallThread, WithoutDesktopIconAndOverAnEarlierInstallation) {
   ASSERT_TRUE(first.success);
   const Lines lines = manifest_lines(dest_host_ + "/uninstall.config");
   const auto count = [&lines](const std::string& key) {
-    return std::count_if(lines.begin(), lines.end(), [&key](const std::string& l) { return l.rfind("  ~<" + key + "=", 0) == 0; });
+    return std::count_if(lines.begin(), lines.end(),
+                         [&key](const std::string& l) { return l.rfind("  ~<" + key + "=", 0) == 0; });
   };
   EXPECT_EQ(count("link"), 4);
   EXPECT_EQ(count("group"), 2);
@@ -368,10 +372,10 @@ TEST_F(InstallThread, WithoutDesktopIconAndOverAnEarlierInstallation) {
 // Hostile containers: nothing is written, inside D or outside it, and the
 // log ends with the failure line and the note.
 TEST_F(InstallThread, HostileContainersWriteNothing) {
-  const std::vector<Spec> good = {{3, ".txt", "", "", 0}, {1, "a.exe", "", "hello", 1}, {1, "b.txt", "Sub\\", "x", 0},
-                                  {4, "", "", "", 0}};
+  const std::vector<Spec> good = {
+      {3, ".txt", "", "", 0}, {1, "a.exe", "", "hello", 1}, {1, "b.txt", "Sub\\", "x", 0}, {4, "", "", "", 0}};
   const std::string sound = assemble(good);
-  const size_t a_payload = 6 + 32 + 4 + 32 + 5;  // first byte of a.exe's payload
+  const size_t a_payload = 6 + 32 + 4 + 32 + 5;    // first byte of a.exe's payload
   const size_t a_fields = 6 + 32 + 4 + 9 + 5 + 2;  // a.exe's unpacked size field
   struct Case {
     const char* what;
@@ -425,8 +429,8 @@ TEST_F(InstallThread, HostileContainersWriteNothing) {
     cases.push_back({"absolute name", assemble(s), "Installation file is corrupted (D) ..."});
   }
   // Names the platform refuses: the check pass stops before a.exe is written.
-  for (const std::string& name : std::vector<std::string>{"b<.txt", "b>.txt", "b\".txt", "b|.txt", "b?.txt", "b*.txt",
-                                  std::string(256, 'b')}) {
+  for (const std::string& name :
+       std::vector<std::string>{"b<.txt", "b>.txt", "b\".txt", "b|.txt", "b?.txt", "b*.txt", std::string(256, 'b')}) {
     std::vector<Spec> s = good;
     s[2].name = name;
     cases.push_back({"refused name", assemble(s), "Installation file is corrupted (D) ..."});
@@ -465,8 +469,11 @@ TEST_F(InstallThread, HostileContainersWriteNothing) {
 // Entries of an unknown kind are passed over by both passes (the payloads
 // after them are still checked), and a zero-length file installs.
 TEST_F(InstallThread, UnknownKindsAndEmptyFiles) {
-  std::vector<Spec> s = {{7, "odd", "", "", 0}, {1, "a.exe", "", "hello", 1}, {1, "empty.dat", "Deep\\Er\\", "", 0},
-                         {3, ".late", "", "", 0}, {4, "", "", "", 0}};
+  std::vector<Spec> s = {{7, "odd", "", "", 0},
+                         {1, "a.exe", "", "hello", 1},
+                         {1, "empty.dat", "Deep\\Er\\", "", 0},
+                         {3, ".late", "", "", 0},
+                         {4, "", "", "", 0}};
   UseContainer(assemble(s));
   cTestWindow window;
   Install(window);
@@ -569,7 +576,8 @@ TEST_F(InstallThread, UpdateCarriesTheOldItemsOver) {
   ASSERT_TRUE(first.success);
   const std::string manifest = dest_host_ + "/uninstall.config";
   Lines old = manifest_lines(manifest);
-  const auto reg = std::find_if(old.begin(), old.end(), [](const std::string& l) { return l.rfind("  ~<reg=", 0) == 0; });
+  const auto reg =
+      std::find_if(old.begin(), old.end(), [](const std::string& l) { return l.rfind("  ~<reg=", 0) == 0; });
   ASSERT_NE(reg, old.end());
   old.insert(reg + 1, {"  ~<file=\"old.dll\">", "  ~<ext=\".old\">"});
   std::replace(old.begin(), old.end(), std::string("  ~<DesktopIcon=yes>"), std::string("  ~<DesktopIcon=no>"));
@@ -602,6 +610,7 @@ TEST_F(InstallThread, UpdateCarriesTheOldItemsOver) {
   const auto item = [](const std::string& k, const std::string& v) { return "  ~<" + k + "=\"" + v + "\">"; };
   const std::string group = win_of(home_ + "/.local/share/applications") + "\\Korvane Snaprill\\";
   const std::string desktop_link = win_of(home_ + "/Desktop") + "\\Korvane Snaprill.lnk";
+  // clang-format off
   const Lines expected = {
       "~\\application@uninstall\\", "",
       item("ext", ".capture-config"), item("ext", ".profiles"), item("ext", ".Vexmora"), item("ext", ".jpg"),
@@ -617,6 +626,7 @@ TEST_F(InstallThread, UpdateCarriesTheOldItemsOver) {
       "  ~<reg=\"" + kUninstallKey + "\";hk=CURRENT>", item("file", "old.dll"), item("ext", ".old"), "",
       "  ~<DesktopIcon=no>", "  ~<OnlyCurrent=yes>", item("Application", D_ + "Korvane-Snaprill.exe"),
       "  ~<IsPowerUser=no>", "", "~\\\\"};
+  // clang-format on
   EXPECT_EQ(manifest_lines(manifest), expected);
 
   cTestWindow again;
@@ -685,9 +695,10 @@ TEST_F(InstallThread, WriteFailuresKeepTheOldInstallation) {
   Install(small);
   ASSERT_TRUE(small.success);
   uintmax_t largest = 0;
-  for (const std::string& f : {home_ + "/.local/share/applications/Korvane Snaprill/Korvane Snaprill.lnk",
-                               home_ + "/.local/share/applications/Korvane Snaprill/Uninstall.lnk",
-                               home_ + "/Desktop/Korvane Snaprill.lnk", plat::reg_hive_file(plat::RegRoot::CurrentUser)})
+  for (const std::string& f :
+       {home_ + "/.local/share/applications/Korvane Snaprill/Korvane Snaprill.lnk",
+        home_ + "/.local/share/applications/Korvane Snaprill/Uninstall.lnk", home_ + "/Desktop/Korvane Snaprill.lnk",
+        plat::reg_hive_file(plat::RegRoot::CurrentUser)})
     largest = std::max(largest, fs::file_size(f));
   const uintmax_t manifest_size = fs::file_size(dest_host_ + "/uninstall.config");
   ASSERT_GT(manifest_size, largest + 1);
@@ -724,7 +735,8 @@ TEST_F(InstallThread, AnEntryNamedLikeTheManifestIsRefused) {
   gInstallMode = cnModeNewInstallation;
   // A folder of that name, by a folder entry or for a file below it, is
   // refused before anything is written.
-  for (const Spec& folder : {Spec{2, "", "uninstall.config\\", "", 0}, Spec{1, "b.txt", "uninstall.config\\", "x", 0}}) {
+  for (const Spec& folder :
+       {Spec{2, "", "uninstall.config\\", "", 0}, Spec{1, "b.txt", "uninstall.config\\", "x", 0}}) {
     fs::remove_all(dest_host_);
     fs::create_directories(dest_host_);
     UseContainer(assemble({{1, "a.exe", "", "hello", 1}, folder, {4, "", "", "", 0}}));
@@ -766,8 +778,8 @@ void install_killed_at_file_limit(rlim_t limit) {
 // only the folders the user made before any installation.
 TEST_F(InstallThread, TheRecordListsEverythingAfterAnySequenceOfRuns) {
   const std::string big(9000, 'z');  // past the kill limit below
-  const std::vector<Spec> a = {{1, "a.exe", "", "hello", 1}, {2, "", "", "Data\\", 0}, {1, "b.txt", "Sub\\", "x", 0},
-                               {4, "", "", "", 0}};
+  const std::vector<Spec> a = {
+      {1, "a.exe", "", "hello", 1}, {2, "", "", "Data\\", 0}, {1, "b.txt", "Sub\\", "x", 0}, {4, "", "", "", 0}};
   std::vector<Spec> b = a;
   b.insert(b.end() - 1, {{2, "", "Extra\\One\\", "", 0}, {1, "c.txt", "New\\Deep\\", big, 0}});
   std::vector<Spec> bad = b;  // fails after every folder is made
@@ -955,8 +967,8 @@ TEST_F(InstallThread, StaleTemporaryFilesAreRemoved) {
   cTestWindow window;
   Install(window);
   ASSERT_TRUE(window.success);
-  EXPECT_EQ(tree(dest_host_), (std::vector<std::string>{live, ".~notatemp", "Other/", "Other/" + stale + "c.txt", "Sub/",
-                                                        "Sub/b.txt", "a.exe", "uninstall.config"}));
+  EXPECT_EQ(tree(dest_host_), (std::vector<std::string>{live, ".~notatemp", "Other/", "Other/" + stale + "c.txt",
+                                                        "Sub/", "Sub/b.txt", "a.exe", "uninstall.config"}));
 }
 
 // An update killed at random points (SIGKILL: no handler runs) leaves every

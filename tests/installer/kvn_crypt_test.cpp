@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "test_files.h"
 #include "kvn_crypt.h"
 #include "qlm_base_util.h"
+#include "test_files.h"
 
 namespace {
 
@@ -63,7 +63,8 @@ TEST(ManifestCipher, KnownVectorsBothWays) {
       {from_text("0123456789abcdefg"), from_hex("f4c81b6eb37919de0482b0b13a9aa6ae75")},
       {from_text("0123456789abcdef0123456789abcdef"),
        from_hex("f4c81b6eb37919de0482b0b13a9aa6ae255bef9f8f62cf75d533bb399b8e74a6")},
-      {from_text("~\\application@uninstall\\\r\n\r\n"), from_hex("aba7e237aec8084eb3c142250d4f373d73b2b7e7a6c3d8b995b4894d")},
+      {from_text("~\\application@uninstall\\\r\n\r\n"),
+       from_hex("aba7e237aec8084eb3c142250d4f373d73b2b7e7a6c3d8b995b4894d")},
       {zeros, zero_stream},
       {Bytes(15, 0), Bytes(zero_stream.begin(), zero_stream.begin() + 15)},
       {Bytes(20, 0), Bytes(zero_stream.begin(), zero_stream.begin() + 20)},

@@ -111,8 +111,8 @@ TEST(WinHelpers, LastDelimiter) {
       {"", "a.b", 0},
       {".", "", 0},
       {"\xC3\xA9", "a\xC3\xA9.\xC3\xA9x", 5},  // a whole two-byte character: its first byte
-      {"\xA9", "\xC3\xA9", 0},                  // a byte of a longer character never matches alone
-      {"\xA9", "x\xA9", 2},                     // a stray byte is a character of its own
+      {"\xA9", "\xC3\xA9", 0},                 // a byte of a longer character never matches alone
+      {"\xA9", "x\xA9", 2},                    // a stray byte is a character of its own
       {std::string_view("\0", 1), std::string_view("a\0b", 3), 0},
   };
   for (const Case& c : cases) EXPECT_EQ(last_delimiter(c.delimiters, c.text), c.index) << c.text;
@@ -277,7 +277,8 @@ TEST_F(WinInterfaces, UninstallEntry) {
   // Another process holding the hive's lock: the wait ends, and the reason
   // says so (the install log shows it after "Cannot create uninstallation
   // entry ...").
-  const int held = open((plat::reg_hive_file(RegRoot::CurrentUser) + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int held =
+      open((plat::reg_hive_file(RegRoot::CurrentUser) + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
   plat::reg_set_lock_wait_ms(200);

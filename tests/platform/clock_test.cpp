@@ -43,8 +43,9 @@ TEST(PlatClock, LocalTimeFollowsTheSecond) {
   auto fields = [](time_t secs) {
     tm parts{};
     localtime_r(&secs, &parts);
-    return std::vector<int>{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_wday,
-                            parts.tm_hour,        parts.tm_min,     std::min(parts.tm_sec, 59)};
+    return std::vector<int>{
+        parts.tm_year + 1900, parts.tm_mon + 1,          parts.tm_mday, parts.tm_wday, parts.tm_hour,
+        parts.tm_min,         std::min(parts.tm_sec, 59)};
   };
   // The second of CLOCK_REALTIME itself (time() may read a coarser clock).
   auto now = [] {

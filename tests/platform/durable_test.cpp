@@ -72,7 +72,7 @@ TEST(Durable, BatchesCommitTogetherOrLeaveTheOldFiles) {
     ASSERT_TRUE(batch.Stage(dir + "/c.exe", "", 0, 0777));
     EXPECT_EQ(read_file(dir + "/a"), "old a");
     EXPECT_EQ(names(dir).size(), 4u);  // a, sub and two temporary files
-  }  // dropped: nothing changes
+  }                                    // dropped: nothing changes
   EXPECT_EQ(names(dir), (std::vector<std::string>{"a", "sub"}));
   EXPECT_EQ(names(dir + "/sub"), std::vector<std::string>{"b"});
 
@@ -122,7 +122,7 @@ TEST(Durable, SingleReplacement) {
   plat::DurableFailure f;
   ASSERT_TRUE(plat::durable_replace(dir + "/h", "text", 4, 0600, f));
   EXPECT_EQ(read_file(dir + "/h"), "text");
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat((dir + "/h").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_FALSE(plat::durable_replace(dir + "/no/h", "x", 1, 0600, f));
@@ -182,8 +182,7 @@ TEST(Durable, SweepRemovesOnlyItsOwnStaleTemporaryFiles) {
   plat::DurableTempName own;
   ASSERT_TRUE(plat::durable_temp_parse(gone, own));
   // The same process id in another namespace: its writer may still run.
-  const std::string elsewhere =
-      ".~kvn" + std::to_string(own.pid_namespace + 1) + "-" + std::to_string(dead) + "-0-";
+  const std::string elsewhere = ".~kvn" + std::to_string(own.pid_namespace + 1) + "-" + std::to_string(dead) + "-0-";
   const std::string mine = plat::durable_temp_name(dir + "/mine").substr(dir.size() + 1);
   const timespec two_days_ago{time(nullptr) - 2 * plat::kDurableStaleSeconds, 0};
   struct Case {
@@ -191,17 +190,17 @@ TEST(Durable, SweepRemovesOnlyItsOwnStaleTemporaryFiles) {
     bool removed;
   };
   const std::vector<Case> cases = {
-      {gone + "a", true},                              // its writer ended
-      {gone + "b.exe", true},                          //
-      {elsewhere + "young.pdf", false},                // another namespace, written just now
-      {elsewhere + "old.pdf", true},                   // another namespace, two days old
-      {mine, false},                                   // this process's own
+      {gone + "a", true},                                     // its writer ended
+      {gone + "b.exe", true},                                 //
+      {elsewhere + "young.pdf", false},                       // another namespace, written just now
+      {elsewhere + "old.pdf", true},                          // another namespace, two days old
+      {mine, false},                                          // this process's own
       {".~" + std::to_string(dead) + "-1-notes.txt", false},  // a user's file that only looks alike
-      {".~99999999-0-report.pdf", false},              //
-      {".~other", false},                              //
-      {"a", false},                                    //
-      {gone + "theirs.txt", false},                    // another user's (made so below, when root)
-      {gone + "link", false},                          // a link to a file of the pattern
+      {".~99999999-0-report.pdf", false},                     //
+      {".~other", false},                                     //
+      {"a", false},                                           //
+      {gone + "theirs.txt", false},                           // another user's (made so below, when root)
+      {gone + "link", false},                                 // a link to a file of the pattern
   };
   for (const Case& c : cases) {
     if (c.name == gone + "link") continue;
@@ -248,8 +247,7 @@ TEST(Durable, TemporaryFilesOfAnEarlierRunWithThisIdDoNotBlock) {
   ASSERT_TRUE(plat::durable_temp_parse(plat::durable_temp_name(dir + "/a").substr(dir.size() + 1), probe));
   const uint64_t next = probe.number + 1;
   for (uint64_t n = next; n < next + 8; ++n)
-    for (const char* leaf : {"a", "b"})
-      write_file(dir + "/" + plat::durable_temp_prefix(getpid(), n) + leaf, "stale");
+    for (const char* leaf : {"a", "b"}) write_file(dir + "/" + plat::durable_temp_prefix(getpid(), n) + leaf, "stale");
   plat::DurableBatch batch;
   ASSERT_TRUE(batch.Stage(dir + "/a", "new a", 5, 0644)) << batch.Failure().err;
   ASSERT_TRUE(batch.Commit());

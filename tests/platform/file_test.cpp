@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -13,10 +13,10 @@
 #include <map>
 #include <string>
 
-#include "test_files.h"
 #include "plat_file.h"
 #include "plat_path_map.h"
 #include "sandbox.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -198,7 +198,7 @@ TEST(PlatFile, FreeSpaceIsAskedOfTheDeepestExistingFolder) {
   const std::string dir = testenv::sandbox_dir("space");
   const std::string w = win_of(dir);
   put(dir + "/f", "x");
-  struct statvfs sv{};
+  struct statvfs sv {};
   ASSERT_EQ(statvfs(dir.c_str(), &sv), 0);
   const int64_t expect = int64_t(sv.f_bavail) * int64_t(sv.f_frsize);
   // Free space moves while the tests run; allow a little slack.
@@ -253,7 +253,7 @@ TEST(PlatFile, SearchListsEntriesWithAttributesAndTimes) {
   search.Stop();
 
   std::map<std::string, std::pair<bool, uint16_t>> want = {
-      {"a.txt", {false, 1024}}, {"ro.dat", {false, 2}}, {".hidden", {false, 4}},
+      {"a.txt", {false, 1024}}, {"ro.dat", {false, 2}},  {".hidden", {false, 4}},
       {"sub", {true, 32}},      {"outside", {true, 32}}, {"link", {false, 1024}},
   };
   ASSERT_EQ(seen.size(), want.size());

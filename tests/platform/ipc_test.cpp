@@ -65,7 +65,7 @@ pid_t child_holding(const std::function<bool()>& setup) {
 
 // The mode bits of a path (not following a link), -1 when there is none.
 int mode_of(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return lstat(path.c_str(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
@@ -251,7 +251,7 @@ TEST(IpcRuntimeFolder, TheSessionFolderWhenPrivateElseAFallbackMadeSafely) {
   struct Case {
     const char* what;
     std::function<std::optional<std::string>()> setup;  // makes the files; answers XDG_RUNTIME_DIR (none: unset)
-    std::string folder;                  // the answer, "" when none
+    std::string folder;                                 // the answer, "" when none
     int error;
   } cases[] = {
       {"the session's private folder",
@@ -520,7 +520,8 @@ TEST(IpcOtherUser, AFallbackMadeByAnotherUserIsNotUsed) {
     const pid_t child = as_other_user(
         other,
         [&] {
-          if (mkdir(link ? theirs.c_str() : ours.c_str(), 0777) != 0 || chmod(link ? theirs.c_str() : ours.c_str(), 0777) != 0)
+          if (mkdir(link ? theirs.c_str() : ours.c_str(), 0777) != 0 ||
+              chmod(link ? theirs.c_str() : ours.c_str(), 0777) != 0)
             return -1;
           if (link && symlink(theirs.c_str(), ours.c_str()) != 0) return -1;
           return 0;
@@ -603,7 +604,7 @@ TEST(IpcOtherUser, WhatAnotherUserPlantedInOurOpenFallbackGoes) {
   EXPECT_EQ(failures, 0);
   EXPECT_EQ(mode_of(ours), 0700);
   for (const auto& entry : fs::directory_iterator(ours)) {
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(lstat(entry.path().c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, us) << entry.path() << " of another user is still there";
   }
@@ -619,8 +620,8 @@ pid_t flooder(uid_t other, const OurNames& names, size_t hold) {
   const pid_t child = fork();
   if (child == 0) {
     close(ready[0]);
-    if (other != 0 && (setgroups(0, nullptr) != 0 || setresgid(other, other, other) != 0 ||
-                       setresuid(other, other, other) != 0))
+    if (other != 0 &&
+        (setgroups(0, nullptr) != 0 || setresgid(other, other, other) != 0 || setresuid(other, other, other) != 0))
       _exit(1);
     const char ok = 'y';
     if (write(ready[1], &ok, 1) != 1) _exit(1);

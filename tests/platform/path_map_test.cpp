@@ -26,11 +26,11 @@ TEST(PathMap, WindowsNamesToHostPaths) {
       {"rest\\f", PathUse::Name, 0, "rest/f"},
       {"a/b\\c", PathUse::Name, 0, "a/b/c"},
       {"..\\x\\.\\y", PathUse::Name, 0, "../x/./y"},  // the kernel resolves levels
-      {"abc. ", PathUse::Name, 0, "abc. "},            // trailing dots and blanks stay
+      {"abc. ", PathUse::Name, 0, "abc. "},           // trailing dots and blanks stay
       {"C:\\a\\abc.", PathUse::Name, 0, "/a/abc."},
       {"\\\\?\\C:\\x\\y.z", PathUse::Name, 0, "/x/y.z"},
       {"\\\\?\\rel\\f", PathUse::Name, 0, "rel/f"},
-      {"UNC\\x", PathUse::Name, 0, "UNC/x"},  // without the prefix a folder named UNC
+      {"UNC\\x", PathUse::Name, 0, "UNC/x"},                        // without the prefix a folder named UNC
       {"caf\xc3\xa9\\\xff", PathUse::Name, 0, "caf\xc3\xa9/\xff"},  // bytes pass unchanged
       {"C:\\d\\*.*", PathUse::Pattern, 0, "/d/*.*"},
       {"C:\\d\\a?c", PathUse::Pattern, 0, "/d/a?c"},
@@ -102,8 +102,7 @@ TEST(PathMap, HostPathsToWindowsNames) {
       // Every name that can be written as a Windows name maps back.
       std::string back;
       ASSERT_EQ(plat::to_posix(win, back), 0) << win;
-      EXPECT_EQ(std::filesystem::path(back).lexically_normal(),
-                std::filesystem::path(c.host).lexically_normal())
+      EXPECT_EQ(std::filesystem::path(back).lexically_normal(), std::filesystem::path(c.host).lexically_normal())
           << c.host;
     }
   }

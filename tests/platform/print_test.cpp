@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,13 +52,13 @@ TEST(PrintCaps, SheetMetricsInDevicePixels) {
       {"Letter", sheet(2159, 2794, 300), 300, 2550, 3300, 0, 0, 2550, 3300},
       {"10 mm margins", sheet(2100, 2970, 300, {1000, 1000, 1000, 1000}), 300, 2480, 3508, 118, 118, 2244, 3272},
       {"uneven margins", sheet(2100, 2970, 300, {500, 1000, 1500, 2000}), 300, 2480, 3508, 59, 118, 2244, 3154},
-      {"landscape turns the margins", sheet(2100, 2970, 300, {500, 1000, 1500, 2000}, pp::kOrientLandscape), 300,
-       3508, 2480, 236, 59, 3154, 2244},
+      {"landscape turns the margins", sheet(2100, 2970, 300, {500, 1000, 1500, 2000}, pp::kOrientLandscape), 300, 3508,
+       2480, 236, 59, 3154, 2244},
       {"no size is A4", sheet(0, 2970, 300), 300, 2480, 3508, 0, 0, 2480, 3508},
       {"negative size is A4", sheet(-5, -5, 300), 300, 2480, 3508, 0, 0, 2480, 3508},
       {"huge size is cut", sheet(2100, 2000000000, 10), 10, 83, 3937, 0, 0, 83, 3937},
-      {"margins over the sheet", sheet(2100, 2970, 300, {30000, 40000, 30000, 40000}), 300, 2480, 3508, 2480, 3508,
-       0, 0},
+      {"margins over the sheet", sheet(2100, 2970, 300, {30000, 40000, 30000, 40000}), 300, 2480, 3508, 2480, 3508, 0,
+       0},
       {"negative margins", sheet(2100, 2970, 300, {-100, -100, -100, -100}), 300, 2480, 3508, 0, 0, 2480, 3508},
   };
   for (const auto& c : cases) {
@@ -81,9 +81,11 @@ TEST(PrintCaps, SheetMetricsInDevicePixels) {
 // Paper codes by PWG name, in the spellings of CUPS and of GTK, and back.
 TEST(PrintPaper, CodesOfTheCommonSizes) {
   const std::pair<const char*, int16_t> cases[] = {
+      // clang-format off
       {"iso_a4_210x297mm", 9}, {"iso_a4", 9},          {"na_letter_8.5x11in", 1}, {"na_letter", 1},
       {"na_legal_8.5x14in", 5}, {"na_number-10_4.125x9.5in", 20}, {"iso_a4-extra_235.5x322.3mm", pp::kPaperUser},
       {"iso_a", pp::kPaperUser}, {"custom_100x100mm", pp::kPaperUser}, {"", pp::kPaperUser},
+      // clang-format on
   };
   for (const auto& [name, code] : cases) EXPECT_EQ(pp::paper_code_of(name), code) << name;
   for (const int16_t code : {1, 3, 5, 7, 8, 9, 11, 12, 13, 20, 27, 28, 34, 70})
@@ -97,8 +99,7 @@ bool print_pages(pp::Device& d, int pages) {
   std::vector<uint32_t> red(16, 0xFF0000u);
   if (!d.start_doc("Test")) return false;
   for (int p = 0; p < pages; ++p)
-    if (!d.start_page() || !d.blit_xrgb(0, 0, 4, 4, reinterpret_cast<const uint8_t*>(red.data()), 16) ||
-        !d.end_page())
+    if (!d.start_page() || !d.blit_xrgb(0, 0, 4, 4, reinterpret_cast<const uint8_t*>(red.data()), 16) || !d.end_page())
       return false;
   return d.end_doc();
 }
@@ -257,7 +258,9 @@ TEST(PrintCups, JobOptionsFollowTheSettings) {
        {{"copies", "1"},
         {"multiple-document-handling", "separate-documents-collated-copies"},
         {"print-color-mode", "color"}}},
+      // clang-format off
       {"copies are 16 bits", 70000, 1, "", pp::kColorColor,
+       // clang-format on
        {{"copies", "32767"},
         {"multiple-document-handling", "separate-documents-collated-copies"},
         {"print-color-mode", "color"}}},
@@ -421,36 +424,42 @@ TEST(PrintCupsSettings, ThePaperTheUserChose) {
       {"ordinary name", office({{"media", "A4"}}), "letter", "iso_a4_210x297mm", 2100, 2970, "A4", 9, 420},
       {"lower-case name", office({{"media", "a4"}}), "letter", "iso_a4_210x297mm", 2100, 2970, "A4", 9, 420},
       {"legacy name", office({{"media", "iso-a4"}}, false), "letter", "iso_a4_210x297mm", 2100, 2970, "A4", 9, 420},
-      {"PWG name", office({{"media", "na_letter_8.5x11in"}}, false), "a4", "na_letter_8.5x11in", 2159, 2794,
-       "Letter", 1, 635},
+      {"PWG name", office({{"media", "na_letter_8.5x11in"}}, false), "a4", "na_letter_8.5x11in", 2159, 2794, "Letter",
+       1, 635},
       {"name with a source", office({{"media", "tray-2,Letter"}}, false), "a4", "na_letter_8.5x11in", 2159, 2794,
        "Letter", 1, 635},
       {"PageSize", office({{"PageSize", "A4"}}), "letter", "iso_a4_210x297mm", 2100, 2970, "A4", 9, 420},
-      {"PPD name with a variant", office({{"PageSize", "Letter.Borderless"}}, false), "a4", "na_letter_8.5x11in",
+      {"PPD name with a variant", office({{"PageSize", "Letter.Borderless"}}, false), "a4", "na_letter_8.5x11in", 2159,
+       2794, "Letter", 1, 635},
+      {"media before PageSize", office({{"PageSize", "A4"}, {"media", "Letter"}}, false), "a4", "na_letter_8.5x11in",
        2159, 2794, "Letter", 1, 635},
-      {"media before PageSize", office({{"PageSize", "A4"}, {"media", "Letter"}}, false), "a4",
-       "na_letter_8.5x11in", 2159, 2794, "Letter", 1, 635},
-      {"borderless only", [&] {
+      {"borderless only",
+       [&] {
          pp::CupsDestination d = photo;
          d.options = {{"media", "Letter"}};
          return d;
-       }(), "a4", "na_letter_8.5x11in", 2159, 2794, "Letter", 1, 0},
-      {"borderless only, chosen", [&] {
+       }(),
+       "a4", "na_letter_8.5x11in", 2159, 2794, "Letter", 1, 0},
+      {"borderless only, chosen",
+       [&] {
          pp::CupsDestination d = photo;
          d.options = {{"media", "4x6"}};
          return d;
-       }(), "a4", "na_index-4x6_4x6in", 1016, 1524, "4x6", pp::kPaperUser, 0},
+       }(),
+       "a4", "na_index-4x6_4x6in", 1016, 1524, "4x6", pp::kPaperUser, 0},
       {"not listed: the size without a name", office({{"media", "Legal"}}), "a4", "", 2159, 3556, "Legal", 5, 0},
       {"no choice: the server's default", office({}), "a4", "na_letter_8.5x11in", 2159, 2794, "Letter", 1, 635},
-      {"unknown name: the server's default", office({{"media", "Napkin"}}, false), "letter", "iso_a4_210x297mm",
-       2100, 2970, "A4", 9, 420},
+      {"unknown name: the server's default", office({{"media", "Napkin"}}, false), "letter", "iso_a4_210x297mm", 2100,
+       2970, "A4", 9, 420},
       {"raw queue: the system's paper", raw, "letter", "", 2159, 2794, "Letter", 1, 0},
       {"raw queue, A4 system", raw, "a4", "", 2100, 2970, "A4", 9, 0},
-      {"raw queue, the user's paper", [&] {
+      {"raw queue, the user's paper",
+       [&] {
          pp::CupsDestination d = raw;
          d.options = {{"PageSize", "Legal"}};
          return d;
-       }(), "a4", "", 2159, 3556, "Legal", 5, 0},
+       }(),
+       "a4", "", 2159, 3556, "Legal", 5, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -493,9 +502,8 @@ TEST_F(PrintCupsSubmit, AJobNamesOnePaper) {
     std::vector<std::string> paper;
     for (const auto& [n, v] : sent[0].options)
       if (n == "media" || n == "PageSize" || n == "PageRegion") paper.push_back(n + "=" + v);
-    const std::vector<std::string> expected =
-        listed ? std::vector<std::string>{"media=iso_a4_210x297mm"}
-               : std::vector<std::string>{"PageSize=A4", "PageRegion=A4"};
+    const std::vector<std::string> expected = listed ? std::vector<std::string>{"media=iso_a4_210x297mm"}
+                                                     : std::vector<std::string>{"PageSize=A4", "PageRegion=A4"};
     EXPECT_EQ(paper, expected);
   }
   pp::cups_set_lookup_seam(nullptr);
@@ -690,8 +698,7 @@ TEST(PrintFile, APrintKilledHalfwayLeavesNothingOnceTheNextHasRun) {
   const std::string dir = testenv::sandbox_dir("print-file-killed");
   const std::string target = dir + "/doc.pdf";
   char c = 0;
-  const pid_t child =
-      print_killed_halfway([&] { return pp::make_pdf_file_device(target, sheet(2100, 2970, 72)); }, c);
+  const pid_t child = print_killed_halfway([&] { return pp::make_pdf_file_device(target, sheet(2100, 2970, 72)); }, c);
   ASSERT_GT(child, 0);
   EXPECT_EQ(c, 'y');
   ASSERT_EQ(names_in(dir).size(), 1u) << "the killed print left no temporary file";
@@ -799,18 +806,32 @@ TEST_F(PrintCupsQueues, ThePaperChosenInTheDialogIsThePaperOfTheJob) {
     int32_t w, l;
     QueuePaper expected;
   } cases[] = {
-      {"A4 on a Letter queue", "iso_a4", 21000, 29700,
+      {"A4 on a Letter queue",
+       "iso_a4",
+       21000,
+       29700,
        {"Letter", "A4", 2100, 2970, "iso_a4_210x297mm", 595.28, 841.89}},
-      {"Letter on an A4 queue", "na_letter", 21590, 27940,
+      {"Letter on an A4 queue",
+       "na_letter",
+       21590,
+       27940,
        {"Generic", "Letter", 2159, 2794, "na_letter_8.5x11in", 612, 792}},
-      {"Letter on the CUPS-PDF queue", "na_letter", 21590, 27940,
+      {"Letter on the CUPS-PDF queue",
+       "na_letter",
+       21590,
+       27940,
        {"CupsPdf", "Letter", 2159, 2794, "na_letter_8.5x11in", 612, 792}},
-      {"A5 on the CUPS-PDF queue, which lists another size", "iso_a5", 14800, 21000,
+      {"A5 on the CUPS-PDF queue, which lists another size",
+       "iso_a5",
+       14800,
+       21000,
        {"CupsPdf", "A5", 1480, 2100, "iso_a5_148x210mm", 419.53, 595.28}},
-      {"a size no queue lists", "custom_200x250mm", 20000, 25000,
+      {"a size no queue lists",
+       "custom_200x250mm",
+       20000,
+       25000,
        {"Generic", "200x250mm", 2000, 2500, "custom_200x250mm_200x250mm", 566.93, 708.66}},
-      {"A4 on the raw queue", "iso_a4", 21000, 29700,
-       {"Raw", "A4", 2100, 2970, "iso_a4_210x297mm", 595.28, 841.89}},
+      {"A4 on the raw queue", "iso_a4", 21000, 29700, {"Raw", "A4", 2100, 2970, "iso_a4_210x297mm", 595.28, 841.89}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

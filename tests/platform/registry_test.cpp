@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -13,9 +13,9 @@
 #include <future>
 #include <sstream>
 
-#include "test_files.h"
 #include "plat_registry.h"
 #include "sandbox.h"
+#include "test_files.h"
 
 namespace {
 

@@ -51,7 +51,7 @@ TEST_F(PlatSpecialFolders, DefaultsUnderHomeAreCreatedPrivate) {
   EXPECT_EQ(Folder(plat::kFolderPrograms), Win(home_ + "/.local/share/applications"));
   EXPECT_EQ(Folder(plat::kFolderDesktopDirectory), Win(home_ + "/Desktop"));
   EXPECT_EQ(Win(home_ + "/Desktop").rfind("C:\\", 0), 0u);
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat((home_ + "/.local/share/applications").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }

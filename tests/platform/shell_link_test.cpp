@@ -8,10 +8,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "test_files.h"
 #include "plat_durable.h"
 #include "plat_shell_link.h"
 #include "sandbox.h"
+#include "test_files.h"
 
 namespace {
 
@@ -126,7 +126,7 @@ TEST_F(PlatShellLink, NonAsciiTextsGoThroughUnicode) {
   EXPECT_EQ(d.target, target);
   EXPECT_EQ(d.target_ansi, "C:\\Users\\J?rg\\?.exe");
   EXPECT_EQ(d.description, "\xE2\x82\xAC \xF0\x9F\x98\x80");
-  EXPECT_EQ(d.attributes, 0u);  // the target is not on this host
+  EXPECT_EQ(d.attributes, 0u);     // the target is not on this host
   EXPECT_EQ(d.relative_path, "");  // the link file is a host path, not a drive path
 }
 
@@ -163,8 +163,8 @@ TEST_F(PlatShellLink, RelativePathFromTheLinkFolder) {
 TEST_F(PlatShellLink, SettersRefuseBadTextAndKeepTheOld) {
   plat::ShellLink link;
   ASSERT_EQ(link.SetDescription("kept"), plat::kHrOk);
-  const std::string bad[] = {"\xC3", "\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\xFF",
-                             std::string(plat::kLinkMaxText + 1, 'x')};
+  const std::string bad[] = {
+      "\xC3", "\xC0\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\xFF", std::string(plat::kLinkMaxText + 1, 'x')};
   for (const std::string& s : bad) {
     EXPECT_EQ(link.SetDescription(s), plat::kHrInvalidArg) << s.size();
     EXPECT_EQ(link.SetIconLocation(s, 1), plat::kHrInvalidArg);
@@ -274,13 +274,13 @@ TEST_F(PlatShellLink, ReaderRefusesDamagedFiles) {
   }
   // Offsets and sizes pointing outside their structure.
   const std::pair<size_t, unsigned char> damage[] = {
-      {0, 0x4D},         // header size
-      {4, 0x02},         // class id
-      {0x4C, 0xFF},      // link info size beyond the file
-      {0x4C + 12, 0xF0}, // volume id offset
-      {0x4C + 16, 0xF0}, // local base path offset
-      {0x4C + 24, 0xF0}, // suffix offset
-      {0x4C + 28, 0xF0}, // Unicode base path offset
+      {0, 0x4D},          // header size
+      {4, 0x02},          // class id
+      {0x4C, 0xFF},       // link info size beyond the file
+      {0x4C + 12, 0xF0},  // volume id offset
+      {0x4C + 16, 0xF0},  // local base path offset
+      {0x4C + 24, 0xF0},  // suffix offset
+      {0x4C + 28, 0xF0},  // Unicode base path offset
   };
   for (const auto& [at, value] : damage) {
     std::string broken = bytes;

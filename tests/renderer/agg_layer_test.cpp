@@ -32,9 +32,7 @@ double clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 rPre reference(unsigned n, rPre s, rPre d) {
   const double sa = s.a, da = d.a, s1a = 1 - sa, d1a = 1 - da, sada = sa * da;
   const double union_a = sa + da - sada;
-  auto each = [&](auto&& f, double a) {
-    return rPre{f(s.r, d.r), f(s.g, d.g), f(s.b, d.b), a};
-  };
+  auto each = [&](auto&& f, double a) { return rPre{f(s.r, d.r), f(s.g, d.g), f(s.b, d.b), a}; };
   switch (n) {
     case 1: return {0, 0, 0, 0};
     case 2: return s;
@@ -97,14 +95,13 @@ rPre reference(unsigned n, rPre s, rPre d) {
             return dcsa + (2 * sc * da - sada) * (std::sqrt(dcsa) - dcsa) + sc * d1a + dc * s1a;
           },
           union_a);
-    case 24:
-      return each([&](double sc, double dc) { return sc + dc - 2 * std::min(sc * da, dc * sa); }, union_a);
-    case 25: return each([&](double sc, double dc) { return (sc * da + dc * sa - 2 * sc * dc) + sc * d1a + dc * s1a; }, union_a);
+    case 24: return each([&](double sc, double dc) { return sc + dc - 2 * std::min(sc * da, dc * sa); }, union_a);
+    case 25:
+      return each([&](double sc, double dc) { return (sc * da + dc * sa - 2 * sc * dc) + sc * d1a + dc * s1a; },
+                  union_a);
     case 26:
       return each(
-          [&](double sc, double dc) {
-            return std::clamp((dc - da / 2) * (2 * (sc - sa / 2) + 1) + da / 2, 0.0, da);
-          },
+          [&](double sc, double dc) { return std::clamp((dc - da / 2) * (2 * (sc - sa / 2) + 1) + da / 2, 0.0, da); },
           da);
     case 27: return each([&](double, double dc) { return (da - dc) * sa + dc * s1a; }, union_a);
     case 28: return each([&](double sc, double dc) { return (da - dc) * sc + dc * s1a; }, union_a);
@@ -154,7 +151,7 @@ TEST_F(CompOpTest, ScreenIsSixteenAndOutOfRangeIsNormal) {
   // Raw AGG's screen operation on the same pixel.
   agg::int8u raw[4] = {90, 60, 30, 200};  // BGRA
   agg::comp_op_adaptor_rgba<agg::rgba8, agg::order_bgra>::blend_pix(agg::comp_op_screen, raw, 200, 100, 50, 180,
-                                                                     agg::cover_full);
+                                                                    agg::cover_full);
   EXPECT_EQ(blend_through_surface(16), (std::array<int, 4>{raw[2], raw[1], raw[0], raw[3]}));
 
   const auto normal = blend_through_surface(4);
@@ -216,7 +213,7 @@ TEST_F(CompOpTest, ErasedTargetDrawsWhatRawAggDraws) {
     int32_t kind;
     int slot;
   } cases[] = {{cnBitmap32BGRA, cnSurfaceStraight}, {cnBitmap32RGBA, cnSurfacePre}, {cnBitmap24BGR, cnSurfaceStraight},
-               {cnBitmap32ARGB, cnSurfaceStraight}, {cnBitmap24RGB, cnSurfacePre}, {cnBitmap32ABGR, cnSurfacePre}};
+               {cnBitmap32ARGB, cnSurfaceStraight}, {cnBitmap24RGB, cnSurfacePre},  {cnBitmap32ABGR, cnSurfacePre}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
     auto ours = testenv::solid_bitmap(40, 32, c.kind, 0);
@@ -254,9 +251,8 @@ TEST_F(CompOpTest, ErasedTargetDrawsWhatRawAggDraws) {
 TEST(AggLayerTest, WholeClearWritesWhatAggClearWrites) {
   const uint8_t codes[] = {px24RGB, px24BGR, px32RGBA, px32BGRA, px32ARGB, px32ABGR};
   const target_kind kinds[] = {target_kind::straight, target_kind::premultiplied, target_kind::custom_blend};
-  const agg::rgba8 colours[] = {{0, 0, 0, 0},       {255, 255, 255, 255}, {16, 32, 48, 255},
-                                {16, 32, 48, 128},  {128, 128, 128, 128}, {7, 7, 7, 0},
-                                {255, 255, 255, 0}, {0, 0, 0, 255}};
+  const agg::rgba8 colours[] = {{0, 0, 0, 0},         {255, 255, 255, 255}, {16, 32, 48, 255},  {16, 32, 48, 128},
+                                {128, 128, 128, 128}, {7, 7, 7, 0},         {255, 255, 255, 0}, {0, 0, 0, 255}};
   struct {
     unsigned width, height, padding;
     bool bottom_up;
@@ -265,10 +261,9 @@ TEST(AggLayerTest, WholeClearWritesWhatAggClearWrites) {
     for (target_kind kind : kinds)
       for (const auto& l : layouts)
         for (const agg::rgba8& c : colours) {
-          SCOPED_TRACE(::testing::Message() << int(code) << " kind " << int(kind) << " " << l.width << "x"
-                                            << l.height << "+" << l.padding << (l.bottom_up ? " up" : "") << " ("
-                                            << int(c.r) << "," << int(c.g) << "," << int(c.b) << "," << int(c.a)
-                                            << ")");
+          SCOPED_TRACE(::testing::Message() << int(code) << " kind " << int(kind) << " " << l.width << "x" << l.height
+                                            << "+" << l.padding << (l.bottom_up ? " up" : "") << " (" << int(c.r) << ","
+                                            << int(c.g) << "," << int(c.b) << "," << int(c.a) << ")");
           const unsigned pix = code == px24RGB || code == px24BGR ? 3 : 4;
           const int stride = int(l.width * pix + l.padding);
           std::vector<int8u> general(size_t(stride) * l.height), fast;
@@ -366,27 +361,27 @@ TEST_F(CompOpTest, EveryAggPieceRendersOnce) {
                       s.line_cap(agg::round_cap);
                       solid(s);
                     }});
-  pieces.push_back({"conv_dash + conv_stroke + markers + conv_marker", [&] {
-                      agg::conv_curve<agg::path_storage> c(path);
-                      agg::conv_dash<decltype(c), agg::vcgen_markers_term> d(c);
-                      d.add_dash(6, 3);
-                      d.dash_start(1);
-                      agg::conv_stroke<decltype(d)> s(d);
-                      s.width(2);
-                      solid(s);
-                      cCustomPath arrow = {{cnPathMoveTo, 0, 0}, {cnPathLineTo, -6, 3}, {cnPathLineTo, -6, -3},
-                                           {cnPathClose}};
-                      marker_vertex_source shapes;
-                      shapes.SetStartPath(&arrow);
-                      shapes.SetEndPath(&arrow);
-                      agg::conv_curve<marker_vertex_source> mc(shapes);
-                      agg::conv_marker<agg::vcgen_markers_term, decltype(mc)> marker(d.markers(), mc);
-                      ras.reset();
-                      ras.add_path(s);  // collects the marker positions
-                      ras.reset();
-                      ras.add_path(marker);
-                      agg::render_scanlines_aa_solid(ras, sl, base, ink);
-                    }});
+  pieces.push_back(
+      {"conv_dash + conv_stroke + markers + conv_marker", [&] {
+         agg::conv_curve<agg::path_storage> c(path);
+         agg::conv_dash<decltype(c), agg::vcgen_markers_term> d(c);
+         d.add_dash(6, 3);
+         d.dash_start(1);
+         agg::conv_stroke<decltype(d)> s(d);
+         s.width(2);
+         solid(s);
+         cCustomPath arrow = {{cnPathMoveTo, 0, 0}, {cnPathLineTo, -6, 3}, {cnPathLineTo, -6, -3}, {cnPathClose}};
+         marker_vertex_source shapes;
+         shapes.SetStartPath(&arrow);
+         shapes.SetEndPath(&arrow);
+         agg::conv_curve<marker_vertex_source> mc(shapes);
+         agg::conv_marker<agg::vcgen_markers_term, decltype(mc)> marker(d.markers(), mc);
+         ras.reset();
+         ras.add_path(s);  // collects the marker positions
+         ras.reset();
+         ras.add_path(marker);
+         agg::render_scanlines_aa_solid(ras, sl, base, ink);
+       }});
   pieces.push_back({"conv_bspline, conv_segmentator, bounding_rect", [&] {
                       agg::path_storage p;
                       p.move_to(5, 50);

@@ -61,9 +61,7 @@ TEST_F(BindingTest, RefusedSurfacesLeaveTheRendererUnattached) {
   struct {
     cSurface* surface;
     const char* text;
-  } cases[] = {{nullptr, "{surface=NIL}"},
-               {&unbound, "{not surface.IsAssigned}"},
-               {&wide, "{surface side > 32767}"}};
+  } cases[] = {{nullptr, "{surface=NIL}"}, {&unbound, "{not surface.IsAssigned}"}, {&wide, "{surface side > 32767}"}};
   for (const auto& c : cases) {
     cRendererSurface r;
     ASSERT_TRUE(r.AttachSurface(&bound));

@@ -64,11 +64,11 @@ TEST_F(BuffersTest, MaskAndWorksOnTheTrueOverlap) {
     int x1, y1, x2, y2;
     std::vector<int> expect;  // the mask after And, over its own bounds
   } cases[] = {
-      {3, 2, 6, 4, {5, 0, 5, 0, 0, 0}},              // partly covered
-      {-2, -1, 0, 1, {5, 5, 5, 5}},                  // left of and above the image
-      {6, 0, 9, 2, {5, 5, 5, 5, 5, 5}},              // wholly right of it
-      {0, 4, 2, 6, {5, 5, 5, 5}},                    // wholly below it
-      {100000, 100000, 100002, 100001, {5, 5}},      // far away
+      {3, 2, 6, 4, {5, 0, 5, 0, 0, 0}},          // partly covered
+      {-2, -1, 0, 1, {5, 5, 5, 5}},              // left of and above the image
+      {6, 0, 9, 2, {5, 5, 5, 5, 5, 5}},          // wholly right of it
+      {0, 4, 2, 6, {5, 5, 5, 5}},                // wholly below it
+      {100000, 100000, 100002, 100001, {5, 5}},  // far away
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.x1 << "," << c.y1);
@@ -130,7 +130,7 @@ TEST_F(BuffersTest, RgbaBufferLoadsBitmapsOnce) {
     int32_t kind;
     bool alpha;
   } kinds[] = {{cnBitmap24RGB, false}, {cnBitmap24BGR, false}, {cnBitmap32RGBA, true},
-               {cnBitmap32BGRA, true},  {cnBitmap32ARGB, true}, {cnBitmap32ABGR, true}};
+               {cnBitmap32BGRA, true}, {cnBitmap32ARGB, true}, {cnBitmap32ABGR, true}};
   for (const auto& k : kinds) {
     SCOPED_TRACE(k.kind);
     auto bitmap = testenv::make_pattern(5, 3, k.kind);
@@ -184,13 +184,9 @@ TEST_F(BuffersTest, RgbaBufferGrowsByEachSideAndClonesDeep) {
 // Feeders
 
 TEST_F(BuffersTest, MarkerSourceWalksItsCommands) {
-  cCustomPath start = {{cnPathMoveTo, 1, 2},
-                       {cnPathLineTo, 3, 4},
-                       {cnPathCurve3, 5, 6, 7, 8},
-                       {cnPathCurve4, 9, 10, 11, 12, 13, 14},
-                       {cnPathClose},
-                       {99, 1, 1},
-                       {cnPathLineTo, 0, 0}};
+  cCustomPath start = {
+      {cnPathMoveTo, 1, 2}, {cnPathLineTo, 3, 4}, {cnPathCurve3, 5, 6, 7, 8}, {cnPathCurve4, 9, 10, 11, 12, 13, 14},
+      {cnPathClose},        {99, 1, 1},           {cnPathLineTo, 0, 0}};
   cCustomPath end = {{cnPathMoveTo, -1, -2}};
   marker_vertex_source src;
   src.SetStartPath(&start);
@@ -198,10 +194,11 @@ TEST_F(BuffersTest, MarkerSourceWalksItsCommands) {
   struct {
     unsigned cmd;
     double x, y;
-  } expect[] = {{agg::path_cmd_move_to, 1, 2}, {agg::path_cmd_line_to, 3, 4}, {agg::path_cmd_curve3, 5, 6},
-                {agg::path_cmd_curve3, 7, 8},  {agg::path_cmd_curve4, 9, 10}, {agg::path_cmd_curve4, 11, 12},
-                {agg::path_cmd_curve4, 13, 14}, {0x5F, 13, 14},               {agg::path_cmd_stop, 13, 14},
-                {agg::path_cmd_stop, 13, 14}};
+  } expect[] = {{agg::path_cmd_move_to, 1, 2},  {agg::path_cmd_line_to, 3, 4},
+                {agg::path_cmd_curve3, 5, 6},   {agg::path_cmd_curve3, 7, 8},
+                {agg::path_cmd_curve4, 9, 10},  {agg::path_cmd_curve4, 11, 12},
+                {agg::path_cmd_curve4, 13, 14}, {0x5F, 13, 14},
+                {agg::path_cmd_stop, 13, 14},   {agg::path_cmd_stop, 13, 14}};
   src.rewind(0);
   for (const auto& e : expect) {
     double x = 13, y = 14;

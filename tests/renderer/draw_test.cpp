@@ -13,8 +13,8 @@
 
 namespace {
 
-using testenv::RendererTest;
 using testenv::pixel_argb;
+using testenv::RendererTest;
 
 class cDrawProbe : public cRendererSurface {
  public:
@@ -103,7 +103,8 @@ TEST_F(DrawTest, SolidFillsEqualRawAggInEveryFormat) {
 TEST_F(DrawTest, CompositingFillsEqualRawAggCustomBlend) {
   // Operation 4 (source over) and 15 (multiply) through the custom-blend
   // accessor, against AGG's custom-blend pixel format.
-  for (auto [ours, theirs] : {std::pair{uint8_t(4), agg::comp_op_src_over}, std::pair{uint8_t(15), agg::comp_op_multiply}}) {
+  for (auto [ours, theirs] :
+       {std::pair{uint8_t(4), agg::comp_op_src_over}, std::pair{uint8_t(15), agg::comp_op_multiply}}) {
     Bound b;
     b.r.SetCompOp(ours);
     b.r.SetFillColor(renderer_color(200, 90, 30, 170));
@@ -111,8 +112,8 @@ TEST_F(DrawTest, CompositingFillsEqualRawAggCustomBlend) {
     b.r.Draw(p);
     auto bm = testenv::solid_bitmap(40, 36, cnBitmap32BGRA, 0xFF102030u);
     agg::rendering_buffer rb(bm->Data(), 40, 36, bm->Stride());
-    using pf_t = agg::pixfmt_custom_blend_rgba<agg::comp_op_adaptor_rgba<agg::rgba8, agg::order_bgra>,
-                                               agg::rendering_buffer>;
+    using pf_t =
+        agg::pixfmt_custom_blend_rgba<agg::comp_op_adaptor_rgba<agg::rgba8, agg::order_bgra>, agg::rendering_buffer>;
     pf_t pf(rb, theirs);
     agg::renderer_base<pf_t> base(pf);
     agg::rasterizer_scanline_aa<agg::rasterizer_sl_clip_dbl> ras;
@@ -149,9 +150,8 @@ TEST_F(DrawTest, ClippedFillIsExactInsideAndUntouchedOutside) {
       agg::path_storage p = star();
       b.r.Draw(p);
       b.r.ResetClipping(true);
-      const std::vector<uint8_t> filled = raw_fill<agg::pixfmt_bgra32>(cnBitmap32BGRA, star(),
-                                                                        agg::rgba8(250, 250, 0, 255), aa, false,
-                                                                        0xFF102030u);
+      const std::vector<uint8_t> filled =
+          raw_fill<agg::pixfmt_bgra32>(cnBitmap32BGRA, star(), agg::rgba8(250, 250, 0, 255), aa, false, 0xFF102030u);
       const std::vector<uint8_t> got = b.Bytes();
       const std::vector<uint8_t> bg = Bound().Bytes();
       for (int y = 0; y < 36; ++y)
@@ -266,8 +266,8 @@ struct LayerLog {
   bool keep = false;
   std::vector<cBitmap*> kept;
   std::vector<uint64_t> seen;  // pixel serials of the layers
-  bool scribble = false;    // the callback leaves grey in the layer's corner
-  uint32_t first_pixel = 0;  // the corner as the callback found it
+  bool scribble = false;       // the callback leaves grey in the layer's corner
+  uint32_t first_pixel = 0;    // the corner as the callback found it
 };
 void layer_callback(cBitmap* layer, bool& keep, void* user) {
   auto* log = static_cast<LayerLog*>(user);
@@ -376,7 +376,8 @@ TEST_F(DrawTest, PatternPhase) {
   auto at = tiled(true, 1, {polygon({2, 2, 12, 2, 12, 12, 2, 12})});
   auto moved = tiled(true, 1, {polygon({9, 5, 19, 5, 19, 15, 9, 15})});
   for (int y = 0; y < 10; ++y)
-    for (int x = 0; x < 10; ++x) ASSERT_EQ(pixel_argb(*at->bitmap, 2 + x, 2 + y), pixel_argb(*moved->bitmap, 9 + x, 5 + y));
+    for (int x = 0; x < 10; ++x)
+      ASSERT_EQ(pixel_argb(*at->bitmap, 2 + x, 2 + y), pixel_argb(*moved->bitmap, 9 + x, 5 + y));
   // Reflect repeats after twice the tile; repeat after the tile.
   auto rep = tiled(false, 1, {polygon({0, 0, 40, 0, 40, 36, 0, 36})});
   auto ref = tiled(false, 2, {polygon({0, 0, 40, 0, 40, 36, 0, 36})});

@@ -23,9 +23,8 @@ TEST_F(FillTest, WaveAndSwirlModes) {
     int wave, swirl;
     bool on;
   } cases[] = {
-      {"W", 1, 0, true},   {"WS", 1, 2, true},  {"WSw", 0, 1, true}, {"SW", 2, 1, true},
-      {"SWs", 1, 0, true}, {"Ww", 0, 0, false}, {"WSd", 1, 2, false}, {"WSdD", 1, 2, true},
-      {"D", 0, 0, false},
+      {"W", 1, 0, true},   {"WS", 1, 2, true},   {"WSw", 0, 1, true},  {"SW", 2, 1, true}, {"SWs", 1, 0, true},
+      {"Ww", 0, 0, false}, {"WSd", 1, 2, false}, {"WSdD", 1, 2, true}, {"D", 0, 0, false},
   };
   for (const auto& c : cases) {
     cRendererSurface r;
@@ -348,11 +347,11 @@ TEST_F(FillTest, RectanglesDrawnDirectlyMatchTheDrawingCore) {
     const double gamma = chance(5) ? uniform(0.5, 2.0) : 1.0;
     const uint32_t master = chance(5) ? uint32_t(pick(0, 255)) : 255u;
     const bool boxes = chance(4);
-    SCOPED_TRACE(testing::Message() << "scene " << scene << " size " << w << "x" << h << " step " << step
-                                    << " format " << int(format) << " mapping " << mapping << " frame " << frame
-                                    << " device " << device_space << " aa " << !aa_off << " pen " << pen << " shadow "
-                                    << shadow << " layer " << layer << " snap " << snap << " culling " << culling
-                                    << " operation " << (comp ? int(comp_op) : 0) << " boxes " << boxes);
+    SCOPED_TRACE(testing::Message() << "scene " << scene << " size " << w << "x" << h << " step " << step << " format "
+                                    << int(format) << " mapping " << mapping << " frame " << frame << " device "
+                                    << device_space << " aa " << !aa_off << " pen " << pen << " shadow " << shadow
+                                    << " layer " << layer << " snap " << snap << " culling " << culling << " operation "
+                                    << (comp ? int(comp_op) : 0) << " boxes " << boxes);
     struct Drawn {
       std::vector<uint8_t> bytes;
       std::vector<uint8_t> hits;

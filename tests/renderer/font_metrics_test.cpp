@@ -54,9 +54,9 @@ TEST_F(FontMetricsTest, AdvancesOfTheArialSubstituteAreArials) {
     int units;
   };
   // Arial's published advance widths (2048 units per em).
-  constexpr Advance arial[] = {{'C', 1479}, {'o', 1139}, {'n', 1139}, {'t', 569}, {'i', 455}, {'u', 1139},
-                               {'e', 1139}, {' ', 569},  {'P', 1366}, {'r', 682}, {'v', 1024}, {'s', 1024},
-                               {'I', 569},  {'a', 1139}, {'l', 455}};
+  constexpr Advance arial[] = {{'C', 1479}, {'o', 1139}, {'n', 1139}, {'t', 569},  {'i', 455},
+                               {'u', 1139}, {'e', 1139}, {' ', 569},  {'P', 1366}, {'r', 682},
+                               {'v', 1024}, {'s', 1024}, {'I', 569},  {'a', 1139}, {'l', 455}};
   cFontWinTT f;
   f.SetFace("Arial", 0, 16);
   f.SetHinting(false);

@@ -22,12 +22,12 @@ namespace testenv {
 inline std::string base_name(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 // Skips the test when a font file of the substitution table is missing.
-#define QLM_REQUIRE_FONTS()                                                                              \
-  do {                                                                                                   \
-    rFontFace probe_;                                                                                    \
+#define QLM_REQUIRE_FONTS()                                                                                     \
+  do {                                                                                                          \
+    rFontFace probe_;                                                                                           \
     if (!font_resolve("Arial", 0, probe_) || testenv::base_name(probe_.file) != "LiberationSans-Regular.ttf" || \
-        !font_resolve("Verdana", 0, probe_) || testenv::base_name(probe_.file) != "DejaVuSans.ttf")      \
-      GTEST_SKIP() << "fonts-liberation and fonts-dejavu-core are not installed";                        \
+        !font_resolve("Verdana", 0, probe_) || testenv::base_name(probe_.file) != "DejaVuSans.ttf")             \
+      GTEST_SKIP() << "fonts-liberation and fonts-dejavu-core are not installed";                               \
   } while (0)
 
 // A resolver hook answering one file for every name.
@@ -55,8 +55,8 @@ struct ResolverHookScope {
 // units per em, so at 16 pixels a unit is 1/64 pixel. The OS/2 table is
 // optional; the hhea values are the caller's.
 struct TinyFont {
-  int16_t h_bottom = 0, h_top = 704;    // "H": 0 to 11 pixels at 16 px
-  int16_t g_bottom = -192, g_top = 320; // "g": -3 to 5 pixels at 16 px
+  int16_t h_bottom = 0, h_top = 704;     // "H": 0 to 11 pixels at 16 px
+  int16_t g_bottom = -192, g_top = 320;  // "g": -3 to 5 pixels at 16 px
   int16_t hhea_ascender = 900, hhea_descender = -200, hhea_line_gap = 100;
   bool with_os2 = true;
   uint16_t win_ascent = 1000, win_descent = 300;
@@ -68,9 +68,12 @@ struct TinyFont {
     auto rect = [](int16_t bottom, int16_t top) {
       std::string g;
       be16(g, 1);  // contours
-      be16(g, 0); be16(g, uint16_t(bottom)); be16(g, 512); be16(g, uint16_t(top));
-      be16(g, 3);  // end point of the contour
-      be16(g, 0);  // no instructions
+      be16(g, 0);
+      be16(g, uint16_t(bottom));
+      be16(g, 512);
+      be16(g, uint16_t(top));
+      be16(g, 3);                                  // end point of the contour
+      be16(g, 0);                                  // no instructions
       for (int i = 0; i < 4; ++i) g.push_back(1);  // on-curve, 16-bit deltas
       for (int16_t dx : {0, 0, 512, 0}) be16(g, uint16_t(dx));
       int16_t height = int16_t(top - bottom);
@@ -86,6 +89,7 @@ struct TinyFont {
     be32(loca, uint32_t(glyf.size()));
 
     std::string head;
+    // clang-format off
     be32(head, 0x00010000); be32(head, 0x00010000); be32(head, 0); be32(head, 0x5F0F3CF5);
     be16(head, 0); be16(head, 1024);
     for (int i = 0; i < 4; ++i) be32(head, 0);  // created, modified
@@ -117,6 +121,7 @@ struct TinyFont {
     std::string sub;
     be16(sub, 4); be16(sub, 0); be16(sub, 0);  // format, length (set below), language
     be16(sub, 6); be16(sub, 4); be16(sub, 1); be16(sub, 2);
+    // clang-format on
     for (uint16_t e : ends) be16(sub, e);
     be16(sub, 0);
     for (uint16_t s : starts) be16(sub, s);
@@ -128,14 +133,19 @@ struct TinyFont {
 
     if (with_os2) {
       std::string os2;
-      be16(os2, 0); be16(os2, 600); be16(os2, 400); be16(os2, 5);
+      be16(os2, 0);
+      be16(os2, 600);
+      be16(os2, 400);
+      be16(os2, 5);
       for (int i = 0; i < 12; ++i) be16(os2, 0);  // fsType .. sFamilyClass
-      os2.append(10, '\0');                        // panose
+      os2.append(10, '\0');                       // panose
       for (int i = 0; i < 4; ++i) be32(os2, 0);   // unicode ranges
       os2 += "TEST";
+      // clang-format off
       be16(os2, 0x40); be16(os2, 'H'); be16(os2, 'g');
       be16(os2, uint16_t(hhea_ascender)); be16(os2, uint16_t(hhea_descender)); be16(os2, uint16_t(hhea_line_gap));
       be16(os2, win_ascent); be16(os2, win_descent);
+      // clang-format on
       tables.emplace_back("OS/2", os2);
     }
     tables.emplace_back("cmap", cmap);
@@ -149,8 +159,10 @@ struct TinyFont {
     std::string font;
     const uint16_t n = uint16_t(tables.size());
     uint16_t power = 1, log2 = 0;
+    // clang-format off
     while (power * 2 <= n) { power = uint16_t(power * 2); ++log2; }
     be32(font, 0x00010000); be16(font, n); be16(font, uint16_t(power * 16)); be16(font, log2);
+    // clang-format on
     be16(font, uint16_t(n * 16 - power * 16));
     uint32_t offset = 12 + 16u * n;
     std::string body;

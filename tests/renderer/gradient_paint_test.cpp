@@ -195,25 +195,26 @@ TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
   struct Box {
     double x1, y1, x2, y2;
   };
-  const Box boxes[] = {{0, 0, 64, 64},           {3, 4, 10, 9},           {10.25, 20.5, 50.75, 44.3},
-                       {5.1, 5.2, 5.7, 9.9},     {5.1, 7.3, 30.6, 7.8},   {-8.3, 30.1, 80, 31.9},
-                       {-20, -20, -5, 10},       {0.004, 0.002, 63.998, 10.001}, {20.5, -3, 40.5, 100},
-                       {7.0, 6.6, 39.37, 50.2}};
+  const Box boxes[] = {
+      {0, 0, 64, 64},        {3, 4, 10, 9},          {10.25, 20.5, 50.75, 44.3}, {5.1, 5.2, 5.7, 9.9},
+      {5.1, 7.3, 30.6, 7.8}, {-8.3, 30.1, 80, 31.9}, {-20, -20, -5, 10},         {0.004, 0.002, 63.998, 10.001},
+      {20.5, -3, 40.5, 100}, {7.0, 6.6, 39.37, 50.2}};
   struct Paint {
     std::vector<uint32_t> stops;  // 0xAARRGGBB, evenly spread
     uint8_t master;
     double gamma;
     double d2 = 40;  // the colour range's end (a wide one strains the table index)
   };
-  const Paint paints[] = {{{0xFF3060C0u, 0xFFFFFFFFu}, 255, 1.0},
-                          {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 255, 1.0},
-                          {{0x80FF0000u, 0x4000FF00u, 0xFF0000FFu}, 255, 1.0},
-                          {{0xFF000000u, 0xFFFF8000u, 0x00FFFFFFu}, 150, 1.0},
-                          {{0xFF101010u, 0xC0FF0000u, 0xFF00FF00u, 0x200000FFu, 0xFFFFFF00u, 0xFF00FFFFu, 0x80FF00FFu,
-                            0xFFFFFFFFu},
-                           255, 1.0},
-                          {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 200, 1.8},
-                          {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 255, 1.0, 5.0e6}};
+  const Paint paints[] = {
+      {{0xFF3060C0u, 0xFFFFFFFFu}, 255, 1.0},
+      {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 255, 1.0},
+      {{0x80FF0000u, 0x4000FF00u, 0xFF0000FFu}, 255, 1.0},
+      {{0xFF000000u, 0xFFFF8000u, 0x00FFFFFFu}, 150, 1.0},
+      {{0xFF101010u, 0xC0FF0000u, 0xFF00FF00u, 0x200000FFu, 0xFFFFFF00u, 0xFF00FFFFu, 0x80FF00FFu, 0xFFFFFFFFu},
+       255,
+       1.0},
+      {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 200, 1.8},
+      {{0xFF3060C0u, 0xFFFFFFFFu, 0xFF102040u}, 255, 1.0, 5.0e6}};
   enum class Kind { along_x, along_y, diagonal, radial };
   enum class Frame { surface, clip, layer };
   for (const Kind kind : {Kind::along_x, Kind::along_y, Kind::diagonal, Kind::radial})
@@ -221,11 +222,11 @@ TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
       for (const bool reversed : {false, true})
         for (const Box& b : boxes)
           for (const Paint& paint : paints) {
-            SCOPED_TRACE(testing::Message() << "kind " << int(kind) << " frame " << int(frame) << " reversed "
-                                            << reversed << " box " << b.x1 << "," << b.y1 << " " << b.x2 << ","
-                                            << b.y2 << " stops " << paint.stops.size() << " first " << std::hex
-                                            << paint.stops[0] << std::dec << " master " << int(paint.master)
-                                            << " gamma " << paint.gamma << " d2 " << paint.d2);
+            SCOPED_TRACE(testing::Message()
+                         << "kind " << int(kind) << " frame " << int(frame) << " reversed " << reversed << " box "
+                         << b.x1 << "," << b.y1 << " " << b.x2 << "," << b.y2 << " stops " << paint.stops.size()
+                         << " first " << std::hex << paint.stops[0] << std::dec << " master " << int(paint.master)
+                         << " gamma " << paint.gamma << " d2 " << paint.d2);
             struct Drawn {
               std::vector<uint8_t> bytes;
               std::vector<uint8_t> hits;
@@ -237,9 +238,9 @@ TEST_F(GradientPaintTest, BoxPainterDrawsWhatTheRasteriserDraws) {
               cGradientLinearX gx(0, paint.d2);
               cGradientLinearY gy(0, paint.d2);
               cGradientRadialFocus gr(false, 30, 5, -4);
-              cGradientColorRamp& g = kind == Kind::along_y ? static_cast<cGradientColorRamp&>(gy)
-                                       : kind == Kind::radial ? static_cast<cGradientColorRamp&>(gr)
-                                                              : gx;
+              cGradientColorRamp& g = kind == Kind::along_y  ? static_cast<cGradientColorRamp&>(gy)
+                                      : kind == Kind::radial ? static_cast<cGradientColorRamp&>(gr)
+                                                             : gx;
               for (size_t i = 0; i < paint.stops.size(); ++i)
                 g.AddStopARGB(paint.stops[i], double(i) / double(paint.stops.size() - 1));
               if (kind == Kind::diagonal) g.Rotate(30);

@@ -98,8 +98,8 @@ TEST_F(GradientTest, TableEqualsAggsAndDefinesShortRamps) {
   auto agg_lut = [](const std::vector<rColorStop>& stops) {
     std::vector<aggref::rStop> ref;
     for (const rColorStop& s : stops)
-      ref.push_back({s.offset, {uint8_t(s.colour), uint8_t(s.colour >> 8), uint8_t(s.colour >> 16),
-                                uint8_t(s.colour >> 24)}});
+      ref.push_back(
+          {s.offset, {uint8_t(s.colour), uint8_t(s.colour >> 8), uint8_t(s.colour >> 16), uint8_t(s.colour >> 24)}});
     return aggref::gradient_lut256(ref);
   };
   auto same = [](const std::vector<uint8_t>& lut, unsigned i, const agg::rgba8& c) {
@@ -114,8 +114,8 @@ TEST_F(GradientTest, TableEqualsAggsAndDefinesShortRamps) {
     for (int i = 0; i < n; ++i) {
       // Some offsets on a coarse grid, so exact duplicates occur.
       const double offs = grid(rng) < 3 ? grid(rng) / 8.0 : real(rng);
-      stops.push_back({offs, renderer_color(uint8_t(byte(rng)), uint8_t(byte(rng)), uint8_t(byte(rng)),
-                                            uint8_t(byte(rng)))});
+      stops.push_back(
+          {offs, renderer_color(uint8_t(byte(rng)), uint8_t(byte(rng)), uint8_t(byte(rng)), uint8_t(byte(rng)))});
     }
     const std::vector<uint8_t> lut = agg_lut(stops);
     gradient_color_table own;
@@ -167,13 +167,14 @@ std::vector<agg::rgba8> table_by_formula(std::vector<rColorStop> stops, uint32_t
     if (kept.empty() || kept.back().offset != s.offset) kept.push_back(s);
   auto channel = [](uint32_t colour, int c) { return int64_t(colour >> (8 * c) & 255); };
   std::vector<agg::rgba8> t(size);
-  auto put = [&](uint32_t at, const int64_t (&v)[4]) {
+  auto put = [&](uint32_t at, const int64_t(&v)[4]) {
     t[at] = agg::rgba8(unsigned(v[0]), unsigned(v[1]), unsigned(v[2]), unsigned(v[3]));
   };
   auto entry = [&](double offset) { return uint32_t(int64_t(offset * size + 0.5)); };
   for (uint32_t i = 0; i < size; ++i) {
     const rColorStop& end = i < entry(kept.front().offset) ? kept.front() : kept.back();
-    const int64_t v[4] = {channel(end.colour, 0), channel(end.colour, 1), channel(end.colour, 2), channel(end.colour, 3)};
+    const int64_t v[4] = {channel(end.colour, 0), channel(end.colour, 1), channel(end.colour, 2),
+                          channel(end.colour, 3)};
     put(i, v);
   }
   for (size_t j = 1; j < kept.size(); ++j) {
@@ -208,8 +209,8 @@ TEST_F(GradientTest, TableFollowsTheInterpolationFormulaForTwoToEightStops) {
         double offs = real(rng);
         if (list % 3 != 0 && i == 0) offs = 0.0;
         if (list % 3 != 0 && i == n - 1) offs = 1.0;
-        stops.push_back({offs, renderer_color(uint8_t(byte(rng)), uint8_t(byte(rng)), uint8_t(byte(rng)),
-                                              uint8_t(byte(rng)))});
+        stops.push_back(
+            {offs, renderer_color(uint8_t(byte(rng)), uint8_t(byte(rng)), uint8_t(byte(rng)), uint8_t(byte(rng)))});
       }
       const uint32_t size = sizes[list % std::size(sizes)];
       gradient_color_table own;
@@ -218,9 +219,9 @@ TEST_F(GradientTest, TableFollowsTheInterpolationFormulaForTwoToEightStops) {
       for (uint32_t i = 0; i < size; ++i) {
         const agg::rgba8 a = own[i], b = want[i];
         ASSERT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a)
-            << n << " stops, list " << list << ", entry " << i << " of " << size << ": " << int(a.r) << ","
-            << int(a.g) << "," << int(a.b) << "," << int(a.a) << " for " << int(b.r) << "," << int(b.g) << ","
-            << int(b.b) << "," << int(b.a);
+            << n << " stops, list " << list << ", entry " << i << " of " << size << ": " << int(a.r) << "," << int(a.g)
+            << "," << int(a.b) << "," << int(a.a) << " for " << int(b.r) << "," << int(b.g) << "," << int(b.b) << ","
+            << int(b.a);
       }
       ++checked;
     }

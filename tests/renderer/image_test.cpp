@@ -31,8 +31,8 @@
 
 namespace {
 
-using testenv::RendererTest;
 using testenv::pixel_argb;
+using testenv::RendererTest;
 
 class cImageProbe : public cRendererSurface {
  public:
@@ -57,9 +57,8 @@ struct Bound {
 
 // Opaque pixels that differ from their neighbours in every channel.
 std::unique_ptr<cBitmap> opaque_pattern(int w, int h, int32_t kind = cnBitmap32BGRA, uint32_t seed = 7) {
-  return testenv::make_bitmap(w, h, kind, [seed](int32_t x, int32_t y) {
-    return testenv::pattern_argb(x, y, seed) | 0xFF000000u;
-  });
+  return testenv::make_bitmap(w, h, kind,
+                              [seed](int32_t x, int32_t y) { return testenv::pattern_argb(x, y, seed) | 0xFF000000u; });
 }
 
 class ImageTest : public RendererTest {};
@@ -112,7 +111,7 @@ TEST_F(ImageTest, SourceIsClampedAndEmptyInputsDrawNothing) {
   b.r.DrawImageRect(source.get(), 0, 4, 10, 2, 0, 0, 20, 20, false, &hit);   // upside down
   b.r.DrawImage(nullptr, false, 0, 0, 20, 20, &hit);
   b.r.DrawImage(&no_frames, false, 0, 0, 20, 20, &hit);
-  b.r.DrawImage(&hit, false, 0, 0, 20, 20, &hit);  // not an image
+  b.r.DrawImage(&hit, false, 0, 0, 20, 20, &hit);                               // not an image
   b.r.DrawImageParallelogram(source.get(), 0, 0, 10, 10, 20, 20, false, &hit);  // no area
   b.r.DrawImage(source.get(), false, 0, 0, 20, 1e-300, &hit);                   // no area
   b.r.DrawImage(source.get(), false, 0, nan, 20, 20, &hit);
@@ -369,8 +368,8 @@ TEST_F(ImageTest, TheAffineResamplerDrawsWhatItDrawsReadingEveryPixelThroughTheC
     const std::vector<agg::rgba8> got = resample_box<ours_resampler>(ours, b.r.ImageLut(), to_device, w, h);
     const std::vector<agg::rgba8> want = resample_box<agg_resampler>(each, b.r.ImageLut(), to_device, w, h);
     if (std::memcmp(got.data(), want.data(), got.size() * sizeof(agg::rgba8)) != 0 && ++differing <= 5)
-      ADD_FAILURE() << "filter " << int(filter) << " picture " << w << "x" << h << " stride " << stride
-                    << " shrunk " << sx << " x " << sy << " case " << i;
+      ADD_FAILURE() << "filter " << int(filter) << " picture " << w << "x" << h << " stride " << stride << " shrunk "
+                    << sx << " x " << sy << " case " << i;
   }
   EXPECT_EQ(differing, 0) << "of " << kCases;
 }
@@ -452,15 +451,19 @@ TEST_F(ImageTest, ScaledBilinearFilterDrawsWhatAggsFilterDraws) {
     bool clip;
   };
   const Case cases[] = {
+      // clang-format off
       {0, 0, 48, 36, 0, 0, 0, 0, false, false},        {1.5, 0.25, 46.75, 39.5, 0, 0, 0, 0, false, false},
       {-7.3, 3, 30, 51.2, 0, 0, 0, 0, false, false},   {10, -4, 70, 20, 0, 0, 0, 0, false, false},
       {2, 2, 45, 33, 3, 2, 17, 11, false, false},      {0.5, 0.5, 40.5, 30.5, 0, 0, 0, 0, true, false},
       {3.25, 1.75, 47.5, 39, 0, 0, 0, 0, false, true}, {5, 5, 28, 21, 0, 0, 0, 0, false, false},
       {60.5, 2, 3, 45.25, 0, 0, 0, 0, false, false},   {1, 40, 63, 1.5, 0, 0, 0, 0, false, false},
       {0.75, 1, 7.5, 6, 0, 0, 0, 0, false, false},     {-3, -2, 67, 50, 1, 1, 19, 14, false, false},
+      // clang-format on
       // At half the size: each column's pixels two to the right of the last.
-      {0, 0, 10, 7.5, 0, 0, 0, 0, false, false},       {3.25, 1.5, 13.25, 9, 0, 0, 0, 0, false, false},
-      {-1.5, 2, 8.5, 9.5, 0, 0, 0, 0, true, false},    {4, 3, 12, 8, 1, 2, 17, 12, false, false},
+      {0, 0, 10, 7.5, 0, 0, 0, 0, false, false},
+      {3.25, 1.5, 13.25, 9, 0, 0, 0, 0, false, false},
+      {-1.5, 2, 8.5, 9.5, 0, 0, 0, 0, true, false},
+      {4, 3, 12, 8, 1, 2, 17, 12, false, false},
       {7, 0.5, 17, 8, 0, 0, 0, 0, false, true},
   };
   for (const bool baseline : {false, true})
@@ -563,8 +566,8 @@ TEST_F(ImageTest, GeneratorChoiceTable) {
       {false, 5, 16, true, false, eImageSpan::nearest},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "filter " << int(c.filter) << " size " << c.size << " persp "
-                                    << c.perspective << " wave " << c.wave << " aa " << c.aa);
+    SCOPED_TRACE(testing::Message() << "filter " << int(c.filter) << " size " << c.size << " persp " << c.perspective
+                                    << " wave " << c.wave << " aa " << c.aa);
     Bound b(cnBitmap32BGRA, 80, 80);
     b.r.SetAntiAliasing(c.aa);
     b.r.SetImageFilter(c.filter);
@@ -718,9 +721,9 @@ TEST_F(ImageTest, ShrunkUnderARealPerspectiveEqualsRawAggDrawnApart) {
     double q[8];
   };
   const Quad quads[] = {
-      {{10, 6, 70, 14, 66, 70, 14, 74}},   // swung
-      {{4, 4, 76, 4, 60, 60, 20, 60}},     // tilted back
-      {{2, 12, 78, 2, 78, 78, 2, 68}},     // turned aside
+      {{10, 6, 70, 14, 66, 70, 14, 74}},  // swung
+      {{4, 4, 76, 4, 60, 60, 20, 60}},    // tilted back
+      {{2, 12, 78, 2, 78, 78, 2, 68}},    // turned aside
   };
   constexpr int kSide = 80;
   for (const Filter& f : filters)
@@ -762,10 +765,10 @@ TEST_F(ImageTest, FastPerspectiveResamplerDrawsWhatTheGeneralOneDraws) {
     double q[8];
   };
   const Quad quads[] = {
-      {{10, 6, 70, 14, 66, 70, 14, 74}},     // swung
-      {{4, 4, 76, 4, 60, 60, 20, 60}},       // tilted back
-      {{-30, 12, 78, -20, 95, 90, 2, 68}},   // reaching past every edge
-      {{30, 30, 50, 31, 49, 52, 31, 50}},    // far away: the largest scales
+      {{10, 6, 70, 14, 66, 70, 14, 74}},    // swung
+      {{4, 4, 76, 4, 60, 60, 20, 60}},      // tilted back
+      {{-30, 12, 78, -20, 95, 90, 2, 68}},  // reaching past every edge
+      {{30, 30, 50, 31, 49, 52, 31, 50}},   // far away: the largest scales
   };
   struct Variant {
     bool translucent, premultiplied, sub_rect, clip;
@@ -782,41 +785,41 @@ TEST_F(ImageTest, FastPerspectiveResamplerDrawsWhatTheGeneralOneDraws) {
   };
   const Size sizes[] = {{170, 150, true}, {52, 44, false}};
   for (const Size& size : sizes)
-  for (const uint8_t filter : {5, 2, 7, 10})
-    for (const Variant& v : variants)
-      for (const Quad& quad : quads) {
-        // The 2x2 filter has its own generator; the tilted and far quads
-        // shrink the small picture too.
-        if (!size.shrunk && (filter == 2 || quad.q[0] == 4 || quad.q[0] == 30)) continue;
-        SCOPED_TRACE(testing::Message() << "filter " << int(filter) << " translucent " << v.translucent
-                                        << " premultiplied " << v.premultiplied << " sub rect " << v.sub_rect
-                                        << " clip " << v.clip << " holes " << v.holes << " quad " << quad.q[0]
-                                        << "," << quad.q[1] << " picture " << size.w << "x" << size.h);
-        auto picture = hard_edged_picture(size.w, size.h, v.translucent, v.premultiplied);
-        if (v.holes)
-          for (int y = 0; y < size.h; ++y)
-            for (int x = 0; x < size.w; ++x)
-              if ((x / 13 + y / 13) % 3 == 0) std::memset(picture->ScanLine(y) + x * 4, 0, 4);
-        auto draw = [&](bool fast) {
-          image_fast_perspective_enable(fast);
-          Bound b(cnBitmap32BGRA, 80, 80, 0xFF406080u);
-          b.r.AddPerspective(quad.q, 0, 0, 80, 80);
-          b.r.SetImageFilter(filter);
-          if (v.clip) b.r.ClipEllipse(40, 40, 30, 22);
-          if (v.sub_rect)
-            b.r.DrawImageRect(picture.get(), 3, 2, size.w - 7, size.h - 5, 0, 0, 80, 80, v.premultiplied, nullptr);
-          else
-            b.r.DrawImage(picture.get(), v.premultiplied, 0, 0, 80, 80, nullptr);
-          EXPECT_EQ(b.r.LastSpan(), size.shrunk ? eImageSpan::resample_perspective : eImageSpan::filter_general);
-          if (v.clip) b.r.ClipOff();
-          image_fast_perspective_enable(true);
-          return b.Bytes();
-        };
-        const std::vector<uint8_t> general = draw(false);
-        const testenv::rByteDifference d = testenv::byte_difference(general, draw(true));
-        EXPECT_EQ(d.worst, 0) << d.differing << " bytes differ";
-        EXPECT_NE(general, Bound(cnBitmap32BGRA, 80, 80, 0xFF406080u).Bytes());  // the picture arrived
-      }
+    for (const uint8_t filter : {5, 2, 7, 10})
+      for (const Variant& v : variants)
+        for (const Quad& quad : quads) {
+          // The 2x2 filter has its own generator; the tilted and far quads
+          // shrink the small picture too.
+          if (!size.shrunk && (filter == 2 || quad.q[0] == 4 || quad.q[0] == 30)) continue;
+          SCOPED_TRACE(testing::Message()
+                       << "filter " << int(filter) << " translucent " << v.translucent << " premultiplied "
+                       << v.premultiplied << " sub rect " << v.sub_rect << " clip " << v.clip << " holes " << v.holes
+                       << " quad " << quad.q[0] << "," << quad.q[1] << " picture " << size.w << "x" << size.h);
+          auto picture = hard_edged_picture(size.w, size.h, v.translucent, v.premultiplied);
+          if (v.holes)
+            for (int y = 0; y < size.h; ++y)
+              for (int x = 0; x < size.w; ++x)
+                if ((x / 13 + y / 13) % 3 == 0) std::memset(picture->ScanLine(y) + x * 4, 0, 4);
+          auto draw = [&](bool fast) {
+            image_fast_perspective_enable(fast);
+            Bound b(cnBitmap32BGRA, 80, 80, 0xFF406080u);
+            b.r.AddPerspective(quad.q, 0, 0, 80, 80);
+            b.r.SetImageFilter(filter);
+            if (v.clip) b.r.ClipEllipse(40, 40, 30, 22);
+            if (v.sub_rect)
+              b.r.DrawImageRect(picture.get(), 3, 2, size.w - 7, size.h - 5, 0, 0, 80, 80, v.premultiplied, nullptr);
+            else
+              b.r.DrawImage(picture.get(), v.premultiplied, 0, 0, 80, 80, nullptr);
+            EXPECT_EQ(b.r.LastSpan(), size.shrunk ? eImageSpan::resample_perspective : eImageSpan::filter_general);
+            if (v.clip) b.r.ClipOff();
+            image_fast_perspective_enable(true);
+            return b.Bytes();
+          };
+          const std::vector<uint8_t> general = draw(false);
+          const testenv::rByteDifference d = testenv::byte_difference(general, draw(true));
+          EXPECT_EQ(d.worst, 0) << d.differing << " bytes differ";
+          EXPECT_NE(general, Bound(cnBitmap32BGRA, 80, 80, 0xFF406080u).Bytes());  // the picture arrived
+        }
 }
 
 // --- Targets ----------------------------------------------------------------------------
@@ -832,7 +835,8 @@ TEST_F(ImageTest, PremultipliedAndStraightBlendByTheirFormulas) {
     b.r.DrawImage(source.get(), pre, 1, 1, 2, 2, nullptr);
     const uint32_t got = pixel_argb(*b.bitmap, 1, 1);
     const double a = 128 / 255.0;
-    const double want[3] = {pre ? 100 + 10 * (1 - a) : 10 + (200 - 10) * a, pre ? 50 + 20 * (1 - a) : 20 + (100 - 20) * a,
+    const double want[3] = {pre ? 100 + 10 * (1 - a) : 10 + (200 - 10) * a,
+                            pre ? 50 + 20 * (1 - a) : 20 + (100 - 20) * a,
                             pre ? 25 + 30 * (1 - a) : 30 + (50 - 30) * a};
     EXPECT_NEAR(double((got >> 16) & 0xFF), want[0], 1.0) << pre;
     EXPECT_NEAR(double((got >> 8) & 0xFF), want[1], 1.0) << pre;
@@ -1032,8 +1036,8 @@ TEST_F(ImageTest, ScaledPatternTileIsDrawnAsAnImage) {
     }
   // Enlarged: a 2 x 1 bitmap at 8 x 4 keeps its two halves (the surround
   // still shows at the edges when a tile pixel is smaller than a bitmap's).
-  auto two = testenv::make_bitmap(2, 1, cnBitmap32RGBA,
-                                  [](int32_t x, int32_t) { return x == 0 ? 0xFF0000FFu : 0xFFFF0000u; });
+  auto two =
+      testenv::make_bitmap(2, 1, cnBitmap32RGBA, [](int32_t x, int32_t) { return x == 0 ? 0xFF0000FFu : 0xFFFF0000u; });
   r.SetFillPatternBitmap(two.get(), 8, 0);
   EXPECT_EQ(r.GetFillPatternHeight(), 4);
   fill = r.GetFill();
@@ -1129,11 +1133,11 @@ TEST_F(ImageTest, ImageLoadTable) {
     std::string name;
     Kind kind;
   } cases[] = {
-      {dir + "\\a.PNG", Kind::png},           {dir + "\\b.jpeg", Kind::jpeg},
-      {dir + "\\c.JpG", Kind::jpeg},          {dir + "\\d.jng", Kind::jng},
-      {dir + "\\e.gif", Kind::none},          {dir + "\\f.png", Kind::none},  // corrupt
-      {dir + "\\g.png", Kind::png},  // read-only
-      {dir + "\\missing.png", Kind::none},    {"embedded picture.png", Kind::png},  // registered, no file
+      {dir + "\\a.PNG", Kind::png},          {dir + "\\b.jpeg", Kind::jpeg},
+      {dir + "\\c.JpG", Kind::jpeg},         {dir + "\\d.jng", Kind::jng},
+      {dir + "\\e.gif", Kind::none},         {dir + "\\f.png", Kind::none},        // corrupt
+      {dir + "\\g.png", Kind::png},                                                // read-only
+      {dir + "\\missing.png", Kind::none},   {"embedded picture.png", Kind::png},  // registered, no file
       {"EMBEDDED PICTURE.PNG  ", Kind::png}, {dir + "\\noextension", Kind::none},
   };
   for (const Case& c : cases) {

@@ -36,9 +36,8 @@ void reference(uint8_t* p, int cover, const qlm_agg::solid_bgra& c) {
 }
 
 TEST(MaskBlend, EveryCoverOverEveryChannelValue) {
-  const qlm_agg::solid_bgra colours[] = {
-      {0, 0, 0, 255}, {255, 255, 255, 255}, {30, 200, 90, 255}, {10, 120, 250, 128},
-      {255, 0, 17, 1}, {77, 150, 29, 254}, {0, 0, 0, 40}, {200, 30, 60, 0}};
+  const qlm_agg::solid_bgra colours[] = {{0, 0, 0, 255},  {255, 255, 255, 255}, {30, 200, 90, 255}, {10, 120, 250, 128},
+                                         {255, 0, 17, 1}, {77, 150, 29, 254},   {0, 0, 0, 40},      {200, 30, 60, 0}};
   for (const auto& c : colours) {
     SCOPED_TRACE(testing::Message() << "colour " << int(c.b) << "," << int(c.g) << "," << int(c.r) << "," << int(c.a));
     // Row n of 256 pixels: pixel i has channels i, 255 - i, i * 7 and
@@ -90,8 +89,8 @@ TEST(MaskBlend, RowLengthsStridesAndBlocksOfOneCover) {
         for (size_t r = 0; r < rows; ++r)
           for (size_t i = 0; i < n; ++i)
             reference(&up_want[(rows - 1 - r) * stride + 4 * i], covers[r * 20 + i], colour);
-        qlm_agg::blend_solid_bgra_rows(up.data() + (rows - 1) * stride, -ptrdiff_t(stride), covers.data(), 20, n,
-                                       rows, colour);
+        qlm_agg::blend_solid_bgra_rows(up.data() + (rows - 1) * stride, -ptrdiff_t(stride), covers.data(), 20, n, rows,
+                                       colour);
         EXPECT_EQ(up, up_want);
       }
 }

@@ -72,8 +72,10 @@ TEST_F(PathGroupTest, RecordingTable) {
   p.line_to(5, 20);
   p.close_polygon();
   for (const Case& c : cases) {
+    // clang-format off
     if (c.fill) s.r.FillSolid(); else s.r.FillOff();
     if (c.pen) s.r.PenSolid(); else s.r.PenOff();
+    // clang-format on
     s.r.Draw(p, c.asked, 7, 9);
   }
   EXPECT_EQ(s.Bytes(), before) << "capture-only drew";
@@ -108,11 +110,12 @@ TEST_F(PathGroupTest, RecordingTable) {
 // for byte, at its own place and moved; a hit test sees the same shape.
 TEST_F(PathGroupTest, ReplayEqualsDirectDrawing) {
   struct Case {
-    double x, y;      // replay position
-    double rx, ry;    // where the direct drawing puts the rectangle
+    double x, y;    // replay position
+    double rx, ry;  // where the direct drawing puts the rectangle
     bool under_fill;
   };
-  const Case cases[] = {{0, 0, 2, 2, false}, {10, 20, 10, 20, false}, {10, 20, 10, 20, true}, {3.5, 7.25, 3.5, 7.25, false}};
+  const Case cases[] = {
+      {0, 0, 2, 2, false}, {10, 20, 10, 20, false}, {10, 20, 10, 20, true}, {3.5, 7.25, 3.5, 7.25, false}};
   for (const Case& c : cases) {
     cPathGroup g;
     Scene a, b;

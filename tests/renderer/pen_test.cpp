@@ -14,8 +14,8 @@
 
 namespace {
 
-using testenv::RendererTest;
 using testenv::pixel_argb;
+using testenv::RendererTest;
 
 constexpr int kW = 120, kH = 48;
 constexpr uint32_t kBg = 0xFF102030u;
@@ -207,46 +207,27 @@ TEST_F(PenTest, StrokesEqualRawAgg) {
     };
   };
   const Case cases[] = {
-      {"width 3, round join, square cap",
-       [](cPenProbe& r) {
-         r.SetPenWidth(3), r.SetLineJoin(1), r.SetLineCap(1);
-       },
+      {"width 3, round join, square cap", [](cPenProbe& r) { r.SetPenWidth(3), r.SetLineJoin(1), r.SetLineCap(1); },
        stroke_raw(3, agg::round_join, agg::square_cap, {}, 0)},
       {"PenDashed is a (1, 1) dash", [](cPenProbe& r) { r.PenDashed(); },
        stroke_raw(1, agg::miter_join, agg::butt_cap, {1, 1}, 0)},
       {"dashes with a start of 0.5",
-       [](cPenProbe& r) {
-         r.SetPenWidth(2), r.AddDash(6, 3), r.AddDash(2, 3), r.SetDashStart(0.5);
-       },
+       [](cPenProbe& r) { r.SetPenWidth(2), r.AddDash(6, 3), r.AddDash(2, 3), r.SetDashStart(0.5); },
        stroke_raw(2, agg::miter_join, agg::butt_cap, {6, 3, 2, 3}, 0.5)},
       {"pen render mode 2 strokes a pattern pen in its colour",
-       [](cPenProbe& r) {
-         r.SetPenWidth(2.5), r.PenPatternFromColor(), r.SetPenRenderMode(2);
-       },
+       [](cPenProbe& r) { r.SetPenWidth(2.5), r.PenPatternFromColor(), r.SetPenRenderMode(2); },
        stroke_raw(2.5, agg::miter_join, agg::butt_cap, {}, 0)},
-      {"pen render mode 2 keeps dashes",
-       [](cPenProbe& r) {
-         r.AddDash(5, 2), r.SetPenRenderMode(2);
-       },
+      {"pen render mode 2 keeps dashes", [](cPenProbe& r) { r.AddDash(5, 2), r.SetPenRenderMode(2); },
        stroke_raw(1, agg::miter_join, agg::butt_cap, {5, 2}, 0)},
       {"outline flag: the stroke's outline at the minimum width 1.6", [](cPenProbe& r) { r.SetPenOutline(true); },
        outline_raw(true, 1.6, true)},
       {"outline of a wide stroke keeps its width", [](cPenProbe& r) { r.SetPenWidth(5), r.SetPenOutline(true); },
        outline_raw(true, 5, true)},
-      {"aliased outline",
-       [](cPenProbe& r) {
-         r.SetAntiAliasing(false), r.SetPenOutline(true);
-       },
+      {"aliased outline", [](cPenProbe& r) { r.SetAntiAliasing(false), r.SetPenOutline(true); },
        outline_raw(true, 1, false)},
-      {"pen render mode 3 outlines the stroked polygon",
-       [](cPenProbe& r) {
-         r.SetPenWidth(4), r.SetPenRenderMode(3);
-       },
+      {"pen render mode 3 outlines the stroked polygon", [](cPenProbe& r) { r.SetPenWidth(4), r.SetPenRenderMode(3); },
        outline_raw(true, 4, true)},
-      {"pen render mode 4 outlines the path itself",
-       [](cPenProbe& r) {
-         r.SetPenWidth(4), r.SetPenRenderMode(4);
-       },
+      {"pen render mode 4 outlines the path itself", [](cPenProbe& r) { r.SetPenWidth(4), r.SetPenRenderMode(4); },
        outline_raw(false, 4, true)},
   };
   for (const Case& c : cases) {
@@ -642,8 +623,8 @@ TEST_F(PenTest, HitMasksOfStrokesOutlinesAndPatterns) {
 // rounding), miter joins, under several limits.
 TEST_F(PenTest, MiterLimitsAtOrBelowOneStrokeAsTheLeastLimit) {
   const double rectangle[] = {10, 40, 30, 40, 50, 40, 50, 10, 30, 10, 10, 10};
-  const double triangle[] = {92.240381056766580, 10.5,  79.25,  33, 66.259618943233420, 10.500000000000005,
-                             53.269237886466826, -12, 79.25, -12, 105.230762113533139, -12.000000000000037};
+  const double triangle[] = {92.240381056766580, 10.5, 79.25, 33,  66.259618943233420,  10.500000000000005,
+                             53.269237886466826, -12,  79.25, -12, 105.230762113533139, -12.000000000000037};
   auto stroke = [&](double limit, bool closed) {
     Bound b;
     b.r.SetPenWidth(6);
@@ -681,9 +662,7 @@ TEST_F(PenTest, HostileInputEndsPromptly) {
       {"outline under a zero scale", [](cPenProbe& r) { r.Scale(0, 0), r.SetPenOutline(true); }},
       {"aliased outline far away", [](cPenProbe& r) { r.SetAntiAliasing(false), r.SetPenRenderMode(4); }},
       {"pattern with a tiny width",
-       [](cPenProbe& r) {
-         r.SetPenPatternCallback(stripes, nullptr, 1e-9, 3), r.SetPenPatternStart(1e300);
-       }},
+       [](cPenProbe& r) { r.SetPenPatternCallback(stripes, nullptr, 1e-9, 3), r.SetPenPatternStart(1e300); }},
       {"markers everywhere",
        [](cPenProbe& r) {
          r.EndMarkerOn(), r.StartMarkerOn(), r.SetVertexMarkers(true, true, true), r.SetMarkerScale(1e5);

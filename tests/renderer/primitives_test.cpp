@@ -362,9 +362,8 @@ TEST_F(PrimitivesTest, MatrixProceduresFollowTheirFormulas) {
            std::fabs(a.sy - b.sy) < 1e-12 && std::fabs(a.tx - b.tx) < 1e-12 && std::fabs(a.ty - b.ty) < 1e-12;
   };
   auto mul = [](const rMatrix& m, const rMatrix& n) {
-    return rMatrix{m.sx * n.sx + m.shy * n.shx,        m.sx * n.shy + m.shy * n.sy,
-                   m.shx * n.sx + m.sy * n.shx,        m.shx * n.shy + m.sy * n.sy,
-                   m.tx * n.sx + m.ty * n.shx + n.tx, m.tx * n.shy + m.ty * n.sy + n.ty};
+    return rMatrix{m.sx * n.sx + m.shy * n.shx, m.sx * n.shy + m.shy * n.sy,       m.shx * n.sx + m.sy * n.shx,
+                   m.shx * n.shy + m.sy * n.sy, m.tx * n.sx + m.ty * n.shx + n.tx, m.tx * n.shy + m.ty * n.sy + n.ty};
   };
   for (int i = 0; i < 50; ++i) {
     const rMatrix m = random(), n = random();

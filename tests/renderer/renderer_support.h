@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bitmap_builders.h"
-#include "qlm_renderer_ids.h"
 #include "qlm_renderer_buffers.h"
+#include "qlm_renderer_ids.h"
 
 namespace testenv {
 

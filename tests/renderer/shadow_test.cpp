@@ -15,8 +15,8 @@
 
 namespace {
 
-using testenv::RendererTest;
 using testenv::pixel_argb;
+using testenv::RendererTest;
 
 class cShadowProbe : public cRendererSurface {
  public:

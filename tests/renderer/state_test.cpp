@@ -226,7 +226,7 @@ TEST_F(StateTest, ScreenThroughTheBoundAccessorIsAggScreen) {
   a.renderer.BlendPixel(1, 1, agg::rgba8(200, 100, 50, 180));
   agg::int8u raw[4] = {90, 60, 30, 200};
   agg::comp_op_adaptor_rgba<agg::rgba8, agg::order_bgra>::blend_pix(agg::comp_op_screen, raw, 200, 100, 50, 180,
-                                                                     agg::cover_full);
+                                                                    agg::cover_full);
   const uint8_t* p = a.bitmap->Data() + a.bitmap->Stride() + 4;
   for (int i = 0; i < 4; ++i) EXPECT_EQ(p[i], raw[i]) << i;
 

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,8 +98,7 @@ TEST_F(SvgDrawTest, SizedDrawingsInkTheirBoundsBox) {
     EXPECT_EQ(canvas.At(c.ink[0], c.ink[1]), 0xFF204080u);
     rRectD b;
     canvas.r.GetSVGSizedBounds(svg.get(), 1, 20, 30, c.w, c.h, b);
-    EXPECT_EQ(std::vector<double>({b.x1, b.y1, b.x2, b.y2}),
-              std::vector<double>(c.ink.begin(), c.ink.end()));
+    EXPECT_EQ(std::vector<double>({b.x1, b.y1, b.x2, b.y2}), std::vector<double>(c.ink.begin(), c.ink.end()));
   }
   // Nil and unopened drawings: nothing drawn, the zero box.
   Canvas canvas;
@@ -185,9 +184,8 @@ TEST_F(SvgDrawTest, LinearGradientRunsFromFirstToLastStopAndKeepsItsRamp) {
 // Two render threads draw one drawing: the first use of each gradient makes
 // its ramp under the lock, and both pictures come out alike.
 TEST_F(SvgDrawTest, OneDrawingDrawnFromTwoThreads) {
-  auto svg = parse(doc(kGradientDefs +
-                       "<rect x=\"0\" y=\"0\" width=\"100\" height=\"10\" fill=\"url(#lin)\"/>"
-                       "<rect x=\"0\" y=\"20\" width=\"120\" height=\"80\" fill=\"url(#rad)\"/>"));
+  auto svg = parse(doc(kGradientDefs + "<rect x=\"0\" y=\"0\" width=\"100\" height=\"10\" fill=\"url(#lin)\"/>"
+                                       "<rect x=\"0\" y=\"20\" width=\"120\" height=\"80\" fill=\"url(#rad)\"/>"));
   Canvas a, b;
   auto run = [&svg](Canvas* c) {
     for (int i = 0; i < 20; ++i) c->r.DrawSVG(svg.get(), nullptr, 0, 0, nullptr);
@@ -200,9 +198,8 @@ TEST_F(SvgDrawTest, OneDrawingDrawnFromTwoThreads) {
 }
 
 TEST_F(SvgDrawTest, GradientsWithoutExtentPaintTheirLastStop) {
-  auto svg = parse(doc(kGradientDefs +
-                       "<rect x=\"0\" y=\"0\" width=\"100\" height=\"10\" fill=\"url(#flat)\"/>"
-                       "<rect x=\"0\" y=\"20\" width=\"100\" height=\"10\" fill=\"url(#dot)\"/>"));
+  auto svg = parse(doc(kGradientDefs + "<rect x=\"0\" y=\"0\" width=\"100\" height=\"10\" fill=\"url(#flat)\"/>"
+                                       "<rect x=\"0\" y=\"20\" width=\"100\" height=\"10\" fill=\"url(#dot)\"/>"));
   Canvas canvas;
   canvas.r.DrawSVG(svg.get(), nullptr, 0, 0, nullptr);
   for (int x : {0, 50, 99}) {
@@ -238,15 +235,15 @@ TEST_F(SvgDrawTest, StopsAtOneOffsetSwitchColourThere) {
   }
   // At the ends: from offset 0 on the later stop paints everything; at
   // offset 1 it is the colour padded beyond the vector's end.
-  auto ends = parse(doc(
-      "<defs><linearGradient id=\"a\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" x2=\"100\">"
-      "<stop offset=\"0\" stop-color=\"#ff0000\"/><stop offset=\"0\" stop-color=\"#0000ff\"/>"
-      "<stop offset=\"1\" stop-color=\"#0000ff\"/></linearGradient>"
-      "<linearGradient id=\"z\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" x2=\"100\">"
-      "<stop offset=\"0\" stop-color=\"#ff0000\"/><stop offset=\"1\" stop-color=\"#ff0000\"/>"
-      "<stop offset=\"1\" stop-color=\"#0000ff\"/></linearGradient></defs>"
-      "<rect width=\"200\" height=\"10\" fill=\"url(#a)\"/><rect y=\"20\" width=\"200\" height=\"10\" "
-      "fill=\"url(#z)\"/>"));
+  auto ends =
+      parse(doc("<defs><linearGradient id=\"a\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" x2=\"100\">"
+                "<stop offset=\"0\" stop-color=\"#ff0000\"/><stop offset=\"0\" stop-color=\"#0000ff\"/>"
+                "<stop offset=\"1\" stop-color=\"#0000ff\"/></linearGradient>"
+                "<linearGradient id=\"z\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" x2=\"100\">"
+                "<stop offset=\"0\" stop-color=\"#ff0000\"/><stop offset=\"1\" stop-color=\"#ff0000\"/>"
+                "<stop offset=\"1\" stop-color=\"#0000ff\"/></linearGradient></defs>"
+                "<rect width=\"200\" height=\"10\" fill=\"url(#a)\"/><rect y=\"20\" width=\"200\" height=\"10\" "
+                "fill=\"url(#z)\"/>"));
   Canvas canvas;
   canvas.r.DrawSVG(ends.get(), nullptr, 0, 0, nullptr);
   for (int x : {0, 1, 50, 150}) EXPECT_EQ(canvas.At(x, 5), 0xFF0000FFu) << x;
@@ -358,23 +355,24 @@ TEST_F(SvgDrawTest, OpaqueOverrideColourPaintsEveryPathIncludingGradients) {
       EXPECT_EQ((px >> 8) & 0xFF, px & 0xFF) << x << "," << y;
     }
   EXPECT_GT(ink, 1000);
-  EXPECT_EQ(canvas.At(50, 10), 0xFFFF0000u);   // gradient fill
-  EXPECT_EQ(canvas.At(30, 30), 0xFFFF0000u);   // solid fill
-  EXPECT_EQ(canvas.At(4, 30), 0xFFFF0000u);    // gradient stroke
+  EXPECT_EQ(canvas.At(50, 10), 0xFFFF0000u);  // gradient fill
+  EXPECT_EQ(canvas.At(30, 30), 0xFFFF0000u);  // solid fill
+  EXPECT_EQ(canvas.At(4, 30), 0xFFFF0000u);   // gradient stroke
 }
 
 TEST_F(SvgDrawTest, FillAndStrokeRegisterSeparatelyInTheHitTest) {
-  auto svg = parse(doc("<rect x=\"10\" y=\"10\" width=\"40\" height=\"20\" fill=\"#ff0000\" stroke=\"#0000ff\" "
-                       "stroke-width=\"6\"/>"
-                       "<rect x=\"80\" y=\"10\" width=\"20\" height=\"20\" fill=\"none\" stroke=\"#0000ff\" "
-                       "stroke-width=\"2\"/>"));
+  auto svg =
+      parse(doc("<rect x=\"10\" y=\"10\" width=\"40\" height=\"20\" fill=\"#ff0000\" stroke=\"#0000ff\" "
+                "stroke-width=\"6\"/>"
+                "<rect x=\"80\" y=\"10\" width=\"20\" height=\"20\" fill=\"none\" stroke=\"#0000ff\" "
+                "stroke-width=\"2\"/>"));
   Canvas canvas;
   cHitTest hit;
   rRectD b;
   svg->Bounds(b);
   canvas.r.DrawSVG(svg.get(), nullptr, b.x1, b.y1, &hit);
-  EXPECT_EQ(hit.HitTest(30, 20), 255);  // fill
-  EXPECT_EQ(hit.HitTest(8.5, 20), 255);  // stroke, outside the fill
+  EXPECT_EQ(hit.HitTest(30, 20), 255);    // fill
+  EXPECT_EQ(hit.HitTest(8.5, 20), 255);   // stroke, outside the fill
   EXPECT_EQ(hit.HitTest(80.5, 20), 255);  // stroke-only path
   EXPECT_EQ(hit.HitTest(90, 20), 0);      // its unfilled interior
   EXPECT_EQ(hit.HitTest(65, 20), 0);
@@ -431,10 +429,9 @@ TEST_F(SvgDrawTest, SvgLoadTable) {
     std::string name;
     double width;  // 0: nil
   } cases[] = {
-      {dir + "\\a.SVG", 50},     {dir + "\\b.svgz", 0},       {dir + "\\c.svg.bak", 0},
-      {dir + "\\d.svg", 0},      {dir + "\\e.svg", 50},       {dir + "\\reg.svg", 30},
-      {dir + "\\missing.svg", 0}, {"embedded.svg", 30},       {"embedded.png", 0},
-      {dir + "\\a", 0},
+      {dir + "\\a.SVG", 50}, {dir + "\\b.svgz", 0},   {dir + "\\c.svg.bak", 0},   {dir + "\\d.svg", 0},
+      {dir + "\\e.svg", 50}, {dir + "\\reg.svg", 30}, {dir + "\\missing.svg", 0}, {"embedded.svg", 30},
+      {"embedded.png", 0},   {dir + "\\a", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -82,8 +82,7 @@ TEST_F(SvgLargeTest, HundredThousandStops) {
       const int k = order == 1 ? stops - 1 - i : i;
       const double offset = order == 2 ? 0.5 : double(k) / (stops - 1);
       const bool blue = order == 2 ? i == 0 : offset >= 0.5;
-      text += "<stop offset=\"" + std::to_string(offset) + "\" stop-color=\"" + (blue ? "#0000ff" : "#00ff00") +
-              "\"/>";
+      text += "<stop offset=\"" + std::to_string(offset) + "\" stop-color=\"" + (blue ? "#0000ff" : "#00ff00") + "\"/>";
     }
     text += "</linearGradient></defs><rect x=\"0\" y=\"0\" width=\"64\" height=\"64\" fill=\"url(#g)\"/></svg>";
     const std::vector<uint32_t> want = order == 0   ? std::vector<uint32_t>{0xFF00FF00u, 0xFF0000FFu}
@@ -138,8 +137,8 @@ TEST_F(SvgLargeTest, StopsOutOfOrderTakeTheLargestEarlierOffset) {
     double largest = 0;
     for (int i = 0; i < count; ++i) {
       // Three decimals, as written into the document and compared by the ramp.
-      const double offset = count == 4 ? std::vector<double>{0.0, 0.7, 0.3, 1.0}[size_t(i)]
-                                       : std::round(real(rng) * 1000) / 1000;
+      const double offset =
+          count == 4 ? std::vector<double>{0.0, 0.7, 0.3, 1.0}[size_t(i)] : std::round(real(rng) * 1000) / 1000;
       given.push_back({offset, rgb(rng)});
       largest = std::max(largest, offset);
       raised.push_back({largest, given.back().second});

@@ -116,13 +116,13 @@ TEST_F(SvgOracleTest, TransformListsApplyWhole) {
     agg::trans_affine matrix;  // what SVG prescribes (AGG order: first applied first)
   };
   const Case cases[] = {
-      {"translate(30,10) scale(2.5) rotate(10)",
-       agg::trans_affine_rotation(10 * kDegree) * agg::trans_affine_scaling(2.5) *
-           agg::trans_affine_translation(30, 10)},
+      {"translate(30,10) scale(2.5) rotate(10)", agg::trans_affine_rotation(10 * kDegree) *
+                                                     agg::trans_affine_scaling(2.5) *
+                                                     agg::trans_affine_translation(30, 10)},
       {"matrix(0 1 -1 0 90 5)", agg::trans_affine(0, 1, -1, 0, 90, 5)},
-      {"translate(100 , 80)rotate(180) skewX(20)",
-       agg::trans_affine_skewing(20 * kDegree, 0) * agg::trans_affine_rotation(180 * kDegree) *
-           agg::trans_affine_translation(100, 80)},
+      {"translate(100 , 80)rotate(180) skewX(20)", agg::trans_affine_skewing(20 * kDegree, 0) *
+                                                       agg::trans_affine_rotation(180 * kDegree) *
+                                                       agg::trans_affine_translation(100, 80)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.transform);
@@ -160,8 +160,10 @@ TEST_F(SvgOracleTest, NumbersArcFlagsAndCloses) {
          flat.rewind(0);
          double x, y;
          for (unsigned cmd; !agg::is_stop(cmd = flat.vertex(&x, &y));) {
-           if (agg::is_move_to(cmd)) p.MoveTo(x, y);
-           else if (agg::is_vertex(cmd)) p.LineTo(x, y);
+           if (agg::is_move_to(cmd))
+             p.MoveTo(x, y);
+           else if (agg::is_vertex(cmd))
+             p.LineTo(x, y);
          }
          p.ClosePolygon();
        }},
@@ -270,8 +272,8 @@ TEST_F(SvgOracleTest, GradientUnitsAndPercentages) {
          return std::unique_ptr<cGradientColorRamp>(std::move(g));
        }},
       // userSpaceOnUse percentages of a viewport 200 wide: 5% to 55% is 10 to 110.
-      {"<linearGradient id=\"g\" gradientUnits=\"userSpaceOnUse\" x1=\"5%\" x2=\"55%\">" + stops +
-           "</linearGradient>" + rect,
+      {"<linearGradient id=\"g\" gradientUnits=\"userSpaceOnUse\" x1=\"5%\" x2=\"55%\">" + stops + "</linearGradient>" +
+           rect,
        " width=\"200\" height=\"100\"", linear_x},
       {"<linearGradient id=\"g\" gradientUnits=\"userSpaceOnUse\" x1=\"2.5%\" x2=\"27.5%\">" + stops +
            "</linearGradient>" + rect,

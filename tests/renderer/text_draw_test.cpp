@@ -121,8 +121,8 @@ TEST_F(TextDrawTest, InkLiesInsideTheExtents) {
       rRectD e;
       p.r.TextExtents("Hgjx AV", false, 110, 80, e);
       p.r.DrawText("Hgjx AV", 110, 80, nullptr);
-      const std::string what = "align " + std::to_string(a.x) + "/" + std::to_string(a.y) + " angle " +
-                               std::to_string(angle);
+      const std::string what =
+          "align " + std::to_string(a.x) + "/" + std::to_string(a.y) + " angle " + std::to_string(angle);
       expect_ink_in(p.Ink(), e, what);
       if (a.y == ALIGN_TOP && angle == 0 && !p.font.IsFlipped()) {
         EXPECT_NEAR(p.Ink().y1, 80, 1) << "top-aligned ink starts at y";
@@ -196,9 +196,9 @@ TEST_F(TextDrawTest, KeptGlyphCoverageDrawsWhatTheOutlinePainterDraws) {
   };
   const std::string text = "Kept coverage: WAVY glyphs, j g y, 0123 & @ %";
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "size " << c.size << " hinting " << c.hinting << " at " << c.x << ","
-                                    << c.y << " colour " << std::hex << c.colour << std::dec << " translation "
-                                    << c.tx << "," << c.ty << " clip " << c.clip);
+    SCOPED_TRACE(testing::Message() << "size " << c.size << " hinting " << c.hinting << " at " << c.x << "," << c.y
+                                    << " colour " << std::hex << c.colour << std::dec << " translation " << c.tx << ","
+                                    << c.ty << " clip " << c.clip);
     auto draw = [&](bool kept) {
       glyph_coverage_enable(kept);
       Page p(c.size);
@@ -251,8 +251,10 @@ TEST_F(TextDrawTest, KeptGlyphCoverageEqualsTheOutlinePainterOverRandomDraws) {
     }
   };
   while (draws.size() < 400) {
+    // clang-format off
     Draw d{faces[rng() % 3], uint8_t(rng() % 4), std::round(60 + u(rng) * 1140) / 10, rng() % 2 == 0,
            rng() % 4 == 0, 0, 0, 0, 0, ""};
+    // clang-format on
     d.x = pen(u(rng) * 400 - 60);
     d.y = pen(u(rng) * 240 - 20);
     if (rng() % 2 == 0) d.tx = u(rng) * 20 - 10, d.ty = u(rng) * 20 - 10;

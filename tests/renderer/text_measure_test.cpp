@@ -179,8 +179,10 @@ TEST_F(TextMeasureTest, SixStringKindsMeasureAlike) {
     const char* name;
     rTextView text;
   };
-  const Kind kinds[] = {{"8-bit string", rTextView(narrow)},   {"full string", rTextView::Full(full)},
-                        {"8-bit buffer", narrow.c_str()},        {"16-bit buffer", wide.c_str()},
+  const Kind kinds[] = {{"8-bit string", rTextView(narrow)},
+                        {"full string", rTextView::Full(full)},
+                        {"8-bit buffer", narrow.c_str()},
+                        {"16-bit buffer", wide.c_str()},
                         {"32-bit buffer", full32.c_str()}};
   for (const Kind& k : kinds) {
     EXPECT_EQ(m.r.TextWidth(k.text), width) << k.name;
@@ -298,8 +300,8 @@ TEST_F(TextMeasureTest, ExtentsFollowTheAlignmentTableAndTurnAboutThePoint) {
         {ALIGN_CENTER, ALIGN_BOTTOM, x - w / 2 + left, y},
     };
     for (const Row& row : rows) {
-      const std::string what = std::string(flipped ? "flipped " : "") + std::to_string(row.ax) + "/" +
-                               std::to_string(row.ay);
+      const std::string what =
+          std::string(flipped ? "flipped " : "") + std::to_string(row.ax) + "/" + std::to_string(row.ay);
       m.r.SetTextAlign(row.ax, row.ay);
       const rRectD box{row.baseline + top, row.x1, row.x1 + w, row.baseline + bottom};
       rRectD e;
@@ -311,8 +313,8 @@ TEST_F(TextMeasureTest, ExtentsFollowTheAlignmentTableAndTurnAboutThePoint) {
       expect_rect(e, box, what + " unrotated");
       // Turned by 90 degrees about (x, y): (dx, dy) -> (-dy, dx).
       m.r.TextExtents("Hg", false, x, y, e);
-      expect_rect(e, rRectD{y + (box.x1 - x), x - (box.y2 - y), x - (box.y1 - y), y + (box.x2 - x)},
-                  what + " at 90", 1e-9);
+      expect_rect(e, rRectD{y + (box.x1 - x), x - (box.y2 - y), x - (box.y1 - y), y + (box.x2 - x)}, what + " at 90",
+                  1e-9);
     }
     // The worked example: right and top at (100, 15) put the ink's right
     // edge at 100 plus the first glyph's left bearing, and its top at 15.

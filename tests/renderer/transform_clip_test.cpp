@@ -62,16 +62,21 @@ TEST_F(TransformTest, AffineStagesFold) {
     int rebuilds;  // pipeline rebuilds of the sequence
   } cases[] = {
       {"translate, rotate", [](cRendererSurface& r) { r.Translate(1, 2), r.Rotate(30); }, {0}, 1},
-      {"perspective, translate", [&](cRendererSurface& r) { r.AddPerspective(quad, 0, 0, 10, 10), r.Translate(1, 1); },
-       {1, 0}, 2},
+      {"perspective, translate",
+       [&](cRendererSurface& r) { r.AddPerspective(quad, 0, 0, 10, 10), r.Translate(1, 1); },
+       {1, 0},
+       2},
       {"translate, perspective, translate",
        [&](cRendererSurface& r) { r.Translate(1, 1), r.AddPerspective(quad, 0, 0, 10, 10), r.Translate(2, 2); },
-       {0, 1, 0}, 3},
+       {0, 1, 0},
+       3},
       {"scale, skew, reflect, matrix",
+       // clang-format off
        [](cRendererSurface& r) { r.Scale(2, 3), r.Skew(0.1, 0.2), r.Reflect(1, 1), r.MultiplyMatrix({1, 0, 0, 1, 5, 5}); },
        {0}, 1},
       {"warp, bilinear", [&](cRendererSurface& r) { r.AddWarpMagnifier(5, 5, 2, 3), r.AddBilinear(quad, 0, 0, 10, 10); },
        {3, 2}, 2},
+      // clang-format on
   };
   for (const auto& c : cases) {
     cTransformProbe r;
@@ -99,8 +104,8 @@ TEST_F(TransformTest, PointsMapForthAndBack) {
     cTransformProbe r;
     r.Translate(u(rng) * 20, u(rng) * 20);
     r.Rotate(u(rng) * 360);
-    const double quad[8] = {u(rng), u(rng), 100 + u(rng) * 5, u(rng) * 5, 100 + u(rng) * 5, 100 + u(rng) * 5,
-                            u(rng) * 5, 100 + u(rng) * 5};
+    const double quad[8] = {u(rng),           u(rng),           100 + u(rng) * 5, u(rng) * 5,
+                            100 + u(rng) * 5, 100 + u(rng) * 5, u(rng) * 5,       100 + u(rng) * 5};
     r.AddPerspective(quad, 0, 0, 100, 100);
     r.Scale(1.5 + u(rng), 1.5 + u(rng));
     r.AddWarpMagnifier(50, 50, 1.5 + u(rng), 20);

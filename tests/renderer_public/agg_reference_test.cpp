@@ -163,7 +163,9 @@ TEST(AggReference, PublicPicturesEqualRawAggBuiltApart) {
          r.SetDashStart(2.5);
          r.DrawPolyline(zigzag.data(), int32_t(zigzag.size() / 2), nullptr);
        },
-       [&](aggref::rPicture& p) { aggref::stroke_dashed(p, zigzag, dashes, 2.5, 3.5, {20, 30, 200, 220}); },
+       [&](aggref::rPicture& p) {
+         aggref::stroke_dashed(p, zigzag, dashes, 2.5, 3.5, {20, 30, 200, 220});
+       },
        0},
   };
   rScene g2 = gradient_scene(two, false, 10.5, 8.25, 300.75, 50.5);

@@ -51,8 +51,7 @@ TEST(Append, MatchesTheDocumentLoadedWhole) {
   const std::string first = "Copying ~<b>files~> to the folder ~<href=\"https://a.example/x\">see here~>~(p)";
   const std::vector<std::string> tail = {
       "~{text <fs=20>}Unpacking a rather long line that wraps over the width of the page ~(p)",
-      "~<i>done~> with ~<href=\"mailto:b@example\">mail~>~(p)",
-      "plain last line"};
+      "~<i>done~> with ~<href=\"mailto:b@example\">mail~>~(p)", "plain last line"};
   struct Case {
     const char* name;
     bool layoutFirst;

@@ -156,7 +156,10 @@ void draw_reference(cComplexText& doc, cRenderer& r, cFontWinTT& font, double x,
         font.SetStyle(on ? uint8_t(font.GetStyle() | bit) : uint8_t(font.GetStyle() & ~bit));
       } else if (p.mId == cnPropFontSize) {
         const auto& s = static_cast<const cPropertyUnitValue&>(p);
-        if (s.mUnit == cnUnitPixels) font.SetSize(s.mSize); else font.SetSizePt(s.mSize);
+        if (s.mUnit == cnUnitPixels)
+          font.SetSize(s.mSize);
+        else
+          font.SetSizePt(s.mSize);
       } else if (p.mId == cnPropTextColor) {
         r.SetTextColorARGB(static_cast<const cPropertyColor&>(p).mColor);
       }
@@ -218,8 +221,9 @@ TEST(Document, SkippingHiddenLinesChangesNoPixel) {
     bool clip;
     int32_t origin_y;
   };
-  for (const View v : {View{0, 1, false, 0}, View{-300, 1, false, 0}, View{-250, 1.5, true, 0},
-                       View{40, 0.5, true, 0}, View{0, 1, false, 60}, View{-100, 1, true, -60}, View{-600, 1, false, 200}, View{0, 1, false, -200}}) {
+  for (const View v :
+       {View{0, 1, false, 0}, View{-300, 1, false, 0}, View{-250, 1.5, true, 0}, View{40, 0.5, true, 0},
+        View{0, 1, false, 60}, View{-100, 1, true, -60}, View{-600, 1, false, 200}, View{0, 1, false, -200}}) {
     std::unique_ptr<cBitmap> pictures[2];
     for (int cull = 0; cull < 2; ++cull) {
       Page p(200, 120);

@@ -97,10 +97,10 @@ TEST(Interpret, PageHeadersSetTheDefaultsOfWhatFollows) {
     double points;
   };
   const Header headers[] = {
-      {"~{text <ff=\"Arial\";fs:pt=10;alignx=LEFT;spacing=5>} ", "S{ff=\"Arial\";fs=10pt;alignx=1;spacing=5}", ALIGN_LEFT,
-       5, 10},
-      {"~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ", "S{ff=\"Arial\";fs=12pt;alignx=1;spacing=6}", ALIGN_LEFT,
-       6, 12},
+      {"~{text <ff=\"Arial\";fs:pt=10;alignx=LEFT;spacing=5>} ", "S{ff=\"Arial\";fs=10pt;alignx=1;spacing=5}",
+       ALIGN_LEFT, 5, 10},
+      {"~{text <ff=\"Arial\";fs:pt=12;alignx=LEFT;spacing=6>} ", "S{ff=\"Arial\";fs=12pt;alignx=1;spacing=6}",
+       ALIGN_LEFT, 6, 12},
       {"~{text <ff=\"Arial\";alignx=CENTER;spacing=6;fs:pt=10>} ", "S{ff=\"Arial\";alignx=3;spacing=6;fs=10pt}",
        ALIGN_CENTER, 6, 10},
   };

@@ -123,7 +123,8 @@ TEST(LayoutFingerprint, SampleDocumentsLayOutAsBefore) {
       {"ab~(p)ab~(p)ab", 470, 0x108b365b52baf93eull},
       {"~[tags]~{tag}-~}row abc ~{tag}-~}row abc ~]", 470, 0xbc8061944511a4b2ull},
       {"~<b>~<i>x~>y~>z", 470, 0x1092dae52e7916a6ull},
-      {"Hello ~<fs=24>big~> world, ~<href=\"https://a.example/x\">a linked text~> and\xA0no\xA0" "break ~)next "
+      {"Hello ~<fs=24>big~> world, ~<href=\"https://a.example/x\">a linked text~> and\xA0no\xA0"
+       "break ~)next "
        "line~(p2)~{text <alignx=JUSTIFY>}justified text that wraps around the width of the box several times",
        150, 0x7b5363cd7ce26d93ull},
       {"~{text <spacing=7>}a b c~)d~(p2)e ~<u>under~<s>struck~>~> \xC4\xE9t\xE9", 90, 0xdb2fc1f3d646fd04ull},

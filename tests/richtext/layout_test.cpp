@@ -69,12 +69,12 @@ TEST(Layout, LineBreakingTable) {
     const char* words;
   };
   const Case cases[] = {
-      {"aaa bbb ccc~)ddd", 0, "aaa bbb ccc|ddd"},                      // width 0: breaks only at line breaks
-      {"abcdefghijklmnop q", 10, "abcdefghijklmnop|q"},                // a word wider than the width
+      {"aaa bbb ccc~)ddd", 0, "aaa bbb ccc|ddd"},        // width 0: breaks only at line breaks
+      {"abcdefghijklmnop q", 10, "abcdefghijklmnop|q"},  // a word wider than the width
       {"aaa bbb ccc ddd", 70, "aaa bbb|ccc ddd"},
-      {"a~)~)b", 0, "a|b"},                                             // two breaks, one break
-      {"x\xA0y z", 0, "x\xA0y z"},                                      // a no-break space joins a word
-      {"~<b>ab~>cd ef", 28, "ab cd|ef"},                               // a word of two runs stays together
+      {"a~)~)b", 0, "a|b"},               // two breaks, one break
+      {"x\xA0y z", 0, "x\xA0y z"},        // a no-break space joins a word
+      {"~<b>ab~>cd ef", 28, "ab cd|ef"},  // a word of two runs stays together
       {"", 100, ""},
   };
   for (const Case& c : cases) {

@@ -11,22 +11,22 @@
 #include <memory>
 
 #include "bitmap_builders.h"
-#include "qlm_font_resolver.h"
 #include "qlm_base_util.h"
 #include "qlm_complex_text.h"
 #include "qlm_font.h"
+#include "qlm_font_resolver.h"
 #include "qlm_renderer.h"
-#include "qlm_renderer_surface.h"
 #include "qlm_renderer_ids.h"
+#include "qlm_renderer_surface.h"
 
 // The tests measure with the Arial substitute (Liberation Sans) and skip
 // where it is not installed.
-#define QLM_REQUIRE_FONTS()                                                                              \
-  do {                                                                                                   \
-    rFontFace probe_;                                                                                    \
-    if (!font_resolve("Arial", 0, probe_) ||                                                             \
-        std::filesystem::path(probe_.file).filename() != "LiberationSans-Regular.ttf")                   \
-      GTEST_SKIP() << "fonts-liberation is not installed";                                               \
+#define QLM_REQUIRE_FONTS()                                                            \
+  do {                                                                                 \
+    rFontFace probe_;                                                                  \
+    if (!font_resolve("Arial", 0, probe_) ||                                           \
+        std::filesystem::path(probe_.file).filename() != "LiberationSans-Regular.ttf") \
+      GTEST_SKIP() << "fonts-liberation is not installed";                             \
   } while (0)
 
 namespace richtest {
@@ -37,8 +37,8 @@ inline std::unique_ptr<cBitmap> white_bitmap(int32_t w, int32_t h) {
 }
 
 inline std::string describe(const cLayoutProperty& p) {
-  static const char* const names[] = {"?",  "alignx", "aligny", "spacing", "ff", "fs", "b", "i", "s",
-                                      "u",  "jw",     "flat",   "outln",   "ct", "cb", "cp", "cf", "href"};
+  static const char* const names[] = {"?", "alignx", "aligny", "spacing", "ff", "fs", "b",  "i",  "s",
+                                      "u", "jw",     "flat",   "outln",   "ct", "cb", "cp", "cf", "href"};
   std::string s = p.mId < 18 ? names[p.mId] : "?";
   s += '=';
   if (const auto* v = dynamic_cast<const cPropertyString*>(&p)) {
@@ -135,7 +135,10 @@ class Formatting {
     };
     if (!doc.SetText(markup)) return std::string("PARSE ").append(doc.LastErrorText());
     if (!doc.FormatText(renderer.get(), &font, ax, ALIGN_TOP, 0, true))
-      return std::string("ERR ").append(int_to_str(0, 0, doc.LastErrorCode())).append(1, ' ').append(doc.LastErrorText());
+      return std::string("ERR ")
+          .append(int_to_str(0, 0, doc.LastErrorCode()))
+          .append(1, ' ')
+          .append(doc.LastErrorText());
     std::string s;
     size_t next = 0;
     uint32_t index = 0;

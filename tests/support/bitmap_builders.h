@@ -88,8 +88,8 @@ inline ::testing::AssertionResult bitmap_matches(const cBitmap& b, const tPixelF
     for (int32_t x = 0; x < b.Width(); ++x) {
       const uint32_t got = pixel_argb(b, x, y) & mask, want = expected(x, y) & mask;
       if (got != want)
-        return ::testing::AssertionFailure() << "first difference at (" << x << ", " << y << "): got "
-                                             << argb_text(got) << ", expected " << argb_text(want);
+        return ::testing::AssertionFailure() << "first difference at (" << x << ", " << y << "): got " << argb_text(got)
+                                             << ", expected " << argb_text(want);
     }
   return ::testing::AssertionSuccess();
 }
@@ -101,7 +101,8 @@ inline ::testing::AssertionResult bitmaps_equal(const cBitmap& a, const cBitmap&
     return ::testing::AssertionFailure() << "size " << a.Width() << " x " << a.Height() << " against " << b.Width()
                                          << " x " << b.Height();
   if (!b.IsOpened() || b.Order() == nullptr) return ::testing::AssertionFailure() << "second bitmap not open";
-  return bitmap_matches(a, [&](int32_t x, int32_t y) { return pixel_argb(b, x, y); }, mask);
+  return bitmap_matches(
+      a, [&](int32_t x, int32_t y) { return pixel_argb(b, x, y); }, mask);
 }
 
 // The bitmap's state that a failed operation must leave alone.

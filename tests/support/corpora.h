@@ -45,12 +45,11 @@ inline std::string corpus_file(const std::string& corpus, const std::string& nam
 
 // Declares `var` as the host path of the corpus file, or leaves the test:
 // skipped without the corpora, failed when they are required.
-#define QLM_CORPUS_FILE(var, corpus, name)                                                          \
-  const std::string var = ::testenv::corpus_file(corpus, name);                                     \
-  if (var.empty()) {                                                                                \
-    if (::testenv::corpora_required())                                                              \
-      FAIL() << "corpus file " << corpus << "/" << name << " missing in '" << ::testenv::corpora_dir() \
-             << "': run tools/fetch_corpora.sh";                                                    \
-    GTEST_SKIP() << "corpus file " << corpus << "/" << name                                        \
-                 << " not fetched: run tools/fetch_corpora.sh";                                     \
+#define QLM_CORPUS_FILE(var, corpus, name)                                                                 \
+  const std::string var = ::testenv::corpus_file(corpus, name);                                            \
+  if (var.empty()) {                                                                                       \
+    if (::testenv::corpora_required())                                                                     \
+      FAIL() << "corpus file " << corpus << "/" << name << " missing in '" << ::testenv::corpora_dir()     \
+             << "': run tools/fetch_corpora.sh";                                                           \
+    GTEST_SKIP() << "corpus file " << corpus << "/" << name << " not fetched: run tools/fetch_corpora.sh"; \
   }

@@ -58,16 +58,17 @@ class PrivateCupsServer {
       why_ = "the socket path is too long: " + socket_;
       return;
     }
-    for (const char* sub : {"/spool", "/tmp", "/cache", "/state", "/log", "/ppd"}) ::mkdir((folder_ + sub).c_str(), 0755);
+    for (const char* sub : {"/spool", "/tmp", "/cache", "/state", "/log", "/ppd"})
+      ::mkdir((folder_ + sub).c_str(), 0755);
     std::ofstream(folder_ + "/cupsd.conf") << "Listen " << socket_ << "\nLogLevel warn\nBrowsing No\nWebInterface No\n"
                                            << "DefaultAuthType None\nMaxJobs 0\nPreserveJobFiles Yes\n"
                                            << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n";
     std::ofstream(folder_ + "/cups-files.conf")
-        << "ServerRoot " << folder_ << "\nRequestRoot " << folder_ << "/spool\nTempDir " << folder_
-        << "/tmp\nCacheDir " << folder_ << "/cache\nStateDir " << folder_ << "/state\nAccessLog " << folder_
-        << "/log/access_log\nErrorLog " << folder_ << "/log/error_log\nPageLog " << folder_
-        << "/log/page_log\nFileDevice Yes\n";
-    const std::vector<std::string> args{kCupsd, "-f", "-c", folder_ + "/cupsd.conf", "-s", folder_ + "/cups-files.conf"};
+        << "ServerRoot " << folder_ << "\nRequestRoot " << folder_ << "/spool\nTempDir " << folder_ << "/tmp\nCacheDir "
+        << folder_ << "/cache\nStateDir " << folder_ << "/state\nAccessLog " << folder_ << "/log/access_log\nErrorLog "
+        << folder_ << "/log/error_log\nPageLog " << folder_ << "/log/page_log\nFileDevice Yes\n";
+    const std::vector<std::string> args{
+        kCupsd, "-f", "-c", folder_ + "/cupsd.conf", "-s", folder_ + "/cups-files.conf"};
     pid_ = Spawn(args);
     if (pid_ <= 0) {
       why_ = "cupsd cannot be started";

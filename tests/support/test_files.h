@@ -36,7 +36,8 @@ inline std::string win_of(const std::string& host_path) {
 // Bytes from pairs of hexadecimal digits ("0a1B..."); a trailing odd digit is ignored.
 inline std::vector<uint8_t> from_hex(std::string_view hex) {
   std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(uint8_t(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
   return out;
 }
 

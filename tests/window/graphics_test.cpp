@@ -13,9 +13,9 @@ TEST(UiColor, SystemColoursComeFromTheFixedTable) {
     TColor color;
     uint32_t rgb;
   } cases[] = {
-      {clBtnFace, 0xF0F0F0},  {clBtnShadow, 0xA0A0A0},   {clBtnHighlight, 0xFFFFFF},
-      {clWindow, 0xFFFFFF},   {clWindowText, 0x000000},  {RGB(1, 2, 3), 0x030201},
-      {clRed, 0x0000FF},      {clNone, 0},               {TColor(0x800000FF), 0},  // unknown system index
+      {clBtnFace, 0xF0F0F0},    {clBtnShadow, 0xA0A0A0},  {clBtnHighlight, 0xFFFFFF}, {clWindow, 0xFFFFFF},
+      {clWindowText, 0x000000}, {RGB(1, 2, 3), 0x030201}, {clRed, 0x0000FF},          {clNone, 0},
+      {TColor(0x800000FF), 0},  // unknown system index
       {TColor(0x80001005), 0},  // stray bits beside the index
   };
   for (auto& c : cases) EXPECT_EQ(ColorToRGB(c.color), c.rgb) << std::hex << c.color;

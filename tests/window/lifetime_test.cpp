@@ -119,7 +119,9 @@ TEST(UiLifetime, InsertControlTakesTheControlFromItsOldParent) {
 // Handlers of the hover and focus changes that free the form or the control
 // they run for: the layer reads nothing of them afterwards.
 TEST(UiLifetime, HoverAndFocusHandlersThatFreeWhatTheyRunFor) {
+  // clang-format off
   enum Case { kLeaveFreesForm, kEnterFreesForm, kExitFreesForm, kFocusEnterFreesForm, kEditEnterFreesEdit, kShowFocusFreesForm };
+  // clang-format on
   for (Case what : {kLeaveFreesForm, kEnterFreesForm, kExitFreesForm, kFocusEnterFreesForm, kEditEnterFreesEdit,
                     kShowFocusFreesForm}) {
     SCOPED_TRACE(int(what));
@@ -271,8 +273,10 @@ TEST(UiLifetime, ResizeHandlersThatFreeControlsDuringTheLayout) {
     panels[2]->SetTop(60);
     bool aligned = how < 2;
     for (auto* p : panels) {
-      if (aligned) p->SetAlign(alTop);
-      else p->SetAnchors(akLeft | akTop | akRight);
+      if (aligned)
+        p->SetAlign(alTop);
+      else
+        p->SetAnchors(akLeft | akTop | akRight);
     }
     TPanel* victim = how % 2 == 0 ? panels[2] : panels[0];
     panels[0]->OnResize = [victim](TObject*) { TObject::Free(victim); };

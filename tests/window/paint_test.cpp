@@ -30,7 +30,7 @@ TEST(UiPaint, BackBufferHoldsTheTreeBackToFront) {
     int x, y;
     TColor color;
   } cases[] = {
-      {5, 5, RGB(240, 240, 240)},  {10, 10, clRed},  {59, 39, clRed},   {60, 40, RGB(240, 240, 240)},
+      {5, 5, RGB(240, 240, 240)},    {10, 10, clRed},   {59, 39, clRed},  {60, 40, RGB(240, 240, 240)},
       {150, 50, RGB(160, 160, 160)}, {195, 95, clBlue}, {5, 60, clWhite}, {5, 61, RGB(160, 160, 160)},
   };
   for (auto& c : cases) EXPECT_EQ(b.Pixel(c.x, c.y), c.color) << c.x << "," << c.y;

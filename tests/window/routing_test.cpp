@@ -56,7 +56,7 @@ TEST(UiRouting, CaptureChangedGoesToTheLoser) {
     test::MouseMove(f.form, 20, 20);
     test::MouseDown(f.form, 20, 20);
     SetCapture(f.b);
-    SetCapture(f.b);  // no change, no notice
+    SetCapture(f.b);                  // no change, no notice
     test::MouseMove(f.form, 30, 20);  // over A, but B holds the capture
     EXPECT_EQ(f.log, (std::vector<std::string>{"enter A", "move A 10,10", "down A 10,10", "capture-changed A",
                                                "move B -70,10"}));

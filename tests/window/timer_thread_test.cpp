@@ -176,14 +176,16 @@ TEST(UiThread, WaitForServesSynchronizeWithoutDeadlock) {
   auto gui = std::this_thread::get_id();
   int ran = 0;
   bool on_gui = true;
-  auto* w = Create<Worker>([&](Worker& self) {
-    for (int i = 0; i < 3; ++i)
-      self.Synchronize([&] {
-        ++ran;
-        on_gui = on_gui && std::this_thread::get_id() == gui;
-      });
-    self.ReturnValue = 42;
-  }, false);
+  auto* w = Create<Worker>(
+      [&](Worker& self) {
+        for (int i = 0; i < 3; ++i)
+          self.Synchronize([&] {
+            ++ran;
+            on_gui = on_gui && std::this_thread::get_id() == gui;
+          });
+        self.ReturnValue = 42;
+      },
+      false);
   EXPECT_EQ(w->WaitFor(), 42);
   EXPECT_EQ(ran, 3);
   EXPECT_TRUE(on_gui);
@@ -193,13 +195,15 @@ TEST(UiThread, WaitForServesSynchronizeWithoutDeadlock) {
 TEST(UiThread, DestructorStopsAndWaitsWhileServingSynchronize) {
   test::Session s;
   std::atomic<int> rounds{0};
-  auto* w = Create<Worker>([&](Worker& self) {
-    while (!self.Terminated()) {
-      self.Synchronize([&] { ++rounds; });
-    }
-    // One more call after the stop request: the waiting destructor serves it.
-    self.Synchronize([&] { ++rounds; });
-  }, false);
+  auto* w = Create<Worker>(
+      [&](Worker& self) {
+        while (!self.Terminated()) {
+          self.Synchronize([&] { ++rounds; });
+        }
+        // One more call after the stop request: the waiting destructor serves it.
+        self.Synchronize([&] { ++rounds; });
+      },
+      false);
   ASSERT_TRUE(test::PumpUntil([&] { return rounds > 2; }, 10000));
   TObject::Free(w);
   EXPECT_GT(rounds.load(), 2);

@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <future>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -177,8 +177,8 @@ TEST_F(GuiTest, ShownFormIsOnScreenAtOnceAndEqualsItsBackBuffer) {
   EXPECT_LT(t.label->Height(), 22);
   EXPECT_TRUE(Pump([&] { return gtk->OverlayAllocation(t.label->Overlay()) == t.label->BoundsRect(); }))
       << t.label->Left() << "," << t.label->Top() << " " << t.label->Width() << "x" << t.label->Height() << " vs "
-      << gtk->OverlayAllocation(t.label->Overlay()).Left << "," << gtk->OverlayAllocation(t.label->Overlay()).Top
-      << " " << gtk->OverlayAllocation(t.label->Overlay()).Width() << "x"
+      << gtk->OverlayAllocation(t.label->Overlay()).Left << "," << gtk->OverlayAllocation(t.label->Overlay()).Top << " "
+      << gtk->OverlayAllocation(t.label->Overlay()).Width() << "x"
       << gtk->OverlayAllocation(t.label->Overlay()).Height();
 }
 
@@ -304,7 +304,8 @@ TEST_F(GuiTest, FormsFreedByTheirOwnHandlersInsideGtkSignals) {
     TForm* form = t->form;
     auto alive = form->AliveToken();
     auto free_form = [form](TObject*) { TObject::Free(form); };
-    if (how == 0) t->pattern->OnMouseDown = [free_form](TObject* s, TMouseButton, TShiftState, int, int) { free_form(s); };
+    if (how == 0)
+      t->pattern->OnMouseDown = [free_form](TObject* s, TMouseButton, TShiftState, int, int) { free_form(s); };
     if (how == 1) t->edit->OnChange = free_form;
     if (how == 2) {
       form->KeyPreview = true;
@@ -384,7 +385,8 @@ class Recorder : public TCustomControl {
     return 0;
   }
   intptr_t Key(const char* what, uint16_t key, TShiftState shift) {
-    log.push_back(std::string(what) + " " + std::to_string(key) + " " + std::to_string(shift & (ssShift | ssCtrl | ssAlt)));
+    log.push_back(std::string(what) + " " + std::to_string(key) + " " +
+                  std::to_string(shift & (ssShift | ssCtrl | ssAlt)));
     return 0;
   }
 };
@@ -427,8 +429,8 @@ TEST_F(GuiTest, PointerOverTheNativeEditStaysOffTheOtherControls) {
   ASSERT_TRUE(Pump([&] { return t.form->IsForeground(); }));
   ASSERT_TRUE(Pump([&] { return gtk->OverlayAllocation(edit->Overlay()) == Bounds(200, 200, 150, 24); }));
   ASSERT_EQ(Run("xdotool mousemove" + RecorderForm::At(300, 150) + " sleep 0.1 mousemove" + RecorderForm::At(210, 205) +
-                " sleep 0.1 mousedown 1 sleep 0.1 mousemove" + RecorderForm::At(230, 212) +
-                " sleep 0.1 mousemove" + RecorderForm::At(240, 215) + " sleep 0.1 mouseup 1"),
+                " sleep 0.1 mousedown 1 sleep 0.1 mousemove" + RecorderForm::At(230, 212) + " sleep 0.1 mousemove" +
+                RecorderForm::At(240, 215) + " sleep 0.1 mouseup 1"),
             0);
   ASSERT_TRUE(Pump([&] { return t.form->HoverControl() == edit && t.form->ActiveControl() == edit; }));
   Settle(200);
@@ -466,9 +468,8 @@ TEST_F(GuiTest, AnimationLeavesInputAndTimersTheirTurnAndReachesTheScreen) {
       if (!stop) Application->QueueCall(part);
     };
     if (!by_paint) Application->QueueCall(part);
-    auto clicker = std::async(std::launch::async, [] {
-      return Run("xdotool sleep 0.2 mousemove" + RecorderForm::At(30, 20) + " click 1");
-    });
+    auto clicker = std::async(
+        std::launch::async, [] { return Run("xdotool sleep 0.2 mousemove" + RecorderForm::At(30, 20) + " click 1"); });
     auto until = [&](const std::function<bool()>& pred, int ms) {
       auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
       while (!pred() && std::chrono::steady_clock::now() < deadline) Application->HandleMessage();
@@ -516,7 +517,7 @@ TEST_F(GuiTest, EveryKeyReachesTheFocusedControlWithItsCode) {
   ASSERT_EQ(t.form->ActiveControl(), t.rec);
   const std::string shift = std::to_string(ssShift), ctrl = std::to_string(ssCtrl), alt = std::to_string(ssAlt);
   struct Case {
-    const char* keys;  // for xdotool
+    const char* keys;                   // for xdotool
     std::vector<std::string> expected;  // in this order, among what arrives
   } cases[] = {
       {"minus", {"down 189 0", "char 45", "up 189 0"}},
@@ -528,8 +529,8 @@ TEST_F(GuiTest, EveryKeyReachesTheFocusedControlWithItsCode) {
       {"KP_Subtract", {"down 109 0", "char 45", "up 109 0"}},
       {"exclam", {"down 16 " + shift, "down 49 " + shift, "char 33", "up 16 0", "up 49 0"}},
       {"semicolon slash grave bracketleft backslash bracketright apostrophe comma period",
-       {"down 186 0", "down 191 0", "down 192 0", "down 219 0", "down 220 0", "down 221 0", "down 222 0",
-        "down 188 0", "down 190 0"}},
+       {"down 186 0", "down 191 0", "down 192 0", "down 219 0", "down 220 0", "down 221 0", "down 222 0", "down 188 0",
+        "down 190 0"}},
       {"Insert Pause Menu", {"down 45 0", "up 45 0", "down 19 0", "up 19 0", "down 93 0", "up 93 0"}},
       {"Alt_L", {"down 18 " + alt, "up 18 0"}},
       {"F12", {"down 123 0", "up 123 0"}},

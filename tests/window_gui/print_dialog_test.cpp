@@ -10,9 +10,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -225,8 +225,8 @@ TEST(GuiPrint, PrintToFileProposesTheDocumentsFolder) {
     std::vector<uint32_t> red(16, 0xFF0000u);
     pp::Device& device = *result.device;
     EXPECT_TRUE(device.start_doc("One page") && device.start_page() &&
-                device.blit_xrgb(0, 0, 4, 4, reinterpret_cast<const uint8_t*>(red.data()), 16) &&
-                device.end_page() && device.end_doc());
+                device.blit_xrgb(0, 0, 4, 4, reinterpret_cast<const uint8_t*>(red.data()), 16) && device.end_page() &&
+                device.end_doc());
     result.device.reset();
     const std::string expected = c.folder + "/output.pdf";
     EXPECT_TRUE(g_file_test(expected.c_str(), G_FILE_TEST_IS_REGULAR)) << expected;
@@ -290,9 +290,9 @@ struct QueueDriver {
     for (bool more = gtk_tree_model_get_iter_first(model, &it); more; more = gtk_tree_model_iter_next(model, &it)) {
       GObject* object = nullptr;
       gtk_tree_model_get(model, &it, 0, &object, -1);
-      const bool match = object != nullptr && GTK_IS_PAGE_SETUP(object) &&
-                         std::strcmp(gtk_paper_size_get_name(gtk_page_setup_get_paper_size(GTK_PAGE_SETUP(object))),
-                                     paper) == 0;
+      const bool match =
+          object != nullptr && GTK_IS_PAGE_SETUP(object) &&
+          std::strcmp(gtk_paper_size_get_name(gtk_page_setup_get_paper_size(GTK_PAGE_SETUP(object))), paper) == 0;
       if (object != nullptr) g_object_unref(object);
       if (match) {
         gtk_combo_box_set_active_iter(GTK_COMBO_BOX(combo), &it);
@@ -316,15 +316,18 @@ struct QueueDriver {
     if (!late && (!d->printer_found || d->polls < d->selected_at + 8)) return G_SOURCE_CONTINUE;
     if (!late && d->paper != nullptr && !d->paper_chosen) {
       d->paper_chosen = d->ChoosePaper();
-      if (!d->paper_chosen) late = true;
-      else return G_SOURCE_CONTINUE;
+      if (!d->paper_chosen)
+        late = true;
+      else
+        return G_SOURCE_CONTINUE;
     }
     for (const char* name : {"page_range_radio", "page_range_entry", "pages_per_sheet"}) {
       GtkWidget* w = find_named(d->dialog, name);
       if (w != nullptr && gtk_widget_is_visible(w)) d->offered.push_back(name);
     }
     GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(d->dialog), GTK_RESPONSE_OK);
-    d->ok_label = ok != nullptr && gtk_button_get_label(GTK_BUTTON(ok)) != nullptr ? gtk_button_get_label(GTK_BUTTON(ok)) : "";
+    d->ok_label =
+        ok != nullptr && gtk_button_get_label(GTK_BUTTON(ok)) != nullptr ? gtk_button_get_label(GTK_BUTTON(ok)) : "";
     gtk_dialog_response(GTK_DIALOG(d->dialog), d->printer_found && !late ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
     return G_SOURCE_REMOVE;
   }
@@ -372,8 +375,8 @@ TEST(GuiPrint, TheSetupOnRealQueuesGivesTheChosenQueueAndPaper) {
     bool two_sided;     // chosen in the dialog
     const char* sides;  // the job's
   } cases[] = {
-      {"the CUPS-PDF queue, colour by its own default", "CupsPdf", nullptr, "iso_a4_210x297mm", 595.28, 841.89,
-       false, ""},
+      {"the CUPS-PDF queue, colour by its own default", "CupsPdf", nullptr, "iso_a4_210x297mm", 595.28, 841.89, false,
+       ""},
       {"the generic queue, A5 chosen", "Generic", "iso_a5", "iso_a5_148x210mm", 419.53, 595.28, false, "one-sided"},
       {"the CUPS-PDF queue, Letter chosen", "CupsPdf", "na_letter", "na_letter_8.5x11in", 612, 792, false, ""},
       {"the generic queue, two-sided", "Generic", nullptr, "iso_a4_210x297mm", 595.28, 841.89, true,

@@ -190,7 +190,8 @@ TEST_F(AnimTest, ProgressTexts) {
     const char* first;
     const char* second;
     const char* percent;
-  } cases[] = {{false, 0, "Installing", "", "0 %"}, {true, 25, "Updating", "existing", "25 %"},
+  } cases[] = {{false, 0, "Installing", "", "0 %"},
+               {true, 25, "Updating", "existing", "25 %"},
                {false, 100, "Installing", "", "100 %"}};
   for (const auto& tc : cases) {
     const rAnimTexts t = anim_texts(tc.update, tc.progress);

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "form_install_checks.h"
-#include "qlm_platform_file_io.h"
 #include "installs_container.h"
 #include "qlm_base_lists.h"
+#include "qlm_platform_file_io.h"
 
 extern "C" const uint8_t qlm_wizard_install_data[];
 extern "C" const uint64_t qlm_wizard_install_data_size;
@@ -64,10 +64,12 @@ TEST(IsRootPath, OnlyADriveFolderWithAName) {
     const char* path;
     bool refused;
   } cases[] = {
+      // clang-format off
       {"C:\\", true},         {"C:\\   ", true},   {"C:\\ x", false},       {"c:\\x", false},
       {"C:\\Program", false}, {"", true},         {"\\\\server\\share", true}, {"C:", true},
       {"C:x", true},          {"1:\\x", true},    {"x", true},             {"\\x", true},
       {"C:/x", true},         {"C :\\x", true},   {"z:\\a\\", false},      {"C:\\\t", false},
+      // clang-format on
   };
   for (const auto& c : cases) EXPECT_EQ(is_root_path(c.path), c.refused) << '"' << c.path << '"';
 }
@@ -97,9 +99,9 @@ Bytes container(const std::vector<Header>& headers, const char* signature = "IDF
     out.insert(out.end(), {'i', 'e', 'n', 't', 'r', 'y', h.kind});
     le(out, h.name.size(), 2);
     out.insert(out.end(), h.name.begin(), h.name.end());
-    le(out, 0, 2);                          // path
-    le(out, h.unpacked, 4);                 // unpacked size
-    out.insert(out.end(), 12, 0);           // unpacked check, stored size, stored check
+    le(out, 0, 2);                 // path
+    le(out, h.unpacked, 4);        // unpacked size
+    out.insert(out.end(), 12, 0);  // unpacked check, stored size, stored check
     const uint64_t end = start + 32 + h.name.size();
     le(out, h.next >= 0 ? uint64_t(h.next) : h.kind == cnInstKindEnd ? 0xFFFFFFFFu : end, 4);
     out.push_back(h.main);
@@ -164,14 +166,17 @@ TEST_F(ScanInstallDataTest, BrokenContainersGiveThePartialTotalInBoundedTime) {
     int64_t total;
     const char* main;
   } cases[] = {
-      {"a sound container", container({ext, {cnInstKindFile, "a", 10, 1}, {cnInstKindFolder, "", 99}, {cnInstKindFile, "b", 20, 1}, end}), 30, "b"},
+      {"a sound container",
+       container({ext, {cnInstKindFile, "a", 10, 1}, {cnInstKindFolder, "", 99}, {cnInstKindFile, "b", 20, 1}, end}),
+       30, "b"},
       {"a wrong signature", container({{cnInstKindFile, "a", 10}, end}, "IDF101"), 0, ""},
       {"too short for a signature", Bytes{'I', 'D', 'F'}, 0, ""},
       {"a truncated header", truncated, 10, ""},
       {"a backward offset", backward, 10, ""},
-      {"an unknown kind ends the scan", container({{cnInstKindFile, "a", 10}, {5, "x", 7}, {cnInstKindFile, "b", 20}, end}), 10, ""},
-      {"two files claiming 0xF0000000 bytes", container({{cnInstKindFile, "a", big, 1}, {cnInstKindFile, "b", big}, end}),
-       2 * int64_t(big), "a"},
+      {"an unknown kind ends the scan",
+       container({{cnInstKindFile, "a", 10}, {5, "x", 7}, {cnInstKindFile, "b", 20}, end}), 10, ""},
+      {"two files claiming 0xF0000000 bytes",
+       container({{cnInstKindFile, "a", big, 1}, {cnInstKindFile, "b", big}, end}), 2 * int64_t(big), "a"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

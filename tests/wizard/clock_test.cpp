@@ -22,12 +22,14 @@ TEST(Clock, FaceGeometryAtThePanelsSize) {
     const char* name;
     double value, expected;
   } cases[] = {
+      // clang-format off
       {"ring 1", c->ring1, 32.2441},  {"ring 2", c->ring2, 20.1526},  {"ring 3", c->ring3, 64.4882},
       {"ring 4", c->ring4, 12.8976},  {"face left", c->face.x1, 55.6497}, {"face top", c->face.y1, 55.6497},
       {"face right", c->face.x2, 324.3503}, {"face bottom", c->face.y2, 324.3503},
       {"inner left", c->inner.x1, 87.8938}, {"inner top", c->inner.y1, 87.8938},
       {"inner right", c->inner.x2, 292.1062}, {"inner bottom", c->inner.y2, 292.1062},
       {"drawing left", c->drawing.x1, 87.8938}, {"drawing bottom", c->drawing.y2, 292.1062},
+      // clang-format on
   };
   for (const auto& tc : cases) EXPECT_NEAR(tc.value, tc.expected, 1e-4) << tc.name;
   // The outlines lie inside the clock square, the crescent within the

@@ -330,11 +330,14 @@ TEST_F(InstallFlow, RefusedDestinations) {
       {"a level of 300 characters in the sandbox", sandbox_win + "\\" + std::string(300, 'A'), 0,
        "Can't Create Folder"},
       {"a name of 20,000 characters", sandbox_win + "\\" + std::string(20000, 'B'), 0, "Can't Create Folder"},
-      {"20,000 characters in levels", sandbox_win + [] {
-         std::string s;
-         while (s.size() < 20000) s += "\\abcdefghi";
-         return s;
-       }(), 0, "Can't Create Folder"},
+      {"20,000 characters in levels",
+       sandbox_win +
+           [] {
+             std::string s;
+             while (s.size() < 20000) s += "\\abcdefghi";
+             return s;
+           }(),
+       0, "Can't Create Folder"},
       {"a name with a question mark", sandbox_win + "\\what?", 0, "Can't Create Folder"},
       {"a name with a wildcard", sandbox_win + "\\a*b\\c", 0, "Can't Create Folder"},
       // Such a name on a drive without the room still hears of the space.
@@ -433,8 +436,7 @@ TEST_F(InstallFlow, ANewInstallationEndsOnTheFinishPage) {
   EXPECT_EQ(lines, 42u);
   EXPECT_EQ(gAppPath, folder_local_app_data() + "\\Korvane-Snaprill\\Korvane-Snaprill.exe");
   EXPECT_TRUE(autorun_is_set(gAppPath, true));
-  EXPECT_EQ(testenv::read_file(dest_host_ + "/Data/Korvane-Snaprill.capture-config"),
-            capture_config_text(true, true));
+  EXPECT_EQ(testenv::read_file(dest_host_ + "/Data/Korvane-Snaprill.capture-config"), capture_config_text(true, true));
   // The autorun box follows clicks.
   ClickBox(form->PageCheckBox);
   EXPECT_FALSE(autorun_is_set(gAppPath, true));
@@ -787,8 +789,7 @@ TEST_F(InstallFlow, TheOtherInstaller) {
 std::vector<std::string> manifest_folders(const std::string& manifestFile) {
   std::string text = testenv::read_file(manifestFile);
   std::vector<std::string> folders;
-  if (text.empty() || !crypt_decrypt_buffer(text.data(), int64_t(text.size()), manifest_passphrase()))
-    return folders;
+  if (text.empty() || !crypt_decrypt_buffer(text.data(), int64_t(text.size()), manifest_passphrase())) return folders;
   const std::string key = "~<path=\"";
   for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
     const size_t from = at + key.size(), to = text.find('"', from);

@@ -11,23 +11,22 @@
 #include <vector>
 
 #include "form_install_checks.h"
-#include "running_copy.h"
 #include "plat_ipc.h"
+#include "running_copy.h"
 #include "wizard_host.h"
 
 namespace {
-
 
 constexpr rExitWaits kShortWaits{300, 600};
 
 TEST(CloseRunningApplication, AskedOnceThenBlockedWithTheMessage) {
   const struct {
     const char* what;
-    bool runs;                          // a copy is started, with the switches
+    bool runs;  // a copy is started, with the switches
     std::vector<std::string> switches;
-    bool kill_first;                    // the copy dies by SIGKILL before the check
+    bool kill_first;  // the copy dies by SIGKILL before the check
     bool blocked;
-    int requests;                       // wait windows shown
+    int requests;  // wait windows shown
     bool still_running;
   } cases[] = {
       {"a copy that exits when asked", true, {}, false, false, 1, false},

@@ -82,4 +82,3 @@ class RunningCopy {
   pid_t pid_ = -1;
   bool ready_ = false;
 };
-

@@ -35,7 +35,8 @@ namespace {
 // server.
 void XClick(TControl* c, bool atLeft = false) {
   const TRect r = c->FormRect();
-  const TPoint p = c->ParentForm()->ClientToScreen({atLeft ? r.Left + 8 : (r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2});
+  const TPoint p =
+      c->ParentForm()->ClientToScreen({atLeft ? r.Left + 8 : (r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2});
   const std::string cmd = "xdotool mousemove " + std::to_string(p.X) + " " + std::to_string(p.Y) + " click 1";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
 }
@@ -72,9 +73,9 @@ TEST(GuiInstaller, TheWizardInstallsIntoTheSandboxAndShowsWhatItDraws) {
   Start(std::move(backend));
   qlm_renderer_start();
   controls_register_pictures();
-  ASSERT_NE(resource_register(cnInstallDataName, qlm_wizard_gui_install_data,
-                              int32_t(qlm_wizard_gui_install_data_size)),
-            nullptr);
+  ASSERT_NE(
+      resource_register(cnInstallDataName, qlm_wizard_gui_install_data, int32_t(qlm_wizard_gui_install_data_size)),
+      nullptr);
   cursors_load();
   install_settings_reset();
   form_install_globals_reset();

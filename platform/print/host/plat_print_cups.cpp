@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -123,8 +123,7 @@ void read_lpoptions(const std::string& queue, const std::string& instance, JobOp
       if (strcasecmp(kind.c_str(), "Default") == 0) default_name = dest;
       if (queue.empty() || strcasecmp(q.c_str(), queue.c_str()) != 0 || i != instance) continue;
       cups_option_t* parsed = nullptr;
-      const int n =
-          cupsParseOptions(sp2 == std::string::npos ? "" : text.c_str() + sp2 + 1, 0, &parsed);
+      const int n = cupsParseOptions(sp2 == std::string::npos ? "" : text.c_str() + sp2 + 1, 0, &parsed);
       for (int k = 0; k < n; ++k) {
         const std::string key = parsed[k].name;
         auto same = [&](const auto& o) { return o.first == key; };
@@ -227,7 +226,8 @@ CupsLookup server_lookup(const std::string& name, bool capabilities, CupsDestina
     cupsFreeDests(count, dest);
     return CupsLookup::Found;
   }
-  for (const auto& [n, v] : out.options) d->num_options = cupsAddOption(n.c_str(), v.c_str(), d->num_options, &d->options);
+  for (const auto& [n, v] : out.options)
+    d->num_options = cupsAddOption(n.c_str(), v.c_str(), d->num_options, &d->options);
   cups_dinfo_t* info = cupsCopyDestInfo(c.http, d);
   bool broken = false;
   if (info != nullptr) {
@@ -262,7 +262,8 @@ CupsLookup server_lookup(const std::string& name, bool capabilities, CupsDestina
       }
     }
     ipp_attribute_t* color = cupsFindDestDefault(c.http, d, info, "print-color-mode");
-    if (color != nullptr && ippGetString(color, 0, nullptr) != nullptr) out.default_color = ippGetString(color, 0, nullptr);
+    if (color != nullptr && ippGetString(color, 0, nullptr) != nullptr)
+      out.default_color = ippGetString(color, 0, nullptr);
     ipp_attribute_t* res = cupsFindDestDefault(c.http, d, info, "printer-resolution");
     if (res != nullptr) {
       ipp_res_t units = IPP_RES_PER_INCH;
@@ -310,8 +311,8 @@ void take_paper(const CupsMedia& m, bool from_server, PrinterSettings& s) {
   s.media = from_server ? m.name : std::string();
   // A standard size as it stands in the table: servers list sizes from
   // whole points (A4 as 209.9 x 297.04 mm), which its name says exactly.
-  const bool standard = known != nullptr && std::abs(known->width - m.width) <= 50 &&
-                        std::abs(known->length - m.length) <= 50;
+  const bool standard =
+      known != nullptr && std::abs(known->width - m.width) <= 50 && std::abs(known->length - m.length) <= 50;
   s.paper_width = tenths_of(standard ? known->width : m.width);
   s.paper_length = tenths_of(standard ? known->length : m.length);
   s.paper_width_given = s.paper_length_given = true;
@@ -331,7 +332,8 @@ const pwg_media_t* paper_named(const std::string& name) {
   if (m == nullptr) m = pwgMediaForLegacy(name.c_str());
   if (m == nullptr) m = pwgMediaForPPD(name.c_str());
   const size_t dot = name.find('.');
-  if (m == nullptr && dot != std::string::npos && dot > 0) m = pwgMediaForPPD(name.substr(0, dot).c_str());  // "A4.Borderless"
+  if (m == nullptr && dot != std::string::npos && dot > 0)
+    m = pwgMediaForPPD(name.substr(0, dot).c_str());  // "A4.Borderless"
   if (m == nullptr) {
     paperinit();
     const struct paper* p = paperinfo(name.c_str());
@@ -455,8 +457,8 @@ class CupsSink final : public PdfSink {
     ippDelete(response);
     if (job <= 0) return 0;
 
-    bool sent = cupsStartDocument(c.http, queue.c_str(), job, title.c_str(), CUPS_FORMAT_PDF, 1) ==
-                HTTP_STATUS_CONTINUE;
+    bool sent =
+        cupsStartDocument(c.http, queue.c_str(), job, title.c_str(), CUPS_FORMAT_PDF, 1) == HTTP_STATUS_CONTINUE;
     const int in = sent ? ::open(temp.c_str(), O_RDONLY | O_CLOEXEC) : -1;
     sent = in >= 0;
     std::vector<char> buffer(size_t(1) << 16);
@@ -545,25 +547,22 @@ class CupsBackend final : public Backend {
   bool Find(const std::string& name, bool capabilities, CupsDestination& d) {
     mFailure.clear();
     switch (lookup(name, capabilities, d)) {
-      case CupsLookup::Found:
-        return true;
-      case CupsLookup::NoServer:
-        mFailure = kNoServer;
-        return false;
+      case CupsLookup::Found: return true;
+      case CupsLookup::NoServer: mFailure = kNoServer; return false;
       case CupsLookup::NoDefault: {
         // An unknown PRINTER or LPDEST is what the user has to mend.
         const std::string wanted = default_destination_name();
         mFailure = wanted.empty() ? std::string("no printer is set up") : "the printer " + wanted + " does not exist";
         return false;
       }
-      case CupsLookup::NotFound:
-        break;
+      case CupsLookup::NotFound: break;
     }
     // The printer asked for; for the default, the one the user named, else
     // the one the server named as its default.
     std::string what = name.empty() ? default_destination_name() : name;
     if (what.empty() && !d.name.empty()) what = d.instance.empty() ? d.name : d.name + "/" + d.instance;
-    mFailure = what.empty() ? std::string("the default printer does not exist") : "the printer " + what + " does not exist";
+    mFailure =
+        what.empty() ? std::string("the default printer does not exist") : "the printer " + what + " does not exist";
     return false;
   }
 
@@ -666,8 +665,8 @@ std::unique_ptr<Device> make_cups_device(const std::string& queue, const Printer
   // The settings decide copies, collation and colour, whatever the
   // destination's own options say, and the paper when they name one;
   // orientation is never sent, because the pages are already shaped for it.
-  static const char* const kDecided[] = {"copies",        "multiple-document-handling", "collate",
-                                         "print-color-mode", "orientation-requested",     "landscape"};
+  static const char* const kDecided[] = {"copies",           "multiple-document-handling", "collate",
+                                         "print-color-mode", "orientation-requested",      "landscape"};
   static const char* const kPaper[] = {"media", "PageSize", "PageRegion"};
   JobOptions options;
   const JobOptions own = job_options(settings);
@@ -698,7 +697,7 @@ int32_t cups_print_files_remove_stale(const std::string& folder) {
     if (!print_file_pid(e->d_name, pid) || pid == self) continue;
     if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // its process still runs (or may)
     // Only a file of ours: the folder is shared with every user.
-    struct stat st{};
+    struct stat st {};
     if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
       continue;
     if (::unlinkat(dfd, e->d_name, 0) == 0) ++removed;

@@ -25,7 +25,8 @@ class FileSink final : public PdfSink {
     // first, as the installed files' leftovers do.
     const size_t slash = mPath.rfind('/');
     durable_remove_stale(slash == std::string::npos ? std::string(".")
-                                                    : slash == 0 ? std::string("/") : mPath.substr(0, slash));
+                         : slash == 0               ? std::string("/")
+                                                    : mPath.substr(0, slash));
     if (mFile.Open(mPath, 0666)) return true;  // the usual mode, 0666 less the umask
     Explain();
     return false;
@@ -45,7 +46,7 @@ class FileSink final : public PdfSink {
  private:
   void Explain() {
     const DurableFailure& f = mFile.Failure();
-    static const char* const kStage[] = {"cannot be written", "cannot be created", "cannot be written",
+    static const char* const kStage[] = {"cannot be written", "cannot be created",      "cannot be written",
                                          "cannot be saved",   "cannot be put in place", "cannot be saved"};
     reason = "the print file " + mPath + " " + kStage[size_t(f.stage) < 6 ? size_t(f.stage) : 0];
     if (f.err != 0) reason += std::string(": ") + std::strerror(f.err);

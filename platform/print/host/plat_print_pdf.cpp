@@ -137,10 +137,10 @@ class PdfDevice final : public Device {
     if (mState != State::Page || w <= 0 || h <= 0 || !source) return false;
     const int32_t image = NewObject();
     const int32_t length = NewObject();
-    if (!Begin(image) || !Put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " +
-                              std::to_string(h) +
-                              " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode /Length " +
-                              std::to_string(length) + " 0 R >>\nstream\n"))
+    if (!Begin(image) ||
+        !Put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " + std::to_string(h) +
+             " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode /Length " + std::to_string(length) +
+             " 0 R >>\nstream\n"))
       return false;
     const int64_t before = mWritten;
     if (!Deflate(w, h, source)) return false;
@@ -170,8 +170,8 @@ class PdfDevice final : public Device {
         !Put("<< /Length " + std::to_string(mContent.size()) + " >>\nstream\n" + mContent + "endstream\nendobj\n") ||
         !Begin(page) ||
         !Put("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + pdf_number(mCaps.sheet_width_pt) + " " +
-             pdf_number(mCaps.sheet_height_pt) + "] /Resources " + resources + " /Contents " +
-             std::to_string(content) + " 0 R >>\nendobj\n"))
+             pdf_number(mCaps.sheet_height_pt) + "] /Resources " + resources + " /Contents " + std::to_string(content) +
+             " 0 R >>\nendobj\n"))
       return false;
     mPages.push_back(page);
     mState = State::Document;

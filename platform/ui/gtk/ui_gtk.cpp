@@ -231,12 +231,14 @@ uint16_t KeyFromPlace(guint16 keycode) {
     guint16 keycode;
     uint16_t vk;
   } kPlaces[] = {
-      {10, '1'}, {11, '2'}, {12, '3'}, {13, '4'}, {14, '5'}, {15, '6'}, {16, '7'}, {17, '8'}, {18, '9'},
-      {19, '0'}, {20, VK_OEM_MINUS}, {21, VK_OEM_PLUS}, {24, 'Q'}, {25, 'W'}, {26, 'E'}, {27, 'R'}, {28, 'T'},
-      {29, 'Y'}, {30, 'U'}, {31, 'I'}, {32, 'O'}, {33, 'P'}, {34, VK_OEM_4}, {35, VK_OEM_6}, {38, 'A'},
-      {39, 'S'}, {40, 'D'}, {41, 'F'}, {42, 'G'}, {43, 'H'}, {44, 'J'}, {45, 'K'}, {46, 'L'}, {47, VK_OEM_1},
-      {48, VK_OEM_7}, {49, VK_OEM_3}, {51, VK_OEM_5}, {52, 'Z'}, {53, 'X'}, {54, 'C'}, {55, 'V'}, {56, 'B'},
-      {57, 'N'}, {58, 'M'}, {59, VK_OEM_COMMA}, {60, VK_OEM_PERIOD}, {61, VK_OEM_2}, {94, VK_OEM_102},
+      {10, '1'},      {11, '2'}, {12, '3'},          {13, '4'},           {14, '5'},          {15, '6'},
+      {16, '7'},      {17, '8'}, {18, '9'},          {19, '0'},           {20, VK_OEM_MINUS}, {21, VK_OEM_PLUS},
+      {24, 'Q'},      {25, 'W'}, {26, 'E'},          {27, 'R'},           {28, 'T'},          {29, 'Y'},
+      {30, 'U'},      {31, 'I'}, {32, 'O'},          {33, 'P'},           {34, VK_OEM_4},     {35, VK_OEM_6},
+      {38, 'A'},      {39, 'S'}, {40, 'D'},          {41, 'F'},           {42, 'G'},          {43, 'H'},
+      {44, 'J'},      {45, 'K'}, {46, 'L'},          {47, VK_OEM_1},      {48, VK_OEM_7},     {49, VK_OEM_3},
+      {51, VK_OEM_5}, {52, 'Z'}, {53, 'X'},          {54, 'C'},           {55, 'V'},          {56, 'B'},
+      {57, 'N'},      {58, 'M'}, {59, VK_OEM_COMMA}, {60, VK_OEM_PERIOD}, {61, VK_OEM_2},     {94, VK_OEM_102},
   };
   for (const auto& p : kPlaces)
     if (p.keycode == keycode) return p.vk;
@@ -255,8 +257,7 @@ uint16_t KeyCode(const GdkEventKey* e) {
   auto keep = GdkModifierType(e->state & GDK_MOD2_MASK);
   for (gint group : {gint(e->group), 0}) {
     guint base = 0;
-    if (gdk_keymap_translate_keyboard_state(map, e->hardware_keycode, keep, group, &base, nullptr, nullptr,
-                                            nullptr))
+    if (gdk_keymap_translate_keyboard_state(map, e->hardware_keycode, keep, group, &base, nullptr, nullptr, nullptr))
       if (uint16_t vk = KeyFromGdk(base)) return vk;
   }
   if (uint16_t vk = KeyFromPlace(e->hardware_keycode)) return vk;
@@ -296,8 +297,7 @@ std::string OverlayCss(OverlayKind kind, const OverlayState& s) {
                      "px; font-weight: " + ((s.Font.Style & fsBold) ? "bold" : "normal") +
                      "; font-style: " + ((s.Font.Style & fsItalic) ? "italic" : "normal") +
                      "; color: " + HexColor(s.Font.Color) + ";";
-  if (kind == OverlayKind::Label)
-    return "label { padding: 0; margin: 0; min-height: 0; min-width: 0; " + font + " }";
+  if (kind == OverlayKind::Label) return "label { padding: 0; margin: 0; min-height: 0; min-width: 0; " + font + " }";
   return "entry { min-height: 0; min-width: 0; margin: 0; padding: 0 2px; border-radius: 0; box-shadow: none; "
          "outline-width: 0; background-image: none; background-color: " +
          HexColor(s.Color) + "; border: " + (s.Border ? "1px solid #7a7a7a" : "0 none") + "; " + font + " }";
@@ -701,8 +701,7 @@ void Impl::ApplyFunctions(Win* w) {
 void Impl::ApplySize(Win* w) {
   int cw = std::max(w->client.Width(), 1), ch = std::max(w->client.Height(), 1);
   if (w->style.Resizable)
-    gtk_widget_set_size_request(w->canvas, std::max(w->style.MinClientWidth, 1),
-                                std::max(w->style.MinClientHeight, 1));
+    gtk_widget_set_size_request(w->canvas, std::max(w->style.MinClientWidth, 1), std::max(w->style.MinClientHeight, 1));
   else
     gtk_widget_set_size_request(w->canvas, cw, ch);
   gtk_window_resize(GTK_WINDOW(w->window), cw, ch);
@@ -863,7 +862,7 @@ void GtkBackend::SetStyle(WindowId id, const WindowStyle& s) {
   // The type is read when the window maps. A modal window with an owner is
   // a dialog, which window managers place over its owner.
   if (!gtk_widget_get_mapped(w->window))
-    gtk_window_set_type_hint(win, s.ToolWindow               ? GDK_WINDOW_TYPE_HINT_UTILITY
+    gtk_window_set_type_hint(win, s.ToolWindow                  ? GDK_WINDOW_TYPE_HINT_UTILITY
                                   : s.Modal && owner != nullptr ? GDK_WINDOW_TYPE_HINT_DIALOG
                                                                 : GDK_WINDOW_TYPE_HINT_NORMAL);
   gtk_window_set_deletable(win, s.Deletable);
@@ -1156,8 +1155,8 @@ bool GtkBackend::BrowseFolder(WindowId owner, const std::string& title, const st
                               std::string& path) {
   auto* w = d->FindWin(owner);
   GtkWidget* dlg = gtk_file_chooser_dialog_new(title.c_str(), w ? GTK_WINDOW(w->window) : nullptr,
-                                               GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
-                                               GTK_RESPONSE_CANCEL, "_OK", GTK_RESPONSE_ACCEPT, nullptr);
+                                               GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel", GTK_RESPONSE_CANCEL,
+                                               "_OK", GTK_RESPONSE_ACCEPT, nullptr);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dlg);
   gtk_file_chooser_set_create_folders(chooser, allowNew);
   std::string host;
@@ -1181,11 +1180,13 @@ bool GtkBackend::PageSetupDialog(WindowId owner, TPageSetup& setup) {
   GtkPrintSettings* settings = gtk_print_settings_new();
   if (!setup.PrinterName.empty()) gtk_print_settings_set_printer(settings, setup.PrinterName.c_str());
   GtkPageSetup* page = gtk_page_setup_new();
-  gtk_page_setup_set_orientation(page, setup.Landscape ? GTK_PAGE_ORIENTATION_LANDSCAPE : GTK_PAGE_ORIENTATION_PORTRAIT);
+  gtk_page_setup_set_orientation(page,
+                                 setup.Landscape ? GTK_PAGE_ORIENTATION_LANDSCAPE : GTK_PAGE_ORIENTATION_PORTRAIT);
   GtkPageSetup* result = gtk_print_run_page_setup_dialog(w ? GTK_WINDOW(w->window) : nullptr, page, settings);
   if (result) {
     setup.Landscape = gtk_page_setup_get_orientation(result) == GTK_PAGE_ORIENTATION_LANDSCAPE;
-    if (GtkPaperSize* paper = gtk_page_setup_get_paper_size(result)) setup.FormName = gtk_paper_size_get_display_name(paper);
+    if (GtkPaperSize* paper = gtk_page_setup_get_paper_size(result))
+      setup.FormName = gtk_paper_size_get_display_name(paper);
     g_object_unref(result);
   }
   g_object_unref(page);

@@ -288,8 +288,8 @@ void CloseBox(TForm* f) { f->InputCloseRequest(); }
 
 void ResizeClient(TForm* f, int w, int h) {
   f->InputClientResized(w, h);
-  Headless().SetClientBounds(f->Handle(), Bounds(Headless().ClientBounds(f->Handle()).Left,
-                                                 Headless().ClientBounds(f->Handle()).Top, w, h));
+  Headless().SetClientBounds(
+      f->Handle(), Bounds(Headless().ClientBounds(f->Handle()).Left, Headless().ClientBounds(f->Handle()).Top, w, h));
 }
 
 void SetForeground(TForm* f) { Headless().SetForeground(f ? f->Handle() : 0); }
