@@ -65,12 +65,12 @@ SEEDS = {
     "bilinear_rows_shrunk_190": header(BGR24, 760, 30, 16) + bytes([FILTER, 1]) + draw(2, 0.5, 1 / 190, 1 / 1.2),
     # A perspective stage that leaves the picture flat (the status panel's
     # swing at rest), then a turn.
-    "flat_perspective_stage": header(ARGB, 300, 80, 36, translucent=True, block=3)
+    "flat_projective_stage": header(ARGB, 300, 80, 36, translucent=True, block=3)
     + flat_stage(PERSPECTIVE, 0.25, 0.75, 35.5, 35.25) + bytes([ROTATE, 20, place(0)])
     + bytes([FILTER, 5]) + draw(3, 2, 1 / 9, 1 / 3),
     # A swung perspective stage over a translucent picture with holes, a
     # clip, spline36 and the general filter enlarged.
-    "swung_perspective_clipped": header(BGRA, 180, 120, 36, translucent=True, holes=True, block=2)
+    "swung_projective_clipped": header(BGRA, 180, 120, 36, translucent=True, holes=True, block=2)
     + flat_stage(PERSPECTIVE, 0, 0, 36, 36, (-40, 16, 30, -20, 50, 40, -30, 10))
     + bytes([CLIP, 1, place(20), place(20), place(15), place(12), FILTER, 8])
     + draw(0, 0, 36 / 180, 36 / 120, premultiplied=True) + bytes([FILTER, 9]) + draw(10, 10, 1.5, 1.25),

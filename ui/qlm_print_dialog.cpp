@@ -282,3 +282,7 @@ pp::Backend& qlm_gtk_print_backend() {
 }
 
 void qlm_gtk_print_dialog_set_hook(std::function<void(void*, void*)> hook) { g_dialog_hook = std::move(hook); }
+
+void* qlm_gtk_print_dialog_widget(void* dialog, const char* name) {
+  return find_named(static_cast<GtkWidget*>(dialog), name);
+}

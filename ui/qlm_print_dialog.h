@@ -27,3 +27,7 @@ plat::print::Backend& qlm_gtk_print_backend();
 // (a timeout the hook adds runs inside that loop); an empty function calls
 // nothing.
 void qlm_gtk_print_dialog_set_hook(std::function<void(void* dialog, void* settings)> hook);
+
+// For tests: the widget of GTK's print dialog (a GtkWidget*, as the hook
+// gets it) by its name in GTK's dialog; nil when there is none.
+void* qlm_gtk_print_dialog_widget(void* dialog, const char* name);

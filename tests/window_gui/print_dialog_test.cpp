@@ -238,18 +238,7 @@ TEST(GuiPrint, PrintToFileProposesTheDocumentsFolder) {
 
 // A widget of GTK's dialog by its name there; nil when there is none.
 GtkWidget* find_named(GtkWidget* w, const char* name) {
-  if (GTK_IS_BUILDABLE(w)) {
-    const char* n = gtk_buildable_get_name(GTK_BUILDABLE(w));
-    if (n != nullptr && std::strcmp(n, name) == 0) return w;
-  }
-  GtkWidget* found = nullptr;
-  if (GTK_IS_CONTAINER(w)) {
-    GList* children = gtk_container_get_children(GTK_CONTAINER(w));
-    for (GList* c = children; c != nullptr && found == nullptr; c = c->next)
-      found = find_named(static_cast<GtkWidget*>(c->data), name);
-    g_list_free(children);
-  }
-  return found;
+  return static_cast<GtkWidget*>(qlm_gtk_print_dialog_widget(w, name));
 }
 
 // The set-up dialog on a print server of our own, driven as a user would:
